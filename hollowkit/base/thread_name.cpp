@@ -1,0 +1,29 @@
+#include "hollowkit/base/thread_name.h"
+
+#include <pthread.h>
+
+namespace hollowkit {
+
+std::string osThreadName(std::string_view label) {
+    constexpr std::string_view kPrefix = "HollowKit.";
+    constexpr size_t kMaxBytes = 15;  // 16 with the terminating NUL
+    std::string name;
+    if (label.starts_with(kPrefix)) {
+        name = "HK.";
+        label.remove_prefix(kPrefix.size());
+    }
+    name.append(label);
+    if (name.size() > kMaxBytes) {
+        name.resize(kMaxBytes);
+        // Never leave half of a multi-byte UTF-8 character at the end.
+        while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80) name.pop_back();
+        if (!name.empty() && static_cast<unsigned char>(name.back()) >= 0xC0) name.pop_back();
+    }
+    return name;
+}
+
+void setCurrentThreadName(std::string_view label) {
+    pthread_setname_np(pthread_self(), osThreadName(label).c_str());
+}
+
+}  // namespace hollowkit
