@@ -1,8 +1,8 @@
 # hollowkit_library(<name> [DEPS ...]): one static library per folder, built from
-# every .cpp in it (platform subfolders add themselves explicitly).
+# every .cpp under it (its linux/ or x11/ backends included).
 function(hollowkit_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)
     add_library(hollowkit_${name} STATIC ${sources})
     target_include_directories(hollowkit_${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -17,10 +17,10 @@ function(hollowkit_library name)
 endfunction()
 
 # hollowkit_tests(<name> [DEPS ...]): one test binary per folder of tests/,
-# made of every *_test.cpp in it; each test becomes a CTest case.
+# made of every *_test.cpp under it; each test becomes a CTest case.
 function(hollowkit_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT sources)
     return()
   endif()
