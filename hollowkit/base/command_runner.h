@@ -1,0 +1,57 @@
+#pragma once
+
+// CommandRunner: runs a system tool as a child process and returns its exit
+// status and what it wrote. Blocks only the calling thread, holds no lock;
+// any thread. The child's stdout and stderr share one pipe, read while it
+// runs; its stdin is /dev/null; it runs in its own process group so a
+// time-out kills whatever it started as well.
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hollowkit/base/clock.h"
+
+namespace hollowkit {
+
+struct CommandResult {
+    // The child's exit status. -1 when it could not start or timed out;
+    // 128 + N when it was killed by signal N (as shells report it).
+    int status = 0;
+    // stdout and stderr as UTF-8 text, trimmed of white space at both ends;
+    // empty when not valid UTF-8. The start error's text when it could not
+    // start; "Timed out after N s" after a time-out.
+    std::string output;
+    bool timedOut = false;
+
+    bool operator==(const CommandResult&) const = default;
+};
+
+class CommandRunner {
+public:
+    static constexpr Duration kDefaultTimeout = std::chrono::seconds(30);
+
+    CommandRunner() = delete;
+
+    // Runs `path` (absolute) with `arguments`. When `logged`, logs
+    // "$ <path> <arguments>" first, with each argument whose position is in
+    // `redacting` shown as "<redacted>"; the child still gets the real text.
+    // After `timeout` the child's process group is killed.
+    static CommandResult run(const std::string& path,
+                             const std::vector<std::string>& arguments,
+                             const std::set<int>& redacting = {},
+                             bool logged = true,
+                             Duration timeout = kDefaultTimeout);
+};
+
+// True when `text` is well-formed UTF-8: no overlong forms, no surrogates,
+// nothing above U+10FFFF, no truncated sequences.
+bool isValidUtf8(std::string_view text);
+
+// `text` (valid UTF-8) without leading and trailing white space and line
+// ends, Unicode spaces (U+00A0, U+2028 ...) included.
+std::string_view trimWhitespace(std::string_view text);
+
+}  // namespace hollowkit

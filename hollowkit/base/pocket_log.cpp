@@ -1,0 +1,148 @@
+#include "hollowkit/base/pocket_log.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "hollowkit/base/clock.h"
+
+#ifdef HOLLOWKIT_HAVE_JOURNALD
+#include <systemd/sd-journal.h>
+#endif
+
+namespace hollowkit {
+namespace {
+
+constexpr const char* kIdentifier = "lumenhollow";
+
+class StandardLogSink final : public LogSink {
+public:
+    StandardLogSink() {
+#ifdef HOLLOWKIT_HAVE_JOURNALD
+        // Linked against libsystemd but possibly running where journald does
+        // not (containers, other init systems): then syslog takes the lines.
+        useJournal_ = ::access("/run/systemd/journal/socket", F_OK) == 0;
+#endif
+        if (!useJournal_) ::openlog(kIdentifier, LOG_PID, LOG_USER);
+    }
+
+    void writeConsole(std::string_view line) override {
+        // One locked stdio sequence, flushed at once so the line survives the
+        // process being killed right after, and stays in order with any other
+        // stdio output of the process.
+        ::flockfile(stdout);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::putc('\n', stdout);
+        std::fflush(stdout);
+        ::funlockfile(stdout);
+    }
+
+    void writeSystem(std::string_view message) override {
+        const int length = static_cast<int>(message.size());
+#ifdef HOLLOWKIT_HAVE_JOURNALD
+        if (useJournal_) {
+            int rc = sd_journal_send("MESSAGE=%.*s", length, message.data(),
+                                     "PRIORITY=%i", LOG_INFO,
+                                     "SYSLOG_IDENTIFIER=%s", kIdentifier,
+                                     "LUMENHOLLOW_SUBSYSTEM=com.tarvenc.lumenhollow",
+                                     "LUMENHOLLOW_CATEGORY=HollowKit",
+                                     nullptr);
+            if (rc >= 0) return;
+        }
+#endif
+        ::syslog(LOG_INFO, "%.*s", length, message.data());
+    }
+
+private:
+    bool useJournal_ = false;
+};
+
+struct LogState {
+    std::mutex mutex;
+    LogSink* sink = nullptr;                // guarded by mutex; nullptr: standard sink
+    const Clock* clock = nullptr;           // guarded by mutex; nullptr: system clock
+    std::optional<TimePoint> start;         // guarded by mutex; fixed by the first line
+};
+
+LogState& state() {
+    static LogState instance;
+    return instance;
+}
+
+void writeLine(std::string_view message) {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    LogSink& sink = s.sink ? *s.sink : PocketLog::standardSink();
+    sink.writeSystem(message);
+
+    const Clock& clock = s.clock ? *s.clock : Clock::system();
+    const TimePoint now = clock.now();
+    if (!s.start) s.start = now;
+    const double seconds = Seconds(now - *s.start).count();
+
+    char prefix[64];
+    int prefixLength = std::snprintf(prefix, sizeof prefix, "[%7.2f] ", seconds);
+    if (prefixLength < 0) prefixLength = 0;
+    if (prefixLength >= int(sizeof prefix)) prefixLength = int(sizeof prefix) - 1;
+
+    std::string line;
+    line.reserve(size_t(prefixLength) + message.size());
+    line.append(prefix, size_t(prefixLength));
+    line.append(message);
+    sink.writeConsole(line);
+}
+
+}  // namespace
+
+void PocketLog::log(std::string_view message) {
+    writeLine(message);
+}
+
+void PocketLog::logf(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0) {
+        va_end(again);
+        writeLine(format);
+        return;
+    }
+    if (size_t(length) < sizeof buffer) {
+        va_end(again);
+        writeLine(std::string_view(buffer, size_t(length)));
+        return;
+    }
+    std::string text(size_t(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    writeLine(text);
+}
+
+LogSink& PocketLog::standardSink() {
+    static StandardLogSink sink;
+    return sink;
+}
+
+void PocketLog::setSinkForTesting(LogSink* sink) {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.sink = sink;
+}
+
+void PocketLog::resetForTesting(const Clock* clock) {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.clock = clock;
+    s.start.reset();
+}
+
+}  // namespace hollowkit

@@ -1,0 +1,305 @@
+#include "hollowkit/base/command_runner.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/base/unique_fd.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CaptureSink final : public LogSink {
+public:
+    void writeConsole(std::string_view) override {}
+    void writeSystem(std::string_view message) override { lines.emplace_back(message); }
+    std::vector<std::string> lines;
+};
+
+// A private temporary folder, removed with its files.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/command-runner-XXXXXX";
+        path_ = ::mkdtemp(pattern) ? pattern : "";
+    }
+    ~TempDir() {
+        for (const std::string& file : files_) ::unlink(file.c_str());
+        ::rmdir(path_.c_str());
+    }
+    std::string file(const std::string& name) {
+        files_.push_back(path_ + "/" + name);
+        return files_.back();
+    }
+
+private:
+    std::string path_;
+    std::vector<std::string> files_;
+};
+
+class CommandRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override { PocketLog::setSinkForTesting(&log_); }
+    void TearDown() override { PocketLog::setSinkForTesting(nullptr); }
+
+    static CommandResult sh(const std::string& script, std::vector<std::string> extra = {},
+                            Duration timeout = 10s) {
+        std::vector<std::string> arguments = {"-c", script, "sh"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return CommandRunner::run("/bin/sh", arguments, {}, false, timeout);
+    }
+
+    CaptureSink log_;
+};
+
+TEST_F(CommandRunnerTest, ReportsStatusAndTrimmedOutput) {
+    struct Case {
+        const char* name;
+        const char* script;
+        int status;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"success", "echo hello", 0, "hello"},
+        {"exit status", "echo failed; exit 3", 3, "failed"},
+        {"stderr shares the pipe", "echo out; echo err >&2", 0, "out\nerr"},
+        {"white space only", R"(printf ' \n\t\r\n  ')", 0, ""},
+        {"trimmed at both ends only", R"(printf '\n  two  words \r\n\n')", 0, "two  words"},
+        {"unicode white space", R"(printf '\302\240caf\303\251\342\200\250\n')", 0, "caf\u00e9"},
+        {"invalid UTF-8 keeps the status", R"(printf 'ok\377'; exit 4)", 4, ""},
+        {"surrogate is invalid", R"(printf '\355\240\200')", 0, ""},
+        {"killed by a signal", "echo partial; kill -9 $$", 128 + SIGKILL, "partial"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandResult result = sh(c.script);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.output, c.output);
+        EXPECT_FALSE(result.timedOut);
+    }
+}
+
+TEST_F(CommandRunnerTest, ChildReadsEndOfFileFromStdin) {
+    // Give this process a stdin that never ends: a child that inherited it
+    // would wait in `cat` until the time-out.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    UniqueFd pipeRead(ends[0]);
+    UniqueFd pipeWrite(ends[1]);
+    UniqueFd savedStdin(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+    ASSERT_GE(::dup2(pipeRead.get(), STDIN_FILENO), 0);
+
+    CommandResult result = sh("cat; echo done", {}, 5s);
+
+    if (savedStdin) ::dup2(savedStdin.get(), STDIN_FILENO);
+    else ::close(STDIN_FILENO);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "done");
+}
+
+TEST_F(CommandRunnerTest, ReadsMegabytesFromStdoutAndStderrWithoutDeadlock) {
+    constexpr size_t kSize = 1 << 20;
+    CommandResult result = sh(R"(head -c 1048576 /dev/zero | tr '\000' a
+                                 head -c 1048576 /dev/zero | tr '\000' b >&2
+                                 exit 7)");
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, 7);
+    ASSERT_EQ(result.output.size(), 2 * kSize);
+    EXPECT_EQ(result.output.find_first_not_of('a'), kSize);
+    EXPECT_EQ(result.output.find_first_not_of('b', kSize), std::string::npos);
+}
+
+TEST_F(CommandRunnerTest, ChildThatCannotStartGivesErrorText) {
+    TempDir dir;
+    const std::string notExecutable = dir.file("not-executable");
+    ::close(::open(notExecutable.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    struct Case {
+        std::string path;
+        int error;
+    };
+    const Case cases[] = {
+        {"/nonexistent/tool", ENOENT},
+        {notExecutable, EACCES},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        log_.lines.clear();
+        CommandResult result = CommandRunner::run(c.path, {"--flag"});
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.output, std::strerror(c.error));
+        EXPECT_FALSE(result.timedOut);
+        // The command line is logged before the start, and nothing after it.
+        EXPECT_EQ(log_.lines, std::vector<std::string>{"$ " + c.path + " --flag"});
+    }
+    log_.lines.clear();
+    EXPECT_EQ(CommandRunner::run("/nonexistent/tool", {}, {}, false).status, -1);
+    EXPECT_TRUE(log_.lines.empty());
+}
+
+TEST_F(CommandRunnerTest, RedactedArgumentReachesChildButNotLog) {
+    const std::vector<std::string> arguments = {"-c", R"(printf '%s' "$1")", "sh", "s3cret pass"};
+    CommandResult result = CommandRunner::run("/bin/sh", arguments, {3, 7, -1});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "s3cret pass");
+    ASSERT_EQ(log_.lines.size(), 1u);
+    EXPECT_EQ(log_.lines[0], R"($ /bin/sh -c printf '%s' "$1" sh <redacted>)");
+}
+
+TEST_F(CommandRunnerTest, HangingChildIsKilledAtTheTimeOut) {
+    // The second closes its output first, so the time-out must also cover
+    // the wait for its exit.
+    const char* scripts[] = {"sleep 30", "exec >/dev/null 2>&1; sleep 30"};
+    for (const char* script : scripts) {
+        SCOPED_TRACE(script);
+        const TimePoint start = SteadyClock::now();
+        CommandResult result = sh(script, {}, 200ms);
+        EXPECT_LT(SteadyClock::now() - start, 10s);
+        EXPECT_EQ(result.status, -1);
+        EXPECT_TRUE(result.timedOut);
+        EXPECT_EQ(result.output, "Timed out after 0.2 s");
+    }
+}
+
+TEST_F(CommandRunnerTest, TimeOutAlsoKillsWhatTheChildStarted) {
+    // The grandchild holds a FIFO open for writing; once it is dead the
+    // reader sees end of file.
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader.valid());
+
+    CommandResult result = sh(R"((printf x; exec sleep 30) >"$1" & wait)", {fifo}, 1s);
+    EXPECT_TRUE(result.timedOut);
+
+    std::string received;
+    bool ended = false;
+    const TimePoint deadline = SteadyClock::now() + 10s;
+    while (!ended && SteadyClock::now() < deadline) {
+        pollfd entry{reader.get(), POLLIN, 0};
+        if (::poll(&entry, 1, 100) <= 0) continue;
+        char byte = 0;
+        ssize_t n = ::read(reader.get(), &byte, 1);
+        if (n > 0) received += byte;
+        ended = n == 0 && !received.empty();
+    }
+    EXPECT_EQ(received, "x");
+    EXPECT_TRUE(ended) << "the grandchild still holds the FIFO";
+}
+
+TEST_F(CommandRunnerTest, ChildStartsWithDefaultSignalHandling) {
+    // A blocked or ignored signal in the caller must not carry over to tools.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigset_t previousMask;
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask), 0);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousPipe {};
+    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previousPipe), 0);
+
+    CommandResult term = sh("kill -TERM $$; exit 0");
+    CommandResult pipe = sh("kill -PIPE $$; exit 0");
+
+    ::sigaction(SIGPIPE, &previousPipe, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    EXPECT_EQ(term.status, 128 + SIGTERM);
+    EXPECT_EQ(pipe.status, 128 + SIGPIPE);
+}
+
+int openFdCount() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir)) ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+TEST_F(CommandRunnerTest, LeavesNoFileDescriptorsOpen) {
+    // An fd opened without O_CLOEXEC must not reach the child either.
+    UniqueFd inheritable(::open("/dev/null", O_RDONLY));
+    ASSERT_TRUE(inheritable.valid());
+    const int before = openFdCount();
+    CommandResult probe = sh(R"(if [ -e "/proc/$$/fd/$1" ]; then echo leaked; else echo closed; fi)",
+                             {std::to_string(inheritable.get())});
+    EXPECT_EQ(probe.output, "closed");
+    sh("echo hi");
+    sh("exit 2");
+    sh("sleep 30", {}, 100ms);
+    sh("exec >&-; sleep 30", {}, 100ms);
+    CommandRunner::run("/nonexistent/tool", {}, {}, false);
+    EXPECT_EQ(openFdCount(), before);
+}
+
+TEST(Utf8Test, AcceptsOnlyWellFormedText) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"empty", "", true},
+        {"ASCII", "plain text\n", true},
+        {"two bytes", "\xC3\xA9", true},
+        {"three bytes", "\xE2\x82\xAC", true},
+        {"four bytes", "\xF0\x9F\x98\x80", true},
+        {"last before surrogates", "\xED\x9F\xBF", true},
+        {"first after surrogates", "\xEE\x80\x80", true},
+        {"highest code point", "\xF4\x8F\xBF\xBF", true},
+        {"NUL byte", std::string("a\0b", 3), true},
+        {"lone continuation", "\x80", false},
+        {"invalid byte FF", "ok\xFF", false},
+        {"overlong slash C0", "\xC0\xAF", false},
+        {"overlong C1", "\xC1\xBF", false},
+        {"overlong three bytes", "\xE0\x80\xAF", false},
+        {"overlong four bytes", "\xF0\x8F\xBF\xBF", false},
+        {"high surrogate", "\xED\xA0\x80", false},
+        {"low surrogate", "\xED\xBF\xBF", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"F5 lead", "\xF5\x80\x80\x80", false},
+        {"cut after lead", "abc\xC3", false},
+        {"cut four-byte", "\xF0\x9F\x98", false},
+        {"bad third byte", "\xE2\x82\x41", false},
+        {"bad fourth byte", "\xF0\x9F\x98\xC0", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.name;
+    }
+}
+
+TEST(Utf8Test, TrimsUnicodeWhiteSpaceAtBothEnds) {
+    struct Case {
+        std::string text;
+        std::string trimmed;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {" \t\r\n\v\f", ""},
+        {"\xC2\x85\xC2\xA0x\xE3\x80\x80\xE2\x80\xA9", "x"},  // NEL, NBSP ... IDEOGRAPHIC SPACE, PARAGRAPH SEP
+        {"\xE2\x80\x8B" "x", "\xE2\x80\x8B" "x"},            // zero-width space is not white space
+        {"a \xE2\x80\x80 b", "a \xE2\x80\x80 b"},
+        {"\xC3\xA9 ", "\xC3\xA9"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(trimWhitespace(c.text), c.trimmed) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
