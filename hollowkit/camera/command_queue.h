@@ -1,0 +1,33 @@
+#pragma once
+
+// CommandQueue: hands camera commands from the main thread to the Wi-Fi
+// camera's worker. One thread appends; the worker takes the whole pending
+// list at once and sends it after releasing the lock. Thread-safe; the lock
+// is held only for the list operation, never while sending.
+
+#include <mutex>
+#include <vector>
+
+#include "hollowkit/camera/camera_command.h"
+
+namespace hollowkit {
+
+class CommandQueue {
+public:
+    CommandQueue() = default;
+    CommandQueue(const CommandQueue&) = delete;
+    CommandQueue& operator=(const CommandQueue&) = delete;
+
+    // Appends at the end of the pending list. Any thread (the main thread).
+    void append(CameraCommand command);
+
+    // Every pending command in append order; the list is left empty.
+    // Commands appended after this returns wait for the next call.
+    std::vector<CameraCommand> takeAll();
+
+private:
+    std::mutex lock_;
+    std::vector<CameraCommand> pending_;  // guarded by lock_
+};
+
+}  // namespace hollowkit
