@@ -1,0 +1,64 @@
+#include "hollowkit/media/pixel_buffer_pool.h"
+
+#include <mutex>
+#include <vector>
+
+#include "hollowkit/media/frame_storage.h"
+
+namespace hollowkit {
+
+struct PixelBufferPool::Shared {
+    detail::AlignedLayout layout;
+    size_t maxIdle = 0;
+
+    std::mutex mutex;
+    std::vector<std::shared_ptr<uint8_t>> idle;  // guarded by mutex
+};
+
+PixelBufferPool::PixelBufferPool(PixelFormat format, int width, int height, size_t maxIdle)
+    : format_(format), width_(width), height_(height), shared_(std::make_shared<Shared>()) {
+    if (detail::validFrameSize(format, width, height)) {
+        shared_->layout = detail::alignedLayout(format, width, height);
+    }
+    shared_->maxIdle = maxIdle;
+}
+
+PixelBufferPool::~PixelBufferPool() = default;
+
+WritableVideoFrame PixelBufferPool::acquire() {
+    if (!detail::validFrameSize(format_, width_, height_)) {
+        return {};
+    }
+    std::shared_ptr<uint8_t> block;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (!shared_->idle.empty()) {
+            block = std::move(shared_->idle.back());
+            shared_->idle.pop_back();
+        }
+    }
+    if (!block) {
+        block = detail::allocateAligned(shared_->layout.totalBytes);
+    }
+    // The frame holds the block through a second reference whose release
+    // hands the block back, unless the pool is gone or already full.
+    uint8_t* base = block.get();
+    std::weak_ptr<Shared> pool = shared_;
+    std::shared_ptr<uint8_t> lease(base, [block = std::move(block), pool](uint8_t*) mutable {
+        if (auto shared = pool.lock()) {
+            std::lock_guard lock(shared->mutex);
+            if (shared->idle.size() < shared->maxIdle) {
+                shared->idle.push_back(std::move(block));
+            }
+        }
+        // Otherwise `block` is freed with this deleter.
+    });
+    return WritableVideoFrame(detail::storageInBlock(format_, width_, height_, shared_->layout, std::move(lease)));
+}
+
+size_t PixelBufferPool::idleCount() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->idle.size();
+}
+
+}  // namespace hollowkit

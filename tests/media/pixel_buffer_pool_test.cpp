@@ -1,0 +1,60 @@
+#include "hollowkit/media/pixel_buffer_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace hollowkit {
+namespace {
+
+const TimePoint kT0{};
+
+TEST(PixelBufferPoolTest, ReusesMemoryOnceTheLastFrameIsGone) {
+    PixelBufferPool pool(PixelFormat::nv12, 1920, 1080);
+    VideoFrame first = pool.acquire().freeze(kT0);
+    const uint8_t* memory = first.planeData(0);
+    VideoFrame stillShown = first;
+
+    first = VideoFrame();
+    EXPECT_EQ(pool.idleCount(), 0U);  // a handle still holds it
+    WritableVideoFrame other = pool.acquire();
+    EXPECT_NE(other.planeData(0), memory);
+
+    stillShown = VideoFrame();
+    EXPECT_EQ(pool.idleCount(), 1U);
+    WritableVideoFrame reused = pool.acquire();
+    EXPECT_EQ(reused.planeData(0), memory);
+    EXPECT_EQ(reused.width(), 1920);
+    EXPECT_EQ(reused.pixelFormat(), PixelFormat::nv12);
+    EXPECT_EQ(pool.idleCount(), 0U);
+}
+
+TEST(PixelBufferPoolTest, KeepsNoMoreThanItsIdleLimit) {
+    PixelBufferPool pool(PixelFormat::bgra, 64, 64, 2);
+    std::vector<VideoFrame> frames;
+    for (int i = 0; i < 5; ++i) {
+        frames.push_back(pool.acquire().freeze(kT0));
+    }
+    frames.clear();
+    EXPECT_EQ(pool.idleCount(), 2U);
+}
+
+TEST(PixelBufferPoolTest, FramesMayOutliveThePool) {
+    VideoFrame frame;
+    {
+        PixelBufferPool pool(PixelFormat::bgra, 64, 64);
+        WritableVideoFrame writable = pool.acquire();
+        writable.row(0, 63)[255] = 7;
+        frame = std::move(writable).freeze(kT0);
+    }
+    EXPECT_EQ(frame.row(0, 63)[255], 7);
+    frame = VideoFrame();  // freed, not returned (ASan reports a leak or a bad access otherwise)
+}
+
+TEST(PixelBufferPoolTest, InvalidSizeGivesNullFrames) {
+    PixelBufferPool pool(PixelFormat::nv12, 0, 1080);
+    EXPECT_TRUE(pool.acquire().isNull());
+}
+
+}  // namespace
+}  // namespace hollowkit
