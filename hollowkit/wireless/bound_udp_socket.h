@@ -1,0 +1,76 @@
+#pragma once
+
+// BoundUDPSocket: one IPv4 UDP socket tied to one network interface
+// (SO_BINDTODEVICE), a fixed destination, and a receive thread
+// ("HollowKit.UDPReceive") that queues every datagram for its owner.
+// Owned by one DumlUDPLink; open/send/take/wait/close run on the owner's
+// thread. The receive thread waits in poll() on the socket and an eventfd, so
+// close() wakes it at once, joins it and only then closes the descriptor: a
+// closed socket's number can never be read by a stale thread. The incoming
+// list is bounded; the oldest datagrams go first when a flood fills it.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "hollowkit/base/unique_fd.h"
+#include "hollowkit/wireless/datagram_transport.h"
+
+namespace hollowkit {
+
+class BoundUDPSocket final : public DatagramTransport {
+public:
+    // At most this many datagrams (and bytes) wait for the owner.
+    static constexpr size_t kMaxIncomingDatagrams = 4096;
+    static constexpr size_t kMaxIncomingBytes = 16 * 1024 * 1024;
+    static constexpr size_t kReceiveBufferSize = 65536;
+
+    BoundUDPSocket() = default;
+    ~BoundUDPSocket() override;
+    BoundUDPSocket(const BoundUDPSocket&) = delete;
+    BoundUDPSocket& operator=(const BoundUDPSocket&) = delete;
+
+    // Log lines on failure: "socket() failed errno=N", "IP_BOUND_IF failed
+    // errno=N" (the interface cannot be bound, also an unknown name),
+    // "UDP bad host <host>" (not an IPv4 address). Every failure path closes
+    // what it opened and starts no thread.
+    bool open(const UdpEndpoint& endpoint) override;
+    void send(ByteView datagram) override;
+    std::vector<Bytes> takeIncoming() override;
+    bool waitForIncoming(TimePoint deadline) override;
+    void sleepUntil(TimePoint deadline) override;
+    // Wakes and joins the receive thread, logs "UDP total send errors: N"
+    // when sends failed, closes the descriptor. Datagrams already queued
+    // stay takeable.
+    void close() override;
+    const Clock& clock() const override { return Clock::system(); }
+
+    int sendErrors() const { return sendErrors_; }
+    // Datagrams dropped because the owner did not drain fast enough.
+    size_t droppedDatagrams() const;
+    // The local port the socket is bound to (0 before open).
+    uint16_t localPort() const { return localPort_; }
+
+private:
+    void receiveLoop(int socketFd, int wakeFd);
+
+    UniqueFd descriptor_;
+    UniqueFd wakeFd_;
+    std::thread receiver_;
+    int sendErrors_ = 0;
+    uint16_t localPort_ = 0;
+    uint32_t destinationAddress_ = 0;  // network byte order
+    uint16_t destinationPort_ = 0;     // host byte order
+    bool closed_ = false;
+
+    mutable std::mutex lock_;
+    std::condition_variable arrived_;
+    std::deque<Bytes> incoming_;  // guarded by lock_
+    size_t incomingBytes_ = 0;    // guarded by lock_
+    size_t dropped_ = 0;          // guarded by lock_
+};
+
+}  // namespace hollowkit
