@@ -63,7 +63,14 @@ bool BoundUDPSocket::open(const UdpEndpoint& endpoint) {
         return false;
     }
 
+    // Take the local port now (the device binding above must come first), so
+    // replies find us before our first send.
     sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::bind(socketFd.get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+        PocketLog::logf("UDP bind failed errno=%d", errno);
+        return false;
+    }
     socklen_t localLength = sizeof(local);
     if (::getsockname(socketFd.get(), reinterpret_cast<sockaddr*>(&local), &localLength) == 0) {
         localPort_ = ntohs(local.sin_port);
