@@ -44,6 +44,8 @@ inline constexpr QueueLabel kFaceFollowerQueue{"HollowKit.FaceFollower", Quality
 inline constexpr QueueLabel kUsbCaptureQueue{"HollowKit.USBCapture"};
 inline constexpr QueueLabel kUsbControlQueue{"HollowKit.USBControl"};
 inline constexpr QueueLabel kUsbAudioQueue{"HollowKit.USBAudio"};
+// Photos are encoded here rather than on the camera's delivery thread.
+inline constexpr QueueLabel kPhotoWriterQueue{"HollowKit.PhotoWriter"};
 
 // Queues and threads a component starts while it runs.
 inline constexpr QueueLabel kBootstrapQueue{"HollowKit.Bootstrap"};
@@ -54,8 +56,8 @@ inline constexpr QueueLabel kUdpReceiveThread{"HollowKit.UDPReceive"};
 inline constexpr std::array kLibraryQueueLabels{
     kBackgroundPreviewQueue, kMacMicrophoneQueue, kMovieRecorderQueue, kScreenRecorderQueue,
     kFaceDetectorQueue,      kFaceFollowerQueue,  kUsbCaptureQueue,    kUsbControlQueue,
-    kUsbAudioQueue,          kBootstrapQueue,     kProbeQueue,         kVideoThread,
-    kUdpReceiveThread,
+    kUsbAudioQueue,          kPhotoWriterQueue,   kBootstrapQueue,     kProbeQueue,
+    kVideoThread,            kUdpReceiveThread,
 };
 
 // The class listed for `label`; unknown labels (tests, ad-hoc queues) get
