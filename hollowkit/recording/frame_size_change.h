@@ -1,0 +1,41 @@
+#pragma once
+
+// FrameSizeChange: one change of the camera's picture size during a movie
+// recording, and "Camera.json", the compact JSON array of them that a
+// screen-and-camera take keeps beside its movies. Plain values, any thread.
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hollowkit {
+
+struct FrameSizeChange {
+    double time = 0;  // seconds from the movie's start; never negative, 0 for the first entry
+    int width = 0;
+    int height = 0;
+
+    bool operator==(const FrameSizeChange&) const = default;
+
+    // The size as floating point, for drawing.
+    double widthF() const { return static_cast<double>(width); }
+    double heightF() const { return static_cast<double>(height); }
+    bool isLandscape() const { return height < width; }
+
+    // Compact JSON array of {"time", "width", "height"} objects, in order.
+    static std::string encodeAll(std::span<const FrameSizeChange> changes);
+    // Parses such an array; keys in any order, other keys ignored. Nothing
+    // when the text is not an array of complete, well-typed entries.
+    static std::optional<std::vector<FrameSizeChange>> decodeAll(std::string_view json);
+    // Reads and decodes a file; nothing when it cannot be read or decoded.
+    static std::optional<std::vector<FrameSizeChange>> loadAll(const std::filesystem::path& file);
+};
+
+// Whether some entry's orientation (landscape when height < width, portrait
+// otherwise) differs from the first entry's. False for an empty list.
+bool hasMixedOrientation(std::span<const FrameSizeChange> changes);
+
+}  // namespace hollowkit

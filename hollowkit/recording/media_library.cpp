@@ -1,0 +1,183 @@
+#include "hollowkit/recording/media_library.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "hollowkit/base/unique_fd.h"
+
+namespace hollowkit {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+// The value of XDG_VIDEOS_DIR in a user-dirs.dirs file. The file is written
+// by xdg-user-dirs-update as shell assignments whose values are either
+// "$HOME/…" or an absolute path; anything else is ignored, as the format
+// allows no other form. The last assignment wins, as in the shell.
+std::optional<fs::path> videosDirFromUserDirs(const fs::path& file, const std::string& home) {
+    std::ifstream in(file);
+    if (!in) return std::nullopt;
+    std::optional<fs::path> result;
+    std::string line;
+    constexpr std::string_view kKey = "XDG_VIDEOS_DIR=";
+    while (std::getline(in, line)) {
+        std::string_view text = trim(line);
+        if (!text.starts_with(kKey)) continue;
+        text.remove_prefix(kKey.size());
+        if (text.size() >= 2 && text.front() == '"') {
+            const auto close = text.find('"', 1);
+            if (close == std::string_view::npos) continue;
+            text = text.substr(1, close - 1);
+        }
+        std::string value;
+        for (size_t i = 0; i < text.size(); ++i) {
+            // Shell quoting inside the double quotes.
+            if (text[i] == '\\' && i + 1 < text.size()) ++i;
+            value += text[i];
+        }
+        constexpr std::string_view kHome = "$HOME";
+        if (std::string_view(value).starts_with(kHome) && !home.empty()) {
+            const std::string rest = value.substr(kHome.size());
+            if (!rest.empty() && rest.front() != '/') continue;
+            result = fs::path(home + rest).lexically_normal();
+        } else if (!value.empty() && value.front() == '/') {
+            result = fs::path(value).lexically_normal();
+        }
+    }
+    return result;
+}
+
+MediaLibraryError errorFor(int errnoValue, const fs::path& path) {
+    return MediaLibraryError{std::error_code(errnoValue, std::generic_category()), path};
+}
+
+Result<void, MediaLibraryError> createFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) return unexpected(MediaLibraryError{error, folder});
+    // create_directories reports success for an existing non-directory leaf
+    // on some library versions; the caller needs a directory.
+    if (!fs::is_directory(folder, error)) {
+        return unexpected(errorFor(error ? error.value() : ENOTDIR, folder));
+    }
+    return {};
+}
+
+// Tries "<base>", "<base> 2", "<base> 3" … + suffix until `create` makes one
+// that did not exist. `create` returns 0 or an errno value.
+template <typename Create>
+Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::string& base,
+                                            std::string_view extension, Create create) {
+    const std::string dotExtension = extension.empty() ? "" : "." + std::string(extension);
+    for (int n = 1; n <= MediaLibrary::kMaxSuffix; ++n) {
+        const std::string name = n == 1 ? base : base + " " + std::to_string(n);
+        fs::path candidate = folder / (name + dotExtension);
+        const int result = create(candidate);
+        if (result == 0) return candidate;
+        if (result != EEXIST) return unexpected(errorFor(result, candidate));
+    }
+    return unexpected(errorFor(EEXIST, folder / (base + dotExtension)));
+}
+
+}  // namespace
+
+std::string MediaLibraryError::userMessage() const {
+    std::string text = code.message();
+    if (!path.empty()) text += " (" + path.string() + ")";
+    return text;
+}
+
+UserDirsEnvironment MediaLibrary::currentEnvironment() {
+    UserDirsEnvironment environment;
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        environment.home = home;
+    } else {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir) {
+            environment.home = found->pw_dir;
+        }
+    }
+    if (const char* config = std::getenv("XDG_CONFIG_HOME")) environment.xdgConfigHome = config;
+    return environment;
+}
+
+fs::path MediaLibrary::videosDirectory(const UserDirsEnvironment& environment) {
+    const fs::path home = environment.home.empty() ? fs::path("/") : fs::path(environment.home);
+    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+    const fs::path configHome = !environment.xdgConfigHome.empty() &&
+                                        environment.xdgConfigHome.front() == '/'
+                                    ? fs::path(environment.xdgConfigHome)
+                                    : home / ".config";
+    if (auto videos = videosDirFromUserDirs(configHome / "user-dirs.dirs", home.string())) {
+        return *videos;
+    }
+    return home / "Videos";
+}
+
+fs::path MediaLibrary::folder(const UserDirsEnvironment& environment) {
+    return videosDirectory(environment) / kFolderName;
+}
+
+fs::path MediaLibrary::folder() {
+    return folder(currentEnvironment());
+}
+
+std::string MediaLibrary::fileName(std::string_view kind, Date date) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(date));
+    std::tm local{};
+    ::tzset();
+    ::localtime_r(&seconds, &local);
+    // Formatted by hand rather than through the locale: the name must read the
+    // same in every language and region.
+    char dateText[64];
+    std::snprintf(dateText, sizeof dateText, "%04d-%02d-%02d at %02d.%02d.%02d",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec);
+    std::string name(kAppName);
+    name += ' ';
+    name += kind;
+    name += ' ';
+    name += dateText;
+    return name;
+}
+
+Result<fs::path, MediaLibraryError> MediaLibrary::fileURL(const fs::path& folder,
+                                                          std::string_view kind,
+                                                          std::string_view extension, Date date) {
+    if (auto created = createFolder(folder); !created) return unexpected(created.error());
+    return reserve(folder, fileName(kind, date), extension, [](const fs::path& path) {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        return fd.valid() ? 0 : errno;
+    });
+}
+
+Result<fs::path, MediaLibraryError> MediaLibrary::takeFolderURL(const fs::path& folder,
+                                                                std::string_view kind, Date date) {
+    if (auto created = createFolder(folder); !created) return unexpected(created.error());
+    return reserve(folder, fileName(kind, date), "", [](const fs::path& path) {
+        return ::mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
+    });
+}
+
+}  // namespace hollowkit

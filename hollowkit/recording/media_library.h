@@ -1,0 +1,87 @@
+#pragma once
+
+// MediaLibrary: where the app's recordings, photos and take folders go and
+// what they are called. The output folder is "Lumenhollow" inside the user's
+// videos folder; names carry the kind and the local date to the second
+// ("Lumenhollow Video 2024-05-01 at 14.03.22.mov").
+//
+// A name handed out is reserved on disk at once (the empty file, or the take
+// folder, is created exclusively), and a name already taken gets " 2", " 3" …
+// before its extension, so two recordings in the same second, or in the hour
+// that repeats when summer time ends, never overwrite each other. Stateless;
+// any thread.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "hollowkit/base/result.h"
+
+namespace hollowkit {
+
+// A folder or name that could not be created. The callers show
+// "Could not create the output folder: " + userMessage().
+struct MediaLibraryError {
+    std::error_code code;
+    std::filesystem::path path;
+
+    // The system's text for the failure and the path, e.g.
+    // "Permission denied (/home/ann/Videos/Lumenhollow)".
+    std::string userMessage() const;
+
+    bool operator==(const MediaLibraryError&) const = default;
+};
+
+// The parts of the environment that locate the videos folder.
+struct UserDirsEnvironment {
+    std::string home;           // $HOME (or the password database's entry)
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME, empty when unset
+
+    bool operator==(const UserDirsEnvironment&) const = default;
+};
+
+class MediaLibrary {
+public:
+    MediaLibrary() = delete;
+
+    static constexpr std::string_view kAppName = "Lumenhollow";
+    static constexpr std::string_view kFolderName = "Lumenhollow";
+    static constexpr std::string_view kVideoKind = "Video";
+    static constexpr std::string_view kPhotoKind = "Photo";
+    static constexpr std::string_view kScreenRecordingKind = "Screen Recording";
+    // Past this many suffixes a name counts as unavailable.
+    static constexpr int kMaxSuffix = 9999;
+
+    using Date = std::chrono::system_clock::time_point;
+
+    // The output folder for this user: "Lumenhollow" inside the videos
+    // folder. Not created here.
+    static std::filesystem::path folder();
+    static std::filesystem::path folder(const UserDirsEnvironment& environment);
+
+    // The user's videos folder: XDG_VIDEOS_DIR from user-dirs.dirs in the
+    // configuration folder when it names one, else ~/Videos.
+    static std::filesystem::path videosDirectory(const UserDirsEnvironment& environment);
+    static UserDirsEnvironment currentEnvironment();
+
+    // Creates `folder` (with its parents) and reserves a new, empty file
+    // "<fileName(kind, date)>.<extension>" in it, suffixed when taken.
+    // Returns the reserved file's path. Never touches an existing file.
+    static Result<std::filesystem::path, MediaLibraryError> fileURL(
+        const std::filesystem::path& folder, std::string_view kind, std::string_view extension,
+        Date date);
+
+    // Creates `folder` (with its parents) and a new take folder
+    // "<fileName(kind, date)>" inside it, suffixed when taken.
+    static Result<std::filesystem::path, MediaLibraryError> takeFolderURL(
+        const std::filesystem::path& folder, std::string_view kind, Date date);
+
+    // "Lumenhollow " + kind + " " + the date as "yyyy-MM-dd at HH.mm.ss" in
+    // the local time zone, with Western digits and a 24-hour clock whatever
+    // the user's locale.
+    static std::string fileName(std::string_view kind, Date date);
+};
+
+}  // namespace hollowkit

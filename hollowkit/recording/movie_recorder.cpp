@@ -1,0 +1,282 @@
+#include "hollowkit/recording/movie_recorder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/base/queue_labels.h"
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
+
+namespace hollowkit {
+namespace {
+
+// The audio bit rate of every camera movie.
+constexpr int64_t kAudioBitRate = 192000;
+constexpr int kExpectedFrameRate = 30;
+
+double seconds(Duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+// A movie that never started leaves at most the empty file its name was
+// reserved with; that holds nobody's data and would only confuse the user.
+void removeIfEmpty(const std::filesystem::path& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+        ::unlink(path.c_str());
+    }
+}
+
+}  // namespace
+
+std::string RecorderError::userMessage() const {
+    switch (kind) {
+    case Kind::writerFailed:
+        return "Recording failed: " + detail;
+    case Kind::noVideo:
+        return "No video frames were recorded";
+    case Kind::none:
+        break;
+    }
+    return {};
+}
+
+MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
+                             std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
+                             const Clock& clock, MovieWriterFactory writerFactory)
+    : outputURL_(std::move(outputURL)),
+      codec_(codec),
+      main_(main),
+      clock_(clock),
+      writerFactory_(writerFactory ? std::move(writerFactory) : ffmpegMovieWriterFactory()),
+      sessionStart_(sessionStart),
+      expectsAudio_(expectsAudio),
+      queue_(std::string(kMovieRecorderQueue.label)) {}
+
+MovieRecorder::~MovieRecorder() = default;
+
+void MovieRecorder::appendVideo(VideoFrame frame) {
+    if (frame.isNull() || finishRequested_.load()) return;
+    // A queue that cannot keep up (it is finishing the file, or the machine
+    // is overloaded) must not collect frames without bound.
+    if (queuedVideo_.fetch_add(1) >= kMaxQueuedVideoFrames) {
+        queuedVideo_.fetch_sub(1);
+        droppedAtQueue_.fetch_add(1);
+        return;
+    }
+    queue_.post([this, frame = std::move(frame)]() mutable {
+        queuedVideo_.fetch_sub(1);
+        handleVideo(std::move(frame));
+    });
+}
+
+void MovieRecorder::appendAudio(AudioChunk chunk) {
+    if (chunk.isNull() || finishRequested_.load()) return;
+    if (queuedAudio_.fetch_add(1) >= kMaxQueuedAudioChunks) {
+        queuedAudio_.fetch_sub(1);
+        return;
+    }
+    queue_.post([this, chunk = std::move(chunk)]() mutable {
+        queuedAudio_.fetch_sub(1);
+        handleAudio(std::move(chunk));
+    });
+}
+
+void MovieRecorder::finish(std::optional<TimePoint> endTime, Completion completion) {
+    finishRequested_.store(true);
+    queue_.post([this, endTime, completion = std::move(completion)]() mutable {
+        handleFinish(endTime, std::move(completion));
+    });
+}
+
+void MovieRecorder::noAudioExpected() {
+    queue_.post([this] { expectsAudio_ = false; });
+}
+
+std::vector<FrameSizeChange> MovieRecorder::sizeChanges() const {
+    std::vector<FrameSizeChange> copy;
+    queue_.sync([&] { copy = sizeChanges_; });
+    return copy;
+}
+
+bool MovieRecorder::hasMixedOrientation() const {
+    const auto changes = sizeChanges();
+    return hollowkit::hasMixedOrientation(changes);
+}
+
+MovieRecorderStats MovieRecorder::stats() const {
+    MovieRecorderStats copy;
+    queue_.sync([&] { copy = stats_; });
+    copy.videoDroppedBusy += droppedAtQueue_.load();
+    copy.videoOffered += droppedAtQueue_.load();
+    return copy;
+}
+
+std::optional<TimePoint> MovieRecorder::retime(TimePoint pts) {
+    if (!sessionStart_) return pts;
+    if (!clockOffset_) {
+        // Fixed once, by the first sample, for video and sound alike: a
+        // camera whose clock runs apart from the host's is moved onto it.
+        Duration offset = clock_.now() - pts;
+        if (offset <= kClockOffsetThreshold && offset >= -kClockOffsetThreshold) {
+            offset = Duration::zero();
+        }
+        clockOffset_ = offset;
+    }
+    return pts + *clockOffset_;
+}
+
+void MovieRecorder::handleVideo(VideoFrame frame) {
+    ++stats_.videoOffered;
+    if (finishing_) return;
+    const auto pts = retime(frame.pts());
+    if (!pts) return;
+    if (*pts != frame.pts()) frame = frame.withPts(*pts);
+    if (sessionStart_ && *pts < *sessionStart_) return;
+
+    if (!writer_) {
+        const TimePoint now = clock_.now();
+        if (!firstVideoArrival_) firstVideoArrival_ = now;
+        // Give the first sound up to a second to arrive, so the movie can
+        // have a sound track at all.
+        if (expectsAudio_ && !audioFormat_ && now - *firstVideoArrival_ < kAudioWait) return;
+        setUpWriter(frame);
+        if (!writer_) return;
+    }
+
+    // One repeated or backward time would fail the whole movie in the
+    // muxer; the frame is dropped instead.
+    if (lastVideoTime_ && *pts <= *lastVideoTime_) {
+        if (!loggedOutOfOrder_) {
+            loggedOutOfOrder_ = true;
+            PocketLog::logf("Recorder dropped a frame %.3fs not later than the one before",
+                            seconds(*lastVideoTime_ - *pts));
+        }
+        return;
+    }
+    noteFrameSize(frame);
+    if (!writer_->readyForVideo()) {
+        ++stats_.videoDroppedBusy;
+        return;
+    }
+    if (writer_->appendVideo(frame)) {
+        lastVideoTime_ = *pts;
+        ++stats_.videoWritten;
+    } else {
+        ++stats_.videoDroppedBusy;
+    }
+}
+
+void MovieRecorder::setUpWriter(const VideoFrame& frame) {
+    const int width = frame.width();
+    const int height = frame.height();
+    std::unique_ptr<MovieWriter> writer = writerFactory_(outputURL_);
+    if (!writer) {
+        setupError_ = "no movie writer";
+        logSetupFailure("Recorder setup failed: " + setupError_);
+        return;
+    }
+    MovieWriterSettings settings;
+    settings.codec = codec_;
+    settings.width = width;
+    settings.height = height;
+    settings.videoBitRate = bitRate(codec_, width, height);
+    settings.expectedFrameRate = kExpectedFrameRate;
+    if (audioFormat_) {
+        settings.audio = MovieAudioSettings{audioFormat_->sampleRate,
+                                            std::min(audioFormat_->channels, 2), kAudioBitRate};
+    }
+    const TimePoint start = sessionStart_.value_or(frame.pts());
+    if (auto started = writer->start(settings, start); !started) {
+        setupError_ = started.error();
+        logSetupFailure("Recorder could not start: " + setupError_);
+        return;
+    }
+    setupError_.clear();
+    writerStart_ = start;
+    hasAudioTrack_ = settings.audio.has_value();
+    writer_ = std::move(writer);
+    PocketLog::logf("Recording %dx%d %s %s to %s", width, height, std::string(toString(codec_)).c_str(),
+                    hasAudioTrack_ ? "with audio" : "without audio",
+                    outputURL_.filename().string().c_str());
+}
+
+// Each frame retries a failed setup; the same reason is logged once.
+void MovieRecorder::logSetupFailure(const std::string& line) {
+    if (line == loggedSetupLine_) return;
+    loggedSetupLine_ = line;
+    PocketLog::log(line);
+}
+
+void MovieRecorder::noteFrameSize(const VideoFrame& frame) {
+    const int width = frame.width();
+    const int height = frame.height();
+    if (sizeChanges_.empty()) {
+        sizeChanges_.push_back(FrameSizeChange{0, width, height});
+        return;
+    }
+    const FrameSizeChange& last = sizeChanges_.back();
+    if (last.width == width && last.height == height) return;
+    const double time = std::max(0.0, seconds(frame.pts() - writerStart_));
+    sizeChanges_.push_back(FrameSizeChange{time, width, height});
+    PocketLog::logf("Camera frames changed to %dx%d at %.1fs", width, height, time);
+}
+
+void MovieRecorder::handleAudio(AudioChunk chunk) {
+    if (finishing_) return;
+    const auto pts = retime(chunk.pts());
+    if (!pts) return;
+    if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
+    if (!audioFormat_) audioFormat_ = AudioFormat{chunk.sampleRate(), chunk.channels()};
+    if (writer_ && hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
+        writer_->appendAudio(chunk);
+    }
+}
+
+void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion completion) {
+    finishing_ = true;
+    if (!writer_) {
+        // A movie that could not even be created is a failure, not an
+        // empty recording: say why.
+        deliver(setupError_.empty() ? unexpected(RecorderError::noVideo())
+                                    : unexpected(RecorderError::writerFailed(setupError_)),
+                std::move(completion));
+        return;
+    }
+    if (writerFinished_) {
+        deliver(unexpected(RecorderError::noVideo()), std::move(completion));
+        return;
+    }
+    writerFinished_ = true;
+    if (!writer_->isWriting()) {
+        std::string error = writer_->errorText();
+        // Completing the file still gives its index a chance to make what was
+        // written playable.
+        (void)writer_->finish(std::nullopt);
+        deliver(error.empty() ? unexpected(RecorderError::noVideo())
+                              : unexpected(RecorderError::writerFailed(error)),
+                std::move(completion));
+        return;
+    }
+    std::optional<TimePoint> end;
+    if (endTime && lastVideoTime_ && *endTime > *lastVideoTime_) end = endTime;
+    auto finished = writer_->finish(end);
+    if (!finished) {
+        deliver(unexpected(RecorderError::writerFailed(finished.error().empty() ? "unknown"
+                                                                                : finished.error())),
+                std::move(completion));
+        return;
+    }
+    deliver(outputURL_, std::move(completion));
+}
+
+void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
+                            Completion completion) {
+    if (!result) removeIfEmpty(outputURL_);
+    if (!completion) return;
+    main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });
+}
+
+}  // namespace hollowkit

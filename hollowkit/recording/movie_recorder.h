@@ -1,0 +1,170 @@
+#pragma once
+
+// MovieRecorder: writes the camera's frames, and its sound when there is any,
+// into one QuickTime movie. Made for one file and used once. Samples arrive
+// from any thread and are handled on the recorder's own queue
+// ("HollowKit.MovieRecorder"); the movie itself is encoded by a MovieWriter
+// behind it. Finishing reports the file or a RecorderError on the main
+// executor.
+//
+// Two uses: a plain recording keeps the samples' own times and starts the
+// movie at its first written frame; the camera half of a screen-and-camera
+// take is given a session start on the host clock, moves camera times onto
+// that clock when the two differ by more than a second, drops frames from
+// before the start, and starts the movie exactly there. With sound expected,
+// the recorder waits up to one second after the first frame for the first
+// sound so the movie can get a sound track.
+//
+// Live capture never waits for the encoder: a sample that finds the writer
+// (or the recorder's own queue) full is dropped, so memory stays bounded.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hollowkit/base/clock.h"
+#include "hollowkit/base/executor.h"
+#include "hollowkit/base/result.h"
+#include "hollowkit/base/serial_queue.h"
+#include "hollowkit/media/audio_chunk.h"
+#include "hollowkit/media/video_codec.h"
+#include "hollowkit/media/video_frame.h"
+#include "hollowkit/recording/frame_size_change.h"
+#include "hollowkit/recording/movie_writer.h"
+
+namespace hollowkit {
+
+struct RecorderError {
+    enum class Kind : uint8_t {
+        none = 0,
+        writerFailed,  // the movie could not be written; `detail` says why
+        noVideo,       // no frame ever reached a movie
+    };
+
+    Kind kind = Kind::none;
+    std::string detail;
+
+    static RecorderError writerFailed(std::string text) { return {Kind::writerFailed, std::move(text)}; }
+    static RecorderError noVideo() { return {Kind::noVideo, {}}; }
+
+    // "Recording failed: " + detail, or "No video frames were recorded".
+    std::string userMessage() const;
+
+    bool operator==(const RecorderError&) const = default;
+};
+
+// Counts for benchmarks and logs; read with MovieRecorder::stats().
+struct MovieRecorderStats {
+    uint64_t videoOffered = 0;   // frames given to appendVideo
+    uint64_t videoWritten = 0;   // frames the writer took
+    uint64_t videoDroppedBusy = 0;  // dropped because the writer or the queue was full
+
+    bool operator==(const MovieRecorderStats&) const = default;
+};
+
+class MovieRecorder {
+public:
+    using Completion = std::function<void(Result<std::filesystem::path, RecorderError>)>;
+
+    // Frames and sound chunks allowed to wait on the recorder's queue; more
+    // are dropped at once.
+    static constexpr int kMaxQueuedVideoFrames = 4;
+    static constexpr int kMaxQueuedAudioChunks = 64;
+    // How long a recording that expects sound waits for it after the first
+    // frame, and how far apart the camera and host clocks must be before a
+    // take moves the camera's times.
+    static constexpr Duration kAudioWait = std::chrono::seconds(1);
+    static constexpr Duration kClockOffsetThreshold = std::chrono::seconds(1);
+
+    // Opens nothing yet: the movie is created with the first usable frame.
+    // `main` receives the completion; `clock` is the host clock (the one
+    // sample times are stamped on). Without a factory the FFmpeg writer is
+    // used.
+    MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
+                  std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
+                  const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
+    // Drops work not yet done; a movie not finished stays incomplete.
+    ~MovieRecorder();
+
+    MovieRecorder(const MovieRecorder&) = delete;
+    MovieRecorder& operator=(const MovieRecorder&) = delete;
+
+    // Any thread; returns at once.
+    void appendVideo(VideoFrame frame);
+    void appendAudio(AudioChunk chunk);
+
+    // Any thread; returns at once. Completes the movie (lasting until
+    // `endTime` when that is after the last frame) and runs `completion` once
+    // on the main executor with the file, or with the error. A movie that
+    // never started leaves no file behind.
+    void finish(std::optional<TimePoint> endTime, Completion completion);
+
+    // Any thread: sound will not come after all (the microphone failed), so
+    // the recorder stops waiting for it and starts with the next frame.
+    void noAudioExpected();
+
+    // The frame-size changes so far, and whether the picture turned between
+    // landscape and portrait. They wait for the recorder's queue; called on
+    // that queue itself they cannot wait and return empty / false.
+    std::vector<FrameSizeChange> sizeChanges() const;
+    bool hasMixedOrientation() const;
+    MovieRecorderStats stats() const;
+
+    const std::filesystem::path& outputURL() const { return outputURL_; }
+    VideoCodec codec() const { return codec_; }
+
+private:
+    struct AudioFormat {
+        int sampleRate = 0;
+        int channels = 0;
+    };
+
+    // Own queue only.
+    void handleVideo(VideoFrame frame);
+    void handleAudio(AudioChunk chunk);
+    void handleFinish(std::optional<TimePoint> endTime, Completion completion);
+    std::optional<TimePoint> retime(TimePoint pts);
+    void setUpWriter(const VideoFrame& frame);
+    void noteFrameSize(const VideoFrame& frame);
+    void logSetupFailure(const std::string& line);
+    void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
+
+    const std::filesystem::path outputURL_;
+    const VideoCodec codec_;
+    Executor& main_;
+    const Clock& clock_;
+    const MovieWriterFactory writerFactory_;
+
+    // Any thread.
+    std::atomic<bool> finishRequested_{false};
+    std::atomic<int> queuedVideo_{0};
+    std::atomic<int> queuedAudio_{0};
+    std::atomic<uint64_t> droppedAtQueue_{0};
+
+    // Own queue only.
+    std::unique_ptr<MovieWriter> writer_;
+    bool writerFinished_ = false;
+    bool hasAudioTrack_ = false;
+    std::optional<AudioFormat> audioFormat_;
+    bool finishing_ = false;
+    const std::optional<TimePoint> sessionStart_;
+    std::optional<TimePoint> lastVideoTime_;
+    std::optional<Duration> clockOffset_;
+    bool expectsAudio_;
+    std::optional<TimePoint> firstVideoArrival_;
+    TimePoint writerStart_{};
+    std::vector<FrameSizeChange> sizeChanges_;
+    std::string setupError_;   // the last reason the writer could not start
+    std::string loggedSetupLine_;
+    bool loggedOutOfOrder_ = false;
+    MovieRecorderStats stats_;
+
+    mutable SerialQueue queue_;  // last: its thread stops before the fields above go
+};
+
+}  // namespace hollowkit

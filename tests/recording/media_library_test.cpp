@@ -1,0 +1,157 @@
+#include "hollowkit/recording/media_library.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "recording_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+namespace fs = std::filesystem;
+using Date = MediaLibrary::Date;
+
+// Sets TZ for one test and puts the old value back.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        if (old_) {
+            ::setenv("TZ", old_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+Date utc(int year, int month, int day, int hour, int minute, int second) {
+    const auto days = std::chrono::sys_days(std::chrono::year(year) / month / day);
+    return Date(days) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
+           std::chrono::seconds(second);
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(MediaLibraryTest, FileNameUsesLocalTimeWithFixedDigitsAndTwentyFourHours) {
+    struct Case {
+        const char* zone;
+        Date date;
+        std::string_view kind;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"UTC", utc(2024, 5, 1, 14, 3, 22), "Video", "Lumenhollow Video 2024-05-01 at 14.03.22"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 5, 1, 14, 3, 22), "Video", "Lumenhollow Video 2024-05-01 at 16.03.22"},
+        {"EST5EDT,M3.2.0,M11.1.0", utc(2024, 1, 1, 3, 0, 5), "Photo", "Lumenhollow Photo 2023-12-31 at 22.00.05"},
+        {"UTC", utc(2024, 12, 31, 23, 59, 59) + std::chrono::milliseconds(999), "Screen Recording",
+         "Lumenhollow Screen Recording 2024-12-31 at 23.59.59"},
+        {"UTC", utc(2025, 1, 1, 0, 0, 0), "Video", "Lumenhollow Video 2025-01-01 at 00.00.00"},
+    };
+    for (const Case& c : cases) {
+        ScopedTimeZone zone(c.zone);
+        EXPECT_EQ(MediaLibrary::fileName(c.kind, c.date), c.expected) << c.zone;
+    }
+}
+
+// The same second twice (a quick second recording, or the hour that repeats
+// when summer time ends) must never hand out a name that is taken.
+TEST(MediaLibraryTest, NamesInTheSameSecondNeverCollide) {
+    ScopedTimeZone zone("UTC");
+    testsupport::TempDir dir;
+    const fs::path folder = dir.path() / "Videos" / "Lumenhollow";
+    const Date date = utc(2024, 5, 1, 14, 3, 22);
+    const std::string base = "Lumenhollow Video 2024-05-01 at 14.03.22";
+
+    const auto first = MediaLibrary::fileURL(folder, "Video", "mov", date);
+    ASSERT_TRUE(first.has_value()) << first.error().userMessage();
+    EXPECT_EQ(first.value(), folder / (base + ".mov"));
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::exists(first.value()));  // reserved at once
+
+    writeFile(first.value(), "recorded movie");
+    const auto second = MediaLibrary::fileURL(folder, "Video", "mov", date);
+    const auto third = MediaLibrary::fileURL(folder, "Video", "mov", date);
+    ASSERT_TRUE(second.has_value());
+    ASSERT_TRUE(third.has_value());
+    EXPECT_EQ(second.value(), folder / (base + " 2.mov"));
+    EXPECT_EQ(third.value(), folder / (base + " 3.mov"));
+    EXPECT_EQ(readFile(first.value()), "recorded movie");
+
+    const auto take = MediaLibrary::takeFolderURL(folder, "Screen Recording", date);
+    const auto secondTake = MediaLibrary::takeFolderURL(folder, "Screen Recording", date);
+    ASSERT_TRUE(take.has_value());
+    ASSERT_TRUE(secondTake.has_value());
+    EXPECT_EQ(take.value(), folder / "Lumenhollow Screen Recording 2024-05-01 at 14.03.22");
+    EXPECT_EQ(secondTake.value(), folder / "Lumenhollow Screen Recording 2024-05-01 at 14.03.22 2");
+    EXPECT_TRUE(fs::is_directory(secondTake.value()));
+}
+
+TEST(MediaLibraryTest, FolderThatCannotBeCreatedIsAnError) {
+    testsupport::TempDir dir;
+    const fs::path file = dir.path() / "plain file";
+    writeFile(file, "x");
+    const Date date = std::chrono::system_clock::now();
+    const auto movie = MediaLibrary::fileURL(file / "Lumenhollow", "Video", "mov", date);
+    ASSERT_FALSE(movie.has_value());
+    EXPECT_NE(movie.error().userMessage().find("Not a directory"), std::string::npos)
+        << movie.error().userMessage();
+    EXPECT_FALSE(MediaLibrary::takeFolderURL(file, "Screen Recording", date).has_value());
+}
+
+TEST(MediaLibraryTest, VideosFolderComesFromUserDirsOrDefaultsToVideos) {
+    testsupport::TempDir dir;
+    const std::string home = (dir.path() / "home").string();
+    const fs::path config = dir.path() / "config";
+    fs::create_directories(fs::path(home) / ".config");
+    fs::create_directories(config);
+    struct Case {
+        const char* userDirs;  // nullptr: no file
+        bool inXdgConfigHome;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {nullptr, false, fs::path(home) / "Videos"},
+        {"XDG_VIDEOS_DIR=\"$HOME/Filme\"\n", false, fs::path(home) / "Filme"},
+        {"# comment\nXDG_MUSIC_DIR=\"$HOME/Music\"\n  XDG_VIDEOS_DIR=\"/srv/videos\"\n", true, "/srv/videos"},
+        {"XDG_VIDEOS_DIR=\"$HOMEfoo\"\n", true, fs::path(home) / "Videos"},
+        {"XDG_VIDEOS_DIR=\"relative/videos\"\n", true, fs::path(home) / "Videos"},
+        {"XDG_VIDEOS_DIR=\"$HOME/A\"\nXDG_VIDEOS_DIR=\"$HOME/My Videos\"\n", true, fs::path(home) / "My Videos"},
+    };
+    for (const Case& c : cases) {
+        const fs::path configDir = c.inXdgConfigHome ? config : fs::path(home) / ".config";
+        fs::remove(config / "user-dirs.dirs");
+        fs::remove(fs::path(home) / ".config" / "user-dirs.dirs");
+        if (c.userDirs) writeFile(configDir / "user-dirs.dirs", c.userDirs);
+        const UserDirsEnvironment environment{home, c.inXdgConfigHome ? config.string() : ""};
+        EXPECT_EQ(MediaLibrary::videosDirectory(environment), c.expected) << (c.userDirs ? c.userDirs : "none");
+        EXPECT_EQ(MediaLibrary::folder(environment), c.expected / "Lumenhollow");
+    }
+    // A relative XDG_CONFIG_HOME is not a configuration folder.
+    writeFile(config / "user-dirs.dirs", "XDG_VIDEOS_DIR=\"/elsewhere\"\n");
+    EXPECT_EQ(MediaLibrary::videosDirectory({home, "config"}), fs::path(home) / "Videos");
+}
+
+}  // namespace
+}  // namespace hollowkit

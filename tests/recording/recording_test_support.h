@@ -1,0 +1,170 @@
+#pragma once
+
+// Shared by the recording tests: synthetic pictures and tones, a temporary
+// folder, a log capture, and ffprobe's view of a movie as JSON.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/audio_chunk.h"
+#include "hollowkit/media/video_frame.h"
+
+namespace hollowkit::testsupport {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "hk-recording-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Collects log lines (without the time prefix); PocketLog calls it from the
+// recorder's thread while the test reads.
+class LogCapture final : public LogSink {
+public:
+    LogCapture() { PocketLog::setSinkForTesting(this); }
+    ~LogCapture() override { PocketLog::setSinkForTesting(nullptr); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    void writeConsole(std::string_view) override {}
+    void writeSystem(std::string_view message) override {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(message);
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    bool contains(std::string_view text) const {
+        for (const auto& line : lines()) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// A picture that moves and carries fine texture, so the encoders have
+// something to spend their bit rate on. Frames share nothing.
+inline VideoFrame patternFrame(int width, int height, int index, TimePoint pts,
+                               PixelFormat format = PixelFormat::nv12) {
+    auto frame = WritableVideoFrame::allocate(format, width, height);
+    uint32_t seed = 2654435761u * static_cast<uint32_t>(index + 1);
+    const auto noise = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>(seed >> 27);  // 0...31
+    };
+    if (format == PixelFormat::nv12) {
+        for (int y = 0; y < height; ++y) {
+            auto row = frame.row(0, y);
+            for (int x = 0; x < width; ++x) {
+                row[static_cast<size_t>(x)] = static_cast<uint8_t>(40 + ((x + y + index * 4) % 160) + noise());
+            }
+        }
+        for (int y = 0; y < (height + 1) / 2; ++y) {
+            auto row = frame.row(1, y);
+            for (size_t i = 0; i < row.size(); ++i) {
+                row[i] = static_cast<uint8_t>(96 + ((static_cast<int>(i) + index) % 64));
+            }
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            auto row = frame.row(0, y);
+            for (int x = 0; x < width; ++x) {
+                uint8_t* p = &row[static_cast<size_t>(x) * 4];
+                p[0] = static_cast<uint8_t>((x * 2 + index * 3) % 256);
+                p[1] = static_cast<uint8_t>((y * 2 + noise()) % 256);
+                p[2] = static_cast<uint8_t>((x + y + index) % 256);
+                p[3] = 255;
+            }
+        }
+    }
+    return std::move(frame).freeze(pts);
+}
+
+// A 440 Hz sine at half scale, `frames` long, starting at sample `first` of
+// the tone (so consecutive chunks join without a click).
+inline AudioChunk toneChunk(int sampleRate, int channels, int64_t first, int frames, TimePoint pts,
+                            SampleFormat format = SampleFormat::f32) {
+    std::vector<float> samples(static_cast<size_t>(frames) * static_cast<size_t>(channels));
+    for (int i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(first + i) / sampleRate;
+        const float value = static_cast<float>(0.5 * std::sin(2 * M_PI * 440.0 * t));
+        for (int ch = 0; ch < channels; ++ch) samples[static_cast<size_t>(i * channels + ch)] = value;
+    }
+    if (format == SampleFormat::f32) return AudioChunk::copyF32(samples, sampleRate, channels, pts);
+    std::vector<int16_t> s16(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) s16[i] = static_cast<int16_t>(samples[i] * 32767.0f);
+    return AudioChunk::copyS16(s16, sampleRate, channels, pts);
+}
+
+// ffprobe's streams and format of a movie; null JSON when it cannot be read.
+inline nlohmann::json probe(const std::filesystem::path& movie) {
+    const auto result = CommandRunner::run(
+        "/usr/bin/ffprobe",
+        {"-v", "error", "-of", "json", "-show_streams", "-show_format", movie.string()}, {},
+        /*logged=*/false);
+    if (result.status != 0) return nullptr;
+    return nlohmann::json::parse(result.output, nullptr, false);
+}
+
+inline const nlohmann::json* streamOfType(const nlohmann::json& probed, std::string_view type) {
+    if (!probed.is_object() || !probed.contains("streams")) return nullptr;
+    for (const auto& stream : probed["streams"]) {
+        if (stream.value("codec_type", "") == type) return &stream;
+    }
+    return nullptr;
+}
+
+// A numeric field that ffprobe writes as a string ("3.000000").
+inline double number(const nlohmann::json& object, const char* key) {
+    if (!object.contains(key)) return NAN;
+    const auto& value = object[key];
+    if (value.is_number()) return value.get<double>();
+    if (value.is_string()) return std::strtod(value.get<std::string>().c_str(), nullptr);
+    return NAN;
+}
+
+// Decodes every frame of the movie's video; true when ffmpeg reads the whole
+// file without an error.
+inline bool decodesCleanly(const std::filesystem::path& movie) {
+    const auto result = CommandRunner::run(
+        "/usr/bin/ffmpeg", {"-v", "error", "-xerror", "-i", movie.string(), "-f", "null", "-"}, {},
+        /*logged=*/false);
+    return result.status == 0 && result.output.empty();
+}
+
+}  // namespace hollowkit::testsupport
