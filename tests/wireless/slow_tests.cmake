@@ -1,0 +1,6 @@
+# Read by CTest after the discovered tests: real-time runs over loopback
+# sockets that take about a second each get the `slow` label too.
+set_tests_properties(
+    LiveViewNetworkTest.DecodedFramesArriveInOrderAndCloseIsClean
+    LiveViewNetworkTest.GimbalAndCommandsReachTheCamera
+    PROPERTIES LABELS "wireless;slow")
