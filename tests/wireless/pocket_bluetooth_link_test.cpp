@@ -1,0 +1,706 @@
+#include "hollowkit/wireless/pocket_bluetooth_link.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ble_harness.h"
+#include "hollowkit/camera/duml_constants.h"
+#include "hollowkit/camera/duml_text.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::BleHarness;
+using testsupport::Event;
+using testsupport::kIdentifier;
+using testsupport::Kind;
+
+BleAdvertisement advertising(std::optional<std::string> name, std::optional<uint16_t> company) {
+    BleAdvertisement advertisement;
+    advertisement.localName = std::move(name);
+    if (company) advertisement.manufacturerData.push_back(BleManufacturerData{*company, {0x10, 0x20}});
+    return advertisement;
+}
+
+DumlFrame replyFrame(uint8_t cmdSet, uint8_t cmdId, Bytes payload) {
+    DumlFrame frame;
+    frame.target = DumlFrame::makeTarget(0x07, 0x02);
+    frame.id = 0x4242;
+    frame.flags = DumlFrame::kReplyFlags;
+    frame.cmdSet = cmdSet;
+    frame.cmdId = cmdId;
+    frame.payload = std::move(payload);
+    return frame;
+}
+
+DumlFrame requestFrame(uint8_t cmdSet, uint8_t cmdId, Bytes payload = {}) {
+    DumlFrame frame;
+    frame.target = 0x0702;
+    frame.id = 0x8000 | cmdId;
+    frame.flags = DumlFrame::kRequestFlags;
+    frame.cmdSet = cmdSet;
+    frame.cmdId = cmdId;
+    frame.payload = std::move(payload);
+    return frame;
+}
+
+Bytes ascii(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// MARK: Frames the link sends
+
+TEST(PocketBluetoothLinkFrames, PairingRequestCarriesIdentifierAndTag) {
+    auto frame = PocketBluetoothLink::pairingRequestFrame(kIdentifier);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->commandKey(), "07/45");
+    EXPECT_EQ(frame->target, 0x0702);
+    EXPECT_EQ(frame->id, 0x8092);
+    EXPECT_EQ(frame->flags, 0x40);
+    Bytes expected{0x20};
+    Bytes id = ascii(kIdentifier);
+    expected.insert(expected.end(), id.begin(), id.end());
+    expected.push_back(0x04);
+    for (char c : std::string("plix")) expected.push_back(static_cast<uint8_t>(c));
+    EXPECT_EQ(frame->payload.size(), 38u);
+    EXPECT_EQ(frame->payload, expected);
+
+    // An identifier a length byte cannot describe is refused, not wrapped.
+    EXPECT_FALSE(PocketBluetoothLink::pairingRequestFrame(std::string(256, 'a')));
+}
+
+TEST(PocketBluetoothLinkFrames, CredentialFramesMatchTheirTable) {
+    struct Case {
+        DumlFrame frame;
+        const char* key;
+        uint16_t target;
+        uint16_t id;
+        Bytes payload;
+    };
+    const Case cases[] = {
+        {PocketBluetoothLink::wifiWakeFrame(), "53/10", 0x1C02, 0x8053, Bytes{0, 0, 0, 0}},
+        {PocketBluetoothLink::wifiNameQueryFrame(), "07/07", 0x0702, 0x8007, Bytes{}},
+        {PocketBluetoothLink::wifiPasswordQueryFrame(), "07/0E", 0x0702, 0x800E, Bytes{}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(c.frame.commandKey(), c.key);
+        EXPECT_EQ(c.frame.target, c.target);
+        EXPECT_EQ(c.frame.id, c.id);
+        EXPECT_EQ(c.frame.flags, 0x40);
+        EXPECT_EQ(c.frame.payload, c.payload);
+    }
+}
+
+// MARK: The whole road
+
+TEST(PocketBluetoothLink, AlreadyPairedCameraSharesCredentialsInOneEvent) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    config.notificationChunk = 20;  // a 23-byte ATT MTU splits the replies
+    BleHarness bench(config);
+    FakeBleDecoy djiDrone({"drone", std::nullopt}, advertising("Mavic Air 2", 0x08AA));
+    FakeBleDecoy unnamedDji({"unnamed", std::nullopt}, advertising(std::nullopt, 0x08AA));
+    FakeBleDecoy otherMaker({"speaker", std::nullopt}, advertising("Pocket speaker", 0x004C));
+    FakeBleDecoy noMakerData({"tag", std::nullopt}, advertising("pocket tag", std::nullopt));
+    // The decoys advertise for a while before the camera comes into range.
+    bench.radio.remove(bench.camera);
+    for (FakeGattPeripheral* decoy : std::initializer_list<FakeGattPeripheral*>{&djiDrone, &unnamedDji, &otherMaker,
+                                                                                &noMakerData}) {
+        bench.radio.add(*decoy);
+    }
+    bench.start();
+    bench.executor.advance(3500ms);
+    EXPECT_EQ(bench.radio.connectAttempts(), 0);
+    bench.radio.add(bench.camera);
+
+    ASSERT_TRUE(bench.runUntil([&] { return bench.count(Kind::credentials) > 0; }, 30s));
+    bench.executor.advance(3s);
+
+    const std::vector<std::string> statuses{"Looking for the camera over Bluetooth", "Connecting to OsmoPocket3",
+                                            "Paired (already paired), waking camera Wi-Fi"};
+    EXPECT_EQ(bench.texts(Kind::status), statuses);
+    EXPECT_EQ(bench.count(Kind::credentials), 1);
+    EXPECT_EQ(bench.count(Kind::failed), 0);
+    for (const auto& event : bench.events) {
+        if (event.kind == Kind::credentials) {
+            EXPECT_EQ(event.ssid, "OsmoPocket3-4A1F");
+            EXPECT_EQ(event.password, "x7Qp2mW9");
+        }
+    }
+    EXPECT_EQ(bench.link->connectedName(), "OsmoPocket3");
+    EXPECT_EQ(bench.radio.connectAttempts(), 1);
+    EXPECT_FALSE(bench.radio.scanning());
+
+    // The camera saw the whole exchange once, in order.
+    EXPECT_TRUE(bench.camera.armed());
+    EXPECT_EQ(bench.camera.announces(), 1);
+    EXPECT_EQ(bench.camera.pairingIdentifiers(), std::vector<std::string>{kIdentifier});
+    EXPECT_EQ(bench.camera.count("53/10"), 1);
+    EXPECT_EQ(bench.camera.count("07/07"), 1);
+    EXPECT_EQ(bench.camera.count("07/0E"), 1);
+    std::vector<std::string> order;
+    for (const auto& frame : bench.camera.received()) {
+        if (frame.commandKey() != "00/2B" || frame.payload == Bytes{0x04, 0x00}) order.push_back(frame.commandKey());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"00/2B", "07/45", "53/10", "07/07", "07/0E"}));
+    EXPECT_GE(bench.camera.keepAlives(), 3);
+    EXPECT_LE(bench.camera.keepAlives(), 6);
+
+    // Decoys: logged once each however often they advertise, never touched.
+    EXPECT_EQ(bench.log.count("Ignoring DJI device Mavic Air 2"), 1);
+    EXPECT_EQ(bench.log.count("Ignoring DJI device (unnamed)"), 1);
+    EXPECT_EQ(bench.log.countPrefix("Ignoring DJI device Pocket"), 0);
+    EXPECT_EQ(bench.log.countPrefix("Ignoring DJI device pocket"), 0);
+    EXPECT_EQ(bench.log.count("Found OsmoPocket3 rssi=-52"), 1);
+    EXPECT_EQ(bench.log.count("Camera Wi-Fi wake reply 01 02 0a"), 1);
+    EXPECT_EQ(bench.log.count("Camera SSID: OsmoPocket3-4A1F"), 1);
+    EXPECT_EQ(bench.log.count("Camera Wi-Fi password received (8 chars)"), 1);
+    for (const auto& line : bench.log.lines) EXPECT_EQ(line.find("x7Qp2mW9"), std::string::npos) << line;
+    EXPECT_EQ(djiDrone.connections() + unnamedDji.connections() + otherMaker.connections() + noMakerData.connections(),
+              0);
+    for (FakeGattPeripheral* decoy : std::initializer_list<FakeGattPeripheral*>{&djiDrone, &unnamedDji, &otherMaker,
+                                                                                &noMakerData}) {
+        bench.radio.remove(*decoy);
+    }
+}
+
+TEST(PocketBluetoothLink, WaitingCameraPairsWhenTheUserApproves) {
+    BleHarness bench;
+    bench.start();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.hasStatus("Approve the pairing on the camera screen"); }, 5s));
+    bench.executor.advance(10s);
+    EXPECT_FALSE(bench.link->paired());
+    EXPECT_EQ(bench.link->pairStatus(), 2);
+    // A status arrived, so the planned resends at 2.5 s and 5 s stayed home.
+    EXPECT_EQ(bench.camera.pairingIdentifiers().size(), 1u);
+
+    bench.camera.approvePairing();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.count(Kind::credentials) == 1; }, 5s));
+    EXPECT_EQ(bench.camera.approvalAnswers(), 1);
+    EXPECT_EQ(bench.camera.wrongApprovalAnswers(), 0);
+    EXPECT_TRUE(bench.hasStatus("Paired (approved on camera), waking camera Wi-Fi"));
+
+    // A second approval is answered but pairs nothing twice.
+    const int keepAlivesBefore = bench.camera.keepAlives();
+    const size_t statusesBefore = bench.texts(Kind::status).size();
+    bench.camera.approvePairing();
+    bench.executor.advance(10s);
+    EXPECT_EQ(bench.camera.approvalAnswers(), 2);
+    EXPECT_EQ(bench.camera.wrongApprovalAnswers(), 0);
+    EXPECT_EQ(bench.texts(Kind::status).size(), statusesBefore);
+    EXPECT_EQ(bench.camera.keepAlives() - keepAlivesBefore, 10);  // one keep-alive a second, not two
+    EXPECT_EQ(bench.count(Kind::failed), 0);
+}
+
+TEST(PocketBluetoothLink, PairingThatNeverComesFailsAfterSixtySeconds) {
+    struct Case {
+        const char* name;
+        SimPocketBle::PairingReply reply;
+        size_t requests;  // 0.12 s, and 2.5 s and 5 s only while no status came
+        std::optional<int> pairStatus;
+    };
+    const Case cases[] = {
+        {"waiting", SimPocketBle::PairingReply::status, 1, 2},
+        {"silent", SimPocketBle::PairingReply::silent, 3, std::nullopt},
+        {"short status", SimPocketBle::PairingReply::shortStatus, 1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimPocketBle::Config config;
+        config.pairingReply = c.reply;
+        BleHarness bench(config);
+        bench.start();
+        ASSERT_TRUE(bench.runUntil([&] { return bench.camera.announces() == 1; }, 5s));
+        bench.executor.advance(59s);
+        EXPECT_EQ(bench.count(Kind::failed), 0);
+        bench.executor.advance(1s);
+        EXPECT_EQ(bench.texts(Kind::failed), std::vector<std::string>{"Pairing was not approved on the camera"});
+        EXPECT_EQ(bench.camera.pairingIdentifiers().size(), c.requests);
+        EXPECT_EQ(bench.link->pairStatus(), c.pairStatus);
+        if (c.pairStatus == -1) {
+            EXPECT_EQ(bench.log.count("Pairing status -1 (short reply)"), 1);
+        }
+        EXPECT_EQ(bench.camera.count("53/10"), 0);
+    }
+}
+
+TEST(PocketBluetoothLink, UsbStatusLinkPairsAndKeepsAliveWithoutWakingWiFi) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    BleHarness bench(config, /*wakesWiFi=*/false);
+    bench.start();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.link->paired(); }, 5s));
+    bench.executor.advance(20s);
+    EXPECT_TRUE(bench.hasStatus("Paired (already paired)"));
+    EXPECT_EQ(bench.camera.count("53/10") + bench.camera.count("07/07") + bench.camera.count("07/0E"), 0);
+    EXPECT_EQ(bench.count(Kind::failed), 0);  // no credentials check at 8 s
+    EXPECT_GE(bench.camera.keepAlives(), 19);
+
+    bench.camera.pushBattery(77, true);
+    bench.executor.runUntilIdle();
+    ASSERT_FALSE(bench.events.empty());
+    const Event& last = bench.events.back();
+    ASSERT_EQ(last.kind, Kind::telemetry);
+    EXPECT_EQ(last.frame.commandKey(), "0D/02");
+    EXPECT_EQ(last.frame.payload.at(20), 77);
+    EXPECT_EQ(last.frame.payload.at(32), 1);
+}
+
+TEST(PocketBluetoothLink, CredentialsWaitForBothTextsAndMayFollowTheirFailure) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    config.ssid = "";  // the camera first names no network
+    BleHarness bench(config);
+    bench.start();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.link->password().has_value(); }, 5s));
+    EXPECT_EQ(bench.count(Kind::credentials), 0);
+    bench.executor.advance(8s);
+    EXPECT_EQ(bench.texts(Kind::failed), std::vector<std::string>{"Camera did not share its Wi-Fi credentials"});
+
+    bench.camera.sendFrame(replyFrame(0x07, 0x07, asciiStringPayload("LateName").value()));
+    bench.executor.runUntilIdle();
+    ASSERT_EQ(bench.events.back().kind, Kind::credentials);
+    EXPECT_EQ(bench.events.back().ssid, "LateName");
+
+    // Later texts update the fields and raise nothing more.
+    bench.camera.sendFrame(replyFrame(0x07, 0x07, asciiStringPayload("Other").value()));
+    bench.executor.runUntilIdle();
+    EXPECT_EQ(bench.link->ssid(), "Other");
+    EXPECT_EQ(bench.count(Kind::credentials), 1);
+}
+
+// MARK: Central states and scanning
+
+TEST(PocketBluetoothLink, AdapterStatesEndInClearFailures) {
+    struct Case {
+        BleAdapterState state;
+        std::vector<std::string> failures;
+    };
+    const Case cases[] = {
+        {BleAdapterState::unauthorized, {"Bluetooth permission was denied"}},
+        {BleAdapterState::poweredOff, {"Bluetooth is turned off"}},
+        {BleAdapterState::unsupported, {"No Bluetooth adapter found"}},
+        {BleAdapterState::unknown, {}},
+        {BleAdapterState::resetting, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toString(c.state));
+        BleHarness bench;
+        bench.radio.setAdapterState(c.state);
+        bench.start();
+        bench.executor.advance(30s);
+        EXPECT_EQ(bench.texts(Kind::failed), c.failures);
+        EXPECT_EQ(bench.radio.scanStarts(), 0);
+        EXPECT_EQ(bench.count(Kind::status), 0);
+    }
+}
+
+TEST(PocketBluetoothLink, ScanTimeOutBelongsToItsOwnScan) {
+    BleHarness bench;
+    bench.radio.remove(bench.camera);
+    bench.start();
+    bench.executor.advance(5s);
+    bench.radio.setAdapterState(BleAdapterState::poweredOff);
+    bench.executor.advance(5s);
+    bench.radio.setAdapterState(BleAdapterState::poweredOn);
+    bench.executor.advance(15s);  // 25 s after the first scan began
+    EXPECT_EQ(bench.texts(Kind::failed), std::vector<std::string>{"Bluetooth is turned off"});
+    EXPECT_EQ(bench.radio.scanStarts(), 2);
+    bench.executor.advance(5s);  // 20 s after the second
+    EXPECT_EQ(bench.texts(Kind::failed),
+              (std::vector<std::string>{"Bluetooth is turned off", "No DJI Pocket found nearby. Is it turned on?"}));
+    EXPECT_FALSE(bench.radio.scanning());
+    bench.executor.advance(60s);
+    EXPECT_EQ(bench.count(Kind::failed), 2);
+    bench.radio.add(bench.camera);
+}
+
+TEST(PocketBluetoothLink, DiscoveryAcceptsOnlyTheMakersPocketCameras) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> localName;
+        std::optional<std::string> deviceName;
+        uint16_t company;
+        bool connects;
+    };
+    const Case cases[] = {
+        {"capitals", "OSMO POCKET 3", std::nullopt, 0x08AA, true},
+        {"device name only", std::nullopt, "Pocket 4 Pro", 0x08AA, true},
+        {"local name wins", "Mini 3", "Pocket 3", 0x08AA, false},
+        {"other maker", "OsmoPocket3", std::nullopt, 0xAA08, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BleHarness bench;
+        bench.radio.remove(bench.camera);
+        BleAdvertisement advertisement = advertising(c.localName, c.company);
+        FakeBleDecoy device({"device", c.deviceName}, advertisement);
+        bench.radio.add(device);
+        bench.start();
+        bench.executor.advance(3s);
+        EXPECT_EQ(bench.radio.connectAttempts(), c.connects ? 1 : 0);
+        if (c.connects) {
+            EXPECT_EQ(bench.link->connectedName(), c.localName ? *c.localName : *c.deviceName);
+        }
+        bench.radio.remove(device);
+    }
+}
+
+TEST(PocketBluetoothLink, SecondCameraAfterTheChoiceIsIgnored) {
+    BleHarness bench;
+    bench.start();
+    bench.executor.advance(100ms);
+    SimPocketBle::Config second;
+    second.id = "second";
+    second.localName = "Pocket 2";
+    SimPocketBle other(bench.executor, second);
+    bench.radio.add(other);
+    bench.radio.setAdapterState(BleAdapterState::poweredOn);  // scans again
+    bench.executor.advance(5s);
+    EXPECT_EQ(bench.radio.connectAttempts(), 1);
+    EXPECT_EQ(other.connections(), 0);
+    EXPECT_EQ(bench.link->connectedName(), "OsmoPocket3");
+    // The time-out of a scan after the choice does nothing.
+    bench.executor.advance(30s);
+    EXPECT_EQ(bench.count(Kind::failed), 0);
+    bench.radio.remove(other);
+}
+
+// MARK: GATT set-up failures
+
+TEST(PocketBluetoothLink, GattSetUpFailuresNameTheirCause) {
+    struct Case {
+        const char* name;
+        void (*configure)(SimPocketBle::Config&);
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"refused", [](SimPocketBle::Config& c) { c.connectError = "Page timeout"; },
+         "Bluetooth connection failed: Page timeout"},
+        {"no service", [](SimPocketBle::Config& c) { c.offerService = false; }, "Camera Bluetooth service not found"},
+        {"no FFF4", [](SimPocketBle::Config& c) { c.offerNotifyCharacteristic = false; },
+         "Camera Bluetooth characteristics not found"},
+        {"no FFF5", [](SimPocketBle::Config& c) { c.offerWriteCharacteristic = false; },
+         "Camera Bluetooth characteristics not found"},
+        {"notify", [](SimPocketBle::Config& c) { c.notifyError = "Not permitted"; },
+         "Bluetooth notify failed: Not permitted"},
+        {"arm", [](SimPocketBle::Config& c) { c.armError = "Write rejected"; },
+         "Bluetooth arm write failed: Write rejected"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimPocketBle::Config config;
+        c.configure(config);
+        BleHarness bench(config);
+        bench.start();
+        bench.executor.advance(2s);
+        ASSERT_FALSE(bench.texts(Kind::failed).empty());
+        EXPECT_EQ(bench.texts(Kind::failed).front(), c.failure);
+        EXPECT_EQ(bench.camera.announces(), 0);  // no pairing without arming
+    }
+}
+
+// MARK: Writes and requests
+
+TEST(PocketBluetoothLink, WritesWaitForThePeripheralAndKeepTheirOrder) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    BleHarness bench(config, false);
+    bench.start();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.link->paired(); }, 5s));
+    const size_t before = bench.camera.received().size();
+
+    bench.radio.limitWriteCredits(0);
+    for (uint8_t n = 1; n <= 3; ++n) bench.link->write(requestFrame(0x02, 0x10, Bytes{n}));
+    bench.executor.runUntilIdle();
+    EXPECT_EQ(bench.link->queuedWriteCount(), 3u);
+    EXPECT_EQ(bench.camera.received().size(), before);
+
+    bench.radio.grantWriteCredits(2);
+    bench.executor.runUntilIdle();
+    EXPECT_EQ(bench.link->queuedWriteCount(), 1u);
+    // The peripheral can take writes again before its "ready" report
+    // arrives: a new frame still goes behind the one waiting.
+    bench.radio.grantWriteCredits(5);
+    bench.link->write(requestFrame(0x02, 0x10, Bytes{4}));
+    bench.executor.runUntilIdle();
+    EXPECT_EQ(bench.link->queuedWriteCount(), 0u);
+    bench.radio.unlimitWriteCredits();
+
+    std::vector<uint8_t> order;
+    for (const auto& frame : bench.camera.received()) {
+        if (frame.commandKey() == "02/10") order.push_back(frame.payload.at(0));
+    }
+    EXPECT_EQ(order, (std::vector<uint8_t>{1, 2, 3, 4}));
+    for (const auto& write : bench.radio.writes()) EXPECT_FALSE(write.dropped);
+}
+
+TEST(PocketBluetoothLink, WriteBeforeTheChannelIsLostAndItsRequestTimesOut) {
+    BleHarness bench;
+    int calls = 0;
+    std::optional<DumlFrame> answer = replyFrame(0, 0, {});
+    bench.link->request(requestFrame(0x07, 0x39, Bytes{0}), 12s, [&](std::optional<DumlFrame> reply) {
+        ++calls;
+        answer = std::move(reply);
+    });
+    bench.link->write(requestFrame(0x02, 0xE1, Bytes{1}));
+    EXPECT_EQ(bench.link->queuedWriteCount(), 0u);
+    bench.executor.advance(11900ms);
+    EXPECT_EQ(calls, 0);
+    bench.executor.advance(100ms);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(answer);
+    EXPECT_TRUE(bench.radio.writes().empty());
+}
+
+class LinkRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SimPocketBle::Config config;
+        config.pairedIdentifiers = {kIdentifier};
+        config.replyDelay = 500ms;
+        bench_ = std::make_unique<BleHarness>(config);
+        ASSERT_TRUE(bench_->startUntilCredentials());
+    }
+
+    // A 07/39 request whose outcome lands in `replies` (nothing: "none").
+    void ask(std::vector<std::string>& replies, Duration timeout) {
+        bench_->link->request(DumlConstants::wifiRoleQueryFrame(), timeout, [&replies](std::optional<DumlFrame> r) {
+            replies.push_back(r ? hexString(r->payload) : "none");
+        });
+    }
+
+    std::unique_ptr<BleHarness> bench_;
+};
+
+TEST_F(LinkRequestTest, NewerRequestReplacesTheOlderAtOnce) {
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    ask(first, 12s);
+    ask(second, 12s);
+    EXPECT_EQ(first, std::vector<std::string>{"none"});
+    bench_->executor.advance(1s);
+    EXPECT_EQ(first, std::vector<std::string>{"none"});
+    EXPECT_EQ(second, std::vector<std::string>{"00 00"});
+}
+
+TEST_F(LinkRequestTest, TimeOutActsOnlyOnItsOwnRequest) {
+    // The first query is answered; a second one with the same key is sent
+    // just before the first one's time-out and answered after it.
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    ask(first, 12s);
+    bench_->executor.advance(1s);
+    EXPECT_EQ(first, std::vector<std::string>{"00 00"});
+    bench_->executor.advance(10s);
+    bench_->camera.config().replyDelay = 1500ms;
+    ask(second, 12s);
+    bench_->executor.advance(1400ms);  // the first query's 12 s have passed
+    EXPECT_TRUE(second.empty());
+    bench_->executor.advance(200ms);
+    EXPECT_EQ(second, std::vector<std::string>{"00 00"});
+
+    // A replaced request's time-out does not cut its successor short.
+    std::vector<std::string> third;
+    std::vector<std::string> fourth;
+    bench_->camera.roleReplies = {std::nullopt, std::nullopt};
+    ask(third, 12s);
+    bench_->executor.advance(5s);
+    ask(fourth, 12s);
+    EXPECT_EQ(third, std::vector<std::string>{"none"});
+    bench_->executor.advance(11s);  // 16 s after the third: its time-out passed
+    EXPECT_TRUE(fourth.empty());
+    bench_->executor.advance(1s);
+    EXPECT_EQ(fourth, std::vector<std::string>{"none"});
+    EXPECT_EQ(bench_->link->pendingRequestCount(), 0u);
+}
+
+TEST_F(LinkRequestTest, LateReplyReachesTheOwnerOnlyAsTelemetry) {
+    std::vector<std::string> replies;
+    bench_->camera.config().replyDelay = 3s;
+    ask(replies, 2s);
+    bench_->executor.advance(2s);
+    EXPECT_EQ(replies, std::vector<std::string>{"none"});
+    const size_t before = bench_->events.size();
+    bench_->executor.advance(2s);
+    ASSERT_EQ(bench_->events.size(), before + 1);
+    EXPECT_EQ(bench_->events.back().kind, Kind::telemetry);
+    EXPECT_EQ(bench_->events.back().frame.commandKey(), "07/39");
+    EXPECT_EQ(replies.size(), 1u);
+}
+
+TEST_F(LinkRequestTest, ReplyToAWaitedNameQueryStillUpdatesTheName) {
+    std::vector<std::string> replies;
+    bench_->camera.config().ssid = "Renamed";
+    bench_->link->request(PocketBluetoothLink::wifiNameQueryFrame(), 5s, [&](std::optional<DumlFrame> r) {
+        replies.push_back(r ? r->commandKey() : "none");
+    });
+    bench_->executor.advance(1s);
+    EXPECT_EQ(replies, std::vector<std::string>{"07/07"});
+    EXPECT_EQ(bench_->link->ssid(), "Renamed");
+    EXPECT_EQ(bench_->events.back().kind, Kind::telemetry);
+}
+
+// MARK: Disconnection
+
+TEST(PocketBluetoothLink, DisconnectWithoutConnectionReportsAtOnce) {
+    BleHarness bench;
+    bench.link->disconnect();
+    ASSERT_EQ(bench.events.size(), 1u);  // synchronously, nothing run yet
+    EXPECT_EQ(bench.events[0].kind, Kind::disconnected);
+}
+
+TEST(PocketBluetoothLink, DisconnectEndsEveryPairingAndCredentialTimer) {
+    struct Case {
+        const char* name;
+        Duration disconnectAfter;
+        bool approve;
+    };
+    const Case cases[] = {
+        {"while pairing", 1s, false},
+        {"while fetching credentials", 0ms, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimPocketBle::Config config;
+        config.answerNameQuery = false;
+        if (!c.approve) config.pairingReply = SimPocketBle::PairingReply::silent;  // resends would follow
+        BleHarness bench(config);
+        bench.radio.setDisconnectDelay(3s);  // the link stays up a while
+        bench.start();
+        ASSERT_TRUE(bench.runUntil([&] { return bench.camera.announces() == 1; }, 5s));
+        if (c.approve) {
+            bench.camera.approvePairing();
+            bench.executor.advance(200ms);
+            ASSERT_TRUE(bench.link->paired());
+        }
+        bench.executor.advance(c.disconnectAfter);
+        const size_t writes = bench.radio.writes().size();
+        bench.link->disconnect();
+        bench.executor.advance(120s);
+        EXPECT_EQ(bench.count(Kind::disconnected), 1);
+        EXPECT_EQ(bench.count(Kind::failed), 0);
+        EXPECT_EQ(bench.radio.writes().size(), writes);  // no resend, keep-alive or query
+        EXPECT_FALSE(bench.camera.isConnected());
+    }
+}
+
+TEST(PocketBluetoothLink, CameraLeavingAtAnyStepEndsInOneDisconnection) {
+    using Step = SimPocketBle::Step;
+    const Step steps[] = {Step::connect,        Step::notifySetup, Step::arming,    Step::announce,
+                          Step::pairingRequest, Step::approvalAnswer, Step::keepAlive, Step::wifiWake,
+                          Step::nameQuery,      Step::passwordQuery};
+    for (Step step : steps) {
+        SCOPED_TRACE(static_cast<int>(step));
+        SimPocketBle::Config config;
+        config.disconnectAt = step;
+        BleHarness bench(config);
+        bench.start();
+        bench.executor.advance(2s);
+        if (step == Step::approvalAnswer || step == Step::keepAlive || step == Step::wifiWake ||
+            step == Step::nameQuery || step == Step::passwordQuery) {
+            bench.camera.approvePairing();
+        }
+        bench.executor.advance(2s);
+        EXPECT_EQ(bench.count(Kind::disconnected), 1);
+        EXPECT_EQ(bench.count(Kind::credentials), 0);
+        const size_t writes = bench.sentWrites();
+        bench.executor.advance(120s);
+        EXPECT_EQ(bench.count(Kind::failed), 0) << (bench.texts(Kind::failed).empty() ? "" : bench.texts(Kind::failed)[0]);
+        EXPECT_EQ(bench.count(Kind::disconnected), 1);
+        EXPECT_EQ(bench.sentWrites(), writes);
+        EXPECT_EQ(bench.log.count("Bluetooth disconnected: The camera went away."), 1);
+    }
+}
+
+TEST(PocketBluetoothLink, OwnerMayDestroyTheLinkFromItsEventHandler) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    BleHarness bench(config);
+    bench.link->onEvent = [&](const Event& event) {
+        bench.events.push_back(event);
+        if (event.kind == Kind::telemetry) bench.link.reset();
+    };
+    bench.start();
+    bench.executor.advance(20s);
+    EXPECT_FALSE(bench.link);
+    EXPECT_EQ(bench.count(Kind::telemetry), 1);
+    EXPECT_FALSE(bench.camera.isConnected());
+}
+
+// MARK: Bad input
+
+TEST(PocketBluetoothLink, AnyNotificationBytesAreSurvivedAndRealFramesStillFound) {
+    SimPocketBle::Config config;
+    config.pairedIdentifiers = {kIdentifier};
+    BleHarness bench(config, false);
+    bench.start();
+    ASSERT_TRUE(bench.runUntil([&] { return bench.link->paired(); }, 5s));
+
+    std::mt19937 random(1234);
+    auto battery = [](int percent) {
+        DumlFrame push;
+        push.target = 0x020B;
+        push.cmdSet = 0x0D;
+        push.cmdId = 0x02;
+        push.payload.assign(33, 0);
+        push.payload[20] = static_cast<uint8_t>(percent);
+        return push.encoded().value();
+    };
+    int expected = 0;
+    for (int round = 0; round < 300; ++round) {
+        Bytes noise(random() % 300);
+        for (auto& b : noise) b = static_cast<uint8_t>(random() % 4 == 0 ? 0x55 : random());
+        if (round % 3 == 0) {
+            Bytes frame = battery(round % 101);
+            noise.insert(noise.begin() + static_cast<std::ptrdiff_t>(noise.size() / 2), frame.begin(), frame.end());
+            ++expected;
+        }
+        // Delivered in random small pieces.
+        for (size_t offset = 0; offset < noise.size();) {
+            size_t length = std::min<size_t>(1 + random() % 25, noise.size() - offset);
+            bench.camera.sendRaw(Bytes(noise.begin() + static_cast<std::ptrdiff_t>(offset),
+                                       noise.begin() + static_cast<std::ptrdiff_t>(offset + length)));
+            offset += length;
+        }
+        bench.executor.runUntilIdle();
+    }
+    int batteries = 0;
+    for (const auto& event : bench.events) {
+        if (event.kind == Kind::telemetry && event.frame.commandKey() == "0D/02") ++batteries;
+    }
+    EXPECT_GE(batteries, expected);
+    EXPECT_TRUE(bench.link->paired());
+}
+
+TEST(PocketBluetoothLink, AnyAdvertisementDataIsSurvived) {
+    BleHarness bench;
+    bench.radio.remove(bench.camera);
+    std::mt19937 random(99);
+    std::vector<std::unique_ptr<FakeBleDecoy>> devices;
+    for (int n = 0; n < 200; ++n) {
+        BleAdvertisement advertisement;
+        if (random() % 2) {
+            std::string name(random() % 40, '\0');
+            for (auto& ch : name) ch = static_cast<char>(random());
+            advertisement.localName = name;
+        }
+        Bytes raw(random() % 8);
+        for (auto& b : raw) b = static_cast<uint8_t>(random());
+        if (auto entry = BleManufacturerData::fromRaw(raw)) advertisement.manufacturerData.push_back(*entry);
+        devices.push_back(std::make_unique<FakeBleDecoy>(BlePeripheral{"d" + std::to_string(n), std::nullopt},
+                                                         advertisement, static_cast<int>(random() % 200) - 100));
+        bench.radio.add(*devices.back());
+    }
+    bench.start();
+    bench.executor.advance(25s);
+    EXPECT_EQ(bench.radio.connectAttempts(), 0);
+    EXPECT_EQ(bench.texts(Kind::failed), std::vector<std::string>{"No DJI Pocket found nearby. Is it turned on?"});
+    for (auto& device : devices) bench.radio.remove(*device);
+}
+
+}  // namespace
+}  // namespace hollowkit
