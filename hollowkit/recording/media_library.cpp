@@ -85,15 +85,18 @@ Result<void, MediaLibraryError> createFolder(const fs::path& folder) {
 template <typename Create>
 Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::string& base,
                                             std::string_view extension, Create create) {
-    const std::string dotExtension = extension.empty() ? "" : "." + std::string(extension);
+    // Built with append: g++ 12 at -O3 misreads literal + string as an
+    // overlapping copy (-Wrestrict).
     for (int n = 1; n <= MediaLibrary::kMaxSuffix; ++n) {
-        const std::string name = n == 1 ? base : base + " " + std::to_string(n);
-        fs::path candidate = folder / (name + dotExtension);
+        std::string name = base;
+        if (n > 1) name.append(" ").append(std::to_string(n));
+        if (!extension.empty()) name.append(".").append(extension);
+        fs::path candidate = folder / name;
         const int result = create(candidate);
         if (result == 0) return candidate;
         if (result != EEXIST) return unexpected(errorFor(result, candidate));
     }
-    return unexpected(errorFor(EEXIST, folder / (base + dotExtension)));
+    return unexpected(errorFor(EEXIST, folder / base));
 }
 
 }  // namespace

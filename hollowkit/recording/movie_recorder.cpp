@@ -109,8 +109,10 @@ bool MovieRecorder::hasMixedOrientation() const {
 MovieRecorderStats MovieRecorder::stats() const {
     MovieRecorderStats copy;
     queue_.sync([&] { copy = stats_; });
-    copy.videoDroppedBusy += droppedAtQueue_.load();
-    copy.videoOffered += droppedAtQueue_.load();
+    const uint64_t droppedAtQueue = droppedAtQueue_.load();
+    copy.videoDroppedBusy += droppedAtQueue;
+    copy.videoDroppedQueueFull = droppedAtQueue;
+    copy.videoOffered += droppedAtQueue;
     return copy;
 }
 

@@ -63,6 +63,7 @@ struct MovieRecorderStats {
     uint64_t videoOffered = 0;   // frames given to appendVideo
     uint64_t videoWritten = 0;   // frames the writer took
     uint64_t videoDroppedBusy = 0;  // dropped because the writer or the queue was full
+    uint64_t videoDroppedQueueFull = 0;  // of those, dropped before reaching the queue
 
     bool operator==(const MovieRecorderStats&) const = default;
 };
@@ -73,7 +74,9 @@ public:
 
     // Frames and sound chunks allowed to wait on the recorder's queue; more
     // are dropped at once.
-    static constexpr int kMaxQueuedVideoFrames = 4;
+    // Enough to ride out the encoder's start (a few hundred milliseconds at
+    // 4K), short enough to bound memory.
+    static constexpr int kMaxQueuedVideoFrames = 8;
     static constexpr int kMaxQueuedAudioChunks = 64;
     // How long a recording that expects sound waits for it after the first
     // frame, and how far apart the camera and host clocks must be before a

@@ -1,0 +1,192 @@
+// The movie recorder fed like a live camera (30 frames a second, in real
+// time) against the ffmpeg command line encoding the same frames with the
+// same encoder settings, in the same run.
+//
+// Reported per size:
+//   written_share     frames in the movie / frames offered (1 = none dropped)
+//   ms_per_frame      CPU time of the whole process per written frame
+//   cli_ms_per_frame  CPU time of `ffmpeg` per frame for the same frames
+//   cost_ratio        ms_per_frame / cli_ms_per_frame
+// Run it with as many CPUs as the target has, e.g. `taskset -c 0,1` for a
+// two-core machine: the encoder is told how many CPUs the process may use.
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "hollowkit/base/command_runner.h"
+#include "hollowkit/media/video_codec.h"
+#include "hollowkit/media/video_frame.h"
+#include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/testing/manual_executor.h"
+
+namespace hollowkit {
+namespace {
+
+constexpr int kFrameRate = 30;
+constexpr int kDistinctFrames = 10;
+constexpr int kFramesOffered = 150;  // five seconds
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+int affinityCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+}
+
+// Distinct moving pictures with texture, like a camera's.
+std::vector<VideoFrame> makeFrames(int width, int height) {
+    std::vector<VideoFrame> frames;
+    uint32_t seed = 12345;
+    for (int index = 0; index < kDistinctFrames; ++index) {
+        auto frame = WritableVideoFrame::allocate(PixelFormat::nv12, width, height);
+        for (int y = 0; y < height; ++y) {
+            auto row = frame.row(0, y);
+            for (int x = 0; x < width; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                row[static_cast<size_t>(x)] =
+                    static_cast<uint8_t>(32 + ((x / 4 + y / 4 + index * 6) % 160) + (seed >> 30));
+            }
+        }
+        for (int y = 0; y < height / 2; ++y) {
+            auto row = frame.row(1, y);
+            for (size_t i = 0; i < row.size(); ++i) {
+                row[i] = static_cast<uint8_t>(100 + ((static_cast<int>(i) / 8 + y / 8 + index) % 56));
+            }
+        }
+        frames.push_back(std::move(frame).freeze(TimePoint{}));
+    }
+    return frames;
+}
+
+void writeRaw(const std::vector<VideoFrame>& frames, const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& frame : frames) {
+        for (int plane = 0; plane < 2; ++plane) {
+            const int rows = plane == 0 ? frame.height() : frame.height() / 2;
+            for (int y = 0; y < rows; ++y) {
+                const auto row = frame.row(plane, y);
+                out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
+            }
+        }
+    }
+}
+
+int framesInMovie(const std::filesystem::path& movie) {
+    const auto result = CommandRunner::run(
+        "/usr/bin/ffprobe",
+        {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=nb_frames", "-of",
+         "default=nokey=1:noprint_wrappers=1", movie.string()},
+        {}, false);
+    return result.status == 0 ? std::atoi(result.output.c_str()) : -1;
+}
+
+void BM_MovieRecorderRealTime(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const VideoCodec codec = VideoCodec::hevc;
+    const auto frames = makeFrames(width, height);
+    const auto dir = std::filesystem::temp_directory_path() / ("hk-movie-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto ours = dir / "recorder.mov";
+    const auto theirs = dir / "cli.mov";
+    const auto raw = dir / "frames.nv12";
+
+    double writtenShare = 0;
+    double msPerFrame = 0;
+    double cliMsPerFrame = 0;
+    double finishMs = 0;
+    MovieRecorderStats stats;
+    for (auto _ : state) {
+        std::filesystem::remove(ours);
+        std::filesystem::remove(theirs);
+        ManualExecutor main;
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const auto wallStart = std::chrono::steady_clock::now();
+        {
+            MovieRecorder recorder(ours, codec, std::nullopt, false, main);
+            const TimePoint start = Clock::system().now();
+            for (int i = 0; i < kFramesOffered; ++i) {
+                const TimePoint due = start + std::chrono::nanoseconds(int64_t{i} * 1'000'000'000 / kFrameRate);
+                std::this_thread::sleep_until(due);
+                recorder.appendVideo(frames[static_cast<size_t>(i % kDistinctFrames)].withPts(due));
+            }
+            const auto finishStart = std::chrono::steady_clock::now();
+            bool done = false;
+            recorder.finish(std::nullopt, [&](auto result) {
+                done = true;
+                if (!result) state.SkipWithError(result.error().userMessage().c_str());
+            });
+            main.waitFor([&] { return done; }, std::chrono::minutes(5));
+            stats = recorder.stats();
+            finishMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - finishStart).count();
+        }
+        const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count());
+        const int written = framesInMovie(ours);
+        writtenShare = static_cast<double>(written) / kFramesOffered;
+        msPerFrame = written > 0 ? cpu * 1000 / written : 0;
+
+        // The command line, as fast as it can, on the same frames in the same
+        // order with the same encoder settings.
+        writeRaw(frames, raw);
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        const std::string x265 = "log-level=error:open-gop=0:pools=" + std::to_string(affinityCpus());
+        const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
+        const auto cli = CommandRunner::run(
+            "/usr/bin/ffmpeg",
+            {"-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "nv12", "-s", size, "-r", "30",
+             "-stream_loop", std::to_string(kFramesOffered / kDistinctFrames), "-i", raw.string(),
+             "-frames:v", std::to_string(kFramesOffered), "-c:v", "libx265", "-preset", "ultrafast",
+             "-b:v", std::to_string(bitRate(codec, width, height)), "-g", "60", "-x265-params", x265,
+             "-pix_fmt", "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace",
+             "bt709", "-tag:v", "hvc1", "-use_editlist", "1", theirs.string()},
+            {}, false, std::chrono::minutes(10));
+        const double cliCpu = cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+        if (cli.status != 0) {
+            state.SkipWithError(("ffmpeg failed: " + cli.output).c_str());
+            break;
+        }
+        const int cliFrames = framesInMovie(theirs);
+        cliMsPerFrame = cliFrames > 0 ? cliCpu * 1000 / cliFrames : 0;
+    }
+    state.counters["written_share"] = writtenShare;
+    state.counters["ms_per_frame"] = msPerFrame;
+    state.counters["cli_ms_per_frame"] = cliMsPerFrame;
+    state.counters["cost_ratio"] = cliMsPerFrame > 0 ? msPerFrame / cliMsPerFrame : 0;
+    state.counters["finish_ms"] = finishMs;
+    state.counters["dropped_writer_busy"] = static_cast<double>(stats.videoDroppedBusy - stats.videoDroppedQueueFull);
+    state.counters["dropped_queue_full"] = static_cast<double>(stats.videoDroppedQueueFull);
+    state.counters["cpus"] = affinityCpus();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+BENCHMARK(BM_MovieRecorderRealTime)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace hollowkit
+
+BENCHMARK_MAIN();
