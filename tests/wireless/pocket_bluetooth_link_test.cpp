@@ -71,29 +71,6 @@ TEST(PocketBluetoothLinkFrames, PairingRequestCarriesIdentifierAndTag) {
     EXPECT_FALSE(PocketBluetoothLink::pairingRequestFrame(std::string(256, 'a')));
 }
 
-TEST(PocketBluetoothLinkFrames, CredentialFramesMatchTheirTable) {
-    struct Case {
-        DumlFrame frame;
-        const char* key;
-        uint16_t target;
-        uint16_t id;
-        Bytes payload;
-    };
-    const Case cases[] = {
-        {PocketBluetoothLink::wifiWakeFrame(), "53/10", 0x1C02, 0x8053, Bytes{0, 0, 0, 0}},
-        {PocketBluetoothLink::wifiNameQueryFrame(), "07/07", 0x0702, 0x8007, Bytes{}},
-        {PocketBluetoothLink::wifiPasswordQueryFrame(), "07/0E", 0x0702, 0x800E, Bytes{}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
-        EXPECT_EQ(c.frame.commandKey(), c.key);
-        EXPECT_EQ(c.frame.target, c.target);
-        EXPECT_EQ(c.frame.id, c.id);
-        EXPECT_EQ(c.frame.flags, 0x40);
-        EXPECT_EQ(c.frame.payload, c.payload);
-    }
-}
-
 // MARK: The whole road
 
 TEST(PocketBluetoothLink, AlreadyPairedCameraSharesCredentialsInOneEvent) {
