@@ -88,9 +88,9 @@ AlignedLayout alignedLayout(PixelFormat format, int width, int height) {
 }
 
 std::shared_ptr<uint8_t> allocateAligned(size_t bytes) {
-    constexpr auto alignment = std::align_val_t{WritableVideoFrame::kRowAlignment};
-    auto* block = static_cast<uint8_t*>(::operator new(bytes, alignment));
-    return std::shared_ptr<uint8_t>(block, [alignment](uint8_t* p) { ::operator delete(p, alignment); });
+    constexpr auto kAlignment = std::align_val_t{WritableVideoFrame::kRowAlignment};
+    auto* block = static_cast<uint8_t*>(::operator new(bytes, kAlignment));
+    return std::shared_ptr<uint8_t>(block, [](uint8_t* p) { ::operator delete(p, kAlignment); });
 }
 
 std::shared_ptr<FrameStorage> storageInBlock(PixelFormat format, int width, int height,
