@@ -5,7 +5,9 @@
 #include <map>
 
 #include "hollowkit/camera/duml_constants.h"
+#include "hollowkit/testing/hevc_test_stream.h"
 #include "hollowkit/testing/manual_clock.h"
+#include "hollowkit/testing/reference_hevc_decoder.h"
 #include "hollowkit/testing/sim_pocket_transport.h"
 #include "tests/wireless/wireless_test_support.h"
 
@@ -384,6 +386,48 @@ TEST_F(WirelessVideoSessionTest, NoKeyframeAsksForANewLinkAfterThreeRetries) {
     EXPECT_EQ(received("09/A8").size(), 2u * 4u);
     EXPECT_GE(ended_, kLoopStart + 12s);
     EXPECT_LT(ended_, kLoopStart + 12s + 100ms);
+}
+
+// A real HEVC live view whose resolution changes mid-stream: every message
+// the session let through decodes, first at the old size, then at the new.
+TEST_F(WirelessVideoSessionTest, ResolutionChangeMidStream) {
+    auto toBytes = [](const std::vector<HevcAccessUnit>& units) {
+        std::vector<Bytes> bytes;
+        for (const auto& unit : units) {
+            bytes.push_back(unit.bytes);
+        }
+        return bytes;
+    };
+    auto small = encodeHevcTestStream({.width = 320, .height = 180, .gopLength = 10}, 40);
+    auto large = encodeHevcTestStream({.width = 480, .height = 272, .gopLength = 10, .firstIndex = 40}, 40);
+    ASSERT_TRUE(small.has_value() && large.has_value());
+    camera_.setAccessUnits(toBytes(*small));
+    at(kLoopStart + 1s, [&] { camera_.setAccessUnits(toBytes(*large)); });
+    stopAt(kLoopStart + 2s);
+    run();
+
+    auto decoder = ReferenceHevcDecoder::create();
+    ASSERT_TRUE(decoder.has_value());
+    std::vector<std::pair<int, uint32_t>> seen;  // width, frame number
+    for (const Bytes& message : stream_.messages()) {
+        if ((*decoder)->decode(message) > 0) {
+            const VideoFrame frame = (*decoder)->lastFrame();
+            auto index = readPatternIndex(frame);
+            ASSERT_TRUE(index.has_value());
+            EXPECT_TRUE(patternIntact(frame, *index));
+            seen.emplace_back(frame.width(), *index);
+        }
+    }
+    EXPECT_EQ((*decoder)->errors(), 0);
+    ASSERT_GT(seen.size(), 40u);
+    EXPECT_EQ(seen.front().first, 320);
+    EXPECT_EQ(seen.back().first, 480);
+    // The new stream starts with its keyframe and counts on from 40.
+    auto firstLarge = std::find_if(seen.begin(), seen.end(), [](const auto& s) { return s.first == 480; });
+    EXPECT_EQ(firstLarge->second, 40u);
+    for (auto it = std::next(firstLarge); it != seen.end(); ++it) {
+        EXPECT_EQ(it->second, std::prev(it)->second + 1);
+    }
 }
 
 }  // namespace
