@@ -8,10 +8,11 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/opt.h>
 }
+
+#include "hollowkit/media/ffmpeg_handles.h"
 
 namespace hollowkit {
 
@@ -169,30 +170,16 @@ int nalType(ByteView data, const NalSpan& span) { return (data[span.begin] >> 1)
 
 bool isIrapType(int type) { return type >= 16 && type <= 21; }
 
-std::string avError(const char* what, int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return std::string(what) + ": " + text;
-}
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
+std::string avError(const char* what, int code) { return std::string(what) + ": " + ffmpeg::errorString(code); }
 
 }  // namespace
 
 // ---- Encoder -------------------------------------------------------------------
 
 struct HevcTestStream::Encoder {
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    ffmpeg::CodecContextPtr context;
+    ffmpeg::FramePtr frame;
+    ffmpeg::PacketPtr packet;
     std::deque<HevcAccessUnit> ready;
     int64_t nextPts = 0;
 };

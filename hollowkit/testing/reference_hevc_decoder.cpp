@@ -7,27 +7,15 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "hollowkit/media/ffmpeg_handles.h"
+
 namespace hollowkit {
 
-namespace {
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-}  // namespace
-
 struct ReferenceHevcDecoder::Codec {
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;  // scratch for receive_frame
-    std::unique_ptr<AVFrame, FrameDeleter> last;   // the newest picture
+    ffmpeg::CodecContextPtr context;
+    ffmpeg::PacketPtr packet;
+    ffmpeg::FramePtr frame;  // scratch for receive_frame
+    ffmpeg::FramePtr last;   // the newest picture
     bool hasLast = false;
 };
 

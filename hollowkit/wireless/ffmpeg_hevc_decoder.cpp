@@ -1,0 +1,310 @@
+#include "hollowkit/wireless/ffmpeg_hevc_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/ffmpeg_handles.h"
+
+namespace hollowkit {
+
+namespace {
+
+constexpr int kLoggedFailures = 3;
+constexpr int kMaxThreads = 8;
+constexpr size_t kRowAlignment = 64;
+
+struct BufferPoolDeleter {
+    // The pool itself goes once the last buffer taken from it is back.
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
+
+// What a wrapped picture keeps alive: the decoder's frame (its luma plane)
+// and the interleaved chroma buffer.
+struct WrappedPicture {
+    AVFrame* frame = nullptr;
+    AVBufferRef* chroma = nullptr;
+
+    WrappedPicture() = default;
+    WrappedPicture(const WrappedPicture&) = delete;
+    WrappedPicture& operator=(const WrappedPicture&) = delete;
+    ~WrappedPicture() {
+        av_frame_free(&frame);
+        av_buffer_unref(&chroma);
+    }
+};
+
+// Cb and Cr rows into one Cb Cr row.
+void interleaveRow(const uint8_t* cb, const uint8_t* cr, uint8_t* out, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 16 <= count; x += 16) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + x));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi8(u, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 16), _mm_unpackhi_epi8(u, v));
+    }
+#endif
+    for (; x < count; ++x) {
+        out[2 * x] = cb[x];
+        out[2 * x + 1] = cr[x];
+    }
+}
+
+int defaultThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
+}
+
+}  // namespace
+
+struct FfmpegHevcDecoder::Session {
+    ffmpeg::CodecContextPtr context;
+    ffmpeg::PacketPtr packet;
+    ffmpeg::FramePtr frame;
+    std::unique_ptr<AVBufferPool, BufferPoolDeleter> chromaPool;
+    size_t chromaPoolBytes = 0;
+    ffmpeg::SwsContextPtr converter;
+
+    VideoFrame wrap(AVFrame* f, TimePoint pts);
+    VideoFrame convert(AVFrame* f, TimePoint pts);
+};
+
+// Planar 4:2:0 (what the software decoder gives for 8-bit streams): the luma
+// plane is shared as it is, the chroma planes interleaved once.
+VideoFrame FfmpegHevcDecoder::Session::wrap(AVFrame* f, TimePoint pts) {
+    const int chromaWidth = (f->width + 1) / 2;
+    const int chromaRows = (f->height + 1) / 2;
+    const size_t stride = (static_cast<size_t>(chromaWidth) * 2 + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    const size_t bytes = stride * static_cast<size_t>(chromaRows);
+    if (!chromaPool || chromaPoolBytes != bytes) {
+        chromaPool.reset(av_buffer_pool_init(bytes, av_buffer_alloc));
+        chromaPoolBytes = bytes;
+    }
+    auto owner = std::make_shared<WrappedPicture>();
+    owner->chroma = chromaPool ? av_buffer_pool_get(chromaPool.get()) : nullptr;
+    owner->frame = av_frame_clone(f);
+    if (owner->chroma == nullptr || owner->frame == nullptr) {
+        return {};
+    }
+    uint8_t* chroma = owner->chroma->data;
+    for (int y = 0; y < chromaRows; ++y) {
+        interleaveRow(f->data[1] + static_cast<ptrdiff_t>(y) * f->linesize[1],
+                      f->data[2] + static_cast<ptrdiff_t>(y) * f->linesize[2], chroma + y * stride, chromaWidth);
+    }
+    const std::array<PlaneView, 2> planes{PlaneView{f->data[0], static_cast<size_t>(f->linesize[0])},
+                                          PlaneView{chroma, stride}};
+    return VideoFrame::wrap(PixelFormat::nv12, f->width, f->height, planes, pts, std::move(owner));
+}
+
+// Any other layout (10-bit, 4:2:2 ...) is converted to NV12 in one pass.
+VideoFrame FfmpegHevcDecoder::Session::convert(AVFrame* f, TimePoint pts) {
+    WritableVideoFrame out = WritableVideoFrame::allocate(PixelFormat::nv12, f->width, f->height);
+    if (!out) {
+        return {};
+    }
+    converter.reset(sws_getCachedContext(converter.release(), f->width, f->height,
+                                         static_cast<AVPixelFormat>(f->format), f->width, f->height,
+                                         AV_PIX_FMT_NV12, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!converter) {
+        return {};
+    }
+    uint8_t* dst[4] = {out.planeData(0), out.planeData(1), nullptr, nullptr};
+    const int dstStride[4] = {static_cast<int>(out.stride(0)), static_cast<int>(out.stride(1)), 0, 0};
+    sws_scale(converter.get(), f->data, f->linesize, 0, f->height, dst, dstStride);
+    return std::move(out).freeze(pts);
+}
+
+FfmpegHevcDecoder::FfmpegHevcDecoder(const Clock& clock, FfmpegHevcDecoderOptions options)
+    : clock_(clock), options_(options) {}
+
+FfmpegHevcDecoder::~FfmpegHevcDecoder() = default;
+
+void FfmpegHevcDecoder::decode(const HevcSample& sample) {
+    if (!sample.format) {
+        return;
+    }
+    const HevcFormat& next = *sample.format;
+    const bool sameFormat = format_ == sample.format || (format_ && *format_ == next);
+    const bool newSequence = !format_ || format_->vps != next.vps || format_->sps != next.sps;
+    if (!session_ || (!sameFormat && newSequence)) {
+        if (!makeSession(sample.format)) {
+            return;
+        }
+    }
+    if (awaitingRandomAccess_ && !sample.randomAccess) {
+        ++skippedSamples_;
+        return;
+    }
+    awaitingRandomAccess_ = false;
+
+    ByteView data = sample.annexB;
+    if (format_ != sample.format && !(*format_ == next)) {
+        // Only the picture parameter set changed: the running session takes
+        // it in-band, ahead of the picture that uses it.
+        packetBytes_.assign({0, 0, 0, 1});
+        packetBytes_.insert(packetBytes_.end(), next.pps.begin(), next.pps.end());
+        packetBytes_.insert(packetBytes_.end(), data.begin(), data.end());
+        data = packetBytes_;
+    }
+    format_ = sample.format;
+
+    AVPacket* packet = session_->packet.get();
+    // Not reference-counted: libavcodec copies the bytes (with its padding)
+    // before this call returns.
+    packet->data = const_cast<uint8_t*>(data.data());
+    packet->size = static_cast<int>(data.size());
+    const int status = avcodec_send_packet(session_->context.get(), packet);
+    packet->data = nullptr;
+    packet->size = 0;
+    if (status < 0) {
+        fail(status);
+        return;
+    }
+    receiveFrames();
+}
+
+void FfmpegHevcDecoder::receiveFrames() {
+    while (session_) {
+        AVFrame* frame = session_->frame.get();
+        const int status = avcodec_receive_frame(session_->context.get(), frame);
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) {
+            return;
+        }
+        if (status < 0) {
+            fail(status);
+            return;
+        }
+        if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+            av_frame_unref(frame);
+            fail(AVERROR_INVALIDDATA);
+            continue;
+        }
+        const TimePoint pts = clock_.now();
+        const auto format = static_cast<AVPixelFormat>(frame->format);
+        VideoFrame picture = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P
+                                 ? session_->wrap(frame, pts)
+                                 : session_->convert(frame, pts);
+        av_frame_unref(frame);
+        if (!picture.isNull()) {
+            emitFrame(picture);
+        }
+    }
+}
+
+// A decode error: the pictures after it may refer to what was lost, so wait
+// for a random-access picture. An error other than bad data means the
+// session itself is unusable; the next sample makes a new one.
+void FfmpegHevcDecoder::fail(int status) {
+    ++failures_;
+    if (failures_ <= kLoggedFailures) {
+        PocketLog::logf("HEVC decode error %d", status);
+    }
+    awaitingRandomAccess_ = true;
+    if (status != AVERROR_INVALIDDATA) {
+        session_.reset();
+        format_.reset();
+    }
+}
+
+bool FfmpegHevcDecoder::makeSession(const std::shared_ptr<const HevcFormat>& format) {
+    session_.reset();
+    format_.reset();
+    awaitingRandomAccess_ = true;
+
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_HEVC);
+    auto session = std::make_unique<Session>();
+    if (codec != nullptr) {
+        session->context.reset(avcodec_alloc_context3(codec));
+    }
+    session->packet.reset(av_packet_alloc());
+    session->frame.reset(av_frame_alloc());
+    int status = AVERROR(ENOMEM);
+    if (codec == nullptr) {
+        status = AVERROR_DECODER_NOT_FOUND;
+    } else if (session->context && session->packet && session->frame) {
+        AVCodecContext* c = session->context.get();
+        // Pictures leave the decoder as soon as they are decoded: no frame
+        // threads (each adds a picture of delay) and no reorder buffer.
+        c->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        c->thread_type = FF_THREAD_SLICE;
+        // Report damage instead of hiding it: a picture that fails to parse
+        // is an error here (and pictures wait for the next random-access
+        // one), not a smeared picture on screen.
+        c->err_recognition |= AV_EF_EXPLODE;
+        c->thread_count = options_.threads > 0 ? options_.threads : defaultThreads();
+        const Bytes parameterSets = format->annexB();
+        c->extradata = static_cast<uint8_t*>(av_mallocz(parameterSets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (c->extradata != nullptr) {
+            std::memcpy(c->extradata, parameterSets.data(), parameterSets.size());
+            c->extradata_size = static_cast<int>(parameterSets.size());
+            status = avcodec_open2(c, codec, nullptr);
+        }
+    }
+    if (status < 0) {
+        PocketLog::logf("HEVC decoder creation failed %d", status);
+        return false;
+    }
+    session_ = std::move(session);
+    format_ = format;
+    ++sessionsMade_;
+    PocketLog::logf("HEVC software decoder ready (%dx%d, %d threads)", format->width(), format->height(),
+                    session_->context->thread_count);
+    return true;
+}
+
+// ---- FFmpeg's log ---------------------------------------------------------------
+
+namespace {
+
+std::atomic<int64_t> ffmpegLogWindowStart{0};
+std::atomic<int> ffmpegLogLinesInWindow{0};
+constexpr int kFfmpegLinesPerSecond = 5;
+
+void forwardFfmpegLog(void* context, int level, const char* format, va_list args) {
+    if (level > AV_LOG_ERROR) {
+        return;
+    }
+    const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(
+                               SteadyClock::now().time_since_epoch()).count();
+    int64_t window = ffmpegLogWindowStart.load();
+    if (second != window && ffmpegLogWindowStart.compare_exchange_strong(window, second)) {
+        ffmpegLogLinesInWindow = 0;
+    }
+    if (ffmpegLogLinesInWindow.fetch_add(1) >= kFfmpegLinesPerSecond) {
+        return;
+    }
+    char line[512];
+    int printPrefix = 1;
+    av_log_format_line2(context, level, format, args, line, sizeof line, &printPrefix);
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
+        line[--length] = '\0';
+    }
+    PocketLog::logf("FFmpeg: %s", line);
+}
+
+}  // namespace
+
+void installFfmpegLogHook() { av_log_set_callback(forwardFfmpegLog); }
+
+}  // namespace hollowkit

@@ -1,0 +1,348 @@
+#include "hollowkit/wireless/hevc_stream_assembler.h"
+
+#include <gtest/gtest.h>
+
+#include "live_view_test_streams.h"
+#include "wireless_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+using testsupport::NumberedDatagram;
+using testsupport::smallStream;
+using testsupport::unitOfPicture;
+using testsupport::videoDatagrams;
+
+constexpr uint16_t kSession = 0x1234;
+constexpr uint16_t kOtherSession = 0x4321;
+
+Bytes header(size_t size, uint16_t sequence, uint16_t session) {
+    return packetHeader(UdpPacketType::video, size - kUdpHeaderLength, session, sequence);
+}
+
+Bytes startDatagram(uint32_t length, size_t bodyBytes, uint16_t sequence = 0, uint16_t session = kSession) {
+    Bytes d(36 + bodyBytes, 0x55);
+    std::fill(d.begin() + 8, d.begin() + 36, 0);
+    d[22] = 0x01;
+    d[23] = 0xFF;
+    for (int i = 0; i < 4; ++i) {
+        d[24 + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    const Bytes h = header(d.size(), sequence, session);
+    std::copy(h.begin(), h.end(), d.begin());
+    return d;
+}
+
+Bytes otherDatagram(size_t size, uint16_t sequence = 0, uint16_t session = kSession) {
+    Bytes d(size, 0x55);
+    std::fill(d.begin() + 8, d.begin() + std::min<size_t>(size, 20), 0);
+    const Bytes h = header(size, sequence, session);
+    std::copy(h.begin(), h.end(), d.begin());
+    return d;
+}
+
+// Records what the assembler hands on, as frame numbers of `units`.
+struct Recorder {
+    explicit Recorder(HevcStreamAssembler& assembler, const std::vector<HevcAccessUnit>& units) {
+        assembler.setOnSample([this, &units](const HevcSample& sample) {
+            pictures.push_back(unitOfPicture(units, sample.annexB));
+            formats.push_back(sample.format);
+            randomAccess.push_back(sample.randomAccess);
+        });
+    }
+    std::vector<int> pictures;
+    std::vector<std::shared_ptr<const HevcFormat>> formats;
+    std::vector<bool> randomAccess;
+};
+
+std::vector<int> range(int from, int to) {
+    std::vector<int> out;
+    for (int i = from; i < to; ++i) {
+        out.push_back(i);
+    }
+    return out;
+}
+
+void pushAll(HevcStreamAssembler& assembler, const std::vector<NumberedDatagram>& datagrams) {
+    for (const NumberedDatagram& d : datagrams) {
+        assembler.push(d.bytes);
+    }
+}
+
+// ---- Datagram layout -----------------------------------------------------------------
+
+TEST(HevcStreamAssembler, SortsDatagramsByTheirLayout) {
+    struct Case {
+        const char* name;
+        std::vector<Bytes> datagrams;
+        int completed;
+    };
+    const Case cases[] = {
+        {"20 bytes is ignored", {startDatagram(8, 4), otherDatagram(20), otherDatagram(21)}, 0},
+        {"21 bytes is a continuation", {startDatagram(8, 4), otherDatagram(21), otherDatagram(23)}, 1},
+        {"35 bytes with the marker is a continuation", {startDatagram(8, 4), [] {
+             Bytes d = otherDatagram(35);
+             d[22] = 1;
+             d[23] = 0xFF;
+             return d;
+         }()}, 1},
+        {"continuation without a start is ignored", {otherDatagram(100)}, 0},
+        {"start holding the whole message completes at once", {startDatagram(4, 10)}, 1},
+        {"excess after completion is not a new message", {startDatagram(4, 4), otherDatagram(100)}, 1},
+        {"length 0 is refused", {startDatagram(0, 4), otherDatagram(100)}, 0},
+        {"length above 8 MiB is refused", {startDatagram(8 * 1024 * 1024 + 1, 4), otherDatagram(100)}, 0},
+        {"a bad start discards the message in progress", {startDatagram(8, 4), startDatagram(0, 0), otherDatagram(24)}, 0},
+        {"a new start replaces the message in progress", {startDatagram(100, 4), startDatagram(8, 4), otherDatagram(24)}, 1},
+    };
+    for (const Case& c : cases) {
+        HevcStreamAssembler assembler;
+        for (const Bytes& d : c.datagrams) {
+            assembler.push(d);
+        }
+        EXPECT_EQ(assembler.completedMessages(), c.completed) << c.name;
+    }
+}
+
+TEST(HevcStreamAssembler, AcceptsExactly8MiB) {
+    HevcStreamAssembler assembler;
+    constexpr uint32_t kLength = 8 * 1024 * 1024;
+    assembler.push(startDatagram(kLength, 16000 - 36));
+    size_t have = 16000 - 36;
+    while (have < kLength) {
+        assembler.push(otherDatagram(16000));
+        have += 16000 - 20;
+    }
+    EXPECT_EQ(assembler.completedMessages(), 1);
+    EXPECT_EQ(assembler.counters().lostMessages, 0);
+}
+
+// ---- Parameter sets, format and the first picture -------------------------------------
+
+TEST(HevcStreamAssembler, FormatFromParameterSetsAndNoPictureBeforeIrap) {
+    testsupport::LogCapture log;
+    const auto& units = smallStream();
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+
+    // Parameter sets alone: a format, no picture.
+    Bytes parameterSets;
+    for (ByteView nal : splitNalUnits(units[0].bytes)) {
+        if (hevcNalType(nal) >= HevcNalType::vps && hevcNalType(nal) <= HevcNalType::pps) {
+            parameterSets.insert(parameterSets.end(), {0, 0, 1});
+            parameterSets.insert(parameterSets.end(), nal.begin(), nal.end());
+        }
+    }
+    for (const Bytes& d : splitIntoVideoDatagrams(parameterSets, 1400)) {
+        assembler.push(d);
+    }
+    EXPECT_EQ(log.count("HEVC format ready 320x180"), 1);
+    EXPECT_EQ(assembler.dimensions(), (VideoDimensions{320, 180}));
+    EXPECT_TRUE(recorder.pictures.empty());
+    EXPECT_EQ(assembler.seenNalTypes(), (std::vector<int>{32, 33, 34}));
+
+    // Predicted pictures before the first IRAP are held back...
+    auto later = videoDatagrams({units.begin() + 1, units.end()}, kSession, nullptr, 1400);
+    for (const auto& d : later) {
+        assembler.push(d.bytes);
+    }
+    EXPECT_FALSE(recorder.pictures.empty());
+    EXPECT_EQ(recorder.pictures.front(), 10);  // ...until the IRAP of unit 10
+    EXPECT_TRUE(assembler.hasPicture());
+    EXPECT_EQ(recorder.pictures.size(), 20u);
+    // The same parameter sets repeated with every IRAP keep the format.
+    EXPECT_EQ(log.count("HEVC format ready"), 1);
+    EXPECT_EQ(recorder.formats.front(), recorder.formats.back());
+    EXPECT_EQ(assembler.takeDisplayedCount(), 20);
+    EXPECT_EQ(assembler.takeDisplayedCount(), 0);
+}
+
+TEST(HevcStreamAssembler, NewSequenceParameterSetRebuildsTheFormat) {
+    testsupport::LogCapture log;
+    const auto& first = smallStream(320, 180, 0);
+    const auto& second = smallStream(256, 144, 30);
+    HevcStreamAssembler assembler;
+    std::vector<std::pair<int, int>> sizes;
+    assembler.setOnSample([&](const HevcSample& s) { sizes.emplace_back(s.format->width(), s.format->height()); });
+    pushAll(assembler, videoDatagrams(first, kSession, nullptr, 1400));
+    pushAll(assembler, videoDatagrams(second, kSession, nullptr, 1400));
+    EXPECT_EQ(log.count("HEVC format ready 320x180"), 1);
+    EXPECT_EQ(log.count("HEVC format ready 256x144"), 1);
+    ASSERT_EQ(sizes.size(), 60u);
+    EXPECT_EQ(sizes[29], std::pair(320, 180));
+    EXPECT_EQ(sizes[30], std::pair(256, 144));
+    EXPECT_EQ(assembler.dimensions(), (VideoDimensions{256, 144}));
+}
+
+TEST(HevcStreamAssembler, IgnoresTruncatedAndForbiddenNalUnits) {
+    const auto& units = smallStream();
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+    pushAll(assembler, videoDatagrams({units[0]}, kSession, nullptr, 1400));
+    const auto format = assembler.format();
+    // A one-byte "SPS" and an SPS with the forbidden bit must not replace
+    // the good one.
+    for (const char* junk : {"00000142", "000001c20100"}) {
+        for (const Bytes& d : splitIntoVideoDatagrams(bytesFromHex(junk), 1400)) {
+            assembler.push(d);
+        }
+    }
+    EXPECT_EQ(assembler.format(), format);
+    pushAll(assembler, videoDatagrams({units[1]}, kSession, nullptr, 1400));
+    EXPECT_EQ(recorder.pictures, (std::vector<int>{0, 1}));
+}
+
+// ---- Never splicing messages or links ----------------------------------------------------
+
+// Small datagrams, so every message spans several and the numbers get trusted.
+constexpr size_t kSmallDatagram = 120;
+
+TEST(HevcStreamAssembler, LostEndAndLostStartDoNotSpliceTwoMessages) {
+    const auto& units = smallStream();
+    uint16_t sequence = 100;
+    auto datagrams = videoDatagrams(units, kSession, &sequence, kSmallDatagram);
+    // Drop the last datagram of unit 4 and the first of unit 5: in arrival
+    // order the rest of unit 5 would fill unit 4 up.
+    std::vector<NumberedDatagram> kept;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        const bool lastOf4 = datagrams[i].unit == 4 && (i + 1 == datagrams.size() || datagrams[i + 1].unit == 5);
+        const bool firstOf5 = datagrams[i].unit == 5 && datagrams[i - 1].unit == 4;
+        if (!lastOf4 && !firstOf5) {
+            kept.push_back(datagrams[i]);
+        }
+    }
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+    pushAll(assembler, kept);
+    EXPECT_TRUE(assembler.counters().numberedStream);
+    // 0-3 whole; 4 and 5 lost; 6-9 depend on them; 10 on is a new GOP.
+    std::vector<int> expected = range(0, 4);
+    for (int i : range(10, 30)) {
+        expected.push_back(i);
+    }
+    EXPECT_EQ(recorder.pictures, expected);
+    EXPECT_GE(assembler.counters().lostMessages, 1);
+}
+
+TEST(HevcStreamAssembler, ReorderedAndDuplicatedDatagramsArePutRight) {
+    const auto& units = smallStream();
+    uint16_t sequence = 65500;  // runs through the wrap
+    auto datagrams = videoDatagrams(units, kSession, &sequence, kSmallDatagram);
+    std::vector<NumberedDatagram> shuffled;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        if (i % 9 == 4 && i + 1 < datagrams.size()) {
+            shuffled.push_back(datagrams[i + 1]);  // swap with the next (also across messages)
+            shuffled.push_back(datagrams[i]);
+            ++i;
+        } else {
+            shuffled.push_back(datagrams[i]);
+            if (i % 13 == 7) {
+                shuffled.push_back(datagrams[i]);  // duplicate
+            }
+        }
+    }
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+    pushAll(assembler, shuffled);
+    // Until the numbers are trusted a swap can cost a message; after that
+    // every picture comes through, in order.
+    ASSERT_FALSE(recorder.pictures.empty());
+    EXPECT_EQ(recorder.pictures.back(), 29);
+    EXPECT_TRUE(std::is_sorted(recorder.pictures.begin(), recorder.pictures.end()));
+    EXPECT_EQ(std::count(recorder.pictures.begin(), recorder.pictures.end(), -1), 0);
+    EXPECT_GE(recorder.pictures.size(), 20u);
+    EXPECT_GT(assembler.counters().reorderedDatagrams, 0);
+    EXPECT_GT(assembler.counters().staleDatagrams, 0);
+}
+
+TEST(HevcStreamAssembler, ForeignSessionIsIgnoredAndANewLinkStartsClean) {
+    const auto& units = smallStream();
+    const auto& foreign = smallStream(320, 180, 500);
+    uint16_t ours = 10;
+    uint16_t theirs = 3000;
+    const auto a = videoDatagrams(units, kSession, &ours, kSmallDatagram);
+    const auto b = videoDatagrams(foreign, kOtherSession, &theirs, kSmallDatagram);
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+    // Every third datagram a foreign one, starts included.
+    for (size_t i = 0; i < a.size(); ++i) {
+        assembler.push(a[i].bytes);
+        if (i % 3 == 0 && i / 3 < b.size()) {
+            assembler.push(b[i / 3].bytes);
+        }
+    }
+    EXPECT_EQ(recorder.pictures, range(0, 30));
+    EXPECT_GT(assembler.counters().foreignDatagrams, 0);
+
+    // A new link: the message the old one left open is dropped, not filled
+    // with the new link's bytes, and pictures resume at a random-access one.
+    recorder.pictures.clear();
+    uint16_t again = 40;
+    const auto open = videoDatagrams({units[0]}, kSession, &again, kSmallDatagram);
+    for (size_t i = 0; i + 1 < open.size(); ++i) {
+        assembler.push(open[i].bytes);
+    }
+    assembler.beginLink();
+    uint16_t fresh = 7;
+    const auto next = videoDatagrams(units, kOtherSession, &fresh, kSmallDatagram);
+    for (size_t i = 1; i < next.size(); ++i) {  // its first start datagram is lost
+        assembler.push(next[i].bytes);
+    }
+    EXPECT_EQ(recorder.pictures, range(10, 30));
+    EXPECT_TRUE(assembler.hasPicture());
+}
+
+TEST(HevcStreamAssembler, AdoptsANewSessionWhenTheOldOneFellSilent) {
+    const auto& units = smallStream();
+    uint16_t ours = 10;
+    uint16_t theirs = 3000;
+    HevcStreamAssembler assembler;
+    Recorder recorder(assembler, units);
+    pushAll(assembler, videoDatagrams({units.begin(), units.begin() + 10}, kSession, &ours, 1400));
+    pushAll(assembler, videoDatagrams(units, kOtherSession, &theirs, 1400));
+    // The first 8 starts of the new session only prove it is the one now.
+    EXPECT_EQ(recorder.pictures.front(), 0);
+    EXPECT_EQ(recorder.pictures.back(), 29);
+    EXPECT_EQ(std::count(recorder.pictures.begin(), recorder.pictures.end(), 10), 1);
+}
+
+TEST(HevcStreamAssembler, MissingPictureWaitsForTheNextIrapEvenWithoutNumbers) {
+    const auto& units = smallStream();
+    struct Case {
+        const char* name;
+        std::vector<int> sent;
+        std::vector<int> shown;
+    };
+    std::vector<int> without3 = range(0, 30);
+    without3.erase(without3.begin() + 3);
+    std::vector<int> doubled = range(0, 30);
+    doubled.insert(doubled.begin() + 5, 4);
+    std::vector<int> swapped = range(0, 30);
+    std::swap(swapped[13], swapped[14]);
+    std::vector<int> shownWithout3 = range(0, 3);
+    for (int i : range(10, 30)) {
+        shownWithout3.push_back(i);
+    }
+    std::vector<int> shownSwapped = range(0, 13);
+    for (int i : range(20, 30)) {
+        shownSwapped.push_back(i);
+    }
+    const Case cases[] = {
+        {"whole message lost", without3, shownWithout3},
+        {"message repeated", doubled, range(0, 30)},
+        {"messages swapped", swapped, shownSwapped},
+    };
+    for (const Case& c : cases) {
+        std::vector<HevcAccessUnit> sent;
+        for (int i : c.sent) {
+            sent.push_back(units[static_cast<size_t>(i)]);
+        }
+        HevcStreamAssembler assembler;
+        Recorder recorder(assembler, units);
+        // Unnumbered datagrams (0): only the picture order count can tell.
+        pushAll(assembler, videoDatagrams(sent, kSession, nullptr, 1400));
+        EXPECT_EQ(recorder.pictures, c.shown) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
