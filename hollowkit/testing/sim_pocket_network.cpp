@@ -81,6 +81,12 @@ void SimPocketNetwork::stop() {
         [[maybe_unused]] ssize_t written = ::write(wake_.get(), &one, sizeof(one));
         thread_.join();
     }
+    // Connections still open at the stop count as ended with what they sent.
+    for (TcpPeer& peer : peers_) {
+        std::lock_guard lock(mutex_);
+        tcpPayloads_.push_back(std::move(peer.bytes));
+    }
+    tcpEnded_.notify_all();
     peers_.clear();
     udp_.reset();
     listener_.reset();
@@ -176,11 +182,13 @@ void SimPocketNetwork::serve() {
                 break;
             }
             if (done || clock.now() - peer.lastActivity > options_.tcpIdleLimit) {
+                Bytes bytes = std::move(peer.bytes);
+                peers_.erase(peers_.begin() + static_cast<ptrdiff_t>(i));  // closes it
                 {
                     std::lock_guard lock(mutex_);
-                    tcpPayloads_.push_back(std::move(peer.bytes));
+                    tcpPayloads_.push_back(std::move(bytes));
                 }
-                peers_.erase(peers_.begin() + static_cast<ptrdiff_t>(i));
+                tcpEnded_.notify_all();
             } else {
                 ++i;
             }
@@ -191,6 +199,11 @@ void SimPocketNetwork::serve() {
 std::vector<Bytes> SimPocketNetwork::tcpPayloads() const {
     std::lock_guard lock(mutex_);
     return tcpPayloads_;
+}
+
+bool SimPocketNetwork::waitForTcpPayloads(size_t count, Duration limit) const {
+    std::unique_lock lock(mutex_);
+    return tcpEnded_.wait_for(lock, limit, [&] { return tcpPayloads_.size() >= count; });
 }
 
 int SimPocketNetwork::tcpConnections() const {

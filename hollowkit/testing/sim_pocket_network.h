@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -52,6 +53,8 @@ public:
 
     // Bytes received on each TCP connection that has ended, in order.
     std::vector<Bytes> tcpPayloads() const;
+    // Waits (bounded) until `count` TCP connections have ended.
+    bool waitForTcpPayloads(size_t count, Duration limit = std::chrono::seconds(5)) const;
     int tcpConnections() const;
     int udpDatagramsReceived() const { return udpReceived_.load(); }
 
@@ -79,6 +82,7 @@ private:
     std::vector<TcpPeer> peers_;  // serve thread only
 
     mutable std::mutex mutex_;
+    mutable std::condition_variable tcpEnded_;
     std::vector<Bytes> tcpPayloads_;  // guarded by mutex_
     int tcpConnections_ = 0;          // guarded by mutex_
     std::thread thread_;

@@ -52,9 +52,10 @@ TEST(TcpBootstrapTest, TheCameraGetsExactlyTheFrame) {
     const int fds = testsupport::openDescriptors();
     sendBootstrapFrame(connector, frame, "127.0.0.21", network.tcpPort(), kQuick);
     EXPECT_TRUE(log.contains("TCP/7001 bootstrap: pairing frame sent"));
-    EXPECT_EQ(testsupport::openDescriptors(), fds);
-    network.stop();
+    // Our side closed, so the camera sees the end of the connection.
+    ASSERT_TRUE(network.waitForTcpPayloads(1));
     EXPECT_EQ(network.tcpPayloads(), std::vector<Bytes>{frame});
+    EXPECT_EQ(testsupport::openDescriptors(), fds);
 }
 
 TEST(TcpBootstrapTest, NoListenerMeansNoConnection) {
@@ -68,6 +69,18 @@ TEST(TcpBootstrapTest, NoListenerMeansNoConnection) {
 
     sendBootstrapFrame(connector, Bytes{1}, "not-an-address", 7001, kQuick);
     EXPECT_EQ(log.count("no connection, continuing to UDP"), 2);
+}
+
+// A camera that accepts but never reads: once both socket buffers are full
+// the bytes cannot all go, and the log must not claim they did.
+TEST(TcpBootstrapTest, AStalledSendIsNotReportedAsSent) {
+    LogCapture log;
+    Listener stalled("127.0.0.61");
+    PosixTcpConnector connector;
+    const Bytes huge(64 * 1024 * 1024, 0x55);
+    sendBootstrapFrame(connector, huge, "127.0.0.61", stalled.port, {300ms, 200ms, 10ms, 300ms});
+    EXPECT_TRUE(log.contains("TCP/7001 bootstrap: pairing frame send not confirmed"));
+    EXPECT_FALSE(log.contains("pairing frame sent"));
 }
 
 TEST(TcpBootstrapTest, ProbeReportsWhoAccepts) {
