@@ -1,0 +1,100 @@
+#pragma once
+
+// ColorLUT: a colour look as a three-dimensional lookup table, read from a
+// ".cube" text file or from a lookup-table image. An immutable value; the
+// readers are pure functions (any thread) apart from the file read itself.
+// Nothing is ever written back. Loading fails with a LoadError whose
+// userMessage() is the sentence shown to the user; no partial table is
+// returned.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hollowkit/base/bytes.h"
+#include "hollowkit/base/result.h"
+
+namespace hollowkit {
+
+struct ColorLUT {
+    // Points per axis accepted by every reader. Fewer than two cannot be
+    // interpolated; more than 256 is far beyond any real look and would cost
+    // gigabytes.
+    static constexpr int kMinDimension = 2;
+    static constexpr int kMaxDimension = 256;
+
+    struct LoadError {
+        enum class Kind : uint8_t {
+            none = 0,
+            wrongEntryCount,         // expected, found
+            unsupportedImageLayout,  // width, height
+            unreadable,
+            missingSize,
+        };
+
+        Kind kind = Kind::none;
+        int64_t expected = 0;
+        int64_t found = 0;
+        int64_t width = 0;
+        int64_t height = 0;
+
+        static LoadError wrongEntryCount(int64_t expected, int64_t found);
+        static LoadError unsupportedImageLayout(int64_t width, int64_t height);
+        static LoadError unreadable();
+        static LoadError missingSize();
+
+        std::string userMessage() const;
+        bool operator==(const LoadError&) const = default;
+    };
+
+    // For a file, its full path; for a built-in look "builtin." and its key.
+    std::string id;
+    // For a file, the file name without its extension.
+    std::string name;
+    // Points N along each axis.
+    int dimension = 0;
+    // N³ entries of red, green, blue, alpha (alpha 1), red index fastest:
+    // entry (r, g, b) starts at 4 · (r + g·N + b·N²). Stored as read, not
+    // clamped (every reader refuses non-finite values).
+    std::vector<float> rgba;
+
+    // Tables are the same look when their ids are equal, whatever they hold.
+    bool operator==(const ColorLUT& other) const { return id == other.id; }
+
+    // Reads `path`: ".cube" text when its extension, lower-cased, is "cube",
+    // otherwise an image.
+    static Result<ColorLUT, LoadError> load(const std::string& path);
+    static Result<ColorLUT, LoadError> readCubeFile(const std::string& path);
+    static Result<ColorLUT, LoadError> readImageFile(const std::string& path);
+
+    // ".cube" text as UTF-8.
+    static Result<ColorLUT, LoadError> parseCube(std::string_view text, std::string id,
+                                                 std::string name);
+
+    // An encoded image (PNG, JPEG, anything OpenCV decodes) held in memory.
+    static Result<ColorLUT, LoadError> decodeImage(ByteView encoded, std::string id,
+                                                   std::string name);
+
+    // A decoded picture: `rgba` holds width·height pixels of 8-bit red, green,
+    // blue and alpha with alpha premultiplied, rows top to bottom.
+    static Result<ColorLUT, LoadError> parseImage(std::span<const uint8_t> rgba, int width,
+                                                  int height, std::string id, std::string name);
+
+    // The points per axis an image of this size holds (tiles of 16, 32 or 64
+    // points, or a strip of N³ pixels), or 0 when it is no lookup table.
+    // Depends only on the size, so it is checked before decoding.
+    static int imageDimension(int64_t width, int64_t height);
+};
+
+}  // namespace hollowkit
+
+template <>
+struct std::hash<hollowkit::ColorLUT> {
+    size_t operator()(const hollowkit::ColorLUT& lut) const noexcept {
+        return std::hash<std::string>{}(lut.id);
+    }
+};

@@ -1,0 +1,96 @@
+#include "hollowkit/imaging/frame_processor.h"
+
+#include <exception>
+
+#include "hollowkit/imaging/lut_engine.h"
+#include "hollowkit/imaging/row_workers.h"
+
+namespace hollowkit {
+
+namespace {
+
+constexpr size_t kPoolBuffers = 4;
+
+}  // namespace
+
+FrameProcessor::FrameProcessor() : FrameProcessor(Options{}) {}
+
+FrameProcessor::FrameProcessor(Options options)
+    : options_(std::move(options)),
+      workers_(std::make_unique<RowWorkers>(options_.threadCount > 0
+                                                ? options_.threadCount
+                                                : RowWorkers::defaultThreadCount())) {}
+
+FrameProcessor::~FrameProcessor() = default;
+
+void FrameProcessor::setLUT(std::optional<ColorLUT> lut) {
+    std::shared_ptr<const LutEngine> engine;
+    if (lut) {
+        try {
+            engine = LutEngine::prepare(*lut);
+        } catch (const std::exception&) {
+            engine.reset();  // out of memory for the table: frames go on untreated
+        }
+    }
+    std::lock_guard lock(lutMutex_);
+    lut_ = std::move(lut);
+    engine_ = std::move(engine);
+}
+
+std::optional<ColorLUT> FrameProcessor::lut() const {
+    std::lock_guard lock(lutMutex_);
+    return lut_;
+}
+
+VideoFrame FrameProcessor::process(const VideoFrame& frame) {
+    std::shared_ptr<const LutEngine> engine;
+    {
+        std::lock_guard lock(lutMutex_);
+        engine = engine_;
+    }
+    if (!engine || frame.isNull()) return frame;
+
+    try {
+        WritableVideoFrame buffer = pixelBuffer(frame.width(), frame.height());
+        if (buffer.isNull()) return frame;
+        const bool large = int64_t{frame.width()} * frame.height() >= options_.parallelMinPixels;
+        if (!engine->apply(frame, buffer, large ? workers_.get() : nullptr)) return frame;
+        VideoFrame treated = wrap(std::move(buffer), frame);
+        return treated.isNull() ? frame : treated;
+    } catch (const std::exception&) {
+        return frame;
+    }
+}
+
+VideoFrame FrameProcessor::wrap(WritableVideoFrame buffer, const VideoFrame& source) {
+    if (buffer.isNull()) return {};
+    return std::move(buffer).freeze(source.pts());
+}
+
+std::optional<FrameProcessor::FrameSize> FrameProcessor::poolSize() const {
+    std::lock_guard lock(poolMutex_);
+    return poolSize_;
+}
+
+WritableVideoFrame FrameProcessor::pixelBuffer(int width, int height) {
+    if (options_.bufferSource) return options_.bufferSource(width, height);
+
+    std::shared_ptr<PixelBufferPool> pool;
+    {
+        std::lock_guard lock(poolMutex_);
+        const FrameSize size{width, height};
+        if (poolSize_ != size) {
+            // Recorded even if the pool cannot be made, so a failing size is
+            // not retried on every frame.
+            poolSize_ = size;
+            pool_.reset();
+            pool_ = std::make_shared<PixelBufferPool>(PixelFormat::bgra, width, height,
+                                                      kPoolBuffers);
+        }
+        pool = pool_;
+    }
+    // Taken outside the lock: a fresh buffer is a large allocation.
+    return pool ? pool->acquire() : WritableVideoFrame();
+}
+
+}  // namespace hollowkit

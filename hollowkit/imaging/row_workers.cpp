@@ -1,0 +1,76 @@
+#include "hollowkit/imaging/row_workers.h"
+
+#include <algorithm>
+#include <string>
+
+#include "hollowkit/base/thread_name.h"
+
+namespace hollowkit {
+
+RowWorkers::RowWorkers(int threadCount) {
+    const int extra = std::max(threadCount, 1) - 1;
+    threads_.reserve(static_cast<size_t>(extra));
+    for (int band = 1; band <= extra; ++band) {
+        threads_.emplace_back([this, band](std::stop_token stop) { work(stop, band); });
+    }
+}
+
+RowWorkers::~RowWorkers() {
+    for (auto& thread : threads_) thread.request_stop();
+    wake_.notify_all();
+    threads_.clear();  // joins
+}
+
+int RowWorkers::defaultThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 4u));
+}
+
+std::pair<int, int> RowWorkers::bandOf(int rows, int band, int bands) {
+    const auto begin = static_cast<int>(int64_t{rows} * band / bands);
+    const auto end = static_cast<int>(int64_t{rows} * (band + 1) / bands);
+    return {begin, end};
+}
+
+void RowWorkers::run(int rows, const Job& job) {
+    if (rows <= 0) return;
+    std::unique_lock busy(runMutex_, std::try_to_lock);
+    if (threads_.empty() || !busy.owns_lock()) {
+        job(0, rows);
+        return;
+    }
+    const int bands = threadCount();
+    {
+        std::lock_guard lock(mutex_);
+        job_ = &job;
+        rows_ = rows;
+        pending_ = bands - 1;
+        ++generation_;
+    }
+    wake_.notify_all();
+
+    const auto [begin, end] = bandOf(rows, 0, bands);
+    job(begin, end);
+
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return pending_ == 0; });
+    job_ = nullptr;
+}
+
+void RowWorkers::work(std::stop_token stop, int band) {
+    setCurrentThreadName("HollowKit.Rows" + std::to_string(band));
+    uint64_t seen = 0;
+    std::unique_lock lock(mutex_);
+    while (true) {
+        if (!wake_.wait(lock, stop, [&] { return generation_ != seen; })) return;
+        seen = generation_;
+        const Job* job = job_;
+        const auto [begin, end] = bandOf(rows_, band, threadCount());
+        lock.unlock();
+        if (begin < end) (*job)(begin, end);
+        lock.lock();
+        if (--pending_ == 0) done_.notify_one();
+    }
+}
+
+}  // namespace hollowkit
