@@ -1,0 +1,181 @@
+#include "hollowkit/imaging/background_preview.h"
+
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "hollowkit/base/queue_labels.h"
+#include "hollowkit/imaging/background_treatment.h"
+#include "hollowkit/imaging/bgra_frames.h"
+#include "hollowkit/imaging/grabcut_segmentation_backend.h"
+#include "hollowkit/imaging/person_segmenter.h"
+#include "hollowkit/media/pixel_buffer_pool.h"
+
+namespace hollowkit {
+
+namespace {
+
+// A pool of BGRA buffers of one size, rebuilt when the size changes.
+WritableVideoFrame bufferFrom(std::unique_ptr<PixelBufferPool>& pool, int width, int height) {
+    if (!pool || pool->width() != width || pool->height() != height) {
+        pool = std::make_unique<PixelBufferPool>(PixelFormat::bgra, width, height);
+    }
+    return pool->acquire();
+}
+
+}  // namespace
+
+struct BackgroundPreview::Core {
+    explicit Core(std::unique_ptr<SegmentationBackend> backend) : segmenter(std::move(backend)) {}
+
+    void drain();
+    std::optional<VideoFrame> render(const VideoFrame& frame);
+
+    // Used only on the queue.
+    PersonSegmenter segmenter;
+    std::unique_ptr<PixelBufferPool> outputPool;  // treated frames
+    std::unique_ptr<PixelBufferPool> inputPool;   // frames scaled or converted for treatment
+
+    struct Pending {
+        VideoFrame frame;
+        Deliver deliver;
+    };
+
+    mutable std::mutex lock;
+    std::optional<BubbleStyle> style;    // guarded by lock
+    std::optional<NormalizedRect> face;  // guarded by lock
+    std::optional<Pending> pending;      // guarded by lock
+    bool running = false;                // guarded by lock; a drain is queued or running
+};
+
+void BackgroundPreview::Core::drain() {
+    std::unique_lock guard(lock);
+    while (pending) {
+        Pending next = std::move(*pending);
+        pending.reset();
+        guard.unlock();
+        std::optional<VideoFrame> treated = render(next.frame);
+        if (next.deliver) {
+            next.deliver(treated ? *treated : next.frame);
+        }
+        // The closure and frame are released here, outside the lock.
+        next = {};
+        guard.lock();
+    }
+    running = false;
+}
+
+std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& frame) {
+    std::optional<BubbleStyle> currentStyle;
+    std::optional<NormalizedRect> currentFace;
+    {
+        std::lock_guard guard(lock);
+        currentStyle = style;
+        currentFace = face;
+    }
+    if (!currentStyle || !currentStyle->needsSegmentation() || frame.isNull()) {
+        return std::nullopt;
+    }
+
+    // Wider frames come down to 1920; narrower ones are never enlarged. The
+    // output is even in both directions, halves rounded away from zero.
+    double width = frame.width();
+    double height = frame.height();
+    const double scale = kMaxWidth / width;
+    if (scale < 1.0) {
+        width *= scale;
+        height *= scale;
+    }
+    const int outWidth = 2 * static_cast<int>(std::lround(width * 0.5));
+    const int outHeight = 2 * static_cast<int>(std::lround(height * 0.5));
+    if (outWidth < 2 || outHeight < 2) {
+        return std::nullopt;
+    }
+
+    VideoFrame image = frame;
+    if (frame.pixelFormat() != PixelFormat::bgra || frame.width() != outWidth || frame.height() != outHeight) {
+        WritableVideoFrame scaled = bufferFrom(inputPool, outWidth, outHeight);
+        if (scaled.isNull() || !drawAsBgra(frame, scaled)) {
+            return std::nullopt;
+        }
+        image = std::move(scaled).freeze(frame.pts());
+    }
+
+    const std::optional<PersonMask> mask = segmenter.scaledMask(image, currentFace);
+    if (!mask) {
+        return std::nullopt;
+    }
+    WritableVideoFrame output = bufferFrom(outputPool, outWidth, outHeight);
+    if (output.isNull()) {
+        return std::nullopt;
+    }
+    // A cut-out always shows the person on the backdrop.
+    const BubbleBackground treatment =
+        currentStyle->shape == BubbleShape::cutout ? BubbleBackground::remove : currentStyle->background;
+    if (!applyBackground(image, &*mask, treatment, output)) {
+        return std::nullopt;
+    }
+    return std::move(output).freeze(frame.pts());
+}
+
+BackgroundPreview::BackgroundPreview() : BackgroundPreview(std::make_unique<GrabCutSegmentationBackend>()) {}
+
+BackgroundPreview::BackgroundPreview(std::unique_ptr<SegmentationBackend> backend)
+    : ownQueue_(std::make_unique<SerialQueue>(std::string(kBackgroundPreviewQueue.label))),
+      queue_(*ownQueue_),
+      core_(std::make_shared<Core>(std::move(backend))) {}
+
+BackgroundPreview::BackgroundPreview(std::unique_ptr<SegmentationBackend> backend, Executor& queue)
+    : queue_(queue), core_(std::make_shared<Core>(std::move(backend))) {}
+
+BackgroundPreview::~BackgroundPreview() {
+    // Joining the own queue first: no delivery runs once this returns.
+    ownQueue_.reset();
+}
+
+void BackgroundPreview::setStyle(std::optional<BubbleStyle> style) {
+    std::lock_guard guard(core_->lock);
+    core_->style = style;
+}
+
+std::optional<BubbleStyle> BackgroundPreview::style() const {
+    std::lock_guard guard(core_->lock);
+    return core_->style;
+}
+
+bool BackgroundPreview::isActive() const {
+    std::lock_guard guard(core_->lock);
+    return core_->style && core_->style->needsSegmentation();
+}
+
+void BackgroundPreview::setFace(std::optional<NormalizedRect> face) {
+    std::lock_guard guard(core_->lock);
+    core_->face = face;
+}
+
+void BackgroundPreview::submit(const VideoFrame& frame, Deliver deliver) {
+    std::optional<Core::Pending> replaced;
+    bool schedule = false;
+    {
+        std::lock_guard guard(core_->lock);
+        replaced = std::move(core_->pending);
+        core_->pending = Core::Pending{frame, std::move(deliver)};
+        if (!core_->running) {
+            core_->running = true;
+            schedule = true;
+        }
+    }
+    // A replaced frame's closure is released here, uncalled, off the lock.
+    replaced.reset();
+    if (schedule) {
+        std::weak_ptr<Core> weak = core_;
+        queue_.post([weak] {
+            if (auto core = weak.lock()) {
+                core->drain();
+            }
+        });
+    }
+}
+
+}  // namespace hollowkit

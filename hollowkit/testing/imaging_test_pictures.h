@@ -1,0 +1,43 @@
+#pragma once
+
+// Pictures for the imaging tests and benchmarks: a synthetic person in front
+// of a textured room with its true mask and face box, image files read as
+// frames, and BGRA → NV12 conversion. Pure functions, any thread.
+
+#include <cstdint>
+#include <string>
+
+#include "hollowkit/imaging/normalized_rect.h"
+#include "hollowkit/imaging/person_mask.h"
+#include "hollowkit/media/video_frame.h"
+
+namespace hollowkit {
+
+struct FigureScene {
+    VideoFrame frame;       // BGRA or NV12
+    PersonMask truth;       // 255 on the person
+    NormalizedRect face;    // the head's box
+};
+
+// A head-and-shoulders figure (skin-toned head, dark red shirt) standing in
+// the middle, head in the upper third, in front of a teal and grey room with
+// a checker texture and noise. Deterministic for a given seed.
+FigureScene makeFigureScene(int width, int height, PixelFormat format = PixelFormat::bgra, uint32_t seed = 1);
+
+// The image file at `path` as an opaque BGRA frame; null when it cannot be read.
+VideoFrame loadImageFile(const std::string& path);
+
+// `bgra` as NV12 (BT.709, limited range; chroma averaged over 2×2 blocks).
+VideoFrame toNv12(const VideoFrame& bgra);
+
+// The BGRA pixel at (x, y) as {blue, green, red, alpha}.
+struct BgraPixel {
+    uint8_t b = 0;
+    uint8_t g = 0;
+    uint8_t r = 0;
+    uint8_t a = 0;
+    bool operator==(const BgraPixel&) const = default;
+};
+BgraPixel pixelAt(const VideoFrame& bgra, int x, int y);
+
+}  // namespace hollowkit

@@ -1,0 +1,307 @@
+#include "hollowkit/imaging/face_follower.h"
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/testing/fake_gimbal_camera.h"
+#include "hollowkit/testing/manual_executor.h"
+
+namespace hollowkit {
+namespace {
+
+// A small face box centred at (x, y).
+NormalizedRect faceCenteredAt(double x, double y) { return {x - 0.05, y - 0.05, 0.1, 0.1}; }
+
+const FollowerTuning kTuning;
+constexpr double kDt = 0.05;
+
+FollowerState resting(CameraPosition at = {}) { return {at, std::nullopt, false}; }
+
+// --- The control law.
+
+TEST(FaceFollowerMathTest, HysteresisBetweenStartingAndStopping) {
+    struct Case {
+        const char* name;
+        bool wasMoving;
+        NormalizedPoint center;
+        bool moves;
+    };
+    const Case cases[] = {
+        {"resting, error 0.03", false, {0.53, 0.40}, false},
+        {"resting, error 0.07", false, {0.57, 0.38}, true},
+        {"moving, error 0.03", true, {0.53, 0.38}, true},
+        {"moving, error 0.015", true, {0.5, 0.395}, false},
+        {"resting, error exactly at the threshold", false, {0.5, 0.32}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The previous smoothed value equals the centre, so smoothing holds it.
+        const FollowerState previous{{}, c.center, c.wasMoving};
+        const FollowerState next =
+            FaceFollowerMath::step(previous, faceCenteredAt(c.center.x, c.center.y), {}, kDt, kTuning);
+        EXPECT_EQ(next.isMoving, c.moves);
+    }
+}
+
+TEST(FaceFollowerMathTest, FirstFaceIsTakenAsItIsLaterOnesAreSmoothed) {
+    const FollowerState first = FaceFollowerMath::step(resting(), faceCenteredAt(0.7, 0.2), {}, kDt, kTuning);
+    ASSERT_TRUE(first.smoothedFace);
+    EXPECT_NEAR(first.smoothedFace->x, 0.7, 1e-12);
+    EXPECT_NEAR(first.smoothedFace->y, 0.2, 1e-12);
+
+    // 35 % of the way towards the new centre, also while resting.
+    const FollowerState restingWithFace{{}, NormalizedPoint{0.5, 0.38}, false};
+    const FollowerState next = FaceFollowerMath::step(restingWithFace, faceCenteredAt(0.6, 0.48), {}, kDt, kTuning);
+    EXPECT_NEAR(next.smoothedFace->x, 0.535, 1e-12);
+    EXPECT_NEAR(next.smoothedFace->y, 0.415, 1e-12);
+    EXPECT_FALSE(next.isMoving);
+}
+
+TEST(FaceFollowerMathTest, StepIsAShareOfTheDistanceAndRateLimited) {
+    // errX 0.1 → 7 degrees to go: a = 2.6 × 0.05 = 0.13 of it.
+    const FollowerState near = FaceFollowerMath::step(resting({10, 5, 100}), faceCenteredAt(0.6, 0.38),
+                                                      {10, 5, 100}, kDt, kTuning);
+    EXPECT_TRUE(near.isMoving);
+    EXPECT_NEAR(near.setpoint.pan, 10 + 0.13 * 7.0, 1e-9);
+    EXPECT_NEAR(near.setpoint.tilt, 5, 1e-9);
+    EXPECT_EQ(near.setpoint.zoom, std::nullopt);
+
+    // A target 31.5 degrees right and 15 up: at most 2.25 degrees per tick
+    // on each axis.
+    FollowerState state = resting();
+    const NormalizedRect farFace = faceCenteredAt(0.95, 0.0);
+    for (int tick = 0; tick < 5; ++tick) {
+        const FollowerState next = FaceFollowerMath::step(state, farFace, {0, 0, 100}, kDt, kTuning);
+        EXPECT_NEAR(next.setpoint.pan - state.setpoint.pan, 2.25, 1e-9);
+        EXPECT_GT(next.setpoint.tilt - state.setpoint.tilt, 0.0);
+        EXPECT_LE(next.setpoint.tilt - state.setpoint.tilt, 2.25);
+        state = next;
+    }
+}
+
+TEST(FaceFollowerMathTest, ZoomNarrowsTheAngleOfTheSameError) {
+    auto panStep = [](std::optional<int> zoom) {
+        return FaceFollowerMath::step(resting(), faceCenteredAt(0.6, 0.38), {0, 0, zoom}, kDt, kTuning).setpoint.pan;
+    };
+    EXPECT_NEAR(panStep(200), panStep(100) / 2, 1e-12);
+    EXPECT_DOUBLE_EQ(panStep(50), panStep(100));
+    EXPECT_DOUBLE_EQ(panStep(std::nullopt), panStep(100));
+}
+
+TEST(FaceFollowerMathTest, NoFaceOrABrokenOneRestsAtTheCurrentPosition) {
+    const CameraPosition current{3, 4, 150};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const FollowerState moving{{1, 1, {}}, NormalizedPoint{0.6, 0.4}, true};
+    EXPECT_EQ(FaceFollowerMath::step(moving, std::nullopt, current, kDt, kTuning), resting(current));
+    EXPECT_EQ(FaceFollowerMath::step(moving, NormalizedRect{nan, 0.4, 0.1, 0.1}, current, kDt, kTuning),
+              resting(current));
+    // A broken reported angle must never turn into a NaN move.
+    EXPECT_FALSE(FaceFollowerMath::step(moving, faceCenteredAt(0.9, 0.9), {nan, 0, 100}, kDt, kTuning).isMoving);
+}
+
+// --- The follower on virtual time.
+
+class FaceFollowerTest : public ::testing::Test {
+protected:
+    void tick(int count = 1) { queue_.advance(FaceFollower::kTickInterval * count); }
+
+    // The face as the camera would see it when the face sits at the given
+    // angles in the room.
+    NormalizedRect faceSeenFrom(const CameraPosition& camera, double facePan, double faceTilt) const {
+        const FramingGeometry g = kDefaultFramingGeometry;
+        const double x = 0.5 + (facePan - camera.pan) / g.horizontalFieldOfView;
+        const double y = 0.5 - (faceTilt - camera.tilt) / g.verticalFieldOfView();
+        return faceCenteredAt(x, y);
+    }
+
+    ManualExecutor queue_;
+    FakeGimbalCamera camera_;
+    FaceFollower follower_{queue_};
+};
+
+TEST_F(FaceFollowerTest, SteersTheCameraTowardTheFaceAndSettles) {
+    camera_.setPosition({0, 0, 100});
+    follower_.start(camera_);
+    // The face sits 12 degrees right and 4 degrees down in the room.
+    for (int tick = 0; tick < 120; ++tick) {
+        follower_.update(faceSeenFrom(camera_.position(), 12.0, -4.0));
+        this->tick();
+    }
+    const NormalizedRect seen = faceSeenFrom(camera_.position(), 12.0, -4.0);
+    EXPECT_NEAR(seen.midX(), 0.5, 0.02);
+    EXPECT_NEAR(seen.midY(), 0.38, 0.02);
+    ASSERT_TRUE(follower_.state());
+    EXPECT_FALSE(follower_.state()->isMoving);
+    EXPECT_EQ(follower_.lastSent(), std::nullopt);
+
+    // Settled: further ticks send nothing.
+    const size_t moves = camera_.moves().size();
+    EXPECT_GT(moves, 5U);
+    for (int tick = 0; tick < 20; ++tick) {
+        follower_.update(faceSeenFrom(camera_.position(), 12.0, -4.0));
+        this->tick();
+    }
+    EXPECT_EQ(camera_.moves().size(), moves);
+    for (const CameraPosition& move : camera_.moves()) {
+        EXPECT_EQ(move.zoom, std::nullopt);  // the follower never zooms
+    }
+}
+
+TEST_F(FaceFollowerTest, FirstTickRunsAtOnce) {
+    follower_.start(camera_);
+    queue_.runUntilIdle();
+    EXPECT_EQ(camera_.positionReads(), 1U);
+    tick();
+    EXPECT_EQ(camera_.positionReads(), 2U);
+}
+
+TEST_F(FaceFollowerTest, NearlyEqualSetpointsAreNotSentAgain) {
+    // A gimbal that does not move: the setpoint creeps towards the target in
+    // shrinking steps; once they are below 0.05 degrees they are not all
+    // sent, though the state still advances.
+    camera_.setDegreesPerRead(0);
+    follower_.start(camera_);
+    std::optional<FollowerState> previous;
+    int quietChanges = 0;
+    for (int tick = 0; tick < 60; ++tick) {
+        const size_t movesBefore = camera_.moves().size();
+        follower_.update(faceCenteredAt(0.6, 0.38));
+        this->tick();
+        const std::optional<FollowerState> state = follower_.state();
+        ASSERT_TRUE(state);
+        if (previous && state->setpoint != previous->setpoint && camera_.moves().size() == movesBefore) {
+            ++quietChanges;
+        }
+        previous = state;
+    }
+    EXPECT_GT(quietChanges, 10);
+    const std::vector<CameraPosition> moves = camera_.moves();
+    ASSERT_GE(moves.size(), 2U);
+    EXPECT_NEAR(previous->setpoint.pan, 7.0, 0.01);
+    EXPECT_LT(std::abs(previous->setpoint.pan - moves.back().pan), FaceFollower::kResendDegrees);
+    for (size_t i = 1; i < moves.size(); ++i) {
+        EXPECT_GE(std::abs(moves[i].pan - moves[i - 1].pan), FaceFollower::kResendDegrees);
+    }
+}
+
+TEST_F(FaceFollowerTest, AStaleFaceStopsTheMotion) {
+    camera_.setDegreesPerRead(0);
+    follower_.start(camera_);
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick(2);
+    ASSERT_TRUE(follower_.state()->isMoving);
+    ASSERT_TRUE(follower_.lastSent());
+    // No update for 0.7 s: the face no longer counts.
+    queue_.advanceSeconds(0.7);
+    EXPECT_FALSE(follower_.state()->isMoving);
+    EXPECT_EQ(follower_.lastSent(), std::nullopt);
+    // A nil update does not refresh the face time.
+    follower_.update(std::nullopt);
+    tick();
+    EXPECT_FALSE(follower_.state()->isMoving);
+}
+
+TEST_F(FaceFollowerTest, PauseNeitherReadsNorMovesAndRestartsFromTheRealPosition) {
+    follower_.start(camera_);
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick(3);
+    ASSERT_TRUE(follower_.state());
+    const size_t reads = camera_.positionReads();
+    const size_t moves = camera_.moves().size();
+
+    follower_.pause(1.0);
+    EXPECT_EQ(follower_.state(), std::nullopt);
+    for (int tick = 0; tick < 19; ++tick) {
+        follower_.update(faceCenteredAt(0.8, 0.38));
+        this->tick();
+    }
+    EXPECT_EQ(camera_.positionReads(), reads);
+    EXPECT_EQ(camera_.moves().size(), moves);
+
+    // Someone else turned the gimbal meanwhile; the follower starts from there.
+    camera_.setPosition({-20, 3, 100});
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick(2);
+    EXPECT_GT(camera_.positionReads(), reads);
+    ASSERT_GT(camera_.moves().size(), moves);
+    EXPECT_NEAR(camera_.moves()[moves].pan, -20 + 2.25, 1e-9);
+}
+
+TEST_F(FaceFollowerTest, ACameraWithoutAPositionIsNeverMoved) {
+    camera_.setReportsPosition(false);
+    follower_.start(camera_);
+    for (int tick = 0; tick < 20; ++tick) {
+        follower_.update(faceCenteredAt(0.9, 0.1));
+        this->tick();
+    }
+    EXPECT_GT(camera_.positionReads(), 0U);
+    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_EQ(follower_.state(), std::nullopt);
+}
+
+TEST_F(FaceFollowerTest, NoMoveLeavesOnceAPauseOrStopCameDuringTheTick) {
+    follower_.start(camera_);
+    follower_.update(faceCenteredAt(0.8, 0.38));
+
+    // The pause arrives while the tick is reading the position.
+    camera_.setOnPositionRead([this] { follower_.pause(3.0); });
+    tick();
+    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_EQ(follower_.state(), std::nullopt);
+
+    // Just after the pause, with a fresh face, a stop arrives the same way.
+    queue_.advanceSeconds(2.9);
+    camera_.setOnPositionRead([this] { follower_.stop(); });
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick();
+    EXPECT_EQ(camera_.positionReads(), 2U);
+    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_FALSE(follower_.isRunning());
+
+    // Stopped: no more ticks at all.
+    camera_.setOnPositionRead(nullptr);
+    const size_t reads = camera_.positionReads();
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick(10);
+    EXPECT_EQ(camera_.positionReads(), reads);
+    EXPECT_TRUE(camera_.moves().empty());
+}
+
+TEST_F(FaceFollowerTest, StopForgetsStateFaceAndLastSentButKeepsThePause) {
+    follower_.start(camera_);
+    follower_.update(faceCenteredAt(0.8, 0.38));
+    tick();
+    ASSERT_TRUE(follower_.lastSent());
+    follower_.pause(10.0);
+    follower_.stop();
+    EXPECT_EQ(follower_.state(), std::nullopt);
+    EXPECT_EQ(follower_.lastSent(), std::nullopt);
+    const size_t moves = camera_.moves().size();
+    const size_t reads = camera_.positionReads();
+
+    // Restarted: still paused, and afterwards the old face is gone.
+    follower_.start(camera_);
+    tick(5);
+    EXPECT_EQ(camera_.positionReads(), reads);
+    queue_.advanceSeconds(10.0);
+    EXPECT_GT(camera_.positionReads(), reads);
+    ASSERT_TRUE(follower_.state());
+    EXPECT_FALSE(follower_.state()->isMoving);
+    EXPECT_EQ(camera_.moves().size(), moves);
+}
+
+TEST(FaceFollowerDefaultsTest, TuningAndGeometry) {
+    const FollowerTuning tuning;
+    EXPECT_DOUBLE_EQ(tuning.startThreshold, 0.06);
+    EXPECT_DOUBLE_EQ(tuning.stopThreshold, 0.02);
+    EXPECT_DOUBLE_EQ(tuning.faceSmoothing, 0.35);
+    EXPECT_DOUBLE_EQ(tuning.approachRate, 2.6);
+    EXPECT_DOUBLE_EQ(tuning.maxDegreesPerSecond, 45.0);
+    EXPECT_DOUBLE_EQ(tuning.geometry.horizontalFieldOfView, 70.0);
+    EXPECT_DOUBLE_EQ(tuning.geometry.aspect, 16.0 / 9.0);
+}
+
+}  // namespace
+}  // namespace hollowkit
