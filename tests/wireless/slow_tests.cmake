@@ -3,4 +3,5 @@
 set_tests_properties(
     LiveViewNetworkTest.DecodedFramesArriveInOrderAndCloseIsClean
     LiveViewNetworkTest.GimbalAndCommandsReachTheCamera
+    LiveViewNetworkTest.DecodedFramesSurviveTransportFaults
     PROPERTIES LABELS "wireless;slow")
