@@ -83,13 +83,16 @@ TEST(SerialQueueTest, RepeatingTimerStopsWhenCancelledFromItsOwnRun) {
     SerialQueue queue("HollowKit.Test");
     std::atomic<int> runs{0};
     Latch third(1);
-    TaskId id = 0;
+    std::atomic<TaskId> id{0};
+    Latch armed(1);
     id = queue.every(std::chrono::milliseconds(1), [&] {
         if (++runs == 3) {
-            queue.cancel(id);
+            armed.wait();
+            queue.cancel(id.load());
             third.arrive();
         }
     });
+    armed.arrive();
     ASSERT_TRUE(third.wait());
     // Anything still due would run before this barrier-like round trip.
     queue.after(std::chrono::milliseconds(10), [] {});
