@@ -192,12 +192,25 @@ struct FakeBluez::Impl {
                     }
                 } catch (const std::exception& error) {
                     std::fprintf(stderr, "FakeBluez: bus failed: %s\n", error.what());
-                    bus_.reset();
+                    closeBus();
                 }
             }
             waitForWork();
         }
+        closeBus();
         devices_.clear();
+    }
+
+    // Objects first: they hold the connection. Connected peripherals hear
+    // that their link ended.
+    void closeBus() {
+        for (auto& [path, device] : devices_) {
+            if (device.connected) toPeripherals([peripheral = device.peripheral] { peripheral->disconnected(); });
+            device.connected = false;
+            device.servicesResolved = false;
+            device.gatt.clear();
+            device.object.reset();
+        }
         adapter_.reset();
         root_.reset();
         bus_.reset();
@@ -249,7 +262,7 @@ struct FakeBluez::Impl {
             if ((n == 0 && (revents & POLLHUP)) || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
                 // The client closed its end: the write is released.
                 characteristic->socket.reset();
-                emitChanged(*characteristic->object, kGattCharacteristic1,
+                emitChanged(characteristic->object, kGattCharacteristic1,
                             Properties{{"WriteAcquired", sdbus::Variant(false)}});
             }
             return;
@@ -289,7 +302,7 @@ struct FakeBluez::Impl {
             if (!powered_) throw sdbus::Error("org.bluez.Error.NotReady", "Resource Not Ready");
             if (discovering_) throw sdbus::Error("org.bluez.Error.InProgress", "Operation already in progress");
             discovering_ = true;
-            emitChanged(*adapter_, kAdapter1, Properties{{"Discovering", sdbus::Variant(true)}});
+            emitChanged(adapter_, kAdapter1, Properties{{"Discovering", sdbus::Variant(true)}});
             // Found devices follow the reply, as with a real controller.
             post([this] { advertiseAll(); });
         });
@@ -311,11 +324,11 @@ struct FakeBluez::Impl {
 
     void stopDiscovery() {
         discovering_ = false;
-        emitChanged(*adapter_, kAdapter1, Properties{{"Discovering", sdbus::Variant(false)}});
+        emitChanged(adapter_, kAdapter1, Properties{{"Discovering", sdbus::Variant(false)}});
         for (auto& [path, device] : devices_) {
             if (device.object && device.rssiPresent && !device.connected) {
                 device.rssiPresent = false;
-                emitChanged(*device.object, kDevice1, {}, {"RSSI"});
+                emitChanged(device.object, kDevice1, {}, {"RSSI"});
             }
         }
     }
@@ -377,18 +390,21 @@ struct FakeBluez::Impl {
                options_.writeAcquire != WriteAcquire::unavailable;
     }
 
-    void emitChanged(sdbus::IObject& object, const std::string& interface, const Properties& changed,
-                     const std::vector<std::string>& invalidated = {}) {
-        object.emitSignal("PropertiesChanged").onInterface(kProperties).withArguments(interface, changed, invalidated);
+    void emitChanged(const std::unique_ptr<sdbus::IObject>& object, const std::string& interface,
+                     const Properties& changed, const std::vector<std::string>& invalidated = {}) {
+        if (!bus_ || !object) return;
+        object->emitSignal("PropertiesChanged").onInterface(kProperties).withArguments(interface, changed, invalidated);
     }
 
     void emitAdded(const std::string& path, const std::string& interface, const Properties& properties) {
+        if (!bus_) return;
         Interfaces interfaces{{interface, properties}, {kProperties, {}}};
         root_->emitSignal("InterfacesAdded").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
                                                                                         interfaces);
     }
 
     void emitRemoved(const std::string& path, const std::string& interface) {
+        if (!bus_) return;
         std::vector<std::string> interfaces{interface, kProperties};
         root_->emitSignal("InterfacesRemoved").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
                                                                                           interfaces);
@@ -416,6 +432,7 @@ struct FakeBluez::Impl {
     // Registers what GetManagedObjects lists for the device: the properties
     // it has now (no RSSI for a device BlueZ only remembers), read live.
     void exportDevice(const std::string& path, Device& device) {
+        if (!bus_) return;
         device.object = sdbus::createObject(*bus_, path);
         auto& object = *device.object;
         object.registerMethod("Connect").onInterface(kDevice1).implementedAs(
@@ -478,7 +495,7 @@ struct FakeBluez::Impl {
             if (!device.advertisement.manufacturerData.empty()) {
                 changed["ManufacturerData"] = sdbus::Variant(manufacturerData(device));
             }
-            emitChanged(*device.object, kDevice1, changed);
+            emitChanged(device.object, kDevice1, changed);
         }
     }
 
@@ -506,7 +523,7 @@ struct FakeBluez::Impl {
         device->connecting = false;
         if (error) return result.returnError(failed(error->description));
         device->connected = true;
-        emitChanged(*device->object, kDevice1, Properties{{"Connected", sdbus::Variant(true)}});
+        emitChanged(device->object, kDevice1, Properties{{"Connected", sdbus::Variant(true)}});
         result.returnResults();
         if (!options_.holdServicesResolved) resolve(path, *device);
     }
@@ -516,10 +533,11 @@ struct FakeBluez::Impl {
         if (!device.connected || device.servicesResolved) return;
         exportGatt(path, device);
         device.servicesResolved = true;
-        emitChanged(*device.object, kDevice1, Properties{{"ServicesResolved", sdbus::Variant(true)}});
+        emitChanged(device.object, kDevice1, Properties{{"ServicesResolved", sdbus::Variant(true)}});
     }
 
     void exportGatt(const std::string& devicePath, Device& device) {
+        if (!bus_) return;
         char buffer[64];
         unsigned handle = 0x0010;
         for (const auto& model : device.services) {
@@ -623,7 +641,7 @@ struct FakeBluez::Impl {
                 if (error) return pending->returnError(failed(error->description));
                 if (found->notifying != enabled) {
                     found->notifying = enabled;
-                    emitChanged(*found->object, kGattCharacteristic1,
+                    emitChanged(found->object, kGattCharacteristic1,
                                 Properties{{"Notifying", sdbus::Variant(enabled)}});
                 }
                 pending->returnResults();
@@ -678,7 +696,7 @@ struct FakeBluez::Impl {
             ::setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &options_.socketBufferBytes,
                          sizeof options_.socketBufferBytes);
         }
-        emitChanged(*characteristic->object, kGattCharacteristic1,
+        emitChanged(characteristic->object, kGattCharacteristic1,
                     Properties{{"WriteAcquired", sdbus::Variant(true)}});
         return {sdbus::UnixFd(pair[1], sdbus::adopt_fd), options_.attMtu};
     }
@@ -691,7 +709,7 @@ struct FakeBluez::Impl {
                 if (characteristic.uuid != uuid) continue;
                 if (!characteristic.notifying) return;
                 characteristic.value = value;
-                emitChanged(*characteristic.object, kGattCharacteristic1,
+                emitChanged(characteristic.object, kGattCharacteristic1,
                             Properties{{"Value", sdbus::Variant(value)}});
                 return;
             }
@@ -704,7 +722,7 @@ struct FakeBluez::Impl {
         if (!device.connected) return;
         device.connected = false;
         device.servicesResolved = false;
-        emitChanged(*device.object, kDevice1,
+        emitChanged(device.object, kDevice1,
                     Properties{{"ServicesResolved", sdbus::Variant(false)}, {"Connected", sdbus::Variant(false)}});
         for (auto& service : device.gatt) {
             for (auto& characteristic : service.characteristics) emitRemoved(characteristic.path, kGattCharacteristic1);
@@ -814,7 +832,7 @@ void FakeBluez::setPowered(bool powered) {
             impl_->discovering_ = false;
             changed["Discovering"] = sdbus::Variant(false);
         }
-        impl_->emitChanged(*impl_->adapter_, kAdapter1, changed);
+        impl_->emitChanged(impl_->adapter_, kAdapter1, changed);
         if (!powered) {
             for (auto& [path, device] : impl_->devices_) impl_->drop(path, device);
         }

@@ -410,9 +410,12 @@ void BluezCentral::Engine::shutdown() {
 void BluezCentral::Engine::busLost(const std::string& why) {
     PocketLog::logf("BlueZ: lost the system bus: %s", why.c_str());
     forgetEverything("The Bluetooth service is unavailable");
+    // Writes still on their way die with the proxies and will never be
+    // counted as gone: start every window afresh.
     proxies_.clear();
     matches_.clear();
     guarded("closing the bus", [&] { bus_.reset(); });
+    toMain([](BluezCentral& central) { central.windows_.clear(); });
     publishState();
 }
 
@@ -832,10 +835,10 @@ void BluezCentral::Engine::connect(const BlePeripheralId& id) {
             .uponReplyInvoke([this, id, generation](const sdbus::Error* error) {
                 guarded("connecting", [&] { onConnectReply(id, generation, error); });
             });
-    } catch (const sdbus::Error& error) {
+    } catch (const std::exception& error) {
         device.link = Link::idle;
         ++device.generation;
-        toMain([id, why = describe(error)](BluezCentral& central) {
+        toMain([id, why = std::string(error.what())](BluezCentral& central) {
             central.delegate_->centralDidFailToConnect(id, BleError{why});
         });
     }

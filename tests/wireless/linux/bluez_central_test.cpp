@@ -17,6 +17,8 @@
 #include "hollowkit/testing/fake_gatt_peripheral.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "hollowkit/testing/private_dbus_daemon.h"
+#include "hollowkit/testing/sim_pocket_ble.h"
+#include "hollowkit/wireless/pocket_bluetooth_link.h"
 
 namespace hollowkit {
 namespace {
@@ -226,6 +228,16 @@ protected:
         central_->setNotifyValue(cameraPath_, notify_, true);
         central_->setNotifyValue(cameraPath_, write_, true);
         ASSERT_TRUE(waitFor([&] { return recorder_.logged("notify fff4 ok") && recorder_.logged("notify fff5 ok"); }));
+    }
+
+    // For flows that also run timers: each step lets D-Bus traffic arrive
+    // for a moment of real time, then moves virtual time on by 10 ms.
+    bool pump(const std::function<bool()>& done, Duration virtualLimit = std::chrono::seconds(20)) {
+        for (Duration spent{}; spent <= virtualLimit; spent += 10ms) {
+            if (main_.waitFor(done, 5ms)) return true;
+            main_.advance(10ms);
+        }
+        return done();
     }
 
     std::vector<std::string> detailsOf(const std::string& method) const {
@@ -536,6 +548,84 @@ TEST_F(BluezCentralTest, DestroyingTheCentralDisconnectsAndStopsItsScan) {
     EXPECT_FALSE(bluez_->connected(cameraPath_));
     main_.runUntilIdle();
     EXPECT_EQ(recorder_.log.size(), reported);
+}
+
+TEST_F(BluezCentralTest, BluezRestartEndsTheLinkAndComesBack) {
+    connectCamera();
+    bluez_.reset();  // bluetoothd goes away: its name leaves the bus
+    ASSERT_TRUE(waitForLog("disconnected: The Bluetooth service stopped"));
+    ASSERT_TRUE(waitForLog("state unsupported"));
+    startBluez();
+    cameraPath_ = bluez_->add(camera_);
+    ASSERT_TRUE(waitFor([&] { return recorder_.states.back() == BleAdapterState::poweredOn; }));
+    central_->scanForPeripherals();
+    EXPECT_TRUE(waitFor([&] { return bluez_->discovering(); }));
+}
+
+TEST_F(BluezCentralTest, LosingTheBusEndsTheLink) {
+    connectCamera();
+    central_->writeValue(cameraPath_, write_, Bytes{0x01}, BleWriteType::withoutResponse);
+    // The bus may first say that BlueZ's name went, then close on us.
+    daemon_.reset();
+    ASSERT_TRUE(waitForLog("state unsupported"));
+    ASSERT_TRUE(waitFor([&] {
+        return std::count_if(recorder_.log.begin(), recorder_.log.end(), [](const std::string& line) {
+                   return line.rfind("disconnected: The Bluetooth service ", 0) == 0;
+               }) == 1;
+    }));
+    EXPECT_TRUE(waitFor([&] { return central_->canSendWriteWithoutResponse(cameraPath_); }));
+}
+
+TEST_F(BluezCentralTest, CameraLinkPairsAndGetsCredentialsThroughBlueZ) {
+    using Kind = PocketBluetoothLink::Event::Kind;
+    const std::string identifier = "00112233445566778899aabbccddeeff";
+    startBluez();
+    SimPocketBle::Config config;
+    config.notificationChunk = 20;  // replies split as a 23-byte ATT MTU splits them
+    SimPocketBle camera(main_, config);
+    FakeBleDecoy drone(BlePeripheral{"drone", std::nullopt},
+                       BleAdvertisement{std::string("Mavic Air 2"), {BleManufacturerData{kMakerCompanyId, {0x01}}}, {}});
+    bluez_->add(drone);
+    std::string path = bluez_->add(camera);
+
+    auto link = std::make_unique<PocketBluetoothLink>(main_, identifier, true);
+    std::vector<PocketBluetoothLink::Event> events;
+    link->onEvent = [&](const PocketBluetoothLink::Event& event) { events.push_back(event); };
+    auto has = [&](Kind kind, const std::string& text) {
+        return std::any_of(events.begin(), events.end(),
+                           [&](const auto& event) { return event.kind == kind && event.text == text; });
+    };
+    auto count = [&](Kind kind) {
+        return std::count_if(events.begin(), events.end(), [&](const auto& event) { return event.kind == kind; });
+    };
+    link->start(BluezCentral::factory(daemon_->address())(main_));
+
+    ASSERT_TRUE(pump([&] { return has(Kind::status, "Approve the pairing on the camera screen"); }));
+    EXPECT_TRUE(has(Kind::status, "Looking for the camera over Bluetooth"));
+    EXPECT_TRUE(has(Kind::status, "Connecting to OsmoPocket3"));
+    camera.approvePairing();
+    ASSERT_TRUE(pump([&] { return count(Kind::credentials) == 1; }));
+
+    EXPECT_TRUE(has(Kind::status, "Paired (approved on camera), waking camera Wi-Fi"));
+    auto credentials = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.kind == Kind::credentials; });
+    EXPECT_EQ(credentials->ssid, "OsmoPocket3-4A1F");
+    EXPECT_EQ(credentials->password, "x7Qp2mW9");
+    EXPECT_EQ(count(Kind::failed), 0);
+    EXPECT_EQ(camera.pairingIdentifiers(), std::vector<std::string>{identifier});
+    EXPECT_EQ(camera.approvalAnswers(), 1);
+    EXPECT_EQ(camera.wrongApprovalAnswers(), 0);
+    EXPECT_EQ(drone.connections(), 0);
+    // Armed by a write request to FFF4; the frames went through the socket.
+    EXPECT_TRUE(camera.armed());
+    auto requests = detailsOf("WriteValue");
+    EXPECT_EQ(requests, std::vector<std::string>{"type=request 01 00"});
+    EXPECT_GE(bluez_->count("SocketWrite"), 5u);
+
+    link->disconnect();
+    ASSERT_TRUE(pump([&] { return count(Kind::disconnected) == 1; }));
+    EXPECT_TRUE(waitFor([&] { return !bluez_->connected(path); }));
+    link.reset();
+    bluez_.reset();
 }
 
 }  // namespace
