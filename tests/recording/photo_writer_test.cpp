@@ -1,0 +1,315 @@
+#include "hollowkit/recording/photo_writer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/recording/media_library.h"
+#include "hollowkit/testing/manual_executor.h"
+#include "hollowkit/testing/still_image_probe.h"
+#include "recording_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+using Rgb = std::array<int, 3>;
+
+// Four flat quadrants, top-left, top-right, bottom-left, bottom-right, in
+// colours away from the ends of the scale so no channel clips.
+constexpr std::array<Rgb, 4> kQuadrants{{{200, 40, 40}, {40, 180, 60}, {50, 70, 200}, {220, 210, 120}}};
+
+// BT.709 limited range, the way the library reads NV12.
+std::array<uint8_t, 3> toYCbCr709(const Rgb& rgb) {
+    const double r = rgb[0] / 255.0;
+    const double g = rgb[1] / 255.0;
+    const double b = rgb[2] / 255.0;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double cb = (b - y) / 1.8556;
+    const double cr = (r - y) / 1.5748;
+    return {static_cast<uint8_t>(std::lround(16 + 219 * y)),
+            static_cast<uint8_t>(std::lround(128 + 224 * cb)),
+            static_cast<uint8_t>(std::lround(128 + 224 * cr))};
+}
+
+int quadrantOf(int x, int y, int width, int height) {
+    return (y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0);
+}
+
+VideoFrame quadrantFrame(PixelFormat format, int width, int height) {
+    WritableVideoFrame frame = WritableVideoFrame::allocate(format, width, height);
+    if (format == PixelFormat::bgra) {
+        for (int y = 0; y < height; ++y) {
+            auto row = frame.row(0, y);
+            for (int x = 0; x < width; ++x) {
+                const Rgb& c = kQuadrants[static_cast<size_t>(quadrantOf(x, y, width, height))];
+                uint8_t* p = &row[static_cast<size_t>(x) * 4];
+                p[0] = static_cast<uint8_t>(c[2]);
+                p[1] = static_cast<uint8_t>(c[1]);
+                p[2] = static_cast<uint8_t>(c[0]);
+                p[3] = 255;
+            }
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            auto row = frame.row(0, y);
+            for (int x = 0; x < width; ++x) {
+                row[static_cast<size_t>(x)] =
+                    toYCbCr709(kQuadrants[static_cast<size_t>(quadrantOf(x, y, width, height))])[0];
+            }
+        }
+        for (int y = 0; y < (height + 1) / 2; ++y) {
+            auto row = frame.row(1, y);
+            for (int x = 0; x < (width + 1) / 2; ++x) {
+                const auto ycc =
+                    toYCbCr709(kQuadrants[static_cast<size_t>(quadrantOf(2 * x, 2 * y, width, height))]);
+                row[static_cast<size_t>(2 * x)] = ycc[1];
+                row[static_cast<size_t>(2 * x + 1)] = ycc[2];
+            }
+        }
+    }
+    return std::move(frame).freeze(TimePoint{});
+}
+
+// The middle of each quadrant, averaged over a small square, against the
+// colour painted there.
+void expectQuadrantColours(const RgbImage& image, double tolerance) {
+    const int w = image.width;
+    const int h = image.height;
+    const std::array<std::array<int, 2>, 4> centres{
+        {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}}};
+    const int radius = std::max(1, std::min(w, h) / 16);
+    for (size_t q = 0; q < 4; ++q) {
+        const auto mean = image.meanAround(centres[q][0], centres[q][1], radius);
+        for (size_t c = 0; c < 3; ++c) {
+            EXPECT_NEAR(mean[c], kQuadrants[q][c], tolerance) << "quadrant " << q << " channel " << c;
+        }
+    }
+}
+
+Bytes readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// An encoder that fails, and notes the thread it was called on.
+class FailingEncoder final : public StillEncoder {
+public:
+    Result<Bytes, std::string> encodeHeif(const VideoFrame&, int) const override {
+        thread = std::this_thread::get_id();
+        return unexpected(std::string("broken on purpose"));
+    }
+    Result<Bytes, std::string> encodeJpeg(const VideoFrame&, int, int, int) const override {
+        thread = std::this_thread::get_id();
+        return unexpected(std::string("broken on purpose"));
+    }
+    mutable std::atomic<std::thread::id> thread{};
+};
+
+class PhotoWriterTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir_;
+    testsupport::LogCapture log_;
+};
+
+// Full size, the picture's colours, both input formats, sizes that are not
+// multiples of the coding block, written into the name MediaLibrary reserved.
+TEST_F(PhotoWriterTest, PhotoDecodesAtFullSizeWithThePicturesColours) {
+    struct Case {
+        PixelFormat format;
+        int width;
+        int height;
+    };
+    const Case cases[] = {
+        {PixelFormat::nv12, 1920, 1080},
+        {PixelFormat::bgra, 1920, 1080},
+        {PixelFormat::nv12, 642, 362},
+        {PixelFormat::bgra, 641, 361},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << (c.format == PixelFormat::nv12 ? "nv12 " : "bgra ") << c.width << "x" << c.height);
+        auto url = MediaLibrary::fileURL(dir_.path(), MediaLibrary::kPhotoKind, "heic",
+                                         std::chrono::system_clock::now() + std::chrono::hours(24 * ++n));
+        ASSERT_TRUE(url.has_value());
+        const auto written = PhotoWriter::writeNow(quadrantFrame(c.format, c.width, c.height), url.value());
+        ASSERT_TRUE(written.has_value()) << written.error().userMessage();
+        std::string why;
+        const auto image = decodeHeifFile(url.value(), &why);
+        ASSERT_TRUE(image.has_value()) << why;
+        EXPECT_EQ(image->width, c.width);
+        EXPECT_EQ(image->height, c.height);
+        expectQuadrantColours(*image, 6.0);
+    }
+}
+
+TEST_F(PhotoWriterTest, ThumbnailIsScaledDownToTheLargestWidthAndDecodes) {
+    struct Case {
+        PixelFormat format;
+        int width;
+        int height;
+        double largestWidth;
+        int expectedWidth;
+        int expectedHeight;
+    };
+    const Case cases[] = {
+        {PixelFormat::nv12, 1920, 1080, 320, 320, 180},
+        {PixelFormat::bgra, 1920, 1080, 320, 320, 180},
+        {PixelFormat::nv12, 3840, 2160, 320, 320, 180},
+        {PixelFormat::nv12, 1080, 1920, 320, 320, 569},  // portrait: 568.9 rounds up
+        {PixelFormat::bgra, 200, 120, 320, 200, 120},    // never enlarged
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        const auto jpeg =
+            PhotoWriter::jpegThumbnailNow(quadrantFrame(c.format, c.width, c.height), c.largestWidth);
+        ASSERT_TRUE(jpeg.has_value());
+        std::string why;
+        const auto image = decodeJpeg(*jpeg, &why);
+        ASSERT_TRUE(image.has_value()) << why;
+        EXPECT_EQ(image->width, c.expectedWidth);
+        EXPECT_EQ(image->height, c.expectedHeight);
+        expectQuadrantColours(*image, 8.0);
+    }
+}
+
+TEST(PhotoWriterSizeTest, ThumbnailSizeRule) {
+    struct Case {
+        int width;
+        int height;
+        double largestWidth;
+        std::optional<PhotoWriter::Size> expected;
+    };
+    const Case cases[] = {
+        {1920, 1080, 320, PhotoWriter::Size{320, 180}},
+        {1280, 720, 320, PhotoWriter::Size{320, 180}},
+        {1000, 563, 320, PhotoWriter::Size{320, 180}},
+        {319, 100, 320, PhotoWriter::Size{319, 100}},
+        {1920, 1080, 320.6, PhotoWriter::Size{321, 180}},
+        {4000, 3, 320, PhotoWriter::Size{320, 1}},  // a sliver keeps one row
+        {1920, 1080, 0.5, std::nullopt},
+        {1920, 1080, -320, std::nullopt},
+        {1920, 1080, std::nan(""), std::nullopt},
+        {0, 1080, 320, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PhotoWriter::thumbnailSize(c.width, c.height, c.largestWidth), c.expected)
+            << c.width << "x" << c.height << " at most " << c.largestWidth;
+    }
+}
+
+TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNoFile) {
+    const VideoFrame frame = quadrantFrame(PixelFormat::nv12, 64, 48);
+
+    // No picture.
+    const auto reserved = dir_.path() / "reserved.heic";
+    std::ofstream(reserved).close();
+    auto result = PhotoWriter::writeNow(VideoFrame(), reserved);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().userMessage(), "The frame had no image data");
+    EXPECT_FALSE(std::filesystem::exists(reserved));
+    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(VideoFrame(), 320).has_value());
+
+    // The encoder fails.
+    std::ofstream(reserved).close();
+    FailingEncoder failing;
+    result = PhotoWriter::writeNow(frame, reserved, failing);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().userMessage(), "Could not encode the photo");
+    EXPECT_FALSE(std::filesystem::exists(reserved));
+    EXPECT_TRUE(log_.contains("broken on purpose"));
+    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(frame, 320, failing).has_value());
+
+    // A folder that does not exist.
+    const auto missing = dir_.path() / "gone" / "photo.heic";
+    result = PhotoWriter::writeNow(frame, missing);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().userMessage(), "No such file or directory (" + missing.string() + ")");
+
+    // A folder without write permission (root writes anywhere, so only
+    // checked for other users).
+    if (::geteuid() != 0) {
+        const auto locked = dir_.path() / "locked";
+        std::filesystem::create_directory(locked);
+        std::filesystem::permissions(locked,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        result = PhotoWriter::writeNow(frame, locked / "photo.heic");
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().userMessage(),
+                  "Permission denied (" + (locked / "photo.heic").string() + ")");
+        EXPECT_FALSE(std::filesystem::exists(locked / "photo.heic"));
+    }
+}
+
+// A file with contents at the destination is someone's earlier photo.
+TEST_F(PhotoWriterTest, NeverReplacesAFileWithContents) {
+    const auto earlier = dir_.path() / "earlier.heic";
+    std::ofstream(earlier) << "an earlier photo";
+    const auto result = PhotoWriter::writeNow(quadrantFrame(PixelFormat::nv12, 64, 48), earlier);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().userMessage(), "File exists (" + earlier.string() + ")");
+    const Bytes kept = readAll(earlier);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier photo");
+}
+
+// The instance encodes on its own queue, never on the thread that hands the
+// frame over, and answers on the main executor.
+TEST_F(PhotoWriterTest, EncodesOffTheCallersThreadAndAnswersOnMain) {
+    ManualExecutor main;
+    FailingEncoder failing;
+    std::optional<Result<void, PhotoError>> outcome;
+    std::optional<std::optional<Bytes>> thumbnail;
+    bool answeredOnMain = true;
+    {
+        PhotoWriter writer(main, failing);
+        writer.write(quadrantFrame(PixelFormat::nv12, 64, 48), dir_.path() / "a.heic",
+                     [&](Result<void, PhotoError> result) {
+                         answeredOnMain = answeredOnMain && main.isCurrent();
+                         outcome = std::move(result);
+                     });
+        writer.jpegThumbnail(quadrantFrame(PixelFormat::nv12, 64, 48), 320, [&](std::optional<Bytes> jpeg) {
+            answeredOnMain = answeredOnMain && main.isCurrent();
+            thumbnail = std::move(jpeg);
+        });
+        ASSERT_TRUE(main.waitFor([&] { return outcome.has_value() && thumbnail.has_value(); }));
+    }
+    EXPECT_NE(failing.thread.load(), std::this_thread::get_id());
+    EXPECT_TRUE(answeredOnMain);
+    ASSERT_FALSE(outcome->has_value());
+    EXPECT_EQ(outcome->error().userMessage(), "Could not encode the photo");
+    EXPECT_FALSE(thumbnail->has_value());
+}
+
+// Photos handed over are written even when the writer goes right away.
+TEST_F(PhotoWriterTest, DestroyingTheWriterFinishesPhotosHandedOver) {
+    ManualExecutor main;
+    int answers = 0;
+    {
+        PhotoWriter writer(main);
+        for (int i = 0; i < 3; ++i) {
+            writer.write(quadrantFrame(PixelFormat::nv12, 320, 240),
+                         dir_.path() / ("p" + std::to_string(i) + ".heic"),
+                         [&](Result<void, PhotoError> result) {
+                             EXPECT_TRUE(result.has_value());
+                             ++answers;
+                         });
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(decodeHeifFile(dir_.path() / ("p" + std::to_string(i) + ".heic")).has_value()) << i;
+    }
+    main.runUntilIdle();
+    EXPECT_EQ(answers, 3);
+}
+
+}  // namespace
+}  // namespace hollowkit
