@@ -64,6 +64,10 @@ bool isStartDatagram(ByteView datagram) {
 }
 
 // A quick 64-bit fingerprint of a picture's bytes, to recognise a repeat.
+uint64_t fingerprint(const std::vector<ByteView>& units);
+
+uint64_t datagramFingerprint(ByteView datagram) { return fingerprint({datagram}); }
+
 uint64_t fingerprint(const std::vector<ByteView>& units) {
     uint64_t h = 0x9E3779B97F4A7C15ull;
     for (ByteView unit : units) {
@@ -152,13 +156,16 @@ void HevcStreamAssembler::beginLink() {
     lastOrderCount_.reset();
 }
 
-// Datagrams of a message in progress go through the reordering window once
-// the numbers are trusted; between messages too once the numbers also run on
-// from one message to the next (a camera that numbers other datagrams from
-// the same count leaves gaps there, and waiting at each would only add
-// delay). Everything else is taken in arrival order.
+// Once the numbers are trusted, datagrams are put in number order through a
+// small window: a continuation waits for the datagrams before it (its start
+// included), a duplicate or late one is dropped, and a gap that outlasts the
+// window loses the message. A start datagram between messages waits only
+// when the numbers also run on from one message to the next (a camera that
+// numbers other datagrams from the same count leaves gaps there, and waiting
+// at each would only add delay). Untrusted numbers: arrival order.
 void HevcStreamAssembler::route(const Datagram& d) {
-    if (!numbered_ || (!expectedLength_ && !boundariesNumbered_)) {
+    const bool between = !expectedLength_;
+    if (!numbered_ || (between && d.isStart && !boundariesNumbered_)) {
         process(d);
         drainHeld();
         return;
@@ -175,10 +182,32 @@ void HevcStreamAssembler::route(const Datagram& d) {
         return;
     }
     if (ahead > static_cast<int>(kReorderWindow)) {
-        noteStep(false);
+        // Far ahead: whatever was held can never be completed.
+        if (!between) {
+            noteStep(false);
+        }
         loseMessage();
         releaseHeld();
-        route(d);
+        // The held datagrams may have brought the count up to this one.
+        if (aheadOf(d.sequence, lastSequence_) <= static_cast<int>(kReorderWindow)) {
+            route(d);
+        } else if (d.isStart) {
+            process(d);
+            drainHeld();
+        } else {
+            noteLoss();
+        }
+        return;
+    }
+    if (releasing_ && between) {
+        // After a loss nothing earlier will come: a start begins the next
+        // message; a continuation has lost its start.
+        if (d.isStart) {
+            process(d);
+            drainHeld();
+        } else {
+            noteLoss();
+        }
         return;
     }
     const bool known = std::any_of(held_.begin(), held_.end(),
@@ -194,12 +223,16 @@ void HevcStreamAssembler::route(const Datagram& d) {
     }
 }
 
-// Takes held datagrams that are now due: the next number while a message is
-// in progress, otherwise the earliest held one.
+// Takes held datagrams that are now due. Trusted numbers: the next number
+// (held ones already passed are dropped); otherwise the earliest held one.
 void HevcStreamAssembler::drainHeld() {
     while (!held_.empty()) {
         auto best = held_.end();
-        if (numbered_ && (expectedLength_ || boundariesNumbered_)) {
+        if (numbered_) {
+            // Held ones already passed were never used: their message is lost.
+            if (std::erase_if(held_, [&](const auto& entry) { return aheadOf(entry.first, lastSequence_) < 0; }) > 0) {
+                noteLoss();
+            }
             best = std::find_if(held_.begin(), held_.end(),
                                 [&](const auto& entry) { return aheadOf(entry.first, lastSequence_) == 0; });
             if (best == held_.end()) {
@@ -219,7 +252,8 @@ void HevcStreamAssembler::drainHeld() {
 }
 
 // After a loss: the held datagrams go through again in number order; the
-// first start datagram among them begins the next message.
+// first start datagram among them begins the next message, continuations
+// before it are dropped.
 void HevcStreamAssembler::releaseHeld() {
     auto released = std::move(held_);
     held_.clear();
@@ -227,9 +261,12 @@ void HevcStreamAssembler::releaseHeld() {
     std::sort(released.begin(), released.end(), [&](const auto& a, const auto& b) {
         return aheadOf(a.first, last) < aheadOf(b.first, last);
     });
+    const bool outer = !releasing_;
+    releasing_ = true;
     for (auto& [sequence, bytes] : released) {
         route({bytes, sequence, isStartDatagram(bytes)});
     }
+    releasing_ = !outer;
 }
 
 void HevcStreamAssembler::noteStep(bool inOrder) {
@@ -268,14 +305,15 @@ void HevcStreamAssembler::process(const Datagram& d) {
             noteBoundary(aheadOf(d.sequence, lastSequence_) == 0);
         }
         lastStartSequence_ = d.sequence;
+        lossNoted_ = false;
         const uint32_t length = readU32(d.bytes, VideoDatagramLayout::kLengthOffset);
         if (expectedLength_) {
             loseMessage();  // replaced before it was complete
         }
         lastSequence_ = d.sequence;
+        rememberDatagram(d.bytes);
         if (length == 0 || length > kMaxMessageBytes) {
-            ++counters_.lostMessages;
-            awaitingIrap_ = true;
+            noteLoss();
             clearMessage();
             return;
         }
@@ -283,9 +321,20 @@ void HevcStreamAssembler::process(const Datagram& d) {
         pending_.assign(d.bytes.begin() + VideoDatagramLayout::kStartHeaderLength, d.bytes.end());
     } else {
         if (!expectedLength_) {
+            // No message to add to: its start was lost, unless this repeats
+            // the datagram just taken (only the bytes can tell without numbers).
+            const bool repeat = numbered_ ? aheadOf(d.sequence, lastSequence_) < 0
+                                          : datagramFingerprint(d.bytes) == lastDatagram_;
+            if (!repeat) {
+                noteLoss();
+                if (numbered_) {
+                    lastSequence_ = d.sequence;
+                }
+            }
             return;
         }
         noteStep(aheadOf(d.sequence, lastSequence_) == 0);
+        rememberDatagram(d.bytes);
         // Never more than the message needs: bytes beyond it are dropped anyway.
         const size_t room = *expectedLength_ - std::min<size_t>(pending_.size(), *expectedLength_);
         const auto payload = d.bytes.subspan(VideoDatagramLayout::kPrefixLength);
@@ -310,14 +359,30 @@ void HevcStreamAssembler::loseMessage() {
     if (!expectedLength_) {
         return;
     }
-    ++counters_.lostMessages;
-    awaitingIrap_ = true;
     if (lossesLogged_ < kLogFirst) {
         ++lossesLogged_;
         PocketLog::logf("Live view: incomplete message dropped (%zu of %u bytes), waiting for a keyframe",
                         pending_.size(), *expectedLength_);
     }
+    noteLoss();
     clearMessage();
+}
+
+// Bytes of the stream were lost: the pictures after them may refer to what
+// was lost, so wait for a random-access picture. Counted once per message.
+void HevcStreamAssembler::noteLoss() {
+    awaitingIrap_ = true;
+    if (!lossNoted_) {
+        lossNoted_ = true;
+        ++counters_.lostMessages;
+    }
+}
+
+// Without trusted numbers a repeated datagram is told by its bytes.
+void HevcStreamAssembler::rememberDatagram(ByteView datagram) {
+    if (!numbered_) {
+        lastDatagram_ = datagramFingerprint(datagram);
+    }
 }
 
 void HevcStreamAssembler::clearMessage() {

@@ -71,7 +71,7 @@ public:
 
     // Counters for tests and the session's log lines.
     struct Counters {
-        int lostMessages = 0;          // discarded incomplete, or announced with a bad length
+        int lostMessages = 0;          // incomplete, without a start, or with a bad length
         int missingPictures = 0;       // gaps in the picture order count
         int skippedPictures = 0;       // held back while waiting for a random-access picture
         int duplicatePictures = 0;
@@ -99,6 +99,8 @@ private:
     void noteStep(bool inOrder);
     void noteBoundary(bool inOrder);
     void loseMessage();
+    void noteLoss();
+    void rememberDatagram(ByteView datagram);
     void clearMessage();
     void completeMessage(ByteView message);
     void storeParameterSet(std::optional<Bytes>& slot, ByteView nal);
@@ -118,6 +120,8 @@ private:
     Bytes pending_;
     uint16_t lastSequence_ = 0;       // of the newest datagram taken into the message
     std::optional<uint16_t> lastStartSequence_;
+    uint64_t lastDatagram_ = 0;  // fingerprint, kept while the numbers are not trusted
+    bool lossNoted_ = false;
 
     // Link session and datagram numbering.
     std::optional<uint16_t> session_;
@@ -131,6 +135,7 @@ private:
     int otherBoundaries_ = 0;
     bool boundariesNumbered_ = false;
     std::vector<std::pair<uint16_t, Bytes>> held_;  // waiting for an earlier number
+    bool releasing_ = false;
 
     // Parameter sets and format.
     std::optional<Bytes> vps_;
