@@ -63,25 +63,29 @@ bool isStartDatagram(ByteView datagram) {
            std::memcmp(datagram.data() + VideoDatagramLayout::kPrefixLength, VideoDatagramLayout::kMarker, 4) == 0;
 }
 
-// A quick 64-bit fingerprint of a picture's bytes, to recognise a repeat.
-uint64_t fingerprint(const std::vector<ByteView>& units);
+// A quick 64-bit fingerprint of bytes, to recognise a repeat.
+uint64_t mixIn(uint64_t h, ByteView bytes) {
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        h = (h ^ word) * 0x100000001B3ull;
+        h ^= h >> 29;
+    }
+    for (; i < bytes.size(); ++i) {
+        h = (h ^ bytes[i]) * 0x100000001B3ull;
+    }
+    return h ^ bytes.size();
+}
 
-uint64_t datagramFingerprint(ByteView datagram) { return fingerprint({datagram}); }
+constexpr uint64_t kFingerprintSeed = 0x9E3779B97F4A7C15ull;
 
-uint64_t fingerprint(const std::vector<ByteView>& units) {
-    uint64_t h = 0x9E3779B97F4A7C15ull;
+uint64_t datagramFingerprint(ByteView datagram) { return mixIn(kFingerprintSeed, datagram); }
+
+uint64_t pictureFingerprint(const std::vector<ByteView>& units) {
+    uint64_t h = kFingerprintSeed;
     for (ByteView unit : units) {
-        size_t i = 0;
-        for (; i + 8 <= unit.size(); i += 8) {
-            uint64_t word;
-            std::memcpy(&word, unit.data() + i, 8);
-            h = (h ^ word) * 0x100000001B3ull;
-            h ^= h >> 29;
-        }
-        for (; i < unit.size(); ++i) {
-            h = (h ^ unit[i]) * 0x100000001B3ull;
-        }
-        h ^= unit.size();
+        h = mixIn(h, unit);
     }
     return h;
 }
@@ -281,7 +285,10 @@ void HevcStreamAssembler::noteStep(bool inOrder) {
     if (trusted != numbered_) {
         numbered_ = trusted;
         counters_.numberedStream = trusted;
-        PocketLog::log(trusted ? "Live view: datagram numbers trusted" : "Live view: datagram numbers not trusted");
+        if (trustChangesLogged_ < kLogFirst) {
+            ++trustChangesLogged_;
+            PocketLog::log(trusted ? "Live view: datagram numbers trusted" : "Live view: datagram numbers not trusted");
+        }
     }
 }
 
@@ -486,7 +493,7 @@ void HevcStreamAssembler::makeFormat() {
 // went missing, so later ones would be decoded from references the decoder
 // never saw: wait for the next random-access picture.
 bool HevcStreamAssembler::pictureFollowsPrevious(const std::vector<ByteView>& slices, bool randomAccess) {
-    const uint64_t hash = fingerprint(slices);
+    const uint64_t hash = pictureFingerprint(slices);
     size_t bytes = 0;
     for (ByteView slice : slices) {
         bytes += slice.size();

@@ -153,6 +153,7 @@ private:
     uint64_t lastPictureHash_ = 0;
     size_t lastPictureBytes_ = 0;
     int lossesLogged_ = 0;
+    int trustChangesLogged_ = 0;
 
     Bytes sampleBytes_;
     Counters counters_;
