@@ -71,47 +71,4 @@ Result<Bytes, DumlError> asciiStringPayload(std::string_view text, uint8_t statu
     return out;
 }
 
-bool isValidUtf8(std::string_view bytes) {
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        const auto b0 = static_cast<unsigned char>(bytes[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra = 0;
-        unsigned minSecond = 0x80;
-        unsigned maxSecond = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            extra = 1;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            extra = 2;
-            if (b0 == 0xE0) minSecond = 0xA0;      // overlong
-            if (b0 == 0xED) maxSecond = 0x9F;      // surrogates
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            extra = 3;
-            if (b0 == 0xF0) minSecond = 0x90;      // overlong
-            if (b0 == 0xF4) maxSecond = 0x8F;      // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (n - i <= extra) {
-            return false;
-        }
-        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-        if (b1 < minSecond || b1 > maxSecond) {
-            return false;
-        }
-        for (size_t k = 2; k <= extra; ++k) {
-            const auto bk = static_cast<unsigned char>(bytes[i + k]);
-            if (bk < 0x80 || bk > 0xBF) {
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 }  // namespace hollowkit
