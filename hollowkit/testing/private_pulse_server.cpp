@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -95,14 +95,6 @@ Result<void, std::string> PrivatePulseServer::start(Options options) {
             << " rate=" << options.sampleRate << "\n"
             << "load-module module-remap-source source_name=" << kToneSource << " master=" << kNullSinkMonitor
             << " channels=1\n"
-            // A low-latency listener from the start keeps the null sink
-            // rendering in small steps; otherwise it renders two seconds
-            // ahead until the first client asks for less, and its timing
-            // wobbles while it adjusts.
-            << "load-module module-null-sink sink_name=hollowkit_drain rate=" << options.sampleRate
-            << " channels=1\n"
-            << "load-module module-loopback source=" << kNullSinkMonitor
-            << " sink=hollowkit_drain latency_msec=20 source_dont_move=true sink_dont_move=true\n"
             << "load-module module-sine-source source_name=" << kSineSource
             << " frequency=" << options.sineFrequencyHz << " rate=" << options.sampleRate << "\n"
             << "set-default-source " << kToneSource << "\n"
@@ -116,11 +108,6 @@ Result<void, std::string> PrivatePulseServer::start(Options options) {
     UniqueFd readEnd(pipeFds[0]);
     UniqueFd writeEnd(pipeFds[1]);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
     std::vector<std::string> arguments{*binary,
                                        "--daemonize=no",
                                        "--system=no",
@@ -142,11 +129,23 @@ Result<void, std::string> PrivatePulseServer::start(Options options) {
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, binary->c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    // fork rather than posix_spawn: the child asks to be ended with the
+    // test process, so a test that crashes leaves no server behind. Only
+    // system calls run between fork and exec.
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) return unexpected("fork: " + std::string(std::strerror(errno)));
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(writeEnd.get(), 2) < 0) {
+            ::_exit(127);
+        }
+        ::execve(binary->c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
     writeEnd.reset();
-    if (spawned != 0) return unexpected("posix_spawn: " + std::string(std::strerror(spawned)));
     pid_ = pid;
 
     // The server says so on its log once every module is loaded and the

@@ -5,14 +5,16 @@
 // - a null sink playing a sine tone; its ".monitor" source mirrors it;
 // - "hollowkit_tone", the default source: that monitor remapped into an
 //   ordinary source, which delivers the tone in real time in small
-//   fragments, as a microphone does;
+//   fragments, as a microphone does (the first about two seconds after the
+//   server starts: the null sink first renders that far ahead);
 // - "hollowkit_sine", PulseAudio's sine source, which renders two seconds at
 //   a time ahead of real time: right in pitch, no model of a microphone's
 //   timing. Tests point the code
 // under test at address() and never touch the user's sound server. The
 // server is a child process with its own home and runtime folders, so it
 // also starts as root; started by start(), ended (SIGTERM, then reaped) by
-// the destructor, its folder removed.
+// the destructor, its folder removed. The server also ends when the thread
+// that started it ends (a crashed test leaves none behind).
 //
 // Thread: one owner thread; nothing here is shared.
 
