@@ -763,7 +763,7 @@ void BluezCentral::Engine::startDiscovery() {
             .callMethodAsync("SetDiscoveryFilter")
             .onInterface(kAdapter1)
             .withArguments(filter)
-            .uponReplyInvoke([this, start](const sdbus::Error* error) {
+            .uponReplyInvoke([start](const sdbus::Error* error) {
                 guarded("setting the discovery filter", [&] {
                     if (error) PocketLog::logf("BlueZ: SetDiscoveryFilter failed: %s", describe(*error).c_str());
                     start();
