@@ -10,6 +10,7 @@
 #include "hollowkit/imaging/bgra_frames.h"
 #include "hollowkit/imaging/grabcut_segmentation_backend.h"
 #include "hollowkit/imaging/person_segmenter.h"
+#include "hollowkit/imaging/row_workers.h"
 #include "hollowkit/media/pixel_buffer_pool.h"
 
 namespace hollowkit {
@@ -27,13 +28,16 @@ WritableVideoFrame bufferFrom(std::unique_ptr<PixelBufferPool>& pool, int width,
 }  // namespace
 
 struct BackgroundPreview::Core {
-    explicit Core(std::unique_ptr<SegmentationBackend> backend) : segmenter(std::move(backend)) {}
+    explicit Core(std::unique_ptr<SegmentationBackend> backend)
+        : segmenter(std::move(backend)), workers(std::make_unique<RowWorkers>(RowWorkers::defaultThreadCount())) {}
 
     void drain();
     std::optional<VideoFrame> render(const VideoFrame& frame);
 
     // Used only on the queue.
     PersonSegmenter segmenter;
+    // Share the rows of a 1080p conversion and blend.
+    std::unique_ptr<RowWorkers> workers;
     std::unique_ptr<PixelBufferPool> outputPool;  // treated frames
     std::unique_ptr<PixelBufferPool> inputPool;   // frames scaled or converted for treatment
 
@@ -96,7 +100,7 @@ std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& fram
     VideoFrame image = frame;
     if (frame.pixelFormat() != PixelFormat::bgra || frame.width() != outWidth || frame.height() != outHeight) {
         WritableVideoFrame scaled = bufferFrom(inputPool, outWidth, outHeight);
-        if (scaled.isNull() || !drawAsBgra(frame, scaled)) {
+        if (scaled.isNull() || !drawAsBgra(frame, scaled, workers.get())) {
             return std::nullopt;
         }
         image = std::move(scaled).freeze(frame.pts());
@@ -113,7 +117,7 @@ std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& fram
     // A cut-out always shows the person on the backdrop.
     const BubbleBackground treatment =
         currentStyle->shape == BubbleShape::cutout ? BubbleBackground::remove : currentStyle->background;
-    if (!applyBackground(image, &*mask, treatment, output)) {
+    if (!applyBackground(image, &*mask, treatment, output, workers.get())) {
         return std::nullopt;
     }
     return std::move(output).freeze(frame.pts());

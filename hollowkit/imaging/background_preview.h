@@ -17,7 +17,8 @@
 // from the owner's thread; treatment and delivery on the preview's queue
 // "HollowKit.BackgroundPreview". The lock guards style, face, the waiting
 // frame and the running flag, and is never held while a frame is treated or
-// delivered. The segmenter and the buffer pool are used only on the queue.
+// delivered. The segmenter, the buffer pools and the row workers are used
+// only on the queue.
 
 #include <functional>
 #include <memory>

@@ -12,19 +12,21 @@
 #include <opencv2/imgproc.hpp>
 
 #include "hollowkit/imaging/bgra_frames.h"
+#include "hollowkit/imaging/row_workers.h"
 
 namespace hollowkit {
 
 namespace {
 
-// Rows are handed to OpenCV's worker threads in bands of about this many
-// pixels; below it one thread does the whole picture.
-constexpr double kPixelsPerBand = 128.0 * 1024.0;
-
+// Runs `rows(begin, end)` over the picture's rows, shared among `workers`
+// when there are some.
 template <typename RowFunction>
-void forEachRowBand(int height, int width, const RowFunction& rows) {
-    const double bands = std::max(1.0, static_cast<double>(width) * height / kPixelsPerBand);
-    cv::parallel_for_(cv::Range(0, height), [&](const cv::Range& range) { rows(range.start, range.end); }, bands);
+void forEachRowBand(int height, RowWorkers* workers, const RowFunction& rows) {
+    if (workers != nullptr) {
+        workers->run(height, rows);
+    } else {
+        rows(0, height);
+    }
 }
 
 // Mixes one row: out = (image × m + background × (255 − m)) / 255, rounded.
@@ -134,7 +136,7 @@ void copyImage(const VideoFrame& image, WritableVideoFrame& output) {
 
 }  // namespace
 
-void drawBackdrop(WritableVideoFrame& output) {
+void drawBackdrop(WritableVideoFrame& output, RowWorkers* workers) {
     if (output.isNull() || output.pixelFormat() != PixelFormat::bgra) {
         return;
     }
@@ -142,7 +144,7 @@ void drawBackdrop(WritableVideoFrame& output) {
     uint8_t* base = output.planeData(0);
     const size_t stride = output.stride(0);
     const int width = output.width();
-    forEachRowBand(output.height(), width, [&](int begin, int end) {
+    forEachRowBand(output.height(), workers, [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             backdropRow(shape, y, width, base + static_cast<size_t>(y) * stride);
         }
@@ -150,7 +152,7 @@ void drawBackdrop(WritableVideoFrame& output) {
 }
 
 bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment,
-                     WritableVideoFrame& output) {
+                     WritableVideoFrame& output, RowWorkers* workers) {
     if (image.pixelFormat() != PixelFormat::bgra || output.isNull() || output.pixelFormat() != PixelFormat::bgra ||
         output.width() != image.width() || output.height() != image.height()) {
         return false;
@@ -172,7 +174,7 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
         if (treatment == BubbleBackground::blur) {
             const cv::Mat picture(height, width, CV_8UC4, const_cast<uint8_t*>(source), sourceStride);
             const cv::Mat background = blurredBackground(picture);
-            forEachRowBand(height, width, [&](int begin, int end) {
+            forEachRowBand(height, workers, [&](int begin, int end) {
                 for (int y = begin; y < end; ++y) {
                     blendRow(source + static_cast<size_t>(y) * sourceStride, background.ptr<uint8_t>(y),
                              mask->row(y), target + static_cast<size_t>(y) * targetStride, width);
@@ -182,7 +184,7 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
         }
 
         const BackdropShape shape = backdropShape(width, height);
-        forEachRowBand(height, width, [&](int begin, int end) {
+        forEachRowBand(height, workers, [&](int begin, int end) {
             std::vector<uint8_t> backdrop(static_cast<size_t>(width) * 4);
             for (int y = begin; y < end; ++y) {
                 backdropRow(shape, y, width, backdrop.data());

@@ -18,6 +18,8 @@
 
 namespace hollowkit {
 
+class RowWorkers;
+
 struct RgbColor {
     double red = 0;  // 0...1, sRGB-encoded
     double green = 0;
@@ -35,9 +37,10 @@ inline constexpr double kBackdropRadiusShare = 0.75;   // of the shorter side
 // Draws `image` (BGRA) with its background treated into `output` (BGRA, the
 // same size). With `keep`, without a mask or with a mask of another size,
 // the image is copied unchanged. False, with `output` untouched, when the
-// image is not BGRA or the output does not match it.
+// image is not BGRA or the output does not match it. The blend's rows are
+// shared among `workers` when given.
 bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment,
-                     WritableVideoFrame& output);
+                     WritableVideoFrame& output, RowWorkers* workers = nullptr);
 
 // The same as a new frame at the image's time. `keep`, no mask, or a mask
 // that does not line up with the image give the image itself. NV12 images
@@ -45,6 +48,6 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
 VideoFrame applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment);
 
 // The removal backdrop alone, filling `output` (BGRA).
-void drawBackdrop(WritableVideoFrame& output);
+void drawBackdrop(WritableVideoFrame& output, RowWorkers* workers = nullptr);
 
 }  // namespace hollowkit

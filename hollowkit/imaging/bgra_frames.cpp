@@ -9,6 +9,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "hollowkit/imaging/row_workers.h"
+
 namespace hollowkit {
 
 namespace {
@@ -54,20 +56,20 @@ inline uint8_t toByte(int32_t value) {
     return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
 }
 
-// Converts rows in bands on OpenCV's workers: a 1080p frame is 2 million
-// pixels, worth sharing.
+// Whole chroma rows (two luma rows each) go to each worker, so no two
+// workers ever share a chroma row.
 void convertNv12(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t uvStride, uint8_t* bgra,
-                 size_t bgraStride, int width, int height) {
-    // Bands of whole chroma rows (two luma rows each).
+                 size_t bgraStride, int width, int height, RowWorkers* workers) {
     const int pairs = (height + 1) / 2;
-    const double bands = std::max(1.0, static_cast<double>(width) * height / (256.0 * 1024.0));
-    cv::parallel_for_(
-        cv::Range(0, pairs),
-        [&](const cv::Range& range) {
-            convertNv12Rows(y, yStride, uv, uvStride, bgra, bgraStride, width, 2 * range.start,
-                            std::min(height, 2 * range.end));
-        },
-        bands);
+    auto job = [&](int pairBegin, int pairEnd) {
+        convertNv12Rows(y, yStride, uv, uvStride, bgra, bgraStride, width, 2 * pairBegin,
+                        std::min(height, 2 * pairEnd));
+    };
+    if (workers != nullptr) {
+        workers->run(pairs, job);
+    } else {
+        job(0, pairs);
+    }
 }
 
 cv::Mat matOf(const VideoFrame& frame, int plane, int type, int rows, int cols) {
@@ -103,7 +105,7 @@ void convertNv12Rows(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t
     }
 }
 
-bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output) {
+bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers) {
     if (frame.isNull() || output.isNull() || output.pixelFormat() != PixelFormat::bgra) {
         return false;
     }
@@ -127,7 +129,7 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output) {
         case PixelFormat::nv12: {
             if (sameSize) {
                 convertNv12(frame.planeData(0), frame.stride(0), frame.planeData(1), frame.stride(1),
-                            output.planeData(0), output.stride(0), width, height);
+                            output.planeData(0), output.stride(0), width, height, workers);
                 return true;
             }
             // Scale the planes first: converting the full-size picture
@@ -139,7 +141,7 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output) {
             cv::resize(matOf(frame, 1, CV_8UC2, (frame.height() + 1) / 2, (frame.width() + 1) / 2), chroma,
                        cv::Size((width + 1) / 2, (height + 1) / 2), 0, 0, interpolation);
             convertNv12(luma.data, luma.step, chroma.data, chroma.step, output.planeData(0), output.stride(0), width,
-                        height);
+                        height, workers);
             return true;
         }
         case PixelFormat::none:

@@ -9,10 +9,13 @@
 
 namespace hollowkit {
 
+class RowWorkers;
+
 // Draws `frame` (NV12 or BGRA) into `output` (BGRA) at the output's size:
 // areas are averaged when shrinking, interpolated when growing. False, with
 // `output` untouched, for a null frame, another format or a null output.
-bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output);
+// The conversion's rows are shared among `workers` when given.
+bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers = nullptr);
 
 // `frame` as BGRA of the same size and time: a BGRA frame comes back as it
 // is (shared pixels); NV12 is converted. Null for anything else.

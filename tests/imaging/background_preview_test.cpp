@@ -85,9 +85,9 @@ protected:
     }
 
     ManualExecutor queue_;
+    Deliveries deliveries_;
     FakeSegmentationBackend* backend_ = nullptr;
     std::unique_ptr<BackgroundPreview> preview_;
-    Deliveries deliveries_;
 };
 
 TEST_F(BackgroundPreviewTest, ActiveOnlyForStylesThatNeedAPersonMask) {
@@ -182,9 +182,9 @@ TEST(BackgroundPreviewQueueTest, ASlowSegmentationNeverBlocksTheVideoThread) {
     FakeSegmentationBackend& fake = *backend;
     fake.setResult(FakeSegmentationBackend::rectangleMask(64, 36, {0.0, 0.0, 0.5, 1.0}));
     fake.closeGate();
+    Deliveries deliveries;  // outlives the preview's queue
     BackgroundPreview preview(std::move(backend));
     preview.setStyle(kBlur);
-    Deliveries deliveries;
 
     preview.submit(frameAt(320, 180, 1), deliveries.collector());
     ASSERT_TRUE(fake.waitForCalls(1));

@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/imaging/bgra_frames.h"
+#include "hollowkit/imaging/row_workers.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "hollowkit/testing/imaging_test_pictures.h"
 
@@ -128,6 +131,24 @@ TEST(BackgroundTreatmentTest, RemoveShowsTheGradientCentredFromTheTop) {
     const BgraPixel half = pixelAt(removed, 960 + 375, 380);
     EXPECT_GT(half.g, 20);
     EXPECT_LT(half.g, 61);
+}
+
+TEST(BackgroundTreatmentTest, SharingRowsAmongWorkersChangesNothing) {
+    const FigureScene scene = makeFigureScene(320, 181, PixelFormat::nv12);
+    RowWorkers workers(3);
+    for (BubbleBackground treatment : {BubbleBackground::blur, BubbleBackground::remove}) {
+        WritableVideoFrame alone = WritableVideoFrame::allocate(PixelFormat::bgra, 320, 181);
+        WritableVideoFrame shared = WritableVideoFrame::allocate(PixelFormat::bgra, 320, 181);
+        WritableVideoFrame converted = WritableVideoFrame::allocate(PixelFormat::bgra, 320, 181);
+        ASSERT_TRUE(drawAsBgra(scene.frame, converted, &workers));
+        const VideoFrame image = std::move(converted).freeze(TimePoint{});
+        EXPECT_EQ(pixelAt(image, 100, 180), pixelAt(asBgra(scene.frame), 100, 180));
+        ASSERT_TRUE(applyBackground(image, &scene.truth, treatment, alone));
+        ASSERT_TRUE(applyBackground(image, &scene.truth, treatment, shared, &workers));
+        for (int y = 0; y < 181; ++y) {
+            ASSERT_EQ(0, std::memcmp(alone.row(0, y).data(), shared.row(0, y).data(), 320 * 4)) << y;
+        }
+    }
 }
 
 TEST(BackgroundTreatmentTest, APartialMaskMixesInProportion) {
