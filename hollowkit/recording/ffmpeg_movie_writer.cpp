@@ -248,6 +248,7 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
     c->colorspace = AVCOL_SPC_BT709;
     c->color_range = AVCOL_RANGE_MPEG;
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets in the sample description
+    if (!settings.allowFrameReordering) c->max_b_frames = 0;
 
     const int cpus = options_.encoderThreads > 0 ? options_.encoderThreads : affinityCpuCount();
     AVDictionary* raw = nullptr;
@@ -257,6 +258,7 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
         // it is told how many this process may really use. Closed GOPs keep
         // every two-second stretch decodable on its own.
         std::string params = "log-level=error:open-gop=0";
+        if (!settings.allowFrameReordering) params += ":bframes=0";
         if (cpus > 0) params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
     } else if (cpus > 0) {

@@ -38,6 +38,9 @@ struct MovieWriterSettings {
     int height = 0;  // size are scaled to fit inside it, keeping their aspect
     int64_t videoBitRate = 0;  // average, bits per second
     int expectedFrameRate = 30;
+    // false: frames are coded in display order (no B-frames), as live
+    // screen capture wants; costs some bit rate.
+    bool allowFrameReordering = true;
     std::optional<MovieAudioSettings> audio;  // no sound track when absent
 
     bool operator==(const MovieWriterSettings&) const = default;

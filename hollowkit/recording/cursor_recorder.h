@@ -1,0 +1,86 @@
+#pragma once
+
+// CursorRecorder: samples the mouse pointer 60 times a second during a
+// screen-and-camera take: its position normalised to the recorded display,
+// the left button, whether it is over one of the app's own windows, and the
+// times of key presses (never which keys). One per take; it lives on the
+// main executor, where its timer runs, and every call is made there. The
+// window system is reached through the injected services; a sample that
+// cannot be taken (the display server went away) is skipped.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/recording/cursor_timeline.h"
+#include "hollowkit/recording/display_service.h"
+#include "hollowkit/recording/key_press_source.h"
+#include "hollowkit/recording/pointer_service.h"
+
+namespace hollowkit {
+
+// The app's own visible top-level windows (X11 window ids), asked on every
+// sample; the app fills it in. Main executor.
+using AppWindowList = std::function<std::vector<uint32_t>()>;
+
+class CursorRecorder {
+public:
+    // Room kept for ten minutes of samples, so ordinary takes never regrow.
+    static constexpr size_t kReservedSamples = 36'000;
+    static constexpr Duration kSampleInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
+    // A key-down seen more than this long after it happened is not counted
+    // (the sampler was held up).
+    static constexpr double kKeyWindowSeconds = 0.1;
+    // How often the display's bounds are asked again, in samples.
+    static constexpr int kBoundsRefreshSamples = 60;
+
+    // Starts nothing. The services and `main` must outlive the recorder.
+    CursorRecorder(uint32_t displayID, Executor& main, DisplayService& displays, PointerService& pointer,
+                   KeyPressSource& keys);
+    // Stops sampling if still running.
+    ~CursorRecorder();
+
+    CursorRecorder(const CursorRecorder&) = delete;
+    CursorRecorder& operator=(const CursorRecorder&) = delete;
+
+    // Main executor; set before start().
+    void setAppWindows(AppWindowList appWindows);
+
+    // Main executor. Takes one sample at once, then one every 1/60 s. Called
+    // once; a stopped recorder is not started again.
+    void start();
+    // Main executor. Ends sampling and returns what was recorded; the
+    // recorder keeps its samples.
+    CursorTimeline stop();
+
+    uint32_t displayID() const { return displayID_; }
+    bool isSampling() const { return timer_ != 0; }
+    const std::vector<CursorSample>& samples() const { return samples_; }
+    const std::vector<double>& keyPresses() const { return keyPresses_; }
+    double lastKeyIdle() const { return lastKeyIdle_; }
+
+private:
+    void sample();
+    void refreshBounds();
+
+    const uint32_t displayID_;
+    Executor& main_;
+    DisplayService& displays_;
+    PointerService& pointer_;
+    KeyPressSource& keys_;
+    AppWindowList appWindows_;
+
+    TaskId timer_ = 0;
+    bool started_ = false;
+    bool listeningToKeys_ = false;
+    std::optional<DisplayInfo> bounds_;
+    int samplesSinceBounds_ = 0;
+    std::vector<CursorSample> samples_;
+    std::vector<double> keyPresses_;
+    double lastKeyIdle_;
+    std::optional<TimePoint> lastSeenKey_;
+};
+
+}  // namespace hollowkit

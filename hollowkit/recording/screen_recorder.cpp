@@ -1,0 +1,419 @@
+#include "hollowkit/recording/screen_recorder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/base/queue_labels.h"
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
+
+namespace hollowkit {
+namespace {
+
+constexpr double kMaxOutputWidth = 3840;
+constexpr double kMaxOutputHeight = 2400;
+constexpr double kMaxVideoBitRate = 60'000'000;
+
+MovieWriterFactory defaultWriterFactory() {
+    // Live capture: a writer that falls behind refuses frames, which are
+    // then dropped, rather than queueing them.
+    FfmpegMovieWriterOptions options;
+    options.realTime = true;
+    return ffmpegMovieWriterFactory(options);
+}
+
+}  // namespace
+
+std::string ScreenRecorder::ScreenError::userMessage() const {
+    switch (kind) {
+    case Kind::writerFailed:
+        return "Screen recording failed: " + detail;
+    case Kind::permissionDenied:
+        // The macOS sentence points at System Settings; on Linux what stands
+        // in the way is a session without an X display.
+        return "Lumenhollow is not allowed to record the screen yet. Screen recording needs an X11 "
+               "session: log in with an Xorg session, then quit and reopen Lumenhollow.";
+    case Kind::displayNotFound:
+        return "That display is no longer connected";
+    case Kind::noFrames:
+        return "No screen frames were recorded";
+    case Kind::captureFailed:
+        return detail;
+    case Kind::none:
+        break;
+    }
+    return {};
+}
+
+ScreenRecorder::ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec, bool includeSystemAudio,
+                               Executor& main, DisplayService& displays, ScreenCaptureBackend& capture,
+                               MovieWriterFactory writerFactory)
+    : outputURL_(std::move(outputURL)),
+      codec_(codec),
+      includeSystemAudio_(includeSystemAudio),
+      main_(main),
+      displayService_(displays),
+      captureBackend_(capture),
+      writerFactory_(writerFactory ? std::move(writerFactory) : defaultWriterFactory()),
+      queue_(std::string(kScreenRecorderQueue.label)) {}
+
+ScreenRecorder::~ScreenRecorder() {
+    // The capture's handlers post to the queue; they must be gone before it.
+    takeCapture().reset();
+}
+
+void ScreenRecorder::setOnFirstFrame(FirstFrameHandler handler) {
+    std::lock_guard lock(mutex_);
+    onFirstFrame_ = std::move(handler);
+}
+
+void ScreenRecorder::setOnStopped(StoppedHandler handler) {
+    std::lock_guard lock(mutex_);
+    onStopped_ = std::move(handler);
+}
+
+bool ScreenRecorder::stopRequested() const {
+    std::lock_guard lock(mutex_);
+    return stopRequested_;
+}
+
+std::unique_ptr<ScreenCapture> ScreenRecorder::takeCapture() {
+    std::lock_guard lock(mutex_);
+    return std::move(capture_);
+}
+
+void ScreenRecorder::start(std::optional<uint32_t> displayID, StartCompletion completion) {
+    queue_.post([this, displayID, completion = std::move(completion)]() mutable {
+        handleStart(displayID, std::move(completion));
+    });
+}
+
+void ScreenRecorder::handleStart(std::optional<uint32_t> displayID, StartCompletion completion) {
+    Result<void, ScreenError> result = startOnQueue(displayID);
+    if (completion) {
+        main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
+            completion(std::move(result));
+        });
+    }
+}
+
+Result<void, ScreenRecorder::ScreenError> ScreenRecorder::startOnQueue(std::optional<uint32_t> displayID) {
+    if (stopRequested()) return {};
+
+    auto content = displayService_.displays();
+    if (!content) {
+        PocketLog::logf("Screen content unavailable: %s", content.error().c_str());
+        return unexpected(ScreenError::permissionDenied());
+    }
+    const std::vector<DisplayInfo>& list = content.value();
+    if (list.empty()) return unexpected(ScreenError::displayNotFound());
+    std::optional<DisplayInfo> chosen;
+    const std::optional<DisplayInfo> main = mainDisplay(list);
+    const uint32_t target = displayID ? *displayID : main->id;
+    for (const auto& display : list) {
+        if (display.id == target) {
+            chosen = display;
+            break;
+        }
+    }
+    // A display that went away is not an error: the first one is recorded.
+    if (!chosen) chosen = list.front();
+
+    const ScreenOutputSize size = outputSize(chosen->width, chosen->height);
+    if (size.width < 2 || size.height < 2) {
+        return unexpected(ScreenError::captureFailed("The display has no usable size"));
+    }
+    if (stopRequested()) return {};
+
+    if (auto made = makeWriter(size.width, size.height); !made) return made;
+    if (stopRequested()) return {};
+
+    ScreenCaptureRequest request;
+    request.display = *chosen;
+    request.outputWidth = size.width;
+    request.outputHeight = size.height;
+    request.minimumFrameInterval = std::chrono::nanoseconds(1'000'000'000 / kFrameRate);
+    request.showsCursor = true;
+    request.queueDepth = kQueueDepth;
+    request.capturesAudio = includeSystemAudio_;
+    request.excludesCurrentProcessAudio = true;
+    request.sampleRate = kAudioSampleRate;
+    request.channelCount = kAudioChannels;
+
+    ScreenCaptureHandlers handlers;
+    handlers.onFrame = [this](VideoFrame frame, ScreenFrameStatus status) {
+        frameArrived(std::move(frame), status);
+    };
+    if (includeSystemAudio_) {
+        handlers.onAudio = [this](AudioChunk chunk) { audioArrived(std::move(chunk)); };
+    }
+    handlers.onStopped = [this](std::string reason) { captureStopped(reason); };
+
+    auto started = captureBackend_.start(request, std::move(handlers));
+    if (!started) return unexpected(ScreenError::captureFailed(started.error()));
+
+    std::unique_ptr<ScreenCapture> stale;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopRequested_) {
+            // The stop came while the capture was starting: it ends here, so
+            // nothing of this recording keeps running.
+            stale = std::move(started.value());
+        } else {
+            capture_ = std::move(started.value());
+        }
+    }
+    if (stale) {
+        stale.reset();
+        return {};
+    }
+    PocketLog::logf("Screen recording %dx%d on display %u", size.width, size.height, chosen->id);
+    return {};
+}
+
+Result<void, ScreenRecorder::ScreenError> ScreenRecorder::makeWriter(int width, int height) {
+    // The empty file reserves the name; an existing file is never replaced.
+    const int fd = ::open(outputURL_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return unexpected(ScreenError::writerFailed(std::strerror(errno)));
+    ::close(fd);
+    reservedFile_ = true;
+
+    std::unique_ptr<MovieWriter> writer = writerFactory_(outputURL_);
+    if (!writer) {
+        discardFile();
+        return unexpected(ScreenError::writerFailed("the movie writer could not be made"));
+    }
+    MovieWriterSettings settings;
+    settings.codec = codec_;
+    settings.width = width;
+    settings.height = height;
+    settings.videoBitRate = videoBitRate(codec_, width, height);
+    settings.expectedFrameRate = kFrameRate;
+    settings.allowFrameReordering = false;
+    if (includeSystemAudio_) {
+        settings.audio = MovieAudioSettings{kAudioSampleRate, kAudioChannels, kAudioBitRate};
+    }
+    writerSettings_ = settings;
+    writer_ = std::move(writer);
+    return {};
+}
+
+void ScreenRecorder::frameArrived(VideoFrame frame, ScreenFrameStatus status) {
+    if (status == ScreenFrameStatus::complete) framesCaptured_.fetch_add(1);
+    // Like a capture stream's queue depth: a queue that cannot keep up drops
+    // frames instead of collecting them.
+    if (queuedFrames_.fetch_add(1) >= kQueueDepth) {
+        queuedFrames_.fetch_sub(1);
+        if (status == ScreenFrameStatus::complete) framesDroppedQueue_.fetch_add(1);
+        return;
+    }
+    queue_.post([this, frame = std::move(frame), status]() mutable {
+        queuedFrames_.fetch_sub(1);
+        handleFrame(std::move(frame), status);
+    });
+}
+
+void ScreenRecorder::audioArrived(AudioChunk chunk) {
+    if (queuedAudio_.fetch_add(1) >= kMaxQueuedAudioChunks) {
+        queuedAudio_.fetch_sub(1);
+        return;
+    }
+    queue_.post([this, chunk = std::move(chunk)]() mutable {
+        queuedAudio_.fetch_sub(1);
+        handleAudio(std::move(chunk));
+    });
+}
+
+void ScreenRecorder::captureStopped(const std::string& reason) {
+    PocketLog::logf("Screen capture stopped: %s", reason.c_str());
+    StoppedHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = onStopped_;
+    }
+    if (handler) {
+        main_.post([handler = std::move(handler), reason] { handler(reason); });
+    }
+}
+
+void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
+    if (finishing_ || frame.isNull() || !writer_) return;
+    // Idle, blank and paused pictures carry nothing new.
+    if (status != ScreenFrameStatus::complete) return;
+    const TimePoint t = frame.pts();
+    {
+        std::lock_guard lock(mutex_);
+        // A frame taken after the user stopped is not part of the recording.
+        if (stopTime_ && t > *stopTime_) return;
+    }
+
+    if (!sessionStart_) {
+        // A writer that failed to start is not asked again; stop reports it.
+        if (!writerStartError_.empty()) return;
+        auto started = writer_->start(writerSettings_, t);
+        if (!started) {
+            writerStartError_ = started.error().empty() ? "unknown" : started.error();
+            PocketLog::logf("Screen writer could not start: %s", writerStartError_.c_str());
+            return;
+        }
+        sessionStart_ = t;
+        FirstFrameHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = onFirstFrame_;
+        }
+        if (handler) main_.post([handler = std::move(handler), t] { handler(t); });
+    }
+
+    if (!writer_->readyForVideo()) {
+        ++framesDroppedWriter_;
+        return;
+    }
+    // Only strictly increasing times make a valid track.
+    if (lastVideoTime_ && t <= *lastVideoTime_) return;
+    if (writer_->appendVideo(frame)) {
+        lastVideoTime_ = t;
+        ++framesWritten_;
+    } else {
+        ++framesDroppedWriter_;
+    }
+}
+
+void ScreenRecorder::handleAudio(AudioChunk chunk) {
+    if (finishing_ || chunk.isNull() || !writer_) return;
+    // No sound before the movie's first frame.
+    if (!sessionStart_ || chunk.pts() < *sessionStart_) return;
+    if (!writer_->readyForAudio()) return;
+    (void)writer_->appendAudio(chunk);
+}
+
+void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion completion) {
+    std::unique_ptr<ScreenCapture> capture;
+    {
+        std::lock_guard lock(mutex_);
+        stopRequested_ = true;
+        if (stopTime) stopTime_ = stopTime;
+        capture = std::move(capture_);
+    }
+    // Stopping joins the capture thread, which the main executor must not
+    // wait for; the queue does it, then finishes. A capture that a start
+    // still running on the queue makes later is stopped by that start.
+    queue_.post([this, capture = std::shared_ptr<ScreenCapture>(std::move(capture)), stopTime,
+                 completion = std::move(completion)]() mutable {
+        capture.reset();
+        takeCapture().reset();
+        handleStop(stopTime, std::move(completion));
+    });
+}
+
+void ScreenRecorder::handleStop(std::optional<TimePoint> stopTime, StopCompletion completion) {
+    Result<std::filesystem::path, ScreenError> result = finish(stopTime);
+    if (completion) {
+        main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
+            completion(std::move(result));
+        });
+    }
+}
+
+Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finish(
+    std::optional<TimePoint> stopTime) {
+    finishing_ = true;
+    // A second stop hears what the first one did.
+    if (outcome_) return *outcome_;
+
+    Result<std::filesystem::path, ScreenError> result = unexpected(ScreenError::noFrames());
+    if (!writer_) {
+        discardFile();
+    } else if (!sessionStart_) {
+        // The movie never began: the file holds nothing of the user's.
+        writer_.reset();
+        discardFile();
+        if (!writerStartError_.empty()) result = unexpected(ScreenError::writerFailed(writerStartError_));
+    } else if (!writer_->isWriting()) {
+        // The writer failed while writing. What it wrote is completed as far
+        // as it goes and kept: a long recording is not thrown away whole.
+        std::string text = writer_->errorText();
+        (void)writer_->finish(lastVideoTime_);
+        writer_.reset();
+        result = unexpected(ScreenError::writerFailed(text.empty() ? "unknown" : text));
+    } else {
+        std::optional<TimePoint> end = lastVideoTime_;
+        if (stopTime && lastVideoTime_ && *stopTime > *lastVideoTime_) end = stopTime;
+        auto finished = writer_->finish(end);
+        std::string text = finished ? std::string() : finished.error();
+        writer_.reset();
+        if (finished) {
+            result = outputURL_;
+        } else {
+            result = unexpected(ScreenError::writerFailed(text.empty() ? "unknown" : text));
+        }
+    }
+    outcome_ = result;
+    return result;
+}
+
+void ScreenRecorder::discardFile() {
+    if (!reservedFile_) return;
+    reservedFile_ = false;
+    ::unlink(outputURL_.c_str());
+}
+
+ScreenRecorderStats ScreenRecorder::stats() const {
+    ScreenRecorderStats copy;
+    queue_.sync([&] {
+        copy.framesWritten = framesWritten_;
+        copy.framesDroppedWriter = framesDroppedWriter_;
+    });
+    copy.framesCaptured = framesCaptured_.load();
+    copy.framesDroppedQueue = framesDroppedQueue_.load();
+    return copy;
+}
+
+std::map<uint32_t, std::string> ScreenRecorder::screenNames(DisplayService& service) {
+    return service.screenNames();
+}
+
+Result<std::vector<ScreenDisplay>, std::string> ScreenRecorder::displays(DisplayService& service) {
+    auto content = service.displays();
+    if (!content) return unexpected(content.error());
+    const std::map<uint32_t, std::string> names = screenNames(service);
+    std::vector<ScreenDisplay> list;
+    list.reserve(content.value().size());
+    for (const DisplayInfo& info : content.value()) {
+        ScreenDisplay display;
+        display.id = info.id;
+        // X11 sizes are pixels already: the list shows the size recorded.
+        display.pixelSize = PixelSize{static_cast<double>(info.width), static_cast<double>(info.height)};
+        if (auto named = names.find(info.id); named != names.end()) {
+            display.name = named->second;
+        } else if (info.builtIn) {
+            display.name = "Built-in Display";
+        } else {
+            display.name = "Display " + std::to_string(info.id);
+        }
+        list.push_back(std::move(display));
+    }
+    return list;
+}
+
+ScreenOutputSize ScreenRecorder::outputSize(double width, double height) {
+    if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height)) return {};
+    const double scale = std::min({1.0, kMaxOutputWidth / width, kMaxOutputHeight / height});
+    // std::round: halves away from zero (1365 x 767 gives 1366 x 768).
+    return ScreenOutputSize{static_cast<int>(2 * std::round(width * scale / 2)),
+                            static_cast<int>(2 * std::round(height * scale / 2))};
+}
+
+int64_t ScreenRecorder::videoBitRate(VideoCodec codec, int width, int height) {
+    if (width <= 0 || height <= 0) return 0;
+    const double k = codec == VideoCodec::hevc ? 0.05 : 0.09;
+    const double rate = static_cast<double>(static_cast<int64_t>(width) * height) * 30 * k;
+    return static_cast<int64_t>(std::trunc(std::min(rate, kMaxVideoBitRate)));
+}
+
+}  // namespace hollowkit

@@ -1,0 +1,47 @@
+#pragma once
+
+// X11KeyPressSource: key-down times from XInput2 raw key presses, selected
+// on the root window for the master keyboards, on a connection and thread
+// of its own while started. Only the time an event arrived is kept; key
+// codes are never read or stored. Thread-safe.
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "hollowkit/base/unique_fd.h"
+#include "hollowkit/recording/key_press_source.h"
+
+namespace hollowkit {
+
+class X11KeyPressSource final : public KeyPressSource {
+public:
+    explicit X11KeyPressSource(std::string displayName = {});
+    ~X11KeyPressSource() override;
+
+    X11KeyPressSource(const X11KeyPressSource&) = delete;
+    X11KeyPressSource& operator=(const X11KeyPressSource&) = delete;
+
+    bool start() override;
+    void stop() override;
+    std::optional<TimePoint> lastKeyDown() const override;
+
+    // How many key-downs arrived since start(); for tests.
+    uint64_t keyDownCount() const { return count_.load(); }
+
+private:
+    struct Listener;
+    void noteKeyDown(TimePoint time);
+
+    const std::string displayName_;
+    std::mutex controlMutex_;             // serialises start and stop
+    std::unique_ptr<Listener> listener_;  // guarded by controlMutex_
+
+    mutable std::mutex mutex_;
+    std::optional<TimePoint> lastKeyDown_;  // guarded by mutex_
+    std::atomic<uint64_t> count_{0};
+};
+
+}  // namespace hollowkit

@@ -1,0 +1,48 @@
+#pragma once
+
+// X11ScreenCaptureBackend: screen capture on an X11 server. Each capture
+// opens a connection of its own and runs one thread that grabs the
+// display's rectangle of the root window through MIT-SHM (plain GetImage
+// when the server has no shared memory) at the requested rate, draws the
+// pointer in from XFixes, and scales and converts the picture to NV12 at
+// the output size (BT.709, limited range). Every grab is a complete frame,
+// stamped on CLOCK_MONOTONIC when it was asked for. A grab that falls behind
+// skips the slots it missed instead of bunching frames up.
+//
+// System sound comes from the sound server's monitor of the default output
+// through an AudioInputBackend. X11 cannot leave the app's own windows or
+// sound out of the recording.
+
+#include <string>
+
+#include "hollowkit/recording/audio_input_backend.h"
+#include "hollowkit/recording/screen_capture_backend.h"
+
+namespace hollowkit {
+
+class X11ScreenCaptureBackend final : public ScreenCaptureBackend {
+public:
+    struct Options {
+        // As in DISPLAY (":0"); empty for $DISPLAY.
+        std::string displayName;
+        // Where the computer's sound is recorded from; none: a capture that
+        // asks for sound fails.
+        AudioInputBackend* systemSound = nullptr;
+        std::string systemSoundSource = "@DEFAULT_MONITOR@";
+        // false forces plain GetImage (servers without shared memory).
+        bool useSharedMemory = true;
+        // Threads scaling and converting each picture; 0 picks by size.
+        int conversionThreads = 0;
+    };
+
+    X11ScreenCaptureBackend() = default;
+    explicit X11ScreenCaptureBackend(Options options) : options_(std::move(options)) {}
+
+    Result<std::unique_ptr<ScreenCapture>, std::string> start(const ScreenCaptureRequest& request,
+                                                              ScreenCaptureHandlers handlers) override;
+
+private:
+    Options options_;
+};
+
+}  // namespace hollowkit

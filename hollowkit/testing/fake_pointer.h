@@ -1,0 +1,61 @@
+#pragma once
+
+// Fakes of the cursor recorder's services: FakePointerService answers with
+// the pointer state the test set (or nothing, as a lost display would), and
+// FakeKeyPressSource reports the key-down times the test presses. Thread-
+// safe.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "hollowkit/recording/key_press_source.h"
+#include "hollowkit/recording/pointer_service.h"
+
+namespace hollowkit {
+
+class FakePointerService final : public PointerService {
+public:
+    void set(int32_t rootX, int32_t rootY, bool leftButtonDown = false);
+    // The windows under the pointer, topmost first.
+    void setWindows(std::vector<uint32_t> windows);
+    // query() answers nothing while unavailable.
+    void setAvailable(bool available);
+    int queryCount() const;
+    // Whether the last query asked for the windows.
+    bool lastAskedForWindows() const;
+
+    std::optional<PointerState> query(bool withWindows) override;
+
+private:
+    mutable std::mutex mutex_;
+    PointerState state_;
+    std::vector<uint32_t> windows_;
+    bool available_ = true;
+    int queries_ = 0;
+    bool askedForWindows_ = false;
+};
+
+class FakeKeyPressSource final : public KeyPressSource {
+public:
+    // A key went down at `time` (counted only while started).
+    void press(TimePoint time);
+    // start() answers this.
+    void setAvailable(bool available);
+    bool started() const;
+    int startCount() const;
+
+    bool start() override;
+    void stop() override;
+    std::optional<TimePoint> lastKeyDown() const override;
+
+private:
+    mutable std::mutex mutex_;
+    bool available_ = true;
+    bool started_ = false;
+    int starts_ = 0;
+    std::optional<TimePoint> last_;
+};
+
+}  // namespace hollowkit

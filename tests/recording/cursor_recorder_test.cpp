@@ -1,0 +1,232 @@
+// The cursor recorder on virtual time against fake pointer, keys and
+// displays: the 60 Hz sampling, positions normalised to the recorded
+// display, the button, the app's own windows, and the key-press rule.
+
+#include "hollowkit/recording/cursor_recorder.h"
+
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/testing/fake_pointer.h"
+#include "hollowkit/testing/fake_screen_capture.h"
+#include "hollowkit/testing/manual_executor.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kLeft = 1;
+constexpr uint32_t kRecorded = 2;
+constexpr double kFrame = 1.0 / 60;
+
+double seconds(TimePoint t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+class CursorRecorderTest : public ::testing::Test {
+protected:
+    CursorRecorderTest() {
+        // A 1920 x 1080 display left of the recorded 2560 x 1440 one, which
+        // is the primary.
+        displays_.setDisplays({DisplayInfo{kLeft, 0, 0, 1920, 1080, false, false},
+                               DisplayInfo{kRecorded, 1920, 0, 2560, 1440, true, false}});
+    }
+
+    std::unique_ptr<CursorRecorder> makeRecorder(uint32_t display = kRecorded) {
+        return std::make_unique<CursorRecorder>(display, main_, displays_, pointer_, keys_);
+    }
+
+    // One sample interval of virtual time.
+    void tick(int frames = 1) {
+        for (int i = 0; i < frames; ++i) main_.advance(CursorRecorder::kSampleInterval);
+    }
+
+    ManualExecutor main_;
+    FakeDisplayService displays_;
+    FakePointerService pointer_;
+    FakeKeyPressSource keys_;
+};
+
+TEST_F(CursorRecorderTest, StartsEmptyWithTheLargestIdleTime) {
+    auto recorder = makeRecorder();
+    EXPECT_TRUE(recorder->samples().empty());
+    EXPECT_TRUE(recorder->keyPresses().empty());
+    EXPECT_EQ(recorder->lastKeyIdle(), 1.7976931348623157e308);
+    EXPECT_EQ(recorder->displayID(), kRecorded);
+    EXPECT_FALSE(recorder->isSampling());
+}
+
+// One sample at once, then one per 1/60 s on the main executor's clock,
+// until stop; the recorder keeps what it took.
+TEST_F(CursorRecorderTest, SamplesSixtyTimesASecondUntilStopped) {
+    auto recorder = makeRecorder();
+    const double start = seconds(main_.clock().now());
+    recorder->start();
+    EXPECT_TRUE(keys_.started());
+    EXPECT_EQ(recorder->samples().size(), 1u);
+    tick(60);
+    const auto timeline = recorder->stop();
+    EXPECT_FALSE(keys_.started());
+    ASSERT_EQ(timeline.samples.size(), 61u);
+    for (size_t i = 0; i < timeline.samples.size(); ++i) {
+        EXPECT_NEAR(timeline.samples[i].time, start + static_cast<double>(i) * kFrame, 1e-6);
+    }
+    tick(10);
+    EXPECT_EQ(recorder->samples().size(), 61u);
+    EXPECT_EQ(recorder->stop(), timeline);
+}
+
+// x and y are 0 at the recorded display's top-left corner and 1 at its
+// bottom-right, whatever display the pointer is on.
+TEST_F(CursorRecorderTest, NormalisesPositionsToTheRecordedDisplay) {
+    struct Case {
+        int32_t rootX, rootY;
+        double x, y;
+    };
+    const Case cases[] = {
+        {1920, 0, 0.0, 0.0},
+        {1920 + 1280, 720, 0.5, 0.5},
+        {4480, 1440, 1.0, 1.0},
+        {960, 270, -0.375, 0.1875},  // on the display to the left
+        {5000, 2000, 3080.0 / 2560, 2000.0 / 1440},
+    };
+    auto recorder = makeRecorder();
+    pointer_.set(cases[0].rootX, cases[0].rootY);
+    recorder->start();
+    for (size_t i = 1; i < std::size(cases); ++i) {
+        pointer_.set(cases[i].rootX, cases[i].rootY);
+        tick();
+    }
+    const auto timeline = recorder->stop();
+    ASSERT_EQ(timeline.samples.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_DOUBLE_EQ(timeline.samples[i].x, cases[i].x);
+        EXPECT_DOUBLE_EQ(timeline.samples[i].y, cases[i].y);
+    }
+}
+
+// A display that is gone is measured as the main display, and a display
+// moved during the take is followed within a second.
+TEST_F(CursorRecorderTest, FollowsTheDisplaysBounds) {
+    auto recorder = makeRecorder(/*display=*/77);
+    pointer_.set(1920 + 1280, 720);
+    recorder->start();
+    EXPECT_DOUBLE_EQ(recorder->samples().back().x, 0.5);
+    // The primary moves to the left of the other.
+    displays_.setDisplays({DisplayInfo{kLeft, 2560, 0, 1920, 1080, false, false},
+                           DisplayInfo{kRecorded, 0, 0, 2560, 1440, true, false}});
+    tick(CursorRecorder::kBoundsRefreshSamples);
+    EXPECT_DOUBLE_EQ(recorder->samples().back().x, 3200.0 / 2560);
+    // Without an answer the last bounds stay.
+    displays_.setFailure("gone");
+    tick(CursorRecorder::kBoundsRefreshSamples);
+    EXPECT_DOUBLE_EQ(recorder->samples().back().x, 3200.0 / 2560);
+}
+
+TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
+    auto recorder = makeRecorder();
+    std::vector<uint32_t> own;
+    recorder->setAppWindows([&] { return own; });
+    pointer_.set(2000, 100, /*leftButtonDown=*/true);
+    pointer_.setWindows({0x400001, 0x600003});
+    recorder->start();
+    EXPECT_FALSE(pointer_.lastAskedForWindows());  // no window of ours: nothing to walk
+    own = {0x600003};
+    tick();
+    EXPECT_TRUE(pointer_.lastAskedForWindows());
+    pointer_.set(2000, 100, false);
+    pointer_.setWindows({0x400001});
+    tick();
+    own = {0x400001, 0x700000};
+    tick();
+    const auto timeline = recorder->stop();
+    ASSERT_EQ(timeline.samples.size(), 4u);
+    EXPECT_TRUE(timeline.samples[0].pressed);
+    EXPECT_FALSE(timeline.samples[0].overApp);
+    EXPECT_TRUE(timeline.samples[1].overApp);
+    EXPECT_FALSE(timeline.samples[2].pressed);
+    EXPECT_FALSE(timeline.samples[2].overApp);
+    EXPECT_TRUE(timeline.samples[3].overApp);
+    EXPECT_EQ(timeline.pressOnsets().size(), 1u);
+}
+
+// Each new key-down is kept at its own time; a key held (no new key-down)
+// adds nothing; two key-downs within one interval count once; key-downs in
+// consecutive intervals each count; a key-down seen more than 0.1 s late is
+// dropped.
+TEST_F(CursorRecorderTest, KeepsTheTimeOfEachNewKeyDown) {
+    auto recorder = makeRecorder();
+    recorder->start();
+    const auto now = [&] { return main_.clock().now(); };
+    std::vector<double> expected;
+
+    keys_.press(now() + 5ms);
+    expected.push_back(seconds(now() + 5ms));
+    tick();
+    tick(5);  // held: nothing new
+
+    keys_.press(now() + 2ms);
+    keys_.press(now() + 9ms);  // the same interval: only the later one is seen
+    expected.push_back(seconds(now() + 9ms));
+    tick();
+
+    // Pressed again in the next interval, earlier within it than the one
+    // before (so seen with a longer idle time): still a new key-down.
+    keys_.press(now() + 1ms);
+    expected.push_back(seconds(now() + 1ms));
+    tick();
+    // And once more, later within its interval.
+    keys_.press(now() + 15ms);
+    expected.push_back(seconds(now() + 15ms));
+    tick();
+
+    // The sampler was held up for 0.2 s.
+    keys_.press(now() + 1ms);
+    main_.manualClock().advance(200ms);
+    tick();
+    const auto timeline = recorder->stop();
+    ASSERT_EQ(timeline.keyPresses.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_DOUBLE_EQ(timeline.keyPresses[i], expected[i]);
+}
+
+// Without a pointer answer no sample is made up; keys still count. Without
+// key events the timeline simply has none.
+TEST_F(CursorRecorderTest, SkipsSamplesItCannotTake) {
+    auto recorder = makeRecorder();
+    pointer_.setAvailable(false);
+    recorder->start();
+    keys_.press(main_.clock().now() + 1ms);
+    tick(3);
+    EXPECT_TRUE(recorder->samples().empty());
+    EXPECT_EQ(recorder->keyPresses().size(), 1u);
+    pointer_.setAvailable(true);
+    tick();
+    EXPECT_EQ(recorder->samples().size(), 1u);
+    recorder->stop();
+
+    keys_.setAvailable(false);
+    auto other = makeRecorder();
+    other->start();
+    keys_.press(main_.clock().now() + 1ms);  // not listening: not seen
+    tick(2);
+    EXPECT_EQ(other->samples().size(), 3u);
+    EXPECT_TRUE(other->keyPresses().empty());
+}
+
+// A recorder dropped while sampling takes its timer and key listening with
+// it.
+TEST_F(CursorRecorderTest, DroppingARecorderStopsItsTimer) {
+    auto recorder = makeRecorder();
+    recorder->start();
+    const int queries = pointer_.queryCount();
+    recorder.reset();
+    EXPECT_FALSE(keys_.started());
+    tick(5);
+    EXPECT_EQ(pointer_.queryCount(), queries);
+}
+
+}  // namespace
+}  // namespace hollowkit

@@ -1,0 +1,192 @@
+// The cursor recorder and the X11 services behind it against a real X
+// server (Xvfb started by the test), with xdotool moving the pointer,
+// pressing the button and typing: logical monitors, normalised positions,
+// press onsets, the app's own windows and key-press times.
+
+#include <algorithm>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/base/loop_executor.h"
+#include "hollowkit/recording/cursor_recorder.h"
+#include "hollowkit/recording/screen_recorder.h"
+#include "hollowkit/recording/x11/x11_display_service.h"
+#include "hollowkit/recording/x11/x11_key_press_source.h"
+#include "hollowkit/recording/x11/x11_pointer_service.h"
+#include "hollowkit/testing/manual_executor.h"
+#include "screen_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kFrame = 1.0 / 60;
+
+double seconds(TimePoint t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+class CursorRecorderX11Test : public ::testing::Test {
+protected:
+    // False (with skip_ set when the machine lacks a program) when the server
+    // cannot be had.
+    bool startServer() {
+        server_ = testsupport::startXvfb(1920, 1080, skip_);
+        if (!server_) return false;
+        if (!XvfbServer::xdotoolProgram()) {
+            skip_ = "xdotool is not installed (apt-get install xdotool)";
+            return false;
+        }
+        displays_ = std::make_unique<X11DisplayService>(server_->displayName());
+        pointer_ = std::make_unique<X11PointerService>(server_->displayName());
+        keys_ = std::make_unique<X11KeyPressSource>(server_->displayName());
+        return true;
+    }
+
+    void xdotool(const std::vector<std::string>& arguments) {
+        const auto result = server_->xdotool(arguments);
+        ASSERT_EQ(result.status, 0) << result.output;
+    }
+
+    // Samples on virtual time until the latest sample satisfies `done`; the
+    // server handles xdotool's requests in its own time.
+    bool sampleUntil(CursorRecorder& recorder, const std::function<bool(const CursorSample&)>& done) {
+        for (int i = 0; i < 500; ++i) {
+            main_.advance(CursorRecorder::kSampleInterval);
+            if (!recorder.samples().empty() && done(recorder.samples().back())) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<XvfbServer> server_;
+    std::string skip_;
+    std::unique_ptr<X11DisplayService> displays_;
+    std::unique_ptr<X11PointerService> pointer_;
+    std::unique_ptr<X11KeyPressSource> keys_;
+    ManualExecutor main_;
+};
+
+// The screen split into two logical monitors: the display list shows both,
+// and positions are measured against the recorded one, also while the
+// pointer is on the other. Button presses start onsets where they happen.
+TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
+    if (!startServer()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    auto split = server_->addMonitors({{"LEFT", 0, 0, 960, 1080, true}, {"RIGHT", 960, 0, 960, 1080, false}});
+    if (!split) GTEST_SKIP() << "this X server cannot split its screen into monitors: " << split.error();
+    const auto right = server_->monitorId("RIGHT");
+    const auto left = server_->monitorId("LEFT");
+    ASSERT_TRUE(right && left);
+
+    const auto list = displays_->displays();
+    ASSERT_TRUE(list.has_value()) << list.error();
+    const auto find = [&](uint32_t id) {
+        return std::find_if(list->begin(), list->end(), [&](const DisplayInfo& d) { return d.id == id; });
+    };
+    ASSERT_NE(find(*right), list->end());
+    EXPECT_EQ(*find(*right), (DisplayInfo{*right, 960, 0, 960, 1080, false, false}));
+    EXPECT_EQ(*find(*left), (DisplayInfo{*left, 0, 0, 960, 1080, true, false}));
+    const auto named = ScreenRecorder::displays(*displays_);
+    ASSERT_TRUE(named.has_value());
+    EXPECT_NE(std::find(named->begin(), named->end(),
+                        ScreenDisplay{*right, "Display " + std::to_string(*right), {960, 1080}}),
+              named->end());
+
+    CursorRecorder recorder(*right, main_, *displays_, *pointer_, *keys_);
+    xdotool({"mousemove", "--sync", "1440", "810"});
+    recorder.start();
+    EXPECT_DOUBLE_EQ(recorder.samples().back().x, 0.5);
+    EXPECT_DOUBLE_EQ(recorder.samples().back().y, 0.75);
+
+    xdotool({"mousemove", "--sync", "480", "270"});  // on the left monitor
+    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return s.x < 0; }));
+    EXPECT_DOUBLE_EQ(recorder.samples().back().x, -0.5);
+    EXPECT_DOUBLE_EQ(recorder.samples().back().y, 0.25);
+
+    xdotool({"mousemove", "--sync", "1200", "540"});
+    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return s.x > 0; }));
+    xdotool({"mousedown", "1"});
+    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return s.pressed; }));
+    main_.advance(CursorRecorder::kSampleInterval * 3);
+    xdotool({"mouseup", "1"});
+    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return !s.pressed; }));
+    const auto timeline = recorder.stop();
+    const auto onsets = timeline.pressOnsets();
+    ASSERT_EQ(onsets.size(), 1u);
+    EXPECT_DOUBLE_EQ(onsets[0].x, 0.25);
+    EXPECT_DOUBLE_EQ(onsets[0].y, 0.5);
+    EXPECT_FALSE(onsets[0].overApp);
+}
+
+// The app's own window, found under the pointer through a child of it.
+TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindow) {
+    if (!startServer()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    const auto window = server_->createWindow(100, 100, 400, 300);
+    ASSERT_TRUE(window.has_value()) << window.error();
+    const auto whole = displays_->displays();
+    ASSERT_TRUE(whole.has_value() && !whole->empty());
+    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_);
+    recorder.setAppWindows([&] { return std::vector<uint32_t>{window.value()}; });
+    xdotool({"mousemove", "--sync", "300", "250"});
+    recorder.start();
+    EXPECT_TRUE(recorder.samples().back().overApp);
+    xdotool({"mousemove", "--sync", "800", "250"});
+    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return s.x > 0.4; }));
+    EXPECT_FALSE(recorder.samples().back().overApp);
+}
+
+// A typed key is kept at the moment it went down (within a frame of when
+// xdotool typed it), once per key-down; which key it was is not kept.
+TEST_F(CursorRecorderX11Test, KeyPressTimesWithinAFrame) {
+    if (!startServer()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    LoopExecutor loop;
+    const auto whole = displays_->displays();
+    ASSERT_TRUE(whole.has_value() && !whole->empty());
+    std::unique_ptr<CursorRecorder> recorder;
+    ASSERT_TRUE(loop.sync([&] {
+        recorder = std::make_unique<CursorRecorder>(whole->front().id, loop, *displays_, *pointer_, *keys_);
+        recorder->start();
+    }));
+    const auto keyTimes = [&] {
+        std::vector<double> times;
+        loop.sync([&] { times = recorder->keyPresses(); });
+        return times;
+    };
+    std::vector<std::pair<double, double>> windows;
+    for (int i = 0; i < 3; ++i) {
+        const double before = seconds(SteadyClock::now());
+        xdotool({"key", "a"});
+        const double after = seconds(SteadyClock::now());
+        windows.emplace_back(before, after);
+        const auto deadline = SteadyClock::now() + 5s;
+        while (keyTimes().size() < windows.size() && SteadyClock::now() < deadline) {
+            std::this_thread::yield();
+        }
+    }
+    std::optional<CursorTimeline> timeline;
+    ASSERT_TRUE(loop.sync([&] {
+        timeline = recorder->stop();
+        recorder.reset();
+    }));
+    ASSERT_EQ(timeline->keyPresses.size(), windows.size());
+    EXPECT_EQ(keys_->keyDownCount(), 3u);
+    for (size_t i = 0; i < windows.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(timeline->keyPresses[i], windows[i].first - kFrame);
+        EXPECT_LE(timeline->keyPresses[i], windows[i].second + kFrame);
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
