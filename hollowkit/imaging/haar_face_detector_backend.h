@@ -30,7 +30,7 @@ public:
         int minNeighbors = 4;
         // Smallest face searched, as a share of the scaled picture's shorter
         // side (never below the cascade's own 24 pixels).
-        double minFaceFraction = 0.08;
+        double minFaceFraction = 0.1;
     };
 
     HaarFaceDetectorBackend();
