@@ -9,6 +9,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
 #include "hollowkit/imaging/background_treatment.h"
 #include "hollowkit/imaging/bgra_frames.h"
 #include "hollowkit/imaging/grabcut_segmentation_backend.h"
@@ -248,24 +253,6 @@ inline uint8_t fixedToByte(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
-// A part of a camera frame (whole pixels, inside the frame; even x and y for
-// NV12, so chroma lines up) as a frame sharing its pixels.
-VideoFrame cropView(const VideoFrame& frame, int x, int y, int width, int height) {
-    const auto owner = std::make_shared<VideoFrame>(frame);
-    if (frame.pixelFormat() == PixelFormat::nv12) {
-        const std::array<hollowkit::PlaneView, 2> planes{
-            hollowkit::PlaneView{frame.planeData(0) + static_cast<size_t>(y) * frame.stride(0) + x, frame.stride(0)},
-            hollowkit::PlaneView{frame.planeData(1) + static_cast<size_t>(y / 2) * frame.stride(1) + x, frame.stride(1)},
-        };
-        return VideoFrame::wrap(PixelFormat::nv12, width, height, planes, frame.pts(), owner);
-    }
-    const std::array<hollowkit::PlaneView, 1> planes{
-        hollowkit::PlaneView{frame.planeData(0) + static_cast<size_t>(y) * frame.stride(0) + static_cast<size_t>(x) * 4,
-                             frame.stride(0)},
-    };
-    return VideoFrame::wrap(PixelFormat::bgra, width, height, planes, frame.pts(), owner);
-}
-
 void ensurePool(std::unique_ptr<PixelBufferPool>& pool, int width, int height) {
     if (!pool || pool->width() != width || pool->height() != height) {
         pool = std::make_unique<PixelBufferPool>(PixelFormat::bgra, width, height, 2);
@@ -285,6 +272,16 @@ struct BubbleCompositor::CircleCache {
     BubbleLayer layer;              // ring over shadow; the face square is redrawn per frame
     std::vector<uint8_t> base;      // ring over shadow inside the face square, premultiplied BGRA
     std::vector<uint16_t> coverage;  // the face's disc, 0...256, inside the face square
+};
+
+// A camera picture as planes, whatever it came as.
+struct BubbleCompositor::CameraSource {
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    std::array<const uint8_t*, 3> planes{};
+    std::array<int, 3> strides{};
+    int width = 0;
+    int height = 0;
+    TimePoint pts{};
 };
 
 BubbleCompositor::BubbleCompositor(BubbleInstruction instruction, std::unique_ptr<SegmentationBackend> backend,
@@ -392,29 +389,93 @@ void BubbleCompositor::drawScreen(const Yuv420View& screen, double seconds, Yuv4
     }
 }
 
-VideoFrame BubbleCompositor::scaledPicture(const VideoFrame& camera, const PixelRect& crop, int width, int height) {
-    int x = clampToInt(std::round(crop.x), 0, camera.width() - 1);
-    int y = clampToInt(std::round(crop.y), 0, camera.height() - 1);
-    if (camera.pixelFormat() == PixelFormat::nv12) {
+VideoFrame BubbleCompositor::scaledPicture(const CameraSource& camera, const PixelRect& crop, int width,
+                                           int height) {
+    const bool subsampled = camera.format != AV_PIX_FMT_BGRA;
+    int x = clampToInt(std::round(crop.x), 0, camera.width - 1);
+    int y = clampToInt(std::round(crop.y), 0, camera.height - 1);
+    if (subsampled) {
+        // Chroma is shared by 2x2 pixels: the crop starts on one.
         x &= ~1;
         y &= ~1;
     }
-    const int w = clampToInt(std::round(crop.width), 1, camera.width() - x);
-    const int h = clampToInt(std::round(crop.height), 1, camera.height() - y);
-    const VideoFrame view = cropView(camera, x, y, w, h);
-    if (view.isNull()) return {};
+    const int w = clampToInt(std::round(crop.width), 1, camera.width - x);
+    const int h = clampToInt(std::round(crop.height), 1, camera.height - y);
+
     ensurePool(pictures_, width, height);
     WritableVideoFrame picture = pictures_->acquire();
-    if (picture.isNull() || !drawAsBgra(view, picture)) return {};
-    return std::move(picture).freeze(camera.pts());
+    if (picture.isNull()) return {};
+    // One pass crops, scales (filtered, so a shrunk face does not shimmer)
+    // and turns limited-range BT.709 into full-range RGB.
+    SwsContext* scaler = sws_getCachedContext(scaler_.release(), w, h, camera.format, width, height,
+                                              AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    scaler_.reset(scaler);
+    if (scaler == nullptr) return {};
+    if (subsampled) {
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(scaler, bt709, 0, bt709, 1, 0, 1 << 16, 1 << 16);
+    }
+    std::array<const uint8_t*, 4> source{};
+    switch (camera.format) {
+    case AV_PIX_FMT_BGRA:
+        source[0] = camera.planes[0] + static_cast<ptrdiff_t>(y) * camera.strides[0] + static_cast<ptrdiff_t>(x) * 4;
+        break;
+    case AV_PIX_FMT_NV12:
+        source[0] = camera.planes[0] + static_cast<ptrdiff_t>(y) * camera.strides[0] + x;
+        source[1] = camera.planes[1] + static_cast<ptrdiff_t>(y / 2) * camera.strides[1] + x;
+        break;
+    default:
+        for (size_t p = 0; p < 3; ++p) {
+            const int shift = p == 0 ? 0 : 1;
+            source[p] = camera.planes[p] + static_cast<ptrdiff_t>(y >> shift) * camera.strides[p] + (x >> shift);
+        }
+        break;
+    }
+    const std::array<int, 4> strides{camera.strides[0], camera.strides[1], camera.strides[2], 0};
+    std::array<uint8_t*, 4> target{picture.planeData(0), nullptr, nullptr, nullptr};
+    const std::array<int, 4> targetStrides{static_cast<int>(picture.stride(0)), 0, 0, 0};
+    sws_scale(scaler, source.data(), strides.data(), 0, h, target.data(), targetStrides.data());
+    return std::move(picture).freeze(camera.pts);
 }
 
 const BubbleLayer* BubbleCompositor::bubbleLayer(const VideoFrame& camera, double seconds, int canvasWidth,
                                                  int canvasHeight) {
-    if (camera.isNull() || camera.width() < 2 || camera.height() < 2 || canvasWidth < 2 || canvasHeight < 2) {
+    CameraSource source;
+    if (camera.pixelFormat() == PixelFormat::nv12) {
+        source.format = AV_PIX_FMT_NV12;
+    } else if (camera.pixelFormat() == PixelFormat::bgra) {
+        source.format = AV_PIX_FMT_BGRA;
+    } else {
         return nullptr;
     }
-    const PixelRect extent{0, 0, static_cast<double>(camera.width()), static_cast<double>(camera.height())};
+    for (int p = 0; p < camera.planeCount(); ++p) {
+        source.planes[static_cast<size_t>(p)] = camera.planeData(p);
+        source.strides[static_cast<size_t>(p)] = static_cast<int>(camera.stride(p));
+    }
+    source.width = camera.width();
+    source.height = camera.height();
+    source.pts = camera.pts();
+    return layerFor(source, seconds, canvasWidth, canvasHeight);
+}
+
+const BubbleLayer* BubbleCompositor::bubbleLayer(const Yuv420View& camera, double seconds, int canvasWidth,
+                                                 int canvasHeight) {
+    CameraSource source;
+    source.format = AV_PIX_FMT_YUV420P;
+    for (size_t p = 0; p < 3; ++p) {
+        if (camera.planes[p].data == nullptr) return nullptr;
+        source.planes[p] = camera.planes[p].data;
+        source.strides[p] = static_cast<int>(camera.planes[p].stride);
+    }
+    source.width = camera.width();
+    source.height = camera.height();
+    return layerFor(source, seconds, canvasWidth, canvasHeight);
+}
+
+const BubbleLayer* BubbleCompositor::layerFor(const CameraSource& camera, double seconds, int canvasWidth,
+                                              int canvasHeight) {
+    if (camera.width < 2 || camera.height < 2 || canvasWidth < 2 || canvasHeight < 2) return nullptr;
+    const PixelRect extent{0, 0, static_cast<double>(camera.width), static_cast<double>(camera.height)};
     const PixelRect content = cameraContentRect(extent, sizeInForce(instruction_.cameraFrames, seconds));
     if (instruction_.style.shape == BubbleShape::cutout) {
         return cutoutLayer(camera, content, canvasWidth, canvasHeight);
@@ -422,7 +483,7 @@ const BubbleLayer* BubbleCompositor::bubbleLayer(const VideoFrame& camera, doubl
     return circleLayer(camera, content, canvasWidth, canvasHeight);
 }
 
-const BubbleLayer* BubbleCompositor::circleLayer(const VideoFrame& camera, const PixelRect& content,
+const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, const PixelRect& content,
                                                  int canvasWidth, int canvasHeight) {
     if (!circle_ || circle_->canvasWidth != canvasWidth || circle_->canvasHeight != canvasHeight) {
         const PixelRect square = bubbleSquare(instruction_.style, canvasWidth, canvasHeight);
@@ -510,7 +571,7 @@ const BubbleLayer* BubbleCompositor::circleLayer(const VideoFrame& camera, const
     return &cache.layer;
 }
 
-const BubbleLayer* BubbleCompositor::cutoutLayer(const VideoFrame& camera, const PixelRect& content,
+const BubbleLayer* BubbleCompositor::cutoutLayer(const CameraSource& camera, const PixelRect& content,
                                                  int canvasWidth, int canvasHeight) {
     const PixelRect square = bubbleSquare(instruction_.style, canvasWidth, canvasHeight);
     const int height = roundToInt(square.height, 0, VideoFrame::kMaxDimension);
@@ -617,48 +678,59 @@ void BubbleCompositor::blendLayer(const BubbleLayer& layer, WritableVideoFrame& 
 
 void BubbleCompositor::blendLayer(const BubbleLayer& layer, Yuv420Canvas& canvas) {
     const YuvCoefficients& k = yuvCoefficients();
-    // Whole 2x2 blocks, so each chroma sample is written once from the
-    // average of its four pixels.
-    const int x0 = std::max(0, layer.x) & ~1;
-    const int y0 = std::max(0, layer.y) & ~1;
+    const int x0 = std::max(0, layer.x);
+    const int y0 = std::max(0, layer.y);
     const int x1 = std::min(canvas.width(), layer.x + layer.width);
     const int y1 = std::min(canvas.height(), layer.y + layer.height);
+    if (x0 >= x1 || y0 >= y1) return;
     MutableImagePlane& luma = canvas.planes[0];
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* in = layer.row(y - layer.y) + 4 * (x0 - layer.x);
+        uint8_t* out = luma.data + static_cast<ptrdiff_t>(y) * luma.stride + x0;
+        for (int x = 0; x < x1 - x0; ++x, in += 4) {
+            const int32_t a = k.alpha[in[3]];
+            if (a == 0) continue;
+            const int32_t premultiplied = 16 * a + in[2] * k.yr + in[1] * k.yg + in[0] * k.yb;
+            out[x] = fixedToByte(premultiplied + out[x] * (kColourOne - a));
+        }
+    }
+    // Chroma: each sample from the average of the 2x2 pixels it covers (a
+    // pixel outside the layer counts as transparent).
+    const int cx0 = x0 / 2;
+    const int cy0 = y0 / 2;
+    const int cx1 = (x1 + 1) / 2;
+    const int cy1 = (y1 + 1) / 2;
     MutableImagePlane& cb = canvas.planes[1];
     MutableImagePlane& cr = canvas.planes[2];
-    for (int by = y0; by < y1; by += 2) {
-        uint8_t* cbRow = cb.data + static_cast<ptrdiff_t>(by / 2) * cb.stride;
-        uint8_t* crRow = cr.data + static_cast<ptrdiff_t>(by / 2) * cr.stride;
-        for (int bx = x0; bx < x1; bx += 2) {
+    for (int cy = cy0; cy < cy1; ++cy) {
+        const uint8_t* rows[2] = {nullptr, nullptr};
+        for (int dy = 0; dy < 2; ++dy) {
+            const int y = 2 * cy + dy;
+            if (y >= y0 && y < y1) rows[dy] = layer.row(y - layer.y);
+        }
+        uint8_t* u = cb.data + static_cast<ptrdiff_t>(cy) * cb.stride;
+        uint8_t* v = cr.data + static_cast<ptrdiff_t>(cy) * cr.stride;
+        for (int cx = cx0; cx < cx1; ++cx) {
             int32_t sumU = 0;
             int32_t sumV = 0;
             int32_t sumAlpha = 0;
-            for (int dy = 0; dy < 2; ++dy) {
-                const int y = by + dy;
-                const bool rowInside = y >= layer.y && y < y1;
-                for (int dx = 0; dx < 2; ++dx) {
-                    const int x = bx + dx;
-                    if (!rowInside || x < layer.x || x >= x1) continue;
-                    const uint8_t* p = layer.row(y - layer.y) + 4 * (x - layer.x);
+            for (int dx = 0; dx < 2; ++dx) {
+                const int x = 2 * cx + dx;
+                if (x < x0 || x >= x1) continue;
+                for (const uint8_t* row : rows) {
+                    if (row == nullptr) continue;
+                    const uint8_t* p = row + 4 * (x - layer.x);
                     const int32_t a = k.alpha[p[3]];
                     if (a == 0) continue;
-                    const int32_t b = p[0];
-                    const int32_t g = p[1];
-                    const int32_t r = p[2];
-                    uint8_t* yp = luma.data + static_cast<ptrdiff_t>(y) * luma.stride + x;
-                    const int32_t premultipliedY = 16 * a + r * k.yr + g * k.yg + b * k.yb;
-                    *yp = fixedToByte(premultipliedY + *yp * (kColourOne - a));
-                    sumU += 128 * a + r * k.ur + g * k.ug + b * k.ub;
-                    sumV += 128 * a + r * k.vr + g * k.vg + b * k.vb;
+                    sumU += 128 * a + p[2] * k.ur + p[1] * k.ug + p[0] * k.ub;
+                    sumV += 128 * a + p[2] * k.vr + p[1] * k.vg + p[0] * k.vb;
                     sumAlpha += a;
                 }
             }
             if (sumAlpha == 0) continue;
-            uint8_t* u = cbRow + bx / 2;
-            uint8_t* v = crRow + bx / 2;
             const int32_t rest = kColourOne - sumAlpha / 4;
-            *u = fixedToByte(sumU / 4 + *u * rest);
-            *v = fixedToByte(sumV / 4 + *v * rest);
+            u[cx] = fixedToByte(sumU / 4 + u[cx] * rest);
+            v[cx] = fixedToByte(sumV / 4 + v[cx] * rest);
         }
     }
 }

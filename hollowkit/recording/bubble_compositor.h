@@ -30,6 +30,7 @@
 #include "hollowkit/imaging/row_workers.h"
 #include "hollowkit/imaging/segmentation_backend.h"
 #include "hollowkit/media/bubble_style.h"
+#include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/media/pixel_buffer_pool.h"
 #include "hollowkit/media/video_frame.h"
 #include "hollowkit/recording/frame_size_change.h"
@@ -131,6 +132,8 @@ public:
     // size, or null when nothing is drawn (a cut-out without a person mask).
     // The layer stays valid until the next call. `camera` is NV12 or BGRA.
     const BubbleLayer* bubbleLayer(const VideoFrame& camera, double seconds, int canvasWidth, int canvasHeight);
+    // The same from a decoded camera picture in 4:2:0 planes.
+    const BubbleLayer* bubbleLayer(const Yuv420View& camera, double seconds, int canvasWidth, int canvasHeight);
 
     // Lays a layer over a canvas (source over, clipped to the canvas).
     static void blendLayer(const BubbleLayer& layer, WritableVideoFrame& canvas);
@@ -161,13 +164,15 @@ public:
 
 private:
     struct CircleCache;
+    struct CameraSource;
 
-    const BubbleLayer* circleLayer(const VideoFrame& camera, const PixelRect& content, int canvasWidth,
+    const BubbleLayer* layerFor(const CameraSource& camera, double seconds, int canvasWidth, int canvasHeight);
+    const BubbleLayer* circleLayer(const CameraSource& camera, const PixelRect& content, int canvasWidth,
                                    int canvasHeight);
-    const BubbleLayer* cutoutLayer(const VideoFrame& camera, const PixelRect& content, int canvasWidth,
+    const BubbleLayer* cutoutLayer(const CameraSource& camera, const PixelRect& content, int canvasWidth,
                                    int canvasHeight);
     // `camera` cut to `crop` and scaled to width x height, as BGRA.
-    VideoFrame scaledPicture(const VideoFrame& camera, const PixelRect& crop, int width, int height);
+    VideoFrame scaledPicture(const CameraSource& camera, const PixelRect& crop, int width, int height);
 
     const BubbleInstruction instruction_;
     PersonSegmenter segmenter_;
@@ -178,6 +183,7 @@ private:
     BubbleLayer layer_;                          // the cut-out's layer, rebuilt each frame
     std::vector<uint8_t> shadow_;                // scratch: the cut-out's shadow alpha
     std::vector<uint8_t> personMask_;            // scratch: the cut-out's faded mask
+    ffmpeg::SwsContextPtr scaler_;               // camera crops to BGRA at the bubble's size
 };
 
 }  // namespace hollowkit

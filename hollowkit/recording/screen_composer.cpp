@@ -213,7 +213,10 @@ Result<void, ComposeError> Export::openEncoder() {
         const std::string params = "log-level=error:pools=" + std::to_string(cpus_);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
     } else {
-        c->thread_count = cpus_;
+        // x264 sizes its frame threads by the CPUs this process may use
+        // (one and a half per CPU), which keeps two cores busy while the
+        // compositor works.
+        c->thread_count = options_.threads > 0 ? options_.threads : 0;
     }
     std::unique_ptr<AVDictionary, DictionaryDeleter> owned(raw);
     int rc = avcodec_open2(c, codec, &raw);
@@ -397,7 +400,7 @@ Result<void, ComposeError> Export::composeFrames() {
         }
         if (camera_) {
             if (const DecodedPicture* camera = camera_->frameAt(t)) {
-                if (const BubbleLayer* layer = compositor.bubbleLayer(camera->toNv12(), t, width_, height_)) {
+                if (const BubbleLayer* layer = compositor.bubbleLayer(camera->planes, t, width_, height_)) {
                     BubbleCompositor::blendLayer(*layer, canvas);
                 }
             } else if (!camera_->errorText().empty()) {
@@ -499,7 +502,11 @@ std::pair<int, int> ScreenComposer::renderSize(int width, int height) {
 }
 
 std::filesystem::path ScreenComposer::temporaryPath(const std::filesystem::path& output) {
-    return output.parent_path() / ("." + output.filename().string() + ".partial");
+    // Hidden, beside the output, so the rename stays within one file system.
+    std::string name = ".";
+    name += output.filename().string();
+    name += ".partial";
+    return output.parent_path() / name;
 }
 
 Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const ComposeRequest& request,
