@@ -25,6 +25,7 @@ extern "C" {
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/media/pixel_buffer_pool.h"
+#include "hollowkit/recording/bgrx_to_nv12.h"
 #include "hollowkit/recording/x11/xcb_connection.h"
 
 namespace hollowkit {
@@ -207,20 +208,22 @@ public:
 
 private:
     Result<void, std::string> makeScaler(int threads) {
+        sameSize_ = request_.outputWidth == request_.display.width &&
+                    request_.outputHeight == request_.display.height;
+        // Without scaling our own converter is about twice as fast as swscale.
+        if (sameSize_) return {};
         const int64_t pixels = static_cast<int64_t>(request_.outputWidth) * request_.outputHeight;
         if (threads <= 0) threads = pixels > kThreadedConversionPixels ? std::min(2, affinityCpuCount()) : 1;
         SwsContext* context = sws_alloc_context();
         if (context == nullptr) return unexpected(std::string("Out of memory"));
         scaler_.reset(context);
-        const bool sameSize = request_.outputWidth == request_.display.width &&
-                              request_.outputHeight == request_.display.height;
         av_opt_set_int(context, "srcw", request_.display.width, 0);
         av_opt_set_int(context, "srch", request_.display.height, 0);
         av_opt_set_int(context, "src_format", AV_PIX_FMT_BGR0, 0);
         av_opt_set_int(context, "dstw", request_.outputWidth, 0);
         av_opt_set_int(context, "dsth", request_.outputHeight, 0);
         av_opt_set_int(context, "dst_format", AV_PIX_FMT_NV12, 0);
-        av_opt_set_int(context, "sws_flags", sameSize ? SWS_POINT : SWS_BILINEAR, 0);
+        av_opt_set_int(context, "sws_flags", SWS_BILINEAR, 0);
         av_opt_set_int(context, "threads", threads, 0);
         if (sws_init_context(context, nullptr, nullptr) < 0) {
             return unexpected(std::string("Could not set up the picture conversion"));
@@ -306,6 +309,11 @@ private:
         if (out.isNull()) return {};
         const DisplayInfo& d = request_.display;
         uint8_t* in = pixels();
+        if (sameSize_) {
+            convertBgrxToNv12(in, stride_, d.width, d.height, out.planeData(0), out.stride(0), out.planeData(1),
+                              out.stride(1));
+            return std::move(out).freeze(pts);
+        }
         const size_t inSize = stride_ * static_cast<size_t>(d.height);
         AVFrame* src = source_.get();
         AVFrame* dst = target_.get();
@@ -374,6 +382,7 @@ private:
     std::vector<uint8_t> copyBuffer_;
     size_t stride_ = 0;
     bool drawsCursor_ = false;
+    bool sameSize_ = false;
     ffmpeg::SwsContextPtr scaler_;
     ffmpeg::FramePtr source_;
     ffmpeg::FramePtr target_;
