@@ -5,3 +5,15 @@ set_tests_properties(
     LiveViewNetworkTest.GimbalAndCommandsReachTheCamera
     LiveViewNetworkTest.DecodedFramesSurviveTransportFaults
     PROPERTIES LABELS "wireless;slow")
+# The wireless camera end to end: Bluetooth on virtual time, but the
+# camera's network side and the video thread on real time.
+set_tests_properties(
+    WirelessCameraRouteTest.AccessPointRouteFromPairingToStop
+    WirelessCameraRouteTest.HomeRouteMovesTheCameraAndFindsItOnTheLocalNetwork
+    WirelessCameraRouteTest.ProbeDuringASilentJoinFindsTheCamera
+    WirelessCameraRouteTest.CameraAlreadyOnTheHomeNetworkIsNotMoved
+    WirelessCameraRouteTest.CameraNotFoundOnTheHomeNetwork
+    WirelessCameraRouteTest.VideoThreadFailures
+    WirelessCameraRouteTest.CameraTurnedOffDuringTheLiveView
+    WirelessCameraRouteTest.StopInEveryPhaseCompletesOnce
+    PROPERTIES LABELS "wireless;slow")

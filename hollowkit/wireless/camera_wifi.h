@@ -1,0 +1,138 @@
+#pragma once
+
+// CameraWiFi: joins and leaves the camera's own Wi-Fi access point with
+// NetworkManager's command-line tool (nmcli), run through CommandRunner. It
+// has no other access to the Wi-Fi hardware.
+//
+// Joining makes an in-memory connection profile for the camera's network
+// (never saved, password owned by us, not stored by NetworkManager),
+// activates it up to four times and then polls until the interface both
+// holds an address on the camera's network and is associated with the
+// camera's SSID: an address in the camera's range alone could come from a
+// home router using the same range. Success is read from nmcli's exit
+// status, never from its text. The password never appears in argv or the
+// log: nmcli reads it from a 0600 file that is removed right after the call.
+// A tool that cannot be started or does not answer in time ends the join at
+// once with its own failure.
+//
+// Owner: the wireless camera, one per camera. Made on the main thread;
+// join, forget and powerOff then run on the camera's video thread and block
+// it for as long as the tool and the pauses take. device() is constant and
+// may be read on any thread.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hollowkit/base/clock.h"
+#include "hollowkit/base/command_runner.h"
+#include "hollowkit/wireless/interface_addresses.h"
+
+namespace hollowkit {
+
+struct CameraWiFiTimings {
+    int joinAttempts = 4;
+    Duration joinRetryPause = std::chrono::milliseconds(2500);
+    Duration powerOnPause = std::chrono::seconds(3);
+    int addressPolls = 20;
+    Duration pollPause = std::chrono::seconds(1);
+    // nmcli's own wait for one activation, and our time-out around it.
+    int activationWaitSeconds = 20;
+    Duration activationTimeout = std::chrono::seconds(30);
+    // Every other nmcli call.
+    Duration toolTimeout = std::chrono::seconds(10);
+};
+
+struct CameraWiFiOptions {
+    std::string nmcliPath = "/usr/bin/nmcli";
+    // The Wi-Fi interface; none: the first Wi-Fi device nmcli lists, or
+    // CameraWiFi::kFallbackDevice when it lists none.
+    std::optional<std::string> device;
+    // Start of an address on the camera's own network.
+    std::string cameraAddressPrefix = "192.168.2.";
+    // Where the interface's address is read; null: getifaddrs.
+    std::shared_ptr<const InterfaceAddresses> addresses;
+    CameraWiFiTimings timings;
+    // Waits the given span unless the owner stops first (then false). None:
+    // an uninterrupted sleep.
+    std::function<bool(Duration)> pause;
+};
+
+enum class WiFiJoinOutcome : uint8_t {
+    none = 0,
+    joined,           // on the camera's network
+    notJoined,        // the polls never found the camera's network
+    toolUnavailable,  // nmcli could not be started
+    toolTimedOut,     // nmcli did not answer in time
+    stopped,          // the owner stopped during a pause
+};
+
+struct WiFiJoinResult {
+    WiFiJoinOutcome outcome = WiFiJoinOutcome::none;
+    std::string detail;  // the start error of a tool that could not run
+
+    bool operator==(const WiFiJoinResult&) const = default;
+
+    bool joined() const { return outcome == WiFiJoinOutcome::joined; }
+    // The sentence for the user; empty for `joined` and `stopped`.
+    std::string failureMessage() const;
+};
+
+class CameraWiFi {
+public:
+    static constexpr const char* kFallbackDevice = "en0";
+
+    explicit CameraWiFi(CameraWiFiOptions options);
+    CameraWiFi(const CameraWiFi&) = delete;
+    CameraWiFi& operator=(const CameraWiFi&) = delete;
+
+    // The first device of type "wifi" that nmcli lists; nothing when none
+    // is listed or nmcli fails.
+    static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout);
+
+    const std::string& device() const { return device_; }
+    bool poweredOnByUs() const { return poweredOnByUs_; }
+
+    // Joins the camera's network; see the class comment.
+    WiFiJoinResult join(const std::string& ssid, const std::string& password);
+    // The interface's current IPv4 address, or nothing.
+    std::optional<std::string> localAddress() const;
+    // Removes the camera network's profile again; logs "Forget <SSID>: "
+    // and the tool's output.
+    void forget(const std::string& ssid);
+    // Switches the Wi-Fi radio off, only when join() switched it on.
+    void powerOff();
+
+    // The name of the profile made for `ssid`.
+    static std::string profileName(const std::string& ssid);
+
+    // Parsers of nmcli's terse output (":" separates fields, "\:" and "\\"
+    // are escapes). The first "wifi" device of `nmcli -t -f DEVICE,TYPE
+    // device`; the SSID of the "yes" line of `nmcli -t -f ACTIVE,SSID device
+    // wifi list`.
+    static std::optional<std::string> parseWifiDevice(std::string_view deviceList);
+    static std::optional<std::string> parseActiveSsid(std::string_view accessPointList);
+
+private:
+    // The result of a call, or the join's failure when the tool could not
+    // run or timed out.
+    struct Call {
+        CommandResult result;
+        std::optional<WiFiJoinResult> problem;
+    };
+
+    Call nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout) const;
+    std::optional<WiFiJoinResult> ensurePoweredOn();
+    bool pause(Duration span) const;
+
+    const CameraWiFiOptions options_;
+    std::shared_ptr<const InterfaceAddresses> addresses_;
+    std::string device_;
+    bool poweredOnByUs_ = false;
+};
+
+}  // namespace hollowkit

@@ -1,0 +1,225 @@
+// Joining and leaving the camera's access point through a fake nmcli that
+// records its arguments: success read from the exit status, the password
+// kept out of argv and the log, the check that the interface is really on
+// the camera's network, the radio switched back only when we switched it
+// on, and tools that cannot run or never answer.
+
+#include "hollowkit/wireless/camera_wifi.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "hollowkit/testing/fake_interface_addresses.h"
+#include "hollowkit/testing/fake_nmcli.h"
+#include "tests/wireless/wireless_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kSsid = "OsmoPocket3-4A1F";
+constexpr const char* kPassword = "x7Qp2mW9";
+
+CameraWiFiTimings quickTimings() {
+    CameraWiFiTimings timings;
+    timings.joinRetryPause = 1ms;
+    timings.powerOnPause = 1ms;
+    timings.addressPolls = 3;
+    timings.pollPause = 1ms;
+    timings.activationTimeout = 5s;
+    timings.toolTimeout = 5s;
+    return timings;
+}
+
+// Options with one change (designated initialisers warn about the
+// fields left out).
+template <typename Change>
+FakeNmcliOptions nmcliWith(Change change) {
+    FakeNmcliOptions options;
+    change(options);
+    return options;
+}
+
+class CameraWiFiTest : public ::testing::Test {
+protected:
+    void makeNmcli(FakeNmcliOptions options = {}) {
+        options.expectedPassword = kPassword;
+        auto made = FakeNmcli::create(options);
+        ASSERT_TRUE(made.has_value()) << made.error();
+        nmcli_ = std::move(made.value());
+    }
+
+    std::unique_ptr<CameraWiFi> makeWiFi(CameraWiFiTimings timings = quickTimings(),
+                                         std::optional<std::string> device = std::string("lo")) {
+        CameraWiFiOptions options;
+        options.nmcliPath = nmcli_ ? nmcli_->path() : "/nonexistent/nmcli";
+        options.device = std::move(device);
+        options.cameraAddressPrefix = "127.0.0.";
+        options.addresses = addresses_;
+        options.timings = timings;
+        return std::make_unique<CameraWiFi>(options);
+    }
+
+    testsupport::LogCapture log_;
+    std::shared_ptr<FakeInterfaceAddresses> addresses_ = std::make_shared<FakeInterfaceAddresses>(
+        std::vector{FakeInterfaceAddresses::entry("lo", "127.0.0.10", "255.255.255.0")});
+    std::unique_ptr<FakeNmcli> nmcli_;
+};
+
+TEST(CameraWiFiParseTest, TerseOutputOfNmcli) {
+    EXPECT_EQ(CameraWiFi::parseWifiDevice("lo:loopback\neth0:ethernet\np2p-dev-wlp2s0:wifi-p2p\nwlp2s0:wifi\n"),
+              "wlp2s0");
+    EXPECT_EQ(CameraWiFi::parseWifiDevice("wlan1:wifi\nwlan0:wifi\n"), "wlan1");
+    EXPECT_EQ(CameraWiFi::parseWifiDevice("lo:loopback\neth0:ethernet\n"), std::nullopt);
+    EXPECT_EQ(CameraWiFi::parseWifiDevice(""), std::nullopt);
+
+    EXPECT_EQ(CameraWiFi::parseActiveSsid("no:Home\nyes:OsmoPocket3-4A1F\n"), "OsmoPocket3-4A1F");
+    // Escaped separators inside the SSID, as terse mode writes them.
+    EXPECT_EQ(CameraWiFi::parseActiveSsid("no:x\nyes:Cafe\\: upstairs \\\\ 2\n"), "Cafe: upstairs \\ 2");
+    EXPECT_EQ(CameraWiFi::parseActiveSsid("no:Home\nno:Other\n"), std::nullopt);
+}
+
+TEST_F(CameraWiFiTest, DeviceIsTheFirstWiFiDeviceOrTheFallback) {
+    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}; }));
+    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), "wlan0");
+
+    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"eth0", "ethernet"}}; }));
+    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), CameraWiFi::kFallbackDevice);
+}
+
+TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {
+    makeNmcli();
+    auto wifi = makeWiFi();
+    const WiFiJoinResult result = wifi->join(kSsid, kPassword);
+    ASSERT_TRUE(result.joined()) << result.failureMessage();
+    EXPECT_FALSE(wifi->poweredOnByUs());
+    EXPECT_TRUE(log_.contains("Wi-Fi joined, lo = 127.0.0.10"));
+
+    // One activation, whose password file had mode 0600 and the right line
+    // and is gone again.
+    auto checks = nmcli_->passwordFileChecks();
+    ASSERT_EQ(checks.size(), 1u);
+    EXPECT_TRUE(checks[0].starts_with("ok ")) << checks[0];
+    EXPECT_FALSE(std::filesystem::exists(checks[0].substr(3)));
+    EXPECT_EQ(nmcli_->count("--wait 20 connection up id Lumenhollow OsmoPocket3-4A1F ifname lo passwd-file "), 1);
+    EXPECT_EQ(nmcli_->count("connection add save no type wifi con-name Lumenhollow OsmoPocket3-4A1F ifname lo ssid "
+                            "OsmoPocket3-4A1F"),
+              1);
+
+    // The password appears in no argument and no log line.
+    EXPECT_EQ(nmcli_->record().find(kPassword), std::string::npos);
+    for (const auto& line : log_.lines()) {
+        EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+    }
+
+    wifi->forget(kSsid);
+    EXPECT_EQ(nmcli_->count("connection delete id Lumenhollow OsmoPocket3-4A1F"), 2);  // stale check + forget
+    EXPECT_TRUE(log_.contains("Forget OsmoPocket3-4A1F: Connection 'Lumenhollow OsmoPocket3-4A1F'"));
+    EXPECT_EQ(nmcli_->activeSsid(), std::nullopt);
+    wifi->powerOff();
+    EXPECT_EQ(nmcli_->count("radio wifi off"), 0);  // it was on before: left on
+}
+
+TEST_F(CameraWiFiTest, RadioSwitchedOnIsSwitchedOffAgainOnlyOnce) {
+    makeNmcli(nmcliWith([](auto& o) { o.radioOn = false; }));
+    auto wifi = makeWiFi();
+    ASSERT_TRUE(wifi->join(kSsid, kPassword).joined());
+    EXPECT_TRUE(wifi->poweredOnByUs());
+    EXPECT_TRUE(nmcli_->radioOn());
+    wifi->powerOff();
+    EXPECT_FALSE(wifi->poweredOnByUs());
+    EXPECT_FALSE(nmcli_->radioOn());
+    wifi->powerOff();
+    EXPECT_EQ(nmcli_->count("radio wifi off"), 1);
+}
+
+TEST_F(CameraWiFiTest, FailedActivationsAreRetriedWithTheirTextLogged) {
+    makeNmcli(nmcliWith([](auto& o) { o.failingActivations = 2; }));
+    auto wifi = makeWiFi();
+    EXPECT_TRUE(wifi->join(kSsid, kPassword).joined());
+    EXPECT_EQ(nmcli_->count("--wait 20 connection up"), 3);
+    EXPECT_TRUE(log_.contains("nmcli (attempt 1): Error: Connection activation failed"));
+    EXPECT_TRUE(log_.contains("nmcli (attempt 2): Error: Connection activation failed"));
+    EXPECT_FALSE(log_.contains("nmcli (attempt 3)"));
+}
+
+// The join ends false when the machine is not really on the camera's
+// network, whatever the tool said.
+TEST_F(CameraWiFiTest, AnAddressInTheRangeIsNotEnoughWithoutTheCameraNetwork) {
+    struct Case {
+        const char* name;
+        FakeNmcliOptions nmcli;
+        std::vector<InterfaceAddress> addresses;
+        const char* lastLine;
+    };
+    const std::vector<Case> cases{
+        // A home router on the same range, all activations failing.
+        {"router on the camera range",
+         nmcliWith([](auto& o) {
+             o.failingActivations = 4;
+             o.associatedSsid = "HomeRouter";
+         }),
+         {FakeInterfaceAddresses::entry("lo", "127.0.0.10", "255.255.255.0")},
+         "Wi-Fi did not get a camera address (current: 127.0.0.10)"},
+        // Activation succeeded, but the interface ended up elsewhere.
+        {"associated elsewhere",
+         nmcliWith([](auto& o) { o.associatedSsid = "HomeRouter"; }),
+         {FakeInterfaceAddresses::entry("lo", "127.0.0.10", "255.255.255.0")},
+         "Wi-Fi did not get a camera address (current: 127.0.0.10)"},
+        {"address outside the range",
+         FakeNmcliOptions{},
+         {FakeInterfaceAddresses::entry("lo", "127.0.1.10", "255.255.255.0")},
+         "Wi-Fi did not get a camera address (current: 127.0.1.10)"},
+        {"no address", FakeNmcliOptions{}, {}, "Wi-Fi did not get a camera address (current: none)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeNmcli(c.nmcli);
+        addresses_->set(c.addresses);
+        const WiFiJoinResult result = makeWiFi()->join(kSsid, kPassword);
+        EXPECT_EQ(result.outcome, WiFiJoinOutcome::notJoined);
+        EXPECT_EQ(result.failureMessage(), "Could not join the camera Wi-Fi");
+        EXPECT_TRUE(log_.contains(c.lastLine));
+    }
+    EXPECT_TRUE(log_.contains("Wi-Fi has address 127.0.0.10 but is on \"HomeRouter\", not the camera's"));
+}
+
+TEST_F(CameraWiFiTest, ToolThatCannotRunOrHangsEndsTheJoinAtOnce) {
+    // No tool at all.
+    auto missing = makeWiFi();
+    WiFiJoinResult result = missing->join(kSsid, kPassword);
+    EXPECT_EQ(result.outcome, WiFiJoinOutcome::toolUnavailable);
+    EXPECT_TRUE(result.failureMessage().starts_with("Could not run the Wi-Fi tool nmcli: ")) << result.failureMessage();
+
+    // The activation never returns: killed after the time-out, no more calls.
+    makeNmcli(nmcliWith([](auto& o) { o.hangOn = "connection up"; }));
+    CameraWiFiTimings timings = quickTimings();
+    timings.activationTimeout = 300ms;
+    result = makeWiFi(timings)->join(kSsid, kPassword);
+    EXPECT_EQ(result.outcome, WiFiJoinOutcome::toolTimedOut);
+    EXPECT_EQ(result.failureMessage(), "The Wi-Fi tool nmcli did not answer in time");
+    EXPECT_EQ(nmcli_->count("--wait 20 connection up"), 1);
+    EXPECT_EQ(nmcli_->count("-t -f ACTIVE,SSID"), 0);
+}
+
+TEST_F(CameraWiFiTest, StopDuringThePollsEndsTheJoin) {
+    makeNmcli(nmcliWith([](auto& o) { o.associatedSsid = "HomeRouter"; }));
+    CameraWiFiTimings timings = quickTimings();
+    timings.addressPolls = 1000;
+    CameraWiFiOptions options;
+    options.nmcliPath = nmcli_->path();
+    options.device = "lo";
+    options.cameraAddressPrefix = "127.0.0.";
+    options.addresses = addresses_;
+    options.timings = timings;
+    int pauses = 0;
+    options.pause = [&pauses](Duration) { return ++pauses < 3; };
+    CameraWiFi wifi(options);
+    EXPECT_EQ(wifi.join(kSsid, kPassword).outcome, WiFiJoinOutcome::stopped);
+    EXPECT_EQ(pauses, 3);
+}
+
+}  // namespace
+}  // namespace hollowkit

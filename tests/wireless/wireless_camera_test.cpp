@@ -1,0 +1,199 @@
+// The wireless camera on its Bluetooth side alone (virtual time, no
+// sockets): zoom range from the camera's name, the stop with its deadline
+// and its completions, link events turned into camera events, the order of
+// events from several threads, and the route decisions that end in a
+// failure without a video thread.
+
+#include "hollowkit/wireless/wireless_camera.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/wireless/wireless_camera_harness.h"
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::CameraRig;
+using testsupport::RigOptions;
+using Kind = CameraEvent::Kind;
+
+RigOptions offline() {
+    RigOptions options;
+    options.cameraAddress.reset();
+    return options;
+}
+
+bool paired(CameraRig& rig) { return rig.camera->bluetooth().paired(); }
+
+TEST(WirelessCameraTest, ZoomRangeComesFromTheBluetoothName) {
+    struct Case {
+        const char* name;
+        std::optional<ZoomRange> range;
+    };
+    const Case cases[] = {
+        {"OsmoPocket3", ZoomRange{100, 400}},
+        {"Osmo Pocket 4 Pro", ZoomRange{100, 300}},
+        {"OSMO POCKET 4", ZoomRange{100, 400}},
+        {"Pocket Cam", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RigOptions options = offline();
+        options.ble.localName = std::string(c.name);
+        CameraRig rig(options);
+        EXPECT_EQ(rig.camera->zoomRange(), std::nullopt);  // no name before connecting
+        rig.start();
+        ASSERT_TRUE(rig.runVirtual([&] { return paired(rig); }));
+        EXPECT_EQ(rig.camera->zoomRange(), c.range);
+    }
+}
+
+// Two stops before the first finished share one `stopped`; both
+// completions run after it, in order; a stop after that completes at once
+// without another `stopped`.
+TEST(WirelessCameraTest, StopsShareOneStoppedAndALateStopStillCompletes) {
+    CameraRig rig(offline());
+    std::vector<int> order;
+    rig.camera->stop([&] { order.push_back(1); });
+    rig.camera->stop([&] { order.push_back(2); });
+    EXPECT_EQ(rig.count(Kind::stopped), 1);  // no connection: the link ended at once
+    EXPECT_TRUE(order.empty());             // completions come after, on the main executor
+    rig.main.runUntilIdle();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(rig.statuses(), std::vector<std::string>{"Disconnecting"});
+
+    rig.camera->stop([&] { order.push_back(3); });
+    rig.main.runUntilIdle();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(rig.count(Kind::stopped), 1);
+    EXPECT_TRUE(rig.camera->stopFlagSet());
+    rig.camera->start();  // a stopped camera does not start again
+    rig.runVirtual([] { return false; }, 2s);
+    EXPECT_EQ(rig.radio.scanStarts(), 0);
+}
+
+TEST(WirelessCameraTest, StopCompletesAtTheDeadlineWhenTheLinkNeverEnds) {
+    CameraRig rig(offline());
+    rig.start();
+    ASSERT_TRUE(rig.runVirtual([&] { return paired(rig); }));
+    rig.radio.setDisconnectDelay(std::chrono::hours(1));
+    rig.stop();
+    rig.runVirtual([] { return false; }, 5990ms);
+    EXPECT_EQ(rig.completions, 0);
+    EXPECT_EQ(rig.count(Kind::stopped), 0);
+    rig.runVirtual([&] { return rig.completions > 0; }, 100ms);
+    EXPECT_EQ(rig.completions, 1);
+    EXPECT_TRUE(rig.completedAfterStopped);
+    rig.runVirtual([] { return false; }, 10s);
+    EXPECT_EQ(rig.count(Kind::stopped), 1);
+    EXPECT_EQ(rig.completions, 1);
+}
+
+TEST(WirelessCameraTest, CameraDroppedWithAStopPendingStillCompletes) {
+    CameraRig rig(offline());
+    rig.start();
+    ASSERT_TRUE(rig.runVirtual([&] { return paired(rig); }));
+    rig.radio.setDisconnectDelay(std::chrono::hours(1));
+    rig.stop();
+    rig.camera.reset();
+    rig.main.runUntilIdle();
+    EXPECT_EQ(rig.completions, 1);
+}
+
+TEST(WirelessCameraTest, LinkEventsBecomeCameraEvents) {
+    CameraRig rig(offline());
+    rig.start();
+    ASSERT_TRUE(rig.runVirtual([&] { return paired(rig); }));
+
+    rig.ble.pushBattery(55, true);
+    DumlFrame other;  // a push that is no battery report
+    other.target = DumlFrame::makeTarget(0x08, 0x02);
+    other.cmdSet = 0x0D;
+    other.cmdId = 0x03;
+    other.payload = Bytes(40, 0x11);
+    rig.ble.sendFrame(other);
+    rig.runVirtual([] { return false; }, 500ms);
+    ASSERT_EQ(rig.count(Kind::battery), 1);
+    EXPECT_EQ(*rig.events[rig.indexOf(Kind::battery)].get<BatteryStatus>(), (BatteryStatus{55, true}));
+
+    // The camera goes away without a stop: one cameraOff, the flag stays set.
+    rig.ble.dropConnection();
+    rig.runVirtual([] { return false; }, 1s);
+    EXPECT_EQ(rig.count(Kind::cameraOff), 1);
+    EXPECT_TRUE(rig.camera->stopFlagSet());
+    EXPECT_TRUE(rig.log.contains("Camera turned off or went out of range"));
+}
+
+TEST(WirelessCameraTest, BluetoothFailureWithoutVideoThreadEndsTheLink) {
+    RigOptions options = offline();
+    options.ble.notifyError = "Notify refused";
+    CameraRig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.runVirtual([&] { return rig.count(Kind::cameraOff) > 0; }));
+    ASSERT_EQ(rig.failures().size(), 1u);
+    EXPECT_EQ(rig.failures()[0], "Bluetooth notify failed: Notify refused");
+    EXPECT_LT(rig.indexOf(Kind::failed), rig.indexOf(Kind::cameraOff));
+    EXPECT_TRUE(rig.log.contains("Failed: Bluetooth notify failed: Notify refused"));
+}
+
+// Events from another thread and from the main executor reach the owner in
+// the order they were emitted; one emitted on the main executor arrives
+// before emit returns.
+TEST(WirelessCameraTest, EventsKeepTheirOrderAcrossThreads) {
+    CameraRig rig(offline());
+    std::thread other([&] { rig.camera->emit(CameraEvent::status("from the video thread")); });
+    other.join();
+    rig.camera->emit(CameraEvent::status("from the main executor"));
+    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"from the video thread", "from the main executor"}));
+    rig.main.runUntilIdle();
+    EXPECT_EQ(rig.statuses().size(), 2u);
+    EXPECT_TRUE(rig.log.contains("Status: from the video thread"));
+}
+
+// Route decisions that fail end with their one message: no video thread,
+// and the Bluetooth link stays up.
+TEST(WirelessCameraTest, RouteDecisionFailures) {
+    struct Case {
+        const char* name;
+        bool home;
+        std::function<void(SimPocketBle&)> camera;
+        std::string failure;
+        const char* role;
+    };
+    const std::vector<Case> cases{
+        {"no answer to the role query", true,
+         [](SimPocketBle& ble) { ble.roleReplies.push_back(std::nullopt); },
+         HomeNetworkError::unsupportedRole().errorDescription(), "unsupported"},
+        {"camera refuses to leave its access point", true,
+         [](SimPocketBle& ble) { ble.accessPointReplies.push_back(Bytes{0x01}); },
+         HomeNetworkError::roleRefused().errorDescription(), "accessPoint"},
+        {"camera stays on another network", false,
+         [](SimPocketBle& ble) {
+             ble.setStation(true);
+             ble.accessPointReplies.push_back(Bytes{0x02});
+         },
+         "The camera is still on another Wi-Fi network. Turn it off and on, then reconnect.", "station"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RigOptions options = offline();
+        if (c.home) options.home = HomeNetwork{testsupport::kHomeSsid, testsupport::kHomePassword};
+        CameraRig rig(options);
+        c.camera(rig.ble);
+        rig.start();
+        ASSERT_TRUE(rig.runMixed([&] { return !rig.failures().empty(); }));
+        rig.runMixed([] { return false; }, 20s);
+        EXPECT_EQ(rig.failures(), std::vector<std::string>{c.failure});
+        EXPECT_TRUE(rig.log.contains(std::string("Camera Wi-Fi role: ") + c.role));
+        EXPECT_FALSE(rig.camera->videoThreadRunning());
+        EXPECT_EQ(rig.count(Kind::cameraOff), 0);
+        EXPECT_TRUE(rig.ble.isConnected());
+        EXPECT_EQ(rig.nmcli->calls().size(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
