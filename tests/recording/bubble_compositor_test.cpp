@@ -191,6 +191,47 @@ TEST(BubbleCompositorTest, HalfWidthZoomDoublesAScreenFeature) {
     EXPECT_NEAR(whiteRun(false), 128, 2);
 }
 
+TEST(BubbleCompositorTest, HalfWidthZoomOnPlanesDoublesAScreenFeature) {
+    ZoomPath zoom;
+    zoom.rects = {{0.25, 0.25, 0.5, 0.5}};
+    Rig rig(circle(BubbleBackground::keep), zoom);
+    const int w = 640;
+    const int h = 360;
+    // Luma: a bright 32-pixel square in the middle; chroma: a bluish left
+    // half, a reddish right half.
+    std::vector<uint8_t> y(static_cast<size_t>(w * h), 16);
+    std::vector<uint8_t> u(static_cast<size_t>(w * h / 4));
+    std::vector<uint8_t> v(static_cast<size_t>(w * h / 4), 128);
+    for (int row = 0; row < h; ++row) {
+        for (int col = 0; col < w; ++col) {
+            if (std::abs(2 * col + 1 - w) < 32 && std::abs(2 * row + 1 - h) < 32) y[static_cast<size_t>(row * w + col)] = 235;
+        }
+    }
+    for (int row = 0; row < h / 2; ++row) {
+        for (int col = 0; col < w / 2; ++col) u[static_cast<size_t>(row * w / 2 + col)] = col < w / 4 ? 200 : 60;
+    }
+    Yuv420View screen;
+    screen.planes[0] = {y.data(), w, w, h};
+    screen.planes[1] = {u.data(), w / 2, w / 2, h / 2};
+    screen.planes[2] = {v.data(), w / 2, w / 2, h / 2};
+    std::vector<uint8_t> outY(y.size());
+    std::vector<uint8_t> outU(u.size());
+    std::vector<uint8_t> outV(v.size());
+    Yuv420Canvas out;
+    out.planes[0] = {outY.data(), w, w, h};
+    out.planes[1] = {outU.data(), w / 2, w / 2, h / 2};
+    out.planes[2] = {outV.data(), w / 2, w / 2, h / 2};
+    rig.compositor->drawScreen(screen, 0, out);
+    int bright = 0;
+    for (int col = 0; col < w; ++col) bright += outY[static_cast<size_t>((h / 2) * w + col)] > 125 ? 1 : 0;
+    EXPECT_NEAR(bright, 64, 2);
+    // The chroma edge stays in the middle, the halves keep their colours.
+    const size_t mid = static_cast<size_t>((h / 4) * (w / 2));
+    EXPECT_EQ(outU[mid + 10], 200);
+    EXPECT_EQ(outU[mid + w / 2 - 10], 60);
+    EXPECT_EQ(outV[mid + 10], 128);
+}
+
 TEST(BubbleCompositorTest, CircleShowsTheCameraWithALightRingAndADarkShadow) {
     Rig rig(circle(BubbleBackground::keep));
     const Bgra grey{100, 100, 100};
