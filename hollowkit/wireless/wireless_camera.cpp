@@ -115,6 +115,8 @@ void WirelessCamera::retire(Worker& worker, bool wait) {
 
 const CameraWiFi& WirelessCamera::wifi() const { return shared_->wifi; }
 
+bool WirelessCamera::routeAbandoned() const { return stopping_ || shared_->gate.stopped(); }
+
 bool WirelessCamera::stopFlagSet() const { return shared_->gate.stopped(); }
 
 std::optional<Bytes> WirelessCamera::pairingFrameBytes(std::string_view identifier) {

@@ -140,6 +140,7 @@ private:
     void disconnectLink();
 
     // The connection procedure (main executor).
+    bool routeAbandoned() const;
     void connect(const std::string& ssid, const std::string& password);
     void chooseRoute(StationRole role, const std::string& ssid, const std::string& password);
     void moveCamera(StationRole role, const std::string& ssid);

@@ -26,7 +26,7 @@ constexpr const char* kLinkNotOpened = "Could not open the video link to the cam
 // --- Route choice (main executor) -------------------------------------------
 
 void WirelessCamera::connect(const std::string& ssid, const std::string& password) {
-    if (stopping_) return;
+    if (routeAbandoned()) return;
     auto shared = shared_;
     setup_ = std::make_unique<HomeNetworkSetup>(main_, *bluetooth_, [shared](const std::string& text) {
         if (WirelessCamera* camera = shared->mainCamera()) camera->emit(CameraEvent::status(text));
@@ -40,9 +40,10 @@ void WirelessCamera::connect(const std::string& ssid, const std::string& passwor
 }
 
 void WirelessCamera::chooseRoute(StationRole role, const std::string& ssid, const std::string& password) {
-    // Once stopping, decisions still under way end quietly: no video thread
-    // starts and no failure follows the owner's stop.
-    if (stopping_) return;
+    // Once stopping (or off), decisions still under way end quietly: no
+    // video thread starts and no failure follows the owner's stop or the
+    // camera's cameraOff.
+    if (routeAbandoned()) return;
     PocketLog::log(std::string("Camera Wi-Fi role: ") + toString(role));
     const Route accessPoint = Route::cameraAccessPoint(ssid, password);
     auto shared = shared_;
@@ -54,7 +55,7 @@ void WirelessCamera::chooseRoute(StationRole role, const std::string& ssid, cons
         }
         setup_->switchBack([shared, accessPoint](bool backOnAccessPoint) {
             WirelessCamera* camera = shared->mainCamera();
-            if (camera == nullptr || camera->stopping_) return;
+            if (camera == nullptr || camera->routeAbandoned()) return;
             if (backOnAccessPoint) {
                 camera->startVideoThread(accessPoint);
             } else {
@@ -72,7 +73,7 @@ void WirelessCamera::chooseRoute(StationRole role, const std::string& ssid, cons
         emit(CameraEvent::status("Finding the camera on " + homeNetwork_->ssid));
         findCamera(ssid, shared_->env.timings.stationSearch, [shared, role, ssid](std::optional<std::string> host) {
             WirelessCamera* camera = shared->mainCamera();
-            if (camera == nullptr || camera->stopping_) return;
+            if (camera == nullptr || camera->routeAbandoned()) return;
             if (host) {
                 camera->startVideoThread(Route::homeNetwork(*host));
             } else {
@@ -102,7 +103,7 @@ void WirelessCamera::moveCamera(StationRole role, const std::string& ssid) {
     };
     setup_->moveCamera(*homeNetwork_, role, std::move(probe), [shared, ssid](Result<void, HomeNetworkError> moved) {
         WirelessCamera* camera = shared->mainCamera();
-        if (camera == nullptr || camera->stopping_) return;
+        if (camera == nullptr || camera->routeAbandoned()) return;
         if (!moved.has_value()) {
             camera->emit(CameraEvent::failed(moved.error().errorDescription()));
             return;
@@ -117,7 +118,7 @@ void WirelessCamera::moveCamera(StationRole role, const std::string& ssid) {
         }
         camera->findCamera(ssid, shared->env.timings.movedSearch, [shared, home](std::optional<std::string> host) {
             WirelessCamera* current = shared->mainCamera();
-            if (current == nullptr || current->stopping_) return;
+            if (current == nullptr || current->routeAbandoned()) return;
             if (host) {
                 current->startVideoThread(Route::homeNetwork(*host));
             } else {
@@ -201,7 +202,7 @@ void WirelessCamera::sweepOnce(const std::string& ssid, HostHandler done) {
 void WirelessCamera::startVideoThread(const Route& route) {
     // A camera that went off keeps its stop flag set and never runs a second
     // session; the owner builds a new camera.
-    if (stopping_ || shared_->gate.stopped()) return;
+    if (routeAbandoned()) return;
     videoThreadRunning_ = true;
     auto shared = shared_;
     auto frame = pairingFrameBytes(shared_->identifier);

@@ -13,6 +13,7 @@ set_tests_properties(
     WirelessCameraRouteTest.ProbeDuringASilentJoinFindsTheCamera
     WirelessCameraRouteTest.CameraAlreadyOnTheHomeNetworkIsNotMoved
     WirelessCameraRouteTest.CameraNotFoundOnTheHomeNetwork
+    WirelessCameraRouteTest.CameraGoingOffDuringTheSearchEndsItQuietly
     WirelessCameraRouteTest.VideoThreadFailures
     WirelessCameraRouteTest.CameraTurnedOffDuringTheLiveView
     WirelessCameraRouteTest.StopInEveryPhaseCompletesOnce

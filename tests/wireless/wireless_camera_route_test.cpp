@@ -171,6 +171,23 @@ TEST(WirelessCameraRouteTest, CameraNotFoundOnTheHomeNetwork) {
     EXPECT_FALSE(rig.camera->videoThreadRunning());
 }
 
+// The camera going off during the search ends it without a failure of its
+// own: the owner hears cameraOff only.
+TEST(WirelessCameraRouteTest, CameraGoingOffDuringTheSearchEndsItQuietly) {
+    RigOptions options = homeRoute();
+    options.cameraAddress.reset();
+    CameraRig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.runMixed([&] { return rig.log.count("Home Wi-Fi sweep: ") >= 3; }));
+    rig.ble.dropConnection();
+    ASSERT_TRUE(rig.runMixed([&] { return rig.count(Kind::cameraOff) > 0; }));
+    const int sweeps = rig.log.count("Home Wi-Fi sweep: ");
+    rig.runMixed([] { return false; }, 90s);
+    EXPECT_LE(rig.log.count("Home Wi-Fi sweep: "), sweeps + 1);  // at most the one under way
+    EXPECT_TRUE(rig.failures().empty());
+    EXPECT_EQ(rig.indexOf(Kind::cameraOff), static_cast<int>(rig.events.size()) - 1);
+}
+
 // Failures of the video thread: each reported once, then the thread ends,
 // the Bluetooth link is dropped and the camera reports itself off.
 TEST(WirelessCameraRouteTest, VideoThreadFailures) {
