@@ -93,7 +93,9 @@ PocketBluetoothLink::~PocketBluetoothLink() {
 }
 
 bool PocketBluetoothLink::raise(const Event& event) {
-    if (!onEvent) {
+    // Once the link is ending, a set-up step that fails on its way down is no
+    // news: the owner asked for the end or is about to hear "disconnected".
+    if (!onEvent || (ended_ && event.kind == Event::Kind::failed)) {
         return true;
     }
     std::weak_ptr<Anchor> guard = anchor_;

@@ -380,6 +380,22 @@ TEST(PocketBluetoothLink, GattSetUpFailuresNameTheirCause) {
     }
 }
 
+TEST(PocketBluetoothLink, OwnerThatDisconnectsOnAFailureHearsItOnce) {
+    // Both subscriptions fail; the owner gives up at the first report, as the
+    // wireless camera does. The second report arrives after that.
+    SimPocketBle::Config config;
+    config.notifyError = "Not permitted";
+    BleHarness bench(config);
+    bench.link->onEvent = [&](const Event& event) {
+        bench.events.push_back(event);
+        if (event.kind == Kind::failed) bench.link->disconnect();
+    };
+    bench.start();
+    bench.executor.advance(5s);
+    EXPECT_EQ(bench.texts(Kind::failed), std::vector<std::string>{"Bluetooth notify failed: Not permitted"});
+    EXPECT_EQ(bench.count(Kind::disconnected), 1);
+}
+
 // MARK: Writes and requests
 
 TEST(PocketBluetoothLink, WritesWaitForThePeripheralAndKeepTheirOrder) {
