@@ -1,59 +1,41 @@
 #include "hollowkit/imaging/bgra_frames.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdint>
 #include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "hollowkit/imaging/nv12_tables.h"
 #include "hollowkit/imaging/row_workers.h"
 
 namespace hollowkit {
 
 namespace {
 
-constexpr int kFractionBits = 14;
-
-// BT.709 limited range in fixed point, one table entry per code value, so a
-// pixel costs four lookups and three additions.
-struct Nv12Tables {
-    std::array<int32_t, 256> luma{};
-    std::array<int32_t, 256> redFromCr{};
-    std::array<int32_t, 256> greenFromCb{};
-    std::array<int32_t, 256> greenFromCr{};
-    std::array<int32_t, 256> blueFromCb{};
-
-    Nv12Tables() {
-        constexpr double kr = 0.2126;
-        constexpr double kb = 0.0722;
-        constexpr double kg = 1.0 - kr - kb;
-        constexpr double lumaScale = 255.0 / 219.0;
-        constexpr double chromaScale = 255.0 / 224.0;
-        constexpr double one = 1 << kFractionBits;
-        for (int code = 0; code < 256; ++code) {
-            const double c = code - 128.0;
-            luma[code] = static_cast<int32_t>(std::lround((code - 16.0) * lumaScale * one));
-            redFromCr[code] = static_cast<int32_t>(std::lround(2.0 * (1.0 - kr) * chromaScale * c * one));
-            blueFromCb[code] = static_cast<int32_t>(std::lround(2.0 * (1.0 - kb) * chromaScale * c * one));
-            greenFromCb[code] =
-                static_cast<int32_t>(std::lround(-2.0 * (1.0 - kb) * kb / kg * chromaScale * c * one));
-            greenFromCr[code] =
-                static_cast<int32_t>(std::lround(-2.0 * (1.0 - kr) * kr / kg * chromaScale * c * one));
+// Rows [rowBegin, rowEnd) of an NV12 picture as packed, opaque BGRA.
+void convertNv12Rows(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t uvStride, uint8_t* bgra,
+                     size_t bgraStride, int width, int rowBegin, int rowEnd) {
+    const nv12::Tables& t = nv12::Tables::get();
+    for (int row = rowBegin; row < rowEnd; ++row) {
+        const uint8_t* lumaRow = y + static_cast<size_t>(row) * yStride;
+        const uint8_t* chromaRow = uv + static_cast<size_t>(row / 2) * uvStride;
+        uint8_t* out = bgra + static_cast<size_t>(row) * bgraStride;
+        // One chroma sample serves two neighbouring pixels.
+        for (int x = 0; x < width; x += 2) {
+            const nv12::Chroma c = nv12::chroma(t, chromaRow[x], chromaRow[x + 1]);
+            const int pixels = std::min(2, width - x);
+            for (int i = 0; i < pixels; ++i) {
+                const nv12::Rgb8 q = nv12::pixel(t, lumaRow[x + i], c);
+                uint8_t* p = out + 4 * (x + i);
+                p[0] = q.b;
+                p[1] = q.g;
+                p[2] = q.r;
+                p[3] = 255;
+            }
         }
     }
-};
-
-const Nv12Tables& nv12Tables() {
-    static const Nv12Tables tables;
-    return tables;
-}
-
-inline uint8_t toByte(int32_t value) {
-    value = (value + (1 << (kFractionBits - 1))) >> kFractionBits;
-    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
 }
 
 // Whole chroma rows (two luma rows each) go to each worker, so no two
@@ -77,33 +59,6 @@ cv::Mat matOf(const VideoFrame& frame, int plane, int type, int rows, int cols) 
 }
 
 }  // namespace
-
-void convertNv12Rows(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t uvStride, uint8_t* bgra,
-                     size_t bgraStride, int width, int rowBegin, int rowEnd) {
-    const Nv12Tables& t = nv12Tables();
-    for (int row = rowBegin; row < rowEnd; ++row) {
-        const uint8_t* lumaRow = y + static_cast<size_t>(row) * yStride;
-        const uint8_t* chromaRow = uv + static_cast<size_t>(row / 2) * uvStride;
-        uint8_t* out = bgra + static_cast<size_t>(row) * bgraStride;
-        // One chroma sample serves two neighbouring pixels.
-        for (int x = 0; x < width; x += 2) {
-            const int cb = chromaRow[x];
-            const int cr = chromaRow[x + 1];
-            const int32_t blue = t.blueFromCb[cb];
-            const int32_t green = t.greenFromCb[cb] + t.greenFromCr[cr];
-            const int32_t red = t.redFromCr[cr];
-            const int pixels = std::min(2, width - x);
-            for (int i = 0; i < pixels; ++i) {
-                const int32_t l = t.luma[lumaRow[x + i]];
-                uint8_t* p = out + 4 * (x + i);
-                p[0] = toByte(l + blue);
-                p[1] = toByte(l + green);
-                p[2] = toByte(l + red);
-                p[3] = 255;
-            }
-        }
-    }
-}
 
 bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers) {
     if (frame.isNull() || output.isNull() || output.pixelFormat() != PixelFormat::bgra) {

@@ -2,8 +2,9 @@
 
 // Turning camera frames into BGRA pictures for the imaging code that works on
 // colour pixels (background treatment, segmentation input). NV12 is read as
-// BT.709 with limited ("video") range, as the camera codes its HD video;
-// each 2×2 block shares its chroma sample. Pure functions, any thread.
+// BT.709 with limited ("video") range, as the camera codes its HD video,
+// through the same tables as the colour look (nv12_tables.h). Pure
+// functions, any thread.
 
 #include "hollowkit/media/video_frame.h"
 
@@ -20,10 +21,5 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers*
 // `frame` as BGRA of the same size and time: a BGRA frame comes back as it
 // is (shared pixels); NV12 is converted. Null for anything else.
 VideoFrame asBgra(const VideoFrame& frame);
-
-// Rows [rowBegin, rowEnd) of an NV12 picture converted into packed BGRA
-// (opaque). `uv` holds the interleaved Cb Cr plane at half size.
-void convertNv12Rows(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t uvStride, uint8_t* bgra,
-                     size_t bgraStride, int width, int rowBegin, int rowEnd);
 
 }  // namespace hollowkit

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "hollowkit/imaging/nv12_tables.h"
 #include "hollowkit/imaging/row_workers.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -20,53 +21,6 @@ namespace {
 inline int mulQ15(int a, int b) { return (a * b + (1 << 14)) >> 15; }
 
 inline uint8_t toByte(int v) { return static_cast<uint8_t>(std::clamp((v + 32) >> 6, 0, 255)); }
-
-// BT.709 limited range to 8-bit R'G'B' in 20-bit fixed point. The luma table
-// carries the rounding half, so each channel is one sum and a shift.
-struct Nv12Tables {
-    static constexpr int kShift = 20;
-    std::array<int32_t, 256> luma{};
-    std::array<int32_t, 256> crToR{};
-    std::array<int32_t, 256> cbToG{};
-    std::array<int32_t, 256> crToG{};
-    std::array<int32_t, 256> cbToB{};
-
-    Nv12Tables() {
-        constexpr double kr = 0.2126;
-        constexpr double kb = 0.0722;
-        constexpr double kg = 1.0 - kr - kb;
-        constexpr double lumaScale = 255.0 / 219.0;
-        constexpr double chromaScale = 255.0 / 224.0;
-        const double one = double{1 << kShift};
-        for (int v = 0; v < 256; ++v) {
-            const auto fixed = [&](double x) { return static_cast<int32_t>(std::lround(x * one)); };
-            luma[v] = fixed((v - 16) * lumaScale) + (1 << (kShift - 1));
-            const double c = (v - 128) * chromaScale;
-            crToR[v] = fixed(c * 2.0 * (1.0 - kr));
-            cbToG[v] = fixed(-c * 2.0 * (1.0 - kb) * kb / kg);
-            crToG[v] = fixed(-c * 2.0 * (1.0 - kr) * kr / kg);
-            cbToB[v] = fixed(c * 2.0 * (1.0 - kb));
-        }
-    }
-
-    static const Nv12Tables& get() {
-        static const Nv12Tables tables;
-        return tables;
-    }
-};
-
-inline uint8_t clampShift(int32_t v) {
-    return static_cast<uint8_t>(std::clamp(v >> Nv12Tables::kShift, 0, 255));
-}
-
-struct Rgb8 {
-    uint8_t r, g, b;
-};
-
-inline Rgb8 nv12Pixel(const Nv12Tables& t, uint8_t y, int32_t r, int32_t g, int32_t b) {
-    const int32_t l = t.luma[y];
-    return {clampShift(l + r), clampShift(l + g), clampShift(l + b)};
-}
 
 #ifdef HOLLOWKIT_LUT_X86
 bool cpuHasSsse3() {
@@ -172,24 +126,18 @@ __attribute__((target("ssse3"))) void bgraRowSsse3(const LutView& v, const uint8
 __attribute__((target("ssse3"))) void nv12RowSsse3(const LutView& v, const uint8_t* yRow,
                                                    const uint8_t* uvRow, uint8_t* dst,
                                                    int width) {
-    const Nv12Tables& t = Nv12Tables::get();
+    const nv12::Tables& t = nv12::Tables::get();
     int x = 0;
     for (; x + 2 <= width; x += 2) {
-        const uint8_t cb = uvRow[x];
-        const uint8_t cr = uvRow[x + 1];
-        const int32_t r = t.crToR[cr];
-        const int32_t g = t.cbToG[cb] + t.crToG[cr];
-        const int32_t b = t.cbToB[cb];
-        const Rgb8 q0 = nv12Pixel(t, yRow[x], r, g, b);
-        const Rgb8 q1 = nv12Pixel(t, yRow[x + 1], r, g, b);
+        const nv12::Chroma c = nv12::chroma(t, uvRow[x], uvRow[x + 1]);
+        const nv12::Rgb8 q0 = nv12::pixel(t, yRow[x], c);
+        const nv12::Rgb8 q1 = nv12::pixel(t, yRow[x + 1], c);
         const uint64_t out = packTwo(mapSsse3(v, q0.r, q0.g, q0.b), mapSsse3(v, q1.r, q1.g, q1.b)) |
                              0xFF000000FF000000ull;
         std::memcpy(dst + 4 * x, &out, 8);
     }
     if (x < width) {
-        const uint8_t cb = uvRow[x];
-        const uint8_t cr = uvRow[x + 1];
-        const Rgb8 q = nv12Pixel(t, yRow[x], t.crToR[cr], t.cbToG[cb] + t.crToG[cr], t.cbToB[cb]);
+        const nv12::Rgb8 q = nv12::pixel(t, yRow[x], nv12::chroma(t, uvRow[x], uvRow[x + 1]));
         const uint32_t out = packOne(mapSsse3(v, q.r, q.g, q.b)) | 0xFF000000u;
         std::memcpy(dst + 4 * x, &out, 4);
     }
@@ -212,11 +160,9 @@ void bgraRowPortable(const LutView& v, const uint8_t* src, uint8_t* dst, int wid
 
 void nv12RowPortable(const LutView& v, const uint8_t* yRow, const uint8_t* uvRow, uint8_t* dst,
                      int width) {
-    const Nv12Tables& t = Nv12Tables::get();
+    const nv12::Tables& t = nv12::Tables::get();
     for (int x = 0; x < width; ++x, dst += 4) {
-        const uint8_t cb = uvRow[x & ~1];
-        const uint8_t cr = uvRow[(x & ~1) + 1];
-        const Rgb8 q = nv12Pixel(t, yRow[x], t.crToR[cr], t.cbToG[cb] + t.crToG[cr], t.cbToB[cb]);
+        const nv12::Rgb8 q = nv12::pixel(t, yRow[x], nv12::chroma(t, uvRow[x & ~1], uvRow[(x & ~1) + 1]));
         v.mapPortable(q.r, q.g, q.b, dst);
         dst[3] = 255;
     }
