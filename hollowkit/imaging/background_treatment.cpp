@@ -18,17 +18,6 @@ namespace hollowkit {
 
 namespace {
 
-// Runs `rows(begin, end)` over the picture's rows, shared among `workers`
-// when there are some.
-template <typename RowFunction>
-void forEachRowBand(int height, RowWorkers* workers, const RowFunction& rows) {
-    if (workers != nullptr) {
-        workers->run(height, rows);
-    } else {
-        rows(0, height);
-    }
-}
-
 // Mixes one row: out = (image × m + background × (255 − m)) / 255, rounded.
 inline void blendRow(const uint8_t* image, const uint8_t* background, const uint8_t* mask, uint8_t* out, int width) {
     for (int x = 0; x < width; ++x) {
@@ -144,7 +133,7 @@ void drawBackdrop(WritableVideoFrame& output, RowWorkers* workers) {
     uint8_t* base = output.planeData(0);
     const size_t stride = output.stride(0);
     const int width = output.width();
-    forEachRowBand(output.height(), workers, [&](int begin, int end) {
+    runRows(workers, output.height(), [&](int begin, int end) {
         for (int y = begin; y < end; ++y) {
             backdropRow(shape, y, width, base + static_cast<size_t>(y) * stride);
         }
@@ -174,7 +163,7 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
         if (treatment == BubbleBackground::blur) {
             const cv::Mat picture(height, width, CV_8UC4, const_cast<uint8_t*>(source), sourceStride);
             const cv::Mat background = blurredBackground(picture);
-            forEachRowBand(height, workers, [&](int begin, int end) {
+            runRows(workers, height, [&](int begin, int end) {
                 for (int y = begin; y < end; ++y) {
                     blendRow(source + static_cast<size_t>(y) * sourceStride, background.ptr<uint8_t>(y),
                              mask->row(y), target + static_cast<size_t>(y) * targetStride, width);
@@ -184,7 +173,7 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
         }
 
         const BackdropShape shape = backdropShape(width, height);
-        forEachRowBand(height, workers, [&](int begin, int end) {
+        runRows(workers, height, [&](int begin, int end) {
             std::vector<uint8_t> backdrop(static_cast<size_t>(width) * 4);
             for (int y = begin; y < end; ++y) {
                 backdropRow(shape, y, width, backdrop.data());

@@ -42,16 +42,10 @@ void convertNv12Rows(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t
 // workers ever share a chroma row.
 void convertNv12(const uint8_t* y, size_t yStride, const uint8_t* uv, size_t uvStride, uint8_t* bgra,
                  size_t bgraStride, int width, int height, RowWorkers* workers) {
-    const int pairs = (height + 1) / 2;
-    auto job = [&](int pairBegin, int pairEnd) {
+    runRows(workers, (height + 1) / 2, [&](int pairBegin, int pairEnd) {
         convertNv12Rows(y, yStride, uv, uvStride, bgra, bgraStride, width, 2 * pairBegin,
                         std::min(height, 2 * pairEnd));
-    };
-    if (workers != nullptr) {
-        workers->run(pairs, job);
-    } else {
-        job(0, pairs);
-    }
+    });
 }
 
 cv::Mat matOf(const VideoFrame& frame, int plane, int type, int rows, int cols) {

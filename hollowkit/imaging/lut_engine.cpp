@@ -320,11 +320,7 @@ bool LutEngine::apply(const VideoFrame& input, WritableVideoFrame& output, RowWo
         case PixelFormat::none:
             return false;
     }
-    if (workers != nullptr) {
-        workers->run(input.height(), job);
-    } else {
-        job(0, input.height());
-    }
+    runRows(workers, input.height(), job);
     return true;
 }
 

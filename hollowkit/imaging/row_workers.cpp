@@ -57,6 +57,14 @@ void RowWorkers::run(int rows, const Job& job) {
     job_ = nullptr;
 }
 
+void runRows(RowWorkers* workers, int rows, const RowWorkers::Job& job) {
+    if (workers != nullptr) {
+        workers->run(rows, job);
+    } else if (rows > 0) {
+        job(0, rows);
+    }
+}
+
 void RowWorkers::work(std::stop_token stop, int band) {
     setCurrentThreadName("HollowKit.Rows" + std::to_string(band));
     uint64_t seen = 0;

@@ -52,4 +52,8 @@ private:
     std::vector<std::jthread> threads_;  // last: start after the fields above
 };
 
+// Runs `job` over rows [0, rows): shared among `workers` when given, on the
+// calling thread alone otherwise.
+void runRows(RowWorkers* workers, int rows, const RowWorkers::Job& job);
+
 }  // namespace hollowkit
