@@ -1,6 +1,7 @@
 #include "hollowkit/imaging/frame_processor.h"
 
 #include <exception>
+#include <utility>
 
 #include "hollowkit/imaging/lut_engine.h"
 #include "hollowkit/imaging/row_workers.h"
@@ -55,42 +56,33 @@ VideoFrame FrameProcessor::process(const VideoFrame& frame) {
         if (buffer.isNull()) return frame;
         const bool large = int64_t{frame.width()} * frame.height() >= options_.parallelMinPixels;
         if (!engine->apply(frame, buffer, large ? workers_.get() : nullptr)) return frame;
-        VideoFrame treated = wrap(std::move(buffer), frame);
-        return treated.isNull() ? frame : treated;
+        return std::move(buffer).freeze(frame.pts());
     } catch (const std::exception&) {
         return frame;
     }
 }
 
-VideoFrame FrameProcessor::wrap(WritableVideoFrame buffer, const VideoFrame& source) {
-    if (buffer.isNull()) return {};
-    return std::move(buffer).freeze(source.pts());
-}
-
 std::optional<FrameProcessor::FrameSize> FrameProcessor::poolSize() const {
     std::lock_guard lock(poolMutex_);
-    return poolSize_;
+    if (!pool_) return std::nullopt;
+    return FrameSize{pool_->width(), pool_->height()};
 }
 
 WritableVideoFrame FrameProcessor::pixelBuffer(int width, int height) {
     if (options_.bufferSource) return options_.bufferSource(width, height);
 
     std::shared_ptr<PixelBufferPool> pool;
+    std::shared_ptr<PixelBufferPool> replaced;  // its idle buffers are freed after unlocking
     {
         std::lock_guard lock(poolMutex_);
-        const FrameSize size{width, height};
-        if (poolSize_ != size) {
-            // Recorded even if the pool cannot be made, so a failing size is
-            // not retried on every frame.
-            poolSize_ = size;
-            pool_.reset();
-            pool_ = std::make_shared<PixelBufferPool>(PixelFormat::bgra, width, height,
-                                                      kPoolBuffers);
+        if (!pool_ || pool_->width() != width || pool_->height() != height) {
+            replaced = std::exchange(
+                pool_, std::make_shared<PixelBufferPool>(PixelFormat::bgra, width, height, kPoolBuffers));
         }
         pool = pool_;
     }
     // Taken outside the lock: a fresh buffer is a large allocation.
-    return pool ? pool->acquire() : WritableVideoFrame();
+    return pool->acquire();
 }
 
 }  // namespace hollowkit

@@ -67,10 +67,6 @@ public:
     // look or anything fails. Video threads; may run on two at once.
     VideoFrame process(const VideoFrame& frame);
 
-    // A rendered buffer as a frame carrying the source's presentation time;
-    // null when `buffer` is null. Shared with the background preview.
-    static VideoFrame wrap(WritableVideoFrame buffer, const VideoFrame& source);
-
     // The frame size the pool was last made for, if any. Any thread.
     std::optional<FrameSize> poolSize() const;
 
@@ -85,8 +81,7 @@ private:
     std::shared_ptr<const LutEngine> engine_;    // guarded by lutMutex_; null without a look
 
     mutable std::mutex poolMutex_;
-    std::shared_ptr<PixelBufferPool> pool_;      // guarded by poolMutex_
-    std::optional<FrameSize> poolSize_;          // guarded by poolMutex_
+    std::shared_ptr<PixelBufferPool> pool_;      // guarded by poolMutex_; made for the last size drawn
 };
 
 }  // namespace hollowkit
