@@ -9,8 +9,8 @@ namespace {
 
 // The face fills this share of the picture height after the zoom.
 constexpr double kFaceHeightShare = 0.2;
-// 0.5 − 0.38: how far below the middle the face centre ends.
-constexpr double kAimBelowMiddle = 0.12;
+// How far below the middle the face centre ends (0.12 of the height).
+constexpr double kAimBelowMiddle = 0.5 - kFramingTargetY;
 
 // z0 × 0.2 / height, rounded half away from zero and clamped into `range`.
 // The clamp happens on the double: a quotient beyond int's range (a height

@@ -35,7 +35,7 @@ class FaceFollower {
 public:
     static constexpr Duration kTickInterval = std::chrono::milliseconds(50);
     // The law's time step: the timer period, not a measured interval.
-    static constexpr double kTickSeconds = 0.05;
+    static constexpr double kTickSeconds = std::chrono::duration<double>(kTickInterval).count();
     // A face older than this counts as no face.
     static constexpr Duration kFaceLifetime = std::chrono::milliseconds(600);
     // On both axes closer than this to the last position sent: not sent again.
