@@ -18,6 +18,7 @@ inline constexpr TimePoint kDistantPast = TimePoint::min();
 class Clock {
 public:
     virtual ~Clock() = default;
+    // Any thread: every queue and worker of a component reads its clock.
     virtual TimePoint now() const = 0;
 
     // The process-wide monotonic clock.

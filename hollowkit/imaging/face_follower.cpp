@@ -147,15 +147,14 @@ void FaceFollower::start(PocketCamera& camera) {
             core->tick(run);
         }
     };
-    timer_ = queue_.every(kTickInterval, tick);
+    timer_.store(queue_.every(kTickInterval, tick));
     // The first tick runs at once, not one period later.
     queue_.post(tick);
 }
 
 void FaceFollower::stop() {
-    if (timer_ != 0) {
-        queue_.cancel(timer_);
-        timer_ = 0;
+    if (const TaskId timer = timer_.exchange(0); timer != 0) {
+        queue_.cancel(timer);
     }
     std::unique_lock guard(core_->lock);
     ++core_->run;

@@ -16,6 +16,7 @@
 // No move leaves after pause() or stop() has returned: a tick that was
 // already computing when they were called discards its result.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -81,7 +82,9 @@ private:
     std::unique_ptr<SerialQueue> ownQueue_;  // first: outlives the core's tasks
     Executor& queue_;
     std::shared_ptr<Core> core_;  // ticks hold it weakly
-    TaskId timer_ = 0;            // owner's thread only
+    // Set by start() on the owner's thread; taken by stop(), which may also
+    // run on the follower's queue.
+    std::atomic<TaskId> timer_{0};
 };
 
 }  // namespace hollowkit
