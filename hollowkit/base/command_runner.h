@@ -9,7 +9,6 @@
 #include <chrono>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
@@ -45,13 +44,5 @@ public:
                              bool logged = true,
                              Duration timeout = kDefaultTimeout);
 };
-
-// True when `text` is well-formed UTF-8: no overlong forms, no surrogates,
-// nothing above U+10FFFF, no truncated sequences.
-bool isValidUtf8(std::string_view text);
-
-// `text` (valid UTF-8) without leading and trailing white space and line
-// ends, Unicode spaces (U+00A0, U+2028 ...) included.
-std::string_view trimWhitespace(std::string_view text);
 
 }  // namespace hollowkit

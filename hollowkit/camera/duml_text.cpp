@@ -1,5 +1,7 @@
 #include "hollowkit/camera/duml_text.h"
 
+#include "hollowkit/base/utf8.h"
+
 namespace hollowkit {
 namespace {
 

@@ -36,9 +36,4 @@ std::optional<std::string> asciiString(ByteView payload);
 // the text. Fails with textNotAscii or textTooLong.
 Result<Bytes, DumlError> asciiStringPayload(std::string_view text, uint8_t status = 0);
 
-// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF). Defined once, in hollowkit/base (command_runner.h
-// declares it too).
-bool isValidUtf8(std::string_view bytes);
-
 }  // namespace hollowkit

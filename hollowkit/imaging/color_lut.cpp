@@ -8,7 +8,7 @@
 #include <limits>
 #include <optional>
 
-#include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/utf8.h"
 #include "hollowkit/imaging/lut_file.h"
 
 namespace hollowkit {
