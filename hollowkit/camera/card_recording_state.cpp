@@ -1,16 +1,17 @@
 #include "hollowkit/camera/card_recording_state.h"
 
+#include "hollowkit/camera/camera_types.h"
+
 namespace hollowkit {
 namespace {
 
-constexpr uint8_t kPushSet = 0x02;
-constexpr uint8_t kPushId = 0x80;
 constexpr size_t kElapsedOffset = 29;
 
 }  // namespace
 
 std::optional<CardRecordingState> CardRecordingState::fromFrame(const DumlFrame& frame) {
-    if (frame.cmdSet != kPushSet || frame.cmdId != kPushId || frame.payload.empty()) {
+    // The card storage push carries the recording state too.
+    if (frame.cmdSet != CardStorage::kPushCmdSet || frame.cmdId != CardStorage::kPushCmdId || frame.payload.empty()) {
         return std::nullopt;
     }
     const uint8_t status = frame.payload[0];

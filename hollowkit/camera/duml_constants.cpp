@@ -7,14 +7,8 @@ constexpr uint8_t kAppAddress = 0x02;  // the application sends as type 2, index
 
 // A request as the application sends it: id 0x8000 plus the command, flags 0x40.
 DumlFrame request(uint8_t receiver, uint8_t cmdSet, uint8_t cmdId, Bytes payload) {
-    DumlFrame frame;
-    frame.target = DumlFrame::makeTarget(kAppAddress, receiver);
-    frame.id = static_cast<uint16_t>(0x8000 + cmdId);
-    frame.flags = DumlFrame::kRequestFlags;
-    frame.cmdSet = cmdSet;
-    frame.cmdId = cmdId;
-    frame.payload = std::move(payload);
-    return frame;
+    return DumlFrame::makeRequest(DumlFrame::makeTarget(kAppAddress, receiver), static_cast<uint16_t>(0x8000 + cmdId),
+                                  cmdSet, cmdId, std::move(payload));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "hollowkit/camera/duml_constants.h"
 #include "hollowkit/camera/duml_crc.h"
@@ -106,6 +107,17 @@ std::vector<DumlFrame> DumlFrame::parseAll(ByteView bytes) {
         ++i;
     }
     return frames;
+}
+
+DumlFrame DumlFrame::makeRequest(uint16_t target, uint16_t id, uint8_t cmdSet, uint8_t cmdId, Bytes payload) {
+    DumlFrame request;
+    request.target = target;
+    request.id = id;
+    request.flags = kRequestFlags;
+    request.cmdSet = cmdSet;
+    request.cmdId = cmdId;
+    request.payload = std::move(payload);
+    return request;
 }
 
 DumlFrame DumlFrame::makeReply(const DumlFrame& request, Bytes replyPayload) {

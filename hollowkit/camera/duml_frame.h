@@ -72,6 +72,9 @@ struct DumlFrame {
     // another frame's payload is returned too, after its container.
     static std::vector<DumlFrame> parseAll(ByteView bytes);
 
+    // A request (flags kRequestFlags) with the given addresses and id.
+    static DumlFrame makeRequest(uint16_t target, uint16_t id, uint8_t cmdSet, uint8_t cmdId, Bytes payload);
+
     // The answer to `request`: sender and receiver exchanged, same id and
     // command, flags 0xC0. A request with key 00/81 is always answered with
     // DumlConstants::infoReplyPayload(), whatever `payload` holds.
