@@ -12,9 +12,11 @@
 
 namespace hollowkit {
 
-// How urgent a queue's work is. SerialQueue may turn it into a thread
-// priority hint; `unspecified` means the system default. `utility` is for
-// bulk background work such as the local-network sweep's workers.
+// How urgent a queue's work is; `unspecified` means the system default.
+// `utility` is for bulk background work such as the local-network sweep's
+// workers. A SerialQueue applies the class of its label to its thread
+// (applyQualityOfService in thread_name.h); a thread started by hand applies
+// its own.
 enum class QualityOfService : uint8_t {
     unspecified = 0,
     utility,
@@ -49,7 +51,7 @@ inline constexpr QueueLabel kPhotoWriterQueue{"HollowKit.PhotoWriter"};
 
 // Queues and threads a component starts while it runs.
 inline constexpr QueueLabel kBootstrapQueue{"HollowKit.Bootstrap"};
-inline constexpr QueueLabel kProbeQueue{"HollowKit.Probe"};
+inline constexpr QueueLabel kProbeQueue{"HollowKit.Probe", QualityOfService::utility};
 inline constexpr QueueLabel kVideoThread{"HollowKit.Video"};
 inline constexpr QueueLabel kUdpReceiveThread{"HollowKit.UDPReceive"};
 

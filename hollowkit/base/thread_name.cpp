@@ -1,6 +1,10 @@
 #include "hollowkit/base/thread_name.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace hollowkit {
 
@@ -24,6 +28,17 @@ std::string osThreadName(std::string_view label) {
 
 void setCurrentThreadName(std::string_view label) {
     pthread_setname_np(pthread_self(), osThreadName(label).c_str());
+}
+
+void applyQualityOfService(QualityOfService qos) {
+    const int increment = niceIncrement(qos);
+    if (increment == 0) return;
+    // Linux keeps a nice value per thread, addressed by the thread's id.
+    const auto thread = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, thread);
+    if (current == -1 && errno != 0) return;
+    ::setpriority(PRIO_PROCESS, thread, current + increment);
 }
 
 }  // namespace hollowkit

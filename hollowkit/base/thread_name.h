@@ -1,7 +1,12 @@
 #pragma once
 
+// Naming and prioritising the library's threads. Each call acts on the
+// calling thread only.
+
 #include <string>
 #include <string_view>
+
+#include "hollowkit/base/queue_labels.h"
 
 namespace hollowkit {
 
@@ -12,5 +17,9 @@ std::string osThreadName(std::string_view label);
 
 // Names the calling thread after `label` (shortened as above).
 void setCurrentThreadName(std::string_view label);
+
+// Lowers the calling thread's priority as `qos` asks (niceIncrement); the
+// urgent classes leave it as it is. Best effort: a refusal changes nothing.
+void applyQualityOfService(QualityOfService qos);
 
 }  // namespace hollowkit

@@ -1,7 +1,11 @@
 #include "hollowkit/base/serial_queue.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +13,7 @@
 #include <vector>
 
 #include "hollowkit/base/loop_executor.h"
+#include "hollowkit/base/queue_labels.h"
 #include "hollowkit/base/thread_name.h"
 
 namespace hollowkit {
@@ -139,6 +144,18 @@ TEST(SerialQueueTest, ThreadCarriesTheShortenedLabel) {
     queue.sync([&] { pthread_getname_np(pthread_self(), name, sizeof name); });
     EXPECT_STREQ(name, "HK.UDPReceive");
     EXPECT_EQ(queue.label(), "HollowKit.UDPReceive");
+}
+
+TEST(SerialQueueTest, AUtilityLabelLowersTheThreadsPriority) {
+    const auto niceOf = [](SerialQueue& queue) {
+        int nice = 0;
+        queue.sync([&] { nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())); });
+        return nice;
+    };
+    SerialQueue plain("HollowKit.Test");
+    SerialQueue utility(std::string(kProbeQueue.label));
+    ASSERT_EQ(kProbeQueue.qos, QualityOfService::utility);
+    EXPECT_EQ(niceOf(utility), std::min(niceOf(plain) + niceIncrement(QualityOfService::utility), 19));
 }
 
 TEST(ThreadNameTest, FitsFifteenBytes) {
