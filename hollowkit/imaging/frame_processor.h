@@ -7,8 +7,8 @@
 // at no cost; when any step fails the untreated frame goes on, so the picture
 // never stops because of the look. Nothing is logged per frame.
 //
-// Treated frames are BGRA, drawn into buffers from a pool (at least four) that
-// is rebuilt when the frame size changes. The pool has its own lock, so two
+// Treated frames are BGRA, drawn into buffers from a pool (keeping up to four
+// idle) that is rebuilt when the frame size changes. The pool has its own lock, so two
 // video threads (the old camera draining while the new one starts) may be in
 // process() at once. Large frames are shared among a few row workers owned by
 // the processor.

@@ -193,7 +193,7 @@ std::shared_ptr<const LutEngine> LutEngine::prepare(const ColorLUT& lut) {
         const float* in = &lut.rgba[i * 4];
         int16_t* out = &engine->table_[i * 4];
         for (int c = 0; c < 3; ++c) {
-            const float value = in[2 - c];  // stored as B, G, R
+            const float value = in[2 - c];  // the look holds R, G, B; the table B, G, R
             if (!std::isfinite(value)) return nullptr;
             const float limited = std::clamp(value, -0.5f, 1.5f);
             out[c] = static_cast<int16_t>(std::lround(limited * kOne));
