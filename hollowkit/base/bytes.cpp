@@ -55,6 +55,12 @@ int uint16LE(ByteView bytes, size_t offset) {
     return bytes[offset] | bytes[offset + 1] << 8;
 }
 
+uint32_t uint32LE(ByteView bytes, size_t offset) {
+    assert(offset + 3 < bytes.size());
+    return uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 | uint32_t(bytes[offset + 2]) << 16 |
+           uint32_t(bytes[offset + 3]) << 24;
+}
+
 std::optional<ByteView> ByteReader::take(size_t count) {
     if (failed_ || count > bytes_.size() - offset_) {
         failed_ = true;

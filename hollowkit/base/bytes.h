@@ -30,6 +30,8 @@ std::string hexString(ByteView bytes, std::string_view separator = " ");
 // The byte at `offset` plus 256 times the next one. The caller has checked
 // that both exist; this is asserted in debug builds.
 int uint16LE(ByteView bytes, size_t offset);
+// The four bytes at `offset`, lowest first; checked the same way.
+uint32_t uint32LE(ByteView bytes, size_t offset);
 
 // Reads little-endian values front to back. A read past the end fails
 // (returns nothing) and leaves the reader failed, so a parser can read a whole

@@ -17,12 +17,6 @@ constexpr size_t kCardPayloadMinimum = 13;
 constexpr size_t kCardTotalOffset = 5;
 constexpr size_t kCardFreeOffset = 9;
 
-// Low half first, as the camera writes it.
-uint32_t uint32LE(ByteView bytes, size_t offset) {
-    return static_cast<uint32_t>(uint16LE(bytes, offset)) |
-           (static_cast<uint32_t>(uint16LE(bytes, offset + 2)) << 16);
-}
-
 // A JSON number that is a whole number in int range (150 and 150.0 both are).
 std::optional<int> wholeInt(const nlohmann::json& value) {
     if (value.is_number_unsigned()) {

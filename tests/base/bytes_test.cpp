@@ -47,12 +47,14 @@ TEST(BytesTest, HexStringRoundTrips) {
     EXPECT_EQ(hexString(Bytes{}), "");
 }
 
-TEST(BytesTest, Uint16LittleEndian) {
+TEST(BytesTest, LittleEndianIntegers) {
     const Bytes bytes = {0x34, 0x12, 0xFF, 0xFF, 0x00};
     EXPECT_EQ(uint16LE(bytes, 0), 0x1234);
     EXPECT_EQ(uint16LE(bytes, 1), 0xFF12);
     EXPECT_EQ(uint16LE(bytes, 2), 65535);  // unsigned: never -1
     EXPECT_EQ(uint16LE(bytes, 3), 0x00FF);
+    EXPECT_EQ(uint32LE(bytes, 0), 0xFFFF1234u);
+    EXPECT_EQ(uint32LE(bytes, 1), 0x00FFFF12u);
 }
 
 TEST(BytesTest, Uint16OffsetCountsFromTheSlicesFirstByte) {
