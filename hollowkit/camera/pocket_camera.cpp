@@ -1,12 +1,32 @@
 #include "hollowkit/camera/pocket_camera.h"
 
+#include <utility>
+
 namespace hollowkit {
 
 namespace {
 
 template <typename Handler>
-std::shared_ptr<const Handler> slotFor(Handler handler) {
-    return handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+void replaceSlot(std::mutex& lock, std::shared_ptr<const Handler>& slot, Handler handler) {
+    auto replacement = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+    std::lock_guard guard(lock);
+    slot.swap(replacement);
+    // The old handler is released after unlocking, when `replacement` goes:
+    // its captures may do anything in their destructors.
+}
+
+// Copies the handler out, unlocks, then calls it, so the owner may replace
+// the slot (or the handler clear itself) while a call runs.
+template <typename Handler, typename Value>
+void callSlot(std::mutex& lock, const std::shared_ptr<const Handler>& slot, const Value& value) {
+    std::shared_ptr<const Handler> handler;
+    {
+        std::lock_guard guard(lock);
+        handler = slot;
+    }
+    if (handler) {
+        (*handler)(value);
+    }
 }
 
 }  // namespace
@@ -14,56 +34,27 @@ std::shared_ptr<const Handler> slotFor(Handler handler) {
 PocketCamera::~PocketCamera() = default;
 
 void PocketCamera::setOnEvent(CameraEventHandler handler) {
-    auto slot = slotFor(std::move(handler));
-    std::lock_guard lock(handlerLock_);
-    onEvent_.swap(slot);
-    // The old handler is released after unlocking, when `slot` goes: its
-    // captures may do anything in their destructors.
+    replaceSlot(handlerLock_, onEvent_, std::move(handler));
 }
 
 void PocketCamera::setOnVideoSample(VideoSampleHandler handler) {
-    auto slot = slotFor(std::move(handler));
-    std::lock_guard lock(handlerLock_);
-    onVideoSample_.swap(slot);
+    replaceSlot(handlerLock_, onVideoSample_, std::move(handler));
 }
 
 void PocketCamera::setOnAudioSample(AudioSampleHandler handler) {
-    auto slot = slotFor(std::move(handler));
-    std::lock_guard lock(handlerLock_);
-    onAudioSample_.swap(slot);
+    replaceSlot(handlerLock_, onAudioSample_, std::move(handler));
 }
 
 void PocketCamera::callOnEvent(const CameraEvent& event) const {
-    std::shared_ptr<const CameraEventHandler> handler;
-    {
-        std::lock_guard lock(handlerLock_);
-        handler = onEvent_;
-    }
-    if (handler) {
-        (*handler)(event);
-    }
+    callSlot(handlerLock_, onEvent_, event);
 }
 
 void PocketCamera::callOnVideoSample(const VideoFrame& frame) const {
-    std::shared_ptr<const VideoSampleHandler> handler;
-    {
-        std::lock_guard lock(handlerLock_);
-        handler = onVideoSample_;
-    }
-    if (handler) {
-        (*handler)(frame);
-    }
+    callSlot(handlerLock_, onVideoSample_, frame);
 }
 
 void PocketCamera::callOnAudioSample(const AudioChunk& chunk) const {
-    std::shared_ptr<const AudioSampleHandler> handler;
-    {
-        std::lock_guard lock(handlerLock_);
-        handler = onAudioSample_;
-    }
-    if (handler) {
-        (*handler)(chunk);
-    }
+    callSlot(handlerLock_, onAudioSample_, chunk);
 }
 
 }  // namespace hollowkit
