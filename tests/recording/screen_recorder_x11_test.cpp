@@ -88,11 +88,11 @@ protected:
     };
 
     // Records until `frames` frames are written, then stops at that moment.
-    Recording record(ScreenRecorder& recorder, uint64_t frames) {
+    Recording record(ScreenRecorder& recorder, uint64_t frames, std::optional<uint32_t> display = std::nullopt) {
         Recording recording;
         recorder.setOnFirstFrame([&](TimePoint t) { recording.firstFrame = t; });
         std::optional<Result<void, ScreenRecorder::ScreenError>> started;
-        recorder.start(std::nullopt, [&](Result<void, ScreenRecorder::ScreenError> r) { started = r; });
+        recorder.start(display, [&](Result<void, ScreenRecorder::ScreenError> r) { started = r; });
         EXPECT_TRUE(main_.waitFor([&] { return started.has_value(); }, 30s));
         if (!started || !started->has_value()) {
             ADD_FAILURE() << "start failed: " << (started ? started->error().userMessage() : "no answer");
@@ -174,6 +174,41 @@ TEST_F(ScreenRecorderX11Test, RecordsTheKnownPictureWithThePointer) {
                                   std::to_string(c.outputHeight) + " on display "));
         server_.reset();
     }
+}
+
+// A screen split into two logical monitors: the chosen one is recorded at
+// its own size, showing its part of the picture.
+TEST_F(ScreenRecorderX11Test, RecordsTheChosenLogicalMonitor) {
+    if (!startServer(1920, 1080)) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    auto split = server_->addMonitors({{"LEFT", 0, 0, 960, 1080, true}, {"RIGHT", 960, 0, 960, 1080, false}});
+    if (!split) GTEST_SKIP() << "this X server cannot split its screen into monitors: " << split.error();
+    const auto right = server_->monitorId("RIGHT");
+    ASSERT_TRUE(right.has_value());
+    X11DisplayService displays(server_->displayName());
+    X11ScreenCaptureBackend capture(X11ScreenCaptureBackend::Options{server_->displayName()});
+    const auto path = dir_.path() / "Screen.mov";
+    Recording recording;
+    {
+        ScreenRecorder recorder(path, VideoCodec::h264, false, main_, displays, capture);
+        recording = record(recorder, 10, *right);
+    }
+    ASSERT_TRUE(recording.outcome.has_value()) << recording.outcome.error().userMessage();
+    const auto probed = probe(path);
+    const auto* video = streamOfType(probed, "video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ((*video)["width"], 960);
+    EXPECT_EQ((*video)["height"], 1080);
+    const auto picture = decodePicture(path, 0.05, 960, 1080);
+    ASSERT_EQ(picture.width, 960);
+    EXPECT_TRUE(colorNear(picture.at(1536 - 960, 216), kGreen));
+    EXPECT_TRUE(colorNear(picture.at(1536 - 960, 864), kYellow));
+    EXPECT_TRUE(colorNear(picture.at(100, 216), kBackground));  // the red block is on the other monitor
+    // The pointer at the screen's centre hangs into this monitor from its left edge.
+    EXPECT_TRUE(colorNear(picture.at(kPointerSize / 2, 540 + kPointerSize / 2), kPointer, 24));
+    EXPECT_TRUE(log_.contains("Screen recording 960x1080 on display " + std::to_string(*right)));
 }
 
 // The computer's sound, from the sound server's monitor of its default
