@@ -113,7 +113,7 @@ Result<void, std::string> XvfbServer::start(int width, int height) {
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     const std::string fd = std::to_string(kDisplayFd);
     std::vector<std::string> arguments{*xvfb,   "-displayfd", fd,         "-screen", "0",      screen,
-                                       "+extension", "MIT-SHM", "-nolisten", "tcp",  "-noreset"};
+                                       "+extension", "MIT-SHM", "-nolisten", "tcp",  "-terminate"};
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -154,6 +154,12 @@ Result<void, std::string> XvfbServer::start(int width, int height) {
             return unexpected("Xvfb made no socket " + socket);
         }
         std::this_thread::sleep_for(5ms);
+    }
+    // Held for the server's life: with -terminate the server ends when its
+    // last client goes, so it does not outlive a test process that dies.
+    if (auto connected = painter(); !connected) {
+        stop();
+        return unexpected(connected.error());
     }
     return {};
 }

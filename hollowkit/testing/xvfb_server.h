@@ -2,7 +2,8 @@
 
 // XvfbServer: an X server of a test's own. Xvfb runs as a child process on
 // a display number it picks itself (-displayfd), with MIT-SHM, and is ended
-// (SIGTERM, then reaped) by the destructor. The test paints known colour
+// (SIGTERM, then reaped) by the destructor; it also ends by itself when the
+// test process dies and its connection goes. The test paints known colour
 // blocks on the root window, sets a solid square pointer so recordings show
 // where it is, splits the screen into RandR logical monitors, and drives
 // pointer and keys with xdotool aimed at this server.
