@@ -616,12 +616,13 @@ const BubbleLayer* BubbleCompositor::cutoutLayer(const CameraSource& camera, con
     layer.height = height + 2 * reach;
     layer.pixels.resize(static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height) * 4);
 
-    // The shadow: black at 40 % of the faded mask, dropped and blurred.
+    // The shadow: black at kCutoutShadowAlpha of the faded mask, dropped and blurred.
+    constexpr unsigned kShadowLevel = static_cast<unsigned>(kCutoutShadowAlpha * 255 + 0.5);
     shadow_.assign(static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height), 0);
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = personMask_.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
         uint8_t* out = shadow_.data() + static_cast<size_t>(y + reach + drop) * static_cast<size_t>(layer.width) + reach;
-        for (int x = 0; x < width; ++x) out[x] = static_cast<uint8_t>(div255(in[x] * 102U));
+        for (int x = 0; x < width; ++x) out[x] = static_cast<uint8_t>(div255(in[x] * kShadowLevel));
     }
     if (sigma > 0.3) {
         cv::Mat shadow(layer.height, layer.width, CV_8UC1, shadow_.data());
