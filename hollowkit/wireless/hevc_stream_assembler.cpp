@@ -31,15 +31,6 @@ constexpr int kBoundaryRatio = 10;
 // is the stream's own rhythm, not a loss.
 constexpr int kNewStepAfter = 3;
 
-uint16_t readU16(ByteView bytes, size_t offset) {
-    return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-uint32_t readU32(ByteView bytes, size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
-}
-
 // The number after `sequence`; the camera never uses 0 for a video datagram
 // it numbers, so the count may skip it at the wrap.
 uint16_t nextSequence(uint16_t sequence) { return static_cast<uint16_t>(sequence == 0xFFFF ? 1 : sequence + 1); }
@@ -108,7 +99,7 @@ void HevcStreamAssembler::push(ByteView datagram) {
     if (datagram.size() <= VideoDatagramLayout::kPrefixLength) {
         return;
     }
-    const uint16_t session = readU16(datagram, 2);
+    const uint16_t session = static_cast<uint16_t>(uint16LE(datagram, 2));
     const bool start = isStartDatagram(datagram);
     if (session_ && session != *session_) {
         ++counters_.foreignDatagrams;
@@ -127,7 +118,7 @@ void HevcStreamAssembler::push(ByteView datagram) {
     }
     candidateSession_.reset();
     candidateStarts_ = 0;
-    const uint16_t sequence = readU16(datagram, 4);
+    const uint16_t sequence = static_cast<uint16_t>(uint16LE(datagram, 4));
     if (!numberingKnown_) {
         // A link whose datagrams carry no number (0) is taken in arrival order.
         numberingKnown_ = true;
@@ -313,7 +304,7 @@ void HevcStreamAssembler::process(const Datagram& d) {
         }
         lastStartSequence_ = d.sequence;
         lossNoted_ = false;
-        const uint32_t length = readU32(d.bytes, VideoDatagramLayout::kLengthOffset);
+        const uint32_t length = uint32LE(d.bytes, VideoDatagramLayout::kLengthOffset);
         if (expectedLength_) {
             loseMessage();  // replaced before it was complete
         }

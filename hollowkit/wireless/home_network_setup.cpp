@@ -348,26 +348,13 @@ Result<DumlFrame, HomeNetworkError> HomeNetworkSetup::joinFrame(const HomeNetwor
     if (!ssid.has_value() || !password.has_value()) {  // unreachable after validate()
         return unexpected(HomeNetworkError::invalidPassword(home.ssid));
     }
-    DumlFrame frame;
-    frame.target = 0x0702;
-    frame.id = 0x8047;
-    frame.flags = DumlFrame::kRequestFlags;
-    frame.cmdSet = 0x07;
-    frame.cmdId = 0x47;
-    frame.payload = std::move(ssid).value();
-    frame.payload.insert(frame.payload.end(), password.value().begin(), password.value().end());
-    return frame;
+    Bytes payload = std::move(ssid).value();
+    payload.insert(payload.end(), password.value().begin(), password.value().end());
+    return DumlFrame::makeRequest(0x0702, 0x8047, 0x07, 0x47, std::move(payload));
 }
 
 DumlFrame HomeNetworkSetup::accessPointFrame(bool leave) {
-    DumlFrame frame;
-    frame.target = 0x0702;
-    frame.id = 0x8048;
-    frame.flags = DumlFrame::kRequestFlags;
-    frame.cmdSet = 0x07;
-    frame.cmdId = 0x48;
-    frame.payload = Bytes{static_cast<uint8_t>(leave ? 0x01 : 0x00)};
-    return frame;
+    return DumlFrame::makeRequest(0x0702, 0x8048, 0x07, 0x48, Bytes{static_cast<uint8_t>(leave ? 0x01 : 0x00)});
 }
 
 }  // namespace hollowkit

@@ -24,17 +24,6 @@ std::string describe(const std::optional<BleError>& error, std::string_view fall
     return error ? error->description : std::string(fallback);
 }
 
-DumlFrame requestFrame(uint16_t target, uint16_t id, uint8_t cmdSet, uint8_t cmdId, Bytes payload) {
-    DumlFrame frame;
-    frame.target = target;
-    frame.id = id;
-    frame.flags = DumlFrame::kRequestFlags;
-    frame.cmdSet = cmdSet;
-    frame.cmdId = cmdId;
-    frame.payload = std::move(payload);
-    return frame;
-}
-
 }  // namespace
 
 const BleUuid& PocketBluetoothLink::serviceUuid() {
@@ -60,19 +49,19 @@ std::optional<DumlFrame> PocketBluetoothLink::pairingRequestFrame(std::string_vi
     }
     Bytes payload = std::move(id).value();
     payload.insert(payload.end(), tag.value().begin(), tag.value().end());
-    return requestFrame(0x0702, 0x8092, 0x07, 0x45, std::move(payload));
+    return DumlFrame::makeRequest(0x0702, 0x8092, 0x07, 0x45, std::move(payload));
 }
 
 DumlFrame PocketBluetoothLink::wifiWakeFrame() {
-    return requestFrame(0x1C02, 0x8053, 0x53, 0x10, Bytes{0x00, 0x00, 0x00, 0x00});
+    return DumlFrame::makeRequest(0x1C02, 0x8053, 0x53, 0x10, Bytes{0x00, 0x00, 0x00, 0x00});
 }
 
 DumlFrame PocketBluetoothLink::wifiNameQueryFrame() {
-    return requestFrame(0x0702, 0x8007, 0x07, 0x07, {});
+    return DumlFrame::makeRequest(0x0702, 0x8007, 0x07, 0x07, {});
 }
 
 DumlFrame PocketBluetoothLink::wifiPasswordQueryFrame() {
-    return requestFrame(0x0702, 0x800E, 0x07, 0x0E, {});
+    return DumlFrame::makeRequest(0x0702, 0x800E, 0x07, 0x0E, {});
 }
 
 PocketBluetoothLink::PocketBluetoothLink(Executor& main, std::string identifier, bool wakesWiFi)
