@@ -201,6 +201,18 @@ struct FakeBluez::Impl {
         devices_.clear();
     }
 
+    // A method reply answered later, on this thread, after a trip to the
+    // peripherals. It shares the connection, because releasing an unanswered
+    // reply touches the connection that made it, even after the bus closed.
+    std::shared_ptr<sdbus::Result<>> keepPending(sdbus::Result<>&& result) {
+        struct Held {
+            std::shared_ptr<sdbus::IConnection> bus;  // declared first: released last
+            sdbus::Result<> result;
+        };
+        auto held = std::make_shared<Held>(Held{bus_, std::move(result)});
+        return std::shared_ptr<sdbus::Result<>>(held, &held->result);
+    }
+
     // Objects first: they hold the connection. Connected peripherals hear
     // that their link ended.
     void closeBus() {
@@ -509,7 +521,7 @@ struct FakeBluez::Impl {
         if (device->connected) return result.returnResults();
         if (device->connecting) return result.returnError(sdbus::Error("org.bluez.Error.InProgress", "In Progress"));
         device->connecting = true;
-        auto pending = std::make_shared<sdbus::Result<>>(std::move(result));
+        auto pending = keepPending(std::move(result));
         toPeripherals([this, path, peripheral = device->peripheral, port = device->port, pending] {
             std::optional<BleError> error = peripheral->connectError();
             if (!error) peripheral->connected(*port);
@@ -631,7 +643,7 @@ struct FakeBluez::Impl {
         Device* device = nullptr;
         Characteristic* characteristic = findCharacteristic(path, &device);
         if (!characteristic) return result.returnError(failed("Not connected"));
-        auto pending = std::make_shared<sdbus::Result<>>(std::move(result));
+        auto pending = keepPending(std::move(result));
         toPeripherals([this, path, enabled, pending, peripheral = device->peripheral, uuid = characteristic->uuid] {
             std::optional<BleError> error = peripheral->setNotify(uuid, enabled);
             post([this, path, enabled, pending, error] {
@@ -659,7 +671,7 @@ struct FakeBluez::Impl {
         Characteristic* characteristic = findCharacteristic(path, &device);
         if (!characteristic) return result.returnError(failed("Not connected"));
         BleWriteType writeType = type == "command" ? BleWriteType::withoutResponse : BleWriteType::withResponse;
-        auto pending = std::make_shared<sdbus::Result<>>(std::move(result));
+        auto pending = keepPending(std::move(result));
         toPeripherals([this, path, value = std::move(value), writeType, pending, peripheral = device->peripheral,
                        uuid = characteristic->uuid] {
             std::optional<BleError> error = peripheral->write(uuid, value, writeType);
@@ -746,7 +758,7 @@ struct FakeBluez::Impl {
     bool stopping_ = false;                        // guarded by mutex_
 
     // ---- D-Bus thread only ----
-    std::unique_ptr<sdbus::IConnection> bus_;
+    std::shared_ptr<sdbus::IConnection> bus_;
     std::unique_ptr<sdbus::IObject> root_;
     std::unique_ptr<sdbus::IObject> adapter_;
     bool powered_;
