@@ -1,429 +1,26 @@
 #include "hollowkit/recording/linux/pulse_audio_input.h"
 
-#include <pulse/pulseaudio.h>
-
-#include <chrono>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <utility>
-
-#include "hollowkit/base/pocket_log.h"
-#include "hollowkit/base/thread_name.h"
 
 namespace hollowkit {
 
 namespace {
 
-constexpr const char* kClientName = "Lumenhollow";
-constexpr const char* kStreamName = "Microphone";
-// Small fragments keep the sound close to the pictures it goes with.
-constexpr auto kFragment = std::chrono::milliseconds(20);
-// How chunk times are kept: the first frame's time comes from its arrival
-// (the newest frame of the first fragment was recorded just now), every
-// later one from the frame count, so chunks join exactly. The server's
-// latency figures are not used: for sources fed by an output they swing by
-// whole seconds while the output adjusts its buffering. The count is set
-// again when data was lost (an overflow), when it runs ahead of the clock
-// (no frame can come from the future; a sound card clock a little fast),
-// and when every delivery of a while came late by more than a bound (a
-// sound card clock a little slow).
-constexpr auto kAheadLimit = std::chrono::milliseconds(30);
-constexpr auto kLateLimit = std::chrono::milliseconds(60);
-constexpr auto kLatenessWindow = std::chrono::seconds(2);
-
-Duration framesToDuration(uint64_t frames, uint32_t rate) {
-    // Integer nanoseconds: exact enough and free of drift when summed.
-    const auto nanoseconds = static_cast<int64_t>(frames * 1'000'000'000ULL / rate);
-    return std::chrono::duration_cast<Duration>(std::chrono::nanoseconds(nanoseconds));
+MicrophoneError microphoneError(const PulseError& error) {
+    return error.refused() ? MicrophoneError::notAllowed(error.detail) : MicrophoneError::unavailable(error.detail);
 }
 
-MicrophoneError errorFor(int paError, const std::string& what) {
-    std::string detail = what + ": " + pa_strerror(paError);
-    if (paError == PA_ERR_ACCESS || paError == PA_ERR_AUTHKEY) {
-        return MicrophoneError::notAllowed(std::move(detail));
-    }
-    return MicrophoneError::unavailable(std::move(detail));
+AudioInputOption optionOf(PulseSource source) {
+    return {std::move(source.id), std::move(source.name)};
 }
-
-// Holds the threaded main loop's lock for a scope.
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
-        pa_threaded_mainloop_lock(mainloop_);
-    }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(mainloop_); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* mainloop_;
-};
-
-struct SourceRecord {
-    AudioInputOption option;
-    bool monitor = false;
-};
 
 }  // namespace
-
-struct PulseAudioInputBackend::Impl {
-    explicit Impl(Options options) : options_(std::move(options)) {}
-    ~Impl();
-
-    // Starts the main loop once. Any thread.
-    pa_threaded_mainloop* mainloop();
-
-    // The rest: main loop lock held, never on the main loop's thread.
-
-    // Waits until `done` holds; false when the time-out passed first.
-    bool waitUntil(const std::function<bool()>& done);
-    // A connected context, connecting (again) when needed.
-    Result<pa_context*, MicrophoneError> connectedContext();
-    // Runs `operation` to its end; false on time-out or a lost connection.
-    bool finish(pa_operation* operation);
-    std::optional<std::vector<SourceRecord>> listSources(pa_context* context);
-    std::optional<std::string> defaultSourceName(pa_context* context);
-
-    const Options options_;
-    std::mutex setupMutex_;
-    pa_threaded_mainloop* mainloop_ = nullptr;  // guarded by setupMutex_ until started
-    pa_context* context_ = nullptr;             // guarded by the main loop lock
-};
-
-namespace {
-
-// One record stream. Its callbacks run on the main loop's thread with the
-// lock held; the destructor clears them under the same lock, so none runs
-// after it.
-class PulseCapture final : public AudioCapture {
-public:
-    PulseCapture(std::shared_ptr<PulseAudioInputBackend::Impl> backend, AudioCaptureHandlers handlers)
-        : backend_(std::move(backend)), handlers_(std::move(handlers)) {}
-    ~PulseCapture() override;
-
-    Result<void, MicrophoneError> start(pa_context* context, const std::string& source,
-                                        const pa_sample_spec& spec, const pa_channel_map& map);
-
-private:
-    static void onState(pa_stream* stream, void* userdata);
-    static void onRead(pa_stream* stream, size_t bytes, void* userdata);
-    static void onOverflow(pa_stream* stream, void* userdata);
-    void readAvailable();
-    // Corrects the timeline after a delivery that ended at `end`.
-    void checkTimeline(TimePoint end, TimePoint now);
-
-    std::shared_ptr<PulseAudioInputBackend::Impl> backend_;
-    AudioCaptureHandlers handlers_;
-    pa_stream* stream_ = nullptr;
-    uint32_t rate_ = 0;
-    uint8_t channels_ = 0;
-    size_t frameBytes_ = 0;
-    bool running_ = false;
-    bool failureReported_ = false;
-    // The timeline of delivered frames: the time of the frame counted from,
-    // and whether it must be taken again from the next arrival.
-    std::optional<TimePoint> anchor_;
-    uint64_t framesSinceAnchor_ = 0;
-    bool lostData_ = false;
-    // The least lateness of the deliveries since windowStart_.
-    TimePoint windowStart_{};
-    Duration leastLateness_ = Duration::max();
-};
-
-}  // namespace
-
-// Impl
-
-PulseAudioInputBackend::Impl::~Impl() {
-    if (mainloop_ == nullptr) return;
-    {
-        MainloopLock lock(mainloop_);
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
-    }
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
-}
-
-pa_threaded_mainloop* PulseAudioInputBackend::Impl::mainloop() {
-    std::lock_guard lock(setupMutex_);
-    if (mainloop_ != nullptr) return mainloop_;
-    pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
-    if (mainloop == nullptr) return nullptr;
-    pa_threaded_mainloop_set_name(mainloop, osThreadName("HollowKit.PulseInput").c_str());
-    if (pa_threaded_mainloop_start(mainloop) < 0) {
-        pa_threaded_mainloop_free(mainloop);
-        return nullptr;
-    }
-    mainloop_ = mainloop;
-    return mainloop_;
-}
-
-bool PulseAudioInputBackend::Impl::waitUntil(const std::function<bool()>& done) {
-    if (done()) return true;
-    struct Alarm {
-        pa_threaded_mainloop* mainloop;
-        bool rang = false;
-    } alarm{mainloop_};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when,
-                   static_cast<pa_usec_t>(
-                       std::chrono::duration_cast<std::chrono::microseconds>(options_.timeout).count()));
-    pa_time_event* event = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-            auto* a = static_cast<Alarm*>(userdata);
-            a->rang = true;
-            pa_threaded_mainloop_signal(a->mainloop, 0);
-        },
-        &alarm);
-    while (!done() && !alarm.rang) {
-        pa_threaded_mainloop_wait(mainloop_);
-    }
-    api->time_free(event);
-    return done();
-}
-
-Result<pa_context*, MicrophoneError> PulseAudioInputBackend::Impl::connectedContext() {
-    if (context_ != nullptr) {
-        if (pa_context_get_state(context_) == PA_CONTEXT_READY) return context_;
-        // The server went away (or never answered): start over.
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
-    if (context == nullptr) {
-        return unexpected(MicrophoneError::unavailable("could not make a sound server context"));
-    }
-    pa_context_set_state_callback(
-        context,
-        [](pa_context*, void* userdata) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-        },
-        mainloop_);
-    // A server named explicitly is used as it is; only the user's default
-    // may be started on demand.
-    const char* server = options_.server.empty() ? nullptr : options_.server.c_str();
-    const pa_context_flags_t flags = server != nullptr ? PA_CONTEXT_NOAUTOSPAWN : PA_CONTEXT_NOFLAGS;
-    if (pa_context_connect(context, server, flags, nullptr) < 0) {
-        MicrophoneError error = errorFor(pa_context_errno(context), "connect");
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_unref(context);
-        return unexpected(std::move(error));
-    }
-    const bool settled = waitUntil([&] {
-        const pa_context_state_t state = pa_context_get_state(context);
-        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-    });
-    if (!settled || pa_context_get_state(context) != PA_CONTEXT_READY) {
-        MicrophoneError error =
-            settled ? errorFor(pa_context_errno(context), "connect")
-                    : MicrophoneError::unavailable("connect: no answer from the sound server");
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        return unexpected(std::move(error));
-    }
-    context_ = context;
-    return context_;
-}
-
-bool PulseAudioInputBackend::Impl::finish(pa_operation* operation) {
-    if (operation == nullptr) return false;
-    pa_operation_set_state_callback(
-        operation,
-        [](pa_operation*, void* userdata) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-        },
-        mainloop_);
-    pa_context* context = context_;
-    const bool done = waitUntil([&] {
-        return pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
-               !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
-    });
-    const bool completed = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-        // Its callbacks point at the caller's stack: none may run later.
-        pa_operation_cancel(operation);
-    }
-    pa_operation_unref(operation);
-    return completed;
-}
-
-std::optional<std::vector<SourceRecord>> PulseAudioInputBackend::Impl::listSources(pa_context* context) {
-    struct Listing {
-        std::vector<SourceRecord> sources;
-        bool failed = false;
-    } listing;
-    pa_operation* operation = pa_context_get_source_info_list(
-        context,
-        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-            auto* l = static_cast<Listing*>(userdata);
-            if (eol < 0) {
-                l->failed = true;
-                return;
-            }
-            if (eol > 0 || info == nullptr) return;
-            SourceRecord record;
-            record.option.id = info->name != nullptr ? info->name : "";
-            record.option.name = info->description != nullptr && info->description[0] != '\0'
-                                     ? info->description
-                                     : record.option.id;
-            record.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
-            l->sources.push_back(std::move(record));
-        },
-        &listing);
-    if (!finish(operation) || listing.failed) return std::nullopt;
-    return std::move(listing.sources);
-}
-
-std::optional<std::string> PulseAudioInputBackend::Impl::defaultSourceName(pa_context* context) {
-    std::optional<std::string> name;
-    pa_operation* operation = pa_context_get_server_info(
-        context,
-        [](pa_context*, const pa_server_info* info, void* userdata) {
-            if (info != nullptr && info->default_source_name != nullptr) {
-                *static_cast<std::optional<std::string>*>(userdata) = info->default_source_name;
-            }
-        },
-        &name);
-    if (!finish(operation)) return std::nullopt;
-    return name;
-}
-
-// PulseCapture
-
-PulseCapture::~PulseCapture() {
-    if (stream_ == nullptr) return;
-    MainloopLock lock(backend_->mainloop_);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-}
-
-Result<void, MicrophoneError> PulseCapture::start(pa_context* context, const std::string& source,
-                                                  const pa_sample_spec& spec, const pa_channel_map& map) {
-    rate_ = spec.rate;
-    channels_ = spec.channels;
-    frameBytes_ = pa_frame_size(&spec);
-    stream_ = pa_stream_new(context, kStreamName, &spec, &map);
-    if (stream_ == nullptr) {
-        return unexpected(errorFor(pa_context_errno(context), "stream"));
-    }
-    pa_stream_set_state_callback(stream_, onState, this);
-    pa_stream_set_read_callback(stream_, onRead, this);
-    pa_stream_set_overflow_callback(stream_, onOverflow, this);
-
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength = static_cast<uint32_t>(-1);
-    attributes.prebuf = static_cast<uint32_t>(-1);
-    attributes.minreq = static_cast<uint32_t>(-1);
-    attributes.fragsize = static_cast<uint32_t>(
-        pa_usec_to_bytes(std::chrono::duration_cast<std::chrono::microseconds>(kFragment).count(), &spec));
-    // DONT_MOVE: when the chosen microphone goes, the capture fails and
-    // says so, rather than quietly recording from another input.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
-        return unexpected(errorFor(pa_context_errno(context), "record"));
-    }
-    const bool settled = backend_->waitUntil([&] {
-        const pa_stream_state_t state = pa_stream_get_state(stream_);
-        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-    });
-    if (!settled) {
-        return unexpected(MicrophoneError::unavailable("record: no answer from the sound server"));
-    }
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        return unexpected(errorFor(pa_context_errno(context), "record"));
-    }
-    running_ = true;
-    return {};
-}
-
-void PulseCapture::onState(pa_stream* stream, void* userdata) {
-    auto* self = static_cast<PulseCapture*>(userdata);
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (!PA_STREAM_IS_GOOD(state) && self->running_ && !self->failureReported_) {
-        self->failureReported_ = true;
-        if (self->handlers_.onFailure) {
-            self->handlers_.onFailure(errorFor(pa_context_errno(pa_stream_get_context(stream)), "capture"));
-        }
-    }
-    pa_threaded_mainloop_signal(self->backend_->mainloop_, 0);
-}
-
-void PulseCapture::onRead(pa_stream*, size_t, void* userdata) {
-    static_cast<PulseCapture*>(userdata)->readAvailable();
-}
-
-void PulseCapture::onOverflow(pa_stream*, void* userdata) {
-    static_cast<PulseCapture*>(userdata)->lostData_ = true;
-}
-
-void PulseCapture::checkTimeline(TimePoint end, TimePoint now) {
-    if (end > now + kAheadLimit) {
-        *anchor_ -= end - now;
-        return;
-    }
-    leastLateness_ = std::min(leastLateness_, now - end);
-    if (now - windowStart_ < kLatenessWindow) return;
-    if (leastLateness_ > kLateLimit) *anchor_ += leastLateness_;
-    windowStart_ = now;
-    leastLateness_ = Duration::max();
-}
-
-void PulseCapture::readAvailable() {
-    const TimePoint now = SteadyClock::now();
-    bool delivered = false;
-    for (;;) {
-        const void* data = nullptr;
-        size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0) break;
-        const uint64_t frames = bytes / frameBytes_;
-        if (!anchor_ || lostData_) {
-            anchor_ = now - framesToDuration(frames, rate_);
-            framesSinceAnchor_ = 0;
-            lostData_ = false;
-            windowStart_ = now;
-            leastLateness_ = Duration::max();
-        }
-        // A hole (no data) still moves the timeline on.
-        if (data != nullptr && frames > 0 && handlers_.onChunk) {
-            const TimePoint pts = *anchor_ + framesToDuration(framesSinceAnchor_, rate_);
-            WritableAudioChunk chunk =
-                WritableAudioChunk::allocate(SampleFormat::f32, static_cast<int>(rate_), channels_, frames);
-            if (chunk) {
-                // memcpy: the server's block need not be aligned for floats.
-                std::memcpy(chunk.f32().data(), data, frames * frameBytes_);
-                handlers_.onChunk(std::move(chunk).freeze(pts));
-            }
-        }
-        framesSinceAnchor_ += frames;
-        delivered = true;
-        pa_stream_drop(stream_);
-    }
-    if (delivered) checkTimeline(*anchor_ + framesToDuration(framesSinceAnchor_, rate_), now);
-}
-
-// PulseAudioInputBackend
 
 PulseAudioInputBackend::PulseAudioInputBackend() : PulseAudioInputBackend(Options{}) {}
 
 PulseAudioInputBackend::PulseAudioInputBackend(Options options)
-    : impl_(std::make_shared<Impl>(std::move(options))) {}
+    : client_(std::move(options), "HollowKit.PulseInput") {}
 
 PulseAudioInputBackend::~PulseAudioInputBackend() = default;
 
@@ -436,82 +33,45 @@ bool PulseAudioInputBackend::requestAccess() {
 }
 
 std::vector<AudioInputOption> PulseAudioInputBackend::inputs() {
-    pa_threaded_mainloop* mainloop = impl_->mainloop();
-    if (mainloop == nullptr) return {};
-    MainloopLock lock(mainloop);
-    auto context = impl_->connectedContext();
-    if (!context) return {};
-    std::optional<std::vector<SourceRecord>> sources = impl_->listSources(context.value());
     std::vector<AudioInputOption> inputs;
-    if (!sources) return inputs;
-    for (SourceRecord& record : *sources) {
-        if (!record.monitor) inputs.push_back(std::move(record.option));
+    if (auto sources = client_.sources()) {
+        for (PulseSource& source : *sources) {
+            if (!source.monitor) inputs.push_back(optionOf(std::move(source)));
+        }
     }
     return inputs;
 }
 
 std::optional<AudioInputOption> PulseAudioInputBackend::defaultInput() {
-    pa_threaded_mainloop* mainloop = impl_->mainloop();
-    if (mainloop == nullptr) return std::nullopt;
-    MainloopLock lock(mainloop);
-    auto context = impl_->connectedContext();
-    if (!context) return std::nullopt;
-    const std::optional<std::string> name = impl_->defaultSourceName(context.value());
-    if (!name) return std::nullopt;
-    std::optional<std::vector<SourceRecord>> sources = impl_->listSources(context.value());
-    if (!sources) return std::nullopt;
-    // A default that mirrors an output (usual on a machine without any
-    // microphone) is not a microphone.
-    for (SourceRecord& record : *sources) {
-        if (record.option.id == *name && !record.monitor) return std::move(record.option);
-    }
+    if (auto source = client_.defaultSource()) return optionOf(std::move(*source));
     return std::nullopt;
 }
 
-Result<std::unique_ptr<AudioCapture>, MicrophoneError> PulseAudioInputBackend::open(
-    const std::string& id, AudioCaptureHandlers handlers) {
-    pa_threaded_mainloop* mainloop = impl_->mainloop();
-    if (mainloop == nullptr) {
-        return unexpected(MicrophoneError::unavailable("could not start the sound thread"));
+Result<std::unique_ptr<AudioCapture>, MicrophoneError> PulseAudioInputBackend::open(const std::string& id,
+                                                                                   AudioCaptureHandlers handlers) {
+    PulseClient::RecordOptions options;
+    options.streamName = "Microphone";
+    options.maxChannels = AudioChunk::kMaxChannels;
+    PulseRecordHandlers pulseHandlers;
+    if (handlers.onChunk) {
+        pulseHandlers.onFragment = [onChunk = std::move(handlers.onChunk)](const PulseFragment& fragment) {
+            WritableAudioChunk chunk = WritableAudioChunk::allocate(
+                SampleFormat::f32, static_cast<int>(fragment.rate), fragment.channels, fragment.frames);
+            if (!chunk) return;
+            // memcpy: the server's block need not be aligned for floats.
+            std::memcpy(chunk.f32().data(), fragment.data, fragment.frames * fragment.channels * sizeof(float));
+            onChunk(std::move(chunk).freeze(fragment.pts));
+        };
     }
-    auto capture = std::make_unique<PulseCapture>(impl_, std::move(handlers));
-    {
-        MainloopLock lock(mainloop);
-        auto context = impl_->connectedContext();
-        if (!context) return unexpected(context.error());
-
-        // The device's own format: its rate and channels, as floats.
-        struct Lookup {
-            bool found = false;
-            pa_sample_spec spec{};
-            pa_channel_map map{};
-        } lookup;
-        pa_operation* operation = pa_context_get_source_info_by_name(
-            context.value(), id.c_str(),
-            [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-                if (eol != 0 || info == nullptr) return;
-                auto* l = static_cast<Lookup*>(userdata);
-                l->found = true;
-                l->spec = info->sample_spec;
-                l->map = info->channel_map;
-            },
-            &lookup);
-        impl_->finish(operation);
-        if (!lookup.found) {
-            return unexpected(MicrophoneError::unavailable("no source named " + id));
-        }
-        lookup.spec.format = PA_SAMPLE_FLOAT32NE;
-        if (!pa_sample_spec_valid(&lookup.spec) || lookup.spec.channels > AudioChunk::kMaxChannels) {
-            return unexpected(MicrophoneError::unavailable("unusable format of " + id));
-        }
-        if (!pa_channel_map_valid(&lookup.map) || lookup.map.channels != lookup.spec.channels) {
-            pa_channel_map_init_extend(&lookup.map, lookup.spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        }
-        Result<void, MicrophoneError> started = capture->start(context.value(), id, lookup.spec, lookup.map);
-        if (!started) return unexpected(started.error());
+    if (handlers.onFailure) {
+        pulseHandlers.onFailure = [onFailure = std::move(handlers.onFailure)](const PulseError& error) {
+            onFailure(microphoneError(error));
+        };
     }
-    // The capture closes its stream itself, taking the lock again.
-    return std::unique_ptr<AudioCapture>(std::move(capture));
+    auto recording = client_.record(id, std::move(options), std::move(pulseHandlers));
+    if (!recording) return unexpected(microphoneError(recording.error()));
+    return std::unique_ptr<AudioCapture>(
+        std::make_unique<PulseRecordingAs<AudioCapture>>(std::move(recording).value()));
 }
 
 }  // namespace hollowkit

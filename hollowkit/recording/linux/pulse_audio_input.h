@@ -1,10 +1,10 @@
 #pragma once
 
-// PulseAudioInputBackend: the computer's sound inputs through libpulse,
-// which speaks to PulseAudio and to PipeWire's Pulse service alike. One
-// threaded main loop and one server connection per backend, made on first
-// use and made again after the server went away. Sources that mirror an
-// output (".monitor") are not inputs and are never listed.
+// PulseAudioInputBackend: the computer's sound inputs through the shared
+// sound server client (hollowkit/media/linux/pulse_client.h), on its own
+// main loop thread ("HollowKit.PulseInput"). Sources that mirror an output
+// (".monitor") are not inputs and are never listed, though they can be
+// opened by name (system sound).
 //
 // Captures deliver 32-bit float chunks in the source's own rate and channel
 // count from the main loop's thread, stamped on CLOCK_MONOTONIC: the first
@@ -15,19 +15,14 @@
 #include <string>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/media/linux/pulse_client.h"
 #include "hollowkit/recording/audio_input_backend.h"
 
 namespace hollowkit {
 
 class PulseAudioInputBackend final : public AudioInputBackend {
 public:
-    struct Options {
-        // The server to use ("unix:/run/user/1000/pulse/native"); empty for
-        // the user's default (PULSE_SERVER, client.conf, the session socket).
-        std::string server;
-        // Longest wait for the server to answer one request.
-        Duration timeout = std::chrono::seconds(5);
-    };
+    using Options = PulseClient::Options;
 
     PulseAudioInputBackend();
     explicit PulseAudioInputBackend(Options options);
@@ -45,10 +40,8 @@ public:
     Result<std::unique_ptr<AudioCapture>, MicrophoneError> open(const std::string& id,
                                                                 AudioCaptureHandlers handlers) override;
 
-    struct Impl;
-
 private:
-    std::shared_ptr<Impl> impl_;
+    PulseClient client_;
 };
 
 }  // namespace hollowkit
