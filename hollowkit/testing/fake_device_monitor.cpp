@@ -1,45 +1,48 @@
 #include "hollowkit/testing/fake_device_monitor.h"
 
 #include <utility>
+#include <vector>
 
 namespace hollowkit {
 
-void FakeDeviceMonitor::start(Handler handler) {
+DeviceMonitor::Subscription FakeDeviceMonitor::subscribe(Handler handler) {
     std::lock_guard lock(mutex_);
-    handler_ = std::move(handler);
-    ++starts_;
-}
-
-void FakeDeviceMonitor::stop() {
-    std::lock_guard lock(mutex_);
-    handler_ = nullptr;
-    ++stops_;
+    const uint64_t id = nextId_++;
+    handlers_.emplace(id, std::move(handler));
+    ++subscriptions_;
+    return Subscription([this, id] {
+        std::lock_guard endLock(mutex_);
+        if (handlers_.erase(id) > 0) ++ended_;
+    });
 }
 
 bool FakeDeviceMonitor::announce(const DeviceChange& change) {
-    Handler handler;
+    std::vector<Handler> handlers;
     {
         std::lock_guard lock(mutex_);
-        handler = handler_;
+        for (const auto& entry : handlers_) handlers.push_back(entry.second);
     }
-    if (!handler) return false;
-    handler(change);
-    return true;
+    for (const Handler& handler : handlers) handler(change);
+    return !handlers.empty();
 }
 
 bool FakeDeviceMonitor::watching() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<bool>(handler_);
+    return watchers() > 0;
 }
 
-int FakeDeviceMonitor::starts() const {
+int FakeDeviceMonitor::watchers() const {
     std::lock_guard lock(mutex_);
-    return starts_;
+    return static_cast<int>(handlers_.size());
 }
 
-int FakeDeviceMonitor::stops() const {
+int FakeDeviceMonitor::subscriptions() const {
     std::lock_guard lock(mutex_);
-    return stops_;
+    return subscriptions_;
+}
+
+int FakeDeviceMonitor::endedSubscriptions() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
 }
 
 }  // namespace hollowkit

@@ -1,9 +1,11 @@
 #pragma once
 
 // FakeDeviceMonitor: device arrivals and removals a test announces with
-// announce(), handed to the watcher on the calling thread. Records how
-// often it was started and stopped. Thread-safe.
+// announce(), handed to every watcher on the calling thread. Counts the
+// subscriptions made and ended. Thread-safe.
 
+#include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "hollowkit/usb/device_monitor.h"
@@ -12,21 +14,22 @@ namespace hollowkit {
 
 class FakeDeviceMonitor final : public DeviceMonitor {
 public:
-    void start(Handler handler) override;
-    void stop() override;
+    Subscription subscribe(Handler handler) override;
 
     // False when nobody watches.
     bool announce(const DeviceChange& change);
 
     bool watching() const;
-    int starts() const;
-    int stops() const;
+    int watchers() const;
+    int subscriptions() const;  // made, ended or not
+    int endedSubscriptions() const;
 
 private:
     mutable std::mutex mutex_;
-    Handler handler_;  // guarded by mutex_
-    int starts_ = 0;   // guarded by mutex_
-    int stops_ = 0;    // guarded by mutex_
+    std::map<uint64_t, Handler> handlers_;  // guarded by mutex_
+    uint64_t nextId_ = 1;                   // guarded by mutex_
+    int subscriptions_ = 0;                 // guarded by mutex_
+    int ended_ = 0;                         // guarded by mutex_
 };
 
 }  // namespace hollowkit

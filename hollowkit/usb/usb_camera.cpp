@@ -100,7 +100,8 @@ USBCamera::~USBCamera() {
         std::lock_guard lock(queueLock_);
         closing_ = true;
     }
-    if (observing_ && services_.deviceMonitor != nullptr) services_.deviceMonitor->stop();
+    // Ends this camera's own watch only; another camera may share the monitor.
+    deviceSubscription_.reset();
     {
         std::lock_guard lock(stateLock_);
         if (gimbalTimer_ != 0) controlQueue_.cancel(gimbalTimer_);
@@ -212,9 +213,8 @@ void USBCamera::start() {
 }
 
 void USBCamera::observeDevices() {
-    if (observing_ || services_.deviceMonitor == nullptr) return;
-    observing_ = true;
-    services_.deviceMonitor->start([this, alive = alive_](const DeviceChange& change) {
+    if (deviceSubscription_ || services_.deviceMonitor == nullptr) return;
+    deviceSubscription_ = services_.deviceMonitor->subscribe([this, alive = alive_](const DeviceChange& change) {
         if (*alive) audioDeviceChanged(change);
     });
 }
@@ -225,10 +225,7 @@ void USBCamera::stop(std::function<void()> completion) {
         std::lock_guard lock(stopLock_);
         pendingStops_.push_back(once);
     }
-    if (observing_ && services_.deviceMonitor != nullptr) {
-        services_.deviceMonitor->stop();
-        observing_ = false;
-    }
+    deviceSubscription_.reset();
     {
         std::lock_guard lock(stateLock_);
         stopRequested_ = true;

@@ -187,7 +187,7 @@ private:
 
     // Main executor only.
     std::unique_ptr<PocketBluetoothLink> bluetooth_;
-    bool observing_ = false;
+    DeviceMonitor::Subscription deviceSubscription_;
 
     // Capture queue only (and the destructor, after the queues are gone).
     std::unique_ptr<VideoCaptureDevice> videoDevice_;

@@ -86,6 +86,26 @@ TEST(UsbCameraMicrophoneTest, TheUsersChoiceOutlivesItsDeviceAndReturnsWithIt) {
     EXPECT_EQ(rig.audio.openCaptureCount(), 1);
 }
 
+TEST(UsbCameraMicrophoneTest, DestroyingOneCameraLeavesAnotherOnTheSameMonitorWatching) {
+    UsbCameraRig rig;
+    rig.audio.setSources({kBuiltInMic, kPocketAudio});
+    rig.open(std::nullopt);
+    std::unique_ptr<USBCamera> older = std::move(rig.camera);
+    USBCamera& newer = rig.open(std::nullopt);
+    EXPECT_EQ(newer.activeMicrophone(), plain(kPocketAudio));
+    EXPECT_EQ(rig.monitor.watchers(), 2);
+
+    // Gone without a stop: its own watch ends, the newer camera's stays.
+    older.reset();
+    rig.executor.runUntilIdle();
+    EXPECT_EQ(rig.monitor.watchers(), 1);
+
+    rig.audio.setSources({kBuiltInMic});
+    ASSERT_TRUE(rig.monitor.announce({DeviceChange::Kind::audio, false, "Osmo Pocket 3"}));
+    rig.executor.runUntilIdle();
+    EXPECT_EQ(newer.activeMicrophone(), plain(kBuiltInMic));
+}
+
 TEST(UsbCameraMicrophoneTest, AVideoDeviceComingOrGoingChoosesNoMicrophone) {
     UsbCameraRig rig;
     rig.open();

@@ -135,7 +135,7 @@ TEST(UsbCameraTest, StopHaltsTheGimbalThenStopsCaptureThenReportsThenCompletes) 
     EXPECT_FALSE(rig.device.isStreaming());
     EXPECT_EQ(rig.device.mappedBufferCount(), 0);
     EXPECT_EQ(rig.audio.openCaptureCount(), 0);
-    EXPECT_EQ(rig.monitor.stops(), 1);
+    EXPECT_EQ(rig.monitor.endedSubscriptions(), 1);
 
     // The timers are gone: no statistics any more, and one completion only.
     const int stats = rig.count(CameraEvent::Kind::stats);

@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/pocket_log.h"
@@ -74,32 +75,62 @@ std::optional<DeviceChange> deviceChangeFromUdev(std::string_view subsystem, std
 UdevDeviceMonitor::UdevDeviceMonitor() = default;
 
 UdevDeviceMonitor::~UdevDeviceMonitor() {
-    stop();
+    std::lock_guard control(controlMutex_);
+    stopThread();
 }
 
-void UdevDeviceMonitor::start(Handler handler) {
+DeviceMonitor::Subscription UdevDeviceMonitor::subscribe(Handler handler) {
+    std::lock_guard control(controlMutex_);
+    uint64_t id = 0;
     {
         std::lock_guard lock(mutex_);
-        handler_ = std::move(handler);
+        id = nextId_++;
+        handlers_.emplace(id, std::move(handler));
     }
-    if (thread_.joinable()) return;
-    wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake_) {
-        PocketLog::logf("USB device watch unavailable: eventfd errno=%d", errno);
-        return;
+    if (!thread_.joinable()) {
+        wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (wake_) {
+            thread_ = std::thread([this] { run(); });
+        } else {
+            PocketLog::logf("USB device watch unavailable: eventfd errno=%d", errno);
+        }
     }
-    thread_ = std::thread([this] { run(); });
+    return Subscription([this, id] { unsubscribe(id); });
 }
 
-void UdevDeviceMonitor::stop() {
+void UdevDeviceMonitor::unsubscribe(uint64_t id) {
+    std::lock_guard control(controlMutex_);
+    bool last = false;
+    {
+        std::lock_guard lock(mutex_);
+        handlers_.erase(id);
+        last = handlers_.empty();
+    }
+    if (last) {
+        stopThread();
+    } else {
+        // Waits out a delivery that may still be calling the handler.
+        std::lock_guard delivery(deliveryMutex_);
+    }
+}
+
+void UdevDeviceMonitor::stopThread() {
     if (thread_.joinable()) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof(one));
         thread_.join();
     }
     wake_.reset();
-    std::lock_guard lock(mutex_);
-    handler_ = nullptr;
+}
+
+void UdevDeviceMonitor::deliver(const DeviceChange& change) {
+    std::lock_guard delivery(deliveryMutex_);
+    std::vector<Handler> handlers;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& entry : handlers_) handlers.push_back(entry.second);
+    }
+    for (const Handler& handler : handlers) handler(change);
 }
 
 void UdevDeviceMonitor::run() {
@@ -117,14 +148,6 @@ void UdevDeviceMonitor::run() {
         DeviceChange change;
     };
     std::deque<Pending> pending;  // sound cards settling, in arrival order
-    const auto deliver = [this](const DeviceChange& change) {
-        Handler handler;
-        {
-            std::lock_guard lock(mutex_);
-            handler = handler_;
-        }
-        if (handler) handler(change);
-    };
     for (;;) {
         int timeoutMs = -1;
         if (!pending.empty()) {

@@ -2,16 +2,19 @@
 
 // UdevDeviceMonitor: device arrival and removal from the kernel's udev
 // events, for the video4linux and sound subsystems, on a thread of its own
-// ("HollowKit.USBDevices") that polls the monitor socket with an eventfd for
-// stop(). A sound card is reported once per card (not once per PCM or
+// ("HollowKit.USBDevices") that polls the monitor socket with an eventfd to
+// end it. The thread runs from the first subscription until the last one
+// ends (or the monitor goes). A sound card is reported once per card (not once per PCM or
 // control node), and only after a short settling time: the sound server
 // makes its source for a new card a moment after udev announces it, and
 // the USB camera lists the server's sources when it hears of the card.
 //
-// start() and stop() from one thread; the handler runs on the monitor's
-// thread. Without udev (a container) start() logs once and watches nothing.
+// Subscriptions from any thread; handlers run on the monitor's thread.
+// Without udev (a container) the thread logs once and watches nothing.
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -38,16 +41,23 @@ public:
     UdevDeviceMonitor(const UdevDeviceMonitor&) = delete;
     UdevDeviceMonitor& operator=(const UdevDeviceMonitor&) = delete;
 
-    void start(Handler handler) override;
-    void stop() override;
+    Subscription subscribe(Handler handler) override;
 
 private:
+    void unsubscribe(uint64_t id);
+    void stopThread();
     void run();
+    void deliver(const DeviceChange& change);
 
+    std::mutex controlMutex_;  // starting and ending the thread
+    UniqueFd wake_;            // set and reset by controlMutex_ holders while no thread runs
+    std::thread thread_;       // guarded by controlMutex_
     std::mutex mutex_;
-    Handler handler_;  // guarded by mutex_
-    UniqueFd wake_;
-    std::thread thread_;
+    std::map<uint64_t, Handler> handlers_;  // guarded by mutex_
+    uint64_t nextId_ = 1;                   // guarded by mutex_
+    // Held while handlers run, so an ended subscription's handler that was
+    // running has returned when unsubscribe() does.
+    std::mutex deliveryMutex_;
 };
 
 }  // namespace hollowkit
