@@ -1,6 +1,5 @@
 #include "hollowkit/base/command_runner.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,47 +13,16 @@
 
 #include <gtest/gtest.h>
 
-#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/testing/test_support.h"
 
 namespace hollowkit {
 namespace {
 
 using namespace std::chrono_literals;
 
-class CaptureSink final : public LogSink {
-public:
-    void writeConsole(std::string_view) override {}
-    void writeSystem(std::string_view message) override { lines.emplace_back(message); }
-    std::vector<std::string> lines;
-};
-
-// A private temporary folder, removed with its files.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/command-runner-XXXXXX";
-        path_ = ::mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempDir() {
-        for (const std::string& file : files_) ::unlink(file.c_str());
-        ::rmdir(path_.c_str());
-    }
-    std::string file(const std::string& name) {
-        files_.push_back(path_ + "/" + name);
-        return files_.back();
-    }
-
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
-
 class CommandRunnerTest : public ::testing::Test {
 protected:
-    void SetUp() override { PocketLog::setSinkForTesting(&log_); }
-    void TearDown() override { PocketLog::setSinkForTesting(nullptr); }
-
     static CommandResult sh(const std::string& script, std::vector<std::string> extra = {},
                             Duration timeout = 10s) {
         std::vector<std::string> arguments = {"-c", script, "sh"};
@@ -62,7 +30,7 @@ protected:
         return CommandRunner::run("/bin/sh", arguments, {}, false, timeout);
     }
 
-    CaptureSink log_;
+    testsupport::LogCapture log_;
 };
 
 TEST_F(CommandRunnerTest, ReportsStatusAndTrimmedOutput) {
@@ -124,7 +92,7 @@ TEST_F(CommandRunnerTest, ReadsMegabytesFromStdoutAndStderrWithoutDeadlock) {
 }
 
 TEST_F(CommandRunnerTest, ChildThatCannotStartGivesErrorText) {
-    TempDir dir;
+    testsupport::TempDir dir;
     const std::string notExecutable = dir.file("not-executable");
     ::close(::open(notExecutable.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
     struct Case {
@@ -137,17 +105,17 @@ TEST_F(CommandRunnerTest, ChildThatCannotStartGivesErrorText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        log_.lines.clear();
+        log_.clear();
         CommandResult result = CommandRunner::run(c.path, {"--flag"});
         EXPECT_EQ(result.status, -1);
         EXPECT_EQ(result.output, std::strerror(c.error));
         EXPECT_FALSE(result.timedOut);
         // The command line is logged before the start, and nothing after it.
-        EXPECT_EQ(log_.lines, std::vector<std::string>{"$ " + c.path + " --flag"});
+        EXPECT_EQ(log_.lines(), std::vector<std::string>{"$ " + c.path + " --flag"});
     }
-    log_.lines.clear();
+    log_.clear();
     EXPECT_EQ(CommandRunner::run("/nonexistent/tool", {}, {}, false).status, -1);
-    EXPECT_TRUE(log_.lines.empty());
+    EXPECT_TRUE(log_.lines().empty());
 }
 
 TEST_F(CommandRunnerTest, RedactedArgumentReachesChildButNotLog) {
@@ -155,8 +123,8 @@ TEST_F(CommandRunnerTest, RedactedArgumentReachesChildButNotLog) {
     CommandResult result = CommandRunner::run("/bin/sh", arguments, {3, 7, -1});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "s3cret pass");
-    ASSERT_EQ(log_.lines.size(), 1u);
-    EXPECT_EQ(log_.lines[0], R"($ /bin/sh -c printf '%s' "$1" sh <redacted>)");
+    ASSERT_EQ(log_.lines().size(), 1u);
+    EXPECT_EQ(log_.lines()[0], R"($ /bin/sh -c printf '%s' "$1" sh <redacted>)");
 }
 
 TEST_F(CommandRunnerTest, HangingChildIsKilledAtTheTimeOut) {
@@ -177,7 +145,7 @@ TEST_F(CommandRunnerTest, HangingChildIsKilledAtTheTimeOut) {
 TEST_F(CommandRunnerTest, TimeOutAlsoKillsWhatTheChildStarted) {
     // The grandchild holds a FIFO open for writing; once it is dead the
     // reader sees end of file.
-    TempDir dir;
+    testsupport::TempDir dir;
     const std::string fifo = dir.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -222,20 +190,11 @@ TEST_F(CommandRunnerTest, ChildStartsWithDefaultSignalHandling) {
     EXPECT_EQ(pipe.status, 128 + SIGPIPE);
 }
 
-int openFdCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir)) ++count;
-        ::closedir(dir);
-    }
-    return count;
-}
-
 TEST_F(CommandRunnerTest, LeavesNoFileDescriptorsOpen) {
     // An fd opened without O_CLOEXEC must not reach the child either.
     UniqueFd inheritable(::open("/dev/null", O_RDONLY));
     ASSERT_TRUE(inheritable.valid());
-    const int before = openFdCount();
+    const int before = testsupport::openDescriptors();
     CommandResult probe = sh(R"(if [ -e "/proc/$$/fd/$1" ]; then echo leaked; else echo closed; fi)",
                              {std::to_string(inheritable.get())});
     EXPECT_EQ(probe.output, "closed");
@@ -244,7 +203,7 @@ TEST_F(CommandRunnerTest, LeavesNoFileDescriptorsOpen) {
     sh("sleep 30", {}, 100ms);
     sh("exec >&-; sleep 30", {}, 100ms);
     CommandRunner::run("/nonexistent/tool", {}, {}, false);
-    EXPECT_EQ(openFdCount(), before);
+    EXPECT_EQ(testsupport::openDescriptors(), before);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "hollowkit/imaging/color_lut.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "hollowkit/testing/test_support.h"
 #include "lut_test_support.h"
 
 namespace hollowkit {
@@ -130,13 +130,6 @@ TEST(ColorLutTest, KeepsEntriesInFileOrderAsRead) {
 
 class ColorLutFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("color_lut_test_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string write(const std::string& name, const std::string& content) {
         const auto path = (dir_ / name).string();
         std::ofstream(path, std::ios::binary) << content;
@@ -150,7 +143,8 @@ protected:
         return write(name, std::string(encoded.begin(), encoded.end()));
     }
 
-    std::filesystem::path dir_;
+    testsupport::TempDir temp_;
+    const std::filesystem::path dir_ = temp_.path();
 };
 
 // A picture whose pixel for grid point (r, g, b) holds those indices scaled

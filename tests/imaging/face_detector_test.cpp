@@ -1,17 +1,16 @@
 #include "hollowkit/imaging/face_detector.h"
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/imaging/haar_face_detector_backend.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/imaging_test_pictures.h"
 #include "hollowkit/testing/manual_executor.h"
+#include "hollowkit/testing/test_support.h"
 
 namespace hollowkit {
 namespace {
@@ -24,23 +23,6 @@ VideoFrame smallFrame() {
     WritableVideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, 64, 36);
     return std::move(frame).freeze(TimePoint{});
 }
-
-class CapturingSink final : public LogSink {
-public:
-    void writeConsole(std::string_view) override {}
-    void writeSystem(std::string_view message) override {
-        std::lock_guard lock(mutex_);
-        messages_.emplace_back(message);
-    }
-    std::vector<std::string> messages() const {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> messages_;
-};
 
 class FaceDetectorTest : public ::testing::Test {
 protected:
@@ -138,8 +120,7 @@ TEST_F(FaceDetectorTest, AFrameWithoutPicturesLeavesTheDetectorReady) {
 }
 
 TEST_F(FaceDetectorTest, AFailureIsLoggedOnceAndDeliversNothing) {
-    CapturingSink sink;
-    PocketLog::setSinkForTesting(&sink);
+    testsupport::LogCapture log;
     backend_->pushAnswer(unexpected(std::string("model missing")));
     backend_->pushAnswer(unexpected(std::string("model missing")));
     backend_->pushAnswer(unexpected(std::string("camera gone")));
@@ -148,10 +129,9 @@ TEST_F(FaceDetectorTest, AFailureIsLoggedOnceAndDeliversNothing) {
         submitAndRun();
         queue_.advanceSeconds(1.0);
     }
-    PocketLog::setSinkForTesting(nullptr);
     EXPECT_EQ(backend_->callCount(), 4U);  // each failure cleared busy
     EXPECT_TRUE(deliveries_.empty());
-    EXPECT_EQ(sink.messages(), (std::vector<std::string>{"Face detection failed: model missing",
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Face detection failed: model missing",
                                                          "Face detection failed: camera gone"}));
 }
 

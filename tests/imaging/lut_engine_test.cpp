@@ -1,7 +1,6 @@
 #include "hollowkit/imaging/lut_engine.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -15,6 +14,7 @@
 
 #include "hollowkit/imaging/lut_library.h"
 #include "hollowkit/imaging/row_workers.h"
+#include "hollowkit/testing/test_support.h"
 #include "lut_test_support.h"
 
 namespace hollowkit {
@@ -256,9 +256,8 @@ TEST(LutEngineTest, AgreesWithFfmpegLut3d) {
     if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "ffmpeg is not installed; comparison with lut3d skipped";
     }
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("lut_engine_ffmpeg_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const testsupport::TempDir temp;
+    const auto& dir = temp.path();
 
     // A bent, channel-mixing table that trilinear interpolation cannot
     // reproduce by accident.
@@ -323,7 +322,6 @@ TEST(LutEngineTest, AgreesWithFfmpegLut3d) {
     }
     for (int c = 0; c < 3; ++c) EXPECT_LE(sum[c] / (width * height), 1.0) << "channel " << c;
     EXPECT_LE(worst, 2);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

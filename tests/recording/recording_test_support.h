@@ -1,81 +1,26 @@
 #pragma once
 
-// Shared by the recording tests: synthetic pictures and tones, a temporary
-// folder, a log capture, and ffprobe's view of a movie as JSON.
+// Shared by the recording tests: synthetic pictures and tones and ffprobe's
+// view of a movie as JSON. Temporary folders and the log capture come from
+// the test-support library.
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/command_runner.h"
-#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_frame.h"
+#include "hollowkit/testing/test_support.h"
 
 namespace hollowkit::testsupport {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hk-recording-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-// Collects log lines (without the time prefix); PocketLog calls it from the
-// recorder's thread while the test reads.
-class LogCapture final : public LogSink {
-public:
-    LogCapture() { PocketLog::setSinkForTesting(this); }
-    ~LogCapture() override { PocketLog::setSinkForTesting(nullptr); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    void writeConsole(std::string_view) override {}
-    void writeSystem(std::string_view message) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(message);
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    bool contains(std::string_view text) const {
-        for (const auto& line : lines()) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 // A picture that moves and carries fine texture, so the encoders have
 // something to spend their bit rate on. Frames share nothing.

@@ -73,7 +73,7 @@ public:
     FakeDeviceMonitor monitor;
     FakeBleRadio radio{executor};
     SimPocketBle pocket{executor, pocketConfig()};
-    UsbLogCapture log;
+    LogCapture log;
 
     std::vector<CameraEvent> events;
     std::vector<std::string> sequence;  // event texts and "completion", in arrival order

@@ -1,49 +1,21 @@
 #pragma once
 
-// Shared helpers of the USB tests: a log capture and a scripted UVC
-// transport that records every request and answers from a table.
+// Shared helpers of the USB tests: a scripted UVC transport that records
+// every request and answers from a table.
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "hollowkit/base/bytes.h"
-#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/testing/test_support.h"
 #include "hollowkit/usb/usb_device.h"
 
 namespace hollowkit::testsupport {
-
-// Installs itself as the log sink for its lifetime.
-class UsbLogCapture final : public LogSink {
-public:
-    UsbLogCapture() { PocketLog::setSinkForTesting(this); }
-    ~UsbLogCapture() override { PocketLog::setSinkForTesting(nullptr); }
-
-    void writeConsole(std::string_view) override {}
-    void writeSystem(std::string_view message) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(message);
-    }
-
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    bool contains(std::string_view needle) const {
-        std::lock_guard lock(mutex_);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const std::string& line) { return line.find(needle) != std::string::npos; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 // What a ScriptedTransport saw and how it answers. Shared between the test
 // and the transport, which the device handle owns.

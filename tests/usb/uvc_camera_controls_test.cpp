@@ -15,7 +15,7 @@ namespace {
 
 using testsupport::scriptedHandle;
 using testsupport::TransportScript;
-using testsupport::UsbLogCapture;
+using testsupport::LogCapture;
 
 Bytes le32pair(int32_t pan, int32_t tilt) {
     ByteWriter w;
@@ -70,7 +70,7 @@ TEST(UVCCameraControlsTest, EveryPayloadByteForByte) {
         {"negative zoom without ranges", false, [](auto& c) { return c.setZoom(-1); }, 0x0B, {0x00, 0x00}},
         {"huge zoom without ranges", false, [](auto& c) { return c.setZoom(70000); }, 0x0B, {0xFF, 0xFF}},
     };
-    UsbLogCapture log;
+    LogCapture log;
     for (const PayloadCase& c : cases) {
         auto script = std::make_shared<TransportScript>();
         if (c.withRanges) answerPocketLimits(*script);
@@ -91,7 +91,7 @@ TEST(UVCCameraControlsTest, EveryPayloadByteForByte) {
 }
 
 TEST(UVCCameraControlsTest, ReadsRangesInOrderAndLogsThem) {
-    UsbLogCapture log;
+    LogCapture log;
     auto script = std::make_shared<TransportScript>();
     answerPocketLimits(*script);
 
@@ -121,7 +121,7 @@ TEST(UVCCameraControlsTest, FirstFailedLimitEndsTheReading) {
         {kUvcGetMax, kUvcCtZoomAbsolute},
     };
     for (size_t failing = 0; failing < steps.size(); ++failing) {
-        UsbLogCapture log;
+        LogCapture log;
         auto script = std::make_shared<TransportScript>();
         answerPocketLimits(*script);
         script->failures[steps[failing]] = 5;
@@ -146,7 +146,7 @@ TEST(UVCCameraControlsTest, MaximumBelowMinimumGivesNoRanges) {
         {"zoom", [](auto& s) { s.answers[{kUvcGetMax, kUvcCtZoomAbsolute}] = le16(99); }},
     };
     for (const Case& c : cases) {
-        UsbLogCapture log;
+        LogCapture log;
         auto script = std::make_shared<TransportScript>();
         answerPocketLimits(*script);
         c.spoil(*script);
@@ -161,7 +161,7 @@ TEST(UVCCameraControlsTest, MaximumBelowMinimumGivesNoRanges) {
 }
 
 TEST(UVCCameraControlsTest, FailedSetIsLoggedAndNotRetried) {
-    UsbLogCapture log;
+    LogCapture log;
     auto script = std::make_shared<TransportScript>();
     script->failures[{kUvcSetCur, kUvcCtPanTiltRelative}] = 5;  // EIO
     script->failures[{kUvcSetCur, kUvcCtZoomAbsolute}] = -1;
@@ -178,7 +178,7 @@ TEST(UVCCameraControlsTest, FailedSetIsLoggedAndNotRetried) {
 }
 
 TEST(UVCCameraControlsTest, AnglesThatAreNotNumbersAreRefused) {
-    UsbLogCapture log;
+    LogCapture log;
     auto script = std::make_shared<TransportScript>();
     UVCCameraControls controls(scriptedHandle(script));
     const size_t before = script->sentCopy().size();
@@ -191,7 +191,7 @@ TEST(UVCCameraControlsTest, AnglesThatAreNotNumbersAreRefused) {
 }
 
 TEST(UVCCameraControlsTest, ReadsCurrentPositionAndZoom) {
-    UsbLogCapture log;
+    LogCapture log;
     auto script = std::make_shared<TransportScript>();
     UVCCameraControls controls(scriptedHandle(script));
     EXPECT_EQ(controls.angles(), std::nullopt);
@@ -226,7 +226,7 @@ private:
 };
 
 TEST(UVCCameraControlsTest, OneTransferAtATime) {
-    UsbLogCapture log;
+    LogCapture log;
     auto transport = std::make_unique<OverlapDetectingTransport>();
     auto* seen = transport.get();
     UVCCameraControls controls(std::make_unique<USBDeviceHandle>(std::move(transport), 0, 1, 0xAB));

@@ -110,11 +110,11 @@ TEST(BoundUdpSocketTest, FailedOpenLeaksNothing) {
     for (const Case& c : cases) {
         LogCapture log;
         const int fds = testsupport::openDescriptors();
-        const int threads = testsupport::threadCount();
+        const int threads = testsupport::libraryThreadCount();
         {
             BoundUDPSocket socket;
             EXPECT_FALSE(socket.open(c.endpoint)) << c.log;
-            EXPECT_EQ(testsupport::threadCount(), threads) << c.log;
+            EXPECT_EQ(testsupport::libraryThreadCount(), threads) << c.log;
             socket.send(Bytes{1});  // ignored, not a crash
         }
         EXPECT_TRUE(log.contains(c.log)) << c.log;
@@ -144,7 +144,7 @@ TEST(BoundUdpSocketTest, OpenCloseCyclesNeverCrossDatagramsNorLeak) {
     LogCapture quiet;
     Peer peer;
     const int fds = testsupport::openDescriptors();
-    const int threads = testsupport::threadCount();
+    const int threads = testsupport::libraryThreadCount();
     uint16_t previousPort = 0;
     for (int cycle = 0; cycle < 200; ++cycle) {
         BoundUDPSocket socket;
@@ -161,7 +161,7 @@ TEST(BoundUdpSocketTest, OpenCloseCyclesNeverCrossDatagramsNorLeak) {
         socket.close();
     }
     EXPECT_EQ(testsupport::openDescriptors(), fds);
-    EXPECT_EQ(testsupport::threadCount(), threads);
+    EXPECT_EQ(testsupport::libraryThreadCount(), threads);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ protected:
 
     void SetUp() override {
         fds_ = testsupport::openDescriptors();
-        threads_ = testsupport::threadCount();
+        threads_ = testsupport::libraryThreadCount();
         ASSERT_TRUE(network_.start().has_value());
     }
 
@@ -174,7 +174,7 @@ TEST_F(LiveViewNetworkTest, DecodedFramesArriveInOrderAndCloseIsClean) {
     session_.reset();
     network_.stop();
     EXPECT_EQ(testsupport::openDescriptors(), fds_);
-    EXPECT_EQ(testsupport::threadCount(), threads_);
+    EXPECT_EQ(testsupport::libraryThreadCount(), threads_);
 }
 
 // The real picture side (assembler and decoder) behind the session, with

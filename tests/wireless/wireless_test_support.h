@@ -1,54 +1,19 @@
 #pragma once
 
-// Helpers shared by the wireless data-path tests: a log capture, a simple
-// live-view stream that puts messages back together without decoding, and
-// descriptor and thread counts for leak checks.
+// Helpers shared by the wireless data-path tests: a simple live-view stream
+// that puts messages back together without decoding. The log capture and
+// leak counts come from the test-support library.
 
-#include <dirent.h>
-
-#include <algorithm>
-#include <cstdio>
 #include <mutex>
 #include <set>
-#include <string>
-#include <string_view>
 #include <vector>
 
-#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/testing/sim_pocket_udp.h"
+#include "hollowkit/testing/test_support.h"
 #include "hollowkit/wireless/live_view_stream.h"
 #include "hollowkit/wireless/udp_packet.h"
 
 namespace hollowkit::testsupport {
-
-// Installs itself as the log sink for its lifetime.
-class LogCapture final : public LogSink {
-public:
-    LogCapture() { PocketLog::setSinkForTesting(this); }
-    ~LogCapture() override { PocketLog::setSinkForTesting(nullptr); }
-
-    void writeConsole(std::string_view) override {}
-    void writeSystem(std::string_view message) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(message);
-    }
-
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    int count(std::string_view needle) const {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
-            return line.find(needle) != std::string::npos;
-        }));
-    }
-    bool contains(std::string_view needle) const { return count(needle) > 0; }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 // Reassembles live-view messages from video datagrams (start datagram with
 // marker and length, continuations after it) and counts the synthetic
@@ -136,38 +101,5 @@ private:
     std::mutex counterLock_;
     int displayed_ = 0;
 };
-
-inline int countEntries(const char* directory) {
-    int count = 0;
-    if (DIR* dir = ::opendir(directory)) {
-        while (dirent* entry = ::readdir(dir)) {
-            count += entry->d_name[0] != '.';
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
-
-// Less the descriptor of the directory listing itself.
-inline int openDescriptors() { return countEntries("/proc/self/fd") - 1; }
-// The library's own threads ("HK." names). Sanitizer runtimes and codec
-// libraries start helper threads of their own whenever they please, so the
-// process-wide count says nothing about what the code under test left behind.
-inline int threadCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::string path = std::string("/proc/self/task/") + entry->d_name + "/comm";
-            if (FILE* comm = std::fopen(path.c_str(), "r")) {
-                char name[32] = {};
-                if (std::fgets(name, sizeof name, comm)) count += std::string_view(name).starts_with("HK.");
-                std::fclose(comm);
-            }
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
 
 }  // namespace hollowkit::testsupport

@@ -13,7 +13,7 @@
 namespace hollowkit {
 namespace {
 
-using testsupport::UsbLogCapture;
+using testsupport::LogCapture;
 
 class SysfsUsbBusTest : public ::testing::Test {
 protected:
@@ -57,7 +57,7 @@ TEST_F(SysfsUsbBusTest, ListsDevicesAndTheirVideoNodes) {
 }
 
 TEST_F(SysfsUsbBusTest, OpensTheCameraThroughItsCaptureNode) {
-    UsbLogCapture log;
+    LogCapture log;
     sysfs_.addDevice({.name = "1-1", .vendorId = 0x2CA3, .productId = 0x0001,
                       .descriptors = fakeUvcDescriptors({.videoControl = false})});
     sysfs_.addDevice({.name = "1-2", .productId = 0x00AB,
@@ -80,7 +80,7 @@ TEST_F(SysfsUsbBusTest, OpensTheCameraThroughItsCaptureNode) {
 }
 
 TEST_F(SysfsUsbBusTest, NodesThatCannotBeOpenedLeaveAClosedHandle) {
-    UsbLogCapture log;
+    LogCapture log;
     sysfs_.addDevice({});
     sysfs_.addVideoNode("1-2", 0, 2, "capture");
     fake_.failOpen(EACCES);
@@ -134,7 +134,7 @@ TEST_F(SysfsUsbBusTest, NoUsableCameraGivesNoControls) {
 }
 
 TEST_F(SysfsUsbBusTest, ANodeThatFailsQueryCapStillCarriesRequests) {
-    UsbLogCapture log;
+    LogCapture log;
     sysfs_.addDevice({});
     sysfs_.addVideoNode("1-2", 0, 2, "capture");
     fake_.failEveryIoctl(EIO);

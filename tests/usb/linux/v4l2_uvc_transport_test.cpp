@@ -13,7 +13,7 @@ namespace hollowkit {
 namespace {
 
 using Call = FakeV4l2Device::Call;
-using testsupport::UsbLogCapture;
+using testsupport::LogCapture;
 
 Bytes le32pair(int32_t pan, int32_t tilt) {
     ByteWriter w;
@@ -167,7 +167,7 @@ TEST_F(V4l2UvcTransportTest, FailuresBecomeErrnoStatuses) {
 }
 
 TEST_F(V4l2UvcTransportTest, ControlsDriveTheGimbalOverTime) {
-    UsbLogCapture log;
+    LogCapture log;
     UVCCameraControls controls(openHandle());
     ASSERT_TRUE(controls.ranges().has_value());
     EXPECT_EQ(*controls.ranges(), (UVCCameraControls::Ranges{{-170, 170}, {-90, 90}, {100, 400}}));
@@ -192,7 +192,7 @@ TEST_F(V4l2UvcTransportTest, ControlsDriveTheGimbalOverTime) {
 
 TEST_F(V4l2UvcTransportTest, BrokenDevicesGiveClearFailures) {
     {
-        UsbLogCapture log;
+        LogCapture log;
         fake_.failEveryIoctl(EIO);
         UVCCameraControls controls(openHandle());
         EXPECT_FALSE(controls.ranges().has_value());
@@ -203,7 +203,7 @@ TEST_F(V4l2UvcTransportTest, BrokenDevicesGiveClearFailures) {
         fake_.clearFailures();
     }
     {
-        UsbLogCapture log;
+        LogCapture log;
         fake_.setControlRange(V4L2_CID_TILT_ABSOLUTE, 324000, -324000);
         UVCCameraControls controls(openHandle());
         EXPECT_FALSE(controls.ranges().has_value());
@@ -211,7 +211,7 @@ TEST_F(V4l2UvcTransportTest, BrokenDevicesGiveClearFailures) {
         fake_.setControlRange(V4L2_CID_TILT_ABSOLUTE, -324000, 324000);
     }
     {
-        UsbLogCapture log;
+        LogCapture log;
         UVCCameraControls controls(openHandle());
         ASSERT_TRUE(controls.ranges().has_value());
         fake_.vanish();

@@ -1,0 +1,80 @@
+#include "hollowkit/testing/test_support.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+namespace hollowkit::testsupport {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "hk-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    // Tests of unwritable folders take the owner's rights away; give them
+    // back so the removal reaches everything.
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+LogCapture::LogCapture() { PocketLog::setSinkForTesting(this); }
+
+LogCapture::~LogCapture() { PocketLog::setSinkForTesting(nullptr); }
+
+void LogCapture::writeSystem(std::string_view message) {
+    std::lock_guard lock(mutex_);
+    lines_.emplace_back(message);
+}
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+int LogCapture::count(std::string_view needle) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+        return line.find(needle) != std::string::npos;
+    }));
+}
+
+void LogCapture::clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+int openDescriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return count - 1;  // the listing's own descriptor
+}
+
+int libraryThreadCount() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            const std::string path = std::string("/proc/self/task/") + entry->d_name + "/comm";
+            if (FILE* comm = std::fopen(path.c_str(), "r")) {
+                char name[32] = {};
+                if (std::fgets(name, sizeof name, comm)) count += std::string_view(name).starts_with("HK.");
+                std::fclose(comm);
+            }
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+}  // namespace hollowkit::testsupport
