@@ -1,13 +1,11 @@
-// The fake camera's capture side, checked as capture code would use it:
-// the enumeration, the streaming ioctls through the seam, the pictures and
-// the faults. The USB camera's own tests rely on these behaviours.
+// The fake camera's capture rules (frame numbering, busy buffers, vanishing,
+// owner-only queues) that keep the capture tests from passing on a lax fake.
 
 #include "hollowkit/testing/fake_v4l2_device.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
-#include <turbojpeg.h>
 
 #include <thread>
 
@@ -76,53 +74,6 @@ protected:
     FakeV4l2Device fake_;
 };
 
-TEST_F(FakeV4l2DeviceTest, EnumeratesFormatsSizesAndIntervals) {
-    FakeV4l2Device::FrameSize stepwise{1280, 720, {}, std::array<FakeV4l2Device::Fraction, 3>{{{1, 60}, {1, 5}, {1, 60}}}};
-    fake_.setFormats({{V4L2_PIX_FMT_YUYV, "YUYV", {{640, 480, {{1, 30}, {1001, 30000}}, {}}, stepwise}},
-                      {V4L2_PIX_FMT_MJPEG, "MJPEG", {{1920, 1080, {{1, 60}}, {}}}}});
-    const int fd = openNode();
-
-    std::vector<uint32_t> pixelFormats;
-    v4l2_fmtdesc desc{};
-    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (; fake_.ioctl(fd, VIDIOC_ENUM_FMT, &desc) == 0; desc.index++) {
-        pixelFormats.push_back(desc.pixelformat);
-        EXPECT_EQ((desc.flags & V4L2_FMT_FLAG_COMPRESSED) != 0, desc.pixelformat == V4L2_PIX_FMT_MJPEG);
-    }
-    EXPECT_EQ(pixelFormats, (std::vector<uint32_t>{V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG}));
-
-    v4l2_frmsizeenum size{};
-    size.index = 1;
-    size.pixel_format = V4L2_PIX_FMT_YUYV;
-    ASSERT_EQ(fake_.ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size), 0);
-    EXPECT_EQ(size.discrete.width, 1280U);
-    size.index = 2;
-    EXPECT_EQ(fake_.ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size), -EINVAL);
-
-    v4l2_frmivalenum interval{};
-    interval.index = 1;
-    interval.pixel_format = V4L2_PIX_FMT_YUYV;
-    interval.width = 640;
-    interval.height = 480;
-    ASSERT_EQ(fake_.ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval), 0);
-    EXPECT_EQ(interval.discrete.numerator, 1001U);
-    interval.index = 0;
-    interval.width = 1280;
-    interval.height = 720;
-    ASSERT_EQ(fake_.ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval), 0);
-    EXPECT_EQ(interval.type, static_cast<uint32_t>(V4L2_FRMIVAL_TYPE_STEPWISE));
-    EXPECT_EQ(interval.stepwise.max.denominator, 5U);
-
-    // S_PARM picks the nearest interval of the current size.
-    setFormat(fd, V4L2_PIX_FMT_YUYV, 640, 480);
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    parm.parm.capture.timeperframe = {1, 29};
-    ASSERT_EQ(fake_.ioctl(fd, VIDIOC_S_PARM, &parm), 0);
-    EXPECT_EQ(fake_.currentInterval(), (FakeV4l2Device::Fraction{1001, 30000}));
-    fake_.close(fd);
-}
-
 TEST_F(FakeV4l2DeviceTest, StreamsNumberedPicturesThroughPoll) {
     const int fd = openNode();
     setFormat(fd, V4L2_PIX_FMT_NV12, 1280, 720);
@@ -165,41 +116,6 @@ TEST_F(FakeV4l2DeviceTest, StreamsNumberedPicturesThroughPoll) {
     EXPECT_EQ(fake_.ioctl(fd, VIDIOC_REQBUFS, &release), -EBUSY) << "still mapped";
     mappings.clear();
     EXPECT_EQ(fake_.ioctl(fd, VIDIOC_REQBUFS, &release), 0);
-    fake_.close(fd);
-}
-
-TEST_F(FakeV4l2DeviceTest, YuyvAndMjpegCarryTheFrameNumberToo) {
-    {
-        const int fd = openNode();
-        setFormat(fd, V4L2_PIX_FMT_YUYV, 640, 480);
-        auto mappings = startStreaming(fd, 1);
-        ASSERT_TRUE(fake_.produceFrame());
-        v4l2_buffer buffer;
-        ASSERT_EQ(dequeue(fd, buffer), 0);
-        std::vector<uint8_t> luma(640 * 480);
-        for (size_t i = 0; i < luma.size(); ++i) luma[i] = mappings[0].data()[2 * i];
-        EXPECT_EQ(FakeV4l2Device::readFrameIndex(luma.data(), 640, 640, 480), 0U);
-        mappings.clear();
-        fake_.close(fd);
-    }
-    const int fd = openNode();
-    setFormat(fd, V4L2_PIX_FMT_MJPEG, 1920, 1080);
-    auto mappings = startStreaming(fd, 1);
-    v4l2_buffer buffer;
-    for (int i = 0; i < 6; ++i) {
-        ASSERT_TRUE(fake_.produceFrame());
-        ASSERT_EQ(dequeue(fd, buffer), 0);
-        if (i < 5) {
-            ASSERT_EQ(fake_.ioctl(fd, VIDIOC_QBUF, &buffer), 0);
-        }
-    }
-    ASSERT_LT(buffer.bytesused, buffer.length);
-    tjhandle decoder = tjInitDecompress();
-    std::vector<uint8_t> gray(1920 * 1080);
-    ASSERT_EQ(tjDecompress2(decoder, mappings[0].data(), buffer.bytesused, gray.data(), 1920, 1920, 1080, TJPF_GRAY, 0), 0);
-    tjDestroy(decoder);
-    EXPECT_EQ(FakeV4l2Device::readFrameIndex(gray.data(), 1920, 1920, 1080), 5U);
-    mappings.clear();
     fake_.close(fd);
 }
 
