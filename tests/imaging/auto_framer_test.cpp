@@ -71,13 +71,5 @@ TEST(AutoFramerTest, AFaceThatIsNotFiniteLeavesTheCameraWhereItIs) {
     EXPECT_EQ(AutoFramer::target({0.4, 0.3, 0.2, nan}, 200, std::nullopt, 1.0, 2.0), (CameraPosition{1.0, 2.0, {}}));
 }
 
-TEST(AutoFramerTest, TrackingControllerDefaults) {
-    const FaceTrackingController controller;
-    EXPECT_EQ(controller.geometry, kDefaultFramingGeometry);
-    EXPECT_DOUBLE_EQ(controller.gain, 0.55);
-    EXPECT_DOUBLE_EQ(controller.deadZone, 0.05);
-    EXPECT_DOUBLE_EQ(kDefaultFramingGeometry.verticalFieldOfView(), 39.375);
-}
-
 }  // namespace
 }  // namespace hollowkit

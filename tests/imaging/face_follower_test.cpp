@@ -292,16 +292,5 @@ TEST_F(FaceFollowerTest, StopForgetsStateFaceAndLastSentButKeepsThePause) {
     EXPECT_EQ(camera_.moves().size(), moves);
 }
 
-TEST(FaceFollowerDefaultsTest, TuningAndGeometry) {
-    const FollowerTuning tuning;
-    EXPECT_DOUBLE_EQ(tuning.startThreshold, 0.06);
-    EXPECT_DOUBLE_EQ(tuning.stopThreshold, 0.02);
-    EXPECT_DOUBLE_EQ(tuning.faceSmoothing, 0.35);
-    EXPECT_DOUBLE_EQ(tuning.approachRate, 2.6);
-    EXPECT_DOUBLE_EQ(tuning.maxDegreesPerSecond, 45.0);
-    EXPECT_DOUBLE_EQ(tuning.geometry.horizontalFieldOfView, 70.0);
-    EXPECT_DOUBLE_EQ(tuning.geometry.aspect, 16.0 / 9.0);
-}
-
 }  // namespace
 }  // namespace hollowkit
