@@ -80,12 +80,6 @@ protected:
     testsupport::LogCapture log_;
 };
 
-TEST(MicrophoneErrorTest, Texts) {
-    EXPECT_EQ(MicrophoneError::notAllowed().userMessage(),
-              "Lumenhollow needs Microphone access. Allow it in Settings › Privacy › Microphone.");
-    EXPECT_EQ(MicrophoneError::unavailable().userMessage(), "That microphone is not connected");
-}
-
 // The identifier picks the input; an unplugged one falls back to the
 // default input silently, and the log names the input really used.
 TEST_F(MacMicrophoneTest, ChoosesTheInputAndFallsBackToTheDefault) {

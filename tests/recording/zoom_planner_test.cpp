@@ -51,19 +51,6 @@ void expectSegments(const std::vector<Segment>& actual, const std::vector<Segmen
     }
 }
 
-TEST(ZoomSettingsTest, DefaultsAreTheClickZoomOnes) {
-    const ZoomSettings s;
-    EXPECT_EQ(s.scale, 1.8);
-    EXPECT_EQ(s.leadIn, 0.4);
-    EXPECT_EQ(s.hold, 2.5);
-    EXPECT_EQ(s.mergeGap, 2.5);
-    EXPECT_EQ(s.zoomResponse, 0.85);
-    EXPECT_EQ(s.panResponse, 0.65);
-    EXPECT_EQ(s.safeArea, 0.5);
-    EXPECT_EQ(s.ignoreTail, 1.0);
-    EXPECT_EQ(s.endMargin, 0.8);
-}
-
 struct SegmentCase {
     const char* name;
     std::vector<Click> clicks;
