@@ -21,17 +21,18 @@
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/wireless/linux/bluez_names.h"
 
 namespace hollowkit {
 namespace {
 
-constexpr const char* kBluezName = "org.bluez";
-constexpr const char* kObjectManager = "org.freedesktop.DBus.ObjectManager";
-constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
-constexpr const char* kAdapter1 = "org.bluez.Adapter1";
-constexpr const char* kDevice1 = "org.bluez.Device1";
-constexpr const char* kGattService1 = "org.bluez.GattService1";
-constexpr const char* kGattCharacteristic1 = "org.bluez.GattCharacteristic1";
+constexpr const char* kBluezName = bluez::kService;
+using bluez::kAdapter1;
+using bluez::kDevice1;
+using bluez::kGattCharacteristic1;
+using bluez::kGattService1;
+using bluez::kObjectManager;
+using bluez::kProperties;
 constexpr const char* kAdapterPath = "/org/bluez/hci0";
 constexpr auto kSyncTimeout = std::chrono::seconds(10);
 

@@ -22,18 +22,19 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/wireless/linux/bluez_names.h"
 
 namespace hollowkit {
 namespace {
 
 constexpr const char* kThreadLabel = "HollowKit.BlueZ";
 
-constexpr const char* kBluezService = "org.bluez";
-constexpr const char* kObjectManager = "org.freedesktop.DBus.ObjectManager";
-constexpr const char* kAdapter1 = "org.bluez.Adapter1";
-constexpr const char* kDevice1 = "org.bluez.Device1";
-constexpr const char* kGattService1 = "org.bluez.GattService1";
-constexpr const char* kGattCharacteristic1 = "org.bluez.GattCharacteristic1";
+constexpr const char* kBluezService = bluez::kService;
+using bluez::kAdapter1;
+using bluez::kDevice1;
+using bluez::kGattCharacteristic1;
+using bluez::kGattService1;
+using bluez::kObjectManager;
 
 // BlueZ gives up on an LE connection attempt on its own; this only bounds a
 // BlueZ that never answers.
