@@ -19,10 +19,7 @@ namespace {
 
 // A pool of BGRA buffers of one size, rebuilt when the size changes.
 WritableVideoFrame bufferFrom(std::unique_ptr<PixelBufferPool>& pool, int width, int height) {
-    if (!pool || pool->width() != width || pool->height() != height) {
-        pool = std::make_unique<PixelBufferPool>(PixelFormat::bgra, width, height);
-    }
-    return pool->acquire();
+    return acquireSized(pool, PixelFormat::bgra, width, height);
 }
 
 }  // namespace

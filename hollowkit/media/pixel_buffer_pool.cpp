@@ -61,4 +61,12 @@ size_t PixelBufferPool::idleCount() const {
     return shared_->idle.size();
 }
 
+WritableVideoFrame acquireSized(std::unique_ptr<PixelBufferPool>& pool, PixelFormat format, int width, int height,
+                                size_t maxIdle) {
+    if (!pool || pool->pixelFormat() != format || pool->width() != width || pool->height() != height) {
+        pool = std::make_unique<PixelBufferPool>(format, width, height, maxIdle);
+    }
+    return pool->acquire();
+}
+
 }  // namespace hollowkit

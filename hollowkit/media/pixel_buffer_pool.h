@@ -41,4 +41,10 @@ private:
     std::shared_ptr<Shared> shared_;
 };
 
+// A buffer from `pool`, first replacing the pool with one of `format` at
+// `width`×`height` when it is missing or made for another size or format.
+// Frames taken from a replaced pool stay valid.
+WritableVideoFrame acquireSized(std::unique_ptr<PixelBufferPool>& pool, PixelFormat format, int width, int height,
+                                size_t maxIdle = 4);
+
 }  // namespace hollowkit

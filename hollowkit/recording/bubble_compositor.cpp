@@ -253,12 +253,6 @@ inline uint8_t fixedToByte(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
-void ensurePool(std::unique_ptr<PixelBufferPool>& pool, int width, int height) {
-    if (!pool || pool->width() != width || pool->height() != height) {
-        pool = std::make_unique<PixelBufferPool>(PixelFormat::bgra, width, height, 2);
-    }
-}
-
 }  // namespace
 
 // The parts of a circle bubble that depend only on the canvas size: the
@@ -402,8 +396,7 @@ VideoFrame BubbleCompositor::scaledPicture(const CameraSource& camera, const Pix
     const int w = clampToInt(std::round(crop.width), 1, camera.width - x);
     const int h = clampToInt(std::round(crop.height), 1, camera.height - y);
 
-    ensurePool(pictures_, width, height);
-    WritableVideoFrame picture = pictures_->acquire();
+    WritableVideoFrame picture = acquireSized(pictures_, PixelFormat::bgra, width, height, 2);
     if (picture.isNull()) return {};
     // One pass crops, scales (filtered, so a shrunk face does not shimmer)
     // and turns limited-range BT.709 into full-range RGB.
@@ -544,8 +537,7 @@ const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, con
         // Segmented only when the room is treated; a failed mask leaves the
         // room as recorded.
         if (const std::optional<PersonMask> mask = segmenter_.scaledMask(picture)) {
-            ensurePool(treated_, side, side);
-            WritableVideoFrame treated = treated_->acquire();
+            WritableVideoFrame treated = acquireSized(treated_, PixelFormat::bgra, side, side, 2);
             if (!treated.isNull() && applyBackground(picture, &*mask, instruction_.style.background, treated)) {
                 face = std::move(treated).freeze(picture.pts());
             }

@@ -41,10 +41,7 @@ bool CaptureFrameConverter::supports(uint32_t pixelFormat) {
 }
 
 WritableVideoFrame CaptureFrameConverter::acquire(int width, int height) {
-    if (!pool_ || pool_->width() != width || pool_->height() != height) {
-        pool_ = std::make_unique<PixelBufferPool>(PixelFormat::nv12, width, height);
-    }
-    return pool_->acquire();
+    return acquireSized(pool_, PixelFormat::nv12, width, height);
 }
 
 VideoFrame CaptureFrameConverter::convert(const RawPicture& picture, TimePoint pts) {
