@@ -124,4 +124,3 @@ BENCHMARK(BM_Nv12ToBgra)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();
