@@ -239,6 +239,10 @@ TEST_F(MacMicrophoneTest, AStartOvertakenWhileOpeningIsCancelledAndDeliversNothi
         // Runs while the first open is held; returns the start that
         // overtook it, if any.
         std::function<std::shared_ptr<Outcome>(std::unique_ptr<MacMicrophone>&)> overtake;
+        // Whether the overtaking is sure to come before the open returns.
+        // The destruction lets the open go from another thread, which may
+        // win: the start then completed first, and its early sound counts.
+        bool beforeOpenReturns = true;
     };
     const Case cases[] = {
         {"stop", [](std::unique_ptr<MacMicrophone>& m) -> std::shared_ptr<Outcome> {
@@ -252,7 +256,8 @@ TEST_F(MacMicrophoneTest, AStartOvertakenWhileOpeningIsCancelledAndDeliversNothi
              m.reset();
              release.join();
              return nullptr;
-         }},
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -285,7 +290,7 @@ TEST_F(MacMicrophoneTest, AStartOvertakenWhileOpeningIsCancelledAndDeliversNothi
         // stream would have been delivered by then.
         microphone.reset();
         main_.runUntilIdle();
-        EXPECT_TRUE(received_.chunks().empty());
+        EXPECT_LE(received_.chunks().size(), c.beforeOpenReturns ? 0U : 1U);
         EXPECT_EQ(first->calls, 1);
     }
 }
