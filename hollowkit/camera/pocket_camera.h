@@ -2,9 +2,10 @@
 
 // PocketCamera: the one interface through which the application drives a
 // camera, implemented by the USB route and the wireless route. The camera
-// model owns exactly one at a time (std::unique_ptr; never copied), sets the
-// three handlers, calls start(), and from then on calls the operations and
-// reads the properties; stop() comes last. Switching routes: stop the old
+// model owns exactly one at a time (std::shared_ptr, so that the face
+// follower can hold it weakly; never copied), sets the three handlers,
+// calls start(), and from then on calls the operations and reads the
+// properties; stop() comes last. Switching routes: stop the old
 // camera, clear its handlers once the completion has run, build the new one,
 // set its handlers, start it.
 //

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <numbers>
 
 namespace hollowkit {
@@ -26,6 +27,9 @@ struct FakeAudioInputBackend::Shared {
     std::optional<TimePoint> timelineStart;
     uint64_t framesEmitted = 0;
     double phase = 0.0;
+    bool holdOpens = false;
+    int heldOpens = 0;
+    std::condition_variable holdChanged;  // with `mutex`
 };
 
 namespace {
@@ -82,6 +86,22 @@ void FakeAudioInputBackend::setOpenFailure(const std::string& id, MicrophoneErro
 void FakeAudioInputBackend::clearOpenFailure(const std::string& id) {
     std::lock_guard lock(shared_->mutex);
     shared_->openFailures.erase(id);
+}
+
+void FakeAudioInputBackend::holdOpens() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->holdOpens = true;
+}
+
+void FakeAudioInputBackend::releaseOpens() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->holdOpens = false;
+    shared_->holdChanged.notify_all();
+}
+
+bool FakeAudioInputBackend::waitForHeldOpen(Duration realTimeout) {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->holdChanged.wait_for(lock, realTimeout, [&] { return shared_->heldOpens > 0; });
 }
 
 void FakeAudioInputBackend::setFormat(int sampleRate, int channels) {
@@ -195,17 +215,26 @@ std::optional<AudioInputOption> FakeAudioInputBackend::defaultInput() {
 
 Result<std::unique_ptr<AudioCapture>, MicrophoneError> FakeAudioInputBackend::open(
     const std::string& id, AudioCaptureHandlers handlers) {
-    std::lock_guard lock(shared_->mutex);
+    std::unique_lock lock(shared_->mutex);
     shared_->openedIds.push_back(id);
+    Result<std::unique_ptr<AudioCapture>, MicrophoneError> result = unexpected(MicrophoneError{});
     if (auto failure = shared_->openFailures.find(id); failure != shared_->openFailures.end()) {
-        return unexpected(failure->second);
+        result = unexpected(failure->second);
+    } else if (std::none_of(shared_->inputs.begin(), shared_->inputs.end(),
+                            [&](const AudioInputOption& option) { return option.id == id; })) {
+        result = unexpected(MicrophoneError::unavailable("no input named " + id));
+    } else {
+        const uint64_t serial = shared_->nextSerial++;
+        shared_->open.emplace_back(serial, std::move(handlers));
+        result = std::unique_ptr<AudioCapture>(std::make_unique<FakeCapture>(shared_, serial));
     }
-    const bool known = std::any_of(shared_->inputs.begin(), shared_->inputs.end(),
-                                   [&](const AudioInputOption& option) { return option.id == id; });
-    if (!known) return unexpected(MicrophoneError::unavailable("no input named " + id));
-    const uint64_t serial = shared_->nextSerial++;
-    shared_->open.emplace_back(serial, std::move(handlers));
-    return std::unique_ptr<AudioCapture>(std::make_unique<FakeCapture>(shared_, serial));
+    if (shared_->holdOpens) {
+        ++shared_->heldOpens;
+        shared_->holdChanged.notify_all();
+        shared_->holdChanged.wait(lock, [&] { return !shared_->holdOpens; });
+        --shared_->heldOpens;
+    }
+    return result;
 }
 
 }  // namespace hollowkit

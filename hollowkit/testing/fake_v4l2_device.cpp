@@ -242,6 +242,11 @@ int FakeV4l2Device::openNodeCount() const {
     return static_cast<int>(nodes_.size());
 }
 
+int FakeV4l2Device::openAttempts() const {
+    std::lock_guard lock(mutex_);
+    return openAttempts_;
+}
+
 int FakeV4l2Device::mappedBufferCount() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(mappings_.size());
@@ -291,6 +296,7 @@ std::optional<uint32_t> FakeV4l2Device::readFrameIndex(const uint8_t* luma, size
 
 int FakeV4l2Device::open(const std::string& path, int flags) {
     std::lock_guard lock(mutex_);
+    ++openAttempts_;
     const bool metadata = std::find(metadataPaths_.begin(), metadataPaths_.end(), path) != metadataPaths_.end();
     if (vanished_ || (path != path_ && !metadata)) return -ENOENT;
     if (failOpen_) return -*failOpen_;

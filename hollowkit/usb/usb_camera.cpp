@@ -128,8 +128,8 @@ USBCamera::~USBCamera() {
     }
 }
 
-bool USBCamera::isPocketConnected(VideoDeviceSource& devices) {
-    return findPocketDevice(devices.devices()).has_value();
+bool USBCamera::isPocketConnected(UsbBus& bus) {
+    return isPocketOnBus(bus);
 }
 
 bool USBCamera::enqueue(Executor& queue, std::function<void(USBCamera&)> step) {

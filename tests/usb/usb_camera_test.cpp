@@ -211,18 +211,6 @@ TEST(UsbCameraTest, LimitsWhoseMaximumLiesBelowTheMinimumGiveNoZoomRange) {
     ASSERT_TRUE(rig.deliverFrame());
 }
 
-TEST(UsbCameraTest, FindsThePocketAmongCaptureDevicesWithoutAnObject) {
-    UsbCameraRig rig;
-    EXPECT_TRUE(USBCamera::isPocketConnected(rig.video));
-    rig.sysfs.removeDevice("1-2");
-    EXPECT_FALSE(USBCamera::isPocketConnected(rig.video));
-    // Another maker's webcam named after the camera still counts.
-    FakeUsbSysfs::Device webcam{"3-1", 0x046D, 0x0825, "Webcam", fakeUvcDescriptors({.vendorId = 0x046D})};
-    rig.sysfs.addDevice(webcam);
-    rig.sysfs.addVideoNode("3-1", 0, 0, "OSMO POCKET 3");
-    EXPECT_TRUE(USBCamera::isPocketConnected(rig.video));
-}
-
 TEST(UsbCameraTest, TheStatusLinkBringsTheBattery) {
     UsbCameraRig rig;
     rig.open();
