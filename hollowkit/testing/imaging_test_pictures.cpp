@@ -104,6 +104,25 @@ VideoFrame loadImageFile(const std::string& path) {
     return std::move(frame).freeze(TimePoint{});
 }
 
+VideoFrame mirrored(const VideoFrame& bgra) {
+    if (bgra.pixelFormat() != PixelFormat::bgra) {
+        return {};
+    }
+    WritableVideoFrame out = WritableVideoFrame::allocate(PixelFormat::bgra, bgra.width(), bgra.height());
+    if (out.isNull()) {
+        return {};
+    }
+    const int width = bgra.width();
+    for (int y = 0; y < bgra.height(); ++y) {
+        const uint8_t* in = bgra.planeData(0) + static_cast<size_t>(y) * bgra.stride(0);
+        uint8_t* row = out.planeData(0) + static_cast<size_t>(y) * out.stride(0);
+        for (int x = 0; x < width; ++x) {
+            std::memcpy(row + 4 * static_cast<size_t>(x), in + 4 * static_cast<size_t>(width - 1 - x), 4);
+        }
+    }
+    return std::move(out).freeze(bgra.pts());
+}
+
 VideoFrame toNv12(const VideoFrame& bgra) {
     if (bgra.pixelFormat() != PixelFormat::bgra) {
         return {};
