@@ -45,7 +45,7 @@ public:
         // searches a smaller picture, in coarser steps. Its 20-pixel window
         // at 320 wide is a 40-pixel face at 640, near the frontal minimum.
         int profileMaxWidth = 320;
-        double profileScaleFactor = 1.2;
+        double profileScaleFactor = 1.25;
         int profileMinNeighbors = 3;
     };
 
