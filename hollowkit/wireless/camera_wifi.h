@@ -15,14 +15,15 @@
 // A tool that cannot be started or does not answer in time ends the join at
 // once with its own failure.
 //
-// Owner: the wireless camera, one per camera. Made on the main thread;
-// join, forget and powerOff then run on the camera's video thread and block
-// it for as long as the tool and the pauses take. device() is constant and
-// may be read on any thread.
+// Owner: the wireless camera, one per camera. Made on the main thread
+// without running anything; findDevice, join, forget and powerOff then run on
+// the camera's worker thread and block it for as long as the tool and the
+// pauses take. device() may be read on any thread.
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,7 +95,13 @@ public:
     // is listed or nmcli fails.
     static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout);
 
-    const std::string& device() const { return device_; }
+    // Settles the Wi-Fi device when the options name none: the first Wi-Fi
+    // device nmcli lists, else kFallbackDevice. Runs nmcli once (blocking up
+    // to the tool time-out); later calls return at once. Worker threads,
+    // before join().
+    void findDevice();
+    // The device; empty until known (given in the options, or findDevice()).
+    std::string device() const;
     bool poweredOnByUs() const { return poweredOnByUs_; }
 
     // Joins the camera's network; see the class comment.
@@ -131,7 +138,8 @@ private:
 
     const CameraWiFiOptions options_;
     std::shared_ptr<const InterfaceAddresses> addresses_;
-    std::string device_;
+    mutable std::mutex deviceLock_;
+    std::string device_;  // guarded by deviceLock_; set once
     bool poweredOnByUs_ = false;
 };
 

@@ -81,12 +81,27 @@ TEST(CameraWiFiParseTest, TerseOutputOfNmcli) {
     EXPECT_EQ(CameraWiFi::parseActiveSsid("no:Home\nno:Other\n"), std::nullopt);
 }
 
+// Made without running the tool; the lookup runs once, when asked.
 TEST_F(CameraWiFiTest, DeviceIsTheFirstWiFiDeviceOrTheFallback) {
-    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}; }));
-    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), "wlan0");
-
-    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"eth0", "ethernet"}}; }));
-    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), CameraWiFi::kFallbackDevice);
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> devices;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}, "wlan0"},
+        {{{"lo", "loopback"}, {"eth0", "ethernet"}}, CameraWiFi::kFallbackDevice},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        makeNmcli(nmcliWith([&](auto& o) { o.devices = c.devices; }));
+        auto wifi = makeWiFi(quickTimings(), std::nullopt);
+        EXPECT_TRUE(nmcli_->calls().empty());
+        EXPECT_EQ(wifi->device(), "");
+        wifi->findDevice();
+        wifi->findDevice();
+        EXPECT_EQ(wifi->device(), c.expected);
+        EXPECT_EQ(nmcli_->calls().size(), 1u);
+    }
 }
 
 TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {

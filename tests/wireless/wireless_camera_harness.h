@@ -169,7 +169,7 @@ public:
     bool runMixed(const std::function<bool()>& done, Duration virtualLimit = 120s, Duration realLimit = 20s) {
         const TimePoint realEnd = SteadyClock::now() + realLimit;
         Duration spent{};
-        auto busy = [this] { return camera->videoThreadRunning() || camera->discoveryRunning(); };
+        auto busy = [this] { return camera->workerRunning(); };
         while (spent <= virtualLimit && SteadyClock::now() < realEnd) {
             main.runUntilIdle();
             if (done()) return true;

@@ -59,11 +59,14 @@ TEST(WirelessCameraTest, StopsShareOneStoppedAndALateStopStillCompletes) {
     std::vector<int> order;
     rig.camera->stop([&] { order.push_back(1); });
     rig.camera->stop([&] { order.push_back(2); });
-    EXPECT_EQ(rig.count(Kind::stopped), 1);  // no connection: the link ended at once
-    EXPECT_TRUE(order.empty());             // completions come after, on the main executor
+    // No connection: the link ended at once, yet nothing ran inside stop().
+    EXPECT_EQ(rig.camera->state(), WirelessCamera::State::stopped);
+    EXPECT_TRUE(rig.events.empty());
+    EXPECT_TRUE(order.empty());
     rig.main.runUntilIdle();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     EXPECT_EQ(rig.statuses(), std::vector<std::string>{"Disconnecting"});
+    EXPECT_EQ(rig.count(Kind::stopped), 1);
 
     rig.camera->stop([&] { order.push_back(3); });
     rig.main.runUntilIdle();
@@ -140,16 +143,16 @@ TEST(WirelessCameraTest, BluetoothFailureWithoutVideoThreadEndsTheLink) {
 }
 
 // Events from another thread and from the main executor reach the owner in
-// the order they were emitted; one emitted on the main executor arrives
-// before emit returns.
+// the order they were emitted, and always through the main executor: one
+// emitted there is not delivered before emit returns.
 TEST(WirelessCameraTest, EventsKeepTheirOrderAcrossThreads) {
     CameraRig rig(offline());
     std::thread other([&] { rig.camera->emit(CameraEvent::status("from the video thread")); });
     other.join();
     rig.camera->emit(CameraEvent::status("from the main executor"));
-    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"from the video thread", "from the main executor"}));
+    EXPECT_TRUE(rig.events.empty());
     rig.main.runUntilIdle();
-    EXPECT_EQ(rig.statuses().size(), 2u);
+    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"from the video thread", "from the main executor"}));
     EXPECT_TRUE(rig.log.contains("Status: from the video thread"));
 }
 
