@@ -119,7 +119,8 @@ void CameraWiFi::findDevice() {
     if (!device().empty()) return;
     // The tool runs outside the lock, so device() never waits for it; only
     // the camera's one worker calls this, so no second lookup can race.
-    std::string found = wifiDevice(options_.nmcliPath, options_.timings.toolTimeout).value_or(kFallbackDevice);
+    std::string found =
+        wifiDevice(options_.nmcliPath, options_.timings.toolTimeout, options_.stop).value_or(kFallbackDevice);
     std::lock_guard lock(deviceLock_);
     if (device_.empty()) device_ = std::move(found);
 }
@@ -129,8 +130,10 @@ std::string CameraWiFi::device() const {
     return device_;
 }
 
-std::optional<std::string> CameraWiFi::wifiDevice(const std::string& nmcliPath, Duration timeout) {
-    const CommandResult result = CommandRunner::run(nmcliPath, {"-t", "-f", "DEVICE,TYPE", "device"}, {}, false, timeout);
+std::optional<std::string> CameraWiFi::wifiDevice(const std::string& nmcliPath, Duration timeout,
+                                                 const StopFlag* stop) {
+    const CommandResult result =
+        CommandRunner::run(nmcliPath, {"-t", "-f", "DEVICE,TYPE", "device"}, {}, false, timeout, stop);
     if (result.status != 0) {
         return std::nullopt;
     }
@@ -159,9 +162,13 @@ std::optional<std::string> CameraWiFi::parseActiveSsid(std::string_view accessPo
 
 std::string CameraWiFi::profileName(const std::string& ssid) { return "Lumenhollow " + ssid; }
 
-CameraWiFi::Call CameraWiFi::nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout) const {
-    Call call{CommandRunner::run(options_.nmcliPath, arguments, {}, logged, timeout), std::nullopt};
-    if (call.result.timedOut) {
+CameraWiFi::Call CameraWiFi::nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout,
+                                   Stoppable stoppable) const {
+    const StopFlag* stop = stoppable == Stoppable::yes ? options_.stop : nullptr;
+    Call call{CommandRunner::run(options_.nmcliPath, arguments, {}, logged, timeout, stop), std::nullopt};
+    if (call.result.stopped) {
+        call.problem = WiFiJoinResult{WiFiJoinOutcome::stopped, {}};
+    } else if (call.result.timedOut) {
         PocketLog::log("nmcli " + (arguments.empty() ? std::string() : arguments.front()) + ": " + call.result.output);
         call.problem = WiFiJoinResult{WiFiJoinOutcome::toolTimedOut, call.result.output};
     } else if (call.result.status == -1) {
@@ -287,13 +294,14 @@ std::optional<std::string> CameraWiFi::localAddress() const {
 }
 
 void CameraWiFi::forget(const std::string& ssid) {
-    Call removed = nmcli({"connection", "delete", "id", profileName(ssid)}, true, options_.timings.toolTimeout);
+    Call removed = nmcli({"connection", "delete", "id", profileName(ssid)}, true, options_.timings.toolTimeout,
+                         Stoppable::no);
     PocketLog::log("Forget " + ssid + ": " + removed.result.output);
 }
 
 void CameraWiFi::powerOff() {
     if (!poweredOnByUs_) return;
-    nmcli({"radio", "wifi", "off"}, true, options_.timings.toolTimeout);
+    nmcli({"radio", "wifi", "off"}, true, options_.timings.toolTimeout, Stoppable::no);
     poweredOnByUs_ = false;
 }
 

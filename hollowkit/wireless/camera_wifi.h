@@ -31,6 +31,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/stop_flag.h"
 #include "hollowkit/wireless/interface_addresses.h"
 
 namespace hollowkit {
@@ -61,6 +62,10 @@ struct CameraWiFiOptions {
     // Waits the given span unless the owner stops first (then false). None:
     // an uninterrupted sleep.
     std::function<bool(Duration)> pause;
+    // The owner's stop: once set, the device lookup and the join's tool calls
+    // end at once (their tool is killed). The clean-up (forget, powerOff)
+    // always runs to its end. None: nothing ends them early.
+    const StopFlag* stop = nullptr;
 };
 
 enum class WiFiJoinOutcome : uint8_t {
@@ -93,7 +98,8 @@ public:
 
     // The first device of type "wifi" that nmcli lists; nothing when none
     // is listed or nmcli fails.
-    static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout);
+    static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout,
+                                                 const StopFlag* stop = nullptr);
 
     // Settles the Wi-Fi device when the options name none: the first Wi-Fi
     // device nmcli lists, else kFallbackDevice. Runs nmcli once (blocking up
@@ -132,7 +138,9 @@ private:
         std::optional<WiFiJoinResult> problem;
     };
 
-    Call nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout) const;
+    enum class Stoppable : uint8_t { no = 0, yes };
+    Call nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout,
+               Stoppable stoppable = Stoppable::yes) const;
     std::optional<WiFiJoinResult> ensurePoweredOn();
     bool pause(Duration span) const;
 

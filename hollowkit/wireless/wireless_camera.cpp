@@ -21,6 +21,7 @@ CameraWiFiOptions wifiOptions(const NetworkEnvironment& env, StopGate& gate) {
     options.addresses = env.interfaceAddresses;
     options.timings = env.timings.wifi;
     options.pause = [&gate](Duration span) { return gate.pause(span); };
+    options.stop = &gate.flag();
     return options;
 }
 
