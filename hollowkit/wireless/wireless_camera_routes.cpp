@@ -222,7 +222,7 @@ std::optional<std::string> WirelessCamera::findCameraOnLAN(Shared& shared, const
             sendBootstrapFrame(*connector, *frame, host, env.tcpPort, env.timings.bootstrap);
         }
         DumlUDPLink link(env.datagramTransports(), UdpEndpoint{host, env.udpPort, device}, env.timings.link);
-        if (!link.open()) {
+        if (!link.open(&shared.gate.flag())) {
             continue;
         }
         auto reported = link.verifyCamera(env.timings.verifyTimeout);
@@ -292,7 +292,7 @@ void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std:
                 sendBootstrapFrame(*connector, *frame, host, env.tcpPort, env.timings.bootstrap);
             }
             DumlUDPLink link(env.datagramTransports(), UdpEndpoint{host, env.udpPort, device}, env.timings.link);
-            lastOpened = link.open();
+            lastOpened = link.open(&shared.gate.flag());
             if (!lastOpened) {
                 continue;
             }
