@@ -87,11 +87,14 @@ WirelessCamera::~WirelessCamera() {
     // Joined here rather than handed to a reaper: a reaper would be a
     // thread of its own outliving every camera (a process-wide one, which
     // the library does not keep) or one that dies with the camera and joins
-    // just the same. The gate closed above ends a session, a search and
-    // every pause at once, so what is left to wait for is the step under
-    // way (one tool call or handshake window) and the Wi-Fi clean-up. In
-    // the usual order (stop, completion, destruction) the worker reported
-    // its end before the completion, and this join finds nothing.
+    // just the same. The gate closed above ends at once a session, a search,
+    // every pause, a tool call of the lookup or the join (the tool is
+    // killed) and a handshake (before its next 350 ms attempt), so what is
+    // left to wait for is a probe batch or a bootstrap (about a second at
+    // most) and the Wi-Fi clean-up, which must run to leave this machine's
+    // Wi-Fi as it was. In the usual order (stop, completion, destruction)
+    // the worker has reported its end before the completion, and this join
+    // finds nothing to wait for.
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
     for (auto& completion : stopCompletions_) {
         if (completion) main_.post(std::move(completion));
