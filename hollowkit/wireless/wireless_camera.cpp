@@ -161,7 +161,7 @@ void WirelessCamera::start() {
     auto shared = shared_;
     startWorker(Job::findDevice, kVideoThread.label, [shared](uint64_t serial) {
         shared->wifi.findDevice();
-        PocketLog::log("Wi-Fi device: " + shared->wifi.device());
+        if (!shared->gate.stopped()) PocketLog::log("Wi-Fi device: " + shared->wifi.device());
         shared->postToCamera([serial](WirelessCamera& camera) { camera.deviceFound(serial); });
     });
 }
@@ -276,8 +276,8 @@ void WirelessCamera::stop(std::function<void()> completion) {
     state_ = State::stopping;
     emit(CameraEvent::status("Disconnecting"));
 
-    // The gate ends a running video thread, any search in progress and a
-    // device lookup's wait for Bluetooth; a move in progress ends at once too
+    // The gate ends a running video thread, any search in progress and the
+    // device lookup's tool; a move in progress ends at once too
     // instead of talking to a camera the owner has left.
     shared_->gate.stop();
     if (setup_) setup_->cancel();
