@@ -45,6 +45,16 @@ void PocketCamera::setOnAudioSample(AudioSampleHandler handler) {
     replaceSlot(handlerLock_, onAudioSample_, std::move(handler));
 }
 
+void PocketCamera::postEvent(Executor& main, CameraEvent event) const {
+    // Cameras are destroyed on the main executor, so a task that finds the
+    // token alive runs while the camera exists; the handler may drop the
+    // camera, and nothing of it is touched after the call.
+    main.post([this, token = std::weak_ptr<const int>(eventToken_), event = std::move(event)] {
+        if (token.expired()) return;
+        callOnEvent(event);
+    });
+}
+
 void PocketCamera::callOnEvent(const CameraEvent& event) const {
     callSlot(handlerLock_, onEvent_, event);
 }

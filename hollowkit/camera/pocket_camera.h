@@ -13,11 +13,15 @@
 // the supports... flags say which ones a route performs. Operations never
 // fail: a route reports trouble through `failed` events.
 //
-// Handlers: events always arrive on the main executor; video frames and
-// sound arrive on the route's own capture or video thread and must not block
-// it. The handler slots are guarded, so clearing one from the main executor
-// is safe while frames flow; a call already under way finishes, no new one
-// starts.
+// Handlers: events always arrive on the main executor, and always through
+// it: both routes post every event, also one raised on the main executor
+// itself, so onEvent never runs inside a call into the camera (start(),
+// stop(), a command) and events from every thread arrive in the order they
+// were raised. An event still queued when the camera is destroyed is
+// dropped. Video frames and sound arrive on the route's own capture or video
+// thread and must not block it. The handler slots are guarded, so clearing
+// one from the main executor is safe while frames flow; a call already under
+// way finishes, no new one starts.
 
 #include <functional>
 #include <memory>
@@ -26,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/executor.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/gimbal_commands.h"
@@ -107,6 +112,12 @@ public:
 protected:
     PocketCamera() = default;
 
+    // For the routes: the one way an event goes out. Posts it to `main`,
+    // where the handler set at that moment is called, unless the camera is
+    // gone by then. Never calls the handler itself. Any thread, while the
+    // camera exists.
+    void postEvent(Executor& main, CameraEvent event) const;
+
     // For the routes: call the current handler, if any, outside every lock.
     // callOnEvent only on the main executor.
     void callOnEvent(const CameraEvent& event) const;
@@ -120,6 +131,9 @@ private:
     std::shared_ptr<const CameraEventHandler> onEvent_;        // guarded by handlerLock_
     std::shared_ptr<const VideoSampleHandler> onVideoSample_;  // guarded by handlerLock_
     std::shared_ptr<const AudioSampleHandler> onAudioSample_;  // guarded by handlerLock_
+    // Lives as long as the camera: a posted event whose token has expired
+    // belongs to a camera that no longer exists. Never reassigned.
+    const std::shared_ptr<const int> eventToken_ = std::make_shared<const int>(0);
 };
 
 }  // namespace hollowkit

@@ -149,9 +149,7 @@ void USBCamera::emit(CameraEvent event) {
     } else if (event.kind() == CameraEvent::Kind::stopped) {
         PocketLog::log("Stopped");
     }
-    services_.main.post([this, alive = alive_, event = std::move(event)] {
-        if (*alive) callOnEvent(event);
-    });
+    postEvent(services_.main, std::move(event));
 }
 
 // ---- properties ----

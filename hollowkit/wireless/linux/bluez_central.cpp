@@ -295,7 +295,7 @@ private:
 // ---- loop ----
 
 void BluezCentral::Engine::run() {
-    setCurrentThreadName(kThreadLabel);
+    enterLibraryThread(kThreadLabel);
     openBus();
     for (;;) {
         clearWake();
