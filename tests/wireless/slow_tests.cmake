@@ -3,7 +3,15 @@
 set_tests_properties(
     LiveViewNetworkTest.DecodedFramesArriveInOrderAndCloseIsClean
     LiveViewNetworkTest.GimbalAndCommandsReachTheCamera
-    LiveViewNetworkTest.DecodedFramesSurviveTransportFaults
+    PROPERTIES LABELS "wireless;slow")
+# The live view through loss, repeats, odd numbering and B pictures: a few
+# seconds each.
+set_tests_properties(
+    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/loss
+    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/bframes
+    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/step2
+    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/step8
+    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/gaps
     PROPERTIES LABELS "wireless;slow")
 # The wireless camera end to end: Bluetooth on virtual time, but the
 # camera's network side and the video thread on real time.
