@@ -135,6 +135,7 @@ void HevcStreamAssembler::beginLink() {
     numbered_ = false;
     counters_.numberedStream = false;
     lastStart_.reset();
+    lastNumber_ = 0;
     lastDatagram_ = 0;
     // What the old link left unsent cannot be told from a stream that simply
     // goes on, so the new link starts at a random-access picture.
@@ -232,7 +233,7 @@ void HevcStreamAssembler::noteStep(bool byOne) {
             stepsRecorded_ = kTrustRun;  // earlier misses belong to the untrusted time
         }
     } else {
-        const uint32_t window = stepsRecorded_ >= 32 ? ~0u : (1u << stepsRecorded_) - 1;
+        const uint32_t window = stepsRecorded_ >= kStepWindow ? ~0u : (1u << stepsRecorded_) - 1;
         const int misses = stepsRecorded_ - std::popcount(stepHistory_ & window);
         trusted = misses <= kUntrustMisses;
     }

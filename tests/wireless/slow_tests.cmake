@@ -7,11 +7,11 @@ set_tests_properties(
 # The live view through loss, repeats, odd numbering and B pictures: a few
 # seconds each.
 set_tests_properties(
-    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/loss
-    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/bframes
-    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/step2
-    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/step8
-    Cases/LiveViewLossTest.ShowsWhatArrivedWhole/gaps
+    LiveViewLossTest.TwoPercentLossAndOnePercentRepeats
+    LiveViewLossTest.BPictures
+    LiveViewLossTest.NumbersInStepsOfTwo
+    LiveViewLossTest.NumbersInStepsOfEight
+    LiveViewLossTest.NumbersWithGaps
     PROPERTIES LABELS "wireless;slow")
 # The wireless camera end to end: Bluetooth on virtual time, but the
 # camera's network side and the video thread on real time.
