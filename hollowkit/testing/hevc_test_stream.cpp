@@ -211,7 +211,7 @@ Result<std::unique_ptr<HevcTestStream>, std::string> HevcTestStream::create(
     c->pix_fmt = AV_PIX_FMT_YUV420P;
     c->time_base = AVRational{1, options.framesPerSecond};
     c->framerate = AVRational{options.framesPerSecond, 1};
-    c->max_b_frames = 0;
+    c->max_b_frames = std::max(options.bFrames, 0);
     // A GOP longer than any test runs stands for "no IRAP after the first".
     const int keyint = options.irapMode == HevcIrapMode::everyGop ? options.gopLength : 1 << 20;
     c->gop_size = keyint;
@@ -221,13 +221,16 @@ Result<std::unique_ptr<HevcTestStream>, std::string> HevcTestStream::create(
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     av_opt_set_double(c->priv_data, "crf", options.crf, 0);
     // In-band parameter sets before every IDR, closed GOPs, one picture in,
-    // one access unit out: what the camera's live view looks like. SAO stays
-    // on: x265 3.5 leaks its filter buffers when ultrafast turns it off.
+    // one access unit out: what the camera's live view looks like. B
+    // pictures, when asked for, come in a fixed pattern, and the look-ahead
+    // is just long enough for them. SAO stays on: x265 3.5 leaks its filter
+    // buffers when ultrafast turns it off.
+    const int bFrames = std::max(options.bFrames, 0);
     char params[256];
     std::snprintf(params, sizeof params,
-                  "keyint=%d:min-keyint=%d:scenecut=0:open-gop=0:bframes=0:repeat-headers=1:"
-                  "rc-lookahead=0:frame-threads=1:sao=1:log-level=error",
-                  keyint, keyint);
+                  "keyint=%d:min-keyint=%d:scenecut=0:open-gop=0:bframes=%d:b-adapt=0:repeat-headers=1:"
+                  "rc-lookahead=%d:frame-threads=1:sao=1:log-level=error",
+                  keyint, keyint, bFrames, bFrames > 0 ? bFrames + 1 : 0);
     av_opt_set(c->priv_data, "x265-params", params, 0);
 
     if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
@@ -248,51 +251,60 @@ HevcTestStream::HevcTestStream(const HevcTestStreamOptions& options, std::unique
 
 HevcTestStream::~HevcTestStream() = default;
 
-Result<HevcAccessUnit, std::string> HevcTestStream::next() {
+std::optional<std::string> HevcTestStream::encodeFrame(bool end) {
     Encoder& e = *encoder_;
     AVCodecContext* c = e.context.get();
-    // x265 with zero latency returns each access unit for the frame just
-    // given; the loop only guards against an encoder that holds one back.
-    for (int attempt = 0; e.ready.empty() && attempt < 64; ++attempt) {
-        AVFrame* f = e.frame.get();
+    AVFrame* f = nullptr;
+    if (!end) {
+        f = e.frame.get();
         if (int rc = av_frame_make_writable(f); rc < 0) {
-            return unexpected(avError("frame not writable", rc));
+            return avError("frame not writable", rc);
         }
         const auto index = options_.firstIndex + static_cast<uint32_t>(e.nextPts);
-        fillPattern(index, options_.width, options_.height, f->data[0],
-                    static_cast<size_t>(f->linesize[0]), f->data[1], f->data[2],
-                    static_cast<size_t>(f->linesize[1]), 1, options_.grain);
+        fillPattern(index, options_.width, options_.height, f->data[0], static_cast<size_t>(f->linesize[0]),
+                    f->data[1], f->data[2], static_cast<size_t>(f->linesize[1]), 1, options_.grain);
         f->pts = e.nextPts++;
-        if (int rc = avcodec_send_frame(c, f); rc < 0) {
-            return unexpected(avError("encode failed", rc));
+    }
+    if (int rc = avcodec_send_frame(c, f); rc < 0) {
+        return avError("encode failed", rc);
+    }
+    for (;;) {
+        AVPacket* p = e.packet.get();
+        const int rc = avcodec_receive_packet(c, p);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
+            return std::nullopt;
         }
-        for (;;) {
-            AVPacket* p = e.packet.get();
-            const int rc = avcodec_receive_packet(c, p);
-            if (rc == AVERROR(EAGAIN)) {
-                break;
-            }
-            if (rc < 0) {
-                return unexpected(avError("encode failed", rc));
-            }
-            HevcAccessUnit unit;
-            unit.index = (options_.firstIndex + static_cast<uint32_t>(p->pts)) & 0xFFFF;
-            const ByteView data(p->data, static_cast<size_t>(p->size));
-            const bool dropIrap = options_.irapMode == HevcIrapMode::none;
-            for (const NalSpan& span : nalSpans(data)) {
-                const int type = nalType(data, span);
-                if (isIrapType(type)) {
-                    if (dropIrap) {
-                        continue;
-                    }
-                    unit.irap = true;
+        if (rc < 0) {
+            return avError("encode failed", rc);
+        }
+        HevcAccessUnit unit;
+        unit.index = (options_.firstIndex + static_cast<uint32_t>(p->pts)) & 0xFFFF;
+        const ByteView data(p->data, static_cast<size_t>(p->size));
+        const bool dropIrap = options_.irapMode == HevcIrapMode::none;
+        for (const NalSpan& span : nalSpans(data)) {
+            const int type = nalType(data, span);
+            if (isIrapType(type)) {
+                if (dropIrap) {
+                    continue;
                 }
-                unit.bytes.insert(unit.bytes.end(), {0, 0, 0, 1});
-                unit.bytes.insert(unit.bytes.end(), data.begin() + static_cast<ptrdiff_t>(span.begin),
-                                  data.begin() + static_cast<ptrdiff_t>(span.end));
+                unit.irap = true;
             }
-            av_packet_unref(p);
-            e.ready.push_back(std::move(unit));
+            unit.bytes.insert(unit.bytes.end(), {0, 0, 0, 1});
+            unit.bytes.insert(unit.bytes.end(), data.begin() + static_cast<ptrdiff_t>(span.begin),
+                              data.begin() + static_cast<ptrdiff_t>(span.end));
+        }
+        av_packet_unref(p);
+        e.ready.push_back(std::move(unit));
+    }
+}
+
+Result<HevcAccessUnit, std::string> HevcTestStream::next() {
+    Encoder& e = *encoder_;
+    // x265 without B pictures returns each access unit for the frame just
+    // given; the loop covers an encoder that holds some back.
+    for (int attempt = 0; e.ready.empty() && attempt < 64; ++attempt) {
+        if (auto error = encodeFrame(false)) {
+            return unexpected(*error);
         }
     }
     if (e.ready.empty()) {
@@ -304,22 +316,29 @@ Result<HevcAccessUnit, std::string> HevcTestStream::next() {
     return unit;
 }
 
+Result<std::vector<HevcAccessUnit>, std::string> HevcTestStream::finish(int frameCount) {
+    for (int i = 0; i < frameCount; ++i) {
+        if (auto error = encodeFrame(false)) {
+            return unexpected(*error);
+        }
+    }
+    if (auto error = encodeFrame(true)) {
+        return unexpected(*error);
+    }
+    std::vector<HevcAccessUnit> units(std::make_move_iterator(encoder_->ready.begin()),
+                                      std::make_move_iterator(encoder_->ready.end()));
+    encoder_->ready.clear();
+    produced_ += static_cast<uint32_t>(units.size());
+    return units;
+}
+
 Result<std::vector<HevcAccessUnit>, std::string> encodeHevcTestStream(
     const HevcTestStreamOptions& options, int frameCount) {
     auto stream = HevcTestStream::create(options);
     if (!stream) {
         return unexpected(stream.error());
     }
-    std::vector<HevcAccessUnit> units;
-    units.reserve(static_cast<size_t>(std::max(frameCount, 0)));
-    for (int i = 0; i < frameCount; ++i) {
-        auto unit = (*stream)->next();
-        if (!unit) {
-            return unexpected(unit.error());
-        }
-        units.push_back(std::move(unit).value());
-    }
-    return units;
+    return (*stream)->finish(std::max(frameCount, 0));
 }
 
 Bytes joinAccessUnits(const std::vector<HevcAccessUnit>& units) {

@@ -4,8 +4,9 @@
 // in-process with libx265 (through libavcodec) from a synthetic picture that
 // carries its frame number. Each access unit comes out whole in Annex-B form,
 // with VPS, SPS and PPS in front of every random-access picture, one access
-// unit per frame and no reordering (no B pictures, no look-ahead), so frame n
-// is the n-th access unit.
+// unit per frame. Without B pictures (the default) nothing is reordered, so
+// frame n is the n-th access unit; with them the units come in decode order
+// and each carries its frame number.
 //
 // The picture: the top half is a grid of 8 x 4 big cells, bright or dark,
 // holding the 16-bit frame number and its complement (so a misread is caught);
@@ -52,6 +53,9 @@ struct HevcTestStreamOptions {
     // The number carried by the first picture; later ones count up from it
     // (mod 65536), so a second stream can continue where a first one ended.
     uint32_t firstIndex = 0;
+    // B pictures between two reference pictures (0: none). With them a
+    // picture may refer to a later one, so the decoder has to reorder.
+    int bFrames = 0;
 };
 
 struct HevcAccessUnit {
@@ -71,19 +75,27 @@ public:
     // Encodes the next frame and returns its access unit. Fails only when the
     // encoder does (reported as text).
     Result<HevcAccessUnit, std::string> next();
+    // Encodes the next `frameCount` frames and ends the stream: all their
+    // access units in decode order (with B pictures the encoder holds some
+    // back until the end). No next() after it.
+    Result<std::vector<HevcAccessUnit>, std::string> finish(int frameCount);
 
     const HevcTestStreamOptions& options() const { return options_; }
 
 private:
     struct Encoder;
     HevcTestStream(const HevcTestStreamOptions& options, std::unique_ptr<Encoder> encoder);
+    // Gives the encoder one frame (nothing: the end of the stream) and keeps
+    // the access units it returns.
+    std::optional<std::string> encodeFrame(bool end);
 
     HevcTestStreamOptions options_;
     std::unique_ptr<Encoder> encoder_;
     uint32_t produced_ = 0;
 };
 
-// `frameCount` access units of a new stream made with `options`.
+// The access units of `frameCount` frames of a new stream made with
+// `options`, in decode order.
 Result<std::vector<HevcAccessUnit>, std::string> encodeHevcTestStream(
     const HevcTestStreamOptions& options, int frameCount);
 

@@ -248,28 +248,41 @@ void SimPocketUdp::sendReliable(const DumlFrame& frame) {
 
 // --- Sending
 
-void SimPocketUdp::queue(Bytes datagram, bool isVideo) {
+// Raw engine output against the rate, so the draws do not depend on how a
+// library maps them onto a distribution.
+bool SimPocketUdp::draw(double rate) {
+    return rate > 0 && static_cast<double>(random_()) < rate * 4294967296.0;
+}
+
+bool SimPocketUdp::queue(Bytes datagram, bool isVideo) {
     if (faults_.silent) {
-        return;
+        return false;
     }
     auto every = [](int n, int count) { return n > 0 && count % n == 0; };
     if (isVideo) {
         ++videoCount_;
-        if (every(faults_.dropVideoEvery, videoCount_)) {
-            return;
+        // Both draws happen for every datagram, so one rate does not shift
+        // the other's pattern.
+        const bool lose = draw(faults_.videoLossRate);
+        const bool repeat = draw(faults_.videoDuplicateRate);
+        if (every(faults_.dropVideoEvery, videoCount_) || lose) {
+            return false;
         }
         if (every(faults_.reorderVideoEvery, videoCount_) && !heldBack_) {
             heldBack_ = std::move(datagram);
-            return;
+            return true;
         }
-        if (every(faults_.duplicateVideoEvery, videoCount_)) {
+        if (every(faults_.duplicateVideoEvery, videoCount_) || repeat) {
             outgoing_.push_back(datagram);
+            ++videoOnWire_;
         }
+        ++videoOnWire_;
     }
     outgoing_.push_back(std::move(datagram));
     if (isVideo && heldBack_) {
         outgoing_.push_back(std::move(*heldBack_));
         heldBack_.reset();
+        ++videoOnWire_;
     }
 
     ++outgoingCount_;
@@ -289,24 +302,41 @@ void SimPocketUdp::queue(Bytes datagram, bool isVideo) {
         putU32(big, VideoDatagramLayout::kLengthOffset, 9u << 20);
         outgoing_.push_back(std::move(big));
     }
+    return true;
 }
 
 void SimPocketUdp::sendAccessUnit(TimePoint) {
+    if (options_.accessUnitLimit > 0 && frameIndex_ >= options_.accessUnitLimit) {
+        return;
+    }
     const int index = accessUnits_.empty() ? frameIndex_ : frameIndex_ % static_cast<int>(accessUnits_.size());
     ++frameIndex_;
     const Bytes unit = accessUnits_.empty() ? syntheticAccessUnit(index) : accessUnits_[index];
-    if (faults_.withholdIrap && containsIrap(unit)) {
+    const bool irap = containsIrap(unit);
+    if (faults_.withholdIrap && irap) {
         return;
     }
     ++unitsSent_;
     unitIndices_.push_back(index);
 
+    bool whole = true;
     for (Bytes& datagram : splitIntoVideoDatagrams(unit, std::max(options_.videoDatagramSize, kMinimumVideoDatagram))) {
         Bytes header = packetHeader(UdpPacketType::video, datagram.size() - kUdpHeaderLength, *session_,
-                                    nonZeroIncrement(videoSequence_));
+                                    nextVideoNumber());
         std::copy(header.begin(), header.end(), datagram.begin());
-        queue(std::move(datagram), true);
+        whole = queue(std::move(datagram), true) && whole;
     }
+    picturesSent_.push_back({index, whole, irap});
+}
+
+uint16_t SimPocketUdp::nextVideoNumber() {
+    ++videoNumbersGiven_;
+    uint16_t step = std::max<uint16_t>(options_.videoNumberStep, 1);
+    if (options_.videoNumberGapEvery > 0 && videoNumbersGiven_ % options_.videoNumberGapEvery == 0) {
+        step = static_cast<uint16_t>(step + options_.videoNumberGap);
+    }
+    videoSequence_ = static_cast<uint16_t>(videoSequence_ + step);
+    return videoSequence_ == 0 ? nonZeroIncrement(videoSequence_) : videoSequence_;
 }
 
 void SimPocketUdp::integrateGimbal(TimePoint now) {
@@ -450,6 +480,7 @@ void SimPocketUdp::setReplyRule(uint8_t cmdSet, uint8_t cmdId, SimReplyRule rule
 void SimPocketUdp::setFaults(const SimPocketFaults& faults) {
     std::lock_guard lock(mutex_);
     faults_ = faults;
+    random_.seed(faults.seed);
 }
 
 SimPocketFaults SimPocketUdp::faults() const {
@@ -552,6 +583,16 @@ int SimPocketUdp::videoDatagramsSent() const {
 std::vector<int> SimPocketUdp::accessUnitIndicesSent() const {
     std::lock_guard lock(mutex_);
     return unitIndices_;
+}
+
+std::vector<SimSentPicture> SimPocketUdp::picturesSent() const {
+    std::lock_guard lock(mutex_);
+    return picturesSent_;
+}
+
+int SimPocketUdp::videoDatagramsOnWire() const {
+    std::lock_guard lock(mutex_);
+    return videoOnWire_;
 }
 
 }  // namespace hollowkit

@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ struct SimPocketFaults {
     int oversizedEvery = 0;       // after every Nth datagram, a 20,000-byte start datagram announcing 9 MiB
     bool silent = false;          // send nothing at all
     bool withholdIrap = false;    // skip every access unit that holds a random-access picture
+    // Random faults on video datagrams, drawn in send order from `seed`, so
+    // a run repeats exactly: each datagram is lost with `videoLossRate`, and
+    // each one sent goes out twice with `videoDuplicateRate`.
+    double videoLossRate = 0;
+    double videoDuplicateRate = 0;
+    uint32_t seed = 1;
 };
 
 struct SimPocketUdpOptions {
@@ -69,6 +76,13 @@ struct SimPocketUdpOptions {
     Duration liveViewHold = std::chrono::seconds(3);
     Duration frameInterval = std::chrono::microseconds(33333);
     size_t videoDatagramSize = 1400;  // whole datagram; at least 40
+    // How the camera numbers its video datagrams: this much apart, and every
+    // `videoNumberGapEvery`-th datagram (0: never) `videoNumberGap` further.
+    uint16_t videoNumberStep = 1;
+    int videoNumberGapEvery = 0;
+    uint16_t videoNumberGap = 5;
+    // The live view ends after this many access units (0: never).
+    int accessUnitLimit = 0;
     Duration cardTransition = std::chrono::milliseconds(300);
     // Gimbal degrees per second for one speed unit; a speed holds this long.
     double degreesPerSecondPerUnit = 0.1;
@@ -83,6 +97,13 @@ struct SimReceivedCommand {
     UdpPacketHeader header;
     CommandPrefix prefix;
     DumlFrame frame;
+};
+
+// One access unit the live view sent.
+struct SimSentPicture {
+    int index = 0;       // into the configured list (or the synthetic number)
+    bool whole = false;  // every one of its datagrams went out (none lost)
+    bool irap = false;   // holds a random-access picture
 };
 
 class SimPocketUdp {
@@ -136,18 +157,24 @@ public:
     int videoDatagramsSent() const;
     // Indices of the access units sent, in order (into the configured list).
     std::vector<int> accessUnitIndicesSent() const;
+    // The access units sent, in order, and whether each went out whole.
+    std::vector<SimSentPicture> picturesSent() const;
+    // Video datagrams that went out, repeats included.
+    int videoDatagramsOnWire() const;
 
 private:
     void handleCommandFrame(const DumlFrame& frame, TimePoint now);
     void reply(const DumlFrame& request, Bytes payload);
     void sendReliable(const DumlFrame& frame);
-    void queue(Bytes datagram, bool isVideo);
+    // False when a fault dropped the datagram.
+    bool queue(Bytes datagram, bool isVideo);
+    bool draw(double rate);
     void sendAccessUnit(TimePoint now);
     void integrateGimbal(TimePoint now);
     void pushAttitude();
     void pushCard();
     void pushBattery();
-    uint16_t nextVideoSequence();
+    uint16_t nextVideoNumber();
     uint16_t nextReliableSequence();
 
     const SimPocketUdpOptions options_;
@@ -187,10 +214,14 @@ private:
     int frameIndex_ = 0;
     int unitsSent_ = 0;
     std::vector<int> unitIndices_;
+    std::vector<SimSentPicture> picturesSent_;
+    int videoOnWire_ = 0;
+    std::mt19937 random_;
     uint16_t videoSequence_ = 0;
     uint16_t reliableSequence_ = 0;
     uint16_t statusSequence_ = 0;
     int videoCount_ = 0;
+    int videoNumbersGiven_ = 0;
     int outgoingCount_ = 0;
     std::optional<Bytes> heldBack_;
     std::deque<Bytes> outgoing_;

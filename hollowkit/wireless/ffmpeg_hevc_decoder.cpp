@@ -191,11 +191,6 @@ void FfmpegHevcDecoder::receiveFrames() {
             fail(status);
             return;
         }
-        if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-            av_frame_unref(frame);
-            fail(AVERROR_INVALIDDATA);
-            continue;
-        }
         const TimePoint pts = clock_.now();
         const auto format = static_cast<AVPixelFormat>(frame->format);
         VideoFrame picture = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P
@@ -208,15 +203,17 @@ void FfmpegHevcDecoder::receiveFrames() {
     }
 }
 
-// A decode error: the pictures after it may refer to what was lost, so wait
-// for a random-access picture. An error other than bad data means the
-// session itself is unusable; the next sample makes a new one.
+// A picture that does not decode is lost alone: the pictures after it go on,
+// and where one of them refers to it the decoder stands in a grey picture
+// until the next random-access picture clears the damage (a live view that
+// stops for every error would freeze on any bad link). An error other than
+// bad data means the session itself is unusable; the next sample makes a
+// new one, which starts at a random-access picture.
 void FfmpegHevcDecoder::fail(int status) {
     ++failures_;
     if (failures_ <= kLoggedFailures) {
         PocketLog::logf("HEVC decode error %d", status);
     }
-    awaitingRandomAccess_ = true;
     if (status != AVERROR_INVALIDDATA) {
         session_.reset();
         format_.reset();
@@ -240,13 +237,14 @@ bool FfmpegHevcDecoder::makeSession(const std::shared_ptr<const HevcFormat>& for
         status = AVERROR_DECODER_NOT_FOUND;
     } else if (session->context && session->packet && session->frame) {
         AVCodecContext* c = session->context.get();
-        // Pictures leave the decoder as soon as they are decoded: no frame
-        // threads (each adds a picture of delay) and no reorder buffer.
-        c->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        // Pictures leave the decoder as soon as the stream's own reordering
+        // allows: at once without B pictures, in display order with them.
+        // No frame threads, each of which would add a picture of delay, and
+        // no low-delay flag: a stream with B pictures needs its reordering,
+        // and without them there is none to skip.
         c->thread_type = FF_THREAD_SLICE;
-        // Report damage instead of hiding it: a picture that fails to parse
-        // is an error here (and pictures wait for the next random-access
-        // one), not a smeared picture on screen.
+        // A picture whose bytes do not parse is refused whole (an error,
+        // counted) rather than shown half decoded.
         c->err_recognition |= AV_EF_EXPLODE;
         c->thread_count = options_.threads > 0 ? options_.threads : defaultThreads();
         const Bytes parameterSets = format->annexB();

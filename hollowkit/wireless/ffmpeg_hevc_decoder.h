@@ -1,16 +1,18 @@
 #pragma once
 
 // FfmpegHevcDecoder: the live view's HEVC decoder on libavcodec, in
-// software and without delay: no frame threads and no reordering, so each
-// picture comes out of the decode() call that put it in; slice threads (and
-// the wavefront rows x265-style encoders use) spread one picture over cores.
+// software and without added delay: no frame threads, so a picture comes
+// out of the decode() call that put it in, or, in a stream with B pictures,
+// as soon as its turn in display order has come; slice threads (and the
+// wavefront rows x265-style encoders use) spread one picture over cores.
 //
 // A decoder session is made for each video format and made again when the
 // video or sequence parameter set changes (a new picture size, for example);
 // a new picture parameter set alone goes to the running session in-band.
-// After a decode error, and in a new session, pictures are skipped until the
-// next random-access one, so a damaged reference never shows. Decode errors
-// are counted; the first three are logged.
+// A new session skips pictures until its first random-access one. After
+// that every picture is decoded: one that fails is lost alone, and a
+// missing reference is concealed by the decoder. Decode errors are counted;
+// the first three are logged.
 //
 // Pictures come out as NV12 VideoFrames stamped with the clock's time at
 // decode. The luma plane is the decoder's own buffer, shared (no copy); the

@@ -1,6 +1,7 @@
 #include "hollowkit/wireless/hevc_stream_assembler.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "hollowkit/base/pocket_log.h"
@@ -18,18 +19,16 @@ constexpr int kLogFirst = 3;
 // start datagrams in a row: the owner moved to a new link without saying so.
 constexpr int kAdoptAfterStarts = 8;
 
-// The camera's datagram numbers are taken to count up by one from the first
-// non-zero number on, until steps inside messages show otherwise: at least
-// this many, and more of them off than on.
-constexpr int kTrustSteps = 8;
-constexpr int kEvidenceCap = 256;
-// Message boundaries must run on almost always before datagrams are held
-// back between messages.
-constexpr int kBoundaryRatio = 10;
-
-// A picture order count that moves by another step this many times in a row
-// is the stream's own rhythm, not a loss.
-constexpr int kNewStepAfter = 3;
+// The camera's datagram numbers are trusted once this many steps in a row
+// inside messages were steps of one, and no longer once more than
+// kUntrustMisses of the last kStepWindow were not (a lost or repeated
+// datagram now and then leaves them trusted; another numbering does not).
+constexpr int kTrustRun = 16;
+constexpr int kStepWindow = 32;
+constexpr int kUntrustMisses = 8;
+// A repeated or late datagram lies at most this far behind the newest one;
+// a number further back means the camera began counting anew.
+constexpr int kLateWindow = 64;
 
 // The number after `sequence`; the camera never uses 0 for a video datagram
 // it numbers, so the count may skip it at the wrap.
@@ -118,238 +117,138 @@ void HevcStreamAssembler::push(ByteView datagram) {
     }
     candidateSession_.reset();
     candidateStarts_ = 0;
-    const uint16_t sequence = static_cast<uint16_t>(uint16LE(datagram, 4));
-    if (!numberingKnown_) {
-        // A link whose datagrams carry no number (0) is taken in arrival order.
-        numberingKnown_ = true;
-        numbered_ = sequence != 0;
-        counters_.numberedStream = numbered_;
+    const uint16_t number = static_cast<uint16_t>(uint16LE(datagram, 4));
+    if (start) {
+        takeStart(datagram, number);
+    } else {
+        takeContinuation(datagram, number);
     }
-    route({datagram, sequence, start});
 }
 
 void HevcStreamAssembler::beginLink() {
-    if (expectedLength_) {
-        loseMessage();
-    }
-    held_.clear();
+    loseMessage();
     session_.reset();
     candidateSession_.reset();
     candidateStarts_ = 0;
-    inOrderSteps_ = 0;
-    otherSteps_ = 0;
+    stepHistory_ = 0;
+    stepsRecorded_ = 0;
     numbered_ = false;
-    numberingKnown_ = false;
-    inOrderBoundaries_ = 0;
-    otherBoundaries_ = 0;
-    boundariesNumbered_ = false;
     counters_.numberedStream = false;
-    lastStartSequence_.reset();
-    // Pictures lost between the links cannot be told apart from a stream
-    // that simply goes on, so the new link starts at a random-access picture.
+    lastStart_.reset();
+    lastNumber_ = 0;
+    lastDatagram_ = 0;
+    // What the old link left unsent cannot be told from a stream that simply
+    // goes on, so the new link starts at a random-access picture.
     awaitingIrap_ = true;
-    lastOrderCount_.reset();
 }
 
-// Once the numbers are trusted, datagrams are put in number order through a
-// small window: a continuation waits for the datagrams before it (its start
-// included), a duplicate or late one is dropped, and a gap that outlasts the
-// window loses the message. A start datagram between messages waits only
-// when the numbers also run on from one message to the next (a camera that
-// numbers other datagrams from the same count leaves gaps there, and waiting
-// at each would only add delay). Untrusted numbers: arrival order.
-void HevcStreamAssembler::route(const Datagram& d) {
-    const bool between = !expectedLength_;
-    if (!numbered_ || (between && d.isStart && !boundariesNumbered_)) {
-        process(d);
-        drainHeld();
+void HevcStreamAssembler::takeStart(ByteView datagram, uint16_t number) {
+    advanceNumber(number);
+    const uint64_t fingerprint = datagramFingerprint(datagram);
+    if (numbered_ && lastStart_ && distance(number, *lastStart_) < -kLateWindow) {
+        distrustNumbers();  // the camera began counting anew
+    }
+    const bool repeat = numbered_ ? lastStart_ && distance(number, *lastStart_) <= 0 : fingerprint == lastDatagram_;
+    if (repeat) {
+        // The start of a message already begun, again or late: taking it
+        // would restart that message or hand its picture on twice.
+        ++counters_.staleDatagrams;
+        if (numbered_) {
+            noteStep(false);
+        }
         return;
     }
-    const int ahead = aheadOf(d.sequence, lastSequence_);
-    if (ahead == 0) {
-        process(d);
-        drainHeld();
+    loseMessage();  // a message still in progress lost its end
+    lastStart_ = number;
+    lastTaken_ = number;
+    lastDatagram_ = fingerprint;
+    const uint32_t length = uint32LE(datagram, VideoDatagramLayout::kLengthOffset);
+    if (length == 0 || length > kMaxMessageBytes) {
+        ++counters_.lostMessages;
         return;
     }
-    if (ahead < 0) {
+    expectedLength_ = length;
+    pending_.assign(datagram.begin() + VideoDatagramLayout::kStartHeaderLength, datagram.end());
+    completeIfWhole();
+}
+
+void HevcStreamAssembler::takeContinuation(ByteView datagram, uint16_t number) {
+    const bool byOne = aheadOf(number, lastNumber_) == 0;
+    advanceNumber(number);
+    if (!expectedLength_) {
+        noteStep(byOne);
+        return;  // its start was lost, or its message is complete already
+    }
+    const int ahead = aheadOf(number, lastTaken_);
+    if (numbered_ && ahead < -kLateWindow) {
+        distrustNumbers();
+    }
+    const uint64_t fingerprint = datagramFingerprint(datagram);
+    if (numbered_ ? ahead < 0 : fingerprint == lastDatagram_) {
         ++counters_.staleDatagrams;
         noteStep(false);
         return;
     }
-    if (ahead > static_cast<int>(kReorderWindow)) {
-        // Far ahead: whatever was held can never be completed.
-        if (!between) {
-            noteStep(false);
-        }
+    noteStep(byOne);
+    if (numbered_ && ahead > 0) {
+        // A datagram of this message is missing. Appending would shift the
+        // rest, and when the next start was lost too, the next message's
+        // bytes would fill this one up.
         loseMessage();
-        releaseHeld();
-        // The held datagrams may have brought the count up to this one.
-        if (aheadOf(d.sequence, lastSequence_) <= static_cast<int>(kReorderWindow)) {
-            route(d);
-        } else if (d.isStart) {
-            process(d);
-            drainHeld();
-        } else {
-            noteLoss();
-        }
         return;
     }
-    if (releasing_ && between) {
-        // After a loss nothing earlier will come: a start begins the next
-        // message; a continuation has lost its start.
-        if (d.isStart) {
-            process(d);
-            drainHeld();
-        } else {
-            noteLoss();
-        }
-        return;
-    }
-    const bool known = std::any_of(held_.begin(), held_.end(),
-                                   [&](const auto& entry) { return entry.first == d.sequence; });
-    if (known) {
-        ++counters_.staleDatagrams;
-        return;
-    }
-    held_.emplace_back(d.sequence, Bytes(d.bytes.begin(), d.bytes.end()));
-    if (held_.size() > kReorderWindow) {
-        loseMessage();
-        releaseHeld();
+    const size_t room = *expectedLength_ - std::min<size_t>(pending_.size(), *expectedLength_);
+    const auto payload = datagram.subspan(VideoDatagramLayout::kPrefixLength);
+    // Never more than the message needs: bytes beyond it are dropped anyway.
+    pending_.insert(pending_.end(), payload.begin(),
+                    payload.begin() + static_cast<ptrdiff_t>(std::min(room, payload.size())));
+    lastTaken_ = number;
+    lastDatagram_ = fingerprint;
+    completeIfWhole();
+}
+
+// The newest number only moves forward, so a late or repeated datagram
+// counts as one step off, not two; a number far behind is a new count.
+void HevcStreamAssembler::advanceNumber(uint16_t number) {
+    const int step = distance(number, lastNumber_);
+    if (step > 0 || step < -kLateWindow) {
+        lastNumber_ = number;
     }
 }
 
-// Takes held datagrams that are now due. Trusted numbers: the next number
-// (held ones already passed are dropped); otherwise the earliest held one.
-void HevcStreamAssembler::drainHeld() {
-    while (!held_.empty()) {
-        auto best = held_.end();
-        if (numbered_) {
-            // Held ones already passed were never used: their message is lost.
-            if (std::erase_if(held_, [&](const auto& entry) { return aheadOf(entry.first, lastSequence_) < 0; }) > 0) {
-                noteLoss();
-            }
-            best = std::find_if(held_.begin(), held_.end(),
-                                [&](const auto& entry) { return aheadOf(entry.first, lastSequence_) == 0; });
-            if (best == held_.end()) {
-                return;
-            }
-        } else {
-            best = std::min_element(held_.begin(), held_.end(), [&](const auto& a, const auto& b) {
-                return aheadOf(a.first, lastSequence_) < aheadOf(b.first, lastSequence_);
-            });
-        }
-        const uint16_t sequence = best->first;
-        const Bytes bytes = std::move(best->second);
-        held_.erase(best);
-        ++counters_.reorderedDatagrams;
-        process({bytes, sequence, isStartDatagram(bytes)});
-    }
+void HevcStreamAssembler::distrustNumbers() {
+    stepHistory_ = 0;
+    stepsRecorded_ = 0;
+    setNumbered(false);
 }
 
-// After a loss: the held datagrams go through again in number order; the
-// first start datagram among them begins the next message, continuations
-// before it are dropped.
-void HevcStreamAssembler::releaseHeld() {
-    auto released = std::move(held_);
-    held_.clear();
-    const uint16_t last = lastSequence_;
-    std::sort(released.begin(), released.end(), [&](const auto& a, const auto& b) {
-        return aheadOf(a.first, last) < aheadOf(b.first, last);
-    });
-    const bool outer = !releasing_;
-    releasing_ = true;
-    for (auto& [sequence, bytes] : released) {
-        route({bytes, sequence, isStartDatagram(bytes)});
-    }
-    releasing_ = !outer;
-}
-
-void HevcStreamAssembler::noteStep(bool inOrder) {
-    (inOrder ? inOrderSteps_ : otherSteps_) += 1;
-    if (inOrderSteps_ + otherSteps_ > kEvidenceCap) {
-        inOrderSteps_ /= 2;
-        otherSteps_ /= 2;
-    }
-    // Trusted until the steps say otherwise, and back once they agree again.
-    const bool trusted = numbered_ ? !(otherSteps_ >= kTrustSteps && otherSteps_ > inOrderSteps_)
-                                   : inOrderSteps_ >= kTrustSteps && inOrderSteps_ >= otherSteps_;
-    if (trusted != numbered_) {
-        numbered_ = trusted;
-        counters_.numberedStream = trusted;
-        if (trustChangesLogged_ < kLogFirst) {
-            ++trustChangesLogged_;
-            PocketLog::log(trusted ? "Live view: datagram numbers trusted" : "Live view: datagram numbers not trusted");
+void HevcStreamAssembler::noteStep(bool byOne) {
+    stepHistory_ = (stepHistory_ << 1) | (byOne ? 1u : 0u);
+    stepsRecorded_ = std::min(stepsRecorded_ + 1, kStepWindow);
+    bool trusted = numbered_;
+    if (!numbered_) {
+        constexpr uint32_t kRunMask = (1u << kTrustRun) - 1;
+        if (stepsRecorded_ >= kTrustRun && (stepHistory_ & kRunMask) == kRunMask) {
+            trusted = true;
+            stepsRecorded_ = kTrustRun;  // earlier misses belong to the untrusted time
         }
-    }
-}
-
-void HevcStreamAssembler::noteBoundary(bool inOrder) {
-    (inOrder ? inOrderBoundaries_ : otherBoundaries_) += 1;
-    if (inOrderBoundaries_ + otherBoundaries_ > kEvidenceCap) {
-        inOrderBoundaries_ /= 2;
-        otherBoundaries_ /= 2;
-    }
-    boundariesNumbered_ = inOrderBoundaries_ >= kTrustSteps && inOrderBoundaries_ >= kBoundaryRatio * otherBoundaries_;
-}
-
-void HevcStreamAssembler::process(const Datagram& d) {
-    if (d.isStart) {
-        if (numbered_ && lastStartSequence_ && distance(d.sequence, *lastStartSequence_) <= 0) {
-            ++counters_.staleDatagrams;  // a repeated or late start of a message already begun
-            noteStep(false);
-            return;
-        }
-        if (!expectedLength_ && lastStartSequence_) {
-            noteBoundary(aheadOf(d.sequence, lastSequence_) == 0);
-        }
-        lastStartSequence_ = d.sequence;
-        lossNoted_ = false;
-        const uint32_t length = uint32LE(d.bytes, VideoDatagramLayout::kLengthOffset);
-        if (expectedLength_) {
-            loseMessage();  // replaced before it was complete
-        }
-        lastSequence_ = d.sequence;
-        rememberDatagram(d.bytes);
-        if (length == 0 || length > kMaxMessageBytes) {
-            noteLoss();
-            clearMessage();
-            return;
-        }
-        expectedLength_ = length;
-        pending_.assign(d.bytes.begin() + VideoDatagramLayout::kStartHeaderLength, d.bytes.end());
     } else {
-        if (!expectedLength_) {
-            // No message to add to: its start was lost, unless this repeats
-            // the datagram just taken (only the bytes can tell without numbers).
-            const bool repeat = numbered_ ? aheadOf(d.sequence, lastSequence_) < 0
-                                          : datagramFingerprint(d.bytes) == lastDatagram_;
-            if (!repeat) {
-                noteLoss();
-                if (numbered_) {
-                    lastSequence_ = d.sequence;
-                }
-            }
-            return;
-        }
-        noteStep(aheadOf(d.sequence, lastSequence_) == 0);
-        rememberDatagram(d.bytes);
-        // Never more than the message needs: bytes beyond it are dropped anyway.
-        const size_t room = *expectedLength_ - std::min<size_t>(pending_.size(), *expectedLength_);
-        const auto payload = d.bytes.subspan(VideoDatagramLayout::kPrefixLength);
-        pending_.insert(pending_.end(), payload.begin(),
-                        payload.begin() + static_cast<ptrdiff_t>(std::min(room, payload.size())));
-        lastSequence_ = d.sequence;
+        const uint32_t window = stepsRecorded_ >= kStepWindow ? ~0u : (1u << stepsRecorded_) - 1;
+        const int misses = stepsRecorded_ - std::popcount(stepHistory_ & window);
+        trusted = misses <= kUntrustMisses;
     }
-    if (expectedLength_ && pending_.size() >= *expectedLength_) {
-        const size_t length = *expectedLength_;
-        Bytes message;
-        message.swap(pending_);
-        clearMessage();
-        completeMessage(ByteView(message.data(), length));
-        if (pending_.empty()) {
-            message.clear();
-            pending_.swap(message);  // keeps the buffer for the next message
-        }
+    setNumbered(trusted);
+}
+
+void HevcStreamAssembler::setNumbered(bool trusted) {
+    if (trusted == numbered_) {
+        return;
+    }
+    numbered_ = trusted;
+    counters_.numberedStream = trusted;
+    if (trustChangesLogged_ < kLogFirst) {
+        ++trustChangesLogged_;
+        PocketLog::log(trusted ? "Live view: datagram numbers trusted" : "Live view: datagram numbers not trusted");
     }
 }
 
@@ -359,33 +258,30 @@ void HevcStreamAssembler::loseMessage() {
     }
     if (lossesLogged_ < kLogFirst) {
         ++lossesLogged_;
-        PocketLog::logf("Live view: incomplete message dropped (%zu of %u bytes), waiting for a keyframe",
-                        pending_.size(), *expectedLength_);
+        PocketLog::logf("Live view: incomplete message dropped (%zu of %u bytes)", pending_.size(), *expectedLength_);
     }
-    noteLoss();
+    ++counters_.lostMessages;
     clearMessage();
-}
-
-// Bytes of the stream were lost: the pictures after them may refer to what
-// was lost, so wait for a random-access picture. Counted once per message.
-void HevcStreamAssembler::noteLoss() {
-    awaitingIrap_ = true;
-    if (!lossNoted_) {
-        lossNoted_ = true;
-        ++counters_.lostMessages;
-    }
-}
-
-// Without trusted numbers a repeated datagram is told by its bytes.
-void HevcStreamAssembler::rememberDatagram(ByteView datagram) {
-    if (!numbered_) {
-        lastDatagram_ = datagramFingerprint(datagram);
-    }
 }
 
 void HevcStreamAssembler::clearMessage() {
     expectedLength_.reset();
     pending_.clear();
+}
+
+void HevcStreamAssembler::completeIfWhole() {
+    if (!expectedLength_ || pending_.size() < *expectedLength_) {
+        return;
+    }
+    const size_t length = *expectedLength_;
+    Bytes message;
+    message.swap(pending_);
+    clearMessage();
+    completeMessage(ByteView(message.data(), length));
+    if (pending_.empty()) {
+        message.clear();
+        pending_.swap(message);  // keeps the buffer for the next message
+    }
 }
 
 // ---- Messages ---------------------------------------------------------------------
@@ -419,18 +315,16 @@ void HevcStreamAssembler::completeMessage(ByteView message) {
     if (!format_ || picture.empty()) {
         return;
     }
-    if (!hasPicture_ && !randomAccess) {
-        return;
-    }
-    if (!pictureFollowsPrevious(picture, randomAccess)) {
-        return;
-    }
     if (awaitingIrap_) {
         if (!randomAccess) {
             ++counters_.skippedPictures;
             return;
         }
         awaitingIrap_ = false;
+    }
+    if (repeatsPrevious(picture)) {
+        ++counters_.duplicatePictures;
+        return;
     }
     hasPicture_ = true;
     deliver(picture, randomAccess);
@@ -479,52 +373,18 @@ void HevcStreamAssembler::makeFormat() {
     PocketLog::logf("HEVC format ready %dx%d", spsInfo->width, spsInfo->height);
 }
 
-// Checks the picture against the one before: an exact repeat is dropped (a
-// duplicated message), and a jump in the picture order count means pictures
-// went missing, so later ones would be decoded from references the decoder
-// never saw: wait for the next random-access picture.
-bool HevcStreamAssembler::pictureFollowsPrevious(const std::vector<ByteView>& slices, bool randomAccess) {
-    const uint64_t hash = pictureFingerprint(slices);
+// A message that arrived twice would give the decoder the same picture
+// twice; the decoder would refuse the second as a picture it already has.
+bool HevcStreamAssembler::repeatsPrevious(const std::vector<ByteView>& picture) {
+    const uint64_t hash = pictureFingerprint(picture);
     size_t bytes = 0;
-    for (ByteView slice : slices) {
-        bytes += slice.size();
+    for (ByteView unit : picture) {
+        bytes += unit.size();
     }
-    if (hash == lastPictureHash_ && bytes == lastPictureBytes_) {
-        ++counters_.duplicatePictures;
-        return false;
-    }
+    const bool repeat = hash == lastPictureHash_ && bytes == lastPictureBytes_;
     lastPictureHash_ = hash;
     lastPictureBytes_ = bytes;
-
-    const auto count = sliceOrderCountLsb(slices.front(), format_->spsInfo, format_->ppsInfo);
-    if (randomAccess || !count || !lastOrderCount_) {
-        lastOrderCount_ = count;
-        return true;
-    }
-    const uint32_t mask = (1u << format_->spsInfo.log2MaxPocLsb) - 1;
-    const uint32_t step = (*count - *lastOrderCount_) & mask;
-    if (step == 0) {
-        ++counters_.duplicatePictures;
-        return false;
-    }
-    lastOrderCount_ = count;
-    if (step == orderStep_) {
-        otherStepRepeats_ = 0;
-        return true;
-    }
-    otherStepRepeats_ = step == otherStep_ ? otherStepRepeats_ + 1 : 1;
-    otherStep_ = step;
-    if (otherStepRepeats_ >= kNewStepAfter) {
-        orderStep_ = step;
-        otherStepRepeats_ = 0;
-    }
-    ++counters_.missingPictures;
-    awaitingIrap_ = true;
-    if (lossesLogged_ < kLogFirst) {
-        ++lossesLogged_;
-        PocketLog::logf("Live view: picture order jumped by %u, waiting for a keyframe", step);
-    }
-    return true;
+    return repeat;
 }
 
 void HevcStreamAssembler::deliver(const std::vector<ByteView>& picture, bool randomAccess) {

@@ -8,15 +8,18 @@
 // until the first random-access picture and hands each picture to `onSample`
 // in a sample (Annex-B, with the format).
 //
-// It never splices bytes of different messages or links into one picture:
-// datagrams of another link session are ignored, and once the camera's
-// datagram numbers prove to count up by one, a gap, a duplicate or a stale
-// datagram inside a message is recognised (a short reordering is repaired, a
-// loss discards the message). A lost message, a missing picture (seen in the
-// picture order count), a new link or a new format makes it wait for the
-// next random-access picture, so the decoder never gets a picture whose
-// references it has not seen. Memory stays bounded: a message holds at most
-// 8 MiB and the reordering window a few datagrams.
+// A lost datagram costs only the message it belongs to: an incomplete
+// message is dropped alone and every later complete one goes on to the
+// decoder, whose concealment stands in for a missing reference. Only the
+// start of the stream and a new link wait for a random-access picture
+// (pictures of another link are never spliced onto this one). Datagrams of
+// another link session are ignored. The camera's datagram numbers are used
+// only once they have been seen to count up by one inside messages; then a
+// repeated or late datagram is dropped and a gap drops the message it falls
+// in (so bytes of two messages are never spliced). Until then, and whenever
+// they stop counting so, datagrams are taken in arrival order, an immediate
+// repeat recognised by its bytes. Memory stays bounded: a message holds at
+// most 8 MiB.
 //
 // Thread contract: everything runs on the video thread, except
 // takeDisplayedCount(), which any thread may call.
@@ -43,8 +46,6 @@ public:
 
     // The largest message accepted; larger announced lengths discard it.
     static constexpr uint32_t kMaxMessageBytes = 8 * 1024 * 1024;
-    // Datagrams held while waiting for a missing one of the same message.
-    static constexpr size_t kReorderWindow = 16;
 
     HevcStreamAssembler() = default;
     HevcStreamAssembler(const HevcStreamAssembler&) = delete;
@@ -71,41 +72,31 @@ public:
 
     // Counters for tests and the session's log lines.
     struct Counters {
-        int lostMessages = 0;          // incomplete, without a start, or with a bad length
-        int missingPictures = 0;       // gaps in the picture order count
-        int skippedPictures = 0;       // held back while waiting for a random-access picture
-        int duplicatePictures = 0;
-        int staleDatagrams = 0;        // duplicates and late arrivals
-        int foreignDatagrams = 0;      // of another link session
-        int reorderedDatagrams = 0;    // held back and put in place
-        bool numberedStream = false;   // the datagram numbers are trusted
+        int lostMessages = 0;         // incomplete, or with a bad length
+        int skippedPictures = 0;      // held back until a random-access picture
+        int duplicatePictures = 0;    // exact repeats of the picture before
+        int staleDatagrams = 0;       // repeated or late datagrams dropped
+        int foreignDatagrams = 0;     // of another link session
+        bool numberedStream = false;  // the datagram numbers are trusted
     };
     const Counters& counters() const { return counters_; }
     // True while pictures are held back until the next random-access one.
     bool waitingForRandomAccess() const { return awaitingIrap_; }
 
 private:
-    struct Datagram {
-        ByteView bytes;
-        uint16_t sequence = 0;
-        bool isStart = false;
-    };
-
-    void acceptSession(uint16_t session, bool isStart);
-    void route(const Datagram& d);
-    void process(const Datagram& d);
-    void drainHeld();
-    void releaseHeld();
-    void noteStep(bool inOrder);
-    void noteBoundary(bool inOrder);
+    void takeStart(ByteView datagram, uint16_t number);
+    void takeContinuation(ByteView datagram, uint16_t number);
+    void noteStep(bool byOne);
+    void setNumbered(bool trusted);
+    void advanceNumber(uint16_t number);
+    void distrustNumbers();
     void loseMessage();
-    void noteLoss();
-    void rememberDatagram(ByteView datagram);
     void clearMessage();
+    void completeIfWhole();
     void completeMessage(ByteView message);
     void storeParameterSet(std::optional<Bytes>& slot, ByteView nal);
     void makeFormat();
-    bool pictureFollowsPrevious(const std::vector<ByteView>& slices, bool randomAccess);
+    bool repeatsPrevious(const std::vector<ByteView>& picture);
     void deliver(const std::vector<ByteView>& picture, bool randomAccess);
 
     SampleHandler onSample_;
@@ -118,24 +109,18 @@ private:
     // Message in progress.
     std::optional<uint32_t> expectedLength_;
     Bytes pending_;
-    uint16_t lastSequence_ = 0;       // of the newest datagram taken into the message
-    std::optional<uint16_t> lastStartSequence_;
-    uint64_t lastDatagram_ = 0;  // fingerprint, kept while the numbers are not trusted
-    bool lossNoted_ = false;
+    uint16_t lastTaken_ = 0;  // number of the newest datagram taken into it
+    std::optional<uint16_t> lastStart_;
+    uint64_t lastDatagram_ = 0;  // fingerprint of the newest datagram taken
 
     // Link session and datagram numbering.
     std::optional<uint16_t> session_;
     std::optional<uint16_t> candidateSession_;
     int candidateStarts_ = 0;
-    int inOrderSteps_ = 0;
-    int otherSteps_ = 0;
+    uint16_t lastNumber_ = 0;   // the newest number met, of any kind of datagram
+    uint32_t stepHistory_ = 0;  // newest step onto a continuation in bit 0: 1 = by one
+    int stepsRecorded_ = 0;
     bool numbered_ = false;
-    bool numberingKnown_ = false;
-    int inOrderBoundaries_ = 0;
-    int otherBoundaries_ = 0;
-    bool boundariesNumbered_ = false;
-    std::vector<std::pair<uint16_t, Bytes>> held_;  // waiting for an earlier number
-    bool releasing_ = false;
 
     // Parameter sets and format.
     std::optional<Bytes> vps_;
@@ -144,12 +129,8 @@ private:
     std::shared_ptr<const HevcFormat> format_;
     int formatErrorsLogged_ = 0;
 
-    // Picture continuity.
+    // Pictures.
     bool awaitingIrap_ = true;
-    std::optional<uint32_t> lastOrderCount_;
-    uint32_t orderStep_ = 1;
-    uint32_t otherStep_ = 0;
-    int otherStepRepeats_ = 0;
     uint64_t lastPictureHash_ = 0;
     size_t lastPictureBytes_ = 0;
     int lossesLogged_ = 0;

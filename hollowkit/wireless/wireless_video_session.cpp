@@ -86,16 +86,9 @@ bool WirelessVideoSession::run() {
 
     // Whatever the loop left, the gimbal must stop.
     sendStopFrames();
-    // Commands still waiting will never be answered on this link; tell their
-    // owners instead of leaving them pending for ever.
-    auto pending = std::exchange(awaitingReplies_, {});
-    for (auto& [key, entries] : pending) {
-        for (const AwaitedReply& entry : entries) {
-            if (!entry.silent) {
-                reportNoReply(entry);
-            }
-        }
-    }
+    // A session runs once: commands still waiting for a reply end with it,
+    // without a result.
+    awaitingReplies_.clear();
     link_.close();
     link_.onFrame = nullptr;
     link_.onVideoDatagram = nullptr;
@@ -182,8 +175,7 @@ bool WirelessVideoSession::loop() {
             const uint16_t id = link_.send(kSetGimbal, kIdRecenter, DumlConstants::payloadFE08(), kRecenter.type,
                                            kRecenter.index, kRecenter.attribute);
             // Its reply must not settle a pending flip (the same key).
-            awaitingReplies_[DumlFrame::commandKey(kSetGimbal, kIdRecenter)].push_back(
-                AwaitedReply{"Gimbal recenter", now, false, id, true});
+            ignoreReply(DumlFrame::commandKey(kSetGimbal, kIdRecenter), id);
             PocketLog::log("Gimbal recenter sent");
         }
 
@@ -234,7 +226,13 @@ void WirelessVideoSession::sendQueuedCommands(TimePoint now) {
         const uint16_t id = link_.send(command.cmdSet, command.cmdId, command.payload, command.receiverType,
                                        command.receiverId, command.cmdType);
         const std::string key = DumlFrame::commandKey(command.cmdSet, command.cmdId);
-        awaitingReplies_[key].push_back(AwaitedReply{command.label, now, command.reportsSuccess, id, false});
+        AwaitedReply entry{command.label, now, command.reportsSuccess, id};
+        if (auto [it, added] = awaitingReplies_.try_emplace(key, entry); !added) {
+            // The replaced command's own reply, when it comes, must not be
+            // taken for this one's.
+            ignoreReply(key, it->second.dumlId);
+            it->second = std::move(entry);
+        }
         PocketLog::logf("Camera command sent: %s [%s %s]", command.label.c_str(), key.c_str(),
                         hexString(command.payload).c_str());
     }
@@ -250,49 +248,39 @@ void WirelessVideoSession::reportNoReply(const AwaitedReply& entry) {
 void WirelessVideoSession::expireReplies(TimePoint now) {
     std::vector<AwaitedReply> expired;
     for (auto it = awaitingReplies_.begin(); it != awaitingReplies_.end();) {
-        auto& entries = it->second;
-        auto late = std::stable_partition(entries.begin(), entries.end(), [&](const AwaitedReply& entry) {
-            return now - entry.sent <= timings_.replyTimeout;
-        });
-        std::move(late, entries.end(), std::back_inserter(expired));
-        entries.erase(late, entries.end());
-        it = entries.empty() ? awaitingReplies_.erase(it) : std::next(it);
+        if (now - it->second.sent > timings_.replyTimeout) {
+            ignoreReply(it->first, it->second.dumlId);
+            expired.push_back(std::move(it->second));
+            it = awaitingReplies_.erase(it);
+        } else {
+            ++it;
+        }
     }
     for (const AwaitedReply& entry : expired) {
-        if (!entry.silent) {
-            reportNoReply(entry);
-        }
+        reportNoReply(entry);
+    }
+}
+
+void WirelessVideoSession::ignoreReply(const std::string& key, uint16_t id) {
+    settled_.emplace_back(key, id);
+    if (settled_.size() > kSettledMemory) {
+        settled_.pop_front();
     }
 }
 
 void WirelessVideoSession::settleReply(const DumlFrame& frame) {
     const std::string key = frame.commandKey();
     if (std::find(settled_.begin(), settled_.end(), std::make_pair(key, frame.id)) != settled_.end()) {
-        return;  // a duplicate of a reply already handled
+        return;
     }
     auto found = awaitingReplies_.find(key);
     if (found == awaitingReplies_.end()) {
         return;
     }
-    auto& entries = found->second;
-    auto match = std::find_if(entries.begin(), entries.end(),
-                              [&](const AwaitedReply& entry) { return entry.dumlId == frame.id; });
-    // A camera that does not echo ids is answered in order.
-    if (match == entries.end()) {
-        match = entries.begin();
-    }
-    const AwaitedReply entry = *match;
-    entries.erase(match);
-    if (entries.empty()) {
-        awaitingReplies_.erase(found);
-    }
-    settled_.emplace_back(key, frame.id);
-    if (settled_.size() > kSettledMemory) {
-        settled_.pop_front();
-    }
-    if (entry.silent) {
-        return;
-    }
+    // A camera that does not echo the id still settles the key.
+    const AwaitedReply entry = std::move(found->second);
+    awaitingReplies_.erase(found);
+    ignoreReply(key, frame.id);
 
     const uint8_t code = frame.payload.empty() ? 0xFF : frame.payload[0];
     PocketLog::logf("Camera command reply: %s -> %s (%s)", entry.label.c_str(), hexString(frame.payload).c_str(),

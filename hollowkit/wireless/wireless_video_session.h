@@ -72,7 +72,7 @@ public:
     // to the stream). Returns true when the link should be rebuilt (silence,
     // or no picture after the retries), false when the stop flag ended it.
     // Either way the gimbal gets three stop frames, commands still waiting
-    // for a reply get a noReply result, and the link is closed.
+    // for a reply are dropped without a result, and the link is closed.
     bool run();
 
     // One DUML frame from the link (normally through run()'s handler).
@@ -87,7 +87,6 @@ private:
         TimePoint sent;
         bool reportsSuccess = false;
         uint16_t dumlId = 0;
-        bool silent = false;  // our own recentre: settled quietly, never reported
     };
 
     void sendAndPump(uint8_t cmdSet, uint8_t cmdId, ByteView payload, int receiverType, int receiverIndex,
@@ -102,6 +101,7 @@ private:
     void settleReply(const DumlFrame& frame);
     void reportStats(TimePoint now);
     void reportNoReply(const AwaitedReply& entry);
+    void ignoreReply(const std::string& key, uint16_t id);
 
     DumlUDPLink& link_;
     LiveViewStream& stream_;
@@ -111,11 +111,12 @@ private:
     const Handlers handlers_;
     const SessionTimings timings_;
 
-    // Per key, the commands waiting for a reply in send order. The camera
-    // echoes the DUML id, so two commands of one key are told apart.
-    std::map<std::string, std::vector<AwaitedReply>> awaitingReplies_;
-    // Replies already settled (key, id), newest last: a duplicated reply
-    // datagram must not settle another command of the same key.
+    // The command waiting for a reply, one per key: a later command of the
+    // same key replaces the earlier one, which then gets no result.
+    std::map<std::string, AwaitedReply> awaitingReplies_;
+    // Replies (key, DUML id, which the camera echoes) that settle nothing,
+    // newest last: one already handled (its datagram repeated), one to a
+    // replaced command, and one to our own recentre (the flip's key).
     std::deque<std::pair<std::string, uint16_t>> settled_;
     std::optional<CardRecordingState> lastRecordingState_;
     std::optional<CardStorage> lastCardStorage_;

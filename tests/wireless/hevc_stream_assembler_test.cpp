@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "live_view_test_streams.h"
 #include "wireless_test_support.h"
 
@@ -9,6 +11,7 @@ namespace hollowkit {
 namespace {
 
 using testsupport::NumberedDatagram;
+using testsupport::bPictureStream;
 using testsupport::smallStream;
 using testsupport::unitOfPicture;
 using testsupport::videoDatagrams;
@@ -108,8 +111,8 @@ TEST(HevcStreamAssembler, AcceptsExactly8MiB) {
     constexpr uint32_t kLength = 8 * 1024 * 1024;
     assembler.push(startDatagram(kLength, 16000 - 36));
     size_t have = 16000 - 36;
-    while (have < kLength) {
-        assembler.push(otherDatagram(16000));
+    for (uint16_t number = 2; have < kLength; ++number) {
+        assembler.push(otherDatagram(16000, number));
         have += 16000 - 20;
     }
     EXPECT_EQ(assembler.completedMessages(), 1);
@@ -196,62 +199,135 @@ TEST(HevcStreamAssembler, IgnoresTruncatedAndForbiddenNalUnits) {
 // Small datagrams, so every message spans several and the numbers get trusted.
 constexpr size_t kSmallDatagram = 120;
 
+std::vector<int> allBut(std::initializer_list<int> missing) {
+    std::vector<int> out = range(0, 30);
+    for (int m : missing) {
+        std::erase(out, m);
+    }
+    return out;
+}
+
+// Writes `number(i)` as the number of the i-th datagram.
+std::vector<NumberedDatagram> renumbered(std::vector<NumberedDatagram> datagrams,
+                                         const std::function<uint16_t(size_t)>& number) {
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        const uint16_t n = number(i);
+        datagrams[i].bytes[4] = static_cast<uint8_t>(n);
+        datagrams[i].bytes[5] = static_cast<uint8_t>(n >> 8);
+    }
+    return datagrams;
+}
+
+// Indices of the datagrams of `unit` (first, second, ... last).
+std::vector<size_t> datagramsOf(const std::vector<NumberedDatagram>& datagrams, int unit) {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        if (datagrams[i].unit == unit) {
+            out.push_back(i);
+        }
+    }
+    return out;
+}
+
 TEST(HevcStreamAssembler, LostEndAndLostStartDoNotSpliceTwoMessages) {
     const auto& units = smallStream();
     uint16_t sequence = 100;
     auto datagrams = videoDatagrams(units, kSession, &sequence, kSmallDatagram);
     // Drop the last datagram of unit 4 and the first of unit 5: in arrival
     // order the rest of unit 5 would fill unit 4 up.
-    std::vector<NumberedDatagram> kept;
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-        const bool lastOf4 = datagrams[i].unit == 4 && (i + 1 == datagrams.size() || datagrams[i + 1].unit == 5);
-        const bool firstOf5 = datagrams[i].unit == 5 && datagrams[i - 1].unit == 4;
-        if (!lastOf4 && !firstOf5) {
-            kept.push_back(datagrams[i]);
-        }
-    }
+    const size_t lastOf4 = datagramsOf(datagrams, 4).back();
+    const auto at = datagrams.begin() + static_cast<ptrdiff_t>(lastOf4);
+    datagrams.erase(at, at + 2);
     HevcStreamAssembler assembler;
     Recorder recorder(assembler, units);
-    pushAll(assembler, kept);
+    pushAll(assembler, datagrams);
     EXPECT_TRUE(assembler.counters().numberedStream);
-    // 0-3 whole; 4 and 5 lost; 6-9 depend on them; 10 on is a new GOP.
-    std::vector<int> expected = range(0, 4);
-    for (int i : range(10, 30)) {
-        expected.push_back(i);
-    }
-    EXPECT_EQ(recorder.pictures, expected);
-    EXPECT_GE(assembler.counters().lostMessages, 1);
+    // 4 and 5 are lost; every later picture goes on to the decoder.
+    EXPECT_EQ(recorder.pictures, allBut({4, 5}));
+    EXPECT_EQ(assembler.counters().lostMessages, 1);
 }
 
-TEST(HevcStreamAssembler, ReorderedAndDuplicatedDatagramsArePutRight) {
+// The numbers decide only once they have proved to count by one; whatever
+// else the camera does with them, complete messages still come through.
+TEST(HevcStreamAssembler, DatagramNumbersAreTrustedOnlyWhileTheyCountByOne) {
     const auto& units = smallStream();
-    uint16_t sequence = 65500;  // runs through the wrap
-    auto datagrams = videoDatagrams(units, kSession, &sequence, kSmallDatagram);
-    std::vector<NumberedDatagram> shuffled;
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-        if (i % 9 == 4 && i + 1 < datagrams.size()) {
-            shuffled.push_back(datagrams[i + 1]);  // swap with the next (also across messages)
-            shuffled.push_back(datagrams[i]);
-            ++i;
-        } else {
-            shuffled.push_back(datagrams[i]);
-            if (i % 13 == 7) {
-                shuffled.push_back(datagrams[i]);  // duplicate
-            }
+    const auto plain = videoDatagrams(units, kSession, nullptr, kSmallDatagram);
+    const size_t half = plain.size() / 2;
+    // Datagram positions inside unit 20, where the numbers are trusted.
+    const auto of20 = datagramsOf(plain, 20);
+    ASSERT_GE(of20.size(), 4u);
+
+    std::vector<int> withoutGapped = range(0, 30);
+    for (size_t i = 97; i < plain.size(); i += 97) {
+        if (plain[i].unit == plain[i - 1].unit) {
+            std::erase(withoutGapped, plain[i].unit);
         }
     }
-    HevcStreamAssembler assembler;
-    Recorder recorder(assembler, units);
-    pushAll(assembler, shuffled);
-    // Until the numbers are trusted a swap can cost a message; after that
-    // every picture comes through, in order.
-    ASSERT_FALSE(recorder.pictures.empty());
-    EXPECT_EQ(recorder.pictures.back(), 29);
-    EXPECT_TRUE(std::is_sorted(recorder.pictures.begin(), recorder.pictures.end()));
-    EXPECT_EQ(std::count(recorder.pictures.begin(), recorder.pictures.end(), -1), 0);
-    EXPECT_GE(recorder.pictures.size(), 20u);
-    EXPECT_GT(assembler.counters().reorderedDatagrams, 0);
-    EXPECT_GT(assembler.counters().staleDatagrams, 0);
+    ASSERT_LT(withoutGapped.size(), 30u);
+
+    struct Case {
+        const char* name;
+        std::function<uint16_t(size_t)> number;
+        // Changes to the arrival order: (position, datagram) inserted or swapped.
+        std::function<std::vector<NumberedDatagram>(std::vector<NumberedDatagram>)> deliver;
+        std::vector<int> shown;
+        bool trustedAtEnd;
+    };
+    auto asSent = [](std::vector<NumberedDatagram> d) { return d; };
+    const Case cases[] = {
+        {"counting by one through the wrap", [](size_t i) { return static_cast<uint16_t>(65500 + i + (i >= 36)); },
+         asSent, range(0, 30), true},
+        {"unnumbered", [](size_t) { return uint16_t{0}; }, asSent, range(0, 30), false},
+        {"steps of 2", [](size_t i) { return static_cast<uint16_t>(7 + 2 * i); }, asSent, range(0, 30), false},
+        {"steps of 8", [](size_t i) { return static_cast<uint16_t>(8 * i + 8); }, asSent, range(0, 30), false},
+        {"a gap every fourth number", [](size_t i) { return static_cast<uint16_t>(1 + i + i / 4); }, asSent,
+         range(0, 30), false},
+        // Trusted numbers that skip inside a message cost that message (a
+        // loss looks the same); between messages they cost nothing.
+        {"a rare gap", [](size_t i) { return static_cast<uint16_t>(1 + i + 9 * (i / 97)); }, asSent, withoutGapped,
+         true},
+        {"by one, then steps of 3",
+         [&](size_t i) { return static_cast<uint16_t>(i < half ? i + 1 : half + 3 * (i - half) + 1); }, asSent,
+         {}, false},
+        {"by one, then counting again from 1",
+         [&](size_t i) { return static_cast<uint16_t>(i < half ? 2000 + i : i - half + 1); }, asSent, {}, true},
+        {"late repeats once trusted", [](size_t i) { return static_cast<uint16_t>(300 + i); },
+         [](std::vector<NumberedDatagram> d) {
+             std::vector<NumberedDatagram> out;
+             for (size_t i = 0; i < d.size(); ++i) {
+                 out.push_back(d[i]);
+                 if (i >= 80 && i % 7 == 0) {
+                     out.push_back(d[i - 2]);
+                 }
+             }
+             return out;
+         },
+         range(0, 30), true},
+        {"two datagrams swapped once trusted", [](size_t i) { return static_cast<uint16_t>(40 + i); },
+         [&](std::vector<NumberedDatagram> d) {
+             std::swap(d[of20[1]], d[of20[2]]);
+             return d;
+         },
+         allBut({20}), true},
+    };
+    for (const Case& c : cases) {
+        HevcStreamAssembler assembler;
+        Recorder recorder(assembler, units);
+        pushAll(assembler, c.deliver(renumbered(plain, c.number)));
+        if (c.shown.empty()) {
+            // A count begun anew may cost the message it falls in; never a
+            // damaged or repeated picture.
+            EXPECT_GE(recorder.pictures.size(), 29u) << c.name;
+            EXPECT_TRUE(std::adjacent_find(recorder.pictures.begin(), recorder.pictures.end(),
+                                           std::greater_equal<>()) == recorder.pictures.end())
+                << c.name;
+            EXPECT_EQ(std::count(recorder.pictures.begin(), recorder.pictures.end(), -1), 0) << c.name;
+            EXPECT_EQ(recorder.pictures.back(), 29) << c.name;
+        } else {
+            EXPECT_EQ(recorder.pictures, c.shown) << c.name;
+        }
+        EXPECT_EQ(assembler.counters().numberedStream, c.trustedAtEnd) << c.name;
+    }
 }
 
 TEST(HevcStreamAssembler, ForeignSessionIsIgnoredAndANewLinkStartsClean) {
@@ -305,41 +381,46 @@ TEST(HevcStreamAssembler, AdoptsANewSessionWhenTheOldOneFellSilent) {
     EXPECT_EQ(std::count(recorder.pictures.begin(), recorder.pictures.end(), 10), 1);
 }
 
-TEST(HevcStreamAssembler, MissingPictureWaitsForTheNextIrapEvenWithoutNumbers) {
-    const auto& units = smallStream();
+// After the first random-access picture every complete message goes on,
+// whatever went missing before it and however the picture order steps.
+TEST(HevcStreamAssembler, OnlyWhatIsMissingIsMissing) {
     struct Case {
         const char* name;
+        const std::vector<HevcAccessUnit>* units;
         std::vector<int> sent;
+        int lostDatagramOf = -1;  // a continuation of this unit is lost
         std::vector<int> shown;
     };
     std::vector<int> without3 = range(0, 30);
-    without3.erase(without3.begin() + 3);
+    std::erase(without3, 3);
     std::vector<int> doubled = range(0, 30);
     doubled.insert(doubled.begin() + 5, 4);
-    std::vector<int> swapped = range(0, 30);
-    std::swap(swapped[13], swapped[14]);
-    std::vector<int> shownWithout3 = range(0, 3);
-    for (int i : range(10, 30)) {
-        shownWithout3.push_back(i);
-    }
-    std::vector<int> shownSwapped = range(0, 13);
-    for (int i : range(20, 30)) {
-        shownSwapped.push_back(i);
-    }
+    std::vector<int> from4 = range(4, 30);
     const Case cases[] = {
-        {"whole message lost", without3, shownWithout3},
-        {"message repeated", doubled, range(0, 30)},
-        {"messages swapped", swapped, shownSwapped},
+        {"whole message lost", &smallStream(), without3, -1, without3},
+        {"message repeated", &smallStream(), doubled, -1, range(0, 30)},
+        {"continuation lost", &smallStream(), range(0, 30), 13, allBut({13})},
+        {"B pictures: irregular order steps", &bPictureStream(), range(0, 30), -1, range(0, 30)},
+        {"waits for the first random-access picture", &smallStream(), from4, -1, range(10, 30)},
     };
     for (const Case& c : cases) {
-        std::vector<HevcAccessUnit> sent;
+        const auto& units = *c.units;
+        std::vector<NumberedDatagram> datagrams;
         for (int i : c.sent) {
-            sent.push_back(units[static_cast<size_t>(i)]);
+            auto d = videoDatagrams({units[static_cast<size_t>(i)]}, kSession, nullptr, kSmallDatagram);
+            for (auto& one : d) {
+                one.unit = i;
+            }
+            if (i == c.lostDatagramOf) {
+                ASSERT_GE(d.size(), 3u) << c.name;
+                d.erase(d.begin() + 1);
+            }
+            datagrams.insert(datagrams.end(), d.begin(), d.end());
         }
         HevcStreamAssembler assembler;
         Recorder recorder(assembler, units);
-        // Unnumbered datagrams (0): only the picture order count can tell.
-        pushAll(assembler, videoDatagrams(sent, kSession, nullptr, 1400));
+        // Unnumbered datagrams (0), taken in arrival order.
+        pushAll(assembler, datagrams);
         EXPECT_EQ(recorder.pictures, c.shown) << c.name;
     }
 }

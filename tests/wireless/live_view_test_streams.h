@@ -37,6 +37,23 @@ inline const std::vector<HevcAccessUnit>& smallStream(int width = 320, int heigh
     return found->second;
 }
 
+// 30 frames of 320x180 with three B pictures between reference pictures,
+// an IDR every 10 frames: access units in decode order.
+inline const std::vector<HevcAccessUnit>& bPictureStream(uint32_t firstIndex = 0) {
+    static std::map<uint32_t, std::vector<HevcAccessUnit>> cache;
+    auto found = cache.find(firstIndex);
+    if (found == cache.end()) {
+        HevcTestStreamOptions options;
+        options.gopLength = 10;
+        options.firstIndex = firstIndex;
+        options.bFrames = 3;
+        auto units = encodeHevcTestStream(options, 30);
+        EXPECT_TRUE(units) << units.error();
+        found = cache.emplace(firstIndex, units ? std::move(units).value() : std::vector<HevcAccessUnit>{}).first;
+    }
+    return found->second;
+}
+
 struct NumberedDatagram {
     Bytes bytes;
     int unit = 0;  // index of the access unit it carries

@@ -3,7 +3,15 @@
 set_tests_properties(
     LiveViewNetworkTest.DecodedFramesArriveInOrderAndCloseIsClean
     LiveViewNetworkTest.GimbalAndCommandsReachTheCamera
-    LiveViewNetworkTest.DecodedFramesSurviveTransportFaults
+    PROPERTIES LABELS "wireless;slow")
+# The live view through loss, repeats, odd numbering and B pictures: a few
+# seconds each.
+set_tests_properties(
+    LiveViewLossTest.TwoPercentLossAndOnePercentRepeats
+    LiveViewLossTest.BPictures
+    LiveViewLossTest.NumbersInStepsOfTwo
+    LiveViewLossTest.NumbersInStepsOfEight
+    LiveViewLossTest.NumbersWithGaps
     PROPERTIES LABELS "wireless;slow")
 # The wireless camera end to end: Bluetooth on virtual time, but the
 # camera's network side and the video thread on real time.

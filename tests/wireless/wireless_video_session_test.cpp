@@ -281,12 +281,13 @@ TEST_F(WirelessVideoSessionTest, CommandOutcomesUnderTheirOwnLabels) {
     EXPECT_TRUE(log_.contains("Camera command reply: Codec H.264 -> 00 (accepted)"));
 }
 
-TEST_F(WirelessVideoSessionTest, TwoCommandsOfOneKeyEachGetTheirOwnResult) {
+TEST_F(WirelessVideoSessionTest, ASecondCommandOfAKeyReplacesTheFirst) {
+    // Both answered: one result, the second command's.
     at(kLoopStart + 1s, [this] {
         commands_.append(CameraCommand::cardRecording(true));
         commands_.append(CameraCommand::cardRecording(false));
     });
-    // A zoom the camera never answers, twice in one turn: two no-replies.
+    // A zoom the camera never answers, twice in one turn: one no-reply.
     camera_.setReplyRule(0x02, 0xB8, SimReplyRule::silent());
     at(kLoopStart + 1200ms, [this] {
         commands_.append(CameraCommand::zoom(150));
@@ -295,43 +296,49 @@ TEST_F(WirelessVideoSessionTest, TwoCommandsOfOneKeyEachGetTheirOwnResult) {
     stopAt(kLoopStart + 4s);
     run();
     EXPECT_EQ(results(), (std::vector<std::pair<std::string, CommandOutcome>>{
-                             {"Start recording to the microSD card", CommandOutcome::accepted()},
                              {"Stop recording to the microSD card", CommandOutcome::accepted()},
-                             {"Zoom 1.5x", CommandOutcome::noReply()},
                              {"Zoom 3.0x", CommandOutcome::noReply()},
                          }));
 }
 
-TEST_F(WirelessVideoSessionTest, DuplicatedReplySettlesNothingElse) {
+// A reply settles the command it answers (the camera echoes the DUML id),
+// never a later or replacing command of the same key.
+TEST_F(WirelessVideoSessionTest, RepliesToReplacedOrSettledCommandsSettleNothing) {
     camera_.setReplyRule(0x02, 0x42, SimReplyRule::silent());
+    camera_.setReplyRule(0x02, 0x02, SimReplyRule::silent());
+    auto answer = [this](const std::string& key, size_t which, uint8_t code) {
+        const auto sent = received(key);
+        ASSERT_GT(sent.size(), which);
+        link_->handleDatagram(udpPacket(UdpPacketType::reliable, link_->sessionId(), 900,
+                                        DumlFrame::makeReply(sent[which].second, {code}).encoded().value()));
+    };
+    // HDR replaces Normal; the late reply to Normal leaves HDR waiting.
     at(kLoopStart + 1s, [this] {
         commands_.append(CameraCommand::setting(CameraSetting::colorProfile(ColorProfile::normal)));
         commands_.append(CameraCommand::setting(CameraSetting::colorProfile(ColorProfile::hdr)));
     });
-    // The camera answers the first command late, and its reply arrives twice.
-    at(kLoopStart + 1500ms, [this] {
-        const auto sent = received("02/42");
-        ASSERT_EQ(sent.size(), 2u);
-        const Bytes reply = udpPacket(UdpPacketType::reliable, link_->sessionId(), 900,
-                                      DumlFrame::makeReply(sent[0].second, {0x07}).encoded().value());
-        link_->handleDatagram(reply);
-        link_->handleDatagram(reply);
-    });
-    stopAt(kLoopStart + 4s);
+    at(kLoopStart + 1200ms, [&] { answer("02/42", 0, 0x07); });
+    // The start is answered; the same reply again must not settle the stop.
+    at(kLoopStart + 1300ms, [this] { commands_.append(CameraCommand::cardRecording(true)); });
+    at(kLoopStart + 1400ms, [&] { answer("02/02", 0, 0x00); });
+    at(kLoopStart + 1500ms, [this] { commands_.append(CameraCommand::cardRecording(false)); });
+    at(kLoopStart + 1600ms, [&] { answer("02/02", 0, 0x00); });
+    stopAt(kLoopStart + 4500ms);
     run();
     EXPECT_EQ(results(), (std::vector<std::pair<std::string, CommandOutcome>>{
-                             {"Color Normal", CommandOutcome::rejected(0x07)},
+                             {"Start recording to the microSD card", CommandOutcome::accepted()},
                              {"Color HDR (10-bit)", CommandOutcome::noReply()},
+                             {"Stop recording to the microSD card", CommandOutcome::noReply()},
                          }));
 }
 
-TEST_F(WirelessVideoSessionTest, CommandsLeftAtTheEndGetNoReply) {
+TEST_F(WirelessVideoSessionTest, CommandsLeftAtTheEndAreDroppedWithoutAResult) {
     camera_.setReplyRule(0x02, 0x02, SimReplyRule::silent());
     at(kLoopStart + 1s, [this] { commands_.append(CameraCommand::cardRecording(true)); });
     stopAt(kLoopStart + 1500ms);
     run();
-    EXPECT_EQ(results(), (std::vector<std::pair<std::string, CommandOutcome>>{
-                             {"Start recording to the microSD card", CommandOutcome::noReply()}}));
+    EXPECT_TRUE(results().empty());
+    EXPECT_FALSE(log_.contains("got no reply"));
 }
 
 TEST_F(WirelessVideoSessionTest, PushesBecomeEvents) {
