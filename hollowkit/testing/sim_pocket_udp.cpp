@@ -434,6 +434,9 @@ void SimPocketUdp::advanceTo(TimePoint now) {
             nextFrame_ = now;
         }
         while (now >= nextFrame_) {
+            if (options_.readyForPicture && !options_.readyForPicture(videoOnWire_)) {
+                break;
+            }
             sendAccessUnit(now);
             nextFrame_ += options_.frameInterval;
         }

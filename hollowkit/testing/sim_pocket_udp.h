@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -83,6 +84,12 @@ struct SimPocketUdpOptions {
     uint16_t videoNumberGap = 5;
     // The live view ends after this many access units (0: never).
     int accessUnitLimit = 0;
+    // When set, the next picture waits until this answers true for the count
+    // of video datagrams put on the wire so far. Tests that measure what a
+    // receiver makes of faults pace the camera by the receiver with it, so a
+    // loaded machine overrunning the socket buffer is not counted as loss.
+    // Called on the camera's thread under its lock: it must not call back.
+    std::function<bool(int videoDatagramsOnWire)> readyForPicture;
     Duration cardTransition = std::chrono::milliseconds(300);
     // Gimbal degrees per second for one speed unit; a speed holds this long.
     double degreesPerSecondPerUnit = 0.1;

@@ -67,7 +67,8 @@ const std::vector<Bytes>& accessUnits(int bFrames) {
 // wait until all the camera sent has been taken in.
 class CountingStream final : public LiveViewStream {
 public:
-    explicit CountingStream(HevcStreamAssembler& assembler) : assembler_(assembler) {}
+    CountingStream(HevcStreamAssembler& assembler, std::atomic<int>& datagrams)
+        : assembler_(assembler), datagrams_(datagrams) {}
     void beginLink() override { assembler_.beginLink(); }
     void pushDatagram(ByteView datagram) override {
         assembler_.pushDatagram(datagram);
@@ -82,7 +83,7 @@ public:
 
 private:
     HevcStreamAssembler& assembler_;
-    std::atomic<int> datagrams_{0};
+    std::atomic<int>& datagrams_;
 };
 
 struct Shown {
@@ -127,6 +128,9 @@ protected:
         options.videoNumberStep = c.numberStep;
         options.videoNumberGapEvery = c.gapEvery;
         options.accessUnitLimit = kPictures;
+        // Declared before the camera, which asks it for pacing until it stops.
+        std::atomic<int> taken{0};
+        options.readyForPicture = [&taken](int onWire) { return taken.load() >= onWire; };
         SimPocketUdp camera(options);
         camera.setAccessUnits(accessUnits(c.bFrames));
         camera.setFaults(c.faults);
@@ -138,7 +142,7 @@ protected:
         EXPECT_TRUE(link.open());
         HevcStreamAssembler assembler;
         FfmpegHevcDecoder decoder;
-        CountingStream stream(assembler);
+        CountingStream stream(assembler, taken);
         Figures figures;
         assembler.setOnSample([&decoder](const HevcSample& sample) { decoder.decode(sample); });
         decoder.setOnFrame([&](const VideoFrame& frame) {
