@@ -84,7 +84,8 @@ void JsonSettingsStore::load() {
     // Non-blocking, so a FIFO put in the file's place cannot hang the start.
     hollowkit::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
-        if (errno != ENOENT) moveAside("cannot be read (" + errnoText(errno) + ")");
+        // Nothing there (ENOTDIR: a part of the path is a file): a first start.
+        if (errno != ENOENT && errno != ENOTDIR) moveAside("cannot be read (" + errnoText(errno) + ")");
         return;
     }
     struct stat info {};
