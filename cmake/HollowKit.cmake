@@ -1,19 +1,31 @@
-# hollowkit_library(<name> [DEPS ...]): one static library per folder, built from
-# every .cpp under it (its linux/ or x11/ backends included).
-function(hollowkit_library name)
+# folder_library(<prefix> <name> [DEPS ...] [PRIVATE_DEPS ...]): one static
+# library per folder, built from every .cpp under it (its linux/ or x11/
+# backends included), named <prefix>::<name>.
+function(folder_library prefix name)
   cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  set(target ${prefix}_${name})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)
-    add_library(hollowkit_${name} STATIC ${sources})
-    target_include_directories(hollowkit_${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(hollowkit_${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   else()
     # Headers only (so far).
-    add_library(hollowkit_${name} INTERFACE)
-    target_include_directories(hollowkit_${name} INTERFACE ${PROJECT_SOURCE_DIR})
-    target_link_libraries(hollowkit_${name} INTERFACE ${ARG_DEPS} ${ARG_PRIVATE_DEPS})
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS} ${ARG_PRIVATE_DEPS})
   endif()
-  add_library(hollowkit::${name} ALIAS hollowkit_${name})
+  add_library(${prefix}::${name} ALIAS ${target})
+endfunction()
+
+# hollowkit_library(<name> ...): a folder of the library (hollowkit::<name>).
+function(hollowkit_library name)
+  folder_library(hollowkit ${name} ${ARGN})
+endfunction()
+
+# lumenhollow_library(<name> ...): a folder of the application (lumenhollow::<name>).
+function(lumenhollow_library name)
+  folder_library(lumenhollow ${name} ${ARGN})
 endfunction()
 
 # hollowkit_tests(<name> [DEPS ...]): one test binary per folder of tests/,

@@ -1,0 +1,162 @@
+#include "lumenhollow/model/camera_model.h"
+
+#include <cstdio>
+
+#include "hollowkit/imaging/lut_library.h"
+#include "hollowkit/recording/media_library.h"
+#include "lumenhollow/model/credentials.h"
+#include "lumenhollow/model/stored_settings.h"
+
+namespace lumenhollow {
+
+namespace {
+
+template <typename T, typename Make, typename... Args>
+std::shared_ptr<T> makeShared(const Make& make, Args&&... args) {
+    if (make) return make(std::forward<Args>(args)...);
+    return std::make_shared<T>(std::forward<Args>(args)...);
+}
+
+}  // namespace
+
+std::shared_ptr<CameraModel> CameraModel::create(CameraModelServices services) {
+    std::shared_ptr<CameraModel> model(new CameraModel(std::move(services)));
+    // The handlers set while constructing hold the model weakly, so it must
+    // already be shared.
+    model->construct();
+    return model;
+}
+
+CameraModel::CameraModel(CameraModelServices services)
+    : services_(std::move(services)), main_(services_.main) {}
+
+CameraModel::~CameraModel() {
+    // The closures hold the model weakly and would do nothing; cancelling
+    // keeps repeating timers from firing for ever.
+    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_}) main_.cancel(task);
+    if (pendingResolution_) main_.cancel(pendingResolution_->task);
+    if (pendingSwitch_) main_.cancel(pendingSwitch_->watchdog);
+    if (camera_) {
+        camera_->setOnEvent(nullptr);
+        camera_->setOnVideoSample(nullptr);
+        camera_->setOnAudioSample(nullptr);
+    }
+}
+
+void CameraModel::construct() {
+    SettingsStore& settings = services_.settings;
+
+    // Published values that are read rather than fixed, in this order.
+    state_.showWelcome = !settings.get<bool>(settings_key::welcomed, false);
+    state_.homeNetwork = loadHomeNetwork(settings, services_.secrets);
+    // Saved scenes and imported looks join here once they are kept.
+    state_.scenes = {};
+    state_.customLUTs = {};
+    if (std::optional<Url> take = settings.get<Url>(settings_key::lastScreenTake)) {
+        state_.lastScreenTake = take->path();
+    }
+    state_.wirelessMicID = settings.get<std::string>(settings_key::wirelessMicrophone, "");
+
+    // Plain fields.
+    displayLayer_ = services_.displayLayer;
+    notchDisplayLayer_ = services_.notchDisplayLayer;
+    notchPreviewActive_ = std::make_shared<AtomicFlag>(false);
+    outputFolder_ = services_.outputFolder.empty() ? hollowkit::MediaLibrary::folder() : services_.outputFolder;
+    processor_ = makeShared<hollowkit::FrameProcessor>(services_.imaging.processor);
+    backgroundPreview_ = makeShared<hollowkit::BackgroundPreview>(services_.imaging.backgroundPreview);
+    tap_ = std::make_shared<CaptureTap>(main_.clock());
+    faceDetector_ = services_.imaging.faceDetector
+                        ? services_.imaging.faceDetector(kFaceDetectionsPerSecond)
+                        : std::make_shared<hollowkit::FaceDetector>(kFaceDetectionsPerSecond);
+    faceFollower_ = services_.imaging.faceFollower ? services_.imaging.faceFollower()
+                                                   : std::make_unique<hollowkit::FaceFollower>();
+
+    state_.connection = services_.cameras.isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless;
+    readStoredSettings(settings, state_);
+
+    // A fresh keychain read, not the published value.
+    camera_ = makeCamera(state_.connection, loadHomeNetwork(settings, services_.secrets));
+
+    // Restore the look. A look that cannot be found now (a file on a drive
+    // not mounted yet) leaves the stored choice alone for the next launch:
+    // reading never writes.
+    if (std::optional<std::string> id = settings.get<std::string>(settings_key::selectedLUT)) {
+        if (const hollowkit::ColorLUT* builtIn = hollowkit::LUTLibrary::builtInLook(*id)) {
+            state_.selectedLUT = *builtIn;
+        } else {
+            for (const hollowkit::ColorLUT& look : state_.customLUTs) {
+                if (look.id == *id) {
+                    state_.selectedLUT = look;
+                    break;
+                }
+            }
+        }
+    }
+    processor_->setLUT(state_.selectedLUT);
+
+    backgroundPreview_->setStyle(state_.recordScreen ? std::optional(state_.bubbleStyle) : std::nullopt);
+
+    framePath_ = std::make_shared<FramePath>(
+        FramePath::Parts{processor_, tap_, faceDetector_, notchPreviewActive_, displayLayer_, notchDisplayLayer_,
+                         backgroundPreview_},
+        main_);
+    attachCamera(*camera_);
+
+    faceDetector_->setOnFaces([weak = weak_from_this(), main = &main_](const std::vector<hollowkit::NormalizedRect>& faces) {
+        main->post([weak, faces] {
+            if (auto self = weak.lock()) self->handleFaceObservations(faces);
+        });
+    });
+}
+
+CameraModel::ObserverId CameraModel::addObserver(Observer observer) {
+    const ObserverId id = nextObserverId_++;
+    observers_.emplace_back(id, std::make_shared<const Observer>(std::move(observer)));
+    return id;
+}
+
+void CameraModel::removeObserver(ObserverId id) {
+    std::erase_if(observers_, [id](const auto& entry) { return entry.first == id; });
+}
+
+void CameraModel::notify(Field field) {
+    // Observers may add or remove observers while being told.
+    const auto observers = observers_;
+    for (const auto& [id, observer] : observers) (*observer)(field);
+}
+
+void CameraModel::showMainWindow() {
+    services_.shell.activateApplication();
+    if (services_.shell.bringMainWindowForward()) return;
+    if (openMainWindow_) openMainWindow_();
+}
+
+double CameraModel::previewAspect() const {
+    if (state_.settledResolution && state_.settledResolution->height > 0) {
+        return state_.settledResolution->width / state_.settledResolution->height;
+    }
+    if (state_.activeFormat && state_.activeFormat->height > 0) {
+        return static_cast<double>(state_.activeFormat->width) / state_.activeFormat->height;
+    }
+    return 16.0 / 9.0;
+}
+
+std::string CameraModel::zoomLabel() const {
+    if (!state_.zoomRange) return "-";
+    if (!state_.zoom) return "1.0x";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1fx", *state_.zoom / 100.0);
+    return text;
+}
+
+std::optional<std::string> CameraModel::wirelessAudioNote() const {
+    if (state_.connection != ConnectionMode::wireless) return std::nullopt;
+    return "The camera's Wi-Fi preview has no audio. Recordings to the microSD card still include the "
+           "camera's and your DJI Mic's sound.";
+}
+
+void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>&) {
+    // Face tracking and auto framing take the detections from here.
+}
+
+}  // namespace lumenhollow

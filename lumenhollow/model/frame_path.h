@@ -1,0 +1,60 @@
+#pragma once
+
+// FramePath: the road of every camera frame, run on the thread that
+// delivered it: the colour look, the capture tap (recording and a waiting
+// frame request), the face detector, then the display: straight away, or
+// through the background preview when the room is blurred or removed. The
+// display is the only step that reaches the main executor: one post per
+// shown frame, which puts the frame on the main window's sink and, while
+// the notch island shows its live preview, on the island's sink.
+//
+// The camera's video handler holds the path (and so the objects below),
+// never the model; the path holds nothing of the model either, so frames
+// still in flight when the model goes finish harmlessly. Sound goes to the
+// tap only. Every object here guards itself; the sinks are touched on the
+// main executor only.
+
+#include <memory>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/imaging/background_preview.h"
+#include "hollowkit/imaging/face_detector.h"
+#include "hollowkit/imaging/frame_processor.h"
+#include "hollowkit/media/audio_chunk.h"
+#include "hollowkit/media/video_frame.h"
+#include "lumenhollow/model/atomic_flag.h"
+#include "lumenhollow/model/capture_tap.h"
+#include "lumenhollow/model/video_sink.h"
+
+namespace lumenhollow {
+
+class FramePath {
+public:
+    struct Parts {
+        std::shared_ptr<hollowkit::FrameProcessor> processor;
+        std::shared_ptr<CaptureTap> tap;
+        std::shared_ptr<hollowkit::FaceDetector> faceDetector;
+        std::shared_ptr<AtomicFlag> notchPreviewActive;
+        std::shared_ptr<VideoSink> displayLayer;
+        std::shared_ptr<VideoSink> notchDisplayLayer;
+        std::shared_ptr<hollowkit::BackgroundPreview> backgroundPreview;
+    };
+
+    // Every part must be set. `main` must outlive the path and every frame
+    // it has posted.
+    FramePath(Parts parts, hollowkit::MainExecutor& main);
+    FramePath(const FramePath&) = delete;
+    FramePath& operator=(const FramePath&) = delete;
+
+    // Delivering threads (a camera's capture or video thread).
+    void handleVideo(const hollowkit::VideoFrame& sample) const;
+    void handleAudio(const hollowkit::AudioChunk& chunk) const;
+
+    const Parts& parts() const { return parts_; }
+
+private:
+    const Parts parts_;
+    hollowkit::MainExecutor& main_;
+};
+
+}  // namespace lumenhollow

@@ -1,0 +1,200 @@
+#include "lumenhollow/platform/json_settings_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "hollowkit/base/atomic_file.h"
+#include "hollowkit/base/local_time.h"
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/base/unique_fd.h"
+
+namespace lumenhollow {
+namespace {
+
+namespace fs = std::filesystem;
+using hollowkit::PocketLog;
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
+        return found->pw_dir;
+    }
+    return "/";
+}
+
+// "20240501-140322" in local time, for the name of a refused file.
+std::string fileStamp(hollowkit::WallTime time) {
+    const hollowkit::LocalTime local = hollowkit::LocalTime::of(time);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", local.year, local.month, local.day, local.hour,
+                  local.minute, local.second);
+    return text;
+}
+
+// Reads at most `limit` + 1 bytes, so an overlong file shows itself without
+// being read whole. Returns an errno value, or 0.
+int readBounded(int fd, uint64_t limit, std::string& text) {
+    char buffer[64 * 1024];
+    while (text.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+}  // namespace
+
+JsonSettingsStore::JsonSettingsStore(fs::path file, const hollowkit::Clock& clock)
+    : file_(std::move(file)), clock_(clock) {
+    load();
+}
+
+fs::path JsonSettingsStore::pathFor(std::string_view home, std::string_view xdgConfigHome) {
+    const fs::path configHome =
+        xdgConfigHome.starts_with('/') ? fs::path(xdgConfigHome) : fs::path(home) / ".config";
+    return configHome / "lumenhollow" / "settings.json";
+}
+
+fs::path JsonSettingsStore::defaultPath() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    return pathFor(homeDirectory(), configHome ? configHome : "");
+}
+
+void JsonSettingsStore::load() {
+    // Non-blocking, so a FIFO put in the file's place cannot hang the start.
+    hollowkit::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        // Nothing there (ENOTDIR: a part of the path is a file): a first start.
+        if (errno != ENOENT && errno != ENOTDIR) moveAside("cannot be read (" + errnoText(errno) + ")");
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        moveAside("cannot be read (" + errnoText(errno) + ")");
+        return;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        moveAside("is not a regular file");
+        return;
+    }
+    std::string text;
+    if (static_cast<uint64_t>(info.st_size) <= kMaxFileBytes) {
+        if (const int error = readBounded(fd.get(), kMaxFileBytes, text); error != 0) {
+            moveAside("cannot be read (" + errnoText(error) + ")");
+            return;
+        }
+    }
+    if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes || text.size() > kMaxFileBytes) {
+        moveAside("is larger than " + std::to_string(kMaxFileBytes) + " bytes");
+        return;
+    }
+    auto parsed = parseSettingsJson(text);
+    if (!parsed) {
+        moveAside("is damaged (" + parsed.error() + ")");
+        return;
+    }
+    document_ = std::move(*parsed);
+}
+
+void JsonSettingsStore::moveAside(const std::string& reason) {
+    const std::string base = file_.string() + ".corrupt-" + fileStamp(clock_.wallNow());
+    std::string target = base;
+    int error = 0;
+    for (int n = 2;; ++n) {
+        // Never replaces an earlier refused file: it may be all that is left
+        // of the user's settings.
+        int renamed = ::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        error = renamed == 0 ? 0 : errno;
+        if (error == EINVAL) {
+            // A file system without the no-replace rename: check, then rename.
+            struct stat existing {};
+            const bool taken = ::lstat(target.c_str(), &existing) == 0;
+            renamed = taken ? -1 : ::rename(file_.c_str(), target.c_str());
+            error = taken ? EEXIST : (renamed == 0 ? 0 : errno);
+        }
+        if (error == 0) break;
+        if (error != EEXIST || n > 99) break;
+        target = base + "-" + std::to_string(n);
+    }
+    if (error == 0) {
+        PocketLog::logf("Settings: %s %s; moved it to %s and started with default settings", file_.c_str(),
+                        reason.c_str(), fs::path(target).filename().c_str());
+    } else {
+        PocketLog::logf("Settings: %s %s and could not be moved aside (%s); started with default settings",
+                        file_.c_str(), reason.c_str(), errnoText(error).c_str());
+    }
+}
+
+std::optional<SettingsValue> JsonSettingsStore::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = document_.values.find(key);
+    if (found == document_.values.end()) return std::nullopt;
+    return found->second;
+}
+
+void JsonSettingsStore::set(std::string_view key, SettingsValue value) {
+    std::lock_guard lock(mutex_);
+    if (const auto foreign = document_.foreign.find(key); foreign != document_.foreign.end()) {
+        document_.foreign.erase(foreign);
+    }
+    document_.values.insert_or_assign(std::string(key), std::move(value));
+    save(key);
+}
+
+void JsonSettingsStore::remove(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    if (const auto found = document_.values.find(key); found != document_.values.end()) {
+        document_.values.erase(found);
+    }
+    if (const auto foreign = document_.foreign.find(key); foreign != document_.foreign.end()) {
+        document_.foreign.erase(foreign);
+    }
+    save(key);
+}
+
+void JsonSettingsStore::save(std::string_view key) {
+    const std::string keyText(key);
+    const std::string text = formatSettingsJson(document_);
+    // A file over the limit would be refused at the next start, losing every
+    // setting; the last good file stays instead.
+    if (text.size() > kMaxFileBytes) {
+        PocketLog::logf("Settings: \"%s\" not saved: the settings would take %zu bytes, more than %llu",
+                        keyText.c_str(), text.size(), static_cast<unsigned long long>(kMaxFileBytes));
+        return;
+    }
+    std::error_code error;
+    fs::create_directories(file_.parent_path(), error);
+    if (error) {
+        PocketLog::logf("Settings: \"%s\" not saved: cannot create %s (%s)", keyText.c_str(),
+                        file_.parent_path().c_str(), error.message().c_str());
+        return;
+    }
+    // Owner only: the file holds the identifier this computer pairs with.
+    auto written = hollowkit::writeFileAtomically(file_, text, fs::perms::owner_read | fs::perms::owner_write);
+    if (!written) {
+        PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), file_.c_str(),
+                        written.error().message().c_str());
+    }
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,69 @@
+#pragma once
+
+// JsonSettingsStore: the settings file, $XDG_CONFIG_HOME/lumenhollow/
+// settings.json (~/.config when the variable is unset). It is read once, at
+// construction; every set or remove then rewrites the whole file by an
+// atomic replace (temporary, flush, rename), so a crash or a second
+// instance never leaves half a file, and keys this version does not know
+// are written back unchanged.
+//
+// A file that cannot be used (unreadable, not JSON, not an object, over the
+// size limit) is renamed to "settings.json.corrupt-<date>-<time>" beside it
+// with one log line, and the store starts empty. A write that fails (a
+// read-only folder, a full disk) is logged; the value still reads back from
+// memory. Any thread; calls are serialised, and a write holds the store
+// while the file is flushed (about a millisecond on a local disk).
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "hollowkit/base/clock.h"
+#include "lumenhollow/platform/settings_json.h"
+#include "lumenhollow/platform/settings_store.h"
+
+namespace lumenhollow {
+
+class JsonSettingsStore final : public SettingsStore {
+public:
+    // Far above what the settings need (nine saved camera positions with
+    // their thumbnails come to well under 1 MiB), far below what would make
+    // reading the file at start-up slow. A larger file is refused unread.
+    static constexpr uint64_t kMaxFileBytes = 4 * 1024 * 1024;
+
+    // Reads `file` now; a missing file is an empty store. `clock` dates the
+    // name a refused file is moved to.
+    explicit JsonSettingsStore(std::filesystem::path file,
+                               const hollowkit::Clock& clock = hollowkit::Clock::system());
+    JsonSettingsStore(const JsonSettingsStore&) = delete;
+    JsonSettingsStore& operator=(const JsonSettingsStore&) = delete;
+
+    // The file for this user, from $XDG_CONFIG_HOME and $HOME (or the
+    // password database when HOME is unset).
+    static std::filesystem::path defaultPath();
+    // "<xdgConfigHome>/lumenhollow/settings.json", or
+    // "<home>/.config/lumenhollow/settings.json" when `xdgConfigHome` is
+    // empty or relative (the XDG rules ignore a relative one).
+    static std::filesystem::path pathFor(std::string_view home, std::string_view xdgConfigHome);
+
+    std::optional<SettingsValue> value(std::string_view key) const override;
+    void set(std::string_view key, SettingsValue value) override;
+    void remove(std::string_view key) override;
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    void load();
+    void moveAside(const std::string& reason);
+    // Writes document_ to the file; `key` names the change in a failure line.
+    void save(std::string_view key);
+
+    const std::filesystem::path file_;
+    const hollowkit::Clock& clock_;
+    mutable std::mutex mutex_;
+    SettingsDocument document_;  // guarded by mutex_
+};
+
+}  // namespace lumenhollow

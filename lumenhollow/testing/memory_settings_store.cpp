@@ -1,0 +1,44 @@
+#include "lumenhollow/testing/memory_settings_store.h"
+
+namespace lumenhollow {
+
+MemorySettingsStore::MemorySettingsStore(std::map<std::string, SettingsValue, std::less<>> stored)
+    : values_(std::move(stored)) {}
+
+std::optional<SettingsValue> MemorySettingsStore::value(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = values_.find(key);
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
+void MemorySettingsStore::set(std::string_view key, SettingsValue value) {
+    std::lock_guard lock(mutex_);
+    values_.insert_or_assign(std::string(key), value);
+    writes_.push_back({std::string(key), std::move(value)});
+}
+
+void MemorySettingsStore::remove(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    if (const auto found = values_.find(key); found != values_.end()) values_.erase(found);
+    writes_.push_back({std::string(key), std::nullopt});
+}
+
+std::vector<SettingsWrite> MemorySettingsStore::writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+void MemorySettingsStore::clearWrites() {
+    std::lock_guard lock(mutex_);
+    writes_.clear();
+}
+
+std::vector<std::string> MemorySettingsStore::writtenKeys() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> keys;
+    for (const SettingsWrite& write : writes_) keys.push_back(write.key);
+    return keys;
+}
+
+}  // namespace lumenhollow

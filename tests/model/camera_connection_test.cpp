@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lumenhollow/testing/state_recorder.h"
+#include "model_harness.h"
+
+namespace lumenhollow::test {
+namespace {
+
+using hollowkit::CameraEvent;
+
+std::vector<std::string> linesFrom(const std::vector<std::string>& lines, size_t first) {
+    return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())), lines.end()};
+}
+
+TEST(CameraConnectionTest, ChoosingTheActiveRouteDoesNothingAndConnectRestartsIt) {
+    ModelHarness h;
+    h.createAndStart();
+    StateRecorder recorder(h.model);
+    h.model->selectConnection(ConnectionMode::wireless);
+    h.main.runUntilIdle();
+    EXPECT_TRUE(recorder.entries().empty());
+    EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"});
+
+    h.model->connect(ConnectionMode::wireless);
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.cameras.builds().size(), 2u);
+    EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"});
+    EXPECT_FALSE(h.model->isSwitching());
+}
+
+TEST(CameraConnectionTest, ASwitchClearsTheOldCameraStateStopsItThenBuildsAndStartsTheNewOne) {
+    ModelHarness h;
+    FakeCamera::Options usb;
+    usb.zoomRange = hollowkit::ZoomRange{100, 400};
+    h.cameras.setOptions(ConnectionMode::usb, usb);
+    h.createAndStart();
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.emit(CameraEvent::battery({80, false}));
+    h.emit(CameraEvent::failed("Lost"));
+    h.emit(CameraEvent::cameraOff());
+    h.main.runUntilIdle();
+    h.emit(CameraEvent::stats(picture(1920, 1080, false)));
+    ASSERT_TRUE(h.state().cameraOff);
+    const size_t journalStart = h.cameras.journal()->lines().size();
+
+    StateRecorder recorder(h.model);
+    h.model->selectConnection(ConnectionMode::usb);
+    EXPECT_TRUE(h.model->isSwitching());
+    EXPECT_EQ(recorder.fields(),
+              (std::vector<Field>{Field::cameraOff, Field::connection, Field::stats, Field::settledResolution,
+                                  Field::cardRecording, Field::battery, Field::cardStorage, Field::zoom,
+                                  Field::zoomRange, Field::microphones, Field::activeMicrophone,
+                                  Field::audioLevel, Field::formats, Field::activeFormat, Field::failure,
+                                  Field::statusText}));
+    EXPECT_FALSE(h.state().cameraOff);
+    EXPECT_EQ(h.state().stats, std::nullopt);
+    EXPECT_EQ(h.state().battery, std::nullopt);
+    EXPECT_EQ(h.state().settledResolution, std::nullopt);
+    EXPECT_EQ(h.state().statusText, "Connecting");
+
+    h.main.runUntilIdle();
+    // The old camera's own "stopped" still reaches the status line before it is replaced.
+    EXPECT_EQ(recorder.values<Field::statusText>(), (std::vector<std::string>{"Connecting", "Disconnected"}));
+    EXPECT_EQ(linesFrom(h.cameras.journal()->lines(), journalStart),
+              (std::vector<std::string>{"wireless#2 stop", "usb#3 built", "wireless#2 destroyed", "usb#3 start"}));
+    EXPECT_EQ(h.state().connection, ConnectionMode::usb);
+    EXPECT_FALSE(h.model->isSwitching());
+    EXPECT_EQ(h.displayLayer->removals(), 2);  // one per switch so far
+    EXPECT_EQ(h.notchLayer->removals(), 2);
+    EXPECT_EQ(h.state().zoomRange, std::nullopt) << "known only once the new camera reports";
+}
+
+TEST(CameraConnectionTest, TheOldCameraReachesNothingOnceReplaced) {
+    ModelHarness h;
+    h.createAndStart();
+    auto old = h.camera();
+    old->setOnDestroy([](FakeCamera& dying) {
+        dying.emitNow(CameraEvent::status("from the old camera"));
+        dying.deliverFrame(FakeCamera::makeFrame(64, 36));
+    });
+    old.reset();
+    h.model->connect(ConnectionMode::usb);
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.state().statusText, "Disconnected");
+    EXPECT_TRUE(h.displayLayer->frames().empty());
+    EXPECT_EQ(h.displayLayer->enqueued(), 0);
+}
+
+TEST(CameraConnectionTest, ARequestDuringASwitchIsIgnored) {
+    struct Case {
+        const char* name;
+        std::function<void(ModelHarness&)> secondRequest;
+    };
+    const std::vector<Case> cases{
+        {"connect", [](ModelHarness& h) { h.model->connect(ConnectionMode::wireless); }},
+        {"select", [](ModelHarness& h) { h.model->selectConnection(ConnectionMode::wireless); }},
+        {"camera off", [](ModelHarness& h) { h.emit(CameraEvent::cameraOff()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        FakeCamera::Options slow;
+        slow.stopMode = FakeCamera::StopMode::delayed;
+        slow.stopDelay = std::chrono::seconds(1);
+        h.cameras.setOptions(ConnectionMode::wireless, slow);
+        h.createAndStart();
+        h.model->connect(ConnectionMode::usb);
+        h.main.advanceSeconds(0.5);
+        c.secondRequest(h);
+        h.main.advanceSeconds(10);
+        ASSERT_EQ(h.cameras.builds().size(), 2u);
+        EXPECT_EQ(h.cameras.builds()[1].mode, ConnectionMode::usb);
+        EXPECT_EQ(h.state().connection, ConnectionMode::usb);
+        EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"});
+    }
+}
+
+TEST(CameraConnectionTest, ACameraThatNeverFinishesStoppingIsReplacedAfterTheWatchdog) {
+    ModelHarness h;
+    FakeCamera::Options stuck;
+    stuck.stopMode = FakeCamera::StopMode::never;
+    h.cameras.setOptions(ConnectionMode::wireless, stuck);
+    h.createAndStart();
+    h.model->connect(ConnectionMode::usb);
+    h.main.advanceSeconds(4.9);
+    EXPECT_TRUE(h.model->isSwitching());
+    EXPECT_EQ(h.cameras.builds().size(), 1u);
+
+    h.main.advanceSeconds(0.2);
+    EXPECT_FALSE(h.model->isSwitching());
+    ASSERT_EQ(h.cameras.builds().size(), 2u);
+    EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"});
+    EXPECT_EQ(h.cameras.camera(0), nullptr) << "the stuck camera was let go";
+
+    // Its late completion (posted as it was destroyed) changes nothing, and
+    // reconnecting works again.
+    h.main.advanceSeconds(10);
+    EXPECT_EQ(h.cameras.builds().size(), 2u);
+    h.model->connect(ConnectionMode::wireless);
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.cameras.builds().size(), 3u);
+}
+
+TEST(CameraConnectionTest, EveryCameraIsBuiltWithThePairingIdentifierAndTheCurrentHomeNetwork) {
+    ModelHarness h;
+    h.settings.set("homeNetworkSSID", std::string("Home"));
+    h.secrets.store("com.tarvenc.lumenhollow.home-wifi", "Home", "secret");
+    h.createAndStart();
+    h.model->connect(ConnectionMode::usb);
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.cameras.builds().size(), 2u);
+    const auto& builds = h.cameras.builds();
+    EXPECT_EQ(builds[0].pairingIdentifier.size(), 32u);
+    EXPECT_EQ(builds[1].pairingIdentifier, builds[0].pairingIdentifier);
+    EXPECT_EQ(builds[0].homeNetwork, (hollowkit::HomeNetwork{"Home", "secret"}));
+    EXPECT_EQ(builds[1].homeNetwork, (hollowkit::HomeNetwork{"Home", "secret"}));
+    EXPECT_EQ(h.secrets.lookups().size(), 2u) << "a switch uses the published home network";
+}
+
+TEST(CameraConnectionTest, AGoneModelLeavesPendingWorkHarmless) {
+    ModelHarness h;
+    FakeCamera::Options slow;
+    slow.stopMode = FakeCamera::StopMode::delayed;
+    h.cameras.setOptions(ConnectionMode::wireless, slow);
+    h.createAndStart();
+    h.model->startTimers();
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.emit(CameraEvent::stats(picture(1080, 1920)));  // a settle pending
+    auto camera = h.camera();
+    camera->emit(CameraEvent::cameraOff());  // a reconnect whose stop is pending
+    h.main.runUntilIdle();
+    camera->deliverFrame(FakeCamera::makeFrame(64, 36));  // a display pending
+    camera->emit(CameraEvent::failed("Lost"));            // an event pending
+    ASSERT_TRUE(h.model->isSwitching());
+    std::weak_ptr<CameraModel> weak = h.model;
+    camera.reset();
+
+    h.model.reset();
+    EXPECT_TRUE(weak.expired());
+    const size_t disks = h.disk.queries().size();
+    h.main.advanceSeconds(60);
+    EXPECT_EQ(h.cameras.builds().size(), 1u);
+    EXPECT_EQ(h.disk.queries().size(), disks);
+    EXPECT_EQ(h.cameras.latest(), nullptr);
+}
+
+}  // namespace
+}  // namespace lumenhollow::test

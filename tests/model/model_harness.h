@@ -1,0 +1,112 @@
+#pragma once
+
+// The camera model with every service faked, on a ManualExecutor: fake
+// cameras, settings and keyring in memory, counting preview sinks, and the
+// imaging components on the manual executor so detections and background
+// treatments run when the test runs the executor.
+
+#include <memory>
+#include <vector>
+
+#include "hollowkit/testing/fake_segmentation_backend.h"
+#include "hollowkit/testing/manual_executor.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/testing/counting_video_sink.h"
+#include "lumenhollow/testing/fake_app_shell.h"
+#include "lumenhollow/testing/fake_camera_factory.h"
+#include "lumenhollow/testing/fake_disk_space.h"
+#include "lumenhollow/testing/fake_secret_store.h"
+#include "lumenhollow/testing/fake_secure_random.h"
+#include "lumenhollow/testing/memory_settings_store.h"
+
+namespace lumenhollow::test {
+
+// Keeps every frame it is asked about.
+class RecordingFaceBackend final : public hollowkit::FaceDetectorBackend {
+public:
+    hollowkit::Result<std::vector<hollowkit::NormalizedRect>, std::string> detect(
+        const hollowkit::VideoFrame& frame) override {
+        std::lock_guard guard(mutex_);
+        frames_.push_back(frame);
+        return std::vector<hollowkit::NormalizedRect>{};
+    }
+    std::vector<hollowkit::VideoFrame> frames() const {
+        std::lock_guard guard(mutex_);
+        return frames_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<hollowkit::VideoFrame> frames_;  // guarded by mutex_
+};
+
+struct ModelHarness {
+    hollowkit::ManualExecutor main;
+    MemorySettingsStore settings;
+    FakeSecretStore secrets;
+    FakeSecureRandom random;
+    FakeDiskSpace disk;
+    FakeCameraFactory cameras{main};
+    FakeAppShell shell;
+    std::shared_ptr<CountingVideoSink> displayLayer = std::make_shared<CountingVideoSink>();
+    std::shared_ptr<CountingVideoSink> notchLayer = std::make_shared<CountingVideoSink>();
+    RecordingFaceBackend* faceBackend = nullptr;               // owned by the detector
+    hollowkit::FakeSegmentationBackend* segmentation = nullptr;  // owned by the preview
+    std::filesystem::path outputFolder = "/nonexistent-parent/Lumenhollow";
+    std::shared_ptr<CameraModel> model;
+
+    CameraModelServices services() {
+        ImagingFactory imaging;
+        imaging.processor = [] {
+            hollowkit::FrameProcessor::Options options;
+            options.threadCount = 1;
+            return std::make_shared<hollowkit::FrameProcessor>(std::move(options));
+        };
+        imaging.backgroundPreview = [this] {
+            auto backend = std::make_unique<hollowkit::FakeSegmentationBackend>();
+            segmentation = backend.get();
+            return std::make_shared<hollowkit::BackgroundPreview>(std::move(backend), main);
+        };
+        imaging.faceDetector = [this](double rate) {
+            auto backend = std::make_unique<RecordingFaceBackend>();
+            faceBackend = backend.get();
+            return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
+        };
+        imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
+        return CameraModelServices{main,         settings,   secrets,      random, disk, cameras, shell,
+                                   displayLayer, notchLayer, outputFolder, imaging};
+    }
+
+    CameraModel& create() {
+        model = CameraModel::create(services());
+        return *model;
+    }
+
+    // The camera the model uses now.
+    std::shared_ptr<FakeCamera> camera() const { return cameras.latest(); }
+    const PublishedState& state() const { return model->state(); }
+
+    // Creates the model, starts its camera as the application does, and
+    // runs what that posts.
+    CameraModel& createAndStart() {
+        create();
+        model->camera().start();
+        main.runUntilIdle();
+        return *model;
+    }
+
+    void emit(hollowkit::CameraEvent event) {
+        camera()->emit(std::move(event));
+        main.runUntilIdle();
+    }
+};
+
+inline hollowkit::CameraStats picture(int width, int height, bool hasPicture = true) {
+    hollowkit::CameraStats stats;
+    stats.hasPicture = hasPicture;
+    stats.framesPerSecond = 30;
+    stats.resolution = hollowkit::VideoDimensions{width, height};
+    return stats;
+}
+
+}  // namespace lumenhollow::test

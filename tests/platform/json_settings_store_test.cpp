@@ -1,0 +1,366 @@
+#include "lumenhollow/platform/json_settings_store.h"
+
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "hollowkit/base/unique_fd.h"
+#include "hollowkit/testing/manual_clock.h"
+#include "hollowkit/testing/test_support.h"
+
+namespace lumenhollow {
+namespace {
+
+namespace fs = std::filesystem;
+using hollowkit::ManualClock;
+using hollowkit::testsupport::LogCapture;
+using hollowkit::testsupport::TempDir;
+using nlohmann::json;
+
+// ManualClock's calendar start, 2024-05-01 12:00:00, read in UTC.
+constexpr const char* kAsideName = "settings.json.corrupt-20240501-120000";
+
+void writeFile(const fs::path& path, std::string_view text, fs::perms perms = fs::perms(0644)) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    fs::permissions(path, perms);
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Every path below `folder`, relative to it.
+std::set<std::string> treeOf(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.insert(entry.path().lexically_relative(folder).string());
+    }
+    return names;
+}
+
+// Bytes this process has read so far, through any call.
+uint64_t bytesReadByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    uint64_t value = 0;
+    while (io >> name >> value) {
+        if (name == "rchar:") return value;
+    }
+    return 0;
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        ::tzset();
+    }
+    ~ScopedEnv() {
+        old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_);
+        ::tzset();
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Root passes every permission check, so while this lives the calling
+// thread's file calls run as "nobody" (a file user id other than 0 also
+// drops the capabilities that bypass permissions).
+class FilesAsNobody {
+public:
+    FilesAsNobody() : active_(::geteuid() == 0) {
+        if (active_) ::setfsuid(65534);
+    }
+    ~FilesAsNobody() {
+        if (active_) ::setfsuid(0);
+    }
+
+private:
+    bool active_;
+};
+
+class JsonSettingsStoreTest : public ::testing::Test {
+protected:
+    fs::path folder() const { return dir_.path() / "config" / "lumenhollow"; }
+    fs::path file() const { return folder() / "settings.json"; }
+
+    ScopedEnv timeZone_{"TZ", "UTC"};
+    TempDir dir_;
+    ManualClock clock_;
+};
+
+TEST_F(JsonSettingsStoreTest, ValuesKeepTheirTypesAcrossARelaunch) {
+    const std::pair<const char*, SettingsValue> values[] = {
+        {"welcomed", true},
+        {"recordCountdown", int64_t{10}},
+        {"zoom", 2.0},
+        {"videoCodec", std::string("H.264")},
+        {"guides", StringArray{"Grid", "9:16 Frame"}},
+        {"scenes", Bytes{'[', ']', 0, 0xff}},
+        {"lastScreenTake", Url::fromPath("/home/ann/Videos/Lumenhollow/take")},
+    };
+    LogCapture log;
+    {
+        // The folder does not exist yet: the first write makes it.
+        JsonSettingsStore store(file(), clock_);
+        for (const auto& [key, value] : values) store.set(key, value);
+        store.set("removed", "soon");
+        store.remove("removed");
+    }
+    JsonSettingsStore relaunched(file(), clock_);
+    for (const auto& [key, value] : values) EXPECT_EQ(relaunched.value(key), value) << key;
+    EXPECT_EQ(relaunched.value("removed"), std::nullopt);
+    EXPECT_EQ(relaunched.get<int64_t>("zoom"), std::nullopt);  // 2.0 stays a double
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+}
+
+TEST_F(JsonSettingsStoreTest, StoredValuesOfTheWrongTypeReadAsTheDefault) {
+    writeFile(file(), R"({"autoZoom": "NO", "showInNotch": false, "recordCountdown": "5",
+                          "welcomed": 1, "homeNetworkSSID": ["Home"]})");
+    JsonSettingsStore store(file(), clock_);
+    EXPECT_TRUE(store.get<bool>("autoZoom", true));
+    EXPECT_FALSE(store.get<bool>("showInNotch", true));
+    EXPECT_EQ(store.get<int64_t>("recordCountdown", 0), 0);
+    EXPECT_FALSE(store.get<bool>("welcomed", false));
+    EXPECT_EQ(store.get<std::string>("homeNetworkSSID"), std::nullopt);
+}
+
+TEST_F(JsonSettingsStoreTest, AWriteKeepsEveryOtherKeyIncludingOnesThisVersionDoesNotKnow) {
+    const json original = json::parse(R"({
+        "recordCountdown": 3,
+        "futureFeature": {"nested": [1, {"x": null}], "$url": 4},
+        "futureList": [1, "two", 3.5],
+        "futureNull": null,
+        "replacedLater": {"old": "shape"},
+        "removedLater": {"old": "shape"}
+    })");
+    writeFile(file(), original.dump());
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("recordScreen", true);
+        store.set("replacedLater", "new");
+        store.remove("removedLater");
+    }
+    json expected = original;
+    expected["recordScreen"] = true;
+    expected["replacedLater"] = "new";
+    expected.erase("removedLater");
+    EXPECT_EQ(json::parse(readFile(file())), expected);
+}
+
+TEST_F(JsonSettingsStoreTest, EachWriteReplacesTheFileWholeAndLeavesNoTemporary) {
+    JsonSettingsStore store(file(), clock_);
+    // Each earlier generation of the file, held open.
+    std::vector<std::pair<int, hollowkit::UniqueFd>> generations;
+    for (int i = 0; i < 4; ++i) {
+        store.set("recordCountdown", int64_t{i});
+        struct stat info {};
+        ASSERT_EQ(::stat(file().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(namesIn(folder()), std::set<std::string>{"settings.json"});
+        EXPECT_EQ(json::parse(readFile(file())).at("recordCountdown"), i);
+        generations.emplace_back(i, hollowkit::UniqueFd(::open(file().c_str(), O_RDONLY | O_CLOEXEC)));
+    }
+    // A reader that opened an older file still sees it whole: the new file
+    // was renamed into place, never written over the old one.
+    for (const auto& [value, fd] : generations) {
+        std::string text(4096, '\0');
+        const ssize_t n = ::pread(fd.get(), text.data(), text.size(), 0);
+        ASSERT_GT(n, 0);
+        text.resize(static_cast<size_t>(n));
+        EXPECT_EQ(json::parse(text).at("recordCountdown"), value);
+    }
+}
+
+TEST_F(JsonSettingsStoreTest, AFileThatCannotBeUsedIsMovedAsideAndTheStoreStartsEmpty) {
+    const uint64_t limit = JsonSettingsStore::kMaxFileBytes;
+    // A JSON object with one text member, `size` bytes long in all.
+    auto objectOfSize = [](uint64_t size) { return R"({"a":")" + std::string(size - 8, 'x') + R"("})"; };
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"not JSON", [](const fs::path& f) { writeFile(f, R"({"welcomed": tru)"); }, "is damaged (not JSON"},
+        {"empty", [](const fs::path& f) { writeFile(f, ""); }, "is damaged (not JSON"},
+        {"not UTF-8", [](const fs::path& f) { writeFile(f, "{\"ssid\": \"caf\xe9\"}"); }, "is damaged (not JSON"},
+        {"an array", [](const fs::path& f) { writeFile(f, R"(["welcomed", true])"); }, "the top level is array"},
+        {"a string", [](const fs::path& f) { writeFile(f, R"("welcomed")"); }, "the top level is string"},
+        {"too deep", [](const fs::path& f) { writeFile(f, "{\"a\":" + std::string(100, '[')); }, "nested deeper"},
+        {"one byte over the limit", [&](const fs::path& f) { writeFile(f, objectOfSize(limit + 1)); },
+         "larger than 4194304 bytes"},
+        {"a directory", [](const fs::path& f) { fs::create_directories(f / "inside"); }, "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder());
+        c.make(file());
+        const bool regular = fs::is_regular_file(file());
+        const std::string before = regular ? readFile(file()) : "";
+
+        LogCapture log;
+        JsonSettingsStore store(file(), clock_);
+        EXPECT_EQ(store.value("a"), std::nullopt);
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_NE(log.lines()[0].find(c.reason), std::string::npos) << log.lines()[0];
+        EXPECT_NE(log.lines()[0].find(std::string("moved it to ") + kAsideName), std::string::npos)
+            << log.lines()[0];
+        EXPECT_EQ(namesIn(folder()), std::set<std::string>{kAsideName});
+        if (regular) {
+            EXPECT_EQ(readFile(folder() / kAsideName), before);
+        }
+
+        // The next write starts a new file and leaves the refused one alone.
+        store.set("welcomed", true);
+        EXPECT_EQ(json::parse(readFile(file())), json::parse(R"({"welcomed": true})"));
+        EXPECT_EQ(namesIn(folder()), (std::set<std::string>{"settings.json", kAsideName}));
+    }
+}
+
+TEST_F(JsonSettingsStoreTest, AHugeFileIsRefusedWithoutBeingRead) {
+    // 50 MB, sparse, so making it costs nothing either.
+    fs::create_directories(folder());
+    {
+        std::ofstream(file()) << "{}";
+    }
+    fs::resize_file(file(), 50'000'000);
+    LogCapture log;
+    const uint64_t readBefore = bytesReadByProcess();
+    JsonSettingsStore store(file(), clock_);
+    EXPECT_LT(bytesReadByProcess() - readBefore, 64u * 1024);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("larger than"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(fs::file_size(folder() / kAsideName), 50'000'000u);
+}
+
+TEST_F(JsonSettingsStoreTest, AFileAtTheSizeLimitIsRead) {
+    const uint64_t limit = JsonSettingsStore::kMaxFileBytes;
+    writeFile(file(), R"({"a":")" + std::string(limit - 8, 'x') + R"("})");
+    ASSERT_EQ(fs::file_size(file()), limit);
+    LogCapture log;
+    JsonSettingsStore store(file(), clock_);
+    EXPECT_EQ(store.get<std::string>("a").value_or("").size(), limit - 8);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(JsonSettingsStoreTest, ARefusedFileNeverReplacesAnEarlierOne) {
+    writeFile(file(), "first");
+    { JsonSettingsStore first(file(), clock_); }
+    writeFile(file(), "second");
+    { JsonSettingsStore second(file(), clock_); }
+    EXPECT_EQ(readFile(folder() / kAsideName), "first");
+    EXPECT_EQ(readFile(folder() / (std::string(kAsideName) + "-2")), "second");
+}
+
+TEST_F(JsonSettingsStoreTest, AWriteThatCannotBeSavedIsLoggedAndStillReadsBack) {
+    const std::string good = R"({"welcomed": true})";
+    struct Case {
+        const char* name;
+        std::function<fs::path()> make;  // returns the settings file
+    };
+    const Case cases[] = {
+        {"read-only folder",
+         [&] {
+             writeFile(file(), good);
+             fs::permissions(dir_.path(), fs::perms(0755));
+             fs::permissions(dir_.path() / "config", fs::perms(0755));
+             fs::permissions(folder(), fs::perms(0555));
+             return file();
+         }},
+        {"folder path through a file",
+         [&] {
+             writeFile(dir_.path() / "plain", "not a folder");
+             return dir_.path() / "plain" / "lumenhollow" / "settings.json";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = c.make();
+        const auto treeBefore = treeOf(dir_.path());
+        {
+            FilesAsNobody nobody;
+            LogCapture log;
+            JsonSettingsStore store(path, clock_);
+            store.set("recordScreen", true);
+            store.remove("welcomed");
+            EXPECT_EQ(store.get<bool>("recordScreen"), true);
+            EXPECT_EQ(store.get<bool>("welcomed"), std::nullopt);
+            ASSERT_EQ(log.lines().size(), 2u);
+            EXPECT_NE(log.lines()[0].find("\"recordScreen\" not saved"), std::string::npos) << log.lines()[0];
+            EXPECT_NE(log.lines()[1].find("\"welcomed\" not saved"), std::string::npos) << log.lines()[1];
+        }
+        EXPECT_EQ(treeOf(dir_.path()), treeBefore);
+        if (fs::exists(path)) {
+            EXPECT_EQ(readFile(path), good);
+        }
+        fs::permissions(folder().parent_path(), fs::perms(0755));
+        if (fs::exists(folder())) fs::permissions(folder(), fs::perms(0755));
+    }
+}
+
+TEST_F(JsonSettingsStoreTest, SettingsTooLargeToSaveLeaveTheLastGoodFile) {
+    LogCapture log;
+    JsonSettingsStore store(file(), clock_);
+    store.set("welcomed", true);
+    const std::string good = readFile(file());
+    // Base64 makes 3.5 MiB of bytes about 4.7 MiB of text.
+    const Bytes big(3 * 1024 * 1024 + 512 * 1024, 0x5a);
+    store.set("scenes", big);
+    EXPECT_EQ(store.get<Bytes>("scenes"), big);
+    EXPECT_EQ(readFile(file()), good);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("\"scenes\" not saved"), std::string::npos) << log.lines()[0];
+
+    // Removing it makes the settings fit again.
+    store.remove("scenes");
+    EXPECT_EQ(JsonSettingsStore(file(), clock_).get<bool>("welcomed"), true);
+    EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST(JsonSettingsStorePathTest, FollowsTheXdgConfigFolder) {
+    struct Case {
+        const char* home;
+        const char* xdgConfigHome;  // nullptr: unset
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/home/ann", nullptr, "/home/ann/.config/lumenhollow/settings.json"},
+        {"/home/ann", "", "/home/ann/.config/lumenhollow/settings.json"},
+        {"/home/ann", "/srv/conf", "/srv/conf/lumenhollow/settings.json"},
+        {"/home/ann", "relative/conf", "/home/ann/.config/lumenhollow/settings.json"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JsonSettingsStore::pathFor(c.home, c.xdgConfigHome ? c.xdgConfigHome : ""), c.expected);
+        ScopedEnv home("HOME", c.home);
+        ScopedEnv config("XDG_CONFIG_HOME", c.xdgConfigHome);
+        EXPECT_EQ(JsonSettingsStore::defaultPath(), c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow
