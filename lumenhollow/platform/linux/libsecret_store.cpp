@@ -35,8 +35,9 @@ struct PasswordFree {
 };
 
 // True when an item matches, locked or not. A lookup that finds nothing
-// and reports no error has met either no item or a locked one whose unlock
-// prompt was refused (or could not be shown); only the log tells them apart.
+// and reports no error has met no item, a locked one whose unlock prompt
+// was refused (or could not be shown), or a secret that is not text; only
+// the log tells the first apart from the others.
 bool hasItem(const std::string& service, const std::string& account) {
     GError* rawError = nullptr;
     GList* items = secret_password_search_sync(lookupSchema(), SECRET_SEARCH_ALL, nullptr, &rawError, "service",
@@ -63,7 +64,8 @@ std::optional<std::string> LibsecretStore::password(std::string_view service, st
     }
     if (!found) {
         if (hasItem(serviceText, accountText)) {
-            PocketLog::logf("Keyring: the password for %s is in a locked keyring; not used", serviceText.c_str());
+            PocketLog::logf("Keyring: the password for %s is in a locked keyring or is not text; not used",
+                            serviceText.c_str());
         } else {
             PocketLog::logf("Keyring: no password stored for %s, account \"%s\"", serviceText.c_str(),
                             accountText.c_str());

@@ -81,7 +81,8 @@ std::string inChild(const std::function<std::string()>& body) {
     const auto deadline = std::chrono::steady_clock::now() + kBound;
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd fd{readEnd.get(), POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (::poll(&fd, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) break;
         char buffer[4096];
         const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
@@ -214,7 +215,8 @@ TEST(LibsecretStoreTest, ReadsAnItemStoredWithSecretToolAndNothingElse) {
         "password=for the empty name",
         "none | Keyring: no password stored for com.tarvenc.lumenhollow.home-wifi, account \"home net\"",
         "none | Keyring: no password stored for com.tarvenc.lumenhollow.other, account \"Home Net\"",
-        "none | Keyring: the password for com.tarvenc.lumenhollow.home-wifi is in a locked keyring; not used",
+        "none | Keyring: the password for com.tarvenc.lumenhollow.home-wifi is in a locked keyring or is not "
+        "text; not used",
     };
     EXPECT_EQ(got, expected);
 }
