@@ -189,10 +189,16 @@ void JsonSettingsStore::save(std::string_view key) {
                         file_.parent_path().c_str(), error.message().c_str());
         return;
     }
+    // A settings file kept elsewhere and linked here (as dotfile managers
+    // do) is replaced where it lies, so the link stays.
+    fs::path target = file_;
+    if (fs::is_symlink(file_, error)) {
+        if (fs::path resolved = fs::canonical(file_, error); !error) target = std::move(resolved);
+    }
     // Owner only: the file holds the identifier this computer pairs with.
-    auto written = hollowkit::writeFileAtomically(file_, text, fs::perms::owner_read | fs::perms::owner_write);
+    auto written = hollowkit::writeFileAtomically(target, text, fs::perms::owner_read | fs::perms::owner_write);
     if (!written) {
-        PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), file_.c_str(),
+        PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), target.c_str(),
                         written.error().message().c_str());
     }
 }

@@ -196,6 +196,20 @@ TEST_F(JsonSettingsStoreTest, EachWriteReplacesTheFileWholeAndLeavesNoTemporary)
     }
 }
 
+TEST_F(JsonSettingsStoreTest, ALinkedSettingsFileIsReplacedWhereItLies) {
+    const fs::path kept = dir_.path() / "dotfiles" / "settings.json";
+    writeFile(kept, R"({"welcomed": true})");
+    fs::create_directories(folder());
+    fs::create_symlink("../../dotfiles/settings.json", file());
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("recordScreen", true);
+    }
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(json::parse(readFile(kept)), json::parse(R"({"welcomed": true, "recordScreen": true})"));
+    EXPECT_EQ(namesIn(kept.parent_path()), std::set<std::string>{"settings.json"});
+}
+
 TEST_F(JsonSettingsStoreTest, AFileThatCannotBeUsedIsMovedAsideAndTheStoreStartsEmpty) {
     const uint64_t limit = JsonSettingsStore::kMaxFileBytes;
     // A JSON object with one text member, `size` bytes long in all.

@@ -99,6 +99,7 @@ TEST(SettingsJsonTest, TextsThatAreNotASettingsObjectAreRefused) {
         {R"({"a": 1} trailing)", "not JSON"},
         {"{\"a\": \"\xff\"}", "not JSON"},
         {R"({"a": NaN})", "not JSON"},
+        {R"({"a": 1e400})", "number overflow"},
         {"[]", "array"},
         {R"(["welcomed", true])", "array"},
         {"5", "number"},

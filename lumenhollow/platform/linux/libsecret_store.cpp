@@ -34,6 +34,20 @@ struct PasswordFree {
     void operator()(gchar* password) const { secret_password_free(password); }
 };
 
+// True when an item matches, locked or not. A lookup that finds nothing
+// and reports no error has met no item, a locked one whose unlock prompt
+// was refused (or could not be shown), or a secret that is not text; only
+// the log tells the first apart from the others.
+bool hasItem(const std::string& service, const std::string& account) {
+    GError* rawError = nullptr;
+    GList* items = secret_password_search_sync(lookupSchema(), SECRET_SEARCH_ALL, nullptr, &rawError, "service",
+                                               service.c_str(), "account", account.c_str(), nullptr);
+    std::unique_ptr<GError, ErrorFree> error(rawError);
+    const bool any = items != nullptr;
+    g_list_free_full(items, g_object_unref);
+    return any;
+}
+
 }  // namespace
 
 std::optional<std::string> LibsecretStore::password(std::string_view service, std::string_view account) {
@@ -49,8 +63,13 @@ std::optional<std::string> LibsecretStore::password(std::string_view service, st
         return std::nullopt;
     }
     if (!found) {
-        PocketLog::logf("Keyring: no password stored for %s, account \"%s\"", serviceText.c_str(),
-                        accountText.c_str());
+        if (hasItem(serviceText, accountText)) {
+            PocketLog::logf("Keyring: the password for %s is in a locked keyring or is not text; not used",
+                            serviceText.c_str());
+        } else {
+            PocketLog::logf("Keyring: no password stored for %s, account \"%s\"", serviceText.c_str(),
+                            accountText.c_str());
+        }
         return std::nullopt;
     }
     std::string text(found.get());
