@@ -39,7 +39,10 @@ function(hollowkit_tests name)
   add_executable(${name}_tests ${sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} hollowkit_test_main)
   include(GoogleTest)
+  # NO_PRETTY_VALUES: a parameter's printout (object bytes, pointers) would
+  # otherwise become part of the case's name and change from build to build.
   gtest_discover_tests(${name}_tests
     PROPERTIES LABELS "${name};${ARG_LABELS}"
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60)
 endfunction()

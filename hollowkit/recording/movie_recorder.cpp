@@ -146,6 +146,7 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
         if (expectsAudio_ && !audioFormat_ && now - *firstVideoArrival_ < kAudioWait) return;
         setUpWriter(frame);
         if (!writer_) return;
+        appendHeldAudio();
     }
 
     // One repeated or backward time would fail the whole movie in the
@@ -232,13 +233,32 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
     if (!pts) return;
     if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
     if (!audioFormat_) audioFormat_ = AudioFormat{chunk.sampleRate(), chunk.channels()};
-    if (writer_ && hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
+    if (!writer_) {
+        heldAudio_.push_back(std::move(chunk));
+        if (heldAudio_.size() > kMaxHeldAudioChunks) heldAudio_.pop_front();
+        return;
+    }
+    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
+        writer_->appendAudio(chunk);
+    }
+}
+
+// Held sound that reaches past the movie's time zero goes in, in order; the
+// writer cuts off the part of a chunk before zero.
+void MovieRecorder::appendHeldAudio() {
+    std::deque<AudioChunk> held;
+    held.swap(heldAudio_);
+    if (!hasAudioTrack_) return;
+    for (const AudioChunk& chunk : held) {
+        if (chunk.pts() + chunk.duration() <= writerStart_) continue;
+        if (!writer_->isWriting() || !writer_->readyForAudio()) return;
         writer_->appendAudio(chunk);
     }
 }
 
 void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion completion) {
     finishing_ = true;
+    heldAudio_.clear();
     if (!writer_) {
         // A movie that could not even be created is a failure, not an
         // empty recording: say why.

@@ -17,9 +17,13 @@
 //
 // Live capture never waits for the encoder: a sample that finds the writer
 // (or the recorder's own queue) full is dropped, so memory stays bounded.
+// Sound that comes before the movie exists is held (a bounded, recent
+// stretch) and written once it does, from the movie's time zero on: the
+// chunk carrying the first frame's time often arrives just before it.
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -78,6 +82,8 @@ public:
     // 4K), short enough to bound memory.
     static constexpr int kMaxQueuedVideoFrames = 8;
     static constexpr int kMaxQueuedAudioChunks = 64;
+    // Sound chunks kept while no movie exists yet; older ones go first.
+    static constexpr size_t kMaxHeldAudioChunks = 64;
     // How long a recording that expects sound waits for it after the first
     // frame, and how far apart the camera and host clocks must be before a
     // take moves the camera's times.
@@ -133,6 +139,7 @@ private:
     void handleFinish(std::optional<TimePoint> endTime, Completion completion);
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
+    void appendHeldAudio();
     void noteFrameSize(const VideoFrame& frame);
     void logSetupFailure(const std::string& line);
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
@@ -154,6 +161,7 @@ private:
     bool writerFinished_ = false;
     bool hasAudioTrack_ = false;
     std::optional<AudioFormat> audioFormat_;
+    std::deque<AudioChunk> heldAudio_;  // re-timed, arrived before the writer
     bool finishing_ = false;
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;

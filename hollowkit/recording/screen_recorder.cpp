@@ -27,6 +27,15 @@ MovieWriterFactory defaultWriterFactory() {
     return ffmpegMovieWriterFactory(options);
 }
 
+// The first `frames` frames of `chunk`, copied.
+AudioChunk firstFrames(const AudioChunk& chunk, size_t frames) {
+    const size_t samples = frames * static_cast<size_t>(chunk.channels());
+    if (chunk.sampleFormat() == SampleFormat::s16) {
+        return AudioChunk::copyS16(chunk.s16().first(samples), chunk.sampleRate(), chunk.channels(), chunk.pts());
+    }
+    return AudioChunk::copyF32(chunk.f32().first(samples), chunk.sampleRate(), chunk.channels(), chunk.pts());
+}
+
 }  // namespace
 
 std::string ScreenRecorder::ScreenError::userMessage() const {
@@ -219,6 +228,12 @@ void ScreenRecorder::frameArrived(VideoFrame frame, ScreenFrameStatus status) {
 }
 
 void ScreenRecorder::audioArrived(AudioChunk chunk) {
+    {
+        std::lock_guard lock(mutex_);
+        const TimePoint end = chunk.pts() + chunk.duration();
+        if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
+    }
+    soundArrived_.notify_all();
     if (queuedAudio_.fetch_add(1) >= kMaxQueuedAudioChunks) {
         queuedAudio_.fetch_sub(1);
         return;
@@ -268,6 +283,9 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
             handler = onFirstFrame_;
         }
         if (handler) main_.post([handler = std::move(handler), t] { handler(t); });
+        std::deque<AudioChunk> held;
+        held.swap(heldAudio_);
+        for (const AudioChunk& chunk : held) appendAudio(chunk);
     }
 
     if (!writer_->readyForVideo()) {
@@ -286,10 +304,38 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
 
 void ScreenRecorder::handleAudio(AudioChunk chunk) {
     if (finishing_ || chunk.isNull() || !writer_) return;
-    // No sound before the movie's first frame.
-    if (!sessionStart_ || chunk.pts() < *sessionStart_) return;
-    if (!writer_->readyForAudio()) return;
-    (void)writer_->appendAudio(chunk);
+    if (!sessionStart_) {
+        // The first frame may be on its way still, while this sound was
+        // recorded after it was taken.
+        if (!writerStartError_.empty()) return;
+        heldAudio_.push_back(std::move(chunk));
+        if (heldAudio_.size() > kMaxHeldAudioChunks) heldAudio_.pop_front();
+        return;
+    }
+    appendAudio(chunk);
+}
+
+// No sound before the movie's first frame: a chunk that ends by then is
+// dropped, and the writer cuts off the part of one that straddles it. No
+// sound after the stop time either: the writer learns the movie's end only
+// when it finishes, after it has encoded what it was given.
+void ScreenRecorder::appendAudio(const AudioChunk& chunk) {
+    if (chunk.pts() + chunk.duration() <= *sessionStart_) return;
+    std::optional<TimePoint> stopTime;
+    {
+        std::lock_guard lock(mutex_);
+        stopTime = stopTime_;
+    }
+    AudioChunk kept = chunk;
+    if (stopTime && kept.pts() + kept.duration() > *stopTime) {
+        if (kept.pts() >= *stopTime) return;
+        const double seconds = std::chrono::duration<double>(*stopTime - kept.pts()).count();
+        const auto frames = static_cast<size_t>(std::llround(seconds * kept.sampleRate()));
+        if (frames == 0) return;
+        kept = firstFrames(kept, std::min(frames, kept.frameCount()));
+    }
+    if (kept.isNull() || !writer_->readyForAudio()) return;
+    (void)writer_->appendAudio(kept);
 }
 
 void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion completion) {
@@ -305,10 +351,24 @@ void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion comp
     // still running on the queue makes later is stopped by that start.
     queue_.post([this, capture = std::shared_ptr<ScreenCapture>(std::move(capture)), stopTime,
                  completion = std::move(completion)]() mutable {
+        if (capture && stopTime) waitForSoundUntil(*stopTime);
         capture.reset();
         takeCapture().reset();
-        handleStop(stopTime, std::move(completion));
+        // Everything the capture delivered is queued by now, ahead of this.
+        queue_.post([this, stopTime, completion = std::move(completion)]() mutable {
+            handleStop(stopTime, std::move(completion));
+        });
     });
+}
+
+// The sound server delivers sound a fragment after it was recorded; ending
+// the capture at once would cut off the last of it. Sound that stopped
+// flowing (or never flowed) is not waited for beyond the bound.
+void ScreenRecorder::waitForSoundUntil(TimePoint stopTime) {
+    if (!includeSystemAudio_) return;
+    std::unique_lock lock(mutex_);
+    if (!soundEnd_) return;
+    soundArrived_.wait_for(lock, kSoundTailWait, [&] { return *soundEnd_ >= stopTime; });
 }
 
 void ScreenRecorder::handleStop(std::optional<TimePoint> stopTime, StopCompletion completion) {
@@ -323,6 +383,7 @@ void ScreenRecorder::handleStop(std::optional<TimePoint> stopTime, StopCompletio
 Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finish(
     std::optional<TimePoint> stopTime) {
     finishing_ = true;
+    heldAudio_.clear();
     // A second stop hears what the first one did.
     if (outcome_) return *outcome_;
 

@@ -12,13 +12,21 @@
 // The movie begins at the first complete frame, whose capture time is
 // reported through onFirstFrame; stop() ends it at the given stop time, so
 // it lasts until then even when no new frame came after the last one.
-// Frames captured after the stop time are not written. A stop that arrives
+// Frames captured after the stop time are not written. Sound starts with the
+// first frame: sound that comes before that frame is handled (capturing and
+// converting a frame takes longer than a sound fragment) is held, bounded,
+// and what of it lies after the frame's time is written. Sound ends with
+// the stop time too: the stop lets the sound recorded until then come in
+// (a fragment or two, bounded by kSoundTailWait) before it ends the capture.
+// A stop that arrives
 // while the recorder is still starting is legal: the start gives up at its
 // next step and whatever it had started is stopped, so nothing keeps
 // running.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -95,6 +103,11 @@ public:
     // Frames allowed to wait for the queue; more are dropped at once.
     static constexpr int kQueueDepth = 6;
     static constexpr int kMaxQueuedAudioChunks = 64;
+    // Sound chunks kept until the first frame; older ones go first.
+    static constexpr size_t kMaxHeldAudioChunks = 64;
+    // Longest wait at the stop for sound recorded before the stop time; the
+    // server hands it over a fragment (tens of milliseconds) late.
+    static constexpr Duration kSoundTailWait = std::chrono::milliseconds(500);
     static constexpr int kAudioSampleRate = 48000;
     static constexpr int kAudioChannels = 2;
     static constexpr int64_t kAudioBitRate = 192000;
@@ -160,6 +173,8 @@ private:
     Result<void, ScreenError> makeWriter(int width, int height);
     void handleFrame(VideoFrame frame, ScreenFrameStatus status);
     void handleAudio(AudioChunk chunk);
+    void appendAudio(const AudioChunk& chunk);
+    void waitForSoundUntil(TimePoint stopTime);
     void handleStop(std::optional<TimePoint> stopTime, StopCompletion completion);
     Result<std::filesystem::path, ScreenError> finish(std::optional<TimePoint> stopTime);
     void discardFile();
@@ -192,6 +207,8 @@ private:
     std::unique_ptr<ScreenCapture> capture_;      // guarded by mutex_
     bool stopRequested_ = false;                  // guarded by mutex_
     std::optional<TimePoint> stopTime_;           // guarded by mutex_
+    std::optional<TimePoint> soundEnd_;           // guarded by mutex_; end of the latest chunk
+    std::condition_variable soundArrived_;
 
     // Own queue only.
     std::unique_ptr<MovieWriter> writer_;
@@ -200,6 +217,7 @@ private:
     std::string writerStartError_;
     std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
+    std::deque<AudioChunk> heldAudio_;  // arrived before the first frame
     bool finishing_ = false;
     std::optional<Result<std::filesystem::path, ScreenError>> outcome_;
     uint64_t framesWritten_ = 0;

@@ -233,9 +233,14 @@ struct FakeBluez::Impl {
         std::vector<pollfd> fds{pollfd{wakeFd_.get(), POLLIN, 0}};
         int timeoutMs = -1;
         if (bus_) {
-            auto data = bus_->getEventLoopPollData();
-            fds.push_back(pollfd{data.fd, data.events, 0});
-            timeoutMs = data.getPollTimeout();
+            try {
+                auto data = bus_->getEventLoopPollData();
+                fds.push_back(pollfd{data.fd, data.events, 0});
+                timeoutMs = data.getPollTimeout();
+            } catch (const sdbus::Error& error) {
+                std::fprintf(stderr, "FakeBluez: bus failed: %s\n", error.what());
+                closeBus();
+            }
         }
         std::vector<std::string> readers;
         if (!holdWrites_) {
@@ -403,24 +408,44 @@ struct FakeBluez::Impl {
                options_.writeAcquire != WriteAcquire::unavailable;
     }
 
+    // Signals are sent from anywhere on this thread, including between the
+    // bus dying and the next processPendingRequest noticing it. A signal
+    // that cannot go is dropped: that processing closes the bus, and the
+    // state change behind the signal must still happen.
+    template <typename Emit>
+    void sendSignal(Emit&& emit) {
+        try {
+            emit();
+        } catch (const sdbus::Error& error) {
+            std::fprintf(stderr, "FakeBluez: signal lost: %s\n", error.what());
+        }
+    }
+
     void emitChanged(const std::unique_ptr<sdbus::IObject>& object, const std::string& interface,
                      const Properties& changed, const std::vector<std::string>& invalidated = {}) {
         if (!bus_ || !object) return;
-        object->emitSignal("PropertiesChanged").onInterface(kProperties).withArguments(interface, changed, invalidated);
+        sendSignal([&] {
+            object->emitSignal("PropertiesChanged").onInterface(kProperties).withArguments(interface, changed,
+                                                                                            invalidated);
+        });
     }
 
     void emitAdded(const std::string& path, const std::string& interface, const Properties& properties) {
         if (!bus_) return;
         Interfaces interfaces{{interface, properties}, {kProperties, {}}};
-        root_->emitSignal("InterfacesAdded").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
-                                                                                        interfaces);
+        sendSignal([&] {
+            root_->emitSignal("InterfacesAdded").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
+                                                                                            interfaces);
+        });
     }
 
     void emitRemoved(const std::string& path, const std::string& interface) {
         if (!bus_) return;
         std::vector<std::string> interfaces{interface, kProperties};
-        root_->emitSignal("InterfacesRemoved").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
-                                                                                          interfaces);
+        sendSignal([&] {
+            root_->emitSignal("InterfacesRemoved").onInterface(kObjectManager).withArguments(sdbus::ObjectPath(path),
+                                                                                              interfaces);
+        });
     }
 
     Device* find(const std::string& path) {

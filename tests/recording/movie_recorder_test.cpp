@@ -136,7 +136,10 @@ TEST_F(MovieRecorderTest, WritesEachCodecWithAndWithoutSound) {
             EXPECT_EQ((*audio)["codec_name"], "aac");
             EXPECT_EQ(number(*audio, "sample_rate"), c.sampleRate);
             EXPECT_EQ((*audio)["channels"], c.expectedChannels);
-            EXPECT_NEAR(number(*audio, "duration"), 3.0, 0.1);
+            // Sound from the first frame to the end: one chunk (1/30 s) lost
+            // at either end shows.
+            EXPECT_NEAR(number(*audio, "start_time"), 0.0, 0.005);
+            EXPECT_NEAR(number(*audio, "duration"), 3.0, 0.005);
         } else {
             EXPECT_EQ(audio, nullptr);
         }
@@ -145,6 +148,46 @@ TEST_F(MovieRecorderTest, WritesEachCodecWithAndWithoutSound) {
                                  (sound ? " with audio" : " without audio") + " to " +
                                  path.filename().string();
         EXPECT_TRUE(log_.contains(line)) << line;
+    }
+}
+
+// The sound chunk stamped with the first frame's time comes before that
+// frame, when no movie exists yet; it is still the start of the sound, also
+// in a movie of a single frame, and a take cuts it at the session start.
+TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
+    struct Case {
+        std::optional<double> sessionStartAfter;  // seconds after the first chunk; none: a plain recording
+        int frames;
+        double expectedDuration;
+    };
+    const Case cases[] = {
+        {std::nullopt, 1, 1 / 30.0},
+        {std::nullopt, 4, 4 / 30.0},
+        // Frame 0 is before the start and dropped; chunk 0 is cut in half.
+        {1 / 60.0, 4, 4 / 30.0 - 1 / 60.0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(n);
+        const auto path = file(("first" + std::to_string(n++) + ".mov").c_str());
+        const TimePoint base = clock_.now();
+        std::optional<TimePoint> sessionStart;
+        if (c.sessionStartAfter) sessionStart = base + secondsD(*c.sessionStartAfter);
+        auto recorder = makeRecorder(path, VideoCodec::h264, sessionStart, true);
+        for (int i = 0; i < c.frames; ++i) {
+            const TimePoint pts = base + frameTime(i);
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, pts));
+            recorder->appendVideo(patternFrame(kWidth, kHeight, i, pts));
+            settle(*recorder);
+        }
+        const Outcome outcome = finish(*recorder);
+        ASSERT_TRUE(outcome.has_value()) << outcome.error().userMessage();
+        const auto probed = probe(path);
+        const auto* audio = streamOfType(probed, "audio");
+        ASSERT_NE(audio, nullptr);
+        EXPECT_NEAR(number(*audio, "start_time"), 0.0, 0.005);
+        EXPECT_NEAR(number(*audio, "duration"), c.expectedDuration, 0.005);
+        EXPECT_TRUE(log_.contains("H.264 with audio to " + path.filename().string()));
     }
 }
 

@@ -45,6 +45,7 @@ struct WriterLog {
     std::optional<TimePoint> sessionStart;
     std::vector<TimePoint> video;
     std::vector<TimePoint> audio;
+    std::vector<size_t> audioFrames;
     bool finished = false;
     std::optional<TimePoint> endTime;
     std::string startFailure;  // start() fails with this when set
@@ -84,6 +85,7 @@ public:
     bool appendAudio(const AudioChunk& chunk) override {
         std::lock_guard lock(log_->mutex);
         log_->audio.push_back(chunk.pts());
+        log_->audioFrames.push_back(chunk.frameCount());
         return true;
     }
     std::string errorText() const override { return {}; }
@@ -351,23 +353,31 @@ TEST_F(ScreenRecorderTest, StartFailures) {
 }
 
 // Only complete frames with increasing times reach the movie, which starts
-// at the first of them; sound only from that moment on; nothing captured
-// after the stop time; and the movie lasts until the stop time.
+// at the first of them; sound only from that moment on, also sound that came
+// before that frame did; nothing captured after the stop time, but the sound
+// up to it that was delivered until the capture ended; and the movie lasts
+// until the stop time.
 TEST_F(ScreenRecorderTest, WritesCompleteFramesFromTheFirstUntilTheStop) {
     auto recorder = makeRecorder(/*systemAudio=*/true);
     ASSERT_TRUE(start(*recorder).has_value());
     const auto at = [&](double s) { return t0_ + toDuration(s); };
+    // 480 frames at 48 kHz: 10 ms each.
+    const auto sound = [&](double s) { ASSERT_TRUE(capture_.emitAudio(toneChunk(48000, 2, 0, 480, at(s)))); };
 
-    ASSERT_TRUE(capture_.emitAudio(toneChunk(48000, 2, 0, 480, at(0.0))));
+    sound(0.0);
     frame(*recorder, at(0.010), ScreenFrameStatus::idle);
     frame(*recorder, at(0.020), ScreenFrameStatus::blank);
     frame(*recorder, at(0.030), ScreenFrameStatus::started);
     EXPECT_EQ(writerLog_->starts, 0);  // nothing complete yet
     EXPECT_TRUE(firstFrames_.empty());
 
+    // The first complete frame is still being captured while the sound
+    // around its time arrives.
+    sound(0.995);
+    sound(1.005);
     frame(*recorder, at(1.0));
-    ASSERT_TRUE(capture_.emitAudio(toneChunk(48000, 2, 0, 480, at(0.99))));  // before the first frame
-    ASSERT_TRUE(capture_.emitAudio(toneChunk(48000, 2, 0, 480, at(1.0))));
+    sound(0.99);  // ends as the first frame begins
+    sound(1.015);
     frame(*recorder, at(1.0));      // same time again
     frame(*recorder, at(0.99));     // earlier
     frame(*recorder, at(1.0 + 1.0 / 60));
@@ -400,6 +410,11 @@ TEST_F(ScreenRecorderTest, WritesCompleteFramesFromTheFirstUntilTheStop) {
     const TimePoint stopTime = at(1.5);
     std::optional<Outcome> outcome;
     recorder->stop(stopTime, [&](Outcome r) { outcome = std::move(r); });
+    // The last sound before the stop, delivered after it: written up to the
+    // stop time.
+    sound(1.485);
+    sound(1.495);
+    sound(1.505);
     {
         std::lock_guard gate(gateMutex);
         released = true;
@@ -414,7 +429,8 @@ TEST_F(ScreenRecorderTest, WritesCompleteFramesFromTheFirstUntilTheStop) {
     EXPECT_EQ(writerLog_->starts, 1);
     EXPECT_EQ(writerLog_->sessionStart, at(1.0));
     EXPECT_EQ(writerLog_->video, (std::vector<TimePoint>{at(1.0), at(1.0 + 1.0 / 60), at(1.0 + 2.0 / 60)}));
-    EXPECT_EQ(writerLog_->audio, (std::vector<TimePoint>{at(1.0)}));
+    EXPECT_EQ(writerLog_->audio, (std::vector<TimePoint>{at(0.995), at(1.005), at(1.015), at(1.485), at(1.495)}));
+    EXPECT_EQ(writerLog_->audioFrames, (std::vector<size_t>{480, 480, 480, 480, 240}));
     EXPECT_TRUE(writerLog_->finished);
     EXPECT_EQ(writerLog_->endTime, stopTime);
     EXPECT_FALSE(capture_.running());

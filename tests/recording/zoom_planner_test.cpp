@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,11 @@ struct SegmentCase {
     double duration;
     std::vector<Segment> expected;
 };
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const SegmentCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ZoomSegmentsTest : public ::testing::TestWithParam<SegmentCase> {};
 

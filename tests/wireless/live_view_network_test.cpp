@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <thread>
 
@@ -196,6 +197,12 @@ TEST_F(LiveViewNetworkTest, GimbalAndCommandsReachTheCamera) {
     // The camera turned with the speed it was given, and the attitude came back.
     ASSERT_TRUE(waitUntil([&] { return stats_.back().attitude && stats_.back().attitude->yaw != 0; }));
     stopSession();
+    // The final stop frames left before the session ended; the camera's
+    // thread takes them in its own time.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto frames = camera_.speedFrames();
+        return std::count_if(frames.begin(), frames.end(), [](const auto& speed) { return speed.isZero(); }) >= 6;
+    }));
 
     const auto speeds = camera_.speedFrames();
     size_t moving = 0;
