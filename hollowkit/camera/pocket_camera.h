@@ -20,11 +20,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/gimbal_commands.h"
@@ -115,10 +115,10 @@ protected:
 private:
     // Handlers sit behind shared pointers so a call can copy one out cheaply,
     // unlock, and run it while the owner replaces the slot.
-    mutable std::mutex handlerLock_;
-    std::shared_ptr<const CameraEventHandler> onEvent_;        // guarded by handlerLock_
-    std::shared_ptr<const VideoSampleHandler> onVideoSample_;  // guarded by handlerLock_
-    std::shared_ptr<const AudioSampleHandler> onAudioSample_;  // guarded by handlerLock_
+    mutable Mutex handlerLock_;
+    std::shared_ptr<const CameraEventHandler> onEvent_ HK_GUARDED_BY(handlerLock_);
+    std::shared_ptr<const VideoSampleHandler> onVideoSample_ HK_GUARDED_BY(handlerLock_);
+    std::shared_ptr<const AudioSampleHandler> onAudioSample_ HK_GUARDED_BY(handlerLock_);
 };
 
 }  // namespace hollowkit
