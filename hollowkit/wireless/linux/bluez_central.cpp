@@ -11,7 +11,6 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <sdbus-c++/sdbus-c++.h>
 #include <thread>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
@@ -124,7 +124,7 @@ public:
 
     ~Engine() {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             stopping_ = true;
         }
         wake();
@@ -142,7 +142,7 @@ public:
     // Any thread: runs `command` on the D-Bus thread, in posting order.
     void post(std::function<void()> command) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (stopping_) return;
             commands_.push_back(std::move(command));
         }
@@ -267,9 +267,9 @@ private:
     const std::string busAddress_;
     UniqueFd wakeFd_;
 
-    std::mutex mutex_;
-    std::vector<std::function<void()>> commands_;  // guarded by mutex_
-    bool stopping_ = false;                        // guarded by mutex_
+    Mutex mutex_;
+    std::vector<std::function<void()>> commands_ HK_GUARDED_BY(mutex_);
+    bool stopping_ HK_GUARDED_BY(mutex_) = false;
     std::thread thread_;
 
     // ---- D-Bus thread only ----
@@ -301,7 +301,7 @@ void BluezCentral::Engine::run() {
         clearWake();
         std::vector<std::function<void()>> commands;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (stopping_) break;
             commands.swap(commands_);
         }
