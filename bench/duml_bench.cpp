@@ -77,4 +77,3 @@ BENCHMARK(BM_EncodeInfoReply);
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

@@ -240,4 +240,3 @@ BENCHMARK(BM_PipelineOverBare)->Apply(streamArgs)->UseManualTime();
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

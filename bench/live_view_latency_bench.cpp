@@ -266,4 +266,3 @@ BENCHMARK(BM_IdleLinkCpu)->Iterations(2)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

@@ -196,4 +196,3 @@ BENCHMARK(BM_MovieRecorderRealTime)
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

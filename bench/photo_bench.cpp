@@ -95,4 +95,3 @@ BENCHMARK(jpegThumbnail)->Arg(1080)->Arg(2160)->ArgName("height")->Unit(benchmar
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

@@ -34,6 +34,7 @@
 #include <benchmark/benchmark.h>
 
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/screen_composer.h"
 #include "hollowkit/recording/zoom_planner.h"
@@ -275,6 +276,7 @@ int composeChild(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], hollowkit::kChildFlag) == 0) return hollowkit::composeChild(argc, argv);
+    hollowkit::installFfmpegLogging();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

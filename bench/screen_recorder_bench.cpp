@@ -206,4 +206,3 @@ BENCHMARK(BM_CursorSampler)->Iterations(1)->UseRealTime()->Unit(benchmark::kSeco
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

@@ -158,4 +158,3 @@ BENCHMARK(dequeueToHandlerMjpeg)->Arg(1080)->Arg(2160)->UseManualTime()->Unit(be
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

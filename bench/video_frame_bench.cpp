@@ -65,4 +65,3 @@ BENCHMARK(freshAllocateAndRelease)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

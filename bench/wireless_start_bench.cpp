@@ -200,4 +200,3 @@ BENCHMARK(BM_SweepSlash24)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace hollowkit
 
-BENCHMARK_MAIN();

@@ -25,7 +25,7 @@ function(hollowkit_tests name)
     return()
   endif()
   add_executable(${name}_tests ${sources})
-  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} hollowkit_test_main)
   include(GoogleTest)
   gtest_discover_tests(${name}_tests
     PROPERTIES LABELS "${name};${ARG_LABELS}"

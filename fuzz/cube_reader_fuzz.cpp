@@ -1,7 +1,7 @@
 // Fuzz target for the ".cube" reader: any text either loads as a table the
 // engine accepts, or fails with a load error; no crash, no unbounded memory.
 // A loaded table is also run over a few pixels, so odd values (huge, tiny,
-// negative) reach the fixed-point engine.
+// negative) and odd input ranges reach the fixed-point engine.
 
 #include <cmath>
 #include <cstddef>
@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(n >= ColorLUT::kMinDimension && n <= ColorLUT::kMaxDimension);
     check(lut->rgba.size() == static_cast<size_t>(n) * n * n * 4);
     for (float v : lut->rgba) check(std::isfinite(v));
+    check(lut->hasUsableDomain());
 
     const auto engine = LutEngine::prepare(*lut);
     check(engine != nullptr);

@@ -3,15 +3,16 @@
 namespace hollowkit {
 namespace {
 
-class MonotonicClock final : public Clock {
+class SystemClock final : public Clock {
 public:
     TimePoint now() const override { return SteadyClock::now(); }
+    WallTime wallNow() const override { return WallClock::now(); }
 };
 
 }  // namespace
 
 Clock& Clock::system() {
-    static MonotonicClock clock;
+    static SystemClock clock;
     return clock;
 }
 

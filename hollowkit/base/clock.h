@@ -1,7 +1,9 @@
 #pragma once
 
-// Time source. Every timestamp in the library is on CLOCK_MONOTONIC
-// (std::chrono::steady_clock on Linux); tests substitute a ManualClock.
+// Time sources. Every timestamp in the library is on CLOCK_MONOTONIC
+// (std::chrono::steady_clock on Linux); the calendar time (wallNow) is read
+// only where a date is shown or put into a name. Tests substitute a
+// ManualClock, whose calendar time moves with its virtual monotonic time.
 
 #include <chrono>
 
@@ -12,6 +14,10 @@ using TimePoint = SteadyClock::time_point;
 using Duration = SteadyClock::duration;
 using Seconds = std::chrono::duration<double>;
 
+// Calendar time (CLOCK_REALTIME): may jump when the system time is set.
+using WallClock = std::chrono::system_clock;
+using WallTime = WallClock::time_point;
+
 // A moment that lies before every real one ("never yet").
 inline constexpr TimePoint kDistantPast = TimePoint::min();
 
@@ -20,8 +26,11 @@ public:
     virtual ~Clock() = default;
     // Any thread: every queue and worker of a component reads its clock.
     virtual TimePoint now() const = 0;
+    // Any thread. The calendar time, for dates shown or written in names;
+    // never for measuring durations.
+    virtual WallTime wallNow() const = 0;
 
-    // The process-wide monotonic clock.
+    // The process-wide clocks of the system.
     static Clock& system();
 };
 

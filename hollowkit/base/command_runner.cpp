@@ -66,51 +66,67 @@ struct SpawnAttributes {
     posix_spawnattr_t attributes;
 };
 
-int pollMilliseconds(TimePoint deadline) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+// Why a wait ended early.
+enum class WaitEnd : uint8_t { none = 0, deadline, stopped };
+
+// The next poll's wait: up to the deadline, and no longer than one stop
+// check when there is a flag to watch.
+int pollMilliseconds(TimePoint deadline, const StopFlag* stop) {
+    TimePoint until = deadline;
+    if (stop != nullptr) until = std::min(until, SteadyClock::now() + CommandRunner::kStopCheck);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
     return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
-// Waits for the pipe to reach end of file. Returns false at the deadline.
-// A read error ends the reading like end of file: nothing more can come.
-bool readUntilEnd(int fd, TimePoint deadline, std::string& output) {
+WaitEnd interrupted(TimePoint deadline, const StopFlag* stop) {
+    if (stop != nullptr && stop->isSet()) return WaitEnd::stopped;
+    if (SteadyClock::now() >= deadline) return WaitEnd::deadline;
+    return WaitEnd::none;
+}
+
+// Waits for the pipe to reach end of file; `none` when it did. A read error
+// ends the reading like end of file: nothing more can come.
+WaitEnd readUntilEnd(int fd, TimePoint deadline, const StopFlag* stop, std::string& output) {
     char chunk[64 * 1024];
     for (;;) {
-        if (SteadyClock::now() >= deadline) return false;
+        if (WaitEnd end = interrupted(deadline, stop); end != WaitEnd::none) return end;
         pollfd entry{fd, POLLIN, 0};
-        int ready = ::poll(&entry, 1, pollMilliseconds(deadline));
-        if (ready < 0 && errno != EINTR) return true;
+        int ready = ::poll(&entry, 1, pollMilliseconds(deadline, stop));
+        if (ready < 0 && errno != EINTR) return WaitEnd::none;
         if (ready <= 0) continue;
         ssize_t count = ::read(fd, chunk, sizeof chunk);
         if (count > 0) {
             output.append(chunk, size_t(count));
         } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
-            return true;
+            return WaitEnd::none;
         }
     }
 }
 
-// Waits for the child to end and reaps it. nullopt at the deadline (the
-// child is left unreaped); otherwise waitpid's status, or -1 when the child
-// could not be reaped (SIGCHLD ignored by the process).
-std::optional<int> waitForExit(pid_t pid, TimePoint deadline) {
+// Waits for the child to end and reaps it into `status` (-1 when it could
+// not be reaped: SIGCHLD ignored by the process). Early ends leave the child
+// unreaped.
+WaitEnd waitForExit(pid_t pid, TimePoint deadline, const StopFlag* stop, int& status) {
     // A child may close its output and keep running, so the deadline still
     // applies after end of file. A pidfd makes the exit pollable.
     // Through syscall(): glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
     UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (pidFd) {
         for (;;) {
-            if (SteadyClock::now() >= deadline) return std::nullopt;
+            if (WaitEnd end = interrupted(deadline, stop); end != WaitEnd::none) return end;
             pollfd entry{pidFd.get(), POLLIN, 0};
-            int ready = ::poll(&entry, 1, pollMilliseconds(deadline));
+            int ready = ::poll(&entry, 1, pollMilliseconds(deadline, stop));
             if (ready > 0 || (ready < 0 && errno != EINTR)) break;
         }
     }
-    int status = 0;
+    status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) {
+            status = -1;
+            break;
+        }
     }
-    return status;
+    return WaitEnd::none;
 }
 
 void killAndReap(pid_t pid) {
@@ -129,26 +145,29 @@ int exitStatus(int waitStatus) {
     return -1;
 }
 
-CommandResult timedOutResult(Duration timeout) {
+CommandResult endedEarly(WaitEnd end, Duration timeout) {
+    if (end == WaitEnd::stopped) return {-1, "Stopped", false, true};
     char text[64];
     std::snprintf(text, sizeof text, "Timed out after %g s", Seconds(timeout).count());
-    return {-1, text, true};
+    return {-1, text, true, false};
 }
 
 }  // namespace
 
 CommandResult CommandRunner::run(const std::string& path, const std::vector<std::string>& arguments,
-                                 const std::set<int>& redacting, bool logged, Duration timeout) {
+                                 const std::set<int>& redacting, bool logged, Duration timeout,
+                                 const StopFlag* stop) {
+    if (stop != nullptr && stop->isSet()) return endedEarly(WaitEnd::stopped, timeout);
     if (logged) PocketLog::log(loggedCommandLine(path, arguments, redacting));
 
     // Both ends close on exec, so no other child started meanwhile by another
     // thread inherits the write end and holds our reader open.
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return {-1, errorText(errno), false};
+    if (::pipe2(ends, O_CLOEXEC) != 0) return {-1, errorText(errno), false, false};
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
     if (!moveAboveStandardFds(readEnd) || !moveAboveStandardFds(writeEnd)) {
-        return {-1, errorText(errno), false};
+        return {-1, errorText(errno), false, false};
     }
 
     SpawnActions actions;
@@ -179,7 +198,7 @@ CommandResult CommandRunner::run(const std::string& path, const std::vector<std:
 
     pid_t pid = 0;
     int error = ::posix_spawn(&pid, path.c_str(), &actions.actions, &attributes.attributes, argv.data(), environ);
-    if (error != 0) return {-1, errorText(error), false};
+    if (error != 0) return {-1, errorText(error), false, false};
     writeEnd.reset();
 
     // Read while the child runs: waiting first would deadlock once it fills
@@ -187,19 +206,19 @@ CommandResult CommandRunner::run(const std::string& path, const std::vector<std:
     const TimePoint now = SteadyClock::now();
     const TimePoint deadline = timeout < TimePoint::max() - now ? now + timeout : TimePoint::max();
     std::string raw;
-    if (!readUntilEnd(readEnd.get(), deadline, raw)) {
+    if (WaitEnd end = readUntilEnd(readEnd.get(), deadline, stop, raw); end != WaitEnd::none) {
         killAndReap(pid);
-        return timedOutResult(timeout);
+        return endedEarly(end, timeout);
     }
     readEnd.reset();
-    std::optional<int> waitStatus = waitForExit(pid, deadline);
-    if (!waitStatus) {
+    int waitStatus = 0;
+    if (WaitEnd end = waitForExit(pid, deadline, stop, waitStatus); end != WaitEnd::none) {
         killAndReap(pid);
-        return timedOutResult(timeout);
+        return endedEarly(end, timeout);
     }
 
     CommandResult result;
-    result.status = exitStatus(*waitStatus);
+    result.status = exitStatus(waitStatus);
     if (isValidUtf8(raw)) result.output = std::string(trimWhitespace(raw));
     return result;
 }

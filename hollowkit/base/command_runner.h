@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/stop_flag.h"
 
 namespace hollowkit {
 
@@ -24,6 +25,8 @@ struct CommandResult {
     // start; "Timed out after N s" after a time-out.
     std::string output;
     bool timedOut = false;
+    // The caller's stop flag ended the run (status -1, output "Stopped").
+    bool stopped = false;
 
     bool operator==(const CommandResult&) const = default;
 };
@@ -37,12 +40,17 @@ public:
     // Runs `path` (absolute) with `arguments`. When `logged`, logs
     // "$ <path> <arguments>" first, with each argument whose position is in
     // `redacting` shown as "<redacted>"; the child still gets the real text.
-    // After `timeout` the child's process group is killed.
+    // After `timeout` the child's process group is killed; so it is as
+    // soon as `stop` (when given) is set, checked every kStopCheck, which
+    // lets an owner end a worker blocked in a tool.
     static CommandResult run(const std::string& path,
                              const std::vector<std::string>& arguments,
                              const std::set<int>& redacting = {},
                              bool logged = true,
-                             Duration timeout = kDefaultTimeout);
+                             Duration timeout = kDefaultTimeout,
+                             const StopFlag* stop = nullptr);
+
+    static constexpr Duration kStopCheck = std::chrono::milliseconds(50);
 };
 
 }  // namespace hollowkit

@@ -14,9 +14,9 @@ namespace hollowkit {
 
 // How urgent a queue's work is; `unspecified` means the system default.
 // `utility` is for bulk background work such as the local-network sweep's
-// workers. A SerialQueue applies the class of its label to its thread
-// (applyQualityOfService in thread_name.h); a thread started by hand applies
-// its own.
+// workers. Every library thread, a SerialQueue's or one started by hand,
+// applies the class of its label as it begins (enterLibraryThread in
+// thread_name.h).
 enum class QualityOfService : uint8_t {
     unspecified = 0,
     utility,

@@ -73,8 +73,7 @@ bool SerialQueue::sync(Task task) {
 
 void SerialQueue::run(std::stop_token stop) {
     threadId_.store(std::this_thread::get_id(), std::memory_order_relaxed);
-    setCurrentThreadName(label_);
-    applyQualityOfService(qualityOfServiceFor(label_));
+    enterLibraryThread(label_);
     MutexLock lock(mutex_);
     while (!stop.stop_requested()) {
         work_.collectDue(clock_.now());

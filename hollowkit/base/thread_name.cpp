@@ -41,4 +41,9 @@ void applyQualityOfService(QualityOfService qos) {
     ::setpriority(PRIO_PROCESS, thread, current + increment);
 }
 
+void enterLibraryThread(std::string_view label) {
+    setCurrentThreadName(label);
+    applyQualityOfService(qualityOfServiceFor(label));
+}
+
 }  // namespace hollowkit

@@ -22,4 +22,10 @@ void setCurrentThreadName(std::string_view label);
 // urgent classes leave it as it is. Best effort: a refusal changes nothing.
 void applyQualityOfService(QualityOfService qos);
 
+// The first call of every library thread, a SerialQueue's or one started by
+// hand: names the calling thread after `label` and applies the class listed
+// for the label (qualityOfServiceFor). Once per thread: the class lowers the
+// priority relative to the thread's current one.
+void enterLibraryThread(std::string_view label);
+
 }  // namespace hollowkit

@@ -78,9 +78,20 @@ private:
     Payload payload_;
 };
 
+// Each Kind is the index of its payload type.
+template <CameraEvent::Kind kind, typename T>
+inline constexpr bool kCameraEventKindHolds =
+    std::is_same_v<std::variant_alternative_t<static_cast<size_t>(kind), CameraEvent::Payload>, T>;
 static_assert(std::variant_size_v<CameraEvent::Payload> == static_cast<size_t>(CameraEvent::Kind::stopped) + 1);
-static_assert(std::is_same_v<std::variant_alternative_t<static_cast<size_t>(CameraEvent::Kind::commandResult),
-                                                        CameraEvent::Payload>,
-                             CameraEvent::CommandResult>);
+static_assert(kCameraEventKindHolds<CameraEvent::Kind::status, CameraEvent::Status> &&
+              kCameraEventKindHolds<CameraEvent::Kind::stats, CameraStats> &&
+              kCameraEventKindHolds<CameraEvent::Kind::battery, BatteryStatus> &&
+              kCameraEventKindHolds<CameraEvent::Kind::cardStorage, CardStorage> &&
+              kCameraEventKindHolds<CameraEvent::Kind::cardRecording, CardRecordingState> &&
+              kCameraEventKindHolds<CameraEvent::Kind::commandResult, CameraEvent::CommandResult> &&
+              kCameraEventKindHolds<CameraEvent::Kind::failed, CameraEvent::Failed> &&
+              kCameraEventKindHolds<CameraEvent::Kind::devicesChanged, CameraEvent::DevicesChanged> &&
+              kCameraEventKindHolds<CameraEvent::Kind::cameraOff, CameraEvent::CameraOff> &&
+              kCameraEventKindHolds<CameraEvent::Kind::stopped, CameraEvent::Stopped>);
 
 }  // namespace hollowkit

@@ -44,6 +44,16 @@ void PocketCamera::setOnAudioSample(AudioSampleHandler handler) {
     onAudioSample_.swap(replacement);
 }
 
+void PocketCamera::postEvent(Executor& main, CameraEvent event) const {
+    // Cameras are destroyed on the main executor, so a task that finds the
+    // token alive runs while the camera exists; the handler may drop the
+    // camera, and nothing of it is touched after the call.
+    main.post([this, token = std::weak_ptr<const int>(eventToken_), event = std::move(event)] {
+        if (token.expired()) return;
+        callOnEvent(event);
+    });
+}
+
 // Calling copies the handler out, unlocks, then calls it, so the owner may
 // replace the slot (or the handler clear itself) while a call runs.
 

@@ -2,9 +2,10 @@
 
 // PocketCamera: the one interface through which the application drives a
 // camera, implemented by the USB route and the wireless route. The camera
-// model owns exactly one at a time (std::unique_ptr; never copied), sets the
-// three handlers, calls start(), and from then on calls the operations and
-// reads the properties; stop() comes last. Switching routes: stop the old
+// model owns exactly one at a time (std::shared_ptr, so that the face
+// follower can hold it weakly; never copied), sets the three handlers,
+// calls start(), and from then on calls the operations and reads the
+// properties; stop() comes last. Switching routes: stop the old
 // camera, clear its handlers once the completion has run, build the new one,
 // set its handlers, start it.
 //
@@ -12,11 +13,15 @@
 // the supports... flags say which ones a route performs. Operations never
 // fail: a route reports trouble through `failed` events.
 //
-// Handlers: events always arrive on the main executor; video frames and
-// sound arrive on the route's own capture or video thread and must not block
-// it. The handler slots are guarded, so clearing one from the main executor
-// is safe while frames flow; a call already under way finishes, no new one
-// starts.
+// Handlers: events always arrive on the main executor, and always through
+// it: both routes post every event, also one raised on the main executor
+// itself, so onEvent never runs inside a call into the camera (start(),
+// stop(), a command) and events from every thread arrive in the order they
+// were raised. An event still queued when the camera is destroyed is
+// dropped. Video frames and sound arrive on the route's own capture or video
+// thread and must not block it. The handler slots are guarded, so clearing
+// one from the main executor is safe while frames flow; a call already under
+// way finishes, no new one starts.
 
 #include <functional>
 #include <memory>
@@ -24,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/executor.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/camera_types.h"
@@ -106,6 +112,12 @@ public:
 protected:
     PocketCamera() = default;
 
+    // For the routes: the one way an event goes out. Posts it to `main`,
+    // where the handler set at that moment is called, unless the camera is
+    // gone by then. Never calls the handler itself. Any thread, while the
+    // camera exists.
+    void postEvent(Executor& main, CameraEvent event) const;
+
     // For the routes: call the current handler, if any, outside every lock.
     // callOnEvent only on the main executor.
     void callOnEvent(const CameraEvent& event) const;
@@ -119,6 +131,9 @@ private:
     std::shared_ptr<const CameraEventHandler> onEvent_ HK_GUARDED_BY(handlerLock_);
     std::shared_ptr<const VideoSampleHandler> onVideoSample_ HK_GUARDED_BY(handlerLock_);
     std::shared_ptr<const AudioSampleHandler> onAudioSample_ HK_GUARDED_BY(handlerLock_);
+    // Lives as long as the camera: a posted event whose token has expired
+    // belongs to a camera that no longer exists. Never reassigned.
+    const std::shared_ptr<const int> eventToken_ = std::make_shared<const int>(0);
 };
 
 }  // namespace hollowkit

@@ -96,6 +96,30 @@ std::optional<float> parseFloat(std::string_view s) {
 
 bool startsEntry(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
+// The line's first run of non-blank characters.
+std::string_view firstWord(std::string_view line) {
+    size_t end = 0;
+    while (end < line.size() && !isBlank(line[end])) ++end;
+    return line.substr(0, end);
+}
+
+// Exactly `count` (at most 3) finite numbers and nothing else, or nothing.
+std::optional<std::array<float, 3>> keywordValues(std::string_view rest, int count) {
+    std::array<float, 3> values{};
+    int found = 0;
+    bool ok = true;
+    forEachPiece(rest, isBlank, [&](std::string_view piece) {
+        const auto value = parseFloat(piece);
+        if (!value || !std::isfinite(*value) || found >= count) {
+            ok = false;
+            return;
+        }
+        values[static_cast<size_t>(found++)] = *value;
+    });
+    if (!ok || found != count) return std::nullopt;
+    return values;
+}
+
 }  // namespace
 
 ColorLUT::LoadError ColorLUT::LoadError::wrongEntryCount(int64_t expected, int64_t found) {
@@ -109,6 +133,14 @@ ColorLUT::LoadError ColorLUT::LoadError::unsupportedImageLayout(int64_t width, i
 ColorLUT::LoadError ColorLUT::LoadError::unreadable() { return {.kind = Kind::unreadable}; }
 
 ColorLUT::LoadError ColorLUT::LoadError::missingSize() { return {.kind = Kind::missingSize}; }
+
+ColorLUT::LoadError ColorLUT::LoadError::malformedKeyword(std::string keyword, int64_t count) {
+    return {.kind = Kind::malformedKeyword, .expected = count, .keyword = std::move(keyword)};
+}
+
+ColorLUT::LoadError ColorLUT::LoadError::emptyDomain() { return {.kind = Kind::emptyDomain}; }
+
+ColorLUT::LoadError ColorLUT::LoadError::oneDimensional() { return {.kind = Kind::oneDimensional}; }
 
 std::string ColorLUT::LoadError::userMessage() const {
     char text[128];
@@ -125,10 +157,27 @@ std::string ColorLUT::LoadError::userMessage() const {
             return "The LUT file could not be read";
         case Kind::missingSize:
             return "The .cube file has no LUT_3D_SIZE line";
+        case Kind::malformedKeyword:
+            std::snprintf(text, sizeof text, "The .cube file's %.40s line must hold %lld finite numbers",
+                          keyword.c_str(), static_cast<long long>(expected));
+            return text;
+        case Kind::emptyDomain:
+            return "The .cube file's input range is empty: each minimum must be below its maximum";
+        case Kind::oneDimensional:
+            return "1D LUTs (LUT_1D_SIZE) are not supported: use a 3D .cube file";
         case Kind::none:
             break;
     }
     return {};
+}
+
+bool ColorLUT::hasUsableDomain() const {
+    for (size_t axis = 0; axis < 3; ++axis) {
+        const float lo = domainMin[axis];
+        const float hi = domainMax[axis];
+        if (!std::isfinite(lo) || !std::isfinite(hi) || !(lo < hi)) return false;
+    }
+    return true;
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::load(const std::string& path) {
@@ -154,10 +203,46 @@ Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text,
     // is all the error needs, and memory stays bounded by the limit.
     std::vector<float> entries;
     int64_t found = 0;
+    // The input range: DOMAIN_MIN / DOMAIN_MAX per axis, or Resolve's
+    // LUT_3D_INPUT_RANGE for all three; a later line replaces an earlier one.
+    std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
+    std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
+    std::optional<LoadError> keywordError;  // the first malformed one
+    bool oneDimensional = false;
+
+    auto handleKeyword = [&](std::string_view keyword, std::string_view rest) {
+        const int count = keyword == "LUT_3D_INPUT_RANGE" ? 2 : 3;
+        const auto values = keywordValues(rest, count);
+        if (!values) {
+            if (!keywordError) keywordError = LoadError::malformedKeyword(std::string(keyword), count);
+            return;
+        }
+        if (keyword == "DOMAIN_MIN") {
+            domainMin = *values;
+        } else if (keyword == "DOMAIN_MAX") {
+            domainMax = *values;
+        } else {
+            domainMin.fill((*values)[0]);
+            domainMax.fill((*values)[1]);
+        }
+    };
 
     auto handleLine = [&](std::string_view rawLine) {
         const std::string_view line = trimBlanks(rawLine);
         if (line.empty() || line.front() == '#') return;
+        // Reading the grid as 0...1 when the file says otherwise gives a
+        // plainly wrong picture, so a range that cannot be used refuses the
+        // file. A 1D table (alone or as a shaper before the cube) cannot be
+        // expressed as a cube here and is refused too.
+        const std::string_view keyword = firstWord(line);
+        if (keyword == "LUT_1D_SIZE") {
+            oneDimensional = true;
+            return;
+        }
+        if (keyword == "DOMAIN_MIN" || keyword == "DOMAIN_MAX" || keyword == "LUT_3D_INPUT_RANGE") {
+            handleKeyword(keyword, line.substr(keyword.size()));
+            return;
+        }
         if (line.starts_with("LUT_3D_SIZE")) {
             std::string_view last;
             forEachPiece(line, [](char c) { return c == ' '; },
@@ -199,6 +284,9 @@ Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text,
     }
     if (start < text.size()) handleLine(text.substr(start));
 
+    if (oneDimensional) return unexpected(LoadError::oneDimensional());
+    if (keywordError) return unexpected(*keywordError);
+
     // A size that cannot make a table (0, 1, negative, beyond the limit) is
     // treated like a size that is not a number: there is no usable size line.
     if (!size || *size < kMinDimension || *size > kMaxDimension) {
@@ -208,6 +296,9 @@ Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text,
     if (found != expected) return unexpected(LoadError::wrongEntryCount(expected, found));
 
     ColorLUT lut;
+    lut.domainMin = domainMin;
+    lut.domainMax = domainMax;
+    if (!lut.hasUsableDomain()) return unexpected(LoadError::emptyDomain());
     lut.id = std::move(id);
     lut.name = std::move(name);
     lut.dimension = static_cast<int>(*size);

@@ -7,6 +7,7 @@
 // userMessage() is the sentence shown to the user; no partial table is
 // returned.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,9 @@ struct ColorLUT {
             unsupportedImageLayout,  // width, height
             unreadable,
             missingSize,
+            malformedKeyword,        // keyword, expected (numbers it takes)
+            emptyDomain,
+            oneDimensional,
         };
 
         Kind kind = Kind::none;
@@ -41,11 +45,19 @@ struct ColorLUT {
         int64_t found = 0;
         int64_t width = 0;
         int64_t height = 0;
+        std::string keyword = {};
 
         static LoadError wrongEntryCount(int64_t expected, int64_t found);
         static LoadError unsupportedImageLayout(int64_t width, int64_t height);
         static LoadError unreadable();
         static LoadError missingSize();
+        // A DOMAIN_MIN, DOMAIN_MAX or LUT_3D_INPUT_RANGE line whose values
+        // are not `count` finite numbers.
+        static LoadError malformedKeyword(std::string keyword, int64_t count);
+        // An input range whose minimum is not below its maximum on some axis.
+        static LoadError emptyDomain();
+        // A ".cube" file holding a one-dimensional table (LUT_1D_SIZE).
+        static LoadError oneDimensional();
 
         std::string userMessage() const;
         bool operator==(const LoadError&) const = default;
@@ -61,6 +73,16 @@ struct ColorLUT {
     // entry (r, g, b) starts at 4 · (r + g·N + b·N²). Stored as read, not
     // clamped (every reader refuses non-finite values).
     std::vector<float> rgba;
+    // The input range the grid spans on each axis (red, green, blue): a
+    // pixel value x is looked up at (x − min) / (max − min) along the axis,
+    // held at the ends outside the range. 0...1 unless a ".cube" file gives
+    // another; every reader makes sure both are finite and min < max.
+    std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
+    std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
+
+    // True when the domain can be used: finite, minimum below maximum on
+    // every axis.
+    bool hasUsableDomain() const;
 
     // Tables are the same look when their ids are equal, whatever they hold.
     bool operator==(const ColorLUT& other) const { return id == other.id; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -15,17 +16,25 @@ struct FaceFollower::Core {
     explicit Core(const Clock& clockRef) : clock(clockRef) {}
 
     void tick(uint64_t run);
+    // Starts a new generation: a tick begun before drops its result. Takes
+    // sendLock first so a move already decided is handed over before the
+    // caller returns; on the follower's queue the tick is the caller.
+    void newGeneration(bool onQueue, const std::function<void()>& underLock);
 
     const Clock& clock;
 
+    // Held by a tick from its last generation check until move() returns,
+    // and by newGeneration(): never while the position is read. Taken
+    // before `lock`.
+    std::mutex sendLock;
     mutable std::mutex lock;
-    std::condition_variable idle;            // signalled when cameraUsers or sending drop
-    FollowerTuning tuning;                   // guarded by lock
-    PocketCamera* camera = nullptr;          // guarded by lock; null while stopped
-    uint64_t run = 0;                        // guarded by lock; bumped by start and stop
-    uint64_t resets = 0;                     // guarded by lock; bumped by start, stop and pause
-    int cameraUsers = 0;                     // guarded by lock; ticks calling the camera now
-    bool sending = false;                    // guarded by lock; a move() under way
+    std::condition_variable idle;              // signalled when cameraUsers drops
+    FollowerTuning tuning;                     // guarded by lock
+    std::weak_ptr<PocketCamera> camera;        // guarded by lock; empty while stopped
+    bool running = false;                      // guarded by lock
+    uint64_t run = 0;                          // guarded by lock; bumped by start and stop
+    uint64_t generation = 0;                   // guarded by lock; bumped by start, stop and pause
+    int cameraUsers = 0;                       // guarded by lock; ticks holding the camera now
     std::optional<NormalizedRect> latestFace;  // guarded by lock
     TimePoint faceTime = kDistantPast;         // guarded by lock
     TimePoint pausedUntil = kDistantPast;      // guarded by lock
@@ -33,14 +42,22 @@ struct FaceFollower::Core {
     std::optional<CameraPosition> lastSent;    // guarded by lock
 };
 
+void FaceFollower::Core::newGeneration(bool onQueue, const std::function<void()>& underLock) {
+    std::unique_lock<std::mutex> sending;
+    if (!onQueue) sending = std::unique_lock(sendLock);
+    std::lock_guard guard(lock);
+    ++generation;
+    underLock();
+}
+
 void FaceFollower::Core::tick(uint64_t tickRun) {
-    PocketCamera* cam = nullptr;
+    std::shared_ptr<PocketCamera> cam;
     std::optional<NormalizedRect> face;
     FollowerTuning tickTuning;
-    uint64_t tickResets = 0;
+    uint64_t tickGeneration = 0;
     {
         std::lock_guard guard(lock);
-        if (run != tickRun || camera == nullptr) {
+        if (run != tickRun || !running) {
             return;
         }
         const TimePoint now = clock.now();
@@ -52,25 +69,33 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
         if (now < pausedUntil) {
             return;
         }
-        cam = camera;
+        cam = camera.lock();
+        if (!cam) {
+            return;
+        }
         tickTuning = tuning;
-        tickResets = resets;
+        tickGeneration = generation;
         ++cameraUsers;
     }
 
-    // From here on the camera is in use; stop() waits for this to end.
+    // From here on the camera is in use; the destructor waits for this to
+    // end. The guard lets go of the camera first: when the owner has dropped
+    // it meanwhile, it is destroyed here, before the wait is over.
     struct UseGuard {
         Core& core;
+        std::shared_ptr<PocketCamera> camera;
         ~UseGuard() {
+            camera.reset();
             {
                 std::lock_guard guard(core.lock);
                 --core.cameraUsers;
             }
             core.idle.notify_all();
         }
-    } useGuard{*this};
+    } use{*this, std::move(cam)};
 
-    const std::optional<CameraPosition> current = cam->currentPosition();
+    // May block (a USB control transfer); no lock is held.
+    const std::optional<CameraPosition> current = use.camera->currentPosition();
     if (!current) {
         return;
     }
@@ -82,35 +107,29 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
     }
     const FollowerState next = FaceFollowerMath::step(previous, face, *current, kTickSeconds, tickTuning);
 
-    bool send = false;
+    std::unique_lock sending(sendLock);
     {
         std::lock_guard guard(lock);
         // A pause or stop that came while the position was read or the law
         // computed wins: this result is stale and must not move the gimbal
         // against the move the pause protects.
-        if (run != tickRun || resets != tickResets || clock.now() < pausedUntil) {
+        if (generation != tickGeneration || clock.now() < pausedUntil) {
             return;
         }
         state = next;
         if (!next.isMoving) {
             lastSent.reset();
-        } else if (lastSent && std::abs(lastSent->pan - next.setpoint.pan) < kResendDegrees &&
-                   std::abs(lastSent->tilt - next.setpoint.tilt) < kResendDegrees) {
-            // Converged: nothing new to say.
-        } else {
-            lastSent = next.setpoint;
-            send = true;
-            sending = true;
+            return;
         }
-    }
-    if (send) {
-        cam->move(next.setpoint);
-        {
-            std::lock_guard guard(lock);
-            sending = false;
+        if (lastSent && std::abs(lastSent->pan - next.setpoint.pan) < kResendDegrees &&
+            std::abs(lastSent->tilt - next.setpoint.tilt) < kResendDegrees) {
+            return;  // converged: nothing new to say
         }
-        idle.notify_all();
+        lastSent = next.setpoint;
     }
+    // move() only hands the request over and returns; sendLock keeps a
+    // pause from slipping in between the check above and the hand-over.
+    use.camera->move(next.setpoint);
 }
 
 FaceFollower::FaceFollower()
@@ -120,7 +139,16 @@ FaceFollower::FaceFollower()
 
 FaceFollower::FaceFollower(Executor& queue) : queue_(queue), core_(std::make_shared<Core>(queue_.clock())) {}
 
-FaceFollower::~FaceFollower() { stop(); }
+FaceFollower::~FaceFollower() {
+    stop();
+    // The one wait: a tick still inside a camera call. Ticks hold the core
+    // and the camera themselves, so this is for the owner's sake (no camera
+    // call of this follower outlives it), not for memory safety.
+    if (!queue_.isCurrent()) {
+        std::unique_lock guard(core_->lock);
+        core_->idle.wait(guard, [this] { return core_->cameraUsers == 0; });
+    }
+}
 
 void FaceFollower::setTuning(const FollowerTuning& tuning) {
     std::lock_guard guard(core_->lock);
@@ -132,15 +160,14 @@ FollowerTuning FaceFollower::tuning() const {
     return core_->tuning;
 }
 
-void FaceFollower::start(PocketCamera& camera) {
+void FaceFollower::start(std::weak_ptr<PocketCamera> camera) {
     stop();
     uint64_t run = 0;
-    {
-        std::lock_guard guard(core_->lock);
-        core_->camera = &camera;
+    core_->newGeneration(queue_.isCurrent(), [&] {
+        core_->camera = std::move(camera);
+        core_->running = true;
         run = ++core_->run;
-        ++core_->resets;
-    }
+    });
     std::weak_ptr<Core> weak = core_;
     auto tick = [weak, run] {
         if (auto core = weak.lock()) {
@@ -156,17 +183,14 @@ void FaceFollower::stop() {
     if (const TaskId timer = timer_.exchange(0); timer != 0) {
         queue_.cancel(timer);
     }
-    std::unique_lock guard(core_->lock);
-    ++core_->run;
-    ++core_->resets;
-    core_->camera = nullptr;
-    core_->state.reset();
-    core_->latestFace.reset();
-    core_->lastSent.reset();
-    // On the queue itself no tick can be running beside us.
-    if (!queue_.isCurrent()) {
-        core_->idle.wait(guard, [this] { return core_->cameraUsers == 0; });
-    }
+    core_->newGeneration(queue_.isCurrent(), [this] {
+        ++core_->run;
+        core_->running = false;
+        core_->camera.reset();
+        core_->state.reset();
+        core_->latestFace.reset();
+        core_->lastSent.reset();
+    });
 }
 
 void FaceFollower::update(std::optional<NormalizedRect> face) {
@@ -181,13 +205,10 @@ void FaceFollower::pause(double seconds) {
     // Bounded so the time point cannot overflow; NaN pauses for no time.
     constexpr double kLongestPauseSeconds = 24.0 * 3600.0;
     const double bounded = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLongestPauseSeconds);
-    std::unique_lock guard(core_->lock);
-    core_->pausedUntil = core_->clock.now() + toDuration(bounded);
-    core_->state.reset();
-    ++core_->resets;
-    if (!queue_.isCurrent()) {
-        core_->idle.wait(guard, [this] { return !core_->sending; });
-    }
+    core_->newGeneration(queue_.isCurrent(), [&] {
+        core_->pausedUntil = core_->clock.now() + toDuration(bounded);
+        core_->state.reset();
+    });
 }
 
 std::optional<FollowerState> FaceFollower::state() const {
@@ -202,7 +223,7 @@ std::optional<CameraPosition> FaceFollower::lastSent() const {
 
 bool FaceFollower::isRunning() const {
     std::lock_guard guard(core_->lock);
-    return core_->camera != nullptr;
+    return core_->running;
 }
 
 }  // namespace hollowkit

@@ -11,10 +11,15 @@
 // guards the face, the times, the state and the last position sent; it is
 // never held while the camera is asked or told anything.
 //
-// The camera is borrowed: stop() (and the destructor) return only once no
-// tick is using it any more, so the owner may destroy the camera right after.
-// No move leaves after pause() or stop() has returned: a tick that was
-// already computing when they were called discards its result.
+// The camera is held weakly, as the owner's shared pointer; a tick holds it
+// only while it runs, so the owner may drop the camera at any time and the
+// last reference may then go on the follower's queue. stop() and pause()
+// never wait for a tick: a position read can block on the USB bus while the
+// main thread calls pause() on every arrow press. Instead each of them
+// starts a new generation, and a tick that began in an older one drops its
+// result. They only serialise with a move() being handed to the camera,
+// which returns at once, so no move decided before they were called is
+// handed over after they return. Only the destructor waits for a tick.
 
 #include <atomic>
 #include <cstdint>
@@ -47,28 +52,30 @@ public:
     // Ticks on `queue` and reads time from its clock (tests pass a
     // ManualExecutor). The queue must outlive the follower.
     explicit FaceFollower(Executor& queue);
+    // Stops, then waits for a tick under way (unless called on the queue).
     ~FaceFollower();
     FaceFollower(const FaceFollower&) = delete;
     FaceFollower& operator=(const FaceFollower&) = delete;
 
-    // Set while stopped; ticks read a copy. Owner's thread.
+    // Set while stopped; ticks read a copy. Main executor only.
     void setTuning(const FollowerTuning& tuning);
     FollowerTuning tuning() const;
 
     // Stops any previous run, then ticks at once and every 0.05 s, steering
-    // `camera`, which must stay alive until stop() returns. Owner's thread.
-    void start(PocketCamera& camera);
-    // Ends the ticks and forgets state, face and last position sent; waits
-    // for a tick that is using the camera. The pause time and the face time
-    // stay. Owner's thread (safe from the follower's queue too, without
-    // the wait).
+    // `camera` for as long as it exists. Main executor only.
+    void start(std::weak_ptr<PocketCamera> camera);
+    // Ends the ticks and forgets the camera, state, face and last position
+    // sent; the pause time and the face time stay. Returns without waiting
+    // for a tick under way, whose result is then dropped. Main executor
+    // only (also safe from the follower's queue).
     void stop();
     // The face to follow (normalised, top-left); nothing = no face now. Any
     // thread.
     void update(std::optional<NormalizedRect> face);
     // No reading and no moving for `seconds`; the state is forgotten so the
     // follower starts afresh from the camera's real position afterwards.
-    // Returns once no move of this follower is in flight. Owner's thread.
+    // Returns without waiting for a tick under way, whose result is then
+    // dropped. Main executor only (also safe from the follower's queue).
     void pause(double seconds);
 
     // Inspection (tests, diagnostics). Any thread.

@@ -183,6 +183,7 @@ std::shared_ptr<const LutEngine> LutEngine::prepare(const ColorLUT& lut) {
     if (n < ColorLUT::kMinDimension || n > ColorLUT::kMaxDimension) return nullptr;
     const size_t entries = static_cast<size_t>(n) * n * n;
     if (lut.rgba.size() != entries * 4) return nullptr;
+    if (!lut.hasUsableDomain()) return nullptr;
 
     std::shared_ptr<LutEngine> engine(new LutEngine());
     engine->dimension_ = n;
@@ -201,23 +202,25 @@ std::shared_ptr<const LutEngine> LutEngine::prepare(const ColorLUT& lut) {
         out[3] = 0;
     }
 
-    // Level v sits at v · (N − 1) / 255 grid steps. The lower point is kept
-    // below the last so its upper neighbour exists; level 255 then weighs
-    // that neighbour fully (as near as Q15 allows).
+    // Level v is the value v / 255, which sits at (value − min) / (max − min)
+    // of the axis, held at the ends. The lower point is kept below the last
+    // so its upper neighbour exists; a position on the last point then
+    // weighs that neighbour fully (as near as Q15 allows). Worked in double
+    // from integers so the usual 0...1 range lands exactly on grid points.
     const int steps = n - 1;
-    auto fillAxis = [&](Axis& axis, size_t step) {
+    auto fillAxis = [&](Axis& axis, size_t step, double lo, double hi) {
         for (int v = 0; v < 256; ++v) {
-            const int scaled = v * steps;
-            const int lower = std::min(scaled / 255, n - 2);
-            const int remainder = scaled - lower * 255;  // 0...255
-            const int weight = (remainder * kWeightOne + 127) / 255;
+            const double position =
+                std::clamp((v - 255.0 * lo) * steps / (255.0 * (hi - lo)), 0.0, static_cast<double>(steps));
+            const int lower = std::min(static_cast<int>(position), n - 2);
+            const auto weight = static_cast<int>(std::lround((position - lower) * kWeightOne));
             axis.offset[v] = static_cast<uint32_t>(static_cast<size_t>(lower) * step);
             axis.weight[v] = static_cast<int16_t>(std::min(weight, kWeightOne - 1));
         }
     };
-    fillAxis(engine->red_, 1);
-    fillAxis(engine->green_, engine->stepG_);
-    fillAxis(engine->blue_, engine->stepB_);
+    fillAxis(engine->red_, 1, lut.domainMin[0], lut.domainMax[0]);
+    fillAxis(engine->green_, engine->stepG_, lut.domainMin[1], lut.domainMax[1]);
+    fillAxis(engine->blue_, engine->stepB_, lut.domainMin[2], lut.domainMax[2]);
 
     engine->wideWeights_.resize(3 * 256);
     const Axis* axes[] = {&engine->red_, &engine->green_, &engine->blue_};

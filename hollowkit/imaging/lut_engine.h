@@ -42,7 +42,9 @@ public:
 
     // Null when the table cannot be used: its dimension is outside
     // ColorLUT::kMinDimension...kMaxDimension, it has the wrong number of
-    // floats, or a value is not finite.
+    // floats, a value is not finite, or its domain is not usable. The
+    // table's domain is folded into the per-level axis tables, so another
+    // input range costs nothing per pixel.
     static std::shared_ptr<const LutEngine> prepare(const ColorLUT& lut);
 
     int dimension() const { return dimension_; }

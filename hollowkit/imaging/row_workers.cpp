@@ -66,7 +66,7 @@ void runRows(RowWorkers* workers, int rows, const RowWorkers::Job& job) {
 }
 
 void RowWorkers::work(std::stop_token stop, int band) {
-    setCurrentThreadName("HollowKit.Rows" + std::to_string(band));
+    enterLibraryThread("HollowKit.Rows" + std::to_string(band));
     uint64_t seen = 0;
     std::unique_lock lock(mutex_);
     while (true) {

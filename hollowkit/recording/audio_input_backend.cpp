@@ -18,6 +18,7 @@ std::string MicrophoneError::userMessage() const {
         return "Lumenhollow needs Microphone access. Allow it in Settings › Privacy › Microphone.";
     case Kind::unavailable:
         return "That microphone is not connected";
+    case Kind::cancelled:
     case Kind::none:
         break;
     }

@@ -6,10 +6,13 @@
 // FakeAudioInputBackend. Backends are thread-safe: any call from any
 // thread.
 //
-// A capture is opened synchronously and reports failure when it cannot
-// really start; once running it delivers chunks, and later tells of a
-// failure (the device unplugged, the server gone), from the backend's own
-// thread. Handlers must be quick and must not call back into the backend.
+// A capture is opened synchronously, waiting for the sound server, and
+// reports failure when it cannot really start; callers open from a worker
+// queue (the microphone's), never from the main executor. Once running it
+// delivers chunks, and later tells of a failure (the device unplugged, the
+// server gone), from the backend's own thread; chunks may come before
+// open() has returned. Handlers must be quick and must not call back into
+// the backend.
 
 #include <cstdint>
 #include <functional>
@@ -41,6 +44,7 @@ struct MicrophoneError {
         none = 0,
         notAllowed,   // the system refuses this app the microphone
         unavailable,  // no such input, or it could not be opened
+        cancelled,    // a start overtaken by a stop or another start; nothing to tell the user
     };
 
     Kind kind = Kind::none;
@@ -52,8 +56,11 @@ struct MicrophoneError {
     static MicrophoneError unavailable(std::string detail = {}) {
         return {Kind::unavailable, std::move(detail)};
     }
+    static MicrophoneError cancelled(std::string detail = {}) {
+        return {Kind::cancelled, std::move(detail)};
+    }
 
-    // The sentence shown to the user for `kind`.
+    // The sentence shown to the user for `kind`; empty for cancelled.
     std::string userMessage() const;
 
     bool operator==(const MicrophoneError&) const = default;
@@ -102,7 +109,8 @@ public:
     virtual std::optional<AudioInputOption> defaultInput() = 0;
 
     // Starts capturing `id` in the device's own rate and channel count and
-    // returns once sound flows, or fails with the reason.
+    // returns once sound flows, or fails with the reason. Blocks: not on
+    // the main executor.
     virtual Result<std::unique_ptr<AudioCapture>, MicrophoneError> open(const std::string& id,
                                                                         AudioCaptureHandlers handlers) = 0;
 };

@@ -4,13 +4,9 @@
 #include <limits>
 
 namespace hollowkit {
-namespace {
-
-double seconds(TimePoint time) {
+double CursorRecorder::timelineSeconds(TimePoint time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
-
-}  // namespace
 
 CursorRecorder::CursorRecorder(uint32_t displayID, Executor& main, DisplayService& displays,
                                PointerService& pointer, KeyPressSource& keys)
@@ -69,7 +65,7 @@ void CursorRecorder::refreshBounds() {
 
 void CursorRecorder::sample() {
     const TimePoint nowTime = main_.clock().now();
-    const double now = seconds(nowTime);
+    const double now = timelineSeconds(nowTime);
     if (++samplesSinceBounds_ >= kBoundsRefreshSamples) refreshBounds();
 
     std::vector<uint32_t> own;
@@ -92,9 +88,9 @@ void CursorRecorder::sample() {
     // second key-down within the next interval can be further from its
     // sample than the first was from its own, and would be lost.
     const std::optional<TimePoint> lastKey = listeningToKeys_ ? keys_.lastKeyDown() : std::nullopt;
-    const double idle = lastKey ? now - seconds(*lastKey) : std::numeric_limits<double>::max();
+    const double idle = lastKey ? now - timelineSeconds(*lastKey) : std::numeric_limits<double>::max();
     if (lastKey && lastKey != lastSeenKey_ && idle < kKeyWindowSeconds) {
-        keyPresses_.push_back(seconds(*lastKey));
+        keyPresses_.push_back(timelineSeconds(*lastKey));
     }
     lastSeenKey_ = lastKey;
     lastKeyIdle_ = idle;

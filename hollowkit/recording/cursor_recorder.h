@@ -36,6 +36,11 @@ public:
     // How often the display's bounds are asked again, in samples.
     static constexpr int kBoundsRefreshSamples = 60;
 
+    // A moment on the executor's clock in the timeline's seconds, the scale
+    // of every sample and key-press time: the take's start converted here
+    // shifts the timeline to count from that start. Any thread.
+    static double timelineSeconds(TimePoint time);
+
     // Starts nothing. The services and `main` must outlive the recorder.
     CursorRecorder(uint32_t displayID, Executor& main, DisplayService& displays, PointerService& pointer,
                    KeyPressSource& keys);

@@ -1,9 +1,5 @@
 #include "hollowkit/recording/cursor_timeline.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,6 +8,8 @@
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "hollowkit/base/atomic_file.h"
 
 namespace hollowkit {
 namespace {
@@ -151,29 +149,8 @@ Result<CursorTimeline, std::string> CursorTimeline::decode(std::string_view json
 Result<void, std::string> CursorTimeline::write(const std::filesystem::path& file) const {
     auto text = encode();
     if (!text) return unexpected(text.error());
-
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return unexpected(file.filename().string() + ": " + std::strerror(errno));
-    const std::string& data = text.value();
-    size_t written = 0;
-    int error = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        written += static_cast<size_t>(n);
-    }
-    // mkstemp makes the file private; the timeline is an ordinary document.
-    if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return unexpected(file.filename().string() + ": " + std::strerror(error));
+    if (auto written = writeFileAtomically(file, text.value()); !written) {
+        return unexpected(file.filename().string() + ": " + written.error().message());
     }
     return {};
 }

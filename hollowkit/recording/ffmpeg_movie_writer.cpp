@@ -368,7 +368,7 @@ void FfmpegMovieWriter::fail(std::string text) {
 }
 
 void FfmpegMovieWriter::workerLoop() {
-    setCurrentThreadName(kWriterThreadLabel);
+    enterLibraryThread(kWriterThreadLabel);
     for (;;) {
         Item item;
         {

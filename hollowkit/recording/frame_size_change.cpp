@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hollowkit/base/atomic_file.h"
+
 namespace hollowkit {
 namespace {
 
@@ -61,6 +63,14 @@ std::optional<std::vector<FrameSizeChange>> FrameSizeChange::decodeAll(std::stri
         changes.push_back(FrameSizeChange{seconds, *w, *h});
     }
     return changes;
+}
+
+Result<void, std::string> FrameSizeChange::writeAll(std::span<const FrameSizeChange> changes,
+                                                    const std::filesystem::path& file) {
+    if (auto written = writeFileAtomically(file, encodeAll(changes)); !written) {
+        return unexpected(file.filename().string() + ": " + written.error().message());
+    }
+    return {};
 }
 
 std::optional<std::vector<FrameSizeChange>> FrameSizeChange::loadAll(

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hollowkit/base/result.h"
+
 namespace hollowkit {
 
 struct FrameSizeChange {
@@ -30,6 +32,11 @@ struct FrameSizeChange {
     // Parses such an array; keys in any order, other keys ignored. Nothing
     // when the text is not an array of complete, well-typed entries.
     static std::optional<std::vector<FrameSizeChange>> decodeAll(std::string_view json);
+    // Writes encodeAll(changes) to `file`, replacing it whole or not at all
+    // (a failed write leaves an earlier file as it was). The error names the
+    // file and the reason.
+    static Result<void, std::string> writeAll(std::span<const FrameSizeChange> changes,
+                                              const std::filesystem::path& file);
     // Reads and decodes a file; nothing when it cannot be read or decoded.
     static std::optional<std::vector<FrameSizeChange>> loadAll(const std::filesystem::path& file);
 };

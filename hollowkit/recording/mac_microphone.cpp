@@ -8,13 +8,14 @@
 
 namespace hollowkit {
 
-MacMicrophone::MacMicrophone(AudioInputBackend& backend)
-    : backend_(backend), queue_(std::string(kMacMicrophoneQueue.label)) {}
+MacMicrophone::MacMicrophone(AudioInputBackend& backend, MainExecutor& main)
+    : backend_(backend), main_(main), queue_(std::string(kMacMicrophoneQueue.label)) {}
 
 MacMicrophone::~MacMicrophone() {
     std::unique_ptr<AudioCapture> capture = detachCapture();
-    // Closes handed to the queue by stop() run first; deliveries still
-    // waiting find their session dead and do nothing.
+    // Closes handed to the queue by stop() run first; a start still waiting
+    // there finds its session dead and completes as cancelled; deliveries
+    // find it dead and do nothing.
     queue_.sync([] {});
     capture.reset();
 }
@@ -30,9 +31,41 @@ bool MacMicrophone::requestAccess(AudioInputBackend& backend) {
     return backend.requestAccess();
 }
 
-Result<void, MicrophoneError> MacMicrophone::start(const std::optional<std::string>& deviceId) {
+void MacMicrophone::start(std::optional<std::string> deviceId, StartCompletion completion) {
+    auto session = std::make_shared<Session>();
+    std::unique_ptr<AudioCapture> previous = detachCapture();
+    {
+        std::lock_guard lock(mutex_);
+        session_ = session;
+    }
+    // The old input goes before the new one is opened, switching or not, so
+    // a failed switch leaves nothing running. Both wait for the sound
+    // server, which is why they run on the queue.
+    if (previous) {
+        queue_.post([capture = std::shared_ptr<AudioCapture>(std::move(previous))]() mutable { capture.reset(); });
+    }
+    queue_.post([this, session, deviceId = std::move(deviceId), completion = std::move(completion)] {
+        open(session, deviceId, completion);
+    });
+}
+
+void MacMicrophone::stop() {
+    std::shared_ptr<AudioCapture> capture = detachCapture();
+    if (capture) {
+        // Closing waits for the sound server; the caller does not.
+        queue_.post([capture = std::move(capture)]() mutable { capture.reset(); });
+    }
+}
+
+void MacMicrophone::open(const std::shared_ptr<Session>& session, const std::optional<std::string>& deviceId,
+                         const StartCompletion& completion) {
+    if (!session->live.load()) {
+        complete(session, completion, unexpected(MicrophoneError::cancelled("stopped before opening")));
+        return;
+    }
     if (backend_.access() != MicrophoneAccess::authorized) {
-        return unexpected(MicrophoneError::notAllowed("no microphone access"));
+        complete(session, completion, unexpected(MicrophoneError::notAllowed("no microphone access")));
+        return;
     }
 
     std::optional<AudioInputOption> input;
@@ -44,17 +77,12 @@ Result<void, MicrophoneError> MacMicrophone::start(const std::optional<std::stri
     }
     // A chosen input that is gone is no error: the default one records.
     if (!input) input = backend_.defaultInput();
-
-    // The old input goes before the new one is opened, switching or not, so
-    // a failed switch leaves nothing running.
-    detachCapture().reset();
-
     if (!input) {
         PocketLog::log("Mac microphone: no input to record from");
-        return unexpected(MicrophoneError::unavailable("no input"));
+        complete(session, completion, unexpected(MicrophoneError::unavailable("no input")));
+        return;
     }
 
-    auto session = std::make_shared<Session>();
     AudioCaptureHandlers handlers;
     handlers.onChunk = [this, session](AudioChunk chunk) {
         if (!session->live.load(std::memory_order_relaxed)) return;
@@ -71,31 +99,49 @@ Result<void, MicrophoneError> MacMicrophone::start(const std::optional<std::stri
         queue_.post([this, session, error = std::move(error)] { reportFailure(session, error); });
     };
 
-    Result<std::unique_ptr<AudioCapture>, MicrophoneError> opened =
-        backend_.open(input->id, std::move(handlers));
+    // Returns once sound flows, or fails: this is the wait the caller of
+    // start() is spared.
+    Result<std::unique_ptr<AudioCapture>, MicrophoneError> opened = backend_.open(input->id, std::move(handlers));
     if (!opened) {
         PocketLog::logf("Mac microphone could not start %s: %s", input->name.c_str(),
                         opened.error().detail.c_str());
-        session->live = false;
-        return unexpected(opened.error());
+        complete(session, completion, unexpected(opened.error()));
+        return;
     }
 
+    std::unique_ptr<AudioCapture> overtaken;
     {
         std::lock_guard lock(mutex_);
-        capture_ = std::move(opened).value();
-        session_ = std::move(session);
-        active_ = input;
+        if (session_ == session && session->live.load()) {
+            capture_ = std::move(opened).value();
+            active_ = input;
+        } else {
+            overtaken = std::move(opened).value();
+        }
+    }
+    if (overtaken) {
+        // Stopped while the stream opened: it closes before the completion
+        // is posted, so the owner never sees it running.
+        overtaken.reset();
+        complete(session, completion, unexpected(MicrophoneError::cancelled("stopped while opening")));
+        return;
     }
     PocketLog::log("Mac microphone recording from " + input->name);
-    return {};
+    complete(session, completion, *input);
 }
 
-void MacMicrophone::stop() {
-    std::shared_ptr<AudioCapture> capture = detachCapture();
-    if (capture) {
-        // Closing waits for the sound server; the caller does not.
-        queue_.post([capture = std::move(capture)]() mutable { capture.reset(); });
-    }
+void MacMicrophone::complete(const std::shared_ptr<Session>& session, const StartCompletion& completion,
+                             StartResult result) {
+    if (!completion) return;
+    main_.post([session, completion, result = std::move(result)] {
+        // stop() and start() run on this executor too: what the owner is
+        // told matches what it did since.
+        if (!session->live.load()) {
+            completion(unexpected(MicrophoneError::cancelled("overtaken before completion")));
+            return;
+        }
+        completion(result);
+    });
 }
 
 void MacMicrophone::setOnSample(SampleHandler handler) {
@@ -142,7 +188,11 @@ void MacMicrophone::reportFailure(const std::shared_ptr<Session>& session, const
         if (session_ == session) active_.reset();
         handler = onFailure_;
     }
-    if (handler) handler(error);
+    if (!handler) return;
+    main_.post([session, handler = std::move(handler), error] {
+        // A stop() that came meanwhile has ended this capture already.
+        if (session->live.load()) handler(error);
+    });
 }
 
 }  // namespace hollowkit

@@ -6,13 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <optional>
 #include <vector>
 
+#include "hollowkit/base/local_time.h"
 #include "hollowkit/base/unique_fd.h"
 
 namespace hollowkit {
@@ -146,22 +145,11 @@ fs::path MediaLibrary::folder() {
 }
 
 std::string MediaLibrary::fileName(std::string_view kind, Date date) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(date));
-    std::tm local{};
-    ::tzset();
-    ::localtime_r(&seconds, &local);
-    // Formatted by hand rather than through the locale: the name must read the
-    // same in every language and region.
-    char dateText[64];
-    std::snprintf(dateText, sizeof dateText, "%04d-%02d-%02d at %02d.%02d.%02d",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec);
     std::string name(kAppName);
     name += ' ';
     name += kind;
     name += ' ';
-    name += dateText;
+    name += LocalTime::of(date).dateAtTime();
     return name;
 }
 

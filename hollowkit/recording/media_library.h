@@ -11,12 +11,12 @@
 // that repeats when summer time ends, never overwrite each other. Stateless;
 // any thread.
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "hollowkit/base/clock.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -54,7 +54,8 @@ public:
     // Past this many suffixes a name counts as unavailable.
     static constexpr int kMaxSuffix = 9999;
 
-    using Date = std::chrono::system_clock::time_point;
+    // Callers take it from their Clock's wallNow().
+    using Date = WallTime;
 
     // The output folder for this user: "Lumenhollow" inside the videos
     // folder. Not created here.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <numbers>
 
 #include "hollowkit/base/mutex.h"
@@ -28,6 +29,9 @@ struct FakeAudioInputBackend::Shared {
     std::optional<TimePoint> timelineStart HK_GUARDED_BY(mutex);
     uint64_t framesEmitted HK_GUARDED_BY(mutex) = 0;
     double phase HK_GUARDED_BY(mutex) = 0.0;
+    bool holdOpens HK_GUARDED_BY(mutex) = false;
+    int heldOpens HK_GUARDED_BY(mutex) = 0;
+    std::condition_variable holdChanged;  // with `mutex`
 };
 
 namespace {
@@ -84,6 +88,23 @@ void FakeAudioInputBackend::setOpenFailure(const std::string& id, MicrophoneErro
 void FakeAudioInputBackend::clearOpenFailure(const std::string& id) {
     MutexLock lock(shared_->mutex);
     shared_->openFailures.erase(id);
+}
+
+void FakeAudioInputBackend::holdOpens() {
+    MutexLock lock(shared_->mutex);
+    shared_->holdOpens = true;
+}
+
+void FakeAudioInputBackend::releaseOpens() {
+    MutexLock lock(shared_->mutex);
+    shared_->holdOpens = false;
+    shared_->holdChanged.notify_all();
+}
+
+bool FakeAudioInputBackend::waitForHeldOpen(Duration realTimeout) {
+    MutexLock lock(shared_->mutex);
+    return lock.waitFor(shared_->holdChanged, realTimeout,
+                        [&]() HK_REQUIRES(shared_->mutex) { return shared_->heldOpens > 0; });
 }
 
 void FakeAudioInputBackend::setFormat(int sampleRate, int channels) {
@@ -199,15 +220,24 @@ Result<std::unique_ptr<AudioCapture>, MicrophoneError> FakeAudioInputBackend::op
     const std::string& id, AudioCaptureHandlers handlers) {
     MutexLock lock(shared_->mutex);
     shared_->openedIds.push_back(id);
+    Result<std::unique_ptr<AudioCapture>, MicrophoneError> result = unexpected(MicrophoneError{});
     if (auto failure = shared_->openFailures.find(id); failure != shared_->openFailures.end()) {
-        return unexpected(failure->second);
+        result = unexpected(failure->second);
+    } else if (std::none_of(shared_->inputs.begin(), shared_->inputs.end(),
+                            [&](const AudioInputOption& option) { return option.id == id; })) {
+        result = unexpected(MicrophoneError::unavailable("no input named " + id));
+    } else {
+        const uint64_t serial = shared_->nextSerial++;
+        shared_->open.emplace_back(serial, std::move(handlers));
+        result = std::unique_ptr<AudioCapture>(std::make_unique<FakeCapture>(shared_, serial));
     }
-    const bool known = std::any_of(shared_->inputs.begin(), shared_->inputs.end(),
-                                   [&](const AudioInputOption& option) { return option.id == id; });
-    if (!known) return unexpected(MicrophoneError::unavailable("no input named " + id));
-    const uint64_t serial = shared_->nextSerial++;
-    shared_->open.emplace_back(serial, std::move(handlers));
-    return std::unique_ptr<AudioCapture>(std::make_unique<FakeCapture>(shared_, serial));
+    if (shared_->holdOpens) {
+        ++shared_->heldOpens;
+        shared_->holdChanged.notify_all();
+        lock.wait(shared_->holdChanged, [&]() HK_REQUIRES(shared_->mutex) { return !shared_->holdOpens; });
+        --shared_->heldOpens;
+    }
+    return result;
 }
 
 }  // namespace hollowkit

@@ -4,13 +4,15 @@
 // sets the inputs, the default, the access answer and open failures, and
 // drives a running capture by hand: emitSine() hands it a chunk of a
 // synthetic tone on the calling thread, fail() ends it as a vanished device
-// would. It records every open so tests can see which input was used.
+// would. It records every open so tests can see which input was used, and
+// can hold opens as a sound server slow to start a stream does.
 //
 // Thread-safe. Handlers are called on the thread that drives the fake, with
 // a delivery lock held that a capture's destructor also takes, so no handler
 // runs once a capture is gone (as the real backend promises).
 
 #include <cstdint>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,14 @@ public:
     void clearOpenFailure(const std::string& id);
     // The format captures deliver.
     void setFormat(int sampleRate, int channels);
+    // From holdOpens() until releaseOpens(), open() takes the capture in
+    // (its sound can be emitted already, as a server's may come before the
+    // stream is reported ready) and then waits before returning; a failing
+    // open waits too.
+    void holdOpens();
+    void releaseOpens();
+    // Waits (at most `realTimeout`) until an open is being held.
+    bool waitForHeldOpen(Duration realTimeout = std::chrono::seconds(10));
 
     // Observation.
     std::vector<std::string> openedIds() const;

@@ -244,6 +244,11 @@ int FakeV4l2Device::openNodeCount() const {
     return static_cast<int>(nodes_.size());
 }
 
+int FakeV4l2Device::openAttempts() const {
+    MutexLock lock(mutex_);
+    return openAttempts_;
+}
+
 int FakeV4l2Device::mappedBufferCount() const {
     MutexLock lock(mutex_);
     return static_cast<int>(mappings_.size());
@@ -293,6 +298,7 @@ std::optional<uint32_t> FakeV4l2Device::readFrameIndex(const uint8_t* luma, size
 
 int FakeV4l2Device::open(const std::string& path, int flags) {
     MutexLock lock(mutex_);
+    ++openAttempts_;
     const bool metadata = std::find(metadataPaths_.begin(), metadataPaths_.end(), path) != metadataPaths_.end();
     if (vanished_ || (path != path_ && !metadata)) return -ENOENT;
     if (failOpen_) return -*failOpen_;

@@ -164,6 +164,8 @@ public:
     // motion up to the clock's now. Nothing for an unknown id.
     std::optional<int64_t> controlValue(uint32_t id) const;
     int openNodeCount() const;
+    // Every open() asked of the fake, also those it refused.
+    int openAttempts() const;
     int mappedBufferCount() const;
     int bufferCount() const;
     bool isStreaming() const;
@@ -243,6 +245,7 @@ private:
     std::optional<int> failOpen_ HK_GUARDED_BY(mutex_);
     bool vanished_ HK_GUARDED_BY(mutex_) = false;
     std::map<int, OpenNode> nodes_ HK_GUARDED_BY(mutex_);
+    int openAttempts_ HK_GUARDED_BY(mutex_) = 0;
     std::vector<Call> calls_ HK_GUARDED_BY(mutex_);
 
     CurrentFormat format_ HK_GUARDED_BY(mutex_);

@@ -104,6 +104,44 @@ VideoFrame loadImageFile(const std::string& path) {
     return std::move(frame).freeze(TimePoint{});
 }
 
+VideoFrame filledTo(const VideoFrame& bgra, int width, int height) {
+    if (bgra.pixelFormat() != PixelFormat::bgra || width <= 0 || height <= 0) {
+        return {};
+    }
+    WritableVideoFrame out = WritableVideoFrame::allocate(PixelFormat::bgra, width, height);
+    if (out.isNull()) {
+        return {};
+    }
+    // The largest middle part of the source with the target's shape.
+    const double scale = std::min(static_cast<double>(bgra.width()) / width, static_cast<double>(bgra.height()) / height);
+    const int cropWidth = std::max(1, static_cast<int>(std::lround(width * scale)));
+    const int cropHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
+    const cv::Mat source(bgra.height(), bgra.width(), CV_8UC4, const_cast<uint8_t*>(bgra.planeData(0)), bgra.stride(0));
+    const cv::Mat crop = source(cv::Rect((bgra.width() - cropWidth) / 2, (bgra.height() - cropHeight) / 2, cropWidth, cropHeight));
+    cv::Mat target(height, width, CV_8UC4, out.planeData(0), out.stride(0));
+    cv::resize(crop, target, target.size(), 0, 0, cropWidth > width ? cv::INTER_AREA : cv::INTER_LINEAR);
+    return std::move(out).freeze(bgra.pts());
+}
+
+VideoFrame mirrored(const VideoFrame& bgra) {
+    if (bgra.pixelFormat() != PixelFormat::bgra) {
+        return {};
+    }
+    WritableVideoFrame out = WritableVideoFrame::allocate(PixelFormat::bgra, bgra.width(), bgra.height());
+    if (out.isNull()) {
+        return {};
+    }
+    const int width = bgra.width();
+    for (int y = 0; y < bgra.height(); ++y) {
+        const uint8_t* in = bgra.planeData(0) + static_cast<size_t>(y) * bgra.stride(0);
+        uint8_t* row = out.planeData(0) + static_cast<size_t>(y) * out.stride(0);
+        for (int x = 0; x < width; ++x) {
+            std::memcpy(row + 4 * static_cast<size_t>(x), in + 4 * static_cast<size_t>(width - 1 - x), 4);
+        }
+    }
+    return std::move(out).freeze(bgra.pts());
+}
+
 VideoFrame toNv12(const VideoFrame& bgra) {
     if (bgra.pixelFormat() != PixelFormat::bgra) {
         return {};

@@ -27,6 +27,13 @@ FigureScene makeFigureScene(int width, int height, PixelFormat format = PixelFor
 // The image file at `path` as an opaque BGRA frame; null when it cannot be read.
 VideoFrame loadImageFile(const std::string& path);
 
+// `bgra` scaled to cover width × height and cropped to its middle, as a
+// camera would frame it (BGRA out); null for anything else.
+VideoFrame filledTo(const VideoFrame& bgra, int width, int height);
+
+// `bgra` mirrored left to right (BGRA out); null for anything else.
+VideoFrame mirrored(const VideoFrame& bgra);
+
 // `bgra` as NV12 (BT.709, limited range; chroma averaged over 2×2 blocks).
 VideoFrame toNv12(const VideoFrame& bgra);
 

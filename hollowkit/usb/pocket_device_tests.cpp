@@ -28,6 +28,18 @@ std::optional<VideoDeviceInfo> findPocketDevice(const std::vector<VideoDeviceInf
     return *found;
 }
 
+bool isPocketOnBus(UsbBus& bus) {
+    for (const UsbDeviceRecord& device : bus.devices()) {
+        for (const std::string& nodeName : bus.videoNodeNames(device)) {
+            VideoDeviceInfo info;
+            info.name = nodeName.empty() ? device.product : nodeName;
+            info.usbVendorId = device.vendorId;
+            if (isPocketVideoDevice(info)) return true;
+        }
+    }
+    return false;
+}
+
 bool isDJIMic(const AudioSourceInfo& source) {
     return containsIgnoringCase(source.name, "dji") && containsIgnoringCase(source.name, "mic");
 }

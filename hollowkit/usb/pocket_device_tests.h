@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hollowkit/usb/audio_source_backend.h"
+#include "hollowkit/usb/usb_device.h"
 #include "hollowkit/usb/video_device.h"
 
 namespace hollowkit {
@@ -26,6 +27,13 @@ bool containsIgnoringCase(std::string_view text, std::string_view needle);
 bool isPocketVideoDevice(const VideoDeviceInfo& device);
 // The first device of the list that is the camera.
 std::optional<VideoDeviceInfo> findPocketDevice(const std::vector<VideoDeviceInfo>& devices);
+
+// Whether the camera's video device is on `bus` now: a USB device with at
+// least one video node that passes isPocketVideoDevice, named by its node
+// (by its product string when the node gives no name). A device without a
+// video node is not a capture device (a camera plugged in for its card or
+// for charging). Reads the bus's listing only; opens no device.
+bool isPocketOnBus(UsbBus& bus);
 
 bool isDJIMic(const AudioSourceInfo& source);
 bool isCameraAudio(const AudioSourceInfo& source);

@@ -128,8 +128,8 @@ USBCamera::~USBCamera() {
     }
 }
 
-bool USBCamera::isPocketConnected(VideoDeviceSource& devices) {
-    return findPocketDevice(devices.devices()).has_value();
+bool USBCamera::isPocketConnected(UsbBus& bus) {
+    return isPocketOnBus(bus);
 }
 
 bool USBCamera::enqueue(Executor& queue, std::function<void(USBCamera&)> step) {
@@ -149,9 +149,7 @@ void USBCamera::emit(CameraEvent event) {
     } else if (event.kind() == CameraEvent::Kind::stopped) {
         PocketLog::log("Stopped");
     }
-    services_.main.post([this, alive = alive_, event = std::move(event)] {
-        if (*alive) callOnEvent(event);
-    });
+    postEvent(services_.main, std::move(event));
 }
 
 // ---- properties ----

@@ -92,10 +92,11 @@ public:
     USBCamera(USBCameraServices services, std::optional<std::string> pairingIdentifier);
     ~USBCamera() override;
 
-    // Whether the camera is on USB now: a fresh discovery every call.
-    // Any thread.
-    static bool isPocketConnected(VideoDeviceSource& devices);
-    // The same with the system's devices (V4L2 and sysfs).
+    // Whether the camera is on USB now: a fresh look at the bus's listing
+    // every call (isPocketOnBus); opens no device, so it stays cheap enough
+    // to poll. Any thread.
+    static bool isPocketConnected(UsbBus& bus);
+    // The same on the system's bus (sysfs).
     static bool isPocketConnected();
 
     // PocketCamera

@@ -90,6 +90,11 @@ public:
     virtual std::vector<UsbDeviceRecord> devices() = 0;
     // The raw device and configuration descriptors; nothing when unreadable.
     virtual std::optional<Bytes> descriptors(const UsbDeviceRecord& device) = 0;
+    // The names of the device's video nodes, capture and metadata nodes
+    // alike (an empty name for a node that gives none), from the bus's own
+    // listing: no node is opened. Empty when the device offers no video now
+    // (a camera that is not in webcam mode).
+    virtual std::vector<std::string> videoNodeNames(const UsbDeviceRecord& device) = 0;
     // The control path to the device's video-control interface
     // `interfaceNumber`; null when the device offers no usable one. A
     // transport whose open failed is returned (isOpen() false).

@@ -112,13 +112,28 @@ CameraWiFi::CameraWiFi(CameraWiFiOptions options)
       addresses_(options_.addresses ? options_.addresses : std::make_shared<SystemInterfaceAddresses>()) {
     if (options_.device && !options_.device->empty()) {
         device_ = *options_.device;
-    } else {
-        device_ = wifiDevice(options_.nmcliPath, options_.timings.toolTimeout).value_or(kFallbackDevice);
     }
 }
 
-std::optional<std::string> CameraWiFi::wifiDevice(const std::string& nmcliPath, Duration timeout) {
-    const CommandResult result = CommandRunner::run(nmcliPath, {"-t", "-f", "DEVICE,TYPE", "device"}, {}, false, timeout);
+void CameraWiFi::findDevice() {
+    if (!device().empty()) return;
+    // The tool runs outside the lock, so device() never waits for it; only
+    // the camera's one worker calls this, so no second lookup can race.
+    std::string found =
+        wifiDevice(options_.nmcliPath, options_.timings.toolTimeout, options_.stop).value_or(kFallbackDevice);
+    std::lock_guard lock(deviceLock_);
+    if (device_.empty()) device_ = std::move(found);
+}
+
+std::string CameraWiFi::device() const {
+    std::lock_guard lock(deviceLock_);
+    return device_;
+}
+
+std::optional<std::string> CameraWiFi::wifiDevice(const std::string& nmcliPath, Duration timeout,
+                                                 const StopFlag* stop) {
+    const CommandResult result =
+        CommandRunner::run(nmcliPath, {"-t", "-f", "DEVICE,TYPE", "device"}, {}, false, timeout, stop);
     if (result.status != 0) {
         return std::nullopt;
     }
@@ -147,9 +162,13 @@ std::optional<std::string> CameraWiFi::parseActiveSsid(std::string_view accessPo
 
 std::string CameraWiFi::profileName(const std::string& ssid) { return "Lumenhollow " + ssid; }
 
-CameraWiFi::Call CameraWiFi::nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout) const {
-    Call call{CommandRunner::run(options_.nmcliPath, arguments, {}, logged, timeout), std::nullopt};
-    if (call.result.timedOut) {
+CameraWiFi::Call CameraWiFi::nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout,
+                                   Stoppable stoppable) const {
+    const StopFlag* stop = stoppable == Stoppable::yes ? options_.stop : nullptr;
+    Call call{CommandRunner::run(options_.nmcliPath, arguments, {}, logged, timeout, stop), std::nullopt};
+    if (call.result.stopped) {
+        call.problem = WiFiJoinResult{WiFiJoinOutcome::stopped, {}};
+    } else if (call.result.timedOut) {
         PocketLog::log("nmcli " + (arguments.empty() ? std::string() : arguments.front()) + ": " + call.result.output);
         call.problem = WiFiJoinResult{WiFiJoinOutcome::toolTimedOut, call.result.output};
     } else if (call.result.status == -1) {
@@ -184,6 +203,7 @@ std::optional<WiFiJoinResult> CameraWiFi::ensurePoweredOn() {
 
 WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& password) {
     const CameraWiFiTimings& timings = options_.timings;
+    const std::string ifname = device();
     if (auto problem = ensurePoweredOn()) {
         return *problem;
     }
@@ -195,7 +215,7 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
     Call stale = nmcli({"connection", "delete", "id", profile}, false, timings.toolTimeout);
     if (stale.problem) return *stale.problem;
     std::vector<std::string> add{"connection", "add",   "save",    "no",   "type", "wifi",
-                                 "con-name",   profile, "ifname",  device_, "ssid", ssid,
+                                 "con-name",   profile, "ifname",  ifname, "ssid", ssid,
                                  "connection.autoconnect", "no"};
     const bool secured = !password.empty();
     if (secured) {
@@ -218,7 +238,7 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
     for (int attempt = 1; profileReady && attempt <= timings.joinAttempts; ++attempt) {
         std::unique_ptr<PasswordFile> file;
         std::vector<std::string> up{"--wait", std::to_string(timings.activationWaitSeconds), "connection", "up", "id",
-                                    profile, "ifname", device_};
+                                    profile, "ifname", ifname};
         if (secured) {
             file = PasswordFile::create(password);
             if (!file) break;
@@ -245,12 +265,12 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
         auto address = localAddress();
         if (address && address->starts_with(options_.cameraAddressPrefix)) {
             Call list = nmcli({"-t", "-f", "ACTIVE,SSID", "device", "wifi", "list", "--rescan", "no", "ifname",
-                               device_},
+                               ifname},
                               false, timings.toolTimeout);
             if (list.problem) return *list.problem;
             auto active = list.result.status == 0 ? parseActiveSsid(list.result.output) : std::nullopt;
             if (active == ssid) {
-                PocketLog::log("Wi-Fi joined, " + device_ + " = " + *address);
+                PocketLog::log("Wi-Fi joined, " + ifname + " = " + *address);
                 return {WiFiJoinOutcome::joined, {}};
             }
             if (!mismatchLogged) {
@@ -268,19 +288,20 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
 }
 
 std::optional<std::string> CameraWiFi::localAddress() const {
-    auto entry = firstIPv4Address(*addresses_, device_);
+    auto entry = firstIPv4Address(*addresses_, device());
     if (!entry) return std::nullopt;
     return dottedQuad(entry->address);
 }
 
 void CameraWiFi::forget(const std::string& ssid) {
-    Call removed = nmcli({"connection", "delete", "id", profileName(ssid)}, true, options_.timings.toolTimeout);
+    Call removed = nmcli({"connection", "delete", "id", profileName(ssid)}, true, options_.timings.toolTimeout,
+                         Stoppable::no);
     PocketLog::log("Forget " + ssid + ": " + removed.result.output);
 }
 
 void CameraWiFi::powerOff() {
     if (!poweredOnByUs_) return;
-    nmcli({"radio", "wifi", "off"}, true, options_.timings.toolTimeout);
+    nmcli({"radio", "wifi", "off"}, true, options_.timings.toolTimeout, Stoppable::no);
     poweredOnByUs_ = false;
 }
 

@@ -15,14 +15,15 @@
 // A tool that cannot be started or does not answer in time ends the join at
 // once with its own failure.
 //
-// Owner: the wireless camera, one per camera. Made on the main thread;
-// join, forget and powerOff then run on the camera's video thread and block
-// it for as long as the tool and the pauses take. device() is constant and
-// may be read on any thread.
+// Owner: the wireless camera, one per camera. Made on the main thread
+// without running anything; findDevice, join, forget and powerOff then run on
+// the camera's worker thread and block it for as long as the tool and the
+// pauses take. device() may be read on any thread.
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/stop_flag.h"
 #include "hollowkit/wireless/interface_addresses.h"
 
 namespace hollowkit {
@@ -60,6 +62,10 @@ struct CameraWiFiOptions {
     // Waits the given span unless the owner stops first (then false). None:
     // an uninterrupted sleep.
     std::function<bool(Duration)> pause;
+    // The owner's stop: once set, the device lookup and the join's tool calls
+    // end at once (their tool is killed). The clean-up (forget, powerOff)
+    // always runs to its end. None: nothing ends them early.
+    const StopFlag* stop = nullptr;
 };
 
 enum class WiFiJoinOutcome : uint8_t {
@@ -92,9 +98,16 @@ public:
 
     // The first device of type "wifi" that nmcli lists; nothing when none
     // is listed or nmcli fails.
-    static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout);
+    static std::optional<std::string> wifiDevice(const std::string& nmcliPath, Duration timeout,
+                                                 const StopFlag* stop = nullptr);
 
-    const std::string& device() const { return device_; }
+    // Settles the Wi-Fi device when the options name none: the first Wi-Fi
+    // device nmcli lists, else kFallbackDevice. Runs nmcli once (blocking up
+    // to the tool time-out); later calls return at once. Worker threads,
+    // before join().
+    void findDevice();
+    // The device; empty until known (given in the options, or findDevice()).
+    std::string device() const;
     bool poweredOnByUs() const { return poweredOnByUs_; }
 
     // Joins the camera's network; see the class comment.
@@ -125,13 +138,16 @@ private:
         std::optional<WiFiJoinResult> problem;
     };
 
-    Call nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout) const;
+    enum class Stoppable : uint8_t { no = 0, yes };
+    Call nmcli(const std::vector<std::string>& arguments, bool logged, Duration timeout,
+               Stoppable stoppable = Stoppable::yes) const;
     std::optional<WiFiJoinResult> ensurePoweredOn();
     bool pause(Duration span) const;
 
     const CameraWiFiOptions options_;
     std::shared_ptr<const InterfaceAddresses> addresses_;
-    std::string device_;
+    mutable std::mutex deviceLock_;
+    std::string device_;  // guarded by deviceLock_; set once
     bool poweredOnByUs_ = false;
 };
 

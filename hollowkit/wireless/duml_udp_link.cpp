@@ -50,7 +50,7 @@ DumlUDPLink::~DumlUDPLink() {
     transport_->close();
 }
 
-bool DumlUDPLink::open() {
+bool DumlUDPLink::open(const StopFlag* stop) {
     if (!transport_->open(endpoint_)) {
         return false;
     }
@@ -59,13 +59,17 @@ bool DumlUDPLink::open() {
     Bytes payload = DumlConstants::udpOpenPayload();
     payload[0] = static_cast<uint8_t>(identity_.baseSequence);
     payload[1] = static_cast<uint8_t>(identity_.baseSequence >> 8);
-    if (!handshake(payload)) {
+    if (!handshake(payload, stop)) {
         PocketLog::log("UDP handshake failed");
         close();
         return false;
     }
 
     for (int round = 0; round < timings_.syncRounds; ++round) {
+        if (stop != nullptr && stop->isSet()) {
+            close();
+            return false;
+        }
         pump(timings_.syncPump);
         sendAck();
     }
@@ -77,9 +81,10 @@ bool DumlUDPLink::open() {
     return true;
 }
 
-bool DumlUDPLink::handshake(ByteView payload) {
+bool DumlUDPLink::handshake(ByteView payload, const StopFlag* stop) {
     const Clock& clock = transport_->clock();
     for (int attempt = 1; attempt <= timings_.handshakeAttempts; ++attempt) {
+        if (stop != nullptr && stop->isSet()) return false;
         transport_->send(udpPacket(UdpPacketType::handshake, identity_.sessionId,
                                    static_cast<uint16_t>(nextSequence_), payload));
         nextSequence_ = advanceSequence(nextSequence_);

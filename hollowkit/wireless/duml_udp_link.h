@@ -22,6 +22,7 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/stop_flag.h"
 #include "hollowkit/camera/duml_frame.h"
 #include "hollowkit/wireless/datagram_transport.h"
 
@@ -66,8 +67,10 @@ public:
     std::function<void(ByteView)> onVideoDatagram;
 
     // Binds the transport and runs the handshake; true when synchronised.
-    // A failed handshake logs "UDP handshake failed" and closes the link.
-    bool open();
+    // A failed handshake logs "UDP handshake failed" and closes the link. A
+    // set `stop` ends it before its next attempt or synchronisation round
+    // (the link closes, false).
+    bool open(const StopFlag* stop = nullptr);
 
     // Sends one command datagram; returns the DUML id the frame carries,
     // which the camera echoes in its reply. receiverType + receiverIndex * 32
@@ -115,7 +118,7 @@ public:
     void handleDatagram(ByteView datagram);
 
 private:
-    bool handshake(ByteView payload);
+    bool handshake(ByteView payload, const StopFlag* stop);
     void dispatchFrames(uint8_t type, ByteView datagram);
 
     std::unique_ptr<DatagramTransport> transport_;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -17,7 +15,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
@@ -271,40 +268,5 @@ bool FfmpegHevcDecoder::makeSession(const std::shared_ptr<const HevcFormat>& for
                     session_->context->thread_count);
     return true;
 }
-
-// ---- FFmpeg's log ---------------------------------------------------------------
-
-namespace {
-
-std::atomic<int64_t> ffmpegLogWindowStart{0};
-std::atomic<int> ffmpegLogLinesInWindow{0};
-constexpr int kFfmpegLinesPerSecond = 5;
-
-void forwardFfmpegLog(void* context, int level, const char* format, va_list args) {
-    if (level > AV_LOG_ERROR) {
-        return;
-    }
-    const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(
-                               SteadyClock::now().time_since_epoch()).count();
-    int64_t window = ffmpegLogWindowStart.load();
-    if (second != window && ffmpegLogWindowStart.compare_exchange_strong(window, second)) {
-        ffmpegLogLinesInWindow = 0;
-    }
-    if (ffmpegLogLinesInWindow.fetch_add(1) >= kFfmpegLinesPerSecond) {
-        return;
-    }
-    char line[512];
-    int printPrefix = 1;
-    av_log_format_line2(context, level, format, args, line, sizeof line, &printPrefix);
-    size_t length = std::strlen(line);
-    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
-        line[--length] = '\0';
-    }
-    PocketLog::logf("FFmpeg: %s", line);
-}
-
-}  // namespace
-
-void installFfmpegLogHook() { av_log_set_callback(forwardFfmpegLog); }
 
 }  // namespace hollowkit

@@ -63,9 +63,4 @@ private:
     Bytes packetBytes_;
 };
 
-// Routes FFmpeg's own log lines (errors and worse) to PocketLog, at most a
-// few per second. FFmpeg's log hook is process-wide: call this once from
-// main(), never from library code.
-void installFfmpegLogHook();
-
 }  // namespace hollowkit

@@ -228,6 +228,11 @@ void PocketBluetoothLink::centralDidUpdateState(BleAdapterState state) {
 }
 
 void PocketBluetoothLink::startScan() {
+    // The adapter may report itself on only after the owner ended the link
+    // (a stop right after start): no scan, and no status after the end.
+    if (ended_) {
+        return;
+    }
     if (!raise(Event::status("Looking for the camera over Bluetooth")) || !central_) {
         return;
     }
@@ -245,7 +250,7 @@ void PocketBluetoothLink::startScan() {
 
 void PocketBluetoothLink::centralDidDiscover(const BlePeripheral& peripheral, const BleAdvertisement& advertisement,
                                              int rssi) {
-    if (pocket_) {
+    if (pocket_ || ended_) {
         return;
     }
     if (advertisement.manufacturer(kMakerCompanyId) == nullptr) {

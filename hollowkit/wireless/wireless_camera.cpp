@@ -1,6 +1,7 @@
 #include "hollowkit/wireless/wireless_camera.h"
 
 #include "hollowkit/base/pocket_log.h"
+#include "hollowkit/base/queue_labels.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/camera/camera_command.h"
 #include "hollowkit/camera/pocket_model.h"
@@ -20,6 +21,7 @@ CameraWiFiOptions wifiOptions(const NetworkEnvironment& env, StopGate& gate) {
     options.addresses = env.interfaceAddresses;
     options.timings = env.timings.wifi;
     options.pause = [&gate](Duration span) { return gate.pause(span); };
+    options.stop = &gate.flag();
     return options;
 }
 
@@ -38,7 +40,7 @@ WirelessCamera* WirelessCamera::Shared::mainCamera() {
 
 void WirelessCamera::Shared::emitFromWorker(const CameraEvent& event) {
     logEvent(event);
-    withCamera([&event](WirelessCamera& camera) { camera.enqueue(event); });
+    withCamera([&event](WirelessCamera& camera) { camera.postEvent(camera.main_, event); });
 }
 
 void WirelessCamera::Shared::postToCamera(std::function<void(WirelessCamera&)> step) {
@@ -70,10 +72,9 @@ WirelessCamera::WirelessCamera(Executor& main, std::string pairingIdentifier, st
       shared_(std::make_shared<Shared>(environment.withDefaults(), pairingIdentifier)) {
     shared_->attach(*this);
     bluetooth_ = std::make_unique<PocketBluetoothLink>(main_, std::move(pairingIdentifier), true);
-    std::weak_ptr<bool> alive = alive_;
-    bluetooth_->onEvent = [this, alive](const PocketBluetoothLink::Event& event) {
-        if (!alive.expired()) handleLinkEvent(event);
-    };
+    // The link lives inside the camera and loses this handler first in the
+    // destructor, so it never calls a camera that is gone.
+    bluetooth_->onEvent = [this](const PocketBluetoothLink::Event& event) { handleLinkEvent(event); };
 }
 
 WirelessCamera::~WirelessCamera() {
@@ -83,39 +84,48 @@ WirelessCamera::~WirelessCamera() {
     bluetooth_->onEvent = nullptr;
     bluetooth_.reset();
     shared_->detach();
-    // A worker that already ended is joined; one still inside a tool call
-    // or a handshake ends by itself later, holding only the shared part.
-    for (auto* worker : {&videoThread_, &sweeper_}) {
-        if (*worker) retire(**worker, false);
-    }
+    // Joined here rather than handed to a reaper: a reaper would be a
+    // thread of its own outliving every camera (a process-wide one, which
+    // the library does not keep) or one that dies with the camera and joins
+    // just the same. The gate closed above ends at once a session, a search,
+    // every pause, a tool call of the lookup or the join (the tool is
+    // killed) and a handshake (before its next 350 ms attempt), so what is
+    // left to wait for is a probe batch or a bootstrap (about a second at
+    // most) and the Wi-Fi clean-up, which must run to leave this machine's
+    // Wi-Fi as it was. In the usual order (stop, completion, destruction)
+    // the worker has reported its end before the completion, and this join
+    // finds nothing to wait for.
+    if (worker_ && worker_->thread.joinable()) worker_->thread.join();
     for (auto& completion : stopCompletions_) {
         if (completion) main_.post(std::move(completion));
     }
 }
 
-WirelessCamera::Worker WirelessCamera::startWorker(std::string_view label, std::function<void()> body) {
-    Worker worker;
-    worker.finished = std::make_shared<std::atomic<bool>>(false);
-    worker.thread = std::thread([name = std::string(label), finished = worker.finished, body = std::move(body)] {
-        setCurrentThreadName(name);
-        body();
-        finished->store(true);
+void WirelessCamera::startWorker(Job job, std::string_view label, std::function<void(uint64_t serial)> body) {
+    // The previous worker posted its report as its last act and was joined
+    // when that ran; a worker only ever starts from such a report or from
+    // start(), so this join finds an ended thread at most.
+    if (worker_ && worker_->thread.joinable()) worker_->thread.join();
+    const uint64_t serial = nextWorker_++;
+    worker_ = Worker{};
+    worker_->job = job;
+    worker_->serial = serial;
+    worker_->thread = std::thread([name = std::string(label), serial, body = std::move(body)] {
+        enterLibraryThread(name);
+        body(serial);
     });
-    return worker;
 }
 
-void WirelessCamera::retire(Worker& worker, bool wait) {
-    if (!worker.thread.joinable()) return;
-    if (wait || worker.finished->load()) {
-        worker.thread.join();
-    } else {
-        worker.thread.detach();
-    }
+bool WirelessCamera::workerEnded(uint64_t serial) {
+    if (!worker_ || worker_->serial != serial) return false;
+    if (worker_->thread.joinable()) worker_->thread.join();  // only its return is left
+    worker_.reset();
+    return true;
 }
 
 const CameraWiFi& WirelessCamera::wifi() const { return shared_->wifi; }
 
-bool WirelessCamera::routeAbandoned() const { return stopping_ || shared_->gate.stopped(); }
+bool WirelessCamera::routeAbandoned() const { return state_ != State::running || shared_->gate.stopped(); }
 
 bool WirelessCamera::stopFlagSet() const { return shared_->gate.stopped(); }
 
@@ -140,8 +150,30 @@ std::optional<ZoomRange> WirelessCamera::zoomRange() const {
 }
 
 void WirelessCamera::start() {
-    if (started_ || stopping_) return;
-    started_ = true;
+    if (state_ != State::idle) return;
+    if (!shared_->wifi.device().empty()) {
+        startBluetooth();
+        return;
+    }
+    // nmcli may take seconds to list the devices: never on the main
+    // executor. Bluetooth waits for it, so every later step knows the device.
+    state_ = State::starting;
+    auto shared = shared_;
+    startWorker(Job::findDevice, kVideoThread.label, [shared](uint64_t serial) {
+        shared->wifi.findDevice();
+        if (!shared->gate.stopped()) PocketLog::log("Wi-Fi device: " + shared->wifi.device());
+        shared->postToCamera([serial](WirelessCamera& camera) { camera.deviceFound(serial); });
+    });
+}
+
+void WirelessCamera::deviceFound(uint64_t serial) {
+    if (!workerEnded(serial)) return;
+    // A stop during the lookup leaves the link unstarted.
+    if (state_ == State::starting) startBluetooth();
+}
+
+void WirelessCamera::startBluetooth() {
+    state_ = State::running;
     bluetooth_->start(shared_->env.bleCentrals(main_));
 }
 
@@ -177,43 +209,7 @@ void WirelessCamera::logEvent(const CameraEvent& event) {
 
 void WirelessCamera::emit(const CameraEvent& event) {
     logEvent(event);
-    enqueue(event);
-}
-
-void WirelessCamera::enqueue(const CameraEvent& event) {
-    {
-        std::lock_guard lock(eventLock_);
-        pendingEvents_.push_back(event);
-    }
-    if (main_.isCurrent()) {
-        deliverPending();
-        return;
-    }
-    auto shared = shared_;
-    main_.post([shared] {
-        if (WirelessCamera* camera = shared->mainCamera()) camera->deliverPending();
-    });
-}
-
-void WirelessCamera::deliverPending() {
-    // One queue for every thread's events: an event emitted here goes out
-    // after those other threads emitted before it, so `stopped` can never
-    // overtake a status the video thread sent earlier.
-    if (delivering_) return;  // the outer call delivers it
-    delivering_ = true;
-    std::weak_ptr<bool> alive = alive_;
-    for (;;) {
-        std::optional<CameraEvent> next;
-        {
-            std::lock_guard lock(eventLock_);
-            if (pendingEvents_.empty()) break;
-            next = std::move(pendingEvents_.front());
-            pendingEvents_.pop_front();
-        }
-        callOnEvent(*next);
-        if (alive.expired()) return;
-    }
-    delivering_ = false;
+    postEvent(main_, event);
 }
 
 void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
@@ -238,25 +234,26 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
             emit(CameraEvent::battery(*battery));
         }
         break;
-    case Kind::failed: {
-        if (linkEnding_) {
-            // Reports of a connection we already ended (a second
+    case Kind::failed:
+        if (state_ != State::running) {
+            // Reports of a connection that is ending anyway (a second
             // subscription failing, say) would only repeat the first.
             PocketLog::log("Bluetooth, while disconnecting: " + event.text);
             break;
         }
-        std::weak_ptr<bool> alive = alive_;
         emit(CameraEvent::failed(event.text));
-        if (!alive.expired() && !videoThreadRunning_) {
-            disconnectLink();
+        if (!videoThreadRunning()) {
+            // A running video thread goes on; otherwise the link goes, and
+            // its `disconnected` reports the camera off.
+            state_ = State::ending;
+            bluetooth_->disconnect();
         }
         break;
-    }
     case Kind::disconnected:
-        if (stopping_) {
+        if (state_ == State::stopping) {
             finishStop();
-        } else if (!cameraOffReported_) {
-            cameraOffReported_ = true;
+        } else if (state_ == State::running || state_ == State::ending) {
+            state_ = State::off;
             shared_->gate.stop();
             emit(CameraEvent::cameraOff());
         }
@@ -269,62 +266,55 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
 // --- Stop -------------------------------------------------------------------
 
 void WirelessCamera::stop(std::function<void()> completion) {
-    if (stopFinished_) {
+    if (state_ == State::stopped) {
         // This camera already stopped: complete without a second `stopped`.
         if (completion) main_.post(std::move(completion));
         return;
     }
     stopCompletions_.push_back(std::move(completion));
-    if (stopping_) return;
-    stopping_ = true;
-    std::weak_ptr<bool> alive = alive_;
+    if (state_ == State::stopping) return;
+    state_ = State::stopping;
     emit(CameraEvent::status("Disconnecting"));
-    if (alive.expired()) return;
 
-    // The gate ends a running video thread and any search in progress; a
-    // move in progress ends at once too instead of talking to a camera the
-    // owner has left.
+    // The gate ends a running video thread, any search in progress and the
+    // device lookup's tool; a move in progress ends at once too
+    // instead of talking to a camera the owner has left.
     shared_->gate.stop();
     if (setup_) setup_->cancel();
     auto shared = shared_;
     stopDeadline_ = main_.after(shared_->env.timings.stopDeadline, [shared] {
         if (WirelessCamera* camera = shared->mainCamera()) camera->finishStop();
     });
-    if (!videoThreadRunning_) {
-        // Reports `disconnected` (at once when there is no connection), which
-        // finishes the stop; a running video thread disconnects at its end.
-        disconnectLink();
+    if (!videoThreadRunning()) {
+        // Reports `disconnected` (at once when there is no connection, also
+        // when the link never started), which finishes the stop; a running
+        // video thread disconnects at its end.
+        bluetooth_->disconnect();
     }
 }
 
 void WirelessCamera::finishStop() {
-    if (!stopping_ || stopCompletions_.empty()) return;
+    if (state_ != State::stopping || stopCompletions_.empty()) return;
     auto completions = std::move(stopCompletions_);
     stopCompletions_.clear();
-    stopFinished_ = true;
+    state_ = State::stopped;
     main_.cancel(stopDeadline_);
     stopDeadline_ = 0;
-    // Posted rather than called here: this runs inside the link's event, and
-    // the completion usually drops the camera.
+    // Both posted, `stopped` first: the owner hears of the stop, then its
+    // completions run (which usually drop the camera).
+    emit(CameraEvent::stopped());
     main_.post([completions = std::move(completions)] {
         for (const auto& completion : completions) {
             if (completion) completion();
         }
     });
-    emit(CameraEvent::stopped());
 }
 
-void WirelessCamera::videoThreadEnded() {
-    videoThreadRunning_ = false;
-    if (videoThread_) {
-        retire(*videoThread_, true);  // it posted this as its last act
-        videoThread_.reset();
-    }
-    disconnectLink();
-}
-
-void WirelessCamera::disconnectLink() {
-    linkEnding_ = true;
+void WirelessCamera::videoThreadEnded(uint64_t serial) {
+    if (!workerEnded(serial)) return;
+    if (state_ == State::running) state_ = State::ending;
+    // Without a stop the link's `disconnected` then reports the camera off;
+    // during a stop it finishes the stop.
     bluetooth_->disconnect();
 }
 

@@ -13,14 +13,19 @@
 // the camera then reports cameraOff and the owner builds a new camera.
 //
 // Thread contract: construction, start(), stop(), the command operations
-// and destruction on the main executor; properties on any thread. Events
-// reach onEvent on the main executor, in the order they were emitted from
-// all threads; an event emitted on the main executor is delivered before
-// emit returns (after any still waiting from other threads). Decoded frames
-// reach onVideoSample on the video thread. The sweep runs on a worker
-// ("HollowKit.Probe"). Worker threads reach the camera only through a guard
-// that the destructor closes; a worker still busy then (in a tool call or a
-// handshake) finishes on its own and touches nothing of the camera.
+// and destruction on the main executor; properties on any thread. Nothing
+// is run at construction: the Wi-Fi device lookup (nmcli) happens at
+// start(), on the camera's worker thread. Events are always posted to the
+// main executor (never delivered inside a call such as stop()), in the
+// order they were emitted from all threads. Decoded frames reach
+// onVideoSample on the video thread.
+//
+// One worker thread at a time, owned by the camera: the device lookup at
+// start, each sweep of the local network ("HollowKit.Probe", utility
+// priority), then the video thread. Each reports its end to the main
+// executor as its last act and is joined there; the destructor closes the
+// stop gate (ending sessions, searches and pauses at once), cuts the
+// workers' way back to the camera and joins what still runs.
 //
 // Failures are `failed` events; a stop always completes: its completions
 // run on the main executor after one `stopped` event, at the link's
@@ -28,10 +33,7 @@
 // call; a stop after that completes at once (posted); a camera destroyed
 // with a stop pending still posts its completions.
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -71,10 +73,20 @@ public:
         static Route homeNetwork(std::string host) { return {Kind::homeNetwork, {}, {}, std::move(host)}; }
     };
 
+    // The camera's life, one step at a time; see the .cpp for the moves.
+    enum class State : uint8_t {
+        idle = 0,  // made, not started
+        starting,  // looking up the Wi-Fi device on the worker; Bluetooth follows
+        running,   // Bluetooth, route choice and video thread
+        ending,    // dropping the link without a stop (a failure, the video thread's end)
+        off,       // the link is gone without a stop; cameraOff was reported
+        stopping,  // stop() called; completions wait for the link or the deadline
+        stopped,   // the stop completed; later stops complete at once
+    };
+
     // `main` must outlive the camera. `pairingIdentifier` is the
     // application's persistent pairing identifier; `homeNetwork` the
-    // remembered home Wi-Fi, if any. Runs nmcli once when the environment
-    // names no Wi-Fi device.
+    // remembered home Wi-Fi, if any.
     WirelessCamera(Executor& main, std::string pairingIdentifier, std::optional<HomeNetwork> homeNetwork,
                    NetworkEnvironment environment = {});
     ~WirelessCamera() override;
@@ -109,10 +121,11 @@ public:
     const std::optional<HomeNetwork>& homeNetwork() const { return homeNetwork_; }
     const PocketBluetoothLink& bluetooth() const { return *bluetooth_; }
     const CameraWiFi& wifi() const;
-    bool videoThreadRunning() const { return videoThreadRunning_; }
-    // A search of the local network is waiting for its worker.
-    bool discoveryRunning() const { return !sweepHandlers_.empty(); }
-    bool stopping() const { return stopping_; }
+    State state() const { return state_; }
+    bool stopping() const { return state_ == State::stopping || state_ == State::stopped; }
+    // A worker thread runs and has not yet reported its end.
+    bool workerRunning() const { return worker_.has_value(); }
+    bool videoThreadRunning() const { return worker_ && worker_->job == Job::video; }
     // Any thread.
     bool stopFlagSet() const;
 
@@ -122,22 +135,26 @@ public:
 
 private:
     struct Shared;
+    enum class Job : uint8_t { none = 0, findDevice, sweep, video };
     struct Worker {
+        Job job = Job::none;
+        uint64_t serial = 0;
         std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
     };
     using HostHandler = std::function<void(std::optional<std::string>)>;
 
-    static Worker startWorker(std::string_view label, std::function<void()> body);
-    static void retire(Worker& worker, bool wait);
+    // Starts `body` as the worker (the previous one has reported its end);
+    // the body's last act reports back through workerEnded().
+    void startWorker(Job job, std::string_view label, std::function<void(uint64_t serial)> body);
+    // Main executor: joins the worker that reported; false for a stale report.
+    bool workerEnded(uint64_t serial);
     static void logEvent(const CameraEvent& event);
 
+    void deviceFound(uint64_t serial);
+    void startBluetooth();
     void handleLinkEvent(const PocketBluetoothLink::Event& event);
-    void enqueue(const CameraEvent& event);
-    void deliverPending();
     void finishStop();
-    void videoThreadEnded();
-    void disconnectLink();
+    void videoThreadEnded(uint64_t serial);
 
     // The connection procedure (main executor).
     bool routeAbandoned() const;
@@ -158,28 +175,16 @@ private:
     std::shared_ptr<Shared> shared_;
     std::unique_ptr<PocketBluetoothLink> bluetooth_;
     std::unique_ptr<HomeNetworkSetup> setup_;
-    // Lets a call that hands control to the owner see whether the owner
-    // destroyed the camera meanwhile.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // Main executor only.
-    bool started_ = false;
-    bool videoThreadRunning_ = false;
-    bool stopping_ = false;
-    bool stopFinished_ = false;
-    bool cameraOffReported_ = false;
-    bool linkEnding_ = false;  // we asked the link to disconnect
+    State state_ = State::idle;
     std::vector<std::function<void()>> stopCompletions_;
     TaskId stopDeadline_ = 0;
     std::optional<std::string> probedHost_;
     uint64_t nextSweep_ = 1;
     std::map<uint64_t, HostHandler> sweepHandlers_;
-    std::optional<Worker> videoThread_;
-    std::optional<Worker> sweeper_;
-    bool delivering_ = false;
-
-    mutable std::mutex eventLock_;
-    std::deque<CameraEvent> pendingEvents_;  // guarded by eventLock_
+    uint64_t nextWorker_ = 1;
+    std::optional<Worker> worker_;
 
     mutable std::mutex nameLock_;
     std::optional<std::string> connectedName_;  // guarded by nameLock_

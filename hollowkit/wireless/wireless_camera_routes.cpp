@@ -109,9 +109,7 @@ void WirelessCamera::moveCamera(StationRole role, const std::string& ssid) {
             return;
         }
         const std::string home = camera->homeNetwork_->ssid;
-        std::weak_ptr<bool> alive = camera->alive_;
         camera->emit(CameraEvent::status("Finding the camera on " + home));
-        if (alive.expired()) return;
         if (camera->probedHost_) {
             camera->startVideoThread(Route::homeNetwork(*camera->probedHost_));
             return;
@@ -181,15 +179,12 @@ void WirelessCamera::sweepOnce(const std::string& ssid, HostHandler done) {
     // is ever released on the worker's thread.
     const uint64_t id = nextSweep_++;
     sweepHandlers_.emplace(id, std::move(done));
-    if (sweeper_) {
-        retire(*sweeper_, true);  // it already reported; only its return is left
-        sweeper_.reset();
-    }
     auto shared = shared_;
     auto frame = pairingFrameBytes(shared_->identifier);
-    sweeper_ = startWorker(kProbeQueue.label, [shared, frame, ssid, id] {
+    startWorker(Job::sweep, kProbeQueue.label, [shared, frame, ssid, id](uint64_t serial) {
         auto host = findCameraOnLAN(*shared, frame, ssid);
-        shared->postToCamera([id, host](WirelessCamera& camera) {
+        shared->postToCamera([serial, id, host](WirelessCamera& camera) {
+            camera.workerEnded(serial);
             auto found = camera.sweepHandlers_.find(id);
             if (found == camera.sweepHandlers_.end()) return;
             HostHandler handler = std::move(found->second);
@@ -203,12 +198,11 @@ void WirelessCamera::startVideoThread(const Route& route) {
     // A camera that went off keeps its stop flag set and never runs a second
     // session; the owner builds a new camera.
     if (routeAbandoned()) return;
-    videoThreadRunning_ = true;
     auto shared = shared_;
     auto frame = pairingFrameBytes(shared_->identifier);
-    videoThread_ = startWorker(kVideoThread.label, [shared, route, frame] {
+    startWorker(Job::video, kVideoThread.label, [shared, route, frame](uint64_t serial) {
         runVideoLink(*shared, route, frame);
-        shared->postToCamera([](WirelessCamera& camera) { camera.videoThreadEnded(); });
+        shared->postToCamera([serial](WirelessCamera& camera) { camera.videoThreadEnded(serial); });
     });
 }
 
@@ -228,7 +222,7 @@ std::optional<std::string> WirelessCamera::findCameraOnLAN(Shared& shared, const
             sendBootstrapFrame(*connector, *frame, host, env.tcpPort, env.timings.bootstrap);
         }
         DumlUDPLink link(env.datagramTransports(), UdpEndpoint{host, env.udpPort, device}, env.timings.link);
-        if (!link.open()) {
+        if (!link.open(&shared.gate.flag())) {
             continue;
         }
         auto reported = link.verifyCamera(env.timings.verifyTimeout);
@@ -298,7 +292,7 @@ void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std:
                 sendBootstrapFrame(*connector, *frame, host, env.tcpPort, env.timings.bootstrap);
             }
             DumlUDPLink link(env.datagramTransports(), UdpEndpoint{host, env.udpPort, device}, env.timings.link);
-            lastOpened = link.open();
+            lastOpened = link.open(&shared.gate.flag());
             if (!lastOpened) {
                 continue;
             }

@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -139,6 +141,44 @@ TEST_F(CommandRunnerTest, HangingChildIsKilledAtTheTimeOut) {
         EXPECT_EQ(result.status, -1);
         EXPECT_TRUE(result.timedOut);
         EXPECT_EQ(result.output, "Timed out after 0.2 s");
+    }
+}
+
+// A stop flag set while the tool runs (also after it closed its output)
+// kills it at once; one set before never starts it.
+TEST_F(CommandRunnerTest, AStopFlagEndsTheToolOrKeepsItFromStarting) {
+    struct Case {
+        const char* name;
+        const char* script;
+        bool stopBeforeStart;
+    };
+    const Case cases[] = {
+        {"while it writes", R"(: >"$1"; sleep 30)", false},
+        {"after it closed its output", R"(: >"$1"; exec >/dev/null 2>&1; sleep 30)", false},
+        {"before it starts", R"(: >"$1"; sleep 30)", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::TempDir dir;
+        const std::string started = dir.file("started");
+        StopFlag stop;
+        if (c.stopBeforeStart) stop.set();
+        std::thread stopper([&] {
+            if (c.stopBeforeStart) return;
+            const TimePoint deadline = SteadyClock::now() + 10s;
+            while (!std::filesystem::exists(started) && SteadyClock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            stop.set();
+        });
+        // Only the flag can end it before the 20 s time-out.
+        CommandResult result = CommandRunner::run("/bin/sh", {"-c", c.script, "sh", started}, {}, false, 20s, &stop);
+        stopper.join();
+        EXPECT_TRUE(result.stopped);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.output, "Stopped");
+        EXPECT_EQ(std::filesystem::exists(started), !c.stopBeforeStart);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "hollowkit/testing/manual_executor.h"
+
 namespace hollowkit {
 namespace {
 
@@ -35,6 +37,7 @@ public:
     using PocketCamera::callOnAudioSample;
     using PocketCamera::callOnEvent;
     using PocketCamera::callOnVideoSample;
+    using PocketCamera::postEvent;
 
 private:
     GimbalCommands gimbal_;
@@ -83,6 +86,44 @@ TEST(PocketCameraTest, AHandlerMayClearItselfWhileRunning) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(seenDuringCall, 42);
     EXPECT_TRUE(watch.expired());
+}
+
+// Posting never calls the handler in the caller; the handler set when the
+// executor gets to the event receives it; a camera gone by then receives
+// nothing (and is not touched).
+TEST(PocketCameraTest, PostedEventsReachTheHandlerOfTheMomentOrNoOne) {
+    ManualExecutor main;
+    auto camera = std::make_unique<BareCamera>();
+    std::vector<std::string> seen;
+    camera->setOnEvent([&](const CameraEvent&) { seen.push_back("first"); });
+    camera->postEvent(main, CameraEvent::cameraOff());
+    EXPECT_TRUE(seen.empty());
+    camera->setOnEvent([&](const CameraEvent& event) {
+        seen.push_back(event.kind() == CameraEvent::Kind::cameraOff ? "second" : "other");
+    });
+    main.runUntilIdle();
+    EXPECT_EQ(seen, std::vector<std::string>{"second"});
+
+    camera->postEvent(main, CameraEvent::stopped());
+    camera.reset();
+    EXPECT_EQ(main.runUntilIdle(), 1u);
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+// A handler that drops the camera on an event still lets the next queued
+// event find the camera gone.
+TEST(PocketCameraTest, AHandlerMayDropTheCamera) {
+    ManualExecutor main;
+    auto camera = std::make_unique<BareCamera>();
+    int calls = 0;
+    camera->setOnEvent([&](const CameraEvent&) {
+        ++calls;
+        camera.reset();
+    });
+    camera->postEvent(main, CameraEvent::stopped());
+    camera->postEvent(main, CameraEvent::stopped());
+    main.runUntilIdle();
+    EXPECT_EQ(calls, 1);
 }
 
 TEST(PocketCameraTest, HandlersCanBeReplacedWhileFramesFlow) {

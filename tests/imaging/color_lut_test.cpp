@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,14 @@ TEST(ColorLutTest, ErrorTexts) {
     EXPECT_EQ(Error::missingSize().userMessage(), "The .cube file has no LUT_3D_SIZE line");
     EXPECT_EQ(Error::wrongEntryCount(16777216, 0).userMessage(),
               "Expected 16777216 LUT entries, found 0");
+    EXPECT_EQ(Error::malformedKeyword("DOMAIN_MIN", 3).userMessage(),
+              "The .cube file's DOMAIN_MIN line must hold 3 finite numbers");
+    EXPECT_EQ(Error::malformedKeyword("LUT_3D_INPUT_RANGE", 2).userMessage(),
+              "The .cube file's LUT_3D_INPUT_RANGE line must hold 2 finite numbers");
+    EXPECT_EQ(Error::emptyDomain().userMessage(),
+              "The .cube file's input range is empty: each minimum must be below its maximum");
+    EXPECT_EQ(Error::oneDimensional().userMessage(),
+              "1D LUTs (LUT_1D_SIZE) are not supported: use a 3D .cube file");
 }
 
 struct CubeCase {
@@ -97,6 +106,34 @@ TEST(ColorLutTest, ParsesAndRefusesCubeText) {
          unexpected(Error::wrongEntryCount(35937, 1000))},
         {"cut inside the last line", "LUT_3D_SIZE 2\n" + eight.substr(0, eight.size() - 3),
          unexpected(Error::wrongEntryCount(8, 7))},
+        // Keyword lines that are not data, whatever numbers they carry.
+        {"title with three numbers", "TITLE \"1 2 3\"\nTITLE 0.1 0.2 0.3\nLUT_3D_SIZE 2\n" + eight, 2},
+        {"input ranges", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX\t2 2 2\nLUT_3D_INPUT_RANGE 0 1\nLUT_3D_SIZE 2\n" + eight, 2},
+        {"1D range without a 1D table", "LUT_1D_INPUT_RANGE 0 2\nLUT_3D_SIZE 2\n" + eight, 2},
+        // Input ranges that cannot be honoured refuse the file.
+        {"DOMAIN_MIN with two values", "DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("DOMAIN_MIN", 3))},
+        {"DOMAIN_MAX with four values", "DOMAIN_MAX 1 1 1 1\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("DOMAIN_MAX", 3))},
+        {"DOMAIN_MAX with a word", "DOMAIN_MAX 1 one 1\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("DOMAIN_MAX", 3))},
+        {"DOMAIN_MIN not finite", "DOMAIN_MIN 0 nan 0\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("DOMAIN_MIN", 3))},
+        {"DOMAIN_MAX beyond float", "DOMAIN_MAX 1 1 1e39\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("DOMAIN_MAX", 3))},
+        {"input range with one value", "LUT_3D_INPUT_RANGE 2\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::malformedKeyword("LUT_3D_INPUT_RANGE", 2))},
+        {"minimum equal to maximum", "DOMAIN_MIN 0 1 0\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::emptyDomain())},
+        {"minimum above maximum", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 1 -1\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::emptyDomain())},
+        {"reversed input range", "LUT_3D_INPUT_RANGE 1 0\nLUT_3D_SIZE 2\n" + eight,
+         unexpected(Error::emptyDomain())},
+        {"a bad range mended by a later line",
+         "DOMAIN_MAX 0 0 0\nLUT_3D_SIZE 2\n" + eight + "DOMAIN_MAX 1 1 1\n", 2},
+        {"1D table", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n", unexpected(Error::oneDimensional())},
+        {"1D shaper before the cube", "LUT_1D_SIZE 2\nLUT_3D_SIZE 2\n0 0 0\n1 1 1\n" + eight,
+         unexpected(Error::oneDimensional())},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -109,6 +146,29 @@ TEST(ColorLutTest, ParsesAndRefusesCubeText) {
         } else {
             EXPECT_EQ(result.error(), c.expected.error());
         }
+    }
+}
+
+TEST(ColorLutTest, ReadsTheInputRange) {
+    using Axes = std::array<float, 3>;
+    struct Case {
+        const char* label;
+        std::string header;
+        Axes min, max;
+    };
+    const std::vector<Case> cases = {
+        {"none given", "", {0, 0, 0}, {1, 1, 1}},
+        {"DOMAIN lines", "DOMAIN_MIN -0.5 0 0.25\nDOMAIN_MAX 1.5 2 0.75\n", {-0.5f, 0, 0.25f}, {1.5f, 2, 0.75f}},
+        {"only DOMAIN_MAX", "DOMAIN_MAX 4 4 4\n", {0, 0, 0}, {4, 4, 4}},
+        {"LUT_3D_INPUT_RANGE", "LUT_3D_INPUT_RANGE -1 3\n", {-1, -1, -1}, {3, 3, 3}},
+        {"a later line replaces an earlier one", "LUT_3D_INPUT_RANGE 0 8\nDOMAIN_MAX 2 2 2\n", {0, 0, 0}, {2, 2, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto lut = ColorLUT::parseCube(c.header + "LUT_3D_SIZE 2\n" + dataLines(8), "/x.cube", "x");
+        ASSERT_TRUE(lut.has_value()) << lut.error().userMessage();
+        EXPECT_EQ(lut->domainMin, c.min);
+        EXPECT_EQ(lut->domainMax, c.max);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "hollowkit/imaging/face_detector.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +19,20 @@ namespace {
 // A picture of a footballer from Debian's opencv-doc package: one face,
 // upper middle.
 constexpr const char* kFacePhoto = "/usr/share/doc/opencv-doc/examples/data/messi5.jpg";
+
+// A calibration picture from the same package: a man at a desk, 640×480,
+// his face turned away towards the picture's left, nearly in profile. The
+// box runs from the forehead to the chin and from the tip of the nose to
+// the ear, as read off the picture itself.
+constexpr const char* kProfilePhoto = "/usr/share/doc/opencv-doc/examples/data/right06.jpg";
+constexpr NormalizedRect kProfileFace{150.0 / 640, 115.0 / 480, 102.0 / 640, 120.0 / 480};
+
+// Shared area over combined area.
+double overlap(const NormalizedRect& a, const NormalizedRect& b) {
+    const double w = std::max(0.0, std::min(a.maxX(), b.maxX()) - std::max(a.x, b.x));
+    const double h = std::max(0.0, std::min(a.maxY(), b.maxY()) - std::max(a.y, b.y));
+    return w * h / (a.area() + b.area() - w * h);
+}
 
 VideoFrame smallFrame() {
     WritableVideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, 64, 36);
@@ -175,6 +190,50 @@ TEST(HaarFaceDetectorBackendTest, FindsTheFaceInAPhotographTopLeftNormalised) {
         EXPECT_NEAR(face.midX(), 0.45, 0.03);
         EXPECT_NEAR(face.midY(), 0.33, 0.03);
         EXPECT_NEAR(face.width, 0.07, 0.03);
+    }
+}
+
+// The profile cascade knows faces turned one way; the mirrored search finds
+// the other. The frontal cascade alone misses both.
+TEST(HaarFaceDetectorBackendTest, FindsAFaceTurnedAwayEitherWay) {
+    if (!std::filesystem::exists(kProfilePhoto)) {
+        GTEST_SKIP() << kProfilePhoto << " is missing: install Debian's opencv-doc package";
+    }
+    if (!std::filesystem::exists(HaarFaceDetectorBackend::kDefaultProfileCascadePath)) {
+        GTEST_SKIP() << HaarFaceDetectorBackend::kDefaultProfileCascadePath << " is missing: install opencv-data";
+    }
+    const VideoFrame photo = loadImageFile(kProfilePhoto);
+    ASSERT_FALSE(photo.isNull());
+    const VideoFrame mirror = mirrored(photo);
+    const NormalizedRect mirroredFace{1 - kProfileFace.maxX(), kProfileFace.y, kProfileFace.width,
+                                      kProfileFace.height};
+    struct Case {
+        const char* label;
+        VideoFrame frame;
+        NormalizedRect truth;
+    };
+    const Case cases[] = {
+        {"turned left, BGRA", photo, kProfileFace},
+        {"turned left, NV12", toNv12(photo), kProfileFace},
+        {"turned right, BGRA", mirror, mirroredFace},
+        {"turned right, NV12", toNv12(mirror), mirroredFace},
+    };
+    HaarFaceDetectorBackend backend;
+    HaarFaceDetectorBackend::Options frontalOnly;
+    frontalOnly.profileCascadePath.clear();
+    HaarFaceDetectorBackend frontal(frontalOnly);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto faces = backend.detect(c.frame);
+        ASSERT_TRUE(faces.has_value()) << faces.error();
+        ASSERT_EQ(faces.value().size(), 1U);
+        const NormalizedRect& face = faces.value()[0];
+        EXPECT_GE(overlap(face, c.truth), 0.4)
+            << "found x " << face.x << " y " << face.y << " w " << face.width << " h " << face.height;
+
+        auto missed = frontal.detect(c.frame);
+        ASSERT_TRUE(missed.has_value());
+        EXPECT_TRUE(missed.value().empty());
     }
 }
 

@@ -1,10 +1,18 @@
 #include "hollowkit/imaging/face_follower.h"
 
 #include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <future>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/base/serial_queue.h"
 #include "hollowkit/testing/fake_gimbal_camera.h"
 #include "hollowkit/testing/manual_executor.h"
 
@@ -117,19 +125,19 @@ protected:
     }
 
     ManualExecutor queue_;
-    FakeGimbalCamera camera_;
+    std::shared_ptr<FakeGimbalCamera> camera_ = std::make_shared<FakeGimbalCamera>();
     FaceFollower follower_{queue_};
 };
 
 TEST_F(FaceFollowerTest, SteersTheCameraTowardTheFaceAndSettles) {
-    camera_.setPosition({0, 0, 100});
+    camera_->setPosition({0, 0, 100});
     follower_.start(camera_);
     // The face sits 12 degrees right and 4 degrees down in the room.
     for (int tick = 0; tick < 120; ++tick) {
-        follower_.update(faceSeenFrom(camera_.position(), 12.0, -4.0));
+        follower_.update(faceSeenFrom(camera_->position(), 12.0, -4.0));
         this->tick();
     }
-    const NormalizedRect seen = faceSeenFrom(camera_.position(), 12.0, -4.0);
+    const NormalizedRect seen = faceSeenFrom(camera_->position(), 12.0, -4.0);
     EXPECT_NEAR(seen.midX(), 0.5, 0.02);
     EXPECT_NEAR(seen.midY(), 0.38, 0.02);
     ASSERT_TRUE(follower_.state());
@@ -137,14 +145,14 @@ TEST_F(FaceFollowerTest, SteersTheCameraTowardTheFaceAndSettles) {
     EXPECT_EQ(follower_.lastSent(), std::nullopt);
 
     // Settled: further ticks send nothing.
-    const size_t moves = camera_.moves().size();
+    const size_t moves = camera_->moves().size();
     EXPECT_GT(moves, 5U);
     for (int tick = 0; tick < 20; ++tick) {
-        follower_.update(faceSeenFrom(camera_.position(), 12.0, -4.0));
+        follower_.update(faceSeenFrom(camera_->position(), 12.0, -4.0));
         this->tick();
     }
-    EXPECT_EQ(camera_.moves().size(), moves);
-    for (const CameraPosition& move : camera_.moves()) {
+    EXPECT_EQ(camera_->moves().size(), moves);
+    for (const CameraPosition& move : camera_->moves()) {
         EXPECT_EQ(move.zoom, std::nullopt);  // the follower never zooms
     }
 }
@@ -152,32 +160,32 @@ TEST_F(FaceFollowerTest, SteersTheCameraTowardTheFaceAndSettles) {
 TEST_F(FaceFollowerTest, FirstTickRunsAtOnce) {
     follower_.start(camera_);
     queue_.runUntilIdle();
-    EXPECT_EQ(camera_.positionReads(), 1U);
+    EXPECT_EQ(camera_->positionReads(), 1U);
     tick();
-    EXPECT_EQ(camera_.positionReads(), 2U);
+    EXPECT_EQ(camera_->positionReads(), 2U);
 }
 
 TEST_F(FaceFollowerTest, NearlyEqualSetpointsAreNotSentAgain) {
     // A gimbal that does not move: the setpoint creeps towards the target in
     // shrinking steps; once they are below 0.05 degrees they are not all
     // sent, though the state still advances.
-    camera_.setDegreesPerRead(0);
+    camera_->setDegreesPerRead(0);
     follower_.start(camera_);
     std::optional<FollowerState> previous;
     int quietChanges = 0;
     for (int tick = 0; tick < 60; ++tick) {
-        const size_t movesBefore = camera_.moves().size();
+        const size_t movesBefore = camera_->moves().size();
         follower_.update(faceCenteredAt(0.6, 0.38));
         this->tick();
         const std::optional<FollowerState> state = follower_.state();
         ASSERT_TRUE(state);
-        if (previous && state->setpoint != previous->setpoint && camera_.moves().size() == movesBefore) {
+        if (previous && state->setpoint != previous->setpoint && camera_->moves().size() == movesBefore) {
             ++quietChanges;
         }
         previous = state;
     }
     EXPECT_GT(quietChanges, 10);
-    const std::vector<CameraPosition> moves = camera_.moves();
+    const std::vector<CameraPosition> moves = camera_->moves();
     ASSERT_GE(moves.size(), 2U);
     EXPECT_NEAR(previous->setpoint.pan, 7.0, 0.01);
     EXPECT_LT(std::abs(previous->setpoint.pan - moves.back().pan), FaceFollower::kResendDegrees);
@@ -187,7 +195,7 @@ TEST_F(FaceFollowerTest, NearlyEqualSetpointsAreNotSentAgain) {
 }
 
 TEST_F(FaceFollowerTest, AStaleFaceStopsTheMotion) {
-    camera_.setDegreesPerRead(0);
+    camera_->setDegreesPerRead(0);
     follower_.start(camera_);
     follower_.update(faceCenteredAt(0.8, 0.38));
     tick(2);
@@ -208,8 +216,8 @@ TEST_F(FaceFollowerTest, PauseNeitherReadsNorMovesAndRestartsFromTheRealPosition
     follower_.update(faceCenteredAt(0.8, 0.38));
     tick(3);
     ASSERT_TRUE(follower_.state());
-    const size_t reads = camera_.positionReads();
-    const size_t moves = camera_.moves().size();
+    const size_t reads = camera_->positionReads();
+    const size_t moves = camera_->moves().size();
 
     follower_.pause(1.0);
     EXPECT_EQ(follower_.state(), std::nullopt);
@@ -217,27 +225,27 @@ TEST_F(FaceFollowerTest, PauseNeitherReadsNorMovesAndRestartsFromTheRealPosition
         follower_.update(faceCenteredAt(0.8, 0.38));
         this->tick();
     }
-    EXPECT_EQ(camera_.positionReads(), reads);
-    EXPECT_EQ(camera_.moves().size(), moves);
+    EXPECT_EQ(camera_->positionReads(), reads);
+    EXPECT_EQ(camera_->moves().size(), moves);
 
     // Someone else turned the gimbal meanwhile; the follower starts from there.
-    camera_.setPosition({-20, 3, 100});
+    camera_->setPosition({-20, 3, 100});
     follower_.update(faceCenteredAt(0.8, 0.38));
     tick(2);
-    EXPECT_GT(camera_.positionReads(), reads);
-    ASSERT_GT(camera_.moves().size(), moves);
-    EXPECT_NEAR(camera_.moves()[moves].pan, -20 + 2.25, 1e-9);
+    EXPECT_GT(camera_->positionReads(), reads);
+    ASSERT_GT(camera_->moves().size(), moves);
+    EXPECT_NEAR(camera_->moves()[moves].pan, -20 + 2.25, 1e-9);
 }
 
 TEST_F(FaceFollowerTest, ACameraWithoutAPositionIsNeverMoved) {
-    camera_.setReportsPosition(false);
+    camera_->setReportsPosition(false);
     follower_.start(camera_);
     for (int tick = 0; tick < 20; ++tick) {
         follower_.update(faceCenteredAt(0.9, 0.1));
         this->tick();
     }
-    EXPECT_GT(camera_.positionReads(), 0U);
-    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_GT(camera_->positionReads(), 0U);
+    EXPECT_TRUE(camera_->moves().empty());
     EXPECT_EQ(follower_.state(), std::nullopt);
 }
 
@@ -246,27 +254,27 @@ TEST_F(FaceFollowerTest, NoMoveLeavesOnceAPauseOrStopCameDuringTheTick) {
     follower_.update(faceCenteredAt(0.8, 0.38));
 
     // The pause arrives while the tick is reading the position.
-    camera_.setOnPositionRead([this] { follower_.pause(3.0); });
+    camera_->setOnPositionRead([this] { follower_.pause(3.0); });
     tick();
-    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_TRUE(camera_->moves().empty());
     EXPECT_EQ(follower_.state(), std::nullopt);
 
     // Just after the pause, with a fresh face, a stop arrives the same way.
     queue_.advanceSeconds(2.9);
-    camera_.setOnPositionRead([this] { follower_.stop(); });
+    camera_->setOnPositionRead([this] { follower_.stop(); });
     follower_.update(faceCenteredAt(0.8, 0.38));
     tick();
-    EXPECT_EQ(camera_.positionReads(), 2U);
-    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_EQ(camera_->positionReads(), 2U);
+    EXPECT_TRUE(camera_->moves().empty());
     EXPECT_FALSE(follower_.isRunning());
 
     // Stopped: no more ticks at all.
-    camera_.setOnPositionRead(nullptr);
-    const size_t reads = camera_.positionReads();
+    camera_->setOnPositionRead(nullptr);
+    const size_t reads = camera_->positionReads();
     follower_.update(faceCenteredAt(0.8, 0.38));
     tick(10);
-    EXPECT_EQ(camera_.positionReads(), reads);
-    EXPECT_TRUE(camera_.moves().empty());
+    EXPECT_EQ(camera_->positionReads(), reads);
+    EXPECT_TRUE(camera_->moves().empty());
 }
 
 TEST_F(FaceFollowerTest, StopForgetsStateFaceAndLastSentButKeepsThePause) {
@@ -278,18 +286,128 @@ TEST_F(FaceFollowerTest, StopForgetsStateFaceAndLastSentButKeepsThePause) {
     follower_.stop();
     EXPECT_EQ(follower_.state(), std::nullopt);
     EXPECT_EQ(follower_.lastSent(), std::nullopt);
-    const size_t moves = camera_.moves().size();
-    const size_t reads = camera_.positionReads();
+    const size_t moves = camera_->moves().size();
+    const size_t reads = camera_->positionReads();
 
     // Restarted: still paused, and afterwards the old face is gone.
     follower_.start(camera_);
     tick(5);
-    EXPECT_EQ(camera_.positionReads(), reads);
+    EXPECT_EQ(camera_->positionReads(), reads);
     queue_.advanceSeconds(10.0);
-    EXPECT_GT(camera_.positionReads(), reads);
+    EXPECT_GT(camera_->positionReads(), reads);
     ASSERT_TRUE(follower_.state());
     EXPECT_FALSE(follower_.state()->isMoving);
-    EXPECT_EQ(camera_.moves().size(), moves);
+    EXPECT_EQ(camera_->moves().size(), moves);
+}
+
+// --- The follower on its own queue, with a position read that blocks (a
+// USB transfer that hangs). The owner's calls must come back while the read
+// is stuck, and what the stuck tick computes must not move the gimbal once
+// a pause or stop has come in between.
+
+// The test's side of a read that waits to be let go.
+class ReadGate {
+public:
+    // Inside the camera's position read, on the follower's queue.
+    void enterAndWait() {
+        std::unique_lock lock(mutex_);
+        reading_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    void recordMove(const CameraPosition& to) {
+        std::lock_guard lock(mutex_);
+        moves_.push_back(to);
+        changed_.notify_all();
+    }
+    void markReturned() {
+        std::lock_guard lock(mutex_);
+        returned_ = true;
+        changed_.notify_all();
+    }
+    // Bounded waits: generous, for a loaded machine.
+    bool waitUntilReading() { return waitFor([&] { return reading_; }); }
+    bool waitUntilReturned() { return waitFor([&] { return returned_; }); }
+    bool waitForAMove() { return waitFor([&] { return !moves_.empty(); }); }
+    size_t moveCount() {
+        std::lock_guard lock(mutex_);
+        return moves_.size();
+    }
+
+private:
+    bool waitFor(const std::function<bool()>& done) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), done);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reading_ = false;
+    bool released_ = false;
+    bool returned_ = false;
+    std::vector<CameraPosition> moves_;
+};
+
+TEST(FaceFollowerBlockingTest, PauseAndStopReturnWhileAReadHangsAndTheStaleMoveIsDropped) {
+    struct Case {
+        const char* what;
+        std::function<void(FaceFollower&)> ownerCall;
+        bool ownerDropsCamera;
+        bool moveSent;
+    };
+    const Case cases[] = {
+        {"nothing comes between", [](FaceFollower&) {}, false, true},
+        {"a pause", [](FaceFollower& f) { f.pause(3600); }, false, false},
+        {"a stop", [](FaceFollower& f) { f.stop(); }, false, false},
+        {"a stop, then the owner lets the camera go", [](FaceFollower& f) { f.stop(); }, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReadGate gate;
+        auto camera = std::make_shared<FakeGimbalCamera>();
+        const std::weak_ptr<FakeGimbalCamera> cameraSeen = camera;
+        camera->setOnPositionRead([&gate] { gate.enterAndWait(); });
+        camera->setOnMove([&gate](const CameraPosition& to) { gate.recordMove(to); });
+
+        // The queue is held until the face is in, so the first tick has it.
+        SerialQueue queue("Test.FaceFollower");
+        std::promise<void> go;
+        queue.post([ready = go.get_future().share()] { ready.wait(); });
+        auto follower = std::make_unique<FaceFollower>(queue);
+        follower->start(camera);
+        // Far enough off the target that the first tick moves.
+        follower->update(faceCenteredAt(0.8, 0.38));
+        go.set_value();
+        ASSERT_TRUE(gate.waitUntilReading());
+
+        // The owner's call runs beside the stuck read; a call that waited for
+        // it would never come back, so it runs on a thread of its own and
+        // the read is let go either way before the verdict.
+        std::thread owner([&] {
+            c.ownerCall(*follower);
+            gate.markReturned();
+        });
+        const bool returnedWhileStuck = gate.waitUntilReturned();
+        if (c.ownerDropsCamera) camera.reset();
+        gate.release();
+        owner.join();
+        EXPECT_TRUE(returnedWhileStuck);
+
+        if (c.moveSent) {
+            EXPECT_TRUE(gate.waitForAMove());
+        }
+        // Destruction waits for the tick, so its move, if any, is out now.
+        follower.reset();
+        EXPECT_EQ(gate.moveCount() > 0, c.moveSent);
+        if (c.ownerDropsCamera) {
+            EXPECT_TRUE(cameraSeen.expired());  // the tick let go of the last reference
+        }
+    }
 }
 
 }  // namespace

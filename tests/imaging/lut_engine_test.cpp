@@ -83,6 +83,16 @@ TEST(LutEngineTest, RefusesTablesItCannotUse) {
     ColorLUT nan = luttest::identityTable(3);
     nan.rgba[17] = std::numeric_limits<float>::quiet_NaN();
     EXPECT_EQ(LutEngine::prepare(nan), nullptr);
+
+    ColorLUT emptyRange = luttest::identityTable(3);
+    emptyRange.domainMin[1] = 1.0f;
+    EXPECT_EQ(LutEngine::prepare(emptyRange), nullptr);
+    ColorLUT reversed = luttest::identityTable(3);
+    reversed.domainMin[2] = 2.0f;
+    EXPECT_EQ(LutEngine::prepare(reversed), nullptr);
+    ColorLUT infinite = luttest::identityTable(3);
+    infinite.domainMax[0] = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(LutEngine::prepare(infinite), nullptr);
 }
 
 TEST(LutEngineTest, IdentityLeavesEveryLevelAlone) {
@@ -232,6 +242,83 @@ TEST(LutEngineTest, WorkersGiveTheSamePicture) {
             ASSERT_TRUE(std::equal(alone.row(0, y).begin(), alone.row(0, y).end(),
                                    shared.row(0, y).begin()))
                 << "row " << y;
+        }
+    }
+}
+
+// ".cube" text of `n` points whose entries ramp 0...1 along each axis (the
+// identity if the grid spanned 0...1), after the given keyword lines.
+std::string rampCube(int n, const std::string& header) {
+    std::string text = "TITLE \"ramp\"\nLUT_3D_SIZE " + std::to_string(n) + "\n" + header;
+    for (int b = 0; b < n; ++b) {
+        for (int g = 0; g < n; ++g) {
+            for (int r = 0; r < n; ++r) {
+                char line[96];
+                std::snprintf(line, sizeof line, "%.6f %.6f %.6f\n", r / (n - 1.0), g / (n - 1.0),
+                              b / (n - 1.0));
+                text += line;
+            }
+        }
+    }
+    return text;
+}
+
+// A ramp table is linear along each axis, so over an input range [lo, hi]
+// it maps a value x to (x − lo) / (hi − lo), held at 0 and 1: an analytic
+// result for every pixel, read from a file and applied to a picture.
+TEST(LutEngineTest, AppliesACubeFileOverItsInputRange) {
+    struct Range {
+        double lo, hi;
+    };
+    struct Case {
+        const char* label;
+        std::string header;
+        Range red, green, blue;
+    };
+    const Case cases[] = {
+        {"DOMAIN 0-2 halves every channel", "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 2 2 2\n", {0, 2}, {0, 2}, {0, 2}},
+        {"Resolve input range 0-2", "LUT_3D_INPUT_RANGE 0 2\n", {0, 2}, {0, 2}, {0, 2}},
+        {"a range per channel", "DOMAIN_MIN 0 -1 0\nDOMAIN_MAX 1 1 4\n", {0, 1}, {-1, 1}, {0, 4}},
+        {"a narrow range holds at its ends", "DOMAIN_MIN 0.25 0.25 0.25\nDOMAIN_MAX 0.75 0.75 0.75\n",
+         {0.25, 0.75}, {0.25, 0.75}, {0.25, 0.75}},
+        {"only a maximum", "DOMAIN_MAX 2 1 0.5\n", {0, 2}, {0, 1}, {0, 0.5}},
+    };
+    const testsupport::TempDir temp;
+    const VideoFrame bgra = testPicture(256, 86);
+    const VideoFrame nv12 = luttest::nv12Frame(
+        96, 40, [](int x, int y) { return static_cast<uint8_t>(16 + x * 2 + y); },
+        [](int x, int y) {
+            return luttest::Ycc{0, static_cast<uint8_t>(64 + x * 3), static_cast<uint8_t>(200 - y * 4)};
+        });
+    const auto nv12Rgb = [&](int x, int y) {
+        const uint8_t* uv = nv12.row(1, y / 2).data() + 2 * (x / 2);
+        return luttest::referenceBt709(nv12.row(0, y)[x], uv[0], uv[1]);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto path = (temp.path() / "ramp.cube").string();
+        std::ofstream(path) << rampCube(9, c.header);
+        const auto lut = ColorLUT::load(path);
+        ASSERT_TRUE(lut.has_value()) << lut.error().userMessage();
+        const auto engine = LutEngine::prepare(*lut);
+        ASSERT_NE(engine, nullptr);
+        const auto expected = [&](Rgb in) {
+            const auto map = [](uint8_t v, Range range) {
+                const double t = std::clamp((v / 255.0 - range.lo) / (range.hi - range.lo), 0.0, 1.0);
+                return static_cast<uint8_t>(std::lround(t * 255));
+            };
+            return Rgb{map(in.r, c.red), map(in.g, c.green), map(in.b, c.blue)};
+        };
+        for (Kernel k : kKernels) {
+            SCOPED_TRACE(kernelName(k));
+            EXPECT_LE(maxDifference(render(*engine, bgra, k),
+                                    [&](int x, int y) { return expected(inputAt(bgra, x, y)); }),
+                      1);
+            // NV12 is converted first; the conversion may be one step off
+            // the double-precision one, which a range below 1 widens.
+            EXPECT_LE(maxDifference(render(*engine, nv12, k),
+                                    [&](int x, int y) { return expected(nv12Rgb(x, y)); }),
+                      3);
         }
     }
 }

@@ -75,11 +75,16 @@ inline std::array<uint8_t, 4> bgraAt(const VideoFrame& frame, int x, int y) {
 }
 
 // Trilinear interpolation in double precision straight from the table's
-// floats, clamped and rounded to bytes: the result the engine must match.
+// floats over its domain, clamped and rounded to bytes: the result the
+// engine must match.
 inline Rgb referenceMap(const ColorLUT& lut, Rgb in) {
     const int n = lut.dimension;
-    const double s = (n - 1) / 255.0;
-    const double pos[3] = {in.r * s, in.g * s, in.b * s};
+    const uint8_t levels[3] = {in.r, in.g, in.b};
+    double pos[3];
+    for (size_t a = 0; a < 3; ++a) {
+        const double span = double{lut.domainMax[a]} - lut.domainMin[a];
+        pos[a] = std::clamp((levels[a] / 255.0 - lut.domainMin[a]) / span, 0.0, 1.0) * (n - 1);
+    }
     int lo[3], hi[3];
     double f[3];
     for (int a = 0; a < 3; ++a) {

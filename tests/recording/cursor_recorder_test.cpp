@@ -4,8 +4,6 @@
 
 #include "hollowkit/recording/cursor_recorder.h"
 
-#include <limits>
-
 #include <gtest/gtest.h>
 
 #include "hollowkit/testing/fake_pointer.h"
@@ -22,7 +20,7 @@ constexpr uint32_t kRecorded = 2;
 constexpr double kFrame = 1.0 / 60;
 
 double seconds(TimePoint t) {
-    return std::chrono::duration<double>(t.time_since_epoch()).count();
+    return CursorRecorder::timelineSeconds(t);
 }
 
 class CursorRecorderTest : public ::testing::Test {
@@ -49,30 +47,26 @@ protected:
     FakeKeyPressSource keys_;
 };
 
-TEST_F(CursorRecorderTest, StartsEmptyWithTheLargestIdleTime) {
-    auto recorder = makeRecorder();
-    EXPECT_TRUE(recorder->samples().empty());
-    EXPECT_TRUE(recorder->keyPresses().empty());
-    EXPECT_EQ(recorder->lastKeyIdle(), 1.7976931348623157e308);
-    EXPECT_EQ(recorder->displayID(), kRecorded);
-    EXPECT_FALSE(recorder->isSampling());
-}
-
 // One sample at once, then one per 1/60 s on the main executor's clock,
-// until stop; the recorder keeps what it took.
+// until stop; the recorder keeps what it took. A take's start converted with
+// timelineSeconds shifts the timeline to count from that start.
 TEST_F(CursorRecorderTest, SamplesSixtyTimesASecondUntilStopped) {
     auto recorder = makeRecorder();
-    const double start = seconds(main_.clock().now());
+    const TimePoint takeStart = main_.clock().now() - 250ms;
     recorder->start();
     EXPECT_TRUE(keys_.started());
     EXPECT_EQ(recorder->samples().size(), 1u);
+    keys_.press(main_.clock().now() + 4ms);
     tick(60);
     const auto timeline = recorder->stop();
     EXPECT_FALSE(keys_.started());
     ASSERT_EQ(timeline.samples.size(), 61u);
-    for (size_t i = 0; i < timeline.samples.size(); ++i) {
-        EXPECT_NEAR(timeline.samples[i].time, start + static_cast<double>(i) * kFrame, 1e-6);
+    const CursorTimeline fromStart = timeline.shifted(CursorRecorder::timelineSeconds(takeStart));
+    for (size_t i = 0; i < fromStart.samples.size(); ++i) {
+        EXPECT_NEAR(fromStart.samples[i].time, 0.25 + static_cast<double>(i) * kFrame, 1e-6);
     }
+    ASSERT_EQ(fromStart.keyPresses.size(), 1u);
+    EXPECT_NEAR(fromStart.keyPresses[0], 0.254, 1e-6);
     tick(10);
     EXPECT_EQ(recorder->samples().size(), 61u);
     EXPECT_EQ(recorder->stop(), timeline);

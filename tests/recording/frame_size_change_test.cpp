@@ -20,6 +20,25 @@ TEST(FrameSizeChangeTest, CameraJsonRoundTripsAndAcceptsKeysInAnyOrder) {
     EXPECT_EQ(FrameSizeChange::decodeAll("[]"), std::vector<FrameSizeChange>{});
 }
 
+// The file is replaced whole; a failed write names the file and keeps the
+// earlier one.
+TEST(FrameSizeChangeTest, CameraJsonFileIsReplacedWholeOrNotAtAll) {
+    testsupport::TempDir dir;
+    const auto file = dir.path() / "Camera.json";
+    const std::vector<FrameSizeChange> first{{0, 1920, 1080}};
+    const std::vector<FrameSizeChange> turned{{0, 1920, 1080}, {12.4, 1080, 1920}};
+    ASSERT_TRUE(FrameSizeChange::writeAll(first, file).has_value());
+    ASSERT_TRUE(FrameSizeChange::writeAll(turned, file).has_value());
+    EXPECT_EQ(FrameSizeChange::loadAll(file), turned);
+
+    std::filesystem::create_directory(dir.path() / "Taken");
+    const auto failed = FrameSizeChange::writeAll(first, dir.path() / "Taken");
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_NE(failed.error().find("Taken"), std::string::npos) << failed.error();
+    EXPECT_EQ(FrameSizeChange::loadAll(file), turned);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // no temporary left
+}
+
 TEST(FrameSizeChangeTest, MalformedOrMissingFilesYieldNothing) {
     const char* malformed[] = {
         "",

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/manual_clock.h"
 #include "recording_test_support.h"
 
 namespace hollowkit {
@@ -54,25 +55,63 @@ std::string readFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(MediaLibraryTest, FileNameUsesLocalTimeWithFixedDigitsAndTwentyFourHours) {
+// Names are dated from a clock's calendar time, which a ManualClock moves
+// with its virtual time: the name follows the local date across midnight,
+// the new year and a summer-time change, and a jump of the system time.
+TEST(MediaLibraryTest, NamesAreDatedFromTheClocksLocalTime) {
+    using std::chrono::hours;
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
     struct Case {
         const char* zone;
-        Date date;
+        Date wallAtStart;
+        Duration advance;  // virtual time passed before the name is made
         std::string_view kind;
         const char* expected;
     };
     const Case cases[] = {
-        {"UTC", utc(2024, 5, 1, 14, 3, 22), "Video", "Lumenhollow Video 2024-05-01 at 14.03.22"},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 5, 1, 14, 3, 22), "Video", "Lumenhollow Video 2024-05-01 at 16.03.22"},
-        {"EST5EDT,M3.2.0,M11.1.0", utc(2024, 1, 1, 3, 0, 5), "Photo", "Lumenhollow Photo 2023-12-31 at 22.00.05"},
-        {"UTC", utc(2024, 12, 31, 23, 59, 59) + std::chrono::milliseconds(999), "Screen Recording",
+        {"UTC", utc(2024, 5, 1, 14, 3, 22), {}, "Video", "Lumenhollow Video 2024-05-01 at 14.03.22"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 5, 1, 14, 3, 22), {}, "Video",
+         "Lumenhollow Video 2024-05-01 at 16.03.22"},
+        {"EST5EDT,M3.2.0,M11.1.0", utc(2024, 1, 1, 3, 0, 5), {}, "Photo", "Lumenhollow Photo 2023-12-31 at 22.00.05"},
+        // A fraction of a second is dropped, never rounded up.
+        {"UTC", utc(2024, 12, 31, 23, 59, 59), milliseconds(999), "Screen Recording",
          "Lumenhollow Screen Recording 2024-12-31 at 23.59.59"},
-        {"UTC", utc(2025, 1, 1, 0, 0, 0), "Video", "Lumenhollow Video 2025-01-01 at 00.00.00"},
+        {"UTC", utc(2024, 12, 31, 23, 59, 59), seconds(1), "Video", "Lumenhollow Video 2025-01-01 at 00.00.00"},
+        {"UTC", utc(2024, 2, 28, 23, 0, 0), hours(1) + seconds(7), "Photo", "Lumenhollow Photo 2024-02-29 at 00.00.07"},
+        // Local midnight and new year while UTC is still in the old day.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 12, 31, 22, 59, 0), seconds(60), "Video",
+         "Lumenhollow Video 2025-01-01 at 00.00.00"},
+        // Summer time ends: 02:59:59 summer time is followed by 02:00:00.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 10, 27, 0, 59, 59), seconds(1), "Video",
+         "Lumenhollow Video 2024-10-27 at 02.00.00"},
     };
     for (const Case& c : cases) {
         ScopedTimeZone zone(c.zone);
-        EXPECT_EQ(MediaLibrary::fileName(c.kind, c.date), c.expected) << c.zone;
+        ManualClock clock;
+        clock.advance(hours(5));  // the calendar time is set, not taken from the start
+        clock.setWall(c.wallAtStart);
+        const TimePoint monotonic = clock.now();
+        clock.advance(c.advance);
+        EXPECT_EQ(MediaLibrary::fileName(c.kind, clock.wallNow()), c.expected) << c.zone << " " << c.expected;
+        EXPECT_EQ(clock.now() - monotonic, c.advance);
     }
+}
+
+// The system time set back (a clock correction) dates the next name earlier
+// while the monotonic time runs on.
+TEST(MediaLibraryTest, ASystemTimeJumpMovesOnlyTheDate) {
+    ScopedTimeZone zone("UTC");
+    ManualClock clock;
+    clock.setWall(utc(2025, 1, 1, 0, 0, 30));
+    const TimePoint before = clock.now();
+    clock.advanceSeconds(2);
+    EXPECT_EQ(MediaLibrary::fileName("Video", clock.wallNow()), "Lumenhollow Video 2025-01-01 at 00.00.32");
+    clock.setWall(utc(2024, 12, 31, 23, 59, 50));
+    EXPECT_EQ(clock.now() - before, std::chrono::seconds(2));
+    EXPECT_EQ(MediaLibrary::fileName("Video", clock.wallNow()), "Lumenhollow Video 2024-12-31 at 23.59.50");
+    clock.advanceSeconds(10.5);
+    EXPECT_EQ(MediaLibrary::fileName("Video", clock.wallNow()), "Lumenhollow Video 2025-01-01 at 00.00.00");
 }
 
 // The same second twice (a quick second recording, or the hour that repeats
@@ -112,7 +151,7 @@ TEST(MediaLibraryTest, FolderThatCannotBeCreatedIsAnError) {
     testsupport::TempDir dir;
     const fs::path file = dir.path() / "plain file";
     writeFile(file, "x");
-    const Date date = std::chrono::system_clock::now();
+    const Date date = ManualClock().wallNow();
     const auto movie = MediaLibrary::fileURL(file / "Lumenhollow", "Video", "mov", date);
     ASSERT_FALSE(movie.has_value());
     EXPECT_NE(movie.error().userMessage().find("Not a directory"), std::string::npos)

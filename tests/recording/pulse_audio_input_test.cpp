@@ -60,9 +60,9 @@ protected:
             std::unique_lock lock(mutex);
             return changed.wait_for(lock, 15s, [&] { return total >= length; });
         }
-        bool waitForFailure() {
-            std::unique_lock lock(mutex);
-            return changed.wait_for(lock, 15s, [&] { return failure.has_value(); });
+        bool failed() {
+            std::lock_guard lock(mutex);
+            return failure.has_value();
         }
         std::vector<AudioChunk> copy() {
             std::lock_guard lock(mutex);
@@ -70,6 +70,17 @@ protected:
         }
     };
 
+    // Starts and waits (bounded) for the completion on main_.
+    MacMicrophone::StartResult startAndWait(MacMicrophone& microphone, std::optional<std::string> id) {
+        std::optional<MacMicrophone::StartResult> outcome;
+        microphone.start(std::move(id), [&](const MacMicrophone::StartResult& result) { outcome = result; });
+        if (!main_.waitFor([&] { return outcome.has_value(); }, 15s)) {
+            return unexpected(MicrophoneError::unavailable("no completion"));
+        }
+        return *outcome;
+    }
+
+    ManualExecutor main_;
     PrivatePulseServer server_;
     std::unique_ptr<PulseAudioInputBackend> backend_;
     testsupport::LogCapture log_;
@@ -100,10 +111,10 @@ TEST_F(PulseAudioInputTest, ListsInputsWithoutMonitorsAndFindsTheDefault) {
 // overlaps.
 TEST_F(PulseAudioInputTest, CapturesTheDefaultInputOnTheMonotonicClock) {
     Collector collector;
-    MacMicrophone microphone(*backend_);
+    MacMicrophone microphone(*backend_, main_);
     microphone.setOnSample([&](const AudioChunk& chunk) { collector.add(chunk); });
     const TimePoint before = SteadyClock::now();
-    const auto started = microphone.start(std::nullopt);
+    const auto started = startAndWait(microphone, std::nullopt);
     ASSERT_TRUE(started.has_value()) << started.error().detail;
     EXPECT_TRUE(log_.contains("Mac microphone recording from "));
     ASSERT_TRUE(collector.waitForSound(1500ms));
@@ -145,9 +156,9 @@ TEST_F(PulseAudioInputTest, CapturesTheDefaultInputOnTheMonotonicClock) {
 // (its two-second bursts say nothing about timing, so only the pitch counts).
 TEST_F(PulseAudioInputTest, CapturesPulseAudiosSineSource) {
     Collector collector;
-    MacMicrophone microphone(*backend_);
+    MacMicrophone microphone(*backend_, main_);
     microphone.setOnSample([&](const AudioChunk& chunk) { collector.add(chunk); });
-    ASSERT_TRUE(microphone.start(std::string(PrivatePulseServer::kSineSource)).has_value());
+    ASSERT_TRUE(startAndWait(microphone, std::string(PrivatePulseServer::kSineSource)).has_value());
     EXPECT_EQ(microphone.activeInput()->id, PrivatePulseServer::kSineSource);
     ASSERT_TRUE(collector.waitForSound(1s));
     microphone.stop();
@@ -168,8 +179,8 @@ TEST_F(PulseAudioInputTest, MissingInputsAndServersAreUnavailable) {
     PulseAudioInputBackend nowhere(options);
     EXPECT_TRUE(nowhere.inputs().empty());
     EXPECT_FALSE(nowhere.defaultInput().has_value());
-    MacMicrophone microphone(nowhere);
-    const auto started = microphone.start(std::nullopt);
+    MacMicrophone microphone(nowhere, main_);
+    const auto started = startAndWait(microphone, std::nullopt);
     ASSERT_FALSE(started.has_value());
     EXPECT_EQ(started.error().userMessage(), "That microphone is not connected");
 }
@@ -177,13 +188,13 @@ TEST_F(PulseAudioInputTest, MissingInputsAndServersAreUnavailable) {
 // A source that goes away while recording is reported, not silently lost.
 TEST_F(PulseAudioInputTest, ReportsASourceThatGoesAway) {
     Collector collector;
-    MacMicrophone microphone(*backend_);
+    MacMicrophone microphone(*backend_, main_);
     microphone.setOnSample([&](const AudioChunk& chunk) { collector.add(chunk); });
     microphone.setOnFailure([&](const MicrophoneError& error) { collector.fail(error); });
-    ASSERT_TRUE(microphone.start(std::string(PrivatePulseServer::kToneSource)).has_value());
+    ASSERT_TRUE(startAndWait(microphone, std::string(PrivatePulseServer::kToneSource)).has_value());
     ASSERT_TRUE(collector.waitForSound(100ms));
     ASSERT_EQ(server_.pactl({"unload-module", "module-remap-source"}).status, 0);
-    ASSERT_TRUE(collector.waitForFailure());
+    ASSERT_TRUE(main_.waitFor([&] { return collector.failed(); }, 15s));
     EXPECT_EQ(collector.failure->kind, MicrophoneError::Kind::unavailable);
     EXPECT_FALSE(microphone.activeInput().has_value());
 }
@@ -193,9 +204,9 @@ TEST_F(PulseAudioInputTest, ReportsASourceThatGoesAway) {
 TEST_F(PulseAudioInputTest, CapturedSoundLandsInAMovieAsA440HzAacTrack) {
     Collector collector;
     {
-        MacMicrophone microphone(*backend_);
+        MacMicrophone microphone(*backend_, main_);
         microphone.setOnSample([&](const AudioChunk& chunk) { collector.add(chunk); });
-        ASSERT_TRUE(microphone.start(std::nullopt).has_value());
+        ASSERT_TRUE(startAndWait(microphone, std::nullopt).has_value());
         ASSERT_TRUE(collector.waitForSound(2s));
     }
     const auto chunks = collector.copy();

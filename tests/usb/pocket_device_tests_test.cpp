@@ -2,6 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "hollowkit/testing/fake_usb_sysfs.h"
+#include "hollowkit/testing/fake_v4l2_device.h"
+#include "hollowkit/testing/manual_clock.h"
+#include "hollowkit/usb/linux/sysfs_usb_bus.h"
+#include "hollowkit/usb/usb_camera.h"
+
 namespace hollowkit {
 namespace {
 
@@ -16,6 +26,51 @@ TEST(PocketDeviceTestsTest, FindsTheCameraByNameWithoutCaseOrByVendorInDiscovery
     EXPECT_EQ(findPocketDevice({shouting, byName}), shouting);
     EXPECT_FALSE(findPocketDevice({webcam}));
     EXPECT_FALSE(findPocketDevice({}));
+}
+
+// The camera's presence comes from the bus listing alone: the question is
+// asked every second while the USB guide is up, and a node held by another
+// program (the open fails) must not change the answer.
+TEST(PocketDeviceTestsTest, FindsTheCameraOnTheBusWithoutOpeningAnything) {
+    struct Node {
+        std::string device;
+        std::string name;
+    };
+    struct Case {
+        const char* what;
+        std::vector<FakeUsbSysfs::Device> devices;
+        std::vector<Node> nodes;
+        bool present;
+    };
+    const FakeUsbSysfs::Device pocket;  // 2ca3, "Osmo Pocket 3", device 1-2
+    const FakeUsbSysfs::Device webcam{"3-1", 0x046D, 0x0825, "Webcam C270", fakeUvcDescriptors({.vendorId = 0x046D})};
+    const FakeUsbSysfs::Device makersOther{"1-4", 0x2CA3, 0x0010, "DJI Camera", fakeUvcDescriptors()};
+    const FakeUsbSysfs::Device unnamedNode{"2-2", 0x1234, 0x0001, "Pocket Cam", fakeUvcDescriptors()};
+    const Case cases[] = {
+        {"the camera in webcam mode", {pocket}, {{"1-2", "Osmo Pocket 3"}}, true},
+        {"nothing plugged in", {}, {}, false},
+        {"the camera without a video node", {pocket}, {}, false},
+        {"another maker's webcam", {webcam}, {{"3-1", "UVC Camera (046d:0825)"}}, false},
+        {"another maker's node named after the camera", {webcam}, {{"3-1", "OSMO POCKET 3"}}, true},
+        {"the maker's vendor id under any name", {makersOther}, {{"1-4", "UVC Camera"}}, true},
+        {"a nameless node goes by the product", {unnamedNode}, {{"2-2", ""}}, true},
+        {"the camera behind a webcam", {webcam, pocket}, {{"3-1", "Webcam"}, {"1-2", "Osmo Pocket 3"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeUsbSysfs sysfs;
+        for (const auto& device : c.devices) sysfs.addDevice(device);
+        int index = 0;
+        for (const Node& node : c.nodes) sysfs.addVideoNode(node.device, 0, index++, node.name);
+        ManualClock clock;
+        FakeV4l2Device video(clock);
+        video.failOpen(EBUSY);
+        SysfsUsbBus bus(video, sysfs.layout());
+
+        EXPECT_EQ(isPocketOnBus(bus), c.present);
+        EXPECT_EQ(USBCamera::isPocketConnected(bus), c.present);
+        EXPECT_EQ(video.openAttempts(), 0);
+    }
 }
 
 TEST(PocketDeviceTestsTest, TellsMicrophonesApart) {

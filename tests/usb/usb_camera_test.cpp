@@ -146,6 +146,43 @@ TEST(UsbCameraTest, StopHaltsTheGimbalThenStopsCaptureThenReportsThenCompletes) 
     EXPECT_EQ(completions, 1);
 }
 
+// Events raised by a call on the main executor come later through it, never
+// inside the call: the owner may act on one (drop the camera, say) without
+// re-entering the camera.
+TEST(UsbCameraTest, NoEventIsDeliveredInsideTheCallThatRaisedIt) {
+    struct Case {
+        const char* name;
+        bool openFirst;
+        std::function<void(USBCamera&)> call;
+        const char* firstEvent;
+    };
+    const Case cases[] = {
+        {"start", false, [](USBCamera& camera) { camera.start(); }, "status: Opening USB camera"},
+        {"stop", true, [](USBCamera& camera) { camera.stop([] {}); }, "stopped"},
+        {"stop before start", false, [](USBCamera& camera) { camera.stop([] {}); }, "stopped"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UsbCameraRig rig;
+        USBCamera& camera = c.openFirst ? rig.open() : rig.make();
+        bool inCall = false;
+        int deliveredInCall = 0;
+        Texts later;
+        camera.setOnEvent([&](const CameraEvent& event) {
+            deliveredInCall += inCall ? 1 : 0;
+            later.push_back(testsupport::eventText(event));
+        });
+        inCall = true;
+        c.call(camera);
+        inCall = false;
+        EXPECT_EQ(deliveredInCall, 0);
+        EXPECT_TRUE(later.empty());
+        rig.executor.runUntilIdle();
+        ASSERT_FALSE(later.empty());
+        EXPECT_EQ(later.front(), c.firstEvent);
+    }
+}
+
 TEST(UsbCameraTest, StoppingACameraThatNeverOpenedStillReportsAndCompletes) {
     UsbCameraRig rig;
     USBCamera& camera = rig.make();
@@ -209,18 +246,6 @@ TEST(UsbCameraTest, LimitsWhoseMaximumLiesBelowTheMinimumGiveNoZoomRange) {
     EXPECT_FALSE(camera.zoomRange());
     EXPECT_EQ(rig.count(CameraEvent::Kind::failed), 0);
     ASSERT_TRUE(rig.deliverFrame());
-}
-
-TEST(UsbCameraTest, FindsThePocketAmongCaptureDevicesWithoutAnObject) {
-    UsbCameraRig rig;
-    EXPECT_TRUE(USBCamera::isPocketConnected(rig.video));
-    rig.sysfs.removeDevice("1-2");
-    EXPECT_FALSE(USBCamera::isPocketConnected(rig.video));
-    // Another maker's webcam named after the camera still counts.
-    FakeUsbSysfs::Device webcam{"3-1", 0x046D, 0x0825, "Webcam", fakeUvcDescriptors({.vendorId = 0x046D})};
-    rig.sysfs.addDevice(webcam);
-    rig.sysfs.addVideoNode("3-1", 0, 0, "OSMO POCKET 3");
-    EXPECT_TRUE(USBCamera::isPocketConnected(rig.video));
 }
 
 TEST(UsbCameraTest, TheStatusLinkBringsTheBattery) {

@@ -65,6 +65,7 @@ public:
     std::optional<Bytes> descriptors(const UsbDeviceRecord& device) override {
         return find(device).descriptors;
     }
+    std::vector<std::string> videoNodeNames(const UsbDeviceRecord&) override { return {}; }
     std::unique_ptr<UvcTransport> openVideoControl(const UsbDeviceRecord& device, uint8_t) override {
         opened.push_back(device.name);
         if (!find(device).reachable) return nullptr;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "hollowkit/testing/fake_interface_addresses.h"
 #include "hollowkit/testing/fake_nmcli.h"
@@ -81,12 +82,27 @@ TEST(CameraWiFiParseTest, TerseOutputOfNmcli) {
     EXPECT_EQ(CameraWiFi::parseActiveSsid("no:Home\nno:Other\n"), std::nullopt);
 }
 
+// Made without running the tool; the lookup runs once, when asked.
 TEST_F(CameraWiFiTest, DeviceIsTheFirstWiFiDeviceOrTheFallback) {
-    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}; }));
-    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), "wlan0");
-
-    makeNmcli(nmcliWith([](auto& o) { o.devices = {{"lo", "loopback"}, {"eth0", "ethernet"}}; }));
-    EXPECT_EQ(makeWiFi(quickTimings(), std::nullopt)->device(), CameraWiFi::kFallbackDevice);
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> devices;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}, "wlan0"},
+        {{{"lo", "loopback"}, {"eth0", "ethernet"}}, CameraWiFi::kFallbackDevice},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        makeNmcli(nmcliWith([&](auto& o) { o.devices = c.devices; }));
+        auto wifi = makeWiFi(quickTimings(), std::nullopt);
+        EXPECT_TRUE(nmcli_->calls().empty());
+        EXPECT_EQ(wifi->device(), "");
+        wifi->findDevice();
+        wifi->findDevice();
+        EXPECT_EQ(wifi->device(), c.expected);
+        EXPECT_EQ(nmcli_->calls().size(), 1u);
+    }
 }
 
 TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {
@@ -219,6 +235,58 @@ TEST_F(CameraWiFiTest, StopDuringThePollsEndsTheJoin) {
     CameraWiFi wifi(options);
     EXPECT_EQ(wifi.join(kSsid, kPassword).outcome, WiFiJoinOutcome::stopped);
     EXPECT_EQ(pauses, 3);
+}
+
+// The owner's stop ends a tool call of the join at once (before its own
+// time-out) and the lookup likewise; the clean-up after it still runs.
+TEST_F(CameraWiFiTest, StopEndsTheToolOfTheJoinButNotTheCleanUp) {
+    struct Case {
+        const char* name;
+        const char* hangOn;
+        std::optional<std::string> device;
+    };
+    const Case cases[] = {
+        {"activation", "connection up", std::string("lo")},
+        {"device lookup", "DEVICE,TYPE", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeNmcli(nmcliWith([&](auto& o) { o.hangOn = c.hangOn; }));
+        StopFlag stop;
+        CameraWiFiOptions options;
+        options.nmcliPath = nmcli_->path();
+        options.device = c.device;
+        options.addresses = addresses_;
+        options.timings = quickTimings();
+        // Only the stop can end the hanging call (a failing stop hangs the test).
+        options.timings.activationTimeout = std::chrono::hours(1);
+        options.timings.toolTimeout = std::chrono::hours(1);
+        options.stop = &stop;
+        CameraWiFi wifi(options);
+        std::thread stopper([&] {
+            const TimePoint deadline = SteadyClock::now() + 10s;
+            while (nmcli_->count(c.hangOn == std::string("DEVICE,TYPE") ? "-t -f DEVICE,TYPE" : "--wait") == 0 &&
+                   SteadyClock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            stop.set();
+        });
+        std::optional<WiFiJoinOutcome> outcome;
+        if (c.device) {
+            outcome = wifi.join(kSsid, kPassword).outcome;
+        } else {
+            wifi.findDevice();
+        }
+        stopper.join();
+        if (outcome) {
+            EXPECT_EQ(*outcome, WiFiJoinOutcome::stopped);
+            EXPECT_EQ(nmcli_->count("-t -f ACTIVE,SSID"), 0);
+            wifi.forget(kSsid);
+            EXPECT_EQ(nmcli_->count("connection delete"), 2);  // the stale profile's, then the clean-up's
+        } else {
+            EXPECT_EQ(wifi.device(), CameraWiFi::kFallbackDevice);
+        }
+    }
 }
 
 }  // namespace

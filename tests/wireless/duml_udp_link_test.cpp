@@ -113,6 +113,19 @@ TEST_F(DumlUdpLinkTest, HandshakeGivesUpAfterTwentyAttemptsAndIgnoresOtherSessio
     EXPECT_FALSE(raw->isOpen());
 }
 
+// The owner's stop ends the handshake before its next attempt; a link
+// asked to open after the stop sends nothing.
+TEST_F(DumlUdpLinkTest, StopEndsTheHandshake) {
+    SimPocketUdpOptions options = quietCamera();
+    options.answerHandshakeOnAttempt = 0;
+    SimPocketUdp silent(options);
+    StopFlag stop;
+    stop.set();
+    DumlUDPLink link(std::make_unique<SimPocketTransport>(silent, clock_), {"127.0.0.21", 9004, "lo"}, {}, kIdentity);
+    EXPECT_FALSE(link.open(&stop));
+    EXPECT_EQ(silent.handshakesReceived(), 0);
+}
+
 TEST_F(DumlUdpLinkTest, ForeignHandshakeAnswerDoesNotEndTheHandshake) {
     SimPocketUdpOptions options = quietCamera();
     options.answerHandshakeOnAttempt = 3;

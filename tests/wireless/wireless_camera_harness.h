@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,6 +52,17 @@ inline const std::vector<Bytes>& cameraAccessUnits() {
     return units;
 }
 
+// Threads of this process whose OS name is `name` right now.
+inline int threadsNamed(const std::string& name) {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) ++count;
+    }
+    return count;
+}
+
 struct RigOptions {
     SimPocketBle::Config ble = [] {
         SimPocketBle::Config config;
@@ -70,6 +83,16 @@ struct RigOptions {
     // Last changes to the environment before the camera is made.
     std::function<void(NetworkEnvironment&)> adjust;
 };
+
+// A camera that has to find its Wi-Fi device with nmcli at start; with
+// `hang`, the lookup does not answer until the tool's time-out.
+inline void lookUpTheDevice(RigOptions& options, bool hang) {
+    if (hang) options.nmcli.hangOn = "DEVICE,TYPE";
+    options.adjust = [](NetworkEnvironment& env) {
+        env.wifiDevice.reset();
+        env.timings.wifi.toolTimeout = 300ms;
+    };
+}
 
 class CameraRig {
 public:
@@ -169,7 +192,7 @@ public:
     bool runMixed(const std::function<bool()>& done, Duration virtualLimit = 120s, Duration realLimit = 20s) {
         const TimePoint realEnd = SteadyClock::now() + realLimit;
         Duration spent{};
-        auto busy = [this] { return camera->videoThreadRunning() || camera->discoveryRunning(); };
+        auto busy = [this] { return camera->workerRunning(); };
         while (spent <= virtualLimit && SteadyClock::now() < realEnd) {
             main.runUntilIdle();
             if (done()) return true;

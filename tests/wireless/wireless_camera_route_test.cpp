@@ -5,9 +5,14 @@
 // camera turning off, and a stop in every phase of the road.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "hollowkit/camera/camera_command.h"
+#include "hollowkit/base/queue_labels.h"
 #include "hollowkit/camera/camera_setting.h"
+#include "hollowkit/wireless/tcp_connector.h"
 #include "tests/wireless/wireless_camera_harness.h"
 
 namespace hollowkit {
@@ -130,6 +135,69 @@ TEST(WirelessCameraRouteTest, HomeRouteMovesTheCameraAndFindsItOnTheLocalNetwork
     EXPECT_EQ(rig.count(Kind::stopped), 1);
     EXPECT_TRUE(rig.nmcli->calls().empty());
     otherNetwork.stop();
+}
+
+// Each worker runs at the priority its label asks for: the sweep lower
+// (utility), the video thread as the rest of the process. Seen from inside,
+// where the workers make their TCP connectors.
+TEST(WirelessCameraRouteTest, WorkersRunAtTheirLabelsPriority) {
+    struct Seen {
+        std::string thread;
+        int nice = 0;
+    };
+    auto lock = std::make_shared<std::mutex>();
+    auto seen = std::make_shared<std::vector<Seen>>();
+    RigOptions options = homeRoute();
+    options.adjust = [lock, seen](NetworkEnvironment& env) {
+        env.tcpConnectors = [lock, seen](const std::string& interface) {
+            char name[16] = {};
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            errno = 0;
+            const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+            std::lock_guard guard(*lock);
+            seen->push_back({name, nice});
+            return std::make_unique<PosixTcpConnector>(interface);
+        };
+    };
+    const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    CameraRig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.runMixed([&] { return rig.frames() >= 1; }));
+
+    struct Case {
+        const char* thread;
+        int nice;
+    };
+    const Case cases[] = {{"HK.Probe", std::min(base + niceIncrement(QualityOfService::utility), 19)},
+                          {"HK.Video", base}};
+    std::lock_guard guard(*lock);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.thread);
+        int found = 0;
+        for (const Seen& entry : *seen) {
+            if (entry.thread != c.thread) continue;
+            ++found;
+            EXPECT_EQ(entry.nice, c.nice);
+        }
+        EXPECT_GT(found, 0);
+    }
+}
+
+// A camera destroyed while the live view runs ends the session, leaves the
+// camera's network and joins its thread before the destructor returns.
+TEST(WirelessCameraRouteTest, DestroyedDuringTheLiveViewCleansUpAndLeavesNoThread) {
+    CameraRig rig;
+    rig.start();
+    ASSERT_TRUE(rig.runMixed([&] { return rig.frames() >= 3; }));
+    // The decoder's own threads take the video thread's name too.
+    ASSERT_GE(testsupport::threadsNamed("HK.Video"), 1);
+    ASSERT_TRUE(rig.nmcli->activeSsid().has_value());
+    const size_t events = rig.events.size();
+    rig.camera.reset();
+    EXPECT_EQ(testsupport::threadsNamed("HK.Video"), 0);
+    EXPECT_EQ(rig.nmcli->activeSsid(), std::nullopt);
+    rig.main.runUntilIdle();
+    EXPECT_EQ(rig.events.size(), events);
 }
 
 // The camera joins in silence; the one sweep made meanwhile finds it, so

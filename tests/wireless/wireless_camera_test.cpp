@@ -59,11 +59,14 @@ TEST(WirelessCameraTest, StopsShareOneStoppedAndALateStopStillCompletes) {
     std::vector<int> order;
     rig.camera->stop([&] { order.push_back(1); });
     rig.camera->stop([&] { order.push_back(2); });
-    EXPECT_EQ(rig.count(Kind::stopped), 1);  // no connection: the link ended at once
-    EXPECT_TRUE(order.empty());             // completions come after, on the main executor
+    // No connection: the link ended at once, yet nothing ran inside stop().
+    EXPECT_EQ(rig.camera->state(), WirelessCamera::State::stopped);
+    EXPECT_TRUE(rig.events.empty());
+    EXPECT_TRUE(order.empty());
     rig.main.runUntilIdle();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     EXPECT_EQ(rig.statuses(), std::vector<std::string>{"Disconnecting"});
+    EXPECT_EQ(rig.count(Kind::stopped), 1);
 
     rig.camera->stop([&] { order.push_back(3); });
     rig.main.runUntilIdle();
@@ -140,17 +143,126 @@ TEST(WirelessCameraTest, BluetoothFailureWithoutVideoThreadEndsTheLink) {
 }
 
 // Events from another thread and from the main executor reach the owner in
-// the order they were emitted; one emitted on the main executor arrives
-// before emit returns.
+// the order they were emitted, and always through the main executor: one
+// emitted there is not delivered before emit returns.
 TEST(WirelessCameraTest, EventsKeepTheirOrderAcrossThreads) {
     CameraRig rig(offline());
     std::thread other([&] { rig.camera->emit(CameraEvent::status("from the video thread")); });
     other.join();
     rig.camera->emit(CameraEvent::status("from the main executor"));
-    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"from the video thread", "from the main executor"}));
+    EXPECT_TRUE(rig.events.empty());
     rig.main.runUntilIdle();
-    EXPECT_EQ(rig.statuses().size(), 2u);
+    EXPECT_EQ(rig.statuses(), (std::vector<std::string>{"from the video thread", "from the main executor"}));
     EXPECT_TRUE(rig.log.contains("Status: from the video thread"));
+}
+
+using State = WirelessCamera::State;
+
+// Construction runs no tool (a lookup that never answers would block it);
+// start() hands the lookup to the worker and returns while it runs; the
+// Bluetooth side begins once the device is known.
+TEST(WirelessCameraTest, TheWiFiDeviceIsFoundAtStartOnTheWorker) {
+    RigOptions options = offline();
+    testsupport::lookUpTheDevice(options, false);
+    CameraRig rig(options);
+    EXPECT_TRUE(rig.nmcli->calls().empty());
+    EXPECT_EQ(rig.camera->wifi().device(), "");
+    EXPECT_EQ(rig.camera->state(), State::idle);
+
+    rig.start();
+    rig.start();  // a second start changes nothing
+    EXPECT_EQ(rig.camera->state(), State::starting);
+    EXPECT_EQ(rig.radio.scanStarts(), 0);
+    ASSERT_TRUE(rig.runReal([&] { return rig.camera->state() == State::running; }));
+    EXPECT_EQ(rig.camera->wifi().device(), "wlan0");
+    EXPECT_EQ(rig.nmcli->calls(), std::vector<std::string>{"-t -f DEVICE,TYPE device"});
+    EXPECT_FALSE(rig.camera->workerRunning());
+    ASSERT_TRUE(rig.runVirtual([&] { return paired(rig); }));
+    EXPECT_EQ(rig.radio.scanStarts(), 1);
+}
+
+// A stop while the device is being looked up completes at once; the lookup
+// ends later and nothing starts after it.
+TEST(WirelessCameraTest, StopDuringStartCompletesAndNothingStartsAfter) {
+    RigOptions options = offline();
+    testsupport::lookUpTheDevice(options, true);
+    CameraRig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.runReal([&] { return rig.nmcli->calls().size() == 1; }));
+    ASSERT_EQ(rig.camera->state(), State::starting);
+    rig.stop();
+    EXPECT_TRUE(rig.events.empty());  // nothing inside stop()
+    rig.main.runUntilIdle();
+    EXPECT_EQ(rig.completions, 1);
+    EXPECT_TRUE(rig.completedAfterStopped);
+    EXPECT_EQ(rig.camera->state(), State::stopped);
+
+    ASSERT_TRUE(rig.runReal([&] { return !rig.camera->workerRunning(); }));
+    rig.runVirtual([] { return false; }, 2s);
+    EXPECT_EQ(rig.camera->state(), State::stopped);
+    EXPECT_EQ(rig.radio.scanStarts(), 0);
+    EXPECT_EQ(rig.statuses(), std::vector<std::string>{"Disconnecting"});
+    EXPECT_EQ(rig.count(Kind::stopped), 1);
+}
+
+// A camera destroyed while its worker still waits for a tool joins it: no
+// worker thread is left behind, and no event follows.
+TEST(WirelessCameraTest, DestroyedWhileStartingLeavesNoThread) {
+    RigOptions options = offline();
+    testsupport::lookUpTheDevice(options, true);
+    CameraRig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.runReal([&] { return rig.nmcli->calls().size() == 1; }));
+    EXPECT_EQ(testsupport::threadsNamed("HK.Video"), 1);
+    rig.camera.reset();
+    EXPECT_EQ(testsupport::threadsNamed("HK.Video"), 0);
+    rig.main.runUntilIdle();
+    EXPECT_TRUE(rig.events.empty());
+}
+
+// Stops from every state before the link comes up: each completes once,
+// after one `stopped`, with no handler run inside stop(); a start after the
+// stop does nothing.
+TEST(WirelessCameraTest, StopFromEveryEarlyStateThenStartDoesNothing) {
+    struct Case {
+        const char* name;
+        std::function<void(CameraRig&)> reach;
+        State before;
+    };
+    const Case cases[] = {
+        {"idle", [](CameraRig&) {}, State::idle},
+        {"scanning", [](CameraRig& rig) { rig.start(); }, State::running},
+        {"paired", [](CameraRig& rig) {
+             rig.start();
+             rig.runVirtual([&] { return paired(rig); });
+         }, State::running},
+        {"camera off", [](CameraRig& rig) {
+             rig.start();
+             rig.runVirtual([&] { return paired(rig); });
+             rig.ble.dropConnection();
+             rig.runVirtual([&] { return rig.count(Kind::cameraOff) > 0; });
+         }, State::off},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CameraRig rig(offline());
+        c.reach(rig);
+        ASSERT_EQ(rig.camera->state(), c.before);
+        const size_t before = rig.events.size();
+        rig.stop();
+        rig.stop();
+        EXPECT_EQ(rig.events.size(), before);
+        ASSERT_TRUE(rig.runVirtual([&] { return rig.completions == 2; }, 7s));
+        EXPECT_TRUE(rig.completedAfterStopped);
+        EXPECT_EQ(rig.camera->state(), State::stopped);
+
+        const int scans = rig.radio.scanStarts();
+        rig.start();
+        rig.runVirtual([] { return false; }, 2s);
+        EXPECT_EQ(rig.radio.scanStarts(), scans);
+        EXPECT_EQ(rig.count(Kind::stopped), 1);
+        EXPECT_EQ(rig.indexOf(Kind::stopped), static_cast<int>(rig.events.size()) - 1);
+    }
 }
 
 // Route decisions that fail end with their one message: no video thread,

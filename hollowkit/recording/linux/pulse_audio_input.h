@@ -9,7 +9,10 @@
 // Captures deliver 32-bit float chunks in the source's own rate and channel
 // count from the main loop's thread, stamped on CLOCK_MONOTONIC: the first
 // from its arrival, the rest by counting frames, so chunks join exactly.
-// Thread-safe; captures may outlive the backend object.
+// Thread-safe; captures may outlive the backend object. Every call but
+// access() waits for the server (open() until sound flows, at most the
+// client's time-out), so callers make them from a worker queue, never from
+// the main executor.
 
 #include <memory>
 #include <string>

@@ -80,7 +80,7 @@ bool X11KeyPressSource::start() {
 
     Listener* raw = listener.get();
     listener->thread = std::thread([this, raw] {
-        setCurrentThreadName(kThreadLabel);
+        enterLibraryThread(kThreadLabel);
         xcb_connection_t* connection = raw->connection.get();
         pollfd fds[2] = {{xcb_get_file_descriptor(connection), POLLIN, 0}, {raw->wake.get(), POLLIN, 0}};
         for (;;) {

@@ -345,7 +345,7 @@ private:
     }
 
     void loop() {
-        setCurrentThreadName(kCaptureThreadLabel);
+        enterLibraryThread(kCaptureThreadLabel);
         const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::max<Duration>(request_.minimumFrameInterval, std::chrono::milliseconds(1)));
         TimePoint next = SteadyClock::now();

@@ -159,6 +159,12 @@ std::optional<Bytes> SysfsUsbBus::descriptors(const UsbDeviceRecord& device) {
     return Bytes(data->begin(), data->end());
 }
 
+std::vector<std::string> SysfsUsbBus::videoNodeNames(const UsbDeviceRecord& device) {
+    std::vector<std::string> names;
+    for (UsbVideoNode& node : usbVideoNodesOf(layout_, device)) names.push_back(std::move(node.name));
+    return names;
+}
+
 std::unique_ptr<UvcTransport> SysfsUsbBus::openVideoControl(const UsbDeviceRecord& device, uint8_t interfaceNumber) {
     const auto nodes = usbVideoNodesOf(layout_, device, interfaceNumber);
     if (nodes.empty()) return nullptr;

@@ -64,6 +64,8 @@ public:
     // The `descriptors` file (device descriptor, then configuration
     // descriptors), at most 256 KiB of it.
     std::optional<Bytes> descriptors(const UsbDeviceRecord& device) override;
+    // The `name` of each video4linux entry under the device's interfaces.
+    std::vector<std::string> videoNodeNames(const UsbDeviceRecord& device) override;
     // The first video node of the device that captures video (nodes under
     // the video-control interface first). When none can be opened, a
     // transport that is not open carries the first open error; with no video

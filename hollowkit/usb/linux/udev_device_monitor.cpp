@@ -134,7 +134,7 @@ void UdevDeviceMonitor::deliver(const DeviceChange& change) {
 }
 
 void UdevDeviceMonitor::run() {
-    setCurrentThreadName(kThreadLabel);
+    enterLibraryThread(kThreadLabel);
     UdevPtr<udev> context(udev_new());
     UdevPtr<udev_monitor> monitor(context ? udev_monitor_new_from_netlink(context.get(), "udev") : nullptr);
     if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "video4linux", nullptr) < 0 ||

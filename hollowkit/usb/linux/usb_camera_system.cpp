@@ -16,8 +16,10 @@ USBCameraServices UsbCameraSystem::services(MainExecutor& main, BleCentralFactor
 }
 
 bool USBCamera::isPocketConnected() {
-    V4l2VideoDeviceSource devices(V4l2Io::system());
-    return isPocketConnected(devices);
+    // Opening the video nodes to ask them would wake the camera's capture
+    // and can wait on a driver that is busy; the listing says enough.
+    SysfsUsbBus bus(V4l2Io::system());
+    return isPocketConnected(bus);
 }
 
 }  // namespace hollowkit

@@ -204,7 +204,7 @@ void V4l2CaptureDevice::stopStream() {
 }
 
 void V4l2CaptureDevice::run(std::unique_ptr<V4l2Stream> stream) {
-    setCurrentThreadName(kUsbStreamThreadLabel);
+    enterLibraryThread(kUsbStreamThreadLabel);
     std::optional<VideoDeviceError> ended;
     int failuresInARow = 0;
     for (;;) {

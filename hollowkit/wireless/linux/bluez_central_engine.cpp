@@ -56,7 +56,7 @@ std::string BluezCentral::Engine::describe(const sdbus::Error& error) {
 // ---- loop ----
 
 void BluezCentral::Engine::run() {
-    setCurrentThreadName(kThreadLabel);
+    enterLibraryThread(kThreadLabel);
     openBus();
     for (;;) {
         clearWake();

@@ -90,7 +90,7 @@ bool BoundUDPSocket::open(const UdpEndpoint& endpoint) {
 }
 
 void BoundUDPSocket::receiveLoop(int socketFd, int wakeFd) {
-    setCurrentThreadName(kUdpReceiveThread.label);
+    enterLibraryThread(kUdpReceiveThread.label);
     auto buffer = std::make_unique<uint8_t[]>(kReceiveBufferSize);
     pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {

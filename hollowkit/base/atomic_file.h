@@ -1,0 +1,26 @@
+#pragma once
+
+// writeFileAtomically: replaces a file so that a reader, or the next start
+// after a crash, finds either the old file whole or the new one whole. The
+// data goes to a hidden temporary in the same folder, is flushed to the
+// disk, and is renamed over the file. A failure removes the temporary and
+// leaves an existing file untouched. Any thread; writers of the same file
+// must take turns.
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "hollowkit/base/result.h"
+
+namespace hollowkit {
+
+// The new file gets `permissions` (rw-r--r-- by default: an ordinary
+// document, not the temporary's private mode). The error is the failing
+// call's errno.
+Result<void, std::error_code> writeFileAtomically(
+    const std::filesystem::path& file, std::string_view data,
+    std::filesystem::perms permissions = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+
+}  // namespace hollowkit
