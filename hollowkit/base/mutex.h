@@ -39,6 +39,8 @@ private:
 class HK_SCOPED_CAPABILITY MutexLock {
 public:
     explicit MutexLock(Mutex& mutex) HK_ACQUIRE(mutex) : lock_(mutex.native()) {}
+    // Takes over a lock already held (after a successful try_lock()).
+    MutexLock(Mutex& mutex, std::adopt_lock_t) HK_REQUIRES(mutex) : lock_(mutex.native(), std::adopt_lock) {}
     ~MutexLock() HK_RELEASE() {}
 
     MutexLock(const MutexLock&) = delete;
