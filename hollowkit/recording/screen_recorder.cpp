@@ -68,22 +68,22 @@ ScreenRecorder::~ScreenRecorder() {
 }
 
 void ScreenRecorder::setOnFirstFrame(FirstFrameHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onFirstFrame_ = std::move(handler);
 }
 
 void ScreenRecorder::setOnStopped(StoppedHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onStopped_ = std::move(handler);
 }
 
 bool ScreenRecorder::stopRequested() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return stopRequested_;
 }
 
 std::unique_ptr<ScreenCapture> ScreenRecorder::takeCapture() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::move(capture_);
 }
 
@@ -159,7 +159,7 @@ Result<void, ScreenRecorder::ScreenError> ScreenRecorder::startOnQueue(std::opti
 
     std::unique_ptr<ScreenCapture> stale;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopRequested_) {
             // The stop came while the capture was starting: it ends here, so
             // nothing of this recording keeps running.
@@ -233,7 +233,7 @@ void ScreenRecorder::captureStopped(const std::string& reason) {
     PocketLog::logf("Screen capture stopped: %s", reason.c_str());
     StoppedHandler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler = onStopped_;
     }
     if (handler) {
@@ -247,7 +247,7 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
     if (status != ScreenFrameStatus::complete) return;
     const TimePoint t = frame.pts();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // A frame taken after the user stopped is not part of the recording.
         if (stopTime_ && t > *stopTime_) return;
     }
@@ -264,7 +264,7 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
         sessionStart_ = t;
         FirstFrameHandler handler;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             handler = onFirstFrame_;
         }
         if (handler) main_.post([handler = std::move(handler), t] { handler(t); });
@@ -295,7 +295,7 @@ void ScreenRecorder::handleAudio(AudioChunk chunk) {
 void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion completion) {
     std::unique_ptr<ScreenCapture> capture;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopRequested_ = true;
         if (stopTime) stopTime_ = stopTime;
         capture = std::move(capture_);
