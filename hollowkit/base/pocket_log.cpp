@@ -5,11 +5,11 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/mutex.h"
 
 #ifdef HOLLOWKIT_HAVE_JOURNALD
 #include <systemd/sd-journal.h>
@@ -63,10 +63,10 @@ private:
 };
 
 struct LogState {
-    std::mutex mutex;
-    LogSink* sink = nullptr;                // guarded by mutex; nullptr: standard sink
-    const Clock* clock = nullptr;           // guarded by mutex; nullptr: system clock
-    std::optional<TimePoint> start;         // guarded by mutex; fixed by the first line
+    Mutex mutex;
+    LogSink* sink HK_GUARDED_BY(mutex) = nullptr;         // nullptr: standard sink
+    const Clock* clock HK_GUARDED_BY(mutex) = nullptr;    // nullptr: system clock
+    std::optional<TimePoint> start HK_GUARDED_BY(mutex);  // fixed by the first line
 };
 
 LogState& state() {
@@ -76,7 +76,7 @@ LogState& state() {
 
 void writeLine(std::string_view message) {
     LogState& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     LogSink& sink = s.sink ? *s.sink : PocketLog::standardSink();
     sink.writeSystem(message);
 
@@ -134,13 +134,13 @@ LogSink& PocketLog::standardSink() {
 
 void PocketLog::setSinkForTesting(LogSink* sink) {
     LogState& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.sink = sink;
 }
 
 void PocketLog::resetForTesting(const Clock* clock) {
     LogState& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.clock = clock;
     s.start.reset();
 }

@@ -20,7 +20,7 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::post(Task task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         work_.post(std::move(task));
         ++changes_;
     }
@@ -30,7 +30,7 @@ void SerialQueue::post(Task task) {
 TaskId SerialQueue::after(Duration delay, Task task) {
     TaskId id;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = work_.schedule(clock_.now() + delay, Duration::zero(), std::move(task));
         ++changes_;
     }
@@ -42,7 +42,7 @@ TaskId SerialQueue::every(Duration interval, Task task) {
     assert(interval > Duration::zero());
     TaskId id;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = work_.schedule(clock_.now() + interval, interval, std::move(task));
         ++changes_;
     }
@@ -51,7 +51,7 @@ TaskId SerialQueue::every(Duration interval, Task task) {
 }
 
 void SerialQueue::cancel(TaskId id) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     work_.cancel(id);
 }
 
@@ -74,7 +74,7 @@ bool SerialQueue::sync(Task task) {
 void SerialQueue::run(std::stop_token stop) {
     threadId_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     enterLibraryThread(label_);
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     while (!stop.stop_requested()) {
         work_.collectDue(clock_.now());
         if (auto task = work_.takeReady()) {
@@ -86,11 +86,11 @@ void SerialQueue::run(std::stop_token stop) {
         // Sleep until the next timer is due or new work (perhaps an earlier
         // timer) arrives. A non-system clock is waited for in real time.
         uint64_t seen = changes_;
-        auto changed = [&] { return changes_ != seen; };
+        auto changed = [&]() HK_REQUIRES(mutex_) { return changes_ != seen; };
         if (auto due = work_.nextDue()) {
-            wake_.wait_for(lock, stop, *due - clock_.now(), changed);
+            lock.waitFor(wake_, stop, *due - clock_.now(), changed);
         } else {
-            wake_.wait(lock, stop, changed);
+            lock.wait(wake_, stop, changed);
         }
     }
     work_.clear();  // drop captured state on this thread, before the owner goes

@@ -9,11 +9,11 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/timer_queue.h"
 
 namespace hollowkit {
@@ -45,10 +45,10 @@ private:
 
     const std::string label_;
     const Clock& clock_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable_any wake_;
-    TimerQueue work_;       // guarded by mutex_
-    uint64_t changes_ = 0;  // guarded by mutex_; bumped by every post and timer
+    TimerQueue work_ HK_GUARDED_BY(mutex_);
+    uint64_t changes_ HK_GUARDED_BY(mutex_) = 0;  // bumped by every post and timer
     std::atomic<std::thread::id> threadId_;
     std::jthread thread_;  // last: starts after every other field exists
 };

@@ -4,7 +4,7 @@
 // end and the worker, which checks it at each turn of its loop. Shared by
 // reference (or shared_ptr) between the two; any thread.
 
-#include <mutex>
+#include "hollowkit/base/mutex.h"
 
 namespace hollowkit {
 
@@ -15,18 +15,18 @@ public:
     StopFlag& operator=(const StopFlag&) = delete;
 
     void set() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopped_ = true;
     }
 
     bool isSet() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return stopped_;
     }
 
 private:
-    mutable std::mutex mutex_;
-    bool stopped_ = false;  // guarded by mutex_
+    mutable Mutex mutex_;
+    bool stopped_ HK_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hollowkit

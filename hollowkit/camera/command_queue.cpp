@@ -3,13 +3,13 @@
 namespace hollowkit {
 
 void CommandQueue::append(CameraCommand command) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     pending_.push_back(std::move(command));
 }
 
 std::vector<CameraCommand> CommandQueue::takeAll() {
     std::vector<CameraCommand> taken;
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     taken.swap(pending_);
     return taken;
 }

@@ -5,9 +5,9 @@
 // list at once and sends it after releasing the lock. Thread-safe; the lock
 // is held only for the list operation, never while sending.
 
-#include <mutex>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_command.h"
 
 namespace hollowkit {
@@ -26,8 +26,8 @@ public:
     std::vector<CameraCommand> takeAll();
 
 private:
-    std::mutex lock_;
-    std::vector<CameraCommand> pending_;  // guarded by lock_
+    Mutex lock_;
+    std::vector<CameraCommand> pending_ HK_GUARDED_BY(lock_);
 };
 
 }  // namespace hollowkit

@@ -42,7 +42,7 @@ GimbalCommands::GimbalCommands(const Clock& clock) : clock_(clock) {}
 
 void GimbalCommands::setVelocity(GimbalVelocity velocity) {
     const TimePoint now = clock_.now();
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (velocity.isZero()) {
         moveStarted_.reset();
     } else if (velocity_.isZero()) {
@@ -52,12 +52,12 @@ void GimbalCommands::setVelocity(GimbalVelocity velocity) {
 }
 
 void GimbalCommands::requestRecenter() {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     recenterRequested_ = true;
 }
 
 bool GimbalCommands::takeRecenterRequest() {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return std::exchange(recenterRequested_, false);
 }
 
@@ -65,7 +65,7 @@ GimbalVelocity GimbalCommands::currentVelocity() const {
     GimbalVelocity velocity;
     std::optional<TimePoint> started;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         velocity = velocity_;
         started = moveStarted_;
     }
@@ -76,12 +76,12 @@ GimbalVelocity GimbalCommands::currentVelocity() const {
 }
 
 GimbalVelocity GimbalCommands::storedVelocity() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return velocity_;
 }
 
 std::optional<TimePoint> GimbalCommands::moveStarted() const {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return moveStarted_;
 }
 

@@ -7,11 +7,11 @@
 // executes the requests.
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/mutex.h"
 
 namespace hollowkit {
 
@@ -85,10 +85,10 @@ public:
 
 private:
     const Clock& clock_;
-    mutable std::mutex lock_;
-    GimbalVelocity velocity_;               // guarded by lock_
-    std::optional<TimePoint> moveStarted_;  // guarded by lock_
-    bool recenterRequested_ = false;        // guarded by lock_
+    mutable Mutex lock_;
+    GimbalVelocity velocity_ HK_GUARDED_BY(lock_);
+    std::optional<TimePoint> moveStarted_ HK_GUARDED_BY(lock_);
+    bool recenterRequested_ HK_GUARDED_BY(lock_) = false;
 };
 
 }  // namespace hollowkit

@@ -7,23 +7,12 @@ namespace hollowkit {
 namespace {
 
 template <typename Handler>
-void replaceSlot(std::mutex& lock, std::shared_ptr<const Handler>& slot, Handler handler) {
-    auto replacement = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
-    std::lock_guard guard(lock);
-    slot.swap(replacement);
-    // The old handler is released after unlocking, when `replacement` goes:
-    // its captures may do anything in their destructors.
+std::shared_ptr<const Handler> shareHandler(Handler handler) {
+    return handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
 }
 
-// Copies the handler out, unlocks, then calls it, so the owner may replace
-// the slot (or the handler clear itself) while a call runs.
 template <typename Handler, typename Value>
-void callSlot(std::mutex& lock, const std::shared_ptr<const Handler>& slot, const Value& value) {
-    std::shared_ptr<const Handler> handler;
-    {
-        std::lock_guard guard(lock);
-        handler = slot;
-    }
+void callIfSet(const std::shared_ptr<const Handler>& handler, const Value& value) {
     if (handler) {
         (*handler)(value);
     }
@@ -33,16 +22,26 @@ void callSlot(std::mutex& lock, const std::shared_ptr<const Handler>& slot, cons
 
 PocketCamera::~PocketCamera() = default;
 
+// Setting swaps the new handler in under the lock; the old one is released
+// after unlocking, when `replacement` goes, since its captures may do
+// anything in their destructors.
+
 void PocketCamera::setOnEvent(CameraEventHandler handler) {
-    replaceSlot(handlerLock_, onEvent_, std::move(handler));
+    auto replacement = shareHandler(std::move(handler));
+    MutexLock guard(handlerLock_);
+    onEvent_.swap(replacement);
 }
 
 void PocketCamera::setOnVideoSample(VideoSampleHandler handler) {
-    replaceSlot(handlerLock_, onVideoSample_, std::move(handler));
+    auto replacement = shareHandler(std::move(handler));
+    MutexLock guard(handlerLock_);
+    onVideoSample_.swap(replacement);
 }
 
 void PocketCamera::setOnAudioSample(AudioSampleHandler handler) {
-    replaceSlot(handlerLock_, onAudioSample_, std::move(handler));
+    auto replacement = shareHandler(std::move(handler));
+    MutexLock guard(handlerLock_);
+    onAudioSample_.swap(replacement);
 }
 
 void PocketCamera::postEvent(Executor& main, CameraEvent event) const {
@@ -55,16 +54,34 @@ void PocketCamera::postEvent(Executor& main, CameraEvent event) const {
     });
 }
 
+// Calling copies the handler out, unlocks, then calls it, so the owner may
+// replace the slot (or the handler clear itself) while a call runs.
+
 void PocketCamera::callOnEvent(const CameraEvent& event) const {
-    callSlot(handlerLock_, onEvent_, event);
+    std::shared_ptr<const CameraEventHandler> handler;
+    {
+        MutexLock guard(handlerLock_);
+        handler = onEvent_;
+    }
+    callIfSet(handler, event);
 }
 
 void PocketCamera::callOnVideoSample(const VideoFrame& frame) const {
-    callSlot(handlerLock_, onVideoSample_, frame);
+    std::shared_ptr<const VideoSampleHandler> handler;
+    {
+        MutexLock guard(handlerLock_);
+        handler = onVideoSample_;
+    }
+    callIfSet(handler, frame);
 }
 
 void PocketCamera::callOnAudioSample(const AudioChunk& chunk) const {
-    callSlot(handlerLock_, onAudioSample_, chunk);
+    std::shared_ptr<const AudioSampleHandler> handler;
+    {
+        MutexLock guard(handlerLock_);
+        handler = onAudioSample_;
+    }
+    callIfSet(handler, chunk);
 }
 
 }  // namespace hollowkit

@@ -25,12 +25,12 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/gimbal_commands.h"
@@ -127,10 +127,10 @@ protected:
 private:
     // Handlers sit behind shared pointers so a call can copy one out cheaply,
     // unlock, and run it while the owner replaces the slot.
-    mutable std::mutex handlerLock_;
-    std::shared_ptr<const CameraEventHandler> onEvent_;        // guarded by handlerLock_
-    std::shared_ptr<const VideoSampleHandler> onVideoSample_;  // guarded by handlerLock_
-    std::shared_ptr<const AudioSampleHandler> onAudioSample_;  // guarded by handlerLock_
+    mutable Mutex handlerLock_;
+    std::shared_ptr<const CameraEventHandler> onEvent_ HK_GUARDED_BY(handlerLock_);
+    std::shared_ptr<const VideoSampleHandler> onVideoSample_ HK_GUARDED_BY(handlerLock_);
+    std::shared_ptr<const AudioSampleHandler> onAudioSample_ HK_GUARDED_BY(handlerLock_);
     // Lives as long as the camera: a posted event whose token has expired
     // belongs to a camera that no longer exists. Never reassigned.
     const std::shared_ptr<const int> eventToken_ = std::make_shared<const int>(0);

@@ -1,10 +1,10 @@
 #include "hollowkit/imaging/background_preview.h"
 
 #include <cmath>
-#include <mutex>
 #include <string>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/imaging/background_treatment.h"
 #include "hollowkit/imaging/bgra_frames.h"
@@ -43,15 +43,15 @@ struct BackgroundPreview::Core {
         Deliver deliver;
     };
 
-    mutable std::mutex lock;
-    std::optional<BubbleStyle> style;    // guarded by lock
-    std::optional<NormalizedRect> face;  // guarded by lock
-    std::optional<Pending> pending;      // guarded by lock
-    bool running = false;                // guarded by lock; a drain is queued or running
+    mutable Mutex lock;
+    std::optional<BubbleStyle> style HK_GUARDED_BY(lock);
+    std::optional<NormalizedRect> face HK_GUARDED_BY(lock);
+    std::optional<Pending> pending HK_GUARDED_BY(lock);
+    bool running HK_GUARDED_BY(lock) = false;  // a drain is queued or running
 };
 
 void BackgroundPreview::Core::drain() {
-    std::unique_lock guard(lock);
+    MutexLock guard(lock);
     while (pending) {
         Pending next = std::move(*pending);
         pending.reset();
@@ -71,7 +71,7 @@ std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& fram
     std::optional<BubbleStyle> currentStyle;
     std::optional<NormalizedRect> currentFace;
     {
-        std::lock_guard guard(lock);
+        MutexLock guard(lock);
         currentStyle = style;
         currentFace = face;
     }
@@ -136,22 +136,22 @@ BackgroundPreview::~BackgroundPreview() {
 }
 
 void BackgroundPreview::setStyle(std::optional<BubbleStyle> style) {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->style = style;
 }
 
 std::optional<BubbleStyle> BackgroundPreview::style() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->style;
 }
 
 bool BackgroundPreview::isActive() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->style && core_->style->needsSegmentation();
 }
 
 void BackgroundPreview::setFace(std::optional<NormalizedRect> face) {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->face = face;
 }
 
@@ -159,7 +159,7 @@ void BackgroundPreview::submit(const VideoFrame& frame, Deliver deliver) {
     std::optional<Core::Pending> replaced;
     bool schedule = false;
     {
-        std::lock_guard guard(core_->lock);
+        MutexLock guard(core_->lock);
         replaced = std::move(core_->pending);
         core_->pending = Core::Pending{frame, std::move(deliver)};
         if (!core_->running) {

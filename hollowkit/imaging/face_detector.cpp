@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/imaging/haar_face_detector_backend.h"
@@ -39,11 +39,11 @@ struct FaceDetector::Core {
 
     const Clock& clock;
 
-    mutable std::mutex lock;
-    bool busy = false;                 // guarded by lock
-    TimePoint lastRun = kDistantPast;  // guarded by lock
-    bool enabled = false;              // guarded by lock
-    std::shared_ptr<const FacesHandler> onFaces;  // guarded by lock
+    mutable Mutex lock;
+    bool busy HK_GUARDED_BY(lock) = false;
+    TimePoint lastRun HK_GUARDED_BY(lock) = kDistantPast;
+    bool enabled HK_GUARDED_BY(lock) = false;
+    std::shared_ptr<const FacesHandler> onFaces HK_GUARDED_BY(lock);
 };
 
 void FaceDetector::Core::detect(const VideoFrame& frame) {
@@ -62,7 +62,7 @@ void FaceDetector::Core::detect(const VideoFrame& frame) {
                          [](const NormalizedRect& a, const NormalizedRect& b) { return a.area() > b.area(); });
         std::shared_ptr<const FacesHandler> handler;
         {
-            std::lock_guard guard(lock);
+            MutexLock guard(lock);
             handler = onFaces;
         }
         if (handler && *handler) {
@@ -70,7 +70,7 @@ void FaceDetector::Core::detect(const VideoFrame& frame) {
         }
     }
     // Only now may the next frame be accepted.
-    std::lock_guard guard(lock);
+    MutexLock guard(lock);
     busy = false;
 }
 
@@ -96,24 +96,24 @@ FaceDetector::~FaceDetector() {
 
 void FaceDetector::setOnFaces(FacesHandler handler) {
     auto shared = std::make_shared<const FacesHandler>(std::move(handler));
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->onFaces = std::move(shared);
 }
 
 void FaceDetector::setEnabled(bool enabled) {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->enabled = enabled;
 }
 
 bool FaceDetector::enabled() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->enabled;
 }
 
 void FaceDetector::submit(const VideoFrame& frame) {
     const TimePoint now = core_->clock.now();
     {
-        std::lock_guard guard(core_->lock);
+        MutexLock guard(core_->lock);
         // lastRun + interval, not now − lastRun: the distant past is the
         // smallest time point and the subtraction would overflow.
         if (!core_->enabled || core_->busy || now < core_->lastRun + interval_) {

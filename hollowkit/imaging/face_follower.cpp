@@ -4,9 +4,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/camera/pocket_camera.h"
 
@@ -19,33 +19,41 @@ struct FaceFollower::Core {
     // Starts a new generation: a tick begun before drops its result. Takes
     // sendLock first so a move already decided is handed over before the
     // caller returns; on the follower's queue the tick is the caller.
-    void newGeneration(bool onQueue, const std::function<void()>& underLock);
+    void newGeneration(bool onQueue, const std::function<void()>& underLock) HK_EXCLUDES(sendLock, lock);
+    void bumpGeneration(const std::function<void()>& underLock) HK_EXCLUDES(lock);
 
     const Clock& clock;
 
     // Held by a tick from its last generation check until move() returns,
     // and by newGeneration(): never while the position is read. Taken
     // before `lock`.
-    std::mutex sendLock;
-    mutable std::mutex lock;
-    std::condition_variable idle;              // signalled when cameraUsers drops
-    FollowerTuning tuning;                     // guarded by lock
-    std::weak_ptr<PocketCamera> camera;        // guarded by lock; empty while stopped
-    bool running = false;                      // guarded by lock
-    uint64_t run = 0;                          // guarded by lock; bumped by start and stop
-    uint64_t generation = 0;                   // guarded by lock; bumped by start, stop and pause
-    int cameraUsers = 0;                       // guarded by lock; ticks holding the camera now
-    std::optional<NormalizedRect> latestFace;  // guarded by lock
-    TimePoint faceTime = kDistantPast;         // guarded by lock
-    TimePoint pausedUntil = kDistantPast;      // guarded by lock
-    std::optional<FollowerState> state;        // guarded by lock
-    std::optional<CameraPosition> lastSent;    // guarded by lock
+    Mutex sendLock;
+    mutable Mutex lock;
+    std::condition_variable idle;  // signalled when cameraUsers drops
+    FollowerTuning tuning HK_GUARDED_BY(lock);
+    std::weak_ptr<PocketCamera> camera HK_GUARDED_BY(lock);  // empty while stopped
+    bool running HK_GUARDED_BY(lock) = false;
+    uint64_t run HK_GUARDED_BY(lock) = 0;                    // bumped by start and stop
+    uint64_t generation HK_GUARDED_BY(lock) = 0;             // bumped by start, stop and pause
+    int cameraUsers HK_GUARDED_BY(lock) = 0;                 // ticks holding the camera now
+    std::optional<NormalizedRect> latestFace HK_GUARDED_BY(lock);
+    TimePoint faceTime HK_GUARDED_BY(lock) = kDistantPast;
+    TimePoint pausedUntil HK_GUARDED_BY(lock) = kDistantPast;
+    std::optional<FollowerState> state HK_GUARDED_BY(lock);
+    std::optional<CameraPosition> lastSent HK_GUARDED_BY(lock);
 };
 
 void FaceFollower::Core::newGeneration(bool onQueue, const std::function<void()>& underLock) {
-    std::unique_lock<std::mutex> sending;
-    if (!onQueue) sending = std::unique_lock(sendLock);
-    std::lock_guard guard(lock);
+    if (onQueue) {
+        bumpGeneration(underLock);
+        return;
+    }
+    MutexLock sending(sendLock);
+    bumpGeneration(underLock);
+}
+
+void FaceFollower::Core::bumpGeneration(const std::function<void()>& underLock) {
+    MutexLock guard(lock);
     ++generation;
     underLock();
 }
@@ -56,7 +64,7 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
     FollowerTuning tickTuning;
     uint64_t tickGeneration = 0;
     {
-        std::lock_guard guard(lock);
+        MutexLock guard(lock);
         if (run != tickRun || !running) {
             return;
         }
@@ -87,7 +95,7 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
         ~UseGuard() {
             camera.reset();
             {
-                std::lock_guard guard(core.lock);
+                MutexLock guard(core.lock);
                 --core.cameraUsers;
             }
             core.idle.notify_all();
@@ -102,14 +110,14 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
 
     FollowerState previous;
     {
-        std::lock_guard guard(lock);
+        MutexLock guard(lock);
         previous = state.value_or(FollowerState{*current, std::nullopt, false});
     }
     const FollowerState next = FaceFollowerMath::step(previous, face, *current, kTickSeconds, tickTuning);
 
-    std::unique_lock sending(sendLock);
+    MutexLock sending(sendLock);
     {
-        std::lock_guard guard(lock);
+        MutexLock guard(lock);
         // A pause or stop that came while the position was read or the law
         // computed wins: this result is stale and must not move the gimbal
         // against the move the pause protects.
@@ -145,25 +153,25 @@ FaceFollower::~FaceFollower() {
     // and the camera themselves, so this is for the owner's sake (no camera
     // call of this follower outlives it), not for memory safety.
     if (!queue_.isCurrent()) {
-        std::unique_lock guard(core_->lock);
-        core_->idle.wait(guard, [this] { return core_->cameraUsers == 0; });
+        MutexLock guard(core_->lock);
+        guard.wait(core_->idle, [this]() HK_REQUIRES(core_->lock) { return core_->cameraUsers == 0; });
     }
 }
 
 void FaceFollower::setTuning(const FollowerTuning& tuning) {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->tuning = tuning;
 }
 
 FollowerTuning FaceFollower::tuning() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->tuning;
 }
 
 void FaceFollower::start(std::weak_ptr<PocketCamera> camera) {
     stop();
     uint64_t run = 0;
-    core_->newGeneration(queue_.isCurrent(), [&] {
+    core_->newGeneration(queue_.isCurrent(), [&]() HK_REQUIRES(core_->lock) {
         core_->camera = std::move(camera);
         core_->running = true;
         run = ++core_->run;
@@ -183,7 +191,7 @@ void FaceFollower::stop() {
     if (const TaskId timer = timer_.exchange(0); timer != 0) {
         queue_.cancel(timer);
     }
-    core_->newGeneration(queue_.isCurrent(), [this] {
+    core_->newGeneration(queue_.isCurrent(), [this]() HK_REQUIRES(core_->lock) {
         ++core_->run;
         core_->running = false;
         core_->camera.reset();
@@ -194,7 +202,7 @@ void FaceFollower::stop() {
 }
 
 void FaceFollower::update(std::optional<NormalizedRect> face) {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     core_->latestFace = face;
     if (face) {
         core_->faceTime = core_->clock.now();
@@ -205,24 +213,24 @@ void FaceFollower::pause(double seconds) {
     // Bounded so the time point cannot overflow; NaN pauses for no time.
     constexpr double kLongestPauseSeconds = 24.0 * 3600.0;
     const double bounded = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLongestPauseSeconds);
-    core_->newGeneration(queue_.isCurrent(), [&] {
+    core_->newGeneration(queue_.isCurrent(), [&]() HK_REQUIRES(core_->lock) {
         core_->pausedUntil = core_->clock.now() + toDuration(bounded);
         core_->state.reset();
     });
 }
 
 std::optional<FollowerState> FaceFollower::state() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->state;
 }
 
 std::optional<CameraPosition> FaceFollower::lastSent() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->lastSent;
 }
 
 bool FaceFollower::isRunning() const {
-    std::lock_guard guard(core_->lock);
+    MutexLock guard(core_->lock);
     return core_->running;
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/lut_engine.h"
 #include "hollowkit/imaging/row_workers.h"
 
@@ -33,20 +34,20 @@ void FrameProcessor::setLUT(std::optional<ColorLUT> lut) {
             engine.reset();  // out of memory for the table: frames go on untreated
         }
     }
-    std::lock_guard lock(lutMutex_);
+    MutexLock lock(lutMutex_);
     lut_ = std::move(lut);
     engine_ = std::move(engine);
 }
 
 std::optional<ColorLUT> FrameProcessor::lut() const {
-    std::lock_guard lock(lutMutex_);
+    MutexLock lock(lutMutex_);
     return lut_;
 }
 
 VideoFrame FrameProcessor::process(const VideoFrame& frame) {
     std::shared_ptr<const LutEngine> engine;
     {
-        std::lock_guard lock(lutMutex_);
+        MutexLock lock(lutMutex_);
         engine = engine_;
     }
     if (!engine || frame.isNull()) return frame;
@@ -63,7 +64,7 @@ VideoFrame FrameProcessor::process(const VideoFrame& frame) {
 }
 
 std::optional<FrameProcessor::FrameSize> FrameProcessor::poolSize() const {
-    std::lock_guard lock(poolMutex_);
+    MutexLock lock(poolMutex_);
     if (!pool_) return std::nullopt;
     return FrameSize{pool_->width(), pool_->height()};
 }
@@ -74,7 +75,7 @@ WritableVideoFrame FrameProcessor::pixelBuffer(int width, int height) {
     std::shared_ptr<PixelBufferPool> pool;
     std::shared_ptr<PixelBufferPool> replaced;  // its idle buffers are freed after unlocking
     {
-        std::lock_guard lock(poolMutex_);
+        MutexLock lock(poolMutex_);
         if (!pool_ || pool_->width() != width || pool_->height() != height) {
             replaced = std::exchange(
                 pool_, std::make_shared<PixelBufferPool>(PixelFormat::bgra, width, height, kPoolBuffers));

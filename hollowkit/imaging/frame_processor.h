@@ -15,10 +15,10 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/color_lut.h"
 #include "hollowkit/media/pixel_buffer_pool.h"
 #include "hollowkit/media/video_frame.h"
@@ -76,12 +76,12 @@ private:
     const Options options_;
     std::unique_ptr<RowWorkers> workers_;
 
-    mutable std::mutex lutMutex_;
-    std::optional<ColorLUT> lut_;                // guarded by lutMutex_
-    std::shared_ptr<const LutEngine> engine_;    // guarded by lutMutex_; null without a look
+    mutable Mutex lutMutex_;
+    std::optional<ColorLUT> lut_ HK_GUARDED_BY(lutMutex_);
+    std::shared_ptr<const LutEngine> engine_ HK_GUARDED_BY(lutMutex_);  // null without a look
 
-    mutable std::mutex poolMutex_;
-    std::shared_ptr<PixelBufferPool> pool_;      // guarded by poolMutex_; made for the last size drawn
+    mutable Mutex poolMutex_;
+    std::shared_ptr<PixelBufferPool> pool_ HK_GUARDED_BY(poolMutex_);  // made for the last size drawn
 };
 
 }  // namespace hollowkit

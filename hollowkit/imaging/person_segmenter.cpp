@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/grabcut_segmentation_backend.h"
 
 namespace hollowkit {
@@ -53,7 +54,7 @@ std::optional<PersonMask> PersonSegmenter::scaledMask(const VideoFrame& image,
     }
     std::shared_ptr<const PersonMask> found;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         found = mask(image, face);
     }
     if (!found) {

@@ -11,9 +11,9 @@
 // not reported: the caller sees the last mask or none.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/normalized_rect.h"
 #include "hollowkit/imaging/person_mask.h"
 #include "hollowkit/imaging/segmentation_backend.h"
@@ -38,16 +38,17 @@ public:
 
 private:
     // The backend's mask, or the remembered one of the same size. Under lock_.
-    std::shared_ptr<const PersonMask> mask(const VideoFrame& image, const std::optional<NormalizedRect>& face);
+    std::shared_ptr<const PersonMask> mask(const VideoFrame& image, const std::optional<NormalizedRect>& face)
+        HK_REQUIRES(lock_);
 
-    std::mutex lock_;  // held for one whole segmentation
-    const std::unique_ptr<SegmentationBackend> backend_;  // used under lock_
+    Mutex lock_;  // held for one whole segmentation
+    const std::unique_ptr<SegmentationBackend> backend_ HK_PT_GUARDED_BY(lock_);
     struct LastMask {
         int regionWidth = 0;
         int regionHeight = 0;
         std::shared_ptr<const PersonMask> mask;
     };
-    std::optional<LastMask> lastMask_;  // guarded by lock_
+    std::optional<LastMask> lastMask_ HK_GUARDED_BY(lock_);
 };
 
 // `mask` scaled to width × height (bilinear); the mask itself when it

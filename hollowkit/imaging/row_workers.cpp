@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
 
 namespace hollowkit {
@@ -34,14 +35,14 @@ std::pair<int, int> RowWorkers::bandOf(int rows, int band, int bands) {
 
 void RowWorkers::run(int rows, const Job& job) {
     if (rows <= 0) return;
-    std::unique_lock busy(runMutex_, std::try_to_lock);
-    if (threads_.empty() || !busy.owns_lock()) {
+    if (threads_.empty() || !runMutex_.try_lock()) {
         job(0, rows);
         return;
     }
+    MutexLock busy(runMutex_, std::adopt_lock);
     const int bands = threadCount();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         job_ = &job;
         rows_ = rows;
         pending_ = bands - 1;
@@ -52,8 +53,8 @@ void RowWorkers::run(int rows, const Job& job) {
     const auto [begin, end] = bandOf(rows, 0, bands);
     job(begin, end);
 
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [&] { return pending_ == 0; });
+    MutexLock lock(mutex_);
+    lock.wait(done_, [&]() HK_REQUIRES(mutex_) { return pending_ == 0; });
     job_ = nullptr;
 }
 
@@ -68,9 +69,9 @@ void runRows(RowWorkers* workers, int rows, const RowWorkers::Job& job) {
 void RowWorkers::work(std::stop_token stop, int band) {
     enterLibraryThread("HollowKit.Rows" + std::to_string(band));
     uint64_t seen = 0;
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     while (true) {
-        if (!wake_.wait(lock, stop, [&] { return generation_ != seen; })) return;
+        if (!lock.wait(wake_, stop, [&]() HK_REQUIRES(mutex_) { return generation_ != seen; })) return;
         seen = generation_;
         const Job* job = job_;
         const auto [begin, end] = bandOf(rows_, band, threadCount());

@@ -10,9 +10,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "hollowkit/base/mutex.h"
 
 namespace hollowkit {
 
@@ -39,15 +40,15 @@ private:
     void work(std::stop_token stop, int band);
     static std::pair<int, int> bandOf(int rows, int band, int bands);
 
-    std::mutex runMutex_;  // held by the caller whose picture is in progress
+    Mutex runMutex_;  // held by the caller whose picture is in progress
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable_any wake_;
     std::condition_variable done_;
-    const Job* job_ = nullptr;  // guarded by mutex_
-    int rows_ = 0;              // guarded by mutex_
-    uint64_t generation_ = 0;   // guarded by mutex_; bumped for each picture
-    int pending_ = 0;           // guarded by mutex_; bands not yet finished
+    const Job* job_ HK_GUARDED_BY(mutex_) = nullptr;
+    int rows_ HK_GUARDED_BY(mutex_) = 0;
+    uint64_t generation_ HK_GUARDED_BY(mutex_) = 0;  // bumped for each picture
+    int pending_ HK_GUARDED_BY(mutex_) = 0;          // bands not yet finished
 
     std::vector<std::jthread> threads_;  // last: start after the fields above
 };

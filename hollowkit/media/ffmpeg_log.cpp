@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 
 extern "C" {
@@ -21,10 +21,10 @@ std::atomic<const Clock*> logClock{&Clock::system()};
 
 // The rate limit, shared by every thread FFmpeg logs from.
 struct RateWindow {
-    std::mutex mutex;
-    TimePoint start = kDistantPast;  // guarded by mutex
-    int lines = 0;                   // guarded by mutex
-    int dropped = 0;                 // guarded by mutex
+    Mutex mutex;
+    TimePoint start HK_GUARDED_BY(mutex) = kDistantPast;
+    int lines HK_GUARDED_BY(mutex) = 0;
+    int dropped HK_GUARDED_BY(mutex) = 0;
 };
 
 RateWindow& rateWindow() {
@@ -51,7 +51,7 @@ void emit(int level, const std::string& name, std::string_view text) {
     {
         RateWindow& window = rateWindow();
         const TimePoint now = logClock.load()->now();
-        std::lock_guard lock(window.mutex);
+        MutexLock lock(window.mutex);
         if (window.start == kDistantPast || now - window.start >= std::chrono::seconds(1)) {
             dropped = window.dropped;
             window.start = now;
@@ -77,7 +77,7 @@ void flushPending() {
     pending.context = nullptr;
 }
 
-void forward(void* context, int level, const char* format, va_list args) {
+[[gnu::format(printf, 3, 0)]] void forward(void* context, int level, const char* format, va_list args) {
     level &= 0xff;  // the upper bits carry colour hints
     if (level > AV_LOG_WARNING || level < 0) return;
 
@@ -120,7 +120,7 @@ void installFfmpegLogging(const Clock& clock) {
     logClock.store(&clock);
     {
         RateWindow& window = rateWindow();
-        std::lock_guard lock(window.mutex);
+        MutexLock lock(window.mutex);
         window.start = kDistantPast;
         window.lines = 0;
         window.dropped = 0;

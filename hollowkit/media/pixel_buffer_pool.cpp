@@ -1,8 +1,8 @@
 #include "hollowkit/media/pixel_buffer_pool.h"
 
-#include <mutex>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/media/frame_storage.h"
 
 namespace hollowkit {
@@ -11,8 +11,8 @@ struct PixelBufferPool::Shared {
     detail::AlignedLayout layout;
     size_t maxIdle = 0;
 
-    std::mutex mutex;
-    std::vector<std::shared_ptr<uint8_t>> idle;  // guarded by mutex
+    Mutex mutex;
+    std::vector<std::shared_ptr<uint8_t>> idle HK_GUARDED_BY(mutex);
 };
 
 PixelBufferPool::PixelBufferPool(PixelFormat format, int width, int height, size_t maxIdle)
@@ -31,7 +31,7 @@ WritableVideoFrame PixelBufferPool::acquire() {
     }
     std::shared_ptr<uint8_t> block;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (!shared_->idle.empty()) {
             block = std::move(shared_->idle.back());
             shared_->idle.pop_back();
@@ -46,7 +46,7 @@ WritableVideoFrame PixelBufferPool::acquire() {
     std::weak_ptr<Shared> pool = shared_;
     std::shared_ptr<uint8_t> lease(base, [block = std::move(block), pool](uint8_t*) mutable {
         if (auto shared = pool.lock()) {
-            std::lock_guard lock(shared->mutex);
+            MutexLock lock(shared->mutex);
             if (shared->idle.size() < shared->maxIdle) {
                 shared->idle.push_back(std::move(block));
             }
@@ -57,7 +57,7 @@ WritableVideoFrame PixelBufferPool::acquire() {
 }
 
 size_t PixelBufferPool::idleCount() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->idle.size();
 }
 

@@ -11,7 +11,6 @@
 #include <deque>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,6 +25,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
@@ -69,22 +69,22 @@ public:
     Result<void, std::string> start(const MovieWriterSettings& settings,
                                     TimePoint sessionStart) override;
     bool isWriting() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return state_ == State::writing && error_.empty();
     }
     bool readyForVideo() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return acceptsLocked() && (!options_.realTime || pendingVideo_ < options_.maxPendingVideoFrames);
     }
     bool readyForAudio() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return acceptsLocked() && audioCodec_ != nullptr &&
                (!options_.realTime || pendingAudio_ < options_.maxPendingAudioChunks);
     }
     bool appendVideo(const VideoFrame& frame) override;
     bool appendAudio(const AudioChunk& chunk) override;
     std::string errorText() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return error_;
     }
     Result<void, std::string> finish(std::optional<TimePoint> endTime) override;
@@ -97,13 +97,13 @@ private:
         AudioChunk audio;
     };
 
-    bool acceptsLocked() const {
+    bool acceptsLocked() const HK_REQUIRES(mutex_) {
         return state_ == State::writing && error_.empty() && !finishRequested_;
     }
     bool enqueue(Item item, bool isVideo);
     void fail(std::string text);
     bool failed() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return !error_.empty();
     }
 
@@ -131,15 +131,15 @@ private:
     const std::filesystem::path path_;
     const FfmpegMovieWriterOptions options_;
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable changed_;
-    State state_ = State::idle;          // guarded by mutex_
-    std::string error_;                  // guarded by mutex_
-    bool finishRequested_ = false;       // guarded by mutex_
-    std::deque<Item> pending_;           // guarded by mutex_
-    int pendingVideo_ = 0;               // guarded by mutex_
-    int pendingAudio_ = 0;               // guarded by mutex_
-    int64_t audioEndLimit_ = std::numeric_limits<int64_t>::max();  // guarded by mutex_
+    State state_ HK_GUARDED_BY(mutex_) = State::idle;
+    std::string error_ HK_GUARDED_BY(mutex_);
+    bool finishRequested_ HK_GUARDED_BY(mutex_) = false;
+    std::deque<Item> pending_ HK_GUARDED_BY(mutex_);
+    int pendingVideo_ HK_GUARDED_BY(mutex_) = 0;
+    int pendingAudio_ HK_GUARDED_BY(mutex_) = 0;
+    int64_t audioEndLimit_ HK_GUARDED_BY(mutex_) = std::numeric_limits<int64_t>::max();
     std::thread worker_;
 
     // Touched by start, then the worker only, then finish after the join.
@@ -175,7 +175,7 @@ private:
 Result<void, std::string> FfmpegMovieWriter::start(const MovieWriterSettings& settings,
                                                    TimePoint sessionStart) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::idle) return unexpected(std::string("The writer was already started"));
     }
     if (settings.width <= 0 || settings.height <= 0) {
@@ -218,7 +218,7 @@ Result<void, std::string> FfmpegMovieWriter::start(const MovieWriterSettings& se
     }
 
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         state_ = State::writing;
     }
     worker_ = std::thread([this] { workerLoop(); });
@@ -346,13 +346,13 @@ bool FfmpegMovieWriter::appendAudio(const AudioChunk& chunk) {
 }
 
 bool FfmpegMovieWriter::enqueue(Item item, bool isVideo) {
-    std::unique_lock lock(mutex_);
-    const auto full = [&] {
+    MutexLock lock(mutex_);
+    const auto full = [&]() HK_REQUIRES(mutex_) {
         return isVideo ? pendingVideo_ >= options_.maxPendingVideoFrames
                        : pendingAudio_ >= options_.maxPendingAudioChunks;
     };
     if (!options_.realTime) {
-        changed_.wait(lock, [&] { return !acceptsLocked() || !full(); });
+        lock.wait(changed_, [&]() HK_REQUIRES(mutex_) { return !acceptsLocked() || !full(); });
     }
     if (!acceptsLocked() || full()) return false;
     (isVideo ? pendingVideo_ : pendingAudio_) += 1;
@@ -362,7 +362,7 @@ bool FfmpegMovieWriter::enqueue(Item item, bool isVideo) {
 }
 
 void FfmpegMovieWriter::fail(std::string text) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (error_.empty()) error_ = std::move(text);
     changed_.notify_all();
 }
@@ -372,8 +372,8 @@ void FfmpegMovieWriter::workerLoop() {
     for (;;) {
         Item item;
         {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return !pending_.empty() || finishRequested_; });
+            MutexLock lock(mutex_);
+            lock.wait(changed_, [&]() HK_REQUIRES(mutex_) { return !pending_.empty() || finishRequested_; });
             if (pending_.empty()) return;
             item = std::move(pending_.front());
             pending_.pop_front();
@@ -390,7 +390,7 @@ void FfmpegMovieWriter::workerLoop() {
         // The sample is released before the slot, so the backlog bound is
         // also a bound on the frames this writer keeps alive.
         item = Item{};
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         (isVideo ? pendingVideo_ : pendingAudio_) -= 1;
         changed_.notify_all();
     }
@@ -398,7 +398,7 @@ void FfmpegMovieWriter::workerLoop() {
 
 void FfmpegMovieWriter::stopWorker() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         finishRequested_ = true;
         changed_.notify_all();
     }
@@ -616,7 +616,7 @@ void FfmpegMovieWriter::encodeAudio(const AudioChunk& chunk) {
 void FfmpegMovieWriter::writeAudioSamples(uint8_t* const* planes, int offset, int count) {
     int64_t limit;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         limit = audioEndLimit_;
     }
     count = static_cast<int>(std::min<int64_t>(count, std::max<int64_t>(0, limit - audioNextPosition_)));
@@ -720,7 +720,7 @@ void FfmpegMovieWriter::flushAll(std::optional<TimePoint> endTime) {
 
 Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> endTime) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::writing) return unexpected(std::string("The writer is not writing"));
         if (endTime && audioCodec_) {
             audioEndLimit_ = av_rescale_q((*endTime - sessionStart_).count(), kNanoseconds,
@@ -740,7 +740,7 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
         const int rc = avio_closep(&format_->pb);
         if (rc < 0) fail("Could not close the movie file: " + ffmpeg::errorString(rc));
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     state_ = State::finished;
     changed_.notify_all();
     if (!error_.empty()) return unexpected(error_);

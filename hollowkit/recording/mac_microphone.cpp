@@ -35,7 +35,7 @@ void MacMicrophone::start(std::optional<std::string> deviceId, StartCompletion c
     auto session = std::make_shared<Session>();
     std::unique_ptr<AudioCapture> previous = detachCapture();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         session_ = session;
     }
     // The old input goes before the new one is opened, switching or not, so
@@ -111,7 +111,7 @@ void MacMicrophone::open(const std::shared_ptr<Session>& session, const std::opt
 
     std::unique_ptr<AudioCapture> overtaken;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (session_ == session && session->live.load()) {
             capture_ = std::move(opened).value();
             active_ = input;
@@ -145,22 +145,22 @@ void MacMicrophone::complete(const std::shared_ptr<Session>& session, const Star
 }
 
 void MacMicrophone::setOnSample(SampleHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onSample_ = std::move(handler);
 }
 
 void MacMicrophone::setOnFailure(FailureHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onFailure_ = std::move(handler);
 }
 
 std::optional<AudioInputOption> MacMicrophone::activeInput() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return active_;
 }
 
 std::unique_ptr<AudioCapture> MacMicrophone::detachCapture() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (session_) {
         session_->live = false;
         session_.reset();
@@ -173,7 +173,7 @@ void MacMicrophone::deliver(const std::shared_ptr<Session>& session, const Audio
     if (!session->live.load()) return;
     SampleHandler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler = onSample_;
     }
     if (handler) handler(chunk);
@@ -184,7 +184,7 @@ void MacMicrophone::reportFailure(const std::shared_ptr<Session>& session, const
     PocketLog::logf("Mac microphone stopped: %s", error.detail.c_str());
     FailureHandler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (session_ == session) active_.reset();
         handler = onFailure_;
     }

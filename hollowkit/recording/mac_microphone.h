@@ -20,12 +20,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/media/audio_chunk.h"
@@ -112,12 +112,12 @@ private:
     MainExecutor& main_;
     std::atomic<int> queuedChunks_{0};
 
-    mutable std::mutex mutex_;
-    SampleHandler onSample_;                  // guarded by mutex_
-    FailureHandler onFailure_;                // guarded by mutex_
-    std::unique_ptr<AudioCapture> capture_;   // guarded by mutex_
-    std::shared_ptr<Session> session_;        // guarded by mutex_
-    std::optional<AudioInputOption> active_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    SampleHandler onSample_ HK_GUARDED_BY(mutex_);
+    FailureHandler onFailure_ HK_GUARDED_BY(mutex_);
+    std::unique_ptr<AudioCapture> capture_ HK_GUARDED_BY(mutex_);
+    std::shared_ptr<Session> session_ HK_GUARDED_BY(mutex_);
+    std::optional<AudioInputOption> active_ HK_GUARDED_BY(mutex_);
 
     SerialQueue queue_;  // last: its thread stops before the fields above go
 };

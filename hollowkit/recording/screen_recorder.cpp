@@ -77,22 +77,22 @@ ScreenRecorder::~ScreenRecorder() {
 }
 
 void ScreenRecorder::setOnFirstFrame(FirstFrameHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onFirstFrame_ = std::move(handler);
 }
 
 void ScreenRecorder::setOnStopped(StoppedHandler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     onStopped_ = std::move(handler);
 }
 
 bool ScreenRecorder::stopRequested() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return stopRequested_;
 }
 
 std::unique_ptr<ScreenCapture> ScreenRecorder::takeCapture() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::move(capture_);
 }
 
@@ -168,7 +168,7 @@ Result<void, ScreenRecorder::ScreenError> ScreenRecorder::startOnQueue(std::opti
 
     std::unique_ptr<ScreenCapture> stale;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopRequested_) {
             // The stop came while the capture was starting: it ends here, so
             // nothing of this recording keeps running.
@@ -229,7 +229,7 @@ void ScreenRecorder::frameArrived(VideoFrame frame, ScreenFrameStatus status) {
 
 void ScreenRecorder::audioArrived(AudioChunk chunk) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const TimePoint end = chunk.pts() + chunk.duration();
         if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
     }
@@ -248,7 +248,7 @@ void ScreenRecorder::captureStopped(const std::string& reason) {
     PocketLog::logf("Screen capture stopped: %s", reason.c_str());
     StoppedHandler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler = onStopped_;
     }
     if (handler) {
@@ -262,7 +262,7 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
     if (status != ScreenFrameStatus::complete) return;
     const TimePoint t = frame.pts();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // A frame taken after the user stopped is not part of the recording.
         if (stopTime_ && t > *stopTime_) return;
     }
@@ -279,7 +279,7 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
         sessionStart_ = t;
         FirstFrameHandler handler;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             handler = onFirstFrame_;
         }
         if (handler) main_.post([handler = std::move(handler), t] { handler(t); });
@@ -323,7 +323,7 @@ void ScreenRecorder::appendAudio(const AudioChunk& chunk) {
     if (chunk.pts() + chunk.duration() <= *sessionStart_) return;
     std::optional<TimePoint> stopTime;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopTime = stopTime_;
     }
     AudioChunk kept = chunk;
@@ -341,7 +341,7 @@ void ScreenRecorder::appendAudio(const AudioChunk& chunk) {
 void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion completion) {
     std::unique_ptr<ScreenCapture> capture;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopRequested_ = true;
         if (stopTime) stopTime_ = stopTime;
         capture = std::move(capture_);
@@ -366,9 +366,9 @@ void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion comp
 // flowing (or never flowed) is not waited for beyond the bound.
 void ScreenRecorder::waitForSoundUntil(TimePoint stopTime) {
     if (!includeSystemAudio_) return;
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (!soundEnd_) return;
-    soundArrived_.wait_for(lock, kSoundTailWait, [&] { return *soundEnd_ >= stopTime; });
+    lock.waitFor(soundArrived_, kSoundTailWait, [&]() HK_REQUIRES(mutex_) { return *soundEnd_ >= stopTime; });
 }
 
 void ScreenRecorder::handleStop(std::optional<TimePoint> stopTime, StopCompletion completion) {

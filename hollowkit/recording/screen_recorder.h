@@ -31,13 +31,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/media/audio_chunk.h"
@@ -201,13 +201,13 @@ private:
     std::atomic<uint64_t> framesCaptured_{0};
     std::atomic<uint64_t> framesDroppedQueue_{0};
 
-    mutable std::mutex mutex_;
-    FirstFrameHandler onFirstFrame_;              // guarded by mutex_
-    StoppedHandler onStopped_;                    // guarded by mutex_
-    std::unique_ptr<ScreenCapture> capture_;      // guarded by mutex_
-    bool stopRequested_ = false;                  // guarded by mutex_
-    std::optional<TimePoint> stopTime_;           // guarded by mutex_
-    std::optional<TimePoint> soundEnd_;           // guarded by mutex_; end of the latest chunk
+    mutable Mutex mutex_;
+    FirstFrameHandler onFirstFrame_ HK_GUARDED_BY(mutex_);
+    StoppedHandler onStopped_ HK_GUARDED_BY(mutex_);
+    std::unique_ptr<ScreenCapture> capture_ HK_GUARDED_BY(mutex_);
+    bool stopRequested_ HK_GUARDED_BY(mutex_) = false;
+    std::optional<TimePoint> stopTime_ HK_GUARDED_BY(mutex_);
+    std::optional<TimePoint> soundEnd_ HK_GUARDED_BY(mutex_);  // end of the latest chunk
     std::condition_variable soundArrived_;
 
     // Own queue only.

@@ -5,30 +5,32 @@
 #include <condition_variable>
 #include <numbers>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 struct FakeAudioInputBackend::Shared {
     // Held while a handler runs and while a capture closes.
-    std::mutex delivery;
+    Mutex delivery;
 
-    mutable std::mutex mutex;  // guards everything below
-    std::vector<AudioInputOption> inputs;
-    std::optional<std::string> defaultId;
-    MicrophoneAccess access = MicrophoneAccess::authorized;
-    bool accessAnswer = true;
-    std::map<std::string, MicrophoneError> openFailures;
-    int sampleRate = 48000;
-    int channels = 1;
-    std::vector<std::string> openedIds;
-    int requestAccessCalls = 0;
+    mutable Mutex mutex;
+    std::vector<AudioInputOption> inputs HK_GUARDED_BY(mutex);
+    std::optional<std::string> defaultId HK_GUARDED_BY(mutex);
+    MicrophoneAccess access HK_GUARDED_BY(mutex) = MicrophoneAccess::authorized;
+    bool accessAnswer HK_GUARDED_BY(mutex) = true;
+    std::map<std::string, MicrophoneError> openFailures HK_GUARDED_BY(mutex);
+    int sampleRate HK_GUARDED_BY(mutex) = 48000;
+    int channels HK_GUARDED_BY(mutex) = 1;
+    std::vector<std::string> openedIds HK_GUARDED_BY(mutex);
+    int requestAccessCalls HK_GUARDED_BY(mutex) = 0;
     // Open captures, oldest first, by serial number.
-    std::vector<std::pair<uint64_t, AudioCaptureHandlers>> open;
-    uint64_t nextSerial = 1;
-    std::optional<TimePoint> timelineStart;
-    uint64_t framesEmitted = 0;
-    double phase = 0.0;
-    bool holdOpens = false;
-    int heldOpens = 0;
+    std::vector<std::pair<uint64_t, AudioCaptureHandlers>> open HK_GUARDED_BY(mutex);
+    uint64_t nextSerial HK_GUARDED_BY(mutex) = 1;
+    std::optional<TimePoint> timelineStart HK_GUARDED_BY(mutex);
+    uint64_t framesEmitted HK_GUARDED_BY(mutex) = 0;
+    double phase HK_GUARDED_BY(mutex) = 0.0;
+    bool holdOpens HK_GUARDED_BY(mutex) = false;
+    int heldOpens HK_GUARDED_BY(mutex) = 0;
     std::condition_variable holdChanged;  // with `mutex`
 };
 
@@ -39,8 +41,8 @@ public:
     FakeCapture(std::shared_ptr<FakeAudioInputBackend::Shared> shared, uint64_t serial)
         : shared_(std::move(shared)), serial_(serial) {}
     ~FakeCapture() override {
-        std::lock_guard delivery(shared_->delivery);
-        std::lock_guard lock(shared_->mutex);
+        MutexLock delivery(shared_->delivery);
+        MutexLock lock(shared_->mutex);
         auto& open = shared_->open;
         open.erase(std::remove_if(open.begin(), open.end(),
                                   [&](const auto& entry) { return entry.first == serial_; }),
@@ -59,74 +61,75 @@ FakeAudioInputBackend::FakeAudioInputBackend() : shared_(std::make_shared<Shared
 FakeAudioInputBackend::~FakeAudioInputBackend() = default;
 
 void FakeAudioInputBackend::setInputs(std::vector<AudioInputOption> inputs) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->inputs = std::move(inputs);
 }
 
 void FakeAudioInputBackend::setDefaultInputId(std::optional<std::string> id) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->defaultId = std::move(id);
 }
 
 void FakeAudioInputBackend::setAccess(MicrophoneAccess access) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->access = access;
 }
 
 void FakeAudioInputBackend::setAccessAnswer(bool granted) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->accessAnswer = granted;
 }
 
 void FakeAudioInputBackend::setOpenFailure(const std::string& id, MicrophoneError error) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->openFailures[id] = std::move(error);
 }
 
 void FakeAudioInputBackend::clearOpenFailure(const std::string& id) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->openFailures.erase(id);
 }
 
 void FakeAudioInputBackend::holdOpens() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->holdOpens = true;
 }
 
 void FakeAudioInputBackend::releaseOpens() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->holdOpens = false;
     shared_->holdChanged.notify_all();
 }
 
 bool FakeAudioInputBackend::waitForHeldOpen(Duration realTimeout) {
-    std::unique_lock lock(shared_->mutex);
-    return shared_->holdChanged.wait_for(lock, realTimeout, [&] { return shared_->heldOpens > 0; });
+    MutexLock lock(shared_->mutex);
+    return lock.waitFor(shared_->holdChanged, realTimeout,
+                        [&]() HK_REQUIRES(shared_->mutex) { return shared_->heldOpens > 0; });
 }
 
 void FakeAudioInputBackend::setFormat(int sampleRate, int channels) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->sampleRate = sampleRate;
     shared_->channels = channels;
 }
 
 std::vector<std::string> FakeAudioInputBackend::openedIds() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->openedIds;
 }
 
 int FakeAudioInputBackend::requestAccessCalls() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->requestAccessCalls;
 }
 
 int FakeAudioInputBackend::openCaptureCount() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return static_cast<int>(shared_->open.size());
 }
 
 void FakeAudioInputBackend::setTimelineStart(TimePoint start) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->timelineStart = start;
     shared_->framesEmitted = 0;
 }
@@ -134,7 +137,7 @@ void FakeAudioInputBackend::setTimelineStart(TimePoint start) {
 bool FakeAudioInputBackend::emitSine(double frequencyHz, size_t frames, float amplitude) {
     AudioChunk chunk;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->open.empty()) return false;
         if (!shared_->timelineStart) shared_->timelineStart = Clock::system().now();
         const int rate = shared_->sampleRate;
@@ -160,10 +163,10 @@ bool FakeAudioInputBackend::emitSine(double frequencyHz, size_t frames, float am
 }
 
 bool FakeAudioInputBackend::emit(AudioChunk chunk) {
-    std::lock_guard delivery(shared_->delivery);
+    MutexLock delivery(shared_->delivery);
     std::function<void(AudioChunk)> handler;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->open.empty()) return false;
         handler = shared_->open.back().second.onChunk;
     }
@@ -172,10 +175,10 @@ bool FakeAudioInputBackend::emit(AudioChunk chunk) {
 }
 
 bool FakeAudioInputBackend::fail(MicrophoneError error) {
-    std::lock_guard delivery(shared_->delivery);
+    MutexLock delivery(shared_->delivery);
     std::function<void(MicrophoneError)> handler;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->open.empty()) return false;
         // A failed capture delivers nothing more.
         handler = std::move(shared_->open.back().second.onFailure);
@@ -186,12 +189,12 @@ bool FakeAudioInputBackend::fail(MicrophoneError error) {
 }
 
 MicrophoneAccess FakeAudioInputBackend::access() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->access;
 }
 
 bool FakeAudioInputBackend::requestAccess() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     ++shared_->requestAccessCalls;
     if (shared_->access == MicrophoneAccess::notDetermined) {
         shared_->access = shared_->accessAnswer ? MicrophoneAccess::authorized : MicrophoneAccess::denied;
@@ -200,12 +203,12 @@ bool FakeAudioInputBackend::requestAccess() {
 }
 
 std::vector<AudioInputOption> FakeAudioInputBackend::inputs() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->inputs;
 }
 
 std::optional<AudioInputOption> FakeAudioInputBackend::defaultInput() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     if (!shared_->defaultId) return std::nullopt;
     for (const AudioInputOption& option : shared_->inputs) {
         if (option.id == *shared_->defaultId) return option;
@@ -215,7 +218,7 @@ std::optional<AudioInputOption> FakeAudioInputBackend::defaultInput() {
 
 Result<std::unique_ptr<AudioCapture>, MicrophoneError> FakeAudioInputBackend::open(
     const std::string& id, AudioCaptureHandlers handlers) {
-    std::unique_lock lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->openedIds.push_back(id);
     Result<std::unique_ptr<AudioCapture>, MicrophoneError> result = unexpected(MicrophoneError{});
     if (auto failure = shared_->openFailures.find(id); failure != shared_->openFailures.end()) {
@@ -231,7 +234,7 @@ Result<std::unique_ptr<AudioCapture>, MicrophoneError> FakeAudioInputBackend::op
     if (shared_->holdOpens) {
         ++shared_->heldOpens;
         shared_->holdChanged.notify_all();
-        shared_->holdChanged.wait(lock, [&] { return !shared_->holdOpens; });
+        lock.wait(shared_->holdChanged, [&]() HK_REQUIRES(shared_->mutex) { return !shared_->holdOpens; });
         --shared_->heldOpens;
     }
     return result;

@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 struct FakeAudioSourceBackend::Shared {
@@ -14,19 +16,21 @@ struct FakeAudioSourceBackend::Shared {
         bool open = true;
     };
 
-    mutable std::mutex mutex;
-    std::vector<AudioSourceInfo> sources;                // guarded by mutex
-    std::optional<std::string> defaultId;                // guarded by mutex
-    bool access = true;                                  // guarded by mutex
-    std::map<std::string, std::string> openFailures;     // guarded by mutex
-    std::vector<std::string> opened;                     // guarded by mutex
-    std::vector<std::shared_ptr<Capture>> captures;      // guarded by mutex; newest last
+    mutable Mutex mutex;
+    std::vector<AudioSourceInfo> sources HK_GUARDED_BY(mutex);
+    std::optional<std::string> defaultId HK_GUARDED_BY(mutex);
+    bool access HK_GUARDED_BY(mutex) = true;
+    std::map<std::string, std::string> openFailures HK_GUARDED_BY(mutex);
+    std::vector<std::string> opened HK_GUARDED_BY(mutex);
+    std::vector<std::shared_ptr<Capture>> captures HK_GUARDED_BY(mutex);  // newest last
 
-    // Held while a handler runs and while a capture closes.
+    // Held while a handler runs and while a capture closes. Recursive: a
+    // handler may close its own capture. Guards no field, so it stays a
+    // plain std:: mutex.
     std::recursive_mutex delivery;
 
     std::shared_ptr<Capture> newestOpen() const {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         for (auto it = captures.rbegin(); it != captures.rend(); ++it) {
             if ((*it)->open) return *it;
         }
@@ -43,7 +47,7 @@ public:
         : shared_(std::move(shared)), capture_(std::move(capture)) {}
     ~FakeCapture() override {
         std::lock_guard delivery(shared_->delivery);
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         capture_->open = false;
     }
 
@@ -76,37 +80,37 @@ FakeAudioSourceBackend::FakeAudioSourceBackend() : shared_(std::make_shared<Shar
 FakeAudioSourceBackend::~FakeAudioSourceBackend() = default;
 
 void FakeAudioSourceBackend::setSources(std::vector<AudioSourceInfo> sources) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->sources = std::move(sources);
 }
 
 void FakeAudioSourceBackend::setDefaultSourceId(std::optional<std::string> id) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->defaultId = std::move(id);
 }
 
 void FakeAudioSourceBackend::setAccess(bool granted) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->access = granted;
 }
 
 void FakeAudioSourceBackend::setOpenFailure(const std::string& id, std::string error) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->openFailures[id] = std::move(error);
 }
 
 void FakeAudioSourceBackend::clearOpenFailure(const std::string& id) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->openFailures.erase(id);
 }
 
 std::vector<std::string> FakeAudioSourceBackend::openedIds() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->opened;
 }
 
 int FakeAudioSourceBackend::openCaptureCount() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return static_cast<int>(std::count_if(shared_->captures.begin(), shared_->captures.end(),
                                           [](const auto& capture) { return capture->open; }));
 }
@@ -130,7 +134,7 @@ bool FakeAudioSourceBackend::fail(const std::string& why) {
     auto capture = shared_->newestOpen();
     if (!capture) return false;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         capture->open = false;
     }
     if (capture->handlers.onFailure) capture->handlers.onFailure(why);
@@ -148,17 +152,17 @@ PcmBlock FakeAudioSourceBackend::stereoInt16(const std::vector<int16_t>& left, c
 }
 
 bool FakeAudioSourceBackend::requestAccess() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->access;
 }
 
 std::vector<AudioSourceInfo> FakeAudioSourceBackend::sources() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->sources;
 }
 
 std::optional<AudioSourceInfo> FakeAudioSourceBackend::defaultSource() {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     if (!shared_->defaultId) return std::nullopt;
     for (const AudioSourceInfo& source : shared_->sources) {
         if (source.id == *shared_->defaultId) return source;
@@ -168,7 +172,7 @@ std::optional<AudioSourceInfo> FakeAudioSourceBackend::defaultSource() {
 
 Result<std::unique_ptr<AudioSourceCapture>, std::string> FakeAudioSourceBackend::open(const std::string& id,
                                                                                      AudioSourceHandlers handlers) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->opened.push_back(id);
     if (auto failure = shared_->openFailures.find(id); failure != shared_->openFailures.end()) {
         return unexpected(failure->second);

@@ -11,7 +11,6 @@
 #include <functional>
 #include <future>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <sdbus-c++/sdbus-c++.h>
 #include <thread>
@@ -19,6 +18,7 @@
 #include <utility>
 
 #include "hollowkit/base/bytes.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/wireless/linux/bluez_names.h"
@@ -118,7 +118,7 @@ struct FakeBluez::Impl {
 
     ~Impl() {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             stopping_ = true;
         }
         wake();
@@ -129,7 +129,7 @@ struct FakeBluez::Impl {
 
     void post(std::function<void()> command) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (stopping_) return;
             commands_.push_back(std::move(command));
         }
@@ -151,7 +151,7 @@ struct FakeBluez::Impl {
     }
 
     void record(std::string path, std::string method, std::string detail) {
-        std::lock_guard lock(callsMutex_);
+        MutexLock lock(callsMutex_);
         calls_.push_back(Call{std::move(path), std::move(method), std::move(detail)});
     }
 
@@ -176,7 +176,7 @@ struct FakeBluez::Impl {
             [[maybe_unused]] auto got = ::read(wakeFd_.get(), &value, sizeof value);
             std::vector<std::function<void()>> commands;
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 if (stopping_) break;
                 commands.swap(commands_);
             }
@@ -776,12 +776,12 @@ struct FakeBluez::Impl {
     // Read and cleared on the peripherals' executor only.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
-    mutable std::mutex callsMutex_;
-    std::vector<Call> calls_;  // guarded by callsMutex_
+    mutable Mutex callsMutex_;
+    std::vector<Call> calls_ HK_GUARDED_BY(callsMutex_);
 
-    std::mutex mutex_;
-    std::vector<std::function<void()>> commands_;  // guarded by mutex_
-    bool stopping_ = false;                        // guarded by mutex_
+    Mutex mutex_;
+    std::vector<std::function<void()>> commands_ HK_GUARDED_BY(mutex_);
+    bool stopping_ HK_GUARDED_BY(mutex_) = false;
 
     // ---- D-Bus thread only ----
     std::shared_ptr<sdbus::IConnection> bus_;
@@ -888,12 +888,12 @@ void FakeBluez::resolveServices(const std::string& devicePath) {
 }
 
 std::vector<FakeBluez::Call> FakeBluez::calls() const {
-    std::lock_guard lock(impl_->callsMutex_);
+    MutexLock lock(impl_->callsMutex_);
     return impl_->calls_;
 }
 
 size_t FakeBluez::count(std::string_view method) const {
-    std::lock_guard lock(impl_->callsMutex_);
+    MutexLock lock(impl_->callsMutex_);
     size_t n = 0;
     for (const auto& call : impl_->calls_) n += call.method == method ? 1 : 0;
     return n;

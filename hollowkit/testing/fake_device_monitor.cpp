@@ -3,15 +3,17 @@
 #include <utility>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 DeviceMonitor::Subscription FakeDeviceMonitor::subscribe(Handler handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const uint64_t id = nextId_++;
     handlers_.emplace(id, std::move(handler));
     ++subscriptions_;
     return Subscription([this, id] {
-        std::lock_guard endLock(mutex_);
+        MutexLock endLock(mutex_);
         if (handlers_.erase(id) > 0) ++ended_;
     });
 }
@@ -19,7 +21,7 @@ DeviceMonitor::Subscription FakeDeviceMonitor::subscribe(Handler handler) {
 bool FakeDeviceMonitor::announce(const DeviceChange& change) {
     std::vector<Handler> handlers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& entry : handlers_) handlers.push_back(entry.second);
     }
     for (const Handler& handler : handlers) handler(change);
@@ -31,17 +33,17 @@ bool FakeDeviceMonitor::watching() const {
 }
 
 int FakeDeviceMonitor::watchers() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<int>(handlers_.size());
 }
 
 int FakeDeviceMonitor::subscriptions() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return subscriptions_;
 }
 
 int FakeDeviceMonitor::endedSubscriptions() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return ended_;
 }
 

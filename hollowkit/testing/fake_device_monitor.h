@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/usb/device_monitor.h"
 
 namespace hollowkit {
@@ -25,11 +25,11 @@ public:
     int endedSubscriptions() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::map<uint64_t, Handler> handlers_;  // guarded by mutex_
-    uint64_t nextId_ = 1;                   // guarded by mutex_
-    int subscriptions_ = 0;                 // guarded by mutex_
-    int ended_ = 0;                         // guarded by mutex_
+    mutable Mutex mutex_;
+    std::map<uint64_t, Handler> handlers_ HK_GUARDED_BY(mutex_);
+    uint64_t nextId_ HK_GUARDED_BY(mutex_) = 1;
+    int subscriptions_ HK_GUARDED_BY(mutex_) = 0;
+    int ended_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace hollowkit

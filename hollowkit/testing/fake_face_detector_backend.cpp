@@ -2,46 +2,48 @@
 
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 void FakeFaceDetectorBackend::pushAnswer(Answer answer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     answers_.push_back(std::move(answer));
 }
 
 void FakeFaceDetectorBackend::closeGate() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     gateClosed_ = true;
 }
 
 void FakeFaceDetectorBackend::openGate() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         gateClosed_ = false;
     }
     changed_.notify_all();
 }
 
 bool FakeFaceDetectorBackend::waitForCalls(size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return calls_ >= count; });
+    MutexLock lock(mutex_);
+    return lock.waitFor(changed_, timeout, [&]() HK_REQUIRES(mutex_) { return calls_ >= count; });
 }
 
 bool FakeFaceDetectorBackend::waitForFinished(size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return finished_ >= count; });
+    MutexLock lock(mutex_);
+    return lock.waitFor(changed_, timeout, [&]() HK_REQUIRES(mutex_) { return finished_ >= count; });
 }
 
 size_t FakeFaceDetectorBackend::callCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return calls_;
 }
 
 FakeFaceDetectorBackend::Answer FakeFaceDetectorBackend::detect(const VideoFrame&) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     ++calls_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !gateClosed_; });
+    lock.wait(changed_, [&]() HK_REQUIRES(mutex_) { return !gateClosed_; });
     Answer answer = std::vector<NormalizedRect>{};
     if (!answers_.empty()) {
         answer = answers_.front();

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/face_detector_backend.h"
 
 namespace hollowkit {
@@ -35,12 +35,12 @@ public:
     Answer detect(const VideoFrame& frame) override;
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Answer> answers_;  // guarded by mutex_
-    bool gateClosed_ = false;     // guarded by mutex_
-    size_t calls_ = 0;            // guarded by mutex_
-    size_t finished_ = 0;         // guarded by mutex_
+    std::deque<Answer> answers_ HK_GUARDED_BY(mutex_);
+    bool gateClosed_ HK_GUARDED_BY(mutex_) = false;
+    size_t calls_ HK_GUARDED_BY(mutex_) = 0;
+    size_t finished_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace hollowkit

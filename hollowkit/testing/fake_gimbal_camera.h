@@ -8,10 +8,10 @@
 // outside the lock on the calling thread.
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/pocket_camera.h"
 
 namespace hollowkit {
@@ -58,16 +58,16 @@ public:
 
 private:
     GimbalCommands gimbal_;
-    mutable std::mutex mutex_;
-    CameraPosition position_;                 // guarded by mutex_
-    CameraPosition target_;                   // guarded by mutex_
-    bool reportsPosition_ = true;             // guarded by mutex_
-    double degreesPerRead_ = 3.0;             // guarded by mutex_
-    std::optional<ZoomRange> zoomRange_{ZoomRange{100, 400}};  // guarded by mutex_
-    std::vector<CameraPosition> moves_;       // guarded by mutex_
-    size_t reads_ = 0;                        // guarded by mutex_
-    std::function<void()> onPositionRead_;    // guarded by mutex_
-    std::function<void(const CameraPosition&)> onMove_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    CameraPosition position_ HK_GUARDED_BY(mutex_);
+    CameraPosition target_ HK_GUARDED_BY(mutex_);
+    bool reportsPosition_ HK_GUARDED_BY(mutex_) = true;
+    double degreesPerRead_ HK_GUARDED_BY(mutex_) = 3.0;
+    std::optional<ZoomRange> zoomRange_ HK_GUARDED_BY(mutex_) {ZoomRange{100, 400}};
+    std::vector<CameraPosition> moves_ HK_GUARDED_BY(mutex_);
+    size_t reads_ HK_GUARDED_BY(mutex_) = 0;
+    std::function<void()> onPositionRead_ HK_GUARDED_BY(mutex_);
+    std::function<void(const CameraPosition&)> onMove_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 InterfaceAddress FakeInterfaceAddresses::entry(std::string interface, std::string_view address,
@@ -15,17 +17,17 @@ InterfaceAddress FakeInterfaceAddresses::entry(std::string interface, std::strin
 }
 
 void FakeInterfaceAddresses::set(std::vector<InterfaceAddress> entries) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     entries_ = std::move(entries);
 }
 
 void FakeInterfaceAddresses::setUnreadable(bool unreadable) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     unreadable_ = unreadable;
 }
 
 std::optional<std::vector<InterfaceAddress>> FakeInterfaceAddresses::list() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (unreadable_) {
         return std::nullopt;
     }

@@ -5,10 +5,10 @@
 // the Wi-Fi join see a small loopback subnet. Can also play an unreadable
 // list. Thread-safe: tests may change the list while a worker reads it.
 
-#include <mutex>
 #include <string_view>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/wireless/interface_addresses.h"
 
 namespace hollowkit {
@@ -26,9 +26,9 @@ public:
     std::optional<std::vector<InterfaceAddress>> list() const override;
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<InterfaceAddress> entries_;  // guarded by mutex_
-    bool unreadable_ = false;                // guarded by mutex_
+    mutable Mutex mutex_;
+    std::vector<InterfaceAddress> entries_ HK_GUARDED_BY(mutex_);
+    bool unreadable_ HK_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hollowkit

@@ -3,34 +3,34 @@
 namespace hollowkit {
 
 void FakePointerService::set(int32_t rootX, int32_t rootY, bool leftButtonDown) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     state_.rootX = rootX;
     state_.rootY = rootY;
     state_.leftButtonDown = leftButtonDown;
 }
 
 void FakePointerService::setWindows(std::vector<uint32_t> windows) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     windows_ = std::move(windows);
 }
 
 void FakePointerService::setAvailable(bool available) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     available_ = available;
 }
 
 int FakePointerService::queryCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return queries_;
 }
 
 bool FakePointerService::lastAskedForWindows() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return askedForWindows_;
 }
 
 std::optional<PointerState> FakePointerService::query(bool withWindows) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++queries_;
     askedForWindows_ = withWindows;
     if (!available_) return std::nullopt;
@@ -40,27 +40,27 @@ std::optional<PointerState> FakePointerService::query(bool withWindows) {
 }
 
 void FakeKeyPressSource::press(TimePoint time) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (started_) last_ = time;
 }
 
 void FakeKeyPressSource::setAvailable(bool available) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     available_ = available;
 }
 
 bool FakeKeyPressSource::started() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return started_;
 }
 
 int FakeKeyPressSource::startCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return starts_;
 }
 
 bool FakeKeyPressSource::start() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++starts_;
     last_.reset();
     if (!available_) return false;
@@ -69,12 +69,12 @@ bool FakeKeyPressSource::start() {
 }
 
 void FakeKeyPressSource::stop() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     started_ = false;
 }
 
 std::optional<TimePoint> FakeKeyPressSource::lastKeyDown() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return last_;
 }
 

@@ -6,10 +6,10 @@
 // safe.
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/recording/key_press_source.h"
 #include "hollowkit/recording/pointer_service.h"
 
@@ -29,12 +29,12 @@ public:
     std::optional<PointerState> query(bool withWindows) override;
 
 private:
-    mutable std::mutex mutex_;
-    PointerState state_;
-    std::vector<uint32_t> windows_;
-    bool available_ = true;
-    int queries_ = 0;
-    bool askedForWindows_ = false;
+    mutable Mutex mutex_;
+    PointerState state_ HK_GUARDED_BY(mutex_);
+    std::vector<uint32_t> windows_ HK_GUARDED_BY(mutex_);
+    bool available_ HK_GUARDED_BY(mutex_) = true;
+    int queries_ HK_GUARDED_BY(mutex_) = 0;
+    bool askedForWindows_ HK_GUARDED_BY(mutex_) = false;
 };
 
 class FakeKeyPressSource final : public KeyPressSource {
@@ -51,11 +51,11 @@ public:
     std::optional<TimePoint> lastKeyDown() const override;
 
 private:
-    mutable std::mutex mutex_;
-    bool available_ = true;
-    bool started_ = false;
-    int starts_ = 0;
-    std::optional<TimePoint> last_;
+    mutable Mutex mutex_;
+    bool available_ HK_GUARDED_BY(mutex_) = true;
+    bool started_ HK_GUARDED_BY(mutex_) = false;
+    int starts_ HK_GUARDED_BY(mutex_) = 0;
+    std::optional<TimePoint> last_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

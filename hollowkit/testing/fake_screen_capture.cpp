@@ -3,59 +3,59 @@
 namespace hollowkit {
 
 void FakeDisplayService::setDisplays(std::vector<DisplayInfo> displays) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     displays_ = std::move(displays);
 }
 
 void FakeDisplayService::setFailure(std::optional<std::string> error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failure_ = std::move(error);
 }
 
 void FakeDisplayService::setScreenNames(std::map<uint32_t, std::string> names) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     names_ = std::move(names);
 }
 
 void FakeDisplayService::setCanCapture(bool granted) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     canCapture_ = granted;
 }
 
 int FakeDisplayService::displaysCalls() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return displaysCalls_;
 }
 
 Result<std::vector<DisplayInfo>, std::string> FakeDisplayService::displays() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++displaysCalls_;
     if (failure_) return unexpected(*failure_);
     return displays_;
 }
 
 std::map<uint32_t, std::string> FakeDisplayService::screenNames() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return names_;
 }
 
 bool FakeDisplayService::canCapture() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return canCapture_;
 }
 
 struct FakeScreenCaptureBackend::Shared {
     // Held while a handler runs and while a capture closes.
-    std::mutex delivery;
+    Mutex delivery;
 
-    mutable std::mutex mutex;  // guards everything below
-    std::optional<std::string> startFailure;
-    std::function<void()> duringStart;
-    int startCount = 0;
-    std::optional<ScreenCaptureRequest> lastRequest;
-    uint64_t openSerial = 0;  // 0: none open
-    uint64_t nextSerial = 1;
-    ScreenCaptureHandlers handlers;
+    mutable Mutex mutex;
+    std::optional<std::string> startFailure HK_GUARDED_BY(mutex);
+    std::function<void()> duringStart HK_GUARDED_BY(mutex);
+    int startCount HK_GUARDED_BY(mutex) = 0;
+    std::optional<ScreenCaptureRequest> lastRequest HK_GUARDED_BY(mutex);
+    uint64_t openSerial HK_GUARDED_BY(mutex) = 0;  // 0: none open
+    uint64_t nextSerial HK_GUARDED_BY(mutex) = 1;
+    ScreenCaptureHandlers handlers HK_GUARDED_BY(mutex);
 };
 
 namespace {
@@ -65,8 +65,8 @@ public:
     FakeCapture(std::shared_ptr<FakeScreenCaptureBackend::Shared> shared, uint64_t serial)
         : shared_(std::move(shared)), serial_(serial) {}
     ~FakeCapture() override {
-        std::lock_guard delivery(shared_->delivery);
-        std::lock_guard lock(shared_->mutex);
+        MutexLock delivery(shared_->delivery);
+        MutexLock lock(shared_->mutex);
         if (shared_->openSerial == serial_) {
             shared_->openSerial = 0;
             shared_->handlers = {};
@@ -85,35 +85,35 @@ FakeScreenCaptureBackend::FakeScreenCaptureBackend() : shared_(std::make_shared<
 FakeScreenCaptureBackend::~FakeScreenCaptureBackend() = default;
 
 void FakeScreenCaptureBackend::setStartFailure(std::optional<std::string> error) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->startFailure = std::move(error);
 }
 
 void FakeScreenCaptureBackend::setDuringStart(std::function<void()> hook) {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     shared_->duringStart = std::move(hook);
 }
 
 int FakeScreenCaptureBackend::startCount() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->startCount;
 }
 
 std::optional<ScreenCaptureRequest> FakeScreenCaptureBackend::lastRequest() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->lastRequest;
 }
 
 bool FakeScreenCaptureBackend::running() const {
-    std::lock_guard lock(shared_->mutex);
+    MutexLock lock(shared_->mutex);
     return shared_->openSerial != 0;
 }
 
 bool FakeScreenCaptureBackend::emitFrame(VideoFrame frame, ScreenFrameStatus status) {
-    std::lock_guard delivery(shared_->delivery);
+    MutexLock delivery(shared_->delivery);
     std::function<void(VideoFrame, ScreenFrameStatus)> handler;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->openSerial == 0) return false;
         handler = shared_->handlers.onFrame;
     }
@@ -122,10 +122,10 @@ bool FakeScreenCaptureBackend::emitFrame(VideoFrame frame, ScreenFrameStatus sta
 }
 
 bool FakeScreenCaptureBackend::emitAudio(AudioChunk chunk) {
-    std::lock_guard delivery(shared_->delivery);
+    MutexLock delivery(shared_->delivery);
     std::function<void(AudioChunk)> handler;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->openSerial == 0) return false;
         handler = shared_->handlers.onAudio;
     }
@@ -134,10 +134,10 @@ bool FakeScreenCaptureBackend::emitAudio(AudioChunk chunk) {
 }
 
 bool FakeScreenCaptureBackend::stopBySystem(const std::string& reason) {
-    std::lock_guard delivery(shared_->delivery);
+    MutexLock delivery(shared_->delivery);
     std::function<void(std::string)> handler;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->openSerial == 0) return false;
         handler = shared_->handlers.onStopped;
     }
@@ -150,7 +150,7 @@ Result<std::unique_ptr<ScreenCapture>, std::string> FakeScreenCaptureBackend::st
     std::function<void()> hook;
     uint64_t serial = 0;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         ++shared_->startCount;
         shared_->lastRequest = request;
         if (shared_->startFailure) return unexpected(*shared_->startFailure);

@@ -15,11 +15,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/recording/display_service.h"
 #include "hollowkit/recording/screen_capture_backend.h"
 
@@ -39,12 +39,12 @@ public:
     bool canCapture() override;
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<DisplayInfo> displays_;
-    std::optional<std::string> failure_;
-    std::map<uint32_t, std::string> names_;
-    bool canCapture_ = true;
-    int displaysCalls_ = 0;
+    mutable Mutex mutex_;
+    std::vector<DisplayInfo> displays_ HK_GUARDED_BY(mutex_);
+    std::optional<std::string> failure_ HK_GUARDED_BY(mutex_);
+    std::map<uint32_t, std::string> names_ HK_GUARDED_BY(mutex_);
+    bool canCapture_ HK_GUARDED_BY(mutex_) = true;
+    int displaysCalls_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 class FakeScreenCaptureBackend final : public ScreenCaptureBackend {

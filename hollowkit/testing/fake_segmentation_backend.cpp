@@ -3,10 +3,12 @@
 #include <cmath>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 void FakeSegmentationBackend::setResult(std::optional<PersonMask> mask) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     result_ = std::move(mask);
 }
 
@@ -25,51 +27,51 @@ PersonMask FakeSegmentationBackend::rectangleMask(int width, int height, const N
 }
 
 void FakeSegmentationBackend::closeGate() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     gateClosed_ = true;
 }
 
 void FakeSegmentationBackend::openGate() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         gateClosed_ = false;
     }
     changed_.notify_all();
 }
 
 bool FakeSegmentationBackend::waitForCalls(size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return sizes_.size() >= count; });
+    MutexLock lock(mutex_);
+    return lock.waitFor(changed_, timeout, [&]() HK_REQUIRES(mutex_) { return sizes_.size() >= count; });
 }
 
 size_t FakeSegmentationBackend::callCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sizes_.size();
 }
 
 std::vector<std::pair<int, int>> FakeSegmentationBackend::frameSizes() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sizes_;
 }
 
 std::vector<std::optional<NormalizedRect>> FakeSegmentationBackend::faces() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return faces_;
 }
 
 std::vector<TimePoint> FakeSegmentationBackend::framePts() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return pts_;
 }
 
 std::optional<PersonMask> FakeSegmentationBackend::segment(const VideoFrame& frame,
                                                            const std::optional<NormalizedRect>& face) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     sizes_.emplace_back(frame.width(), frame.height());
     faces_.push_back(face);
     pts_.push_back(frame.pts());
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !gateClosed_; });
+    lock.wait(changed_, [&]() HK_REQUIRES(mutex_) { return !gateClosed_; });
     return result_;
 }
 

@@ -8,11 +8,11 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/imaging/segmentation_backend.h"
 
 namespace hollowkit {
@@ -41,13 +41,13 @@ public:
     std::optional<PersonMask> segment(const VideoFrame& frame, const std::optional<NormalizedRect>& face) override;
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable changed_;
-    std::optional<PersonMask> result_;                  // guarded by mutex_
-    bool gateClosed_ = false;                           // guarded by mutex_
-    std::vector<std::pair<int, int>> sizes_;            // guarded by mutex_
-    std::vector<std::optional<NormalizedRect>> faces_;  // guarded by mutex_
-    std::vector<TimePoint> pts_;                        // guarded by mutex_
+    std::optional<PersonMask> result_ HK_GUARDED_BY(mutex_);
+    bool gateClosed_ HK_GUARDED_BY(mutex_) = false;
+    std::vector<std::pair<int, int>> sizes_ HK_GUARDED_BY(mutex_);
+    std::vector<std::optional<NormalizedRect>> faces_ HK_GUARDED_BY(mutex_);
+    std::vector<TimePoint> pts_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit {
 
 namespace {
@@ -84,18 +86,18 @@ std::vector<FakeV4l2Device::Format> FakeV4l2Device::pocketFormats() {
 }
 
 void FakeV4l2Device::setCardName(std::string name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cardName_ = std::move(name);
 }
 
 void FakeV4l2Device::setFormats(std::vector<Format> formats) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     formats_ = std::move(formats);
     resetFormatLocked();
 }
 
 void FakeV4l2Device::setControl(Control control) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     integrateMotion();
     if (control.id == V4L2_CID_PAN_ABSOLUTE) panPosition_ = static_cast<double>(control.value);
     if (control.id == V4L2_CID_TILT_ABSOLUTE) tiltPosition_ = static_cast<double>(control.value);
@@ -103,12 +105,12 @@ void FakeV4l2Device::setControl(Control control) {
 }
 
 void FakeV4l2Device::removeControl(uint32_t id) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     controls_.erase(id);
 }
 
 void FakeV4l2Device::setControlRange(uint32_t id, int64_t minimum, int64_t maximum) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (auto* control = findControl(id)) {
         control->minimum = minimum;
         control->maximum = maximum;
@@ -116,46 +118,46 @@ void FakeV4l2Device::setControlRange(uint32_t id, int64_t minimum, int64_t maxim
 }
 
 void FakeV4l2Device::setMotionRate(double arcsecondsPerSecondPerUnit) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     integrateMotion();
     motionRate_ = arcsecondsPerSecondPerUnit;
 }
 
 void FakeV4l2Device::setLinePadding(uint32_t bytes) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     linePadding_ = bytes;
     format_ = formatFor(format_.pixelFormat, format_.width, format_.height);
 }
 
 void FakeV4l2Device::addMetadataNode(std::string path) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     metadataPaths_.push_back(std::move(path));
 }
 
 void FakeV4l2Device::failIoctl(unsigned long request, int error, int times) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failures_[request] = Failure{error, times};
 }
 
 void FakeV4l2Device::failEveryIoctl(int error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failEvery_ = error;
 }
 
 void FakeV4l2Device::failOpen(int error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failOpen_ = error;
 }
 
 void FakeV4l2Device::clearFailures() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failures_.clear();
     failEvery_.reset();
     failOpen_.reset();
 }
 
 void FakeV4l2Device::vanish() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     vanished_ = true;
     streaming_ = false;
     queued_.clear();
@@ -171,12 +173,12 @@ void FakeV4l2Device::vanish() {
 }
 
 bool FakeV4l2Device::vanished() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return vanished_;
 }
 
 bool FakeV4l2Device::produceFrame() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!streaming_ || vanished_) {
         return false;
     }
@@ -210,27 +212,27 @@ int FakeV4l2Device::produceFrames(int count) {
 }
 
 uint32_t FakeV4l2Device::framesDelivered() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return delivered_;
 }
 
 uint32_t FakeV4l2Device::framesDropped() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return dropped_;
 }
 
 std::vector<FakeV4l2Device::Call> FakeV4l2Device::calls() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return calls_;
 }
 
 void FakeV4l2Device::clearCalls() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     calls_.clear();
 }
 
 std::optional<int64_t> FakeV4l2Device::controlValue(uint32_t id) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     integrateMotion();
     const auto it = controls_.find(id);
     if (it == controls_.end()) return std::nullopt;
@@ -238,37 +240,37 @@ std::optional<int64_t> FakeV4l2Device::controlValue(uint32_t id) const {
 }
 
 int FakeV4l2Device::openNodeCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<int>(nodes_.size());
 }
 
 int FakeV4l2Device::openAttempts() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return openAttempts_;
 }
 
 int FakeV4l2Device::mappedBufferCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<int>(mappings_.size());
 }
 
 int FakeV4l2Device::bufferCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<int>(buffers_.size());
 }
 
 bool FakeV4l2Device::isStreaming() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return streaming_;
 }
 
 FakeV4l2Device::CurrentFormat FakeV4l2Device::currentFormat() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return format_;
 }
 
 FakeV4l2Device::Fraction FakeV4l2Device::currentInterval() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return interval_;
 }
 
@@ -295,7 +297,7 @@ std::optional<uint32_t> FakeV4l2Device::readFrameIndex(const uint8_t* luma, size
 // ---- V4l2Io ----
 
 int FakeV4l2Device::open(const std::string& path, int flags) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++openAttempts_;
     const bool metadata = std::find(metadataPaths_.begin(), metadataPaths_.end(), path) != metadataPaths_.end();
     if (vanished_ || (path != path_ && !metadata)) return -ENOENT;
@@ -307,7 +309,7 @@ int FakeV4l2Device::open(const std::string& path, int flags) {
 }
 
 int FakeV4l2Device::close(int fd) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = nodes_.find(fd);
     if (it == nodes_.end()) return -EBADF;
     if (queueOwner_ == fd) {
@@ -323,7 +325,7 @@ int FakeV4l2Device::close(int fd) {
 }
 
 int FakeV4l2Device::ioctl(int fd, unsigned long request, void* arg) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = nodes_.find(fd);
     if (it == nodes_.end()) return -EBADF;
     Call call{request, 0, {}};
@@ -388,7 +390,7 @@ int FakeV4l2Device::ioctl(int fd, unsigned long request, void* arg) {
 }
 
 Result<void*, int> FakeV4l2Device::mmap(int fd, size_t length, off_t offset) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = nodes_.find(fd);
     if (it == nodes_.end()) return unexpected(EBADF);
     if (vanished_) return unexpected(ENODEV);
@@ -404,7 +406,7 @@ Result<void*, int> FakeV4l2Device::mmap(int fd, size_t length, off_t offset) {
 }
 
 int FakeV4l2Device::munmap(void* address, size_t /*length*/) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = mappings_.find(address);
     if (it == mappings_.end()) return -EINVAL;
     mappings_.erase(it);
@@ -425,11 +427,11 @@ void FakeV4l2Device::integrateMotion() const {
     const double seconds = std::chrono::duration<double>(now - motionUpdated_).count();
     motionUpdated_ = now;
     if (seconds <= 0) return;
-    const auto speedOf = [&](uint32_t id) {
+    const auto speedOf = [&](uint32_t id) HK_REQUIRES(mutex_) {
         const auto it = controls_.find(id);
         return it == controls_.end() ? 0.0 : static_cast<double>(it->second.value);
     };
-    const auto advance = [&](uint32_t id, double& position, double speed) {
+    const auto advance = [&](uint32_t id, double& position, double speed) HK_REQUIRES(mutex_) {
         const auto it = controls_.find(id);
         if (it == controls_.end() || speed == 0) return;
         position += speed * motionRate_ * seconds;
@@ -667,8 +669,8 @@ void FakeV4l2Device::fillBuffer(Buffer& buffer, uint32_t sequence) {
 }
 
 int FakeV4l2Device::captureIoctl(int fd, OpenNode& node, unsigned long request, void* arg,
-                                 std::unique_lock<std::mutex>& lock) {
-    const auto findFormat = [&](uint32_t pixelFormat) -> const Format* {
+                                 MutexLock& lock) {
+    const auto findFormat = [&](uint32_t pixelFormat) HK_REQUIRES(mutex_) -> const Format* {
         for (const Format& format : formats_) {
             if (format.pixelFormat == pixelFormat) return &format;
         }
@@ -833,7 +835,7 @@ int FakeV4l2Device::captureIoctl(int fd, OpenNode& node, unsigned long request, 
             auto* buf = static_cast<v4l2_buffer*>(arg);
             if (buf->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return -EINVAL;
             if (request != VIDIOC_QUERYBUF && !ownsQueue) return -EBUSY;
-            const auto describe = [&](uint32_t index) {
+            const auto describe = [&](uint32_t index) HK_REQUIRES(mutex_) {
                 const Buffer& buffer = buffers_[index];
                 std::memset(buf, 0, sizeof(*buf));
                 buf->index = index;
@@ -885,7 +887,7 @@ int FakeV4l2Device::captureIoctl(int fd, OpenNode& node, unsigned long request, 
                 }
                 if (!streaming_) return -EINVAL;
                 if (nonBlocking) return -EAGAIN;
-                frameReady_.wait(lock);
+                lock.wait(frameReady_);
             }
         }
         case VIDIOC_STREAMON:

@@ -35,12 +35,12 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/usb/linux/v4l2_io.h"
 #include "hollowkit/usb/linux/v4l2_uvc_transport.h"
 
@@ -213,52 +213,52 @@ private:
         int remaining = -1;
     };
 
-    int controlIoctl(unsigned long request, void* arg, Call& call);
-    int captureIoctl(int fd, OpenNode& node, unsigned long request, void* arg, std::unique_lock<std::mutex>& lock);
-    void integrateMotion() const;
-    Control* findControl(uint32_t id);
-    void applyControl(Control& control, int64_t value);
-    void resetFormatLocked();
-    void stopStreamingLocked();
-    void freeBuffersLocked();
-    void drainReadyLocked();
-    void fillBuffer(Buffer& buffer, uint32_t sequence);
-    CurrentFormat formatFor(uint32_t pixelFormat, uint32_t width, uint32_t height) const;
+    int controlIoctl(unsigned long request, void* arg, Call& call) HK_REQUIRES(mutex_);
+    int captureIoctl(int fd, OpenNode& node, unsigned long request, void* arg, MutexLock& lock) HK_REQUIRES(mutex_);
+    void integrateMotion() const HK_REQUIRES(mutex_);
+    Control* findControl(uint32_t id) HK_REQUIRES(mutex_);
+    void applyControl(Control& control, int64_t value) HK_REQUIRES(mutex_);
+    void resetFormatLocked() HK_REQUIRES(mutex_);
+    void stopStreamingLocked() HK_REQUIRES(mutex_);
+    void freeBuffersLocked() HK_REQUIRES(mutex_);
+    void drainReadyLocked() HK_REQUIRES(mutex_);
+    void fillBuffer(Buffer& buffer, uint32_t sequence) HK_REQUIRES(mutex_);
+    CurrentFormat formatFor(uint32_t pixelFormat, uint32_t width, uint32_t height) const HK_REQUIRES(mutex_);
 
     const Clock& clock_;
     const std::string path_;
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable frameReady_;
-    std::string cardName_ = "Osmo Pocket 3";
-    std::vector<Format> formats_;
-    mutable std::map<uint32_t, Control> controls_;
+    std::string cardName_ HK_GUARDED_BY(mutex_) = "Osmo Pocket 3";
+    std::vector<Format> formats_ HK_GUARDED_BY(mutex_);
+    mutable std::map<uint32_t, Control> controls_ HK_GUARDED_BY(mutex_);
     // Positions in arc-seconds, kept fractional so slow motion adds up.
-    mutable double panPosition_ = 0;
-    mutable double tiltPosition_ = 0;
-    mutable TimePoint motionUpdated_{};
-    double motionRate_ = 1000.0;
-    uint32_t linePadding_ = 0;
-    std::vector<std::string> metadataPaths_;
-    std::map<unsigned long, Failure> failures_;
-    std::optional<int> failEvery_;
-    std::optional<int> failOpen_;
-    bool vanished_ = false;
-    std::map<int, OpenNode> nodes_;
-    int openAttempts_ = 0;
-    std::vector<Call> calls_;
+    mutable double panPosition_ HK_GUARDED_BY(mutex_) = 0;
+    mutable double tiltPosition_ HK_GUARDED_BY(mutex_) = 0;
+    mutable TimePoint motionUpdated_ HK_GUARDED_BY(mutex_) {};
+    double motionRate_ HK_GUARDED_BY(mutex_) = 1000.0;
+    uint32_t linePadding_ HK_GUARDED_BY(mutex_) = 0;
+    std::vector<std::string> metadataPaths_ HK_GUARDED_BY(mutex_);
+    std::map<unsigned long, Failure> failures_ HK_GUARDED_BY(mutex_);
+    std::optional<int> failEvery_ HK_GUARDED_BY(mutex_);
+    std::optional<int> failOpen_ HK_GUARDED_BY(mutex_);
+    bool vanished_ HK_GUARDED_BY(mutex_) = false;
+    std::map<int, OpenNode> nodes_ HK_GUARDED_BY(mutex_);
+    int openAttempts_ HK_GUARDED_BY(mutex_) = 0;
+    std::vector<Call> calls_ HK_GUARDED_BY(mutex_);
 
-    CurrentFormat format_;
-    Fraction interval_;
-    std::vector<Buffer> buffers_;
-    std::deque<uint32_t> queued_;
-    std::deque<uint32_t> done_;
-    std::map<void*, std::shared_ptr<std::vector<uint8_t>>> mappings_;
-    int queueOwner_ = -1;
-    bool streaming_ = false;
-    uint32_t sequence_ = 0;
-    uint32_t delivered_ = 0;
-    uint32_t dropped_ = 0;
+    CurrentFormat format_ HK_GUARDED_BY(mutex_);
+    Fraction interval_ HK_GUARDED_BY(mutex_);
+    std::vector<Buffer> buffers_ HK_GUARDED_BY(mutex_);
+    std::deque<uint32_t> queued_ HK_GUARDED_BY(mutex_);
+    std::deque<uint32_t> done_ HK_GUARDED_BY(mutex_);
+    std::map<void*, std::shared_ptr<std::vector<uint8_t>>> mappings_ HK_GUARDED_BY(mutex_);
+    int queueOwner_ HK_GUARDED_BY(mutex_) = -1;
+    bool streaming_ HK_GUARDED_BY(mutex_) = false;
+    uint32_t sequence_ HK_GUARDED_BY(mutex_) = 0;
+    uint32_t delivered_ HK_GUARDED_BY(mutex_) = 0;
+    uint32_t dropped_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace hollowkit

@@ -6,31 +6,31 @@ ManualExecutor::ManualExecutor() : owner_(std::this_thread::get_id()) {}
 
 void ManualExecutor::post(Task task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         work_.post(std::move(task));
     }
     posted_.notify_all();
 }
 
 TaskId ManualExecutor::after(Duration delay, Task task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return work_.schedule(clock_.now() + delay, Duration::zero(), std::move(task));
 }
 
 TaskId ManualExecutor::every(Duration interval, Task task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return work_.schedule(clock_.now() + interval, interval, std::move(task));
 }
 
 void ManualExecutor::cancel(TaskId id) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     work_.cancel(id);
 }
 
 bool ManualExecutor::runOne() {
     std::optional<Task> task;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         work_.collectDue(clock_.now());
         task = work_.takeReady();
     }
@@ -51,7 +51,7 @@ size_t ManualExecutor::advance(Duration span) {
     for (;;) {
         std::optional<TimePoint> due;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             due = work_.nextDue();
         }
         if (!due || *due > target) break;
@@ -70,13 +70,13 @@ bool ManualExecutor::waitFor(const std::function<bool()>& done, Duration realTim
         if (SteadyClock::now() >= deadline) return false;
         // Wake on a post, or shortly, since `done` may watch state that other
         // threads change without posting here.
-        std::unique_lock lock(mutex_);
-        if (!work_.hasReady()) posted_.wait_for(lock, std::chrono::milliseconds(2));
+        MutexLock lock(mutex_);
+        if (!work_.hasReady()) lock.waitFor(posted_, std::chrono::milliseconds(2));
     }
 }
 
 bool ManualExecutor::idle() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return !work_.hasReady();
 }
 

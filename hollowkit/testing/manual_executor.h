@@ -9,10 +9,10 @@
 
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/timer_queue.h"
 #include "hollowkit/testing/manual_clock.h"
 
@@ -48,9 +48,9 @@ private:
 
     ManualClock clock_;
     const std::thread::id owner_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable posted_;
-    TimerQueue work_;  // guarded by mutex_
+    TimerQueue work_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

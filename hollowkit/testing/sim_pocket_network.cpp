@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
 
 namespace hollowkit {
@@ -83,7 +84,7 @@ void SimPocketNetwork::stop() {
     }
     // Connections still open at the stop count as ended with what they sent.
     for (TcpPeer& peer : peers_) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         tcpPayloads_.push_back(std::move(peer.bytes));
     }
     tcpEnded_.notify_all();
@@ -162,7 +163,7 @@ void SimPocketNetwork::serve() {
                     break;
                 }
                 peers_.push_back(TcpPeer{std::move(accepted), {}, clock.now()});
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 ++tcpConnections_;
             }
         }
@@ -185,7 +186,7 @@ void SimPocketNetwork::serve() {
                 Bytes bytes = std::move(peer.bytes);
                 peers_.erase(peers_.begin() + static_cast<ptrdiff_t>(i));  // closes it
                 {
-                    std::lock_guard lock(mutex_);
+                    MutexLock lock(mutex_);
                     tcpPayloads_.push_back(std::move(bytes));
                 }
                 tcpEnded_.notify_all();
@@ -197,17 +198,17 @@ void SimPocketNetwork::serve() {
 }
 
 std::vector<Bytes> SimPocketNetwork::tcpPayloads() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return tcpPayloads_;
 }
 
 bool SimPocketNetwork::waitForTcpPayloads(size_t count, Duration limit) const {
-    std::unique_lock lock(mutex_);
-    return tcpEnded_.wait_for(lock, limit, [&] { return tcpPayloads_.size() >= count; });
+    MutexLock lock(mutex_);
+    return lock.waitFor(tcpEnded_, limit, [&]() HK_REQUIRES(mutex_) { return tcpPayloads_.size() >= count; });
 }
 
 int SimPocketNetwork::tcpConnections() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return tcpConnections_;
 }
 

@@ -13,12 +13,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "hollowkit/base/bytes.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/testing/sim_pocket_udp.h"
@@ -81,10 +81,10 @@ private:
     std::atomic<int> udpReceived_{0};
     std::vector<TcpPeer> peers_;  // serve thread only
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     mutable std::condition_variable tcpEnded_;
-    std::vector<Bytes> tcpPayloads_;  // guarded by mutex_
-    int tcpConnections_ = 0;          // guarded by mutex_
+    std::vector<Bytes> tcpPayloads_ HK_GUARDED_BY(mutex_);
+    int tcpConnections_ HK_GUARDED_BY(mutex_) = 0;
     std::thread thread_;
 };
 

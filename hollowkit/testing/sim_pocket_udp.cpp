@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/duml_constants.h"
 #include "hollowkit/camera/duml_text.h"
 #include "hollowkit/testing/hevc_test_stream.h"
@@ -106,7 +107,7 @@ bool SimPocketUdp::containsIrap(ByteView accessUnit) {
 // --- Receiving
 
 void SimPocketUdp::receive(ByteView datagram, TimePoint now) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     now_ = now;
     auto header = UdpPacketHeader::parse(datagram);
     if (!header) {
@@ -399,7 +400,7 @@ void SimPocketUdp::pushBattery() {
 // --- Time
 
 void SimPocketUdp::advanceTo(TimePoint now) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     now_ = now;
     integrateGimbal(now);
     if (!session_) {
@@ -444,7 +445,7 @@ void SimPocketUdp::advanceTo(TimePoint now) {
 }
 
 TimePoint SimPocketUdp::nextDue() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!session_) {
         return TimePoint::max();
     }
@@ -467,7 +468,7 @@ TimePoint SimPocketUdp::nextDue() const {
 }
 
 std::vector<Bytes> SimPocketUdp::takeOutgoing() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<Bytes> taken(std::make_move_iterator(outgoing_.begin()), std::make_move_iterator(outgoing_.end()));
     outgoing_.clear();
     return taken;
@@ -476,74 +477,74 @@ std::vector<Bytes> SimPocketUdp::takeOutgoing() {
 // --- Configuration and records
 
 void SimPocketUdp::setReplyRule(uint8_t cmdSet, uint8_t cmdId, SimReplyRule rule) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     rules_[DumlFrame::commandKey(cmdSet, cmdId)] = rule;
 }
 
 void SimPocketUdp::setFaults(const SimPocketFaults& faults) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     faults_ = faults;
     random_.seed(faults.seed);
 }
 
 SimPocketFaults SimPocketUdp::faults() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return faults_;
 }
 
 void SimPocketUdp::setAccessUnits(std::vector<Bytes> accessUnits) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     accessUnits_ = std::move(accessUnits);
     frameIndex_ = 0;
 }
 
 void SimPocketUdp::setBattery(BatteryStatus battery) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     battery_ = battery;
 }
 
 std::optional<uint16_t> SimPocketUdp::sessionId() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return session_;
 }
 
 int SimPocketUdp::handshakesReceived() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return handshakes_;
 }
 
 int SimPocketUdp::acksReceived() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return acks_;
 }
 
 std::optional<AckRecord> SimPocketUdp::lastAck() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return lastAck_;
 }
 
 int SimPocketUdp::malformedHeaders() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return malformed_;
 }
 
 int SimPocketUdp::sequenceViolations() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sequenceViolations_;
 }
 
 int SimPocketUdp::foreignReceived() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return foreign_;
 }
 
 std::vector<SimReceivedCommand> SimPocketUdp::commands() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return commands_;
 }
 
 std::vector<DumlFrame> SimPocketUdp::framesWithKey(const std::string& key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<DumlFrame> frames;
     for (const auto& command : commands_) {
         if (command.frame.commandKey() == key) {
@@ -554,47 +555,47 @@ std::vector<DumlFrame> SimPocketUdp::framesWithKey(const std::string& key) const
 }
 
 std::vector<GimbalVelocity> SimPocketUdp::speedFrames() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return speeds_;
 }
 
 GimbalAttitude SimPocketUdp::attitude() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return attitude_;
 }
 
 CardRecordingState SimPocketUdp::cardState() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return card_;
 }
 
 bool SimPocketUdp::liveViewRunning() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return lastStart_ && now_ - *lastStart_ <= options_.liveViewHold;
 }
 
 int SimPocketUdp::accessUnitsSent() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return unitsSent_;
 }
 
 int SimPocketUdp::videoDatagramsSent() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return videoCount_;
 }
 
 std::vector<int> SimPocketUdp::accessUnitIndicesSent() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return unitIndices_;
 }
 
 std::vector<SimSentPicture> SimPocketUdp::picturesSent() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return picturesSent_;
 }
 
 int SimPocketUdp::videoDatagramsOnWire() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return videoOnWire_;
 }
 

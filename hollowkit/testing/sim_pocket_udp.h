@@ -19,7 +19,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -27,6 +26,7 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/card_recording_state.h"
 #include "hollowkit/camera/duml_frame.h"
@@ -170,68 +170,67 @@ public:
     int videoDatagramsOnWire() const;
 
 private:
-    void handleCommandFrame(const DumlFrame& frame, TimePoint now);
-    void reply(const DumlFrame& request, Bytes payload);
-    void sendReliable(const DumlFrame& frame);
+    void handleCommandFrame(const DumlFrame& frame, TimePoint now) HK_REQUIRES(mutex_);
+    void reply(const DumlFrame& request, Bytes payload) HK_REQUIRES(mutex_);
+    void sendReliable(const DumlFrame& frame) HK_REQUIRES(mutex_);
     // False when a fault dropped the datagram.
-    bool queue(Bytes datagram, bool isVideo);
-    bool draw(double rate);
-    void sendAccessUnit(TimePoint now);
-    void integrateGimbal(TimePoint now);
-    void pushAttitude();
-    void pushCard();
-    void pushBattery();
-    uint16_t nextVideoNumber();
-    uint16_t nextReliableSequence();
+    bool queue(Bytes datagram, bool isVideo) HK_REQUIRES(mutex_);
+    bool draw(double rate) HK_REQUIRES(mutex_);
+    void sendAccessUnit(TimePoint now) HK_REQUIRES(mutex_);
+    void integrateGimbal(TimePoint now) HK_REQUIRES(mutex_);
+    void pushAttitude() HK_REQUIRES(mutex_);
+    void pushCard() HK_REQUIRES(mutex_);
+    void pushBattery() HK_REQUIRES(mutex_);
+    uint16_t nextVideoNumber() HK_REQUIRES(mutex_);
+    uint16_t nextReliableSequence() HK_REQUIRES(mutex_);
 
     const SimPocketUdpOptions options_;
-    mutable std::mutex mutex_;
-    // Everything below is guarded by mutex_.
-    SimPocketFaults faults_;
-    std::map<std::string, SimReplyRule> rules_;
-    std::vector<Bytes> accessUnits_;
-    std::optional<uint16_t> session_;
-    std::optional<uint16_t> handshakeSession_;
-    int handshakeAttempts_ = 0;
-    uint16_t pushId_ = 0;
-    int handshakes_ = 0;
-    int acks_ = 0;
-    std::optional<AckRecord> lastAck_;
-    int malformed_ = 0;
-    int sequenceViolations_ = 0;
-    int foreign_ = 0;
-    std::optional<uint16_t> lastCommandSequence_;
-    std::vector<SimReceivedCommand> commands_;
-    std::vector<GimbalVelocity> speeds_;
-    GimbalVelocity speed_;
-    TimePoint speedAt_{};
-    TimePoint gimbalAt_{};
-    GimbalAttitude attitude_;
-    CardRecordingState card_;
-    std::optional<TimePoint> cardTransitionEnds_;
-    TimePoint recordingStarted_{};
-    BatteryStatus battery_;
-    std::optional<TimePoint> lastStart_;
-    TimePoint now_{};
-    TimePoint nextStatus_{};
-    TimePoint nextAttitude_{};
-    TimePoint nextCard_{};
-    TimePoint nextBattery_{};
-    TimePoint nextFrame_{};
-    int frameIndex_ = 0;
-    int unitsSent_ = 0;
-    std::vector<int> unitIndices_;
-    std::vector<SimSentPicture> picturesSent_;
-    int videoOnWire_ = 0;
-    std::mt19937 random_;
-    uint16_t videoSequence_ = 0;
-    uint16_t reliableSequence_ = 0;
-    uint16_t statusSequence_ = 0;
-    int videoCount_ = 0;
-    int videoNumbersGiven_ = 0;
-    int outgoingCount_ = 0;
-    std::optional<Bytes> heldBack_;
-    std::deque<Bytes> outgoing_;
+    mutable Mutex mutex_;
+    SimPocketFaults faults_ HK_GUARDED_BY(mutex_);
+    std::map<std::string, SimReplyRule> rules_ HK_GUARDED_BY(mutex_);
+    std::vector<Bytes> accessUnits_ HK_GUARDED_BY(mutex_);
+    std::optional<uint16_t> session_ HK_GUARDED_BY(mutex_);
+    std::optional<uint16_t> handshakeSession_ HK_GUARDED_BY(mutex_);
+    int handshakeAttempts_ HK_GUARDED_BY(mutex_) = 0;
+    uint16_t pushId_ HK_GUARDED_BY(mutex_) = 0;
+    int handshakes_ HK_GUARDED_BY(mutex_) = 0;
+    int acks_ HK_GUARDED_BY(mutex_) = 0;
+    std::optional<AckRecord> lastAck_ HK_GUARDED_BY(mutex_);
+    int malformed_ HK_GUARDED_BY(mutex_) = 0;
+    int sequenceViolations_ HK_GUARDED_BY(mutex_) = 0;
+    int foreign_ HK_GUARDED_BY(mutex_) = 0;
+    std::optional<uint16_t> lastCommandSequence_ HK_GUARDED_BY(mutex_);
+    std::vector<SimReceivedCommand> commands_ HK_GUARDED_BY(mutex_);
+    std::vector<GimbalVelocity> speeds_ HK_GUARDED_BY(mutex_);
+    GimbalVelocity speed_ HK_GUARDED_BY(mutex_);
+    TimePoint speedAt_ HK_GUARDED_BY(mutex_) {};
+    TimePoint gimbalAt_ HK_GUARDED_BY(mutex_) {};
+    GimbalAttitude attitude_ HK_GUARDED_BY(mutex_);
+    CardRecordingState card_ HK_GUARDED_BY(mutex_);
+    std::optional<TimePoint> cardTransitionEnds_ HK_GUARDED_BY(mutex_);
+    TimePoint recordingStarted_ HK_GUARDED_BY(mutex_) {};
+    BatteryStatus battery_ HK_GUARDED_BY(mutex_);
+    std::optional<TimePoint> lastStart_ HK_GUARDED_BY(mutex_);
+    TimePoint now_ HK_GUARDED_BY(mutex_) {};
+    TimePoint nextStatus_ HK_GUARDED_BY(mutex_) {};
+    TimePoint nextAttitude_ HK_GUARDED_BY(mutex_) {};
+    TimePoint nextCard_ HK_GUARDED_BY(mutex_) {};
+    TimePoint nextBattery_ HK_GUARDED_BY(mutex_) {};
+    TimePoint nextFrame_ HK_GUARDED_BY(mutex_) {};
+    int frameIndex_ HK_GUARDED_BY(mutex_) = 0;
+    int unitsSent_ HK_GUARDED_BY(mutex_) = 0;
+    std::vector<int> unitIndices_ HK_GUARDED_BY(mutex_);
+    std::vector<SimSentPicture> picturesSent_ HK_GUARDED_BY(mutex_);
+    int videoOnWire_ HK_GUARDED_BY(mutex_) = 0;
+    std::mt19937 random_ HK_GUARDED_BY(mutex_);
+    uint16_t videoSequence_ HK_GUARDED_BY(mutex_) = 0;
+    uint16_t reliableSequence_ HK_GUARDED_BY(mutex_) = 0;
+    uint16_t statusSequence_ HK_GUARDED_BY(mutex_) = 0;
+    int videoCount_ HK_GUARDED_BY(mutex_) = 0;
+    int videoNumbersGiven_ HK_GUARDED_BY(mutex_) = 0;
+    int outgoingCount_ HK_GUARDED_BY(mutex_) = 0;
+    std::optional<Bytes> heldBack_ HK_GUARDED_BY(mutex_);
+    std::deque<Bytes> outgoing_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "hollowkit/base/mutex.h"
+
 namespace hollowkit::testsupport {
 
 TempDir::TempDir() {
@@ -30,24 +32,24 @@ LogCapture::LogCapture() { PocketLog::setSinkForTesting(this); }
 LogCapture::~LogCapture() { PocketLog::setSinkForTesting(nullptr); }
 
 void LogCapture::writeSystem(std::string_view message) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     lines_.emplace_back(message);
 }
 
 std::vector<std::string> LogCapture::lines() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return lines_;
 }
 
 int LogCapture::count(std::string_view needle) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
         return line.find(needle) != std::string::npos;
     }));
 }
 
 void LogCapture::clear() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     lines_.clear();
 }
 

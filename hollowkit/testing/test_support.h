@@ -5,11 +5,11 @@
 // counts for leak checks.
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 
 namespace hollowkit::testsupport {
@@ -53,8 +53,8 @@ public:
     void clear();
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::vector<std::string> lines_ HK_GUARDED_BY(mutex_);
 };
 
 // The descriptors this process holds open.

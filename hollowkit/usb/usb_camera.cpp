@@ -63,15 +63,15 @@ public:
     void fire() {
         std::function<void()> completion;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             completion.swap(completion_);
         }
         if (completion) completion();
     }
 
 private:
-    std::mutex mutex_;
-    std::function<void()> completion_;  // guarded by mutex_
+    Mutex mutex_;
+    std::function<void()> completion_ HK_GUARDED_BY(mutex_);
 };
 
 USBCamera::USBCamera(USBCameraServices services, std::optional<std::string> pairingIdentifier)
@@ -97,13 +97,13 @@ USBCamera::USBCamera(USBCameraServices services, std::optional<std::string> pair
 USBCamera::~USBCamera() {
     *alive_ = false;
     {
-        std::lock_guard lock(queueLock_);
+        MutexLock lock(queueLock_);
         closing_ = true;
     }
     // Ends this camera's own watch only; another camera may share the monitor.
     deviceSubscription_.reset();
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (gimbalTimer_ != 0) controlQueue_.cancel(gimbalTimer_);
         if (statsTimer_ != 0) controlQueue_.cancel(statsTimer_);
         gimbalTimer_ = statsTimer_ = 0;
@@ -120,7 +120,7 @@ USBCamera::~USBCamera() {
 
     std::vector<std::shared_ptr<CompletionOnce>> pending;
     {
-        std::lock_guard lock(stopLock_);
+        MutexLock lock(stopLock_);
         pending.swap(pendingStops_);
     }
     for (auto& completion : pending) {
@@ -133,7 +133,7 @@ bool USBCamera::isPocketConnected(UsbBus& bus) {
 }
 
 bool USBCamera::enqueue(Executor& queue, std::function<void(USBCamera&)> step) {
-    std::lock_guard lock(queueLock_);
+    MutexLock lock(queueLock_);
     if (closing_) return false;
     queue.post([this, alive = alive_, step = std::move(step)] {
         if (*alive) step(*this);
@@ -155,23 +155,23 @@ void USBCamera::emit(CameraEvent event) {
 // ---- properties ----
 
 std::optional<ZoomRange> USBCamera::zoomRange() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return zoomRange_;
 }
 
 std::vector<MicrophoneOption> USBCamera::microphones() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return microphones_;
 }
 
 std::optional<MicrophoneOption> USBCamera::activeMicrophone() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return activeMicrophone_;
 }
 
 std::optional<float> USBCamera::audioLevel() const {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!hasAudioInput_) return std::nullopt;
     }
     const float level = audioLevelDb_.load();
@@ -180,12 +180,12 @@ std::optional<float> USBCamera::audioLevel() const {
 }
 
 std::vector<VideoFormatOption> USBCamera::formats() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return formats_;
 }
 
 std::optional<VideoFormatOption> USBCamera::activeFormat() const {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     return activeFormat_;
 }
 
@@ -220,12 +220,12 @@ void USBCamera::observeDevices() {
 void USBCamera::stop(std::function<void()> completion) {
     auto once = std::make_shared<CompletionOnce>(std::move(completion));
     {
-        std::lock_guard lock(stopLock_);
+        MutexLock lock(stopLock_);
         pendingStops_.push_back(once);
     }
     deviceSubscription_.reset();
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         stopRequested_ = true;
         if (gimbalTimer_ != 0) controlQueue_.cancel(gimbalTimer_);
         if (statsTimer_ != 0) controlQueue_.cancel(statsTimer_);
@@ -246,7 +246,7 @@ void USBCamera::stop(std::function<void()> completion) {
 
 void USBCamera::finishStop(const std::shared_ptr<CompletionOnce>& completion) {
     {
-        std::lock_guard lock(stopLock_);
+        MutexLock lock(stopLock_);
         std::erase(pendingStops_, completion);
     }
     services_.main.post([completion] { completion->fire(); });
@@ -278,7 +278,7 @@ void USBCamera::handleBluetoothEvent(const PocketBluetoothLink::Event& event) {
 
 void USBCamera::configureSession() {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (stopRequested_) return;
     }
     const auto device = findPocketDevice(services_.video.devices());
@@ -300,7 +300,7 @@ void USBCamera::configureSession() {
     videoDevice_ = std::move(opened).value();
     const std::vector<VideoFormatOption> options = formatList(videoDevice_->formats());
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         formats_ = options;
     }
 
@@ -328,7 +328,7 @@ void USBCamera::configureSession() {
 
 void USBCamera::videoStreamEnded(const VideoDeviceError& error) {
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (stopRequested_) return;
     }
     PocketLog::log("USB video ended: " + error.toString());
@@ -345,7 +345,7 @@ void USBCamera::handleVideoFrame(const VideoFrame& frame) {
     const VideoDimensions size{frame.width(), frame.height()};
     bool changed = false;
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         if (!dimensions_ || *dimensions_ != size) {
             dimensions_ = size;
             changed = true;
@@ -353,7 +353,7 @@ void USBCamera::handleVideoFrame(const VideoFrame& frame) {
     }
     if (changed) PocketLog::logf("USB frames now %dx%d", size.width, size.height);
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         ++framesSinceStats_;
     }
     callOnVideoSample(frame);
@@ -375,7 +375,7 @@ void USBCamera::selectFormat(const VideoFormatOption& option, VideoCaptureDevice
         return;
     }
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         activeFormat_ = option;
     }
     PocketLog::log("USB format selected: " + option.description() + " (" + option.id() + ")");
@@ -393,7 +393,7 @@ void USBCamera::openControls() {
         zoom = ZoomRange{units.lower, units.upper};
     }
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         zoomRange_ = zoom;
     }
     // The open already announced the devices; the zoom range arrives later.
@@ -402,7 +402,7 @@ void USBCamera::openControls() {
 }
 
 void USBCamera::startTimers() {
-    std::lock_guard lock(stateLock_);
+    MutexLock lock(stateLock_);
     if (stopRequested_) return;
     // Measured from here, not from construction: opening may take seconds.
     lastStats_ = services_.clock.now();
@@ -449,7 +449,7 @@ void USBCamera::reportStatistics() {
     const TimePoint now = services_.clock.now();
     int64_t frames = 0;
     {
-        std::lock_guard lock(frameLock_);
+        MutexLock lock(frameLock_);
         frames = std::exchange(framesSinceStats_, 0);
     }
     std::optional<PanTiltArcseconds> panTilt;
@@ -464,7 +464,7 @@ void USBCamera::reportStatistics() {
         stats.attitude = GimbalAttitude{panTilt->tilt / kArcsecondsPerDegree, 0, panTilt->pan / kArcsecondsPerDegree};
     }
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         stats.resolution = dimensions_;
     }
     emit(CameraEvent::stats(stats));
@@ -583,7 +583,7 @@ void USBCamera::attachMicrophone(const std::optional<AudioSourceInfo>& device) {
     hearsWirelessMic_ = false;
     audioLevelDb_ = std::numeric_limits<float>::quiet_NaN();
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         hasAudioInput_ = audioInput_.has_value();
     }
     const bool cameraAudio = audioInput_ && isCameraAudio(*audioInput_);
@@ -607,7 +607,7 @@ void USBCamera::publishMicrophones(const std::vector<AudioSourceInfo>& devices) 
     std::optional<MicrophoneOption> active;
     if (audioInput_) active = microphoneOption(*audioInput_);
     {
-        std::lock_guard lock(stateLock_);
+        MutexLock lock(stateLock_);
         microphones_ = std::move(options);
         activeMicrophone_ = std::move(active);
     }

@@ -31,13 +31,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/pocket_camera.h"
 #include "hollowkit/usb/audio_source_backend.h"
@@ -183,8 +183,8 @@ private:
     Executor& captureQueue_;
     Executor& controlQueue_;
     Executor& audioQueue_;
-    std::mutex queueLock_;
-    bool closing_ = false;  // guarded by queueLock_
+    Mutex queueLock_;
+    bool closing_ HK_GUARDED_BY(queueLock_) = false;
 
     // Main executor only.
     std::unique_ptr<PocketBluetoothLink> bluetooth_;
@@ -216,27 +216,27 @@ private:
     TimePoint lastStats_;
 
     // Read by the application on any thread, written on the queues.
-    mutable std::mutex stateLock_;
-    std::vector<VideoFormatOption> formats_;              // guarded by stateLock_
-    std::optional<VideoFormatOption> activeFormat_;       // guarded by stateLock_
-    std::vector<MicrophoneOption> microphones_;           // guarded by stateLock_
-    std::optional<MicrophoneOption> activeMicrophone_;    // guarded by stateLock_
-    bool hasAudioInput_ = false;                          // guarded by stateLock_
-    std::optional<ZoomRange> zoomRange_;                  // guarded by stateLock_
-    std::optional<VideoDimensions> dimensions_;           // guarded by stateLock_
-    TaskId gimbalTimer_ = 0;                              // guarded by stateLock_
-    TaskId statsTimer_ = 0;                               // guarded by stateLock_
-    bool stopRequested_ = false;                          // guarded by stateLock_
+    mutable Mutex stateLock_;
+    std::vector<VideoFormatOption> formats_ HK_GUARDED_BY(stateLock_);
+    std::optional<VideoFormatOption> activeFormat_ HK_GUARDED_BY(stateLock_);
+    std::vector<MicrophoneOption> microphones_ HK_GUARDED_BY(stateLock_);
+    std::optional<MicrophoneOption> activeMicrophone_ HK_GUARDED_BY(stateLock_);
+    bool hasAudioInput_ HK_GUARDED_BY(stateLock_) = false;
+    std::optional<ZoomRange> zoomRange_ HK_GUARDED_BY(stateLock_);
+    std::optional<VideoDimensions> dimensions_ HK_GUARDED_BY(stateLock_);
+    TaskId gimbalTimer_ HK_GUARDED_BY(stateLock_) = 0;
+    TaskId statsTimer_ HK_GUARDED_BY(stateLock_) = 0;
+    bool stopRequested_ HK_GUARDED_BY(stateLock_) = false;
 
-    std::mutex frameLock_;
-    int64_t framesSinceStats_ = 0;  // guarded by frameLock_
+    Mutex frameLock_;
+    int64_t framesSinceStats_ HK_GUARDED_BY(frameLock_) = 0;
 
     std::atomic<float> audioLevelDb_;  // NaN: nothing measured yet
     std::atomic<uint64_t> currentAudioGeneration_{0};
     std::atomic<int> pendingAudioBlocks_{0};
 
-    std::mutex stopLock_;
-    std::vector<std::shared_ptr<CompletionOnce>> pendingStops_;  // guarded by stopLock_
+    Mutex stopLock_;
+    std::vector<std::shared_ptr<CompletionOnce>> pendingStops_ HK_GUARDED_BY(stopLock_);
 };
 
 }  // namespace hollowkit

@@ -206,7 +206,7 @@ bool UVCCameraControls::set(uint8_t selector, ByteView data) {
     Bytes buffer(data.begin(), data.end());
     int status;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         status = usbControlRequest(*device_, kUvcSetCur, selector, buffer);
     }
     if (status != 0) {
@@ -221,7 +221,7 @@ std::optional<Bytes> UVCCameraControls::get(uint8_t request, uint8_t selector, u
     Bytes buffer(length, 0);
     int status;
     {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         status = usbControlRequest(*device_, request, selector, buffer);
     }
     if (status != 0) {

@@ -18,11 +18,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "hollowkit/base/bytes.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/usb/usb_device.h"
 
 namespace hollowkit {
@@ -133,7 +133,7 @@ public:
 
 private:
     std::unique_ptr<USBDeviceHandle> device_;
-    std::mutex lock_;  // held around each single control request
+    Mutex lock_;  // held around each single control request
     std::optional<Ranges> ranges_;
 };
 

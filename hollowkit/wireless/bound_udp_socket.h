@@ -13,9 +13,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <thread>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/wireless/datagram_transport.h"
 
@@ -66,11 +66,11 @@ private:
     uint16_t destinationPort_ = 0;     // host byte order
     bool closed_ = false;
 
-    mutable std::mutex lock_;
+    mutable Mutex lock_;
     std::condition_variable arrived_;
-    std::deque<Bytes> incoming_;  // guarded by lock_
-    size_t incomingBytes_ = 0;    // guarded by lock_
-    size_t dropped_ = 0;          // guarded by lock_
+    std::deque<Bytes> incoming_ HK_GUARDED_BY(lock_);
+    size_t incomingBytes_ HK_GUARDED_BY(lock_) = 0;
+    size_t dropped_ HK_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace hollowkit

@@ -121,12 +121,12 @@ void CameraWiFi::findDevice() {
     // the camera's one worker calls this, so no second lookup can race.
     std::string found =
         wifiDevice(options_.nmcliPath, options_.timings.toolTimeout, options_.stop).value_or(kFallbackDevice);
-    std::lock_guard lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     if (device_.empty()) device_ = std::move(found);
 }
 
 std::string CameraWiFi::device() const {
-    std::lock_guard lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     return device_;
 }
 

@@ -23,7 +23,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +30,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/stop_flag.h"
 #include "hollowkit/wireless/interface_addresses.h"
 
@@ -146,8 +146,8 @@ private:
 
     const CameraWiFiOptions options_;
     std::shared_ptr<const InterfaceAddresses> addresses_;
-    mutable std::mutex deviceLock_;
-    std::string device_;  // guarded by deviceLock_; set once
+    mutable Mutex deviceLock_;
+    std::string device_ HK_GUARDED_BY(deviceLock_);  // set once
     bool poweredOnByUs_ = false;
 };
 

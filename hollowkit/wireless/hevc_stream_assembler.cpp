@@ -394,7 +394,7 @@ void HevcStreamAssembler::deliver(const std::vector<ByteView>& picture, bool ran
         sampleBytes_.insert(sampleBytes_.end(), nal.begin(), nal.end());
     }
     {
-        std::lock_guard lock(counterLock_);
+        MutexLock lock(counterLock_);
         ++displayedSinceLastRead_;
     }
     if (onSample_) {
@@ -409,7 +409,7 @@ std::vector<int> HevcStreamAssembler::seenNalTypes() const {
 }
 
 int HevcStreamAssembler::takeDisplayedCount() {
-    std::lock_guard lock(counterLock_);
+    MutexLock lock(counterLock_);
     return std::exchange(displayedSinceLastRead_, 0);
 }
 

@@ -27,13 +27,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "hollowkit/base/bytes.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/wireless/hevc_sample.h"
 #include "hollowkit/wireless/live_view_stream.h"
@@ -139,8 +139,8 @@ private:
     Bytes sampleBytes_;
     Counters counters_;
 
-    std::mutex counterLock_;
-    int displayedSinceLastRead_ = 0;  // guarded by counterLock_
+    Mutex counterLock_;
+    int displayedSinceLastRead_ HK_GUARDED_BY(counterLock_) = 0;
 };
 
 }  // namespace hollowkit

@@ -6,15 +6,15 @@ void StopGate::stop() {
     {
         // Set under the gate's mutex so a pause cannot check the flag, miss
         // the set and then sleep through the notification.
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         flag_.set();
     }
     woken_.notify_all();
 }
 
 bool StopGate::pause(Duration span) {
-    std::unique_lock lock(mutex_);
-    return !woken_.wait_for(lock, span, [this] { return flag_.isSet(); });
+    MutexLock lock(mutex_);
+    return !lock.waitFor(woken_, span, [this] { return flag_.isSet(); });
 }
 
 }  // namespace hollowkit

@@ -7,9 +7,9 @@
 // live-view session) read flag(). Any thread.
 
 #include <condition_variable>
-#include <mutex>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/stop_flag.h"
 
 namespace hollowkit {
@@ -31,7 +31,7 @@ public:
 
 private:
     StopFlag flag_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable woken_;
 };
 

@@ -34,7 +34,7 @@ WirelessCamera::Shared::Shared(NetworkEnvironment environment, std::string pairi
       wifi(wifiOptions(env, gate)) {}
 
 WirelessCamera* WirelessCamera::Shared::mainCamera() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return camera_;
 }
 
@@ -53,14 +53,14 @@ void WirelessCamera::Shared::postToCamera(std::function<void(WirelessCamera&)> s
 }
 
 void WirelessCamera::Shared::attach(WirelessCamera& camera) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     camera_ = &camera;
 }
 
 void WirelessCamera::Shared::detach() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     camera_ = nullptr;
-    released_.wait(lock, [this] { return users_ == 0; });
+    lock.wait(released_, [this]() HK_REQUIRES(mutex_) { return users_ == 0; });
 }
 
 // --- Construction -----------------------------------------------------------
@@ -107,7 +107,7 @@ void WirelessCamera::startWorker(Job job, std::string_view label, std::function<
     // start(), so this join finds an ended thread at most.
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
     const uint64_t serial = nextWorker_++;
-    worker_.emplace();
+    worker_ = Worker{};
     worker_->job = job;
     worker_->serial = serial;
     worker_->thread = std::thread([name = std::string(label), serial, body = std::move(body)] {
@@ -142,7 +142,7 @@ std::optional<Bytes> WirelessCamera::pairingFrameBytes(std::string_view identifi
 GimbalCommands& WirelessCamera::gimbal() { return shared_->gimbal; }
 
 std::optional<ZoomRange> WirelessCamera::zoomRange() const {
-    std::lock_guard lock(nameLock_);
+    MutexLock lock(nameLock_);
     if (!connectedName_) return std::nullopt;
     auto model = pocketModelFromName(*connectedName_);
     if (!model) return std::nullopt;
@@ -214,7 +214,7 @@ void WirelessCamera::emit(const CameraEvent& event) {
 
 void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
     {
-        std::lock_guard lock(nameLock_);
+        MutexLock lock(nameLock_);
         connectedName_ = bluetooth_->connectedName();
     }
     using Kind = PocketBluetoothLink::Event::Kind;

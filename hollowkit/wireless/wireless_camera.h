@@ -37,7 +37,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +44,7 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/pocket_camera.h"
 #include "hollowkit/wireless/home_network.h"
@@ -186,8 +186,8 @@ private:
     uint64_t nextWorker_ = 1;
     std::optional<Worker> worker_;
 
-    mutable std::mutex nameLock_;
-    std::optional<std::string> connectedName_;  // guarded by nameLock_
+    mutable Mutex nameLock_;
+    std::optional<std::string> connectedName_ HK_GUARDED_BY(nameLock_);
 };
 
 }  // namespace hollowkit

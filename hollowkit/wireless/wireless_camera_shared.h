@@ -8,8 +8,8 @@
 
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/command_queue.h"
 #include "hollowkit/camera/gimbal_commands.h"
 #include "hollowkit/wireless/camera_wifi.h"
@@ -39,14 +39,14 @@ struct WirelessCamera::Shared : std::enable_shared_from_this<Shared> {
     bool withCamera(Use&& use) {
         WirelessCamera* camera = nullptr;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (camera_ == nullptr) return false;
             camera = camera_;
             ++users_;
         }
         use(*camera);
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             --users_;
         }
         released_.notify_all();
@@ -65,10 +65,10 @@ struct WirelessCamera::Shared : std::enable_shared_from_this<Shared> {
     void detach();
 
 private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable released_;
-    WirelessCamera* camera_ = nullptr;  // guarded by mutex_
-    int users_ = 0;                     // guarded by mutex_
+    WirelessCamera* camera_ HK_GUARDED_BY(mutex_) = nullptr;
+    int users_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace hollowkit

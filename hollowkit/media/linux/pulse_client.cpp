@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <mutex>
 #include <utility>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
 
 namespace hollowkit {
@@ -67,7 +67,11 @@ struct PulseClient::Impl {
     ~Impl();
 
     // Starts the main loop once. Any thread.
-    pa_threaded_mainloop* mainloop();
+    pa_threaded_mainloop* mainloop() HK_EXCLUDES(setupMutex_);
+    // The started main loop, for code that reached it through mainloop():
+    // set once under setupMutex_ and never changed after, so reading it
+    // needs no lock.
+    pa_threaded_mainloop* started() const HK_NO_THREAD_SAFETY_ANALYSIS { return mainloop_; }
 
     // The rest: main loop lock held, never on the main loop's thread.
 
@@ -82,8 +86,8 @@ struct PulseClient::Impl {
 
     const Options options_;
     const std::string threadLabel_;
-    std::mutex setupMutex_;
-    pa_threaded_mainloop* mainloop_ = nullptr;  // guarded by setupMutex_ until started
+    Mutex setupMutex_;
+    pa_threaded_mainloop* mainloop_ HK_GUARDED_BY(setupMutex_) = nullptr;
     pa_context* context_ = nullptr;             // guarded by the main loop lock
 };
 
@@ -149,7 +153,7 @@ PulseClient::Impl::~Impl() {
 }
 
 pa_threaded_mainloop* PulseClient::Impl::mainloop() {
-    std::lock_guard lock(setupMutex_);
+    MutexLock lock(setupMutex_);
     if (mainloop_ != nullptr) return mainloop_;
     pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
     if (mainloop == nullptr) return nullptr;
@@ -167,8 +171,8 @@ bool PulseClient::Impl::waitUntil(const std::function<bool()>& done) {
     struct Alarm {
         pa_threaded_mainloop* mainloop;
         bool rang = false;
-    } alarm{mainloop_};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    } alarm{started()};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(started());
     timeval when{};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, static_cast<pa_usec_t>(
@@ -181,7 +185,7 @@ bool PulseClient::Impl::waitUntil(const std::function<bool()>& done) {
             pa_threaded_mainloop_signal(a->mainloop, 0);
         },
         &alarm);
-    while (!done() && !alarm.rang) pa_threaded_mainloop_wait(mainloop_);
+    while (!done() && !alarm.rang) pa_threaded_mainloop_wait(started());
     api->time_free(event);
     return done();
 }
@@ -195,10 +199,10 @@ Result<pa_context*, PulseError> PulseClient::Impl::connectedContext() {
         pa_context_unref(context_);
         context_ = nullptr;
     }
-    pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
+    pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(started()), kClientName);
     if (context == nullptr) return unexpected(PulseError{0, "could not make a sound server context"});
     pa_context_set_state_callback(
-        context, [](pa_context*, void* userdata) { signalMainloop(userdata); }, mainloop_);
+        context, [](pa_context*, void* userdata) { signalMainloop(userdata); }, started());
     const auto dropContext = [&] {
         pa_context_set_state_callback(context, nullptr, nullptr);
         pa_context_disconnect(context);
@@ -230,7 +234,7 @@ Result<pa_context*, PulseError> PulseClient::Impl::connectedContext() {
 bool PulseClient::Impl::finish(pa_operation* operation) {
     if (operation == nullptr) return false;
     pa_operation_set_state_callback(
-        operation, [](pa_operation*, void* userdata) { signalMainloop(userdata); }, mainloop_);
+        operation, [](pa_operation*, void* userdata) { signalMainloop(userdata); }, started());
     pa_context* context = context_;
     const bool done = waitUntil([&] {
         return pa_operation_get_state(operation) != PA_OPERATION_RUNNING ||
@@ -289,7 +293,7 @@ std::optional<std::string> PulseClient::Impl::defaultSourceName(pa_context* cont
 
 PulseStreamRecording::~PulseStreamRecording() {
     if (stream_ == nullptr) return;
-    MainloopLock lock(client_->mainloop_);
+    MainloopLock lock(client_->started());
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
@@ -342,7 +346,7 @@ void PulseStreamRecording::onState(pa_stream* stream, void* userdata) {
             self->handlers_.onFailure(errorFor(pa_context_errno(pa_stream_get_context(stream)), "capture"));
         }
     }
-    pa_threaded_mainloop_signal(self->client_->mainloop_, 0);
+    pa_threaded_mainloop_signal(self->client_->started(), 0);
 }
 
 void PulseStreamRecording::onRead(pa_stream*, size_t, void* userdata) {

@@ -101,7 +101,7 @@ Result<x11::Connection*, std::string> X11DisplayService::connectionLocked() {
 }
 
 Result<std::vector<DisplayInfo>, std::string> X11DisplayService::displays() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto connection = connectionLocked();
     if (!connection) return unexpected(connection.error());
     xcb_connection_t* c = connection.value()->get();
@@ -118,7 +118,7 @@ Result<std::vector<DisplayInfo>, std::string> X11DisplayService::displays() {
 }
 
 std::map<uint32_t, std::string> X11DisplayService::screenNames() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::map<uint32_t, std::string> names;
     auto connection = connectionLocked();
     if (!connection) return names;
@@ -139,7 +139,7 @@ std::map<uint32_t, std::string> X11DisplayService::screenNames() {
 }
 
 bool X11DisplayService::canCapture() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto connection = connectionLocked();
     if (!connection) return false;
     xcb_connection_t* c = connection.value()->get();

@@ -11,9 +11,9 @@
 // broke, guarded by a lock.
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/recording/display_service.h"
 
 namespace hollowkit {
@@ -36,12 +36,12 @@ public:
     bool canCapture() override;
 
 private:
-    // With mutex_ held: the open connection, or why there is none.
-    Result<x11::Connection*, std::string> connectionLocked();
+    // The open connection, or why there is none.
+    Result<x11::Connection*, std::string> connectionLocked() HK_REQUIRES(mutex_);
 
     const std::string displayName_;
-    std::mutex mutex_;
-    std::unique_ptr<x11::Connection> connection_;  // guarded by mutex_
+    Mutex mutex_;
+    std::unique_ptr<x11::Connection> connection_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

@@ -33,10 +33,10 @@ X11KeyPressSource::~X11KeyPressSource() {
 }
 
 bool X11KeyPressSource::start() {
-    std::lock_guard control(controlMutex_);
+    MutexLock control(controlMutex_);
     if (listener_) return true;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         lastKeyDown_.reset();
     }
     count_.store(0);
@@ -107,7 +107,7 @@ bool X11KeyPressSource::start() {
 void X11KeyPressSource::stop() {
     std::unique_ptr<Listener> listener;
     {
-        std::lock_guard control(controlMutex_);
+        MutexLock control(controlMutex_);
         listener = std::move(listener_);
     }
     if (!listener) return;
@@ -117,13 +117,13 @@ void X11KeyPressSource::stop() {
 }
 
 std::optional<TimePoint> X11KeyPressSource::lastKeyDown() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return lastKeyDown_;
 }
 
 void X11KeyPressSource::noteKeyDown(TimePoint time) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         lastKeyDown_ = time;
     }
     count_.fetch_add(1);

@@ -6,11 +6,11 @@
 // codes are never read or stored. Thread-safe.
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/recording/key_press_source.h"
 
@@ -36,11 +36,11 @@ private:
     void noteKeyDown(TimePoint time);
 
     const std::string displayName_;
-    std::mutex controlMutex_;             // serialises start and stop
-    std::unique_ptr<Listener> listener_;  // guarded by controlMutex_
+    Mutex controlMutex_;  // serialises start and stop
+    std::unique_ptr<Listener> listener_ HK_GUARDED_BY(controlMutex_);
 
-    mutable std::mutex mutex_;
-    std::optional<TimePoint> lastKeyDown_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::optional<TimePoint> lastKeyDown_ HK_GUARDED_BY(mutex_);
     std::atomic<uint64_t> count_{0};
 };
 

@@ -75,15 +75,15 @@ std::optional<DeviceChange> deviceChangeFromUdev(std::string_view subsystem, std
 UdevDeviceMonitor::UdevDeviceMonitor() = default;
 
 UdevDeviceMonitor::~UdevDeviceMonitor() {
-    std::lock_guard control(controlMutex_);
+    MutexLock control(controlMutex_);
     stopThread();
 }
 
 DeviceMonitor::Subscription UdevDeviceMonitor::subscribe(Handler handler) {
-    std::lock_guard control(controlMutex_);
+    MutexLock control(controlMutex_);
     uint64_t id = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = nextId_++;
         handlers_.emplace(id, std::move(handler));
     }
@@ -99,10 +99,10 @@ DeviceMonitor::Subscription UdevDeviceMonitor::subscribe(Handler handler) {
 }
 
 void UdevDeviceMonitor::unsubscribe(uint64_t id) {
-    std::lock_guard control(controlMutex_);
+    MutexLock control(controlMutex_);
     bool last = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handlers_.erase(id);
         last = handlers_.empty();
     }
@@ -110,7 +110,7 @@ void UdevDeviceMonitor::unsubscribe(uint64_t id) {
         stopThread();
     } else {
         // Waits out a delivery that may still be calling the handler.
-        std::lock_guard delivery(deliveryMutex_);
+        MutexLock delivery(deliveryMutex_);
     }
 }
 
@@ -124,10 +124,10 @@ void UdevDeviceMonitor::stopThread() {
 }
 
 void UdevDeviceMonitor::deliver(const DeviceChange& change) {
-    std::lock_guard delivery(deliveryMutex_);
+    MutexLock delivery(deliveryMutex_);
     std::vector<Handler> handlers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& entry : handlers_) handlers.push_back(entry.second);
     }
     for (const Handler& handler : handlers) handler(change);

@@ -15,12 +15,12 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/usb/device_monitor.h"
 
@@ -45,19 +45,19 @@ public:
 
 private:
     void unsubscribe(uint64_t id);
-    void stopThread();
+    void stopThread() HK_REQUIRES(controlMutex_);
     void run();
     void deliver(const DeviceChange& change);
 
-    std::mutex controlMutex_;  // starting and ending the thread
-    UniqueFd wake_;            // set and reset by controlMutex_ holders while no thread runs
-    std::thread thread_;       // guarded by controlMutex_
-    std::mutex mutex_;
-    std::map<uint64_t, Handler> handlers_;  // guarded by mutex_
-    uint64_t nextId_ = 1;                   // guarded by mutex_
+    Mutex controlMutex_;  // starting and ending the thread
+    UniqueFd wake_;  // set and reset by controlMutex_ holders while no thread runs
+    std::thread thread_ HK_GUARDED_BY(controlMutex_);
+    Mutex mutex_;
+    std::map<uint64_t, Handler> handlers_ HK_GUARDED_BY(mutex_);
+    uint64_t nextId_ HK_GUARDED_BY(mutex_) = 1;
     // Held while handlers run, so an ended subscription's handler that was
     // running has returned when unsubscribe() does.
-    std::mutex deliveryMutex_;
+    Mutex deliveryMutex_;
 };
 
 }  // namespace hollowkit

@@ -76,7 +76,7 @@ public:
     size_t maximumWriteValueLength(const BlePeripheralId& peripheral, BleWriteType type) const override;
 
 private:
-    class Engine;  // the D-Bus thread's side (bluez_central.cpp)
+    class Engine;  // the D-Bus thread's side (bluez_central_engine.h)
 
     // What the main executor knows of one peripheral's writes.
     struct WriteWindow {

@@ -127,7 +127,7 @@ void BoundUDPSocket::receiveLoop(int socketFd, int wakeFd) {
             }
             Bytes datagram(buffer.get(), buffer.get() + n);
             {
-                std::lock_guard lock(lock_);
+                MutexLock lock(lock_);
                 while (!incoming_.empty() && (incoming_.size() >= kMaxIncomingDatagrams ||
                                               incomingBytes_ + datagram.size() > kMaxIncomingBytes)) {
                     incomingBytes_ -= incoming_.front().size();
@@ -162,7 +162,7 @@ void BoundUDPSocket::send(ByteView datagram) {
 }
 
 std::vector<Bytes> BoundUDPSocket::takeIncoming() {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     std::vector<Bytes> taken(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.end()));
     incoming_.clear();
     incomingBytes_ = 0;
@@ -170,8 +170,8 @@ std::vector<Bytes> BoundUDPSocket::takeIncoming() {
 }
 
 bool BoundUDPSocket::waitForIncoming(TimePoint deadline) {
-    std::unique_lock lock(lock_);
-    return arrived_.wait_until(lock, deadline, [this] { return !incoming_.empty(); });
+    MutexLock lock(lock_);
+    return lock.waitUntil(arrived_, deadline, [this]() HK_REQUIRES(lock_) { return !incoming_.empty(); });
 }
 
 void BoundUDPSocket::sleepUntil(TimePoint deadline) {
@@ -197,7 +197,7 @@ void BoundUDPSocket::close() {
 }
 
 size_t BoundUDPSocket::droppedDatagrams() const {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     return dropped_;
 }
 
