@@ -84,9 +84,36 @@ WaitEnd interrupted(TimePoint deadline, const StopFlag* stop) {
     return WaitEnd::none;
 }
 
+// What the child wrote: the first kMaxOutputBytes, and how much came after.
+struct CapturedOutput {
+    std::string kept;
+    size_t droppedBytes = 0;
+
+    void append(const char* bytes, size_t count) {
+        const size_t room = CommandRunner::kMaxOutputBytes - kept.size();
+        const size_t taken = std::min(room, count);
+        kept.append(bytes, taken);
+        droppedBytes += count - taken;
+    }
+};
+
+// Drops a character the cut at kMaxOutputBytes left incomplete, so that
+// the start of a long UTF-8 output still reads as text.
+void dropCutCharacter(std::string& text) {
+    size_t continuations = 0;
+    while (continuations < 3 && continuations < text.size() &&
+           (static_cast<unsigned char>(text[text.size() - 1 - continuations]) & 0xC0) == 0x80) {
+        ++continuations;
+    }
+    if (continuations == text.size()) return;
+    const auto lead = static_cast<unsigned char>(text[text.size() - 1 - continuations]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (length > continuations + 1) text.resize(text.size() - 1 - continuations);
+}
+
 // Waits for the pipe to reach end of file; `none` when it did. A read error
 // ends the reading like end of file: nothing more can come.
-WaitEnd readUntilEnd(int fd, TimePoint deadline, const StopFlag* stop, std::string& output) {
+WaitEnd readUntilEnd(int fd, TimePoint deadline, const StopFlag* stop, CapturedOutput& output) {
     char chunk[64 * 1024];
     for (;;) {
         if (WaitEnd end = interrupted(deadline, stop); end != WaitEnd::none) return end;
@@ -205,8 +232,8 @@ CommandResult CommandRunner::run(const std::string& path, const std::vector<std:
     // the pipe buffer.
     const TimePoint now = SteadyClock::now();
     const TimePoint deadline = timeout < TimePoint::max() - now ? now + timeout : TimePoint::max();
-    std::string raw;
-    if (WaitEnd end = readUntilEnd(readEnd.get(), deadline, stop, raw); end != WaitEnd::none) {
+    CapturedOutput captured;
+    if (WaitEnd end = readUntilEnd(readEnd.get(), deadline, stop, captured); end != WaitEnd::none) {
         killAndReap(pid);
         return endedEarly(end, timeout);
     }
@@ -219,6 +246,13 @@ CommandResult CommandRunner::run(const std::string& path, const std::vector<std:
 
     CommandResult result;
     result.status = exitStatus(waitStatus);
+    std::string& raw = captured.kept;
+    if (captured.droppedBytes > 0) {
+        result.truncated = true;
+        dropCutCharacter(raw);
+        PocketLog::logf("%s wrote more than %zu bytes; %zu left out", path.c_str(), kMaxOutputBytes,
+                        captured.droppedBytes);
+    }
     if (isValidUtf8(raw)) result.output = std::string(trimWhitespace(raw));
     return result;
 }

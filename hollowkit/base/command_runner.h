@@ -7,6 +7,7 @@
 // time-out kills whatever it started as well.
 
 #include <chrono>
+#include <cstddef>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ struct CommandResult {
     bool timedOut = false;
     // The caller's stop flag ended the run (status -1, output "Stopped").
     bool stopped = false;
+    // The child wrote more than CommandRunner::kMaxOutputBytes: `output`
+    // holds the start (cut back to whole characters), the rest was read and
+    // dropped.
+    bool truncated = false;
 
     bool operator==(const CommandResult&) const = default;
 };
@@ -34,6 +39,9 @@ struct CommandResult {
 class CommandRunner {
 public:
     static constexpr Duration kDefaultTimeout = std::chrono::seconds(30);
+    // What is kept of a child's output; more is read (so the child never
+    // blocks on a full pipe) and dropped, with one log line.
+    static constexpr size_t kMaxOutputBytes = 1024 * 1024;
 
     CommandRunner() = delete;
 

@@ -10,6 +10,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/mutex.h"
+#include "hollowkit/base/utf8.h"
 
 #ifdef HOLLOWKIT_HAVE_JOURNALD
 #include <systemd/sd-journal.h>
@@ -74,7 +75,12 @@ LogState& state() {
     return instance;
 }
 
-void writeLine(std::string_view message) {
+void writeLine(std::string_view text) {
+    // Lines carry outside text (network names, device names, tool and codec
+    // output, camera texts): a line break or terminal escape in it must not
+    // forge a line or reach a terminal, in either destination.
+    const std::string escaped = escapeForLog(text);
+    const std::string_view message = escaped;
     LogState& s = state();
     MutexLock lock(s.mutex);
     LogSink& sink = s.sink ? *s.sink : PocketLog::standardSink();

@@ -5,6 +5,9 @@
 // and, without that prefix, to the system log at info level: journald when it
 // runs, syslog otherwise. Any thread; every call writes one whole line to
 // each destination. Only the library logs; the application does not.
+// Messages are written escaped (escapeForLog): control characters and bytes
+// that are not UTF-8 appear as \n, \xNN ..., so text from outside can neither
+// break a line nor send a terminal sequence.
 
 #include <string_view>
 

@@ -8,6 +8,9 @@
 // close() wakes it at once, joins it and only then closes the descriptor: a
 // closed socket's number can never be read by a stale thread. The incoming
 // list is bounded; the oldest datagrams go first when a flood fills it.
+// Only datagrams from the destination's address and port are queued; any
+// other sender's are dropped and counted (logged once, and in total at
+// close).
 
 #include <condition_variable>
 #include <cstddef>
@@ -51,11 +54,17 @@ public:
     int sendErrors() const { return sendErrors_; }
     // Datagrams dropped because the owner did not drain fast enough.
     size_t droppedDatagrams() const;
+    // Datagrams dropped because they came from another address or port than
+    // the destination's.
+    size_t foreignSenderDatagrams() const;
     // The local port the socket is bound to (0 before open).
     uint16_t localPort() const { return localPort_; }
 
 private:
     void receiveLoop(int socketFd, int wakeFd);
+    // Receive thread: counts a datagram of another sender (address in
+    // network byte order), logs the first.
+    void noteForeignSender(uint32_t address, uint16_t port);
 
     UniqueFd descriptor_;
     UniqueFd wakeFd_;
@@ -71,6 +80,7 @@ private:
     std::deque<Bytes> incoming_ HK_GUARDED_BY(lock_);
     size_t incomingBytes_ HK_GUARDED_BY(lock_) = 0;
     size_t dropped_ HK_GUARDED_BY(lock_) = 0;
+    size_t foreignSenderDatagrams_ HK_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace hollowkit

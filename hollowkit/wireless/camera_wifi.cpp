@@ -1,14 +1,9 @@
 #include "hollowkit/wireless/camera_wifi.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include "hollowkit/base/pocket_log.h"
+#include "hollowkit/wireless/wifi_password_file.h"
 
 namespace hollowkit {
 namespace {
@@ -43,48 +38,6 @@ std::vector<std::string_view> lines(std::string_view text) {
     return out;
 }
 
-// The password for nmcli, in a file only we can read, removed with this
-// object. Kept in the runtime directory (a per-user tmpfs) when there is one.
-class PasswordFile {
-public:
-    PasswordFile(const PasswordFile&) = delete;
-    PasswordFile& operator=(const PasswordFile&) = delete;
-
-    static std::unique_ptr<PasswordFile> create(const std::string& password) {
-        const char* runtime = ::getenv("XDG_RUNTIME_DIR");
-        std::string pattern = (runtime != nullptr && runtime[0] == '/') ? runtime : "/tmp";
-        pattern += "/hollowkit-wifi-XXXXXX";
-        // mkstemp makes the file with mode 0600.
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            PocketLog::logf("Wi-Fi password file could not be made errno=%d", errno);
-            return nullptr;
-        }
-        auto file = std::unique_ptr<PasswordFile>(new PasswordFile(pattern));
-        const std::string line = "802-11-wireless-security.psk:" + password + "\n";
-        size_t written = 0;
-        while (written < line.size()) {
-            const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                PocketLog::logf("Wi-Fi password file could not be written errno=%d", errno);
-                ::close(fd);
-                return nullptr;
-            }
-            written += static_cast<size_t>(n);
-        }
-        ::close(fd);
-        return file;
-    }
-
-    ~PasswordFile() { ::unlink(path_.c_str()); }
-    const std::string& path() const { return path_; }
-
-private:
-    explicit PasswordFile(std::string path) : path_(std::move(path)) {}
-    const std::string path_;
-};
-
 std::string outputOrStatus(const CommandResult& result) {
     return result.output.empty() ? "exit status " + std::to_string(result.status) : result.output;
 }
@@ -109,10 +62,15 @@ std::string WiFiJoinResult::failureMessage() const {
 
 CameraWiFi::CameraWiFi(CameraWiFiOptions options)
     : options_(std::move(options)),
-      addresses_(options_.addresses ? options_.addresses : std::make_shared<SystemInterfaceAddresses>()) {
+      addresses_(options_.addresses ? options_.addresses : std::make_shared<SystemInterfaceAddresses>()),
+      passwordDirectory_(options_.passwordDirectory.empty() ? WiFiPasswordFile::defaultDirectory()
+                                                            : options_.passwordDirectory) {
     if (options_.device && !options_.device->empty()) {
         device_ = *options_.device;
     }
+    // A crash while nmcli ran leaves its password file behind; files a
+    // running join holds stay.
+    WiFiPasswordFile::removeStale(passwordDirectory_);
 }
 
 void CameraWiFi::findDevice() {
@@ -236,11 +194,11 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
     }
 
     for (int attempt = 1; profileReady && attempt <= timings.joinAttempts; ++attempt) {
-        std::unique_ptr<PasswordFile> file;
+        std::unique_ptr<WiFiPasswordFile> file;
         std::vector<std::string> up{"--wait", std::to_string(timings.activationWaitSeconds), "connection", "up", "id",
                                     profile, "ifname", ifname};
         if (secured) {
-            file = PasswordFile::create(password);
+            file = WiFiPasswordFile::create(passwordDirectory_, password);
             if (!file) break;
             up.emplace_back("passwd-file");
             up.push_back(file->path());

@@ -11,12 +11,13 @@
 // camera's SSID: an address in the camera's range alone could come from a
 // home router using the same range. Success is read from nmcli's exit
 // status, never from its text. The password never appears in argv or the
-// log: nmcli reads it from a 0600 file that is removed right after the call.
+// log: nmcli reads it from a 0600 file that is removed right after the call;
+// one a crash left behind is removed when the next CameraWiFi is made.
 // A tool that cannot be started or does not answer in time ends the join at
 // once with its own failure.
 //
 // Owner: the wireless camera, one per camera. Made on the main thread
-// without running anything; findDevice, join, forget and powerOff then run on
+// without running any tool (it only clears stale password files); findDevice, join, forget and powerOff then run on
 // the camera's worker thread and block it for as long as the tool and the
 // pauses take. device() may be read on any thread.
 
@@ -56,6 +57,9 @@ struct CameraWiFiOptions {
     std::optional<std::string> device;
     // Start of an address on the camera's own network.
     std::string cameraAddressPrefix = "192.168.2.";
+    // Where the password file for nmcli is made; empty:
+    // WiFiPasswordFile::defaultDirectory().
+    std::string passwordDirectory;
     // Where the interface's address is read; null: getifaddrs.
     std::shared_ptr<const InterfaceAddresses> addresses;
     CameraWiFiTimings timings;
@@ -146,6 +150,7 @@ private:
 
     const CameraWiFiOptions options_;
     std::shared_ptr<const InterfaceAddresses> addresses_;
+    const std::string passwordDirectory_;
     mutable Mutex deviceLock_;
     std::string device_ HK_GUARDED_BY(deviceLock_);  // set once
     bool poweredOnByUs_ = false;

@@ -36,7 +36,8 @@ public:
     // Sends one datagram to the endpoint's host and port. Failures are
     // counted and logged, never reported.
     virtual void send(ByteView datagram) = 0;
-    // Every datagram received and not yet taken, oldest first.
+    // Every datagram received from the endpoint's host and port and not yet
+    // taken, oldest first; other senders' datagrams never appear here.
     virtual std::vector<Bytes> takeIncoming() = 0;
     // Blocks until a datagram is waiting or `deadline` (on clock()) has
     // passed. True when something is waiting.

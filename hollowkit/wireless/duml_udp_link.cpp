@@ -12,8 +12,6 @@
 namespace hollowkit {
 namespace {
 
-// Only the first few frames of each key are logged; telemetry repeats.
-constexpr int kLoggedFramesPerKey = 3;
 constexpr size_t kLoggedPayloadBytes = 32;
 constexpr int kSequenceStep = 8;
 
@@ -237,12 +235,11 @@ void DumlUDPLink::handleDatagram(ByteView datagram) {
 
 void DumlUDPLink::dispatchFrames(uint8_t type, ByteView datagram) {
     for (const DumlFrame& frame : dumlFramesIn(datagram)) {
-        const std::string key = frame.commandKey();
-        const int seen = ++frameCounts_[key];
-        if (seen <= kLoggedFramesPerKey) {
+        const uint32_t key = uint32_t(frame.cmdSet) << 8 | frame.cmdId;
+        if (frameLog_.admit(key, transport_->clock().now())) {
             ByteView shown(frame.payload.data(), std::min(frame.payload.size(), kLoggedPayloadBytes));
-            PocketLog::logf("UDP RX 0x%02X %s flags=%02X payload[%zu]=%s", type, key.c_str(), frame.flags,
-                            frame.payload.size(), hexString(shown).c_str());
+            PocketLog::logf("UDP RX 0x%02X %s flags=%02X payload[%zu]=%s", type, frame.commandKey().c_str(),
+                            frame.flags, frame.payload.size(), hexString(shown).c_str());
         }
         if (onFrame) {
             onFrame(frame);
@@ -282,6 +279,7 @@ void DumlUDPLink::close() {
         std::snprintf(item, sizeof(item), "%s0x%02X:%d", counts.empty() ? "" : " ", type, count);
         counts += item;
     }
+    frameLog_.flush();
     PocketLog::logf("UDP closed. packets %s foreign=%d lag=%d", counts.c_str(), foreignDatagrams_, transportLag());
     transport_->close();
 }

@@ -22,6 +22,7 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/log_limiter.h"
 #include "hollowkit/base/stop_flag.h"
 #include "hollowkit/camera/duml_frame.h"
 #include "hollowkit/wireless/datagram_transport.h"
@@ -50,6 +51,9 @@ class DumlUDPLink {
 public:
     static constexpr uint16_t kFirstDumlSequence = 0xA000;
     static constexpr uint8_t kSenderAddress = 0x02;
+    // "UDP RX" lines: the first three frames of each command key, within a
+    // budget per interval, since the peer chooses the keys (65,536 of them).
+    static constexpr LogLimiter::Limits kFrameLogLimits{3, 64, std::chrono::seconds(10)};
 
     // `transport` is opened by open(); `endpoint` names the camera's host,
     // its port (9004 in production) and the interface to bind to.
@@ -138,7 +142,7 @@ private:
     bool sawVideo_ = false;
     bool sawReliable_ = false;
     std::map<uint8_t, int> packetTypeCounts_;
-    std::map<std::string, int> frameCounts_;
+    LogLimiter frameLog_{"UDP RX", kFrameLogLimits};
     int foreignDatagrams_ = 0;
     TimePoint lastInbound_;
 };

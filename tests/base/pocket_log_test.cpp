@@ -97,6 +97,50 @@ TEST_F(PocketLogTest, LogfFormatsShortAndLongMessages) {
     EXPECT_EQ(sink_.console[1], "[   0.00] <" + longText + ">");
 }
 
+// Text from outside (a network name, a device name, tool output) cannot
+// forge a line, reach the terminal as a control sequence or carry bytes
+// that are not UTF-8, in either destination.
+TEST_F(PocketLogTest, OutsideTextIsEscapedInBothDestinations) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"forged line", "OSMO\n[   9.99] Camera connected", "OSMO\\n[   9.99] Camera connected"},
+        {"carriage return overwrites", "net\rWi-Fi joined", "net\\rWi-Fi joined"},
+        {"tab", "a\tb", "a\\tb"},
+        {"terminal colour", "\x1b[31mred\x1b[0m", "\\x1b[31mred\\x1b[0m"},
+        {"NUL would cut the journal field", std::string("ab\0cd", 5), "ab\\x00cd"},
+        {"bell and DEL", "\a\x7f", "\\x07\\x7f"},
+        {"C1 control sequence introducer", "\xc2\x9b" "2J", "\\u009b2J"},
+        {"next line", "a\xc2\x85" "b", "a\\u0085b"},
+        {"line separator", "a\xe2\x80\xa8" "b", "a\\u2028b"},
+        {"invalid byte", "name\xff", "name\\xff"},
+        {"cut sequence at the end", "caf\xc3", "caf\\xc3"},
+        {"overlong slash", "\xc0\xaf", "\\xc0\\xaf"},
+        {"surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+        {"lead without its continuation", "\xe2\x80" "A", "\\xe2\\x80A"},
+        {"text that is fine stays", "Caf\xc3\xa9 \xe3\x82\xab\xf0\x9f\x98\x80 100% \\d", "Caf\xc3\xa9 \xe3\x82\xab\xf0\x9f\x98\x80 100% \\d"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink_.system.clear();
+        sink_.console.clear();
+        PocketLog::log(c.text);
+        PocketLog::logf("SSID %s!", c.text.c_str());
+        ASSERT_EQ(sink_.system.size(), 2u);
+        ASSERT_EQ(sink_.console.size(), 2u);
+        EXPECT_EQ(sink_.system[0], c.logged);
+        EXPECT_EQ(sink_.console[0], "[   0.00] " + c.logged);
+        // Formatted text is escaped as well (%s stops at a NUL).
+        if (c.text.find('\0') == std::string::npos) {
+            EXPECT_EQ(sink_.system[1], "SSID " + c.logged + "!");
+            EXPECT_EQ(sink_.console[1], "[   0.00] SSID " + c.logged + "!");
+        }
+    }
+}
+
 TEST_F(PocketLogTest, ConcurrentCallsWriteWholeLinesToBothDestinations) {
     constexpr int kThreads = 8;
     constexpr int kLines = 250;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace hollowkit {
 namespace {
@@ -66,6 +67,52 @@ TEST(Utf8Test, TrimsUnicodeWhiteSpaceAtBothEnds) {
     for (const Case& c : cases) {
         EXPECT_EQ(trimWhitespace(c.text), c.trimmed) << c.text;
     }
+}
+
+// Over every one- and two-byte text, and every three- and four-byte text
+// behind the leads where the rules change: the escaped form is well-formed
+// UTF-8 without any control or line separator, escaping it again changes
+// nothing, and text that needed no escape comes back unchanged.
+TEST(Utf8Test, EscapedTextIsAlwaysOneSafeLine) {
+    const auto unsafe = [](std::string_view text) -> std::string {
+        if (!isValidUtf8(text)) return "not UTF-8";
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            if (byte < 0x20 || byte == 0x7F) return "C0 or DEL";
+            if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+                return "C1";
+            }
+        }
+        if (text.find("\xE2\x80\xA8") != std::string_view::npos ||
+            text.find("\xE2\x80\xA9") != std::string_view::npos) {
+            return "line separator";
+        }
+        return {};
+    };
+    std::vector<std::string> texts;
+    for (int a = 0; a < 256; ++a) {
+        texts.emplace_back(1, static_cast<char>(a));
+        for (int b = 0; b < 256; ++b) texts.push_back({static_cast<char>(a), static_cast<char>(b)});
+    }
+    for (unsigned char lead : {0xE0, 0xE2, 0xED, 0xEF, 0xF0, 0xF4}) {
+        for (int b = 0x70; b < 0xC8; ++b) {
+            for (int c = 0x70; c < 0xC8; ++c) {
+                texts.push_back({static_cast<char>(lead), static_cast<char>(b), static_cast<char>(c)});
+                texts.push_back({static_cast<char>(lead), static_cast<char>(b), static_cast<char>(c), '\x80'});
+            }
+        }
+    }
+    int failures = 0;
+    for (const std::string& text : texts) {
+        const std::string escaped = escapeForLog(text);
+        std::string problem = unsafe(escaped);
+        if (problem.empty() && escapeForLog(escaped) != escaped) problem = "not stable";
+        if (problem.empty() && unsafe(text).empty() && escaped != text) problem = "safe text changed";
+        if (!problem.empty() && ++failures <= 5) {
+            ADD_FAILURE() << problem << " for bytes of " << escapeForLog(text) << ": " << escaped;
+        }
+    }
+    EXPECT_EQ(failures, 0);
 }
 
 }  // namespace

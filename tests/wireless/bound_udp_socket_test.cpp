@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "hollowkit/base/unique_fd.h"
@@ -17,14 +19,17 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::LogCapture;
 
-// A plain UDP socket on 127.0.0.1 standing in for the camera.
+// A plain UDP socket on a loopback address (127.0.0.1 unless given)
+// standing in for the camera, or for another host on its network.
 class Peer {
 public:
-    Peer() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    explicit Peer(const char* address = "127.0.0.1", uint16_t port = 0)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+        local.sin_port = htons(port);
+        EXPECT_EQ(::inet_pton(AF_INET, address, &local.sin_addr), 1);
+        EXPECT_EQ(::bind(fd_.get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0) << address;
         socklen_t length = sizeof(local);
         ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&local), &length);
         port_ = ntohs(local.sin_port);
@@ -85,6 +90,48 @@ TEST(BoundUdpSocketTest, SendsAndReceivesOnLoopback) {
     ASSERT_TRUE(socket.waitForIncoming(Clock::system().now() + 2s));
     socket.close();
     EXPECT_EQ(socket.takeIncoming(), (std::vector<Bytes>{{7}}));
+}
+
+// Other hosts on the interface (another address, or the camera's address
+// from another port) can reach the socket's port, but only the camera's
+// address and port feed the owner; the rest is counted and logged once.
+TEST(BoundUdpSocketTest, DatagramsFromOtherSendersAreDroppedAndCounted) {
+    LogCapture log;
+    Peer camera;
+    BoundUDPSocket socket;
+    ASSERT_TRUE(socket.open({"127.0.0.1", camera.port(), "lo"}));
+
+    struct Intruder {
+        const char* address;
+        bool cameraPort;
+    };
+    const Intruder intruders[] = {
+        {"127.0.0.2", true},   // the camera's port on another host
+        {"127.0.0.1", false},  // the camera's host, another port
+        {"127.0.0.3", false},
+    };
+    // Looks like the camera's answers: the socket cannot tell by content.
+    const Bytes forged{0x30, 0x80, 0x5A, 0x5A, 0x00, 0x00, 0x00, 0x00};
+    size_t sent = 0;
+    for (const Intruder& intruder : intruders) {
+        Peer peer(intruder.address, intruder.cameraPort ? camera.port() : 0);
+        for (int i = 0; i < 4; ++i) {
+            peer.sendTo(socket.localPort(), forged);
+            ++sent;
+        }
+    }
+    // Datagrams on one socket arrive in order: once the camera's is queued,
+    // every forged one has been seen.
+    camera.sendTo(socket.localPort(), Bytes{0xCA});
+    ASSERT_TRUE(socket.waitForIncoming(Clock::system().now() + 5s));
+    EXPECT_EQ(socket.takeIncoming(), std::vector<Bytes>{{0xCA}});
+    EXPECT_EQ(socket.foreignSenderDatagrams(), sent);
+    EXPECT_EQ(log.count("UDP datagram from 127.0.0.2:" + std::to_string(camera.port()) +
+                        " dropped: not the camera's address and port"),
+              1);
+    EXPECT_EQ(log.count(" dropped: not the camera's address and port"), 1);
+    socket.close();
+    EXPECT_TRUE(log.contains("UDP datagrams from other senders dropped: " + std::to_string(sent)));
 }
 
 TEST(BoundUdpSocketTest, WaitEndsAtTheDeadlineWithoutData) {

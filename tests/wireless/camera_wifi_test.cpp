@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "hollowkit/testing/fake_interface_addresses.h"
@@ -60,9 +61,11 @@ protected:
         options.cameraAddressPrefix = "127.0.0.";
         options.addresses = addresses_;
         options.timings = timings;
+        options.passwordDirectory = passwordDir_.path().string();
         return std::make_unique<CameraWiFi>(options);
     }
 
+    testsupport::TempDir passwordDir_;
     testsupport::LogCapture log_;
     std::shared_ptr<FakeInterfaceAddresses> addresses_ = std::make_shared<FakeInterfaceAddresses>(
         std::vector{FakeInterfaceAddresses::entry("lo", "127.0.0.10", "255.255.255.0")});
@@ -105,6 +108,19 @@ TEST_F(CameraWiFiTest, DeviceIsTheFirstWiFiDeviceOrTheFallback) {
     }
 }
 
+// A password file left behind by a crash while nmcli ran is gone once the
+// next CameraWiFi is made, before any join.
+TEST_F(CameraWiFiTest, StalePasswordFileIsRemovedWhenMade) {
+    const std::string stale = passwordDir_.file("hollowkit-wifi-Qx81Lm");
+    std::ofstream(stale) << "802-11-wireless-security.psk:" << kPassword << "\n";
+    ASSERT_TRUE(std::filesystem::exists(stale));
+    makeNmcli();
+    auto wifi = makeWiFi();
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(nmcli_->calls().empty());
+    EXPECT_TRUE(log_.contains("Removed 1 stale Wi-Fi password file(s) from " + passwordDir_.path().string()));
+}
+
 TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {
     makeNmcli();
     auto wifi = makeWiFi();
@@ -117,7 +133,7 @@ TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {
     // and is gone again.
     auto checks = nmcli_->passwordFileChecks();
     ASSERT_EQ(checks.size(), 1u);
-    EXPECT_TRUE(checks[0].starts_with("ok ")) << checks[0];
+    EXPECT_TRUE(checks[0].starts_with("ok " + passwordDir_.path().string() + "/hollowkit-wifi-")) << checks[0];
     EXPECT_FALSE(std::filesystem::exists(checks[0].substr(3)));
     EXPECT_EQ(nmcli_->count("--wait 20 connection up id Lumenhollow OsmoPocket3-4A1F ifname lo passwd-file "), 1);
     EXPECT_EQ(nmcli_->count("connection add save no type wifi con-name Lumenhollow OsmoPocket3-4A1F ifname lo ssid "

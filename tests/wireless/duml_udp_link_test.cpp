@@ -210,6 +210,63 @@ TEST_F(DumlUdpLinkTest, FramesReachTheHandlerButOnlyThreeAreLoggedPerKey) {
     EXPECT_EQ(log_.count("UDP RX 0x03 0D/02 flags=00 payload[33]="), 3);
 }
 
+// A peer cycling through every command key, three frames each, would
+// otherwise write 196,608 lines; the log keeps to its budget and says in one
+// line per interval how much it left out, while the handler sees every frame.
+TEST_F(DumlUdpLinkTest, FramesOfEveryKeyStayWithinTheLogBudget) {
+    auto link = makeLink();
+    ASSERT_TRUE(link->open());
+    size_t handled = 0;
+    link->onFrame = [&](const DumlFrame&) { ++handled; };
+    constexpr size_t kKeys = 65536;
+    constexpr size_t kFramesPerDatagram = 1000;
+    std::vector<Bytes> encoded;
+    encoded.reserve(kKeys);
+    for (size_t key = 0; key < kKeys; ++key) {
+        DumlFrame frame;
+        frame.cmdSet = static_cast<uint8_t>(key >> 8);
+        frame.cmdId = static_cast<uint8_t>(key);
+        encoded.push_back(frame.encoded().value());
+    }
+    const auto flood = [&](int rounds) {
+        Bytes body;
+        uint16_t sequence = 1;
+        for (int round = 0; round < rounds; ++round) {
+            for (size_t key = 0; key < kKeys; ++key) {
+                body.insert(body.end(), encoded[key].begin(), encoded[key].end());
+                if ((key + 1) % kFramesPerDatagram == 0 || key + 1 == kKeys) {
+                    link->handleDatagram(fromCamera(UdpPacketType::reliable, sequence++, body));
+                    body.clear();
+                    clock_.advance(1ms);
+                }
+            }
+        }
+    };
+    const int budget = DumlUDPLink::kFrameLogLimits.linesPerInterval;
+    const std::string leftOut = " left out (at most 64 lines per 10 s)";
+    log_.clear();
+    flood(3);
+    EXPECT_EQ(handled, 3 * kKeys);
+    EXPECT_EQ(log_.count("UDP RX 0x03 "), budget);
+    EXPECT_EQ(log_.count(leftOut), 0);
+
+    // The next interval opens with the summary of the last one, then logs
+    // again within the budget.
+    clock_.advance(DumlUDPLink::kFrameLogLimits.interval);
+    log_.clear();
+    flood(1);
+    const auto lines = log_.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "UDP RX: " + std::to_string(3 * kKeys - budget) + " line(s) of 65536 key(s)" + leftOut);
+    EXPECT_EQ(log_.count("UDP RX 0x03 "), budget);
+
+    link->close();
+    EXPECT_EQ(log_.count("UDP RX: " + std::to_string(kKeys - budget) + " line(s) of " +
+                         std::to_string(kKeys - budget) + " key(s)" + leftOut),
+              1);
+    EXPECT_EQ(log_.lines().size(), lines.size() + 2);  // the summary and the close line
+}
+
 TEST_F(DumlUdpLinkTest, PumpCountsForeignAndShortDatagrams) {
     auto link = makeLink();
     ASSERT_TRUE(link->open());

@@ -115,12 +115,23 @@ void BoundUDPSocket::receiveLoop(int socketFd, int wakeFd) {
         }
         // Drain everything available before waiting again.
         for (;;) {
-            ssize_t n = ::recv(socketFd, buffer.get(), kReceiveBufferSize, MSG_DONTWAIT);
+            sockaddr_in sender{};
+            socklen_t senderLength = sizeof(sender);
+            ssize_t n = ::recvfrom(socketFd, buffer.get(), kReceiveBufferSize, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&sender), &senderLength);
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
                 break;  // EAGAIN, or an ICMP error that says nothing about our peer's datagrams
+            }
+            // Anyone on the interface can reach our port; only the camera's
+            // address and port may feed the link, which otherwise has only a
+            // 16-bit session id to tell an injected datagram apart.
+            if (sender.sin_family != AF_INET || sender.sin_addr.s_addr != destinationAddress_ ||
+                ntohs(sender.sin_port) != destinationPort_) {
+                noteForeignSender(sender.sin_addr.s_addr, ntohs(sender.sin_port));
+                continue;
             }
             if (n == 0) {
                 continue;  // a zero-length datagram carries nothing
@@ -139,6 +150,21 @@ void BoundUDPSocket::receiveLoop(int socketFd, int wakeFd) {
             }
             arrived_.notify_one();
         }
+    }
+}
+
+void BoundUDPSocket::noteForeignSender(uint32_t address, uint16_t port) {
+    size_t count = 0;
+    {
+        MutexLock lock(lock_);
+        count = ++foreignSenderDatagrams_;
+    }
+    if (count == 1) {
+        in_addr from{};
+        from.s_addr = address;
+        char text[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &from, text, sizeof(text));
+        PocketLog::logf("UDP datagram from %s:%u dropped: not the camera's address and port", text, unsigned(port));
     }
 }
 
@@ -192,6 +218,9 @@ void BoundUDPSocket::close() {
     if (sendErrors_ > 0) {
         PocketLog::logf("UDP total send errors: %d", sendErrors_);
     }
+    if (const size_t foreign = foreignSenderDatagrams(); foreign > 0) {
+        PocketLog::logf("UDP datagrams from other senders dropped: %zu", foreign);
+    }
     descriptor_.reset();
     wakeFd_.reset();
 }
@@ -199,6 +228,11 @@ void BoundUDPSocket::close() {
 size_t BoundUDPSocket::droppedDatagrams() const {
     MutexLock lock(lock_);
     return dropped_;
+}
+
+size_t BoundUDPSocket::foreignSenderDatagrams() const {
+    MutexLock lock(lock_);
+    return foreignSenderDatagrams_;
 }
 
 }  // namespace hollowkit
