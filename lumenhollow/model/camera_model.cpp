@@ -95,7 +95,7 @@ void CameraModel::construct() {
     }
     processor_->setLUT(state_.selectedLUT);
 
-    backgroundPreview_->setStyle(state_.recordScreen ? std::optional(state_.bubbleStyle) : std::nullopt);
+    applyPreviewStyle();
 
     framePath_ = std::make_shared<FramePath>(
         FramePath::Parts{processor_, tap_, faceDetector_, notchPreviewActive_, displayLayer_, notchDisplayLayer_,
