@@ -48,7 +48,8 @@ void CameraModel::construct() {
 
     // Published values that are read rather than fixed, in this order.
     state_.showWelcome = !settings.get<bool>(settings_key::welcomed, false);
-    state_.homeNetwork = loadHomeNetwork(settings, services_.secrets);
+    const HomeWiFiPasswordStore homeWiFi(settings, services_.secrets);
+    state_.homeNetwork = homeWiFi.load();
     // Saved scenes and imported looks join here once they are kept.
     state_.scenes = {};
     state_.customLUTs = {};
@@ -75,7 +76,7 @@ void CameraModel::construct() {
     readStoredSettings(settings, state_);
 
     // A fresh keychain read, not the published value.
-    camera_ = makeCamera(state_.connection, loadHomeNetwork(settings, services_.secrets));
+    camera_ = makeCamera(state_.connection, homeWiFi.load());
 
     // Restore the look. A look that cannot be found now (a file on a drive
     // not mounted yet) leaves the stored choice alone for the next launch:
@@ -94,7 +95,7 @@ void CameraModel::construct() {
     }
     processor_->setLUT(state_.selectedLUT);
 
-    backgroundPreview_->setStyle(state_.recordScreen ? std::optional(state_.bubbleStyle) : std::nullopt);
+    applyPreviewStyle();
 
     framePath_ = std::make_shared<FramePath>(
         FramePath::Parts{processor_, tap_, faceDetector_, notchPreviewActive_, displayLayer_, notchDisplayLayer_,

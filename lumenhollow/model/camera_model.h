@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,6 +130,29 @@ public:
     void stopTimers();
     void refreshFreeSpace();
 
+    // --- Settings. Each setter publishes its field and then stores the
+    // field's value under its key at once: one assignment, one write (the
+    // bubble style's four keys together), also when the value did not change.
+    void setCodec(hk::VideoCodec codec);
+    void setCountdownSeconds(int seconds);
+    // These two then give the live preview the bubble style while "Record
+    // Screen Too" is on, and no style while it is off.
+    void setRecordScreen(bool on);
+    void setBubbleStyle(const hk::BubbleStyle& style);
+    void setIncludeMacSound(bool on);
+    void setAutoZoom(bool on);
+    void setShowInNotch(bool on);
+    void setNotchContent(NotchContent content);
+    void setNotchTrigger(NotchTrigger trigger);
+    void setCloseBehavior(CloseBehavior behavior);
+    void setGuides(std::set<GuideKind> guides);
+    // Hands the look to the frame processor before storing its id; no look
+    // removes the key.
+    void setSelectedLUT(std::optional<hk::ColorLUT> look);
+    // No folder removes the key.
+    void setLastScreenTake(std::optional<std::filesystem::path> folder);
+    void setWirelessMicID(std::string id);
+
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
     void showMainWindow();
@@ -160,6 +184,17 @@ private:
         notify(F);
     }
     void notify(Field field);
+
+    // Settings (camera_settings.cpp). The key is written from the state, not
+    // from `value`: an observer that assigns again while being told leaves
+    // the store holding what the state holds.
+    template <Field F>
+    void assignSetting(FieldType<F> value) {
+        publish<F>(std::move(value));
+        storeSetting(F);
+    }
+    void storeSetting(Field field);
+    void applyPreviewStyle();
 
     // Construction and connection (camera_connection.cpp).
     std::shared_ptr<hollowkit::PocketCamera> makeCamera(ConnectionMode mode,

@@ -9,9 +9,10 @@ namespace {
 constexpr size_t kPairingIdentifierLength = 32;
 
 bool usableIdentifier(const std::string& stored) {
-    // Other bytes could not travel in the camera's pairing request as the text they were meant as.
+    // Counted in bytes: other bytes would make a different length, and
+    // could not travel in the camera's pairing request as the text meant.
     return stored.size() == kPairingIdentifierLength &&
-           std::all_of(stored.begin(), stored.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+           std::all_of(stored.begin(), stored.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
@@ -31,10 +32,13 @@ std::string pairingIdentifier(SettingsStore& settings, SecureRandom& random) {
     return made;
 }
 
-std::optional<hollowkit::HomeNetwork> loadHomeNetwork(const SettingsStore& settings, SecretStore& secrets) {
-    std::optional<std::string> ssid = settings.get<std::string>(kHomeNetworkSSIDKey);
+HomeWiFiPasswordStore::HomeWiFiPasswordStore(const SettingsStore& settings, SecretStore& secrets)
+    : settings_(settings), secrets_(secrets) {}
+
+std::optional<hollowkit::HomeNetwork> HomeWiFiPasswordStore::load() const {
+    std::optional<std::string> ssid = settings_.get<std::string>(kHomeNetworkSSIDKey);
     if (!ssid) return std::nullopt;
-    std::optional<std::string> password = secrets.password(kHomeWiFiService, *ssid);
+    std::optional<std::string> password = secrets_.password(kService, *ssid);
     if (!password) return std::nullopt;
     return hollowkit::HomeNetwork{std::move(*ssid), std::move(*password)};
 }

@@ -20,16 +20,31 @@ namespace lumenhollow {
 
 inline constexpr std::string_view kPairingIdentifierKey = "pairingIdentifier";
 inline constexpr std::string_view kHomeNetworkSSIDKey = "homeNetworkSSID";
-// The keyring service under which the home Wi-Fi password is kept, with the
-// network's name as the account.
-inline constexpr std::string_view kHomeWiFiService = "com.tarvenc.lumenhollow.home-wifi";
 
 // The stored identifier when it is 32 ASCII characters; otherwise 32 new
 // lower-case hexadecimal digits from 16 random bytes, stored and returned.
 std::string pairingIdentifier(SettingsStore& settings, SecureRandom& random);
 
-// The home network when its name is set and the keyring holds its password;
-// nothing otherwise (without a name the keyring is not asked).
-std::optional<hollowkit::HomeNetwork> loadHomeNetwork(const SettingsStore& settings, SecretStore& secrets);
+// HomeWiFiPasswordStore: the home network, its name from the settings and
+// its password from the keyring item with kService as the service and the
+// name as the account. Read only: the user puts both there (the README
+// shows how) and this program never changes either. Main executor; both
+// references must outlive the store.
+class HomeWiFiPasswordStore {
+public:
+    static constexpr std::string_view kService = "com.tarvenc.lumenhollow.home-wifi";
+
+    HomeWiFiPasswordStore(const SettingsStore& settings, SecretStore& secrets);
+
+    // The home network when the name is set (an empty name counts) and the
+    // keyring holds a password for it; nothing otherwise, silently, and
+    // without a name the keyring is not asked. Blocks while the keyring
+    // answers.
+    std::optional<hollowkit::HomeNetwork> load() const;
+
+private:
+    const SettingsStore& settings_;
+    SecretStore& secrets_;
+};
 
 }  // namespace lumenhollow

@@ -1,6 +1,7 @@
 #include "lumenhollow/model/stored_settings.h"
 
 #include <limits>
+#include <string>
 
 namespace lumenhollow {
 
@@ -46,6 +47,94 @@ void readStoredSettings(const SettingsStore& settings, PublishedState& state) {
     state.guides.clear();
     for (const std::string& text : settings.get<StringArray>(key::guides, {})) {
         if (std::optional<GuideKind> kind = parseGuideKind(text)) state.guides.insert(*kind);
+    }
+}
+
+bool isStoredField(Field field) {
+    switch (field) {
+        case Field::lastScreenTake:
+        case Field::wirelessMicID:
+        case Field::codec:
+        case Field::countdownSeconds:
+        case Field::recordScreen:
+        case Field::bubbleStyle:
+        case Field::includeMacSound:
+        case Field::autoZoom:
+        case Field::showInNotch:
+        case Field::notchContent:
+        case Field::notchTrigger:
+        case Field::closeBehavior:
+        case Field::guides:
+        case Field::selectedLUT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void writeStoredSetting(SettingsStore& settings, const PublishedState& state, Field field) {
+    namespace key = settings_key;
+    const auto text = [](std::string_view value) { return SettingsValue(std::string(value)); };
+    switch (field) {
+        case Field::lastScreenTake:
+            if (state.lastScreenTake) {
+                settings.set(key::lastScreenTake, Url::fromPath(*state.lastScreenTake));
+            } else {
+                settings.remove(key::lastScreenTake);
+            }
+            return;
+        case Field::wirelessMicID:
+            settings.set(key::wirelessMicrophone, state.wirelessMicID);
+            return;
+        case Field::codec:
+            settings.set(key::videoCodec, text(hk::toString(state.codec)));
+            return;
+        case Field::countdownSeconds:
+            settings.set(key::recordCountdown, int64_t{state.countdownSeconds});
+            return;
+        case Field::recordScreen:
+            settings.set(key::recordScreen, state.recordScreen);
+            return;
+        case Field::bubbleStyle:
+            // All four, so the stored style is always one the user chose whole.
+            settings.set(key::bubbleCorner, text(hk::toString(state.bubbleStyle.corner)));
+            settings.set(key::bubbleSize, text(hk::toString(state.bubbleStyle.size)));
+            settings.set(key::bubbleShape, text(hk::toString(state.bubbleStyle.shape)));
+            settings.set(key::bubbleBackground, text(hk::toString(state.bubbleStyle.background)));
+            return;
+        case Field::includeMacSound:
+            settings.set(key::includeMacSound, state.includeMacSound);
+            return;
+        case Field::autoZoom:
+            settings.set(key::autoZoom, state.autoZoom);
+            return;
+        case Field::showInNotch:
+            settings.set(key::showInNotch, state.showInNotch);
+            return;
+        case Field::notchContent:
+            settings.set(key::notchContent, text(toString(state.notchContent)));
+            return;
+        case Field::notchTrigger:
+            settings.set(key::notchTrigger, text(toString(state.notchTrigger)));
+            return;
+        case Field::closeBehavior:
+            settings.set(key::closeBehavior, text(toString(state.closeBehavior)));
+            return;
+        case Field::guides: {
+            StringArray names;
+            for (GuideKind kind : state.guides) names.emplace_back(toString(kind));
+            settings.set(key::guides, std::move(names));
+            return;
+        }
+        case Field::selectedLUT:
+            if (state.selectedLUT) {
+                settings.set(key::selectedLUT, state.selectedLUT->id);
+            } else {
+                settings.remove(key::selectedLUT);
+            }
+            return;
+        default:
+            return;
     }
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
-// The keys under which the model keeps the user's choices, and the reading
-// of the choices that construction takes from the store. Every read falls
-// back silently to the key's default when the key is absent or holds
-// anything unexpected; reading never writes.
+// The keys under which the model keeps the user's choices: the reading of
+// the choices that construction takes from the store, and the writing of
+// one choice after it changed. Every read falls back silently to the key's
+// default when the key is absent or holds anything unexpected; reading
+// never writes. Each choice has one stored form, the one its read accepts.
 
 #include <string_view>
 
@@ -37,5 +38,14 @@ inline constexpr std::string_view selectedLUT = "selectedLUT";
 // back (codec, countdownSeconds, recordScreen, bubbleStyle, includeMacSound,
 // autoZoom, showInNotch, notchContent, notchTrigger, closeBehavior, guides).
 void readStoredSettings(const SettingsStore& settings, PublishedState& state);
+
+// Whether `field` is kept in the settings by the model itself.
+bool isStoredField(Field field);
+
+// Writes the key backing `field` from its value in `state`: one write,
+// except the bubble style's four keys (corner, size, shape, background). No
+// look or no last take removes its key. Does nothing for a field that
+// isStoredField() does not name.
+void writeStoredSetting(SettingsStore& settings, const PublishedState& state, Field field);
 
 }  // namespace lumenhollow

@@ -7,7 +7,6 @@
 
 #include "hollowkit/imaging/lut_library.h"
 #include "hollowkit/testing/test_support.h"
-#include "lumenhollow/model/credentials.h"
 #include "lumenhollow/testing/state_recorder.h"
 #include "model_harness.h"
 
@@ -154,36 +153,6 @@ TEST(CameraModelTest, TheKeyringIsReadTwiceAtConstructionForTheStateAndTheCamera
         EXPECT_EQ(h.secrets.lookups().size(), 2u);
         EXPECT_EQ(h.state().homeNetwork, c.expected);
         EXPECT_EQ(h.cameras.builds()[0].homeNetwork, c.expected);
-    }
-}
-
-TEST(CameraModelTest, APairingIdentifierIsKeptWhenUsableAndMadeAnewOtherwise) {
-    struct Case {
-        const char* name;
-        std::optional<std::string> stored;
-        bool kept;
-    };
-    const std::vector<Case> cases{
-        {"absent", std::nullopt, false},
-        {"32 hexadecimal digits", std::string("0123456789abcdef0123456789abcdef"), true},
-        {"32 other ASCII characters", std::string(32, 'Z'), true},
-        {"31 characters", std::string(31, 'a'), false},
-        {"33 characters", std::string(33, 'a'), false},
-        {"32 bytes that are not ASCII", std::string(16, '\xC3') + std::string(16, 'a'), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        MemorySettingsStore settings;
-        if (c.stored) settings.set("pairingIdentifier", *c.stored);
-        FakeSecureRandom random(0xF0);
-        const std::string first = pairingIdentifier(settings, random);
-        EXPECT_EQ(pairingIdentifier(settings, random), first) << "stable once stored";
-        if (c.kept) {
-            EXPECT_EQ(first, *c.stored);
-        } else {
-            EXPECT_EQ(first, "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
-            EXPECT_EQ(settings.get<std::string>("pairingIdentifier"), first);
-        }
     }
 }
 

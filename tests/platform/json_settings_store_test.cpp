@@ -1,7 +1,6 @@
 #include "lumenhollow/platform/json_settings_store.h"
 
 #include <fcntl.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/testing/manual_clock.h"
 #include "hollowkit/testing/test_support.h"
+#include "lumenhollow/testing/file_test_support.h"
 
 namespace lumenhollow {
 namespace {
@@ -27,6 +27,8 @@ using hollowkit::ManualClock;
 using hollowkit::testsupport::LogCapture;
 using hollowkit::testsupport::TempDir;
 using nlohmann::json;
+using test::FilesAsNobody;
+using test::ScopedEnv;
 
 // ManualClock's calendar start, 2024-05-01 12:00:00, read in UTC.
 constexpr const char* kAsideName = "settings.json.corrupt-20240501-120000";
@@ -69,39 +71,6 @@ uint64_t bytesReadByProcess() {
     }
     return 0;
 }
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-        ::tzset();
-    }
-    ~ScopedEnv() {
-        old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_);
-        ::tzset();
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-// Root passes every permission check, so while this lives the calling
-// thread's file calls run as "nobody" (a file user id other than 0 also
-// drops the capabilities that bypass permissions).
-class FilesAsNobody {
-public:
-    FilesAsNobody() : active_(::geteuid() == 0) {
-        if (active_) ::setfsuid(65534);
-    }
-    ~FilesAsNobody() {
-        if (active_) ::setfsuid(0);
-    }
-
-private:
-    bool active_;
-};
 
 class JsonSettingsStoreTest : public ::testing::Test {
 protected:

@@ -1,0 +1,79 @@
+// CameraModel: the settings-backed properties' setters, each publishing its
+// field and storing it, and the rule that gives the live preview its style.
+
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/stored_settings.h"
+
+namespace lumenhollow {
+
+void CameraModel::setCodec(hk::VideoCodec codec) {
+    assignSetting<Field::codec>(codec);
+}
+
+void CameraModel::setCountdownSeconds(int seconds) {
+    assignSetting<Field::countdownSeconds>(seconds);
+}
+
+void CameraModel::setRecordScreen(bool on) {
+    assignSetting<Field::recordScreen>(on);
+    applyPreviewStyle();
+}
+
+void CameraModel::setBubbleStyle(const hk::BubbleStyle& style) {
+    assignSetting<Field::bubbleStyle>(style);
+    applyPreviewStyle();
+}
+
+void CameraModel::setIncludeMacSound(bool on) {
+    assignSetting<Field::includeMacSound>(on);
+}
+
+void CameraModel::setAutoZoom(bool on) {
+    assignSetting<Field::autoZoom>(on);
+}
+
+void CameraModel::setShowInNotch(bool on) {
+    assignSetting<Field::showInNotch>(on);
+}
+
+void CameraModel::setNotchContent(NotchContent content) {
+    assignSetting<Field::notchContent>(content);
+}
+
+void CameraModel::setNotchTrigger(NotchTrigger trigger) {
+    assignSetting<Field::notchTrigger>(trigger);
+}
+
+void CameraModel::setCloseBehavior(CloseBehavior behavior) {
+    assignSetting<Field::closeBehavior>(behavior);
+}
+
+void CameraModel::setGuides(std::set<GuideKind> guides) {
+    assignSetting<Field::guides>(std::move(guides));
+}
+
+void CameraModel::setSelectedLUT(std::optional<hk::ColorLUT> look) {
+    publish<Field::selectedLUT>(std::move(look));
+    // The next frame is already drawn with the look, even when storing it fails.
+    processor_->setLUT(state_.selectedLUT);
+    storeSetting(Field::selectedLUT);
+}
+
+void CameraModel::setLastScreenTake(std::optional<std::filesystem::path> folder) {
+    assignSetting<Field::lastScreenTake>(std::move(folder));
+}
+
+void CameraModel::setWirelessMicID(std::string id) {
+    assignSetting<Field::wirelessMicID>(std::move(id));
+}
+
+void CameraModel::storeSetting(Field field) {
+    writeStoredSetting(services_.settings, state_, field);
+}
+
+void CameraModel::applyPreviewStyle() {
+    // The room is treated live only while a take would treat it too.
+    backgroundPreview_->setStyle(state_.recordScreen ? std::optional(state_.bubbleStyle) : std::nullopt);
+}
+
+}  // namespace lumenhollow
