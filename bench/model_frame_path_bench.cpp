@@ -33,6 +33,10 @@
 
 // --- Allocation counting.
 
+// The replacements below pair malloc with free themselves; GCC, seeing the
+// inlined free against an operator new, would call it a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 std::atomic<bool> gCountAllocations{false};
 std::atomic<uint64_t> gAllocations{0};
