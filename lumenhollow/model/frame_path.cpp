@@ -1,6 +1,8 @@
 #include "lumenhollow/model/frame_path.h"
 
+#include <mutex>
 #include <utility>
+#include <vector>
 
 namespace lumenhollow {
 
@@ -17,38 +19,94 @@ void displaySample(bool islandPreviewActive, VideoSink& displayLayer, VideoSink&
     }
 }
 
-// What the last step needs, copied so it can run on the background
-// preview's queue after the path has gone (and without holding the preview).
-struct DisplayStep {
-    std::shared_ptr<AtomicFlag> notchPreviewActive;
-    std::shared_ptr<VideoSink> displayLayer;
-    std::shared_ptr<VideoSink> notchDisplayLayer;
-    hollowkit::MainExecutor* main;
-
-    // Delivering thread or the background preview's queue: reads the
-    // island's flag now, shows the frame on the main executor.
-    void schedule(const hollowkit::VideoFrame& frame) const {
-        const bool islandPreviewActive = notchPreviewActive->value();
-        main->post([islandPreviewActive, displayLayer = displayLayer, notchDisplayLayer = notchDisplayLayer,
-                    frame] { displaySample(islandPreviewActive, *displayLayer, *notchDisplayLayer, frame); });
-    }
-};
-
 }  // namespace
 
-FramePath::FramePath(Parts parts, hollowkit::MainExecutor& main) : parts_(std::move(parts)), main_(main) {}
+// The last step: frames waiting for the main executor, in order, each with
+// the island's flag as it was read when the frame was scheduled. Every frame
+// is one post whose task carries only the queue's address, small enough for
+// std::function to hold without an allocation; the queue keeps itself alive
+// while frames wait, so a task outlives the path harmlessly. The ring grows
+// only when more frames wait than ever before. Any thread; the sinks on the
+// main executor only.
+class FramePath::DisplayQueue final : public std::enable_shared_from_this<DisplayQueue> {
+public:
+    DisplayQueue(const Parts& parts, hollowkit::MainExecutor& main)
+        : notchPreviewActive_(parts.notchPreviewActive),
+          displayLayer_(parts.displayLayer),
+          notchDisplayLayer_(parts.notchDisplayLayer),
+          main_(main),
+          slots_(kInitialSlots) {}
+
+    // Delivering thread or the background preview's queue.
+    void schedule(const hollowkit::VideoFrame& frame) {
+        const bool islandPreviewActive = notchPreviewActive_->value();
+        {
+            std::lock_guard guard(lock_);
+            if (count_ == slots_.size()) grow();
+            slots_[(head_ + count_) % slots_.size()] = Pending{frame, islandPreviewActive};
+            ++count_;
+            if (!self_) self_ = shared_from_this();
+        }
+        main_.post([queue = this] { queue->showNext(); });
+    }
+
+private:
+    static constexpr size_t kInitialSlots = 8;
+
+    struct Pending {
+        hollowkit::VideoFrame frame;
+        bool islandPreviewActive = false;
+    };
+
+    // Main executor: one task per scheduled frame, so one is always waiting.
+    void showNext() {
+        std::shared_ptr<DisplayQueue> release;  // last to go: may end this queue
+        Pending next;
+        {
+            std::lock_guard guard(lock_);
+            next = std::move(slots_[head_]);
+            head_ = (head_ + 1) % slots_.size();
+            --count_;
+            if (count_ == 0) release = std::move(self_);
+        }
+        displaySample(next.islandPreviewActive, *displayLayer_, *notchDisplayLayer_, next.frame);
+    }
+
+    // Under lock_, with the ring full.
+    void grow() {
+        std::vector<Pending> larger(slots_.size() * 2);
+        for (size_t i = 0; i < count_; ++i) larger[i] = std::move(slots_[(head_ + i) % slots_.size()]);
+        slots_ = std::move(larger);
+        head_ = 0;
+    }
+
+    const std::shared_ptr<AtomicFlag> notchPreviewActive_;
+    const std::shared_ptr<VideoSink> displayLayer_;
+    const std::shared_ptr<VideoSink> notchDisplayLayer_;
+    hollowkit::MainExecutor& main_;
+
+    std::mutex lock_;
+    std::vector<Pending> slots_;          // guarded by lock_
+    size_t head_ = 0;                     // guarded by lock_
+    size_t count_ = 0;                    // guarded by lock_
+    std::shared_ptr<DisplayQueue> self_;  // guarded by lock_; set while frames wait
+};
+
+FramePath::FramePath(Parts parts, hollowkit::MainExecutor& main)
+    : parts_(std::move(parts)), display_(std::make_shared<DisplayQueue>(parts_, main)) {}
+
+FramePath::~FramePath() = default;
 
 void FramePath::handleVideo(const hollowkit::VideoFrame& sample) const {
     // The same frame object goes everywhere: recorder, request, detector and screen.
     const hollowkit::VideoFrame frame = parts_.processor->process(sample);
     parts_.tap->appendVideo(frame);
     parts_.faceDetector->submit(frame);
-    const DisplayStep display{parts_.notchPreviewActive, parts_.displayLayer, parts_.notchDisplayLayer, &main_};
     if (parts_.backgroundPreview->isActive()) {
         parts_.backgroundPreview->submit(
-            frame, [display](const hollowkit::VideoFrame& treated) { display.schedule(treated); });
+            frame, [display = display_](const hollowkit::VideoFrame& treated) { display->schedule(treated); });
     } else {
-        display.schedule(frame);
+        display_->schedule(frame);
     }
 }
 

@@ -10,7 +10,10 @@
 //
 // The camera's video handler holds the path (and so the objects below),
 // never the model; the path holds nothing of the model either, so frames
-// still in flight when the model goes finish harmlessly. Sound goes to the
+// still in flight when the model goes finish harmlessly. With no look and
+// no treatment the path allocates nothing per frame: a frame waiting for
+// the main executor keeps the display step alive until it is shown (an
+// executor destroyed with frames still waiting keeps them for good). Sound goes to the
 // tap only. Every object here guards itself; the sinks are touched on the
 // main executor only.
 
@@ -43,6 +46,7 @@ public:
     // Every part must be set. `main` must outlive the path and every frame
     // it has posted.
     FramePath(Parts parts, hollowkit::MainExecutor& main);
+    ~FramePath();
     FramePath(const FramePath&) = delete;
     FramePath& operator=(const FramePath&) = delete;
 
@@ -53,8 +57,10 @@ public:
     const Parts& parts() const { return parts_; }
 
 private:
+    class DisplayQueue;
+
     const Parts parts_;
-    hollowkit::MainExecutor& main_;
+    const std::shared_ptr<DisplayQueue> display_;
 };
 
 }  // namespace lumenhollow
