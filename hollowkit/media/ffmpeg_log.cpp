@@ -77,7 +77,9 @@ void flushPending() {
     pending.context = nullptr;
 }
 
-void forward(void* context, int level, const char* format, va_list args) {
+// FFmpeg's own format strings; the attribute lets the compiler check the
+// vsnprintf below against them.
+__attribute__((format(printf, 3, 0))) void forward(void* context, int level, const char* format, va_list args) {
     level &= 0xff;  // the upper bits carry colour hints
     if (level > AV_LOG_WARNING || level < 0) return;
 

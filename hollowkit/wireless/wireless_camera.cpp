@@ -107,9 +107,9 @@ void WirelessCamera::startWorker(Job job, std::string_view label, std::function<
     // start(), so this join finds an ended thread at most.
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
     const uint64_t serial = nextWorker_++;
-    worker_.emplace();
-    worker_->job = job;
-    worker_->serial = serial;
+    // Assigned whole: clang cannot default-construct a nested struct with
+    // member initialisers through optional::emplace.
+    worker_ = Worker{job, serial, {}};
     worker_->thread = std::thread([name = std::string(label), serial, body = std::move(body)] {
         enterLibraryThread(name);
         body(serial);
