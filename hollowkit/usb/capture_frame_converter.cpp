@@ -11,6 +11,10 @@ namespace {
 
 constexpr uint8_t kNeutralChroma = 128;
 
+struct Decompressor {
+    void operator()(void* handle) const { tjDestroy(static_cast<tjhandle>(handle)); }
+};
+
 // Bytes a picture of `rows` lines needs when each line starts `stride`
 // bytes after the previous one and the last holds `lastRowBytes`.
 size_t spanOf(size_t stride, size_t rows, size_t lastRowBytes) {
@@ -32,9 +36,7 @@ void copyPlane(const uint8_t* source, size_t sourceStride, uint8_t* target, size
 
 CaptureFrameConverter::CaptureFrameConverter() = default;
 
-CaptureFrameConverter::~CaptureFrameConverter() {
-    if (decompressor_ != nullptr) tjDestroy(static_cast<tjhandle>(decompressor_));
-}
+CaptureFrameConverter::~CaptureFrameConverter() = default;
 
 bool CaptureFrameConverter::supports(uint32_t pixelFormat) {
     return pixelFormat == kFourccNv12 || pixelFormat == kFourccYuyv || pixelFormat == kFourccMjpeg;
@@ -120,11 +122,11 @@ bool CaptureFrameConverter::convertYuyv(const RawPicture& picture, WritableVideo
 }
 
 bool CaptureFrameConverter::decodeMjpeg(const RawPicture& picture, WritableVideoFrame& out) {
-    if (decompressor_ == nullptr) {
-        decompressor_ = tjInitDecompress();
-        if (decompressor_ == nullptr) return false;
-    }
-    auto* handle = static_cast<tjhandle>(decompressor_);
+    // A fresh decoder per picture (see the header); making one costs far
+    // less than decoding.
+    const std::unique_ptr<void, Decompressor> decompressor(tjInitDecompress());
+    if (!decompressor) return false;
+    const tjhandle handle = decompressor.get();
     // The library takes a non-const pointer but does not write through it.
     auto* jpeg = const_cast<unsigned char*>(picture.bytes.data());
     const auto jpegSize = static_cast<unsigned long>(picture.bytes.size());
