@@ -157,9 +157,30 @@ bool CaptureFrameConverter::decodeMjpeg(const RawPicture& picture, WritableVideo
     unsigned char* planes[3] = {lumaDirect ? out.planeData(0) : scratch_.data(), scratch_.data() + lumaScratch,
                                 scratch_.data() + lumaScratch + chromaPlane};
     int strides[3] = {lumaDirect ? static_cast<int>(out.stride(0)) : lumaWidth, chromaWidth, chromaWidth};
-    if (tjDecompressToYUVPlanes(handle, jpeg, jpegSize, planes, width, strides, height, TJFLAG_FASTDCT) != 0 &&
-        tjGetErrorCode(handle) == TJERR_FATAL) {
-        return false;
+    // A damaged picture is kept when the decoder only warned, as it then
+    // still writes every row. But libturbojpeg reports a fatal error that
+    // follows a warning as a warning, and then rows stay unwritten. The last
+    // luma row tells: marked before decoding, it must not keep the mark. A
+    // picture whose real last row equals the mark is decoded again with
+    // another mark (and a fresh decoder, see the header).
+    uint8_t* lastLumaRow = planes[0] + size_t(strides[0]) * size_t(lumaHeight - 1);
+    const auto keepsMark = [&](uint8_t mark) {
+        return std::all_of(lastLumaRow, lastLumaRow + lumaWidth, [mark](uint8_t v) { return v == mark; });
+    };
+    // True when the picture is decoded whole, damaged or not.
+    const auto decodeWhole = [&](tjhandle decoder, uint8_t mark) {
+        std::memset(lastLumaRow, mark, size_t(lumaWidth));
+        if (tjDecompressToYUVPlanes(decoder, jpeg, jpegSize, planes, width, strides, height, TJFLAG_FASTDCT) == 0) {
+            return true;
+        }
+        return tjGetErrorCode(decoder) == TJERR_WARNING && !keepsMark(mark);
+    };
+    constexpr uint8_t kFirstMark = 0x5A;
+    constexpr uint8_t kSecondMark = 0xA5;
+    if (!decodeWhole(handle, kFirstMark)) {
+        if (tjGetErrorCode(handle) == TJERR_FATAL) return false;
+        const std::unique_ptr<void, Decompressor> again(tjInitDecompress());
+        if (!again || !decodeWhole(again.get(), kSecondMark)) return false;
     }
     if (!lumaDirect) {
         copyPlane(scratch_.data(), size_t(lumaWidth), out.planeData(0), out.stride(0), size_t(width), size_t(height));

@@ -124,6 +124,8 @@ TEST(CaptureFrameConverterTest, DecodesMotionJpegOfEachSubsamplingIntoNv12) {
     }
 }
 
+constexpr uint8_t kStartOfScan[] = {0xFF, 0xDA};
+
 // The JPEG without its Huffman table segments, as camera MJPEG comes: the
 // decoder then uses the standard tables, which are the ones jpegOf wrote.
 Bytes withoutHuffmanTables(const Bytes& jpeg) {
@@ -191,6 +193,29 @@ TEST(CaptureFrameConverterTest, PicturesLeaveNoTablesBehindForTheNext) {
         ASSERT_TRUE(next);
         EXPECT_TRUE(samePlanes(expected, next));
     }
+}
+
+TEST(CaptureFrameConverterTest, RefusesMotionJpegTheDecoderGaveUpOnAfterAWarning) {
+    // The scan header ends the coefficients at 62 (a warning) and sends
+    // the second component to a table never defined (fatal, before any row).
+    Bytes jpeg = jpegOf(64, 32, TJSAMP_420, 90, 170);
+    ASSERT_FALSE(jpeg.empty());
+    const auto scan = std::search(jpeg.begin(), jpeg.end(), std::begin(kStartOfScan), std::end(kStartOfScan));
+    ASSERT_NE(scan, jpeg.end());
+    const size_t components = scan[4];
+    scan[4 + 1 + 2 * 1 + 1] = 0x22;
+    scan[4 + 1 + 2 * long(components) + 1] = 62;
+
+    CaptureFrameConverter converter;
+    // A picture first, so a refused one cannot pass for it either.
+    ASSERT_TRUE(converter.convert({kFourccMjpeg, 64, 32, 0, jpegOf(64, 32, TJSAMP_420, 90, 170)}, kPts));
+    EXPECT_FALSE(converter.convert({kFourccMjpeg, 64, 32, 0, jpeg}, kPts));
+    // A picture cut inside its scan only warns and is kept (its missing
+    // rows are filled in by the decoder).
+    const Bytes good = jpegOf(64, 32, TJSAMP_420, 90, 170);
+    const auto goodScan = std::search(good.begin(), good.end(), std::begin(kStartOfScan), std::end(kStartOfScan));
+    const Bytes cut(good.begin(), goodScan + (good.end() - goodScan) / 2);
+    EXPECT_TRUE(converter.convert({kFourccMjpeg, 64, 32, 0, cut}, kPts));
 }
 
 }  // namespace
