@@ -77,6 +77,8 @@ void flushPending() {
     pending.context = nullptr;
 }
 
+// FFmpeg's own format strings; the attribute lets the compiler check the
+// vsnprintf below against them.
 [[gnu::format(printf, 3, 0)]] void forward(void* context, int level, const char* format, va_list args) {
     level &= 0xff;  // the upper bits carry colour hints
     if (level > AV_LOG_WARNING || level < 0) return;

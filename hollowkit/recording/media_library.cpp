@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "hollowkit/base/local_time.h"
@@ -24,43 +25,6 @@ std::string_view trim(std::string_view text) {
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
-}
-
-// The value of XDG_VIDEOS_DIR in a user-dirs.dirs file. The file is written
-// by xdg-user-dirs-update as shell assignments whose values are either
-// "$HOME/…" or an absolute path; anything else is ignored, as the format
-// allows no other form. The last assignment wins, as in the shell.
-std::optional<fs::path> videosDirFromUserDirs(const fs::path& file, const std::string& home) {
-    std::ifstream in(file);
-    if (!in) return std::nullopt;
-    std::optional<fs::path> result;
-    std::string line;
-    constexpr std::string_view kKey = "XDG_VIDEOS_DIR=";
-    while (std::getline(in, line)) {
-        std::string_view text = trim(line);
-        if (!text.starts_with(kKey)) continue;
-        text.remove_prefix(kKey.size());
-        if (text.size() >= 2 && text.front() == '"') {
-            const auto close = text.find('"', 1);
-            if (close == std::string_view::npos) continue;
-            text = text.substr(1, close - 1);
-        }
-        std::string value;
-        for (size_t i = 0; i < text.size(); ++i) {
-            // Shell quoting inside the double quotes.
-            if (text[i] == '\\' && i + 1 < text.size()) ++i;
-            value += text[i];
-        }
-        constexpr std::string_view kHome = "$HOME";
-        if (std::string_view(value).starts_with(kHome) && !home.empty()) {
-            const std::string rest = value.substr(kHome.size());
-            if (!rest.empty() && rest.front() != '/') continue;
-            result = fs::path(home + rest).lexically_normal();
-        } else if (!value.empty() && value.front() == '/') {
-            result = fs::path(value).lexically_normal();
-        }
-    }
-    return result;
 }
 
 MediaLibraryError errorFor(int errnoValue, const fs::path& path) {
@@ -106,6 +70,41 @@ std::string MediaLibraryError::userMessage() const {
     return text;
 }
 
+std::optional<fs::path> MediaLibrary::videosDirFromUserDirs(std::string_view fileText, std::string_view home) {
+    // The file is written by xdg-user-dirs-update as shell assignments whose
+    // values are either "$HOME/…" or an absolute path; anything else is
+    // ignored, as the format allows no other form.
+    std::optional<fs::path> result;
+    constexpr std::string_view kKey = "XDG_VIDEOS_DIR=";
+    while (!fileText.empty()) {
+        const size_t end = fileText.find('\n');
+        std::string_view text = trim(fileText.substr(0, end));
+        fileText.remove_prefix(end == std::string_view::npos ? fileText.size() : end + 1);
+        if (!text.starts_with(kKey)) continue;
+        text.remove_prefix(kKey.size());
+        if (text.size() >= 2 && text.front() == '"') {
+            const auto close = text.find('"', 1);
+            if (close == std::string_view::npos) continue;
+            text = text.substr(1, close - 1);
+        }
+        std::string value;
+        for (size_t i = 0; i < text.size(); ++i) {
+            // Shell quoting inside the double quotes.
+            if (text[i] == '\\' && i + 1 < text.size()) ++i;
+            value += text[i];
+        }
+        constexpr std::string_view kHome = "$HOME";
+        if (std::string_view(value).starts_with(kHome) && !home.empty()) {
+            const std::string rest = value.substr(kHome.size());
+            if (!rest.empty() && rest.front() != '/') continue;
+            result = fs::path(std::string(home) + rest).lexically_normal();
+        } else if (!value.empty() && value.front() == '/') {
+            result = fs::path(value).lexically_normal();
+        }
+    }
+    return result;
+}
+
 UserDirsEnvironment MediaLibrary::currentEnvironment() {
     UserDirsEnvironment environment;
     if (const char* home = std::getenv("HOME"); home && *home) {
@@ -130,8 +129,10 @@ fs::path MediaLibrary::videosDirectory(const UserDirsEnvironment& environment) {
                                         environment.xdgConfigHome.front() == '/'
                                     ? fs::path(environment.xdgConfigHome)
                                     : home / ".config";
-    if (auto videos = videosDirFromUserDirs(configHome / "user-dirs.dirs", home.string())) {
-        return *videos;
+    if (std::ifstream in(configHome / "user-dirs.dirs", std::ios::binary); in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (auto videos = videosDirFromUserDirs(text.str(), home.string())) return *videos;
     }
     return home / "Videos";
 }

@@ -12,6 +12,7 @@
 // any thread.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -66,6 +67,11 @@ public:
     // configuration folder when it names one, else ~/Videos.
     static std::filesystem::path videosDirectory(const UserDirsEnvironment& environment);
     static UserDirsEnvironment currentEnvironment();
+    // XDG_VIDEOS_DIR from the text of a user-dirs.dirs file, "$HOME"
+    // replaced by `home`: the last assignment that is "$HOME/…" or absolute
+    // wins, as in the shell. Nothing when there is none.
+    static std::optional<std::filesystem::path> videosDirFromUserDirs(std::string_view fileText,
+                                                                      std::string_view home);
 
     // Creates `folder` (with its parents) and reserves a new, empty file
     // "<fileName(kind, date)>.<extension>" in it, suffixed when taken.

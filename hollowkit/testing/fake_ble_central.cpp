@@ -1,6 +1,7 @@
 #include "hollowkit/testing/fake_ble_central.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace hollowkit {
@@ -18,6 +19,9 @@ struct FakeBleRadio::Connection {
     FakeGattPeripheral* device = nullptr;
     std::weak_ptr<Core> central;
     std::set<BleUuid> notifying;
+    // Notification targets, worked out once per connection: a device's
+    // services stay as they are while it is connected.
+    std::map<BleUuid, BleCharacteristic> described;
     std::unique_ptr<ConnectionPort> port;
     bool up = false;  // the device has been told
 };
@@ -30,7 +34,7 @@ public:
     void notify(const BleUuid& characteristic, Bytes value) override {
         Connection* connection = current();
         if (!connection || !connection->notifying.count(characteristic)) return;
-        BleCharacteristic target = characteristicFor(*connection, characteristic);
+        const BleCharacteristic& target = characteristicFor(*connection, characteristic);
         radio_.post(connection->central, [id = id_, target, value = std::move(value)](BleCentralDelegate& delegate) {
             delegate.peripheralDidUpdateValue(id, target, value, std::nullopt);
         });
@@ -52,7 +56,15 @@ public:
         });
     }
 
-    static BleCharacteristic characteristicFor(const Connection& connection, const BleUuid& uuid) {
+    static const BleCharacteristic& characteristicFor(Connection& connection, const BleUuid& uuid) {
+        auto known = connection.described.find(uuid);
+        if (known == connection.described.end()) {
+            known = connection.described.emplace(uuid, describe(connection, uuid)).first;
+        }
+        return known->second;
+    }
+
+    static BleCharacteristic describe(const Connection& connection, const BleUuid& uuid) {
         const auto services = connection.device->services();
         for (size_t s = 0; s < services.size(); ++s) {
             for (size_t c = 0; c < services[s].characteristics.size(); ++c) {

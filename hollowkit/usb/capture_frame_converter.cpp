@@ -11,6 +11,10 @@ namespace {
 
 constexpr uint8_t kNeutralChroma = 128;
 
+struct Decompressor {
+    void operator()(void* handle) const { tjDestroy(static_cast<tjhandle>(handle)); }
+};
+
 // Bytes a picture of `rows` lines needs when each line starts `stride`
 // bytes after the previous one and the last holds `lastRowBytes`.
 size_t spanOf(size_t stride, size_t rows, size_t lastRowBytes) {
@@ -32,9 +36,7 @@ void copyPlane(const uint8_t* source, size_t sourceStride, uint8_t* target, size
 
 CaptureFrameConverter::CaptureFrameConverter() = default;
 
-CaptureFrameConverter::~CaptureFrameConverter() {
-    if (decompressor_ != nullptr) tjDestroy(static_cast<tjhandle>(decompressor_));
-}
+CaptureFrameConverter::~CaptureFrameConverter() = default;
 
 bool CaptureFrameConverter::supports(uint32_t pixelFormat) {
     return pixelFormat == kFourccNv12 || pixelFormat == kFourccYuyv || pixelFormat == kFourccMjpeg;
@@ -120,11 +122,11 @@ bool CaptureFrameConverter::convertYuyv(const RawPicture& picture, WritableVideo
 }
 
 bool CaptureFrameConverter::decodeMjpeg(const RawPicture& picture, WritableVideoFrame& out) {
-    if (decompressor_ == nullptr) {
-        decompressor_ = tjInitDecompress();
-        if (decompressor_ == nullptr) return false;
-    }
-    auto* handle = static_cast<tjhandle>(decompressor_);
+    // A fresh decoder per picture (see the header); making one costs far
+    // less than decoding.
+    const std::unique_ptr<void, Decompressor> decompressor(tjInitDecompress());
+    if (!decompressor) return false;
+    const tjhandle handle = decompressor.get();
     // The library takes a non-const pointer but does not write through it.
     auto* jpeg = const_cast<unsigned char*>(picture.bytes.data());
     const auto jpegSize = static_cast<unsigned long>(picture.bytes.size());
@@ -155,9 +157,30 @@ bool CaptureFrameConverter::decodeMjpeg(const RawPicture& picture, WritableVideo
     unsigned char* planes[3] = {lumaDirect ? out.planeData(0) : scratch_.data(), scratch_.data() + lumaScratch,
                                 scratch_.data() + lumaScratch + chromaPlane};
     int strides[3] = {lumaDirect ? static_cast<int>(out.stride(0)) : lumaWidth, chromaWidth, chromaWidth};
-    if (tjDecompressToYUVPlanes(handle, jpeg, jpegSize, planes, width, strides, height, TJFLAG_FASTDCT) != 0 &&
-        tjGetErrorCode(handle) == TJERR_FATAL) {
-        return false;
+    // A damaged picture is kept when the decoder only warned, as it then
+    // still writes every row. But libturbojpeg reports a fatal error that
+    // follows a warning as a warning, and then rows stay unwritten. The last
+    // luma row tells: marked before decoding, it must not keep the mark. A
+    // picture whose real last row equals the mark is decoded again with
+    // another mark (and a fresh decoder, see the header).
+    uint8_t* lastLumaRow = planes[0] + size_t(strides[0]) * size_t(lumaHeight - 1);
+    const auto keepsMark = [&](uint8_t mark) {
+        return std::all_of(lastLumaRow, lastLumaRow + lumaWidth, [mark](uint8_t v) { return v == mark; });
+    };
+    // True when the picture is decoded whole, damaged or not.
+    const auto decodeWhole = [&](tjhandle decoder, uint8_t mark) {
+        std::memset(lastLumaRow, mark, size_t(lumaWidth));
+        if (tjDecompressToYUVPlanes(decoder, jpeg, jpegSize, planes, width, strides, height, TJFLAG_FASTDCT) == 0) {
+            return true;
+        }
+        return tjGetErrorCode(decoder) == TJERR_WARNING && !keepsMark(mark);
+    };
+    constexpr uint8_t kFirstMark = 0x5A;
+    constexpr uint8_t kSecondMark = 0xA5;
+    if (!decodeWhole(handle, kFirstMark)) {
+        if (tjGetErrorCode(handle) == TJERR_FATAL) return false;
+        const std::unique_ptr<void, Decompressor> again(tjInitDecompress());
+        if (!again || !decodeWhole(again.get(), kSecondMark)) return false;
     }
     if (!lumaDirect) {
         copyPlane(scratch_.data(), size_t(lumaWidth), out.planeData(0), out.stride(0), size_t(width), size_t(height));

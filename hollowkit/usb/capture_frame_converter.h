@@ -4,7 +4,10 @@
 // (NV12, YUYV 4:2:2 or Motion JPEG, in the device's mapped buffer) into an
 // NV12 VideoFrame in pooled memory, so the device's buffer can go back to
 // the driver at once and the frame can live as long as its users want.
-// MJPEG is decoded with libturbojpeg, luma straight into the frame.
+// MJPEG is decoded with libturbojpeg, luma straight into the frame, each
+// picture by a decoder of its own: libjpeg keeps the Huffman tables a
+// picture defines for the next one, and camera MJPEG usually defines none
+// (the standard tables apply), so one damaged picture could garble all after.
 //
 // Owned by one capture stream; one thread at a time. A picture whose bytes
 // are fewer than its size needs, whose JPEG does not decode or is not the
@@ -60,7 +63,6 @@ private:
     WritableVideoFrame acquire(int width, int height);
 
     std::unique_ptr<PixelBufferPool> pool_;
-    void* decompressor_ = nullptr;  // tjhandle, made on the first JPEG
     std::vector<uint8_t> scratch_;  // decoded chroma (and luma of odd sizes)
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace hollowkit {
@@ -121,6 +122,100 @@ TEST(CaptureFrameConverterTest, DecodesMotionJpegOfEachSubsamplingIntoNv12) {
         // A JPEG of another size than the format's is refused.
         EXPECT_FALSE(converter.convert({kFourccMjpeg, 64, 30, 0, jpeg}, kPts));
     }
+}
+
+constexpr uint8_t kStartOfScan[] = {0xFF, 0xDA};
+
+// The JPEG without its Huffman table segments, as camera MJPEG comes: the
+// decoder then uses the standard tables, which are the ones jpegOf wrote.
+Bytes withoutHuffmanTables(const Bytes& jpeg) {
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    size_t i = 2;
+    while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF && jpeg[i + 1] != 0xDA) {
+        const size_t length = size_t(jpeg[i + 2]) << 8 | jpeg[i + 3];
+        if (jpeg[i + 1] != 0xC4) out.insert(out.end(), jpeg.begin() + long(i), jpeg.begin() + long(i + 2 + length));
+        i += 2 + length;
+    }
+    out.insert(out.end(), jpeg.begin() + long(i), jpeg.end());
+    return out;
+}
+
+// A table segment that redefines DC table 0 with the standard chroma DC
+// code lengths: legal, but luma coded with the standard tables no longer
+// decodes with it.
+Bytes chromaDcTableAsTableZero() {
+    Bytes segment = {0xFF, 0xC4, 0x00, 0x1F, 0x00, 0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+    for (uint8_t value = 0; value < 12; ++value) segment.push_back(value);
+    return segment;
+}
+
+bool samePlanes(const VideoFrame& a, const VideoFrame& b) {
+    for (int plane = 0; plane < 2; ++plane) {
+        for (int y = 0; !a.row(plane, y).empty(); ++y) {
+            const auto rowA = a.row(plane, y);
+            const auto rowB = b.row(plane, y);
+            if (!std::equal(rowA.begin(), rowA.end(), rowB.begin(), rowB.end())) return false;
+        }
+    }
+    return true;
+}
+
+TEST(CaptureFrameConverterTest, PicturesLeaveNoTablesBehindForTheNext) {
+    const Bytes coded = jpegOf(64, 32, TJSAMP_420, 90, 170);
+    ASSERT_FALSE(coded.empty());
+    const Bytes plain = withoutHuffmanTables(coded);
+    const Bytes body(coded.begin(), coded.end() - 2);  // without the end marker
+    const Bytes table = chromaDcTableAsTableZero();
+
+    Bytes tableAfterScan = body;
+    tableAfterScan.insert(tableAfterScan.end(), table.begin(), table.end());
+    tableAfterScan.insert(tableAfterScan.end(), {0xFF, 0xD9});
+    // Cut inside the scan, as a lost USB packet leaves it, then a table.
+    Bytes cutThenTable(coded.begin(), coded.begin() + long(coded.size() * 2 / 3));
+    cutThenTable.insert(cutThenTable.end(), table.begin(), table.end());
+    cutThenTable.insert(cutThenTable.end(), {0xFF, 0xD9});
+
+    CaptureFrameConverter fresh;
+    const VideoFrame expected = fresh.convert({kFourccMjpeg, 64, 32, 0, plain}, kPts);
+    ASSERT_TRUE(expected);
+    const struct {
+        const char* name;
+        Bytes before;
+    } cases[] = {
+        {"a picture defining another table", tableAfterScan},
+        {"a damaged picture defining another table", cutThenTable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CaptureFrameConverter converter;
+        (void)converter.convert({kFourccMjpeg, 64, 32, 0, c.before}, kPts);
+        const VideoFrame next = converter.convert({kFourccMjpeg, 64, 32, 0, plain}, kPts);
+        ASSERT_TRUE(next);
+        EXPECT_TRUE(samePlanes(expected, next));
+    }
+}
+
+TEST(CaptureFrameConverterTest, RefusesMotionJpegTheDecoderGaveUpOnAfterAWarning) {
+    // The scan header ends the coefficients at 62 (a warning) and sends
+    // the second component to a table never defined (fatal, before any row).
+    Bytes jpeg = jpegOf(64, 32, TJSAMP_420, 90, 170);
+    ASSERT_FALSE(jpeg.empty());
+    const auto scan = std::search(jpeg.begin(), jpeg.end(), std::begin(kStartOfScan), std::end(kStartOfScan));
+    ASSERT_NE(scan, jpeg.end());
+    const size_t components = scan[4];
+    scan[4 + 1 + 2 * 1 + 1] = 0x22;
+    scan[4 + 1 + 2 * long(components) + 1] = 62;
+
+    CaptureFrameConverter converter;
+    // A picture first, so a refused one cannot pass for it either.
+    ASSERT_TRUE(converter.convert({kFourccMjpeg, 64, 32, 0, jpegOf(64, 32, TJSAMP_420, 90, 170)}, kPts));
+    EXPECT_FALSE(converter.convert({kFourccMjpeg, 64, 32, 0, jpeg}, kPts));
+    // A picture cut inside its scan only warns and is kept (its missing
+    // rows are filled in by the decoder).
+    const Bytes good = jpegOf(64, 32, TJSAMP_420, 90, 170);
+    const auto goodScan = std::search(good.begin(), good.end(), std::begin(kStartOfScan), std::end(kStartOfScan));
+    const Bytes cut(good.begin(), goodScan + (good.end() - goodScan) / 2);
+    EXPECT_TRUE(converter.convert({kFourccMjpeg, 64, 32, 0, cut}, kPts));
 }
 
 }  // namespace

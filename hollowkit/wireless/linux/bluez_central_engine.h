@@ -25,12 +25,12 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/wireless/linux/bluez_central.h"
+#include "hollowkit/wireless/linux/bluez_properties.h"
 
 namespace hollowkit {
 
 namespace bluez {
 
-using Properties = std::map<std::string, sdbus::Variant>;
 using InterfaceMap = std::map<std::string, Properties>;
 using ManagedObjects = std::map<sdbus::ObjectPath, InterfaceMap>;
 
@@ -72,13 +72,7 @@ private:
     enum class Link : uint8_t { idle = 0, connecting, connected };
     enum class WritePath : uint8_t { undecided = 0, acquiring, socket, command };
 
-    struct Device {
-        std::optional<std::string> name;
-        std::optional<std::string> alias;
-        std::optional<std::string> address;
-        std::optional<int16_t> rssi;
-        std::map<uint16_t, Bytes> manufacturerData;
-        std::vector<std::string> uuids;
+    struct Device : bluez::AdvertisedFields {
         bool connected = false;
         bool servicesResolved = false;
 

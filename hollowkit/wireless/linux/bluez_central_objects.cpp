@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hollowkit/wireless/linux/bluez_names.h"
+#include "hollowkit/wireless/linux/bluez_properties.h"
 
 namespace hollowkit {
 
@@ -17,19 +18,7 @@ using bluez::kGattService1;
 using bluez::kObjectManager;
 using bluez::Properties;
 
-// A property of the expected D-Bus type; nothing when it is absent or of
-// another type (a misbehaving service must not take the thread down).
-template <typename T>
-std::optional<T> propertyValue(const Properties& properties, const std::string& name) {
-    auto it = properties.find(name);
-    if (it == properties.end()) return std::nullopt;
-    try {
-        if (!it->second.containsValueOfType<T>()) return std::nullopt;
-        return it->second.template get<T>();
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
+using bluez::propertyValue;
 
 bool contains(const std::vector<std::string>& list, std::string_view item) {
     for (const auto& entry : list) {
@@ -43,17 +32,7 @@ bool isAccessError(const sdbus::Error& error) {
            error.getName() == "org.bluez.Error.NotPermitted";
 }
 
-uint8_t propertiesFromFlags(const std::vector<std::string>& flags) {
-    uint8_t bits = 0;
-    for (const auto& flag : flags) {
-        if (flag == "read") bits |= BleProperty::kRead;
-        else if (flag == "write-without-response") bits |= BleProperty::kWriteWithoutResponse;
-        else if (flag == "write") bits |= BleProperty::kWrite;
-        else if (flag == "notify") bits |= BleProperty::kNotify;
-        else if (flag == "indicate") bits |= BleProperty::kIndicate;
-    }
-    return bits;
-}
+using bluez::propertiesFromFlags;
 
 }  // namespace
 
@@ -263,30 +242,7 @@ void BluezCentral::Engine::publishState() {
 
 void BluezCentral::Engine::applyDevice(const std::string& path, Device& device, const Properties& changed,
                                        const std::vector<std::string>& invalidated) {
-    if (auto name = propertyValue<std::string>(changed, "Name")) device.name = std::move(name);
-    if (auto alias = propertyValue<std::string>(changed, "Alias")) device.alias = std::move(alias);
-    if (auto address = propertyValue<std::string>(changed, "Address")) device.address = std::move(address);
-    if (auto rssi = propertyValue<int16_t>(changed, "RSSI")) device.rssi = rssi;
-    if (auto uuids = propertyValue<std::vector<std::string>>(changed, "UUIDs")) device.uuids = std::move(*uuids);
-    // BlueZ keys manufacturer data by company id: {0x08AA: <data>} is what
-    // the air carried as AA 08 <data>. An entry of another type is skipped.
-    if (auto entries = propertyValue<std::map<uint16_t, sdbus::Variant>>(changed, "ManufacturerData")) {
-        device.manufacturerData.clear();
-        for (const auto& [companyId, value] : *entries) {
-            try {
-                if (value.containsValueOfType<std::vector<uint8_t>>()) {
-                    device.manufacturerData[companyId] = value.get<std::vector<uint8_t>>();
-                }
-            } catch (const std::exception&) {
-            }
-        }
-    }
-    for (const auto& name : invalidated) {
-        if (name == "RSSI") device.rssi.reset();
-        else if (name == "Name") device.name.reset();
-        else if (name == "ManufacturerData") device.manufacturerData.clear();
-        else if (name == "UUIDs") device.uuids.clear();
-    }
+    bluez::applyAdvertised(device, changed, invalidated);
 
     bool wasConnected = device.connected;
     if (auto connected = propertyValue<bool>(changed, "Connected")) device.connected = *connected;
@@ -306,29 +262,11 @@ void BluezCentral::Engine::applyDevice(const std::string& path, Device& device, 
 }
 
 void BluezCentral::Engine::reportDiscovery(const std::string& path, const Device& device) {
-    // A device without an RSSI is BlueZ's memory of an earlier scan, not an
-    // advertisement seen now.
-    if (!scanWanted_ || !device.rssi) return;
-    BlePeripheral peripheral{path, device.name};
-    if (!peripheral.name && device.alias) {
-        // Without a name BlueZ's Alias is the address with dashes; that is no name.
-        std::string dashed = device.address.value_or("");
-        for (auto& c : dashed) {
-            if (c == ':') c = '-';
-        }
-        if (*device.alias != dashed && *device.alias != device.address.value_or("")) peripheral.name = device.alias;
-    }
-    BleAdvertisement advertisement;
-    advertisement.localName = device.name;
-    for (const auto& [companyId, data] : device.manufacturerData) {
-        advertisement.manufacturerData.push_back(BleManufacturerData{companyId, data});
-    }
-    for (const auto& text : device.uuids) {
-        if (auto uuid = BleUuid::parse(text)) advertisement.serviceUuids.push_back(*uuid);
-    }
-    toMain([peripheral = std::move(peripheral), advertisement = std::move(advertisement),
-            rssi = static_cast<int>(*device.rssi)](BluezCentral& central) {
-        central.delegate_->centralDidDiscover(peripheral, advertisement, rssi);
+    if (!scanWanted_) return;
+    auto discovery = bluez::discoveryOf(path, device);
+    if (!discovery) return;
+    toMain([discovery = std::move(*discovery)](BluezCentral& central) {
+        central.delegate_->centralDidDiscover(discovery.peripheral, discovery.advertisement, discovery.rssi);
     });
 }
 
