@@ -11,7 +11,9 @@
 #
 # Usage: bench/compose_vs_graph.sh [screen_composer_bench]
 #   REPS (default 5) repetitions (medians need 3 or more), SECONDS_LONG (default 10) take length,
-#   CPU_SETS (default "all 0,1") the CPU sets to run on.
+#   CPU_SETS (default "all 0,1") the CPU sets to run on; HK_GRAPH_DEFAULT_GOP=1
+#   gives the graph the encoders' default key frame interval instead of the
+#   composer's two seconds.
 set -eu
 
 bench=${1:-build/release/bench/screen_composer_bench}
