@@ -5,8 +5,8 @@
 //
 // Inputs are made once per screen size with ffmpeg's test sources: a moving
 // test picture as the screen (H.264 + AAC) and a 1080p camera with its own
-// tone, kSeconds long. Every export runs in a child process, so its peak
-// memory (ru_maxrss) is its own.
+// tone, 3 s long (HK_COMPOSE_SECONDS for longer takes). Every export runs in
+// a child process, so its peak memory (ru_maxrss) is its own.
 //
 // Reported per export:
 //   x_realtime  seconds of movie per second of wall-clock time
@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -44,7 +45,15 @@ extern char** environ;
 namespace hollowkit {
 namespace {
 
-constexpr double kSeconds = 3.0;
+// The takes' length: 3 s, or HK_COMPOSE_SECONDS.
+double takeSeconds() {
+    static const double seconds = [] {
+        const char* text = std::getenv("HK_COMPOSE_SECONDS");
+        const double value = text != nullptr ? std::atof(text) : 0;
+        return value > 0 ? value : 3.0;
+    }();
+    return seconds;
+}
 constexpr const char* kChildFlag = "--compose-child";
 
 std::filesystem::path workFolder() {
@@ -82,7 +91,7 @@ const Inputs& inputs(int width, int height) {
     if (found != made.end()) return found->second;
     const std::filesystem::path folder = workFolder();
     Inputs in{folder / ("Screen" + std::to_string(width) + ".mov"), folder / "Camera.mov"};
-    const std::string duration = std::to_string(kSeconds);
+    const std::string duration = std::to_string(takeSeconds());
     runFfmpeg({"-f", "lavfi", "-i",
                "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) + ":rate=30:duration=" +
                    duration,
@@ -112,7 +121,9 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // The encoders' closing statistics are not the benchmark's output.
+    // The encoders' closing statistics and the log are not the benchmark's
+    // output (which may be JSON).
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
@@ -137,7 +148,7 @@ void report(benchmark::State& state, const ChildRun& run) {
         return;
     }
     state.SetIterationTime(run.seconds);
-    state.counters["x_realtime"] = kSeconds / run.seconds;
+    state.counters["x_realtime"] = takeSeconds() / run.seconds;
     state.counters["peak_MB"] = run.peakMegabytes;
     state.counters["cpu_s"] = run.cpuSeconds;
 }
@@ -161,7 +172,8 @@ void BM_Composer(benchmark::State& state, VideoCodec codec) {
 
 // The filter graph: the camera cut square and scaled to the bubble's size,
 // a round mask (a picture made once with geq) merged in as alpha, laid over
-// the screen at the bubble's place; both sounds copied.
+// the screen at the bubble's place; both sounds copied; encoded as the
+// composer encodes.
 void BM_FfmpegGraph(benchmark::State& state, VideoCodec codec) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
@@ -187,8 +199,14 @@ void BM_FfmpegGraph(benchmark::State& state, VideoCodec codec) {
     std::vector<std::string> args{"-v", "error", "-y", "-i", in.screen.string(), "-i", in.camera.string(),
                                   "-framerate", "30", "-loop", "1", "-i", mask.string(), "-filter_complex", graph,
                                   "-map", "[v]", "-map", "1:a", "-map", "0:a", "-r", "30", "-t",
-                                  std::to_string(kSeconds), "-c:a", "copy", "-movflags", "+faststart",
+                                  std::to_string(takeSeconds()), "-c:a", "copy", "-movflags", "+faststart",
                                   "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709"};
+    // A key frame every two seconds, as the composer writes them (the
+    // encoders' own default, every 250 frames, costs x265 about a tenth
+    // less CPU time). HK_GRAPH_DEFAULT_GOP=1 leaves the encoders' default.
+    if (std::getenv("HK_GRAPH_DEFAULT_GOP") == nullptr) {
+        args.insert(args.end(), {"-g", std::to_string(2 * ScreenComposer::kFrameRate)});
+    }
     if (codec == VideoCodec::hevc) {
         // Told the CPUs it may use, as the composer tells it: x265 would
         // otherwise spread its pool over every CPU of the machine.

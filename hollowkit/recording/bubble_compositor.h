@@ -14,7 +14,8 @@
 // onto the Y'CbCr 4:2:0 planes an encoder takes, so a composer never has to
 // turn whole frames into RGB and back.
 //
-// One owner (the screen composer's thread); calls must not overlap. Rows of
+// One owner (the thread drawing a combined movie's frames); calls must not
+// overlap. Rows of
 // large pictures are shared out to the compositor's own RowWorkers. Nothing
 // fails: a missing screen leaves black, a missing camera frame (or a cut-out
 // without a person mask) leaves the bubble out of that frame.

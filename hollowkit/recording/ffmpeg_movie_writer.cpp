@@ -261,6 +261,10 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
         if (!settings.allowFrameReordering) params += ":bframes=0";
         if (cpus > 0) params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
+        // Libavcodec passes its thread count to x265 as the number of frames
+        // coded at once; its default of one leaves most of the pool idle.
+        // None lets x265 size it by the pool.
+        c->thread_count = 0;
     } else if (cpus > 0) {
         c->thread_count = cpus;
     }

@@ -14,10 +14,13 @@
 // leaves an earlier "Combined.mov" exactly as it was.
 //
 // compose() runs the work on the composer's own queue
-// ("HollowKit.ScreenComposer"), one composition at a time, and reports
+// ("HollowKit.ScreenComposer"), one composition at a time: each movie is
+// decoded on a thread of its own and the frames are drawn on another, a few
+// frames ahead of the encoder on the queue, so the three overlap. It reports
 // progress (rising from 0 to 1, never back) and the result on the main
 // executor; every progress report of a composition comes before its result.
-// composeNow() is the same work on the calling thread. Destroying the
+// composeNow() is the same work with the calling thread as the encoder's
+// (its decoding and drawing threads end before it returns). Destroying the
 // composer stops a running composition at its next frame, without a result.
 
 #include <atomic>
@@ -109,9 +112,9 @@ public:
     // is destroyed first) with the output path or the error.
     void compose(ComposeRequest request, Progress progress, Completion completion);
 
-    // The whole composition on the calling thread. `progress` is called on
-    // this thread with rising values and 1 last on success; `stop`, when
-    // set, ends the work early with an error.
+    // The whole composition, encoded on the calling thread. `progress` is
+    // called on this thread with rising values and 1 last on success;
+    // `stop`, when set, ends the work early with an error.
     static Result<std::filesystem::path, ComposeError> composeNow(const ComposeRequest& request,
                                                                  const Progress& progress,
                                                                  const ScreenComposerOptions& options = {},

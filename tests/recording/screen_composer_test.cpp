@@ -269,6 +269,50 @@ TEST_F(ScreenComposerTest, ExportThatFailsHalfWayKeepsThePreviousMovie) {
     EXPECT_LT(progress.back(), 1.0F);
 }
 
+TEST_F(ScreenComposerTest, EveryScreenPictureLandsInItsOwnFrameInOrder) {
+    // Screen picture n is flat grey at 12 + 4n: any frame dropped, repeated
+    // or swapped on the way through shows as a step of 4 or more.
+    ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "nullsrc=size=320x240:rate=30:duration=2", "-vf",
+                        "geq=lum='12+4*N':cb=128:cr=128", "-c:v", "libx264", "-preset", "ultrafast", "-crf", "0",
+                        "-pix_fmt", "yuv420p", screen().string()}));
+    for (const VideoCodec codec : kAllVideoCodecs) {
+        SCOPED_TRACE(std::string(toString(codec)));
+        ASSERT_TRUE(compose(request(codec)).has_value());
+        auto reader = MovieReader::open(combined());
+        ASSERT_TRUE(reader.has_value()) << reader.error();
+        for (int i = 0; i < 60; ++i) {
+            const DecodedPicture* picture = reader.value()->frameAt((i + 0.5) / 30);
+            ASSERT_NE(picture, nullptr) << i;
+            // The top left corner, far from the bubble.
+            const ImagePlane& luma = picture->planes.planes[0];
+            const int value = luma.data[8 * luma.stride + 8];
+            EXPECT_NEAR(value, 12 + 4 * i, 1.5) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(ScreenComposerTest, StoppedCompositionKeepsThePreviousMovie) {
+    const std::string previous = "the previous combined movie";
+    std::ofstream(combined()) << previous;
+    StopFlag stop;
+    std::vector<float> progress;
+    // Stopped once the first frame is through, with the next ones already
+    // being decoded and composed.
+    const auto result = ScreenComposer::composeNow(
+        request(VideoCodec::hevc),
+        [&](float value) {
+            progress.push_back(value);
+            if (value > 0) stop.set();
+        },
+        options(), &stop);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().userMessage(), "Could not build the combined video: the composition was stopped");
+    EXPECT_EQ(readAll(combined()), previous);
+    EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
+    ASSERT_EQ(progress.size(), 2U);
+    EXPECT_LT(progress.back(), 0.1F);
+}
+
 TEST_F(ScreenComposerTest, ComposeReportsOnTheMainExecutor) {
     ManualExecutor main;
     ScreenComposer composer(main, options());
