@@ -13,9 +13,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <utility>
+
+#include "hollowkit/base/mutex.h"
+#include "hollowkit/base/thread_annotations.h"
 
 namespace hollowkit {
 
@@ -29,8 +31,8 @@ public:
     // Waits while the queue is full. False (the item dropped) once closed.
     bool push(T item) {
         {
-            std::unique_lock lock(mutex_);
-            notFull_.wait(lock, [&] { return closed_ || items_.size() < capacity_; });
+            MutexLock lock(mutex_);
+            lock.wait(notFull_, [&]() HK_REQUIRES(mutex_) { return closed_ || items_.size() < capacity_; });
             if (closed_) return false;
             items_.push_back(std::move(item));
         }
@@ -43,8 +45,8 @@ public:
     std::optional<T> pop() {
         std::optional<T> item;
         {
-            std::unique_lock lock(mutex_);
-            notEmpty_.wait(lock, [&] { return closed_ || !items_.empty(); });
+            MutexLock lock(mutex_);
+            lock.wait(notEmpty_, [&]() HK_REQUIRES(mutex_) { return closed_ || !items_.empty(); });
             if (items_.empty()) return std::nullopt;
             item.emplace(std::move(items_.front()));
             items_.pop_front();
@@ -55,7 +57,7 @@ public:
 
     void close() {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             closed_ = true;
         }
         notFull_.notify_all();
@@ -64,11 +66,11 @@ public:
 
 private:
     const size_t capacity_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;
-    std::deque<T> items_;  // guarded by mutex_
-    bool closed_ = false;  // guarded by mutex_
+    std::deque<T> items_ HK_GUARDED_BY(mutex_);
+    bool closed_ HK_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace hollowkit
