@@ -32,6 +32,7 @@
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_camera_factory.h"
+#include "lumenhollow/testing/fake_desktop.h"
 
 namespace lumenhollow {
 namespace {
@@ -81,10 +82,15 @@ std::optional<Options> parse(int argc, char** argv) {
 }
 
 // No window: nothing to raise.
+// No windows and no sheets; the run ends by its own script, never through a
+// quit request, so the termination calls have nothing to do.
 class HeadlessShell final : public AppShell {
 public:
     void activateApplication() override {}
     bool bringMainWindowForward() override { return false; }
+    bool endAttachedSheets() override { return false; }
+    void requestTermination() override {}
+    void replyToTermination(bool) override {}
 };
 
 const char* routeName(ConnectionMode mode) {
@@ -114,7 +120,7 @@ public:
     bool run() {
         onMain([this] {
             model_ = CameraModel::create(CameraModelServices{main_, settings_, secrets_, random_, disk_, cameras_,
-                                                             shell_, display_, notch_, {}, {}});
+                                                             shell_, desktop_, display_, notch_, {}, {}});
             model_->camera().start();
         });
         ConnectionMode route = onMain([this] { return model_->state().connection; });
@@ -202,6 +208,7 @@ private:
     GetrandomSecureRandom random_;
     StatvfsDiskSpace disk_;
     HeadlessShell shell_;
+    FakeDesktop desktop_;  // the run opens no folder
     FakeCameraFactory cameras_;  // main executor only
     std::shared_ptr<CountingVideoSink> display_ = std::make_shared<CountingVideoSink>(false);
     std::shared_ptr<CountingVideoSink> notch_ = std::make_shared<CountingVideoSink>(false);

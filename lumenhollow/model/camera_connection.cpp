@@ -33,7 +33,8 @@ void CameraModel::selectConnection(ConnectionMode mode) {
 }
 
 void CameraModel::connect(ConnectionMode mode) {
-    if (switching_) return;
+    // While quitting, the camera only stops.
+    if (switching_ || isTerminating()) return;
     switching_ = true;
     // The new camera starts on its own; a retry meant for the old one would stop it again.
     cancelPendingRetry();

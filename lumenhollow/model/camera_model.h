@@ -39,6 +39,7 @@
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/published_state.h"
 #include "lumenhollow/model/video_sink.h"
+#include "lumenhollow/platform/desktop.h"
 #include "lumenhollow/platform/disk_space.h"
 #include "lumenhollow/platform/secret_store.h"
 #include "lumenhollow/platform/secure_random.h"
@@ -65,6 +66,7 @@ struct CameraModelServices {
     DiskSpace& disk;
     CameraFactory& cameras;
     AppShell& shell;
+    Desktop& desktop;
     // The main window's and the notch island's previews.
     std::shared_ptr<VideoSink> displayLayer;
     std::shared_ptr<VideoSink> notchDisplayLayer;
@@ -153,6 +155,38 @@ public:
     void setLastScreenTake(std::optional<std::filesystem::path> folder);
     void setWirelessMicID(std::string id);
 
+    // --- Quit and shutdown (shutdown.cpp).
+    // After the sheets were ended, the termination waits this long for them to go.
+    static constexpr hollowkit::Duration kSheetCloseDelay = std::chrono::milliseconds(350);
+    // How long the shutdown waits for the camera to stop.
+    static constexpr hollowkit::Duration kTerminationFallback = std::chrono::seconds(3);
+    // How long it waits for open movie files to be finished: a movie cut off
+    // before its index is written cannot be played, so this is generous.
+    static constexpr hollowkit::Duration kRecordingFinishLimit = std::chrono::seconds(30);
+
+    // The quit request of every way out: closes the sheets, then asks the
+    // application to terminate on a later turn (kSheetCloseDelay later when a
+    // sheet was open). Once made, further requests are ignored.
+    void afterClosingSheets();
+    // Clears the five sheet flags in their order.
+    void dismissSheets();
+    // The quit request, starting a new instance once the process has ended.
+    void quitAndReopen();
+    bool relaunchOnQuit() const { return relaunchOnQuit_; }
+    // The application's answer to AppShell::requestTermination: stops the
+    // timers, finishes whatever records (bounded by kRecordingFinishLimit),
+    // stops the camera (bounded by kTerminationFallback), then calls
+    // AppShell::replyToTermination once. A second call is ignored.
+    void handleTerminationRequest();
+    bool isTerminating() const { return shutdownPhase_ != ShutdownPhase::none; }
+    // How the shutdown finishes what records: calls `finished` on the main
+    // executor once every movie file is closed (at once when nothing
+    // records). Installed by the recording control.
+    using RecordingFinish = std::function<void(std::function<void()> finished)>;
+    void setRecordingFinishForTermination(RecordingFinish finish) { recordingFinish_ = std::move(finish); }
+    // Creates the output folder when missing (a failure is ignored) and opens it.
+    void openOutputFolder();
+
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
     void showMainWindow();
@@ -219,6 +253,11 @@ private:
 
     void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces);
 
+    // Shutdown (shutdown.cpp).
+    enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, stoppingCamera, replied };
+    void recordingFinishedForTermination(bool finished);
+    void cameraStoppedForTermination(bool stopped);
+
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
     PublishedState state_;
@@ -246,6 +285,11 @@ private:
     hollowkit::TaskId pendingRetry_ = 0;
     hollowkit::TaskId levelTimer_ = 0;
     hollowkit::TaskId diskTimer_ = 0;
+    bool quitRequested_ = false;
+    bool relaunchOnQuit_ = false;
+    ShutdownPhase shutdownPhase_ = ShutdownPhase::none;
+    hollowkit::TaskId shutdownTimer_ = 0;
+    RecordingFinish recordingFinish_;
 };
 
 }  // namespace lumenhollow

@@ -43,6 +43,7 @@
 #include "lumenhollow/model/linux/linux_camera_factory.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_app_shell.h"
+#include "lumenhollow/testing/fake_desktop.h"
 #include "lumenhollow/testing/fake_disk_space.h"
 #include "lumenhollow/testing/fake_secret_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
@@ -127,7 +128,7 @@ public:
             radio->add(*ble);
             cameras = std::make_unique<LinuxCameraFactory>(main, seams());
             model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, *cameras, shell,
-                                                            displayLayer, notchLayer, outputFolder(), {}});
+                                                            desktop, displayLayer, notchLayer, outputFolder(), {}});
             recorder = std::make_unique<StateRecorder>(model);
         });
         sensor = std::jthread([this](std::stop_token stop) {
@@ -209,6 +210,7 @@ public:
     FakeSecureRandom random;
     FakeDiskSpace disk;
     FakeAppShell shell;
+    FakeDesktop desktop;
     std::shared_ptr<CountingVideoSink> displayLayer = std::make_shared<CountingVideoSink>(false);
     std::shared_ptr<CountingVideoSink> notchLayer = std::make_shared<CountingVideoSink>(false);
 

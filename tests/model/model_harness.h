@@ -14,6 +14,7 @@
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_app_shell.h"
 #include "lumenhollow/testing/fake_camera_factory.h"
+#include "lumenhollow/testing/fake_desktop.h"
 #include "lumenhollow/testing/fake_disk_space.h"
 #include "lumenhollow/testing/fake_secret_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
@@ -48,6 +49,7 @@ struct ModelHarness {
     FakeDiskSpace disk;
     FakeCameraFactory cameras{main};
     FakeAppShell shell;
+    FakeDesktop desktop;
     std::shared_ptr<CountingVideoSink> displayLayer = std::make_shared<CountingVideoSink>();
     std::shared_ptr<CountingVideoSink> notchLayer = std::make_shared<CountingVideoSink>();
     RecordingFaceBackend* faceBackend = nullptr;               // owned by the detector
@@ -73,7 +75,7 @@ struct ModelHarness {
             return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
         };
         imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
-        return CameraModelServices{main,         settings,   secrets,      random, disk, cameras, shell,
+        return CameraModelServices{main,       settings,     secrets, random, disk, cameras, shell, desktop,
                                    displayLayer, notchLayer, outputFolder, imaging};
     }
 

@@ -64,7 +64,7 @@ std::optional<fs::path> movedAside(const fs::path& folder) {
 std::shared_ptr<CameraModel> createOver(ModelHarness& h, SettingsStore& store) {
     CameraModelServices base = h.services();
     return CameraModel::create(CameraModelServices{base.main, store, base.secrets, base.random, base.disk,
-                                                   base.cameras, base.shell, base.displayLayer,
+                                                   base.cameras, base.shell, base.desktop, base.displayLayer,
                                                    base.notchDisplayLayer, base.outputFolder, base.imaging});
 }
 

@@ -1,0 +1,108 @@
+// CameraModel: the quit request, the shutdown that runs when the
+// application agrees to end, and the output-folder command.
+//
+// The shutdown waits for two things in turn, each with its own bound: the
+// recording's files being finished, then the camera stopping. A movie whose
+// finish is cut off has no index and cannot be played, so finishing gets a
+// generous bound of its own; the short fallback covers only the camera,
+// whose stop loses nothing when it is cut short.
+
+#include <filesystem>
+#include <system_error>
+
+#include "hollowkit/base/pocket_log.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+void CameraModel::dismissSheets() {
+    publish<Field::showUSBGuide>(false);
+    publish<Field::showWelcome>(false);
+    publish<Field::showScreenPermissionHelp>(false);
+    publish<Field::showShortcuts>(false);
+    publish<Field::showHomeNetworkSheet>(false);
+}
+
+void CameraModel::afterClosingSheets() {
+    // One quit: a second request (a repeated Ctrl+Q, SIGTERM during the
+    // shutdown) would otherwise run the shutdown twice.
+    if (quitRequested_) return;
+    quitRequested_ = true;
+    dismissSheets();
+    const bool hadSheet = services_.shell.endAttachedSheets();
+    // Always from a later turn, so whatever called this finishes first; after
+    // the sheets' own closing when there were any.
+    main_.after(hadSheet ? kSheetCloseDelay : hollowkit::Duration::zero(), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->services_.shell.requestTermination();
+    });
+}
+
+void CameraModel::quitAndReopen() {
+    relaunchOnQuit_ = true;
+    afterClosingSheets();
+}
+
+void CameraModel::handleTerminationRequest() {
+    if (shutdownPhase_ != ShutdownPhase::none) return;
+    quitRequested_ = true;  // quit requests from now on are ignored
+    shutdownPhase_ = ShutdownPhase::finishingRecording;
+    stopTimers();
+    // Nothing may start a camera from here on: neither a route switch under
+    // way (its new camera) nor a wireless retry.
+    cancelPendingRetry();
+    cancelPendingResolution();
+    if (pendingSwitch_) {
+        main_.cancel(pendingSwitch_->watchdog);
+        pendingSwitch_.reset();
+    }
+
+    shutdownTimer_ = main_.after(kRecordingFinishLimit, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->recordingFinishedForTermination(false);
+    });
+    auto finished = [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->recordingFinishedForTermination(true);
+    };
+    if (recordingFinish_) {
+        recordingFinish_(std::move(finished));
+    } else {
+        finished();
+    }
+}
+
+void CameraModel::recordingFinishedForTermination(bool finished) {
+    // A finish after the bound, or a second report, finds the shutdown on.
+    if (shutdownPhase_ != ShutdownPhase::finishingRecording) return;
+    main_.cancel(shutdownTimer_);
+    if (!finished) {
+        hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
+                                   std::chrono::duration<double>(kRecordingFinishLimit).count());
+    }
+    shutdownPhase_ = ShutdownPhase::stoppingCamera;
+    shutdownTimer_ = main_.after(kTerminationFallback, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->cameraStoppedForTermination(false);
+    });
+    stopCamera([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->cameraStoppedForTermination(true);
+    });
+}
+
+void CameraModel::cameraStoppedForTermination(bool stopped) {
+    if (shutdownPhase_ != ShutdownPhase::stoppingCamera) return;
+    main_.cancel(shutdownTimer_);
+    shutdownTimer_ = 0;
+    if (!stopped) {
+        hollowkit::PocketLog::logf("The camera did not stop within %.0f s; quitting anyway",
+                                   std::chrono::duration<double>(kTerminationFallback).count());
+    }
+    shutdownPhase_ = ShutdownPhase::replied;
+    services_.shell.replyToTermination(relaunchOnQuit_);
+}
+
+void CameraModel::openOutputFolder() {
+    // A folder that cannot be made shows nothing; there is nothing to report.
+    std::error_code error;
+    std::filesystem::create_directories(outputFolder_, error);
+    services_.desktop.openFolder(outputFolder_);
+}
+
+}  // namespace lumenhollow

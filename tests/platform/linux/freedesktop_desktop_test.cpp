@@ -1,0 +1,127 @@
+// The desktop backend against a fake file manager on a private bus, and,
+// without one, against a fake xdg-open on the search path.
+
+#include "lumenhollow/platform/linux/freedesktop_desktop.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "hollowkit/testing/private_dbus_daemon.h"
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/testing/fake_session_services.h"
+
+namespace lumenhollow {
+namespace {
+
+using hollowkit::testsupport::LogCapture;
+using hollowkit::testsupport::TempDir;
+using namespace std::chrono_literals;
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Polls (bounded) until the file holds `expected`.
+testing::AssertionResult fileBecomes(const std::filesystem::path& path, const std::string& expected) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    std::string text;
+    while (std::chrono::steady_clock::now() < deadline) {
+        text = readFile(path);
+        if (text == expected) return testing::AssertionSuccess();
+        std::this_thread::sleep_for(5ms);
+    }
+    return testing::AssertionFailure() << path << " holds \"" << text << "\"";
+}
+
+// An xdg-open that writes its arguments to xdg-open.log, then (when
+// `waits`) stays until a file "release" appears, as xdg-open does for the
+// program it started when no desktop environment is known, and writes "done".
+void writeFakeXdgOpen(const TempDir& dir, bool waits) {
+    const std::string log = dir.file("xdg-open.log");
+    std::string script = "#!/bin/sh\nprintf 'open %s\\n' \"$@\" >> '" + log + "'\n";
+    if (waits) {
+        script += "i=0\nwhile [ ! -e '" + dir.file("release") + "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done\n";
+        script += "echo done >> '" + log + "'\n";
+    }
+    std::ofstream(dir.file("xdg-open")) << script;
+    ::chmod(dir.file("xdg-open").c_str(), 0755);
+}
+
+bool haveBus() { return hollowkit::PrivateDbusDaemon::program().has_value(); }
+
+TEST(FreedesktopDesktopTest, TheFileManagerShowsTheFolderOrTheFileAndXdgOpenTakesOverWithoutIt) {
+    if (!haveBus()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    const std::filesystem::path file = "/tmp/Lumen hollow/Video 1.mov";
+    const std::filesystem::path folder = "/tmp/Lumen hollow";
+    const struct {
+        const char* name;
+        bool fileManager;
+        bool reveal;
+        std::vector<std::string> busCalls;
+        std::string xdgOpenLog;
+    } cases[] = {
+        {"open, file manager", true, false, {"ShowFolders file:///tmp/Lumen%20hollow|"}, ""},
+        {"reveal, file manager", true, true, {"ShowItems file:///tmp/Lumen%20hollow/Video%201.mov|"}, ""},
+        {"open, none", false, false, {}, "open /tmp/Lumen hollow\n"},
+        {"reveal, none: the folder holding it", false, true, {}, "open /tmp/Lumen hollow\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::PrivateDbusDaemon daemon;
+        ASSERT_TRUE(daemon.start());
+        FakeSessionServices services({.fileManager = c.fileManager});
+        ASSERT_TRUE(services.start(daemon.address()));
+        TempDir bin;
+        writeFakeXdgOpen(bin, false);
+        {
+            FreedesktopDesktop desktop({.sessionBusAddress = daemon.address(), .searchPath = bin.path().string()});
+            c.reveal ? desktop.revealFile(file) : desktop.openFolder(folder);
+        }
+        EXPECT_EQ(services.calls(), c.busCalls);
+        if (c.xdgOpenLog.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(bin.file("xdg-open.log")));
+        } else {
+            EXPECT_TRUE(fileBecomes(bin.file("xdg-open.log"), c.xdgOpenLog));
+        }
+    }
+}
+
+TEST(FreedesktopDesktopTest, AnXdgOpenThatStaysWithItsProgramIsLeftRunningAndHoldsUpNothing) {
+    TempDir bin;
+    writeFakeXdgOpen(bin, true);
+    {
+        // No session bus at all.
+        FreedesktopDesktop desktop({.sessionBusAddress = "unix:path=/nonexistent/bus", .searchPath = bin.path().string()});
+        desktop.revealFile("/tmp/a/b.mov");
+        desktop.openFolder("/tmp/c");
+    }
+    // Both started while the first still runs.
+    ASSERT_TRUE(fileBecomes(bin.file("xdg-open.log"), "open /tmp/a\nopen /tmp/c\n"));
+    std::ofstream(bin.file("release")) << "";
+    EXPECT_TRUE(fileBecomes(bin.file("xdg-open.log"), "open /tmp/a\nopen /tmp/c\ndone\ndone\n"))
+        << "neither was ended";
+}
+
+TEST(FreedesktopDesktopTest, WithNeitherAFileManagerNorXdgOpenItSaysSoAndShowsNothing) {
+    TempDir emptyBin;
+    LogCapture log;
+    {
+        FreedesktopDesktop desktop({.sessionBusAddress = "unix:path=/nonexistent/bus",
+                                    .searchPath = emptyBin.path().string()});
+        desktop.openFolder("/tmp/x");
+    }
+    EXPECT_EQ(log.count("xdg-open is not installed"), 1);
+}
+
+}  // namespace
+}  // namespace lumenhollow
