@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 
@@ -162,7 +163,13 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
     if (output_->io->error < 0) {
         return unexpected("Could not write to the movie file: " + ffmpeg::errorString(output_->io->error));
     }
-    if (auto rewritten = rewrite(recording); !rewritten) {
+    const auto rewriteStart = std::chrono::steady_clock::now();
+    if (auto rewritten = rewrite(recording); rewritten) {
+        // The one step a finish waits for that grows with the movie's length.
+        PocketLog::logf("Movie %s completed in %.0f ms", path_.filename().c_str(),
+                        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - rewriteStart)
+                            .count());
+    } else {
         PocketLog::logf("Movie %s stays fragmented: %s", path_.filename().c_str(), rewritten.error().c_str());
         if (::fsync(fd_.get()) != 0) return unexpected("Could not save the movie file: " + systemError(errno));
     }

