@@ -9,6 +9,10 @@
 //   cost_ratio        ms_per_frame / cli_ms_per_frame
 //   cli_fps           how fast the command line encodes them (wall clock):
 //                     below 30 the machine cannot keep up with a live camera
+//
+// BM_MovieFinish writes one minute of 1080p with sound as fast as the encoder
+// goes and reports how long finishing takes (finish_ms: the encoder's tail,
+// the index, and completing the file on the disk) and the movie's size.
 // Run it with as many CPUs as the target has, e.g. `taskset -c 0,1` for a
 // two-core machine: the encoder is told how many CPUs the process may use.
 
@@ -29,7 +33,9 @@
 
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/media/video_codec.h"
+#include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_frame.h"
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/movie_recorder.h"
 #include "hollowkit/testing/manual_executor.h"
 
@@ -192,6 +198,59 @@ BENCHMARK(BM_MovieRecorderRealTime)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+void BM_MovieFinish(benchmark::State& state) {
+    constexpr int kWidth = 1920;
+    constexpr int kHeight = 1080;
+    constexpr int kMinuteFrames = 60 * kFrameRate;
+    constexpr int kSampleRate = 48000;
+    constexpr int kChunk = kSampleRate / kFrameRate;
+    const VideoCodec codec = state.range(0) == 0 ? VideoCodec::hevc : VideoCodec::h264;
+    const auto frames = makeFrames(kWidth, kHeight);
+    const std::vector<float> silence(static_cast<size_t>(kChunk) * 2, 0.0f);
+    const auto dir = std::filesystem::temp_directory_path() / ("hk-finish-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto movie = dir / "minute.mov";
+    double finishMs = 0;
+    double movieMb = 0;
+    for (auto _ : state) {
+        std::filesystem::remove(movie);
+        FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        auto writer = makeFfmpegMovieWriter(movie, options);
+        MovieWriterSettings settings;
+        settings.codec = codec;
+        settings.width = kWidth;
+        settings.height = kHeight;
+        settings.videoBitRate = bitRate(codec, kWidth, kHeight);
+        settings.audio = MovieAudioSettings{kSampleRate, 2};
+        const TimePoint start = Clock::system().now();
+        if (auto started = writer->start(settings, start); !started) {
+            state.SkipWithError(started.error().c_str());
+            break;
+        }
+        for (int i = 0; i < kMinuteFrames; ++i) {
+            const TimePoint at = start + std::chrono::nanoseconds(int64_t{i} * 1'000'000'000 / kFrameRate);
+            writer->appendAudio(AudioChunk::copyF32(silence, kSampleRate, 2, at));
+            writer->appendVideo(frames[static_cast<size_t>(i % kDistinctFrames)].withPts(at));
+        }
+        const auto finishStart = std::chrono::steady_clock::now();
+        const auto finished = writer->finish(std::nullopt);
+        finishMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - finishStart).count();
+        state.SetIterationTime(finishMs / 1000);
+        if (!finished) {
+            state.SkipWithError(finished.error().c_str());
+            break;
+        }
+        movieMb = static_cast<double>(std::filesystem::file_size(movie)) / 1e6;
+    }
+    state.counters["finish_ms"] = finishMs;
+    state.counters["movie_mb"] = movieMb;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+BENCHMARK(BM_MovieFinish)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace hollowkit

@@ -29,6 +29,7 @@ extern "C" {
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/fragmented_movie_file.h"
 
 namespace hollowkit {
 namespace {
@@ -59,8 +60,8 @@ public:
 
     ~FfmpegMovieWriter() override {
         stopWorker();
-        // A writer dropped without finish leaves what was written so far; the
-        // file is closed by the format context's owner.
+        // A writer dropped without finish leaves the fragments written so
+        // far, a playable movie; the file closes with file_.
     }
 
     FfmpegMovieWriter(const FfmpegMovieWriter&) = delete;
@@ -145,6 +146,7 @@ private:
     // Touched by start, then the worker only, then finish after the join.
     TimePoint sessionStart_{};
     int frameRate_ = 30;
+    std::unique_ptr<FragmentedMovieFile> file_;  // outlives format_, which writes through it
     ffmpeg::FormatContextPtr format_;
     bool headerWritten_ = false;
     ffmpeg::CodecContextPtr videoCodec_;
@@ -196,10 +198,7 @@ Result<void, std::string> FfmpegMovieWriter::start(const MovieWriterSettings& se
     if (auto file = openFile(); !file) return file;
 
     AVDictionary* rawOptions = nullptr;
-    // Edit lists carry the gap between the session start and the first
-    // sample, and the encoders' start-up delay, so the movie lines up with
-    // others started at the same moment.
-    av_dict_set(&rawOptions, "use_editlist", "1", 0);
+    FragmentedMovieFile::addMuxerOptions(&rawOptions);
     std::unique_ptr<AVDictionary, DictionaryDeleter> muxOptions(rawOptions);
     rc = avformat_write_header(format_.get(), &rawOptions);
     muxOptions.release();
@@ -322,20 +321,11 @@ Result<void, std::string> FfmpegMovieWriter::openAudio(const MovieAudioSettings&
 }
 
 Result<void, std::string> FfmpegMovieWriter::openFile() {
-    // Opened without truncation: an empty file is the name reserved for this
-    // movie, anything else belongs to someone and is left alone.
-    AVDictionary* raw = nullptr;
-    av_dict_set(&raw, "truncate", "0", 0);
-    std::unique_ptr<AVDictionary, DictionaryDeleter> owned(raw);
-    const std::string url = "file:" + path_.string();
-    int rc = avio_open2(&format_->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &raw);
-    owned.release();
-    owned.reset(raw);
-    if (rc < 0) return unexpected(ffmpeg::errorString(rc));
-    if (avio_size(format_->pb) > 0) {
-        avio_closep(&format_->pb);
-        return unexpected(std::string(std::strerror(EEXIST)));
-    }
+    auto file = FragmentedMovieFile::open(path_);
+    if (!file) return unexpected(std::move(file).error());
+    file_ = std::move(file.value());
+    format_->pb = file_->io();
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     return {};
 }
 
@@ -530,6 +520,7 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     if (failed()) return;
     packet->stream_index = stream->index;
     av_packet_rescale_ts(packet, codecTimeBase, stream->time_base);
+    file_->noteWritten(*packet);
     const int rc = av_interleaved_write_frame(format_.get(), packet);
     if (rc < 0) fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
 }
@@ -740,9 +731,9 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
         const int rc = av_write_trailer(format_.get());
         if (rc < 0) fail("Could not complete the movie file: " + ffmpeg::errorString(rc));
     }
-    if (format_->pb != nullptr) {
-        const int rc = avio_closep(&format_->pb);
-        if (rc < 0) fail("Could not close the movie file: " + ffmpeg::errorString(rc));
+    if (file_) {
+        if (auto completed = file_->complete(*format_); !completed) fail(std::move(completed).error());
+        format_->pb = nullptr;
     }
     MutexLock lock(mutex_);
     state_ = State::finished;

@@ -6,7 +6,9 @@
 // are encoded on the writer's own thread; in real-time mode a writer whose
 // backlog is full refuses further samples (the caller drops them), so memory
 // stays bounded whatever the encoder's speed. An edit list keeps the movie's
-// time zero at the session start.
+// time zero at the session start. The file is written in fragments, so a
+// killed process leaves a movie playable up to its last second or two, and
+// is rewritten as a regular movie when finished (FragmentedMovieFile).
 
 #include <functional>
 #include <string>

@@ -1,6 +1,5 @@
 #include "hollowkit/recording/photo_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,54 +8,15 @@
 #include <cmath>
 #include <utility>
 
+#include "hollowkit/base/atomic_file.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
-#include "hollowkit/base/unique_fd.h"
 
 namespace hollowkit {
 namespace {
 
 PhotoError writeError(int errnoValue, const std::filesystem::path& url) {
     return PhotoError::writeFailed(std::error_code(errnoValue, std::generic_category()), url);
-}
-
-// Writes `bytes` into the file at `url`: the empty file reserved for it, or a
-// new one. A file with contents belongs to someone else and is left alone.
-// On failure the file is removed again; it held nothing before.
-Result<void, PhotoError> writeFile(const Bytes& bytes, const std::filesystem::path& url) {
-    UniqueFd fd(::open(url.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd) {
-        return unexpected(writeError(errno, url));
-    }
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) {
-        return unexpected(writeError(errno, url));
-    }
-    if (!S_ISREG(status.st_mode) || status.st_size != 0) {
-        return unexpected(writeError(S_ISREG(status.st_mode) ? EEXIST : EISDIR, url));
-    }
-    const auto fail = [&](int errnoValue) {
-        fd.reset();
-        ::unlink(url.c_str());
-        return unexpected(writeError(errnoValue, url));
-    };
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        written += static_cast<size_t>(n);
-    }
-    // "Photo saved" should mean the photo survives a crash right after.
-    if (::fdatasync(fd.get()) != 0 && errno != EINVAL) {
-        return fail(errno);
-    }
-    if (::close(fd.release()) != 0 && errno != EINTR) {
-        return fail(errno);
-    }
-    return {};
 }
 
 // The name reserved for a photo that will never come is left as an empty
@@ -66,6 +26,27 @@ void removeEmptyReservation(const std::filesystem::path& url) {
     if (::lstat(url.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0) {
         ::unlink(url.c_str());
     }
+}
+
+// Puts `bytes` at `url`: the empty file reserved for it, or a new name. The
+// photo goes to a temporary beside it, reaches the disk and is renamed into
+// place, so a crash or a power cut leaves the whole photo or none, never a
+// cut one. A file with contents belongs to someone else and is left alone.
+Result<void, PhotoError> writeFile(const Bytes& bytes, const std::filesystem::path& url) {
+    struct stat status {};
+    if (::stat(url.c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode) || status.st_size != 0) {
+            return unexpected(writeError(S_ISREG(status.st_mode) ? EEXIST : EISDIR, url));
+        }
+    } else if (errno != ENOENT) {
+        return unexpected(writeError(errno, url));
+    }
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (auto written = writeFileAtomically(url, data); !written) {
+        removeEmptyReservation(url);
+        return unexpected(PhotoError::writeFailed(written.error(), url));
+    }
+    return {};
 }
 
 }  // namespace

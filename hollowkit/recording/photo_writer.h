@@ -48,8 +48,10 @@ public:
     // 90). `url` is normally the empty file MediaLibrary reserved; a file
     // that already has contents is never replaced (the error then reads
     // "File exists (…)"). A photo that fails leaves no file behind, not even
-    // the empty reservation. A null frame gives noImage; an encoder failure
-    // encodingFailed; a file that cannot be written writeFailed.
+    // the empty reservation, and a crash mid-way never a cut photo (it is
+    // written beside the name, flushed and renamed into place). A null frame
+    // gives noImage; an encoder failure encodingFailed; a file that cannot be
+    // written writeFailed.
     static Result<void, PhotoError> writeNow(const VideoFrame& frame, const std::filesystem::path& url,
                                              const StillEncoder& encoder = StillEncoder::standard());
 

@@ -1,14 +1,18 @@
-// What the FFmpeg movie writer's encoders say while a movie is written: with
-// FFmpeg's log routed to PocketLog (as every program's main sets it up),
-// neither x264, x265 nor the AAC encoder writes anything to standard error,
-// and their statistics do not reach the log either.
+// The FFmpeg movie writer: a finished movie is a regular QuickTime movie
+// (one index after the samples, no fragments) with the times, tags and sound
+// a player expects; and with FFmpeg's log routed to PocketLog (as every
+// program's main sets it up), neither x264, x265 nor the AAC encoder writes
+// anything to standard error, and their statistics do not reach the log.
 
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -94,6 +98,94 @@ TEST(FfmpegMovieWriterTest, EncodersWriteNothingToStandardError) {
         EXPECT_EQ(stderrCapture.text(), "");
         for (const std::string& line : log.lines()) {
             EXPECT_EQ(line.find("FFmpeg"), std::string::npos) << line;
+        }
+        EXPECT_TRUE(testsupport::decodesCleanly(movie));
+    }
+}
+
+// Frame i of a 30 fps source, to the nanosecond.
+Duration frameTime(int64_t i) {
+    return std::chrono::nanoseconds(std::llround(static_cast<double>(i) * 1e9 / 30));
+}
+
+TEST(FfmpegMovieWriterTest, FinishedMovieIsARegularMovieWithItsTimesAndSound) {
+    struct Case {
+        const char* name;
+        VideoCodec codec;
+        bool sound;
+        bool reorder;
+        int lateFrames;  // the first frame comes this many frame times after the session start
+        std::optional<double> endSeconds;  // finish's end time, from the session start
+    };
+    constexpr int kFrames = 60;
+    constexpr int kChunk = 1600;  // 1/30 s of sound at 48 kHz
+    const Case cases[] = {
+        {"hevc with sound", VideoCodec::hevc, true, true, 0, std::nullopt},
+        {"h264 with sound", VideoCodec::h264, true, true, 0, std::nullopt},
+        {"hevc starting late, held to an end time", VideoCodec::hevc, true, true, 15, 3.0},
+        {"h264 starting late, held to an end time", VideoCodec::h264, true, true, 15, 3.0},
+        {"h264 in display order, silent", VideoCodec::h264, false, false, 0, std::nullopt},
+    };
+    testsupport::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto movie = dir.path() / (std::string(c.name) + ".mov");
+        FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        auto writer = makeFfmpegMovieWriter(movie, options);
+        MovieWriterSettings settings;
+        settings.codec = c.codec;
+        settings.width = 320;
+        settings.height = 240;
+        settings.videoBitRate = 400'000;
+        settings.allowFrameReordering = c.reorder;
+        if (c.sound) settings.audio = MovieAudioSettings{48000, 2};
+        const TimePoint start = TimePoint(std::chrono::seconds(50));
+        ASSERT_TRUE(writer->start(settings, start).has_value());
+        // Sound runs from the session start to the end of the last frame.
+        const int soundChunks = c.lateFrames + kFrames;
+        for (int i = 0; i < soundChunks; ++i) {
+            if (i >= c.lateFrames) {
+                const int frame = i - c.lateFrames;
+                EXPECT_TRUE(writer->appendVideo(testsupport::patternFrame(320, 240, frame, start + frameTime(i))));
+            }
+            if (c.sound) {
+                EXPECT_TRUE(writer->appendAudio(
+                    testsupport::toneChunk(48000, 2, int64_t{i} * kChunk, kChunk, start + frameTime(i))));
+            }
+        }
+        std::optional<TimePoint> endTime;
+        if (c.endSeconds) endTime = start + toDuration(*c.endSeconds);
+        const auto finished = writer->finish(endTime);
+        ASSERT_TRUE(finished.has_value()) << finished.error();
+
+        const auto boxes = testsupport::topLevelBoxes(movie);
+        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moof"), 0);
+        EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
+        const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+        EXPECT_TRUE(mdat != boxes.end() && std::find(mdat, boxes.end(), "moov") != boxes.end())
+            << "the index follows the samples";
+        // No partial rewrite is left beside the movie.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+                  static_cast<std::ptrdiff_t>(&c - cases + 1));
+
+        const auto probed = testsupport::probe(movie);
+        const auto* video = testsupport::streamOfType(probed, "video");
+        ASSERT_NE(video, nullptr);
+        EXPECT_EQ(video->value("codec_tag_string", ""), c.codec == VideoCodec::hevc ? "hvc1" : "avc1");
+        EXPECT_EQ(testsupport::number(*video, "nb_frames"), kFrames);
+        const double firstFrame = c.lateFrames / 30.0;
+        EXPECT_NEAR(testsupport::number(*video, "start_time"), firstFrame, 0.001);
+        const double soundEnd = soundChunks / 30.0;
+        EXPECT_NEAR(testsupport::number(probed["format"], "duration"), c.endSeconds.value_or(soundEnd), 0.002);
+        const auto* audio = testsupport::streamOfType(probed, "audio");
+        ASSERT_EQ(audio != nullptr, c.sound);
+        if (audio != nullptr) {
+            EXPECT_EQ(audio->value("codec_name", ""), "aac");
+            // The encoder's priming is cut by the edit list: the sound starts
+            // at zero and lasts exactly as long as what was given.
+            EXPECT_NEAR(testsupport::number(*audio, "start_time"), 0.0, 0.001);
+            EXPECT_NEAR(testsupport::number(*audio, "duration"), soundEnd, 0.001);
         }
         EXPECT_TRUE(testsupport::decodesCleanly(movie));
     }

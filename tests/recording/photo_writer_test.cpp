@@ -149,6 +149,8 @@ TEST_F(PhotoWriterTest, PhotoDecodesAtFullSizeWithThePicturesColours) {
         EXPECT_EQ(image->width, c.width);
         EXPECT_EQ(image->height, c.height);
         expectQuadrantColours(*image, 6.0);
+        // The photos and nothing else: no temporary is left beside them.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), n);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,6 +111,34 @@ inline bool decodesCleanly(const std::filesystem::path& movie) {
         "/usr/bin/ffmpeg", {"-v", "error", "-xerror", "-i", movie.string(), "-f", "null", "-"}, {},
         /*logged=*/false);
     return result.status == 0 && result.output.empty();
+}
+
+// The types of the file's top-level boxes in order ("ftyp", "mdat", "moov",
+// ...); a box whose size runs past the end is listed and ends the walk.
+inline std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
+    std::vector<std::string> boxes;
+    std::ifstream in(movie, std::ios::binary);
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(movie, error);
+    uint64_t offset = 0;
+    while (!error && offset + 8 <= fileSize) {
+        unsigned char header[16] = {};
+        in.seekg(static_cast<std::streamoff>(offset));
+        if (!in.read(reinterpret_cast<char*>(header), 8)) break;
+        uint64_t size = (uint64_t{header[0]} << 24) | (uint64_t{header[1]} << 16) | (uint64_t{header[2]} << 8) |
+                        header[3];
+        boxes.emplace_back(reinterpret_cast<const char*>(header + 4), 4);
+        if (size == 1) {  // a 64-bit size follows the type
+            if (!in.read(reinterpret_cast<char*>(header + 8), 8)) break;
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | header[i];
+        } else if (size == 0) {
+            size = fileSize - offset;  // runs to the end of the file
+        }
+        if (size < 8) break;
+        offset += size;
+    }
+    return boxes;
 }
 
 }  // namespace hollowkit::testsupport

@@ -1,0 +1,306 @@
+#include "hollowkit/recording/fragmented_movie_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/ffmpeg_handles.h"
+
+namespace hollowkit {
+
+namespace {
+
+// Large enough that a fragment of a 1080p movie usually goes out in one write.
+constexpr int kIoBufferBytes = 1 << 20;
+
+std::string systemError(int errnoValue) {
+    return std::strerror(errnoValue);
+}
+
+bool takeExtradata(AVCodecParameters& target, const AVCodecParameters& source) {
+    if (source.extradata_size <= 0) return true;
+    av_freep(&target.extradata);
+    target.extradata_size = 0;
+    target.extradata = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(source.extradata_size) +
+                                                        AV_INPUT_BUFFER_PADDING_SIZE));
+    if (target.extradata == nullptr) return false;
+    std::memcpy(target.extradata, source.extradata, static_cast<size_t>(source.extradata_size));
+    target.extradata_size = source.extradata_size;
+    return true;
+}
+
+// Whether a sample read back is the one noted. Sound comes back byte for
+// byte; video may have been rewritten from start codes to lengths, so its
+// key frames must line up instead.
+bool sameSample(const AVCodecParameters& track, int noteFlags, int noteSize, const AVPacket& packet) {
+    if (track.codec_type == AVMEDIA_TYPE_VIDEO) {
+        return (noteFlags & AV_PKT_FLAG_KEY) == (packet.flags & AV_PKT_FLAG_KEY);
+    }
+    return noteSize == packet.size;
+}
+
+}  // namespace
+
+// An AVIOContext over a file descriptor that it borrows. With `writeback`
+// every write also starts the kernel writing those pages to the disk, without
+// waiting for it: the pieces of a live recording reach the disk within moments
+// rather than at the kernel's next sweep, at no cost to the writer's thread.
+struct FragmentedMovieFile::Output {
+    Output(int descriptor, bool startWriteback) : fd(descriptor), writeback(startWriteback) {
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+        if (buffer == nullptr) return;
+        io = avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr, &Output::write, &Output::seek);
+        if (io == nullptr) av_free(buffer);
+    }
+    ~Output() {
+        if (io == nullptr) return;
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    static int write(void* opaque, uint8_t* data, int size) {
+        auto* self = static_cast<Output*>(opaque);
+        const int64_t start = self->position;
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = ::pwrite(self->fd, data + done, static_cast<size_t>(size - done), self->position);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return AVERROR(errno);
+            }
+            done += static_cast<int>(n);
+            self->position += n;
+        }
+        if (self->writeback) ::sync_file_range(self->fd, start, size, SYNC_FILE_RANGE_WRITE);
+        return size;
+    }
+
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        auto* self = static_cast<Output*>(opaque);
+        struct stat status {};
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            if (::fstat(self->fd, &status) != 0) return AVERROR(errno);
+            return status.st_size;
+        case SEEK_SET:
+            break;
+        case SEEK_CUR:
+            offset += self->position;
+            break;
+        case SEEK_END:
+            if (::fstat(self->fd, &status) != 0) return AVERROR(errno);
+            offset += status.st_size;
+            break;
+        default:
+            return AVERROR(EINVAL);
+        }
+        if (offset < 0) return AVERROR(EINVAL);
+        self->position = offset;
+        return offset;
+    }
+
+    const int fd;
+    const bool writeback;
+    int64_t position = 0;
+    AVIOContext* io = nullptr;
+};
+
+FragmentedMovieFile::FragmentedMovieFile(std::filesystem::path path, UniqueFd fd)
+    : path_(std::move(path)), fd_(std::move(fd)), output_(std::make_unique<Output>(fd_.get(), true)) {}
+
+FragmentedMovieFile::~FragmentedMovieFile() = default;
+
+AVIOContext* FragmentedMovieFile::io() const {
+    return output_->io;
+}
+
+Result<std::unique_ptr<FragmentedMovieFile>, std::string> FragmentedMovieFile::open(
+    const std::filesystem::path& path) {
+    // Without truncation: an empty file is the name reserved for this movie,
+    // anything else belongs to someone and is left alone.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) return unexpected(systemError(errno));
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return unexpected(systemError(errno));
+    if (!S_ISREG(status.st_mode)) return unexpected(systemError(EISDIR));
+    if (status.st_size > 0) return unexpected(systemError(EEXIST));
+    std::unique_ptr<FragmentedMovieFile> file(new FragmentedMovieFile(path, std::move(fd)));
+    if (file->io() == nullptr) return unexpected(std::string("Out of memory"));
+    return file;
+}
+
+void FragmentedMovieFile::addMuxerOptions(AVDictionary** options) {
+    // An index-free start and a fragment at least every second (and at each
+    // key frame), each handed to the file as soon as it is cut.
+    av_dict_set(options, "movflags", "+empty_moov+frag_keyframe", 0);
+    av_dict_set(options, "frag_duration", "1000000", 0);
+    av_dict_set(options, "flush_packets", "1", 0);
+    // Fragments after an empty index cannot carry edit lists; the muxer
+    // shifts the tracks instead, and the rewrite restores the real times.
+    av_dict_set(options, "use_editlist", "0", 0);
+}
+
+void FragmentedMovieFile::noteWritten(const AVPacket& packet) {
+    written_.push_back(Written{packet.stream_index, packet.flags, packet.size, packet.pts, packet.dts,
+                               packet.duration});
+}
+
+Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& recording) {
+    avio_flush(output_->io);
+    if (output_->io->error < 0) {
+        return unexpected("Could not write to the movie file: " + ffmpeg::errorString(output_->io->error));
+    }
+    const auto rewriteStart = std::chrono::steady_clock::now();
+    if (auto rewritten = rewrite(recording); rewritten) {
+        // The one step a finish waits for that grows with the movie's length.
+        PocketLog::logf("Movie %s completed in %.0f ms", path_.filename().c_str(),
+                        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - rewriteStart)
+                            .count());
+    } else {
+        PocketLog::logf("Movie %s stays fragmented: %s", path_.filename().c_str(), rewritten.error().c_str());
+        if (::fsync(fd_.get()) != 0) return unexpected("Could not save the movie file: " + systemError(errno));
+    }
+    output_.reset();
+    if (::close(fd_.release()) != 0 && errno != EINTR) {
+        return unexpected("Could not close the movie file: " + systemError(errno));
+    }
+    return {};
+}
+
+
+Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& recording) {
+    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+    const std::string url = "file:" + path_.string();
+
+    AVFormatContext* rawInput = nullptr;
+    int rc = avformat_open_input(&rawInput, url.c_str(), av_find_input_format("mov"), nullptr);
+    if (rc < 0) return unexpected("cannot read the fragments: " + ffmpeg::errorString(rc));
+    ffmpeg::FormatContextPtr input(rawInput);
+    if (input->nb_streams != recording.nb_streams) {
+        return unexpected(std::string("the fragments have other tracks"));
+    }
+
+    // Hidden, so a rewrite cut short does not show among the user's files;
+    // in the same folder, so the rename stays on one file system.
+    std::string temporary = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
+    UniqueFd temporaryFd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!temporaryFd) return unexpected("cannot create a temporary: " + systemError(errno));
+    struct Remover {
+        const std::string* name;
+        ~Remover() {
+            if (name != nullptr) ::unlink(name->c_str());
+        }
+    } remover{&temporary};
+
+    Output temporaryOutput(temporaryFd.get(), false);
+    if (temporaryOutput.io == nullptr) return unexpected(std::string("out of memory"));
+    AVFormatContext* rawOutput = nullptr;
+    rc = avformat_alloc_output_context2(&rawOutput, nullptr, "mov", nullptr);
+    if (rc < 0 || rawOutput == nullptr) return unexpected("QuickTime output: " + ffmpeg::errorString(rc));
+    ffmpeg::FormatContextPtr output(rawOutput);
+    output->pb = temporaryOutput.io;
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    av_dict_copy(&output->metadata, recording.metadata, 0);
+    for (unsigned i = 0; i < recording.nb_streams; ++i) {
+        const AVStream* source = recording.streams[i];
+        AVStream* stream = avformat_new_stream(output.get(), nullptr);
+        if (stream == nullptr) return unexpected(std::string("out of memory"));
+        if ((rc = avcodec_parameters_copy(stream->codecpar, source->codecpar)) < 0) {
+            return unexpected("track " + std::to_string(i) + ": " + ffmpeg::errorString(rc));
+        }
+        // The samples come back in the file's form (length-prefixed NAL
+        // units), so the parameter sets must be in that form too, as the
+        // recording's index has them; the encoder's start codes would make
+        // the muxer convert the samples a second time.
+        if (!takeExtradata(*stream->codecpar, *input->streams[i]->codecpar)) {
+            return unexpected(std::string("out of memory"));
+        }
+        stream->time_base = source->time_base;
+        stream->avg_frame_rate = source->avg_frame_rate;
+        stream->disposition = source->disposition;
+        av_dict_copy(&stream->metadata, source->metadata, 0);
+    }
+    AVDictionary* rawOptions = nullptr;
+    // Edit lists carry the gap between the session start and the first
+    // sample, and the encoders' start-up delay, so the movie lines up with
+    // others started at the same moment.
+    av_dict_set(&rawOptions, "use_editlist", "1", 0);
+    av_dict_set(&rawOptions, "flush_packets", "0", 0);
+    rc = avformat_write_header(output.get(), &rawOptions);
+    av_dict_free(&rawOptions);
+    if (rc < 0) return unexpected("cannot start the movie: " + ffmpeg::errorString(rc));
+
+    // The samples come back per track in the order they were written; they
+    // go out in the recording's order, with the recording's own times.
+    std::vector<std::deque<ffmpeg::PacketPtr>> queued(recording.nb_streams);
+    for (const Written& sample : written_) {
+        auto& queue = queued[static_cast<size_t>(sample.stream)];
+        while (queue.empty()) {
+            ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
+            if (!packet) return unexpected(std::string("out of memory"));
+            if ((rc = av_read_frame(input.get(), packet.get())) < 0) {
+                return unexpected("the fragments end early: " + ffmpeg::errorString(rc));
+            }
+            if (packet->stream_index < 0 || static_cast<unsigned>(packet->stream_index) >= queued.size()) continue;
+            queued[static_cast<size_t>(packet->stream_index)].push_back(std::move(packet));
+        }
+        ffmpeg::PacketPtr packet = std::move(queue.front());
+        queue.pop_front();
+        if (!sameSample(*recording.streams[sample.stream]->codecpar, sample.flags, sample.size, *packet)) {
+            return unexpected(std::string("the fragments hold other samples"));
+        }
+        av_packet_free_side_data(packet.get());
+        packet->stream_index = sample.stream;
+        packet->flags = sample.flags;
+        packet->pts = sample.pts;
+        packet->dts = sample.dts;
+        packet->duration = sample.duration;
+        packet->pos = -1;
+        av_packet_rescale_ts(packet.get(), recording.streams[sample.stream]->time_base,
+                             output->streams[sample.stream]->time_base);
+        if ((rc = av_interleaved_write_frame(output.get(), packet.get())) < 0) {
+            return unexpected("cannot write: " + ffmpeg::errorString(rc));
+        }
+    }
+    if ((rc = av_write_trailer(output.get())) < 0) {
+        return unexpected("cannot complete the movie: " + ffmpeg::errorString(rc));
+    }
+    avio_flush(temporaryOutput.io);
+    if (temporaryOutput.io->error < 0) {
+        return unexpected("cannot write: " + ffmpeg::errorString(temporaryOutput.io->error));
+    }
+
+    // The movie keeps the mode the recording's file was created with.
+    struct stat status {};
+    if (::fstat(fd_.get(), &status) != 0 || ::fchmod(temporaryFd.get(), status.st_mode & 07777) != 0) {
+        return unexpected("cannot set the mode: " + systemError(errno));
+    }
+    // Flushed before the rename, or a power cut soon after could leave the
+    // name pointing at a file whose data never reached the disk.
+    if (::fsync(temporaryFd.get()) != 0) return unexpected("cannot save: " + systemError(errno));
+    if (::close(temporaryFd.release()) != 0 && errno != EINTR) {
+        return unexpected("cannot close: " + systemError(errno));
+    }
+    if (::rename(temporary.c_str(), path_.c_str()) != 0) return unexpected("cannot rename: " + systemError(errno));
+    remover.name = nullptr;
+    // Makes the rename itself durable; the movie is in place either way.
+    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
+        ::fsync(directory.get());
+    }
+    return {};
+}
+
+}  // namespace hollowkit

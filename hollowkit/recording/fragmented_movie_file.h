@@ -1,0 +1,78 @@
+#pragma once
+
+// FragmentedMovieFile: the file under a movie being written, kept playable
+// whatever happens to the process. While recording, the muxer writes it as a
+// fragmented QuickTime movie, a self-contained piece about every second, and
+// each piece is pushed toward the disk as it is written; a kill or a power
+// cut loses the last second or two, not the movie. At the end complete()
+// rewrites it as a regular movie (one index at the end, edit lists and all)
+// into a hidden temporary in the same folder, flushes that to the disk and
+// renames it over the fragments, so players see the movie they always saw.
+// The writer's thread owns it (one thread at a time). If the rewrite fails
+// the fragmented movie stays in place: playable, only less common.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hollowkit/base/result.h"
+#include "hollowkit/base/unique_fd.h"
+
+struct AVDictionary;
+struct AVFormatContext;
+struct AVIOContext;
+struct AVPacket;
+
+namespace hollowkit {
+
+class FragmentedMovieFile {
+public:
+    // Creates the file, or takes the empty one reserved for it. A file with
+    // contents belongs to someone else and is refused (EEXIST's text).
+    static Result<std::unique_ptr<FragmentedMovieFile>, std::string> open(const std::filesystem::path& path);
+
+    ~FragmentedMovieFile();
+    FragmentedMovieFile(const FragmentedMovieFile&) = delete;
+    FragmentedMovieFile& operator=(const FragmentedMovieFile&) = delete;
+
+    // The output the muxer writes through; it stays owned by this object.
+    AVIOContext* io() const;
+
+    // The muxer options that cut the movie into fragments. The recording
+    // context must also carry AVFMT_FLAG_CUSTOM_IO.
+    static void addMuxerOptions(AVDictionary** options);
+
+    // Remembers a packet's times and size as it goes to the muxer (times in
+    // its stream's time base), so the rewrite can restore exactly what the
+    // fragments had to shift.
+    void noteWritten(const AVPacket& packet);
+
+    // After the recording's trailer: rewrites the movie as a regular one and
+    // puts it in place. The error is for a file that could not be written or
+    // closed at all; a failed rewrite is only logged.
+    Result<void, std::string> complete(const AVFormatContext& recording);
+
+private:
+    struct Written {
+        int stream = 0;
+        int flags = 0;
+        int size = 0;
+        int64_t pts = 0;
+        int64_t dts = 0;
+        int64_t duration = 0;
+    };
+
+    FragmentedMovieFile(std::filesystem::path path, UniqueFd fd);
+    Result<void, std::string> rewrite(const AVFormatContext& recording);
+
+    struct Output;
+
+    const std::filesystem::path path_;
+    UniqueFd fd_;
+    std::unique_ptr<Output> output_;
+    std::vector<Written> written_;
+};
+
+}  // namespace hollowkit

@@ -1,0 +1,187 @@
+// A recording killed mid-way: a child process records a camera movie with
+// sound in real time and is killed with SIGKILL once it has handed a few
+// seconds of frames to the writer. What it leaves must be a movie that
+// ffprobe reads and ffmpeg decodes without failing, holding the picture and
+// the sound up to within two seconds of the last frame the writer took.
+
+#include "hollowkit/recording/fragmented_movie_file.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/base/unique_fd.h"
+#include "hollowkit/media/video_codec.h"
+#include "recording_test_support.h"
+
+extern char** environ;
+
+namespace hollowkit {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Frames the child must have handed to the writer before the kill: four
+// seconds, several fragments.
+constexpr int kFramesBeforeKill = 120;
+// What a kill may cost at most: the fragment being gathered (about a second)
+// and the frames inside the encoder.
+constexpr double kAllowedLossSeconds = 2.0;
+
+// The child's reports so far.
+struct Reports {
+    int taken = 0;
+    double lastSeconds = -1;
+};
+
+// Runs the recording child with its standard output on a pipe.
+class RecordingChild {
+public:
+    RecordingChild(const std::filesystem::path& movie, VideoCodec codec) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        UniqueFd readEnd(fds[0]);
+        UniqueFd writeEnd(fds[1]);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+        const std::string program = HOLLOWKIT_MOVIE_CRASH_CHILD;
+        const std::string path = movie.string();
+        const std::string codecName(toString(codec));
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()),
+                        const_cast<char*>(codecName.c_str()), nullptr};
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        output_ = std::move(readEnd);
+    }
+    ~RecordingChild() { kill(); }
+    RecordingChild(const RecordingChild&) = delete;
+    RecordingChild& operator=(const RecordingChild&) = delete;
+
+    bool started() const { return pid_ > 0 && output_; }
+
+    // Reads reports until `frames` were taken, the child ends, or the
+    // deadline passes.
+    Reports waitForFrames(int frames, std::chrono::steady_clock::duration limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (reports_.taken < frames) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd entry{output_.get(), POLLIN, 0};
+            if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(output_.get(), buffer, sizeof buffer);
+            if (n <= 0) break;
+            pending_.append(buffer, static_cast<size_t>(n));
+            parseLines();
+        }
+        return reports_;
+    }
+
+    // SIGKILL, then the reports that were already on their way.
+    Reports kill() {
+        if (pid_ <= 0) return reports_;
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(output_.get(), buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<size_t>(n));
+        parseLines();
+        return reports_;
+    }
+
+private:
+    void parseLines() {
+        size_t end;
+        while ((end = pending_.find('\n')) != std::string::npos) {
+            int taken = 0;
+            double seconds = 0;
+            if (std::sscanf(pending_.substr(0, end).c_str(), "taken %d %lf", &taken, &seconds) == 2) {
+                reports_.taken = taken;
+                reports_.lastSeconds = seconds;
+            }
+            pending_.erase(0, end + 1);
+        }
+    }
+
+    pid_t pid_ = -1;
+    UniqueFd output_;
+    std::string pending_;
+    Reports reports_;
+};
+
+// Decodes every frame of every track (ffmpeg's framecrc output) and returns
+// where each track's decoded content ends, in seconds, by stream index.
+// Empty when ffmpeg fails.
+std::map<int, double> decodedEnds(const std::filesystem::path& movie) {
+    const auto result = CommandRunner::run(
+        "/usr/bin/ffmpeg", {"-v", "error", "-i", movie.string(), "-f", "framecrc", "-"}, {}, false, 120s);
+    if (result.status != 0) return {};
+    std::map<int, std::pair<int64_t, int64_t>> timeBases;
+    std::map<int, double> ends;
+    std::istringstream lines(result.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int stream = 0;
+        int64_t num = 0;
+        int64_t den = 0;
+        int64_t dts = 0;
+        int64_t pts = 0;
+        int64_t duration = 0;
+        if (std::sscanf(line.c_str(), "#tb %d: %ld/%ld", &stream, &num, &den) == 3) {
+            timeBases[stream] = {num, den};
+        } else if (std::sscanf(line.c_str(), "%d, %ld, %ld, %ld", &stream, &dts, &pts, &duration) == 4 &&
+                   timeBases.count(stream) != 0) {
+            const auto [n, d] = timeBases[stream];
+            ends[stream] = std::max(ends[stream], static_cast<double>(pts + duration) * n / d);
+        }
+    }
+    return ends;
+}
+
+TEST(FragmentedMovieFileTest, KilledRecordingLeavesAPlayableMovieWithSound) {
+    testsupport::TempDir dir;
+    for (const VideoCodec codec : {VideoCodec::hevc, VideoCodec::h264}) {
+        SCOPED_TRACE(std::string(toString(codec)));
+        const auto movie = dir.path() / (codec == VideoCodec::hevc ? "hevc.mov" : "h264.mov");
+        RecordingChild child(movie, codec);
+        ASSERT_TRUE(child.started());
+        const Reports before = child.waitForFrames(kFramesBeforeKill, 60s);
+        ASSERT_GE(before.taken, kFramesBeforeKill) << "the recording did not get going";
+        const Reports reports = child.kill();
+
+        const auto probed = testsupport::probe(movie);
+        const auto* video = testsupport::streamOfType(probed, "video");
+        const auto* audio = testsupport::streamOfType(probed, "audio");
+        ASSERT_NE(video, nullptr) << "ffprobe cannot read what the kill left";
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(video->value("codec_tag_string", ""), codec == VideoCodec::hevc ? "hvc1" : "avc1");
+
+        const auto ends = decodedEnds(movie);
+        ASSERT_EQ(ends.size(), 2u) << "ffmpeg could not decode both tracks";
+        // Stream 0 is the picture, 1 the sound. Sound keeps coming while a
+        // busy writer turns frames away, so it may run a little past them.
+        const double delivered = reports.lastSeconds + 1.0 / 30;
+        EXPECT_GE(ends.at(0), delivered - kAllowedLossSeconds);
+        EXPECT_LE(ends.at(0), delivered + 0.2);
+        EXPECT_GE(ends.at(1), delivered - kAllowedLossSeconds);
+        EXPECT_LE(ends.at(1), delivered + 1.0);
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
