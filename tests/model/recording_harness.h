@@ -1,0 +1,83 @@
+#pragma once
+
+// The camera model set up for recording: the output folder in a fresh
+// temporary folder, fake sound inputs and a counting process activity, and
+// a preview sink that keeps no frames (full-size frames would pile up).
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/testing/fake_audio_input.h"
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/testing/fake_process_activity.h"
+#include "lumenhollow/testing/state_recorder.h"
+#include "model_harness.h"
+
+namespace lumenhollow::test {
+
+class CountOnlySink final : public VideoSink {
+public:
+    void enqueue(const hollowkit::VideoFrame&) override { ++enqueued_; }
+    bool hasFailed() const override { return false; }
+    void flush() override {}
+    void flushRemovingImage() override {}
+    int enqueued() const { return enqueued_; }
+
+private:
+    int enqueued_ = 0;
+};
+
+struct RecordingHarness : ModelHarness {
+    hollowkit::testsupport::TempDir dir;
+    hollowkit::FakeAudioInputBackend microphones;
+    FakeProcessActivity activity;
+    hollowkit::AudioInputBackend* audioInputs = &microphones;
+    std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
+    std::unique_ptr<StateRecorder> recorder;
+
+    RecordingHarness() { outputFolder = dir.path() / "Lumenhollow"; }
+
+    // `usb`: the USB-like camera (no card); otherwise the wireless-like one.
+    CameraModel& start(bool usb) {
+        cameras.setPocketConnected(usb);
+        CameraModelServices s = services();
+        s.displayLayer = preview;
+        s.notchDisplayLayer = preview;
+        s.audioInputs = audioInputs;
+        s.processActivity = &activity;
+        // Waits for the encoder instead of dropping, so every frame handed
+        // to the movie is in it.
+        hollowkit::FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        s.movieWriters = hollowkit::ffmpegMovieWriterFactory(options);
+        model = CameraModel::create(std::move(s));
+        model->camera().start();
+        main.runUntilIdle();
+        emit(hollowkit::CameraEvent::stats(picture(1920, 1080)));
+        recorder = std::make_unique<StateRecorder>(model);
+        return *model;
+    }
+
+    std::vector<std::optional<std::string>> notices() const { return recorder->values<Field::notice>(); }
+
+    // Runs the main executor until `count` notices were shown (bounded).
+    bool waitForNotices(size_t count) {
+        return main.waitFor([&] { return recorder->count(Field::notice) >= count; }, std::chrono::seconds(60));
+    }
+
+    std::vector<std::filesystem::path> files(const std::string& extension) const {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(outputFolder, error)) {
+            if (entry.path().extension() == extension) found.push_back(entry.path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+}  // namespace lumenhollow::test
