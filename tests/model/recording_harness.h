@@ -4,6 +4,7 @@
 // temporary folder, fake sound inputs and a counting process activity, and
 // a preview sink that keeps no frames (full-size frames would pile up).
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -39,7 +40,26 @@ struct RecordingHarness : ModelHarness {
     std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
     std::unique_ptr<StateRecorder> recorder;
 
-    RecordingHarness() { outputFolder = dir.path() / "Lumenhollow"; }
+    static inline const hollowkit::AudioInputOption kBuiltIn{"alsa_input.builtin", "Built-in Microphone"};
+    static inline const hollowkit::AudioInputOption kHeadset{"alsa_input.headset", "Headset"};
+
+    RecordingHarness() {
+        outputFolder = dir.path() / "Lumenhollow";
+        microphones.setInputs({kBuiltIn, kHeadset});
+        microphones.setDefaultInputId(kBuiltIn.id);
+    }
+
+    // A movie still finishing would write into the removed folder and post
+    // to the gone executor: every one completes first.
+    ~RecordingHarness() {
+        if (model) {
+            model->stopRecording({});
+            main.waitFor([&] { return activity.held() == 0; }, std::chrono::seconds(60));
+        }
+        recorder.reset();
+        model.reset();
+        main.runUntilIdle();
+    }
 
     // `usb`: the USB-like camera (no card); otherwise the wireless-like one.
     CameraModel& start(bool usb) {
