@@ -37,6 +37,7 @@ struct RecordingHarness : ModelHarness {
     hollowkit::FakeAudioInputBackend microphones;
     FakeProcessActivity activity;
     hollowkit::AudioInputBackend* audioInputs = &microphones;
+    const hollowkit::StillEncoder* stillEncoder = nullptr;
     std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
     std::unique_ptr<StateRecorder> recorder;
 
@@ -69,6 +70,7 @@ struct RecordingHarness : ModelHarness {
         s.notchDisplayLayer = preview;
         s.audioInputs = audioInputs;
         s.processActivity = &activity;
+        s.stillEncoder = stillEncoder;
         // Waits for the encoder instead of dropping, so every frame handed
         // to the movie is in it.
         hollowkit::FfmpegMovieWriterOptions options;
