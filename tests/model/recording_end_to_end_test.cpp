@@ -15,6 +15,7 @@
 #include "hollowkit/recording/linux/pulse_audio_input.h"
 #include "hollowkit/testing/private_pulse_server.h"
 #include "hollowkit/testing/still_image_probe.h"
+#include "lumenhollow/model/movie_sample_recorder.h"
 #include "recording_harness.h"
 
 namespace lumenhollow::test {
@@ -102,10 +103,25 @@ TEST(RecordingEndToEndTest, RecordCountsDownRecordsFullHDWithSoundAndSavesAPlaya
 
         auto camera = h.camera();
         std::optional<hollowkit::TimePoint> base;
+        hollowkit::TimePoint lastPts{};
         toneSample = 0;
         camera->startFrames(30, [&](uint64_t index) {
+            // A loaded machine may fall behind the encoder's start; the
+            // camera then waits for the movie to take the previous frame,
+            // so the count compared below is what was handed over, not what
+            // the machine kept up with.
+            if (auto movie = std::dynamic_pointer_cast<MovieSampleRecorder>(h.model->tap().recorder())) {
+                (void)movie->movie()->sizeChanges();
+            }
             if (!base) base = std::chrono::steady_clock::now();
-            const hollowkit::TimePoint pts = *base + std::chrono::nanoseconds(index * 1'000'000'000LL / 30);
+            // The camera's own sound is counted with its frames; the
+            // microphone's runs on the clock, and so do the frames beside it,
+            // never closer than a camera's frame period.
+            hollowkit::TimePoint pts = *base + std::chrono::nanoseconds(index * 1'000'000'000LL / 30);
+            if (c.sound == Sound::pulseMicrophone) {
+                pts = index == 0 ? *base : std::max(std::chrono::steady_clock::now(), lastPts + 34ms);
+            }
+            lastPts = pts;
             if (c.sound == Sound::camera) cameraTone(pts);
             return FakeCamera::makeFrame(kWidth, kHeight, pts);
         });
@@ -140,7 +156,13 @@ TEST(RecordingEndToEndTest, RecordCountsDownRecordsFullHDWithSoundAndSavesAPlaya
             ASSERT_NE(audio, nullptr);
             EXPECT_NEAR(number(*audio, "duration"), number(*video, "duration"), 0.15);
         }
-        EXPECT_TRUE(hollowkit::testsupport::decodesCleanly(movies[0]));
+        // Frames beside the microphone come at the clock's irregular times:
+        // decoded as they are, not resampled to a constant rate.
+        const auto decoded = hollowkit::CommandRunner::run(
+            "/usr/bin/ffmpeg",
+            {"-v", "error", "-xerror", "-i", movies[0].string(), "-fps_mode", "passthrough", "-f", "null", "-"}, {},
+            /*logged=*/false);
+        EXPECT_TRUE(decoded.status == 0 && decoded.output.empty()) << decoded.output;
     }
 }
 
