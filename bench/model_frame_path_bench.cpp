@@ -290,7 +290,7 @@ void BM_CaptureTapLockHoldAt60fps(benchmark::State& state) {
         for (int round = 0; !done; ++round) {
             timedTapCall([&] {
                 tap.setRecorder(round % 60 < 30 ? recorder : nullptr);
-                if (!tap.hasFrameRequest()) tap.setFrameRequest([](const hollowkit::VideoFrame&) {});
+                if (tap.pendingFrameRequests() == 0) tap.addFrameRequest([](const hollowkit::VideoFrame&) {});
                 benchmark::DoNotOptimize(tap.lastAudio());
                 benchmark::DoNotOptimize(tap.recorder());
             });

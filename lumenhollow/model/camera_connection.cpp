@@ -57,8 +57,8 @@ void CameraModel::connect(ConnectionMode mode) {
 }
 
 void CameraModel::endCameraActivities() {
-    // The record countdown, face tracking and a running recording end here
-    // once the model runs them.
+    // Face tracking ends here once the model runs it.
+    endRecordingActivities();
 }
 
 void CameraModel::resetCameraState() {

@@ -72,11 +72,6 @@ void CameraModel::handleStats(const hollowkit::CameraStats& stats) {
     if (range != state_.zoomRange) publish<Field::zoomRange>(range);
 }
 
-void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardState) {
-    // Recording control adds its notices and its own state here.
-    publish<Field::cardRecording>(cardState);
-}
-
 void CameraModel::handleFailure(const std::string& message) {
     publish<Field::statusText>(message);
     publish<Field::failure>(message);

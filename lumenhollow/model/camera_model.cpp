@@ -33,7 +33,17 @@ CameraModel::CameraModel(CameraModelServices services)
 CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling
     // keeps repeating timers from firing for ever.
-    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_}) main_.cancel(task);
+    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_, countdownTask_, pictureWatch_,
+                                   cardStartPending_}) {
+        main_.cancel(task);
+    }
+    for (const auto& [id, photo] : pendingPhotos_) main_.cancel(photo.giveUp);
+    if (recorder_) {
+        // A movie still being written is completed rather than cut off.
+        tap_->setRecorder(nullptr);
+        recorder_->finish(std::nullopt, [keep = recorder_](const auto&) {});
+    }
+    recordingActivity_.end();
     if (pendingResolution_) main_.cancel(pendingResolution_->task);
     if (pendingSwitch_) main_.cancel(pendingSwitch_->watchdog);
     if (camera_) {

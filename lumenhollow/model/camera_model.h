@@ -15,9 +15,11 @@
 // objects it holds (never the model). Every closure the model hands out
 // holds it weakly and does nothing once it is gone.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -26,12 +28,19 @@
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/pocket_camera.h"
 #include "hollowkit/imaging/background_preview.h"
 #include "hollowkit/imaging/face_detector.h"
 #include "hollowkit/imaging/face_follower.h"
 #include "hollowkit/imaging/frame_processor.h"
+#include "hollowkit/recording/audio_input_backend.h"
+#include "hollowkit/recording/mac_microphone.h"
+#include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/movie_writer.h"
+#include "hollowkit/recording/photo_writer.h"
+#include "hollowkit/recording/still_encoder.h"
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
 #include "lumenhollow/model/camera_factory.h"
@@ -41,6 +50,7 @@
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
 #include "lumenhollow/platform/disk_space.h"
+#include "lumenhollow/platform/power_assertion.h"
 #include "lumenhollow/platform/secret_store.h"
 #include "lumenhollow/platform/secure_random.h"
 #include "lumenhollow/platform/settings_store.h"
@@ -73,6 +83,14 @@ struct CameraModelServices {
     // Where recordings and photos go; empty means the user's usual folder.
     std::filesystem::path outputFolder;
     ImagingFactory imaging;
+    // The computer's sound inputs, recorded over the wireless route; null:
+    // there are none.
+    hollowkit::AudioInputBackend* audioInputs = nullptr;
+    // Keeps the computer awake while a movie is written; null: nothing is held.
+    PowerAssertion* powerAssertion = nullptr;
+    // How movies and photos are encoded; empty or null: the library's own.
+    hollowkit::MovieWriterFactory movieWriters = {};
+    const hollowkit::StillEncoder* stillEncoder = nullptr;
 };
 
 class CameraModel : public std::enable_shared_from_this<CameraModel> {
@@ -179,9 +197,10 @@ public:
     // AppShell::replyToTermination once. A second call is ignored.
     void handleTerminationRequest();
     bool isTerminating() const { return shutdownPhase_ != ShutdownPhase::none; }
-    // How the shutdown finishes what records: calls `finished` on the main
-    // executor once every movie file is closed (at once when nothing
-    // records). Installed by the recording control.
+    // Replaces how the shutdown finishes what records (the model's own
+    // finishRecordingForTermination); for tests that time the finish. The
+    // step calls `finished` on the main executor once every movie file is
+    // closed (at once when nothing records).
     using RecordingFinish = std::function<void(std::function<void()> finished)>;
     void setRecordingFinishForTermination(RecordingFinish finish) { recordingFinish_ = std::move(finish); }
     // Creates the output folder when missing (a failure is ignored) and opens it.
@@ -197,6 +216,59 @@ public:
     std::string zoomLabel() const;
     // Shown beside the microphone choice on the wireless route.
     std::optional<std::string> wirelessAudioNote() const;
+
+    // --- Recording (recording_control.cpp).
+    static constexpr hollowkit::Duration kCountdownStep = std::chrono::seconds(1);
+    // A take of the screen always counts down at least this many seconds.
+    static constexpr int kScreenTakeCountdownSeconds = 3;
+    // The camera's sound counts as flowing when it came this recently.
+    static constexpr hollowkit::Duration kRecentCameraSound = std::chrono::seconds(1);
+    // The elapsed time the camera reports for its card recording moves the
+    // shown start only when the two differ by more than this.
+    static constexpr hollowkit::Duration kCardElapsedTolerance = std::chrono::seconds(2);
+    // How long a card start waits for the camera to say it records; Record
+    // meanwhile withdraws the start.
+    static constexpr hollowkit::Duration kCardStartConfirmation = std::chrono::seconds(5);
+    // A movie being written without a frame for this long is ended and saved.
+    static constexpr hollowkit::Duration kNoPictureLimit = std::chrono::seconds(5);
+    static constexpr std::string_view kRecordingActivityReason = "Recording video";
+
+    // Where Record goes when the camera can record to its card; not stored.
+    void setRecordTarget(RecordTarget target) { publish<Field::recordTarget>(target); }
+    // The Record command: cancels a countdown, stops what records, or counts
+    // down and starts a recording where the settings say.
+    void toggleRecording();
+    void cancelCountdown();
+    // Starts at once: a take, the camera's card, or a movie on this computer.
+    void startRecording();
+    // Stops the take or the movie; `completion` runs once on the main
+    // executor when the movie is complete (at once when nothing records).
+    void stopRecording(std::function<void()> completion);
+    // For quitting: finishes whatever records, then stops the camera, then
+    // runs `completion` once on the main executor.
+    void stopRecordingForTermination(std::function<void()> completion);
+    // The first half of the above: ends the countdown, a card start, the
+    // movie (waiting for its file) and the microphone, then calls `finished`.
+    void finishRecordingForTermination(std::function<void()> finished);
+    bool isRecording() const { return state_.recordingStarted.has_value(); }
+    // Recording, starting a take or composing one: the record controls wait.
+    bool isBusy() const;
+
+    // --- Photos (photos.cpp).
+    // A photo waiting this long for a frame is given up with a notice.
+    static constexpr hollowkit::Duration kPhotoFrameWait = std::chrono::seconds(2);
+    // Saves the next frame, with the look, as a HEIF photo in the output folder.
+    void takePhoto();
+
+    // --- The computer's microphone (mac_microphone_use.cpp).
+    static constexpr std::string_view kMacMicrophoneOff = "off";
+    // Recordings over the wireless route take their sound from this
+    // computer unless the choice is "off".
+    bool usesMacMicrophone() const;
+    // Starts the microphone when it is needed and not running or starting;
+    // `done` runs once on the main executor with whether it records.
+    void startMacMicrophone(std::function<void(bool running)> done = {});
+    bool isMacMicrophoneRunning() const { return macMicrophone_ && macMicrophoneRunning_; }
 
 private:
     struct PendingResolution {
@@ -258,6 +330,49 @@ private:
     void recordingFinishedForTermination(bool finished);
     void cameraStoppedForTermination(bool stopped);
 
+    // A photo waiting for its frame or being written.
+    struct PendingPhoto {
+        std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by the give-up
+        std::filesystem::path file;
+        hollowkit::TaskId giveUp = 0;
+    };
+    // Recording (recording_control.cpp).
+    void startCountdown(int seconds);
+    void countdownStep(uint64_t countdown, int value);
+    void startMacRecording();
+    // Screen-and-camera takes: none exists until they are built.
+    bool hasScreenTake() const { return false; }
+    void startScreenRecording();
+    // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
+    std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
+    void finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
+                     std::function<void()> completion);
+    void handleMovieFinished(const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>& result,
+                             const std::optional<std::string>& reason);
+    // Stops the movie with `reason` leading its notice.
+    void endMovie(std::string reason);
+    void checkPictureArrives();
+    // The countdown, a card start, photos and the movie end with the camera.
+    void endRecordingActivities();
+    void cancelCardStart();
+    void holdRecordingActivity();
+    void releaseRecordingActivity();
+
+    // Photos (photos.cpp).
+    void finishPhoto(uint64_t id, const hollowkit::Result<void, hollowkit::PhotoError>& result);
+    void giveUpPhoto(uint64_t id);
+    void giveUpPendingPhotos();
+
+    // The computer's microphone (mac_microphone_use.cpp).
+    void continueMacMicrophone(uint64_t generation, bool allowed);
+    void openMacMicrophone(uint64_t generation);
+    void handleMicrophoneStarted(uint64_t generation, const hollowkit::MacMicrophone::StartResult& result);
+    void handleMicrophoneFailure(uint64_t generation, const hollowkit::MicrophoneError& error);
+    // Tells the movie not to wait for sound from the microphone after all.
+    void microphoneWillNotRecord();
+    void stopMacMicrophone();
+    void settleMicrophoneWaiters(bool running);
+
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
     PublishedState state_;
@@ -290,6 +405,35 @@ private:
     ShutdownPhase shutdownPhase_ = ShutdownPhase::none;
     hollowkit::TaskId shutdownTimer_ = 0;
     RecordingFinish recordingFinish_;
+
+
+    // Recording.
+    hollowkit::TaskId countdownTask_ = 0;
+    uint64_t countdownId_ = 0;  // the running countdown; 0: none
+    uint64_t lastCountdownId_ = 0;
+    std::shared_ptr<hollowkit::MovieRecorder> recorder_;
+    hollowkit::TimePoint recorderStartedAt_{};
+    hollowkit::TaskId pictureWatch_ = 0;
+    hollowkit::TaskId cardStartPending_ = 0;
+    int activityHolders_ = 0;  // movies being written or finished
+    PowerActivity recordingActivity_;
+
+    // Photos.
+    std::shared_ptr<hollowkit::PhotoWriter> photoWriter_;
+    std::map<uint64_t, PendingPhoto> pendingPhotos_;
+    uint64_t lastPhotoId_ = 0;
+
+    // The computer's microphone. A stop moves the generation on, so a
+    // start still waiting for access or for its device ends without
+    // recording; a microphone stopped while starting is kept until its start
+    // has completed, so stopping never waits for the sound server.
+    std::unique_ptr<hollowkit::MacMicrophone> macMicrophone_;
+    bool macMicrophoneRunning_ = false;
+    bool macMicrophonePending_ = false;  // waiting for access or for its device
+    uint64_t microphoneGeneration_ = 0;
+    std::vector<std::function<void(bool running)>> microphoneWaiters_;
+    std::map<uint64_t, std::unique_ptr<hollowkit::MacMicrophone>> stoppingMicrophones_;
+    std::unique_ptr<hollowkit::SerialQueue> accessQueue_;  // asks for access off the main executor
 };
 
 }  // namespace lumenhollow

@@ -17,14 +17,15 @@ std::shared_ptr<SampleRecorder> CaptureTap::recorder() const {
     return recorder_;
 }
 
-void CaptureTap::setFrameRequest(FrameRequest request) {
+void CaptureTap::addFrameRequest(FrameRequest request) {
+    if (!request) return;
     std::lock_guard guard(lock_);
-    frameRequest_.swap(request);
+    frameRequests_.push_back(std::move(request));
 }
 
-bool CaptureTap::hasFrameRequest() const {
+size_t CaptureTap::pendingFrameRequests() const {
     std::lock_guard guard(lock_);
-    return static_cast<bool>(frameRequest_);
+    return frameRequests_.size();
 }
 
 hollowkit::TimePoint CaptureTap::lastAudio() const {
@@ -32,16 +33,23 @@ hollowkit::TimePoint CaptureTap::lastAudio() const {
     return lastAudio_;
 }
 
+hollowkit::TimePoint CaptureTap::lastVideo() const {
+    std::lock_guard guard(lock_);
+    return lastVideo_;
+}
+
 void CaptureTap::appendVideo(const hollowkit::VideoFrame& frame) {
+    const hollowkit::TimePoint now = clock_.now();
     std::shared_ptr<SampleRecorder> recorder;
-    FrameRequest request;
+    std::vector<FrameRequest> requests;
     {
         std::lock_guard guard(lock_);
+        lastVideo_ = now;
         recorder = recorder_;
-        request.swap(frameRequest_);
+        requests.swap(frameRequests_);
     }
     if (recorder) recorder->appendVideo(frame);
-    if (request) request(frame);
+    for (const FrameRequest& request : requests) request(frame);
 }
 
 void CaptureTap::appendAudio(const hollowkit::AudioChunk& chunk) {

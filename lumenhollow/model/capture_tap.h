@@ -2,17 +2,23 @@
 
 // CaptureTap: the hand-over point between the camera's delivery threads and
 // the model's recording and photo operations. It holds the recording in
-// progress (if any), one waiting request for the next frame, and the time
-// the last sound arrived. Frames and sound come in on whichever thread
-// delivers them; the model sets and clears the recorder and the request.
+// progress (if any), the requests waiting for the next frame, and when the
+// last frame and the last sound arrived. Frames and sound come in on
+// whichever thread delivers them; the model sets and clears the recorder
+// and adds the requests.
 //
-// One lock guards the three fields and is never held while the recorder or
-// the request runs: each call copies out what it needs, unlocks, then calls.
+// Requests do not replace one another: a photo asked for just before a
+// position's thumbnail, or two photos in a row, are all answered by the next
+// frame.
+//
+// One lock guards the fields and is never held while the recorder or a
+// request runs: each call copies out what it needs, unlocks, then calls.
 // Any thread.
 
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/media/audio_chunk.h"
@@ -44,12 +50,14 @@ public:
     void setRecorder(std::shared_ptr<SampleRecorder> recorder);
     std::shared_ptr<SampleRecorder> recorder() const;
 
-    // The request the next frame answers; it replaces one still waiting.
-    void setFrameRequest(FrameRequest request);
-    bool hasFrameRequest() const;
+    // Adds a request for the next frame; every request waiting is answered
+    // by that frame, in the order they were added.
+    void addFrameRequest(FrameRequest request);
+    size_t pendingFrameRequests() const;
 
-    // When sound last arrived (kDistantPast before any).
+    // When sound and frames last arrived (kDistantPast before any).
     hollowkit::TimePoint lastAudio() const;
+    hollowkit::TimePoint lastVideo() const;
 
     // Delivering threads.
     void appendVideo(const hollowkit::VideoFrame& frame);
@@ -59,8 +67,9 @@ private:
     const hollowkit::Clock& clock_;
     mutable std::mutex lock_;
     std::shared_ptr<SampleRecorder> recorder_;                  // guarded by lock_
-    FrameRequest frameRequest_;                                 // guarded by lock_
+    std::vector<FrameRequest> frameRequests_;                   // guarded by lock_
     hollowkit::TimePoint lastAudio_ = hollowkit::kDistantPast;  // guarded by lock_
+    hollowkit::TimePoint lastVideo_ = hollowkit::kDistantPast;  // guarded by lock_
 };
 
 }  // namespace lumenhollow

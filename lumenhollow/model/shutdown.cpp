@@ -65,7 +65,7 @@ void CameraModel::handleTerminationRequest() {
     if (recordingFinish_) {
         recordingFinish_(std::move(finished));
     } else {
-        finished();
+        finishRecordingForTermination(std::move(finished));
     }
 }
 

@@ -33,9 +33,14 @@ TEST(CameraEventsTest, EachEventChangesItsFieldsInOrder) {
          [](const PublishedState& s) { EXPECT_EQ(s.battery, (hollowkit::BatteryStatus{57, true})); }},
         {"card storage", CameraEvent::cardStorage({1200, 64000}), {Field::cardStorage},
          [](const PublishedState& s) { EXPECT_EQ(s.cardStorage, (hollowkit::CardStorage{1200, 64000})); }},
-        {"card recording", CameraEvent::cardRecording({true, false, 12}), {Field::cardRecording},
+        {"card recording", CameraEvent::cardRecording({true, false, 12}), {Field::cardRecording, Field::recordingStarted},
          [](const PublishedState& s) {
              EXPECT_EQ(s.cardRecording, (hollowkit::CardRecordingState{true, false, 12}));
+             EXPECT_TRUE(s.recordingStarted.has_value());
+         }},
+        {"card idle", CameraEvent::cardRecording({false, false, std::nullopt}), {Field::cardRecording},
+         [](const PublishedState& s) {
+             EXPECT_EQ(s.cardRecording, (hollowkit::CardRecordingState{false, false, std::nullopt}));
          }},
         {"accepted", CameraEvent::commandResult("Zoom 2.0x", CommandOutcome::accepted()), {Field::notice},
          [](const PublishedState& s) { EXPECT_EQ(s.notice, "Zoom 2.0x \u2713"); }},

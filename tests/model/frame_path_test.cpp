@@ -49,7 +49,9 @@ TEST(FramePathTest, OneFrameObjectReachesRecorderRequestDetectorAndScreen) {
     auto recorder = std::make_shared<RecordingRecorder>();
     h.model->tap().setRecorder(recorder);
     std::vector<VideoFrame> requested;
-    h.model->tap().setFrameRequest([&requested](const VideoFrame& frame) { requested.push_back(frame); });
+    std::vector<VideoFrame> alsoRequested;
+    h.model->tap().addFrameRequest([&requested](const VideoFrame& frame) { requested.push_back(frame); });
+    h.model->tap().addFrameRequest([&alsoRequested](const VideoFrame& frame) { alsoRequested.push_back(frame); });
     h.model->faceDetector().setEnabled(true);
 
     const VideoFrame first = FakeCamera::makeFrame(64, 36);
@@ -65,6 +67,9 @@ TEST(FramePathTest, OneFrameObjectReachesRecorderRequestDetectorAndScreen) {
     EXPECT_TRUE(recorder->frames()[0].sharesPixelsWith(first));
     ASSERT_EQ(requested.size(), 1u) << "a request takes one frame";
     EXPECT_TRUE(requested[0].sharesPixelsWith(first));
+    ASSERT_EQ(alsoRequested.size(), 1u) << "a second request is not dropped by the first";
+    EXPECT_TRUE(alsoRequested[0].sharesPixelsWith(first));
+    EXPECT_EQ(h.model->tap().pendingFrameRequests(), 0u);
     ASSERT_EQ(h.faceBackend->frames().size(), 1u) << "the second frame came too soon";
     EXPECT_TRUE(h.faceBackend->frames()[0].sharesPixelsWith(first));
     EXPECT_EQ(h.notchLayer->enqueued(), 0);
@@ -144,8 +149,8 @@ TEST(FramePathTest, FramesFromTheCameraThreadReachTheScreenWhileTheMainThreadCha
     const bool reached = h.main.waitFor([&] {
         ++round;
         h.model->tap().setRecorder(round % 2 ? std::make_shared<RecordingRecorder>() : nullptr);
-        if (!h.model->tap().hasFrameRequest()) {
-            h.model->tap().setFrameRequest([&requestsAnswered](const VideoFrame&) { requestsAnswered.fetch_add(1); });
+        if (h.model->tap().pendingFrameRequests() == 0) {
+            h.model->tap().addFrameRequest([&requestsAnswered](const VideoFrame&) { requestsAnswered.fetch_add(1); });
         }
         h.model->notchPreviewActive().set(round % 3 == 0);
         return h.displayLayer->enqueued() >= 40 && requestsAnswered.load() >= 5;

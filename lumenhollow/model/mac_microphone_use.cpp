@@ -1,0 +1,166 @@
+// CameraModel: this computer's microphone, which gives recordings over the
+// wireless route their sound (the camera's Wi-Fi picture carries none). Its
+// sound goes into the capture tap like the camera's. The microphone counts
+// as recording only once its device runs; a start overtaken by the end of
+// its recording (while access is asked, or while the device opens) never
+// leaves a microphone running, and a device that fails later is told as a
+// notice. Whenever it turns out that no sound will come, the movie is told
+// so, and starts without waiting for it.
+
+#include "hollowkit/base/pocket_log.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+bool CameraModel::usesMacMicrophone() const {
+    return state_.connection == ConnectionMode::wireless && state_.wirelessMicID != kMacMicrophoneOff;
+}
+
+void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
+    if (macMicrophone_ || macMicrophonePending_) {
+        // Running, or starting: the caller hears when that start has ended.
+        if (done) {
+            if (macMicrophonePending_ || !macMicrophoneRunning_) {
+                microphoneWaiters_.push_back(std::move(done));
+            } else {
+                main_.post([done = std::move(done)] { done(true); });
+            }
+        }
+        return;
+    }
+    if (!usesMacMicrophone()) {
+        if (done) main_.post([done = std::move(done)] { done(false); });
+        return;
+    }
+    if (done) microphoneWaiters_.push_back(std::move(done));
+    const uint64_t generation = ++microphoneGeneration_;
+    macMicrophonePending_ = true;
+    hollowkit::AudioInputBackend* backend = services_.audioInputs;
+    if (!backend) {
+        continueMacMicrophone(generation, true);  // reports the missing input
+        return;
+    }
+    switch (backend->access()) {
+        case hollowkit::MicrophoneAccess::authorized:
+            openMacMicrophone(generation);
+            return;
+        case hollowkit::MicrophoneAccess::denied:
+            continueMacMicrophone(generation, false);
+            return;
+        case hollowkit::MicrophoneAccess::notDetermined:
+        case hollowkit::MicrophoneAccess::none:
+            break;
+    }
+    // Asking may wait for the user; never on the main executor.
+    if (!accessQueue_) accessQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MicrophoneAccess");
+    accessQueue_->post([backend, main = &main_, weak = weak_from_this(), generation] {
+        const bool allowed = hollowkit::MacMicrophone::requestAccess(*backend);
+        main->post([weak, generation, allowed] {
+            if (auto self = weak.lock()) self->continueMacMicrophone(generation, allowed);
+        });
+    });
+}
+
+void CameraModel::continueMacMicrophone(uint64_t generation, bool allowed) {
+    // The recording that asked has ended meanwhile (its stop settled the waiters).
+    if (generation != microphoneGeneration_ || !macMicrophonePending_) return;
+    if (!allowed) {
+        macMicrophonePending_ = false;
+        publish<Field::notice>(hollowkit::MicrophoneError::notAllowed().userMessage());
+        microphoneWillNotRecord();
+        settleMicrophoneWaiters(false);
+        return;
+    }
+    if (!services_.audioInputs) {
+        macMicrophonePending_ = false;
+        publish<Field::notice>(hollowkit::MicrophoneError::unavailable().userMessage());
+        microphoneWillNotRecord();
+        settleMicrophoneWaiters(false);
+        return;
+    }
+    openMacMicrophone(generation);
+}
+
+void CameraModel::openMacMicrophone(uint64_t generation) {
+    auto microphone = std::make_unique<hollowkit::MacMicrophone>(*services_.audioInputs, main_);
+    // The tap, never the model: sound must not wait for the main executor.
+    microphone->setOnSample([tap = tap_](const hollowkit::AudioChunk& chunk) { tap->appendAudio(chunk); });
+    microphone->setOnFailure([weak = weak_from_this(), generation](const hollowkit::MicrophoneError& error) {
+        if (auto self = weak.lock()) self->handleMicrophoneFailure(generation, error);
+    });
+    macMicrophone_ = std::move(microphone);
+    macMicrophonePending_ = true;
+    macMicrophoneRunning_ = false;
+    std::optional<std::string> input;
+    if (!state_.wirelessMicID.empty()) input = state_.wirelessMicID;
+    macMicrophone_->start(std::move(input), [weak = weak_from_this(), generation](
+                                                const hollowkit::MacMicrophone::StartResult& result) {
+        if (auto self = weak.lock()) self->handleMicrophoneStarted(generation, result);
+    });
+}
+
+void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::MacMicrophone::StartResult& result) {
+    if (generation != microphoneGeneration_) {
+        // Stopped while starting: its start has ended now, so it can go
+        // without waiting. Not from inside its own completion, though.
+        if (auto stopped = stoppingMicrophones_.find(generation); stopped != stoppingMicrophones_.end()) {
+            main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(stopped->second))] {});
+            stoppingMicrophones_.erase(stopped);
+        }
+        return;
+    }
+    macMicrophonePending_ = false;
+    if (result) {
+        macMicrophoneRunning_ = true;
+        settleMicrophoneWaiters(true);
+        return;
+    }
+    if (result.error().kind != hollowkit::MicrophoneError::Kind::cancelled) {
+        publish<Field::notice>(result.error().userMessage());
+    }
+    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
+    macMicrophoneRunning_ = false;
+    microphoneWillNotRecord();
+    settleMicrophoneWaiters(false);
+}
+
+void CameraModel::handleMicrophoneFailure(uint64_t generation, const hollowkit::MicrophoneError& error) {
+    if (generation != microphoneGeneration_ || !macMicrophone_) return;
+    hollowkit::PocketLog::log("The Mac microphone stopped during a recording: " + error.detail);
+    publish<Field::notice>(error.userMessage());
+    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
+    macMicrophoneRunning_ = false;
+    macMicrophonePending_ = false;
+    microphoneWillNotRecord();
+    settleMicrophoneWaiters(false);
+}
+
+void CameraModel::microphoneWillNotRecord() {
+    if (recorder_) recorder_->noAudioExpected();
+}
+
+void CameraModel::stopMacMicrophone() {
+    ++microphoneGeneration_;
+    const bool wasPending = macMicrophonePending_;
+    macMicrophonePending_ = false;
+    if (macMicrophone_) {
+        // Once stop() returns no more of its sound reaches the tap.
+        macMicrophone_->stop();
+        if (wasPending) {
+            // Its start is still under way: destroying it now would wait for
+            // the sound server; its completion releases it instead.
+            stoppingMicrophones_.emplace(microphoneGeneration_ - 1, std::move(macMicrophone_));
+        }
+        macMicrophone_.reset();
+    }
+    macMicrophoneRunning_ = false;
+    settleMicrophoneWaiters(false);
+}
+
+void CameraModel::settleMicrophoneWaiters(bool running) {
+    for (auto& waiter : std::exchange(microphoneWaiters_, {})) {
+        main_.post([waiter = std::move(waiter), running] { waiter(running); });
+    }
+}
+
+}  // namespace lumenhollow

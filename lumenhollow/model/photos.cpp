@@ -1,0 +1,89 @@
+// CameraModel: photos. The next frame, with the look, is saved as a HEIF
+// photo in the output folder. The camera's delivery thread only hands the
+// frame to the photo writer's queue, which encodes it; a request that no
+// frame answers in time is given up with a notice instead of waiting for
+// whatever picture comes minutes later.
+
+#include <system_error>
+
+#include "hollowkit/recording/media_library.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kPhotoSaved = "Photo saved";
+constexpr const char* kPhotoFailedPrefix = "Photo failed: ";
+constexpr const char* kNoPictureArrived = "no picture arrived";
+
+// The reserved name of a photo never written: the empty file goes.
+void removeReservation(const std::filesystem::path& file) {
+    std::error_code error;
+    if (std::filesystem::file_size(file, error) == 0 && !error) std::filesystem::remove(file, error);
+}
+
+}  // namespace
+
+void CameraModel::takePhoto() {
+    if (!state_.stats || !state_.stats->hasPicture) return;
+    auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
+                                                 main_.clock().wallNow());
+    if (!file) {
+        publish<Field::notice>("Could not create the output folder: " + file.error().userMessage());
+        return;
+    }
+    if (!photoWriter_) {
+        photoWriter_ = std::make_shared<hollowkit::PhotoWriter>(
+            main_, services_.stillEncoder ? *services_.stillEncoder : hollowkit::StillEncoder::standard());
+    }
+
+    const uint64_t id = ++lastPhotoId_;
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    const hollowkit::TaskId giveUp = main_.after(kPhotoFrameWait, [weak = weak_from_this(), id] {
+        if (auto self = weak.lock()) self->giveUpPhoto(id);
+    });
+    pendingPhotos_.emplace(id, PendingPhoto{claimed, *file, giveUp});
+
+    // Runs on the delivering thread: it only hands the frame on.
+    tap_->addFrameRequest([claimed, writer = photoWriter_, file = *file, weak = weak_from_this(),
+                           id](const hollowkit::VideoFrame& frame) {
+        if (claimed->exchange(true)) return;  // given up already
+        writer->write(frame, file, [weak, id](const hollowkit::Result<void, hollowkit::PhotoError>& result) {
+            if (auto self = weak.lock()) self->finishPhoto(id, result);
+        });
+    });
+}
+
+void CameraModel::finishPhoto(uint64_t id, const hollowkit::Result<void, hollowkit::PhotoError>& result) {
+    if (auto pending = pendingPhotos_.find(id); pending != pendingPhotos_.end()) {
+        main_.cancel(pending->second.giveUp);
+        pendingPhotos_.erase(pending);
+    }
+    publish<Field::notice>(result ? std::string(kPhotoSaved)
+                                  : kPhotoFailedPrefix + result.error().userMessage());
+}
+
+void CameraModel::giveUpPhoto(uint64_t id) {
+    const auto pending = pendingPhotos_.find(id);
+    if (pending == pendingPhotos_.end()) return;
+    pending->second.giveUp = 0;
+    // A frame that took the request first is being written; its result comes.
+    if (pending->second.claimed->exchange(true)) return;
+    removeReservation(pending->second.file);
+    pendingPhotos_.erase(pending);
+    publish<Field::notice>(std::string(kPhotoFailedPrefix) + kNoPictureArrived);
+}
+
+void CameraModel::giveUpPendingPhotos() {
+    std::vector<uint64_t> ids;
+    for (const auto& [id, pending] : pendingPhotos_) {
+        if (!pending.claimed->load()) ids.push_back(id);
+    }
+    for (uint64_t id : ids) {
+        main_.cancel(pendingPhotos_.at(id).giveUp);
+        giveUpPhoto(id);
+    }
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,298 @@
+// CameraModel: the Record command, its countdown, the starts on the camera's
+// card and on this computer, the stops with the movie's finish and notice,
+// the stop for quitting, and the camera's card-recording reports.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/recording/media_library.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/movie_sample_recorder.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kCardSavedNotice = "Saved to the camera's microSD card";
+constexpr const char* kVideoSavedNotice = "Video saved";
+constexpr const char* kFolderFailedPrefix = "Could not create the output folder: ";
+constexpr const char* kCameraDisconnected = "The camera was disconnected";
+
+}  // namespace
+
+bool CameraModel::isBusy() const {
+    return isRecording() || state_.isStartingScreen || state_.composeProgress.has_value();
+}
+
+void CameraModel::toggleRecording() {
+    if (state_.countdownRemaining || countdownId_ != 0) {
+        cancelCountdown();
+        return;
+    }
+    if (state_.composeProgress) return;
+    if (hasScreenTake()) return;
+    // What runs decides, not the record target: the target may have been
+    // changed since, or the camera may have started its card on its own.
+    if (recorder_) {
+        stopRecording({});
+        return;
+    }
+    if (state_.recordingStarted) {
+        // Only the camera's card records without a movie here; the shown
+        // time stays until the camera reports the end.
+        camera_->setCardRecording(false);
+        return;
+    }
+    if (cardStartPending_ != 0) {
+        // The camera has not said it records yet; a second press withdraws
+        // the start rather than sending it again.
+        cancelCardStart();
+        camera_->setCardRecording(false);
+        return;
+    }
+    if (!state_.stats || !state_.stats->hasPicture) return;
+    if (state_.recordScreen) {
+        startCountdown(std::max(state_.countdownSeconds, kScreenTakeCountdownSeconds));
+    } else if (state_.countdownSeconds > 0) {
+        startCountdown(state_.countdownSeconds);
+    } else {
+        startRecording();
+    }
+}
+
+void CameraModel::cancelCountdown() {
+    const bool running = countdownId_ != 0 || state_.countdownRemaining.has_value();
+    main_.cancel(countdownTask_);
+    countdownTask_ = 0;
+    countdownId_ = 0;
+    if (running) publish<Field::countdownRemaining>(std::nullopt);
+}
+
+void CameraModel::startCountdown(int seconds) {
+    main_.cancel(countdownTask_);
+    const uint64_t id = ++lastCountdownId_;
+    countdownId_ = id;
+    publish<Field::countdownRemaining>(seconds);
+    // An observer told of the count may have cancelled it already.
+    if (countdownId_ != id) return;
+    countdownTask_ = main_.after(kCountdownStep, [weak = weak_from_this(), id, seconds] {
+        if (auto self = weak.lock()) self->countdownStep(id, seconds);
+    });
+}
+
+void CameraModel::countdownStep(uint64_t countdown, int value) {
+    if (countdown != countdownId_) return;
+    countdownTask_ = 0;
+    const int next = value - 1;
+    publish<Field::countdownRemaining>(next);
+    if (countdown != countdownId_) return;
+    if (next > 0) {
+        countdownTask_ = main_.after(kCountdownStep, [weak = weak_from_this(), countdown, next] {
+            if (auto self = weak.lock()) self->countdownStep(countdown, next);
+        });
+        return;
+    }
+    // 0 and nothing in the same turn, then the start.
+    countdownId_ = 0;
+    publish<Field::countdownRemaining>(std::nullopt);
+    startRecording();
+}
+
+void CameraModel::startRecording() {
+    if (recorder_ || hasScreenTake()) return;
+    if (state_.recordScreen) {
+        startScreenRecording();
+        return;
+    }
+    if (camera_->supportsCardRecording() && state_.recordTarget == RecordTarget::camera) {
+        camera_->setCardRecording(true);
+        cancelCardStart();
+        cardStartPending_ = main_.after(kCardStartConfirmation, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->cardStartPending_ = 0;
+        });
+        return;
+    }
+    startMacRecording();
+}
+
+void CameraModel::startScreenRecording() {
+    // Until takes of the screen exist, the camera is recorded alone.
+    startMacRecording();
+}
+
+void CameraModel::startMacRecording() {
+    const hollowkit::Clock& clock = main_.clock();
+    auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kVideoKind, "mov",
+                                                 clock.wallNow());
+    if (!file) {
+        publish<Field::notice>(kFolderFailedPrefix + file.error().userMessage());
+        return;
+    }
+
+    // Sound is waited for only when some is on its way: from the microphone
+    // about to start (unless it is known to be refused), or from the camera,
+    // whose sound came within the last second.
+    const bool microphoneMayRecord = usesMacMicrophone() && services_.audioInputs &&
+                                     services_.audioInputs->access() != hollowkit::MicrophoneAccess::denied;
+    const hollowkit::TimePoint now = clock.now();
+    const bool cameraSound = tap_->lastAudio() > now - kRecentCameraSound;
+    recorder_ = std::make_shared<hollowkit::MovieRecorder>(*file, state_.codec, std::nullopt,
+                                                           microphoneMayRecord || cameraSound, main_, clock,
+                                                           services_.movieWriters);
+    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_));
+    recorderStartedAt_ = now;
+    publish<Field::recordingStarted>(clock.wallNow());
+    holdRecordingActivity();
+    pictureWatch_ = main_.every(std::chrono::seconds(1), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->checkPictureArrives();
+    });
+    if (usesMacMicrophone()) startMacMicrophone();
+}
+
+void CameraModel::stopRecording(std::function<void()> completion) {
+    if (hasScreenTake()) return;
+    if (!recorder_) {
+        // Callers may wait for the completion, so it runs also when nothing records.
+        if (completion) main_.post(std::move(completion));
+        return;
+    }
+    finishMovie(detachMovie(), std::nullopt, std::move(completion));
+}
+
+void CameraModel::endMovie(std::string reason) {
+    if (!recorder_) return;
+    finishMovie(detachMovie(), std::move(reason), {});
+}
+
+void CameraModel::finishRecordingForTermination(std::function<void()> finished) {
+    cancelCountdown();
+    cancelCardStart();
+    if (recorder_) {
+        finishMovie(detachMovie(), std::nullopt, std::move(finished));
+        return;
+    }
+    stopMacMicrophone();
+    if (finished) finished();
+}
+
+void CameraModel::stopRecordingForTermination(std::function<void()> completion) {
+    finishRecordingForTermination([weak = weak_from_this(), completion = std::move(completion)]() mutable {
+        if (auto self = weak.lock()) {
+            self->stopCamera(std::move(completion));
+        } else if (completion) {
+            completion();
+        }
+    });
+}
+
+std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
+    // No frame or sound reaches the movie after this.
+    tap_->setRecorder(nullptr);
+    stopMacMicrophone();
+    main_.cancel(pictureWatch_);
+    pictureWatch_ = 0;
+    std::shared_ptr<hollowkit::MovieRecorder> movie = std::move(recorder_);
+    recorder_.reset();
+    publish<Field::recordingStarted>(std::nullopt);
+    return movie;
+}
+
+void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
+                              std::function<void()> completion) {
+    hollowkit::MovieRecorder& recorder = *movie;
+    // The completion keeps the recorder until the file is complete, also
+    // when the model goes first; it runs on the main executor, where the
+    // recorder is then released.
+    recorder.finish(std::nullopt, [weak = weak_from_this(), keep = std::move(movie), reason = std::move(reason),
+                                   completion = std::move(completion)](
+                                      const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
+                                          result) {
+        if (auto self = weak.lock()) self->handleMovieFinished(result, reason);
+        if (completion) completion();
+    });
+}
+
+void CameraModel::handleMovieFinished(
+    const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>& result,
+    const std::optional<std::string>& reason) {
+    releaseRecordingActivity();
+    if (!reason) {
+        publish<Field::notice>(result ? std::string(kVideoSavedNotice) : result.error().userMessage());
+    } else if (result) {
+        publish<Field::notice>(*reason + ": recording stopped, video saved");
+    } else {
+        publish<Field::notice>(*reason + ": recording stopped. " + result.error().userMessage());
+    }
+}
+
+void CameraModel::checkPictureArrives() {
+    if (!recorder_) return;
+    const hollowkit::TimePoint last = std::max(tap_->lastVideo(), recorderStartedAt_);
+    if (main_.clock().now() - last < kNoPictureLimit) return;
+    char reason[96];
+    std::snprintf(reason, sizeof reason, "No picture from the camera for %lld seconds",
+                  static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kNoPictureLimit).count()));
+    hollowkit::PocketLog::log(std::string(reason) + "; ending the recording");
+    endMovie(reason);
+}
+
+void CameraModel::endRecordingActivities() {
+    cancelCountdown();
+    cancelCardStart();
+    // No frame of this camera will answer them now.
+    giveUpPendingPhotos();
+    // A camera that went away ends the movie with its reason; a switch the
+    // user chose ends it as Record would.
+    if (state_.cameraOff) {
+        endMovie(kCameraDisconnected);
+    } else {
+        stopRecording({});
+    }
+}
+
+void CameraModel::cancelCardStart() {
+    main_.cancel(cardStartPending_);
+    cardStartPending_ = 0;
+}
+
+void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardState) {
+    publish<Field::cardRecording>(cardState);
+    // The camera's card reports keep coming while this computer records: they
+    // describe the card, not the movie or the take.
+    if (recorder_ || hasScreenTake()) return;
+    const hollowkit::WallTime now = main_.clock().wallNow();
+    if (cardState.isRecording) {
+        cancelCardStart();
+        const auto elapsed = std::chrono::seconds(cardState.elapsedSeconds.value_or(0));
+        const auto started = now - std::chrono::duration_cast<hollowkit::WallClock::duration>(elapsed);
+        if (!state_.recordingStarted) {
+            publish<Field::recordingStarted>(started);
+            return;
+        }
+        const auto drift = (now - *state_.recordingStarted) - elapsed;
+        if (drift > kCardElapsedTolerance || drift < -kCardElapsedTolerance) {
+            publish<Field::recordingStarted>(started);
+        }
+        return;
+    }
+    if (cardState.isTransitioning) return;
+    if (!state_.recordingStarted) return;
+    publish<Field::notice>(kCardSavedNotice);
+    publish<Field::recordingStarted>(std::nullopt);
+}
+
+void CameraModel::holdRecordingActivity() {
+    // Counted: a movie still finishing and the next one both keep it.
+    if (activityHolders_++ > 0) return;
+    if (services_.powerAssertion) {
+        recordingActivity_ = services_.powerAssertion->begin(std::string(kRecordingActivityReason));
+    }
+}
+
+void CameraModel::releaseRecordingActivity() {
+    if (activityHolders_ == 0 || --activityHolders_ > 0) return;
+    recordingActivity_.end();
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,105 @@
+#pragma once
+
+// The camera model set up for recording: the output folder in a fresh
+// temporary folder, fake sound inputs and a counting process activity, and
+// a preview sink that keeps no frames (full-size frames would pile up).
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/testing/fake_audio_input.h"
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/testing/fake_power_assertion.h"
+#include "lumenhollow/testing/state_recorder.h"
+#include "model_harness.h"
+
+namespace lumenhollow::test {
+
+class CountOnlySink final : public VideoSink {
+public:
+    void enqueue(const hollowkit::VideoFrame&) override { ++enqueued_; }
+    bool hasFailed() const override { return false; }
+    void flush() override {}
+    void flushRemovingImage() override {}
+    int enqueued() const { return enqueued_; }
+
+private:
+    int enqueued_ = 0;
+};
+
+struct RecordingHarness : ModelHarness {
+    hollowkit::testsupport::TempDir dir;
+    hollowkit::FakeAudioInputBackend microphones;
+    FakePowerAssertion activity;
+    hollowkit::AudioInputBackend* audioInputs = &microphones;
+    const hollowkit::StillEncoder* stillEncoder = nullptr;
+    std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
+    std::unique_ptr<StateRecorder> recorder;
+
+    static inline const hollowkit::AudioInputOption kBuiltIn{"alsa_input.builtin", "Built-in Microphone"};
+    static inline const hollowkit::AudioInputOption kHeadset{"alsa_input.headset", "Headset"};
+
+    RecordingHarness() {
+        outputFolder = dir.path() / "Lumenhollow";
+        microphones.setInputs({kBuiltIn, kHeadset});
+        microphones.setDefaultInputId(kBuiltIn.id);
+    }
+
+    // A movie still finishing would write into the removed folder and post
+    // to the gone executor: every one completes first.
+    ~RecordingHarness() {
+        if (model) {
+            model->stopRecording({});
+            main.waitFor([&] { return activity.active() == 0; }, std::chrono::seconds(60));
+        }
+        recorder.reset();
+        model.reset();
+        main.runUntilIdle();
+    }
+
+    // `usb`: the USB-like camera (no card); otherwise the wireless-like one.
+    CameraModel& start(bool usb) {
+        cameras.setPocketConnected(usb);
+        CameraModelServices s = services();
+        s.displayLayer = preview;
+        s.notchDisplayLayer = preview;
+        s.audioInputs = audioInputs;
+        s.powerAssertion = &activity;
+        s.stillEncoder = stillEncoder;
+        // Waits for the encoder instead of dropping, so every frame handed
+        // to the movie is in it.
+        hollowkit::FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        s.movieWriters = hollowkit::ffmpegMovieWriterFactory(options);
+        model = CameraModel::create(std::move(s));
+        model->camera().start();
+        main.runUntilIdle();
+        emit(hollowkit::CameraEvent::stats(picture(1920, 1080)));
+        recorder = std::make_unique<StateRecorder>(model);
+        return *model;
+    }
+
+    std::vector<std::optional<std::string>> notices() const { return recorder->values<Field::notice>(); }
+
+    // Runs the main executor until `count` notices were shown (bounded).
+    bool waitForNotices(size_t count) {
+        return main.waitFor([&] { return recorder->count(Field::notice) >= count; }, std::chrono::seconds(60));
+    }
+
+    std::vector<std::filesystem::path> files(const std::string& extension) const {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(outputFolder, error)) {
+            if (entry.path().extension() == extension) found.push_back(entry.path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+}  // namespace lumenhollow::test
