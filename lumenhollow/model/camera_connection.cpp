@@ -58,6 +58,7 @@ void CameraModel::connect(ConnectionMode mode) {
 void CameraModel::endCameraActivities() {
     // The record countdown, face tracking and a running recording end here
     // once the model runs them.
+    endFaceActivities();
 }
 
 void CameraModel::resetCameraState() {

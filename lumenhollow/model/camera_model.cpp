@@ -33,7 +33,7 @@ CameraModel::CameraModel(CameraModelServices services)
 CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling
     // keeps repeating timers from firing for ever.
-    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_}) main_.cancel(task);
+    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_, autoFrameTimer_}) main_.cancel(task);
     if (pendingResolution_) main_.cancel(pendingResolution_->task);
     if (pendingSwitch_) main_.cancel(pendingSwitch_->watchdog);
     if (camera_) {
@@ -154,10 +154,6 @@ std::optional<std::string> CameraModel::wirelessAudioNote() const {
     if (state_.connection != ConnectionMode::wireless) return std::nullopt;
     return "The camera's Wi-Fi preview has no audio. Recordings to the microSD card still include the "
            "camera's and your DJI Mic's sound.";
-}
-
-void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>&) {
-    // Face tracking and auto framing take the detections from here.
 }
 
 }  // namespace lumenhollow
