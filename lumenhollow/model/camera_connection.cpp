@@ -57,8 +57,10 @@ void CameraModel::connect(ConnectionMode mode) {
 }
 
 void CameraModel::endCameraActivities() {
-    // Face tracking ends here once the model runs it.
+    // The record countdown, a running recording and face tracking end with
+    // the camera.
     endRecordingActivities();
+    endFaceActivities();
 }
 
 void CameraModel::resetCameraState() {

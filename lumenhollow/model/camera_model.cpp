@@ -34,7 +34,7 @@ CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling
     // keeps repeating timers from firing for ever.
     for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_, countdownTask_, pictureWatch_,
-                                   cardStartPending_}) {
+                                   cardStartPending_, autoFrameTimer_}) {
         main_.cancel(task);
     }
     for (const auto& [id, photo] : pendingPhotos_) main_.cancel(photo.giveUp);
@@ -164,10 +164,6 @@ std::optional<std::string> CameraModel::wirelessAudioNote() const {
     if (state_.connection != ConnectionMode::wireless) return std::nullopt;
     return "The camera's Wi-Fi preview has no audio. Recordings to the microSD card still include the "
            "camera's and your DJI Mic's sound.";
-}
-
-void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>&) {
-    // Face tracking and auto framing take the detections from here.
 }
 
 }  // namespace lumenhollow

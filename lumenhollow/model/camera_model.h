@@ -31,6 +31,7 @@
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/pocket_camera.h"
+#include "hollowkit/camera/gimbal_commands.h"
 #include "hollowkit/imaging/background_preview.h"
 #include "hollowkit/imaging/face_detector.h"
 #include "hollowkit/imaging/face_follower.h"
@@ -270,6 +271,57 @@ public:
     void startMacMicrophone(std::function<void(bool running)> done = {});
     bool isMacMicrophoneRunning() const { return macMicrophone_ && macMicrophoneRunning_; }
 
+    // --- Manual gimbal input (gimbal_input.cpp). The views feed it through
+    // PreviewInput, which keeps their calling rules.
+    static constexpr int kKeySpeed = 150;
+    static constexpr double kJoystickGain = 330.0;
+    static constexpr double kDragSpeedGain = -2.0;
+    static constexpr int kZoomStepPercent = 25;
+    static constexpr double kScrollQuantum = 4.0;
+    static constexpr hollowkit::Duration kDragMoveInterval =
+        std::chrono::duration_cast<hollowkit::Duration>(std::chrono::duration<double>(1.0 / 15.0));
+    // Degrees across the preview's width at 1.0x.
+    static constexpr double kPreviewDegrees = 70.0;
+    // How long manual input and a jump to a position keep the follower still.
+    static constexpr double kManualPauseSeconds = 1.5;
+    static constexpr double kJumpPauseSeconds = 3.0;
+
+    // The directions whose key or button is down now.
+    const std::set<GimbalDirection>& heldDirections() const { return heldDirections_; }
+    void holdDirection(GimbalDirection direction) { heldDirections_.insert(direction); }
+    void releaseDirection(GimbalDirection direction) { heldDirections_.erase(direction); }
+    void releaseAllDirections() { heldDirections_.clear(); }
+    // Sends the speed the held directions call for (zero with none held).
+    void applyHeldDirections();
+    // A speed proportional to the pad's deflection.
+    void joystick(double x, double y);
+    // Sets the zero speed: a let-go knob or a speed drag's end.
+    void stopGimbal();
+    // Where the current drag began; nothing without a drag or when the
+    // camera cannot be positioned (the drag then sets speeds).
+    const std::optional<hollowkit::CameraPosition>& dragStart() const { return dragStart_; }
+    void setDragStart(std::optional<hollowkit::CameraPosition> start) { dragStart_ = std::move(start); }
+    // One drag update: the pointer's offset from where the drag began (dx to
+    // the right, dy upward, in points) and the preview's width in points.
+    void dragGimbal(double dx, double dy, double width);
+    // Zoom by whole steps of 25 points, positive to zoom in.
+    void zoomStep(int steps);
+    // Zoom by scroll distance, one step per 4.0 gathered.
+    void scrollZoom(double delta);
+    // Manual input keeps the face follower still for a moment while tracking.
+    void pauseFollowerForManualInput();
+
+    // --- Face tracking and auto framing (face_tracking.cpp).
+    static constexpr hollowkit::Duration kFaceLinger = std::chrono::seconds(1);
+    static constexpr hollowkit::Duration kNoFaceNoticeDelay = std::chrono::seconds(2);
+    static constexpr hollowkit::Duration kAutoFrameTimeout = std::chrono::milliseconds(2500);
+
+    void startFaceTracking();
+    void stopFaceTracking();
+    // Asks for one framing move on the next detected face.
+    void autoFrame();
+    bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }
+
 private:
     struct PendingResolution {
         hollowkit::TaskId task = 0;
@@ -323,7 +375,17 @@ private:
     void retryWirelessIfCameraOff();
     void cancelPendingRetry();
 
+    // Face tracking and auto framing (face_tracking.cpp).
     void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces);
+    void updateFaceDetection();
+    void performAutoFrame(const hollowkit::NormalizedRect& face);
+    void giveUpAutoFrame();
+    void cancelAutoFrame();
+    void endFaceActivities();
+
+    // Manual gimbal input (gimbal_input.cpp).
+    std::optional<hollowkit::ZoomRange> knownZoomRange() const;
+    void sendZoom(int zoomPercent);
 
     // Shutdown (shutdown.cpp).
     enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, stoppingCamera, replied };
@@ -434,6 +496,20 @@ private:
     std::vector<std::function<void(bool running)>> microphoneWaiters_;
     std::map<uint64_t, std::unique_ptr<hollowkit::MacMicrophone>> stoppingMicrophones_;
     std::unique_ptr<hollowkit::SerialQueue> accessQueue_;  // asks for access off the main executor
+
+
+    // Manual gimbal input.
+    std::set<GimbalDirection> heldDirections_;
+    std::optional<hollowkit::CameraPosition> dragStart_;
+    hollowkit::TimePoint lastDragMove_ = hollowkit::kDistantPast;
+    double scrollAccumulator_ = 0;
+
+    // Face tracking and auto framing.
+    hollowkit::TimePoint lastFaceSeen_ = hollowkit::kDistantPast;
+    std::optional<hollowkit::TimePoint> pendingAutoFrame_;
+    hollowkit::TaskId autoFrameTimer_ = 0;
+    hollowkit::TimePoint trackingStartedAt_ = hollowkit::kDistantPast;
+    bool noFaceNotified_ = false;
 };
 
 }  // namespace lumenhollow

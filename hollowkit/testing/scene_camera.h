@@ -1,0 +1,151 @@
+#pragma once
+
+// SceneCamera: a PocketCamera that films a ScenePanorama through a
+// VirtualLens on a simulated gimbal, for closed-loop tests (face following,
+// scenes, gimbal input) and as the demonstration camera. It plays the route
+// and the camera in one:
+//
+// - USB-like: each moving axis turns at the relative-move speed whatever the
+//   size of the request (kUsbDegreesPerSecond), positions can be read and
+//   set, a sine tone stands in for the microphone, two formats are offered.
+// - Wireless-like: pan and tilt turn at kWirelessDegreesPerSecondPerUnit
+//   times the requested speed, positions cannot be read or set, no sound;
+//   card recording is reported back as the camera would.
+// Both: speeds are read from gimbal() and end after its hold limit, a
+// recentre request goes back to pan 0, tilt 0, zoom changes at once, and
+// pan and tilt stay within the lens limits. Motion is integrated over the
+// main executor's clock, so a ManualClock makes it exact. The mailbox is
+// sampled with each frame and each pose or position read, as the routes
+// sample it on a timer: a speed counts from the previous sample (or the start
+// of its motion), and one set and cleared between two samples never turns it.
+//
+// Frames (NV12, the format's size) and statistics every 2 s come from a
+// thread of its own at the format's rate between start() and stop(), or,
+// with `pacedFrames` off, only from deliverFrameNow() on the caller's
+// thread. Events are posted to the main executor. Thread-safe: one mutex
+// guards the gimbal state and is never held while a handler runs.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
+#include "hollowkit/camera/pocket_camera.h"
+#include "hollowkit/testing/scene_panorama.h"
+#include "hollowkit/testing/virtual_lens.h"
+
+namespace hollowkit {
+
+class SceneCamera final : public PocketCamera {
+public:
+    enum class Route : uint8_t { usb, wireless };
+
+    // The relative move's speed byte (35) at 1000 arc-seconds a second per
+    // unit, as the simulated V4L2 device turns: about 9.7 degrees a second.
+    static constexpr double kUsbDegreesPerSecond = 35 * 1000.0 / 3600.0;
+    // As the simulated Wi-Fi camera turns: full speed (550) is 55 degrees a
+    // second.
+    static constexpr double kWirelessDegreesPerSecondPerUnit = 0.1;
+    static constexpr Duration kStatisticsPeriod = std::chrono::seconds(2);
+    static constexpr int kToneHz = 440;
+    static constexpr int kToneSampleRate = 48000;
+    static constexpr float kToneAmplitude = 0.1F;
+
+    struct Options {
+        Route route = Route::usb;
+        // Picture size and frame rate; on the USB route one of formats().
+        VideoFormatOption format{1920, 1080, 30};
+        // Off: frames only through deliverFrameNow().
+        bool pacedFrames = true;
+        // How fast move() and recentring turn; 0: they arrive at once.
+        double moveDegreesPerSecond = 0;
+        LensLimits limits;
+        LensPose start;
+        // The USB route's sound (kToneHz sine at kToneAmplitude).
+        bool tone = true;
+    };
+
+    // `main` must outlive the camera; `scene` must not be null.
+    SceneCamera(Executor& main, std::shared_ptr<const ScenePanorama> scene, Options options);
+    SceneCamera(Executor& main, std::shared_ptr<const ScenePanorama> scene)
+        : SceneCamera(main, std::move(scene), Options{}) {}
+    ~SceneCamera() override;
+
+    // --- Test side; any thread.
+    // Where the lens points now (motion integrated up to the clock's now).
+    LensPose pose();
+    // Puts the lens there at once (clamped), ending any move.
+    void setPose(const LensPose& pose);
+    // The picture at the current pose, not delivered.
+    VideoFrame renderFrame();
+    // Renders and delivers one frame (and its share of the tone), and the
+    // statistics when due, on the calling thread.
+    void deliverFrameNow();
+    uint64_t framesDelivered() const { return framesDelivered_.load(); }
+    const VirtualLens& lens() const { return lens_; }
+
+    // --- PocketCamera.
+    GimbalCommands& gimbal() override { return gimbal_; }
+    std::optional<ZoomRange> zoomRange() const override { return lens_.limits().zoom; }
+    bool supportsPositioning() const override { return route_ == Route::usb; }
+    bool supportsCardRecording() const override { return route_ == Route::wireless; }
+    bool supportsCameraSettings() const override { return route_ == Route::wireless; }
+    std::vector<MicrophoneOption> microphones() const override;
+    std::optional<MicrophoneOption> activeMicrophone() const override;
+    std::optional<float> audioLevel() const override;
+    std::vector<VideoFormatOption> formats() const override;
+    std::optional<VideoFormatOption> activeFormat() const override;
+
+    void start() override;
+    void stop(std::function<void()> completion) override;
+    void setZoom(int zoomPercent) override;
+    std::optional<CameraPosition> currentPosition() override;
+    void move(const CameraPosition& to) override;
+    void selectMicrophone(std::optional<std::string>) override {}
+    void selectFormat(const VideoFormatOption& format) override;
+    void flipGimbal() override;
+    void setCardRecording(bool startRecording) override;
+    void applySetting(const CameraSetting&) override {}
+
+private:
+    // Integrates speeds and moves up to `now`.
+    void advance(TimePoint now) HK_REQUIRES(mutex_);
+    // Without a move speed, a move or flip arrives as it is asked.
+    void landAtOnce() HK_REQUIRES(mutex_);
+    void startFrameThread();
+    void stopFrameThread();
+    AudioChunk toneChunk(TimePoint pts, Duration length);
+
+    Executor& main_;
+    const Clock& clock_;
+    const std::shared_ptr<const ScenePanorama> scene_;
+    const Route route_;
+    const bool pacedFrames_;
+    const bool tone_;
+    const double moveDegreesPerSecond_;
+    const VirtualLens lens_;
+    GimbalCommands gimbal_;
+
+    mutable Mutex mutex_;
+    LensPose pose_ HK_GUARDED_BY(mutex_);
+    // Where move() or a recentre turns to; pan and tilt only.
+    std::optional<CameraPosition> target_ HK_GUARDED_BY(mutex_);
+    TimePoint advancedTo_ HK_GUARDED_BY(mutex_);
+    VideoFormatOption format_ HK_GUARDED_BY(mutex_);
+    // Statistics: frames since the last report and when it was.
+    uint64_t framesSinceStats_ HK_GUARDED_BY(mutex_) = 0;
+    TimePoint lastStats_ HK_GUARDED_BY(mutex_);
+    uint64_t toneSamples_ HK_GUARDED_BY(mutex_) = 0;
+
+    std::atomic<uint64_t> framesDelivered_{0};
+    std::mutex frameMutex_;
+    std::condition_variable_any frameWake_;
+    std::jthread frameThread_;  // last: joined before the fields above go
+};
+
+}  // namespace hollowkit

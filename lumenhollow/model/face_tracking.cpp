@@ -1,0 +1,149 @@
+// CameraModel: face tracking (the follower keeps the face in frame while it
+// is on) and auto framing (one move that frames the next face seen). Both
+// need a camera that takes exact positions. The detector runs only while
+// one of them wants faces; its results arrive here on the main executor.
+
+#include "hollowkit/imaging/auto_framer.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kOverWiFi =
+    "Over Wi-Fi Lumenhollow cannot steer the gimbal to an exact angle yet, so this would drift. Connect the "
+    "camera with USB-C and choose Webcam to use it.";
+
+}  // namespace
+
+void CameraModel::startFaceTracking() {
+    if (!camera_->supportsPositioning()) {
+        publish<Field::notice>(std::string("Face tracking: ") + kOverWiFi);
+        return;
+    }
+    if (!state_.stats || !state_.stats->hasPicture) {
+        publish<Field::notice>("Face tracking starts once the video is live");
+        return;
+    }
+    publish<Field::faceTracking>(true);
+    trackingStartedAt_ = main_.clock().now();
+    noFaceNotified_ = false;
+    faceFollower_->start(weakCamera());
+    updateFaceDetection();
+    publish<Field::notice>("Face tracking on");
+}
+
+void CameraModel::stopFaceTracking() {
+    // A pending auto frame goes on: it ends with its move or its give-up.
+    if (!state_.faceTracking) return;
+    publish<Field::faceTracking>(false);
+    faceFollower_->stop();
+    publish<Field::trackedFace>(std::nullopt);
+    updateFaceDetection();
+}
+
+void CameraModel::updateFaceDetection() {
+    const bool wanted = state_.faceTracking || pendingAutoFrame_.has_value();
+    faceDetector_->setEnabled(wanted);
+    if (!wanted) publish<Field::trackedFace>(std::nullopt);
+}
+
+void CameraModel::autoFrame() {
+    if (!camera_->supportsPositioning()) {
+        publish<Field::notice>(std::string("Auto frame: ") + kOverWiFi);
+        return;
+    }
+    // A second request restarts the wait.
+    pendingAutoFrame_ = main_.clock().now();
+    main_.cancel(autoFrameTimer_);
+    // Give up on time even when no detector result comes (the picture
+    // stopped): a request left pending would move the camera whenever a face
+    // next appears, maybe minutes later.
+    autoFrameTimer_ = main_.after(kAutoFrameTimeout, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->autoFrameTimer_ = 0;
+            self->giveUpAutoFrame();
+        }
+    });
+    updateFaceDetection();
+    publish<Field::notice>("Looking for a face\u2026");
+}
+
+void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces) {
+    // A detection already under way when the detector was switched off
+    // still reports; nothing wants it, and it must not leave a face box.
+    if (!state_.faceTracking && !pendingAutoFrame_) return;
+
+    const hollowkit::TimePoint now = main_.clock().now();
+    const std::optional<hollowkit::NormalizedRect> face =
+        faces.empty() ? std::nullopt : std::optional<hollowkit::NormalizedRect>(faces.front());
+    if (face) {
+        publish<Field::trackedFace>(face);
+        lastFaceSeen_ = now;
+    } else if (now > lastFaceSeen_ + kFaceLinger) {
+        // The box lingers through short misses.
+        publish<Field::trackedFace>(std::nullopt);
+    }
+
+    if (pendingAutoFrame_) {
+        if (face) {
+            cancelAutoFrame();
+            performAutoFrame(*face);
+        } else if (now > *pendingAutoFrame_ + kAutoFrameTimeout) {
+            giveUpAutoFrame();
+            return;
+        }
+        updateFaceDetection();
+        // The follower waits until the framing is decided.
+        return;
+    }
+    if (!state_.faceTracking) return;
+
+    faceFollower_->update(face);
+    if (face) {
+        noFaceNotified_ = false;
+        return;
+    }
+    if (!noFaceNotified_ && !state_.trackedFace && now > trackingStartedAt_ + kNoFaceNoticeDelay) {
+        noFaceNotified_ = true;
+        publish<Field::notice>("Tracking is on, but no face is in view");
+    }
+}
+
+void CameraModel::performAutoFrame(const hollowkit::NormalizedRect& face) {
+    const std::optional<hollowkit::CameraPosition> position = camera_->currentPosition();
+    if (!position) return;
+    const hollowkit::CameraPosition target =
+        hollowkit::AutoFramer::target(face, position->zoom ? position->zoom : state_.zoom, knownZoomRange(),
+                                      position->pan, position->tilt, hollowkit::kDefaultFramingGeometry);
+    // The follower would fight the move.
+    if (state_.faceTracking) faceFollower_->pause(kJumpPauseSeconds);
+    camera_->move(target);
+    if (target.zoom) publish<Field::zoom>(*target.zoom);
+    publish<Field::notice>("Framed");
+}
+
+void CameraModel::giveUpAutoFrame() {
+    if (!pendingAutoFrame_) return;
+    cancelAutoFrame();
+    publish<Field::notice>("No face found to frame");
+    updateFaceDetection();
+}
+
+void CameraModel::cancelAutoFrame() {
+    pendingAutoFrame_.reset();
+    main_.cancel(autoFrameTimer_);
+    autoFrameTimer_ = 0;
+}
+
+void CameraModel::endFaceActivities() {
+    // The next camera starts with neither: a request left pending would move
+    // it as soon as it first sees a face.
+    stopFaceTracking();
+    if (pendingAutoFrame_) {
+        cancelAutoFrame();
+        updateFaceDetection();
+    }
+}
+
+}  // namespace lumenhollow

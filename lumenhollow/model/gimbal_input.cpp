@@ -1,0 +1,117 @@
+// CameraModel: steering by hand. Held arrows and the joystick pad set
+// speeds in the camera's gimbal mailbox; a drag aims the camera exactly
+// when it can be positioned and sets a speed otherwise; zoom moves in
+// steps of 25 points from the keys, the buttons and the scroll wheel.
+
+#include <algorithm>
+#include <cmath>
+
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr double kSpeedLimit = hollowkit::GimbalVelocity::speedLimit;
+
+// trunc(value) within the speed limit. The clamp comes first, on the
+// double: converting a value beyond int's range is undefined. Input that
+// is not a number gives no speed.
+int speedFrom(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<int>(std::trunc(std::clamp(value, -kSpeedLimit, kSpeedLimit)));
+}
+
+// `current` moved by `steps` zoom steps within `range`, as if stepped one
+// at a time: the first step brings a value outside the range inside it,
+// the rest go on from there. `steps` is bounded by the caller.
+int zoomAfterSteps(int current, int steps, const hollowkit::ZoomRange& range) {
+    if (steps == 0) return current;
+    const int direction = steps > 0 ? 1 : -1;
+    const int64_t first = range.clamp(static_cast<int>(
+        std::clamp<int64_t>(int64_t{current} + direction * CameraModel::kZoomStepPercent, INT32_MIN, INT32_MAX)));
+    const int64_t rest = first + int64_t{steps - direction} * CameraModel::kZoomStepPercent;
+    return range.clamp(static_cast<int>(std::clamp<int64_t>(rest, INT32_MIN, INT32_MAX)));
+}
+
+// More steps than any zoom range holds; keeps the arithmetic far from overflow.
+int boundedSteps(double steps) {
+    constexpr double kMostSteps = 1'000'000;
+    return static_cast<int>(std::clamp(steps, -kMostSteps, kMostSteps));
+}
+
+}  // namespace
+
+void CameraModel::applyHeldDirections() {
+    const auto held = [this](GimbalDirection direction) { return heldDirections_.contains(direction) ? 1 : 0; };
+    const hollowkit::GimbalVelocity velocity{
+        kKeySpeed * (held(GimbalDirection::up) - held(GimbalDirection::down)),
+        kKeySpeed * (held(GimbalDirection::right) - held(GimbalDirection::left))};
+    camera_->gimbal().setVelocity(velocity);
+}
+
+void CameraModel::joystick(double x, double y) {
+    pauseFollowerForManualInput();
+    camera_->gimbal().setVelocity({speedFrom(y * kJoystickGain), speedFrom(x * kJoystickGain)});
+}
+
+void CameraModel::stopGimbal() {
+    camera_->gimbal().setVelocity(hollowkit::GimbalVelocity::zero);
+}
+
+void CameraModel::dragGimbal(double dx, double dy, double width) {
+    pauseFollowerForManualInput();
+    if (!dragStart_) {
+        camera_->gimbal().setVelocity({speedFrom(kDragSpeedGain * dy), speedFrom(kDragSpeedGain * dx)});
+        return;
+    }
+    // Each update carries the whole offset from the drag's start, so a
+    // dropped one loses nothing: the next says where to aim.
+    const hollowkit::TimePoint now = main_.clock().now();
+    if (now < lastDragMove_ + kDragMoveInterval || !(width > 0)) return;
+    if (!std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(width)) return;
+    lastDragMove_ = now;
+    const double acrossPreview =
+        state_.zoom && *state_.zoom > 0 ? kPreviewDegrees / (*state_.zoom / 100.0) : kPreviewDegrees;
+    const double degreesPerPoint = acrossPreview / width;
+    camera_->move({dragStart_->pan - dx * degreesPerPoint, dragStart_->tilt - dy * degreesPerPoint, std::nullopt});
+}
+
+std::optional<hollowkit::ZoomRange> CameraModel::knownZoomRange() const {
+    if (state_.zoomRange) return state_.zoomRange;
+    return camera_->zoomRange();
+}
+
+void CameraModel::sendZoom(int zoomPercent) {
+    publish<Field::zoom>(zoomPercent);
+    camera_->setZoom(zoomPercent);
+}
+
+void CameraModel::zoomStep(int steps) {
+    const std::optional<hollowkit::ZoomRange> range = knownZoomRange();
+    if (!range) return;
+    // The camera is told even when the value stays at a bound.
+    sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), steps, *range));
+}
+
+void CameraModel::scrollZoom(double delta) {
+    // One bogus value would otherwise poison the distance for good.
+    if (!std::isfinite(delta)) return;
+    scrollAccumulator_ += delta;
+    if (std::abs(scrollAccumulator_) < kScrollQuantum) return;
+    // Every whole 4.0 is one step; what is left below 4.0 waits. All the
+    // steps of one event go to the camera as one zoom, so a huge delta
+    // cannot loop for long or queue a command per step.
+    const double remainder = std::fmod(scrollAccumulator_, kScrollQuantum);
+    const double steps = (scrollAccumulator_ - remainder) / kScrollQuantum;
+    scrollAccumulator_ = remainder;
+    if (const std::optional<hollowkit::ZoomRange> range = knownZoomRange()) {
+        sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
+    }
+}
+
+void CameraModel::pauseFollowerForManualInput() {
+    if (state_.faceTracking) faceFollower_->pause(kManualPauseSeconds);
+}
+
+}  // namespace lumenhollow

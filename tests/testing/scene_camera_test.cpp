@@ -1,0 +1,484 @@
+#include "hollowkit/testing/scene_camera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/base/mutex.h"
+#include "hollowkit/imaging/haar_face_detector_backend.h"
+#include "hollowkit/testing/manual_executor.h"
+
+namespace hollowkit {
+namespace {
+
+using Route = SceneCamera::Route;
+
+// The relative move's fixed rate on the USB route, degrees a second.
+constexpr double kUsbRate = 35000.0 / 3600.0;
+
+// One small scene for every test: building it is the slow part.
+std::shared_ptr<const ScenePanorama> bareScene() {
+    static const auto scene = ScenePanorama::build({6, {}});
+    return scene;
+}
+
+SceneCamera::Options manualOptions(Route route) {
+    SceneCamera::Options options;
+    options.route = route;
+    options.pacedFrames = false;
+    options.format = {320, 180, 30};
+    return options;
+}
+
+struct Recorder {
+    std::vector<CameraEvent> events;
+    std::vector<VideoFrame> frames;  // guarded by lock
+    std::vector<AudioChunk> chunks;  // guarded by lock
+    mutable Mutex lock;
+
+    void attach(SceneCamera& camera) {
+        camera.setOnEvent([this](const CameraEvent& event) { events.push_back(event); });
+        camera.setOnVideoSample([this](const VideoFrame& frame) {
+            MutexLock guard(lock);
+            frames.push_back(frame);
+        });
+        camera.setOnAudioSample([this](const AudioChunk& chunk) {
+            MutexLock guard(lock);
+            chunks.push_back(chunk);
+        });
+    }
+    size_t frameCount() const {
+        MutexLock guard(lock);
+        return frames.size();
+    }
+};
+
+// --- Speeds integrated over virtual time.
+
+struct SpeedCase {
+    const char* name;
+    Route route;
+    double startPan;
+    GimbalVelocity velocity;
+    double seconds;
+    double expectedPan;
+    double expectedTilt;
+};
+
+class SceneCameraSpeedTest : public ::testing::TestWithParam<SpeedCase> {};
+
+TEST_P(SceneCameraSpeedTest, TurnsAtTheRoutesRateForAsLongAsTheSpeedHolds) {
+    const SpeedCase& c = GetParam();
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(c.route);
+    options.start = {c.startPan, 0, 100};
+    SceneCamera camera(main, bareScene(), options);
+    camera.gimbal().setVelocity(c.velocity);
+    main.manualClock().advanceSeconds(c.seconds);
+    const LensPose pose = camera.pose();
+    EXPECT_NEAR(pose.panDegrees, c.expectedPan, 1e-6);
+    EXPECT_NEAR(pose.tiltDegrees, c.expectedTilt, 1e-6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Speeds, SceneCameraSpeedTest,
+    ::testing::Values(
+        // The USB route sends directions only: any size turns at one rate.
+        SpeedCase{"usbRight", Route::usb, 0, {0, 300}, 1, kUsbRate, 0},
+        SpeedCase{"usbSlowRightSameRate", Route::usb, 0, {0, 20}, 1, kUsbRate, 0},
+        SpeedCase{"usbDownLeft", Route::usb, 0, {-40, -500}, 2, -2 * kUsbRate, -2 * kUsbRate},
+        SpeedCase{"usbHeldPastTheHoldLimit", Route::usb, 0, {0, 300}, 5, 3 * kUsbRate, 0},
+        // The wireless camera turns in proportion to the speed.
+        SpeedCase{"wirelessRight", Route::wireless, 0, {0, 300}, 1, 30, 0},
+        SpeedCase{"wirelessUpLeft", Route::wireless, 0, {100, -200}, 2, -40, 20},
+        SpeedCase{"wirelessBeyondFullSpeed", Route::wireless, 0, {0, 900}, 1, 55, 0},
+        SpeedCase{"wirelessHeldPastTheHoldLimit", Route::wireless, 0, {0, 40}, 10, 12, 0},
+        // The gimbal stops at its travel.
+        SpeedCase{"wirelessIntoTheLimit", Route::wireless, -100, {-550, -550}, 2, -170, -90},
+        SpeedCase{"usbIntoTheLimit", Route::usb, 165, {0, 1}, 1, 170, 0}),
+    [](const ::testing::TestParamInfo<SpeedCase>& param) { return param.param.name; });
+
+// Many small steps (one per frame) add up to the same turn as one big step.
+TEST(SceneCameraTest, FrameByFrameIntegrationAddsUpToTheWholeTurn) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
+    camera.gimbal().setVelocity({50, 100});
+    for (int frame = 0; frame < 45; ++frame) {
+        main.manualClock().advance(std::chrono::milliseconds(100));
+        camera.deliverFrameNow();
+    }
+    // 4.5 s passed, the speed held for 3 s.
+    EXPECT_NEAR(camera.pose().panDegrees, 30, 1e-6);
+    EXPECT_NEAR(camera.pose().tiltDegrees, 15, 1e-6);
+}
+
+// Changing the speed during a motion keeps its start, so the hold limit
+// still counts from the first request; a zero speed stops at once.
+TEST(SceneCameraTest, ASpeedChangeKeepsTheMotionsStartAndZeroStops) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    camera.gimbal().setVelocity({0, 300});
+    main.manualClock().advanceSeconds(2);
+    EXPECT_NEAR(camera.pose().panDegrees, 2 * kUsbRate, 1e-6);
+    camera.gimbal().setVelocity({0, -300});
+    main.manualClock().advanceSeconds(2);
+    EXPECT_NEAR(camera.pose().panDegrees, kUsbRate, 1e-6);
+
+    camera.gimbal().setVelocity(GimbalVelocity::zero);
+    camera.gimbal().setVelocity({200, 0});
+    main.manualClock().advanceSeconds(0.5);
+    // The camera samples the mailbox with each frame, as the routes do on
+    // their timers: a speed ended between two samples never turned it.
+    camera.deliverFrameNow();
+    camera.gimbal().setVelocity(GimbalVelocity::zero);
+    main.manualClock().advanceSeconds(1);
+    EXPECT_NEAR(camera.pose().panDegrees, kUsbRate, 1e-6);
+    EXPECT_NEAR(camera.pose().tiltDegrees, 0.5 * kUsbRate, 1e-6);
+}
+
+// --- Positions.
+
+TEST(SceneCameraTest, MovesArriveAtOnceByDefaultAndAreClamped) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    camera.move({30, -10, 250});
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{30, -10, 250}));
+    camera.move({200, 100, std::nullopt});
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{170, 90, 250}));
+    camera.move({-500, -100, 50});
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{-170, -90, 100}));
+    camera.move({NAN, 0, std::nullopt});
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{-170, -90, 100}));
+}
+
+TEST(SceneCameraTest, MovesAtABoundedSpeedTakeTheirTime) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.moveDegreesPerSecond = 60;
+    SceneCamera camera(main, bareScene(), options);
+    camera.move({30, -10, std::nullopt});
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{0, 0, 100}));
+    main.manualClock().advanceSeconds(0.25);
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{15, -10, 100}));
+    main.manualClock().advanceSeconds(0.25);
+    EXPECT_EQ(camera.currentPosition(), (CameraPosition{30, -10, 100}));
+    // A speed takes over from a move under way.
+    camera.move({0, 0, std::nullopt});
+    main.manualClock().advanceSeconds(0.25);
+    camera.gimbal().setVelocity({0, 300});
+    main.manualClock().advanceSeconds(1);
+    EXPECT_NEAR(camera.pose().panDegrees, 15 + kUsbRate, 1e-6);
+}
+
+TEST(SceneCameraTest, ARecentreRequestTurnsBackToTheMiddle) {
+    for (Route route : {Route::usb, Route::wireless}) {
+        SCOPED_TRACE(route == Route::usb ? "usb" : "wireless");
+        ManualExecutor main;
+        SceneCamera::Options options = manualOptions(route);
+        options.start = {40, -20, 300};
+        SceneCamera camera(main, bareScene(), options);
+        camera.gimbal().requestRecenter();
+        main.manualClock().advanceSeconds(0.05);
+        EXPECT_EQ(camera.pose(), (LensPose{0, 0, 300}));
+    }
+}
+
+struct FlipCase {
+    const char* name;
+    Route route;
+    double fromPan;
+    double expectedPan;
+};
+
+class SceneCameraFlipTest : public ::testing::TestWithParam<FlipCase> {};
+
+TEST_P(SceneCameraFlipTest, TurnsAround) {
+    const FlipCase& c = GetParam();
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(c.route);
+    options.start = {c.fromPan, 12, 150};
+    SceneCamera camera(main, bareScene(), options);
+    camera.flipGimbal();
+    EXPECT_EQ(camera.pose(), (LensPose{c.expectedPan, 12, 150}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Flips, SceneCameraFlipTest,
+                         ::testing::Values(
+                             // The USB route turns to 180 (the travel ends at 170) or back to 0.
+                             FlipCase{"usbFromFront", Route::usb, 45, 170}, FlipCase{"usbFromBack", Route::usb, 170, 0},
+                             FlipCase{"usbFromJustLeft", Route::usb, -89.9, 170},
+                             FlipCase{"usbFromNinety", Route::usb, 90, 0},
+                             // The wireless camera turns half a turn from where it is.
+                             FlipCase{"wirelessFromRight", Route::wireless, 45, -135},
+                             FlipCase{"wirelessFromLeft", Route::wireless, -60, 120},
+                             FlipCase{"wirelessPastTheTravel", Route::wireless, 0, -170}),
+                         [](const ::testing::TestParamInfo<FlipCase>& param) { return param.param.name; });
+
+TEST(SceneCameraTest, TheWirelessRouteNeitherReadsNorSetsPositions) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
+    EXPECT_FALSE(camera.supportsPositioning());
+    camera.move({30, 10, 200});
+    EXPECT_EQ(camera.currentPosition(), std::nullopt);
+    EXPECT_EQ(camera.pose(), (LensPose{0, 0, 100}));
+    camera.setZoom(200);
+    EXPECT_EQ(camera.pose().zoomPercent, 200);
+}
+
+TEST(SceneCameraTest, ZoomIsClampedToTheRange) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    ASSERT_EQ(camera.zoomRange(), (ZoomRange{100, 400}));
+    for (auto [asked, expected] : {std::pair{250, 250}, {50, 100}, {1000, 400}, {100, 100}}) {
+        camera.setZoom(asked);
+        EXPECT_EQ(camera.currentPosition()->zoom, expected) << asked;
+    }
+}
+
+// --- Frames, sound and statistics.
+
+TEST(SceneCameraTest, FramesShowTheLensWindowAtTheClocksTime) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.start = {20, 5, 200};
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.deliverFrameNow();
+    ASSERT_EQ(recorder.frames.size(), 1U);
+    const VideoFrame& frame = recorder.frames[0];
+    EXPECT_EQ(frame.pixelFormat(), PixelFormat::nv12);
+    EXPECT_EQ(frame.width(), 320);
+    EXPECT_EQ(frame.height(), 180);
+    EXPECT_EQ(frame.pts(), main.clock().now());
+    const VideoFrame expected = bareScene()->render(camera.lens().window({20, 5, 200}, 320, 180), 320, 180, {});
+    for (int y = 0; y < 180; y += 17) {
+        ASSERT_TRUE(std::ranges::equal(frame.row(0, y), expected.row(0, y))) << y;
+    }
+    EXPECT_EQ(camera.framesDelivered(), 1U);
+}
+
+TEST(SceneCameraTest, TheUsbRouteSoundsAToneOfOneFramesLength) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    Recorder recorder;
+    recorder.attach(camera);
+    for (int i = 0; i < 3; ++i) camera.deliverFrameNow();
+    ASSERT_EQ(recorder.chunks.size(), 3U);
+    // 1/30 s at 48 kHz, stereo; the three chunks are one continuous sine.
+    std::vector<float> left;
+    for (const AudioChunk& chunk : recorder.chunks) {
+        ASSERT_EQ(chunk.frameCount(), 1600U);
+        ASSERT_EQ(chunk.channels(), 2);
+        ASSERT_EQ(chunk.sampleRate(), 48000);
+        for (size_t i = 0; i < chunk.frameCount(); ++i) left.push_back(chunk.f32()[2 * i]);
+    }
+    for (size_t i = 0; i < left.size(); i += 97) {
+        EXPECT_NEAR(left[i], 0.1 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / 48000), 1e-5) << i;
+    }
+    ASSERT_TRUE(camera.audioLevel().has_value());
+    EXPECT_NEAR(*camera.audioLevel(), -23.01, 0.01);
+    EXPECT_EQ(camera.microphones().size(), 1U);
+}
+
+TEST(SceneCameraTest, TheWirelessRouteHasNoSoundNorFormats) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.deliverFrameNow();
+    EXPECT_EQ(recorder.frames.size(), 1U);
+    EXPECT_TRUE(recorder.chunks.empty());
+    EXPECT_EQ(camera.audioLevel(), std::nullopt);
+    EXPECT_TRUE(camera.microphones().empty());
+    EXPECT_TRUE(camera.formats().empty());
+    EXPECT_TRUE(camera.supportsCardRecording());
+}
+
+TEST(SceneCameraTest, AChosenFormatSetsThePictureSize) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.format = {1920, 1080, 30};
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.selectFormat({1280, 720, 30});
+    camera.selectFormat({640, 480, 30});  // not offered: ignored
+    camera.deliverFrameNow();
+    ASSERT_EQ(recorder.frames.size(), 1U);
+    EXPECT_EQ(recorder.frames[0].width(), 1280);
+    EXPECT_EQ(recorder.frames[0].height(), 720);
+    EXPECT_EQ(camera.activeFormat(), (VideoFormatOption{1280, 720, 30}));
+}
+
+TEST(SceneCameraTest, StatisticsEveryTwoSecondsOfFrames) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.start = {12, -3, 100};
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    // 25 frames a second for 4 seconds.
+    for (int i = 0; i < 100; ++i) {
+        main.manualClock().advance(std::chrono::milliseconds(40));
+        camera.deliverFrameNow();
+    }
+    main.runUntilIdle();
+    std::vector<CameraStats> stats;
+    for (const CameraEvent& event : recorder.events) {
+        if (const auto* s = event.get<CameraStats>()) stats.push_back(*s);
+    }
+    ASSERT_EQ(stats.size(), 2U);
+    for (const CameraStats& s : stats) {
+        EXPECT_TRUE(s.hasPicture);
+        EXPECT_NEAR(s.framesPerSecond, 25, 1e-9);
+        EXPECT_TRUE(s.gimbalResponding);
+        EXPECT_EQ(s.attitude, (GimbalAttitude{-3, 0, 12}));
+        EXPECT_EQ(s.resolution, (VideoDimensions{320, 180}));
+    }
+}
+
+// --- The camera's own thread.
+
+TEST(SceneCameraTest, PacedFramesFlowUntilStopThenStoppedComesBeforeTheCompletion) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.pacedFrames = true;
+    options.format = {320, 180, 60};
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.start();
+    ASSERT_TRUE(main.waitFor([&] { return recorder.frameCount() >= 3; }));
+    std::vector<std::string> order;
+    camera.setOnEvent([&](const CameraEvent& event) {
+        if (event.kind() == CameraEvent::Kind::stopped) order.push_back("stopped");
+    });
+    camera.stop([&] { order.push_back("completion"); });
+    const size_t framesAtStop = recorder.frameCount();
+    main.runUntilIdle();
+    EXPECT_EQ(order, (std::vector<std::string>{"stopped", "completion"}));
+    EXPECT_EQ(recorder.frameCount(), framesAtStop);
+    EXPECT_EQ(camera.framesDelivered(), framesAtStop);
+}
+
+TEST(SceneCameraTest, TheCompletionRunsWhenTheCameraIsGoneAndTheEventIsDropped) {
+    ManualExecutor main;
+    int completions = 0;
+    int events = 0;
+    {
+        SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
+        camera.setOnEvent([&](const CameraEvent&) { ++events; });
+        camera.stop([&] { ++completions; });
+    }
+    main.runUntilIdle();
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(events, 0);
+}
+
+TEST(SceneCameraTest, CardRecordingIsReportedBackOnTheWirelessRoute) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.setCardRecording(true);
+    camera.setCardRecording(false);
+    main.runUntilIdle();
+    ASSERT_EQ(recorder.events.size(), 2U);
+    ASSERT_NE(recorder.events[0].get<CardRecordingState>(), nullptr);
+    EXPECT_TRUE(recorder.events[0].get<CardRecordingState>()->isRecording);
+    EXPECT_FALSE(recorder.events[1].get<CardRecordingState>()->isRecording);
+}
+
+// --- Closed loop: the real face cascade on rendered frames.
+
+class SceneCameraFaceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (std::filesystem::exists(ScenePanorama::kFacePhotoPath)) scene_ = ScenePanorama::build();
+    }
+    static void TearDownTestSuite() { scene_.reset(); }
+
+    void SetUp() override {
+        if (!scene_) GTEST_SKIP() << ScenePanorama::kFacePhotoPath << " is missing: install opencv-doc";
+        if (!std::filesystem::exists(HaarFaceDetectorBackend::kDefaultCascadePath)) {
+            GTEST_SKIP() << HaarFaceDetectorBackend::kDefaultCascadePath << " is missing: install opencv-data";
+        }
+    }
+
+    static std::shared_ptr<const ScenePanorama> scene_;
+};
+
+std::shared_ptr<const ScenePanorama> SceneCameraFaceTest::scene_;
+
+// The face hangs at pan 0, tilt 0. Turning the lens moves it the other way
+// across the picture by the turn over the field of view; zooming in makes it
+// larger by the zoom.
+TEST_F(SceneCameraFaceTest, TheDetectedFaceMovesOppositeToTheTurn) {
+    struct Pose {
+        LensPose pose;
+        double expectedX;  // the face's centre, share of the width
+        double expectedY;
+    };
+    // Expected from the geometry alone: x = 0.5 - pan / (80 / zoom),
+    // y = 0.5 + tilt / (45 / zoom) for a 16:9 picture.
+    const std::vector<Pose> poses{
+        {{0, 0, 100}, 0.5, 0.5},       {{-8, 0, 100}, 0.6, 0.5},   {{12, 0, 100}, 0.35, 0.5},
+        {{0, 9, 100}, 0.5, 0.7},       {{0, -4.5, 100}, 0.5, 0.4}, {{5, 0, 200}, 0.375, 0.5},
+        {{-4, 2.25, 200}, 0.6, 0.6},
+    };
+    ManualExecutor main;
+    SceneCamera::Options options;
+    options.pacedFrames = false;
+    options.format = {1280, 720, 30};
+    SceneCamera camera(main, scene_, options);
+    HaarFaceDetectorBackend backend;
+    double widthAtZoom1 = 0;
+    for (const Pose& p : poses) {
+        SCOPED_TRACE(testing::Message() << "pan " << p.pose.panDegrees << " tilt " << p.pose.tiltDegrees << " zoom "
+                                        << p.pose.zoomPercent);
+        camera.setPose(p.pose);
+        auto faces = backend.detect(camera.renderFrame());
+        ASSERT_TRUE(faces.has_value()) << faces.error();
+        ASSERT_EQ(faces.value().size(), 1U);
+        const NormalizedRect& face = faces.value()[0];
+        // The photograph's face box is not centred on the point the scene
+        // hangs at pan 0 to the pixel; a few hundredths of the picture.
+        EXPECT_NEAR(face.midX(), p.expectedX, 0.03);
+        EXPECT_NEAR(face.midY(), p.expectedY, 0.04);
+        if (p.pose.zoomPercent == 100 && p.pose.panDegrees == 0 && p.pose.tiltDegrees == 0) widthAtZoom1 = face.width;
+        if (p.pose.zoomPercent == 200) {
+            EXPECT_NEAR(face.width / widthAtZoom1, 2.0, 0.3);
+        }
+    }
+}
+
+// Relative to the straight-ahead picture, the face moves by exactly the
+// turn's share of the view, whatever the cascade's box offset.
+TEST_F(SceneCameraFaceTest, TheFaceShiftMatchesTheTurnClosely) {
+    ManualExecutor main;
+    SceneCamera::Options options;
+    options.pacedFrames = false;
+    options.format = {1280, 720, 30};
+    SceneCamera camera(main, scene_, options);
+    HaarFaceDetectorBackend backend;
+    auto faceAt = [&](double pan) {
+        camera.setPose({pan, 0, 150});
+        auto faces = backend.detect(camera.renderFrame());
+        EXPECT_TRUE(faces.has_value() && faces.value().size() == 1);
+        return faces.has_value() && !faces.value().empty() ? faces.value()[0].midX() : -1.0;
+    };
+    const double ahead = faceAt(0);
+    const double fieldOfView = 80.0 / 1.5;
+    for (double pan : {-10.0, -5.0, 6.0, 12.0}) {
+        EXPECT_NEAR(faceAt(pan) - ahead, -pan / fieldOfView, 0.012) << pan;
+    }
+}
+
+}  // namespace
+}  // namespace hollowkit
