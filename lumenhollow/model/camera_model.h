@@ -32,6 +32,7 @@
 #include "hollowkit/imaging/face_detector.h"
 #include "hollowkit/imaging/face_follower.h"
 #include "hollowkit/imaging/frame_processor.h"
+#include "hollowkit/recording/photo_writer.h"
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
 #include "lumenhollow/model/camera_factory.h"
@@ -40,6 +41,7 @@
 #include "lumenhollow/model/published_state.h"
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/disk_space.h"
+#include "lumenhollow/platform/file_picker.h"
 #include "lumenhollow/platform/secret_store.h"
 #include "lumenhollow/platform/secure_random.h"
 #include "lumenhollow/platform/settings_store.h"
@@ -71,6 +73,8 @@ struct CameraModelServices {
     // Where recordings and photos go; empty means the user's usual folder.
     std::filesystem::path outputFolder;
     ImagingFactory imaging;
+    // The chooser for importing looks; null: importing does nothing.
+    FilePicker* filePicker = nullptr;
 };
 
 class CameraModel : public std::enable_shared_from_this<CameraModel> {
@@ -153,6 +157,43 @@ public:
     void setLastScreenTake(std::optional<std::filesystem::path> folder);
     void setWirelessMicID(std::string id);
 
+    // --- Looks and guides (looks.cpp).
+    // Asks for look files ("Import a LUT": .cube tables and PNG images, several
+    // at once) and imports them when chosen: each file that fails to load sets
+    // the notice "<file name>: <reason>"; a file already imported is skipped;
+    // the new looks are appended, "customLUTPaths" is written and the last new
+    // one is selected. Nothing new: nothing changes.
+    void importLUT();
+    // Removes the imported look with `look`'s id and writes "customLUTPaths";
+    // when it is the selected look, no look is selected afterwards.
+    void removeImportedLUT(const hk::ColorLUT& look);
+    void toggleGuide(GuideKind kind);
+
+    // --- Scenes (scenes.cpp): saved camera positions, at most kMaxScenes,
+    // each change stored at once under "scenes". Position i is recalled with
+    // Alt and the digit i + 1.
+    static constexpr size_t kMaxScenes = 9;
+    static constexpr double kSceneThumbnailWidth = 320;
+    // The face follower waits this long after a recall so it does not fight the move.
+    static constexpr double kSceneRecallPauseSeconds = 3.0;
+    // Needs a camera that reports and takes exact positions.
+    void saveCurrentPositionAsScene();
+    // Nothing for an index outside the list or a camera without positioning.
+    void recallScene(int index);
+    // The scene with `scene`'s id takes the camera's current position.
+    void updateScene(const CameraScene& scene);
+    // The name is trimmed; an empty one changes nothing.
+    void renameScene(const std::string& id, const std::string& name);
+    // Moves the scenes at `sources` before the one at `destination` (the
+    // list's length: to the end), keeping their order. Indexes outside the
+    // list are ignored.
+    void moveScenes(const std::set<int>& sources, int destination);
+    void deleteScene(const std::string& id);
+    // The next frame that reaches the tap, scaled to kSceneThumbnailWidth and
+    // encoded off the main executor and off the delivering thread, becomes
+    // the scene's thumbnail, unless the scene is gone by then.
+    void captureSceneThumbnail(const std::string& id);
+
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
     void showMainWindow();
@@ -219,6 +260,14 @@ private:
 
     void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces);
 
+    // Looks (looks.cpp).
+    void importChosenLUTs(const std::vector<std::filesystem::path>& files);
+
+    // Scenes (scenes.cpp).
+    void publishScenes(std::vector<CameraScene> scenes);
+    void encodeSceneThumbnail(const std::string& id, hollowkit::VideoFrame frame);
+    void applySceneThumbnail(const std::string& id, std::optional<hollowkit::Bytes> jpeg);
+
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
     PublishedState state_;
@@ -246,6 +295,10 @@ private:
     hollowkit::TaskId pendingRetry_ = 0;
     hollowkit::TaskId levelTimer_ = 0;
     hollowkit::TaskId diskTimer_ = 0;
+    // A "scenes" value that did not read whole; copied aside before the first save.
+    std::optional<SettingsValue> unreadableScenes_;
+    // Encodes scene thumbnails; made at the first one.
+    std::unique_ptr<hollowkit::PhotoWriter> thumbnailWriter_;
 };
 
 }  // namespace lumenhollow
