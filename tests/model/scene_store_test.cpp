@@ -147,18 +147,5 @@ TEST(SceneStoreTest, NewIdsAreVersionFourUuidsInUpperCase) {
     EXPECT_NE(next, "F8F9FAFB-FCFD-4EFF-8001-020304050607");
 }
 
-TEST(SceneStoreTest, CanonicalIds) {
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
-        {kId, kId},
-        {"3f2504e0-4f89-41d3-9a0c-0305e82c3301", kId},
-        {"3F2504E04F8941D39A0C0305E82C3301", std::nullopt},
-        {"3F2504E0-4F89-41D3-9A0C-0305E82C330G", std::nullopt},
-        {"3F2504E0_4F89-41D3-9A0C-0305E82C3301", std::nullopt},
-        {" 3F2504E0-4F89-41D3-9A0C-0305E82C3301", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [text, canonical] : cases) EXPECT_EQ(canonicalSceneId(text), canonical) << text;
-}
-
 }  // namespace
 }  // namespace lumenhollow::test
