@@ -5,6 +5,7 @@
 #include "hollowkit/imaging/lut_library.h"
 #include "hollowkit/recording/media_library.h"
 #include "lumenhollow/model/credentials.h"
+#include "lumenhollow/model/scene_store.h"
 #include "lumenhollow/model/stored_settings.h"
 
 namespace lumenhollow {
@@ -60,9 +61,10 @@ void CameraModel::construct() {
     state_.showWelcome = !settings.get<bool>(settings_key::welcomed, false);
     const HomeWiFiPasswordStore homeWiFi(settings, services_.secrets);
     state_.homeNetwork = homeWiFi.load();
-    // Saved scenes and imported looks join here once they are kept.
-    state_.scenes = {};
-    state_.customLUTs = {};
+    LoadedScenes scenes = loadScenes(settings);
+    state_.scenes = std::move(scenes.scenes);
+    unreadableScenes_ = std::move(scenes.unreadable);
+    state_.customLUTs = loadCustomLUTs(settings);
     if (std::optional<Url> take = settings.get<Url>(settings_key::lastScreenTake)) {
         state_.lastScreenTake = take->path();
     }

@@ -51,6 +51,7 @@
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
 #include "lumenhollow/platform/disk_space.h"
+#include "lumenhollow/platform/file_picker.h"
 #include "lumenhollow/platform/power_assertion.h"
 #include "lumenhollow/platform/secret_store.h"
 #include "lumenhollow/platform/secure_random.h"
@@ -92,6 +93,8 @@ struct CameraModelServices {
     // How movies and photos are encoded; empty or null: the library's own.
     hollowkit::MovieWriterFactory movieWriters = {};
     const hollowkit::StillEncoder* stillEncoder = nullptr;
+    // The chooser for importing looks; null: importing does nothing.
+    FilePicker* filePicker = nullptr;
 };
 
 class CameraModel : public std::enable_shared_from_this<CameraModel> {
@@ -206,6 +209,43 @@ public:
     void setRecordingFinishForTermination(RecordingFinish finish) { recordingFinish_ = std::move(finish); }
     // Creates the output folder when missing (a failure is ignored) and opens it.
     void openOutputFolder();
+
+    // --- Looks and guides (looks.cpp).
+    // Asks for look files ("Import a LUT": .cube tables and PNG images, several
+    // at once) and imports them when chosen: each file that fails to load sets
+    // the notice "<file name>: <reason>"; a file already imported is skipped;
+    // the new looks are appended, "customLUTPaths" is written and the last new
+    // one is selected. Nothing new: nothing changes.
+    void importLUT();
+    // Removes the imported look with `look`'s id and writes "customLUTPaths";
+    // when it is the selected look, no look is selected afterwards.
+    void removeImportedLUT(const hk::ColorLUT& look);
+    void toggleGuide(GuideKind kind);
+
+    // --- Scenes (scenes.cpp): saved camera positions, at most kMaxScenes,
+    // each change stored at once under "scenes". Position i is recalled with
+    // Alt and the digit i + 1.
+    static constexpr size_t kMaxScenes = 9;
+    static constexpr double kSceneThumbnailWidth = 320;
+    // The face follower waits this long after a recall so it does not fight the move.
+    static constexpr double kSceneRecallPauseSeconds = 3.0;
+    // Needs a camera that reports and takes exact positions.
+    void saveCurrentPositionAsScene();
+    // Nothing for an index outside the list or a camera without positioning.
+    void recallScene(int index);
+    // The scene with `scene`'s id takes the camera's current position.
+    void updateScene(const CameraScene& scene);
+    // The name is trimmed; an empty one changes nothing.
+    void renameScene(const std::string& id, const std::string& name);
+    // Moves the scenes at `sources` before the one at `destination` (the
+    // list's length: to the end), keeping their order. Indexes outside the
+    // list are ignored.
+    void moveScenes(const std::set<int>& sources, int destination);
+    void deleteScene(const std::string& id);
+    // The next frame that reaches the tap, scaled to kSceneThumbnailWidth and
+    // encoded off the main executor and off the delivering thread, becomes
+    // the scene's thumbnail, unless the scene is gone by then.
+    void captureSceneThumbnail(const std::string& id);
 
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
@@ -435,6 +475,14 @@ private:
     void stopMacMicrophone();
     void settleMicrophoneWaiters(bool running);
 
+    // Looks (looks.cpp).
+    void importChosenLUTs(const std::vector<std::filesystem::path>& files);
+
+    // Scenes (scenes.cpp).
+    void publishScenes(std::vector<CameraScene> scenes);
+    void encodeSceneThumbnail(const std::string& id, hollowkit::VideoFrame frame);
+    void applySceneThumbnail(const std::string& id, std::optional<hollowkit::Bytes> jpeg);
+
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
     PublishedState state_;
@@ -480,7 +528,8 @@ private:
     int activityHolders_ = 0;  // movies being written or finished
     PowerActivity recordingActivity_;
 
-    // Photos.
+    // Photos and scene thumbnails.
+    const std::shared_ptr<hollowkit::PhotoWriter>& photoWriter();
     std::shared_ptr<hollowkit::PhotoWriter> photoWriter_;
     std::map<uint64_t, PendingPhoto> pendingPhotos_;
     uint64_t lastPhotoId_ = 0;
@@ -510,6 +559,9 @@ private:
     hollowkit::TaskId autoFrameTimer_ = 0;
     hollowkit::TimePoint trackingStartedAt_ = hollowkit::kDistantPast;
     bool noFaceNotified_ = false;
+
+    // A "scenes" value that did not read whole; copied aside before the first save.
+    std::optional<SettingsValue> unreadableScenes_;
 };
 
 }  // namespace lumenhollow

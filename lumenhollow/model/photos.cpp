@@ -25,6 +25,15 @@ void removeReservation(const std::filesystem::path& file) {
 
 }  // namespace
 
+const std::shared_ptr<hollowkit::PhotoWriter>& CameraModel::photoWriter() {
+    // One writer serves photos and scene thumbnails, made at the first use.
+    if (!photoWriter_) {
+        photoWriter_ = std::make_shared<hollowkit::PhotoWriter>(
+            main_, services_.stillEncoder ? *services_.stillEncoder : hollowkit::StillEncoder::standard());
+    }
+    return photoWriter_;
+}
+
 void CameraModel::takePhoto() {
     if (!state_.stats || !state_.stats->hasPicture) return;
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
@@ -33,11 +42,6 @@ void CameraModel::takePhoto() {
         publish<Field::notice>("Could not create the output folder: " + file.error().userMessage());
         return;
     }
-    if (!photoWriter_) {
-        photoWriter_ = std::make_shared<hollowkit::PhotoWriter>(
-            main_, services_.stillEncoder ? *services_.stillEncoder : hollowkit::StillEncoder::standard());
-    }
-
     const uint64_t id = ++lastPhotoId_;
     auto claimed = std::make_shared<std::atomic<bool>>(false);
     const hollowkit::TaskId giveUp = main_.after(kPhotoFrameWait, [weak = weak_from_this(), id] {
@@ -46,7 +50,7 @@ void CameraModel::takePhoto() {
     pendingPhotos_.emplace(id, PendingPhoto{claimed, *file, giveUp});
 
     // Runs on the delivering thread: it only hands the frame on.
-    tap_->addFrameRequest([claimed, writer = photoWriter_, file = *file, weak = weak_from_this(),
+    tap_->addFrameRequest([claimed, writer = photoWriter(), file = *file, weak = weak_from_this(),
                            id](const hollowkit::VideoFrame& frame) {
         if (claimed->exchange(true)) return;  // given up already
         writer->write(frame, file, [weak, id](const hollowkit::Result<void, hollowkit::PhotoError>& result) {

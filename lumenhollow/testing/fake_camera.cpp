@@ -184,6 +184,11 @@ void FakeCamera::stop(std::function<void()> completion) {
     }
 }
 
+void FakeCamera::setPosition(std::optional<hollowkit::CameraPosition> position) {
+    std::lock_guard guard(mutex_);
+    options_.position = position;
+}
+
 void FakeCamera::setZoom(int zoomPercent) {
     record("setZoom " + std::to_string(zoomPercent));
 }

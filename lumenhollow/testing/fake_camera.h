@@ -99,6 +99,8 @@ public:
 
     void setZoomRange(std::optional<hollowkit::ZoomRange> range);
     void setAudioLevel(std::optional<float> level);
+    // What currentPosition() reports from now on (a USB-like camera only).
+    void setPosition(std::optional<hollowkit::CameraPosition> position);
     void setDevices(std::vector<hollowkit::MicrophoneOption> microphones,
                     std::optional<hollowkit::MicrophoneOption> active,
                     std::vector<hollowkit::VideoFormatOption> formats,

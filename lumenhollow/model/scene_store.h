@@ -1,0 +1,75 @@
+#pragma once
+
+// The stored forms of the saved camera positions and of the imported looks.
+//
+// "scenes" holds bytes: the compact UTF-8 JSON array of the scenes in list
+// order, each {"id", "name", "position": {"pan", "tilt"[, "zoom"]}[,
+// "thumbnail"]}, the id as an upper-case UUID and the thumbnail as Base64
+// JPEG. Reading keeps every element it can use and leaves out only the
+// others, so one damaged scene never costs the rest; the value as it was is
+// handed back so the next save can keep a copy under "scenes.unreadable".
+//
+// "customLUTPaths" holds the imported looks' file paths in list order.
+//
+// Pure functions apart from the settings and look files they are given;
+// reading never writes. Any thread.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hollowkit/base/bytes.h"
+#include "hollowkit/base/result.h"
+#include "hollowkit/imaging/color_lut.h"
+#include "lumenhollow/model/camera_scene.h"
+#include "lumenhollow/platform/secure_random.h"
+#include "lumenhollow/platform/settings_store.h"
+
+namespace lumenhollow {
+
+namespace settings_key {
+inline constexpr std::string_view scenes = "scenes";
+// A "scenes" value that did not read whole, kept by the first save after it.
+inline constexpr std::string_view unreadableScenes = "scenes.unreadable";
+inline constexpr std::string_view customLUTPaths = "customLUTPaths";
+}  // namespace settings_key
+
+struct SceneDecoding {
+    std::vector<CameraScene> scenes;
+    // What was left out or only partly read, one line each ("scene 2: no
+    // \"name\""); empty when everything was read.
+    std::vector<std::string> problems;
+};
+
+// The JSON text of "scenes". The error (not JSON, not an array) means no
+// element could be read at all. An element is left out when its id is not
+// a UUID or repeats an earlier one, its name is not text, or its position
+// lacks finite "pan" and "tilt" or has a "zoom" that is not a whole number;
+// a thumbnail that is not Base64 is dropped and the scene kept.
+hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view json);
+
+// The bytes to store; nothing when a position's angle is not finite.
+std::optional<hollowkit::Bytes> encodeScenes(const std::vector<CameraScene>& scenes);
+
+struct LoadedScenes {
+    std::vector<CameraScene> scenes;
+    // The stored value when it did not read whole (logged), else nothing.
+    std::optional<SettingsValue> unreadable;
+};
+
+LoadedScenes loadScenes(const SettingsStore& settings);
+// Writes "scenes"; writes nothing when the list cannot be encoded.
+void saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes);
+
+// A new random (version 4) UUID in its canonical upper-case text.
+std::string makeSceneId(SecureRandom& random);
+// `text` as a canonical upper-case UUID when it is one in either case.
+std::optional<std::string> canonicalSceneId(std::string_view text);
+
+// The looks of "customLUTPaths" that load, in order; a path whose file is
+// gone or unreadable, or that repeats, is left out (logged, not reported).
+std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings);
+void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks);
+
+}  // namespace lumenhollow

@@ -1,0 +1,155 @@
+// CameraModel: the saved camera positions: saving, recalling, updating,
+// renaming, reordering and deleting them, and their thumbnails. Every change
+// of the list is published and then stored whole.
+
+#include <algorithm>
+#include <utility>
+
+#include "hollowkit/base/utf8.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/scene_store.h"
+
+namespace lumenhollow {
+
+namespace {
+
+// The key that recalls a scene, before its digit; the notices name it.
+constexpr std::string_view kRecallKey = "Alt+";
+
+std::vector<CameraScene>::const_iterator findScene(const std::vector<CameraScene>& scenes, const std::string& id) {
+    return std::find_if(scenes.begin(), scenes.end(), [&](const CameraScene& scene) { return scene.id == id; });
+}
+
+}  // namespace
+
+void CameraModel::publishScenes(std::vector<CameraScene> scenes) {
+    publish<Field::scenes>(std::move(scenes));
+    if (unreadableScenes_) {
+        // What the last launch could not read is about to be overwritten:
+        // keep it aside so nothing the user saved is lost for good.
+        services_.settings.set(settings_key::unreadableScenes, std::move(*unreadableScenes_));
+        unreadableScenes_.reset();
+    }
+    saveScenes(services_.settings, state_.scenes);
+}
+
+void CameraModel::saveCurrentPositionAsScene() {
+    if (!camera_->supportsPositioning()) {
+        publish<Field::notice>("Scenes need the USB connection");
+        return;
+    }
+    if (state_.scenes.size() >= kMaxScenes) {
+        publish<Field::notice>("All " + std::to_string(kMaxScenes) + " scene slots are used");
+        return;
+    }
+    const std::optional<hk::CameraPosition> position = camera_->currentPosition();
+    if (!position) {
+        publish<Field::notice>("The camera did not report its position");
+        return;
+    }
+
+    CameraScene scene;
+    scene.id = makeSceneId(services_.random);
+    scene.name = "Scene " + std::to_string(state_.scenes.size() + 1);
+    scene.position = *position;
+    const std::string id = scene.id;
+    const std::string name = scene.name;
+
+    std::vector<CameraScene> scenes = state_.scenes;
+    scenes.push_back(std::move(scene));
+    publishScenes(std::move(scenes));
+    captureSceneThumbnail(id);
+    publish<Field::notice>(name + " saved (" + std::string(kRecallKey) + std::to_string(state_.scenes.size()) + ")");
+}
+
+void CameraModel::recallScene(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= state_.scenes.size() || !camera_->supportsPositioning()) return;
+    // Copied: observers told below may change the list.
+    const CameraScene scene = state_.scenes[static_cast<size_t>(index)];
+    if (state_.faceTracking) faceFollower_->pause(kSceneRecallPauseSeconds);
+    camera_->move(scene.position);
+    if (scene.position.zoom) publish<Field::zoom>(*scene.position.zoom);
+    publish<Field::notice>(scene.name);
+}
+
+void CameraModel::updateScene(const CameraScene& scene) {
+    // Copied: `scene` may be an element of the list about to change.
+    const std::string id = scene.id;
+    const std::string name = scene.name;
+    const auto found = findScene(state_.scenes, id);
+    if (found == state_.scenes.end()) return;
+    const size_t index = static_cast<size_t>(found - state_.scenes.begin());
+    const std::optional<hk::CameraPosition> position = camera_->currentPosition();
+    if (!position) return;
+
+    std::vector<CameraScene> scenes = state_.scenes;
+    scenes[index].position = *position;
+    publishScenes(std::move(scenes));
+    captureSceneThumbnail(id);
+    publish<Field::notice>(name + " updated to the current position");
+}
+
+void CameraModel::renameScene(const std::string& id, const std::string& name) {
+    const std::string_view trimmed = hollowkit::trimWhitespace(name);
+    const auto found = findScene(state_.scenes, id);
+    if (found == state_.scenes.end() || trimmed.empty()) return;
+    std::vector<CameraScene> scenes = state_.scenes;
+    scenes[static_cast<size_t>(found - state_.scenes.begin())].name = std::string(trimmed);
+    publishScenes(std::move(scenes));
+}
+
+void CameraModel::moveScenes(const std::set<int>& sources, int destination) {
+    const int count = static_cast<int>(state_.scenes.size());
+    std::vector<CameraScene> moved;
+    std::vector<CameraScene> kept;
+    int movedBeforeDestination = 0;
+    for (int index = 0; index < count; ++index) {
+        if (sources.contains(index)) {
+            moved.push_back(state_.scenes[static_cast<size_t>(index)]);
+            if (index < destination) ++movedBeforeDestination;
+        } else {
+            kept.push_back(state_.scenes[static_cast<size_t>(index)]);
+        }
+    }
+    if (moved.empty()) return;
+    // The destination counts positions in the list before the move.
+    const int insertAt = std::clamp(destination, 0, count) - movedBeforeDestination;
+    kept.insert(kept.begin() + insertAt, std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+    publishScenes(std::move(kept));
+}
+
+void CameraModel::deleteScene(const std::string& id) {
+    std::vector<CameraScene> scenes = state_.scenes;
+    std::erase_if(scenes, [&](const CameraScene& scene) { return scene.id == id; });
+    publishScenes(std::move(scenes));
+}
+
+void CameraModel::captureSceneThumbnail(const std::string& id) {
+    // The delivering thread only hands the frame (a reference) back to the
+    // main executor; encoding happens on the writer's queue, so neither the
+    // camera's thread nor the main executor waits for it.
+    tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id](const hk::VideoFrame& frame) {
+        main->post([weak, id, frame] {
+            if (auto self = weak.lock()) self->encodeSceneThumbnail(id, frame);
+        });
+    });
+}
+
+void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame frame) {
+    if (findScene(state_.scenes, id) == state_.scenes.end()) return;
+    photoWriter()->jpegThumbnail(std::move(frame), kSceneThumbnailWidth,
+                                    [weak = weak_from_this(), id](std::optional<hk::Bytes> jpeg) {
+                                        if (auto self = weak.lock()) self->applySceneThumbnail(id, std::move(jpeg));
+                                    });
+}
+
+void CameraModel::applySceneThumbnail(const std::string& id, std::optional<hk::Bytes> jpeg) {
+    const auto found = findScene(state_.scenes, id);
+    // A scene deleted meanwhile is not made again.
+    if (found == state_.scenes.end()) return;
+    std::vector<CameraScene> scenes = state_.scenes;
+    scenes[static_cast<size_t>(found - state_.scenes.begin())].thumbnail = std::move(jpeg);
+    publishScenes(std::move(scenes));
+}
+
+}  // namespace lumenhollow

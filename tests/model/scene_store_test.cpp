@@ -1,0 +1,151 @@
+#include "lumenhollow/model/scene_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "lumenhollow/testing/fake_secure_random.h"
+
+namespace lumenhollow::test {
+namespace {
+
+namespace hk = hollowkit;
+using nlohmann::json;
+
+const std::string kId = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+
+std::string element(const std::string& id, const std::string& rest) {
+    return R"({"id":")" + id + R"(",)" + rest + "}";
+}
+
+std::string textOf(const hk::Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(SceneStoreTest, EachElementIsReadOrLeftOutOnItsOwn) {
+    struct Case {
+        const char* name;
+        std::string element;
+        std::optional<CameraScene> read;  // nothing: left out
+        bool problem;
+    };
+    const std::string pos = R"("position":{"pan":-12.5,"tilt":4})";
+    const hk::CameraPosition at{-12.5, 4, std::nullopt};
+    const std::vector<Case> cases{
+        {"everything", element(kId, R"("name":"Desk","position":{"pan":-12.5,"tilt":4,"zoom":150},"thumbnail":"/9j/4AAQ")"),
+         CameraScene{kId, "Desk", {-12.5, 4, 150}, hk::Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10}}, false},
+        {"no zoom, no thumbnail", element(kId, R"("name":"Desk",)" + pos), CameraScene{kId, "Desk", at, {}}, false},
+        {"null zoom and thumbnail", element(kId, R"("name":"D","position":{"pan":-12.5,"tilt":4,"zoom":null},"thumbnail":null)"),
+         CameraScene{kId, "D", at, {}}, false},
+        {"a whole zoom written as a fraction", element(kId, R"("name":"D","position":{"pan":1,"tilt":2,"zoom":150.0})"),
+         CameraScene{kId, "D", {1, 2, 150}, {}}, false},
+        {"lower-case id is made canonical", element("3f2504e0-4f89-41d3-9a0c-0305e82c3301", R"("name":"D",)" + pos),
+         CameraScene{kId, "D", at, {}}, false},
+        {"other keys ignored", element(kId, R"("name":"D","extra":[1,{"a":2}],"position":{"pan":-12.5,"tilt":4,"roll":9})"),
+         CameraScene{kId, "D", at, {}}, false},
+        {"thumbnail not Base64 keeps the scene", element(kId, R"("name":"D","thumbnail":"*not*",)" + pos),
+         CameraScene{kId, "D", at, {}}, true},
+        {"thumbnail a number keeps the scene", element(kId, R"("name":"D","thumbnail":5,)" + pos),
+         CameraScene{kId, "D", at, {}}, true},
+        {"no name", element(kId, pos), std::nullopt, true},
+        {"name a number", element(kId, R"("name":5,)" + pos), std::nullopt, true},
+        {"no id", R"({"name":"D",)" + pos + "}", std::nullopt, true},
+        {"id not a UUID", element("3F2504E0-4F89-41D3-9A0C-0305E82C330", R"("name":"D",)" + pos), std::nullopt, true},
+        {"id with a brace", element("{F2504E0-4F89-41D3-9A0C-0305E82C3301", R"("name":"D",)" + pos), std::nullopt, true},
+        {"no position", element(kId, R"("name":"D")"), std::nullopt, true},
+        {"no tilt", element(kId, R"("name":"D","position":{"pan":1})"), std::nullopt, true},
+        {"pan as text", element(kId, R"("name":"D","position":{"pan":"1","tilt":2})"), std::nullopt, true},
+        {"pan null", element(kId, R"("name":"D","position":{"pan":null,"tilt":2})"), std::nullopt, true},
+        {"fractional zoom", element(kId, R"("name":"D","position":{"pan":1,"tilt":2,"zoom":1.5})"), std::nullopt, true},
+        {"zoom as text", element(kId, R"("name":"D","position":{"pan":1,"tilt":2,"zoom":"150"})"), std::nullopt, true},
+        {"zoom beyond int", element(kId, R"("name":"D","position":{"pan":1,"tilt":2,"zoom":4294967296})"), std::nullopt,
+         true},
+        {"position an array", element(kId, R"("name":"D","position":[1,2])"), std::nullopt, true},
+        {"not an object", "[1,2]", std::nullopt, true},
+    };
+    const std::string before = element("00000000-0000-4000-8000-000000000001", R"("name":"Before","position":{"pan":0,"tilt":0})");
+    const std::string after = element("00000000-0000-4000-8000-000000000002", R"("name":"After","position":{"pan":5,"tilt":5})");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto decoded = decodeScenes("[" + before + "," + c.element + "," + after + "]");
+        ASSERT_TRUE(decoded.has_value());
+        std::vector<std::string> names;
+        for (const CameraScene& scene : decoded->scenes) names.push_back(scene.name);
+        if (c.read) {
+            ASSERT_EQ(decoded->scenes.size(), 3u);
+            EXPECT_EQ(decoded->scenes[1], *c.read);
+        } else {
+            EXPECT_EQ(names, (std::vector<std::string>{"Before", "After"}));
+        }
+        EXPECT_EQ(decoded->problems.size(), c.problem ? 1u : 0u);
+        if (c.problem) {
+            EXPECT_EQ(decoded->problems.front().rfind("scene 2: ", 0), 0u) << decoded->problems.front();
+        }
+    }
+}
+
+TEST(SceneStoreTest, ARepeatedIdKeepsTheFirstScene) {
+    const std::string first = element(kId, R"("name":"First","position":{"pan":0,"tilt":0})");
+    const std::string again = element("3f2504e0-4f89-41d3-9a0c-0305e82c3301", R"("name":"Again","position":{"pan":1,"tilt":1})");
+    const auto decoded = decodeScenes("[" + first + "," + again + "]");
+    ASSERT_TRUE(decoded.has_value());
+    ASSERT_EQ(decoded->scenes.size(), 1u);
+    EXPECT_EQ(decoded->scenes[0].name, "First");
+    EXPECT_EQ(decoded->problems, (std::vector<std::string>{"scene 2: the \"id\" of an earlier scene"}));
+}
+
+TEST(SceneStoreTest, TextThatIsNoListIsRefusedWhole) {
+    for (const char* text : {"", "not json", "[{\"id\":", "{\"scenes\":[]}", "\"[]\"", "null", "[1] x"}) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(decodeScenes(text).has_value());
+    }
+}
+
+TEST(SceneStoreTest, WritesOnlyTheStoredKeysAndReadsBackTheSameScenes) {
+    const std::vector<CameraScene> scenes{
+        {kId, "Desk \"left\"", {-12.5, 4, 150}, hk::Bytes{0xFF, 0xD8, 0x00, 0x7F}},
+        {"00000000-0000-4000-8000-000000000002", "Wide ✓", {0.1, -30.25, std::nullopt}, std::nullopt},
+        {"00000000-0000-4000-8000-000000000003", "", {180, 90, 100}, hk::Bytes{}},
+    };
+    const std::optional<hk::Bytes> bytes = encodeScenes(scenes);
+    ASSERT_TRUE(bytes.has_value());
+    const std::string text = textOf(*bytes);
+    EXPECT_EQ(text.find('\n'), std::string::npos) << "compact";
+
+    const json document = json::parse(text);
+    ASSERT_TRUE(document.is_array());
+    ASSERT_EQ(document.size(), 3u);
+    EXPECT_EQ(document[0].size(), 4u);
+    EXPECT_EQ(document[0]["id"], kId);
+    EXPECT_EQ(document[0]["thumbnail"], "/9gAfw==");
+    EXPECT_EQ(document[0]["position"], json::parse(R"({"pan":-12.5,"tilt":4,"zoom":150})"));
+    EXPECT_FALSE(document[1].contains("thumbnail"));
+    EXPECT_FALSE(document[1]["position"].contains("zoom"));
+
+    const auto decoded = decodeScenes(text);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->scenes, scenes);
+    EXPECT_TRUE(decoded->problems.empty());
+}
+
+TEST(SceneStoreTest, APositionThatIsNotFiniteWritesNothing) {
+    const std::vector<CameraScene> scenes{{kId, "Lost", {std::nan(""), 0, std::nullopt}, std::nullopt}};
+    EXPECT_FALSE(encodeScenes(scenes).has_value());
+}
+
+TEST(SceneStoreTest, NewIdsAreVersionFourUuidsInUpperCase) {
+    FakeSecureRandom random(0xF8);
+    // Bytes F8 F9 … 07: the version and variant bits replace the top of bytes 6 and 8.
+    EXPECT_EQ(makeSceneId(random), "F8F9FAFB-FCFD-4EFF-8001-020304050607");
+    const std::string next = makeSceneId(random);
+    EXPECT_EQ(canonicalSceneId(next), next);
+    EXPECT_NE(next, "F8F9FAFB-FCFD-4EFF-8001-020304050607");
+}
+
+}  // namespace
+}  // namespace lumenhollow::test
