@@ -34,6 +34,7 @@
 #include "hollowkit/testing/fake_usb_sysfs.h"
 #include "hollowkit/testing/fake_v4l2_device.h"
 #include "hollowkit/testing/hevc_test_stream.h"
+#include "hollowkit/testing/loopback_wireless_timings.h"
 #include "hollowkit/testing/sim_pocket_ble.h"
 #include "hollowkit/testing/sim_pocket_network.h"
 #include "hollowkit/testing/sim_pocket_udp.h"
@@ -248,26 +249,7 @@ private:
         e.nmcliPath = nmcli ? nmcli->path() : "/nonexistent/nmcli";
         e.interfaceAddresses = addresses;
         e.bleCentrals = radio->factory();
-        hollowkit::WirelessTimings& t = e.timings;
-        t.link.handshakeAttempts = 5;
-        t.link.handshakeWindow = 60ms;
-        t.link.syncRounds = 2;
-        t.link.syncPump = 40ms;
-        t.link.verifyPump = 40ms;
-        t.session.startPump = 40ms;
-        t.session.heartbeatInitPump = 40ms;
-        t.session.statsInterval = 200ms;
-        t.bootstrap.connect = 300ms;
-        t.bootstrap.send = 300ms;
-        t.bootstrap.linger = 10ms;
-        t.bootstrap.probe = 300ms;
-        t.sweep.probeTimeout = 300ms;
-        t.verifyTimeout = 500ms;
-        t.restartPause = 50ms;
-        t.wifi.joinRetryPause = 10ms;
-        t.wifi.powerOnPause = 10ms;
-        t.wifi.addressPolls = 5;
-        t.wifi.pollPause = 20ms;
+        e.timings = hollowkit::loopbackWirelessTimings();
         return s;
     }
 
