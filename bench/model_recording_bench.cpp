@@ -9,7 +9,12 @@
 //   *_written          frames the movie took
 //   *_cpu_ms_per_frame CPU time of the whole process / frames delivered,
 //                      from the start of the recording to the saved file
-//   overhead_pct       the model's CPU per frame over the recorder's, in %
+//   *_cpu_ms_per_written the same CPU time / frames written: a side that
+//                      drops more frames also encodes fewer
+//   overhead_pct       the model's CPU per delivered frame over the
+//                      recorder's, in %
+// and the same for the model with no look (plain_*), which tells the look's
+// share from the rest of the model's path.
 // BM_StopToVideoSaved records a movie through the model (60 s unless
 // HK_RECBENCH_MOVIE_SECONDS says otherwise) and reports the time from Record
 // being pressed to stop until "Video saved" is shown (stop_to_saved_ms),
@@ -148,7 +153,8 @@ Figures recordAlone(const std::vector<VideoFrame>& frames, double seconds) {
     return figures;
 }
 
-Figures recordThroughModel(const std::vector<VideoFrame>& frames, const hollowkit::ColorLUT& look, double seconds) {
+Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::optional<hollowkit::ColorLUT>& look,
+                           double seconds) {
     lumenhollow::test::ModelHarness h;
     h.outputFolder = benchFolder("model");
     h.cameras.setPocketConnected(true);  // the USB camera: recorded here, not on its card
@@ -163,7 +169,7 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const hollowki
     model.camera().start();
     h.main.runUntilIdle();
     h.emit(hollowkit::CameraEvent::stats(lumenhollow::test::picture(kWidth, kHeight)));
-    model.setSelectedLUT(look);
+    if (look) model.setSelectedLUT(*look);
     model.setCountdownSeconds(0);
     h.main.runUntilIdle();
 
@@ -209,19 +215,25 @@ void BM_ModelRecordingVsRecorder(benchmark::State& state) {
     const auto look = warmLook();
     Figures alone;
     Figures model;
+    Figures plain;
     for (auto _ : state) {
         alone = recordAlone(frames, seconds);
         model = recordThroughModel(frames, look, seconds);
+        plain = recordThroughModel(frames, std::nullopt, seconds);
     }
     const auto perFrameMs = [](const Figures& f) {
         return f.delivered ? f.cpuSeconds * 1000.0 / static_cast<double>(f.delivered) : 0.0;
     };
-    state.counters["recorder_delivered"] = static_cast<double>(alone.delivered);
-    state.counters["recorder_written"] = static_cast<double>(alone.written);
-    state.counters["recorder_cpu_ms_per_frame"] = perFrameMs(alone);
-    state.counters["model_delivered"] = static_cast<double>(model.delivered);
-    state.counters["model_written"] = static_cast<double>(model.written);
-    state.counters["model_cpu_ms_per_frame"] = perFrameMs(model);
+    const auto report = [&](const std::string& side, const Figures& f) {
+        state.counters[side + "_delivered"] = static_cast<double>(f.delivered);
+        state.counters[side + "_written"] = static_cast<double>(f.written);
+        state.counters[side + "_cpu_ms_per_frame"] = perFrameMs(f);
+        state.counters[side + "_cpu_ms_per_written"] =
+            f.written ? f.cpuSeconds * 1000.0 / static_cast<double>(f.written) : 0.0;
+    };
+    report("recorder", alone);
+    report("model", model);
+    report("plain", plain);
     state.counters["overhead_pct"] =
         perFrameMs(alone) > 0 ? (perFrameMs(model) / perFrameMs(alone) - 1.0) * 100.0 : 0.0;
 }
