@@ -49,7 +49,8 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         std::vector<std::string> commands;
         std::optional<int> zoom;
     };
-    const auto hold = [](std::initializer_list<GimbalDirection> directions) {
+    // A vector, not the initializer list: the lambda outlives the list's array.
+    const auto hold = [](std::vector<GimbalDirection> directions) {
         return [directions](GimbalHarness& h) {
             for (GimbalDirection direction : directions) h.model->holdDirection(direction);
             h.model->applyHeldDirections();
