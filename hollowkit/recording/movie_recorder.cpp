@@ -234,8 +234,7 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
     if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
     if (!audioFormat_) audioFormat_ = AudioFormat{chunk.sampleRate(), chunk.channels()};
     if (!writer_) {
-        heldAudio_.push_back(std::move(chunk));
-        if (heldAudio_.size() > kMaxHeldAudioChunks) heldAudio_.pop_front();
+        heldAudio_.hold(std::move(chunk));
         return;
     }
     if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
@@ -246,8 +245,7 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
 // Held sound that reaches past the movie's time zero goes in, in order; the
 // writer cuts off the part of a chunk before zero.
 void MovieRecorder::appendHeldAudio() {
-    std::deque<AudioChunk> held;
-    held.swap(heldAudio_);
+    const std::deque<AudioChunk> held = heldAudio_.take();
     if (!hasAudioTrack_) return;
     for (const AudioChunk& chunk : held) {
         if (chunk.pts() + chunk.duration() <= writerStart_) continue;

@@ -23,7 +23,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -39,6 +38,7 @@
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/video_frame.h"
 #include "hollowkit/recording/frame_size_change.h"
+#include "hollowkit/recording/held_sound.h"
 #include "hollowkit/recording/movie_writer.h"
 
 namespace hollowkit {
@@ -82,8 +82,6 @@ public:
     // 4K), short enough to bound memory.
     static constexpr int kMaxQueuedVideoFrames = 8;
     static constexpr int kMaxQueuedAudioChunks = 64;
-    // Sound chunks kept while no movie exists yet; older ones go first.
-    static constexpr size_t kMaxHeldAudioChunks = 64;
     // How long a recording that expects sound waits for it after the first
     // frame, and how far apart the camera and host clocks must be before a
     // take moves the camera's times.
@@ -161,7 +159,7 @@ private:
     bool writerFinished_ = false;
     bool hasAudioTrack_ = false;
     std::optional<AudioFormat> audioFormat_;
-    std::deque<AudioChunk> heldAudio_;  // re-timed, arrived before the writer
+    HeldSound heldAudio_;  // re-timed, arrived before the writer
     bool finishing_ = false;
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;

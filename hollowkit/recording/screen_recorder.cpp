@@ -283,9 +283,7 @@ void ScreenRecorder::handleFrame(VideoFrame frame, ScreenFrameStatus status) {
             handler = onFirstFrame_;
         }
         if (handler) main_.post([handler = std::move(handler), t] { handler(t); });
-        std::deque<AudioChunk> held;
-        held.swap(heldAudio_);
-        for (const AudioChunk& chunk : held) appendAudio(chunk);
+        for (const AudioChunk& chunk : heldAudio_.take()) appendAudio(chunk);
     }
 
     if (!writer_->readyForVideo()) {
@@ -308,8 +306,7 @@ void ScreenRecorder::handleAudio(AudioChunk chunk) {
         // The first frame may be on its way still, while this sound was
         // recorded after it was taken.
         if (!writerStartError_.empty()) return;
-        heldAudio_.push_back(std::move(chunk));
-        if (heldAudio_.size() > kMaxHeldAudioChunks) heldAudio_.pop_front();
+        heldAudio_.hold(std::move(chunk));
         return;
     }
     appendAudio(chunk);

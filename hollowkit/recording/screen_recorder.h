@@ -26,7 +26,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -44,6 +43,7 @@
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/video_frame.h"
 #include "hollowkit/recording/display_service.h"
+#include "hollowkit/recording/held_sound.h"
 #include "hollowkit/recording/movie_writer.h"
 #include "hollowkit/recording/screen_capture_backend.h"
 #include "hollowkit/recording/screen_display.h"
@@ -103,8 +103,6 @@ public:
     // Frames allowed to wait for the queue; more are dropped at once.
     static constexpr int kQueueDepth = 6;
     static constexpr int kMaxQueuedAudioChunks = 64;
-    // Sound chunks kept until the first frame; older ones go first.
-    static constexpr size_t kMaxHeldAudioChunks = 64;
     // Longest wait at the stop for sound recorded before the stop time; the
     // server hands it over a fragment (tens of milliseconds) late.
     static constexpr Duration kSoundTailWait = std::chrono::milliseconds(500);
@@ -217,7 +215,7 @@ private:
     std::string writerStartError_;
     std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
-    std::deque<AudioChunk> heldAudio_;  // arrived before the first frame
+    HeldSound heldAudio_;  // arrived before the first frame
     bool finishing_ = false;
     std::optional<Result<std::filesystem::path, ScreenError>> outcome_;
     uint64_t framesWritten_ = 0;
