@@ -1,7 +1,6 @@
 #include "hollowkit/recording/media_library.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 
 #include "hollowkit/base/local_time.h"
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/base/user_directories.h"
 
 namespace hollowkit {
 namespace {
@@ -107,29 +107,14 @@ std::optional<fs::path> MediaLibrary::videosDirFromUserDirs(std::string_view fil
 
 UserDirsEnvironment MediaLibrary::currentEnvironment() {
     UserDirsEnvironment environment;
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        environment.home = home;
-    } else {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::vector<char> buffer(16384);
-        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-            found->pw_dir) {
-            environment.home = found->pw_dir;
-        }
-    }
+    environment.home = homeDirectory();
     if (const char* config = std::getenv("XDG_CONFIG_HOME")) environment.xdgConfigHome = config;
     return environment;
 }
 
 fs::path MediaLibrary::videosDirectory(const UserDirsEnvironment& environment) {
     const fs::path home = environment.home.empty() ? fs::path("/") : fs::path(environment.home);
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    const fs::path configHome = !environment.xdgConfigHome.empty() &&
-                                        environment.xdgConfigHome.front() == '/'
-                                    ? fs::path(environment.xdgConfigHome)
-                                    : home / ".config";
-    if (std::ifstream in(configHome / "user-dirs.dirs", std::ios::binary); in) {
+    if (std::ifstream in(configHome(home, environment.xdgConfigHome) / "user-dirs.dirs", std::ios::binary); in) {
         std::ostringstream text;
         text << in.rdbuf();
         if (auto videos = videosDirFromUserDirs(text.str(), home.string())) return *videos;

@@ -190,6 +190,9 @@ public:
     int poll(std::span<pollfd> fds, int timeoutMs) override;
 
 private:
+    // Copies `text` into a fixed-size, NUL-padded name field.
+    static void copyName(char* out, size_t size, const std::string& text);
+
     struct OpenNode {
         int readFd = -1;
         int writeFd = -1;

@@ -1,7 +1,6 @@
 #include "lumenhollow/platform/json_settings_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "hollowkit/base/local_time.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/base/user_directories.h"
 
 namespace lumenhollow {
 namespace {
@@ -24,17 +24,6 @@ using hollowkit::PocketLog;
 
 std::string errnoText(int error) {
     return std::strerror(error);
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-        return found->pw_dir;
-    }
-    return "/";
 }
 
 // "20240501-140322" in local time, for the name of a refused file.
@@ -70,14 +59,13 @@ JsonSettingsStore::JsonSettingsStore(fs::path file, const hollowkit::Clock& cloc
 }
 
 fs::path JsonSettingsStore::pathFor(std::string_view home, std::string_view xdgConfigHome) {
-    const fs::path configHome =
-        xdgConfigHome.starts_with('/') ? fs::path(xdgConfigHome) : fs::path(home) / ".config";
-    return configHome / "lumenhollow" / "settings.json";
+    return hollowkit::configHome(fs::path(home), xdgConfigHome) / "lumenhollow" / "settings.json";
 }
 
 fs::path JsonSettingsStore::defaultPath() {
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    return pathFor(homeDirectory(), configHome ? configHome : "");
+    const std::string home = hollowkit::homeDirectory();
+    return pathFor(home.empty() ? "/" : home, configHome ? configHome : "");
 }
 
 void JsonSettingsStore::load() {

@@ -27,9 +27,10 @@ std::shared_ptr<const ScenePanorama> bareScene() {
     return scene;
 }
 
-SceneCamera::Options manualOptions(Route route) {
+SceneCamera::Options manualOptions(Route route, LensPose start = {}) {
     SceneCamera::Options options;
     options.route = route;
+    options.start = start;
     options.pacedFrames = false;
     options.format = {320, 180, 30};
     return options;
@@ -75,9 +76,7 @@ class SceneCameraSpeedTest : public ::testing::TestWithParam<SpeedCase> {};
 TEST_P(SceneCameraSpeedTest, TurnsAtTheRoutesRateForAsLongAsTheSpeedHolds) {
     const SpeedCase& c = GetParam();
     ManualExecutor main;
-    SceneCamera::Options options = manualOptions(c.route);
-    options.start = {c.startPan, 0, 100};
-    SceneCamera camera(main, bareScene(), options);
+    SceneCamera camera(main, bareScene(), manualOptions(c.route, {c.startPan, 0, 100}));
     camera.gimbal().setVelocity(c.velocity);
     main.manualClock().advanceSeconds(c.seconds);
     const LensPose pose = camera.pose();
@@ -179,9 +178,7 @@ TEST(SceneCameraTest, ARecentreRequestTurnsBackToTheMiddle) {
     for (Route route : {Route::usb, Route::wireless}) {
         SCOPED_TRACE(route == Route::usb ? "usb" : "wireless");
         ManualExecutor main;
-        SceneCamera::Options options = manualOptions(route);
-        options.start = {40, -20, 300};
-        SceneCamera camera(main, bareScene(), options);
+        SceneCamera camera(main, bareScene(), manualOptions(route, {40, -20, 300}));
         camera.gimbal().requestRecenter();
         main.manualClock().advanceSeconds(0.05);
         EXPECT_EQ(camera.pose(), (LensPose{0, 0, 300}));
@@ -200,9 +197,7 @@ class SceneCameraFlipTest : public ::testing::TestWithParam<FlipCase> {};
 TEST_P(SceneCameraFlipTest, TurnsAround) {
     const FlipCase& c = GetParam();
     ManualExecutor main;
-    SceneCamera::Options options = manualOptions(c.route);
-    options.start = {c.fromPan, 12, 150};
-    SceneCamera camera(main, bareScene(), options);
+    SceneCamera camera(main, bareScene(), manualOptions(c.route, {c.fromPan, 12, 150}));
     camera.flipGimbal();
     EXPECT_EQ(camera.pose(), (LensPose{c.expectedPan, 12, 150}));
 }
@@ -244,9 +239,7 @@ TEST(SceneCameraTest, ZoomIsClampedToTheRange) {
 
 TEST(SceneCameraTest, FramesShowTheLensWindowAtTheClocksTime) {
     ManualExecutor main;
-    SceneCamera::Options options = manualOptions(Route::usb);
-    options.start = {20, 5, 200};
-    SceneCamera camera(main, bareScene(), options);
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb, {20, 5, 200}));
     Recorder recorder;
     recorder.attach(camera);
     camera.deliverFrameNow();
@@ -318,9 +311,7 @@ TEST(SceneCameraTest, AChosenFormatSetsThePictureSize) {
 
 TEST(SceneCameraTest, StatisticsEveryTwoSecondsOfFrames) {
     ManualExecutor main;
-    SceneCamera::Options options = manualOptions(Route::usb);
-    options.start = {12, -3, 100};
-    SceneCamera camera(main, bareScene(), options);
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb, {12, -3, 100}));
     Recorder recorder;
     recorder.attach(camera);
     // 25 frames a second for 4 seconds.
