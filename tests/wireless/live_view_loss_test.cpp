@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -147,7 +146,8 @@ protected:
         assembler.setOnSample([&decoder](const HevcSample& sample) { decoder.decode(sample); });
         decoder.setOnFrame([&](const VideoFrame& frame) {
             const auto number = readPatternIndex(frame);
-            note([&] { figures.shown.push_back({number, number && patternIntact(frame, *number)}); });
+            reports_.note(
+                [&] { figures.shown.push_back({number, number && patternIntact(frame, *number)}); });
         });
         GimbalCommands gimbal;
         CommandQueue commands;
@@ -155,8 +155,9 @@ protected:
         WirelessVideoSession session(link, stream, gimbal, commands, stop, {}, shortSession());
         std::thread runner([&] { session.run(); });
 
-        const bool allSent = waitUntil([&] { return camera.accessUnitsSent() >= kPictures; }, 30s);
-        const bool allTaken = waitUntil([&] { return stream.datagrams() >= camera.videoDatagramsOnWire(); }, 10s);
+        const bool allSent = reports_.waitUntil([&] { return camera.accessUnitsSent() >= kPictures; }, 30s, 20ms);
+        const bool allTaken =
+            reports_.waitUntil([&] { return stream.datagrams() >= camera.videoDatagramsOnWire(); }, 10s, 20ms);
         stop.set();
         runner.join();
         network.stop();
@@ -175,32 +176,11 @@ protected:
         return figures;
     }
 
-    bool waitUntil(const std::function<bool()>& done, Duration limit) {
-        std::unique_lock lock(mutex_);
-        const TimePoint deadline = Clock::system().now() + limit;
-        while (!done()) {
-            if (Clock::system().now() >= deadline) {
-                return false;
-            }
-            changed_.wait_for(lock, 20ms);
-        }
-        return true;
-    }
-
-    void note(const std::function<void()>& change) {
-        {
-            std::lock_guard lock(mutex_);
-            change();
-        }
-        changed_.notify_all();
-    }
-
     // Runs the case and checks what was shown against what was sent whole.
     void check(const LossCase& c);
 
     testsupport::LogCapture log_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    testsupport::ReportedState reports_;
 };
 
 void LiveViewLossTest::check(const LossCase& c) {

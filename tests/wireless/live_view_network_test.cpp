@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <thread>
 
 #include "hollowkit/testing/hevc_test_stream.h"
@@ -63,8 +62,12 @@ protected:
                                               kLinkTimings);
         ASSERT_TRUE(link_->open());
         WirelessVideoSession::Handlers handlers;
-        handlers.emitStats = [this](const CameraStats& stats) { note([&] { stats_.push_back(stats); }); };
-        handlers.emitTelemetry = [this](const CameraEvent& event) { note([&] { events_.push_back(event); }); };
+        handlers.emitStats = [this](const CameraStats& stats) {
+            reports_.note([&] { stats_.push_back(stats); });
+        };
+        handlers.emitTelemetry = [this](const CameraEvent& event) {
+            reports_.note([&] { events_.push_back(event); });
+        };
         session_ = std::make_unique<WirelessVideoSession>(*link_, *liveView_, gimbal_, commands_, stop_, handlers,
                                                           shortSession());
         runner_ = std::thread([this] { restart_ = session_->run(); });
@@ -80,23 +83,7 @@ protected:
     // Waits (bounded) until `done` holds; re-checked at every report of the
     // session and at least every 50 ms.
     bool waitUntil(const std::function<bool()>& done, Duration limit = 5s) {
-        std::unique_lock lock(mutex_);
-        const TimePoint deadline = Clock::system().now() + limit;
-        while (!done()) {
-            if (Clock::system().now() >= deadline) {
-                return false;
-            }
-            reported_.wait_for(lock, 50ms);
-        }
-        return true;
-    }
-
-    void note(const std::function<void()>& change) {
-        {
-            std::lock_guard lock(mutex_);
-            change();
-        }
-        reported_.notify_all();
+        return reports_.waitUntil(done, limit);
     }
 
     std::vector<std::pair<std::string, CommandOutcome>> results() {
@@ -123,10 +110,9 @@ protected:
     std::unique_ptr<WirelessVideoSession> session_;
     std::thread runner_;
     bool restart_ = true;
-    std::mutex mutex_;
-    std::condition_variable reported_;
-    std::vector<CameraStats> stats_;      // guarded by mutex_
-    std::vector<CameraEvent> events_;     // guarded by mutex_
+    testsupport::ReportedState reports_;
+    std::vector<CameraStats> stats_;   // guarded by reports_
+    std::vector<CameraEvent> events_;  // guarded by reports_
 };
 
 TEST_F(LiveViewNetworkTest, DecodedFramesArriveInOrderAndCloseIsClean) {

@@ -4,9 +4,14 @@
 // that puts messages back together without decoding. The log capture and
 // leak counts come from the test-support library.
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <vector>
+
+#include "hollowkit/base/clock.h"
 
 #include "hollowkit/testing/sim_pocket_udp.h"
 #include "hollowkit/testing/test_support.h"
@@ -14,6 +19,37 @@
 #include "hollowkit/wireless/udp_packet.h"
 
 namespace hollowkit::testsupport {
+
+// State that other threads report into while a test waits on it: note()
+// changes it under the lock and wakes the waiter; waitUntil() checks `done`
+// under the same lock at every report and at least every `poll`.
+class ReportedState {
+public:
+    bool waitUntil(const std::function<bool()>& done, Duration limit,
+                   Duration poll = std::chrono::milliseconds(50)) {
+        std::unique_lock lock(mutex_);
+        const TimePoint deadline = Clock::system().now() + limit;
+        while (!done()) {
+            if (Clock::system().now() >= deadline) {
+                return false;
+            }
+            changed_.wait_for(lock, poll);
+        }
+        return true;
+    }
+
+    void note(const std::function<void()>& change) {
+        {
+            std::lock_guard lock(mutex_);
+            change();
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
 
 // Reassembles live-view messages from video datagrams (start datagram with
 // marker and length, continuations after it) and counts the synthetic
