@@ -1,20 +1,8 @@
 #include "hollowkit/media/bubble_style.h"
 
+#include "hollowkit/base/enum_names.h"
+
 namespace hollowkit {
-
-namespace {
-
-template <typename Enum, size_t N>
-std::optional<Enum> parseCase(const std::array<Enum, N>& cases, std::string_view text) {
-    for (Enum value : cases) {
-        if (toString(value) == text) {
-            return value;
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 std::string_view toString(BubbleCorner corner) {
     switch (corner) {
@@ -65,19 +53,19 @@ std::string_view toString(BubbleBackground background) {
 }
 
 std::optional<BubbleCorner> parseBubbleCorner(std::string_view text) {
-    return parseCase(kAllBubbleCorners, text);
+    return parseEnumName(text, kAllBubbleCorners);
 }
 
 std::optional<BubbleSize> parseBubbleSize(std::string_view text) {
-    return parseCase(kAllBubbleSizes, text);
+    return parseEnumName(text, kAllBubbleSizes);
 }
 
 std::optional<BubbleShape> parseBubbleShape(std::string_view text) {
-    return parseCase(kAllBubbleShapes, text);
+    return parseEnumName(text, kAllBubbleShapes);
 }
 
 std::optional<BubbleBackground> parseBubbleBackground(std::string_view text) {
-    return parseCase(kAllBubbleBackgrounds, text);
+    return parseEnumName(text, kAllBubbleBackgrounds);
 }
 
 }  // namespace hollowkit

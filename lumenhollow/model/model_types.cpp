@@ -1,18 +1,10 @@
 #include "lumenhollow/model/model_types.h"
 
+#include "hollowkit/base/enum_names.h"
+
 namespace lumenhollow {
 
-namespace {
-
-template <typename Enum, size_t N>
-std::optional<Enum> parseExact(std::string_view text, const std::array<Enum, N>& cases) {
-    for (Enum value : cases) {
-        if (toString(value) == text) return value;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
+using hollowkit::parseEnumName;
 
 std::string_view toString(ConnectionMode mode) {
     switch (mode) {
@@ -64,22 +56,22 @@ std::string_view toString(GuideKind kind) {
 }
 
 std::optional<ConnectionMode> parseConnectionMode(std::string_view text) {
-    return parseExact(text, kAllConnectionModes);
+    return parseEnumName(text, kAllConnectionModes);
 }
 std::optional<RecordTarget> parseRecordTarget(std::string_view text) {
-    return parseExact(text, kAllRecordTargets);
+    return parseEnumName(text, kAllRecordTargets);
 }
 std::optional<NotchContent> parseNotchContent(std::string_view text) {
-    return parseExact(text, kAllNotchContents);
+    return parseEnumName(text, kAllNotchContents);
 }
 std::optional<NotchTrigger> parseNotchTrigger(std::string_view text) {
-    return parseExact(text, kAllNotchTriggers);
+    return parseEnumName(text, kAllNotchTriggers);
 }
 std::optional<CloseBehavior> parseCloseBehavior(std::string_view text) {
-    return parseExact(text, kAllCloseBehaviors);
+    return parseEnumName(text, kAllCloseBehaviors);
 }
 std::optional<GuideKind> parseGuideKind(std::string_view text) {
-    return parseExact(text, kAllGuideKinds);
+    return parseEnumName(text, kAllGuideKinds);
 }
 
 }  // namespace lumenhollow
