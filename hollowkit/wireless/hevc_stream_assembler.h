@@ -112,6 +112,7 @@ private:
     uint16_t lastTaken_ = 0;  // number of the newest datagram taken into it
     std::optional<uint16_t> lastStart_;
     uint64_t lastDatagram_ = 0;  // fingerprint of the newest datagram taken
+    bool lossSinceDelivery_ = false;  // reported with the next sample
 
     // Link session and datagram numbering.
     std::optional<uint16_t> session_;
