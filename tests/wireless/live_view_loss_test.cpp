@@ -96,6 +96,7 @@ struct Figures {
     int displayed = 0;       // pictures out of the decoder
     int datagrams = 0;       // video datagrams the camera sent, repeats included
     std::vector<Shown> shown;
+    HevcDecodeCounts counts;  // the decoder's own account
 };
 
 struct LossCase {
@@ -172,6 +173,7 @@ protected:
             figures.wholeFromIrap += started && picture.whole ? 1 : 0;
         }
         figures.displayed = static_cast<int>(figures.shown.size());
+        figures.counts = decoder.counts();
         figures.datagrams = camera.videoDatagramsOnWire();
         return figures;
     }
@@ -194,7 +196,20 @@ void LiveViewLossTest::check(const LossCase& c) {
                 "datagrams, %d displayed (%.1f %%)\n",
                 c.name, f.whole, kPictures, f.wholeFromIrap, f.datagrams, f.displayed, 100.0 * share);
 
+    const HevcDecodeCounts& counts = f.counts;
+    std::printf("  decoder: %d shown, %d concealed, %d refused (bad data), %d refused (decoder)\n", counts.shown,
+                counts.concealed, counts.refusedBadData, counts.refusedDecoderError);
     EXPECT_GE(share, c.minimumShare);
+    EXPECT_EQ(counts.shown, f.displayed);
+    // Complete messages parse: loss costs whole messages only, never a
+    // picture's own bytes, and the session is never made anew.
+    EXPECT_EQ(counts.refusedBadData, 0);
+    EXPECT_EQ(counts.refusedDecoderError, 0);
+    if (c.clean) {
+        EXPECT_EQ(counts.concealed, 0) << "concealment without any loss";
+    } else {
+        EXPECT_GT(counts.concealed, 0) << "pictures after a loss not counted as concealed";
+    }
     // Whatever was lost, the pictures shown keep their order: the frame
     // numbers that read back climb.
     std::optional<uint32_t> previous;
