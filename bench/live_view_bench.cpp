@@ -378,12 +378,14 @@ void BM_UnderLoss(benchmark::State& state) {
                 c.droppedNoDecoder, c.droppedUnconverted, total.lostMessages);
 }
 
-// 0 %, 2 % and 5 % loss with 1 % repeats, and a B-picture stream without loss.
+// 0 %, 2 % and 5 % loss with 1 % repeats, and a B-picture stream without
+// loss and with 2 % loss.
 BENCHMARK(BM_UnderLoss)
     ->Args({0, 10, 0})
     ->Args({20, 10, 0})
     ->Args({50, 10, 0})
     ->Args({0, 0, 3})
+    ->Args({20, 10, 3})
     ->ArgNames({"loss_permille", "dup_permille", "bframes"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
