@@ -359,6 +359,7 @@ void BM_UnderLoss(benchmark::State& state) {
             total.counts.skippedBeforeRandomAccess += run.counts.skippedBeforeRandomAccess;
             total.counts.droppedNoDecoder += run.counts.droppedNoDecoder;
             total.counts.droppedUnconverted += run.counts.droppedUnconverted;
+            total.counts.sequencesWithoutRandomAccess += run.counts.sequencesWithoutRandomAccess;
         }
     }
     const HevcDecodeCounts& c = total.counts;
@@ -372,10 +373,11 @@ void BM_UnderLoss(benchmark::State& state) {
     state.counters["lost_msgs"] = total.lostMessages;
     std::printf("live view under loss: %.1f %% lost, %.1f %% repeated, %d B pictures, %zu seeds x %d pictures: "
                 "%d sent whole, %d shown (%.1f %%), %d of them concealed; refused: %d bad data, %d decoder errors; "
-                "skipped before a random-access picture %d, no decoder %d, unconverted %d; %d messages lost\n",
+                "skipped before a random-access picture %d, no decoder %d, unconverted %d; %d messages lost, "
+                "%d sequences begun without their random-access picture\n",
                 100 * loss, 100 * duplication, bFrames, std::size(kLossSeeds), kLossPictures, total.wholeFromIrap,
                 c.shown, share, c.concealed, c.refusedBadData, c.refusedDecoderError, c.skippedBeforeRandomAccess,
-                c.droppedNoDecoder, c.droppedUnconverted, total.lostMessages);
+                c.droppedNoDecoder, c.droppedUnconverted, total.lostMessages, c.sequencesWithoutRandomAccess);
 }
 
 // 0 %, 2 % and 5 % loss with 1 % repeats, and a B-picture stream without

@@ -162,6 +162,15 @@ void FfmpegHevcDecoder::decode(const HevcSample& sample) {
     } else if (sample.afterLoss) {
         chainBroken_ = true;
     }
+    const std::optional<int32_t> orderCount = order_.take(sample);
+    if (sample.randomAccess) {
+        order_.beginSequence(picturesSent_);
+    } else if (chainBroken_ && orderCount && order_.outOfSequence(*orderCount)) {
+        drainAndRestart();
+        if (!session_) {
+            return;
+        }
+    }
 
     ByteView data = sample.annexB;
     if (format_ != sample.format && !(*format_ == next)) {
@@ -181,6 +190,7 @@ void FfmpegHevcDecoder::decode(const HevcSample& sample) {
     packet->size = static_cast<int>(data.size());
     packet->pts = picturesSent_;
     concealedMarks_[static_cast<size_t>(picturesSent_) % kTrackedPictures] = chainBroken_;
+    order_.sent(picturesSent_, orderCount);
     ++picturesSent_;
     const int status = avcodec_send_packet(session_->context.get(), packet);
     packet->data = nullptr;
@@ -215,6 +225,7 @@ void FfmpegHevcDecoder::receiveFrames() {
             continue;
         }
         ++counts_.shown;
+        order_.shown(sent);
         const bool tracked = sent >= 0 && sent < picturesSent_ &&
                              picturesSent_ - sent <= static_cast<int64_t>(kTrackedPictures);
         if (tracked && concealedMarks_[static_cast<size_t>(sent) % kTrackedPictures]) {
@@ -222,6 +233,24 @@ void FfmpegHevcDecoder::receiveFrames() {
         }
         emitFrame(picture);
     }
+}
+
+// The held pictures are whole ones of the old sequence: shown, in their
+// order, before anything of the new one. The emptied decoder then decodes
+// the new sequence's pictures with stand-ins for what they refer to.
+void FfmpegHevcDecoder::drainAndRestart() {
+    ++counts_.sequencesWithoutRandomAccess;
+    AVCodecContext* context = session_->context.get();
+    const int status = avcodec_send_packet(context, nullptr);
+    if (status < 0 && status != AVERROR_EOF) {
+        fail(status);
+    } else {
+        receiveFrames();
+    }
+    if (session_) {
+        avcodec_flush_buffers(session_->context.get());
+    }
+    order_.beginSequence(picturesSent_);
 }
 
 // A picture that does not decode is lost alone: the pictures after it go on,

@@ -13,7 +13,10 @@
 // that every picture is decoded: one whose own bytes do not parse is refused
 // whole and lost alone, and a reference missing for a later one (lost on the
 // way or refused) is stood in for by the decoder, so that picture is shown,
-// counted as concealed, until a random-access picture mends the chain. What
+// counted as concealed, until a random-access picture mends the chain. When
+// the lost picture was a random-access one, the pictures still held for
+// reordering are let out first and the decoder starts over, so that no old
+// picture comes out after the new sequence's (HevcPictureOrder). What
 // became of each picture is counted by reason (counts()); the first three
 // decode errors are logged, nothing per picture.
 //
@@ -29,6 +32,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/wireless/hevc_decoder.h"
+#include "hollowkit/wireless/hevc_picture_order.h"
 
 namespace hollowkit {
 
@@ -59,6 +63,9 @@ private:
     bool makeSession(const std::shared_ptr<const HevcFormat>& format);
     void fail(int status);
     void receiveFrames();
+    // Lets out every picture the decoder holds and empties it, for a new
+    // sequence that came without its random-access picture.
+    void drainAndRestart();
 
     const Clock& clock_;
     const FfmpegHevcDecoderOptions options_;
@@ -73,6 +80,7 @@ private:
     // packet's timestamp and picks the picture's concealment mark.
     int64_t picturesSent_ = 0;
     std::array<bool, kTrackedPictures> concealedMarks_{};
+    HevcPictureOrder order_;
     Bytes packetBytes_;
 };
 

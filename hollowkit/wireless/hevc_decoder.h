@@ -36,6 +36,9 @@ struct HevcDecodeCounts {
     int droppedNoDecoder = 0;
     // Decoded, but the picture could not be turned into a frame.
     int droppedUnconverted = 0;
+    // Not pictures: times a new sequence began without its random-access
+    // picture and the decoder let out what it held and started over.
+    int sequencesWithoutRandomAccess = 0;
 
     int refused() const { return refusedBadData + refusedDecoderError; }
     bool operator==(const HevcDecodeCounts&) const = default;

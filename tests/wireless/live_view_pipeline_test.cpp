@@ -245,6 +245,7 @@ TEST(LiveViewPipeline, CountsShownConcealedAndRefusedPictures) {
         {"own bytes damaged", false, Fault::damaged, 13},
         {"B pictures clean", true, Fault::none, 0},
         {"B pictures, reference lost", true, Fault::lost, 12},
+        {"B pictures, random-access picture lost", true, Fault::lost, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -279,6 +280,10 @@ TEST(LiveViewPipeline, CountsShownConcealedAndRefusedPictures) {
         EXPECT_EQ(counts.refusedDecoderError, 0);
         EXPECT_EQ(counts.skippedBeforeRandomAccess, 0);
         EXPECT_EQ(counts.shown, static_cast<int>(pipeline.numbers.size()));
+        std::vector<uint32_t> inOrder;
+        std::copy_if(pipeline.numbers.begin(), pipeline.numbers.end(), std::back_inserter(inOrder),
+                     [](uint32_t n) { return n != kUnreadable; });
+        EXPECT_TRUE(std::is_sorted(inOrder.begin(), inOrder.end())) << testing::PrintToString(inOrder);
         // Every picture of the first stream but the faulty one is on screen
         // (the second stream only flushes; it is clean and readable).
         const auto firstStreamShown = std::count_if(pipeline.numbers.begin(), pipeline.numbers.end(),
