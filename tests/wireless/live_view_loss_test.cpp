@@ -113,6 +113,10 @@ struct LossCase {
 const LossCase kLoss{.name = "loss", .faults = {.videoLossRate = 0.02, .videoDuplicateRate = 0.01, .seed = 7},
                      .minimumShare = 0.90};
 const LossCase kBPictures{.name = "bframes", .bFrames = 3, .minimumShare = 0.95, .clean = true};
+const LossCase kBPicturesLoss{.name = "bframes-loss",
+                              .faults = {.videoLossRate = 0.02, .videoDuplicateRate = 0.01, .seed = 5},
+                              .bFrames = 3,
+                              .minimumShare = 0.95};
 const LossCase kStepsOf2{.name = "step2", .numberStep = 2, .minimumShare = 0.95, .clean = true};
 const LossCase kStepsOf8{.name = "step8", .numberStep = 8, .minimumShare = 0.95, .clean = true};
 const LossCase kGaps{.name = "gaps", .gapEvery = 7, .minimumShare = 0.95, .clean = true};
@@ -229,6 +233,7 @@ void LiveViewLossTest::check(const LossCase& c) {
 
 TEST_F(LiveViewLossTest, TwoPercentLossAndOnePercentRepeats) { check(kLoss); }
 TEST_F(LiveViewLossTest, BPictures) { check(kBPictures); }
+TEST_F(LiveViewLossTest, BPicturesUnderLoss) { check(kBPicturesLoss); }
 TEST_F(LiveViewLossTest, NumbersInStepsOfTwo) { check(kStepsOf2); }
 TEST_F(LiveViewLossTest, NumbersInStepsOfEight) { check(kStepsOf8); }
 TEST_F(LiveViewLossTest, NumbersWithGaps) { check(kGaps); }
