@@ -314,7 +314,7 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
     };
     const std::vector<Case> cases{
         {"one scene without a name", bytes("[" + good1 + "," + noName + "," + good2 + "]"), {"Desk", "Door"},
-         "Scenes: scene 2: no \"name\" text"},
+         "Scenes: read 2 of 3 stored scenes (scene 2: no \"name\" text)"},
         {"not JSON", bytes("[{\"id\": garbage"), {}, "Scenes: the stored list is not JSON; starting with no scenes"},
         {"an object", bytes("{}"), {}, "Scenes: the stored list is not a JSON array; starting with no scenes"},
         {"text, not data", SettingsValue(std::string("[" + good1 + "]")), {},
