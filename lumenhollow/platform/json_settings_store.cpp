@@ -35,6 +35,15 @@ std::string fileStamp(hollowkit::WallTime time) {
     return text;
 }
 
+// Makes `key` in `to` what it is in `from`: the same value, the same
+// foreign text, or absent.
+void copyMember(const SettingsDocument& from, SettingsDocument& to, std::string_view key) {
+    if (const auto found = to.values.find(key); found != to.values.end()) to.values.erase(found);
+    if (const auto found = to.foreign.find(key); found != to.foreign.end()) to.foreign.erase(found);
+    if (const auto found = from.values.find(key); found != from.values.end()) to.values.emplace(key, found->second);
+    if (const auto found = from.foreign.find(key); found != from.foreign.end()) to.foreign.emplace(key, found->second);
+}
+
 // Reads at most `limit` + 1 bytes, so an overlong file shows itself without
 // being read whole. Returns an errno value, or 0.
 int readBounded(int fd, uint64_t limit, std::string& text) {
@@ -124,6 +133,7 @@ void JsonSettingsStore::load() {
                         file_.c_str(), parsed->membersWithNumbersOutOfRange, parsed->firstNumberOutOfRange.c_str());
     }
     document_ = std::move(parsed->document);
+    onDisk_ = document_;
 }
 
 void JsonSettingsStore::leaveAlone(const std::string& reason) {
@@ -197,12 +207,22 @@ void JsonSettingsStore::remove(std::string_view key) {
 void JsonSettingsStore::save(std::string_view key) {
     if (!saving_) return;  // said once, at the start
     const std::string keyText(key);
+    if (const auto found = withheld_.find(key); found != withheld_.end()) withheld_.erase(found);
+    // Values too large to save stay out of the file as they were on disk,
+    // so one of them never keeps every later change from being saved.
+    std::optional<SettingsDocument> withoutWithheld;
+    if (!withheld_.empty()) {
+        withoutWithheld = document_;
+        for (const std::string& other : withheld_) copyMember(onDisk_, *withoutWithheld, other);
+    }
+    const SettingsDocument& document = withoutWithheld ? *withoutWithheld : document_;
     // Compact text counts toward the limit; the indented text is written
     // when it fits too. A file over the limit would be refused at the next
     // start, losing every setting; the last good file stays instead.
-    std::string text = formatSettingsJson(document_, SettingsLayout::indented);
-    if (text.size() > kMaxFileBytes) text = formatSettingsJson(document_, SettingsLayout::compact);
+    std::string text = formatSettingsJson(document, SettingsLayout::indented);
+    if (text.size() > kMaxFileBytes) text = formatSettingsJson(document, SettingsLayout::compact);
     if (text.size() > kMaxFileBytes) {
+        withheld_.insert(keyText);
         PocketLog::logf("Settings: \"%s\" not saved: the settings would take %zu bytes, more than %llu",
                         keyText.c_str(), text.size(), static_cast<unsigned long long>(kMaxFileBytes));
         return;
@@ -225,7 +245,9 @@ void JsonSettingsStore::save(std::string_view key) {
     if (!written) {
         PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), target.c_str(),
                         written.error().message().c_str());
+        return;
     }
+    onDisk_ = document;
 }
 
 }  // namespace lumenhollow

@@ -14,12 +14,15 @@
 // left) is not judged: it is left as it is, the store starts empty and
 // saves nothing this session, and one line says so. A write that fails (a
 // read-only folder, a full disk) is logged; the value still reads back from
-// memory. Any thread; calls are serialised, and a write holds the store
+// memory. A change that would take the settings past the size limit is
+// logged and kept out of the file, which keeps taking every other change.
+// Any thread; calls are serialised, and a write holds the store
 // while the file is flushed (about a millisecond on a local disk).
 
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -76,6 +79,11 @@ private:
     const hollowkit::Clock& clock_;
     mutable std::mutex mutex_;
     SettingsDocument document_;  // guarded by mutex_
+    // The settings as the file holds them, and the keys whose values in
+    // document_ were too large to join them (each kept out until it is set
+    // or removed again). Guarded by mutex_.
+    SettingsDocument onDisk_;
+    std::set<std::string, std::less<>> withheld_;
     // Set once by load(), before any other call.
     bool saving_ = true;
 };

@@ -363,6 +363,33 @@ TEST_F(JsonSettingsStoreTest, SettingsTooLargeToSaveLeaveTheLastGoodFile) {
     EXPECT_EQ(log.lines().size(), 1u);
 }
 
+TEST_F(JsonSettingsStoreTest, AValueTooLargeToSaveKeepsOnlyItselfOutOfTheFile) {
+    writeFile(file(), R"({"scenes": {"$data": "W10="}, "foreign": [1, {"x": null}], "welcomed": false})");
+    const Bytes big(3 * 1024 * 1024 + 512 * 1024, 0x5a);
+    LogCapture log;
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("scenes", big);
+        store.set("foreign", std::string("a text now"));
+        store.set("welcomed", true);
+        store.set("recordCountdown", int64_t{3});
+        EXPECT_EQ(store.get<Bytes>("scenes"), big) << "still read back";
+    }
+    ASSERT_EQ(log.lines().size(), 1u) << ::testing::PrintToString(log.lines());
+    EXPECT_NE(log.lines()[0].find("\"scenes\" not saved"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(json::parse(readFile(file())),
+              json::parse(R"({"scenes": {"$data": "W10="}, "foreign": "a text now",
+                              "welcomed": true, "recordCountdown": 3})"));
+
+    // Set again at a size that fits, it is saved like any other value.
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("scenes", big);
+        store.set("scenes", Bytes{1, 2, 3});
+    }
+    EXPECT_EQ(JsonSettingsStore(file(), clock_).get<Bytes>("scenes"), (Bytes{1, 2, 3}));
+}
+
 TEST_F(JsonSettingsStoreTest, AFileThatCannotBeOpenedIsLeftAsItIsAllSession) {
     const std::string good = R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "welcomed": true})";
     struct Case {
