@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "hollowkit/base/utf8.h"
-
 namespace hollowkit {
 namespace {
 
@@ -29,15 +27,6 @@ TEST(LogExcerptTest, KeepsShortTextAndCutsLongTextAtACharacterBoundary) {
     for (const Case& c : cases) {
         EXPECT_EQ(logExcerpt(c.text, c.maxBytes), c.expected) << c.name;
     }
-}
-
-TEST(LogExcerptTest, AHugeTextBecomesAShortWellFormedLine) {
-    std::string text;
-    for (int i = 0; i < 50'000; ++i) text += "\xc3\xa9";
-    const std::string excerpt = logExcerpt(text);
-    EXPECT_LE(excerpt.size(), kLogExcerptBytes + 32);
-    EXPECT_TRUE(isValidUtf8(excerpt)) << excerpt;
-    EXPECT_NE(excerpt.find("(100000 bytes)"), std::string::npos) << excerpt;
 }
 
 }  // namespace

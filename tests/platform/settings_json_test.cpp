@@ -186,23 +186,5 @@ TEST(SettingsJsonTest, ANumberTooLargeToReadCostsOnlyItsOwnKey) {
     }
 }
 
-TEST(SettingsJsonTest, TheCompactLayoutHoldsTheSameSettingsInTheLeastRoom) {
-    auto parsed = parseSettingsJson(R"({"guides": ["Grid", "a \"b\": c"], "n": 2, "future": {"x": [1, {"y": null}]},
-                                        "scenes": {"$data": "AAE="}, "text": "with  two  spaces"})");
-    ASSERT_TRUE(parsed.has_value()) << parsed.error();
-    const std::string indented = formatSettingsJson(parsed->document);
-    const std::string compact = formatSettingsJson(parsed->document, SettingsLayout::compact);
-    EXPECT_EQ(compact,
-              R"({"future":{"x":[1,{"y":null}]},"guides":["Grid","a \"b\": c"],"n":2,"scenes":{"$data":"AAE="},)"
-              R"("text":"with  two  spaces"})");
-    EXPECT_GT(indented.size(), compact.size());
-    EXPECT_TRUE(indented.ends_with("\n"));
-    for (const std::string& text : {indented, compact}) {
-        auto back = parseSettingsJson(text);
-        ASSERT_TRUE(back.has_value()) << back.error();
-        EXPECT_EQ(back->document, parsed->document);
-    }
-}
-
 }  // namespace
 }  // namespace lumenhollow
