@@ -75,12 +75,5 @@ TEST(JsonRepairTest, TheFirstRepairIsNamedByItsKeyAndCutShort) {
     EXPECT_EQ(repairJson("[1, 1e400]", false).firstExample, "1e400");
 }
 
-TEST(JsonRepairTest, CountsNestingOutsideTexts) {
-    const std::pair<const char*, int> cases[] = {
-        {"1", 0}, {"[]", 1}, {R"({"a":[[{}]],"b":[]})", 4}, {R"(["[[[[", "\"[[[["])", 1}, {"[[[", 3},
-    };
-    for (const auto& [text, depth] : cases) EXPECT_EQ(repairJson(text, false).deepestNesting, depth) << text;
-}
-
 }  // namespace
 }  // namespace lumenhollow
