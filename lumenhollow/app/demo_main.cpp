@@ -1,8 +1,9 @@
 // lumenhollow-demo: the application with the scene-seeing camera simulator
 // as its camera, so every feature can be tried without a Pocket. A tool, not
 // a product feature: no command-line options; a few environment variables
-// read once at start (and removed, so a relaunched demo does not inherit
-// them) drive the README's display-less run and the tests:
+// read once at start (and removed, but for the pid file, so a relaunched
+// demo does not inherit them) drive the README's display-less run and the
+// tests:
 //
 //   LUMENHOLLOW_DEMO_TOUR=<folder>  the scripted tour, screenshots into <folder>
 //   LUMENHOLLOW_DEMO_STOP=never     a camera whose stop never completes
@@ -40,7 +41,10 @@ int main(int argc, char** argv) {
     const std::optional<std::string> tourFolder = takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
     const bool stopNever = takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
     const bool reopen = takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
-    const std::optional<std::string> pidFile = takeEnvironment("LUMENHOLLOW_DEMO_PIDFILE");
+    // Kept: a relaunched demo reports itself in the same file.
+    const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
+    const std::optional<std::string> pidFile =
+        pidFileVariable ? std::optional<std::string>(pidFileVariable) : std::nullopt;
 
     lumenhollow::DemoCameraFactory* factory = nullptr;
     std::unique_ptr<lumenhollow::DemoTour> tour;

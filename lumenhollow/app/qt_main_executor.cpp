@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 namespace lumenhollow {
@@ -19,12 +20,14 @@ std::chrono::milliseconds toTimerMilliseconds(hollowkit::Duration duration) {
 
 }  // namespace
 
-QtMainExecutor::QtMainExecutor() : context_(std::make_unique<QObject>()), thread_(QThread::currentThread()) {}
-
-QtMainExecutor::~QtMainExecutor() {
-    hollowkit::MutexLock lock(mutex_);
-    timers_.clear();  // the QTimers go with their parent, context_
+QtMainExecutor::QtMainExecutor()
+    : context_(std::make_unique<QObject>()), timer_(new QTimer(context_.get())), thread_(QThread::currentThread()) {
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setSingleShot(true);
+    QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] { runDue(); });
 }
+
+QtMainExecutor::~QtMainExecutor() = default;
 
 void QtMainExecutor::post(hollowkit::Task task) {
     QMetaObject::invokeMethod(context_.get(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
@@ -35,84 +38,75 @@ hollowkit::TaskId QtMainExecutor::after(hollowkit::Duration delay, hollowkit::Ta
 }
 
 hollowkit::TaskId QtMainExecutor::every(hollowkit::Duration interval, hollowkit::Task task) {
-    return schedule(interval, interval, true, std::move(task));
+    // A repeating task needs some interval, or it would run without end.
+    const hollowkit::Duration atLeast = std::max(interval, hollowkit::Duration(std::chrono::milliseconds(1)));
+    return schedule(atLeast, atLeast, true, std::move(task));
 }
 
 hollowkit::TaskId QtMainExecutor::schedule(hollowkit::Duration delay, hollowkit::Duration interval,
                                            bool repeating, hollowkit::Task task) {
-    // The delay counts from now, not from when the GUI thread gets to it.
-    const hollowkit::TimePoint due = clock().now() + delay;
+    const hollowkit::TimePoint due = clock().now() + std::max(delay, hollowkit::Duration::zero());
     hollowkit::TaskId id = 0;
     {
         hollowkit::MutexLock lock(mutex_);
         id = nextId_++;
-        timers_.emplace(id, Timer{std::make_shared<hollowkit::Task>(std::move(task)), repeating, nullptr});
+        timers_.emplace(id, Timer{std::make_shared<hollowkit::Task>(std::move(task)), due, interval, repeating});
+        queue_.emplace(due, id);
     }
     if (isCurrent()) {
-        arm(id, due, interval);
+        rearm();
     } else {
-        QMetaObject::invokeMethod(context_.get(), [this, id, due, interval] { arm(id, due, interval); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
     }
     return id;
 }
 
-void QtMainExecutor::arm(hollowkit::TaskId id, hollowkit::TimePoint due, hollowkit::Duration interval) {
-    hollowkit::MutexLock lock(mutex_);
-    const auto found = timers_.find(id);
-    if (found == timers_.end()) return;  // cancelled before it got here
-    auto* timer = new QTimer(context_.get());
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, context_.get(), [this, id] { fire(id); });
-    found->second.qtimer = timer;
-    // A repeating task's first run is one interval after every() was called;
-    // the QTimer then repeats at the interval.
-    timer->start(toTimerMilliseconds(due - clock().now()));
-    if (found->second.repeating) {
-        QObject::connect(timer, &QTimer::timeout, timer, [timer, interval] {
-            if (timer->isSingleShot()) {
-                timer->setSingleShot(false);
-                timer->start(toTimerMilliseconds(interval));
-            }
-        });
-    }
-}
-
-void QtMainExecutor::fire(hollowkit::TaskId id) {
-    std::shared_ptr<hollowkit::Task> task;
+void QtMainExecutor::rearm() {
+    std::optional<hollowkit::TimePoint> earliest;
     {
         hollowkit::MutexLock lock(mutex_);
-        const auto found = timers_.find(id);
-        if (found == timers_.end()) return;
-        task = found->second.task;
-        if (!found->second.repeating) {
-            found->second.qtimer->deleteLater();
-            timers_.erase(found);
-        }
+        if (!queue_.empty()) earliest = queue_.begin()->first;
     }
-    (*task)();  // never under the lock: it may schedule or cancel
+    if (!earliest) {
+        timer_->stop();
+        return;
+    }
+    timer_->start(toTimerMilliseconds(*earliest - clock().now()));
+}
+
+void QtMainExecutor::runDue() {
+    const hollowkit::TimePoint now = clock().now();
+    for (;;) {
+        std::shared_ptr<hollowkit::Task> task;
+        {
+            hollowkit::MutexLock lock(mutex_);
+            if (queue_.empty() || queue_.begin()->first > now) break;
+            const hollowkit::TaskId id = queue_.begin()->second;
+            queue_.erase(queue_.begin());
+            const auto found = timers_.find(id);
+            task = found->second.task;
+            if (found->second.repeating) {
+                // The next run keeps the rhythm, but a late thread never
+                // makes it catch up with a burst.
+                Timer& timer = found->second;
+                timer.due = std::max(timer.due + timer.interval, now + timer.interval / 2);
+                queue_.emplace(timer.due, id);
+            } else {
+                timers_.erase(found);
+            }
+        }
+        (*task)();  // never under the lock: it may schedule or cancel
+    }
+    rearm();
 }
 
 void QtMainExecutor::cancel(hollowkit::TaskId id) {
-    QTimer* timer = nullptr;
-    {
-        hollowkit::MutexLock lock(mutex_);
-        const auto found = timers_.find(id);
-        if (found == timers_.end()) return;
-        timer = found->second.qtimer;
-        timers_.erase(found);
-    }
-    if (!timer) return;  // not armed yet: arm() finds it gone
-    if (isCurrent()) {
-        timer->stop();
-        timer->deleteLater();  // it may be the one whose task is running
-    } else {
-        QMetaObject::invokeMethod(timer, [timer] {
-            timer->stop();
-            timer->deleteLater();
-        }, Qt::QueuedConnection);
-    }
+    hollowkit::MutexLock lock(mutex_);
+    const auto found = timers_.find(id);
+    if (found == timers_.end()) return;
+    queue_.erase({found->second.due, id});
+    timers_.erase(found);
+    // The QTimer may wake for nothing; it then finds nothing due.
 }
 
 bool QtMainExecutor::isCurrent() const {
