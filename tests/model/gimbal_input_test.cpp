@@ -57,6 +57,15 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         };
     };
     const ZoomRange usual{100, 400};
+    // Zoom 500 from a range up to 600, then the camera's range narrows to
+    // 100...400, and `then` runs.
+    const auto aboveTheRange = [](std::function<void(CameraModel&)> then) {
+        return [then](GimbalHarness& h) {
+            h.model->zoomStep(16);
+            h.camera()->setZoomRange(ZoomRange{100, 400});
+            then(*h.model);
+        };
+    };
     const std::vector<Case> cases{
         // Held directions.
         {"up and right", usual, hold({GimbalDirection::up, GimbalDirection::right}), {150, 150}, {}, {}},
@@ -146,18 +155,8 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         // n steps are one move of 25 x n, then brought into the range: a zoom
         // left outside by a narrower range does not first come to its bound.
         {"two steps out from above the range", ZoomRange{100, 600},
-         [](GimbalHarness& h) {
-             h.model->zoomStep(16);
-             h.camera()->setZoomRange(ZoomRange{100, 400});
-             h.model->zoomStep(-2);
-         },
-         {0, 0}, {"setZoom 500", "setZoom 400"}, 400},
-        {"no step from above the range", ZoomRange{100, 600},
-         [](GimbalHarness& h) {
-             h.model->zoomStep(16);
-             h.camera()->setZoomRange(ZoomRange{100, 400});
-             h.model->zoomStep(0);
-         },
+         aboveTheRange([](CameraModel& m) { m.zoomStep(-2); }), {0, 0}, {"setZoom 500", "setZoom 400"}, 400},
+        {"no step from above the range", ZoomRange{100, 600}, aboveTheRange([](CameraModel& m) { m.zoomStep(0); }),
          {0, 0}, {"setZoom 500", "setZoom 400"}, 400},
         {"three steps in from below the range", usual,
          [](GimbalHarness& h) {
@@ -184,12 +183,7 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
          },
          {0, 0}, {"setZoom 200", "setZoom 150", "setZoom 125"}, 125},
         {"scroll from above the range steps to the bound, then on", ZoomRange{100, 600},
-         [](GimbalHarness& h) {
-             h.model->zoomStep(16);
-             h.camera()->setZoomRange(ZoomRange{100, 400});
-             h.model->scrollZoom(-8);
-         },
-         {0, 0}, {"setZoom 500", "setZoom 375"}, 375},
+         aboveTheRange([](CameraModel& m) { m.scrollZoom(-8); }), {0, 0}, {"setZoom 500", "setZoom 375"}, 375},
         {"scroll without a range is still used up", std::nullopt,
          [](GimbalHarness& h) {
              h.model->scrollZoom(5);  // one step lost, 1 left
