@@ -29,6 +29,7 @@ extern "C" {
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/bgrx_to_nv12.h"
 #include "hollowkit/recording/fragmented_movie_file.h"
 
 namespace hollowkit {
@@ -427,6 +428,16 @@ bool FfmpegMovieWriter::convertInto(const VideoFrame& frame, AVFrame* target) {
     if (rc < 0) {
         fail("Out of memory: " + ffmpeg::errorString(rc));
         return false;
+    }
+    if (frame.pixelFormat() == PixelFormat::bgra && frame.width() == target->width &&
+        frame.height() == target->height && target->linesize[1] == target->linesize[2]) {
+        // The colour look's frames. libswscale's RGB input path costs about
+        // twice as much, and this thread feeds the encoder, so every
+        // millisecond here is one the encoder waits.
+        convertBgrxToI420(frame.planeData(0), frame.stride(0), frame.width(), frame.height(), target->data[0],
+                          static_cast<size_t>(target->linesize[0]), target->data[1], target->data[2],
+                          static_cast<size_t>(target->linesize[1]));
+        return true;
     }
     const AVPixelFormat source =
         frame.pixelFormat() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_BGRA;
