@@ -40,6 +40,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -323,7 +324,10 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
         std::to_string(2 * kFrameRate), "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709",
         "-color_range", "tv", "-tag:v", hevc ? "hvc1" : "avc1"};
     if (hevc) {
-        arguments.insert(arguments.end(), {"-x265-params", "log-level=error:open-gop=0:pools=" + cpus});
+        // The movie writer's frame threads: one per two CPUs, two to four.
+        const int frameThreads = std::clamp(affinityCpus() / 2, std::min(affinityCpus(), 2), 4);
+        arguments.insert(arguments.end(), {"-x265-params", "log-level=error:open-gop=0:pools=" + cpus +
+                                                               ":frame-threads=" + std::to_string(frameThreads)});
     } else {
         arguments.insert(arguments.end(), {"-threads", cpus});
     }
