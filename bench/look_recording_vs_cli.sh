@@ -30,14 +30,15 @@ runs=$(mktemp)
 out=$(mktemp)
 trap 'rm -f "$runs" "$out"' EXIT
 
-# One run -> a line "config side written/delivered cpu_ms cli_ms cli_late load".
+# The program's log lines go to standard output, so the figures are read
+# from its JSON file. One run -> a line "config side written/delivered cpu_ms cli_ms cli_late load".
 run() {
     cpus=${1%%:*}
     codec=${1#*:}
     arg=0
     [ "$codec" = h264 ] && arg=1
     HK_RECBENCH_SECONDS=$seconds taskset -c "$cpus" "$3" --benchmark_filter="^BM_LookRecordingVsCli/h264:$arg/" \
-        --benchmark_format=json >"$out" 2>/dev/null || { echo "$1 $2: the run failed" >&2; return 0; }
+        --benchmark_out="$out" --benchmark_out_format=json >/dev/null 2>&1 || { echo "$1 $2: the run failed" >&2; return 0; }
     jq -r --arg c "$1" --arg s "$2" '.benchmarks[0] | "\($c) \($s) \(.model_written / .model_delivered)
         \(.model_cpu_ms_per_frame) \(.cli_cpu_ms_per_frame) \(.cli_late_s) \(.load1)"' "$out" | tr '\n' ' ' >>"$runs"
     echo >>"$runs"

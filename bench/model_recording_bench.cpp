@@ -57,6 +57,7 @@
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/recording/movie_recorder.h"
 #include "lumenhollow/model/movie_sample_recorder.h"
+#include "raw_frames.h"
 
 namespace {
 
@@ -277,15 +278,6 @@ struct CliFigures {
     std::string error;
 };
 
-int framesInMovie(const std::filesystem::path& movie) {
-    const auto result = hollowkit::CommandRunner::run(
-        "/usr/bin/ffprobe",
-        {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries", "stream=nb_read_packets",
-         "-of", "default=nokey=1:noprint_wrappers=1", movie.string()},
-        {}, false);
-    return result.status == 0 ? std::atoi(result.output.c_str()) : -1;
-}
-
 // The command line given the same frames, look and encoder settings as the
 // model's recording, paced like the camera.
 CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::VideoCodec codec, double seconds) {
@@ -294,19 +286,8 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
     const auto raw = folder / "frames.nv12";
     const auto cube = folder / "warm.cube";
     const auto movie = folder / "cli.mov";
-    {
-        std::ofstream out(raw, std::ios::binary);
-        for (const auto& frame : frames) {
-            for (int plane = 0; plane < 2; ++plane) {
-                const int rows = plane == 0 ? frame.height() : frame.height() / 2;
-                for (int y = 0; y < rows; ++y) {
-                    const auto row = frame.row(plane, y);
-                    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
-                }
-            }
-        }
-        std::ofstream(cube) << warmCube();
-    }
+    hollowkit::bench::writeRawNv12(frames, raw);
+    std::ofstream(cube) << warmCube();
     const auto count = static_cast<uint64_t>(seconds * kFrameRate);
     const bool hevc = codec == hollowkit::VideoCodec::hevc;
     const std::string cpus = std::to_string(affinityCpus());
@@ -342,7 +323,7 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
     if (result.status != 0) {
         figures.error = "ffmpeg failed: " + result.output;
     } else {
-        const int written = framesInMovie(movie);
+        const int written = hollowkit::bench::framesInMovie(movie);
         figures.written = written > 0 ? static_cast<uint64_t>(written) : 0;
         figures.lateSeconds = wall - static_cast<double>(count) / kFrameRate;
     }
