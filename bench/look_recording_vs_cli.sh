@@ -8,6 +8,10 @@
 # the machine's load hits both alike. Medians of REPS runs are printed:
 #   written    frames in the movie / frames the camera delivered
 #   cpu_ms     CPU of the whole process per delivered frame
+#   look       CPU of the look per delivered frame (delivering thread and
+#              row workers)
+#   writer     CPU of the movie writer's thread per written frame
+#   encoder    CPU of the encoder's threads per written frame
 #   cli_ms     CPU of `ffmpeg` per frame
 #   cli_late   seconds the command line ended behind the camera's pace
 #   load       the machine's 1-minute load average when each run began
@@ -31,7 +35,8 @@ out=$(mktemp)
 trap 'rm -f "$runs" "$out"' EXIT
 
 # The program's log lines go to standard output, so the figures are read
-# from its JSON file. One run -> a line "config side written/delivered cpu_ms cli_ms cli_late load".
+# from its JSON file. One run -> a line "config side written/delivered cpu_ms
+# cli_ms cli_late load look writer encoder".
 run() {
     cpus=${1%%:*}
     codec=${1#*:}
@@ -39,9 +44,9 @@ run() {
     [ "$codec" = h264 ] && arg=1
     HK_RECBENCH_SECONDS=$seconds taskset -c "$cpus" "$3" --benchmark_filter="^BM_LookRecordingVsCli/h264:$arg/" \
         --benchmark_out="$out" --benchmark_out_format=json >/dev/null 2>&1 || { echo "$1 $2: the run failed" >&2; return 0; }
-    jq -r --arg c "$1" --arg s "$2" '.benchmarks[0] | "\($c) \($s) \(.model_written / .model_delivered)
-        \(.model_cpu_ms_per_frame) \(.cli_cpu_ms_per_frame) \(.cli_late_s) \(.load1)"' "$out" | tr '\n' ' ' >>"$runs"
-    echo >>"$runs"
+    jq -r --arg c "$1" --arg s "$2" '.benchmarks[0] | [$c, $s, .model_written / .model_delivered,
+        .model_cpu_ms_per_frame, .cli_cpu_ms_per_frame, .cli_late_s, .load1, .look_ms_per_frame,
+        .writer_ms_per_written, .encoder_ms_per_written] | map(tostring) | join(" ")' "$out" >>"$runs"
 }
 
 for rep in $(seq "$reps"); do
@@ -57,13 +62,15 @@ median() {
         awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%-10s %-6s %8s %8s %8s %9s %6s %5s\n' config side written cpu_ms cli_ms cli_late load runs
+printf '%-10s %-6s %8s %7s %6s %7s %8s %8s %9s %6s %5s\n' config side written cpu_ms look writer encoder cli_ms \
+    cli_late load runs
 for config in $configs; do
     for side in ${before:+before} after; do
         n=$(awk -v c="$config" -v s="$side" '$1 == c && $2 == s' "$runs" | wc -l)
-        printf '%-10s %-6s %8.3f %8.1f %8.1f %9.1f %6.1f %5d\n' "$config" "$side" "$(median "$config" "$side" 3)" \
-            "$(median "$config" "$side" 4)" "$(median "$config" "$side" 5)" "$(median "$config" "$side" 6)" \
-            "$(median "$config" "$side" 7)" "$n"
+        printf '%-10s %-6s %8.3f %7.1f %6.1f %7.1f %8.1f %8.1f %9.1f %6.1f %5d\n' "$config" "$side" \
+            "$(median "$config" "$side" 3)" "$(median "$config" "$side" 4)" "$(median "$config" "$side" 8)" \
+            "$(median "$config" "$side" 9)" "$(median "$config" "$side" 10)" "$(median "$config" "$side" 5)" \
+            "$(median "$config" "$side" 6)" "$(median "$config" "$side" 7)" "$n"
     done
 done
 echo "each run:"

@@ -25,6 +25,12 @@
 // filter, trilinear, on BGRA as ours) on the same frames and encode them with
 // the same encoder settings, paced like a camera (-re):
 //   model_delivered, model_written, model_cpu_ms_per_frame  as above
+//   look_ms_per_frame     CPU of the look (the delivering thread and the row
+//                         workers) per delivered frame
+//   writer_ms_per_written CPU of the movie writer's thread per written frame
+//   encoder_ms_per_written CPU of the encoder's threads per written frame
+//                         (the three from thread CPU times, while the camera
+//                         delivered)
 //   cli_cpu_ms_per_frame  CPU of `ffmpeg` per frame it wrote
 //   cli_late_s            how far the command line ended behind the pace
 //                         (about 0 when it keeps up, growing when it cannot)
@@ -45,6 +51,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,11 +151,72 @@ double loadAverage() {
     return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
+// Where a recording's CPU goes, from the threads' names: the look (the
+// camera's delivering thread, which works the first band, and the row
+// workers), the movie writer's thread (conversion into the encoder's planes,
+// handing frames over, writing the file) and the encoder (its pool and frame
+// threads start on the recorder's queue and carry its name).
+struct StageCpu {
+    double look = 0;
+    double writer = 0;
+    double encoder = 0;
+};
+
+// CPU seconds of each thread alive now, by thread id, with its name.
+std::map<long, std::pair<std::string, double>> threadCpu() {
+    std::map<long, std::pair<std::string, double>> threads;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string field;
+        double utime = 0;
+        double stime = 0;
+        // After the name: state is field 3; utime and stime are fields 14 and 15.
+        for (int index = 3; index <= 15 && rest >> field; ++index) {
+            if (index == 14) utime = std::strtod(field.c_str(), nullptr);
+            if (index == 15) stime = std::strtod(field.c_str(), nullptr);
+        }
+        threads[std::strtol(entry.path().filename().c_str(), nullptr, 10)] = {
+            stat.substr(open + 1, close - open - 1), (utime + stime) / tick};
+    }
+    return threads;
+}
+
+// The CPU each stage spent between two snapshots; a thread started in
+// between counts from zero. The main thread only waits.
+StageCpu stageCpu(const std::map<long, std::pair<std::string, double>>& before,
+                  const std::map<long, std::pair<std::string, double>>& after) {
+    StageCpu stages;
+    const std::string program = after.count(::getpid()) ? after.at(::getpid()).first : "";
+    for (const auto& [tid, thread] : after) {
+        if (tid == ::getpid()) continue;
+        const auto earlier = before.find(tid);
+        const double spent = thread.second - (earlier == before.end() ? 0.0 : earlier->second.second);
+        const std::string& name = thread.first;
+        if (name.rfind("HK.Rows", 0) == 0 || name == program) {
+            stages.look += spent;
+        } else if (name == "HK.MovieWriter") {
+            stages.writer += spent;
+        } else if (name == "HK.MovieRecorde") {
+            stages.encoder += spent;
+        }
+    }
+    return stages;
+}
+
 struct Figures {
     uint64_t delivered = 0;
     uint64_t written = 0;
     double cpuSeconds = 0;
     double stopToSavedMs = 0;
+    StageCpu stages;           // while the camera delivered
+    uint64_t writtenMeanwhile = 0;  // frames written by then
 };
 
 std::filesystem::path benchFolder(const char* name) {
@@ -207,6 +277,7 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::opt
 
     Figures figures;
     const double cpuBefore = cpuSeconds();
+    const auto threadsAtStart = threadCpu();
     model.toggleRecording();
     auto movie = std::dynamic_pointer_cast<lumenhollow::MovieSampleRecorder>(model.tap().recorder());
     if (!movie) std::abort();
@@ -222,6 +293,8 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::opt
     const auto count = static_cast<uint64_t>(seconds * kFrameRate);
     h.main.waitFor([&] { return camera->framesDelivered() >= count; }, std::chrono::hours(1));
     figures.delivered = camera->framesDelivered();
+    figures.stages = stageCpu(threadsAtStart, threadCpu());
+    figures.writtenMeanwhile = recorder->stats().videoWritten;
     bool saved = false;
     const auto watch = model.addObserver([&](lumenhollow::Field field) {
         if (field == lumenhollow::Field::notice && model.state().notice == "Video saved") saved = true;
@@ -354,6 +427,12 @@ void BM_LookRecordingVsCli(benchmark::State& state) {
     state.counters["model_written"] = static_cast<double>(model.written);
     state.counters["model_cpu_ms_per_frame"] =
         model.delivered ? model.cpuSeconds * 1000.0 / static_cast<double>(model.delivered) : 0.0;
+    const auto perFrame = [](double spent, uint64_t count) {
+        return count ? spent * 1000.0 / static_cast<double>(count) : 0.0;
+    };
+    state.counters["look_ms_per_frame"] = perFrame(model.stages.look, model.delivered);
+    state.counters["writer_ms_per_written"] = perFrame(model.stages.writer, model.writtenMeanwhile);
+    state.counters["encoder_ms_per_written"] = perFrame(model.stages.encoder, model.writtenMeanwhile);
     state.counters["cli_written"] = static_cast<double>(cli.written);
     state.counters["cli_cpu_ms_per_frame"] =
         cli.written ? cli.cpuSeconds * 1000.0 / static_cast<double>(cli.written) : 0.0;
