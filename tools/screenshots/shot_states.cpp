@@ -117,7 +117,7 @@ void prepareShotLook() {
 
 std::vector<unsigned char> colourBars(int width, int height) {
     static constexpr unsigned char kBars[7][3] = {
-        {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0}, {255, 0, 255}, {255, 0, 0}, {0, 0, 255}};
+        {192, 192, 192}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0}, {255, 0, 255}, {255, 0, 0}, {0, 0, 255}};
     const int border = std::max(2, height / 60);
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
     for (int y = 0; y < height; ++y) {

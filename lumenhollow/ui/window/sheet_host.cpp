@@ -42,6 +42,7 @@ SheetHost::SheetHost(ModelSignals& model, QWidget* parent)
     cardLayout_->setSpacing(22);
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(card_, 0, Qt::AlignCenter);
+    hide();
     model_.onChange({Field::showWelcome, Field::showUSBGuide, Field::showShortcuts, Field::showScreenPermissionHelp},
                     this, [this] { follow(); });
     follow();
