@@ -89,6 +89,19 @@ TEST(MainWindowTest, LayersSitOnThePictureAndLetPressesThrough) {
     EXPECT_FALSE(window.input().isDragging());
 }
 
+TEST(MainWindowTest, FramesReachThePictureAndGoWithTheCameraReplaced) {
+    WindowHarness h;
+    MainWindow& window = h.show();
+    std::vector<uint8_t> pixels(64 * 36 * 4, 200);
+    const hollowkit::PlaneView plane{pixels.data(), 64 * 4};
+    h.feed->enqueue(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, 64, 36, {&plane, 1}, {}));
+    // The wake-up is posted to the GUI thread's event queue.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.surface().currentFrame().isNull(), 5000);
+    h.model->connect(ConnectionMode::wireless);
+    h.main.runUntilIdle();
+    EXPECT_TRUE(window.surface().currentFrame().isNull()) << "no picture of the old camera stays";
+}
+
 TEST(MainWindowTest, MinimumSizeFollowsThePicturesOrientation) {
     WindowHarness h;
     MainWindow& window = h.show();

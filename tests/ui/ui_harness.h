@@ -31,7 +31,12 @@ struct WindowHarness : ModelHarness {
         options.zoomRange = hollowkit::ZoomRange{100, 400};
         options.position = hollowkit::CameraPosition{20, -4, 100};
         cameras.setOptions(usb ? ConnectionMode::usb : ConnectionMode::wireless, options);
-        createAndStart();
+        // The window's feed is the model's main display.
+        CameraModelServices withFeed = services();
+        withFeed.displayLayer = feed;
+        model = CameraModel::create(withFeed);
+        model->camera().start();
+        main.runUntilIdle();
         if (welcomed) model->dismissSheets();
         modelSignals = std::make_unique<ModelSignals>(model);
     }

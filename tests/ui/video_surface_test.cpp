@@ -131,18 +131,20 @@ TEST(VideoSurfaceTest, KeyTableThroughRealKeyEvents) {
     }
 }
 
+// Ways the window stops hearing the keyboard and the mouse's release.
+const std::vector<std::pair<const char*, std::function<void(WindowHarness&)>>> kLossesOfTheKeyboard{
+    {"another window takes the keyboard",
+     [](WindowHarness&) {
+         QWidget other;
+         other.show();
+         other.activateWindow();
+         EXPECT_TRUE(QTest::qWaitForWindowActive(&other, 5000));
+     }},
+    {"the window hides", [](WindowHarness& h) { h.window->hide(); }},
+};
+
 TEST(VideoSurfaceTest, AHeldArrowStopsWhenTheWindowLosesTheKeyboardOrHides) {
-    const std::vector<std::pair<const char*, std::function<void(WindowHarness&)>>> losses{
-        {"another window takes the keyboard",
-         [](WindowHarness&) {
-             QWidget other;
-             other.show();
-             other.activateWindow();
-             EXPECT_TRUE(QTest::qWaitForWindowActive(&other, 5000));
-         }},
-        {"the window hides", [](WindowHarness& h) { h.window->hide(); }},
-    };
-    for (const auto& [name, lose] : losses) {
+    for (const auto& [name, lose] : kLossesOfTheKeyboard) {
         SCOPED_TRACE(name);
         WindowHarness h;
         h.show();
@@ -177,17 +179,7 @@ TEST(VideoSurfaceTest, DragsOverThePictureCountUpwardsAndEndWithTheirRelease) {
 }
 
 TEST(VideoSurfaceTest, ADragWhoseReleaseNeverComesEndsAsIfReleased) {
-    const std::vector<std::pair<const char*, std::function<void(WindowHarness&)>>> interruptions{
-        {"focus goes to another window",
-         [](WindowHarness&) {
-             QWidget other;
-             other.show();
-             other.activateWindow();
-             EXPECT_TRUE(QTest::qWaitForWindowActive(&other, 5000));
-         }},
-        {"the window hides", [](WindowHarness& h) { h.window->hide(); }},
-    };
-    for (const auto& [name, interrupt] : interruptions) {
+    for (const auto& [name, interrupt] : kLossesOfTheKeyboard) {
         SCOPED_TRACE(name);
         WindowHarness h(false);
         h.show();
