@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "hollowkit/imaging/bgra_frames.h"
+#include "lumenhollow/ui/window/display_scaling.h"
 
 namespace lumenhollow {
 
@@ -37,7 +38,7 @@ hollowkit::VideoFrame FrameMailbox::prepare(const hollowkit::VideoFrame& frame) 
         hollowkit::MutexLock lock(mutex_);
         output = hollowkit::acquireSized(pool_, hollowkit::PixelFormat::bgra, size.width, size.height);
     }
-    if (!output || !hollowkit::drawAsBgra(frame, output)) return {};
+    if (!output || !drawForDisplay(frame, output)) return {};
     return std::move(output).freeze(frame.pts());
 }
 
