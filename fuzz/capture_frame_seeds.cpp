@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "seed_folder.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -76,12 +78,9 @@ Bytes ramp(size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
-        return 2;
-    }
-    folder = argv[1];
-    std::filesystem::create_directories(folder);
+    const auto chosen = seedFolder(argc, argv);
+    if (!chosen) return 2;
+    folder = *chosen;
 
     write("mjpeg_j440", kMjpeg | kSizeFromJpeg, 0, 0, 0, jpeg(16, 16, TJSAMP_440));
     write("mjpeg_j411_odd", kMjpeg | kSizeFromJpeg, 0, 0, 0, jpeg(35, 9, TJSAMP_411));

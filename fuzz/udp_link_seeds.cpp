@@ -14,6 +14,7 @@
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/duml_frame.h"
 #include "hollowkit/wireless/udp_packet.h"
+#include "seed_folder.h"
 
 namespace {
 
@@ -57,12 +58,9 @@ Bytes reliable(const std::vector<DumlFrame>& frames, uint16_t sequence, uint16_t
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
-        return 2;
-    }
-    folder = argv[1];
-    std::filesystem::create_directories(folder);
+    const auto chosen = seedFolder(argc, argv);
+    if (!chosen) return 2;
+    folder = *chosen;
 
     // Gimbal attitude: pitch -12.5, roll 0.3, yaw 170.1 degrees in tenths.
     ByteWriter attitude;
