@@ -164,5 +164,23 @@ int main(int argc, char** argv) {
     noise.back() ^= 0xFF;
     noisy.insert(noisy.begin() + kUdpHeaderLength + kReliablePrefix, noise.begin(), noise.end());
     write("noise_bad_checksum_then_frame", noisy, 0);
+
+    // Whole runs (control bits 1 and 2): the replies the session waits for
+    // (card recording accepted, zoom refused, the flip, heartbeats and the
+    // camera's name), with the handshake answered or not.
+    constexpr uint8_t kWholeRun = 0x02 | kControlFixFrames;
+    constexpr uint8_t kAnswered = 0x04;
+    const std::string name = "OsmoPocket3";
+    const Bytes replies =
+        reliable({push(1, 0x02, 0x02, Bytes{0x00}, DumlFrame::kReplyFlags),
+                  push(1, 0x02, 0xB8, Bytes{0x01}, DumlFrame::kReplyFlags),
+                  push(4, 0x04, 0x4C, Bytes{0x00}, DumlFrame::kReplyFlags),
+                  push(4, 0x04, 0x50, Bytes{0x00, 0x01}, DumlFrame::kReplyFlags),
+                  push(7, 0x07, 0x07, Bytes(name.begin(), name.end()), DumlFrame::kReplyFlags)},
+                 30);
+    write("run_replies_answered", replies, kWholeRun | kAnswered);
+    write("run_replies_unanswered", replies, kWholeRun);
+    write("run_status_answered", CameraStatusReport{kChannel, 7, 16, 3}.datagram(kSession, 9), kWholeRun | kAnswered);
+    write("run_video_answered", video, kWholeRun | kAnswered);
     return 0;
 }
