@@ -116,8 +116,8 @@ Result<size_t, FileReadError> BoundedFile::read(std::span<uint8_t> buffer) {
     if (buffer.empty()) return size_t{0};
     // One byte past the limit is asked for, so a file that grew is noticed
     // without reading more of it.
-    const uint64_t room = limitBytes_ - readBytes_ + 1;
-    const size_t want = room < buffer.size() ? static_cast<size_t>(room) : buffer.size();
+    const uint64_t left = limitBytes_ - readBytes_;
+    const size_t want = left < buffer.size() ? static_cast<size_t>(left) + 1 : buffer.size();
     for (;;) {
         const ssize_t n = ::read(fd_.get(), buffer.data(), want);
         if (n < 0 && errno == EINTR) continue;

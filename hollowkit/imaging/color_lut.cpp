@@ -30,7 +30,7 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path) {
     // Read in chunks and hand the parser one line at a time, so a file is
     // refused at its first line that cannot belong to the table (and the
     // rest is never read) and memory stays at the table plus one chunk.
-    cube::CubeParser parser;
+    cube::CubeParser parser(file->statedSizeBytes());
     std::string pending;  // the bytes of the current line not yet handed over
     size_t scanned = 0;   // bytes of `pending` known to hold no newline
     std::array<uint8_t, kChunkBytes> chunk{};
@@ -79,7 +79,7 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path) {
 }
 
 Result<ColorLUT, ColorLUT::LoadError> parseCubeText(std::string_view text, std::string id, std::string name) {
-    cube::CubeParser parser;
+    cube::CubeParser parser(text.size());
     size_t start = 0;
     for (size_t i = 0; i < text.size();) {
         const size_t newline = *cube::newlineLength(text, i, false);

@@ -1,5 +1,6 @@
 #include "hollowkit/imaging/cube_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -204,7 +205,11 @@ bool CubeParser::line(std::string_view rawLine) {
                                  : LoadError::missingSize();
         return false;
     }
-    if (entries_.empty() && size) entries_.reserve(static_cast<size_t>(room) * 4);
+    if (entries_.empty() && size) {
+        // "0 0 0" and a newline: no entry takes fewer bytes.
+        const uint64_t fits = textBytes_ / 6 + 1;
+        entries_.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(room), fits)) * 4);
+    }
     entries_.insert(entries_.end(), {values[0], values[1], values[2], 1.0f});
     ++found_;
     return true;

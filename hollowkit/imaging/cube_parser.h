@@ -31,6 +31,12 @@ uint64_t maxFileBytesFor(int64_t size);
 
 class CubeParser {
 public:
+    // `textBytes`: how long the whole text is (a file's stated size). The
+    // entry list is reserved at the declared table's size, but never for
+    // more entries than that text can hold, so a short file declaring a
+    // large table costs no more than its text.
+    explicit CubeParser(uint64_t textBytes) : textBytes_(textBytes) {}
+
     // One line without its newline. False once the file is refused (error()
     // says why); later lines are not looked at.
     bool line(std::string_view rawLine);
@@ -46,6 +52,7 @@ public:
 private:
     void keyword(std::string_view keyword, std::string_view rest);
 
+    const uint64_t textBytes_;
     std::optional<int64_t> size_;
     std::vector<float> entries_;
     int64_t found_ = 0;

@@ -73,6 +73,9 @@ TEST(ColorLutBoundsTest, CubeFilesAreRefusedAtTheFirstLineThatCannotBelong) {
         {"a 1D table before a long body", "LUT_1D_SIZE 4096\n" + entries(400000), Error::oneDimensional()},
         {"a malformed keyword stays the reason", "DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + entries(100000),
          Error::malformedKeyword("DOMAIN_MIN", 3)},
+        // Memory follows the text, not the size it declares.
+        {"a short file declaring the largest table", "LUT_3D_SIZE 256\n" + entries(3),
+         Error::wrongEntryCount(16777216, 3)},
         {"a line of 2 MB", "# " + std::string(size_t{2} << 20, 'x') + "\nLUT_3D_SIZE 2\n" + entries(8),
          Error::unreadable()},
     };
