@@ -53,6 +53,7 @@ void expectRefusedWithin(const std::string& path, const Error& expected, int64_t
         kTimeLimit);
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.exitCode, 0) << ColorLUT::load(path).error().userMessage();
+    ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
     if (testsupport::kPlainMemoryPeaks) {
         EXPECT_LT(outcome.peakGrowthBytes, maxPeak);
     }

@@ -215,6 +215,7 @@ TEST(MediaLibraryTest, UserDirsThatIsNoSmallRegularFileGivesTheDefaultPromptly) 
             std::chrono::seconds(10));
         ASSERT_TRUE(outcome.finished);
         EXPECT_EQ(outcome.exitCode, 0);
+        ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
         if (testsupport::kPlainMemoryPeaks) {
             EXPECT_LT(outcome.peakGrowthBytes, int64_t{16} << 20);
         }
