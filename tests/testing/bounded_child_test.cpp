@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace hollowkit::testsupport {
@@ -20,7 +20,7 @@ TEST(BoundedChildTest, PeakCountsWhatTheBodyTouches) {
         const auto outcome = runInChild(
             [&] {
                 std::vector<char> touched(static_cast<size_t>(megabytes) << 20);
-                std::memset(touched.data(), 7, touched.size());
+                std::fill(touched.begin(), touched.end(), char{7});
                 return touched.size() == static_cast<size_t>(megabytes) << 20 ? 0 : 1;
             },
             std::chrono::seconds(20));
