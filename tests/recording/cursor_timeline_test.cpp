@@ -209,12 +209,7 @@ TEST(CursorTimelineTest, LoadRefusesWhatIsNoSmallRegularFilePromptly) {
                 return !loaded && loaded.error().find("Cursor.json") != std::string::npos ? 0 : 1;
             },
             std::chrono::seconds(10));
-        ASSERT_TRUE(outcome.finished);
-        EXPECT_EQ(outcome.exitCode, 0);
-        ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
-        if (testsupport::kPlainMemoryPeaks) {
-            EXPECT_LT(outcome.peakGrowthBytes, int64_t{16} << 20);
-        }
+        testsupport::expectPromptAndSmall(outcome);
     }
 }
 
