@@ -46,6 +46,7 @@
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
 #include "lumenhollow/model/camera_factory.h"
+#include "lumenhollow/model/camera_model_services.h"
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/published_state.h"
@@ -60,50 +61,6 @@
 #include "lumenhollow/platform/settings_store.h"
 
 namespace lumenhollow {
-
-// How the model makes its imaging components; an empty function means the
-// library's own default. Tests pass fakes' backends and manual queues.
-struct ImagingFactory {
-    std::function<std::shared_ptr<hollowkit::FrameProcessor>()> processor;
-    std::function<std::shared_ptr<hollowkit::BackgroundPreview>()> backgroundPreview;
-    std::function<std::shared_ptr<hollowkit::FaceDetector>(double rate)> faceDetector;
-    std::function<std::unique_ptr<hollowkit::FaceFollower>()> faceFollower;
-};
-
-// Everything the model uses from outside. Every reference must outlive the
-// model and every task it has posted.
-struct CameraModelServices {
-    hollowkit::MainExecutor& main;
-    SettingsStore& settings;
-    SecretStore& secrets;
-    SecureRandom& random;
-    DiskSpace& disk;
-    CameraFactory& cameras;
-    AppShell& shell;
-    Desktop& desktop;
-    // The main window's and the notch island's previews.
-    std::shared_ptr<VideoSink> displayLayer;
-    std::shared_ptr<VideoSink> notchDisplayLayer;
-    // Where recordings and photos go; empty means the user's usual folder.
-    std::filesystem::path outputFolder;
-    ImagingFactory imaging;
-    // The computer's sound inputs, recorded over the wireless route; null:
-    // there are none.
-    hollowkit::AudioInputBackend* audioInputs = nullptr;
-    // Keeps the computer awake while a movie is written; null: nothing is held.
-    PowerAssertion* powerAssertion = nullptr;
-    // How movies and photos are encoded; empty or null: the library's own.
-    hollowkit::MovieWriterFactory movieWriters = {};
-    const hollowkit::StillEncoder* stillEncoder = nullptr;
-    // The chooser for importing looks and for a take to rebuild; null:
-    // neither does anything.
-    FilePicker* filePicker = nullptr;
-    // The displays, pointer, key presses and screen capture of takes of the
-    // screen; null: a take cannot start (Record says so).
-    hollowkit::RecordingSystem* recordingSystem = nullptr;
-    // Makes the composer of each combined movie; empty: the library's own.
-    TakeComposerFactory takeComposers = {};
-};
 
 class CameraModel : public std::enable_shared_from_this<CameraModel> {
 public:
