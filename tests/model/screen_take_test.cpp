@@ -316,6 +316,36 @@ TEST(ScreenTakeTest, RecordDuringTheStartStopsTheTakeAndNoCaptureKeepsRunning) {
     }
 }
 
+TEST(ScreenTakeTest, OverWiFiTheCaptureWaitsForTheMicrophoneAndAStopMeanwhileEndsBoth) {
+    for (const bool stopWhileOpening : {false, true}) {
+        SCOPED_TRACE(stopWhileOpening ? "stopped while the microphone opens" : "the microphone opens");
+        TakeHarness h;
+        h.microphones.holdOpens();
+        h.startTakes(false);
+        h.record();
+        ASSERT_TRUE(h.microphones.waitForHeldOpen());
+        h.main.waitFor([] { return false; }, std::chrono::milliseconds(100));
+        EXPECT_EQ(h.fakes.screenCapture().startCount(), 0) << "not before the microphone";
+        if (stopWhileOpening) h.model->toggleRecording();
+        h.microphones.releaseOpens();
+        if (stopWhileOpening) {
+            ASSERT_TRUE(h.waitForFinish());
+            h.main.waitFor([&] { return h.microphones.openCaptureCount() == 0; });
+            h.main.waitFor([] { return false; }, std::chrono::milliseconds(200));
+            EXPECT_EQ(h.microphones.openCaptureCount(), 0);
+            EXPECT_FALSE(h.model->isMacMicrophoneRunning());
+            EXPECT_EQ(h.fakes.screenCapture().startCount(), 0);
+        } else {
+            ASSERT_TRUE(h.waitForCapture());
+            EXPECT_TRUE(h.model->isMacMicrophoneRunning());
+            h.model->toggleRecording();
+            ASSERT_TRUE(h.waitForFinish());
+            EXPECT_FALSE(h.model->isMacMicrophoneRunning());
+        }
+        EXPECT_FALSE(h.fakes.screenCapture().running());
+    }
+}
+
 TEST(ScreenTakeTest, RecordIsIgnoredWhileATakeIsComposed) {
     TakeHarness h;
     h.startTakes();

@@ -49,8 +49,8 @@ struct TakeHarness : RecordingHarness {
             std::chrono::seconds(60));
     }
 
-    CameraModel& startTakes() {
-        start(true);
+    CameraModel& startTakes(bool usb = true) {
+        start(usb);
         model->setCodec(hollowkit::VideoCodec::h264);
         model->setRecordScreen(true);
         main.runUntilIdle();
