@@ -147,6 +147,15 @@ TEST(ScreenTakeTest, TheFinishTellsWhyThereIsNoCombinedMovie) {
              h.screenFrame();
          },
          kNoCameraPicture, true},
+        // The frame is written, but the model has not heard of it yet: no
+        // camera movie was ever begun, so the camera is not to blame.
+        {"stopped before the first frame was handed over",
+         [](TakeHarness& h) {
+             ASSERT_TRUE(h.waitForCapture());
+             h.screenFrame();
+             h.main.manualClock().advanceSeconds(0.1);
+         },
+         "Screen saved. The take ended before the camera's movie began, so there is no combined video.", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
