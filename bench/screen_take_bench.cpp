@@ -17,6 +17,7 @@
 //     with the same size, rate and encoder settings on the same display:
 //     recorder_cpu_s_per_s, ffmpeg_cpu_s_per_s   CPU seconds per second of screen
 //     recorder_frames, ffmpeg_frames             frames in each movie
+//     recorder_cpu_ms_per_frame, ffmpeg_cpu_ms_per_frame   CPU per kept frame
 //
 // Run it with as many CPUs as the target has, e.g. `taskset -c 0,1` (Xvfb and
 // ffmpeg inherit the restriction).
@@ -242,18 +243,28 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
         // The recorder's settings: HEVC "ultrafast", its bit rate, a key
         // frame every two seconds, no B-frames, closed GOPs, BT.709.
         const int64_t rate = hollowkit::ScreenRecorder::videoBitRate(hollowkit::VideoCodec::hevc, kWidth, kHeight);
-        const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate", "60", "-video_size",
-                             std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "1", "-i",
-                             server->displayName(), "-t", std::to_string(seconds), "-c:v", "libx265", "-preset",
-                             "ultrafast", "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
-                             "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace",
-                             "bt709", (folder / "Peer.mov").string()});
+        const std::vector<std::string> arguments{
+            "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate", "60", "-video_size",
+            std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "1", "-i",
+            server->displayName(), "-t", std::to_string(seconds), "-c:v", "libx265", "-preset", "ultrafast",
+            "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
+            "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
+            (folder / "Peer.mov").string()};
+        const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", arguments);
         peerCpu = peer.ok ? peer.cpuSeconds / seconds : -1;
     }
     state.counters["recorder_cpu_s_per_s"] = recorderCpu;
     state.counters["ffmpeg_cpu_s_per_s"] = peerCpu;
-    state.counters["recorder_frames"] = movieFrames(folder / "Screen.mov");
-    state.counters["ffmpeg_frames"] = movieFrames(folder / "Peer.mov");
+    const double recorderFrames = movieFrames(folder / "Screen.mov");
+    const double peerFrames = movieFrames(folder / "Peer.mov");
+    state.counters["recorder_frames"] = recorderFrames;
+    state.counters["ffmpeg_frames"] = peerFrames;
+    // A side that keeps fewer frames also encodes fewer: CPU per kept frame.
+    const auto perFrameMs = [seconds](double cpuPerSecond, double frames) {
+        return frames > 0 ? cpuPerSecond * seconds * 1000 / frames : 0;
+    };
+    state.counters["recorder_cpu_ms_per_frame"] = perFrameMs(recorderCpu, recorderFrames);
+    state.counters["ffmpeg_cpu_ms_per_frame"] = perFrameMs(peerCpu, peerFrames);
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_ScreenHalfVsFfmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -76,10 +76,11 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
         TakeResults::reported(results);
     });
     if (session->camera) {
-        session->camera->finish(end, [results](hollowkit::Result<std::filesystem::path, hollowkit::RecorderError> result) {
-            results->camera = std::move(result);
-            TakeResults::reported(results);
-        });
+        session->camera->finish(
+            end, [results](hollowkit::Result<std::filesystem::path, hollowkit::RecorderError> result) {
+                results->camera = std::move(result);
+                TakeResults::reported(results);
+            });
     }
     publish<Field::composeProgress>(0.0F);
 }

@@ -87,10 +87,10 @@ void CameraModel::startScreenCapture(std::weak_ptr<ScreenSession> weakSession) {
         // ended the microphone, and its capture never begins.
         auto session = weakSession.lock();
         if (!session || session != self->screenSession_) return;
-        session->screen->start(self->state_.screenDisplayID,
-                               [weak, weakSession](hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError> result) {
-                                   if (auto model = weak.lock()) model->screenCaptureStartEnded(weakSession, result);
-                               });
+        using StartResult = hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError>;
+        session->screen->start(self->state_.screenDisplayID, [weak, weakSession](StartResult result) {
+            if (auto model = weak.lock()) model->screenCaptureStartEnded(weakSession, result);
+        });
     };
     if (usesMacMicrophone() && !macMicrophone_) {
         startMacMicrophone(std::move(captureScreen));

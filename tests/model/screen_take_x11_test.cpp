@@ -169,6 +169,15 @@ TEST_F(ScreenTakeX11Test, ATakeIsComposedWithTheBubbleAndTheZoomWhereTheClickWas
         const std::filesystem::path folder = recordTake(turns);
         ASSERT_FALSE(folder.empty()) << h_.state().notice.value_or("no notice");
         EXPECT_EQ(h_.state().notice, "Screen recording saved");
+        // The composer's own progress: from 0, never back, then nothing.
+        const auto progress = h_.recorder->values<Field::composeProgress>();
+        ASSERT_GE(progress.size(), 3u);
+        EXPECT_EQ(progress.front(), 0.0F);
+        EXPECT_EQ(progress.back(), std::nullopt);
+        for (size_t i = 1; i + 1 < progress.size(); ++i) {
+            ASSERT_TRUE(progress[i]);
+            EXPECT_GE(*progress[i], *progress[i - 1]);
+        }
         for (const char* file : {"Screen.mov", "Camera.mov", "Cursor.json", "Combined.mov"}) {
             EXPECT_TRUE(std::filesystem::exists(folder / file)) << file;
         }
