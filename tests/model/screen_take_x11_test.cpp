@@ -91,9 +91,11 @@ protected:
         for (;;) {
             const hollowkit::TimePoint now = hollowkit::SteadyClock::now();
             if (now >= until) break;
+            // The sound up to now first, so no recorder sees the time pass
+            // without it.
+            deliverTone(now);
             const hollowkit::Duration behind = now - h_.main.clock().now();
             if (behind > hollowkit::Duration::zero()) h_.main.advance(behind);
-            deliverTone(now);
             h_.main.waitFor([] { return false; }, 5ms);
         }
     }
@@ -112,6 +114,8 @@ protected:
     // picture turns to portrait half way when `turns`.
     std::filesystem::path recordTake(bool turns) {
         h_.start(true);
+        toneStart_.reset();
+        toneSamples_ = 0;
         h_.model->setCodec(hollowkit::VideoCodec::h264);
         h_.model->setRecordScreen(true);
         h_.model->setIncludeMacSound(true);
