@@ -31,7 +31,11 @@ void CameraModel::toggleRecording() {
         return;
     }
     if (state_.composeProgress) return;
-    if (hasScreenTake()) return;
+    // A take stops also while it is still starting.
+    if (screenSession_) {
+        stopRecording({});
+        return;
+    }
     // What runs decides, not the record target: the target may have been
     // changed since, or the camera may have started its card on its own.
     if (recorder_) {
@@ -100,7 +104,7 @@ void CameraModel::countdownStep(uint64_t countdown, int value) {
 }
 
 void CameraModel::startRecording() {
-    if (recorder_ || hasScreenTake()) return;
+    if (recorder_ || screenSession_ || state_.composeProgress) return;
     if (state_.recordScreen) {
         startScreenRecording();
         return;
@@ -113,11 +117,6 @@ void CameraModel::startRecording() {
         });
         return;
     }
-    startMacRecording();
-}
-
-void CameraModel::startScreenRecording() {
-    // Until takes of the screen exist, the camera is recorded alone.
     startMacRecording();
 }
 
@@ -151,7 +150,10 @@ void CameraModel::startMacRecording() {
 }
 
 void CameraModel::stopRecording(std::function<void()> completion) {
-    if (hasScreenTake()) return;
+    if (screenSession_) {
+        stopScreenRecording(screenSession_, std::move(completion));
+        return;
+    }
     if (!recorder_) {
         // Callers may wait for the completion, so it runs also when nothing records.
         if (completion) main_.post(std::move(completion));
@@ -170,6 +172,15 @@ void CameraModel::finishRecordingForTermination(std::function<void()> finished) 
     cancelCardStart();
     if (recorder_) {
         finishMovie(detachMovie(), std::nullopt, std::move(finished));
+        return;
+    }
+    // A take's movies are finished; a composition under way is waited for.
+    if (screenSession_) {
+        stopScreenRecording(screenSession_, std::move(finished));
+        return;
+    }
+    if (state_.composeProgress) {
+        takeWorkWaiters_.push_back(std::move(finished));
         return;
     }
     stopMacMicrophone();
@@ -260,7 +271,7 @@ void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardS
     publish<Field::cardRecording>(cardState);
     // The camera's card reports keep coming while this computer records: they
     // describe the card, not the movie or the take.
-    if (recorder_ || hasScreenTake()) return;
+    if (recorder_ || screenSession_) return;
     const hollowkit::WallTime now = main_.clock().wallNow();
     if (cardState.isRecording) {
         cancelCardStart();
