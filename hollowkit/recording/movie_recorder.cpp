@@ -55,7 +55,11 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
       expectsAudio_(expectsAudio),
       queue_(std::string(kMovieRecorderQueue.label)) {}
 
-MovieRecorder::~MovieRecorder() = default;
+MovieRecorder::~MovieRecorder() {
+    // The writer's thread may still report a failure into the queue, so the
+    // writer goes while the queue exists.
+    if (!queue_.sync([this] { writer_.reset(); })) writer_.reset();
+}
 
 void MovieRecorder::appendVideo(VideoFrame frame) {
     if (frame.isNull() || finishRequested_.load()) return;
@@ -132,7 +136,7 @@ std::optional<TimePoint> MovieRecorder::retime(TimePoint pts) {
 
 void MovieRecorder::handleVideo(VideoFrame frame) {
     ++stats_.videoOffered;
-    if (finishing_) return;
+    if (finishing_ || failure_) return;
     const auto pts = retime(frame.pts());
     if (!pts) return;
     if (*pts != frame.pts()) frame = frame.withPts(*pts);
@@ -181,6 +185,10 @@ void MovieRecorder::setUpWriter(const VideoFrame& frame) {
         logSetupFailure("Recorder setup failed: " + setupError_);
         return;
     }
+    // The writer's thread only hands the failure over; the queue ends the movie.
+    writer->setOnFailure([this](const std::string& error) {
+        queue_.post([this, error] { handleWriterFailure(error); });
+    });
     MovieWriterSettings settings;
     settings.codec = codec_;
     settings.width = width;
@@ -228,7 +236,7 @@ void MovieRecorder::noteFrameSize(const VideoFrame& frame) {
 }
 
 void MovieRecorder::handleAudio(AudioChunk chunk) {
-    if (finishing_) return;
+    if (finishing_ || failure_) return;
     const auto pts = retime(chunk.pts());
     if (!pts) return;
     if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
@@ -265,6 +273,10 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
                 std::move(completion));
         return;
     }
+    if (failure_) {
+        deliver(unexpected(*failure_), std::move(completion));
+        return;
+    }
     if (writerFinished_) {
         deliver(unexpected(RecorderError::noVideo()), std::move(completion));
         return;
@@ -290,6 +302,18 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
         return;
     }
     deliver(outputURL_, std::move(completion));
+}
+
+void MovieRecorder::handleWriterFailure(const std::string& error) {
+    if (finishing_ || writerFinished_ || !writer_) return;
+    writerFinished_ = true;
+    failure_ = RecorderError::writerFailed(error.empty() ? "unknown" : error);
+    heldAudio_.clear();
+    PocketLog::logf("Recording of %s ended: %s", outputURL_.filename().string().c_str(), error.c_str());
+    // Completing the file gives its index the chance to make what was
+    // written playable; its own error is the one already known.
+    (void)writer_->finish(std::nullopt);
+    if (onFailure_ && !finishRequested_.load()) main_.post([handler = onFailure_, failure = *failure_] { handler(failure); });
 }
 
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,

@@ -20,6 +20,12 @@
 // Sound that comes before the movie exists is held (a bounded, recent
 // stretch) and written once it does, from the movie's time zero on: the
 // chunk carrying the first frame's time often arrives just before it.
+//
+// A movie that cannot be written any more (the disk filled, the file reached
+// its size limit) is ended at once rather than at the finish: the recorder
+// completes what was written, so it stays playable, takes no more samples,
+// and tells the failure handler on the main executor. The finish that
+// follows reports the same error.
 
 #include <atomic>
 #include <cstdint>
@@ -75,6 +81,7 @@ struct MovieRecorderStats {
 class MovieRecorder {
 public:
     using Completion = std::function<void(Result<std::filesystem::path, RecorderError>)>;
+    using FailureHandler = std::function<void(const RecorderError& error)>;
 
     // Frames and sound chunks allowed to wait on the recorder's queue; more
     // are dropped at once.
@@ -100,6 +107,13 @@ public:
 
     MovieRecorder(const MovieRecorder&) = delete;
     MovieRecorder& operator=(const MovieRecorder&) = delete;
+
+    // Set before the first sample. Runs at most once, on the main executor,
+    // when the movie failed while recording (a writerFailed error) and was
+    // ended; not for a failure that finish reports by itself, and not once
+    // finish was asked for. The owner still calls finish, whose completion
+    // carries the same error.
+    void setOnFailure(FailureHandler handler) { onFailure_ = std::move(handler); }
 
     // Any thread; returns at once.
     void appendVideo(VideoFrame frame);
@@ -135,6 +149,7 @@ private:
     void handleVideo(VideoFrame frame);
     void handleAudio(AudioChunk chunk);
     void handleFinish(std::optional<TimePoint> endTime, Completion completion);
+    void handleWriterFailure(const std::string& error);
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
     void appendHeldAudio();
@@ -147,6 +162,7 @@ private:
     Executor& main_;
     const Clock& clock_;
     const MovieWriterFactory writerFactory_;
+    FailureHandler onFailure_;  // set before the first sample, then only read
 
     // Any thread.
     std::atomic<bool> finishRequested_{false};
@@ -157,6 +173,7 @@ private:
     // Own queue only.
     std::unique_ptr<MovieWriter> writer_;
     bool writerFinished_ = false;
+    std::optional<RecorderError> failure_;  // the writer failed while recording
     bool hasAudioTrack_ = false;
     std::optional<AudioFormat> audioFormat_;
     HeldSound heldAudio_;  // re-timed, arrived before the writer

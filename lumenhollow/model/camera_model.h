@@ -453,6 +453,7 @@ private:
                              const std::optional<std::string>& reason);
     // Stops the movie with `reason` leading its notice.
     void endMovie(std::string reason);
+    void handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie);
     void checkPictureArrives();
     // The countdown, a card start, photos and the movie end with the camera.
     void endRecordingActivities();

@@ -140,6 +140,10 @@ void CameraModel::startMacRecording() {
     recorder_ = std::make_shared<hollowkit::MovieRecorder>(*file, state_.codec, std::nullopt,
                                                            microphoneMayRecord || cameraSound, main_, clock,
                                                            services_.movieWriters);
+    recorder_->setOnFailure([weak = weak_from_this(), movie = std::weak_ptr(recorder_)](
+                                const hollowkit::RecorderError&) {
+        if (auto self = weak.lock()) self->handleMovieFailed(movie);
+    });
     tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_));
     recorderStartedAt_ = now;
     publish<Field::recordingStarted>(clock.wallNow());
@@ -163,6 +167,14 @@ void CameraModel::stopRecording(std::function<void()> completion) {
 void CameraModel::endMovie(std::string reason) {
     if (!recorder_) return;
     finishMovie(detachMovie(), std::move(reason), {});
+}
+
+// A movie that can no longer be written ends now, not at the user's stop:
+// its finish brings the one notice with the writer's reason.
+void CameraModel::handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie) {
+    const std::shared_ptr<hollowkit::MovieRecorder> failed = movie.lock();
+    if (!failed || failed != recorder_) return;
+    finishMovie(detachMovie(), std::nullopt, {});
 }
 
 void CameraModel::finishRecordingForTermination(std::function<void()> finished) {

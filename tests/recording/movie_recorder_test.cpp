@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -532,6 +534,64 @@ TEST_F(MovieRecorderTest, BusyRecorderQueueDropsFramesInsteadOfQueueing) {
     EXPECT_GE(written, 1);
     EXPECT_LE(written, 1 + options.maxPendingVideoFrames + 1 + MovieRecorder::kMaxQueuedVideoFrames);
     EXPECT_TRUE(testsupport::decodesCleanly(path));
+}
+
+// A disk that fills while recording (here the file reaches the process's
+// size limit) ends the movie at once: the failure is told without a finish,
+// once, later samples are neither written nor counted as busy drops, the
+// finish reports the same error, and what was written still plays.
+TEST_F(MovieRecorderTest, WriteFailureEndsTheMovieAtOnceAndKeepsWhatWasWritten) {
+    const auto path = dir_.path() / "small" / "full.mov";
+    auto recorder = makeRecorder(path, VideoCodec::hevc, std::nullopt, true);
+    std::vector<RecorderError> failures;
+    recorder->setOnFailure([&](const RecorderError& error) { failures.push_back(error); });
+    constexpr size_t kRoom = 160 * 1024;
+    testsupport::SmallDisk disk(dir_.path() / "small", kRoom);
+
+    const TimePoint base = clock_.now();
+    constexpr int kSamples = 48000 / 30;
+    int index = 0;
+    const auto offer = [&] {
+        recorder->appendAudio(toneChunk(48000, 2, int64_t{index} * kSamples, kSamples, base + frameTime(index)));
+        recorder->appendVideo(patternFrame(kWidth, kHeight, index, base + frameTime(index)));
+        ++index;
+        settle(*recorder);
+        main_.runUntilIdle();
+    };
+    // Ten minutes of frames would be far past the limit.
+    while (failures.empty() && index < 30 * 600) offer();
+    ASSERT_EQ(failures.size(), 1u) << "no failure after " << index << " frames";
+    EXPECT_EQ(failures[0].kind, RecorderError::Kind::writerFailed);
+    EXPECT_NE(failures[0].detail.find(std::strerror(disk.expectedError())), std::string::npos)
+        << failures[0].detail;
+
+    const MovieRecorderStats atFailure = recorder->stats();
+    for (int i = 0; i < 30; ++i) offer();
+    const MovieRecorderStats after = recorder->stats();
+    EXPECT_EQ(after.videoWritten, atFailure.videoWritten);
+    EXPECT_EQ(after.videoDroppedBusy, atFailure.videoDroppedBusy);
+
+    std::optional<Outcome> outcome;
+    recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
+    ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
+    main_.runUntilIdle();
+    ASSERT_FALSE(outcome->has_value());
+    EXPECT_EQ(outcome->error(), failures[0]);
+    EXPECT_EQ(failures.size(), 1u);
+
+    std::error_code error;
+    EXPECT_LE(std::filesystem::file_size(path, error), kRoom);
+    const auto probed = probe(path);
+    const auto* video = streamOfType(probed, "video");
+    ASSERT_NE(video, nullptr) << "the movie written before the failure does not open";
+    const auto frames = CommandRunner::run(
+        "/usr/bin/ffprobe",
+        {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames",
+         "-of", "csv=p=0", path.string()},
+        {}, /*logged=*/false);
+    const double readable = std::strtod(frames.output.c_str(), nullptr);
+    EXPECT_GE(readable, 30) << frames.output;
+    EXPECT_LE(readable, static_cast<double>(atFailure.videoWritten));
 }
 
 // Record, stop, record again within the same second: two names, two movies.
