@@ -38,7 +38,7 @@ void CameraModel::toggleRecording() {
         stopRecording({});
         return;
     }
-    if (state_.recordingStarted) {
+    if (state_.recordingStarted && camera_->supportsCardRecording()) {
         // Only the camera's card records without a movie here; the shown
         // time stays until the camera reports the end.
         camera_->setCardRecording(false);
@@ -260,6 +260,11 @@ void CameraModel::endRecordingActivities() {
         endMovie(kCameraDisconnected);
     } else {
         stopRecording({});
+    }
+    // The card belongs to the camera going away: its reports stop here, and
+    // a shown card recording would otherwise never end.
+    if (!recorder_ && !hasScreenTake() && state_.recordingStarted) {
+        publish<Field::recordingStarted>(std::nullopt);
     }
 }
 

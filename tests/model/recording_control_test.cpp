@@ -232,6 +232,39 @@ TEST(RecordingControlTest, ACardRecordingIsShownFromTheCamerasReportsAndSavedWhe
     EXPECT_TRUE(h.files(".mov").empty());
 }
 
+// A card recording on the Wi-Fi camera, then a switch to USB (no card): the
+// switch ends the card's recording state, and Record then writes a movie on
+// this computer and stops it, never sending card commands to the USB camera.
+TEST(RecordingControlTest, ASwitchAwayFromACardRecordingLeavesRecordWorkingOnTheNewCamera) {
+    RecordingHarness h;
+    h.start(false);
+    h.model->setRecordTarget(RecordTarget::camera);
+    h.model->toggleRecording();
+    h.emit(CameraEvent::cardRecording({true, false, 0}));
+    ASSERT_TRUE(h.model->isRecording());
+
+    h.cameras.setPocketConnected(true);
+    h.model->selectConnection(ConnectionMode::usb);
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.model->camera().supportsCardRecording(), false);
+    EXPECT_FALSE(h.model->isRecording());
+    EXPECT_FALSE(h.model->isBusy());
+    EXPECT_TRUE(h.notices().empty()) << "nothing was saved here";
+
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.model->toggleRecording();
+    EXPECT_TRUE(h.model->isRecording());
+    EXPECT_NE(h.model->tap().recorder(), nullptr);
+    FrameFeed feed;
+    feed.deliver(*h.model, *h.camera(), 3);
+    h.model->toggleRecording();
+    EXPECT_FALSE(h.model->isRecording());
+    ASSERT_TRUE(h.waitForNotices(1));
+    EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
+    EXPECT_TRUE(cardCommands(*h.camera()).empty());
+    EXPECT_EQ(h.files(".mov").size(), 1u);
+}
+
 TEST(RecordingControlTest, CardReportsDuringAMovieOnlyUpdateTheCardState) {
     RecordingHarness h;
     h.start(false);
