@@ -26,6 +26,10 @@ bool CameraModel::isBusy() const {
 }
 
 void CameraModel::toggleRecording() {
+    // While quitting nothing may start: a movie begun during the camera's
+    // stop would still be open when the application ends. What ran was
+    // already finished by the shutdown.
+    if (isTerminating()) return;
     if (state_.countdownRemaining || countdownId_ != 0) {
         cancelCountdown();
         return;
@@ -100,7 +104,7 @@ void CameraModel::countdownStep(uint64_t countdown, int value) {
 }
 
 void CameraModel::startRecording() {
-    if (recorder_ || hasScreenTake()) return;
+    if (recorder_ || hasScreenTake() || isTerminating()) return;
     if (state_.recordScreen) {
         startScreenRecording();
         return;
