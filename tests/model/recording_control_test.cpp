@@ -286,6 +286,57 @@ TEST(RecordingControlTest, CardReportsDuringAMovieOnlyUpdateTheCardState) {
     ASSERT_TRUE(h.waitForNotices(1));
 }
 
+// The camera's sound counts as on its way only when some arrived within the
+// last second before Record: then the movie waits for it and gets a sound
+// track; otherwise it starts with the first frame and has none, even when
+// sound comes after that frame.
+TEST(RecordingControlTest, AMovieWaitsForTheCamerasSoundOnlyWhenItCameWithinTheLastSecond) {
+    const struct {
+        const char* name;
+        std::optional<double> soundSecondsBefore;  // the camera's last sound before Record
+        bool soundTrack;
+    } cases[] = {
+        {"sound just now", 0.0, true},
+        {"sound 0.9 s ago", 0.9, true},
+        {"sound exactly 1 s ago", 1.0, false},
+        {"sound 1.5 s ago", 1.5, false},
+        {"never any sound", std::nullopt, false},
+    };
+    constexpr int kSampleRate = 48000;
+    constexpr int kSamplesPerFrame = kSampleRate / 30;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHarness h;
+        h.start(true);
+        FrameFeed feed;
+        const auto soundAt = [&](int frame) {
+            h.camera()->deliverAudio(hollowkit::testsupport::toneChunk(
+                kSampleRate, 2, int64_t{frame} * kSamplesPerFrame, kSamplesPerFrame,
+                feed.base + std::chrono::nanoseconds(frame * 1'000'000'000LL / 30)));
+        };
+        if (c.soundSecondsBefore) {
+            soundAt(-30);
+            h.main.advanceSeconds(*c.soundSecondsBefore);
+        }
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.model->isRecording());
+        // The first frame comes before any sound; the sound follows with the rest.
+        feed.deliver(*h.model, *h.camera(), 1);
+        for (int frame = 1; frame < 20; ++frame) {
+            soundAt(frame);
+            feed.deliver(*h.model, *h.camera(), 1);
+        }
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForNotices(1));
+        EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
+        const auto movies = h.files(".mov");
+        ASSERT_EQ(movies.size(), 1u);
+        const auto probed = hollowkit::testsupport::probe(movies[0]);
+        EXPECT_NE(hollowkit::testsupport::streamOfType(probed, "video"), nullptr);
+        EXPECT_EQ(hollowkit::testsupport::streamOfType(probed, "audio") != nullptr, c.soundTrack);
+    }
+}
+
 // How a movie ends and what is said, each as a player finds the file.
 TEST(RecordingControlTest, EachEndOfAMovieSaysOneThingAndLeavesAPlayableFile) {
     struct Case {
