@@ -77,7 +77,7 @@ void MovieRecorder::appendVideo(VideoFrame frame) {
 }
 
 void MovieRecorder::appendAudio(AudioChunk chunk) {
-    if (chunk.isNull() || finishRequested_.load()) return;
+    if (chunk.isNull() || soundClosed_.load()) return;
     if (queuedAudio_.fetch_add(1) >= kMaxQueuedAudioChunks) {
         queuedAudio_.fetch_sub(1);
         return;
@@ -236,7 +236,7 @@ void MovieRecorder::noteFrameSize(const VideoFrame& frame) {
 }
 
 void MovieRecorder::handleAudio(AudioChunk chunk) {
-    if (finishing_ || failure_) return;
+    if (failure_ || (finishing_ && !pendingFinish_)) return;
     const auto pts = retime(chunk.pts());
     if (!pts) return;
     if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
@@ -245,9 +245,24 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
         heldAudio_.hold(std::move(chunk));
         return;
     }
-    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
-        writer_->appendAudio(chunk);
+    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio() && writer_->appendAudio(chunk)) {
+        noteSoundEnd(chunk);
     }
+    if (pendingFinish_ && soundReachedEnd()) completeFinish();
+}
+
+void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
+    const TimePoint end = chunk.pts() + chunk.duration();
+    if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
+}
+
+// The sound covers the last frame (its time and one frame period after it),
+// or the end the finish asked for when that is later.
+bool MovieRecorder::soundReachedEnd() const {
+    if (!lastVideoTime_) return true;
+    TimePoint end = *lastVideoTime_ + std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate);
+    if (pendingFinish_ && pendingFinish_->endTime && *pendingFinish_->endTime > end) end = *pendingFinish_->endTime;
+    return soundEnd_ && *soundEnd_ >= end;
 }
 
 // Held sound that reaches past the movie's time zero goes in, in order; the
@@ -258,7 +273,7 @@ void MovieRecorder::appendHeldAudio() {
     for (const AudioChunk& chunk : held) {
         if (chunk.pts() + chunk.duration() <= writerStart_) continue;
         if (!writer_->isWriting() || !writer_->readyForAudio()) return;
-        writer_->appendAudio(chunk);
+        if (writer_->appendAudio(chunk)) noteSoundEnd(chunk);
     }
 }
 
@@ -292,6 +307,23 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
                 std::move(completion));
         return;
     }
+    pendingFinish_ = PendingFinish{endTime, std::move(completion), 0};
+    if (hasAudioTrack_ && !soundReachedEnd()) {
+        // The sound of the last frames may still be on its way.
+        pendingFinish_->deadline = queue_.after(kSoundCatchUp, [this] { completeFinish(); });
+        return;
+    }
+    completeFinish();
+}
+
+void MovieRecorder::completeFinish() {
+    if (!pendingFinish_) return;
+    PendingFinish pending = std::move(*pendingFinish_);
+    pendingFinish_.reset();
+    queue_.cancel(pending.deadline);
+    soundClosed_.store(true);
+    const std::optional<TimePoint> endTime = pending.endTime;
+    Completion completion = std::move(pending.completion);
     std::optional<TimePoint> end;
     if (endTime && lastVideoTime_ && *endTime > *lastVideoTime_) end = endTime;
     auto finished = writer_->finish(end);
@@ -318,6 +350,7 @@ void MovieRecorder::handleWriterFailure(const std::string& error) {
 
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
                             Completion completion) {
+    soundClosed_.store(true);
     if (!result) removeIfEmpty(outputURL_);
     if (!completion) return;
     main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });

@@ -21,6 +21,12 @@
 // stretch) and written once it does, from the movie's time zero on: the
 // chunk carrying the first frame's time often arrives just before it.
 //
+// Sound is captured ahead of its delivery (a sound server's buffers, the
+// microphone's queue), so when finish is asked for, the sound of the last
+// frames is often still on its way. Frames stop at once; sound is still
+// taken until it reaches the end of the last frame, for at most
+// kSoundCatchUp, and only then is the movie completed.
+//
 // A movie that cannot be written any more (the disk filled, the file reached
 // its size limit) is ended at once rather than at the finish: the recorder
 // completes what was written, so it stays playable, takes no more samples,
@@ -94,6 +100,8 @@ public:
     // take moves the camera's times.
     static constexpr Duration kAudioWait = std::chrono::seconds(1);
     static constexpr Duration kClockOffsetThreshold = std::chrono::seconds(1);
+    // How long finish waits for sound still on its way to the last frame's end.
+    static constexpr Duration kSoundCatchUp = std::chrono::seconds(1);
 
     // Opens nothing yet: the movie is created with the first usable frame.
     // `main` receives the completion; `clock` is the host clock (the one
@@ -122,7 +130,8 @@ public:
     // Any thread; returns at once. Completes the movie (lasting until
     // `endTime` when that is after the last frame) and runs `completion` once
     // on the main executor with the file, or with the error. A movie that
-    // never started leaves no file behind.
+    // never started leaves no file behind. Frames offered afterwards are
+    // dropped; sound is still taken until the movie is complete (see above).
     void finish(std::optional<TimePoint> endTime, Completion completion);
 
     // Any thread: sound will not come after all (the microphone failed), so
@@ -150,6 +159,9 @@ private:
     void handleAudio(AudioChunk chunk);
     void handleFinish(std::optional<TimePoint> endTime, Completion completion);
     void handleWriterFailure(const std::string& error);
+    void completeFinish();
+    void noteSoundEnd(const AudioChunk& chunk);
+    bool soundReachedEnd() const;
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
     void appendHeldAudio();
@@ -166,6 +178,7 @@ private:
 
     // Any thread.
     std::atomic<bool> finishRequested_{false};
+    std::atomic<bool> soundClosed_{false};  // the movie is complete: no more sound
     std::atomic<int> queuedVideo_{0};
     std::atomic<int> queuedAudio_{0};
     std::atomic<uint64_t> droppedAtQueue_{0};
@@ -178,6 +191,14 @@ private:
     std::optional<AudioFormat> audioFormat_;
     HeldSound heldAudio_;  // re-timed, arrived before the writer
     bool finishing_ = false;
+    // Finish asked for, the movie still open for the sound of its last frames.
+    struct PendingFinish {
+        std::optional<TimePoint> endTime;
+        Completion completion;
+        TaskId deadline = 0;
+    };
+    std::optional<PendingFinish> pendingFinish_;
+    std::optional<TimePoint> soundEnd_;  // end of the last sound handed to the writer
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
     std::optional<Duration> clockOffset_;

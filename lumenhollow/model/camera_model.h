@@ -447,6 +447,7 @@ private:
     void startScreenRecording();
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
+    void releaseMovieSound(const hollowkit::MovieRecorder& movie);
     void finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
                      std::function<void()> completion);
     void handleMovieFinished(const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>& result,

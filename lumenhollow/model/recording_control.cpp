@@ -203,9 +203,11 @@ void CameraModel::stopRecordingForTermination(std::function<void()> completion) 
 }
 
 std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
-    // No frame or sound reaches the movie after this.
-    tap_->setRecorder(nullptr);
-    stopMacMicrophone();
+    // No frame reaches the movie after this. Its sound still does until the
+    // movie is complete: the sound of the last frames is captured before it
+    // arrives, and the recorder waits a moment for it. The microphone runs
+    // until then too (releaseMovieSound).
+    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_, MovieSampleRecorder::Takes::soundOnly));
     main_.cancel(pictureWatch_);
     pictureWatch_ = 0;
     std::shared_ptr<hollowkit::MovieRecorder> movie = std::move(recorder_);
@@ -224,9 +226,20 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
                                    completion = std::move(completion)](
                                       const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
                                           result) {
-        if (auto self = weak.lock()) self->handleMovieFinished(result, reason);
+        if (auto self = weak.lock()) {
+            self->releaseMovieSound(*keep);
+            self->handleMovieFinished(result, reason);
+        }
         if (completion) completion();
     });
+}
+
+// A complete movie takes no more sound; the microphone stops unless the
+// next recording already uses it.
+void CameraModel::releaseMovieSound(const hollowkit::MovieRecorder& movie) {
+    const auto entry = std::dynamic_pointer_cast<MovieSampleRecorder>(tap_->recorder());
+    if (entry && entry->movie().get() == &movie) tap_->setRecorder(nullptr);
+    if (!recorder_ && !hasScreenTake()) stopMacMicrophone();
 }
 
 void CameraModel::handleMovieFinished(

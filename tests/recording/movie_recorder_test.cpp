@@ -193,6 +193,52 @@ TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
     }
 }
 
+// Sound is captured ahead of its delivery, so the sound of the last frames
+// may come after finish was asked for: it still goes in, up to the last
+// frame's end; frames after the finish do not; and sound that never comes
+// holds the finish up only for a bounded time.
+TEST_F(MovieRecorderTest, SoundOfTheLastFramesArrivingAfterTheFinishStillGoesIn) {
+    const struct {
+        const char* name;
+        bool soundComesAfterFinish;
+        double expectedSoundSeconds;
+    } cases[] = {
+        {"the sound catches up", true, 30 / 30.0},
+        {"the sound never comes", false, 20 / 30.0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = file(("late" + std::to_string(n++) + ".mov").c_str());
+        auto recorder = makeRecorder(path, VideoCodec::h264, std::nullopt, true);
+        const TimePoint base = clock_.now();
+        const auto sound = [&](int i) {
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, base + frameTime(i)));
+        };
+        // The sound of the last ten frames is late.
+        for (int i = 0; i < 30; ++i) {
+            if (i < 20) sound(i);
+            recorder->appendVideo(patternFrame(kWidth, kHeight, i, base + frameTime(i)));
+            settle(*recorder);
+        }
+        std::optional<Outcome> outcome;
+        recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
+        recorder->appendVideo(patternFrame(kWidth, kHeight, 30, base + frameTime(30)));
+        if (c.soundComesAfterFinish) {
+            for (int i = 20; i < 40; ++i) sound(i);
+        }
+        ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
+        ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
+        const auto probed = probe(path);
+        const auto* video = streamOfType(probed, "video");
+        const auto* audio = streamOfType(probed, "audio");
+        ASSERT_NE(video, nullptr);
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(number(*video, "nb_frames"), 30);
+        EXPECT_NEAR(number(*audio, "duration"), c.expectedSoundSeconds, 0.03);
+    }
+}
+
 // Sound expected but late: frames wait up to a second, then the movie starts
 // without a sound track; a microphone that fails ends the wait at once.
 TEST_F(MovieRecorderTest, WaitsUpToOneSecondForSound) {
