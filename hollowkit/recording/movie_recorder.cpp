@@ -169,6 +169,7 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
         return;
     }
     if (writer_->appendVideo(frame)) {
+        if (lastVideoTime_) lastVideoInterval_ = *pts - *lastVideoTime_;
         lastVideoTime_ = *pts;
         ++stats_.videoWritten;
     } else {
@@ -256,13 +257,18 @@ void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
     if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
 }
 
-// The sound covers the last frame (its time and one frame period after it),
-// or the end the finish asked for when that is later.
+// Where the movie ends: the end the finish asked for when that is after the
+// last frame, else the last frame's end (one interval after it, as the
+// writer shows it).
+std::optional<TimePoint> MovieRecorder::movieEnd(std::optional<TimePoint> endTime) const {
+    if (!lastVideoTime_) return std::nullopt;
+    if (endTime && *endTime > *lastVideoTime_) return endTime;
+    return *lastVideoTime_ + lastVideoInterval_.value_or(std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate));
+}
+
 bool MovieRecorder::soundReachedEnd() const {
-    if (!lastVideoTime_) return true;
-    TimePoint end = *lastVideoTime_ + std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate);
-    if (pendingFinish_ && pendingFinish_->endTime && *pendingFinish_->endTime > end) end = *pendingFinish_->endTime;
-    return soundEnd_ && *soundEnd_ >= end;
+    const std::optional<TimePoint> end = movieEnd(pendingFinish_ ? pendingFinish_->endTime : std::nullopt);
+    return !end || (soundEnd_ && *soundEnd_ >= *end);
 }
 
 // Held sound that reaches past the movie's time zero goes in, in order; the
@@ -322,11 +328,10 @@ void MovieRecorder::completeFinish() {
     pendingFinish_.reset();
     queue_.cancel(pending.deadline);
     soundClosed_.store(true);
-    const std::optional<TimePoint> endTime = pending.endTime;
     Completion completion = std::move(pending.completion);
-    std::optional<TimePoint> end;
-    if (endTime && lastVideoTime_ && *endTime > *lastVideoTime_) end = endTime;
-    auto finished = writer_->finish(end);
+    // Given to the writer also when it is the last frame's own end: sound
+    // that came in large pieces must not run past the picture.
+    auto finished = writer_->finish(movieEnd(pending.endTime));
     if (!finished) {
         deliver(unexpected(RecorderError::writerFailed(finished.error().empty() ? "unknown"
                                                                                 : finished.error())),

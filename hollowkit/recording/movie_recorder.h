@@ -162,6 +162,7 @@ private:
     void completeFinish();
     void noteSoundEnd(const AudioChunk& chunk);
     bool soundReachedEnd() const;
+    std::optional<TimePoint> movieEnd(std::optional<TimePoint> endTime) const;
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
     void appendHeldAudio();
@@ -201,6 +202,7 @@ private:
     std::optional<TimePoint> soundEnd_;  // end of the last sound handed to the writer
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
+    std::optional<Duration> lastVideoInterval_;  // between the last two frames written
     std::optional<Duration> clockOffset_;
     bool expectsAudio_;
     std::optional<TimePoint> firstVideoArrival_;

@@ -195,16 +195,19 @@ TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
 
 // Sound is captured ahead of its delivery, so the sound of the last frames
 // may come after finish was asked for: it still goes in, up to the last
-// frame's end; frames after the finish do not; and sound that never comes
-// holds the finish up only for a bounded time.
+// frame's end and no further, even when it comes in one large piece; frames
+// after the finish do not; and sound that never comes holds the finish up
+// only for a bounded time.
 TEST_F(MovieRecorderTest, SoundOfTheLastFramesArrivingAfterTheFinishStillGoesIn) {
+    enum class Late : uint8_t { inPieces, inOneLargePiece, never };
     const struct {
         const char* name;
-        bool soundComesAfterFinish;
+        Late late;
         double expectedSoundSeconds;
     } cases[] = {
-        {"the sound catches up", true, 30 / 30.0},
-        {"the sound never comes", false, 20 / 30.0},
+        {"the sound catches up", Late::inPieces, 30 / 30.0},
+        {"the sound catches up in one large piece", Late::inOneLargePiece, 30 / 30.0},
+        {"the sound never comes", Late::never, 20 / 30.0},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -224,8 +227,10 @@ TEST_F(MovieRecorderTest, SoundOfTheLastFramesArrivingAfterTheFinishStillGoesIn)
         std::optional<Outcome> outcome;
         recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
         recorder->appendVideo(patternFrame(kWidth, kHeight, 30, base + frameTime(30)));
-        if (c.soundComesAfterFinish) {
+        if (c.late == Late::inPieces) {
             for (int i = 20; i < 40; ++i) sound(i);
+        } else if (c.late == Late::inOneLargePiece) {
+            recorder->appendAudio(toneChunk(48000, 2, 20 * 1600, 20 * 1600, base + frameTime(20)));
         }
         ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
         ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
