@@ -263,7 +263,8 @@ void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
 std::optional<TimePoint> MovieRecorder::movieEnd(std::optional<TimePoint> endTime) const {
     if (!lastVideoTime_) return std::nullopt;
     if (endTime && *endTime > *lastVideoTime_) return endTime;
-    return *lastVideoTime_ + lastVideoInterval_.value_or(std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate));
+    const Duration framePeriod = std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate);
+    return *lastVideoTime_ + lastVideoInterval_.value_or(framePeriod);
 }
 
 bool MovieRecorder::soundReachedEnd() const {
@@ -350,7 +351,9 @@ void MovieRecorder::handleWriterFailure(const std::string& error) {
     // Completing the file gives its index the chance to make what was
     // written playable; its own error is the one already known.
     (void)writer_->finish(std::nullopt);
-    if (onFailure_ && !finishRequested_.load()) main_.post([handler = onFailure_, failure = *failure_] { handler(failure); });
+    if (onFailure_ && !finishRequested_.load()) {
+        main_.post([handler = onFailure_, failure = *failure_] { handler(failure); });
+    }
 }
 
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
