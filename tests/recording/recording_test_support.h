@@ -130,11 +130,13 @@ inline AudioChunk toneChunk(int sampleRate, int channels, int64_t first, int fra
 }
 
 // ffprobe's streams and format of a movie; null JSON when it cannot be read.
+// The bound is generous: on a machine loaded many times over, even reading
+// a small movie has been seen to take more than half a minute.
 inline nlohmann::json probe(const std::filesystem::path& movie) {
     const auto result = CommandRunner::run(
         "/usr/bin/ffprobe",
         {"-v", "error", "-of", "json", "-show_streams", "-show_format", movie.string()}, {},
-        /*logged=*/false);
+        /*logged=*/false, std::chrono::seconds(120));
     if (result.status != 0) return nullptr;
     return nlohmann::json::parse(result.output, nullptr, false);
 }
