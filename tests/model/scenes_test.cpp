@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -124,6 +125,26 @@ TEST_F(ScenesTest, SavedPositionsAreRecalledExactly) {
                       (std::vector<std::optional<std::string>>{"Scene " + std::to_string(i + 1)}));
         }
     }
+}
+
+TEST_F(ScenesTest, ARecallWhileTrackingHoldsTheFollowerForThreeSeconds) {
+    launch();
+    saveAt(Position{10, 0, 100});
+    h_.emit(hk::CameraEvent::stats(picture(1920, 1080)));
+    const auto positionReads = [this] {
+        return std::ranges::count(h_.camera()->commands(), std::string("currentPosition"));
+    };
+    const auto readsBeforeTracking = positionReads();
+    h_.model->startFaceTracking();
+    h_.main.advanceSeconds(0.5);
+    ASSERT_GT(positionReads(), readsBeforeTracking) << "the follower reads the position every tick";
+
+    h_.model->recallScene(0);
+    const auto readsAtRecall = positionReads();
+    h_.main.advanceSeconds(2.95);
+    EXPECT_EQ(positionReads(), readsAtRecall) << "paused";
+    h_.main.advanceSeconds(0.1);
+    EXPECT_GT(positionReads(), readsAtRecall) << "following again after 3 s";
 }
 
 TEST_F(ScenesTest, RecallOutsideTheListDoesNothing) {

@@ -24,6 +24,7 @@
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_frame.h"
+#include "hollowkit/testing/bounded_child.h"
 #include "hollowkit/testing/test_support.h"
 
 namespace hollowkit::testsupport {
@@ -74,6 +75,18 @@ private:
     rlimit old_{};
     void (*oldHandler_)(int) = SIG_DFL;
 };
+
+// A case run through runInChild on a file that is no small regular file: it
+// ended within its bound, its body succeeded, and (in plain builds) it took
+// little memory. The peak is recorded with the test's result.
+inline void expectPromptAndSmall(const ChildOutcome& outcome) {
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
+    if (kPlainMemoryPeaks) {
+        EXPECT_LT(outcome.peakGrowthBytes, int64_t{16} << 20);
+    }
+}
 
 // A picture that moves and carries fine texture, so the encoders have
 // something to spend their bit rate on. Frames share nothing.
