@@ -453,12 +453,14 @@ private:
     void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
+    void releaseMovieSound(const hollowkit::MovieRecorder& movie);
     void finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
                      std::function<void()> completion);
     void handleMovieFinished(const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>& result,
                              const std::optional<std::string>& reason);
     // Stops the movie with `reason` leading its notice.
     void endMovie(std::string reason);
+    void handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie);
     void checkPictureArrives();
     // The countdown, a card start, photos and the movie end with the camera.
     void endRecordingActivities();
