@@ -17,7 +17,6 @@
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/linux/pulse_audio_input.h"
 #include "lumenhollow/app/app_lifecycle.h"
-#include "lumenhollow/app/placeholder_window.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
 #include "lumenhollow/model/camera_model.h"
@@ -27,12 +26,14 @@
 #include "lumenhollow/platform/linux/getrandom_secure_random.h"
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/video_feed.h"
 
 namespace lumenhollow {
 namespace {
 
-constexpr int kDefaultWidth = 1152;
-constexpr int kDefaultHeight = 648;
 // Once the event loop has ended, tearing the cameras down gets this long; a
 // device stuck in the kernel must not keep a finished process alive.
 constexpr auto kTeardownLimit = std::chrono::seconds(2);
@@ -93,37 +94,43 @@ struct Parts {
     explicit Parts(const ApplicationOptions& options)
         : cameras(options.makeCameras(main)), lifecycle(main, lifecycleHooks()) {
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, *cameras, lifecycle,
-                                                        desktop, window.sink(), std::make_shared<NoVideoSink>(), {},
-                                                        {}, &audioInputs, &power});
+                                                        desktop, feed, std::make_shared<NoVideoSink>(), {}, {},
+                                                        &audioInputs, &power});
         lifecycle.setModel(model);
-        model->setOpenMainWindow([this] {
-            window.show();
-            window.raise();
-            window.activateWindow();
+        modelSignals = std::make_unique<ModelSignals>(model);
+        // The opener is the model's way to open the window again.
+        opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
+        QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
+            // The window ends when it is closed: what that means is the close policy's.
+            QObject::connect(window, &QObject::destroyed, opener.get(), [this] {
+                if (!tearingDown) lifecycle.mainWindowClosed();
+            });
         });
-        window.setOnClosed([this] { lifecycle.mainWindowClosed(); });
         // Logging out asks the session's applications to save their work: quit orderly.
-        QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
+        QObject::connect(qApp, &QGuiApplication::commitDataRequest, opener.get(),
                          [this](QSessionManager&) { lifecycle.quit(); });
 
-        window.resize(kDefaultWidth, kDefaultHeight);
-        window.show();
+        opener->open();
         // The model and its camera are made once, here, and started once.
         model->camera().start();
         model->startTimers();
     }
 
-    ~Parts() { model->setOpenMainWindow({}); }
+    ~Parts() {
+        tearingDown = true;
+        opener.reset();
+        modelSignals.reset();
+    }
 
     AppLifecycle::Hooks lifecycleHooks() {
         AppLifecycle::Hooks hooks;
-        hooks.bringMainWindowForward = [this] {
-            if (!window.isVisible()) return false;
-            window.raise();
-            window.activateWindow();
-            return true;
+        hooks.bringMainWindowForward = [this] { return opener && opener->bringForward(); };
+        hooks.endAttachedSheets = [this] {
+            MainWindow* window = opener ? opener->window() : nullptr;
+            return window && window->sheets().closeAll();
         };
-        hooks.hideMainWindow = [this] { window.hide(); };
+        // A closed window is gone already; the opener builds a new one.
+        hooks.hideMainWindow = [] {};
         // Neither the island nor the tray icon exists yet: closing the window quits.
         hooks.islandAvailable = [] { return false; };
         hooks.trayAvailable = [] { return false; };
@@ -144,9 +151,12 @@ struct Parts {
     FreedesktopPowerAssertion power;
     hollowkit::PulseAudioInputBackend audioInputs;
     std::unique_ptr<CameraFactory> cameras;
-    PlaceholderWindow window;
+    std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
+    std::unique_ptr<ModelSignals> modelSignals;
+    std::unique_ptr<MainWindowOpener> opener;
+    bool tearingDown = false;
     // Signals become quit requests from here on.
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};
 };
@@ -170,7 +180,7 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
 
     auto parts = std::make_unique<Parts>(options);
     if (options.started) {
-        RunningApplication running{parts->main, parts->model, parts->window, parts->lifecycle};
+        RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle};
         options.started(running);
     }
     const int status = QApplication::exec();

@@ -41,6 +41,8 @@ void DemoTour::waitForPicture(int attemptsLeft) {
     if (!model) return;
     const auto& stats = model->state().stats;
     if (stats && stats->hasPicture) {
+        // The tour shows the picture: the first-run welcome waits for a real visit.
+        model->dismissSheets();
         // A moment more, so the window has painted a recent frame.
         then(0.5, [this] { turn(); });
         return;
@@ -54,9 +56,9 @@ void DemoTour::waitForPicture(int attemptsLeft) {
 }
 
 void DemoTour::turn() {
-    shoot("1-live.png");
     auto model = model_.lock();
     if (!model) return;
+    shoot("1-live.png");
     std::printf("tour: turning right (%s)\n", hooks_.describePose().c_str());
     model->holdDirection(GimbalDirection::right);
     model->applyHeldDirections();
