@@ -101,13 +101,5 @@ TEST(IconButton, WholeCircleTakesTheClickButNotItsCorners) {
     EXPECT_EQ(button.focusPolicy(), Qt::NoFocus);
 }
 
-TEST(PillBackground, IsThirtyHighWithTwelveEitherSide) {
-    PillBackground pill(nullptr);
-    EXPECT_EQ(pill.height(), 30);
-    EXPECT_EQ(pill.contentsMargins(), QMargins(12, 0, 12, 0));
-    CircleBackground circle(40, nullptr);
-    EXPECT_EQ(circle.size(), QSize(40, 40));
-}
-
 }  // namespace
 }  // namespace lumenhollow::ui

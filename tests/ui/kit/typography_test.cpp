@@ -7,7 +7,6 @@
 #include <QFontMetricsF>
 #include <QVariantAnimation>
 
-#include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/spinner.h"
 
 namespace lumenhollow::ui {
@@ -31,13 +30,6 @@ TEST(Typography, DigitsTakeEqualCellsSoFiguresDoNotJitter) {
     }
     // Proportional digits would differ here.
     EXPECT_NE(metrics.horizontalAdvance(QStringLiteral("11:11")), metrics.horizontalAdvance(QStringLiteral("00:00")));
-}
-
-TEST(Palette, AccentColoursAndTheDarkLook) {
-    EXPECT_EQ(appAccentColor().name(), QStringLiteral("#f2462f"));
-    EXPECT_EQ(platformAccentColor().name(), QStringLiteral("#0a84ff"));
-    EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(Qt::white));
-    EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 40);
 }
 
 TEST(Spinner, StandsStillWithAnimationsOff) {
