@@ -72,7 +72,7 @@ void PillMenuLabel::paintEvent(QPaintEvent* event) {
         const QFontMetricsF metrics(font);
         painter.setFont(font);
         painter.setPen(Qt::white);
-        painter.drawText(QPointF(x, mid + (metrics.ascent() - metrics.descent()) / 2), title_);
+        painter.drawText(QPointF(x, centredBaseline(metrics, mid)), title_);
         x += metrics.horizontalAdvance(title_) + kSpacing;
     }
     symbols.draw(painter, QRectF(x, mid - symbolBox(kChevronPx) / 2, symbolBox(kChevronPx), symbolBox(kChevronPx)),

@@ -134,7 +134,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
     const QFontMetricsF metrics(font);
     painter.setFont(font);
     painter.setPen(withOpacity(QColor(Qt::white), state_.textOpacity));
-    drawTabular(painter, QPointF(dot.right() + kSpacing, mid + (metrics.ascent() - metrics.descent()) / 2),
+    drawTabular(painter, QPointF(dot.right() + kSpacing, centredBaseline(metrics, mid)),
                 QString::fromStdString(state_.text));
 
     if (state_.chip != RecordChip::none) {
@@ -150,7 +150,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
         painter.setFont(small);
         painter.setPen(Qt::white);
         painter.drawText(QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap,
-                                 chip.center().y() + (chipMetrics.ascent() - chipMetrics.descent()) / 2),
+                                 centredBaseline(chipMetrics, chip.center().y())),
                          QString::fromUtf8(look.title));
     }
 }

@@ -88,7 +88,7 @@ void StatusPill::paintEvent(QPaintEvent* event) {
                                  kFontPx, Qt::white);
         painter.setFont(font);
         painter.setPen(Qt::white);
-        drawTabular(painter, QPointF(rects[i].left() + kFontPx + kSymbolGap, mid + (metrics.ascent() - metrics.descent()) / 2),
+        drawTabular(painter, QPointF(rects[i].left() + kFontPx + kSymbolGap, centredBaseline(metrics, mid)),
                     QString::fromStdString(figure.text));
     }
 }

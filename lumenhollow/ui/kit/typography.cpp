@@ -52,6 +52,10 @@ QFont uiFont(TextStyle style) {
     return uiFont(spec.px, spec.weight);
 }
 
+double centredBaseline(const QFontMetricsF& metrics, double midY) {
+    return midY + (metrics.ascent() - metrics.descent()) / 2;
+}
+
 namespace {
 
 double digitCell(const QFontMetricsF& metrics) {

@@ -36,6 +36,9 @@ double pointsForPixels(double px);
 QFont uiFont(double px, QFont::Weight weight = QFont::Normal);
 QFont uiFont(TextStyle style);
 
+// The baseline that centres a line of `metrics`' font on `midY`.
+double centredBaseline(const QFontMetricsF& metrics, double midY);
+
 // Width of `text` with every digit in a cell as wide as the widest digit.
 double tabularWidth(const QFontMetricsF& metrics, const QString& text);
 // Draws `text` that way from `baselineLeft`, with the painter's font and pen.

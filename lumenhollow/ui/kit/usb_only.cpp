@@ -54,7 +54,7 @@ protected:
         Symbols::instance().draw(painter, QRectF(0, mid - px / 2, px + 2, px), symbol_, px, Qt::white);
         painter.setFont(font);
         painter.setPen(Qt::white);
-        painter.drawText(QPointF(px + 8, mid + (metrics.ascent() - metrics.descent()) / 2), text_);
+        painter.drawText(QPointF(px + 8, centredBaseline(metrics, mid)), text_);
     }
 
 private:
@@ -95,7 +95,7 @@ void paintUsbTag(QPainter& painter, const QPointF& topLeft) {
                              kTagPx, Qt::white);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QPointF(box.left() + kTagInsetX + kTagPx + kTagGap, mid + (metrics.ascent() - metrics.descent()) / 2),
+    painter.drawText(QPointF(box.left() + kTagInsetX + kTagPx + kTagGap, centredBaseline(metrics, mid)),
                      QStringLiteral("USB"));
     painter.restore();
 }
@@ -240,7 +240,7 @@ void UsbOnlyPill::paintEvent(QPaintEvent*) {
     const QFontMetricsF metrics(font);
     painter.setFont(font);
     painter.setPen(dim);
-    painter.drawText(QPointF(x, mid + (metrics.ascent() - metrics.descent()) / 2), title_);
+    painter.drawText(QPointF(x, centredBaseline(metrics, mid)), title_);
     x += metrics.horizontalAdvance(title_) + kPillSpacing;
     paintUsbTag(painter, QPointF(x, mid - usbTagSize().height() / 2));
 }
