@@ -104,6 +104,19 @@ void BM_GlassControlsOver1152x648(benchmark::State& state) {
 }
 BENCHMARK(BM_GlassControlsOver1152x648)->Unit(benchmark::kMillisecond);
 
+// The peer: the same picture with no controls, so the glass's share is the
+// difference.
+void BM_PictureAlone1152x648(benchmark::State& state) {
+    Surface surface(testFrame({1920, 1080}).scaled(1152, 648));
+    surface.resize(1152, 648);
+    QImage target(1152, 648, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter painter(&target);
+        surface.render(&painter);
+    }
+}
+BENCHMARK(BM_PictureAlone1152x648)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

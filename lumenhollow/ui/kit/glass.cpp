@@ -40,7 +40,7 @@ void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, cons
         const QPointF offset = widget.mapTo(found.root, QPoint(0, 0));
         painter.save();
         painter.setClipPath(path, Qt::IntersectClip);
-        painter.setOpacity(GlassColors::materialOpacity);
+        painter.setOpacity(painter.opacity() * GlassColors::materialOpacity);  // within the widget's own
         painter.drawImage(found.backdrop->pictureRect().translated(-offset), found.backdrop->image());
         painter.restore();
     } else {
