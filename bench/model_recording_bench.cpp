@@ -20,18 +20,40 @@
 // being pressed to stop until "Video saved" is shown (stop_to_saved_ms),
 // the camera still delivering meanwhile, as it does in the application.
 // HK_RECBENCH_SECONDS sets the comparison's length (default 20 s).
+// BM_LookRecordingVsCli/<codec> records through the model with the look, in
+// real time, then has the `ffmpeg` command line put the same look (its lut3d
+// filter, trilinear, on BGRA as ours) on the same frames and encode them with
+// the same encoder settings, paced like a camera (-re):
+//   model_delivered, model_written, model_cpu_ms_per_frame  as above
+//   look_ms_per_frame     CPU of the look (the delivering thread and the row
+//                         workers) per delivered frame
+//   writer_ms_per_written CPU of the movie writer's thread per written frame
+//   encoder_ms_per_written CPU of the encoder's threads per written frame
+//                         (the three from thread CPU times, while the camera
+//                         delivered)
+//   cli_cpu_ms_per_frame  CPU of `ffmpeg` per frame it wrote
+//   cli_late_s            how far the command line ended behind the pace
+//                         (about 0 when it keeps up, growing when it cannot)
+//   load1                 the machine's load average when the run began
+// bench/look_recording_vs_cli.sh runs it interleaved and prints medians.
 //
 // Run it with as many CPUs as the target has, e.g. `taskset -c 0,1`.
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,9 +61,12 @@
 #include <vector>
 
 #include "../tests/model/recording_harness.h"
+#include "hollowkit/base/command_runner.h"
 #include "hollowkit/imaging/color_lut.h"
+#include "hollowkit/media/video_codec.h"
 #include "hollowkit/recording/movie_recorder.h"
 #include "lumenhollow/model/movie_sample_recorder.h"
+#include "raw_frames.h"
 
 namespace {
 
@@ -61,9 +86,9 @@ double envSeconds(const char* name, double fallback) {
     return parsed > 0 ? parsed : fallback;
 }
 
-double cpuSeconds() {
+double cpuSeconds(int who = RUSAGE_SELF) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
@@ -94,7 +119,7 @@ std::vector<VideoFrame> makeFrames() {
 }
 
 // A warm look: a 33-point cube lifting red and lowering blue.
-hollowkit::ColorLUT warmLook() {
+std::string warmCube() {
     constexpr int n = 33;
     std::string cube = "LUT_3D_SIZE 33\n";
     for (int b = 0; b < n; ++b) {
@@ -106,9 +131,83 @@ hollowkit::ColorLUT warmLook() {
             }
         }
     }
-    auto look = hollowkit::ColorLUT::parseCube(cube, "warm", "Warm");
+    return cube;
+}
+
+hollowkit::ColorLUT warmLook() {
+    auto look = hollowkit::ColorLUT::parseCube(warmCube(), "warm", "Warm");
     if (!look) std::abort();
     return *look;
+}
+
+int affinityCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+}
+
+double loadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// Where a recording's CPU goes, from the threads' names: the look (the
+// camera's delivering thread, which works the first band, and the row
+// workers), the movie writer's thread (conversion into the encoder's planes,
+// handing frames over, writing the file) and the encoder (its pool and frame
+// threads start on the recorder's queue and carry its name).
+struct StageCpu {
+    double look = 0;
+    double writer = 0;
+    double encoder = 0;
+};
+
+// CPU seconds of each thread alive now, by thread id, with its name.
+std::map<long, std::pair<std::string, double>> threadCpu() {
+    std::map<long, std::pair<std::string, double>> threads;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string field;
+        double utime = 0;
+        double stime = 0;
+        // After the name: state is field 3; utime and stime are fields 14 and 15.
+        for (int index = 3; index <= 15 && rest >> field; ++index) {
+            if (index == 14) utime = std::strtod(field.c_str(), nullptr);
+            if (index == 15) stime = std::strtod(field.c_str(), nullptr);
+        }
+        threads[std::strtol(entry.path().filename().c_str(), nullptr, 10)] = {
+            stat.substr(open + 1, close - open - 1), (utime + stime) / tick};
+    }
+    return threads;
+}
+
+// The CPU each stage spent between two snapshots; a thread started in
+// between counts from zero. The main thread only waits.
+StageCpu stageCpu(const std::map<long, std::pair<std::string, double>>& before,
+                  const std::map<long, std::pair<std::string, double>>& after) {
+    StageCpu stages;
+    const std::string program = after.count(::getpid()) ? after.at(::getpid()).first : "";
+    for (const auto& [tid, thread] : after) {
+        if (tid == ::getpid()) continue;
+        const auto earlier = before.find(tid);
+        const double spent = thread.second - (earlier == before.end() ? 0.0 : earlier->second.second);
+        const std::string& name = thread.first;
+        if (name.rfind("HK.Rows", 0) == 0 || name == program) {
+            stages.look += spent;
+        } else if (name == "HK.MovieWriter") {
+            stages.writer += spent;
+        } else if (name == "HK.MovieRecorde") {
+            stages.encoder += spent;
+        }
+    }
+    return stages;
 }
 
 struct Figures {
@@ -116,6 +215,8 @@ struct Figures {
     uint64_t written = 0;
     double cpuSeconds = 0;
     double stopToSavedMs = 0;
+    StageCpu stages;           // while the camera delivered
+    uint64_t writtenMeanwhile = 0;  // frames written by then
 };
 
 std::filesystem::path benchFolder(const char* name) {
@@ -154,7 +255,7 @@ Figures recordAlone(const std::vector<VideoFrame>& frames, double seconds) {
 }
 
 Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::optional<hollowkit::ColorLUT>& look,
-                           double seconds) {
+                           double seconds, hollowkit::VideoCodec codec = hollowkit::VideoCodec::hevc) {
     lumenhollow::test::ModelHarness h;
     h.outputFolder = benchFolder("model");
     h.cameras.setPocketConnected(true);  // the USB camera: recorded here, not on its card
@@ -170,11 +271,13 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::opt
     h.main.runUntilIdle();
     h.emit(hollowkit::CameraEvent::stats(lumenhollow::test::picture(kWidth, kHeight)));
     if (look) model.setSelectedLUT(*look);
+    model.setCodec(codec);
     model.setCountdownSeconds(0);
     h.main.runUntilIdle();
 
     Figures figures;
     const double cpuBefore = cpuSeconds();
+    const auto threadsAtStart = threadCpu();
     model.toggleRecording();
     auto movie = std::dynamic_pointer_cast<lumenhollow::MovieSampleRecorder>(model.tap().recorder());
     if (!movie) std::abort();
@@ -190,6 +293,8 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::opt
     const auto count = static_cast<uint64_t>(seconds * kFrameRate);
     h.main.waitFor([&] { return camera->framesDelivered() >= count; }, std::chrono::hours(1));
     figures.delivered = camera->framesDelivered();
+    figures.stages = stageCpu(threadsAtStart, threadCpu());
+    figures.writtenMeanwhile = recorder->stats().videoWritten;
     bool saved = false;
     const auto watch = model.addObserver([&](lumenhollow::Field field) {
         if (field == lumenhollow::Field::notice && model.state().notice == "Video saved") saved = true;
@@ -238,6 +343,102 @@ void BM_ModelRecordingVsRecorder(benchmark::State& state) {
         perFrameMs(alone) > 0 ? (perFrameMs(model) / perFrameMs(alone) - 1.0) * 100.0 : 0.0;
 }
 BENCHMARK(BM_ModelRecordingVsRecorder)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+struct CliFigures {
+    uint64_t written = 0;
+    double cpuSeconds = 0;
+    double lateSeconds = 0;
+    std::string error;
+};
+
+// The command line given the same frames, look and encoder settings as the
+// model's recording, paced like the camera.
+CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::VideoCodec codec, double seconds) {
+    const auto folder = benchFolder("cli");
+    std::filesystem::create_directories(folder);
+    const auto raw = folder / "frames.nv12";
+    const auto cube = folder / "warm.cube";
+    const auto movie = folder / "cli.mov";
+    hollowkit::bench::writeRawNv12(frames, raw);
+    std::ofstream(cube) << warmCube();
+    const auto count = static_cast<uint64_t>(seconds * kFrameRate);
+    const bool hevc = codec == hollowkit::VideoCodec::hevc;
+    const std::string cpus = std::to_string(affinityCpus());
+    // Camera NV12 (BT.709, limited range) to full-range BGRA, the look, back
+    // to limited-range BT.709 4:2:0: the conversions our path makes.
+    const std::string filter = "scale=in_color_matrix=bt709:in_range=tv:out_range=pc,format=bgra,lut3d=file=" +
+                               cube.string() +
+                               ":interp=trilinear,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p";
+    std::vector<std::string> arguments = {
+        "-v", "error", "-y", "-re", "-f", "rawvideo", "-pix_fmt", "nv12", "-s",
+        std::to_string(kWidth) + "x" + std::to_string(kHeight), "-r", std::to_string(kFrameRate),
+        "-stream_loop", std::to_string(count / kDistinctFrames + 1), "-i", raw.string(), "-frames:v",
+        std::to_string(count), "-vf", filter, "-c:v", hevc ? "libx265" : "libx264", "-preset",
+        hevc ? "ultrafast" : "veryfast", "-b:v", std::to_string(hollowkit::bitRate(codec, kWidth, kHeight)), "-g",
+        std::to_string(2 * kFrameRate), "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709",
+        "-color_range", "tv", "-tag:v", hevc ? "hvc1" : "avc1"};
+    if (hevc) {
+        // The movie writer's frame threads: one per two CPUs, two to four.
+        const int frameThreads = std::clamp(affinityCpus() / 2, std::min(affinityCpus(), 2), 4);
+        arguments.insert(arguments.end(), {"-x265-params", "log-level=error:open-gop=0:pools=" + cpus +
+                                                               ":frame-threads=" + std::to_string(frameThreads)});
+    } else {
+        arguments.insert(arguments.end(), {"-threads", cpus});
+    }
+    arguments.push_back(movie.string());
+
+    CliFigures figures;
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = hollowkit::CommandRunner::run("/usr/bin/ffmpeg", arguments, {}, false, std::chrono::hours(1));
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.cpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - before;
+    if (result.status != 0) {
+        figures.error = "ffmpeg failed: " + result.output;
+    } else {
+        const int written = hollowkit::bench::framesInMovie(movie);
+        figures.written = written > 0 ? static_cast<uint64_t>(written) : 0;
+        figures.lateSeconds = wall - static_cast<double>(count) / kFrameRate;
+    }
+    std::filesystem::remove_all(folder.parent_path());
+    return figures;
+}
+
+void BM_LookRecordingVsCli(benchmark::State& state) {
+    const double seconds = envSeconds("HK_RECBENCH_SECONDS", 20);
+    const auto codec = state.range(0) == 0 ? hollowkit::VideoCodec::hevc : hollowkit::VideoCodec::h264;
+    const auto frames = makeFrames();
+    const auto look = warmLook();
+    Figures model;
+    CliFigures cli;
+    double load = 0;
+    for (auto _ : state) {
+        load = loadAverage();
+        model = recordThroughModel(frames, look, seconds, codec);
+        cli = recordWithCli(frames, codec, seconds);
+        if (!cli.error.empty()) {
+            state.SkipWithError(cli.error.c_str());
+            break;
+        }
+    }
+    state.counters["load1"] = load;
+    state.counters["cpus"] = affinityCpus();
+    state.counters["model_delivered"] = static_cast<double>(model.delivered);
+    state.counters["model_written"] = static_cast<double>(model.written);
+    state.counters["model_cpu_ms_per_frame"] =
+        model.delivered ? model.cpuSeconds * 1000.0 / static_cast<double>(model.delivered) : 0.0;
+    const auto perFrame = [](double spent, uint64_t count) {
+        return count ? spent * 1000.0 / static_cast<double>(count) : 0.0;
+    };
+    state.counters["look_ms_per_frame"] = perFrame(model.stages.look, model.delivered);
+    state.counters["writer_ms_per_written"] = perFrame(model.stages.writer, model.writtenMeanwhile);
+    state.counters["encoder_ms_per_written"] = perFrame(model.stages.encoder, model.writtenMeanwhile);
+    state.counters["cli_written"] = static_cast<double>(cli.written);
+    state.counters["cli_cpu_ms_per_frame"] =
+        cli.written ? cli.cpuSeconds * 1000.0 / static_cast<double>(cli.written) : 0.0;
+    state.counters["cli_late_s"] = cli.lateSeconds;
+}
+BENCHMARK(BM_LookRecordingVsCli)->ArgName("h264")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_StopToVideoSaved(benchmark::State& state) {
     const double seconds = envSeconds("HK_RECBENCH_MOVIE_SECONDS", 60);

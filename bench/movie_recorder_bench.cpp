@@ -38,6 +38,7 @@
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/movie_recorder.h"
 #include "hollowkit/testing/manual_executor.h"
+#include "raw_frames.h"
 
 namespace hollowkit {
 namespace {
@@ -84,27 +85,7 @@ std::vector<VideoFrame> makeFrames(int width, int height) {
     return frames;
 }
 
-void writeRaw(const std::vector<VideoFrame>& frames, const std::filesystem::path& path) {
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& frame : frames) {
-        for (int plane = 0; plane < 2; ++plane) {
-            const int rows = plane == 0 ? frame.height() : frame.height() / 2;
-            for (int y = 0; y < rows; ++y) {
-                const auto row = frame.row(plane, y);
-                out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
-            }
-        }
-    }
-}
-
-int framesInMovie(const std::filesystem::path& movie) {
-    const auto result = CommandRunner::run(
-        "/usr/bin/ffprobe",
-        {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=nb_frames", "-of",
-         "default=nokey=1:noprint_wrappers=1", movie.string()},
-        {}, false);
-    return result.status == 0 ? std::atoi(result.output.c_str()) : -1;
-}
+using bench::framesInMovie;
 
 void BM_MovieRecorderRealTime(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
@@ -155,7 +136,7 @@ void BM_MovieRecorderRealTime(benchmark::State& state) {
 
         // The command line, as fast as it can, on the same frames in the same
         // order with the same encoder settings.
-        writeRaw(frames, raw);
+        bench::writeRawNv12(frames, raw);
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         const std::string x265 = "log-level=error:open-gop=0:pools=" + std::to_string(affinityCpus());
         const double childBefore = cpuSeconds(RUSAGE_CHILDREN);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
 
@@ -23,8 +24,7 @@ RowWorkers::~RowWorkers() {
 }
 
 int RowWorkers::defaultThreadCount() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 4u));
+    return std::min(usableCpuCount(), 4);
 }
 
 std::pair<int, int> RowWorkers::bandOf(int rows, int band, int bands) {

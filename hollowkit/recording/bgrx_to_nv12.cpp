@@ -21,10 +21,12 @@ inline uint8_t lumaOf(const uint8_t* p) {
     return static_cast<uint8_t>(16 + (sum >> 8));
 }
 
-}  // namespace
-
-void convertBgrxToNv12(const uint8_t* bgrx, size_t bgrxStride, int width, int height, uint8_t* luma,
-                       size_t lumaStride, uint8_t* chroma, size_t chromaStride) {
+// `Step` is the distance between neighbouring chroma samples of one plane:
+// 2 for NV12's interleaved pairs, 1 for separate planes. A template, so each
+// layout's loop is vectorised with a constant step.
+template <int Step>
+void convert(const uint8_t* bgrx, size_t bgrxStride, int width, int height, uint8_t* luma, size_t lumaStride,
+             uint8_t* cb, uint8_t* cr, size_t chromaStride) {
     for (int y = 0; y < height; ++y) {
         const uint8_t* in = bgrx + static_cast<size_t>(y) * bgrxStride;
         uint8_t* out = luma + static_cast<size_t>(y) * lumaStride;
@@ -34,7 +36,8 @@ void convertBgrxToNv12(const uint8_t* bgrx, size_t bgrxStride, int width, int he
         const uint8_t* top = bgrx + static_cast<size_t>(2 * cy) * bgrxStride;
         // An odd last row pairs with itself.
         const uint8_t* bottom = bgrx + static_cast<size_t>(std::min(2 * cy + 1, height - 1)) * bgrxStride;
-        uint8_t* out = chroma + static_cast<size_t>(cy) * chromaStride;
+        uint8_t* outCb = cb + static_cast<size_t>(cy) * chromaStride;
+        uint8_t* outCr = cr + static_cast<size_t>(cy) * chromaStride;
         for (int cx = 0; cx < (width + 1) / 2; ++cx) {
             const int x0 = 4 * (2 * cx);
             const int x1 = 4 * std::min(2 * cx + 1, width - 1);
@@ -42,11 +45,24 @@ void convertBgrxToNv12(const uint8_t* bgrx, size_t bgrxStride, int width, int he
             const int b = top[x0] + top[x1] + bottom[x0] + bottom[x1];
             const int g = top[x0 + 1] + top[x1 + 1] + bottom[x0 + 1] + bottom[x1 + 1];
             const int r = top[x0 + 2] + top[x1 + 2] + bottom[x0 + 2] + bottom[x1 + 2];
-            out[2 * cx] = static_cast<uint8_t>(128 + ((kUr * r + kUg * g + kUb * b + (kHalf << 2)) >> (kShift + 2)));
-            out[2 * cx + 1] =
+            outCb[Step * cx] =
+                static_cast<uint8_t>(128 + ((kUr * r + kUg * g + kUb * b + (kHalf << 2)) >> (kShift + 2)));
+            outCr[Step * cx] =
                 static_cast<uint8_t>(128 + ((kVr * r + kVg * g + kVb * b + (kHalf << 2)) >> (kShift + 2)));
         }
     }
+}
+
+}  // namespace
+
+void convertBgrxToNv12(const uint8_t* bgrx, size_t bgrxStride, int width, int height, uint8_t* luma,
+                       size_t lumaStride, uint8_t* chroma, size_t chromaStride) {
+    convert<2>(bgrx, bgrxStride, width, height, luma, lumaStride, chroma, chroma + 1, chromaStride);
+}
+
+void convertBgrxToI420(const uint8_t* bgrx, size_t bgrxStride, int width, int height, uint8_t* luma,
+                       size_t lumaStride, uint8_t* cb, uint8_t* cr, size_t chromaStride) {
+    convert<1>(bgrx, bgrxStride, width, height, luma, lumaStride, cb, cr, chromaStride);
 }
 
 }  // namespace hollowkit

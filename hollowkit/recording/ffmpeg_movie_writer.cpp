@@ -1,6 +1,5 @@
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,10 +24,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/bgrx_to_nv12.h"
+#include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/fragmented_movie_file.h"
 
 namespace hollowkit {
@@ -41,13 +43,6 @@ constexpr AVRational kVideoTimeBase{1, 90000};
 // continues it; capture clocks jitter by a few milliseconds.
 constexpr double kAudioJitterSeconds = 0.04;
 constexpr std::string_view kWriterThreadLabel = "HollowKit.MovieWriter";
-
-int affinityCpuCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;
-    return CPU_COUNT(&set);
-}
 
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
@@ -249,7 +244,7 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets in the sample description
     if (!settings.allowFrameReordering) c->max_b_frames = 0;
 
-    const int cpus = options_.encoderThreads > 0 ? options_.encoderThreads : affinityCpuCount();
+    const int cpus = options_.encoderThreads > 0 ? options_.encoderThreads : usableCpuCount();
     AVDictionary* raw = nullptr;
     av_dict_set(&raw, "preset", hevc ? options_.hevcPreset.c_str() : options_.h264Preset.c_str(), 0);
     if (hevc) {
@@ -258,13 +253,12 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
         // every two-second stretch decodable on its own.
         std::string params = "log-level=error:open-gop=0";
         if (!settings.allowFrameReordering) params += ":bframes=0";
-        if (cpus > 0) params += ":pools=" + std::to_string(cpus);
+        params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
         // Libavcodec passes its thread count to x265 as the number of frames
         // coded at once; its default of one leaves most of the pool idle.
-        // None lets x265 size it by the pool.
-        c->thread_count = 0;
-    } else if (cpus > 0) {
+        c->thread_count = hevcFrameThreads(cpus);
+    } else {
         c->thread_count = cpus;
     }
     std::unique_ptr<AVDictionary, DictionaryDeleter> owned(raw);
@@ -427,6 +421,16 @@ bool FfmpegMovieWriter::convertInto(const VideoFrame& frame, AVFrame* target) {
     if (rc < 0) {
         fail("Out of memory: " + ffmpeg::errorString(rc));
         return false;
+    }
+    if (frame.pixelFormat() == PixelFormat::bgra && frame.width() == target->width &&
+        frame.height() == target->height && target->linesize[1] == target->linesize[2]) {
+        // The colour look's frames. libswscale's RGB input path costs about
+        // twice as much, and this thread feeds the encoder, so every
+        // millisecond here is one the encoder waits.
+        convertBgrxToI420(frame.planeData(0), frame.stride(0), frame.width(), frame.height(), target->data[0],
+                          static_cast<size_t>(target->linesize[0]), target->data[1], target->data[2],
+                          static_cast<size_t>(target->linesize[1]));
+        return true;
     }
     const AVPixelFormat source =
         frame.pixelFormat() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_BGRA;

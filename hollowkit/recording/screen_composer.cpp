@@ -1,7 +1,6 @@
 #include "hollowkit/recording/screen_composer.h"
 
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,10 +14,12 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/canvas_feed.h"
+#include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/movie_reader.h"
 #include "hollowkit/recording/picture_feed.h"
 
@@ -46,20 +47,6 @@ constexpr size_t kCanvasDepth = 2;
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
 };
-
-int usableCpuCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return std::max(1, CPU_COUNT(&set));
-}
-
-// Frames x265 codes at once: one per two CPUs, from two up to four. x265's
-// own choice (one on two CPUs, three on eight) leaves the pool idle at each
-// frame's start and end; this one encoded 6-9 % faster on two and on eight.
-int hevcFrameThreads(int cpus) {
-    return std::clamp(cpus / 2, std::min(cpus, 2), 4);
-}
 
 std::string fileLabel(const std::filesystem::path& file) {
     return file.filename().string();

@@ -12,18 +12,29 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-struct Nv12 {
-    int width, height;
-    std::vector<uint8_t> luma, chroma;
+enum class Layout { nv12, i420 };
 
+// Either layout read back the same way; each plane is its own vector of
+// exactly the picture's size, so a write past one is caught by the address
+// sanitizer.
+struct Yuv {
+    int width, height;
+    Layout layout;
+    std::vector<uint8_t> luma, chroma, cr2;  // cr2: I420's separate Cr plane
+
+    int chromaWidth() const { return (width + 1) / 2; }
     int y(int x, int row) const { return luma[static_cast<size_t>(row * width + x)]; }
-    int cb(int cx, int cy) const { return chroma[static_cast<size_t>(cy * ((width + 1) / 2) * 2 + 2 * cx)]; }
-    int cr(int cx, int cy) const { return chroma[static_cast<size_t>(cy * ((width + 1) / 2) * 2 + 2 * cx + 1)]; }
+    int cb(int cx, int cy) const {
+        return layout == Layout::nv12 ? chroma[static_cast<size_t>(cy * chromaWidth() * 2 + 2 * cx)]
+                                      : chroma[static_cast<size_t>(cy * chromaWidth() + cx)];
+    }
+    int cr(int cx, int cy) const {
+        return layout == Layout::nv12 ? chroma[static_cast<size_t>(cy * chromaWidth() * 2 + 2 * cx + 1)]
+                                      : cr2[static_cast<size_t>(cy * chromaWidth() + cx)];
+    }
 };
 
-// Planes of exactly the picture's size, so a write past them is caught by
-// the address sanitizer.
-Nv12 convert(int width, int height, const std::vector<Rgb>& pixels) {
+Yuv convert(Layout layout, int width, int height, const std::vector<Rgb>& pixels) {
     std::vector<uint8_t> bgrx(static_cast<size_t>(width * height * 4));
     for (size_t i = 0; i < pixels.size(); ++i) {
         bgrx[4 * i] = pixels[i].b;
@@ -31,17 +42,32 @@ Nv12 convert(int width, int height, const std::vector<Rgb>& pixels) {
         bgrx[4 * i + 2] = pixels[i].r;
         bgrx[4 * i + 3] = 0x5A;  // never read
     }
-    const int chromaWidth = (width + 1) / 2;
-    Nv12 out{width, height, std::vector<uint8_t>(static_cast<size_t>(width * height)),
-             std::vector<uint8_t>(static_cast<size_t>(chromaWidth * 2 * ((height + 1) / 2)))};
-    convertBgrxToNv12(bgrx.data(), static_cast<size_t>(width) * 4, width, height, out.luma.data(),
-                      static_cast<size_t>(width), out.chroma.data(), static_cast<size_t>(chromaWidth) * 2);
+    const auto chromaWidth = static_cast<size_t>((width + 1) / 2);
+    const auto chromaRows = static_cast<size_t>((height + 1) / 2);
+    Yuv out{width, height, layout, std::vector<uint8_t>(static_cast<size_t>(width * height)), {}, {}};
+    if (layout == Layout::nv12) {
+        out.chroma.resize(chromaWidth * 2 * chromaRows);
+        convertBgrxToNv12(bgrx.data(), static_cast<size_t>(width) * 4, width, height, out.luma.data(),
+                          static_cast<size_t>(width), out.chroma.data(), chromaWidth * 2);
+    } else {
+        out.chroma.resize(chromaWidth * chromaRows);
+        out.cr2.resize(chromaWidth * chromaRows);
+        convertBgrxToI420(bgrx.data(), static_cast<size_t>(width) * 4, width, height, out.luma.data(),
+                          static_cast<size_t>(width), out.chroma.data(), out.cr2.data(), chromaWidth);
+    }
     return out;
 }
 
+class BgrxToYuvTest : public ::testing::TestWithParam<Layout> {
+protected:
+    Yuv convert(int width, int height, const std::vector<Rgb>& pixels) const {
+        return hollowkit::convert(GetParam(), width, height, pixels);
+    }
+};
+
 // BT.709, limited range: Y = 16 + 219 (0.2126 R + 0.7152 G + 0.0722 B),
 // Cb and Cr = 128 + 224 x the colour differences, rounded.
-TEST(BgrxToNv12Test, PureColoursGiveTheBt709LimitedRangeValues) {
+TEST_P(BgrxToYuvTest, PureColoursGiveTheBt709LimitedRangeValues) {
     struct Case {
         Rgb rgb;
         int y, cb, cr;
@@ -61,7 +87,7 @@ TEST(BgrxToNv12Test, PureColoursGiveTheBt709LimitedRangeValues) {
 
 // Chroma is the 2 x 2 average; odd sides pair the last row and column with
 // themselves and stay inside the planes.
-TEST(BgrxToNv12Test, ChromaAveragesEachBlockAndOddSidesStayInside) {
+TEST_P(BgrxToYuvTest, ChromaAveragesEachBlockAndOddSidesStayInside) {
     const Rgb red{255, 0, 0};
     const Rgb blue{0, 0, 255};
     const auto mixed = convert(2, 2, {red, blue, blue, red});
@@ -78,6 +104,32 @@ TEST(BgrxToNv12Test, ChromaAveragesEachBlockAndOddSidesStayInside) {
     EXPECT_NEAR(odd.cb(1, 1), 240, 1);
     EXPECT_NEAR(odd.cb(0, 1), 128, 1);
 }
+
+// The two layouts come from one kernel: every sample agrees, on a picture
+// with detail in every 2 x 2 block and odd sides.
+TEST(BgrxToYuvLayoutsTest, Nv12AndThreePlanesCarryTheSameSamples) {
+    constexpr int kWidth = 37;
+    constexpr int kHeight = 9;
+    std::vector<Rgb> pixels;
+    uint32_t seed = 7;
+    for (int i = 0; i < kWidth * kHeight; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        pixels.push_back(Rgb{static_cast<uint8_t>(seed >> 24), static_cast<uint8_t>(seed >> 16),
+                             static_cast<uint8_t>(seed >> 8)});
+    }
+    const Yuv nv12 = convert(Layout::nv12, kWidth, kHeight, pixels);
+    const Yuv planar = convert(Layout::i420, kWidth, kHeight, pixels);
+    EXPECT_EQ(nv12.luma, planar.luma);
+    for (int cy = 0; cy < (kHeight + 1) / 2; ++cy) {
+        for (int cx = 0; cx < (kWidth + 1) / 2; ++cx) {
+            ASSERT_EQ(nv12.cb(cx, cy), planar.cb(cx, cy)) << cx << "," << cy;
+            ASSERT_EQ(nv12.cr(cx, cy), planar.cr(cx, cy)) << cx << "," << cy;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, BgrxToYuvTest, ::testing::Values(Layout::nv12, Layout::i420),
+                         [](const auto& param) { return param.param == Layout::nv12 ? "Nv12" : "ThreePlanes"; });
 
 }  // namespace
 }  // namespace hollowkit

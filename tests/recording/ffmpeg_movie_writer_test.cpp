@@ -19,6 +19,7 @@
 
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/ffmpeg_log.h"
+#include "hollowkit/recording/movie_reader.h"
 #include "recording_test_support.h"
 
 namespace hollowkit {
@@ -106,6 +107,74 @@ TEST(FfmpegMovieWriterTest, EncodersWriteNothingToStandardError) {
 // Frame i of a 30 fps source, to the nanosecond.
 Duration frameTime(int64_t i) {
     return std::chrono::nanoseconds(std::llround(static_cast<double>(i) * 1e9 / 30));
+}
+
+// Frames that carry the colour look are BGRA (full-range R'G'B'); the movie
+// holds them as BT.709 limited-range Y'CbCr, with Cb and Cr where a player
+// looks for them. Four flat quadrants, probed in the decoded picture: a
+// swapped chroma plane, the other matrix (BT.601 puts red's luma at 81, not
+// 63) or full-range values show up far beyond the codec's loss.
+TEST(FfmpegMovieWriterTest, BgraFramesKeepTheirColoursInTheMovie) {
+    struct Quadrant {
+        uint8_t r, g, b;
+        int y, cb, cr;  // BT.709 limited range
+    };
+    const Quadrant quadrants[4] = {
+        {255, 0, 0, 63, 102, 240},
+        {0, 255, 0, 173, 42, 26},
+        {0, 0, 255, 32, 240, 118},
+        {128, 128, 128, 126, 128, 128},
+    };
+    constexpr int kWidth = 320;
+    constexpr int kHeight = 240;
+    const auto quadrantOf = [](int x, int y) { return (y >= kHeight / 2 ? 2 : 0) + (x >= kWidth / 2 ? 1 : 0); };
+    auto canvas = WritableVideoFrame::allocate(PixelFormat::bgra, kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y) {
+        uint8_t* row = canvas.planeData(0) + static_cast<size_t>(y) * canvas.stride(0);
+        for (int x = 0; x < kWidth; ++x) {
+            const Quadrant& q = quadrants[quadrantOf(x, y)];
+            row[4 * x] = q.b;
+            row[4 * x + 1] = q.g;
+            row[4 * x + 2] = q.r;
+            row[4 * x + 3] = 255;
+        }
+    }
+    const VideoFrame picture = std::move(canvas).freeze(TimePoint{});
+
+    testsupport::TempDir dir;
+    for (const VideoCodec codec : {VideoCodec::hevc, VideoCodec::h264}) {
+        SCOPED_TRACE(codec == VideoCodec::hevc ? "hevc" : "h264");
+        const auto movie = dir.path() / (codec == VideoCodec::hevc ? "hevc.mov" : "h264.mov");
+        FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        auto writer = makeFfmpegMovieWriter(movie, options);
+        MovieWriterSettings settings;
+        settings.codec = codec;
+        settings.width = kWidth;
+        settings.height = kHeight;
+        settings.videoBitRate = 2'000'000;
+        const TimePoint start = TimePoint(std::chrono::seconds(100));
+        ASSERT_TRUE(writer->start(settings, start).has_value());
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(writer->appendVideo(picture.withPts(start + frameTime(i))));
+        const auto finished = writer->finish(std::nullopt);
+        ASSERT_TRUE(finished.has_value()) << finished.error();
+
+        auto reader = MovieReader::open(movie);
+        ASSERT_TRUE(reader.has_value()) << reader.error();
+        const DecodedPicture* decoded = reader.value()->frameAt(0.1);
+        ASSERT_NE(decoded, nullptr);
+        const ImagePlane* planes = decoded->planes.planes;
+        for (int index = 0; index < 4; ++index) {
+            SCOPED_TRACE(index);
+            // The middle of the quadrant, well away from its edges.
+            const int x = (index % 2) * kWidth / 2 + kWidth / 4;
+            const int y = (index / 2) * kHeight / 2 + kHeight / 4;
+            const Quadrant& q = quadrants[index];
+            EXPECT_NEAR(planes[0].data[y * planes[0].stride + x], q.y, 3);
+            EXPECT_NEAR(planes[1].data[(y / 2) * planes[1].stride + x / 2], q.cb, 3);
+            EXPECT_NEAR(planes[2].data[(y / 2) * planes[2].stride + x / 2], q.cr, 3);
+        }
+    }
 }
 
 TEST(FfmpegMovieWriterTest, FinishedMovieIsARegularMovieWithItsTimesAndSound) {

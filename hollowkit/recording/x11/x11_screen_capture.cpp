@@ -1,6 +1,5 @@
 #include "hollowkit/recording/x11/x11_screen_capture.h"
 
-#include <sched.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <time.h>
@@ -21,6 +20,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/media/ffmpeg_handles.h"
@@ -39,13 +39,6 @@ constexpr int64_t kThreadedConversionPixels = 2560LL * 1440;
 
 using x11::ask;
 using x11::Reply;
-
-int affinityCpuCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return std::max(1, CPU_COUNT(&set));
-}
 
 // Memory owned elsewhere as a reference-counted FFmpeg buffer, so swscale's
 // frame interface takes it without copying. The owner keeps it alive for
@@ -213,7 +206,7 @@ private:
         // Without scaling our own converter is about twice as fast as swscale.
         if (sameSize_) return {};
         const int64_t pixels = static_cast<int64_t>(request_.outputWidth) * request_.outputHeight;
-        if (threads <= 0) threads = pixels > kThreadedConversionPixels ? std::min(2, affinityCpuCount()) : 1;
+        if (threads <= 0) threads = pixels > kThreadedConversionPixels ? std::min(2, usableCpuCount()) : 1;
         SwsContext* context = sws_alloc_context();
         if (context == nullptr) return unexpected(std::string("Out of memory"));
         scaler_.reset(context);
