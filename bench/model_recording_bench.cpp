@@ -60,6 +60,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "../tests/model/recording_harness.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/imaging/color_lut.h"
@@ -80,18 +81,8 @@ constexpr int kHeight = 1080;
 constexpr int kFrameRate = 30;
 constexpr int kDistinctFrames = 10;
 
-double envSeconds(const char* name, double fallback) {
-    const char* value = std::getenv(name);
-    const double parsed = value ? std::strtod(value, nullptr) : 0;
-    return parsed > 0 ? parsed : fallback;
-}
-
-double cpuSeconds(int who = RUSAGE_SELF) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using benchsupport::cpuSeconds;
+using benchsupport::envSeconds;
 
 // Distinct moving pictures with texture, like a camera's.
 std::vector<VideoFrame> makeFrames() {

@@ -31,6 +31,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/audio_chunk.h"
@@ -47,12 +48,7 @@ constexpr int kFrameRate = 30;
 constexpr int kDistinctFrames = 10;
 constexpr int kFramesOffered = 150;  // five seconds
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using benchsupport::cpuSeconds;
 
 int affinityCpus() {
     cpu_set_t set;

@@ -34,13 +34,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/screen_composer.h"
 #include "hollowkit/recording/zoom_planner.h"
 
-extern char** environ;
 
 namespace hollowkit {
 namespace {
@@ -105,42 +105,8 @@ const Inputs& inputs(int width, int height) {
     return made.emplace(width, in).first->second;
 }
 
-struct ChildRun {
-    bool ok = false;
-    double seconds = 0;
-    double peakMegabytes = 0;
-    double cpuSeconds = 0;
-};
-
-// Runs `program` with `arguments`, waiting; wall time and peak memory.
-ChildRun runChild(const std::string& program, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // The encoders' closing statistics and the log are not the benchmark's
-    // output (which may be JSON).
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ChildRun run;
-    if (rc != 0) return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    const auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    run.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
-    return run;
-}
+using benchsupport::ChildRun;
+using benchsupport::runChild;
 
 void report(benchmark::State& state, const ChildRun& run) {
     if (!run.ok) {

@@ -4,7 +4,9 @@
 // size from the JPEG's own header, so the decoder is reached), width,
 // height and the stride (16-bit little-endian); the rest are its bytes.
 // A converted frame has the asked size and every row can be read (ASan);
-// converting the same picture again gives the same pixels.
+// converting the same picture again, into a fresh buffer or one recycled by
+// the converter's pool, gives the same pixels, and a picture of another size
+// through the same converter leaves the frames already out as they were.
 
 #include <turbojpeg.h>
 
@@ -73,7 +75,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!frame) return 0;
     check(frame.width() == picture.width && frame.height() == picture.height);
     check(frame.pixelFormat() == PixelFormat::nv12);
-    const VideoFrame again = converter.convert(picture, TimePoint{});
+    VideoFrame again = converter.convert(picture, TimePoint{});
     check(again && sameRows(frame, again));
+
+    // A buffer back from the pool holds the last picture's pixels; the next
+    // conversion into it must leave nothing of them showing.
+    again = VideoFrame();
+    const VideoFrame recycled = converter.convert(picture, TimePoint{});
+    check(recycled && sameRows(frame, recycled));
+
+    // Another size through the same converter: a new pool, and the frames
+    // already out keep their pixels.
+    RawPicture narrower = picture;
+    narrower.width = picture.width / 2 & ~1;
+    if (narrower.width > 0) {
+        const VideoFrame other = converter.convert(narrower, TimePoint{});
+        check(!other || (other.width() == narrower.width && other.height() == picture.height));
+        check(sameRows(frame, recycled));
+    }
     return 0;
 }

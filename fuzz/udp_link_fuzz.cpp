@@ -8,20 +8,34 @@
 // version byte, a length that fits, and both checksums made right before the
 // link sees it, so mutated frames reach the attitude, battery and card
 // decoders instead of dying at a checksum.
+//
+// With bit 1 set, the datagram instead arrives, on virtual time, during a
+// whole run of the link and session: opening (the handshake answered when
+// bit 2 is set), synchronising, the camera check, and the live-view session
+// with commands waiting for replies and the gimbal moving, to its end for
+// want of a picture or from silence. So replies settle commands, repeated
+// datagrams meet the replies already handled, and the link's own sending
+// and acknowledging run as they do with a camera.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <vector>
 #include <memory>
 
 #include "hollowkit/base/pocket_log.h"
+#include "hollowkit/camera/camera_command.h"
+#include "hollowkit/camera/command_queue.h"
+#include "hollowkit/camera/gimbal_commands.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/camera/card_recording_state.h"
 #include "hollowkit/camera/duml_crc.h"
 #include "hollowkit/wireless/duml_udp_link.h"
 #include "hollowkit/wireless/udp_packet.h"
+#include "hollowkit/testing/manual_clock.h"
 #include "hollowkit/wireless/wireless_video_session.h"
 
 namespace hollowkit {
@@ -56,6 +70,8 @@ public:
 };
 
 constexpr uint8_t kFixFrames = 0x01;
+constexpr uint8_t kWholeRun = 0x02;
+constexpr uint8_t kAnswerHandshake = 0x04;
 constexpr uint8_t kVersionByte = 0x04;
 constexpr uint8_t kLengthHighMask = 0x03;
 
@@ -87,6 +103,62 @@ void fixFrames(Bytes& datagram) {
     }
 }
 
+// A camera on virtual time: each scripted datagram is handed over once the
+// clock reaches its moment, and waiting moves the clock instead of the thread.
+class ScriptedTransport final : public DatagramTransport {
+public:
+    struct Arrival {
+        Duration at;
+        Bytes datagram;
+        std::function<void()> alongside;  // done when it arrives
+    };
+
+    ScriptedTransport(ManualClock& clock, std::vector<Arrival> script, bool answerHandshake, uint16_t sessionId)
+        : clock_(clock), start_(clock.now()), script_(std::move(script)), answerHandshake_(answerHandshake),
+          sessionId_(sessionId) {}
+
+    bool open(const UdpEndpoint&) override { return true; }
+    void send(ByteView datagram) override {
+        const auto header = UdpPacketHeader::parse(datagram);
+        check(header.has_value() && UdpPacketHeader::isWellFormed(datagram));
+        if (answerHandshake_ && header->type == UdpPacketType::handshake) {
+            script_.push_back({clock_.now() - start_ + std::chrono::milliseconds(5),
+                               udpPacket(UdpPacketType::handshake, sessionId_, header->sequence, Bytes{0x00}), {}});
+        }
+    }
+    std::vector<Bytes> takeIncoming() override {
+        std::vector<Bytes> due;
+        for (auto it = script_.begin(); it != script_.end();) {
+            if (start_ + it->at > clock_.now()) {
+                ++it;
+                continue;
+            }
+            if (it->alongside) it->alongside();
+            due.push_back(std::move(it->datagram));
+            it = script_.erase(it);
+        }
+        return due;
+    }
+    bool waitForIncoming(TimePoint deadline) override {
+        TimePoint next = deadline;
+        for (const Arrival& arrival : script_) next = std::min(next, start_ + arrival.at);
+        if (next > clock_.now()) clock_.set(next);
+        return next < deadline;
+    }
+    void sleepUntil(TimePoint until) override {
+        if (until > clock_.now()) clock_.set(until);
+    }
+    void close() override {}
+    const Clock& clock() const override { return clock_; }
+
+private:
+    ManualClock& clock_;
+    const TimePoint start_;
+    std::vector<Arrival> script_;
+    const bool answerHandshake_;
+    const uint16_t sessionId_;
+};
+
 // What the session reports must be what the decoders allow.
 void checkTelemetry(const CameraEvent& event) {
     if (const auto* battery = event.get<BatteryStatus>()) {
@@ -101,6 +173,45 @@ void checkTelemetry(const CameraEvent& event) {
     }
 }
 
+void wholeRun(const Bytes& datagram, bool answerHandshake) {
+    static const UdpLinkIdentity identity{0x1000, 0x2000};
+    ManualClock clock;
+    GimbalCommands gimbal(clock);
+    Bytes ours = datagram;
+    if (ours.size() >= kUdpHeaderLength) {
+        ours[2] = static_cast<uint8_t>(identity.sessionId);
+        ours[3] = static_cast<uint8_t>(identity.sessionId >> 8);
+    }
+    using std::chrono::milliseconds;
+    // During the synchronisation, twice in the session's loop (the second a
+    // repeat), and once from another session; the gimbal stops with the first.
+    std::vector<ScriptedTransport::Arrival> script = {
+        {milliseconds(200), ours, {}},
+        {milliseconds(3000), ours, [&gimbal] { gimbal.setVelocity(GimbalVelocity::zero); }},
+        {milliseconds(3100), datagram, {}},
+        {milliseconds(3300), ours, {}},
+    };
+    DumlUDPLink link(std::make_unique<ScriptedTransport>(clock, std::move(script), answerHandshake, identity.sessionId),
+                     UdpEndpoint{"127.0.0.1", 9004, ""}, {}, identity);
+    StopFlag stop;
+    if (!link.open(&stop)) return;
+    (void)link.verifyCamera(milliseconds(300));
+
+    NullStream stream;
+    CommandQueue commands;
+    commands.append(CameraCommand::cardRecording(true));
+    commands.append(CameraCommand::zoom(150));
+    commands.append(CameraCommand::flipGimbal());
+    commands.append(CameraCommand::zoom(300));  // replaces the first zoom
+    gimbal.setVelocity({120, -80});
+    gimbal.requestRecenter();
+    WirelessVideoSession::Handlers handlers;
+    handlers.emitTelemetry = checkTelemetry;
+    handlers.emitStats = [](const CameraStats& stats) { check(stats.framesPerSecond >= 0); };
+    WirelessVideoSession session(link, stream, gimbal, commands, stop, std::move(handlers));
+    (void)session.run();
+}
+
 }  // namespace
 }  // namespace hollowkit
 
@@ -113,6 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t control = data[0];
     Bytes datagram(data + 1, data + size);
     if ((control & kFixFrames) != 0) fixFrames(datagram);
+    if ((control & kWholeRun) != 0) {
+        wholeRun(datagram, (control & kAnswerHandshake) != 0);
+        return 0;
+    }
 
     const ByteView bytes(datagram);
     (void)UdpPacketHeader::parse(bytes);

@@ -1,14 +1,13 @@
 #include "hollowkit/imaging/color_lut.h"
 
+#include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <limits>
-#include <optional>
 
+#include "hollowkit/base/bounded_file.h"
 #include "hollowkit/base/utf8.h"
+#include "hollowkit/imaging/cube_parser.h"
 #include "hollowkit/imaging/lut_file.h"
 
 namespace hollowkit {
@@ -17,107 +16,83 @@ namespace {
 
 // A table of 256 points per axis is about 400 MB of ".cube" text; anything
 // larger cannot be a table we accept.
-constexpr size_t kMaxCubeFileBytes = size_t{512} << 20;
-constexpr int64_t kMaxEntries = int64_t{ColorLUT::kMaxDimension} * ColorLUT::kMaxDimension *
-                                ColorLUT::kMaxDimension;
+constexpr uint64_t kMaxCubeFileBytes = uint64_t{512} << 20;
+constexpr size_t kChunkBytes = size_t{64} << 10;
+// No line of a table, its title or a comment is anywhere near this long.
+constexpr size_t kMaxLineBytes = size_t{1} << 20;
 
-// Length of the newline character at `i`, or 0: LF, VT, FF, CR, and the
-// UTF-8 forms of U+0085, U+2028 and U+2029.
-size_t newlineLength(std::string_view text, size_t i) {
-    const auto c = static_cast<uint8_t>(text[i]);
-    if (c == '\n' || c == '\v' || c == '\f' || c == '\r') return 1;
-    if (c == 0xC2 && i + 1 < text.size() && static_cast<uint8_t>(text[i + 1]) == 0x85) return 2;
-    if (c == 0xE2 && i + 2 < text.size() && static_cast<uint8_t>(text[i + 1]) == 0x80) {
-        const auto c2 = static_cast<uint8_t>(text[i + 2]);
-        if (c2 == 0xA8 || c2 == 0xA9) return 3;
-    }
-    return 0;
-}
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path) {
+    using LoadError = ColorLUT::LoadError;
+    auto file = BoundedFile::open(path, kMaxCubeFileBytes);
+    if (!file) return unexpected(lutfile::loadError(file.error()));
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
+    // Read in chunks and hand the parser one line at a time, so a file is
+    // refused at its first line that cannot belong to the table (and the
+    // rest is never read) and memory stays at the table plus one chunk.
+    cube::CubeParser parser(file->statedSizeBytes());
+    std::string pending;  // the bytes of the current line not yet handed over
+    size_t scanned = 0;   // bytes of `pending` known to hold no newline
+    std::array<uint8_t, kChunkBytes> chunk{};
+    uint64_t consumed = 0;
+    bool more = true;
+    while (more) {
+        auto n = file->read(chunk);
+        if (!n) return unexpected(lutfile::loadError(n.error()));
+        more = *n > 0;
+        pending.append(reinterpret_cast<const char*>(chunk.data()), *n);
+        consumed += *n;
 
-// Calls `piece` for each run of characters between separators.
-template <typename IsSeparator, typename Piece>
-void forEachPiece(std::string_view s, IsSeparator isSeparator, Piece piece) {
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && isSeparator(s[i])) ++i;
-        const size_t start = i;
-        while (i < s.size() && !isSeparator(s[i])) ++i;
-        if (i > start) piece(s.substr(start, i - start));
-    }
-}
-
-// An optional sign and at least one digit, nothing else. Values beyond any
-// usable size saturate, so "LUT_3D_SIZE 99999999999999999999" is refused like
-// any other oversized table instead of wrapping.
-std::optional<int64_t> parseSizeValue(std::string_view s) {
-    bool negative = false;
-    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty()) return std::nullopt;
-    int64_t value = 0;
-    constexpr int64_t kSaturated = int64_t{1} << 40;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        if (value < kSaturated) value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
-}
-
-// A 32-bit float in the C locale's form (the program's locale must not change
-// how a file reads). A leading "+" is accepted as well.
-std::optional<float> parseFloat(std::string_view s) {
-    if (!s.empty() && s.front() == '+') {
-        s.remove_prefix(1);
-        if (!s.empty() && s.front() == '-') return std::nullopt;
-    }
-    if (s.empty()) return std::nullopt;
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (end != s.data() + s.size()) return std::nullopt;
-    // A number beyond double range still reads as a number, but as one that
-    // is refused later with the other non-finite values.
-    if (ec == std::errc::result_out_of_range) return std::numeric_limits<float>::quiet_NaN();
-    if (ec != std::errc()) return std::nullopt;
-    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
-        return std::numeric_limits<float>::infinity();
-    }
-    return static_cast<float>(value);
-}
-
-bool startsEntry(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-
-// The line's first run of non-blank characters.
-std::string_view firstWord(std::string_view line) {
-    size_t end = 0;
-    while (end < line.size() && !isBlank(line[end])) ++end;
-    return line.substr(0, end);
-}
-
-// Exactly `count` (at most 3) finite numbers and nothing else, or nothing.
-std::optional<std::array<float, 3>> keywordValues(std::string_view rest, int count) {
-    std::array<float, 3> values{};
-    int found = 0;
-    bool ok = true;
-    forEachPiece(rest, isBlank, [&](std::string_view piece) {
-        const auto value = parseFloat(piece);
-        if (!value || !std::isfinite(*value) || found >= count) {
-            ok = false;
-            return;
+        size_t start = 0;
+        size_t i = scanned;
+        while (i < pending.size()) {
+            const auto newline = cube::newlineLength(pending, i, more);
+            if (!newline) break;  // known only with the next chunk
+            if (*newline == 0) {
+                ++i;
+                continue;
+            }
+            const std::string_view line(pending.data() + start, i - start);
+            if (!isValidUtf8(line)) return unexpected(LoadError::unreadable());
+            if (!parser.line(line)) return unexpected(*parser.error());
+            i += *newline;
+            start = i;
         }
-        values[static_cast<size_t>(found++)] = *value;
-    });
-    if (!ok || found != count) return std::nullopt;
-    return values;
+        pending.erase(0, start);
+        scanned = i - start;
+        if (!more && !pending.empty()) {
+            if (!isValidUtf8(pending)) return unexpected(LoadError::unreadable());
+            if (!parser.line(pending)) return unexpected(*parser.error());
+        }
+        if (pending.size() > kMaxLineBytes) return unexpected(LoadError::unreadable());
+        // Once the size is known, so is how long the file may reasonably be:
+        // a file far longer than its table is refused without reading on.
+        if (const auto size = parser.declaredSize()) {
+            const uint64_t bound = cube::maxFileBytesFor(*size);
+            const uint64_t seen = std::max(consumed, file->statedSizeBytes());
+            if (seen > bound) {
+                return unexpected(LoadError::refusedFile(tooLargeReason(seen, bound)));
+            }
+        }
+    }
+    return parser.finish(path, lutfile::nameOf(path));
+}
+
+Result<ColorLUT, ColorLUT::LoadError> parseCubeText(std::string_view text, std::string id, std::string name) {
+    cube::CubeParser parser(text.size());
+    size_t start = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t newline = *cube::newlineLength(text, i, false);
+        if (newline == 0) {
+            ++i;
+            continue;
+        }
+        if (i > start && !parser.line(text.substr(start, i - start))) return unexpected(*parser.error());
+        i += newline;
+        start = i;
+    }
+    if (start < text.size() && !parser.line(text.substr(start))) return unexpected(*parser.error());
+    return parser.finish(std::move(id), std::move(name));
 }
 
 }  // namespace
@@ -142,6 +117,14 @@ ColorLUT::LoadError ColorLUT::LoadError::emptyDomain() { return {.kind = Kind::e
 
 ColorLUT::LoadError ColorLUT::LoadError::oneDimensional() { return {.kind = Kind::oneDimensional}; }
 
+ColorLUT::LoadError ColorLUT::LoadError::refusedFile(std::string reason) {
+    return {.kind = Kind::refusedFile, .keyword = std::move(reason)};
+}
+
+ColorLUT::LoadError ColorLUT::LoadError::tooCostly(int64_t costBytes, int64_t limitBytes) {
+    return {.kind = Kind::tooCostly, .expected = limitBytes, .found = costBytes};
+}
+
 std::string ColorLUT::LoadError::userMessage() const {
     char text[128];
     switch (kind) {
@@ -165,6 +148,13 @@ std::string ColorLUT::LoadError::userMessage() const {
             return "The .cube file's input range is empty: each minimum must be below its maximum";
         case Kind::oneDimensional:
             return "1D LUTs (LUT_1D_SIZE) are not supported: use a 3D .cube file";
+        case Kind::refusedFile:
+            return "The LUT file " + keyword;
+        case Kind::tooCostly:
+            std::snprintf(text, sizeof text,
+                          "The LUT picture would take %lld MB of memory to read; at most %lld MB is allowed",
+                          static_cast<long long>(found >> 20), static_cast<long long>(expected >> 20));
+            return text;
         case Kind::none:
             break;
     }
@@ -189,121 +179,15 @@ Result<ColorLUT, ColorLUT::LoadError> ColorLUT::load(const std::string& path) {
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readCubeFile(const std::string& path) {
-    auto bytes = lutfile::readWholeFile(path, kMaxCubeFileBytes);
-    if (!bytes) return unexpected(LoadError::unreadable());
-    std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    if (!isValidUtf8(text)) return unexpected(LoadError::unreadable());
-    return parseCube(text, path, lutfile::nameOf(path));
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> { return streamCube(path); });
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text, std::string id,
                                                           std::string name) {
-    std::optional<int64_t> size;
-    // Entries beyond the largest table we accept are only counted: the count
-    // is all the error needs, and memory stays bounded by the limit.
-    std::vector<float> entries;
-    int64_t found = 0;
-    // The input range: DOMAIN_MIN / DOMAIN_MAX per axis, or Resolve's
-    // LUT_3D_INPUT_RANGE for all three; a later line replaces an earlier one.
-    std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
-    std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
-    std::optional<LoadError> keywordError;  // the first malformed one
-    bool oneDimensional = false;
-
-    auto handleKeyword = [&](std::string_view keyword, std::string_view rest) {
-        const int count = keyword == "LUT_3D_INPUT_RANGE" ? 2 : 3;
-        const auto values = keywordValues(rest, count);
-        if (!values) {
-            if (!keywordError) keywordError = LoadError::malformedKeyword(std::string(keyword), count);
-            return;
-        }
-        if (keyword == "DOMAIN_MIN") {
-            domainMin = *values;
-        } else if (keyword == "DOMAIN_MAX") {
-            domainMax = *values;
-        } else {
-            domainMin.fill((*values)[0]);
-            domainMax.fill((*values)[1]);
-        }
-    };
-
-    auto handleLine = [&](std::string_view rawLine) {
-        const std::string_view line = trimBlanks(rawLine);
-        if (line.empty() || line.front() == '#') return;
-        // Reading the grid as 0...1 when the file says otherwise gives a
-        // plainly wrong picture, so a range that cannot be used refuses the
-        // file. A 1D table (alone or as a shaper before the cube) cannot be
-        // expressed as a cube here and is refused too.
-        const std::string_view keyword = firstWord(line);
-        if (keyword == "LUT_1D_SIZE") {
-            oneDimensional = true;
-            return;
-        }
-        if (keyword == "DOMAIN_MIN" || keyword == "DOMAIN_MAX" || keyword == "LUT_3D_INPUT_RANGE") {
-            handleKeyword(keyword, line.substr(keyword.size()));
-            return;
-        }
-        if (line.starts_with("LUT_3D_SIZE")) {
-            std::string_view last;
-            forEachPiece(line, [](char c) { return c == ' '; },
-                         [&](std::string_view piece) { last = piece; });
-            size = parseSizeValue(last);
-            return;
-        }
-        std::array<float, 3> values{};
-        int count = 0;
-        forEachPiece(line, isBlank, [&](std::string_view piece) {
-            if (const auto value = parseFloat(piece)) {
-                if (count < 3) values[static_cast<size_t>(count)] = *value;
-                ++count;
-            }
-        });
-        if (count != 3 || !startsEntry(line.front())) return;
-        // A NaN or infinite entry would poison every pixel near it; the line
-        // is dropped, so the entry count no longer matches and the file is
-        // refused.
-        for (float v : values) {
-            if (!std::isfinite(v)) return;
-        }
-        if (found < kMaxEntries) {
-            entries.insert(entries.end(), {values[0], values[1], values[2], 1.0f});
-        }
-        ++found;
-    };
-
-    size_t start = 0;
-    for (size_t i = 0; i < text.size();) {
-        const size_t newline = newlineLength(text, i);
-        if (newline == 0) {
-            ++i;
-            continue;
-        }
-        if (i > start) handleLine(text.substr(start, i - start));
-        i += newline;
-        start = i;
-    }
-    if (start < text.size()) handleLine(text.substr(start));
-
-    if (oneDimensional) return unexpected(LoadError::oneDimensional());
-    if (keywordError) return unexpected(*keywordError);
-
-    // A size that cannot make a table (0, 1, negative, beyond the limit) is
-    // treated like a size that is not a number: there is no usable size line.
-    if (!size || *size < kMinDimension || *size > kMaxDimension) {
-        return unexpected(LoadError::missingSize());
-    }
-    const int64_t expected = *size * *size * *size;
-    if (found != expected) return unexpected(LoadError::wrongEntryCount(expected, found));
-
-    ColorLUT lut;
-    lut.domainMin = domainMin;
-    lut.domainMax = domainMax;
-    if (!lut.hasUsableDomain()) return unexpected(LoadError::emptyDomain());
-    lut.id = std::move(id);
-    lut.name = std::move(name);
-    lut.dimension = static_cast<int>(*size);
-    lut.rgba = std::move(entries);
-    return lut;
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
+        return parseCubeText(text, std::move(id), std::move(name));
+    });
 }
+
 
 }  // namespace hollowkit

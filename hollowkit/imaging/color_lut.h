@@ -38,6 +38,8 @@ struct ColorLUT {
             malformedKeyword,        // keyword, expected (numbers it takes)
             emptyDomain,
             oneDimensional,
+            refusedFile,  // keyword: why ("is not a regular file" ...)
+            tooCostly,    // found: the bytes reading it would take, expected: the limit
         };
 
         Kind kind = Kind::none;
@@ -58,6 +60,12 @@ struct ColorLUT {
         static LoadError emptyDomain();
         // A ".cube" file holding a one-dimensional table (LUT_1D_SIZE).
         static LoadError oneDimensional();
+        // A file refused before or while reading it: not a regular file, too
+        // large, or a path that cannot name a file. `reason` completes "The
+        // LUT file ...".
+        static LoadError refusedFile(std::string reason);
+        // A picture whose decoding would take more memory than one look may.
+        static LoadError tooCostly(int64_t costBytes, int64_t limitBytes);
 
         std::string userMessage() const;
         bool operator==(const LoadError&) const = default;
@@ -87,8 +95,15 @@ struct ColorLUT {
     // Tables are the same look when their ids are equal, whatever they hold.
     bool operator==(const ColorLUT& other) const { return id == other.id; }
 
+    // The most memory reading one look may take: the largest table (256
+    // points, 256 MB) and its picture decoded at 16 bits per channel.
+    static constexpr int64_t kMaxLoadCostBytes = int64_t{384} << 20;
+
     // Reads `path`: ".cube" text when its extension, lower-cased, is "cube",
-    // otherwise an image.
+    // otherwise an image. A ".cube" file is read line by line and refused at
+    // its first line that cannot belong to its table; a picture's cost is
+    // judged from its header before any pixel is decoded. Running out of
+    // memory fails this look, never the process.
     static Result<ColorLUT, LoadError> load(const std::string& path);
     static Result<ColorLUT, LoadError> readCubeFile(const std::string& path);
     static Result<ColorLUT, LoadError> readImageFile(const std::string& path);

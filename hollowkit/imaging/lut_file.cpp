@@ -1,12 +1,6 @@
 #include "hollowkit/imaging/lut_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "hollowkit/base/unique_fd.h"
+#include <utility>
 
 namespace hollowkit::lutfile {
 
@@ -27,24 +21,24 @@ size_t extensionDot(std::string_view component) {
 
 }  // namespace
 
-std::optional<Bytes> readWholeFile(const std::string& path, size_t maxBytes) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > maxBytes) return std::nullopt;
-
-    Bytes bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) break;  // shrank while we read: take what is there
-        done += static_cast<size_t>(n);
+ColorLUT::LoadError loadError(const FileReadError& error) {
+    switch (error.kind) {
+        case FileReadError::Kind::invalidPath:
+        case FileReadError::Kind::notRegularFile:
+        case FileReadError::Kind::tooLarge:
+            return ColorLUT::LoadError::refusedFile(error.reason());
+        case FileReadError::Kind::cannotOpen:
+        case FileReadError::Kind::readFailed:
+        case FileReadError::Kind::none:
+            break;
     }
-    bytes.resize(done);
-    return bytes;
+    return ColorLUT::LoadError::unreadable();
+}
+
+Result<Bytes, ColorLUT::LoadError> readWholeFile(const std::string& path, uint64_t maxBytes) {
+    auto bytes = readBoundedFile(path, maxBytes);
+    if (!bytes) return unexpected(loadError(bytes.error()));
+    return std::move(bytes).value();
 }
 
 std::string_view extension(std::string_view path) {

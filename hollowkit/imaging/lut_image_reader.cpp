@@ -20,8 +20,9 @@ namespace hollowkit {
 
 namespace {
 
-// Compressed pictures of even the largest table are a few tens of MB.
-constexpr size_t kMaxImageFileBytes = size_t{256} << 20;
+// Even stored without compression, the largest table's picture at 16 bits
+// per channel is 128 MB.
+constexpr uint64_t kMaxImageFileBytes = uint64_t{160} << 20;
 constexpr int64_t kMaxPixels = int64_t{ColorLUT::kMaxDimension} * ColorLUT::kMaxDimension *
                                ColorLUT::kMaxDimension;
 
@@ -52,6 +53,9 @@ ImageLayout layoutFor(int64_t width, int64_t height) {
 struct PictureSize {
     int64_t width = 0;
     int64_t height = 0;
+    // What one pixel takes once decoded (channels × bytes per sample), as
+    // the header says or, where it does not, the most the format can give.
+    int64_t decodedBytesPerPixel = 4;
 };
 
 uint32_t be16(ByteView b, size_t at) { return static_cast<uint32_t>(b[at] << 8 | b[at + 1]); }
@@ -66,7 +70,19 @@ std::optional<PictureSize> pngSize(ByteView b) {
         b[12] != 'I' || b[13] != 'H' || b[14] != 'D' || b[15] != 'R') {
         return std::nullopt;
     }
-    return PictureSize{be32(b, 16), be32(b, 20)};
+    // Bit depth and colour type follow the size; a palette decodes to BGR
+    // or BGRA, so it counts as four 8-bit channels.
+    const int64_t bytesPerSample = b.size() > 24 && b[24] == 16 ? 2 : 1;
+    int64_t channels = 4;
+    if (b.size() > 25) {
+        switch (b[25]) {
+            case 0: channels = 1; break;
+            case 2: channels = 3; break;
+            case 4: channels = 2; break;
+            default: break;
+        }
+    }
+    return PictureSize{be32(b, 16), be32(b, 20), channels * bytesPerSample};
 }
 
 std::optional<PictureSize> jpegSize(ByteView b) {
@@ -146,6 +162,7 @@ std::optional<PictureSize> tiffSize(ByteView b) {
         if (tag == 257) size.height = value;
     }
     if (size.width == 0 || size.height == 0) return std::nullopt;
+    size.decodedBytesPerPixel = 4 * 8;  // up to four channels of doubles
     return size;
 }
 
@@ -159,9 +176,21 @@ std::optional<PictureSize> pictureSize(ByteView bytes) {
     return std::nullopt;
 }
 
+// The most memory reading this picture takes at once, beside the encoded
+// file: the decoded picture with its 8-bit copy, that copy with the RGBA
+// pixels, then those with the table (16 bytes an entry).
+int64_t loadCostBytes(const PictureSize& size, int64_t encodedBytes) {
+    const int64_t pixels = size.width * size.height;
+    const int64_t decoded = pixels * size.decodedBytesPerPixel;
+    const int64_t eight = pixels * 4;
+    const int64_t n = layoutFor(size.width, size.height).dimension;
+    const int64_t table = n * n * n * 16;
+    return std::max({encodedBytes + decoded + eight, encodedBytes + eight + eight, eight + table});
+}
+
 // Any decoded depth and channel count as 8-bit RGBA with premultiplied alpha,
 // the form the layout rules read.
-std::optional<std::vector<uint8_t>> toPremultipliedRgba(const cv::Mat& decoded) {
+std::optional<std::vector<uint8_t>> toPremultipliedRgba(cv::Mat decoded) {
     cv::Mat eight;
     switch (decoded.depth()) {
         case CV_8U:
@@ -178,6 +207,8 @@ std::optional<std::vector<uint8_t>> toPremultipliedRgba(const cv::Mat& decoded) 
             decoded.convertTo(eight, CV_8U);
             break;
     }
+    // Held no longer than needed: the RGBA pixels come next.
+    decoded.release();
     const int channels = eight.channels();
     if (channels < 1 || channels > 4) return std::nullopt;
 
@@ -217,44 +248,11 @@ int ColorLUT::imageDimension(int64_t width, int64_t height) {
     return layoutFor(width, height).dimension;
 }
 
-Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readImageFile(const std::string& path) {
-    const auto bytes = lutfile::readWholeFile(path, kMaxImageFileBytes);
-    if (!bytes) return unexpected(LoadError::unreadable());
-    return decodeImage(*bytes, path, lutfile::nameOf(path));
-}
+namespace {
 
-Result<ColorLUT, ColorLUT::LoadError> ColorLUT::decodeImage(ByteView encoded, std::string id,
-                                                            std::string name) {
-    const auto size = pictureSize(encoded);
-    if (!size) return unexpected(LoadError::unreadable());
-    if (layoutFor(size->width, size->height).dimension == 0) {
-        return unexpected(LoadError::unsupportedImageLayout(size->width, size->height));
-    }
-
-    cv::Mat decoded;
-    try {
-        // imdecode only reads its input; the Mat header just cannot say so.
-        const cv::Mat input(1, static_cast<int>(encoded.size()), CV_8U,
-                            const_cast<uint8_t*>(encoded.data()));
-        decoded = cv::imdecode(input, cv::IMREAD_UNCHANGED);
-    } catch (const std::exception&) {
-        return unexpected(LoadError::unreadable());
-    }
-    if (decoded.empty() || decoded.dims != 2) return unexpected(LoadError::unreadable());
-
-    std::optional<std::vector<uint8_t>> rgba;
-    try {
-        rgba = toPremultipliedRgba(decoded);
-    } catch (const std::exception&) {
-        rgba.reset();
-    }
-    if (!rgba) return unexpected(LoadError::unreadable());
-    return parseImage(*rgba, decoded.cols, decoded.rows, std::move(id), std::move(name));
-}
-
-Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseImage(std::span<const uint8_t> rgba,
-                                                           int width, int height, std::string id,
-                                                           std::string name) {
+Result<ColorLUT, ColorLUT::LoadError> tableFromPixels(std::span<const uint8_t> rgba, int width, int height,
+                                                      std::string id, std::string name) {
+    using LoadError = ColorLUT::LoadError;
     const ImageLayout layout = layoutFor(width, height);
     if (layout.dimension == 0) {
         return unexpected(LoadError::unsupportedImageLayout(width, height));
@@ -290,6 +288,67 @@ Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseImage(std::span<const uint8
         }
     }
     return lut;
+}
+
+Result<ColorLUT, ColorLUT::LoadError> decodePicture(ByteView encoded, std::string id, std::string name) {
+    using LoadError = ColorLUT::LoadError;
+    const auto size = pictureSize(encoded);
+    if (!size) return unexpected(LoadError::unreadable());
+    if (layoutFor(size->width, size->height).dimension == 0) {
+        return unexpected(LoadError::unsupportedImageLayout(size->width, size->height));
+    }
+    if (const int64_t cost = loadCostBytes(*size, static_cast<int64_t>(encoded.size()));
+        cost > ColorLUT::kMaxLoadCostBytes) {
+        return unexpected(LoadError::tooCostly(cost, ColorLUT::kMaxLoadCostBytes));
+    }
+
+    cv::Mat decoded;
+    try {
+        // imdecode only reads its input; the Mat header just cannot say so.
+        const cv::Mat input(1, static_cast<int>(encoded.size()), CV_8U,
+                            const_cast<uint8_t*>(encoded.data()));
+        decoded = cv::imdecode(input, cv::IMREAD_UNCHANGED);
+    } catch (const std::exception&) {
+        return unexpected(LoadError::unreadable());
+    }
+    if (decoded.empty() || decoded.dims != 2) return unexpected(LoadError::unreadable());
+
+    std::optional<std::vector<uint8_t>> rgba;
+    const int width = decoded.cols;
+    const int height = decoded.rows;
+    try {
+        rgba = toPremultipliedRgba(std::move(decoded));
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        rgba.reset();
+    }
+    if (!rgba) return unexpected(LoadError::unreadable());
+    return tableFromPixels(*rgba, width, height, std::move(id), std::move(name));
+}
+
+}  // namespace
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readImageFile(const std::string& path) {
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
+        const auto bytes = lutfile::readWholeFile(path, kMaxImageFileBytes);
+        if (!bytes) return unexpected(bytes.error());
+        return decodeImage(*bytes, path, lutfile::nameOf(path));
+    });
+}
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::decodeImage(ByteView encoded, std::string id,
+                                                            std::string name) {
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
+        return decodePicture(encoded, std::move(id), std::move(name));
+    });
+}
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseImage(std::span<const uint8_t> rgba, int width,
+                                                           int height, std::string id, std::string name) {
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
+        return tableFromPixels(rgba, width, height, std::move(id), std::move(name));
+    });
 }
 
 }  // namespace hollowkit

@@ -4,12 +4,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/atomic_file.h"
+#include "hollowkit/base/bounded_file.h"
 
 namespace hollowkit {
 namespace {
@@ -156,12 +155,9 @@ Result<void, std::string> CursorTimeline::write(const std::filesystem::path& fil
 }
 
 Result<CursorTimeline, std::string> CursorTimeline::load(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return unexpected(file.filename().string() + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return unexpected(file.filename().string() + ": could not be read");
-    return decode(text.str());
+    auto text = readBoundedText(file, kMaxFileBytes);
+    if (!text) return unexpected(text.error().userMessage());
+    return decode(*text);
 }
 
 }  // namespace hollowkit

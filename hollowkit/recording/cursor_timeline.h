@@ -66,7 +66,13 @@ struct CursorTimeline {
     // Writes through a temporary file renamed into place, so a failed write
     // leaves an earlier file whole. Errors say what failed.
     Result<void, std::string> write(const std::filesystem::path& file) const;
+    // Only a regular file of at most kMaxFileBytes is read (the error names
+    // the file and why it was refused).
     static Result<CursorTimeline, std::string> load(const std::filesystem::path& file);
+
+    // About 90 minutes of pointer samples at 60 a second. Decoding takes
+    // some fourteen times the text in memory, so the bound is kept tight.
+    static constexpr uint64_t kMaxFileBytes = uint64_t{32} << 20;
 };
 
 }  // namespace hollowkit

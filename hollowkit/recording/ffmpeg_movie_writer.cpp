@@ -62,6 +62,7 @@ public:
     FfmpegMovieWriter(const FfmpegMovieWriter&) = delete;
     FfmpegMovieWriter& operator=(const FfmpegMovieWriter&) = delete;
 
+    void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
     Result<void, std::string> start(const MovieWriterSettings& settings,
                                     TimePoint sessionStart) override;
     bool isWriting() const override {
@@ -126,6 +127,7 @@ private:
 
     const std::filesystem::path path_;
     const FfmpegMovieWriterOptions options_;
+    FailureHandler onFailure_;  // set before start, then only read
 
     mutable Mutex mutex_;
     std::condition_variable changed_;
@@ -349,10 +351,20 @@ bool FfmpegMovieWriter::enqueue(Item item, bool isVideo) {
     return true;
 }
 
+// The first failure stops the writer. One while writing is also reported at
+// once; one during finish is finish's own result.
 void FfmpegMovieWriter::fail(std::string text) {
-    MutexLock lock(mutex_);
-    if (error_.empty()) error_ = std::move(text);
-    changed_.notify_all();
+    std::string reported;
+    {
+        MutexLock lock(mutex_);
+        if (!error_.empty()) return;
+        error_ = std::move(text);
+        changed_.notify_all();
+        if (state_ != State::writing || finishRequested_ || !onFailure_) return;
+        reported = error_;
+    }
+    PocketLog::logf("Movie writer failed: %s", reported.c_str());
+    onFailure_(reported);
 }
 
 void FfmpegMovieWriter::workerLoop() {

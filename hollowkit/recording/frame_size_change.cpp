@@ -1,13 +1,14 @@
 #include "hollowkit/recording/frame_size_change.h"
 
+#include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/atomic_file.h"
+#include "hollowkit/base/bounded_file.h"
+#include "hollowkit/base/pocket_log.h"
 
 namespace hollowkit {
 namespace {
@@ -75,12 +76,15 @@ Result<void, std::string> FrameSizeChange::writeAll(std::span<const FrameSizeCha
 
 std::optional<std::vector<FrameSizeChange>> FrameSizeChange::loadAll(
     const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return decodeAll(text.str());
+    auto text = readBoundedText(file, kMaxFileBytes);
+    if (!text) {
+        // A missing file is the usual case (the picture never turned).
+        if (text.error().kind != FileReadError::Kind::cannotOpen || text.error().errorNumber != ENOENT) {
+            PocketLog::logf("Frame sizes: %s", text.error().userMessage().c_str());
+        }
+        return std::nullopt;
+    }
+    return decodeAll(*text);
 }
 
 bool hasMixedOrientation(std::span<const FrameSizeChange> changes) {

@@ -37,8 +37,13 @@ struct FrameSizeChange {
     // file and the reason.
     static Result<void, std::string> writeAll(std::span<const FrameSizeChange> changes,
                                               const std::filesystem::path& file);
-    // Reads and decodes a file; nothing when it cannot be read or decoded.
+    // Reads and decodes a file; nothing when it cannot be read or decoded,
+    // is not a regular file or is larger than kMaxFileBytes (logged, except
+    // a missing file).
     static std::optional<std::vector<FrameSizeChange>> loadAll(const std::filesystem::path& file);
+
+    // Some twenty thousand turns of the picture: far beyond any take.
+    static constexpr uint64_t kMaxFileBytes = uint64_t{1} << 20;
 };
 
 // Whether some entry's orientation (landscape when height < width, portrait

@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include "hollowkit/base/local_time.h"
+#include "hollowkit/base/bounded_file.h"
+#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/base/user_directories.h"
 
@@ -114,10 +114,13 @@ UserDirsEnvironment MediaLibrary::currentEnvironment() {
 
 fs::path MediaLibrary::videosDirectory(const UserDirsEnvironment& environment) {
     const fs::path home = environment.home.empty() ? fs::path("/") : fs::path(environment.home);
-    if (std::ifstream in(configHome(home, environment.xdgConfigHome) / "user-dirs.dirs", std::ios::binary); in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (auto videos = videosDirFromUserDirs(text.str(), home.string())) return *videos;
+    // Read on the main thread while the app starts: a FIFO or a link to a
+    // device in its place must neither hold the start up nor fill memory.
+    auto text = readBoundedText(configHome(home, environment.xdgConfigHome) / "user-dirs.dirs", kMaxUserDirsBytes);
+    if (text) {
+        if (auto videos = videosDirFromUserDirs(*text, home.string())) return *videos;
+    } else if (text.error().kind != FileReadError::Kind::cannotOpen || text.error().errorNumber != ENOENT) {
+        PocketLog::logf("Videos folder: %s; using the default", text.error().userMessage().c_str());
     }
     return home / "Videos";
 }

@@ -54,6 +54,8 @@ public:
     static constexpr std::string_view kScreenRecordingKind = "Screen Recording";
     // Past this many suffixes a name counts as unavailable.
     static constexpr int kMaxSuffix = 9999;
+    // A real user-dirs.dirs holds a few hundred bytes.
+    static constexpr uint64_t kMaxUserDirsBytes = uint64_t{64} << 10;
 
     // Callers take it from their Clock's wallNow().
     using Date = WallTime;

@@ -55,7 +55,11 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
       expectsAudio_(expectsAudio),
       queue_(std::string(kMovieRecorderQueue.label)) {}
 
-MovieRecorder::~MovieRecorder() = default;
+MovieRecorder::~MovieRecorder() {
+    // The writer's thread may still report a failure into the queue, so the
+    // writer goes while the queue exists.
+    if (!queue_.sync([this] { writer_.reset(); })) writer_.reset();
+}
 
 void MovieRecorder::appendVideo(VideoFrame frame) {
     if (frame.isNull() || finishRequested_.load()) return;
@@ -73,7 +77,7 @@ void MovieRecorder::appendVideo(VideoFrame frame) {
 }
 
 void MovieRecorder::appendAudio(AudioChunk chunk) {
-    if (chunk.isNull() || finishRequested_.load()) return;
+    if (chunk.isNull() || soundClosed_.load()) return;
     if (queuedAudio_.fetch_add(1) >= kMaxQueuedAudioChunks) {
         queuedAudio_.fetch_sub(1);
         return;
@@ -132,7 +136,7 @@ std::optional<TimePoint> MovieRecorder::retime(TimePoint pts) {
 
 void MovieRecorder::handleVideo(VideoFrame frame) {
     ++stats_.videoOffered;
-    if (finishing_) return;
+    if (finishing_ || failure_) return;
     const auto pts = retime(frame.pts());
     if (!pts) return;
     if (*pts != frame.pts()) frame = frame.withPts(*pts);
@@ -165,6 +169,7 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
         return;
     }
     if (writer_->appendVideo(frame)) {
+        if (lastVideoTime_) lastVideoInterval_ = *pts - *lastVideoTime_;
         lastVideoTime_ = *pts;
         ++stats_.videoWritten;
     } else {
@@ -181,6 +186,10 @@ void MovieRecorder::setUpWriter(const VideoFrame& frame) {
         logSetupFailure("Recorder setup failed: " + setupError_);
         return;
     }
+    // The writer's thread only hands the failure over; the queue ends the movie.
+    writer->setOnFailure([this](const std::string& error) {
+        queue_.post([this, error] { handleWriterFailure(error); });
+    });
     MovieWriterSettings settings;
     settings.codec = codec_;
     settings.width = width;
@@ -228,7 +237,7 @@ void MovieRecorder::noteFrameSize(const VideoFrame& frame) {
 }
 
 void MovieRecorder::handleAudio(AudioChunk chunk) {
-    if (finishing_) return;
+    if (failure_ || (finishing_ && !pendingFinish_)) return;
     const auto pts = retime(chunk.pts());
     if (!pts) return;
     if (*pts != chunk.pts()) chunk = chunk.withPts(*pts);
@@ -237,9 +246,30 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
         heldAudio_.hold(std::move(chunk));
         return;
     }
-    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) {
-        writer_->appendAudio(chunk);
+    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio() && writer_->appendAudio(chunk)) {
+        noteSoundEnd(chunk);
     }
+    if (pendingFinish_ && soundReachedEnd()) completeFinish();
+}
+
+void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
+    const TimePoint end = chunk.pts() + chunk.duration();
+    if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
+}
+
+// Where the movie ends: the end the finish asked for when that is after the
+// last frame, else the last frame's end (one interval after it, as the
+// writer shows it).
+std::optional<TimePoint> MovieRecorder::movieEnd(std::optional<TimePoint> endTime) const {
+    if (!lastVideoTime_) return std::nullopt;
+    if (endTime && *endTime > *lastVideoTime_) return endTime;
+    const Duration framePeriod = std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate);
+    return *lastVideoTime_ + lastVideoInterval_.value_or(framePeriod);
+}
+
+bool MovieRecorder::soundReachedEnd() const {
+    const std::optional<TimePoint> end = movieEnd(pendingFinish_ ? pendingFinish_->endTime : std::nullopt);
+    return !end || (soundEnd_ && *soundEnd_ >= *end);
 }
 
 // Held sound that reaches past the movie's time zero goes in, in order; the
@@ -250,7 +280,7 @@ void MovieRecorder::appendHeldAudio() {
     for (const AudioChunk& chunk : held) {
         if (chunk.pts() + chunk.duration() <= writerStart_) continue;
         if (!writer_->isWriting() || !writer_->readyForAudio()) return;
-        writer_->appendAudio(chunk);
+        if (writer_->appendAudio(chunk)) noteSoundEnd(chunk);
     }
 }
 
@@ -263,6 +293,10 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
         deliver(setupError_.empty() ? unexpected(RecorderError::noVideo())
                                     : unexpected(RecorderError::writerFailed(setupError_)),
                 std::move(completion));
+        return;
+    }
+    if (failure_) {
+        deliver(unexpected(*failure_), std::move(completion));
         return;
     }
     if (writerFinished_) {
@@ -280,9 +314,25 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
                 std::move(completion));
         return;
     }
-    std::optional<TimePoint> end;
-    if (endTime && lastVideoTime_ && *endTime > *lastVideoTime_) end = endTime;
-    auto finished = writer_->finish(end);
+    pendingFinish_ = PendingFinish{endTime, std::move(completion), 0};
+    if (hasAudioTrack_ && !soundReachedEnd()) {
+        // The sound of the last frames may still be on its way.
+        pendingFinish_->deadline = queue_.after(kSoundCatchUp, [this] { completeFinish(); });
+        return;
+    }
+    completeFinish();
+}
+
+void MovieRecorder::completeFinish() {
+    if (!pendingFinish_) return;
+    PendingFinish pending = std::move(*pendingFinish_);
+    pendingFinish_.reset();
+    queue_.cancel(pending.deadline);
+    soundClosed_.store(true);
+    Completion completion = std::move(pending.completion);
+    // Given to the writer also when it is the last frame's own end: sound
+    // that came in large pieces must not run past the picture.
+    auto finished = writer_->finish(movieEnd(pending.endTime));
     if (!finished) {
         deliver(unexpected(RecorderError::writerFailed(finished.error().empty() ? "unknown"
                                                                                 : finished.error())),
@@ -292,8 +342,23 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
     deliver(outputURL_, std::move(completion));
 }
 
+void MovieRecorder::handleWriterFailure(const std::string& error) {
+    if (finishing_ || writerFinished_ || !writer_) return;
+    writerFinished_ = true;
+    failure_ = RecorderError::writerFailed(error.empty() ? "unknown" : error);
+    heldAudio_.clear();
+    PocketLog::logf("Recording of %s ended: %s", outputURL_.filename().string().c_str(), error.c_str());
+    // Completing the file gives its index the chance to make what was
+    // written playable; its own error is the one already known.
+    (void)writer_->finish(std::nullopt);
+    if (onFailure_ && !finishRequested_.load()) {
+        main_.post([handler = onFailure_, failure = *failure_] { handler(failure); });
+    }
+}
+
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
                             Completion completion) {
+    soundClosed_.store(true);
     if (!result) removeIfEmpty(outputURL_);
     if (!completion) return;
     main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });

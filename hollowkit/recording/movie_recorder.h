@@ -20,6 +20,18 @@
 // Sound that comes before the movie exists is held (a bounded, recent
 // stretch) and written once it does, from the movie's time zero on: the
 // chunk carrying the first frame's time often arrives just before it.
+//
+// Sound is captured ahead of its delivery (a sound server's buffers, the
+// microphone's queue), so when finish is asked for, the sound of the last
+// frames is often still on its way. Frames stop at once; sound is still
+// taken until it reaches the end of the last frame, for at most
+// kSoundCatchUp, and only then is the movie completed.
+//
+// A movie that cannot be written any more (the disk filled, the file reached
+// its size limit) is ended at once rather than at the finish: the recorder
+// completes what was written, so it stays playable, takes no more samples,
+// and tells the failure handler on the main executor. The finish that
+// follows reports the same error.
 
 #include <atomic>
 #include <cstdint>
@@ -75,6 +87,7 @@ struct MovieRecorderStats {
 class MovieRecorder {
 public:
     using Completion = std::function<void(Result<std::filesystem::path, RecorderError>)>;
+    using FailureHandler = std::function<void(const RecorderError& error)>;
 
     // Frames and sound chunks allowed to wait on the recorder's queue; more
     // are dropped at once.
@@ -87,6 +100,8 @@ public:
     // take moves the camera's times.
     static constexpr Duration kAudioWait = std::chrono::seconds(1);
     static constexpr Duration kClockOffsetThreshold = std::chrono::seconds(1);
+    // How long finish waits for sound still on its way to the last frame's end.
+    static constexpr Duration kSoundCatchUp = std::chrono::seconds(1);
 
     // Opens nothing yet: the movie is created with the first usable frame.
     // `main` receives the completion; `clock` is the host clock (the one
@@ -101,6 +116,13 @@ public:
     MovieRecorder(const MovieRecorder&) = delete;
     MovieRecorder& operator=(const MovieRecorder&) = delete;
 
+    // Set before the first sample. Runs at most once, on the main executor,
+    // when the movie failed while recording (a writerFailed error) and was
+    // ended; not for a failure that finish reports by itself, and not once
+    // finish was asked for. The owner still calls finish, whose completion
+    // carries the same error.
+    void setOnFailure(FailureHandler handler) { onFailure_ = std::move(handler); }
+
     // Any thread; returns at once.
     void appendVideo(VideoFrame frame);
     void appendAudio(AudioChunk chunk);
@@ -108,7 +130,8 @@ public:
     // Any thread; returns at once. Completes the movie (lasting until
     // `endTime` when that is after the last frame) and runs `completion` once
     // on the main executor with the file, or with the error. A movie that
-    // never started leaves no file behind.
+    // never started leaves no file behind. Frames offered afterwards are
+    // dropped; sound is still taken until the movie is complete (see above).
     void finish(std::optional<TimePoint> endTime, Completion completion);
 
     // Any thread: sound will not come after all (the microphone failed), so
@@ -135,6 +158,11 @@ private:
     void handleVideo(VideoFrame frame);
     void handleAudio(AudioChunk chunk);
     void handleFinish(std::optional<TimePoint> endTime, Completion completion);
+    void handleWriterFailure(const std::string& error);
+    void completeFinish();
+    void noteSoundEnd(const AudioChunk& chunk);
+    bool soundReachedEnd() const;
+    std::optional<TimePoint> movieEnd(std::optional<TimePoint> endTime) const;
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
     void appendHeldAudio();
@@ -147,9 +175,11 @@ private:
     Executor& main_;
     const Clock& clock_;
     const MovieWriterFactory writerFactory_;
+    FailureHandler onFailure_;  // set before the first sample, then only read
 
     // Any thread.
     std::atomic<bool> finishRequested_{false};
+    std::atomic<bool> soundClosed_{false};  // the movie is complete: no more sound
     std::atomic<int> queuedVideo_{0};
     std::atomic<int> queuedAudio_{0};
     std::atomic<uint64_t> droppedAtQueue_{0};
@@ -157,12 +187,22 @@ private:
     // Own queue only.
     std::unique_ptr<MovieWriter> writer_;
     bool writerFinished_ = false;
+    std::optional<RecorderError> failure_;  // the writer failed while recording
     bool hasAudioTrack_ = false;
     std::optional<AudioFormat> audioFormat_;
     HeldSound heldAudio_;  // re-timed, arrived before the writer
     bool finishing_ = false;
+    // Finish asked for, the movie still open for the sound of its last frames.
+    struct PendingFinish {
+        std::optional<TimePoint> endTime;
+        Completion completion;
+        TaskId deadline = 0;
+    };
+    std::optional<PendingFinish> pendingFinish_;
+    std::optional<TimePoint> soundEnd_;  // end of the last sound handed to the writer
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
+    std::optional<Duration> lastVideoInterval_;  // between the last two frames written
     std::optional<Duration> clockOffset_;
     bool expectsAudio_;
     std::optional<TimePoint> firstVideoArrival_;

@@ -8,6 +8,13 @@
 // through readyForVideo/readyForAudio instead of queueing without bound.
 // start, append and finish are called from one thread at a time (the
 // owner's queue); the ready and status reads are safe from any thread.
+//
+// A failure while writing (a full disk, a file grown past its limit, an
+// encoder error) stops the writer at once: every later sample is refused.
+// The owner hears of it through the failure handler as it happens, not only
+// when it finishes, so a recording that writes nothing cannot run on
+// unnoticed; it then finishes the writer, which keeps what was written
+// playable, and finish returns the same error text.
 
 #include <cstdint>
 #include <filesystem>
@@ -48,7 +55,17 @@ struct MovieWriterSettings {
 
 class MovieWriter {
 public:
+    // The error text, as errorText() gives it.
+    using FailureHandler = std::function<void(const std::string& error)>;
+
     virtual ~MovieWriter() = default;
+
+    // Set before start. Runs at most once, on the writer's own thread and
+    // under none of its locks, when writing fails after start and before
+    // finish was called; a failure inside finish is finish's result instead.
+    // It must return promptly and must not call back into the writer (post
+    // the work elsewhere); the writer's destruction waits for it.
+    virtual void setOnFailure(FailureHandler handler) = 0;
 
     // Creates the file and the tracks; `sessionStart` becomes the movie's
     // time zero (a first sample after it leaves an empty stretch at the

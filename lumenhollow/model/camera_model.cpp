@@ -44,6 +44,18 @@ CameraModel::~CameraModel() {
         tap_->setRecorder(nullptr);
         recorder_->finish(std::nullopt, [keep = recorder_](const auto&) {});
     }
+    if (screenSession_) {
+        // The take's movies are completed rather than cut off; nothing is composed.
+        tap_->setRecorder(nullptr);
+        screenSession_->cursor->stop();
+        const std::shared_ptr<ScreenSession> session = std::move(screenSession_);
+        session->screen->stop(std::nullopt, [session](const auto&) {});
+        if (session->camera) session->camera->finish(std::nullopt, [session](const auto&) {});
+    }
+    // The composition ends with the model; whoever waits for it hears so.
+    composer_.reset();
+    if (composeCompletion_) main_.post(std::exchange(composeCompletion_, nullptr));
+    for (auto& waiter : std::exchange(takeWorkWaiters_, {})) main_.post(std::move(waiter));
     recordingActivity_.end();
     if (pendingResolution_) main_.cancel(pendingResolution_->task);
     if (pendingSwitch_) main_.cancel(pendingSwitch_->watchdog);

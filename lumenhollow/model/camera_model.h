@@ -41,13 +41,16 @@
 #include "hollowkit/recording/movie_recorder.h"
 #include "hollowkit/recording/movie_writer.h"
 #include "hollowkit/recording/photo_writer.h"
+#include "hollowkit/recording/recording_system.h"
 #include "hollowkit/recording/still_encoder.h"
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
 #include "lumenhollow/model/camera_factory.h"
+#include "lumenhollow/model/camera_model_services.h"
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/published_state.h"
+#include "lumenhollow/model/screen_take.h"
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
 #include "lumenhollow/platform/disk_space.h"
@@ -58,44 +61,6 @@
 #include "lumenhollow/platform/settings_store.h"
 
 namespace lumenhollow {
-
-// How the model makes its imaging components; an empty function means the
-// library's own default. Tests pass fakes' backends and manual queues.
-struct ImagingFactory {
-    std::function<std::shared_ptr<hollowkit::FrameProcessor>()> processor;
-    std::function<std::shared_ptr<hollowkit::BackgroundPreview>()> backgroundPreview;
-    std::function<std::shared_ptr<hollowkit::FaceDetector>(double rate)> faceDetector;
-    std::function<std::unique_ptr<hollowkit::FaceFollower>()> faceFollower;
-};
-
-// Everything the model uses from outside. Every reference must outlive the
-// model and every task it has posted.
-struct CameraModelServices {
-    hollowkit::MainExecutor& main;
-    SettingsStore& settings;
-    SecretStore& secrets;
-    SecureRandom& random;
-    DiskSpace& disk;
-    CameraFactory& cameras;
-    AppShell& shell;
-    Desktop& desktop;
-    // The main window's and the notch island's previews.
-    std::shared_ptr<VideoSink> displayLayer;
-    std::shared_ptr<VideoSink> notchDisplayLayer;
-    // Where recordings and photos go; empty means the user's usual folder.
-    std::filesystem::path outputFolder;
-    ImagingFactory imaging;
-    // The computer's sound inputs, recorded over the wireless route; null:
-    // there are none.
-    hollowkit::AudioInputBackend* audioInputs = nullptr;
-    // Keeps the computer awake while a movie is written; null: nothing is held.
-    PowerAssertion* powerAssertion = nullptr;
-    // How movies and photos are encoded; empty or null: the library's own.
-    hollowkit::MovieWriterFactory movieWriters = {};
-    const hollowkit::StillEncoder* stillEncoder = nullptr;
-    // The chooser for importing looks; null: importing does nothing.
-    FilePicker* filePicker = nullptr;
-};
 
 class CameraModel : public std::enable_shared_from_this<CameraModel> {
 public:
@@ -295,6 +260,26 @@ public:
     // Recording, starting a take or composing one: the record controls wait.
     bool isBusy() const;
 
+    // --- Screen-and-camera takes (screen_take_start.cpp, screen_take_finish.cpp,
+    // screen_take_compose.cpp). Record starts a take instead of a movie while
+    // "Record Screen Too" is on; Record again, stopRecording or the screen
+    // stream ending stops it.
+    static constexpr std::string_view kScreenRecordingKind = "Screen Recording";
+    // "Record Screen Too": ignored while recording, starting a take or composing.
+    void toggleRecordScreen();
+    // Reads the recordable displays into `displays`; a chosen display that
+    // is gone falls back to the main one.
+    void refreshDisplays();
+    // The display the next take records; nothing: the main display. Not stored.
+    void setScreenDisplayID(std::optional<uint32_t> id) { publish<Field::screenDisplayID>(id); }
+    // Composes the take in `folder` again with the current bubble, codec and
+    // zoom choice; ignored while busy.
+    void rebuildScreenTake(const std::filesystem::path& folder);
+    // Asks for a take folder and rebuilds it.
+    void chooseTakeToRebuild();
+    // A take records or is starting.
+    bool hasScreenTake() const { return screenSession_ != nullptr; }
+
     // --- Photos (photos.cpp).
     // A photo waiting this long for a frame is given up with a notice.
     static constexpr hollowkit::Duration kPhotoFrameWait = std::chrono::seconds(2);
@@ -448,17 +433,34 @@ private:
     void startCountdown(int seconds);
     void countdownStep(uint64_t countdown, int value);
     void startMacRecording();
-    // Screen-and-camera takes: none exists until they are built.
-    bool hasScreenTake() const { return false; }
+    // Screen-and-camera takes (screen_take_*.cpp).
+    struct TakeResults;
     void startScreenRecording();
+    void startScreenCapture(std::weak_ptr<ScreenSession> weakSession);
+    void screenCaptureStartEnded(const std::weak_ptr<ScreenSession>& weakSession,
+                                 const hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError>& result);
+    void screenRecordingDidStart(const std::weak_ptr<ScreenSession>& weakSession, hollowkit::TimePoint start);
+    void screenRecordingDidFail(const std::weak_ptr<ScreenSession>& weakSession, const std::string& reason);
+    void stopScreenRecording(std::shared_ptr<ScreenSession> session, std::function<void()> completion);
+    void finishScreenTake(std::shared_ptr<TakeResults> results);
+    // The take's work is over without a combined movie: no progress, the
+    // activity ended, the completion run.
+    void endTakeWork(std::function<void()> completion);
+    void composeScreenTake(hollowkit::ComposeRequest request, std::function<void()> completion);
+    void reportComposeProgress(uint64_t composition, float value);
+    void composeEnded(uint64_t composition, const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
+                      const std::filesystem::path& screen);
+    void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
+    void releaseMovieSound(const hollowkit::MovieRecorder& movie);
     void finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
                      std::function<void()> completion);
     void handleMovieFinished(const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>& result,
                              const std::optional<std::string>& reason);
     // Stops the movie with `reason` leading its notice.
     void endMovie(std::string reason);
+    void handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie);
     void checkPictureArrives();
     // The countdown, a card start, photos and the movie end with the camera.
     void endRecordingActivities();
@@ -533,6 +535,16 @@ private:
     hollowkit::TaskId cardStartPending_ = 0;
     int activityHolders_ = 0;  // movies being written or finished
     PowerActivity recordingActivity_;
+
+    // Screen-and-camera takes. A composition is known by its number, so
+    // a late report of an earlier one changes nothing.
+    std::shared_ptr<ScreenSession> screenSession_;
+    std::unique_ptr<TakeComposer> composer_;
+    uint64_t composeId_ = 0;  // the running composition; 0: none
+    uint64_t lastComposeId_ = 0;
+    std::function<void()> composeCompletion_;
+    // Told when the take's work (its finish or its composition) is over.
+    std::vector<std::function<void()>> takeWorkWaiters_;
 
     // Photos and scene thumbnails.
     const std::shared_ptr<hollowkit::PhotoWriter>& photoWriter();

@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "hollowkit/base/utf8.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/look_list.h"
 #include "lumenhollow/model/scene_store.h"
 
 namespace lumenhollow {
-
-namespace {
-
-bool holds(const std::vector<hk::ColorLUT>& looks, const std::string& id) {
-    return std::any_of(looks.begin(), looks.end(), [&](const hk::ColorLUT& look) { return look.id == id; });
-}
-
-}  // namespace
 
 void CameraModel::importLUT() {
     if (!services_.filePicker) return;
@@ -30,24 +24,25 @@ void CameraModel::importLUT() {
 }
 
 void CameraModel::importChosenLUTs(const std::vector<std::filesystem::path>& files) {
-    std::vector<hk::ColorLUT> added;
-    for (const std::filesystem::path& file : files) {
-        auto look = hk::ColorLUT::load(file.string());
-        if (!look) {
-            // A later failure replaces the notice of an earlier one.
-            publish<Field::notice>(file.filename().string() + ": " + look.error().userMessage());
-            continue;
-        }
-        if (holds(state_.customLUTs, look->id) || holds(added, look->id)) continue;
-        added.push_back(std::move(look).value());
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const std::filesystem::path& file : files) paths.push_back(file.string());
+    // Files naming a look already imported are dropped without a notice;
+    // the list keeps the earlier look and its place.
+    LookLoadOutcome outcome = loadLooks(paths, state_.customLUTs);
+    // Each failure is noticed in turn: a later one replaces an earlier one.
+    // The name is shown escaped, so a NUL or a line break in it shows as such.
+    for (const LookLoadFailure& failure : outcome.failures) {
+        const std::string name = std::filesystem::path(failure.path).filename().string();
+        publish<Field::notice>(hk::escapeForLog(name) + ": " + failure.message);
     }
-    if (added.empty()) return;
+    if (outcome.added.empty()) return;
 
     std::vector<hk::ColorLUT> looks = state_.customLUTs;
-    looks.insert(looks.end(), added.begin(), added.end());
+    looks.insert(looks.end(), outcome.added.begin(), outcome.added.end());
     publish<Field::customLUTs>(std::move(looks));
     saveCustomLUTPaths(services_.settings, state_.customLUTs);
-    setSelectedLUT(std::move(added.back()));
+    setSelectedLUT(std::move(outcome.added.back()));
 }
 
 void CameraModel::removeImportedLUT(const hk::ColorLUT& look) {

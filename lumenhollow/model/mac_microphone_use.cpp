@@ -137,6 +137,7 @@ void CameraModel::handleMicrophoneFailure(uint64_t generation, const hollowkit::
 
 void CameraModel::microphoneWillNotRecord() {
     if (recorder_) recorder_->noAudioExpected();
+    if (screenSession_ && screenSession_->camera) screenSession_->camera->noAudioExpected();
 }
 
 void CameraModel::stopMacMicrophone() {

@@ -35,7 +35,8 @@ const std::shared_ptr<hollowkit::PhotoWriter>& CameraModel::photoWriter() {
 }
 
 void CameraModel::takePhoto() {
-    if (!state_.stats || !state_.stats->hasPicture) return;
+    // While quitting no frame will answer the request before the end.
+    if (isTerminating() || !state_.stats || !state_.stats->hasPicture) return;
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
                                                  main_.clock().wallNow());
     if (!file) {

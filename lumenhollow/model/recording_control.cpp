@@ -26,19 +26,27 @@ bool CameraModel::isBusy() const {
 }
 
 void CameraModel::toggleRecording() {
+    // While quitting nothing may start: a movie begun during the camera's
+    // stop would still be open when the application ends. What ran was
+    // already finished by the shutdown.
+    if (isTerminating()) return;
     if (state_.countdownRemaining || countdownId_ != 0) {
         cancelCountdown();
         return;
     }
     if (state_.composeProgress) return;
-    if (hasScreenTake()) return;
+    // A take stops also while it is still starting.
+    if (screenSession_) {
+        stopRecording({});
+        return;
+    }
     // What runs decides, not the record target: the target may have been
     // changed since, or the camera may have started its card on its own.
     if (recorder_) {
         stopRecording({});
         return;
     }
-    if (state_.recordingStarted) {
+    if (state_.recordingStarted && camera_->supportsCardRecording()) {
         // Only the camera's card records without a movie here; the shown
         // time stays until the camera reports the end.
         camera_->setCardRecording(false);
@@ -100,7 +108,7 @@ void CameraModel::countdownStep(uint64_t countdown, int value) {
 }
 
 void CameraModel::startRecording() {
-    if (recorder_ || hasScreenTake()) return;
+    if (recorder_ || screenSession_ || state_.composeProgress || isTerminating()) return;
     if (state_.recordScreen) {
         startScreenRecording();
         return;
@@ -113,11 +121,6 @@ void CameraModel::startRecording() {
         });
         return;
     }
-    startMacRecording();
-}
-
-void CameraModel::startScreenRecording() {
-    // Until takes of the screen exist, the camera is recorded alone.
     startMacRecording();
 }
 
@@ -140,6 +143,10 @@ void CameraModel::startMacRecording() {
     recorder_ = std::make_shared<hollowkit::MovieRecorder>(*file, state_.codec, std::nullopt,
                                                            microphoneMayRecord || cameraSound, main_, clock,
                                                            services_.movieWriters);
+    recorder_->setOnFailure([weak = weak_from_this(), movie = std::weak_ptr(recorder_)](
+                                const hollowkit::RecorderError&) {
+        if (auto self = weak.lock()) self->handleMovieFailed(movie);
+    });
     tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_));
     recorderStartedAt_ = now;
     publish<Field::recordingStarted>(clock.wallNow());
@@ -151,7 +158,10 @@ void CameraModel::startMacRecording() {
 }
 
 void CameraModel::stopRecording(std::function<void()> completion) {
-    if (hasScreenTake()) return;
+    if (screenSession_) {
+        stopScreenRecording(screenSession_, std::move(completion));
+        return;
+    }
     if (!recorder_) {
         // Callers may wait for the completion, so it runs also when nothing records.
         if (completion) main_.post(std::move(completion));
@@ -165,11 +175,28 @@ void CameraModel::endMovie(std::string reason) {
     finishMovie(detachMovie(), std::move(reason), {});
 }
 
+// A movie that can no longer be written ends now, not at the user's stop:
+// its finish brings the one notice with the writer's reason.
+void CameraModel::handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie) {
+    const std::shared_ptr<hollowkit::MovieRecorder> failed = movie.lock();
+    if (!failed || failed != recorder_) return;
+    finishMovie(detachMovie(), std::nullopt, {});
+}
+
 void CameraModel::finishRecordingForTermination(std::function<void()> finished) {
     cancelCountdown();
     cancelCardStart();
     if (recorder_) {
         finishMovie(detachMovie(), std::nullopt, std::move(finished));
+        return;
+    }
+    // A take's movies are finished; a composition under way is waited for.
+    if (screenSession_) {
+        stopScreenRecording(screenSession_, std::move(finished));
+        return;
+    }
+    if (state_.composeProgress) {
+        takeWorkWaiters_.push_back(std::move(finished));
         return;
     }
     stopMacMicrophone();
@@ -187,9 +214,11 @@ void CameraModel::stopRecordingForTermination(std::function<void()> completion) 
 }
 
 std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
-    // No frame or sound reaches the movie after this.
-    tap_->setRecorder(nullptr);
-    stopMacMicrophone();
+    // No frame reaches the movie after this. Its sound still does until the
+    // movie is complete: the sound of the last frames is captured before it
+    // arrives, and the recorder waits a moment for it. The microphone runs
+    // until then too (releaseMovieSound).
+    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_, MovieSampleRecorder::Takes::soundOnly));
     main_.cancel(pictureWatch_);
     pictureWatch_ = 0;
     std::shared_ptr<hollowkit::MovieRecorder> movie = std::move(recorder_);
@@ -208,9 +237,20 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
                                    completion = std::move(completion)](
                                       const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
                                           result) {
-        if (auto self = weak.lock()) self->handleMovieFinished(result, reason);
+        if (auto self = weak.lock()) {
+            self->releaseMovieSound(*keep);
+            self->handleMovieFinished(result, reason);
+        }
         if (completion) completion();
     });
+}
+
+// A complete movie takes no more sound; the microphone stops unless the
+// next recording already uses it.
+void CameraModel::releaseMovieSound(const hollowkit::MovieRecorder& movie) {
+    const auto entry = std::dynamic_pointer_cast<MovieSampleRecorder>(tap_->recorder());
+    if (entry && entry->movie().get() == &movie) tap_->setRecorder(nullptr);
+    if (!recorder_ && !hasScreenTake()) stopMacMicrophone();
 }
 
 void CameraModel::handleMovieFinished(
@@ -249,6 +289,11 @@ void CameraModel::endRecordingActivities() {
     } else {
         stopRecording({});
     }
+    // The card belongs to the camera going away: its reports stop here, and
+    // a shown card recording would otherwise never end.
+    if (!recorder_ && !hasScreenTake() && state_.recordingStarted) {
+        publish<Field::recordingStarted>(std::nullopt);
+    }
 }
 
 void CameraModel::cancelCardStart() {
@@ -260,7 +305,7 @@ void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardS
     publish<Field::cardRecording>(cardState);
     // The camera's card reports keep coming while this computer records: they
     // describe the card, not the movie or the take.
-    if (recorder_ || hasScreenTake()) return;
+    if (recorder_ || screenSession_) return;
     const hollowkit::WallTime now = main_.clock().wallNow();
     if (cardState.isRecording) {
         cancelCardStart();

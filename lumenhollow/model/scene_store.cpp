@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/pocket_log.h"
+#include "lumenhollow/model/look_list.h"
 #include "lumenhollow/platform/base64.h"
 #include "lumenhollow/platform/json_repair.h"
 
@@ -234,22 +235,13 @@ std::optional<std::string> canonicalSceneId(std::string_view text) {
 }
 
 std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings) {
-    std::vector<hollowkit::ColorLUT> looks;
-    for (const std::string& path : settings.get<StringArray>(settings_key::customLUTPaths, {})) {
-        if (std::find_if(looks.begin(), looks.end(), [&](const auto& look) { return look.id == path; }) !=
-            looks.end()) {
-            continue;
-        }
-        auto look = hollowkit::ColorLUT::load(path);
-        if (!look) {
-            // Often a drive not mounted yet: the path stays stored for the next launch.
-            PocketLog::logf("Looks: %s not loaded: %s", path.c_str(),
-                            look.error().userMessage().c_str());
-            continue;
-        }
-        looks.push_back(std::move(look).value());
+    auto outcome = loadLooks(settings.get<StringArray>(settings_key::customLUTPaths, {}), {});
+    for (const LookLoadFailure& failure : outcome.failures) {
+        // Often a drive not mounted yet: the path stays stored for the next launch.
+        // Written whole: the log escapes a NUL in the path rather than ending there.
+        PocketLog::log("Looks: " + failure.path + " not loaded: " + failure.message);
     }
-    return looks;
+    return std::move(outcome.added);
 }
 
 void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks) {

@@ -9,11 +9,28 @@ void FakeFilePicker::chooseFiles(FileChoiceRequest request, FilesChosen completi
     pending_ = std::move(completion);
 }
 
+void FakeFilePicker::chooseFolder(FolderChoiceRequest request, FolderChosen completion) {
+    folderRequests_.push_back(std::move(request));
+    pendingFolder_ = std::move(completion);
+}
+
 bool FakeFilePicker::choose(std::vector<std::filesystem::path> files) {
     return answer(std::move(files));
 }
 
+bool FakeFilePicker::chooseFolder(std::filesystem::path folder) {
+    if (!pendingFolder_) return false;
+    FolderChosen completion = std::exchange(pendingFolder_, nullptr);
+    completion(std::move(folder));
+    return true;
+}
+
 bool FakeFilePicker::cancel() {
+    if (pendingFolder_) {
+        FolderChosen completion = std::exchange(pendingFolder_, nullptr);
+        completion(std::nullopt);
+        return true;
+    }
     return answer(std::nullopt);
 }
 

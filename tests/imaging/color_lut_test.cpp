@@ -286,7 +286,7 @@ TEST_F(ColorLutFileTest, NamesAndUnreadableFiles) {
     EXPECT_EQ(lut->name, "Kodak 2383.v2");
 
     EXPECT_EQ(ColorLUT::load((dir_ / "missing.cube").string()).error(), Error::unreadable());
-    EXPECT_EQ(ColorLUT::load(dir_.string()).error(), Error::unreadable());  // a folder
+    EXPECT_EQ(ColorLUT::load(dir_.string()).error(), Error::refusedFile("is not a regular file"));
     const std::string notUtf8 = write("latin1.cube", "# caf\xE9\nLUT_3D_SIZE 2\n" + dataLines(8));
     EXPECT_EQ(ColorLUT::load(notUtf8).error(), Error::unreadable());
 }

@@ -167,6 +167,26 @@ TEST_F(LooksTest, AKnownFileAmongNewOnesKeepsItsPlaceAndTheLastNewOneIsSelected)
     EXPECT_EQ(h_.settings.get<StringArray>("customLUTPaths"), (StringArray{a, b, c}));
 }
 
+// Other spellings of an imported file, chosen later or stored by an older
+// version, are the same look: neither import nor launch loads it twice. A
+// path holding a NUL is that path's failure, not a cut path's look.
+TEST_F(LooksTest, SpellingsOfAnImportedFileAreTheSameLookAndANulPathIsRefused) {
+    const std::string a = cube("a.cube");
+    const std::string dotted = temp_.path().string() + "/./a.cube";
+    const std::string nul = a + std::string(1, '\0') + ".png";
+    CameraModel& model = launch();
+    import(model, {a});
+    StateRecorder recorder(h_.model);
+    import(model, {dotted, temp_.path().string() + "/x/../a.cube", nul});
+    EXPECT_EQ(ids(h_.state().customLUTs), (std::vector<std::string>{a}));
+    EXPECT_EQ(recorder.values<Field::notice>(),
+              (std::vector<std::optional<std::string>>{"a.cube\\x00.png: The LUT file has a NUL character in its path"}));
+
+    h_.settings.set("customLUTPaths", StringArray{dotted, a, nul, a + "/"});
+    launch();
+    EXPECT_EQ(ids(h_.state().customLUTs), (std::vector<std::string>{dotted}));
+}
+
 TEST_F(LooksTest, RemovingALookDeselectsItOnlyWhenItIsTheSelectedOne) {
     const std::string a = cube("a.cube");
     const std::string b = cube("b.cube");

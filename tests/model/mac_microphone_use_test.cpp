@@ -109,6 +109,46 @@ TEST(MacMicrophoneUseTest, TheChoiceAndTheSystemDecideWhetherAMovieGetsTheComput
     }
 }
 
+// The microphone's sound arrives after it was captured: the sound of the last
+// frames, still on its way when Record is pressed, goes into the movie, and
+// the microphone stops once the movie is complete.
+TEST(MacMicrophoneUseTest, SoundOfTheLastFramesArrivingAfterRecordIsPressedIsInTheMovie) {
+    RecordingHarness h;
+    h.start(false);
+    h.model->setRecordTarget(RecordTarget::mac);
+    h.model->toggleRecording();
+    ASSERT_TRUE(h.main.waitFor([&] { return h.model->isMacMicrophoneRunning(); }));
+    const hollowkit::TimePoint base = std::chrono::steady_clock::now();
+    h.microphones.setTimelineStart(base);
+    h.microphones.emitSine(440, 1600);
+    ASSERT_TRUE(h.main.waitFor([&] { return h.model->tap().lastAudio() != hollowkit::kDistantPast; }));
+    // Thirty frames; the sound of the last ten is still on its way.
+    for (int i = 0; i < 30; ++i) {
+        if (i > 0 && i < 20) h.microphones.emitSine(440, 1600);
+        h.camera()->deliverFrame(FakeCamera::makeFrame(64, 36, base + std::chrono::nanoseconds(i * 1'000'000'000LL / 30)));
+        if (auto movie = std::dynamic_pointer_cast<MovieSampleRecorder>(h.model->tap().recorder())) {
+            (void)movie->movie()->sizeChanges();
+        }
+    }
+    h.model->toggleRecording();
+    EXPECT_FALSE(h.model->isRecording());
+    for (int i = 20; i < 30; ++i) h.microphones.emitSine(440, 1600);
+    ASSERT_TRUE(h.waitForNotices(1));
+    EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{"Video saved"});
+    EXPECT_FALSE(h.model->isMacMicrophoneRunning());
+    EXPECT_EQ(h.model->tap().recorder(), nullptr);
+
+    const auto movies = h.files(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    const auto probed = hollowkit::testsupport::probe(movies[0]);
+    const auto* video = hollowkit::testsupport::streamOfType(probed, "video");
+    const auto* audio = hollowkit::testsupport::streamOfType(probed, "audio");
+    ASSERT_NE(video, nullptr);
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(hollowkit::testsupport::number(*video, "nb_frames"), 30);
+    EXPECT_NEAR(hollowkit::testsupport::number(*audio, "duration"), 1.0, 0.03);
+}
+
 // A recording that ends while its microphone is still starting leaves no
 // microphone running, whether it was waiting for access or for its device.
 TEST(MacMicrophoneUseTest, AMicrophoneStillStartingWhenItsRecordingEndsNeverRuns) {

@@ -44,6 +44,12 @@ struct FrameFeed {
 
 const std::string kVideoSaved = "Video saved";
 
+// Whether the camera's frames go into a movie (a finishing one takes only sound).
+bool framesGoToAMovie(CameraModel& model) {
+    const auto entry = std::dynamic_pointer_cast<MovieSampleRecorder>(model.tap().recorder());
+    return entry && entry->takes() == MovieSampleRecorder::Takes::frameAndSound;
+}
+
 TEST(RecordingControlTest, RecordTakesTheFirstStepThatMatches) {
     struct Case {
         const char* name;
@@ -116,7 +122,7 @@ TEST(RecordingControlTest, RecordTakesTheFirstStepThatMatches) {
         h.main.runUntilIdle();
         EXPECT_EQ(cardCommands(*h.camera()), c.cardCommands);
         EXPECT_EQ(h.model->isRecording(), c.recording);
-        EXPECT_EQ(h.model->tap().recorder() != nullptr, c.movie);
+        EXPECT_EQ(framesGoToAMovie(*h.model), c.movie);
         EXPECT_EQ(h.state().countdownRemaining, c.countdown);
         h.model->stopRecording({});
         h.waitForNotices(0);
@@ -232,6 +238,39 @@ TEST(RecordingControlTest, ACardRecordingIsShownFromTheCamerasReportsAndSavedWhe
     EXPECT_TRUE(h.files(".mov").empty());
 }
 
+// A card recording on the Wi-Fi camera, then a switch to USB (no card): the
+// switch ends the card's recording state, and Record then writes a movie on
+// this computer and stops it, never sending card commands to the USB camera.
+TEST(RecordingControlTest, ASwitchAwayFromACardRecordingLeavesRecordWorkingOnTheNewCamera) {
+    RecordingHarness h;
+    h.start(false);
+    h.model->setRecordTarget(RecordTarget::camera);
+    h.model->toggleRecording();
+    h.emit(CameraEvent::cardRecording({true, false, 0}));
+    ASSERT_TRUE(h.model->isRecording());
+
+    h.cameras.setPocketConnected(true);
+    h.model->selectConnection(ConnectionMode::usb);
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.model->camera().supportsCardRecording(), false);
+    EXPECT_FALSE(h.model->isRecording());
+    EXPECT_FALSE(h.model->isBusy());
+    EXPECT_TRUE(h.notices().empty()) << "nothing was saved here";
+
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.model->toggleRecording();
+    EXPECT_TRUE(h.model->isRecording());
+    EXPECT_TRUE(framesGoToAMovie(*h.model));
+    FrameFeed feed;
+    feed.deliver(*h.model, *h.camera(), 3);
+    h.model->toggleRecording();
+    EXPECT_FALSE(h.model->isRecording());
+    ASSERT_TRUE(h.waitForNotices(1));
+    EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
+    EXPECT_TRUE(cardCommands(*h.camera()).empty());
+    EXPECT_EQ(h.files(".mov").size(), 1u);
+}
+
 TEST(RecordingControlTest, CardReportsDuringAMovieOnlyUpdateTheCardState) {
     RecordingHarness h;
     h.start(false);
@@ -251,6 +290,57 @@ TEST(RecordingControlTest, CardReportsDuringAMovieOnlyUpdateTheCardState) {
     EXPECT_NE(h.model->tap().recorder(), nullptr);
     h.model->stopRecording({});
     ASSERT_TRUE(h.waitForNotices(1));
+}
+
+// The camera's sound counts as on its way only when some arrived within the
+// last second before Record: then the movie waits for it and gets a sound
+// track; otherwise it starts with the first frame and has none, even when
+// sound comes after that frame.
+TEST(RecordingControlTest, AMovieWaitsForTheCamerasSoundOnlyWhenItCameWithinTheLastSecond) {
+    const struct {
+        const char* name;
+        std::optional<double> soundSecondsBefore;  // the camera's last sound before Record
+        bool soundTrack;
+    } cases[] = {
+        {"sound just now", 0.0, true},
+        {"sound 0.9 s ago", 0.9, true},
+        {"sound exactly 1 s ago", 1.0, false},
+        {"sound 1.5 s ago", 1.5, false},
+        {"never any sound", std::nullopt, false},
+    };
+    constexpr int kSampleRate = 48000;
+    constexpr int kSamplesPerFrame = kSampleRate / 30;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHarness h;
+        h.start(true);
+        FrameFeed feed;
+        const auto soundAt = [&](int frame) {
+            h.camera()->deliverAudio(hollowkit::testsupport::toneChunk(
+                kSampleRate, 2, int64_t{frame} * kSamplesPerFrame, kSamplesPerFrame,
+                feed.base + std::chrono::nanoseconds(frame * 1'000'000'000LL / 30)));
+        };
+        if (c.soundSecondsBefore) {
+            soundAt(-30);
+            h.main.advanceSeconds(*c.soundSecondsBefore);
+        }
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.model->isRecording());
+        // The first frame comes before any sound; the sound follows with the rest.
+        feed.deliver(*h.model, *h.camera(), 1);
+        for (int frame = 1; frame < 20; ++frame) {
+            soundAt(frame);
+            feed.deliver(*h.model, *h.camera(), 1);
+        }
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForNotices(1));
+        EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
+        const auto movies = h.files(".mov");
+        ASSERT_EQ(movies.size(), 1u);
+        const auto probed = hollowkit::testsupport::probe(movies[0]);
+        EXPECT_NE(hollowkit::testsupport::streamOfType(probed, "video"), nullptr);
+        EXPECT_EQ(hollowkit::testsupport::streamOfType(probed, "audio") != nullptr, c.soundTrack);
+    }
 }
 
 // How a movie ends and what is said, each as a player finds the file.

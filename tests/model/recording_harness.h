@@ -38,6 +38,9 @@ struct RecordingHarness : ModelHarness {
     FakePowerAssertion activity;
     hollowkit::AudioInputBackend* audioInputs = &microphones;
     const hollowkit::StillEncoder* stillEncoder = nullptr;
+    hollowkit::RecordingSystem* recordingSystem = nullptr;
+    TakeComposerFactory takeComposers;
+    FilePicker* filePicker = nullptr;
     std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
     std::unique_ptr<StateRecorder> recorder;
 
@@ -71,6 +74,9 @@ struct RecordingHarness : ModelHarness {
         s.audioInputs = audioInputs;
         s.powerAssertion = &activity;
         s.stillEncoder = stillEncoder;
+        s.recordingSystem = recordingSystem;
+        s.takeComposers = takeComposers;
+        s.filePicker = filePicker;
         // Waits for the encoder instead of dropping, so every frame handed
         // to the movie is in it.
         hollowkit::FfmpegMovieWriterOptions options;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/testing/state_recorder.h"
 #include "model_harness.h"
+#include "recording_harness.h"
 
 namespace lumenhollow::test {
 namespace {
@@ -143,6 +145,52 @@ TEST(ShutdownTest, TheTimersStopFirstAndNothingStartsACameraWhileQuitting) {
     EXPECT_EQ(h.cameras.builds().size(), 1u) << "a camera was built while quitting";
     EXPECT_EQ(h.camera()->commands(), (std::vector<std::string>{"start", "stop", "stop"}));
     EXPECT_EQ(h.shell.calls(), (std::vector<std::string>{"reply"}));
+}
+
+// While quitting nothing new starts: Record and Take Photo pressed while
+// the camera stops start no movie, countdown or photo, hold no activity, and
+// leave nothing unanswered or open when the reply goes out.
+TEST(ShutdownTest, RecordAndTakePhotoAreRefusedWhileQuitting) {
+    const struct {
+        const char* name;
+        std::function<void(RecordingHarness&)> press;
+    } cases[] = {
+        {"Record", [](RecordingHarness& h) { h.model->toggleRecording(); }},
+        {"Record with a countdown",
+         [](RecordingHarness& h) {
+             h.model->setCountdownSeconds(3);
+             h.model->toggleRecording();
+         }},
+        {"Take Photo", [](RecordingHarness& h) { h.model->takePhoto(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHarness h;
+        FakeCamera::Options options;
+        options.stopMode = FakeCamera::StopMode::delayed;
+        options.stopDelay = 2s;
+        h.cameras.setOptions(ConnectionMode::usb, options);
+        h.start(true);
+        h.model->setRecordTarget(RecordTarget::mac);
+        h.shell.setOnTerminationRequest(h.main, [&h] { h.model->handleTerminationRequest(); });
+        h.model->afterClosingSheets();
+        h.main.runUntilIdle();
+        ASSERT_TRUE(h.model->isTerminating());
+        ASSERT_EQ(h.shell.count("reply"), 0u) << "the camera is still stopping";
+
+        c.press(h);
+        // A frame that could have answered a photo or started a movie.
+        h.camera()->deliverFrame(FakeCamera::makeFrame(64, 36, std::chrono::steady_clock::now()));
+        h.main.advanceSeconds(30);
+        EXPECT_EQ(h.shell.count("reply"), 1u);
+        EXPECT_FALSE(h.model->isRecording());
+        EXPECT_EQ(h.state().countdownRemaining, std::nullopt);
+        EXPECT_EQ(h.model->tap().recorder(), nullptr);
+        EXPECT_EQ(h.activity.begun(), 0);
+        EXPECT_TRUE(h.notices().empty());
+        EXPECT_TRUE(h.files(".mov").empty());
+        EXPECT_TRUE(h.files(".heic").empty());
+    }
 }
 
 TEST(ShutdownTest, QuitRequestsDuringTheShutdownAndRepeatedAnswersAreIgnored) {

@@ -1,5 +1,6 @@
 #include "hollowkit/recording/cursor_timeline.h"
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hostile_files.h"
 #include "recording_test_support.h"
 
 namespace hollowkit {
@@ -189,6 +192,25 @@ TEST(CursorTimelineTest, FilesRoundTripAndFailuresLoseNothing) {
     EXPECT_FALSE(CursorTimeline::load(bad).has_value());
     EXPECT_EQ(readFile(bad), badText);
     EXPECT_FALSE(CursorTimeline::load(dir.path() / "Nothing.json").has_value());
+}
+
+// A take folder's "Cursor.json" replaced by something else fails the load
+// promptly, names the file, and reads next to nothing (a 129 MB file once
+// took 1.7 GB to refuse).
+TEST(CursorTimelineTest, LoadRefusesWhatIsNoSmallRegularFilePromptly) {
+    for (const auto kind : testsupport::allHostileFiles()) {
+        SCOPED_TRACE(testsupport::toString(kind));
+        testsupport::TempDir dir;
+        const auto path = dir.path() / "Cursor.json";
+        testsupport::makeHostileFile(path, kind, uint64_t{129} << 20, R"({"samples":[)");
+        const auto outcome = testsupport::runInChild(
+            [&] {
+                const auto loaded = CursorTimeline::load(path);
+                return !loaded && loaded.error().find("Cursor.json") != std::string::npos ? 0 : 1;
+            },
+            std::chrono::seconds(10));
+        testsupport::expectPromptAndSmall(outcome);
+    }
 }
 
 }  // namespace

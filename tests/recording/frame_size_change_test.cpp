@@ -1,9 +1,13 @@
 #include "hollowkit/recording/frame_size_change.h"
 
+#include <chrono>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hostile_files.h"
+#include "hollowkit/testing/test_support.h"
 #include "recording_test_support.h"
 
 namespace hollowkit {
@@ -60,6 +64,22 @@ TEST(FrameSizeChangeTest, MalformedOrMissingFilesYieldNothing) {
     std::ofstream(dir.path() / "good.json") << R"([{"time":0,"width":1920,"height":1080}])";
     EXPECT_EQ(FrameSizeChange::loadAll(dir.path() / "good.json"),
               (std::vector<FrameSizeChange>{{0, 1920, 1080}}));
+}
+
+TEST(FrameSizeChangeTest, LoadRefusesWhatIsNoSmallRegularFilePromptly) {
+    for (const auto kind : testsupport::allHostileFiles()) {
+        SCOPED_TRACE(testsupport::toString(kind));
+        testsupport::TempDir dir;
+        const auto path = dir.path() / "Camera.json";
+        testsupport::makeHostileFile(path, kind, FrameSizeChange::kMaxFileBytes + 1, "[");
+        const auto outcome = testsupport::runInChild(
+            [&] {
+                testsupport::LogCapture log;
+                return !FrameSizeChange::loadAll(path) && log.contains("Camera.json") ? 0 : 1;
+            },
+            std::chrono::seconds(10));
+        testsupport::expectPromptAndSmall(outcome);
+    }
 }
 
 TEST(FrameSizeChangeTest, MixedOrientation) {

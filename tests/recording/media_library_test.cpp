@@ -1,5 +1,6 @@
 #include "hollowkit/recording/media_library.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -8,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hostile_files.h"
 #include "hollowkit/testing/manual_clock.h"
+#include "hollowkit/testing/test_support.h"
 #include "recording_test_support.h"
 
 namespace hollowkit {
@@ -190,6 +194,27 @@ TEST(MediaLibraryTest, VideosFolderComesFromUserDirsOrDefaultsToVideos) {
     // A relative XDG_CONFIG_HOME is not a configuration folder.
     writeFile(config / "user-dirs.dirs", "XDG_VIDEOS_DIR=\"/elsewhere\"\n");
     EXPECT_EQ(MediaLibrary::videosDirectory({home, "config"}), fs::path(home) / "Videos");
+}
+
+// Whatever stands in place of user-dirs.dirs, the start goes on promptly
+// with the default folder, reads little, and says in the log why.
+TEST(MediaLibraryTest, UserDirsThatIsNoSmallRegularFileGivesTheDefaultPromptly) {
+    for (const auto kind : testsupport::allHostileFiles()) {
+        SCOPED_TRACE(testsupport::toString(kind));
+        testsupport::TempDir dir;
+        const std::string home = (dir.path() / "home").string();
+        fs::create_directories(fs::path(home) / ".config");
+        testsupport::makeHostileFile(fs::path(home) / ".config" / "user-dirs.dirs", kind, uint64_t{1} << 30,
+                                     "XDG_VIDEOS_DIR=\"/srv/videos\"\n");
+        const auto outcome = testsupport::runInChild(
+            [&] {
+                testsupport::LogCapture log;
+                const bool fallback = MediaLibrary::videosDirectory({home, ""}) == fs::path(home) / "Videos";
+                return fallback && log.contains("user-dirs.dirs") ? 0 : 1;
+            },
+            std::chrono::seconds(10));
+        testsupport::expectPromptAndSmall(outcome);
+    }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ class ReportingWriter final : public MovieWriter {
 public:
     explicit ReportingWriter(std::unique_ptr<MovieWriter> inner) : inner_(std::move(inner)) {}
 
+    void setOnFailure(FailureHandler handler) override { inner_->setOnFailure(std::move(handler)); }
     Result<void, std::string> start(const MovieWriterSettings& settings, TimePoint sessionStart) override {
         return inner_->start(settings, sessionStart);
     }

@@ -4,7 +4,12 @@
 // view of a movie as JSON. Temporary folders and the log capture come from
 // the test-support library.
 
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,9 +24,69 @@
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_frame.h"
+#include "hollowkit/testing/bounded_child.h"
 #include "hollowkit/testing/test_support.h"
 
 namespace hollowkit::testsupport {
+
+// A disk that holds only `bytes`: a small tmpfs on `folder` where mounting is
+// allowed, otherwise a cap on the size of any file this process writes (the
+// kernel's signal at the cap ignored, so the write fails instead). Tests run
+// one at a time, so the whole process may carry the cap.
+class SmallDisk {
+public:
+    SmallDisk(const std::filesystem::path& folder, size_t bytes) : folder_(folder) {
+        std::filesystem::create_directories(folder);
+        const std::string data = "size=" + std::to_string(bytes);
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, data.c_str()) == 0) {
+            mounted_ = true;
+            expectedError_ = ENOSPC;
+            return;
+        }
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        expectedError_ = EFBIG;
+    }
+    ~SmallDisk() { release(); }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    // Gives the disk its room back; the files on a tmpfs go with it.
+    void release() {
+        if (released_) return;
+        released_ = true;
+        if (mounted_) {
+            ::umount2(folder_.c_str(), MNT_DETACH);
+        } else {
+            ::setrlimit(RLIMIT_FSIZE, &old_);
+            std::signal(SIGXFSZ, oldHandler_);
+        }
+    }
+    int expectedError() const { return expectedError_; }
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+    bool released_ = false;
+    int expectedError_ = 0;
+    rlimit old_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+// A case run through runInChild on a file that is no small regular file: it
+// ended within its bound, its body succeeded, and (in plain builds) it took
+// little memory. The peak is recorded with the test's result.
+inline void expectPromptAndSmall(const ChildOutcome& outcome) {
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
+    if (kPlainMemoryPeaks) {
+        EXPECT_LT(outcome.peakGrowthBytes, int64_t{16} << 20);
+    }
+}
 
 // A picture that moves and carries fine texture, so the encoders have
 // something to spend their bit rate on. Frames share nothing.
@@ -78,11 +143,13 @@ inline AudioChunk toneChunk(int sampleRate, int channels, int64_t first, int fra
 }
 
 // ffprobe's streams and format of a movie; null JSON when it cannot be read.
+// The bound is generous: on a machine loaded many times over, even reading
+// a small movie has been seen to take more than half a minute.
 inline nlohmann::json probe(const std::filesystem::path& movie) {
     const auto result = CommandRunner::run(
         "/usr/bin/ffprobe",
         {"-v", "error", "-of", "json", "-show_streams", "-show_format", movie.string()}, {},
-        /*logged=*/false);
+        /*logged=*/false, std::chrono::seconds(120));
     if (result.status != 0) return nullptr;
     return nlohmann::json::parse(result.output, nullptr, false);
 }

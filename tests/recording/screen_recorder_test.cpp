@@ -56,6 +56,8 @@ class LoggingMovieWriter final : public MovieWriter {
 public:
     explicit LoggingMovieWriter(std::shared_ptr<WriterLog> log) : log_(std::move(log)) {}
 
+    void setOnFailure(FailureHandler) override {}  // it never fails while writing
+
     Result<void, std::string> start(const MovieWriterSettings& settings, TimePoint sessionStart) override {
         std::lock_guard lock(log_->mutex);
         ++log_->starts;

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 
+#include "hollowkit/base/bounded_file.h"
 #include "hollowkit/usb/linux/v4l2_uvc_transport.h"
 
 namespace fs = std::filesystem;
@@ -19,21 +19,20 @@ namespace {
 
 // Descriptors are at most a few KiB; the cap only guards against a file
 // that is not what it claims to be.
-constexpr std::streamsize kMaxDescriptorBytes = 256 * 1024;
-constexpr std::streamsize kMaxTextBytes = 4096;
+constexpr uint64_t kMaxDescriptorBytes = 256 * 1024;
+// Sysfs states a text attribute's size as one page.
+constexpr uint64_t kMaxTextBytes = 4096;
 
 fs::path usbDevicesDir(const UsbSysfsLayout& layout) {
     return layout.sysfsRoot / "bus" / "usb" / "devices";
 }
 
-std::optional<std::string> readFile(const fs::path& path, std::streamsize limit) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string data(static_cast<size_t>(limit), '\0');
-    in.read(data.data(), limit);
-    if (in.bad()) return std::nullopt;
-    data.resize(static_cast<size_t>(in.gcount()));
-    return data;
+// The tree's root can be any folder (tests, containers): what stands there
+// is read within bounds like any file from outside.
+std::optional<std::string> readFile(const fs::path& path, uint64_t limit) {
+    auto data = readBoundedText(path, limit);
+    if (!data) return std::nullopt;
+    return std::move(data).value();
 }
 
 std::optional<std::string> readText(const fs::path& path) {

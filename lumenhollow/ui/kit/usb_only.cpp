@@ -163,7 +163,7 @@ void UsbOnlyPopover::runSwitch() {
 
 void UsbOnlyPopover::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    emit closed();
+    Q_EMIT closed();
 }
 
 void UsbOnlyPopover::paintEvent(QPaintEvent*) {

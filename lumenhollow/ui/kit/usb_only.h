@@ -44,7 +44,7 @@ public:
     // Opens with its arrow at `anchor` (global), below it or above it.
     void openAt(const QPoint& anchor, bool below);
 
-signals:
+Q_SIGNALS:
     void closed();
 
 protected:

@@ -1,0 +1,80 @@
+#pragma once
+
+// A screen-and-camera take: its folder and the files it holds (ScreenTake),
+// the running take's recorders (ScreenSession), and the composer that turns
+// its two movies into the combined one (TakeComposer).
+//
+// A take folder holds up to five files with fixed names: "Screen.mov" (the
+// screen from its first complete frame), "Camera.mov" (the camera from that
+// same frame, on the same clock), "Cursor.json" (the pointer, counted from
+// that frame), "Camera.json" (only when the camera's picture turned between
+// landscape and portrait) and "Combined.mov".
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "hollowkit/base/clock.h"
+#include "hollowkit/base/executor.h"
+#include "hollowkit/recording/cursor_recorder.h"
+#include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/screen_composer.h"
+#include "hollowkit/recording/screen_recorder.h"
+
+namespace lumenhollow {
+
+// One take folder. Plain value; the file tests touch the disk.
+struct ScreenTake {
+    static constexpr const char* kScreenFile = "Screen.mov";
+    static constexpr const char* kCameraFile = "Camera.mov";
+    static constexpr const char* kCursorFile = "Cursor.json";
+    static constexpr const char* kCameraFramesFile = "Camera.json";
+    static constexpr const char* kCombinedFile = "Combined.mov";
+
+    std::filesystem::path folder;
+
+    std::filesystem::path screenURL() const { return folder / kScreenFile; }
+    std::filesystem::path cameraURL() const { return folder / kCameraFile; }
+    std::filesystem::path cursorURL() const { return folder / kCursorFile; }
+    std::filesystem::path cameraFramesURL() const { return folder / kCameraFramesFile; }
+    std::filesystem::path combinedURL() const { return folder / kCombinedFile; }
+
+    // Both movies are there (the camera's is looked for only when the
+    // screen's is), so the take can be combined.
+    bool hasScreenAndCamera() const;
+
+    bool operator==(const ScreenTake&) const = default;
+};
+
+// The running take, owned by the model while it records and by the stop's
+// finish afterwards; the recorders' handlers hold it weakly. Main executor.
+struct ScreenSession {
+    ScreenTake take;
+    std::unique_ptr<hollowkit::ScreenRecorder> screen;
+    std::unique_ptr<hollowkit::CursorRecorder> cursor;
+    // Made at the first screen frame; null until then.
+    std::shared_ptr<hollowkit::MovieRecorder> camera;
+    // The first screen frame's capture time on the host clock.
+    std::optional<hollowkit::TimePoint> startTime;
+};
+
+// Composes "Combined.mov" from a take's movies; one composition per
+// composer. Progress and the result come on the main executor, every
+// progress report before the result. Destroying the composer ends a
+// running composition without a result, leaving the output as it was.
+class TakeComposer {
+public:
+    virtual ~TakeComposer() = default;
+    virtual void compose(hollowkit::ComposeRequest request, hollowkit::ScreenComposer::Progress progress,
+                         hollowkit::ScreenComposer::Completion completion) = 0;
+};
+
+using TakeComposerFactory = std::function<std::unique_ptr<TakeComposer>()>;
+
+// The library's ScreenComposer behind the interface.
+std::unique_ptr<TakeComposer> makeScreenComposer(hollowkit::Executor& main,
+                                                 hollowkit::ScreenComposerOptions options = {});
+
+}  // namespace lumenhollow

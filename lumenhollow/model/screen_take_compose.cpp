@@ -1,0 +1,133 @@
+// CameraModel: composing a take's "Combined.mov", its progress and notice,
+// and rebuilding a take (the last one, or a folder the user picks) with the
+// current bubble, codec and zoom choice.
+//
+// Each composition has its own number: a progress report of another one
+// (late, or from before a rebuild) is dropped, and progress never goes back.
+// The composer writes under a temporary name, so a rebuild that fails keeps
+// the previous "Combined.mov".
+
+#include <algorithm>
+#include <utility>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/recording/movie_reader.h"
+#include "hollowkit/recording/zoom_planner.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kComposedNotice = "Screen recording saved";
+constexpr const char* kComposeFailedPrefix = "Screen and camera files saved. ";
+constexpr const char* kNotATake = "That folder has no Screen.mov and Camera.mov to combine";
+constexpr const char* kRebuildPrompt = "Rebuild";
+constexpr const char* kRebuildMessage = "Choose a Lumenhollow Screen Recording folder to rebuild its combined video";
+
+double movieSeconds(const std::filesystem::path& movie) {
+    auto reader = hollowkit::MovieReader::open(movie);
+    if (!reader) return 0;
+    const double seconds = (*reader)->duration();
+    return seconds > 0 ? seconds : 0;
+}
+
+}  // namespace
+
+void CameraModel::composeScreenTake(hollowkit::ComposeRequest request, std::function<void()> completion) {
+    const uint64_t composition = ++lastComposeId_;
+    composeId_ = composition;
+    composeCompletion_ = std::move(completion);
+    composer_ = services_.takeComposers ? services_.takeComposers() : makeScreenComposer(main_);
+    const std::filesystem::path screen = request.screen;
+    composer_->compose(
+        std::move(request),
+        [weak = weak_from_this(), composition](float value) {
+            if (auto self = weak.lock()) self->reportComposeProgress(composition, value);
+        },
+        [weak = weak_from_this(), composition,
+         screen](hollowkit::Result<std::filesystem::path, hollowkit::ComposeError> result) {
+            if (auto self = weak.lock()) self->composeEnded(composition, result, screen);
+        });
+}
+
+void CameraModel::reportComposeProgress(uint64_t composition, float value) {
+    if (composition != composeId_ || !state_.composeProgress) return;
+    const float shown = std::clamp(value, 0.0F, 1.0F);
+    if (shown < *state_.composeProgress) return;
+    publish<Field::composeProgress>(shown);
+}
+
+void CameraModel::composeEnded(uint64_t composition,
+                               const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
+                               const std::filesystem::path& screen) {
+    if (composition != composeId_) return;
+    composeId_ = 0;
+    if (result) {
+        publish<Field::notice>(kComposedNotice);
+        services_.desktop.revealFile(result.value());
+    } else {
+        publish<Field::notice>(kComposeFailedPrefix + result.error().userMessage());
+        services_.desktop.revealFile(screen);
+    }
+    // Not from inside its own completion.
+    main_.post([done = std::shared_ptr<TakeComposer>(std::move(composer_))] {});
+    endTakeWork(std::exchange(composeCompletion_, nullptr));
+}
+
+void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
+    if (isRecording() || state_.isStartingScreen || state_.composeProgress) return;
+    const ScreenTake take{folder};
+    if (!take.hasScreenAndCamera()) {
+        publish<Field::notice>(kNotATake);
+        return;
+    }
+    std::optional<hollowkit::CursorTimeline> timeline;
+    if (auto loaded = hollowkit::CursorTimeline::load(take.cursorURL())) {
+        timeline = std::move(loaded.value());
+    } else {
+        hollowkit::PocketLog::log("Rebuilding without the pointer timeline: " + loaded.error());
+    }
+    const bool autoZoom = state_.autoZoom;
+    publish<Field::composeProgress>(0.0F);
+    holdRecordingActivity();
+    main_.post([weak = weak_from_this(), take, autoZoom, timeline = std::move(timeline)]() mutable {
+        if (auto self = weak.lock()) self->continueRebuild(take, autoZoom, std::move(timeline));
+    });
+}
+
+void CameraModel::continueRebuild(const ScreenTake& take, bool autoZoom,
+                                  std::optional<hollowkit::CursorTimeline> timeline) {
+    if (isTerminating()) {
+        // A composition started now would be cut off by the quit.
+        endTakeWork({});
+        return;
+    }
+    const double duration = movieSeconds(take.screenURL());
+    hollowkit::ComposeRequest request;
+    if (autoZoom && timeline) request.zoom = hollowkit::ZoomPlanner::plan(*timeline, duration);
+    setLastScreenTake(take.folder);
+    request.cameraFrames =
+        hollowkit::FrameSizeChange::loadAll(take.cameraFramesURL()).value_or(std::vector<hollowkit::FrameSizeChange>{});
+    request.screen = take.screenURL();
+    request.camera = take.cameraURL();
+    request.output = take.combinedURL();
+    request.style = state_.bubbleStyle;
+    request.codec = state_.codec;
+    composeScreenTake(std::move(request), {});
+}
+
+void CameraModel::chooseTakeToRebuild() {
+    if (!services_.filePicker) return;
+    FolderChoiceRequest request;
+    request.startFolder = outputFolder_;
+    request.prompt = kRebuildPrompt;
+    request.message = kRebuildMessage;
+    services_.filePicker->chooseFolder(std::move(request), [weak = weak_from_this()](
+                                                              std::optional<std::filesystem::path> folder) {
+        if (!folder) return;
+        if (auto self = weak.lock()) self->rebuildScreenTake(*folder);
+    });
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,135 @@
+#include "lumenhollow/ui/window/main_window.h"
+
+#include <QEvent>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/video_feed.h"
+#include "lumenhollow/ui/window/video_surface.h"
+
+namespace lumenhollow {
+
+// The drag strip keeps one WindowOps for its life; this one passes its calls
+// on to whichever the window holds now.
+class MainWindow::ForwardingOps final : public WindowOps {
+public:
+    explicit ForwardingOps(std::unique_ptr<WindowOps>& ops) : ops_(ops) {}
+    bool startSystemMove() override { return ops_->startSystemMove(); }
+    QPoint windowPosition() const override { return ops_->windowPosition(); }
+    void moveWindowTo(QPoint topLeft) override { ops_->moveWindowTo(topLeft); }
+    void toggleMaximized() override { ops_->toggleMaximized(); }
+
+private:
+    std::unique_ptr<WindowOps>& ops_;
+};
+
+PreviewInput::Hooks previewHooks(std::weak_ptr<CameraModel> model) {
+    return PreviewInput::Hooks{
+        [model](int index) {
+            if (const auto strong = model.lock()) strong->recallScene(index);
+        },
+        [model] {
+            if (const auto strong = model.lock()) strong->cancelCountdown();
+        }};
+}
+
+MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
+    : QMainWindow(parent),
+      model_(model),
+      input_(model.sharedModel(), previewHooks(model.sharedModel())),
+      ops_(std::make_unique<QtWindowOps>(this)),
+      forwardingOps_(std::make_unique<ForwardingOps>(ops_)),
+      surface_(new VideoSurface(feed, input_, this)),
+      overlays_(new QWidget(surface_)),
+      chrome_(new QWidget(surface_)),
+      dragArea_(new WindowDragArea(*forwardingOps_, chrome_)),
+      sheets_(new SheetHost(model, surface_)) {
+    setWindowTitle(QStringLiteral("Lumenhollow"));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+    setCentralWidget(surface_);
+    overlays_->setObjectName("overlayLayer");
+    chrome_->setObjectName("chromeLayer");
+    // The overlays only draw; presses, drags and the wheel go to the picture.
+    overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (QWidget* layer : {overlays_, chrome_}) layer->setFocusPolicy(Qt::NoFocus);
+    surface_->installEventFilter(this);
+    model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
+        updateMinimumSize();
+        layoutLayers();
+    });
+    updateMinimumSize();
+    resize(kDefaultWidth, kDefaultHeight);
+    sheets_->raise();
+}
+
+MainWindow::~MainWindow() {
+    // The surface's input is a member: the surface goes first.
+    surface_->removeEventFilter(this);
+    delete takeCentralWidget();
+}
+
+void MainWindow::setWindowOps(std::unique_ptr<WindowOps> ops) {
+    ops_ = std::move(ops);
+}
+
+WidthClasses MainWindow::widthClasses() const {
+    return lumenhollow::widthClasses(surface_->width());
+}
+
+RectF MainWindow::pictureRect() const {
+    return videoRect(SizeF{static_cast<double>(surface_->width()), static_cast<double>(surface_->height())},
+                     model_.model().previewAspect());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == surface_ && event->type() == QEvent::Resize) layoutLayers();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::layoutLayers() {
+    const RectF picture = pictureRect();
+    overlays_->setGeometry(QRectF(picture.x, picture.y, picture.width, picture.height).toAlignedRect());
+    chrome_->setGeometry(surface_->rect());
+    dragArea_->setGeometry(0, 0, chrome_->width(), WindowDragArea::kHeight);
+    if (sheets_->isVisible()) sheets_->setGeometry(surface_->rect());
+}
+
+void MainWindow::updateMinimumSize() {
+    const SizeF minimum = minimumContentSize(model_.model().previewAspect());
+    surface_->setMinimumSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
+}
+
+MainWindowOpener::MainWindowOpener(ModelSignals& model, VideoFeed& feed, QObject* parent)
+    : QObject(parent), model_(model), feed_(feed) {
+    model_.model().setOpenMainWindow([opener = QPointer<MainWindowOpener>(this)] {
+        if (opener) opener->open();
+    });
+}
+
+MainWindowOpener::~MainWindowOpener() {
+    model_.model().setOpenMainWindow({});
+    delete window_.data();
+}
+
+void MainWindowOpener::open() {
+    if (!window_) {
+        window_ = new MainWindow(model_, feed_);
+        // Closing the window ends it; opening again builds a new one.
+        window_->setAttribute(Qt::WA_DeleteOnClose);
+        Q_EMIT windowOpened(window_);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+bool MainWindowOpener::bringForward() {
+    if (!window_ || !window_->isVisible()) return false;
+    window_->raise();
+    window_->activateWindow();
+    return true;
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,102 @@
+#pragma once
+
+// MainWindow: the application's one window. Its central widget is the video
+// surface, the root of the composition; the overlay layer (covering the
+// picture's rectangle, never taking input) and the chrome layer (the whole
+// window, with the drag strip at its top) are the surface's children, and
+// the sheet host covers everything. The minimum content size follows the
+// picture's orientation. GUI thread only.
+//
+// MainWindowOpener keeps at most one window: it opens a new one when the
+// last was closed (the model's showMainWindow), and brings an open one
+// forward for the application shell.
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+#include "lumenhollow/model/preview_input.h"
+#include "lumenhollow/ui/window/window_drag_area.h"
+#include "lumenhollow/ui/window/window_layout.h"
+
+namespace lumenhollow {
+
+class ModelSignals;
+class SheetHost;
+class VideoFeed;
+class VideoSurface;
+
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kDefaultWidth = 1152;
+    static constexpr int kDefaultHeight = 648;
+
+    // `model` and `feed` must outlive the window.
+    MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    VideoSurface& surface() const { return *surface_; }
+    QWidget& overlayLayer() const { return *overlays_; }
+    QWidget& chromeLayer() const { return *chrome_; }
+    WindowDragArea& dragArea() const { return *dragArea_; }
+    SheetHost& sheets() const { return *sheets_; }
+    PreviewInput& input() { return input_; }
+    // Replaces the window operations the drag strip uses (tests).
+    void setWindowOps(std::unique_ptr<WindowOps> ops);
+
+    WidthClasses widthClasses() const;
+    RectF pictureRect() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class ForwardingOps;
+
+    void layoutLayers();
+    void updateMinimumSize();
+
+    ModelSignals& model_;
+    PreviewInput input_;
+    std::unique_ptr<WindowOps> ops_;
+    std::unique_ptr<ForwardingOps> forwardingOps_;
+    VideoSurface* surface_;
+    QWidget* overlays_;
+    QWidget* chrome_;
+    WindowDragArea* dragArea_;
+    SheetHost* sheets_;
+};
+
+// Escape cancels the countdown and Alt with a digit recalls a scene; both
+// hold the model weakly.
+PreviewInput::Hooks previewHooks(std::weak_ptr<CameraModel> model);
+
+class MainWindowOpener final : public QObject {
+    Q_OBJECT
+
+public:
+    // `model` and `feed` must outlive the opener. Registers itself as the
+    // model's way to open the main window.
+    MainWindowOpener(ModelSignals& model, VideoFeed& feed, QObject* parent = nullptr);
+    ~MainWindowOpener() override;
+
+    // Shows the window (a new one when none is open), raised and active.
+    void open();
+    // Raises an open, visible window; false when there is none.
+    bool bringForward();
+    MainWindow* window() const { return window_; }
+
+Q_SIGNALS:
+    void windowOpened(lumenhollow::MainWindow* window);
+
+private:
+    ModelSignals& model_;
+    VideoFeed& feed_;
+    QPointer<MainWindow> window_;
+};
+
+}  // namespace lumenhollow

@@ -1,0 +1,151 @@
+#include "lumenhollow/ui/window/video_surface.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include "lumenhollow/ui/kit/preview_events.h"
+#include "lumenhollow/ui/window/video_feed.h"
+#include "lumenhollow/ui/window/window_layout.h"
+
+namespace lumenhollow {
+
+VideoSurface::VideoSurface(VideoFeed& feed, PreviewInput& input, QWidget* parent)
+    : QWidget(parent), feed_(&feed), input_(input) {
+    // Every pixel is painted each time, the bars black.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::OpenHandCursor);
+    connect(&feed.relay(), &FeedRelay::frameReady, this, &VideoSurface::showWaitingFrame);
+    connect(&feed.relay(), &FeedRelay::imageRemoved, this, &VideoSurface::removeImage);
+    connect(&feed.relay(), &QObject::destroyed, this, [this] { feed_ = nullptr; });
+}
+
+VideoSurface::~VideoSurface() = default;
+
+void VideoSurface::showWaitingFrame() {
+    if (!feed_) return;
+    hollowkit::VideoFrame frame = feed_->mailbox().take();
+    if (!frame) return;
+    frame_ = std::move(frame);
+    image_ = QImage(frame_.planeData(0), frame_.width(), frame_.height(), static_cast<qsizetype>(frame_.stride(0)),
+                    QImage::Format_RGB32);
+    update();
+}
+
+void VideoSurface::removeImage() {
+    frame_ = {};
+    image_ = {};
+    update();
+}
+
+void VideoSurface::publishTargetSize() {
+    if (!feed_) return;
+    const qreal ratio = devicePixelRatioF();
+    feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));
+}
+
+void VideoSurface::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (image_.isNull()) return;
+    const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
+                                static_cast<double>(image_.width()) / image_.height());
+    if (fit.isEmpty()) return;
+    const QRectF target(fit.x, fit.y, fit.width, fit.height);
+    const qreal ratio = devicePixelRatioF();
+    // A frame prepared at the fitted size is a plain blit; otherwise scale it.
+    if (qAbs(target.width() * ratio - image_.width()) >= 1.0 || qAbs(target.height() * ratio - image_.height()) >= 1.0) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    }
+    painter.drawImage(target, image_);
+}
+
+void VideoSurface::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    publishTargetSize();
+}
+
+void VideoSurface::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    publishTargetSize();
+    // The surface takes the keyboard when it enters a window.
+    setFocus(Qt::OtherFocusReason);
+}
+
+void VideoSurface::hideEvent(QHideEvent* event) {
+    releaseEverything();
+    QWidget::hideEvent(event);
+}
+
+void VideoSurface::focusOutEvent(QFocusEvent* event) {
+    // Also when the window is deactivated or a popup takes the keyboard:
+    // the key releases then go elsewhere.
+    releaseEverything();
+    QWidget::focusOutEvent(event);
+}
+
+void VideoSurface::releaseEverything() {
+    input_.focusLost();
+    endDrag();
+}
+
+void VideoSurface::endDrag() {
+    if (!input_.isDragging()) return;
+    input_.mouseReleased();
+    setCursor(Qt::OpenHandCursor);
+}
+
+void VideoSurface::keyPressEvent(QKeyEvent* event) {
+    if (input_.keyPressed(previewKeyEvent(*event))) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void VideoSurface::keyReleaseEvent(QKeyEvent* event) {
+    if (input_.keyReleased(previewKeyEvent(*event))) {
+        event->accept();
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void VideoSurface::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    endDrag();  // a press without the last release
+    input_.mousePressed(PreviewPoint{event->position().x(), event->position().y()});
+    setCursor(Qt::ClosedHandCursor);
+    event->accept();
+}
+
+void VideoSurface::mouseMoveEvent(QMouseEvent* event) {
+    if (!input_.isDragging()) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    input_.mouseDragged(PreviewPoint{event->position().x(), event->position().y()}, width());
+    event->accept();
+}
+
+void VideoSurface::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    endDrag();
+    event->accept();
+}
+
+void VideoSurface::wheelEvent(QWheelEvent* event) {
+    input_.wheel(previewWheelEvent(*event));
+    event->accept();
+}
+
+}  // namespace lumenhollow

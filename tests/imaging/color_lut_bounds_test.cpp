@@ -1,0 +1,194 @@
+// The look readers on files a careless script or a hostile download can
+// leave: each is refused promptly, with its reason, and within bounded
+// memory; running out of memory fails the look, not the process.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "hollowkit/imaging/color_lut.h"
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hostile_files.h"
+#include "hollowkit/testing/test_support.h"
+#include "lut_test_support.h"
+
+namespace hollowkit {
+namespace {
+
+namespace fs = std::filesystem;
+using Error = ColorLUT::LoadError;
+using testsupport::runInChild;
+
+constexpr auto kTimeLimit = std::chrono::seconds(20);
+constexpr int64_t kSmallPeak = int64_t{32} << 20;
+
+std::string entries(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "0.25 0.5 0.75\n";
+    return text;
+}
+
+std::string writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+// `ColorLUT::load(path)` in a child: its outcome must be `expected`, within the
+// time bound and `maxPeak` bytes.
+void expectRefusedWithin(const std::string& path, const Error& expected, int64_t maxPeak) {
+    const auto outcome = runInChild(
+        [&] {
+            const auto lut = ColorLUT::load(path);
+            if (lut) return 2;
+            return lut.error() == expected ? 0 : 1;
+        },
+        kTimeLimit);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0) << ColorLUT::load(path).error().userMessage();
+    ::testing::Test::RecordProperty("peakGrowthBytes", std::to_string(outcome.peakGrowthBytes));
+    if (testsupport::kPlainMemoryPeaks) {
+        EXPECT_LT(outcome.peakGrowthBytes, maxPeak);
+    }
+}
+
+TEST(ColorLutBoundsTest, CubeFilesAreRefusedAtTheFirstLineThatCannotBelong) {
+    testsupport::TempDir dir;
+    struct Case {
+        const char* label;
+        std::string text;
+        Error expected;
+    };
+    const std::vector<Case> cases = {
+        // 400 000 entries for a table of 8: refused at the ninth.
+        {"entries far beyond the declared size", "LUT_3D_SIZE 2\n" + entries(400000), Error::wrongEntryCount(8, 9)},
+        {"a smaller size after more entries", "LUT_3D_SIZE 3\n" + entries(20) + "LUT_3D_SIZE 2\n" + entries(100000),
+         Error::wrongEntryCount(8, 20)},
+        {"a 1D table before a long body", "LUT_1D_SIZE 4096\n" + entries(400000), Error::oneDimensional()},
+        {"a malformed keyword stays the reason", "DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + entries(100000),
+         Error::malformedKeyword("DOMAIN_MIN", 3)},
+        // Memory follows the text, not the size it declares.
+        {"a short file declaring the largest table", "LUT_3D_SIZE 256\n" + entries(3),
+         Error::wrongEntryCount(16777216, 3)},
+        {"a line of 2 MB", "# " + std::string(size_t{2} << 20, 'x') + "\nLUT_3D_SIZE 2\n" + entries(8),
+         Error::unreadable()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        expectRefusedWithin(writeText(dir.path() / "look.cube", c.text), c.expected, kSmallPeak);
+    }
+}
+
+TEST(ColorLutBoundsTest, CubeFileSizeIsBoundedByItsDeclaredTable) {
+    testsupport::TempDir dir;
+    // 500 MB of which the first line declares a table of 8 entries: refused
+    // once that line is read, without reading on.
+    const auto declared = dir.path() / "declared.cube";
+    testsupport::makeHostileFile(declared, testsupport::HostileFile::sparseHuge, uint64_t{500} << 20,
+                                 "LUT_3D_SIZE 2\n");
+    expectRefusedWithin(declared.string(),
+                        Error::refusedFile("is too large (500 MB; at most 1 MB is read)"), kSmallPeak);
+    // Beyond what any table takes: refused before reading.
+    const auto huge = dir.path() / "huge.cube";
+    testsupport::makeHostileFile(huge, testsupport::HostileFile::sparseHuge, uint64_t{600} << 20);
+    expectRefusedWithin(huge.string(), Error::refusedFile("is too large (600 MB; at most 512 MB is read)"),
+                        kSmallPeak);
+}
+
+TEST(ColorLutBoundsTest, SpecialFilesInPlaceOfALookAreRefused) {
+    for (const auto kind : {testsupport::HostileFile::fifo, testsupport::HostileFile::linkToDevZero,
+                            testsupport::HostileFile::folder}) {
+        SCOPED_TRACE(testsupport::toString(kind));
+        for (const char* name : {"look.cube", "look.png"}) {
+            testsupport::TempDir dir;
+            makeHostileFile(dir.path() / name, kind);
+            expectRefusedWithin((dir.path() / name).string(), Error::refusedFile("is not a regular file"),
+                                kSmallPeak);
+        }
+    }
+}
+
+TEST(ColorLutBoundsTest, APathWithANulIsRefusedNotCut) {
+    testsupport::TempDir dir;
+    // The part before the NUL names a good look: opening the cut path would load it.
+    const std::string good = writeText(dir.path() / "good.cube", "LUT_3D_SIZE 2\n" + entries(8));
+    ASSERT_TRUE(ColorLUT::load(good));
+    const auto lut = ColorLUT::load(good + std::string(1, '\0') + ".png");
+    ASSERT_FALSE(lut);
+    EXPECT_EQ(lut.error(), Error::refusedFile("has a NUL character in its path"));
+}
+
+// Lines are split across the reader's chunks wherever they fall, including
+// inside a two- or three-byte newline character.
+TEST(ColorLutBoundsTest, NewlinesAcrossChunkBoundariesReadAsInText) {
+    testsupport::TempDir dir;
+    for (size_t pad : {65533u, 65534u, 65535u, 65536u, 131070u}) {
+        for (const std::string newline : {"\xE2\x80\xA8", "\xC2\x85", "\r\n"}) {
+            SCOPED_TRACE(pad);
+            std::string text = "#" + std::string(pad - 1, 'c') + newline + "LUT_3D_SIZE 2" + newline;
+            for (int i = 0; i < 8; ++i) text += "0.5 0.25 0.125" + newline;
+            const auto fromFile = ColorLUT::load(writeText(dir.path() / "split.cube", text));
+            ASSERT_TRUE(fromFile) << fromFile.error().userMessage();
+            const auto fromText = ColorLUT::parseCube(text, fromFile->id, fromFile->name);
+            ASSERT_TRUE(fromText);
+            EXPECT_EQ(fromFile->rgba, fromText->rgba);
+            EXPECT_EQ(fromFile->dimension, 2);
+        }
+    }
+}
+
+TEST(ColorLutBoundsTest, APictureIsJudgedByItsHeaderBeforeDecoding) {
+    // A TIFF header for the largest strip (4096 × 4096): its samples may be
+    // doubles, 512 MB decoded, more than one look may take.
+    std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0};
+    auto entry = [&](uint16_t tag, uint32_t value) {
+        const uint8_t bytes[12] = {static_cast<uint8_t>(tag), static_cast<uint8_t>(tag >> 8), 4, 0, 1, 0, 0, 0,
+                                   static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                   static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+        tiff.insert(tiff.end(), bytes, bytes + 12);
+    };
+    entry(256, 4096);
+    entry(257, 4096);
+    const auto lut = ColorLUT::decodeImage(tiff, "/looks/big.tif", "big");
+    ASSERT_FALSE(lut);
+    EXPECT_EQ(lut.error().kind, Error::Kind::tooCostly);
+    EXPECT_GT(lut.error().found, ColorLUT::kMaxLoadCostBytes);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The largest picture look (4096 × 4096 at 16 bits) under an address-space
+// limit too small for its table: the look fails with a reason, the process
+// goes on. Sanitizers reserve address space of their own, so this runs in
+// plain builds only.
+TEST(ColorLutBoundsTest, RunningOutOfMemoryFailsTheLookNotTheProcess) {
+    testsupport::TempDir dir;
+    const std::string path = (dir.path() / "hald.png").string();
+    ASSERT_TRUE(cv::imwrite(path, cv::Mat(4096, 4096, CV_16UC4, cv::Scalar(0, 0, 0, 65535))));
+    const auto outcome = runInChild(
+        [&] {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_AS, &limit);
+            std::ifstream status("/proc/self/statm");
+            long pages = 0;
+            status >> pages;
+            limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) +
+                             (rlim_t{200} << 20);
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) return 3;
+            const auto lut = ColorLUT::load(path);
+            return lut ? 1 : 0;
+        },
+        kTimeLimit);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+}
+#endif
+
+}  // namespace
+}  // namespace hollowkit

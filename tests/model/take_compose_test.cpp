@@ -1,0 +1,221 @@
+// Composing and rebuilding takes through the model: the progress it
+// publishes (never back, never another composition's), the rebuild's
+// arguments and fallbacks, its refusals, the folder chooser, and a failed
+// rebuild keeping the previous combined movie.
+
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "take_harness.h"
+
+namespace lumenhollow::test {
+namespace {
+
+using hollowkit::ComposeError;
+using Progress = std::vector<std::optional<float>>;
+
+// A folder with both movie names (the fake composer reads nothing).
+std::filesystem::path fakeTake(const std::filesystem::path& parent, const std::string& name) {
+    const std::filesystem::path folder = parent / name;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "Screen.mov") << "screen";
+    std::ofstream(folder / "Camera.mov") << "camera";
+    return folder;
+}
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(TakeComposeTest, ProgressRisesAndEndsWithNothingAndNoLateReportComesBack) {
+    TakeHarness h;
+    h.startTakes();
+    const auto folder = fakeTake(h.dir.path(), "take");
+    h.recorder->clear();
+    h.model->rebuildScreenTake(folder);
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.compositions->size(), 1u);
+    auto first = h.compositions->jobs[0];
+    for (const float value : {0.25F, 0.1F, 0.5F, 0.5F, 1.0F}) first->progress(value);
+    h.compositions->succeed();
+    first->progress(1.0F);  // after the result: dropped
+
+    // A second composition: the first one's late reports do not leak into it.
+    h.model->rebuildScreenTake(folder);
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.compositions->size(), 2u);
+    first->progress(0.9F);
+    h.compositions->last().progress(0.3F);
+
+    const Progress expected{0.0F, 0.25F, 0.5F, 0.5F, 1.0F, std::nullopt, 0.0F, 0.3F};
+    EXPECT_EQ(h.recorder->values<Field::composeProgress>(), expected);
+}
+
+TEST(TakeComposeTest, ARebuildTakesTheCurrentChoicesAndFallsBackForMissingFiles) {
+    struct Case {
+        const char* name;
+        bool cursorFile;
+        std::optional<std::string> cameraJson;
+        std::vector<hollowkit::FrameSizeChange> frames;
+    };
+    const std::vector<hollowkit::FrameSizeChange> turned{{0, 64, 36}, {1.5, 36, 64}};
+    const std::vector<Case> cases{
+        {"every file", true, hollowkit::FrameSizeChange::encodeAll(turned), turned},
+        {"no Camera.json", true, std::nullopt, {}},
+        {"an unreadable Camera.json", true, std::string("[{\"time\": \"soon\"}]"), {}},
+        {"no Cursor.json", false, std::nullopt, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeHarness h;
+        h.startTakes();
+        h.fakes.pointer().set(160, 90);
+        ASSERT_TRUE(h.recordTake(0.5));
+        h.fakes.pointer().set(80, 45, true);
+        h.main.advanceSeconds(0.2);
+        h.fakes.pointer().set(80, 45, false);
+        h.main.advanceSeconds(4.0);
+        h.screenFrame();
+        h.cameraFrame();
+        h.model->setAutoZoom(false);
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForFinish());
+        ASSERT_EQ(h.compositions->size(), 1u);
+        EXPECT_TRUE(h.compositions->last().request.zoom.isFullFrame());
+        h.compositions->succeed();
+        const std::filesystem::path folder = *h.state().lastScreenTake;
+        if (!c.cursorFile) std::filesystem::remove(folder / "Cursor.json");
+        if (c.cameraJson) std::ofstream(folder / "Camera.json") << *c.cameraJson;
+
+        const hollowkit::BubbleStyle cutout{hollowkit::BubbleCorner::topTrailing, hollowkit::BubbleSize::small,
+                                            hollowkit::BubbleShape::cutout, hollowkit::BubbleBackground::blur};
+        h.model->setBubbleStyle(cutout);
+        h.model->setCodec(hollowkit::VideoCodec::hevc);
+        h.model->setAutoZoom(true);
+        h.model->setLastScreenTake(std::nullopt);
+        h.model->rebuildScreenTake(folder);
+        EXPECT_EQ(h.state().composeProgress, std::optional<float>(0.0F));
+        EXPECT_EQ(h.activity.active(), 1);
+        h.main.runUntilIdle();
+        ASSERT_EQ(h.compositions->size(), 2u);
+        const auto& request = h.compositions->last().request;
+        EXPECT_EQ(request.screen, folder / "Screen.mov");
+        EXPECT_EQ(request.camera, folder / "Camera.mov");
+        EXPECT_EQ(request.output, folder / "Combined.mov");
+        EXPECT_EQ(request.style, cutout);
+        EXPECT_EQ(request.codec, hollowkit::VideoCodec::hevc);
+        EXPECT_EQ(request.zoom.isFullFrame(), !c.cursorFile) << "planned now from the stored pointer";
+        EXPECT_EQ(request.cameraFrames, c.frames);
+        EXPECT_EQ(h.state().lastScreenTake, folder);
+        h.compositions->succeed();
+        EXPECT_EQ(h.activity.active(), 0);
+        EXPECT_EQ(h.state().notice, "Screen recording saved");
+    }
+}
+
+TEST(TakeComposeTest, ARebuildIsRefusedForAFolderWithoutTheMoviesOrWhileBusy) {
+    TakeHarness h;
+    h.startTakes();
+    const auto take = fakeTake(h.dir.path(), "take");
+    const auto empty = h.dir.path() / "empty";
+    std::filesystem::create_directories(empty);
+    const auto before = h.state().lastScreenTake;
+
+    h.recorder->clear();
+    h.model->rebuildScreenTake(empty);
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.notices(), (std::vector<std::optional<std::string>>{
+                               "That folder has no Screen.mov and Camera.mov to combine"}));
+    EXPECT_FALSE(h.state().composeProgress);
+    EXPECT_EQ(h.activity.begun(), 0);
+    EXPECT_EQ(h.state().lastScreenTake, before);
+
+    // Twice quickly: the second finds the first pending and does nothing.
+    h.model->rebuildScreenTake(take);
+    h.model->rebuildScreenTake(take);
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.compositions->size(), 1u);
+    EXPECT_EQ(h.activity.active(), 1);
+}
+
+TEST(TakeComposeTest, TheChooserAsksForAFolderAndRebuildsWhatIsChosen) {
+    TakeHarness h;
+    h.startTakes();
+    const auto take = fakeTake(h.dir.path(), "older take");
+
+    h.model->chooseTakeToRebuild();
+    ASSERT_EQ(h.picker.folderRequests().size(), 1u);
+    const FolderChoiceRequest expected{h.outputFolder, "Rebuild",
+                                       "Choose a Lumenhollow Screen Recording folder to rebuild its combined video"};
+    EXPECT_EQ(h.picker.folderRequests()[0], expected);
+    EXPECT_TRUE(h.picker.cancel());
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.compositions->size(), 0u);
+    EXPECT_FALSE(h.state().composeProgress);
+
+    h.model->chooseTakeToRebuild();
+    EXPECT_TRUE(h.picker.chooseFolder(take));
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.compositions->size(), 1u);
+    EXPECT_EQ(h.compositions->last().request.output, take / "Combined.mov");
+}
+
+TEST(TakeComposeTest, ARebuildThatFailsKeepsThePreviousCombinedMovie) {
+    TakeHarness h;
+    h.takeComposers = {};  // the library's composer
+    h.startTakes();
+    const auto take = fakeTake(h.dir.path(), "take");
+    std::ofstream(take / "Combined.mov") << "the earlier combined movie";
+    h.model->rebuildScreenTake(take);
+    ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(h.state().notice);
+    EXPECT_EQ(h.state().notice->rfind("Screen and camera files saved. ", 0), 0u) << *h.state().notice;
+    EXPECT_EQ(readAll(take / "Combined.mov"), "the earlier combined movie");
+    EXPECT_EQ(h.desktop.calls().back(), "reveal " + (take / "Screen.mov").string());
+    EXPECT_EQ(h.activity.active(), 0);
+}
+
+TEST(TakeComposeTest, RecordScreenTooAndTheDisplayList) {
+    using hollowkit::DisplayInfo;
+    const DisplayInfo main{1, 0, 0, 320, 180, true, false};
+    const DisplayInfo side{2, 320, 0, 640, 360, false, false};
+    struct Case {
+        const char* name;
+        std::vector<DisplayInfo> displays;
+        std::optional<std::string> failure;
+        std::optional<uint32_t> chosen;
+        std::vector<uint32_t> listed;  // ids published; empty: nothing published
+        std::optional<uint32_t> chosenAfter;
+    };
+    const std::vector<Case> cases{
+        {"the chosen display is there", {main, side}, std::nullopt, 2, {1, 2}, 2},
+        {"the chosen display went away", {main}, std::nullopt, 2, {1}, std::nullopt},
+        {"the window system cannot be asked", {main}, std::string("no display"), 2, {}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeHarness h;
+        h.start(true);
+        h.fakes.displays().setDisplays(c.displays);
+        h.fakes.displays().setFailure(c.failure);
+        h.model->setScreenDisplayID(c.chosen);
+        h.recorder->clear();
+        h.model->toggleRecordScreen();
+        h.main.runUntilIdle();
+        EXPECT_TRUE(h.state().recordScreen);
+        EXPECT_EQ(h.settings.get<bool>("recordScreen"), true);
+        std::vector<uint32_t> ids;
+        for (const auto& display : h.state().displays) ids.push_back(display.id);
+        EXPECT_EQ(ids, c.listed);
+        EXPECT_EQ(h.recorder->count(Field::displays), c.listed.empty() ? 0u : 1u);
+        EXPECT_EQ(h.state().screenDisplayID, c.chosenAfter);
+        h.model->toggleRecordScreen();
+        EXPECT_FALSE(h.state().recordScreen);
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow::test

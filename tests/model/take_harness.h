@@ -1,0 +1,114 @@
+#pragma once
+
+// The camera model set up for screen-and-camera takes: fake displays,
+// pointer, keys and screen capture (a 320 x 180 main display), a composer
+// the test answers, and the folder chooser. The recorders write real, small
+// H.264 movies. A USB-like camera, so no sound is waited for: the movies'
+// sound waits run on the virtual clock, which stands still between steps.
+
+#include <chrono>
+#include <memory>
+
+#include "hollowkit/testing/fake_recording_system.h"
+#include "lumenhollow/testing/fake_file_picker.h"
+#include "lumenhollow/testing/fake_take_composer.h"
+#include "recording_harness.h"
+#include "tests/recording/recording_test_support.h"
+
+namespace lumenhollow::test {
+
+struct TakeHarness : RecordingHarness {
+    static constexpr int kScreenWidth = 320;
+    static constexpr int kScreenHeight = 180;
+
+    hollowkit::FakeRecordingSystem fakes;
+    hollowkit::RecordingSystem system = fakes.take();
+    std::shared_ptr<TakeCompositions> compositions = std::make_shared<TakeCompositions>();
+    FakeFilePicker picker;
+    int screenFrames = 0;
+
+    TakeHarness() {
+        fakes.displays().setDisplays({{hollowkit::FakeRecordingSystem::kMainDisplayId, 0, 0, kScreenWidth,
+                                       kScreenHeight, true, false}});
+        recordingSystem = &system;
+        takeComposers = FakeTakeComposer::factory(compositions);
+        filePicker = &picker;
+    }
+
+    // Every take's work ends (compositions fail) before the model goes.
+    ~TakeHarness() {
+        if (!model) return;
+        model->stopRecording({});
+        main.waitFor(
+            [&] {
+                for (size_t i = 0; i < compositions->size(); ++i) {
+                    compositions->finish(i, hollowkit::unexpected(hollowkit::ComposeError::exportFailed("ended")));
+                }
+                return activity.active() == 0;
+            },
+            std::chrono::seconds(60));
+    }
+
+    CameraModel& startTakes(bool usb = true) {
+        start(usb);
+        model->setCodec(hollowkit::VideoCodec::h264);
+        model->setRecordScreen(true);
+        main.runUntilIdle();
+        return *model;
+    }
+
+    // Record, the countdown, and the capture started (not yet a frame).
+    void record() {
+        model->toggleRecording();
+        main.advanceSeconds(CameraModel::kScreenTakeCountdownSeconds);
+        main.runUntilIdle();
+    }
+    bool waitForCapture() {
+        return main.waitFor([&] { return fakes.screenCapture().running(); }, std::chrono::seconds(10));
+    }
+
+    // One screen frame now, handed to the model when it is the first.
+    void screenFrame() {
+        const hollowkit::TimePoint now = main.clock().now();
+        fakes.screenCapture().emitFrame(
+            hollowkit::testsupport::patternFrame(kScreenWidth, kScreenHeight, screenFrames++, now));
+    }
+    bool firstScreenFrame() {
+        screenFrame();
+        return main.waitFor([&] { return state().recordingStarted.has_value(); }, std::chrono::seconds(10));
+    }
+    void cameraFrame(int width = 64, int height = 36) {
+        camera()->deliverFrame(FakeCamera::makeFrame(width, height, main.clock().now()));
+    }
+
+    // A take with `seconds` of screen and camera frames, 10 a second.
+    bool recordTake(double seconds) {
+        record();
+        if (!waitForCapture() || !firstScreenFrame()) return false;
+        for (int i = 0; i < static_cast<int>(seconds * 10); ++i) {
+            main.advanceSeconds(0.1);
+            screenFrame();
+            cameraFrame();
+        }
+        return true;
+    }
+
+    // Runs the main executor until the take's finish has run: a
+    // composition began or the take's work ended.
+    bool waitForFinish(size_t compositionsBefore = 0) {
+        return main.waitFor(
+            [&] { return compositions->size() > compositionsBefore || !state().composeProgress.has_value(); },
+            std::chrono::seconds(30));
+    }
+
+    std::vector<std::filesystem::path> takeFolders() const {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(outputFolder, error)) {
+            if (entry.is_directory()) found.push_back(entry.path());
+        }
+        return found;
+    }
+};
+
+}  // namespace lumenhollow::test

@@ -1,0 +1,127 @@
+// How a movie ends when its finish or its disk does not go as planned: the
+// sound of the last frames arriving after the finish, and a disk that fills
+// while recording.
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "movie_recorder_harness.h"
+
+namespace hollowkit {
+namespace {
+
+class MovieRecorderEndTest : public MovieRecorderTest {};
+
+// Sound is captured ahead of its delivery, so the sound of the last frames
+// may come after finish was asked for: it still goes in, up to the last
+// frame's end and no further, even when it comes in one large piece; frames
+// after the finish do not; and sound that never comes holds the finish up
+// only for a bounded time.
+TEST_F(MovieRecorderEndTest, SoundOfTheLastFramesArrivingAfterTheFinishStillGoesIn) {
+    enum class Late : uint8_t { inPieces, inOneLargePiece, never };
+    const struct {
+        const char* name;
+        Late late;
+        double expectedSoundSeconds;
+    } cases[] = {
+        {"the sound catches up", Late::inPieces, 30 / 30.0},
+        {"the sound catches up in one large piece", Late::inOneLargePiece, 30 / 30.0},
+        {"the sound never comes", Late::never, 20 / 30.0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = file(("late" + std::to_string(n++) + ".mov").c_str());
+        auto recorder = makeRecorder(path, VideoCodec::h264, std::nullopt, true);
+        const TimePoint base = clock_.now();
+        const auto sound = [&](int i) {
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, base + frameTime(i)));
+        };
+        // The sound of the last ten frames is late.
+        for (int i = 0; i < 30; ++i) {
+            if (i < 20) sound(i);
+            recorder->appendVideo(patternFrame(kWidth, kHeight, i, base + frameTime(i)));
+            settle(*recorder);
+        }
+        std::optional<Outcome> outcome;
+        recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
+        recorder->appendVideo(patternFrame(kWidth, kHeight, 30, base + frameTime(30)));
+        if (c.late == Late::inPieces) {
+            for (int i = 20; i < 40; ++i) sound(i);
+        } else if (c.late == Late::inOneLargePiece) {
+            recorder->appendAudio(toneChunk(48000, 2, 20 * 1600, 20 * 1600, base + frameTime(20)));
+        }
+        ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
+        ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
+        const auto probed = probe(path);
+        const auto* video = streamOfType(probed, "video");
+        const auto* audio = streamOfType(probed, "audio");
+        ASSERT_NE(video, nullptr);
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(number(*video, "nb_frames"), 30);
+        EXPECT_NEAR(number(*audio, "duration"), c.expectedSoundSeconds, 0.03);
+    }
+}
+
+// A disk that fills while recording (here the file reaches the process's
+// size limit) ends the movie at once: the failure is told without a finish,
+// once, later samples are neither written nor counted as busy drops, the
+// finish reports the same error, and what was written still plays.
+TEST_F(MovieRecorderEndTest, WriteFailureEndsTheMovieAtOnceAndKeepsWhatWasWritten) {
+    const auto path = dir_.path() / "small" / "full.mov";
+    auto recorder = makeRecorder(path, VideoCodec::hevc, std::nullopt, true);
+    std::vector<RecorderError> failures;
+    recorder->setOnFailure([&](const RecorderError& error) { failures.push_back(error); });
+    constexpr size_t kRoom = 160 * 1024;
+    testsupport::SmallDisk disk(dir_.path() / "small", kRoom);
+
+    const TimePoint base = clock_.now();
+    constexpr int kSamples = 48000 / 30;
+    int index = 0;
+    const auto offer = [&] {
+        recorder->appendAudio(toneChunk(48000, 2, int64_t{index} * kSamples, kSamples, base + frameTime(index)));
+        recorder->appendVideo(patternFrame(kWidth, kHeight, index, base + frameTime(index)));
+        ++index;
+        settle(*recorder);
+        main_.runUntilIdle();
+    };
+    // Ten minutes of frames would be far past the limit.
+    while (failures.empty() && index < 30 * 600) offer();
+    ASSERT_EQ(failures.size(), 1u) << "no failure after " << index << " frames";
+    EXPECT_EQ(failures[0].kind, RecorderError::Kind::writerFailed);
+    EXPECT_NE(failures[0].detail.find(std::strerror(disk.expectedError())), std::string::npos)
+        << failures[0].detail;
+
+    const MovieRecorderStats atFailure = recorder->stats();
+    for (int i = 0; i < 30; ++i) offer();
+    const MovieRecorderStats after = recorder->stats();
+    EXPECT_EQ(after.videoWritten, atFailure.videoWritten);
+    EXPECT_EQ(after.videoDroppedBusy, atFailure.videoDroppedBusy);
+
+    std::optional<Outcome> outcome;
+    recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
+    ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
+    main_.runUntilIdle();
+    ASSERT_FALSE(outcome->has_value());
+    EXPECT_EQ(outcome->error(), failures[0]);
+    EXPECT_EQ(failures.size(), 1u);
+
+    std::error_code error;
+    EXPECT_LE(std::filesystem::file_size(path, error), kRoom);
+    const auto probed = probe(path);
+    const auto* video = streamOfType(probed, "video");
+    ASSERT_NE(video, nullptr) << "the movie written before the failure does not open";
+    const auto frames = CommandRunner::run(
+        "/usr/bin/ffprobe",
+        {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames",
+         "-of", "csv=p=0", path.string()},
+        {}, /*logged=*/false);
+    const double readable = std::strtod(frames.output.c_str(), nullptr);
+    EXPECT_GE(readable, 30) << frames.output;
+    EXPECT_LE(readable, static_cast<double>(atFailure.videoWritten));
+}
+
+}  // namespace
+}  // namespace hollowkit

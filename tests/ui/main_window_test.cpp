@@ -1,0 +1,163 @@
+#include "lumenhollow/ui/window/main_window.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "lumenhollow/ui/window/sheet_host.h"
+#include "ui_harness.h"
+
+namespace lumenhollow::test {
+namespace {
+
+using hollowkit::CameraEvent;
+
+// Records what the drag strip asks of the window.
+class FakeWindowOps final : public WindowOps {
+public:
+    explicit FakeWindowOps(bool answers) : systemMoves_(answers) {}
+    bool startSystemMove() override {
+        ++systemMoves;
+        return systemMoves_;
+    }
+    QPoint windowPosition() const override { return position; }
+    void moveWindowTo(QPoint topLeft) override { position = topLeft; }
+    void toggleMaximized() override { ++toggles; }
+
+    int systemMoves = 0;
+    int toggles = 0;
+    QPoint position{100, 50};
+
+private:
+    const bool systemMoves_;
+};
+
+TEST(MainWindowTest, TheDragStripMovesTheWindowAndNeverTheGimbal) {
+    struct Case {
+        const char* name;
+        bool windowManager;
+        int clicks;
+        int systemMoves;
+        int toggles;
+        QPoint position;  // after dragging 30 right and 20 down
+    };
+    const std::vector<Case> cases{
+        {"a press hands the move to the window manager", true, 1, 1, 0, {100, 50}},
+        {"without one the strip moves the window itself", false, 1, 1, 0, {130, 70}},
+        {"a double click maximises", true, 2, 1, 1, {100, 50}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowHarness h(false);
+        MainWindow& window = h.show();
+        auto ops = std::make_unique<FakeWindowOps>(c.windowManager);
+        FakeWindowOps& fake = *ops;
+        window.setWindowOps(std::move(ops));
+        QWidget& strip = window.dragArea();
+        const QPoint at(600, 20);
+        if (c.clicks == 2) {
+            // The first click of a double click starts a move like any press.
+            QTest::mouseClick(&strip, Qt::LeftButton, {}, at);
+            QTest::mouseDClick(&strip, Qt::LeftButton, {}, at);
+        } else {
+            QTest::mousePress(&strip, Qt::LeftButton, {}, at);
+            QTest::mouseMove(&strip, at + QPoint(30, 20));
+            QTest::mouseRelease(&strip, Qt::LeftButton, {}, at + QPoint(30, 20));
+        }
+        EXPECT_EQ(fake.systemMoves, c.systemMoves);
+        EXPECT_EQ(fake.toggles, c.toggles);
+        EXPECT_EQ(fake.position, c.position);
+        EXPECT_FALSE(window.input().isDragging());
+        EXPECT_TRUE(h.velocity().isZero()) << "no gimbal drag from the strip";
+    }
+}
+
+TEST(MainWindowTest, LayersSitOnThePictureAndLetPressesThrough) {
+    WindowHarness h(false);
+    h.emit(CameraEvent::stats(picture(1440, 1080)));
+    MainWindow& window = h.show();
+    window.resize(1152, 648);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.overlayLayer().parentWidget(), &window.surface());
+    EXPECT_EQ(window.chromeLayer().parentWidget(), &window.surface());
+    EXPECT_EQ(window.overlayLayer().geometry(), QRect(144, 0, 864, 648)) << "a 4:3 picture in 16:9";
+    // A press on an empty part of the chrome is a drag of the picture.
+    QTest::mousePress(&window.chromeLayer(), Qt::LeftButton, {}, QPoint(500, 300));
+    EXPECT_TRUE(window.input().isDragging());
+    QTest::mouseRelease(&window.chromeLayer(), Qt::LeftButton, {}, QPoint(500, 300));
+    EXPECT_FALSE(window.input().isDragging());
+}
+
+TEST(MainWindowTest, FramesReachThePictureAndGoWithTheCameraReplaced) {
+    WindowHarness h;
+    MainWindow& window = h.show();
+    std::vector<uint8_t> pixels(64 * 36 * 4, 200);
+    const hollowkit::PlaneView plane{pixels.data(), 64 * 4};
+    h.feed->enqueue(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, 64, 36, {&plane, 1}, {}));
+    // The wake-up is posted to the GUI thread's event queue.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.surface().currentFrame().isNull(), 5000);
+    h.model->connect(ConnectionMode::wireless);
+    h.main.runUntilIdle();
+    EXPECT_TRUE(window.surface().currentFrame().isNull()) << "no picture of the old camera stays";
+}
+
+TEST(MainWindowTest, MinimumSizeFollowsThePicturesOrientation) {
+    WindowHarness h;
+    MainWindow& window = h.show();
+    EXPECT_EQ(window.surface().minimumSize(), QSize(760, 428)) << "16:9 before any picture";
+    h.emit(CameraEvent::stats(picture(1080, 1920)));
+    h.main.advance(CameraModel::kSettleDelay);
+    h.main.runUntilIdle();
+    EXPECT_EQ(window.surface().minimumSize(), QSize(420, 747));
+}
+
+TEST(MainWindowTest, SheetsFollowTheModelAndTheAlertsButtonsAct) {
+    WindowHarness first(true, false);
+    MainWindow& window = first.show();
+    ASSERT_EQ(window.sheets().shown(), SheetKind::welcome) << "nothing was ever welcomed";
+    QTest::mouseClick(window.sheets().button("Close"), Qt::LeftButton);
+    first.main.runUntilIdle();
+    EXPECT_FALSE(window.sheets().shown());
+    EXPECT_FALSE(first.state().showWelcome);
+
+    const struct {
+        const char* button;
+        bool relaunch;
+        size_t terminationRequests;
+    } cases[] = {{"Quit and Reopen", true, 1}, {"Cancel", false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        WindowHarness w;
+        MainWindow& shown = w.show();
+        shown.sheets().present(SheetKind::screenRecordingAlert);
+        QPushButton* button = shown.sheets().button(c.button);
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        w.main.runUntilIdle();
+        EXPECT_EQ(w.model->relaunchOnQuit(), c.relaunch);
+        EXPECT_EQ(w.shell.count("requestTermination"), c.terminationRequests);
+        EXPECT_FALSE(shown.sheets().shown());
+    }
+}
+
+TEST(MainWindowTest, TheOpenerReopensAClosedWindowAndBringsAnOpenOneForward) {
+    WindowHarness h;
+    MainWindowOpener opener(*h.modelSignals, *h.feed);
+    EXPECT_FALSE(opener.bringForward()) << "nothing open yet";
+    h.model->showMainWindow();
+    ASSERT_NE(opener.window(), nullptr);
+    QPointer<MainWindow> first = opener.window();
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_TRUE(opener.bringForward());
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull()) << "a closed window is gone";
+    EXPECT_FALSE(opener.bringForward());
+    h.model->showMainWindow();
+    ASSERT_NE(opener.window(), nullptr);
+    EXPECT_TRUE(opener.window()->isVisible());
+}
+
+}  // namespace
+}  // namespace lumenhollow::test
