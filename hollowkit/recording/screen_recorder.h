@@ -2,12 +2,12 @@
 
 // ScreenRecorder: records one display into a QuickTime movie ("Screen.mov"
 // of a take), with the pointer drawn in and, when asked, the sound the
-// computer plays. Made for one file and used once: construct, set the two
+// computer plays. Made for one file and used once: construct, set the
 // handlers, start(), then stop() once. The capture runs on the backend's
 // own thread; every frame, the start, the stop and the finish are handled
 // in order on the recorder's queue ("HollowKit.ScreenRecorder"), and every
-// result (first frame, capture stopped, start outcome, finished file or
-// error) is posted to the main executor.
+// result (first frame, capture stopped, write failure, start outcome,
+// finished file or error) is posted to the main executor.
 //
 // The movie begins at the first complete frame, whose capture time is
 // reported through onFirstFrame; stop() ends it at the given stop time, so
