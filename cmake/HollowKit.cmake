@@ -28,13 +28,6 @@ function(lumenhollow_library name)
   folder_library(lumenhollow ${name} ${ARGN})
 endfunction()
 
-# The headers every test program precompiles: the test frameworks and the
-# standard headers nearly every test file includes.
-set(HOLLOWKIT_TEST_PRECOMPILED_HEADERS
-  <gmock/gmock.h> <gtest/gtest.h>
-  <atomic> <chrono> <condition_variable> <cstdint> <filesystem> <functional> <map> <memory>
-  <mutex> <optional> <string> <string_view> <thread> <vector>)
-
 # hollowkit_tests(<name> [DEPS ...]): one test binary per folder of tests/,
 # made of every *_test.cpp under it; each test becomes a CTest case.
 function(hollowkit_tests name)
@@ -45,9 +38,6 @@ function(hollowkit_tests name)
   endif()
   add_executable(${name}_tests ${sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} hollowkit_test_main)
-  # gtest and gmock are most of what a test file parses; compiled once per
-  # test program instead of once per file.
-  target_precompile_headers(${name}_tests PRIVATE ${HOLLOWKIT_TEST_PRECOMPILED_HEADERS})
   include(GoogleTest)
   # NO_PRETTY_VALUES: a parameter's printout (object bytes, pointers) would
   # otherwise become part of the case's name and change from build to build.
