@@ -194,13 +194,14 @@ void BM_FramePathPerFrame(benchmark::State& state) {
     parts.parts.notchPreviewActive->set(islandOpen);
     const FramePath path(parts.parts, main);
     const hollowkit::VideoFrame frame = FakeCamera::makeFrame(1920, 1080);
-    for (int i = 0; i < 16; ++i) path.handleVideo(frame);  // warm: the ring and the sinks settle
+    const uint64_t generation = path.displayGeneration();
+    for (int i = 0; i < 16; ++i) path.handleVideo(frame, generation);  // warm: the ring and the sinks settle
     main.runAll();
 
     gAllocations = 0;
     gCountAllocations = true;
     for (auto _ : state) {
-        path.handleVideo(frame);
+        path.handleVideo(frame, generation);
         main.runAll();
     }
     gCountAllocations = false;
@@ -219,12 +220,14 @@ void BM_FramePathToLoopExecutor(benchmark::State& state) {
     auto parts = std::make_unique<PathParts>(main);
     auto path = std::make_unique<FramePath>(parts->parts, main);
     const hollowkit::VideoFrame frame = FakeCamera::makeFrame(1920, 1080);
-    for (int i = 0; i < 16; ++i) path->handleVideo(frame);
+    uint64_t generation = 0;
+    main.sync([&] { generation = path->displayGeneration(); });
+    for (int i = 0; i < 16; ++i) path->handleVideo(frame, generation);
     main.sync([] {});
 
     gAllocations = 0;
     gCountAllocations = true;
-    for (auto _ : state) path->handleVideo(frame);
+    for (auto _ : state) path->handleVideo(frame, generation);
     main.sync([] {});
     gCountAllocations = false;
     int shown = 0;

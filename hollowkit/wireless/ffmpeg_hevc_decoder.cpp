@@ -138,6 +138,7 @@ FfmpegHevcDecoder::~FfmpegHevcDecoder() = default;
 
 void FfmpegHevcDecoder::decode(const HevcSample& sample) {
     if (!sample.format) {
+        ++counts_.droppedNoDecoder;
         return;
     }
     const HevcFormat& next = *sample.format;
@@ -145,14 +146,31 @@ void FfmpegHevcDecoder::decode(const HevcSample& sample) {
     const bool newSequence = !format_ || format_->vps != next.vps || format_->sps != next.sps;
     if (!session_ || (!sameFormat && newSequence)) {
         if (!makeSession(sample.format)) {
+            ++counts_.droppedNoDecoder;
             return;
         }
     }
     if (awaitingRandomAccess_ && !sample.randomAccess) {
-        ++skippedSamples_;
+        ++counts_.skippedBeforeRandomAccess;
         return;
     }
     awaitingRandomAccess_ = false;
+    // A random-access picture refers to nothing before it: it mends the
+    // chain. Any other picture after a loss may refer to what was lost.
+    if (sample.randomAccess) {
+        chainBroken_ = false;
+    } else if (sample.afterLoss) {
+        chainBroken_ = true;
+    }
+    const std::optional<int32_t> orderCount = order_.take(sample);
+    if (sample.randomAccess) {
+        order_.beginSequence(picturesSent_);
+    } else if (chainBroken_ && orderCount && order_.outOfSequence(*orderCount)) {
+        drainAndRestart();
+        if (!session_) {
+            return;
+        }
+    }
 
     ByteView data = sample.annexB;
     if (format_ != sample.format && !(*format_ == next)) {
@@ -170,6 +188,10 @@ void FfmpegHevcDecoder::decode(const HevcSample& sample) {
     // before this call returns.
     packet->data = const_cast<uint8_t*>(data.data());
     packet->size = static_cast<int>(data.size());
+    packet->pts = picturesSent_;
+    concealedMarks_[static_cast<size_t>(picturesSent_) % kTrackedPictures] = chainBroken_;
+    order_.sent(picturesSent_, orderCount);
+    ++picturesSent_;
     const int status = avcodec_send_packet(session_->context.get(), packet);
     packet->data = nullptr;
     packet->size = 0;
@@ -193,14 +215,42 @@ void FfmpegHevcDecoder::receiveFrames() {
         }
         const TimePoint pts = clock_.now();
         const auto format = static_cast<AVPixelFormat>(frame->format);
+        const int64_t sent = frame->pts;
         VideoFrame picture = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P
                                  ? session_->wrap(frame, pts)
                                  : session_->convert(frame, pts);
         av_frame_unref(frame);
-        if (!picture.isNull()) {
-            emitFrame(picture);
+        if (picture.isNull()) {
+            ++counts_.droppedUnconverted;
+            continue;
         }
+        ++counts_.shown;
+        order_.shown(sent);
+        const bool tracked = sent >= 0 && sent < picturesSent_ &&
+                             picturesSent_ - sent <= static_cast<int64_t>(kTrackedPictures);
+        if (tracked && concealedMarks_[static_cast<size_t>(sent) % kTrackedPictures]) {
+            ++counts_.concealed;
+        }
+        emitFrame(picture);
     }
+}
+
+// The held pictures are whole ones of the old sequence: shown, in their
+// order, before anything of the new one. The emptied decoder then decodes
+// the new sequence's pictures with stand-ins for what they refer to.
+void FfmpegHevcDecoder::drainAndRestart() {
+    ++counts_.sequencesWithoutRandomAccess;
+    AVCodecContext* context = session_->context.get();
+    const int status = avcodec_send_packet(context, nullptr);
+    if (status < 0 && status != AVERROR_EOF) {
+        fail(status);
+    } else {
+        receiveFrames();
+    }
+    if (session_) {
+        avcodec_flush_buffers(session_->context.get());
+    }
+    order_.beginSequence(picturesSent_);
 }
 
 // A picture that does not decode is lost alone: the pictures after it go on,
@@ -210,20 +260,25 @@ void FfmpegHevcDecoder::receiveFrames() {
 // bad data means the session itself is unusable; the next sample makes a
 // new one, which starts at a random-access picture.
 void FfmpegHevcDecoder::fail(int status) {
-    ++failures_;
-    if (failures_ <= kLoggedFailures) {
+    if (loggedFailures_ < kLoggedFailures) {
+        ++loggedFailures_;
         PocketLog::logf("HEVC decode error %d", status);
     }
-    if (status != AVERROR_INVALIDDATA) {
-        session_.reset();
-        format_.reset();
+    if (status == AVERROR_INVALIDDATA) {
+        ++counts_.refusedBadData;
+        chainBroken_ = true;
+        return;
     }
+    ++counts_.refusedDecoderError;
+    session_.reset();
+    format_.reset();
 }
 
 bool FfmpegHevcDecoder::makeSession(const std::shared_ptr<const HevcFormat>& format) {
     session_.reset();
     format_.reset();
     awaitingRandomAccess_ = true;
+    chainBroken_ = false;
 
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_HEVC);
     auto session = std::make_unique<Session>();
@@ -243,8 +298,11 @@ bool FfmpegHevcDecoder::makeSession(const std::shared_ptr<const HevcFormat>& for
         // no low-delay flag: a stream with B pictures needs its reordering,
         // and without them there is none to skip.
         c->thread_type = FF_THREAD_SLICE;
-        // A picture whose bytes do not parse is refused whole (an error,
-        // counted) rather than shown half decoded.
+        // A picture whose own bytes do not parse is refused whole (an
+        // error, counted) rather than shown half decoded. This does not
+        // refuse a picture whose reference is missing: libavcodec's HEVC
+        // decoder stands a grey picture in for it either way, and the
+        // picture is shown (counted as concealed).
         c->err_recognition |= AV_EF_EXPLODE;
         c->thread_count = options_.threads > 0 ? options_.threads : defaultThreads();
         const Bytes parameterSets = format->annexB();

@@ -35,6 +35,10 @@ struct HevcSample {
     ByteView annexB;
     // Holds a random-access (IRAP) picture.
     bool randomAccess = false;
+    // Something was lost since the previous sample (a message that never
+    // completed, or datagrams no complete message accounts for): a picture
+    // this one refers to may be missing.
+    bool afterLoss = false;
 };
 
 }  // namespace hollowkit

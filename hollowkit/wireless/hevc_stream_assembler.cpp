@@ -143,11 +143,15 @@ void HevcStreamAssembler::beginLink() {
 }
 
 void HevcStreamAssembler::takeStart(ByteView datagram, uint16_t number) {
+    const uint16_t lastNumberBefore = lastNumber_;
     advanceNumber(number);
     const uint64_t fingerprint = datagramFingerprint(datagram);
     if (numbered_ && lastStart_ && distance(number, *lastStart_) < -kLateWindow) {
         distrustNumbers();  // the camera began counting anew
     }
+    // Read before advanceNumber() moved it: a start past the next number
+    // means datagrams in between never came.
+    const bool skipped = numbered_ && aheadOf(number, lastNumberBefore) > 0;
     const bool repeat = numbered_ ? lastStart_ && distance(number, *lastStart_) <= 0 : fingerprint == lastDatagram_;
     if (repeat) {
         // The start of a message already begun, again or late: taking it
@@ -159,12 +163,14 @@ void HevcStreamAssembler::takeStart(ByteView datagram, uint16_t number) {
         return;
     }
     loseMessage();  // a message still in progress lost its end
+    lossSinceDelivery_ = lossSinceDelivery_ || skipped;
     lastStart_ = number;
     lastTaken_ = number;
     lastDatagram_ = fingerprint;
     const uint32_t length = uint32LE(datagram, VideoDatagramLayout::kLengthOffset);
     if (length == 0 || length > kMaxMessageBytes) {
         ++counters_.lostMessages;
+        lossSinceDelivery_ = true;
         return;
     }
     expectedLength_ = length;
@@ -177,7 +183,12 @@ void HevcStreamAssembler::takeContinuation(ByteView datagram, uint16_t number) {
     advanceNumber(number);
     if (!expectedLength_) {
         noteStep(byOne);
-        return;  // its start was lost, or its message is complete already
+        // Its start was lost, or its message is complete already and this
+        // is a repeat. A new datagram here belongs to a message lost whole.
+        const bool fresh = numbered_ ? aheadOf(number, lastTaken_) >= 0
+                                     : datagramFingerprint(datagram) != lastDatagram_;
+        lossSinceDelivery_ = lossSinceDelivery_ || fresh;
+        return;
     }
     const int ahead = aheadOf(number, lastTaken_);
     if (numbered_ && ahead < -kLateWindow) {
@@ -261,6 +272,7 @@ void HevcStreamAssembler::loseMessage() {
         PocketLog::logf("Live view: incomplete message dropped (%zu of %u bytes)", pending_.size(), *expectedLength_);
     }
     ++counters_.lostMessages;
+    lossSinceDelivery_ = true;
     clearMessage();
 }
 
@@ -397,8 +409,9 @@ void HevcStreamAssembler::deliver(const std::vector<ByteView>& picture, bool ran
         MutexLock lock(counterLock_);
         ++displayedSinceLastRead_;
     }
+    const bool afterLoss = std::exchange(lossSinceDelivery_, false);
     if (onSample_) {
-        onSample_(HevcSample{format_, sampleBytes_, randomAccess});
+        onSample_(HevcSample{format_, sampleBytes_, randomAccess, afterLoss});
     }
 }
 

@@ -10,7 +10,10 @@
 //
 // A lost datagram costs only the message it belongs to: an incomplete
 // message is dropped alone and every later complete one goes on to the
-// decoder, whose concealment stands in for a missing reference. Only the
+// decoder, whose concealment stands in for a missing reference. The next
+// picture handed on carries a loss mark, so the decoder knows which
+// pictures may stand on a stand-in (a message lost whole is seen only in a
+// numbered stream, or by its continuations when only its start was lost). Only the
 // start of the stream and a new link wait for a random-access picture
 // (pictures of another link are never spliced onto this one). Datagrams of
 // another link session are ignored. The camera's datagram numbers are used
@@ -112,6 +115,7 @@ private:
     uint16_t lastTaken_ = 0;  // number of the newest datagram taken into it
     std::optional<uint16_t> lastStart_;
     uint64_t lastDatagram_ = 0;  // fingerprint of the newest datagram taken
+    bool lossSinceDelivery_ = false;  // reported with the next sample
 
     // Link session and datagram numbering.
     std::optional<uint16_t> session_;

@@ -22,8 +22,10 @@ void CameraModel::attachCamera(hollowkit::PocketCamera& camera) {
         if (auto self = weak.lock()) self->handleEvent(event);
     });
     camera.setOnAudioSample([tap = tap_](const hollowkit::AudioChunk& chunk) { tap->appendAudio(chunk); });
-    // The frame path, never the model: frames must not wait for the main executor.
-    camera.setOnVideoSample([path = framePath_](const hollowkit::VideoFrame& frame) { path->handleVideo(frame); });
+    // The frame path, never the model: frames must not wait for the main
+    // executor. Its frames show only until this camera is replaced.
+    camera.setOnVideoSample([path = framePath_, generation = framePath_->displayGeneration()](
+                                const hollowkit::VideoFrame& frame) { path->handleVideo(frame, generation); });
 }
 
 void CameraModel::selectConnection(ConnectionMode mode) {
@@ -95,8 +97,8 @@ void CameraModel::replaceCamera(uint64_t switchId, bool stopped) {
     camera_->setOnEvent(nullptr);
     camera_->setOnVideoSample(nullptr);
     camera_->setOnAudioSample(nullptr);
-    displayLayer_->flushRemovingImage();
-    notchDisplayLayer_->flushRemovingImage();
+    // Frames of the old camera still on their way are dropped too.
+    framePath_->clearDisplay();
 
     camera_ = makeCamera(pending.mode, state_.homeNetwork);  // the old camera goes here
     attachCamera(*camera_);

@@ -340,11 +340,17 @@ public:
     // Where the current drag began; nothing without a drag or when the
     // camera cannot be positioned (the drag then sets speeds).
     const std::optional<hollowkit::CameraPosition>& dragStart() const { return dragStart_; }
-    void setDragStart(std::optional<hollowkit::CameraPosition> start) { dragStart_ = std::move(start); }
+    // A drag begins from `start`, or sets speeds without one.
+    void startDrag(std::optional<hollowkit::CameraPosition> start);
     // One drag update: the pointer's offset from where the drag began (dx to
     // the right, dy upward, in points) and the preview's width in points.
+    // Exact aims go out at most once per kDragMoveInterval.
     void dragGimbal(double dx, double dy, double width);
-    // Zoom by whole steps of 25 points, positive to zoom in.
+    // The drag's end: an exact drag sends the aim the interval held back, if
+    // any, at once; a speed drag stops the gimbal.
+    void endDrag();
+    // Zoom by 25 points per step, positive to zoom in, in one move brought
+    // into the range. The scroll wheel below steps one at a time instead.
     void zoomStep(int steps);
     // Zoom by scroll distance, one step per 4.0 gathered.
     void scrollZoom(double delta);
@@ -549,8 +555,15 @@ private:
 
     // Manual gimbal input.
     std::set<GimbalDirection> heldDirections_;
+    struct DragOffset {
+        double dx = 0;
+        double dy = 0;
+        double width = 0;
+    };
+    void aimDrag(const DragOffset& offset);
     std::optional<hollowkit::CameraPosition> dragStart_;
     hollowkit::TimePoint lastDragMove_ = hollowkit::kDistantPast;
+    std::optional<DragOffset> heldBackDrag_;  // the newest exact aim not sent yet
     double scrollAccumulator_ = 0;
 
     // Face tracking and auto framing.

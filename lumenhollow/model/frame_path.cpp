@@ -1,5 +1,6 @@
 #include "lumenhollow/model/frame_path.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -22,7 +23,8 @@ void displaySample(bool islandPreviewActive, VideoSink& displayLayer, VideoSink&
 }  // namespace
 
 // The last step: frames waiting for the main executor, in order, each with
-// the island's flag as it was read when the frame was scheduled. Every frame
+// the island's flag as it was read when the frame was scheduled and the
+// display generation it was accepted under. Every frame
 // is one post whose task carries only the queue's address, small enough for
 // std::function to hold without an allocation; the queue keeps itself alive
 // while frames wait, so a task outlives the path harmlessly. The ring grows
@@ -38,16 +40,26 @@ public:
           slots_(kInitialSlots) {}
 
     // Delivering thread or the background preview's queue.
-    void schedule(const hollowkit::VideoFrame& frame) {
+    void schedule(const hollowkit::VideoFrame& frame, uint64_t generation) {
         const bool islandPreviewActive = notchPreviewActive_->value();
         {
             std::lock_guard guard(lock_);
             if (count_ == slots_.size()) grow();
-            slots_[(head_ + count_) % slots_.size()] = Pending{frame, islandPreviewActive};
+            slots_[(head_ + count_) % slots_.size()] = Pending{frame, islandPreviewActive, generation};
             ++count_;
             if (!self_) self_ = shared_from_this();
         }
         main_.post([queue = this] { queue->showNext(); });
+    }
+
+    // Main executor.
+    uint64_t generation() const { return generation_.load(std::memory_order_relaxed); }
+
+    // Main executor. Frames still waiting are dropped as their tasks come.
+    void clear() {
+        generation_.fetch_add(1, std::memory_order_relaxed);
+        displayLayer_->flushRemovingImage();
+        notchDisplayLayer_->flushRemovingImage();
     }
 
 private:
@@ -56,6 +68,7 @@ private:
     struct Pending {
         hollowkit::VideoFrame frame;
         bool islandPreviewActive = false;
+        uint64_t generation = 0;
     };
 
     // Main executor: one task per scheduled frame, so one is always waiting.
@@ -69,6 +82,8 @@ private:
             --count_;
             if (count_ == 0) release = std::move(self_);
         }
+        // A frame of a camera replaced since it was accepted.
+        if (next.generation < generation()) return;
         displaySample(next.islandPreviewActive, *displayLayer_, *notchDisplayLayer_, next.frame);
     }
 
@@ -90,6 +105,9 @@ private:
     size_t head_ = 0;                     // guarded by lock_
     size_t count_ = 0;                    // guarded by lock_
     std::shared_ptr<DisplayQueue> self_;  // guarded by lock_; set while frames wait
+    // Raised and compared on the main executor only; atomic so that reading
+    // it elsewhere is never a race.
+    std::atomic<uint64_t> generation_{0};
 };
 
 FramePath::FramePath(Parts parts, hollowkit::MainExecutor& main)
@@ -97,16 +115,26 @@ FramePath::FramePath(Parts parts, hollowkit::MainExecutor& main)
 
 FramePath::~FramePath() = default;
 
-void FramePath::handleVideo(const hollowkit::VideoFrame& sample) const {
+uint64_t FramePath::displayGeneration() const {
+    return display_->generation();
+}
+
+void FramePath::clearDisplay() {
+    display_->clear();
+}
+
+void FramePath::handleVideo(const hollowkit::VideoFrame& sample, uint64_t generation) const {
     // The same frame object goes everywhere: recorder, request, detector and screen.
     const hollowkit::VideoFrame frame = parts_.processor->process(sample);
     parts_.tap->appendVideo(frame);
     parts_.faceDetector->submit(frame);
     if (parts_.backgroundPreview->isActive()) {
         parts_.backgroundPreview->submit(
-            frame, [display = display_](const hollowkit::VideoFrame& treated) { display->schedule(treated); });
+            frame, [display = display_, generation](const hollowkit::VideoFrame& treated) {
+                display->schedule(treated, generation);
+            });
     } else {
-        display_->schedule(frame);
+        display_->schedule(frame, generation);
     }
 }
 

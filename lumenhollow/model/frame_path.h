@@ -16,7 +16,15 @@
 // executor destroyed with frames still waiting keeps them for good). Sound goes to the
 // tap only. Every object here guards itself; the sinks are touched on the
 // main executor only.
+//
+// Replacing the camera clears both sinks and raises the display generation.
+// Each frame carries the generation its camera was attached under, and the
+// main executor drops a frame of an older one: a frame of the old camera
+// still on its way (waiting for the main executor, in the background
+// preview, or mid-delivery while the handlers were cleared) never shows
+// after the clear.
 
+#include <cstdint>
 #include <memory>
 
 #include "hollowkit/base/executor.h"
@@ -50,8 +58,15 @@ public:
     FramePath(const FramePath&) = delete;
     FramePath& operator=(const FramePath&) = delete;
 
-    // Delivering threads (a camera's capture or video thread).
-    void handleVideo(const hollowkit::VideoFrame& sample) const;
+    // Main executor. The generation a camera attached now delivers under.
+    uint64_t displayGeneration() const;
+    // Main executor. Removes the picture from both sinks, the main window's
+    // first, and raises the generation, so no frame accepted before shows.
+    void clearDisplay();
+
+    // Delivering threads (a camera's capture or video thread). `generation`:
+    // the one the delivering camera was attached under.
+    void handleVideo(const hollowkit::VideoFrame& sample, uint64_t generation) const;
     void handleAudio(const hollowkit::AudioChunk& chunk) const;
 
     const Parts& parts() const { return parts_; }

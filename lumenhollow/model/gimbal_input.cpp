@@ -22,6 +22,12 @@ int speedFrom(double value) {
     return static_cast<int>(std::trunc(std::clamp(value, -kSpeedLimit, kSpeedLimit)));
 }
 
+// `current` moved by `steps` zoom steps at once, then brought into `range`.
+int zoomAfterOneStep(int current, int steps, const hollowkit::ZoomRange& range) {
+    const int64_t moved = int64_t{current} + int64_t{steps} * CameraModel::kZoomStepPercent;
+    return range.clamp(static_cast<int>(std::clamp<int64_t>(moved, INT32_MIN, INT32_MAX)));
+}
+
 // `current` moved by `steps` zoom steps within `range`, as if stepped one
 // at a time: the first step brings a value outside the range inside it,
 // the rest go on from there. `steps` is bounded by the caller.
@@ -65,16 +71,42 @@ void CameraModel::dragGimbal(double dx, double dy, double width) {
         camera_->gimbal().setVelocity({speedFrom(kDragSpeedGain * dy), speedFrom(kDragSpeedGain * dx)});
         return;
     }
+    if (!(width > 0) || !std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(width)) return;
     // Each update carries the whole offset from the drag's start, so a
-    // dropped one loses nothing: the next says where to aim.
-    const hollowkit::TimePoint now = main_.clock().now();
-    if (now < lastDragMove_ + kDragMoveInterval || !(width > 0)) return;
-    if (!std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(width)) return;
-    lastDragMove_ = now;
+    // dropped one loses nothing: the next, or the drag's end, says where to aim.
+    if (main_.clock().now() < lastDragMove_ + kDragMoveInterval) {
+        heldBackDrag_ = DragOffset{dx, dy, width};
+        return;
+    }
+    aimDrag({dx, dy, width});
+}
+
+void CameraModel::aimDrag(const DragOffset& offset) {
+    lastDragMove_ = main_.clock().now();
+    heldBackDrag_.reset();
     const double acrossPreview =
         state_.zoom && *state_.zoom > 0 ? kPreviewDegrees / (*state_.zoom / 100.0) : kPreviewDegrees;
-    const double degreesPerPoint = acrossPreview / width;
-    camera_->move({dragStart_->pan - dx * degreesPerPoint, dragStart_->tilt - dy * degreesPerPoint, std::nullopt});
+    const double degreesPerPoint = acrossPreview / offset.width;
+    camera_->move({dragStart_->pan - offset.dx * degreesPerPoint, dragStart_->tilt - offset.dy * degreesPerPoint,
+                   std::nullopt});
+}
+
+void CameraModel::startDrag(std::optional<hollowkit::CameraPosition> start) {
+    dragStart_ = std::move(start);
+    heldBackDrag_.reset();
+}
+
+void CameraModel::endDrag() {
+    if (!dragStart_) {
+        // A speed drag would go on.
+        stopGimbal();
+    } else if (heldBackDrag_) {
+        // The pointer stopped where the throttle held the last aim back: the
+        // camera goes there at once, not up to one interval short.
+        aimDrag(*heldBackDrag_);
+    }
+    dragStart_.reset();
+    heldBackDrag_.reset();
 }
 
 std::optional<hollowkit::ZoomRange> CameraModel::knownZoomRange() const {
@@ -90,8 +122,9 @@ void CameraModel::sendZoom(int zoomPercent) {
 void CameraModel::zoomStep(int steps) {
     const std::optional<hollowkit::ZoomRange> range = knownZoomRange();
     if (!range) return;
-    // The camera is told even when the value stays at a bound.
-    sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), steps, *range));
+    // One step of n: a zoom outside the range comes back to its nearer
+    // bound, and the camera is told even when the value stays at a bound.
+    sendZoom(zoomAfterOneStep(state_.zoom.value_or(range->minPercent), steps, *range));
 }
 
 void CameraModel::scrollZoom(double delta) {

@@ -109,7 +109,7 @@ void PreviewInput::mousePressed(PreviewPoint at) {
     if (!model) return;
     // Without a start position the drag sets speeds instead of aiming.
     hollowkit::PocketCamera& camera = model->camera();
-    model->setDragStart(camera.supportsPositioning() ? camera.currentPosition() : std::nullopt);
+    model->startDrag(camera.supportsPositioning() ? camera.currentPosition() : std::nullopt);
 }
 
 void PreviewInput::mouseDragged(PreviewPoint at, double viewWidth) {
@@ -126,9 +126,7 @@ void PreviewInput::mouseReleased() {
     dragOrigin_.reset();
     const std::shared_ptr<CameraModel> model = model_.lock();
     if (!model) return;
-    // An exact drag has arrived where it aimed; a speed drag would go on.
-    if (!model->dragStart()) model->stopGimbal();
-    model->setDragStart(std::nullopt);
+    model->endDrag();
 }
 
 void PreviewInput::wheel(const PreviewWheelEvent& event) {

@@ -10,6 +10,7 @@
 
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/platform/base64.h"
+#include "lumenhollow/platform/json_repair.h"
 
 namespace lumenhollow {
 
@@ -19,6 +20,8 @@ using hollowkit::PocketLog;
 using nlohmann::json;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+// Problems named in the one log line of a load; the rest are counted.
+constexpr size_t kLoggedProblems = 3;
 
 std::string problem(size_t index, std::string_view what) {
     return "scene " + std::to_string(index + 1) + ": " + std::string(what);
@@ -97,9 +100,12 @@ std::optional<CameraScene> readScene(const json& element, size_t index, std::set
 }  // namespace
 
 hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view text) {
+    // Bad text or an unreadable number would otherwise fail the whole list;
+    // repaired, they mark only the scene that holds them.
+    const JsonRepair repaired = repairJson(text, /*repairTexts=*/true);
     json document;
     try {
-        document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+        document = json::parse(repaired.text, nullptr, /*allow_exceptions=*/false);
     } catch (const std::exception&) {
         return hollowkit::unexpected(std::string("too large to read"));  // allocation failures only
     }
@@ -107,8 +113,20 @@ hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view text
     if (!document.is_array()) return hollowkit::unexpected(std::string("not a JSON array"));
 
     SceneDecoding decoding;
+    decoding.stored = document.size();
     std::set<std::string> ids;
+    auto flaw = repaired.flaws.begin();
     for (size_t index = 0; index < document.size(); ++index) {
+        bool damaged = false;
+        for (; flaw != repaired.flaws.end() && flaw->member == index; ++flaw) {
+            if (!damaged) {
+                decoding.problems.push_back(problem(index, flaw->kind == JsonRepair::Kind::badText
+                                                               ? "text that is not UTF-8 or holds control characters"
+                                                               : "a number too large to read"));
+            }
+            damaged = true;
+        }
+        if (damaged) continue;
         if (std::optional<CameraScene> scene = readScene(document[index], index, ids, decoding.problems)) {
             decoding.scenes.push_back(std::move(*scene));
         }
@@ -147,12 +165,32 @@ LoadedScenes loadScenes(const SettingsStore& settings) {
         loaded.unreadable = std::move(stored);
         return loaded;
     }
-    for (const std::string& line : decoded->problems) {
-        PocketLog::logf("Scenes: %s", line.c_str());
+    if (!decoded->problems.empty()) {
+        // One line however many there are: a list of a hundred thousand bad
+        // entries must not flood the log.
+        std::string named;
+        for (size_t i = 0; i < decoded->problems.size() && i < kLoggedProblems; ++i) {
+            named += (i == 0 ? "" : "; ") + decoded->problems[i];
+        }
+        if (decoded->problems.size() > kLoggedProblems) {
+            named += "; and " + std::to_string(decoded->problems.size() - kLoggedProblems) + " more";
+        }
+        PocketLog::logf("Scenes: read %zu of %zu stored scenes (%s)", decoded->scenes.size(), decoded->stored,
+                        named.c_str());
+        loaded.unreadable = std::move(stored);
     }
-    if (!decoded->problems.empty()) loaded.unreadable = std::move(stored);
     loaded.scenes = std::move(decoded->scenes);
     return loaded;
+}
+
+std::string keepUnreadableScenes(SettingsStore& settings, SettingsValue unreadable) {
+    std::string key(settings_key::unreadableScenes);
+    // Ends: each step passes a key in use, and the store holds finitely many.
+    for (int n = 2; settings.contains(key); ++n) {
+        key = std::string(settings_key::unreadableScenes) + "." + std::to_string(n);
+    }
+    settings.set(key, std::move(unreadable));
+    return key;
 }
 
 void saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes) {

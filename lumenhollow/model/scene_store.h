@@ -6,8 +6,12 @@
 // order, each {"id", "name", "position": {"pan", "tilt"[, "zoom"]}[,
 // "thumbnail"]}, the id as an upper-case UUID and the thumbnail as Base64
 // JPEG. Reading keeps every element it can use and leaves out only the
-// others, so one damaged scene never costs the rest; the value as it was is
-// handed back so the next save can keep a copy under "scenes.unreadable".
+// others, so one damaged scene (a name that is not UTF-8, a number too
+// large to read) never costs the rest; the value as it was is handed back
+// so the next save can keep a copy aside. Copies are never overwritten: the
+// first goes under "scenes.unreadable", a later one under
+// "scenes.unreadable.2", then ".3" and so on, so the numbers count up in
+// the order the copies were made and the plain name is always the oldest.
 //
 // "customLUTPaths" holds the imported looks' file paths in list order.
 //
@@ -30,13 +34,16 @@ namespace lumenhollow {
 
 namespace settings_key {
 inline constexpr std::string_view scenes = "scenes";
-// A "scenes" value that did not read whole, kept by the first save after it.
+// A "scenes" value that did not read whole, kept by the first save after
+// it; later ones add ".2", ".3" ...
 inline constexpr std::string_view unreadableScenes = "scenes.unreadable";
 inline constexpr std::string_view customLUTPaths = "customLUTPaths";
 }  // namespace settings_key
 
 struct SceneDecoding {
     std::vector<CameraScene> scenes;
+    // Elements in the stored list, read or not.
+    size_t stored = 0;
     // What was left out or only partly read, one line each ("scene 2: no
     // \"name\""); empty when everything was read.
     std::vector<std::string> problems;
@@ -45,8 +52,9 @@ struct SceneDecoding {
 // The JSON text of "scenes". The error (not JSON, not an array) means no
 // element could be read at all. An element is left out when its id is not
 // a UUID or repeats an earlier one, its name is not text, or its position
-// lacks finite "pan" and "tilt" or has a "zoom" that is not a whole number;
-// a thumbnail that is not Base64 is dropped and the scene kept.
+// lacks finite "pan" and "tilt" or has a "zoom" that is not a whole number,
+// or any of its text is not UTF-8 or any number too large for a double; a
+// thumbnail that is not Base64 is dropped and the scene kept.
 hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view json);
 
 // The bytes to store; nothing when a position's angle is not finite.
@@ -58,7 +66,11 @@ struct LoadedScenes {
     std::optional<SettingsValue> unreadable;
 };
 
+// Logs one line when anything was left out, however many scenes were.
 LoadedScenes loadScenes(const SettingsStore& settings);
+// Stores `unreadable` under the first of "scenes.unreadable",
+// "scenes.unreadable.2" ... that holds nothing; returns that key.
+std::string keepUnreadableScenes(SettingsStore& settings, SettingsValue unreadable);
 // Writes "scenes"; writes nothing when the list cannot be encoded.
 void saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes);
 

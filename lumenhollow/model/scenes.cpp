@@ -26,8 +26,9 @@ void CameraModel::publishScenes(std::vector<CameraScene> scenes) {
     publish<Field::scenes>(std::move(scenes));
     if (unreadableScenes_) {
         // What the last launch could not read is about to be overwritten:
-        // keep it aside so nothing the user saved is lost for good.
-        services_.settings.set(settings_key::unreadableScenes, std::move(*unreadableScenes_));
+        // keep it aside, beside any copy from an earlier launch, so nothing
+        // the user saved is lost for good.
+        keepUnreadableScenes(services_.settings, std::move(*unreadableScenes_));
         unreadableScenes_.reset();
     }
     saveScenes(services_.settings, state_.scenes);

@@ -35,6 +35,15 @@ std::string fileStamp(hollowkit::WallTime time) {
     return text;
 }
 
+// Makes `key` in `to` what it is in `from`: the same value, the same
+// foreign text, or absent.
+void copyMember(const SettingsDocument& from, SettingsDocument& to, std::string_view key) {
+    if (const auto found = to.values.find(key); found != to.values.end()) to.values.erase(found);
+    if (const auto found = to.foreign.find(key); found != to.foreign.end()) to.foreign.erase(found);
+    if (const auto found = from.values.find(key); found != from.values.end()) to.values.emplace(key, found->second);
+    if (const auto found = from.foreign.find(key); found != from.foreign.end()) to.foreign.emplace(key, found->second);
+}
+
 // Reads at most `limit` + 1 bytes, so an overlong file shows itself without
 // being read whole. Returns an errno value, or 0.
 int readBounded(int fd, uint64_t limit, std::string& text) {
@@ -72,13 +81,23 @@ void JsonSettingsStore::load() {
     // Non-blocking, so a FIFO put in the file's place cannot hang the start.
     hollowkit::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
+        const int error = errno;
         // Nothing there (ENOTDIR: a part of the path is a file): a first start.
-        if (errno != ENOENT && errno != ENOTDIR) moveAside("cannot be read (" + errnoText(errno) + ")");
+        if (error == ENOENT || error == ENOTDIR) return;
+        // Something that cannot be opened as a file at all (a socket).
+        struct stat info {};
+        if (::stat(file_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            moveAside("is not a regular file");
+            return;
+        }
+        // No permission, no descriptor left, no memory: nothing says the
+        // file is damaged, and it still holds the pairing identifier.
+        leaveAlone("cannot be opened (" + errnoText(error) + ")");
         return;
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        moveAside("cannot be read (" + errnoText(errno) + ")");
+        leaveAlone("cannot be examined (" + errnoText(errno) + ")");
         return;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -88,7 +107,7 @@ void JsonSettingsStore::load() {
     std::string text;
     if (static_cast<uint64_t>(info.st_size) <= kMaxFileBytes) {
         if (const int error = readBounded(fd.get(), kMaxFileBytes, text); error != 0) {
-            moveAside("cannot be read (" + errnoText(error) + ")");
+            leaveAlone("cannot be read (" + errnoText(error) + ")");
             return;
         }
     }
@@ -101,7 +120,27 @@ void JsonSettingsStore::load() {
         moveAside("is damaged (" + parsed.error() + ")");
         return;
     }
-    document_ = std::move(*parsed);
+    // The measure a save applies, so that what loads can always be saved.
+    if (const size_t compact = formatSettingsJson(parsed->document, SettingsLayout::compact).size();
+        compact > kMaxFileBytes) {
+        moveAside("would take " + std::to_string(compact) + " bytes once written, more than " +
+                  std::to_string(kMaxFileBytes));
+        return;
+    }
+    if (parsed->membersWithNumbersOutOfRange > 0) {
+        PocketLog::logf("Settings: %s: %zu setting(s) held a number too large to read (first %s); they read as "
+                        "null and take their defaults, the other settings are kept",
+                        file_.c_str(), parsed->membersWithNumbersOutOfRange, parsed->firstNumberOutOfRange.c_str());
+    }
+    document_ = std::move(parsed->document);
+    onDisk_ = document_;
+}
+
+void JsonSettingsStore::leaveAlone(const std::string& reason) {
+    saving_ = false;
+    PocketLog::logf("Settings: %s %s; started with default settings and left the file as it is: nothing is "
+                    "saved to it until the next start",
+                    file_.c_str(), reason.c_str());
 }
 
 void JsonSettingsStore::moveAside(const std::string& reason) {
@@ -140,6 +179,11 @@ std::optional<SettingsValue> JsonSettingsStore::value(std::string_view key) cons
     return found->second;
 }
 
+bool JsonSettingsStore::contains(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    return document_.values.contains(key) || document_.foreign.contains(key);
+}
+
 void JsonSettingsStore::set(std::string_view key, SettingsValue value) {
     std::lock_guard lock(mutex_);
     if (const auto foreign = document_.foreign.find(key); foreign != document_.foreign.end()) {
@@ -161,11 +205,24 @@ void JsonSettingsStore::remove(std::string_view key) {
 }
 
 void JsonSettingsStore::save(std::string_view key) {
+    if (!saving_) return;  // said once, at the start
     const std::string keyText(key);
-    const std::string text = formatSettingsJson(document_);
-    // A file over the limit would be refused at the next start, losing every
-    // setting; the last good file stays instead.
+    if (const auto found = withheld_.find(key); found != withheld_.end()) withheld_.erase(found);
+    // Values too large to save stay out of the file as they were on disk,
+    // so one of them never keeps every later change from being saved.
+    std::optional<SettingsDocument> withoutWithheld;
+    if (!withheld_.empty()) {
+        withoutWithheld = document_;
+        for (const std::string& other : withheld_) copyMember(onDisk_, *withoutWithheld, other);
+    }
+    const SettingsDocument& document = withoutWithheld ? *withoutWithheld : document_;
+    // Compact text counts toward the limit; the indented text is written
+    // when it fits too. A file over the limit would be refused at the next
+    // start, losing every setting; the last good file stays instead.
+    std::string text = formatSettingsJson(document, SettingsLayout::indented);
+    if (text.size() > kMaxFileBytes) text = formatSettingsJson(document, SettingsLayout::compact);
     if (text.size() > kMaxFileBytes) {
+        withheld_.insert(keyText);
         PocketLog::logf("Settings: \"%s\" not saved: the settings would take %zu bytes, more than %llu",
                         keyText.c_str(), text.size(), static_cast<unsigned long long>(kMaxFileBytes));
         return;
@@ -188,7 +245,9 @@ void JsonSettingsStore::save(std::string_view key) {
     if (!written) {
         PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), target.c_str(),
                         written.error().message().c_str());
+        return;
     }
+    onDisk_ = document;
 }
 
 }  // namespace lumenhollow

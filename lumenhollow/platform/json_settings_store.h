@@ -7,16 +7,22 @@
 // instance never leaves half a file, and keys this version does not know
 // are written back unchanged.
 //
-// A file that cannot be used (unreadable, not JSON, not an object, over the
-// size limit) is renamed to "settings.json.corrupt-<date>-<time>" beside it
-// with one log line, and the store starts empty. A write that fails (a
+// A file that cannot be used (not a regular file, not JSON, not an object,
+// over the size limit) is renamed to "settings.json.corrupt-<date>-<time>"
+// beside it with one log line, and the store starts empty. A file that is
+// there but cannot be opened or read (no permission, no file descriptor
+// left) is not judged: it is left as it is, the store starts empty and
+// saves nothing this session, and one line says so. A write that fails (a
 // read-only folder, a full disk) is logged; the value still reads back from
-// memory. Any thread; calls are serialised, and a write holds the store
+// memory. A change that would take the settings past the size limit is
+// logged and kept out of the file, which keeps taking every other change.
+// Any thread; calls are serialised, and a write holds the store
 // while the file is flushed (about a millisecond on a local disk).
 
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -30,7 +36,13 @@ class JsonSettingsStore final : public SettingsStore {
 public:
     // Far above what the settings need (nine saved camera positions with
     // their thumbnails come to well under 1 MiB), far below what would make
-    // reading the file at start-up slow. A larger file is refused unread.
+    // reading the file at start-up slow. One measure holds for loading and
+    // saving: the settings as compact JSON text. A file larger than this is
+    // refused unread; one whose settings take more once written compact
+    // (only numbers spelled unusually long can grow so) is refused after
+    // reading. A save writes the indented text when it fits, else the
+    // compact text, and is refused only past the limit; so whatever loaded
+    // can be saved again, and whatever is saved loads.
     static constexpr uint64_t kMaxFileBytes = 4 * 1024 * 1024;
 
     // Reads `file` now; a missing file is an empty store. `clock` dates the
@@ -49,6 +61,7 @@ public:
     static std::filesystem::path pathFor(std::string_view home, std::string_view xdgConfigHome);
 
     std::optional<SettingsValue> value(std::string_view key) const override;
+    bool contains(std::string_view key) const override;
     void set(std::string_view key, SettingsValue value) override;
     void remove(std::string_view key) override;
 
@@ -57,6 +70,8 @@ public:
 private:
     void load();
     void moveAside(const std::string& reason);
+    // The file is there but could not be looked at: keep off it this session.
+    void leaveAlone(const std::string& reason);
     // Writes document_ to the file; `key` names the change in a failure line.
     void save(std::string_view key);
 
@@ -64,6 +79,13 @@ private:
     const hollowkit::Clock& clock_;
     mutable std::mutex mutex_;
     SettingsDocument document_;  // guarded by mutex_
+    // The settings as the file holds them, and the keys whose values in
+    // document_ were too large to join them (each kept out until it is set
+    // or removed again). Guarded by mutex_.
+    SettingsDocument onDisk_;
+    std::set<std::string, std::less<>> withheld_;
+    // Set once by load(), before any other call.
+    bool saving_ = true;
 };
 
 }  // namespace lumenhollow

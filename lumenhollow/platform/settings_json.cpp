@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "hollowkit/base/log_excerpt.h"
 #include "lumenhollow/platform/base64.h"
+#include "lumenhollow/platform/json_repair.h"
 
 namespace lumenhollow {
 namespace {
@@ -14,34 +16,6 @@ using nlohmann::json;
 
 constexpr std::string_view kDataTag = "$data";
 constexpr std::string_view kUrlTag = "$url";
-
-// The deepest nesting of arrays and objects in `text`, brackets inside
-// strings not counted. Only a bound is needed: the parser checks the rest.
-int nestingDepth(std::string_view text) {
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-            if (deepest > kMaxSettingsNesting) break;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
 
 // The one-member object {"<tag>": "<text>"}, or nothing.
 std::optional<std::string> taggedText(const json& member, std::string_view tag) {
@@ -105,38 +79,46 @@ std::string typeName(const json& value) {
 
 }  // namespace
 
-hollowkit::Result<SettingsDocument, std::string> parseSettingsJson(std::string_view text) {
-    if (nestingDepth(text) > kMaxSettingsNesting) {
+hollowkit::Result<ParsedSettings, std::string> parseSettingsJson(std::string_view text) {
+    // Texts are left as they are: a file that is not UTF-8 is not this
+    // program's, and is refused whole.
+    JsonRepair repaired = repairJson(text, /*repairTexts=*/false);
+    if (repaired.deepestNesting > kMaxSettingsNesting) {
         return hollowkit::unexpected("nested deeper than " + std::to_string(kMaxSettingsNesting) + " levels");
     }
     json root;
     try {
-        root = json::parse(text);
+        root = json::parse(repaired.text);
     } catch (const json::parse_error& error) {
         return hollowkit::unexpected("not JSON at byte " + std::to_string(error.byte));
     } catch (const json::exception& error) {
-        return hollowkit::unexpected(std::string("not JSON (") + error.what() + ")");
+        // The message may quote the text at length.
+        return hollowkit::unexpected("not JSON (" + hollowkit::logExcerpt(error.what(), 2 * hollowkit::kLogExcerptBytes) +
+                                     ")");
     }
     if (!root.is_object()) return hollowkit::unexpected("the top level is " + typeName(root) + ", not an object");
 
-    SettingsDocument document;
+    ParsedSettings parsed;
+    parsed.membersWithNumbersOutOfRange = repaired.flaws.size();
+    parsed.firstNumberOutOfRange = std::move(repaired.firstExample);
     for (const auto& [key, member] : root.items()) {
         if (auto value = readValue(member)) {
-            document.values.emplace(key, std::move(*value));
+            parsed.document.values.emplace(key, std::move(*value));
         } else {
-            document.foreign.emplace(key, member.dump(-1, ' ', false, json::error_handler_t::replace));
+            parsed.document.foreign.emplace(key, member.dump(-1, ' ', false, json::error_handler_t::replace));
         }
     }
-    return document;
+    return parsed;
 }
 
-std::string formatSettingsJson(const SettingsDocument& document) {
+std::string formatSettingsJson(const SettingsDocument& document, SettingsLayout layout) {
     json root = json::object();
     for (const auto& [key, value] : document.values) root[key] = writeValue(value);
     for (const auto& [key, text] : document.foreign) {
         // Foreign text came from the parser above, so it parses again.
         root[key] = json::parse(text, nullptr, false);
     }
+    if (layout == SettingsLayout::compact) return root.dump(-1, ' ', false, json::error_handler_t::replace);
     return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

@@ -5,7 +5,9 @@
 // written as plain JSON; bytes as {"$data": "<base64>"} and URLs as
 // {"$url": "<text>"}, so every value reads back with its type. A member this
 // version cannot read (another shape, a newer program's value) is kept as
-// JSON text and written back unchanged. Pure functions, any thread.
+// JSON text and written back unchanged. A number beyond the range of a
+// double (1e400) reads as null, so only its key falls back to its default.
+// Pure functions, any thread.
 
 #include <cstddef>
 #include <functional>
@@ -31,14 +33,32 @@ struct SettingsDocument {
 // has no use for it, and each level costs stack while writing it back.
 inline constexpr int kMaxSettingsNesting = 64;
 
-// Parses the file's text. The error names what is wrong ("not JSON at
-// byte 12", "the top level is an array, not an object").
-hollowkit::Result<SettingsDocument, std::string> parseSettingsJson(std::string_view text);
+struct ParsedSettings {
+    SettingsDocument document;
+    // Members that held a number beyond the range of a double, now null,
+    // and the first such number with its key, cut short for a log line.
+    size_t membersWithNumbersOutOfRange = 0;
+    std::string firstNumberOutOfRange;
+};
 
-// Indented text, keys in byte order, ending in a line break. Text that is
-// not UTF-8 (JSON has no other) is written with U+FFFD in place of the bad
-// bytes. A double that is not finite (JSON has no NaN) is written as null
-// and reads back as a foreign member.
-std::string formatSettingsJson(const SettingsDocument& document);
+// Parses the file's text. The error names what is wrong ("not JSON at
+// byte 12", "the top level is an array, not an object"), quoting no more
+// than a short excerpt of the text.
+hollowkit::Result<ParsedSettings, std::string> parseSettingsJson(std::string_view text);
+
+enum class SettingsLayout {
+    none,
+    // A member per line, indented by two spaces: for people who open the file.
+    indented,
+    // No white space at all, not even a final line break: the least room
+    // the settings can take.
+    compact,
+};
+
+// The text in `layout`, keys in byte order. Text
+// that is not UTF-8 (JSON has no other) is written with U+FFFD in place of
+// the bad bytes. A double that is not finite (JSON has no NaN) is written
+// as null and reads back as a foreign member.
+std::string formatSettingsJson(const SettingsDocument& document, SettingsLayout layout = SettingsLayout::indented);
 
 }  // namespace lumenhollow

@@ -22,6 +22,9 @@ public:
     // The value under `key`; nothing when the key is absent or holds a
     // value this program cannot read.
     virtual std::optional<SettingsValue> value(std::string_view key) const = 0;
+    // Whether anything is stored under `key`, a value this program cannot
+    // read included: a key to be kept clear of.
+    virtual bool contains(std::string_view key) const = 0;
     virtual void set(std::string_view key, SettingsValue value) = 0;
     // Removing an absent key still counts as a write.
     virtual void remove(std::string_view key) = 0;

@@ -12,6 +12,11 @@ std::optional<SettingsValue> MemorySettingsStore::value(std::string_view key) co
     return found->second;
 }
 
+bool MemorySettingsStore::contains(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    return values_.contains(key);
+}
+
 void MemorySettingsStore::set(std::string_view key, SettingsValue value) {
     std::lock_guard lock(mutex_);
     values_.insert_or_assign(std::string(key), value);

@@ -29,6 +29,7 @@ public:
     explicit MemorySettingsStore(std::map<std::string, SettingsValue, std::less<>> stored);
 
     std::optional<SettingsValue> value(std::string_view key) const override;
+    bool contains(std::string_view key) const override;
     void set(std::string_view key, SettingsValue value) override;
     void remove(std::string_view key) override;
 

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lumenhollow/testing/state_recorder.h"
@@ -87,6 +92,79 @@ TEST(CameraConnectionTest, TheOldCameraReachesNothingOnceReplaced) {
     EXPECT_EQ(h.state().statusText, "Disconnected");
     EXPECT_TRUE(h.displayLayer->frames().empty());
     EXPECT_EQ(h.displayLayer->enqueued(), 0);
+}
+
+// A frame of the old camera still on its way when the switch clears both
+// previews never shows after the clear; the new camera's frames do.
+TEST(CameraConnectionTest, NoFrameOfTheOldCameraShowsAfterTheSwitchClearsThePreviews) {
+    struct Case {
+        const char* name;
+        bool roomTreated;
+        // Puts an old frame on its way once the switch has begun.
+        std::function<void(FakeCamera& old)> whileStopping;
+    };
+    const std::vector<Case> cases{
+        // Posted after the stop's completion, so it runs after the clear.
+        {"waiting for the main executor", false,
+         [](FakeCamera& old) { old.deliverFrame(FakeCamera::makeFrame(64, 36)); }},
+        // Handed to the background preview before the switch; its treated
+        // frame is posted while the completion waits.
+        {"in the background preview", true, [](FakeCamera&) {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        if (c.roomTreated) {
+            h.settings.set("recordScreen", true);
+            h.settings.set("bubbleBackground", std::string("Blur"));
+        }
+        h.createAndStart();
+        ASSERT_EQ(h.model->backgroundPreview().isActive(), c.roomTreated);
+        h.model->notchPreviewActive().set(true);
+        const std::shared_ptr<FakeCamera> old = h.camera();
+        if (c.roomTreated) old->deliverFrame(FakeCamera::makeFrame(64, 36));
+
+        h.model->connect(ConnectionMode::usb);
+        c.whileStopping(*old);
+        h.main.runUntilIdle();
+        ASSERT_NE(h.camera(), old);
+        ASSERT_EQ(h.displayLayer->removals(), 1);
+        EXPECT_TRUE(h.displayLayer->frames().empty());
+        EXPECT_TRUE(h.notchLayer->frames().empty());
+
+        h.camera()->deliverFrame(FakeCamera::makeFrame(64, 36));
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.displayLayer->frames().size(), 1u);
+        EXPECT_EQ(h.notchLayer->frames().size(), 1u);
+    }
+}
+
+TEST(CameraConnectionTest, AFrameMidDeliveryWhileTheHandlersAreClearedIsNotShown) {
+    ModelHarness h;
+    h.createAndStart();
+    h.model->notchPreviewActive().set(true);
+    const std::shared_ptr<FakeCamera> old = h.camera();
+    // A frame request runs inside the delivery, before the display step:
+    // the camera's thread waits there until the switch is done.
+    std::promise<void> entered;
+    std::promise<void> resume;
+    std::shared_future<void> resumed = resume.get_future().share();
+    h.model->tap().addFrameRequest([&entered, resumed](const hollowkit::VideoFrame&) {
+        entered.set_value();
+        resumed.wait_for(std::chrono::seconds(10));
+    });
+    std::jthread delivery([old] { old->deliverFrame(FakeCamera::makeFrame(64, 36)); });
+    const bool inside = entered.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+
+    h.model->connect(ConnectionMode::usb);
+    h.main.runUntilIdle();
+    resume.set_value();
+    delivery.join();
+    h.main.runUntilIdle();
+    ASSERT_TRUE(inside);
+    EXPECT_EQ(h.displayLayer->removals(), 1);
+    EXPECT_TRUE(h.displayLayer->frames().empty());
+    EXPECT_TRUE(h.notchLayer->frames().empty());
 }
 
 TEST(CameraConnectionTest, ARequestDuringASwitchIsIgnored) {

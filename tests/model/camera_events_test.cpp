@@ -79,6 +79,19 @@ TEST(CameraEventsTest, EachEventChangesItsFieldsInOrder) {
     }
 }
 
+TEST(CameraEventsTest, StoppedLeavesTheCameraOffStateAsItWas) {
+    for (bool off : {false, true}) {
+        SCOPED_TRACE(off ? "camera off" : "camera on");
+        ModelHarness h;
+        h.createAndStart();
+        if (off) h.emit(CameraEvent::cameraOff());  // reconnects; still off until a picture comes
+        ASSERT_EQ(h.state().cameraOff, off);
+        h.emit(CameraEvent::stopped());
+        EXPECT_EQ(h.state().statusText, "Disconnected");
+        EXPECT_EQ(h.state().cameraOff, off);
+    }
+}
+
 TEST(CameraEventsTest, StatisticsSetLiveOrWaitingAndClearCameraOffOnlyWithAPicture) {
     ModelHarness h;
     h.createAndStart();

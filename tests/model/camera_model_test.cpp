@@ -50,6 +50,10 @@ TEST(CameraModelTest, AFreshInstallationStartsWithDefaultsAndStartsNothing) {
     EXPECT_EQ(s.closeBehavior, CloseBehavior::keepInNotch);
     EXPECT_TRUE(s.guides.empty());
     EXPECT_EQ(s.wirelessMicID, "");
+    EXPECT_FALSE(s.includeMacSound);
+    EXPECT_EQ(s.notchTrigger, NotchTrigger::hover);
+    EXPECT_TRUE(s.automaticMicrophone);
+    EXPECT_EQ(s.recordTarget, RecordTarget::camera);
     EXPECT_EQ(h.model->processor().lut(), std::nullopt);
     EXPECT_FALSE(h.model->backgroundPreview().isActive());
 
@@ -176,12 +180,14 @@ TEST(CameraModelTest, PreviewAspectAndZoomLabelFollowWhatIsKnown) {
         std::optional<hollowkit::ZoomRange> range;
         double aspect;
         const char* zoomLabel;
+        int zoomSteps = 0;
     };
     const std::vector<Case> cases{
         {"nothing known", std::nullopt, std::nullopt, std::nullopt, 16.0 / 9.0, "-"},
         {"portrait picture", hollowkit::VideoDimensions{1080, 1920}, hollowkit::VideoFormatOption{1920, 1080, 30},
          hollowkit::ZoomRange{100, 400}, 0.5625, "1.0x"},
         {"format only", std::nullopt, hollowkit::VideoFormatOption{640, 480, 30}, std::nullopt, 4.0 / 3.0, "-"},
+        {"zoom 250", std::nullopt, std::nullopt, hollowkit::ZoomRange{100, 400}, 16.0 / 9.0, "2.5x", 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,6 +197,7 @@ TEST(CameraModelTest, PreviewAspectAndZoomLabelFollowWhatIsKnown) {
         h.camera()->setZoomRange(c.range);
         h.emit(CameraEvent::devicesChanged());
         if (c.picture) h.emit(CameraEvent::stats(picture(c.picture->width, c.picture->height)));
+        if (c.zoomSteps != 0) h.model->zoomStep(c.zoomSteps);
         EXPECT_DOUBLE_EQ(h.model->previewAspect(), c.aspect);
         EXPECT_EQ(h.model->zoomLabel(), c.zoomLabel);
     }

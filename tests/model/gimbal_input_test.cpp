@@ -57,6 +57,15 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         };
     };
     const ZoomRange usual{100, 400};
+    // Zoom 500 from a range up to 600, then the camera's range narrows to
+    // 100...400, and `then` runs.
+    const auto aboveTheRange = [](std::function<void(CameraModel&)> then) {
+        return [then](GimbalHarness& h) {
+            h.model->zoomStep(16);
+            h.camera()->setZoomRange(ZoomRange{100, 400});
+            then(*h.model);
+        };
+    };
     const std::vector<Case> cases{
         // Held directions.
         {"up and right", usual, hold({GimbalDirection::up, GimbalDirection::right}), {150, 150}, {}, {}},
@@ -87,19 +96,19 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         {"exact drag at zoom 200", usual,
          [](GimbalHarness& h) {
              h.model->zoomStep(4);
-             h.model->setDragStart(CameraPosition{10, 5, 200});
+             h.model->startDrag(CameraPosition{10, 5, 200});
              h.model->dragGimbal(100, 0, 700);
          },
          {0, 0}, {"setZoom 200", "move 5.00 5.00"}, 200},
         {"exact drag with no zoom set", usual,
          [](GimbalHarness& h) {
-             h.model->setDragStart(CameraPosition{0, 0, std::nullopt});
+             h.model->startDrag(CameraPosition{0, 0, std::nullopt});
              h.model->dragGimbal(100, 50, 700);
          },
          {0, 0}, {"move -10.00 -5.00"}, {}},
         {"exact drags at most 15 a second, each from the start", usual,
          [](GimbalHarness& h) {
-             h.model->setDragStart(CameraPosition{0, 0, std::nullopt});
+             h.model->startDrag(CameraPosition{0, 0, std::nullopt});
              h.model->dragGimbal(100, 0, 700);
              h.main.advanceSeconds(0.05);
              h.model->dragGimbal(200, 0, 700);  // dropped
@@ -109,7 +118,7 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
          {0, 0}, {"move -10.00 0.00", "move -30.00 0.00"}, {}},
         {"exact drag over no width", usual,
          [](GimbalHarness& h) {
-             h.model->setDragStart(CameraPosition{0, 0, std::nullopt});
+             h.model->startDrag(CameraPosition{0, 0, std::nullopt});
              h.model->dragGimbal(100, 0, 0);
              h.model->dragGimbal(100, 0, -700);
              h.model->dragGimbal(100, 0, kNaN);
@@ -143,6 +152,19 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         {"the camera's range when none is published", ZoomRange{100, 200},
          [](GimbalHarness& h) { h.model->zoomStep(8); }, {0, 0}, {"setZoom 200"}, 200},
         {"no range, no zoom", std::nullopt, [](GimbalHarness& h) { h.model->zoomStep(1); }, {0, 0}, {}, {}},
+        // n steps are one move of 25 x n, then brought into the range: a zoom
+        // left outside by a narrower range does not first come to its bound.
+        {"two steps out from above the range", ZoomRange{100, 600},
+         aboveTheRange([](CameraModel& m) { m.zoomStep(-2); }), {0, 0}, {"setZoom 500", "setZoom 400"}, 400},
+        {"no step from above the range", ZoomRange{100, 600}, aboveTheRange([](CameraModel& m) { m.zoomStep(0); }),
+         {0, 0}, {"setZoom 500", "setZoom 400"}, 400},
+        {"three steps in from below the range", usual,
+         [](GimbalHarness& h) {
+             h.model->zoomStep(1);
+             h.camera()->setZoomRange(ZoomRange{200, 400});
+             h.model->zoomStep(3);
+         },
+         {0, 0}, {"setZoom 125", "setZoom 200"}, 200},
         // Scroll: one step per 4.0 gathered, the rest kept.
         {"scroll 3, 3, -1 leaves 1", usual,
          [](GimbalHarness& h) {
@@ -160,6 +182,8 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
              h.model->scrollZoom(-3);  // one more
          },
          {0, 0}, {"setZoom 200", "setZoom 150", "setZoom 125"}, 125},
+        {"scroll from above the range steps to the bound, then on", ZoomRange{100, 600},
+         aboveTheRange([](CameraModel& m) { m.scrollZoom(-8); }), {0, 0}, {"setZoom 500", "setZoom 375"}, 375},
         {"scroll without a range is still used up", std::nullopt,
          [](GimbalHarness& h) {
              h.model->scrollZoom(5);  // one step lost, 1 left

@@ -181,6 +181,41 @@ TEST(PreviewInputTest, DragsAimFromTheStartOrSetSpeeds) {
     }
 }
 
+TEST(PreviewInputTest, AnExactDragEndsWhereThePointerEnded) {
+    struct Move {
+        double afterSeconds;
+        double x;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Move> moves;
+        std::vector<std::string> commands;
+    };
+    // From (300, 200) on a 700-point preview: 10 points right is 1 degree of pan.
+    const std::vector<Case> cases{
+        {"the moves the interval held back end at the last", {{0, 310}, {0.03, 320}, {0, 330}},
+         {"currentPosition", "move 19.00 -4.00", "move 17.00 -4.00"}},
+        {"the last move was sent", {{0, 310}}, {"currentPosition", "move 19.00 -4.00"}},
+        {"a held back move overtaken by a sent one", {{0, 310}, {0.03, 320}, {0.05, 330}},
+         {"currentPosition", "move 19.00 -4.00", "move 17.00 -4.00"}},
+        {"after a pause the pointer's place was sent", {{0, 310}, {0.03, 320}, {0.05, 320}},
+         {"currentPosition", "move 19.00 -4.00", "move 18.00 -4.00"}},
+        {"a press without a move", {}, {"currentPosition"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InputHarness h(true);
+        h.input->mousePressed({300, 200});
+        for (const Move& move : c.moves) {
+            h.main.advanceSeconds(move.afterSeconds);
+            h.input->mouseDragged({move.x, 200}, 700);
+        }
+        h.input->mouseReleased();
+        h.input->mouseReleased();
+        EXPECT_EQ(h.commands(), c.commands);
+    }
+}
+
 TEST(PreviewInputTest, ADragThatBeganElsewhereIsIgnored) {
     InputHarness h(false);
     h.input->keyPressed(arrow(PreviewKey::right));

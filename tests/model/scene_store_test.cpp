@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/platform/json_settings_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
+#include "lumenhollow/testing/memory_settings_store.h"
 
 namespace lumenhollow::test {
 namespace {
@@ -67,6 +72,17 @@ TEST(SceneStoreTest, EachElementIsReadOrLeftOutOnItsOwn) {
          true},
         {"position an array", element(kId, R"("name":"D","position":[1,2])"), std::nullopt, true},
         {"not an object", "[1,2]", std::nullopt, true},
+        {"name not UTF-8", element(kId, "\"name\":\"Caf\xe9\"," + pos), std::nullopt, true},
+        {"name with a raw line break", element(kId, "\"name\":\"Desk\nleft\"," + pos), std::nullopt, true},
+        {"an ignored key not UTF-8", element(kId, "\"name\":\"D\",\"note\":\"\xff\"," + pos), std::nullopt, true},
+        {"pan too large for a double", element(kId, R"("name":"D","position":{"pan":1e400,"tilt":2})"), std::nullopt,
+         true},
+        {"tilt of a thousand digits", element(kId, R"("name":"D","position":{"pan":1,"tilt":)" + std::string(1000, '9') + "}"),
+         std::nullopt, true},
+        {"zoom too large for a double", element(kId, R"("name":"D","position":{"pan":1,"tilt":2,"zoom":-1e999})"),
+         std::nullopt, true},
+        {"a tiny pan reads as zero", element(kId, R"("name":"D","position":{"pan":1e-400,"tilt":4})"),
+         CameraScene{kId, "D", {0, 4, std::nullopt}, {}}, false},
     };
     const std::string before = element("00000000-0000-4000-8000-000000000001", R"("name":"Before","position":{"pan":0,"tilt":0})");
     const std::string after = element("00000000-0000-4000-8000-000000000002", R"("name":"After","position":{"pan":5,"tilt":5})");
@@ -87,6 +103,60 @@ TEST(SceneStoreTest, EachElementIsReadOrLeftOutOnItsOwn) {
             EXPECT_EQ(decoded->problems.front().rfind("scene 2: ", 0), 0u) << decoded->problems.front();
         }
     }
+}
+
+TEST(SceneStoreTest, AHundredThousandBadScenesMakeOneShortLogLine) {
+    std::string text = "[" + element(kId, R"("name":"Kept","position":{"pan":1,"tilt":2})");
+    for (int i = 0; i < 100'000; ++i) text += ",{}";
+    text += "," + element(kId, "\"name\":\"\xc0\"") + "]";
+    MemorySettingsStore settings({{"scenes", hk::Bytes(text.begin(), text.end())}});
+
+    hk::testsupport::LogCapture log;
+    const LoadedScenes loaded = loadScenes(settings);
+    ASSERT_EQ(loaded.scenes.size(), 1u);
+    EXPECT_EQ(loaded.scenes[0].name, "Kept");
+    EXPECT_TRUE(loaded.unreadable.has_value());
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
+    EXPECT_LT(line.size(), 300u);
+    EXPECT_EQ(line.rfind("Scenes: read 1 of 100002 stored scenes (scene 2: no \"id\" holding a UUID; scene 3: ", 0), 0u) << line;
+    EXPECT_TRUE(line.ends_with("; and 99998 more)")) << line;
+}
+
+TEST(SceneStoreTest, EachUnreadableListIsKeptBesideTheEarlierOnes) {
+    const hk::Bytes value{'{', 0xff};
+    struct Case {
+        const char* name;
+        std::vector<std::string> taken;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"the first", {}, "scenes.unreadable"},
+        {"the second", {"scenes.unreadable"}, "scenes.unreadable.2"},
+        {"the fourth", {"scenes.unreadable", "scenes.unreadable.2", "scenes.unreadable.3"}, "scenes.unreadable.4"},
+        {"a gap is filled", {"scenes.unreadable", "scenes.unreadable.3"}, "scenes.unreadable.2"},
+        {"unrelated keys do not count", {"scenes.unreadable.x", "scenes"}, "scenes.unreadable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::map<std::string, SettingsValue, std::less<>> stored;
+        for (const std::string& key : c.taken) stored.emplace(key, SettingsValue(key));
+        MemorySettingsStore settings(stored);
+        EXPECT_EQ(keepUnreadableScenes(settings, value), c.expected);
+        EXPECT_EQ(settings.writes(), (std::vector<SettingsWrite>{{c.expected, value}}));
+        for (const std::string& key : c.taken) EXPECT_EQ(settings.value(key), SettingsValue(key)) << key;
+    }
+}
+
+TEST(SceneStoreTest, AKeptCopyInAShapeThisVersionCannotReadIsNotOverwritten) {
+    hk::testsupport::TempDir dir;
+    const auto file = dir.path() / "settings.json";
+    std::ofstream(file) << R"({"scenes.unreadable": {"from": "a newer version"}})";
+    JsonSettingsStore settings(file);
+    ASSERT_EQ(settings.value("scenes.unreadable"), std::nullopt);
+    EXPECT_EQ(keepUnreadableScenes(settings, hk::Bytes{1, 2}), "scenes.unreadable.2");
+    std::ifstream in(file);
+    EXPECT_EQ(json::parse(in).at("scenes.unreadable"), json::parse(R"({"from": "a newer version"})"));
 }
 
 TEST(SceneStoreTest, ARepeatedIdKeepsTheFirstScene) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -124,6 +125,26 @@ TEST_F(ScenesTest, SavedPositionsAreRecalledExactly) {
                       (std::vector<std::optional<std::string>>{"Scene " + std::to_string(i + 1)}));
         }
     }
+}
+
+TEST_F(ScenesTest, ARecallWhileTrackingHoldsTheFollowerForThreeSeconds) {
+    launch();
+    saveAt(Position{10, 0, 100});
+    h_.emit(hk::CameraEvent::stats(picture(1920, 1080)));
+    const auto positionReads = [this] {
+        return std::ranges::count(h_.camera()->commands(), std::string("currentPosition"));
+    };
+    const auto readsBeforeTracking = positionReads();
+    h_.model->startFaceTracking();
+    h_.main.advanceSeconds(0.5);
+    ASSERT_GT(positionReads(), readsBeforeTracking) << "the follower reads the position every tick";
+
+    h_.model->recallScene(0);
+    const auto readsAtRecall = positionReads();
+    h_.main.advanceSeconds(2.95);
+    EXPECT_EQ(positionReads(), readsAtRecall) << "paused";
+    h_.main.advanceSeconds(0.1);
+    EXPECT_GT(positionReads(), readsAtRecall) << "following again after 3 s";
 }
 
 TEST_F(ScenesTest, RecallOutsideTheListDoesNothing) {
@@ -314,7 +335,7 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
     };
     const std::vector<Case> cases{
         {"one scene without a name", bytes("[" + good1 + "," + noName + "," + good2 + "]"), {"Desk", "Door"},
-         "Scenes: scene 2: no \"name\" text"},
+         "Scenes: read 2 of 3 stored scenes (scene 2: no \"name\" text)"},
         {"not JSON", bytes("[{\"id\": garbage"), {}, "Scenes: the stored list is not JSON; starting with no scenes"},
         {"an object", bytes("{}"), {}, "Scenes: the stored list is not a JSON array; starting with no scenes"},
         {"text, not data", SettingsValue(std::string("[" + good1 + "]")), {},
@@ -352,6 +373,31 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
         EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
         EXPECT_EQ(names(), c.names);
     }
+}
+
+TEST_F(ScenesTest, AnUnreadableListOnALaterLaunchIsKeptBesideTheFirst) {
+    const std::string good = R"({"id":"00000000-0000-4000-8000-000000000001","name":"Desk","position":{"pan":1,"tilt":2}})";
+    // One whole-list failure and one scene whose name is not UTF-8.
+    const std::string firstText = "[" + good + ",{\"id\":";
+    const std::string secondText = "[" + good + R"(,{"id":"00000000-0000-4000-8000-000000000002","name":)" +
+                                   "\"D\xe9\"," + R"("position":{"pan":3,"tilt":4}}])";
+    const SettingsValue first(Bytes(firstText.begin(), firstText.end()));
+    const SettingsValue second(Bytes(secondText.begin(), secondText.end()));
+
+    h_.settings.set("scenes", first);
+    launch();
+    EXPECT_TRUE(names().empty());
+    saveAt(Position{9, 9, std::nullopt});
+
+    h_.settings.set("scenes", second);
+    launch();
+    EXPECT_EQ(names(), std::vector<std::string>{"Desk"});
+    saveAt(Position{8, 8, std::nullopt});
+    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes.unreadable.2", "scenes"}));
+
+    EXPECT_EQ(h_.settings.value("scenes.unreadable"), first);
+    EXPECT_EQ(h_.settings.value("scenes.unreadable.2"), second);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Desk", "Scene 2"}));
 }
 
 }  // namespace

@@ -171,5 +171,54 @@ TEST(SettingsFileTest, AnyFileStartsTheModelAndNoGoodValueIsLost) {
     }
 }
 
+TEST(SettingsFileTest, ThePairingIdentifierOutlivesABadNumberAndAFileThatCannotBeOpened) {
+    constexpr std::string_view kIdentifier = "0123456789abcdef0123456789abcdef";
+    struct Case {
+        const char* name;
+        std::string member;  // one more member of the file
+        bool unreadable;     // the file cannot be opened during the launch
+    };
+    const std::vector<Case> cases{
+        {"1e400 in the countdown", R"("recordCountdown": 1e400)", false},
+        {"a hundred thousand digits in a newer version's key", "\"future\": " + std::string(100'000, '8'), false},
+        {"no permission to read the file", R"("recordCountdown": 5)", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        fs::permissions(dir.path(), fs::perms(0755));
+        const fs::path file = dir.path() / "lumenhollow" / "settings.json";
+        const std::string text =
+            R"({"pairingIdentifier": ")" + std::string(kIdentifier) + R"(", "autoZoom": false, )" + c.member + "}";
+        writeFile(file, text);
+        fs::permissions(file.parent_path(), fs::perms(0755));
+        if (c.unreadable) fs::permissions(file, fs::perms::none);
+
+        LogCapture log;
+        {
+            ModelHarness h;
+            std::optional<JsonSettingsStore> store;
+            {
+                std::optional<FilesAsNobody> nobody;
+                if (c.unreadable) nobody.emplace();
+                store.emplace(file);
+            }
+            const std::shared_ptr<CameraModel> model = createOver(h, *store);
+            EXPECT_EQ(model->state().countdownSeconds, 0);
+            EXPECT_EQ(model->state().autoZoom, c.unreadable) << "read from the file, unless it cannot be";
+            const std::string paired = h.cameras.builds().at(0).pairingIdentifier;
+            EXPECT_EQ(paired == kIdentifier, !c.unreadable) << paired;
+            model->setCodec(hollowkit::VideoCodec::h264);
+        }
+        EXPECT_EQ(log.count("Settings:"), 1) << ::testing::PrintToString(log.lines());
+        EXPECT_EQ(movedAside(file.parent_path()), std::nullopt);
+        fs::permissions(file, fs::perms(0600));
+        if (c.unreadable) {
+            EXPECT_EQ(readFile(file), text) << "nothing was written over it";
+        }
+        EXPECT_EQ(JsonSettingsStore(file).get<std::string>("pairingIdentifier"), kIdentifier);
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test

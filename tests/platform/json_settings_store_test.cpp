@@ -1,12 +1,17 @@
 #include "lumenhollow/platform/json_settings_store.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -71,6 +76,37 @@ uint64_t bytesReadByProcess() {
     }
     return 0;
 }
+
+// A Unix socket at `path`, as a careless script could leave in a file's place.
+void makeSocket(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    hollowkit::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.native().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+}
+
+// While this lives, opening anything fails with EMFILE: the soft limit on
+// descriptors sits at the lowest free one.
+class DescriptorsUsedUp {
+public:
+    DescriptorsUsedUp() {
+        ::getrlimit(RLIMIT_NOFILE, &old_);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::close(lowestFree);
+        rlimit limit = old_;
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    ~DescriptorsUsedUp() { ::setrlimit(RLIMIT_NOFILE, &old_); }
+    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
+    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
+
+private:
+    rlimit old_{};
+};
 
 class JsonSettingsStoreTest : public ::testing::Test {
 protected:
@@ -198,6 +234,8 @@ TEST_F(JsonSettingsStoreTest, AFileThatCannotBeUsedIsMovedAsideAndTheStoreStarts
         {"one byte over the limit", [&](const fs::path& f) { writeFile(f, objectOfSize(limit + 1)); },
          "larger than 4194304 bytes"},
         {"a directory", [](const fs::path& f) { fs::create_directories(f / "inside"); }, "not a regular file"},
+        // Opening a socket fails, but not because of the file's permissions.
+        {"a socket", [](const fs::path& f) { makeSocket(f); }, "not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -323,6 +361,162 @@ TEST_F(JsonSettingsStoreTest, SettingsTooLargeToSaveLeaveTheLastGoodFile) {
     store.remove("scenes");
     EXPECT_EQ(JsonSettingsStore(file(), clock_).get<bool>("welcomed"), true);
     EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST_F(JsonSettingsStoreTest, AValueTooLargeToSaveKeepsOnlyItselfOutOfTheFile) {
+    writeFile(file(), R"({"scenes": {"$data": "W10="}, "foreign": [1, {"x": null}], "welcomed": false})");
+    const Bytes big(3 * 1024 * 1024 + 512 * 1024, 0x5a);
+    LogCapture log;
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("scenes", big);
+        store.set("foreign", std::string("a text now"));
+        store.set("welcomed", true);
+        store.set("recordCountdown", int64_t{3});
+        EXPECT_EQ(store.get<Bytes>("scenes"), big) << "still read back";
+    }
+    ASSERT_EQ(log.lines().size(), 1u) << ::testing::PrintToString(log.lines());
+    EXPECT_NE(log.lines()[0].find("\"scenes\" not saved"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(json::parse(readFile(file())),
+              json::parse(R"({"scenes": {"$data": "W10="}, "foreign": "a text now",
+                              "welcomed": true, "recordCountdown": 3})"));
+
+    // Set again at a size that fits, it is saved like any other value.
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("scenes", big);
+        store.set("scenes", Bytes{1, 2, 3});
+    }
+    EXPECT_EQ(JsonSettingsStore(file(), clock_).get<Bytes>("scenes"), (Bytes{1, 2, 3}));
+}
+
+TEST_F(JsonSettingsStoreTest, AFileThatCannotBeOpenedIsLeftAsItIsAllSession) {
+    const std::string good = R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "welcomed": true})";
+    struct Case {
+        const char* name;
+        fs::perms perms;
+        bool usedUp;  // no descriptor left, else no permission
+        int error;
+    };
+    const Case cases[] = {
+        {"no permission", fs::perms::none, false, EACCES},
+        {"no descriptor left", fs::perms(0600), true, EMFILE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder());
+        writeFile(file(), good, c.perms);
+        // Only the file itself is out of reach.
+        for (const fs::path& above : {dir_.path(), dir_.path() / "config", folder()}) {
+            fs::permissions(above, fs::perms(0755));
+        }
+        LogCapture log;
+        std::optional<JsonSettingsStore> store;
+        {
+            // Root reads any file; nobody cannot read this one.
+            std::optional<FilesAsNobody> nobody;
+            std::optional<DescriptorsUsedUp> usedUp;
+            if (c.usedUp) {
+                usedUp.emplace();
+            } else {
+                nobody.emplace();
+            }
+            store.emplace(file(), clock_);
+        }
+        ASSERT_EQ(log.lines().size(), 1u);
+        const std::string line = log.lines()[0];
+        EXPECT_NE(line.find(std::string("cannot be opened (") + std::strerror(c.error) + ")"), std::string::npos)
+            << line;
+        EXPECT_NE(line.find("nothing is saved"), std::string::npos) << line;
+        EXPECT_EQ(store->value("welcomed"), std::nullopt);
+
+        // Now that a write could reach the file, none does: the settings
+        // live in memory only.
+        store->set("pairingIdentifier", std::string("ffffffffffffffffffffffffffffffff"));
+        store->remove("welcomed");
+        EXPECT_EQ(store->get<std::string>("pairingIdentifier"), "ffffffffffffffffffffffffffffffff");
+        EXPECT_EQ(log.lines().size(), 1u);
+        store.reset();
+        EXPECT_EQ(namesIn(folder()), std::set<std::string>{"settings.json"});
+        fs::permissions(file(), fs::perms(0600));
+        EXPECT_EQ(readFile(file()), good);
+        EXPECT_EQ(JsonSettingsStore(file(), clock_).get<std::string>("pairingIdentifier"),
+                  "0123456789abcdef0123456789abcdef");
+    }
+}
+
+TEST_F(JsonSettingsStoreTest, ACompactFileThatLoadedIsAlwaysSaved) {
+    // Small numbers deep in nested lists: indenting puts each on a line of
+    // its own, more than ten times as long as compact.
+    std::string grid = std::string(10, '[');
+    for (int i = 0; i < 200'000; ++i) grid += "1,";
+    grid += "1" + std::string(10, ']');
+    const std::string text =
+        R"({"pairingIdentifier":"0123456789abcdef0123456789abcdef","grid":)" + grid + R"(,"welcomed":true})";
+    ASSERT_LT(text.size(), JsonSettingsStore::kMaxFileBytes);
+    ASSERT_GT(json::parse(text).dump(2).size(), JsonSettingsStore::kMaxFileBytes) << "the case needs it";
+    writeFile(file(), text);
+
+    LogCapture log;
+    {
+        JsonSettingsStore store(file(), clock_);
+        store.set("videoCodec", std::string("H.264"));
+    }
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    EXPECT_LE(fs::file_size(file()), JsonSettingsStore::kMaxFileBytes);
+    json expected = json::parse(text);
+    expected["videoCodec"] = "H.264";
+    EXPECT_EQ(json::parse(readFile(file())), expected);
+
+    // Settings that fit indented are written indented again.
+    {
+        JsonSettingsStore store(file(), clock_);
+        EXPECT_EQ(store.get<std::string>("videoCodec"), "H.264");
+        store.remove("grid");
+    }
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    EXPECT_NE(readFile(file()).find("\n  \"pairingIdentifier\": "), std::string::npos) << readFile(file());
+}
+
+TEST_F(JsonSettingsStoreTest, AFileWhoseSettingsWouldNotFitOnceWrittenIsRefusedAtTheStart) {
+    // 1E14 is four bytes here and "100000000000000.0" once written back.
+    std::string numbers = "[";
+    for (int i = 0; i < 260'000; ++i) numbers += "1E14,";
+    numbers += "1]";
+    writeFile(file(), R"({"welcomed": true, "n": )" + numbers + "}");
+    ASSERT_LT(fs::file_size(file()), JsonSettingsStore::kMaxFileBytes);
+
+    LogCapture log;
+    JsonSettingsStore store(file(), clock_);
+    EXPECT_EQ(store.value("welcomed"), std::nullopt);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("once written, more than 4194304"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{kAsideName});
+}
+
+TEST_F(JsonSettingsStoreTest, ANumberTooLargeToReadCostsOnlyItsKey) {
+    const std::string digits(100'000, '4');
+    writeFile(file(), R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "recordCountdown": )" + digits +
+                          R"(, "zoom": 1e400, "autoZoom": false})");
+    LogCapture log;
+    {
+        JsonSettingsStore store(file(), clock_);
+        EXPECT_EQ(store.get<std::string>("pairingIdentifier"), "0123456789abcdef0123456789abcdef");
+        EXPECT_EQ(store.get<bool>("autoZoom"), false);
+        EXPECT_EQ(store.get<int64_t>("recordCountdown", 0), 0);
+        EXPECT_EQ(store.get<double>("zoom"), std::nullopt);
+        store.set("welcomed", true);
+    }
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
+    EXPECT_LT(line.size(), 400u) << "the digits are not repeated";
+    EXPECT_NE(line.find("2 setting(s) held a number too large to read (first \"recordCountdown\": 4444"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{"settings.json"});
+    EXPECT_EQ(json::parse(readFile(file())),
+              json::parse(R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "recordCountdown": null,
+                              "zoom": null, "autoZoom": false, "welcomed": true})"));
 }
 
 TEST(JsonSettingsStorePathTest, FollowsTheXdgConfigFolder) {

@@ -39,13 +39,13 @@ TEST(SettingsJsonTest, EveryTypeReadsBackAsItself) {
     const std::string text = formatSettingsJson(document);
     auto parsed = parseSettingsJson(text);
     ASSERT_TRUE(parsed.has_value()) << parsed.error() << "\n" << text;
-    EXPECT_TRUE(parsed->foreign.empty());
+    EXPECT_TRUE(parsed->document.foreign.empty());
     for (const auto& [key, value] : cases) {
-        ASSERT_TRUE(parsed->values.contains(key)) << key;
-        EXPECT_EQ(parsed->values.at(key), value) << key << " in\n" << text;
+        ASSERT_TRUE(parsed->document.values.contains(key)) << key;
+        EXPECT_EQ(parsed->document.values.at(key), value) << key << " in\n" << text;
     }
-    EXPECT_EQ(parsed->values.size(), std::size(cases));
-    EXPECT_TRUE(std::signbit(std::get<double>(parsed->values.at("negativeZero"))));
+    EXPECT_EQ(parsed->document.values.size(), std::size(cases));
+    EXPECT_TRUE(std::signbit(std::get<double>(parsed->document.values.at("negativeZero"))));
 }
 
 TEST(SettingsJsonTest, MembersOfOtherShapesAreForeignAndComeBackUnchanged) {
@@ -76,12 +76,12 @@ TEST(SettingsJsonTest, MembersOfOtherShapesAreForeignAndComeBackUnchanged) {
         const std::string text = std::string(R"({"kept": true, "member": )") + c.member + "}";
         auto parsed = parseSettingsJson(text);
         ASSERT_TRUE(parsed.has_value()) << c.member << ": " << parsed.error();
-        EXPECT_EQ(parsed->values.contains("member"), c.readable) << c.member;
-        EXPECT_EQ(parsed->foreign.contains("member"), !c.readable) << c.member;
-        EXPECT_EQ(parsed->values.at("kept"), SettingsValue(true));
+        EXPECT_EQ(parsed->document.values.contains("member"), c.readable) << c.member;
+        EXPECT_EQ(parsed->document.foreign.contains("member"), !c.readable) << c.member;
+        EXPECT_EQ(parsed->document.values.at("kept"), SettingsValue(true));
 
         // Written back, the member is the same JSON as before.
-        const json rewritten = json::parse(formatSettingsJson(*parsed));
+        const json rewritten = json::parse(formatSettingsJson(parsed->document));
         EXPECT_EQ(rewritten.at("member"), json::parse(c.member)) << c.member;
     }
 }
@@ -99,7 +99,6 @@ TEST(SettingsJsonTest, TextsThatAreNotASettingsObjectAreRefused) {
         {R"({"a": 1} trailing)", "not JSON"},
         {"{\"a\": \"\xff\"}", "not JSON"},
         {R"({"a": NaN})", "not JSON"},
-        {R"({"a": 1e400})", "number overflow"},
         {"[]", "array"},
         {R"(["welcomed", true])", "array"},
         {"5", "number"},
@@ -122,14 +121,14 @@ TEST(SettingsJsonTest, NestingUpToTheLimitIsKept) {
     const std::string member = std::string(memberDepth, '[') + "\"]]]\"" + std::string(memberDepth, ']');
     auto parsed = parseSettingsJson(R"({"deep": )" + member + "}");
     ASSERT_TRUE(parsed.has_value()) << parsed.error();
-    EXPECT_EQ(json::parse(formatSettingsJson(*parsed)).at("deep"), json::parse(member));
+    EXPECT_EQ(json::parse(formatSettingsJson(parsed->document)).at("deep"), json::parse(member));
 
     // Brackets inside texts, escaped quotes included, are not nesting.
     const std::string brackets(100, '[');
     for (const std::string& text : {"\"" + brackets + "\"", "\"\\\"" + brackets + "\""}) {
         auto withText = parseSettingsJson(R"({"text": )" + text + "}");
         ASSERT_TRUE(withText.has_value()) << text << ": " << withText.error();
-        EXPECT_TRUE(withText->values.contains("text")) << text;
+        EXPECT_TRUE(withText->document.values.contains("text")) << text;
     }
 }
 
@@ -142,10 +141,10 @@ TEST(SettingsJsonTest, ValuesJsonCannotHoldAreWrittenWithoutFailing) {
 
     auto parsed = parseSettingsJson(formatSettingsJson(document));
     ASSERT_TRUE(parsed.has_value()) << parsed.error();
-    EXPECT_EQ(parsed->values.at("notUtf8"), SettingsValue(std::string("caf\xef\xbf\xbd")));
-    EXPECT_EQ(parsed->values.at("notUtf8InList"), SettingsValue(StringArray{"ok", "\xef\xbf\xbd"}));
-    EXPECT_EQ(parsed->foreign.at("notANumber"), "null");
-    EXPECT_EQ(parsed->foreign.at("infinite"), "null");
+    EXPECT_EQ(parsed->document.values.at("notUtf8"), SettingsValue(std::string("caf\xef\xbf\xbd")));
+    EXPECT_EQ(parsed->document.values.at("notUtf8InList"), SettingsValue(StringArray{"ok", "\xef\xbf\xbd"}));
+    EXPECT_EQ(parsed->document.foreign.at("notANumber"), "null");
+    EXPECT_EQ(parsed->document.foreign.at("infinite"), "null");
 }
 
 }  // namespace

@@ -51,11 +51,15 @@ struct Recorder {
             pictures.push_back(unitOfPicture(units, sample.annexB));
             formats.push_back(sample.format);
             randomAccess.push_back(sample.randomAccess);
+            if (sample.afterLoss) {
+                afterLoss.push_back(pictures.back());
+            }
         });
     }
     std::vector<int> pictures;
     std::vector<std::shared_ptr<const HevcFormat>> formats;
     std::vector<bool> randomAccess;
+    std::vector<int> afterLoss;  // pictures handed on with the loss mark
 };
 
 std::vector<int> range(int from, int to) {
@@ -422,6 +426,68 @@ TEST(HevcStreamAssembler, OnlyWhatIsMissingIsMissing) {
         // Unnumbered datagrams (0), taken in arrival order.
         pushAll(assembler, datagrams);
         EXPECT_EQ(recorder.pictures, c.shown) << c.name;
+    }
+}
+
+// The decoder learns from the next picture that something went missing
+// before it (so it can tell a concealed picture from a clean one); repeats
+// and clean runs carry no mark.
+TEST(HevcStreamAssembler, MarksThePictureAfterALoss) {
+    using Edit = std::function<void(std::vector<NumberedDatagram>&)>;
+    auto eraseAt = [](std::vector<NumberedDatagram>& d, size_t at) {
+        d.erase(d.begin() + static_cast<ptrdiff_t>(at));
+    };
+    struct Case {
+        const char* name;
+        bool numbered;
+        Edit edit;
+        std::vector<int> marked;
+    };
+    const Case cases[] = {
+        {"clean", true, [](auto&) {}, {}},
+        {"continuation lost", true, [&](auto& d) { eraseAt(d, datagramsOf(d, 20)[1]); }, {21}},
+        {"continuation lost, unnumbered", false, [&](auto& d) { eraseAt(d, datagramsOf(d, 20)[1]); }, {21}},
+        {"whole message lost", true,
+         [](auto& d) { std::erase_if(d, [](const NumberedDatagram& one) { return one.unit == 20; }); }, {21}},
+        // Unnumbered, a message lost whole leaves no trace; one whose start
+        // was lost leaves its continuations without a message.
+        {"start lost, unnumbered", false, [&](auto& d) { eraseAt(d, datagramsOf(d, 20).front()); }, {21}},
+        {"end of one and start of the next lost", true,
+         [&](auto& d) {
+             const auto at = d.begin() + static_cast<ptrdiff_t>(datagramsOf(d, 20).back());
+             d.erase(at, at + 2);
+         },
+         {22}},
+        {"datagram repeated", true,
+         [](auto& d) {
+             const size_t at = datagramsOf(d, 20)[1];
+             d.insert(d.begin() + static_cast<ptrdiff_t>(at), d[at]);
+         },
+         {}},
+        {"last datagram repeated, unnumbered", false,
+         [](auto& d) {
+             const size_t at = datagramsOf(d, 20).back();
+             d.insert(d.begin() + static_cast<ptrdiff_t>(at), d[at]);
+         },
+         {}},
+        {"announced length out of range", true,
+         [](auto& d) {
+             const size_t at = datagramsOf(d, 20).front();
+             d.insert(d.begin() + static_cast<ptrdiff_t>(at), {startDatagram(0, 8), 20});
+         },
+         {20}},
+    };
+    const auto& units = smallStream();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint16_t sequence = 700;
+        auto datagrams = videoDatagrams(units, kSession, c.numbered ? &sequence : nullptr, kSmallDatagram);
+        ASSERT_GE(datagramsOf(datagrams, 20).size(), 3u);
+        c.edit(datagrams);
+        HevcStreamAssembler assembler;
+        Recorder recorder(assembler, units);
+        pushAll(assembler, datagrams);
+        EXPECT_EQ(recorder.afterLoss, c.marked);
     }
 }
 

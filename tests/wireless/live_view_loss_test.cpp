@@ -84,6 +84,7 @@ struct Figures {
     int displayed = 0;       // pictures out of the decoder
     int datagrams = 0;       // video datagrams the camera sent, repeats included
     std::vector<Shown> shown;
+    HevcDecodeCounts counts;  // the decoder's own account
 };
 
 struct LossCase {
@@ -100,6 +101,10 @@ struct LossCase {
 const LossCase kLoss{.name = "loss", .faults = {.videoLossRate = 0.02, .videoDuplicateRate = 0.01, .seed = 7},
                      .minimumShare = 0.90};
 const LossCase kBPictures{.name = "bframes", .bFrames = 3, .minimumShare = 0.95, .clean = true};
+const LossCase kBPicturesLoss{.name = "bframes-loss",
+                              .faults = {.videoLossRate = 0.02, .videoDuplicateRate = 0.01, .seed = 5},
+                              .bFrames = 3,
+                              .minimumShare = 0.95};
 const LossCase kStepsOf2{.name = "step2", .numberStep = 2, .minimumShare = 0.95, .clean = true};
 const LossCase kStepsOf8{.name = "step8", .numberStep = 8, .minimumShare = 0.95, .clean = true};
 const LossCase kGaps{.name = "gaps", .gapEvery = 7, .minimumShare = 0.95, .clean = true};
@@ -160,6 +165,7 @@ protected:
             figures.wholeFromIrap += started && picture.whole ? 1 : 0;
         }
         figures.displayed = static_cast<int>(figures.shown.size());
+        figures.counts = decoder.counts();
         figures.datagrams = camera.videoDatagramsOnWire();
         return figures;
     }
@@ -182,7 +188,20 @@ void LiveViewLossTest::check(const LossCase& c) {
                 "datagrams, %d displayed (%.1f %%)\n",
                 c.name, f.whole, kPictures, f.wholeFromIrap, f.datagrams, f.displayed, 100.0 * share);
 
+    const HevcDecodeCounts& counts = f.counts;
+    std::printf("  decoder: %d shown, %d concealed, %d refused (bad data), %d refused (decoder)\n", counts.shown,
+                counts.concealed, counts.refusedBadData, counts.refusedDecoderError);
     EXPECT_GE(share, c.minimumShare);
+    EXPECT_EQ(counts.shown, f.displayed);
+    // Complete messages parse: loss costs whole messages only, never a
+    // picture's own bytes, and the session is never made anew.
+    EXPECT_EQ(counts.refusedBadData, 0);
+    EXPECT_EQ(counts.refusedDecoderError, 0);
+    if (c.clean) {
+        EXPECT_EQ(counts.concealed, 0) << "concealment without any loss";
+    } else {
+        EXPECT_GT(counts.concealed, 0) << "pictures after a loss not counted as concealed";
+    }
     // Whatever was lost, the pictures shown keep their order: the frame
     // numbers that read back climb.
     std::optional<uint32_t> previous;
@@ -202,6 +221,7 @@ void LiveViewLossTest::check(const LossCase& c) {
 
 TEST_F(LiveViewLossTest, TwoPercentLossAndOnePercentRepeats) { check(kLoss); }
 TEST_F(LiveViewLossTest, BPictures) { check(kBPictures); }
+TEST_F(LiveViewLossTest, BPicturesUnderLoss) { check(kBPicturesLoss); }
 TEST_F(LiveViewLossTest, NumbersInStepsOfTwo) { check(kStepsOf2); }
 TEST_F(LiveViewLossTest, NumbersInStepsOfEight) { check(kStepsOf8); }
 TEST_F(LiveViewLossTest, NumbersWithGaps) { check(kGaps); }

@@ -214,5 +214,97 @@ TEST(LiveViewPipeline, DecodeErrorCostsOnlyItsPicture) {
     EXPECT_EQ(log.count("HEVC decode error"), 1);
 }
 
+constexpr size_t kSmallDatagram = 80;
+
+// Pictures after `unit` in decode order up to the next random-access one:
+// those decoded while the reference chain is broken.
+int followersUntilIrap(const std::vector<HevcAccessUnit>& units, size_t unit) {
+    int count = 0;
+    for (size_t i = unit + 1; i < units.size() && !units[i].irap; ++i) {
+        ++count;
+    }
+    return count;
+}
+
+// A lost reference costs its followers nothing but a stand-in: they are
+// shown and counted as concealed. A picture whose own bytes do not parse is
+// refused and counted so; its followers are concealed like a loss's.
+TEST(LiveViewPipeline, CountsShownConcealedAndRefusedPictures) {
+    enum class Fault { none, lost, damaged };
+    struct Case {
+        const char* name;
+        bool bPictures;
+        Fault fault;
+        size_t unit;
+    };
+    testsupport::LogCapture log;
+    const Case cases[] = {
+        {"clean", false, Fault::none, 0},
+        {"reference lost", false, Fault::lost, 3},
+        {"reference lost just before a random-access picture", false, Fault::lost, 19},
+        {"own bytes damaged", false, Fault::damaged, 13},
+        {"B pictures clean", true, Fault::none, 0},
+        {"B pictures, reference lost", true, Fault::lost, 12},
+        {"B pictures, random-access picture lost", true, Fault::lost, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto& units = c.bPictures ? bPictureStream(0) : smallStream();
+        Pipeline pipeline;
+        uint16_t sequence = 40;
+        for (size_t i = 0; i < units.size(); ++i) {
+            HevcAccessUnit unit = units[i];
+            if (i == c.unit && c.fault == Fault::damaged) {
+                ASSERT_FALSE(unit.irap);
+                // The slice data overwritten from 60 % on: no start code in
+                // it, and no picture either.
+                std::fill(unit.bytes.begin() + static_cast<ptrdiff_t>(unit.bytes.size() * 3 / 5), unit.bytes.end(),
+                          0xFF);
+            }
+            auto datagrams = videoDatagrams({unit}, kSession, &sequence, kSmallDatagram);
+            if (i == c.unit && c.fault == Fault::lost) {
+                ASSERT_GE(datagrams.size(), 2u);
+                datagrams.pop_back();  // its message never completes
+            }
+            pipeline.push(datagrams);
+        }
+        if (c.bPictures) {
+            // The next stream's first pictures push the held-back ones out.
+            pipeline.push(videoDatagrams(bPictureStream(30), kSession, &sequence, 1000));
+        }
+        const HevcDecodeCounts& counts = pipeline.decoder.counts();
+        const int faulty = c.fault == Fault::none ? 0 : 1;
+        const int expectedConcealed = c.fault == Fault::none ? 0 : followersUntilIrap(units, c.unit);
+        EXPECT_EQ(counts.concealed, expectedConcealed);
+        EXPECT_EQ(counts.refusedBadData, c.fault == Fault::damaged ? 1 : 0);
+        EXPECT_EQ(counts.refusedDecoderError, 0);
+        EXPECT_EQ(counts.skippedBeforeRandomAccess, 0);
+        EXPECT_EQ(counts.shown, static_cast<int>(pipeline.numbers.size()));
+        std::vector<uint32_t> inOrder;
+        std::copy_if(pipeline.numbers.begin(), pipeline.numbers.end(), std::back_inserter(inOrder),
+                     [](uint32_t n) { return n != kUnreadable; });
+        EXPECT_TRUE(std::is_sorted(inOrder.begin(), inOrder.end())) << testing::PrintToString(inOrder);
+        // Every picture of the first stream but the faulty one is on screen
+        // (the second stream only flushes; it is clean and readable).
+        const auto firstStreamShown = std::count_if(pipeline.numbers.begin(), pipeline.numbers.end(),
+                                                    [](uint32_t n) { return n < 30 || n == kUnreadable; });
+        EXPECT_EQ(firstStreamShown, static_cast<long>(units.size()) - faulty);
+        // Those before the fault and from the next random-access picture on
+        // are whole; the faulty one is never shown.
+        std::vector<uint32_t> readable = pipeline.numbers;
+        std::sort(readable.begin(), readable.end());
+        for (size_t i = 0; i < units.size(); ++i) {
+            const bool broken = c.fault != Fault::none && i >= c.unit &&
+                                i <= c.unit + static_cast<size_t>(followersUntilIrap(units, c.unit));
+            const bool found = std::binary_search(readable.begin(), readable.end(), units[i].index);
+            if (!broken) {
+                EXPECT_TRUE(found) << "picture " << units[i].index << " missing";
+            } else if (i == c.unit) {
+                EXPECT_FALSE(found) << "the faulty picture was shown";
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hollowkit

@@ -9,6 +9,7 @@ set_tests_properties(
 set_tests_properties(
     LiveViewLossTest.TwoPercentLossAndOnePercentRepeats
     LiveViewLossTest.BPictures
+    LiveViewLossTest.BPicturesUnderLoss
     LiveViewLossTest.NumbersInStepsOfTwo
     LiveViewLossTest.NumbersInStepsOfEight
     LiveViewLossTest.NumbersWithGaps
