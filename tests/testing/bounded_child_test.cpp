@@ -27,7 +27,9 @@ TEST(BoundedChildTest, PeakCountsWhatTheBodyTouches) {
         ASSERT_TRUE(outcome.finished);
         EXPECT_EQ(outcome.exitCode, 0);
         if (!kPlainMemoryPeaks) continue;
-        EXPECT_GE(outcome.peakGrowthBytes, megabytes << 20);
+        // File-backed pages counted at the start may be dropped under memory
+        // pressure, so the growth may fall short of the touched size by a little.
+        EXPECT_GE(outcome.peakGrowthBytes, (megabytes << 20) - (int64_t{1} << 20));
         EXPECT_LT(outcome.peakGrowthBytes, (megabytes + 16) << 20);
     }
     EXPECT_EQ(parentHeld.back(), 1);
