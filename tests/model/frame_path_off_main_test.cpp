@@ -1,6 +1,5 @@
 // Sinks that take frames on the delivering thread: no hop to the main
-// executor for them, the generation travels with the frame, and the clear
-// tells them which generations to drop before the picture goes.
+// executor for them, and the island's only while its preview is open.
 
 #include <gtest/gtest.h>
 
@@ -141,30 +140,6 @@ TEST(FramePathOffMainTest, OnlySinksOnTheMainExecutorCostAPost) {
             EXPECT_EQ(notch.onDeliveringThread, c.notchOffMain);
         }
     }
-}
-
-TEST(FramePathOffMainTest, TheClearNamesTheNewGenerationBeforeThePictureGoes) {
-    hollowkit::ManualExecutor main;
-    auto display = std::make_shared<OffMainSink>();
-    auto notch = std::make_shared<CountingVideoSink>();
-    const FramePath::Parts parts = pathParts(main, display, notch);
-    parts.notchPreviewActive->set(true);
-    FramePath path(parts, main);
-    const uint64_t old = path.displayGeneration();
-
-    path.clearDisplay();
-    const uint64_t current = path.displayGeneration();
-    EXPECT_GT(current, old);
-    EXPECT_EQ(display->calls(), (std::vector<std::string>{"drop " + std::to_string(current), "remove"}));
-    EXPECT_EQ(notch->removals(), 1);
-
-    // A frame of the old camera still on its way keeps its generation, so the
-    // sink can drop it; the island's frame of it dies on the main executor.
-    path.handleVideo(FakeCamera::makeFrame(32, 18), old);
-    main.runUntilIdle();
-    ASSERT_EQ(display->deliveries().size(), 1u);
-    EXPECT_EQ(display->deliveries()[0].generation, old);
-    EXPECT_EQ(notch->enqueued(), 0);
 }
 
 }  // namespace
