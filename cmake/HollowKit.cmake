@@ -28,11 +28,15 @@ function(lumenhollow_library name)
   folder_library(lumenhollow ${name} ${ARGN})
 endfunction()
 
-# hollowkit_tests(<name> [DEPS ...]): one test binary per folder of tests/,
-# made of every *_test.cpp under it; each test becomes a CTest case.
+# hollowkit_tests(<name> [DEPS ...] [EXCLUDE_DIRS ...]): one test binary per
+# folder of tests/, made of every *_test.cpp under it except in the named
+# subfolders (which build their own); each test becomes a CTest case.
 function(hollowkit_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS;EXCLUDE_DIRS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(dir ${ARG_EXCLUDE_DIRS})
+    list(FILTER sources EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${dir}/")
+  endforeach()
   if(NOT sources)
     return()
   endif()

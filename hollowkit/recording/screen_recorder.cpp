@@ -74,6 +74,8 @@ ScreenRecorder::ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec
 ScreenRecorder::~ScreenRecorder() {
     // The capture's handlers post to the queue; they must be gone before it.
     takeCapture().reset();
+    // So may the writer's failure handler: the writer goes while the queue exists.
+    if (!queue_.sync([this] { writer_.reset(); })) writer_.reset();
 }
 
 void ScreenRecorder::setOnFirstFrame(FirstFrameHandler handler) {
@@ -84,6 +86,11 @@ void ScreenRecorder::setOnFirstFrame(FirstFrameHandler handler) {
 void ScreenRecorder::setOnStopped(StoppedHandler handler) {
     MutexLock lock(mutex_);
     onStopped_ = std::move(handler);
+}
+
+void ScreenRecorder::setOnFailure(FailureHandler handler) {
+    MutexLock lock(mutex_);
+    onFailure_ = std::move(handler);
 }
 
 bool ScreenRecorder::stopRequested() const {
@@ -208,6 +215,10 @@ Result<void, ScreenRecorder::ScreenError> ScreenRecorder::makeWriter(int width, 
         settings.audio = MovieAudioSettings{kAudioSampleRate, kAudioChannels, kAudioBitRate};
     }
     writerSettings_ = settings;
+    // The writer's thread only hands the failure over; the queue ends the movie.
+    writer->setOnFailure([this](const std::string& error) {
+        queue_.post([this, error] { handleWriterFailure(error); });
+    });
     writer_ = std::move(writer);
     return {};
 }
@@ -385,7 +396,10 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
     if (outcome_) return *outcome_;
 
     Result<std::filesystem::path, ScreenError> result = unexpected(ScreenError::noFrames());
-    if (!writer_) {
+    if (writerFailure_) {
+        // Completed when it failed; what it holds is kept.
+        result = unexpected(ScreenError::writerFailed(*writerFailure_));
+    } else if (!writer_) {
         discardFile();
     } else if (!sessionStart_) {
         // The movie never began: the file holds nothing of the user's.
@@ -413,6 +427,29 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
     }
     outcome_ = result;
     return result;
+}
+
+// A full disk is heard as it happens, not at the user's stop: the movie
+// ends now, so the recording cannot run on for minutes writing nothing.
+void ScreenRecorder::handleWriterFailure(const std::string& error) {
+    if (finishing_ || writerFailure_ || !writer_) return;
+    writerFailure_ = error.empty() ? "unknown" : error;
+    heldAudio_.clear();
+    PocketLog::logf("Screen recording ended: %s", writerFailure_->c_str());
+    // Completing the file makes what was written playable; its own error is
+    // the one already known.
+    (void)writer_->finish(lastVideoTime_);
+    writer_.reset();
+    FailureHandler handler;
+    {
+        MutexLock lock(mutex_);
+        if (!stopRequested_) handler = onFailure_;
+    }
+    if (handler) {
+        main_.post([handler = std::move(handler), failure = ScreenError::writerFailed(*writerFailure_)] {
+            handler(failure);
+        });
+    }
 }
 
 void ScreenRecorder::discardFile() {

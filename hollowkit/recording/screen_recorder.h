@@ -2,12 +2,12 @@
 
 // ScreenRecorder: records one display into a QuickTime movie ("Screen.mov"
 // of a take), with the pointer drawn in and, when asked, the sound the
-// computer plays. Made for one file and used once: construct, set the two
+// computer plays. Made for one file and used once: construct, set the
 // handlers, start(), then stop() once. The capture runs on the backend's
 // own thread; every frame, the start, the stop and the finish are handled
 // in order on the recorder's queue ("HollowKit.ScreenRecorder"), and every
-// result (first frame, capture stopped, start outcome, finished file or
-// error) is posted to the main executor.
+// result (first frame, capture stopped, write failure, start outcome,
+// finished file or error) is posted to the main executor.
 //
 // The movie begins at the first complete frame, whose capture time is
 // reported through onFirstFrame; stop() ends it at the given stop time, so
@@ -18,7 +18,11 @@
 // and what of it lies after the frame's time is written. Sound ends with
 // the stop time too: the stop lets the sound recorded until then come in
 // (a fragment or two, bounded by kSoundTailWait) before it ends the capture.
-// A stop that arrives
+// A movie that can no longer be written (a full disk, a file past its size
+// limit) is ended as it happens: what was written is completed and kept,
+// later frames and sound are dropped, and the failure handler hears of it
+// on the main executor, before the stop that follows reports the same
+// error. A stop that arrives
 // while the recorder is still starting is legal: the start gives up at its
 // next step and whatever it had started is stopped, so nothing keeps
 // running.
@@ -96,6 +100,7 @@ public:
 
     using FirstFrameHandler = std::function<void(TimePoint)>;
     using StoppedHandler = std::function<void(const std::string&)>;
+    using FailureHandler = std::function<void(const ScreenError&)>;
     using StartCompletion = std::function<void(Result<void, ScreenError>)>;
     using StopCompletion = std::function<void(Result<std::filesystem::path, ScreenError>)>;
 
@@ -124,6 +129,9 @@ public:
     // Any thread; meant to be set before start(). Run on the main executor.
     void setOnFirstFrame(FirstFrameHandler handler);
     void setOnStopped(StoppedHandler handler);
+    // Runs at most once, with a writerFailed error, when the movie failed
+    // while recording; not once stop() was called (the stop reports it).
+    void setOnFailure(FailureHandler handler);
 
     const std::filesystem::path& outputURL() const { return outputURL_; }
     VideoCodec codec() const { return codec_; }
@@ -176,6 +184,7 @@ private:
     void handleStop(std::optional<TimePoint> stopTime, StopCompletion completion);
     Result<std::filesystem::path, ScreenError> finish(std::optional<TimePoint> stopTime);
     void discardFile();
+    void handleWriterFailure(const std::string& error);
 
     // Capture threads.
     void frameArrived(VideoFrame frame, ScreenFrameStatus status);
@@ -202,6 +211,7 @@ private:
     mutable Mutex mutex_;
     FirstFrameHandler onFirstFrame_ HK_GUARDED_BY(mutex_);
     StoppedHandler onStopped_ HK_GUARDED_BY(mutex_);
+    FailureHandler onFailure_ HK_GUARDED_BY(mutex_);
     std::unique_ptr<ScreenCapture> capture_ HK_GUARDED_BY(mutex_);
     bool stopRequested_ HK_GUARDED_BY(mutex_) = false;
     std::optional<TimePoint> stopTime_ HK_GUARDED_BY(mutex_);
@@ -213,6 +223,7 @@ private:
     MovieWriterSettings writerSettings_;
     bool reservedFile_ = false;  // the empty file made at start is ours
     std::string writerStartError_;
+    std::optional<std::string> writerFailure_;  // the writer failed while writing and was completed
     std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
     HeldSound heldAudio_;  // arrived before the first frame

@@ -36,11 +36,11 @@ struct FakeAudioInputBackend::Shared {
 
 namespace {
 
-class FakeCapture final : public AudioCapture {
+class FakeInputCapture final : public AudioCapture {
 public:
-    FakeCapture(std::shared_ptr<FakeAudioInputBackend::Shared> shared, uint64_t serial)
+    FakeInputCapture(std::shared_ptr<FakeAudioInputBackend::Shared> shared, uint64_t serial)
         : shared_(std::move(shared)), serial_(serial) {}
-    ~FakeCapture() override {
+    ~FakeInputCapture() override {
         MutexLock delivery(shared_->delivery);
         MutexLock lock(shared_->mutex);
         auto& open = shared_->open;
@@ -229,7 +229,7 @@ Result<std::unique_ptr<AudioCapture>, MicrophoneError> FakeAudioInputBackend::op
     } else {
         const uint64_t serial = shared_->nextSerial++;
         shared_->open.emplace_back(serial, std::move(handlers));
-        result = std::unique_ptr<AudioCapture>(std::make_unique<FakeCapture>(shared_, serial));
+        result = std::unique_ptr<AudioCapture>(std::make_unique<FakeInputCapture>(shared_, serial));
     }
     if (shared_->holdOpens) {
         ++shared_->heldOpens;

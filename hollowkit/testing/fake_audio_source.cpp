@@ -40,12 +40,12 @@ struct FakeAudioSourceBackend::Shared {
 
 namespace {
 
-class FakeCapture final : public AudioSourceCapture {
+class FakeSourceCapture final : public AudioSourceCapture {
 public:
-    FakeCapture(std::shared_ptr<FakeAudioSourceBackend::Shared> shared,
+    FakeSourceCapture(std::shared_ptr<FakeAudioSourceBackend::Shared> shared,
                 std::shared_ptr<FakeAudioSourceBackend::Shared::Capture> capture)
         : shared_(std::move(shared)), capture_(std::move(capture)) {}
-    ~FakeCapture() override {
+    ~FakeSourceCapture() override {
         std::lock_guard delivery(shared_->delivery);
         MutexLock lock(shared_->mutex);
         capture_->open = false;
@@ -184,7 +184,7 @@ Result<std::unique_ptr<AudioSourceCapture>, std::string> FakeAudioSourceBackend:
     capture->id = id;
     capture->handlers = std::move(handlers);
     shared_->captures.push_back(capture);
-    return std::unique_ptr<AudioSourceCapture>(std::make_unique<FakeCapture>(shared_, std::move(capture)));
+    return std::unique_ptr<AudioSourceCapture>(std::make_unique<FakeSourceCapture>(shared_, std::move(capture)));
 }
 
 }  // namespace hollowkit

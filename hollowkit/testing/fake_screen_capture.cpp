@@ -60,11 +60,11 @@ struct FakeScreenCaptureBackend::Shared {
 
 namespace {
 
-class FakeCapture final : public ScreenCapture {
+class FakeScreenCaptureSession final : public ScreenCapture {
 public:
-    FakeCapture(std::shared_ptr<FakeScreenCaptureBackend::Shared> shared, uint64_t serial)
+    FakeScreenCaptureSession(std::shared_ptr<FakeScreenCaptureBackend::Shared> shared, uint64_t serial)
         : shared_(std::move(shared)), serial_(serial) {}
-    ~FakeCapture() override {
+    ~FakeScreenCaptureSession() override {
         MutexLock delivery(shared_->delivery);
         MutexLock lock(shared_->mutex);
         if (shared_->openSerial == serial_) {
@@ -159,7 +159,7 @@ Result<std::unique_ptr<ScreenCapture>, std::string> FakeScreenCaptureBackend::st
         shared_->handlers = std::move(handlers);
         hook = shared_->duringStart;
     }
-    auto capture = std::make_unique<FakeCapture>(shared_, serial);
+    auto capture = std::make_unique<FakeScreenCaptureSession>(shared_, serial);
     if (hook) hook();
     return std::unique_ptr<ScreenCapture>(std::move(capture));
 }

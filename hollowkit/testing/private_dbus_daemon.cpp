@@ -23,8 +23,8 @@ extern char** environ;
 namespace hollowkit {
 namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(10);
-constexpr auto kStopTimeout = std::chrono::seconds(5);
+constexpr auto kDaemonStartTimeout = std::chrono::seconds(10);
+constexpr auto kDaemonStopTimeout = std::chrono::seconds(5);
 
 bool isExecutable(const std::string& path) {
     return !path.empty() && ::access(path.c_str(), X_OK) == 0;
@@ -115,7 +115,7 @@ Result<void, std::string> PrivateDbusDaemon::start(const std::vector<std::string
 
     // The daemon prints its address once it listens.
     std::string line;
-    auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    auto deadline = std::chrono::steady_clock::now() + kDaemonStartTimeout;
     while (line.find('\n') == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return unexpected(std::string("dbus-daemon did not print its address"));
@@ -142,7 +142,7 @@ void PrivateDbusDaemon::stop() {
         bool exited = false;
         if (exitFd) {
             pollfd fd{exitFd.get(), POLLIN, 0};
-            auto timeoutMs = std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout).count();
+            auto timeoutMs = std::chrono::duration_cast<std::chrono::milliseconds>(kDaemonStopTimeout).count();
             exited = ::poll(&fd, 1, static_cast<int>(timeoutMs)) > 0;
         }
         if (!exited && exitFd) ::kill(pid_, SIGKILL);

@@ -23,8 +23,8 @@ extern char** environ;
 namespace hollowkit {
 namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(15);
-constexpr auto kStopTimeout = std::chrono::seconds(5);
+constexpr auto kPulseStartTimeout = std::chrono::seconds(15);
+constexpr auto kPulseStopTimeout = std::chrono::seconds(5);
 constexpr std::string_view kReadyLine = "Daemon startup complete";
 
 std::optional<std::string> findOnPath(const std::string& name) {
@@ -151,7 +151,7 @@ Result<void, std::string> PrivatePulseServer::start(Options options) {
     // The server says so on its log once every module is loaded and the
     // socket listens.
     std::string log;
-    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + kPulseStartTimeout;
     while (log.find(kReadyLine) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -191,7 +191,7 @@ void PrivatePulseServer::stop() {
         if (exitFd) {
             pollfd fd{exitFd.get(), POLLIN, 0};
             const auto timeoutMs =
-                std::chrono::duration_cast<std::chrono::milliseconds>(kStopTimeout).count();
+                std::chrono::duration_cast<std::chrono::milliseconds>(kPulseStopTimeout).count();
             exited = ::poll(&fd, 1, static_cast<int>(timeoutMs)) > 0;
         }
         if (!exited) ::kill(pid_, SIGKILL);

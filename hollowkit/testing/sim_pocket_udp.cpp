@@ -13,7 +13,7 @@
 namespace hollowkit {
 namespace {
 
-constexpr uint8_t kAppAddress = 0x02;
+constexpr uint8_t kUdpAppAddress = 0x02;
 constexpr size_t kReliablePrefix = 12;
 constexpr size_t kMinimumVideoDatagram = 40;
 constexpr char kSyntheticTag[] = "SYNT";
@@ -358,7 +358,7 @@ void SimPocketUdp::pushAttitude() {
         .i16(static_cast<int16_t>(std::lround(attitude_.roll * 10)))
         .i16(static_cast<int16_t>(std::lround(attitude_.yaw * 10)));
     DumlFrame push;
-    push.target = DumlFrame::makeTarget(DumlFrame::address(4, 0), kAppAddress);
+    push.target = DumlFrame::makeTarget(DumlFrame::address(4, 0), kUdpAppAddress);
     push.id = nonZeroIncrement(pushId_);
     push.cmdSet = 0x04;
     push.cmdId = 0x05;
@@ -376,7 +376,7 @@ void SimPocketUdp::pushCard() {
                                 std::chrono::duration_cast<std::chrono::seconds>(now_ - recordingStarted_).count()));
     }
     DumlFrame push;
-    push.target = DumlFrame::makeTarget(DumlFrame::address(1, 0), kAppAddress);
+    push.target = DumlFrame::makeTarget(DumlFrame::address(1, 0), kUdpAppAddress);
     push.id = nonZeroIncrement(pushId_);
     push.cmdSet = CardStorage::kPushCmdSet;
     push.cmdId = CardStorage::kPushCmdId;
@@ -389,7 +389,7 @@ void SimPocketUdp::pushBattery() {
     payload[20] = static_cast<uint8_t>(battery_.percent);
     payload[32] = battery_.isCharging ? 1 : 0;
     DumlFrame push;
-    push.target = DumlFrame::makeTarget(DumlFrame::address(13, 0), kAppAddress);
+    push.target = DumlFrame::makeTarget(DumlFrame::address(13, 0), kUdpAppAddress);
     push.id = nonZeroIncrement(pushId_);
     push.cmdSet = BatteryStatus::kPushCmdSet;
     push.cmdId = BatteryStatus::kPushCmdId;

@@ -29,7 +29,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kStartTimeout = 10s;
+constexpr auto kXvfbStartTimeout = 10s;
 // The descriptor number Xvfb is told to announce its display on.
 constexpr int kDisplayFd = 100;
 
@@ -126,7 +126,7 @@ Result<void, std::string> XvfbServer::start(int width, int height) {
     }
 
     // Xvfb writes its display number once it takes clients.
-    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + kXvfbStartTimeout;
     std::string number;
     while (number.empty() || number.back() != '\n') {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

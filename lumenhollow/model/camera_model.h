@@ -441,6 +441,7 @@ private:
                                  const hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError>& result);
     void screenRecordingDidStart(const std::weak_ptr<ScreenSession>& weakSession, hollowkit::TimePoint start);
     void screenRecordingDidFail(const std::weak_ptr<ScreenSession>& weakSession, const std::string& reason);
+    void screenTakeMovieFailed(const std::weak_ptr<ScreenSession>& weakSession);
     void stopScreenRecording(std::shared_ptr<ScreenSession> session, std::function<void()> completion);
     void finishScreenTake(std::shared_ptr<TakeResults> results);
     // The take's work is over without a combined movie: no progress, the

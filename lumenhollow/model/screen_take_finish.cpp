@@ -22,6 +22,8 @@ namespace {
 constexpr const char* kNoCameraPicture = "Screen saved. The camera had no picture, so there is no combined video.";
 constexpr const char* kCameraNeverStarted =
     "Screen saved. The take ended before the camera's movie began, so there is no combined video.";
+constexpr const char* kCameraMovieFailedPrefix = "Screen saved. The camera's movie could not be written (";
+constexpr const char* kCameraMovieFailedSuffix = "), so there is no combined video.";
 
 }  // namespace
 
@@ -96,8 +98,14 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     const std::filesystem::path screen = results->screen->value();
     if (!results->camera || !*results->camera) {
         // The camera's own error ("No video frames were recorded") is not
-        // what the user needs to hear about a take.
-        publish<Field::notice>(session.camera ? kNoCameraPicture : kCameraNeverStarted);
+        // what the user needs to hear about a take; a movie that could not
+        // be written is, with the reason, or the user blames the camera.
+        if (results->camera && results->camera->error().kind == hollowkit::RecorderError::Kind::writerFailed) {
+            publish<Field::notice>(kCameraMovieFailedPrefix + results->camera->error().detail +
+                                   kCameraMovieFailedSuffix);
+        } else {
+            publish<Field::notice>(session.camera ? kNoCameraPicture : kCameraNeverStarted);
+        }
         services_.desktop.revealFile(screen);
         endTakeWork(std::move(completion));
         return;

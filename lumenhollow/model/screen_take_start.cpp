@@ -1,6 +1,7 @@
 // CameraModel: the start of a screen-and-camera take, the screen recorder's
-// first frame (which starts the camera's movie at that same instant) and
-// its stream ending, the "Record Screen Too" switch and the display list.
+// first frame (which starts the camera's movie at that same instant), its
+// stream ending and a movie that can no longer be written, the "Record
+// Screen Too" switch and the display list.
 //
 // Every step after a wait acts only while its take is still the current
 // one: a take stopped while its capture starts (or while the microphone
@@ -65,6 +66,10 @@ void CameraModel::startScreenRecording() {
     session->screen->setOnStopped([weak = weak_from_this(), weakSession](const std::string& reason) {
         if (auto self = weak.lock()) self->screenRecordingDidFail(weakSession, reason);
     });
+    session->screen->setOnFailure(
+        [weak = weak_from_this(), weakSession](const hollowkit::ScreenRecorder::ScreenError&) {
+            if (auto self = weak.lock()) self->screenTakeMovieFailed(weakSession);
+        });
 
     screenSession_ = session;
     session->cursor->start();
@@ -134,6 +139,9 @@ void CameraModel::screenRecordingDidStart(const std::weak_ptr<ScreenSession>& we
     const bool expectsSound = usesMacMicrophone() || tap_->lastAudio() > clock.now() - kRecentCameraSound;
     session->camera = std::make_shared<hollowkit::MovieRecorder>(session->take.cameraURL(), state_.codec, start,
                                                                  expectsSound, main_, clock, services_.movieWriters);
+    session->camera->setOnFailure([weak = weak_from_this(), weakSession](const hollowkit::RecorderError&) {
+        if (auto self = weak.lock()) self->screenTakeMovieFailed(weakSession);
+    });
     session->startTime = start;
     tap_->setRecorder(std::make_shared<MovieSampleRecorder>(session->camera));
     publish<Field::isStartingScreen>(false);
@@ -145,6 +153,14 @@ void CameraModel::screenRecordingDidFail(const std::weak_ptr<ScreenSession>& wea
     std::shared_ptr<ScreenSession> session = weakSession.lock();
     if (!session || session != screenSession_) return;
     publish<Field::notice>(kStreamStoppedPrefix + reason);
+    stopRecording({});
+}
+
+// Either movie that can no longer be written ends the take now, not at the
+// user's stop; the finish then tells which movie failed and why.
+void CameraModel::screenTakeMovieFailed(const std::weak_ptr<ScreenSession>& weakSession) {
+    std::shared_ptr<ScreenSession> session = weakSession.lock();
+    if (!session || session != screenSession_) return;
     stopRecording({});
 }
 

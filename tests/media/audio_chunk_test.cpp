@@ -8,11 +8,11 @@
 namespace hollowkit {
 namespace {
 
-const TimePoint kT0 = TimePoint(std::chrono::seconds(5));
+const TimePoint kChunkT0 = TimePoint(std::chrono::seconds(5));
 
 TEST(AudioChunkTest, CopiesInterleavedSamplesAndCountsFrames) {
     std::vector<int16_t> stereo = {-32768, 0, 100, -100, 7, 8};
-    const AudioChunk chunk = AudioChunk::copyS16(stereo, 48000, 2, kT0);
+    const AudioChunk chunk = AudioChunk::copyS16(stereo, 48000, 2, kChunkT0);
     stereo.assign(stereo.size(), 1);
 
     ASSERT_FALSE(chunk.isNull());
@@ -26,12 +26,12 @@ TEST(AudioChunkTest, CopiesInterleavedSamplesAndCountsFrames) {
 
 TEST(AudioChunkTest, RefusesShapesThatDoNotFit) {
     const std::vector<float> five(5, 0.5F);
-    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, 2, kT0).isNull());  // half a frame
-    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, 0, kT0).isNull());
-    EXPECT_TRUE(AudioChunk::copyF32(five, 0, 1, kT0).isNull());
-    EXPECT_TRUE(AudioChunk::copyF32(five, AudioChunk::kMaxSampleRate + 1, 1, kT0).isNull());
-    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, AudioChunk::kMaxChannels + 1, kT0).isNull());
-    EXPECT_FALSE(AudioChunk::copyF32(five, 48000, 5, kT0).isNull());
+    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, 2, kChunkT0).isNull());  // half a frame
+    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, 0, kChunkT0).isNull());
+    EXPECT_TRUE(AudioChunk::copyF32(five, 0, 1, kChunkT0).isNull());
+    EXPECT_TRUE(AudioChunk::copyF32(five, AudioChunk::kMaxSampleRate + 1, 1, kChunkT0).isNull());
+    EXPECT_TRUE(AudioChunk::copyF32(five, 48000, AudioChunk::kMaxChannels + 1, kChunkT0).isNull());
+    EXPECT_FALSE(AudioChunk::copyF32(five, 48000, 5, kChunkT0).isNull());
     EXPECT_TRUE(WritableAudioChunk::allocate(SampleFormat::none, 48000, 1, 10).isNull());
 }
 
@@ -49,7 +49,7 @@ TEST(AudioChunkTest, DurationIsExactForCommonRates) {
     };
     for (const Case& c : cases) {
         WritableAudioChunk writable = WritableAudioChunk::allocate(SampleFormat::f32, c.rate, 1, c.frames);
-        EXPECT_EQ(std::move(writable).freeze(kT0).duration(), c.expected) << c.rate << " Hz, " << c.frames;
+        EXPECT_EQ(std::move(writable).freeze(kChunkT0).duration(), c.expected) << c.rate << " Hz, " << c.frames;
     }
 }
 
@@ -59,8 +59,8 @@ TEST(AudioChunkTest, WritableChunkFreezesIntoASharedHandle) {
     EXPECT_TRUE(writable.s16().empty());
     writable.f32()[7] = -1.0F;
 
-    const AudioChunk chunk = std::move(writable).freeze(kT0);
-    const AudioChunk later = chunk.withPts(kT0 + std::chrono::milliseconds(10));
+    const AudioChunk chunk = std::move(writable).freeze(kChunkT0);
+    const AudioChunk later = chunk.withPts(kChunkT0 + std::chrono::milliseconds(10));
 
     EXPECT_EQ(chunk.f32()[7], -1.0F);
     EXPECT_EQ(chunk.f32()[0], 0.0F);

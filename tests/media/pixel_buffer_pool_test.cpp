@@ -7,11 +7,11 @@
 namespace hollowkit {
 namespace {
 
-const TimePoint kT0{};
+const TimePoint kPoolT0{};
 
 TEST(PixelBufferPoolTest, ReusesMemoryOnceTheLastFrameIsGone) {
     PixelBufferPool pool(PixelFormat::nv12, 1920, 1080);
-    VideoFrame first = pool.acquire().freeze(kT0);
+    VideoFrame first = pool.acquire().freeze(kPoolT0);
     const uint8_t* memory = first.planeData(0);
     VideoFrame stillShown = first;
 
@@ -33,7 +33,7 @@ TEST(PixelBufferPoolTest, KeepsNoMoreThanItsIdleLimit) {
     PixelBufferPool pool(PixelFormat::bgra, 64, 64, 2);
     std::vector<VideoFrame> frames;
     for (int i = 0; i < 5; ++i) {
-        frames.push_back(pool.acquire().freeze(kT0));
+        frames.push_back(pool.acquire().freeze(kPoolT0));
     }
     frames.clear();
     EXPECT_EQ(pool.idleCount(), 2U);
@@ -45,7 +45,7 @@ TEST(PixelBufferPoolTest, FramesMayOutliveThePool) {
         PixelBufferPool pool(PixelFormat::bgra, 64, 64);
         WritableVideoFrame writable = pool.acquire();
         writable.row(0, 63)[255] = 7;
-        frame = std::move(writable).freeze(kT0);
+        frame = std::move(writable).freeze(kPoolT0);
     }
     EXPECT_EQ(frame.row(0, 63)[255], 7);
     frame = VideoFrame();  // freed, not returned (ASan reports a leak or a bad access otherwise)

@@ -10,7 +10,7 @@
 namespace hollowkit {
 namespace {
 
-const TimePoint kT0 = TimePoint(std::chrono::seconds(100));
+const TimePoint kFrameT0 = TimePoint(std::chrono::seconds(100));
 
 // A plane whose byte at (x, y) is a function of both, so a shifted or
 // mis-strided copy shows.
@@ -93,28 +93,28 @@ TEST(WritableVideoFrameTest, FreezeHandsOverThePixels) {
     writable.row(0, 1)[3] = 0x5A;
     const uint8_t* pixels = writable.planeData(0);
 
-    VideoFrame frame = std::move(writable).freeze(kT0);
+    VideoFrame frame = std::move(writable).freeze(kFrameT0);
 
     EXPECT_TRUE(writable.isNull());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
     EXPECT_EQ(frame.planeData(0), pixels);
     EXPECT_EQ(frame.row(0, 1)[3], 0x5A);
-    EXPECT_EQ(frame.pts(), kT0);
-    EXPECT_TRUE(std::move(writable).freeze(kT0).isNull());
+    EXPECT_EQ(frame.pts(), kFrameT0);
+    EXPECT_TRUE(std::move(writable).freeze(kFrameT0).isNull());
 }
 
 TEST(VideoFrameTest, CopyingTheHandleSharesThePixels) {
-    VideoFrame frame = WritableVideoFrame::allocate(PixelFormat::nv12, 3840, 2160).freeze(kT0);
+    VideoFrame frame = WritableVideoFrame::allocate(PixelFormat::nv12, 3840, 2160).freeze(kFrameT0);
     const VideoFrame copy = frame;  // NOLINT(performance-unnecessary-copy-initialization)
-    const VideoFrame later = frame.withPts(kT0 + std::chrono::milliseconds(33));
+    const VideoFrame later = frame.withPts(kFrameT0 + std::chrono::milliseconds(33));
 
     for (const VideoFrame* other : {&copy, &later}) {
         EXPECT_TRUE(frame.sharesPixelsWith(*other));
         EXPECT_EQ(other->planeData(0), frame.planeData(0));
         EXPECT_EQ(other->planeData(1), frame.planeData(1));
     }
-    EXPECT_EQ(frame.pts(), kT0);
-    EXPECT_EQ(later.pts(), kT0 + std::chrono::milliseconds(33));
-    EXPECT_FALSE(frame.sharesPixelsWith(WritableVideoFrame::allocate(PixelFormat::nv12, 3840, 2160).freeze(kT0)));
+    EXPECT_EQ(frame.pts(), kFrameT0);
+    EXPECT_EQ(later.pts(), kFrameT0 + std::chrono::milliseconds(33));
+    EXPECT_FALSE(frame.sharesPixelsWith(WritableVideoFrame::allocate(PixelFormat::nv12, 3840, 2160).freeze(kFrameT0)));
     EXPECT_FALSE(VideoFrame().sharesPixelsWith(VideoFrame()));
 }
 
@@ -127,7 +127,7 @@ TEST(VideoFrameTest, CopyFromRestridesEveryPlane) {
         auto chroma = patternPlane(lumaStride, 62, 3, 90);
         const PlaneView planes[] = {{luma.data(), lumaStride}, {chroma.data(), lumaStride}};
 
-        const VideoFrame frame = VideoFrame::copyFrom(PixelFormat::nv12, width, height, planes, kT0);
+        const VideoFrame frame = VideoFrame::copyFrom(PixelFormat::nv12, width, height, planes, kFrameT0);
 
         ASSERT_FALSE(frame.isNull());
         EXPECT_NE(frame.planeData(0), luma.data());
@@ -136,7 +136,7 @@ TEST(VideoFrameTest, CopyFromRestridesEveryPlane) {
         chroma.assign(chroma.size(), 0);
         expectPattern(frame, 0, 1);
         expectPattern(frame, 1, 90);
-        EXPECT_EQ(frame.pts(), kT0);
+        EXPECT_EQ(frame.pts(), kFrameT0);
     }
 }
 
@@ -159,8 +159,8 @@ TEST(VideoFrameTest, CopyFromAndWrapRefuseMismatchedPlanes) {
         {"no format", PixelFormat::none, {}},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(VideoFrame::copyFrom(c.format, 64, 8, c.planes, kT0).isNull()) << c.name;
-        EXPECT_TRUE(VideoFrame::wrap(c.format, 64, 8, c.planes, kT0, nullptr).isNull()) << c.name;
+        EXPECT_TRUE(VideoFrame::copyFrom(c.format, 64, 8, c.planes, kFrameT0).isNull()) << c.name;
+        EXPECT_TRUE(VideoFrame::wrap(c.format, 64, 8, c.planes, kFrameT0, nullptr).isNull()) << c.name;
     }
 }
 
@@ -169,7 +169,7 @@ TEST(VideoFrameTest, WrapKeepsTheOwnerUntilTheLastHandleIsGone) {
     std::weak_ptr<std::vector<uint8_t>> watch = memory;
     const PlaneView plane{memory->data(), 16 * 4};
 
-    VideoFrame frame = VideoFrame::wrap(PixelFormat::bgra, 16, 2, {&plane, 1}, kT0, memory);
+    VideoFrame frame = VideoFrame::wrap(PixelFormat::bgra, 16, 2, {&plane, 1}, kFrameT0, memory);
     memory.reset();
     ASSERT_FALSE(frame.isNull());
     EXPECT_EQ(frame.planeData(0), plane.data);  // no copy
@@ -183,7 +183,7 @@ TEST(VideoFrameTest, WrapKeepsTheOwnerUntilTheLastHandleIsGone) {
 }
 
 TEST(VideoFrameTest, OutOfRangeAccessGivesNothing) {
-    const VideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, 8, 8).freeze(kT0);
+    const VideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, 8, 8).freeze(kFrameT0);
     EXPECT_EQ(frame.planeData(1), nullptr);
     EXPECT_EQ(frame.stride(-1), 0U);
     EXPECT_TRUE(frame.row(0, 8).empty());

@@ -39,6 +39,8 @@ struct RecordingHarness : ModelHarness {
     hollowkit::AudioInputBackend* audioInputs = &microphones;
     const hollowkit::StillEncoder* stillEncoder = nullptr;
     hollowkit::RecordingSystem* recordingSystem = nullptr;
+    // The movies' writers; the FFmpeg ones when empty.
+    hollowkit::MovieWriterFactory movieWriters;
     TakeComposerFactory takeComposers;
     FilePicker* filePicker = nullptr;
     std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
@@ -81,7 +83,7 @@ struct RecordingHarness : ModelHarness {
         // to the movie is in it.
         hollowkit::FfmpegMovieWriterOptions options;
         options.realTime = false;
-        s.movieWriters = hollowkit::ffmpegMovieWriterFactory(options);
+        s.movieWriters = movieWriters ? movieWriters : hollowkit::ffmpegMovieWriterFactory(options);
         model = CameraModel::create(std::move(s));
         model->camera().start();
         main.runUntilIdle();

@@ -23,9 +23,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kFrame = 1.0 / 60;
+constexpr double kX11Frame = 1.0 / 60;
 
-double seconds(TimePoint t) {
+double secondsOf(TimePoint t) {
     return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
@@ -165,9 +165,9 @@ TEST_F(CursorRecorderX11Test, KeyPressTimesWithinAFrame) {
     };
     std::vector<std::pair<double, double>> windows;
     for (int i = 0; i < 3; ++i) {
-        const double before = seconds(SteadyClock::now());
+        const double before = secondsOf(SteadyClock::now());
         xdotool({"key", "a"});
-        const double after = seconds(SteadyClock::now());
+        const double after = secondsOf(SteadyClock::now());
         windows.emplace_back(before, after);
         const auto deadline = SteadyClock::now() + 5s;
         while (keyTimes().size() < windows.size() && SteadyClock::now() < deadline) {
@@ -183,8 +183,8 @@ TEST_F(CursorRecorderX11Test, KeyPressTimesWithinAFrame) {
     EXPECT_EQ(keys_->keyDownCount(), 3u);
     for (size_t i = 0; i < windows.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_GE(timeline->keyPresses[i], windows[i].first - kFrame);
-        EXPECT_LE(timeline->keyPresses[i], windows[i].second + kFrame);
+        EXPECT_GE(timeline->keyPresses[i], windows[i].first - kX11Frame);
+        EXPECT_LE(timeline->keyPresses[i], windows[i].second + kX11Frame);
     }
 }
 

@@ -37,14 +37,14 @@ bool ffmpeg(const std::vector<std::string>& arguments) {
     return result.status == 0;
 }
 
-std::string readAll(const std::filesystem::path& file) {
+std::string readComposedFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The four-letter types of a QuickTime file's top-level boxes, in order.
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& file) {
-    const std::string data = readAll(file);
+    const std::string data = readComposedFile(file);
     std::vector<std::string> boxes;
     size_t at = 0;
     while (at + 8 <= data.size()) {
@@ -237,13 +237,13 @@ TEST_F(ScreenComposerTest, FailuresSayWhatWentWrong) {
         const auto result = compose(r);
         ASSERT_FALSE(result.has_value()) << c.message;
         EXPECT_EQ(result.error().userMessage(), c.message);
-        EXPECT_EQ(readAll(combined()), previous);
+        EXPECT_EQ(readComposedFile(combined()), previous);
     }
 }
 
 TEST_F(ScreenComposerTest, ExportThatFailsHalfWayKeepsThePreviousMovie) {
     ASSERT_TRUE(compose(request()).has_value());
-    const std::string previous = readAll(combined());
+    const std::string previous = readComposedFile(combined());
     ASSERT_GT(previous.size(), 60'000U);
 
     // The file system refuses to let the new movie grow past 32 KB: the
@@ -263,7 +263,7 @@ TEST_F(ScreenComposerTest, ExportThatFailsHalfWayKeepsThePreviousMovie) {
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().userMessage(),
               "Could not build the combined video: could not write the movie (File too large)");
-    EXPECT_EQ(readAll(combined()), previous);
+    EXPECT_EQ(readComposedFile(combined()), previous);
     EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
     ASSERT_FALSE(progress.empty());
     EXPECT_LT(progress.back(), 1.0F);
@@ -307,7 +307,7 @@ TEST_F(ScreenComposerTest, StoppedCompositionKeepsThePreviousMovie) {
         options(), &stop);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().userMessage(), "Could not build the combined video: the composition was stopped");
-    EXPECT_EQ(readAll(combined()), previous);
+    EXPECT_EQ(readComposedFile(combined()), previous);
     EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
     ASSERT_EQ(progress.size(), 2U);
     EXPECT_LT(progress.back(), 0.1F);

@@ -79,7 +79,7 @@ TEST(HevcSyntax, RejectsUnreadableParameterSets) {
         "4201",        // header, no payload
         "420101",      // cut inside profile_tier_level
         "4401c0",      // a PPS is not an SPS
-        "4201" "ffffffffffffffffffffffffffffffffffffffffffff",  // sub-layer count 7 and garbage
+        ("4201" "ffffffffffffffffffffffffffffffffffffffffffff"),  // sub-layer count 7 and garbage
     };
     for (const char* hex : cases) {
         const Bytes nal = bytesFromHex(hex);

@@ -19,6 +19,7 @@
 #include "hollowkit/wireless/ffmpeg_hevc_decoder.h"
 #include "hollowkit/wireless/hevc_stream_assembler.h"
 #include "hollowkit/wireless/wireless_video_session.h"
+#include "tests/wireless/live_view_timings.h"
 #include "tests/wireless/wireless_test_support.h"
 
 namespace hollowkit {
@@ -29,19 +30,6 @@ using namespace std::chrono_literals;
 constexpr int kPictures = 150;
 constexpr int kGop = 30;
 
-constexpr UdpLinkTimings kLinkTimings{.handshakeAttempts = 20,
-                                      .handshakeWindow = 350ms,
-                                      .syncRounds = 2,
-                                      .syncPump = 50ms,
-                                      .verifyPump = 100ms};
-
-SessionTimings shortSession() {
-    SessionTimings timings;
-    timings.startPump = 50ms;
-    timings.heartbeatInitPump = 50ms;
-    timings.statsInterval = 200ms;
-    return timings;
-}
 
 // The access units of a looping-free stream of kPictures frames.
 const std::vector<Bytes>& accessUnits(int bFrames) {
@@ -142,7 +130,7 @@ protected:
         EXPECT_TRUE(network.start().has_value());
 
         DumlUDPLink link(std::make_unique<BoundUDPSocket>(), UdpEndpoint{"127.0.0.23", network.udpPort(), "lo"},
-                         kLinkTimings);
+                         testsupport::kLiveViewLinkTimings);
         EXPECT_TRUE(link.open());
         HevcStreamAssembler assembler;
         FfmpegHevcDecoder decoder;
@@ -157,7 +145,7 @@ protected:
         GimbalCommands gimbal;
         CommandQueue commands;
         StopFlag stop;
-        WirelessVideoSession session(link, stream, gimbal, commands, stop, {}, shortSession());
+        WirelessVideoSession session(link, stream, gimbal, commands, stop, {}, testsupport::shortLiveViewSession());
         std::thread runner([&] { session.run(); });
 
         const bool allSent = reports_.waitUntil([&] { return camera.accessUnitsSent() >= kPictures; }, 30s, 20ms);

@@ -16,6 +16,7 @@
 #include "hollowkit/wireless/ffmpeg_hevc_decoder.h"
 #include "hollowkit/wireless/hevc_stream_assembler.h"
 #include "hollowkit/wireless/wireless_video_session.h"
+#include "tests/wireless/live_view_timings.h"
 #include "tests/wireless/wireless_test_support.h"
 
 namespace hollowkit {
@@ -25,19 +26,6 @@ using namespace std::chrono_literals;
 using testsupport::AssemblingStream;
 using testsupport::LogCapture;
 
-constexpr UdpLinkTimings kLinkTimings{.handshakeAttempts = 20,
-                                      .handshakeWindow = 350ms,
-                                      .syncRounds = 2,
-                                      .syncPump = 50ms,
-                                      .verifyPump = 100ms};
-
-SessionTimings shortSession() {
-    SessionTimings timings;
-    timings.startPump = 50ms;
-    timings.heartbeatInitPump = 50ms;
-    timings.statsInterval = 200ms;
-    return timings;
-}
 
 SimPocketUdpOptions cameraOptions() {
     SimPocketUdpOptions options;
@@ -59,7 +47,7 @@ protected:
     void startSession() {
         auto socket = std::make_unique<BoundUDPSocket>();
         link_ = std::make_unique<DumlUDPLink>(std::move(socket), UdpEndpoint{"127.0.0.21", network_.udpPort(), "lo"},
-                                              kLinkTimings);
+                                              testsupport::kLiveViewLinkTimings);
         ASSERT_TRUE(link_->open());
         WirelessVideoSession::Handlers handlers;
         handlers.emitStats = [this](const CameraStats& stats) {
@@ -69,7 +57,7 @@ protected:
             reports_.note([&] { events_.push_back(event); });
         };
         session_ = std::make_unique<WirelessVideoSession>(*link_, *liveView_, gimbal_, commands_, stop_, handlers,
-                                                          shortSession());
+                                                          testsupport::shortLiveViewSession());
         runner_ = std::thread([this] { restart_ = session_->run(); });
     }
 

@@ -10,7 +10,6 @@ namespace hollowkit {
 
 namespace {
 
-constexpr const char* kBluezService = bluez::kService;
 using bluez::kAdapter1;
 using bluez::kDevice1;
 using bluez::kGattCharacteristic1;
@@ -192,7 +191,7 @@ void BluezCentral::Engine::onPropertiesChanged(sdbus::Message& message) {
 void BluezCentral::Engine::onNameOwnerChanged(sdbus::Message& message) {
     std::string name, oldOwner, newOwner;
     message >> name >> oldOwner >> newOwner;
-    if (name != kBluezService) return;
+    if (name != bluez::kService) return;
     if (!oldOwner.empty()) {
         PocketLog::log("BlueZ: the Bluetooth service stopped");
         forgetEverything("The Bluetooth service stopped");

@@ -24,7 +24,7 @@ using hollowkit::testsupport::LogCapture;
 using hollowkit::testsupport::TempDir;
 using namespace std::chrono_literals;
 
-std::string readFile(const std::filesystem::path& path) {
+std::string readDesktopFile(const std::filesystem::path& path) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
@@ -36,7 +36,7 @@ testing::AssertionResult fileBecomes(const std::filesystem::path& path, const st
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     std::string text;
     while (std::chrono::steady_clock::now() < deadline) {
-        text = readFile(path);
+        text = readDesktopFile(path);
         if (text == expected) return testing::AssertionSuccess();
         std::this_thread::sleep_for(5ms);
     }

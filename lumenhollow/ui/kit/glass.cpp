@@ -1,0 +1,127 @@
+#include "lumenhollow/ui/kit/glass.h"
+
+#include <QPainter>
+
+#include "lumenhollow/ui/kit/glass_backdrop.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/symbols.h"
+
+namespace lumenhollow::ui {
+
+QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius) {
+    QPainterPath path;
+    switch (shape) {
+        case GlassShape::capsule: {
+            const double r = std::min(rect.width(), rect.height()) / 2;
+            path.addRoundedRect(rect, r, r);
+            break;
+        }
+        case GlassShape::circle: {
+            const double side = std::min(rect.width(), rect.height());
+            path.addEllipse(QRectF(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side));
+            break;
+        }
+        case GlassShape::roundedRect: path.addRoundedRect(rect, cornerRadius, cornerRadius); break;
+    }
+    return path;
+}
+
+void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
+                const std::optional<QColor>& tint, double cornerRadius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QPainterPath path = glassPath(shape, rect, cornerRadius);
+    painter.setPen(Qt::NoPen);
+
+    const GlassBackdrop::Found found = GlassBackdrop::find(&widget);
+    if (found.backdrop && found.backdrop->hasPicture()) {
+        // The frame behind, blurred, exactly where it lies under this widget.
+        const QPointF offset = widget.mapTo(found.root, QPoint(0, 0));
+        painter.save();
+        painter.setClipPath(path, Qt::IntersectClip);
+        painter.setOpacity(painter.opacity() * GlassColors::materialOpacity);  // within the widget's own
+        painter.drawImage(found.backdrop->pictureRect().translated(-offset), found.backdrop->image());
+        painter.restore();
+    } else {
+        painter.setBrush(withOpacity(GlassColors::noPicture(), GlassColors::materialOpacity));
+        painter.drawPath(path);
+    }
+    // The tint's own opacity carries through: a tint given at 0.35 fills at 0.35 × 0.35.
+    QColor fill = tint.value_or(QColor(Qt::black));
+    fill.setAlphaF(fill.alphaF() * static_cast<float>(GlassColors::fillOpacity));
+    painter.setBrush(fill);
+    painter.drawPath(path);
+
+    // The line lies wholly inside the edge.
+    const double half = GlassColors::borderWidth / 2;
+    const QPainterPath inner = glassPath(shape, rect.adjusted(half, half, -half, -half),
+                                         std::max(cornerRadius - half, 0.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(withOpacity(QColor(Qt::white), GlassColors::borderOpacity), GlassColors::borderWidth));
+    painter.drawPath(inner);
+    painter.restore();
+}
+
+bool insideCircle(const QRectF& rect, const QPointF& pos) {
+    const double r = std::min(rect.width(), rect.height()) / 2;
+    const QPointF d = pos - rect.center();
+    return d.x() * d.x() + d.y() * d.y() <= r * r;
+}
+
+GlassSurface::GlassSurface(GlassShape shape, QWidget* parent, double cornerRadius)
+    : QWidget(parent), shape_(shape), cornerRadius_(cornerRadius) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    QPalette white = palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    white.setColor(QPalette::Text, Qt::white);
+    white.setColor(QPalette::ButtonText, Qt::white);
+    setPalette(white);
+}
+
+void GlassSurface::setTint(std::optional<QColor> tint) {
+    tint_ = tint;
+    update();
+}
+
+void GlassSurface::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintGlass(painter, *this, shape_, rect(), tint_, cornerRadius_);
+}
+
+PillBackground::PillBackground(QWidget* parent) : GlassSurface(GlassShape::capsule, parent) {
+    setFixedHeight(kHeight);
+    setContentsMargins(kInset, 0, kInset, 0);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+CircleBackground::CircleBackground(int diameter, QWidget* parent) : GlassSurface(GlassShape::circle, parent) {
+    setFixedSize(diameter, diameter);
+}
+
+IconButton::IconButton(std::string symbol, const QString& help, int size, QWidget* parent)
+    : QAbstractButton(parent), symbol_(std::move(symbol)) {
+    setFixedSize(size, size);
+    setToolTip(help);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setCursor(Qt::ArrowCursor);
+}
+
+void IconButton::setActive(bool active) {
+    if (active_ == active) return;
+    active_ = active;
+    update();
+}
+
+void IconButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const std::optional<QColor> tint =
+        active_ ? std::optional<QColor>(withOpacity(platformAccentColor(), 0.55)) : std::nullopt;
+    paintGlass(painter, *this, GlassShape::circle, rect(), tint);
+    Symbols::instance().draw(painter, rect(), symbol_, width() * 0.4, Qt::white);
+}
+
+bool IconButton::hitButton(const QPoint& pos) const { return insideCircle(rect(), pos); }
+
+}  // namespace lumenhollow::ui

@@ -1,0 +1,93 @@
+#include "lumenhollow/ui/kit/pill_menu.h"
+
+#include <QFontMetricsF>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <cmath>
+
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow::ui {
+
+namespace {
+
+constexpr double kSpacing = 6;
+constexpr double kSymbolPx = 12;
+constexpr double kTitlePx = 12.5;
+constexpr double kChevronPx = 9;
+constexpr double kChevronOpacity = 0.7;
+
+QFont titleFont() { return uiFont(kTitlePx, QFont::Medium); }
+
+// An icon glyph's box: square at its pixel size.
+double symbolBox(double px) { return std::ceil(px); }
+
+}  // namespace
+
+PillMenuLabel::PillMenuLabel(std::string symbol, QString title, QWidget* parent)
+    : GlassSurface(GlassShape::capsule, parent), symbol_(std::move(symbol)), title_(std::move(title)) {
+    setFixedHeight(PillBackground::kHeight);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::NoFocus);
+    relayout();
+}
+
+void PillMenuLabel::setSymbol(std::string symbol) {
+    symbol_ = std::move(symbol);
+    update();
+}
+
+void PillMenuLabel::setTitle(QString title) {
+    title_ = std::move(title);
+    relayout();
+    update();
+}
+
+QSize PillMenuLabel::sizeHint() const {
+    double width = symbolBox(kSymbolPx) + kSpacing + symbolBox(kChevronPx);
+    if (!title_.isEmpty()) width += QFontMetricsF(titleFont()).horizontalAdvance(title_) + kSpacing;
+    return {static_cast<int>(std::ceil(width)) + 2 * PillBackground::kInset, PillBackground::kHeight};
+}
+
+void PillMenuLabel::relayout() {
+    setFixedWidth(sizeHint().width());
+    updateGeometry();
+}
+
+void PillMenuLabel::paintEvent(QPaintEvent* event) {
+    GlassSurface::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double mid = height() / 2.0;
+    double x = PillBackground::kInset;
+    const Symbols& symbols = Symbols::instance();
+    symbols.draw(painter, QRectF(x, mid - symbolBox(kSymbolPx) / 2, symbolBox(kSymbolPx), symbolBox(kSymbolPx)),
+                 symbol_, kSymbolPx, Qt::white);
+    x += symbolBox(kSymbolPx) + kSpacing;
+    if (!title_.isEmpty()) {
+        const QFont font = titleFont();
+        const QFontMetricsF metrics(font);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QPointF(x, centredBaseline(metrics, mid)), title_);
+        x += metrics.horizontalAdvance(title_) + kSpacing;
+    }
+    symbols.draw(painter, QRectF(x, mid - symbolBox(kChevronPx) / 2, symbolBox(kChevronPx), symbolBox(kChevronPx)),
+                 "chevron.down", kChevronPx, withOpacity(QColor(Qt::white), kChevronOpacity));
+}
+
+PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)
+    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {}
+
+void PillMenu::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    menu_->popup(mapToGlobal(QPoint(0, height())));
+}
+
+}  // namespace lumenhollow::ui

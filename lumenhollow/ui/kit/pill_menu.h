@@ -1,0 +1,53 @@
+#pragma once
+
+// The glass pill with a symbol, an optional title and a small down chevron:
+// the face of the bottom bar's menus and of the panel buttons. PillMenu opens
+// its menu under itself; the pill has no action of its own.
+
+#include <QWidget>
+#include <string>
+
+#include "lumenhollow/ui/kit/glass.h"
+
+class QMenu;
+
+namespace lumenhollow::ui {
+
+// The face of a pill: the symbol at 12 semibold, the title at 12.5 medium on
+// one line (none when empty), the chevron at 9 bold at 0.7, 6 apart, on a
+// 30-high glass capsule with 12 of inset left and right.
+class PillMenuLabel : public GlassSurface {
+    Q_OBJECT
+public:
+    PillMenuLabel(std::string symbol, QString title, QWidget* parent);
+    void setSymbol(std::string symbol);
+    void setTitle(QString title);
+    const QString& title() const { return title_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void relayout();
+
+    std::string symbol_;
+    QString title_;
+};
+
+class PillMenu : public PillMenuLabel {
+    Q_OBJECT
+public:
+    PillMenu(std::string symbol, QString title, QWidget* parent);
+    QMenu* menu() const { return menu_; }
+
+protected:
+    void mousePressEvent(class QMouseEvent* event) override;
+
+private:
+    QMenu* menu_;
+};
+
+}  // namespace lumenhollow::ui

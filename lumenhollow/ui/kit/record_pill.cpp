@@ -1,0 +1,158 @@
+#include "lumenhollow/ui/kit/record_pill.h"
+
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <cmath>
+
+#include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow::ui {
+
+namespace {
+
+constexpr int kHeight = 40;
+constexpr double kLeadingInset = 9;
+constexpr double kTrailingInset = 16;
+constexpr double kSpacing = 10;
+constexpr double kDot = 22;
+constexpr double kSquare = 9;
+constexpr double kSquareRadius = 3;
+constexpr double kTextPx = 16;
+constexpr double kChipPx = 9.5;
+constexpr double kChipInsetX = 6;
+constexpr double kChipInsetY = 3;
+constexpr double kChipGap = 3;
+constexpr double kTintOpacity = 0.35;
+
+QFont textFont() { return uiFont(kTextPx, QFont::DemiBold); }
+QFont chipFont() { return uiFont(kChipPx, QFont::Bold); }
+
+QSizeF chipSize(RecordChip chip) {
+    if (chip == RecordChip::none) return {};
+    const QFontMetricsF metrics(chipFont());
+    const double width = kChipPx + kChipGap + metrics.horizontalAdvance(QString::fromUtf8(recordChipLook(chip).title));
+    return {width + 2 * kChipInsetX, std::ceil(metrics.height()) + 2 * kChipInsetY};
+}
+
+}  // namespace
+
+RecordPill::RecordPill(WallNow now, QWidget* parent)
+    : QAbstractButton(parent), now_(std::move(now)), ticker_(new Ticker(this)) {
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedHeight(kHeight);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    refresh();
+}
+
+void RecordPill::setInputs(const RecordPillInputs& inputs) {
+    inputs_ = inputs;
+    refresh();
+}
+
+void RecordPill::refresh() {
+    const bool wasTicking = state_.ticking;
+    RecordPillState next = recordPill(inputs_, now_());
+    const bool resized = next.text != state_.text || next.chip != state_.chip;
+    state_ = std::move(next);
+    setEnabled(state_.enabled);
+    setToolTip(QString::fromStdString(state_.tooltip));
+    if (resized) setFixedWidth(sizeHint().width());
+    if (state_.ticking && !wasTicking) {
+        ticker_->start([this] { return untilNextSecond(); }, [this] { refresh(); });
+    } else if (!state_.ticking && wasTicking) {
+        ticker_->stop();
+    }
+    update();
+}
+
+std::chrono::milliseconds RecordPill::untilNextSecond() const {
+    if (!inputs_.recordingStarted) return std::chrono::milliseconds(1000);
+    using namespace std::chrono;
+    const auto elapsed = duration_cast<milliseconds>(now_() - *inputs_.recordingStarted);
+    const auto intoSecond = ((elapsed % 1000) + milliseconds(1000)) % 1000;
+    return milliseconds(1000) - intoSecond;
+}
+
+QSize RecordPill::sizeHint() const {
+    const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
+    double width = kLeadingInset + kDot + kSpacing + text + kTrailingInset;
+    if (state_.chip != RecordChip::none) width += kSpacing + chipSize(state_.chip).width();
+    return {static_cast<int>(std::ceil(width)), kHeight};
+}
+
+QRectF RecordPill::chipRect() const {
+    if (state_.chip == RecordChip::none) return {};
+    const QSizeF size = chipSize(state_.chip);
+    const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
+    const double x = kLeadingInset + kDot + kSpacing + text + kSpacing;
+    return {x, (height() - size.height()) / 2, size.width(), size.height()};
+}
+
+bool RecordPill::hitButton(const QPoint& pos) const { return glassPath(GlassShape::capsule, rect()).contains(pos); }
+
+bool RecordPill::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = chipRect().contains(help->pos())
+                                ? QString::fromUtf8(recordChipLook(state_.chip).tooltip)
+                                : QString::fromStdString(state_.tooltip);
+        QToolTip::showText(help->globalPos(), tip, this);
+        return true;
+    }
+    return QAbstractButton::event(event);
+}
+
+void RecordPill::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setOpacity(state_.opacity);
+    const std::optional<QColor> tint =
+        state_.recording ? std::optional<QColor>(withOpacity(appAccentColor(), kTintOpacity))
+                         : std::nullopt;
+    paintGlass(painter, *this, GlassShape::capsule, rect(), tint);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double mid = height() / 2.0;
+
+    // The dot, and the stop square over it while recording.
+    const QRectF dot(kLeadingInset, mid - kDot / 2, kDot, kDot);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(appAccentColor());
+    painter.drawEllipse(dot);
+    if (state_.recording) {
+        painter.setBrush(Qt::white);
+        painter.drawRoundedRect(QRectF(dot.center().x() - kSquare / 2, dot.center().y() - kSquare / 2, kSquare, kSquare),
+                                kSquareRadius, kSquareRadius);
+    }
+
+    const QFont font = textFont();
+    const QFontMetricsF metrics(font);
+    painter.setFont(font);
+    painter.setPen(withOpacity(QColor(Qt::white), state_.textOpacity));
+    drawTabular(painter, QPointF(dot.right() + kSpacing, centredBaseline(metrics, mid)),
+                QString::fromStdString(state_.text));
+
+    if (state_.chip != RecordChip::none) {
+        const QRectF chip = chipRect();
+        const RecordChipLook look = recordChipLook(state_.chip);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(withOpacity(QColor(Qt::white), 0.16));
+        painter.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
+        Symbols::instance().draw(painter, QRectF(chip.left() + kChipInsetX, chip.center().y() - kChipPx / 2, kChipPx, kChipPx),
+                                 look.symbol, kChipPx, Qt::white);
+        const QFont small = chipFont();
+        const QFontMetricsF chipMetrics(small);
+        painter.setFont(small);
+        painter.setPen(Qt::white);
+        painter.drawText(QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap,
+                                 centredBaseline(chipMetrics, chip.center().y())),
+                         QString::fromUtf8(look.title));
+    }
+}
+
+}  // namespace lumenhollow::ui

@@ -1,0 +1,46 @@
+#pragma once
+
+// The record button: a 40-high glass capsule with the accent dot (a stop
+// square while recording), the status text and the target chip, painting
+// RecordPillState. While recording, the text is redrawn on each whole second
+// of the recording, by the clock it is given.
+
+#include <QAbstractButton>
+#include <functional>
+
+#include "lumenhollow/ui/kit/record_pill_state.h"
+
+namespace lumenhollow::ui {
+
+class Ticker;
+
+class RecordPill : public QAbstractButton {
+    Q_OBJECT
+public:
+    using WallNow = std::function<hollowkit::WallTime()>;
+
+    RecordPill(WallNow now, QWidget* parent);
+    void setInputs(const RecordPillInputs& inputs);
+    // What is drawn now.
+    const RecordPillState& state() const { return state_; }
+    // Recomputes the state for the clock's time (also what each tick does).
+    void refresh();
+
+    QSize sizeHint() const override;
+    QRectF chipRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
+    bool event(QEvent* event) override;
+
+private:
+    std::chrono::milliseconds untilNextSecond() const;
+
+    WallNow now_;
+    RecordPillInputs inputs_;
+    RecordPillState state_;
+    Ticker* ticker_;
+};
+
+}  // namespace lumenhollow::ui

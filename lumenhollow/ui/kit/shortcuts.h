@@ -1,0 +1,19 @@
+#pragma once
+
+// The key sequences that tooltips name. The "Camera" menu registers the same
+// sequences, so a tooltip always names the key that really works.
+
+#include <QKeySequence>
+#include <string>
+
+namespace lumenhollow::ui {
+
+inline QKeySequence recordShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+
+// "Ctrl+R", in the desktop's own spelling of the keys.
+std::string shortcutText(const QKeySequence& sequence);
+
+// `text` followed by the shortcut in parentheses: "Start recording (Ctrl+R)".
+std::string withShortcut(const std::string& text, const QKeySequence& sequence);
+
+}  // namespace lumenhollow::ui

@@ -1,0 +1,96 @@
+#include "lumenhollow/ui/kit/status_pill.h"
+
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <cmath>
+
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow::ui {
+
+namespace {
+
+constexpr double kFontPx = 12;
+constexpr double kSpacing = 12;
+constexpr double kSymbolGap = 4;
+
+QFont figureFont() { return uiFont(kFontPx, QFont::Medium); }
+
+}  // namespace
+
+StatusPill::StatusPill(QWidget* parent) : GlassSurface(GlassShape::capsule, parent) {
+    setFixedHeight(PillBackground::kHeight);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFixedWidth(sizeHint().width());
+}
+
+void StatusPill::setState(StatusPillState state) {
+    if (state == state_) return;
+    state_ = std::move(state);
+    setFixedWidth(sizeHint().width());
+    update();
+}
+
+std::vector<QRectF> StatusPill::figureRects() const {
+    const QFontMetricsF metrics(figureFont());
+    std::vector<QRectF> rects;
+    double x = PillBackground::kInset;
+    for (const StatusFigure& figure : state_.figures) {
+        const double width = kFontPx + kSymbolGap + tabularWidth(metrics, QString::fromStdString(figure.text));
+        rects.emplace_back(x, 0, width, PillBackground::kHeight);
+        x += width + kSpacing;
+    }
+    return rects;
+}
+
+QSize StatusPill::sizeHint() const {
+    const std::vector<QRectF> rects = figureRects();
+    const double content = rects.empty() ? 0 : rects.back().right() - PillBackground::kInset;
+    return {static_cast<int>(std::ceil(content)) + 2 * PillBackground::kInset, PillBackground::kHeight};
+}
+
+QString StatusPill::tooltipAt(const QPoint& pos) const {
+    const std::vector<QRectF> rects = figureRects();
+    for (size_t i = 0; i < rects.size(); ++i) {
+        if (rects[i].contains(pos)) return QString::fromStdString(state_.figures[i].tooltip);
+    }
+    return {};
+}
+
+bool StatusPill::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = tooltipAt(help->pos());
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+        } else {
+            QToolTip::showText(help->globalPos(), tip, this);
+        }
+        return true;
+    }
+    return GlassSurface::event(event);
+}
+
+void StatusPill::paintEvent(QPaintEvent* event) {
+    GlassSurface::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QFont font = figureFont();
+    const QFontMetricsF metrics(font);
+    const double mid = height() / 2.0;
+    const std::vector<QRectF> rects = figureRects();
+    for (size_t i = 0; i < rects.size(); ++i) {
+        const StatusFigure& figure = state_.figures[i];
+        Symbols::instance().draw(painter, QRectF(rects[i].left(), mid - kFontPx / 2, kFontPx, kFontPx), figure.symbol,
+                                 kFontPx, Qt::white);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        drawTabular(painter, QPointF(rects[i].left() + kFontPx + kSymbolGap, centredBaseline(metrics, mid)),
+                    QString::fromStdString(figure.text));
+    }
+}
+
+}  // namespace lumenhollow::ui

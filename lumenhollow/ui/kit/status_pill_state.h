@@ -1,0 +1,36 @@
+#pragma once
+
+// What the status pill shows: up to three figures (battery, card, the
+// computer's free space), each a symbol, a text and a tooltip. An absent
+// value leaves its figure out; nothing stands in for it.
+
+#include <string>
+#include <vector>
+
+#include "hollowkit/camera/camera_types.h"
+#include "lumenhollow/model/published_state.h"
+
+namespace lumenhollow::ui {
+
+struct StatusFigure {
+    std::string symbol;
+    std::string text;
+    std::string tooltip;
+
+    bool operator==(const StatusFigure&) const = default;
+};
+
+struct StatusPillState {
+    std::vector<StatusFigure> figures;  // battery, card, computer, in that order
+
+    bool operator==(const StatusPillState&) const = default;
+};
+
+// The battery symbol: charging wins, then >75, >50, >25, >=11, else empty.
+std::string batterySymbol(const hollowkit::BatteryStatus& battery);
+
+// `compact`: the narrow window, where the card shows its free space alone and
+// the computer's figure is left out.
+StatusPillState statusPill(const PublishedState& state, bool compact);
+
+}  // namespace lumenhollow::ui

@@ -1,0 +1,142 @@
+#include "lumenhollow/ui/kit/symbols.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QRawFont>
+#include <QTextLayout>
+#include <array>
+#include <utility>
+
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow::ui {
+
+namespace {
+
+// Symbol name → the icon font's ligature for the nearest picture.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 45> kSymbolTable{{
+    {"arrow.clockwise", "refresh"},
+    {"arrow.up.left.and.arrow.down.right", "open_in_full"},
+    {"arrow.uturn.backward.circle", "u_turn_left"},
+    {"battery.0percent", "battery_0_bar"},
+    {"battery.25percent", "battery_2_bar"},
+    {"battery.50percent", "battery_4_bar"},
+    {"battery.75percent", "battery_5_bar"},
+    {"battery.100percent", "battery_full"},
+    {"battery.100percent.bolt", "battery_charging_full"},
+    {"cable.connector", "cable"},
+    {"cable.connector.horizontal", "usb"},
+    {"camera", "photo_camera"},
+    {"checkmark", "check"},
+    {"checkmark.circle", "check_circle_outline"},
+    {"checkmark.circle.fill", "check_circle"},
+    {"chevron.down", "expand_more"},
+    {"chevron.left", "chevron_left"},
+    {"chevron.right", "chevron_right"},
+    {"chevron.up", "expand_less"},
+    {"circle.lefthalf.filled", "contrast"},
+    {"crop", "crop"},
+    {"exclamationmark.triangle.fill", "warning"},
+    {"film", "movie"},
+    {"folder", "folder"},
+    {"gearshape", "settings"},
+    {"grid", "grid_on"},
+    {"hand.draw", "gesture"},
+    {"hand.tap", "touch_app"},
+    {"inset.filled.bottomright.rectangle", "picture_in_picture_alt"},
+    {"internaldrive", "storage"},
+    {"lock.shield", "security"},
+    {"macbook", "laptop_mac"},
+    {"minus", "remove"},
+    {"person.fill.viewfinder", "center_focus_strong"},
+    {"plus", "add"},
+    {"power", "power_settings_new"},
+    {"record.circle", "radio_button_checked"},
+    {"record.circle.fill", "fiber_manual_record"},
+    {"scope", "gps_fixed"},
+    {"sdcard", "sd_storage"},
+    {"sdcard.fill", "sd_card"},
+    {"video", "videocam_off"},
+    {"video.fill", "videocam"},
+    {"wifi", "wifi"},
+    {"xmark", "close"},
+}};
+
+constexpr std::array<std::string_view, kSymbolTable.size()> symbolNames() {
+    std::array<std::string_view, kSymbolTable.size()> names{};
+    for (size_t i = 0; i < kSymbolTable.size(); ++i) names[i] = kSymbolTable[i].first;
+    return names;
+}
+constexpr auto kSymbolNames = symbolNames();
+
+QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+std::span<const std::string_view> knownSymbolNames() { return kSymbolNames; }
+
+Symbols::Symbols() {
+    const int id = QFontDatabase::addApplicationFont(QString::fromUtf8(kIconFontPath));
+    if (id < 0) return;
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    if (families.isEmpty()) return;
+    family_ = families.front();
+    const QRawFont raw(QString::fromUtf8(kIconFontPath), 24);
+    if (!raw.isValid()) return;
+
+    // Each picture also has a private-use character; map glyph → character so
+    // drawing is a plain one-character text, cached like any other.
+    QHash<quint32, QChar> characterOfGlyph;
+    for (char16_t c = 0xE000; c < 0xF900; ++c) {
+        const QChar ch(c);
+        if (!raw.supportsCharacter(ch)) continue;
+        const QList<quint32> indexes = raw.glyphIndexesForString(QString(ch));
+        if (indexes.size() == 1 && indexes.front() != 0) characterOfGlyph.insert(indexes.front(), ch);
+    }
+
+    QFont font(family_);
+    font.setPixelSize(24);
+    for (const auto& [name, ligature] : kSymbolTable) {
+        // The font's ligature turns the picture's name into its one glyph; a
+        // name it does not know stays one glyph per letter.
+        QTextLayout layout(toQString(ligature), font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (runs.size() != 1 || runs.front().glyphIndexes().size() != 1) continue;
+        const auto found = characterOfGlyph.constFind(runs.front().glyphIndexes().front());
+        if (found != characterOfGlyph.constEnd()) glyphs_.insert(toQString(name), *found);
+    }
+}
+
+const Symbols& Symbols::instance() {
+    static const Symbols symbols;
+    return symbols;
+}
+
+std::optional<QChar> Symbols::glyph(std::string_view name) const {
+    const auto found = glyphs_.constFind(toQString(name));
+    if (found == glyphs_.constEnd()) return std::nullopt;
+    return *found;
+}
+
+QFont Symbols::font(double px) const {
+    QFont font(family_);
+    font.setPointSizeF(pointsForPixels(px));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+void Symbols::draw(QPainter& painter, const QRectF& box, std::string_view name, double px,
+                   const QColor& color) const {
+    const std::optional<QChar> ch = glyph(name);
+    if (!ch) return;
+    painter.save();
+    painter.setFont(font(px));
+    painter.setPen(color);
+    painter.drawText(box, Qt::AlignCenter, QString(*ch));
+    painter.restore();
+}
+
+}  // namespace lumenhollow::ui

@@ -1,0 +1,92 @@
+#include "lumenhollow/ui/kit/typography.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <algorithm>
+#include <array>
+
+namespace lumenhollow::ui {
+
+TextStyleSpec textStyleSpec(TextStyle style) {
+    switch (style) {
+        case TextStyle::title2: return {17, QFont::Normal};
+        case TextStyle::headline: return {13, QFont::Bold};
+        case TextStyle::body: return {13, QFont::Normal};
+        case TextStyle::callout: return {12, QFont::Normal};
+        case TextStyle::subheadline: return {11, QFont::Normal};
+        case TextStyle::caption: return {10, QFont::Normal};
+    }
+    return {13, QFont::Normal};
+}
+
+bool loadTextFonts() {
+    static const bool loaded = [] {
+        bool all = true;
+        for (const char* face : {"Inter-Regular.otf", "Inter-Medium.otf", "Inter-SemiBold.otf", "Inter-Bold.otf"}) {
+            all = QFontDatabase::addApplicationFont(QString::fromUtf8(kTextFontDir) + "/" + face) >= 0 && all;
+        }
+        return all;
+    }();
+    return loaded;
+}
+
+double pointsForPixels(double px) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return px * 72.0 / (dpi > 0 ? dpi : 96.0);
+}
+
+QFont uiFont(double px, QFont::Weight weight) {
+    QFont font(QString::fromUtf8(kTextFontFamily));
+    font.setPointSizeF(pointsForPixels(px));
+    font.setWeight(weight);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+QFont uiFont(TextStyle style) {
+    const TextStyleSpec spec = textStyleSpec(style);
+    return uiFont(spec.px, spec.weight);
+}
+
+double centredBaseline(const QFontMetricsF& metrics, double midY) {
+    return midY + (metrics.ascent() - metrics.descent()) / 2;
+}
+
+namespace {
+
+double digitCell(const QFontMetricsF& metrics) {
+    double widest = 0;
+    for (char16_t d = u'0'; d <= u'9'; ++d) widest = std::max(widest, metrics.horizontalAdvance(QChar(d)));
+    return widest;
+}
+
+}  // namespace
+
+double tabularWidth(const QFontMetricsF& metrics, const QString& text) {
+    const double cell = digitCell(metrics);
+    double width = 0;
+    for (const QChar ch : text) width += ch.isDigit() ? cell : metrics.horizontalAdvance(ch);
+    return width;
+}
+
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text) {
+    const QFontMetricsF metrics(painter.font());
+    const double cell = digitCell(metrics);
+    double x = baselineLeft.x();
+    for (const QChar ch : text) {
+        const double advance = metrics.horizontalAdvance(ch);
+        if (ch.isDigit()) {
+            painter.drawText(QPointF(x + (cell - advance) / 2, baselineLeft.y()), QString(ch));
+            x += cell;
+        } else {
+            painter.drawText(QPointF(x, baselineLeft.y()), QString(ch));
+            x += advance;
+        }
+    }
+}
+
+}  // namespace lumenhollow::ui

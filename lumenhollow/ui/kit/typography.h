@@ -1,0 +1,47 @@
+#pragma once
+
+// Type: the Inter font at fixed pixel sizes, whatever the desktop's font
+// settings, and digits set in equal cells where a figure must not jitter.
+
+#include <QFont>
+#include <QString>
+
+class QFontMetricsF;
+class QPainter;
+class QPointF;
+
+namespace lumenhollow::ui {
+
+inline constexpr const char* kIconFontPath =
+    "/usr/share/fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf";
+inline constexpr const char* kTextFontDir = "/usr/share/fonts/opentype/inter";
+inline constexpr const char* kTextFontFamily = "Inter";
+
+enum class TextStyle { title2, headline, body, callout, subheadline, caption };
+
+struct TextStyleSpec {
+    double px;
+    QFont::Weight weight;
+};
+
+TextStyleSpec textStyleSpec(TextStyle style);
+
+// Loads the text faces into the application's font set; false when one is
+// missing (the drawing then falls back to whatever the system finds).
+bool loadTextFonts();
+
+// The point size that renders `px` pixels on the primary screen.
+double pointsForPixels(double px);
+
+QFont uiFont(double px, QFont::Weight weight = QFont::Normal);
+QFont uiFont(TextStyle style);
+
+// The baseline that centres a line of `metrics`' font on `midY`.
+double centredBaseline(const QFontMetricsF& metrics, double midY);
+
+// Width of `text` with every digit in a cell as wide as the widest digit.
+double tabularWidth(const QFontMetricsF& metrics, const QString& text);
+// Draws `text` that way from `baselineLeft`, with the painter's font and pen.
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text);
+
+}  // namespace lumenhollow::ui

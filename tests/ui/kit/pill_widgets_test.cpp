@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <QFontMetricsF>
+#include <QMenu>
+#include <QTest>
+#include <chrono>
+
+#include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/record_pill.h"
+#include "lumenhollow/ui/kit/status_pill.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PillMenuLabel, WidthFollowsTheTitleAndTheHeightNever) {
+    PillMenuLabel empty("grid", QString(), nullptr);
+    PillMenuLabel titled("grid", QStringLiteral("Guide"), nullptr);
+    PillMenuLabel longer("grid", QStringLiteral("A much longer title of a look"), nullptr);
+    for (const PillMenuLabel* pill : {&empty, &titled, &longer}) EXPECT_EQ(pill->height(), 30);
+    const double title = QFontMetricsF(uiFont(12.5, QFont::Medium)).horizontalAdvance(QStringLiteral("Guide"));
+    // The title and one more gap of 6.
+    EXPECT_NEAR(titled.width() - empty.width(), title + 6, 1.0);
+    EXPECT_GT(longer.width(), titled.width());
+    EXPECT_EQ(longer.sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    titled.setTitle(QString());
+    EXPECT_EQ(titled.width(), empty.width());
+}
+
+TEST(PillMenu, OpensItsMenuAndHasNoActionOfItsOwn) {
+    PillMenu pill("grid", QStringLiteral("Guide"), nullptr);
+    pill.menu()->addAction(QStringLiteral("Grid"));
+    pill.show();
+    QTest::mousePress(&pill, Qt::LeftButton, {}, QPoint(10, 15));
+    EXPECT_TRUE(pill.menu()->isVisible());
+    pill.menu()->close();
+}
+
+TEST(StatusPill, EachFigureHasItsOwnTooltip) {
+    StatusPill pill(nullptr);
+    StatusPillState state;
+    state.figures = {{"battery.75percent", "60%", "Camera battery"},
+                     {"sdcard", "1.5 GB", "Free space on the camera's microSD card"}};
+    pill.setState(state);
+    EXPECT_EQ(pill.height(), 30);
+    EXPECT_EQ(pill.tooltipAt(QPoint(16, 15)), QStringLiteral("Camera battery"));
+    EXPECT_EQ(pill.tooltipAt(QPoint(pill.width() - 16, 15)),
+              QStringLiteral("Free space on the camera's microSD card"));
+    StatusPill none(nullptr);
+    EXPECT_EQ(none.width(), 24);  // still placed, with its insets alone
+}
+
+TEST(RecordPill, TicksOnTheRecordingsWholeSecondsByItsClock) {
+    hollowkit::WallTime now = hollowkit::WallTime{} + 1000s;
+    RecordPill pill([&] { return now; }, nullptr);
+    RecordPillInputs inputs;
+    inputs.hasPicture = true;
+    inputs.recordingStarted = now - 61s - 400ms;
+    pill.setInputs(inputs);
+    EXPECT_EQ(pill.state().text, "01:01");
+    EXPECT_TRUE(pill.state().ticking);
+    EXPECT_EQ(pill.toolTip(), QStringLiteral("Stop recording (Ctrl+R)"));
+    now += 600ms;
+    pill.refresh();
+    EXPECT_EQ(pill.state().text, "01:02");
+    // Stopping ends the ticks and the pill reads idle again.
+    inputs.recordingStarted.reset();
+    pill.setInputs(inputs);
+    EXPECT_FALSE(pill.state().ticking);
+    EXPECT_EQ(pill.state().text, "00:00");
+}
+
+TEST(RecordPill, DisabledWhileComposingAndTakesClicksOnItsCapsule) {
+    hollowkit::WallTime now{};
+    RecordPill pill([&] { return now; }, nullptr);
+    int clicks = 0;
+    QObject::connect(&pill, &QAbstractButton::clicked, [&] { ++clicks; });
+    RecordPillInputs inputs;
+    inputs.hasPicture = true;
+    pill.setInputs(inputs);
+    pill.show();
+    EXPECT_EQ(pill.height(), 40);
+    QTest::mouseClick(&pill, Qt::LeftButton, {}, QPoint(pill.width() - 12, 20));  // past the text
+    QTest::mouseClick(&pill, Qt::LeftButton, {}, QPoint(1, 1));                    // outside the round end
+    EXPECT_EQ(clicks, 1);
+    inputs.composeProgress = 0.5f;
+    pill.setInputs(inputs);
+    EXPECT_FALSE(pill.isEnabled());
+    QTest::mouseClick(&pill, Qt::LeftButton, {}, QPoint(pill.width() / 2, 20));
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST(RecordPill, ChipWidensThePillAndHasItsOwnPlace) {
+    hollowkit::WallTime now{};
+    RecordPill pill([&] { return now; }, nullptr);
+    RecordPillInputs inputs;
+    inputs.hasPicture = true;
+    pill.setInputs(inputs);
+    const int plain = pill.width();
+    EXPECT_TRUE(pill.chipRect().isEmpty());
+    inputs.recordScreen = true;
+    pill.setInputs(inputs);
+    EXPECT_GT(pill.width(), plain + 30);
+    EXPECT_LE(pill.chipRect().right(), pill.width() - 16 + 0.5);
+}
+
+}  // namespace
+}  // namespace lumenhollow::ui

@@ -1,0 +1,48 @@
+#include "lumenhollow/ui/kit/typography.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QVariantAnimation>
+
+#include "lumenhollow/ui/kit/spinner.h"
+
+namespace lumenhollow::ui {
+namespace {
+
+TEST(Typography, TextIsTheBundledFaceAtExactPixelSizes) {
+    for (const double px : {10.0, 12.0, 13.0, 16.0, 17.0}) {
+        const QFontInfo info(uiFont(px));
+        EXPECT_EQ(info.family(), QStringLiteral("Inter")) << px;
+        EXPECT_EQ(info.pixelSize(), static_cast<int>(px)) << px;
+    }
+    EXPECT_EQ(QFontInfo(uiFont(TextStyle::headline)).weight(), QFont::Bold);
+    EXPECT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("Inter"));
+}
+
+TEST(Typography, DigitsTakeEqualCellsSoFiguresDoNotJitter) {
+    const QFontMetricsF metrics(uiFont(16, QFont::DemiBold));
+    const double width = tabularWidth(metrics, QStringLiteral("00:00"));
+    for (const char* text : {"11:11", "01:01", "59:59", "48:27"}) {
+        EXPECT_DOUBLE_EQ(tabularWidth(metrics, QString::fromLatin1(text)), width) << text;
+    }
+    // Proportional digits would differ here.
+    EXPECT_NE(metrics.horizontalAdvance(QStringLiteral("11:11")), metrics.horizontalAdvance(QStringLiteral("00:00")));
+}
+
+TEST(Spinner, StandsStillWithAnimationsOff) {
+    Spinner spinner(Spinner::Size::large, nullptr);
+    spinner.show();
+    const QImage first = spinner.grab().toImage();
+    // Nothing runs that could turn it.
+    EXPECT_TRUE(spinner.findChildren<QVariantAnimation*>().isEmpty());
+    EXPECT_EQ(spinner.phase(), 0.0);
+    EXPECT_EQ(spinner.grab().toImage(), first);
+    EXPECT_EQ(spinner.size(), QSize(32, 32));
+    EXPECT_EQ(Spinner(Spinner::Size::mini, nullptr).size(), QSize(12, 12));
+}
+
+}  // namespace
+}  // namespace lumenhollow::ui
