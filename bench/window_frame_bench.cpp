@@ -1,6 +1,9 @@
 // Frame to screen: 1920x1080 NV12 frames at 30 (and 60) fps from a
-// delivering thread into the main window's video surface, at 1152x648 and
-// full screen 1920x1080. Per frame: CPU on the delivering thread (convert
+// delivering thread through the model's frame path into the main window's
+// video surface, at 1152x648 and full screen 1920x1080. `offmain` 1: the
+// window's sink takes frames on the delivering thread (as the app does);
+// 0: the same sink reached through the main executor, one post per frame,
+// so converting and scaling run on the GUI thread. Per frame: CPU on the delivering thread (convert
 // and scale into the mailbox), CPU on the GUI thread (the wake-up, painting
 // and putting the picture on screen), wake-ups posted to the GUI thread,
 // the whole process's CPU (helper threads of the image library included),
@@ -16,15 +19,21 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "hollowkit/media/ffmpeg_log.h"
+#include "hollowkit/testing/fake_face_detector_backend.h"
+#include "hollowkit/testing/fake_segmentation_backend.h"
+#include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/preview_input.h"
+#include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -58,10 +67,43 @@ hollowkit::VideoFrame nv12Frame(int width, int height, int phase) {
     return std::move(frame).freeze({});
 }
 
+// The GUI thread as the main executor: every task is one queued call.
+class GuiExecutor final : public hollowkit::Executor {
+public:
+    void post(hollowkit::Task task) override {
+        posts_.fetch_add(1, std::memory_order_relaxed);
+        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+    }
+    hollowkit::TaskId after(hollowkit::Duration, hollowkit::Task) override { return 0; }
+    hollowkit::TaskId every(hollowkit::Duration, hollowkit::Task) override { return 0; }
+    void cancel(hollowkit::TaskId) override {}
+    bool isCurrent() const override { return QThread::currentThread() == qApp->thread(); }
+    const hollowkit::Clock& clock() const override { return hollowkit::Clock::system(); }
+
+    uint64_t posts() const { return posts_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<uint64_t> posts_{0};
+};
+
+// The window's sink as one that takes frames on the main executor only.
+class OnMainSink final : public lumenhollow::VideoSink {
+public:
+    explicit OnMainSink(std::shared_ptr<lumenhollow::VideoFeed> feed) : feed_(std::move(feed)) {}
+    void enqueue(const hollowkit::VideoFrame& frame) override { feed_->enqueue(frame); }
+    bool hasFailed() const override { return false; }
+    void flush() override { feed_->flush(); }
+    void flushRemovingImage() override { feed_->flushRemovingImage(); }
+
+private:
+    const std::shared_ptr<lumenhollow::VideoFeed> feed_;
+};
+
 void BM_FrameToScreen(benchmark::State& state) {
     const int windowWidth = static_cast<int>(state.range(0));
     const int windowHeight = static_cast<int>(state.range(1));
     const int fps = static_cast<int>(state.range(2));
+    const bool offMain = state.range(3) != 0;
     const int frames = fps * 3;
     std::vector<hollowkit::VideoFrame> source;
     for (int i = 0; i < 8; ++i) source.push_back(nv12Frame(1920, 1080, i));
@@ -70,8 +112,23 @@ void BM_FrameToScreen(benchmark::State& state) {
     double guiCpu = 0;
     double processCpu = 0;
     FrameMailbox::Counts counts;
+    uint64_t pathPosts = 0;
     for (auto _ : state) {
-        lumenhollow::VideoFeed feed;
+        GuiExecutor main;
+        auto feedOwner = std::make_shared<lumenhollow::VideoFeed>();
+        lumenhollow::VideoFeed& feed = *feedOwner;
+        std::shared_ptr<lumenhollow::VideoSink> display = feedOwner;
+        if (!offMain) display = std::make_shared<OnMainSink>(feedOwner);
+        const lumenhollow::FramePath path(
+            {std::make_shared<hollowkit::FrameProcessor>(), std::make_shared<lumenhollow::CaptureTap>(main.clock()),
+             std::make_shared<hollowkit::FaceDetector>(15.0, std::make_unique<hollowkit::FakeFaceDetectorBackend>(),
+                                                       main),
+             std::make_shared<lumenhollow::AtomicFlag>(false), display,
+             std::make_shared<lumenhollow::CountingVideoSink>(false),
+             std::make_shared<hollowkit::BackgroundPreview>(std::make_unique<hollowkit::FakeSegmentationBackend>(),
+                                                            main)},
+            main);
+        const uint64_t generation = path.displayGeneration();
         lumenhollow::PreviewInput input({});
         lumenhollow::VideoSurface surface(feed, input);
         surface.resize(windowWidth, windowHeight);
@@ -90,7 +147,7 @@ void BM_FrameToScreen(benchmark::State& state) {
                 std::this_thread::sleep_until(next);
                 next += period;
                 const double before = threadCpuSeconds();
-                feed.mailbox().push(source[static_cast<size_t>(i) % source.size()]);
+                path.handleVideo(source[static_cast<size_t>(i) % source.size()], generation);
                 spent += threadCpuSeconds() - before;
             }
             deliveringCpu = spent;
@@ -113,22 +170,22 @@ void BM_FrameToScreen(benchmark::State& state) {
         counts.pushed += run.pushed;
         counts.posted += run.posted;
         counts.taken += run.taken;
+        pathPosts += main.posts();
     }
     const double delivered = static_cast<double>(counts.pushed);
     state.counters["deliver_ms_per_frame"] = deliverCpu * 1e3 / delivered;
     state.counters["gui_ms_per_frame"] = guiCpu * 1e3 / delivered;
     state.counters["total_ms_per_frame"] = (deliverCpu + guiCpu) * 1e3 / delivered;
     state.counters["process_ms_per_frame"] = processCpu * 1e3 / delivered;
-    state.counters["posts_per_frame"] = static_cast<double>(counts.posted) / delivered;
+    // The model's hops and the mailbox's wake-ups together.
+    state.counters["posts_per_frame"] = static_cast<double>(counts.posted + pathPosts) / delivered;
     state.counters["shown_per_delivered"] = static_cast<double>(counts.taken) / delivered;
 }
 
 BENCHMARK(BM_FrameToScreen)
-    ->ArgNames({"w", "h", "fps"})
-    ->Args({1152, 648, 30})
-    ->Args({1920, 1080, 30})
-    ->Args({1152, 648, 60})
-    ->Args({1920, 1080, 60})
+    ->ArgNames({"w", "h", "fps", "offmain"})
+    ->ArgsProduct({{1152}, {648}, {30, 60}, {0, 1}})
+    ->ArgsProduct({{1920}, {1080}, {30, 60}, {0, 1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -38,7 +38,7 @@ uint16_t nonZeroIncrement(uint16_t& sequence) {
     return sequence;
 }
 
-double wrapDegrees(double degrees) {
+double wrapYawDegrees(double degrees) {
     degrees = std::fmod(degrees + 180.0, 360.0);
     if (degrees < 0) {
         degrees += 360.0;
@@ -197,7 +197,7 @@ void SimPocketUdp::handleCommandFrame(const DumlFrame& frame, TimePoint now) {
             attitude_.pitch = 0;
             attitude_.yaw = 0;
         } else if (frame.payload[1] == 0x09) {
-            attitude_.yaw = wrapDegrees(attitude_.yaw + 180.0);
+            attitude_.yaw = wrapYawDegrees(attitude_.yaw + 180.0);
         }
     } else if (key == "02/02" && !frame.payload.empty()) {
         const bool start = frame.payload[0] == 0x01;
@@ -347,7 +347,7 @@ void SimPocketUdp::integrateGimbal(TimePoint now) {
         const double seconds = std::chrono::duration<double>(end - start).count();
         attitude_.pitch = std::clamp(attitude_.pitch + speed_.pitch * options_.degreesPerSecondPerUnit * seconds,
                                      -90.0, 90.0);
-        attitude_.yaw = wrapDegrees(attitude_.yaw + speed_.yaw * options_.degreesPerSecondPerUnit * seconds);
+        attitude_.yaw = wrapYawDegrees(attitude_.yaw + speed_.yaw * options_.degreesPerSecondPerUnit * seconds);
     }
     gimbalAt_ = now;
 }

@@ -354,6 +354,9 @@ public:
     bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }
 
 private:
+    // The notice's beginning when the output folder cannot be made; a movie
+    // and a take say it alike.
+    static constexpr const char* kFolderFailedPrefix = "Could not create the output folder: ";
     struct PendingResolution {
         hollowkit::TaskId task = 0;
         PictureSize size;

@@ -9,11 +9,11 @@ namespace lumenhollow {
 
 namespace {
 
-// Main executor.
+// Main executor. A sink that takes frames off the main executor has had them already.
 void displaySample(bool islandPreviewActive, VideoSink& displayLayer, VideoSink& notchDisplayLayer,
                    const hollowkit::VideoFrame& frame) {
     for (VideoSink* sink : {&displayLayer, islandPreviewActive ? &notchDisplayLayer : nullptr}) {
-        if (!sink) continue;
+        if (!sink || sink->takesFramesOffMain()) continue;
         // A failed renderer shows nothing more until flushed; recover it with this frame.
         if (sink->hasFailed()) sink->flush();
         sink->enqueue(frame);
@@ -29,7 +29,9 @@ void displaySample(bool islandPreviewActive, VideoSink& displayLayer, VideoSink&
 // std::function to hold without an allocation; the queue keeps itself alive
 // while frames wait, so a task outlives the path harmlessly. The ring grows
 // only when more frames wait than ever before. Any thread; the sinks on the
-// main executor only.
+// main executor only. A sink that takes frames off the main executor gets
+// them here on the calling thread with their generation, and costs no post;
+// the clear tells it which generations to drop from then on.
 class FramePath::DisplayQueue final : public std::enable_shared_from_this<DisplayQueue> {
 public:
     DisplayQueue(const Parts& parts, hollowkit::MainExecutor& main)
@@ -37,11 +39,17 @@ public:
           displayLayer_(parts.displayLayer),
           notchDisplayLayer_(parts.notchDisplayLayer),
           main_(main),
+          displayOffMain_(parts.displayLayer->takesFramesOffMain()),
+          notchOffMain_(parts.notchDisplayLayer->takesFramesOffMain()),
           slots_(kInitialSlots) {}
 
     // Delivering thread or the background preview's queue.
     void schedule(const hollowkit::VideoFrame& frame, uint64_t generation) {
         const bool islandPreviewActive = notchPreviewActive_->value();
+        if (displayOffMain_) displayLayer_->deliver(frame, generation);
+        if (islandPreviewActive && notchOffMain_) notchDisplayLayer_->deliver(frame, generation);
+        // Only a sink on the main executor needs the hop.
+        if (displayOffMain_ && (notchOffMain_ || !islandPreviewActive)) return;
         {
             std::lock_guard guard(lock_);
             if (count_ == slots_.size()) grow();
@@ -57,7 +65,10 @@ public:
 
     // Main executor. Frames still waiting are dropped as their tasks come.
     void clear() {
-        generation_.fetch_add(1, std::memory_order_relaxed);
+        const uint64_t current = generation_.fetch_add(1, std::memory_order_relaxed) + 1;
+        for (VideoSink* sink : {displayLayer_.get(), notchDisplayLayer_.get()}) {
+            if (sink->takesFramesOffMain()) sink->dropClearedGenerations(current);
+        }
         displayLayer_->flushRemovingImage();
         notchDisplayLayer_->flushRemovingImage();
     }
@@ -99,6 +110,8 @@ private:
     const std::shared_ptr<VideoSink> displayLayer_;
     const std::shared_ptr<VideoSink> notchDisplayLayer_;
     hollowkit::MainExecutor& main_;
+    const bool displayOffMain_;
+    const bool notchOffMain_;
 
     std::mutex lock_;
     std::vector<Pending> slots_;          // guarded by lock_

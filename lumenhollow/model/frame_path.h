@@ -4,9 +4,12 @@
 // delivered it: the colour look, the capture tap (recording and a waiting
 // frame request), the face detector, then the display: straight away, or
 // through the background preview when the room is blurred or removed. The
-// display is the only step that reaches the main executor: one post per
+// display is the only step that may reach the main executor: one post per
 // shown frame, which puts the frame on the main window's sink and, while
-// the notch island shows its live preview, on the island's sink.
+// the notch island shows its live preview, on the island's sink. A sink
+// that takes frames off the main executor gets them on the delivering
+// thread instead; a frame that no sink needs on the main executor costs
+// no post.
 //
 // The camera's video handler holds the path (and so the objects below),
 // never the model; the path holds nothing of the model either, so frames
@@ -15,11 +18,12 @@
 // the main executor keeps the display step alive until it is shown (an
 // executor destroyed with frames still waiting keeps them for good). Sound goes to the
 // tap only. Every object here guards itself; the sinks are touched on the
-// main executor only.
+// main executor only, but for deliver() of one that takes frames off it.
 //
 // Replacing the camera clears both sinks and raises the display generation.
 // Each frame carries the generation its camera was attached under, and the
-// main executor drops a frame of an older one: a frame of the old camera
+// main executor (or the sink, under its own lock, for one that takes frames
+// off the main executor) drops a frame of an older one: a frame of the old camera
 // still on its way (waiting for the main executor, in the background
 // preview, or mid-delivery while the handlers were cleared) never shows
 // after the clear.

@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kCardSavedNotice = "Saved to the camera's microSD card";
 constexpr const char* kVideoSavedNotice = "Video saved";
-constexpr const char* kFolderFailedPrefix = "Could not create the output folder: ";
 constexpr const char* kCameraDisconnected = "The camera was disconnected";
 
 }  // namespace

@@ -20,7 +20,6 @@ namespace lumenhollow {
 
 namespace {
 
-constexpr const char* kFolderFailedPrefix = "Could not create the output folder: ";
 constexpr const char* kStreamStoppedPrefix = "Screen recording stopped: ";
 constexpr const char* kNoScreenServices = "Screen recording is not available on this desktop";
 

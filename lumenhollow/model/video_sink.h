@@ -4,7 +4,11 @@
 // the notch island's preview). The camera model hands it every displayed
 // frame on the main executor; the view behind it paints the newest one.
 // A sink whose renderer has failed says so, and a flush brings it back.
-// Main executor only.
+// Main executor only, except a sink that takes frames on the thread that
+// delivered them (takesFramesOffMain()): its deliver() runs there, so the
+// work of preparing a frame for the screen stays off the main executor.
+
+#include <cstdint>
 
 #include "hollowkit/media/video_frame.h"
 
@@ -22,6 +26,21 @@ public:
     virtual void flush() = 0;
     // As flush(), and the picture shown goes too (a camera was replaced).
     virtual void flushRemovingImage() = 0;
+
+    // Whether frames come through deliver() on the delivering thread instead
+    // of enqueue() on the main executor. Such a sink cannot fail (hasFailed()
+    // is never asked) and must not change its answer.
+    virtual bool takesFramesOffMain() const { return false; }
+    // Any thread. Shows `frame` unless the sink has since been cleared for a
+    // newer generation (dropClearedGenerations), even when that clear comes
+    // while the frame is being prepared.
+    virtual void deliver(const hollowkit::VideoFrame& frame, uint64_t generation) {
+        (void)frame;
+        (void)generation;
+    }
+    // Main executor, before flushRemovingImage(): frames delivered under a
+    // generation older than `generation` never show from now on.
+    virtual void dropClearedGenerations(uint64_t generation) { (void)generation; }
 };
 
 }  // namespace lumenhollow

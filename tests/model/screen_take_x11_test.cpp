@@ -24,8 +24,8 @@ using namespace std::chrono_literals;
 using hollowkit::RgbColor;
 using hollowkit::testsupport::colorNear;
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 360;
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 360;
 constexpr RgbColor kBackground{60, 60, 60};
 constexpr RgbColor kBlock{220, 40, 40};
 constexpr RgbColor kCamera{40, 200, 60};
@@ -33,7 +33,7 @@ constexpr RgbColor kCamera{40, 200, 60};
 constexpr double kBlockFrom = 0.05;
 constexpr double kBlockTo = 0.4;
 constexpr double kClick = 0.15;
-constexpr int kSampleRate = 48000;
+constexpr int kToneSampleRate = 48000;
 
 // A solid picture of the camera's colour (BT.601 limited range, as the
 // camera's frames are tagged).
@@ -59,7 +59,7 @@ protected:
     void SetUp() override {
         if (!hollowkit::PrivatePulseServer::program()) GTEST_SKIP() << "pulseaudio is not installed";
         std::string skip;
-        xserver_ = hollowkit::testsupport::startXvfb(kWidth, kHeight, skip);
+        xserver_ = hollowkit::testsupport::startXvfb(kScreenWidth, kScreenHeight, skip);
         if (!xserver_) {
             if (!skip.empty()) GTEST_SKIP() << skip;
             FAIL() << "no X server";
@@ -67,8 +67,8 @@ protected:
         if (!hollowkit::XvfbServer::xdotoolProgram()) GTEST_SKIP() << "xdotool is not installed";
         const auto px = [](double f, int size) { return static_cast<int>(f * size); };
         auto painted = xserver_->paint(
-            kBackground, {{px(kBlockFrom, kWidth), px(kBlockFrom, kHeight), px(kBlockTo - kBlockFrom, kWidth),
-                           px(kBlockTo - kBlockFrom, kHeight), kBlock}});
+            kBackground, {{px(kBlockFrom, kScreenWidth), px(kBlockFrom, kScreenHeight), px(kBlockTo - kBlockFrom, kScreenWidth),
+                           px(kBlockTo - kBlockFrom, kScreenHeight), kBlock}});
         ASSERT_TRUE(painted) << painted.error();
         auto cursor = xserver_->setSquareCursor(6, RgbColor{250, 0, 250});
         ASSERT_TRUE(cursor) << cursor.error();
@@ -102,11 +102,11 @@ protected:
 
     void deliverTone(hollowkit::TimePoint now) {
         if (!toneStart_) toneStart_ = now;
-        const auto due = static_cast<int64_t>(std::chrono::duration<double>(now - *toneStart_).count() * kSampleRate);
+        const auto due = static_cast<int64_t>(std::chrono::duration<double>(now - *toneStart_).count() * kToneSampleRate);
         if (due <= toneSamples_) return;
         const auto frames = static_cast<int>(due - toneSamples_);
-        const hollowkit::TimePoint pts = *toneStart_ + hollowkit::toDuration(double(toneSamples_) / kSampleRate);
-        h_.camera()->deliverAudio(hollowkit::testsupport::toneChunk(kSampleRate, 1, toneSamples_, frames, pts));
+        const hollowkit::TimePoint pts = *toneStart_ + hollowkit::toDuration(double(toneSamples_) / kToneSampleRate);
+        h_.camera()->deliverAudio(hollowkit::testsupport::toneChunk(kToneSampleRate, 1, toneSamples_, frames, pts));
         toneSamples_ = due;
     }
 
@@ -127,7 +127,7 @@ protected:
         });
         run(300ms);  // the camera's sound counts as flowing
         const auto at = [](double f, int size) { return std::to_string(static_cast<int>(f * size)); };
-        EXPECT_EQ(xserver_->xdotool({"mousemove", at(0.7, kWidth), at(0.7, kHeight)}).status, 0);
+        EXPECT_EQ(xserver_->xdotool({"mousemove", at(0.7, kScreenWidth), at(0.7, kScreenHeight)}).status, 0);
 
         h_.model->startRecording();
         EXPECT_TRUE(h_.model->hasScreenTake());
@@ -135,7 +135,7 @@ protected:
         while (!h_.state().recordingStarted && hollowkit::SteadyClock::now() < deadline) run(10ms);
         EXPECT_TRUE(h_.state().recordingStarted) << h_.state().notice.value_or("");
         run(1500ms);
-        EXPECT_EQ(xserver_->xdotool({"mousemove", at(kClick, kWidth), at(kClick, kHeight)}).status, 0);
+        EXPECT_EQ(xserver_->xdotool({"mousemove", at(kClick, kScreenWidth), at(kClick, kScreenHeight)}).status, 0);
         // Held long enough for the pointer's 60 samples a second to see it.
         EXPECT_EQ(xserver_->xdotool({"mousedown", "1"}).status, 0);
         run(150ms);
@@ -202,15 +202,15 @@ TEST_F(ScreenTakeX11Test, ATakeIsComposedWithTheBubbleAndTheZoomWhereTheClickWas
         const nlohmann::json probed = hollowkit::testsupport::probe(folder / "Combined.mov");
         EXPECT_NE(hollowkit::testsupport::streamOfType(probed, "audio"), nullptr) << "the tone";
 
-        const auto before = hollowkit::testsupport::decodePicture(folder / "Combined.mov", 0.5, kWidth, kHeight);
-        const auto zoomed = hollowkit::testsupport::decodePicture(folder / "Combined.mov", 3.4, kWidth, kHeight);
+        const auto before = hollowkit::testsupport::decodePicture(folder / "Combined.mov", 0.5, kScreenWidth, kScreenHeight);
+        const auto zoomed = hollowkit::testsupport::decodePicture(folder / "Combined.mov", 3.4, kScreenWidth, kScreenHeight);
         ASSERT_FALSE(before.pixels.empty());
         ASSERT_FALSE(zoomed.pixels.empty());
         // The bubble where the style puts it, before and after any turn.
         const hollowkit::PixelRect bubble =
-            hollowkit::BubbleCompositor::bubbleSquare(h_.state().bubbleStyle, kWidth, kHeight);
-        const double bx = (bubble.x + bubble.width / 2) / kWidth;
-        const double by = (bubble.y + bubble.height / 2) / kHeight;
+            hollowkit::BubbleCompositor::bubbleSquare(h_.state().bubbleStyle, kScreenWidth, kScreenHeight);
+        const double bx = (bubble.x + bubble.width / 2) / kScreenWidth;
+        const double by = (bubble.y + bubble.height / 2) / kScreenHeight;
         EXPECT_TRUE(colorNear(pixel(before, bx, by), kCamera, 30));
         EXPECT_TRUE(colorNear(pixel(zoomed, bx, by), kCamera, 30));
         // A point past the block's edge shows the background unzoomed and

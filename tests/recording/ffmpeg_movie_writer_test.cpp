@@ -125,13 +125,13 @@ TEST(FfmpegMovieWriterTest, BgraFramesKeepTheirColoursInTheMovie) {
         {0, 0, 255, 32, 240, 118},
         {128, 128, 128, 126, 128, 128},
     };
-    constexpr int kWidth = 320;
-    constexpr int kHeight = 240;
-    const auto quadrantOf = [](int x, int y) { return (y >= kHeight / 2 ? 2 : 0) + (x >= kWidth / 2 ? 1 : 0); };
-    auto canvas = WritableVideoFrame::allocate(PixelFormat::bgra, kWidth, kHeight);
-    for (int y = 0; y < kHeight; ++y) {
+    constexpr int kCanvasWidth = 320;
+    constexpr int kCanvasHeight = 240;
+    const auto quadrantOf = [](int x, int y) { return (y >= kCanvasHeight / 2 ? 2 : 0) + (x >= kCanvasWidth / 2 ? 1 : 0); };
+    auto canvas = WritableVideoFrame::allocate(PixelFormat::bgra, kCanvasWidth, kCanvasHeight);
+    for (int y = 0; y < kCanvasHeight; ++y) {
         uint8_t* row = canvas.planeData(0) + static_cast<size_t>(y) * canvas.stride(0);
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < kCanvasWidth; ++x) {
             const Quadrant& q = quadrants[quadrantOf(x, y)];
             row[4 * x] = q.b;
             row[4 * x + 1] = q.g;
@@ -150,8 +150,8 @@ TEST(FfmpegMovieWriterTest, BgraFramesKeepTheirColoursInTheMovie) {
         auto writer = makeFfmpegMovieWriter(movie, options);
         MovieWriterSettings settings;
         settings.codec = codec;
-        settings.width = kWidth;
-        settings.height = kHeight;
+        settings.width = kCanvasWidth;
+        settings.height = kCanvasHeight;
         settings.videoBitRate = 2'000'000;
         const TimePoint start = TimePoint(std::chrono::seconds(100));
         ASSERT_TRUE(writer->start(settings, start).has_value());
@@ -167,8 +167,8 @@ TEST(FfmpegMovieWriterTest, BgraFramesKeepTheirColoursInTheMovie) {
         for (int index = 0; index < 4; ++index) {
             SCOPED_TRACE(index);
             // The middle of the quadrant, well away from its edges.
-            const int x = (index % 2) * kWidth / 2 + kWidth / 4;
-            const int y = (index / 2) * kHeight / 2 + kHeight / 4;
+            const int x = (index % 2) * kCanvasWidth / 2 + kCanvasWidth / 4;
+            const int y = (index / 2) * kCanvasHeight / 2 + kCanvasHeight / 4;
             const Quadrant& q = quadrants[index];
             EXPECT_NEAR(planes[0].data[y * planes[0].stride + x], q.y, 3);
             EXPECT_NEAR(planes[1].data[(y / 2) * planes[1].stride + x / 2], q.cb, 3);

@@ -19,7 +19,7 @@ namespace {
 constexpr int kHeight = 40;
 constexpr double kLeadingInset = 9;
 constexpr double kTrailingInset = 16;
-constexpr double kSpacing = 10;
+constexpr double kItemSpacing = 10;
 constexpr double kDot = 22;
 constexpr double kSquare = 9;
 constexpr double kSquareRadius = 3;
@@ -82,8 +82,8 @@ std::chrono::milliseconds RecordPill::untilNextSecond() const {
 
 QSize RecordPill::sizeHint() const {
     const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
-    double width = kLeadingInset + kDot + kSpacing + text + kTrailingInset;
-    if (state_.chip != RecordChip::none) width += kSpacing + chipSize(state_.chip).width();
+    double width = kLeadingInset + kDot + kItemSpacing + text + kTrailingInset;
+    if (state_.chip != RecordChip::none) width += kItemSpacing + chipSize(state_.chip).width();
     return {static_cast<int>(std::ceil(width)), kHeight};
 }
 
@@ -91,7 +91,7 @@ QRectF RecordPill::chipRect() const {
     if (state_.chip == RecordChip::none) return {};
     const QSizeF size = chipSize(state_.chip);
     const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
-    const double x = kLeadingInset + kDot + kSpacing + text + kSpacing;
+    const double x = kLeadingInset + kDot + kItemSpacing + text + kItemSpacing;
     return {x, (height() - size.height()) / 2, size.width(), size.height()};
 }
 
@@ -134,7 +134,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
     const QFontMetricsF metrics(font);
     painter.setFont(font);
     painter.setPen(withOpacity(QColor(Qt::white), state_.textOpacity));
-    drawTabular(painter, QPointF(dot.right() + kSpacing, centredBaseline(metrics, mid)),
+    drawTabular(painter, QPointF(dot.right() + kItemSpacing, centredBaseline(metrics, mid)),
                 QString::fromStdString(state_.text));
 
     if (state_.chip != RecordChip::none) {

@@ -42,7 +42,7 @@ hollowkit::VideoFrame FrameMailbox::prepare(const hollowkit::VideoFrame& frame) 
     return std::move(output).freeze(frame.pts());
 }
 
-void FrameMailbox::push(const hollowkit::VideoFrame& frame) {
+void FrameMailbox::push(const hollowkit::VideoFrame& frame, uint64_t generation) {
     if (!frame) return;
     hollowkit::VideoFrame prepared = prepare(frame);
     if (!prepared) return;
@@ -50,6 +50,8 @@ void FrameMailbox::push(const hollowkit::VideoFrame& frame) {
     {
         hollowkit::MutexLock lock(mutex_);
         ++counts_.pushed;
+        // Checked here, not before preparing: a clear may come meanwhile.
+        if (generation < oldestShown_) return;  // the frame goes outside the lock
         slot_ = std::move(prepared);
         wake = !std::exchange(wakeUpWaiting_, true);
         if (wake) ++counts_.posted;
@@ -68,6 +70,13 @@ hollowkit::VideoFrame FrameMailbox::take() {
 void FrameMailbox::clear() {
     hollowkit::VideoFrame dropped;  // released outside the lock
     hollowkit::MutexLock lock(mutex_);
+    dropped = std::exchange(slot_, hollowkit::VideoFrame());
+}
+
+void FrameMailbox::dropGenerationsBefore(uint64_t generation) {
+    hollowkit::VideoFrame dropped;  // released outside the lock
+    hollowkit::MutexLock lock(mutex_);
+    oldestShown_ = std::max(oldestShown_, generation);
     dropped = std::exchange(slot_, hollowkit::VideoFrame());
 }
 

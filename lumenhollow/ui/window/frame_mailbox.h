@@ -7,8 +7,13 @@
 // taken (frames are dropped, never queued), and at most one wake-up is ever
 // waiting. No Qt: the wake-up is the poster the owner gives.
 //
-// push(): any thread. take(), setTargetSize(), clear(): the GUI thread
-// (setTargetSize() from any thread is safe too).
+// A frame may carry the generation of the camera that delivered it: once
+// the camera is replaced, frames of older generations are dropped, even one
+// that was being prepared while the mailbox was cleared.
+//
+// push(): any thread. take(), setTargetSize(), clear(),
+// dropGenerationsBefore(): the GUI thread (setTargetSize() from any thread
+// is safe too).
 
 #include <atomic>
 #include <cstdint>
@@ -40,12 +45,19 @@ public:
     // it are scaled down to fit. 0×0 (the start): frames keep their size.
     void setTargetSize(int width, int height);
 
-    // `frame` (NV12 or BGRA) is shown next; a null frame or another format is ignored.
-    void push(const hollowkit::VideoFrame& frame);
+    // A frame pushed without a generation is never older than a clear.
+    static constexpr uint64_t kNewestGeneration = UINT64_MAX;
+
+    // `frame` (NV12 or BGRA) is shown next; a null frame, another format or
+    // a frame of a generation dropped already is ignored.
+    void push(const hollowkit::VideoFrame& frame, uint64_t generation = kNewestGeneration);
     // The newest BGRA frame since the last take, or a null frame.
     hollowkit::VideoFrame take();
     // Drops a frame waiting to be taken.
     void clear();
+    // As clear(), and frames of generations below `generation` are dropped
+    // from now on (a lower value than before changes nothing).
+    void dropGenerationsBefore(uint64_t generation);
 
     Counts counts() const;
 
@@ -69,6 +81,7 @@ private:
     hollowkit::VideoFrame slot_ HK_GUARDED_BY(mutex_);
     bool wakeUpWaiting_ HK_GUARDED_BY(mutex_) = false;
     Counts counts_ HK_GUARDED_BY(mutex_);
+    uint64_t oldestShown_ HK_GUARDED_BY(mutex_) = 0;  // the oldest generation still shown
     std::unique_ptr<hollowkit::PixelBufferPool> pool_ HK_GUARDED_BY(mutex_);
 };
 

@@ -6,8 +6,9 @@
 // The relay is a QObject on the GUI thread that the mailbox's one waiting
 // wake-up is posted to.
 //
-// The sink's calls: main executor (the GUI thread). The mailbox may also be
-// pushed from a delivering thread directly.
+// It takes frames on the delivering thread (deliver()), where the mailbox
+// converts and scales them, so the GUI thread only paints. The sink's other
+// calls: main executor (the GUI thread).
 
 #include <QObject>
 #include <QPointer>
@@ -42,6 +43,11 @@ public:
     bool hasFailed() const override { return false; }
     void flush() override { mailbox_.clear(); }
     void flushRemovingImage() override;
+    bool takesFramesOffMain() const override { return true; }
+    void deliver(const hollowkit::VideoFrame& frame, uint64_t generation) override {
+        mailbox_.push(frame, generation);
+    }
+    void dropClearedGenerations(uint64_t generation) override { mailbox_.dropGenerationsBefore(generation); }
 
     FrameMailbox& mailbox() { return mailbox_; }
     FeedRelay& relay() { return *relay_; }

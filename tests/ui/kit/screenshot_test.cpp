@@ -60,7 +60,7 @@ private:
     QVBoxLayout* column_;
 };
 
-const hollowkit::WallTime kNow = hollowkit::WallTime{} + 5000s;
+const hollowkit::WallTime kShotNow = hollowkit::WallTime{} + 5000s;
 
 TEST(Screenshots, StatusPills) {
     Stage stage({360, 150});
@@ -88,16 +88,16 @@ TEST(Screenshots, RecordPills) {
         RecordPillInputs inputs;
         inputs.hasPicture = true;
         change(inputs);
-        auto* pill = new RecordPill([] { return kNow; }, &stage);
+        auto* pill = new RecordPill([] { return kShotNow; }, &stage);
         pill->setInputs(inputs);
         stage.add(pill);
     };
     add([](RecordPillInputs& i) { i.hasPicture = false; });                 // idle, no picture: dimmed
     add([](RecordPillInputs&) {});                                          // idle
     add([](RecordPillInputs& i) { i.countdownRemaining = 3; });             // countdown
-    add([](RecordPillInputs& i) { i.recordingStarted = kNow - 61s; });      // recording 61 s
+    add([](RecordPillInputs& i) { i.recordingStarted = kShotNow - 61s; });      // recording 61 s
     add([](RecordPillInputs& i) {                                           // with the screen
-        i.recordingStarted = kNow - 61s;
+        i.recordingStarted = kShotNow - 61s;
         i.recordScreen = true;
     });
     add([](RecordPillInputs& i) {                                           // to the camera's card
