@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "event_loop_wait.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -17,16 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the event loop until `done` holds, for at most `limit` of real time.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.hasExpired(limit.count())) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+using test::spinUntil;
 
 TEST(QtMainExecutorTest, TasksPostedFromAnyThreadRunOnTheGuiThreadInTheirOrder) {
     QtMainExecutor main;

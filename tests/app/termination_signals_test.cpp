@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "event_loop_wait.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
@@ -15,15 +17,7 @@
 namespace lumenhollow {
 namespace {
 
-bool spinUntil(const std::function<bool()>& done) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.hasExpired(10000)) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+using test::spinUntil;
 
 TEST(TerminationSignalsTest, EachSignalReachesTheGuiThreadAndTheProcessLivesOn) {
     ASSERT_TRUE(TerminationSignals::install().has_value());
