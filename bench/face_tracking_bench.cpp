@@ -45,7 +45,7 @@
 #include "hollowkit/imaging/framing_geometry.h"
 #include "hollowkit/imaging/haar_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
-#include "hollowkit/testing/scene_camera.h"
+#include "hollowkit/simulation/scene_camera.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/fake_app_shell.h"
 #include "lumenhollow/testing/fake_desktop.h"

@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "hollowkit/testing/scene_panorama.h"
+#include "hollowkit/simulation/scene_panorama.h"
 
 namespace hollowkit {
 namespace {

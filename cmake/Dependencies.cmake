@@ -8,3 +8,6 @@ pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-shm xcb-xfixes xcb-randr xcb-xinput)
 find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs objdetect)
 find_package(nlohmann_json REQUIRED)
+# The user interface. Targets that hold Qt classes turn AUTOMOC on themselves;
+# the library and the model never see Qt.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets)

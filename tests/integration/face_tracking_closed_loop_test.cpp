@@ -21,7 +21,7 @@
 #include "hollowkit/imaging/haar_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "hollowkit/testing/manual_executor.h"
-#include "hollowkit/testing/scene_camera.h"
+#include "hollowkit/simulation/scene_camera.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_app_shell.h"

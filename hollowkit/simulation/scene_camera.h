@@ -36,8 +36,8 @@
 #include "hollowkit/base/executor.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/camera/pocket_camera.h"
-#include "hollowkit/testing/scene_panorama.h"
-#include "hollowkit/testing/virtual_lens.h"
+#include "hollowkit/simulation/scene_panorama.h"
+#include "hollowkit/simulation/virtual_lens.h"
 
 namespace hollowkit {
 
@@ -68,6 +68,9 @@ public:
         LensPose start;
         // The USB route's sound (kToneHz sine at kToneAmplitude).
         bool tone = true;
+        // Off: a camera that hangs while stopping; stop() ends the frames
+        // but never reports `stopped` nor calls its completion.
+        bool stopCompletes = true;
     };
 
     // `main` must outlive the camera; `scene` must not be null.
@@ -127,6 +130,7 @@ private:
     const Route route_;
     const bool pacedFrames_;
     const bool tone_;
+    const bool stopCompletes_;
     const double moveDegreesPerSecond_;
     const VirtualLens lens_;
     GimbalCommands gimbal_;

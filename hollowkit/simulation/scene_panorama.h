@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "hollowkit/media/video_frame.h"
-#include "hollowkit/testing/virtual_lens.h"
+#include "hollowkit/simulation/virtual_lens.h"
 
 namespace hollowkit {
 

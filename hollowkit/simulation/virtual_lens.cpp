@@ -1,4 +1,4 @@
-#include "hollowkit/testing/virtual_lens.h"
+#include "hollowkit/simulation/virtual_lens.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "hollowkit/testing/scene_camera.h"
+#include "hollowkit/simulation/scene_camera.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +38,7 @@ SceneCamera::SceneCamera(Executor& main, std::shared_ptr<const ScenePanorama> sc
       route_(options.route),
       pacedFrames_(options.pacedFrames),
       tone_(options.tone),
+      stopCompletes_(options.stopCompletes),
       moveDegreesPerSecond_(options.moveDegreesPerSecond),
       lens_(scene_->lens(options.limits)),
       gimbal_(main.clock()),
@@ -211,6 +212,7 @@ void SceneCamera::start() {
 
 void SceneCamera::stop(std::function<void()> completion) {
     stopFrameThread();
+    if (!stopCompletes_) return;
     postEvent(main_, CameraEvent::stopped());
     // Posted after the event, so the owner sees `stopped` first; it runs even
     // when the camera is gone by then.

@@ -1,4 +1,4 @@
-#include "hollowkit/testing/scene_panorama.h"
+#include "hollowkit/simulation/scene_panorama.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "hollowkit/testing/scene_camera.h"
+#include "hollowkit/simulation/scene_camera.h"
 
 #include <algorithm>
 #include <cmath>
@@ -370,6 +370,30 @@ TEST(SceneCameraTest, TheCompletionRunsWhenTheCameraIsGoneAndTheEventIsDropped) 
     main.runUntilIdle();
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(events, 0);
+}
+
+TEST(SceneCameraTest, AHangingStopEndsTheFramesButNeverReportsItsEnd) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.pacedFrames = true;
+    options.format = {320, 180, 60};
+    options.stopCompletes = false;
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.start();
+    ASSERT_TRUE(main.waitFor([&] { return recorder.frameCount() >= 2; }));
+    int stoppedEvents = 0;
+    camera.setOnEvent([&](const CameraEvent& event) {
+        if (event.kind() == CameraEvent::Kind::stopped) ++stoppedEvents;
+    });
+    int completions = 0;
+    camera.stop([&] { ++completions; });
+    const uint64_t framesAtStop = camera.framesDelivered();
+    main.advanceSeconds(60);
+    EXPECT_EQ(stoppedEvents, 0);
+    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(camera.framesDelivered(), framesAtStop);
 }
 
 TEST(SceneCameraTest, CardRecordingIsReportedBackOnTheWirelessRoute) {

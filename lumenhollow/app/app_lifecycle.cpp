@@ -1,0 +1,69 @@
+#include "lumenhollow/app/app_lifecycle.h"
+
+#include <utility>
+
+#include "hollowkit/base/pocket_log.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace lumenhollow {
+
+AppLifecycle::AppLifecycle(hollowkit::MainExecutor& main, Hooks hooks) : main_(main), hooks_(std::move(hooks)) {}
+
+void AppLifecycle::quit() {
+    if (auto model = model_.lock()) {
+        model->afterClosingSheets();
+    } else if (!replied_) {
+        // Quitting before the model exists: nothing to shut down.
+        replyToTermination(false);
+    }
+}
+
+AfterMainWindowClosed AppLifecycle::mainWindowClosed() {
+    auto model = model_.lock();
+    if (!model) return AfterMainWindowClosed::quit;
+    CloseSituation situation;
+    situation.closeBehavior = model->state().closeBehavior;
+    situation.showInNotch = model->state().showInNotch;
+    situation.islandAvailable = hooks_.islandAvailable && hooks_.islandAvailable();
+    situation.trayAvailable = hooks_.trayAvailable && hooks_.trayAvailable();
+    const AfterMainWindowClosed after = afterMainWindowClosed(situation);
+    if (after == AfterMainWindowClosed::quit) {
+        // As the last window closing does: straight to termination, without
+        // the sheets' quit request (the window and its sheets are gone).
+        requestTermination();
+    } else if (hooks_.hideMainWindow) {
+        hooks_.hideMainWindow();
+    }
+    return after;
+}
+
+bool AppLifecycle::bringMainWindowForward() {
+    return hooks_.bringMainWindowForward && hooks_.bringMainWindowForward();
+}
+
+bool AppLifecycle::endAttachedSheets() {
+    return hooks_.endAttachedSheets && hooks_.endAttachedSheets();
+}
+
+void AppLifecycle::requestTermination() {
+    // Answered from a later turn, as the toolkit answers; the model ignores
+    // a second request while its shutdown runs.
+    main_.post([this] {
+        if (auto model = model_.lock()) {
+            model->handleTerminationRequest();
+        } else {
+            replyToTermination(false);  // nothing to shut down
+        }
+    });
+}
+
+void AppLifecycle::replyToTermination(bool relaunch) {
+    if (replied_) return;
+    replied_ = true;
+    if (relaunch && hooks_.relaunch && !hooks_.relaunch()) {
+        hollowkit::PocketLog::log("Could not start Lumenhollow again; quitting without it");
+    }
+    if (hooks_.exit) hooks_.exit(0);
+}
+
+}  // namespace lumenhollow

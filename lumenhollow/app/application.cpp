@@ -1,0 +1,194 @@
+#include "lumenhollow/app/application.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPalette>
+#include <QProcess>
+#include <QSessionManager>
+#include <QStyleFactory>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/ffmpeg_log.h"
+#include "hollowkit/recording/linux/pulse_audio_input.h"
+#include "lumenhollow/app/app_lifecycle.h"
+#include "lumenhollow/app/qt_main_executor.h"
+#include "lumenhollow/app/termination_signals.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/platform/json_settings_store.h"
+#include "lumenhollow/platform/linux/freedesktop_desktop.h"
+#include "lumenhollow/platform/linux/freedesktop_power_assertion.h"
+#include "lumenhollow/platform/linux/getrandom_secure_random.h"
+#include "lumenhollow/platform/linux/libsecret_store.h"
+#include "lumenhollow/platform/linux/statvfs_disk_space.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/video_feed.h"
+
+namespace lumenhollow {
+namespace {
+
+// Once the event loop has ended, tearing the cameras down gets this long; a
+// device stuck in the kernel must not keep a finished process alive.
+constexpr auto kTeardownLimit = std::chrono::seconds(2);
+
+// The island's preview, until the island exists: frames go nowhere.
+class NoVideoSink final : public VideoSink {
+public:
+    void enqueue(const hollowkit::VideoFrame&) override {}
+    bool hasFailed() const override { return false; }
+    void flush() override {}
+    void flushRemovingImage() override {}
+};
+
+void applyDarkLook(QApplication& app) {
+    app.setStyle(QStyleFactory::create("Fusion"));
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0x1c, 0x1c, 0x1e));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::Base, QColor(0x2c, 0x2c, 0x2e));
+    palette.setColor(QPalette::Text, Qt::white);
+    palette.setColor(QPalette::Button, QColor(0x2c, 0x2c, 0x2e));
+    palette.setColor(QPalette::ButtonText, Qt::white);
+    palette.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    app.setPalette(palette);
+}
+
+// Ends the process with `status` if the teardown has not finished in time.
+class TeardownWatch {
+public:
+    explicit TeardownWatch(int status)
+        : thread_([this, status] {
+              std::unique_lock lock(mutex_);
+              if (!wake_.wait_for(lock, kTeardownLimit, [this] { return done_; })) {
+                  hollowkit::PocketLog::log("The cameras did not close in time; ending now");
+                  std::fflush(nullptr);
+                  ::_exit(status);
+              }
+          }) {}
+    ~TeardownWatch() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::jthread thread_;  // last: joined first
+};
+
+// Everything the running application holds, made in dependency order and
+// torn down in reverse.
+struct Parts {
+    explicit Parts(const ApplicationOptions& options)
+        : cameras(options.makeCameras(main)), lifecycle(main, lifecycleHooks()) {
+        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, *cameras, lifecycle,
+                                                        desktop, feed, std::make_shared<NoVideoSink>(), {}, {},
+                                                        &audioInputs, &power});
+        lifecycle.setModel(model);
+        modelSignals = std::make_unique<ModelSignals>(model);
+        // The opener is the model's way to open the window again.
+        opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
+        QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
+            // The window ends when it is closed: what that means is the close policy's.
+            QObject::connect(window, &QObject::destroyed, opener.get(), [this] {
+                if (!tearingDown) lifecycle.mainWindowClosed();
+            });
+        });
+        // Logging out asks the session's applications to save their work: quit orderly.
+        QObject::connect(qApp, &QGuiApplication::commitDataRequest, opener.get(),
+                         [this](QSessionManager&) { lifecycle.quit(); });
+
+        opener->open();
+        // The model and its camera are made once, here, and started once.
+        model->camera().start();
+        model->startTimers();
+    }
+
+    ~Parts() {
+        tearingDown = true;
+        opener.reset();
+        modelSignals.reset();
+    }
+
+    AppLifecycle::Hooks lifecycleHooks() {
+        AppLifecycle::Hooks hooks;
+        hooks.bringMainWindowForward = [this] { return opener && opener->bringForward(); };
+        hooks.endAttachedSheets = [this] {
+            MainWindow* window = opener ? opener->window() : nullptr;
+            return window && window->sheets().closeAll();
+        };
+        // A closed window is gone already; the opener builds a new one.
+        hooks.hideMainWindow = [] {};
+        // Neither the island nor the tray icon exists yet: closing the window quits.
+        hooks.islandAvailable = [] { return false; };
+        hooks.trayAvailable = [] { return false; };
+        hooks.relaunch = [] {
+            // A new process of this very program, with this environment.
+            return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+        };
+        hooks.exit = [](int code) { QCoreApplication::exit(code); };
+        return hooks;
+    }
+
+    QtMainExecutor main;
+    JsonSettingsStore settings{JsonSettingsStore::defaultPath()};
+    LibsecretStore secrets;
+    GetrandomSecureRandom random;
+    StatvfsDiskSpace disk;
+    FreedesktopDesktop desktop;
+    FreedesktopPowerAssertion power;
+    hollowkit::PulseAudioInputBackend audioInputs;
+    std::unique_ptr<CameraFactory> cameras;
+    std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
+    AppLifecycle lifecycle;
+    std::shared_ptr<CameraModel> model;
+    std::unique_ptr<ModelSignals> modelSignals;
+    std::unique_ptr<MainWindowOpener> opener;
+    bool tearingDown = false;
+    // Signals become quit requests from here on.
+    TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};
+};
+
+}  // namespace
+
+int runApplication(int argc, char** argv, ApplicationOptions options) {
+    // First, before any thread exists, so every thread inherits the handlers.
+    if (auto installed = TerminationSignals::install(); !installed) {
+        std::fprintf(stderr, "lumenhollow: %s\n", installed.error().c_str());
+        return 1;
+    }
+    hollowkit::installFfmpegLogging();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Lumenhollow");
+    QApplication::setOrganizationName("tarvenc");
+    // Closing the window is decided by the close policy, not by Qt.
+    QApplication::setQuitOnLastWindowClosed(false);
+    applyDarkLook(app);
+
+    auto parts = std::make_unique<Parts>(options);
+    if (options.started) {
+        RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle};
+        options.started(running);
+    }
+    const int status = QApplication::exec();
+    {
+        TeardownWatch watch(status);
+        parts.reset();
+    }
+    return status;
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,41 @@
+#pragma once
+
+// The application's start-up and end, shared by `lumenhollow` (the cameras
+// of the USB and wireless routes) and `lumenhollow-demo` (the scene-seeing
+// camera simulator): the termination signals first, then the QApplication,
+// the main executor, the platform services, the main window, the one model
+// and its camera, started once; the event loop; and a teardown that cannot
+// hold the process past its end.
+
+#include <functional>
+#include <memory>
+
+#include "hollowkit/base/executor.h"
+#include "lumenhollow/model/camera_factory.h"
+
+class QWidget;
+
+namespace lumenhollow {
+
+class AppLifecycle;
+class CameraModel;
+
+// What a running application offers to a program's own start-up step.
+struct RunningApplication {
+    hollowkit::MainExecutor& main;
+    std::shared_ptr<CameraModel> model;
+    QWidget& mainWindow;
+    AppLifecycle& lifecycle;
+};
+
+struct ApplicationOptions {
+    // Builds the camera factory on the main executor.
+    std::function<std::unique_ptr<CameraFactory>(hollowkit::MainExecutor& main)> makeCameras;
+    // Runs once the camera has been started and the window shown.
+    std::function<void(RunningApplication& app)> started;
+};
+
+// Runs the application to its end; the process's exit status.
+int runApplication(int argc, char** argv, ApplicationOptions options);
+
+}  // namespace lumenhollow

@@ -1,0 +1,47 @@
+#pragma once
+
+// DemoCameraFactory: the demonstration's cameras. Both routes are the
+// scene-seeing simulator looking at one shared panorama: the USB route with
+// exact positions and a tone for sound, the wireless route steered by speed
+// only. The camera counts as plugged in, so the demonstration starts on USB.
+// Main executor only.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/simulation/scene_camera.h"
+#include "lumenhollow/model/camera_factory.h"
+
+namespace lumenhollow {
+
+class DemoCameraFactory final : public CameraFactory {
+public:
+    struct Options {
+        hollowkit::ScenePanorama::Options scene;
+        // Off: cameras that never finish stopping.
+        bool stopCompletes = true;
+    };
+
+    DemoCameraFactory(hollowkit::MainExecutor& main, Options options);
+
+    // The photographs the panorama should show but could not read.
+    const std::vector<std::string>& missingPictures() const { return missing_; }
+    // The camera made last; null before the first.
+    std::shared_ptr<hollowkit::SceneCamera> latest() const { return latest_.lock(); }
+
+    bool isPocketConnected() override { return true; }
+    std::shared_ptr<hollowkit::PocketCamera> makeCamera(
+        ConnectionMode mode, const std::string& pairingIdentifier,
+        const std::optional<hollowkit::HomeNetwork>& homeNetwork) override;
+
+private:
+    hollowkit::MainExecutor& main_;
+    const bool stopCompletes_;
+    std::shared_ptr<const hollowkit::ScenePanorama> scene_;
+    std::vector<std::string> missing_;
+    std::weak_ptr<hollowkit::SceneCamera> latest_;
+};
+
+}  // namespace lumenhollow

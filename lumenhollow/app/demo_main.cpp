@@ -1,0 +1,103 @@
+// lumenhollow-demo: the application with the scene-seeing camera simulator
+// as its camera, so every feature can be tried without a Pocket. A tool, not
+// a product feature: no command-line options; a few environment variables
+// read once at start (and removed, but for the pid file, so a relaunched
+// demo does not inherit them) drive the README's display-less run and the
+// tests:
+//
+//   LUMENHOLLOW_DEMO_TOUR=<folder>  the scripted tour, screenshots into <folder>
+//   LUMENHOLLOW_DEMO_STOP=never     a camera whose stop never completes
+//   LUMENHOLLOW_DEMO_REOPEN=1       "Quit and Reopen" once the picture is live
+//   LUMENHOLLOW_DEMO_PIDFILE=<file> appends "started <pid>" once the event loop runs
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "lumenhollow/app/app_lifecycle.h"
+#include "lumenhollow/app/application.h"
+#include "lumenhollow/app/demo_camera_factory.h"
+#include "lumenhollow/app/demo_tour.h"
+#include "lumenhollow/model/camera_model.h"
+
+namespace {
+
+// The variable's value, removed from the environment.
+std::optional<std::string> takeEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    std::string taken = value;
+    ::unsetenv(name);
+    return taken;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<std::string> tourFolder = takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
+    const bool stopNever = takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
+    const bool reopen = takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
+    // Kept: a relaunched demo reports itself in the same file.
+    const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
+    const std::optional<std::string> pidFile =
+        pidFileVariable ? std::optional<std::string>(pidFileVariable) : std::nullopt;
+
+    lumenhollow::DemoCameraFactory* factory = nullptr;
+    std::unique_ptr<lumenhollow::DemoTour> tour;
+
+    lumenhollow::ApplicationOptions options;
+    options.makeCameras = [&](hollowkit::MainExecutor& main) -> std::unique_ptr<lumenhollow::CameraFactory> {
+        lumenhollow::DemoCameraFactory::Options cameraOptions;
+        cameraOptions.stopCompletes = !stopNever;
+        auto made = std::make_unique<lumenhollow::DemoCameraFactory>(main, cameraOptions);
+        for (const auto& missing : made->missingPictures()) {
+            std::fprintf(stderr,
+                         "lumenhollow-demo: the photograph %s could not be read (Debian's opencv-doc package "
+                         "has it); the scene is drawn without it\n",
+                         missing.c_str());
+        }
+        factory = made.get();
+        return made;
+    };
+    options.started = [&](lumenhollow::RunningApplication& app) {
+        if (pidFile) {
+            app.main.post([path = *pidFile] {
+                if (FILE* file = std::fopen(path.c_str(), "a")) {
+                    std::fprintf(file, "started %d\n", static_cast<int>(::getpid()));
+                    std::fclose(file);
+                }
+            });
+        }
+        if (reopen) {
+            std::weak_ptr<lumenhollow::CameraModel> weak = app.model;
+            auto check = std::make_shared<hollowkit::TaskId>(0);
+            *check = app.main.every(std::chrono::milliseconds(100), [weak, check, &main = app.main] {
+                auto model = weak.lock();
+                if (!model || !model->state().stats || !model->state().stats->hasPicture) return;
+                main.cancel(*check);
+                model->quitAndReopen();
+            });
+        }
+        if (tourFolder) {
+            lumenhollow::DemoTour::Hooks hooks;
+            hooks.describePose = [&factory] {
+                auto camera = factory ? factory->latest() : nullptr;
+                if (!camera) return std::string("no camera");
+                const hollowkit::LensPose pose = camera->pose();
+                char text[96];
+                std::snprintf(text, sizeof text, "pan %.1f, tilt %.1f, zoom %d %%", pose.panDegrees,
+                              pose.tiltDegrees, pose.zoomPercent);
+                return std::string(text);
+            };
+            hooks.quit = [&lifecycle = app.lifecycle] { lifecycle.quit(); };
+            tour = std::make_unique<lumenhollow::DemoTour>(app.main, app.model, app.mainWindow, *tourFolder, hooks);
+            tour->start();
+        }
+    };
+    const int status = lumenhollow::runApplication(argc, argv, std::move(options));
+    return status;
+}

@@ -1,0 +1,125 @@
+#include "lumenhollow/app/qt_main_executor.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <utility>
+
+namespace lumenhollow {
+namespace {
+
+// Qt counts whole milliseconds; rounding up keeps "not before the delay".
+std::chrono::milliseconds toTimerMilliseconds(hollowkit::Duration duration) {
+    return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(duration));
+}
+
+}  // namespace
+
+QtMainExecutor::QtMainExecutor()
+    : context_(std::make_unique<QObject>()), timer_(new QTimer(context_.get())), thread_(QThread::currentThread()) {
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setSingleShot(true);
+    QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] { runDue(); });
+}
+
+QtMainExecutor::~QtMainExecutor() = default;
+
+void QtMainExecutor::post(hollowkit::Task task) {
+    QMetaObject::invokeMethod(context_.get(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+}
+
+hollowkit::TaskId QtMainExecutor::after(hollowkit::Duration delay, hollowkit::Task task) {
+    return schedule(delay, delay, false, std::move(task));
+}
+
+hollowkit::TaskId QtMainExecutor::every(hollowkit::Duration interval, hollowkit::Task task) {
+    // A repeating task needs some interval, or it would run without end.
+    const hollowkit::Duration atLeast = std::max(interval, hollowkit::Duration(std::chrono::milliseconds(1)));
+    return schedule(atLeast, atLeast, true, std::move(task));
+}
+
+hollowkit::TaskId QtMainExecutor::schedule(hollowkit::Duration delay, hollowkit::Duration interval,
+                                           bool repeating, hollowkit::Task task) {
+    const hollowkit::TimePoint due = clock().now() + std::max(delay, hollowkit::Duration::zero());
+    hollowkit::TaskId id = 0;
+    {
+        hollowkit::MutexLock lock(mutex_);
+        id = nextId_++;
+        timers_.emplace(id, Timer{std::make_shared<hollowkit::Task>(std::move(task)), due, interval, repeating});
+        queue_.emplace(due, id);
+    }
+    if (isCurrent()) {
+        rearm();
+    } else {
+        QMetaObject::invokeMethod(context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
+    }
+    return id;
+}
+
+void QtMainExecutor::rearm() {
+    std::optional<hollowkit::TimePoint> earliest;
+    {
+        hollowkit::MutexLock lock(mutex_);
+        if (!queue_.empty()) earliest = queue_.begin()->first;
+    }
+    if (!earliest) {
+        timer_->stop();
+        return;
+    }
+    timer_->start(toTimerMilliseconds(*earliest - clock().now()));
+}
+
+void QtMainExecutor::runDue() {
+    const hollowkit::TimePoint now = clock().now();
+    for (;;) {
+        std::shared_ptr<hollowkit::Task> task;
+        {
+            hollowkit::MutexLock lock(mutex_);
+            if (queue_.empty() || queue_.begin()->first > now) break;
+            const hollowkit::TaskId id = queue_.begin()->second;
+            queue_.erase(queue_.begin());
+            const auto found = timers_.find(id);
+            task = found->second.task;
+            if (found->second.repeating) {
+                // The next run keeps the rhythm, but a late thread never
+                // makes it catch up with a burst.
+                Timer& timer = found->second;
+                timer.due = std::max(timer.due + timer.interval, now + timer.interval / 2);
+                queue_.emplace(timer.due, id);
+            } else {
+                timers_.erase(found);
+            }
+        }
+        (*task)();  // never under the lock: it may schedule or cancel
+    }
+    rearm();
+}
+
+void QtMainExecutor::cancel(hollowkit::TaskId id) {
+    hollowkit::MutexLock lock(mutex_);
+    const auto found = timers_.find(id);
+    if (found == timers_.end()) return;
+    queue_.erase({found->second.due, id});
+    timers_.erase(found);
+    // The QTimer may wake for nothing; it then finds nothing due.
+}
+
+bool QtMainExecutor::isCurrent() const {
+    return QThread::currentThread() == thread_;
+}
+
+const hollowkit::Clock& QtMainExecutor::clock() const {
+    return hollowkit::Clock::system();
+}
+
+size_t QtMainExecutor::pendingTimers() const {
+    hollowkit::MutexLock lock(mutex_);
+    return timers_.size();
+}
+
+}  // namespace lumenhollow

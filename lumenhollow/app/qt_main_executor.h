@@ -1,0 +1,71 @@
+#pragma once
+
+// QtMainExecutor: the application's main executor, the Qt event loop of the
+// GUI thread. Posted tasks are queued events. Delayed and repeating tasks
+// wait in one queue ordered by when they are due, woken by one precise
+// QTimer; Qt timers fire in every event loop of the thread, so these keep
+// running while a menu is open or a modal dialog runs its own loop, and
+// tasks due together run in due order even when the thread was held up.
+//
+// Make it on the GUI thread once the QApplication exists, and keep it until
+// no thread posts any more; post, after, every and cancel may be called
+// from any thread. Time is the system's monotonic clock, as Qt's timers.
+
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/base/mutex.h"
+
+class QObject;
+class QThread;
+class QTimer;
+
+namespace lumenhollow {
+
+class QtMainExecutor final : public hollowkit::Executor {
+public:
+    QtMainExecutor();
+    ~QtMainExecutor() override;
+    QtMainExecutor(const QtMainExecutor&) = delete;
+    QtMainExecutor& operator=(const QtMainExecutor&) = delete;
+
+    void post(hollowkit::Task task) override;
+    hollowkit::TaskId after(hollowkit::Duration delay, hollowkit::Task task) override;
+    hollowkit::TaskId every(hollowkit::Duration interval, hollowkit::Task task) override;
+    void cancel(hollowkit::TaskId id) override;
+    bool isCurrent() const override;
+    const hollowkit::Clock& clock() const override;
+
+    // Delayed and repeating tasks not yet run or cancelled (a repeating one
+    // counts until cancelled). Any thread.
+    size_t pendingTimers() const;
+
+private:
+    struct Timer {
+        std::shared_ptr<hollowkit::Task> task;
+        hollowkit::TimePoint due;
+        hollowkit::Duration interval{};
+        bool repeating = false;
+    };
+
+    hollowkit::TaskId schedule(hollowkit::Duration delay, hollowkit::Duration interval, bool repeating,
+                               hollowkit::Task task);
+    // GUI thread: points the one QTimer at the earliest due task.
+    void rearm();
+    // GUI thread: runs every task due by now, earliest first.
+    void runDue();
+
+    std::unique_ptr<QObject> context_;  // lives on the GUI thread
+    QTimer* timer_;                     // a child of context_
+    QThread* const thread_;
+    mutable hollowkit::Mutex mutex_;
+    hollowkit::TaskId nextId_ HK_GUARDED_BY(mutex_) = 1;
+    std::unordered_map<hollowkit::TaskId, Timer> timers_ HK_GUARDED_BY(mutex_);
+    // Due order; ties in the order they were scheduled.
+    std::set<std::pair<hollowkit::TimePoint, hollowkit::TaskId>> queue_ HK_GUARDED_BY(mutex_);
+};
+
+}  // namespace lumenhollow

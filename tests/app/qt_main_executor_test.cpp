@@ -1,0 +1,141 @@
+#include "lumenhollow/app/qt_main_executor.h"
+
+#include <gtest/gtest.h>
+
+#include "event_loop_wait.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace lumenhollow {
+namespace {
+
+using namespace std::chrono_literals;
+
+using test::spinUntil;
+
+TEST(QtMainExecutorTest, TasksPostedFromAnyThreadRunOnTheGuiThreadInTheirOrder) {
+    QtMainExecutor main;
+    std::vector<int> order;
+    std::atomic<int> wrongThread{0};
+    std::atomic<bool> postedFromOther{false};
+    std::thread other([&] {
+        EXPECT_FALSE(main.isCurrent());
+        for (int i = 0; i < 100; ++i) {
+            main.post([&, i] {
+                if (!main.isCurrent()) ++wrongThread;
+                order.push_back(i);
+            });
+        }
+        postedFromOther = true;
+    });
+    other.join();
+    EXPECT_TRUE(main.isCurrent());
+    main.post([&] { order.push_back(100); });
+    ASSERT_TRUE(spinUntil([&] { return order.size() == 101; }));
+    for (int i = 0; i <= 100; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_EQ(wrongThread.load(), 0);
+}
+
+TEST(QtMainExecutorTest, DelayedTasksRunNoEarlierThanAskedAndCancelledOnesNever) {
+    QtMainExecutor main;
+    const hollowkit::TimePoint start = main.clock().now();
+    std::vector<std::pair<int, hollowkit::Duration>> ran;
+    auto record = [&](int which) { return [&, which] { ran.emplace_back(which, main.clock().now() - start); }; };
+    main.after(60ms, record(2));
+    main.after(20ms, record(1));
+    const hollowkit::TaskId cancelled = main.after(40ms, record(99));
+    main.cancel(cancelled);
+    main.cancel(12345);  // unknown: ignored
+    // Scheduled and cancelled from another thread as well.
+    std::thread([&] {
+        main.after(80ms, record(3));
+        main.cancel(main.after(10ms, record(98)));
+    }).join();
+    ASSERT_TRUE(spinUntil([&] { return ran.size() == 3; }));
+    spinUntil([] { return false; }, 150ms);  // anything cancelled would have run by now
+    ASSERT_EQ(ran.size(), 3u);
+    const hollowkit::Duration due[] = {20ms, 60ms, 80ms};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ran[i].first, i + 1);
+        EXPECT_GE(ran[i].second, due[i]) << "task " << i + 1 << " ran early";
+    }
+    EXPECT_EQ(main.pendingTimers(), 0u);
+}
+
+TEST(QtMainExecutorTest, ARepeatingTaskRunsUntilCancelledEvenByItself) {
+    QtMainExecutor main;
+    int runs = 0;
+    hollowkit::TaskId id = 0;
+    id = main.every(5ms, [&] {
+        if (++runs == 4) main.cancel(id);
+    });
+    int otherRuns = 0;
+    const hollowkit::TaskId other = main.every(5ms, [&] { ++otherRuns; });
+    ASSERT_TRUE(spinUntil([&] { return runs == 4 && otherRuns >= 8; }));
+    main.cancel(other);
+    const int otherAtCancel = otherRuns;
+    spinUntil([] { return false; }, 60ms);
+    EXPECT_EQ(runs, 4);
+    EXPECT_EQ(otherRuns, otherAtCancel);
+    EXPECT_EQ(main.pendingTimers(), 0u);
+}
+
+// Menus and modal dialogs run event loops of their own; the model's timers
+// (the audio level, the quit fallback) must not stop while they are open.
+TEST(QtMainExecutorTest, TimersAndPostsKeepRunningInsideMenusAndModalDialogs) {
+    QtMainExecutor main;
+    const struct {
+        const char* name;
+        std::function<void(std::function<void()>& close)> open;
+    } loops[] = {
+        {"a modal dialog",
+         [](std::function<void()>& close) {
+             QDialog dialog;
+             close = [&dialog] { dialog.reject(); };
+             dialog.exec();
+         }},
+        {"a menu",
+         [](std::function<void()>& close) {
+             QMenu menu;
+             menu.addAction("Item");
+             close = [&menu] { menu.close(); };
+             menu.exec(QPoint(10, 10));
+         }},
+    };
+    for (const auto& loop : loops) {
+        SCOPED_TRACE(loop.name);
+        int ticks = 0;
+        bool postRan = false;
+        std::function<void()> close;
+        hollowkit::TaskId ticker = 0;
+        ticker = main.every(5ms, [&] {
+            if (++ticks == 3) main.post([&] { postRan = true; });
+            if (ticks >= 5 && postRan && close) {
+                main.cancel(ticker);
+                close();
+            }
+        });
+        // A bound, so a loop whose timers stall ends the test instead of hanging it.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            if (close) close();
+        });
+        guard.start(10000);
+        loop.open(close);
+        EXPECT_GE(ticks, 5);
+        EXPECT_TRUE(postRan);
+        main.cancel(ticker);
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow
