@@ -44,6 +44,7 @@ public:
         if (found == document_.values.end()) return std::nullopt;
         return found->second;
     }
+    bool contains(std::string_view key) const override { return document_.values.find(key) != document_.values.end(); }
     void set(std::string_view key, SettingsValue value) override {
         document_.values.insert_or_assign(std::string(key), std::move(value));
     }
