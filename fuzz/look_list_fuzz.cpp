@@ -44,7 +44,10 @@ public:
         if (found == document_.values.end()) return std::nullopt;
         return found->second;
     }
-    bool contains(std::string_view key) const override { return document_.values.find(key) != document_.values.end(); }
+    bool contains(std::string_view key) const override {
+        return document_.values.find(key) != document_.values.end() ||
+               document_.foreign.find(key) != document_.foreign.end();
+    }
     void set(std::string_view key, SettingsValue value) override {
         document_.values.insert_or_assign(std::string(key), std::move(value));
     }
@@ -109,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     auto document = parseSettingsJson(text);
     if (!document) return 0;
-    DocumentStore store(std::move(document).value());
+    DocumentStore store(std::move(document).value().document);
     const StringArray stored = store.get<StringArray>(settings_key::customLUTPaths, {});
 
     const auto looks = loadCustomLUTs(store);
