@@ -61,6 +61,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "camera_frames.h"
 #include "../tests/model/recording_harness.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/imaging/color_lut.h"
@@ -83,31 +84,6 @@ constexpr int kDistinctFrames = 10;
 
 using benchsupport::cpuSeconds;
 using benchsupport::envSeconds;
-
-// Distinct moving pictures with texture, like a camera's.
-std::vector<VideoFrame> makeFrames() {
-    std::vector<VideoFrame> frames;
-    uint32_t seed = 12345;
-    for (int index = 0; index < kDistinctFrames; ++index) {
-        auto frame = hollowkit::WritableVideoFrame::allocate(hollowkit::PixelFormat::nv12, kWidth, kHeight);
-        for (int y = 0; y < kHeight; ++y) {
-            auto row = frame.row(0, y);
-            for (int x = 0; x < kWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                row[static_cast<size_t>(x)] =
-                    static_cast<uint8_t>(32 + ((x / 4 + y / 4 + index * 6) % 160) + (seed >> 30));
-            }
-        }
-        for (int y = 0; y < kHeight / 2; ++y) {
-            auto row = frame.row(1, y);
-            for (size_t i = 0; i < row.size(); ++i) {
-                row[i] = static_cast<uint8_t>(100 + ((static_cast<int>(i) / 8 + y / 8 + index) % 56));
-            }
-        }
-        frames.push_back(std::move(frame).freeze(TimePoint{}));
-    }
-    return frames;
-}
 
 // A warm look: a 33-point cube lifting red and lowering blue.
 std::string warmCube() {
@@ -307,7 +283,7 @@ Figures recordThroughModel(const std::vector<VideoFrame>& frames, const std::opt
 
 void BM_ModelRecordingVsRecorder(benchmark::State& state) {
     const double seconds = envSeconds("HK_RECBENCH_SECONDS", 20);
-    const auto frames = makeFrames();
+    const auto frames = benchsupport::cameraFrames(kWidth, kHeight, kDistinctFrames);
     const auto look = warmLook();
     Figures alone;
     Figures model;
@@ -398,7 +374,7 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
 void BM_LookRecordingVsCli(benchmark::State& state) {
     const double seconds = envSeconds("HK_RECBENCH_SECONDS", 20);
     const auto codec = state.range(0) == 0 ? hollowkit::VideoCodec::hevc : hollowkit::VideoCodec::h264;
-    const auto frames = makeFrames();
+    const auto frames = benchsupport::cameraFrames(kWidth, kHeight, kDistinctFrames);
     const auto look = warmLook();
     Figures model;
     CliFigures cli;
@@ -433,7 +409,7 @@ BENCHMARK(BM_LookRecordingVsCli)->ArgName("h264")->Arg(0)->Arg(1)->Iterations(1)
 
 void BM_StopToVideoSaved(benchmark::State& state) {
     const double seconds = envSeconds("HK_RECBENCH_MOVIE_SECONDS", 60);
-    const auto frames = makeFrames();
+    const auto frames = benchsupport::cameraFrames(kWidth, kHeight, kDistinctFrames);
     const auto look = warmLook();
     Figures model;
     for (auto _ : state) model = recordThroughModel(frames, look, seconds);

@@ -35,6 +35,7 @@
 
 #include "../tests/model/model_harness.h"
 #include "bench_support.h"
+#include "camera_frames.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
 #include "hollowkit/recording/screen_recorder.h"
@@ -92,25 +93,6 @@ std::unique_ptr<hollowkit::XvfbServer> texturedServer(benchmark::State& state) {
     return server;
 }
 
-std::vector<VideoFrame> cameraFrames() {
-    std::vector<VideoFrame> frames;
-    uint32_t seed = 12345;
-    for (int index = 0; index < kDistinctFrames; ++index) {
-        auto frame = hollowkit::WritableVideoFrame::allocate(hollowkit::PixelFormat::nv12, kWidth, kHeight);
-        for (int y = 0; y < kHeight; ++y) {
-            auto row = frame.row(0, y);
-            for (int x = 0; x < kWidth; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                row[static_cast<size_t>(x)] =
-                    static_cast<uint8_t>(32 + ((x / 4 + y / 4 + index * 6) % 160) + (seed >> 30));
-            }
-        }
-        for (int y = 0; y < kHeight / 2; ++y) std::ranges::fill(frame.row(1, y), uint8_t{128});
-        frames.push_back(std::move(frame).freeze(TimePoint{}));
-    }
-    return frames;
-}
-
 // Video frames in a movie, as ffprobe counts its packets.
 double movieFrames(const std::filesystem::path& movie) {
     const auto result = hollowkit::CommandRunner::run(
@@ -125,7 +107,7 @@ void BM_ScreenTake(benchmark::State& state) {
     const double seconds = envSeconds("HK_TAKEBENCH_SECONDS", 60);
     auto server = texturedServer(state);
     if (!server) return;
-    const auto frames = cameraFrames();
+    const auto frames = benchsupport::cameraFrames(kWidth, kHeight, kDistinctFrames);
 
     lumenhollow::test::ModelHarness h;
     h.outputFolder = std::filesystem::temp_directory_path() / ("hk-take-bench-" + std::to_string(::getpid()));
