@@ -17,7 +17,8 @@ fake_target() {
 #!/usr/bin/env bash
 name=$(basename "$0" _fuzz)
 notes=$FAKE_NOTES
-touch "$notes/started.$name" "$notes/running.$name"
+# running first: whoever sees this one started must also see it running.
+touch "$notes/running.$name" "$notes/started.$name"
 echo "$@" >"$notes/args.$name"
 corpus=${!#}
 ls "$corpus" >"$notes/seeds.$name"
@@ -27,6 +28,10 @@ if [ -n "${FAKE_BARRIER:-}" ]; then
         [ "$(ls "$notes" | grep -c '^started\.')" -ge "$FAKE_BARRIER" ] && break
         sleep 0.01
     done
+    # Counted again once the barrier is passed, while this one still runs: a
+    # start count alone misses the overlap when the first target ends before
+    # the next one counts.
+    ls "$notes" | grep -c '^running\.' >>"$notes/concurrency"
 fi
 rm -f "$notes/running.$name"
 code=FAKE_EXIT_$name
