@@ -9,11 +9,16 @@
 //   LUMENHOLLOW_DEMO_STOP=never     a camera whose stop never completes
 //   LUMENHOLLOW_DEMO_REOPEN=1       "Quit and Reopen" once the picture is live
 //   LUMENHOLLOW_DEMO_PIDFILE=<file> appends "started <pid>" once the event loop runs
+//   LUMENHOLLOW_DEMO_POSE_FILE=<file> once the picture is live, rewrites <file>
+//                                   every 100 ms with the simulated camera's
+//                                   pose: "sample <n> pan <deg> tilt <deg> zoom <%>"
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,12 +40,26 @@ std::optional<std::string> takeEnvironment(const char* name) {
     return taken;
 }
 
+// Replaces `path` with one line of the pose; the rename means a reader never
+// sees half a line.
+void writePose(const std::string& path, uint64_t sample, const hollowkit::LensPose& pose) {
+    const std::string partial = path + ".partial";
+    FILE* file = std::fopen(partial.c_str(), "w");
+    if (!file) return;
+    std::fprintf(file, "sample %llu pan %.3f tilt %.3f zoom %d\n", static_cast<unsigned long long>(sample),
+                 pose.panDegrees, pose.tiltDegrees, pose.zoomPercent);
+    if (std::fclose(file) != 0) return;
+    std::error_code error;
+    std::filesystem::rename(partial, path, error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::optional<std::string> tourFolder = takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
     const bool stopNever = takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
     const bool reopen = takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
+    const std::optional<std::string> poseFile = takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -48,6 +67,11 @@ int main(int argc, char** argv) {
 
     lumenhollow::DemoCameraFactory* factory = nullptr;
     std::unique_ptr<lumenhollow::DemoTour> tour;
+    const auto currentPose = [&factory]() -> std::optional<hollowkit::LensPose> {
+        auto camera = factory ? factory->latest() : nullptr;
+        if (!camera) return std::nullopt;
+        return camera->pose();
+    };
 
     lumenhollow::ApplicationOptions options;
     options.makeCameras = [&](hollowkit::MainExecutor& main) -> std::unique_ptr<lumenhollow::CameraFactory> {
@@ -82,12 +106,21 @@ int main(int argc, char** argv) {
                 model->quitAndReopen();
             });
         }
+        if (poseFile) {
+            std::weak_ptr<lumenhollow::CameraModel> weak = app.model;
+            auto sample = std::make_shared<uint64_t>(0);
+            app.main.every(std::chrono::milliseconds(100), [weak, sample, &currentPose, path = *poseFile] {
+                auto model = weak.lock();
+                if (!model || !model->state().stats || !model->state().stats->hasPicture) return;
+                if (const std::optional<hollowkit::LensPose> pose = currentPose()) writePose(path, ++*sample, *pose);
+            });
+        }
         if (tourFolder) {
             lumenhollow::DemoTour::Hooks hooks;
-            hooks.describePose = [&factory] {
-                auto camera = factory ? factory->latest() : nullptr;
-                if (!camera) return std::string("no camera");
-                const hollowkit::LensPose pose = camera->pose();
+            hooks.describePose = [&currentPose] {
+                const std::optional<hollowkit::LensPose> current = currentPose();
+                if (!current) return std::string("no camera");
+                const hollowkit::LensPose& pose = *current;
                 char text[96];
                 std::snprintf(text, sizeof text, "pan %.1f, tilt %.1f, zoom %d %%", pose.panDegrees,
                               pose.tiltDegrees, pose.zoomPercent);

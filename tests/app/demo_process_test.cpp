@@ -2,7 +2,8 @@
 // test's own: it starts with its 1152x648 window, and every signal that asks
 // it to quit ends it through the orderly quit with status 0, also when its
 // camera never finishes stopping; "Quit and Reopen" starts exactly one new
-// process.
+// process; keys, drags and the wheel on its picture turn and zoom the
+// simulated camera.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,30 @@ std::string readFile(const std::filesystem::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The simulated camera's pose as the demo reports it.
+struct ReportedPose {
+    uint64_t sample = 0;
+    double pan = 0;
+    double tilt = 0;
+    double zoom = 0;
+};
+
+std::optional<ReportedPose> parsePose(const std::string& text) {
+    ReportedPose pose;
+    unsigned long long sample = 0;
+    if (std::sscanf(text.c_str(), "sample %llu pan %lf tilt %lf zoom %lf", &sample, &pose.pan, &pose.tilt,
+                    &pose.zoom) != 4) {
+        return std::nullopt;
+    }
+    pose.sample = sample;
+    return pose;
+}
+
+std::string describe(const ReportedPose& pose) {
+    return "pan " + std::to_string(pose.pan) + ", tilt " + std::to_string(pose.tilt) + ", zoom " +
+           std::to_string(pose.zoom);
 }
 
 class DemoProcessTest : public testing::Test {
@@ -99,6 +125,28 @@ protected:
     }
 
     std::filesystem::path pidFile() const { return folder_ / "pids"; }
+    std::filesystem::path poseFile() const { return folder_ / "pose"; }
+    std::optional<ReportedPose> pose() const { return parsePose(readFile(poseFile())); }
+
+    // The pose once it has stayed the same over several reports (the camera
+    // has stopped turning), within 10 s.
+    std::optional<ReportedPose> settledPose() {
+        std::optional<ReportedPose> still;
+        std::optional<ReportedPose> latest;
+        const bool settled = waitFor(
+            [&] {
+                latest = pose();
+                if (!latest) return false;
+                if (!still || latest->pan != still->pan || latest->tilt != still->tilt || latest->zoom != still->zoom) {
+                    still = latest;
+                    return false;
+                }
+                return latest->sample >= still->sample + 3;
+            },
+            10s);
+        return settled ? latest : std::nullopt;
+    }
+
     std::string log() const { return readFile(folder_ / "demo.log"); }
 
     // The processes that reached their event loop, in order.
@@ -192,6 +240,91 @@ TEST_F(DemoProcessTest, QuitAndReopenStartsExactlyOneNewProcess) {
     ASSERT_EQ(::kill(pids[1], SIGTERM), 0);
     EXPECT_TRUE(waitFor([&] { return gone(pids[1]); }, 20s)) << log();
     EXPECT_EQ(startedPids().size(), 2u);
+}
+
+TEST_F(DemoProcessTest, KeysDragsAndTheWheelOnThePictureTurnAndZoomTheCamera) {
+    if (!hollowkit::XvfbServer::xdotoolProgram()) GTEST_SKIP() << "xdotool is not installed";
+    using Commands = std::vector<std::vector<std::string>>;
+    // Each row starts with the pointer at the picture's centre and the window
+    // focused; `press` runs, the named axis must move by at least `least` in
+    // the row's direction, then `release` runs and the camera must come to
+    // rest with the other axes where they were. Rows run in order on one
+    // process, each against the pose the previous one left.
+    const struct {
+        const char* name;
+        Commands press;
+        Commands release;
+        double ReportedPose::*axis;
+        int direction;
+        double least;
+    } cases[] = {
+        {"held Right arrow turns right", {{"keydown", "Right"}}, {{"keyup", "Right"}}, &ReportedPose::pan, +1, 1.0},
+        {"held Up arrow turns up", {{"keydown", "Up"}}, {{"keyup", "Up"}}, &ReportedPose::tilt, +1, 1.0},
+        // The picture follows the pointer: dragging it left turns the camera right.
+        {"drag to the left turns right",
+         {{"mousedown", "1"}, {"mousemove_relative", "--", "-60", "0"}, {"mousemove_relative", "--", "-60", "0"}},
+         {{"mouseup", "1"}},
+         &ReportedPose::pan,
+         +1,
+         2.0},
+        {"drag downwards turns up",
+         {{"mousedown", "1"}, {"mousemove_relative", "--", "0", "60"}, {"mousemove_relative", "--", "0", "60"}},
+         {{"mouseup", "1"}},
+         &ReportedPose::tilt,
+         +1,
+         2.0},
+        // Four notches make one zoom step.
+        {"wheel up zooms in", {{"click", "--repeat", "8", "4"}}, {}, &ReportedPose::zoom, +1, 1.0},
+        {"wheel down zooms out", {{"click", "--repeat", "4", "5"}}, {}, &ReportedPose::zoom, -1, 1.0},
+    };
+
+    // A returning user: no welcome sheet over the picture to take the pointer.
+    std::filesystem::create_directories(folder_ / "config" / "lumenhollow");
+    std::ofstream(folder_ / "config" / "lumenhollow" / "settings.json") << R"({"welcomed": true})";
+    start({"LUMENHOLLOW_DEMO_POSE_FILE=" + poseFile().string()});
+    std::string window;
+    ASSERT_TRUE(waitFor([&] {
+        const hollowkit::CommandResult found = xvfb_.xdotool({"search", "--onlyvisible", "--name", "^Lumenhollow$"});
+        window = found.output.substr(0, found.output.find('\n'));
+        return found.status == 0 && !window.empty();
+    })) << log();
+    // The pose is reported once the picture is live.
+    std::optional<ReportedPose> before = settledPose();
+    ASSERT_TRUE(before.has_value()) << log();
+
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        const hollowkit::CommandResult result = xvfb_.xdotool(arguments);
+        EXPECT_EQ(result.status, 0) << testing::PrintToString(arguments) << ": " << result.output;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // As a user would: the pointer over the picture, the window holding the keyboard.
+        run({"mousemove", "--window", window, "576", "324"});
+        run({"windowfocus", "--sync", window});
+        for (const auto& command : c.press) run(command);
+        std::optional<ReportedPose> during;
+        const bool moved = waitFor(
+            [&] {
+                during = pose();
+                return during && c.direction * (*during.*c.axis - *before.*c.axis) >= c.least;
+            },
+            10s);
+        for (const auto& command : c.release) run(command);
+        ASSERT_TRUE(moved) << "from " << describe(*before) << " to " << (during ? describe(*during) : "nothing")
+                           << "\n"
+                           << log();
+        const std::optional<ReportedPose> after = settledPose();
+        ASSERT_TRUE(after.has_value()) << "the camera kept turning\n" << log();
+        EXPECT_GE(c.direction * (*after.*c.axis - *before.*c.axis), c.least) << describe(*after);
+        for (const auto other : {&ReportedPose::pan, &ReportedPose::tilt, &ReportedPose::zoom}) {
+            if (other != c.axis) {
+                EXPECT_NEAR(*after.*other, *before.*other, 0.2) << describe(*after);
+            }
+        }
+        before = after;
+    }
+    ::kill(child_, SIGTERM);
+    EXPECT_EQ(waitForExit(20s), std::optional<int>(0)) << log();
 }
 
 }  // namespace

@@ -5,4 +5,5 @@ set_tests_properties(
     DemoProcessTest.EachQuitSignalEndsItThroughTheOrderlyQuitWithStatusZero
     DemoProcessTest.ItsWindowOpensAt1152By648
     DemoProcessTest.QuitAndReopenStartsExactlyOneNewProcess
+    DemoProcessTest.KeysDragsAndTheWheelOnThePictureTurnAndZoomTheCamera
     PROPERTIES LABELS "app;slow")
