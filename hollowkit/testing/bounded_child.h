@@ -12,8 +12,16 @@
 namespace hollowkit::testsupport {
 
 // Sanitizer builds keep freed memory aside and add shadow memory of their
-// own, so a peak is held to a bound in plain builds only.
+// own, so a peak is held to a bound in plain builds only. gcc names them
+// with __SANITIZE_*__, clang through __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define HK_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define HK_SANITIZED_BUILD 1
+#endif
+#endif
+#ifdef HK_SANITIZED_BUILD
 inline constexpr bool kPlainMemoryPeaks = false;
 #else
 inline constexpr bool kPlainMemoryPeaks = true;

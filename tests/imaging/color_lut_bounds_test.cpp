@@ -162,7 +162,7 @@ TEST(ColorLutBoundsTest, APictureIsJudgedByItsHeaderBeforeDecoding) {
     EXPECT_GT(lut.error().found, ColorLUT::kMaxLoadCostBytes);
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#ifndef HK_SANITIZED_BUILD
 // The largest picture look (4096 × 4096 at 16 bits) under an address-space
 // limit too small for its table: the look fails with a reason, the process
 // goes on. Sanitizers reserve address space of their own, so this runs in
