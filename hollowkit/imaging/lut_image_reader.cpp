@@ -302,6 +302,13 @@ Result<ColorLUT, ColorLUT::LoadError> decodePicture(ByteView encoded, std::strin
         return unexpected(LoadError::tooCostly(cost, ColorLUT::kMaxLoadCostBytes));
     }
 
+    // OpenCV picks its decoder by its own signatures, and its DICOM decoder
+    // (a medical format, never a look) asserts and aborts on damaged input:
+    // whatever carries the DICOM mark is refused before OpenCV sees it.
+    if (encoded.size() >= 132 && std::memcmp(encoded.data() + 128, "DICM", 4) == 0) {
+        return unexpected(LoadError::unreadable());
+    }
+
     cv::Mat decoded;
     try {
         // imdecode only reads its input; the Mat header just cannot say so.

@@ -144,6 +144,19 @@ TEST(ColorLutBoundsTest, NewlinesAcrossChunkBoundariesReadAsInText) {
     }
 }
 
+// A WebP header whose bytes 128–131 spell "DICM": OpenCV hands such input to
+// its DICOM decoder, which aborts the process on damaged data. The look must
+// fail alone.
+TEST(ColorLutBoundsTest, APictureCarryingTheDicomMarkIsRefusedNotDecoded) {
+    std::vector<uint8_t> webp = {'R', 'I', 'F', 'F', 0x7F, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L',
+                                 0x27, 0x08, 0x66, 0x00, 0x2F, 0x07, 0x00, 0x00, 0x00};
+    webp.resize(128, 0);
+    webp.insert(webp.end(), {'D', 'I', 'C', 'M', '<', 0, '3', 0});
+    const auto lut = ColorLUT::decodeImage(webp, "/looks/odd.webp", "odd");
+    ASSERT_FALSE(lut);
+    EXPECT_EQ(lut.error().kind, Error::Kind::unreadable);
+}
+
 TEST(ColorLutBoundsTest, APictureIsJudgedByItsHeaderBeforeDecoding) {
     // A TIFF header for the largest strip (4096 × 4096): its samples may be
     // doubles, 512 MB decoded, more than one look may take.
