@@ -32,7 +32,9 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_support.h"
+#include "camera_frames.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_frame.h"
@@ -50,36 +52,6 @@ constexpr int kFramesOffered = 150;  // five seconds
 
 using benchsupport::cpuSeconds;
 
-int affinityCpus() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
-}
-
-// Distinct moving pictures with texture, like a camera's.
-std::vector<VideoFrame> makeFrames(int width, int height) {
-    std::vector<VideoFrame> frames;
-    uint32_t seed = 12345;
-    for (int index = 0; index < kDistinctFrames; ++index) {
-        auto frame = WritableVideoFrame::allocate(PixelFormat::nv12, width, height);
-        for (int y = 0; y < height; ++y) {
-            auto row = frame.row(0, y);
-            for (int x = 0; x < width; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                row[static_cast<size_t>(x)] =
-                    static_cast<uint8_t>(32 + ((x / 4 + y / 4 + index * 6) % 160) + (seed >> 30));
-            }
-        }
-        for (int y = 0; y < height / 2; ++y) {
-            auto row = frame.row(1, y);
-            for (size_t i = 0; i < row.size(); ++i) {
-                row[i] = static_cast<uint8_t>(100 + ((static_cast<int>(i) / 8 + y / 8 + index) % 56));
-            }
-        }
-        frames.push_back(std::move(frame).freeze(TimePoint{}));
-    }
-    return frames;
-}
 
 using bench::framesInMovie;
 
@@ -87,7 +59,7 @@ void BM_MovieRecorderRealTime(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     const VideoCodec codec = VideoCodec::hevc;
-    const auto frames = makeFrames(width, height);
+    const auto frames = benchsupport::cameraFrames(width, height, kDistinctFrames);
     const auto dir = std::filesystem::temp_directory_path() / ("hk-movie-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto ours = dir / "recorder.mov";
@@ -134,7 +106,7 @@ void BM_MovieRecorderRealTime(benchmark::State& state) {
         // order with the same encoder settings.
         bench::writeRawNv12(frames, raw);
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        const std::string x265 = "log-level=error:open-gop=0:pools=" + std::to_string(affinityCpus());
+        const std::string x265 = "log-level=error:open-gop=0:pools=" + std::to_string(usableCpuCount());
         const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
         const auto cliStart = std::chrono::steady_clock::now();
         const auto cli = CommandRunner::run(
@@ -164,7 +136,7 @@ void BM_MovieRecorderRealTime(benchmark::State& state) {
     state.counters["finish_ms"] = finishMs;
     state.counters["dropped_writer_busy"] = static_cast<double>(stats.videoDroppedBusy - stats.videoDroppedQueueFull);
     state.counters["dropped_queue_full"] = static_cast<double>(stats.videoDroppedQueueFull);
-    state.counters["cpus"] = affinityCpus();
+    state.counters["cpus"] = usableCpuCount();
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 }
@@ -183,7 +155,7 @@ void BM_MovieFinish(benchmark::State& state) {
     constexpr int kSampleRate = 48000;
     constexpr int kChunk = kSampleRate / kFrameRate;
     const VideoCodec codec = state.range(0) == 0 ? VideoCodec::hevc : VideoCodec::h264;
-    const auto frames = makeFrames(kWidth, kHeight);
+    const auto frames = benchsupport::cameraFrames(kWidth, kHeight, kDistinctFrames);
     const std::vector<float> silence(static_cast<size_t>(kChunk) * 2, 0.0f);
     const auto dir = std::filesystem::temp_directory_path() / ("hk-finish-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
