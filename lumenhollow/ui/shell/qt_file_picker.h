@@ -8,6 +8,7 @@
 // (as a cancel) when the dialog goes away unanswered. One dialog at a time:
 // a request while one is open is answered as cancelled. GUI thread only.
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QStringList>
 
@@ -17,7 +18,6 @@
 
 #include "lumenhollow/platform/file_picker.h"
 
-class QFileDialog;
 class QObject;
 class QWidget;
 
