@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../model/model_harness.h"
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -170,6 +172,31 @@ TEST_F(QtFilePickerDialogTest, ATypedFolderIsTheChosenTake) {
     typeAndAccept(*open, QString::fromStdString(path("take-1").string()));
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0], std::optional<std::filesystem::path>(path("take-1")));
+}
+
+TEST_F(QtFilePickerDialogTest, TheLookImporterTakesTheFileTypedIntoTheDialog) {
+    {
+        std::ofstream cube(path("warm.cube"));
+        cube << "LUT_3D_SIZE 2\n";
+        for (int i = 0; i < 8; ++i) cube << "0.5 0.25 0.125\n";
+    }
+    test::ModelHarness h;
+    CameraModelServices services = h.services();
+    services.filePicker = picker_.get();
+    h.model = CameraModel::create(services);
+    h.model->camera().start();
+    h.main.runUntilIdle();
+
+    h.model->importLUT();
+    QFileDialog* open = dialog();
+    ASSERT_NE(open, nullptr);
+    open->setDirectory(folder_.path());
+    typeAndAccept(*open, QStringLiteral("warm.cube"));
+    h.main.runUntilIdle();
+    ASSERT_EQ(h.state().customLUTs.size(), 1u);
+    EXPECT_EQ(h.state().customLUTs.front().id, path("warm.cube").string());
+    ASSERT_TRUE(h.state().selectedLUT.has_value());
+    EXPECT_EQ(h.state().selectedLUT->id, path("warm.cube").string());
 }
 
 }  // namespace
