@@ -87,6 +87,10 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
         window->setMinimumSize(window->minimumSize().boundedTo(target.size()));
     }
     if (target.size() != window->size()) expectedSize_ = target.size();
+    // A user resize still waiting to be fitted started from a shape this fit
+    // has replaced.
+    main_.cancel(std::exchange(resizeTask_, 0));
+    resizeStart_.reset();
     window->setGeometry(target);
 }
 
