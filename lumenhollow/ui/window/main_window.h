@@ -1,10 +1,11 @@
 #pragma once
 
 // MainWindow: the application's one window. Its central widget is the video
-// surface, the root of the composition; the overlay layer (covering the
-// picture's rectangle, never taking input) and the chrome layer (the whole
-// window, with the drag strip at its top) are the surface's children, and
-// the sheet host covers everything. The minimum content size follows the
+// surface, the root of the composition; its children, back to front: the
+// overlay layer (covering the picture's rectangle, never taking input, with
+// the guides and the face box), the status panels and the countdown
+// (PreviewOverlays places them), the chrome layer (the whole window, with
+// the drag strip at its top), and the sheet host over everything. The minimum content size follows the
 // picture's orientation. GUI thread only.
 //
 // MainWindowOpener keeps at most one window: it opens a new one when the
@@ -24,6 +25,7 @@
 namespace lumenhollow {
 
 class ModelSignals;
+class PreviewOverlays;
 class SheetHost;
 class VideoFeed;
 class VideoSurface;
@@ -42,6 +44,7 @@ public:
     VideoSurface& surface() const { return *surface_; }
     QWidget& overlayLayer() const { return *overlays_; }
     QWidget& chromeLayer() const { return *chrome_; }
+    PreviewOverlays& previewOverlays() const { return *previewOverlays_; }
     WindowDragArea& dragArea() const { return *dragArea_; }
     SheetHost& sheets() const { return *sheets_; }
     PreviewInput& input() { return input_; }
@@ -69,6 +72,7 @@ private:
     QWidget* chrome_;
     WindowDragArea* dragArea_;
     SheetHost* sheets_;
+    PreviewOverlays* previewOverlays_;
 };
 
 // Escape cancels the countdown and Alt with a digit recalls a scene; both
