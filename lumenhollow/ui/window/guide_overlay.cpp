@@ -47,6 +47,7 @@ GuidePaths guidePaths(const std::set<GuideKind>& guides, QSizeF size) {
             paths.darkening.addRect(QRectF(0, 0, w, h));
             paths.darkening.addRect(*column);
             paths.column.addRect(*column);
+            paths.beside = {QRectF(0, 0, column->left(), h), QRectF(column->right(), 0, w - column->right(), h)};
         }
     }
     return paths;
@@ -94,7 +95,7 @@ void GuideOverlay::paintEvent(QPaintEvent*) {
     }
     // The darkening lies over the grid and the horizon, the outline over it.
     if (!paths_.darkening.isEmpty()) {
-        painter.fillPath(paths_.darkening, darkeningBrush_);
+        for (const QRectF& band : paths_.beside) painter.fillRect(band, darkeningBrush_);
         painter.setPen(columnPen_);
         painter.drawPath(paths_.column);
     }
