@@ -34,6 +34,19 @@ void CameraModel::selectConnection(ConnectionMode mode) {
     connect(mode);
 }
 
+void CameraModel::useUSB() {
+    if (isPocketConnected()) {
+        selectConnection(ConnectionMode::usb);
+        return;
+    }
+    publish<Field::showUSBGuide>(true);
+}
+
+void CameraModel::reconnect() {
+    publish<Field::cameraOff>(false);
+    connect(isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless);
+}
+
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
     if (switching_ || isTerminating()) return;

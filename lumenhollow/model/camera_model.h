@@ -110,6 +110,15 @@ public:
     // (also for the current route: a reconnect). Ignored while a switch runs.
     void connect(ConnectionMode mode);
     bool isSwitching() const { return switching_; }
+    // Whether the camera is plugged in by USB at this moment (asks the
+    // system each time; starts nothing).
+    bool isPocketConnected() { return services_.cameras.isPocketConnected(); }
+    // "Use USB": switches to the USB route when the camera is plugged in,
+    // otherwise brings up the USB guide and keeps the route.
+    void useUSB();
+    // "Reconnect": the camera counts as on again and its route is built anew,
+    // USB when the camera is plugged in, wireless otherwise.
+    void reconnect();
     // Stops the active camera for good (shutdown); `completion` runs on the
     // main executor once it has stopped.
     void stopCamera(std::function<void()> completion);

@@ -20,6 +20,8 @@
 #include "lumenhollow/testing/fake_secure_random.h"
 #include "lumenhollow/testing/memory_settings_store.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -41,10 +43,11 @@ struct ShotModel {
     FakeAppShell shell;
     FakeDesktop desktop;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
+    hollowkit::FakeFaceDetectorBackend* faces = nullptr;  // owned by the detector
     std::shared_ptr<CameraModel> model;
 
-    ShotModel() {
-        cameras.setPocketConnected(true);
+    explicit ShotModel(bool usb) {
+        cameras.setPocketConnected(usb);
         ImagingFactory imaging;
         imaging.processor = [] {
             hollowkit::FrameProcessor::Options options;
@@ -56,8 +59,9 @@ struct ShotModel {
                 std::make_unique<hollowkit::FakeSegmentationBackend>(), main);
         };
         imaging.faceDetector = [this](double rate) {
-            return std::make_shared<hollowkit::FaceDetector>(
-                rate, std::make_unique<hollowkit::FakeFaceDetectorBackend>(), main);
+            auto backend = std::make_unique<hollowkit::FakeFaceDetectorBackend>();
+            faces = backend.get();
+            return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
         };
         imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell, desktop,
@@ -77,10 +81,19 @@ struct ShotModel {
 
 const std::vector<ShotState>& shotStates() {
     static const std::vector<ShotState> states{
-        {"video-16x9", 1152, 648, 1920, 1080, false},
-        {"video-4x3-pillarbox", 1152, 648, 1440, 1080, false},
-        {"video-portrait", 457, 812, 1080, 1920, false},
-        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, false},
+        {"video-16x9", 1152, 648, 1920, 1080, ShotScene::live, false},
+        {"video-4x3-pillarbox", 1152, 648, 1440, 1080},
+        {"video-portrait", 457, 812, 1080, 1920, ShotScene::live, false},
+        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, ShotScene::live, false},
+        {"overlay-connecting-usb", 1152, 648, 1920, 1080, ShotScene::connectingUSB},
+        {"overlay-connecting-wifi", 1152, 648, 1920, 1080, ShotScene::connectingWireless},
+        {"overlay-failed-wifi", 1152, 648, 1920, 1080, ShotScene::failedWireless},
+        {"overlay-camera-off-wifi", 1152, 648, 1920, 1080, ShotScene::cameraOffWireless},
+        {"overlay-camera-off-usb", 1152, 648, 1920, 1080, ShotScene::cameraOffUSB},
+        {"overlay-countdown-3", 1152, 648, 1920, 1080, ShotScene::countdown},
+        {"overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides},
+        {"overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides},
+        {"overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked},
     };
     return states;
 }
@@ -113,6 +126,8 @@ void prepareShotLook() {
         font.setPixelSize(13);
         QApplication::setFont(font);
     }
+    // The other weights, for the kit's type.
+    ui::loadTextFonts();
 }
 
 std::vector<unsigned char> colourBars(int width, int height) {
@@ -137,18 +152,89 @@ std::vector<unsigned char> colourBars(int width, int height) {
     return pixels;
 }
 
+namespace {
+
+bool sceneHasPicture(ShotScene scene) {
+    switch (scene) {
+        case ShotScene::connectingUSB:
+        case ShotScene::connectingWireless:
+        case ShotScene::failedWireless:
+        case ShotScene::cameraOffWireless:
+        case ShotScene::cameraOffUSB: return false;
+        default: return true;
+    }
+}
+
+bool sceneIsWireless(ShotScene scene) {
+    return scene == ShotScene::connectingWireless || scene == ShotScene::failedWireless ||
+           scene == ShotScene::cameraOffWireless;
+}
+
+hollowkit::VideoFrame barsFrame(int width, int height) {
+    const std::vector<unsigned char> pixels = colourBars(width, height);
+    const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(width) * 4};
+    return hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, width, height, {&plane, 1}, {});
+}
+
+// The camera's events and the user's choices of `state`, on the frozen clock.
+void arrange(ShotModel& shot, const ShotState& state) {
+    FakeCamera& camera = *shot.cameras.latest();
+    if (sceneHasPicture(state.scene)) {
+        hollowkit::CameraStats stats;
+        stats.hasPicture = true;
+        stats.framesPerSecond = 30;
+        stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
+        camera.emit(hollowkit::CameraEvent::stats(stats));
+        shot.main.runUntilIdle();
+        // A picture of the other orientation settles after a moment.
+        shot.main.advance(CameraModel::kSettleDelay);
+        shot.main.runUntilIdle();
+    }
+    switch (state.scene) {
+        case ShotScene::live: break;
+        case ShotScene::connectingUSB:
+        case ShotScene::connectingWireless: camera.emit(hollowkit::CameraEvent::status("Connecting")); break;
+        case ShotScene::failedWireless:
+            camera.emit(hollowkit::CameraEvent::failed("The camera did not answer on its Wi-Fi network."));
+            break;
+        case ShotScene::cameraOffWireless:
+        case ShotScene::cameraOffUSB: camera.emit(hollowkit::CameraEvent::cameraOff()); break;
+        case ShotScene::countdown:
+            shot.model->setCountdownSeconds(3);
+            shot.model->toggleRecording();
+            break;
+        case ShotScene::guides: shot.model->setGuides({GuideKind::grid, GuideKind::horizon, GuideKind::vertical}); break;
+        case ShotScene::faceTracked:
+            shot.faces->pushAnswer(std::vector<hollowkit::NormalizedRect>{{0.42, 0.22, 0.16, 0.3}});
+            shot.model->startFaceTracking();
+            shot.main.runUntilIdle();
+            camera.deliverFrame(barsFrame(state.frameWidth, state.frameHeight));
+            break;
+    }
+    shot.main.runUntilIdle();
+    // The toast is the chrome's; these pictures show the picture and what lies on it.
+    shot.model->dismissSheets();
+}
+
+// Screenshots are taken with every animation settled and the spinner still.
+class AnimationsOff {
+public:
+    AnimationsOff() : were_(ui::animationsEnabled()) { ui::setAnimationsEnabled(false); }
+    ~AnimationsOff() { ui::setAnimationsEnabled(were_); }
+    AnimationsOff(const AnimationsOff&) = delete;
+    AnimationsOff& operator=(const AnimationsOff&) = delete;
+
+private:
+    bool were_;
+};
+
+}  // namespace
+
 QImage renderShot(const ShotState& state) {
     prepareShotLook();
-    ShotModel shot;
-    hollowkit::CameraStats stats;
-    stats.hasPicture = true;
-    stats.framesPerSecond = 30;
-    stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
-    shot.cameras.latest()->emit(hollowkit::CameraEvent::stats(stats));
-    shot.main.runUntilIdle();
-    // A picture of the other orientation settles after a moment.
-    shot.main.advance(CameraModel::kSettleDelay);
-    shot.main.runUntilIdle();
+    const AnimationsOff still;
+    ShotModel shot(!sceneIsWireless(state.scene));
+    arrange(shot, state);
 
     ModelSignals modelSignals(shot.model);
     QImage picture;
@@ -160,11 +246,10 @@ QImage renderShot(const ShotState& state) {
         window.show();
         QCoreApplication::processEvents();
 
-        const std::vector<unsigned char> pixels = colourBars(state.frameWidth, state.frameHeight);
-        const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(state.frameWidth) * 4};
-        shot.feed->mailbox().push(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, state.frameWidth,
-                                                                   state.frameHeight, {&plane, 1}, {}));
-        window.surface().showWaitingFrame();
+        if (sceneHasPicture(state.scene)) {
+            shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
+            window.surface().showWaitingFrame();
+        }
         picture = window.surface().grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     return picture;

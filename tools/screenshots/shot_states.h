@@ -13,12 +13,26 @@
 
 namespace lumenhollow::shots {
 
+// What the camera and the user have done before the picture is taken.
+enum class ShotScene {
+    live = 0,            // a picture arrives over USB
+    connectingUSB,       // no picture yet over USB
+    connectingWireless,  // no picture yet over Wi-Fi
+    failedWireless,      // the wireless camera failed
+    cameraOffWireless,   // the wireless camera was switched off
+    cameraOffUSB,        // the USB camera was switched off
+    countdown,           // a three-second countdown has just begun
+    guides,              // every guide chosen in the guide menu
+    faceTracked,         // face tracking on, a face found
+};
+
 struct ShotState {
     std::string name;
     int windowWidth = 0;
     int windowHeight = 0;
     int frameWidth = 0;
     int frameHeight = 0;
+    ShotScene scene = ShotScene::live;
     // Without the controls: the picture alone.
     bool chrome = true;
 };

@@ -1,12 +1,14 @@
 #include "lumenhollow/ui/kit/typography.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace lumenhollow::ui {
 
@@ -54,6 +56,13 @@ QFont uiFont(TextStyle style) {
 
 double centredBaseline(const QFontMetricsF& metrics, double midY) {
     return midY + (metrics.ascent() - metrics.descent()) / 2;
+}
+
+QSize wrappedTextSize(const QFont& font, const QString& text, int maxWidth) {
+    const QFontMetrics metrics(font);
+    const int width = std::min(maxWidth, metrics.horizontalAdvance(text) + 1);
+    const QRect lines = metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap | Qt::AlignHCenter, text);
+    return {width, lines.height()};
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // settings, and digits set in equal cells where a figure must not jitter.
 
 #include <QFont>
+#include <QSize>
 #include <QString>
 
 class QFontMetricsF;
@@ -38,6 +39,11 @@ QFont uiFont(TextStyle style);
 
 // The baseline that centres a line of `metrics`' font on `midY`.
 double centredBaseline(const QFontMetricsF& metrics, double midY);
+
+// The size a label of `text` in `font` takes when it wraps at word breaks
+// beyond `maxWidth`: one line's width when that fits, else `maxWidth`, and
+// as many lines high as the wrapping makes.
+QSize wrappedTextSize(const QFont& font, const QString& text, int maxWidth);
 
 // Width of `text` with every digit in a cell as wide as the widest digit.
 double tabularWidth(const QFontMetricsF& metrics, const QString& text);
