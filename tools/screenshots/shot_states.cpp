@@ -1,10 +1,8 @@
 #include "tools/screenshots/shot_states.h"
 
 #include <QApplication>
-#include <QFontDatabase>
-#include <QPalette>
-#include <QStyleFactory>
 
+#include <algorithm>
 #include <memory>
 
 #include "hollowkit/camera/camera_event.h"
@@ -20,6 +18,8 @@
 #include "lumenhollow/testing/fake_secure_random.h"
 #include "lumenhollow/testing/memory_settings_store.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -27,8 +27,6 @@
 namespace lumenhollow::shots {
 
 namespace {
-
-constexpr const char* kInterFont = "/usr/share/fonts/opentype/inter/Inter-Regular.otf";
 
 // The model with every outside service faked, on a frozen clock.
 struct ShotModel {
@@ -43,8 +41,8 @@ struct ShotModel {
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     std::shared_ptr<CameraModel> model;
 
-    ShotModel() {
-        cameras.setPocketConnected(true);
+    explicit ShotModel(bool usb) {
+        cameras.setPocketConnected(usb);
         ImagingFactory imaging;
         imaging.processor = [] {
             hollowkit::FrameProcessor::Options options;
@@ -75,13 +73,54 @@ struct ShotModel {
 
 }  // namespace
 
-const std::vector<ShotState>& shotStates() {
-    static const std::vector<ShotState> states{
-        {"video-16x9", 1152, 648, 1920, 1080, false},
-        {"video-4x3-pillarbox", 1152, 648, 1440, 1080, false},
-        {"video-portrait", 457, 812, 1080, 1920, false},
-        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, false},
+namespace {
+
+ShotState windowShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state;
+    state.name = std::move(name);
+    state.windowWidth = width;
+    state.windowHeight = height;
+    state.frameWidth = frameWidth;
+    state.frameHeight = frameHeight;
+    return state;
+}
+
+// The picture alone, without the window's controls.
+ShotState pictureShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state = windowShot(std::move(name), width, height, frameWidth, frameHeight);
+    state.chrome = false;
+    return state;
+}
+
+std::vector<ShotState> makeShotStates() {
+    std::vector<ShotState> states{
+        pictureShot("video-16x9", 1152, 648, 1920, 1080),
+        pictureShot("video-4x3-pillarbox", 1152, 648, 1440, 1080),
+        pictureShot("video-portrait", 457, 812, 1080, 1920),
+        pictureShot("video-portrait-in-landscape", 1330, 748, 1080, 1920),
+        // The window's controls; those not built yet stand in as empty glass.
+        windowShot("window-usb", 1152, 648, 1920, 1080),
+        windowShot("window-wifi", 1152, 648, 1920, 1080),
+        windowShot("window-recording", 1152, 648, 1920, 1080),
+        windowShot("window-recording-screen", 1152, 648, 1920, 1080),
+        windowShot("window-notice", 1152, 648, 1920, 1080),
+        windowShot("window-rail", 457, 812, 1080, 1920),
     };
+    const auto find = [&states](const char* name) -> ShotState& {
+        return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
+    };
+    find("window-wifi").usb = false;
+    find("window-recording").recordingSeconds = 61;
+    find("window-recording-screen").recordingSeconds = 61;
+    find("window-recording-screen").recordScreen = true;
+    find("window-notice").notice = "Face tracking on";
+    return states;
+}
+
+}  // namespace
+
+const std::vector<ShotState>& shotStates() {
+    static const std::vector<ShotState> states = makeShotStates();
     return states;
 }
 
@@ -96,23 +135,8 @@ void prepareShotLook() {
     static bool prepared = false;
     if (prepared) return;
     prepared = true;
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x1c, 0x1c, 0x1e));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(0x2c, 0x2c, 0x2e));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
-    QApplication::setPalette(dark);
-    const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(kInterFont));
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    if (!families.isEmpty()) {
-        QFont font(families.first());
-        font.setPixelSize(13);
-        QApplication::setFont(font);
-    }
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) ui::applyLook(*app);
+    ui::setAnimationsEnabled(false);
 }
 
 std::vector<unsigned char> colourBars(int width, int height) {
@@ -139,15 +163,24 @@ std::vector<unsigned char> colourBars(int width, int height) {
 
 QImage renderShot(const ShotState& state) {
     prepareShotLook();
-    ShotModel shot;
+    ShotModel shot(state.usb);
     hollowkit::CameraStats stats;
     stats.hasPicture = true;
     stats.framesPerSecond = 30;
     stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
     shot.cameras.latest()->emit(hollowkit::CameraEvent::stats(stats));
+    shot.cameras.latest()->emit(hollowkit::CameraEvent::battery(hollowkit::BatteryStatus{80, false}));
     shot.main.runUntilIdle();
     // A picture of the other orientation settles after a moment.
     shot.main.advance(CameraModel::kSettleDelay);
+    shot.main.runUntilIdle();
+    if (state.recordScreen) shot.model->toggleRecordScreen();
+    if (state.recordingSeconds) {
+        // The camera's own recording is the one a shot can start without
+        // writing a file; the pill shows its time the same way.
+        shot.cameras.latest()->emit(hollowkit::CameraEvent::cardRecording(
+            hollowkit::CardRecordingState{true, false, *state.recordingSeconds}));
+    }
     shot.main.runUntilIdle();
 
     ModelSignals modelSignals(shot.model);
@@ -159,6 +192,7 @@ QImage renderShot(const ShotState& state) {
         if (!state.chrome) window.chromeLayer().hide();
         window.show();
         QCoreApplication::processEvents();
+        if (state.notice) shot.model->postNotice(*state.notice);
 
         const std::vector<unsigned char> pixels = colourBars(state.frameWidth, state.frameHeight);
         const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(state.frameWidth) * 4};
