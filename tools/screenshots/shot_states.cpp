@@ -1,10 +1,8 @@
 #include "tools/screenshots/shot_states.h"
 
 #include <QApplication>
-#include <QFontDatabase>
-#include <QPalette>
-#include <QStyleFactory>
 
+#include <algorithm>
 #include <memory>
 
 #include "hollowkit/camera/camera_event.h"
@@ -21,7 +19,7 @@
 #include "lumenhollow/testing/memory_settings_store.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
-#include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -29,8 +27,6 @@
 namespace lumenhollow::shots {
 
 namespace {
-
-constexpr const char* kInterFont = "/usr/share/fonts/opentype/inter/Inter-Regular.otf";
 
 // The model with every outside service faked, on a frozen clock.
 struct ShotModel {
@@ -79,22 +75,69 @@ struct ShotModel {
 
 }  // namespace
 
-const std::vector<ShotState>& shotStates() {
-    static const std::vector<ShotState> states{
-        {"video-16x9", 1152, 648, 1920, 1080, ShotScene::live, false},
-        {"video-4x3-pillarbox", 1152, 648, 1440, 1080},
-        {"video-portrait", 457, 812, 1080, 1920, ShotScene::live, false},
-        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, ShotScene::live, false},
-        {"overlay-connecting-usb", 1152, 648, 1920, 1080, ShotScene::connectingUSB},
-        {"overlay-connecting-wifi", 1152, 648, 1920, 1080, ShotScene::connectingWireless},
-        {"overlay-failed-wifi", 1152, 648, 1920, 1080, ShotScene::failedWireless},
-        {"overlay-camera-off-wifi", 1152, 648, 1920, 1080, ShotScene::cameraOffWireless},
-        {"overlay-camera-off-usb", 1152, 648, 1920, 1080, ShotScene::cameraOffUSB},
-        {"overlay-countdown-3", 1152, 648, 1920, 1080, ShotScene::countdown},
-        {"overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides},
-        {"overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides},
-        {"overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked},
+namespace {
+
+ShotState windowShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state;
+    state.name = std::move(name);
+    state.windowWidth = width;
+    state.windowHeight = height;
+    state.frameWidth = frameWidth;
+    state.frameHeight = frameHeight;
+    return state;
+}
+
+ShotState sceneShot(std::string name, int width, int height, int frameWidth, int frameHeight, ShotScene scene) {
+    ShotState state = windowShot(std::move(name), width, height, frameWidth, frameHeight);
+    state.scene = scene;
+    return state;
+}
+
+// The picture alone, without the window's controls.
+ShotState pictureShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state = windowShot(std::move(name), width, height, frameWidth, frameHeight);
+    state.chrome = false;
+    return state;
+}
+
+std::vector<ShotState> makeShotStates() {
+    std::vector<ShotState> states{
+        pictureShot("video-16x9", 1152, 648, 1920, 1080),
+        pictureShot("video-4x3-pillarbox", 1152, 648, 1440, 1080),
+        pictureShot("video-portrait", 457, 812, 1080, 1920),
+        pictureShot("video-portrait-in-landscape", 1330, 748, 1080, 1920),
+        // The window's controls; those not built yet stand in as empty glass.
+        windowShot("window-usb", 1152, 648, 1920, 1080),
+        windowShot("window-wifi", 1152, 648, 1920, 1080),
+        windowShot("window-recording", 1152, 648, 1920, 1080),
+        windowShot("window-recording-screen", 1152, 648, 1920, 1080),
+        windowShot("window-notice", 1152, 648, 1920, 1080),
+        windowShot("window-rail", 457, 812, 1080, 1920),
+        sceneShot("overlay-connecting-usb", 1152, 648, 1920, 1080, ShotScene::connectingUSB),
+        sceneShot("overlay-connecting-wifi", 1152, 648, 1920, 1080, ShotScene::connectingWireless),
+        sceneShot("overlay-failed-wifi", 1152, 648, 1920, 1080, ShotScene::failedWireless),
+        sceneShot("overlay-camera-off-wifi", 1152, 648, 1920, 1080, ShotScene::cameraOffWireless),
+        sceneShot("overlay-camera-off-usb", 1152, 648, 1920, 1080, ShotScene::cameraOffUSB),
+        sceneShot("overlay-countdown-3", 1152, 648, 1920, 1080, ShotScene::countdown),
+        sceneShot("overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides),
+        sceneShot("overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides),
+        sceneShot("overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked),
     };
+    const auto find = [&states](const char* name) -> ShotState& {
+        return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
+    };
+    find("window-wifi").usb = false;
+    find("window-recording").recordingSeconds = 61;
+    find("window-recording-screen").recordingSeconds = 61;
+    find("window-recording-screen").recordScreen = true;
+    find("window-notice").notice = "Face tracking on";
+    return states;
+}
+
+}  // namespace
+
+const std::vector<ShotState>& shotStates() {
+    static const std::vector<ShotState> states = makeShotStates();
     return states;
 }
 
@@ -109,25 +152,8 @@ void prepareShotLook() {
     static bool prepared = false;
     if (prepared) return;
     prepared = true;
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x1c, 0x1c, 0x1e));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(0x2c, 0x2c, 0x2e));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
-    QApplication::setPalette(dark);
-    const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(kInterFont));
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    if (!families.isEmpty()) {
-        QFont font(families.first());
-        font.setPixelSize(13);
-        QApplication::setFont(font);
-    }
-    // The other weights, for the kit's type.
-    ui::loadTextFonts();
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) ui::applyLook(*app);
+    ui::setAnimationsEnabled(false);
 }
 
 std::vector<unsigned char> colourBars(int width, int height) {
@@ -185,6 +211,7 @@ void arrange(ShotModel& shot, const ShotState& state) {
         stats.framesPerSecond = 30;
         stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
         camera.emit(hollowkit::CameraEvent::stats(stats));
+        camera.emit(hollowkit::CameraEvent::battery(hollowkit::BatteryStatus{80, false}));
         shot.main.runUntilIdle();
         // A picture of the other orientation settles after a moment.
         shot.main.advance(CameraModel::kSettleDelay);
@@ -211,8 +238,14 @@ void arrange(ShotModel& shot, const ShotState& state) {
             camera.deliverFrame(barsFrame(state.frameWidth, state.frameHeight));
             break;
     }
+    if (state.recordScreen) shot.model->toggleRecordScreen();
+    if (state.recordingSeconds) {
+        // The camera's own recording is the one a shot can start without
+        // writing a file; the pill shows its time the same way.
+        camera.emit(hollowkit::CameraEvent::cardRecording(
+            hollowkit::CardRecordingState{true, false, *state.recordingSeconds}));
+    }
     shot.main.runUntilIdle();
-    // The toast is the chrome's; these pictures show the picture and what lies on it.
     shot.model->dismissSheets();
 }
 
@@ -233,7 +266,7 @@ private:
 QImage renderShot(const ShotState& state) {
     prepareShotLook();
     const AnimationsOff still;
-    ShotModel shot(!sceneIsWireless(state.scene));
+    ShotModel shot(state.usb && !sceneIsWireless(state.scene));
     arrange(shot, state);
 
     ModelSignals modelSignals(shot.model);
@@ -245,6 +278,7 @@ QImage renderShot(const ShotState& state) {
         if (!state.chrome) window.chromeLayer().hide();
         window.show();
         QCoreApplication::processEvents();
+        if (state.notice) shot.model->postNotice(*state.notice);
 
         if (sceneHasPicture(state.scene)) {
             shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));

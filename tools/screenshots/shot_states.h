@@ -35,12 +35,20 @@ struct ShotState {
     ShotScene scene = ShotScene::live;
     // Without the controls: the picture alone.
     bool chrome = true;
+    // The camera on USB; otherwise over Wi-Fi.
+    bool usb = true;
+    // A notice just posted.
+    std::optional<std::string> notice;
+    // A recording that has run this long, and whether it takes the screen too.
+    std::optional<int> recordingSeconds;
+    bool recordScreen = false;
 };
 
 const std::vector<ShotState>& shotStates();
 const ShotState* findShotState(const std::string& name);
 
-// The look every shot shares (style, palette, font); once per process.
+// The look every shot shares (the kit's style, palette and font, no
+// animation); once per process.
 void prepareShotLook();
 
 // The window's content in `state`; a null image when the state is unknown.

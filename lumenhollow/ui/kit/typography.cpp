@@ -98,4 +98,29 @@ void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& 
     }
 }
 
+TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text) {
+    const double cell = digitCell(metrics);
+    TabularLine line;
+    double x = 0;
+    for (const QChar ch : text) {
+        const double advance = metrics.horizontalAdvance(ch);
+        line.pieces.emplace_back(ch);
+        if (ch.isDigit()) {
+            line.offsets.push_back(x + (cell - advance) / 2);
+            x += cell;
+        } else {
+            line.offsets.push_back(x);
+            x += advance;
+        }
+    }
+    line.width = x;
+    return line;
+}
+
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line) {
+    for (size_t i = 0; i < line.pieces.size(); ++i) {
+        painter.drawText(QPointF(baselineLeft.x() + line.offsets[i], baselineLeft.y()), line.pieces[i]);
+    }
+}
+
 }  // namespace lumenhollow::ui

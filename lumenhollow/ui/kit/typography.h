@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QSize>
 #include <QString>
+#include <vector>
 
 class QFontMetricsF;
 class QPainter;
@@ -49,5 +50,15 @@ QSize wrappedTextSize(const QFont& font, const QString& text, int maxWidth);
 double tabularWidth(const QFontMetricsF& metrics, const QString& text);
 // Draws `text` that way from `baselineLeft`, with the painter's font and pen.
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text);
+
+// A line set that way once and drawn as often as needed, so painting it
+// allocates nothing.
+struct TabularLine {
+    std::vector<QString> pieces;  // one character each
+    std::vector<double> offsets;  // from the line's left edge
+    double width = 0;
+};
+TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text);
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line);
 
 }  // namespace lumenhollow::ui
