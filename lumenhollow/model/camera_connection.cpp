@@ -34,6 +34,14 @@ void CameraModel::selectConnection(ConnectionMode mode) {
     connect(mode);
 }
 
+void CameraModel::switchToUSB() {
+    if (services_.cameras.isPocketConnected()) {
+        selectConnection(ConnectionMode::usb);
+    } else {
+        publish<Field::showUSBGuide>(true);
+    }
+}
+
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
     if (switching_ || isTerminating()) return;

@@ -265,5 +265,31 @@ TEST(CameraConnectionTest, AGoneModelLeavesPendingWorkHarmless) {
     EXPECT_EQ(h.cameras.latest(), nullptr);
 }
 
+TEST(CameraConnectionTest, TheSwitchToUsbConnectsWhenPluggedInAndOtherwiseOpensTheGuide) {
+    struct Case {
+        const char* name;
+        bool pluggedIn;
+        ConnectionMode connection;
+        bool guide;
+    };
+    const std::vector<Case> cases{
+        {"plugged in", true, ConnectionMode::usb, false},
+        {"not plugged in", false, ConnectionMode::wireless, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        h.createAndStart();
+        ASSERT_EQ(h.state().connection, ConnectionMode::wireless);
+        h.model->dismissSheets();
+        h.cameras.setPocketConnected(c.pluggedIn);
+        h.model->switchToUSB();
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.state().connection, c.connection);
+        EXPECT_EQ(h.state().showUSBGuide, c.guide);
+        EXPECT_EQ(h.cameras.builds().size(), c.pluggedIn ? 2u : 1u);
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test
