@@ -144,7 +144,7 @@ void JoystickPad::beginGesture(Gesture gesture) {
 }
 
 void JoystickPad::endGesture(bool animated) {
-    QCoreApplication::instance()->removeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
     const Gesture ended = gesture_;
     gesture_ = Gesture::none;
     if (ended == Gesture::arrow) {
