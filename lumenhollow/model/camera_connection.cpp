@@ -34,7 +34,7 @@ void CameraModel::selectConnection(ConnectionMode mode) {
     connect(mode);
 }
 
-void CameraModel::useUSB() {
+void CameraModel::switchToUSB() {
     if (isPocketConnected()) {
         selectConnection(ConnectionMode::usb);
         return;

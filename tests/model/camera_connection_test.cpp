@@ -306,7 +306,7 @@ TEST(CameraConnectionTest, UseUSBAndReconnectFollowTheCamerasPresenceOnUSB) {
         const size_t builds = h.cameras.builds().size();
 
         if (c.action == Action::useUSB) {
-            h.model->useUSB();
+            h.model->switchToUSB();
         } else {
             h.model->reconnect();
         }

@@ -10,6 +10,8 @@ namespace lumenhollow::ui {
 
 inline QKeySequence recordShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
 inline QKeySequence outputFolderShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_O); }
+inline QKeySequence photoShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_S); }
+inline QKeySequence faceTrackingShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);

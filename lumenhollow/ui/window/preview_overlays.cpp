@@ -32,9 +32,9 @@ PreviewOverlays::PreviewOverlays(ModelSignals& model, QWidget* pictureLayer, QWi
       preview_(preview),
       guides_(new GuideOverlay(pictureLayer)),
       faceBox_(new FaceBoxOverlay(pictureLayer)),
-      cameraOff_(new CameraOffOverlay(overlayAction(model.sharedModel(), &CameraModel::useUSB), preview)),
+      cameraOff_(new CameraOffOverlay(overlayAction(model.sharedModel(), &CameraModel::switchToUSB), preview)),
       connecting_(new ConnectingOverlay(overlayAction(model.sharedModel(), &CameraModel::reconnect),
-                                        overlayAction(model.sharedModel(), &CameraModel::useUSB), preview)),
+                                        overlayAction(model.sharedModel(), &CameraModel::switchToUSB), preview)),
       countdown_(new CountdownOverlay(preview)) {
     guides_->setObjectName(QStringLiteral("guideOverlay"));
     faceBox_->setObjectName(QStringLiteral("faceBoxOverlay"));
