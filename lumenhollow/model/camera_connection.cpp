@@ -34,6 +34,24 @@ void CameraModel::selectConnection(ConnectionMode mode) {
     connect(mode);
 }
 
+void CameraModel::switchToUSB() {
+    // Asked at the moment of the click: the guide then waits for the cable.
+    if (services_.cameras.isPocketConnected()) {
+        selectConnection(ConnectionMode::usb);
+    } else {
+        publish<Field::showUSBGuide>(true);
+    }
+}
+
+void CameraModel::chooseFormat(const hollowkit::VideoFormatOption& format) {
+    // A new format would restart the stream under the recording.
+    if (isRecording()) {
+        publish<Field::notice>(std::string(kFormatWhileRecordingNotice));
+        return;
+    }
+    camera_->selectFormat(format);
+}
+
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
     if (switching_ || isTerminating()) return;

@@ -110,6 +110,13 @@ public:
     // (also for the current route: a reconnect). Ignored while a switch runs.
     void connect(ConnectionMode mode);
     bool isSwitching() const { return switching_; }
+    // Every "use USB" control: switches to USB when the camera is plugged in
+    // there, else asks for the USB guide (showUSBGuide) and keeps the route.
+    void switchToUSB();
+    // The user's choice of picture format: refused with a notice while
+    // recording, otherwise handed to the camera, which reports the change.
+    static constexpr std::string_view kFormatWhileRecordingNotice = "Stop recording before changing the format";
+    void chooseFormat(const hollowkit::VideoFormatOption& format);
     // Stops the active camera for good (shutdown); `completion` runs on the
     // main executor once it has stopped.
     void stopCamera(std::function<void()> completion);
