@@ -46,7 +46,7 @@ void CameraModel::switchToUSB() {
 void CameraModel::chooseFormat(const hollowkit::VideoFormatOption& format) {
     // A new format would restart the stream under the recording.
     if (isRecording()) {
-        publish<Field::notice>(std::string(kFormatWhileRecordingNotice));
+        postNotice(std::string(kFormatWhileRecordingNotice));
         return;
     }
     camera_->selectFormat(format);
