@@ -3,8 +3,11 @@
 #include <QEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -54,6 +57,7 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
+    installControls();
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
         layoutLayers();
@@ -61,6 +65,19 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     updateMinimumSize();
     resize(kDefaultWidth, kDefaultHeight);
     sheets_->raise();
+}
+
+void MainWindow::installControls() {
+    auto* bar = new BottomBar(model_, chrome_);
+    const auto followWidth = [bar](WidthClasses classes) {
+        bar->setCompact(classes.compact);
+        bar->setRailMode(classes.rail);
+    };
+    followWidth(chrome_->widthClasses());
+    connect(chrome_, &ChromeColumn::widthClassesChanged, bar, followWidth);
+    chrome_->setBottomBar(bar);
+    chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
+    chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
 }
 
 MainWindow::~MainWindow() {
