@@ -81,6 +81,10 @@ const std::vector<ShotState>& shotStates() {
         {"video-4x3-pillarbox", 1152, 648, 1440, 1080, false},
         {"video-portrait", 457, 812, 1080, 1920, false},
         {"video-portrait-in-landscape", 1330, 748, 1080, 1920, false},
+        // The narrow window: shorter titles in the bar.
+        {"compact-1000x563", 1000, 563, 1920, 1080},
+        // The first portrait fit: the tool rail carries the tools.
+        {"rail-portrait", 457, 812, 1080, 1920},
     };
     return states;
 }
@@ -144,6 +148,11 @@ QImage renderShot(const ShotState& state) {
     stats.hasPicture = true;
     stats.framesPerSecond = 30;
     stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
+    // The camera offers both orientations and runs in the picture's.
+    const std::vector<hollowkit::VideoFormatOption> formats{{1920, 1080, 30}, {1280, 720, 30}, {1080, 1920, 30}};
+    shot.cameras.latest()->setDevices({}, std::nullopt, formats,
+                                      state.frameWidth >= state.frameHeight ? formats.front() : formats.back());
+    shot.cameras.latest()->emit(hollowkit::CameraEvent::devicesChanged());
     shot.cameras.latest()->emit(hollowkit::CameraEvent::stats(stats));
     shot.main.runUntilIdle();
     // A picture of the other orientation settles after a moment.
