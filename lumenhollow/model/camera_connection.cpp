@@ -47,6 +47,15 @@ void CameraModel::reconnect() {
     connect(isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless);
 }
 
+void CameraModel::chooseFormat(const hollowkit::VideoFormatOption& format) {
+    // A new format would restart the stream under the recording.
+    if (isRecording()) {
+        postNotice(std::string(kFormatWhileRecordingNotice));
+        return;
+    }
+    camera_->selectFormat(format);
+}
+
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
     if (switching_ || isTerminating()) return;

@@ -122,6 +122,10 @@ public:
     // "Reconnect": the camera counts as on again and its route is built anew,
     // USB when the camera is plugged in, wireless otherwise.
     void reconnect();
+    // The user's choice of picture format: refused with a notice while
+    // recording, otherwise handed to the camera, which reports the change.
+    static constexpr std::string_view kFormatWhileRecordingNotice = "Stop recording before changing the format";
+    void chooseFormat(const hollowkit::VideoFormatOption& format);
     // Stops the active camera for good (shutdown); `completion` runs on the
     // main executor once it has stopped.
     void stopCamera(std::function<void()> completion);

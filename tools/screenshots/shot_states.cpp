@@ -113,6 +113,8 @@ std::vector<ShotState> makeShotStates() {
         windowShot("window-recording-screen", 1152, 648, 1920, 1080),
         windowShot("window-notice", 1152, 648, 1920, 1080),
         windowShot("window-rail", 457, 812, 1080, 1920),
+        // The narrow window: shorter titles in the bar.
+        windowShot("compact-1000x563", 1000, 563, 1920, 1080),
         sceneShot("overlay-connecting-usb", 1152, 648, 1920, 1080, ShotScene::connectingUSB),
         sceneShot("overlay-connecting-wifi", 1152, 648, 1920, 1080, ShotScene::connectingWireless),
         sceneShot("overlay-failed-wifi", 1152, 648, 1920, 1080, ShotScene::failedWireless),
@@ -205,6 +207,11 @@ hollowkit::VideoFrame barsFrame(int width, int height) {
 // The camera's events and the user's choices of `state`, on the frozen clock.
 void arrange(ShotModel& shot, const ShotState& state) {
     FakeCamera& camera = *shot.cameras.latest();
+    // The camera offers both orientations and runs in the picture's.
+    const std::vector<hollowkit::VideoFormatOption> formats{{1920, 1080, 30}, {1280, 720, 30}, {1080, 1920, 30}};
+    camera.setDevices({}, std::nullopt, formats,
+                      state.frameWidth >= state.frameHeight ? formats.front() : formats.back());
+    camera.emit(hollowkit::CameraEvent::devicesChanged());
     if (sceneHasPicture(state.scene)) {
         hollowkit::CameraStats stats;
         stats.hasPicture = true;

@@ -3,11 +3,17 @@
 #include <QEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
+#include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/joystick_pad.h"
 #include "lumenhollow/ui/window/preview_overlays.h"
+#include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
+#include "lumenhollow/ui/window/zoom_control.h"
 
 namespace lumenhollow {
 
@@ -57,6 +63,7 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
     chrome_->installEventFilter(this);
+    installControls();
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
         layoutLayers();
@@ -66,6 +73,22 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     // The window's own controls stay usable over a panel, and a sheet over all.
     chrome_->raise();
     sheets_->raise();
+}
+
+void MainWindow::installControls() {
+    auto* bar = new BottomBar(model_, chrome_);
+    const auto followWidth = [bar](WidthClasses classes) {
+        bar->setCompact(classes.compact);
+        bar->setRailMode(classes.rail);
+    };
+    followWidth(chrome_->widthClasses());
+    connect(chrome_, &ChromeColumn::widthClassesChanged, bar, followWidth);
+    chrome_->setBottomBar(bar);
+    chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
+    chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
+    chrome_->setZoomControl(new ZoomControl(model_, chrome_));
+    chrome_->setCaptureControls(new CaptureControls(model_, chrome_));
+    chrome_->setJoystickPad(new JoystickPad(model_, chrome_));
 }
 
 MainWindow::~MainWindow() {

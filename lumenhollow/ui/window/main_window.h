@@ -37,6 +37,8 @@ class MainWindow final : public QMainWindow {
 public:
     static constexpr int kDefaultWidth = 1152;
     static constexpr int kDefaultHeight = 648;
+    // The diameter of the tool rail's buttons.
+    static constexpr int kRailButtonSize = 34;
 
     // `model` and `feed` must outlive the window.
     MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent = nullptr);
@@ -62,6 +64,8 @@ protected:
 private:
     class ForwardingOps;
 
+    // The bottom bar, the tool rail and the scenes button, in the chrome's slots.
+    void installControls();
     void layoutLayers();
     void updateMinimumSize();
 
