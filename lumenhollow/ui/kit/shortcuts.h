@@ -9,6 +9,8 @@
 namespace lumenhollow::ui {
 
 inline QKeySequence recordShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+inline QKeySequence recordScreenShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R); }
+inline QKeySequence faceTrackingShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);
