@@ -21,6 +21,7 @@
 #include "lumenhollow/testing/memory_settings_store.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -73,6 +74,20 @@ struct ShotModel {
     }
 };
 
+// The clock stays frozen: the USB guide keeps the footer of its first look.
+void showSheet(ShotModel& shot, MainWindow& window, ShotSheet sheet) {
+    switch (sheet) {
+        case ShotSheet::none: return;
+        case ShotSheet::welcome: window.sheets().present(SheetKind::welcome); break;
+        case ShotSheet::usbGuideWaiting:
+        case ShotSheet::usbGuideFound:
+            shot.cameras.setPocketConnected(sheet == ShotSheet::usbGuideFound);
+            window.sheets().present(SheetKind::usbGuide);
+            break;
+    }
+    QCoreApplication::processEvents();
+}
+
 }  // namespace
 
 const std::vector<ShotState>& shotStates() {
@@ -81,6 +96,9 @@ const std::vector<ShotState>& shotStates() {
         {"video-4x3-pillarbox", 1152, 648, 1440, 1080},
         {"video-portrait", 457, 812, 1080, 1920},
         {"video-portrait-in-landscape", 1330, 748, 1080, 1920},
+        {"sheet-welcome", 1152, 648, 1920, 1080, ShotSheet::welcome},
+        {"sheet-usb-guide-waiting", 1152, 648, 1920, 1080, ShotSheet::usbGuideWaiting},
+        {"sheet-usb-guide-found", 1152, 648, 1920, 1080, ShotSheet::usbGuideFound},
     };
     return states;
 }
@@ -164,6 +182,7 @@ QImage renderShot(const ShotState& state) {
         shot.feed->mailbox().push(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, state.frameWidth,
                                                                    state.frameHeight, {&plane, 1}, {}));
         window.surface().showWaitingFrame();
+        showSheet(shot, window, state.sheet);
         picture = window.surface().grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     return picture;

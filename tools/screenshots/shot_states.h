@@ -13,12 +13,16 @@
 
 namespace lumenhollow::shots {
 
+// A sheet over the window, as the user meets it.
+enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound };
+
 struct ShotState {
     std::string name;
     int windowWidth = 0;
     int windowHeight = 0;
     int frameWidth = 0;
     int frameHeight = 0;
+    ShotSheet sheet = ShotSheet::none;
 };
 
 const std::vector<ShotState>& shotStates();
