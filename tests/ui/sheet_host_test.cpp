@@ -116,7 +116,7 @@ TEST(SheetHostTest, TheShortcutsSheetFollowsTheWelcomeNeverBesideIt) {
 // The camera is on wireless; "plugged" says whether it is on USB when the
 // guide opens, `action` what happens `atMs` later.
 TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
-    enum class Action { none, plugIn, notNow, escape, quit };
+    enum class Action { none, plugIn, notNow, escape, quit, modelCloses };
     const struct {
         const char* name;
         bool plugged;
@@ -130,6 +130,7 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
         {"Escape in the pause", true, Action::escape, 400, -1},
         {"Not Now in the pause", true, Action::notNow, 400, -1},
         {"quit in the pause", true, Action::quit, 400, -1},
+        {"closed by the model in the pause", true, Action::modelCloses, 400, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,6 +151,7 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
             case Action::notNow: QTest::mouseClick(window.sheets().button("Not Now"), Qt::LeftButton); break;
             case Action::escape: pressKey(window, Qt::Key_Escape); break;
             case Action::quit: h.model->afterClosingSheets(); break;
+            case Action::modelCloses: h.model->dismissSheets(); break;
         }
         if (c.switchedAtMs >= 0) {
             h.main.advance(std::chrono::milliseconds(c.switchedAtMs - c.atMs - 1));
