@@ -173,6 +173,15 @@ public:
     void afterClosingSheets();
     // Clears the five sheet flags in their order.
     void dismissSheets();
+    // A quit request was made: nothing new may start from now on.
+    bool isQuitRequested() const { return quitRequested_; }
+
+    // --- Sheets. Each sheet clears its own flag when the user closes it.
+    void setShowWelcome(bool on) { publish<Field::showWelcome>(on); }
+    void setShowUSBGuide(bool on) { publish<Field::showUSBGuide>(on); }
+    void setShowShortcuts(bool on) { publish<Field::showShortcuts>(on); }
+    // Stores true under "welcomed": later launches start without the welcome.
+    void markWelcomed();
     // The quit request, starting a new instance once the process has ended.
     void quitAndReopen();
     bool relaunchOnQuit() const { return relaunchOnQuit_; }

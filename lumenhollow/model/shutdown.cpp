@@ -12,6 +12,7 @@
 
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/stored_settings.h"
 
 namespace lumenhollow {
 
@@ -21,6 +22,10 @@ void CameraModel::dismissSheets() {
     publish<Field::showScreenPermissionHelp>(false);
     publish<Field::showShortcuts>(false);
     publish<Field::showHomeNetworkSheet>(false);
+}
+
+void CameraModel::markWelcomed() {
+    services_.settings.set(settings_key::welcomed, true);
 }
 
 void CameraModel::afterClosingSheets() {

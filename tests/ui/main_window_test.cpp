@@ -155,7 +155,7 @@ TEST(MainWindowTest, SheetsFollowTheModelAndTheAlertsButtonsAct) {
     WindowHarness first(true, false);
     MainWindow& window = first.show();
     ASSERT_EQ(window.sheets().shown(), SheetKind::welcome) << "nothing was ever welcomed";
-    QTest::mouseClick(window.sheets().button("Close"), Qt::LeftButton);
+    QTest::mouseClick(window.sheets().button("Get Started"), Qt::LeftButton);
     first.main.runUntilIdle();
     EXPECT_FALSE(window.sheets().shown());
     EXPECT_FALSE(first.state().showWelcome);

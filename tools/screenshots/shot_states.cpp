@@ -21,6 +21,7 @@
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -61,7 +62,7 @@ struct ShotModel {
         };
         imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell, desktop,
-                                                        feed, feed, "/nonexistent-parent/Lumenhollow", imaging});
+                                                        feed, feed, "/home/you/Videos/Lumenhollow", imaging});
         model->camera().start();
         model->dismissSheets();
         main.runUntilIdle();
@@ -72,6 +73,20 @@ struct ShotModel {
         main.runUntilIdle();
     }
 };
+
+// The clock stays frozen: the USB guide keeps the footer of its first look.
+void showSheet(ShotModel& shot, MainWindow& window, ShotSheet sheet) {
+    switch (sheet) {
+        case ShotSheet::none: return;
+        case ShotSheet::welcome: window.sheets().present(SheetKind::welcome); break;
+        case ShotSheet::usbGuideWaiting:
+        case ShotSheet::usbGuideFound:
+            shot.cameras.setPocketConnected(sheet == ShotSheet::usbGuideFound);
+            window.sheets().present(SheetKind::usbGuide);
+            break;
+    }
+    QCoreApplication::processEvents();
+}
 
 }  // namespace
 
@@ -124,6 +139,9 @@ std::vector<ShotState> makeShotStates() {
         sceneShot("overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides),
         sceneShot("overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides),
         sceneShot("overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked),
+        windowShot("sheet-welcome", 1152, 648, 1920, 1080),
+        windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
+        windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
     };
     const auto find = [&states](const char* name) -> ShotState& {
         return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
@@ -133,6 +151,9 @@ std::vector<ShotState> makeShotStates() {
     find("window-recording-screen").recordingSeconds = 61;
     find("window-recording-screen").recordScreen = true;
     find("window-notice").notice = "Face tracking on";
+    find("sheet-welcome").sheet = ShotSheet::welcome;
+    find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
+    find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
     return states;
 }
 
@@ -291,6 +312,7 @@ QImage renderShot(const ShotState& state) {
             shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
             window.surface().showWaitingFrame();
         }
+        showSheet(shot, window, state.sheet);
         picture = window.surface().grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     return picture;

@@ -26,6 +26,9 @@ enum class ShotScene {
     faceTracked,         // face tracking on, a face found
 };
 
+// A sheet over the window, as the user meets it.
+enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound };
+
 struct ShotState {
     std::string name;
     int windowWidth = 0;
@@ -42,6 +45,7 @@ struct ShotState {
     // A recording that has run this long, and whether it takes the screen too.
     std::optional<int> recordingSeconds;
     bool recordScreen = false;
+    ShotSheet sheet = ShotSheet::none;
 };
 
 const std::vector<ShotState>& shotStates();

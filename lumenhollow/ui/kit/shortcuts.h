@@ -17,6 +17,7 @@ inline QKeySequence photoShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_S);
 inline QKeySequence faceTrackingShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
 // Handled by the video surface itself, not by a menu.
 inline QKeySequence recenterKey() { return QKeySequence(Qt::Key_C); }
+inline QKeySequence recordScreenShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);

@@ -1,51 +1,43 @@
 #include "lumenhollow/ui/window/sheet_host.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/placeholder_sheet.h"
+#include "lumenhollow/ui/window/sheet_card.h"
+#include "lumenhollow/ui/window/sheet_content.h"
+#include "lumenhollow/ui/window/usb_guide_sheet.h"
+#include "lumenhollow/ui/window/welcome_sheet.h"
 
 namespace lumenhollow {
 
 namespace {
 
-constexpr QColor kBackdrop(0, 0, 0, 140);
-constexpr QColor kCardFill(0x2c, 0x2c, 0x2e);
-
-void clearLayout(QLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            // Possibly the button being clicked: it goes once its signal has returned.
-            widget->hide();
-            widget->setProperty("dropped", true);
-            widget->deleteLater();
-        }
-        if (QLayout* inner = item->layout()) clearLayout(inner);
-        delete item;
-    }
-}
+constexpr QColor kSheetBackdrop(0, 0, 0, 140);
+constexpr QColor kSheetCardFill(0x2c, 0x2c, 0x2e);
+constexpr QColor kSheetCardEdge(255, 255, 255, 20);
 
 }  // namespace
 
-SheetHost::SheetHost(ModelSignals& model, QWidget* parent)
-    : QWidget(parent), model_(model), card_(new QWidget(this)), cardLayout_(new QVBoxLayout(card_)) {
-    card_->setObjectName("sheetCard");
-    card_->setAutoFillBackground(true);
-    QPalette palette = card_->palette();
-    palette.setColor(QPalette::Window, kCardFill);
-    card_->setPalette(palette);
-    cardLayout_->setContentsMargins(26, 26, 26, 26);
-    cardLayout_->setSpacing(22);
-    auto* outer = new QVBoxLayout(this);
-    outer->addWidget(card_, 0, Qt::AlignCenter);
+SheetHost::SheetHost(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setFocusPolicy(Qt::StrongFocus);
     hide();
+    // Keys that reach the picture while a card shows are the card's.
+    if (parent) parent->installEventFilter(this);
     model_.onChange({Field::showWelcome, Field::showUSBGuide, Field::showShortcuts, Field::showScreenPermissionHelp},
                     this, [this] { follow(); });
     follow();
+}
+
+SheetHost::~SheetHost() {
+    if (parentWidget()) parentWidget()->removeEventFilter(this);
+    // The window closing with a card up: it goes too.
+    if (card_) card_->disappeared();
 }
 
 void SheetHost::follow() {
@@ -59,65 +51,116 @@ void SheetHost::follow() {
 }
 
 void SheetHost::present(SheetKind kind) {
+    endCard();
     shown_ = kind;
-    clearLayout(cardLayout_);
-    fill(kind);
+    switch (kind) {
+        case SheetKind::welcome: card_ = new WelcomeSheet(model_.sharedModel(), this); break;
+        case SheetKind::usbGuide: card_ = new UsbGuideSheet(model_.sharedModel(), this); break;
+        case SheetKind::shortcuts:
+        case SheetKind::screenRecordingAlert: card_ = new PlaceholderSheet(kind, model_, this); break;
+    }
     setGeometry(parentWidget() ? parentWidget()->rect() : rect());
+    card_->show();
+    placeCard();
     show();
     raise();
+    setFocus(Qt::OtherFocusReason);
 }
 
-void SheetHost::fill(SheetKind kind) {
-    card_->setFixedWidth(std::min(kCardWidth, std::max(1, parentWidget() ? parentWidget()->width() - 24 : kCardWidth)));
-    auto* title = new QLabel(QString::fromStdString(sheetTitle(kind)), card_);
-    title->setWordWrap(true);
-    cardLayout_->addWidget(title);
-    if (kind == SheetKind::screenRecordingAlert) {
-        const AlertText& alert = screenRecordingAlert();
-        auto* message = new QLabel(QString::fromStdString(alert.message), card_);
-        message->setWordWrap(true);
-        cardLayout_->addWidget(message);
-        for (const AlertButton& button : alert.buttons) {
-            const bool reopen = button.action == AlertButton::Action::quitAndReopen;
-            addButton(QString::fromStdString(button.title), reopen, [this, reopen] {
-                // Reopening quits through the model, which ends every sheet.
-                if (reopen) {
-                    model_.model().quitAndReopen();
-                } else {
-                    model_.model().dismissSheets();
-                }
-            });
-        }
-        return;
-    }
-    addButton(QStringLiteral("Close"), true, [this] { model_.model().dismissSheets(); });
-}
-
-void SheetHost::addButton(const QString& title, bool isDefault, std::function<void()> action) {
-    auto* button = new QPushButton(title, card_);
-    button->setDefault(isDefault);
-    button->setFocusPolicy(Qt::NoFocus);
-    connect(button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
-    cardLayout_->addWidget(button);
-}
-
-QPushButton* SheetHost::button(const QString& title) const {
-    for (QPushButton* button : card_->findChildren<QPushButton*>()) {
-        if (button->text() == title && !button->property("dropped").toBool()) return button;
-    }
-    return nullptr;
+void SheetHost::endCard() {
+    SheetCard* card = std::exchange(card_, nullptr);
+    if (!card) return;
+    card->disappeared();
+    // Possibly the card whose button is being clicked: it goes once its signal has returned.
+    card->hide();
+    card->setProperty("dropped", true);
+    card->deleteLater();
 }
 
 bool SheetHost::closeAll() {
     if (!shown_) return false;
     shown_.reset();
-    clearLayout(cardLayout_);
+    endCard();
+    const bool hadKeyboard = hasFocus();
     hide();
+    if (hadKeyboard && parentWidget()) parentWidget()->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
+void SheetHost::placeCard() {
+    if (!card_) return;
+    const int cardWidth = std::max(1, std::min(kCardWidth, width() - 2 * kCardMargin));
+    const int cardHeight = card_->hasHeightForWidth() ? card_->heightForWidth(cardWidth) : card_->sizeHint().height();
+    const QRect place((width() - cardWidth) / 2, std::max(kCardMargin, (height() - cardHeight) / 2), cardWidth,
+                      cardHeight);
+    card_->setGeometry(place);
+    cardPath_ = QPainterPath();
+    cardPath_.addRoundedRect(QRectF(place).adjusted(0.5, 0.5, -0.5, -0.5), kCardRadius, kCardRadius);
+    update();
+}
+
+QPushButton* SheetHost::button(const QString& title) const {
+    if (!card_) return nullptr;
+    for (QPushButton* button : card_->findChildren<QPushButton*>()) {
+        if (button->text() == title) return button;
+    }
+    return nullptr;
+}
+
+bool SheetHost::takeKey(QEvent* event) {
+    if (!card_) return false;
+    switch (event->type()) {
+        case QEvent::ShortcutOverride: {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (sheetKeyFor(key->key(), key->modifiers()) == SheetKey::menu) return false;
+            event->accept();
+            return true;
+        }
+        case QEvent::KeyPress: keyPressEvent(static_cast<QKeyEvent*>(event)); return true;
+        case QEvent::KeyRelease: keyReleaseEvent(static_cast<QKeyEvent*>(event)); return true;
+        default: return false;
+    }
+}
+
+bool SheetHost::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && takeKey(event)) return true;
+    return QWidget::event(event);
+}
+
+bool SheetHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && isVisible() && takeKey(event)) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void SheetHost::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+    if (!card_ || event->isAutoRepeat()) return;
+    switch (sheetKeyFor(event->key(), event->modifiers())) {
+        case SheetKey::accept: card_->acceptAction(); break;
+        case SheetKey::cancel: card_->cancelAction(); break;
+        case SheetKey::none:
+        case SheetKey::swallow:
+        case SheetKey::menu: break;
+    }
+}
+
+void SheetHost::keyReleaseEvent(QKeyEvent* event) {
+    event->accept();
+}
+
+void SheetHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeCard();
+}
+
 void SheetHost::paintEvent(QPaintEvent*) {
-    QPainter(this).fillRect(rect(), kBackdrop);
+    QPainter painter(this);
+    painter.fillRect(rect(), kSheetBackdrop);
+    if (!card_) return;
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(kSheetCardEdge, 1));
+    painter.setBrush(kSheetCardFill);
+    painter.drawPath(cardPath_);
 }
 
 // The sheet is modal to the window: nothing reaches the picture beneath.

@@ -2,32 +2,39 @@
 
 // SheetHost: the in-window place of sheets and alerts: a dimmed backdrop
 // over the whole window, modal to it, with one centred card. It follows the
-// model's sheet flags; the sheets of later work are placeholder cards with
-// their title and a button that dismisses them. GUI thread only.
+// model's sheet flags and, while a card shows, holds the keyboard: Return
+// and Escape go to the card, and no key reaches the picture beneath (only
+// keys with Ctrl, Alt or Meta may still trigger a menu's shortcut). The
+// picture gets the keyboard back when the card goes. GUI thread only.
 
+#include <QPainterPath>
 #include <QWidget>
 
 #include <optional>
 
 #include "lumenhollow/ui/window/sheets.h"
 
-class QLabel;
 class QPushButton;
-class QVBoxLayout;
 
 namespace lumenhollow {
 
 class ModelSignals;
+class SheetCard;
 
 class SheetHost final : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr int kCardWidth = 460;
+    // The card keeps this much of the window free on each side.
+    static constexpr int kCardMargin = 12;
+    static constexpr double kCardRadius = 12;
 
     SheetHost(ModelSignals& model, QWidget* parent);
+    ~SheetHost() override;
 
     std::optional<SheetKind> shown() const { return shown_; }
+    SheetCard* card() const { return card_; }
     // Shows `kind` now, whatever the model asks, until the model's sheet
     // flags next change (states for review and tests of a card's buttons).
     void present(SheetKind kind);
@@ -37,19 +44,26 @@ public:
     QPushButton* button(const QString& title) const;
 
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
     void follow();
-    void fill(SheetKind kind);
-    void addButton(const QString& title, bool isDefault, std::function<void()> action);
+    void endCard();
+    void placeCard();
+    // True when the sheet takes the key or shortcut `event` from the rest of the window.
+    bool takeKey(QEvent* event);
 
     ModelSignals& model_;
-    QWidget* card_;
-    QVBoxLayout* cardLayout_;
+    SheetCard* card_ = nullptr;
     std::optional<SheetKind> shown_;
+    QPainterPath cardPath_;
 };
 
 }  // namespace lumenhollow

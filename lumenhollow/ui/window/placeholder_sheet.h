@@ -1,0 +1,35 @@
+#pragma once
+
+// PlaceholderSheet: the sheets still to come (the keyboard shortcuts) as a
+// card with their title and a Close button, and the screen-recording alert
+// with its message and its two buttons. GUI thread only.
+
+#include "lumenhollow/ui/window/sheet_card.h"
+#include "lumenhollow/ui/window/sheets.h"
+
+class QPushButton;
+class QVBoxLayout;
+
+namespace lumenhollow {
+
+class ModelSignals;
+
+class PlaceholderSheet final : public SheetCard {
+    Q_OBJECT
+
+public:
+    PlaceholderSheet(SheetKind kind, ModelSignals& model, QWidget* parent);
+
+    void acceptAction() override;
+    void cancelAction() override;
+
+private:
+    QPushButton* addButton(const QString& title, bool isDefault, std::function<void()> action);
+
+    ModelSignals& model_;
+    QVBoxLayout* layout_;
+    QPushButton* default_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace lumenhollow

@@ -1,0 +1,86 @@
+#include "lumenhollow/ui/window/sheet_chips.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr QColor kChipFill(255, 255, 255, 20);  // white at 0.08
+
+}  // namespace
+
+std::vector<QRectF> flowChips(const std::vector<double>& widths, double available, double height, double spacing) {
+    std::vector<QRectF> rects;
+    rects.reserve(widths.size());
+    double x = 0;
+    double y = 0;
+    for (double width : widths) {
+        const double chip = std::min(width, std::max(0.0, available));
+        if (x > 0 && x + chip > available) {
+            x = 0;
+            y += height + spacing;
+        }
+        rects.emplace_back(x, y, chip, height);
+        x += chip + spacing;
+    }
+    return rects;
+}
+
+SheetChips::SheetChips(QStringList texts, QWidget* parent)
+    : QWidget(parent), texts_(std::move(texts)), font_(ui::uiFont(11, QFont::Medium)) {
+    const QFontMetricsF metrics(font_);
+    for (const QString& text : texts_) widths_.push_back(std::ceil(metrics.horizontalAdvance(text)) + 2 * kInsetX);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+double SheetChips::chipHeight() const {
+    return std::ceil(QFontMetricsF(font_).height()) + 2 * kInsetY;
+}
+
+int SheetChips::heightForWidth(int width) const {
+    const std::vector<QRectF> rects = flowChips(widths_, width, chipHeight(), kSpacing);
+    return rects.empty() ? 0 : static_cast<int>(std::ceil(rects.back().bottom()));
+}
+
+QSize SheetChips::sizeHint() const {
+    double width = 0;
+    for (double chip : widths_) width += chip + kSpacing;
+    const int oneLine = static_cast<int>(std::ceil(std::max(0.0, width - kSpacing)));
+    return {oneLine, heightForWidth(oneLine)};
+}
+
+QSize SheetChips::minimumSizeHint() const {
+    return {0, static_cast<int>(chipHeight())};
+}
+
+void SheetChips::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    rects_ = flowChips(widths_, width(), chipHeight(), kSpacing);
+}
+
+void SheetChips::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setFont(font_);
+    for (size_t i = 0; i < rects_.size() && i < static_cast<size_t>(texts_.size()); ++i) {
+        const QRectF& chip = rects_[i];
+        const double radius = chip.height() / 2;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kChipFill);
+        painter.drawRoundedRect(chip, radius, radius);
+        painter.setPen(Qt::white);
+        painter.drawText(chip, Qt::AlignCenter, texts_[static_cast<qsizetype>(i)]);
+    }
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,146 @@
+#include "lumenhollow/ui/window/usb_guide_sheet.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/spinner.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/window/sheet_badge.h"
+#include "lumenhollow/ui/window/sheet_chips.h"
+#include "lumenhollow/ui/window/sheet_content.h"
+
+namespace lumenhollow {
+
+namespace {
+
+const QColor kUsbGuideGreen(0x30, 0xd1, 0x58);
+const QColor kUsbGuideBadgeFill(255, 255, 255, 31);  // white at 0.12
+
+QString stepTitleText(const SheetRow& step) {
+    const ui::Symbols& symbols = ui::Symbols::instance();
+    const std::optional<QChar> glyph = symbols.glyph(step.symbol);
+    const QString title = QString::fromStdString(step.title).toHtmlEscaped();
+    if (!glyph) return title;
+    return QStringLiteral("<span style=\"font-family:'%1'; font-size:%2px;\">%3</span>&nbsp;%4")
+        .arg(symbols.font(UsbGuideSheet::kStepTitlePx).family())
+        .arg(static_cast<int>(UsbGuideSheet::kStepTitlePx + 1))
+        .arg(*glyph)
+        .arg(title);
+}
+
+}  // namespace
+
+UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
+    : SheetCard(parent),
+      model_(std::move(model)),
+      spinner_(nullptr),
+      check_(nullptr),
+      footer_(nullptr),
+      notNow_(nullptr),
+      watch_(model_->mainExecutor(), UsbGuideWatch::Hooks{[this] { return model_->isPocketConnected(); },
+                                                          [this] { showFooter(); }, [this] { switchToUSB(); }}) {
+    setObjectName("usbGuideSheet");
+    const UsbGuideText& text = usbGuideText();
+    const QColor accent = ui::platformAccentColor();
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    root->setSpacing(kSpacing);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(12);
+    header->addWidget(SheetBadge::symbol(text.symbol, kHeaderSymbolPx, accent,
+                                         ui::withOpacity(accent, kHeaderCircleOpacity), kHeaderCircle, this),
+                      0, Qt::AlignVCenter);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(sheetLabel(text.title, ui::uiFont(ui::textStyleSpec(ui::TextStyle::title2).px, QFont::Bold),
+                                 sheetPrimaryText(), false, this));
+    titles->addWidget(sheetLabel(text.subtitle, ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), true, this));
+    header->addLayout(titles, 1);
+    root->addLayout(header);
+
+    auto* steps = new QVBoxLayout;
+    steps->setSpacing(14);
+    const QFont stepTitle = ui::uiFont(kStepTitlePx, QFont::DemiBold);
+    for (size_t i = 0; i < text.steps.size(); ++i) {
+        const SheetRow& step = text.steps[i];
+        auto* row = new QHBoxLayout;
+        row->setSpacing(12);
+        row->addWidget(new SheetBadge(QString::number(i + 1), ui::uiFont(13, QFont::Bold), Qt::white,
+                                      kUsbGuideBadgeFill, kStepBadge, this),
+                       0, Qt::AlignTop);
+        auto* words = new QVBoxLayout;
+        words->setSpacing(2);
+        // The symbol leads the title inside one label, so the pair wraps and measures as one line.
+        QLabel* title = sheetLabel("", stepTitle, sheetPrimaryText(), false, this);
+        title->setTextFormat(Qt::RichText);
+        title->setText(stepTitleText(step));
+        words->addWidget(title);
+        words->addWidget(sheetLabel(step.detail, ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), true, this));
+        row->addLayout(words, 1);
+        steps->addLayout(row);
+    }
+    root->addLayout(steps);
+
+    QStringList perks;
+    for (const std::string& perk : text.perks) perks << QString::fromStdString(perk);
+    root->addWidget(new SheetChips(perks, this));
+
+    auto* footer = new QHBoxLayout;
+    footer->setSpacing(8);
+    spinner_ = new ui::Spinner(ui::Spinner::Size::mini, this);
+    check_ = SheetBadge::symbol(usbGuideFooter(true).symbol, 15, kUsbGuideGreen, Qt::transparent, 16, this);
+    footer_ = sheetLabel("", ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), false, this);
+    notNow_ = new QPushButton(QString::fromStdString(text.notNow), this);
+    notNow_->setFocusPolicy(Qt::NoFocus);
+    footer->addWidget(spinner_);
+    footer->addWidget(check_);
+    footer->addWidget(footer_);
+    footer->addStretch(1);
+    footer->addWidget(notNow_);
+    root->addLayout(footer);
+    connect(notNow_, &QPushButton::clicked, this, [this] { cancelAction(); });
+
+    showFooter();
+    watch_.start();
+}
+
+void UsbGuideSheet::showFooter() {
+    const UsbGuideFooter footer = usbGuideFooter(watch_.isDetected());
+    spinner_->setVisible(footer.spinner);
+    check_->setVisible(!footer.symbol.empty());
+    footer_->setText(QString::fromStdString(footer.text));
+    QPalette palette = footer_->palette();
+    palette.setColor(QPalette::WindowText, footer.primary ? sheetPrimaryText() : sheetSecondaryText());
+    footer_->setPalette(palette);
+}
+
+QString UsbGuideSheet::footerText() const {
+    return footer_->text();
+}
+
+void UsbGuideSheet::switchToUSB() {
+    // The quit request closes the sheet first; this guards a request made from the model's side.
+    if (!model_->isQuitRequested()) model_->selectConnection(ConnectionMode::usb);
+    model_->setShowUSBGuide(false);
+}
+
+// Return has no default button to press here: it waits like the rest.
+void UsbGuideSheet::acceptAction() {}
+
+void UsbGuideSheet::cancelAction() {
+    watch_.stop();
+    model_->setShowUSBGuide(false);
+}
+
+void UsbGuideSheet::disappeared() {
+    watch_.stop();
+}
+
+}  // namespace lumenhollow

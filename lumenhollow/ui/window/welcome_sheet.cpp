@@ -1,0 +1,136 @@
+#include "lumenhollow/ui/window/welcome_sheet.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/window/sheet_badge.h"
+#include "lumenhollow/ui/window/sheet_content.h"
+
+namespace lumenhollow {
+
+namespace {
+
+// The application's icon; until one is installed, a drawn stand-in (the
+// accent tile with the camera glyph) so the header keeps its shape.
+QPixmap welcomeIcon(int size) {
+    const QIcon icon = QApplication::windowIcon();
+    if (!icon.isNull()) return icon.pixmap(size, size);
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient tile(0, 0, 0, size);
+    tile.setColorAt(0, ui::appAccentColor().lighter(125));
+    tile.setColorAt(1, ui::appAccentColor().darker(140));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(tile);
+    const double radius = size * 0.225;
+    painter.drawRoundedRect(QRectF(0, 0, size, size), radius, radius);
+    ui::Symbols::instance().draw(painter, QRectF(0, 0, size, size), "video.fill", size * 0.55, Qt::white);
+    return pixmap;
+}
+
+}  // namespace
+
+WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
+    : SheetCard(parent), model_(std::move(model)), start_(nullptr) {
+    setObjectName("welcomeSheet");
+    const WelcomeText text = welcomeText(model_->outputFolder());
+    const QColor accent = ui::appAccentColor();
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    root->setSpacing(kSpacing);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(14);
+    auto* icon = new QLabel(this);
+    icon->setFixedSize(kIconSize, kIconSize);
+    icon->setPixmap(welcomeIcon(kIconSize));
+    header->addWidget(icon, 0, Qt::AlignVCenter);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(3);
+    titles->addWidget(sheetLabel(text.title, ui::uiFont(ui::textStyleSpec(ui::TextStyle::title2).px, QFont::Bold),
+                                 sheetPrimaryText(), false, this));
+    titles->addWidget(sheetLabel(text.subtitle, ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), true, this));
+    header->addLayout(titles, 1);
+    root->addLayout(header);
+
+    auto* rows = new QVBoxLayout;
+    rows->setSpacing(kRowSpacing);
+    for (const SheetRow& feature : text.features) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(14);
+        row->addWidget(SheetBadge::symbol(feature.symbol, kSymbolPx, accent, ui::withOpacity(accent, kSymbolCircleOpacity),
+                                          kSymbolCircle, this),
+                       0, Qt::AlignTop);
+        auto* words = new QVBoxLayout;
+        words->setSpacing(2);
+        words->addWidget(sheetLabel(feature.title, ui::uiFont(ui::TextStyle::headline), sheetPrimaryText(), false, this));
+        words->addWidget(sheetLabel(feature.detail, ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), true, this));
+        row->addLayout(words, 1);
+        rows->addLayout(row);
+    }
+    root->addLayout(rows);
+
+    auto* privacy = new QHBoxLayout;
+    privacy->setSpacing(6);
+    const QFont caption = ui::uiFont(ui::TextStyle::caption);
+    privacy->addWidget(SheetBadge::symbol(text.privacySymbol, ui::textStyleSpec(ui::TextStyle::caption).px + 2,
+                                          sheetSecondaryText(), Qt::transparent, 14, this),
+                       0, Qt::AlignTop);
+    privacy->addWidget(sheetLabel(text.privacy, caption, sheetSecondaryText(), true, this), 1);
+    root->addLayout(privacy);
+
+    auto* buttons = new QHBoxLayout;
+    auto* shortcuts = new QPushButton(QString::fromStdString(text.shortcutsButton), this);
+    start_ = new QPushButton(QString::fromStdString(text.startButton), this);
+    start_->setDefault(true);
+    QPalette tinted = start_->palette();
+    tinted.setColor(QPalette::Button, accent);
+    tinted.setColor(QPalette::ButtonText, Qt::white);
+    start_->setPalette(tinted);
+    // The sheet host keeps the keyboard: Return and Escape reach it from anywhere on the card.
+    for (QPushButton* button : {shortcuts, start_}) button->setFocusPolicy(Qt::NoFocus);
+    buttons->addWidget(shortcuts);
+    buttons->addStretch(1);
+    buttons->addWidget(start_);
+    root->addLayout(buttons);
+
+    connect(start_, &QPushButton::clicked, this, [this] { acceptAction(); });
+    connect(shortcuts, &QPushButton::clicked, this, [this] { showShortcuts(); });
+}
+
+void WelcomeSheet::acceptAction() {
+    model_->setShowWelcome(false);
+}
+
+void WelcomeSheet::cancelAction() {
+    model_->setShowWelcome(false);
+}
+
+void WelcomeSheet::showShortcuts() {
+    std::weak_ptr<CameraModel> weak = model_;
+    model_->setShowWelcome(false);
+    // Later, so the shortcuts sheet opens once this one has gone; not while quitting.
+    model_->mainExecutor().after(kShortcutsDelay, [weak] {
+        const std::shared_ptr<CameraModel> model = weak.lock();
+        if (model && !model->isQuitRequested()) model->setShowShortcuts(true);
+    });
+}
+
+void WelcomeSheet::disappeared() {
+    if (gone_) return;
+    gone_ = true;
+    model_->markWelcomed();
+}
+
+}  // namespace lumenhollow
