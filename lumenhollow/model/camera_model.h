@@ -157,6 +157,8 @@ public:
     void afterClosingSheets();
     // Clears the five sheet flags in their order.
     void dismissSheets();
+    // The keyboard-shortcuts sheet; the sheet clears the flag when closed.
+    void setShowShortcuts(bool on) { publish<Field::showShortcuts>(on); }
     // The quit request, starting a new instance once the process has ended.
     void quitAndReopen();
     bool relaunchOnQuit() const { return relaunchOnQuit_; }
