@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSessionManager>
 #include <QStyleFactory>
+#include <QSystemTrayIcon>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -28,8 +29,10 @@
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/shell/camera_menu_bar.h"
 #include "lumenhollow/ui/shell/qt_file_picker.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
+#include "lumenhollow/ui/shell/tray_icon.h"
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
 #include "lumenhollow/ui/window/main_window.h"
@@ -112,9 +115,15 @@ struct Parts {
                                             [this](const QString& text, std::function<void()> dismissed) {
                                                 showUpdateMessage(text, std::move(dismissed));
                                             });
+        // The tray icon where the desktop has a tray; its menu in any case.
+        // The "Notch" row waits for the notch settings menu to be handed in.
+        tray = std::make_unique<TrayIcon>(*modelSignals, QSystemTrayIcon::isSystemTrayAvailable(),
+                                          TrayMenu::FillNotchMenu{});
         // The opener is the model's way to open the window again.
         opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
+            // Each window carries the menu bar and with it the commands' keys.
+            window->setMenuBar(new CameraMenuBar(*modelSignals, *updater, window));
             // The window ends when it is closed: what that means is the close policy's.
             QObject::connect(window, &QObject::destroyed, opener.get(), [this] {
                 if (!tearingDown) lifecycle.mainWindowClosed();
@@ -135,6 +144,7 @@ struct Parts {
         tearingDown = true;
         sizer.reset();
         opener.reset();
+        tray.reset();
         modelSignals.reset();
     }
 
@@ -163,9 +173,9 @@ struct Parts {
         };
         // A closed window is gone already; the opener builds a new one.
         hooks.hideMainWindow = [] {};
-        // Neither the island nor the tray icon exists yet: closing the window quits.
+        // The island does not exist yet; the tray icon keeps a closed window reachable.
         hooks.islandAvailable = [] { return false; };
-        hooks.trayAvailable = [] { return false; };
+        hooks.trayAvailable = [this] { return tray && tray->hasTray(); };
         hooks.relaunch = [] {
             // A new process of this very program, with this environment.
             return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
@@ -192,6 +202,7 @@ struct Parts {
     std::unique_ptr<MainWindowOpener> opener;
     std::unique_ptr<WindowSizer> sizer;
     std::unique_ptr<Updater> updater;
+    std::unique_ptr<TrayIcon> tray;
     bool tearingDown = false;
     // Signals become quit requests from here on.
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};
