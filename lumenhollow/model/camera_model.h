@@ -381,6 +381,8 @@ public:
     void pauseFollowerForManualInput();
     // Turns the camera round; the follower, if tracking, waits out the turn.
     void flipGimbal();
+    // Asks the gimbal to return to its centre.
+    void centerGimbal();
 
     // --- Face tracking and auto framing (face_tracking.cpp).
     static constexpr hollowkit::Duration kFaceLinger = std::chrono::seconds(1);
@@ -389,6 +391,8 @@ public:
 
     void startFaceTracking();
     void stopFaceTracking();
+    // Stops tracking while it runs, else starts it (which may be refused with a notice).
+    void toggleFaceTracking();
     // Asks for one framing move on the next detected face.
     void autoFrame();
     bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }

@@ -33,6 +33,14 @@ void CameraModel::startFaceTracking() {
     postNotice("Face tracking on");
 }
 
+void CameraModel::toggleFaceTracking() {
+    if (state_.faceTracking) {
+        stopFaceTracking();
+    } else {
+        startFaceTracking();
+    }
+}
+
 void CameraModel::stopFaceTracking() {
     // A pending auto frame goes on: it ends with its move or its give-up.
     if (!state_.faceTracking) return;

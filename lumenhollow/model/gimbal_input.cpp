@@ -155,4 +155,6 @@ void CameraModel::flipGimbal() {
     camera_->flipGimbal();
 }
 
+void CameraModel::centerGimbal() { camera_->gimbal().requestRecenter(); }
+
 }  // namespace lumenhollow

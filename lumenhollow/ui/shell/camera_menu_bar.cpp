@@ -4,7 +4,6 @@
 
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/ui/kit/model_signals.h"
-#include "lumenhollow/ui/shell/camera_commands.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
 #include "lumenhollow/ui/shell/updater.h"
 
@@ -33,39 +32,39 @@ CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* par
         if (updater_) updater_->checkForUpdates();
     });
     application->addSeparator();
-    addCommand(*application, menu_text::kQuit, MenuCommand::quit, [](CameraModel& m) { m.afterClosingSheets(); });
+    addCommand(*application, menu_text::kQuit, CameraMenuCommand::quit, [](CameraModel& m) { m.afterClosingSheets(); });
 
     camera_ = addMenu(actionText(menu_text::kCameraMenu));
-    addCommand(*camera_, menu_text::kStartRecording, MenuCommand::toggleRecording,
+    addCommand(*camera_, menu_text::kStartRecording, CameraMenuCommand::toggleRecording,
                [](CameraModel& m) { m.toggleRecording(); });
-    QAction* recordScreen = addCommand(*camera_, menu_text::kRecordScreenToo, MenuCommand::recordScreen,
+    QAction* recordScreen = addCommand(*camera_, menu_text::kRecordScreenToo, CameraMenuCommand::recordScreen,
                                        [](CameraModel& m) { m.toggleRecordScreen(); });
     // The model decides whether the option changes; the mark then shows its answer.
     recordScreen->setCheckable(true);
-    addCommand(*camera_, menu_text::kTakePhoto, MenuCommand::takePhoto, [](CameraModel& m) { m.takePhoto(); });
+    addCommand(*camera_, menu_text::kTakePhoto, CameraMenuCommand::takePhoto, [](CameraModel& m) { m.takePhoto(); });
     camera_->addSeparator();
-    addCommand(*camera_, menu_text::kStartFaceTracking, MenuCommand::faceTracking, camera_commands::toggleFaceTracking);
-    addCommand(*camera_, menu_text::kAutoFrame, MenuCommand::autoFrame, [](CameraModel& m) { m.autoFrame(); });
+    addCommand(*camera_, menu_text::kStartFaceTracking, CameraMenuCommand::faceTracking, [](CameraModel& m) { m.toggleFaceTracking(); });
+    addCommand(*camera_, menu_text::kAutoFrame, CameraMenuCommand::autoFrame, [](CameraModel& m) { m.autoFrame(); });
     camera_->addSeparator();
-    centerGimbal_ = addCommand(*camera_, menu_text::kCenterGimbal, MenuCommand::none, camera_commands::centerGimbal);
-    addCommand(*camera_, menu_text::kFlipToFaceYou, MenuCommand::flipGimbal, camera_commands::flipGimbal);
+    centerGimbal_ = addCommand(*camera_, menu_text::kCenterGimbal, CameraMenuCommand::none, [](CameraModel& m) { m.centerGimbal(); });
+    addCommand(*camera_, menu_text::kFlipToFaceYou, CameraMenuCommand::flipGimbal, [](CameraModel& m) { m.flipGimbal(); });
     camera_->addSeparator();
-    addCommand(*camera_, menu_text::kSaveScene, MenuCommand::saveScene,
+    addCommand(*camera_, menu_text::kSaveScene, CameraMenuCommand::saveScene,
                [](CameraModel& m) { m.saveCurrentPositionAsScene(); });
     afterScenes_ = camera_->addSeparator();
-    addCommand(*camera_, menu_text::kOpenOutputFolder, MenuCommand::openOutputFolder,
+    addCommand(*camera_, menu_text::kOpenOutputFolder, CameraMenuCommand::openOutputFolder,
                [](CameraModel& m) { m.openOutputFolder(); });
 
     QMenu* view = addMenu(actionText(menu_text::kViewMenu));
     QAction* fullScreen = view->addAction(actionText(fullScreenTitle(false)));
-    fullScreen->setShortcuts(commandShortcuts(MenuCommand::fullScreen));
-    commands_[static_cast<size_t>(MenuCommand::fullScreen)] = fullScreen;
+    fullScreen->setShortcuts(commandShortcuts(CameraMenuCommand::fullScreen));
+    commands_[static_cast<size_t>(CameraMenuCommand::fullScreen)] = fullScreen;
     connect(fullScreen, &QAction::triggered, this, [this] { toggleFullScreen(); });
     connect(view, &QMenu::aboutToShow, this, [this] { refreshFullScreenTitle(); });
 
     QMenu* help = addMenu(actionText(menu_text::kHelpMenu));
     // The sheet shows in the main window; the item does not bring it forward.
-    addCommand(*help, menu_text::kKeyboardShortcuts, MenuCommand::keyboardShortcuts,
+    addCommand(*help, menu_text::kKeyboardShortcuts, CameraMenuCommand::keyboardShortcuts,
                [](CameraModel& m) { m.setShowShortcuts(true); });
 
     // Every change is judged (the judgement is cheap); actions change only
@@ -81,9 +80,9 @@ CameraMenuBar::~CameraMenuBar() {
     if (window_) window_->removeEventFilter(this);
 }
 
-QAction* CameraMenuBar::addCommand(QMenu& menu, std::string_view title, MenuCommand command, Operation operation) {
+QAction* CameraMenuBar::addCommand(QMenu& menu, std::string_view title, CameraMenuCommand command, Operation operation) {
     QAction* action = menu.addAction(actionText(title));
-    if (command != MenuCommand::none) {
+    if (command != CameraMenuCommand::none) {
         action->setShortcuts(commandShortcuts(command));
         commands_[static_cast<size_t>(command)] = action;
     }
@@ -95,7 +94,7 @@ QAction* CameraMenuBar::addCommand(QMenu& menu, std::string_view title, MenuComm
     return action;
 }
 
-QAction& CameraMenuBar::action(MenuCommand command) const {
+QAction& CameraMenuBar::action(CameraMenuCommand command) const {
     QAction* found = commands_.at(static_cast<size_t>(command));
     Q_ASSERT(found);
     return *found;
@@ -108,16 +107,16 @@ void CameraMenuBar::refresh() {
         cameraMenuState(menuFacts(*model, updater_ && updater_->canCheckForUpdates()));
     if (shown_ == state) {
         // Qt may have flipped the check mark itself on a refused choice.
-        action(MenuCommand::recordScreen).setChecked(state.recordScreen.checked);
+        action(CameraMenuCommand::recordScreen).setChecked(state.recordScreen.checked);
         return;
     }
     applyCommandState(*checkForUpdates_, state.checkForUpdates);
-    applyCommandState(action(MenuCommand::toggleRecording), state.recording);
-    applyCommandState(action(MenuCommand::recordScreen), state.recordScreen);
-    applyCommandState(action(MenuCommand::takePhoto), state.takePhoto);
-    applyCommandState(action(MenuCommand::faceTracking), state.faceTracking);
-    applyCommandState(action(MenuCommand::autoFrame), state.autoFrame);
-    applyCommandState(action(MenuCommand::saveScene), state.saveScene);
+    applyCommandState(action(CameraMenuCommand::toggleRecording), state.recording);
+    applyCommandState(action(CameraMenuCommand::recordScreen), state.recordScreen);
+    applyCommandState(action(CameraMenuCommand::takePhoto), state.takePhoto);
+    applyCommandState(action(CameraMenuCommand::faceTracking), state.faceTracking);
+    applyCommandState(action(CameraMenuCommand::autoFrame), state.autoFrame);
+    applyCommandState(action(CameraMenuCommand::saveScene), state.saveScene);
     if (!shown_ || shown_->scenes != state.scenes) rebuildScenes(state.scenes);
     shown_ = state;
 }
@@ -153,7 +152,7 @@ void CameraMenuBar::toggleFullScreen() {
 
 void CameraMenuBar::refreshFullScreenTitle() {
     const bool fullScreen = window_ && window_->isFullScreen();
-    action(MenuCommand::fullScreen).setText(actionText(fullScreenTitle(fullScreen)));
+    action(CameraMenuCommand::fullScreen).setText(actionText(fullScreenTitle(fullScreen)));
 }
 
 bool CameraMenuBar::eventFilter(QObject* watched, QEvent* event) {

@@ -38,7 +38,7 @@ public:
     ~CameraMenuBar() override;
 
     // The action of a command with a key, and the three without one.
-    QAction& action(MenuCommand command) const;
+    QAction& action(CameraMenuCommand command) const;
     QAction& checkForUpdatesAction() const { return *checkForUpdates_; }
     QAction& centerGimbalAction() const { return *centerGimbal_; }
     const std::vector<QAction*>& sceneActions() const { return sceneActions_; }
@@ -53,7 +53,7 @@ protected:
 private:
     using Operation = std::function<void(CameraModel& model)>;
 
-    QAction* addCommand(QMenu& menu, std::string_view title, MenuCommand command, Operation operation);
+    QAction* addCommand(QMenu& menu, std::string_view title, CameraMenuCommand command, Operation operation);
     void rebuildScenes(const std::vector<SceneItemState>& scenes);
     void toggleFullScreen();
     void refreshFullScreenTitle();
@@ -67,7 +67,7 @@ private:
     QAction* centerGimbal_ = nullptr;
     // The separator after the scene items; they are inserted before it.
     QAction* afterScenes_ = nullptr;
-    std::array<QAction*, static_cast<size_t>(MenuCommand::openOutputFolder) + 1> commands_{};
+    std::array<QAction*, static_cast<size_t>(CameraMenuCommand::openOutputFolder) + 1> commands_{};
     std::vector<QAction*> sceneActions_;
     std::optional<CameraMenuState> shown_;
 };

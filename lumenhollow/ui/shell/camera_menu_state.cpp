@@ -13,23 +13,23 @@ std::string titleOf(std::string_view text) { return std::string(text); }
 
 }  // namespace
 
-QList<QKeySequence> commandShortcuts(MenuCommand command) {
+QList<QKeySequence> commandShortcuts(CameraMenuCommand command) {
     switch (command) {
-        case MenuCommand::none: return {};
-        case MenuCommand::quit: return {QKeySequence(Qt::CTRL | Qt::Key_Q)};
-        case MenuCommand::keyboardShortcuts: return {QKeySequence(Qt::CTRL | Qt::Key_Slash)};
+        case CameraMenuCommand::none: return {};
+        case CameraMenuCommand::quit: return {QKeySequence(Qt::CTRL | Qt::Key_Q)};
+        case CameraMenuCommand::keyboardShortcuts: return {QKeySequence(Qt::CTRL | Qt::Key_Slash)};
         // F11 is the desktop's usual key; Ctrl+Meta+F is the one the window's
         // full-screen buttons name.
-        case MenuCommand::fullScreen:
+        case CameraMenuCommand::fullScreen:
             return {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::META | Qt::Key_F)};
-        case MenuCommand::toggleRecording: return {ui::recordShortcut()};
-        case MenuCommand::recordScreen: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)};
-        case MenuCommand::takePhoto: return {QKeySequence(Qt::CTRL | Qt::Key_S)};
-        case MenuCommand::faceTracking: return {QKeySequence(Qt::CTRL | Qt::Key_T)};
-        case MenuCommand::autoFrame: return {QKeySequence(Qt::CTRL | Qt::Key_F)};
-        case MenuCommand::flipGimbal: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)};
-        case MenuCommand::saveScene: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)};
-        case MenuCommand::openOutputFolder: return {ui::outputFolderShortcut()};
+        case CameraMenuCommand::toggleRecording: return {ui::recordShortcut()};
+        case CameraMenuCommand::recordScreen: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)};
+        case CameraMenuCommand::takePhoto: return {QKeySequence(Qt::CTRL | Qt::Key_S)};
+        case CameraMenuCommand::faceTracking: return {QKeySequence(Qt::CTRL | Qt::Key_T)};
+        case CameraMenuCommand::autoFrame: return {QKeySequence(Qt::CTRL | Qt::Key_F)};
+        case CameraMenuCommand::flipGimbal: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)};
+        case CameraMenuCommand::saveScene: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)};
+        case CameraMenuCommand::openOutputFolder: return {ui::outputFolderShortcut()};
     }
     return {};
 }

@@ -43,7 +43,7 @@ inline constexpr std::string_view kOpenOutputFolder = "Open Output Folder";
 
 // The commands that own a key. Alt with a digit belongs to the scene items
 // (sceneShortcut).
-enum class MenuCommand : uint8_t {
+enum class CameraMenuCommand : uint8_t {
     none = 0,
     quit,
     keyboardShortcuts,
@@ -59,7 +59,7 @@ enum class MenuCommand : uint8_t {
 };
 
 // The command's keys, the first being the one menus show; none for none.
-QList<QKeySequence> commandShortcuts(MenuCommand command);
+QList<QKeySequence> commandShortcuts(CameraMenuCommand command);
 // Alt with the digit `index` + 1 for the first nine scenes; an empty sequence
 // for the tenth and later, which only edited stored data can hold.
 QKeySequence sceneShortcut(size_t index);

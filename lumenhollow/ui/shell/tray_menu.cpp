@@ -2,7 +2,6 @@
 
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/ui/kit/model_signals.h"
-#include "lumenhollow/ui/shell/camera_commands.h"
 
 namespace lumenhollow {
 
@@ -34,9 +33,9 @@ TrayMenu::TrayMenu(ModelSignals& model, FillNotchMenu fillNotchMenu, QWidget* pa
     recordScreen_ = addRow(menu_text::kRecordScreenToo, [](CameraModel& m) { m.toggleRecordScreen(); });
     recordScreen_->setCheckable(true);
     takePhoto_ = addRow(menu_text::kTakePhoto, [](CameraModel& m) { m.takePhoto(); });
-    faceTracking_ = addRow(tray_text::kStartTracking, camera_commands::toggleFaceTracking);
+    faceTracking_ = addRow(tray_text::kStartTracking, [](CameraModel& m) { m.toggleFaceTracking(); });
     autoFrame_ = addRow(menu_text::kAutoFrame, [](CameraModel& m) { m.autoFrame(); });
-    centerGimbal_ = addRow(menu_text::kCenterGimbal, camera_commands::centerGimbal);
+    centerGimbal_ = addRow(menu_text::kCenterGimbal, [](CameraModel& m) { m.centerGimbal(); });
     scenes_ = addMenu(actionText(tray_text::kScenes));
     zoomIn_ = addRow(tray_text::kZoomIn, [](CameraModel& m) { m.zoomStep(1); });
     zoomOut_ = addRow(tray_text::kZoomOut, [](CameraModel& m) { m.zoomStep(-1); });
@@ -49,7 +48,7 @@ TrayMenu::TrayMenu(ModelSignals& model, FillNotchMenu fillNotchMenu, QWidget* pa
     showWindow_ = addRow(tray_text::kShowLumenhollow, [](CameraModel& m) { m.showMainWindow(); });
     // Its own action: the window's Quit has the same key, in another window.
     quit_ = addRow(menu_text::kQuit, [](CameraModel& m) { m.afterClosingSheets(); });
-    quit_->setShortcuts(commandShortcuts(MenuCommand::quit));
+    quit_->setShortcuts(commandShortcuts(CameraMenuCommand::quit));
 
     connect(&model, &ModelSignals::changed, this, [this] { refresh(); });
     connect(this, &QMenu::aboutToShow, this, [this] { refresh(); });

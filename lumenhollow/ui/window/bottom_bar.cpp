@@ -59,8 +59,8 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
     }
     connect(fullScreen_, &QAbstractButton::clicked, this, [] { toggleFullScreen(keyWindow()); });
     connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
-    connect(centre_, &QAbstractButton::clicked, this, [&camera] { recenterGimbal(camera); });
-    connect(flip_, &QAbstractButton::clicked, this, [&camera] { flipToFace(camera); });
+    connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
+    connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });
 
     // The connection cluster, over the middle of the tool row.
     connection_ = new QWidget(this);

@@ -55,7 +55,7 @@ CaptureControls::CaptureControls(ModelSignals& model, QWidget* parent)
 
     connect(photo_, &QAbstractButton::clicked, this, [this] { model_.model().takePhoto(); });
     connect(record_, &QAbstractButton::clicked, this, [this] { model_.model().toggleRecording(); });
-    connect(tracking_, &QAbstractButton::clicked, this, [this] { toggleTracking(); });
+    connect(tracking_, &QAbstractButton::clicked, this, [this] { model_.model().toggleFaceTracking(); });
 
     // The active camera is replaced without a field of its own; a new one
     // makes itself known through its connection, status and statistics.
@@ -97,14 +97,5 @@ void CaptureControls::refreshRecordPill() {
     record_->setInputs(ui::recordPillInputs(model_.state(), model_.model().camera().supportsCardRecording()));
 }
 
-void CaptureControls::toggleTracking() {
-    // Starting may refuse with a notice; the button follows faceTracking either way.
-    CameraModel& model = model_.model();
-    if (model.state().faceTracking) {
-        model.stopFaceTracking();
-    } else {
-        model.startFaceTracking();
-    }
-}
 
 }  // namespace lumenhollow

@@ -48,7 +48,6 @@ public:
 private:
     void refresh();
     void refreshRecordPill();
-    void toggleTracking();
 
     ModelSignals& model_;
     QHBoxLayout* row_;

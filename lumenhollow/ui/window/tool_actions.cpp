@@ -12,13 +12,6 @@ CameraTraits cameraTraits(CameraModel& model) {
     return {camera.supportsPositioning(), camera.supportsCameraSettings()};
 }
 
-void recenterGimbal(CameraModel& model) { model.camera().gimbal().requestRecenter(); }
-
-void flipToFace(CameraModel& model) {
-    if (model.state().faceTracking) model.faceFollower().pause(CameraModel::kJumpPauseSeconds);
-    model.camera().flipGimbal();
-}
-
 void toggleFullScreen(QWidget* window) {
     if (!window) return;
     if (window->isFullScreen()) {

@@ -47,8 +47,8 @@ ToolRail::ToolRail(ModelSignals& model, int size, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
-    connect(centre_, &QAbstractButton::clicked, this, [&camera] { recenterGimbal(camera); });
-    connect(flip_, &QAbstractButton::clicked, this, [&camera] { flipToFace(camera); });
+    connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
+    connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });
     connect(outputFolder_, &QAbstractButton::clicked, this, [&camera] { camera.openOutputFolder(); });
     connect(fullScreen_, &QAbstractButton::clicked, this, [] { toggleFullScreen(keyWindow()); });
 

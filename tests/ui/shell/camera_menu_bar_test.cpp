@@ -117,7 +117,7 @@ TEST(CameraMenuBarTest, CtrlQClosesTheOpenSheetThenAsksToQuit) {
 
 TEST(CameraMenuBarTest, ActionsFollowTheModelAndTheUpdater) {
     MenuBarHarness h(true);
-    QAction& record = h.bar->action(MenuCommand::toggleRecording);
+    QAction& record = h.bar->action(CameraMenuCommand::toggleRecording);
     QAction& check = h.bar->checkForUpdatesAction();
     EXPECT_FALSE(record.isEnabled());
     h.emit(CameraEvent::stats(picture(1920, 1080)));
@@ -158,7 +158,7 @@ TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
     const std::vector<QAction*>& items = bar.sceneActions();
     ASSERT_EQ(items.size(), 12u);
     const QList<QAction*> all = bar.cameraMenu().actions();
-    const auto save = std::find(all.begin(), all.end(), &bar.action(MenuCommand::saveScene));
+    const auto save = std::find(all.begin(), all.end(), &bar.action(CameraMenuCommand::saveScene));
     ASSERT_NE(save, all.end());
     for (size_t i = 0; i < items.size(); ++i) {
         SCOPED_TRACE(i);

@@ -131,8 +131,8 @@ TEST(CameraMenuStateTest, ActionTextsCarryNoMnemonic) {
 TEST(CameraMenuStateTest, EveryCommandKeyIsDistinct) {
     // Two commands on one key would make Qt refuse both as ambiguous.
     std::vector<QKeySequence> seen;
-    for (int i = 1; i <= static_cast<int>(MenuCommand::openOutputFolder); ++i) {
-        const QList<QKeySequence> keys = commandShortcuts(static_cast<MenuCommand>(i));
+    for (int i = 1; i <= static_cast<int>(CameraMenuCommand::openOutputFolder); ++i) {
+        const QList<QKeySequence> keys = commandShortcuts(static_cast<CameraMenuCommand>(i));
         ASSERT_FALSE(keys.isEmpty()) << i;
         for (const QKeySequence& key : keys) {
             EXPECT_EQ(std::count(seen.begin(), seen.end(), key), 0) << key.toString().toStdString();
