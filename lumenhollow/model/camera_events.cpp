@@ -44,7 +44,7 @@ void CameraModel::handleEvent(const hollowkit::CameraEvent& event) {
             } else if constexpr (std::is_same_v<T, hollowkit::CardRecordingState>) {
                 handleCardRecording(payload);
             } else if constexpr (std::is_same_v<T, CameraEvent::CommandResult>) {
-                publish<Field::notice>(commandNotice(payload.label, payload.outcome));
+                postNotice(commandNotice(payload.label, payload.outcome));
             } else if constexpr (std::is_same_v<T, CameraEvent::Failed>) {
                 handleFailure(payload.message);
             } else if constexpr (std::is_same_v<T, CameraEvent::DevicesChanged>) {

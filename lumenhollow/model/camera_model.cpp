@@ -150,6 +150,17 @@ void CameraModel::notify(Field field) {
     for (const auto& [id, observer] : observers) (*observer)(field);
 }
 
+void CameraModel::postNotice(std::string text) {
+    // Numbered before it is announced: observers read the new number.
+    ++noticeSerial_;
+    publish<Field::notice>(std::move(text));
+}
+
+void CameraModel::clearNotice(uint64_t serial) {
+    if (serial != noticeSerial_ || !state_.notice) return;
+    publish<Field::notice>(std::nullopt);
+}
+
 void CameraModel::showMainWindow() {
     services_.shell.activateApplication();
     if (services_.shell.bringMainWindowForward()) return;

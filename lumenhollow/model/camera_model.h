@@ -215,6 +215,17 @@ public:
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
     void showMainWindow();
+    // The executor every member runs on; views time their work by its clock.
+    hollowkit::MainExecutor& mainExecutor() const { return main_; }
+
+    // --- The notice. Every notice the model shows is numbered, so whoever
+    // clears it after a while clears the one it timed and never a newer one,
+    // also when a notice repeats the text of the one before.
+    void postNotice(std::string text);
+    // Clears the notice when the one shown is still number `serial`.
+    void clearNotice(uint64_t serial);
+    // The number of the notice shown last; 0 before the first.
+    uint64_t noticeSerial() const { return noticeSerial_; }
 
     // Width over height of the picture (16/9 before anything is known).
     double previewAspect() const;
@@ -497,6 +508,7 @@ private:
 
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
+    uint64_t noticeSerial_ = 0;
     PublishedState state_;
 
     std::vector<std::pair<ObserverId, std::shared_ptr<const Observer>>> observers_;

@@ -18,11 +18,11 @@ constexpr const char* kOverWiFi =
 
 void CameraModel::startFaceTracking() {
     if (!camera_->supportsPositioning()) {
-        publish<Field::notice>(std::string("Face tracking: ") + kOverWiFi);
+        postNotice(std::string("Face tracking: ") + kOverWiFi);
         return;
     }
     if (!state_.stats || !state_.stats->hasPicture) {
-        publish<Field::notice>("Face tracking starts once the video is live");
+        postNotice("Face tracking starts once the video is live");
         return;
     }
     publish<Field::faceTracking>(true);
@@ -30,7 +30,7 @@ void CameraModel::startFaceTracking() {
     noFaceNotified_ = false;
     faceFollower_->start(weakCamera());
     updateFaceDetection();
-    publish<Field::notice>("Face tracking on");
+    postNotice("Face tracking on");
 }
 
 void CameraModel::stopFaceTracking() {
@@ -50,7 +50,7 @@ void CameraModel::updateFaceDetection() {
 
 void CameraModel::autoFrame() {
     if (!camera_->supportsPositioning()) {
-        publish<Field::notice>(std::string("Auto frame: ") + kOverWiFi);
+        postNotice(std::string("Auto frame: ") + kOverWiFi);
         return;
     }
     // A second request restarts the wait.
@@ -66,7 +66,7 @@ void CameraModel::autoFrame() {
         }
     });
     updateFaceDetection();
-    publish<Field::notice>("Looking for a face\u2026");
+    postNotice("Looking for a face\u2026");
 }
 
 void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces) {
@@ -106,7 +106,7 @@ void CameraModel::handleFaceObservations(const std::vector<hollowkit::Normalized
     }
     if (!noFaceNotified_ && !state_.trackedFace && now > trackingStartedAt_ + kNoFaceNoticeDelay) {
         noFaceNotified_ = true;
-        publish<Field::notice>("Tracking is on, but no face is in view");
+        postNotice("Tracking is on, but no face is in view");
     }
 }
 
@@ -120,13 +120,13 @@ void CameraModel::performAutoFrame(const hollowkit::NormalizedRect& face) {
     if (state_.faceTracking) faceFollower_->pause(kJumpPauseSeconds);
     camera_->move(target);
     if (target.zoom) publish<Field::zoom>(*target.zoom);
-    publish<Field::notice>("Framed");
+    postNotice("Framed");
 }
 
 void CameraModel::giveUpAutoFrame() {
     if (!pendingAutoFrame_) return;
     cancelAutoFrame();
-    publish<Field::notice>("No face found to frame");
+    postNotice("No face found to frame");
     updateFaceDetection();
 }
 

@@ -34,7 +34,7 @@ void CameraModel::importChosenLUTs(const std::vector<std::filesystem::path>& fil
     // The name is shown escaped, so a NUL or a line break in it shows as such.
     for (const LookLoadFailure& failure : outcome.failures) {
         const std::string name = std::filesystem::path(failure.path).filename().string();
-        publish<Field::notice>(hk::escapeForLog(name) + ": " + failure.message);
+        postNotice(hk::escapeForLog(name) + ": " + failure.message);
     }
     if (outcome.added.empty()) return;
 

@@ -66,14 +66,14 @@ void CameraModel::continueMacMicrophone(uint64_t generation, bool allowed) {
     if (generation != microphoneGeneration_ || !macMicrophonePending_) return;
     if (!allowed) {
         macMicrophonePending_ = false;
-        publish<Field::notice>(hollowkit::MicrophoneError::notAllowed().userMessage());
+        postNotice(hollowkit::MicrophoneError::notAllowed().userMessage());
         microphoneWillNotRecord();
         settleMicrophoneWaiters(false);
         return;
     }
     if (!services_.audioInputs) {
         macMicrophonePending_ = false;
-        publish<Field::notice>(hollowkit::MicrophoneError::unavailable().userMessage());
+        postNotice(hollowkit::MicrophoneError::unavailable().userMessage());
         microphoneWillNotRecord();
         settleMicrophoneWaiters(false);
         return;
@@ -116,7 +116,7 @@ void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::
         return;
     }
     if (result.error().kind != hollowkit::MicrophoneError::Kind::cancelled) {
-        publish<Field::notice>(result.error().userMessage());
+        postNotice(result.error().userMessage());
     }
     main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
     macMicrophoneRunning_ = false;
@@ -127,7 +127,7 @@ void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::
 void CameraModel::handleMicrophoneFailure(uint64_t generation, const hollowkit::MicrophoneError& error) {
     if (generation != microphoneGeneration_ || !macMicrophone_) return;
     hollowkit::PocketLog::log("The Mac microphone stopped during a recording: " + error.detail);
-    publish<Field::notice>(error.userMessage());
+    postNotice(error.userMessage());
     main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
     macMicrophoneRunning_ = false;
     macMicrophonePending_ = false;

@@ -40,7 +40,7 @@ void CameraModel::takePhoto() {
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
                                                  main_.clock().wallNow());
     if (!file) {
-        publish<Field::notice>("Could not create the output folder: " + file.error().userMessage());
+        postNotice("Could not create the output folder: " + file.error().userMessage());
         return;
     }
     const uint64_t id = ++lastPhotoId_;
@@ -65,7 +65,7 @@ void CameraModel::finishPhoto(uint64_t id, const hollowkit::Result<void, hollowk
         main_.cancel(pending->second.giveUp);
         pendingPhotos_.erase(pending);
     }
-    publish<Field::notice>(result ? std::string(kPhotoSaved)
+    postNotice(result ? std::string(kPhotoSaved)
                                   : kPhotoFailedPrefix + result.error().userMessage());
 }
 
@@ -77,7 +77,7 @@ void CameraModel::giveUpPhoto(uint64_t id) {
     if (pending->second.claimed->exchange(true)) return;
     removeReservation(pending->second.file);
     pendingPhotos_.erase(pending);
-    publish<Field::notice>(std::string(kPhotoFailedPrefix) + kNoPictureArrived);
+    postNotice(std::string(kPhotoFailedPrefix) + kNoPictureArrived);
 }
 
 void CameraModel::giveUpPendingPhotos() {

@@ -128,7 +128,7 @@ void CameraModel::startMacRecording() {
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kVideoKind, "mov",
                                                  clock.wallNow());
     if (!file) {
-        publish<Field::notice>(kFolderFailedPrefix + file.error().userMessage());
+        postNotice(kFolderFailedPrefix + file.error().userMessage());
         return;
     }
 
@@ -257,11 +257,11 @@ void CameraModel::handleMovieFinished(
     const std::optional<std::string>& reason) {
     releaseRecordingActivity();
     if (!reason) {
-        publish<Field::notice>(result ? std::string(kVideoSavedNotice) : result.error().userMessage());
+        postNotice(result ? std::string(kVideoSavedNotice) : result.error().userMessage());
     } else if (result) {
-        publish<Field::notice>(*reason + ": recording stopped, video saved");
+        postNotice(*reason + ": recording stopped, video saved");
     } else {
-        publish<Field::notice>(*reason + ": recording stopped. " + result.error().userMessage());
+        postNotice(*reason + ": recording stopped. " + result.error().userMessage());
     }
 }
 
@@ -322,7 +322,7 @@ void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardS
     }
     if (cardState.isTransitioning) return;
     if (!state_.recordingStarted) return;
-    publish<Field::notice>(kCardSavedNotice);
+    postNotice(kCardSavedNotice);
     publish<Field::recordingStarted>(std::nullopt);
 }
 

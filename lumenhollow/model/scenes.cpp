@@ -36,16 +36,16 @@ void CameraModel::publishScenes(std::vector<CameraScene> scenes) {
 
 void CameraModel::saveCurrentPositionAsScene() {
     if (!camera_->supportsPositioning()) {
-        publish<Field::notice>("Scenes need the USB connection");
+        postNotice("Scenes need the USB connection");
         return;
     }
     if (state_.scenes.size() >= kMaxScenes) {
-        publish<Field::notice>("All " + std::to_string(kMaxScenes) + " scene slots are used");
+        postNotice("All " + std::to_string(kMaxScenes) + " scene slots are used");
         return;
     }
     const std::optional<hk::CameraPosition> position = camera_->currentPosition();
     if (!position) {
-        publish<Field::notice>("The camera did not report its position");
+        postNotice("The camera did not report its position");
         return;
     }
 
@@ -60,7 +60,7 @@ void CameraModel::saveCurrentPositionAsScene() {
     scenes.push_back(std::move(scene));
     publishScenes(std::move(scenes));
     captureSceneThumbnail(id);
-    publish<Field::notice>(name + " saved (" + std::string(kRecallKey) + std::to_string(state_.scenes.size()) + ")");
+    postNotice(name + " saved (" + std::string(kRecallKey) + std::to_string(state_.scenes.size()) + ")");
 }
 
 void CameraModel::recallScene(int index) {
@@ -70,7 +70,7 @@ void CameraModel::recallScene(int index) {
     if (state_.faceTracking) faceFollower_->pause(kSceneRecallPauseSeconds);
     camera_->move(scene.position);
     if (scene.position.zoom) publish<Field::zoom>(*scene.position.zoom);
-    publish<Field::notice>(scene.name);
+    postNotice(scene.name);
 }
 
 void CameraModel::updateScene(const CameraScene& scene) {
@@ -87,7 +87,7 @@ void CameraModel::updateScene(const CameraScene& scene) {
     scenes[index].position = *position;
     publishScenes(std::move(scenes));
     captureSceneThumbnail(id);
-    publish<Field::notice>(name + " updated to the current position");
+    postNotice(name + " updated to the current position");
 }
 
 void CameraModel::renameScene(const std::string& id, const std::string& name) {

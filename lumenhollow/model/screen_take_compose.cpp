@@ -64,10 +64,10 @@ void CameraModel::composeEnded(uint64_t composition,
     if (composition != composeId_) return;
     composeId_ = 0;
     if (result) {
-        publish<Field::notice>(kComposedNotice);
+        postNotice(kComposedNotice);
         services_.desktop.revealFile(result.value());
     } else {
-        publish<Field::notice>(kComposeFailedPrefix + result.error().userMessage());
+        postNotice(kComposeFailedPrefix + result.error().userMessage());
         services_.desktop.revealFile(screen);
     }
     // Not from inside its own completion.
@@ -79,7 +79,7 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     if (isRecording() || state_.isStartingScreen || state_.composeProgress) return;
     const ScreenTake take{folder};
     if (!take.hasScreenAndCamera()) {
-        publish<Field::notice>(kNotATake);
+        postNotice(kNotATake);
         return;
     }
     std::optional<hollowkit::CursorTimeline> timeline;

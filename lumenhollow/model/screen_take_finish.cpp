@@ -91,7 +91,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     std::function<void()> completion = std::exchange(results->completion, nullptr);
     const ScreenSession& session = *results->session;
     if (!results->screen || !*results->screen) {
-        if (results->screen) publish<Field::notice>(results->screen->error().userMessage());
+        if (results->screen) postNotice(results->screen->error().userMessage());
         endTakeWork(std::move(completion));
         return;
     }
@@ -101,10 +101,10 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
         // what the user needs to hear about a take; a movie that could not
         // be written is, with the reason, or the user blames the camera.
         if (results->camera && results->camera->error().kind == hollowkit::RecorderError::Kind::writerFailed) {
-            publish<Field::notice>(kCameraMovieFailedPrefix + results->camera->error().detail +
+            postNotice(kCameraMovieFailedPrefix + results->camera->error().detail +
                                    kCameraMovieFailedSuffix);
         } else {
-            publish<Field::notice>(session.camera ? kNoCameraPicture : kCameraNeverStarted);
+            postNotice(session.camera ? kNoCameraPicture : kCameraNeverStarted);
         }
         services_.desktop.revealFile(screen);
         endTakeWork(std::move(completion));

@@ -28,7 +28,7 @@ constexpr const char* kNoScreenServices = "Screen recording is not available on 
 void CameraModel::startScreenRecording() {
     hollowkit::RecordingSystem* system = services_.recordingSystem;
     if (!system || !system->displays || !system->screenCapture || !system->pointer || !system->keys) {
-        publish<Field::notice>(kNoScreenServices);
+        postNotice(kNoScreenServices);
         return;
     }
     // X11 asks nobody; a capture that is refused says so when it starts.
@@ -39,7 +39,7 @@ void CameraModel::startScreenRecording() {
     const hollowkit::Clock& clock = main_.clock();
     auto folder = hollowkit::MediaLibrary::takeFolderURL(outputFolder_, kScreenRecordingKind, clock.wallNow());
     if (!folder) {
-        publish<Field::notice>(kFolderFailedPrefix + folder.error().userMessage());
+        postNotice(kFolderFailedPrefix + folder.error().userMessage());
         return;
     }
 
@@ -125,7 +125,7 @@ void CameraModel::screenCaptureStartEnded(
     if (error.kind == hollowkit::ScreenRecorder::ScreenError::Kind::permissionDenied) {
         publish<Field::showScreenPermissionHelp>(true);
     } else {
-        publish<Field::notice>(error.userMessage());
+        postNotice(error.userMessage());
     }
 }
 
@@ -151,7 +151,7 @@ void CameraModel::screenRecordingDidFail(const std::weak_ptr<ScreenSession>& wea
                                          const std::string& reason) {
     std::shared_ptr<ScreenSession> session = weakSession.lock();
     if (!session || session != screenSession_) return;
-    publish<Field::notice>(kStreamStoppedPrefix + reason);
+    postNotice(kStreamStoppedPrefix + reason);
     stopRecording({});
 }
 

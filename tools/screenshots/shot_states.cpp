@@ -77,10 +77,10 @@ struct ShotModel {
 
 const std::vector<ShotState>& shotStates() {
     static const std::vector<ShotState> states{
-        {"video-16x9", 1152, 648, 1920, 1080},
-        {"video-4x3-pillarbox", 1152, 648, 1440, 1080},
-        {"video-portrait", 457, 812, 1080, 1920},
-        {"video-portrait-in-landscape", 1330, 748, 1080, 1920},
+        {"video-16x9", 1152, 648, 1920, 1080, false},
+        {"video-4x3-pillarbox", 1152, 648, 1440, 1080, false},
+        {"video-portrait", 457, 812, 1080, 1920, false},
+        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, false},
     };
     return states;
 }
@@ -156,6 +156,7 @@ QImage renderShot(const ShotState& state) {
         MainWindow window(modelSignals, *shot.feed);
         window.setAttribute(Qt::WA_DontShowOnScreen);
         window.resize(state.windowWidth, state.windowHeight);
+        if (!state.chrome) window.chromeLayer().hide();
         window.show();
         QCoreApplication::processEvents();
 

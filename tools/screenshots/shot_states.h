@@ -19,6 +19,8 @@ struct ShotState {
     int windowHeight = 0;
     int frameWidth = 0;
     int frameHeight = 0;
+    // Without the controls: the picture alone.
+    bool chrome = true;
 };
 
 const std::vector<ShotState>& shotStates();

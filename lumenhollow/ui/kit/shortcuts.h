@@ -9,6 +9,7 @@
 namespace lumenhollow::ui {
 
 inline QKeySequence recordShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+inline QKeySequence outputFolderShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_O); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);

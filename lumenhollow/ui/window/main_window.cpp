@@ -3,6 +3,7 @@
 #include <QEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -41,8 +42,7 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
       forwardingOps_(std::make_unique<ForwardingOps>(ops_)),
       surface_(new VideoSurface(feed, input_, this)),
       overlays_(new QWidget(surface_)),
-      chrome_(new QWidget(surface_)),
-      dragArea_(new WindowDragArea(*forwardingOps_, chrome_)),
+      chrome_(new ChromeColumn(model, *forwardingOps_, surface_)),
       sheets_(new SheetHost(model, surface_)) {
     setWindowTitle(QStringLiteral("Lumenhollow"));
     QPalette palette = this->palette();
@@ -50,10 +50,9 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     setPalette(palette);
     setCentralWidget(surface_);
     overlays_->setObjectName("overlayLayer");
-    chrome_->setObjectName("chromeLayer");
     // The overlays only draw; presses, drags and the wheel go to the picture.
     overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    for (QWidget* layer : {overlays_, chrome_}) layer->setFocusPolicy(Qt::NoFocus);
+    overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
@@ -74,6 +73,10 @@ void MainWindow::setWindowOps(std::unique_ptr<WindowOps> ops) {
     ops_ = std::move(ops);
 }
 
+QWidget& MainWindow::chromeLayer() const { return *chrome_; }
+
+WindowDragArea& MainWindow::dragArea() const { return chrome_->dragArea(); }
+
 WidthClasses MainWindow::widthClasses() const {
     return lumenhollow::widthClasses(surface_->width());
 }
@@ -92,7 +95,6 @@ void MainWindow::layoutLayers() {
     const RectF picture = pictureRect();
     overlays_->setGeometry(QRectF(picture.x, picture.y, picture.width, picture.height).toAlignedRect());
     chrome_->setGeometry(surface_->rect());
-    dragArea_->setGeometry(0, 0, chrome_->width(), WindowDragArea::kHeight);
     if (sheets_->isVisible()) sheets_->setGeometry(surface_->rect());
 }
 

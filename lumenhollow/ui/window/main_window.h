@@ -23,6 +23,7 @@
 
 namespace lumenhollow {
 
+class ChromeColumn;
 class ModelSignals;
 class SheetHost;
 class VideoFeed;
@@ -41,8 +42,9 @@ public:
 
     VideoSurface& surface() const { return *surface_; }
     QWidget& overlayLayer() const { return *overlays_; }
-    QWidget& chromeLayer() const { return *chrome_; }
-    WindowDragArea& dragArea() const { return *dragArea_; }
+    QWidget& chromeLayer() const;
+    ChromeColumn& chrome() const { return *chrome_; }
+    WindowDragArea& dragArea() const;
     SheetHost& sheets() const { return *sheets_; }
     PreviewInput& input() { return input_; }
     // Replaces the window operations the drag strip uses (tests).
@@ -66,8 +68,7 @@ private:
     std::unique_ptr<ForwardingOps> forwardingOps_;
     VideoSurface* surface_;
     QWidget* overlays_;
-    QWidget* chrome_;
-    WindowDragArea* dragArea_;
+    ChromeColumn* chrome_;
     SheetHost* sheets_;
 };
 

@@ -1,0 +1,93 @@
+#pragma once
+
+// Where the window's controls go, as a plain function of the window's size,
+// its width classes and the sizes the controls ask for: the top bar with its
+// row of controls, the notice toast under it, the tool rail at the right
+// edge (rail only) and the bottom area with its rows. No Qt, so every rule
+// is tested without widgets; the chrome column only applies the result.
+
+#include <optional>
+
+#include "lumenhollow/ui/window/window_layout.h"
+
+namespace lumenhollow {
+
+struct ChromeMetrics {
+    static constexpr double kTopBarHeight = 90;        // the darkening gradient; the bar's height
+    static constexpr double kTopGradientOpacity = 0.45;
+    static constexpr double kDragHeight = 40;
+    static constexpr double kRowInset = 12;            // left and right of the top row
+    static constexpr double kRowTop = 8;
+    static constexpr double kRowSpacing = 8;
+    static constexpr double kButtonSlotWidth = 64;     // where another system's window buttons would sit
+    static constexpr double kMinGapRail = 8;
+    static constexpr double kMinGap = 12;
+    static constexpr double kFolderSize = 30;
+    static constexpr double kToastGap = 6;
+    static constexpr double kMiddleMinSpace = 8;
+    static constexpr double kRailTrailing = 12;
+    static constexpr double kToolRailSize = 34;
+    static constexpr double kBottomHeight = 210;
+    static constexpr double kBottomHeightRail = 260;
+    static constexpr double kBottomGradientOpacity = 0.5;
+    static constexpr double kBottomPadding = 12;
+    static constexpr double kBottomSpacing = 12;
+    static constexpr double kAboveRowBottom = 5;       // under the zoom control and the capture controls
+    static constexpr double kJoystickDiameter = 96;
+    static constexpr double kJoystickKnob = 30;
+};
+
+// The sizes the controls ask for.
+struct ChromeInputs {
+    SizeF window;
+    WidthClasses classes;
+    SizeF microphone;
+    SizeF statusPill;
+    SizeF scenesButton;
+    SizeF settingsMenu;
+    std::optional<SizeF> toast;  // while a notice is shown
+    SizeF toolRail;
+    SizeF zoom;
+    SizeF capture;
+    SizeF joystick;
+    SizeF bottomBar;
+    bool bottomBarFillsWidth = false;  // takes the whole width between the paddings
+};
+
+// Rectangles in the window's coordinates. The top row's lie inside the drag
+// strip, which starts at the window's origin.
+struct ChromeGeometry {
+    RectF topGradient;
+    RectF dragArea;
+    RectF buttonSlot;
+    RectF microphone;
+    RectF statusPill;
+    bool showsScenesAndFolder = false;  // outside rail only
+    RectF scenesButton;
+    RectF folderButton;
+    RectF settingsMenu;
+    std::optional<RectF> toast;
+    std::optional<RectF> toolRail;  // rail only
+    RectF bottomGradient;
+    RectF bottomArea;  // the gradient and the rows together
+    RectF zoom;
+    RectF capture;
+    RectF joystick;
+    RectF bottomBar;
+
+    bool operator==(const ChromeGeometry&) const = default;
+};
+
+ChromeGeometry chromeLayout(const ChromeInputs& in);
+
+// The toast on its way in or out: at `progress` 0 it sits just above the
+// window's top edge, fully transparent; at 1 it rests at `rest`, opaque.
+struct ToastPlacement {
+    RectF rect;
+    double opacity = 1;
+
+    bool operator==(const ToastPlacement&) const = default;
+};
+ToastPlacement toastPlacement(const RectF& rest, double progress);
+
+}  // namespace lumenhollow
