@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hollowkit/testing/test_support.h"
+#include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/notch_settings_menu.h"
 #include "ui_harness.h"
 
@@ -123,6 +124,19 @@ TEST(SettingsMenu, APressOnTheGearOpensItsMenu) {
     EXPECT_TRUE(h.menu().isVisible());
     EXPECT_NE(gearAction(h.menu(), {"Countdown", "Off"}), nullptr);
     h.menu().hide();
+}
+
+TEST(SettingsMenu, TheWindowsTopBarCarriesTheGear) {
+    WindowHarness h(false);
+    MainWindow& window = h.show();
+    auto* gear = qobject_cast<SettingsMenu*>(window.chrome().slotWidget(ChromeColumn::Slot::settingsMenu));
+    ASSERT_NE(gear, nullptr);
+    EXPECT_TRUE(gear->isVisible());
+    QTest::mousePress(gear, Qt::LeftButton, {}, gear->rect().center());
+    ASSERT_TRUE(gear->menu().isVisible());
+    gearAction(gear->menu(), {"Countdown", "10 seconds"})->trigger();
+    EXPECT_EQ(h.state().countdownSeconds, 10);
+    gear->menu().hide();
 }
 
 struct GearRowCase {
