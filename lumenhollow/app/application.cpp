@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPalette>
 #include <QProcess>
 #include <QSessionManager>
@@ -27,6 +28,10 @@
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/shell/qt_file_picker.h"
+#include "lumenhollow/ui/shell/sizer_attachment.h"
+#include "lumenhollow/ui/shell/updater.h"
+#include "lumenhollow/ui/shell/window_sizer.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -93,11 +98,20 @@ private:
 struct Parts {
     explicit Parts(const ApplicationOptions& options)
         : cameras(options.makeCameras(main)), lifecycle(main, lifecycleHooks()) {
-        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, *cameras, lifecycle,
-                                                        desktop, feed, std::make_shared<NoVideoSink>(), {}, {},
-                                                        &audioInputs, &power});
+        CameraModelServices services{main,   settings, secrets, random, disk, *cameras, lifecycle, desktop, feed,
+                                     std::make_shared<NoVideoSink>(), {}, {}, &audioInputs, &power};
+        services.filePicker = &filePicker;
+        model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);
+        // The window keeps the picture's shape; whichever main window is
+        // active is the one sized.
+        sizer = std::make_unique<WindowSizer>(*modelSignals, main, WindowSizer::Options{});
+        attachSizerOnActivation(*sizer);
+        updater = std::make_unique<Updater>(QCoreApplication::applicationVersion(),
+                                            [this](const QString& text, std::function<void()> dismissed) {
+                                                showUpdateMessage(text, std::move(dismissed));
+                                            });
         // The opener is the model's way to open the window again.
         opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
@@ -111,6 +125,7 @@ struct Parts {
                          [this](QSessionManager&) { lifecycle.quit(); });
 
         opener->open();
+        attachSizerToFirstWindowLater(*sizer, main);
         // The model and its camera are made once, here, and started once.
         model->camera().start();
         model->startTimers();
@@ -118,9 +133,26 @@ struct Parts {
 
     ~Parts() {
         tearingDown = true;
+        sizer.reset();
         opener.reset();
         modelSignals.reset();
     }
+
+    // The update check's answer, over the main window when there is one.
+    void showUpdateMessage(const QString& text, std::function<void()> dismissed) {
+        MainWindow* window = opener ? opener->window() : nullptr;
+        if (!window) {
+            opener->open();
+            window = opener->window();
+        }
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Check for Updates"), text,
+                                    QMessageBox::Ok, window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(box, &QDialog::finished, box, [dismissed = std::move(dismissed)] { dismissed(); });
+        box->open();
+    }
+
+    QWidget* fileDialogParent() const { return opener ? opener->window() : nullptr; }
 
     AppLifecycle::Hooks lifecycleHooks() {
         AppLifecycle::Hooks hooks;
@@ -150,12 +182,16 @@ struct Parts {
     FreedesktopDesktop desktop;
     FreedesktopPowerAssertion power;
     hollowkit::PulseAudioInputBackend audioInputs;
+    // Before the model, which asks it for files until the model ends.
+    QtFilePicker filePicker{[this] { return fileDialogParent(); }, QtFilePicker::Options{}};
     std::unique_ptr<CameraFactory> cameras;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
     std::unique_ptr<ModelSignals> modelSignals;
     std::unique_ptr<MainWindowOpener> opener;
+    std::unique_ptr<WindowSizer> sizer;
+    std::unique_ptr<Updater> updater;
     bool tearingDown = false;
     // Signals become quit requests from here on.
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};
@@ -174,6 +210,7 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumenhollow");
     QApplication::setOrganizationName("tarvenc");
+    QApplication::setApplicationVersion(QStringLiteral(LUMENHOLLOW_VERSION));
     // Closing the window is decided by the close policy, not by Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     applyDarkLook(app);

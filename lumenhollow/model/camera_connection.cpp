@@ -34,6 +34,28 @@ void CameraModel::selectConnection(ConnectionMode mode) {
     connect(mode);
 }
 
+void CameraModel::switchToUSB() {
+    if (isPocketConnected()) {
+        selectConnection(ConnectionMode::usb);
+        return;
+    }
+    publish<Field::showUSBGuide>(true);
+}
+
+void CameraModel::reconnect() {
+    publish<Field::cameraOff>(false);
+    connect(isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless);
+}
+
+void CameraModel::chooseFormat(const hollowkit::VideoFormatOption& format) {
+    // A new format would restart the stream under the recording.
+    if (isRecording()) {
+        postNotice(std::string(kFormatWhileRecordingNotice));
+        return;
+    }
+    camera_->selectFormat(format);
+}
+
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
     if (switching_ || isTerminating()) return;

@@ -178,7 +178,8 @@ double CameraModel::previewAspect() const {
 }
 
 std::string CameraModel::zoomLabel() const {
-    if (!state_.zoomRange) return "-";
+    // The range the zoom buttons step within, even one only the camera knows.
+    if (!knownZoomRange()) return "-";
     if (!state_.zoom) return "1.0x";
     char text[32];
     std::snprintf(text, sizeof text, "%.1fx", *state_.zoom / 100.0);

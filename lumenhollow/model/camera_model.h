@@ -90,6 +90,9 @@ public:
     ObserverId addObserver(Observer observer);
     void removeObserver(ObserverId id);
 
+    // The clock of the main executor, which the published times are read from.
+    const hollowkit::Clock& clock() const { return main_.clock(); }
+
     // --- The camera and the frame path's objects.
     hollowkit::PocketCamera& camera() { return *camera_; }
     // For helpers that follow the camera and must not keep it alive.
@@ -110,6 +113,19 @@ public:
     // (also for the current route: a reconnect). Ignored while a switch runs.
     void connect(ConnectionMode mode);
     bool isSwitching() const { return switching_; }
+    // Whether the camera is plugged in by USB at this moment (asks the
+    // system each time; starts nothing).
+    bool isPocketConnected() { return services_.cameras.isPocketConnected(); }
+    // "Use USB-C Instead": switches to the USB route when the camera is plugged in,
+    // otherwise brings up the USB guide and keeps the route.
+    void switchToUSB();
+    // "Reconnect": the camera counts as on again and its route is built anew,
+    // USB when the camera is plugged in, wireless otherwise.
+    void reconnect();
+    // The user's choice of picture format: refused with a notice while
+    // recording, otherwise handed to the camera, which reports the change.
+    static constexpr std::string_view kFormatWhileRecordingNotice = "Stop recording before changing the format";
+    void chooseFormat(const hollowkit::VideoFormatOption& format);
     // Stops the active camera for good (shutdown); `completion` runs on the
     // main executor once it has stopped.
     void stopCamera(std::function<void()> completion);
@@ -229,7 +245,8 @@ public:
 
     // Width over height of the picture (16/9 before anything is known).
     double previewAspect() const;
-    // "-", "1.0x", "2.5x".
+    // "-", "1.0x", "2.5x": "-" only while no zoom range is known, the same
+    // range zoomStep works in, so the label never contradicts the buttons.
     std::string zoomLabel() const;
     // Shown beside the microphone choice on the wireless route.
     std::optional<std::string> wirelessAudioNote() const;
@@ -347,11 +364,14 @@ public:
     void endDrag();
     // Zoom by 25 points per step, positive to zoom in, in one move brought
     // into the range. The scroll wheel below steps one at a time instead.
+    // A range only the camera knew is published before the zoom.
     void zoomStep(int steps);
     // Zoom by scroll distance, one step per 4.0 gathered.
     void scrollZoom(double delta);
     // Manual input keeps the face follower still for a moment while tracking.
     void pauseFollowerForManualInput();
+    // Turns the camera round; the follower, if tracking, waits out the turn.
+    void flipGimbal();
 
     // --- Face tracking and auto framing (face_tracking.cpp).
     static constexpr hollowkit::Duration kFaceLinger = std::chrono::seconds(1);

@@ -1,7 +1,8 @@
 // CameraModel: steering by hand. Held arrows and the joystick pad set
 // speeds in the camera's gimbal mailbox; a drag aims the camera exactly
 // when it can be positioned and sets a speed otherwise; zoom moves in
-// steps of 25 points from the keys, the buttons and the scroll wheel.
+// steps of 25 points from the keys, the buttons and the scroll wheel; the
+// flip turns the camera round.
 
 #include <algorithm>
 #include <cmath>
@@ -139,12 +140,19 @@ void CameraModel::scrollZoom(double delta) {
     const double steps = (scrollAccumulator_ - remainder) / kScrollQuantum;
     scrollAccumulator_ = remainder;
     if (const std::optional<hollowkit::ZoomRange> range = knownZoomRange()) {
-        sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
+            sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
     }
 }
 
 void CameraModel::pauseFollowerForManualInput() {
     if (state_.faceTracking) faceFollower_->pause(kManualPauseSeconds);
+}
+
+void CameraModel::flipGimbal() {
+    // The pause comes first: a follower tick between the two would aim back
+    // at the face the turn is leaving.
+    if (state_.faceTracking) faceFollower_->pause(kJumpPauseSeconds);
+    camera_->flipGimbal();
 }
 
 }  // namespace lumenhollow

@@ -265,5 +265,64 @@ TEST(CameraConnectionTest, AGoneModelLeavesPendingWorkHarmless) {
     EXPECT_EQ(h.cameras.latest(), nullptr);
 }
 
+// The two answers the window's panels offer: "Use USB" and "Reconnect". Both
+// ask whether the camera is on USB at the moment they run, not at launch.
+TEST(CameraConnectionTest, UseUSBAndReconnectFollowTheCamerasPresenceOnUSB) {
+    enum class Action { useUSB, reconnect };
+    struct Case {
+        const char* name;
+        bool onUSBAtLaunch;
+        bool onUSBNow;
+        bool cameraOff;
+        Action action;
+        ConnectionMode route;  // afterwards
+        size_t newBuilds;
+        bool guide;
+    };
+    const std::vector<Case> cases{
+        {"use USB without the cable shows the guide and keeps Wi-Fi", false, false, false, Action::useUSB,
+         ConnectionMode::wireless, 0, true},
+        {"use USB with the camera plugged in switches at once", false, true, false, Action::useUSB,
+         ConnectionMode::usb, 1, false},
+        {"use USB on USB changes nothing", true, true, false, Action::useUSB, ConnectionMode::usb, 0, false},
+        {"use USB while the camera is off still switches", false, true, true, Action::useUSB, ConnectionMode::usb, 1,
+         false},
+        {"reconnect without the cable rebuilds Wi-Fi", false, false, true, Action::reconnect,
+         ConnectionMode::wireless, 1, false},
+        {"reconnect finds the camera newly on USB", false, true, false, Action::reconnect, ConnectionMode::usb, 1,
+         false},
+        {"reconnect on USB rebuilds USB", true, true, true, Action::reconnect, ConnectionMode::usb, 1, false},
+        {"reconnect after the cable was pulled goes wireless", true, false, false, Action::reconnect,
+         ConnectionMode::wireless, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        h.cameras.setPocketConnected(c.onUSBAtLaunch);
+        h.createAndStart();
+        if (c.cameraOff) h.emit(CameraEvent::cameraOff());
+        ASSERT_EQ(h.state().cameraOff, c.cameraOff);
+        h.cameras.setPocketConnected(c.onUSBNow);
+        const size_t builds = h.cameras.builds().size();
+
+        if (c.action == Action::useUSB) {
+            h.model->switchToUSB();
+        } else {
+            h.model->reconnect();
+        }
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.state().connection, c.route);
+        EXPECT_EQ(h.cameras.builds().size() - builds, c.newBuilds);
+        if (c.newBuilds > 0) {
+            EXPECT_EQ(h.cameras.builds().back().mode, c.route);
+        }
+        EXPECT_EQ(h.state().showUSBGuide, c.guide);
+        // Only a camera that says so again is off after either answer.
+        if (c.newBuilds > 0) {
+            EXPECT_FALSE(h.state().cameraOff);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test

@@ -246,7 +246,7 @@ TEST(CameraModelTest, TimersSampleTheAudioLevelOnChangeAndTheFreeSpaceOfTheFolde
         std::filesystem::path asked;
     };
     const std::vector<Case> cases{
-        {"folder not made yet", "/nonexistent-parent/Lumenhollow", "/nonexistent-parent"},
+        {"folder not made yet", existing.path() / "absent" / "Lumenhollow", existing.path() / "absent"},
         {"folder exists", existing.path(), existing.path()},
     };
     for (const Case& c : cases) {

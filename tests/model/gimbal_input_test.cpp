@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -214,6 +215,75 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         EXPECT_EQ(h.velocity(), c.velocity) << h.velocity().pitch << " " << h.velocity().yaw;
         EXPECT_EQ(h.commands(), c.commands);
         EXPECT_EQ(h.state().zoom, c.zoom);
+    }
+}
+
+TEST(GimbalInputTest, TheZoomLabelAgreesWithWhatTheZoomButtonsDo) {
+    struct Case {
+        const char* name;
+        std::optional<ZoomRange> cameraRange;
+        bool published;  // the camera's devices were read, publishing its range
+        std::function<void(CameraModel&)> act;
+        const char* label;
+        std::optional<ZoomRange> publishedRange;
+        std::vector<std::string> commands;
+    };
+    const auto nothing = [](CameraModel&) {};
+    const std::vector<Case> cases{
+        {"published range, no zoom yet", ZoomRange{100, 400}, true, nothing, "1.0x", ZoomRange{100, 400}, {}},
+        {"a range only the camera knows", ZoomRange{100, 400}, false, nothing, "1.0x", std::nullopt, {}},
+        {"a step within it", ZoomRange{100, 400}, false, [](CameraModel& m) { m.zoomStep(4); }, "2.0x",
+         std::nullopt, {"setZoom 200"}},
+        {"a scroll within it", ZoomRange{100, 400}, false, [](CameraModel& m) { m.scrollZoom(8); }, "1.5x",
+         std::nullopt, {"setZoom 150"}},
+        {"a published range", ZoomRange{100, 400}, true, [](CameraModel& m) { m.zoomStep(40); }, "4.0x",
+         ZoomRange{100, 400}, {"setZoom 400"}},
+        {"no range anywhere", std::nullopt, false,
+         [](CameraModel& m) {
+             m.zoomStep(1);
+             m.scrollZoom(-8);
+         },
+         "-", std::nullopt, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GimbalHarness h(true, c.cameraRange);
+        if (c.published) h.emit(CameraEvent::devicesChanged());
+        c.act(*h.model);
+        EXPECT_EQ(h.model->zoomLabel(), c.label);
+        EXPECT_EQ(h.state().zoomRange, c.publishedRange);
+        EXPECT_EQ(h.commands(), c.commands);
+    }
+}
+
+TEST(GimbalInputTest, TheFlipHoldsTheFollowerForThreeSecondsOnlyWhileTracking) {
+    struct Case {
+        const char* name;
+        bool trackingAtFlip;
+        bool paused;
+    };
+    const std::vector<Case> cases{
+        {"tracking", true, true},
+        {"not tracking", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GimbalHarness h(true);
+        h.emit(CameraEvent::stats(picture(1920, 1080)));
+        if (c.trackingAtFlip) h.model->startFaceTracking();
+        h.main.advanceSeconds(0.5);
+        h.model->flipGimbal();
+        // Tracking started after the flip shows whether the flip left a pause behind.
+        if (!c.trackingAtFlip) h.model->startFaceTracking();
+        ASSERT_TRUE(h.state().faceTracking);
+        const std::vector<std::string> atFlip = h.camera()->commands();
+        EXPECT_EQ(std::ranges::count(atFlip, std::string("flipGimbal")), 1);
+        const auto reads = [&h] { return std::ranges::count(h.camera()->commands(), std::string("currentPosition")); };
+        const auto readsAtFlip = reads();
+        h.main.advanceSeconds(2.9);
+        EXPECT_EQ(reads() == readsAtFlip, c.paused);
+        h.main.advanceSeconds(0.2);
+        EXPECT_GT(reads(), readsAtFlip) << "following again after 3 s";
     }
 }
 

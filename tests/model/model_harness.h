@@ -10,6 +10,7 @@
 
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "hollowkit/testing/manual_executor.h"
+#include "hollowkit/testing/test_support.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_app_shell.h"
@@ -54,7 +55,10 @@ struct ModelHarness {
     std::shared_ptr<CountingVideoSink> notchLayer = std::make_shared<CountingVideoSink>();
     RecordingFaceBackend* faceBackend = nullptr;               // owned by the detector
     hollowkit::FakeSegmentationBackend* segmentation = nullptr;  // owned by the preview
-    std::filesystem::path outputFolder = "/nonexistent-parent/Lumenhollow";
+    // Not made yet, and private to this harness: a test that makes it leaves
+    // nothing behind for the next one.
+    hollowkit::testsupport::TempDir scratch;
+    std::filesystem::path outputFolder = scratch.path() / "absent" / "Lumenhollow";
     std::shared_ptr<CameraModel> model;
 
     CameraModelServices services() {

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "lumenhollow/ui/window/bottom_bar.h"
+#include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_rail.h"
 #include "ui_harness.h"
 
 namespace lumenhollow::test {
@@ -110,6 +114,41 @@ TEST(MainWindowTest, MinimumSizeFollowsThePicturesOrientation) {
     h.main.advance(CameraModel::kSettleDelay);
     h.main.runUntilIdle();
     EXPECT_EQ(window.surface().minimumSize(), QSize(420, 747));
+}
+
+TEST(MainWindowTest, TheBarAndTheRailFollowTheWindowsWidth) {
+    struct Case {
+        const char* name;
+        int pictureWidth;
+        int pictureHeight;
+        QSize window;
+        std::string connectionTitle;
+        bool tools;
+        bool rail;
+    };
+    const std::vector<Case> cases{
+        {"wide", 1920, 1080, {1152, 648}, "Osmo Pocket \u00B7 USB", true, false},
+        {"compact", 1920, 1080, {1000, 563}, "USB", true, false},
+        {"portrait, narrow enough for the rail", 1080, 1920, {457, 812}, "USB", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowHarness h;
+        h.emit(CameraEvent::stats(picture(c.pictureWidth, c.pictureHeight)));
+        h.main.advance(CameraModel::kSettleDelay);
+        h.main.runUntilIdle();
+        MainWindow& window = h.show();
+        window.resize(c.window);
+        QCoreApplication::processEvents();
+        auto* bar = qobject_cast<BottomBar*>(window.chrome().slotWidget(ChromeColumn::Slot::bottomBar));
+        auto* rail = qobject_cast<ToolRail*>(window.chrome().slotWidget(ChromeColumn::Slot::toolRail));
+        ASSERT_NE(bar, nullptr);
+        ASSERT_NE(rail, nullptr);
+        EXPECT_EQ(bar->state().connectionTitle, c.connectionTitle);
+        EXPECT_EQ(bar->state().showsTools, c.tools);
+        EXPECT_EQ(rail->isVisible(), c.rail);
+        EXPECT_NE(qobject_cast<ScenesButton*>(window.chrome().slotWidget(ChromeColumn::Slot::scenesButton)), nullptr);
+    }
 }
 
 TEST(MainWindowTest, SheetsFollowTheModelAndTheAlertsButtonsAct) {

@@ -7,11 +7,209 @@
 #include <QMenu>
 #include <QWidget>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "hollowkit/imaging/lut_library.h"
+#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/window/window_menu_entries.h"
+
 namespace lumenhollow {
 namespace {
+
+namespace hk = hollowkit;
+
+// A row as the test reads it: kind, title and check mark, submenu rows after a '>'.
+std::vector<std::string> outline(const MenuEntries& entries) {
+    std::vector<std::string> lines;
+    for (const MenuEntry& entry : entries) {
+        switch (entry.kind) {
+            case MenuEntryKind::none: lines.push_back("?"); break;
+            case MenuEntryKind::separator: lines.push_back("---"); break;
+            case MenuEntryKind::header: lines.push_back("[" + entry.title + "]"); break;
+            case MenuEntryKind::command:
+            case MenuEntryKind::toggle:
+            case MenuEntryKind::choice: lines.push_back((entry.checked ? "* " : "  ") + entry.title); break;
+            case MenuEntryKind::submenu:
+                lines.push_back(entry.title + " >");
+                for (const MenuEntry& row : entry.children) {
+                    lines.push_back(std::string(row.checked ? "> * " : ">   ") + row.title +
+                                    (row.destructive ? " (destructive)" : ""));
+                }
+                break;
+        }
+    }
+    return lines;
+}
+
+hk::ColorLUT look(std::string id, std::string name) {
+    hk::ColorLUT lut;
+    lut.id = std::move(id);
+    lut.name = std::move(name);
+    return lut;
+}
+
+const hk::ColorLUT& builtIn(const std::string& name) {
+    for (const hk::ColorLUT& lut : hk::LUTLibrary::builtIn()) {
+        if (lut.name == name) return lut;
+    }
+    static const hk::ColorLUT none;
+    ADD_FAILURE() << "no built-in look " << name;
+    return none;
+}
+
+TEST(MenuEntries, TheLookMenuListsNoneTheLooksTheImportsTheirRemovalAndImport) {
+    const hk::ColorLUT sunset = look("/looks/Sunset.cube", "Sunset");
+    const hk::ColorLUT night = look("/looks/Night.png", "Night");
+    struct Case {
+        const char* name;
+        std::vector<hk::ColorLUT> imported;
+        std::optional<hk::ColorLUT> selected;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"nothing imported, nothing chosen",
+         {},
+         std::nullopt,
+         {"* None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "  Mono", "  Faded Film", "  Vivid", "---",
+          "  Import .cube or PNG LUT\u2026"}},
+        {"a built-in look chosen",
+         {},
+         builtIn("Mono"),
+         {"  None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "* Mono", "  Faded Film", "  Vivid", "---",
+          "  Import .cube or PNG LUT\u2026"}},
+        {"two imports, the second chosen; the removal rows never checked",
+         {sunset, night},
+         night,
+         {"  None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "  Mono", "  Faded Film", "  Vivid",
+          "[Imported]", "  Sunset", "* Night", "Remove Imported LUT >", ">   Sunset (destructive)",
+          ">   Night (destructive)", "---", "  Import .cube or PNG LUT\u2026"}},
+        {"the check follows the id, not the name",
+         {sunset, night},
+         look("/looks/Sunset.cube", "Renamed"),
+         {"  None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "  Mono", "  Faded Film", "  Vivid",
+          "[Imported]", "* Sunset", "  Night", "Remove Imported LUT >", ">   Sunset (destructive)",
+          ">   Night (destructive)", "---", "  Import .cube or PNG LUT\u2026"}},
+        {"a look whose name matches but id does not carries no check",
+         {sunset},
+         look("/elsewhere/Sunset.cube", "Sunset"),
+         {"  None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "  Mono", "  Faded Film", "  Vivid",
+          "[Imported]", "  Sunset", "Remove Imported LUT >", ">   Sunset (destructive)", "---",
+          "  Import .cube or PNG LUT\u2026"}},
+        {"the same file imported twice is one row",
+         {sunset, night, sunset},
+         std::nullopt,
+         {"* None", "[Looks]", "  Warm", "  Cool", "  Teal & Orange", "  Mono", "  Faded Film", "  Vivid",
+          "[Imported]", "  Sunset", "  Night", "Remove Imported LUT >", ">   Sunset (destructive)",
+          ">   Night (destructive)", "---", "  Import .cube or PNG LUT\u2026"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outline(lookMenuEntries(hk::LUTLibrary::builtIn(), c.imported, c.selected)), c.expected);
+    }
+}
+
+TEST(MenuEntries, EveryLookRowNamesTheCommandAndTheLookItActsOn) {
+    const hk::ColorLUT sunset = look("/looks/Sunset.cube", "Sunset");
+    const MenuEntries entries = lookMenuEntries(hk::LUTLibrary::builtIn(), {sunset}, std::nullopt);
+    struct Expected {
+        std::string title;
+        MenuCommand command;
+        std::string key;
+    };
+    std::vector<Expected> rows;
+    for (const MenuEntry& entry : entries) {
+        if (entry.kind == MenuEntryKind::choice || entry.kind == MenuEntryKind::command) {
+            rows.push_back({entry.title, entry.command, entry.key});
+        }
+        for (const MenuEntry& row : entry.children) rows.push_back({row.title, row.command, row.key});
+    }
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[0].command, MenuCommand::chooseLook);
+    EXPECT_EQ(rows[0].key, "") << "None chooses no look";
+    EXPECT_EQ(rows[4].key, builtIn("Mono").id);
+    EXPECT_EQ(rows[7].command, MenuCommand::chooseLook);
+    EXPECT_EQ(rows[7].key, sunset.id);
+    EXPECT_EQ(rows[8].command, MenuCommand::removeLook);
+    EXPECT_EQ(rows[8].key, sunset.id);
+    EXPECT_EQ(rows[9].command, MenuCommand::importLook);
+}
+
+TEST(MenuEntries, GuidesAreCheckedEachOnItsOwn) {
+    struct Case {
+        std::set<GuideKind> on;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {{}, {"  Grid", "  Horizon", "  9:16 Frame"}},
+        {{GuideKind::grid}, {"* Grid", "  Horizon", "  9:16 Frame"}},
+        {{GuideKind::grid, GuideKind::horizon}, {"* Grid", "* Horizon", "  9:16 Frame"}},
+        {{GuideKind::vertical}, {"  Grid", "  Horizon", "* 9:16 Frame"}},
+    };
+    for (const Case& c : cases) {
+        const MenuEntries entries = guideMenuEntries(c.on);
+        EXPECT_EQ(outline(entries), c.expected);
+        for (const MenuEntry& entry : entries) {
+            EXPECT_EQ(entry.kind, MenuEntryKind::toggle) << "each guide is on or off by itself";
+            EXPECT_EQ(entry.command, MenuCommand::toggleGuide);
+            EXPECT_EQ(entry.key, entry.title) << "the stored name is the row's text";
+        }
+    }
+}
+
+TEST(MenuEntries, TheConnectionMenuChecksTheCurrentRoute) {
+    EXPECT_EQ(outline(connectionMenuEntries(ConnectionMode::usb)), (std::vector<std::string>{"* USB", "  Wireless"}));
+    EXPECT_EQ(outline(connectionMenuEntries(ConnectionMode::wireless)),
+              (std::vector<std::string>{"  USB", "* Wireless"}));
+}
+
+TEST(MenuEntries, FormatsFallIntoLandscapeAndVerticalInTheCamerasOrder) {
+    const hk::VideoFormatOption hd{1920, 1080, 30};
+    const hk::VideoFormatOption hd60{1920, 1080, 60};
+    const hk::VideoFormatOption tall{1080, 1920, 30};
+    const hk::VideoFormatOption square{1080, 1080, 30};
+    const hk::VideoFormatOption small{640, 480, 30};
+    struct Case {
+        const char* name;
+        std::vector<hk::VideoFormatOption> formats;
+        std::optional<hk::VideoFormatOption> active;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"no formats: the landscape header alone", {}, std::nullopt, {"[Landscape]"}},
+        {"landscape only: no vertical section",
+         {small, hd},
+         hd,
+         {"[Landscape]", "  " + small.description(), "* " + hd.description()}},
+        {"vertical only: the landscape section stays, empty",
+         {tall},
+         std::nullopt,
+         {"[Landscape]", "[Vertical]", "  " + tall.description()}},
+        {"mixed: each keeps the camera's order; a square counts as landscape",
+         {tall, hd, square, hd60},
+         hd60,
+         {"[Landscape]", "  " + hd.description(), "  " + square.description(), "* " + hd60.description(),
+          "[Vertical]", "  " + tall.description()}},
+        {"the check needs the same rate too",
+         {hd},
+         hd60,
+         {"[Landscape]", "  " + hd.description()}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MenuEntries entries = formatMenuEntries(c.formats, c.active);
+        EXPECT_EQ(outline(entries), c.expected);
+        for (const MenuEntry& entry : entries) {
+            if (entry.kind != MenuEntryKind::header) {
+                EXPECT_EQ(entry.kind, MenuEntryKind::choice);
+                EXPECT_EQ(entry.command, MenuCommand::chooseFormat);
+            }
+        }
+    }
+    const MenuEntries one = formatMenuEntries({hd60}, std::nullopt);
+    EXPECT_EQ(one.back().key, hd60.id());
+}
 
 // The menu as text, one row a line, indented per level: "-" a separator,
 // "[x]"/"[ ]" a checkable row, " (off)" a disabled one.
@@ -43,9 +241,9 @@ std::vector<MenuEntry> entriesSample(int checkedValue, bool pickerEnabled) {
         rows.push_back(menuChoiceRow("Row " + std::to_string(value), value == checkedValue,
                                      MenuCommand::setCountdownSeconds, value));
     }
-    return {menuToggleRow("Flag", true, MenuCommand::setShowInNotch),
+    return {menuToggleRow("Flag", true, MenuCommand::toggleGuide, "Grid"),
             menuSubmenu("Pick", std::move(rows), pickerEnabled), menuSeparator(),
-            menuCommandRow("Go", MenuCommand::openOutputFolder, false)};
+            menuCommandRow("Go", MenuCommand::openOutputFolder, false), menuHeader("Section")};
 }
 
 TEST(MenuEntries, AmpersandsAreShownNotTakenAsMnemonics) {
@@ -66,12 +264,16 @@ TEST(MenuEntries, FilledRowsShowTheirStatesAndCallTheTrigger) {
     QWidget parent;
     QMenu menu(&parent);
     auto* foreign = new QMenu(&menu);  // placed by someone else: a refill keeps it
-    std::vector<std::pair<MenuCommand, int>> calls;
+    using Call = std::tuple<MenuCommand, std::string, int, bool>;
+    std::vector<Call> calls;
     for (int round = 0; round < 3; ++round) {
-        fillMenu(menu, entriesSample(2, false),
-                 [&calls](MenuCommand command, int value) { calls.emplace_back(command, value); });
+        fillMenu(menu, entriesSample(2, false), [&calls](const MenuEntry& entry) {
+            calls.emplace_back(entry.command, entry.key, entry.value, entry.checked);
+        });
     }
-    EXPECT_EQ(entriesDescribe(menu), "[x] Flag\nPick (off)\n  [ ] Row 1\n  [x] Row 2\n  [ ] Row 3\n-\nGo (off)\n");
+    EXPECT_EQ(entriesDescribe(menu),
+              "[x] Flag\nPick (off)\n  [ ] Row 1\n  [x] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n");
+    EXPECT_TRUE(entriesAction(menu, "Section")->font().bold());
     // One picker submenu is left of the three fills, beside the foreign menu.
     EXPECT_EQ(menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly).size(), 2);
     EXPECT_TRUE(menu.findChildren<QMenu*>().contains(foreign));
@@ -84,8 +286,9 @@ TEST(MenuEntries, FilledRowsShowTheirStatesAndCallTheTrigger) {
     // The toggle was on: choosing it turns it off, and says so.
     entriesAction(menu, "Flag")->trigger();
     entriesAction(menu, "Flag")->trigger();
-    const std::vector<std::pair<MenuCommand, int>> expected{
-        {MenuCommand::setCountdownSeconds, 3}, {MenuCommand::setShowInNotch, 0}, {MenuCommand::setShowInNotch, 1}};
+    const std::vector<Call> expected{{MenuCommand::setCountdownSeconds, "", 3, true},
+                                     {MenuCommand::toggleGuide, "Grid", 0, false},
+                                     {MenuCommand::toggleGuide, "Grid", 0, true}};
     EXPECT_EQ(calls, expected);
 }
 
@@ -98,19 +301,23 @@ TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
     fewerChoices[1].children.pop_back();
     std::vector<MenuEntry> otherKind = entriesSample(1, true);
     otherKind[0].kind = MenuEntryKind::command;
+    std::vector<MenuEntry> headerToRow = entriesSample(1, true);
+    headerToRow[4].kind = MenuEntryKind::command;
     std::vector<MenuEntry> flipped = entriesSample(3, false);
     flipped[0].checked = false;
     flipped[3].enabled = true;
-    const std::string before = "[x] Flag\nPick\n  [x] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\n";
+    const std::string before = "[x] Flag\nPick\n  [x] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n";
     const struct {
         const char* name;
         std::vector<MenuEntry> next;
         bool sameShape;
         std::string shown;
     } cases[] = {
-        {"states change", flipped, true, "[ ] Flag\nPick (off)\n  [ ] Row 1\n  [ ] Row 2\n  [x] Row 3\n-\nGo\n"},
+        {"states change", flipped, true,
+         "[ ] Flag\nPick (off)\n  [ ] Row 1\n  [ ] Row 2\n  [x] Row 3\n-\nGo\nSection (off)\n"},
         {"no row checked", entriesSample(0, true), true,
-         "[x] Flag\nPick\n  [ ] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\n"},
+         "[x] Flag\nPick\n  [ ] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n"},
+        {"a header became a row", headerToRow, false, before},
         {"a title changed", renamed, false, before},
         {"a row more", longer, false, before},
         {"a choice fewer", fewerChoices, false, before},

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../model/model_harness.h"
+#include "lumenhollow/ui/window/menu_commands.h"
 
 namespace lumenhollow {
 namespace {
@@ -116,33 +119,56 @@ TEST(SettingsMenuItems, CheckMarksFollowTheLiveValueNotTheSnapshot) {
 TEST(SettingsMenuItems, CommandsReachTheModelAndItsStore) {
     const auto text = [](const char* value) { return SettingsValue(std::string(value)); };
     const auto codec = [](const PublishedState& s) { return s.codec; };
+    const auto keyed = [](MenuCommand command, const char* key) {
+        MenuEntry entry = menuCommandRow("", command);
+        entry.key = key;
+        return entry;
+    };
+    const auto valued = [](MenuCommand command, int value) { return menuChoiceRow("", true, command, value); };
+    using Writes = std::optional<std::vector<SettingsWrite>>;
     const struct {
-        MenuCommand command;
-        int value;
-        std::vector<SettingsWrite> writes;
+        const char* name;
+        MenuEntry entry;
+        Writes writes;  // nothing: whatever the setter stores
         std::function<bool(const PublishedState&)> applied;
     } cases[] = {
-        {MenuCommand::setCodec,
-         1,
-         {{"videoCodec", text("H.264")}},
+        {"codec H.264",
+         valued(MenuCommand::setCodec, 1),
+         Writes({{"videoCodec", text("H.264")}}),
          [&](auto& s) { return codec(s) == hollowkit::VideoCodec::h264; }},
-        {MenuCommand::setCodec, 2, {}, [&](auto& s) { return codec(s) == hollowkit::VideoCodec::hevc; }},
-        {MenuCommand::setCodec, -1, {}, [&](auto& s) { return codec(s) == hollowkit::VideoCodec::hevc; }},
-        {MenuCommand::setRecordTarget, 1, {}, [](auto& s) { return s.recordTarget == RecordTarget::mac; }},
-        {MenuCommand::setCountdownSeconds, 7, {}, [](auto& s) { return s.countdownSeconds == 0; }},
-        {MenuCommand::setShowInNotch,
-         0,
-         {{"showInNotch", SettingsValue(false)}},
+        {"codec past the list", valued(MenuCommand::setCodec, 2), Writes({}),
+         [&](auto& s) { return codec(s) == hollowkit::VideoCodec::hevc; }},
+        {"codec before the list", valued(MenuCommand::setCodec, -1), Writes({}),
+         [&](auto& s) { return codec(s) == hollowkit::VideoCodec::hevc; }},
+        {"target Mac", valued(MenuCommand::setRecordTarget, 1), Writes({}),
+         [](auto& s) { return s.recordTarget == RecordTarget::mac; }},
+        {"countdown 7 is no choice", valued(MenuCommand::setCountdownSeconds, 7), Writes({}),
+         [](auto& s) { return s.countdownSeconds == 0; }},
+        {"notch toggled off",
+         menuToggleRow("", false, MenuCommand::setShowInNotch),
+         Writes({{"showInNotch", SettingsValue(false)}}),
          [](auto& s) { return !s.showInNotch; }},
-        {MenuCommand::setNotchTrigger, 5, {}, [](auto& s) { return s.notchTrigger == NotchTrigger::hover; }},
+        {"trigger past the list", valued(MenuCommand::setNotchTrigger, 5), Writes({}),
+         [](auto& s) { return s.notchTrigger == NotchTrigger::hover; }},
+        {"a guide by its stored name", keyed(MenuCommand::toggleGuide, "Horizon"), std::nullopt,
+         [](auto& s) { return s.guides == std::set<GuideKind>{GuideKind::horizon}; }},
+        {"a guide nobody knows", keyed(MenuCommand::toggleGuide, "Spiral"), Writes({}),
+         [](auto& s) { return s.guides.empty(); }},
+        {"a look nobody knows", keyed(MenuCommand::chooseLook, "/gone.cube"), Writes({}),
+         [](auto& s) { return !s.selectedLUT; }},
+        {"a format the camera does not offer", keyed(MenuCommand::chooseFormat, "1x1@1"), Writes({}),
+         [](auto& s) { return !s.activeFormat || s.activeFormat->id() != "1x1@1"; }},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         test::ModelHarness h;
         CameraModel& model = h.createAndStart();
         h.settings.clearWrites();
-        runSettingsCommand(model, c.command, c.value);
-        EXPECT_EQ(h.settings.writes(), c.writes) << static_cast<int>(c.command) << " " << c.value;
-        EXPECT_TRUE(c.applied(model.state())) << static_cast<int>(c.command) << " " << c.value;
+        runMenuCommand(model, c.entry);
+        if (c.writes) {
+            EXPECT_EQ(h.settings.writes(), *c.writes);
+        }
+        EXPECT_TRUE(c.applied(model.state()));
     }
 }
 

@@ -92,6 +92,47 @@ TEST(WindowLayoutTest, StatusOverlayAndConnectingActions) {
         << "on USB the cable is no alternative";
 }
 
+TEST(WindowLayoutTest, PanelsAndTheirUSBHintFollowTheRoute) {
+    hollowkit::CameraStats live;
+    live.hasPicture = true;
+    const struct {
+        const char* name;
+        ConnectionMode connection;
+        bool cameraOff;
+        std::optional<hollowkit::CameraStats> stats;
+        std::optional<std::string> failure;
+        StatusOverlay overlay;
+        bool hint;  // in the panel shown
+    } cases[] = {
+        {"off without a picture: only the camera-off panel", ConnectionMode::wireless, true, std::nullopt,
+         std::nullopt, StatusOverlay::cameraOff, true},
+        {"off on USB: no Wi-Fi warning", ConnectionMode::usb, true, std::nullopt, std::nullopt,
+         StatusOverlay::cameraOff, false},
+        {"a failure held while a picture arrives", ConnectionMode::wireless, false, live, "Timed out",
+         StatusOverlay::none, false},
+        {"a failure without a picture", ConnectionMode::usb, false, std::nullopt, "Timed out",
+         StatusOverlay::connecting, false},
+        {"connecting over Wi-Fi", ConnectionMode::wireless, false, std::nullopt, std::nullopt,
+         StatusOverlay::connecting, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PublishedState state;
+        state.connection = c.connection;
+        state.cameraOff = c.cameraOff;
+        state.stats = c.stats;
+        state.failure = c.failure;
+        ASSERT_EQ(statusOverlay(state), c.overlay);
+        if (c.overlay == StatusOverlay::cameraOff) {
+            EXPECT_EQ(cameraOffOverlay(state).offersUSB, c.hint);
+        }
+        if (c.overlay == StatusOverlay::connecting) {
+            EXPECT_EQ(connectingOverlay(state).offersUSB, c.hint);
+            EXPECT_EQ(connectingOverlay(state).failed, c.failure.has_value());
+        }
+    }
+}
+
 TEST(WindowLayoutTest, OneSheetAtATimeInQueueOrder) {
     const struct {
         bool welcome, usbGuide, shortcuts, alert;

@@ -1,10 +1,8 @@
 #include "tools/screenshots/shot_states.h"
 
 #include <QApplication>
-#include <QFontDatabase>
-#include <QPalette>
-#include <QStyleFactory>
 
+#include <algorithm>
 #include <memory>
 
 #include "hollowkit/camera/camera_event.h"
@@ -20,6 +18,8 @@
 #include "lumenhollow/testing/fake_secure_random.h"
 #include "lumenhollow/testing/memory_settings_store.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -27,8 +27,6 @@
 namespace lumenhollow::shots {
 
 namespace {
-
-constexpr const char* kInterFont = "/usr/share/fonts/opentype/inter/Inter-Regular.otf";
 
 // The model with every outside service faked, on a frozen clock.
 struct ShotModel {
@@ -41,10 +39,11 @@ struct ShotModel {
     FakeAppShell shell;
     FakeDesktop desktop;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
+    hollowkit::FakeFaceDetectorBackend* faces = nullptr;  // owned by the detector
     std::shared_ptr<CameraModel> model;
 
-    ShotModel() {
-        cameras.setPocketConnected(true);
+    explicit ShotModel(bool usb) {
+        cameras.setPocketConnected(usb);
         ImagingFactory imaging;
         imaging.processor = [] {
             hollowkit::FrameProcessor::Options options;
@@ -56,8 +55,9 @@ struct ShotModel {
                 std::make_unique<hollowkit::FakeSegmentationBackend>(), main);
         };
         imaging.faceDetector = [this](double rate) {
-            return std::make_shared<hollowkit::FaceDetector>(
-                rate, std::make_unique<hollowkit::FakeFaceDetectorBackend>(), main);
+            auto backend = std::make_unique<hollowkit::FakeFaceDetectorBackend>();
+            faces = backend.get();
+            return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
         };
         imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell, desktop,
@@ -75,13 +75,71 @@ struct ShotModel {
 
 }  // namespace
 
-const std::vector<ShotState>& shotStates() {
-    static const std::vector<ShotState> states{
-        {"video-16x9", 1152, 648, 1920, 1080, false},
-        {"video-4x3-pillarbox", 1152, 648, 1440, 1080, false},
-        {"video-portrait", 457, 812, 1080, 1920, false},
-        {"video-portrait-in-landscape", 1330, 748, 1080, 1920, false},
+namespace {
+
+ShotState windowShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state;
+    state.name = std::move(name);
+    state.windowWidth = width;
+    state.windowHeight = height;
+    state.frameWidth = frameWidth;
+    state.frameHeight = frameHeight;
+    return state;
+}
+
+ShotState sceneShot(std::string name, int width, int height, int frameWidth, int frameHeight, ShotScene scene) {
+    ShotState state = windowShot(std::move(name), width, height, frameWidth, frameHeight);
+    state.scene = scene;
+    return state;
+}
+
+// The picture alone, without the window's controls.
+ShotState pictureShot(std::string name, int width, int height, int frameWidth, int frameHeight) {
+    ShotState state = windowShot(std::move(name), width, height, frameWidth, frameHeight);
+    state.chrome = false;
+    return state;
+}
+
+std::vector<ShotState> makeShotStates() {
+    std::vector<ShotState> states{
+        pictureShot("video-16x9", 1152, 648, 1920, 1080),
+        pictureShot("video-4x3-pillarbox", 1152, 648, 1440, 1080),
+        pictureShot("video-portrait", 457, 812, 1080, 1920),
+        pictureShot("video-portrait-in-landscape", 1330, 748, 1080, 1920),
+        // The window's controls; those not built yet stand in as empty glass.
+        windowShot("window-usb", 1152, 648, 1920, 1080),
+        windowShot("window-wifi", 1152, 648, 1920, 1080),
+        windowShot("window-recording", 1152, 648, 1920, 1080),
+        windowShot("window-recording-screen", 1152, 648, 1920, 1080),
+        windowShot("window-notice", 1152, 648, 1920, 1080),
+        windowShot("window-rail", 457, 812, 1080, 1920),
+        // The narrow window: shorter titles in the bar.
+        windowShot("compact-1000x563", 1000, 563, 1920, 1080),
+        sceneShot("overlay-connecting-usb", 1152, 648, 1920, 1080, ShotScene::connectingUSB),
+        sceneShot("overlay-connecting-wifi", 1152, 648, 1920, 1080, ShotScene::connectingWireless),
+        sceneShot("overlay-failed-wifi", 1152, 648, 1920, 1080, ShotScene::failedWireless),
+        sceneShot("overlay-camera-off-wifi", 1152, 648, 1920, 1080, ShotScene::cameraOffWireless),
+        sceneShot("overlay-camera-off-usb", 1152, 648, 1920, 1080, ShotScene::cameraOffUSB),
+        sceneShot("overlay-countdown-3", 1152, 648, 1920, 1080, ShotScene::countdown),
+        sceneShot("overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides),
+        sceneShot("overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides),
+        sceneShot("overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked),
     };
+    const auto find = [&states](const char* name) -> ShotState& {
+        return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
+    };
+    find("window-wifi").usb = false;
+    find("window-recording").recordingSeconds = 61;
+    find("window-recording-screen").recordingSeconds = 61;
+    find("window-recording-screen").recordScreen = true;
+    find("window-notice").notice = "Face tracking on";
+    return states;
+}
+
+}  // namespace
+
+const std::vector<ShotState>& shotStates() {
+    static const std::vector<ShotState> states = makeShotStates();
     return states;
 }
 
@@ -96,23 +154,8 @@ void prepareShotLook() {
     static bool prepared = false;
     if (prepared) return;
     prepared = true;
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x1c, 0x1c, 0x1e));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(0x2c, 0x2c, 0x2e));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
-    QApplication::setPalette(dark);
-    const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(kInterFont));
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    if (!families.isEmpty()) {
-        QFont font(families.first());
-        font.setPixelSize(13);
-        QApplication::setFont(font);
-    }
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) ui::applyLook(*app);
+    ui::setAnimationsEnabled(false);
 }
 
 std::vector<unsigned char> colourBars(int width, int height) {
@@ -137,18 +180,101 @@ std::vector<unsigned char> colourBars(int width, int height) {
     return pixels;
 }
 
+namespace {
+
+bool sceneHasPicture(ShotScene scene) {
+    switch (scene) {
+        case ShotScene::connectingUSB:
+        case ShotScene::connectingWireless:
+        case ShotScene::failedWireless:
+        case ShotScene::cameraOffWireless:
+        case ShotScene::cameraOffUSB: return false;
+        default: return true;
+    }
+}
+
+bool sceneIsWireless(ShotScene scene) {
+    return scene == ShotScene::connectingWireless || scene == ShotScene::failedWireless ||
+           scene == ShotScene::cameraOffWireless;
+}
+
+hollowkit::VideoFrame barsFrame(int width, int height) {
+    const std::vector<unsigned char> pixels = colourBars(width, height);
+    const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(width) * 4};
+    return hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, width, height, {&plane, 1}, {});
+}
+
+// The camera's events and the user's choices of `state`, on the frozen clock.
+void arrange(ShotModel& shot, const ShotState& state) {
+    FakeCamera& camera = *shot.cameras.latest();
+    // The camera offers both orientations and runs in the picture's.
+    const std::vector<hollowkit::VideoFormatOption> formats{{1920, 1080, 30}, {1280, 720, 30}, {1080, 1920, 30}};
+    camera.setDevices({}, std::nullopt, formats,
+                      state.frameWidth >= state.frameHeight ? formats.front() : formats.back());
+    camera.emit(hollowkit::CameraEvent::devicesChanged());
+    if (sceneHasPicture(state.scene)) {
+        hollowkit::CameraStats stats;
+        stats.hasPicture = true;
+        stats.framesPerSecond = 30;
+        stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
+        camera.emit(hollowkit::CameraEvent::stats(stats));
+        camera.emit(hollowkit::CameraEvent::battery(hollowkit::BatteryStatus{80, false}));
+        shot.main.runUntilIdle();
+        // A picture of the other orientation settles after a moment.
+        shot.main.advance(CameraModel::kSettleDelay);
+        shot.main.runUntilIdle();
+    }
+    switch (state.scene) {
+        case ShotScene::live: break;
+        case ShotScene::connectingUSB:
+        case ShotScene::connectingWireless: camera.emit(hollowkit::CameraEvent::status("Connecting")); break;
+        case ShotScene::failedWireless:
+            camera.emit(hollowkit::CameraEvent::failed("The camera did not answer on its Wi-Fi network."));
+            break;
+        case ShotScene::cameraOffWireless:
+        case ShotScene::cameraOffUSB: camera.emit(hollowkit::CameraEvent::cameraOff()); break;
+        case ShotScene::countdown:
+            shot.model->setCountdownSeconds(3);
+            shot.model->toggleRecording();
+            break;
+        case ShotScene::guides: shot.model->setGuides({GuideKind::grid, GuideKind::horizon, GuideKind::vertical}); break;
+        case ShotScene::faceTracked:
+            shot.faces->pushAnswer(std::vector<hollowkit::NormalizedRect>{{0.42, 0.22, 0.16, 0.3}});
+            shot.model->startFaceTracking();
+            shot.main.runUntilIdle();
+            camera.deliverFrame(barsFrame(state.frameWidth, state.frameHeight));
+            break;
+    }
+    if (state.recordScreen) shot.model->toggleRecordScreen();
+    if (state.recordingSeconds) {
+        // The camera's own recording is the one a shot can start without
+        // writing a file; the pill shows its time the same way.
+        camera.emit(hollowkit::CameraEvent::cardRecording(
+            hollowkit::CardRecordingState{true, false, *state.recordingSeconds}));
+    }
+    shot.main.runUntilIdle();
+    shot.model->dismissSheets();
+}
+
+// Screenshots are taken with every animation settled and the spinner still.
+class AnimationsOff {
+public:
+    AnimationsOff() : were_(ui::animationsEnabled()) { ui::setAnimationsEnabled(false); }
+    ~AnimationsOff() { ui::setAnimationsEnabled(were_); }
+    AnimationsOff(const AnimationsOff&) = delete;
+    AnimationsOff& operator=(const AnimationsOff&) = delete;
+
+private:
+    bool were_;
+};
+
+}  // namespace
+
 QImage renderShot(const ShotState& state) {
     prepareShotLook();
-    ShotModel shot;
-    hollowkit::CameraStats stats;
-    stats.hasPicture = true;
-    stats.framesPerSecond = 30;
-    stats.resolution = hollowkit::VideoDimensions{state.frameWidth, state.frameHeight};
-    shot.cameras.latest()->emit(hollowkit::CameraEvent::stats(stats));
-    shot.main.runUntilIdle();
-    // A picture of the other orientation settles after a moment.
-    shot.main.advance(CameraModel::kSettleDelay);
-    shot.main.runUntilIdle();
+    const AnimationsOff still;
+    ShotModel shot(state.usb && !sceneIsWireless(state.scene));
+    arrange(shot, state);
 
     ModelSignals modelSignals(shot.model);
     QImage picture;
@@ -159,12 +285,12 @@ QImage renderShot(const ShotState& state) {
         if (!state.chrome) window.chromeLayer().hide();
         window.show();
         QCoreApplication::processEvents();
+        if (state.notice) shot.model->postNotice(*state.notice);
 
-        const std::vector<unsigned char> pixels = colourBars(state.frameWidth, state.frameHeight);
-        const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(state.frameWidth) * 4};
-        shot.feed->mailbox().push(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, state.frameWidth,
-                                                                   state.frameHeight, {&plane, 1}, {}));
-        window.surface().showWaitingFrame();
+        if (sceneHasPicture(state.scene)) {
+            shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
+            window.surface().showWaitingFrame();
+        }
         picture = window.surface().grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     return picture;

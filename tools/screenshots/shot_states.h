@@ -13,20 +13,42 @@
 
 namespace lumenhollow::shots {
 
+// What the camera and the user have done before the picture is taken.
+enum class ShotScene {
+    live = 0,            // a picture arrives over USB
+    connectingUSB,       // no picture yet over USB
+    connectingWireless,  // no picture yet over Wi-Fi
+    failedWireless,      // the wireless camera failed
+    cameraOffWireless,   // the wireless camera was switched off
+    cameraOffUSB,        // the USB camera was switched off
+    countdown,           // a three-second countdown has just begun
+    guides,              // every guide chosen in the guide menu
+    faceTracked,         // face tracking on, a face found
+};
+
 struct ShotState {
     std::string name;
     int windowWidth = 0;
     int windowHeight = 0;
     int frameWidth = 0;
     int frameHeight = 0;
+    ShotScene scene = ShotScene::live;
     // Without the controls: the picture alone.
     bool chrome = true;
+    // The camera on USB; otherwise over Wi-Fi.
+    bool usb = true;
+    // A notice just posted.
+    std::optional<std::string> notice;
+    // A recording that has run this long, and whether it takes the screen too.
+    std::optional<int> recordingSeconds;
+    bool recordScreen = false;
 };
 
 const std::vector<ShotState>& shotStates();
 const ShotState* findShotState(const std::string& name);
 
-// The look every shot shares (style, palette, font); once per process.
+// The look every shot shares (the kit's style, palette and font, no
+// animation); once per process.
 void prepareShotLook();
 
 // The window's content in `state`; a null image when the state is unknown.

@@ -19,6 +19,7 @@ constexpr double kSymbolPx = 12;
 constexpr double kTitlePx = 12.5;
 constexpr double kChevronPx = 9;
 constexpr double kChevronOpacity = 0.7;
+constexpr double kDisabledOpacity = 0.45;
 
 QFont titleFont() { return uiFont(kTitlePx, QFont::Medium); }
 
@@ -61,6 +62,8 @@ void PillMenuLabel::paintEvent(QPaintEvent* event) {
     GlassSurface::paintEvent(event);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // A menu with nothing to choose shows its face dimmed, on the same glass.
+    if (!isEnabled()) painter.setOpacity(kDisabledOpacity);
     const double mid = height() / 2.0;
     double x = PillBackground::kInset;
     const Symbols& symbols = Symbols::instance();

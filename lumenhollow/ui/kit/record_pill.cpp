@@ -33,17 +33,15 @@ constexpr double kTintOpacity = 0.35;
 QFont textFont() { return uiFont(kTextPx, QFont::DemiBold); }
 QFont chipFont() { return uiFont(kChipPx, QFont::Bold); }
 
-QSizeF chipSize(RecordChip chip) {
-    if (chip == RecordChip::none) return {};
-    const QFontMetricsF metrics(chipFont());
-    const double width = kChipPx + kChipGap + metrics.horizontalAdvance(QString::fromUtf8(recordChipLook(chip).title));
-    return {width + 2 * kChipInsetX, std::ceil(metrics.height()) + 2 * kChipInsetY};
-}
 
 }  // namespace
 
 RecordPill::RecordPill(WallNow now, QWidget* parent)
-    : QAbstractButton(parent), now_(std::move(now)), ticker_(new Ticker(this)) {
+    : QAbstractButton(parent),
+      now_(std::move(now)),
+      ticker_(new Ticker(this)),
+      textFont_(textFont()),
+      chipFont_(chipFont()) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setFixedHeight(kHeight);
@@ -63,7 +61,10 @@ void RecordPill::refresh() {
     state_ = std::move(next);
     setEnabled(state_.enabled);
     setToolTip(QString::fromStdString(state_.tooltip));
-    if (resized) setFixedWidth(sizeHint().width());
+    if (resized) {
+        measure();
+        setFixedWidth(sizeHint().width());
+    }
     if (state_.ticking && !wasTicking) {
         ticker_->start([this] { return untilNextSecond(); }, [this] { refresh(); });
     } else if (!state_.ticking && wasTicking) {
@@ -80,19 +81,27 @@ std::chrono::milliseconds RecordPill::untilNextSecond() const {
     return milliseconds(1000) - intoSecond;
 }
 
+void RecordPill::measure() {
+    text_ = layoutTabular(QFontMetricsF(textFont_), QString::fromStdString(state_.text));
+    chipTitle_ = QString::fromUtf8(recordChipLook(state_.chip).title);
+    chipSize_ = {};
+    if (state_.chip != RecordChip::none) {
+        const QFontMetricsF metrics(chipFont_);
+        const double width = kChipPx + kChipGap + metrics.horizontalAdvance(chipTitle_);
+        chipSize_ = {width + 2 * kChipInsetX, std::ceil(metrics.height()) + 2 * kChipInsetY};
+    }
+}
+
 QSize RecordPill::sizeHint() const {
-    const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
-    double width = kLeadingInset + kDot + kItemSpacing + text + kTrailingInset;
-    if (state_.chip != RecordChip::none) width += kItemSpacing + chipSize(state_.chip).width();
+    double width = kLeadingInset + kDot + kItemSpacing + text_.width + kTrailingInset;
+    if (state_.chip != RecordChip::none) width += kItemSpacing + chipSize_.width();
     return {static_cast<int>(std::ceil(width)), kHeight};
 }
 
 QRectF RecordPill::chipRect() const {
     if (state_.chip == RecordChip::none) return {};
-    const QSizeF size = chipSize(state_.chip);
-    const double text = tabularWidth(QFontMetricsF(textFont()), QString::fromStdString(state_.text));
-    const double x = kLeadingInset + kDot + kItemSpacing + text + kItemSpacing;
-    return {x, (height() - size.height()) / 2, size.width(), size.height()};
+    const double x = kLeadingInset + kDot + kItemSpacing + text_.width + kItemSpacing;
+    return {x, (height() - chipSize_.height()) / 2, chipSize_.width(), chipSize_.height()};
 }
 
 bool RecordPill::hitButton(const QPoint& pos) const { return glassPath(GlassShape::capsule, rect()).contains(pos); }
@@ -130,12 +139,10 @@ void RecordPill::paintEvent(QPaintEvent*) {
                                 kSquareRadius, kSquareRadius);
     }
 
-    const QFont font = textFont();
-    const QFontMetricsF metrics(font);
-    painter.setFont(font);
+    const QFontMetricsF metrics(textFont_);
+    painter.setFont(textFont_);
     painter.setPen(withOpacity(QColor(Qt::white), state_.textOpacity));
-    drawTabular(painter, QPointF(dot.right() + kItemSpacing, centredBaseline(metrics, mid)),
-                QString::fromStdString(state_.text));
+    drawTabular(painter, QPointF(dot.right() + kItemSpacing, centredBaseline(metrics, mid)), text_);
 
     if (state_.chip != RecordChip::none) {
         const QRectF chip = chipRect();
@@ -145,13 +152,12 @@ void RecordPill::paintEvent(QPaintEvent*) {
         painter.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
         Symbols::instance().draw(painter, QRectF(chip.left() + kChipInsetX, chip.center().y() - kChipPx / 2, kChipPx, kChipPx),
                                  look.symbol, kChipPx, Qt::white);
-        const QFont small = chipFont();
-        const QFontMetricsF chipMetrics(small);
-        painter.setFont(small);
+        const QFontMetricsF chipMetrics(chipFont_);
+        painter.setFont(chipFont_);
         painter.setPen(Qt::white);
         painter.drawText(QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap,
                                  centredBaseline(chipMetrics, chip.center().y())),
-                         QString::fromUtf8(look.title));
+                         chipTitle_);
     }
 }
 

@@ -9,6 +9,11 @@
 #include <functional>
 
 #include "lumenhollow/ui/kit/record_pill_state.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+#include <QFont>
+#include <QSizeF>
+#include <QString>
 
 namespace lumenhollow::ui {
 
@@ -36,11 +41,18 @@ protected:
 
 private:
     std::chrono::milliseconds untilNextSecond() const;
+    // Sets the text and the chip's title for painting, once per change.
+    void measure();
 
     WallNow now_;
     RecordPillInputs inputs_;
     RecordPillState state_;
     Ticker* ticker_;
+    QFont textFont_;
+    QFont chipFont_;
+    TabularLine text_;
+    QString chipTitle_;
+    QSizeF chipSize_;
 };
 
 }  // namespace lumenhollow::ui

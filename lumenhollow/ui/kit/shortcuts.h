@@ -9,7 +9,14 @@
 namespace lumenhollow::ui {
 
 inline QKeySequence recordShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+inline QKeySequence autoFrameShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_F); }
+inline QKeySequence flipShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F); }
+inline QKeySequence fullScreenShortcut() { return QKeySequence(Qt::CTRL | Qt::META | Qt::Key_F); }
 inline QKeySequence outputFolderShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_O); }
+inline QKeySequence photoShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_S); }
+inline QKeySequence faceTrackingShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_T); }
+// Handled by the video surface itself, not by a menu.
+inline QKeySequence recenterKey() { return QKeySequence(Qt::Key_C); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);

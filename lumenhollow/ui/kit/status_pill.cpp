@@ -21,7 +21,7 @@ QFont figureFont() { return uiFont(kFontPx, QFont::Medium); }
 
 }  // namespace
 
-StatusPill::StatusPill(QWidget* parent) : GlassSurface(GlassShape::capsule, parent) {
+StatusPill::StatusPill(QWidget* parent) : GlassSurface(GlassShape::capsule, parent), font_(figureFont()) {
     setFixedHeight(PillBackground::kHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedWidth(sizeHint().width());
@@ -30,30 +30,32 @@ StatusPill::StatusPill(QWidget* parent) : GlassSurface(GlassShape::capsule, pare
 void StatusPill::setState(StatusPillState state) {
     if (state == state_) return;
     state_ = std::move(state);
+    measure();
     setFixedWidth(sizeHint().width());
     update();
 }
 
-std::vector<QRectF> StatusPill::figureRects() const {
-    const QFontMetricsF metrics(figureFont());
-    std::vector<QRectF> rects;
+void StatusPill::measure() {
+    const QFontMetricsF metrics(font_);
+    texts_.clear();
+    rects_.clear();
     double x = PillBackground::kInset;
     for (const StatusFigure& figure : state_.figures) {
-        const double width = kFontPx + kSymbolGap + tabularWidth(metrics, QString::fromStdString(figure.text));
-        rects.emplace_back(x, 0, width, PillBackground::kHeight);
+        texts_.push_back(layoutTabular(metrics, QString::fromStdString(figure.text)));
+        const double width = kFontPx + kSymbolGap + texts_.back().width;
+        rects_.emplace_back(x, 0, width, PillBackground::kHeight);
         x += width + kSpacing;
     }
-    return rects;
 }
 
 QSize StatusPill::sizeHint() const {
-    const std::vector<QRectF> rects = figureRects();
+    const std::vector<QRectF>& rects = rects_;
     const double content = rects.empty() ? 0 : rects.back().right() - PillBackground::kInset;
     return {static_cast<int>(std::ceil(content)) + 2 * PillBackground::kInset, PillBackground::kHeight};
 }
 
 QString StatusPill::tooltipAt(const QPoint& pos) const {
-    const std::vector<QRectF> rects = figureRects();
+    const std::vector<QRectF>& rects = rects_;
     for (size_t i = 0; i < rects.size(); ++i) {
         if (rects[i].contains(pos)) return QString::fromStdString(state_.figures[i].tooltip);
     }
@@ -78,18 +80,17 @@ void StatusPill::paintEvent(QPaintEvent* event) {
     GlassSurface::paintEvent(event);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QFont font = figureFont();
-    const QFontMetricsF metrics(font);
+    const QFontMetricsF metrics(font_);
     const double mid = height() / 2.0;
-    const std::vector<QRectF> rects = figureRects();
+    const std::vector<QRectF>& rects = rects_;
     for (size_t i = 0; i < rects.size(); ++i) {
         const StatusFigure& figure = state_.figures[i];
         Symbols::instance().draw(painter, QRectF(rects[i].left(), mid - kFontPx / 2, kFontPx, kFontPx), figure.symbol,
                                  kFontPx, Qt::white);
-        painter.setFont(font);
+        painter.setFont(font_);
         painter.setPen(Qt::white);
         drawTabular(painter, QPointF(rects[i].left() + kFontPx + kSymbolGap, centredBaseline(metrics, mid)),
-                    QString::fromStdString(figure.text));
+                    texts_[i]);
     }
 }
 

@@ -5,6 +5,11 @@
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/status_pill_state.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+#include <QFont>
+#include <QString>
+#include <vector>
 
 namespace lumenhollow::ui {
 
@@ -24,9 +29,14 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    std::vector<QRectF> figureRects() const;
+    // Fonts, texts and places are worked out when the state changes, so
+    // painting allocates nothing.
+    void measure();
 
     StatusPillState state_;
+    QFont font_;
+    std::vector<TabularLine> texts_;
+    std::vector<QRectF> rects_;
 };
 
 }  // namespace lumenhollow::ui

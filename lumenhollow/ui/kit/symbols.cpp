@@ -14,7 +14,7 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 45> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 47> kSymbolTable{{
     {"arrow.clockwise", "refresh"},
     {"arrow.up.left.and.arrow.down.right", "open_in_full"},
     {"arrow.uturn.backward.circle", "u_turn_left"},
@@ -27,6 +27,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 45> kSymbolT
     {"cable.connector", "cable"},
     {"cable.connector.horizontal", "usb"},
     {"camera", "photo_camera"},
+    {"camera.aperture", "camera"},
     {"checkmark", "check"},
     {"checkmark.circle", "check_circle_outline"},
     {"checkmark.circle.fill", "check_circle"},
@@ -53,6 +54,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 45> kSymbolT
     {"power", "power_settings_new"},
     {"record.circle", "radio_button_checked"},
     {"record.circle.fill", "fiber_manual_record"},
+    {"rectangle.on.rectangle", "filter_none"},
     {"scope", "gps_fixed"},
     {"sdcard", "sd_storage"},
     {"sdcard.fill", "sd_card"},

@@ -1,12 +1,14 @@
 #include "lumenhollow/ui/kit/typography.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace lumenhollow::ui {
 
@@ -56,6 +58,13 @@ double centredBaseline(const QFontMetricsF& metrics, double midY) {
     return midY + (metrics.ascent() - metrics.descent()) / 2;
 }
 
+QSize wrappedTextSize(const QFont& font, const QString& text, int maxWidth) {
+    const QFontMetrics metrics(font);
+    const int width = std::min(maxWidth, metrics.horizontalAdvance(text) + 1);
+    const QRect lines = metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap | Qt::AlignHCenter, text);
+    return {width, lines.height()};
+}
+
 namespace {
 
 double digitCell(const QFontMetricsF& metrics) {
@@ -86,6 +95,31 @@ void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& 
             painter.drawText(QPointF(x, baselineLeft.y()), QString(ch));
             x += advance;
         }
+    }
+}
+
+TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text) {
+    const double cell = digitCell(metrics);
+    TabularLine line;
+    double x = 0;
+    for (const QChar ch : text) {
+        const double advance = metrics.horizontalAdvance(ch);
+        line.pieces.emplace_back(ch);
+        if (ch.isDigit()) {
+            line.offsets.push_back(x + (cell - advance) / 2);
+            x += cell;
+        } else {
+            line.offsets.push_back(x);
+            x += advance;
+        }
+    }
+    line.width = x;
+    return line;
+}
+
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line) {
+    for (size_t i = 0; i < line.pieces.size(); ++i) {
+        painter.drawText(QPointF(baselineLeft.x() + line.offsets[i], baselineLeft.y()), line.pieces[i]);
     }
 }
 

@@ -4,7 +4,9 @@
 // settings, and digits set in equal cells where a figure must not jitter.
 
 #include <QFont>
+#include <QSize>
 #include <QString>
+#include <vector>
 
 class QFontMetricsF;
 class QPainter;
@@ -39,9 +41,24 @@ QFont uiFont(TextStyle style);
 // The baseline that centres a line of `metrics`' font on `midY`.
 double centredBaseline(const QFontMetricsF& metrics, double midY);
 
+// The size a label of `text` in `font` takes when it wraps at word breaks
+// beyond `maxWidth`: one line's width when that fits, else `maxWidth`, and
+// as many lines high as the wrapping makes.
+QSize wrappedTextSize(const QFont& font, const QString& text, int maxWidth);
+
 // Width of `text` with every digit in a cell as wide as the widest digit.
 double tabularWidth(const QFontMetricsF& metrics, const QString& text);
 // Draws `text` that way from `baselineLeft`, with the painter's font and pen.
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text);
+
+// A line set that way once and drawn as often as needed, so painting it
+// allocates nothing.
+struct TabularLine {
+    std::vector<QString> pieces;  // one character each
+    std::vector<double> offsets;  // from the line's left edge
+    double width = 0;
+};
+TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text);
+void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line);
 
 }  // namespace lumenhollow::ui

@@ -10,7 +10,6 @@
 #include "lumenhollow/ui/kit/status_pill.h"
 #include "lumenhollow/ui/window/chrome_gradient.h"
 #include "lumenhollow/ui/window/notice_toast.h"
-#include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/window_drag_area.h"
 
 namespace lumenhollow {
@@ -73,7 +72,8 @@ ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
     auto* scenes = new ui::PillBackground(this);
     scenes->setFixedWidth(kStandInScenesWidth);
     install(Slot::scenesButton, scenes);
-    install(Slot::settingsMenu, new SettingsMenu(model_, this));
+    install(Slot::settingsMenu, new ui::IconButton("gearshape", QStringLiteral("Settings"),
+                                                   static_cast<int>(M::kFolderSize), this));
     auto* rail = new ui::GlassSurface(ui::GlassShape::capsule, this);
     rail->setFixedSize(kStandInToolRail);
     install(Slot::toolRail, rail);

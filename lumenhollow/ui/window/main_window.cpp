@@ -3,10 +3,18 @@
 #include <QEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
+#include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/joystick_pad.h"
+#include "lumenhollow/ui/window/preview_overlays.h"
+#include "lumenhollow/ui/window/scenes_button.h"
+#include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
+#include "lumenhollow/ui/window/zoom_control.h"
 
 namespace lumenhollow {
 
@@ -43,7 +51,8 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
       surface_(new VideoSurface(feed, input_, this)),
       overlays_(new QWidget(surface_)),
       chrome_(new ChromeColumn(model, *forwardingOps_, surface_)),
-      sheets_(new SheetHost(model, surface_)) {
+      sheets_(new SheetHost(model, surface_)),
+      previewOverlays_(new PreviewOverlays(model, overlays_, surface_)) {
     setWindowTitle(QStringLiteral("Lumenhollow"));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
@@ -54,18 +63,40 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
+    chrome_->installEventFilter(this);
+    installControls();
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
         layoutLayers();
     });
     updateMinimumSize();
     resize(kDefaultWidth, kDefaultHeight);
+    // The window's own controls stay usable over a panel, and a sheet over all.
+    chrome_->raise();
     sheets_->raise();
+}
+
+void MainWindow::installControls() {
+    auto* bar = new BottomBar(model_, chrome_);
+    const auto followWidth = [bar](WidthClasses classes) {
+        bar->setCompact(classes.compact);
+        bar->setRailMode(classes.rail);
+    };
+    followWidth(chrome_->widthClasses());
+    connect(chrome_, &ChromeColumn::widthClassesChanged, bar, followWidth);
+    chrome_->setBottomBar(bar);
+    chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
+    chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
+    chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));
+    chrome_->setZoomControl(new ZoomControl(model_, chrome_));
+    chrome_->setCaptureControls(new CaptureControls(model_, chrome_));
+    chrome_->setJoystickPad(new JoystickPad(model_, chrome_));
 }
 
 MainWindow::~MainWindow() {
     // The surface's input is a member: the surface goes first.
     surface_->removeEventFilter(this);
+    chrome_->removeEventFilter(this);
     delete takeCentralWidget();
 }
 
@@ -88,6 +119,17 @@ RectF MainWindow::pictureRect() const {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == surface_ && event->type() == QEvent::Resize) layoutLayers();
+    // The chrome's empty parts hand the mouse to what lies below: the picture,
+    // or while a panel covers it, the panel, which keeps it. Moves and
+    // releases still pass, so a drag begun before the panel came can end.
+    if (watched == chrome_ && previewOverlays_->coversPreview()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel: event->accept(); return true;
+            default: break;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -95,6 +137,7 @@ void MainWindow::layoutLayers() {
     const RectF picture = pictureRect();
     overlays_->setGeometry(QRectF(picture.x, picture.y, picture.width, picture.height).toAlignedRect());
     chrome_->setGeometry(surface_->rect());
+    previewOverlays_->layout();
     if (sheets_->isVisible()) sheets_->setGeometry(surface_->rect());
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 
 // MainWindow: the application's one window. Its central widget is the video
-// surface, the root of the composition; the overlay layer (covering the
-// picture's rectangle, never taking input) and the chrome layer (the whole
-// window, with the drag strip at its top) are the surface's children, and
-// the sheet host covers everything. The minimum content size follows the
+// surface, the root of the composition; its children, back to front: the
+// overlay layer (covering the picture's rectangle, never taking input, with
+// the guides and the face box), the status panels and the countdown
+// (PreviewOverlays places them), the chrome layer (the whole window, with
+// the drag strip at its top), and the sheet host over everything. The minimum content size follows the
 // picture's orientation. GUI thread only.
 //
 // MainWindowOpener keeps at most one window: it opens a new one when the
@@ -25,6 +26,7 @@ namespace lumenhollow {
 
 class ChromeColumn;
 class ModelSignals;
+class PreviewOverlays;
 class SheetHost;
 class VideoFeed;
 class VideoSurface;
@@ -35,6 +37,8 @@ class MainWindow final : public QMainWindow {
 public:
     static constexpr int kDefaultWidth = 1152;
     static constexpr int kDefaultHeight = 648;
+    // The diameter of the tool rail's buttons.
+    static constexpr int kRailButtonSize = 34;
 
     // `model` and `feed` must outlive the window.
     MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent = nullptr);
@@ -45,6 +49,7 @@ public:
     QWidget& chromeLayer() const;
     ChromeColumn& chrome() const { return *chrome_; }
     WindowDragArea& dragArea() const;
+    PreviewOverlays& previewOverlays() const { return *previewOverlays_; }
     SheetHost& sheets() const { return *sheets_; }
     PreviewInput& input() { return input_; }
     // Replaces the window operations the drag strip uses (tests).
@@ -59,6 +64,8 @@ protected:
 private:
     class ForwardingOps;
 
+    // The bottom bar, the tool rail and the scenes button, in the chrome's slots.
+    void installControls();
     void layoutLayers();
     void updateMinimumSize();
 
@@ -70,6 +77,7 @@ private:
     QWidget* overlays_;
     ChromeColumn* chrome_;
     SheetHost* sheets_;
+    PreviewOverlays* previewOverlays_;
 };
 
 // Escape cancels the countdown and Alt with a digit recalls a scene; both

@@ -2,24 +2,30 @@
 
 // MenuEntry: one row of an in-window or tray menu as plain data (its kind,
 // title, whether it can be chosen, whether it carries a check mark, and the
-// model command it runs), so what a menu shows is decided by plain functions
-// and tested without widgets. fillMenu turns a list of entries into QActions
-// when the menu opens; refreshMenu brings the actions of a menu that is open
-// up to date. GUI thread only.
+// model command it runs with the look, guide, route or setting it names), so
+// what every menu shows is decided by plain functions and tested without
+// widgets. menu_filler turns a list of entries into QActions and a chosen
+// row back into a call; menu_commands runs that call on the model. Pure
+// values, any thread.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-class QMenu;
-
 namespace lumenhollow {
 
-// The model operation a row runs; `value` carries the choice (an
-// enumeration's index in its case list, a number of seconds, on/off).
+// What choosing a row asks of the model. The look, guide, route and format
+// rows name their subject by `key`; the settings rows carry `value` (an
+// enumeration's index in its case list, a number of seconds) and a toggle
+// says the state it turns to by `checked`.
 enum class MenuCommand : uint8_t {
     none = 0,
+    chooseLook,        // key: the look's id; empty for "None"
+    removeLook,        // key: the imported look's id
+    importLook,        // the look menu's import row
+    toggleGuide,       // key: the guide's stored name
+    chooseConnection,  // key: the route's stored name
+    chooseFormat,      // key: the format's id ("1920x1080@30")
     setCodec,
     setRecordTarget,
     setCountdownSeconds,
@@ -27,16 +33,18 @@ enum class MenuCommand : uint8_t {
     setNotchContent,
     setNotchTrigger,
     setCloseBehavior,
-    importLUT,
+    importLUT,  // the gear menu's import row
     openOutputFolder,
 };
 
 enum class MenuEntryKind : uint8_t {
     none = 0,
     command,    // a plain row
-    toggle,     // a row with a check mark that flips a setting
-    choice,     // one row of a picker: checked when it is the current value
-    submenu,    // a titled submenu of `children`; a picker is one of choices
+    toggle,     // a row with a check mark of its own, flipped when chosen
+    choice,     // one row of a picker: checked when it is the current value;
+                // the choices of one menu exclude each other
+    header,     // a section title, never chosen
+    submenu,    // a titled submenu of `children`
     separator,
 };
 
@@ -45,34 +53,24 @@ struct MenuEntry {
     std::string title;
     bool enabled = true;
     bool checked = false;
+    bool destructive = false;  // the row deletes something
     MenuCommand command = MenuCommand::none;
+    std::string key;
     int value = 0;
     std::vector<MenuEntry> children;
 
     bool operator==(const MenuEntry&) const = default;
 };
 
+using MenuEntries = std::vector<MenuEntry>;
+
 // The rows by kind.
 MenuEntry menuCommandRow(std::string title, MenuCommand command, bool enabled = true);
-MenuEntry menuToggleRow(std::string title, bool checked, MenuCommand command);
+MenuEntry menuToggleRow(std::string title, bool checked, MenuCommand command, std::string key = {});
 MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, int value);
-MenuEntry menuSubmenu(std::string title, std::vector<MenuEntry> children, bool enabled = true);
+MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, std::string key);
+MenuEntry menuHeader(std::string title);
+MenuEntry menuSubmenu(std::string title, MenuEntries children, bool enabled = true);
 MenuEntry menuSeparator();
-
-// Runs the row's command; a toggle's value is the state it turns to.
-using MenuTrigger = std::function<void(MenuCommand command, int value)>;
-
-// A menu title as Qt shows it: a '&' would mark a mnemonic (Alt is the
-// preview's scene key), so each one is doubled to be shown as it is.
-std::string menuText(const std::string& title);
-
-// Replaces the menu's rows with `entries`. The choices of one submenu form
-// an exclusive group; rows call `trigger` when chosen.
-void fillMenu(QMenu& menu, const std::vector<MenuEntry>& entries, const MenuTrigger& trigger);
-
-// Brings the rows of a menu filled from entries of the same shape (kinds and
-// titles, in order, submenus included) to the enabled and checked states of
-// `entries`; false, changing nothing, when the shape differs.
-bool refreshMenu(QMenu& menu, const std::vector<MenuEntry>& entries);
 
 }  // namespace lumenhollow

@@ -1,14 +1,16 @@
 #include "lumenhollow/ui/window/notch_settings_menu.h"
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/window/menu_commands.h"
+#include "lumenhollow/ui/window/menu_filler.h"
 #include "lumenhollow/ui/window/settings_menu_items.h"
 
 namespace lumenhollow {
 
 void fillNotchSettingsMenu(QMenu& menu, const std::shared_ptr<CameraModel>& model) {
     std::weak_ptr<CameraModel> weak = model;
-    fillMenu(menu, notchSettingsEntries(model->state()), [weak](MenuCommand command, int value) {
-        if (const auto strong = weak.lock()) runSettingsCommand(*strong, command, value);
+    fillMenu(menu, notchSettingsEntries(model->state()), [weak](const MenuEntry& entry) {
+        if (const auto strong = weak.lock()) runMenuCommand(*strong, entry);
     });
 }
 

@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/window/menu_commands.h"
+#include "lumenhollow/ui/window/menu_filler.h"
 
 namespace lumenhollow {
 
@@ -34,8 +36,8 @@ void SettingsMenu::mousePressEvent(QMouseEvent* event) {
 void SettingsMenu::rebuild() {
     shown_ = settingsSnapshot(model_.model());
     std::weak_ptr<CameraModel> weak = model_.sharedModel();
-    fillMenu(*menu_, settingsMenuEntries(shown_, model_.state()), [weak](MenuCommand command, int value) {
-        if (const auto model = weak.lock()) runSettingsCommand(*model, command, value);
+    fillMenu(*menu_, settingsMenuEntries(shown_, model_.state()), [weak](const MenuEntry& entry) {
+        if (const auto model = weak.lock()) runMenuCommand(*model, entry);
     });
 }
 

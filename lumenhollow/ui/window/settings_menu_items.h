@@ -62,14 +62,10 @@ std::string countdownText(int seconds);
 // camera with settings of its own), both disabled while recording; the
 // countdown picker; the "Notch" submenu; a separator; the two commands.
 // Rows are checked from `live`, the rest decided by `snapshot`.
-std::vector<MenuEntry> settingsMenuEntries(const SettingsSnapshot& snapshot, const PublishedState& live);
+MenuEntries settingsMenuEntries(const SettingsSnapshot& snapshot, const PublishedState& live);
 
 // The "Notch" submenu's rows: a toggle and three pickers, never disabled,
 // checked from `live`.
-std::vector<MenuEntry> notchSettingsEntries(const PublishedState& live);
-
-// Runs a row's command on the model through its setters (which store the
-// settings). A value that names no case changes nothing.
-void runSettingsCommand(CameraModel& model, MenuCommand command, int value);
+MenuEntries notchSettingsEntries(const PublishedState& live);
 
 }  // namespace lumenhollow

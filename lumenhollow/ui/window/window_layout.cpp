@@ -35,4 +35,8 @@ ConnectingOverlayState connectingOverlay(const PublishedState& state) {
                                   state.connection == ConnectionMode::wireless};
 }
 
+CameraOffOverlayState cameraOffOverlay(const PublishedState& state) {
+    return CameraOffOverlayState{state.connection == ConnectionMode::wireless};
+}
+
 }  // namespace lumenhollow

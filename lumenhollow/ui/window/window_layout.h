@@ -70,4 +70,13 @@ struct ConnectingOverlayState {
 };
 ConnectingOverlayState connectingOverlay(const PublishedState& state);
 
+struct CameraOffOverlayState {
+    // The hint warns about Wi-Fi: on USB it would be false, and its button
+    // would offer the route already in use.
+    bool offersUSB = false;
+
+    bool operator==(const CameraOffOverlayState&) const = default;
+};
+CameraOffOverlayState cameraOffOverlay(const PublishedState& state);
+
 }  // namespace lumenhollow

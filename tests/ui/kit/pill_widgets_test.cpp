@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontMetricsF>
+#include <algorithm>
 #include <QMenu>
 #include <QTest>
 #include <chrono>
@@ -37,6 +38,27 @@ TEST(PillMenu, OpensItsMenuAndHasNoActionOfItsOwn) {
     QTest::mousePress(&pill, Qt::LeftButton, {}, QPoint(10, 15));
     EXPECT_TRUE(pill.menu()->isVisible());
     pill.menu()->close();
+}
+
+TEST(PillMenuLabel, ADisabledPillDimsItsFaceButNotItsSize) {
+    // The brightest pixel of the face: the white title and symbols.
+    const auto brightest = [](QWidget& widget) {
+        const QImage image = widget.grab().toImage();
+        int best = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) best = std::max(best, qGray(image.pixel(x, y)));
+        }
+        return best;
+    };
+    PillMenuLabel enabled("film", QStringLiteral("Format"), nullptr);
+    PillMenuLabel disabled("film", QStringLiteral("Format"), nullptr);
+    disabled.setEnabled(false);
+    EXPECT_EQ(disabled.size(), enabled.size());
+    const int lit = brightest(enabled);
+    EXPECT_GT(lit, 200);
+    EXPECT_LT(brightest(disabled), lit * 0.6);
+    disabled.setEnabled(true);
+    EXPECT_EQ(brightest(disabled), lit);
 }
 
 TEST(StatusPill, EachFigureHasItsOwnTooltip) {

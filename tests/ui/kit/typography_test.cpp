@@ -32,6 +32,25 @@ TEST(Typography, DigitsTakeEqualCellsSoFiguresDoNotJitter) {
     EXPECT_NE(metrics.horizontalAdvance(QStringLiteral("11:11")), metrics.horizontalAdvance(QStringLiteral("00:00")));
 }
 
+TEST(Typography, ALineSetOnceMatchesTheTabularMeasure) {
+    const QFontMetricsF metrics(uiFont(16, QFont::DemiBold));
+    const QString cases[] = {QStringLiteral("01:01"), QStringLiteral("88:88"), QStringLiteral("Starts in 3"),
+                             QStringLiteral("")};
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.toStdString());
+        const TabularLine line = layoutTabular(metrics, text);
+        EXPECT_DOUBLE_EQ(line.width, tabularWidth(metrics, text));
+        ASSERT_EQ(line.pieces.size(), static_cast<size_t>(text.size()));
+        ASSERT_EQ(line.offsets.size(), line.pieces.size());
+        for (size_t i = 1; i < line.offsets.size(); ++i) EXPECT_GT(line.offsets[i], line.offsets[i - 1]);
+    }
+    // Equal cells: every digit of two times starts at the same place.
+    const TabularLine ones = layoutTabular(metrics, QStringLiteral("11:11"));
+    const TabularLine eights = layoutTabular(metrics, QStringLiteral("88:88"));
+    EXPECT_DOUBLE_EQ(ones.width, eights.width);
+    EXPECT_DOUBLE_EQ(ones.offsets[3] - ones.offsets[0], eights.offsets[3] - eights.offsets[0]);
+}
+
 TEST(Spinner, StandsStillWithAnimationsOff) {
     Spinner spinner(Spinner::Size::large, nullptr);
     spinner.show();

@@ -1,0 +1,115 @@
+#include "lumenhollow/ui/shell/window_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace lumenhollow {
+namespace {
+
+// Halves away from zero, like the picture sizes the camera reports.
+int fitRound(double value) {
+    return static_cast<int>(std::lround(value));
+}
+
+bool fitIsPortrait(double aspect) {
+    return aspect < 1;
+}
+
+FitAnchor fitTopCentre(const FitRect& frame) {
+    return FitAnchor{frame.x + frame.width / 2.0, frame.y};
+}
+
+// Whole pixels put a window of odd width half a pixel beside its anchor; the
+// anchor keeps its exact place then, so turning back and forth does not
+// creep sideways.
+FitAnchor fitKeptAnchor(const FitRect& frame, const std::optional<FitAnchor>& current) {
+    const FitAnchor placed = fitTopCentre(frame);
+    if (current && current->y == placed.y && std::abs(current->x - placed.x) <= 0.5) return *current;
+    return placed;
+}
+
+// A finished user resize keeps the side the user pulled more, relative to
+// its length, so a window widened from its left or right edge stays wider
+// instead of snapping back; a tie keeps the height.
+bool fitKeepsWidth(const FitRect& frame, const std::optional<FitSize>& before) {
+    if (!before || before->width <= 0 || before->height <= 0) return false;
+    const double widthChange = std::abs(frame.width - before->width) / static_cast<double>(before->width);
+    const double heightChange = std::abs(frame.height - before->height) / static_cast<double>(before->height);
+    return widthChange > heightChange;
+}
+
+}  // namespace
+
+FitDecision computeFit(const FitInputs& in) {
+    FitDecision decision;
+    decision.memory = in.memory;
+    // Written so a NaN aspect stops here too.
+    if (in.fullScreen || in.maximized || in.frame.height <= 0 || !(in.aspect > 0)) {
+        decision.skipped = true;
+        decision.frame = in.frame;
+        return decision;
+    }
+    const FitRect& frame = in.frame;
+    const double aspect = in.aspect;
+    const bool wasPortrait = in.memory.portrait.value_or(frame.height > frame.width);
+    const bool portrait = fitIsPortrait(aspect);
+    const bool changed = portrait != wasPortrait;
+    const FitRect area = (in.area.width > 0 && in.area.height > 0) ? in.area : frame;
+    const std::optional<FitSize>& saved = portrait ? in.memory.portraitSize : in.memory.landscapeSize;
+
+    int width = 0;
+    int height = 0;
+    if (!changed && fitKeepsWidth(frame, in.resizedFrom)) {
+        width = frame.width;
+        height = fitRound(width / aspect);
+    } else {
+        double target = frame.height;
+        if (changed && saved) {
+            target = saved->height;
+        } else if (changed && portrait) {
+            const double minimum = std::max(in.contentMinimumHeight, kFitPortraitMinimumHeight);
+            target = std::min(std::max(kFitPortraitAreaShare * area.height, minimum), double(area.height));
+        } else if (changed) {
+            target = std::min(kFitLandscapeAreaShare * area.width, double(kFitLandscapeMaximumWidth)) / aspect;
+        }
+        width = fitRound(aspect * target);
+        height = fitRound(target);
+    }
+    // The width first, then the height, so a tall picture on a wide screen
+    // is limited by the height alone.
+    if (width > area.width) {
+        width = area.width;
+        height = fitRound(area.width / aspect);
+    }
+    if (height > area.height) {
+        width = fitRound(area.height * aspect);
+        height = area.height;
+    }
+
+    const FitAnchor reference = in.memory.anchor.value_or(fitTopCentre(frame));
+    int x = changed ? fitRound(reference.x - width / 2.0) : frame.x;
+    int y = changed ? reference.y : frame.y;
+    // The maximum first, then the minimum: a window as wide as the area sits
+    // at its left edge.
+    x = std::min(area.right() - width, std::max(x, area.x));
+    y = std::min(area.bottom() - height, std::max(y, area.y));
+
+    decision.frame = FitRect{x, y, width, height};
+    decision.memory.portrait = portrait;
+    (portrait ? decision.memory.portraitSize : decision.memory.landscapeSize) = FitSize{width, height};
+    decision.memory.anchor = fitKeptAnchor(decision.frame, reference);
+    // Within a pixel is left alone, so the window's own notices of a fit do
+    // not start another.
+    decision.apply = std::abs(width - frame.width) > 1 || std::abs(height - frame.height) > 1 || x != frame.x ||
+                     y != frame.y;
+    return decision;
+}
+
+std::optional<FitAnchor> anchorAfterMove(const FitRect& frame, bool fullScreen, bool maximized,
+                                         const std::optional<FitAnchor>& current) {
+    if (fullScreen || maximized) return std::nullopt;
+    return fitKeptAnchor(frame, current);
+}
+
+}  // namespace lumenhollow

@@ -1,0 +1,83 @@
+#pragma once
+
+// computeFit: where the main window goes so that its content keeps the
+// picture's shape, as a plain function of the window's rectangle, the usable
+// area of its screen, the picture's aspect and what earlier fits remembered.
+// Integer screen pixels, y down (the anchor is the top centre). No Qt, so
+// every rule is tested alone; WindowSizer feeds it from the real window.
+
+#include <optional>
+
+namespace lumenhollow {
+
+struct FitSize {
+    int width = 0;
+    int height = 0;
+
+    bool operator==(const FitSize&) const = default;
+};
+
+struct FitRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+
+    int right() const { return x + width; }    // one past the last column
+    int bottom() const { return y + height; }  // one past the last row
+    bool operator==(const FitRect&) const = default;
+};
+
+// The top centre under which the window stays when it turns.
+struct FitAnchor {
+    double x = 0;
+    int y = 0;
+
+    bool operator==(const FitAnchor&) const = default;
+};
+
+// What one fit hands to the next.
+struct FitMemory {
+    std::optional<bool> portrait;              // the orientation of the last fit
+    std::optional<FitSize> landscapeSize;      // the last size set per orientation
+    std::optional<FitSize> portraitSize;
+    std::optional<FitAnchor> anchor;
+
+    bool operator==(const FitMemory&) const = default;
+};
+
+struct FitInputs {
+    FitRect frame;  // the window's content rectangle now
+    FitRect area;   // where the content may go; empty: the frame itself
+    double aspect = 0;  // picture width over height
+    int contentMinimumHeight = 0;
+    bool fullScreen = false;
+    bool maximized = false;
+    // Set when the user has just finished resizing: the size before it.
+    std::optional<FitSize> resizedFrom;
+    FitMemory memory;
+};
+
+struct FitDecision {
+    bool skipped = false;  // nothing to do: the frame and the memory stay
+    FitRect frame;         // the new content rectangle
+    bool apply = false;    // false: within a pixel of the current size, same place
+    FitMemory memory;
+
+    bool operator==(const FitDecision&) const = default;
+};
+
+inline constexpr int kFitPortraitMinimumHeight = 747;
+inline constexpr double kFitPortraitAreaShare = 0.86;
+inline constexpr double kFitLandscapeAreaShare = 0.75;
+inline constexpr int kFitLandscapeMaximumWidth = 1152;
+
+FitDecision computeFit(const FitInputs& inputs);
+
+// The anchor a move of the window to `frame` leaves (`current` when the
+// window's top centre is within half a pixel of it); nothing in full screen
+// or maximised, where the anchor stays what it was.
+std::optional<FitAnchor> anchorAfterMove(const FitRect& frame, bool fullScreen, bool maximized,
+                                         const std::optional<FitAnchor>& current);
+
+}  // namespace lumenhollow

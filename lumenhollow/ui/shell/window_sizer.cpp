@@ -1,0 +1,148 @@
+#include "lumenhollow/ui/shell/window_sizer.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QScreen>
+
+#include <algorithm>
+#include <utility>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+
+namespace lumenhollow {
+namespace {
+
+FitRect sizerFitRect(const QRect& rect) {
+    return FitRect{rect.x(), rect.y(), rect.width(), rect.height()};
+}
+
+}  // namespace
+
+WindowSizer::WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Options options, QObject* parent)
+    : QObject(parent), model_(model), main_(main), options_(std::move(options)) {
+    lastResolution_ = model_.state().settledResolution;
+    // Only a new settled size fits: the model may assign the same one again.
+    model_.onChange({Field::settledResolution}, this, [this] {
+        const std::optional<PictureSize>& now = model_.state().settledResolution;
+        if (now == lastResolution_) return;
+        lastResolution_ = now;
+        // On a later turn, once every view has taken the new picture size in
+        // (the window's minimum among them).
+        main_.post([weak = std::weak_ptr<int>(alive_), this] {
+            if (weak.lock()) fit();
+        });
+    });
+}
+
+WindowSizer::~WindowSizer() {
+    main_.cancel(resizeTask_);
+    if (window_) window_->removeEventFilter(this);
+}
+
+void WindowSizer::attach(QWidget* window) {
+    if (!window || window == window_) return;
+    if (window_) window_->removeEventFilter(this);
+    window_ = window;
+    window->installEventFilter(this);
+    expectedSize_.reset();
+    resizeStart_.reset();
+    main_.cancel(std::exchange(resizeTask_, 0));
+    lastResolution_ = model_.state().settledResolution;
+    // A fit now and one on a later turn, as a new subscriber to the settled
+    // size would get its current value: the second one sees the window as
+    // the window system has placed it by then.
+    main_.post([weak = std::weak_ptr<int>(alive_), this] {
+        if (weak.lock()) fit();
+    });
+    fit();
+}
+
+void WindowSizer::fit() {
+    fitWithInputs(std::nullopt);
+}
+
+void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
+    QWidget* window = window_;
+    if (!window) return;
+    FitInputs inputs;
+    inputs.frame = sizerFitRect(window->geometry());
+    inputs.area = sizerFitRect(contentArea(*window));
+    inputs.aspect = model_.model().previewAspect();
+    inputs.contentMinimumHeight = std::max(window->minimumHeight(), window->minimumSizeHint().height());
+    inputs.fullScreen = window->isFullScreen();
+    inputs.maximized = window->isMaximized();
+    inputs.resizedFrom = resizedFrom;
+    inputs.memory = memory_;
+    const FitDecision decision = computeFit(inputs);
+    if (decision.skipped) return;
+    memory_ = decision.memory;
+    if (!decision.apply) return;
+
+    const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
+    // Qt would hold the window at its minimum; on a screen too small for it
+    // the screen wins, so the minimum is lowered to what fits.
+    if (target.width() < window->minimumWidth() || target.height() < window->minimumHeight()) {
+        window->setMinimumSize(window->minimumSize().boundedTo(target.size()));
+    }
+    if (target.size() != window->size()) expectedSize_ = target.size();
+    // A user resize still waiting to be fitted started from a shape this fit
+    // has replaced.
+    main_.cancel(std::exchange(resizeTask_, 0));
+    resizeStart_.reset();
+    window->setGeometry(target);
+}
+
+void WindowSizer::userResized(QSize from) {
+    if (!resizeStart_ && from.isValid()) resizeStart_ = from;
+    main_.cancel(resizeTask_);
+    resizeTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
+        if (!weak.lock()) return;
+        resizeTask_ = 0;
+        std::optional<FitSize> before;
+        if (resizeStart_) before = FitSize{resizeStart_->width(), resizeStart_->height()};
+        resizeStart_.reset();
+        fitWithInputs(before);
+    });
+}
+
+QRect WindowSizer::contentArea(const QWidget& window) const {
+    QRect available;
+    if (options_.availableArea) {
+        available = options_.availableArea(window);
+    } else {
+        QScreen* screen = window.screen();
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) available = screen->availableGeometry();
+    }
+    if (available.isEmpty()) return {};
+    // The area holds the whole window; the fit places its content, so the
+    // window manager's frame comes off each side.
+    const QRect frame = window.frameGeometry();
+    const QRect content = window.geometry();
+    return available.adjusted(std::max(0, content.left() - frame.left()), std::max(0, content.top() - frame.top()),
+                              -std::max(0, frame.right() - content.right()),
+                              -std::max(0, frame.bottom() - content.bottom()));
+}
+
+bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != window_) return QObject::eventFilter(watched, event);
+    QWidget* window = window_;
+    if (event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (expectedSize_ && *expectedSize_ == resize->size()) {
+            expectedSize_.reset();
+        } else if (!window->isFullScreen() && !window->isMaximized()) {
+            userResized(resize->oldSize());
+        }
+    } else if (event->type() == QEvent::Move) {
+        if (auto anchor = anchorAfterMove(sizerFitRect(window->geometry()), window->isFullScreen(),
+                                          window->isMaximized(), memory_.anchor)) {
+            memory_.anchor = *anchor;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace lumenhollow

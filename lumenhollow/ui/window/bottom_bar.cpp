@@ -1,0 +1,141 @@
+#include "lumenhollow/ui/window/bottom_bar.h"
+
+#include <QHBoxLayout>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/usb_only.h"
+#include "lumenhollow/ui/window/camera_settings_button.h"
+#include "lumenhollow/ui/window/look_menu.h"
+#include "lumenhollow/ui/window/menu_commands.h"
+#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/window/window_menu_entries.h"
+#include "lumenhollow/ui/window/tool_actions.h"
+
+namespace lumenhollow {
+
+namespace {
+
+QString qText(const std::string& text) { return QString::fromStdString(text); }
+
+QHBoxLayout* barRow(QWidget* holder, int sideInset) {
+    auto* row = new QHBoxLayout(holder);
+    row->setContentsMargins(sideInset, 0, sideInset, 0);
+    row->setSpacing(BottomBar::kSpacing);
+    row->setAlignment(Qt::AlignVCenter);
+    return row;
+}
+
+}  // namespace
+
+BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
+    : ui::GlassSurface(ui::GlassShape::roundedRect, parent, kCornerRadius), model_(model) {
+    setFixedHeight(kHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    CameraModel& camera = model.model();
+
+    // The tool cluster fills the bar; the flexible space sends the menus left
+    // and the circles right.
+    tools_ = new QWidget(this);
+    QHBoxLayout* tools = barRow(tools_, kSideInset);
+    guideMenu_ = new ui::PillMenu("grid", QString(), tools_);
+    bindGuideMenu(*guideMenu_->menu(), model);
+    lookMenu_ = new ui::PillMenu("circle.lefthalf.filled", QString(), tools_);
+    lookMenu_->setToolTip(QString::fromUtf8(kLookMenuHelp));
+    bindLookMenu(*lookMenu_->menu(), model);
+    fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", qText(fullScreenHelp()), kToolSize, tools_);
+    autoFrame_ = new ui::IconButton("crop", qText(autoFrameHelp()), kToolSize, tools_);
+    autoFrameMarker_ = new ui::UsbOnlyIconButton("crop", QStringLiteral("Auto frame"),
+                                                 QString::fromUtf8(kNeedsPositioningReason), kToolSize,
+                                                 [&camera] { camera.switchToUSB(); }, tools_);
+    centre_ = new ui::IconButton("scope", qText(recenterHelp()), kToolSize, tools_);
+    flip_ = new ui::IconButton("arrow.uturn.backward.circle", qText(flipHelp()), kToolSize, tools_);
+    tools->addWidget(guideMenu_);
+    tools->addWidget(lookMenu_);
+    tools->addStretch(1);
+    for (QWidget* button : {static_cast<QWidget*>(fullScreen_), static_cast<QWidget*>(autoFrame_),
+                            static_cast<QWidget*>(autoFrameMarker_), static_cast<QWidget*>(centre_),
+                            static_cast<QWidget*>(flip_)}) {
+        tools->addWidget(button);
+    }
+    connect(fullScreen_, &QAbstractButton::clicked, this, [] { toggleFullScreen(keyWindow()); });
+    connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
+    connect(centre_, &QAbstractButton::clicked, this, [&camera] { recenterGimbal(camera); });
+    connect(flip_, &QAbstractButton::clicked, this, [&camera] { flipToFace(camera); });
+
+    // The connection cluster, over the middle of the tool row.
+    connection_ = new QWidget(this);
+    QHBoxLayout* connection = barRow(connection_, 0);
+    connectionMenu_ = new ui::PillMenu("cable.connector", QString(), connection_);
+    fillMenuOnShow(
+        *connectionMenu_->menu(), [&model] { return connectionMenuEntries(model.state().connection); },
+        [&camera](const MenuEntry& entry) { runMenuCommand(camera, entry); });
+    formatMenu_ = new ui::PillMenu("film", QString(), connection_);
+    fillMenuOnShow(
+        *formatMenu_->menu(),
+        [&model] { return formatMenuEntries(model.state().formats, model.state().activeFormat); },
+        [&camera](const MenuEntry& entry) { runMenuCommand(camera, entry); });
+    settingsButton_ = new CameraSettingsButton(connection_);
+    connection->addWidget(connectionMenu_);
+    connection->addWidget(formatMenu_);
+    connection->addWidget(settingsButton_);
+    connection_->raise();
+
+    // The route, the camera behind it and the titles can change with any
+    // assignment; unchanged values are not laid out again.
+    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    refresh();
+}
+
+void BottomBar::setCompact(bool compact) {
+    if (compact_ == compact) return;
+    compact_ = compact;
+    refresh();
+}
+
+void BottomBar::setRailMode(bool railMode) {
+    if (railMode_ == railMode) return;
+    railMode_ = railMode;
+    refresh();
+}
+
+void BottomBar::refresh() {
+    const BottomBarState next = bottomBarState(model_.state(), cameraTraits(model_.model()), compact_, railMode_);
+    settingsButton_->setSettings(model_.state().cameraSettings);
+    if (applied_ && next == state_) return;
+    apply(next);
+}
+
+void BottomBar::apply(const BottomBarState& state) {
+    state_ = state;
+    applied_ = true;
+    connectionMenu_->setSymbol(state.connectionSymbol);
+    if (connectionMenu_->title() != qText(state.connectionTitle)) connectionMenu_->setTitle(qText(state.connectionTitle));
+    formatMenu_->setVisible(!state.showsCameraSettings);
+    settingsButton_->setVisible(state.showsCameraSettings);
+    if (formatMenu_->title() != qText(state.formatTitle)) formatMenu_->setTitle(qText(state.formatTitle));
+    formatMenu_->setEnabled(state.formatEnabled);
+
+    tools_->setVisible(state.showsTools);
+    if (guideMenu_->title() != qText(state.guideTitle)) guideMenu_->setTitle(qText(state.guideTitle));
+    if (lookMenu_->title() != qText(state.lookTitle)) lookMenu_->setTitle(qText(state.lookTitle));
+    autoFrame_->setVisible(!state.autoFrameNeedsUSB);
+    autoFrameMarker_->setVisible(state.autoFrameNeedsUSB);
+    placeClusters();
+}
+
+void BottomBar::resizeEvent(QResizeEvent* event) {
+    ui::GlassSurface::resizeEvent(event);
+    placeClusters();
+}
+
+void BottomBar::placeClusters() {
+    tools_->setGeometry(rect());
+    // The layout's hint is current only once it has been activated.
+    connection_->layout()->activate();
+    const QSize cluster = connection_->sizeHint();
+    connection_->setGeometry((width() - cluster.width()) / 2, (height() - cluster.height()) / 2, cluster.width(),
+                             cluster.height());
+}
+
+}  // namespace lumenhollow

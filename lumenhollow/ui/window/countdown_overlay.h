@@ -1,0 +1,47 @@
+#pragma once
+
+// CountdownOverlay: the seconds left before a recording starts, in white
+// 120-pixel bold digits of equal width with a soft black shadow, centred
+// where it is placed. A new number rolls down into place on a spring (at
+// once with animations off). Each number is drawn once, shadow and all,
+// into a cached image; painting only blits. Takes no mouse input. GUI
+// thread only.
+
+#include <QImage>
+#include <QWidget>
+
+class QVariantAnimation;
+
+namespace lumenhollow {
+
+class CountdownOverlay final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr double kDigitPx = 120;
+    static constexpr double kShadowRadius = 12;
+    static constexpr double kShadowOpacity = 0.5;
+
+    explicit CountdownOverlay(QWidget* parent);
+
+    void setRemaining(int seconds);
+    // Forgets the number, so the next countdown appears without a roll.
+    void clear();
+    int remaining() const { return remaining_; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The number with its shadow, the size of the widget's sizeHint.
+    QImage renderNumber(int seconds) const;
+
+    int remaining_ = 0;
+    QImage current_;
+    QImage leaving_;     // the number rolling out, while the roll runs
+    double roll_ = 1.0;  // 0 at the change, 1 when settled
+    QVariantAnimation* rolling_ = nullptr;
+};
+
+}  // namespace lumenhollow

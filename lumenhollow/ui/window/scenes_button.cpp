@@ -1,0 +1,99 @@
+#include "lumenhollow/ui/window/scenes_button.h"
+
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QMouseEvent>
+
+#include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/shortcuts.h"
+#include "lumenhollow/ui/kit/usb_only.h"
+#include "lumenhollow/ui/window/bar_state.h"
+#include "lumenhollow/ui/window/tool_actions.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kScenesTitle = "Scenes";
+
+// The pill form's face, announcing a press like a button.
+class ScenesPill final : public ui::PillMenuLabel {
+public:
+    ScenesPill(std::function<void()> pressed, QWidget* parent)
+        : ui::PillMenuLabel(kScenesSymbol, QString::fromUtf8(kScenesTitle), parent), pressed_(std::move(pressed)) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) {
+            event->ignore();
+            return;
+        }
+        pressed_();
+    }
+
+private:
+    std::function<void()> pressed_;
+};
+
+}  // namespace
+
+std::string scenesPillTitle(size_t sceneCount) {
+    if (sceneCount == 0) return kScenesTitle;
+    return std::string(kScenesTitle) + " \u00B7 " + std::to_string(sceneCount);
+}
+
+std::string scenesHelp() {
+    // The recall keys run from the first digit to the ninth.
+    return "Save camera angles and jump back with " + ui::shortcutText(QKeySequence(Qt::ALT | Qt::Key_1)) +
+           "\u20139";
+}
+
+ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
+    : QWidget(parent), model_(model), iconOnly_(iconOnly) {
+    const QString help = QString::fromStdString(scenesHelp());
+    auto switchToUSB = [&model] { model.model().switchToUSB(); };
+    const QString reason = QString::fromUtf8(kNeedsPositioningReason);
+    const QString title = QString::fromUtf8(kScenesTitle);
+    if (iconOnly_) {
+        auto* circle = new ui::IconButton(kScenesSymbol, help, kScenesCircleSize, this);
+        connect(circle, &QAbstractButton::clicked, this, &ScenesButton::clicked);
+        button_ = circle;
+        marker_ = new ui::UsbOnlyIconButton(kScenesSymbol, title, reason, kScenesCircleSize, switchToUSB, this);
+    } else {
+        auto* pill = new ScenesPill([this] { Q_EMIT clicked(); }, this);
+        pill->setToolTip(help);
+        button_ = pill;
+        marker_ = new ui::UsbOnlyPill(kScenesSymbol, title, reason, switchToUSB, this);
+    }
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(button_);
+    layout->addWidget(marker_);
+    marker_->hide();
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Any change may follow a camera switch, which changes what stands here.
+    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    refresh();
+}
+
+QWidget* ScenesButton::current() const { return showsMarker() ? static_cast<QWidget*>(marker_) : button_; }
+
+bool ScenesButton::showsMarker() const { return !marker_->isHidden(); }
+
+void ScenesButton::refresh() {
+    const bool needsUSB = !cameraTraits(model_.model()).supportsPositioning;
+    if (!iconOnly_) {
+        const QString title = QString::fromStdString(scenesPillTitle(model_.state().scenes.size()));
+        auto* pill = static_cast<ui::PillMenuLabel*>(button_);
+        if (pill->title() != title) pill->setTitle(title);
+    }
+    if (needsUSB == showsMarker()) return;
+    button_->setHidden(needsUSB);
+    marker_->setHidden(!needsUSB);
+    updateGeometry();
+}
+
+}  // namespace lumenhollow

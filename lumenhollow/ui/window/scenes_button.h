@@ -1,0 +1,53 @@
+#pragma once
+
+// ScenesButton: the way into the saved camera angles, as a pill (the top
+// bar) or as a 34-pixel circle (the tool rail). Over a camera that cannot be
+// positioned it is the USB-only marker instead, whose switch goes to USB or
+// asks for the USB guide. The scenes panel it opens is not part of this
+// window yet: a click on the real button is only announced. GUI thread;
+// `model` must outlive the button.
+
+#include <QWidget>
+
+#include <string>
+
+namespace lumenhollow {
+
+class ModelSignals;
+
+namespace ui {
+class IconButton;
+class PillMenuLabel;
+class UsbOnlyMarker;
+}  // namespace ui
+
+inline constexpr const char* kScenesSymbol = "rectangle.on.rectangle";
+inline constexpr int kScenesCircleSize = 34;
+
+// "Scenes", or "Scenes · 3" once there are scenes.
+std::string scenesPillTitle(size_t sceneCount);
+// "Save camera angles and jump back with Alt+1–9", in the desktop's key names.
+std::string scenesHelp();
+
+class ScenesButton final : public QWidget {
+    Q_OBJECT
+public:
+    ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent);
+
+    // The control shown now: the button, or the marker over Wi-Fi.
+    QWidget* current() const;
+    bool showsMarker() const;
+
+Q_SIGNALS:
+    void clicked();
+
+private:
+    void refresh();
+
+    ModelSignals& model_;
+    const bool iconOnly_;
+    QWidget* button_;
+    ui::UsbOnlyMarker* marker_;
+};
+
+}  // namespace lumenhollow
