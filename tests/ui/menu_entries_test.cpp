@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QWidget>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "hollowkit/imaging/lut_library.h"
+#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/window/window_menu_entries.h"
 
 namespace lumenhollow {
 namespace {
@@ -18,12 +26,14 @@ std::vector<std::string> outline(const MenuEntries& entries) {
     for (const MenuEntry& entry : entries) {
         switch (entry.kind) {
             case MenuEntryKind::none: lines.push_back("?"); break;
-            case MenuEntryKind::divider: lines.push_back("---"); break;
+            case MenuEntryKind::separator: lines.push_back("---"); break;
             case MenuEntryKind::header: lines.push_back("[" + entry.title + "]"); break;
-            case MenuEntryKind::row: lines.push_back((entry.checked ? "* " : "  ") + entry.title); break;
+            case MenuEntryKind::command:
+            case MenuEntryKind::toggle:
+            case MenuEntryKind::choice: lines.push_back((entry.checked ? "* " : "  ") + entry.title); break;
             case MenuEntryKind::submenu:
                 lines.push_back(entry.title + " >");
-                for (const MenuEntry& row : entry.rows) {
+                for (const MenuEntry& row : entry.children) {
                     lines.push_back(std::string(row.checked ? "> * " : ">   ") + row.title +
                                     (row.destructive ? " (destructive)" : ""));
                 }
@@ -49,7 +59,7 @@ const hk::ColorLUT& builtIn(const std::string& name) {
     return none;
 }
 
-TEST(MenuEntriesTest, TheLookMenuListsNoneTheLooksTheImportsTheirRemovalAndImport) {
+TEST(MenuEntries, TheLookMenuListsNoneTheLooksTheImportsTheirRemovalAndImport) {
     const hk::ColorLUT sunset = look("/looks/Sunset.cube", "Sunset");
     const hk::ColorLUT night = look("/looks/Night.png", "Night");
     struct Case {
@@ -100,7 +110,7 @@ TEST(MenuEntriesTest, TheLookMenuListsNoneTheLooksTheImportsTheirRemovalAndImpor
     }
 }
 
-TEST(MenuEntriesTest, EveryLookRowNamesTheCommandAndTheLookItActsOn) {
+TEST(MenuEntries, EveryLookRowNamesTheCommandAndTheLookItActsOn) {
     const hk::ColorLUT sunset = look("/looks/Sunset.cube", "Sunset");
     const MenuEntries entries = lookMenuEntries(hk::LUTLibrary::builtIn(), {sunset}, std::nullopt);
     struct Expected {
@@ -110,8 +120,10 @@ TEST(MenuEntriesTest, EveryLookRowNamesTheCommandAndTheLookItActsOn) {
     };
     std::vector<Expected> rows;
     for (const MenuEntry& entry : entries) {
-        if (entry.kind == MenuEntryKind::row) rows.push_back({entry.title, entry.command, entry.key});
-        for (const MenuEntry& row : entry.rows) rows.push_back({row.title, row.command, row.key});
+        if (entry.kind == MenuEntryKind::choice || entry.kind == MenuEntryKind::command) {
+            rows.push_back({entry.title, entry.command, entry.key});
+        }
+        for (const MenuEntry& row : entry.children) rows.push_back({row.title, row.command, row.key});
     }
     ASSERT_EQ(rows.size(), 10u);
     EXPECT_EQ(rows[0].command, MenuCommand::chooseLook);
@@ -124,7 +136,7 @@ TEST(MenuEntriesTest, EveryLookRowNamesTheCommandAndTheLookItActsOn) {
     EXPECT_EQ(rows[9].command, MenuCommand::importLook);
 }
 
-TEST(MenuEntriesTest, GuidesAreCheckedEachOnItsOwn) {
+TEST(MenuEntries, GuidesAreCheckedEachOnItsOwn) {
     struct Case {
         std::set<GuideKind> on;
         std::vector<std::string> expected;
@@ -139,19 +151,20 @@ TEST(MenuEntriesTest, GuidesAreCheckedEachOnItsOwn) {
         const MenuEntries entries = guideMenuEntries(c.on);
         EXPECT_EQ(outline(entries), c.expected);
         for (const MenuEntry& entry : entries) {
+            EXPECT_EQ(entry.kind, MenuEntryKind::toggle) << "each guide is on or off by itself";
             EXPECT_EQ(entry.command, MenuCommand::toggleGuide);
             EXPECT_EQ(entry.key, entry.title) << "the stored name is the row's text";
         }
     }
 }
 
-TEST(MenuEntriesTest, TheConnectionMenuChecksTheCurrentRoute) {
+TEST(MenuEntries, TheConnectionMenuChecksTheCurrentRoute) {
     EXPECT_EQ(outline(connectionMenuEntries(ConnectionMode::usb)), (std::vector<std::string>{"* USB", "  Wireless"}));
     EXPECT_EQ(outline(connectionMenuEntries(ConnectionMode::wireless)),
               (std::vector<std::string>{"  USB", "* Wireless"}));
 }
 
-TEST(MenuEntriesTest, FormatsFallIntoLandscapeAndVerticalInTheCamerasOrder) {
+TEST(MenuEntries, FormatsFallIntoLandscapeAndVerticalInTheCamerasOrder) {
     const hk::VideoFormatOption hd{1920, 1080, 30};
     const hk::VideoFormatOption hd60{1920, 1080, 60};
     const hk::VideoFormatOption tall{1080, 1920, 30};
@@ -188,13 +201,136 @@ TEST(MenuEntriesTest, FormatsFallIntoLandscapeAndVerticalInTheCamerasOrder) {
         const MenuEntries entries = formatMenuEntries(c.formats, c.active);
         EXPECT_EQ(outline(entries), c.expected);
         for (const MenuEntry& entry : entries) {
-            if (entry.kind == MenuEntryKind::row) {
+            if (entry.kind != MenuEntryKind::header) {
+                EXPECT_EQ(entry.kind, MenuEntryKind::choice);
                 EXPECT_EQ(entry.command, MenuCommand::chooseFormat);
             }
         }
     }
     const MenuEntries one = formatMenuEntries({hd60}, std::nullopt);
     EXPECT_EQ(one.back().key, hd60.id());
+}
+
+// The menu as text, one row a line, indented per level: "-" a separator,
+// "[x]"/"[ ]" a checkable row, " (off)" a disabled one.
+std::string entriesDescribe(const QMenu& menu, int depth = 0) {
+    std::string out;
+    for (QAction* action : menu.actions()) {
+        out += std::string(static_cast<size_t>(depth) * 2, ' ');
+        if (action->isSeparator()) {
+            out += "-\n";
+            continue;
+        }
+        if (action->isCheckable()) out += action->isChecked() ? "[x] " : "[ ] ";
+        out += action->text().toStdString() + (action->isEnabled() ? "\n" : " (off)\n");
+        if (QMenu* submenu = action->menu()) out += entriesDescribe(*submenu, depth + 1);
+    }
+    return out;
+}
+
+QAction* entriesAction(const QMenu& menu, const char* text) {
+    for (QAction* action : menu.actions()) {
+        if (action->text() == QLatin1String(text)) return action;
+    }
+    return nullptr;
+}
+
+std::vector<MenuEntry> entriesSample(int checkedValue, bool pickerEnabled) {
+    std::vector<MenuEntry> rows;
+    for (int value : {1, 2, 3}) {
+        rows.push_back(menuChoiceRow("Row " + std::to_string(value), value == checkedValue,
+                                     MenuCommand::setCountdownSeconds, value));
+    }
+    return {menuToggleRow("Flag", true, MenuCommand::toggleGuide, "Grid"),
+            menuSubmenu("Pick", std::move(rows), pickerEnabled), menuSeparator(),
+            menuCommandRow("Go", MenuCommand::openOutputFolder, false), menuHeader("Section")};
+}
+
+TEST(MenuEntries, AmpersandsAreShownNotTakenAsMnemonics) {
+    const std::vector<std::pair<std::string, QString>> cases{
+        {"Plain", "Plain"}, {"Black & White", "Black && White"}, {"&&", "&&&&"}, {"&Lead", "&&Lead"}};
+    QWidget parent;
+    QMenu menu(&parent);
+    for (const auto& [title, shown] : cases) {
+        fillMenu(menu, {menuCommandRow(title, MenuCommand::none)}, {});
+        ASSERT_EQ(menu.actions().size(), 1);
+        EXPECT_EQ(menu.actions()[0]->text(), shown) << title;
+        // What Qt draws once the doubled marks are undone: the title itself.
+        EXPECT_EQ(menu.actions()[0]->iconText(), QString::fromStdString(title)) << title;
+    }
+}
+
+TEST(MenuEntries, FilledRowsShowTheirStatesAndCallTheTrigger) {
+    QWidget parent;
+    QMenu menu(&parent);
+    auto* foreign = new QMenu(&menu);  // placed by someone else: a refill keeps it
+    using Call = std::tuple<MenuCommand, std::string, int, bool>;
+    std::vector<Call> calls;
+    for (int round = 0; round < 3; ++round) {
+        fillMenu(menu, entriesSample(2, false), [&calls](const MenuEntry& entry) {
+            calls.emplace_back(entry.command, entry.key, entry.value, entry.checked);
+        });
+    }
+    EXPECT_EQ(entriesDescribe(menu),
+              "[x] Flag\nPick (off)\n  [ ] Row 1\n  [x] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n");
+    EXPECT_TRUE(entriesAction(menu, "Section")->font().bold());
+    // One picker submenu is left of the three fills, beside the foreign menu.
+    EXPECT_EQ(menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly).size(), 2);
+    EXPECT_TRUE(menu.findChildren<QMenu*>().contains(foreign));
+
+    QMenu* picker = entriesAction(menu, "Pick")->menu();
+    QActionGroup* group = picker->actions()[0]->actionGroup();
+    ASSERT_TRUE(group && group->isExclusive());
+    entriesAction(*picker, "Row 3")->trigger();
+    EXPECT_FALSE(entriesAction(*picker, "Row 2")->isChecked());
+    // The toggle was on: choosing it turns it off, and says so.
+    entriesAction(menu, "Flag")->trigger();
+    entriesAction(menu, "Flag")->trigger();
+    const std::vector<Call> expected{{MenuCommand::setCountdownSeconds, "", 3, true},
+                                     {MenuCommand::toggleGuide, "Grid", 0, false},
+                                     {MenuCommand::toggleGuide, "Grid", 0, true}};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
+    std::vector<MenuEntry> renamed = entriesSample(1, true);
+    renamed[3].title = "Went";
+    std::vector<MenuEntry> longer = entriesSample(1, true);
+    longer.push_back(menuCommandRow("More", MenuCommand::none));
+    std::vector<MenuEntry> fewerChoices = entriesSample(1, true);
+    fewerChoices[1].children.pop_back();
+    std::vector<MenuEntry> otherKind = entriesSample(1, true);
+    otherKind[0].kind = MenuEntryKind::command;
+    std::vector<MenuEntry> headerToRow = entriesSample(1, true);
+    headerToRow[4].kind = MenuEntryKind::command;
+    std::vector<MenuEntry> flipped = entriesSample(3, false);
+    flipped[0].checked = false;
+    flipped[3].enabled = true;
+    const std::string before = "[x] Flag\nPick\n  [x] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n";
+    const struct {
+        const char* name;
+        std::vector<MenuEntry> next;
+        bool sameShape;
+        std::string shown;
+    } cases[] = {
+        {"states change", flipped, true,
+         "[ ] Flag\nPick (off)\n  [ ] Row 1\n  [ ] Row 2\n  [x] Row 3\n-\nGo\nSection (off)\n"},
+        {"no row checked", entriesSample(0, true), true,
+         "[x] Flag\nPick\n  [ ] Row 1\n  [ ] Row 2\n  [ ] Row 3\n-\nGo (off)\nSection (off)\n"},
+        {"a header became a row", headerToRow, false, before},
+        {"a title changed", renamed, false, before},
+        {"a row more", longer, false, before},
+        {"a choice fewer", fewerChoices, false, before},
+        {"another kind", otherKind, false, before},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget parent;
+        QMenu menu(&parent);
+        fillMenu(menu, entriesSample(1, true), {});
+        EXPECT_EQ(refreshMenu(menu, c.next), c.sameShape);
+        EXPECT_EQ(entriesDescribe(menu), c.shown);
+    }
 }
 
 }  // namespace

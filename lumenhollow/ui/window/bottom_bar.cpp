@@ -9,6 +9,7 @@
 #include "lumenhollow/ui/window/look_menu.h"
 #include "lumenhollow/ui/window/menu_commands.h"
 #include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/window/window_menu_entries.h"
 #include "lumenhollow/ui/window/tool_actions.h"
 
 namespace lumenhollow {

@@ -4,6 +4,7 @@
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/window/menu_commands.h"
 #include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/window/window_menu_entries.h"
 
 namespace lumenhollow {
 

@@ -9,6 +9,7 @@
 #include "lumenhollow/ui/window/joystick_pad.h"
 #include "lumenhollow/ui/window/preview_overlays.h"
 #include "lumenhollow/ui/window/scenes_button.h"
+#include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -86,6 +87,7 @@ void MainWindow::installControls() {
     chrome_->setBottomBar(bar);
     chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
+    chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));
     chrome_->setZoomControl(new ZoomControl(model_, chrome_));
     chrome_->setCaptureControls(new CaptureControls(model_, chrome_));
     chrome_->setJoystickPad(new JoystickPad(model_, chrome_));

@@ -1,9 +1,10 @@
 #pragma once
 
-// What a chosen menu row does: the one place that turns a row of the look,
-// guide, connection or format menu into a call on the camera model. A row
-// whose look, guide or format is no longer known (the model changed while
-// the menu was open) does nothing. Main executor only.
+// What a chosen menu row does: the one place that turns a row of any of the
+// window's menus (look, guide, connection, format, the gear's settings and
+// the notch settings) into a call on the camera model. A row whose look,
+// guide or format is no longer known (the model changed while the menu was
+// open), or whose value names no case, does nothing. Main executor only.
 
 #include "lumenhollow/ui/window/menu_entries.h"
 

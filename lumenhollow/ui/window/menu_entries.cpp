@@ -1,24 +1,35 @@
 #include "lumenhollow/ui/window/menu_entries.h"
 
-#include <algorithm>
-
 namespace lumenhollow {
 
-namespace {
-
-MenuEntry menuRow(std::string title, bool checked, MenuCommand command, std::string key) {
+MenuEntry menuCommandRow(std::string title, MenuCommand command, bool enabled) {
     MenuEntry entry;
-    entry.kind = MenuEntryKind::row;
+    entry.kind = MenuEntryKind::command;
     entry.title = std::move(title);
-    entry.checked = checked;
+    entry.enabled = enabled;
     entry.command = command;
+    return entry;
+}
+
+MenuEntry menuToggleRow(std::string title, bool checked, MenuCommand command, std::string key) {
+    MenuEntry entry = menuCommandRow(std::move(title), command);
+    entry.kind = MenuEntryKind::toggle;
+    entry.checked = checked;
     entry.key = std::move(key);
     return entry;
 }
 
-MenuEntry menuDivider() {
-    MenuEntry entry;
-    entry.kind = MenuEntryKind::divider;
+MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, int value) {
+    MenuEntry entry = menuCommandRow(std::move(title), command);
+    entry.kind = MenuEntryKind::choice;
+    entry.checked = checked;
+    entry.value = value;
+    return entry;
+}
+
+MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, std::string key) {
+    MenuEntry entry = menuChoiceRow(std::move(title), checked, command, 0);
+    entry.key = std::move(key);
     return entry;
 }
 
@@ -26,82 +37,23 @@ MenuEntry menuHeader(std::string title) {
     MenuEntry entry;
     entry.kind = MenuEntryKind::header;
     entry.title = std::move(title);
+    entry.enabled = false;
     return entry;
 }
 
-bool isSelectedLook(const std::optional<hollowkit::ColorLUT>& selected, const std::string& id) {
-    return selected && selected->id == id;
+MenuEntry menuSubmenu(std::string title, MenuEntries children, bool enabled) {
+    MenuEntry entry;
+    entry.kind = MenuEntryKind::submenu;
+    entry.title = std::move(title);
+    entry.enabled = enabled;
+    entry.children = std::move(children);
+    return entry;
 }
 
-}  // namespace
-
-MenuEntries lookMenuEntries(const std::vector<hollowkit::ColorLUT>& builtIn,
-                            const std::vector<hollowkit::ColorLUT>& imported,
-                            const std::optional<hollowkit::ColorLUT>& selected) {
-    MenuEntries entries;
-    entries.push_back(menuRow(kNoLookTitle, !selected, MenuCommand::chooseLook, {}));
-    entries.push_back(menuHeader(kBuiltInLooksHeader));
-    std::vector<std::string> listed;
-    for (const hollowkit::ColorLUT& look : builtIn) {
-        entries.push_back(menuRow(look.name, isSelectedLook(selected, look.id), MenuCommand::chooseLook, look.id));
-        listed.push_back(look.id);
-    }
-
-    // The same file imported twice would give two rows one identity.
-    std::vector<const hollowkit::ColorLUT*> distinct;
-    for (const hollowkit::ColorLUT& look : imported) {
-        if (std::ranges::find(listed, look.id) != listed.end()) continue;
-        listed.push_back(look.id);
-        distinct.push_back(&look);
-    }
-    if (!distinct.empty()) {
-        entries.push_back(menuHeader(kImportedLooksHeader));
-        MenuEntry remove;
-        remove.kind = MenuEntryKind::submenu;
-        remove.title = kRemoveLookTitle;
-        for (const hollowkit::ColorLUT* look : distinct) {
-            entries.push_back(
-                menuRow(look->name, isSelectedLook(selected, look->id), MenuCommand::chooseLook, look->id));
-            MenuEntry row = menuRow(look->name, false, MenuCommand::removeLook, look->id);
-            row.destructive = true;
-            remove.rows.push_back(std::move(row));
-        }
-        entries.push_back(std::move(remove));
-    }
-    entries.push_back(menuDivider());
-    entries.push_back(menuRow(kImportLookTitle, false, MenuCommand::importLook, {}));
-    return entries;
-}
-
-MenuEntries guideMenuEntries(const std::set<GuideKind>& guides) {
-    MenuEntries entries;
-    for (GuideKind kind : kAllGuideKinds) {
-        const std::string name(toString(kind));
-        entries.push_back(menuRow(name, guides.contains(kind), MenuCommand::toggleGuide, name));
-    }
-    return entries;
-}
-
-MenuEntries connectionMenuEntries(ConnectionMode current) {
-    MenuEntries entries;
-    for (ConnectionMode mode : kAllConnectionModes) {
-        const std::string name(toString(mode));
-        entries.push_back(menuRow(name, mode == current, MenuCommand::chooseConnection, name));
-    }
-    return entries;
-}
-
-MenuEntries formatMenuEntries(const std::vector<hollowkit::VideoFormatOption>& formats,
-                              const std::optional<hollowkit::VideoFormatOption>& active) {
-    MenuEntries landscape{menuHeader(kLandscapeHeader)};
-    MenuEntries vertical{menuHeader(kVerticalHeader)};
-    for (const hollowkit::VideoFormatOption& format : formats) {
-        MenuEntries& section = format.width >= format.height ? landscape : vertical;
-        section.push_back(menuRow(format.description(), active && *active == format, MenuCommand::chooseFormat,
-                                  format.id()));
-    }
-    if (vertical.size() > 1) landscape.insert(landscape.end(), vertical.begin(), vertical.end());
-    return landscape;
+MenuEntry menuSeparator() {
+    MenuEntry entry;
+    entry.kind = MenuEntryKind::separator;
+    return entry;
 }
 
 }  // namespace lumenhollow

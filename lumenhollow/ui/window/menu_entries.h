@@ -1,79 +1,76 @@
 #pragma once
 
-// The rows of the main window's in-window menus as plain values: the look
-// menu, the guide menu, the connection menu and the format menu. Each list
-// is made from the model's published state when its menu opens, so check
-// marks, sections and submenus always follow the model; MenuFiller turns a
-// list into QActions and a chosen row back into a model call. Pure
-// functions, any thread.
+// MenuEntry: one row of an in-window or tray menu as plain data (its kind,
+// title, whether it can be chosen, whether it carries a check mark, and the
+// model command it runs with the look, guide, route or setting it names), so
+// what every menu shows is decided by plain functions and tested without
+// widgets. menu_filler turns a list of entries into QActions and a chosen
+// row back into a call; menu_commands runs that call on the model. Pure
+// values, any thread.
 
 #include <cstdint>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "hollowkit/camera/camera_types.h"
-#include "hollowkit/imaging/color_lut.h"
-#include "lumenhollow/model/model_types.h"
-
 namespace lumenhollow {
 
-enum class MenuEntryKind : uint8_t { none = 0, row, header, divider, submenu };
-
-// What choosing a row asks of the model; `key` says which look, guide,
-// route or format.
+// What choosing a row asks of the model. The look, guide, route and format
+// rows name their subject by `key`; the settings rows carry `value` (an
+// enumeration's index in its case list, a number of seconds) and a toggle
+// says the state it turns to by `checked`.
 enum class MenuCommand : uint8_t {
     none = 0,
-    chooseLook,   // key: the look's id; empty for "None"
-    removeLook,   // key: the imported look's id
-    importLook,
-    toggleGuide,  // key: the guide's stored name
+    chooseLook,        // key: the look's id; empty for "None"
+    removeLook,        // key: the imported look's id
+    importLook,        // the look menu's import row
+    toggleGuide,       // key: the guide's stored name
     chooseConnection,  // key: the route's stored name
     chooseFormat,      // key: the format's id ("1920x1080@30")
+    setCodec,
+    setRecordTarget,
+    setCountdownSeconds,
+    setShowInNotch,
+    setNotchContent,
+    setNotchTrigger,
+    setCloseBehavior,
+    importLUT,  // the gear menu's import row
+    openOutputFolder,
+};
+
+enum class MenuEntryKind : uint8_t {
+    none = 0,
+    command,    // a plain row
+    toggle,     // a row with a check mark of its own, flipped when chosen
+    choice,     // one row of a picker: checked when it is the current value;
+                // the choices of one menu exclude each other
+    header,     // a section title, never chosen
+    submenu,    // a titled submenu of `children`
+    separator,
 };
 
 struct MenuEntry {
     MenuEntryKind kind = MenuEntryKind::none;
     std::string title;
-    bool checked = false;      // a check mark before the title
+    bool enabled = true;
+    bool checked = false;
     bool destructive = false;  // the row deletes something
     MenuCommand command = MenuCommand::none;
     std::string key;
-    std::vector<MenuEntry> rows;  // a submenu's rows
+    int value = 0;
+    std::vector<MenuEntry> children;
 
     bool operator==(const MenuEntry&) const = default;
 };
 
 using MenuEntries = std::vector<MenuEntry>;
 
-inline constexpr const char* kNoLookTitle = "None";
-inline constexpr const char* kBuiltInLooksHeader = "Looks";
-inline constexpr const char* kImportedLooksHeader = "Imported";
-inline constexpr const char* kRemoveLookTitle = "Remove Imported LUT";
-inline constexpr const char* kImportLookTitle = "Import .cube or PNG LUT\u2026";
-inline constexpr const char* kLandscapeHeader = "Landscape";
-inline constexpr const char* kVerticalHeader = "Vertical";
-
-// "None", the built-in looks under "Looks", the imported ones under
-// "Imported" with a "Remove Imported LUT" submenu (both only while there are
-// imported looks), a divider and the import row. Rows are told apart by the
-// look's id alone: the check mark compares ids, and an imported look whose id
-// is already listed is not listed twice.
-MenuEntries lookMenuEntries(const std::vector<hollowkit::ColorLUT>& builtIn,
-                            const std::vector<hollowkit::ColorLUT>& imported,
-                            const std::optional<hollowkit::ColorLUT>& selected);
-
-// One row per guide in declaration order, checked while it is on.
-MenuEntries guideMenuEntries(const std::set<GuideKind>& guides);
-
-// "USB" then "Wireless", the current route checked.
-MenuEntries connectionMenuEntries(ConnectionMode current);
-
-// "Landscape" (always, also empty) with the formats at least as wide as
-// high, then "Vertical" with the taller ones (only when there are any), each
-// in the camera's order, the active format checked by size and rate.
-MenuEntries formatMenuEntries(const std::vector<hollowkit::VideoFormatOption>& formats,
-                              const std::optional<hollowkit::VideoFormatOption>& active);
+// The rows by kind.
+MenuEntry menuCommandRow(std::string title, MenuCommand command, bool enabled = true);
+MenuEntry menuToggleRow(std::string title, bool checked, MenuCommand command, std::string key = {});
+MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, int value);
+MenuEntry menuChoiceRow(std::string title, bool checked, MenuCommand command, std::string key);
+MenuEntry menuHeader(std::string title);
+MenuEntry menuSubmenu(std::string title, MenuEntries children, bool enabled = true);
+MenuEntry menuSeparator();
 
 }  // namespace lumenhollow

@@ -1,61 +1,120 @@
 #include "lumenhollow/ui/window/menu_filler.h"
 
 #include <QAction>
-#include <QIcon>
+#include <QActionGroup>
 #include <QMenu>
-#include <QPainter>
-#include <QPixmap>
-
-#include "lumenhollow/ui/kit/symbols.h"
 
 namespace lumenhollow {
 
 namespace {
 
-constexpr int kCheckMarkPx = 14;
-constexpr const char* kCheckedProperty = "lumenhollowCheckMark";
+// Marks the submenus fillMenu made, so a refill removes those and nothing
+// that someone else placed in the menu.
+constexpr const char* kFillerBuiltSubmenu = "lumenhollowBuiltSubmenu";
+// Marks a header, which looks like a disabled row but has nothing to run.
+constexpr const char* kFillerHeader = "lumenhollowMenuHeader";
 
-QIcon checkMarkIcon(const QMenu& menu) {
-    const double ratio = menu.devicePixelRatioF();
-    QPixmap pixmap(QSize(kCheckMarkPx, kCheckMarkPx) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    ui::Symbols::instance().draw(painter, QRectF(0, 0, kCheckMarkPx, kCheckMarkPx), "checkmark", kCheckMarkPx,
-                                 menu.palette().color(QPalette::Text));
-    painter.end();
-    return QIcon(pixmap);
+bool fillerCheckable(MenuEntryKind kind) { return kind == MenuEntryKind::toggle || kind == MenuEntryKind::choice; }
+
+void fillerRemoveBuilt(QMenu& menu) {
+    menu.clear();
+    const QList<QMenu*> submenus = menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QMenu* submenu : submenus) {
+        if (!submenu->property(kFillerBuiltSubmenu).toBool()) continue;
+        if (submenu->isVisible()) {
+            // Open under the pointer: it goes once its own events are done.
+            submenu->hide();
+            submenu->setProperty(kFillerBuiltSubmenu, false);
+            submenu->deleteLater();
+        } else {
+            delete submenu;
+        }
+    }
+    // A group left from the previous rows would keep them alive.
+    for (QActionGroup* group : menu.findChildren<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly)) delete group;
 }
 
-void addEntries(QMenu& menu, const MenuEntries& entries, const MenuChoice& choose, const QIcon& checkMark) {
+void fillerAdd(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigger) {
+    QActionGroup* choices = nullptr;
     for (const MenuEntry& entry : entries) {
         switch (entry.kind) {
             case MenuEntryKind::none: break;
-            case MenuEntryKind::divider: menu.addSeparator(); break;
+            case MenuEntryKind::separator: menu.addSeparator(); break;
             case MenuEntryKind::header: {
                 // A disabled row rather than addSection: Fusion draws a section as a bare line.
                 QAction* header = menu.addAction(menuText(entry.title));
                 header->setEnabled(false);
+                header->setProperty(kFillerHeader, true);
                 QFont font = header->font();
                 font.setBold(true);
                 header->setFont(font);
                 break;
             }
             case MenuEntryKind::submenu: {
-                QMenu* sub = menu.addMenu(menuText(entry.title));
-                addEntries(*sub, entry.rows, choose, checkMark);
+                auto* submenu = new QMenu(menuText(entry.title), &menu);
+                submenu->setProperty(kFillerBuiltSubmenu, true);
+                fillerAdd(*submenu, entry.children, trigger);
+                menu.addMenu(submenu)->setEnabled(entry.enabled);
                 break;
             }
-            case MenuEntryKind::row: {
-                QAction* row = menu.addAction(menuText(entry.title));
-                row->setProperty(kCheckedProperty, entry.checked);
-                if (entry.checked) row->setIcon(checkMark);
-                // The icon column stays even without a check, so titles line up.
-                row->setIconVisibleInMenu(true);
-                QObject::connect(row, &QAction::triggered, &menu, [choose, entry] { choose(entry); });
+            case MenuEntryKind::command:
+            case MenuEntryKind::toggle:
+            case MenuEntryKind::choice: {
+                QAction* action = menu.addAction(menuText(entry.title));
+                action->setEnabled(entry.enabled);
+                if (fillerCheckable(entry.kind)) {
+                    action->setCheckable(true);
+                    action->setChecked(entry.checked);
+                }
+                if (entry.kind == MenuEntryKind::choice) {
+                    if (!choices) choices = new QActionGroup(&menu);
+                    choices->addAction(action);
+                }
+                QObject::connect(action, &QAction::triggered, action, [trigger, entry](bool checked) {
+                    if (!trigger) return;
+                    MenuEntry chosen = entry;
+                    if (fillerCheckable(chosen.kind)) chosen.checked = checked;
+                    trigger(chosen);
+                });
                 break;
             }
+        }
+    }
+}
+
+bool fillerSameShape(QMenu& menu, const MenuEntries& entries) {
+    const QList<QAction*> actions = menu.actions();
+    qsizetype index = 0;
+    for (const MenuEntry& entry : entries) {
+        if (entry.kind == MenuEntryKind::none) continue;
+        if (index >= actions.size()) return false;
+        QAction* action = actions[index++];
+        if (entry.kind == MenuEntryKind::separator) {
+            if (!action->isSeparator()) return false;
+            continue;
+        }
+        QMenu* submenu = action->menu();
+        if ((entry.kind == MenuEntryKind::submenu) != (submenu != nullptr)) return false;
+        if (action->isSeparator() || action->text() != menuText(entry.title)) return false;
+        if (submenu && !fillerSameShape(*submenu, entry.children)) return false;
+        if (!submenu && action->isCheckable() != fillerCheckable(entry.kind)) return false;
+        if (action->property(kFillerHeader).toBool() != (entry.kind == MenuEntryKind::header)) return false;
+    }
+    return index == actions.size();
+}
+
+void fillerApplyStates(QMenu& menu, const MenuEntries& entries) {
+    const QList<QAction*> actions = menu.actions();
+    qsizetype index = 0;
+    for (const MenuEntry& entry : entries) {
+        if (entry.kind == MenuEntryKind::none) continue;
+        QAction* action = actions[index++];
+        if (entry.kind == MenuEntryKind::separator) continue;
+        action->setEnabled(entry.enabled);
+        if (QMenu* submenu = action->menu()) {
+            fillerApplyStates(*submenu, entry.children);
+        } else if (action->isCheckable()) {
+            action->setChecked(entry.checked);
         }
     }
 }
@@ -68,23 +127,25 @@ QString menuText(const std::string& title) {
     return text;
 }
 
-bool showsCheckMark(const QAction& action) { return action.property(kCheckedProperty).toBool(); }
+bool showsCheckMark(const QAction& action) { return action.isCheckable() && action.isChecked(); }
 
-void fillMenu(QMenu& menu, const MenuEntries& entries, const MenuChoice& choose) {
-    // Old rows and submenus go with their menu only once it is back in the event loop.
-    for (QAction* action : menu.actions()) {
-        if (QMenu* sub = action->menu()) sub->deleteLater();
-    }
-    menu.clear();
-    addEntries(menu, entries, choose, checkMarkIcon(menu));
+void fillMenu(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigger) {
+    fillerRemoveBuilt(menu);
+    fillerAdd(menu, entries, trigger);
 }
 
-void fillMenuOnShow(QMenu& menu, std::function<MenuEntries()> entries, MenuChoice choose) {
-    fillMenu(menu, entries(), choose);
+void fillMenuOnShow(QMenu& menu, std::function<MenuEntries()> entries, MenuTrigger trigger) {
+    fillMenu(menu, entries(), trigger);
     QObject::connect(&menu, &QMenu::aboutToShow, &menu,
-                     [&menu, entries = std::move(entries), choose = std::move(choose)] {
-                         fillMenu(menu, entries(), choose);
+                     [&menu, entries = std::move(entries), trigger = std::move(trigger)] {
+                         fillMenu(menu, entries(), trigger);
                      });
+}
+
+bool refreshMenu(QMenu& menu, const MenuEntries& entries) {
+    if (!fillerSameShape(menu, entries)) return false;
+    fillerApplyStates(menu, entries);
+    return true;
 }
 
 }  // namespace lumenhollow

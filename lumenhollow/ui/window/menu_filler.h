@@ -1,9 +1,11 @@
 #pragma once
 
-// Fills a QMenu from a list of menu entries and keeps it current: the menu
-// is emptied and filled again each time it is about to open, so it shows the
-// model as it is then. Rows carry the "checkmark" symbol as their icon when
-// checked; headers are disabled rows; a submenu is a child QMenu. GUI thread.
+// Fills a QMenu from a list of menu entries and keeps it current. Toggles
+// and choices are checkable actions; the choices of one menu form an
+// exclusive group; headers are disabled bold rows; a submenu is a child
+// QMenu. fillMenuOnShow empties and fills the menu each time it is about to
+// open, so it shows the model as it is then; refreshMenu brings a menu that
+// is open up to date in place. GUI thread only.
 
 #include <QString>
 
@@ -24,13 +26,20 @@ QString menuText(const std::string& title);
 // True when the row's action shows the check mark.
 bool showsCheckMark(const QAction& action);
 
-using MenuChoice = std::function<void(const MenuEntry& entry)>;
+// Runs a chosen row: a copy of its entry, `checked` being the state a
+// toggle or a choice turns to.
+using MenuTrigger = std::function<void(const MenuEntry& entry)>;
 
-// Replaces the menu's contents with `entries`; choosing a row calls `choose`
-// with a copy of its entry.
-void fillMenu(QMenu& menu, const MenuEntries& entries, const MenuChoice& choose);
+// Replaces the rows this function placed in `menu` with `entries`; a
+// submenu someone else placed there stays.
+void fillMenu(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigger);
 
 // Fills `menu` from `entries()` now and again whenever it is about to show.
-void fillMenuOnShow(QMenu& menu, std::function<MenuEntries()> entries, MenuChoice choose);
+void fillMenuOnShow(QMenu& menu, std::function<MenuEntries()> entries, MenuTrigger trigger);
+
+// Brings the rows of a menu filled from entries of the same shape (kinds and
+// titles, in order, submenus included) to the enabled and checked states of
+// `entries`; false, changing nothing, when the shape differs.
+bool refreshMenu(QMenu& menu, const MenuEntries& entries);
 
 }  // namespace lumenhollow
