@@ -36,6 +36,7 @@
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
 #include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/notch_settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
 
@@ -115,10 +116,13 @@ struct Parts {
                                             [this](const QString& text, std::function<void()> dismissed) {
                                                 showUpdateMessage(text, std::move(dismissed));
                                             });
-        // The tray icon where the desktop has a tray; its menu in any case.
-        // The "Notch" row waits for the notch settings menu to be handed in.
-        tray = std::make_unique<TrayIcon>(*modelSignals, QSystemTrayIcon::isSystemTrayAvailable(),
-                                          TrayMenu::FillNotchMenu{});
+        // The tray icon where the desktop has a tray; its menu in any case,
+        // with the same "Notch" settings as the window's gear menu.
+        tray = std::make_unique<TrayIcon>(
+            *modelSignals, QSystemTrayIcon::isSystemTrayAvailable(),
+            [weak = std::weak_ptr<CameraModel>(modelSignals->sharedModel())](QMenu& menu) {
+                if (const auto strong = weak.lock()) fillNotchSettingsMenu(menu, strong);
+            });
         // The opener is the model's way to open the window again.
         opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
