@@ -15,17 +15,8 @@
 #include <vector>
 
 #include "hollowkit/camera/camera_event.h"
-#include "hollowkit/testing/fake_face_detector_backend.h"
-#include "hollowkit/testing/fake_segmentation_backend.h"
-#include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/testing/fake_app_shell.h"
-#include "lumenhollow/testing/fake_camera_factory.h"
-#include "lumenhollow/testing/fake_desktop.h"
-#include "lumenhollow/testing/fake_disk_space.h"
-#include "lumenhollow/testing/fake_secret_store.h"
-#include "lumenhollow/testing/fake_secure_random.h"
-#include "lumenhollow/testing/memory_settings_store.h"
+#include "lumenhollow/testing/fake_model_services.h"
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
@@ -57,37 +48,13 @@ hollowkit::VideoFrame pictureFrame(int width, int height) {
 }
 
 // The model with every service faked and a live 16:9 picture.
-struct LiveModel {
-    hollowkit::ManualExecutor main;
-    MemorySettingsStore settings;
-    FakeSecretStore secrets;
-    FakeSecureRandom random;
-    FakeDiskSpace disk;
-    FakeCameraFactory cameras{main};
-    FakeAppShell shell;
-    FakeDesktop desktop;
+struct LiveModel : FakeModelServices {
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     std::shared_ptr<CameraModel> model;
 
     LiveModel() {
         cameras.setPocketConnected(true);
-        ImagingFactory imaging;
-        imaging.processor = [] {
-            hollowkit::FrameProcessor::Options options;
-            options.threadCount = 1;
-            return std::make_shared<hollowkit::FrameProcessor>(std::move(options));
-        };
-        imaging.backgroundPreview = [this] {
-            return std::make_shared<hollowkit::BackgroundPreview>(
-                std::make_unique<hollowkit::FakeSegmentationBackend>(), main);
-        };
-        imaging.faceDetector = [this](double rate) {
-            return std::make_shared<hollowkit::FaceDetector>(
-                rate, std::make_unique<hollowkit::FakeFaceDetectorBackend>(), main);
-        };
-        imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
-        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell, desktop,
-                                                        feed, feed, "/nonexistent-parent/Lumenhollow", imaging});
+        model = CameraModel::create(services(feed, feed, "/nonexistent-parent/Lumenhollow", fakeImaging(main)));
         model->camera().start();
         model->dismissSheets();
         hollowkit::CameraStats stats;
