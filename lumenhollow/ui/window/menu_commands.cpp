@@ -92,6 +92,10 @@ void runMenuCommand(CameraModel& model, const MenuEntry& entry) {
             if (auto behavior = commandCaseAt(kAllCloseBehaviors, value)) model.setCloseBehavior(*behavior);
             return;
         case MenuCommand::openOutputFolder: model.openOutputFolder(); return;
+        case MenuCommand::chooseAutomaticMicrophone: model.chooseCameraMicrophone(std::nullopt); return;
+        case MenuCommand::chooseCameraMicrophone: model.chooseCameraMicrophone(entry.key); return;
+        case MenuCommand::chooseWirelessMicrophone: model.setWirelessMicID(entry.key); return;
+        case MenuCommand::useUSBForMicrophone: model.switchToUSB(); return;
     }
 }
 
