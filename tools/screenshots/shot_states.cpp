@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "hollowkit/camera/camera_event.h"
+#include "hollowkit/testing/fake_audio_input.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "hollowkit/testing/manual_executor.h"
@@ -39,6 +40,7 @@ struct ShotModel {
     FakeCameraFactory cameras{main};
     FakeAppShell shell;
     FakeDesktop desktop;
+    hollowkit::FakeAudioInputBackend audioInputs;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     hollowkit::FakeFaceDetectorBackend* faces = nullptr;  // owned by the detector
     std::shared_ptr<CameraModel> model;
@@ -61,8 +63,13 @@ struct ShotModel {
             return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
         };
         imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
-        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell, desktop,
-                                                        feed, feed, "/home/you/Videos/Lumenhollow", imaging});
+        // This computer's inputs, as the Wi-Fi microphone menu lists them.
+        audioInputs.setInputs({{"alsa_input.pci", "Built-in Audio Analog Stereo"}, {"alsa_input.usb", "Desk Microphone"}});
+        audioInputs.setDefaultInputId("alsa_input.pci");
+        CameraModelServices services{main, settings, secrets, random, disk, cameras, shell, desktop,
+                                     feed, feed, "/home/you/Videos/Lumenhollow", imaging};
+        services.audioInputs = &audioInputs;
+        model = CameraModel::create(services);
         model->camera().start();
         model->dismissSheets();
         main.runUntilIdle();
@@ -139,6 +146,8 @@ std::vector<ShotState> makeShotStates() {
         sceneShot("overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides),
         sceneShot("overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides),
         sceneShot("overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked),
+        windowShot("microphone-usb", 1152, 648, 1920, 1080),
+        windowShot("microphone-wifi", 1152, 648, 1920, 1080),
         windowShot("sheet-welcome", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
@@ -151,6 +160,9 @@ std::vector<ShotState> makeShotStates() {
     find("window-recording-screen").recordingSeconds = 61;
     find("window-recording-screen").recordScreen = true;
     find("window-notice").notice = "Face tracking on";
+    find("microphone-usb").microphones = true;
+    find("microphone-wifi").usb = false;
+    find("microphone-wifi").microphones = true;
     find("sheet-welcome").sheet = ShotSheet::welcome;
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
@@ -230,8 +242,17 @@ void arrange(ShotModel& shot, const ShotState& state) {
     FakeCamera& camera = *shot.cameras.latest();
     // The camera offers both orientations and runs in the picture's.
     const std::vector<hollowkit::VideoFormatOption> formats{{1920, 1080, 30}, {1280, 720, 30}, {1080, 1920, 30}};
-    camera.setDevices({}, std::nullopt, formats,
+    const hollowkit::MicrophoneOption receiver{"dji.receiver", "DJI Mic 2", std::string("USB-C")};
+    std::vector<hollowkit::MicrophoneOption> microphones;
+    if (state.microphones) microphones = {{"internal", "Internal Mic", std::nullopt}, receiver};
+    camera.setDevices(microphones, state.microphones ? std::optional(receiver) : std::nullopt, formats,
                       state.frameWidth >= state.frameHeight ? formats.front() : formats.back());
+    if (state.microphones) {
+        // Loud enough to reach the yellow segments.
+        camera.setAudioLevel(-9.0F);
+        // The Wi-Fi face shows the chosen input by its shortened name.
+        shot.model->setWirelessMicID("alsa_input.usb");
+    }
     camera.emit(hollowkit::CameraEvent::devicesChanged());
     if (sceneHasPicture(state.scene)) {
         hollowkit::CameraStats stats;
@@ -274,6 +295,13 @@ void arrange(ShotModel& shot, const ShotState& state) {
             hollowkit::CardRecordingState{true, false, *state.recordingSeconds}));
     }
     shot.main.runUntilIdle();
+    if (state.microphones) {
+        // One tick of the level timer publishes the level.
+        shot.model->startTimers();
+        shot.main.advance(CameraModel::kAudioLevelInterval);
+        shot.main.runUntilIdle();
+        shot.model->stopTimers();
+    }
     shot.model->dismissSheets();
 }
 
