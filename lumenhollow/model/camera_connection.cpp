@@ -1,6 +1,7 @@
 // CameraModel: building, attaching and replacing the camera, the shutdown
 // stop, and the two timers.
 
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -151,7 +152,10 @@ void CameraModel::stopTimers() {
 }
 
 void CameraModel::updateAudioLevel() {
-    const std::optional<float> level = camera_->audioLevel();
+    std::optional<float> level = camera_->audioLevel();
+    // A level that is not a number says nothing; published as none, it is
+    // not published again on every tick (NaN never equals itself).
+    if (level && std::isnan(*level)) level.reset();
     if (level != state_.audioLevel) publish<Field::audioLevel>(level);
 }
 

@@ -332,6 +332,23 @@ public:
     // `done` runs once on the main executor with whether it records.
     void startMacMicrophone(std::function<void(bool running)> done = {});
     bool isMacMicrophoneRunning() const { return macMicrophone_ && macMicrophoneRunning_; }
+    // Said when the remembered input is gone and a recording takes the
+    // default input in its place.
+    static constexpr std::string_view kMissingMicrophoneNotice =
+        "The chosen microphone is not connected, so the default microphone records";
+    // Reads this computer's inputs into `macMicrophones` (asks the sound
+    // server and waits for it; empty without one).
+    void refreshMacMicrophones();
+    // The name of the input the system records from by default, if any.
+    std::optional<std::string> defaultMacMicrophoneName();
+    // True when `wirelessMicID` names an input that is not among
+    // `macMicrophones`: it stays stored, but records nothing.
+    bool isWirelessMicrophoneMissing() const;
+
+    // --- The camera's microphones. The automatic flag is set before the
+    // camera is asked, so the menu never shows the old choice as current.
+    // Nothing: the automatic choice (a DJI Mic first).
+    void chooseCameraMicrophone(std::optional<std::string> id);
 
     // --- Manual gimbal input (gimbal_input.cpp). The views feed it through
     // PreviewInput, which keeps their calling rules.

@@ -7,6 +7,8 @@
 // notice. Whenever it turns out that no sound will come, the movie is told
 // so, and starts without waiting for it.
 
+#include <algorithm>
+
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/model/camera_model.h"
 
@@ -14,6 +16,31 @@ namespace lumenhollow {
 
 bool CameraModel::usesMacMicrophone() const {
     return state_.connection == ConnectionMode::wireless && state_.wirelessMicID != kMacMicrophoneOff;
+}
+
+void CameraModel::refreshMacMicrophones() {
+    std::vector<hollowkit::AudioInputOption> inputs;
+    if (services_.audioInputs) inputs = hollowkit::MacMicrophone::availableInputs(*services_.audioInputs);
+    publish<Field::macMicrophones>(std::move(inputs));
+}
+
+std::optional<std::string> CameraModel::defaultMacMicrophoneName() {
+    if (!services_.audioInputs) return std::nullopt;
+    std::optional<hollowkit::AudioInputOption> input = services_.audioInputs->defaultInput();
+    if (!input) return std::nullopt;
+    return std::move(input->name);
+}
+
+bool CameraModel::isWirelessMicrophoneMissing() const {
+    const std::string& id = state_.wirelessMicID;
+    if (id.empty() || id == kMacMicrophoneOff) return false;
+    return std::ranges::none_of(state_.macMicrophones,
+                                [&id](const hollowkit::AudioInputOption& input) { return input.id == id; });
+}
+
+void CameraModel::chooseCameraMicrophone(std::optional<std::string> id) {
+    publish<Field::automaticMicrophone>(!id.has_value());
+    camera_->selectMicrophone(std::move(id));
 }
 
 void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
@@ -112,6 +139,14 @@ void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::
     macMicrophonePending_ = false;
     if (result) {
         macMicrophoneRunning_ = true;
+        // The remembered input is gone: the default one records instead,
+        // and the user learns why the sound is not the chosen one.
+        const std::string& wanted = state_.wirelessMicID;
+        if (!wanted.empty() && wanted != kMacMicrophoneOff && result.value().id != wanted) {
+            hollowkit::PocketLog::log("The Mac microphone " + wanted + " is gone; recording from " +
+                                      result.value().name);
+            postNotice(std::string(kMissingMicrophoneNotice));
+        }
         settleMicrophoneWaiters(true);
         return;
     }

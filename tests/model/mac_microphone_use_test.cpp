@@ -72,6 +72,9 @@ TEST(MacMicrophoneUseTest, TheChoiceAndTheSystemDecideWhetherAMovieGetsTheComput
          {}, {kNotAllowed, "Video saved"}, false, 1},
         {"asked now and allowed", false, "",
          [](auto& m) { m.setAccess(MicrophoneAccess::notDetermined); }, {builtIn}, {"Video saved"}, true, 1},
+        // A remembered input that was unplugged: the default one records, and says so.
+        {"the chosen input is gone", false, "alsa_input.unplugged", none, {builtIn},
+         {std::string(CameraModel::kMissingMicrophoneNotice), "Video saved"}, true, 0},
         {"the input will not open", false, headset,
          [](auto& m) { m.setOpenFailure(RecordingHarness::kHeadset.id, MicrophoneError::unavailable("gone")); },
          {headset}, {kNotConnected, "Video saved"}, false, 0},

@@ -19,7 +19,7 @@
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/testing/fake_file_picker.h"
 #include "lumenhollow/ui/kit/model_signals.h"
-#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
 
 namespace lumenhollow::test {
 

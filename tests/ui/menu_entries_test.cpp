@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "hollowkit/imaging/lut_library.h"
-#include "lumenhollow/ui/window/menu_filler.h"
-#include "lumenhollow/ui/window/window_menu_entries.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
+#include "lumenhollow/ui/menus/window_menu_entries.h"
 
 namespace lumenhollow {
 namespace {

@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/settings_menu_items.h"
+#include "lumenhollow/ui/menus/settings_menu_items.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../model/model_harness.h"
-#include "lumenhollow/ui/window/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
 
 namespace lumenhollow {
 namespace {

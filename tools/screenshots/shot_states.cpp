@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "hollowkit/camera/camera_event.h"
+#include "hollowkit/testing/fake_audio_input.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
@@ -24,18 +25,24 @@ namespace {
 
 // The model with every outside service faked, on a frozen clock.
 struct ShotModel : FakeModelServices {
+    hollowkit::FakeAudioInputBackend audioInputs;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     hollowkit::FakeFaceDetectorBackend* faces = nullptr;  // owned by the detector
     std::shared_ptr<CameraModel> model;
 
     explicit ShotModel(bool usb) {
         cameras.setPocketConnected(usb);
-        model = CameraModel::create(services(feed, feed, "/home/you/Videos/Lumenhollow",
-                                             fakeImaging(main, [this] {
-                                                 auto backend = std::make_unique<hollowkit::FakeFaceDetectorBackend>();
-                                                 faces = backend.get();
-                                                 return backend;
-                                             })));
+        // This computer's inputs, as the Wi-Fi microphone menu lists them.
+        audioInputs.setInputs({{"alsa_input.pci", "Built-in Audio Analog Stereo"}, {"alsa_input.usb", "Desk Microphone"}});
+        audioInputs.setDefaultInputId("alsa_input.pci");
+        CameraModelServices withInputs = services(feed, feed, "/home/you/Videos/Lumenhollow",
+                                                  fakeImaging(main, [this] {
+                                                      auto backend = std::make_unique<hollowkit::FakeFaceDetectorBackend>();
+                                                      faces = backend.get();
+                                                      return backend;
+                                                  }));
+        withInputs.audioInputs = &audioInputs;
+        model = CameraModel::create(withInputs);
         model->camera().start();
         model->dismissSheets();
         main.runUntilIdle();
@@ -112,6 +119,8 @@ std::vector<ShotState> makeShotStates() {
         sceneShot("overlay-guides-16x9", 1152, 648, 1920, 1080, ShotScene::guides),
         sceneShot("overlay-guides-portrait", 457, 812, 1080, 1920, ShotScene::guides),
         sceneShot("overlay-face-box", 1152, 648, 1920, 1080, ShotScene::faceTracked),
+        windowShot("microphone-usb", 1152, 648, 1920, 1080),
+        windowShot("microphone-wifi", 1152, 648, 1920, 1080),
         windowShot("sheet-welcome", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
@@ -124,6 +133,9 @@ std::vector<ShotState> makeShotStates() {
     find("window-recording-screen").recordingSeconds = 61;
     find("window-recording-screen").recordScreen = true;
     find("window-notice").notice = "Face tracking on";
+    find("microphone-usb").microphones = true;
+    find("microphone-wifi").usb = false;
+    find("microphone-wifi").microphones = true;
     find("sheet-welcome").sheet = ShotSheet::welcome;
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
@@ -203,8 +215,17 @@ void arrange(ShotModel& shot, const ShotState& state) {
     FakeCamera& camera = *shot.cameras.latest();
     // The camera offers both orientations and runs in the picture's.
     const std::vector<hollowkit::VideoFormatOption> formats{{1920, 1080, 30}, {1280, 720, 30}, {1080, 1920, 30}};
-    camera.setDevices({}, std::nullopt, formats,
+    const hollowkit::MicrophoneOption receiver{"dji.receiver", "DJI Mic 2", std::string("USB-C")};
+    std::vector<hollowkit::MicrophoneOption> microphones;
+    if (state.microphones) microphones = {{"internal", "Internal Mic", std::nullopt}, receiver};
+    camera.setDevices(microphones, state.microphones ? std::optional(receiver) : std::nullopt, formats,
                       state.frameWidth >= state.frameHeight ? formats.front() : formats.back());
+    if (state.microphones) {
+        // Loud enough to reach the yellow segments.
+        camera.setAudioLevel(-9.0F);
+        // The Wi-Fi face shows the chosen input by its shortened name.
+        shot.model->setWirelessMicID("alsa_input.usb");
+    }
     camera.emit(hollowkit::CameraEvent::devicesChanged());
     if (sceneHasPicture(state.scene)) {
         hollowkit::CameraStats stats;
@@ -247,6 +268,13 @@ void arrange(ShotModel& shot, const ShotState& state) {
             hollowkit::CardRecordingState{true, false, *state.recordingSeconds}));
     }
     shot.main.runUntilIdle();
+    if (state.microphones) {
+        // One tick of the level timer publishes the level.
+        shot.model->startTimers();
+        shot.main.advance(CameraModel::kAudioLevelInterval);
+        shot.main.runUntilIdle();
+        shot.model->stopTimers();
+    }
     shot.model->dismissSheets();
 }
 

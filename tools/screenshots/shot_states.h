@@ -46,6 +46,8 @@ struct ShotState {
     std::optional<int> recordingSeconds;
     bool recordScreen = false;
     ShotSheet sheet = ShotSheet::none;
+    // The camera offers microphones, one of them active and hearing sound.
+    bool microphones = false;
 };
 
 const std::vector<ShotState>& shotStates();

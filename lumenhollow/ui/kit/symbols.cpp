@@ -14,16 +14,17 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 47> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 52> kSymbolTable{{
+    {"airpods", "headphones"},
     {"arrow.clockwise", "refresh"},
     {"arrow.up.left.and.arrow.down.right", "open_in_full"},
     {"arrow.uturn.backward.circle", "u_turn_left"},
     {"battery.0percent", "battery_0_bar"},
+    {"battery.100percent", "battery_full"},
+    {"battery.100percent.bolt", "battery_charging_full"},
     {"battery.25percent", "battery_2_bar"},
     {"battery.50percent", "battery_4_bar"},
     {"battery.75percent", "battery_5_bar"},
-    {"battery.100percent", "battery_full"},
-    {"battery.100percent.bolt", "battery_charging_full"},
     {"cable.connector", "cable"},
     {"cable.connector.horizontal", "usb"},
     {"camera", "photo_camera"},
@@ -46,8 +47,12 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 47> kSymbolT
     {"hand.tap", "touch_app"},
     {"inset.filled.bottomright.rectangle", "picture_in_picture_alt"},
     {"internaldrive", "storage"},
+    {"iphone", "phone_iphone"},
+    {"laptopcomputer", "laptop"},
     {"lock.shield", "security"},
     {"macbook", "laptop_mac"},
+    {"mic.fill", "mic"},
+    {"mic.slash", "mic_off"},
     {"minus", "remove"},
     {"person.fill.viewfinder", "center_focus_strong"},
     {"plus", "add"},

@@ -7,9 +7,9 @@
 #include "lumenhollow/ui/kit/usb_only.h"
 #include "lumenhollow/ui/window/camera_settings_button.h"
 #include "lumenhollow/ui/window/look_menu.h"
-#include "lumenhollow/ui/window/menu_commands.h"
-#include "lumenhollow/ui/window/menu_filler.h"
-#include "lumenhollow/ui/window/window_menu_entries.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
+#include "lumenhollow/ui/menus/window_menu_entries.h"
 #include "lumenhollow/ui/window/tool_actions.h"
 
 namespace lumenhollow {

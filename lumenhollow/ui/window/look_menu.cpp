@@ -2,9 +2,9 @@
 
 #include "hollowkit/imaging/lut_library.h"
 #include "lumenhollow/ui/kit/model_signals.h"
-#include "lumenhollow/ui/window/menu_commands.h"
-#include "lumenhollow/ui/window/menu_filler.h"
-#include "lumenhollow/ui/window/window_menu_entries.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
+#include "lumenhollow/ui/menus/window_menu_entries.h"
 
 namespace lumenhollow {
 

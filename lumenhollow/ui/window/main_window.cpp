@@ -3,6 +3,7 @@
 #include <QEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/panels/microphone_control.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
@@ -85,6 +86,10 @@ void MainWindow::installControls() {
     followWidth(chrome_->widthClasses());
     connect(chrome_, &ChromeColumn::widthClassesChanged, bar, followWidth);
     chrome_->setBottomBar(bar);
+    auto* microphone = new MicrophoneControl(model_, chrome_->widthClasses().rail, chrome_);
+    connect(chrome_, &ChromeColumn::widthClassesChanged, microphone,
+            [microphone](WidthClasses classes) { microphone->setCompact(classes.rail); });
+    chrome_->setMicrophoneControl(microphone);
     chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
     chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));

@@ -1,9 +1,9 @@
 #include "lumenhollow/ui/window/notch_settings_menu.h"
 
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/ui/window/menu_commands.h"
-#include "lumenhollow/ui/window/menu_filler.h"
-#include "lumenhollow/ui/window/settings_menu_items.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
+#include "lumenhollow/ui/menus/settings_menu_items.h"
 
 namespace lumenhollow {
 

@@ -3,8 +3,8 @@
 #include <QMouseEvent>
 
 #include "lumenhollow/ui/kit/model_signals.h"
-#include "lumenhollow/ui/window/menu_commands.h"
-#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
 
 namespace lumenhollow {
 

@@ -11,7 +11,7 @@
 #include <QMenu>
 
 #include "lumenhollow/ui/kit/glass.h"
-#include "lumenhollow/ui/window/settings_menu_items.h"
+#include "lumenhollow/ui/menus/settings_menu_items.h"
 
 namespace lumenhollow {
 

@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 namespace lumenhollow {
 

@@ -35,6 +35,10 @@ enum class MenuCommand : uint8_t {
     setCloseBehavior,
     importLUT,  // the gear menu's import row
     openOutputFolder,
+    chooseAutomaticMicrophone,  // the camera picks its microphone (a DJI Mic first)
+    chooseCameraMicrophone,     // key: the camera microphone's id
+    chooseWirelessMicrophone,   // key: "", "off" or this computer's input id
+    useUSBForMicrophone,        // the DJI Mic is heard only over USB
 };
 
 enum class MenuEntryKind : uint8_t {

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 class QAction;
 class QMenu;

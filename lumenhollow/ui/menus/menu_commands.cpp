@@ -1,11 +1,11 @@
-#include "lumenhollow/ui/window/menu_commands.h"
+#include "lumenhollow/ui/menus/menu_commands.h"
 
 #include <algorithm>
 #include <optional>
 
 #include "hollowkit/imaging/lut_library.h"
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/ui/window/settings_menu_items.h"
+#include "lumenhollow/ui/menus/settings_menu_items.h"
 
 namespace lumenhollow {
 
@@ -92,6 +92,10 @@ void runMenuCommand(CameraModel& model, const MenuEntry& entry) {
             if (auto behavior = commandCaseAt(kAllCloseBehaviors, value)) model.setCloseBehavior(*behavior);
             return;
         case MenuCommand::openOutputFolder: model.openOutputFolder(); return;
+        case MenuCommand::chooseAutomaticMicrophone: model.chooseCameraMicrophone(std::nullopt); return;
+        case MenuCommand::chooseCameraMicrophone: model.chooseCameraMicrophone(entry.key); return;
+        case MenuCommand::chooseWirelessMicrophone: model.setWirelessMicID(entry.key); return;
+        case MenuCommand::useUSBForMicrophone: model.switchToUSB(); return;
     }
 }
 

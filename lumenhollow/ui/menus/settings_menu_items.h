@@ -15,7 +15,7 @@
 #include "hollowkit/media/video_codec.h"
 #include "lumenhollow/model/model_types.h"
 #include "lumenhollow/model/published_state.h"
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 namespace lumenhollow {
 

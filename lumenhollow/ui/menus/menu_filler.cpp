@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/menu_filler.h"
+#include "lumenhollow/ui/menus/menu_filler.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/window_menu_entries.h"
+#include "lumenhollow/ui/menus/window_menu_entries.h"
 
 #include <algorithm>
 

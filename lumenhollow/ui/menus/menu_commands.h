@@ -6,7 +6,7 @@
 // guide or format is no longer known (the model changed while the menu was
 // open), or whose value names no case, does nothing. Main executor only.
 
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 namespace lumenhollow {
 

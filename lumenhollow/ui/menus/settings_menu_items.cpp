@@ -1,4 +1,4 @@
-#include "lumenhollow/ui/window/settings_menu_items.h"
+#include "lumenhollow/ui/menus/settings_menu_items.h"
 
 
 #include "lumenhollow/model/camera_model.h"

@@ -13,7 +13,7 @@
 #include "hollowkit/camera/camera_types.h"
 #include "hollowkit/imaging/color_lut.h"
 #include "lumenhollow/model/model_types.h"
-#include "lumenhollow/ui/window/menu_entries.h"
+#include "lumenhollow/ui/menus/menu_entries.h"
 
 namespace lumenhollow {
 
