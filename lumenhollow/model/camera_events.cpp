@@ -44,6 +44,7 @@ void CameraModel::handleEvent(const hollowkit::CameraEvent& event) {
             } else if constexpr (std::is_same_v<T, hollowkit::CardRecordingState>) {
                 handleCardRecording(payload);
             } else if constexpr (std::is_same_v<T, CameraEvent::CommandResult>) {
+                settleCameraSettingAnswer(payload.label, payload.outcome);
                 postNotice(commandNotice(payload.label, payload.outcome));
             } else if constexpr (std::is_same_v<T, CameraEvent::Failed>) {
                 handleFailure(payload.message);
@@ -67,6 +68,7 @@ void CameraModel::handleStats(const hollowkit::CameraStats& stats) {
     if (stats.hasPicture) publish<Field::cameraOff>(false);
     settleResolution(stats.resolution);
     publish<Field::statusText>(stats.hasPicture ? "Live" : "Waiting for video");
+    if (stats.hasPicture && resendSettings_) resendCameraSettings();
     // Some routes learn their zoom limits only once the picture runs.
     const std::optional<hollowkit::ZoomRange> range = camera_->zoomRange();
     if (range != state_.zoomRange) publish<Field::zoomRange>(range);

@@ -237,6 +237,16 @@ public:
     // the scene's thumbnail, unless the scene is gone by then.
     void captureSceneThumbnail(const std::string& id);
 
+    // --- Camera settings (camera_settings_sync.cpp): the choices for the
+    // camera's own recordings, in memory only.
+    void setShowCameraSettings(bool on) { publish<Field::showCameraSettings>(on); }
+    void setShowScenes(bool on) { publish<Field::showScenes>(on); }
+    // Stores `next` and hands `setting` to the active camera. When the camera
+    // rejects it or never answers, the fields it changed return to what they
+    // were before, unless another choice changed them since. Each camera that
+    // takes settings is told the stored choices again once its picture runs.
+    void applyCameraSetting(const CameraSettingsState& next, const hk::CameraSetting& setting);
+
     // Set by the main window: opens it when it is closed.
     void setOpenMainWindow(std::function<void()> open) { openMainWindow_ = std::move(open); }
     void showMainWindow();
@@ -551,6 +561,17 @@ private:
     // Looks (looks.cpp).
     void importChosenLUTs(const std::vector<std::filesystem::path>& files);
 
+    // Camera settings (camera_settings_sync.cpp).
+    struct SentSetting {
+        std::string label;  // the camera's answer names it
+        hk::CameraSetting setting;
+        CameraSettingsState before;
+        CameraSettingsState after;
+    };
+    void sendCameraSetting(const hk::CameraSetting& setting, const CameraSettingsState& before);
+    void settleCameraSettingAnswer(const std::string& label, const hollowkit::CommandOutcome& outcome);
+    void resendCameraSettings();
+
     // Scenes (scenes.cpp).
     void publishScenes(std::vector<CameraScene> scenes);
     void encodeSceneThumbnail(const std::string& id, hollowkit::VideoFrame frame);
@@ -560,6 +581,10 @@ private:
     hollowkit::MainExecutor& main_;
     uint64_t noticeSerial_ = 0;
     PublishedState state_;
+    // Settings sent to the active camera and not answered yet, oldest first.
+    std::vector<SentSetting> sentSettings_;
+    // The active camera is still to be told the stored settings.
+    bool resendSettings_ = false;
 
     std::vector<std::pair<ObserverId, std::shared_ptr<const Observer>>> observers_;
     ObserverId nextObserverId_ = 1;

@@ -81,7 +81,11 @@ void CameraModel::updateScene(const CameraScene& scene) {
     if (found == state_.scenes.end()) return;
     const size_t index = static_cast<size_t>(found - state_.scenes.begin());
     const std::optional<hk::CameraPosition> position = camera_->currentPosition();
-    if (!position) return;
+    if (!position) {
+        // A replace that silently did nothing would look like it worked.
+        if (camera_->supportsPositioning()) postNotice("The camera did not report its position");
+        return;
+    }
 
     std::vector<CameraScene> scenes = state_.scenes;
     scenes[index].position = *position;

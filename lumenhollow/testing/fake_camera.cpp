@@ -36,6 +36,11 @@ void FakeCamera::record(std::string command) {
     commands_.push_back(std::move(command));
 }
 
+std::vector<hollowkit::CameraSetting> FakeCamera::settings() const {
+    std::lock_guard guard(mutex_);
+    return settings_;
+}
+
 std::vector<std::string> FakeCamera::commands() const {
     std::lock_guard guard(mutex_);
     return commands_;
@@ -221,7 +226,11 @@ void FakeCamera::setCardRecording(bool startRecording) {
     record(startRecording ? "setCardRecording on" : "setCardRecording off");
 }
 
-void FakeCamera::applySetting(const hollowkit::CameraSetting&) {
+void FakeCamera::applySetting(const hollowkit::CameraSetting& setting) {
+    {
+        std::lock_guard guard(mutex_);
+        settings_.push_back(setting);
+    }
     record("applySetting");
 }
 

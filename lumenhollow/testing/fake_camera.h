@@ -108,6 +108,8 @@ public:
 
     // Every command received, in order.
     std::vector<std::string> commands() const;
+    // Every setting applied, in order.
+    std::vector<hollowkit::CameraSetting> settings() const;
     const std::string& name() const { return name_; }
 
     // A small grey NV12 picture.
@@ -152,6 +154,7 @@ private:
     mutable std::mutex mutex_;
     Options options_;                                        // guarded by mutex_
     std::vector<std::string> commands_;                      // guarded by mutex_
+    std::vector<hollowkit::CameraSetting> settings_;         // guarded by mutex_
     std::vector<std::function<void()>> pendingCompletions_;  // main executor only
     hollowkit::TaskId pendingStopTask_ = 0;                  // main executor only
 

@@ -18,6 +18,10 @@ inline QKeySequence faceTrackingShortcut() { return QKeySequence(Qt::CTRL | Qt::
 // Handled by the video surface itself, not by a menu.
 inline QKeySequence recenterKey() { return QKeySequence(Qt::Key_C); }
 inline QKeySequence recordScreenShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R); }
+inline QKeySequence saveSceneShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S); }
+inline QKeySequence keyboardShortcutsShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_Slash); }
+// Alt and the digit `index` + 1: recalls the scene at `index` (0...8).
+inline QKeySequence sceneRecallShortcut(int index) { return QKeySequence(Qt::ALT | (Qt::Key_1 + index)); }
 
 // "Ctrl+R", in the desktop's own spelling of the keys.
 std::string shortcutText(const QKeySequence& sequence);

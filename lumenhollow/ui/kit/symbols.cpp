@@ -14,9 +14,10 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 52> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 57> kSymbolTable{{
     {"airpods", "headphones"},
     {"arrow.clockwise", "refresh"},
+    {"arrow.triangle.2.circlepath", "sync"},
     {"arrow.up.left.and.arrow.down.right", "open_in_full"},
     {"arrow.uturn.backward.circle", "u_turn_left"},
     {"battery.0percent", "battery_0_bar"},
@@ -29,6 +30,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 52> kSymbolT
     {"cable.connector.horizontal", "usb"},
     {"camera", "photo_camera"},
     {"camera.aperture", "camera"},
+    {"camera.viewfinder", "center_focus_weak"},
     {"checkmark", "check"},
     {"checkmark.circle", "check_circle_outline"},
     {"checkmark.circle.fill", "check_circle"},
@@ -55,14 +57,17 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 52> kSymbolT
     {"mic.slash", "mic_off"},
     {"minus", "remove"},
     {"person.fill.viewfinder", "center_focus_strong"},
+    {"play.fill", "play_arrow"},
     {"plus", "add"},
     {"power", "power_settings_new"},
     {"record.circle", "radio_button_checked"},
     {"record.circle.fill", "fiber_manual_record"},
     {"rectangle.on.rectangle", "filter_none"},
+    {"rectangle.on.rectangle.angled", "collections"},
     {"scope", "gps_fixed"},
     {"sdcard", "sd_storage"},
     {"sdcard.fill", "sd_card"},
+    {"trash", "delete"},
     {"video", "videocam_off"},
     {"video.fill", "videocam"},
     {"wifi", "wifi"},

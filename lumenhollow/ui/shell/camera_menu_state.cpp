@@ -17,7 +17,7 @@ QList<QKeySequence> commandShortcuts(CameraMenuCommand command) {
     switch (command) {
         case CameraMenuCommand::none: return {};
         case CameraMenuCommand::quit: return {QKeySequence(Qt::CTRL | Qt::Key_Q)};
-        case CameraMenuCommand::keyboardShortcuts: return {QKeySequence(Qt::CTRL | Qt::Key_Slash)};
+        case CameraMenuCommand::keyboardShortcuts: return {ui::keyboardShortcutsShortcut()};
         // F11 is the desktop's usual key; Ctrl+Meta+F is the one the window's
         // full-screen buttons name.
         case CameraMenuCommand::fullScreen:
@@ -28,7 +28,7 @@ QList<QKeySequence> commandShortcuts(CameraMenuCommand command) {
         case CameraMenuCommand::faceTracking: return {QKeySequence(Qt::CTRL | Qt::Key_T)};
         case CameraMenuCommand::autoFrame: return {QKeySequence(Qt::CTRL | Qt::Key_F)};
         case CameraMenuCommand::flipGimbal: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)};
-        case CameraMenuCommand::saveScene: return {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)};
+        case CameraMenuCommand::saveScene: return {ui::saveSceneShortcut()};
         case CameraMenuCommand::openOutputFolder: return {ui::outputFolderShortcut()};
     }
     return {};

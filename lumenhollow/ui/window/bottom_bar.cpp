@@ -75,7 +75,7 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
         *formatMenu_->menu(),
         [&model] { return formatMenuEntries(model.state().formats, model.state().activeFormat); },
         [&camera](const MenuEntry& entry) { runMenuCommand(camera, entry); });
-    settingsButton_ = new CameraSettingsButton(connection_);
+    settingsButton_ = new CameraSettingsButton(model_, connection_);
     connection->addWidget(connectionMenu_);
     connection->addWidget(formatMenu_);
     connection->addWidget(settingsButton_);

@@ -2,23 +2,47 @@
 
 #include <QMouseEvent>
 
-#include "hollowkit/camera/camera_setting.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/panels/camera_settings_choices.h"
+#include "lumenhollow/ui/panels/camera_settings_panel.h"
 
 namespace lumenhollow {
 
-std::string cameraSettingsSummary(const CameraSettingsState& settings) {
-    if (!settings.resolution || !settings.frameRate) return "Camera";
-    return std::string(hollowkit::title(*settings.resolution)) + " " + std::string(hollowkit::title(*settings.frameRate));
+CameraSettingsButton::CameraSettingsButton(ModelSignals& model, QWidget* parent)
+    : ui::PillMenuLabel("camera.aperture", QString::fromStdString(cameraSettingsSummary({})), parent),
+      model_(model),
+      popover_(new ui::Popover(this, ui::PopoverEdge::above,
+                               [&model](QWidget* host) { return new CameraSettingsPanel(model, host); })) {
+    setToolTip(QString::fromUtf8(kCameraSettingsHelp));
+    connect(this, &CameraSettingsButton::clicked, this,
+            [this] { model_.model().setShowCameraSettings(!model_.state().showCameraSettings); });
+    connect(popover_, &ui::Popover::dismissed, this, [this] {
+        if (model_.state().showCameraSettings) model_.model().setShowCameraSettings(false);
+    });
+    model_.onChange({Field::showCameraSettings}, this, [this] { follow(); });
+    model_.onChange({Field::cameraSettings}, this, [this] { setSettings(model_.state().cameraSettings); });
+    setSettings(model_.state().cameraSettings);
 }
 
-CameraSettingsButton::CameraSettingsButton(QWidget* parent)
-    : ui::PillMenuLabel("camera.aperture", QString::fromStdString(cameraSettingsSummary({})), parent) {
-    setToolTip(QString::fromUtf8(kCameraSettingsHelp));
+CameraSettingsButton::~CameraSettingsButton() {
+    // The popover goes with the pill; so does the flag that showed it.
+    if (popover_->isPresented() && model_.state().showCameraSettings) model_.model().setShowCameraSettings(false);
 }
 
 void CameraSettingsButton::setSettings(const CameraSettingsState& settings) {
     const QString summary = QString::fromStdString(cameraSettingsSummary(settings));
     if (summary != title()) setTitle(summary);
+}
+
+void CameraSettingsButton::follow() {
+    if (!model_.state().showCameraSettings) {
+        popover_->dismiss();
+        return;
+    }
+    popover_->present();
+    // A hidden pill cannot show it: the flag must not wait for the pill's return.
+    if (!popover_->isPresented()) model_.model().setShowCameraSettings(false);
 }
 
 void CameraSettingsButton::mousePressEvent(QMouseEvent* event) {

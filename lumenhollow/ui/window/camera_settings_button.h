@@ -2,33 +2,44 @@
 
 // CameraSettingsButton: the bottom bar's pill for the camera's own recording
 // settings, shown while the active camera takes them (the Wi-Fi route). Its
-// title sums up the chosen format. The settings panel it opens is not part of
-// this window yet: a click is only announced. GUI thread.
-
-#include <string>
+// title sums up the chosen format; a click toggles the model's
+// showCameraSettings, and the settings popover opens above the pill while
+// that flag is set. Closing the popover, however it closes (also by the pill
+// being hidden when the route changes), clears the flag. GUI thread; `model`
+// must outlive the button.
 
 #include "lumenhollow/model/model_types.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 
 namespace lumenhollow {
 
-inline constexpr const char* kCameraSettingsHelp = "Camera settings for microSD recording";
+class ModelSignals;
 
-// "Camera" until both the resolution and the frame rate are chosen, then
-// their titles: "4K 30 FPS", "2.7K 9:16 60 FPS".
-std::string cameraSettingsSummary(const CameraSettingsState& settings);
+namespace ui {
+class Popover;
+}
+
+inline constexpr const char* kCameraSettingsHelp = "Camera settings for microSD recording";
 
 class CameraSettingsButton final : public ui::PillMenuLabel {
     Q_OBJECT
 public:
-    explicit CameraSettingsButton(QWidget* parent);
+    CameraSettingsButton(ModelSignals& model, QWidget* parent);
+    ~CameraSettingsButton() override;
     void setSettings(const CameraSettingsState& settings);
+    ui::Popover* popover() const { return popover_; }
 
 Q_SIGNALS:
     void clicked();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void follow();
+
+    ModelSignals& model_;
+    ui::Popover* popover_;
 };
 
 }  // namespace lumenhollow

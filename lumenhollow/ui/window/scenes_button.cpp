@@ -7,6 +7,8 @@
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/panels/scenes_panel.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
 #include "lumenhollow/ui/kit/usb_only.h"
 #include "lumenhollow/ui/window/bar_state.h"
@@ -74,9 +76,35 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
     layout->addWidget(marker_);
     marker_->hide();
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    popover_ = new ui::Popover(button_, iconOnly_ ? ui::PopoverEdge::leading : ui::PopoverEdge::below,
+                               [&model](QWidget* host) { return new ScenesPanel(model, host); });
+    connect(this, &ScenesButton::clicked, this,
+            [this] { model_.model().setShowScenes(!model_.state().showScenes); });
+    // A name still being typed is kept, however the popover closes.
+    connect(popover_, &ui::Popover::closing, this, [this] {
+        if (auto* panel = qobject_cast<ScenesPanel*>(popover_->content())) panel->commitNames();
+    });
+    connect(popover_, &ui::Popover::dismissed, this, [this] {
+        if (model_.state().showScenes) model_.model().setShowScenes(false);
+    });
+    model_.onChange({Field::showScenes}, this, [this] { follow(); });
     // Any change may follow a camera switch, which changes what stands here.
     connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
     refresh();
+}
+
+ScenesButton::~ScenesButton() {
+    if (popover_->isPresented() && model_.state().showScenes) model_.model().setShowScenes(false);
+}
+
+void ScenesButton::follow() {
+    if (!model_.state().showScenes) {
+        popover_->dismiss();
+        return;
+    }
+    // Both forms of the button follow the flag; only the one on screen opens.
+    if (!button_->isVisible() || !window()->isVisible()) return;
+    popover_->present();
 }
 
 QWidget* ScenesButton::current() const { return showsMarker() ? static_cast<QWidget*>(marker_) : button_; }

@@ -3,9 +3,10 @@
 // ScenesButton: the way into the saved camera angles, as a pill (the top
 // bar) or as a 34-pixel circle (the tool rail). Over a camera that cannot be
 // positioned it is the USB-only marker instead, whose switch goes to USB or
-// asks for the USB guide. The scenes panel it opens is not part of this
-// window yet: a click on the real button is only announced. GUI thread;
-// `model` must outlive the button.
+// asks for the USB guide. A click on the real button toggles the model's
+// showScenes; the scenes popover opens below the pill (beside the circle)
+// while it is set, and clears it when it closes, also when the button gives
+// way to the marker. GUI thread; `model` must outlive the button.
 
 #include <QWidget>
 
@@ -19,6 +20,7 @@ namespace ui {
 class IconButton;
 class PillMenuLabel;
 class UsbOnlyMarker;
+class Popover;
 }  // namespace ui
 
 inline constexpr const char* kScenesSymbol = "rectangle.on.rectangle";
@@ -33,6 +35,8 @@ class ScenesButton final : public QWidget {
     Q_OBJECT
 public:
     ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent);
+    ~ScenesButton() override;
+    ui::Popover* popover() const { return popover_; }
 
     // The control shown now: the button, or the marker over Wi-Fi.
     QWidget* current() const;
@@ -43,11 +47,13 @@ Q_SIGNALS:
 
 private:
     void refresh();
+    void follow();
 
     ModelSignals& model_;
     const bool iconOnly_;
     QWidget* button_;
     ui::UsbOnlyMarker* marker_;
+    ui::Popover* popover_ = nullptr;
 };
 
 }  // namespace lumenhollow

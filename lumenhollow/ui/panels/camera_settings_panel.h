@@ -1,0 +1,61 @@
+#pragma once
+
+// CameraSettingsPanel: the camera settings popover's content, 340 wide: the
+// "Video" pickers, the "Exposure" rows and the footer. Every choice goes
+// through the model (stored, then sent to the active camera); the panel
+// keeps only the white-balance slider's position, loaded when it is built
+// (each opening builds a new panel). GUI thread; `model` outlives it.
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+#include "lumenhollow/ui/panels/camera_settings_choices.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSlider;
+class QToolButton;
+
+namespace lumenhollow {
+
+class ModelSignals;
+
+class CameraSettingsPanel final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 340;
+
+    CameraSettingsPanel(ModelSignals& model, QWidget* parent);
+
+    double kelvin() const { return kelvin_; }
+
+private:
+    using Chooser = std::function<std::optional<CameraSettingsChange>(const CameraSettingsState&, int row)>;
+    QComboBox* addPicker(QWidget* group, const char* title, const std::vector<std::string>& rows, Chooser choose);
+    QWidget* addRow(QWidget* group, const char* title, QWidget* control);
+    void apply(const std::optional<CameraSettingsChange>& change);
+    void refresh();
+
+    ModelSignals& model_;
+    double kelvin_;
+    QComboBox* resolution_ = nullptr;
+    QComboBox* frameRate_ = nullptr;
+    QComboBox* codec_ = nullptr;
+    QComboBox* color_ = nullptr;
+    QComboBox* mode_ = nullptr;
+    QComboBox* iso_ = nullptr;
+    QWidget* isoRow_ = nullptr;
+    QWidget* evRow_ = nullptr;
+    QLabel* evValue_ = nullptr;
+    QToolButton* evDown_ = nullptr;
+    QToolButton* evUp_ = nullptr;
+    QCheckBox* autoWhiteBalance_ = nullptr;
+    QWidget* kelvinRow_ = nullptr;
+    QSlider* kelvinSlider_ = nullptr;
+    QLabel* kelvinValue_ = nullptr;
+};
+
+}  // namespace lumenhollow

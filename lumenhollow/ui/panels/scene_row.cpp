@@ -1,0 +1,148 @@
+#include "lumenhollow/ui/panels/scene_row.h"
+
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/shortcuts.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/panels/scenes_panel_state.h"
+
+namespace lumenhollow {
+
+namespace {
+
+constexpr const char* kGoToScene = "Go to this scene";
+
+QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromUtf8(name));
+    button->setAutoRaise(true);
+    button->setToolTip(QObject::tr(help));
+    button->setFont(ui::Symbols::instance().font(15));
+    if (auto glyph = ui::Symbols::instance().glyph(symbol)) button->setText(QString(*glyph));
+    return button;
+}
+
+// The picture (or the grey placeholder), clipped round, with its key badge:
+// drawn once per change, never per frame.
+QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index) {
+    const QSize size = SceneRow::kThumbnailSize;
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(QPointF(0, 0), size), 6, 6);
+    painter.setClipPath(clip);
+    QImage image;
+    if (thumbnail) image.loadFromData(thumbnail->data(), static_cast<int>(thumbnail->size()));
+    if (!image.isNull()) {
+        // Fills the frame, the overflow cut off.
+        const QImage filled = image.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        painter.drawImage(QPoint((size.width() - filled.width()) / 2, (size.height() - filled.height()) / 2), filled);
+    } else {
+        painter.fillRect(QRect(QPoint(0, 0), size), ui::withOpacity(QColor(Qt::white), 0.55 * 0.2));
+        ui::Symbols::instance().draw(painter, QRectF(QPointF(0, 0), size), "camera.viewfinder", 18,
+                                     ui::withOpacity(QColor(Qt::white), 0.55));
+    }
+    const QString badge = QString::fromStdString(ui::shortcutText(ui::sceneRecallShortcut(index)));
+    const QFont font = ui::uiFont(10, QFont::Bold);
+    const QFontMetricsF metrics(font);
+    const QRectF box(3, size.height() - 3 - (metrics.height() + 2), metrics.horizontalAdvance(badge) + 8,
+                     metrics.height() + 2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 153));
+    painter.drawRoundedRect(box, 3, 3);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, badge);
+    return pixmap;
+}
+
+}  // namespace
+
+SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* parent)
+    : QWidget(parent), model_(model), scene_(std::move(scene)), index_(index) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(8, 4, 8, 4);
+    row->setSpacing(10);
+
+    picture_ = new QToolButton(this);
+    picture_->setObjectName(QStringLiteral("picture"));
+    picture_->setAutoRaise(true);
+    picture_->setIconSize(kThumbnailSize);
+    picture_->setFixedSize(kThumbnailSize);
+    picture_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
+    picture_->setToolTip(tr(kGoToScene));
+    connect(picture_, &QToolButton::clicked, this, [this] { model_.model().recallScene(index_); });
+    row->addWidget(picture_);
+
+    auto* text = new QVBoxLayout;
+    text->setSpacing(2);
+    name_ = new QLineEdit(QString::fromStdString(scene_.name), this);
+    name_->setObjectName(QStringLiteral("name"));
+    name_->setPlaceholderText(tr("Name"));
+    name_->setFrame(false);
+    name_->setFont(ui::uiFont(13, QFont::DemiBold));
+    // Return and the keyboard leaving the field both finish an edit.
+    connect(name_, &QLineEdit::editingFinished, this, [this] { commitRename(); });
+    position_ = new QLabel(this);
+    position_->setObjectName(QStringLiteral("position"));
+    position_->setFont(ui::uiFont(ui::TextStyle::caption));
+    QPalette secondary = position_->palette();
+    secondary.setColor(QPalette::WindowText, ui::withOpacity(QColor(Qt::white), 0.55));
+    position_->setPalette(secondary);
+    text->addWidget(name_);
+    text->addWidget(position_);
+    row->addLayout(text, 1);
+    row->addSpacing(4);
+
+    auto* go = sceneSymbolButton("play.fill", kGoToScene, "go", this);
+    connect(go, &QToolButton::clicked, this, [this] { model_.model().recallScene(index_); });
+    auto* update = sceneSymbolButton("arrow.triangle.2.circlepath", "Replace with the current camera position",
+                                     "update", this);
+    connect(update, &QToolButton::clicked, this, [this] { model_.model().updateScene(scene_); });
+    auto* remove = sceneSymbolButton("trash", "Delete this scene", "delete", this);
+    connect(remove, &QToolButton::clicked, this, [this] { model_.model().deleteScene(scene_.id); });
+    row->addWidget(go);
+    row->addWidget(update);
+    row->addWidget(remove);
+
+    setFixedHeight(kSceneRowHeight);
+    setScene(scene_, index_);
+}
+
+void SceneRow::setScene(const CameraScene& scene, int index) {
+    const bool renamed = scene.name != scene_.name;
+    const bool repictured = scene.thumbnail != scene_.thumbnail || index != index_ || picture_->icon().isNull();
+    scene_ = scene;
+    index_ = index;
+    if (renamed || !name_->hasFocus()) name_->setText(QString::fromStdString(scene_.name));
+    position_->setText(QString::fromStdString(scenePositionSummary(scene_.position)));
+    if (repictured) showPicture();
+}
+
+void SceneRow::showPicture() { picture_->setIcon(QIcon(scenePicture(scene_.thumbnail, index_))); }
+
+void SceneRow::commitRename() {
+    const std::string id = scene_.id;
+    model_.model().renameScene(id, name_->text().toStdString());
+    // Whatever the model kept (trimmed, or the old name for an empty field) is what shows.
+    const auto& scenes = model_.state().scenes;
+    const auto kept = std::find_if(scenes.begin(), scenes.end(), [&](const CameraScene& s) { return s.id == id; });
+    if (kept != scenes.end()) name_->setText(QString::fromStdString(kept->name));
+}
+
+}  // namespace lumenhollow

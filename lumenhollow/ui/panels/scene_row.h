@@ -1,0 +1,49 @@
+#pragma once
+
+// SceneRow: one saved scene in the scenes list: its picture with the recall
+// key, its name to edit in place, where it points, and the buttons to go
+// there, to take the camera's present position and to delete it. Every
+// action is one model call; the row keeps only the name being typed, which
+// it commits on Return, when the field loses the keyboard and when the
+// popover closes (commitRename), and then shows the scene's name as the
+// model holds it. GUI thread; `model` outlives it.
+
+#include <QWidget>
+
+#include "lumenhollow/model/camera_scene.h"
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace lumenhollow {
+
+class ModelSignals;
+
+class SceneRow final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr QSize kThumbnailSize{96, 54};
+
+    SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* parent);
+
+    // The same scene again after a change of the list (a new name, picture
+    // or place). A name being typed stays unless the scene's name changed.
+    void setScene(const CameraScene& scene, int index);
+    const CameraScene& scene() const { return scene_; }
+    int index() const { return index_; }
+    // Renames the scene to the typed text, then shows the name the model kept.
+    void commitRename();
+
+private:
+    void showPicture();
+
+    ModelSignals& model_;
+    CameraScene scene_;
+    int index_;
+    QToolButton* picture_;
+    QLineEdit* name_;
+    QLabel* position_;
+};
+
+}  // namespace lumenhollow

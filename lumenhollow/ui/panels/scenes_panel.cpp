@@ -1,0 +1,192 @@
+#include "lumenhollow/ui/panels/scenes_panel.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/shortcuts.h"
+#include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/panels/scene_row.h"
+#include "lumenhollow/ui/panels/scenes_panel_state.h"
+
+namespace lumenhollow {
+
+namespace {
+
+QLabel* scenesLabel(const QString& text, const QFont& font, double opacity, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ui::withOpacity(QColor(Qt::white), opacity));
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* scenesSymbol(const char* symbol, double px, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setFont(ui::Symbols::instance().font(px));
+    if (auto glyph = ui::Symbols::instance().glyph(symbol)) label->setText(QString(*glyph));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ui::withOpacity(QColor(Qt::white), 0.55));
+    label->setPalette(palette);
+    return label;
+}
+
+QFrame* scenesDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("background: rgba(255, 255, 255, 30);"));
+    return line;
+}
+
+bool supportsPositioning(ModelSignals& model) { return model.model().camera().supportsPositioning(); }
+
+}  // namespace
+
+ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setFixedWidth(kWidth);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(14, 12, 14, 8);
+    header->addWidget(scenesLabel(tr("Scenes"), ui::uiFont(ui::TextStyle::headline), 1.0, this));
+    header->addStretch(1);
+    count_ = scenesLabel(QString(), ui::uiFont(ui::TextStyle::caption), 0.55, this);
+    count_->setObjectName(QStringLiteral("count"));
+    header->addWidget(count_);
+    column->addLayout(header);
+    column->addWidget(scenesDivider(this));
+
+    note_ = new QWidget(this);
+    auto* noteRow = new QHBoxLayout(note_);
+    noteRow->setContentsMargins(14, 14, 14, 14);
+    noteRow->addWidget(scenesSymbol("scope", 13, note_));
+    auto* noteText = scenesLabel(tr("Scenes become available once the camera reports its gimbal angles."),
+                                 ui::uiFont(ui::TextStyle::callout), 0.55, note_);
+    noteText->setWordWrap(true);
+    noteRow->addWidget(noteText, 1);
+    column->addWidget(note_);
+
+    empty_ = new QWidget(this);
+    auto* emptyColumn = new QVBoxLayout(empty_);
+    emptyColumn->setContentsMargins(0, 22, 0, 22);
+    emptyColumn->setSpacing(6);
+    emptyColumn->addWidget(scenesSymbol("rectangle.on.rectangle.angled", 26, empty_), 0, Qt::AlignHCenter);
+    const QString recall = QString::fromStdString(ui::shortcutText(ui::sceneRecallShortcut(0))) +
+                           QStringLiteral("\u20139");
+    auto* emptyText = scenesLabel(tr("Aim the camera, then save the position.\nRecall it later with %1.").arg(recall),
+                                  ui::uiFont(ui::TextStyle::callout), 0.55, empty_);
+    emptyText->setAlignment(Qt::AlignHCenter);
+    emptyColumn->addWidget(emptyText);
+    column->addWidget(empty_);
+
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("scenes"));
+    list_->setFrameShape(QFrame::NoFrame);
+    list_->setDragDropMode(QAbstractItemView::InternalMove);
+    list_->setDefaultDropAction(Qt::MoveAction);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"));
+    // A finished drag is the model's move: the list reports it as the rows
+    // it took and where they went, counted before the move.
+    connect(list_->model(), &QAbstractItemModel::rowsMoved, this,
+            [this](const QModelIndex&, int first, int last, const QModelIndex&, int destination) {
+                std::set<int> sources;
+                for (int row = first; row <= last; ++row) sources.insert(row);
+                model_.model().moveScenes(sources, destination);
+            });
+    column->addWidget(list_);
+    column->addWidget(scenesDivider(this));
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(12, 12, 12, 12);
+    save_ = new QPushButton(tr("Save Current Position"), this);
+    save_->setObjectName(QStringLiteral("save"));
+    save_->setToolTip(QString::fromStdString(ui::withShortcut(tr("Save Current Position").toStdString(),
+                                                              ui::saveSceneShortcut())));
+    connect(save_, &QPushButton::clicked, this, [this] { model_.model().saveCurrentPositionAsScene(); });
+    footer->addWidget(save_);
+    footer->addStretch(1);
+    footer->addWidget(scenesLabel(tr("Drag to reorder"), ui::uiFont(ui::TextStyle::caption), 0.3, this));
+    column->addLayout(footer);
+
+    // A switch of the route changes the camera and with it the body.
+    connect(&model_, &ModelSignals::changed, this, [this](Field field) {
+        if (field == Field::scenes || field == Field::connection || field == Field::statusText) refresh();
+    });
+    refresh();
+}
+
+std::vector<SceneRow*> ScenesPanel::rows() const {
+    std::vector<SceneRow*> rows;
+    for (int i = 0; i < list_->count(); ++i) {
+        if (auto* row = qobject_cast<SceneRow*>(list_->itemWidget(list_->item(i)))) rows.push_back(row);
+    }
+    return rows;
+}
+
+void ScenesPanel::commitNames() {
+    for (SceneRow* row : rows()) row->commitRename();
+}
+
+void ScenesPanel::keyPressEvent(QKeyEvent* event) {
+    // The popover holds the keyboard while it is open, so the Camera menu's
+    // key cannot reach its action: the key is the same command here.
+    if (QKeySequence(event->keyCombination()) == ui::saveSceneShortcut()) {
+        if (save_->isEnabled()) model_.model().saveCurrentPositionAsScene();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ScenesPanel::refresh() {
+    const auto& scenes = model_.state().scenes;
+    const bool positioning = supportsPositioning(model_);
+    count_->setText(QString::fromStdString(scenesCountText(scenes.size())));
+    const ScenesBody body = scenesBody(positioning, scenes.size());
+    note_->setVisible(body == ScenesBody::needsPositioning);
+    empty_->setVisible(body == ScenesBody::empty);
+    list_->setVisible(body == ScenesBody::list);
+    save_->setEnabled(canSaveScene(positioning, scenes.size()));
+    std::vector<std::string> ids;
+    for (const CameraScene& scene : scenes) ids.push_back(scene.id);
+    if (ids != shownIds_) {
+        rebuildRows();
+    } else {
+        int index = 0;
+        for (SceneRow* row : rows()) {
+            row->setScene(scenes[static_cast<size_t>(index)], index);
+            ++index;
+        }
+    }
+    list_->setFixedHeight(scenesListHeight(scenes.size()));
+}
+
+void ScenesPanel::rebuildRows() {
+    // The rows go once the signal that brought the change has returned
+    // (the list deletes its row widgets later): a row's own delete button
+    // may be what asked for this.
+    list_->clear();
+    shownIds_.clear();
+    const auto& scenes = model_.state().scenes;
+    for (size_t i = 0; i < scenes.size(); ++i) {
+        auto* item = new QListWidgetItem(list_);
+        item->setSizeHint(QSize(kWidth, kSceneRowHeight));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+        list_->setItemWidget(item, new SceneRow(model_, scenes[i], static_cast<int>(i), list_));
+        shownIds_.push_back(scenes[i].id);
+    }
+}
+
+}  // namespace lumenhollow

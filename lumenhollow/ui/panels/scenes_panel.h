@@ -1,0 +1,52 @@
+#pragma once
+
+// ScenesPanel: the scenes popover's content, 380 wide: the header with the
+// count of nine, then the note (no positioning), the invitation (no scenes)
+// or the list of rows, which the user reorders by dragging, and the footer
+// with "Save Current Position". Rows are updated in place while the list
+// holds the same scenes in the same order, so a name being typed survives
+// other changes. GUI thread; `model` outlives it.
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace lumenhollow {
+
+class ModelSignals;
+class SceneRow;
+
+class ScenesPanel final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 380;
+
+    ScenesPanel(ModelSignals& model, QWidget* parent);
+
+    QListWidget* list() const { return list_; }
+    std::vector<SceneRow*> rows() const;
+    // Commits every name being typed (the popover is closing).
+    void commitNames();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void refresh();
+    void rebuildRows();
+
+    ModelSignals& model_;
+    QLabel* count_;
+    QWidget* note_;
+    QWidget* empty_;
+    QListWidget* list_;
+    QPushButton* save_;
+    std::vector<std::string> shownIds_;
+};
+
+}  // namespace lumenhollow

@@ -1,0 +1,188 @@
+#include "lumenhollow/ui/panels/camera_settings_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include "../../model/model_harness.h"
+#include "hollowkit/camera/camera_command.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/window/camera_settings_button.h"
+
+namespace lumenhollow {
+namespace {
+
+namespace hk = hollowkit;
+using Setting = hk::CameraSetting;
+
+// A model over a wireless-like camera that takes settings, and the button
+// with its popover in a shown window.
+struct SettingsRig : test::ModelHarness {
+    std::unique_ptr<ModelSignals> signals;
+    std::unique_ptr<QWidget> window;
+    CameraSettingsButton* button = nullptr;
+
+    SettingsRig() {
+        cameras.setPocketConnected(false);
+        createAndStart();
+        signals = std::make_unique<ModelSignals>(model);
+        window = std::make_unique<QWidget>();
+        window->resize(600, 500);
+        button = new CameraSettingsButton(*signals, window.get());
+        button->move(200, 400);
+        window->show();
+    }
+    ~SettingsRig() {
+        window.reset();
+        signals.reset();
+    }
+    CameraSettingsPanel* open() {
+        if (!state().showCameraSettings) QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        return qobject_cast<CameraSettingsPanel*>(button->popover()->content());
+    }
+    template <typename W>
+    W* find(const char* name) {
+        return open()->findChild<W*>(QString::fromUtf8(name));
+    }
+    void pick(const char* picker, int row) { Q_EMIT find<QComboBox>(picker)->activated(row); }
+    void dragKelvin(std::initializer_list<int> kelvins) {
+        auto* slider = find<QSlider>("kelvin");
+        slider->setSliderDown(true);
+        for (int kelvin : kelvins) slider->setValue(kelvin / 100);
+        slider->setSliderDown(false);
+    }
+    QString kelvinText() { return find<QLabel>("kelvinLabel")->text(); }
+};
+
+// Each row of user steps, from a fresh panel: the settings the camera got
+// (the fake camera's log, in order) and the pill's title afterwards.
+TEST(CameraSettingsPanel, StepsSendExactlyTheirSettings) {
+    const struct {
+        const char* name;
+        std::function<void(SettingsRig&)> steps;
+        std::vector<Setting> sent;
+        QString title;
+    } cases[] = {
+        {"60 FPS first", [](SettingsRig& r) { r.pick("Frame Rate", 6); },
+         {Setting::videoFormat(hk::CameraResolution::p4K, hk::CameraFrameRate::fps60)}, "4K 60 FPS"},
+        {"1080p 9:16 first", [](SettingsRig& r) { r.pick("Resolution", 4); },
+         {Setting::videoFormat(hk::CameraResolution::vertical1080, hk::CameraFrameRate::fps30)}, "1080p 9:16 30 FPS"},
+        {"As on Camera after a codec",
+         [](SettingsRig& r) {
+             r.pick("Codec", 2);
+             r.pick("Codec", 0);
+         },
+         {Setting::compression(hk::VideoCodec::h264)}, "Camera"},
+        {"EV to the top and one more",
+         [](SettingsRig& r) {
+             for (int i = 0; i < 10; ++i) r.find<QToolButton>("evUp")->click();
+         },
+         {Setting::exposureCompensation(1), Setting::exposureCompensation(2), Setting::exposureCompensation(3),
+          Setting::exposureCompensation(4), Setting::exposureCompensation(5), Setting::exposureCompensation(6),
+          Setting::exposureCompensation(7), Setting::exposureCompensation(8), Setting::exposureCompensation(9)},
+         "Camera"},
+        {"auto white balance off, then on",
+         [](SettingsRig& r) {
+             r.find<QCheckBox>("autoWhiteBalance")->click();
+             r.find<QCheckBox>("autoWhiteBalance")->click();
+         },
+         {Setting::whiteBalance(5600), Setting::whiteBalance(std::nullopt)}, "Camera"},
+        {"a drag sends one value, on release",
+         [](SettingsRig& r) {
+             r.find<QCheckBox>("autoWhiteBalance")->click();
+             r.dragKelvin({5700, 6400, 7300});
+         },
+         {Setting::whiteBalance(5600), Setting::whiteBalance(7300)}, "Camera"},
+    };
+    for (const auto& c : cases) {
+        SettingsRig rig;
+        c.steps(rig);
+        EXPECT_EQ(rig.camera()->settings(), c.sent) << c.name;
+        EXPECT_EQ(rig.button->title(), c.title) << c.name;
+    }
+}
+
+TEST(CameraSettingsPanel, ManualSwapsEVForISOAndTheSliderFollowsItsDrag) {
+    SettingsRig rig;
+    EXPECT_EQ(rig.find<QComboBox>("ISO")->parentWidget()->isVisible(), false);
+    rig.pick("Mode", 2);
+    EXPECT_TRUE(rig.find<QComboBox>("ISO")->parentWidget()->isVisible());
+    EXPECT_FALSE(rig.find<QToolButton>("evUp")->isVisible());
+    rig.find<QCheckBox>("autoWhiteBalance")->click();
+    auto* slider = rig.find<QSlider>("kelvin");
+    slider->setSliderDown(true);
+    slider->setValue(73);
+    EXPECT_EQ(rig.kelvinText(), QStringLiteral("7300K"));
+    EXPECT_EQ(rig.state().cameraSettings.whiteBalanceKelvin, 5600);  // nothing before the release
+    slider->setSliderDown(false);
+    EXPECT_EQ(rig.state().cameraSettings.whiteBalanceKelvin, 7300);
+}
+
+TEST(CameraSettingsPanel, ReopeningLoadsTheStoredKelvin) {
+    SettingsRig rig;
+    rig.find<QCheckBox>("autoWhiteBalance")->click();
+    rig.dragKelvin({4800});
+    rig.button->popover()->dismiss();
+    EXPECT_FALSE(rig.state().showCameraSettings);
+    EXPECT_EQ(rig.open()->kelvin(), 4800.0);
+    EXPECT_EQ(rig.kelvinText(), QStringLiteral("4800K"));
+    rig.find<QCheckBox>("autoWhiteBalance")->click();  // on
+    rig.find<QCheckBox>("autoWhiteBalance")->click();  // off again: the slider's kelvin
+    EXPECT_EQ(rig.camera()->settings().back(), Setting::whiteBalance(4800));
+}
+
+TEST(CameraSettingsPanel, AHiddenPillClosesThePopoverAndClearsTheFlag) {
+    SettingsRig rig;
+    rig.open();
+    ASSERT_TRUE(rig.button->popover()->isPresented());
+    rig.button->hide();
+    EXPECT_FALSE(rig.button->popover()->isPresented());
+    EXPECT_FALSE(rig.state().showCameraSettings);
+    // Set while the pill is away, the flag does not linger either.
+    rig.model->setShowCameraSettings(true);
+    EXPECT_FALSE(rig.state().showCameraSettings);
+}
+
+// What the camera answers decides whether a choice stays.
+TEST(CameraSettingsModel, ARefusedOrUnansweredChoiceReturnsAndANewCameraHearsTheRest) {
+    const struct {
+        const char* name;
+        hk::CommandOutcome outcome;
+        bool kept;
+    } cases[] = {
+        {"accepted", hk::CommandOutcome::accepted(), true},
+        {"rejected", hk::CommandOutcome::rejected(0x01), false},
+        {"no reply", hk::CommandOutcome::noReply(), false},
+    };
+    for (const auto& c : cases) {
+        SettingsRig rig;
+        rig.pick("Codec", 1);
+        rig.pick("Frame Rate", 3);
+        const Setting format = Setting::videoFormat(hk::CameraResolution::p4K, hk::CameraFrameRate::fps30);
+        rig.emit(hk::CameraEvent::commandResult(hk::CameraCommand::setting(format).label, c.outcome));
+        EXPECT_EQ(rig.state().cameraSettings.frameRate.has_value(), c.kept) << c.name;
+        EXPECT_EQ(rig.state().cameraSettings.resolution.has_value(), c.kept) << c.name;
+        EXPECT_EQ(rig.button->title(), c.kept ? QStringLiteral("4K 30 FPS") : QStringLiteral("Camera")) << c.name;
+        EXPECT_EQ(rig.state().cameraSettings.codec, hk::VideoCodec::hevc) << c.name;  // not answered yet: stays
+
+        // A new camera of the same route is told what is still chosen once its picture runs.
+        rig.model->connect(ConnectionMode::wireless);
+        rig.main.runUntilIdle();
+        EXPECT_TRUE(rig.camera()->settings().empty()) << c.name;
+        rig.emit(hk::CameraEvent::stats(test::picture(1920, 1080)));
+        std::vector<Setting> told{Setting::compression(hk::VideoCodec::hevc)};
+        if (c.kept) told.insert(told.begin(), format);
+        EXPECT_EQ(rig.camera()->settings(), told) << c.name;
+        rig.emit(hk::CameraEvent::stats(test::picture(1920, 1080)));
+        EXPECT_EQ(rig.camera()->settings().size(), told.size()) << c.name;  // once
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow
