@@ -14,7 +14,7 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 47> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 51> kSymbolTable{{
     {"arrow.clockwise", "refresh"},
     {"arrow.up.left.and.arrow.down.right", "open_in_full"},
     {"arrow.uturn.backward.circle", "u_turn_left"},
@@ -48,10 +48,14 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 47> kSymbolT
     {"internaldrive", "storage"},
     {"lock.shield", "security"},
     {"macbook", "laptop_mac"},
+    {"mic", "mic"},
+    {"mic.slash", "mic_off"},
     {"minus", "remove"},
+    {"person.fill", "person"},
     {"person.fill.viewfinder", "center_focus_strong"},
     {"plus", "add"},
     {"power", "power_settings_new"},
+    {"rectangle.inset.bottomright.filled", "picture_in_picture"},
     {"record.circle", "radio_button_checked"},
     {"record.circle.fill", "fiber_manual_record"},
     {"rectangle.on.rectangle", "filter_none"},
