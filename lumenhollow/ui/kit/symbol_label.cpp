@@ -1,6 +1,7 @@
 #include "lumenhollow/ui/kit/symbol_label.h"
 
 #include <QHBoxLayout>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <cmath>
@@ -14,7 +15,7 @@ SymbolLabel::SymbolLabel(std::string symbol, const QString& text, const QFont& f
     : QWidget(parent),
       symbol_(std::move(symbol)),
       color_(color),
-      symbolSize_(static_cast<int>(std::ceil(font.pixelSize() * 1.25))) {
+      symbolSize_(static_cast<int>(std::ceil(QFontMetricsF(font).height()))) {
     auto* row = new QHBoxLayout(this);
     // The symbol is painted in the left margin.
     row->setContentsMargins(symbolSize_ + kGap, 0, 0, 0);

@@ -75,7 +75,6 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     column->setSpacing(kSpacing);
-    column->setSizeConstraint(QLayout::SetMinAndMaxSize);
     column->addWidget(makeSwitchRow());
     card_ = new ScreenPermissionCard(model_, this);
     column->addWidget(card_);
@@ -128,7 +127,11 @@ QWidget* ScreenRecordingPanel::makeOptionsRow() {
         model_.model().setBubbleStyle(style);
     });
 
-    auto* column = new QVBoxLayout;
+    // The column's width is fixed, so its wrapping captions know their height.
+    auto* columnBox = new QWidget(options_);
+    columnBox->setFixedWidth(kWidth - 2 * kPadding - CornerPicker::kCanvasWidth - kOptionsSpacing);
+    auto* column = new QVBoxLayout(columnBox);
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(kColumnSpacing);
     column->addWidget(
         makePanelText(tr("Camera"), ui::TextStyle::subheadline, false, options_, QFont::DemiBold));
@@ -166,7 +169,7 @@ QWidget* ScreenRecordingPanel::makeOptionsRow() {
         box->setFont(ui::uiFont(ui::TextStyle::callout));
         column->addWidget(box);
     }
-    row->addLayout(column, 1);
+    row->addWidget(columnBox, 1, Qt::AlignTop);
 
     connect(shape_, &ui::SegmentedControl::segmentChosen, this, [this](int index) { writeBubble(index, -1, -1); });
     connect(size_, &ui::SegmentedControl::segmentChosen, this, [this](int index) { writeBubble(-1, index, -1); });
