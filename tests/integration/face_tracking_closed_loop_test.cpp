@@ -26,6 +26,7 @@
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_app_shell.h"
 #include "lumenhollow/testing/fake_desktop.h"
+#include "lumenhollow/testing/fake_model_services.h"
 #include "lumenhollow/testing/fake_disk_space.h"
 #include "lumenhollow/testing/fake_secret_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
@@ -86,21 +87,9 @@ struct ClosedLoop {
     std::vector<std::pair<double, std::string>> notices;  // seconds since start, text
 
     explicit ClosedLoop(LensPose pose) : cameras(main, pose) {
-        ImagingFactory imaging;
-        imaging.processor = [] {
-            hollowkit::FrameProcessor::Options options;
-            options.threadCount = 1;
-            return std::make_shared<hollowkit::FrameProcessor>(std::move(options));
-        };
-        imaging.backgroundPreview = [this] {
-            return std::make_shared<hollowkit::BackgroundPreview>(
-                std::make_unique<hollowkit::FakeSegmentationBackend>(), main);
-        };
         // The real detector, on the test's executor.
-        imaging.faceDetector = [this](double rate) {
-            return std::make_shared<hollowkit::FaceDetector>(rate, nullptr, main);
-        };
-        imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
+        const ImagingFactory imaging =
+            fakeImaging(main, [] { return std::unique_ptr<hollowkit::FaceDetectorBackend>(); });
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell,
                                                         desktop, displayLayer, notchLayer, "/nonexistent-parent/Lumenhollow",
                                                         imaging});

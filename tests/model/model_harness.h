@@ -13,13 +13,7 @@
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/counting_video_sink.h"
-#include "lumenhollow/testing/fake_app_shell.h"
-#include "lumenhollow/testing/fake_camera_factory.h"
-#include "lumenhollow/testing/fake_desktop.h"
-#include "lumenhollow/testing/fake_disk_space.h"
-#include "lumenhollow/testing/fake_secret_store.h"
-#include "lumenhollow/testing/fake_secure_random.h"
-#include "lumenhollow/testing/memory_settings_store.h"
+#include "lumenhollow/testing/fake_model_services.h"
 
 namespace lumenhollow::test {
 
@@ -42,15 +36,7 @@ private:
     std::vector<hollowkit::VideoFrame> frames_;  // guarded by mutex_
 };
 
-struct ModelHarness {
-    hollowkit::ManualExecutor main;
-    MemorySettingsStore settings;
-    FakeSecretStore secrets;
-    FakeSecureRandom random;
-    FakeDiskSpace disk;
-    FakeCameraFactory cameras{main};
-    FakeAppShell shell;
-    FakeDesktop desktop;
+struct ModelHarness : FakeModelServices {
     std::shared_ptr<CountingVideoSink> displayLayer = std::make_shared<CountingVideoSink>();
     std::shared_ptr<CountingVideoSink> notchLayer = std::make_shared<CountingVideoSink>();
     RecordingFaceBackend* faceBackend = nullptr;               // owned by the detector
@@ -62,25 +48,16 @@ struct ModelHarness {
     std::shared_ptr<CameraModel> model;
 
     CameraModelServices services() {
-        ImagingFactory imaging;
-        imaging.processor = [] {
-            hollowkit::FrameProcessor::Options options;
-            options.threadCount = 1;
-            return std::make_shared<hollowkit::FrameProcessor>(std::move(options));
-        };
-        imaging.backgroundPreview = [this] {
-            auto backend = std::make_unique<hollowkit::FakeSegmentationBackend>();
-            segmentation = backend.get();
-            return std::make_shared<hollowkit::BackgroundPreview>(std::move(backend), main);
-        };
-        imaging.faceDetector = [this](double rate) {
-            auto backend = std::make_unique<RecordingFaceBackend>();
-            faceBackend = backend.get();
-            return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
-        };
-        imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
-        return CameraModelServices{main,       settings,     secrets, random, disk, cameras, shell, desktop,
-                                   displayLayer, notchLayer, outputFolder, imaging};
+        return FakeModelServices::services(
+            displayLayer, notchLayer, outputFolder,
+            fakeImaging(
+                main,
+                [this] {
+                    auto backend = std::make_unique<RecordingFaceBackend>();
+                    faceBackend = backend.get();
+                    return backend;
+                },
+                [this](hollowkit::FakeSegmentationBackend& backend) { segmentation = &backend; }));
     }
 
     CameraModel& create() {

@@ -8,16 +8,9 @@
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/fake_recording_system.h"
-#include "hollowkit/testing/fake_segmentation_backend.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/testing/fake_app_shell.h"
-#include "lumenhollow/testing/fake_camera_factory.h"
-#include "lumenhollow/testing/fake_desktop.h"
-#include "lumenhollow/testing/fake_disk_space.h"
-#include "lumenhollow/testing/fake_secret_store.h"
-#include "lumenhollow/testing/fake_secure_random.h"
-#include "lumenhollow/testing/memory_settings_store.h"
+#include "lumenhollow/testing/fake_model_services.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -32,15 +25,7 @@ namespace lumenhollow::shots {
 namespace {
 
 // The model with every outside service faked, on a frozen clock.
-struct ShotModel {
-    hollowkit::ManualExecutor main;
-    MemorySettingsStore settings;
-    FakeSecretStore secrets;
-    FakeSecureRandom random;
-    FakeDiskSpace disk;
-    FakeCameraFactory cameras{main};
-    FakeAppShell shell;
-    FakeDesktop desktop;
+struct ShotModel : FakeModelServices {
     hollowkit::FakeRecordingSystem recordingFakes;
     hollowkit::RecordingSystem recording = recordingFakes.take();
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
@@ -49,26 +34,15 @@ struct ShotModel {
 
     explicit ShotModel(bool usb) {
         cameras.setPocketConnected(usb);
-        ImagingFactory imaging;
-        imaging.processor = [] {
-            hollowkit::FrameProcessor::Options options;
-            options.threadCount = 1;
-            return std::make_shared<hollowkit::FrameProcessor>(std::move(options));
-        };
-        imaging.backgroundPreview = [this] {
-            return std::make_shared<hollowkit::BackgroundPreview>(
-                std::make_unique<hollowkit::FakeSegmentationBackend>(), main);
-        };
-        imaging.faceDetector = [this](double rate) {
-            auto backend = std::make_unique<hollowkit::FakeFaceDetectorBackend>();
-            faces = backend.get();
-            return std::make_shared<hollowkit::FaceDetector>(rate, std::move(backend), main);
-        };
-        imaging.faceFollower = [this] { return std::make_unique<hollowkit::FaceFollower>(main); };
-        CameraModelServices services{main, settings, secrets, random, disk, cameras, shell, desktop,
-                                     feed, feed, "/home/you/Videos/Lumenhollow", imaging};
-        services.recordingSystem = &recording;
-        model = CameraModel::create(std::move(services));
+        CameraModelServices withScreen = services(feed, feed, "/home/you/Videos/Lumenhollow",
+                                                  fakeImaging(main, [this] {
+                                                      auto backend =
+                                                          std::make_unique<hollowkit::FakeFaceDetectorBackend>();
+                                                      faces = backend.get();
+                                                      return backend;
+                                                  }));
+        withScreen.recordingSystem = &recording;
+        model = CameraModel::create(std::move(withScreen));
         model->camera().start();
         model->dismissSheets();
         main.runUntilIdle();
