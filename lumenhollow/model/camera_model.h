@@ -324,6 +324,14 @@ public:
     void rebuildScreenTake(const std::filesystem::path& folder);
     // Asks for a take folder and rebuilds it.
     void chooseTakeToRebuild();
+    // The screen-recording popover; not stored.
+    void setShowScreenOptions(bool on) { publish<Field::showScreenOptions>(on); }
+    // Whether the screen may be recorded now (asks the display service each
+    // time, shows nothing); false without a display service.
+    bool isScreenCaptureGranted() const;
+    // Asks for screen-capture access; the answer comes through
+    // isScreenCaptureGranted() on the next look.
+    void requestScreenCapture();
     // A take records or is starting.
     bool hasScreenTake() const { return screenSession_ != nullptr; }
 

@@ -179,6 +179,16 @@ void CameraModel::toggleRecordScreen() {
     });
 }
 
+bool CameraModel::isScreenCaptureGranted() const {
+    hollowkit::RecordingSystem* system = services_.recordingSystem;
+    return system && system->displays && hollowkit::ScreenCaptureAccess::isGranted(*system->displays);
+}
+
+void CameraModel::requestScreenCapture() {
+    hollowkit::RecordingSystem* system = services_.recordingSystem;
+    if (system && system->displays) hollowkit::ScreenCaptureAccess::request(*system->displays);
+}
+
 void CameraModel::refreshDisplays() {
     hollowkit::RecordingSystem* system = services_.recordingSystem;
     if (!system || !system->displays) return;

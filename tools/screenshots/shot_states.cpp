@@ -8,12 +8,14 @@
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/testing/fake_audio_input.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
+#include "hollowkit/testing/fake_recording_system.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/fake_model_services.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/panels/screen_recording_panel.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -26,6 +28,8 @@ namespace {
 // The model with every outside service faked, on a frozen clock.
 struct ShotModel : FakeModelServices {
     hollowkit::FakeAudioInputBackend audioInputs;
+    hollowkit::FakeRecordingSystem recordingFakes;
+    hollowkit::RecordingSystem recording = recordingFakes.take();
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     hollowkit::FakeFaceDetectorBackend* faces = nullptr;  // owned by the detector
     std::shared_ptr<CameraModel> model;
@@ -42,6 +46,7 @@ struct ShotModel : FakeModelServices {
                                                       return backend;
                                                   }));
         withInputs.audioInputs = &audioInputs;
+        withInputs.recordingSystem = &recording;
         model = CameraModel::create(withInputs);
         model->camera().start();
         model->dismissSheets();
@@ -95,6 +100,13 @@ ShotState pictureShot(std::string name, int width, int height, int frameWidth, i
     return state;
 }
 
+// The panel's size is its own; the window's fields stay 0.
+ShotState panelShot(std::string name, ShotPanel panel) {
+    ShotState state = windowShot(std::move(name), 0, 0, 1920, 1080);
+    state.panel = panel;
+    return state;
+}
+
 std::vector<ShotState> makeShotStates() {
     std::vector<ShotState> states{
         pictureShot("video-16x9", 1152, 648, 1920, 1080),
@@ -124,6 +136,10 @@ std::vector<ShotState> makeShotStates() {
         windowShot("sheet-welcome", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
+        panelShot("panel-screen-circle", ShotPanel::screenRecording),
+        panelShot("panel-screen-cutout", ShotPanel::screenRecording),
+        panelShot("panel-screen-card", ShotPanel::screenRecording),
+        panelShot("panel-screen-cutout-card-wifi", ShotPanel::screenRecording),
     };
     const auto find = [&states](const char* name) -> ShotState& {
         return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
@@ -139,6 +155,14 @@ std::vector<ShotState> makeShotStates() {
     find("sheet-welcome").sheet = ShotSheet::welcome;
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
+    find("panel-screen-circle").recordScreen = true;
+    find("panel-screen-cutout").recordScreen = true;
+    find("panel-screen-cutout").cutout = true;
+    find("panel-screen-card").screenAccessDenied = true;
+    find("panel-screen-cutout-card-wifi").cutout = true;
+    find("panel-screen-cutout-card-wifi").recordScreen = true;
+    find("panel-screen-cutout-card-wifi").screenAccessDenied = true;
+    find("panel-screen-cutout-card-wifi").usb = false;
     return states;
 }
 
@@ -261,6 +285,12 @@ void arrange(ShotModel& shot, const ShotState& state) {
             break;
     }
     if (state.recordScreen) shot.model->toggleRecordScreen();
+    if (state.cutout) {
+        hk::BubbleStyle style = shot.model->state().bubbleStyle;
+        style.shape = hollowkit::BubbleShape::cutout;
+        shot.model->setBubbleStyle(style);
+    }
+    if (state.screenAccessDenied) shot.recordingFakes.displays().setCanCapture(false);
     if (state.recordingSeconds) {
         // The camera's own recording is the one a shot can start without
         // writing a file; the pill shows its time the same way.
@@ -300,6 +330,18 @@ QImage renderShot(const ShotState& state) {
 
     ModelSignals modelSignals(shot.model);
     QImage picture;
+    if (state.panel == ShotPanel::screenRecording) {
+        ScreenRecordingPanel panel(modelSignals, nullptr);
+        panel.setAttribute(Qt::WA_DontShowOnScreen);
+        panel.setAutoFillBackground(true);
+        panel.show();
+        QCoreApplication::processEvents();
+        panel.resize(ScreenRecordingPanel::kWidth, panel.heightForWidth(ScreenRecordingPanel::kWidth) > 0
+                                                       ? panel.heightForWidth(ScreenRecordingPanel::kWidth)
+                                                       : panel.sizeHint().height());
+        QCoreApplication::processEvents();
+        return panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
     {
         MainWindow window(modelSignals, *shot.feed);
         window.setAttribute(Qt::WA_DontShowOnScreen);

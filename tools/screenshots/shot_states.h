@@ -29,6 +29,9 @@ enum class ShotScene {
 // A sheet over the window, as the user meets it.
 enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound };
 
+// A feature panel drawn alone, as its popover shows it.
+enum class ShotPanel { none = 0, screenRecording };
+
 struct ShotState {
     std::string name;
     int windowWidth = 0;
@@ -48,6 +51,10 @@ struct ShotState {
     ShotSheet sheet = ShotSheet::none;
     // The camera offers microphones, one of them active and hearing sound.
     bool microphones = false;
+    // A panel instead of the window; its size follows its content.
+    ShotPanel panel = ShotPanel::none;
+    bool cutout = false;
+    bool screenAccessDenied = false;
 };
 
 const std::vector<ShotState>& shotStates();

@@ -114,6 +114,12 @@ void IconButton::setActive(bool active) {
     update();
 }
 
+void IconButton::setSymbol(std::string symbol) {
+    if (symbol_ == symbol) return;
+    symbol_ = std::move(symbol);
+    update();
+}
+
 void IconButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const std::optional<QColor> tint =

@@ -70,6 +70,7 @@ public:
     IconButton(std::string symbol, const QString& help, int size, QWidget* parent);
     void setActive(bool active);
     bool isActive() const { return active_; }
+    void setSymbol(std::string symbol);
     const std::string& symbol() const { return symbol_; }
 
 protected:

@@ -14,7 +14,7 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 57> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 60> kSymbolTable{{
     {"airpods", "headphones"},
     {"arrow.clockwise", "refresh"},
     {"arrow.triangle.2.circlepath", "sync"},
@@ -53,15 +53,18 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 57> kSymbolT
     {"laptopcomputer", "laptop"},
     {"lock.shield", "security"},
     {"macbook", "laptop_mac"},
+    {"mic", "mic"},
     {"mic.fill", "mic"},
     {"mic.slash", "mic_off"},
     {"minus", "remove"},
+    {"person.fill", "person"},
     {"person.fill.viewfinder", "center_focus_strong"},
     {"play.fill", "play_arrow"},
     {"plus", "add"},
     {"power", "power_settings_new"},
     {"record.circle", "radio_button_checked"},
     {"record.circle.fill", "fiber_manual_record"},
+    {"rectangle.inset.bottomright.filled", "picture_in_picture"},
     {"rectangle.on.rectangle", "filter_none"},
     {"rectangle.on.rectangle.angled", "collections"},
     {"scope", "gps_fixed"},

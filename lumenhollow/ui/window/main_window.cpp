@@ -4,6 +4,7 @@
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/panels/microphone_control.h"
+#include "lumenhollow/ui/panels/screen_recording_button.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
@@ -94,7 +95,9 @@ void MainWindow::installControls() {
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
     chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));
     chrome_->setZoomControl(new ZoomControl(model_, chrome_));
-    chrome_->setCaptureControls(new CaptureControls(model_, chrome_));
+    auto* capture = new CaptureControls(model_, chrome_);
+    capture->setScreenRecordingButton(new ScreenRecordingButton(model_, capture));
+    chrome_->setCaptureControls(capture);
     chrome_->setJoystickPad(new JoystickPad(model_, chrome_));
 }
 

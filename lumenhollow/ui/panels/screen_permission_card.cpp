@@ -1,0 +1,78 @@
+#include "lumenhollow/ui/panels/screen_permission_card.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "hollowkit/recording/screen_capture_access.h"
+#include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/symbol_label.h"
+#include "lumenhollow/ui/kit/typography.h"
+
+namespace lumenhollow {
+
+namespace {
+
+QLabel* makePermissionCaption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setFont(ui::uiFont(ui::TextStyle::caption));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, ui::withOpacity(Qt::white, 0.55));
+    label->setPalette(palette);
+    return label;
+}
+
+}  // namespace
+
+ScreenPermissionCard::ScreenPermissionCard(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    column->setSpacing(kSpacing);
+    column->addWidget(new ui::SymbolLabel("lock.shield", tr("Lumenhollow needs Screen Recording permission."),
+                                          ui::uiFont(ui::TextStyle::callout), Qt::white, this));
+    // There is no settings page for this on Linux: what stops the recording
+    // is a session the screen cannot be read in.
+    column->addWidget(makePermissionCaption(
+        tr("Recording the screen needs an X11 session. If you are in one already, reopen Lumenhollow so it "
+           "can reach the screen."),
+        this));
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    settings_ = new QPushButton(tr("Open System Settings"), this);
+    reopen_ = new QPushButton(tr("Reopen Lumenhollow"), this);
+    for (QPushButton* button : {settings_, reopen_}) {
+        button->setFont(ui::uiFont(ui::TextStyle::subheadline));
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    const std::string_view helpText = hollowkit::ScreenCaptureAccess::helpText();
+    help_ = makePermissionCaption(
+        QString::fromUtf8(helpText.data(), static_cast<qsizetype>(helpText.size())), this);
+    help_->hide();
+    column->addWidget(help_);
+
+    connect(settings_, &QPushButton::clicked, this, [this] { openPrivacySettings(); });
+    connect(reopen_, &QPushButton::clicked, this, [this] { model_.model().quitAndReopen(); });
+}
+
+void ScreenPermissionCard::openPrivacySettings() {
+    model_.model().requestScreenCapture();
+    // The macOS settings link opens nothing here; saying nothing would leave
+    // the press unanswered, so the card tells what to do instead.
+    help_->show();
+}
+
+void ScreenPermissionCard::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ui::withOpacity(ui::appAccentColor(), kFillOpacity));
+    painter.drawRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
+}
+
+}  // namespace lumenhollow

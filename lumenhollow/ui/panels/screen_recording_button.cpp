@@ -1,0 +1,43 @@
+#include "lumenhollow/ui/panels/screen_recording_button.h"
+
+#include <QGraphicsOpacityEffect>
+
+#include "lumenhollow/ui/kit/model_signals.h"
+
+namespace lumenhollow {
+
+ScreenRecordingButton::ScreenRecordingButton(ModelSignals& model, QWidget* parent)
+    : ui::IconButton("rectangle.inset.bottomright.filled", tr("Record your screen with the camera in a corner"), kSize,
+                     parent),
+      model_(model),
+      opacity_(new QGraphicsOpacityEffect(this)) {
+    setObjectName(QStringLiteral("screenRecordingButton"));
+    opacity_->setOpacity(1);
+    setGraphicsEffect(opacity_);
+    connect(this, &QAbstractButton::clicked, this, [this] { press(); });
+    model_.onChange({Field::recordScreen, Field::recordingStarted, Field::isStartingScreen, Field::composeProgress},
+                    this, [this] { refresh(); });
+    refresh();
+}
+
+double ScreenRecordingButton::opacity() const { return opacity_->opacity(); }
+
+void ScreenRecordingButton::refresh() {
+    shown_ = screenRecordingButton(model_.state().recordScreen, model_.model().isBusy());
+    setSymbol(shown_.symbol);
+    setActive(shown_.active);
+    setEnabled(shown_.enabled);
+    opacity_->setOpacity(shown_.opacity);
+}
+
+void ScreenRecordingButton::press() {
+    CameraModel& model = model_.model();
+    // The display list is read on a later turn, after the panel has opened
+    // (or closed): the menu fills in when the list arrives.
+    model.mainExecutor().post([weak = std::weak_ptr<CameraModel>(model_.sharedModel())] {
+        if (auto self = weak.lock()) self->refreshDisplays();
+    });
+    model.setShowScreenOptions(!model.state().showScreenOptions);
+}
+
+}  // namespace lumenhollow

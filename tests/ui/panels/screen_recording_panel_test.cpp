@@ -1,0 +1,155 @@
+// The screen-recording button, panel and card wired to the real model: each
+// control reaches the right model call, and what the model refuses does not
+// show.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "lumenhollow/ui/kit/segmented_control.h"
+#include "lumenhollow/ui/kit/switch_button.h"
+#include "lumenhollow/ui/panels/corner_picker.h"
+#include "lumenhollow/ui/panels/screen_permission_card.h"
+#include "lumenhollow/ui/panels/screen_recording_button.h"
+#include "lumenhollow/ui/panels/screen_recording_panel.h"
+#include "panel_harness.h"
+
+namespace lumenhollow::test {
+namespace {
+
+struct ScreenPanelRig : PanelHarness {
+    ScreenRecordingPanel panel{*modelSignals, nullptr};
+    ScreenPanelRig() { panel.show(); }
+    // A button is pressed as the keyboard would, wherever the layout put it.
+    void press(QAbstractButton& button) {
+        button.click();
+        main.runUntilIdle();
+    }
+    void click(QWidget& widget, QPoint at = {}) {
+        QTest::mouseClick(&widget, Qt::LeftButton, {}, at.isNull() ? widget.rect().center() : at);
+        main.runUntilIdle();
+    }
+};
+
+TEST(ScreenRecordingPanelTest, ApplyChangesRebuildsTheLastTakeWithTheChosenStyle) {
+    ScreenPanelRig rig;
+    const auto take = rig.takeFolder("Lumenhollow Screen Recording 1", {"Screen.mov", "Camera.mov"});
+    rig.model->setLastScreenTake(take);
+    rig.main.runUntilIdle();
+    ASSERT_FALSE(rig.panel.rebuildBlock().isHidden());
+    rig.click(rig.panel.cornerPicker(), QPoint(19, 19));  // top left, medium size
+    rig.click(rig.panel.applyButton());
+    ASSERT_EQ(rig.compositions->size(), 1u);
+    EXPECT_EQ(rig.compositions->last().request.screen, take / "Screen.mov");
+    EXPECT_EQ(rig.compositions->last().request.style.corner, hollowkit::BubbleCorner::topLeading);
+    // Composing makes the model busy: the block waits.
+    EXPECT_FALSE(rig.panel.rebuildBlock().isEnabled());
+    EXPECT_FALSE(rig.panel.applyButton().isEnabled());
+}
+
+TEST(ScreenRecordingPanelTest, RebuildAnotherTakeAsksForAFolderThroughTheModel) {
+    ScreenPanelRig rig;
+    rig.model->setLastScreenTake(rig.takeFolder("last", {"Screen.mov", "Camera.mov"}));
+    rig.main.runUntilIdle();
+    rig.click(rig.panel.rebuildAnotherButton());
+    ASSERT_TRUE(rig.picker.isOpen());
+    ASSERT_EQ(rig.picker.folderRequests().size(), 1u);
+    EXPECT_EQ(rig.picker.folderRequests().front().prompt, "Rebuild");
+    const auto older = rig.takeFolder("older", {"Screen.mov", "Camera.mov"});
+    ASSERT_TRUE(rig.picker.chooseFolder(older));
+    rig.main.runUntilIdle();
+    ASSERT_EQ(rig.compositions->size(), 1u);
+    EXPECT_EQ(rig.compositions->last().request.camera, older / "Camera.mov");
+}
+
+TEST(ScreenRecordingPanelTest, TheSwitchAsksTheModelAndShowsItsRefusalWhileBusy) {
+    ScreenPanelRig rig;
+    rig.click(rig.panel.recordSwitch());
+    EXPECT_TRUE(rig.state().recordScreen);
+    EXPECT_TRUE(rig.panel.recordSwitch().isOn());
+    // A rebuild keeps the model busy: flipping changes nothing.
+    rig.model->rebuildScreenTake(rig.takeFolder("t", {"Screen.mov", "Camera.mov"}));
+    rig.main.runUntilIdle();
+    ASSERT_TRUE(rig.model->isBusy());
+    rig.click(rig.panel.recordSwitch());
+    EXPECT_TRUE(rig.state().recordScreen);
+    EXPECT_TRUE(rig.panel.recordSwitch().isOn());
+}
+
+TEST(ScreenRecordingPanelTest, PickersAndBoxesWriteTheModel) {
+    ScreenPanelRig rig;
+    rig.model->setRecordScreen(true);
+    rig.fakes.displays().setDisplays({{1, 0, 0, 1920, 1080, true, false}, {2, 1920, 0, 1280, 1024, false, false}});
+    rig.model->refreshDisplays();
+    rig.main.runUntilIdle();
+    ASSERT_FALSE(rig.panel.displayMenu().isHidden());
+    ASSERT_EQ(rig.panel.displayMenu().count(), 3);
+    rig.panel.displayMenu().activated(2);
+    EXPECT_EQ(rig.state().screenDisplayID, std::optional<uint32_t>(2));
+
+    auto& shape = rig.panel.shapePicker();
+    rig.click(shape, QPoint(shape.width() * 3 / 4, shape.height() / 2));
+    EXPECT_EQ(rig.state().bubbleStyle.shape, hollowkit::BubbleShape::cutout);
+    EXPECT_FALSE(rig.panel.backgroundPicker().isVisible());
+    auto& size = rig.panel.sizePicker();
+    rig.click(size, QPoint(2, size.height() / 2));
+    EXPECT_EQ(rig.state().bubbleStyle.size, hollowkit::BubbleSize::small);
+    const bool zoomWas = rig.state().autoZoom;
+    rig.click(rig.panel.autoZoomBox());
+    EXPECT_EQ(rig.state().autoZoom, !zoomWas);
+    rig.click(rig.panel.macSoundBox());
+    EXPECT_TRUE(rig.state().includeMacSound);
+}
+
+TEST(ScreenRecordingPanelTest, TheCardComesWithDeniedAccessAndItsButtonsAct) {
+    ScreenPanelRig rig;
+    EXPECT_TRUE(rig.panel.permissionCard().isHidden());
+    rig.fakes.displays().setCanCapture(false);
+    rig.panel.hide();
+    rig.panel.show();
+    ASSERT_FALSE(rig.panel.permissionCard().isHidden());
+    ScreenPermissionCard& card = rig.panel.permissionCard();
+    EXPECT_TRUE(card.helpLabel().isHidden());
+    rig.press(card.settingsButton());
+    // No settings page to open here: the card says what to do instead.
+    EXPECT_FALSE(card.helpLabel().isHidden());
+    EXPECT_FALSE(rig.model->relaunchOnQuit());
+    rig.press(card.reopenButton());
+    EXPECT_TRUE(rig.model->relaunchOnQuit());
+    EXPECT_NE(std::ranges::find(rig.shell.calls(), "requestTermination"), rig.shell.calls().end());
+}
+
+TEST(ScreenRecordingButtonTest, EachPressTogglesThePanelAndReadsTheDisplaysAgain) {
+    PanelHarness h;
+    ScreenRecordingButton button(*h.modelSignals, nullptr);
+    button.show();
+    const int reads = h.fakes.displays().displaysCalls();
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+    EXPECT_TRUE(h.state().showScreenOptions);
+    h.main.runUntilIdle();
+    EXPECT_GT(h.fakes.displays().displaysCalls(), reads);
+    const int afterOpen = h.fakes.displays().displaysCalls();
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+    h.main.runUntilIdle();
+    EXPECT_FALSE(h.state().showScreenOptions);
+    EXPECT_GT(h.fakes.displays().displaysCalls(), afterOpen);
+}
+
+TEST(ScreenRecordingButtonTest, WhileBusyTheButtonIsDisabledAndFadedWhenOff) {
+    PanelHarness h;
+    ScreenRecordingButton button(*h.modelSignals, nullptr);
+    h.model->rebuildScreenTake(h.takeFolder("t", {"Screen.mov", "Camera.mov"}));
+    h.main.runUntilIdle();
+    ASSERT_TRUE(h.model->isBusy());
+    EXPECT_FALSE(button.isEnabled());
+    EXPECT_DOUBLE_EQ(button.opacity(), 0.45);
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
+    EXPECT_FALSE(h.state().showScreenOptions);
+}
+
+}  // namespace
+}  // namespace lumenhollow::test
