@@ -125,6 +125,7 @@ VideoFrame SceneCamera::renderFrame() {
 
 void SceneCamera::deliverFrameNow() {
     const TimePoint now = clock_.now();
+    const bool flowing = pictureFlowing_.load();
     LensPose pose;
     VideoFormatOption format;
     std::optional<CameraStats> stats;
@@ -133,7 +134,7 @@ void SceneCamera::deliverFrameNow() {
         advance(now);
         pose = pose_;
         format = format_;
-        ++framesSinceStats_;
+        if (flowing) ++framesSinceStats_;
         if (now - lastStats_ >= kStatisticsPeriod) {
             const double elapsed = std::chrono::duration<double>(now - lastStats_).count();
             stats = CameraStats{framesSinceStats_ > 0,
@@ -146,12 +147,14 @@ void SceneCamera::deliverFrameNow() {
             lastStats_ = now;
         }
     }
-    const VideoFrame frame =
-        scene_->render(lens_.window(pose, format.width, format.height), format.width, format.height, now);
-    callOnVideoSample(frame);
-    framesDelivered_.fetch_add(1);
-    if (route_ == Route::usb && tone_) {
-        callOnAudioSample(toneChunk(now, toDuration(1.0 / std::max(1, format.framesPerSecond))));
+    if (flowing) {
+        const VideoFrame frame =
+            scene_->render(lens_.window(pose, format.width, format.height), format.width, format.height, now);
+        callOnVideoSample(frame);
+        framesDelivered_.fetch_add(1);
+        if (route_ == Route::usb && tone_) {
+            callOnAudioSample(toneChunk(now, toDuration(1.0 / std::max(1, format.framesPerSecond))));
+        }
     }
     if (stats) postEvent(main_, CameraEvent::stats(*stats));
 }

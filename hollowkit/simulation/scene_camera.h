@@ -89,6 +89,10 @@ public:
     // Renders and delivers one frame (and its share of the tone), and the
     // statistics when due, on the calling thread.
     void deliverFrameNow();
+    // Off: the camera keeps running but its picture stops, as a sensor or
+    // link that drops out does; the statistics then report no picture. On
+    // again: the frames resume.
+    void setPictureFlowing(bool flowing) { pictureFlowing_.store(flowing); }
     uint64_t framesDelivered() const { return framesDelivered_.load(); }
     const VirtualLens& lens() const { return lens_; }
 
@@ -147,6 +151,7 @@ private:
     uint64_t toneSamples_ HK_GUARDED_BY(mutex_) = 0;
 
     std::atomic<uint64_t> framesDelivered_{0};
+    std::atomic<bool> pictureFlowing_{true};
     std::mutex frameMutex_;
     std::condition_variable_any frameWake_;
     std::jthread frameThread_;  // last: joined before the fields above go

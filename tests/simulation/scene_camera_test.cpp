@@ -334,6 +334,54 @@ TEST(SceneCameraTest, StatisticsEveryTwoSecondsOfFrames) {
     }
 }
 
+TEST(SceneCameraTest, AStoppedPictureDeliversNothingAndTheStatisticsSaySo) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    Recorder recorder;
+    recorder.attach(camera);
+    // Each row: two seconds of 25 ticks a second with the picture as given.
+    const struct {
+        const char* name;
+        bool flowing;
+        size_t frames;
+        bool hasPicture;
+    } phases[] = {
+        {"flowing", true, 50, true},
+        {"dropped out", false, 0, false},
+        {"back", true, 50, true},
+    };
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.name);
+        camera.setPictureFlowing(phase.flowing);
+        const size_t framesBefore = [&] {
+            MutexLock guard(recorder.lock);
+            return recorder.frames.size();
+        }();
+        const size_t chunksBefore = [&] {
+            MutexLock guard(recorder.lock);
+            return recorder.chunks.size();
+        }();
+        recorder.events.clear();
+        for (int i = 0; i < 50; ++i) {
+            main.manualClock().advance(std::chrono::milliseconds(40));
+            camera.deliverFrameNow();
+        }
+        main.runUntilIdle();
+        {
+            MutexLock guard(recorder.lock);
+            EXPECT_EQ(recorder.frames.size() - framesBefore, phase.frames);
+            // The microphone's tone goes with the picture's frames.
+            EXPECT_EQ(recorder.chunks.size() - chunksBefore, phase.frames);
+        }
+        std::vector<CameraStats> stats;
+        for (const CameraEvent& event : recorder.events) {
+            if (const auto* s = event.get<CameraStats>()) stats.push_back(*s);
+        }
+        ASSERT_EQ(stats.size(), 1U);
+        EXPECT_EQ(stats[0].hasPicture, phase.hasPicture);
+    }
+}
+
 // --- The camera's own thread.
 
 TEST(SceneCameraTest, PacedFramesFlowUntilStopThenStoppedComesBeforeTheCompletion) {

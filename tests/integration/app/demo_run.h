@@ -1,0 +1,96 @@
+#pragma once
+
+// The whole demonstration application in this test process: the real
+// composition (runApplication, its window, menu bar, model and services)
+// with the scene-seeing simulator as its camera, on a private Xvfb, with a
+// settings folder and a videos folder of the run's own. A test hands run()
+// a script; the script runs on the GUI thread once the window is up, waits
+// by spinning the event loop (bounded, never by sleeping) and reads the
+// simulator and the widgets directly. When the script ends, the run asks
+// the application to quit, unless the script did; run() returns the exit
+// status the application's event loop ended with.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hollowkit/simulation/scene_camera.h"
+#include "hollowkit/testing/xvfb_server.h"
+#include "lumenhollow/app/application.h"
+#include "lumenhollow/app/demo_camera_factory.h"
+
+namespace lumenhollow {
+class MainWindow;
+}
+
+namespace lumenhollow::test {
+
+using namespace std::chrono_literals;
+
+// What a script works with; GUI thread only.
+struct RunningDemo {
+    RunningApplication& app;
+    DemoCameraFactory& cameras;
+    const hollowkit::XvfbServer& xvfb;
+    const std::filesystem::path& videos;
+
+    CameraModel& model() const { return *app.model; }
+    MainWindow& window() const;
+    std::shared_ptr<hollowkit::SceneCamera> camera() const { return cameras.latest(); }
+
+    // Spins the event loop until `done` holds; false when `limit` ran out.
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) const;
+    // The model shows the camera's picture as live.
+    bool live() const;
+    bool waitForLive() const { return waitFor([this] { return live(); }, 60s); }
+
+    // Gives the window the X server's keyboard focus, as a click on it would.
+    bool focusWindow() const;
+    // Types `keys` (xdotool's names, "ctrl+r") into the focused window.
+    bool typeKeys(const std::string& keys) const;
+};
+
+class DemoRun {
+public:
+    struct Options {
+        // Off: the first launch's welcome sheet opens over the picture.
+        bool welcomed = true;
+    };
+
+    DemoRun() = default;
+    ~DemoRun();
+    DemoRun(const DemoRun&) = delete;
+    DemoRun& operator=(const DemoRun&) = delete;
+
+    // Starts the X server and prepares the folders; an empty string, or why not.
+    std::string prepare(Options options);
+    // Runs the application with `script`; its exit status.
+    int run(const std::function<void(RunningDemo&)>& script);
+
+    const std::filesystem::path& videos() const { return videos_; }
+    const hollowkit::XvfbServer& xvfb() const { return xvfb_; }
+
+private:
+    hollowkit::XvfbServer xvfb_;
+    std::filesystem::path folder_;
+    std::filesystem::path videos_;
+};
+
+// The movies in `folder` (".mov" or ".mp4"), oldest name first.
+std::vector<std::filesystem::path> moviesIn(const std::filesystem::path& folder);
+
+// ffprobe's reading of a movie: its video stream's frame count and the
+// container's duration; nothing when ffprobe cannot read it.
+struct ProbedMovie {
+    int videoFrames = 0;
+    double durationSeconds = 0;
+    bool hasAudio = false;
+};
+std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie);
+
+}  // namespace lumenhollow::test
