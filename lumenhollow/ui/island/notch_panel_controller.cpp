@@ -97,8 +97,7 @@ void NotchPanelController::applyVisibility() {
     if (wanted) {
         panel_->setGeometry(panelFrame_);
         panel_->show();
-        // Above windows mapped since (offscreen test platforms cannot raise).
-        if (QGuiApplication::platformName() == QLatin1String("xcb")) panel_->raise();
+        bringForward();
     } else {
         cancel(pendingExpand_);
         cancel(pendingCollapse_);
@@ -108,6 +107,13 @@ void NotchPanelController::applyVisibility() {
         }
         panel_->hide();
     }
+}
+
+void NotchPanelController::bringForward() {
+    // Without a window manager keeping it on top, a window raised since (the
+    // main window) would cover the island: raise it when shown and whenever
+    // the pointer arrives. Offscreen test platforms cannot raise.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) panel_->raise();
 }
 
 void NotchPanelController::updatePreviewActive() {
@@ -122,6 +128,7 @@ void NotchPanelController::updateHover() {
     // as it is until the button is released.
     if (state_.expanded && pointer.buttonsHeld && !input_->passThrough()) return;
     const bool inside = islandHoverContains(islandRect(), pointer.position);
+    if (inside && input_->passThrough()) bringForward();
     input_->setPassThrough(!inside);
     if (inside) {
         cancel(pendingCollapse_);

@@ -82,6 +82,7 @@ private:
     void queueReposition();
     void setVisible(bool visible);
     void applyVisibility();
+    void bringForward();
     void updatePreviewActive();
     void updateHover();
     void schedule(hollowkit::TaskId& slot, std::chrono::milliseconds delay, bool expand);
