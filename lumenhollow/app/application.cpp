@@ -28,6 +28,8 @@
 #include "lumenhollow/platform/linux/getrandom_secure_random.h"
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
+#include "lumenhollow/ui/island/notch_panel_controller.h"
+#include "lumenhollow/ui/island/x11/desktop_island_platform.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/shell/camera_menu_bar.h"
 #include "lumenhollow/ui/shell/qt_file_picker.h"
@@ -47,7 +49,7 @@ namespace {
 // device stuck in the kernel must not keep a finished process alive.
 constexpr auto kTeardownLimit = std::chrono::seconds(2);
 
-// The island's preview, until the island exists: frames go nowhere.
+// The island's preview, until the island shows one: frames go nowhere.
 class NoVideoSink final : public VideoSink {
 public:
     void enqueue(const hollowkit::VideoFrame&) override {}
@@ -142,10 +144,18 @@ struct Parts {
         // The model and its camera are made once, here, and started once.
         model->camera().start();
         model->startTimers();
+        // The island comes after the camera and the timers, and stays to the end.
+        screens = std::make_unique<ui::QtScreenSource>(notches);
+        pointer = std::make_unique<ui::DesktopPointerSource>(main);
+        island = std::make_unique<ui::NotchPanelController>(
+            *modelSignals, main, ui::NotchPanelController::Platform{*screens, *pointer, ui::detectIslandWindowMode()});
     }
 
     ~Parts() {
         tearingDown = true;
+        island.reset();
+        pointer.reset();
+        screens.reset();
         sizer.reset();
         opener.reset();
         tray.reset();
@@ -177,8 +187,8 @@ struct Parts {
         };
         // A closed window is gone already; the opener builds a new one.
         hooks.hideMainWindow = [] {};
-        // The island does not exist yet; the tray icon keeps a closed window reachable.
-        hooks.islandAvailable = [] { return false; };
+        // The island keeps a closed window's application reachable wherever it can show.
+        hooks.islandAvailable = [this] { return island != nullptr; };
         hooks.trayAvailable = [this] { return tray && tray->hasTray(); };
         hooks.relaunch = [] {
             // A new process of this very program, with this environment.
@@ -207,6 +217,10 @@ struct Parts {
     std::unique_ptr<WindowSizer> sizer;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<TrayIcon> tray;
+    ui::NoNotchSource notches;
+    std::unique_ptr<ui::QtScreenSource> screens;
+    std::unique_ptr<ui::DesktopPointerSource> pointer;
+    std::unique_ptr<ui::NotchPanelController> island;
     bool tearingDown = false;
     // Signals become quit requests from here on.
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};

@@ -1,0 +1,72 @@
+#pragma once
+
+// The island's small windows onto the desktop, each behind an interface so
+// the controller runs on fakes in tests: where the notch is (never on Linux),
+// the screens, the pointer anywhere on the desktop, and whether the panel
+// lets clicks through. GUI thread only.
+
+#include <QObject>
+#include <QPoint>
+
+#include <vector>
+
+#include "lumenhollow/ui/island/notch_geometry.h"
+
+class QScreen;
+
+namespace lumenhollow::ui {
+
+// Measures the notch of one screen.
+class NotchSource {
+public:
+    virtual ~NotchSource() = default;
+    virtual ScreenNotch notchOf(const QScreen& screen) const = 0;
+};
+
+// X11 screens have no notch and no safe area: always none.
+class NoNotchSource final : public NotchSource {
+public:
+    ScreenNotch notchOf(const QScreen&) const override { return {}; }
+};
+
+// The screens now; `changed` whenever one is added, removed or resized (the
+// controller folds a burst into one repositioning).
+class ScreenSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual std::vector<ScreenInfo> screens() const = 0;
+Q_SIGNALS:
+    void changed();
+};
+
+struct PointerSample {
+    QPoint position;          // global coordinates
+    bool buttonsHeld = false; // any mouse button, anywhere on the desktop
+    bool operator==(const PointerSample&) const = default;
+};
+
+// The pointer anywhere on the desktop; `moved` after it moved or a button
+// changed (a drag included).
+class PointerSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual PointerSample sample() const = 0;
+Q_SIGNALS:
+    void moved();
+};
+
+// Whether the panel lets every click through to what lies beneath.
+class PanelInput {
+public:
+    virtual ~PanelInput() = default;
+    virtual void setPassThrough(bool on) = 0;
+    virtual bool passThrough() const = 0;
+};
+
+// How the panel's see-through parts are made: an ARGB window where a
+// compositing manager blends it, a shape mask (no soft shadow) where none runs.
+enum class IslandWindowMode : uint8_t { none = 0, translucent, mask };
+
+}  // namespace lumenhollow::ui
