@@ -82,11 +82,6 @@ void CountdownOverlay::setRemaining(int seconds) {
                                    })
                      : nullptr;
     if (!rolling_) roll_ = 1;
-    if (rolling_) {
-        connect(rolling_, &QObject::destroyed, this, [this, animation = rolling_] {
-            if (rolling_ == animation) rolling_ = nullptr;
-        });
-    }
     if (roll_ >= 1) leaving_ = QImage();
     update();
 }

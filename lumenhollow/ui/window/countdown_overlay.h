@@ -8,6 +8,7 @@
 // thread only.
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -41,7 +42,9 @@ private:
     QImage current_;
     QImage leaving_;     // the number rolling out, while the roll runs
     double roll_ = 1.0;  // 0 at the change, 1 when settled
-    QVariantAnimation* rolling_ = nullptr;
+    // Cleared by Qt when the roll ends and deletes itself, also while this
+    // overlay is being destroyed.
+    QPointer<QVariantAnimation> rolling_;
 };
 
 }  // namespace lumenhollow

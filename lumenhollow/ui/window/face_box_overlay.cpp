@@ -80,11 +80,6 @@ void FaceBoxOverlay::setFace(std::optional<hollowkit::NormalizedRect> face) {
     const hollowkit::NormalizedRect to = *face;
     glide_ = ui::animate(this, ui::Ease{ui::Ease::Kind::out, kGlideSeconds},
                          [this, from, to](double progress) { showAt(blendFaces(from, to, progress)); });
-    if (glide_) {
-        connect(glide_, &QObject::destroyed, this, [this, animation = glide_] {
-            if (glide_ == animation) glide_ = nullptr;
-        });
-    }
 }
 
 void FaceBoxOverlay::showAt(const hollowkit::NormalizedRect& face) {

@@ -8,6 +8,7 @@
 
 #include <QPainterPath>
 #include <QPen>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -57,7 +58,9 @@ private:
 
     std::optional<hollowkit::NormalizedRect> target_;
     std::optional<hollowkit::NormalizedRect> shown_;
-    QVariantAnimation* glide_ = nullptr;
+    // Cleared by Qt when the glide ends and deletes itself, also while this
+    // overlay is being destroyed.
+    QPointer<QVariantAnimation> glide_;
     QPainterPath corners_;
     std::array<QPointF, 4> dots_;  // the corners, when the arms are 0
     bool dotted_ = false;
