@@ -64,6 +64,7 @@ void showSheet(ShotModel& shot, MainWindow& window, ShotSheet sheet) {
     switch (sheet) {
         case ShotSheet::none: return;
         case ShotSheet::welcome: window.sheets().present(SheetKind::welcome); break;
+        case ShotSheet::shortcuts: window.sheets().present(SheetKind::shortcuts); break;
         case ShotSheet::usbGuideWaiting:
         case ShotSheet::usbGuideFound:
             shot.cameras.setPocketConnected(sheet == ShotSheet::usbGuideFound);
@@ -136,6 +137,7 @@ std::vector<ShotState> makeShotStates() {
         windowShot("sheet-welcome", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
+        windowShot("sheet-shortcuts", 1152, 720, 1920, 1080),
         panelShot("panel-screen-circle", ShotPanel::screenRecording),
         panelShot("panel-screen-cutout", ShotPanel::screenRecording),
         panelShot("panel-screen-card", ShotPanel::screenRecording),
@@ -155,6 +157,7 @@ std::vector<ShotState> makeShotStates() {
     find("sheet-welcome").sheet = ShotSheet::welcome;
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
+    find("sheet-shortcuts").sheet = ShotSheet::shortcuts;
     find("panel-screen-circle").recordScreen = true;
     find("panel-screen-cutout").recordScreen = true;
     find("panel-screen-cutout").cutout = true;

@@ -27,7 +27,7 @@ enum class ShotScene {
 };
 
 // A sheet over the window, as the user meets it.
-enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound };
+enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound, shortcuts };
 
 // A feature panel drawn alone, as its popover shows it.
 enum class ShotPanel { none = 0, screenRecording };
