@@ -15,6 +15,9 @@
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/panels/camera_settings_choices.h"
+#include "lumenhollow/ui/panels/camera_settings_panel.h"
+#include "lumenhollow/ui/panels/scenes_panel.h"
 #include "lumenhollow/ui/panels/screen_recording_panel.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
@@ -64,6 +67,7 @@ void showSheet(ShotModel& shot, MainWindow& window, ShotSheet sheet) {
     switch (sheet) {
         case ShotSheet::none: return;
         case ShotSheet::welcome: window.sheets().present(SheetKind::welcome); break;
+        case ShotSheet::shortcuts: window.sheets().present(SheetKind::shortcuts); break;
         case ShotSheet::usbGuideWaiting:
         case ShotSheet::usbGuideFound:
             shot.cameras.setPocketConnected(sheet == ShotSheet::usbGuideFound);
@@ -136,10 +140,15 @@ std::vector<ShotState> makeShotStates() {
         windowShot("sheet-welcome", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
+        windowShot("sheet-shortcuts", 1152, 720, 1920, 1080),
         panelShot("panel-screen-circle", ShotPanel::screenRecording),
         panelShot("panel-screen-cutout", ShotPanel::screenRecording),
         panelShot("panel-screen-card", ShotPanel::screenRecording),
         panelShot("panel-screen-cutout-card-wifi", ShotPanel::screenRecording),
+        panelShot("panel-camera-settings", ShotPanel::cameraSettings),
+        panelShot("panel-camera-settings-chosen", ShotPanel::cameraSettings),
+        panelShot("panel-scenes-empty", ShotPanel::scenes),
+        panelShot("panel-scenes-three", ShotPanel::scenes),
     };
     const auto find = [&states](const char* name) -> ShotState& {
         return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
@@ -155,6 +164,7 @@ std::vector<ShotState> makeShotStates() {
     find("sheet-welcome").sheet = ShotSheet::welcome;
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
+    find("sheet-shortcuts").sheet = ShotSheet::shortcuts;
     find("panel-screen-circle").recordScreen = true;
     find("panel-screen-cutout").recordScreen = true;
     find("panel-screen-cutout").cutout = true;
@@ -163,6 +173,11 @@ std::vector<ShotState> makeShotStates() {
     find("panel-screen-cutout-card-wifi").recordScreen = true;
     find("panel-screen-cutout-card-wifi").screenAccessDenied = true;
     find("panel-screen-cutout-card-wifi").usb = false;
+    // The camera takes its own settings only over Wi-Fi.
+    find("panel-camera-settings").usb = false;
+    find("panel-camera-settings-chosen").usb = false;
+    find("panel-camera-settings-chosen").cameraSettingsChosen = true;
+    find("panel-scenes-three").scenes = 3;
     return states;
 }
 
@@ -234,6 +249,36 @@ hollowkit::VideoFrame barsFrame(int width, int height) {
     return hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, width, height, {&plane, 1}, {});
 }
 
+// Each choice as the panel makes it, one after the other.
+void chooseCameraSettings(CameraModel& model) {
+    using namespace hollowkit;
+    const auto apply = [&model](const std::optional<CameraSettingsChange>& change) {
+        if (change) model.applyCameraSetting(change->next, change->setting);
+    };
+    apply(chooseFrameRate(model.state().cameraSettings, CameraFrameRate::fps60));
+    apply(chooseCodec(model.state().cameraSettings, VideoCodec::hevc));
+    apply(chooseColorProfile(model.state().cameraSettings, ColorProfile::dLog2));
+    apply(chooseExposureMode(model.state().cameraSettings, ExposureMode::manual));
+    apply(chooseISO(model.state().cameraSettings, CameraISO::iso400));
+    apply(chooseAutoWhiteBalance(model.state().cameraSettings, false, 4800));
+}
+
+// Up to three scenes, each at its own position, with a user's names.
+void saveScenes(ShotModel& shot, int count) {
+    static const struct {
+        hollowkit::CameraPosition position;
+        const char* name;
+    } kShotScenes[] = {{{-12, 5, 150}, "Desk"}, {{35.5, -8, 100}, "Whiteboard"}, {{0, 0, 200}, "Close-up"}};
+    FakeCamera& camera = *shot.cameras.latest();
+    for (int i = 0; i < std::min(count, static_cast<int>(std::size(kShotScenes))); ++i) {
+        camera.setPosition(kShotScenes[i].position);
+        shot.main.runUntilIdle();
+        shot.model->saveCurrentPositionAsScene();
+        shot.main.runUntilIdle();
+        shot.model->renameScene(shot.model->state().scenes.back().id, kShotScenes[i].name);
+    }
+}
+
 // The camera's events and the user's choices of `state`, on the frozen clock.
 void arrange(ShotModel& shot, const ShotState& state) {
     FakeCamera& camera = *shot.cameras.latest();
@@ -291,6 +336,8 @@ void arrange(ShotModel& shot, const ShotState& state) {
         shot.model->setBubbleStyle(style);
     }
     if (state.screenAccessDenied) shot.recordingFakes.displays().setCanCapture(false);
+    if (state.cameraSettingsChosen) chooseCameraSettings(*shot.model);
+    saveScenes(shot, state.scenes);
     if (state.recordingSeconds) {
         // The camera's own recording is the one a shot can start without
         // writing a file; the pill shows its time the same way.
@@ -330,17 +377,32 @@ QImage renderShot(const ShotState& state) {
 
     ModelSignals modelSignals(shot.model);
     QImage picture;
-    if (state.panel == ShotPanel::screenRecording) {
-        ScreenRecordingPanel panel(modelSignals, nullptr);
-        panel.setAttribute(Qt::WA_DontShowOnScreen);
-        panel.setAutoFillBackground(true);
-        panel.show();
+    if (state.panel != ShotPanel::none) {
+        std::unique_ptr<QWidget> panel;
+        int width = 0;
+        switch (state.panel) {
+            case ShotPanel::none: break;
+            case ShotPanel::screenRecording:
+                panel = std::make_unique<ScreenRecordingPanel>(modelSignals, nullptr);
+                width = ScreenRecordingPanel::kWidth;
+                break;
+            case ShotPanel::cameraSettings:
+                panel = std::make_unique<CameraSettingsPanel>(modelSignals, nullptr);
+                width = CameraSettingsPanel::kWidth;
+                break;
+            case ShotPanel::scenes:
+                panel = std::make_unique<ScenesPanel>(modelSignals, nullptr);
+                width = ScenesPanel::kWidth;
+                break;
+        }
+        panel->setAttribute(Qt::WA_DontShowOnScreen);
+        panel->setAutoFillBackground(true);
+        panel->show();
         QCoreApplication::processEvents();
-        panel.resize(ScreenRecordingPanel::kWidth, panel.heightForWidth(ScreenRecordingPanel::kWidth) > 0
-                                                       ? panel.heightForWidth(ScreenRecordingPanel::kWidth)
-                                                       : panel.sizeHint().height());
+        const int height = panel->heightForWidth(width);
+        panel->resize(width, height > 0 ? height : panel->sizeHint().height());
         QCoreApplication::processEvents();
-        return panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     {
         MainWindow window(modelSignals, *shot.feed);

@@ -27,10 +27,10 @@ enum class ShotScene {
 };
 
 // A sheet over the window, as the user meets it.
-enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound };
+enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound, shortcuts };
 
 // A feature panel drawn alone, as its popover shows it.
-enum class ShotPanel { none = 0, screenRecording };
+enum class ShotPanel { none = 0, screenRecording, cameraSettings, scenes };
 
 struct ShotState {
     std::string name;
@@ -55,6 +55,10 @@ struct ShotState {
     ShotPanel panel = ShotPanel::none;
     bool cutout = false;
     bool screenAccessDenied = false;
+    // Scenes saved at three positions, named (at most three).
+    int scenes = 0;
+    // The camera settings chosen: a format, a look, manual exposure, a fixed white balance.
+    bool cameraSettingsChosen = false;
 };
 
 const std::vector<ShotState>& shotStates();

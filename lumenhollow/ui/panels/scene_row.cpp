@@ -23,6 +23,8 @@ namespace lumenhollow {
 namespace {
 
 constexpr const char* kGoToScene = "Go to this scene";
+constexpr int kSceneButtonSide = 26;
+constexpr int kSceneButtonSpacing = 2;
 
 QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
     auto* button = new QToolButton(parent);
@@ -30,6 +32,8 @@ QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char*
     button->setAutoRaise(true);
     button->setToolTip(QObject::tr(help));
     button->setFont(ui::Symbols::instance().font(15));
+    // The style's tool-button minimum is wider than the glyph; the room goes to the position line.
+    button->setFixedSize(kSceneButtonSide, kSceneButtonSide);
     if (auto glyph = ui::Symbols::instance().glyph(symbol)) button->setText(QString(*glyph));
     return button;
 }
@@ -116,9 +120,12 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     connect(update, &QToolButton::clicked, this, [this] { model_.model().updateScene(scene_); });
     auto* remove = sceneSymbolButton("trash", "Delete this scene", "delete", this);
     connect(remove, &QToolButton::clicked, this, [this] { model_.model().deleteScene(scene_.id); });
-    row->addWidget(go);
-    row->addWidget(update);
-    row->addWidget(remove);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(kSceneButtonSpacing);
+    buttons->addWidget(go);
+    buttons->addWidget(update);
+    buttons->addWidget(remove);
+    row->addLayout(buttons);
 
     setFixedHeight(kSceneRowHeight);
     setScene(scene_, index_);

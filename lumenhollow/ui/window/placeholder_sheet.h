@@ -1,8 +1,8 @@
 #pragma once
 
-// PlaceholderSheet: the sheets still to come (the keyboard shortcuts) as a
-// card with their title and a Close button, and the screen-recording alert
-// with its message and its two buttons. GUI thread only.
+// PlaceholderSheet: the screen-recording alert as a card with its title,
+// its message and its two buttons; any other kind shows its title and a
+// Close button. GUI thread only.
 
 #include "lumenhollow/ui/window/sheet_card.h"
 #include "lumenhollow/ui/window/sheets.h"

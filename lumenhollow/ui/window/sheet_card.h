@@ -21,6 +21,10 @@ class SheetCard : public QWidget {
 public:
     using QWidget::QWidget;
 
+    // Most cards are this wide; a card may ask for its own width.
+    static constexpr int kDefaultWidth = 460;
+    virtual int cardWidth() const { return kDefaultWidth; }
+
     // Return or Enter: what the default button does.
     virtual void acceptAction() = 0;
     // Escape: what the cancel button does, or closing the sheet.

@@ -11,6 +11,7 @@
 #include "lumenhollow/ui/window/placeholder_sheet.h"
 #include "lumenhollow/ui/window/sheet_card.h"
 #include "lumenhollow/ui/window/sheet_content.h"
+#include "lumenhollow/ui/window/shortcuts_view.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
 
@@ -56,7 +57,7 @@ void SheetHost::present(SheetKind kind) {
     switch (kind) {
         case SheetKind::welcome: card_ = new WelcomeSheet(model_.sharedModel(), this); break;
         case SheetKind::usbGuide: card_ = new UsbGuideSheet(model_.sharedModel(), this); break;
-        case SheetKind::shortcuts:
+        case SheetKind::shortcuts: card_ = new ShortcutsView(model_.sharedModel(), this); break;
         case SheetKind::screenRecordingAlert: card_ = new PlaceholderSheet(kind, model_, this); break;
     }
     setGeometry(parentWidget() ? parentWidget()->rect() : rect());
@@ -89,7 +90,7 @@ bool SheetHost::closeAll() {
 
 void SheetHost::placeCard() {
     if (!card_) return;
-    const int cardWidth = std::max(1, std::min(kCardWidth, width() - 2 * kCardMargin));
+    const int cardWidth = std::max(1, std::min(card_->cardWidth(), width() - 2 * kCardMargin));
     const int cardHeight = card_->hasHeightForWidth() ? card_->heightForWidth(cardWidth) : card_->sizeHint().height();
     const QRect place((width() - cardWidth) / 2, std::max(kCardMargin, (height() - cardHeight) / 2), cardWidth,
                       cardHeight);

@@ -25,7 +25,6 @@ class SheetHost final : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kCardWidth = 460;
     // The card keeps this much of the window free on each side.
     static constexpr int kCardMargin = 12;
     static constexpr double kCardRadius = 12;

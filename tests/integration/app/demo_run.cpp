@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -45,6 +47,42 @@ bool RunningDemo::focusWindow() const {
 
 bool RunningDemo::typeKeys(const std::string& keys) const {
     return xvfb.xdotool({"key", "--clearmodifiers", keys}).status == 0;
+}
+
+bool RunningDemo::typeText(const std::string& text) const {
+    return xvfb.xdotool({"type", "--clearmodifiers", text}).status == 0;
+}
+
+bool RunningDemo::clickAt(QPoint global) const {
+    return xvfb.xdotool({"mousemove", "--sync", std::to_string(global.x()), std::to_string(global.y()), "click", "1"})
+               .status == 0;
+}
+
+bool RunningDemo::dragAlong(QPoint from, QPoint to) const {
+    const auto at = [](QPoint p) { return std::vector<std::string>{std::to_string(p.x()), std::to_string(p.y())}; };
+    std::vector<std::string> arguments{"mousemove", "--sync"};
+    const auto add = [&arguments](std::vector<std::string> more) {
+        arguments.insert(arguments.end(), more.begin(), more.end());
+    };
+    add(at(from));
+    add({"mousedown", "1"});
+    // xdotool's own pauses pace the pointer like a hand, so the drag has
+    // begun before the pointer reaches the drop place.
+    constexpr int kDragSteps = 6;
+    for (int i = 1; i <= kDragSteps; ++i) {
+        add({"sleep", "0.1", "mousemove"});
+        add(at(from + (to - from) * i / kDragSteps));
+    }
+    add({"sleep", "0.3", "mouseup", "1"});
+    std::atomic<bool> finished = false;
+    std::atomic<int> status = -1;
+    std::thread mover([&] {
+        status = xvfb.xdotool(arguments).status;
+        finished = true;
+    });
+    const bool ended = waitFor([&] { return finished.load(); }, 30s);
+    mover.join();
+    return ended && status == 0;
 }
 
 DemoRun::~DemoRun() {

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPoint>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -53,6 +55,13 @@ struct RunningDemo {
     bool focusWindow() const;
     // Types `keys` (xdotool's names, "ctrl+r") into the focused window.
     bool typeKeys(const std::string& keys) const;
+    // Types `text` character by character into the focused window.
+    bool typeText(const std::string& text) const;
+    // Moves the pointer to `global` (screen pixels) and clicks the left button there.
+    bool clickAt(QPoint global) const;
+    // Presses the left button at `from`, moves in steps to `to` and lets go,
+    // with the event loop running all along: a drag runs a loop of its own.
+    bool dragAlong(QPoint from, QPoint to) const;
 };
 
 class DemoRun {

@@ -2,7 +2,8 @@
 // through the X server (xdotool), as a user types them: Ctrl+R records a
 // real movie and stops it, does nothing without a picture yet stops a
 // recording whose picture dropped; Alt with a digit recalls that scene;
-// Ctrl+Q closes an open sheet first and ends the run with status 0.
+// Ctrl+/ opens the shortcuts sheet and Return closes it; Ctrl+Q closes an
+// open sheet first and ends the run with status 0.
 
 #include <cmath>
 #include <optional>
@@ -145,6 +146,23 @@ TEST_F(ShortcutsEndToEndTest, AltWithADigitRecallsThatScene) {
                        std::abs(now.tiltDegrees - target.tiltDegrees) < 0.5;
             })) << "pan " << camera->pose().panDegrees << ", tilt " << camera->pose().tiltDegrees;
         }
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(ShortcutsEndToEndTest, CtrlSlashOpensTheShortcutsSheetAndReturnClosesIt) {
+    DemoRun run;
+    if (!prepare(run)) GTEST_SKIP() << skipped_;
+    const int status = run.run([](RunningDemo& demo) {
+        SheetHost& sheets = demo.window().sheets();
+        ASSERT_TRUE(demo.focusWindow());
+        ASSERT_FALSE(sheets.shown().has_value());
+        ASSERT_TRUE(demo.typeKeys("ctrl+slash"));
+        ASSERT_TRUE(demo.waitFor([&] { return sheets.shown() == SheetKind::shortcuts; }));
+        EXPECT_TRUE(demo.model().state().showShortcuts);
+        ASSERT_TRUE(demo.typeKeys("Return"));
+        ASSERT_TRUE(demo.waitFor([&] { return !sheets.shown().has_value(); }));
+        EXPECT_FALSE(demo.model().state().showShortcuts);
     });
     EXPECT_EQ(status, 0);
 }

@@ -175,5 +175,25 @@ TEST(ScenesPanel, AReplaceWithoutAPositionSaysSo) {
     EXPECT_EQ(rig.state().notice, "The camera did not report its position");
 }
 
+// The widest position lines still show whole beside the row's buttons.
+TEST(ScenesPanel, ThePositionLineIsNeverCut) {
+    const hollowkit::CameraPosition positions[] = {{-179.5, -89.5, 1175}, {-12, 5, 150}, {0, 0, 100}};
+    ScenesRig rig(0);
+    for (const hollowkit::CameraPosition& position : positions) {
+        rig.camera()->setPosition(position);
+        rig.main.runUntilIdle();
+        rig.model->saveCurrentPositionAsScene();
+    }
+    ScenesPanel* panel = rig.open();
+    ASSERT_EQ(panel->rows().size(), std::size(positions));
+    for (SceneRow* row : panel->rows()) {
+        const auto* line = row->findChild<QLabel*>("position");
+        SCOPED_TRACE(line->text().toStdString());
+        EXPECT_GE(line->width(), line->sizeHint().width());
+        const auto* go = row->findChild<QToolButton*>("go");
+        EXPECT_LE(line->mapTo(row, QPoint(line->width(), 0)).x(), go->mapTo(row, QPoint(0, 0)).x());
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow
