@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "island_fakes.h"
+#include "island_preview_harness.h"
 #include "lumenhollow/ui/island/island_content.h"
 #include "lumenhollow/ui/island/island_controls.h"
 #include "lumenhollow/ui/island/island_expanded_view.h"
@@ -30,6 +31,7 @@ namespace {
 
 using hollowkit::GimbalVelocity;
 using lumenhollow::FakeCamera;
+using test::PreviewHarness;
 
 std::vector<IslandControl> kinds(const std::vector<IslandControlItem>& items) {
     std::vector<IslandControl> out;
@@ -302,50 +304,6 @@ TEST(PulsingDot, RunsBetweenFullAndDimEveryEightTenths) {
         EXPECT_NEAR(PulsingDot::opacityAt(c.seconds), c.opacity, 1e-9) << c.seconds;
     }
 }
-
-// The island over the real model, with its own picture feed.
-struct PreviewHarness : lumenhollow::test::ModelHarness {
-    test::FakeScreenSource screens;
-    test::FakePointerSource pointer;
-    test::FakePanelInput input;
-    std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
-    std::unique_ptr<ModelSignals> modelSignals;
-    std::unique_ptr<NotchPanelController> controller;
-
-    explicit PreviewHarness(bool usb) {
-        cameras.setPocketConnected(usb);
-        FakeCamera::Options options;
-        options.zoomRange = hollowkit::ZoomRange{100, 400};
-        options.position = hollowkit::CameraPosition{20, -4, 100};
-        cameras.setOptions(usb ? ConnectionMode::usb : ConnectionMode::wireless, options);
-        CameraModelServices withFeed = services();
-        withFeed.notchDisplayLayer = feed;
-        model = CameraModel::create(withFeed);
-        model->camera().start();
-        main.runUntilIdle();
-        modelSignals = std::make_unique<ModelSignals>(model);
-        controller = std::make_unique<NotchPanelController>(
-            *modelSignals, main,
-            NotchPanelController::Platform{screens, pointer, IslandWindowMode::translucent, &input, feed.get()});
-        model->setNotchTrigger(NotchTrigger::click);
-    }
-    ~PreviewHarness() {
-        controller.reset();
-        modelSignals.reset();
-    }
-    void open() {
-        controller->islandTapped();
-        main.runUntilIdle();
-    }
-    IslandExpandedView& content() const { return controller->view().expandedView(); }
-    IslandPreview& preview() const { return content().preview(); }
-    GimbalVelocity velocity() const { return camera()->gimbal().storedVelocity(); }
-    std::vector<std::string> moves() const {
-        std::vector<std::string> all = camera()->commands();
-        std::erase_if(all, [](const std::string& c) { return c.rfind("move", 0) != 0; });
-        return all;
-    }
-};
 
 TEST(IslandPreview, DragsAndWheelReachTheModel) {
     {
