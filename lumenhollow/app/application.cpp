@@ -49,15 +49,6 @@ namespace {
 // device stuck in the kernel must not keep a finished process alive.
 constexpr auto kTeardownLimit = std::chrono::seconds(2);
 
-// The island's preview, until the island shows one: frames go nowhere.
-class NoVideoSink final : public VideoSink {
-public:
-    void enqueue(const hollowkit::VideoFrame&) override {}
-    bool hasFailed() const override { return false; }
-    void flush() override {}
-    void flushRemovingImage() override {}
-};
-
 void applyDarkLook(QApplication& app) {
     app.setStyle(QStyleFactory::create("Fusion"));
     QPalette palette;
@@ -104,8 +95,8 @@ private:
 struct Parts {
     explicit Parts(const ApplicationOptions& options)
         : cameras(options.makeCameras(main)), lifecycle(main, lifecycleHooks()) {
-        CameraModelServices services{main,   settings, secrets, random, disk, *cameras, lifecycle, desktop, feed,
-                                     std::make_shared<NoVideoSink>(), {}, {}, &audioInputs, &power};
+        CameraModelServices services{main,   settings, secrets, random,     disk,          *cameras, lifecycle,
+                                     desktop, feed,    islandFeed, {}, {}, &audioInputs, &power};
         services.filePicker = &filePicker;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
@@ -148,7 +139,7 @@ struct Parts {
         screens = std::make_unique<ui::QtScreenSource>(notches);
         pointer = std::make_unique<ui::DesktopPointerSource>(main);
         island = std::make_unique<ui::NotchPanelController>(
-            *modelSignals, main, ui::NotchPanelController::Platform{*screens, *pointer, ui::detectIslandWindowMode()});
+            *modelSignals, main, ui::NotchPanelController::Platform{*screens, *pointer, ui::detectIslandWindowMode(), nullptr, islandFeed.get()});
     }
 
     ~Parts() {
@@ -210,6 +201,8 @@ struct Parts {
     QtFilePicker filePicker{[this] { return fileDialogParent(); }, QtFilePicker::Options{}};
     std::unique_ptr<CameraFactory> cameras;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
+    // The island's picture, fed by the model only while the island is open on it.
+    std::shared_ptr<VideoFeed> islandFeed = std::make_shared<VideoFeed>();
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
     std::unique_ptr<ModelSignals> modelSignals;

@@ -47,6 +47,9 @@ void CameraModel::switchToUSB() {
 }
 
 void CameraModel::reconnect() {
+    // A refused connect leaves the mark: clearing it alone would end the
+    // automatic retries without connecting.
+    if (switching_ || isTerminating()) return;
     publish<Field::cameraOff>(false);
     connect(isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless);
 }

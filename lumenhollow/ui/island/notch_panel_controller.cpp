@@ -18,7 +18,7 @@ NotchPanelController::NotchPanelController(ModelSignals& model, hollowkit::MainE
     state_.geometry = first.value_or(fallbackNotchGeometry());
 
     panel_ = std::make_unique<NotchPanel>(platform.windowMode);
-    view_ = new NotchView(*this, model_, panel_.get());
+    view_ = new NotchView(*this, model_, platform.feed, panel_.get());
     if (platform.input) {
         input_ = platform.input;
     } else {

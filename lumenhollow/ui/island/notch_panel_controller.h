@@ -22,7 +22,8 @@
 
 namespace lumenhollow {
 class ModelSignals;
-}
+class VideoFeed;
+}  // namespace lumenhollow
 
 namespace lumenhollow::ui {
 
@@ -47,6 +48,8 @@ public:
         IslandWindowMode windowMode = IslandWindowMode::translucent;
         // Borrowed; none means the panel's own window.
         PanelInput* input = nullptr;
+        // The model's island sink, which the open preview paints; none shows no picture.
+        VideoFeed* feed = nullptr;
     };
 
     NotchPanelController(ModelSignals& model, hollowkit::MainExecutor& main, Platform platform,

@@ -4,10 +4,12 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include "lumenhollow/ui/island/island_expanded_view.h"
 #include "lumenhollow/ui/island/notch_panel.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/record_pill_state.h"
 
 namespace lumenhollow::ui {
 namespace {
@@ -16,24 +18,92 @@ namespace {
 constexpr Spring kIslandSpring{0.42, 0.82};
 // The shadow's blur drawn as this many widening strokes.
 constexpr int kIslandShadowLayers = 9;
-const QColor kIslandPlaceholderFill(0x14, 0x14, 0x14);
-const QColor kIslandPlaceholderDot(0x8e, 0x8e, 0x93);
+// The badge's dot runs down and back up in this time.
+constexpr auto kIslandPulsePeriod = std::chrono::milliseconds(1600);
 
 }  // namespace
 
-NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, QWidget* parent)
-    : QWidget(parent), controller_(controller), shadow_(NotchSizes::panel, QImage::Format_ARGB32_Premultiplied) {
+NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, VideoFeed* feed, QWidget* parent)
+    : QWidget(parent),
+      controller_(controller),
+      model_(model),
+      expanded_(new IslandExpandedView(controller, model, feed, this)),
+      elapsedTicker_(new Ticker(this)),
+      shadow_(NotchSizes::panel, QImage::Format_ARGB32_Premultiplied) {
     setObjectName(QStringLiteral("NotchView"));
     setFixedSize(NotchSizes::panel);
     setAttribute(Qt::WA_AlwaysShowToolTips);
+    expanded_->hide();
     progress_ = IslandProgress::at(controller_.state().expanded);
     connect(&controller_, &NotchPanelController::expandedChanged, this, [this](bool animated) {
         expandedChanged(animated);
     });
-    connect(&controller_, &NotchPanelController::geometryChanged, this, [this] { refresh(); });
+    connect(&controller_, &NotchPanelController::geometryChanged, this, [this] {
+        refreshContent();
+        refresh();
+    });
+    connect(&controller_, &NotchPanelController::pinnedChanged, this, [this] { refreshContent(); });
     // The size follows the content setting and the picture's shape.
-    connect(&model, &ModelSignals::changed, this, [this] { refresh(); });
+    connect(&model, &ModelSignals::changed, this, [this] {
+        refreshContent();
+        refresh();
+    });
+    refreshContent();
     refresh();
+}
+
+std::optional<QString> NotchView::elapsedText() const {
+    const auto& started = model_.state().recordingStarted;
+    if (!started) return std::nullopt;
+    const auto elapsed = model_.model().clock().wallNow() - *started;
+    return QString::fromStdString(formatElapsed(std::chrono::duration<double>(elapsed).count()));
+}
+
+void NotchView::refreshContent() {
+    const IslandContentInputs in = islandContentInputs(model_.state(), model_.model().previewAspect());
+    const std::optional<QString> elapsed = elapsedText();
+    strip_.set(in, elapsed);
+    expanded_->refresh();
+    expanded_->setBadge(elapsed, dotOpacity_);
+    updateRecordingTimers();
+    placeExpanded();
+    update();
+}
+
+void NotchView::updateRecordingTimers() {
+    const bool recording = model_.state().recordingStarted.has_value();
+    if (recording && !elapsedTicker_->isRunning()) {
+        // The time turns over on the recording's own whole seconds.
+        elapsedTicker_->start(
+            [this] {
+                const auto& started = model_.state().recordingStarted;
+                if (!started) return std::chrono::milliseconds(1000);
+                const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    model_.model().clock().wallNow() - *started);
+                const auto into = since.count() >= 0 ? since.count() % 1000 : 0;
+                return std::chrono::milliseconds(1000 - into);
+            },
+            [this] { refreshContent(); });
+        dotOpacity_ = 1;
+        pulse_ = loop(this, kIslandPulsePeriod, [this](double phase) {
+            dotOpacity_ = PulsingDot::opacityAt(phase * 2 * PulsingDot::kHalfPeriodSeconds);
+            expanded_->setBadge(elapsedText(), dotOpacity_);
+            update(look_.island.toAlignedRect());
+        });
+    } else if (!recording && elapsedTicker_->isRunning()) {
+        elapsedTicker_->stop();
+        if (pulse_) pulse_->deleteLater();
+        // Shown again, the dot starts from full opacity.
+        dotOpacity_ = 1;
+    }
+}
+
+void NotchView::placeExpanded() {
+    const QSize size = controller_.islandSize(true);
+    expanded_->move((NotchSizes::panel.width() - size.width()) / 2, 0);
+    // The live content shows once it has fully grown in.
+    const bool settled = look_.expandedOpacity >= 1 && controller_.state().expanded;
+    if (settled != expanded_->isVisible()) expanded_->setVisible(settled);
 }
 
 void NotchView::stopAnimations() {
@@ -52,6 +122,9 @@ void NotchView::expandedChanged(bool animated) {
         return;
     }
     const IslandProgress from = progress_;
+    // The open content fades and grows as a picture of itself.
+    expandedSnapshot_ = expanded_->grab();
+    expanded_->hide();
     sizeAnimation_ = animate(this, kIslandSpring, [this, from, target](double p) {
         progress_.size = from.size + (target.size - from.size) * p;
         refresh();
@@ -76,14 +149,8 @@ void NotchView::refresh() {
     if (look == look_ && !outline_.isEmpty()) return;
     look_ = look;
     outline_ = look_.shape.path(look_.island);
-    // Placeholder content: the area the expanded content will fill.
-    const int band = controller_.state().geometry.hasNotch ? controller_.state().geometry.notchHeight
-                                                           : NotchSizes::topBandWithoutNotch;
-    placeholder_ = QPainterPath();
-    const QRectF expandedIsland(QPointF(0, 0), QSizeF(controller_.islandSize(true)));
-    const QRectF area = expandedIsland.adjusted(16, band + 10, -16, -14);
-    if (area.isValid()) placeholder_.addRoundedRect(area, 16, 16);
     rebuildShadow();
+    placeExpanded();
     auto* panel = qobject_cast<NotchPanel*>(window());
     if (panel && panel->windowMode() == IslandWindowMode::mask) {
         // Without a compositor the window itself takes the island's outline.
@@ -116,19 +183,19 @@ void NotchView::paintEvent(QPaintEvent*) {
     painter.setClipPath(outline_);
     if (look_.collapsedOpacity > 0) {
         painter.setOpacity(look_.collapsedOpacity);
-        const QRectF& island = look_.island;
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kIslandPlaceholderDot);
-        painter.drawEllipse(QPointF(island.left() + 5 + 10, island.center().y()), 3, 3);
+        // The strip keeps the collapsed size while the outline grows.
+        const QSizeF collapsed(controller_.islandSize(false));
+        const QRectF strip((width() - collapsed.width()) / 2, 0, collapsed.width(), collapsed.height());
+        strip_.paint(painter, strip, dotOpacity_);
     }
-    if (look_.expandedOpacity > 0) {
+    if (look_.expandedOpacity > 0 && !expanded_->isVisible() && !expandedSnapshot_.isNull()) {
         painter.setOpacity(look_.expandedOpacity);
         // Grows from 0.96 about the island's top centre while it fades in.
         const QPointF anchor(look_.island.center().x(), look_.island.top());
         painter.translate(anchor);
         painter.scale(look_.expandedScale, look_.expandedScale);
         painter.translate(-look_.island.width() / 2, 0);
-        painter.fillPath(placeholder_, kIslandPlaceholderFill);
+        painter.drawPixmap(QPointF(0, 0), expandedSnapshot_);
     }
 }
 

@@ -4,33 +4,47 @@
 // black outline (merging with the notch where there is one), its shadow
 // while open, and the collapsed or expanded content with their own
 // transitions. It draws the IslandLook of the moment and decides nothing
-// else; a tap on the collapsed island goes to the controller. Until the
-// island's content exists, each content is a plain placeholder.
+// else; a tap on the collapsed island goes to the controller. The collapsed
+// strip is painted here; the open content is a child that shows once it has
+// grown in (a snapshot of it fades and grows meanwhile). While recording,
+// the elapsed time follows the model's clock and the badge's dot pulses.
 // Owned by the panel; GUI thread only.
 
 #include <QImage>
+#include <QPixmap>
 #include <QPainterPath>
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
+#include "lumenhollow/ui/island/island_collapsed.h"
 #include "lumenhollow/ui/island/island_look.h"
 
 class QVariantAnimation;
 
 namespace lumenhollow {
 class ModelSignals;
-}
+class VideoFeed;
+}  // namespace lumenhollow
 
 namespace lumenhollow::ui {
 
+class IslandExpandedView;
 class NotchPanelController;
+class Ticker;
 
 class NotchView final : public QWidget {
     Q_OBJECT
 public:
-    NotchView(NotchPanelController& controller, ModelSignals& model, QWidget* parent);
+    // `feed` (the island's picture) may be none.
+    NotchView(NotchPanelController& controller, ModelSignals& model, VideoFeed* feed, QWidget* parent);
 
     const IslandLook& look() const { return look_; }
+    const IslandCollapsedStrip& strip() const { return strip_; }
+    IslandExpandedView& expandedView() const { return *expanded_; }
+    // The recording's time as shown now, when recording.
+    std::optional<QString> elapsedText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -42,12 +56,21 @@ private:
     void refresh();
     void rebuildShadow();
     void stopAnimations();
+    void refreshContent();
+    void updateRecordingTimers();
+    void placeExpanded();
 
     NotchPanelController& controller_;
+    ModelSignals& model_;
+    IslandExpandedView* expanded_;
+    IslandCollapsedStrip strip_;
+    QPixmap expandedSnapshot_;  // drawn while the open content grows in
+    Ticker* elapsedTicker_;
+    QPointer<QVariantAnimation> pulse_;
+    double dotOpacity_ = 1;
     IslandProgress progress_;
     IslandLook look_;
     QPainterPath outline_;
-    QPainterPath placeholder_;
     QImage shadow_;  // panel-sized, redrawn when the look changes
     bool drawShadow_ = false;
     bool pressedOnIsland_ = false;

@@ -14,7 +14,7 @@ namespace lumenhollow::ui {
 namespace {
 
 // Symbol name → the icon font's ligature for the nearest picture.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 60> kSymbolTable{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 67> kSymbolTable{{
     {"airpods", "headphones"},
     {"arrow.clockwise", "refresh"},
     {"arrow.triangle.2.circlepath", "sync"},
@@ -26,10 +26,12 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 60> kSymbolT
     {"battery.25percent", "battery_2_bar"},
     {"battery.50percent", "battery_4_bar"},
     {"battery.75percent", "battery_5_bar"},
+    {"bolt.fill", "flash_on"},
     {"cable.connector", "cable"},
     {"cable.connector.horizontal", "usb"},
     {"camera", "photo_camera"},
     {"camera.aperture", "camera"},
+    {"camera.fill", "photo_camera"},
     {"camera.viewfinder", "center_focus_weak"},
     {"checkmark", "check"},
     {"checkmark.circle", "check_circle_outline"},
@@ -53,14 +55,19 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 60> kSymbolT
     {"laptopcomputer", "laptop"},
     {"lock.shield", "security"},
     {"macbook", "laptop_mac"},
+    {"macwindow", "web_asset"},
     {"mic", "mic"},
     {"mic.fill", "mic"},
     {"mic.slash", "mic_off"},
     {"minus", "remove"},
+    {"minus.magnifyingglass", "zoom_out"},
     {"person.fill", "person"},
     {"person.fill.viewfinder", "center_focus_strong"},
+    {"pin", "push_pin"},
+    {"pin.fill", "push_pin"},
     {"play.fill", "play_arrow"},
     {"plus", "add"},
+    {"plus.magnifyingglass", "zoom_in"},
     {"power", "power_settings_new"},
     {"record.circle", "radio_button_checked"},
     {"record.circle.fill", "fiber_manual_record"},

@@ -1,0 +1,227 @@
+#include "lumenhollow/ui/island/island_preview.h"
+
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+#include "lumenhollow/ui/island/island_button.h"
+#include "lumenhollow/ui/island/island_glyphs.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/preview_events.h"
+#include "lumenhollow/ui/kit/spinner.h"
+#include "lumenhollow/ui/window/face_box_overlay.h"
+#include "lumenhollow/ui/window/video_feed.h"
+#include "lumenhollow/ui/window/window_layout.h"
+
+namespace lumenhollow::ui {
+namespace {
+
+constexpr double kPaneRadius = 16;
+const QColor kPaneBackground = QColor::fromRgbF(0.08f, 0.08f, 0.08f);
+constexpr double kStatusSpacing = 10;
+constexpr double kStatusSidePadding = 24;
+constexpr double kBadgeMargin = 8;
+constexpr double kBadgePadX = 8;
+constexpr double kBadgePadY = 4;
+constexpr double kBadgeDotGap = 5;
+
+IslandButton::Face reconnectFace() {
+    IslandButton::Face face;
+    face.symbol = "arrow.clockwise";
+    face.text = QCoreApplication::translate("NotchView", "Reconnect");
+    face.symbolPx = 12;
+    face.textPx = 12;
+    face.fillOpacity = 0.14;
+    face.capsule = true;
+    const QFontMetricsF metrics(uiFont(12, QFont::DemiBold));
+    const int width = static_cast<int>(std::ceil(metrics.horizontalAdvance(face.text) + 14 + 4 + 24));
+    face.size = QSize(width, static_cast<int>(std::ceil(metrics.height() + 12)));
+    return face;
+}
+
+}  // namespace
+
+IslandPreview::IslandPreview(VideoFeed* feed, std::weak_ptr<CameraModel> model, QWidget* parent)
+    : QWidget(parent),
+      feed_(feed),
+      input_(std::move(model)),
+      spinner_(new Spinner(Spinner::Size::mini, this)),
+      reconnect_(new IslandButton(reconnectFace(), this)),
+      faceBox_(new FaceBoxOverlay(this)),
+      statusFont_(uiFont(12, QFont::Medium)),
+      badgeFont_(uiFont(11, QFont::Bold)) {
+    setObjectName(QStringLiteral("IslandPreview"));
+    setCursor(Qt::OpenHandCursor);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    spinner_->hide();
+    reconnect_->hide();
+    faceBox_->hide();
+    connect(reconnect_, &QAbstractButton::clicked, this, &IslandPreview::reconnectClicked);
+    if (feed_) {
+        connect(&feed_->relay(), &FeedRelay::frameReady, this, &IslandPreview::showWaitingFrame);
+        connect(&feed_->relay(), &FeedRelay::imageRemoved, this, [this] {
+            frame_ = {};
+            image_ = {};
+            update();
+        });
+        connect(&feed_->relay(), &QObject::destroyed, this, [this] { feed_ = nullptr; });
+    }
+}
+
+IslandPreview::~IslandPreview() { endDrag(); }
+
+void IslandPreview::showWaitingFrame() {
+    if (!feed_) return;
+    hollowkit::VideoFrame frame = feed_->mailbox().take();
+    if (!frame) return;
+    frame_ = std::move(frame);
+    image_ = QImage(frame_.planeData(0), frame_.width(), frame_.height(), static_cast<qsizetype>(frame_.stride(0)),
+                    QImage::Format_RGB32);
+    update();
+}
+
+void IslandPreview::setStatus(const IslandStatusOverlay& overlay, const QString& statusText) {
+    if (overlay == status_ && statusText == statusText_) return;
+    status_ = overlay;
+    statusText_ = statusText;
+    placeOverlay();
+    update();
+}
+
+void IslandPreview::setBadge(const std::optional<QString>& elapsed, double dotOpacity) {
+    if (elapsed == elapsed_ && dotOpacity == dotOpacity_) return;
+    if (elapsed != elapsed_) {
+        elapsed_ = elapsed;
+        elapsedLine_ = elapsed_ ? layoutTabular(QFontMetricsF(badgeFont_), *elapsed_) : TabularLine{};
+        const QFontMetricsF metrics(badgeFont_);
+        badge_ = elapsed_ ? QRectF(kBadgeMargin, kBadgeMargin,
+                                   2 * kBadgePadX + PulsingDot::kDiameter + kBadgeDotGap + elapsedLine_.width,
+                                   2 * kBadgePadY + metrics.height())
+                          : QRectF();
+    }
+    dotOpacity_ = dotOpacity;
+    update(badge_.toAlignedRect().adjusted(-1, -1, 1, 1));
+}
+
+void IslandPreview::setFace(const std::optional<hollowkit::NormalizedRect>& face) {
+    faceBox_->setVisible(face.has_value());
+    faceBox_->setFace(face);
+}
+
+void IslandPreview::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    pane_ = QPainterPath();
+    pane_.addRoundedRect(QRectF(rect()), kPaneRadius, kPaneRadius);
+    faceBox_->setGeometry(rect());
+    if (feed_) {
+        const qreal ratio = devicePixelRatioF();
+        feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));
+    }
+    placeOverlay();
+}
+
+void IslandPreview::placeOverlay() {
+    // Spinner or Reconnect, then the text, stacked and centred as one.
+    const QFontMetricsF metrics(statusFont_);
+    const double textWidth = std::max(0.0, width() - 2 * kStatusSidePadding);
+    const QRectF measured =
+        metrics.boundingRect(QRectF(0, 0, textWidth, 1000), Qt::AlignHCenter | Qt::TextWordWrap, statusText_);
+    const double textHeight = statusText_.isEmpty() ? 0 : measured.height();
+    const double above = status_.spinner ? spinner_->height() + kStatusSpacing : 0;
+    const double below = status_.reconnect ? kStatusSpacing + reconnect_->height() : 0;
+    const double top = (height() - (above + textHeight + below)) / 2;
+    spinner_->move(qRound((width() - spinner_->width()) / 2.0), qRound(top));
+    statusRect_ = QRectF(kStatusSidePadding, top + above, textWidth, textHeight);
+    reconnect_->move(qRound((width() - reconnect_->width()) / 2.0), qRound(statusRect_.bottom() + kStatusSpacing));
+    spinner_->setVisible(status_.shown && status_.spinner);
+    reconnect_->setVisible(status_.shown && status_.reconnect);
+}
+
+void IslandPreview::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipPath(pane_);
+    painter.fillRect(rect(), kPaneBackground);
+    if (!image_.isNull()) {
+        const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
+                                    static_cast<double>(image_.width()) / image_.height());
+        if (!fit.isEmpty()) {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRectF(fit.x, fit.y, fit.width, fit.height), image_);
+        }
+    }
+    if (status_.shown && !statusText_.isEmpty()) {
+        painter.setFont(statusFont_);
+        painter.setPen(QColor(255, 255, 255, 140));
+        painter.drawText(statusRect_, Qt::AlignHCenter | Qt::TextWordWrap, statusText_);
+    }
+    if (elapsed_) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor::fromRgbF(0, 0, 0, 0.55f));
+        painter.drawRoundedRect(badge_, badge_.height() / 2, badge_.height() / 2);
+        const double mid = badge_.center().y();
+        PulsingDot::paint(painter, QPointF(badge_.left() + kBadgePadX + PulsingDot::kDiameter / 2, mid),
+                          appAccentColor(), dotOpacity_);
+        painter.setFont(badgeFont_);
+        painter.setPen(Qt::white);
+        drawTabular(painter,
+                    QPointF(badge_.left() + kBadgePadX + PulsingDot::kDiameter + kBadgeDotGap,
+                            centredBaseline(QFontMetricsF(badgeFont_), mid)),
+                    elapsedLine_);
+    }
+    painter.setClipping(false);
+    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.08f), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPaneRadius - 0.5, kPaneRadius - 0.5);
+}
+
+void IslandPreview::hideEvent(QHideEvent* event) {
+    endDrag();
+    QWidget::hideEvent(event);
+}
+
+void IslandPreview::endDrag() {
+    if (!input_.isDragging()) return;
+    input_.mouseReleased();
+    setCursor(Qt::OpenHandCursor);
+}
+
+void IslandPreview::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    endDrag();  // a press without the last release
+    input_.mousePressed(PreviewPoint{event->position().x(), event->position().y()});
+    setCursor(Qt::ClosedHandCursor);
+    event->accept();
+}
+
+void IslandPreview::mouseMoveEvent(QMouseEvent* event) {
+    if (!input_.isDragging()) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    input_.mouseDragged(PreviewPoint{event->position().x(), event->position().y()}, width());
+    event->accept();
+}
+
+void IslandPreview::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    endDrag();
+    event->accept();
+}
+
+void IslandPreview::wheelEvent(QWheelEvent* event) {
+    input_.wheel(previewWheelEvent(*event));
+    event->accept();
+}
+
+}  // namespace lumenhollow::ui
