@@ -30,6 +30,24 @@ QImage renderIsland(PreviewHarness& h) {
     return image;
 }
 
+// Vertical stripes of colour, BGRA, so a golden shows where the picture lies.
+hollowkit::VideoFrame stripes(int width, int height) {
+    static constexpr uint8_t kStripes[4][3] = {{40, 40, 200}, {40, 200, 40}, {200, 40, 40}, {200, 200, 200}};
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* colour = kStripes[x * 4 / width];
+            uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 4];
+            p[0] = colour[0];
+            p[1] = colour[1];
+            p[2] = colour[2];
+            p[3] = 255;
+        }
+    }
+    const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(width) * 4};
+    return hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, width, height, {&plane, 1}, {});
+}
+
 void live(PreviewHarness& h, int width, int height) {
     h.emit(CameraEvent::stats(picture(width, height)));
     h.emit(CameraEvent::battery(hollowkit::BatteryStatus{85, false}));
@@ -76,7 +94,14 @@ TEST(IslandContentScreenshots, EveryContentState) {
         SCOPED_TRACE(shot.name);
         PreviewHarness h(shot.usb);
         shot.setUp(h);
-        if (shot.open) h.open();
+        if (shot.open) {
+            h.open();
+            // A live picture shows in the open island's pane.
+            if (const auto stats = h.model->state().stats; stats && stats->hasPicture && stats->resolution) {
+                h.feed->mailbox().push(stripes(stats->resolution->width / 4, stats->resolution->height / 4));
+                h.preview().showWaitingFrame();
+            }
+        }
         const QImage image = renderIsland(h);
         const std::string mismatch = testing::matchGolden(image, QString::fromStdString(shot.name));
         EXPECT_TRUE(mismatch.empty()) << mismatch;
