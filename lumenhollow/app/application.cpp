@@ -17,7 +17,7 @@
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_log.h"
-#include "hollowkit/recording/linux/pulse_audio_input.h"
+#include "hollowkit/recording/linux/linux_recording_system.h"
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
@@ -94,10 +94,13 @@ private:
 // torn down in reverse.
 struct Parts {
     explicit Parts(const ApplicationOptions& options)
-        : cameras(options.makeCameras(main)), lifecycle(main, lifecycleHooks()) {
-        CameraModelServices services{main,   settings, secrets, random,     disk,          *cameras, lifecycle,
-                                     desktop, feed,    islandFeed, {}, {}, &audioInputs, &power};
+        : filePicker([this] { return fileDialogParent(); }, QtFilePicker::Options{options.desktopFileDialogs}),
+          cameras(options.makeCameras(main)),
+          lifecycle(main, lifecycleHooks()) {
+        CameraModelServices services{main,    settings, secrets, random, disk, *cameras, lifecycle, desktop, feed,
+                                     islandFeed, {}, {}, recording.audioInputs.get(), &power};
         services.filePicker = &filePicker;
+        services.recordingSystem = &recording;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);
@@ -196,9 +199,13 @@ struct Parts {
     StatvfsDiskSpace disk;
     FreedesktopDesktop desktop;
     FreedesktopPowerAssertion power;
-    hollowkit::PulseAudioInputBackend audioInputs;
+    // The displays, screen capture and sound inputs of this desktop (the
+    // DISPLAY and sound server of the environment), connected when first
+    // used; the microphone and takes of the screen share the one sound
+    // connection.
+    hollowkit::RecordingSystem recording = hollowkit::makeLinuxRecordingSystem();
     // Before the model, which asks it for files until the model ends.
-    QtFilePicker filePicker{[this] { return fileDialogParent(); }, QtFilePicker::Options{}};
+    QtFilePicker filePicker;
     std::unique_ptr<CameraFactory> cameras;
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     // The island's picture, fed by the model only while the island is open on it.

@@ -33,6 +33,8 @@ struct ApplicationOptions {
     std::function<std::unique_ptr<CameraFactory>(hollowkit::MainExecutor& main)> makeCameras;
     // Runs once the camera has been started and the window shown.
     std::function<void(RunningApplication& app)> started;
+    // False: Qt's own file dialogs, never the desktop's (scripted runs).
+    bool desktopFileDialogs = true;
 };
 
 // Runs the application to its end; the process's exit status.

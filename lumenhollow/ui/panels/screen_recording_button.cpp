@@ -3,6 +3,8 @@
 #include <QGraphicsOpacityEffect>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/panels/screen_recording_panel.h"
 
 namespace lumenhollow {
 
@@ -10,14 +12,25 @@ ScreenRecordingButton::ScreenRecordingButton(ModelSignals& model, QWidget* paren
     : ui::IconButton("rectangle.inset.bottomright.filled", tr("Record your screen with the camera in a corner"), kSize,
                      parent),
       model_(model),
-      opacity_(new QGraphicsOpacityEffect(this)) {
+      opacity_(new QGraphicsOpacityEffect(this)),
+      popover_(new ui::Popover(this, ui::PopoverEdge::above,
+                               [&model](QWidget* host) { return new ScreenRecordingPanel(model, host); })) {
     setObjectName(QStringLiteral("screenRecordingButton"));
     opacity_->setOpacity(1);
     setGraphicsEffect(opacity_);
     connect(this, &QAbstractButton::clicked, this, [this] { press(); });
+    connect(popover_, &ui::Popover::dismissed, this, [this] {
+        if (model_.state().showScreenOptions) model_.model().setShowScreenOptions(false);
+    });
+    model_.onChange({Field::showScreenOptions}, this, [this] { follow(); });
     model_.onChange({Field::recordScreen, Field::recordingStarted, Field::isStartingScreen, Field::composeProgress},
                     this, [this] { refresh(); });
     refresh();
+}
+
+ScreenRecordingButton::~ScreenRecordingButton() {
+    // The popover goes with the button; so does the flag that showed it.
+    if (popover_->isPresented() && model_.state().showScreenOptions) model_.model().setShowScreenOptions(false);
 }
 
 double ScreenRecordingButton::opacity() const { return opacity_->opacity(); }
@@ -38,6 +51,16 @@ void ScreenRecordingButton::press() {
         if (auto self = weak.lock()) self->refreshDisplays();
     });
     model.setShowScreenOptions(!model.state().showScreenOptions);
+}
+
+void ScreenRecordingButton::follow() {
+    if (!model_.state().showScreenOptions) {
+        popover_->dismiss();
+        return;
+    }
+    popover_->present();
+    // A hidden button cannot show it: the flag must not wait for its return.
+    if (!popover_->isPresented()) model_.model().setShowScreenOptions(false);
 }
 
 }  // namespace lumenhollow

@@ -4,7 +4,9 @@
 // shows whether "Record Screen Too" is on and opens the screen-recording
 // panel. Each press reads the displays again, so the panel's Display menu
 // knows monitors plugged in since. Waits (disabled) while the model is busy
-// recording, starting a take or composing one. GUI thread.
+// recording, starting a take or composing one. The panel opens in a
+// popover above the button while the model's showScreenOptions is set;
+// closing the popover, however it closes, clears the flag. GUI thread.
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/panels/screen_recording_state.h"
@@ -15,6 +17,10 @@ namespace lumenhollow {
 
 class ModelSignals;
 
+namespace ui {
+class Popover;
+}
+
 class ScreenRecordingButton final : public ui::IconButton {
     Q_OBJECT
 public:
@@ -22,16 +28,20 @@ public:
 
     // `model` must outlive the button.
     ScreenRecordingButton(ModelSignals& model, QWidget* parent);
+    ~ScreenRecordingButton() override;
 
     const ScreenRecordingButtonState& shown() const { return shown_; }
     double opacity() const;
+    ui::Popover* popover() const { return popover_; }
 
 private:
     void refresh();
     void press();
+    void follow();
 
     ModelSignals& model_;
     QGraphicsOpacityEffect* opacity_;
+    ui::Popover* popover_;
     ScreenRecordingButtonState shown_;
 };
 

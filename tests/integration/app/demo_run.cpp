@@ -93,7 +93,23 @@ DemoRun::~DemoRun() {
 std::string DemoRun::prepare(Options options) {
     if (!hollowkit::XvfbServer::program()) return "Xvfb is not installed";
     if (!hollowkit::XvfbServer::xdotoolProgram()) return "xdotool is not installed";
-    if (auto started = xvfb_.start(1920, 1080); !started) return started.error();
+    if (auto started = xvfb_.start(options.screen.width(), options.screen.height()); !started) {
+        return started.error();
+    }
+    if (!options.monitors.empty()) {
+        if (auto added = xvfb_.addMonitors(options.monitors); !added) return added.error();
+    }
+    if (options.background) {
+        if (auto painted = xvfb_.paint(*options.background, {}); !painted) return painted.error();
+    }
+    if (options.privateSound) {
+        if (!hollowkit::PrivatePulseServer::program()) return "pulseaudio is not installed";
+        if (auto started = pulse_.start(); !started) return started.error();
+        ::setenv("PULSE_SERVER", pulse_.address().c_str(), 1);
+    } else {
+        // Never the user's own: no sound server at all.
+        ::setenv("PULSE_SERVER", "unix:/nonexistent/lumenhollow-e2e", 1);
+    }
     char pattern[] = "/tmp/lumenhollow-e2e-XXXXXX";
     if (!::mkdtemp(pattern)) return "no temporary folder";
     folder_ = pattern;
@@ -114,6 +130,8 @@ std::string DemoRun::prepare(Options options) {
 int DemoRun::run(const std::function<void(RunningDemo&)>& script) {
     DemoCameraFactory* factory = nullptr;
     ApplicationOptions options;
+    // Qt's own dialogs, which a script can fill in.
+    options.desktopFileDialogs = false;
     options.makeCameras = [&factory](hollowkit::MainExecutor& main) -> std::unique_ptr<CameraFactory> {
         auto made = std::make_unique<DemoCameraFactory>(main, DemoCameraFactory::Options{});
         factory = made.get();

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QPoint>
+#include <QSize>
 
 #include <chrono>
 #include <filesystem>
@@ -20,8 +21,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hollowkit/simulation/scene_camera.h"
+#include "hollowkit/testing/private_pulse_server.h"
 #include "hollowkit/testing/xvfb_server.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/demo_camera_factory.h"
@@ -69,6 +72,15 @@ public:
     struct Options {
         // Off: the first launch's welcome sheet opens over the picture.
         bool welcomed = true;
+        // The X screen's size, and RandR monitors over parts of it (none:
+        // the whole screen is the one monitor).
+        QSize screen{1920, 1080};
+        std::vector<hollowkit::LogicalMonitor> monitors = {};
+        // The root window's colour, where no window covers it.
+        std::optional<hollowkit::RgbColor> background = {};
+        // On: a sound server of the run's own (its tone as the default
+        // source) is the application's; off: the application finds none.
+        bool privateSound = false;
     };
 
     DemoRun() = default;
@@ -83,9 +95,13 @@ public:
 
     const std::filesystem::path& videos() const { return videos_; }
     const hollowkit::XvfbServer& xvfb() const { return xvfb_; }
+    hollowkit::XvfbServer& xvfb() { return xvfb_; }
+    // The run's sound server; not started unless asked for.
+    const hollowkit::PrivatePulseServer& pulse() const { return pulse_; }
 
 private:
     hollowkit::XvfbServer xvfb_;
+    hollowkit::PrivatePulseServer pulse_;
     std::filesystem::path folder_;
     std::filesystem::path videos_;
 };

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/panels/corner_picker.h"
@@ -137,6 +138,62 @@ TEST(ScreenRecordingButtonTest, EachPressTogglesThePanelAndReadsTheDisplaysAgain
     h.main.runUntilIdle();
     EXPECT_FALSE(h.state().showScreenOptions);
     EXPECT_GT(h.fakes.displays().displaysCalls(), afterOpen);
+}
+
+// Each way of closing: the popover the press opened holds the panel, and
+// closing it clears the flag that opened it.
+TEST(ScreenRecordingButtonTest, ThePopoverHoldsThePanelAndClosingItClearsTheFlag) {
+    const struct {
+        const char* name;
+        std::function<void(ScreenRecordingButton&, PanelHarness&)> close;
+    } cases[] = {
+        {"Escape", [](ScreenRecordingButton& b, PanelHarness&) { QTest::keyClick(b.popover(), Qt::Key_Escape); }},
+        {"dismiss", [](ScreenRecordingButton& b, PanelHarness&) { b.popover()->dismiss(); }},
+        {"button hidden", [](ScreenRecordingButton& b, PanelHarness&) { b.hide(); }},
+        {"button pressed again",
+         [](ScreenRecordingButton& b, PanelHarness&) {
+             QTest::mouseClick(&b, Qt::LeftButton, {}, b.rect().center());
+         }},
+        {"flag cleared by the model", [](ScreenRecordingButton&, PanelHarness& h) {
+             h.model->setShowScreenOptions(false);
+         }},
+    };
+    for (const auto& c : cases) {
+        PanelHarness h;
+        QWidget window;
+        window.resize(500, 700);
+        auto* button = new ScreenRecordingButton(*h.modelSignals, &window);
+        button->move(230, 640);
+        window.show();
+        ASSERT_FALSE(button->popover()->isPresented()) << c.name;
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        h.main.runUntilIdle();
+        ASSERT_TRUE(button->popover()->isPresented()) << c.name;
+        EXPECT_EQ(button->popover()->edge(), ui::PopoverEdge::above) << c.name;
+        EXPECT_NE(qobject_cast<ScreenRecordingPanel*>(button->popover()->content()), nullptr) << c.name;
+        // Above the button, not over it.
+        EXPECT_LE(button->popover()->geometry().bottom(), button->mapToGlobal(QPoint(0, 0)).y()) << c.name;
+        c.close(*button, h);
+        h.main.runUntilIdle();
+        EXPECT_FALSE(button->popover()->isPresented()) << c.name;
+        EXPECT_FALSE(h.state().showScreenOptions) << c.name;
+    }
+}
+
+TEST(ScreenRecordingButtonTest, TheFlagSetElsewhereOpensThePanelOnlyWhileTheButtonShows) {
+    PanelHarness h;
+    QWidget window;
+    auto* button = new ScreenRecordingButton(*h.modelSignals, &window);
+    // Not on screen: the flag cannot stay set with nothing showing it.
+    h.model->setShowScreenOptions(true);
+    h.main.runUntilIdle();
+    EXPECT_FALSE(button->popover()->isPresented());
+    EXPECT_FALSE(h.state().showScreenOptions);
+    window.show();
+    h.model->setShowScreenOptions(true);
+    h.main.runUntilIdle();
+    EXPECT_TRUE(button->popover()->isPresented());
+    EXPECT_TRUE(h.state().showScreenOptions);
 }
 
 TEST(ScreenRecordingButtonTest, WhileBusyTheButtonIsDisabledAndFadedWhenOff) {

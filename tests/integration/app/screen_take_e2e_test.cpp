@@ -1,0 +1,233 @@
+// A take of the screen set up from the screen-recording popover of the
+// demonstration application on an X server split into two monitors: the
+// panel's controls reach the model, Record makes a combined movie whose
+// camera bubble sits in the chosen corner of the chosen monitor, "Apply
+// Changes" with another corner rebuilds it, and "Rebuild Another Take…"
+// rebuilds a take folder typed into the folder dialog.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "demo_run.h"
+#include "hollowkit/recording/bubble_compositor.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/record_pill.h"
+#include "lumenhollow/ui/kit/segmented_control.h"
+#include "lumenhollow/ui/kit/switch_button.h"
+#include "lumenhollow/ui/panels/corner_picker.h"
+#include "lumenhollow/ui/panels/corner_picker_layout.h"
+#include "lumenhollow/ui/panels/screen_recording_button.h"
+#include "lumenhollow/ui/panels/screen_recording_panel.h"
+#include "lumenhollow/ui/window/capture_controls.h"
+#include "lumenhollow/ui/window/main_window.h"
+#include "tests/recording/screen_test_support.h"
+
+namespace lumenhollow::test {
+namespace {
+
+namespace hk = hollowkit;
+using hk::testsupport::colorNear;
+
+// The recorded monitor: the right half of the screen, painted a colour no
+// scene of the simulator shows; the window stays on the left half.
+constexpr int kMonitorWidth = 960;
+constexpr int kMonitorHeight = 1080;
+constexpr hk::RgbColor kBackdrop{230, 0, 230};
+constexpr int kBackdropTolerance = 40;
+
+void clickAt(QWidget& widget, QPointF at) { QTest::mouseClick(&widget, Qt::LeftButton, {}, at.toPoint()); }
+
+void chooseSegment(ui::SegmentedControl& control, int index) {
+    clickAt(control, ui::segmentRects(QSizeF(control.size()), control.count()).at(static_cast<size_t>(index)).center());
+}
+
+void chooseCorner(CornerPicker& picker, const hk::BubbleStyle& style, hk::BubbleCorner corner) {
+    for (const CornerTarget& target : cornerTargets(style.corner, style.size, style.shape, QSizeF(picker.size()))) {
+        if (target.corner == corner) return clickAt(picker, target.rect.center());
+    }
+    ADD_FAILURE() << "no target for the corner";
+}
+
+// Opens the popover from the window's screen button; its panel.
+ScreenRecordingPanel* openPanel(RunningDemo& demo) {
+    auto* button = demo.window().findChild<ScreenRecordingButton*>();
+    if (!button || !button->isVisible()) return nullptr;
+    if (!button->popover()->isPresented()) QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    if (!demo.waitFor([&] { return button->popover()->isPresented(); }, 10s)) return nullptr;
+    return qobject_cast<ScreenRecordingPanel*>(button->popover()->content());
+}
+
+void closePanel(RunningDemo& demo) {
+    auto* button = demo.window().findChild<ScreenRecordingButton*>();
+    QTest::keyClick(button->popover(), Qt::Key_Escape);
+    EXPECT_TRUE(demo.waitFor([&] { return !demo.model().state().showScreenOptions; }, 5s));
+}
+
+// Real time passes with the event loop running (the take records it).
+void runFor(RunningDemo& demo, std::chrono::milliseconds span) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    demo.waitFor([&] { return elapsed.hasExpired(span.count()); }, span + 1s);
+}
+
+// Waits for the composer to start and finish; true when it finished in time.
+bool waitForComposed(RunningDemo& demo, const std::filesystem::path& movie,
+                     std::filesystem::file_time_type after) {
+    return demo.waitFor(
+        [&] {
+            std::error_code error;
+            const auto written = std::filesystem::last_write_time(movie, error);
+            return !demo.model().state().composeProgress && !demo.model().isBusy() && !error && written > after;
+        },
+        180s);
+}
+
+// Per corner: does the bubble's middle show the camera (anything but the
+// backdrop) in the movie's picture a second in?
+std::map<hk::BubbleCorner, bool> bubbleCorners(const std::filesystem::path& movie, hk::BubbleStyle style) {
+    std::map<hk::BubbleCorner, bool> shown;
+    const auto picture = hk::testsupport::decodePicture(movie, 1.0, kMonitorWidth, kMonitorHeight);
+    if (picture.pixels.empty()) return shown;
+    for (hk::BubbleCorner corner : hk::kAllBubbleCorners) {
+        style.corner = corner;
+        const hk::PixelRect square = hk::BubbleCompositor::bubbleSquare(style, kMonitorWidth, kMonitorHeight);
+        const hk::RgbColor middle = picture.at(static_cast<int>(square.x + square.width / 2),
+                                               static_cast<int>(square.y + square.height / 2));
+        shown[corner] = !colorNear(middle, kBackdrop, kBackdropTolerance);
+    }
+    return shown;
+}
+
+std::map<hk::BubbleCorner, bool> onlyIn(hk::BubbleCorner corner) {
+    std::map<hk::BubbleCorner, bool> shown;
+    for (hk::BubbleCorner each : hk::kAllBubbleCorners) shown[each] = each == corner;
+    return shown;
+}
+
+class ScreenTakeEndToEndTest : public testing::Test {
+protected:
+    void SetUp() override {
+        DemoRun::Options options;
+        options.screen = {2 * kMonitorWidth, kMonitorHeight};
+        options.monitors = {{"LEFT", 0, 0, kMonitorWidth, kMonitorHeight, true},
+                            {"RIGHT", kMonitorWidth, 0, kMonitorWidth, kMonitorHeight, false}};
+        options.background = kBackdrop;
+        options.privateSound = true;
+        const std::string why = run_.prepare(options);
+        if (!why.empty()) GTEST_SKIP() << why;
+    }
+
+    DemoRun run_;
+};
+
+TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithTheChosenCorner) {
+    const std::optional<uint32_t> right = run_.xvfb().monitorId("RIGHT");
+    ASSERT_TRUE(right);
+    const int status = run_.run([&](RunningDemo& demo) {
+        ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
+        MainWindow& window = demo.window();
+        window.move(0, 200);
+        ASSERT_TRUE(demo.waitFor([&] { return window.frameGeometry().right() < kMonitorWidth; }, 10s))
+            << "the window should stay off the recorded monitor: " << window.frameGeometry().x() << "," << window.frameGeometry().y() << " " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " min " << window.minimumWidth();
+        const PublishedState& state = demo.model().state();
+
+        // Set up from the panel, each control in turn.
+        ScreenRecordingPanel* panel = openPanel(demo);
+        ASSERT_TRUE(panel);
+        clickAt(panel->recordSwitch(), panel->recordSwitch().rect().center());
+        ASSERT_TRUE(demo.waitFor([&] { return state.recordScreen; }, 5s));
+        // Two monitors (and the server's own one over the whole screen): the
+        // menu offers each display the server lists, after the main display.
+        ASSERT_TRUE(demo.waitFor([&] { return !panel->displayMenu().isHidden(); }, 10s));
+        const auto& displays = state.displays;
+        const auto rightDisplay = std::ranges::find_if(displays, [&](const auto& d) { return d.id == *right; });
+        ASSERT_NE(rightDisplay, displays.end());
+        ASSERT_GE(displays.size(), 2u);
+        ASSERT_EQ(panel->displayMenu().count(), static_cast<int>(displays.size()) + 1);
+        const int rightRow = static_cast<int>(rightDisplay - displays.begin()) + 1;
+        Q_EMIT panel->displayMenu().activated(rightRow);
+        EXPECT_EQ(state.screenDisplayID, right);
+        chooseSegment(panel->shapePicker(), 1);
+        EXPECT_EQ(state.bubbleStyle.shape, hk::BubbleShape::cutout);
+        chooseSegment(panel->shapePicker(), 0);
+        EXPECT_EQ(state.bubbleStyle.shape, hk::BubbleShape::circle);
+        chooseSegment(panel->sizePicker(), 2);
+        EXPECT_EQ(state.bubbleStyle.size, hk::BubbleSize::large);
+        chooseSegment(panel->backgroundPicker(), 1);
+        EXPECT_EQ(state.bubbleStyle.background, hk::BubbleBackground::blur);
+        chooseCorner(panel->cornerPicker(), state.bubbleStyle, hk::BubbleCorner::bottomLeading);
+        EXPECT_EQ(state.bubbleStyle.corner, hk::BubbleCorner::bottomLeading);
+        panel->macSoundBox().click();
+        EXPECT_TRUE(state.includeMacSound);
+        closePanel(demo);
+
+        // Record, the pointer away on the other monitor.
+        EXPECT_EQ(demo.xvfb.xdotool({"mousemove", "100", "900"}).status, 0);
+        ui::RecordPill& record = window.findChild<CaptureControls*>()->recordPill();
+        record.click();
+        ASSERT_TRUE(demo.waitFor([&] { return state.recordingStarted.has_value(); }, 30s))
+            << state.notice.value_or("no notice");
+        runFor(demo, 3s);
+        record.click();
+        ASSERT_TRUE(demo.waitFor([&] { return state.lastScreenTake && !state.composeProgress; }, 180s))
+            << state.notice.value_or("no notice");
+        const std::filesystem::path take = *state.lastScreenTake;
+        const std::filesystem::path combined = take / "Combined.mov";
+        ASSERT_TRUE(std::filesystem::exists(combined)) << state.notice.value_or("no notice");
+        const auto probed = probeMovie(combined);
+        ASSERT_TRUE(probed);
+        EXPECT_GT(probed->durationSeconds, 2.0);
+        EXPECT_TRUE(probed->hasAudio) << "the computer's sound was asked for";
+        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::bottomLeading));
+
+        // The take copied aside without its movie: an older take to rebuild.
+        const std::filesystem::path older = take.parent_path() / "An Older Take";
+        std::filesystem::create_directories(older);
+        for (const char* file : {"Screen.mov", "Camera.mov", "Cursor.json"}) {
+            if (std::filesystem::exists(take / file)) std::filesystem::copy_file(take / file, older / file);
+        }
+
+        // "Apply Changes" with the top right corner rebuilds the last take.
+        panel = openPanel(demo);
+        ASSERT_TRUE(panel);
+        ASSERT_FALSE(panel->rebuildBlock().isHidden());
+        chooseCorner(panel->cornerPicker(), state.bubbleStyle, hk::BubbleCorner::topTrailing);
+        ASSERT_EQ(state.bubbleStyle.corner, hk::BubbleCorner::topTrailing);
+        const auto firstWritten = std::filesystem::last_write_time(combined);
+        panel->applyButton().click();
+        ASSERT_TRUE(waitForComposed(demo, combined, firstWritten)) << state.notice.value_or("no notice");
+        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
+
+        // "Rebuild Another Take…": the folder typed into the dialog.
+        chooseCorner(panel->cornerPicker(), state.bubbleStyle, hk::BubbleCorner::topLeading);
+        panel->rebuildAnotherButton().click();
+        QFileDialog* dialog = nullptr;
+        ASSERT_TRUE(demo.waitFor([&] { return (dialog = window.findChild<QFileDialog*>()) && dialog->isVisible(); },
+                                 10s));
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(name);
+        name->setText(QString::fromStdString(older.string()));
+        // As the dialog's Choose button does.
+        static_cast<QDialog*>(dialog)->accept();
+        ASSERT_TRUE(waitForComposed(demo, older / "Combined.mov", std::filesystem::file_time_type::min())) << state.notice.value_or("no notice");
+        EXPECT_EQ(bubbleCorners(older / "Combined.mov", state.bubbleStyle), onlyIn(hk::BubbleCorner::topLeading));
+        // The last take kept its own.
+        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
+    });
+    EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace lumenhollow::test
