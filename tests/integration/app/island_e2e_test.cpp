@@ -233,6 +233,22 @@ TEST_P(IslandOnXTest, ClickTriggerPinAndClicksBeside) {
             ASSERT_TRUE(demo.waitFor([&] { return log.closed.has_value(); }, 10s));
             expectIslandShown(demo, islandAtTopCentre({210, 30}));
         }
+        {
+            SCOPED_TRACE("a press held on the open island keeps it open after the pointer leaves, until released");
+            ASSERT_TRUE(pointTo(demo, {kIslandScreenMiddle, 20}));
+            ASSERT_TRUE(demo.waitFor([&] { return !island->input().passThrough(); }, 10s));
+            ASSERT_TRUE(clickHere(demo));
+            ASSERT_TRUE(demo.waitFor([&] { return island->state().expanded; }, 10s));
+            expectIslandShown(demo, islandAtTopCentre(expandedIslandSize(demo.model().previewAspect())));
+            log.clear();
+            ASSERT_EQ(demo.xvfb.xdotool({"mousemove", "960", "200", "mousedown", "1"}).status, 0);
+            ASSERT_TRUE(pointTo(demo, beside));
+            ASSERT_TRUE(demo.waitFor([&] { return island->pointer().sample().position == beside; }, 10s));
+            EXPECT_FALSE(demo.waitFor([&] { return !island->state().expanded; }, 1000ms)) << "closed under the press";
+            ASSERT_EQ(demo.xvfb.xdotool({"mouseup", "1"}).status, 0);
+            EXPECT_TRUE(demo.waitFor([&] { return log.closed.has_value(); }, 10s));
+            EXPECT_EQ(probe_->presses(), 2) << "the press on the island went through it";
+        }
     });
     EXPECT_EQ(status, 0);
 }
