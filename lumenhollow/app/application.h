@@ -37,7 +37,8 @@ struct RunningApplication {
 struct ApplicationOptions {
     // Builds the camera factory on the main executor.
     std::function<std::unique_ptr<CameraFactory>(hollowkit::MainExecutor& main)> makeCameras;
-    // Runs once the camera has been started and the window shown.
+    // Runs once the camera has been started and the window shown. What it
+    // is given stays valid until the event loop ends.
     std::function<void(RunningApplication& app)> started;
 };
 
