@@ -245,11 +245,12 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     applyDarkLook(app);
 
     auto parts = std::make_unique<Parts>(options);
-    if (options.started) {
-        RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle};
-        options.started(running);
-    }
+    // Lives through the event loop: what `started` posts may still hold it.
+    RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle,
+                               parts->island.get()};
+    if (options.started) options.started(running);
     const int status = QApplication::exec();
+    running.model.reset();
     {
         TeardownWatch watch(status);
         parts.reset();

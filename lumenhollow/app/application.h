@@ -20,18 +20,25 @@ namespace lumenhollow {
 class AppLifecycle;
 class CameraModel;
 
+namespace ui {
+class NotchPanelController;
+}
+
 // What a running application offers to a program's own start-up step.
 struct RunningApplication {
     hollowkit::MainExecutor& main;
     std::shared_ptr<CameraModel> model;
     QWidget& mainWindow;
     AppLifecycle& lifecycle;
+    // The island at the top of the screen; none where it cannot show.
+    ui::NotchPanelController* island = nullptr;
 };
 
 struct ApplicationOptions {
     // Builds the camera factory on the main executor.
     std::function<std::unique_ptr<CameraFactory>(hollowkit::MainExecutor& main)> makeCameras;
-    // Runs once the camera has been started and the window shown.
+    // Runs once the camera has been started and the window shown. What it
+    // is given stays valid until the event loop ends.
     std::function<void(RunningApplication& app)> started;
     // False: Qt's own file dialogs, never the desktop's (scripted runs).
     bool desktopFileDialogs = true;

@@ -73,6 +73,7 @@ public:
     NotchPanel& panel() const { return *panel_; }
     NotchView& view() const { return *view_; }
     PanelInput& input() const { return *input_; }
+    PointerSource& pointer() const { return pointer_; }
 
 Q_SIGNALS:
     // `animated` false when hiding closed the island at once.
