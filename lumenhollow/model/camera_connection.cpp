@@ -21,6 +21,7 @@ std::shared_ptr<hollowkit::PocketCamera> CameraModel::makeCamera(
 void CameraModel::attachCamera(hollowkit::PocketCamera& camera) {
     // Answers of the camera before never come; this one learns the choices anew.
     sentSettings_.clear();
+    toldSettings_.clear();
     resendSettings_ = true;
     camera.setOnEvent([weak = weak_from_this()](const hollowkit::CameraEvent& event) {
         if (auto self = weak.lock()) self->handleEvent(event);

@@ -593,6 +593,9 @@ private:
     std::vector<SentSetting> sentSettings_;
     // The active camera is still to be told the stored settings.
     bool resendSettings_ = false;
+    // The last setting of each kind sent to the active camera: a choice made
+    // before its picture runs already went out, and is not sent again then.
+    std::vector<hk::CameraSetting> toldSettings_;
 
     std::vector<std::pair<ObserverId, std::shared_ptr<const Observer>>> observers_;
     ObserverId nextObserverId_ = 1;

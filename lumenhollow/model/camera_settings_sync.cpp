@@ -67,6 +67,14 @@ void CameraModel::sendCameraSetting(const hk::CameraSetting& setting, const Came
     // for the next camera that does.
     if (camera_->supportsCameraSettings()) {
         sentSettings_.push_back({hk::CameraCommand::setting(setting).label, setting, before, state_.cameraSettings});
+        auto told = std::find_if(toldSettings_.begin(), toldSettings_.end(), [&](const hk::CameraSetting& one) {
+            return one.value.index() == setting.value.index();
+        });
+        if (told == toldSettings_.end()) {
+            toldSettings_.push_back(setting);
+        } else {
+            *told = setting;
+        }
     }
     camera_->applySetting(setting);
 }
@@ -89,6 +97,8 @@ void CameraModel::resendCameraSettings() {
     resendSettings_ = false;
     if (!camera_->supportsCameraSettings()) return;
     for (const hk::CameraSetting& setting : storedSettings(state_.cameraSettings)) {
+        // Chosen while this camera was connecting, it went out then.
+        if (std::ranges::find(toldSettings_, setting) != toldSettings_.end()) continue;
         // Refused now, a choice falls back to "as on the camera": the camera
         // keeps its own value.
         sendCameraSetting(setting, withSettingFields(state_.cameraSettings, CameraSettingsState{}, setting));

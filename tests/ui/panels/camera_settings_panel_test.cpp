@@ -184,5 +184,47 @@ TEST(CameraSettingsModel, ARefusedOrUnansweredChoiceReturnsAndANewCameraHearsThe
     }
 }
 
+// Choices made before the camera's picture runs went out when they were made;
+// the first picture tells the camera only what it has not heard yet.
+TEST(CameraSettingsModel, TheFirstPictureRepeatsNoChoiceTheCameraAlreadyGot) {
+    const Setting h264 = Setting::compression(hk::VideoCodec::h264);
+    const Setting dLog = Setting::colorProfile(hk::ColorProfile::dLog);
+    const struct {
+        const char* name;
+        std::function<void(SettingsRig&)> beforePicture;
+        std::vector<Setting> sent;
+        std::vector<Setting> nextCamera;  // after the camera refused the H.264
+    } cases[] = {
+        {"one choice", [](SettingsRig& r) { r.pick("Codec", 2); }, {h264}, {}},
+        {"the same kind twice", [](SettingsRig& r) {
+             r.pick("Codec", 1);
+             r.pick("Codec", 2);
+         },
+         {Setting::compression(hk::VideoCodec::hevc), h264},
+         {Setting::compression(hk::VideoCodec::hevc)}},
+        {"two kinds", [](SettingsRig& r) {
+             r.pick("Codec", 2);
+             r.pick("Color", 2);
+         },
+         {h264, dLog},
+         {dLog}},
+    };
+    for (const auto& c : cases) {
+        SettingsRig rig;
+        c.beforePicture(rig);
+        rig.emit(hk::CameraEvent::stats(test::picture(1920, 1080)));
+        EXPECT_EQ(rig.camera()->settings(), c.sent) << c.name;
+
+        // The refused H.264 returns to what was chosen before it, and the next
+        // camera hears what is still chosen, once.
+        rig.emit(hk::CameraEvent::commandResult(hk::CameraCommand::setting(h264).label,
+                                                hk::CommandOutcome::rejected(0x01)));
+        rig.model->connect(ConnectionMode::wireless);
+        rig.main.runUntilIdle();
+        rig.emit(hk::CameraEvent::stats(test::picture(1920, 1080)));
+        EXPECT_EQ(rig.camera()->settings(), c.nextCamera) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow
