@@ -240,6 +240,9 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     QApplication::setApplicationName("Lumenhollow");
     QApplication::setOrganizationName("tarvenc");
     QApplication::setApplicationVersion(QStringLiteral(LUMENHOLLOW_VERSION));
+    // Ties the windows to the installed launcher (its name and icon in docks
+    // and task switchers).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.lumenhollow.Lumenhollow"));
     // Closing the window is decided by the close policy, not by Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     applyDarkLook(app);
