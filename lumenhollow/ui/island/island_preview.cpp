@@ -184,39 +184,30 @@ void IslandPreview::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
-void IslandPreview::endDrag() {
-    if (!input_.isDragging()) return;
-    input_.mouseReleased();
-    setCursor(Qt::OpenHandCursor);
-}
+void IslandPreview::endDrag() { endPreviewDrag(input_, *this); }
 
 void IslandPreview::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    endDrag();  // a press without the last release
-    input_.mousePressed(PreviewPoint{event->position().x(), event->position().y()});
-    setCursor(Qt::ClosedHandCursor);
-    event->accept();
+    QWidget::mousePressEvent(event);
 }
 
 void IslandPreview::mouseMoveEvent(QMouseEvent* event) {
-    if (!input_.isDragging()) {
-        QWidget::mouseMoveEvent(event);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    input_.mouseDragged(PreviewPoint{event->position().x(), event->position().y()}, width());
-    event->accept();
+    QWidget::mouseMoveEvent(event);
 }
 
 void IslandPreview::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mouseReleaseEvent(event);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    endDrag();
-    event->accept();
+    QWidget::mouseReleaseEvent(event);
 }
 
 void IslandPreview::wheelEvent(QWheelEvent* event) {

@@ -1,7 +1,9 @@
 #include "lumenhollow/ui/kit/preview_events.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWheelEvent>
+#include <QWidget>
 
 namespace lumenhollow {
 
@@ -51,6 +53,33 @@ PreviewKeyEvent previewKeyEvent(const QKeyEvent& event) {
     out.alt = event.modifiers().testFlag(Qt::AltModifier);
     out.autoRepeat = event.isAutoRepeat();
     return out;
+}
+
+bool routePreviewMouse(PreviewInput& input, QWidget& widget, const QMouseEvent& event) {
+    const PreviewPoint point{event.position().x(), event.position().y()};
+    switch (event.type()) {
+        case QEvent::MouseButtonPress:
+            if (event.button() != Qt::LeftButton) return false;
+            endPreviewDrag(input, widget);  // a press without the last release
+            input.mousePressed(point);
+            widget.setCursor(Qt::ClosedHandCursor);
+            return true;
+        case QEvent::MouseMove:
+            if (!input.isDragging()) return false;
+            input.mouseDragged(point, widget.width());
+            return true;
+        case QEvent::MouseButtonRelease:
+            if (event.button() != Qt::LeftButton) return false;
+            endPreviewDrag(input, widget);
+            return true;
+        default: return false;
+    }
+}
+
+void endPreviewDrag(PreviewInput& input, QWidget& widget) {
+    if (!input.isDragging()) return;
+    input.mouseReleased();
+    widget.setCursor(Qt::OpenHandCursor);
 }
 
 }  // namespace lumenhollow

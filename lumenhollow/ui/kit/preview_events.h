@@ -9,7 +9,9 @@
 #include "lumenhollow/model/preview_input.h"
 
 class QKeyEvent;
+class QMouseEvent;
 class QWheelEvent;
+class QWidget;
 
 namespace lumenhollow {
 
@@ -26,5 +28,13 @@ PreviewWheelEvent previewWheelEvent(const QWheelEvent& event);
 // the characters the key gives without modifiers (Alt+1 gives "1",
 // Shift+C gives "c").
 PreviewKeyEvent previewKeyEvent(const QKeyEvent& event);
+
+// The picture's drag as every preview takes it, on `widget`: the left
+// button's press starts a drag (ending one whose release went missing), a
+// move steers, the release ends it, and the hand cursor follows. False for
+// any other button, or a move without a drag: the widget passes those on.
+bool routePreviewMouse(PreviewInput& input, QWidget& widget, const QMouseEvent& event);
+// Ends a drag in progress, as a release would; nothing without one.
+void endPreviewDrag(PreviewInput& input, QWidget& widget);
 
 }  // namespace lumenhollow

@@ -91,11 +91,7 @@ void VideoSurface::releaseEverything() {
     endDrag();
 }
 
-void VideoSurface::endDrag() {
-    if (!input_.isDragging()) return;
-    input_.mouseReleased();
-    setCursor(Qt::OpenHandCursor);
-}
+void VideoSurface::endDrag() { endPreviewDrag(input_, *this); }
 
 void VideoSurface::keyPressEvent(QKeyEvent* event) {
     if (input_.keyPressed(previewKeyEvent(*event))) {
@@ -114,33 +110,28 @@ void VideoSurface::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void VideoSurface::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) setFocus(Qt::MouseFocusReason);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    setFocus(Qt::MouseFocusReason);
-    endDrag();  // a press without the last release
-    input_.mousePressed(PreviewPoint{event->position().x(), event->position().y()});
-    setCursor(Qt::ClosedHandCursor);
-    event->accept();
+    QWidget::mousePressEvent(event);
 }
 
 void VideoSurface::mouseMoveEvent(QMouseEvent* event) {
-    if (!input_.isDragging()) {
-        QWidget::mouseMoveEvent(event);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    input_.mouseDragged(PreviewPoint{event->position().x(), event->position().y()}, width());
-    event->accept();
+    QWidget::mouseMoveEvent(event);
 }
 
 void VideoSurface::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mouseReleaseEvent(event);
+    if (routePreviewMouse(input_, *this, *event)) {
+        event->accept();
         return;
     }
-    endDrag();
-    event->accept();
+    QWidget::mouseReleaseEvent(event);
 }
 
 void VideoSurface::wheelEvent(QWheelEvent* event) {
