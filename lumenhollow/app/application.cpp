@@ -239,7 +239,8 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
 
     auto parts = std::make_unique<Parts>(options);
     if (options.started) {
-        RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle};
+        RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle,
+                                   parts->island.get()};
         options.started(running);
     }
     const int status = QApplication::exec();

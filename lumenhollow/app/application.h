@@ -20,12 +20,18 @@ namespace lumenhollow {
 class AppLifecycle;
 class CameraModel;
 
+namespace ui {
+class NotchPanelController;
+}
+
 // What a running application offers to a program's own start-up step.
 struct RunningApplication {
     hollowkit::MainExecutor& main;
     std::shared_ptr<CameraModel> model;
     QWidget& mainWindow;
     AppLifecycle& lifecycle;
+    // The island at the top of the screen; none where it cannot show.
+    ui::NotchPanelController* island = nullptr;
 };
 
 struct ApplicationOptions {
