@@ -636,6 +636,9 @@ private:
     hollowkit::TaskId pictureWatch_ = 0;
     hollowkit::TaskId cardStartPending_ = 0;
     int activityHolders_ = 0;  // movies being written or finished
+    // Movies stopped but not yet complete, and who waits for the last of them.
+    int moviesFinishing_ = 0;
+    std::vector<std::function<void()>> movieFinishWaiters_;
     PowerActivity recordingActivity_;
 
     // Screen-and-camera takes. A composition is known by its number, so

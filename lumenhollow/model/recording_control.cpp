@@ -198,6 +198,12 @@ void CameraModel::finishRecordingForTermination(std::function<void()> finished) 
         takeWorkWaiters_.push_back(std::move(finished));
         return;
     }
+    // A movie stopped just before is still being completed: quitting now
+    // would cut its file short.
+    if (moviesFinishing_ > 0) {
+        movieFinishWaiters_.push_back(std::move(finished));
+        return;
+    }
     stopMacMicrophone();
     if (finished) finished();
 }
@@ -229,6 +235,7 @@ std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
 void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
                               std::function<void()> completion) {
     hollowkit::MovieRecorder& recorder = *movie;
+    ++moviesFinishing_;
     // The completion keeps the recorder until the file is complete, also
     // when the model goes first; it runs on the main executor, where the
     // recorder is then released.
@@ -236,11 +243,14 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
                                    completion = std::move(completion)](
                                       const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
                                           result) {
+        std::vector<std::function<void()>> waiters;
         if (auto self = weak.lock()) {
             self->releaseMovieSound(*keep);
             self->handleMovieFinished(result, reason);
+            if (--self->moviesFinishing_ == 0) waiters.swap(self->movieFinishWaiters_);
         }
         if (completion) completion();
+        for (auto& waiter : waiters) waiter();
     });
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -486,6 +488,73 @@ TEST(RecordingControlTest, TheActivityIsHeldUntilTheLastMovieIsComplete) {
     EXPECT_EQ(h.activity.reasons(), std::vector<std::string>{"Recording video"});
     EXPECT_EQ(h.activity.ended(), 1);
     EXPECT_EQ(h.files(".mov").size(), 2u) << "two names in the same second";
+}
+
+// Real movie writers whose finish waits, on the writer's own thread, until
+// the test lets it go, as a long movie's completion keeps a user waiting.
+struct HeldFinishWriters {
+    std::atomic<bool> finishing = false;
+    std::promise<void> letGo;
+    std::shared_future<void> gate = letGo.get_future().share();
+
+    class Writer final : public hollowkit::MovieWriter {
+    public:
+        Writer(std::unique_ptr<hollowkit::MovieWriter> inner, HeldFinishWriters& owner)
+            : inner_(std::move(inner)), owner_(owner) {}
+        void setOnFailure(FailureHandler handler) override { inner_->setOnFailure(std::move(handler)); }
+        hollowkit::Result<void, std::string> start(const hollowkit::MovieWriterSettings& settings,
+                                                   hollowkit::TimePoint sessionStart) override {
+            return inner_->start(settings, sessionStart);
+        }
+        bool isWriting() const override { return inner_->isWriting(); }
+        bool readyForVideo() const override { return inner_->readyForVideo(); }
+        bool readyForAudio() const override { return inner_->readyForAudio(); }
+        bool appendVideo(const hollowkit::VideoFrame& frame) override { return inner_->appendVideo(frame); }
+        bool appendAudio(const hollowkit::AudioChunk& chunk) override { return inner_->appendAudio(chunk); }
+        std::string errorText() const override { return inner_->errorText(); }
+        hollowkit::Result<void, std::string> finish(std::optional<hollowkit::TimePoint> endTime) override {
+            owner_.finishing = true;
+            owner_.gate.wait_for(60s);  // bounded: a broken test still ends
+            return inner_->finish(endTime);
+        }
+
+    private:
+        std::unique_ptr<hollowkit::MovieWriter> inner_;
+        HeldFinishWriters& owner_;
+    };
+
+    hollowkit::MovieWriterFactory factory() {
+        hollowkit::FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        return [this, inner = hollowkit::ffmpegMovieWriterFactory(options)](const std::filesystem::path& path) {
+            return std::unique_ptr<hollowkit::MovieWriter>(std::make_unique<Writer>(inner(path), *this));
+        };
+    }
+};
+
+TEST(RecordingControlTest, QuittingRightAfterAStopWaitsForThatMovieToBeComplete) {
+    HeldFinishWriters writers;
+    RecordingHarness h;
+    h.movieWriters = writers.factory();
+    h.start(true);
+    FrameFeed feed;
+    h.model->toggleRecording();
+    feed.deliver(*h.model, *h.camera(), 3);
+    h.model->toggleRecording();  // stopped: the file is being completed
+    ASSERT_TRUE(h.main.waitFor([&] { return writers.finishing.load(); }, 30s));
+    ASSERT_FALSE(h.model->isRecording());
+
+    int completions = 0;
+    h.model->stopRecordingForTermination([&] { ++completions; });
+    h.main.advanceSeconds(5);
+    EXPECT_EQ(completions, 0) << "the quit went on while the movie was still being completed";
+    EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"}) << "the camera stopped under the movie";
+
+    writers.letGo.set_value();
+    ASSERT_TRUE(h.main.waitFor([&] { return completions == 1; }, 60s));
+    EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
+    EXPECT_EQ(h.camera()->commands(), (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(h.files(".mov").size(), 1u);
 }
 
 }  // namespace

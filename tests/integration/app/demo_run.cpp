@@ -85,6 +85,18 @@ bool RunningDemo::dragAlong(QPoint from, QPoint to) const {
     return ended && status == 0;
 }
 
+bool RunningDemo::moveTo(QPoint global) const {
+    return xvfb.xdotool({"mousemove", "--sync", std::to_string(global.x()), std::to_string(global.y())}).status == 0;
+}
+
+bool RunningDemo::pressAt(QPoint global) const {
+    return xvfb.xdotool({"mousemove", "--sync", std::to_string(global.x()), std::to_string(global.y()), "mousedown",
+                         "1"})
+               .status == 0;
+}
+
+bool RunningDemo::release() const { return xvfb.xdotool({"mouseup", "1"}).status == 0; }
+
 DemoRun::~DemoRun() {
     std::error_code error;
     if (!folder_.empty()) std::filesystem::remove_all(folder_, error);

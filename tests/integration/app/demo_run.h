@@ -65,6 +65,13 @@ struct RunningDemo {
     // Presses the left button at `from`, moves in steps to `to` and lets go,
     // with the event loop running all along: a drag runs a loop of its own.
     bool dragAlong(QPoint from, QPoint to) const;
+    // A drag in steps the script watches between: the pointer to `global`
+    // (no button change), the left button pressed there, and let go. Each
+    // returns once the X server has done it; the application hears of it
+    // while the script waits.
+    bool moveTo(QPoint global) const;
+    bool pressAt(QPoint global) const;
+    bool release() const;
 };
 
 class DemoRun {
