@@ -5,6 +5,7 @@
 #include "lumenhollow/ui/window/video_feed.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,22 @@ struct FeedPath {
         camera.join();
     }
 };
+
+// The application's feeds outlive its event loop: a relay left to a deferred
+// delete then would never go. From another thread it still waits for its loop.
+TEST(VideoFeedTest, ItsRelayGoesWithItOnTheGuiThreadAndWaitsForTheLoopFromAnother) {
+    auto here = std::make_unique<VideoFeed>();
+    const QPointer<FeedRelay> hereRelay = &here->relay();
+    here.reset();
+    EXPECT_TRUE(hereRelay.isNull()) << "deleted at once, no event processed";
+
+    auto there = std::make_unique<VideoFeed>();
+    const QPointer<FeedRelay> thereRelay = &there->relay();
+    std::thread([&there] { there.reset(); }).join();
+    EXPECT_FALSE(thereRelay.isNull()) << "never deleted off its own thread";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(thereRelay.isNull());
+}
 
 TEST(VideoFeedTest, AFrameFromTheCameraThreadIsPreparedThereAndShownByTheGuiThread) {
     FeedPath p;

@@ -1,6 +1,7 @@
 #include "lumenhollow/ui/window/video_feed.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 namespace lumenhollow {
 
@@ -12,7 +13,15 @@ VideoFeed::VideoFeed()
       }) {}
 
 VideoFeed::~VideoFeed() {
-    relay_->deleteLater();
+    // On the relay's own thread it goes at once: its waiting wake-ups go with
+    // it, and after the event loop has ended a deferred delete would never
+    // run. From another thread (a camera letting go of its sink) its loop
+    // deletes it.
+    if (relay_->thread() == QThread::currentThread()) {
+        delete relay_;
+    } else {
+        relay_->deleteLater();
+    }
 }
 
 void VideoFeed::flushRemovingImage() {
