@@ -75,6 +75,18 @@ TEST(IslandContentScreenshots, EveryContentState) {
              live(h, 1920, 1080);
              h.model->startFaceTracking();
          }},
+        {"island-content-collapsed-recording", false, false,
+         [](PreviewHarness& h) {
+             live(h, 1920, 1080);
+             // The camera's own recording starts without a file; the island
+             // shows its time the same way.
+             h.emit(CameraEvent::cardRecording(hollowkit::CardRecordingState{true, false, 61}));
+         }},
+        {"island-content-live-recording", false, true,
+         [](PreviewHarness& h) {
+             live(h, 1920, 1080);
+             h.emit(CameraEvent::cardRecording(hollowkit::CardRecordingState{true, false, 61}));
+         }},
         {"island-content-connecting", false, true, [](PreviewHarness&) {}},
         {"island-content-not-connected", false, true,
          [](PreviewHarness& h) { h.emit(CameraEvent::failed("Camera not found")); }},
