@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,8 @@
 #include "hollowkit/base/command_runner.h"
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/main_window.h"
 
 namespace lumenhollow::test {
@@ -36,6 +39,29 @@ bool RunningDemo::waitFor(const std::function<bool()>& done, std::chrono::millis
 bool RunningDemo::live() const {
     const PublishedState& state = model().state();
     return state.stats && state.stats->hasPicture && state.statusText == "Live";
+}
+
+bool RunningDemo::chooseRow(QMenu& menu, const QString& title) {
+    Q_EMIT menu.aboutToShow();
+    for (QAction* action : menu.actions()) {
+        if (action->text() == title && action->isEnabled() && !action->menu()) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RunningDemo::switchToWireless() const {
+    const std::shared_ptr<hollowkit::SceneCamera> usbCamera = camera();
+    auto* bar = window().findChild<BottomBar*>();
+    if (!bar || !chooseRow(*bar->connectionMenu().menu(), QStringLiteral("Wireless"))) return false;
+    return waitFor(
+        [&] {
+            return camera() != usbCamera && model().state().connection == ConnectionMode::wireless &&
+                   !model().isSwitching() && live();
+        },
+        60s);
 }
 
 bool RunningDemo::focusWindow() const {

@@ -33,6 +33,8 @@ namespace lumenhollow {
 class MainWindow;
 }
 
+class QMenu;
+
 namespace lumenhollow::test {
 
 using namespace std::chrono_literals;
@@ -72,6 +74,13 @@ struct RunningDemo {
     bool moveTo(QPoint global) const;
     bool pressAt(QPoint global) const;
     bool release() const;
+
+    // Chooses the enabled row `title` of `menu` as a person would, the menu
+    // filled as it opens; false when there is none.
+    static bool chooseRow(QMenu& menu, const QString& title);
+    // The wireless route as the user picks it, from the bottom bar's
+    // connection menu; true once a new camera shows a live picture there.
+    bool switchToWireless() const;
 };
 
 class DemoRun {

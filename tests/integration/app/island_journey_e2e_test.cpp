@@ -188,17 +188,6 @@ std::string journeyHeifSize(const std::filesystem::path& photo) {
     return read.output.substr(at + 7, end - at - 7);
 }
 
-bool journeyChooseRow(QMenu& menu, const QString& title) {
-    Q_EMIT menu.aboutToShow();
-    for (QAction* action : menu.actions()) {
-        if (action->text() == title && action->isEnabled() && !action->menu()) {
-            action->trigger();
-            return true;
-        }
-    }
-    return false;
-}
-
 class IslandJourneyTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -289,14 +278,7 @@ TEST_F(IslandJourneyTest, HoverSeeDragPhotographAndRecordOnTheDemonstrationCamer
 TEST_F(IslandJourneyTest, ASpeedDragOnTheIslandStopsTheGimbalWhenLetGoOverWiFi) {
     const int status = run_.run([](RunningDemo& demo) {
         ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
-        const std::shared_ptr<hollowkit::SceneCamera> usbCamera = demo.camera();
-        auto* bar = demo.window().findChild<BottomBar*>();
-        ASSERT_TRUE(bar);
-        ASSERT_TRUE(journeyChooseRow(*bar->connectionMenu().menu(), "Wireless"));
-        ASSERT_TRUE(demo.waitFor([&] {
-            return demo.camera() != usbCamera && demo.model().state().connection == ConnectionMode::wireless &&
-                   !demo.model().isSwitching() && demo.live();
-        }, 60s)) << demo.model().state().statusText;
+        ASSERT_TRUE(demo.switchToWireless()) << demo.model().state().statusText;
         const std::shared_ptr<hollowkit::SceneCamera> camera = demo.camera();
         ASSERT_FALSE(camera->supportsPositioning());
 

@@ -150,15 +150,7 @@ TEST_F(WiFiMicrophoneEndToEndTest, TheMenuListsBothAndTheChosenOneIsWhatTheMovie
         const Reader readers[] = {listenClosely(kLowMicrophone), listenClosely(kHighMicrophone)};
         for (const auto& reader : readers) ASSERT_TRUE(reader->waitForStarted(5000));
         ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
-        auto* bar = demo.window().findChild<BottomBar*>();
-        ASSERT_TRUE(bar);
-        QAction* wireless = rowTitled(*bar->connectionMenu().menu(), "Wireless");
-        ASSERT_TRUE(wireless);
-        wireless->trigger();
-        ASSERT_TRUE(demo.waitFor([&] {
-            return demo.model().state().connection == ConnectionMode::wireless && !demo.model().isSwitching() &&
-                   demo.live();
-        }, 60s)) << demo.model().state().statusText;
+        ASSERT_TRUE(demo.switchToWireless()) << demo.model().state().statusText;
         // Movies on this computer, where the chosen microphone is heard.
         demo.model().setRecordTarget(RecordTarget::mac);
         auto* control = demo.window().findChild<MicrophoneControl*>();

@@ -25,17 +25,6 @@ namespace lumenhollow::test {
 namespace {
 
 // Triggers the row titled `title` of `menu`, filled as it is when it opens.
-bool chooseRow(QMenu& menu, const QString& title) {
-    Q_EMIT menu.aboutToShow();
-    for (QAction* action : menu.actions()) {
-        if (action->text() == title && action->isEnabled() && !action->menu()) {
-            action->trigger();
-            return true;
-        }
-    }
-    return false;
-}
-
 // How far the shown picture's colours stray from grey: the mean of the
 // largest channel difference over a grid of points of the surface.
 double colourfulness(VideoSurface& surface) {
@@ -100,14 +89,14 @@ void driveEachControl(RunningDemo& demo, bool usb) {
     // A look: the shown frames lose their colour under "Mono".
     const double colourBefore = colourfulness(window.surface());
     ASSERT_GT(colourBefore, 8) << "the scene should be colourful to start with";
-    ASSERT_TRUE(chooseRow(*bar->lookMenu().menu(), "Mono"));
+    ASSERT_TRUE(RunningDemo::chooseRow(*bar->lookMenu().menu(), "Mono"));
     EXPECT_TRUE(demo.waitFor([&] { return colourfulness(window.surface()) < colourBefore / 8; }))
         << "from " << colourBefore << " to " << colourfulness(window.surface());
     EXPECT_EQ(bar->lookMenu().title(), "Mono");
 
     // A guide: drawn over the picture.
     GuideOverlay& guides = window.previewOverlays().guides();
-    ASSERT_TRUE(chooseRow(*bar->guideMenu().menu(), "Horizon"));
+    ASSERT_TRUE(RunningDemo::chooseRow(*bar->guideMenu().menu(), "Horizon"));
     EXPECT_TRUE(demo.waitFor([&] { return guides.isVisible() && guides.guides().contains(GuideKind::horizon); }));
     EXPECT_EQ(demo.model().state().guides, std::set<GuideKind>{GuideKind::horizon});
 }
@@ -133,15 +122,7 @@ TEST_F(WindowControlsEndToEndTest, EachControlReachesTheSimulatorOverUsb) {
 TEST_F(WindowControlsEndToEndTest, EachControlReachesTheSimulatorOverWiFi) {
     const int status = run_.run([](RunningDemo& demo) {
         ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
-        // The route as the user picks it: the bar's connection menu.
-        const std::shared_ptr<hollowkit::SceneCamera> usbCamera = demo.camera();
-        auto* bar = demo.window().findChild<BottomBar*>();
-        ASSERT_TRUE(bar);
-        ASSERT_TRUE(chooseRow(*bar->connectionMenu().menu(), "Wireless"));
-        ASSERT_TRUE(demo.waitFor([&] {
-            return demo.camera() != usbCamera && demo.model().state().connection == ConnectionMode::wireless &&
-                   !demo.model().isSwitching() && demo.live();
-        }, 60s)) << demo.model().state().statusText;
+        ASSERT_TRUE(demo.switchToWireless()) << demo.model().state().statusText;
         driveEachControl(demo, false);
     });
     EXPECT_EQ(status, 0);
