@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include "lumenhollow/ui/island/island_glyphs.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 
@@ -13,9 +14,7 @@ constexpr double kStripPx = 11.5;
 constexpr double kStripSymbolPx = 11;
 constexpr double kStripGap = 5;
 constexpr double kStripDot = 6;
-const QColor kStripGreen(0x32, 0xd7, 0x4b);
 const QColor kStripGrey(0x8e, 0x8e, 0x93);
-const QColor kStripSecondary(255, 255, 255, 140);
 
 }  // namespace
 
@@ -67,7 +66,7 @@ void IslandCollapsedStrip::paint(QPainter& painter, const QRectF& island, double
             const double symbol = kStripSymbolPx + 4;
             const double x = left.center().x() - (kStripDot + kStripGap + symbol) / 2;
             painter.setPen(Qt::NoPen);
-            painter.setBrush(live_ ? kStripGreen : kStripGrey);
+            painter.setBrush(live_ ? kIslandGreen : kStripGrey);
             painter.drawEllipse(QPointF(x + kStripDot / 2, mid), kStripDot / 2, kStripDot / 2);
             Symbols::instance().draw(painter, QRectF(x + kStripDot + kStripGap, left.top(), symbol, left.height()),
                                      "video.fill", kStripSymbolPx, Qt::white);
@@ -77,7 +76,7 @@ void IslandCollapsedStrip::paint(QPainter& painter, const QRectF& island, double
     if (battery_) {
         battery_->paint(painter, right.center().x() - battery_->size().width() / 2, mid);
     } else {
-        Symbols::instance().draw(painter, right, connectionSymbol_, kStripSymbolPx, kStripSecondary);
+        Symbols::instance().draw(painter, right, connectionSymbol_, kStripSymbolPx, kIslandSecondary);
     }
     painter.restore();
 }

@@ -9,6 +9,7 @@
 #include "lumenhollow/ui/island/record_button.h"
 #include "lumenhollow/ui/island/zoom_stepper.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/island/island_glyphs.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -20,9 +21,7 @@ constexpr double kHeaderDot = 6;
 constexpr double kHeaderDotGap = 6;
 constexpr double kHeaderGlyphGap = 8;
 constexpr double kHeaderSymbolPx = 11;
-const QColor kHeaderGreen(0x32, 0xd7, 0x4b);
 const QColor kHeaderOrange(0xff, 0x9f, 0x0a);
-const QColor kHeaderSecondary(255, 255, 255, 140);
 
 // The slot of a plain button among buttons_.
 int buttonSlot(IslandControl kind) {
@@ -198,7 +197,7 @@ void IslandExpandedView::paintEvent(QPaintEvent*) {
     const QRectF& header = layout_.header;
     const double mid = header.center().y();
     painter.setPen(Qt::NoPen);
-    painter.setBrush(title_.live ? kHeaderGreen : kHeaderOrange);
+    painter.setBrush(title_.live ? kIslandGreen : kHeaderOrange);
     painter.drawEllipse(QPointF(header.left() + kHeaderDot / 2, mid), kHeaderDot / 2, kHeaderDot / 2);
     painter.setFont(titleFont_);
     painter.setPen(Qt::white);
@@ -209,7 +208,7 @@ void IslandExpandedView::paintEvent(QPaintEvent*) {
     const double symbolWidth = kHeaderSymbolPx + 4;
     const double symbolLeft = header.right() - symbolWidth;
     Symbols::instance().draw(painter, QRectF(symbolLeft, header.top(), symbolWidth, header.height()),
-                             connectionSymbol_, kHeaderSymbolPx, kHeaderSecondary);
+                             connectionSymbol_, kHeaderSymbolPx, kIslandSecondary);
     if (battery_) battery_->paint(painter, symbolLeft - kHeaderGlyphGap - battery_->size().width(), mid);
 }
 

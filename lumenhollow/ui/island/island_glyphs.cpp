@@ -27,7 +27,6 @@ constexpr double kBatteryBoltPx = 7;
 
 const QColor kIslandRed(0xff, 0x45, 0x3a);
 const QColor kIslandYellow(0xff, 0xd6, 0x0a);
-const QColor kIslandGreen(0x32, 0xd7, 0x4b);
 
 }  // namespace
 

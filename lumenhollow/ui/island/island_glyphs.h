@@ -17,6 +17,11 @@ class QPainter;
 
 namespace lumenhollow::ui {
 
+// The island's green for a live camera and its dimmed white for second-rank
+// glyphs and texts, the same in every part that shows them.
+inline const QColor kIslandGreen(0x32, 0xd7, 0x4b);
+inline const QColor kIslandSecondary(255, 255, 255, 140);
+
 class BatteryGlyph {
 public:
     BatteryGlyph();

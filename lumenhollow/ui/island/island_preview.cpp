@@ -156,7 +156,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
     }
     if (status_.shown && !statusText_.isEmpty()) {
         painter.setFont(statusFont_);
-        painter.setPen(QColor(255, 255, 255, 140));
+        painter.setPen(kIslandSecondary);
         painter.drawText(statusRect_, Qt::AlignHCenter | Qt::TextWordWrap, statusText_);
     }
     if (elapsed_) {
