@@ -12,6 +12,8 @@
 //   LUMENHOLLOW_DEMO_POSE_FILE=<file> once the picture is live, rewrites <file>
 //                                   every 100 ms with the simulated camera's
 //                                   pose: "sample <n> pan <deg> tilt <deg> zoom <%>"
+//   LUMENHOLLOW_DEMO_STATE_FILE=<file> rewrites <file> every 100 ms with what
+//                                   the application shows (run_report.h)
 
 #include <unistd.h>
 
@@ -27,7 +29,9 @@
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/demo_camera_factory.h"
 #include "lumenhollow/app/demo_tour.h"
+#include "lumenhollow/app/run_report.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/island/notch_panel_controller.h"
 
 namespace {
 
@@ -60,6 +64,7 @@ int main(int argc, char** argv) {
     const bool stopNever = takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
     const bool reopen = takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
     const std::optional<std::string> poseFile = takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
+    const std::optional<std::string> stateFile = takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -114,6 +119,14 @@ int main(int argc, char** argv) {
                 if (!model || !model->state().stats || !model->state().stats->hasPicture) return;
                 if (const std::optional<hollowkit::LensPose> pose = currentPose()) writePose(path, ++*sample, *pose);
             });
+        }
+        if (stateFile) {
+            lumenhollow::RunReportSources sources;
+            sources.pose = currentPose;
+            if (lumenhollow::ui::NotchPanelController* island = app.island) {
+                sources.islandOpen = [island]() -> std::optional<bool> { return island->state().expanded; };
+            }
+            lumenhollow::startRunReport(app.main, app.model, *stateFile, std::move(sources));
         }
         if (tourFolder) {
             lumenhollow::DemoTour::Hooks hooks;

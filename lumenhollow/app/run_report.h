@@ -1,0 +1,36 @@
+#pragma once
+
+// The running application's observable state, written for scripted runs
+// (the demonstration's and the journey tests' programs): every 100 ms one
+// JSON object replaces the file at `path` through a rename, so a reader
+// never sees half of one. What the window and the island show, the model's
+// connection, recording and sheets, and the simulated camera's pose when
+// there is one. Main executor only; it stops when the model is gone.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hollowkit/base/executor.h"
+#include "hollowkit/simulation/scene_camera.h"
+
+namespace lumenhollow {
+
+class CameraModel;
+
+struct RunReportSources {
+    // The simulated camera's pose; nothing without one.
+    std::function<std::optional<hollowkit::LensPose>()> pose;
+    // Whether the island is open (expanded); nothing without an island.
+    std::function<std::optional<bool>()> islandOpen;
+};
+
+// The report's text for the model's current state, one line of JSON.
+std::string runReportText(const CameraModel& model, const RunReportSources& sources, uint64_t sample);
+
+// Starts rewriting `path` every 100 ms while the model lives.
+void startRunReport(hollowkit::MainExecutor& main, const std::shared_ptr<CameraModel>& model, std::string path,
+                    RunReportSources sources);
+
+}  // namespace lumenhollow

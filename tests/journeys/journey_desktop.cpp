@@ -1,0 +1,255 @@
+#include "tests/journeys/journey_desktop.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace lumenhollow::journey {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+JourneyDesktop::~JourneyDesktop() {
+    std::error_code error;
+    if (!home_.empty()) std::filesystem::remove_all(home_, error);
+}
+
+std::optional<std::string> JourneyDesktop::missingTool() {
+    if (!hollowkit::XvfbServer::program()) return "Xvfb is not installed";
+    if (!hollowkit::XvfbServer::xdotoolProgram()) return "xdotool is not installed";
+    if (!hollowkit::PrivatePulseServer::program()) return "pulseaudio is not installed";
+    return std::nullopt;
+}
+
+void JourneyDesktop::start(int width, int height) {
+    char pattern[] = "/tmp/lumenhollow-journey-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    home_ = pattern;
+    std::filesystem::create_directories(configHome());
+    auto shown = xvfb_.start(width, height);
+    ASSERT_TRUE(shown.has_value()) << shown.error();
+    auto heard = pulse_.start();
+    ASSERT_TRUE(heard.has_value()) << heard.error();
+}
+
+std::vector<std::string> JourneyDesktop::environment() const {
+    std::vector<std::string> entries;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string entry = *variable;
+        // The test's own platform and scratch settings must not reach the program.
+        for (const char* dropped : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_CONFIG_HOME=",
+                                    "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "PULSE_", "LUMENHOLLOW_"}) {
+            if (entry.rfind(dropped, 0) == 0) goto skipped;
+        }
+        entries.push_back(entry);
+    skipped:;
+    }
+    entries.push_back("DISPLAY=" + xvfb_.displayName());
+    entries.push_back("HOME=" + home_.string());
+    entries.push_back("XDG_CONFIG_HOME=" + configHome().string());
+    entries.push_back("XDG_DATA_HOME=" + (home_ / "data").string());
+    entries.push_back("XDG_CACHE_HOME=" + (home_ / "cache").string());
+    entries.push_back("PULSE_SERVER=" + pulse_.address());
+    return entries;
+}
+
+JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
+                       const std::vector<std::string>& extra, const std::vector<std::string>& arguments)
+    : desktop_(desktop), stateFile_(desktop.home() / (name + ".state")), logFile_(desktop.home() / (name + ".log")) {
+    std::vector<std::string> environment = desktop.environment();
+    environment.push_back("LUMENHOLLOW_DEMO_STATE_FILE=" + stateFile_.string());
+    for (const auto& entry : extra) environment.push_back(entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argumentTexts{program};
+    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argumentTexts) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const std::string log = logFile_.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+}
+
+JourneyApp::~JourneyApp() {
+    if (pid_ > 0 && !exitStatus_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string JourneyApp::log() const { return readText(logFile_); }
+
+nlohmann::json JourneyApp::state() const {
+    const std::string text = readText(stateFile_);
+    if (text.empty()) return nullptr;
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+bool JourneyApp::waitForState(const std::function<bool(const nlohmann::json&)>& done,
+                              std::chrono::milliseconds limit) {
+    return waitFor(
+        [&] {
+            const nlohmann::json report = state();
+            return report.is_object() && done(report);
+        },
+        limit);
+}
+
+std::string JourneyApp::describe() const { return "last report: " + state().dump() + "\nlog:\n" + log(); }
+
+std::optional<std::string> JourneyApp::window() {
+    if (window_.empty()) {
+        // The main window is the program's first mapped window named after it.
+        waitFor(
+            [&] {
+                const hollowkit::CommandResult found = desktop_.x().xdotool(
+                    {"search", "--onlyvisible", "--pid", std::to_string(pid_), "--name", "^Lumenhollow"});
+                if (found.status != 0 || found.output.empty()) return false;
+                window_ = found.output.substr(0, found.output.find('\n'));
+                return true;
+            },
+            30s);
+    }
+    if (window_.empty()) return std::nullopt;
+    desktop_.x().xdotool({"windowactivate", "--sync", window_});
+    desktop_.x().xdotool({"windowfocus", "--sync", window_});
+    return window_;
+}
+
+std::optional<std::pair<int, int>> JourneyApp::windowOrigin() {
+    const std::optional<std::string> id = window();
+    if (!id) return std::nullopt;
+    const hollowkit::CommandResult geometry = desktop_.x().xdotool({"getwindowgeometry", "--shell", *id});
+    int x = 0;
+    int y = 0;
+    bool haveX = false;
+    bool haveY = false;
+    std::istringstream lines(geometry.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("X=", 0) == 0) x = std::atoi(line.c_str() + 2), haveX = true;
+        if (line.rfind("Y=", 0) == 0) y = std::atoi(line.c_str() + 2), haveY = true;
+    }
+    if (geometry.status != 0 || !haveX || !haveY) return std::nullopt;
+    return std::make_pair(x, y);
+}
+
+bool JourneyApp::key(const std::string& keys) {
+    if (!window()) return false;
+    return desktop_.x().xdotool({"key", "--clearmodifiers", keys}).status == 0;
+}
+
+bool JourneyApp::clickInWindow(int x, int y) {
+    const auto origin = windowOrigin();
+    return origin && clickOnScreen(origin->first + x, origin->second + y);
+}
+
+bool JourneyApp::clickOnScreen(int x, int y) {
+    return desktop_.x().xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"}).status ==
+           0;
+}
+
+bool JourneyApp::dragOnScreen(int fromX, int fromY, int toX, int toY) {
+    std::vector<std::string> arguments{"mousemove", "--sync", std::to_string(fromX), std::to_string(fromY),
+                                       "mousedown", "1"};
+    constexpr int kSteps = 6;
+    for (int i = 1; i <= kSteps; ++i) {
+        for (const std::string& word : {std::string("sleep"), std::string("0.1"), std::string("mousemove"),
+                                        std::to_string(fromX + (toX - fromX) * i / kSteps),
+                                        std::to_string(fromY + (toY - fromY) * i / kSteps)}) {
+            arguments.push_back(word);
+        }
+    }
+    for (const char* word : {"sleep", "0.3", "mouseup", "1"}) arguments.emplace_back(word);
+    return desktop_.x().xdotool(arguments).status == 0;
+}
+
+bool JourneyApp::moveOnScreen(int x, int y) {
+    return desktop_.x().xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)}).status == 0;
+}
+
+bool JourneyApp::closeWindow() {
+    const std::optional<std::string> id = window();
+    if (!id) return false;
+    // No window manager runs: send what its close button sends, WM_DELETE_WINDOW.
+    xcb_connection_t* connection = xcb_connect(desktop_.x().displayName().c_str(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const auto atom = [connection](const char* name) -> xcb_atom_t {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return found;
+    };
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = static_cast<xcb_window_t>(std::stoul(*id));
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    const bool sent = xcb_flush(connection) > 0;
+    xcb_disconnect(connection);
+    return sent;
+}
+
+void JourneyApp::signal(int number) {
+    if (pid_ > 0 && !exitStatus_) ::kill(pid_, number);
+}
+
+std::optional<int> JourneyApp::waitForExit(std::chrono::milliseconds limit) {
+    if (exitStatus_) return exitStatus_;
+    int status = 0;
+    if (!waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) return std::nullopt;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exitStatus_;
+}
+
+bool JourneyApp::running() {
+    if (exitStatus_) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
+}  // namespace lumenhollow::journey
