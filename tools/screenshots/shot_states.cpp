@@ -11,7 +11,13 @@
 #include "hollowkit/testing/fake_recording_system.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/testing/fake_island_platform.h"
 #include "lumenhollow/testing/fake_model_services.h"
+#include "lumenhollow/ui/island/island_expanded_view.h"
+#include "lumenhollow/ui/island/island_preview.h"
+#include "lumenhollow/ui/island/notch_geometry.h"
+#include "lumenhollow/ui/island/notch_panel_controller.h"
+#include "lumenhollow/ui/island/notch_view.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -149,6 +155,7 @@ std::vector<ShotState> makeShotStates() {
         panelShot("panel-camera-settings-chosen", ShotPanel::cameraSettings),
         panelShot("panel-scenes-empty", ShotPanel::scenes),
         panelShot("panel-scenes-three", ShotPanel::scenes),
+        windowShot("island-open", ui::NotchSizes::panel.width(), ui::NotchSizes::panel.height(), 1920, 1080),
     };
     const auto find = [&states](const char* name) -> ShotState& {
         return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
@@ -178,6 +185,7 @@ std::vector<ShotState> makeShotStates() {
     find("panel-camera-settings-chosen").usb = false;
     find("panel-camera-settings-chosen").cameraSettingsChosen = true;
     find("panel-scenes-three").scenes = 3;
+    find("island-open").island = true;
     return states;
 }
 
@@ -369,6 +377,32 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The island opened on a plain 1920x1080 screen, its live picture shown.
+QImage renderIsland(ShotModel& shot, ModelSignals& modelSignals, const ShotState& state) {
+    ui::test::FakeScreenSource screens;
+    ui::test::FakePointerSource pointer;
+    ui::test::FakePanelInput input;
+    ui::NotchPanelController controller(
+        modelSignals, shot.main,
+        ui::NotchPanelController::Platform{screens, pointer, ui::IslandWindowMode::translucent, &input,
+                                           shot.feed.get()});
+    shot.model->setNotchTrigger(NotchTrigger::click);
+    controller.islandTapped();
+    shot.main.runUntilIdle();
+    shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
+    controller.view().expandedView().preview().showWaitingFrame();
+    shot.main.runUntilIdle();
+    QCoreApplication::processEvents();
+    QImage image(ui::NotchSizes::panel, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    controller.view().render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
+}  // namespace
+
 QImage renderShot(const ShotState& state) {
     prepareShotLook();
     const AnimationsOff still;
@@ -376,6 +410,7 @@ QImage renderShot(const ShotState& state) {
     arrange(shot, state);
 
     ModelSignals modelSignals(shot.model);
+    if (state.island) return renderIsland(shot, modelSignals, state);
     QImage picture;
     if (state.panel != ShotPanel::none) {
         std::unique_ptr<QWidget> panel;

@@ -1,9 +1,10 @@
 #pragma once
 
-// The named states of the main window the screenshot tool renders: the
-// real window over the camera model with every service faked, fed a drawn
-// picture of colour bars, on a frozen clock, with the Inter font, the
-// Fusion style and no animation. Needs a QApplication; GUI thread.
+// The named states of the main window (and the open island) the screenshot
+// tool renders: the real window over the camera model with every service
+// faked, fed a drawn picture of colour bars, on a frozen clock, with the
+// Inter font, the Fusion style and no animation. Needs a QApplication; GUI
+// thread.
 
 #include <QImage>
 
@@ -59,6 +60,8 @@ struct ShotState {
     int scenes = 0;
     // The camera settings chosen: a format, a look, manual exposure, a fixed white balance.
     bool cameraSettingsChosen = false;
+    // The island at the top of the screen, opened, instead of the window.
+    bool island = false;
 };
 
 const std::vector<ShotState>& shotStates();

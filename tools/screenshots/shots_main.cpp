@@ -1,4 +1,5 @@
-// lumenhollow-shots: writes PNG pictures of named states of the main window.
+// lumenhollow-shots: writes PNG pictures of named states of the main window
+// and the island.
 //   lumenhollow-shots --list
 //   lumenhollow-shots [--out DIR] [NAME...]     (all states without names)
 
