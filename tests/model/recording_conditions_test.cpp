@@ -90,7 +90,6 @@ TEST(RecordingConditionsTest, QuittingWhileRecordingRepliesOnlyOnceTheMovieIsFin
         // Small frames, so the movie is quick to write and to check.
         camera->startFrames(kFramesPerSecond, framesFrom(640, 360));
         ASSERT_TRUE(h.main.waitFor([&] { return camera->framesDelivered() >= 20; }, 30s));
-        const uint64_t atQuit = camera->framesDelivered();
         h.model->afterClosingSheets();
         ASSERT_TRUE(h.main.waitFor([&] { return repliesAtSaved.has_value(); }, 60s)) << "the movie was not saved";
         const uint64_t delivered = camera->framesDelivered();
@@ -119,7 +118,6 @@ TEST(RecordingConditionsTest, QuittingWhileRecordingRepliesOnlyOnceTheMovieIsFin
         // by design.
         EXPECT_GE(decoded.frames, 1u);
         EXPECT_LE(decoded.frames, delivered);
-        EXPECT_GE(atQuit, 20u);
         if (c.stop == FakeCamera::StopMode::never) camera->finishStop();
     }
 }
