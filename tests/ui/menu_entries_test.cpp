@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QImage>
 #include <QMenu>
 #include <QWidget>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "hollowkit/imaging/lut_library.h"
+#include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/menus/menu_filler.h"
 #include "lumenhollow/ui/menus/window_menu_entries.h"
 
@@ -331,6 +333,48 @@ TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
         EXPECT_EQ(refreshMenu(menu, c.next), c.sameShape);
         EXPECT_EQ(entriesDescribe(menu), c.shown);
     }
+}
+
+}  // namespace
+}  // namespace lumenhollow
+
+namespace lumenhollow {
+namespace {
+
+// How many pixels of the row look like the destructive red.
+int redPixels(QMenu& menu, QAction* action) {
+    const QImage shown = menu.grab().toImage();
+    const QRect row = menu.actionGeometry(action);
+    const QColor red = ui::destructiveColor();
+    int count = 0;
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        for (int x = row.left(); x <= row.right(); ++x) {
+            const QColor pixel = shown.pixelColor(x, y);
+            if (pixel.red() > 180 && pixel.green() < red.green() + 50 && pixel.blue() < red.blue() + 50) ++count;
+        }
+    }
+    return count;
+}
+
+TEST(MenuEntries, OnlyRowsThatDeleteSomethingAreDrawnRed) {
+    ui::MenuStyle style;
+    QWidget parent;
+    QMenu menu(&parent);
+    menu.setStyle(&style);
+    MenuEntry remove = menuCommandRow("Remove Imported Look", MenuCommand::none);
+    remove.destructive = true;
+    fillMenu(menu, {menuCommandRow("Import Look", MenuCommand::none), remove}, {});
+    menu.adjustSize();
+    ASSERT_EQ(menu.actions().size(), 2);
+    EXPECT_EQ(redPixels(menu, menu.actions()[0]), 0);
+    EXPECT_GT(redPixels(menu, menu.actions()[1]), 20);
+
+    // Refilled with the same title but nothing to delete: drawn as any row.
+    fillMenu(menu, {menuCommandRow("Import Look", MenuCommand::none),
+                    menuCommandRow("Remove Imported Look", MenuCommand::none)},
+             {});
+    menu.adjustSize();
+    EXPECT_EQ(redPixels(menu, menu.actions()[1]), 0);
 }
 
 }  // namespace

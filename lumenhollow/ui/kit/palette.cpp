@@ -1,8 +1,8 @@
 #include "lumenhollow/ui/kit/palette.h"
 
 #include <QApplication>
-#include <QStyleFactory>
 
+#include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 namespace lumenhollow::ui {
@@ -47,7 +47,7 @@ QPalette darkPalette() {
 }
 
 void applyLook(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setStyle(new MenuStyle);
     app.setPalette(darkPalette());
     loadTextFonts();
     app.setFont(uiFont(TextStyle::body));

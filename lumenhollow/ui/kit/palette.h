@@ -28,7 +28,7 @@ struct GlassColors {
 // The dark palette of every window.
 QPalette darkPalette();
 
-// The whole look on `app`: Fusion style, the dark palette, the text faces and
+// The whole look on `app`: Fusion style (its menus with red destructive rows), the dark palette, the text faces and
 // the body font. Call once, before any window is built.
 void applyLook(QApplication& app);
 

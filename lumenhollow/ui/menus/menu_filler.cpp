@@ -4,6 +4,8 @@
 #include <QActionGroup>
 #include <QMenu>
 
+#include "lumenhollow/ui/kit/menu_style.h"
+
 namespace lumenhollow {
 
 namespace {
@@ -18,6 +20,7 @@ bool fillerCheckable(MenuEntryKind kind) { return kind == MenuEntryKind::toggle 
 
 void fillerRemoveBuilt(QMenu& menu) {
     menu.clear();
+    menu.setProperty(ui::kDestructiveRows, QVariant());
     const QList<QMenu*> submenus = menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
     for (QMenu* submenu : submenus) {
         if (!submenu->property(kFillerBuiltSubmenu).toBool()) continue;
@@ -62,6 +65,11 @@ void fillerAdd(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigg
             case MenuEntryKind::choice: {
                 QAction* action = menu.addAction(menuText(entry.title));
                 action->setEnabled(entry.enabled);
+                if (entry.destructive) {
+                    QStringList red = menu.property(ui::kDestructiveRows).toStringList();
+                    red.append(action->text());
+                    menu.setProperty(ui::kDestructiveRows, red);
+                }
                 if (fillerCheckable(entry.kind)) {
                     action->setCheckable(true);
                     action->setChecked(entry.checked);
