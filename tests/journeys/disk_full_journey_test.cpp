@@ -91,8 +91,6 @@ TEST_F(DiskFullJourney, TheRecordingEndsWithItsNoticeAndLeavesAMovieThatPlaysToI
     ASSERT_EQ(entries.size(), 1u) << "expected the movie alone in " << desktop_.outputFolder();
     const std::filesystem::path movie = entries.front();
     EXPECT_EQ(movie.extension(), ".mov");
-    std::error_code error;
-    EXPECT_LE(std::filesystem::file_size(movie, error), kDiskRoom);
 
     // Every packet of the video track decodes to a frame, the last ones too,
     // and the whole movie decodes without one error.
