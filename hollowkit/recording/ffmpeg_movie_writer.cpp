@@ -4,14 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <limits>
-#include <map>
-#include <thread>
-#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,157 +12,26 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include "hollowkit/base/cpu_count.h"
-#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
-#include "hollowkit/media/ffmpeg_handles.h"
-#include "hollowkit/recording/bgrx_to_nv12.h"
 #include "hollowkit/recording/encoder_threads.h"
-#include "hollowkit/recording/fragmented_movie_file.h"
+#include "hollowkit/recording/ffmpeg_movie_writer_impl.h"
 
 namespace hollowkit {
+namespace movie_writing {
 namespace {
 
-constexpr AVRational kNanoseconds{1, 1'000'000'000};
-// Fine enough to keep any real frame times apart; QuickTime's usual scale.
-constexpr AVRational kVideoTimeBase{1, 90000};
-// Sound whose time stamp is this close to where the previous chunk ended
-// continues it; capture clocks jitter by a few milliseconds.
-constexpr double kAudioJitterSeconds = 0.04;
 constexpr std::string_view kWriterThreadLabel = "HollowKit.MovieWriter";
 
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
 };
 
-class FfmpegMovieWriter final : public MovieWriter {
-public:
-    FfmpegMovieWriter(std::filesystem::path path, FfmpegMovieWriterOptions options)
-        : path_(std::move(path)), options_(std::move(options)) {}
-
-    ~FfmpegMovieWriter() override {
-        stopWorker();
-        // A writer dropped without finish leaves the fragments written so
-        // far, a playable movie; the file closes with file_.
-    }
-
-    FfmpegMovieWriter(const FfmpegMovieWriter&) = delete;
-    FfmpegMovieWriter& operator=(const FfmpegMovieWriter&) = delete;
-
-    void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
-    Result<void, std::string> start(const MovieWriterSettings& settings,
-                                    TimePoint sessionStart) override;
-    bool isWriting() const override {
-        MutexLock lock(mutex_);
-        return state_ == State::writing && error_.empty();
-    }
-    bool readyForVideo() const override {
-        MutexLock lock(mutex_);
-        return acceptsLocked() && (!options_.realTime || pendingVideo_ < options_.maxPendingVideoFrames);
-    }
-    bool readyForAudio() const override {
-        MutexLock lock(mutex_);
-        return acceptsLocked() && audioCodec_ != nullptr &&
-               (!options_.realTime || pendingAudio_ < options_.maxPendingAudioChunks);
-    }
-    bool appendVideo(const VideoFrame& frame) override;
-    bool appendAudio(const AudioChunk& chunk) override;
-    std::string errorText() const override {
-        MutexLock lock(mutex_);
-        return error_;
-    }
-    Result<void, std::string> finish(std::optional<TimePoint> endTime) override;
-
-private:
-    enum class State { idle, writing, finished };
-
-    struct Item {
-        VideoFrame video;
-        AudioChunk audio;
-    };
-
-    bool acceptsLocked() const HK_REQUIRES(mutex_) {
-        return state_ == State::writing && error_.empty() && !finishRequested_;
-    }
-    bool enqueue(Item item, bool isVideo);
-    void fail(std::string text);
-    bool failed() const {
-        MutexLock lock(mutex_);
-        return !error_.empty();
-    }
-
-    Result<void, std::string> openVideo(const MovieWriterSettings& settings);
-    Result<void, std::string> openAudio(const MovieAudioSettings& audio);
-    Result<void, std::string> openFile();
-
-    void workerLoop();
-    void stopWorker();
-
-    // Worker side (or the caller's side once the worker has stopped).
-    void encodeVideo(const VideoFrame& frame);
-    bool convertInto(const VideoFrame& frame, AVFrame* target);
-    void sendVideo(const AVFrame* frame);
-    void releaseVideoPackets();
-    void encodeAudio(const AudioChunk& chunk);
-    bool ensureResampler(const AudioChunk& chunk);
-    void writeAudioSamples(uint8_t* const* planes, int offset, int count);
-    void writeSilence(int64_t count);
-    void drainAudioFifo(bool final);
-    void sendAudio(const AVFrame* frame);
-    void writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase);
-    void flushAll(std::optional<TimePoint> endTime);
-
-    const std::filesystem::path path_;
-    const FfmpegMovieWriterOptions options_;
-    FailureHandler onFailure_;  // set before start, then only read
-
-    mutable Mutex mutex_;
-    std::condition_variable changed_;
-    State state_ HK_GUARDED_BY(mutex_) = State::idle;
-    std::string error_ HK_GUARDED_BY(mutex_);
-    bool finishRequested_ HK_GUARDED_BY(mutex_) = false;
-    std::deque<Item> pending_ HK_GUARDED_BY(mutex_);
-    int pendingVideo_ HK_GUARDED_BY(mutex_) = 0;
-    int pendingAudio_ HK_GUARDED_BY(mutex_) = 0;
-    int64_t audioEndLimit_ HK_GUARDED_BY(mutex_) = std::numeric_limits<int64_t>::max();
-    std::thread worker_;
-
-    // Touched by start, then the worker only, then finish after the join.
-    TimePoint sessionStart_{};
-    int frameRate_ = 30;
-    std::unique_ptr<FragmentedMovieFile> file_;  // outlives format_, which writes through it
-    ffmpeg::FormatContextPtr format_;
-    bool headerWritten_ = false;
-    ffmpeg::CodecContextPtr videoCodec_;
-    AVStream* videoStream_ = nullptr;
-    ffmpeg::FramePtr staging_;
-    ffmpeg::SwsContextPtr scaler_;
-    ffmpeg::PacketPtr packet_;
-    int64_t lastVideoTick_ = std::numeric_limits<int64_t>::min();
-    int64_t lastInterval_ = 0;
-    std::map<int64_t, int64_t> videoDurations_;  // frame time -> its duration, once known
-    std::deque<ffmpeg::PacketPtr> heldVideo_;     // in encoder order, waiting for a duration
-
-    ffmpeg::CodecContextPtr audioCodec_;
-    AVStream* audioStream_ = nullptr;
-    ffmpeg::AudioFifoPtr audioFifo_;
-    ffmpeg::SwrContextPtr resampler_;
-    ffmpeg::FramePtr converted_;
-    SampleFormat resamplerFormat_ = SampleFormat::none;
-    int resamplerRate_ = 0;
-    int resamplerChannels_ = 0;
-    bool audioStarted_ = false;
-    int64_t audioNextPosition_ = 0;  // output samples from the movie's zero
-    bool loggedAudioOverlap_ = false;
-    bool loggedAudioFormat_ = false;
-    bool loggedVideoOrder_ = false;
-};
+}  // namespace
 
 Result<void, std::string> FfmpegMovieWriter::start(const MovieWriterSettings& settings,
                                                    TimePoint sessionStart) {
@@ -405,133 +267,6 @@ void FfmpegMovieWriter::stopWorker() {
     if (worker_.joinable()) worker_.join();
 }
 
-void FfmpegMovieWriter::encodeVideo(const VideoFrame& frame) {
-    const int64_t tick = av_rescale_q((frame.pts() - sessionStart_).count(), kNanoseconds,
-                                      kVideoTimeBase);
-    // Frames before the movie's zero or out of order would break the track's
-    // time line; the owner already drops them, this keeps the file valid.
-    if (tick < 0 || tick <= lastVideoTick_) {
-        if (!loggedVideoOrder_) {
-            loggedVideoOrder_ = true;
-            PocketLog::log("Movie writer skipped a frame that was not later than the one before");
-        }
-        return;
-    }
-    if (!convertInto(frame, staging_.get())) return;
-    if (lastVideoTick_ != std::numeric_limits<int64_t>::min()) {
-        lastInterval_ = tick - lastVideoTick_;
-        videoDurations_[lastVideoTick_] = lastInterval_;
-        releaseVideoPackets();
-    }
-    lastVideoTick_ = tick;
-    staging_->pts = tick;
-    sendVideo(staging_.get());
-}
-
-bool FfmpegMovieWriter::convertInto(const VideoFrame& frame, AVFrame* target) {
-    int rc = av_frame_make_writable(target);
-    if (rc < 0) {
-        fail("Out of memory: " + ffmpeg::errorString(rc));
-        return false;
-    }
-    if (frame.pixelFormat() == PixelFormat::bgra && frame.width() == target->width &&
-        frame.height() == target->height && target->linesize[1] == target->linesize[2]) {
-        // The colour look's frames. libswscale's RGB input path costs about
-        // twice as much, and this thread feeds the encoder, so every
-        // millisecond here is one the encoder waits.
-        convertBgrxToI420(frame.planeData(0), frame.stride(0), frame.width(), frame.height(), target->data[0],
-                          static_cast<size_t>(target->linesize[0]), target->data[1], target->data[2],
-                          static_cast<size_t>(target->linesize[1]));
-        return true;
-    }
-    const AVPixelFormat source =
-        frame.pixelFormat() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_BGRA;
-    const int canvasWidth = target->width;
-    const int canvasHeight = target->height;
-    int width = canvasWidth;
-    int height = canvasHeight;
-    int x = 0;
-    int y = 0;
-    if (frame.width() != canvasWidth || frame.height() != canvasHeight) {
-        // Fit the picture inside the track's size, keeping its aspect, on
-        // black (a camera turned to portrait mid-recording).
-        const double scale = std::min(static_cast<double>(canvasWidth) / frame.width(),
-                                      static_cast<double>(canvasHeight) / frame.height());
-        width = std::clamp(static_cast<int>(std::lround(frame.width() * scale)) & ~1, 2, canvasWidth);
-        height = std::clamp(static_cast<int>(std::lround(frame.height() * scale)) & ~1, 2, canvasHeight);
-        x = ((canvasWidth - width) / 2) & ~1;
-        y = ((canvasHeight - height) / 2) & ~1;
-        for (int row = 0; row < canvasHeight; ++row) {
-            std::memset(target->data[0] + static_cast<ptrdiff_t>(row) * target->linesize[0], 16, canvasWidth);
-        }
-        for (int plane = 1; plane <= 2; ++plane) {
-            for (int row = 0; row < (canvasHeight + 1) / 2; ++row) {
-                std::memset(target->data[plane] + static_cast<ptrdiff_t>(row) * target->linesize[plane], 128,
-                            (canvasWidth + 1) / 2);
-            }
-        }
-    }
-    SwsContext* scaler = sws_getCachedContext(scaler_.release(), frame.width(), frame.height(), source,
-                                              width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
-                                              nullptr, nullptr, nullptr);
-    scaler_.reset(scaler);
-    if (scaler == nullptr) {
-        fail("Could not convert a frame of " + std::to_string(frame.width()) + "x" +
-             std::to_string(frame.height()));
-        return false;
-    }
-    if (source == AV_PIX_FMT_BGRA) {
-        // BGRA is full-range RGB; the track is limited-range BT.709.
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-    }
-    const uint8_t* sourcePlanes[4] = {frame.planeData(0), frame.planeData(1), nullptr, nullptr};
-    const int sourceStrides[4] = {static_cast<int>(frame.stride(0)), static_cast<int>(frame.stride(1)), 0, 0};
-    uint8_t* targetPlanes[4] = {
-        target->data[0] + static_cast<ptrdiff_t>(y) * target->linesize[0] + x,
-        target->data[1] + static_cast<ptrdiff_t>(y / 2) * target->linesize[1] + x / 2,
-        target->data[2] + static_cast<ptrdiff_t>(y / 2) * target->linesize[2] + x / 2,
-        nullptr,
-    };
-    const int targetStrides[4] = {target->linesize[0], target->linesize[1], target->linesize[2], 0};
-    sws_scale(scaler, sourcePlanes, sourceStrides, 0, frame.height(), targetPlanes, targetStrides);
-    return true;
-}
-
-void FfmpegMovieWriter::sendVideo(const AVFrame* frame) {
-    int rc = avcodec_send_frame(videoCodec_.get(), frame);
-    if (rc < 0 && rc != AVERROR_EOF) {
-        fail("Video encoding failed: " + ffmpeg::errorString(rc));
-        return;
-    }
-    for (;;) {
-        ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
-        rc = avcodec_receive_packet(videoCodec_.get(), packet.get());
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
-        if (rc < 0) {
-            fail("Video encoding failed: " + ffmpeg::errorString(rc));
-            return;
-        }
-        heldVideo_.push_back(std::move(packet));
-    }
-    releaseVideoPackets();
-}
-
-// A packet is written once its frame's duration is known (when the next frame
-// arrived, or at the finish), in the encoder's order, so the track's last
-// frame lasts as long as it should and the end time can extend it.
-void FfmpegMovieWriter::releaseVideoPackets() {
-    while (!heldVideo_.empty()) {
-        AVPacket* packet = heldVideo_.front().get();
-        const auto known = videoDurations_.find(packet->pts);
-        if (known == videoDurations_.end()) return;
-        packet->duration = known->second;
-        videoDurations_.erase(known);
-        writePacket(packet, videoStream_, videoCodec_->time_base);
-        heldVideo_.pop_front();
-    }
-}
-
 void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase) {
     if (failed()) return;
     packet->stream_index = stream->index;
@@ -539,163 +274,6 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     file_->noteWritten(*packet);
     const int rc = av_interleaved_write_frame(format_.get(), packet);
     if (rc < 0) fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
-}
-
-bool FfmpegMovieWriter::ensureResampler(const AudioChunk& chunk) {
-    if (resampler_ && resamplerFormat_ == chunk.sampleFormat() && resamplerRate_ == chunk.sampleRate() &&
-        resamplerChannels_ == chunk.channels()) {
-        return true;
-    }
-    resampler_.reset();
-    AVChannelLayout input{};
-    av_channel_layout_default(&input, chunk.channels());
-    SwrContext* raw = nullptr;
-    const AVSampleFormat inputFormat = chunk.sampleFormat() == SampleFormat::s16 ? AV_SAMPLE_FMT_S16
-                                                                                : AV_SAMPLE_FMT_FLT;
-    int rc = swr_alloc_set_opts2(&raw, &audioCodec_->ch_layout, audioCodec_->sample_fmt,
-                                 audioCodec_->sample_rate, &input, inputFormat, chunk.sampleRate(), 0,
-                                 nullptr);
-    av_channel_layout_uninit(&input);
-    resampler_.reset(raw);
-    if (rc >= 0) rc = swr_init(raw);
-    if (rc < 0) {
-        resampler_.reset();
-        if (!loggedAudioFormat_) {
-            loggedAudioFormat_ = true;
-            PocketLog::logf("Movie writer cannot convert sound of %d channels at %d Hz: %s",
-                            chunk.channels(), chunk.sampleRate(), ffmpeg::errorString(rc).c_str());
-        }
-        return false;
-    }
-    resamplerFormat_ = chunk.sampleFormat();
-    resamplerRate_ = chunk.sampleRate();
-    resamplerChannels_ = chunk.channels();
-    return true;
-}
-
-void FfmpegMovieWriter::encodeAudio(const AudioChunk& chunk) {
-    if (!ensureResampler(chunk)) return;
-    const int rate = audioCodec_->sample_rate;
-    const int frames = static_cast<int>(chunk.frameCount());
-    const int capacity = swr_get_out_samples(resampler_.get(), frames);
-    if (capacity <= 0) return;
-    if (!converted_ || converted_->nb_samples < capacity) {
-        converted_ = ffmpeg::allocFrame();
-        converted_->format = audioCodec_->sample_fmt;
-        converted_->nb_samples = capacity;
-        av_channel_layout_copy(&converted_->ch_layout, &audioCodec_->ch_layout);
-        if (av_frame_get_buffer(converted_.get(), 0) < 0) {
-            converted_.reset();
-            fail("Out of memory");
-            return;
-        }
-    }
-    const uint8_t* input[1] = {chunk.sampleFormat() == SampleFormat::s16
-                                   ? reinterpret_cast<const uint8_t*>(chunk.s16().data())
-                                   : reinterpret_cast<const uint8_t*>(chunk.f32().data())};
-    const int produced = swr_convert(resampler_.get(), converted_->data, capacity, input, frames);
-    if (produced <= 0) return;
-
-    const int64_t start = av_rescale_q((chunk.pts() - sessionStart_).count(), kNanoseconds,
-                                       AVRational{1, rate});
-    const auto jitter = static_cast<int64_t>(kAudioJitterSeconds * rate);
-    int skip = 0;
-    if (!audioStarted_) {
-        // Sound from before the movie's zero is cut off.
-        if (start + produced <= 0) return;
-        skip = start < 0 ? static_cast<int>(-start) : 0;
-        audioStarted_ = true;
-        audioNextPosition_ = std::max<int64_t>(start, 0);
-    } else {
-        const int64_t gap = start - audioNextPosition_;
-        if (gap < -jitter) {
-            // Sound that overlaps what was written already (a clock step
-            // back, a repeated buffer) would garble the track.
-            if (!loggedAudioOverlap_) {
-                loggedAudioOverlap_ = true;
-                PocketLog::logf("Movie writer dropped sound that overlapped the previous %.3f s",
-                                static_cast<double>(-gap) / rate);
-            }
-            return;
-        }
-        if (gap > jitter) writeSilence(gap);  // a gap in the source stays a gap in time
-    }
-    writeAudioSamples(converted_->data, skip, produced - skip);
-    drainAudioFifo(false);
-}
-
-void FfmpegMovieWriter::writeAudioSamples(uint8_t* const* planes, int offset, int count) {
-    int64_t limit;
-    {
-        MutexLock lock(mutex_);
-        limit = audioEndLimit_;
-    }
-    count = static_cast<int>(std::min<int64_t>(count, std::max<int64_t>(0, limit - audioNextPosition_)));
-    if (count <= 0) return;
-    const int channels = audioCodec_->ch_layout.nb_channels;
-    std::vector<void*> shifted(static_cast<size_t>(channels));
-    for (int ch = 0; ch < channels; ++ch) {
-        shifted[static_cast<size_t>(ch)] = planes[ch] + static_cast<ptrdiff_t>(offset) * sizeof(float);
-    }
-    if (av_audio_fifo_write(audioFifo_.get(), shifted.data(), count) < count) {
-        fail("Out of memory");
-        return;
-    }
-    audioNextPosition_ += count;
-}
-
-void FfmpegMovieWriter::writeSilence(int64_t count) {
-    const int channels = audioCodec_->ch_layout.nb_channels;
-    constexpr int kBlock = 4096;
-    std::vector<float> zeros(kBlock, 0.0f);
-    std::vector<uint8_t*> planes(static_cast<size_t>(channels), reinterpret_cast<uint8_t*>(zeros.data()));
-    while (count > 0 && !failed()) {
-        const int block = static_cast<int>(std::min<int64_t>(count, kBlock));
-        const int64_t before = audioNextPosition_;
-        writeAudioSamples(planes.data(), 0, block);
-        if (audioNextPosition_ == before) return;  // past the end limit
-        count -= block;
-        drainAudioFifo(false);
-    }
-}
-
-void FfmpegMovieWriter::drainAudioFifo(bool final) {
-    const int frameSize = audioCodec_->frame_size > 0 ? audioCodec_->frame_size : 1024;
-    while (!failed()) {
-        const int available = av_audio_fifo_size(audioFifo_.get());
-        if (available == 0 || (available < frameSize && !final)) return;
-        const int count = std::min(available, frameSize);
-        ffmpeg::FramePtr frame = ffmpeg::allocFrame();
-        frame->format = audioCodec_->sample_fmt;
-        frame->nb_samples = count;
-        frame->sample_rate = audioCodec_->sample_rate;
-        av_channel_layout_copy(&frame->ch_layout, &audioCodec_->ch_layout);
-        if (av_frame_get_buffer(frame.get(), 0) < 0) {
-            fail("Out of memory");
-            return;
-        }
-        frame->pts = audioNextPosition_ - available;
-        av_audio_fifo_read(audioFifo_.get(), reinterpret_cast<void**>(frame->data), count);
-        sendAudio(frame.get());
-    }
-}
-
-void FfmpegMovieWriter::sendAudio(const AVFrame* frame) {
-    int rc = avcodec_send_frame(audioCodec_.get(), frame);
-    if (rc < 0 && rc != AVERROR_EOF) {
-        fail("Sound encoding failed: " + ffmpeg::errorString(rc));
-        return;
-    }
-    for (;;) {
-        rc = avcodec_receive_packet(audioCodec_.get(), packet_.get());
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-        if (rc < 0) {
-            fail("Sound encoding failed: " + ffmpeg::errorString(rc));
-            return;
-        }
-        writePacket(packet_.get(), audioStream_, audioCodec_->time_base);
-        av_packet_unref(packet_.get());
-    }
 }
 
 void FfmpegMovieWriter::flushAll(std::optional<TimePoint> endTime) {
@@ -758,11 +336,11 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
     return {};
 }
 
-}  // namespace
+}  // namespace movie_writing
 
 std::unique_ptr<MovieWriter> makeFfmpegMovieWriter(const std::filesystem::path& outputPath,
                                                    FfmpegMovieWriterOptions options) {
-    return std::make_unique<FfmpegMovieWriter>(outputPath, std::move(options));
+    return std::make_unique<movie_writing::FfmpegMovieWriter>(outputPath, std::move(options));
 }
 
 MovieWriterFactory ffmpegMovieWriterFactory(FfmpegMovieWriterOptions options) {

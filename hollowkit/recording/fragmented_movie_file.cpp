@@ -154,14 +154,24 @@ void FragmentedMovieFile::addMuxerOptions(AVDictionary** options) {
 }
 
 void FragmentedMovieFile::noteWritten(const AVPacket& packet) {
+    // Each of the muxer's writes is flushed as it ends: with nothing left in
+    // the buffer, the file ends where a piece ends.
+    AVIOContext* io = output_->io;
+    if (io->error >= 0 && avio_tell(io) == output_->position) wholeEnd_ = output_->position;
     written_.push_back(Written{packet.stream_index, packet.flags, packet.size, packet.pts, packet.dts,
                                packet.duration});
 }
 
 Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& recording) {
     avio_flush(output_->io);
-    if (output_->io->error < 0) {
-        return unexpected("Could not write to the movie file: " + ffmpeg::errorString(output_->io->error));
+    if (const int error = output_->io->error; error < 0) {
+        // Cutting back needs no room. What stays is the header and whole
+        // fragments: every sample in it decodes.
+        if (::ftruncate(fd_.get(), wholeEnd_) != 0 || ::fsync(fd_.get()) != 0) {
+            PocketLog::logf("Movie %s could not be cut back to its last whole piece: %s", path_.filename().c_str(),
+                            systemError(errno).c_str());
+        }
+        return unexpected("Could not write to the movie file: " + ffmpeg::errorString(error));
     }
     const auto rewriteStart = std::chrono::steady_clock::now();
     if (auto rewritten = rewrite(recording); rewritten) {

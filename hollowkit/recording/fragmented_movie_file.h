@@ -46,12 +46,15 @@ public:
 
     // Remembers a packet's times and size as it goes to the muxer (times in
     // its stream's time base), so the rewrite can restore exactly what the
-    // fragments had to shift.
+    // fragments had to shift. Called between the muxer's writes, when the
+    // file ends with a whole piece (the header or a fragment).
     void noteWritten(const AVPacket& packet);
 
     // After the recording's trailer: rewrites the movie as a regular one and
     // puts it in place. The error is for a file that could not be written or
-    // closed at all; a failed rewrite is only logged.
+    // closed at all; a failed rewrite is only logged. A file whose writing
+    // failed (a full disk) is cut back to its last whole fragment, so no
+    // piece cut off half-way ends it, and stays fragmented.
     Result<void, std::string> complete(const AVFormatContext& recording);
 
 private:
@@ -73,6 +76,7 @@ private:
     UniqueFd fd_;
     std::unique_ptr<Output> output_;
     std::vector<Written> written_;
+    int64_t wholeEnd_ = 0;  // where the last whole piece written ends
 };
 
 }  // namespace hollowkit

@@ -662,6 +662,8 @@ private:
     // recording; a microphone stopped while starting is kept until its start
     // has completed, so stopping never waits for the sound server.
     std::unique_ptr<hollowkit::MacMicrophone> macMicrophone_;
+    // The input macMicrophone_ was opened for; nothing: the default one.
+    std::optional<std::string> macMicrophoneInput_;
     bool macMicrophoneRunning_ = false;
     bool macMicrophonePending_ = false;  // waiting for access or for its device
     uint64_t microphoneGeneration_ = 0;

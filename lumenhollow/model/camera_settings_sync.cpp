@@ -66,7 +66,20 @@ void CameraModel::sendCameraSetting(const hk::CameraSetting& setting, const Came
     // Only a camera that takes settings answers; elsewhere the choice waits
     // for the next camera that does.
     if (camera_->supportsCameraSettings()) {
-        sentSettings_.push_back({hk::CameraCommand::setting(setting).label, setting, before, state_.cameraSettings});
+        // The camera answers only the last of two settings of one kind sent
+        // in quick succession (the route forgets the earlier one), so that
+        // one goes. A refusal of the later one takes the fields back to what
+        // they were before either: the earlier value was never confirmed.
+        CameraSettingsState settledBefore = before;
+        auto earlier = std::find_if(sentSettings_.begin(), sentSettings_.end(), [&](const SentSetting& one) {
+            return one.setting.value.index() == setting.value.index();
+        });
+        if (earlier != sentSettings_.end()) {
+            settledBefore = withSettingFields(before, earlier->before, setting);
+            sentSettings_.erase(earlier);
+        }
+        sentSettings_.push_back(
+            {hk::CameraCommand::setting(setting).label, setting, settledBefore, state_.cameraSettings});
         auto told = std::find_if(toldSettings_.begin(), toldSettings_.end(), [&](const hk::CameraSetting& one) {
             return one.value.index() == setting.value.index();
         });

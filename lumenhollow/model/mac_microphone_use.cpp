@@ -14,6 +14,16 @@
 
 namespace lumenhollow {
 
+namespace {
+
+// The input a microphone opens for the stored choice; nothing: the default.
+std::optional<std::string> macMicrophoneInputFor(const std::string& choice) {
+    if (choice.empty()) return std::nullopt;
+    return choice;
+}
+
+}  // namespace
+
 bool CameraModel::usesMacMicrophone() const {
     return state_.connection == ConnectionMode::wireless && state_.wirelessMicID != kMacMicrophoneOff;
 }
@@ -44,6 +54,13 @@ void CameraModel::chooseCameraMicrophone(std::optional<std::string> id) {
 }
 
 void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
+    // One kept running for the movie before (the sound of its last frames)
+    // still records the input chosen then: a new choice starts afresh. The
+    // movie before loses nothing, its sound stopped going to it when this
+    // recording took the tap.
+    if (macMicrophone_ && usesMacMicrophone() && macMicrophoneInput_ != macMicrophoneInputFor(state_.wirelessMicID)) {
+        stopMacMicrophone();
+    }
     if (macMicrophone_ || macMicrophonePending_) {
         // Running, or starting: the caller hears when that start has ended.
         if (done) {
@@ -118,9 +135,8 @@ void CameraModel::openMacMicrophone(uint64_t generation) {
     macMicrophone_ = std::move(microphone);
     macMicrophonePending_ = true;
     macMicrophoneRunning_ = false;
-    std::optional<std::string> input;
-    if (!state_.wirelessMicID.empty()) input = state_.wirelessMicID;
-    macMicrophone_->start(std::move(input), [weak = weak_from_this(), generation](
+    macMicrophoneInput_ = macMicrophoneInputFor(state_.wirelessMicID);
+    macMicrophone_->start(macMicrophoneInput_, [weak = weak_from_this(), generation](
                                                 const hollowkit::MacMicrophone::StartResult& result) {
         if (auto self = weak.lock()) self->handleMicrophoneStarted(generation, result);
     });

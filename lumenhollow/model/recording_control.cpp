@@ -153,7 +153,12 @@ void CameraModel::startMacRecording() {
     pictureWatch_ = main_.every(std::chrono::seconds(1), [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->checkPictureArrives();
     });
-    if (usesMacMicrophone()) startMacMicrophone();
+    if (usesMacMicrophone()) {
+        startMacMicrophone();
+    } else {
+        // One still running for the movie before must not record into this one.
+        stopMacMicrophone();
+    }
 }
 
 void CameraModel::stopRecording(std::function<void()> completion) {

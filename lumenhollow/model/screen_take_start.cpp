@@ -96,9 +96,12 @@ void CameraModel::startScreenCapture(std::weak_ptr<ScreenSession> weakSession) {
             if (auto model = weak.lock()) model->screenCaptureStartEnded(weakSession, result);
         });
     };
-    if (usesMacMicrophone() && !macMicrophone_) {
+    // A microphone still running for the movie before may be kept only when
+    // it records the input chosen now; startMacMicrophone decides.
+    if (usesMacMicrophone()) {
         startMacMicrophone(std::move(captureScreen));
     } else {
+        stopMacMicrophone();
         captureScreen(true);
     }
 }

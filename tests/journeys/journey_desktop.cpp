@@ -82,7 +82,8 @@ std::vector<std::string> JourneyDesktop::environment() const {
 }
 
 JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
-                       const std::vector<std::string>& extra, const std::vector<std::string>& arguments)
+                       const std::vector<std::string>& extra, const std::vector<std::string>& arguments,
+                       const std::vector<JourneyLimit>& limits)
     : desktop_(desktop), stateFile_(desktop.home() / (name + ".state")), logFile_(desktop.home() / (name + ".log")) {
     std::vector<std::string> environment = desktop.environment();
     environment.push_back("LUMENHOLLOW_DEMO_STATE_FILE=" + stateFile_.string());
@@ -101,6 +102,15 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
         const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
+        // An ignored disposition survives exec: a write past a size limit
+        // then fails instead of killing the program.
+        ::signal(SIGXFSZ, SIG_IGN);
+        for (const JourneyLimit& limit : limits) {
+            rlimit value{};
+            ::getrlimit(limit.resource, &value);
+            value.rlim_cur = limit.soft;
+            if (::setrlimit(limit.resource, &value) != 0) ::_exit(126);
+        }
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }

@@ -12,6 +12,7 @@
 //
 // Thread: the test's own; nothing is shared.
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -66,13 +67,22 @@ private:
     std::filesystem::path home_;
 };
 
+// A resource limit (setrlimit) a program starts under: its soft value.
+// RLIMIT_FSIZE makes every write past `soft` bytes fail with EFBIG, as a
+// full disk would fail it (the kernel's SIGXFSZ is ignored in the child).
+struct JourneyLimit {
+    int resource = 0;
+    rlim_t soft = RLIM_INFINITY;
+};
+
 class JourneyApp {
 public:
-    // Starts `program` on `desktop` with `extra` environment entries. Its
-    // state report goes to <home>/<name>.state, its output to
+    // Starts `program` on `desktop` with `extra` environment entries and
+    // `limits`. Its state report goes to <home>/<name>.state, its output to
     // <home>/<name>.log.
     JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
-               const std::vector<std::string>& extra = {}, const std::vector<std::string>& arguments = {});
+               const std::vector<std::string>& extra = {}, const std::vector<std::string>& arguments = {},
+               const std::vector<JourneyLimit>& limits = {});
     // Kills the program if it still runs.
     ~JourneyApp();
     JourneyApp(const JourneyApp&) = delete;

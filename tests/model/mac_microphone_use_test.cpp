@@ -216,5 +216,52 @@ TEST(MacMicrophoneUseTest, AMicrophoneThatFailsWhileRecordingIsToldAndTheMovieGo
     EXPECT_EQ(h.microphones.openCaptureCount(), 0);
 }
 
+
+// The microphone of a movie keeps running while that movie takes the sound
+// of its last frames. A recording started then, after another choice, must
+// record the input chosen now, not the one still running; with the same
+// choice the running one goes on.
+TEST(MacMicrophoneUseTest, ARecordingRightAfterAnotherRecordsTheInputChosenSince) {
+    const std::string builtIn = RecordingHarness::kBuiltIn.id;
+    const std::string headset = RecordingHarness::kHeadset.id;
+    struct Case {
+        const char* name;
+        std::string first;
+        std::string next;
+        std::vector<std::string> opened;
+        int openDuringNext;
+    };
+    const std::vector<Case> cases{
+        {"the same choice", "", "", {builtIn}, 1},
+        {"another input", "", headset, {builtIn, headset}, 1},
+        {"the default after a chosen input", headset, "", {headset, builtIn}, 1},
+        {"off", "", "off", {builtIn}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHarness h;
+        h.start(false);
+        h.model->setRecordTarget(RecordTarget::mac);
+        h.model->setWirelessMicID(c.first);
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.main.waitFor([&] { return h.model->isMacMicrophoneRunning(); }));
+        // Stopped, and at once started again: the first movie has not
+        // completed yet, so its microphone still runs.
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.model->isMacMicrophoneRunning());
+        h.model->setWirelessMicID(c.next);
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.model->isRecording());
+        ASSERT_TRUE(h.main.waitFor([&] {
+            return h.notices().size() == 1 && h.model->isMacMicrophoneRunning() == (c.openDuringNext > 0) &&
+                   h.microphones.openCaptureCount() == c.openDuringNext;
+        })) << "open captures: " << h.microphones.openCaptureCount();
+        EXPECT_EQ(h.microphones.openedIds(), c.opened);
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForNotices(2));
+        EXPECT_EQ(h.microphones.openCaptureCount(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test

@@ -123,5 +123,58 @@ TEST_F(MovieRecorderEndTest, WriteFailureEndsTheMovieAtOnceAndKeepsWhatWasWritte
     EXPECT_LE(readable, static_cast<double>(atFailure.videoWritten));
 }
 
+// The write that fails on a full disk is often part of a fragment: what of
+// it reached the disk must not stay at the end of the movie, where players
+// would find a sample cut off half-way. Every sample left decodes, with
+// either codec and whether the disk fills early or late.
+TEST_F(MovieRecorderEndTest, AMovieEndedByAFullDiskEndsWithAWholeFragment) {
+    const struct {
+        const char* name;
+        VideoCodec codec;
+        size_t room;
+    } cases[] = {
+        {"HEVC, early", VideoCodec::hevc, 96 * 1024},
+        {"HEVC, later", VideoCodec::hevc, 400 * 1024},
+        {"H.264, early", VideoCodec::h264, 96 * 1024},
+        {"H.264, later", VideoCodec::h264, 400 * 1024},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("small" + std::to_string(n++));
+        const auto path = folder / "full.mov";
+        auto recorder = makeRecorder(path, c.codec, std::nullopt, true);
+        bool failed = false;
+        recorder->setOnFailure([&](const RecorderError&) { failed = true; });
+        testsupport::SmallDisk disk(folder, c.room);
+        const TimePoint base = clock_.now();
+        constexpr int kSamples = 48000 / 30;
+        for (int i = 0; !failed && i < 30 * 600; ++i) {
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * kSamples, kSamples, base + frameTime(i)));
+            recorder->appendVideo(patternFrame(kWidth, kHeight, i, base + frameTime(i)));
+            settle(*recorder);
+            main_.runUntilIdle();
+        }
+        ASSERT_TRUE(failed);
+        std::optional<Outcome> outcome;
+        recorder->finish(std::nullopt, [&](Outcome result) { outcome = std::move(result); });
+        ASSERT_TRUE(main_.waitFor([&] { return outcome.has_value(); }, 60s));
+        ASSERT_FALSE(outcome->has_value());
+
+        const auto counted = CommandRunner::run(
+            "/usr/bin/ffprobe",
+            {"-v", "quiet", "-count_packets", "-count_frames", "-select_streams", "v:0", "-show_entries",
+             "stream=nb_read_packets,nb_read_frames", "-of", "json", path.string()},
+            {}, /*logged=*/false, 120s);
+        const auto read = nlohmann::json::parse(counted.output, nullptr, false);
+        ASSERT_TRUE(read.is_object() && read.contains("streams") && !read["streams"].empty()) << counted.output;
+        const double packets = number(read["streams"][0], "nb_read_packets");
+        EXPECT_GE(packets, 10);
+        EXPECT_EQ(number(read["streams"][0], "nb_read_frames"), packets);
+        EXPECT_TRUE(testsupport::decodesCleanly(path));
+        disk.release();
+    }
+}
+
 }  // namespace
 }  // namespace hollowkit

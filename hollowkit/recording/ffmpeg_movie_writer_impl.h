@@ -1,0 +1,155 @@
+#pragma once
+
+// The FFmpeg movie writer's class, shared by its three files: the writer's
+// life (start, the queue, the worker, the finish) in ffmpeg_movie_writer.cpp,
+// the picture's encoding in ffmpeg_movie_video.cpp, the sound's in
+// ffmpeg_movie_audio.cpp. Private to the recording library.
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <string>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "hollowkit/base/mutex.h"
+#include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/recording/fragmented_movie_file.h"
+
+namespace hollowkit::movie_writing {
+
+inline constexpr AVRational kNanoseconds{1, 1'000'000'000};
+// Fine enough to keep any real frame times apart; QuickTime's usual scale.
+inline constexpr AVRational kVideoTimeBase{1, 90000};
+
+class FfmpegMovieWriter final : public MovieWriter {
+public:
+    FfmpegMovieWriter(std::filesystem::path path, FfmpegMovieWriterOptions options)
+        : path_(std::move(path)), options_(std::move(options)) {}
+
+    ~FfmpegMovieWriter() override {
+        stopWorker();
+        // A writer dropped without finish leaves the fragments written so
+        // far, a playable movie; the file closes with file_.
+    }
+
+    FfmpegMovieWriter(const FfmpegMovieWriter&) = delete;
+    FfmpegMovieWriter& operator=(const FfmpegMovieWriter&) = delete;
+
+    void setOnFailure(FailureHandler handler) override { onFailure_ = std::move(handler); }
+    Result<void, std::string> start(const MovieWriterSettings& settings,
+                                    TimePoint sessionStart) override;
+    bool isWriting() const override {
+        MutexLock lock(mutex_);
+        return state_ == State::writing && error_.empty();
+    }
+    bool readyForVideo() const override {
+        MutexLock lock(mutex_);
+        return acceptsLocked() && (!options_.realTime || pendingVideo_ < options_.maxPendingVideoFrames);
+    }
+    bool readyForAudio() const override {
+        MutexLock lock(mutex_);
+        return acceptsLocked() && audioCodec_ != nullptr &&
+               (!options_.realTime || pendingAudio_ < options_.maxPendingAudioChunks);
+    }
+    bool appendVideo(const VideoFrame& frame) override;
+    bool appendAudio(const AudioChunk& chunk) override;
+    std::string errorText() const override {
+        MutexLock lock(mutex_);
+        return error_;
+    }
+    Result<void, std::string> finish(std::optional<TimePoint> endTime) override;
+
+private:
+    enum class State { idle, writing, finished };
+
+    struct Item {
+        VideoFrame video;
+        AudioChunk audio;
+    };
+
+    bool acceptsLocked() const HK_REQUIRES(mutex_) {
+        return state_ == State::writing && error_.empty() && !finishRequested_;
+    }
+    bool enqueue(Item item, bool isVideo);
+    void fail(std::string text);
+    bool failed() const {
+        MutexLock lock(mutex_);
+        return !error_.empty();
+    }
+
+    Result<void, std::string> openVideo(const MovieWriterSettings& settings);
+    Result<void, std::string> openAudio(const MovieAudioSettings& audio);
+    Result<void, std::string> openFile();
+
+    void workerLoop();
+    void stopWorker();
+
+    // Worker side (or the caller's side once the worker has stopped).
+    void encodeVideo(const VideoFrame& frame);
+    bool convertInto(const VideoFrame& frame, AVFrame* target);
+    void sendVideo(const AVFrame* frame);
+    void releaseVideoPackets();
+    void encodeAudio(const AudioChunk& chunk);
+    bool ensureResampler(const AudioChunk& chunk);
+    void writeAudioSamples(uint8_t* const* planes, int offset, int count);
+    void writeSilence(int64_t count);
+    void drainAudioFifo(bool final);
+    void sendAudio(const AVFrame* frame);
+    void writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase);
+    void flushAll(std::optional<TimePoint> endTime);
+
+    const std::filesystem::path path_;
+    const FfmpegMovieWriterOptions options_;
+    FailureHandler onFailure_;  // set before start, then only read
+
+    mutable Mutex mutex_;
+    std::condition_variable changed_;
+    State state_ HK_GUARDED_BY(mutex_) = State::idle;
+    std::string error_ HK_GUARDED_BY(mutex_);
+    bool finishRequested_ HK_GUARDED_BY(mutex_) = false;
+    std::deque<Item> pending_ HK_GUARDED_BY(mutex_);
+    int pendingVideo_ HK_GUARDED_BY(mutex_) = 0;
+    int pendingAudio_ HK_GUARDED_BY(mutex_) = 0;
+    int64_t audioEndLimit_ HK_GUARDED_BY(mutex_) = std::numeric_limits<int64_t>::max();
+    std::thread worker_;
+
+    // Touched by start, then the worker only, then finish after the join.
+    TimePoint sessionStart_{};
+    int frameRate_ = 30;
+    std::unique_ptr<FragmentedMovieFile> file_;  // outlives format_, which writes through it
+    ffmpeg::FormatContextPtr format_;
+    bool headerWritten_ = false;
+    ffmpeg::CodecContextPtr videoCodec_;
+    AVStream* videoStream_ = nullptr;
+    ffmpeg::FramePtr staging_;
+    ffmpeg::SwsContextPtr scaler_;
+    ffmpeg::PacketPtr packet_;
+    int64_t lastVideoTick_ = std::numeric_limits<int64_t>::min();
+    int64_t lastInterval_ = 0;
+    std::map<int64_t, int64_t> videoDurations_;  // frame time -> its duration, once known
+    std::deque<ffmpeg::PacketPtr> heldVideo_;     // in encoder order, waiting for a duration
+
+    ffmpeg::CodecContextPtr audioCodec_;
+    AVStream* audioStream_ = nullptr;
+    ffmpeg::AudioFifoPtr audioFifo_;
+    ffmpeg::SwrContextPtr resampler_;
+    ffmpeg::FramePtr converted_;
+    SampleFormat resamplerFormat_ = SampleFormat::none;
+    int resamplerRate_ = 0;
+    int resamplerChannels_ = 0;
+    bool audioStarted_ = false;
+    int64_t audioNextPosition_ = 0;  // output samples from the movie's zero
+    bool loggedAudioOverlap_ = false;
+    bool loggedAudioFormat_ = false;
+    bool loggedVideoOrder_ = false;
+};
+
+}  // namespace hollowkit::movie_writing
