@@ -69,6 +69,14 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["guides"] = std::move(guides);
     report["screenTake"] = state.lastScreenTake ? nlohmann::json(state.lastScreenTake->string()) : nullptr;
     report["composing"] = state.composeProgress.has_value();
+    report["recordScreen"] = state.recordScreen;
+    report["screenPermissionHelp"] = state.showScreenPermissionHelp;
+    report["startingScreen"] = state.isStartingScreen;
+    report["autoZoom"] = state.autoZoom;
+    report["bubble"] = {{"corner", hollowkit::toString(state.bubbleStyle.corner)},
+                        {"size", hollowkit::toString(state.bubbleStyle.size)},
+                        {"shape", hollowkit::toString(state.bubbleStyle.shape)},
+                        {"background", hollowkit::toString(state.bubbleStyle.background)}};
     const std::optional<hollowkit::LensPose> pose = sources.pose ? sources.pose() : std::nullopt;
     report["pose"] = pose ? nlohmann::json{{"pan", pose->panDegrees}, {"tilt", pose->tiltDegrees},
                                            {"zoom", pose->zoomPercent}}

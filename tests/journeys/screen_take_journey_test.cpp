@@ -1,0 +1,309 @@
+// A take of the screen and the camera, set up from the screen-recording
+// panel: its bottom-bar button opens it, its switch turns the screen on and
+// its miniature screen places the camera in a corner; the record control
+// starts the take, a click on the recorded screen happens during it, and
+// the same control stops it. On disk the take folder holds the screen, the
+// camera, the pointer's record and the combined movie, whose camera bubble
+// sits in the chosen corner and whose picture zooms in at the click. The
+// panel then offers the last take: another corner and "Apply Changes"
+// rebuild the combined movie with the bubble there.
+//
+// The screen is split in two: the window sits on the left half, and the
+// right half, the main display, is recorded. It is painted a backdrop with
+// a block around its middle, where the click goes, so what the movie shows
+// of it is known: unzoomed, points left, right and above the block show the
+// backdrop; zoomed in on the click, the same points show the block.
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "hollowkit/recording/bubble_compositor.h"
+#include "hollowkit/recording/cursor_timeline.h"
+#include "tests/journeys/journey_desktop.h"
+#include "tests/journeys/journey_movies.h"
+#include "tests/recording/screen_test_support.h"
+
+namespace lumenhollow::journey {
+namespace {
+
+namespace hk = hollowkit;
+using hk::testsupport::colorNear;
+
+// Each half of the screen.
+constexpr int kHalfWidth = 1280;
+constexpr int kHeight = 720;
+constexpr hk::RgbColor kBackdrop{230, 0, 230};
+constexpr hk::RgbColor kBlock{0, 200, 60};
+// Around the recorded display's middle, where the click goes.
+constexpr hk::ColorBlock kMiddleBlock{400, 200, 480, 320, kBlock};
+constexpr int kClickX = kHalfWidth / 2;
+constexpr int kClickY = kHeight / 2;
+// Encoding and 4:2:0 blur edges.
+constexpr int kColourTolerance = 40;
+
+// Where the controls sit in the 1152x648 window and in the 360-wide panel
+// (tests/ui/golden/window-usb.png, panel-screen-circle.png).
+constexpr int kRecordX = 549;
+constexpr int kWindowWidth = 1152;
+constexpr int kScreenButtonX = 636;
+// With the screen on, the record control carries a "SCREEN" tag and the
+// button moves right.
+constexpr int kScreenButtonOnX = 672;
+constexpr int kCaptureRowY = 549;
+constexpr int kPanelWidth = 360;
+constexpr int kSwitchX = 325;
+constexpr int kSwitchY = 35;
+// "Apply Changes", in the block at the panel's foot once there is a take.
+constexpr int kApplyX = 294;
+constexpr int kApplyFromBottom = 56;
+const std::map<hk::BubbleCorner, std::pair<int, int>> kCornerTargets{
+    {hk::BubbleCorner::topLeading, {31, 93}},
+    {hk::BubbleCorner::topTrailing, {133, 93}},
+    {hk::BubbleCorner::bottomLeading, {31, 146}},
+    {hk::BubbleCorner::bottomTrailing, {133, 146}},
+};
+
+// Points of the recorded display that show the backdrop unzoomed and the
+// block once zoomed in on its middle (1.8 times; 1.6 is enough).
+const std::vector<std::pair<int, int>> kZoomProbes{{260, kClickY}, {1020, kClickY}, {kClickX, 120}};
+
+std::string cornerName(hk::BubbleCorner corner) { return std::string(hk::toString(corner)); }
+
+hk::BubbleStyle mediumCircle(hk::BubbleCorner corner) {
+    return hk::BubbleStyle(corner, hk::BubbleSize::medium, hk::BubbleShape::circle, hk::BubbleBackground::keep);
+}
+
+// Per corner: does the bubble show something else than the backdrop there?
+// A grid of points over the middle of the bubble's square, most of which
+// must differ (the camera's picture may share a colour with it here and
+// there).
+std::map<hk::BubbleCorner, bool> bubbleCorners(const hk::testsupport::RgbPicture& picture) {
+    std::map<hk::BubbleCorner, bool> shown;
+    for (hk::BubbleCorner corner : hk::kAllBubbleCorners) {
+        const hk::PixelRect square =
+            hk::BubbleCompositor::bubbleSquare(mediumCircle(corner), picture.width, picture.height);
+        int differing = 0;
+        constexpr int kGrid = 5;
+        for (int i = 0; i < kGrid; ++i) {
+            for (int j = 0; j < kGrid; ++j) {
+                const int x = static_cast<int>(square.x + square.width * (0.25 + 0.5 * i / (kGrid - 1)));
+                const int y = static_cast<int>(square.y + square.height * (0.25 + 0.5 * j / (kGrid - 1)));
+                if (!colorNear(picture.at(x, y), kBackdrop, kColourTolerance)) ++differing;
+            }
+        }
+        shown[corner] = differing > kGrid * kGrid / 2;
+    }
+    return shown;
+}
+
+std::map<hk::BubbleCorner, bool> onlyIn(hk::BubbleCorner corner) {
+    std::map<hk::BubbleCorner, bool> shown;
+    for (hk::BubbleCorner each : hk::kAllBubbleCorners) shown[each] = each == corner;
+    return shown;
+}
+
+// How many zoom probes show `colour`; none in a picture that did not decode.
+int probesShowing(const hk::testsupport::RgbPicture& picture, hk::RgbColor colour) {
+    if (picture.pixels.empty()) return 0;
+    return static_cast<int>(std::ranges::count_if(kZoomProbes, [&](const auto& probe) {
+        return static_cast<bool>(colorNear(picture.at(probe.first, probe.second), colour, kColourTolerance));
+    }));
+}
+
+struct PanelFrame {
+    int x = 0;
+    int y = 0;
+    int height = 0;
+};
+
+class ScreenTakeJourney : public testing::Test {
+protected:
+    void SetUp() override {
+        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
+        desktop_.start(2 * kHalfWidth, kHeight);
+        ASSERT_TRUE(desktop_.x().addMonitors(
+            {{"LEFT", 0, 0, kHalfWidth, kHeight, false}, {"RIGHT", kHalfWidth, 0, kHalfWidth, kHeight, true}}));
+        hk::ColorBlock block = kMiddleBlock;
+        block.x += kHalfWidth;
+        ASSERT_TRUE(desktop_.x().paint(kBackdrop, {block}));
+        storeWelcomed(desktop_);
+    }
+
+    // The panel's window (a popup of the program's, kPanelWidth wide): its
+    // place on the screen.
+    std::optional<PanelFrame> panelFrame(JourneyApp& app) {
+        std::optional<PanelFrame> origin;
+        waitFor(
+            [&] {
+                const hk::CommandResult found =
+                    desktop_.x().xdotool({"search", "--onlyvisible", "--pid", std::to_string(app.pid()), ""});
+                std::istringstream ids(found.output);
+                for (std::string id; std::getline(ids, id);) {
+                    const hk::CommandResult geometry = desktop_.x().xdotool({"getwindowgeometry", "--shell", id});
+                    std::map<std::string, int> values;
+                    std::istringstream lines(geometry.output);
+                    for (std::string line; std::getline(lines, line);) {
+                        const size_t equals = line.find('=');
+                        if (equals != std::string::npos)
+                            values[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
+                    }
+                    if (values["WIDTH"] == kPanelWidth) {
+                        origin = PanelFrame{values["X"], values["Y"], values["HEIGHT"]};
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10s);
+        return origin;
+    }
+
+    JourneyDesktop desktop_;
+};
+
+TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRebuiltInAnotherCorner) {
+    JourneyApp app(desktop_, "take", LUMENHOLLOW_DEMO_PATH);
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s)) << app.describe();
+    // The window goes to the left half, off the recorded display.
+    const std::optional<std::string> window = app.window();
+    ASSERT_TRUE(window);
+    desktop_.x().xdotool({"windowmove", "--sync", *window, "0", "0"});
+    ASSERT_TRUE(waitFor([&] {
+        const auto origin = app.windowOrigin();
+        return origin && origin->first + kWindowWidth <= kHalfWidth;
+    })) << "the window should leave the recorded display";
+
+    ASSERT_TRUE(app.clickInWindow(kScreenButtonX, kCaptureRowY));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; })) << app.describe();
+    std::optional<PanelFrame> panel = panelFrame(app);
+    ASSERT_TRUE(panel) << "no panel on screen";
+    ASSERT_TRUE(app.clickOnScreen(panel->x + kSwitchX, panel->y + kSwitchY));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recordScreen"] == true; })) << app.describe();
+    ASSERT_EQ(app.state()["screenPermissionHelp"], false) << "an X server asks nobody for the screen";
+    const hk::BubbleCorner first = hk::BubbleCorner::bottomLeading;
+    const auto [firstX, firstY] = kCornerTargets.at(first);
+    ASSERT_TRUE(app.clickOnScreen(panel->x + firstX, panel->y + firstY));
+    ASSERT_TRUE(app.waitForState([&](const nlohmann::json& s) { return s["bubble"]["corner"] == cornerName(first); }))
+        << app.describe();
+    ASSERT_EQ(app.state()["bubble"],
+              nlohmann::json(
+                  {{"corner", cornerName(first)}, {"size", "Medium"}, {"shape", "Circle"}, {"background", "Normal"}}));
+    ASSERT_EQ(app.state()["autoZoom"], true);
+    ASSERT_TRUE(app.key("Escape"));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == false; }))
+        << app.describe();
+
+    // Record; the take starts with the screen's first picture.
+    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
+    uint64_t startedAt = 0;
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) {
+            startedAt = s["sample"].get<uint64_t>();
+            return s["recording"] == true;
+        },
+        60s))
+        << app.describe();
+    // Three seconds in by the report's clock (time for the camera's first
+    // pictures to reach the bubble on a busy machine), a click in the
+    // recorded display's middle; four seconds later the same control stops
+    // it.
+    const auto reportReaches = [&](uint64_t sample) {
+        return app.waitForState([&](const nlohmann::json& s) { return s["sample"].get<uint64_t>() >= sample; });
+    };
+    ASSERT_TRUE(reportReaches(startedAt + 30)) << app.describe();
+    // Held down a fifth of a second, as a hand does: the pointer's record
+    // samples the button 60 times a second and never sees a click that
+    // lasts no time at all.
+    ASSERT_EQ(desktop_.x()
+                  .xdotool({"mousemove", "--sync", std::to_string(kHalfWidth + kClickX), std::to_string(kClickY),
+                            "mousedown", "1", "sleep", "0.2", "mouseup", "1"})
+                  .status,
+              0);
+    ASSERT_TRUE(reportReaches(startedAt + 70)) << app.describe();
+    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
+    ASSERT_TRUE(app.waitForState(
+        [](const nlohmann::json& s) {
+            return s["recording"] == false && s["composing"] == false && s["screenTake"].is_string() &&
+                   std::filesystem::exists(std::filesystem::path(s["screenTake"].get<std::string>()) / "Combined.mov");
+        },
+        180s))
+        << app.describe();
+    const std::filesystem::path take = app.state()["screenTake"].get<std::string>();
+    for (const char* file : {"Screen.mov", "Camera.mov", "Cursor.json", "Combined.mov"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(take / file)) << file << " missing in " << take;
+    }
+    // The pointer's record holds the click, where it went on the display
+    // (the stop's click on the window, off the display, may be there too).
+    const auto cursor = hk::CursorTimeline::load(take / "Cursor.json");
+    ASSERT_TRUE(cursor) << cursor.error();
+    std::vector<hk::CursorSample> clicks = cursor->pressOnsets();
+    std::erase_if(clicks, [](const hk::CursorSample& click) {
+        return click.overApp || click.x < 0 || click.x > 1 || click.y < 0 || click.y > 1;
+    });
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_NEAR(clicks.front().x, 0.5, 0.01);
+    EXPECT_NEAR(clicks.front().y, 0.5, 0.01);
+    const double clickedAt = clicks.front().time;
+    ASSERT_GT(clickedAt, 2.0) << "the click came three seconds into the take";
+
+    const std::filesystem::path combined = take / "Combined.mov";
+    const std::optional<MovieReading> movie = readMovie(combined);
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->width, kHalfWidth) << "the recorded display is the right half";
+    ASSERT_EQ(movie->height, kHeight);
+    EXPECT_GT(movie->seconds, clickedAt + 2);
+    // Before the click: the whole display, the bubble in its corner.
+    const double before = clickedAt - 1.2;
+    const auto unzoomed = hk::testsupport::decodePicture(combined, before, kHalfWidth, kHeight);
+    ASSERT_FALSE(unzoomed.pixels.empty());
+    EXPECT_EQ(bubbleCorners(unzoomed), onlyIn(first));
+    EXPECT_EQ(probesShowing(unzoomed, kBackdrop), static_cast<int>(kZoomProbes.size()));
+    // At the click: zoomed in on it, some time in the hold that follows.
+    const auto zoomsAtTheClick = [&] {
+        for (double after : {0.8, 1.2, 1.6, 2.0}) {
+            const auto picture = hk::testsupport::decodePicture(combined, clickedAt + after, kHalfWidth, kHeight);
+            if (probesShowing(picture, kBlock) == static_cast<int>(kZoomProbes.size())) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(zoomsAtTheClick()) << "the picture should zoom in on the click";
+
+    // The panel offers the last take: another corner, "Apply Changes".
+    ASSERT_TRUE(app.clickInWindow(kScreenButtonOnX, kCaptureRowY));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; })) << app.describe();
+    panel = panelFrame(app);
+    ASSERT_TRUE(panel) << "no panel on screen";
+    const hk::BubbleCorner second = hk::BubbleCorner::topTrailing;
+    const auto [secondX, secondY] = kCornerTargets.at(second);
+    ASSERT_TRUE(app.clickOnScreen(panel->x + secondX, panel->y + secondY));
+    ASSERT_TRUE(app.waitForState([&](const nlohmann::json& s) { return s["bubble"]["corner"] == cornerName(second); }))
+        << app.describe();
+    const auto firstWritten = std::filesystem::last_write_time(combined);
+    ASSERT_TRUE(app.clickOnScreen(panel->x + kApplyX, panel->y + panel->height - kApplyFromBottom));
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) {
+            std::error_code error;
+            const auto written = std::filesystem::last_write_time(combined, error);
+            return !error && written > firstWritten && s["composing"] == false;
+        },
+        180s))
+        << app.describe();
+    EXPECT_EQ(app.state()["screenTake"], take.string()) << "the same take, rebuilt";
+    const auto rebuilt = hk::testsupport::decodePicture(combined, before, kHalfWidth, kHeight);
+    ASSERT_FALSE(rebuilt.pixels.empty());
+    EXPECT_EQ(bubbleCorners(rebuilt), onlyIn(second));
+    EXPECT_EQ(probesShowing(rebuilt, kBackdrop), static_cast<int>(kZoomProbes.size()));
+    // The rebuild reads the click back from the pointer's record.
+    EXPECT_TRUE(zoomsAtTheClick()) << "the rebuilt picture should zoom in on the click too";
+
+    ASSERT_TRUE(app.key("Escape"));
+    ASSERT_TRUE(app.key("ctrl+q"));
+    EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
+}
+
+}  // namespace
+}  // namespace lumenhollow::journey
