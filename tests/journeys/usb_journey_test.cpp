@@ -1,0 +1,267 @@
+// The USB route as a user meets it: the real application with a Pocket on
+// a faked USB bus and its microphone on the desktop's sound server. The
+// live picture comes up; arrows, a drag on the picture and the wheel turn
+// and zoom the camera (read from the camera's own controls) and it comes to
+// rest when let go; a look and a guide are chosen from the bottom bar's
+// pills; a photo is a HEIF picture of the camera's frame; Ctrl+R twice
+// leaves a movie with picture and sound. Face tracking, which needs a
+// camera that films a face, runs on the demonstration's scene-seeing
+// camera: it finds the face and brings it to where the framing puts it.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "hollowkit/imaging/framing_geometry.h"
+#include "hollowkit/imaging/haar_face_detector_backend.h"
+#include "hollowkit/simulation/scene_panorama.h"
+#include "hollowkit/testing/fake_v4l2_device.h"
+#include "hollowkit/testing/still_image_probe.h"
+#include "tests/journeys/movie_probe.h"
+#include "tests/journeys/usb_journey_steps.h"
+
+namespace lumenhollow::journey {
+namespace {
+
+// Where the controls sit in the 1152x648 window (tests/ui/golden/window-usb.png).
+constexpr int kPictureCentreX = 576;
+constexpr int kPictureCentreY = 324;
+constexpr int kGuidePillX = 68;
+constexpr int kLookPillX = 165;
+constexpr int kPillY = 611;
+constexpr int kPhotoButtonX = 462;
+constexpr int kPhotoButtonY = 549;
+// The fake camera's picture (usb_journey_rig.h).
+constexpr int kCameraWidth = 640;
+constexpr int kCameraHeight = 360;
+
+class UsbJourney : public testing::Test {
+protected:
+    void SetUp() override {
+        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
+        desktop_.start();
+        markWelcomed(desktop_);
+    }
+
+    JourneyDesktop desktop_;
+};
+
+// Each row starts with the pointer on the picture and the window focused;
+// `press` runs, the axis must move at least `least` the row's way, then
+// `release` runs and the camera must come to rest with the other axes
+// where they were. Rows run in order, each from the pose the last one left.
+void turnAndZoom(JourneyDesktop& desktop, JourneyApp& app) {
+    using Commands = std::vector<std::vector<std::string>>;
+    const struct {
+        const char* name;
+        Commands press;
+        Commands release;
+        double ReportedPose::*axis;
+        int direction;
+        double least;
+    } cases[] = {
+        {"held Right arrow turns right", {{"keydown", "Right"}}, {{"keyup", "Right"}}, &ReportedPose::pan, +1, 1.0},
+        {"held Down arrow turns down", {{"keydown", "Down"}}, {{"keyup", "Down"}}, &ReportedPose::tilt, -1, 1.0},
+        // The picture follows the pointer: dragging it right turns the camera left.
+        {"drag to the right turns left",
+         {{"mousedown", "1"}, {"mousemove_relative", "--", "60", "0"}, {"mousemove_relative", "--", "60", "0"}},
+         {{"mouseup", "1"}},
+         &ReportedPose::pan,
+         -1,
+         2.0},
+        {"wheel up zooms in", {{"click", "--repeat", "8", "4"}}, {}, &ReportedPose::zoom, +1, 1.0},
+        {"wheel down zooms out", {{"click", "--repeat", "4", "5"}}, {}, &ReportedPose::zoom, -1, 1.0},
+    };
+    const std::optional<std::string> window = app.window();
+    ASSERT_TRUE(window);
+    std::optional<ReportedPose> before = settledPose(app);
+    ASSERT_TRUE(before) << app.describe();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(xdotool(desktop, {"mousemove", "--window", *window, std::to_string(kPictureCentreX),
+                                      std::to_string(kPictureCentreY)}));
+        ASSERT_TRUE(xdotool(desktop, {"windowfocus", "--sync", *window}));
+        for (const auto& command : c.press) EXPECT_TRUE(xdotool(desktop, command));
+        std::optional<ReportedPose> during;
+        const bool moved = app.waitForState(
+            [&](const nlohmann::json& report) {
+                during = poseOf(report);
+                return during && c.direction * (*during.*c.axis - *before.*c.axis) >= c.least;
+            },
+            15s);
+        for (const auto& command : c.release) EXPECT_TRUE(xdotool(desktop, command));
+        ASSERT_TRUE(moved) << "from " << describe(*before) << " to " << (during ? describe(*during) : "nothing");
+        const std::optional<ReportedPose> after = settledPose(app);
+        ASSERT_TRUE(after) << "the camera kept moving once let go\n" << app.describe();
+        EXPECT_GE(c.direction * (*after.*c.axis - *before.*c.axis), c.least) << describe(*after);
+        for (const auto other : {&ReportedPose::pan, &ReportedPose::tilt, &ReportedPose::zoom}) {
+            if (other != c.axis) {
+                EXPECT_NEAR(*after.*other, *before.*other, 0.2) << describe(*after);
+            }
+        }
+        before = after;
+    }
+}
+
+// The photo is the camera's own frame: its size, and the frame number the
+// fake camera writes into the picture's top band reads back.
+void checkPhoto(const std::filesystem::path& folder) {
+    std::optional<hollowkit::RgbImage> photo;
+    std::string error;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const std::vector<std::filesystem::path> photos = filesEndingIn(folder, ".heic");
+            photo = photos.empty() ? std::nullopt : hollowkit::decodeHeifFile(photos.front(), &error);
+            return photo.has_value();
+        },
+        60s))
+        << "no photo decodes: " << error;
+    EXPECT_EQ(photo->width, kCameraWidth);
+    EXPECT_EQ(photo->height, kCameraHeight);
+    std::vector<uint8_t> luma(static_cast<size_t>(photo->width) * photo->height);
+    for (int y = 0; y < photo->height; ++y) {
+        for (int x = 0; x < photo->width; ++x) {
+            const auto [r, g, b] = photo->at(x, y);
+            luma[static_cast<size_t>(y) * photo->width + x] = static_cast<uint8_t>((299 * r + 587 * g + 114 * b) / 1000);
+        }
+    }
+    EXPECT_TRUE(hollowkit::FakeV4l2Device::readFrameIndex(luma.data(), photo->width, photo->width, photo->height))
+        << "the photo does not show the camera's picture";
+}
+
+TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
+    const PocketSoundSource sound = addPocketSoundSource(desktop_);
+    ASSERT_TRUE(sound.module) << sound.error;
+    JourneyApp app(desktop_, "usb", LUMENHOLLOW_JOURNEY_USB_PATH);
+    ASSERT_TRUE(app.waitForState(
+        [](const nlohmann::json& s) {
+            return s["connection"] == "usb" && s["picture"] == true && s["microphone"] == kPocketSoundName;
+        },
+        60s))
+        << app.describe();
+
+    turnAndZoom(desktop_, app);
+    if (HasFatalFailure()) return;
+
+    ASSERT_TRUE(app.clickInWindow(kPhotoButtonX, kPhotoButtonY));
+    checkPhoto(desktop_.outputFolder());
+
+    // The look: the row at the middle of the menu is the middle built-in
+    // look ("None", the header and six looks above the import row).
+    std::optional<ScreenRect> menu = openPillMenu(desktop_, app, kLookPillX, kPillY);
+    ASSERT_TRUE(menu) << "the look pill opened no menu";
+    ASSERT_TRUE(app.clickOnScreen(menu->x + menu->width / 2, menu->y + menu->height / 2));
+    EXPECT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["look"] == "Teal & Orange"; }))
+        << app.describe();
+    // The guide: the menu's first row is the grid.
+    menu = openPillMenu(desktop_, app, kGuidePillX, kPillY);
+    ASSERT_TRUE(menu) << "the guide pill opened no menu";
+    ASSERT_TRUE(app.clickOnScreen(menu->x + menu->width / 2, menu->y + 12));
+    EXPECT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["guides"] == nlohmann::json{"grid"}; }))
+        << app.describe();
+
+    ASSERT_TRUE(app.key("ctrl+r"));
+    uint64_t started = 0;
+    // Three seconds of reports while recording.
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) {
+            if (s["recording"] != true) return false;
+            if (started == 0) started = s["sample"].get<uint64_t>();
+            return s["sample"].get<uint64_t>() >= started + 30;
+        },
+        60s))
+        << app.describe();
+    ASSERT_TRUE(app.key("ctrl+r"));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == false; }, 60s))
+        << app.describe();
+
+    std::optional<ProbedMovie> movie;
+    std::string error;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const std::vector<std::filesystem::path> movies = filesEndingIn(desktop_.outputFolder(), ".mov");
+            movie = movies.size() == 1 ? probeMovie(movies.front(), &error) : std::nullopt;
+            return movie && movie->durationSeconds > 0;
+        },
+        90s))
+        << "no finished movie: " << error << "\n" << app.describe();
+    EXPECT_EQ(movie->videoStreams, 1);
+    EXPECT_EQ(movie->audioStreams, 1) << "the movie has no sound";
+    EXPECT_GE(movie->durationSeconds, 2.0);
+
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
+}
+
+// The photograph and the cascade come from Debian packages (opencv-doc, opencv-data).
+std::optional<std::string> missingFaces() {
+    if (!std::filesystem::exists(hollowkit::ScenePanorama::kFacePhotoPath)) {
+        return std::string(hollowkit::ScenePanorama::kFacePhotoPath) + " is missing: install opencv-doc";
+    }
+    if (!std::filesystem::exists(hollowkit::HaarFaceDetectorBackend::kDefaultCascadePath)) {
+        return std::string(hollowkit::HaarFaceDetectorBackend::kDefaultCascadePath) + " is missing: install opencv-data";
+    }
+    return std::nullopt;
+}
+
+double framingError(const nlohmann::json& centre) {
+    if (!centre.is_array() || centre.size() != 2) return 1.0;
+    return std::hypot(centre[0].get<double>() - hollowkit::kFramingTargetX,
+                      centre[1].get<double>() - hollowkit::kFramingTargetY);
+}
+
+TEST_F(UsbJourney, FaceTrackingBringsTheFaceToTheTargetAndHoldsIt) {
+    if (auto missing = missingFaces()) GTEST_SKIP() << *missing;
+    JourneyApp app(desktop_, "faces", LUMENHOLLOW_DEMO_PATH);
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+        << app.describe();
+    // The face, straight ahead at the start, is put off the framing's target first.
+    const std::optional<ReportedPose> start = settledPose(app);
+    ASSERT_TRUE(start) << app.describe();
+    ASSERT_TRUE(xdotool(desktop_, {"windowfocus", "--sync", *app.window()}));
+    ASSERT_TRUE(xdotool(desktop_, {"keydown", "Left"}));
+    const bool turned = app.waitForState([&](const nlohmann::json& s) {
+        const std::optional<ReportedPose> pose = poseOf(s);
+        return pose && pose->pan <= start->pan - 8;
+    });
+    ASSERT_TRUE(xdotool(desktop_, {"keyup", "Left"}));
+    ASSERT_TRUE(turned) << app.describe();
+    const std::optional<ReportedPose> away = settledPose(app);
+    ASSERT_TRUE(away) << app.describe();
+
+    ASSERT_TRUE(app.key("ctrl+t"));
+    constexpr double kNearTarget = 0.1;
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) {
+            return s["faceTracking"] == true && framingError(s["trackedFaceCentre"]) < kNearTarget;
+        },
+        60s))
+        << "the face never reached the target\n" << app.describe();
+    const std::optional<ReportedPose> settled = settledPose(app, 30s);
+    ASSERT_TRUE(settled) << "the camera kept hunting\n" << app.describe();
+    EXPECT_GT(settled->pan, away->pan + 4) << "tracking turned back towards the face";
+
+    // Held: two seconds of reports with the face on the target and the camera still.
+    uint64_t first = 0;
+    bool held = true;
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) {
+            const std::optional<ReportedPose> pose = poseOf(s);
+            held = held && s["trackedFace"] == true && framingError(s["trackedFaceCentre"]) < kNearTarget && pose &&
+                   std::abs(pose->pan - settled->pan) < 1.0 && std::abs(pose->tilt - settled->tilt) < 1.0;
+            if (first == 0) first = s["sample"].get<uint64_t>();
+            return !held || s["sample"].get<uint64_t>() >= first + 20;
+        },
+        30s))
+        << app.describe();
+    EXPECT_TRUE(held) << app.describe();
+
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
+}
+
+}  // namespace
+}  // namespace lumenhollow::journey
