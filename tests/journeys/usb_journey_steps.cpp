@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "hollowkit/base/command_runner.h"
+
 namespace lumenhollow::journey {
 namespace {
 
@@ -94,6 +96,20 @@ bool xdotool(JourneyDesktop& desktop, const std::vector<std::string>& arguments,
     const hollowkit::CommandResult result = desktop.x().xdotool(arguments);
     if (output) *output = result.output;
     return result.status == 0;
+}
+
+std::vector<uint8_t> grabScreenLuma(JourneyDesktop& desktop, const ScreenRect& region) {
+    const std::filesystem::path file = desktop.home() / "grab.gray";
+    const hollowkit::CommandResult grabbed = hollowkit::CommandRunner::run(
+        "/usr/bin/ffmpeg",
+        {"-nostdin", "-v", "error", "-y", "-f", "x11grab", "-video_size",
+         std::to_string(region.width) + "x" + std::to_string(region.height), "-i",
+         desktop.x().displayName() + "+" + std::to_string(region.x) + "," + std::to_string(region.y), "-frames:v",
+         "1", "-pix_fmt", "gray", "-f", "rawvideo", file.string()},
+        {}, /*logged=*/false, std::chrono::seconds(60));
+    if (grabbed.status != 0) return {};
+    const std::string bytes = readText(file);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::optional<ScreenRect> openPillMenu(JourneyDesktop& desktop, JourneyApp& app, int x, int y) {

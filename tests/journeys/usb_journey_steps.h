@@ -8,6 +8,7 @@
 // Thread: the test's own.
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,10 @@ struct ScreenRect {
     int width = 0;
     int height = 0;
 };
+
+// The luma of a region of the screen, a byte a pixel, row by row, as
+// ffmpeg grabs it from the X server; empty when it could not.
+std::vector<uint8_t> grabScreenLuma(JourneyDesktop& desktop, const ScreenRect& region);
 
 // Clicks the pill at (x, y) in the app's window and returns the pop-up menu
 // that opened, on the screen; nothing when none did.

@@ -34,6 +34,11 @@ constexpr int kLookPillX = 165;
 constexpr int kPillY = 611;
 constexpr int kPhotoButtonX = 462;
 constexpr int kPhotoButtonY = 549;
+// Under the top bar, at the left of the picture's top quarter.
+constexpr int kBandLeft = 20;
+constexpr int kBandTop = 100;
+constexpr int kBandWidth = 280;
+constexpr int kBandHeight = 60;
 // The fake camera's picture (usb_journey_rig.h).
 constexpr int kCameraWidth = 640;
 constexpr int kCameraHeight = 360;
@@ -142,6 +147,18 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
         },
         60s))
         << app.describe();
+
+    // On the screen: the picture's top band, where the camera writes each
+    // frame's number (its lowest bits at the left), keeps changing.
+    const std::optional<std::pair<int, int>> origin = app.windowOrigin();
+    ASSERT_TRUE(origin);
+    const ScreenRect band{origin->first + kBandLeft, origin->second + kBandTop, kBandWidth, kBandHeight};
+    const std::vector<uint8_t> shown = grabScreenLuma(desktop_, band);
+    ASSERT_EQ(shown.size(), static_cast<size_t>(kBandWidth * kBandHeight));
+    EXPECT_TRUE(waitFor([&] {
+        const std::vector<uint8_t> later = grabScreenLuma(desktop_, band);
+        return later.size() == shown.size() && later != shown;
+    })) << "the picture on the screen stands still";
 
     turnAndZoom(desktop_, app);
     if (HasFatalFailure()) return;
