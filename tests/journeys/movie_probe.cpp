@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -53,6 +56,25 @@ std::optional<int> decodedTailFrames(const std::filesystem::path& movie, double 
         if (!line.empty() && line[0] != '#') ++frames;
     }
     return frames;
+}
+
+std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movie, int sampleRate,
+                                               std::string* error) {
+    const std::filesystem::path raw = movie.string() + ".sound.f32";
+    const hollowkit::CommandResult result =
+        runTool("/usr/bin/ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", movie.string(), "-map", "0:a:0", "-ac", "1",
+                                    "-ar", std::to_string(sampleRate), "-f", "f32le", raw.string()});
+    std::ifstream in(raw, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code removeError;
+    std::filesystem::remove(raw, removeError);
+    if (result.status != 0) {
+        if (error) *error = "ffmpeg: " + result.output;
+        return std::nullopt;
+    }
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
 }
 
 std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& extension) {

@@ -25,6 +25,11 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
 // decoding error; nothing when it reports one (`error` says which).
 std::optional<int> decodedTailFrames(const std::filesystem::path& movie, double seconds, std::string* error = nullptr);
 
+// The movie's sound, its first channel at `sampleRate`, as floats in
+// -1...1; nothing when ffmpeg cannot decode it.
+std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movie, int sampleRate,
+                                               std::string* error = nullptr);
+
 // The regular files in `folder` whose names end in `extension` (".mov"),
 // in name order.
 std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& extension);

@@ -14,12 +14,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "hollowkit/imaging/framing_geometry.h"
 #include "hollowkit/imaging/haar_face_detector_backend.h"
 #include "hollowkit/simulation/scene_panorama.h"
 #include "hollowkit/testing/fake_v4l2_device.h"
 #include "hollowkit/testing/still_image_probe.h"
+#include "hollowkit/testing/tone_probe.h"
 #include "tests/journeys/movie_probe.h"
 #include "tests/journeys/usb_journey_steps.h"
 
@@ -42,6 +44,8 @@ constexpr int kBandHeight = 60;
 // The fake camera's picture (usb_journey_rig.h).
 constexpr int kCameraWidth = 640;
 constexpr int kCameraHeight = 360;
+// The desktop's tone (PrivatePulseServer's default).
+constexpr double kToneHz = 440;
 
 class UsbJourney : public testing::Test {
 protected:
@@ -197,9 +201,10 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
 
     std::optional<ProbedMovie> movie;
     std::string error;
+    std::vector<std::filesystem::path> movies;
     ASSERT_TRUE(waitFor(
         [&] {
-            const std::vector<std::filesystem::path> movies = filesEndingIn(desktop_.outputFolder(), ".mov");
+            movies = filesEndingIn(desktop_.outputFolder(), ".mov");
             movie = movies.size() == 1 ? probeMovie(movies.front(), &error) : std::nullopt;
             return movie && movie->durationSeconds > 0;
         },
@@ -208,6 +213,13 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
     EXPECT_EQ(movie->videoStreams, 1);
     EXPECT_EQ(movie->audioStreams, 1) << "the movie has no sound";
     EXPECT_GE(movie->durationSeconds, 2.0);
+    // The sound is the tone the Pocket's microphone hears.
+    constexpr int kRate = 48000;
+    const std::optional<std::vector<float>> heard = decodedSound(movies.front(), kRate, &error);
+    ASSERT_TRUE(heard) << error;
+    ASSERT_GE(heard->size(), static_cast<size_t>(kRate));
+    const std::span<const float> middle(heard->data() + heard->size() / 2 - kRate / 4, kRate / 2);
+    EXPECT_NEAR(hollowkit::zeroCrossingFrequency(middle, kRate), kToneHz, 20.0);
 
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
