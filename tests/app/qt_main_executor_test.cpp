@@ -81,6 +81,9 @@ private:
 TEST(QtMainExecutorTest, WhatAPostedTaskHoldsIsReleasedOnTheGuiThread) {
     QtMainExecutor main;
     struct Witness {
+        Witness(QtMainExecutor& m, std::atomic<int>& r, std::atomic<int>& e) : main(m), released(r), releasedElsewhere(e) {}
+        Witness(const Witness&) = delete;
+        Witness& operator=(const Witness&) = delete;
         QtMainExecutor& main;
         std::atomic<int>& released;
         std::atomic<int>& releasedElsewhere;

@@ -61,6 +61,8 @@ TEST_F(UsbUnplugJourney, UnpluggedMidRecordingTheMovieEndsSaidAndPlayable) {
         },
         60s))
         << "no notice of the unplugged camera, or the recording went on\n" << app.describe();
+    EXPECT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["cameraOff"] == true; }))
+        << "the window does not say the camera is gone\n" << app.describe();
 
     std::optional<ProbedMovie> movie;
     std::string error;
