@@ -30,7 +30,16 @@ QtMainExecutor::QtMainExecutor()
 QtMainExecutor::~QtMainExecutor() = default;
 
 void QtMainExecutor::post(hollowkit::Task task) {
-    QMetaObject::invokeMethod(context_.get(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+    // Qt lets go of the functor wherever its last reference goes, which is
+    // the posting thread when the task ran before the post returned: what
+    // the task holds is taken out and let go here, as it runs.
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [task = std::move(task)]() mutable {
+            const hollowkit::Task run = std::exchange(task, nullptr);
+            run();
+        },
+        Qt::QueuedConnection);
 }
 
 hollowkit::TaskId QtMainExecutor::after(hollowkit::Duration delay, hollowkit::Task task) {

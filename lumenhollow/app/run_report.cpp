@@ -62,6 +62,10 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["screenOptions"] = state.showScreenOptions;
     report["faceTracking"] = state.faceTracking;
     report["trackedFace"] = state.trackedFace.has_value();
+    report["trackedFaceCentre"] = state.trackedFace ? nlohmann::json{state.trackedFace->midX(), state.trackedFace->midY()}
+                                                    : nlohmann::json(nullptr);
+    report["microphone"] =
+        state.activeMicrophone ? nlohmann::json(state.activeMicrophone->name) : nlohmann::json(nullptr);
     report["zoom"] = optionalJson(state.zoom);
     report["look"] = state.selectedLUT ? nlohmann::json(state.selectedLUT->name) : nlohmann::json(nullptr);
     nlohmann::json guides = nlohmann::json::array();

@@ -1,5 +1,8 @@
 #include "lumenhollow/app/qt_main_executor.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <gtest/gtest.h>
 
 #include "event_loop_wait.h"
@@ -42,6 +45,71 @@ TEST(QtMainExecutorTest, TasksPostedFromAnyThreadRunOnTheGuiThreadInTheirOrder) 
     ASSERT_TRUE(spinUntil([&] { return order.size() == 101; }));
     for (int i = 0; i <= 100; ++i) EXPECT_EQ(order[i], i);
     EXPECT_EQ(wrongThread.load(), 0);
+}
+
+// Puts the calling thread on one processor; the previous set comes back on destruction.
+class OneProcessor {
+public:
+    explicit OneProcessor(int cpu) {
+        pthread_getaffinity_np(pthread_self(), sizeof previous_, &previous_);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+    }
+    ~OneProcessor() { pthread_setaffinity_np(pthread_self(), sizeof previous_, &previous_); }
+    OneProcessor(const OneProcessor&) = delete;
+    OneProcessor& operator=(const OneProcessor&) = delete;
+
+    static int firstAllowed() {
+        cpu_set_t allowed;
+        pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &allowed)) return cpu;
+        }
+        return 0;
+    }
+
+private:
+    cpu_set_t previous_;
+};
+
+// What a task holds (a movie writer whose own queue must not end on its own
+// thread, say) is let go on the GUI thread, also when the task ran before
+// the posting thread's call returned. Both threads share one processor, so
+// the GUI thread, woken by the post, often runs the task first.
+TEST(QtMainExecutorTest, WhatAPostedTaskHoldsIsReleasedOnTheGuiThread) {
+    QtMainExecutor main;
+    struct Witness {
+        Witness(QtMainExecutor& m, std::atomic<int>& r, std::atomic<int>& e) : main(m), released(r), releasedElsewhere(e) {}
+        Witness(const Witness&) = delete;
+        Witness& operator=(const Witness&) = delete;
+        QtMainExecutor& main;
+        std::atomic<int>& released;
+        std::atomic<int>& releasedElsewhere;
+        ~Witness() {
+            if (!main.isCurrent()) ++releasedElsewhere;
+            ++released;
+        }
+    };
+    constexpr int kTasks = 50000;
+    std::atomic<int> ran{0};
+    std::atomic<int> released{0};
+    std::atomic<int> releasedElsewhere{0};
+    const int cpu = OneProcessor::firstAllowed();
+    OneProcessor pinned(cpu);
+    std::thread other([&] {
+        OneProcessor alsoPinned(cpu);
+        for (int i = 0; i < kTasks; ++i) {
+            auto witness = std::make_shared<Witness>(main, released, releasedElsewhere);
+            main.post([witness = std::move(witness), &ran] { ++ran; });
+        }
+    });
+    const bool allReleased = spinUntil([&] { return released.load() == kTasks; }, 60s);
+    other.join();
+    ASSERT_TRUE(allReleased) << released.load() << " of " << kTasks;
+    EXPECT_EQ(ran.load(), kTasks);
+    EXPECT_EQ(releasedElsewhere.load(), 0);
 }
 
 TEST(QtMainExecutorTest, DelayedTasksRunNoEarlierThanAskedAndCancelledOnesNever) {
