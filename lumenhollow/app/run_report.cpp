@@ -74,6 +74,8 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
                                            {"zoom", pose->zoomPercent}}
                           : nlohmann::json(nullptr);
     report["island"] = sources.islandOpen ? optionalJson(sources.islandOpen()) : nlohmann::json(nullptr);
+    report["simulator"] =
+        sources.simulator ? nlohmann::json::parse(sources.simulator(), nullptr, false) : nlohmann::json(nullptr);
     return report.dump() + "\n";
 }
 

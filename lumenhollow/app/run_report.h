@@ -24,6 +24,9 @@ struct RunReportSources {
     std::function<std::optional<hollowkit::LensPose>()> pose;
     // Whether the island is open (expanded); nothing without an island.
     std::function<std::optional<bool>()> islandOpen;
+    // The simulated camera's own record as one JSON object's text, reported
+    // under "simulator"; nothing without one.
+    std::function<std::string()> simulator;
 };
 
 // The report's text for the model's current state, one line of JSON.
