@@ -29,18 +29,21 @@
 namespace lumenhollow::journey {
 namespace {
 
-// Where the controls sit in the 1152x648 window over Wi-Fi.
+// Where the controls sit in the 1152x648 window over Wi-Fi, its menu bar
+// included.
 constexpr int kCameraSettingsPillX = 682;
 constexpr int kBottomBarY = 611;
 constexpr int kRecordPillX = 549;
 constexpr int kRecordPillY = 549;
-constexpr int kGearX = 1125;
-constexpr int kGearY = 23;
+constexpr int kGearX = 1124;
+constexpr int kGearY = 41;
 // The camera settings popover is its panel's width; its EV "+" sits 33 px
 // from the right edge on the EV row.
 constexpr int kSettingsPanelWidth = 340;
 constexpr int kEvUpFromRight = 33;
 constexpr int kEvRowY = 251;
+// More than a movie's header: a fragment with pictures follows it.
+constexpr uintmax_t kFirstFragmentBytes = 8 * 1024;
 
 // The frame the camera gets for a setting, as the simulator records it.
 std::string settingFrame(const hollowkit::CameraSetting& setting) {
@@ -139,16 +142,18 @@ TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
         << app_->describe();
 
     ASSERT_TRUE(app_->key("ctrl+r"));
-    uint64_t started = 0;
-    // A second of reports into the movie.
-    ASSERT_TRUE(app_->waitForState(
-        [&](const nlohmann::json& s) {
-            if (s["recording"] != true) return false;
-            if (started == 0) started = s["sample"].get<uint64_t>();
-            return s["sample"].get<uint64_t>() >= started + 10;
-        },
-        60s))
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["recording"] == true; }, 60s))
         << app_->describe();
+    // The movie's first fragment on disk (the file is written a fragment a
+    // second after a small header): it holds pictures when the camera stops.
+    const auto movieHasPictures = [&] {
+        std::error_code error;
+        for (const auto& file : filesIn(desktop_.outputFolder())) {
+            if (std::filesystem::file_size(file, error) > kFirstFragmentBytes && !error) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor(movieHasPictures, 60s)) << app_->describe();
 
     app_->signal(SIGUSR2);
     EXPECT_TRUE(app_->waitForState(
@@ -162,7 +167,7 @@ TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
     // The movie is complete and plays; nothing else was left half written.
     std::vector<std::filesystem::path> files;
     ASSERT_TRUE(waitFor([&] { return !(files = filesIn(desktop_.outputFolder())).empty(); }, 60s))
-        << "no movie in " << desktop_.outputFolder();
+        << "no movie in " << desktop_.outputFolder() << "; " << app_->describe();
     for (const auto& file : files) {
         SCOPED_TRACE(file.string());
         EXPECT_EQ(file.extension(), ".mov");
