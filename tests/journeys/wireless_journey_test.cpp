@@ -42,6 +42,8 @@ constexpr int kGearY = 41;
 constexpr int kSettingsPanelWidth = 340;
 constexpr int kEvUpFromRight = 33;
 constexpr int kEvRowY = 251;
+// What the application says of a movie the camera's loss ended.
+constexpr const char* kCameraLostNotice = "The camera was disconnected: recording stopped, video saved";
 // More than a movie's header: a fragment with pictures follows it.
 constexpr uintmax_t kFirstFragmentBytes = 8 * 1024;
 
@@ -156,10 +158,16 @@ TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
     ASSERT_TRUE(waitFor(movieHasPictures, 60s)) << app_->describe();
 
     app_->signal(SIGUSR2);
+    // The notice stays three seconds; every one shown on the way is kept.
+    std::vector<std::string> notices;
+    const auto told = [&notices] {
+        return std::find(notices.begin(), notices.end(), kCameraLostNotice) != notices.end();
+    };
     EXPECT_TRUE(app_->waitForState(
-        [](const nlohmann::json& s) {
+        [&](const nlohmann::json& s) {
+            if (s["notice"].is_string()) notices.push_back(s["notice"]);
             return simulator(s)["silent"] == true && s["cameraOff"] == true && s["picture"] == false &&
-                   s["recording"] == false;
+                   s["recording"] == false && told();
         },
         60s))
         << app_->describe();
