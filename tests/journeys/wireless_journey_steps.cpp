@@ -6,6 +6,11 @@
 #include <cstring>
 #include <sstream>
 
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <numeric>
+
 #include "hollowkit/base/command_runner.h"
 
 namespace lumenhollow::journey {
@@ -69,6 +74,46 @@ std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pi
         if (rect.width == width) return rect;
     }
     return std::nullopt;
+}
+
+std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect) {
+    std::vector<uint8_t> brightness;
+    xcb_connection_t* connection = xcb_connect(desktop.x().displayName().c_str(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return brightness;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(rect.x),
+                      static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.width),
+                      static_cast<uint16_t>(rect.height), ~0u),
+        nullptr);
+    // A 24-bit screen holds each pixel in four bytes: blue, green, red, unused.
+    if (image && image->depth == 24 &&
+        xcb_get_image_data_length(image) >= rect.width * rect.height * 4) {
+        const uint8_t* pixels = xcb_get_image_data(image);
+        brightness.reserve(static_cast<size_t>(rect.width * rect.height));
+        for (int i = 0; i < rect.width * rect.height; ++i) {
+            const uint8_t* p = pixels + i * 4;
+            brightness.push_back(static_cast<uint8_t>((p[2] * 299 + p[1] * 587 + p[0] * 114) / 1000));
+        }
+    }
+    std::free(image);
+    xcb_disconnect(connection);
+    return brightness;
+}
+
+double shareAtLeast(const std::vector<uint8_t>& brightness, uint8_t threshold) {
+    if (brightness.empty()) return 0;
+    const auto count = std::count_if(brightness.begin(), brightness.end(), [threshold](uint8_t b) { return b >= threshold; });
+    return static_cast<double>(count) / static_cast<double>(brightness.size());
+}
+
+double meanOf(const std::vector<uint8_t>& brightness) {
+    if (brightness.empty()) return 0;
+    return std::accumulate(brightness.begin(), brightness.end(), 0.0) / static_cast<double>(brightness.size());
 }
 
 std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie) {

@@ -5,6 +5,7 @@
 // asks, approving the pairing on the camera), finding a popup window of the
 // program on the desktop, and probing the movies it left behind.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -40,6 +41,14 @@ std::vector<std::pair<std::string, ScreenRect>> visibleWindows(JourneyDesktop& d
 // The visible window of process `pid` that is `width` wide (a popover
 // whose content has a fixed width).
 std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pid, int width);
+
+// The brightness (0...255) of every pixel of `rect` on the screen, row by
+// row, read from the root window; empty when the X server would not say.
+std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect);
+
+// Pixels of `brightness` at or above `threshold`, as a share of them all.
+double shareAtLeast(const std::vector<uint8_t>& brightness, uint8_t threshold);
+double meanOf(const std::vector<uint8_t>& brightness);
 
 // What ffprobe makes of a movie: nothing when it cannot read it.
 struct ProbedMovie {

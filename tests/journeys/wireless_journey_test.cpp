@@ -44,6 +44,10 @@ constexpr int kEvUpFromRight = 33;
 constexpr int kEvRowY = 251;
 // What the application says of a movie the camera's loss ended.
 constexpr const char* kCameraLostNotice = "The camera was disconnected: recording stopped, video saved";
+// The picture's area of the window, clear of the bars, and the middle of
+// it where an overlay puts its title and words.
+constexpr int kPictureArea[] = {100, 80, 950, 380};
+constexpr int kOverlayWords[] = {470, 260, 212, 110};
 // More than a movie's header: a fragment with pictures follows it.
 constexpr uintmax_t kFirstFragmentBytes = 8 * 1024;
 
@@ -81,6 +85,13 @@ protected:
         EXPECT_EQ(app_->waitForExit(60s), std::optional<int>(0)) << app_->describe();
     }
 
+    // The brightness of `area` (x, y, width, height in the window) on the screen.
+    std::vector<uint8_t> brightnessIn(const int (&area)[4]) {
+        const auto origin = app_->windowOrigin();
+        if (!origin) return {};
+        return captureBrightness(desktop_, {origin->first + area[0], origin->second + area[1], area[2], area[3]});
+    }
+
     // Keys to whatever holds the keyboard (an open menu grabs it).
     bool typeKeys(const std::vector<std::string>& keys) {
         std::vector<std::string> arguments{"key", "--delay", "150"};
@@ -98,6 +109,10 @@ TEST_F(WirelessJourney, PairsJoinsChangesASettingAndRecordsOnTheCard) {
     EXPECT_EQ(live["wifiJoined"], hollowkit::SimPocketBle::Config{}.ssid);
     EXPECT_EQ(live["wifiActivations"], 1);
     EXPECT_EQ(live["passwordFilesOk"], true);
+    // The camera's picture on the screen: the stream's light cells, where a
+    // window without it is black or darkened.
+    EXPECT_TRUE(waitFor([&] { return meanOf(brightnessIn(kPictureArea)) > 60; }))
+        << "the live picture is not on the screen (mean brightness " << meanOf(brightnessIn(kPictureArea)) << ")";
 
     // The camera settings panel from its pill, then one step of EV up.
     ASSERT_TRUE(app_->clickInWindow(kCameraSettingsPillX, kBottomBarY));
@@ -171,6 +186,12 @@ TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
         },
         60s))
         << app_->describe();
+
+    // The camera-off overlay on the screen: the window darkened all over
+    // but for its words in the middle.
+    EXPECT_TRUE(waitFor([&] {
+        return meanOf(brightnessIn(kPictureArea)) < 30 && shareAtLeast(brightnessIn(kOverlayWords), 200) > 0.005;
+    })) << "no camera-off overlay on the screen";
 
     // The movie is complete and plays; nothing else was left half written.
     std::vector<std::filesystem::path> files;
