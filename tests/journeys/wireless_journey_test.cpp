@@ -144,7 +144,11 @@ TEST_F(WirelessJourney, PairsJoinsChangesASettingAndRecordsOnTheCard) {
         return s["cardRecording"] == false && simulator(s)["cardRecording"] == false &&
                s["notice"] == "Saved to the camera's microSD card";
     })) << app_->describe();
-    EXPECT_EQ(simulator(app_->state())["cardFrames"], 2);
+    const nlohmann::json done = simulator(app_->state());
+    EXPECT_EQ(done["cardFrames"], 2);
+    // Chosen once, sent once, though the recording came and went after it.
+    EXPECT_EQ(std::count(done["settingsFrames"].begin(), done["settingsFrames"].end(), evUp), 1)
+        << done["settingsFrames"].dump();
     EXPECT_TRUE(filesIn(desktop_.outputFolder()).empty()) << "the card's recording left files on the computer";
 }
 
