@@ -7,7 +7,8 @@
 // it) carries the simulated camera's own record under "simulator". Two
 // signals stand for what the user does to the camera:
 //   SIGUSR1  approves the pairing on the camera's screen
-//   SIGUSR2  the camera falls silent (stops answering and streaming)
+//   SIGUSR2  the camera falls silent (stops answering and streaming);
+//            sent again, the camera answers again
 // Both are blocked in every thread and read from a signalfd on the main
 // executor, so no handler does any work.
 
@@ -44,8 +45,8 @@ void drainSignals(int fd, lumenhollow::journey::WirelessJourneyRig& rig) {
             std::fprintf(stderr, "wireless journey: the pairing is approved on the camera\n");
             rig.approvePairing();
         } else if (info.ssi_signo == SIGUSR2) {
-            std::fprintf(stderr, "wireless journey: the camera falls silent\n");
-            rig.fallSilent();
+            std::fprintf(stderr, "wireless journey: the camera falls silent, or answers again\n");
+            rig.toggleSilence();
         }
     }
 }

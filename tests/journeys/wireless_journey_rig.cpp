@@ -159,9 +159,9 @@ void WirelessJourneyRig::approvePairing() {
     for (const std::string& identifier : ble.pairingIdentifiers()) ble.config().pairedIdentifiers.insert(identifier);
 }
 
-void WirelessJourneyRig::fallSilent() {
+void WirelessJourneyRig::toggleSilence() {
     hollowkit::SimPocketFaults faults = outside_->udp.faults();
-    faults.silent = true;
+    faults.silent = !faults.silent;
     outside_->udp.setFaults(faults);
 }
 

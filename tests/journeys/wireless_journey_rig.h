@@ -41,8 +41,9 @@ public:
     // The user approves the pairing on the camera's screen.
     void approvePairing();
     // The camera stops answering and streaming on its Wi-Fi: not a datagram
-    // more (its Bluetooth side still answers, as a camera whose Wi-Fi hung).
-    void fallSilent();
+    // more (its Bluetooth side still answers, as a camera whose Wi-Fi hung);
+    // or, silent already, it answers again.
+    void toggleSilence();
     // What the simulated camera and the fake tools saw (main executor):
     // "paired", "pairingRequests", "bluetoothConnected", "wifiJoined" (the
     // network nmcli associated, or null), "wifiActivations",

@@ -11,7 +11,9 @@
 //
 // Silence: while a movie records on the computer from the Wi-Fi picture,
 // the camera stops answering and streaming. The application says the
-// camera is off, the movie is ended, and every file it left plays.
+// camera is off, on the screen too, the movie is ended, and every file it
+// left plays. When the camera answers again, the picture comes back by
+// itself.
 
 #include <signal.h>
 
@@ -152,7 +154,7 @@ TEST_F(WirelessJourney, PairsJoinsChangesASettingAndRecordsOnTheCard) {
     EXPECT_TRUE(filesIn(desktop_.outputFolder()).empty()) << "the card's recording left files on the computer";
 }
 
-TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
+TEST_F(WirelessJourney, SilentCameraIsShownOffItsMoviePlaysAndItsReturnIsPickedUp) {
     // Settings > Record To > Mac, by the keyboard once the gear's menu is open.
     const size_t windowsBefore = visibleWindows(desktop_, app_->pid()).size();
     ASSERT_TRUE(app_->clickInWindow(kGearX, kGearY));
@@ -209,6 +211,16 @@ TEST_F(WirelessJourney, CameraFallingSilentIsShownAndLeavesNoBrokenMovie) {
         EXPECT_GT(movie->videoPackets, 0);
         EXPECT_GT(movie->durationSeconds, 0.0);
     }
+
+    // The camera answers again: the application, trying all along, shows
+    // its picture again by itself.
+    app_->signal(SIGUSR2);
+    EXPECT_TRUE(app_->waitForState(
+        [](const nlohmann::json& s) {
+            return simulator(s)["silent"] == false && s["picture"] == true && s["cameraOff"] == false;
+        },
+        90s))
+        << app_->describe();
 }
 
 }  // namespace
