@@ -11,6 +11,9 @@
 //            sent again, the camera answers again
 // Both are blocked in every thread and read from a signalfd on the main
 // executor, so no handler does any work.
+//
+// LUMENHOLLOW_JOURNEY_BUS=<address> is the private D-Bus bus the fake BlueZ
+// serves on; without it the program starts one of its own.
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -64,7 +67,7 @@ int main(int argc, char** argv) {
     if (!signals.valid()) return 1;
 
     const std::optional<std::string> stateFile = takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
-    auto prepared = lumenhollow::journey::WirelessJourneyRig::prepare();
+    auto prepared = lumenhollow::journey::WirelessJourneyRig::prepare(takeEnvironment("LUMENHOLLOW_JOURNEY_BUS"));
     if (!prepared.has_value()) {
         std::fprintf(stderr, "wireless journey: %s\n", prepared.error().c_str());
         return 1;

@@ -52,7 +52,8 @@ bool isSettingFrame(const hollowkit::DumlFrame& frame) {
 
 // Lives from before the application to after it: what has no thread.
 struct WirelessJourneyRig::Outside {
-    hollowkit::PrivateDbusDaemon bus;
+    hollowkit::PrivateDbusDaemon ownBus;  // when no bus was handed in
+    std::string busAddress;
     std::unique_ptr<hollowkit::FakeNmcli> nmcli;
     hollowkit::SimPocketUdp udp{journeyUdpOptions()};
     std::unique_ptr<hollowkit::SimPocketNetwork> network;
@@ -70,7 +71,7 @@ public:
     Factory(WirelessJourneyRig& rig, hollowkit::MainExecutor& main) : rig_(rig) {
         Outside& outside = *rig.outside_;
         bluez_ = std::make_unique<hollowkit::FakeBluez>(main);
-        auto started = bluez_->start(outside.bus.address());
+        auto started = bluez_->start(outside.busAddress);
         if (!started) std::fprintf(stderr, "wireless journey: the fake BlueZ: %s\n", started.error().c_str());
         ble_ = std::make_unique<hollowkit::SimPocketBle>(main, hollowkit::SimPocketBle::Config{});
         devicePath_ = bluez_->add(*ble_);
@@ -86,7 +87,7 @@ public:
         e.wifiDevice = "lo";
         e.nmcliPath = outside.nmcli->path();
         e.interfaceAddresses = outside.addresses;
-        e.bleCentrals = hollowkit::BluezCentral::factory(outside.bus.address());
+        e.bleCentrals = hollowkit::BluezCentral::factory(outside.busAddress);
         e.timings = hollowkit::loopbackWirelessTimings();
         cameras_ = std::make_unique<LinuxCameraFactory>(main, std::move(seams));
     }
@@ -122,11 +123,18 @@ WirelessJourneyRig::~WirelessJourneyRig() {
     if (outside_->network) outside_->network->stop();
 }
 
-hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> WirelessJourneyRig::prepare() {
+hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> WirelessJourneyRig::prepare(
+    const std::optional<std::string>& busAddress) {
     std::unique_ptr<WirelessJourneyRig> rig(new WirelessJourneyRig());
     Outside& outside = *rig->outside_;
-    if (!hollowkit::PrivateDbusDaemon::program()) return hollowkit::unexpected(std::string("no dbus-daemon"));
-    if (auto started = outside.bus.start(); !started) return hollowkit::unexpected("the private bus: " + started.error());
+    if (busAddress) {
+        outside.busAddress = *busAddress;
+    } else {
+        if (auto started = outside.ownBus.start(); !started) {
+            return hollowkit::unexpected("the private bus: " + started.error());
+        }
+        outside.busAddress = outside.ownBus.address();
+    }
     hollowkit::FakeNmcliOptions nmcliOptions;
     nmcliOptions.expectedPassword = hollowkit::SimPocketBle::Config{}.password;
     auto nmcli = hollowkit::FakeNmcli::create(nmcliOptions);

@@ -8,13 +8,14 @@
 // LinuxCameraFactory runs over it through its seams, so everything from the
 // BlueZ client to the decoder is the product's code.
 //
-// prepare() runs before the application (it starts a child process and
+// prepare() runs before the application (it may start a child process and
 // writes files only); makeCameras() runs on the main executor and builds the
 // threads' part. The factory it returns owns what the cameras use and tears
 // it down after them, on the main executor. The camera's own record is a
 // JSON object (record()), read on the main executor.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -31,8 +32,11 @@ public:
     WirelessJourneyRig(const WirelessJourneyRig&) = delete;
     WirelessJourneyRig& operator=(const WirelessJourneyRig&) = delete;
 
-    // The bus, the fake nmcli and the HEVC stream; the error says what failed.
-    static hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> prepare();
+    // The fake nmcli, the HEVC stream and the bus: the one at `busAddress`
+    // (a test's own, which outlives this program whatever its end), else
+    // one started here. The error says what failed.
+    static hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> prepare(
+        const std::optional<std::string>& busAddress);
 
     // The fake BlueZ, the simulated camera and the application's factory
     // over them. Main executor; once.

@@ -24,6 +24,7 @@
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/camera/camera_command.h"
 #include "hollowkit/camera/duml_frame.h"
+#include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/sim_pocket_ble.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/wireless_journey_steps.h"
@@ -69,8 +70,14 @@ class WirelessJourney : public testing::Test {
 protected:
     void SetUp() override {
         if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
+        if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "dbus-daemon is not installed";
         desktop_.start();
-        app_.emplace(desktop_, "wireless", LUMENHOLLOW_JOURNEY_WIRELESS_PATH);
+        // The system bus of this desktop, where the fake BlueZ serves: the
+        // test's, so no daemon outlives it even when the program is killed.
+        auto started = bus_.start();
+        ASSERT_TRUE(started.has_value()) << started.error();
+        app_.emplace(desktop_, "wireless", LUMENHOLLOW_JOURNEY_WIRELESS_PATH,
+                     std::vector<std::string>{"LUMENHOLLOW_JOURNEY_BUS=" + bus_.address()});
         // A fresh home greets first; Get Started is the default button.
         ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["welcome"] == true; }, 60s))
             << app_->describe();
@@ -102,6 +109,7 @@ protected:
     }
 
     JourneyDesktop desktop_;
+    hollowkit::PrivateDbusDaemon bus_;
     std::optional<JourneyApp> app_;
 };
 
