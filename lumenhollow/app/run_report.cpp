@@ -86,6 +86,10 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
                                            {"zoom", pose->zoomPercent}}
                           : nlohmann::json(nullptr);
     report["island"] = sources.islandOpen ? optionalJson(sources.islandOpen()) : nlohmann::json(nullptr);
+    // A record that is not JSON must not spoil the report around it.
+    nlohmann::json simulated = sources.simulator ? nlohmann::json::parse(sources.simulator(), nullptr, false)
+                                                 : nlohmann::json(nullptr);
+    report["simulator"] = simulated.is_discarded() ? nlohmann::json(nullptr) : std::move(simulated);
     return report.dump() + "\n";
 }
 

@@ -6,8 +6,8 @@
 // never sees half of one. What the window and the island show, the model's
 // connection, recording and sheets, the screen take's settings (its switch,
 // auto zoom and bubble, under the names the panel shows), and the simulated
-// camera's pose when there is one. Main executor only; it stops when the
-// model is gone.
+// camera's pose and own record when there is one. Main executor only; it
+// stops when the model is gone.
 
 #include <functional>
 #include <memory>
@@ -26,6 +26,9 @@ struct RunReportSources {
     std::function<std::optional<hollowkit::LensPose>()> pose;
     // Whether the island is open (expanded); nothing without an island.
     std::function<std::optional<bool>()> islandOpen;
+    // The simulated camera's own record as one JSON object's text, reported
+    // under "simulator"; nothing without one.
+    std::function<std::string()> simulator;
 };
 
 // The report's text for the model's current state, one line of JSON.
