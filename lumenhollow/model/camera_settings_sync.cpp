@@ -67,19 +67,13 @@ void CameraModel::sendCameraSetting(const hk::CameraSetting& setting, const Came
     // for the next camera that does.
     if (camera_->supportsCameraSettings()) {
         // The camera answers only the last of two settings of one kind sent
-        // in quick succession (the route forgets the earlier one), so that
-        // one goes. A refusal of the later one takes the fields back to what
-        // they were before either: the earlier value was never confirmed.
-        CameraSettingsState settledBefore = before;
-        auto earlier = std::find_if(sentSettings_.begin(), sentSettings_.end(), [&](const SentSetting& one) {
+        // in quick succession (the route forgets the earlier one), so the
+        // earlier one waits for nothing. A refusal of the later one returns
+        // to what was chosen before it, as for any refusal.
+        std::erase_if(sentSettings_, [&](const SentSetting& one) {
             return one.setting.value.index() == setting.value.index();
         });
-        if (earlier != sentSettings_.end()) {
-            settledBefore = withSettingFields(before, earlier->before, setting);
-            sentSettings_.erase(earlier);
-        }
-        sentSettings_.push_back(
-            {hk::CameraCommand::setting(setting).label, setting, settledBefore, state_.cameraSettings});
+        sentSettings_.push_back({hk::CameraCommand::setting(setting).label, setting, before, state_.cameraSettings});
         auto told = std::find_if(toldSettings_.begin(), toldSettings_.end(), [&](const hk::CameraSetting& one) {
             return one.value.index() == setting.value.index();
         });
