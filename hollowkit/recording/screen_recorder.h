@@ -109,8 +109,9 @@ public:
     static constexpr int kQueueDepth = 6;
     static constexpr int kMaxQueuedAudioChunks = 64;
     // Longest wait at the stop for sound recorded before the stop time; the
-    // server hands it over a fragment (tens of milliseconds) late.
-    static constexpr Duration kSoundTailWait = std::chrono::milliseconds(500);
+    // server hands it over a fragment (tens of milliseconds) late, and on a
+    // busy machine a good part of a second late.
+    static constexpr Duration kSoundTailWait = std::chrono::milliseconds(1500);
     static constexpr int kAudioSampleRate = 48000;
     static constexpr int kAudioChannels = 2;
     static constexpr int64_t kAudioBitRate = 192000;
