@@ -18,16 +18,7 @@
 namespace lumenhollow::journey {
 namespace {
 
-class FaceTrackingJourney : public testing::Test {
-protected:
-    void SetUp() override {
-        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
-        desktop_.start();
-        markWelcomed(desktop_);
-    }
-
-    JourneyDesktop desktop_;
-};
+class FaceTrackingJourney : public ReturningUserJourney {};
 
 // The photograph and the cascade come from Debian packages (opencv-doc, opencv-data).
 std::optional<std::string> missingFaces() {

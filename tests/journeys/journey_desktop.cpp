@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/journeys/journey_screen.h"
+
 extern char** environ;
 
 namespace lumenhollow::journey {
@@ -35,6 +37,18 @@ std::string readText(const std::filesystem::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void storeWelcomed(const JourneyDesktop& desktop) {
+    const std::filesystem::path settings = desktop.configHome() / "lumenhollow" / "settings.json";
+    std::filesystem::create_directories(settings.parent_path());
+    std::ofstream(settings) << R"({"welcomed": true})" << '\n';
+}
+
+void ReturningUserJourney::SetUp() {
+    if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
+    desktop_.start();
+    storeWelcomed(desktop_);
 }
 
 JourneyDesktop::~JourneyDesktop() {
@@ -141,6 +155,18 @@ bool JourneyApp::waitForState(const std::function<bool(const nlohmann::json&)>& 
         limit);
 }
 
+bool JourneyApp::waitForRecording(uint64_t reports, std::chrono::milliseconds limit,
+                                  const std::function<bool()>& also) {
+    uint64_t started = 0;
+    return waitForState(
+        [&](const nlohmann::json& s) {
+            if (s["recording"] != true) return false;
+            if (started == 0) started = s["sample"].get<uint64_t>();
+            return s["sample"].get<uint64_t>() >= started + reports && (!also || also());
+        },
+        limit);
+}
+
 std::string JourneyApp::describe() const { return "last report: " + state().dump() + "\nlog:\n" + log(); }
 
 std::optional<std::string> JourneyApp::window() {
@@ -165,18 +191,9 @@ std::optional<std::string> JourneyApp::window() {
 std::optional<std::pair<int, int>> JourneyApp::windowOrigin() {
     const std::optional<std::string> id = window();
     if (!id) return std::nullopt;
-    const hollowkit::CommandResult geometry = desktop_.x().xdotool({"getwindowgeometry", "--shell", *id});
-    int x = 0;
-    int y = 0;
-    bool haveX = false;
-    bool haveY = false;
-    std::istringstream lines(geometry.output);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("X=", 0) == 0) x = std::atoi(line.c_str() + 2), haveX = true;
-        if (line.rfind("Y=", 0) == 0) y = std::atoi(line.c_str() + 2), haveY = true;
-    }
-    if (geometry.status != 0 || !haveX || !haveY) return std::nullopt;
-    return std::make_pair(x, y);
+    const std::optional<ScreenRect> rect = windowGeometry(desktop_, *id);
+    if (!rect) return std::nullopt;
+    return std::make_pair(rect->x, rect->y);
 }
 
 bool JourneyApp::key(const std::string& keys) {

@@ -16,12 +16,14 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/testing/private_pulse_server.h"
@@ -67,6 +69,19 @@ private:
     std::filesystem::path home_;
 };
 
+// A returning user: stores "welcomed" in the desktop's settings, as a first
+// launch leaves it, so the welcome sheet does not open over the picture.
+void storeWelcomed(const JourneyDesktop& desktop);
+
+// A journey on a desktop of its own, started, with a returning user's
+// settings; skipped where the machine lacks the tools.
+class ReturningUserJourney : public testing::Test {
+protected:
+    void SetUp() override;
+
+    JourneyDesktop desktop_;
+};
+
 // A resource limit (setrlimit) a program starts under: its soft value.
 // RLIMIT_FSIZE makes every write past `soft` bytes fail with EFBIG, as a
 // full disk would fail it (the kernel's SIGXFSZ is ignored in the child).
@@ -98,6 +113,11 @@ public:
     bool waitForState(const std::function<bool(const nlohmann::json&)>& done, std::chrono::milliseconds limit = 30s);
     // The report's value of `key` in words, for failure messages.
     std::string describe() const;
+    // Waits until `reports` reports (a tenth of a second each) have come
+    // since the first that said it records, the latest saying it still
+    // does, and `also` holds.
+    bool waitForRecording(uint64_t reports, std::chrono::milliseconds limit,
+                          const std::function<bool()>& also = {});
 
     // The main window (found by the program's pid), raised and focused.
     std::optional<std::string> window();

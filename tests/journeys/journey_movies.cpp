@@ -3,65 +3,126 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/command_runner.h"
-#include "tests/journeys/journey_desktop.h"
 
 namespace lumenhollow::journey {
+namespace {
 
-// Generous: a loaded machine has been seen to take half a minute for a small movie.
-constexpr std::chrono::seconds kToolLimit{120};
+constexpr std::chrono::seconds kMovieToolLimit{120};
 
-std::optional<MovieReading> readMovie(const std::filesystem::path& movie) {
-    const hollowkit::CommandResult result = hollowkit::CommandRunner::run(
-        "/usr/bin/ffprobe", {"-v", "error", "-of", "json", "-show_streams", "-show_format", movie.string()}, {},
-        /*logged=*/false, kToolLimit);
-    if (result.status != 0) return std::nullopt;
-    const nlohmann::json probed = nlohmann::json::parse(result.output, nullptr, false);
-    if (!probed.is_object() || !probed.contains("streams") || !probed.contains("format")) return std::nullopt;
-    MovieReading reading;
-    for (const auto& stream : probed["streams"]) {
-        const std::string type = stream.value("codec_type", "");
-        if (type == "video" && !reading.hasVideo) {
-            reading.hasVideo = true;
-            reading.width = stream.value("width", 0);
-            reading.height = stream.value("height", 0);
-        }
-        if (type == "audio") reading.hasAudio = true;
-    }
-    reading.seconds = std::strtod(probed["format"].value("duration", "0").c_str(), nullptr);
-    return reading;
+hollowkit::CommandResult runMovieTool(const std::string& program, const std::vector<std::string>& arguments) {
+    return hollowkit::CommandRunner::run(program, arguments, {}, /*logged=*/false, kMovieToolLimit);
 }
 
-testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie) {
-    const std::optional<MovieReading> reading = readMovie(movie);
-    if (!reading || !reading->hasVideo || reading->width <= 0 || reading->height <= 0) {
-        return testing::AssertionFailure() << movie << " has no video ffprobe can read";
+// ffprobe writes its counts as text.
+long countIn(const nlohmann::json& stream, const char* key) {
+    if (!stream.contains(key) || !stream[key].is_string()) return -1;
+    return std::strtol(stream[key].get<std::string>().c_str(), nullptr, 10);
+}
+
+// The regular files right in `folder` that `wanted` keeps, by name.
+std::vector<std::filesystem::path> filesRightIn(const std::filesystem::path& folder,
+                                                const std::function<bool(const std::filesystem::path&)>& wanted) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.is_regular_file() && wanted(entry.path())) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace
+
+std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::string* error, MovieCount count) {
+    std::vector<std::string> arguments{"-v", "error", "-of", "json", "-count_packets"};
+    if (count == MovieCount::frames) arguments.emplace_back("-count_frames");
+    for (const char* word : {"-show_streams", "-show_format"}) arguments.emplace_back(word);
+    arguments.push_back(movie.string());
+    const hollowkit::CommandResult result = runMovieTool("/usr/bin/ffprobe", arguments);
+    // Its complaints share the output with the reading, which then does not parse.
+    const nlohmann::json probed = nlohmann::json::parse(result.output, nullptr, false);
+    if (result.status != 0 || !probed.is_object() || !probed.contains("streams") || !probed.contains("format")) {
+        if (error) *error = "ffprobe: " + result.output;
+        return std::nullopt;
+    }
+    ProbedMovie found;
+    for (const auto& stream : probed["streams"]) {
+        const std::string type = stream.value("codec_type", "");
+        if (type == "video" && found.videoStreams++ == 0) {
+            found.width = stream.value("width", 0);
+            found.height = stream.value("height", 0);
+            found.videoPackets = countIn(stream, "nb_read_packets");
+            if (count == MovieCount::frames) found.videoFrames = countIn(stream, "nb_read_frames");
+        }
+        if (type == "audio") ++found.audioStreams;
+    }
+    found.durationSeconds = std::strtod(probed["format"].value("duration", "0").c_str(), nullptr);
+    return found;
+}
+
+testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds) {
+    std::string error;
+    const std::optional<ProbedMovie> probed = probeMovie(movie, &error);
+    if (!probed || probed->videoStreams == 0 || probed->width <= 0 || probed->height <= 0) {
+        return testing::AssertionFailure() << movie << " has no video ffprobe can read: " << error;
     }
     const std::filesystem::path raw = movie.parent_path() / (movie.stem().string() + ".last.rgb");
-    std::error_code error;
-    std::filesystem::remove(raw, error);
-    // Errors only: a damaged or cut-off tail makes the decoder speak up.
-    const hollowkit::CommandResult result = hollowkit::CommandRunner::run(
-        "/usr/bin/ffmpeg",
-        {"-v", "error", "-sseof", "-1", "-i", movie.string(), "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt", "rgb24",
-         "-y", raw.string()},
-        {}, /*logged=*/false, kToolLimit);
-    const auto bytes = std::filesystem::file_size(raw, error);
-    const auto picture = static_cast<uintmax_t>(reading->width) * static_cast<uintmax_t>(reading->height) * 3;
-    std::filesystem::remove(raw, error);
+    std::error_code removeError;
+    std::filesystem::remove(raw, removeError);
+    // Errors only, and the first one ends the run: a damaged or cut-off
+    // tail makes the decoder speak up.
+    const hollowkit::CommandResult result = runMovieTool(
+        "/usr/bin/ffmpeg", {"-nostdin", "-v", "error", "-xerror", "-sseof", "-" + std::to_string(seconds), "-i",
+                            movie.string(), "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt", "rgb24", "-y", raw.string()});
+    const auto bytes = std::filesystem::file_size(raw, removeError);
+    const auto picture = static_cast<uintmax_t>(probed->width) * static_cast<uintmax_t>(probed->height) * 3;
+    std::filesystem::remove(raw, removeError);
     if (result.status != 0 || !result.output.empty()) {
-        return testing::AssertionFailure() << "decoding the last second of " << movie << " failed ("
+        return testing::AssertionFailure() << "decoding the last " << seconds << " s of " << movie << " failed ("
                                            << result.status << "): " << result.output;
     }
     if (bytes == 0 || bytes % picture != 0) {
-        return testing::AssertionFailure() << "the last second of " << movie << " decoded to " << bytes
+        return testing::AssertionFailure() << "the last " << seconds << " s of " << movie << " decoded to " << bytes
                                            << " bytes, not whole pictures of " << picture;
     }
     return testing::AssertionSuccess() << bytes / picture << " pictures";
+}
+
+testing::AssertionResult wholeMovieDecodes(const std::filesystem::path& movie) {
+    const hollowkit::CommandResult decoded =
+        runMovieTool("/usr/bin/ffmpeg", {"-nostdin", "-v", "error", "-xerror", "-i", movie.string(), "-f", "null", "-"});
+    if (decoded.status != 0 || !decoded.output.empty()) {
+        return testing::AssertionFailure() << "decoding " << movie << " reported errors (" << decoded.status
+                                           << "): " << decoded.output;
+    }
+    return testing::AssertionSuccess();
+}
+
+std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movie, int sampleRate,
+                                               std::string* error) {
+    const std::filesystem::path raw = movie.string() + ".sound.f32";
+    const hollowkit::CommandResult result =
+        runMovieTool("/usr/bin/ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", movie.string(), "-map", "0:a:0", "-ac",
+                                         "1", "-ar", std::to_string(sampleRate), "-f", "f32le", raw.string()});
+    std::ifstream in(raw, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code removeError;
+    std::filesystem::remove(raw, removeError);
+    if (result.status != 0) {
+        if (error) *error = "ffmpeg: " + result.output;
+        return std::nullopt;
+    }
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
 }
 
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
@@ -103,21 +164,33 @@ testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie) {
     return testing::AssertionFailure() << movie << " is not a finished movie; its boxes: " << listed;
 }
 
-std::vector<std::filesystem::path> moviesIn(const std::filesystem::path& folder) {
-    std::vector<std::filesystem::path> movies;
+std::vector<std::filesystem::path> entriesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> entries;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string extension = entry.path().extension().string();
-        if (entry.is_regular_file() && (extension == ".mov" || extension == ".mp4")) movies.push_back(entry.path());
-    }
-    std::sort(movies.begin(), movies.end());
-    return movies;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
-void storeWelcomed(const JourneyDesktop& desktop) {
-    const std::filesystem::path settings = desktop.configHome() / "lumenhollow" / "settings.json";
-    std::filesystem::create_directories(settings.parent_path());
-    std::ofstream(settings) << R"({"welcomed": true})" << '\n';
+std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& extension) {
+    return filesRightIn(folder, [&](const std::filesystem::path& file) { return file.extension() == extension; });
+}
+
+std::vector<std::filesystem::path> moviesIn(const std::filesystem::path& folder) {
+    return filesRightIn(folder, [](const std::filesystem::path& file) {
+        return file.extension() == ".mov" || file.extension() == ".mp4";
+    });
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file() && it->path().filename().string().front() != '.') files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace lumenhollow::journey

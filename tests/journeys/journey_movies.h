@@ -1,8 +1,13 @@
 #pragma once
 
-// What the journeys read back from the movies the programs wrote: ffprobe's
-// reading of a movie, whether its last frames decode, and the settings a
-// returning user already has (so no welcome sheet stands in the way).
+// What the journeys read back from the files the programs left on disk:
+// ffprobe's reading of a movie (its streams, size, duration, and counted
+// packets and frames), whether its last second or all of it decodes without
+// an error, its sound, the boxes at the top of its file, and the files in
+// the output folder. Generous bounds: a loaded machine has been seen to take
+// half a minute over a small movie.
+//
+// Thread: the test's own.
 
 #include <filesystem>
 #include <optional>
@@ -13,21 +18,40 @@
 
 namespace lumenhollow::journey {
 
-class JourneyDesktop;
-
-// ffprobe's reading: the container's duration and the streams it holds.
-struct MovieReading {
-    double seconds = 0;
-    bool hasVideo = false;
-    bool hasAudio = false;
+// ffprobe's reading of a movie.
+struct ProbedMovie {
+    int videoStreams = 0;
+    int audioStreams = 0;
+    // The first video stream's picture size and its packets, read through
+    // to the end of the file.
     int width = 0;
     int height = 0;
+    long videoPackets = 0;
+    // The pictures decoded from those packets: only when asked for
+    // (MovieCount::frames); -1 otherwise.
+    long videoFrames = -1;
+    double durationSeconds = 0;
 };
-std::optional<MovieReading> readMovie(const std::filesystem::path& movie);
 
-// The movie's last second decodes without an error into at least one
-// whole picture.
-testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie);
+// How far ffprobe reads: every packet, or every packet decoded as well.
+enum class MovieCount { packets, frames };
+
+// Nothing when ffprobe cannot read the file or says anything amiss; `error`
+// then says why.
+std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::string* error = nullptr,
+                                      MovieCount count = MovieCount::packets);
+
+// The movie's last `seconds` decode without an error into one whole
+// picture or more.
+testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds = 1.0);
+
+// The whole movie decodes without one error.
+testing::AssertionResult wholeMovieDecodes(const std::filesystem::path& movie);
+
+// The movie's sound, its first channel at `sampleRate`, as floats in
+// -1...1; nothing when ffmpeg cannot decode it.
+std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movie, int sampleRate,
+                                               std::string* error = nullptr);
 
 // The types of the boxes at the top of a QuickTime file, in order
 // ("ftyp", "mdat", "moov", ...); they stop where a box is cut off. A
@@ -37,10 +61,15 @@ testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie);
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie);
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie);
 
+// Everything right in `folder` (hidden files and folders too), by name.
+std::vector<std::filesystem::path> entriesIn(const std::filesystem::path& folder);
+// The regular files right in `folder` whose names end in `extension`
+// (".heic"), by name.
+std::vector<std::filesystem::path> filesEndingIn(const std::filesystem::path& folder, const std::string& extension);
 // The movies (".mov" or ".mp4") right in `folder`, by name.
 std::vector<std::filesystem::path> moviesIn(const std::filesystem::path& folder);
-
-// Stores "welcomed" in the desktop's settings, as a first launch leaves it.
-void storeWelcomed(const JourneyDesktop& desktop);
+// Every regular file under `folder`, however deep, but for the
+// application's hidden ones, by path.
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder);
 
 }  // namespace lumenhollow::journey

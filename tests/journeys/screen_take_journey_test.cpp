@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,7 @@
 #include "hollowkit/recording/cursor_timeline.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_movies.h"
+#include "tests/journeys/journey_screen.h"
 #include "tests/recording/screen_test_support.h"
 
 namespace lumenhollow::journey {
@@ -114,12 +115,6 @@ int probesShowing(const hk::testsupport::RgbPicture& picture, hk::RgbColor colou
     }));
 }
 
-struct PanelFrame {
-    int x = 0;
-    int y = 0;
-    int height = 0;
-};
-
 class ScreenTakeJourney : public testing::Test {
 protected:
     void SetUp() override {
@@ -135,31 +130,15 @@ protected:
 
     // The panel's window (a popup of the program's, kPanelWidth wide): its
     // place on the screen.
-    std::optional<PanelFrame> panelFrame(JourneyApp& app) {
-        std::optional<PanelFrame> origin;
+    std::optional<ScreenRect> panelFrame(JourneyApp& app) {
+        std::optional<ScreenRect> panel;
         waitFor(
             [&] {
-                const hk::CommandResult found =
-                    desktop_.x().xdotool({"search", "--onlyvisible", "--pid", std::to_string(app.pid()), ""});
-                std::istringstream ids(found.output);
-                for (std::string id; std::getline(ids, id);) {
-                    const hk::CommandResult geometry = desktop_.x().xdotool({"getwindowgeometry", "--shell", id});
-                    std::map<std::string, int> values;
-                    std::istringstream lines(geometry.output);
-                    for (std::string line; std::getline(lines, line);) {
-                        const size_t equals = line.find('=');
-                        if (equals != std::string::npos)
-                            values[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
-                    }
-                    if (values["WIDTH"] == kPanelWidth) {
-                        origin = PanelFrame{values["X"], values["Y"], values["HEIGHT"]};
-                        return true;
-                    }
-                }
-                return false;
+                panel = visibleWindowOfWidth(desktop_, app.pid(), kPanelWidth);
+                return panel.has_value();
             },
             10s);
-        return origin;
+        return panel;
     }
 
     JourneyDesktop desktop_;
@@ -179,7 +158,7 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
 
     ASSERT_TRUE(app.clickInWindow(kScreenButtonX, kCaptureRowY));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; })) << app.describe();
-    std::optional<PanelFrame> panel = panelFrame(app);
+    std::optional<ScreenRect> panel = panelFrame(app);
     ASSERT_TRUE(panel) << "no panel on screen";
     ASSERT_TRUE(app.clickOnScreen(panel->x + kSwitchX, panel->y + kSwitchY));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recordScreen"] == true; })) << app.describe();
@@ -251,11 +230,12 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
     ASSERT_GT(clickedAt, 2.0) << "the click came three seconds into the take";
 
     const std::filesystem::path combined = take / "Combined.mov";
-    const std::optional<MovieReading> movie = readMovie(combined);
-    ASSERT_TRUE(movie);
+    std::string unread;
+    const std::optional<ProbedMovie> movie = probeMovie(combined, &unread);
+    ASSERT_TRUE(movie) << unread;
     ASSERT_EQ(movie->width, kHalfWidth) << "the recorded display is the right half";
     ASSERT_EQ(movie->height, kHeight);
-    EXPECT_GT(movie->seconds, clickedAt + 2);
+    EXPECT_GT(movie->durationSeconds, clickedAt + 2);
     // Before the click: the whole display, the bubble in its corner.
     const double before = clickedAt - 1.2;
     const auto unzoomed = hk::testsupport::decodePicture(combined, before, kHalfWidth, kHeight);

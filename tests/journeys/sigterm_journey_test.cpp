@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <cstdint>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -16,16 +17,7 @@
 namespace lumenhollow::journey {
 namespace {
 
-class SigtermJourney : public testing::Test {
-protected:
-    void SetUp() override {
-        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
-        desktop_.start();
-        storeWelcomed(desktop_);
-    }
-
-    JourneyDesktop desktop_;
-};
+class SigtermJourney : public ReturningUserJourney {};
 
 TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
     JourneyApp app(desktop_, "sigterm", LUMENHOLLOW_DEMO_PATH);
@@ -34,16 +26,9 @@ TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
     ASSERT_EQ(app.state()["welcome"], false) << "the stored settings should spare the welcome";
 
     ASSERT_TRUE(app.key("ctrl+r"));
-    uint64_t recordingFrom = 0;
     // Two seconds by the report's own clock (one sample every 100 ms) after
     // the recording began, with the movie on disk.
-    ASSERT_TRUE(app.waitForState(
-        [&](const nlohmann::json& s) {
-            if (s["recording"] != true) return false;
-            if (recordingFrom == 0) recordingFrom = s["sample"].get<uint64_t>();
-            return s["sample"].get<uint64_t>() >= recordingFrom + 20 && !moviesIn(desktop_.outputFolder()).empty();
-        },
-        60s))
+    ASSERT_TRUE(app.waitForRecording(20, 60s, [&] { return !moviesIn(desktop_.outputFolder()).empty(); }))
         << app.describe();
 
     app.signal(SIGTERM);
@@ -51,12 +36,13 @@ TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
 
     const auto movies = moviesIn(desktop_.outputFolder());
     ASSERT_EQ(movies.size(), 1u) << app.log();
-    const std::optional<MovieReading> movie = readMovie(movies.front());
-    ASSERT_TRUE(movie) << movies.front() << " cannot be read\n" << app.log();
+    std::string error;
+    const std::optional<ProbedMovie> movie = probeMovie(movies.front(), &error);
+    ASSERT_TRUE(movie) << movies.front() << " cannot be read: " << error << "\n" << app.log();
     EXPECT_TRUE(isFinishedMovie(movies.front()));
-    EXPECT_GT(movie->seconds, 1.0);
-    EXPECT_TRUE(movie->hasVideo);
-    EXPECT_TRUE(movie->hasAudio) << "the computer's microphone plays a tone";
+    EXPECT_GT(movie->durationSeconds, 1.0);
+    EXPECT_GT(movie->videoStreams, 0);
+    EXPECT_GT(movie->audioStreams, 0) << "the computer's microphone plays a tone";
     EXPECT_TRUE(lastFramesDecode(movies.front()));
 }
 

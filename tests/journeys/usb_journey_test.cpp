@@ -18,7 +18,8 @@
 #include "hollowkit/testing/fake_v4l2_device.h"
 #include "hollowkit/testing/still_image_probe.h"
 #include "hollowkit/testing/tone_probe.h"
-#include "tests/journeys/movie_probe.h"
+#include "tests/journeys/journey_movies.h"
+#include "tests/journeys/journey_screen.h"
 #include "tests/journeys/usb_journey_steps.h"
 
 namespace lumenhollow::journey {
@@ -43,16 +44,7 @@ constexpr int kCameraHeight = 360;
 // The desktop's tone (PrivatePulseServer's default).
 constexpr double kToneHz = 440;
 
-class UsbJourney : public testing::Test {
-protected:
-    void SetUp() override {
-        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
-        desktop_.start();
-        markWelcomed(desktop_);
-    }
-
-    JourneyDesktop desktop_;
-};
+class UsbJourney : public ReturningUserJourney {};
 
 // Each row starts with the pointer on the picture and the window focused;
 // `press` runs, the axis must move at least `least` the row's way, then
@@ -130,7 +122,7 @@ void checkPhoto(const std::filesystem::path& folder) {
     for (int y = 0; y < photo->height; ++y) {
         for (int x = 0; x < photo->width; ++x) {
             const auto [r, g, b] = photo->at(x, y);
-            luma[static_cast<size_t>(y) * photo->width + x] = static_cast<uint8_t>((299 * r + 587 * g + 114 * b) / 1000);
+            luma[static_cast<size_t>(y) * photo->width + x] = lumaOf(r, g, b);
         }
     }
     EXPECT_TRUE(hollowkit::FakeV4l2Device::readFrameIndex(luma.data(), photo->width, photo->width, photo->height))
@@ -153,10 +145,10 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
     const std::optional<std::pair<int, int>> origin = app.windowOrigin();
     ASSERT_TRUE(origin);
     const ScreenRect band{origin->first + kBandLeft, origin->second + kBandTop, kBandWidth, kBandHeight};
-    const std::vector<uint8_t> shown = grabScreenLuma(desktop_, band);
+    const std::vector<uint8_t> shown = captureBrightness(desktop_, band);
     ASSERT_EQ(shown.size(), static_cast<size_t>(kBandWidth * kBandHeight));
     EXPECT_TRUE(waitFor([&] {
-        const std::vector<uint8_t> later = grabScreenLuma(desktop_, band);
+        const std::vector<uint8_t> later = captureBrightness(desktop_, band);
         return later.size() == shown.size() && later != shown;
     })) << "the picture on the screen stands still";
 
@@ -181,17 +173,9 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
         << app.describe();
 
     ASSERT_TRUE(app.key("ctrl+r"));
-    uint64_t started = 0;
     // Four seconds of reports while recording; the movie may start a little
     // later on a loaded machine (the encoder opens first), so less is asked of it.
-    ASSERT_TRUE(app.waitForState(
-        [&](const nlohmann::json& s) {
-            if (s["recording"] != true) return false;
-            if (started == 0) started = s["sample"].get<uint64_t>();
-            return s["sample"].get<uint64_t>() >= started + 40;
-        },
-        60s))
-        << app.describe();
+    ASSERT_TRUE(app.waitForRecording(40, 60s)) << app.describe();
     ASSERT_TRUE(app.key("ctrl+r"));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == false; }, 60s))
         << app.describe();
@@ -201,7 +185,7 @@ TEST_F(UsbJourney, LivePictureGimbalLookGuidePhotoAndAMovieWithSound) {
     std::vector<std::filesystem::path> movies;
     ASSERT_TRUE(waitFor(
         [&] {
-            movies = filesEndingIn(desktop_.outputFolder(), ".mov");
+            movies = moviesIn(desktop_.outputFolder());
             movie = movies.size() == 1 ? probeMovie(movies.front(), &error) : std::nullopt;
             return movie && movie->durationSeconds > 0;
         },

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "tests/journeys/movie_probe.h"
+#include "tests/journeys/journey_movies.h"
 #include "tests/journeys/usb_journey_steps.h"
 
 namespace lumenhollow::journey {
@@ -18,16 +18,7 @@ namespace {
 
 constexpr const char* kDisconnectedNotice = "The camera was disconnected";
 
-class UsbUnplugJourney : public testing::Test {
-protected:
-    void SetUp() override {
-        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
-        desktop_.start();
-        markWelcomed(desktop_);
-    }
-
-    JourneyDesktop desktop_;
-};
+class UsbUnplugJourney : public ReturningUserJourney {};
 
 TEST_F(UsbUnplugJourney, UnpluggedMidRecordingTheMovieEndsSaidAndPlayable) {
     const PocketSoundSource sound = addPocketSoundSource(desktop_);
@@ -37,16 +28,8 @@ TEST_F(UsbUnplugJourney, UnpluggedMidRecordingTheMovieEndsSaidAndPlayable) {
         << app.describe();
 
     ASSERT_TRUE(app.key("ctrl+r"));
-    uint64_t started = 0;
     // Three seconds of reports while recording.
-    ASSERT_TRUE(app.waitForState(
-        [&](const nlohmann::json& s) {
-            if (s["recording"] != true) return false;
-            if (started == 0) started = s["sample"].get<uint64_t>();
-            return s["sample"].get<uint64_t>() >= started + 30;
-        },
-        60s))
-        << app.describe();
+    ASSERT_TRUE(app.waitForRecording(30, 60s)) << app.describe();
 
     app.signal(SIGUSR1);
     desktop_.pulse().pactl({"unload-module", *sound.module});
@@ -69,7 +52,7 @@ TEST_F(UsbUnplugJourney, UnpluggedMidRecordingTheMovieEndsSaidAndPlayable) {
     std::filesystem::path file;
     ASSERT_TRUE(waitFor(
         [&] {
-            const std::vector<std::filesystem::path> movies = filesEndingIn(desktop_.outputFolder(), ".mov");
+            const std::vector<std::filesystem::path> movies = moviesIn(desktop_.outputFolder());
             if (movies.size() != 1) return false;
             file = movies.front();
             movie = probeMovie(file, &error);
@@ -79,9 +62,7 @@ TEST_F(UsbUnplugJourney, UnpluggedMidRecordingTheMovieEndsSaidAndPlayable) {
         << "no playable movie: " << error << "\n" << app.describe();
     EXPECT_EQ(movie->videoStreams, 1);
     EXPECT_GE(movie->durationSeconds, 1.0);
-    const std::optional<int> tail = decodedTailFrames(file, 1.0, &error);
-    ASSERT_TRUE(tail) << error;
-    EXPECT_GT(*tail, 0) << "the movie's last second has no picture";
+    EXPECT_TRUE(lastFramesDecode(file)) << "the movie's last second has no picture";
 
     // Still running, and quits as usual.
     EXPECT_TRUE(app.running()) << app.describe();

@@ -27,6 +27,8 @@
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/sim_pocket_ble.h"
 #include "tests/journeys/journey_desktop.h"
+#include "tests/journeys/journey_movies.h"
+#include "tests/journeys/journey_screen.h"
 #include "tests/journeys/wireless_journey_steps.h"
 
 namespace lumenhollow::journey {
@@ -105,7 +107,7 @@ protected:
     bool typeKeys(const std::vector<std::string>& keys) {
         std::vector<std::string> arguments{"key", "--delay", "150"};
         arguments.insert(arguments.end(), keys.begin(), keys.end());
-        return desktop_.x().xdotool(arguments).status == 0;
+        return xdotool(desktop_, arguments);
     }
 
     JourneyDesktop desktop_;
@@ -214,8 +216,9 @@ TEST_F(WirelessJourney, SilentCameraIsShownOffItsMoviePlaysAndItsReturnIsPickedU
     for (const auto& file : files) {
         SCOPED_TRACE(file.string());
         EXPECT_EQ(file.extension(), ".mov");
-        const std::optional<ProbedMovie> movie = probeMovie(file);
-        ASSERT_TRUE(movie.has_value()) << "ffprobe cannot read it";
+        std::string error;
+        const std::optional<ProbedMovie> movie = probeMovie(file, &error);
+        ASSERT_TRUE(movie.has_value()) << "ffprobe cannot read it: " << error;
         EXPECT_GT(movie->videoPackets, 0);
         EXPECT_GT(movie->durationSeconds, 0.0);
     }

@@ -1,0 +1,95 @@
+#include "tests/journeys/journey_screen.h"
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <sstream>
+
+namespace lumenhollow::journey {
+
+bool xdotool(JourneyDesktop& desktop, const std::vector<std::string>& arguments, std::string* output) {
+    const hollowkit::CommandResult result = desktop.x().xdotool(arguments);
+    if (output) *output = result.output;
+    return result.status == 0;
+}
+
+std::optional<ScreenRect> windowGeometry(JourneyDesktop& desktop, const std::string& id) {
+    std::string output;
+    if (!xdotool(desktop, {"getwindowgeometry", "--shell", id}, &output)) return std::nullopt;
+    ScreenRect rect;
+    int found = 0;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        for (const auto& [prefix, field] : {std::pair{"X=", &rect.x}, std::pair{"Y=", &rect.y},
+                                            std::pair{"WIDTH=", &rect.width}, std::pair{"HEIGHT=", &rect.height}}) {
+            if (line.rfind(prefix, 0) == 0) *field = std::atoi(line.c_str() + std::strlen(prefix)), ++found;
+        }
+    }
+    if (found != 4) return std::nullopt;
+    return rect;
+}
+
+std::vector<ScreenWindow> visibleWindows(JourneyDesktop& desktop, pid_t pid) {
+    std::vector<ScreenWindow> windows;
+    std::string output;
+    // Any name, class or class name: popups may have none of their own.
+    if (!xdotool(desktop, {"search", "--onlyvisible", "--pid", std::to_string(pid), ".*"}, &output)) return windows;
+    std::istringstream ids(output);
+    for (std::string id; std::getline(ids, id);) {
+        if (id.empty()) continue;
+        if (const std::optional<ScreenRect> rect = windowGeometry(desktop, id)) windows.push_back({id, *rect});
+    }
+    return windows;
+}
+
+std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pid, int width) {
+    for (const ScreenWindow& window : visibleWindows(desktop, pid)) {
+        if (window.rect.width == width) return window.rect;
+    }
+    return std::nullopt;
+}
+
+std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect) {
+    std::vector<uint8_t> brightness;
+    xcb_connection_t* connection = xcb_connect(desktop.x().displayName().c_str(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return brightness;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(rect.x),
+                      static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.width),
+                      static_cast<uint16_t>(rect.height), ~0u),
+        nullptr);
+    // A 24-bit screen holds each pixel in four bytes: blue, green, red, unused.
+    if (image && image->depth == 24 && xcb_get_image_data_length(image) >= rect.width * rect.height * 4) {
+        const uint8_t* pixels = xcb_get_image_data(image);
+        brightness.reserve(static_cast<size_t>(rect.width * rect.height));
+        for (int i = 0; i < rect.width * rect.height; ++i) {
+            const uint8_t* p = pixels + i * 4;
+            brightness.push_back(lumaOf(p[2], p[1], p[0]));
+        }
+    }
+    std::free(image);
+    xcb_disconnect(connection);
+    return brightness;
+}
+
+double shareAtLeast(const std::vector<uint8_t>& brightness, uint8_t threshold) {
+    if (brightness.empty()) return 0;
+    const auto count =
+        std::count_if(brightness.begin(), brightness.end(), [threshold](uint8_t b) { return b >= threshold; });
+    return static_cast<double>(count) / static_cast<double>(brightness.size());
+}
+
+double meanOf(const std::vector<uint8_t>& brightness) {
+    if (brightness.empty()) return 0;
+    return std::accumulate(brightness.begin(), brightness.end(), 0.0) / static_cast<double>(brightness.size());
+}
+
+}  // namespace lumenhollow::journey

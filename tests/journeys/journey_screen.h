@@ -1,0 +1,59 @@
+#pragma once
+
+// What the journeys see of a program on its desktop's screen: its visible
+// windows and where they sit (found with xdotool), and the brightness of a
+// region of the screen, read from the root window.
+//
+// Thread: the test's own.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/journeys/journey_desktop.h"
+
+namespace lumenhollow::journey {
+
+struct ScreenRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Runs xdotool on the desktop; false (with its words in `output`) when it failed.
+bool xdotool(JourneyDesktop& desktop, const std::vector<std::string>& arguments, std::string* output = nullptr);
+
+// Where window `id` sits on the screen; nothing when xdotool cannot say.
+std::optional<ScreenRect> windowGeometry(JourneyDesktop& desktop, const std::string& id);
+
+// A visible window of a program: its X id and where it sits.
+struct ScreenWindow {
+    std::string id;
+    ScreenRect rect;
+};
+// The visible windows of process `pid` whose place xdotool can read.
+std::vector<ScreenWindow> visibleWindows(JourneyDesktop& desktop, pid_t pid);
+// The visible window of process `pid` that is `width` wide (a popover
+// whose content has a fixed width).
+std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pid, int width);
+
+// The brightness (luma, 0...255) of a colour, as the screen's readers
+// weigh it.
+inline uint8_t lumaOf(int red, int green, int blue) {
+    return static_cast<uint8_t>((red * 299 + green * 587 + blue * 114) / 1000);
+}
+
+// The brightness of every pixel of `rect` on the screen, row by row, read
+// from the root window (the pointer is not in it); empty when the X server
+// would not say.
+std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect);
+
+// Pixels of `brightness` at or above `threshold`, as a share of them all.
+double shareAtLeast(const std::vector<uint8_t>& brightness, uint8_t threshold);
+double meanOf(const std::vector<uint8_t>& brightness);
+
+}  // namespace lumenhollow::journey
