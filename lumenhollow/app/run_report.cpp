@@ -27,6 +27,11 @@ nlohmann::json optionalJson(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
+nlohmann::json rectJson(const std::optional<ReportRect>& rect) {
+    if (!rect) return nullptr;
+    return nlohmann::json{{"x", rect->x}, {"y", rect->y}, {"width", rect->width}, {"height", rect->height}};
+}
+
 // Replaces `path` with `text`; the rename means a reader never sees half of it.
 void replaceFile(const std::string& path, const std::string& text) {
     const std::string partial = path + ".partial";
@@ -74,6 +79,12 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
                                            {"zoom", pose->zoomPercent}}
                           : nlohmann::json(nullptr);
     report["island"] = sources.islandOpen ? optionalJson(sources.islandOpen()) : nlohmann::json(nullptr);
+    const std::optional<IslandPlaces> places = sources.islandPlaces ? sources.islandPlaces() : std::nullopt;
+    report["islandRect"] = rectJson(places ? std::optional<ReportRect>(places->island) : std::nullopt);
+    report["islandPicture"] = rectJson(places ? places->picture : std::nullopt);
+    report["islandRecord"] = rectJson(places ? places->record : std::nullopt);
+    report["showInNotch"] = state.showInNotch;
+    report["closeBehavior"] = state.closeBehavior == CloseBehavior::keepInNotch ? "keepInNotch" : "quit";
     return report.dump() + "\n";
 }
 

@@ -135,11 +135,12 @@ std::string JourneyApp::describe() const { return "last report: " + state().dump
 
 std::optional<std::string> JourneyApp::window() {
     if (window_.empty()) {
-        // The main window is the program's first mapped window named after it.
+        // The main window is the program's mapped window named after it
+        // alone: the island's window is "Lumenhollow Island".
         waitFor(
             [&] {
                 const hollowkit::CommandResult found = desktop_.x().xdotool(
-                    {"search", "--onlyvisible", "--pid", std::to_string(pid_), "--name", "^Lumenhollow"});
+                    {"search", "--onlyvisible", "--pid", std::to_string(pid_), "--name", "^Lumenhollow$"});
                 if (found.status != 0 || found.output.empty()) return false;
                 window_ = found.output.substr(0, found.output.find('\n'));
                 return true;
