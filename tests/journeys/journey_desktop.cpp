@@ -228,7 +228,12 @@ bool JourneyApp::closeWindow() {
     event.data.data32[0] = atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    const bool sent = xcb_flush(connection) > 0;
+    // A round trip: the server has handled the message before this client
+    // goes; a busy server may drop what a departed client left unread.
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const bool sent = focus != nullptr;
+    std::free(focus);
     xcb_disconnect(connection);
     return sent;
 }
