@@ -2,19 +2,26 @@
 // the pointer on it opens it, and the screen then shows the camera's live
 // picture in it; a drag on the picture turns the simulated gimbal, which
 // holds still once the button is let go; its record button starts a movie
-// and stops it, and ffprobe reads the movie.
-
-#include <signal.h>
+// and stops it, and ffprobe reads the movie. Then the main window is closed
+// as the window manager closes it: with "Keep Running in the Notch", the
+// default, the program lives on with the island still opening on hover and
+// its icon still in the tray, and the tray menu's Quit ends it with status 0.
+//
+// The tray is a real one a bare X server lacks: the program finds a
+// StatusNotifierWatcher on a private session bus (tray_host.h) and the
+// journey clicks the menu the program exports there.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "hollowkit/base/command_runner.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/screen_reading.h"
+#include "tests/journeys/tray_host.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -90,7 +97,10 @@ class IslandJourney : public testing::Test {
 protected:
     void SetUp() override {
         if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
+        if (auto missing = TrayHost::missingTool()) GTEST_SKIP() << *missing;
         desktop_.start(kIslandScreenWidth, kIslandScreenHeight);
+        const std::optional<std::string> trayFailed = tray_.start();
+        ASSERT_FALSE(trayFailed) << *trayFailed;
         // Welcomed already: no sheet over the window.
         std::filesystem::create_directories(desktop_.configHome() / "lumenhollow");
         std::ofstream(desktop_.configHome() / "lumenhollow" / "settings.json") << R"({"welcomed": true})";
@@ -105,11 +115,23 @@ protected:
                });
     }
 
+    // The main window's X id while it is on the screen; nothing once it is gone.
+    std::optional<std::string> mappedMainWindow(JourneyApp& app, const std::string& id) {
+        const hollowkit::CommandResult found =
+            desktop_.x().xdotool({"search", "--onlyvisible", "--pid", std::to_string(app.pid()), "--name", "."});
+        std::istringstream lines(found.output);
+        for (std::string line; std::getline(lines, line);) {
+            if (line == id) return line;
+        }
+        return std::nullopt;
+    }
+
     JourneyDesktop desktop_;
+    TrayHost tray_;
 };
 
-TEST_F(IslandJourney, HoverShowsThePictureADragTurnsTheGimbalAndTheRecordButtonMakesAMovie) {
-    JourneyApp app(desktop_, "island", LUMENHOLLOW_DEMO_PATH);
+TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTheTray) {
+    JourneyApp app(desktop_, "island", LUMENHOLLOW_DEMO_PATH, {tray_.environment()});
     ASSERT_TRUE(app.waitForState(
         [](const nlohmann::json& s) {
             return s["picture"] == true && s["island"] == false && s["islandRect"].is_object() &&
@@ -137,7 +159,10 @@ TEST_F(IslandJourney, HoverShowsThePictureADragTurnsTheGimbalAndTheRecordButtonM
     {
         SCOPED_TRACE("the open island shows the live picture on the screen");
         EXPECT_NEAR(picture.centreX(), kIslandScreenWidth / 2, 2) << "the picture is off the island's centre";
-        ASSERT_TRUE(waitFor([&] { return islandShowsPicture(before = readScreen(desktop_.x().displayName(), picture)); }))
+        ASSERT_TRUE(waitFor([&] {
+            before = readScreen(desktop_.x().displayName(), picture);
+            return islandShowsPicture(before);
+        }))
             << islandDescribePicture(before);
     }
 
@@ -172,7 +197,7 @@ TEST_F(IslandJourney, HoverShowsThePictureADragTurnsTheGimbalAndTheRecordButtonM
         ASSERT_TRUE(app.waitForState([&](const nlohmann::json& s) {
             if (s["recording"] != true) return false;
             if (started == 0) started = s["sample"].get<uint64_t>();
-            return s["sample"].get<uint64_t>() >= started + 30;
+            return s["sample"].get<uint64_t>() >= started + 10;
         })) << app.describe();
         ASSERT_TRUE(app.clickOnScreen(record.centreX(), record.centreY()));
         ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == false; }))
@@ -187,8 +212,50 @@ TEST_F(IslandJourney, HoverShowsThePictureADragTurnsTheGimbalAndTheRecordButtonM
             << islandMoviesIn(desktop_.outputFolder()).size() << " movies, " << frames.value_or(-1) << " frames";
     }
 
-    app.signal(SIGTERM);
-    EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
+    std::string item;
+    {
+        SCOPED_TRACE("the program put its icon in the tray");
+        ASSERT_TRUE(waitFor([&] { return !tray_.items().empty(); })) << app.describe();
+        ASSERT_EQ(tray_.items().size(), 1U);
+        item = tray_.items().front();
+        EXPECT_GT(tray_.itemIconSize(item), 0) << "the tray item offers no icon";
+    }
+
+    {
+        SCOPED_TRACE("closing the main window keeps the program running in the notch");
+        EXPECT_EQ(app.state().value("closeBehavior", ""), "keepInNotch");
+        const std::optional<std::string> main = app.window();
+        ASSERT_TRUE(main);
+        ASSERT_TRUE(app.closeWindow());
+        ASSERT_TRUE(waitFor([&] { return !mappedMainWindow(app, *main); }))
+            << "the main window stayed on the screen; " << app.describe();
+        // Twenty more reports: the program goes on after the close.
+        const uint64_t closedAt = app.state()["sample"].get<uint64_t>();
+        EXPECT_TRUE(app.waitForState(
+            [&](const nlohmann::json& s) { return s["sample"].get<uint64_t>() >= closedAt + 20; }, 60s))
+            << "the program stopped reporting; running " << app.running() << "; " << app.describe();
+        ASSERT_TRUE(app.running()) << app.describe();
+    }
+
+    {
+        SCOPED_TRACE("the island still closes when left and opens on hover, with the picture");
+        ASSERT_TRUE(app.moveOnScreen(kIslandScreenWidth / 2, kIslandScreenHeight - 100));
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["island"] == false; })) << app.describe();
+        ASSERT_TRUE(openIsland(app, closed)) << app.describe();
+        const ScreenArea again = *reportedArea(app.state()["islandPicture"]);
+        std::optional<ScreenPicture> shown;
+        EXPECT_TRUE(waitFor([&] { return islandShowsPicture(shown = readScreen(desktop_.x().displayName(), again)); }))
+            << islandDescribePicture(shown);
+    }
+
+    {
+        SCOPED_TRACE("the icon stays in the tray, and its menu's Quit ends the program");
+        EXPECT_TRUE(tray_.itemPresent(item));
+        EXPECT_GT(tray_.itemIconSize(item), 0);
+        const std::optional<std::string> failed = tray_.clickRow(item, "Quit Lumenhollow");
+        ASSERT_FALSE(failed) << *failed;
+        EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
+    }
 }
 
 }  // namespace

@@ -64,9 +64,11 @@ std::vector<std::string> JourneyDesktop::environment() const {
     std::vector<std::string> entries;
     for (char** variable = environ; *variable; ++variable) {
         const std::string entry = *variable;
-        // The test's own platform and scratch settings must not reach the program.
+        // The test's own platform, session bus and scratch settings must not
+        // reach the program; a journey that wants a bus passes its own.
         for (const char* dropped : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_CONFIG_HOME=",
-                                    "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "PULSE_", "LUMENHOLLOW_"}) {
+                                    "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "PULSE_", "LUMENHOLLOW_",
+                                    "DBUS_SESSION_BUS_ADDRESS="}) {
             if (entry.rfind(dropped, 0) == 0) goto skipped;
         }
         entries.push_back(entry);
