@@ -31,7 +31,11 @@
 #include "lumenhollow/app/demo_tour.h"
 #include "lumenhollow/app/run_report.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/island/island_expanded_view.h"
+#include "lumenhollow/ui/island/island_preview.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
+#include "lumenhollow/ui/island/notch_view.h"
+#include "lumenhollow/ui/island/record_button.h"
 
 namespace {
 
@@ -55,6 +59,29 @@ void writePose(const std::string& path, uint64_t sample, const hollowkit::LensPo
     if (std::fclose(file) != 0) return;
     std::error_code error;
     std::filesystem::rename(partial, path, error);
+}
+
+lumenhollow::ReportRect reportRect(const QRect& rect) {
+    return {rect.x(), rect.y(), rect.width(), rect.height()};
+}
+
+// A shown widget's rectangle on the screen; nothing while it is hidden.
+std::optional<lumenhollow::ReportRect> shownRect(const QWidget& widget) {
+    if (!widget.isVisible()) return std::nullopt;
+    return reportRect(QRect(widget.mapToGlobal(QPoint(0, 0)), widget.size()));
+}
+
+// Where the island and its open parts are, for the state report.
+std::optional<lumenhollow::IslandPlaces> islandPlaces(const lumenhollow::ui::NotchPanelController& island) {
+    if (!island.isShown()) return std::nullopt;
+    lumenhollow::IslandPlaces places;
+    places.island = reportRect(island.islandRect());
+    const lumenhollow::ui::IslandExpandedView& open = island.view().expandedView();
+    if (island.state().expanded && open.isVisible()) {
+        places.picture = shownRect(open.preview());
+        places.record = shownRect(open.recordButton());
+    }
+    return places;
 }
 
 }  // namespace
@@ -125,6 +152,7 @@ int main(int argc, char** argv) {
             sources.pose = currentPose;
             if (lumenhollow::ui::NotchPanelController* island = app.island) {
                 sources.islandOpen = [island]() -> std::optional<bool> { return island->state().expanded; };
+                sources.islandPlaces = [island] { return islandPlaces(*island); };
             }
             lumenhollow::startRunReport(app.main, app.model, *stateFile, std::move(sources));
         }

@@ -27,6 +27,11 @@ nlohmann::json optionalJson(const std::optional<T>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
+nlohmann::json rectJson(const std::optional<ReportRect>& rect) {
+    if (!rect) return nullptr;
+    return nlohmann::json{{"x", rect->x}, {"y", rect->y}, {"width", rect->width}, {"height", rect->height}};
+}
+
 // Replaces `path` with `text`; the rename means a reader never sees half of it.
 void replaceFile(const std::string& path, const std::string& text) {
     const std::string partial = path + ".partial";
@@ -90,6 +95,12 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     nlohmann::json simulated = sources.simulator ? nlohmann::json::parse(sources.simulator(), nullptr, false)
                                                  : nlohmann::json(nullptr);
     report["simulator"] = simulated.is_discarded() ? nlohmann::json(nullptr) : std::move(simulated);
+    const std::optional<IslandPlaces> places = sources.islandPlaces ? sources.islandPlaces() : std::nullopt;
+    report["islandRect"] = rectJson(places ? std::optional<ReportRect>(places->island) : std::nullopt);
+    report["islandPicture"] = rectJson(places ? places->picture : std::nullopt);
+    report["islandRecord"] = rectJson(places ? places->record : std::nullopt);
+    report["showInNotch"] = state.showInNotch;
+    report["closeBehavior"] = state.closeBehavior == CloseBehavior::keepInNotch ? "keepInNotch" : "quit";
     return report.dump() + "\n";
 }
 

@@ -21,6 +21,22 @@ namespace lumenhollow {
 
 class CameraModel;
 
+// A rectangle on the screen, in global (X server) pixels.
+struct ReportRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Where the island is on the screen, and the open island's picture and
+// record button while they are shown.
+struct IslandPlaces {
+    ReportRect island;
+    std::optional<ReportRect> picture;
+    std::optional<ReportRect> record;
+};
+
 struct RunReportSources {
     // The simulated camera's pose; nothing without one.
     std::function<std::optional<hollowkit::LensPose>()> pose;
@@ -29,6 +45,8 @@ struct RunReportSources {
     // The simulated camera's own record as one JSON object's text, reported
     // under "simulator"; nothing without one.
     std::function<std::string()> simulator;
+    // Where the island is while it is on the screen; nothing otherwise.
+    std::function<std::optional<IslandPlaces>()> islandPlaces;
 };
 
 // The report's text for the model's current state, one line of JSON.

@@ -78,9 +78,11 @@ std::vector<std::string> JourneyDesktop::environment() const {
     std::vector<std::string> entries;
     for (char** variable = environ; *variable; ++variable) {
         const std::string entry = *variable;
-        // The test's own platform and scratch settings must not reach the program.
+        // The test's own platform, session bus and scratch settings must not
+        // reach the program; a journey that wants a bus passes its own.
         for (const char* dropped : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "HOME=", "XDG_CONFIG_HOME=",
-                                    "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "PULSE_", "LUMENHOLLOW_"}) {
+                                    "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "PULSE_", "LUMENHOLLOW_",
+                                    "DBUS_SESSION_BUS_ADDRESS="}) {
             if (entry.rfind(dropped, 0) == 0) goto skipped;
         }
         entries.push_back(entry);
@@ -171,11 +173,12 @@ std::string JourneyApp::describe() const { return "last report: " + state().dump
 
 std::optional<std::string> JourneyApp::window() {
     if (window_.empty()) {
-        // The main window is the program's first mapped window named after it.
+        // The main window is the program's mapped window named after it
+        // alone: the island's window is "Lumenhollow Island".
         waitFor(
             [&] {
                 const hollowkit::CommandResult found = desktop_.x().xdotool(
-                    {"search", "--onlyvisible", "--pid", std::to_string(pid_), "--name", "^Lumenhollow"});
+                    {"search", "--onlyvisible", "--pid", std::to_string(pid_), "--name", "^Lumenhollow$"});
                 if (found.status != 0 || found.output.empty()) return false;
                 window_ = found.output.substr(0, found.output.find('\n'));
                 return true;
@@ -254,7 +257,12 @@ bool JourneyApp::closeWindow() {
     event.data.data32[0] = atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    const bool sent = xcb_flush(connection) > 0;
+    // A round trip: the server has handled the message before this client
+    // goes; a busy server may drop what a departed client left unread.
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const bool sent = focus != nullptr;
+    std::free(focus);
     xcb_disconnect(connection);
     return sent;
 }

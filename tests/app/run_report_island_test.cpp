@@ -1,0 +1,90 @@
+#include "lumenhollow/app/run_report.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "hollowkit/testing/manual_executor.h"
+#include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/testing/counting_video_sink.h"
+#include "lumenhollow/testing/fake_camera_factory.h"
+#include "lumenhollow/testing/fake_desktop.h"
+#include "lumenhollow/testing/fake_disk_space.h"
+#include "lumenhollow/testing/fake_secret_store.h"
+#include "lumenhollow/testing/fake_secure_random.h"
+#include "lumenhollow/testing/memory_settings_store.h"
+
+namespace lumenhollow {
+namespace {
+
+// A model on virtual time with a fake camera, for the report to read.
+struct ReportRig {
+    ReportRig() {
+        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell,
+                                                        desktop, std::make_shared<CountingVideoSink>(),
+                                                        std::make_shared<CountingVideoSink>(), "/nonexistent/out", {}});
+    }
+
+    struct Shell final : AppShell {
+        void activateApplication() override {}
+        bool bringMainWindowForward() override { return false; }
+        bool endAttachedSheets() override { return false; }
+        void requestTermination() override {}
+        void replyToTermination(bool) override {}
+    };
+
+    hollowkit::ManualExecutor main;
+    MemorySettingsStore settings;
+    FakeSecretStore secrets;
+    FakeSecureRandom random;
+    FakeDiskSpace disk;
+    FakeCameraFactory cameras{main};
+    FakeDesktop desktop;
+    Shell shell;
+    std::shared_ptr<CameraModel> model;
+};
+
+nlohmann::json reportRect(int x, int y, int width, int height) {
+    return {{"x", x}, {"y", y}, {"width", width}, {"height", height}};
+}
+
+TEST(RunReportTest, TheIslandsPlacesAreReportedOnlyWhileShown) {
+    const IslandPlaces closed{{855, 6, 210, 30}, std::nullopt, std::nullopt};
+    const IslandPlaces open{{700, 6, 520, 381}, ReportRect{716, 46, 488, 275}, ReportRect{716, 329, 36, 36}};
+    const struct {
+        const char* name;
+        std::function<std::optional<IslandPlaces>()> places;
+        nlohmann::json island, picture, record;
+    } cases[] = {
+        {"no island at all", nullptr, nullptr, nullptr, nullptr},
+        {"an island not on the screen", [] { return std::nullopt; }, nullptr, nullptr, nullptr},
+        {"the closed island", [&] { return closed; }, reportRect(855, 6, 210, 30), nullptr, nullptr},
+        {"the open island", [&] { return open; }, reportRect(700, 6, 520, 381), reportRect(716, 46, 488, 275),
+         reportRect(716, 329, 36, 36)},
+    };
+    ReportRig rig;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunReportSources sources;
+        sources.islandPlaces = c.places;
+        const nlohmann::json report = nlohmann::json::parse(runReportText(*rig.model, sources, 1));
+        EXPECT_EQ(report["islandRect"], c.island);
+        EXPECT_EQ(report["islandPicture"], c.picture);
+        EXPECT_EQ(report["islandRecord"], c.record);
+    }
+}
+
+TEST(RunReportTest, TheCloseBehaviourFollowsTheSetting) {
+    ReportRig rig;
+    const auto closing = [&] { return nlohmann::json::parse(runReportText(*rig.model, {}, 1))["closeBehavior"]; };
+    EXPECT_EQ(closing(), "keepInNotch");
+    rig.model->setCloseBehavior(CloseBehavior::quit);
+    EXPECT_EQ(closing(), "quit");
+    rig.model->setCloseBehavior(CloseBehavior::keepInNotch);
+    EXPECT_EQ(closing(), "keepInNotch");
+}
+
+}  // namespace
+}  // namespace lumenhollow
