@@ -20,7 +20,7 @@
 
 #include "hollowkit/base/command_runner.h"
 #include "tests/journeys/journey_desktop.h"
-#include "tests/journeys/screen_reading.h"
+#include "tests/journeys/screen_measures.h"
 #include "tests/journeys/tray_host.h"
 
 namespace lumenhollow::journey {
@@ -108,7 +108,7 @@ protected:
 
     // Rests the pointer on the closed island and waits for it to open with
     // its picture and record button on the screen.
-    bool openIsland(JourneyApp& app, const ScreenArea& closed) {
+    bool openIsland(JourneyApp& app, const ScreenRect& closed) {
         return app.moveOnScreen(closed.centreX(), closed.centreY()) &&
                app.waitForState([](const nlohmann::json& s) {
                    return s["island"] == true && s["islandPicture"].is_object() && s["islandRecord"].is_object();
@@ -139,7 +139,7 @@ TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTh
         },
         90s))
         << app.describe();
-    const ScreenArea closed = *reportedArea(app.state()["islandRect"]);
+    const ScreenRect closed = *reportedArea(app.state()["islandRect"]);
 
     {
         SCOPED_TRACE("the closed island hangs black from the top centre of the screen");
@@ -154,7 +154,7 @@ TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTh
     }
 
     ASSERT_TRUE(openIsland(app, closed)) << app.describe();
-    const ScreenArea picture = *reportedArea(app.state()["islandPicture"]);
+    const ScreenRect picture = *reportedArea(app.state()["islandPicture"]);
     std::optional<ScreenPicture> before;
     {
         SCOPED_TRACE("the open island shows the live picture on the screen");
@@ -191,7 +191,7 @@ TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTh
 
     {
         SCOPED_TRACE("the island's record button starts a movie and stops it, and ffprobe reads it");
-        const ScreenArea record = *reportedArea(app.state()["islandRecord"]);
+        const ScreenRect record = *reportedArea(app.state()["islandRecord"]);
         ASSERT_TRUE(app.clickOnScreen(record.centreX(), record.centreY()));
         uint64_t started = 0;
         ASSERT_TRUE(app.waitForState([&](const nlohmann::json& s) {
@@ -242,7 +242,7 @@ TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTh
         ASSERT_TRUE(app.moveOnScreen(kIslandScreenWidth / 2, kIslandScreenHeight - 100));
         ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["island"] == false; })) << app.describe();
         ASSERT_TRUE(openIsland(app, closed)) << app.describe();
-        const ScreenArea again = *reportedArea(app.state()["islandPicture"]);
+        const ScreenRect again = *reportedArea(app.state()["islandPicture"]);
         std::optional<ScreenPicture> shown;
         EXPECT_TRUE(waitFor([&] { return islandShowsPicture(shown = readScreen(desktop_.x().displayName(), again)); }))
             << islandDescribePicture(shown);

@@ -52,31 +52,46 @@ std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pi
     return std::nullopt;
 }
 
-std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect) {
-    std::vector<uint8_t> brightness;
-    xcb_connection_t* connection = xcb_connect(desktop.x().displayName().c_str(), nullptr);
+std::optional<ScreenPicture> readScreen(const std::string& display, const ScreenRect& rect) {
+    if (rect.width <= 0 || rect.height <= 0) return std::nullopt;
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
-        return brightness;
+        return std::nullopt;
     }
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    std::optional<ScreenPicture> picture;
     xcb_get_image_reply_t* image = xcb_get_image_reply(
         connection,
         xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(rect.x),
                       static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.width),
-                      static_cast<uint16_t>(rect.height), ~0u),
+                      static_cast<uint16_t>(rect.height), ~0U),
         nullptr);
-    // A 24-bit screen holds each pixel in four bytes: blue, green, red, unused.
-    if (image && image->depth == 24 && xcb_get_image_data_length(image) >= rect.width * rect.height * 4) {
-        const uint8_t* pixels = xcb_get_image_data(image);
-        brightness.reserve(static_cast<size_t>(rect.width * rect.height));
-        for (int i = 0; i < rect.width * rect.height; ++i) {
-            const uint8_t* p = pixels + i * 4;
-            brightness.push_back(lumaOf(p[2], p[1], p[0]));
+    // A 24-bit screen keeps each pixel in 32 bits, blue first.
+    const size_t count = static_cast<size_t>(rect.width) * static_cast<size_t>(rect.height);
+    if (image && image->depth == 24 && static_cast<size_t>(xcb_get_image_data_length(image)) >= count * 4) {
+        const uint8_t* bytes = xcb_get_image_data(image);
+        picture.emplace();
+        picture->width = rect.width;
+        picture->height = rect.height;
+        picture->pixels.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            picture->pixels[i] = (uint32_t{bytes[4 * i + 2]} << 16) | (uint32_t{bytes[4 * i + 1]} << 8) | bytes[4 * i];
         }
     }
     std::free(image);
     xcb_disconnect(connection);
+    return picture;
+}
+
+std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect) {
+    std::vector<uint8_t> brightness;
+    const std::optional<ScreenPicture> picture = readScreen(desktop.x().displayName(), rect);
+    if (!picture) return brightness;
+    brightness.reserve(picture->pixels.size());
+    for (const uint32_t pixel : picture->pixels) {
+        brightness.push_back(lumaOf((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF));
+    }
     return brightness;
 }
 

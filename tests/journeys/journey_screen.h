@@ -22,7 +22,23 @@ struct ScreenRect {
     int y = 0;
     int width = 0;
     int height = 0;
+    int centreX() const { return x + width / 2; }
+    int centreY() const { return y + height / 2; }
 };
+
+// Pixels read back from the screen.
+struct ScreenPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 0xRRGGBB, row by row
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + x]; }
+};
+
+// The pixels shown in `rect` of `display`'s screen, read from the root
+// window by a client of the test's own (the pointer is not in it; the
+// island, another process's override-redirect window, is); nothing when the
+// server cannot be reached or the rect is off the screen.
+std::optional<ScreenPicture> readScreen(const std::string& display, const ScreenRect& rect);
 
 // Runs xdotool on the desktop; false (with its words in `output`) when it failed.
 bool xdotool(JourneyDesktop& desktop, const std::vector<std::string>& arguments, std::string* output = nullptr);
@@ -47,9 +63,8 @@ inline uint8_t lumaOf(int red, int green, int blue) {
     return static_cast<uint8_t>((red * 299 + green * 587 + blue * 114) / 1000);
 }
 
-// The brightness of every pixel of `rect` on the screen, row by row, read
-// from the root window (the pointer is not in it); empty when the X server
-// would not say.
+// The brightness of every pixel of `rect` on the screen, row by row, as
+// readScreen reads it; empty when the X server would not say.
 std::vector<uint8_t> captureBrightness(JourneyDesktop& desktop, const ScreenRect& rect);
 
 // Pixels of `brightness` at or above `threshold`, as a share of them all.

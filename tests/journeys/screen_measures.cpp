@@ -1,6 +1,4 @@
-#include "tests/journeys/screen_reading.h"
-
-#include <xcb/xcb.h>
+#include "tests/journeys/screen_measures.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,41 +29,9 @@ double screenGridMean(const ScreenPicture& picture, int inset, const std::functi
 
 }  // namespace
 
-std::optional<ScreenArea> reportedArea(const nlohmann::json& rect) {
+std::optional<ScreenRect> reportedArea(const nlohmann::json& rect) {
     if (!rect.is_object()) return std::nullopt;
-    return ScreenArea{rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)};
-}
-
-std::optional<ScreenPicture> readScreen(const std::string& display, const ScreenArea& area) {
-    if (area.width <= 0 || area.height <= 0) return std::nullopt;
-    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        return std::nullopt;
-    }
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    std::optional<ScreenPicture> picture;
-    xcb_get_image_reply_t* image = xcb_get_image_reply(
-        connection,
-        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(area.x),
-                      static_cast<int16_t>(area.y), static_cast<uint16_t>(area.width),
-                      static_cast<uint16_t>(area.height), ~0U),
-        nullptr);
-    // A 24-bit screen keeps each pixel in 32 bits, blue first.
-    const size_t count = static_cast<size_t>(area.width) * static_cast<size_t>(area.height);
-    if (image && image->depth == 24 && static_cast<size_t>(xcb_get_image_data_length(image)) >= count * 4) {
-        const uint8_t* bytes = xcb_get_image_data(image);
-        picture.emplace();
-        picture->width = area.width;
-        picture->height = area.height;
-        picture->pixels.resize(count);
-        for (size_t i = 0; i < count; ++i) {
-            picture->pixels[i] = (uint32_t{bytes[4 * i + 2]} << 16) | (uint32_t{bytes[4 * i + 1]} << 8) | bytes[4 * i];
-        }
-    }
-    std::free(image);
-    xcb_disconnect(connection);
-    return picture;
+    return ScreenRect{rect.value("x", 0), rect.value("y", 0), rect.value("width", 0), rect.value("height", 0)};
 }
 
 double screenColourfulness(const ScreenPicture& picture, int inset) {
