@@ -6,44 +6,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "hollowkit/testing/manual_executor.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/testing/counting_video_sink.h"
-#include "lumenhollow/testing/fake_camera_factory.h"
-#include "lumenhollow/testing/fake_desktop.h"
-#include "lumenhollow/testing/fake_disk_space.h"
-#include "lumenhollow/testing/fake_secret_store.h"
-#include "lumenhollow/testing/fake_secure_random.h"
-#include "lumenhollow/testing/memory_settings_store.h"
+#include "lumenhollow/testing/fake_model_services.h"
 
 namespace lumenhollow {
 namespace {
 
 // A model on virtual time with a fake camera, for the report to read.
-struct ReportRig {
-    ReportRig() {
-        model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, shell,
-                                                        desktop, std::make_shared<CountingVideoSink>(),
-                                                        std::make_shared<CountingVideoSink>(), "/nonexistent/out", {}});
-    }
-
-    struct Shell final : AppShell {
-        void activateApplication() override {}
-        bool bringMainWindowForward() override { return false; }
-        bool endAttachedSheets() override { return false; }
-        void requestTermination() override {}
-        void replyToTermination(bool) override {}
-    };
-
-    hollowkit::ManualExecutor main;
-    MemorySettingsStore settings;
-    FakeSecretStore secrets;
-    FakeSecureRandom random;
-    FakeDiskSpace disk;
-    FakeCameraFactory cameras{main};
-    FakeDesktop desktop;
-    Shell shell;
-    std::shared_ptr<CameraModel> model;
+struct ReportRig : FakeModelServices {
+    std::shared_ptr<CameraModel> model = CameraModel::create(services(
+        std::make_shared<CountingVideoSink>(), std::make_shared<CountingVideoSink>(), "/nonexistent/out", {}));
 };
 
 nlohmann::json reportRect(int x, int y, int width, int height) {
