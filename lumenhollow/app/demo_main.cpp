@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,67 +30,26 @@
 #include "lumenhollow/app/demo_tour.h"
 #include "lumenhollow/app/run_report.h"
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/ui/island/island_expanded_view.h"
-#include "lumenhollow/ui/island/island_preview.h"
-#include "lumenhollow/ui/island/notch_panel_controller.h"
-#include "lumenhollow/ui/island/notch_view.h"
-#include "lumenhollow/ui/island/record_button.h"
 
 namespace {
-
-// The variable's value, removed from the environment.
-std::optional<std::string> takeEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    if (!value) return std::nullopt;
-    std::string taken = value;
-    ::unsetenv(name);
-    return taken;
-}
 
 // Replaces `path` with one line of the pose; the rename means a reader never
 // sees half a line.
 void writePose(const std::string& path, uint64_t sample, const hollowkit::LensPose& pose) {
-    const std::string partial = path + ".partial";
-    FILE* file = std::fopen(partial.c_str(), "w");
-    if (!file) return;
-    std::fprintf(file, "sample %llu pan %.3f tilt %.3f zoom %d\n", static_cast<unsigned long long>(sample),
-                 pose.panDegrees, pose.tiltDegrees, pose.zoomPercent);
-    if (std::fclose(file) != 0) return;
-    std::error_code error;
-    std::filesystem::rename(partial, path, error);
-}
-
-lumenhollow::ReportRect reportRect(const QRect& rect) {
-    return {rect.x(), rect.y(), rect.width(), rect.height()};
-}
-
-// A shown widget's rectangle on the screen; nothing while it is hidden.
-std::optional<lumenhollow::ReportRect> shownRect(const QWidget& widget) {
-    if (!widget.isVisible()) return std::nullopt;
-    return reportRect(QRect(widget.mapToGlobal(QPoint(0, 0)), widget.size()));
-}
-
-// Where the island and its open parts are, for the state report.
-std::optional<lumenhollow::IslandPlaces> islandPlaces(const lumenhollow::ui::NotchPanelController& island) {
-    if (!island.isShown()) return std::nullopt;
-    lumenhollow::IslandPlaces places;
-    places.island = reportRect(island.islandRect());
-    const lumenhollow::ui::IslandExpandedView& open = island.view().expandedView();
-    if (island.state().expanded && open.isVisible()) {
-        places.picture = shownRect(open.preview());
-        places.record = shownRect(open.recordButton());
-    }
-    return places;
+    char line[128];
+    std::snprintf(line, sizeof line, "sample %llu pan %.3f tilt %.3f zoom %d\n", static_cast<unsigned long long>(sample),
+                  pose.panDegrees, pose.tiltDegrees, pose.zoomPercent);
+    lumenhollow::replaceReportFile(path, line);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<std::string> tourFolder = takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
-    const bool stopNever = takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
-    const bool reopen = takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
-    const std::optional<std::string> poseFile = takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
-    const std::optional<std::string> stateFile = takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
+    const std::optional<std::string> tourFolder = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
+    const bool stopNever = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
+    const bool reopen = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
+    const std::optional<std::string> poseFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
+    const std::optional<std::string> stateFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -150,10 +108,7 @@ int main(int argc, char** argv) {
         if (stateFile) {
             lumenhollow::RunReportSources sources;
             sources.pose = currentPose;
-            if (lumenhollow::ui::NotchPanelController* island = app.island) {
-                sources.islandOpen = [island]() -> std::optional<bool> { return island->state().expanded; };
-                sources.islandPlaces = [island] { return islandPlaces(*island); };
-            }
+            lumenhollow::addIslandSources(sources, app.island);
             lumenhollow::startRunReport(app.main, app.model, *stateFile, std::move(sources));
         }
         if (tourFolder) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -32,8 +33,10 @@ nlohmann::json rectJson(const std::optional<ReportRect>& rect) {
     return nlohmann::json{{"x", rect->x}, {"y", rect->y}, {"width", rect->width}, {"height", rect->height}};
 }
 
-// Replaces `path` with `text`; the rename means a reader never sees half of it.
-void replaceFile(const std::string& path, const std::string& text) {
+
+}  // namespace
+
+void replaceReportFile(const std::string& path, const std::string& text) {
     const std::string partial = path + ".partial";
     FILE* file = std::fopen(partial.c_str(), "w");
     if (!file) return;
@@ -43,7 +46,13 @@ void replaceFile(const std::string& path, const std::string& text) {
     std::filesystem::rename(partial, path, error);
 }
 
-}  // namespace
+std::optional<std::string> takeEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    std::string taken = value;
+    ::unsetenv(name);
+    return taken;
+}
 
 std::string runReportText(const CameraModel& model, const RunReportSources& sources, uint64_t sample) {
     const PublishedState& state = model.state();
@@ -116,7 +125,7 @@ void startRunReport(hollowkit::MainExecutor& main, const std::shared_ptr<CameraM
                                main.cancel(*task);
                                return;
                            }
-                           replaceFile(path, runReportText(*alive, sources, ++*sample));
+                           replaceReportFile(path, runReportText(*alive, sources, ++*sample));
                        });
 }
 

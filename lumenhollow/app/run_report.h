@@ -21,6 +21,10 @@ namespace lumenhollow {
 
 class CameraModel;
 
+namespace ui {
+class NotchPanelController;
+}
+
 // A rectangle on the screen, in global (X server) pixels.
 struct ReportRect {
     int x = 0;
@@ -49,8 +53,20 @@ struct RunReportSources {
     std::function<std::optional<IslandPlaces>()> islandPlaces;
 };
 
+// Fills in the island's sources from `island` (the application's; null
+// where it cannot show). It must outlive the report.
+void addIslandSources(RunReportSources& sources, const ui::NotchPanelController* island);
+
 // The report's text for the model's current state, one line of JSON.
 std::string runReportText(const CameraModel& model, const RunReportSources& sources, uint64_t sample);
+
+// Replaces the file at `path` with `text` through a rename, so a reader
+// never sees half of it.
+void replaceReportFile(const std::string& path, const std::string& text);
+
+// The variable's value, removed from the environment, so a program a
+// scripted run starts again does not inherit it.
+std::optional<std::string> takeEnvironment(const char* name);
 
 // Starts rewriting `path` every 100 ms while the model lives.
 void startRunReport(hollowkit::MainExecutor& main, const std::shared_ptr<CameraModel>& model, std::string path,
