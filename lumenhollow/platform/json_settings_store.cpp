@@ -134,7 +134,7 @@ void JsonSettingsStore::load() {
 }
 
 void JsonSettingsStore::logRepairs(const ParsedSettings& parsed) const {
-    // One line for every damaged member however many there are.
+    // One line for all the damaged members, however many there are.
     std::string what;
     if (parsed.membersWithNumbersOutOfRange > 0) {
         what = std::to_string(parsed.membersWithNumbersOutOfRange) + " setting(s) held a number too large to read";
