@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string written = lumenhollow::formatSettingsJson(document, layout);
         const auto second = lumenhollow::parseSettingsJson(written);
         if (!second || !(second.value().document == document)) std::abort();
-        if (second.value().membersWithNumbersOutOfRange != 0) std::abort();
+        if (second.value().membersWithNumbersOutOfRange != 0 || second.value().membersWithBadText != 0) std::abort();
         if (lumenhollow::formatSettingsJson(second.value().document, layout) != written) std::abort();
     }
     if (lumenhollow::formatSettingsJson(document, lumenhollow::SettingsLayout::compact).size() >

@@ -42,6 +42,20 @@ std::string outputOrStatus(const CommandResult& result) {
     return result.output.empty() ? "exit status " + std::to_string(result.status) : result.output;
 }
 
+// What cannot reach nmcli whole: an argument ends at a NUL byte, the
+// password file's line at a line break, and the list of networks read to
+// confirm the join is read line by line. A WPA password is printable ASCII
+// anyway; quotes, dashes and shell characters pass as they are.
+std::optional<std::string> unusable(const std::string& ssid, const std::string& password) {
+    const auto check = [](const std::string& text, const char* what) -> std::optional<std::string> {
+        if (text.find('\0') != std::string::npos) return std::string(what) + " holds a NUL byte";
+        if (text.find_first_of("\r\n") != std::string::npos) return std::string(what) + " holds a line break";
+        return std::nullopt;
+    };
+    if (auto problem = check(ssid, "the network name")) return problem;
+    return check(password, "the password");
+}
+
 }  // namespace
 
 std::string WiFiJoinResult::failureMessage() const {
@@ -52,6 +66,8 @@ std::string WiFiJoinResult::failureMessage() const {
         return "Could not run the Wi-Fi tool nmcli: " + (detail.empty() ? std::string("unknown error") : detail);
     case WiFiJoinOutcome::toolTimedOut:
         return "The Wi-Fi tool nmcli did not answer in time";
+    case WiFiJoinOutcome::refused:
+        return "Could not join the camera Wi-Fi: " + detail;
     case WiFiJoinOutcome::none:
     case WiFiJoinOutcome::joined:
     case WiFiJoinOutcome::stopped:
@@ -161,6 +177,10 @@ std::optional<WiFiJoinResult> CameraWiFi::ensurePoweredOn() {
 
 WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& password) {
     const CameraWiFiTimings& timings = options_.timings;
+    if (std::optional<std::string> problem = unusable(ssid, password)) {
+        PocketLog::log("Camera Wi-Fi: " + *problem + "; not joining");
+        return {WiFiJoinOutcome::refused, std::move(*problem)};
+    }
     const std::string ifname = device();
     if (auto problem = ensurePoweredOn()) {
         return *problem;
@@ -186,11 +206,6 @@ WiFiJoinResult CameraWiFi::join(const std::string& ssid, const std::string& pass
     bool profileReady = added.result.status == 0;
     if (!profileReady) {
         PocketLog::log("nmcli: " + outputOrStatus(added.result));
-    }
-    if (password.find_first_of("\r\n") != std::string::npos) {
-        // A line break would end the password file's line early.
-        PocketLog::log("Camera Wi-Fi password holds a line break; not joining");
-        profileReady = false;
     }
 
     for (int attempt = 1; profileReady && attempt <= timings.joinAttempts; ++attempt) {
@@ -252,6 +267,9 @@ std::optional<std::string> CameraWiFi::localAddress() const {
 }
 
 void CameraWiFi::forget(const std::string& ssid) {
+    // A join refuses such a name before it makes a profile; cut short at
+    // its NUL, the name could match someone else's.
+    if (unusable(ssid, {})) return;
     Call removed = nmcli({"connection", "delete", "id", profileName(ssid)}, true, options_.timings.toolTimeout,
                          Stoppable::no);
     PocketLog::log("Forget " + ssid + ": " + removed.result.output);

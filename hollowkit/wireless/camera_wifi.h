@@ -79,11 +79,14 @@ enum class WiFiJoinOutcome : uint8_t {
     toolUnavailable,  // nmcli could not be started
     toolTimedOut,     // nmcli did not answer in time
     stopped,          // the owner stopped during a pause
+    refused,          // the name or password cannot be handed to nmcli whole
 };
 
 struct WiFiJoinResult {
     WiFiJoinOutcome outcome = WiFiJoinOutcome::none;
-    std::string detail;  // the start error of a tool that could not run
+    // The start error of a tool that could not run; what is wrong with a
+    // refused name or password.
+    std::string detail;
 
     bool operator==(const WiFiJoinResult&) const = default;
 
@@ -114,12 +117,14 @@ public:
     std::string device() const;
     bool poweredOnByUs() const { return poweredOnByUs_; }
 
-    // Joins the camera's network; see the class comment.
+    // Joins the camera's network; see the class comment. A name or password
+    // that nmcli cannot be given whole (a NUL byte, a line break) is refused
+    // before any tool runs.
     WiFiJoinResult join(const std::string& ssid, const std::string& password);
     // The interface's current IPv4 address, or nothing.
     std::optional<std::string> localAddress() const;
     // Removes the camera network's profile again; logs "Forget <SSID>: "
-    // and the tool's output.
+    // and the tool's output. Nothing for a name join() refuses.
     void forget(const std::string& ssid);
     // Switches the Wi-Fi radio off, only when join() switched it on.
     void powerOff();

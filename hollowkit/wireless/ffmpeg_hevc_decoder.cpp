@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,6 +18,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 
@@ -67,9 +67,10 @@ void interleaveRow(const uint8_t* cb, const uint8_t* cr, uint8_t* out, int count
     }
 }
 
+// The CPUs this process may run on, not the machine's: pinned to two of
+// sixteen, eight slice threads would only take turns.
 int defaultThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
+    return std::clamp(usableCpuCount(), 1, kMaxThreads);
 }
 
 }  // namespace

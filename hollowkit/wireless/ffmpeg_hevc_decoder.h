@@ -37,7 +37,7 @@
 namespace hollowkit {
 
 struct FfmpegHevcDecoderOptions {
-    // Slice threads; 0 picks one per processor core, at most 8.
+    // Slice threads; 0 picks one per CPU this process may run on, at most 8.
     int threads = 0;
 };
 

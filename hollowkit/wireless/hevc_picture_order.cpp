@@ -75,30 +75,35 @@ bool HevcPictureOrder::outOfSequence(int32_t orderCount) const {
     if (newestShown_ && orderCount <= *newestShown_) {
         return true;
     }
-    return std::find(sentCounts_.begin(), sentCounts_.end(), orderCount) != sentCounts_.end();
+    const int64_t oldest = std::max(sequenceStart_, newestSent_ - static_cast<int64_t>(kTracked) + 1);
+    return std::any_of(sent_.begin(), sent_.end(), [&](const Sent& sent) {
+        return sent.serial >= oldest && sent.orderCount == orderCount;
+    });
+}
+
+const HevcPictureOrder::Sent* HevcPictureOrder::find(int64_t serial) const {
+    const Sent& slot = sent_[static_cast<size_t>(serial) % kTracked];
+    return slot.serial == serial ? &slot : nullptr;
 }
 
 void HevcPictureOrder::beginSequence(int64_t serial) {
     sequenceStart_ = serial;
-    sentCounts_.clear();
     newestShown_.reset();
 }
 
 void HevcPictureOrder::sent(int64_t serial, std::optional<int32_t> orderCount) {
-    countBySerial_[static_cast<size_t>(serial) % kTracked] = orderCount;
+    sent_[static_cast<size_t>(serial) % kTracked] = Sent{serial, orderCount};
     newestSent_ = serial;
-    if (orderCount) {
-        sentCounts_.push_back(*orderCount);
-    }
 }
 
 void HevcPictureOrder::shown(int64_t serial) {
     // Pictures of an earlier sequence, or too old to be tracked, say nothing
     // about this one.
-    if (serial < sequenceStart_ || serial > newestSent_ || newestSent_ - serial >= static_cast<int64_t>(kTracked)) {
+    const Sent* sent = serial < sequenceStart_ ? nullptr : find(serial);
+    if (sent == nullptr) {
         return;
     }
-    const auto count = countBySerial_[static_cast<size_t>(serial) % kTracked];
+    const std::optional<int32_t> count = sent->orderCount;
     if (count && (!newestShown_ || *count > *newestShown_)) {
         newestShown_ = count;
     }

@@ -8,14 +8,17 @@
 // picture with the same order count as a held one is refused as a
 // duplicate. Inside one sequence a picture never repeats an order count and
 // never comes before a picture already shown; a picture that does belongs to
-// a new sequence.
+// a new sequence. Only the last kTracked pictures sent are remembered, as
+// many as the decoder can hold: an older one has been shown (and so is
+// covered by the newest shown) or was dropped, and no longer in the
+// decoder, it cannot clash with a new one. So the memory and the work per
+// picture stay fixed however long a sequence runs.
 //
 // Pure logic over the sample bytes; one thread (the decoder's).
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "hollowkit/wireless/hevc_sample.h"
 
@@ -30,8 +33,8 @@ public:
     std::optional<int32_t> take(const HevcSample& sample);
 
     // True when a picture with this count cannot belong to the sequence
-    // begun last: it repeats a count sent since, or comes before a picture
-    // of it already shown.
+    // begun last: it repeats the count of one of the last kTracked pictures
+    // sent since, or comes before a picture of it already shown.
     bool outOfSequence(int32_t orderCount) const;
 
     // A new sequence begins with the picture numbered `serial` (pictures are
@@ -42,16 +45,23 @@ public:
     // The picture numbered `serial` came out of the decoder.
     void shown(int64_t serial);
 
-private:
+    // Pictures remembered, the most a decoder holds at once.
     static constexpr size_t kTracked = 64;
 
+private:
     int32_t previousTid0_ = 0;
     bool havePrevious_ = false;
     int64_t sequenceStart_ = 0;
     int64_t newestSent_ = -1;
-    std::vector<int32_t> sentCounts_;  // of the current sequence
     std::optional<int32_t> newestShown_;
-    std::array<std::optional<int32_t>, kTracked> countBySerial_{};
+    struct Sent {
+        int64_t serial = -1;
+        std::optional<int32_t> orderCount;
+    };
+    // The last kTracked pictures sent, at their serial modulo kTracked.
+    std::array<Sent, kTracked> sent_{};
+
+    const Sent* find(int64_t serial) const;
 };
 
 }  // namespace hollowkit

@@ -12,6 +12,7 @@
 
 #include "hollowkit/base/atomic_file.h"
 #include "hollowkit/base/local_time.h"
+#include "hollowkit/base/log_excerpt.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/base/user_directories.h"
@@ -127,13 +128,32 @@ void JsonSettingsStore::load() {
                   std::to_string(kMaxFileBytes));
         return;
     }
-    if (parsed->membersWithNumbersOutOfRange > 0) {
-        PocketLog::logf("Settings: %s: %zu setting(s) held a number too large to read (first %s); they read as "
-                        "null and take their defaults, the other settings are kept",
-                        file_.c_str(), parsed->membersWithNumbersOutOfRange, parsed->firstNumberOutOfRange.c_str());
-    }
+    logRepairs(*parsed);
     document_ = std::move(parsed->document);
     onDisk_ = document_;
+}
+
+void JsonSettingsStore::logRepairs(const ParsedSettings& parsed) const {
+    // One line for all the damaged members, however many there are.
+    std::string what;
+    if (parsed.membersWithNumbersOutOfRange > 0) {
+        what = std::to_string(parsed.membersWithNumbersOutOfRange) + " setting(s) held a number too large to read";
+    }
+    if (parsed.membersWithBadText > 0) {
+        what += (what.empty() ? "" : " and ") + std::to_string(parsed.membersWithBadText) +
+                " setting(s) held text that is not UTF-8 or holds control characters";
+    }
+    if (!what.empty()) {
+        PocketLog::logf("Settings: %s: %s (first %s); they take their defaults, the other settings are kept",
+                        file_.c_str(), what.c_str(), parsed.firstRepair.c_str());
+    }
+    if (!parsed.urlsWithNul.empty()) {
+        std::string keys;
+        for (const std::string& key : parsed.urlsWithNul) keys += (keys.empty() ? "\"" : ", \"") + key + "\"";
+        PocketLog::logf("Settings: %s: %zu location(s) hold a NUL byte (%%00), which no path can hold (%s); they take "
+                        "their defaults and are kept in the file as they are",
+                        file_.c_str(), parsed.urlsWithNul.size(), hollowkit::logExcerpt(keys).c_str());
+    }
 }
 
 void JsonSettingsStore::leaveAlone(const std::string& reason) {

@@ -7,8 +7,9 @@
 // instance never leaves half a file, and keys this version does not know
 // are written back unchanged.
 //
-// A file that cannot be used (not a regular file, not JSON, not an object,
-// over the size limit) is renamed to "settings.json.corrupt-<date>-<time>"
+// A damaged member (text that is not UTF-8, a number too large to read) costs
+// only its own key, with one log line. A file that cannot be used (not a
+// regular file, not JSON, not an object, over the size limit) is renamed to "settings.json.corrupt-<date>-<time>"
 // beside it with one log line, and the store starts empty. A file that is
 // there but cannot be opened or read (no permission, no file descriptor
 // left) is not judged: it is left as it is, the store starts empty and
@@ -70,6 +71,8 @@ public:
 private:
     void load();
     void moveAside(const std::string& reason);
+    // One line each for the members that took their defaults.
+    void logRepairs(const ParsedSettings& parsed) const;
     // The file is there but could not be looked at: keep off it this session.
     void leaveAlone(const std::string& reason);
     // Writes document_ to the file; `key` names the change in a failure line.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 
 #include "hollowkit/base/log_excerpt.h"
 #include "lumenhollow/platform/base64.h"
@@ -77,12 +79,70 @@ std::string typeName(const json& value) {
     return value.type_name();
 }
 
+// Collects the top-level object's keys in the order of the text, repeats
+// included, so that a repair's member number names its key. The parser's
+// own callback cannot be used for this: with one, closing each nested
+// object searches its parent, which is quadratic in the members.
+class TopLevelKeys final : public nlohmann::json_sax<json> {
+public:
+    std::vector<std::string> keys;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return ++depth_, true; }
+    bool end_object() override { return --depth_, true; }
+    bool start_array(std::size_t) override { return ++depth_, true; }
+    bool end_array() override { return --depth_, true; }
+    bool key(string_t& key) override {
+        if (depth_ == 1) keys.push_back(key);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    int depth_ = 0;
+};
+
+// The keys whose members the repair marked as holding bad text. The parser
+// keeps the last of repeated keys, so a key goes only when its last member
+// is a damaged one.
+std::set<std::string, std::less<>> keysWithBadText(const std::string& text,
+                                                   const std::vector<JsonRepair::Flaw>& flaws) {
+    std::set<size_t> damaged;
+    for (const JsonRepair::Flaw& flaw : flaws) {
+        if (flaw.kind == JsonRepair::Kind::badText) damaged.insert(flaw.member);
+    }
+    if (damaged.empty()) return {};
+    TopLevelKeys collector;
+    json::sax_parse(text, &collector);
+    std::map<std::string_view, size_t> lastMember;
+    for (size_t i = 0; i < collector.keys.size(); ++i) lastMember[collector.keys[i]] = i;
+    std::set<std::string, std::less<>> keys;
+    for (const auto& [key, member] : lastMember) {
+        if (damaged.contains(member)) keys.emplace(key);
+    }
+    return keys;
+}
+
+// No location this program stores holds a NUL byte, and as a path it would
+// end early there.
+bool urlHoldsNul(const SettingsValue& value) {
+    const Url* url = std::get_if<Url>(&value);
+    return url != nullptr && url->text.find("%00") != std::string::npos;
+}
+
 }  // namespace
 
 hollowkit::Result<ParsedSettings, std::string> parseSettingsJson(std::string_view text) {
-    // Texts are left as they are: a file that is not UTF-8 is not this
-    // program's, and is refused whole.
-    JsonRepair repaired = repairJson(text, /*repairTexts=*/false);
+    // A text that is not UTF-8 (a name typed in Latin-1 by hand) costs only
+    // the member holding it: the pairing identifier and every other setting
+    // are kept.
+    JsonRepair repaired = repairJson(text, /*repairTexts=*/true);
     if (repaired.deepestNesting > kMaxSettingsNesting) {
         return hollowkit::unexpected("nested deeper than " + std::to_string(kMaxSettingsNesting) + " levels");
     }
@@ -99,10 +159,23 @@ hollowkit::Result<ParsedSettings, std::string> parseSettingsJson(std::string_vie
     if (!root.is_object()) return hollowkit::unexpected("the top level is " + typeName(root) + ", not an object");
 
     ParsedSettings parsed;
-    parsed.membersWithNumbersOutOfRange = repaired.flaws.size();
-    parsed.firstNumberOutOfRange = std::move(repaired.firstExample);
+    for (const JsonRepair::Flaw& flaw : repaired.flaws) {
+        if (flaw.kind == JsonRepair::Kind::badText) {
+            ++parsed.membersWithBadText;
+        } else {
+            ++parsed.membersWithNumbersOutOfRange;
+        }
+    }
+    parsed.firstRepair = std::move(repaired.firstExample);
+    const std::set<std::string, std::less<>> leftOut = keysWithBadText(repaired.text, repaired.flaws);
     for (const auto& [key, member] : root.items()) {
-        if (auto value = readValue(member)) {
+        if (leftOut.contains(key)) continue;
+        std::optional<SettingsValue> value = readValue(member);
+        if (value && urlHoldsNul(*value)) {
+            parsed.urlsWithNul.push_back(key);
+            value.reset();
+        }
+        if (value) {
             parsed.document.values.emplace(key, std::move(*value));
         } else {
             parsed.document.foreign.emplace(key, member.dump(-1, ' ', false, json::error_handler_t::replace));

@@ -5,8 +5,11 @@
 // written as plain JSON; bytes as {"$data": "<base64>"} and URLs as
 // {"$url": "<text>"}, so every value reads back with its type. A member this
 // version cannot read (another shape, a newer program's value) is kept as
-// JSON text and written back unchanged. A number beyond the range of a
-// double (1e400) reads as null, so only its key falls back to its default.
+// JSON text and written back unchanged. One damaged member costs only
+// itself: a number beyond the range of a double (1e400) reads as null, a
+// member holding text that is not UTF-8 (a Latin-1 "Caf\xe9") or a raw
+// control character is left out, and a "$url" holding an escaped NUL byte
+// is kept foreign; each key then falls back to its default.
 // Pure functions, any thread.
 
 #include <cstddef>
@@ -14,6 +17,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hollowkit/base/result.h"
 #include "lumenhollow/platform/settings_value.h"
@@ -35,10 +39,16 @@ inline constexpr int kMaxSettingsNesting = 64;
 
 struct ParsedSettings {
     SettingsDocument document;
-    // Members that held a number beyond the range of a double, now null,
-    // and the first such number with its key, cut short for a log line.
+    // Members that held a number beyond the range of a double, now null;
+    // members left out for text that is not UTF-8 or holds a raw control
+    // character; and the first of either with its key, cut short for a log
+    // line.
     size_t membersWithNumbersOutOfRange = 0;
-    std::string firstNumberOutOfRange;
+    size_t membersWithBadText = 0;
+    std::string firstRepair;
+    // Keys of "$url" members refused for an escaped NUL byte ("%00"): no
+    // path can hold one. They are foreign members, written back unchanged.
+    std::vector<std::string> urlsWithNul;
 };
 
 // Parses the file's text. The error names what is wrong ("not JSON at

@@ -51,7 +51,8 @@ std::optional<std::filesystem::path> Url::path() const {
         if (i + 2 >= rest.size()) return std::nullopt;
         const int high = hexValue(rest[i + 1]);
         const int low = hexValue(rest[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
+        // A NUL would end the path early wherever it is handed to the system.
+        if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
         decoded += static_cast<char>(high * 16 + low);
         i += 2;
     }

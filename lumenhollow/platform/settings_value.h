@@ -31,7 +31,8 @@ struct Url {
     // should be absolute; a relative one is kept relative in the text.
     static Url fromPath(const std::filesystem::path& path);
     // The path of a "file://" URL (with an empty or "localhost" host);
-    // nothing for any other URL or a malformed escape.
+    // nothing for any other URL, a malformed escape, or an escaped NUL byte
+    // ("%00"), which no path can hold.
     std::optional<std::filesystem::path> path() const;
 };
 

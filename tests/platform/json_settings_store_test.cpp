@@ -227,7 +227,8 @@ TEST_F(JsonSettingsStoreTest, AFileThatCannotBeUsedIsMovedAsideAndTheStoreStarts
     const Case cases[] = {
         {"not JSON", [](const fs::path& f) { writeFile(f, R"({"welcomed": tru)"); }, "is damaged (not JSON"},
         {"empty", [](const fs::path& f) { writeFile(f, ""); }, "is damaged (not JSON"},
-        {"not UTF-8", [](const fs::path& f) { writeFile(f, "{\"ssid\": \"caf\xe9\"}"); }, "is damaged (not JSON"},
+        {"a byte outside any text", [](const fs::path& f) { writeFile(f, "{\"ssid\": caf\xe9}"); },
+         "is damaged (not JSON"},
         {"an array", [](const fs::path& f) { writeFile(f, R"(["welcomed", true])"); }, "the top level is array"},
         {"a string", [](const fs::path& f) { writeFile(f, R"("welcomed")"); }, "the top level is string"},
         {"too deep", [](const fs::path& f) { writeFile(f, "{\"a\":" + std::string(100, '[')); }, "nested deeper"},
@@ -517,6 +518,37 @@ TEST_F(JsonSettingsStoreTest, ANumberTooLargeToReadCostsOnlyItsKey) {
     EXPECT_EQ(json::parse(readFile(file())),
               json::parse(R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "recordCountdown": null,
                               "zoom": null, "autoZoom": false, "welcomed": true})"));
+}
+
+// A network name typed in Latin-1 by hand costs that name alone: the
+// camera stays paired and the welcome is not shown again.
+TEST_F(JsonSettingsStoreTest, ABadByteInOneValueCostsOnlyThatValue) {
+    writeFile(file(), "{\n  \"pairingIdentifier\": \"0123456789abcdef0123456789abcdef\",\n"
+                      "  \"homeNetworkSSID\": \"Caf\xe9 WLAN\",\n  \"welcomed\": true,\n"
+                      "  \"lastScreenTake\": {\"$url\": \"file:///tmp/take%00.mov\"},\n  \"autoZoom\": false\n}\n");
+    LogCapture log;
+    {
+        JsonSettingsStore store(file(), clock_);
+        EXPECT_EQ(store.get<std::string>("pairingIdentifier"), "0123456789abcdef0123456789abcdef");
+        EXPECT_EQ(store.get<bool>("welcomed"), true);
+        EXPECT_EQ(store.get<bool>("autoZoom"), false);
+        EXPECT_EQ(store.value("homeNetworkSSID"), std::nullopt);
+        EXPECT_EQ(store.value("lastScreenTake"), std::nullopt);
+        store.set("zoom", 1.5);
+    }
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{"settings.json"});
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_NE(log.lines()[0].find("1 setting(s) held text that is not UTF-8 or holds control characters (first "
+                                  "\"homeNetworkSSID\": "),
+              std::string::npos)
+        << log.lines()[0];
+    EXPECT_NE(log.lines()[1].find("1 location(s) hold a NUL byte (%00), which no path can hold (\"lastScreenTake\")"),
+              std::string::npos)
+        << log.lines()[1];
+    EXPECT_EQ(json::parse(readFile(file())),
+              json::parse(R"({"pairingIdentifier": "0123456789abcdef0123456789abcdef", "welcomed": true,
+                              "lastScreenTake": {"$url": "file:///tmp/take%00.mov"}, "autoZoom": false,
+                              "zoom": 1.5})"));
 }
 
 TEST(JsonSettingsStorePathTest, FollowsTheXdgConfigFolder) {

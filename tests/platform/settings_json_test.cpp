@@ -71,6 +71,7 @@ TEST(SettingsJsonTest, MembersOfOtherShapesAreForeignAndComeBackUnchanged) {
         {R"({"$url": "file:///a"})", true},
         {R"({"$url": ["file:///a"]})", false},
         {R"({"$url": "file:///a", "$data": ""})", false},
+        {R"({"$url": "file:///tmp/a%00b"})", false},
     };
     for (const Case& c : cases) {
         const std::string text = std::string(R"({"kept": true, "member": )") + c.member + "}";
@@ -86,6 +87,58 @@ TEST(SettingsJsonTest, MembersOfOtherShapesAreForeignAndComeBackUnchanged) {
     }
 }
 
+TEST(SettingsJsonTest, ADamagedTextCostsOnlyTheMemberHoldingIt) {
+    struct Case {
+        const char* name;
+        std::string text;
+        SettingsDocument expected;
+        size_t badText;
+    };
+    const std::string id = "0123456789abcdef";
+    const auto kept = [&](std::map<std::string, SettingsValue, std::less<>> more) {
+        more.emplace("pairingIdentifier", id);
+        return SettingsDocument{std::move(more), {}};
+    };
+    const std::string start = R"({"pairingIdentifier": ")" + id + "\", ";
+    const std::vector<Case> cases{
+        {"a Latin-1 byte", start + "\"homeNetworkSSID\": \"Caf\xe9 WLAN\", \"welcomed\": true}",
+         kept({{"welcomed", true}}), 1},
+        {"a raw tab", start + "\"name\": \"a\tb\", \"zoom\": 2}", kept({{"zoom", int64_t{2}}}), 1},
+        {"deep in a foreign member", start + "\"x\": {\"y\": [1, \"\xc3\"]}, \"zoom\": 2}",
+         kept({{"zoom", int64_t{2}}}), 1},
+        {"in a list of texts", start + "\"guides\": [\"Grid\", \"\xff\"]}", kept({}), 1},
+        {"in a key", start + "\"caf\xe9\": 1, \"zoom\": 2}", kept({{"zoom", int64_t{2}}}), 1},
+        {"two members", start + "\"a\": \"\xe9\", \"b\": \"\x01\", \"zoom\": 2}",
+         kept({{"zoom", int64_t{2}}}), 2},
+        // The last of repeated keys is the one read.
+        {"a repeated key, the damaged one first", start + "\"zoom\": \"\xe9\", \"zoom\": 3}",
+         kept({{"zoom", int64_t{3}}}), 1},
+        {"a repeated key, the damaged one last", start + "\"zoom\": 3, \"zoom\": \"\xe9\"}", kept({}), 1},
+        {"well-formed UTF-8", start + "\"homeNetworkSSID\": \"Caf\xc3\xa9 WLAN\"}",
+         kept({{"homeNetworkSSID", std::string("Caf\xc3\xa9 WLAN")}}), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto parsed = parseSettingsJson(c.text);
+        ASSERT_TRUE(parsed.has_value()) << parsed.error();
+        EXPECT_EQ(parsed->document, c.expected);
+        EXPECT_EQ(parsed->membersWithBadText, c.badText);
+        EXPECT_EQ(parsed->membersWithNumbersOutOfRange, 0u);
+        EXPECT_EQ(parsed->firstRepair.empty(), c.badText == 0);
+    }
+}
+
+TEST(SettingsJsonTest, ALocationHoldingANulByteIsKeptButNotRead) {
+    const std::string text =
+        R"({"lastScreenTake": {"$url": "file:///tmp/take%00.mov"}, "other": {"$url": "file:///tmp/take.mov"}})";
+    auto parsed = parseSettingsJson(text);
+    ASSERT_TRUE(parsed.has_value()) << parsed.error();
+    EXPECT_EQ(parsed->urlsWithNul, std::vector<std::string>{"lastScreenTake"});
+    EXPECT_FALSE(parsed->document.values.contains("lastScreenTake"));
+    EXPECT_EQ(parsed->document.values.at("other"), SettingsValue(Url{"file:///tmp/take.mov"}));
+    EXPECT_EQ(json::parse(formatSettingsJson(parsed->document)), json::parse(text));
+}
+
 TEST(SettingsJsonTest, TextsThatAreNotASettingsObjectAreRefused) {
     struct Case {
         std::string text;
@@ -97,7 +150,7 @@ TEST(SettingsJsonTest, TextsThatAreNotASettingsObjectAreRefused) {
         {"{", "not JSON"},
         {R"({"a": 1,})", "not JSON"},
         {R"({"a": 1} trailing)", "not JSON"},
-        {"{\"a\": \"\xff\"}", "not JSON"},
+        {"{\"a\": \xff}", "not JSON"},
         {R"({"a": NaN})", "not JSON"},
         {"[]", "array"},
         {R"(["welcomed", true])", "array"},

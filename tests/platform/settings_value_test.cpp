@@ -38,6 +38,8 @@ TEST(UrlTest, OnlyLocalFileUrlsHaveAPath) {
         {"file:///srv/a%2", std::nullopt},
         {"file:///srv/a%zz", std::nullopt},
         {"file://", std::nullopt},
+        {"file:///srv/a%00b", std::nullopt},
+        {"file:///srv/%00", std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(Url{c.url}.path(), c.path) << c.url;
 }

@@ -154,6 +154,74 @@ TEST_F(CameraWiFiTest, JoinsWithThePasswordOnlyInAPrivateFile) {
     EXPECT_EQ(nmcli_->count("radio wifi off"), 0);  // it was on before: left on
 }
 
+// Names and passwords from a hostile camera or a careless hand: what nmcli
+// can be given whole reaches it exactly, the name as one argument and the
+// password as the file's one line; what it cannot is refused before any
+// tool runs, and nothing is left to forget.
+TEST_F(CameraWiFiTest, HostileNamesAndPasswordsReachNmcliWholeOrNotAtAll) {
+    using namespace std::string_literals;
+    const std::string marker = passwordDir_.file("ran");
+    struct Case {
+        const char* name;
+        std::string ssid;
+        std::string password;
+        std::string refusal;  // empty: joins
+    };
+    const Case cases[] = {
+        {"quotes", R"(Osmo "Pocket" 'three')", R"(pa"ss'wo"rd\)", ""},
+        {"leading dashes", "--help", "-x7Qp2mW9", ""},
+        {"options as the name", "-t -f ALL", "--ask", ""},
+        {"shell characters", "$(touch " + marker + "); `touch " + marker + "` | * & ;",
+         "$(touch " + marker + ")|`x`&<>*?;", ""},
+        {"spaces, colons and backslashes", " Osmo:  Pocket \\ 3", " pass word ", ""},
+        {"an open network", "Osmo; open", "", ""},
+        {"a line break in the name", "Osmo\nPocket", kPassword, "the network name holds a line break"},
+        {"a carriage return in the name", "Osmo\rPocket", kPassword, "the network name holds a line break"},
+        {"a NUL in the name", "Osmo\0Pocket"s, kPassword, "the network name holds a NUL byte"},
+        {"a line break in the password", kSsid, "x7Qp\n2mW9", "the password holds a line break"},
+        {"a NUL in the password", kSsid, "x7Qp\0"s + "2mW9", "the password holds a NUL byte"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeNmcliOptions options;
+        options.expectedPassword = c.password;
+        auto made = FakeNmcli::create(options);
+        ASSERT_TRUE(made.has_value()) << made.error();
+        nmcli_ = std::move(made.value());
+        log_.clear();
+
+        auto wifi = makeWiFi();
+        const WiFiJoinResult result = wifi->join(c.ssid, c.password);
+        if (c.refusal.empty()) {
+            ASSERT_TRUE(result.joined()) << result.failureMessage();
+            EXPECT_EQ(nmcli_->activeSsid(), c.ssid);
+            const auto checks = nmcli_->passwordFileChecks();
+            EXPECT_EQ(checks.size(), c.password.empty() ? 0u : 1u);
+            for (const std::string& check : checks) EXPECT_TRUE(check.starts_with("ok ")) << check;
+            if (!c.password.empty()) {
+                EXPECT_EQ(nmcli_->record().find(c.password), std::string::npos);
+            }
+            wifi->forget(c.ssid);
+            EXPECT_EQ(nmcli_->activeSsid(), std::nullopt);
+            EXPECT_EQ(nmcli_->count("connection delete id Lumenhollow "), 2);
+        } else {
+            EXPECT_EQ(result.outcome, WiFiJoinOutcome::refused);
+            EXPECT_EQ(result.failureMessage(), "Could not join the camera Wi-Fi: " + c.refusal);
+            EXPECT_TRUE(log_.contains("Camera Wi-Fi: " + c.refusal + "; not joining"));
+            EXPECT_TRUE(nmcli_->calls().empty()) << nmcli_->record();
+            // A name cut short at its NUL could be someone else's.
+            wifi->forget(c.ssid);
+            EXPECT_EQ(nmcli_->calls().empty(), c.refusal.starts_with("the network name")) << nmcli_->record();
+        }
+        EXPECT_FALSE(std::filesystem::exists(marker));
+        // No password file is left, and the shell ran nothing.
+        EXPECT_TRUE(std::filesystem::is_empty(passwordDir_.path()));
+        for (const auto& line : log_.lines()) {
+            EXPECT_TRUE(c.password.empty() || line.find(c.password) == std::string::npos) << line;
+        }
+    }
+}
+
 TEST_F(CameraWiFiTest, RadioSwitchedOnIsSwitchedOffAgainOnlyOnce) {
     makeNmcli(nmcliWith([](auto& o) { o.radioOn = false; }));
     auto wifi = makeWiFi();

@@ -75,6 +75,14 @@ TEST(HevcPictureOrder, APictureOutsideTheSequenceIsRecognised) {
         int32_t next;
         bool outside;
     };
+    // `steps`, then `n` pictures from serial `first` sent with counts from 100.
+    const auto thenSent = [](std::vector<Step> steps, int64_t first, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            steps.push_back({Step::sent, first + static_cast<int64_t>(i), 100 + static_cast<int32_t>(i)});
+        }
+        return steps;
+    };
+    constexpr size_t kHeld = HevcPictureOrder::kTracked;
     const Case cases[] = {
         {"a new count", {{Step::begin, 0}, {Step::sent, 0, 0}, {Step::sent, 1, 4}}, 2, false},
         {"a count sent before", {{Step::begin, 0}, {Step::sent, 0, 0}, {Step::sent, 1, 4}}, 4, true},
@@ -93,6 +101,14 @@ TEST(HevcPictureOrder, APictureOutsideTheSequenceIsRecognised) {
          {{Step::begin, 0}, {Step::sent, 0, 0}, {Step::sent, 1, 9}, {Step::begin, 2}, {Step::sent, 2, 0},
           {Step::shown, 1}},
          4, false},
+        // A picture never shown and older than the decoder can hold is gone
+        // from it, so a new one cannot clash with it.
+        {"a count among the pictures a decoder can hold",
+         thenSent({{Step::begin, 0}, {Step::sent, 0, 7}}, 1, kHeld - 1), 7, true},
+        {"a count sent before what a decoder can hold",
+         thenSent({{Step::begin, 0}, {Step::sent, 0, 7}}, 1, kHeld), 7, false},
+        {"a long sequence still knows its newest picture",
+         thenSent({{Step::begin, 0}}, 0, 1'000), 100 + 999, true},
     };
     for (const Case& c : cases) {
         HevcPictureOrder order;

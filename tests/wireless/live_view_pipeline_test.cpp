@@ -2,9 +2,12 @@
 // assembler and the libavcodec decoder to decoded frames, checked by the
 // frame numbers drawn in the pictures.
 
+#include <sched.h>
+
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "hollowkit/testing/manual_clock.h"
 #include "hollowkit/wireless/ffmpeg_hevc_decoder.h"
@@ -162,6 +165,38 @@ TEST(LiveViewPipeline, BPicturesComeOutInDisplayOrder) {
     EXPECT_TRUE(std::is_sorted(pipeline.numbers.begin(), pipeline.numbers.end()));
     EXPECT_EQ(pipeline.damaged, 0);
     EXPECT_EQ(pipeline.decoder.failures(), 0);
+}
+
+// Without a thread count the decoder takes one slice thread per CPU this
+// process may run on, not one per CPU of the machine: a thread pinned to one
+// CPU decodes with one.
+TEST(LiveViewPipeline, DefaultThreadsFollowTheCpusThisProcessMayUse) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int cpu = 0;
+    while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &allowed)) ++cpu;
+    ASSERT_LT(cpu, CPU_SETSIZE);
+    uint16_t sequence = 1;
+    const auto datagrams = videoDatagrams(smallStream(), kSession, &sequence, 1400);
+    testsupport::LogCapture log;
+    int shown = 0;
+    std::thread pinned([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        if (::sched_setaffinity(0, sizeof one, &one) != 0) return;  // sets this thread's mask only
+        ManualClock clock;
+        HevcStreamAssembler assembler;
+        FfmpegHevcDecoder decoder(clock);
+        assembler.setOnSample([&decoder](const HevcSample& sample) { decoder.decode(sample); });
+        decoder.setOnFrame([&shown](const VideoFrame&) { ++shown; });
+        for (const NumberedDatagram& d : datagrams) assembler.push(d.bytes);
+    });
+    pinned.join();
+    EXPECT_EQ(shown, 30);
+    EXPECT_TRUE(log.contains("HEVC software decoder ready (320x180, 1 threads)"))
+        << testing::PrintToString(log.lines());
 }
 
 TEST(LiveViewPipeline, ResolutionChangeMidStream) {
