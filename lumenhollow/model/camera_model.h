@@ -536,6 +536,8 @@ private:
     void reportComposeProgress(uint64_t composition, float value);
     void composeEnded(uint64_t composition, const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
                       const std::filesystem::path& screen);
+    // Shows a take's file in the file manager, unless the application is quitting.
+    void revealTakeFile(const std::filesystem::path& file);
     void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
