@@ -97,7 +97,8 @@ struct WiFiJoinResult {
 
 class CameraWiFi {
 public:
-    static constexpr const char* kFallbackDevice = "en0";
+    // The usual name of a first Wi-Fi device when nmcli cannot tell.
+    static constexpr const char* kFallbackDevice = "wlan0";
 
     explicit CameraWiFi(CameraWiFiOptions options);
     CameraWiFi(const CameraWiFi&) = delete;

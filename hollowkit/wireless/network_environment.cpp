@@ -11,8 +11,11 @@ NetworkEnvironment NetworkEnvironment::withDefaults() const {
     if (!filled.interfaceAddresses) {
         filled.interfaceAddresses = std::make_shared<SystemInterfaceAddresses>();
     }
+    if (!filled.repeatLog) {
+        filled.repeatLog = std::make_shared<RepeatLog>();
+    }
     if (!filled.bleCentrals) {
-        filled.bleCentrals = BluezCentral::factory();
+        filled.bleCentrals = BluezCentral::factory({}, filled.repeatLog);
     }
     if (!filled.tcpConnectors) {
         filled.tcpConnectors = [](const std::string& interface) {

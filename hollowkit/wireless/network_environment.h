@@ -23,6 +23,7 @@
 #include "hollowkit/wireless/duml_udp_link.h"
 #include "hollowkit/wireless/hevc_decoder.h"
 #include "hollowkit/wireless/interface_addresses.h"
+#include "hollowkit/wireless/repeat_log.h"
 #include "hollowkit/wireless/subnet_sweep.h"
 #include "hollowkit/wireless/tcp_bootstrap.h"
 #include "hollowkit/wireless/tcp_connector.h"
@@ -73,6 +74,9 @@ struct NetworkEnvironment {
     TcpConnectorFactory tcpConnectors;                             // PosixTcpConnector
     DatagramTransportFactory datagramTransports;                   // BoundUDPSocket
     HevcDecoderFactory hevcDecoders;                               // FfmpegHevcDecoder
+    // Shared by the cameras and centrals made with this environment, so a
+    // failure that every one of them meets is logged once.
+    std::shared_ptr<RepeatLog> repeatLog;
 
     WirelessTimings timings;
 

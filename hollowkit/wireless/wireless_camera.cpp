@@ -39,7 +39,7 @@ WirelessCamera* WirelessCamera::Shared::mainCamera() {
 }
 
 void WirelessCamera::Shared::emitFromWorker(const CameraEvent& event) {
-    logEvent(event);
+    logEvent(*env.repeatLog, event);
     withCamera([&event](WirelessCamera& camera) { camera.postEvent(camera.main_, event); });
 }
 
@@ -161,7 +161,7 @@ void WirelessCamera::start() {
     auto shared = shared_;
     startWorker(Job::findDevice, kVideoThread.label, [shared](uint64_t serial) {
         shared->wifi.findDevice();
-        if (!shared->gate.stopped()) PocketLog::log("Wi-Fi device: " + shared->wifi.device());
+        if (!shared->gate.stopped()) shared->env.repeatLog->log(kLogTopic, "Wi-Fi device: " + shared->wifi.device());
         shared->postToCamera([serial](WirelessCamera& camera) { camera.deviceFound(serial); });
     });
 }
@@ -195,20 +195,22 @@ void WirelessCamera::applySetting(const CameraSetting& setting) {
 
 // --- Events -----------------------------------------------------------------
 
-void WirelessCamera::logEvent(const CameraEvent& event) {
+void WirelessCamera::logEvent(RepeatLog& log, const CameraEvent& event) {
+    // A camera that fails the way the one before it failed (no adapter, no
+    // camera nearby) adds nothing to the log until a camera is reached.
     if (auto* status = event.get<CameraEvent::Status>()) {
-        PocketLog::log("Status: " + status->text);
+        log.log(kLogTopic, "Status: " + status->text);
     } else if (auto* failed = event.get<CameraEvent::Failed>()) {
-        PocketLog::log("Failed: " + failed->message);
+        log.log(kLogTopic, "Failed: " + failed->message);
     } else if (event.kind() == CameraEvent::Kind::cameraOff) {
-        PocketLog::log("Camera turned off or went out of range");
+        log.log(kLogTopic, "Camera turned off or went out of range");
     } else if (event.kind() == CameraEvent::Kind::stopped) {
-        PocketLog::log("Stopped");
+        log.log(kLogTopic, "Stopped");
     }
 }
 
 void WirelessCamera::emit(const CameraEvent& event) {
-    logEvent(event);
+    logEvent(*shared_->env.repeatLog, event);
     postEvent(main_, event);
 }
 
@@ -223,6 +225,8 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
         emit(CameraEvent::status(event.text));
         break;
     case Kind::credentials: {
+        // The camera was reached: its next failure is news again.
+        shared_->env.repeatLog->forget(kLogTopic);
         auto shared = shared_;
         main_.post([shared, ssid = event.ssid, password = event.password] {
             if (WirelessCamera* camera = shared->mainCamera()) camera->connect(ssid, password);

@@ -51,6 +51,7 @@
 #include "hollowkit/wireless/home_network_setup.h"
 #include "hollowkit/wireless/network_environment.h"
 #include "hollowkit/wireless/pocket_bluetooth_link.h"
+#include "hollowkit/wireless/repeat_log.h"
 
 namespace hollowkit {
 
@@ -114,7 +115,9 @@ public:
     void applySetting(const CameraSetting& setting) override;
 
     // Delivers one event (logged first: "Status: ", "Failed: ", "Camera
-    // turned off or went out of range", "Stopped"). Any thread.
+    // turned off or went out of range", "Stopped"; a line that cameras of
+    // the same environment already wrote since one of them last reached the
+    // camera is left out). Any thread.
     void emit(const CameraEvent& event);
 
     // Read-only state, for the owner's display and tests. Main executor.
@@ -148,7 +151,9 @@ private:
     void startWorker(Job job, std::string_view label, std::function<void(uint64_t serial)> body);
     // Main executor: joins the worker that reported; false for a stale report.
     bool workerEnded(uint64_t serial);
-    static void logEvent(const CameraEvent& event);
+    // The RepeatLog topic of the cameras' event lines and Wi-Fi device.
+    static constexpr const char* kLogTopic = "WirelessCamera";
+    static void logEvent(RepeatLog& log, const CameraEvent& event);
 
     void deviceFound(uint64_t serial);
     void startBluetooth();

@@ -23,6 +23,7 @@ void CameraModel::attachCamera(hollowkit::PocketCamera& camera) {
     sentSettings_.clear();
     toldSettings_.clear();
     resendSettings_ = true;
+    backoff_.cameraStarted(main_.clock().now());
     camera.setOnEvent([weak = weak_from_this()](const hollowkit::CameraEvent& event) {
         if (auto self = weak.lock()) self->handleEvent(event);
     });

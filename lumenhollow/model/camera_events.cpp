@@ -1,5 +1,7 @@
 // CameraModel: what each camera event changes, the settling of a new
-// picture orientation, and the retry of a wireless camera that is off.
+// picture orientation, the reconnect of a camera that went off (at once, or
+// after a growing wait when cameras keep going off at once) and the retry of
+// a wireless camera that is off.
 
 #include <cstdio>
 #include <type_traits>
@@ -51,8 +53,7 @@ void CameraModel::handleEvent(const hollowkit::CameraEvent& event) {
             } else if constexpr (std::is_same_v<T, CameraEvent::DevicesChanged>) {
                 rereadDevices();
             } else if constexpr (std::is_same_v<T, CameraEvent::CameraOff>) {
-                publish<Field::cameraOff>(true);
-                connect(state_.connection);
+                handleCameraOff();
             } else if constexpr (std::is_same_v<T, CameraEvent::Stopped>) {
                 publish<Field::statusText>("Disconnected");
             } else {
@@ -65,7 +66,10 @@ void CameraModel::handleEvent(const hollowkit::CameraEvent& event) {
 void CameraModel::handleStats(const hollowkit::CameraStats& stats) {
     publish<Field::stats>(stats);
     publish<Field::failure>(std::nullopt);
-    if (stats.hasPicture) publish<Field::cameraOff>(false);
+    if (stats.hasPicture) {
+        publish<Field::cameraOff>(false);
+        backoff_.cameraShowedPicture();
+    }
     settleResolution(stats.resolution);
     publish<Field::statusText>(stats.hasPicture ? "Live" : "Waiting for video");
     if (stats.hasPicture && resendSettings_) resendCameraSettings();
@@ -83,6 +87,23 @@ void CameraModel::handleFailure(const std::string& message) {
     cancelPendingRetry();
     pendingRetry_ = main_.after(kWirelessRetryDelay, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->retryWirelessIfCameraOff();
+    });
+}
+
+void CameraModel::handleCameraOff() {
+    publish<Field::cameraOff>(true);
+    // A switch under way builds the next camera already; a wait scheduled
+    // now would stop that one.
+    if (switching_) return;
+    const hollowkit::Duration wait = backoff_.cameraWentOff(main_.clock().now());
+    if (wait == hollowkit::Duration::zero()) {
+        connect(state_.connection);
+        return;
+    }
+    // Replaces a failure's retry: that one would come sooner than the wait.
+    cancelPendingRetry();
+    pendingRetry_ = main_.after(wait, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->reconnectIfStillOff();
     });
 }
 
@@ -130,6 +151,11 @@ void CameraModel::cancelPendingResolution() {
 void CameraModel::retryWirelessIfCameraOff() {
     pendingRetry_ = 0;
     if (state_.cameraOff && state_.connection == ConnectionMode::wireless) connect(ConnectionMode::wireless);
+}
+
+void CameraModel::reconnectIfStillOff() {
+    pendingRetry_ = 0;
+    if (state_.cameraOff) connect(state_.connection);
 }
 
 void CameraModel::cancelPendingRetry() {

@@ -50,6 +50,7 @@
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/published_state.h"
+#include "lumenhollow/model/reconnect_backoff.h"
 #include "lumenhollow/model/screen_take.h"
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
@@ -481,11 +482,13 @@ private:
     void handleStats(const hollowkit::CameraStats& stats);
     void handleCardRecording(const hollowkit::CardRecordingState& cardState);
     void handleFailure(const std::string& message);
+    void handleCameraOff();
     void rereadDevices();
     void settleResolution(const std::optional<hollowkit::VideoDimensions>& resolution);
     void applySettledResolution(PictureSize size);
     void cancelPendingResolution();
     void retryWirelessIfCameraOff();
+    void reconnectIfStillOff();
     void cancelPendingRetry();
 
     // Face tracking and auto framing (face_tracking.cpp).
@@ -533,6 +536,8 @@ private:
     void reportComposeProgress(uint64_t composition, float value);
     void composeEnded(uint64_t composition, const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
                       const std::filesystem::path& screen);
+    // Shows a take's file in the file manager, unless the application is quitting.
+    void revealTakeFile(const std::filesystem::path& file);
     void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
@@ -618,6 +623,7 @@ private:
     uint64_t lastSwitchId_ = 0;
     std::optional<PendingResolution> pendingResolution_;
     hollowkit::TaskId pendingRetry_ = 0;
+    ReconnectBackoff backoff_;
     hollowkit::TaskId levelTimer_ = 0;
     hollowkit::TaskId diskTimer_ = 0;
     bool quitRequested_ = false;

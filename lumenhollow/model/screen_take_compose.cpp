@@ -65,14 +65,21 @@ void CameraModel::composeEnded(uint64_t composition,
     composeId_ = 0;
     if (result) {
         postNotice(kComposedNotice);
-        services_.desktop.revealFile(result.value());
+        revealTakeFile(result.value());
     } else {
         postNotice(kComposeFailedPrefix + result.error().userMessage());
-        services_.desktop.revealFile(screen);
+        revealTakeFile(screen);
     }
     // Not from inside its own completion.
     main_.post([done = std::shared_ptr<TakeComposer>(std::move(composer_))] {});
     endTakeWork(std::exchange(composeCompletion_, nullptr));
+}
+
+void CameraModel::revealTakeFile(const std::filesystem::path& file) {
+    // A file manager opened while the application quits (at logout, say)
+    // would be left on the desktop with nobody asking for it.
+    if (quitRequested_) return;
+    services_.desktop.revealFile(file);
 }
 
 void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {

@@ -106,7 +106,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
         } else {
             postNotice(session.camera ? kNoCameraPicture : kCameraNeverStarted);
         }
-        services_.desktop.revealFile(screen);
+        revealTakeFile(screen);
         endTakeWork(std::move(completion));
         return;
     }

@@ -176,6 +176,12 @@ TEST(CameraConnectionTest, ARequestDuringASwitchIsIgnored) {
         {"connect", [](ModelHarness& h) { h.model->connect(ConnectionMode::wireless); }},
         {"select", [](ModelHarness& h) { h.model->selectConnection(ConnectionMode::wireless); }},
         {"camera off", [](ModelHarness& h) { h.emit(CameraEvent::cameraOff()); }},
+        // The second would otherwise be a camera gone off at once, rebuilt later.
+        {"camera off twice",
+         [](ModelHarness& h) {
+             h.emit(CameraEvent::cameraOff());
+             h.emit(CameraEvent::cameraOff());
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

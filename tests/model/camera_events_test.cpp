@@ -183,6 +183,88 @@ TEST(CameraEventsTest, ANewOrientationSettlesAfterThreeSecondsIfTheCameraStillRe
     }
 }
 
+// The current camera runs `lived` virtual seconds, with a picture or not, then
+// fails and goes off; the virtual seconds until the model built the next one
+// (-1: not within a minute).
+double secondsUntilRebuilt(ModelHarness& h, double lived, bool showsPicture) {
+    const size_t builds = h.cameras.builds().size();
+    if (showsPicture) h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.main.advanceSeconds(lived);
+    h.emit(CameraEvent::failed("No Bluetooth adapter found"));
+    h.emit(CameraEvent::cameraOff());
+    for (double waited = 0; waited <= 60; waited += 0.5) {
+        if (h.cameras.builds().size() > builds) return waited;
+        h.main.advanceSeconds(0.5);
+    }
+    return -1;
+}
+
+TEST(CameraEventsTest, CamerasThatGoOffAtOnceAreRebuiltAfterAWaitGrowingToThirtySeconds) {
+    struct Run {
+        double lived;
+        bool picture;
+        double wait;  // until the next camera is built
+    };
+    constexpr double kAtOnce = 0.1;  // no adapter, no bus: the camera is off within moments
+    struct Case {
+        const char* name;
+        bool usb;
+        std::vector<Run> runs;
+    };
+    const std::vector<Case> cases{
+        {"the first at once, then 3 s doubling to 30 s",
+         false,
+         {{kAtOnce, false, 0}, {kAtOnce, false, 3}, {kAtOnce, false, 6}, {kAtOnce, false, 12},
+          {kAtOnce, false, 24}, {kAtOnce, false, 30}, {kAtOnce, false, 30}, {kAtOnce, false, 30}}},
+        {"a running camera that turns off is rebuilt at once and starts the count again",
+         false,
+         {{kAtOnce, false, 0}, {kAtOnce, false, 3}, {kAtOnce, false, 6}, {1, true, 0}, {kAtOnce, false, 0},
+          {kAtOnce, false, 3}}},
+        {"a camera that lasted ten seconds ran, with no picture (a scan that found nothing)",
+         false,
+         {{kAtOnce, false, 0}, {kAtOnce, false, 3}, {10, false, 0}, {10, false, 0}, {kAtOnce, false, 0},
+          {kAtOnce, false, 3}}},
+        {"shorter than that without a picture, it failed at once", false,
+         {{kAtOnce, false, 0}, {kAtOnce, false, 3}, {9.5, false, 6}}},
+        {"the same on USB", true, {{kAtOnce, false, 0}, {kAtOnce, false, 3}, {kAtOnce, false, 6}, {1, true, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        h.cameras.setPocketConnected(c.usb);
+        h.createAndStart();
+        for (size_t i = 0; i < c.runs.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Run& run = c.runs[i];
+            EXPECT_EQ(secondsUntilRebuilt(h, run.lived, run.picture), run.wait);
+            EXPECT_EQ(h.cameras.builds().back().mode, c.usb ? ConnectionMode::usb : ConnectionMode::wireless);
+        }
+    }
+}
+
+TEST(CameraEventsTest, AWaitingReconnectGivesWayToTheUsersReconnectAndToTheQuit) {
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "quit" : "Reconnect");
+        ModelHarness h;
+        h.createAndStart();
+        ASSERT_EQ(secondsUntilRebuilt(h, 0.1, false), 0);
+        ASSERT_EQ(secondsUntilRebuilt(h, 0.1, false), 3);
+        h.emit(CameraEvent::failed("No Bluetooth adapter found"));
+        h.emit(CameraEvent::cameraOff());  // the next is due in 6 s
+        const size_t builds = h.cameras.builds().size();
+        h.main.advanceSeconds(1);
+        if (quit) {
+            h.model->handleTerminationRequest();
+        } else {
+            h.model->reconnect();
+        }
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.cameras.builds().size(), builds + (quit ? 0 : 1));
+        h.main.advanceSeconds(60);
+        EXPECT_EQ(h.cameras.builds().size(), builds + (quit ? 0 : 1)) << "the wait left nothing behind";
+    }
+}
+
 TEST(CameraEventsTest, AWirelessCameraThatIsOffIsRetriedOnceThreeSecondsAfterTheLastFailure) {
     struct Case {
         const char* name;

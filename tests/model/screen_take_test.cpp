@@ -431,24 +431,48 @@ TEST(ScreenTakeTest, QuittingDuringATakeFinishesItsMoviesWithoutComposing) {
     EXPECT_EQ(h.activity.active(), 0);
 }
 
-TEST(ScreenTakeTest, QuittingDuringACompositionRepliesOnlyWhenItEnds) {
-    TakeHarness h;
-    h.startTakes();
-    ASSERT_TRUE(h.recordTake(0.5));
-    h.model->toggleRecording();
-    ASSERT_TRUE(h.waitForFinish());
-    ASSERT_EQ(h.compositions->size(), 1u);
-    h.model->handleTerminationRequest();
-    h.main.advanceSeconds(5);
-    const auto replied = [&] {
-        const auto calls = h.shell.calls();
-        return std::find(calls.begin(), calls.end(), "reply") != calls.end();
+TEST(ScreenTakeTest, QuittingDuringACompositionRepliesOnlyWhenItEndsAndRevealsNothing) {
+    struct Case {
+        const char* name;
+        bool terminationRequest;  // else only the quit request (the termination is still to come)
+        bool composed;
     };
-    EXPECT_FALSE(replied());
-    h.compositions->succeed();
-    h.main.advanceSeconds(1);
-    EXPECT_TRUE(replied());
-    EXPECT_FALSE(h.compositions->last().completion);
+    const std::vector<Case> cases{
+        {"termination, composed", true, true},
+        {"termination, composition failed", true, false},
+        {"quit request, composed", false, true},
+        {"quit request, composition failed", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeHarness h;
+        h.startTakes();
+        ASSERT_TRUE(h.recordTake(0.5));
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForFinish());
+        ASSERT_EQ(h.compositions->size(), 1u);
+        if (c.terminationRequest) {
+            h.model->handleTerminationRequest();
+        } else {
+            h.model->afterClosingSheets();
+        }
+        h.main.advanceSeconds(5);
+        const auto replied = [&] {
+            const auto calls = h.shell.calls();
+            return std::find(calls.begin(), calls.end(), "reply") != calls.end();
+        };
+        EXPECT_FALSE(replied());
+        if (c.composed) {
+            h.compositions->succeed();
+        } else {
+            h.compositions->finish(hollowkit::unexpected(ComposeError::exportFailed("disk full")));
+        }
+        h.main.advanceSeconds(1);
+        EXPECT_EQ(replied(), c.terminationRequest);
+        EXPECT_FALSE(h.compositions->last().completion);
+        // A file manager opened now would pop up after the application has gone.
+        EXPECT_EQ(h.desktop.calls(), std::vector<std::string>{});
+    }
 }
 
 }  // namespace

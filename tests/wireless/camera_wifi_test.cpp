@@ -92,8 +92,9 @@ TEST_F(CameraWiFiTest, DeviceIsTheFirstWiFiDeviceOrTheFallback) {
         std::string expected;
     };
     const Case cases[] = {
-        {{{"lo", "loopback"}, {"p2p-dev-wlan0", "wifi-p2p"}, {"wlan0", "wifi"}}, "wlan0"},
-        {{{"lo", "loopback"}, {"eth0", "ethernet"}}, CameraWiFi::kFallbackDevice},
+        {{{"lo", "loopback"}, {"p2p-dev-wlp2s0", "wifi-p2p"}, {"wlp2s0", "wifi"}}, "wlp2s0"},
+        // The usual Linux name, never the macOS one.
+        {{{"lo", "loopback"}, {"eth0", "ethernet"}}, "wlan0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);

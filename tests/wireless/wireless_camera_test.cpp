@@ -142,6 +142,50 @@ TEST(WirelessCameraTest, BluetoothFailureWithoutVideoThreadEndsTheLink) {
     EXPECT_TRUE(rig.log.contains("Failed: Bluetooth notify failed: Notify refused"));
 }
 
+// As the owner does on a machine without Bluetooth: every camera that goes
+// off is stopped and replaced by a new one of the same environment.
+TEST(WirelessCameraTest, AFailureEveryCameraMeetsIsLoggedOnceUntilOneReachesTheCamera) {
+    RigOptions options = offline();
+    options.adjust = [](NetworkEnvironment& env) {
+        env.wifiDevice.reset();  // each camera looks its device up and says so
+        env.repeatLog = std::make_shared<RepeatLog>();
+    };
+    CameraRig rig(options);
+    auto replaceCamera = [&rig] {
+        bool stopped = false;
+        rig.camera->stop([&stopped] { stopped = true; });
+        EXPECT_TRUE(rig.runMixed([&] { return stopped; }));
+        rig.camera = std::make_unique<WirelessCamera>(rig.main, testsupport::kPairingIdentifier, std::nullopt, rig.env);
+        rig.camera->setOnEvent([&rig](const CameraEvent& event) { rig.events.push_back(event); });
+    };
+    auto runUntilOff = [&rig](int offs) {
+        rig.start();
+        return rig.runMixed([&] { return rig.count(Kind::cameraOff) == offs; });
+    };
+
+    rig.radio.setAdapterState(BleAdapterState::unsupported);
+    ASSERT_TRUE(runUntilOff(1));
+    for (int offs = 2; offs <= 3; ++offs) {
+        replaceCamera();
+        ASSERT_TRUE(runUntilOff(offs));
+    }
+    EXPECT_EQ(rig.failures().size(), 3u) << "every camera still reports its failure";
+    for (const char* line : {"Failed: No Bluetooth adapter found", "Camera turned off or went out of range",
+                             "Wi-Fi device: ", "Status: Disconnecting", "Stopped"}) {
+        EXPECT_EQ(rig.log.count(line), 1) << line;
+    }
+
+    // A camera that reaches the camera: the same failure afterwards is news again.
+    rig.radio.setAdapterState(BleAdapterState::poweredOn);
+    replaceCamera();
+    rig.start();
+    ASSERT_TRUE(rig.runMixed([&] { return rig.camera->bluetooth().credentialsDelivered(); }));
+    replaceCamera();
+    rig.radio.setAdapterState(BleAdapterState::unsupported);
+    ASSERT_TRUE(runUntilOff(4));
+    EXPECT_EQ(rig.log.count("Failed: No Bluetooth adapter found"), 2);
+}
+
 // Events from another thread and from the main executor reach the owner in
 // the order they were emitted, and always through the main executor: one
 // emitted there is not delivered before emit returns.

@@ -7,18 +7,20 @@
 
 namespace hollowkit {
 
-BluezCentral::BluezCentral(Executor& main, std::string busAddress)
+BluezCentral::BluezCentral(Executor& main, std::string busAddress, std::shared_ptr<RepeatLog> repeats)
     : main_(main), alive_(std::make_shared<bool>(true)),
-      engine_(std::make_unique<Engine>(*this, main, alive_, std::move(busAddress))) {}
+      engine_(std::make_unique<Engine>(*this, main, alive_, std::move(busAddress),
+                                       repeats ? std::move(repeats) : std::make_shared<RepeatLog>())) {}
 
 BluezCentral::~BluezCentral() {
     *alive_ = false;
     engine_.reset();
 }
 
-BleCentralFactory BluezCentral::factory(std::string busAddress) {
-    return [busAddress](Executor& main) -> std::unique_ptr<BleCentral> {
-        return std::make_unique<BluezCentral>(main, busAddress);
+BleCentralFactory BluezCentral::factory(std::string busAddress, std::shared_ptr<RepeatLog> repeats) {
+    if (!repeats) repeats = std::make_shared<RepeatLog>();
+    return [busAddress, repeats](Executor& main) -> std::unique_ptr<BleCentral> {
+        return std::make_unique<BluezCentral>(main, busAddress, repeats);
     };
 }
 

@@ -33,6 +33,7 @@
 #include <string>
 
 #include "hollowkit/wireless/ble_central.h"
+#include "hollowkit/wireless/repeat_log.h"
 
 namespace hollowkit {
 
@@ -48,15 +49,17 @@ public:
 
     // `busAddress`: a D-Bus address to use instead of the system bus (tests
     // hand in a private bus). Empty: the system bus, which sd-bus takes from
-    // DBUS_SYSTEM_BUS_ADDRESS when that is set.
-    explicit BluezCentral(Executor& main, std::string busAddress = {});
+    // DBUS_SYSTEM_BUS_ADDRESS when that is set. `repeats` logs the failures
+    // to reach BlueZ, once for every central sharing it; none: one of its own.
+    explicit BluezCentral(Executor& main, std::string busAddress = {}, std::shared_ptr<RepeatLog> repeats = nullptr);
     ~BluezCentral() override;
 
     BluezCentral(const BluezCentral&) = delete;
     BluezCentral& operator=(const BluezCentral&) = delete;
 
-    // A factory for owners: every central it makes talks to `busAddress`.
-    static BleCentralFactory factory(std::string busAddress = {});
+    // A factory for owners: every central it makes talks to `busAddress` and
+    // shares `repeats` (none: one made for the factory).
+    static BleCentralFactory factory(std::string busAddress = {}, std::shared_ptr<RepeatLog> repeats = nullptr);
 
     // BleCentral (main executor only).
     void start(BleCentralDelegate& delegate) override;

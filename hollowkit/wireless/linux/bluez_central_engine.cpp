@@ -23,9 +23,10 @@ using bluez::kDevice1;
 
 // ---- the thread ----
 
-BluezCentral::Engine::Engine(BluezCentral& owner, Executor& main, std::shared_ptr<bool> alive, std::string busAddress)
+BluezCentral::Engine::Engine(BluezCentral& owner, Executor& main, std::shared_ptr<bool> alive, std::string busAddress,
+                             std::shared_ptr<RepeatLog> repeats)
     : owner_(owner), main_(main), alive_(std::move(alive)), busAddress_(std::move(busAddress)),
-      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      repeats_(std::move(repeats)), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 BluezCentral::Engine::~Engine() {
     {
@@ -78,7 +79,7 @@ void BluezCentral::Engine::openBus() {
         bus_ = busAddress_.empty() ? sdbus::createSystemBusConnection()
                                    : sdbus::createSessionBusConnectionWithAddress(busAddress_);
     } catch (const std::exception& error) {
-        PocketLog::logf("BlueZ: cannot reach the system bus: %s", error.what());
+        repeats_->log(kUnreachableTopic, std::string("BlueZ: cannot reach the system bus: ") + error.what());
         bus_.reset();
         publishState();
         return;

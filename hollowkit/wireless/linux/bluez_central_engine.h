@@ -45,7 +45,11 @@ class BluezCentral::Engine {
     using ManagedObjects = bluez::ManagedObjects;
 
 public:
-    Engine(BluezCentral& owner, Executor& main, std::shared_ptr<bool> alive, std::string busAddress);
+    // The RepeatLog topic of the failures to reach BlueZ.
+    static constexpr const char* kUnreachableTopic = "BlueZ";
+
+    Engine(BluezCentral& owner, Executor& main, std::shared_ptr<bool> alive, std::string busAddress,
+           std::shared_ptr<RepeatLog> repeats);
     ~Engine();
 
     Engine(const Engine&) = delete;
@@ -182,6 +186,9 @@ private:
     Executor& main_;
     const std::shared_ptr<bool> alive_;
     const std::string busAddress_;
+    // Failures to reach BlueZ, under kUnreachableTopic: logged once across
+    // the centrals sharing it, until one lists BlueZ's objects.
+    const std::shared_ptr<RepeatLog> repeats_;
     UniqueFd wakeFd_;
 
     Mutex mutex_;

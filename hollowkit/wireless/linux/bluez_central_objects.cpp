@@ -49,7 +49,7 @@ void BluezCentral::Engine::enumerate() {
                 guarded("reading BlueZ objects", [&] { onManagedObjects(error, objects); });
             });
     } catch (const std::exception& error) {
-        PocketLog::logf("BlueZ: GetManagedObjects failed: %s", error.what());
+        repeats_->log(kUnreachableTopic, std::string("BlueZ: GetManagedObjects failed: ") + error.what());
         enumerated_ = true;
         publishState();
     }
@@ -59,10 +59,12 @@ void BluezCentral::Engine::onManagedObjects(const sdbus::Error* error, const Man
     enumerated_ = true;
     if (error) {
         if (isAccessError(*error)) accessDenied_ = true;
-        PocketLog::logf("BlueZ: cannot list Bluetooth objects: %s", describe(*error).c_str());
+        repeats_->log(kUnreachableTopic, "BlueZ: cannot list Bluetooth objects: " + describe(*error));
         publishState();
         return;
     }
+    // BlueZ answers: a failure to reach it later is news again.
+    repeats_->forget(kUnreachableTopic);
     // The answer is newer than any signal that came before it.
     for (const auto& [path, interfaces] : objects) addInterfaces(path, interfaces);
     chooseAdapter();

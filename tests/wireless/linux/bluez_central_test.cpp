@@ -18,12 +18,14 @@
 #include "hollowkit/testing/manual_executor.h"
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/sim_pocket_ble.h"
+#include "hollowkit/testing/test_support.h"
 #include "hollowkit/wireless/pocket_bluetooth_link.h"
 
 namespace hollowkit {
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::LogCapture;
 
 const BleUuid kServiceUuid = BleUuid::fromShort(0xFFF0);
 const BleUuid kNotifyUuid = BleUuid::fromShort(0xFFF4);
@@ -417,6 +419,43 @@ TEST_F(BluezCentralTest, NoBluezOnTheBusIsNoAdapter) {
     startCentral();
     ASSERT_TRUE(waitFor([&] { return !recorder_.states.empty(); }));
     EXPECT_EQ(recorder_.states, std::vector<BleAdapterState>{BleAdapterState::unsupported});
+}
+
+// Every camera of a machine without Bluetooth makes a central of its own;
+// the failure to reach BlueZ is logged once for all of them, and again only
+// after BlueZ answered.
+TEST_F(BluezCentralTest, AFailureToReachBlueZIsLoggedOnceForTheCentralsOfOneFactory) {
+    struct Case {
+        const char* name;
+        bool bus;
+        const char* line;
+    };
+    const std::vector<Case> cases{
+        {"no bus", false, "BlueZ: cannot reach the system bus: "},
+        {"a bus without BlueZ", true, "BlueZ: cannot list Bluetooth objects: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        LogCapture log;
+        const BleCentralFactory factory =
+            BluezCentral::factory(c.bus ? daemon_->address() : "unix:path=/nonexistent/lumenhollow-test-bus");
+        auto firstState = [&] {
+            Recorder recorder;
+            auto central = factory(main_);
+            central->start(recorder);
+            EXPECT_TRUE(waitFor([&] { return !recorder.states.empty(); }));
+            return recorder.states.empty() ? BleAdapterState::unknown : recorder.states.front();
+        };
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(firstState(), BleAdapterState::unsupported);
+        EXPECT_EQ(log.count(c.line), 1);
+        if (!c.bus) continue;
+        startBluez();
+        EXPECT_EQ(firstState(), BleAdapterState::poweredOn);
+        bluez_.reset();
+        EXPECT_EQ(firstState(), BleAdapterState::unsupported);
+        EXPECT_EQ(log.count(c.line), 2);
+    }
 }
 
 TEST_F(BluezCentralTest, PoweringOnLetsTheScanStart) {
