@@ -26,8 +26,11 @@ void Spinner::setColor(const QColor& color) {
 void Spinner::showEvent(QShowEvent*) {
     if (turning_) return;
     turning_ = loop(this, std::chrono::milliseconds(1000), [this](double phase) {
-        // Step by whole spokes, as the system spinner does.
-        phase_ = std::floor(phase * kSpokes) / kSpokes;
+        // Step by whole spokes, as the system spinner does; the picture only
+        // changes with the step, so a tick within one costs no repaint.
+        const double stepped = std::floor(phase * kSpokes) / kSpokes;
+        if (stepped == phase_) return;
+        phase_ = stepped;
         update();
     });
 }
