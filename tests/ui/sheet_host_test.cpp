@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "lumenhollow/model/stored_settings.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
@@ -167,6 +169,86 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
         }
         EXPECT_FALSE(h.state().showUSBGuide);
         EXPECT_FALSE(window.sheets().shown());
+    }
+}
+
+// Every button of every sheet, pressed where it shows in the window, in the
+// smallest window and a compact one: the window's own hit-testing finds it
+// and its model call is made.
+TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
+    enum class Opens { welcome, shortcuts, usbGuideWaiting, usbGuideFound, alert };
+    const struct {
+        const char* name;
+        Opens opens;
+        const char* button;
+        std::function<void(WindowHarness&)> effect;
+    } cases[] = {
+        {"Get Started", Opens::welcome, "Get Started",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showWelcome);
+             EXPECT_EQ(welcomed(h), true);
+             h.main.advanceSeconds(1);
+             EXPECT_FALSE(h.state().showShortcuts);
+         }},
+        {"Keyboard Shortcuts", Opens::welcome, "Keyboard Shortcuts",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showWelcome);
+             h.main.advance(WelcomeSheet::kShortcutsDelay);
+             EXPECT_TRUE(h.state().showShortcuts);
+             EXPECT_EQ(h.window->sheets().shown(), SheetKind::shortcuts);
+         }},
+        {"Done", Opens::shortcuts, "Done", [](WindowHarness& h) { EXPECT_FALSE(h.state().showShortcuts); }},
+        {"Not Now while waiting", Opens::usbGuideWaiting, "Not Now",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showUSBGuide);
+             h.cameras.setPocketConnected(true);
+             h.main.advanceSeconds(3);
+             EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
+         }},
+        {"Cancel", Opens::alert, "Cancel",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.window->sheets().shown());
+             EXPECT_FALSE(h.model->isQuitRequested());
+         }},
+        {"Quit and Reopen", Opens::alert, "Quit and Reopen",
+         [](WindowHarness& h) {
+             EXPECT_TRUE(h.model->isQuitRequested());
+             EXPECT_TRUE(h.model->relaunchOnQuit());
+         }},
+    };
+    for (const QSize size : {QSize(760, 428), QSize(1000, 563)}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << " at " << size.width() << "x" << size.height());
+            const bool usbCases = c.opens == Opens::usbGuideWaiting || c.opens == Opens::usbGuideFound;
+            WindowHarness h(!usbCases, c.opens != Opens::welcome);
+            MainWindow& window = h.show();
+            window.resize(size);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() == size; }, 5000));
+            switch (c.opens) {
+                case Opens::welcome: break;
+                case Opens::shortcuts: h.model->setShowShortcuts(true); break;
+                case Opens::usbGuideWaiting:
+                case Opens::usbGuideFound:
+                    h.cameras.setPocketConnected(c.opens == Opens::usbGuideFound);
+                    h.model->setShowUSBGuide(true);
+                    break;
+                case Opens::alert: window.sheets().present(SheetKind::screenRecordingAlert); break;
+            }
+            h.main.runUntilIdle();
+            ASSERT_TRUE(window.sheets().shown());
+            QPushButton* button = window.sheets().button(c.button);
+            ASSERT_NE(button, nullptr);
+            const QPoint at = button->mapTo(&window, button->rect().center());
+            if (!window.rect().contains(at)) {
+                ADD_FAILURE() << "outside the window, at " << at.x() << "," << at.y();
+                continue;
+            }
+            EXPECT_EQ(window.childAt(at), button) << "nothing covers it";
+
+            QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+            h.main.runUntilIdle();
+            c.effect(h);
+        }
     }
 }
 

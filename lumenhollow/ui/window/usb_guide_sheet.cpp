@@ -36,7 +36,7 @@ QString stepTitleText(const SheetRow& step) {
 }  // namespace
 
 UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
-    : SheetCard(parent),
+    : SheetCard(parent, kPadding, kSpacing),
       model_(std::move(model)),
       spinner_(nullptr),
       check_(nullptr),
@@ -48,9 +48,7 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     const UsbGuideText& text = usbGuideText();
     const QColor accent = ui::platformAccentColor();
 
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    root->setSpacing(kSpacing);
+    QVBoxLayout* root = &content();
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
@@ -92,7 +90,8 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     for (const std::string& perk : text.perks) perks << QString::fromStdString(perk);
     root->addWidget(new SheetChips(perks, this));
 
-    auto* footer = new QHBoxLayout;
+    // The footer's status stays in view beside its button.
+    QHBoxLayout* footer = &buttons();
     footer->setSpacing(8);
     spinner_ = new ui::Spinner(ui::Spinner::Size::mini, this);
     check_ = SheetBadge::symbol(usbGuideFooter(true).symbol, 15, kUsbGuideGreen, Qt::transparent, 16, this);
@@ -104,7 +103,6 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     footer->addWidget(footer_);
     footer->addStretch(1);
     footer->addWidget(notNow_);
-    root->addLayout(footer);
     connect(notNow_, &QPushButton::clicked, this, [this] { cancelAction(); });
 
     showFooter();
