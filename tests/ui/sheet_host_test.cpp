@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "lumenhollow/model/stored_settings.h"
@@ -116,9 +117,11 @@ TEST(SheetHostTest, TheShortcutsSheetFollowsTheWelcomeNeverBesideIt) {
 }
 
 // The camera is on wireless; "plugged" says whether it is on USB when the
-// guide opens, `action` what happens `atMs` later.
-TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
-    enum class Action { none, plugIn, notNow, escape, quit, modelCloses };
+// guide opens, `action` what happens `atMs` later. Once the camera was
+// found, closing the sheet makes the switch at once; only the model closing
+// it (as the quit request does) stops it.
+TEST(SheetHostTest, TheUsbGuideSwitchesOnceItFoundTheCameraUnlessTheModelClosesIt) {
+    enum class Action { none, plugIn, notNow, escape, windowClosed, quit, modelCloses };
     const struct {
         const char* name;
         bool plugged;
@@ -129,8 +132,10 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
         {"already plugged in", true, Action::none, 0, 800},
         {"plugged in while waiting", false, Action::plugIn, 2500, 3800},
         {"Not Now while waiting", false, Action::notNow, 1500, -1},
-        {"Escape in the pause", true, Action::escape, 400, -1},
-        {"Not Now in the pause", true, Action::notNow, 400, -1},
+        {"Escape while waiting", false, Action::escape, 1500, -1},
+        {"Escape in the pause", true, Action::escape, 400, 400},
+        {"Not Now in the pause", true, Action::notNow, 400, 400},
+        {"window closed in the pause", true, Action::windowClosed, 400, 400},
         {"quit in the pause", true, Action::quit, 400, -1},
         {"closed by the model in the pause", true, Action::modelCloses, 400, -1},
     };
@@ -152,23 +157,33 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
             case Action::plugIn: h.cameras.setPocketConnected(true); break;
             case Action::notNow: QTest::mouseClick(window.sheets().button("Not Now"), Qt::LeftButton); break;
             case Action::escape: pressKey(window, Qt::Key_Escape); break;
+            case Action::windowClosed: h.window.reset(); break;
             case Action::quit: h.model->afterClosingSheets(); break;
             case Action::modelCloses: h.model->dismissSheets(); break;
         }
-        if (c.switchedAtMs >= 0) {
+        if (c.switchedAtMs > c.atMs) {
             h.main.advance(std::chrono::milliseconds(c.switchedAtMs - c.atMs - 1));
             EXPECT_EQ(h.state().connection, ConnectionMode::wireless) << "not before the pause is over";
             EXPECT_EQ(guide->footerText().toStdString(), usbGuideFooter(true).text);
             h.main.advance(std::chrono::milliseconds(1));
             EXPECT_EQ(h.state().connection, ConnectionMode::usb);
+        } else if (c.switchedAtMs == c.atMs) {
+            h.main.runUntilIdle();
+            EXPECT_EQ(h.state().connection, ConnectionMode::usb) << "the pause ends with the sheet";
         } else {
             h.main.advanceSeconds(5);
             h.cameras.setPocketConnected(true);
             h.main.advanceSeconds(5);
             EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
         }
+        h.main.advanceSeconds(5);
+        EXPECT_EQ(std::ranges::count(h.cameras.builds(), ConnectionMode::usb, &FakeCameraFactory::Build::mode),
+                  c.switchedAtMs >= 0 ? 1 : 0)
+            << "one switch at most";
         EXPECT_FALSE(h.state().showUSBGuide);
-        EXPECT_FALSE(window.sheets().shown());
+        if (h.window) {
+            EXPECT_FALSE(window.sheets().shown());
+        }
     }
 }
 
@@ -204,6 +219,11 @@ TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
              h.cameras.setPocketConnected(true);
              h.main.advanceSeconds(3);
              EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
+         }},
+        {"Not Now once found", Opens::usbGuideFound, "Not Now",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showUSBGuide);
+             EXPECT_EQ(h.state().connection, ConnectionMode::usb);
          }},
         {"Cancel", Opens::alert, "Cancel",
          [](WindowHarness& h) {

@@ -33,6 +33,13 @@ QString stepTitleText(const SheetRow& step) {
         .arg(title);
 }
 
+// The guide's end once the camera was found: over to USB, unless the
+// application is quitting, and the sheet closed.
+void usbGuideSwitch(CameraModel& model) {
+    if (!model.isQuitRequested()) model.selectConnection(ConnectionMode::usb);
+    model.setShowUSBGuide(false);
+}
+
 }  // namespace
 
 UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
@@ -124,21 +131,29 @@ QString UsbGuideSheet::footerText() const {
 }
 
 void UsbGuideSheet::switchToUSB() {
-    // The quit request closes the sheet first; this guards a request made from the model's side.
-    if (!model_->isQuitRequested()) model_->selectConnection(ConnectionMode::usb);
-    model_->setShowUSBGuide(false);
+    usbGuideSwitch(*model_);
 }
 
 // Return has no default button to press here: it waits like the rest.
 void UsbGuideSheet::acceptAction() {}
 
 void UsbGuideSheet::cancelAction() {
-    watch_.stop();
+    // In the pause after the find this is the switch, made now.
+    watch_.closed();
     model_->setShowUSBGuide(false);
 }
 
 void UsbGuideSheet::disappeared() {
+    const bool pausing = watch_.isPausing();
     watch_.stop();
+    // Gone with its window in the pause while the model still asks for it:
+    // the switch is still made, on a later turn, so that a quit the closed
+    // window leads to is known by then and stops it.
+    if (pausing && model_->state().showUSBGuide) {
+        model_->mainExecutor().post([weak = std::weak_ptr<CameraModel>(model_)] {
+            if (const std::shared_ptr<CameraModel> model = weak.lock()) usbGuideSwitch(*model);
+        });
+    }
 }
 
 }  // namespace lumenhollow
