@@ -1,0 +1,54 @@
+#include "lumenhollow/ui/kit/full_screen.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace lumenhollow::ui {
+namespace {
+
+TEST(FullScreenTest, LeavingFullScreenGoesBackToWhatWasThereBefore) {
+    const struct {
+        const char* name;
+        Qt::WindowStates current;
+        Qt::WindowStates before;
+        Qt::WindowStates next;
+    } cases[] = {
+        {"a normal window goes full screen", Qt::WindowNoState, Qt::WindowNoState, Qt::WindowFullScreen},
+        {"a maximised one too, not maximised on top", Qt::WindowMaximized, Qt::WindowNoState, Qt::WindowFullScreen},
+        {"back to maximised", Qt::WindowFullScreen, Qt::WindowMaximized, Qt::WindowMaximized},
+        {"back to normal", Qt::WindowFullScreen, Qt::WindowNoState, Qt::WindowNoState},
+        {"never back to minimised", Qt::WindowFullScreen, Qt::WindowMinimized | Qt::WindowMaximized,
+         Qt::WindowMaximized},
+        {"an active window stays active", Qt::WindowActive | Qt::WindowMaximized, Qt::WindowNoState,
+         Qt::WindowActive | Qt::WindowFullScreen},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fullScreenToggled(c.current, c.before), c.next);
+    }
+}
+
+TEST(FullScreenTest, AControlTogglesItsOwnWindowAndAMaximisedOneComesBackMaximised) {
+    QWidget window;
+    auto* control = new QPushButton(QStringLiteral("Full Screen"), &window);
+    window.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // Another window has the keyboard: the control's own window still goes.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+
+    toggleFullScreen(*control);
+    EXPECT_TRUE(window.isFullScreen());
+    EXPECT_FALSE(other.isFullScreen());
+    toggleFullScreen(*control);
+    EXPECT_FALSE(window.isFullScreen());
+    EXPECT_TRUE(window.isMaximized()) << "showNormal would have lost it";
+}
+
+}  // namespace
+}  // namespace lumenhollow::ui
