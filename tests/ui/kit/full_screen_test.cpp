@@ -1,9 +1,5 @@
 #include "lumenhollow/ui/kit/full_screen.h"
 
-#include <QPushButton>
-#include <QTest>
-#include <QWidget>
-
 #include <gtest/gtest.h>
 
 namespace lumenhollow::ui {
@@ -29,25 +25,6 @@ TEST(FullScreenTest, LeavingFullScreenGoesBackToWhatWasThereBefore) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(fullScreenToggled(c.current, c.before), c.next);
     }
-}
-
-TEST(FullScreenTest, AControlTogglesItsOwnWindowAndAMaximisedOneComesBackMaximised) {
-    QWidget window;
-    auto* control = new QPushButton(QStringLiteral("Full Screen"), &window);
-    window.showMaximized();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    // Another window has the keyboard: the control's own window still goes.
-    QWidget other;
-    other.show();
-    other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-
-    toggleFullScreen(*control);
-    EXPECT_TRUE(window.isFullScreen());
-    EXPECT_FALSE(other.isFullScreen());
-    toggleFullScreen(*control);
-    EXPECT_FALSE(window.isFullScreen());
-    EXPECT_TRUE(window.isMaximized()) << "showNormal would have lost it";
 }
 
 }  // namespace
