@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QSessionManager>
 #include <QStyleFactory>
-#include <QSystemTrayIcon>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
 #include "lumenhollow/app/app_lifecycle.h"
+#include "lumenhollow/app/close_reach.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
 #include "lumenhollow/model/camera_model.h"
@@ -112,10 +112,11 @@ struct Parts {
                                             [this](const QString& text, std::function<void()> dismissed) {
                                                 showUpdateMessage(text, std::move(dismissed));
                                             });
-        // The tray icon where the desktop has a tray; its menu in any case,
-        // with the same "Notch" settings as the window's gear menu.
+        // The tray icon, shown whenever the desktop has a tray, also one that
+        // starts later; its menu in any case, with the same "Notch" settings
+        // as the window's gear menu.
         tray = std::make_unique<TrayIcon>(
-            *modelSignals, QSystemTrayIcon::isSystemTrayAvailable(),
+            *modelSignals, true,
             [weak = std::weak_ptr<CameraModel>(modelSignals->sharedModel())](QMenu& menu) {
                 if (const auto strong = weak.lock()) fillNotchSettingsMenu(menu, strong);
             });
@@ -181,9 +182,9 @@ struct Parts {
         };
         // A closed window is gone already; the opener builds a new one.
         hooks.hideMainWindow = [] {};
-        // The island keeps a closed window's application reachable wherever it can show.
-        hooks.islandAvailable = [this] { return island != nullptr; };
-        hooks.trayAvailable = [this] { return tray && tray->hasTray(); };
+        // What keeps a closed window's application reachable, as the desktop shows it then.
+        hooks.islandAvailable = [this] { return islandOnScreen(island.get()); };
+        hooks.trayAvailable = [this] { return trayOnScreen(tray.get()); };
         hooks.relaunch = [] {
             // A new process of this very program, with this environment.
             return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});

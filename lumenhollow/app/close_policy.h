@@ -16,9 +16,9 @@ enum class AfterMainWindowClosed : uint8_t { quit, keepRunningInIsland, keepRunn
 struct CloseSituation {
     CloseBehavior closeBehavior = CloseBehavior::keepInNotch;
     bool showInNotch = true;
-    // The island can be shown on this desktop (an X11 screen).
+    // The island is on the screen as the window closes.
     bool islandAvailable = false;
-    // A system tray takes the application's icon.
+    // A system tray shows the application's icon as the window closes.
     bool trayAvailable = false;
 };
 

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "lumenhollow/model/stored_settings.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
@@ -114,9 +117,11 @@ TEST(SheetHostTest, TheShortcutsSheetFollowsTheWelcomeNeverBesideIt) {
 }
 
 // The camera is on wireless; "plugged" says whether it is on USB when the
-// guide opens, `action` what happens `atMs` later.
-TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
-    enum class Action { none, plugIn, notNow, escape, quit, modelCloses };
+// guide opens, `action` what happens `atMs` later. Once the camera was
+// found, closing the sheet makes the switch at once; only the model closing
+// it (as the quit request does) stops it.
+TEST(SheetHostTest, TheUsbGuideSwitchesOnceItFoundTheCameraUnlessTheModelClosesIt) {
+    enum class Action { none, plugIn, notNow, escape, windowClosed, quit, modelCloses };
     const struct {
         const char* name;
         bool plugged;
@@ -127,8 +132,10 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
         {"already plugged in", true, Action::none, 0, 800},
         {"plugged in while waiting", false, Action::plugIn, 2500, 3800},
         {"Not Now while waiting", false, Action::notNow, 1500, -1},
-        {"Escape in the pause", true, Action::escape, 400, -1},
-        {"Not Now in the pause", true, Action::notNow, 400, -1},
+        {"Escape while waiting", false, Action::escape, 1500, -1},
+        {"Escape in the pause", true, Action::escape, 400, 400},
+        {"Not Now in the pause", true, Action::notNow, 400, 400},
+        {"window closed in the pause", true, Action::windowClosed, 400, 400},
         {"quit in the pause", true, Action::quit, 400, -1},
         {"closed by the model in the pause", true, Action::modelCloses, 400, -1},
     };
@@ -150,23 +157,118 @@ TEST(SheetHostTest, TheUsbGuideSwitchesOnlyWhenItFoundTheCameraAndStayedOpen) {
             case Action::plugIn: h.cameras.setPocketConnected(true); break;
             case Action::notNow: QTest::mouseClick(window.sheets().button("Not Now"), Qt::LeftButton); break;
             case Action::escape: pressKey(window, Qt::Key_Escape); break;
+            case Action::windowClosed: h.window.reset(); break;
             case Action::quit: h.model->afterClosingSheets(); break;
             case Action::modelCloses: h.model->dismissSheets(); break;
         }
-        if (c.switchedAtMs >= 0) {
+        if (c.switchedAtMs > c.atMs) {
             h.main.advance(std::chrono::milliseconds(c.switchedAtMs - c.atMs - 1));
             EXPECT_EQ(h.state().connection, ConnectionMode::wireless) << "not before the pause is over";
             EXPECT_EQ(guide->footerText().toStdString(), usbGuideFooter(true).text);
             h.main.advance(std::chrono::milliseconds(1));
             EXPECT_EQ(h.state().connection, ConnectionMode::usb);
+        } else if (c.switchedAtMs == c.atMs) {
+            h.main.runUntilIdle();
+            EXPECT_EQ(h.state().connection, ConnectionMode::usb) << "the pause ends with the sheet";
         } else {
             h.main.advanceSeconds(5);
             h.cameras.setPocketConnected(true);
             h.main.advanceSeconds(5);
             EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
         }
+        h.main.advanceSeconds(5);
+        EXPECT_EQ(std::ranges::count(h.cameras.builds(), ConnectionMode::usb, &FakeCameraFactory::Build::mode),
+                  c.switchedAtMs >= 0 ? 1 : 0)
+            << "one switch at most";
         EXPECT_FALSE(h.state().showUSBGuide);
-        EXPECT_FALSE(window.sheets().shown());
+        if (h.window) {
+            EXPECT_FALSE(window.sheets().shown());
+        }
+    }
+}
+
+// Every button of every sheet, pressed where it shows in the window, in the
+// smallest window and a compact one: the window's own hit-testing finds it
+// and its model call is made.
+TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
+    enum class Opens { welcome, shortcuts, usbGuideWaiting, usbGuideFound, alert };
+    const struct {
+        const char* name;
+        Opens opens;
+        const char* button;
+        std::function<void(WindowHarness&)> effect;
+    } cases[] = {
+        {"Get Started", Opens::welcome, "Get Started",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showWelcome);
+             EXPECT_EQ(welcomed(h), true);
+             h.main.advanceSeconds(1);
+             EXPECT_FALSE(h.state().showShortcuts);
+         }},
+        {"Keyboard Shortcuts", Opens::welcome, "Keyboard Shortcuts",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showWelcome);
+             h.main.advance(WelcomeSheet::kShortcutsDelay);
+             EXPECT_TRUE(h.state().showShortcuts);
+             EXPECT_EQ(h.window->sheets().shown(), SheetKind::shortcuts);
+         }},
+        {"Done", Opens::shortcuts, "Done", [](WindowHarness& h) { EXPECT_FALSE(h.state().showShortcuts); }},
+        {"Not Now while waiting", Opens::usbGuideWaiting, "Not Now",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showUSBGuide);
+             h.cameras.setPocketConnected(true);
+             h.main.advanceSeconds(3);
+             EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
+         }},
+        {"Not Now once found", Opens::usbGuideFound, "Not Now",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.state().showUSBGuide);
+             EXPECT_EQ(h.state().connection, ConnectionMode::usb);
+         }},
+        {"Cancel", Opens::alert, "Cancel",
+         [](WindowHarness& h) {
+             EXPECT_FALSE(h.window->sheets().shown());
+             EXPECT_FALSE(h.model->isQuitRequested());
+         }},
+        {"Quit and Reopen", Opens::alert, "Quit and Reopen",
+         [](WindowHarness& h) {
+             EXPECT_TRUE(h.model->isQuitRequested());
+             EXPECT_TRUE(h.model->relaunchOnQuit());
+         }},
+    };
+    for (const QSize size : {QSize(760, 428), QSize(1000, 563)}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << " at " << size.width() << "x" << size.height());
+            const bool usbCases = c.opens == Opens::usbGuideWaiting || c.opens == Opens::usbGuideFound;
+            WindowHarness h(!usbCases, c.opens != Opens::welcome);
+            MainWindow& window = h.show();
+            window.resize(size);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() == size; }, 5000));
+            switch (c.opens) {
+                case Opens::welcome: break;
+                case Opens::shortcuts: h.model->setShowShortcuts(true); break;
+                case Opens::usbGuideWaiting:
+                case Opens::usbGuideFound:
+                    h.cameras.setPocketConnected(c.opens == Opens::usbGuideFound);
+                    h.model->setShowUSBGuide(true);
+                    break;
+                case Opens::alert: window.sheets().present(SheetKind::screenRecordingAlert); break;
+            }
+            h.main.runUntilIdle();
+            ASSERT_TRUE(window.sheets().shown());
+            QPushButton* button = window.sheets().button(c.button);
+            ASSERT_NE(button, nullptr);
+            const QPoint at = button->mapTo(&window, button->rect().center());
+            if (!window.rect().contains(at)) {
+                ADD_FAILURE() << "outside the window, at " << at.x() << "," << at.y();
+                continue;
+            }
+            EXPECT_EQ(window.childAt(at), button) << "nothing covers it";
+
+            QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+            h.main.runUntilIdle();
+            c.effect(h);
+        }
     }
 }
 

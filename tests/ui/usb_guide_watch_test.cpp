@@ -18,8 +18,9 @@ double secondsSince(const ManualExecutor& main, hollowkit::TimePoint start) {
 }
 
 // Checks are answered from `present` in turn; the last answer repeats.
-TEST(UsbGuideWatchTest, LooksAtOnceThenEverySecondAndSwitchesOnlyIfStillOpen) {
-    enum class End { none, stop, destroy };
+// A stop is the model's or the quit's; closed() is the user's.
+TEST(UsbGuideWatchTest, LooksAtOnceThenEverySecondAndSwitchesUnlessStopped) {
+    enum class End { none, stop, destroy, closed };
     const struct Case {
         const char* name;
         std::vector<bool> present;
@@ -37,6 +38,9 @@ TEST(UsbGuideWatchTest, LooksAtOnceThenEverySecondAndSwitchesOnlyIfStillOpen) {
         {"closed in the pause after the find", {true}, End::stop, 0.5, 5, 1, 0.0, std::nullopt},
         {"window gone in the pause", {true}, End::destroy, 0.79, 5, 1, 0.0, std::nullopt},
         {"closed after the switch", {true}, End::stop, 0.9, 5, 1, 0.0, 0.8},
+        {"the user closes it while waiting", {false, false, true}, End::closed, 1.5, 10, 2, std::nullopt, std::nullopt},
+        {"the user closes it in the pause", {true}, End::closed, 0.5, 5, 1, 0.0, 0.5},
+        {"the user closes it after the switch", {true}, End::closed, 0.9, 5, 1, 0.0, 0.8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -57,10 +61,11 @@ TEST(UsbGuideWatchTest, LooksAtOnceThenEverySecondAndSwitchesOnlyIfStillOpen) {
         EXPECT_EQ(checks, 1) << "the first look is at once";
         if (c.end != End::none) {
             main.advanceSeconds(c.endAt);
-            if (c.end == End::stop) {
-                watch->stop();
-            } else {
-                watch.reset();
+            switch (c.end) {
+                case End::none: break;
+                case End::stop: watch->stop(); break;
+                case End::destroy: watch.reset(); break;
+                case End::closed: watch->closed(); break;
             }
             main.advanceSeconds(c.runFor - c.endAt);
         } else {

@@ -147,6 +147,10 @@ std::vector<ShotState> makeShotStates() {
         windowShot("sheet-usb-guide-waiting", 1152, 648, 1920, 1080),
         windowShot("sheet-usb-guide-found", 1152, 648, 1920, 1080),
         windowShot("sheet-shortcuts", 1152, 720, 1920, 1080),
+        // The smallest window: the content scrolls, the buttons stay.
+        windowShot("sheet-welcome-760x428", 760, 428, 1920, 1080),
+        windowShot("sheet-shortcuts-760x428", 760, 428, 1920, 1080),
+        windowShot("sheet-usb-guide-760x428", 760, 428, 1920, 1080),
         panelShot("panel-screen-circle", ShotPanel::screenRecording),
         panelShot("panel-screen-cutout", ShotPanel::screenRecording),
         panelShot("panel-screen-card", ShotPanel::screenRecording),
@@ -172,6 +176,9 @@ std::vector<ShotState> makeShotStates() {
     find("sheet-usb-guide-waiting").sheet = ShotSheet::usbGuideWaiting;
     find("sheet-usb-guide-found").sheet = ShotSheet::usbGuideFound;
     find("sheet-shortcuts").sheet = ShotSheet::shortcuts;
+    find("sheet-welcome-760x428").sheet = ShotSheet::welcome;
+    find("sheet-shortcuts-760x428").sheet = ShotSheet::shortcuts;
+    find("sheet-usb-guide-760x428").sheet = ShotSheet::usbGuideWaiting;
     find("panel-screen-circle").recordScreen = true;
     find("panel-screen-cutout").recordScreen = true;
     find("panel-screen-cutout").cutout = true;

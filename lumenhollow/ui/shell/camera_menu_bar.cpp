@@ -3,6 +3,7 @@
 #include <QEvent>
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/full_screen.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
 #include "lumenhollow/ui/shell/updater.h"
@@ -142,11 +143,7 @@ void CameraMenuBar::rebuildScenes(const std::vector<SceneItemState>& scenes) {
 
 void CameraMenuBar::toggleFullScreen() {
     if (!window_) return;
-    if (window_->isFullScreen()) {
-        window_->showNormal();
-    } else {
-        window_->showFullScreen();
-    }
+    ui::toggleFullScreen(*window_);
     refreshFullScreenTitle();
 }
 

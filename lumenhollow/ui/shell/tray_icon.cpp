@@ -4,6 +4,8 @@
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
+
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
@@ -11,10 +13,43 @@
 
 namespace lumenhollow {
 
-TrayIcon::TrayIcon(ModelSignals& model, bool trayAvailable, TrayMenu::FillNotchMenu fillNotchMenu,
-                   QObject* parent)
+namespace {
+
+constexpr QColor kTrayDisc(0x2c, 0x2c, 0x2e);
+constexpr QColor kTrayRim(255, 255, 255, 110);
+constexpr QColor kTrayGlyph(255, 255, 255);
+// Light enough to stand out from the dark disc on a dark panel.
+constexpr QColor kTrayRecording(0xff, 0x5f, 0x57);
+
+QColor trayGlyphColour(std::string_view symbol) {
+    MenuFacts recording;
+    recording.recording = true;
+    return symbol == traySymbol(recording) ? kTrayRecording : kTrayGlyph;
+}
+
+}  // namespace
+
+QImage trayIconImage(std::string_view symbol, int pixels) {
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A dark disc stands out on a light panel, its light rim and the glyph on a dark one.
+    const double rim = std::max(1.0, pixels / 24.0);
+    const QRectF disc = QRectF(0, 0, pixels, pixels).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
+    painter.setPen(QPen(kTrayRim, rim));
+    painter.setBrush(kTrayDisc);
+    painter.drawEllipse(disc);
+    ui::Symbols::instance().draw(painter, QRectF(0, 0, pixels, pixels), symbol, pixels * 0.58,
+                                 trayGlyphColour(symbol));
+    return image;
+}
+
+TrayIcon::TrayIcon(ModelSignals& model, bool useTray, TrayMenu::FillNotchMenu fillNotchMenu, QObject* parent)
     : QObject(parent), model_(model), menu_(std::make_unique<TrayMenu>(model, std::move(fillNotchMenu))) {
-    if (trayAvailable) {
+    // Made and shown whether or not a tray exists yet: the desktop places
+    // it once one starts.
+    if (useTray) {
         tray_ = new QSystemTrayIcon(this);
         tray_->setToolTip(QStringLiteral("Lumenhollow"));
         tray_->setContextMenu(menu_.get());
@@ -22,6 +57,10 @@ TrayIcon::TrayIcon(ModelSignals& model, bool trayAvailable, TrayMenu::FillNotchM
     model_.onChange({Field::recordingStarted, Field::stats}, this, [this] { refresh(); });
     refresh();
     if (tray_) tray_->show();
+}
+
+bool TrayIcon::hasTray() const {
+    return tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 TrayIcon::~TrayIcon() {
@@ -40,17 +79,7 @@ const QIcon& TrayIcon::iconFor(std::string_view symbol) {
     const QString key = QString::fromUtf8(symbol.data(), static_cast<qsizetype>(symbol.size()));
     auto found = icons_.find(key);
     if (found != icons_.end()) return *found;
-    QPixmap pixmap(kIconPixels, kIconPixels);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        ui::Symbols::instance().draw(painter, QRectF(0, 0, kIconPixels, kIconPixels), symbol, kIconPixels * 0.8,
-                                     Qt::white);
-    }
-    QIcon icon(pixmap);
-    // Drawn in one colour: a desktop that tints tray icons may recolour it.
-    icon.setIsMask(true);
+    const QIcon icon(QPixmap::fromImage(trayIconImage(symbol, kIconPixels)));
     return *icons_.insert(key, icon);
 }
 

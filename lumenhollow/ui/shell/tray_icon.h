@@ -1,12 +1,17 @@
 #pragma once
 
 // TrayIcon: the application's icon in the system tray and its menu. The
-// menu is always built; the icon only where a tray exists. The icon's
-// symbol follows the model (traySymbol): recording, a live picture, or
-// neither. Owned by the application for its whole life. GUI thread only.
+// menu is always built; the icon is handed to the desktop, which shows it
+// whenever a tray exists, also a tray that starts after the application.
+// The icon's symbol follows the model (traySymbol): recording, a live
+// picture, or neither; it is drawn in colour on a dark disc with a light
+// rim, so it shows on light and dark panels alike (only macOS honours an
+// icon marked as a mask). Owned by the application for its whole life.
+// GUI thread only.
 
 #include <QHash>
 #include <QIcon>
+#include <QImage>
 #include <QObject>
 
 #include <memory>
@@ -21,6 +26,9 @@ namespace lumenhollow {
 
 class ModelSignals;
 
+// The tray's picture of `symbol`, `pixels` square.
+QImage trayIconImage(std::string_view symbol, int pixels);
+
 class TrayIcon final : public QObject {
     Q_OBJECT
 
@@ -28,15 +36,14 @@ public:
     // The side of the drawn icon in pixels; the tray scales it.
     static constexpr int kIconPixels = 64;
 
-    // `model` must outlive the icon. With `trayAvailable` false only the
-    // menu is made (QSystemTrayIcon::isSystemTrayAvailable decides in the
-    // application).
-    TrayIcon(ModelSignals& model, bool trayAvailable, TrayMenu::FillNotchMenu fillNotchMenu,
-             QObject* parent = nullptr);
+    // `model` must outlive the icon. With `useTray` false only the menu is
+    // made (tests without a desktop).
+    TrayIcon(ModelSignals& model, bool useTray, TrayMenu::FillNotchMenu fillNotchMenu, QObject* parent = nullptr);
     ~TrayIcon() override;
 
     TrayMenu& menu() const { return *menu_; }
-    bool hasTray() const { return tray_ != nullptr; }
+    // A tray shows the icon now; asked of the desktop each time.
+    bool hasTray() const;
     // The symbol the icon shows now.
     const std::string& symbol() const { return symbol_; }
 

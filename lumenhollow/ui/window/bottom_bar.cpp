@@ -58,7 +58,7 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
                             static_cast<QWidget*>(flip_)}) {
         tools->addWidget(button);
     }
-    connect(fullScreen_, &QAbstractButton::clicked, this, [] { toggleFullScreen(keyWindow()); });
+    connect(fullScreen_, &QAbstractButton::clicked, this, [this] { toggleFullScreen(this); });
     connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
     connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
     connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });

@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/window/placeholder_sheet.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -8,19 +9,27 @@
 
 namespace lumenhollow {
 
+namespace {
+
+constexpr int kPlaceholderPadding = 26;
+constexpr int kPlaceholderSpacing = 22;
+
+}  // namespace
+
 PlaceholderSheet::PlaceholderSheet(SheetKind kind, ModelSignals& model, QWidget* parent)
-    : SheetCard(parent), model_(model), layout_(new QVBoxLayout(this)) {
-    layout_->setContentsMargins(26, 26, 26, 26);
-    layout_->setSpacing(22);
+    : SheetCard(parent, kPlaceholderPadding, kPlaceholderSpacing), model_(model) {
     auto* title = new QLabel(QString::fromStdString(sheetTitle(kind)), this);
     title->setWordWrap(true);
-    layout_->addWidget(title);
+    content().addWidget(title);
+    buttons().addStretch(1);
     if (kind == SheetKind::screenRecordingAlert) {
         const AlertText& alert = screenRecordingAlert();
         auto* message = new QLabel(QString::fromStdString(alert.message), this);
         message->setWordWrap(true);
-        layout_->addWidget(message);
-        for (const AlertButton& button : alert.buttons) {
+        content().addWidget(message);
+        // The cancel button last in the list, first in the row: the default one ends it.
+        for (auto it = alert.buttons.rbegin(); it != alert.buttons.rend(); ++it) {
+            const AlertButton& button = *it;
             const bool reopen = button.action == AlertButton::Action::quitAndReopen;
             QPushButton* added = addButton(QString::fromStdString(button.title), reopen, [this, reopen] {
                 // Reopening quits through the model, which ends every sheet.
@@ -43,7 +52,7 @@ QPushButton* PlaceholderSheet::addButton(const QString& title, bool isDefault, s
     button->setFocusPolicy(Qt::NoFocus);
     if (isDefault) default_ = button;
     connect(button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
-    layout_->addWidget(button);
+    buttons().addWidget(button);
     return button;
 }
 

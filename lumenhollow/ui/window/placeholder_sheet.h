@@ -1,14 +1,13 @@
 #pragma once
 
 // PlaceholderSheet: the screen-recording alert as a card with its title,
-// its message and its two buttons; any other kind shows its title and a
-// Close button. GUI thread only.
+// its message and its two buttons in a row, the default one at the right
+// edge; any other kind shows its title and a Close button. GUI thread only.
 
 #include "lumenhollow/ui/window/sheet_card.h"
 #include "lumenhollow/ui/window/sheets.h"
 
 class QPushButton;
-class QVBoxLayout;
 
 namespace lumenhollow {
 
@@ -27,7 +26,6 @@ private:
     QPushButton* addButton(const QString& title, bool isDefault, std::function<void()> action);
 
     ModelSignals& model_;
-    QVBoxLayout* layout_;
     QPushButton* default_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };

@@ -69,6 +69,12 @@ SheetKey sheetKeyFor(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Return:
         case Qt::Key_Enter: return SheetKey::accept;
         case Qt::Key_Escape: return SheetKey::cancel;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End: return (modifiers & ~Qt::KeypadModifier) ? SheetKey::swallow : SheetKey::scroll;
         default: return SheetKey::swallow;
     }
 }

@@ -67,6 +67,7 @@ enum class SheetKey {
     none = 0,
     accept,   // Return or Enter: the default button
     cancel,   // Escape: the cancel button, or closes the sheet
+    scroll,   // the arrows, Page Up and Down, Home, End: scroll a card cut short
     swallow,  // taken and dropped
     menu,     // dropped here, but a menu shortcut may take it first
 };

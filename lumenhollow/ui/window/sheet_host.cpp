@@ -88,12 +88,17 @@ bool SheetHost::closeAll() {
     return true;
 }
 
+QRect sheetCardRect(QSize area, int wantedWidth, const std::function<int(int)>& naturalHeight) {
+    const int margin = SheetHost::kCardMargin;
+    const int width = std::max(1, std::min(wantedWidth, area.width() - 2 * margin));
+    // Never taller than the window: the card's content scrolls, its buttons stay.
+    const int height = std::max(1, std::min(naturalHeight(width), area.height() - 2 * margin));
+    return {(area.width() - width) / 2, std::max(margin, (area.height() - height) / 2), width, height};
+}
+
 void SheetHost::placeCard() {
     if (!card_) return;
-    const int cardWidth = std::max(1, std::min(card_->cardWidth(), width() - 2 * kCardMargin));
-    const int cardHeight = card_->hasHeightForWidth() ? card_->heightForWidth(cardWidth) : card_->sizeHint().height();
-    const QRect place((width() - cardWidth) / 2, std::max(kCardMargin, (height() - cardHeight) / 2), cardWidth,
-                      cardHeight);
+    const QRect place = sheetCardRect(size(), card_->cardWidth(), [this](int width) { return card_->naturalHeight(width); });
     card_->setGeometry(place);
     cardPath_ = QPainterPath();
     cardPath_.addRoundedRect(QRectF(place).adjusted(0.5, 0.5, -0.5, -0.5), kCardRadius, kCardRadius);
@@ -139,6 +144,7 @@ void SheetHost::keyPressEvent(QKeyEvent* event) {
     switch (sheetKeyFor(event->key(), event->modifiers())) {
         case SheetKey::accept: card_->acceptAction(); break;
         case SheetKey::cancel: card_->cancelAction(); break;
+        case SheetKey::scroll: card_->scrollContent(event->key()); break;
         case SheetKey::none:
         case SheetKey::swallow:
         case SheetKey::menu: break;

@@ -1,15 +1,18 @@
 #pragma once
 
 // SheetHost: the in-window place of sheets and alerts: a dimmed backdrop
-// over the whole window, modal to it, with one centred card. It follows the
-// model's sheet flags and, while a card shows, holds the keyboard: Return
-// and Escape go to the card, and no key reaches the picture beneath (only
-// keys with Ctrl, Alt or Meta may still trigger a menu's shortcut). The
-// picture gets the keyboard back when the card goes. GUI thread only.
+// over the whole window, modal to it, with one centred card, never larger
+// than the window (a card too tall scrolls its content above its buttons).
+// It follows the model's sheet flags and, while a card shows, holds the
+// keyboard: Return and Escape go to the card, the arrows and page keys
+// scroll it, and no key reaches the picture beneath (only keys with Ctrl,
+// Alt or Meta may still trigger a menu's shortcut). The picture gets the
+// keyboard back when the card goes. GUI thread only.
 
 #include <QPainterPath>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 #include "lumenhollow/ui/window/sheets.h"
@@ -20,6 +23,11 @@ namespace lumenhollow {
 
 class ModelSignals;
 class SheetCard;
+
+// Where a card goes in an `area` of the window: centred, `wantedWidth` wide
+// and as tall as `naturalHeight` says for the width it gets, each at most
+// the area less kCardMargin on both sides.
+QRect sheetCardRect(QSize area, int wantedWidth, const std::function<int(int width)>& naturalHeight);
 
 class SheetHost final : public QWidget {
     Q_OBJECT

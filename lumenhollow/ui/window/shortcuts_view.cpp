@@ -36,11 +36,9 @@ QLabel* shortcutsChip(const std::string& keys, const QFont& font, QWidget* paren
 }  // namespace
 
 ShortcutsView::ShortcutsView(std::shared_ptr<CameraModel> model, QWidget* parent)
-    : SheetCard(parent), model_(std::move(model)) {
+    : SheetCard(parent, kPadding, kSpacing), model_(std::move(model)) {
     setObjectName("shortcutsView");
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    root->setSpacing(kSpacing);
+    QVBoxLayout* root = &content();
     root->addWidget(sheetLabel("Keyboard Shortcuts",
                                ui::uiFont(ui::textStyleSpec(ui::TextStyle::title2).px, QFont::Bold),
                                sheetPrimaryText(), false, this));
@@ -84,14 +82,13 @@ ShortcutsView::ShortcutsView(std::shared_ptr<CameraModel> model, QWidget* parent
     }
     root->addLayout(sections);
 
-    auto* footer = new QHBoxLayout;
+    QHBoxLayout* footer = &buttons();
     footer->addStretch(1);
     done_ = new QPushButton(QStringLiteral("Done"), this);
     done_->setDefault(true);
     // The sheet host keeps the keyboard: Return reaches the button from anywhere on the card.
     done_->setFocusPolicy(Qt::NoFocus);
     footer->addWidget(done_);
-    root->addLayout(footer);
     connect(done_, &QPushButton::clicked, this, [this] { dismiss(); });
 }
 

@@ -1,9 +1,9 @@
 #include "lumenhollow/ui/window/tool_actions.h"
 
-#include <QApplication>
 #include <QWidget>
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/full_screen.h"
 
 namespace lumenhollow {
 
@@ -12,15 +12,8 @@ CameraTraits cameraTraits(CameraModel& model) {
     return {camera.supportsPositioning(), camera.supportsCameraSettings()};
 }
 
-void toggleFullScreen(QWidget* window) {
-    if (!window) return;
-    if (window->isFullScreen()) {
-        window->showNormal();
-    } else {
-        window->showFullScreen();
-    }
+void toggleFullScreen(QWidget* control) {
+    if (control) ui::toggleFullScreen(*control);
 }
-
-QWidget* keyWindow() { return QApplication::activeWindow(); }
 
 }  // namespace lumenhollow

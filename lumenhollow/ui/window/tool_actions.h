@@ -15,10 +15,7 @@ class CameraModel;
 
 CameraTraits cameraTraits(CameraModel& model);
 
-// Full screen on or off for `window`; nothing without a window.
-void toggleFullScreen(QWidget* window);
-
-// The window that has the keyboard, or none.
-QWidget* keyWindow();
+// Full screen on or off for the window `control` is in; nothing without one.
+void toggleFullScreen(QWidget* control);
 
 }  // namespace lumenhollow

@@ -50,7 +50,7 @@ ToolRail::ToolRail(ModelSignals& model, int size, QWidget* parent)
     connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
     connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });
     connect(outputFolder_, &QAbstractButton::clicked, this, [&camera] { camera.openOutputFolder(); });
-    connect(fullScreen_, &QAbstractButton::clicked, this, [] { toggleFullScreen(keyWindow()); });
+    connect(fullScreen_, &QAbstractButton::clicked, this, [this] { toggleFullScreen(this); });
 
     connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
     refresh();

@@ -33,10 +33,17 @@ QString stepTitleText(const SheetRow& step) {
         .arg(title);
 }
 
+// The guide's end once the camera was found: over to USB, unless the
+// application is quitting, and the sheet closed.
+void usbGuideSwitch(CameraModel& model) {
+    if (!model.isQuitRequested()) model.selectConnection(ConnectionMode::usb);
+    model.setShowUSBGuide(false);
+}
+
 }  // namespace
 
 UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
-    : SheetCard(parent),
+    : SheetCard(parent, kPadding, kSpacing),
       model_(std::move(model)),
       spinner_(nullptr),
       check_(nullptr),
@@ -48,9 +55,7 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     const UsbGuideText& text = usbGuideText();
     const QColor accent = ui::platformAccentColor();
 
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    root->setSpacing(kSpacing);
+    QVBoxLayout* root = &content();
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
@@ -92,7 +97,8 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     for (const std::string& perk : text.perks) perks << QString::fromStdString(perk);
     root->addWidget(new SheetChips(perks, this));
 
-    auto* footer = new QHBoxLayout;
+    // The footer's status stays in view beside its button.
+    QHBoxLayout* footer = &buttons();
     footer->setSpacing(8);
     spinner_ = new ui::Spinner(ui::Spinner::Size::mini, this);
     check_ = SheetBadge::symbol(usbGuideFooter(true).symbol, 15, kUsbGuideGreen, Qt::transparent, 16, this);
@@ -104,7 +110,6 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     footer->addWidget(footer_);
     footer->addStretch(1);
     footer->addWidget(notNow_);
-    root->addLayout(footer);
     connect(notNow_, &QPushButton::clicked, this, [this] { cancelAction(); });
 
     showFooter();
@@ -126,21 +131,29 @@ QString UsbGuideSheet::footerText() const {
 }
 
 void UsbGuideSheet::switchToUSB() {
-    // The quit request closes the sheet first; this guards a request made from the model's side.
-    if (!model_->isQuitRequested()) model_->selectConnection(ConnectionMode::usb);
-    model_->setShowUSBGuide(false);
+    usbGuideSwitch(*model_);
 }
 
 // Return has no default button to press here: it waits like the rest.
 void UsbGuideSheet::acceptAction() {}
 
 void UsbGuideSheet::cancelAction() {
-    watch_.stop();
+    // In the pause after the find this is the switch, made now.
+    watch_.closed();
     model_->setShowUSBGuide(false);
 }
 
 void UsbGuideSheet::disappeared() {
+    const bool pausing = watch_.isPausing();
     watch_.stop();
+    // Gone with its window in the pause while the model still asks for it:
+    // the switch is still made, on a later turn, so that a quit the closed
+    // window leads to is known by then and stops it.
+    if (pausing && model_->state().showUSBGuide) {
+        model_->mainExecutor().post([weak = std::weak_ptr<CameraModel>(model_)] {
+            if (const std::shared_ptr<CameraModel> model = weak.lock()) usbGuideSwitch(*model);
+        });
+    }
 }
 
 }  // namespace lumenhollow

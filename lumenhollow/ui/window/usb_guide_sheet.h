@@ -3,8 +3,10 @@
 // UsbGuideSheet: how to connect the camera with a USB-C cable, while it
 // watches for the camera: once found, the footer says so, and a moment
 // later the model switches to USB and the sheet closes. "Not Now" (or
-// Escape) only closes it. Closed any other way before the switch (the
-// user, the quit request), it switches nothing. GUI thread only.
+// Escape) only closes it while it waits; in the pause after the find it
+// makes the switch at once, as does the window closing then. Closed by the
+// model (the quit request closes every sheet) it switches nothing.
+// GUI thread only.
 
 #include <memory>
 

@@ -14,6 +14,12 @@ void UsbGuideWatch::start() {
     check();
 }
 
+void UsbGuideWatch::closed() {
+    const bool pausing = isPausing();
+    stop();
+    if (pausing) hooks_.switchToUSB();
+}
+
 void UsbGuideWatch::stop() {
     stopped_ = true;
     if (task_ != 0) main_.cancel(task_);

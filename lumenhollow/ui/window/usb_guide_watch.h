@@ -5,8 +5,10 @@
 // is, it reports the find, waits a moment so the user can read it, and
 // asks for the switch. Owned by the guide sheet; main executor only.
 //
-// stop() ends it for good, also in the pause after the find: a sheet
-// closed by the user or by the quit request must not start a camera.
+// Once the camera was found, the switch happens even if the user closes the
+// sheet in the pause: closed() makes it at once. stop() ends the watch for
+// good, also in the pause: a sheet closed by the quit request (or by the
+// model) must not start a camera.
 
 #include <functional>
 
@@ -32,9 +34,14 @@ public:
 
     // The first check runs before this returns. Once only.
     void start();
+    // The user closed the sheet: in the pause after the find the switch is
+    // made now; otherwise as stop().
+    void closed();
     void stop();
     bool isDetected() const { return detected_; }
     bool isWatching() const { return task_ != 0; }
+    // Found, the switch not made yet.
+    bool isPausing() const { return detected_ && !stopped_; }
 
 private:
     void check();

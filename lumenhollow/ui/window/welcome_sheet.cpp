@@ -41,14 +41,12 @@ QPixmap welcomeIcon(int size) {
 }  // namespace
 
 WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
-    : SheetCard(parent), model_(std::move(model)), start_(nullptr) {
+    : SheetCard(parent, kPadding, kSpacing), model_(std::move(model)), start_(nullptr) {
     setObjectName("welcomeSheet");
     const WelcomeText text = welcomeText(model_->outputFolder());
     const QColor accent = ui::appAccentColor();
 
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    root->setSpacing(kSpacing);
+    QVBoxLayout* root = &content();
 
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
@@ -90,7 +88,7 @@ WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
     privacy->addWidget(sheetLabel(text.privacy, caption, sheetSecondaryText(), true, this), 1);
     root->addLayout(privacy);
 
-    auto* buttons = new QHBoxLayout;
+    QHBoxLayout* buttons = &this->buttons();
     auto* shortcuts = new QPushButton(QString::fromStdString(text.shortcutsButton), this);
     start_ = new QPushButton(QString::fromStdString(text.startButton), this);
     start_->setDefault(true);
@@ -103,7 +101,6 @@ WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
     buttons->addWidget(shortcuts);
     buttons->addStretch(1);
     buttons->addWidget(start_);
-    root->addLayout(buttons);
 
     connect(start_, &QPushButton::clicked, this, [this] { acceptAction(); });
     connect(shortcuts, &QPushButton::clicked, this, [this] { showShortcuts(); });
