@@ -12,15 +12,28 @@ SerialQueue::SerialQueue(std::string label, const Clock& clock)
       clock_(clock),
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
-SerialQueue::~SerialQueue() {
-    assert(!isCurrent() && "a SerialQueue cannot be destroyed from its own thread");
-    thread_.request_stop();
-    thread_.join();
-}
+SerialQueue::~SerialQueue() { stop(); }
 
-void SerialQueue::post(Task task) {
+void SerialQueue::stop() {
+    assert(!isCurrent() && "a SerialQueue cannot be stopped or destroyed from its own thread");
     {
         MutexLock lock(mutex_);
+        stopped_ = true;
+    }
+    thread_.request_stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+// Work refused by a stopped queue is released after the lock: what it holds
+// may post again as it goes.
+void SerialQueue::post(Task task) {
+    Task refused;
+    {
+        MutexLock lock(mutex_);
+        if (stopped_) {
+            refused = std::move(task);
+            return;
+        }
         work_.post(std::move(task));
         ++changes_;
     }
@@ -28,22 +41,24 @@ void SerialQueue::post(Task task) {
 }
 
 TaskId SerialQueue::after(Duration delay, Task task) {
-    TaskId id;
-    {
-        MutexLock lock(mutex_);
-        id = work_.schedule(clock_.now() + delay, Duration::zero(), std::move(task));
-        ++changes_;
-    }
-    wake_.notify_one();
-    return id;
+    return schedule(delay, Duration::zero(), std::move(task));
 }
 
 TaskId SerialQueue::every(Duration interval, Task task) {
     assert(interval > Duration::zero());
+    return schedule(interval, interval, std::move(task));
+}
+
+TaskId SerialQueue::schedule(Duration delay, Duration interval, Task task) {
+    Task refused;
     TaskId id;
     {
         MutexLock lock(mutex_);
-        id = work_.schedule(clock_.now() + interval, interval, std::move(task));
+        if (stopped_) {
+            refused = std::move(task);
+            return 0;
+        }
+        id = work_.schedule(clock_.now() + delay, interval, std::move(task));
         ++changes_;
     }
     wake_.notify_one();
@@ -63,10 +78,16 @@ bool SerialQueue::sync(Task task) {
     if (isCurrent()) return false;
     std::promise<void> done;
     auto finished = done.get_future();
-    post([&] {
-        task();
-        done.set_value();
-    });
+    {
+        MutexLock lock(mutex_);
+        if (stopped_) return false;
+        work_.post([&] {
+            task();
+            done.set_value();
+        });
+        ++changes_;
+    }
+    wake_.notify_one();
     finished.wait();
     return true;
 }

@@ -3,9 +3,9 @@
 // SerialQueue: one thread that runs posted and timed work in order, the
 // library's stand-in for a serial dispatch queue. Each component that blocks
 // or works hard owns one. Tasks posted from one thread run in the order they
-// were posted; timers run once due, in due order. Destroying the queue drops
-// work not yet started and joins the thread; it must not be destroyed from a
-// task running on it.
+// were posted; timers run once due, in due order. Destroying the queue (or
+// stopping it first) drops work not yet started and joins the thread;
+// neither may be done from a task running on it.
 
 #include <atomic>
 #include <condition_variable>
@@ -35,13 +35,20 @@ public:
 
     // Runs `task` on the queue and waits for it. Refuses (returns false,
     // without running it) when called from the queue's own thread, where
-    // waiting would deadlock.
+    // waiting would deadlock, or once the queue is stopped.
     bool sync(Task task);
+
+    // Waits for the task running now, drops the work not yet started and
+    // ends the thread; work posted afterwards is dropped at once. For an
+    // owner whose fields must outlive every task but go before the queue.
+    // Not from the queue's own thread.
+    void stop();
 
     const std::string& label() const { return label_; }
 
 private:
     void run(std::stop_token stop);
+    TaskId schedule(Duration delay, Duration interval, Task task);
 
     const std::string label_;
     const Clock& clock_;
@@ -49,6 +56,7 @@ private:
     std::condition_variable_any wake_;
     TimerQueue work_ HK_GUARDED_BY(mutex_);
     uint64_t changes_ HK_GUARDED_BY(mutex_) = 0;  // bumped by every post and timer
+    bool stopped_ HK_GUARDED_BY(mutex_) = false;
     std::atomic<std::thread::id> threadId_;
     std::jthread thread_;  // last: starts after every other field exists
 };

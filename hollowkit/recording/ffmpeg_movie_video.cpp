@@ -35,6 +35,7 @@ void FfmpegMovieWriter::encodeVideo(const VideoFrame& frame) {
         videoDurations_[lastVideoTick_] = lastInterval_;
         releaseVideoPackets();
     }
+    if (firstVideoTick_ == std::numeric_limits<int64_t>::min()) firstVideoTick_ = tick;
     lastVideoTick_ = tick;
     staging_->pts = tick;
     sendVideo(staging_.get());
@@ -139,7 +140,7 @@ void FfmpegMovieWriter::releaseVideoPackets() {
         if (known == videoDurations_.end()) return;
         packet->duration = known->second;
         videoDurations_.erase(known);
-        writePacket(packet, videoStream_, videoCodec_->time_base);
+        writePacket(packet, videoStream_, videoCodec_->time_base, earliestVideoDts());
         heldVideo_.pop_front();
     }
 }

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,6 +24,7 @@ extern "C" {
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/fragmented_movie_file.h"
+#include "hollowkit/recording/packet_time_guard.h"
 
 namespace hollowkit::movie_writing {
 
@@ -103,7 +106,14 @@ private:
     void writeSilence(int64_t count);
     void drainAudioFifo(bool final);
     void sendAudio(const AVFrame* frame);
-    void writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase);
+    // Mends the packet's times and hands the track's previous packet to the
+    // muxer; `earliestDts` (in the codec's time base) bounds a first
+    // decode time.
+    void writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase,
+                     int64_t earliestDts = AV_NOPTS_VALUE);
+    void muxPacket(AVPacket* packet, std::optional<int64_t> nextDts);
+    void releaseHeldPackets();
+    int64_t earliestVideoDts() const;
     void flushAll(std::optional<TimePoint> endTime);
 
     const std::filesystem::path path_;
@@ -134,6 +144,7 @@ private:
     ffmpeg::PacketPtr packet_;
     int64_t lastVideoTick_ = std::numeric_limits<int64_t>::min();
     int64_t lastInterval_ = 0;
+    int64_t firstVideoTick_ = std::numeric_limits<int64_t>::min();
     std::map<int64_t, int64_t> videoDurations_;  // frame time -> its duration, once known
     std::deque<ffmpeg::PacketPtr> heldVideo_;     // in encoder order, waiting for a duration
 
@@ -150,6 +161,16 @@ private:
     bool loggedAudioOverlap_ = false;
     bool loggedAudioFormat_ = false;
     bool loggedVideoOrder_ = false;
+
+    // Per stream: its times so far, and its last packet, held until the
+    // next one's decode time shows how long it lasts.
+    struct TrackOutput {
+        PacketTimeGuard times;
+        ffmpeg::PacketPtr held;
+        bool holding = false;
+    };
+    std::vector<TrackOutput> tracks_;
+    bool loggedPacketTimes_ = false;
 };
 
 }  // namespace hollowkit::movie_writing

@@ -56,9 +56,13 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
       queue_(std::string(kMovieRecorderQueue.label)) {}
 
 MovieRecorder::~MovieRecorder() {
-    // The writer's thread may still report a failure into the queue, so the
-    // writer goes while the queue exists.
-    if (!queue_.sync([this] { writer_.reset(); })) writer_.reset();
+    // Nothing may run on the queue once the writer is gone: a catch-up
+    // deadline would finish a writer that no longer exists, a late frame
+    // would make a new one. So the queue stops first (dropping what waits
+    // on it), then the writer goes; a failure it reports on its way out
+    // finds the queue stopped and is dropped.
+    queue_.stop();
+    writer_.reset();
 }
 
 void MovieRecorder::appendVideo(VideoFrame frame) {

@@ -111,6 +111,7 @@ public:
                   std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                   const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
     // Drops work not yet done; a movie not finished stays incomplete.
+    // Not from the recorder's own queue.
     ~MovieRecorder();
 
     MovieRecorder(const MovieRecorder&) = delete;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -135,6 +136,43 @@ TEST(SerialQueueTest, DestructionDropsPendingWorkAndJoins) {
         queue.after(std::chrono::hours(1), [&] { ++ran; });
         queue.sync([] {});
     }
+    EXPECT_EQ(ran.load(), 0);
+}
+
+// stop() lets the running task end, drops what waits behind it, and from
+// then on refuses work at once, releasing what it holds.
+TEST(SerialQueueTest, StopEndsTheRunningTaskAndRunsNothingMore) {
+    SerialQueue queue("HollowKit.Test");
+    Latch started(1);
+    std::atomic<bool> sawStop{false};
+    std::atomic<int> ran{0};
+    queue.post([&] {
+        started.arrive();
+        // Runs until the queue refuses new work, which it does once stopped.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < limit) {
+            const TaskId probe = queue.after(std::chrono::hours(1), [] {});
+            if (probe == 0) {
+                sawStop = true;
+                return;
+            }
+            queue.cancel(probe);
+            std::this_thread::yield();
+        }
+    });
+    queue.post([&] { ++ran; });
+    queue.after(Duration::zero(), [&] { ++ran; });
+    ASSERT_TRUE(started.wait());
+    queue.stop();
+    EXPECT_TRUE(sawStop.load()) << "stop returned before the running task ended";
+
+    const auto held = std::make_shared<int>(0);
+    queue.post([held, &ran] { ++ran; });
+    EXPECT_EQ(held.use_count(), 1) << "a refused task is kept";
+    EXPECT_EQ(queue.after(Duration::zero(), [&] { ++ran; }), TaskId{0});
+    EXPECT_EQ(queue.every(std::chrono::milliseconds(1), [&] { ++ran; }), TaskId{0});
+    EXPECT_FALSE(queue.sync([&] { ++ran; }));
+    queue.stop();
     EXPECT_EQ(ran.load(), 0);
 }
 

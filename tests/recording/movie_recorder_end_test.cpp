@@ -1,10 +1,12 @@
 // How a movie ends when its finish or its disk does not go as planned: the
-// sound of the last frames arriving after the finish, and a disk that fills
-// while recording.
+// sound of the last frames arriving after the finish, a disk that fills
+// while recording, and a recorder dropped with samples still on their way.
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "movie_recorder_harness.h"
@@ -13,6 +15,31 @@ namespace hollowkit {
 namespace {
 
 class MovieRecorderEndTest : public MovieRecorderTest {};
+
+// A writer that takes everything and writes nothing, and runs `onGone` as it
+// is destroyed.
+class TeardownWriter final : public MovieWriter {
+public:
+    explicit TeardownWriter(std::function<void()> onGone) : onGone_(std::move(onGone)) {}
+    ~TeardownWriter() override {
+        if (onGone_) onGone_();
+    }
+    TeardownWriter(const TeardownWriter&) = delete;
+    TeardownWriter& operator=(const TeardownWriter&) = delete;
+
+    void setOnFailure(FailureHandler) override {}
+    Result<void, std::string> start(const MovieWriterSettings&, TimePoint) override { return {}; }
+    bool isWriting() const override { return true; }
+    bool readyForVideo() const override { return true; }
+    bool readyForAudio() const override { return true; }
+    bool appendVideo(const VideoFrame&) override { return true; }
+    bool appendAudio(const AudioChunk&) override { return true; }
+    std::string errorText() const override { return {}; }
+    Result<void, std::string> finish(std::optional<TimePoint>) override { return {}; }
+
+private:
+    std::function<void()> onGone_;
+};
 
 // Sound is captured ahead of its delivery, so the sound of the last frames
 // may come after finish was asked for: it still goes in, up to the last
@@ -63,6 +90,30 @@ TEST_F(MovieRecorderEndTest, SoundOfTheLastFramesArrivingAfterTheFinishStillGoes
         EXPECT_EQ(number(*video, "nb_frames"), 30);
         EXPECT_NEAR(number(*audio, "duration"), c.expectedSoundSeconds, 0.03);
     }
+}
+
+// A recorder dropped while it records: a frame and sound from another
+// thread, still on their way to its queue as its writer goes, must not
+// reach a writer that is gone, nor make a new one.
+TEST_F(MovieRecorderEndTest, NothingRunsOnTheQueueOnceTheWriterIsGone) {
+    std::atomic<int> writersMade{0};
+    MovieRecorder* recording = nullptr;
+    const TimePoint base = clock_.now();
+    auto recorder = makeRecorder(file("dropped.mov"), VideoCodec::hevc, std::nullopt, true,
+                                 [&](const std::filesystem::path&) -> std::unique_ptr<MovieWriter> {
+                                     if (writersMade++ > 0) return std::make_unique<TeardownWriter>(nullptr);
+                                     return std::make_unique<TeardownWriter>([&] {
+                                         recording->appendVideo(patternFrame(kWidth, kHeight, 1, base + frameTime(1)));
+                                         recording->appendAudio(toneChunk(48000, 2, 1600, 1600, base + frameTime(1)));
+                                     });
+                                 });
+    recording = recorder.get();
+    recorder->appendAudio(toneChunk(48000, 2, 0, 1600, base));
+    recorder->appendVideo(patternFrame(kWidth, kHeight, 0, base));
+    settle(*recorder);
+    ASSERT_EQ(writersMade.load(), 1);
+    recorder.reset();
+    EXPECT_EQ(writersMade.load(), 1) << "a frame after the writer went made a new one";
 }
 
 // A disk that fills while recording (here the file reaches the process's
