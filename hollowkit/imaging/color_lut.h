@@ -18,6 +18,7 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/result.h"
+#include "hollowkit/base/stop_flag.h"
 
 namespace hollowkit {
 
@@ -40,6 +41,10 @@ struct ColorLUT {
             oneDimensional,
             refusedFile,  // keyword: why ("is not a regular file" ...)
             tooCostly,    // found: the bytes reading it would take, expected: the limit
+            sizeOutOfRange,   // keyword: the size as written
+            nonFiniteEntry,   // found: the entry's number, from 1
+            overBudget,       // found: the table's bytes, expected: the bytes allowed
+            stopped,
         };
 
         Kind kind = Kind::none;
@@ -66,6 +71,16 @@ struct ColorLUT {
         static LoadError refusedFile(std::string reason);
         // A picture whose decoding would take more memory than one look may.
         static LoadError tooCostly(int64_t costBytes, int64_t limitBytes);
+        // A ".cube" file whose last LUT_3D_SIZE is an integer outside
+        // kMinDimension...kMaxDimension; `written` is that integer as written.
+        static LoadError sizeOutOfRange(std::string written);
+        // A ".cube" entry holding NaN, an infinity or a number beyond float.
+        static LoadError nonFiniteEntry(int64_t entryNumber);
+        // A table larger than LoadOptions::maxTableBytes, refused once its
+        // size is known (a ".cube" size line, a picture's header).
+        static LoadError overBudget(int64_t tableBytes, int64_t limitBytes);
+        // LoadOptions::stop was set while reading.
+        static LoadError stopped();
 
         std::string userMessage() const;
         bool operator==(const LoadError&) const = default;
@@ -98,6 +113,17 @@ struct ColorLUT {
     // The most memory reading one look may take: the largest table (256
     // points, 256 MB) and its picture decoded at 16 bits per channel.
     static constexpr int64_t kMaxLoadCostBytes = int64_t{384} << 20;
+    // What the largest table's entries take.
+    static constexpr int64_t kMaxTableBytes =
+        int64_t{kMaxDimension} * kMaxDimension * kMaxDimension * 4 * int64_t{sizeof(float)};
+
+    struct LoadOptions {
+        // The most the table may take (16 bytes an entry), for a caller
+        // that shares a memory budget among several looks.
+        int64_t maxTableBytes = kMaxTableBytes;
+        // Checked while reading; once set, the reading ends as `stopped`.
+        const StopFlag* stop = nullptr;
+    };
 
     // Reads `path`: ".cube" text when its extension, lower-cased, is "cube",
     // otherwise an image. A ".cube" file is read line by line and refused at
@@ -105,16 +131,23 @@ struct ColorLUT {
     // judged from its header before any pixel is decoded. Running out of
     // memory fails this look, never the process.
     static Result<ColorLUT, LoadError> load(const std::string& path);
+    static Result<ColorLUT, LoadError> load(const std::string& path, const LoadOptions& options);
     static Result<ColorLUT, LoadError> readCubeFile(const std::string& path);
+    static Result<ColorLUT, LoadError> readCubeFile(const std::string& path, const LoadOptions& options);
     static Result<ColorLUT, LoadError> readImageFile(const std::string& path);
+    static Result<ColorLUT, LoadError> readImageFile(const std::string& path, const LoadOptions& options);
 
     // ".cube" text as UTF-8.
     static Result<ColorLUT, LoadError> parseCube(std::string_view text, std::string id,
                                                  std::string name);
+    static Result<ColorLUT, LoadError> parseCube(std::string_view text, std::string id,
+                                                 std::string name, const LoadOptions& options);
 
     // An encoded image (PNG, JPEG, anything OpenCV decodes) held in memory.
     static Result<ColorLUT, LoadError> decodeImage(ByteView encoded, std::string id,
                                                    std::string name);
+    static Result<ColorLUT, LoadError> decodeImage(ByteView encoded, std::string id,
+                                                   std::string name, const LoadOptions& options);
 
     // A decoded picture: `rgba` holds width·height pixels of 8-bit red, green,
     // blue and alpha with alpha premultiplied, rows top to bottom.
