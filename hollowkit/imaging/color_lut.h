@@ -7,10 +7,12 @@
 // userMessage() is the sentence shown to the user; no partial table is
 // returned.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +23,33 @@
 #include "hollowkit/base/stop_flag.h"
 
 namespace hollowkit {
+
+// A table's floats, shared by every copy of its look: a look is held by the
+// list, the published selection and the frame processor at once, and the
+// largest table takes 256 MB. Immutable once made; any thread.
+class LutEntries {
+public:
+    LutEntries() = default;
+    // Takes the values over (implicit, so a table is assigned like a vector).
+    LutEntries(std::vector<float> values)  // NOLINT(google-explicit-constructor)
+        : values_(std::make_shared<const std::vector<float>>(std::move(values))) {}
+
+    size_t size() const { return values_ ? values_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const float* data() const { return values_ ? values_->data() : nullptr; }
+    const float& operator[](size_t i) const { return (*values_)[i]; }
+    const float* begin() const { return data(); }
+    const float* end() const { return data() + size(); }
+    // A copy to change (tests, tools).
+    std::vector<float> toVector() const { return values_ ? *values_ : std::vector<float>(); }
+
+    bool operator==(const LutEntries& other) const {
+        return values_ == other.values_ || std::equal(begin(), end(), other.begin(), other.end());
+    }
+
+private:
+    std::shared_ptr<const std::vector<float>> values_;
+};
 
 struct ColorLUT {
     // Points per axis accepted by every reader. Fewer than two cannot be
@@ -94,8 +123,9 @@ struct ColorLUT {
     int dimension = 0;
     // N³ entries of red, green, blue, alpha (alpha 1), red index fastest:
     // entry (r, g, b) starts at 4 · (r + g·N + b·N²). Stored as read, not
-    // clamped (every reader refuses non-finite values).
-    std::vector<float> rgba;
+    // clamped (every reader refuses non-finite values). Shared, not copied,
+    // with the look.
+    LutEntries rgba;
     // The input range the grid spans on each axis (red, green, blue): a
     // pixel value x is looked up at (x − min) / (max − min) along the axis,
     // held at the ends outside the range. 0...1 unless a ".cube" file gives

@@ -266,7 +266,8 @@ Result<ColorLUT, ColorLUT::LoadError> tableFromPixels(std::span<const uint8_t> r
     lut.id = std::move(id);
     lut.name = std::move(name);
     lut.dimension = n;
-    lut.rgba.reserve(static_cast<size_t>(n) * n * n * 4);
+    std::vector<float> entries;
+    entries.reserve(static_cast<size_t>(n) * n * n * 4);
     const auto rowBytes = static_cast<size_t>(width) * 4;
     for (int b = 0; b < n; ++b) {
         for (int g = 0; g < n; ++g) {
@@ -282,11 +283,11 @@ Result<ColorLUT, ColorLUT::LoadError> tableFromPixels(std::span<const uint8_t> r
                     y = index / static_cast<size_t>(width);
                 }
                 const uint8_t* pixel = rgba.data() + y * rowBytes + x * 4;
-                lut.rgba.insert(lut.rgba.end(), {pixel[0] / 255.0f, pixel[1] / 255.0f,
-                                                 pixel[2] / 255.0f, 1.0f});
+                entries.insert(entries.end(), {pixel[0] / 255.0f, pixel[1] / 255.0f, pixel[2] / 255.0f, 1.0f});
             }
         }
     }
+    lut.rgba = std::move(entries);
     return lut;
 }
 
