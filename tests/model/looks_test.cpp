@@ -36,6 +36,8 @@ protected:
         services.filePicker = &picker_;
         h_.model = CameraModel::create(std::move(services));
         h_.settings.clearWrites();
+        // The stored looks are read on the look queue, here the test's executor.
+        h_.main.runUntilIdle();
         return *h_.model;
     }
 
@@ -103,7 +105,9 @@ TEST_F(LooksTest, OneChoiceAddsTheGoodFilesReportsTheBadOneAndSelectsTheLastNewL
     EXPECT_EQ(selectedId(), goodPng);
     EXPECT_EQ(recorder.values<Field::notice>(),
               (std::vector<std::optional<std::string>>{"broken.CUBE: Expected 8 LUT entries, found 1"}));
-    EXPECT_EQ(recorder.fields(), (std::vector<Field>{Field::notice, Field::customLUTs, Field::selectedLUT}));
+    // Each look is added as it arrives; the last new one is selected at the end.
+    EXPECT_EQ(recorder.fields(),
+              (std::vector<Field>{Field::customLUTs, Field::notice, Field::customLUTs, Field::selectedLUT}));
     EXPECT_EQ(h_.settings.writes(),
               (std::vector<SettingsWrite>{{"customLUTPaths", StringArray{goodCube, goodPng}}, {"selectedLUT", goodPng}}));
 
