@@ -157,7 +157,8 @@ struct ColorLUT {
 
     // Reads `path`: ".cube" text when its extension, lower-cased, is "cube",
     // otherwise an image. A ".cube" file is read line by line and refused at
-    // its first line that cannot belong to its table; a picture's cost is
+    // its first line that cannot belong to any table (its size line when the
+    // table is over `options.maxTableBytes`); a picture's cost and table are
     // judged from its header before any pixel is decoded. Running out of
     // memory fails this look, never the process.
     static Result<ColorLUT, LoadError> load(const std::string& path);
