@@ -1,5 +1,6 @@
 // Fuzz target for the ".cube" reader: any text either loads as a table the
 // engine accepts, or fails with a load error; no crash, no unbounded memory.
+// A table that loads is refused once the memory allowed is one byte short.
 // A loaded table is also run over a few pixels, so odd values (huge, tiny,
 // negative) and odd input ranges reach the fixed-point engine.
 
@@ -34,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(lut->rgba.size() == static_cast<size_t>(n) * n * n * 4);
     for (float v : lut->rgba) check(std::isfinite(v));
     check(lut->hasUsableDomain());
+
+    // One byte less memory than the table takes: refused at its size line.
+    ColorLUT::LoadOptions tighter;
+    tighter.maxTableBytes = static_cast<int64_t>(lut->rgba.size() * sizeof(float)) - 1;
+    const auto refused = ColorLUT::parseCube(text, "/fuzz.cube", "fuzz", tighter);
+    check(!refused && refused.error().kind == ColorLUT::LoadError::Kind::overBudget);
 
     const auto engine = LutEngine::prepare(*lut);
     check(engine != nullptr);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -135,16 +136,19 @@ Result<Container, FileReadError> readWhole(const std::filesystem::path& path, ui
     auto file = BoundedFile::open(path, limitBytes);
     if (!file) return unexpected(file.error());
     Container data;
+    // The buffer never holds more than one byte past the limit, which is as
+    // far as a read goes before the file is refused. Worked out so the
+    // largest limit cannot wrap round to nothing, and no larger than a
+    // container can be.
+    const uint64_t most = std::min<uint64_t>(limitBytes, data.max_size() - 1) + 1;
     // The stated size is only a hint (it was checked against the limit);
     // the loop reads until the end whatever it turns out to be.
-    data.resize(static_cast<size_t>(file->statedSizeBytes()) + 1);
+    data.resize(static_cast<size_t>(std::min<uint64_t>(file->statedSizeBytes() + 1, most)));
     size_t done = 0;
     for (;;) {
         if (done == data.size()) {
-            // Never more than one byte past the limit, which is as far as a
-            // read goes before the file is refused.
             const uint64_t grown = data.size() + (data.size() < 4096 ? 4096 : data.size() / 2);
-            data.resize(static_cast<size_t>(grown < limitBytes + 1 ? grown : limitBytes + 1));
+            data.resize(static_cast<size_t>(std::min(grown, most)));
         }
         auto n = file->read(std::span(reinterpret_cast<uint8_t*>(data.data()) + done, data.size() - done));
         if (!n) return unexpected(n.error());

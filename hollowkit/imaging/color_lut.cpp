@@ -22,21 +22,22 @@ constexpr size_t kChunkBytes = size_t{64} << 10;
 constexpr size_t kMaxLineBytes = size_t{1} << 20;
 
 
-Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path) {
+Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path, const ColorLUT::LoadOptions& options) {
     using LoadError = ColorLUT::LoadError;
     auto file = BoundedFile::open(path, kMaxCubeFileBytes);
     if (!file) return unexpected(lutfile::loadError(file.error()));
 
     // Read in chunks and hand the parser one line at a time, so a file is
-    // refused at its first line that cannot belong to the table (and the
+    // refused at its first line that cannot belong to any table (and the
     // rest is never read) and memory stays at the table plus one chunk.
-    cube::CubeParser parser(file->statedSizeBytes());
+    cube::CubeParser parser(file->statedSizeBytes(), options.maxTableBytes);
     std::string pending;  // the bytes of the current line not yet handed over
     size_t scanned = 0;   // bytes of `pending` known to hold no newline
     std::array<uint8_t, kChunkBytes> chunk{};
     uint64_t consumed = 0;
     bool more = true;
     while (more) {
+        if (options.stop && options.stop->isSet()) return unexpected(LoadError::stopped());
         auto n = file->read(chunk);
         if (!n) return unexpected(lutfile::loadError(n.error()));
         more = *n > 0;
@@ -78,8 +79,9 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path) {
     return parser.finish(path, lutfile::nameOf(path));
 }
 
-Result<ColorLUT, ColorLUT::LoadError> parseCubeText(std::string_view text, std::string id, std::string name) {
-    cube::CubeParser parser(text.size());
+Result<ColorLUT, ColorLUT::LoadError> parseCubeText(std::string_view text, std::string id, std::string name,
+                                                    const ColorLUT::LoadOptions& options) {
+    cube::CubeParser parser(text.size(), options.maxTableBytes);
     size_t start = 0;
     for (size_t i = 0; i < text.size();) {
         const size_t newline = *cube::newlineLength(text, i, false);
@@ -125,6 +127,20 @@ ColorLUT::LoadError ColorLUT::LoadError::tooCostly(int64_t costBytes, int64_t li
     return {.kind = Kind::tooCostly, .expected = limitBytes, .found = costBytes};
 }
 
+ColorLUT::LoadError ColorLUT::LoadError::sizeOutOfRange(std::string written) {
+    return {.kind = Kind::sizeOutOfRange, .keyword = std::move(written)};
+}
+
+ColorLUT::LoadError ColorLUT::LoadError::nonFiniteEntry(int64_t entryNumber) {
+    return {.kind = Kind::nonFiniteEntry, .found = entryNumber};
+}
+
+ColorLUT::LoadError ColorLUT::LoadError::overBudget(int64_t tableBytes, int64_t limitBytes) {
+    return {.kind = Kind::overBudget, .expected = limitBytes, .found = tableBytes};
+}
+
+ColorLUT::LoadError ColorLUT::LoadError::stopped() { return {.kind = Kind::stopped}; }
+
 std::string ColorLUT::LoadError::userMessage() const {
     char text[128];
     switch (kind) {
@@ -155,6 +171,21 @@ std::string ColorLUT::LoadError::userMessage() const {
                           "The LUT picture would take %lld MB of memory to read; at most %lld MB is allowed",
                           static_cast<long long>(found >> 20), static_cast<long long>(expected >> 20));
             return text;
+        case Kind::sizeOutOfRange:
+            std::snprintf(text, sizeof text, "The .cube file's LUT_3D_SIZE is %.24s: it must be from %d to %d",
+                          keyword.c_str(), kMinDimension, kMaxDimension);
+            return text;
+        case Kind::nonFiniteEntry:
+            std::snprintf(text, sizeof text, "The .cube file's entry %lld is not a finite number",
+                          static_cast<long long>(found));
+            return text;
+        case Kind::overBudget:
+            std::snprintf(text, sizeof text,
+                          "The LUT's table would take %lld MB of memory; at most %lld MB is allowed",
+                          static_cast<long long>(found >> 20), static_cast<long long>(expected >> 20));
+            return text;
+        case Kind::stopped:
+            return "The LUT file was not read: loading was stopped";
         case Kind::none:
             break;
     }
@@ -170,24 +201,34 @@ bool ColorLUT::hasUsableDomain() const {
     return true;
 }
 
-Result<ColorLUT, ColorLUT::LoadError> ColorLUT::load(const std::string& path) {
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::load(const std::string& path) { return load(path, LoadOptions{}); }
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::load(const std::string& path, const LoadOptions& options) {
     std::string extension(lutfile::extension(path));
     for (char& c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    return extension == "cube" ? readCubeFile(path) : readImageFile(path);
+    return extension == "cube" ? readCubeFile(path, options) : readImageFile(path, options);
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readCubeFile(const std::string& path) {
-    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> { return streamCube(path); });
+    return readCubeFile(path, LoadOptions{});
+}
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readCubeFile(const std::string& path, const LoadOptions& options) {
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> { return streamCube(path, options); });
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text, std::string id,
                                                           std::string name) {
-    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
-        return parseCubeText(text, std::move(id), std::move(name));
-    });
+    return parseCube(text, std::move(id), std::move(name), LoadOptions{});
 }
 
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::parseCube(std::string_view text, std::string id,
+                                                          std::string name, const LoadOptions& options) {
+    return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
+        return parseCubeText(text, std::move(id), std::move(name), options);
+    });
+}
 
 }  // namespace hollowkit

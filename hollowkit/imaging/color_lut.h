@@ -7,10 +7,12 @@
 // userMessage() is the sentence shown to the user; no partial table is
 // returned.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,8 +20,36 @@
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/result.h"
+#include "hollowkit/base/stop_flag.h"
 
 namespace hollowkit {
+
+// A table's floats, shared by every copy of its look: a look is held by the
+// list, the published selection and the frame processor at once, and the
+// largest table takes 256 MB. Immutable once made; any thread.
+class LutEntries {
+public:
+    LutEntries() = default;
+    // Takes the values over (implicit, so a table is assigned like a vector).
+    LutEntries(std::vector<float> values)  // NOLINT(google-explicit-constructor)
+        : values_(std::make_shared<const std::vector<float>>(std::move(values))) {}
+
+    size_t size() const { return values_ ? values_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    const float* data() const { return values_ ? values_->data() : nullptr; }
+    const float& operator[](size_t i) const { return (*values_)[i]; }
+    const float* begin() const { return data(); }
+    const float* end() const { return data() + size(); }
+    // A copy to change (tests, tools).
+    std::vector<float> toVector() const { return values_ ? *values_ : std::vector<float>(); }
+
+    bool operator==(const LutEntries& other) const {
+        return values_ == other.values_ || std::equal(begin(), end(), other.begin(), other.end());
+    }
+
+private:
+    std::shared_ptr<const std::vector<float>> values_;
+};
 
 struct ColorLUT {
     // Points per axis accepted by every reader. Fewer than two cannot be
@@ -40,6 +70,10 @@ struct ColorLUT {
             oneDimensional,
             refusedFile,  // keyword: why ("is not a regular file" ...)
             tooCostly,    // found: the bytes reading it would take, expected: the limit
+            sizeOutOfRange,   // keyword: the size as written
+            nonFiniteEntry,   // found: the entry's number, from 1
+            overBudget,       // found: the table's bytes, expected: the bytes allowed
+            stopped,
         };
 
         Kind kind = Kind::none;
@@ -66,6 +100,16 @@ struct ColorLUT {
         static LoadError refusedFile(std::string reason);
         // A picture whose decoding would take more memory than one look may.
         static LoadError tooCostly(int64_t costBytes, int64_t limitBytes);
+        // A ".cube" file whose last LUT_3D_SIZE is an integer outside
+        // kMinDimension...kMaxDimension; `written` is that integer as written.
+        static LoadError sizeOutOfRange(std::string written);
+        // A ".cube" entry holding NaN, an infinity or a number beyond float.
+        static LoadError nonFiniteEntry(int64_t entryNumber);
+        // A table larger than LoadOptions::maxTableBytes, refused once its
+        // size is known (a ".cube" size line, a picture's header).
+        static LoadError overBudget(int64_t tableBytes, int64_t limitBytes);
+        // LoadOptions::stop was set while reading.
+        static LoadError stopped();
 
         std::string userMessage() const;
         bool operator==(const LoadError&) const = default;
@@ -79,8 +123,9 @@ struct ColorLUT {
     int dimension = 0;
     // N³ entries of red, green, blue, alpha (alpha 1), red index fastest:
     // entry (r, g, b) starts at 4 · (r + g·N + b·N²). Stored as read, not
-    // clamped (every reader refuses non-finite values).
-    std::vector<float> rgba;
+    // clamped (every reader refuses non-finite values). Shared, not copied,
+    // with the look.
+    LutEntries rgba;
     // The input range the grid spans on each axis (red, green, blue): a
     // pixel value x is looked up at (x − min) / (max − min) along the axis,
     // held at the ends outside the range. 0...1 unless a ".cube" file gives
@@ -98,23 +143,42 @@ struct ColorLUT {
     // The most memory reading one look may take: the largest table (256
     // points, 256 MB) and its picture decoded at 16 bits per channel.
     static constexpr int64_t kMaxLoadCostBytes = int64_t{384} << 20;
+    // What the largest table's entries take.
+    static constexpr int64_t kMaxTableBytes =
+        int64_t{kMaxDimension} * kMaxDimension * kMaxDimension * 4 * int64_t{sizeof(float)};
+
+    struct LoadOptions {
+        // The most the table may take (16 bytes an entry), for a caller
+        // that shares a memory budget among several looks.
+        int64_t maxTableBytes = kMaxTableBytes;
+        // Checked while reading; once set, the reading ends as `stopped`.
+        const StopFlag* stop = nullptr;
+    };
 
     // Reads `path`: ".cube" text when its extension, lower-cased, is "cube",
     // otherwise an image. A ".cube" file is read line by line and refused at
-    // its first line that cannot belong to its table; a picture's cost is
+    // its first line that cannot belong to any table (its size line when the
+    // table is over `options.maxTableBytes`); a picture's cost and table are
     // judged from its header before any pixel is decoded. Running out of
     // memory fails this look, never the process.
     static Result<ColorLUT, LoadError> load(const std::string& path);
+    static Result<ColorLUT, LoadError> load(const std::string& path, const LoadOptions& options);
     static Result<ColorLUT, LoadError> readCubeFile(const std::string& path);
+    static Result<ColorLUT, LoadError> readCubeFile(const std::string& path, const LoadOptions& options);
     static Result<ColorLUT, LoadError> readImageFile(const std::string& path);
+    static Result<ColorLUT, LoadError> readImageFile(const std::string& path, const LoadOptions& options);
 
     // ".cube" text as UTF-8.
     static Result<ColorLUT, LoadError> parseCube(std::string_view text, std::string id,
                                                  std::string name);
+    static Result<ColorLUT, LoadError> parseCube(std::string_view text, std::string id,
+                                                 std::string name, const LoadOptions& options);
 
     // An encoded image (PNG, JPEG, anything OpenCV decodes) held in memory.
     static Result<ColorLUT, LoadError> decodeImage(ByteView encoded, std::string id,
                                                    std::string name);
+    static Result<ColorLUT, LoadError> decodeImage(ByteView encoded, std::string id,
+                                                   std::string name, const LoadOptions& options);
 
     // A decoded picture: `rgba` holds width·height pixels of 8-bit red, green,
     // blue and alpha with alpha premultiplied, rows top to bottom.

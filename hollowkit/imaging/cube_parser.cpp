@@ -16,6 +16,10 @@ constexpr int64_t kMaxEntries = int64_t{ColorLUT::kMaxDimension} * ColorLUT::kMa
 // and a CR LF is 59 bytes), and room for a title and a comment block.
 constexpr uint64_t kMaxBytesPerEntry = 128;
 constexpr uint64_t kHeaderBytes = uint64_t{1} << 20;
+// Red, green, blue and alpha as 32-bit floats.
+constexpr int64_t kBytesPerEntry = 4 * sizeof(float);
+// Longer than any size a file writes; a longer one is shown cut.
+constexpr size_t kMaxSizeTextBytes = 24;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -126,6 +130,11 @@ uint64_t maxFileBytesFor(int64_t size) {
     return kHeaderBytes + n * n * n * kMaxBytesPerEntry;
 }
 
+CubeParser::CubeParser(uint64_t textBytes, int64_t maxTableBytes)
+    : textBytes_(textBytes),
+      maxTableBytes_(maxTableBytes),
+      keepLimit_(std::clamp<int64_t>(maxTableBytes / kBytesPerEntry, 0, kMaxEntries)) {}
+
 std::optional<int64_t> CubeParser::declaredSize() const {
     if (!size_ || *size_ < ColorLUT::kMinDimension || *size_ > ColorLUT::kMaxDimension) return std::nullopt;
     return size_;
@@ -170,10 +179,12 @@ bool CubeParser::line(std::string_view rawLine) {
         std::string_view last;
         forEachPiece(text, [](char c) { return c == ' '; }, [&](std::string_view piece) { last = piece; });
         size_ = parseSizeValue(last);
-        // A later size line may replace an earlier one, but not with a table
-        // smaller than the entries already read.
-        if (const auto size = declaredSize(); size && found_ > *size * *size * *size) {
-            refusal_ = keywordError_ ? *keywordError_ : LoadError::wrongEntryCount(*size * *size * *size, found_);
+        sizeWritten_ = std::string(last.substr(0, kMaxSizeTextBytes));
+        // A table over the memory allowed is refused here, before its
+        // entries are read.
+        if (const auto size = declaredSize(); size && *size * *size * *size * kBytesPerEntry > maxTableBytes_) {
+            refusal_ = keywordError_ ? *keywordError_
+                                     : LoadError::overBudget(*size * *size * *size * kBytesPerEntry, maxTableBytes_);
             return false;
         }
         return true;
@@ -187,31 +198,28 @@ bool CubeParser::line(std::string_view rawLine) {
         }
     });
     if (count != 3 || !startsEntry(text.front())) return true;
-    // A NaN or infinite entry would poison every pixel near it; the line is
-    // dropped, so the entry count no longer matches and the file is refused.
+    // A NaN or infinite entry would poison every pixel near it. A malformed
+    // keyword seen earlier stays the reason given, as it would after a
+    // whole read.
     for (float v : values) {
-        if (!std::isfinite(v)) return true;
+        if (!std::isfinite(v)) {
+            refusal_ = keywordError_ ? *keywordError_ : LoadError::nonFiniteEntry(found_ + 1);
+            return false;
+        }
     }
-    // An entry the declared table has no room for ends the reading: nothing
-    // after it can make the file a table of that size. Without a usable size
-    // yet, only the largest table bounds what is kept.
-    const auto size = declaredSize();
-    const int64_t room = size ? *size * *size * *size : kMaxEntries;
-    if (found_ >= room) {
-        // A malformed keyword seen earlier stays the reason given, as it
-        // would be after a whole read.
-        refusal_ = keywordError_ ? *keywordError_
-                   : size        ? LoadError::wrongEntryCount(room, found_ + 1)
-                                 : LoadError::missingSize();
-        return false;
-    }
-    if (entries_.empty() && size) {
-        // "0 0 0" and a newline: no entry takes fewer bytes.
+    ++found_;
+    // Counted but not kept once no table allowed could use it; the count is
+    // still reported whole.
+    if (found_ > keepLimit_) return true;
+    if (entries_.empty()) {
+        // "0 0 0" and a newline: no entry takes fewer bytes. Reserved for the
+        // declared table, never for more than the text can hold.
         const uint64_t fits = textBytes_ / 6 + 1;
-        entries_.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(room), fits)) * 4);
+        const auto size = declaredSize();
+        const int64_t table = size ? std::min(*size * *size * *size, keepLimit_) : 0;
+        entries_.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(table), fits)) * 4);
     }
     entries_.insert(entries_.end(), {values[0], values[1], values[2], 1.0f});
-    ++found_;
     return true;
 }
 
@@ -219,10 +227,11 @@ Result<ColorLUT, ColorLUT::LoadError> CubeParser::finish(std::string id, std::st
     using LoadError = ColorLUT::LoadError;
     if (refusal_) return unexpected(*refusal_);
     if (keywordError_) return unexpected(*keywordError_);
-    // A size that cannot make a table (0, 1, negative, beyond the limit) is
-    // treated like a size that is not a number: there is no usable size line.
+    // A size that is not an integer leaves no size at all; an integer that
+    // cannot make a table (0, 1, negative, beyond the limit) says so.
+    if (!size_) return unexpected(LoadError::missingSize());
     const auto size = declaredSize();
-    if (!size) return unexpected(LoadError::missingSize());
+    if (!size) return unexpected(LoadError::sizeOutOfRange(sizeWritten_));
     const int64_t expected = *size * *size * *size;
     if (found_ != expected) return unexpected(LoadError::wrongEntryCount(expected, found_));
 

@@ -1,11 +1,15 @@
 #pragma once
 
 // Internal to the imaging library: ".cube" text read one line at a time.
-// The parser refuses a file at the first line that cannot belong to the table
-// it declared (an entry beyond size³, a one-dimensional table), so memory never
-// goes past the declared table and reading can stop there. One parser per
-// file; not thread-safe.
+// The parser refuses a file at the first line that can never belong to a
+// table (a one-dimensional table, an entry that is not a finite number, a
+// size whose table is over the memory allowed), so reading can stop there.
+// Any other entry is counted, and kept while a table could still use it: a
+// later size line replaces an earlier one, so the count is judged only at
+// the end. The caller bounds the text's length by the declared size. One
+// parser per file; not thread-safe.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,7 +39,8 @@ public:
     // entry list is reserved at the declared table's size, but never for
     // more entries than that text can hold, so a short file declaring a
     // large table costs no more than its text.
-    explicit CubeParser(uint64_t textBytes) : textBytes_(textBytes) {}
+    // `maxTableBytes`: the most the table may take (16 bytes an entry).
+    CubeParser(uint64_t textBytes, int64_t maxTableBytes);
 
     // One line without its newline. False once the file is refused (error()
     // says why); later lines are not looked at.
@@ -53,7 +58,12 @@ private:
     void keyword(std::string_view keyword, std::string_view rest);
 
     const uint64_t textBytes_;
+    const int64_t maxTableBytes_;
+    // Entries past this many are counted, not kept: no table allowed could use them.
+    const int64_t keepLimit_;
+    // The last size line's integer (saturated), as read and as written.
     std::optional<int64_t> size_;
+    std::string sizeWritten_;
     std::vector<float> entries_;
     int64_t found_ = 0;
     // The input range: DOMAIN_MIN / DOMAIN_MAX per axis, or Resolve's

@@ -25,9 +25,11 @@ FrameProcessor::FrameProcessor(Options options)
 
 FrameProcessor::~FrameProcessor() = default;
 
-void FrameProcessor::setLUT(std::optional<ColorLUT> lut) {
-    std::shared_ptr<const LutEngine> engine;
-    if (lut) {
+void FrameProcessor::setLUT(std::optional<ColorLUT> lut) { setLUT(std::move(lut), nullptr); }
+
+void FrameProcessor::setLUT(std::optional<ColorLUT> lut, std::shared_ptr<const LutEngine> prepared) {
+    std::shared_ptr<const LutEngine> engine = lut ? std::move(prepared) : nullptr;
+    if (lut && !engine) {
         try {
             engine = LutEngine::prepare(*lut);
         } catch (const std::exception&) {

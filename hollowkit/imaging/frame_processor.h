@@ -59,6 +59,10 @@ public:
     // look. A table that cannot be prepared leaves frames untreated.
     // Main thread (any thread is safe).
     void setLUT(std::optional<ColorLUT> lut);
+    // The same with the table prepared already (LutEngine::prepare of this
+    // look, made on another thread), so a large look costs the caller
+    // nothing; a null engine is prepared here.
+    void setLUT(std::optional<ColorLUT> lut, std::shared_ptr<const LutEngine> prepared);
 
     // The selected look. Any thread.
     std::optional<ColorLUT> lut() const;

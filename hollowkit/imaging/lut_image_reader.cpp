@@ -266,7 +266,8 @@ Result<ColorLUT, ColorLUT::LoadError> tableFromPixels(std::span<const uint8_t> r
     lut.id = std::move(id);
     lut.name = std::move(name);
     lut.dimension = n;
-    lut.rgba.reserve(static_cast<size_t>(n) * n * n * 4);
+    std::vector<float> entries;
+    entries.reserve(static_cast<size_t>(n) * n * n * 4);
     const auto rowBytes = static_cast<size_t>(width) * 4;
     for (int b = 0; b < n; ++b) {
         for (int g = 0; g < n; ++g) {
@@ -282,21 +283,25 @@ Result<ColorLUT, ColorLUT::LoadError> tableFromPixels(std::span<const uint8_t> r
                     y = index / static_cast<size_t>(width);
                 }
                 const uint8_t* pixel = rgba.data() + y * rowBytes + x * 4;
-                lut.rgba.insert(lut.rgba.end(), {pixel[0] / 255.0f, pixel[1] / 255.0f,
-                                                 pixel[2] / 255.0f, 1.0f});
+                entries.insert(entries.end(), {pixel[0] / 255.0f, pixel[1] / 255.0f, pixel[2] / 255.0f, 1.0f});
             }
         }
     }
+    lut.rgba = std::move(entries);
     return lut;
 }
 
-Result<ColorLUT, ColorLUT::LoadError> decodePicture(ByteView encoded, std::string id, std::string name) {
+Result<ColorLUT, ColorLUT::LoadError> decodePicture(ByteView encoded, std::string id, std::string name,
+                                                    const ColorLUT::LoadOptions& options) {
     using LoadError = ColorLUT::LoadError;
     const auto size = pictureSize(encoded);
     if (!size) return unexpected(LoadError::unreadable());
-    if (layoutFor(size->width, size->height).dimension == 0) {
-        return unexpected(LoadError::unsupportedImageLayout(size->width, size->height));
+    const int64_t n = layoutFor(size->width, size->height).dimension;
+    if (n == 0) return unexpected(LoadError::unsupportedImageLayout(size->width, size->height));
+    if (const int64_t table = n * n * n * 16; table > options.maxTableBytes) {
+        return unexpected(LoadError::overBudget(table, options.maxTableBytes));
     }
+    if (options.stop && options.stop->isSet()) return unexpected(LoadError::stopped());
     if (const int64_t cost = loadCostBytes(*size, static_cast<int64_t>(encoded.size()));
         cost > ColorLUT::kMaxLoadCostBytes) {
         return unexpected(LoadError::tooCostly(cost, ColorLUT::kMaxLoadCostBytes));
@@ -337,17 +342,26 @@ Result<ColorLUT, ColorLUT::LoadError> decodePicture(ByteView encoded, std::strin
 }  // namespace
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readImageFile(const std::string& path) {
+    return readImageFile(path, LoadOptions{});
+}
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::readImageFile(const std::string& path, const LoadOptions& options) {
     return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
         const auto bytes = lutfile::readWholeFile(path, kMaxImageFileBytes);
         if (!bytes) return unexpected(bytes.error());
-        return decodeImage(*bytes, path, lutfile::nameOf(path));
+        return decodePicture(*bytes, path, lutfile::nameOf(path), options);
     });
 }
 
 Result<ColorLUT, ColorLUT::LoadError> ColorLUT::decodeImage(ByteView encoded, std::string id,
                                                             std::string name) {
+    return decodeImage(encoded, std::move(id), std::move(name), LoadOptions{});
+}
+
+Result<ColorLUT, ColorLUT::LoadError> ColorLUT::decodeImage(ByteView encoded, std::string id, std::string name,
+                                                            const LoadOptions& options) {
     return lutfile::withinMemory([&]() -> Result<ColorLUT, LoadError> {
-        return decodePicture(encoded, std::move(id), std::move(name));
+        return decodePicture(encoded, std::move(id), std::move(name), options);
     });
 }
 

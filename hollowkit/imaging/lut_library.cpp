@@ -51,18 +51,19 @@ ColorLUT makeLook(const char* key, const char* name, Rgb (*formula)(float, float
     lut.id = std::string("builtin.") + key;
     lut.name = name;
     lut.dimension = kDimension;
-    lut.rgba.reserve(size_t{kDimension} * kDimension * kDimension * 4);
+    std::vector<float> rgba;
+    rgba.reserve(size_t{kDimension} * kDimension * kDimension * 4);
     for (int b = 0; b < kDimension; ++b) {
         for (int g = 0; g < kDimension; ++g) {
             for (int r = 0; r < kDimension; ++r) {
                 const Rgb out = formula(static_cast<float>(r) * 0.03125f,
                                         static_cast<float>(g) * 0.03125f,
                                         static_cast<float>(b) * 0.03125f);
-                lut.rgba.insert(lut.rgba.end(),
-                                {clampUnit(out.r), clampUnit(out.g), clampUnit(out.b), 1.0f});
+                rgba.insert(rgba.end(), {clampUnit(out.r), clampUnit(out.g), clampUnit(out.b), 1.0f});
             }
         }
     }
+    lut.rgba = std::move(rgba);
     return lut;
 }
 

@@ -42,9 +42,11 @@ public:
     bool waitFor(const std::function<bool()>& done, Duration realTimeout = std::chrono::seconds(10));
 
     bool idle();
+    // Runs the next ready task (or timer due now), for tests that step a
+    // queue; false when nothing is ready.
+    bool runOne();
 
 private:
-    bool runOne();
 
     ManualClock clock_;
     const std::thread::id owner_;

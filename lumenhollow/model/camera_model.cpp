@@ -76,7 +76,7 @@ void CameraModel::construct() {
     LoadedScenes scenes = loadScenes(settings);
     state_.scenes = std::move(scenes.scenes);
     unreadableScenes_ = std::move(scenes.unreadable);
-    state_.customLUTs = loadCustomLUTs(settings);
+    startLoadingLooks(settings);
     if (std::optional<Url> take = settings.get<Url>(settings_key::lastScreenTake)) {
         state_.lastScreenTake = take->path();
     }
@@ -102,19 +102,11 @@ void CameraModel::construct() {
     // A fresh keychain read, not the published value.
     camera_ = makeCamera(state_.connection, homeWiFi.load());
 
-    // Restore the look. A look that cannot be found now (a file on a drive
-    // not mounted yet) leaves the stored choice alone for the next launch:
-    // reading never writes.
+    // Restore a built-in look; an imported one is selected once it has been
+    // read (startLoadingLooks).
     if (std::optional<std::string> id = settings.get<std::string>(settings_key::selectedLUT)) {
         if (const hollowkit::ColorLUT* builtIn = hollowkit::LUTLibrary::builtInLook(*id)) {
             state_.selectedLUT = *builtIn;
-        } else {
-            for (const hollowkit::ColorLUT& look : state_.customLUTs) {
-                if (look.id == *id) {
-                    state_.selectedLUT = look;
-                    break;
-                }
-            }
         }
     }
     processor_->setLUT(state_.selectedLUT);

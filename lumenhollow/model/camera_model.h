@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -49,8 +50,10 @@
 #include "lumenhollow/model/camera_model_services.h"
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
+#include "lumenhollow/model/look_loader.h"
 #include "lumenhollow/model/published_state.h"
 #include "lumenhollow/model/reconnect_backoff.h"
+#include "lumenhollow/model/scene_store.h"
 #include "lumenhollow/model/screen_take.h"
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
@@ -571,8 +574,23 @@ private:
     void stopMacMicrophone();
     void settleMicrophoneWaiters(bool running);
 
-    // Looks (looks.cpp).
+    // Looks (looks.cpp). Imported looks are read off the main executor and
+    // added one by one as each arrives; the stored choice waits for its look.
+    struct LookReading {
+        std::unique_ptr<LookLoader> loader;
+        uint64_t storedBatch = 0;                // the stored looks, while they are read
+        std::deque<std::string> storedAwaiting;  // their paths not delivered yet
+        StoredLooksReport storedReport;
+        std::optional<std::string> restoredId;   // the stored choice, waiting for its look
+        std::optional<std::string> importedLast;  // the newest look of the import being read
+        std::shared_ptr<const hollowkit::LutEngine> importedLastPrepared;
+    };
+    void startLoadingLooks(const SettingsStore& settings);
     void importChosenLUTs(const std::vector<std::filesystem::path>& files);
+    void lookArrived(LookLoader::Arrival arrival);
+    void storeLookPaths();
+    // setSelectedLUT with the table prepared already (null: prepared here).
+    void selectLUT(std::optional<hk::ColorLUT> look, std::shared_ptr<const hollowkit::LutEngine> prepared);
 
     // Camera settings (camera_settings_sync.cpp).
     struct SentSetting {
@@ -700,6 +718,8 @@ private:
 
     // A "scenes" value that did not read whole; copied aside before the first save.
     std::optional<SettingsValue> unreadableScenes_;
+
+    LookReading looks_;
 };
 
 }  // namespace lumenhollow

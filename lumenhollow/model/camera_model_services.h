@@ -38,6 +38,8 @@ struct ImagingFactory {
     std::function<std::shared_ptr<hollowkit::BackgroundPreview>()> backgroundPreview;
     std::function<std::shared_ptr<hollowkit::FaceDetector>(double rate)> faceDetector;
     std::function<std::unique_ptr<hollowkit::FaceFollower>()> faceFollower;
+    // Where imported looks are read and prepared; null: a queue of the model's own.
+    hollowkit::Executor* lookQueue = nullptr;
 };
 
 // Everything the model uses from outside. Every reference must outlive the

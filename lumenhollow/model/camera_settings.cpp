@@ -52,12 +52,7 @@ void CameraModel::setGuides(std::set<GuideKind> guides) {
     assignSetting<Field::guides>(std::move(guides));
 }
 
-void CameraModel::setSelectedLUT(std::optional<hk::ColorLUT> look) {
-    publish<Field::selectedLUT>(std::move(look));
-    // The next frame is already drawn with the look, even when storing it fails.
-    processor_->setLUT(state_.selectedLUT);
-    storeSetting(Field::selectedLUT);
-}
+void CameraModel::setSelectedLUT(std::optional<hk::ColorLUT> look) { selectLUT(std::move(look), nullptr); }
 
 void CameraModel::setLastScreenTake(std::optional<std::filesystem::path> folder) {
     assignSetting<Field::lastScreenTake>(std::move(folder));

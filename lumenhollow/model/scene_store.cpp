@@ -234,20 +234,52 @@ std::optional<std::string> canonicalSceneId(std::string_view text) {
     return canonical;
 }
 
-std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings) {
-    auto outcome = loadLooks(settings.get<StringArray>(settings_key::customLUTPaths, {}), {});
-    for (const LookLoadFailure& failure : outcome.failures) {
-        // Often a drive not mounted yet: the path stays stored for the next launch.
-        // Written whole: the log escapes a NUL in the path rather than ending there.
-        PocketLog::log("Looks: " + failure.path + " not loaded: " + failure.message);
+StoredLookPaths storedLookPaths(const SettingsStore& settings, const LookListLimits& limits) {
+    StringArray paths = settings.get<StringArray>(settings_key::customLUTPaths, {});
+    StoredLookPaths stored{.stored = paths.size()};
+    if (paths.size() > limits.maxPathsTried) paths.resize(limits.maxPathsTried);
+    stored.tried = std::move(paths);
+    return stored;
+}
+
+void StoredLooksReport::add(const LookLoadFailure& failure) {
+    ++failed;
+    if (!firstFailure) firstFailure = failure;
+}
+
+std::optional<std::string> StoredLooksReport::logLine() const {
+    const size_t notTried = stored > tried ? stored - tried : 0;
+    if (failed == 0 && notTried == 0) return std::nullopt;
+    // Often a drive not mounted yet: the paths stay stored for the next
+    // launch. Written whole: the log escapes a NUL in a path rather than
+    // ending there.
+    std::string line = "Looks: " + std::to_string(failed + notTried) + " of " + std::to_string(stored) +
+                       " stored looks not loaded";
+    if (firstFailure) {
+        line += failed == 1 ? std::string("; ") : "; " + std::to_string(failed) + " failed, the first ";
+        line += firstFailure->path + ": " + firstFailure->message;
     }
+    if (notTried > 0) {
+        line += "; " + std::to_string(notTried) + " after the first " + std::to_string(tried) + " not tried";
+    }
+    return line;
+}
+
+std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings) {
+    StoredLookPaths paths = storedLookPaths(settings);
+    StoredLooksReport report{.stored = paths.stored, .tried = paths.tried.size()};
+    auto outcome = loadLooks(paths.tried, {});
+    for (const LookLoadFailure& failure : outcome.failures) report.add(failure);
+    if (const auto line = report.logLine()) PocketLog::log(*line);
     return std::move(outcome.added);
 }
 
-void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks) {
+void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
+                        const std::vector<std::string>& stillLoading) {
     StringArray paths;
-    paths.reserve(looks.size());
+    paths.reserve(looks.size() + stillLoading.size());
     for (const hollowkit::ColorLUT& look : looks) paths.push_back(look.id);
+    paths.insert(paths.end(), stillLoading.begin(), stillLoading.end());
     settings.set(settings_key::customLUTPaths, std::move(paths));
 }
 

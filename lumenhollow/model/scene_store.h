@@ -27,6 +27,7 @@
 #include "hollowkit/base/result.h"
 #include "hollowkit/imaging/color_lut.h"
 #include "lumenhollow/model/camera_scene.h"
+#include "lumenhollow/model/look_list.h"
 #include "lumenhollow/platform/secure_random.h"
 #include "lumenhollow/platform/settings_store.h"
 
@@ -79,9 +80,35 @@ std::string makeSceneId(SecureRandom& random);
 // `text` as a canonical upper-case UUID when it is one in either case.
 std::optional<std::string> canonicalSceneId(std::string_view text);
 
-// The looks of "customLUTPaths" that load, in order; a path whose file is
-// gone or unreadable, or that repeats, is left out (logged, not reported).
+// The paths of "customLUTPaths" tried at start: the first
+// LookListLimits::maxPathsTried, in list order; `stored` counts them all.
+struct StoredLookPaths {
+    std::vector<std::string> tried = {};
+    size_t stored = 0;
+};
+StoredLookPaths storedLookPaths(const SettingsStore& settings, const LookListLimits& limits = {});
+
+// What reading the stored looks left out, told in one log line however
+// many paths were stored.
+struct StoredLooksReport {
+    size_t stored = 0;  // paths stored
+    size_t tried = 0;   // of those, tried
+    size_t failed = 0;  // of those tried
+    std::optional<LookLoadFailure> firstFailure = {};
+
+    void add(const LookLoadFailure& failure);
+    // "Looks: 3 of 300 stored looks not loaded; 1 failed, the first …; 44
+    // after the first 256 not tried"; nothing when every one loaded.
+    std::optional<std::string> logLine() const;
+};
+
+// The looks of "customLUTPaths" that load, in order, all at once; a path
+// whose file is gone or unreadable, or that repeats, is left out (logged in
+// one line, not reported).
 std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings);
-void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks);
+// Writes the looks' paths in list order, then `stillLoading`: stored paths
+// not read yet, which a change made meanwhile must not drop.
+void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
+                        const std::vector<std::string>& stillLoading = {});
 
 }  // namespace lumenhollow

@@ -27,6 +27,7 @@ ImagingFactory fakeImaging(hollowkit::MainExecutor& main, FaceBackendMaker faceB
         return std::make_shared<hollowkit::FaceDetector>(rate, make(), main);
     };
     imaging.faceFollower = [&main] { return std::make_unique<hollowkit::FaceFollower>(main); };
+    imaging.lookQueue = &main;
     return imaging;
 }
 

@@ -33,7 +33,7 @@ using SegmentationSeen = std::function<void(hollowkit::FakeSegmentationBackend&)
 
 // Imaging that runs on `main`: one processor thread, a fake segmentation
 // backend, a face detector over `faceBackend` (without one, a fake that finds
-// what it is told to), and the follower.
+// what it is told to), the follower, and the reading of imported looks.
 ImagingFactory fakeImaging(hollowkit::MainExecutor& main, FaceBackendMaker faceBackend = {},
                            SegmentationSeen segmentationSeen = {});
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,29 @@ TEST(BoundedFileTest, ReadsTheContentAsWritten) {
     auto bytes = readBoundedFile(dir.path() / "data", text.size());
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::string(bytes->begin(), bytes->end()), text);
+}
+
+// The largest limit means "no limit of our own": a file stating no size
+// (procfs) and a regular file both read whole, as text and as bytes.
+TEST(BoundedFileTest, TheLargestLimitReadsWholeFiles) {
+    TempDir dir;
+    const std::string text(10000, 'x');
+    writeText(dir.path() / "data", text);
+    const uint64_t largest = std::numeric_limits<uint64_t>::max();
+    for (const std::string& path : {std::string("/proc/self/status"), dir.file("data")}) {
+        SCOPED_TRACE(path);
+        auto read = readBoundedText(path, largest);
+        ASSERT_TRUE(read) << read.error().userMessage();
+        auto bytes = readBoundedFile(path, largest);
+        ASSERT_TRUE(bytes) << bytes.error().userMessage();
+        if (path == "/proc/self/status") {
+            EXPECT_TRUE(read->starts_with("Name:"));
+            EXPECT_TRUE(read->find("\nPid:") != std::string::npos);
+        } else {
+            EXPECT_EQ(*read, text);
+            EXPECT_EQ(bytes->size(), text.size());
+        }
+    }
 }
 
 TEST(BoundedFileTest, AGrowingFileIsRefusedAtTheLimitWhileReading) {

@@ -67,12 +67,14 @@ TEST(ColorLutBoundsTest, CubeFilesAreRefusedAtTheFirstLineThatCannotBelong) {
         Error expected;
     };
     const std::vector<Case> cases = {
-        // 400 000 entries for a table of 8: refused at the ninth.
-        {"entries far beyond the declared size", "LUT_3D_SIZE 2\n" + entries(400000), Error::wrongEntryCount(8, 9)},
-        {"a smaller size after more entries", "LUT_3D_SIZE 3\n" + entries(20) + "LUT_3D_SIZE 2\n" + entries(100000),
-         Error::wrongEntryCount(8, 20)},
+        // 400 000 entries (5 MB) for a table of 8: refused once the size
+        // line shows the file is far longer than its table.
+        {"entries far beyond the declared size", "LUT_3D_SIZE 2\n" + entries(400000),
+         Error::refusedFile("is too large (5 MB; at most 1 MB is read)")},
         {"a 1D table before a long body", "LUT_1D_SIZE 4096\n" + entries(400000), Error::oneDimensional()},
-        {"a malformed keyword stays the reason", "DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + entries(100000),
+        {"a non-finite entry before a long body", "LUT_3D_SIZE 128\n0 0 nan\n" + entries(400000),
+         Error::nonFiniteEntry(1)},
+        {"a malformed keyword stays the reason", "DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + entries(1000),
          Error::malformedKeyword("DOMAIN_MIN", 3)},
         // Memory follows the text, not the size it declares.
         {"a short file declaring the largest table", "LUT_3D_SIZE 256\n" + entries(3),
@@ -100,6 +102,44 @@ TEST(ColorLutBoundsTest, CubeFileSizeIsBoundedByItsDeclaredTable) {
     testsupport::makeHostileFile(huge, testsupport::HostileFile::sparseHuge, uint64_t{600} << 20);
     expectRefusedWithin(huge.string(), Error::refusedFile("is too large (600 MB; at most 512 MB is read)"),
                         kSmallPeak);
+}
+
+// A caller sharing a memory budget among looks: a file whose size line asks
+// for more is refused there, quickly and in little memory, however long the
+// rest of it is; a stop request ends a reading under way.
+TEST(ColorLutBoundsTest, ACubeOverTheMemoryAllowedIsRefusedAtItsSizeLine) {
+    testsupport::TempDir dir;
+    const auto path = dir.path() / "large.cube";
+    testsupport::makeHostileFile(path, testsupport::HostileFile::sparseHuge, uint64_t{200} << 20,
+                                 "LUT_3D_SIZE 128\n");
+    const int64_t allowed = int64_t{16} << 20;
+    const auto outcome = runInChild(
+        [&] {
+            ColorLUT::LoadOptions options;
+            options.maxTableBytes = allowed;
+            const auto lut = ColorLUT::load(path.string(), options);
+            return !lut && lut.error() == Error::overBudget(int64_t{32} << 20, allowed) ? 0 : 1;
+        },
+        kTimeLimit);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+    if (testsupport::kPlainMemoryPeaks) {
+        EXPECT_LT(outcome.peakGrowthBytes, kSmallPeak);
+    }
+
+    StopFlag stop;
+    stop.set();
+    ColorLUT::LoadOptions options;
+    options.stop = &stop;
+    const std::string png = (dir.path() / "good.png").string();
+    ASSERT_TRUE(cv::imwrite(png, cv::Mat(64, 64, CV_8UC3, cv::Scalar(1, 2, 3))));
+    for (const std::string& look : {writeText(dir.path() / "good.cube", "LUT_3D_SIZE 2\n" + entries(8)), png}) {
+        SCOPED_TRACE(look);
+        ASSERT_TRUE(ColorLUT::load(look));
+        const auto lut = ColorLUT::load(look, options);
+        ASSERT_FALSE(lut);
+        EXPECT_EQ(lut.error(), Error::stopped());
+    }
 }
 
 TEST(ColorLutBoundsTest, SpecialFilesInPlaceOfALookAreRefused) {

@@ -47,6 +47,59 @@ TEST(ColorLutTest, ErrorTexts) {
               "The .cube file's input range is empty: each minimum must be below its maximum");
     EXPECT_EQ(Error::oneDimensional().userMessage(),
               "1D LUTs (LUT_1D_SIZE) are not supported: use a 3D .cube file");
+    EXPECT_EQ(Error::sizeOutOfRange("100000").userMessage(),
+              "The .cube file's LUT_3D_SIZE is 100000: it must be from 2 to 256");
+    EXPECT_EQ(Error::nonFiniteEntry(3).userMessage(), "The .cube file's entry 3 is not a finite number");
+    EXPECT_EQ(Error::overBudget(int64_t{256} << 20, int64_t{100} << 20).userMessage(),
+              "The LUT's table would take 256 MB of memory; at most 100 MB is allowed");
+}
+
+// A caller's memory allowance refuses a table at its size line, before any
+// entry (a picture: at its header, before decoding); a table within it loads.
+TEST(ColorLutTest, ATableOverTheMemoryAllowedIsRefusedWhereItsSizeIsKnown) {
+    const int64_t table3 = 27 * 16;
+    struct Case {
+        const char* label;
+        std::string text;
+        int64_t allowed;
+        Result<int, Error> expected;
+    };
+    const std::vector<Case> cases = {
+        {"exactly the allowance", "LUT_3D_SIZE 3\n" + dataLines(27), table3, 3},
+        {"one byte over", "LUT_3D_SIZE 3\n" + dataLines(27), table3 - 1,
+         unexpected(Error::overBudget(table3, table3 - 1))},
+        // What follows would refuse the file otherwise: it is never read.
+        {"refused before the next line", "LUT_3D_SIZE 3\nLUT_1D_SIZE 2\n0 nan 0\n", table3 - 1,
+         unexpected(Error::overBudget(table3, table3 - 1))},
+        {"a size over it, replaced later, is still refused", "LUT_3D_SIZE 3\n" + dataLines(8) + "LUT_3D_SIZE 2\n",
+         table3 - 1, unexpected(Error::overBudget(table3, table3 - 1))},
+        {"entries past the allowance are counted", "LUT_3D_SIZE 2\n" + dataLines(100), 8 * 16,
+         unexpected(Error::wrongEntryCount(8, 100))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ColorLUT::LoadOptions options;
+        options.maxTableBytes = c.allowed;
+        const auto result = ColorLUT::parseCube(c.text, "/looks/x.cube", "x", options);
+        ASSERT_EQ(result.has_value(), c.expected.has_value()) << (result ? "loaded" : result.error().userMessage());
+        if (result) {
+            EXPECT_EQ(result->dimension, c.expected.value());
+        } else {
+            EXPECT_EQ(result.error(), c.expected.error());
+        }
+    }
+
+    // A 64 × 64 picture holds 16 points: 64 KB of table.
+    cv::Mat image(64, 64, CV_8UC3, cv::Scalar(10, 20, 30));
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(cv::imencode(".png", image, png));
+    ColorLUT::LoadOptions options;
+    options.maxTableBytes = 16 * 16 * 16 * 16;
+    EXPECT_TRUE(ColorLUT::decodeImage(png, "/looks/x.png", "x", options));
+    options.maxTableBytes -= 1;
+    const auto refused = ColorLUT::decodeImage(png, "/looks/x.png", "x", options);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), Error::overBudget(16 * 16 * 16 * 16, options.maxTableBytes));
 }
 
 struct CubeCase {
@@ -84,26 +137,40 @@ TEST(ColorLutTest, ParsesAndRefusesCubeText) {
         {"ignored lines",
          "LUT_3D_SIZE 2\nDOMAIN_MIN 0 0 0\n0.1 0.2 0.3 0.4\n0.5 0.5 word\n+0.5 0.5 0.5\n" + eight,
          2},
-        // Sizes that cannot make a table are refused before any cube is
-        // taken, however many entries follow.
-        {"size 0, no data", "LUT_3D_SIZE 0\n", unexpected(Error::missingSize())},
-        {"size 1, one entry", "LUT_3D_SIZE 1\n0.5 0.5 0.5\n", unexpected(Error::missingSize())},
-        {"negative size", "LUT_3D_SIZE -2\n" + eight, unexpected(Error::missingSize())},
-        {"size 257", "LUT_3D_SIZE 257\n", unexpected(Error::missingSize())},
-        {"cube beyond 64 bits", "LUT_3D_SIZE 2097152\n", unexpected(Error::missingSize())},
+        // Integer sizes that cannot make a table say so, however many
+        // entries follow; a later usable size still replaces them.
+        {"size 0, no data", "LUT_3D_SIZE 0\n", unexpected(Error::sizeOutOfRange("0"))},
+        {"size 1, one entry", "LUT_3D_SIZE 1\n0.5 0.5 0.5\n", unexpected(Error::sizeOutOfRange("1"))},
+        {"negative size", "LUT_3D_SIZE -2\n" + eight, unexpected(Error::sizeOutOfRange("-2"))},
+        {"size 257", "LUT_3D_SIZE 257\n", unexpected(Error::sizeOutOfRange("257"))},
+        {"size 100000", "LUT_3D_SIZE 100000\n" + eight, unexpected(Error::sizeOutOfRange("100000"))},
+        {"cube beyond 64 bits", "LUT_3D_SIZE 2097152\n", unexpected(Error::sizeOutOfRange("2097152"))},
         {"size beyond any integer", "LUT_3D_SIZE 99999999999999999999999\n" + eight,
-         unexpected(Error::missingSize())},
-        // Non-finite entries are dropped, so the count no longer matches.
-        {"NaN entry", "LUT_3D_SIZE 2\n0 nan 0\n" + dataLines(7),
-         unexpected(Error::wrongEntryCount(8, 7))},
-        {"infinite entry", "LUT_3D_SIZE 2\ninf 0 0\n" + dataLines(7),
-         unexpected(Error::wrongEntryCount(8, 7))},
-        {"entry beyond float", "LUT_3D_SIZE 2\n1e39 0 0\n" + dataLines(7),
-         unexpected(Error::wrongEntryCount(8, 7))},
-        {"entry beyond double", "LUT_3D_SIZE 2\n1e999 0 0\n" + dataLines(7),
+         unexpected(Error::sizeOutOfRange("99999999999999999999999"))},
+        {"a size out of range, then a usable one", "LUT_3D_SIZE 100000\n" + eight + "LUT_3D_SIZE 2\n", 2},
+        {"a usable size, then one out of range", "LUT_3D_SIZE 2\n" + eight + "LUT_3D_SIZE -2\n",
+         unexpected(Error::sizeOutOfRange("-2"))},
+        // A non-finite entry refuses the file, naming the entry.
+        {"NaN entry", "LUT_3D_SIZE 2\n0 nan 0\n" + dataLines(7), unexpected(Error::nonFiniteEntry(1))},
+        {"infinite entry", "LUT_3D_SIZE 2\n" + dataLines(3) + "0 0 -inf\n" + dataLines(4),
+         unexpected(Error::nonFiniteEntry(4))},
+        {"entry beyond float", "LUT_3D_SIZE 2\n1e39 0 0\n" + dataLines(7), unexpected(Error::nonFiniteEntry(1))},
+        {"entry beyond double", "LUT_3D_SIZE 2\n" + dataLines(7) + "1e999999 0 0\n",
+         unexpected(Error::nonFiniteEntry(8))},
+        // A line beginning with a letter is no entry, whatever it reads as.
+        {"a line beginning with inf", "LUT_3D_SIZE 2\ninf 0 0\n" + dataLines(7),
          unexpected(Error::wrongEntryCount(8, 7))},
         {"truncated 33-point file", "LUT_3D_SIZE 33\n" + dataLines(1000),
          unexpected(Error::wrongEntryCount(35937, 1000))},
+        // Entries past the declared table are counted, not a reason to stop:
+        // a later size line may still make them a table.
+        {"a thousand entries for a table of eight", "LUT_3D_SIZE 2\n" + dataLines(1000),
+         unexpected(Error::wrongEntryCount(8, 1000))},
+        {"a larger size after more entries", "LUT_3D_SIZE 2\n" + dataLines(27) + "LUT_3D_SIZE 3\n", 3},
+        {"a smaller size after more entries", "LUT_3D_SIZE 3\n" + dataLines(20) + "LUT_3D_SIZE 2\n" + dataLines(20),
+         unexpected(Error::wrongEntryCount(8, 40))},
+        {"a smaller size, then the right one again",
+         "LUT_3D_SIZE 3\n" + dataLines(20) + "LUT_3D_SIZE 2\n" + dataLines(7) + "LUT_3D_SIZE 3\n", 3},
         {"cut inside the last line", "LUT_3D_SIZE 2\n" + eight.substr(0, eight.size() - 3),
          unexpected(Error::wrongEntryCount(8, 7))},
         // Keyword lines that are not data, whatever numbers they carry.
@@ -141,8 +208,9 @@ TEST(ColorLutTest, ParsesAndRefusesCubeText) {
         ASSERT_EQ(result.has_value(), c.expected.has_value())
             << (result ? "loaded" : result.error().userMessage());
         if (result) {
+            const auto n = static_cast<size_t>(c.expected.value());
             EXPECT_EQ(result->dimension, c.expected.value());
-            EXPECT_EQ(result->rgba.size(), size_t{8} * 4);
+            EXPECT_EQ(result->rgba.size(), n * n * n * 4);
         } else {
             EXPECT_EQ(result.error(), c.expected.error());
         }

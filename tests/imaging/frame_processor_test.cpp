@@ -107,7 +107,7 @@ TEST(FrameProcessorTest, AnyFailureLetsTheFrameThrough) {
     FrameProcessor processor;
     ColorLUT broken = luttest::identityTable(2);
     broken.dimension = 1;
-    broken.rgba.resize(4);
+    broken.rgba = std::vector<float>(4);
     processor.setLUT(broken);
     EXPECT_TRUE(processor.lut().has_value());
     EXPECT_TRUE(processor.process(frame).sharesPixelsWith(frame));

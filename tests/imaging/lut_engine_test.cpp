@@ -68,7 +68,7 @@ TEST(LutEngineTest, RefusesTablesItCannotUse) {
 
     ColorLUT one = luttest::identityTable(2);
     one.dimension = 1;
-    one.rgba.resize(4);
+    one.rgba = std::vector<float>(4);
     EXPECT_EQ(LutEngine::prepare(one), nullptr);
     EXPECT_EQ(LutEngine::prepare(ColorLUT{}), nullptr);
 
@@ -77,11 +77,15 @@ TEST(LutEngineTest, RefusesTablesItCannotUse) {
     EXPECT_EQ(LutEngine::prepare(tooBig), nullptr);
 
     ColorLUT short_ = luttest::identityTable(3);
-    short_.rgba.pop_back();
+    std::vector<float> shorter = short_.rgba.toVector();
+    shorter.pop_back();
+    short_.rgba = std::move(shorter);
     EXPECT_EQ(LutEngine::prepare(short_), nullptr);
 
     ColorLUT nan = luttest::identityTable(3);
-    nan.rgba[17] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> withNan = nan.rgba.toVector();
+    withNan[17] = std::numeric_limits<float>::quiet_NaN();
+    nan.rgba = std::move(withNan);
     EXPECT_EQ(LutEngine::prepare(nan), nullptr);
 
     ColorLUT emptyRange = luttest::identityTable(3);

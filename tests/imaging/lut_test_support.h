@@ -133,16 +133,18 @@ inline ColorLUT tableOf(int n, const std::function<std::array<float, 3>(float, f
     lut.id = std::move(id);
     lut.name = lut.id;
     lut.dimension = n;
-    lut.rgba.reserve(static_cast<size_t>(n) * n * n * 4);
+    std::vector<float> rgba;
+    rgba.reserve(static_cast<size_t>(n) * n * n * 4);
     for (int b = 0; b < n; ++b) {
         for (int g = 0; g < n; ++g) {
             for (int r = 0; r < n; ++r) {
                 const float s = 1.0f / static_cast<float>(n - 1);
                 const auto v = f(r * s, g * s, b * s);
-                lut.rgba.insert(lut.rgba.end(), {v[0], v[1], v[2], 1.0f});
+                rgba.insert(rgba.end(), {v[0], v[1], v[2], 1.0f});
             }
         }
     }
+    lut.rgba = std::move(rgba);
     return lut;
 }
 

@@ -120,6 +120,29 @@ TEST_F(LookListTest, CountAndMemoryAreBounded) {
     }
 }
 
+// The list's memory is judged at a table's size line: a file asking for
+// more than is left is refused there, with the list's reason, whatever
+// follows; a release gives the room back.
+TEST_F(LookListTest, ALedgerRefusesATableOverTheMemoryLeftAtItsSizeLine) {
+    const std::string held = write("held.cube", cubeText(2));
+    const std::string large = write("large.cube", "LUT_3D_SIZE 3\nLUT_1D_SIZE 2\n0 0 0\n1 1 1\n");
+    const std::string fits = write("fits.cube", cubeText(3));
+    LookLedger ledger({.maxTableBytes = 8 * 16 + 27 * 16 - 1});
+    ASSERT_TRUE(ledger.tryLoad(held).look);
+
+    const LookAttempt refused = ledger.tryLoad(large);
+    ASSERT_TRUE(refused.failure);
+    EXPECT_EQ(refused.failure->message,
+              "The imported looks would take more than 0 MB of memory: remove one to import this one");
+    EXPECT_TRUE(ledger.tryLoad(fits).failure);
+
+    ledger.release(held);
+    const LookAttempt loaded = ledger.tryLoad(fits);
+    ASSERT_TRUE(loaded.look);
+    EXPECT_FALSE(loaded.failure);
+    EXPECT_FALSE(ledger.tryLoad(fits).look) << "held now";
+}
+
 // Sixteen spellings of a 4096 × 4096 16-bit picture look once ended the
 // process when memory ran out; now one look is loaded, in bounded memory.
 TEST_F(LookListTest, ManySpellingsOfTheLargestPictureLoadItOnce) {

@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "hollowkit/imaging/lut_library.h"
+#include "hollowkit/testing/manual_executor.h"
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/testing/fake_file_picker.h"
 #include "lumenhollow/testing/state_recorder.h"
@@ -36,6 +37,8 @@ protected:
         services.filePicker = &picker_;
         h_.model = CameraModel::create(std::move(services));
         h_.settings.clearWrites();
+        // The stored looks are read on the look queue, here the test's executor.
+        h_.main.runUntilIdle();
         return *h_.model;
     }
 
@@ -57,6 +60,25 @@ protected:
         const std::string path = temp_.file(name);
         std::ofstream(path, std::ios::binary) << contents;
         return path;
+    }
+
+    // A launch whose looks are read on `lookQueue`, which the test steps;
+    // nothing has run yet.
+    CameraModel& launchReadingOn(hk::ManualExecutor& lookQueue) {
+        h_.model.reset();
+        h_.main.runUntilIdle();
+        CameraModelServices services = h_.services();
+        services.filePicker = &picker_;
+        services.imaging.lookQueue = &lookQueue;
+        h_.model = CameraModel::create(std::move(services));
+        h_.settings.clearWrites();
+        return *h_.model;
+    }
+
+    // Reads one look and hands it to the model.
+    void readOneLook(hk::ManualExecutor& lookQueue) {
+        ASSERT_TRUE(lookQueue.runOne());
+        h_.main.runUntilIdle();
     }
 
     // Imports `files` through the chooser.
@@ -103,7 +125,9 @@ TEST_F(LooksTest, OneChoiceAddsTheGoodFilesReportsTheBadOneAndSelectsTheLastNewL
     EXPECT_EQ(selectedId(), goodPng);
     EXPECT_EQ(recorder.values<Field::notice>(),
               (std::vector<std::optional<std::string>>{"broken.CUBE: Expected 8 LUT entries, found 1"}));
-    EXPECT_EQ(recorder.fields(), (std::vector<Field>{Field::notice, Field::customLUTs, Field::selectedLUT}));
+    // Each look is added as it arrives; the last new one is selected at the end.
+    EXPECT_EQ(recorder.fields(),
+              (std::vector<Field>{Field::customLUTs, Field::notice, Field::customLUTs, Field::selectedLUT}));
     EXPECT_EQ(h_.settings.writes(),
               (std::vector<SettingsWrite>{{"customLUTPaths", StringArray{goodCube, goodPng}}, {"selectedLUT", goodPng}}));
 
@@ -240,6 +264,104 @@ TEST_F(LooksTest, ALookFileGoneBetweenLaunchesIsLeftOutWithoutANoticeAndItsPathI
     EXPECT_TRUE(h_.settings.writes().empty());
     EXPECT_EQ(h_.settings.get<StringArray>("customLUTPaths"), (StringArray{a, gone}));
     EXPECT_EQ(h_.settings.get<std::string>("selectedLUT"), gone);
+}
+
+// The stored looks are read off the main executor once the model is up: the
+// camera runs and its picture shows before any of them, each is added as it
+// is read, and the stored choice is selected when its own look comes,
+// without a write.
+TEST_F(LooksTest, StoredLooksArriveOneByOneAndTheStoredChoiceWaitsForItsLook) {
+    const std::string a = cube("a.cube");
+    const std::string b = cube("b.cube", 3);
+    const std::string c = cube("c.cube");
+    h_.settings.set("customLUTPaths", StringArray{a, b, c});
+    h_.settings.set("selectedLUT", b);
+    hk::ManualExecutor lookQueue;
+    CameraModel& model = launchReadingOn(lookQueue);
+    model.camera().start();
+    h_.main.runUntilIdle();
+    h_.camera()->deliverFrame(FakeCamera::makeFrame(64, 36));
+    h_.main.runUntilIdle();
+    EXPECT_EQ(h_.displayLayer->enqueued(), 1) << "the picture does not wait for the looks";
+    EXPECT_TRUE(h_.state().customLUTs.empty());
+    EXPECT_EQ(selectedId(), std::nullopt);
+
+    struct Step {
+        std::vector<std::string> looks;
+        std::optional<std::string> selected;
+    };
+    for (const Step& step : {Step{{a}, std::nullopt}, Step{{a, b}, b}, Step{{a, b, c}, b}}) {
+        SCOPED_TRACE(step.looks.size());
+        readOneLook(lookQueue);
+        EXPECT_EQ(ids(h_.state().customLUTs), step.looks);
+        EXPECT_EQ(selectedId(), step.selected);
+        const auto applied = model.processor().lut();
+        EXPECT_EQ(applied ? std::optional(applied->id) : std::nullopt, step.selected);
+    }
+    EXPECT_EQ(h_.state().selectedLUT->dimension, 3);
+    EXPECT_TRUE(h_.settings.writes().empty());
+}
+
+TEST_F(LooksTest, AChoiceMadeWhileTheStoredLookIsReadIsKept) {
+    const std::string a = cube("a.cube");
+    const std::string b = cube("b.cube");
+    h_.settings.set("customLUTPaths", StringArray{a, b});
+    h_.settings.set("selectedLUT", b);
+    const std::vector<std::optional<hk::ColorLUT>> choices{hk::LUTLibrary::builtIn().back(), std::nullopt};
+    for (const std::optional<hk::ColorLUT>& choice : choices) {
+        SCOPED_TRACE(choice ? choice->name : "None");
+        hk::ManualExecutor lookQueue;
+        CameraModel& model = launchReadingOn(lookQueue);
+        readOneLook(lookQueue);
+        model.setSelectedLUT(choice);
+        readOneLook(lookQueue);
+        EXPECT_EQ(ids(h_.state().customLUTs), (std::vector<std::string>{a, b}));
+        EXPECT_EQ(h_.state().selectedLUT, choice);
+        EXPECT_EQ(model.processor().lut(), choice);
+        h_.settings.set("selectedLUT", b);
+    }
+}
+
+// A change to the list while stored looks are still read keeps the paths
+// not read yet; an import waits for them and comes after.
+TEST_F(LooksTest, ChangesWhileStoredLooksAreReadKeepThePathsNotReadYet) {
+    const std::string a = cube("a.cube");
+    const std::string b = cube("b.cube");
+    const std::string c = cube("c.cube");
+    const std::string d = cube("d.cube");
+    h_.settings.set("customLUTPaths", StringArray{a, b, c});
+    hk::ManualExecutor lookQueue;
+    CameraModel& model = launchReadingOn(lookQueue);
+    readOneLook(lookQueue);
+    model.removeImportedLUT(h_.state().customLUTs.front());
+    EXPECT_EQ(h_.settings.get<StringArray>("customLUTPaths"), (StringArray{b, c}));
+    model.importLUT();
+    ASSERT_TRUE(picker_.choose({d, a}));
+    h_.main.runUntilIdle();
+
+    lookQueue.runUntilIdle();
+    h_.main.runUntilIdle();
+    EXPECT_EQ(ids(h_.state().customLUTs), (std::vector<std::string>{b, c, d, a}));
+    EXPECT_EQ(h_.settings.get<StringArray>("customLUTPaths"), (StringArray{b, c, d, a}));
+    EXPECT_EQ(selectedId(), a);
+}
+
+// A list grown without bound: a bounded number of paths is tried, and one
+// line tells what was left out.
+TEST_F(LooksTest, SixtyThousandMissingStoredLooksMakeOneLogLine) {
+    StringArray stored;
+    for (int i = 0; i < 60'000; ++i) stored.push_back(temp_.file("gone-" + std::to_string(i) + ".cube"));
+    stored.push_back(cube("kept.cube"));
+    h_.settings.set("customLUTPaths", stored);
+    hk::testsupport::LogCapture log;
+    launch();
+    EXPECT_TRUE(h_.state().customLUTs.empty());
+    EXPECT_EQ(log.count("Looks:"), 1);
+    EXPECT_EQ(log.count("Looks: 60001 of 60001 stored looks not loaded; 256 failed, the first " + stored.front() +
+                        ": The LUT file could not be read; 59745 after the first 256 not tried"),
+              1);
+    EXPECT_TRUE(h_.settings.writes().empty());
+    EXPECT_EQ(h_.settings.get<StringArray>("customLUTPaths"), stored);
 }
 
 TEST_F(LooksTest, AGuideTurnsOnAndOffAndIsStoredEachTime) {

@@ -123,6 +123,40 @@ TEST(SceneStoreTest, AHundredThousandBadScenesMakeOneShortLogLine) {
     EXPECT_TRUE(line.ends_with("; and 99998 more)")) << line;
 }
 
+TEST(SceneStoreTest, TheStoredLooksLineTellsWhatWasLeftOut) {
+    const LookLoadFailure gone{"/looks/a.cube", "The LUT file could not be read"};
+    struct Case {
+        const char* label;
+        StoredLooksReport report;
+        std::optional<std::string> line;
+    };
+    const std::vector<Case> cases{
+        {"all loaded", {.stored = 3, .tried = 3}, std::nullopt},
+        {"nothing stored", {}, std::nullopt},
+        {"one failed", {.stored = 3, .tried = 3, .failed = 1, .firstFailure = gone},
+         "Looks: 1 of 3 stored looks not loaded; /looks/a.cube: The LUT file could not be read"},
+        {"several failed", {.stored = 3, .tried = 3, .failed = 2, .firstFailure = gone},
+         "Looks: 2 of 3 stored looks not loaded; 2 failed, the first /looks/a.cube: The LUT file could not be read"},
+        {"some not tried", {.stored = 300, .tried = 256},
+         "Looks: 44 of 300 stored looks not loaded; 44 after the first 256 not tried"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.report.logLine(), c.line);
+    }
+}
+
+TEST(SceneStoreTest, OnlyTheFirstStoredLookPathsAreTried) {
+    StringArray paths;
+    for (int i = 0; i < 5; ++i) paths.push_back("/looks/" + std::to_string(i) + ".cube");
+    MemorySettingsStore settings({{"customLUTPaths", paths}});
+    const StoredLookPaths bounded = storedLookPaths(settings, {.maxPathsTried = 3});
+    EXPECT_EQ(bounded.tried, (std::vector<std::string>{paths.begin(), paths.begin() + 3}));
+    EXPECT_EQ(bounded.stored, 5u);
+    EXPECT_EQ(storedLookPaths(settings).tried, paths);
+    EXPECT_EQ(storedLookPaths(MemorySettingsStore()).stored, 0u);
+}
+
 TEST(SceneStoreTest, EachUnreadableListIsKeptBesideTheEarlierOnes) {
     const hk::Bytes value{'{', 0xff};
     struct Case {

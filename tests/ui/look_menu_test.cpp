@@ -84,6 +84,45 @@ TEST(LookMenuTest, ImportRowOpensTheChooserAndARowOfAGoneLookDoesNothing) {
     EXPECT_TRUE(h.state().customLUTs.empty());
 }
 
+// The stored looks are read after the window is up: the menu, filled as it
+// opens, lists each look that has arrived by then and checks the stored
+// choice once its look is there.
+TEST(LookMenuTest, StoredLooksShowAsTheyArrive) {
+    hollowkit::testsupport::TempDir folder;
+    StringArray paths;
+    for (const char* name : {"Dawn", "Dusk"}) {
+        paths.push_back(folder.file(std::string(name) + ".cube"));
+        std::ofstream out(paths.back());
+        out << "LUT_3D_SIZE 2\n";
+        for (int i = 0; i < 8; ++i) out << "0.5 0.25 0.125\n";
+    }
+    ModelHarness h;
+    h.settings.set("customLUTPaths", paths);
+    h.settings.set("selectedLUT", paths.back());
+    hollowkit::ManualExecutor lookQueue;
+    CameraModelServices services = h.services();
+    services.imaging.lookQueue = &lookQueue;
+    h.model = CameraModel::create(std::move(services));
+    h.main.runUntilIdle();
+    ModelSignals signals(h.model);
+    QMenu menu;
+    bindLookMenu(menu, signals);
+
+    struct Step {
+        bool dawn;
+        bool dusk;
+        std::vector<std::string> checked;
+    };
+    for (const Step& step : {Step{false, false, {"None"}}, Step{true, false, {"None"}}, Step{true, true, {"Dusk"}}}) {
+        SCOPED_TRACE(step.checked.front() + (step.dawn ? " Dawn" : "") + (step.dusk ? " Dusk" : ""));
+        EXPECT_EQ(hasRow(menu, "Dawn"), step.dawn);
+        EXPECT_EQ(hasRow(menu, "Dusk"), step.dusk);
+        EXPECT_EQ(checkedRows(menu), step.checked);
+        lookQueue.runOne();
+        h.main.runUntilIdle();
+    }
+}
+
 TEST(LookMenuTest, NoTitleCarriesAnAltKey) {
     // Alt with a digit recalls scenes: a title must never name a mnemonic.
     BarsHarness h;
