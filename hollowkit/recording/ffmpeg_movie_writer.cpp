@@ -273,6 +273,7 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     av_packet_rescale_ts(packet, codecTimeBase, stream->time_base);
     file_->noteWritten(*packet);
     const int rc = av_interleaved_write_frame(format_.get(), packet);
+    file_->noteMuxed(*format_);
     if (rc < 0) fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
 }
 

@@ -130,7 +130,8 @@ public:
     // Any thread; returns at once. Completes the movie (lasting until
     // `endTime` when that is after the last frame) and runs `completion` once
     // on the main executor with the file, or with the error. A movie that
-    // never started leaves no file behind. Frames offered afterwards are
+    // never started, or holds no picture, leaves no file behind (noVideo
+    // unless the writer failed). Frames offered afterwards are
     // dropped; sound is still taken until the movie is complete (see above).
     void finish(std::optional<TimePoint> endTime, Completion completion);
 

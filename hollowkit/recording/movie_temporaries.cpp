@@ -1,0 +1,226 @@
+#include "hollowkit/recording/movie_temporaries.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/ffmpeg_handles.h"
+
+namespace hollowkit {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kMovieExtension = ".mov";
+constexpr std::string_view kUniqueLetters = "XXXXXX";
+// A removal between creating a file and locking it is rare; two of them in
+// a row would be a second instance sweeping in a loop.
+constexpr int kCreateAttempts = 3;
+// Packets read in search of a picture before a file counts as holding one.
+constexpr int kMaxPacketsLooked = 20000;
+
+bool isLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+int lockExclusive(int fd, int flags) {
+    while (::flock(fd, LOCK_EX | flags) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+// Locks a file just created. False when it lost its name before the lock
+// was taken: a removal of leftovers took it for one.
+Result<bool, int> lockCreated(int fd) {
+    if (const int error = lockExclusive(fd, 0); error != 0) return unexpected(error);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return unexpected(errno);
+    return status.st_nlink > 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Unlinks `name` in `folder` when it is still the file open as `fd`.
+bool unlinkIfSame(int folder, const char* name, int fd) {
+    struct stat named {};
+    struct stat open {};
+    if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || ::fstat(fd, &open) != 0) return false;
+    return sameFile(named, open) && ::unlinkat(folder, name, 0) == 0;
+}
+
+// The movie name a recording's temporary reserved: ".X.mov.abc123" stands
+// for "X.mov". Empty for a combined movie's temporary, whose movie is never
+// a reservation.
+std::string reservedName(std::string_view temporary) {
+    if (temporary.ends_with(MovieTemporaries::kPartialSuffix)) return {};
+    temporary.remove_prefix(1);
+    temporary.remove_suffix(kUniqueLetters.size() + 1);
+    return std::string(temporary);
+}
+
+bool isEmptyRegular(int folder, const std::string& name) {
+    struct stat status {};
+    return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           status.st_size == 0;
+}
+
+void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) return;
+    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory) return;
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (!MovieTemporaries::isTemporaryName(name)) continue;
+        UniqueFd fd(::openat(directory.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        // Held: a process still writes it.
+        if (lockExclusive(fd.get(), LOCK_NB) != 0) continue;
+        const std::string reserved = reservedName(name);
+        const bool reservedEmpty = !reserved.empty() && isEmptyRegular(directory.get(), reserved);
+        if (MovieTemporaries::holdsPicture(entries->path())) {
+            // Killed between the first picture reaching the disk and the
+            // rename that gives it its name: it is the movie.
+            if (reservedEmpty && ::renameat(directory.get(), name.c_str(), directory.get(), reserved.c_str()) == 0) {
+                ++counts.restored;
+            } else {
+                ++counts.kept;
+            }
+            continue;
+        }
+        if (!unlinkIfSame(directory.get(), name.c_str(), fd.get())) continue;
+        ++counts.removed;
+        if (reservedEmpty && ::unlinkat(directory.get(), reserved.c_str(), 0) == 0) ++counts.removed;
+    }
+}
+
+}  // namespace
+
+Result<UniqueFd, int> MovieTemporaries::createUnique(const fs::path& movie, std::string& name) {
+    const fs::path folder = movie.has_parent_path() ? movie.parent_path() : fs::path(".");
+    std::string leaf = ".";
+    leaf.append(movie.filename().string()).append(".").append(kUniqueLetters);
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::string pattern = (folder / leaf).string();
+        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!fd) return unexpected(errno);
+        auto locked = lockCreated(fd.get());
+        if (!locked) {
+            ::unlink(pattern.c_str());
+            return unexpected(locked.error());
+        }
+        if (!*locked) continue;
+        name = std::move(pattern);
+        return fd;
+    }
+    return unexpected(EAGAIN);
+}
+
+Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd) {
+            auto locked = lockCreated(fd.get());
+            if (!locked) {
+                ::unlink(path.c_str());
+                return unexpected(locked.error());
+            }
+            if (*locked) return fd;
+            continue;
+        }
+        if (errno != EEXIST) return unexpected(errno);
+        // A file of that name: the leftover of a killed process, unless one
+        // that runs still holds it.
+        UniqueFd old(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!old) {
+            if (errno == ENOENT) continue;
+            return unexpected(errno);
+        }
+        if (const int error = lockExclusive(old.get(), LOCK_NB); error != 0) {
+            return unexpected(error == EWOULDBLOCK ? EBUSY : error);
+        }
+        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!directory) return unexpected(errno);
+        unlinkIfSame(directory.get(), path.filename().c_str(), old.get());
+    }
+    return unexpected(EEXIST);
+}
+
+bool MovieTemporaries::isTemporaryName(std::string_view name) {
+    if (!name.starts_with('.')) return false;
+    if (name.ends_with(kPartialSuffix)) {
+        name.remove_suffix(kPartialSuffix.size());
+    } else {
+        constexpr size_t kTail = kUniqueLetters.size() + 1;
+        if (name.size() < kTail || name[name.size() - kTail] != '.') return false;
+        for (size_t i = name.size() - kUniqueLetters.size(); i < name.size(); ++i) {
+            if (!isLetterOrDigit(name[i])) return false;
+        }
+        name.remove_suffix(kTail);
+    }
+    // Something before the extension: ".mov.partial" alone is nobody's.
+    return name.size() > 1 + kMovieExtension.size() && name.ends_with(kMovieExtension);
+}
+
+bool MovieTemporaries::holdsPicture(const fs::path& movie) {
+    const std::string url = "file:" + movie.string();
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, url.c_str(), av_find_input_format("mov"), nullptr) < 0) return false;
+    ffmpeg::FormatContextPtr input(raw);
+    bool hasVideoTrack = false;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            hasVideoTrack = true;
+        } else {
+            stream->discard = AVDISCARD_ALL;
+        }
+    }
+    if (!hasVideoTrack) return false;
+    ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
+    if (!packet) return true;
+    for (int i = 0; i < kMaxPacketsLooked; ++i) {
+        if (av_read_frame(input.get(), packet.get()) < 0) return false;
+        const bool picture = packet->size > 0 &&
+                             input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        av_packet_unref(packet.get());
+        if (picture) return true;
+    }
+    return true;
+}
+
+MovieTemporaries::Leftovers MovieTemporaries::removeLeftovers(const fs::path& outputFolder) {
+    Leftovers counts;
+    sweepFolder(outputFolder, counts);
+    std::error_code error;
+    fs::directory_iterator entries(outputFolder, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        // Take folders only; a link may lead anywhere.
+        std::error_code kind;
+        if (entries->is_directory(kind) && !entries->is_symlink(kind)) sweepFolder(entries->path(), counts);
+    }
+    // A kept one (a finished rewrite beside its movie) is no news each start.
+    if (counts.removed > 0 || counts.restored > 0) {
+        PocketLog::logf("Unfinished movies of an earlier run in %s: %d removed, %d restored, %d kept",
+                        outputFolder.filename().c_str(), counts.removed, counts.restored, counts.kept);
+    }
+    return counts;
+}
+
+}  // namespace hollowkit
