@@ -8,6 +8,7 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
 namespace {
@@ -47,6 +48,7 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
                              std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                              const Clock& clock, MovieWriterFactory writerFactory)
     : outputURL_(std::move(outputURL)),
+      reservation_(MovieTemporaries::holdReservation(outputURL_)),
       codec_(codec),
       main_(main),
       clock_(clock),
@@ -361,6 +363,7 @@ void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
     soundClosed_.store(true);
     // Only a movie with a picture is saved.
     if (removeIfEmpty(outputURL_) && result) result = unexpected(RecorderError::noVideo());
+    reservation_.reset();
     if (!completion) return;
     main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });
 }

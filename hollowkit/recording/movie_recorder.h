@@ -46,6 +46,7 @@
 #include "hollowkit/base/executor.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
+#include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/video_frame.h"
@@ -172,6 +173,9 @@ private:
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
 
     const std::filesystem::path outputURL_;
+    // The empty file reserving the name, held until the end is delivered, so
+    // a start-up clearing elsewhere does not take it for a killed run's.
+    UniqueFd reservation_;
     const VideoCodec codec_;
     Executor& main_;
     const Clock& clock_;

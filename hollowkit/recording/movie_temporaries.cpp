@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 #include <system_error>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -71,41 +73,71 @@ std::string reservedName(std::string_view temporary) {
     return std::string(temporary);
 }
 
+// Removes `name` when it is an empty file that no process holds: the name a
+// recording reserved and never filled.
+bool removeEmptyName(int folder, const std::string& name) {
+    UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) return false;
+    if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
+    return unlinkIfSame(folder, name.c_str(), fd.get());
+}
+
 bool isEmptyRegular(int folder, const std::string& name) {
     struct stat status {};
     return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
            status.st_size == 0;
 }
 
+// One temporary: removed when nobody holds it and it has no picture (with
+// the empty name it reserved), put in place when it has one and its name is
+// still empty. False when it stays.
+bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftovers& counts) {
+    const std::string name = path.filename().string();
+    UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    // Held: a process still writes it.
+    if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
+    const std::string reserved = reservedName(name);
+    if (MovieTemporaries::holdsPicture(path)) {
+        // Killed between the first picture reaching the disk and the rename
+        // that gives it its name: it is the movie.
+        if (!reserved.empty() && isEmptyRegular(folder, reserved) &&
+            ::renameat(folder, name.c_str(), folder, reserved.c_str()) == 0) {
+            ++counts.restored;
+            return true;
+        }
+        ++counts.kept;
+        return false;
+    }
+    if (!unlinkIfSame(folder, name.c_str(), fd.get())) return false;
+    ++counts.removed;
+    if (!reserved.empty() && removeEmptyName(folder, reserved)) ++counts.removed;
+    return true;
+}
+
 void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
-    std::error_code error;
-    fs::directory_iterator entries(folder, error);
-    if (error) return;
     UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory) return;
-    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-        const std::string name = entries->path().filename().string();
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entries(folder, error); !error && entries != fs::directory_iterator();
+         entries.increment(error)) {
+        names.push_back(entries->path().filename().string());
+    }
+    // Names a temporary that stays still stands for: its writer runs, or it
+    // holds a picture.
+    std::set<std::string> claimed;
+    for (const std::string& name : names) {
         if (!MovieTemporaries::isTemporaryName(name)) continue;
-        UniqueFd fd(::openat(directory.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat status {};
-        if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-        // Held: a process still writes it.
-        if (lockExclusive(fd.get(), LOCK_NB) != 0) continue;
-        const std::string reserved = reservedName(name);
-        const bool reservedEmpty = !reserved.empty() && isEmptyRegular(directory.get(), reserved);
-        if (MovieTemporaries::holdsPicture(entries->path())) {
-            // Killed between the first picture reaching the disk and the
-            // rename that gives it its name: it is the movie.
-            if (reservedEmpty && ::renameat(directory.get(), name.c_str(), directory.get(), reserved.c_str()) == 0) {
-                ++counts.restored;
-            } else {
-                ++counts.kept;
-            }
-            continue;
-        }
-        if (!unlinkIfSame(directory.get(), name.c_str(), fd.get())) continue;
-        ++counts.removed;
-        if (reservedEmpty && ::unlinkat(directory.get(), reserved.c_str(), 0) == 0) ++counts.removed;
+        if (!clearTemporary(directory.get(), folder / name, counts)) claimed.insert(reservedName(name));
+    }
+    // An empty movie with no temporary beside it: killed before its writer
+    // began. A running recorder holds its name until it is filled.
+    for (const std::string& name : names) {
+        if (name.starts_with('.') || !name.ends_with(kMovieExtension) || claimed.count(name) != 0) continue;
+        if (removeEmptyName(directory.get(), name)) ++counts.removed;
     }
 }
 
@@ -203,6 +235,16 @@ bool MovieTemporaries::holdsPicture(const fs::path& movie) {
         if (picture) return true;
     }
     return true;
+}
+
+UniqueFd MovieTemporaries::holdReservation(const fs::path& movie) {
+    UniqueFd fd(::open(movie.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0 ||
+        lockExclusive(fd.get(), LOCK_NB) != 0) {
+        return {};
+    }
+    return fd;
 }
 
 MovieTemporaries::Leftovers MovieTemporaries::removeLeftovers(const fs::path& outputFolder) {

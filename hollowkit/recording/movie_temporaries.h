@@ -36,6 +36,12 @@ public:
     // and refused with EBUSY when one does.
     static Result<UniqueFd, int> createExclusive(const std::filesystem::path& path);
 
+    // Holds the empty file that reserves `movie`'s name, so no clearing
+    // takes it for a killed run's while it waits for its first picture.
+    // Invalid (nothing held) when there is no such empty file or another
+    // holds it.
+    static UniqueFd holdReservation(const std::filesystem::path& movie);
+
     // Whether `name` (a file name alone) is one of ours:
     // ".<name>.mov.XXXXXX" (XXXXXX six letters or digits) or
     // ".<name>.mov.partial".
@@ -47,7 +53,7 @@ public:
     static bool holdsPicture(const std::filesystem::path& movie);
 
     struct Leftovers {
-        int removed = 0;   // temporaries without a picture, and the empty names they reserved
+        int removed = 0;   // temporaries without a picture, and empty reserved names
         int restored = 0;  // recordings killed just before they took their name, put in place
         int kept = 0;      // temporaries that hold a picture, left where they are
 
@@ -58,8 +64,10 @@ public:
     // takes) for temporaries that no process holds. One without a picture is
     // removed, with the movie name it reserved when that is still empty; a
     // recording's that holds a picture while its movie name is still empty
-    // takes that name. Nothing else is touched. Blocks on the disk: call it
-    // off the main thread.
+    // takes that name. An empty ".mov" that nobody holds and no temporary
+    // stands beside is a name reserved by a recording killed before its
+    // writer began, and is removed too. Nothing else is touched. Blocks on
+    // the disk: call it off the main thread.
     static Leftovers removeLeftovers(const std::filesystem::path& outputFolder);
 };
 

@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hollowkit/recording/movie_temporaries.h"
 #include "movie_recorder_harness.h"
 
 namespace hollowkit {
@@ -294,6 +296,24 @@ TEST_F(MovieRecorderEndTest, AMovieRemovedWhileRecordingIsNotSaved) {
         EXPECT_EQ(std::filesystem::exists(folder), !c.wholeFolder);
         EXPECT_EQ(entriesOf(folder), std::vector<std::string>{});
     }
+}
+
+// While a recorder waits for its first picture, its name is only the empty
+// file that reserved it: a clearing of leftovers at another instance's start
+// leaves it alone. A recorder that ends without a picture removes it.
+TEST_F(MovieRecorderEndTest, ARecorderHoldsItsReservedNameUntilItEnds) {
+    const auto folder = dir_.path() / "reserved";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "movie.mov";
+    std::ofstream(path).flush();
+    auto recorder = makeRecorder(path, VideoCodec::hevc, std::nullopt, true);
+    EXPECT_EQ(MovieTemporaries::removeLeftovers(folder), MovieTemporaries::Leftovers{});
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"movie.mov"});
+
+    const Outcome outcome = finish(*recorder);
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error().kind, RecorderError::Kind::noVideo);
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -133,7 +133,10 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
         {"a take's camera movie cut short", take + "/.Camera.mov.Mn78Op", Content::cutShort, Content::none},
         {"its empty name", take + "/Camera.mov", Content::empty, Content::none},
         {"too deep", take + "/deeper/.Camera.mov.Qr90St", Content::cutShort, Content::cutShort},
-        {"an empty name alone", "Lumenhollow Video D.mov", Content::empty, Content::empty},
+        {"a name a recording killed before its writer reserved", "Lumenhollow Video D.mov", Content::empty,
+         Content::none},
+        {"a name a running recorder holds", "Lumenhollow Video I.mov", Content::empty, Content::empty},
+        {"an empty file that is no movie", "notes.txt", Content::empty, Content::empty},
         {"not our suffix", ".Lumenhollow Video E.mov.abc", Content::cutShort, Content::cutShort},
         {"not a movie", ".notes.txt.Uv12Wx", Content::cutShort, Content::cutShort},
         {"held by a writer", ".Lumenhollow Video F.mov.Yz34Ab", Content::cutShort, Content::cutShort},
@@ -151,10 +154,12 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
     fs::create_directories(output / ".Lumenhollow Video H.mov.Gh78Ij");
     UniqueFd held(::open((output / ".Lumenhollow Video F.mov.Yz34Ab").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    const UniqueFd reservation = MovieTemporaries::holdReservation(output / "Lumenhollow Video I.mov");
+    ASSERT_TRUE(reservation);
 
     testsupport::LogCapture log;
     const auto counts = MovieTemporaries::removeLeftovers(output);
-    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{5, 1, 1}));
+    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{6, 1, 1}));
     for (const auto& f : files) EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
     EXPECT_TRUE(fs::is_symlink(output / ".Lumenhollow Video G.mov.Cd56Ef"));
     EXPECT_EQ(contentOf(dir.path() / "elsewhere.mov", movies), Content::cutShort);
