@@ -122,8 +122,8 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
         Content before;
         Content after;
     } files[] = {
-        {"a rewrite cut short", ".Lumenhollow Video A.mov.Ab12Cd", Content::cutShort, Content::none},
-        {"the name it reserved, empty", "Lumenhollow Video A.mov", Content::empty, Content::none},
+        {"a rewrite killed half-way", ".Lumenhollow Video A.mov.Ab12Cd", Content::cutShort, Content::none},
+        {"the movie it rewrote", "Lumenhollow Video A.mov", Content::picture, Content::picture},
         {"a recording killed before its rename", ".Lumenhollow Video B.mov.Ef34Gh", Content::picture, Content::none},
         {"its reserved name, which it takes", "Lumenhollow Video B.mov", Content::empty, Content::picture},
         {"a finished rewrite", ".Lumenhollow Video C.mov.Ij56Kl", Content::picture, Content::picture},
@@ -159,7 +159,7 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
 
     testsupport::LogCapture log;
     const auto counts = MovieTemporaries::removeLeftovers(output);
-    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{6, 1, 1}));
+    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{5, 1, 1}));
     for (const auto& f : files) EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
     EXPECT_TRUE(fs::is_symlink(output / ".Lumenhollow Video G.mov.Cd56Ef"));
     EXPECT_EQ(contentOf(dir.path() / "elsewhere.mov", movies), Content::cutShort);
