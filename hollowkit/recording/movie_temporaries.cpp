@@ -73,20 +73,22 @@ std::string reservedName(std::string_view temporary) {
     return std::string(temporary);
 }
 
+bool isEmptyRegular(int folder, const std::string& name) {
+    struct stat status {};
+    return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           status.st_size == 0;
+}
+
 // Removes `name` when it is an empty file that no process holds: the name a
 // recording reserved and never filled.
 bool removeEmptyName(int folder, const std::string& name) {
+    // Most are movies with contents: looked at without opening them.
+    if (!isEmptyRegular(folder, name)) return false;
     UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) return false;
     if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
     return unlinkIfSame(folder, name.c_str(), fd.get());
-}
-
-bool isEmptyRegular(int folder, const std::string& name) {
-    struct stat status {};
-    return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
-           status.st_size == 0;
 }
 
 // One temporary: removed when nobody holds it and it has no picture (with
