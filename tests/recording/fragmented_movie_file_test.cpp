@@ -3,9 +3,8 @@
 // seconds of frames to the writer. What it leaves must be a movie that
 // ffprobe reads and ffmpeg decodes without failing, holding the picture and
 // the sound up to within two seconds of the last frame the writer took.
-// Killed before its first picture, it leaves nothing under the movie's name
-// that the next start does not clear. And the file's own rules: the name
-// only with a picture, and a full disk costing only the piece it cut.
+// And the file's own rules: the name only with a picture, and a full disk
+// costing only the piece it cut.
 
 #include "hollowkit/recording/fragmented_movie_file.h"
 
@@ -188,31 +187,6 @@ TEST(FragmentedMovieFileTest, KilledRecordingLeavesAPlayableMovieWithSound) {
         EXPECT_LE(ends.at(0), delivered + 0.2);
         EXPECT_GE(ends.at(1), delivered - kAllowedLossSeconds);
         EXPECT_LE(ends.at(1), delivered + 1.0);
-    }
-}
-
-// Killed right after the writer took its first frame, before any piece
-// with a picture could reach the disk: the movie's name holds no movie
-// without a picture, and once the next start has cleared what the kill left,
-// the folder holds nothing that is not a movie with a picture.
-TEST(FragmentedMovieFileTest, KilledBeforeItsFirstPictureLeavesNothingOnceCleared) {
-    testsupport::TempDir dir;
-    const auto movie = dir.path() / "early.mov";
-    RecordingChild child(movie, VideoCodec::hevc);
-    ASSERT_TRUE(child.started());
-    ASSERT_GE(child.waitForFrames(1, 60s).taken, 1) << "the recording did not get going";
-    child.kill();
-
-    std::error_code error;
-    if (std::filesystem::file_size(movie, error) > 0) {
-        EXPECT_TRUE(MovieTemporaries::holdsPicture(movie)) << "a movie without a picture took the name";
-    }
-    (void)MovieTemporaries::removeLeftovers(dir.path());
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        const auto name = entry.path().filename().string();
-        EXPECT_FALSE(name.starts_with(".")) << name << " stayed";
-        EXPECT_GT(entry.file_size(), 0u) << name << " stayed";
-        EXPECT_TRUE(MovieTemporaries::holdsPicture(entry.path())) << name;
     }
 }
 
