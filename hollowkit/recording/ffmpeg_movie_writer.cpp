@@ -308,6 +308,7 @@ void FfmpegMovieWriter::muxPacket(AVPacket* packet, std::optional<int64_t> nextD
     // that packet's times.
     if (nextDts) packet->duration = std::min(packet->duration, *nextDts - packet->dts);
     const int rc = av_interleaved_write_frame(format_.get(), packet);
+    file_->noteMuxed(*format_);
     if (rc < 0) fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
 }
 

@@ -16,6 +16,7 @@ extern "C" {
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
 
@@ -24,8 +25,20 @@ namespace {
 // Large enough that a fragment of a 1080p movie usually goes out in one write.
 constexpr int kIoBufferBytes = 1 << 20;
 
+constexpr const char* kMovieGone = "The movie file was removed while it was recorded";
+
 std::string systemError(int errnoValue) {
     return std::strerror(errnoValue);
+}
+
+// Pictures the muxer has taken so far, whether or not on the disk yet.
+int64_t picturesMuxed(const AVFormatContext& recording) {
+    int64_t count = 0;
+    for (unsigned i = 0; i < recording.nb_streams; ++i) {
+        const AVStream* stream = recording.streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) count += stream->nb_frames;
+    }
+    return count;
 }
 
 bool takeExtradata(AVCodecParameters& target, const AVCodecParameters& source) {
@@ -118,10 +131,17 @@ struct FragmentedMovieFile::Output {
     AVIOContext* io = nullptr;
 };
 
-FragmentedMovieFile::FragmentedMovieFile(std::filesystem::path path, UniqueFd fd)
-    : path_(std::move(path)), fd_(std::move(fd)), output_(std::make_unique<Output>(fd_.get(), true)) {}
+FragmentedMovieFile::FragmentedMovieFile(std::filesystem::path path, std::string temporary, UniqueFd fd)
+    : path_(std::move(path)),
+      temporary_(std::move(temporary)),
+      fd_(std::move(fd)),
+      output_(std::make_unique<Output>(fd_.get(), true)) {}
 
-FragmentedMovieFile::~FragmentedMovieFile() = default;
+FragmentedMovieFile::~FragmentedMovieFile() {
+    // Dropped without complete (its owner went first): what is on the disk
+    // stays if it holds a picture.
+    if (!completed_) settleCutShort();
+}
 
 AVIOContext* FragmentedMovieFile::io() const {
     return output_->io;
@@ -129,15 +149,29 @@ AVIOContext* FragmentedMovieFile::io() const {
 
 Result<std::unique_ptr<FragmentedMovieFile>, std::string> FragmentedMovieFile::open(
     const std::filesystem::path& path) {
-    // Without truncation: an empty file is the name reserved for this movie,
-    // anything else belongs to someone and is left alone.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd) return unexpected(systemError(errno));
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return unexpected(systemError(errno));
-    if (!S_ISREG(status.st_mode)) return unexpected(systemError(EISDIR));
-    if (status.st_size > 0) return unexpected(systemError(EEXIST));
-    std::unique_ptr<FragmentedMovieFile> file(new FragmentedMovieFile(path, std::move(fd)));
+    // The name is the empty file reserved for this movie, made here when it
+    // is missing; anything else belongs to someone and is left alone.
+    mode_t mode = 0;
+    {
+        UniqueFd reserved(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+        if (!reserved) return unexpected(systemError(errno));
+        struct stat status {};
+        if (::fstat(reserved.get(), &status) != 0) return unexpected(systemError(errno));
+        if (!S_ISREG(status.st_mode)) return unexpected(systemError(EISDIR));
+        if (status.st_size > 0) return unexpected(systemError(EEXIST));
+        mode = status.st_mode & 07777;
+    }
+    std::string temporary;
+    auto created = MovieTemporaries::createUnique(path, temporary);
+    if (!created) return unexpected(systemError(created.error()));
+    UniqueFd fd = std::move(created.value());
+    // The movie gets the mode its name was reserved with.
+    if (::fchmod(fd.get(), mode) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return unexpected(systemError(error));
+    }
+    std::unique_ptr<FragmentedMovieFile> file(new FragmentedMovieFile(path, std::move(temporary), std::move(fd)));
     if (file->io() == nullptr) return unexpected(std::string("Out of memory"));
     return file;
 }
@@ -154,15 +188,61 @@ void FragmentedMovieFile::addMuxerOptions(AVDictionary** options) {
 }
 
 void FragmentedMovieFile::noteWritten(const AVPacket& packet) {
-    // Each of the muxer's writes is flushed as it ends: with nothing left in
-    // the buffer, the file ends where a piece ends.
-    AVIOContext* io = output_->io;
-    if (io->error >= 0 && avio_tell(io) == output_->position) wholeEnd_ = output_->position;
     written_.push_back(Written{packet.stream_index, packet.flags, packet.size, packet.pts, packet.dts,
                                packet.duration});
 }
 
+void FragmentedMovieFile::noteMuxed(const AVFormatContext& recording) {
+    // Each of the muxer's writes is flushed as it ends: with nothing left in
+    // the buffer, the file ends where a piece ends. Noted after the write,
+    // so a disk that fills at the next one keeps this one's piece.
+    AVIOContext* io = output_->io;
+    if (io->error < 0 || avio_tell(io) != output_->position) return;
+    // A piece written now holds every sample the muxer had taken before
+    // this write; a picture among them is now on the disk.
+    const bool grew = output_->position > wholeEnd_;
+    wholeEnd_ = output_->position;
+    if (grew && videoMuxed_ > 0 && !temporary_.empty()) (void)putInPlace();
+    videoMuxed_ = picturesMuxed(recording);
+}
+
+// Gives the file the movie's name; errno when it cannot.
+int FragmentedMovieFile::putInPlace() {
+    // On the disk before it takes the name, or a power cut could leave the
+    // name on a file whose pieces never arrived.
+    if (::fdatasync(fd_.get()) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        const int error = errno;
+        if (!loggedPlaceFailure_) {
+            loggedPlaceFailure_ = true;
+            PocketLog::logf("Movie %s cannot take its name: %s", path_.filename().c_str(), systemError(error).c_str());
+        }
+        return error;
+    }
+    temporary_.clear();
+    struct stat status {};
+    if (::fstat(fd_.get(), &status) == 0) placed_ = FileId{status.st_dev, status.st_ino};
+    return 0;
+}
+
+// A movie that ends without its index (a full disk, or dropped by its owner)
+// while still under its hidden name: it takes its name when its whole
+// pieces hold a picture, and goes otherwise.
+void FragmentedMovieFile::settleCutShort() {
+    if (temporary_.empty()) return;
+    // Pieces on the disk hold only samples the muxer had taken by the last
+    // whole write.
+    if (videoMuxed_ > 0 && MovieTemporaries::holdsPicture(temporary_) && putInPlace() == 0) return;
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+bool FragmentedMovieFile::atItsName() const {
+    struct stat status {};
+    return ::stat(path_.c_str(), &status) == 0 && FileId{status.st_dev, status.st_ino} == placed_;
+}
+
 Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& recording) {
+    completed_ = true;
     avio_flush(output_->io);
     if (const int error = output_->io->error; error < 0) {
         // Cutting back needs no room. What stays is the header and whole
@@ -171,8 +251,25 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
             PocketLog::logf("Movie %s could not be cut back to its last whole piece: %s", path_.filename().c_str(),
                             systemError(errno).c_str());
         }
+        settleCutShort();
         return unexpected("Could not write to the movie file: " + ffmpeg::errorString(error));
     }
+    if (!temporary_.empty()) {
+        // The trailer wrote every sample out.
+        if (picturesMuxed(recording) == 0) {
+            PocketLog::logf("Movie %s holds no picture; removed", path_.filename().c_str());
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+            return {};
+        }
+        if (const int error = putInPlace(); error != 0) {
+            return unexpected(error == ENOENT ? std::string(kMovieGone)
+                                              : "Could not save the movie file: " + systemError(error));
+        }
+    }
+    // Its folder or the file itself may have been removed while recording:
+    // what is written then exists nowhere.
+    if (!atItsName()) return unexpected(std::string(kMovieGone));
     const auto rewriteStart = std::chrono::steady_clock::now();
     if (auto rewritten = rewrite(recording); rewritten) {
         // The one step a finish waits for that grows with the movie's length.
@@ -187,6 +284,7 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
     if (::close(fd_.release()) != 0 && errno != EINTR) {
         return unexpected("Could not close the movie file: " + systemError(errno));
     }
+    if (!atItsName()) return unexpected(std::string(kMovieGone));
     return {};
 }
 
@@ -205,9 +303,10 @@ Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& re
 
     // Hidden, so a rewrite cut short does not show among the user's files;
     // in the same folder, so the rename stays on one file system.
-    std::string temporary = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
-    UniqueFd temporaryFd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!temporaryFd) return unexpected("cannot create a temporary: " + systemError(errno));
+    std::string temporary;
+    auto created = MovieTemporaries::createUnique(path_, temporary);
+    if (!created) return unexpected("cannot create a temporary: " + systemError(created.error()));
+    UniqueFd temporaryFd = std::move(created.value());
     struct Remover {
         const std::string* name;
         ~Remover() {
@@ -295,17 +394,18 @@ Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& re
 
     // The movie keeps the mode the recording's file was created with.
     struct stat status {};
-    if (::fstat(fd_.get(), &status) != 0 || ::fchmod(temporaryFd.get(), status.st_mode & 07777) != 0) {
+    if (::fstat(fd_.get(), &status) != 0 || ::fchmod(temporaryFd.get(), status.st_mode & 07777) != 0 ||
+        ::fstat(temporaryFd.get(), &status) != 0) {
         return unexpected("cannot set the mode: " + systemError(errno));
     }
     // Flushed before the rename, or a power cut soon after could leave the
-    // name pointing at a file whose data never reached the disk.
+    // name pointing at a file whose data never reached the disk. Renamed
+    // while still open, so its lock holds until it has the movie's name.
     if (::fsync(temporaryFd.get()) != 0) return unexpected("cannot save: " + systemError(errno));
-    if (::close(temporaryFd.release()) != 0 && errno != EINTR) {
-        return unexpected("cannot close: " + systemError(errno));
-    }
     if (::rename(temporary.c_str(), path_.c_str()) != 0) return unexpected("cannot rename: " + systemError(errno));
     remover.name = nullptr;
+    placed_ = FileId{status.st_dev, status.st_ino};
+    temporaryFd.reset();
     // Makes the rename itself durable; the movie is in place either way.
     if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
         ::fsync(directory.get());

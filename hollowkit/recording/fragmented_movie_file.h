@@ -10,7 +10,13 @@
 // renames it over the fragments, so players see the movie they always saw.
 // The writer's thread owns it (one thread at a time). If the rewrite fails
 // the fragmented movie stays in place: playable, only less common.
-
+//
+// A movie without a picture is no movie: until the first piece holding a
+// picture is on the disk, the file is a hidden, locked temporary beside the
+// movie's name (MovieTemporaries), and the name stays the empty file that
+// reserved it. That piece gives the file its name. A movie completed
+// without any picture is removed, leaving the name empty for its owner to
+// remove; a killed one leaves a temporary for the next start to clear.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -46,15 +52,22 @@ public:
 
     // Remembers a packet's times and size as it goes to the muxer (times in
     // its stream's time base), so the rewrite can restore exactly what the
-    // fragments had to shift. Called between the muxer's writes, when the
-    // file ends with a whole piece (the header or a fragment).
+    // fragments had to shift. Called just before the packet's write.
     void noteWritten(const AVPacket& packet);
+
+    // Called after each of the muxer's packet writes, when the file ends
+    // with a whole piece (the header or a fragment): notes that end, and
+    // gives the file its name once a piece with a picture is on the disk.
+    void noteMuxed(const AVFormatContext& recording);
 
     // After the recording's trailer: rewrites the movie as a regular one and
     // puts it in place. The error is for a file that could not be written or
-    // closed at all; a failed rewrite is only logged. A file whose writing
-    // failed (a full disk) is cut back to its last whole fragment, so no
-    // piece cut off half-way ends it, and stays fragmented.
+    // closed at all, or that is no longer at its name (its folder or the
+    // file itself was removed); a failed rewrite of fragments still in place
+    // is only logged. A file whose writing failed (a full disk) is cut back
+    // to its last whole fragment, so no piece cut off half-way ends it, and
+    // stays fragmented. A movie without a picture is removed and succeeds:
+    // its name is left empty.
     Result<void, std::string> complete(const AVFormatContext& recording);
 
 private:
@@ -67,16 +80,30 @@ private:
         int64_t duration = 0;
     };
 
-    FragmentedMovieFile(std::filesystem::path path, UniqueFd fd);
+    struct FileId {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        bool operator==(const FileId&) const = default;
+    };
+
+    FragmentedMovieFile(std::filesystem::path path, std::string temporary, UniqueFd fd);
     Result<void, std::string> rewrite(const AVFormatContext& recording);
+    int putInPlace();
+    void settleCutShort();
+    bool atItsName() const;
 
     struct Output;
 
     const std::filesystem::path path_;
-    UniqueFd fd_;
+    std::string temporary_;  // the hidden name while no picture is on disk; empty once in place
+    UniqueFd fd_;            // locked until closed
     std::unique_ptr<Output> output_;
     std::vector<Written> written_;
-    int64_t wholeEnd_ = 0;  // where the last whole piece written ends
+    int64_t wholeEnd_ = 0;      // where the last whole piece written ends
+    int64_t videoMuxed_ = 0;    // pictures the muxer had taken at that point
+    FileId placed_;             // the file at `path_` once in place
+    bool loggedPlaceFailure_ = false;
+    bool completed_ = false;
 };
 
 }  // namespace hollowkit

@@ -27,8 +27,9 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-MediaLibraryError errorFor(int errnoValue, const fs::path& path) {
-    return MediaLibraryError{std::error_code(errnoValue, std::generic_category()), path};
+MediaLibraryError errorFor(int errnoValue, const fs::path& path,
+                           MediaLibraryError::Kind kind = MediaLibraryError::Kind::outputFolder) {
+    return MediaLibraryError{std::error_code(errnoValue, std::generic_category()), path, kind};
 }
 
 Result<void, MediaLibraryError> createFolder(const fs::path& folder) {
@@ -47,7 +48,8 @@ Result<void, MediaLibraryError> createFolder(const fs::path& folder) {
 // that did not exist. `create` returns 0 or an errno value.
 template <typename Create>
 Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::string& base,
-                                            std::string_view extension, Create create) {
+                                            std::string_view extension, MediaLibraryError::Kind kind,
+                                            Create create) {
     // Built with append: g++ 12 at -O3 misreads literal + string as an
     // overlapping copy (-Wrestrict).
     for (int n = 1; n <= MediaLibrary::kMaxSuffix; ++n) {
@@ -57,9 +59,9 @@ Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::s
         fs::path candidate = folder / name;
         const int result = create(candidate);
         if (result == 0) return candidate;
-        if (result != EEXIST) return unexpected(errorFor(result, candidate));
+        if (result != EEXIST) return unexpected(errorFor(result, candidate, kind));
     }
-    return unexpected(errorFor(EEXIST, folder / base));
+    return unexpected(errorFor(EEXIST, folder / base, kind));
 }
 
 }  // namespace
@@ -68,6 +70,19 @@ std::string MediaLibraryError::userMessage() const {
     std::string text = code.message();
     if (!path.empty()) text += " (" + path.string() + ")";
     return text;
+}
+
+std::string MediaLibraryError::notice() const {
+    switch (kind) {
+    case Kind::file:
+        return "Could not create the file " + path.filename().string() + ": " + code.message();
+    case Kind::takeFolder:
+        return "Could not create the folder " + path.filename().string() + ": " + code.message();
+    case Kind::outputFolder:
+    case Kind::none:
+        break;
+    }
+    return "Could not create the output folder: " + userMessage();
 }
 
 std::optional<fs::path> MediaLibrary::videosDirFromUserDirs(std::string_view fileText, std::string_view home) {
@@ -146,7 +161,7 @@ Result<fs::path, MediaLibraryError> MediaLibrary::fileURL(const fs::path& folder
                                                           std::string_view kind,
                                                           std::string_view extension, Date date) {
     if (auto created = createFolder(folder); !created) return unexpected(created.error());
-    return reserve(folder, fileName(kind, date), extension, [](const fs::path& path) {
+    return reserve(folder, fileName(kind, date), extension, MediaLibraryError::Kind::file, [](const fs::path& path) {
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         return fd.valid() ? 0 : errno;
     });
@@ -155,7 +170,7 @@ Result<fs::path, MediaLibraryError> MediaLibrary::fileURL(const fs::path& folder
 Result<fs::path, MediaLibraryError> MediaLibrary::takeFolderURL(const fs::path& folder,
                                                                 std::string_view kind, Date date) {
     if (auto created = createFolder(folder); !created) return unexpected(created.error());
-    return reserve(folder, fileName(kind, date), "", [](const fs::path& path) {
+    return reserve(folder, fileName(kind, date), "", MediaLibraryError::Kind::takeFolder, [](const fs::path& path) {
         return ::mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
     });
 }

@@ -11,6 +11,7 @@
 // that repeats when summer time ends, never overwrite each other. Stateless;
 // any thread.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,15 +23,28 @@
 
 namespace hollowkit {
 
-// A folder or name that could not be created. The callers show
-// "Could not create the output folder: " + userMessage().
+// A folder or name that could not be created. The callers show notice().
 struct MediaLibraryError {
+    enum class Kind : uint8_t {
+        none = 0,
+        outputFolder,  // the output folder itself (or a folder above it)
+        file,          // a file in the output folder, which exists
+        takeFolder,    // a take folder in the output folder, which exists
+    };
+
     std::error_code code;
     std::filesystem::path path;
+    Kind kind = Kind::outputFolder;
 
     // The system's text for the failure and the path, e.g.
     // "Permission denied (/home/ann/Videos/Lumenhollow)".
     std::string userMessage() const;
+
+    // What the user is told: "Could not create the output folder: " +
+    // userMessage(), or for what could not be made inside it, its name:
+    // "Could not create the file Lumenhollow Video 2024-05-01 at
+    // 14.03.22.mov: Permission denied" ("the folder …" for a take).
+    std::string notice() const;
 
     bool operator==(const MediaLibraryError&) const = default;
 };

@@ -8,6 +8,7 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
 namespace {
@@ -20,13 +21,13 @@ double seconds(Duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-// A movie that never started leaves at most the empty file its name was
-// reserved with; that holds nobody's data and would only confuse the user.
-void removeIfEmpty(const std::filesystem::path& path) {
+// A movie that never started, or never held a picture, leaves at most the
+// empty file its name was reserved with (the writer keeps no movie without
+// a picture); that holds nobody's data and would only confuse the user.
+bool removeIfEmpty(const std::filesystem::path& path) {
     struct stat info{};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
-        ::unlink(path.c_str());
-    }
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0 &&
+           ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace
@@ -47,6 +48,7 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
                              std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                              const Clock& clock, MovieWriterFactory writerFactory)
     : outputURL_(std::move(outputURL)),
+      reservation_(MovieTemporaries::holdReservation(outputURL_)),
       codec_(codec),
       main_(main),
       clock_(clock),
@@ -363,7 +365,9 @@ void MovieRecorder::handleWriterFailure(const std::string& error) {
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
                             Completion completion) {
     soundClosed_.store(true);
-    if (!result) removeIfEmpty(outputURL_);
+    // Only a movie with a picture is saved.
+    if (removeIfEmpty(outputURL_) && result) result = unexpected(RecorderError::noVideo());
+    reservation_.reset();
     if (!completion) return;
     main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });
 }

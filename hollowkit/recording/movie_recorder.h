@@ -46,6 +46,7 @@
 #include "hollowkit/base/executor.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
+#include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/video_frame.h"
@@ -131,7 +132,8 @@ public:
     // Any thread; returns at once. Completes the movie (lasting until
     // `endTime` when that is after the last frame) and runs `completion` once
     // on the main executor with the file, or with the error. A movie that
-    // never started leaves no file behind. Frames offered afterwards are
+    // never started, or holds no picture, leaves no file behind (noVideo
+    // unless the writer failed). Frames offered afterwards are
     // dropped; sound is still taken until the movie is complete (see above).
     void finish(std::optional<TimePoint> endTime, Completion completion);
 
@@ -172,6 +174,9 @@ private:
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
 
     const std::filesystem::path outputURL_;
+    // The empty file reserving the name, held until the end is delivered, so
+    // a start-up clearing elsewhere does not take it for a killed run's.
+    UniqueFd reservation_;
     const VideoCodec codec_;
     Executor& main_;
     const Clock& clock_;

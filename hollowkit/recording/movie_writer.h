@@ -92,6 +92,9 @@ public:
     // Encodes what is still pending and completes the file. With `endTime`
     // the movie lasts until then (the last frame stays on screen), otherwise
     // until the end of its last frame. Blocks until the file is complete.
+    // A movie that holds no picture is not kept: its file is left empty (as
+    // it was reserved), whether finish succeeds or fails, for the owner to
+    // remove. One no longer at its path (removed while written) fails.
     virtual Result<void, std::string> finish(std::optional<TimePoint> endTime) = 0;
 };
 

@@ -21,6 +21,7 @@ extern "C" {
 #include "hollowkit/recording/canvas_feed.h"
 #include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/movie_reader.h"
+#include "hollowkit/recording/movie_temporaries.h"
 #include "hollowkit/recording/picture_feed.h"
 
 namespace hollowkit {
@@ -136,6 +137,7 @@ private:
     int cpus_ = 1;
 
     std::filesystem::path temporary_;
+    UniqueFd temporaryLock_;  // held until the temporary is renamed or removed
     ffmpeg::FormatContextPtr format_;
     ffmpeg::CodecContextPtr encoder_;
     AVStream* videoStream_ = nullptr;
@@ -235,9 +237,6 @@ Result<void, ComposeError> Export::openEncoder() {
 
 Result<void, ComposeError> Export::openOutput() {
     temporary_ = ScreenComposer::temporaryPath(request_.output);
-    // A temporary file left by a composition that was cut off is stale.
-    std::error_code ignored;
-    std::filesystem::remove(temporary_, ignored);
 
     const std::string url = "file:" + temporary_.string();
     AVFormatContext* raw = nullptr;
@@ -265,19 +264,19 @@ Result<void, ComposeError> Export::openOutput() {
         source.output->time_base = source.input->time_base;
     }
 
-    // Created exclusively: the name was just cleared, anything there now
-    // belongs to another composition.
+    // Created exclusively and held locked while it is written: one left by
+    // a composition that was cut off is replaced, one that another running
+    // composition holds is not.
     AVDictionary* rawOptions = nullptr;
     av_dict_set(&rawOptions, "truncate", "0", 0);
     std::unique_ptr<AVDictionary, DictionaryDeleter> ioOptions(rawOptions);
-    const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        const int error = errno;
+    auto created = MovieTemporaries::createExclusive(temporary_);
+    if (!created) {
         temporary_.clear();  // not ours
         return unexpected(ComposeError::exportFailed("could not create the movie (" +
-                                                     std::string(std::strerror(error)) + ")"));
+                                                     std::string(std::strerror(created.error())) + ")"));
     }
-    ::close(fd);
+    temporaryLock_ = std::move(created.value());
     rc = avio_open2(&raw->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr, &rawOptions);
     ioOptions.release();
     ioOptions.reset(rawOptions);
@@ -419,20 +418,18 @@ Result<void, ComposeError> Export::finishFile() {
     if (rc < 0) return unexpected(writeFailure(rc));
 
     // On disk before it takes the old movie's place.
-    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
+    if (::fsync(temporaryLock_.get()) != 0) {
         const int error = errno;
-        if (fd >= 0) ::close(fd);
         return unexpected(ComposeError::exportFailed("could not write the movie (" +
                                                      std::string(std::strerror(error)) + ")"));
     }
-    ::close(fd);
     if (::rename(temporary_.c_str(), request_.output.c_str()) != 0) {
         const int error = errno;
         return unexpected(ComposeError::exportFailed("could not replace " + fileLabel(request_.output) + " (" +
                                                      std::string(std::strerror(error)) + ")"));
     }
     temporary_.clear();
+    temporaryLock_.reset();
     const std::filesystem::path folder =
         request_.output.has_parent_path() ? request_.output.parent_path() : std::filesystem::path(".");
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {

@@ -9,9 +9,10 @@
 // as HEVC (hvc1) or H.264 (avc1) at high quality, tagged BT.709, with its
 // index at the front so it plays while it loads.
 //
-// The new movie is written under a temporary name in the output's folder and
-// renamed over the output only once it is complete, so a failed export
-// leaves an earlier "Combined.mov" exactly as it was.
+// The new movie is written under a temporary name in the output's folder
+// (MovieTemporaries: locked while written, so a start-up clean-up leaves it
+// alone) and renamed over the output only once it is complete, so a failed
+// export leaves an earlier "Combined.mov" exactly as it was.
 //
 // compose() runs the work on the composer's own queue
 // ("HollowKit.ScreenComposer"), one composition at a time: each movie is

@@ -4,6 +4,7 @@
 
 #include "hollowkit/imaging/lut_library.h"
 #include "hollowkit/recording/media_library.h"
+#include "hollowkit/recording/movie_temporaries.h"
 #include "lumenhollow/model/credentials.h"
 #include "lumenhollow/model/scene_store.h"
 #include "lumenhollow/model/stored_settings.h"
@@ -124,6 +125,12 @@ void CameraModel::construct() {
             if (auto self = weak.lock()) self->handleFaceObservations(faces);
         });
     });
+
+    // A run that was killed may have left unfinished movies (hidden
+    // temporaries) in the output folder; they are cleared off the main
+    // executor, the files a running writer holds excepted.
+    leftoverQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.Leftovers");
+    leftoverQueue_->post([folder = outputFolder_] { (void)hollowkit::MovieTemporaries::removeLeftovers(folder); });
 }
 
 CameraModel::ObserverId CameraModel::addObserver(Observer observer) {

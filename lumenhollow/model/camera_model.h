@@ -437,9 +437,6 @@ public:
     bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }
 
 private:
-    // The notice's beginning when the output folder cannot be made; a movie
-    // and a take say it alike.
-    static constexpr const char* kFolderFailedPrefix = "Could not create the output folder: ";
     struct PendingResolution {
         hollowkit::TaskId task = 0;
         PictureSize size;
@@ -694,6 +691,7 @@ private:
     std::vector<std::function<void(bool running)>> microphoneWaiters_;
     std::map<uint64_t, std::unique_ptr<hollowkit::MacMicrophone>> stoppingMicrophones_;
     std::unique_ptr<hollowkit::SerialQueue> accessQueue_;  // asks for access off the main executor
+    std::unique_ptr<hollowkit::SerialQueue> leftoverQueue_;  // clears a killed run's unfinished movies
 
 
     // Manual gimbal input.

@@ -40,7 +40,7 @@ void CameraModel::takePhoto() {
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
                                                  main_.clock().wallNow());
     if (!file) {
-        postNotice("Could not create the output folder: " + file.error().userMessage());
+        postNotice(file.error().notice());
         return;
     }
     const uint64_t id = ++lastPhotoId_;

@@ -128,7 +128,7 @@ void CameraModel::startMacRecording() {
     auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kVideoKind, "mov",
                                                  clock.wallNow());
     if (!file) {
-        postNotice(kFolderFailedPrefix + file.error().userMessage());
+        postNotice(file.error().notice());
         return;
     }
 

@@ -39,7 +39,7 @@ void CameraModel::startScreenRecording() {
     const hollowkit::Clock& clock = main_.clock();
     auto folder = hollowkit::MediaLibrary::takeFolderURL(outputFolder_, kScreenRecordingKind, clock.wallNow());
     if (!folder) {
-        postNotice(kFolderFailedPrefix + folder.error().userMessage());
+        postNotice(folder.error().notice());
         return;
     }
 

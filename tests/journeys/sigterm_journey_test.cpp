@@ -3,11 +3,16 @@
 // logout sends it) ends the program with status 0 in good time, leaving the
 // movie finished (one index, no fragments left): ffprobe reads its length,
 // its picture and its sound, and its last frames decode.
+// Before it, a run is killed (SIGKILL) moments after Ctrl+R: whatever that
+// leaves is no movie without a picture, and once the next run has started
+// the output folder holds movies with pictures and nothing else.
 
 #include <signal.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +24,41 @@ namespace {
 
 class SigtermJourney : public ReturningUserJourney {};
 
+// Every entry of the output folder is a movie (shown, not empty) in which
+// ffprobe finds a picture.
+void expectOnlyMoviesWithPictures(const std::filesystem::path& folder) {
+    for (const auto& entry : entriesIn(folder)) {
+        const std::string name = entry.filename().string();
+        EXPECT_FALSE(name.starts_with(".")) << name << " is left over";
+        std::string error;
+        const std::optional<ProbedMovie> movie = probeMovie(entry, &error);
+        EXPECT_TRUE(movie && movie->videoPackets > 0) << name << " holds no picture: " << error;
+    }
+}
+
 TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
+    std::set<std::filesystem::path> fromTheKilledRun;
+    {
+        JourneyApp killed(desktop_, "killed", LUMENHOLLOW_DEMO_PATH);
+        ASSERT_TRUE(killed.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+            << killed.describe();
+        ASSERT_TRUE(killed.key("ctrl+r"));
+        ASSERT_TRUE(killed.waitForState([](const nlohmann::json& s) { return s["recording"] == true; }, 30s))
+            << killed.describe();
+        std::this_thread::sleep_for(50ms);
+        killed.signal(SIGKILL);
+        EXPECT_EQ(killed.waitForExit(30s), std::optional<int>(128 + SIGKILL));
+        // Under a movie's name there is no movie without a picture.
+        for (const auto& movie : moviesIn(desktop_.outputFolder())) {
+            std::error_code error;
+            if (std::filesystem::file_size(movie, error) == 0) continue;
+            std::string why;
+            const std::optional<ProbedMovie> probed = probeMovie(movie, &why);
+            EXPECT_TRUE(probed && probed->videoPackets > 0) << movie << " holds no picture: " << why;
+            fromTheKilledRun.insert(movie);
+        }
+    }
+
     JourneyApp app(desktop_, "sigterm", LUMENHOLLOW_DEMO_PATH);
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
         << app.describe();
@@ -34,7 +73,8 @@ TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
 
-    const auto movies = moviesIn(desktop_.outputFolder());
+    std::vector<std::filesystem::path> movies = moviesIn(desktop_.outputFolder());
+    std::erase_if(movies, [&](const std::filesystem::path& movie) { return fromTheKilledRun.count(movie) != 0; });
     ASSERT_EQ(movies.size(), 1u) << app.log();
     std::string error;
     const std::optional<ProbedMovie> movie = probeMovie(movies.front(), &error);
@@ -44,6 +84,7 @@ TEST_F(SigtermJourney, ARecordingCutShortBySigtermIsFinishedAndPlays) {
     EXPECT_GT(movie->videoStreams, 0);
     EXPECT_GT(movie->audioStreams, 0) << "the computer's microphone plays a tone";
     EXPECT_TRUE(lastFramesDecode(movies.front()));
+    expectOnlyMoviesWithPictures(desktop_.outputFolder());
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // A recording under conditions the user does not choose: the application
-// quitting while a real movie is written, and the disk filling up during
-// one. The camera delivers frames from its own thread; the files are checked
-// with ffprobe and ffmpeg.
+// quitting while a real movie is written, the disk filling up during one,
+// the output folder removed during one, a folder that takes no file, and
+// the leftovers of a killed run. The camera delivers frames from its own
+// thread; the files are checked with ffprobe and ffmpeg.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "../recording/recording_test_support.h"
@@ -159,6 +161,81 @@ TEST(RecordingConditionsTest, ADiskFillingUpDuringARecordingGivesOneNoticeAndKee
     EXPECT_GE(decoded.frames, static_cast<size_t>(kFramesPerSecond));
     EXPECT_LT(decoded.frames, static_cast<size_t>(12 * kFramesPerSecond));
     disk.release();
+}
+
+// The output folder removed while a movie is written: nothing of the movie
+// exists anywhere, so Stop says the recording failed and why, not "Video
+// saved".
+TEST(RecordingConditionsTest, TheOutputFolderRemovedDuringARecordingIsReportedAsAFailure) {
+    RecordingHarness h;
+    h.start(true);
+    h.model->setCountdownSeconds(0);
+    h.model->toggleRecording();
+    ASSERT_TRUE(h.model->isRecording());
+    auto camera = h.camera();
+    camera->startFrames(kFramesPerSecond, framesFrom(640, 360));
+    // Until the movie is on the disk under its name.
+    const auto written = [&] {
+        const auto movies = h.files(".mov");
+        std::error_code error;
+        return movies.size() == 1 && std::filesystem::file_size(movies[0], error) > 0;
+    };
+    ASSERT_TRUE(h.main.waitFor(written, 30s));
+    std::filesystem::remove_all(h.outputFolder);
+    const uint64_t atRemoval = camera->framesDelivered();
+    ASSERT_TRUE(h.main.waitFor([&] { return camera->framesDelivered() >= atRemoval + 10; }, 30s));
+    h.model->toggleRecording();
+    ASSERT_TRUE(h.waitForNotices(1));
+    camera->stopFrames();
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.notices(), (std::vector<std::optional<std::string>>{
+                               "Recording failed: The movie file was removed while it was recorded"}));
+    EXPECT_FALSE(std::filesystem::exists(h.outputFolder));
+}
+
+// An output folder that exists but cannot take the new file: the notice
+// names the file, for a movie and for a photo.
+TEST(RecordingConditionsTest, AFileThatCannotBeCreatedInTheOutputFolderIsNamed) {
+    RecordingHarness h;
+    // Its names are too long to go in, yet it exists.
+    h.outputFolder = hollowkit::testsupport::deepFolder(h.dir.path(), 4060);
+    h.start(true);
+    h.model->setCountdownSeconds(0);
+    h.model->toggleRecording();
+    h.model->takePhoto();
+    h.main.runUntilIdle();
+    const auto notices = h.notices();
+    ASSERT_EQ(notices.size(), 2u);
+    const struct {
+        std::optional<std::string> notice;
+        const char* kind;
+        const char* extension;
+    } cases[] = {{notices[0], "Video", ".mov"}, {notices[1], "Photo", ".heic"}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.notice.has_value());
+        EXPECT_EQ(c.notice->rfind("Could not create the file Lumenhollow " + std::string(c.kind) + " ", 0), 0u)
+            << *c.notice;
+        EXPECT_NE(c.notice->find(std::string(c.extension) + ": File name too long"), std::string::npos) << *c.notice;
+    }
+    EXPECT_FALSE(h.model->isRecording());
+}
+
+// What a killed run left in the output folder, a movie cut off before its
+// first picture (its hidden file and the name it reserved), is cleared once
+// the application starts, off the main executor; a saved movie stays.
+TEST(RecordingConditionsTest, StartingClearsTheUnfinishedMoviesOfAKilledRun) {
+    RecordingHarness h;
+    std::filesystem::create_directories(h.outputFolder);
+    const auto saved = h.outputFolder / "Lumenhollow Video 2024-05-01 at 14.03.22.mov";
+    const auto reserved = h.outputFolder / "Lumenhollow Video 2024-05-01 at 14.05.10.mov";
+    const auto hidden = h.outputFolder / ".Lumenhollow Video 2024-05-01 at 14.05.10.mov.q7Rt2w";
+    std::ofstream(saved) << "a movie of the user's";
+    std::ofstream(reserved).flush();
+    std::ofstream(hidden) << "the header of a movie without a picture";
+    h.start(true);
+    ASSERT_TRUE(h.main.waitFor([&] { return !std::filesystem::exists(hidden); }, 30s));
+    ASSERT_TRUE(h.main.waitFor([&] { return !std::filesystem::exists(reserved); }, 30s));
+    EXPECT_TRUE(std::filesystem::exists(saved));
 }
 
 }  // namespace

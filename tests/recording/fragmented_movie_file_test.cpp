@@ -3,6 +3,8 @@
 // seconds of frames to the writer. What it leaves must be a movie that
 // ffprobe reads and ffmpeg decodes without failing, holding the picture and
 // the sound up to within two seconds of the last frame the writer took.
+// And the file's own rules: the name only with a picture, and a full disk
+// costing only the piece it cut.
 
 #include "hollowkit/recording/fragmented_movie_file.h"
 
@@ -10,20 +12,25 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/video_codec.h"
+#include "hollowkit/recording/movie_temporaries.h"
 #include "recording_test_support.h"
+#include "synthetic_recording.h"
 
 extern char** environ;
 
@@ -181,6 +188,121 @@ TEST(FragmentedMovieFileTest, KilledRecordingLeavesAPlayableMovieWithSound) {
         EXPECT_GE(ends.at(1), delivered - kAllowedLossSeconds);
         EXPECT_LE(ends.at(1), delivered + 1.0);
     }
+}
+
+std::vector<std::string> hiddenNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const auto name = entry.path().filename().string();
+        if (name.starts_with(".")) names.push_back(name);
+    }
+    return names;
+}
+
+uint64_t sizeOf(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
+}
+
+// The name reserved for a movie stays its empty reservation until a piece
+// holding a picture is on the disk; until then the movie is one hidden
+// temporary of ours, after that nothing hidden is left. Sound alone never
+// takes the name, and its temporary goes at the completion. The movie keeps
+// the mode its name was reserved with.
+TEST(FragmentedMovieFileTest, AMovieTakesItsNameOnlyOnceAPictureIsOnTheDisk) {
+    const struct {
+        const char* name;
+        bool pictures;
+    } cases[] = {{"sound, then pictures", true}, {"sound alone", false}};
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir.path() / (c.pictures ? "pictures" : "sound");
+        std::filesystem::create_directories(folder);
+        const auto movie = folder / "movie.mov";
+        UniqueFd reserved(::open(movie.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
+        ASSERT_TRUE(reserved);
+        ASSERT_EQ(::fchmod(reserved.get(), 0640), 0);
+        reserved.reset();
+
+        testsupport::SyntheticRecording recording(movie);
+        ASSERT_TRUE(recording.ok()) << recording.error();
+        const auto hidden = hiddenNames(folder);
+        ASSERT_EQ(hidden.size(), 1u);
+        EXPECT_TRUE(MovieTemporaries::isTemporaryName(hidden[0])) << hidden[0];
+        for (int i = 0; i < 15; ++i) ASSERT_TRUE(recording.sound(i));
+        EXPECT_EQ(sizeOf(movie), 0u);
+
+        int tookNameAt = -1;
+        for (int i = 15; i < 75; ++i) {
+            if (c.pictures) {
+                ASSERT_TRUE(recording.picture(i - 15, (i - 15) % 30 == 0, 2000));
+            }
+            ASSERT_TRUE(recording.sound(i));
+            if (sizeOf(movie) == 0) {
+                EXPECT_EQ(hiddenNames(folder).size(), 1u);
+            } else if (tookNameAt < 0) {
+                tookNameAt = i;
+                EXPECT_TRUE(hiddenNames(folder).empty());
+            }
+        }
+        ASSERT_TRUE(recording.complete().has_value());
+        EXPECT_TRUE(hiddenNames(folder).empty());
+        if (!c.pictures) {
+            EXPECT_EQ(tookNameAt, -1);
+            EXPECT_EQ(sizeOf(movie), 0u);
+            continue;
+        }
+        EXPECT_GE(tookNameAt, 15) << "the name was not taken while recording";
+        struct stat status {};
+        ASSERT_EQ(::stat(movie.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+        const auto counted = CommandRunner::run(
+            "/usr/bin/ffprobe",
+            {"-v", "quiet", "-count_packets", "-select_streams", "v:0", "-show_entries", "stream=nb_read_packets",
+             "-of", "csv=p=0", movie.string()},
+            {}, /*logged=*/false, 120s);
+        EXPECT_EQ(std::strtol(counted.output.c_str(), nullptr, 10), 60) << counted.output;
+    }
+}
+
+// A disk that fills while the trailer writes the last piece: the movie is
+// cut back to the end of the last whole write, so it keeps every piece that
+// reached the disk whole, the one written just before the trailer included.
+TEST(FragmentedMovieFileTest, ADiskFullAtTheEndKeepsEveryWholePiece) {
+    constexpr int kPairs = 12;
+    constexpr int kPictureBytes = 64 * 1024;  // each piece spans many pages
+    // Writes the recording and returns the movie's size before the last
+    // packet and before the trailer.
+    const auto record = [&](const std::filesystem::path& movie, std::pair<uint64_t, uint64_t>& sizes) {
+        testsupport::SyntheticRecording recording(movie);
+        EXPECT_TRUE(recording.ok()) << recording.error();
+        for (int i = 0; i < kPairs; ++i) {
+            EXPECT_TRUE(recording.picture(i, true, kPictureBytes));
+            if (i == kPairs - 1) sizes.first = sizeOf(movie);
+            EXPECT_TRUE(recording.sound(i));
+        }
+        sizes.second = sizeOf(movie);
+        return recording.complete();
+    };
+    testsupport::TempDir dir;
+    std::pair<uint64_t, uint64_t> roomy;
+    ASSERT_TRUE(record(dir.path() / "roomy.mov", roomy).has_value());
+    ASSERT_LT(roomy.first, roomy.second) << "the last packet wrote no piece";
+
+    // Room for what was there before the trailer, to the page, and less
+    // than the last piece.
+    const auto folder = dir.path() / "small";
+    constexpr uint64_t kPage = 4096;
+    testsupport::SmallDisk disk(folder, static_cast<size_t>((roomy.second + 2 * kPage - 1) / kPage * kPage));
+    std::pair<uint64_t, uint64_t> full;
+    const auto movie = folder / "full.mov";
+    ASSERT_FALSE(record(movie, full).has_value());
+    EXPECT_EQ(full.second, roomy.second);
+    EXPECT_EQ(sizeOf(movie), roomy.second);
+    EXPECT_TRUE(hiddenNames(folder).empty());
+    disk.release();
 }
 
 }  // namespace

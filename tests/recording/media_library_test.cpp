@@ -163,6 +163,39 @@ TEST(MediaLibraryTest, FolderThatCannotBeCreatedIsAnError) {
     EXPECT_FALSE(MediaLibrary::takeFolderURL(file, "Screen Recording", date).has_value());
 }
 
+// What the user is told names what could not be made: the output folder,
+// or inside the existing folder the movie's file or the take's folder.
+TEST(MediaLibraryTest, TheNoticeNamesWhatCouldNotBeCreated) {
+    testsupport::TempDir dir;
+    writeFile(dir.path() / "plain file", "x");
+    // Its names are too long to go in, yet it exists.
+    const fs::path deep = testsupport::deepFolder(dir.path(), 4060);
+    const Date date = ManualClock().wallNow();
+    const std::string movie = MediaLibrary::fileName("Video", date) + ".mov";
+    const std::string take = MediaLibrary::fileName("Screen Recording", date);
+    const struct {
+        const char* name;
+        Result<fs::path, MediaLibraryError> result;
+        MediaLibraryError::Kind kind;
+        std::string notice;
+    } cases[] = {
+        {"the output folder", MediaLibrary::fileURL(dir.path() / "plain file" / "Lumenhollow", "Video", "mov", date),
+         MediaLibraryError::Kind::outputFolder,
+         "Could not create the output folder: Not a directory (" + (dir.path() / "plain file" / "Lumenhollow").string() +
+             ")"},
+        {"a movie in the folder", MediaLibrary::fileURL(deep, "Video", "mov", date), MediaLibraryError::Kind::file,
+         "Could not create the file " + movie + ": File name too long"},
+        {"a take in the folder", MediaLibrary::takeFolderURL(deep, "Screen Recording", date),
+         MediaLibraryError::Kind::takeFolder, "Could not create the folder " + take + ": File name too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.result.has_value());
+        EXPECT_EQ(c.result.error().kind, c.kind);
+        EXPECT_EQ(c.result.error().notice(), c.notice);
+    }
+}
+
 TEST(MediaLibraryTest, VideosFolderComesFromUserDirsOrDefaultsToVideos) {
     testsupport::TempDir dir;
     const std::string home = (dir.path() / "home").string();

@@ -1,14 +1,20 @@
 // How a movie ends when its finish or its disk does not go as planned: the
 // sound of the last frames arriving after the finish, a disk that fills
-// while recording, and a recorder dropped with samples still on their way.
+// while recording, a recorder dropped with samples still on their way, a
+// movie that never got a picture, and one whose file or folder was removed
+// while it was written.
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "hollowkit/recording/movie_temporaries.h"
 #include "movie_recorder_harness.h"
 
 namespace hollowkit {
@@ -40,6 +46,43 @@ public:
 private:
     std::function<void()> onGone_;
 };
+
+// The real writer behind an encoder that gives no picture: frames are
+// refused, sound goes through.
+class PicturelessWriter final : public MovieWriter {
+public:
+    explicit PicturelessWriter(std::unique_ptr<MovieWriter> inner) : inner_(std::move(inner)) {}
+
+    void setOnFailure(FailureHandler handler) override { inner_->setOnFailure(std::move(handler)); }
+    Result<void, std::string> start(const MovieWriterSettings& settings, TimePoint sessionStart) override {
+        return inner_->start(settings, sessionStart);
+    }
+    bool isWriting() const override { return inner_->isWriting(); }
+    bool readyForVideo() const override { return false; }
+    bool readyForAudio() const override { return inner_->readyForAudio(); }
+    bool appendVideo(const VideoFrame&) override { return false; }
+    bool appendAudio(const AudioChunk& chunk) override { return inner_->appendAudio(chunk); }
+    std::string errorText() const override { return inner_->errorText(); }
+    Result<void, std::string> finish(std::optional<TimePoint> endTime) override { return inner_->finish(endTime); }
+
+private:
+    std::unique_ptr<MovieWriter> inner_;
+};
+
+std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+uint64_t fileSize(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
+}
 
 // Sound is captured ahead of its delivery, so the sound of the last frames
 // may come after finish was asked for: it still goes in, up to the last
@@ -225,6 +268,104 @@ TEST_F(MovieRecorderEndTest, AMovieEndedByAFullDiskEndsWithAWholeFragment) {
         EXPECT_TRUE(testsupport::decodesCleanly(path));
         disk.release();
     }
+}
+
+// A movie that ends without a single picture is no movie: whether the
+// encoder gave none (the movie holds only sound) or the disk filled after
+// its header, nothing of it stays in the folder, hidden or not, and the
+// finish says why.
+TEST_F(MovieRecorderEndTest, AMovieWithoutAPictureLeavesNothing) {
+    const struct {
+        const char* name;
+        bool picturelessEncoder;
+        size_t room;  // 0: no limit
+        RecorderError::Kind expected;
+    } cases[] = {
+        {"the encoder gave no picture", true, 0, RecorderError::Kind::noVideo},
+        {"the disk is full after the header", false, 8 * 1024, RecorderError::Kind::writerFailed},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("pictureless" + std::to_string(n++));
+        std::filesystem::create_directories(folder);
+        std::optional<testsupport::SmallDisk> disk;
+        if (c.room > 0) disk.emplace(folder, c.room);
+        MovieWriterFactory factory = patientWriter();
+        if (c.picturelessEncoder) {
+            factory = [inner = patientWriter()](const std::filesystem::path& path) -> std::unique_ptr<MovieWriter> {
+                return std::make_unique<PicturelessWriter>(inner(path));
+            };
+        }
+        auto recorder = makeRecorder(folder / "movie.mov", VideoCodec::hevc, std::nullopt, true, factory);
+        bool failed = false;
+        recorder->setOnFailure([&](const RecorderError&) { failed = true; });
+        const TimePoint base = clock_.now();
+        for (int i = 0; i < 45 && !failed; ++i) {
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, base + frameTime(i)));
+            recorder->appendVideo(patternFrame(kWidth, kHeight, i, base + frameTime(i)));
+            settle(*recorder);
+            main_.runUntilIdle();
+        }
+        const Outcome outcome = finish(*recorder);
+        ASSERT_FALSE(outcome.has_value());
+        EXPECT_EQ(outcome.error().kind, c.expected) << outcome.error().userMessage();
+        EXPECT_EQ(entriesOf(folder), std::vector<std::string>{});
+    }
+}
+
+// The output folder, or the growing movie itself, removed while recording:
+// what is written then exists nowhere, so the finish fails with the reason
+// instead of reporting a saved movie.
+TEST_F(MovieRecorderEndTest, AMovieRemovedWhileRecordingIsNotSaved) {
+    const struct {
+        const char* name;
+        bool wholeFolder;
+    } cases[] = {{"the folder is removed", true}, {"the movie's file is removed", false}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("removed" + std::to_string(n++));
+        std::filesystem::create_directories(folder);
+        const auto path = folder / "movie.mov";
+        auto recorder = makeRecorder(path, VideoCodec::h264, std::nullopt, false);
+        const TimePoint base = clock_.now();
+        int index = 0;
+        const auto offer = [&] {
+            recorder->appendVideo(patternFrame(kWidth, kHeight, index, base + frameTime(index)));
+            ++index;
+            settle(*recorder);
+        };
+        // Until its first pieces are on the disk under its name.
+        while (fileSize(path) == 0 && index < 30 * 20) offer();
+        ASSERT_GT(fileSize(path), 0u);
+        std::filesystem::remove_all(c.wholeFolder ? folder : path);
+        for (int i = 0; i < 15; ++i) offer();
+
+        const Outcome outcome = finish(*recorder);
+        ASSERT_FALSE(outcome.has_value()) << "reported saved";
+        EXPECT_EQ(outcome.error().userMessage(), "Recording failed: The movie file was removed while it was recorded");
+        EXPECT_EQ(std::filesystem::exists(folder), !c.wholeFolder);
+        EXPECT_EQ(entriesOf(folder), std::vector<std::string>{});
+    }
+}
+
+// While a recorder waits for its first picture, its name is only the empty
+// file that reserved it: a clearing of leftovers at another instance's start
+// leaves it alone. A recorder that ends without a picture removes it.
+TEST_F(MovieRecorderEndTest, ARecorderHoldsItsReservedNameUntilItEnds) {
+    const auto folder = dir_.path() / "reserved";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "movie.mov";
+    std::ofstream(path).flush();
+    auto recorder = makeRecorder(path, VideoCodec::hevc, std::nullopt, true);
+    EXPECT_EQ(MovieTemporaries::removeLeftovers(folder), MovieTemporaries::Leftovers{});
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{"movie.mov"});
+
+    const Outcome outcome = finish(*recorder);
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error().kind, RecorderError::Kind::noVideo);
+    EXPECT_EQ(entriesOf(folder), std::vector<std::string>{});
 }
 
 }  // namespace

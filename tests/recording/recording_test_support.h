@@ -11,6 +11,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,6 +76,20 @@ private:
     rlimit old_{};
     void (*oldHandler_)(int) = SIG_DFL;
 };
+
+// A folder inside `base` whose path is `length` characters long, made of
+// nested folders: one that exists, yet a name of `length` - PATH_MAX + 1
+// characters or more in it is beyond what the system takes (it fails with
+// "File name too long"), even for root.
+inline std::filesystem::path deepFolder(const std::filesystem::path& base, size_t length) {
+    std::filesystem::path folder = base;
+    while (folder.string().size() < length) {
+        const size_t left = length - folder.string().size() - 1;
+        folder /= std::string(std::min<size_t>(left, 200), 'd');
+    }
+    std::filesystem::create_directories(folder);
+    return folder;
+}
 
 // A case run through runInChild on a file that is no small regular file: it
 // ended within its bound, its body succeeded, and (in plain builds) it took

@@ -1,0 +1,270 @@
+#include "hollowkit/recording/movie_temporaries.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <system_error>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "hollowkit/base/pocket_log.h"
+#include "hollowkit/media/ffmpeg_handles.h"
+
+namespace hollowkit {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kMovieExtension = ".mov";
+constexpr std::string_view kUniqueLetters = "XXXXXX";
+// A removal between creating a file and locking it is rare; two of them in
+// a row would be a second instance sweeping in a loop.
+constexpr int kCreateAttempts = 3;
+// Packets read in search of a picture before a file counts as holding one.
+constexpr int kMaxPacketsLooked = 20000;
+
+bool isLetterOrDigit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+int lockExclusive(int fd, int flags) {
+    while (::flock(fd, LOCK_EX | flags) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+// Locks a file just created. False when it lost its name before the lock
+// was taken: a removal of leftovers took it for one.
+Result<bool, int> lockCreated(int fd) {
+    if (const int error = lockExclusive(fd, 0); error != 0) return unexpected(error);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return unexpected(errno);
+    return status.st_nlink > 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Unlinks `name` in `folder` when it is still the file open as `fd`.
+bool unlinkIfSame(int folder, const char* name, int fd) {
+    struct stat named {};
+    struct stat open {};
+    if (::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || ::fstat(fd, &open) != 0) return false;
+    return sameFile(named, open) && ::unlinkat(folder, name, 0) == 0;
+}
+
+// The movie name a recording's temporary reserved: ".X.mov.abc123" stands
+// for "X.mov". Empty for a combined movie's temporary, whose movie is never
+// a reservation.
+std::string reservedName(std::string_view temporary) {
+    if (temporary.ends_with(MovieTemporaries::kPartialSuffix)) return {};
+    temporary.remove_prefix(1);
+    temporary.remove_suffix(kUniqueLetters.size() + 1);
+    return std::string(temporary);
+}
+
+bool isEmptyRegular(int folder, const std::string& name) {
+    struct stat status {};
+    return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           status.st_size == 0;
+}
+
+// Removes `name` when it is an empty file that no process holds: the name a
+// recording reserved and never filled.
+bool removeEmptyName(int folder, const std::string& name) {
+    // Most are movies with contents: looked at without opening them.
+    if (!isEmptyRegular(folder, name)) return false;
+    UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) return false;
+    if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
+    return unlinkIfSame(folder, name.c_str(), fd.get());
+}
+
+// One temporary: removed when nobody holds it and it has no picture (with
+// the empty name it reserved), put in place when it has one and its name is
+// still empty. False when it stays.
+bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftovers& counts) {
+    const std::string name = path.filename().string();
+    UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    // Held: a process still writes it.
+    if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
+    const std::string reserved = reservedName(name);
+    if (MovieTemporaries::holdsPicture(path)) {
+        // Killed between the first picture reaching the disk and the rename
+        // that gives it its name: it is the movie.
+        if (!reserved.empty() && isEmptyRegular(folder, reserved) &&
+            ::renameat(folder, name.c_str(), folder, reserved.c_str()) == 0) {
+            ++counts.restored;
+            return true;
+        }
+        ++counts.kept;
+        return false;
+    }
+    if (!unlinkIfSame(folder, name.c_str(), fd.get())) return false;
+    ++counts.removed;
+    if (!reserved.empty() && removeEmptyName(folder, reserved)) ++counts.removed;
+    return true;
+}
+
+void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
+    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory) return;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entries(folder, error); !error && entries != fs::directory_iterator();
+         entries.increment(error)) {
+        names.push_back(entries->path().filename().string());
+    }
+    // Names a temporary that stays still stands for: its writer runs, or it
+    // holds a picture.
+    std::set<std::string> claimed;
+    for (const std::string& name : names) {
+        if (!MovieTemporaries::isTemporaryName(name)) continue;
+        if (!clearTemporary(directory.get(), folder / name, counts)) claimed.insert(reservedName(name));
+    }
+    // An empty movie with no temporary beside it: killed before its writer
+    // began. A running recorder holds its name until it is filled.
+    for (const std::string& name : names) {
+        if (name.starts_with('.') || !name.ends_with(kMovieExtension) || claimed.count(name) != 0) continue;
+        if (removeEmptyName(directory.get(), name)) ++counts.removed;
+    }
+}
+
+}  // namespace
+
+Result<UniqueFd, int> MovieTemporaries::createUnique(const fs::path& movie, std::string& name) {
+    const fs::path folder = movie.has_parent_path() ? movie.parent_path() : fs::path(".");
+    std::string leaf = ".";
+    leaf.append(movie.filename().string()).append(".").append(kUniqueLetters);
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::string pattern = (folder / leaf).string();
+        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!fd) return unexpected(errno);
+        auto locked = lockCreated(fd.get());
+        if (!locked) {
+            ::unlink(pattern.c_str());
+            return unexpected(locked.error());
+        }
+        if (!*locked) continue;
+        name = std::move(pattern);
+        return fd;
+    }
+    return unexpected(EAGAIN);
+}
+
+Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd) {
+            auto locked = lockCreated(fd.get());
+            if (!locked) {
+                ::unlink(path.c_str());
+                return unexpected(locked.error());
+            }
+            if (*locked) return fd;
+            continue;
+        }
+        if (errno != EEXIST) return unexpected(errno);
+        // A file of that name: the leftover of a killed process, unless one
+        // that runs still holds it.
+        UniqueFd old(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!old) {
+            if (errno == ENOENT) continue;
+            return unexpected(errno);
+        }
+        if (const int error = lockExclusive(old.get(), LOCK_NB); error != 0) {
+            return unexpected(error == EWOULDBLOCK ? EBUSY : error);
+        }
+        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!directory) return unexpected(errno);
+        unlinkIfSame(directory.get(), path.filename().c_str(), old.get());
+    }
+    return unexpected(EEXIST);
+}
+
+bool MovieTemporaries::isTemporaryName(std::string_view name) {
+    if (!name.starts_with('.')) return false;
+    if (name.ends_with(kPartialSuffix)) {
+        name.remove_suffix(kPartialSuffix.size());
+    } else {
+        constexpr size_t kTail = kUniqueLetters.size() + 1;
+        if (name.size() < kTail || name[name.size() - kTail] != '.') return false;
+        for (size_t i = name.size() - kUniqueLetters.size(); i < name.size(); ++i) {
+            if (!isLetterOrDigit(name[i])) return false;
+        }
+        name.remove_suffix(kTail);
+    }
+    // Something before the extension: ".mov.partial" alone is nobody's.
+    return name.size() > 1 + kMovieExtension.size() && name.ends_with(kMovieExtension);
+}
+
+bool MovieTemporaries::holdsPicture(const fs::path& movie) {
+    const std::string url = "file:" + movie.string();
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, url.c_str(), av_find_input_format("mov"), nullptr) < 0) return false;
+    ffmpeg::FormatContextPtr input(raw);
+    bool hasVideoTrack = false;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            hasVideoTrack = true;
+        } else {
+            stream->discard = AVDISCARD_ALL;
+        }
+    }
+    if (!hasVideoTrack) return false;
+    ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
+    if (!packet) return true;
+    for (int i = 0; i < kMaxPacketsLooked; ++i) {
+        if (av_read_frame(input.get(), packet.get()) < 0) return false;
+        const bool picture = packet->size > 0 &&
+                             input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        av_packet_unref(packet.get());
+        if (picture) return true;
+    }
+    return true;
+}
+
+UniqueFd MovieTemporaries::holdReservation(const fs::path& movie) {
+    UniqueFd fd(::open(movie.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0 ||
+        lockExclusive(fd.get(), LOCK_NB) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+MovieTemporaries::Leftovers MovieTemporaries::removeLeftovers(const fs::path& outputFolder) {
+    Leftovers counts;
+    sweepFolder(outputFolder, counts);
+    std::error_code error;
+    fs::directory_iterator entries(outputFolder, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        // Take folders only; a link may lead anywhere.
+        std::error_code kind;
+        if (entries->is_directory(kind) && !entries->is_symlink(kind)) sweepFolder(entries->path(), counts);
+    }
+    // A kept one (a finished rewrite beside its movie) is no news each start.
+    if (counts.removed > 0 || counts.restored > 0) {
+        PocketLog::logf("Unfinished movies of an earlier run in %s: %d removed, %d restored, %d kept",
+                        outputFolder.filename().c_str(), counts.removed, counts.restored, counts.kept);
+    }
+    return counts;
+}
+
+}  // namespace hollowkit

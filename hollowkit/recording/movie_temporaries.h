@@ -1,0 +1,74 @@
+#pragma once
+
+// MovieTemporaries: the hidden files that stand beside a movie while it is
+// being made (a recording until its first picture is on disk, its rewrite
+// when it is completed, a combined movie until it is complete), and the
+// removal at start-up of those a killed process left behind.
+//
+// Every writer holds an exclusive flock on its hidden file for as long as it
+// writes, so the removal leaves the files of a process that still runs (a
+// second instance) alone. A writer takes the lock right after it creates the
+// file and then checks that the file still has its name: a removal that came
+// in between is noticed and the file made again. Stateless; any thread.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "hollowkit/base/result.h"
+#include "hollowkit/base/unique_fd.h"
+
+namespace hollowkit {
+
+class MovieTemporaries {
+public:
+    MovieTemporaries() = delete;
+
+    // The suffix of a combined movie's temporary: ".Combined.mov.partial".
+    static constexpr std::string_view kPartialSuffix = ".partial";
+
+    // A locked file ".<name of movie>.XXXXXX" beside `movie`. `name`
+    // receives its path. The error is an errno value.
+    static Result<UniqueFd, int> createUnique(const std::filesystem::path& movie, std::string& name);
+
+    // A locked file at `path`, created exclusively. A file already there is
+    // replaced when no process holds it (the leftover of a killed process),
+    // and refused with EBUSY when one does.
+    static Result<UniqueFd, int> createExclusive(const std::filesystem::path& path);
+
+    // Holds the empty file that reserves `movie`'s name, so no clearing
+    // takes it for a killed run's while it waits for its first picture.
+    // Invalid (nothing held) when there is no such empty file or another
+    // holds it.
+    static UniqueFd holdReservation(const std::filesystem::path& movie);
+
+    // Whether `name` (a file name alone) is one of ours:
+    // ".<name>.mov.XXXXXX" (XXXXXX six letters or digits) or
+    // ".<name>.mov.partial".
+    static bool isTemporaryName(std::string_view name);
+
+    // Whether libavformat finds at least one picture in `movie`. A file it
+    // cannot open, or one that ends before any picture, has none; one too
+    // long to look through counts as having one.
+    static bool holdsPicture(const std::filesystem::path& movie);
+
+    struct Leftovers {
+        int removed = 0;   // temporaries without a picture, and empty reserved names
+        int restored = 0;  // recordings killed just before they took their name, put in place
+        int kept = 0;      // temporaries that hold a picture, left where they are
+
+        bool operator==(const Leftovers&) const = default;
+    };
+
+    // Looks through `outputFolder` and the folders directly inside it (the
+    // takes) for temporaries that no process holds. One without a picture is
+    // removed, with the movie name it reserved when that is still empty; a
+    // recording's that holds a picture while its movie name is still empty
+    // takes that name. An empty ".mov" that nobody holds and no temporary
+    // stands beside is a name reserved by a recording killed before its
+    // writer began, and is removed too. Nothing else is touched. Blocks on
+    // the disk: call it off the main thread.
+    static Leftovers removeLeftovers(const std::filesystem::path& outputFolder);
+};
+
+}  // namespace hollowkit
