@@ -10,7 +10,8 @@
 //   set, two formats are offered, told with `devicesChanged` at start and
 //   after a change of format, and a microphone sounds a tone (kToneHz,
 //   swelling and fading every kSwellPeriod so its level moves) from a
-//   thread of its own, in chunks of kSoundChunk stamped with the clock.
+//   thread of its own, in chunks of kSoundChunk stamped with the main
+//   executor's clock as the frames are (CLOCK_MONOTONIC in the application).
 // - Wireless-like: pan and tilt turn at kWirelessDegreesPerSecondPerUnit
 //   times the requested speed, positions cannot be read or set, no sound;
 //   card recording is reported back as the camera would.
