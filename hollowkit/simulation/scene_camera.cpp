@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -24,8 +26,34 @@ double wrapDegrees(double degrees) {
     return (wrapped < 0 ? wrapped + 360.0 : wrapped) - 180.0;
 }
 
+// Frames of sound at the tone's rate in `span`, rounded down; whole seconds
+// apart, so the count stays exact however long the camera runs.
+uint64_t soundFramesIn(Duration span) {
+    if (span <= Duration::zero()) return 0;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(span);
+    const auto rest = std::chrono::duration_cast<std::chrono::nanoseconds>(span - seconds);
+    constexpr uint64_t kRate = SceneCamera::kToneSampleRate;
+    return static_cast<uint64_t>(seconds.count()) * kRate + static_cast<uint64_t>(rest.count()) * kRate / 1'000'000'000;
+}
+
+// When the frame `frames` after the start sounds.
+Duration soundDuration(uint64_t frames) {
+    constexpr uint64_t kRate = SceneCamera::kToneSampleRate;
+    const std::chrono::nanoseconds rest((frames % kRate) * 1'000'000'000 / kRate);
+    return std::chrono::duration_cast<Duration>(std::chrono::seconds(frames / kRate) + rest);
+}
+
+// The mean power of the samples in dB, as a capture's level meter reads it.
+float meanPowerDb(std::span<const float> samples) {
+    if (samples.empty()) return std::numeric_limits<float>::quiet_NaN();
+    double sum = 0;
+    for (float sample : samples) sum += static_cast<double>(sample) * sample;
+    return static_cast<float>(10 * std::log10(std::max(sum / static_cast<double>(samples.size()), 1e-10)));
+}
+
 const MicrophoneOption& toneMicrophone() {
-    static const MicrophoneOption option{"scene-camera-tone", "Scene Camera Tone", std::string("USB")};
+    // Plugged into the camera, not heard through it: no "via".
+    static const MicrophoneOption option{"scene-camera-tone", "Demo Camera Microphone", std::nullopt};
     return option;
 }
 
@@ -45,9 +73,11 @@ SceneCamera::SceneCamera(Executor& main, std::shared_ptr<const ScenePanorama> sc
       pose_(options.limits.clamp(options.start)),
       advancedTo_(clock_.now()),
       format_(options.format),
-      lastStats_(advancedTo_) {}
+      lastStats_(advancedTo_),
+      soundOrigin_(advancedTo_),
+      levelDb_(std::numeric_limits<float>::quiet_NaN()) {}
 
-SceneCamera::~SceneCamera() { stopFrameThread(); }
+SceneCamera::~SceneCamera() { stopThreads(); }
 
 void SceneCamera::advance(TimePoint now) {
     if (now <= advancedTo_) return;
@@ -152,47 +182,70 @@ void SceneCamera::deliverFrameNow() {
             scene_->render(lens_.window(pose, format.width, format.height), format.width, format.height, now);
         callOnVideoSample(frame);
         framesDelivered_.fetch_add(1);
-        if (route_ == Route::usb && tone_) {
-            callOnAudioSample(toneChunk(now, toDuration(1.0 / std::max(1, format.framesPerSecond))));
-        }
     }
     if (stats) postEvent(main_, CameraEvent::stats(*stats));
 }
 
-AudioChunk SceneCamera::toneChunk(TimePoint pts, Duration length) {
-    const auto frames = static_cast<size_t>(std::lround(std::chrono::duration<double>(length).count() * kToneSampleRate));
+void SceneCamera::deliverSoundNow() {
+    if (!sounds()) return;
+    const TimePoint now = clock_.now();
     uint64_t first;
+    uint64_t frames;
+    TimePoint pts;
     {
         MutexLock lock(mutex_);
-        first = toneSamples_;
-        toneSamples_ += frames;
+        const uint64_t due = soundFramesIn(now - soundOrigin_);
+        const uint64_t backlog = soundFramesIn(kMaxSoundBacklog);
+        // A stalled thread leaves a gap rather than delivering a burst.
+        if (due > soundFrames_ + backlog) soundFrames_ = due - backlog;
+        if (due <= soundFrames_) return;
+        frames = due - soundFrames_;
+        // From the frame count, not added chunk by chunk: no drift in the stamps.
+        pts = soundOrigin_ + soundDuration(soundFrames_);
+        soundFrames_ = due;
+        first = toneFrames_;
+        toneFrames_ += frames;
     }
-    std::vector<float> samples(frames * 2);
+    const AudioChunk chunk = toneChunk(first, static_cast<size_t>(frames), pts);
+    levelDb_.store(meanPowerDb(chunk.f32()));
+    callOnAudioSample(chunk);
+}
+
+AudioChunk SceneCamera::toneChunk(uint64_t first, size_t frames, TimePoint pts) {
+    constexpr double kTwoPi = 2 * std::numbers::pi;
+    const uint64_t swellFrames = soundFramesIn(kSwellPeriod);
+    WritableAudioChunk chunk = WritableAudioChunk::allocate(SampleFormat::f32, kToneSampleRate, 2, frames);
+    std::span<float> samples = chunk.f32();
     for (size_t i = 0; i < frames; ++i) {
-        // A whole number of periods fits in a second, so the phase repeats
-        // every second and stays exact however long the tone runs.
-        const auto n = static_cast<double>((first + i) % kToneSampleRate);
-        const auto value = static_cast<float>(kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * n / kToneSampleRate));
+        // A whole number of periods fits in a second and in a swell, so the
+        // phases are taken modulo those and stay exact however long it runs.
+        const uint64_t n = first + i;
+        const double tone = std::sin(kTwoPi * kToneHz * static_cast<double>(n % kToneSampleRate) / kToneSampleRate);
+        const double swell =
+            kSwellFloor + (1 - kSwellFloor) * 0.5 *
+                              (1 - std::cos(kTwoPi * static_cast<double>(n % swellFrames) / static_cast<double>(swellFrames)));
+        const auto value = static_cast<float>(kToneAmplitude * swell * tone);
         samples[2 * i] = value;
         samples[2 * i + 1] = value;
     }
-    return AudioChunk::copyF32(samples, kToneSampleRate, 2, pts);
+    return std::move(chunk).freeze(pts);
 }
 
 std::vector<MicrophoneOption> SceneCamera::microphones() const {
-    if (route_ != Route::usb || !tone_) return {};
+    if (!sounds()) return {};
     return {toneMicrophone()};
 }
 
 std::optional<MicrophoneOption> SceneCamera::activeMicrophone() const {
-    if (route_ != Route::usb || !tone_) return std::nullopt;
+    if (!sounds()) return std::nullopt;
     return toneMicrophone();
 }
 
 std::optional<float> SceneCamera::audioLevel() const {
-    if (route_ != Route::usb || !tone_) return std::nullopt;
-    // The mean square of a sine is half its amplitude squared.
-    return static_cast<float>(10 * std::log10(kToneAmplitude * kToneAmplitude / 2.0));
+    if (!sounds()) return std::nullopt;
+    const float level = levelDb_.load();
+    if (std::isnan(level)) return std::nullopt;
+    return level;
 }
 
 std::vector<VideoFormatOption> SceneCamera::formats() const {
@@ -210,11 +263,19 @@ std::optional<VideoFormatOption> SceneCamera::activeFormat() const {
 }
 
 void SceneCamera::start() {
-    if (pacedFrames_) startFrameThread();
+    {
+        MutexLock lock(mutex_);
+        soundOrigin_ = clock_.now();
+        soundFrames_ = 0;
+    }
+    // The formats and the microphone are known from the start: the model
+    // learns them only from this event, as from the USB camera's.
+    if (route_ == Route::usb) postEvent(main_, CameraEvent::devicesChanged());
+    if (pacedFrames_) startThreads();
 }
 
 void SceneCamera::stop(std::function<void()> completion) {
-    stopFrameThread();
+    stopThreads();
     if (!stopCompletes_) return;
     postEvent(main_, CameraEvent::stopped());
     // Posted after the event, so the owner sees `stopped` first; it runs even
@@ -248,8 +309,12 @@ void SceneCamera::move(const CameraPosition& to) {
 void SceneCamera::selectFormat(const VideoFormatOption& format) {
     const std::vector<VideoFormatOption> offered = formats();
     if (std::find(offered.begin(), offered.end(), format) == offered.end()) return;
-    MutexLock lock(mutex_);
-    format_ = format;
+    {
+        MutexLock lock(mutex_);
+        if (format_ == format) return;
+        format_ = format;
+    }
+    postEvent(main_, CameraEvent::devicesChanged());
 }
 
 void SceneCamera::flipGimbal() {
@@ -270,7 +335,7 @@ void SceneCamera::setCardRecording(bool startRecording) {
                          CardRecordingState{startRecording, false, startRecording ? std::optional<int>(0) : std::nullopt}));
 }
 
-void SceneCamera::startFrameThread() {
+void SceneCamera::startThreads() {
     if (frameThread_.joinable()) return;
     frameThread_ = std::jthread([this](std::stop_token stop) {
         setCurrentThreadName("SceneCamera");
@@ -287,17 +352,30 @@ void SceneCamera::startFrameThread() {
             next += period;
             // A machine that fell behind drops frames rather than bursting.
             next = std::max(next, std::chrono::steady_clock::now() - period);
-            std::unique_lock lock(frameMutex_);
+            std::unique_lock lock(pacingMutex_);
             // Paces the frames; a stop request wakes it at once.
-            frameWake_.wait_until(lock, stop, next, [] { return false; });
+            pacingWake_.wait_until(lock, stop, next, [] { return false; });
+        }
+    });
+    if (!sounds()) return;
+    // Apart from the frames, as a camera's microphone is its own device: a
+    // slow picture neither delays nor breaks the sound.
+    soundThread_ = std::jthread([this](std::stop_token stop) {
+        setCurrentThreadName("SceneCamera.Sound");
+        while (!stop.stop_requested()) {
+            deliverSoundNow();
+            std::unique_lock lock(pacingMutex_);
+            pacingWake_.wait_for(lock, stop, kSoundChunk, [] { return false; });
         }
     });
 }
 
-void SceneCamera::stopFrameThread() {
-    if (!frameThread_.joinable()) return;
-    frameThread_.request_stop();
-    frameThread_.join();
+void SceneCamera::stopThreads() {
+    for (std::jthread* thread : {&soundThread_, &frameThread_}) {
+        if (!thread->joinable()) continue;
+        thread->request_stop();
+        thread->join();
+    }
 }
 
 }  // namespace hollowkit

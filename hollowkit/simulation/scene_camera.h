@@ -7,7 +7,11 @@
 //
 // - USB-like: each moving axis turns at the relative-move speed whatever the
 //   size of the request (kUsbDegreesPerSecond), positions can be read and
-//   set, a sine tone stands in for the microphone, two formats are offered.
+//   set, two formats are offered, told with `devicesChanged` at start and
+//   after a change of format, and a microphone sounds a tone (kToneHz,
+//   swelling and fading every kSwellPeriod so its level moves) from a
+//   thread of its own, in chunks of kSoundChunk stamped with the main
+//   executor's clock as the frames are (CLOCK_MONOTONIC in the application).
 // - Wireless-like: pan and tilt turn at kWirelessDegreesPerSecondPerUnit
 //   times the requested speed, positions cannot be read or set, no sound;
 //   card recording is reported back as the camera would.
@@ -20,10 +24,11 @@
 // of its motion), and one set and cleared between two samples never turns it.
 //
 // Frames (NV12, the format's size) and statistics every 2 s come from a
-// thread of its own at the format's rate between start() and stop(), or,
-// with `pacedFrames` off, only from deliverFrameNow() on the caller's
-// thread. Events are posted to the main executor. Thread-safe: one mutex
-// guards the gimbal state and is never held while a handler runs.
+// thread of its own at the format's rate between start() and stop(), the
+// sound from another; with `pacedFrames` off, only from deliverFrameNow()
+// and deliverSoundNow() on the caller's thread. Events are posted to the
+// main executor. Thread-safe: one mutex guards the gimbal and sound state
+// and is never held while a handler runs.
 
 #include <atomic>
 #include <condition_variable>
@@ -54,19 +59,27 @@ public:
     static constexpr Duration kStatisticsPeriod = std::chrono::seconds(2);
     static constexpr int kToneHz = 440;
     static constexpr int kToneSampleRate = 48000;
+    // The tone's loudest; it swells from kSwellFloor of that and back.
     static constexpr float kToneAmplitude = 0.1F;
+    static constexpr float kSwellFloor = 0.1F;
+    static constexpr Duration kSwellPeriod = std::chrono::seconds(2);
+    // How often the sound thread delivers, and the most it catches up after
+    // a stall (older sound is left out, as a capture overrun loses it).
+    static constexpr Duration kSoundChunk = std::chrono::milliseconds(20);
+    static constexpr Duration kMaxSoundBacklog = std::chrono::milliseconds(250);
 
     struct Options {
         Route route = Route::usb;
         // Picture size and frame rate; on the USB route one of formats().
         VideoFormatOption format{1920, 1080, 30};
-        // Off: frames only through deliverFrameNow().
+        // Off: frames only through deliverFrameNow(), sound only through
+        // deliverSoundNow().
         bool pacedFrames = true;
         // How fast move() and recentring turn; 0: they arrive at once.
         double moveDegreesPerSecond = 0;
         LensLimits limits;
         LensPose start;
-        // The USB route's sound (kToneHz sine at kToneAmplitude).
+        // The USB route's microphone and its tone.
         bool tone = true;
         // Off: a camera that hangs while stopping; stop() ends the frames
         // but never reports `stopped` nor calls its completion.
@@ -86,9 +99,12 @@ public:
     void setPose(const LensPose& pose);
     // The picture at the current pose, not delivered.
     VideoFrame renderFrame();
-    // Renders and delivers one frame (and its share of the tone), and the
-    // statistics when due, on the calling thread.
+    // Renders and delivers one frame, and the statistics when due, on the
+    // calling thread.
     void deliverFrameNow();
+    // Delivers the tone from where the last chunk ended (or the start) up to
+    // the clock's now, at most kMaxSoundBacklog of it, on the calling thread.
+    void deliverSoundNow();
     // Off: the camera keeps running but its picture stops, as a sensor or
     // link that drops out does; the statistics then report no picture. On
     // again: the frames resume.
@@ -124,9 +140,11 @@ private:
     void advance(TimePoint now) HK_REQUIRES(mutex_);
     // Without a move speed, a move or flip arrives as it is asked.
     void landAtOnce() HK_REQUIRES(mutex_);
-    void startFrameThread();
-    void stopFrameThread();
-    AudioChunk toneChunk(TimePoint pts, Duration length);
+    bool sounds() const { return route_ == Route::usb && tone_; }
+    void startThreads();
+    void stopThreads();
+    // `frames` frames of the tone from its sample `first` on.
+    static AudioChunk toneChunk(uint64_t first, size_t frames, TimePoint pts);
 
     Executor& main_;
     const Clock& clock_;
@@ -148,13 +166,21 @@ private:
     // Statistics: frames since the last report and when it was.
     uint64_t framesSinceStats_ HK_GUARDED_BY(mutex_) = 0;
     TimePoint lastStats_ HK_GUARDED_BY(mutex_);
-    uint64_t toneSamples_ HK_GUARDED_BY(mutex_) = 0;
+    // The sound: frames delivered since soundOrigin_, and since the
+    // beginning (the tone's phase, unbroken by a skip).
+    TimePoint soundOrigin_ HK_GUARDED_BY(mutex_);
+    uint64_t soundFrames_ HK_GUARDED_BY(mutex_) = 0;
+    uint64_t toneFrames_ HK_GUARDED_BY(mutex_) = 0;
 
     std::atomic<uint64_t> framesDelivered_{0};
     std::atomic<bool> pictureFlowing_{true};
-    std::mutex frameMutex_;
-    std::condition_variable_any frameWake_;
-    std::jthread frameThread_;  // last: joined before the fields above go
+    // The last chunk's mean power in dB; NaN before the first.
+    std::atomic<float> levelDb_;
+    std::mutex pacingMutex_;
+    std::condition_variable_any pacingWake_;
+    // Last: joined before the fields above go.
+    std::jthread frameThread_;
+    std::jthread soundThread_;
 };
 
 }  // namespace hollowkit

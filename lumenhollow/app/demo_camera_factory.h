@@ -2,8 +2,10 @@
 
 // DemoCameraFactory: the demonstration's cameras. Both routes are the
 // scene-seeing simulator looking at one shared panorama: the USB route with
-// exact positions and a tone for sound, the wireless route steered by speed
-// only. The camera counts as plugged in, so the demonstration starts on USB.
+// exact positions, two formats and a microphone sounding a tone (listed in
+// the USB microphone menu, moving the level meter, heard in movies), the
+// wireless route steered by speed only. The camera counts as plugged in, so
+// the demonstration starts on USB.
 // Main executor only.
 
 #include <memory>

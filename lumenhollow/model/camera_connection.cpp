@@ -134,6 +134,11 @@ void CameraModel::replaceCamera(uint64_t switchId, bool stopped) {
     camera_ = makeCamera(pending.mode, state_.homeNetwork);  // the old camera goes here
     attachCamera(*camera_);
     switching_ = false;
+    // The views read what the camera can do (positions, card recording) when
+    // its connection is announced; announced at the switch's start, they read
+    // the old camera. Announced again now, they follow the new one at once
+    // rather than at its first statistics.
+    publish<Field::connection>(pending.mode);
     camera_->start();
 }
 

@@ -1,7 +1,8 @@
 // First launch: on a fresh home the welcome sheet opens, and its "Keyboard
 // Shortcuts" button closes it and opens the shortcuts sheet, never the two
 // at once; quitting with Ctrl+Q ends the program with status 0, and the
-// second launch, with the settings the first one stored, shows neither.
+// second launch, with the settings the first one stored, shows neither and
+// has the demonstration camera's microphone.
 
 #include <signal.h>
 
@@ -49,11 +50,13 @@ TEST_F(FirstLaunchJourney, WelcomeThenShortcutsOnceAndNeitherOnTheSecondLaunch) 
     JourneyApp second(desktop_, "second", LUMENHOLLOW_DEMO_PATH);
     bool sheetShown = false;
     uint64_t firstLive = 0;
+    nlohmann::json microphone;
     // Two seconds of reports once the picture is live: the shortcuts would
     // have followed a welcome within a third of one.
     ASSERT_TRUE(second.waitForState(
         [&](const nlohmann::json& s) {
             sheetShown = sheetShown || s["welcome"] == true || s["shortcuts"] == true;
+            microphone = s["microphone"];
             if (s["picture"] != true) return false;
             if (firstLive == 0) firstLive = s["sample"].get<uint64_t>();
             return s["sample"].get<uint64_t>() >= firstLive + 20;
@@ -61,6 +64,8 @@ TEST_F(FirstLaunchJourney, WelcomeThenShortcutsOnceAndNeitherOnTheSecondLaunch) 
         60s))
         << second.describe();
     EXPECT_FALSE(sheetShown) << second.describe();
+    // The demonstration camera brings a microphone of its own.
+    EXPECT_EQ(microphone, "Demo Camera Microphone") << second.describe();
     second.signal(SIGTERM);
     EXPECT_EQ(second.waitForExit(30s), std::optional<int>(0)) << second.describe();
 }

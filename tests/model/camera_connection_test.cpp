@@ -228,6 +228,56 @@ TEST(CameraConnectionTest, ACameraThatNeverFinishesStoppingIsReplacedAfterTheWat
     EXPECT_EQ(h.cameras.builds().size(), 3u);
 }
 
+// The views read what the camera can do when its connection is announced.
+// The last announcement of a switch comes once the new camera is built, so
+// they follow it before it has said anything, however the old one stopped.
+TEST(CameraConnectionTest, TheNewCamerasKindIsAnnouncedOnceItIsBuilt) {
+    struct Kind {
+        ConnectionMode connection = ConnectionMode::wireless;
+        bool positioning = false;
+        bool cardRecording = false;
+        bool operator==(const Kind&) const = default;
+    };
+    const struct {
+        const char* name;
+        ConnectionMode from;
+        ConnectionMode to;
+        FakeCamera::StopMode oldStop;
+        double seconds;  // virtual time for the switch to end
+    } cases[] = {
+        {"wireless to USB", ConnectionMode::wireless, ConnectionMode::usb, FakeCamera::StopMode::immediate, 0},
+        {"USB to wireless", ConnectionMode::usb, ConnectionMode::wireless, FakeCamera::StopMode::delayed, 1},
+        {"a stop that never ends", ConnectionMode::wireless, ConnectionMode::usb, FakeCamera::StopMode::never, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        FakeCamera::Options old;
+        old.stopMode = c.oldStop;
+        h.cameras.setOptions(c.from, old);
+        h.cameras.setPocketConnected(c.from == ConnectionMode::usb);
+        h.createAndStart();
+        h.emit(CameraEvent::stats(picture(1920, 1080)));
+        ASSERT_EQ(h.state().connection, c.from);
+
+        std::vector<Kind> announced;
+        h.model->addObserver([&h, &announced](Field field) {
+            if (field != Field::connection) return;
+            const hollowkit::PocketCamera& camera = h.model->camera();
+            announced.push_back({h.state().connection, camera.supportsPositioning(), camera.supportsCardRecording()});
+        });
+        h.model->connect(c.to);
+        h.main.advanceSeconds(c.seconds);
+        ASSERT_FALSE(h.model->isSwitching());
+        ASSERT_EQ(h.cameras.builds().size(), 2u);
+        // Nothing from the new camera yet: no statistics, no status.
+        EXPECT_EQ(h.state().stats, std::nullopt);
+        const bool usb = c.to == ConnectionMode::usb;
+        ASSERT_FALSE(announced.empty());
+        EXPECT_EQ(announced.back(), (Kind{c.to, usb, !usb}));
+    }
+}
+
 TEST(CameraConnectionTest, EveryCameraIsBuiltWithThePairingIdentifierAndTheCurrentHomeNetwork) {
     ModelHarness h;
     h.settings.set("homeNetworkSSID", std::string("Home"));

@@ -256,27 +256,116 @@ TEST(SceneCameraTest, FramesShowTheLensWindowAtTheClocksTime) {
     EXPECT_EQ(camera.framesDelivered(), 1U);
 }
 
-TEST(SceneCameraTest, TheUsbRouteSoundsAToneOfOneFramesLength) {
+// The chunks of the tone follow one another without a gap or an overlap
+// however unevenly they are asked for, and join into one smooth signal of
+// the tone's pitch whose loudness swells and fades, which the level follows.
+TEST(SceneCameraTest, TheUsbRoutesToneIsOneUnbrokenSwellingSignal) {
     ManualExecutor main;
     SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
     Recorder recorder;
     recorder.attach(camera);
-    for (int i = 0; i < 3; ++i) camera.deliverFrameNow();
-    ASSERT_EQ(recorder.chunks.size(), 3U);
-    // 1/30 s at 48 kHz, stereo; the three chunks are one continuous sine.
+    camera.start();
+    const TimePoint started = main.clock().now();
+    EXPECT_EQ(camera.audioLevel(), std::nullopt) << "nothing heard yet";
+    std::vector<float> levels;
+    const int steps[] = {7, 20, 33, 1, 19, 40};
+    for (int i = 0; i < 400; ++i) {
+        main.manualClock().advance(std::chrono::milliseconds(steps[i % 6]));
+        camera.deliverSoundNow();
+        if (const auto level = camera.audioLevel()) levels.push_back(*level);
+    }
+    const double seconds = std::chrono::duration<double>(main.clock().now() - started).count();
+    ASSERT_GT(seconds, 5.0);
+
     std::vector<float> left;
+    TimePoint expectedPts = started;
     for (const AudioChunk& chunk : recorder.chunks) {
-        ASSERT_EQ(chunk.frameCount(), 1600U);
         ASSERT_EQ(chunk.channels(), 2);
         ASSERT_EQ(chunk.sampleRate(), 48000);
-        for (size_t i = 0; i < chunk.frameCount(); ++i) left.push_back(chunk.f32()[2 * i]);
+        EXPECT_LE(std::chrono::abs(chunk.pts() - expectedPts), std::chrono::microseconds(1));
+        expectedPts = chunk.pts() + chunk.duration();
+        for (size_t i = 0; i < chunk.frameCount(); ++i) {
+            ASSERT_EQ(chunk.f32()[2 * i], chunk.f32()[2 * i + 1]);
+            left.push_back(chunk.f32()[2 * i]);
+        }
     }
-    for (size_t i = 0; i < left.size(); i += 97) {
-        EXPECT_NEAR(left[i], 0.1 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / 48000), 1e-5) << i;
+    EXPECT_NEAR(static_cast<double>(left.size()), seconds * 48000, 1.0);
+    // No step between neighbours beyond the loudest sine's steepest.
+    const double steepest = 2 * std::numbers::pi * 440 * 0.1 / 48000;
+    size_t crossings = 0;
+    for (size_t i = 1; i < left.size(); ++i) {
+        ASSERT_LE(std::abs(left[i] - left[i - 1]), steepest * 1.01) << i;
+        if ((left[i - 1] < 0) != (left[i] < 0)) ++crossings;
     }
-    ASSERT_TRUE(camera.audioLevel().has_value());
-    EXPECT_NEAR(*camera.audioLevel(), -23.01, 0.01);
-    EXPECT_EQ(camera.microphones().size(), 1U);
+    EXPECT_NEAR(static_cast<double>(crossings) / seconds, 2 * 440, 2);
+    // The loudest second of a sine at 0.1 is about -23 dB; the quietest, a
+    // tenth of it, 20 dB lower.
+    ASSERT_FALSE(levels.empty());
+    const auto [quietest, loudest] = std::ranges::minmax(levels);
+    EXPECT_NEAR(loudest, -23.0, 0.5);
+    EXPECT_LT(quietest, -40.0);
+    EXPECT_EQ(camera.microphones(), std::vector<MicrophoneOption>{*camera.activeMicrophone()});
+}
+
+// A sound thread held up for seconds delivers the last quarter second, not
+// the whole wait at once; the chunks go on from there.
+TEST(SceneCameraTest, AStalledSoundSkipsToTheLastQuarterSecond) {
+    ManualExecutor main;
+    SceneCamera camera(main, bareScene(), manualOptions(Route::usb));
+    Recorder recorder;
+    recorder.attach(camera);
+    camera.start();
+    main.manualClock().advance(std::chrono::milliseconds(20));
+    camera.deliverSoundNow();
+    main.manualClock().advanceSeconds(3);
+    camera.deliverSoundNow();
+    const TimePoint stalledAt = main.clock().now();
+    main.manualClock().advance(std::chrono::milliseconds(20));
+    camera.deliverSoundNow();
+    ASSERT_EQ(recorder.chunks.size(), 3U);
+    EXPECT_EQ(recorder.chunks[1].frameCount(), 12000U);
+    EXPECT_LE(std::chrono::abs(recorder.chunks[1].pts() - (stalledAt - std::chrono::milliseconds(250))),
+              std::chrono::microseconds(1));
+    EXPECT_EQ(recorder.chunks[2].frameCount(), 960U);
+    EXPECT_LE(std::chrono::abs(recorder.chunks[2].pts() - stalledAt), std::chrono::microseconds(1));
+}
+
+// The model learns formats and microphones only from `devicesChanged`: the
+// USB route tells it at start and when the format changes, never in vain.
+TEST(SceneCameraTest, TheUsbRouteTellsOfItsDevicesAtStartAndOnANewFormat) {
+    const struct {
+        const char* name;
+        Route route;
+        std::vector<VideoFormatOption> chosen;  // after start
+        int told;
+    } cases[] = {
+        {"usb start", Route::usb, {}, 1},
+        {"usb new format", Route::usb, {{1280, 720, 30}}, 2},
+        {"usb same format, one not offered", Route::usb, {{1920, 1080, 30}, {640, 480, 30}}, 1},
+        {"usb back and forth", Route::usb, {{1280, 720, 30}, {1920, 1080, 30}}, 3},
+        {"wireless", Route::wireless, {{1280, 720, 30}}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualExecutor main;
+        SceneCamera::Options options = manualOptions(c.route);
+        options.format = {1920, 1080, 30};
+        SceneCamera camera(main, bareScene(), options);
+        int told = 0;
+        camera.setOnEvent([&](const CameraEvent& event) {
+            if (event.kind() != CameraEvent::Kind::devicesChanged) return;
+            ++told;
+            // What the model reads when told.
+            EXPECT_FALSE(camera.formats().empty());
+            EXPECT_TRUE(camera.activeFormat().has_value());
+            EXPECT_EQ(camera.microphones().size(), 1U);
+        });
+        camera.start();
+        main.runUntilIdle();
+        for (const VideoFormatOption& format : c.chosen) camera.selectFormat(format);
+        main.runUntilIdle();
+        EXPECT_EQ(told, c.told);
+    }
 }
 
 TEST(SceneCameraTest, TheWirelessRouteHasNoSoundNorFormats) {
@@ -284,9 +373,14 @@ TEST(SceneCameraTest, TheWirelessRouteHasNoSoundNorFormats) {
     SceneCamera camera(main, bareScene(), manualOptions(Route::wireless));
     Recorder recorder;
     recorder.attach(camera);
+    camera.start();
+    main.manualClock().advanceSeconds(1);
     camera.deliverFrameNow();
+    camera.deliverSoundNow();
+    main.runUntilIdle();
     EXPECT_EQ(recorder.frames.size(), 1U);
     EXPECT_TRUE(recorder.chunks.empty());
+    EXPECT_TRUE(recorder.events.empty());
     EXPECT_EQ(camera.audioLevel(), std::nullopt);
     EXPECT_TRUE(camera.microphones().empty());
     EXPECT_TRUE(camera.formats().empty());
@@ -365,13 +459,14 @@ TEST(SceneCameraTest, AStoppedPictureDeliversNothingAndTheStatisticsSaySo) {
         for (int i = 0; i < 50; ++i) {
             main.manualClock().advance(std::chrono::milliseconds(40));
             camera.deliverFrameNow();
+            camera.deliverSoundNow();
         }
         main.runUntilIdle();
         {
             MutexLock guard(recorder.lock);
             EXPECT_EQ(recorder.frames.size() - framesBefore, phase.frames);
-            // The microphone's tone goes with the picture's frames.
-            EXPECT_EQ(recorder.chunks.size() - chunksBefore, phase.frames);
+            // The microphone is a device of its own: it goes on without the picture.
+            EXPECT_EQ(recorder.chunks.size() - chunksBefore, 50U);
         }
         std::vector<CameraStats> stats;
         for (const CameraEvent& event : recorder.events) {
@@ -404,6 +499,30 @@ TEST(SceneCameraTest, PacedFramesFlowUntilStopThenStoppedComesBeforeTheCompletio
     EXPECT_EQ(order, (std::vector<std::string>{"stopped", "completion"}));
     EXPECT_EQ(recorder.frameCount(), framesAtStop);
     EXPECT_EQ(camera.framesDelivered(), framesAtStop);
+}
+
+// The sound thread delivers the tone up to the clock's now on its own, and
+// nothing once stopped.
+TEST(SceneCameraTest, PacedSoundFollowsTheClockUntilStop) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.pacedFrames = true;
+    SceneCamera camera(main, bareScene(), options);
+    Recorder recorder;
+    recorder.attach(camera);
+    auto heardFrames = [&] {
+        MutexLock guard(recorder.lock);
+        size_t frames = 0;
+        for (const AudioChunk& chunk : recorder.chunks) frames += chunk.frameCount();
+        return frames;
+    };
+    camera.start();
+    main.manualClock().advance(std::chrono::milliseconds(100));
+    ASSERT_TRUE(main.waitFor([&] { return heardFrames() == 4800; })) << heardFrames();
+    camera.stop(nullptr);
+    main.manualClock().advance(std::chrono::milliseconds(100));
+    main.runUntilIdle();
+    EXPECT_EQ(heardFrames(), 4800U);
 }
 
 TEST(SceneCameraTest, TheCompletionRunsWhenTheCameraIsGoneAndTheEventIsDropped) {
