@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <chrono>
@@ -35,10 +36,11 @@ class X11TestWindows {
 public:
     struct Look {
         RgbColor color;
-        uint8_t alpha = 255;          // below 255: a 32-bit window with alpha
+        uint8_t alpha = 255;            // below 255: a 32-bit window with alpha
         bool overrideRedirect = false;  // a popover or panel: no window manager
-        bool managed = false;         // carries WM_STATE, as a client window does
-        uint32_t parent = 0;          // 0: a top-level window
+        bool managed = false;           // carries WM_STATE, as a client window does
+        uint32_t parent = 0;            // 0: a top-level window
+        bool withAlpha = false;         // a 32-bit window even when opaque
     };
 
     // `pid` is written as _NET_WM_PID on every window; none writes none.
@@ -62,7 +64,7 @@ public:
         const uint32_t window = xcb_generate_id(c_);
         const uint32_t parent = look.parent != 0 ? look.parent : screen_->root;
         const uint32_t overrideRedirect = look.overrideRedirect ? 1 : 0;
-        if (look.alpha == 255) {
+        if (look.alpha == 255 && !look.withAlpha) {
             const uint32_t values[] = {pixel(look.color, 255), overrideRedirect};
             xcb_create_window(c_, XCB_COPY_FROM_PARENT, window, parent, static_cast<int16_t>(area.x),
                               static_cast<int16_t>(area.y), static_cast<uint16_t>(area.width),
@@ -89,6 +91,18 @@ public:
         xcb_map_window(c_, window);
         sync();
         return window;
+    }
+
+    // Only `rects` (relative to the window) of it show from now on.
+    void setShape(uint32_t window, const std::vector<x11::PixelRect>& rects) {
+        std::vector<xcb_rectangle_t> shape;
+        for (const auto& r : rects) {
+            shape.push_back({static_cast<int16_t>(r.x), static_cast<int16_t>(r.y), static_cast<uint16_t>(r.width),
+                             static_cast<uint16_t>(r.height)});
+        }
+        xcb_shape_rectangles(c_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0,
+                             static_cast<uint32_t>(shape.size()), shape.data());
+        sync();
     }
 
     void recolor(uint32_t window, RgbColor color) {

@@ -54,21 +54,30 @@ uint32_t otherPid() {
     return static_cast<uint32_t>(::getpid()) + 1;
 }
 
-TEST(X11WindowGeometryTest, CoveredPartsAreOursClippedToTheDisplay) {
+// A window of the list: its shape is its area unless given.
+TopWindow topWindow(uint32_t id, PixelRect area, bool ours, std::vector<PixelRect> shape = {}) {
+    return TopWindow{id, area, shape.empty() ? std::vector<PixelRect>{area} : std::move(shape), 0, ours};
+}
+
+TEST(X11WindowGeometryTest, CoveredPartsAreOurShapesClippedToTheDisplay) {
     const PixelRect display{100, 50, 400, 300};
     struct Case {
         const char* name;
         std::vector<TopWindow> windows;
-        std::vector<PixelRect> covered;
+        std::vector<x11::CoveredPart> covered;
     };
     const Case cases[] = {
-        {"none of ours", {{1, {120, 60, 50, 50}, 0, false}}, {}},
-        {"inside", {{1, {120, 60, 50, 40}, 0, true}}, {{20, 10, 50, 40}}},
-        {"over the edges", {{1, {80, 300, 100, 100}, 0, true}}, {{0, 250, 80, 50}}},
-        {"off the display", {{1, {0, 0, 100, 50}, 0, true}, {2, {500, 60, 10, 10}, 0, true}}, {}},
+        {"none of ours", {topWindow(1, {120, 60, 50, 50}, false)}, {}},
+        {"inside", {topWindow(1, {120, 60, 50, 40}, true)}, {{{20, 10, 50, 40}, 1}}},
+        {"over the edges", {topWindow(1, {80, 300, 100, 100}, true)}, {{{0, 250, 80, 50}, 1}}},
+        {"off the display", {topWindow(1, {0, 0, 100, 50}, true), topWindow(2, {500, 60, 10, 10}, true)}, {}},
         {"in stacking order, others skipped",
-         {{1, {150, 100, 10, 10}, 0, true}, {2, {100, 50, 400, 300}, 0, false}, {3, {90, 40, 20, 20}, 0, true}},
-         {{50, 50, 10, 10}, {0, 0, 10, 10}}},
+         {topWindow(1, {150, 100, 10, 10}, true), topWindow(2, {100, 50, 400, 300}, false),
+          topWindow(3, {90, 40, 20, 20}, true)},
+         {{{50, 50, 10, 10}, 1}, {{0, 0, 10, 10}, 3}}},
+        {"only where its shape shows",
+         {topWindow(4, {200, 100, 100, 100}, true, {{200, 100, 100, 10}, {240, 110, 20, 90}})},
+         {{{100, 50, 100, 10}, 4}, {{140, 60, 20, 90}, 4}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -76,6 +85,8 @@ TEST(X11WindowGeometryTest, CoveredPartsAreOursClippedToTheDisplay) {
     }
     EXPECT_EQ(x11::boundingRect({{50, 50, 10, 10}, {0, 20, 10, 10}}), (PixelRect{0, 20, 60, 40}));
     EXPECT_TRUE(x11::boundingRect({}).empty());
+    EXPECT_EQ(x11::intersections({{0, 0, 10, 10}, {20, 0, 10, 10}}, {{5, 5, 20, 20}, {100, 100, 5, 5}}),
+              (std::vector<PixelRect>{{5, 5, 5, 5}, {20, 5, 5, 5}}));
 }
 
 // An NV12 picture's colour at a point (BT.709, limited range).
@@ -95,9 +106,10 @@ enum class Desktop { plain, xcompmgr };
 
 class X11WindowExclusionTest : public ::testing::TestWithParam<Desktop> {
 protected:
-    // A server with a desktop background, this process's and another
-    // program's window connections, and xcompmgr when the case asks.
-    bool startScene() {
+    // A server with a desktop background (told in _XROOTPMAP_ID when
+    // `advertised`), this process's and another program's window
+    // connections, and xcompmgr when the case asks.
+    bool startScene(bool advertised = true) {
         server_ = testsupport::startXvfb(kSceneWidth, kSceneHeight, skip_);
         if (!server_) return false;
         others_.emplace(server_->displayName(), otherPid());
@@ -106,7 +118,11 @@ protected:
             ADD_FAILURE() << "cannot connect to the test display";
             return false;
         }
-        others_->setWallpaper(kDesk);
+        if (advertised) {
+            others_->setWallpaper(kDesk);
+        } else {
+            EXPECT_TRUE(server_->paint(kDesk, {}).has_value());
+        }
         if (GetParam() == Desktop::xcompmgr) {
             if (!testsupport::TestCompositor::program()) {
                 skip_ = "xcompmgr is not installed (apt-get install xcompmgr)";
@@ -283,6 +299,61 @@ TEST_P(X11WindowExclusionTest, FollowsChangesUnderOursAndLeavesTheRestAlone) {
         for (int y = 0; y < rows; ++y) {
             ASSERT_TRUE(std::ranges::equal(leftOut.row(plane, y), plain.row(plane, y)))
                 << "plane " << plane << " row " << y;
+        }
+    }
+}
+
+// Only what our windows show is replaced: a shaped window of ours leaves
+// the rest of its rectangle to the grab, a see-through window of ours on a
+// composited desktop leaves the pixels it does not draw on, and another
+// program's shaped
+// window is drawn only where it shows. The desktop is not told in
+// _XROOTPMAP_ID here, so what is rebuilt over it is black.
+TEST_P(X11WindowExclusionTest, OnlyWhatOurWindowsShowIsReplaced) {
+    if (!startScene(false)) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    others_->open({90, 90, 60, 60}, Look{kOther});
+    const uint32_t lShaped = ours_->open({100, 100, 200, 150}, Look{kOurs});
+    ours_->setShape(lShaped, {{0, 0, 200, 30}, {0, 30, 40, 120}});
+    const uint32_t halfShown = others_->open({350, 100, 200, 200}, Look{kOtherChanged});
+    others_->setShape(halfShown, {{0, 0, 100, 200}});
+    ours_->open({330, 150, 250, 100}, Look{kOurs});
+    others_->open({120, 320, 200, 60}, Look{kOther});
+    const uint32_t seeThrough = ours_->open({100, 300, 300, 150}, Look{kBlack, 0, true});
+    ours_->open({0, 0, 100, 150}, Look{kIsland, 255, false, false, seeThrough, true});
+
+    auto running = capture(true);
+    ASSERT_NE(running, nullptr);
+    const VideoFrame picture = nextPicture();
+    ASSERT_FALSE(picture.isNull());
+    const RgbColor desktop = colorAt(picture, 600, 20);
+    // Without a compositing manager nothing is see-through: the screen
+    // shows our transparent pixels black, and so they are rebuilt.
+    const RgbColor throughOurs = GetParam() == Desktop::xcompmgr ? desktop : kBlack;
+    struct Probe {
+        const char* where;
+        int x;
+        int y;
+        RgbColor expected;
+    };
+    const Probe probes[] = {
+        {"our shape over the other window", 120, 105, kOther},
+        {"our shape over the desktop", 250, 115, kBlack},
+        {"our rectangle outside its shape", 200, 200, desktop},
+        {"the other window's shape under ours", 380, 200, kOtherChanged},
+        {"outside the other window's shape, under ours", 500, 200, kBlack},
+        {"our opaque part over the other window", 150, 350, kOther},
+        {"our see-through part over the other window", 300, 350, kOther},
+        {"our see-through part over the desktop", 350, 420, throughOurs},
+    };
+    for (const Probe& p : probes) EXPECT_TRUE(colorNear(colorAt(picture, p.x, p.y), p.expected)) << p.where;
+    for (int y = 0; y < kSceneHeight; y += 2) {
+        for (int x = 0; x < kSceneWidth; x += 2) {
+            for (const RgbColor ours : {kOurs, kIsland}) {
+                EXPECT_FALSE(closeTo(colorAt(picture, x, y), ours, 40)) << "ours at " << x << ", " << y;
+            }
         }
     }
 }

@@ -3,24 +3,30 @@
 // WindowExclusion: keeps one process's windows out of the pictures grabbed
 // from a display. With the Composite extension every top-level window is
 // redirected automatically (the screen itself looks the same) and the parts
-// of the display that our windows cover are rebuilt on the server from the
-// other windows' pixmaps, in stacking order, over the desktop background
-// (_XROOTPMAP_ID, else black), through XRender so windows with alpha blend.
-// Damage tells which windows under ours changed; the rebuilt parts are
-// fetched again only then. Without Composite (or Render or Damage) the parts
-// our windows cover are blacked out instead, and the log says so once.
-// Where none of our windows is on the display the grab is left as it is.
+// of the display that our windows cover (their shapes) are rebuilt on the
+// server from the other windows' pixmaps, in stacking order, over the
+// desktop background (_XROOTPMAP_ID, else black), through XRender so
+// windows with alpha blend. Damage tells which windows under ours changed;
+// the rebuilt parts are fetched again only then. Where a compositing
+// manager blends windows, only the pixels that our windows with alpha (a
+// see-through panel) really draw on are replaced: their pixels are fetched
+// again when Damage says they changed.
+// Without Composite (or Render or Damage) the parts our windows cover are
+// blacked out instead, and the log says so once. Where none of our windows
+// is on the display the grab is left as it is.
 //
 // Thread: the screen capture's thread, which owns the connection; the
 // connection is borrowed and must outlive this. It reads the connection's
 // events. Requests that fail (a window gone meanwhile) leave that window
-// out of one rebuild.
+// out of one rebuild. A window of ours that changes between the reading
+// and the grab can show for one picture where it changed.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "hollowkit/recording/x11/x11_window_stack.h"
@@ -61,10 +67,19 @@ public:
     // bytes a row): what our windows cover is replaced.
     void apply(uint8_t* pixels, size_t stride) const;
 
-    // The parts of the display our windows cover, as of the last prepare().
-    const std::vector<PixelRect>& covered() const { return covered_; }
-
 private:
+    // Pixels fetched from the server into shared memory (or a copy).
+    struct Pixels {
+        SharedSegment segment;
+        std::vector<uint8_t> copy;
+        PixelRect area;     // what they show
+        size_t stride = 0;  // bytes a row
+        bool valid = false;
+
+        const uint8_t* at(int x, int y) const;
+    };
+
+    // Another program's window as drawn into a rebuild.
     struct WindowPicture {
         uint32_t damage = 0;
         uint32_t pixmap = 0;
@@ -72,6 +87,17 @@ private:
         int width = 0;   // the size the pixmap was named at
         int height = 0;
         bool unusable = false;  // the server would not name its pixmap
+    };
+
+    // One of our windows with alpha: its own pixels, for where it draws.
+    struct SeeThrough {
+        uint32_t damage = 0;
+        uint32_t pixmap = 0;
+        int width = 0;
+        int height = 0;
+        bool stale = true;
+        bool unusable = false;  // the server would not name its pixmap
+        Pixels pixels;          // on the root
     };
 
     // Empty when windows can be rebuilt; otherwise why not.
@@ -82,10 +108,17 @@ private:
     // Whether damage to `area` of `window` (inside its border; `innerWidth`
     // wide without it) falls on what was rebuilt last.
     bool damageReachesPatch(uint32_t window, const PixelRect& area, int innerWidth) const;
+    bool hasAlpha(uint32_t visual) const;
+    // A compositing manager owns the screen, so windows with alpha blend.
+    bool compositorRuns() const;
+    uint32_t nameWindowPixmap(uint32_t window);
     void rebuild();
-    bool drawWindow(const TopWindow& window, const PixelRect& part, const PixelRect& rootBox);
-    bool fetchPatch(int width, int height);
+    bool drawWindow(const TopWindow& window, const PixelRect& part, const std::vector<PixelRect>& covered,
+                    const PixelRect& rootBox);
+    void readSeeThrough();
+    bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
     void releasePicture(WindowPicture& picture);
+    void releaseSeeThrough(SeeThrough& window);
     void releaseWindow(uint32_t window, bool destroyed);
 
     const Connection& connection_;
@@ -96,25 +129,24 @@ private:
     // Composite's resources.
     uint8_t damageEvent_ = 0;
     uint32_t rootPixmapAtom_ = 0;
+    uint32_t compositorAtom_ = 0;
+    bool blends_ = false;
     uint32_t rootFormat_ = 0;
     std::unordered_map<uint32_t, uint32_t> visualFormats_;
+    std::unordered_set<uint32_t> alphaFormats_;
     uint32_t background_ = 0;  // picture of _XROOTPMAP_ID; 0 paints black
     std::unordered_map<uint32_t, WindowPicture> pictures_;
+    std::unordered_map<uint32_t, std::unique_ptr<SeeThrough>> seeThrough_;
     uint32_t patchPixmap_ = 0;
     uint32_t patchPicture_ = 0;
     PixelRect patchSize_;
-
-    // The rebuilt part: `patchArea_` of the display, rows of `patchStride_`.
-    SharedSegment patchSegment_;
     bool sharedMemoryRefused_ = false;
-    std::vector<uint8_t> patchCopy_;
-    PixelRect patchArea_;
-    PixelRect patchRootArea_;  // the same on the root
-    size_t patchStride_ = 0;
-    bool patchValid_ = false;
 
-    std::vector<PixelRect> covered_;
-    std::vector<PixelRect> rebuiltFor_;
+    // The rebuilt part of the display, on the root.
+    Pixels patch_;
+
+    std::vector<CoveredPart> covered_;
+    std::vector<CoveredPart> rebuiltFor_;
     bool changed_ = true;
 };
 

@@ -2,17 +2,18 @@
 
 // WindowStack: the root window's children on one X11 connection, bottom
 // first, with where each stands and which of them belong to one process.
-// A window belongs to the process when _NET_WM_PID on the top-level window
-// names it or, for a window manager's frame, _NET_WM_PID on the client
-// window inside the frame (the one that carries WM_STATE) does. The list is
-// read again only after the owner, who reads the root's structure events,
-// said it changed.
+// A window belongs to the process when _NET_WM_PID on its client window
+// names it: the top-level window itself, or for a window manager's frame
+// the window inside it that carries WM_STATE. Each window's shape (XShape)
+// tells which parts of it show. The list is read again only after the
+// owner, who reads the root's structure and shape events, said it changed.
 //
 // Thread: the owner's (the screen capture's thread); the connection is
 // borrowed and used by that thread only. Failed requests leave a window out.
 
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct xcb_connection_t;
@@ -35,28 +36,41 @@ struct PixelRect {
 
 // The smallest rectangle holding all of `rects`; empty for none.
 PixelRect boundingRect(const std::vector<PixelRect>& rects);
+// Where some rectangle of `a` and some of `b` meet (overlaps possible).
+std::vector<PixelRect> intersections(const std::vector<PixelRect>& a, const std::vector<PixelRect>& b);
 
 struct TopWindow {
     uint32_t id = 0;
     PixelRect area;  // on the root, its border included
+    // The parts of it that show, on the root: its shape, else its area.
+    std::vector<PixelRect> shape;
     uint32_t visual = 0;
     bool ours = false;
 
     bool operator==(const TopWindow&) const = default;
 };
 
-// The parts of `display` (root coordinates) that windows of ours in
-// `windows` cover, in the display's own coordinates, in stacking order.
-std::vector<PixelRect> coveredByOurs(const std::vector<TopWindow>& windows, const PixelRect& display);
+// A part of the display that a window of ours covers.
+struct CoveredPart {
+    PixelRect rect;  // in the display's own coordinates
+    uint32_t window = 0;
+
+    bool operator==(const CoveredPart&) const = default;
+};
+
+// The parts of `display` (root coordinates) that the shapes of our windows
+// in `windows` cover, in stacking order.
+std::vector<CoveredPart> coveredByOurs(const std::vector<TopWindow>& windows, const PixelRect& display);
 
 class WindowStack {
 public:
+    // Asks for shape events of every window it sees.
     WindowStack(xcb_connection_t* connection, uint32_t root, uint32_t ownerPid);
     WindowStack(const WindowStack&) = delete;
     WindowStack& operator=(const WindowStack&) = delete;
 
     // The windows changed (a child of the root was mapped, unmapped,
-    // moved, restacked, reparented or destroyed).
+    // moved, restacked, reshaped, reparented or destroyed).
     void markStale() { stale_ = true; }
     // `window` was mapped, reparented or destroyed: whose it is is read
     // again when it is next seen.
@@ -70,20 +84,28 @@ public:
 
     // The viewable top-level windows that have pixels, bottom first.
     const std::vector<TopWindow>& windows() const { return windows_; }
+    // The first event number of the Shape extension; 0 without it.
+    uint8_t shapeEvent() const { return shapeEvent_; }
 
 private:
     bool belongsToOwner(uint32_t window);
+    // Each window's shape, given each one's border width.
+    void readShapes(const std::vector<int>& borders);
 
     xcb_connection_t* const connection_;
     const uint32_t root_;
     const uint32_t ownerPid_;
     uint32_t pidAtom_ = 0;
     uint32_t wmStateAtom_ = 0;
+    uint8_t shapeEvent_ = 0;
+    bool hasShape_ = false;
     bool stale_ = true;
     std::vector<TopWindow> windows_;
     // Whether a top-level window is ours, decided when it was first seen
-    // viewable; forgotten when it is mapped or reparented again.
+    // viewable; forgotten when it is mapped or reparented again. Windows
+    // whose shape events are asked for.
     std::unordered_map<uint32_t, bool> owned_;
+    std::unordered_set<uint32_t> shapeWatched_;
 };
 
 }  // namespace hollowkit::x11
