@@ -32,20 +32,17 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../tests/model/model_harness.h"
-#include "../tests/recording/x11_test_windows.h"
 #include "bench_support.h"
+#include "bench_windows.h"
 #include "camera_frames.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
@@ -103,82 +100,6 @@ std::unique_ptr<hollowkit::XvfbServer> texturedServer(benchmark::State& state) {
     }
     return server;
 }
-
-// CPU seconds of this process's child named `name` (the test X server).
-double childCpuSeconds(const std::string& name) {
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream children(task.path() / "children");
-        for (long pid = 0; children >> pid;) {
-            std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-            std::string command;
-            std::getline(comm, command);
-            if (command != name) continue;
-            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            // Fields 14 and 15 (user and system ticks) follow the command's ")".
-            std::istringstream fields(line.substr(line.rfind(')') + 2));
-            std::string field;
-            double ticks = 0;
-            for (int i = 3; i <= 15 && fields >> field; ++i) {
-                if (i >= 14) ticks += std::strtod(field.c_str(), nullptr);
-            }
-            return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-        }
-    }
-    return 0;
-}
-
-// Windows on the bench's display: `others` windows of another program and,
-// when `ours`, this process's main window and island over part of them.
-// Redrawn on a thread of their own until destroyed: our main window 30 times
-// a second, the first other window 10 times.
-class BenchWindows {
-public:
-    BenchWindows(const std::string& display, int others, bool ours)
-        : others_(display, static_cast<uint32_t>(::getpid()) + 1), ours_(display, static_cast<uint32_t>(::getpid())) {
-        using Look = hollowkit::testsupport::X11TestWindows::Look;
-        std::mt19937 random(11);
-        const auto color = [&] {
-            return hollowkit::RgbColor{static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
-                                       static_cast<uint8_t>(random())};
-        };
-        const auto openOther = [&](int i) {
-            const uint32_t w = others_.open({100 + (i % 5) * 340, 120 + (i / 5 % 2) * 420, 480, 320}, Look{color()});
-            if (i == 0) busyOther_ = w;
-        };
-        // Most under ours, the last one above.
-        for (int i = 0; i < others - 1; ++i) openOther(i);
-        if (ours) {
-            main_ = ours_.open({384, 216, 1152, 648}, Look{color()});
-            ours_.open({780, 40, 360, 64}, Look{color(), 255, true});
-        }
-        if (others > 0) openOther(others - 1);
-        redraw_ = std::thread([this] {
-            for (int tick = 0; !stop_.load(); ++tick) {
-                const hollowkit::RgbColor shade{static_cast<uint8_t>(tick * 7), 90,
-                                                static_cast<uint8_t>(255 - tick * 3)};
-                if (main_ != 0) ours_.recolor(main_, shade);
-                if (busyOther_ != 0 && tick % 3 == 0) others_.recolor(busyOther_, shade);
-                std::this_thread::sleep_for(std::chrono::microseconds(33'333));
-            }
-        });
-    }
-    ~BenchWindows() {
-        stop_.store(true);
-        redraw_.join();
-    }
-    BenchWindows(const BenchWindows&) = delete;
-    BenchWindows& operator=(const BenchWindows&) = delete;
-
-private:
-    hollowkit::testsupport::X11TestWindows others_;
-    hollowkit::testsupport::X11TestWindows ours_;
-    uint32_t main_ = 0;
-    uint32_t busyOther_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread redraw_;
-};
 
 // Video frames in a movie, as ffprobe counts its packets.
 double movieFrames(const std::filesystem::path& movie) {
@@ -288,7 +209,7 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
     const double seconds = envSeconds("HK_TAKEBENCH_PEER_SECONDS", 20);
     auto server = texturedServer(state);
     if (!server) return;
-    BenchWindows windows(server->displayName(), static_cast<int>(state.range(0)), state.range(1) != 0);
+    benchsupport::BenchWindows windows(server->displayName(), static_cast<int>(state.range(0)), state.range(1) != 0);
     const auto folder = std::filesystem::temp_directory_path() / ("hk-take-peer-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     hollowkit::X11DisplayService displays(server->displayName());
@@ -306,9 +227,9 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             recorder.start(std::nullopt, [&](auto) { started = true; });
             main.waitFor([&] { return started; }, 30s);
             const double before = cpuSeconds();
-            const double serverBefore = childCpuSeconds("Xvfb");
+            const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
             main.waitFor([] { return false; }, hollowkit::toDuration(seconds));
-            recorderServer = (childCpuSeconds("Xvfb") - serverBefore) / seconds;
+            recorderServer = (benchsupport::childCpuSeconds("Xvfb") - serverBefore) / seconds;
             std::optional<bool> done;
             recorder.stop(SteadyClock::now(), [&](auto r) { done = r.has_value(); });
             main.waitFor([&] { return done.has_value(); }, 120s);
@@ -324,9 +245,9 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
             "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
             (folder / "Peer.mov").string()};
-        const double serverBefore = childCpuSeconds("Xvfb");
+        const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
         const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", arguments);
-        peerServer = (childCpuSeconds("Xvfb") - serverBefore) / seconds;
+        peerServer = (benchsupport::childCpuSeconds("Xvfb") - serverBefore) / seconds;
         peerCpu = peer.ok ? peer.cpuSeconds / seconds : -1;
     }
     state.counters["recorder_cpu_s_per_s"] = recorderCpu;
