@@ -21,6 +21,8 @@
 //     recorder leaves out and the peer records:
 //     recorder_cpu_s_per_s, ffmpeg_cpu_s_per_s   CPU seconds per second of screen
 //     recorder_frames, ffmpeg_frames             frames in each movie
+//     ffmpeg_duplicated    of ffmpeg's, copies of the previous picture it
+//                          wrote for grabs it did not make in time
 //     recorder_cpu_ms_per_frame, ffmpeg_cpu_ms_per_frame   CPU per kept frame
 //     recorder_xvfb_ms_per_frame, ffmpeg_xvfb_ms_per_frame   the X server's
 //                      CPU per kept frame while each side ran
@@ -244,7 +246,7 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             server->displayName(), "-t", std::to_string(seconds), "-c:v", "libx265", "-preset", "ultrafast",
             "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
             "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
-            (folder / "Peer.mov").string()};
+            "-progress", (folder / "progress.txt").string(), (folder / "Peer.mov").string()};
         const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
         const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", arguments);
         peerServer = (benchsupport::childCpuSeconds("Xvfb") - serverBefore) / seconds;
@@ -254,6 +256,13 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
     state.counters["ffmpeg_cpu_s_per_s"] = peerCpu;
     const double recorderFrames = movieFrames(folder / "Screen.mov");
     const double peerFrames = movieFrames(folder / "Peer.mov");
+    // ffmpeg's last progress report counts the pictures it repeated.
+    double duplicated = 0;
+    std::ifstream progress(folder / "progress.txt");
+    for (std::string line; std::getline(progress, line);) {
+        if (line.rfind("dup_frames=", 0) == 0) duplicated = std::strtod(line.c_str() + 11, nullptr);
+    }
+    state.counters["ffmpeg_duplicated"] = duplicated;
     state.counters["recorder_frames"] = recorderFrames;
     state.counters["ffmpeg_frames"] = peerFrames;
     // A side that keeps fewer frames also encodes fewer: CPU per kept frame.
