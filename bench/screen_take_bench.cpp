@@ -12,12 +12,20 @@
 //                      (or at the end of a shorter take) and at the stop
 //     stop_to_saved_s_per_min   from Record (stop) until "Screen recording
 //                      saved", per minute of take
-//   BM_ScreenHalfVsFfmpeg   (HK_TAKEBENCH_PEER_SECONDS, default 20) the
-//     screen half alone (ScreenRecorder, HEVC) against `ffmpeg -f x11grab`
-//     with the same size, rate and encoder settings on the same display:
+//   BM_ScreenHalfVsFfmpeg/others:N/ours:M   (HK_TAKEBENCH_PEER_SECONDS,
+//     default 20) the screen half alone (ScreenRecorder, HEVC) against
+//     `ffmpeg -f x11grab` with the same size, rate and encoder settings on the
+//     same display, with N other programs' windows open (the first redrawn 10
+//     times a second) and, for ours:1, this process's main window (redrawn 30
+//     times a second, as the live picture is) and island over them, which the
+//     recorder leaves out and the peer records:
 //     recorder_cpu_s_per_s, ffmpeg_cpu_s_per_s   CPU seconds per second of screen
 //     recorder_frames, ffmpeg_frames             frames in each movie
+//     ffmpeg_duplicated    of ffmpeg's, copies of the previous picture it
+//                          wrote for grabs it did not make in time
 //     recorder_cpu_ms_per_frame, ffmpeg_cpu_ms_per_frame   CPU per kept frame
+//     recorder_xvfb_ms_per_frame, ffmpeg_xvfb_ms_per_frame   the X server's
+//                      CPU per kept frame while each side ran
 //
 // Run it with as many CPUs as the target has, e.g. `taskset -c 0,1` (Xvfb and
 // ffmpeg inherit the restriction).
@@ -28,6 +36,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -35,6 +44,7 @@
 
 #include "../tests/model/model_harness.h"
 #include "bench_support.h"
+#include "bench_windows.h"
 #include "camera_frames.h"
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
@@ -201,6 +211,7 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
     const double seconds = envSeconds("HK_TAKEBENCH_PEER_SECONDS", 20);
     auto server = texturedServer(state);
     if (!server) return;
+    benchsupport::BenchWindows windows(server->displayName(), static_cast<int>(state.range(0)), state.range(1) != 0);
     const auto folder = std::filesystem::temp_directory_path() / ("hk-take-peer-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     hollowkit::X11DisplayService displays(server->displayName());
@@ -208,6 +219,8 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
     hollowkit::ManualExecutor main;
     double recorderCpu = 0;
     double peerCpu = 0;
+    double recorderServer = 0;
+    double peerServer = 0;
     for (auto _ : state) {
         {
             hollowkit::ScreenRecorder recorder(folder / "Screen.mov", hollowkit::VideoCodec::hevc, false, main,
@@ -216,7 +229,9 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             recorder.start(std::nullopt, [&](auto) { started = true; });
             main.waitFor([&] { return started; }, 30s);
             const double before = cpuSeconds();
+            const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
             main.waitFor([] { return false; }, hollowkit::toDuration(seconds));
+            recorderServer = (benchsupport::childCpuSeconds("Xvfb") - serverBefore) / seconds;
             std::optional<bool> done;
             recorder.stop(SteadyClock::now(), [&](auto r) { done = r.has_value(); });
             main.waitFor([&] { return done.has_value(); }, 120s);
@@ -231,14 +246,23 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             server->displayName(), "-t", std::to_string(seconds), "-c:v", "libx265", "-preset", "ultrafast",
             "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
             "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
-            (folder / "Peer.mov").string()};
+            "-progress", (folder / "progress.txt").string(), (folder / "Peer.mov").string()};
+        const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
         const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", arguments);
+        peerServer = (benchsupport::childCpuSeconds("Xvfb") - serverBefore) / seconds;
         peerCpu = peer.ok ? peer.cpuSeconds / seconds : -1;
     }
     state.counters["recorder_cpu_s_per_s"] = recorderCpu;
     state.counters["ffmpeg_cpu_s_per_s"] = peerCpu;
     const double recorderFrames = movieFrames(folder / "Screen.mov");
     const double peerFrames = movieFrames(folder / "Peer.mov");
+    // ffmpeg's last progress report counts the pictures it repeated.
+    double duplicated = 0;
+    std::ifstream progress(folder / "progress.txt");
+    for (std::string line; std::getline(progress, line);) {
+        if (line.rfind("dup_frames=", 0) == 0) duplicated = std::strtod(line.c_str() + 11, nullptr);
+    }
+    state.counters["ffmpeg_duplicated"] = duplicated;
     state.counters["recorder_frames"] = recorderFrames;
     state.counters["ffmpeg_frames"] = peerFrames;
     // A side that keeps fewer frames also encodes fewer: CPU per kept frame.
@@ -247,8 +271,18 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
     };
     state.counters["recorder_cpu_ms_per_frame"] = perFrameMs(recorderCpu, recorderFrames);
     state.counters["ffmpeg_cpu_ms_per_frame"] = perFrameMs(peerCpu, peerFrames);
+    state.counters["recorder_xvfb_ms_per_frame"] = perFrameMs(recorderServer, recorderFrames);
+    state.counters["ffmpeg_xvfb_ms_per_frame"] = perFrameMs(peerServer, peerFrames);
     std::filesystem::remove_all(folder);
 }
-BENCHMARK(BM_ScreenHalfVsFfmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ScreenHalfVsFfmpeg)
+    ->ArgNames({"others", "ours"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({3, 1})
+    ->Args({10, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -47,6 +47,9 @@ struct ScreenCaptureRequest {
     int queueDepth = 6;      // pictures the consumer may hold before the capture drops
     bool capturesAudio = false;
     bool excludesCurrentProcessAudio = true;  // where the backend can
+    // This process's windows are left out of the pictures (what lies under
+    // them shows, or black where the backend cannot see under them).
+    bool excludesCurrentProcessWindows = true;
     int sampleRate = 48000;
     int channelCount = 2;
 

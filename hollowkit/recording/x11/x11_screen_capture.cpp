@@ -1,8 +1,7 @@
 #include "hollowkit/recording/x11/x11_screen_capture.h"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -26,7 +25,9 @@ extern "C" {
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/media/pixel_buffer_pool.h"
 #include "hollowkit/recording/bgrx_to_nv12.h"
+#include "hollowkit/recording/x11/x11_window_exclusion.h"
 #include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/recording/x11/xcb_shared_segment.h"
 
 namespace hollowkit {
 namespace {
@@ -46,63 +47,6 @@ using x11::Reply;
 AVBufferRef* borrowBuffer(uint8_t* data, size_t size) {
     return av_buffer_create(data, size, [](void*, uint8_t*) {}, nullptr, 0);
 }
-
-// A System V shared-memory segment attached to this process and the X
-// server.
-class SharedSegment {
-public:
-    SharedSegment() = default;
-    ~SharedSegment() { release(); }
-    SharedSegment(const SharedSegment&) = delete;
-    SharedSegment& operator=(const SharedSegment&) = delete;
-
-    Result<void, std::string> attach(xcb_connection_t* c, size_t size) {
-        id_ = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-        if (id_ < 0) return unexpected(std::string("shared memory: ") + std::strerror(errno));
-        void* address = shmat(id_, nullptr, 0);
-        if (address == reinterpret_cast<void*>(-1)) {
-            const int error = errno;
-            shmctl(id_, IPC_RMID, nullptr);
-            id_ = -1;
-            return unexpected(std::string("shared memory: ") + std::strerror(error));
-        }
-        address_ = static_cast<uint8_t*>(address);
-        size_ = size;
-        connection_ = c;
-        segment_ = xcb_generate_id(c);
-        xcb_generic_error_t* error = xcb_request_check(c, xcb_shm_attach_checked(c, segment_, id_, 0));
-        // Marked for removal at once: it goes when both sides detach, even
-        // if this process dies.
-        shmctl(id_, IPC_RMID, nullptr);
-        if (error != nullptr) {
-            std::free(error);
-            segment_ = 0;
-            return unexpected(std::string("the display refused shared memory"));
-        }
-        return {};
-    }
-
-    uint8_t* data() const { return address_; }
-    size_t size() const { return size_; }
-    uint32_t segment() const { return segment_; }
-
-private:
-    void release() {
-        if (segment_ != 0 && connection_ != nullptr) {
-            xcb_shm_detach(connection_, segment_);
-            xcb_flush(connection_);
-        }
-        if (address_ != nullptr) shmdt(address_);
-        segment_ = 0;
-        address_ = nullptr;
-    }
-
-    xcb_connection_t* connection_ = nullptr;
-    int id_ = -1;
-    uint8_t* address_ = nullptr;
-    size_t size_ = 0;
-    uint32_t segment_ = 0;
-};
 
 bool hasExtension(xcb_connection_t* c, xcb_extension_t* extension) {
     const xcb_query_extension_reply_t* data = xcb_get_extension_data(c, extension);
@@ -171,6 +115,15 @@ public:
             drawsCursor_ = version != nullptr;
         }
 
+        if (request_.excludesCurrentProcessWindows) {
+            x11::WindowExclusion::Setup setup;
+            setup.display = x11::PixelRect{display.x, display.y, display.width, display.height};
+            setup.ownerPid = static_cast<uint32_t>(::getpid());
+            setup.useComposite = options.useComposite;
+            setup.useSharedMemory = useSharedMemory_;
+            exclusion_ = std::make_unique<x11::WindowExclusion>(connection_, setup);
+        }
+
         if (auto made = makeScaler(options.conversionThreads); !made) return made;
         // The first picture shows the grab works before start reports success.
         if (auto grabbed = grab(); !grabbed) return unexpected(grabbed.error());
@@ -232,9 +185,11 @@ private:
 
     uint8_t* pixels() { return useSharedMemory_ ? segment_.data() : copyBuffer_.data(); }
 
-    // Grabs the display's rectangle with the pointer drawn in.
+    // Grabs the display's rectangle with the pointer drawn in and our own
+    // windows left out.
     Result<void, std::string> grab() {
         xcb_connection_t* c = connection_.get();
+        if (exclusion_) exclusion_->prepare();
         const DisplayInfo& d = request_.display;
         const auto x = static_cast<int16_t>(d.x);
         const auto y = static_cast<int16_t>(d.y);
@@ -261,6 +216,7 @@ private:
         if (!grabbed) {
             return unexpected(std::string(connection_.broken() ? kConnectionLost : kDisplayGone));
         }
+        if (exclusion_) exclusion_->apply(pixels(), stride_);
         if (cursor) drawCursor(*cursor);
         return {};
     }
@@ -370,7 +326,9 @@ private:
 
     // Set up by open(), then used by the capture thread only.
     x11::Connection connection_;
-    SharedSegment segment_;
+    x11::SharedSegment segment_;
+    // Declared after the connection: it is gone before the connection.
+    std::unique_ptr<x11::WindowExclusion> exclusion_;
     bool useSharedMemory_ = false;
     std::vector<uint8_t> copyBuffer_;
     size_t stride_ = 0;

@@ -9,9 +9,14 @@
 // stamped on CLOCK_MONOTONIC when it was asked for. A grab that falls behind
 // skips the slots it missed instead of bunching frames up.
 //
+// This process's own windows (those whose _NET_WM_PID names it) are left
+// out when the request asks: rebuilt from the windows under them through the
+// Composite extension, or blacked out where the server has none
+// (x11_window_exclusion.h).
+//
 // System sound comes from the sound server's monitor of the default output
-// through an AudioInputBackend. X11 cannot leave the app's own windows or
-// sound out of the recording.
+// through an AudioInputBackend. X11 cannot leave the app's own sound out of
+// the recording.
 
 #include <string>
 
@@ -33,6 +38,9 @@ public:
         bool useSharedMemory = true;
         // Threads scaling and converting each picture; 0 picks by size.
         int conversionThreads = 0;
+        // false blacks our own windows out instead of rebuilding what lies
+        // under them (as on servers without Composite).
+        bool useComposite = true;
     };
 
     X11ScreenCaptureBackend() = default;

@@ -1,0 +1,153 @@
+#pragma once
+
+// WindowExclusion: keeps one process's windows out of the pictures grabbed
+// from a display. With the Composite extension every top-level window is
+// redirected automatically (the screen itself looks the same) and the parts
+// of the display that our windows cover (their shapes) are rebuilt on the
+// server from the other windows' pixmaps, in stacking order, over the
+// desktop background (_XROOTPMAP_ID, else black), through XRender so
+// windows with alpha blend. Damage tells which windows under ours changed;
+// the rebuilt parts are fetched again only then. Where a compositing
+// manager blends windows, only the pixels that our windows with alpha (a
+// see-through panel) really draw on are replaced: their pixels are fetched
+// again when Damage says they changed.
+// Without Composite (or Render or Damage) the parts our windows cover are
+// blacked out instead, and the log says so once. Where none of our windows
+// is on the display the grab is left as it is.
+//
+// Thread: the screen capture's thread, which owns the connection; the
+// connection is borrowed and must outlive this. It reads the connection's
+// events. Requests that fail (a window gone meanwhile) leave that window
+// out of one rebuild. A window of ours that changes between the reading
+// and the grab can show for one picture where it changed.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "hollowkit/recording/x11/x11_window_stack.h"
+#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/recording/x11/xcb_shared_segment.h"
+
+namespace hollowkit::x11 {
+
+class WindowExclusion {
+public:
+    enum class Mode : uint8_t {
+        none = 0,
+        rebuilt,     // from the other windows' pixmaps
+        blackedOut,  // no Composite: filled black
+    };
+
+    struct Setup {
+        PixelRect display;  // the grabbed part of the root window
+        uint32_t ownerPid = 0;
+        bool useComposite = true;  // false: blacked out, as without Composite
+        bool useSharedMemory = true;
+    };
+
+    // Selects the root's events on `connection` and, where the server
+    // allows, redirects its windows.
+    WindowExclusion(const Connection& connection, Setup setup);
+    ~WindowExclusion();
+    WindowExclusion(const WindowExclusion&) = delete;
+    WindowExclusion& operator=(const WindowExclusion&) = delete;
+
+    Mode mode() const { return mode_; }
+
+    // Before each grab: takes in the events that came, reads the windows
+    // again when they changed, and rebuilds what our windows cover when
+    // anything under them changed.
+    void prepare();
+    // After the grab into `pixels` (32-bit BGRX of the display, `stride`
+    // bytes a row): what our windows cover is replaced.
+    void apply(uint8_t* pixels, size_t stride) const;
+
+private:
+    // Pixels fetched from the server into shared memory (or a copy).
+    struct Pixels {
+        SharedSegment segment;
+        std::vector<uint8_t> copy;
+        PixelRect area;     // what they show
+        size_t stride = 0;  // bytes a row
+        bool valid = false;
+
+        const uint8_t* at(int x, int y) const;
+    };
+
+    // Another program's window as drawn into a rebuild.
+    struct WindowPicture {
+        uint32_t damage = 0;
+        uint32_t pixmap = 0;
+        uint32_t picture = 0;
+        int width = 0;   // the size the pixmap was named at
+        int height = 0;
+        bool unusable = false;  // the server would not name its pixmap
+    };
+
+    // One of our windows with alpha: its own pixels, for where it draws.
+    struct SeeThrough {
+        uint32_t damage = 0;
+        uint32_t pixmap = 0;
+        int width = 0;
+        int height = 0;
+        bool stale = true;
+        bool unusable = false;  // the server would not name its pixmap
+        Pixels pixels;          // on the root
+    };
+
+    // Empty when windows can be rebuilt; otherwise why not.
+    std::string_view startComposite();
+    void readBackground();
+    // `event` is an xcb_generic_event_t (an unnamed struct in xcb's headers).
+    void handle(const void* event);
+    // Whether damage to `area` of `window` (inside its border; `innerWidth`
+    // wide without it) falls on what was rebuilt last.
+    bool damageReachesPatch(uint32_t window, const PixelRect& area, int innerWidth) const;
+    bool hasAlpha(uint32_t visual) const;
+    // A compositing manager owns the screen, so windows with alpha blend.
+    bool compositorRuns() const;
+    uint32_t nameWindowPixmap(uint32_t window);
+    void rebuild();
+    bool drawWindow(const TopWindow& window, const PixelRect& part, const std::vector<PixelRect>& covered,
+                    const PixelRect& rootBox);
+    void readSeeThrough();
+    bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
+    void releasePicture(WindowPicture& picture);
+    void releaseSeeThrough(SeeThrough& window);
+    void releaseWindow(uint32_t window, bool destroyed);
+
+    const Connection& connection_;
+    const Setup setup_;
+    WindowStack stack_;
+    Mode mode_ = Mode::none;
+
+    // Composite's resources.
+    uint8_t damageEvent_ = 0;
+    uint32_t rootPixmapAtom_ = 0;
+    uint32_t compositorAtom_ = 0;
+    bool blends_ = false;
+    uint32_t rootFormat_ = 0;
+    std::unordered_map<uint32_t, uint32_t> visualFormats_;
+    std::unordered_set<uint32_t> alphaFormats_;
+    uint32_t background_ = 0;  // picture of _XROOTPMAP_ID; 0 paints black
+    std::unordered_map<uint32_t, WindowPicture> pictures_;
+    std::unordered_map<uint32_t, std::unique_ptr<SeeThrough>> seeThrough_;
+    uint32_t patchPixmap_ = 0;
+    uint32_t patchPicture_ = 0;
+    PixelRect patchSize_;
+    bool sharedMemoryRefused_ = false;
+
+    // The rebuilt part of the display, on the root.
+    Pixels patch_;
+
+    std::vector<CoveredPart> covered_;
+    std::vector<CoveredPart> rebuiltFor_;
+    bool changed_ = true;
+};
+
+}  // namespace hollowkit::x11
