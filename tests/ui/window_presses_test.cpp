@@ -213,7 +213,9 @@ TEST(WindowPressesTest, TheCameraSettingsPillOpensItsSettingsThroughTheWindow) {
 }
 
 // After each settings choice the pills of the connection cluster sit side by
-// side inside the bar, whatever the summary's length.
+// side inside the bar, whatever the summary's length. With
+// LUMENHOLLOW_SHOT_DIR set, the bar's picture after each choice is saved
+// there to be looked at.
 TEST(WindowPressesTest, EverySettingsSummaryReLaysTheBar) {
     namespace hk = hollowkit;
     MotionOff still;
@@ -224,6 +226,8 @@ TEST(WindowPressesTest, EverySettingsSummaryReLaysTheBar) {
     const QWidget& settings = bar.cameraSettingsButton();
     const std::vector<std::pair<hk::CameraResolution, hk::CameraFrameRate>> choices{
         {hk::CameraResolution::p4K, hk::CameraFrameRate::fps30},
+        {hk::CameraResolution::p2_7K, hk::CameraFrameRate::fps25},
+        {hk::CameraResolution::vertical3K, hk::CameraFrameRate::fps50},
         {hk::CameraResolution::vertical2_7K, hk::CameraFrameRate::fps60},
         {hk::CameraResolution::p1080, hk::CameraFrameRate::fps24},
         {hk::CameraResolution::vertical1080, hk::CameraFrameRate::fps48},
@@ -241,6 +245,11 @@ TEST(WindowPressesTest, EverySettingsSummaryReLaysTheBar) {
         EXPECT_LE(routeRect.right() + BottomBar::kSpacing, settingsRect.left()) << "the pills do not overlap";
         EXPECT_EQ(settings.size(), settings.sizeHint()) << "the summary is not cut";
         EXPECT_EQ(bar.connectionCluster().size(), bar.connectionCluster().sizeHint());
+        if (const QString folder = qEnvironmentVariable("LUMENHOLLOW_SHOT_DIR"); !folder.isEmpty()) {
+            const QRect around = QRect(bar.mapTo(&window, QPoint(0, 0)), bar.size()).adjusted(-8, -8, 8, 8);
+            const QString name = QString(bar.cameraSettingsButton().title()).replace(QLatin1Char(' '), QLatin1Char('-'));
+            EXPECT_TRUE(window.grab(around).save(folder + QStringLiteral("/bottom-bar-") + name + ".png"));
+        }
     }
 }
 
