@@ -53,6 +53,9 @@ constexpr const char* kCameraLostNotice = "The camera was disconnected: recordin
 // it where an overlay puts its title and words.
 constexpr int kPictureArea[] = {100, 80, 950, 380};
 constexpr int kOverlayWords[] = {470, 260, 212, 110};
+// The camera-off panel's "Use USB-C Instead" pill, centred under its words.
+constexpr int kCameraOffUseUSBX = 575;
+constexpr int kCameraOffUseUSBY = 410;
 // More than a movie's header: a fragment with pictures follows it.
 constexpr uintmax_t kFirstFragmentBytes = 8 * 1024;
 
@@ -232,6 +235,21 @@ TEST_F(WirelessJourney, SilentCameraIsShownOffItsMoviePlaysAndItsReturnIsPickedU
         },
         90s))
         << app_->describe();
+}
+
+// The camera falls silent: its panel covers the picture under the window's
+// chrome, and a click on the panel's "Use USB-C Instead" reaches it (with no
+// camera on USB it opens the USB guide).
+TEST_F(WirelessJourney, TheSilentCamerasPanelTakesAClickOnUseUSBInstead) {
+    app_->signal(SIGUSR2);
+    ASSERT_TRUE(app_->waitForState(
+        [](const nlohmann::json& s) { return simulator(s)["silent"] == true && s["cameraOff"] == true; }, 60s))
+        << app_->describe();
+    ASSERT_EQ(app_->state()["usbGuide"], false);
+    ASSERT_TRUE(app_->clickInWindow(kCameraOffUseUSBX, kCameraOffUseUSBY));
+    EXPECT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == true; }))
+        << "the click did not reach the panel's button; " << app_->describe();
+    EXPECT_EQ(app_->state()["connection"], "wireless");
 }
 
 }  // namespace

@@ -102,7 +102,11 @@ void BottomBar::setRailMode(bool railMode) {
 void BottomBar::refresh() {
     const BottomBarState next = bottomBarState(model_.state(), cameraTraits(model_.model()), compact_, railMode_);
     settingsButton_->setSettings(model_.state().cameraSettings);
-    if (applied_ && next == state_) return;
+    if (applied_ && next == state_) {
+        // The settings summary alone may have changed its pill's width.
+        placeClusters();
+        return;
+    }
     apply(next);
 }
 

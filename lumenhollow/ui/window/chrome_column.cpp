@@ -1,10 +1,15 @@
 #include "lumenhollow/ui/window/chrome_column.h"
 
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QKeySequence>
+#include <QMouseEvent>
+#include <QVariantAnimation>
+#include <QWheelEvent>
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
 #include "lumenhollow/ui/kit/status_pill.h"
@@ -45,20 +50,45 @@ QRect columnPixels(const RectF& rect) {
     return QRect(qRound(rect.x), qRound(rect.y), qRound(rect.width), qRound(rect.height));
 }
 
+QRect columnBetween(const QRect& from, const QRect& to, double progress) {
+    const auto mix = [progress](int a, int b) { return a + qRound((b - a) * progress); };
+    return QRect(mix(from.x(), to.x()), mix(from.y(), to.y()), mix(from.width(), to.width()),
+                 mix(from.height(), to.height()));
+}
+
+// Where a fading rail's opacity lives; made on demand.
+QGraphicsOpacityEffect* columnFadeEffect(QWidget* rail) {
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(rail->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(rail);
+        rail->setGraphicsEffect(effect);
+    }
+    return effect;
+}
+
+QWidget* columnBackdrop(QWidget* parent) {
+    auto* backdrop = new QWidget(parent);
+    backdrop->setObjectName("chromeBackdrop");
+    backdrop->setAttribute(Qt::WA_TransparentForMouseEvents);
+    backdrop->setFocusPolicy(Qt::NoFocus);
+    return backdrop;
+}
+
 }  // namespace
 
 ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
     : QWidget(parent),
       model_(model),
-      topGradient_(new ChromeGradient(ChromeGradient::DarkEdge::top, M::kTopGradientOpacity, this)),
-      bottomGradient_(new ChromeGradient(ChromeGradient::DarkEdge::bottom, M::kBottomGradientOpacity, this)),
+      backdrop_(columnBackdrop(parent)),
+      topGradient_(new ChromeGradient(ChromeGradient::DarkEdge::top, M::kTopGradientOpacity, backdrop_)),
+      bottomGradient_(new ChromeGradient(ChromeGradient::DarkEdge::bottom, M::kBottomGradientOpacity, backdrop_)),
       dragArea_(new WindowDragArea(ops, this)),
       statusPill_(new ui::StatusPill(dragArea_)),
       folderButton_(new ui::IconButton("folder",
                                        QString::fromStdString(ui::withShortcut("Open the output folder",
                                                                                ui::outputFolderShortcut())),
                                        static_cast<int>(M::kFolderSize), dragArea_)),
-      toast_(new NoticeToast(this)),
+      toast_(new NoticeToast(backdrop_)),
       noticeTimeout_(model.sharedModel()) {
     setObjectName("chromeLayer");
     setFocusPolicy(Qt::NoFocus);
@@ -90,10 +120,8 @@ ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
     bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     install(Slot::bottomBar, bar);
 
-    // The drag strip's row draws over the top gradient; the toast over all.
-    dragArea_->raise();
     dragArea_->installEventFilter(this);
-    toast_->raise();
+    backdrop_->stackUnder(this);
 
     model_.onChange({Field::battery, Field::cardStorage, Field::macFreeBytes, Field::connection, Field::stats}, this,
                     [this] { updateStatusPill(); });
@@ -111,7 +139,7 @@ ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
     relayout();
 }
 
-ChromeColumn::~ChromeColumn() = default;
+ChromeColumn::~ChromeColumn() { delete backdrop_.data(); }
 
 ui::RecordPill* ChromeColumn::recordPill() const { return recordPill_; }
 
@@ -125,9 +153,10 @@ void ChromeColumn::install(Slot slot, QWidget* control) {
         control->setParent(columnSlotInTopRow(slot) ? static_cast<QWidget*>(dragArea_) : this);
         // The picture keeps the keyboard: arrows turn the camera.
         control->setFocusPolicy(Qt::NoFocus);
-        control->show();
-        toast_->raise();
+        // A rail appears with its fade only when the width class changes.
+        control->setVisible(slot != Slot::toolRail || classes_.rail);
     }
+    if (slot == Slot::toolRail) railShown_ = control && classes_.rail;
     applyWidthClasses();
     relayout();
 }
@@ -135,7 +164,64 @@ void ChromeColumn::install(Slot slot, QWidget* control) {
 void ChromeColumn::applyWidthClasses() {
     folderButton_->setVisible(!classes_.rail);
     if (QWidget* scenes = slotWidget(Slot::scenesButton)) scenes->setVisible(!classes_.rail);
-    if (QWidget* rail = slotWidget(Slot::toolRail)) rail->setVisible(classes_.rail);
+    showRail(classes_.rail);
+}
+
+void ChromeColumn::showRail(bool shown) {
+    QWidget* rail = slotWidget(Slot::toolRail);
+    if (!rail) return;
+    if (shown == railShown_ && (railFade_ || rail->isHidden() != shown)) return;
+    railShown_ = shown;
+    if (railFade_) static_cast<QAbstractAnimation*>(railFade_.data())->stop();
+    if (!isVisible()) {
+        rail->setGraphicsEffect(nullptr);
+        rail->setVisible(shown);
+        return;
+    }
+    // A reversal starts from the opacity the rail has now.
+    const double from = rail->isHidden() ? 0.0 : columnFadeEffect(rail)->opacity();
+    const double to = shown ? 1.0 : 0.0;
+    // Set before the first frame, so a rail coming in does not flash.
+    columnFadeEffect(rail)->setOpacity(from);
+    rail->show();
+    railFade_ = ui::animate(rail, ui::Ease{ui::Ease::Kind::inOut, kRailSeconds}, [this, rail, from, to](double p) {
+        if (p < 1.0) {
+            columnFadeEffect(rail)->setOpacity(from + (to - from) * p);
+            return;
+        }
+        // At rest the rail paints directly again.
+        rail->setGraphicsEffect(nullptr);
+        rail->setVisible(to > 0);
+        updateHitArea();
+    });
+}
+
+void ChromeColumn::placeRail(const QRect& target) {
+    QWidget* rail = slotWidget(Slot::toolRail);
+    if (!rail) return;
+    if (railGlide_ && railTarget_ == target) return;
+    if (railGlide_) static_cast<QAbstractAnimation*>(railGlide_.data())->stop();
+    railTarget_ = target;
+    const QRect from = rail->geometry();
+    if (!glideRail_ || rail->isHidden() || from.isEmpty() || from == target) {
+        rail->setGeometry(target);
+        return;
+    }
+    railGlide_ = ui::animate(rail, ui::Ease{ui::Ease::Kind::inOut, kRailSeconds}, [this, rail, from, target](double p) {
+        rail->setGeometry(columnBetween(from, target, p));
+        updateHitArea();
+    });
+}
+
+void ChromeColumn::updateHitArea() {
+    QRegion area;
+    for (QObject* child : children()) {
+        const auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && !widget->isHidden()) area += widget->geometry();
+    }
+    // An empty mask would mean no mask at all: keep one pixel outside.
+    if (area.isEmpty()) area = QRegion(-1, -1, 1, 1);
+    setMask(area);
 }
 
 void ChromeColumn::updateStatusPill() {
@@ -150,12 +236,25 @@ void ChromeColumn::updateRecordPill() {
 void ChromeColumn::noticeChanged() {
     toast_->setNotice(model_.state().notice);
     noticeTimeout_.noticeChanged();
+    glideRail_ = true;
     relayout();
+    glideRail_ = false;
 }
 
 bool ChromeColumn::event(QEvent* event) {
     // A control that changed its size asks its parent to lay out again.
-    if (event->type() == QEvent::LayoutRequest) relayout();
+    switch (event->type()) {
+        case QEvent::LayoutRequest: relayout(); break;
+        // The backdrop stays right under the column, and shows with it.
+        case QEvent::ZOrderChange:
+            if (backdrop_) backdrop_->stackUnder(this);
+            break;
+        case QEvent::ShowToParent:
+        case QEvent::HideToParent:
+            if (backdrop_) backdrop_->setVisible(!isHidden());
+            break;
+        default: break;
+    }
     return QWidget::event(event);
 }
 
@@ -168,8 +267,20 @@ bool ChromeColumn::eventFilter(QObject* watched, QEvent* event) {
 
 void ChromeColumn::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (backdrop_) backdrop_->setGeometry(geometry());
     relayout();
 }
+
+void ChromeColumn::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (backdrop_) backdrop_->setGeometry(geometry());
+}
+
+void ChromeColumn::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void ChromeColumn::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+void ChromeColumn::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
+void ChromeColumn::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+void ChromeColumn::wheelEvent(QWheelEvent* event) { event->accept(); }
 
 void ChromeColumn::relayout() {
     const WidthClasses classes = lumenhollow::widthClasses(width());
@@ -209,12 +320,13 @@ void ChromeColumn::relayout() {
     place(Slot::microphone, geometry_.microphone);
     place(Slot::scenesButton, geometry_.scenesButton);
     place(Slot::settingsMenu, geometry_.settingsMenu);
-    if (geometry_.toolRail) place(Slot::toolRail, *geometry_.toolRail);
+    if (geometry_.toolRail) placeRail(columnPixels(*geometry_.toolRail));
     place(Slot::zoom, geometry_.zoom);
     place(Slot::capture, geometry_.capture);
     place(Slot::joystick, geometry_.joystick);
     place(Slot::bottomBar, geometry_.bottomBar);
     if (geometry_.toast) toast_->setRestRect(*geometry_.toast);
+    updateHitArea();
 }
 
 }  // namespace lumenhollow

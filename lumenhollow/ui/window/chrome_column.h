@@ -12,9 +12,15 @@
 // Controls that other views provide go into named slots (set...()); the
 // column takes ownership, deletes what the slot held and lays the new one
 // out. Until then a slot holds an empty glass stand-in of the control's
-// size (the capture slot holds the record pill). Empty parts of the column
-// take no input: presses there reach the picture below. GUI thread only.
+// size (the capture slot holds the record pill). The column's hit area is
+// its controls alone (a mask), so a press anywhere else reaches what lies
+// below: a panel's buttons, or the picture. A press on a control's own glass
+// stops at the column and never steers the camera. The gradients and the
+// toast only draw: they sit on a layer of their own just under the column
+// that takes no input. The tool rail fades in and out and glides when the
+// notice moves it. GUI thread only.
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -44,6 +50,8 @@ class ChromeColumn final : public QWidget {
 public:
     enum class Slot { microphone, scenesButton, settingsMenu, toolRail, zoom, capture, joystick, bottomBar };
     static constexpr size_t kSlotCount = 8;
+    // The rail's fade and its glide when the notice comes or goes.
+    static constexpr double kRailSeconds = 0.2;
 
     // `model` and `ops` must outlive the column.
     ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent);
@@ -67,6 +75,8 @@ public:
     ui::IconButton& folderButton() const { return *folderButton_; }
     ChromeGradient& topGradient() const { return *topGradient_; }
     ChromeGradient& bottomGradient() const { return *bottomGradient_; }
+    // The layer under the column that holds the gradients and the toast.
+    QWidget& backdrop() const { return *backdrop_; }
     // The record pill standing in the capture slot; nullptr once replaced.
     ui::RecordPill* recordPill() const;
 
@@ -83,6 +93,13 @@ protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    // What reaches the column came off a control's glass: it stops here.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void install(Slot slot, QWidget* control);
@@ -90,8 +107,13 @@ private:
     void updateStatusPill();
     void updateRecordPill();
     void noticeChanged();
+    void showRail(bool shown);
+    void placeRail(const QRect& target);
+    void updateHitArea();
 
     ModelSignals& model_;
+    // A sibling under the column; deleted with the column.
+    QPointer<QWidget> backdrop_;
     ChromeGradient* topGradient_;
     ChromeGradient* bottomGradient_;
     WindowDragArea* dragArea_;
@@ -103,6 +125,11 @@ private:
     WidthClasses classes_;
     ChromeGeometry geometry_;
     NoticeTimeout noticeTimeout_;
+    bool railShown_ = false;
+    bool glideRail_ = false;
+    QRect railTarget_;
+    QPointer<QObject> railFade_;
+    QPointer<QObject> railGlide_;
 };
 
 }  // namespace lumenhollow

@@ -65,7 +65,6 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
-    chrome_->installEventFilter(this);
     installControls();
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
@@ -104,7 +103,6 @@ void MainWindow::installControls() {
 MainWindow::~MainWindow() {
     // The surface's input is a member: the surface goes first.
     surface_->removeEventFilter(this);
-    chrome_->removeEventFilter(this);
     delete takeCentralWidget();
 }
 
@@ -126,18 +124,9 @@ RectF MainWindow::pictureRect() const {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The chrome's hit area is its controls: elsewhere the window hands a
+    // press to the panel or the picture below it.
     if (watched == surface_ && event->type() == QEvent::Resize) layoutLayers();
-    // The chrome's empty parts hand the mouse to what lies below: the picture,
-    // or while a panel covers it, the panel, which keeps it. Moves and
-    // releases still pass, so a drag begun before the panel came can end.
-    if (watched == chrome_ && previewOverlays_->coversPreview()) {
-        switch (event->type()) {
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::Wheel: event->accept(); return true;
-            default: break;
-        }
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 

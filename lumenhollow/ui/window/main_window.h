@@ -4,9 +4,11 @@
 // surface, the root of the composition; its children, back to front: the
 // overlay layer (covering the picture's rectangle, never taking input, with
 // the guides and the face box), the status panels and the countdown
-// (PreviewOverlays places them), the chrome layer (the whole window, with
-// the drag strip at its top), and the sheet host over everything. The minimum content size follows the
-// picture's orientation. GUI thread only.
+// (PreviewOverlays places them), the chrome's backdrop (gradients and toast,
+// taking no input), the chrome layer (the whole window, with the drag strip
+// at its top, hit only on its controls), and the sheet host over everything.
+// The minimum content size follows the picture's orientation. GUI thread
+// only.
 //
 // MainWindowOpener keeps at most one window: it opens a new one when the
 // last was closed (the model's showMainWindow), and brings an open one
