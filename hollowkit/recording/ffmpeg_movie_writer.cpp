@@ -20,6 +20,7 @@ extern "C" {
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/ffmpeg_movie_writer_impl.h"
+#include "hollowkit/recording/x265_params.h"
 
 namespace hollowkit {
 namespace movie_writing {
@@ -114,8 +115,9 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
     if (hevc) {
         // x265 counts every CPU of the machine and pins its pool to them, so
         // it is told how many this process may really use. Closed GOPs keep
-        // every two-second stretch decodable on its own.
-        std::string params = "log-level=error:open-gop=0";
+        // every two-second stretch decodable on its own; SAO stays on so the
+        // encoder frees all it took (x265_params.h).
+        std::string params = "log-level=error:open-gop=0:" + std::string(kX265SaoParams);
         if (!settings.allowFrameReordering) params += ":bframes=0";
         params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);

@@ -22,6 +22,7 @@ extern "C" {
 #include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/movie_reader.h"
 #include "hollowkit/recording/picture_feed.h"
+#include "hollowkit/recording/x265_params.h"
 
 namespace hollowkit {
 
@@ -209,7 +210,8 @@ Result<void, ComposeError> Export::openEncoder() {
     av_dict_set_int(&raw, "crf", hevc ? options_.hevcCrf : options_.h264Crf, 0);
     if (hevc) {
         // x265 would size its pool by every CPU of the machine.
-        const std::string params = "log-level=error:pools=" + std::to_string(cpus_);
+        const std::string params =
+            "log-level=error:" + std::string(kX265SaoParams) + ":pools=" + std::to_string(cpus_);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
         // Libavcodec hands its thread count to x265 as the number of frames
         // coded at once; its default of one leaves most of the pool idle.
