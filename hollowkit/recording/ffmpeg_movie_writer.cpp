@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "hollowkit/base/cpu_count.h"
+#include "hollowkit/base/freed_memory_return.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/recording/encoder_threads.h"
@@ -269,6 +270,23 @@ void FfmpegMovieWriter::stopWorker() {
     if (worker_.joinable()) worker_.join();
 }
 
+void FfmpegMovieWriter::releaseEncoders() {
+    // Memory freed by a movie's encoders stays with their threads' heaps
+    // unless it is handed back here, and idle memory would grow movie by
+    // movie (freed_memory_return.h).
+    if (!videoCodec_ && !audioCodec_ && !staging_) return;
+    const FreedMemoryReturn returned;
+    videoCodec_.reset();
+    audioCodec_.reset();
+    scaler_.reset();
+    resampler_.reset();
+    audioFifo_.reset();
+    staging_.reset();
+    converted_.reset();
+    packet_.reset();
+    heldVideo_.clear();
+}
+
 void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase) {
     if (failed()) return;
     packet->stream_index = stream->index;
@@ -331,6 +349,7 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
         if (auto completed = file_->complete(*format_); !completed) fail(std::move(completed).error());
         format_->pb = nullptr;
     }
+    releaseEncoders();
     MutexLock lock(mutex_);
     state_ = State::finished;
     changed_.notify_all();
