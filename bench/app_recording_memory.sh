@@ -12,8 +12,8 @@
 # Usage: bench/app_recording_memory.sh [lumenhollow-demo]
 #   MOVIES (default 20), MOVIE_SECONDS (default 5), CODEC (HEVC or H.264,
 #   default HEVC), TOGGLES (unset), GAP_MS (default 45), CPU_SECONDS (unset:
-#   when set, the program's CPU use over that many idle seconds is printed
-#   before any movie, then no movie is made).
+#   when set, the program's CPU use over that many idle seconds, the picture
+#   live, is printed before the first movie and after the last).
 set -eu
 
 program=$(realpath "${1:-build/release/lumenhollow/app/lumenhollow-demo}")
@@ -90,14 +90,16 @@ xdotool windowfocus --sync "$window"
 press() { xdotool key --clearmodifiers --window "$window" ctrl+r; }
 sleep 2
 
-if [ -n "$cpuSeconds" ]; then
+idleCpu() {  # the program's CPU use over CPU_SECONDS, in % of one CPU
+    [ -n "$cpuSeconds" ] || return 0
+    local ticks
     ticks=$(cpuTicks)
     sleep "$cpuSeconds"
-    echo "idle cpu_pct $(awk -v a="$ticks" -v b="$(cpuTicks)" -v s="$cpuSeconds" -v hz="$(getconf CLK_TCK)" \
-        'BEGIN { printf "%.1f", (b - a) * 100 / hz / s }') rss_mb $(rssMb)"
-    exit 0
-fi
+    echo "$1 idle cpu_pct $(awk -v a="$ticks" -v b="$(cpuTicks)" -v s="$cpuSeconds" -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { printf "%.1f", (b - a) * 100 / hz / s }')"
+}
 
+idleCpu before
 echo "before rss_mb $(rssMb)"
 first=""
 last=""
@@ -129,4 +131,5 @@ else
     echo "after $toggles presses rss_mb $last ($(savedCount) movies ended)"
 fi
 echo "first $first last $last growth $(awk -v a="$first" -v b="$last" 'BEGIN { printf "%.1f", b - a }')"
+idleCpu after
 kill -0 "$app" || { echo "the program ended" >&2; exit 1; }
