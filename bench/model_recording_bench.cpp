@@ -67,6 +67,7 @@
 #include "hollowkit/imaging/color_lut.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/x265_params.h"
 #include "lumenhollow/model/movie_sample_recorder.h"
 #include "raw_frames.h"
 
@@ -347,8 +348,9 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
     if (hevc) {
         // The movie writer's frame threads: one per two CPUs, two to four.
         const int frameThreads = std::clamp(affinityCpus() / 2, std::min(affinityCpus(), 2), 4);
-        arguments.insert(arguments.end(), {"-x265-params", "log-level=error:open-gop=0:pools=" + cpus +
-                                                               ":frame-threads=" + std::to_string(frameThreads)});
+        arguments.insert(arguments.end(),
+                         {"-x265-params", "log-level=error:open-gop=0:" + std::string(hollowkit::kX265SaoParams) +
+                                              ":pools=" + cpus + ":frame-threads=" + std::to_string(frameThreads)});
     } else {
         arguments.insert(arguments.end(), {"-threads", cpus});
     }

@@ -40,6 +40,7 @@
 #include "hollowkit/media/video_frame.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/x265_params.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "raw_frames.h"
 
@@ -106,7 +107,8 @@ void BM_MovieRecorderRealTime(benchmark::State& state) {
         // order with the same encoder settings.
         bench::writeRawNv12(frames, raw);
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        const std::string x265 = "log-level=error:open-gop=0:pools=" + std::to_string(usableCpuCount());
+        const std::string x265 = "log-level=error:open-gop=0:" + std::string(kX265SaoParams) +
+                                 ":pools=" + std::to_string(usableCpuCount());
         const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
         const auto cliStart = std::chrono::steady_clock::now();
         const auto cli = CommandRunner::run(

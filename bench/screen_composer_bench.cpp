@@ -39,6 +39,7 @@
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/screen_composer.h"
+#include "hollowkit/recording/x265_params.h"
 #include "hollowkit/recording/zoom_planner.h"
 
 
@@ -178,7 +179,9 @@ void BM_FfmpegGraph(benchmark::State& state, VideoCodec codec) {
         // otherwise spread its pool over every CPU of the machine.
         args.insert(args.end(), {"-c:v", "libx265", "-preset", defaults.hevcPreset, "-crf",
                                  std::to_string(defaults.hevcCrf), "-x265-params",
-                                 "log-level=error:pools=" + std::to_string(affinityCpus()), "-tag:v", "hvc1"});
+                                 "log-level=error:" + std::string(kX265SaoParams) +
+                                     ":pools=" + std::to_string(affinityCpus()),
+                                 "-tag:v", "hvc1"});
     } else {
         args.insert(args.end(), {"-c:v", "libx264", "-preset", defaults.h264Preset, "-crf",
                                  std::to_string(defaults.h264Crf), "-tag:v", "avc1"});

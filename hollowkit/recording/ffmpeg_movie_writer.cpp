@@ -16,10 +16,12 @@ extern "C" {
 }
 
 #include "hollowkit/base/cpu_count.h"
+#include "hollowkit/base/freed_memory_return.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/ffmpeg_movie_writer_impl.h"
+#include "hollowkit/recording/x265_params.h"
 
 namespace hollowkit {
 namespace movie_writing {
@@ -115,8 +117,9 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
     if (hevc) {
         // x265 counts every CPU of the machine and pins its pool to them, so
         // it is told how many this process may really use. Closed GOPs keep
-        // every two-second stretch decodable on its own.
-        std::string params = "log-level=error:open-gop=0";
+        // every two-second stretch decodable on its own; SAO stays on so the
+        // encoder frees all it took (x265_params.h).
+        std::string params = "log-level=error:open-gop=0:" + std::string(kX265SaoParams);
         if (!settings.allowFrameReordering) params += ":bframes=0";
         params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
@@ -268,6 +271,23 @@ void FfmpegMovieWriter::stopWorker() {
     if (worker_.joinable()) worker_.join();
 }
 
+void FfmpegMovieWriter::releaseEncoders() {
+    // Memory freed by a movie's encoders stays with their threads' heaps
+    // unless it is handed back here, and idle memory would grow movie by
+    // movie (freed_memory_return.h).
+    if (!videoCodec_ && !audioCodec_ && !staging_) return;
+    const FreedMemoryReturn returned;
+    videoCodec_.reset();
+    audioCodec_.reset();
+    scaler_.reset();
+    resampler_.reset();
+    audioFifo_.reset();
+    staging_.reset();
+    converted_.reset();
+    packet_.reset();
+    heldVideo_.clear();
+}
+
 void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase,
                                     int64_t earliestDts) {
     if (failed()) return;
@@ -383,6 +403,7 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
         if (auto completed = file_->complete(*format_); !completed) fail(std::move(completed).error());
         format_->pb = nullptr;
     }
+    releaseEncoders();
     MutexLock lock(mutex_);
     state_ = State::finished;
     changed_.notify_all();

@@ -39,6 +39,7 @@ public:
 
     ~FfmpegMovieWriter() override {
         stopWorker();
+        releaseEncoders();
         // A writer dropped without finish leaves the fragments written so
         // far, a playable movie; the file closes with file_.
     }
@@ -94,6 +95,9 @@ private:
 
     void workerLoop();
     void stopWorker();
+    // Closes the encoders (their threads end) and gives what they held back
+    // to the system; the file stays open. After the worker stopped.
+    void releaseEncoders();
 
     // Worker side (or the caller's side once the worker has stopped).
     void encodeVideo(const VideoFrame& frame);

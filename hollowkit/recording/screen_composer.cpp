@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "hollowkit/base/cpu_count.h"
+#include "hollowkit/base/freed_memory_return.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/recording/bubble_compositor.h"
@@ -23,6 +24,7 @@ extern "C" {
 #include "hollowkit/recording/movie_reader.h"
 #include "hollowkit/recording/movie_temporaries.h"
 #include "hollowkit/recording/picture_feed.h"
+#include "hollowkit/recording/x265_params.h"
 
 namespace hollowkit {
 
@@ -211,7 +213,8 @@ Result<void, ComposeError> Export::openEncoder() {
     av_dict_set_int(&raw, "crf", hevc ? options_.hevcCrf : options_.h264Crf, 0);
     if (hevc) {
         // x265 would size its pool by every CPU of the machine.
-        const std::string params = "log-level=error:pools=" + std::to_string(cpus_);
+        const std::string params =
+            "log-level=error:" + std::string(kX265SaoParams) + ":pools=" + std::to_string(cpus_);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
         // Libavcodec hands its thread count to x265 as the number of frames
         // coded at once; its default of one leaves most of the pool idle.
@@ -488,8 +491,14 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
                                                                       const Progress& progress,
                                                                       const ScreenComposerOptions& options,
                                                                       const StopFlag* stop) {
-    Export work(request, options, progress, stop);
-    auto result = work.run();
+    auto work = std::make_unique<Export>(request, options, progress, stop);
+    auto result = work->run();
+    {
+        // The decoders, canvases and encoder go together; what their
+        // threads' heaps kept goes back to the system (freed_memory_return.h).
+        const FreedMemoryReturn returned;
+        work.reset();
+    }
     if (!result) {
         PocketLog::logf("Composing %s failed: %s", fileLabel(request.output).c_str(),
                         result.error().userMessage().c_str());
