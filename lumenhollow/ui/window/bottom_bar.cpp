@@ -81,9 +81,9 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
     connection->addWidget(settingsButton_);
     connection_->raise();
 
-    // The route, the camera behind it and the titles can change with any
-    // assignment; unchanged values are not laid out again.
-    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    // Unchanged values are not laid out again. The camera settings button
+    // follows its own field.
+    model_.onChange(kBottomBarFields, this, [this] { refresh(); });
     refresh();
 }
 
@@ -101,7 +101,6 @@ void BottomBar::setRailMode(bool railMode) {
 
 void BottomBar::refresh() {
     const BottomBarState next = bottomBarState(model_.state(), cameraTraits(model_.model()), compact_, railMode_);
-    settingsButton_->setSettings(model_.state().cameraSettings);
     if (applied_ && next == state_) return;
     apply(next);
 }
