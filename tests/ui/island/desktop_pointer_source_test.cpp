@@ -1,6 +1,7 @@
-// The desktop's pointer source does no work while unwatched. Here, away from
-// X11 (the offscreen platform), it asks Qt's cursor on the main executor's
-// timer while watched, so the executor's virtual time shows every query.
+// The desktop's pointer source does no work while unwatched, and asks at a
+// bounded pace while watched. Here, away from X11 (the offscreen platform),
+// it asks Qt's cursor on the main executor's timer, so the executor's
+// virtual time shows every query.
 
 #include "lumenhollow/ui/island/x11/desktop_island_platform.h"
 
@@ -41,6 +42,10 @@ TEST(DesktopPointerSource, AsksNothingWhileUnwatched) {
     EXPECT_FALSE(pointer.hearsRawEvents()) << "no X server here";
     EXPECT_EQ(pointer.queries(), 1u) << "a fresh sample on watching";
     EXPECT_EQ(pointer.sample().position, QCursor::pos());
+    // A burst of moves over our own windows is asked for once, then once
+    // more at the end of the interval for the last of them.
+    for (int i = 0; i < 50; ++i) moveOverOwnWindow(*own.windowHandle());
+    EXPECT_EQ(pointer.queries(), 2u);
     main.advanceSeconds(0.5);
     const uint64_t asked = pointer.queries();
     EXPECT_GT(asked, 1u) << "without raw events, asked on a timer";

@@ -129,9 +129,10 @@ void DesktopPointerSource::setWatching(bool watching) {
     watching_ = watching;
     if (!watching) {
         main_.cancel(pollTask_);
-        main_.cancel(pendingQuery_);
+        main_.cancel(holding_);
         pollTask_ = 0;
-        pendingQuery_ = 0;
+        holding_ = 0;
+        heldBack_ = false;
         stopRawEvents();
         if (qGuiApp) qGuiApp->removeEventFilter(this);
         return;
@@ -140,9 +141,9 @@ void DesktopPointerSource::setWatching(bool watching) {
     raw_ = RawEvents::open();
     if (raw_) {
         connect(raw_->notifier.get(), &QSocketNotifier::activated, this, [this] { readRawEvents(); });
-        // Events that came with the selection's reply are read now: the
-        // socket will not wake anyone for them.
-        readRawEvents();
+        // What came with the selection's reply is already read from the
+        // socket, which will not wake anyone for it.
+        drainRawEvents();
     } else {
         pollTask_ = main_.every(kPollInterval, [this] { poll(); });
     }
@@ -154,53 +155,63 @@ void DesktopPointerSource::stopRawEvents() {
     raw_.reset();
 }
 
-void DesktopPointerSource::readRawEvents() {
-    if (!raw_) return;
+bool DesktopPointerSource::drainRawEvents() {
+    if (!raw_) return false;
     const bool moved = raw_->drain();
     if (xcb_connection_has_error(raw_->connection.get()) != 0) {
         // The server went away from this connection: ask on a timer instead.
         stopRawEvents();
         if (watching_ && pollTask_ == 0) pollTask_ = main_.every(kPollInterval, [this] { poll(); });
-        return;
     }
-    if (moved) rawActivity();
+    return moved;
 }
 
-void DesktopPointerSource::rawActivity() {
-    // A pointer moving fast sends hundreds of events a second; asking the
-    // server more often than the screen refreshes would tell nothing new.
-    if (pendingQuery_ != 0) return;
-    const hollowkit::TimePoint now = main_.clock().now();
-    const hollowkit::TimePoint due = lastQuery_ + kPollInterval;
-    if (queries_ == 0 || now >= due) {
-        poll();
+void DesktopPointerSource::readRawEvents() {
+    if (drainRawEvents()) activity();
+}
+
+void DesktopPointerSource::activity() {
+    if (holding_ != 0) {
+        heldBack_ = true;
         return;
     }
-    pendingQuery_ = main_.after(due - now, [this] {
-        pendingQuery_ = 0;
-        poll();
+    poll();
+    holdBack();
+}
+
+void DesktopPointerSource::holdBack() {
+    // A moving pointer sends hundreds of events a second; asking more often
+    // than the screen refreshes would tell nothing new. For one interval
+    // the socket is left unread and what arrives meanwhile waits; at its end
+    // one query stands for all of it, so the pointer's last place is known.
+    if (raw_) raw_->notifier->setEnabled(false);
+    holding_ = main_.after(kPollInterval, [this] {
+        holding_ = 0;
+        bool again = heldBack_;
+        heldBack_ = false;
+        if (raw_) {
+            raw_->notifier->setEnabled(true);
+            again = drainRawEvents() || again;
+        }
+        if (again) activity();
     });
 }
 
 bool DesktopPointerSource::eventFilter(QObject* watched, QEvent* event) {
+    // Only window-level events: a widget's copy of the same one follows.
+    if (!watching_ || !watched->isWindowType()) return false;
     switch (event->type()) {
-        case QEvent::MouseMove:
         case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonRelease: poll(); break;
+        case QEvent::MouseMove:
         case QEvent::Enter:
-        case QEvent::Leave:
-            // Only window-level events: a widget's copy of the same move
-            // follows. A pointer moved by a program (a warp) sends no raw
-            // event; it is heard when it arrives over the island's area.
-            if (watching_ && watched->isWindowType()) poll();
-            break;
+        case QEvent::Leave: activity(); break;
         default: break;
     }
     return false;
 }
 
 void DesktopPointerSource::poll() {
-    lastQuery_ = main_.clock().now();
     ++queries_;
     const PointerSample now = query();
     if (now == last_) return;

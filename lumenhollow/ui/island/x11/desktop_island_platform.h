@@ -28,14 +28,15 @@ private:
     const NotchSource& notches_;
 };
 
-// Only while watched, asks the X server where the pointer is whenever the
+// Only while watched, asks the X server where the pointer is when the
 // server says the pointer moved or a button changed (XInput 2 raw events on
-// the root window, over a connection of its own), at most once every
-// ~16 ms, and at once for moves over our own windows (an application event
-// filter). A still pointer costs nothing. Without raw events (an X server
-// without XInput 2.1, or away from X11, where Qt's cursor and the buttons
-// it knows of stand in) it asks every ~16 ms instead. Unwatched, it holds
-// no connection, runs no timer and filters nothing.
+// the root window, over a connection of its own) and when our own windows
+// hear of it (an application event filter: a pointer moved by a program
+// sends no raw event), at most once every ~16 ms, and at once for a press
+// or release over our windows. A still pointer costs nothing. Without raw
+// events (an X server without XInput 2.1, or away from X11, where Qt's
+// cursor and the buttons it knows of stand in) it also asks every ~16 ms.
+// Unwatched, it holds no connection, runs no timer and filters nothing.
 class DesktopPointerSource final : public PointerSource {
     Q_OBJECT
 public:
@@ -58,16 +59,19 @@ private:
     struct RawEvents;
 
     void poll();
-    void rawActivity();
+    void activity();
+    void holdBack();
     void readRawEvents();
+    bool drainRawEvents();
     void stopRawEvents();
     PointerSample query() const;
 
     hollowkit::MainExecutor& main_;
     bool watching_ = false;
     hollowkit::TaskId pollTask_ = 0;     // the timer, without raw events
-    hollowkit::TaskId pendingQuery_ = 0; // a query held back to keep the pace
-    hollowkit::TimePoint lastQuery_{};
+    hollowkit::TaskId holding_ = 0;  // the end of an interval after a query
+    bool heldBack_ = false;          // activity heard while holding
+
     std::unique_ptr<RawEvents> raw_;
     PointerSample last_;
     uint64_t queries_ = 0;
