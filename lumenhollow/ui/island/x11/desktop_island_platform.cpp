@@ -151,8 +151,11 @@ void DesktopPointerSource::setWatching(bool watching) {
 }
 
 void DesktopPointerSource::stopRawEvents() {
-    if (raw_ && raw_->notifier) raw_->notifier->setEnabled(false);
-    raw_.reset();
+    if (!raw_) return;
+    raw_->notifier->setEnabled(false);
+    // This may run inside the notifier's own signal: the connection and its
+    // notifier go on the executor's next turn, or with the executor.
+    main_.post([gone = std::shared_ptr<RawEvents>(std::move(raw_))] {});
 }
 
 bool DesktopPointerSource::drainRawEvents() {
