@@ -82,8 +82,7 @@ void NotchPanelController::reposition() {
 }
 
 void NotchPanelController::updateInputArea() {
-    const int m = NotchSizes::hoverMargin;
-    const QRect hover = islandRect().adjusted(-m, -m, m, m).translated(-panelFrame_.topLeft());
+    const QRect hover = islandHoverRect(islandRect()).translated(-panelFrame_.topLeft());
     input_->setIslandArea(hover.intersected(QRect(QPoint(0, 0), panelFrame_.size())));
 }
 
