@@ -17,13 +17,10 @@ void ModelSignals::onChange(std::span<const Field> fields, const QObject* contex
     // Qt's own connections take a const context too; it is only watched.
     auto subscription = std::make_shared<const Subscription>(
         Subscription{QPointer<QObject>(const_cast<QObject*>(context)), std::move(slot)});
-    for (size_t i = 0; i < fields.size(); ++i) {
-        const Field field = fields[i];
-        if (field == Field::none || std::find(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(i), field) !=
-                                        fields.begin() + static_cast<std::ptrdiff_t>(i)) {
-            continue;
-        }
-        byField_[static_cast<size_t>(field)].push_back(subscription);
+    for (auto at = fields.begin(); at != fields.end(); ++at) {
+        const bool listedBefore = std::find(fields.begin(), at, *at) != at;
+        if (*at == Field::none || listedBefore) continue;
+        byField_[static_cast<size_t>(*at)].push_back(subscription);
     }
 }
 

@@ -155,7 +155,7 @@ void DesktopPointerSource::stopRawEvents() {
     raw_->notifier->setEnabled(false);
     // This may run inside the notifier's own signal: the connection and its
     // notifier go on the executor's next turn, or with the executor.
-    main_.post([gone = std::shared_ptr<RawEvents>(std::move(raw_))] {});
+    main_.post([gone = std::shared_ptr<RawEvents>(std::move(raw_))]() mutable { gone.reset(); });
 }
 
 bool DesktopPointerSource::drainRawEvents() {
