@@ -176,7 +176,8 @@ TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
 TEST(CameraMenuBarTest, OfTheWholeWindowOnlyTheMicrophonesMeterHearsTheLevel) {
     MenuBarHarness h(true);
     h.emit(CameraEvent::stats(picture(1920, 1080)));
-    // One call a tick: the meter beside the microphone menu, no other view.
+    // One call a tick: the meter beside the microphone menu; none of the
+    // bars, the rail, the scenes button, the gear or the menu bar.
     EXPECT_EQ(deliveriesDuringLevelMeter(h, *h.modelSignals, 15), 15u);
     // The menu bar still follows what it shows.
     h.model->toggleRecording();
