@@ -61,7 +61,7 @@ std::vector<ScreenInfo> QtScreenSource::screens() const {
 // Qt's connection and its own XInput selections stay untouched.
 struct DesktopPointerSource::RawEvents {
     struct Disconnect {
-        void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+        void operator()(xcb_connection_t* open) const { xcb_disconnect(open); }
     };
     std::unique_ptr<xcb_connection_t, Disconnect> connection;
     uint8_t inputOpcode = 0;
