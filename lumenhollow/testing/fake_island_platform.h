@@ -34,6 +34,8 @@ public:
 class FakePointerSource final : public PointerSource {
 public:
     PointerSample sample() const override { return sample_; }
+    void setWatching(bool watching) override { watching_ = watching; }
+    bool watching() const { return watching_; }
     void moveTo(QPoint position) {
         sample_.position = position;
         Q_EMIT moved();
@@ -45,15 +47,19 @@ public:
 
 private:
     PointerSample sample_{QPoint(0, 800), false};
+    bool watching_ = false;
 };
 
 class FakePanelInput final : public PanelInput {
 public:
     void setPassThrough(bool on) override { on_ = on; }
     bool passThrough() const override { return on_; }
+    void setIslandArea(const QRect& area) override { area_ = area; }
+    QRect islandArea() const { return area_; }
 
 private:
     bool on_ = true;
+    QRect area_;
 };
 
 }  // namespace lumenhollow::ui::test

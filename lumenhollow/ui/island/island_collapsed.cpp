@@ -20,8 +20,16 @@ const QColor kStripGrey(0x8e, 0x8e, 0x93);
 
 IslandCollapsedStrip::IslandCollapsedStrip() : font_(uiFont(kStripPx, QFont::DemiBold)) {}
 
-void IslandCollapsedStrip::set(const IslandContentInputs& in, const std::optional<QString>& elapsed) {
-    left_ = islandLeftSlot(in);
+bool IslandCollapsedStrip::set(const IslandContentInputs& in, const std::optional<QString>& elapsed) {
+    Shown next;
+    next.left = islandLeftSlot(in);
+    next.live = in.live;
+    next.connectionSymbol = islandConnectionSymbol(in.connection);
+    next.battery = in.battery;
+    if (next.left == IslandLeftSlot::recording && elapsed) next.elapsed = *elapsed;
+    if (shown_ == next) return false;
+    shown_ = next;
+    left_ = next.left;
     live_ = in.live;
     connectionSymbol_ = islandConnectionSymbol(in.connection);
     if (in.battery) {
@@ -30,8 +38,8 @@ void IslandCollapsedStrip::set(const IslandContentInputs& in, const std::optiona
     } else {
         battery_.reset();
     }
-    elapsed_ = left_ == IslandLeftSlot::recording && elapsed ? layoutTabular(QFontMetricsF(font_), *elapsed)
-                                                              : TabularLine{};
+    elapsed_ = next.elapsed.isEmpty() ? TabularLine{} : layoutTabular(QFontMetricsF(font_), next.elapsed);
+    return true;
 }
 
 QRectF IslandCollapsedStrip::leftSlotRect(const QRectF& island) {

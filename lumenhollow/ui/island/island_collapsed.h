@@ -3,7 +3,8 @@
 // The closed island's strip, drawn by NotchView: left of the notch the
 // recording badge (pulsing dot and elapsed time), the tracking glyph or the
 // live dot with a camera; right of it the battery, else the route's glyph.
-// Set up once per change, painted without allocating. GUI thread.
+// Set up once per change of what it shows, painted without allocating.
+// GUI thread.
 
 #include <QFont>
 #include <QRectF>
@@ -13,6 +14,7 @@
 
 #include "lumenhollow/ui/island/island_content.h"
 #include "lumenhollow/ui/island/island_glyphs.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 class QPainter;
@@ -26,8 +28,13 @@ public:
 
     IslandCollapsedStrip();
 
-    // `elapsed` is the recording's time as shown, when recording.
-    void set(const IslandContentInputs& in, const std::optional<QString>& elapsed);
+    // The fields the strip shows (with the recording's start, its time).
+    static constexpr FieldList<5> kFields{Field::stats, Field::recordingStarted, Field::faceTracking,
+                                          Field::connection, Field::battery};
+
+    // `elapsed` is the recording's time as shown, when recording. False when
+    // the strip shows what it showed before.
+    bool set(const IslandContentInputs& in, const std::optional<QString>& elapsed);
     IslandLeftSlot leftSlot() const { return left_; }
     bool showsBattery() const { return battery_.has_value(); }
 
@@ -38,6 +45,17 @@ public:
     void paint(QPainter& painter, const QRectF& island, double dotOpacity) const;
 
 private:
+    // What the strip shows, as last set.
+    struct Shown {
+        IslandLeftSlot left = IslandLeftSlot::status;
+        bool live = false;
+        const char* connectionSymbol = nullptr;
+        std::optional<hollowkit::BatteryStatus> battery;
+        QString elapsed;
+        bool operator==(const Shown&) const = default;
+    };
+
+    std::optional<Shown> shown_;
     IslandLeftSlot left_ = IslandLeftSlot::status;
     bool live_ = false;
     const char* connectionSymbol_ = "wifi";

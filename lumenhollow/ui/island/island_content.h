@@ -53,6 +53,7 @@ bool islandRightSlotShowsBattery(const IslandContentInputs& in);
 struct IslandHeaderTitle {
     QString text;
     bool live = false;
+    bool operator==(const IslandHeaderTitle&) const = default;
 };
 IslandHeaderTitle islandHeaderTitle(const IslandContentInputs& in);
 

@@ -42,6 +42,7 @@ struct IslandControlInputs {
     bool supportsPositioning = false;
     bool pinned = false;
     std::vector<std::string> sceneNames;  // in list order
+    bool operator==(const IslandControlInputs&) const = default;
 };
 
 struct IslandControlItem {

@@ -3,6 +3,8 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <algorithm>
+
 #include "lumenhollow/ui/island/island_button.h"
 #include "lumenhollow/ui/island/island_preview.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
@@ -67,6 +69,24 @@ IslandExpandedView::IslandExpandedView(NotchPanelController& controller, ModelSi
     }
     connect(stepper_, &ZoomStepper::stepped, this, [this](int steps) { model_.model().zoomStep(steps); });
     connect(preview_, &IslandPreview::reconnectClicked, this, [this] { reconnect(); });
+    model_.onChange(kFields, this, [this] {
+        if (active_) refresh();
+    });
+    // Up to 15 times a second while tracking: the box alone.
+    model_.onChange({Field::trackedFace}, this, [this] {
+        if (active_) followFace();
+    });
+    for (auto change : {&NotchPanelController::pinnedChanged, &NotchPanelController::geometryChanged}) {
+        connect(&controller_, change, this, [this] {
+            if (active_) refresh();
+        });
+    }
+}
+
+void IslandExpandedView::setActive(bool active) {
+    if (active == active_) return;
+    active_ = active;
+    if (active_) refresh();
 }
 
 IslandButton* IslandExpandedView::makeButton(IslandControl kind, QWidget* parent) {
@@ -122,58 +142,87 @@ void IslandExpandedView::refresh() {
     const PublishedState& state = model_.state();
     CameraModel& model = model_.model();
     const NotchState& island = controller_.state();
-    const double aspect = model.previewAspect();
-    const IslandContentInputs in = islandContentInputs(state, aspect);
-    const QSize size = controller_.islandSize(true);
-    setFixedSize(size);
-    layout_ = islandExpandedLayout(island.geometry, size, islandTitleWidth(island.geometry, size.width()),
-                                   state.notchContent, aspect);
+    Inputs next;
+    next.aspect = model.previewAspect();
+    const IslandContentInputs in = islandContentInputs(state, next.aspect);
+    next.size = controller_.islandSize(true);
+    next.geometry = island.geometry;
+    next.content = state.notchContent;
+    next.title = islandHeaderTitle(in);
+    next.battery = in.battery;
+    next.connectionSymbol = islandConnectionSymbol(in.connection);
+    next.status = islandStatusOverlay(in);
+    next.statusText = QString::fromStdString(in.statusText);
+    next.controls.hasPicture = in.live;
+    next.controls.recording = state.recordingStarted.has_value();
+    next.controls.faceTracking = state.faceTracking;
+    next.controls.zoomKnown = state.zoomRange.has_value();
+    next.controls.supportsPositioning = model.camera().supportsPositioning();
+    next.controls.pinned = island.pinned;
+    for (const CameraScene& scene : state.scenes) next.controls.sceneNames.push_back(scene.name);
+    next.zoomLabel = QString::fromStdString(model.zoomLabel());
+    if (shown_ != next) apply(next);
+    followFace();
+}
 
-    // The header.
-    title_ = islandHeaderTitle(in);
-    titleShown_ = QFontMetricsF(titleFont_).elidedText(title_.text, Qt::ElideRight,
-                                                       std::max(0.0, layout_.titleWidth - kHeaderDot - kHeaderDotGap));
-    if (in.battery) {
-        if (!battery_) battery_.emplace();
-        battery_->set(in.battery->percent, in.battery->isCharging);
-    } else {
-        battery_.reset();
+void IslandExpandedView::apply(const Inputs& in) {
+    const bool laidOut = shown_ && shown_->size == in.size && shown_->geometry == in.geometry &&
+                         shown_->content == in.content && shown_->aspect == in.aspect;
+    const bool header = !shown_ || !laidOut || shown_->title != in.title || shown_->battery != in.battery ||
+                        shown_->connectionSymbol != in.connectionSymbol;
+    shown_ = in;
+    if (!laidOut) {
+        if (size() != in.size) setFixedSize(in.size);
+        layout_ = islandExpandedLayout(in.geometry, in.size, islandTitleWidth(in.geometry, in.size.width()),
+                                       in.content, in.aspect);
     }
-    connectionSymbol_ = islandConnectionSymbol(in.connection);
+
+    // The header, measured once per change.
+    if (header) {
+        title_ = in.title;
+        titleShown_ = QFontMetricsF(titleFont_).elidedText(
+            title_.text, Qt::ElideRight, std::max(0.0, layout_.titleWidth - kHeaderDot - kHeaderDotGap));
+        if (in.battery) {
+            if (!battery_) battery_.emplace();
+            battery_->set(in.battery->percent, in.battery->isCharging);
+        } else {
+            battery_.reset();
+        }
+        connectionSymbol_ = in.connectionSymbol;
+        update(layout_.header.toAlignedRect());
+    }
 
     // The picture.
     const bool showsPreview = layout_.body != IslandBody::controlsOnly;
-    preview_->setVisible(showsPreview);
+    if (preview_->isHidden() == showsPreview) preview_->setVisible(showsPreview);
     if (showsPreview) {
-        preview_->setGeometry(layout_.preview.toRect());
-        preview_->setStatus(islandStatusOverlay(in), QString::fromStdString(in.statusText));
-        preview_->setFace(in.faceTracking ? in.trackedFace : std::nullopt);
+        const QRect pane = layout_.preview.toRect();
+        if (preview_->geometry() != pane) preview_->setGeometry(pane);
+        preview_->setStatus(in.status, in.statusText);
     }
 
-    // The controls.
-    IslandControlInputs controls;
-    controls.hasPicture = in.live;
-    controls.recording = state.recordingStarted.has_value();
-    controls.faceTracking = state.faceTracking;
-    controls.zoomKnown = state.zoomRange.has_value();
-    controls.supportsPositioning = model.camera().supportsPositioning();
-    controls.pinned = island.pinned;
-    for (const CameraScene& scene : state.scenes) controls.sceneNames.push_back(scene.name);
+    placeControls();
+    record_->setRecording(in.controls.recording);
+    stepper_->setLabel(in.zoomLabel);
+}
+
+void IslandExpandedView::placeControls() {
     const bool grid = layout_.body == IslandBody::portrait;
-    items_ = grid ? islandGridControls(controls) : islandRowControls(controls);
+    items_ = grid ? islandGridControls(shown_->controls) : islandRowControls(shown_->controls);
     const std::vector<QRectF> rects =
         grid ? islandGridLayout(items_, layout_.controls) : islandRowLayout(items_, layout_.controls);
-    record_->hide();
-    stepper_->hide();
-    for (IslandButton* button : buttons_) button->hide();
-    for (IslandButton* chip : chips_) chip->hide();
+    std::vector<QWidget*> present;
     for (size_t i = 0; i < items_.size(); ++i) {
         const IslandControlItem& item = items_[i];
         QWidget* widget = control(item.kind, std::max(0, item.sceneIndex));
         if (!widget) continue;
-        widget->move(rects[i].topLeft().toPoint());
-        widget->setEnabled(item.enabled);
-        widget->setToolTip(item.help);
+        present.push_back(widget);
+        // Each only where it differs: hiding a control or giving it its
+        // tooltip again would take away the tooltip the pointer raised.
+        const QPoint at = rects[i].topLeft().toPoint();
+        if (widget->pos() != at) widget->move(at);
+        if (widget->isEnabled() != item.enabled) widget->setEnabled(item.enabled);
+        if (widget->toolTip() != item.help) widget->setToolTip(item.help);
         if (auto* button = qobject_cast<IslandButton*>(widget); button && item.kind != IslandControl::sceneChip) {
             button->setSymbol(item.symbol);
             if (item.accentTint) {
@@ -184,11 +233,21 @@ void IslandExpandedView::refresh() {
                 button->setTint(std::nullopt);
             }
         }
-        widget->show();
     }
-    record_->setRecording(controls.recording);
-    stepper_->setLabel(QString::fromStdString(model.zoomLabel()));
-    update();
+    auto place = [&present](QWidget* widget) {
+        const bool wanted = std::find(present.begin(), present.end(), widget) != present.end();
+        if (widget->isHidden() == wanted) widget->setVisible(wanted);
+    };
+    place(record_);
+    place(stepper_);
+    for (IslandButton* button : buttons_) place(button);
+    for (IslandButton* chip : chips_) place(chip);
+}
+
+void IslandExpandedView::followFace() {
+    if (preview_->isHidden()) return;
+    const PublishedState& state = model_.state();
+    preview_->setFace(state.faceTracking ? state.trackedFace : std::nullopt);
 }
 
 void IslandExpandedView::paintEvent(QPaintEvent*) {

@@ -5,7 +5,10 @@
 // (IslandPreview) and the controls, as a grid beside a tall picture or a row
 // under a wide one or alone. What it shows comes from the plain rules of
 // island_content.h and island_controls.h; every control calls one model
-// operation or the controller. GUI thread only.
+// operation or the controller. It follows the model only while active (the
+// island open); each control is changed in place and only where what it
+// shows differs, so a tooltip or a press on it survives other changes.
+// GUI thread only.
 
 #include <QFont>
 #include <QString>
@@ -17,6 +20,8 @@
 #include "lumenhollow/ui/island/island_content.h"
 #include "lumenhollow/ui/island/island_controls.h"
 #include "lumenhollow/ui/island/island_glyphs.h"
+#include "lumenhollow/ui/island/notch_geometry.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 
 namespace lumenhollow {
 class ModelSignals;
@@ -36,7 +41,19 @@ class IslandExpandedView final : public QWidget {
 public:
     IslandExpandedView(NotchPanelController& controller, ModelSignals& model, VideoFeed* feed, QWidget* parent);
 
-    // Reads the model and the island's state again and lays the content out.
+    // The fields the content shows (the face's box has its own).
+    static constexpr FieldList<13> kFields{
+        Field::stats,     Field::failure,      Field::statusText,        Field::battery,
+        Field::connection, Field::recordingStarted, Field::faceTracking, Field::zoomRange,
+        Field::zoom,      Field::scenes,       Field::notchContent,      Field::settledResolution,
+        Field::activeFormat,
+    };
+
+    // Active, the content follows the model; becoming active brings it up
+    // to date at once.
+    void setActive(bool active);
+    bool isActive() const { return active_; }
+    // Reads the model and the island's state again and changes what differs.
     void refresh();
     void setBadge(const std::optional<QString>& elapsed, double dotOpacity);
 
@@ -52,9 +69,28 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Everything the content is laid out and drawn from.
+    struct Inputs {
+        QSize size;
+        NotchGeometry geometry;
+        NotchContent content = NotchContent::preview;
+        double aspect = 0;
+        IslandHeaderTitle title;
+        std::optional<hollowkit::BatteryStatus> battery;
+        const char* connectionSymbol = nullptr;
+        IslandStatusOverlay status;
+        QString statusText;
+        IslandControlInputs controls;
+        QString zoomLabel;
+        bool operator==(const Inputs&) const = default;
+    };
+
     IslandButton* makeButton(IslandControl kind, QWidget* parent);
     void act(IslandControl kind, int sceneIndex);
     void reconnect();
+    void apply(const Inputs& in);
+    void placeControls();
+    void followFace();
 
     NotchPanelController& controller_;
     ModelSignals& model_;
@@ -63,6 +99,8 @@ private:
     std::array<IslandButton*, 8> buttons_{};  // photo ... zoom out, pin, main window
     std::array<IslandButton*, 3> chips_{};
     ZoomStepper* stepper_;
+    bool active_ = false;
+    std::optional<Inputs> shown_;
     std::vector<IslandControlItem> items_;
     IslandExpandedLayout layout_;
     // The header, measured once per change.

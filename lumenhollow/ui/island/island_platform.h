@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 
 #include <vector>
 
@@ -47,22 +48,29 @@ struct PointerSample {
 };
 
 // The pointer anywhere on the desktop; `moved` after it moved or a button
-// changed (a drag included).
+// changed (a drag included), while watched. Unwatched (the island hidden),
+// a source does no work at all and its sample may be old.
 class PointerSource : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
     virtual PointerSample sample() const = 0;
+    // Starting to watch takes a fresh sample (`moved` when it differs).
+    virtual void setWatching(bool watching) = 0;
 Q_SIGNALS:
     void moved();
 };
 
-// Whether the panel lets every click through to what lies beneath.
+// Whether the panel lets clicks through to what lies beneath. Passing
+// through, it still takes the island's hover area (in the panel's
+// coordinates), so the window system reports a pointer arriving there
+// however it came (moved by a program, or the island grown under it).
 class PanelInput {
 public:
     virtual ~PanelInput() = default;
     virtual void setPassThrough(bool on) = 0;
     virtual bool passThrough() const = 0;
+    virtual void setIslandArea(const QRect& area) = 0;
 };
 
 // How the panel's see-through parts are made: an ARGB window where a

@@ -90,10 +90,12 @@ QRect islandRectInPanel(const QRect& panelFrame, QSize islandSize) {
     return QRect(QPoint(left, panelFrame.y()), islandSize);
 }
 
-bool islandHoverContains(const QRect& islandRect, QPoint point) {
+QRect islandHoverRect(const QRect& islandRect) {
     const int m = NotchSizes::hoverMargin;
-    return islandRect.adjusted(-m, -m, m, m).contains(point);
+    return islandRect.adjusted(-m, -m, m, m);
 }
+
+bool islandHoverContains(const QRect& islandRect, QPoint point) { return islandHoverRect(islandRect).contains(point); }
 
 int islandTitleWidth(const NotchGeometry& geometry, int expandedWidth) {
     if (!geometry.hasNotch) return NotchSizes::titleWidthWithoutNotch;

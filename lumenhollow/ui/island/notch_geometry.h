@@ -78,7 +78,8 @@ QSize notchIslandSize(const NotchGeometry& geometry, NotchContent content, doubl
 // The island inside the panel: centred, hanging from the panel's top edge.
 QRect islandRectInPanel(const QRect& panelFrame, QSize islandSize);
 
-// Whether `point` is within the island grown by the hover margin.
+// The island grown by the hover margin, and whether `point` is within it.
+QRect islandHoverRect(const QRect& islandRect);
 bool islandHoverContains(const QRect& islandRect, QPoint point);
 
 // The widest the expanded header's title may become so it stays left of

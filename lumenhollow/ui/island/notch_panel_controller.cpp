@@ -30,15 +30,21 @@ NotchPanelController::NotchPanelController(ModelSignals& model, hollowkit::MainE
     connect(&screens_, &ScreenSource::changed, this, [this] { queueReposition(); });
     model_.onChange({Field::showInNotch}, this, [this] { setVisible(model_.state().showInNotch); });
     model_.onChange({Field::notchContent}, this, [this] { updatePreviewActive(); });
-    connect(this, &NotchPanelController::expandedChanged, this, [this] { updatePreviewActive(); });
+    connect(this, &NotchPanelController::expandedChanged, this, [this] {
+        updatePreviewActive();
+        updateInputArea();
+    });
+    model_.onChange(kSizeFields, this, [this] { updateInputArea(); });
     connect(&pointer_, &PointerSource::moved, this, [this] { updateHover(); });
 
     // The current values at once: shown or hidden, the preview flag settled.
+    updateInputArea();
     setVisible(model_.state().showInNotch);
     updatePreviewActive();
 }
 
 NotchPanelController::~NotchPanelController() {
+    pointer_.setWatching(false);
     cancel(pendingExpand_);
     cancel(pendingCollapse_);
     model_.model().notchPreviewActive().set(false);
@@ -69,9 +75,15 @@ void NotchPanelController::reposition() {
         state_.geometry = *geometry;
         panelFrame_ = notchPanelFrame(state_.geometry);
         panel_->setGeometry(panelFrame_);
+        updateInputArea();
         Q_EMIT geometryChanged();
     }
     applyVisibility();
+}
+
+void NotchPanelController::updateInputArea() {
+    const QRect hover = islandHoverRect(islandRect()).translated(-panelFrame_.topLeft());
+    input_->setIslandArea(hover.intersected(QRect(QPoint(0, 0), panelFrame_.size())));
 }
 
 void NotchPanelController::setVisible(bool visible) {
@@ -93,12 +105,19 @@ void NotchPanelController::setVisible(bool visible) {
 
 void NotchPanelController::applyVisibility() {
     const bool wanted = shownSetting_.value_or(false) && hasScreen_;
-    if (wanted == panel_->isVisible()) return;
+    // The pointer matters only to a shown island: hidden, nothing watches it.
+    if (wanted == panel_->isVisible()) {
+        pointer_.setWatching(wanted);
+        return;
+    }
     if (wanted) {
         panel_->setGeometry(panelFrame_);
         panel_->show();
         bringForward();
+        // A pointer already over the island counts at once.
+        pointer_.setWatching(true);
     } else {
+        pointer_.setWatching(false);
         cancel(pendingExpand_);
         cancel(pendingCollapse_);
         if (state_.expanded) {

@@ -6,7 +6,8 @@
 // after the pointer leaves unless pinned, lets clicks through the panel
 // everywhere but over the island, follows "showInNotch" and the screens, and
 // keeps the model's notchPreviewActive true exactly while the island is open
-// on the live preview. One per application; GUI thread (main executor) only.
+// on the live preview. The pointer is watched only while the island is
+// shown. One per application; GUI thread (main executor) only.
 // Delays run on the main executor, so tests drive them on virtual time.
 
 #include <QObject>
@@ -19,6 +20,7 @@
 #include "hollowkit/base/executor.h"
 #include "lumenhollow/ui/island/island_platform.h"
 #include "lumenhollow/ui/island/notch_geometry.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 
 namespace lumenhollow {
 class ModelSignals;
@@ -65,6 +67,9 @@ public:
     void togglePinned();
     // The island's size for the current geometry, content and picture aspect.
     QSize islandSize(bool expanded) const;
+    // The fields that size is read from (the picture's aspect comes from the
+    // settled resolution, else the active format).
+    static constexpr FieldList<3> kSizeFields{Field::notchContent, Field::settledResolution, Field::activeFormat};
 
     bool isShown() const;
     QRect panelFrame() const { return panelFrame_; }
@@ -89,6 +94,7 @@ private:
     void bringForward();
     void updatePreviewActive();
     void updateHover();
+    void updateInputArea();
     void schedule(hollowkit::TaskId& slot, std::chrono::milliseconds delay, bool expand);
     void cancel(hollowkit::TaskId& slot);
     void setExpanded(bool expanded);

@@ -38,17 +38,14 @@ NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, Vide
     connect(&controller_, &NotchPanelController::expandedChanged, this, [this](bool animated) {
         expandedChanged(animated);
     });
-    connect(&controller_, &NotchPanelController::geometryChanged, this, [this] {
-        refreshContent();
-        refresh();
-    });
-    connect(&controller_, &NotchPanelController::pinnedChanged, this, [this] { refreshContent(); });
+    connect(&controller_, &NotchPanelController::geometryChanged, this, [this] { sizeInputsChanged(); });
+    model_.onChange({Field::recordingStarted}, this, [this] { updateRecordingTimers(); });
+    model_.onChange(IslandCollapsedStrip::kFields, this, [this] { refreshStrip(); });
     // The size follows the content setting and the picture's shape.
-    connect(&model, &ModelSignals::changed, this, [this] {
-        refreshContent();
-        refresh();
-    });
-    refreshContent();
+    model_.onChange(NotchPanelController::kSizeFields, this, [this] { sizeInputsChanged(); });
+    expanded_->setActive(controller_.state().expanded);
+    updateRecordingTimers();
+    refreshStrip();
     refresh();
 }
 
@@ -59,15 +56,24 @@ std::optional<QString> NotchView::elapsedText() const {
     return QString::fromStdString(formatElapsed(std::chrono::duration<double>(elapsed).count()));
 }
 
-void NotchView::refreshContent() {
+QRectF NotchView::stripRect() const {
+    // The strip keeps the collapsed size while the outline grows.
+    const QSizeF collapsed(controller_.islandSize(false));
+    return QRectF((width() - collapsed.width()) / 2, 0, collapsed.width(), collapsed.height());
+}
+
+void NotchView::refreshStrip() {
+    elapsed_ = elapsedText();
     const IslandContentInputs in = islandContentInputs(model_.state(), model_.model().previewAspect());
-    const std::optional<QString> elapsed = elapsedText();
-    strip_.set(in, elapsed);
-    expanded_->refresh();
-    expanded_->setBadge(elapsed, dotOpacity_);
-    updateRecordingTimers();
+    if (!strip_.set(in, elapsed_)) return;
+    // Hidden under the open island, the strip is drawn again as it fades in.
+    if (look_.collapsedOpacity > 0) update(stripRect().toAlignedRect());
+}
+
+void NotchView::sizeInputsChanged() {
+    // Nothing is drawn again when the outline stays as it is.
+    refresh();
     placeExpanded();
-    update();
 }
 
 void NotchView::updateRecordingTimers() {
@@ -83,19 +89,26 @@ void NotchView::updateRecordingTimers() {
                 const auto into = since.count() >= 0 ? since.count() % 1000 : 0;
                 return std::chrono::milliseconds(1000 - into);
             },
-            [this] { refreshContent(); });
+            [this] {
+                refreshStrip();
+                expanded_->setBadge(elapsed_, dotOpacity_);
+            });
         dotOpacity_ = 1;
-        pulse_ = loop(this, kIslandPulsePeriod, [this](double phase) {
-            dotOpacity_ = PulsingDot::opacityAt(phase * 2 * PulsingDot::kHalfPeriodSeconds);
-            expanded_->setBadge(elapsedText(), dotOpacity_);
-            update(look_.island.toAlignedRect());
-        });
+        pulse_ = loop(this, kIslandPulsePeriod, [this](double phase) { pulse(phase); });
     } else if (!recording && elapsedTicker_->isRunning()) {
         elapsedTicker_->stop();
         if (pulse_) pulse_->deleteLater();
         // Shown again, the dot starts from full opacity.
         dotOpacity_ = 1;
     }
+    expanded_->setBadge(elapsedText(), dotOpacity_);
+}
+
+void NotchView::pulse(double phase) {
+    dotOpacity_ = PulsingDot::opacityAt(phase * 2 * PulsingDot::kHalfPeriodSeconds);
+    // Only the dot changes: the open island's badge, or the strip's left slot.
+    expanded_->setBadge(elapsed_, dotOpacity_);
+    if (look_.collapsedOpacity > 0) update(IslandCollapsedStrip::leftSlotRect(stripRect()).toAlignedRect());
 }
 
 void NotchView::placeExpanded() {
@@ -115,6 +128,8 @@ void NotchView::stopAnimations() {
 void NotchView::expandedChanged(bool animated) {
     stopAnimations();
     const bool expanded = controller_.state().expanded;
+    // Brought up to date before its picture is taken for the transition.
+    expanded_->setActive(expanded);
     const IslandProgress target = IslandProgress::at(expanded);
     if (!animated || !animationsEnabled()) {
         progress_ = target;
@@ -183,10 +198,7 @@ void NotchView::paintEvent(QPaintEvent*) {
     painter.setClipPath(outline_);
     if (look_.collapsedOpacity > 0) {
         painter.setOpacity(look_.collapsedOpacity);
-        // The strip keeps the collapsed size while the outline grows.
-        const QSizeF collapsed(controller_.islandSize(false));
-        const QRectF strip((width() - collapsed.width()) / 2, 0, collapsed.width(), collapsed.height());
-        strip_.paint(painter, strip, dotOpacity_);
+        strip_.paint(painter, stripRect(), dotOpacity_);
     }
     if (look_.expandedOpacity > 0 && !expanded_->isVisible() && !expandedSnapshot_.isNull()) {
         painter.setOpacity(look_.expandedOpacity);

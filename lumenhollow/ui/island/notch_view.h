@@ -8,6 +8,9 @@
 // strip is painted here; the open content is a child that shows once it has
 // grown in (a snapshot of it fades and grows meanwhile). While recording,
 // the elapsed time follows the model's clock and the badge's dot pulses.
+// It hears only the fields it shows and repaints only what changed: a
+// closed island's strip, its outline when its size changes; the open
+// content follows the model only while it is open.
 // Owned by the panel; GUI thread only.
 
 #include <QImage>
@@ -56,9 +59,13 @@ private:
     void refresh();
     void rebuildShadow();
     void stopAnimations();
-    void refreshContent();
+    void refreshStrip();
+    void sizeInputsChanged();
     void updateRecordingTimers();
+    void pulse(double phase);
     void placeExpanded();
+    // The collapsed strip's rectangle in this view.
+    QRectF stripRect() const;
 
     NotchPanelController& controller_;
     ModelSignals& model_;
@@ -66,6 +73,7 @@ private:
     IslandCollapsedStrip strip_;
     QPixmap expandedSnapshot_;  // drawn while the open content grows in
     Ticker* elapsedTicker_;
+    std::optional<QString> elapsed_;  // the recording's time as shown
     QPointer<QVariantAnimation> pulse_;
     double dotOpacity_ = 1;
     IslandProgress progress_;

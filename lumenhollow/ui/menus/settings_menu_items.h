@@ -15,6 +15,7 @@
 #include "hollowkit/media/video_codec.h"
 #include "lumenhollow/model/model_types.h"
 #include "lumenhollow/model/published_state.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 #include "lumenhollow/ui/menus/menu_entries.h"
 
 namespace lumenhollow {
@@ -37,6 +38,12 @@ struct SettingsSnapshot {
 
 // The nine values as the model holds them now.
 SettingsSnapshot settingsSnapshot(CameraModel& model);
+// The fields the snapshot is read from (the recording's start, the active
+// camera's traits among them).
+inline constexpr auto kSettingsSnapshotFields = joinFields(
+    FieldList<8>{Field::codec, Field::recordTarget, Field::countdownSeconds, Field::showInNotch, Field::notchContent,
+                 Field::notchTrigger, Field::closeBehavior, Field::recordingStarted},
+    kActiveCameraFields);
 
 // The countdown choices, in menu order; 0 reads "Off".
 inline constexpr std::array kCountdownChoices{0, 3, 5, 10};

@@ -122,9 +122,7 @@ ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent)
     column->addLayout(footer);
 
     // A switch of the route changes the camera and with it the body.
-    connect(&model_, &ModelSignals::changed, this, [this](Field field) {
-        if (field == Field::scenes || field == Field::connection || field == Field::statusText) refresh();
-    });
+    model_.onChange(joinFields(FieldList<1>{Field::scenes}, kActiveCameraFields), this, [this] { refresh(); });
     refresh();
 }
 

@@ -68,9 +68,8 @@ CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* par
     addCommand(*help, menu_text::kKeyboardShortcuts, CameraMenuCommand::keyboardShortcuts,
                [](CameraModel& m) { m.setShowShortcuts(true); });
 
-    // Every change is judged (the judgement is cheap); actions change only
-    // when what they show does, so a 15-a-second level meter costs nothing.
-    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    // Actions change only when what they show does.
+    model_.onChange(kMenuFactsFields, this, [this] { refresh(); });
     connect(&updater, &Updater::canCheckForUpdatesChanged, this, [this] { refresh(); });
     for (QMenu* menu : {application, camera_}) connect(menu, &QMenu::aboutToShow, this, [this] { refresh(); });
     if (window_) window_->installEventFilter(this);

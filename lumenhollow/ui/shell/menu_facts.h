@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lumenhollow/model/model_types.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 
 namespace lumenhollow {
 
@@ -38,5 +39,11 @@ struct MenuFacts {
 
 // The facts as `model` holds them now.
 MenuFacts menuFacts(CameraModel& model, bool canCheckForUpdates);
+// The fields the facts are read from, the active camera's traits among
+// them; the menus that judge from the facts listen to these.
+inline constexpr auto kMenuFactsFields = joinFields(
+    FieldList<9>{Field::stats, Field::recordingStarted, Field::isStartingScreen, Field::composeProgress,
+                 Field::faceTracking, Field::recordScreen, Field::battery, Field::zoomRange, Field::scenes},
+    kActiveCameraFields);
 
 }  // namespace lumenhollow

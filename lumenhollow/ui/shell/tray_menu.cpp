@@ -50,7 +50,7 @@ TrayMenu::TrayMenu(ModelSignals& model, FillNotchMenu fillNotchMenu, QWidget* pa
     quit_ = addRow(menu_text::kQuit, [](CameraModel& m) { m.afterClosingSheets(); });
     quit_->setShortcuts(commandShortcuts(CameraMenuCommand::quit));
 
-    connect(&model, &ModelSignals::changed, this, [this] { refresh(); });
+    model.onChange(kMenuFactsFields, this, [this] { refresh(); });
     connect(this, &QMenu::aboutToShow, this, [this] { refresh(); });
     refresh();
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lumenhollow/model/published_state.h"
+#include "lumenhollow/ui/kit/model_fields.h"
 
 namespace lumenhollow {
 
@@ -45,6 +46,9 @@ struct BottomBarState {
 };
 
 BottomBarState bottomBarState(const PublishedState& state, CameraTraits camera, bool compact, bool railMode);
+// The fields bottomBarState reads, the active camera's traits among them.
+inline constexpr auto kBottomBarFields = joinFields(
+    FieldList<4>{Field::connection, Field::activeFormat, Field::formats, Field::selectedLUT}, kActiveCameraFields);
 
 struct ToolRailState {
     bool guidesActive = false;
@@ -56,6 +60,9 @@ struct ToolRailState {
 };
 
 ToolRailState toolRailState(const PublishedState& state, CameraTraits camera);
+// The fields toolRailState reads, the active camera's traits among them.
+inline constexpr auto kToolRailFields =
+    joinFields(FieldList<2>{Field::guides, Field::selectedLUT}, kActiveCameraFields);
 
 // The tooltips that name a key, generated from the keys that really work.
 std::string fullScreenHelp();

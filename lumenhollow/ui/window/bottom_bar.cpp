@@ -81,9 +81,10 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
     connection->addWidget(settingsButton_);
     connection_->raise();
 
-    // The route, the camera behind it and the titles can change with any
-    // assignment; unchanged values are not laid out again.
-    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    // Unchanged values are not laid out again; a new settings summary may
+    // change its pill's width, so the clusters are placed again for it.
+    model_.onChange(kBottomBarFields, this, [this] { refresh(); });
+    model_.onChange({Field::cameraSettings}, this, [this] { refresh(); });
     refresh();
 }
 

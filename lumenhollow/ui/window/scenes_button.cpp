@@ -88,8 +88,7 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
         if (model_.state().showScenes) model_.model().setShowScenes(false);
     });
     model_.onChange({Field::showScenes}, this, [this] { follow(); });
-    // Any change may follow a camera switch, which changes what stands here.
-    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    model_.onChange(kScenesButtonFields, this, [this] { refresh(); });
     refresh();
 }
 

@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "lumenhollow/ui/kit/model_fields.h"
+
 namespace lumenhollow {
 
 class ModelSignals;
@@ -28,6 +30,9 @@ inline constexpr int kScenesCircleSize = 34;
 
 // "Scenes", or "Scenes · 3" once there are scenes.
 std::string scenesPillTitle(size_t sceneCount);
+// What the button shows follows the scenes and the active camera's traits
+// (over Wi-Fi the USB-only marker stands in).
+inline constexpr auto kScenesButtonFields = joinFields(FieldList<1>{Field::scenes}, kActiveCameraFields);
 // "Save camera angles and jump back with Alt+1–9", in the desktop's key names.
 std::string scenesHelp();
 

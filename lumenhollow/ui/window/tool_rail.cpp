@@ -52,7 +52,7 @@ ToolRail::ToolRail(ModelSignals& model, int size, QWidget* parent)
     connect(outputFolder_, &QAbstractButton::clicked, this, [&camera] { camera.openOutputFolder(); });
     connect(fullScreen_, &QAbstractButton::clicked, this, [this] { toggleFullScreen(this); });
 
-    connect(&model_, &ModelSignals::changed, this, [this] { refresh(); });
+    model_.onChange(kToolRailFields, this, [this] { refresh(); });
     refresh();
 }
 

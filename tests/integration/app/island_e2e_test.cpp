@@ -164,6 +164,31 @@ TEST_P(IslandOnXTest, HoverOpensTheIslandAndLeavingClosesIt) {
             expectIslandShown(demo, collapsed);
         }
         {
+            SCOPED_TRACE("the pointer pushed against the screen's top edge over the pill");
+            // Moved as a mouse moves it (not set in place), from a corner
+            // to the edge above the panel, with the main window (which would
+            // lie under it, as no window manager places it) out of the way:
+            // no window of ours hears of it, only the server's raw events
+            // tell, and the hover area reaches the edge.
+            const QPoint windowAt = demo.window().pos();
+            demo.window().move(0, 700);
+            const QPoint corner(1919, 1079);
+            ASSERT_TRUE(pointTo(demo, corner));
+            // Whatever our windows heard of the moves so far is handled first.
+            demo.waitFor([] { return false; }, 500ms);
+            log.clear();
+            ASSERT_EQ(demo.xvfb
+                          .xdotool({"mousemove_relative", "--", std::to_string(kIslandScreenMiddle - corner.x()), "-2000"})
+                          .status,
+                      0);
+            ASSERT_TRUE(demo.waitFor([&] { return log.opened.has_value(); }, 10s))
+                << "the pointer at " << island->pointer().sample().position.y();
+            EXPECT_EQ(island->pointer().sample().position, QPoint(kIslandScreenMiddle, 0));
+            demo.window().move(windowAt);
+            ASSERT_TRUE(pointTo(demo, {kIslandScreenMiddle, 700}));
+            ASSERT_TRUE(demo.waitFor([&] { return log.closed.has_value(); }, 10s));
+        }
+        {
             SCOPED_TRACE("the pointer crosses the pill quickly");
             // A crossing counts when the controller saw the pointer over the
             // pill for less than the hover delay; a loaded machine may stretch

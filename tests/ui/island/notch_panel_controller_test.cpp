@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -291,9 +292,68 @@ TEST(NotchPanelController, FollowsTheScreensOnceAndWaitsWithoutAny) {
     EXPECT_EQ(h.controller->panelFrame(), QRect(456, 0, 600, 460));
 }
 
+TEST(NotchPanelController, ThePointerIsWatchedOnlyWhileTheIslandShows) {
+    IslandHarness h;
+    struct Step {
+        std::string name;
+        std::function<void(IslandHarness&)> act;
+        bool watched;
+    };
+    const std::vector<Step> steps = {
+        {"shown", [](IslandHarness&) {}, true},
+        {"open",
+         [](IslandHarness& s) {
+             s.pointer.moveTo(s.islandCentre());
+             s.advance(0.2);
+         },
+         true},
+        {"\"Show in the Notch\" off", [](IslandHarness& s) { s.model->setShowInNotch(false); }, false},
+        {"the screens change while hidden",
+         [](IslandHarness& s) {
+             s.screens.set({FakeScreenSource::notchedScreen()});
+             s.main.runUntilIdle();
+         },
+         false},
+        {"on again", [](IslandHarness& s) { s.model->setShowInNotch(true); }, true},
+        {"every screen gone",
+         [](IslandHarness& s) {
+             s.screens.set({});
+             s.main.runUntilIdle();
+         },
+         false},
+        {"a screen again",
+         [](IslandHarness& s) {
+             s.screens.set({FakeScreenSource::plainScreen()});
+             s.main.runUntilIdle();
+         },
+         true},
+    };
+    for (const Step& step : steps) {
+        step.act(h);
+        EXPECT_EQ(h.pointer.watching(), step.watched) << step.name;
+    }
+    h.controller.reset();
+    EXPECT_FALSE(h.pointer.watching()) << "the island gone";
+}
+
+TEST(NotchPanelController, PassingThroughThePanelStillTakesTheIslandsHoverArea) {
+    // On the plain 1920x1080 screen, in the panel's coordinates: the island
+    // grown by 6 on each side, cut where the panel begins.
+    IslandHarness h;
+    EXPECT_TRUE(h.input.passThrough());
+    EXPECT_EQ(h.input.islandArea(), QRect(189, 0, 222, 36)) << "the closed pill";
+    h.pointer.moveTo(h.islandCentre());
+    h.advance(0.2);
+    ASSERT_TRUE(h.expanded());
+    EXPECT_EQ(h.input.islandArea(), QRect(34, 0, 532, 387)) << "open on the picture";
+    h.model->setNotchContent(NotchContent::controls);
+    EXPECT_EQ(h.input.islandArea(), QRect(34, 0, 532, 100)) << "open on the controls";
+}
+
 TEST(NotchPanelController, StartsHiddenWithoutAScreen) {
     test::IslandHarness noScreen(std::vector<ScreenInfo>{});
     EXPECT_FALSE(noScreen.controller->isShown());
+    EXPECT_FALSE(noScreen.pointer.watching());
     EXPECT_EQ(noScreen.controller->islandRect().size(), QSize(210, 30));
 }
 

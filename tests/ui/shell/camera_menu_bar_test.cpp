@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "../level_meter.h"
 #include "../ui_harness.h"
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/window/sheet_host.h"
@@ -170,6 +171,19 @@ TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
     }
     items[10]->trigger();
     EXPECT_EQ(h.state().notice, "R&D 11");
+}
+
+TEST(CameraMenuBarTest, OfTheWholeWindowOnlyTheMicrophonesMeterHearsTheLevel) {
+    MenuBarHarness h(true);
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    // One call a tick: the meter beside the microphone menu; none of the
+    // bars, the rail, the scenes button, the gear or the menu bar.
+    EXPECT_EQ(deliveriesDuringLevelMeter(h, *h.modelSignals, 15), 15u);
+    // The menu bar still follows what it shows.
+    h.model->toggleRecording();
+    h.main.runUntilIdle();
+    ASSERT_TRUE(h.model->isRecording());
+    EXPECT_EQ(h.bar->action(CameraMenuCommand::toggleRecording).iconText(), QStringLiteral("Stop Recording"));
 }
 
 }  // namespace

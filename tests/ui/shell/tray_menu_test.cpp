@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../../model/model_harness.h"
+#include "../level_meter.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 
 namespace lumenhollow::test {
@@ -52,6 +53,15 @@ TEST(TrayMenuTest, ConditionalRowsAppearWithWhatTheyNeed) {
     ASSERT_EQ(menu.scenes().actions().size(), 1);
     menu.scenes().actions().front()->trigger();
     EXPECT_EQ(h.state().notice, h.state().scenes.front().name);
+}
+
+TEST(TrayMenuTest, HearsNoLevelMeterButABatteryChange) {
+    TrayHarness h(true);
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    EXPECT_EQ(deliveriesDuringLevelMeter(h, *h.modelSignals), 0u);
+    h.emit(CameraEvent::battery(hollowkit::BatteryStatus{64, false}));
+    EXPECT_TRUE(h.menu().batteryLine().isVisible());
+    EXPECT_TRUE(h.menu().batteryLine().text().contains(QStringLiteral("64")));
 }
 
 TEST(TrayMenuTest, RowsReachTheirModelOperations) {

@@ -1,13 +1,17 @@
 #include "lumenhollow/ui/island/x11/desktop_island_platform.h"
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+#include <xcb/xinput.h>
 
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -53,32 +57,165 @@ std::vector<ScreenInfo> QtScreenSource::screens() const {
     return all;
 }
 
+// The root window's raw pointer events over a connection of its own, so
+// Qt's connection and its own XInput selections stay untouched.
+struct DesktopPointerSource::RawEvents {
+    struct Disconnect {
+        void operator()(xcb_connection_t* open) const { xcb_disconnect(open); }
+    };
+    std::unique_ptr<xcb_connection_t, Disconnect> connection;
+    uint8_t inputOpcode = 0;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    // None when the server cannot send raw events to a root-window client
+    // whatever grab is active (XInput 2.1 and later), or away from X11.
+    static std::unique_ptr<RawEvents> open() {
+        if (!x11Connection()) return nullptr;
+        int screenNumber = 0;
+        auto raw = std::make_unique<RawEvents>();
+        raw->connection.reset(xcb_connect(nullptr, &screenNumber));
+        xcb_connection_t* c = raw->connection.get();
+        if (xcb_connection_has_error(c) != 0) return nullptr;
+        const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_input_id);
+        if (!extension || extension->present == 0) return nullptr;
+        const Reply<xcb_input_xi_query_version_reply_t> version(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        if (!version || version->major_version < 2 || (version->major_version == 2 && version->minor_version < 1)) {
+            return nullptr;
+        }
+        raw->inputOpcode = extension->major_opcode;
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+        for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+        if (screens.rem == 0) return nullptr;
+        struct {
+            xcb_input_event_mask_t head;
+            uint32_t mask;
+        } selection{};
+        selection.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        selection.head.mask_len = 1;
+        selection.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                         XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+        if (xcb_generic_error_t* error = xcb_request_check(
+                c, xcb_input_xi_select_events_checked(c, screens.data->root, 1, &selection.head))) {
+            std::free(error);
+            return nullptr;
+        }
+        raw->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+        return raw;
+    }
+
+    // Takes every waiting event; true when one says the pointer moved or a
+    // button changed.
+    bool drain() const {
+        bool moved = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection.get())) {
+            if ((event->response_type & 0x7F) == XCB_GE_GENERIC) {
+                const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+                moved = moved || generic->extension == inputOpcode;
+            }
+            std::free(event);
+        }
+        return moved;
+    }
+};
+
 DesktopPointerSource::DesktopPointerSource(hollowkit::MainExecutor& main, QObject* parent)
-    : PointerSource(parent), main_(main) {
-    last_ = query();
+    : PointerSource(parent), main_(main) {}
+
+DesktopPointerSource::~DesktopPointerSource() { setWatching(false); }
+
+void DesktopPointerSource::setWatching(bool watching) {
+    if (watching == watching_) return;
+    watching_ = watching;
+    if (!watching) {
+        main_.cancel(pollTask_);
+        main_.cancel(holding_);
+        pollTask_ = 0;
+        holding_ = 0;
+        heldBack_ = false;
+        stopRawEvents();
+        if (qGuiApp) qGuiApp->removeEventFilter(this);
+        return;
+    }
     qGuiApp->installEventFilter(this);
-    pollTask_ = main_.every(kPollInterval, [this] { poll(); });
+    raw_ = RawEvents::open();
+    if (raw_) {
+        connect(raw_->notifier.get(), &QSocketNotifier::activated, this, [this] { readRawEvents(); });
+        // What came with the selection's reply is already read from the
+        // socket, which will not wake anyone for it.
+        drainRawEvents();
+    } else {
+        pollTask_ = main_.every(kPollInterval, [this] { poll(); });
+    }
+    poll();
 }
 
-DesktopPointerSource::~DesktopPointerSource() {
-    main_.cancel(pollTask_);
-    if (qGuiApp) qGuiApp->removeEventFilter(this);
+void DesktopPointerSource::stopRawEvents() {
+    if (!raw_) return;
+    raw_->notifier->setEnabled(false);
+    // This may run inside the notifier's own signal: the connection and its
+    // notifier go on the executor's next turn, or with the executor.
+    main_.post([gone = std::shared_ptr<RawEvents>(std::move(raw_))]() mutable { gone.reset(); });
+}
+
+bool DesktopPointerSource::drainRawEvents() {
+    if (!raw_) return false;
+    const bool moved = raw_->drain();
+    if (xcb_connection_has_error(raw_->connection.get()) != 0) {
+        // The server went away from this connection: ask on a timer instead.
+        stopRawEvents();
+        if (watching_ && pollTask_ == 0) pollTask_ = main_.every(kPollInterval, [this] { poll(); });
+    }
+    return moved;
+}
+
+void DesktopPointerSource::readRawEvents() {
+    if (drainRawEvents()) activity();
+}
+
+void DesktopPointerSource::activity() {
+    if (holding_ != 0) {
+        heldBack_ = true;
+        return;
+    }
+    poll();
+    holdBack();
+}
+
+void DesktopPointerSource::holdBack() {
+    // A moving pointer sends hundreds of events a second; asking more often
+    // than the screen refreshes would tell nothing new. For one interval
+    // the socket is left unread and what arrives meanwhile waits; at its end
+    // one query stands for all of it, so the pointer's last place is known.
+    if (raw_) raw_->notifier->setEnabled(false);
+    holding_ = main_.after(kPollInterval, [this] {
+        holding_ = 0;
+        bool again = heldBack_;
+        heldBack_ = false;
+        if (raw_) {
+            raw_->notifier->setEnabled(true);
+            again = drainRawEvents() || again;
+        }
+        if (again) activity();
+    });
 }
 
 bool DesktopPointerSource::eventFilter(QObject* watched, QEvent* event) {
+    // Only window-level events: a widget's copy of the same one follows.
+    if (!watching_ || !watched->isWindowType()) return false;
     switch (event->type()) {
-        case QEvent::MouseMove:
         case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-            // Only window-level events: a widget's copy of the same move follows.
-            if (watched->isWindowType()) poll();
-            break;
+        case QEvent::MouseButtonRelease: poll(); break;
+        case QEvent::MouseMove:
+        case QEvent::Enter:
+        case QEvent::Leave: activity(); break;
         default: break;
     }
     return false;
 }
 
 void DesktopPointerSource::poll() {
+    ++queries_;
     const PointerSample now = query();
     if (now == last_) return;
     last_ = now;
@@ -100,12 +237,50 @@ PointerSample DesktopPointerSource::query() const {
     return PointerSample{scale > 0 ? (QPointF(device) / scale).toPoint() : device, (reply->mask & kButtons) != 0};
 }
 
+WindowPanelInput::WindowPanelInput(QWidget& panel) : panel_(&panel) { apply(); }
+
 void WindowPanelInput::setPassThrough(bool on) {
-    // The window's own flag changes its input region in place; changing the
-    // widget's flags instead would hide and re-create the window.
     if (on == on_) return;
     on_ = on;
-    if (panel_ && panel_->windowHandle()) panel_->windowHandle()->setFlag(Qt::WindowTransparentForInput, on);
+    apply();
+}
+
+void WindowPanelInput::setIslandArea(const QRect& area) {
+    if (area == area_) return;
+    area_ = area;
+    if (on_) apply();
+}
+
+void WindowPanelInput::apply() {
+    if (!panel_) return;
+    xcb_connection_t* connection = x11Connection();
+    if (!connection) {
+        // The window's own flag changes its input region in place; changing
+        // the widget's flags instead would hide and re-create the window.
+        if (panel_->windowHandle()) panel_->windowHandle()->setFlag(Qt::WindowTransparentForInput, on_);
+        return;
+    }
+    // The region is set on the window itself, made now if it is not yet;
+    // Qt touches it only when the window's flags change, which they never do.
+    const auto window = static_cast<xcb_window_t>(panel_->winId());
+    if (!on_) {
+        // None: the whole window, as far as its shape reaches.
+        xcb_xfixes_set_window_shape_region(connection, window, XCB_SHAPE_SK_INPUT, 0, 0, XCB_NONE);
+        xcb_flush(connection);
+        return;
+    }
+    // The server speaks device pixels.
+    const qreal scale = panel_->devicePixelRatioF();
+    const QRect rounded =
+        QRectF(area_.x() * scale, area_.y() * scale, area_.width() * scale, area_.height() * scale).toAlignedRect();
+    xcb_rectangle_t rectangle{static_cast<int16_t>(rounded.x()), static_cast<int16_t>(rounded.y()),
+                              static_cast<uint16_t>(std::max(0, rounded.width())),
+                              static_cast<uint16_t>(std::max(0, rounded.height()))};
+    const xcb_xfixes_region_t region = xcb_generate_id(connection);
+    xcb_xfixes_create_region(connection, region, area_.isEmpty() ? 0 : 1, &rectangle);
+    xcb_xfixes_set_window_shape_region(connection, window, XCB_SHAPE_SK_INPUT, 0, 0, region);
+    xcb_xfixes_destroy_region(connection, region);
+    xcb_flush(connection);
 }
 
 IslandWindowMode detectIslandWindowMode() {
