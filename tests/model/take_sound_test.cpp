@@ -67,6 +67,10 @@ void recordWirelessTake(TakeHarness& h, int soundUntil) {
 
 std::filesystem::path cameraMovie(const TakeHarness& h) { return h.compositions->last().request.camera; }
 
+double streamEnd(const nlohmann::json& stream) {
+    return ts::number(stream, "start_time") + ts::number(stream, "duration");
+}
+
 // The microphone's start has ended before the first frame: a microphone
 // that was refused, would not open or found no sound server is known not
 // to record, so the camera's movie starts with that frame instead of
@@ -118,6 +122,37 @@ TEST(TakeSoundTest, AMicrophoneThatCannotRecordCostsTheCamerasMovieNoPicture) {
         EXPECT_EQ(ts::number(*video, "nb_frames"), kTakeFrames) << "no frame lost waiting for sound";
         EXPECT_EQ(ts::streamOfType(probed, "audio"), nullptr);
     }
+}
+
+// Record stops the frames at once, but the sound of the last frames is still
+// on its way: it goes into "Camera.mov" (so its sound reaches the picture's
+// end and the finish completes on it, not on the second it would wait for
+// sound), and the microphone stops once the movie is complete.
+TEST(TakeSoundTest, TheCamerasMovieTakesTheSoundOfItsLastFramesArrivingAfterTheStop) {
+    constexpr int kSoundAtStop = 15;  // chunks delivered before Record is pressed
+    TakeHarness h;
+    ASSERT_NO_FATAL_FAILURE(recordWirelessTake(h, kSoundAtStop));
+    ASSERT_TRUE(h.model->isMacMicrophoneRunning());
+    h.model->toggleRecording();
+    EXPECT_FALSE(h.model->hasScreenTake());
+    // The rest, up to the end of the last frame.
+    for (int chunk = kSoundAtStop; chunk <= kTakeFrames; ++chunk) {
+        EXPECT_TRUE(h.microphones.emitSine(440, kChunkFrames)) << "the microphone still runs";
+    }
+    ASSERT_TRUE(h.waitForFinish());
+    ASSERT_EQ(h.compositions->size(), 1u);
+    EXPECT_TRUE(h.main.waitFor([&] { return h.microphones.openCaptureCount() == 0; }));
+    EXPECT_FALSE(h.model->isMacMicrophoneRunning());
+    EXPECT_EQ(h.model->tap().recorder(), nullptr);
+
+    const auto probed = ts::probe(cameraMovie(h));
+    const auto* video = ts::streamOfType(probed, "video");
+    const auto* audio = ts::streamOfType(probed, "audio");
+    ASSERT_NE(video, nullptr);
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(ts::number(*video, "nb_frames"), kTakeFrames);
+    // Within one frame (or one chunk, the same tenth of a second).
+    EXPECT_NEAR(streamEnd(*audio), streamEnd(*video), 0.1);
 }
 
 }  // namespace
