@@ -542,7 +542,7 @@ private:
                       const std::filesystem::path& screen);
     // Shows a take's file in the file manager, unless the application is quitting.
     void revealTakeFile(const std::filesystem::path& file);
-    void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
+    void continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
     void releaseMovieSound(const hollowkit::MovieRecorder& movie);
@@ -658,6 +658,7 @@ private:
     uint64_t composeId_ = 0;  // the running composition; 0: none
     uint64_t lastComposeId_ = 0;
     std::function<void()> composeCompletion_;
+    std::unique_ptr<hollowkit::SerialQueue> lengthQueue_;  // reads a rebuild's movie length off the main executor
     // Told when the take's work (its finish or its composition) is over.
     std::vector<std::function<void()>> takeWorkWaiters_;
 
