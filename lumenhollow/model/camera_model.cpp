@@ -177,8 +177,9 @@ double CameraModel::previewAspect() const {
 }
 
 std::string CameraModel::zoomLabel() const {
-    // The range the zoom buttons step within, even one only the camera knows.
-    if (!knownZoomRange()) return "-";
+    // The steps publish the range they use before zooming, so the published
+    // one is the only one to read.
+    if (!state_.zoomRange) return "-";
     if (!state_.zoom) return "1.0x";
     char text[32];
     std::snprintf(text, sizeof text, "%.1fx", *state_.zoom / 100.0);

@@ -268,8 +268,9 @@ public:
 
     // Width over height of the picture (16/9 before anything is known).
     double previewAspect() const;
-    // "-", "1.0x", "2.5x": "-" only while no zoom range is known, the same
-    // range zoomStep works in, so the label never contradicts the buttons.
+    // "-", "1.0x", "2.5x": "-" while no zoom range is published. zoomStep
+    // publishes a range only the camera knew before it zooms, so the label
+    // never contradicts the buttons.
     std::string zoomLabel() const;
     // Shown beside the microphone choice on the wireless route.
     std::optional<std::string> wirelessAudioNote() const;
@@ -414,7 +415,8 @@ public:
     // into the range. The scroll wheel below steps one at a time instead.
     // A range only the camera knew is published before the zoom.
     void zoomStep(int steps);
-    // Zoom by scroll distance, one step per 4.0 gathered.
+    // Zoom by scroll distance, one step per 4.0 gathered; like zoomStep, it
+    // publishes a range only the camera knew before it zooms.
     void scrollZoom(double delta);
     // Manual input keeps the face follower still for a moment while tracking.
     void pauseFollowerForManualInput();
@@ -500,7 +502,9 @@ private:
     void endFaceActivities();
 
     // Manual gimbal input (gimbal_input.cpp).
-    std::optional<hollowkit::ZoomRange> knownZoomRange() const;
+    // The published range, else the camera's own, published first so the
+    // label and the menus show the range the step is about to use.
+    std::optional<hollowkit::ZoomRange> adoptZoomRange();
     void sendZoom(int zoomPercent);
 
     // Shutdown (shutdown.cpp).
@@ -538,7 +542,7 @@ private:
                       const std::filesystem::path& screen);
     // Shows a take's file in the file manager, unless the application is quitting.
     void revealTakeFile(const std::filesystem::path& file);
-    void continueRebuild(const ScreenTake& take, bool autoZoom, std::optional<hollowkit::CursorTimeline> timeline);
+    void continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
     void releaseMovieSound(const hollowkit::MovieRecorder& movie);
@@ -669,6 +673,7 @@ private:
     uint64_t composeId_ = 0;  // the running composition; 0: none
     uint64_t lastComposeId_ = 0;
     std::function<void()> composeCompletion_;
+    std::unique_ptr<hollowkit::SerialQueue> lengthQueue_;  // reads a rebuild's movie length off the main executor
     // Told when the take's work (its finish or its composition) is over.
     std::vector<std::function<void()>> takeWorkWaiters_;
 

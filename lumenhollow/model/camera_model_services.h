@@ -75,6 +75,9 @@ struct CameraModelServices {
     hollowkit::RecordingSystem* recordingSystem = nullptr;
     // Makes the composer of each combined movie; empty: the library's own.
     TakeComposerFactory takeComposers = {};
+    // Reads the length of a rebuilt take's screen movie, on a worker of the
+    // model's; empty: the library's reader.
+    MovieLengthProbe movieLengths = {};
 };
 
 }  // namespace lumenhollow

@@ -121,8 +121,10 @@ void CameraModel::handleFaceObservations(const std::vector<hollowkit::Normalized
 void CameraModel::performAutoFrame(const hollowkit::NormalizedRect& face) {
     const std::optional<hollowkit::CameraPosition> position = camera_->currentPosition();
     if (!position) return;
+    // A range only the camera knew is published first, as for a zoom step.
+    const std::optional<hollowkit::ZoomRange> range = adoptZoomRange();
     const hollowkit::CameraPosition target =
-        hollowkit::AutoFramer::target(face, position->zoom ? position->zoom : state_.zoom, knownZoomRange(),
+        hollowkit::AutoFramer::target(face, position->zoom ? position->zoom : state_.zoom, range,
                                       position->pan, position->tilt, hollowkit::kDefaultFramingGeometry);
     // The follower would fight the move.
     if (state_.faceTracking) faceFollower_->pause(kJumpPauseSeconds);

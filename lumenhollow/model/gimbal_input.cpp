@@ -110,9 +110,12 @@ void CameraModel::endDrag() {
     heldBackDrag_.reset();
 }
 
-std::optional<hollowkit::ZoomRange> CameraModel::knownZoomRange() const {
+std::optional<hollowkit::ZoomRange> CameraModel::adoptZoomRange() {
     if (state_.zoomRange) return state_.zoomRange;
-    return camera_->zoomRange();
+    // The camera learnt its range before reporting its devices again.
+    const std::optional<hollowkit::ZoomRange> range = camera_->zoomRange();
+    if (range) publish<Field::zoomRange>(range);
+    return range;
 }
 
 void CameraModel::sendZoom(int zoomPercent) {
@@ -121,7 +124,7 @@ void CameraModel::sendZoom(int zoomPercent) {
 }
 
 void CameraModel::zoomStep(int steps) {
-    const std::optional<hollowkit::ZoomRange> range = knownZoomRange();
+    const std::optional<hollowkit::ZoomRange> range = adoptZoomRange();
     if (!range) return;
     // One step of n: a zoom outside the range comes back to its nearer
     // bound, and the camera is told even when the value stays at a bound.
@@ -139,8 +142,8 @@ void CameraModel::scrollZoom(double delta) {
     const double remainder = std::fmod(scrollAccumulator_, kScrollQuantum);
     const double steps = (scrollAccumulator_ - remainder) / kScrollQuantum;
     scrollAccumulator_ = remainder;
-    if (const std::optional<hollowkit::ZoomRange> range = knownZoomRange()) {
-            sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
+    if (const std::optional<hollowkit::ZoomRange> range = adoptZoomRange()) {
+        sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
     }
 }
 

@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "hollowkit/recording/movie_reader.h"
+
 namespace lumenhollow {
 
 namespace {
@@ -30,6 +32,13 @@ private:
 
 bool ScreenTake::hasScreenAndCamera() const {
     return fileExists(screenURL()) && fileExists(cameraURL());
+}
+
+double readMovieSeconds(const std::filesystem::path& movie) {
+    auto reader = hollowkit::MovieReader::open(movie);
+    if (!reader) return 0;
+    const double seconds = (*reader)->duration();
+    return seconds > 0 ? seconds : 0;
 }
 
 std::unique_ptr<TakeComposer> makeScreenComposer(hollowkit::Executor& main,

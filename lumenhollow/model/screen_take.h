@@ -73,6 +73,13 @@ public:
 
 using TakeComposerFactory = std::function<std::unique_ptr<TakeComposer>()>;
 
+// A movie's length in seconds, 0 when it cannot be read. Reads the file, so
+// it waits on the disk: never on the main executor. Any thread.
+using MovieLengthProbe = std::function<double(const std::filesystem::path& movie)>;
+
+// The library's movie reader behind MovieLengthProbe.
+double readMovieSeconds(const std::filesystem::path& movie);
+
 // The library's ScreenComposer behind the interface.
 std::unique_ptr<TakeComposer> makeScreenComposer(hollowkit::Executor& main,
                                                  hollowkit::ScreenComposerOptions options = {});

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "hollowkit/base/pocket_log.h"
-#include "hollowkit/recording/movie_reader.h"
 #include "hollowkit/recording/zoom_planner.h"
 #include "lumenhollow/model/camera_model.h"
 
@@ -24,13 +23,6 @@ constexpr const char* kComposeFailedPrefix = "Screen and camera files saved. ";
 constexpr const char* kNotATake = "That folder has no Screen.mov and Camera.mov to combine";
 constexpr const char* kRebuildPrompt = "Rebuild";
 constexpr const char* kRebuildMessage = "Choose a Lumenhollow Screen Recording folder to rebuild its combined video";
-
-double movieSeconds(const std::filesystem::path& movie) {
-    auto reader = hollowkit::MovieReader::open(movie);
-    if (!reader) return 0;
-    const double seconds = (*reader)->duration();
-    return seconds > 0 ? seconds : 0;
-}
 
 }  // namespace
 
@@ -98,21 +90,35 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     const bool autoZoom = state_.autoZoom;
     publish<Field::composeProgress>(0.0F);
     holdRecordingActivity();
-    main_.post([weak = weak_from_this(), take, autoZoom, timeline = std::move(timeline)]() mutable {
-        if (auto self = weak.lock()) self->continueRebuild(take, autoZoom, std::move(timeline));
+    if (!autoZoom || !timeline) {
+        main_.post([weak = weak_from_this(), take] {
+            if (auto self = weak.lock()) self->continueRebuild(take, {});
+        });
+        return;
+    }
+    // The zoom is planned over the screen movie's length, and reading that
+    // waits on the disk: a worker reads it and plans, the main executor
+    // goes on meanwhile.
+    if (!lengthQueue_) lengthQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MovieLength");
+    MovieLengthProbe probe = services_.movieLengths ? services_.movieLengths : MovieLengthProbe(readMovieSeconds);
+    lengthQueue_->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take,
+                        timeline = std::move(*timeline)] {
+        const double read = probe(take.screenURL());
+        const double seconds = read > 0 ? read : 0;  // also for a probe answering NaN
+        main->post([weak, take, zoom = hollowkit::ZoomPlanner::plan(timeline, seconds)]() mutable {
+            if (auto self = weak.lock()) self->continueRebuild(take, std::move(zoom));
+        });
     });
 }
 
-void CameraModel::continueRebuild(const ScreenTake& take, bool autoZoom,
-                                  std::optional<hollowkit::CursorTimeline> timeline) {
+void CameraModel::continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom) {
     if (isTerminating()) {
         // A composition started now would be cut off by the quit.
         endTakeWork({});
         return;
     }
-    const double duration = movieSeconds(take.screenURL());
     hollowkit::ComposeRequest request;
-    if (autoZoom && timeline) request.zoom = hollowkit::ZoomPlanner::plan(*timeline, duration);
+    request.zoom = std::move(zoom);
     setLastScreenTake(take.folder);
     request.cameraFrames =
         hollowkit::FrameSizeChange::loadAll(take.cameraFramesURL()).value_or(std::vector<hollowkit::FrameSizeChange>{});

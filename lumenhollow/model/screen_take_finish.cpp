@@ -1,7 +1,8 @@
 // CameraModel: the stop of a screen-and-camera take and its finish. The
-// stop runs in one turn: the camera's movie is cut off from the frame path,
-// the pointer timeline is stored and the zoom planned, and both movies are
-// ended at one common host-clock time. Once both recorders have reported,
+// stop runs in one turn: the camera's movie takes no more frames (its sound
+// still comes until it reaches the picture's end), the pointer timeline is
+// stored and the zoom planned, and both movies are ended at one common
+// host-clock time. Once both recorders have reported,
 // the finish either tells why there is no combined movie or hands the two
 // movies to the composition.
 //
@@ -14,6 +15,7 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/recording/zoom_planner.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/model/movie_sample_recorder.h"
 
 namespace lumenhollow {
 
@@ -49,8 +51,16 @@ struct CameraModel::TakeResults {
 };
 
 void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, std::function<void()> completion) {
-    tap_->setRecorder(nullptr);
-    stopMacMicrophone();
+    // No frame reaches the camera's movie after this, but its sound does
+    // until the movie is complete: the sound of the last frames is still on
+    // its way, and the movie waits for it. The microphone runs until then
+    // (releaseMovieSound); one still starting, with no movie yet, stops now.
+    if (session->camera) {
+        tap_->setRecorder(std::make_shared<MovieSampleRecorder>(session->camera, MovieSampleRecorder::Takes::soundOnly));
+    } else {
+        tap_->setRecorder(nullptr);
+        stopMacMicrophone();
+    }
     screenSession_.reset();
     publish<Field::recordingStarted>(std::nullopt);
     publish<Field::isStartingScreen>(false);
@@ -81,6 +91,7 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
         session->camera->finish(
             end, [results](hollowkit::Result<std::filesystem::path, hollowkit::RecorderError> result) {
                 results->camera = std::move(result);
+                if (auto model = results->model.lock()) model->releaseMovieSound(*results->session->camera);
                 TakeResults::reported(results);
             });
     }

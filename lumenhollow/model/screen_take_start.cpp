@@ -138,7 +138,11 @@ void CameraModel::screenRecordingDidStart(const std::weak_ptr<ScreenSession>& we
     if (!session || session != screenSession_) return;
 
     const hollowkit::Clock& clock = main_.clock();
-    const bool expectsSound = usesMacMicrophone() || tap_->lastAudio() > clock.now() - kRecentCameraSound;
+    // The capture began only once the microphone's start had ended: sound is
+    // waited for from a microphone that records, never from one that was
+    // refused, would not open or found no sound server (the movie would
+    // lose its first second to that wait).
+    const bool expectsSound = isMacMicrophoneRunning() || tap_->lastAudio() > clock.now() - kRecentCameraSound;
     session->camera = std::make_shared<hollowkit::MovieRecorder>(session->take.cameraURL(), state_.codec, start,
                                                                  expectsSound, main_, clock, services_.movieWriters);
     session->camera->setOnFailure([weak = weak_from_this(), weakSession](const hollowkit::RecorderError&) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "lumenhollow/testing/state_recorder.h"
 #include "model_harness.h"
 
 namespace lumenhollow::test {
@@ -58,12 +59,13 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
         };
     };
     const ZoomRange usual{100, 400};
-    // Zoom 500 from a range up to 600, then the camera's range narrows to
-    // 100...400, and `then` runs.
+    // Zoom 500 from a range up to 600, then the camera reports its range
+    // narrowed to 100...400, and `then` runs.
     const auto aboveTheRange = [](std::function<void(CameraModel&)> then) {
         return [then](GimbalHarness& h) {
             h.model->zoomStep(16);
             h.camera()->setZoomRange(ZoomRange{100, 400});
+            h.emit(CameraEvent::devicesChanged());
             then(*h.model);
         };
     };
@@ -163,6 +165,7 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
          [](GimbalHarness& h) {
              h.model->zoomStep(1);
              h.camera()->setZoomRange(ZoomRange{200, 400});
+             h.emit(CameraEvent::devicesChanged());
              h.model->zoomStep(3);
          },
          {0, 0}, {"setZoom 125", "setZoom 200"}, 200},
@@ -189,6 +192,7 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
          [](GimbalHarness& h) {
              h.model->scrollZoom(5);  // one step lost, 1 left
              h.camera()->setZoomRange(ZoomRange{100, 400});
+             h.emit(CameraEvent::devicesChanged());
              h.model->scrollZoom(3);
          },
          {0, 0}, {"setZoom 125"}, 125},
@@ -218,6 +222,9 @@ TEST(GimbalInputTest, SpeedsPositionsAndZoomFollowTheirRules) {
     }
 }
 
+// The label reads only the published range; a step or a scroll that uses a
+// range only the camera knew publishes it first, so whoever is told of the
+// new zoom finds the label agreeing with it.
 TEST(GimbalInputTest, TheZoomLabelAgreesWithWhatTheZoomButtonsDo) {
     struct Case {
         const char* name;
@@ -227,32 +234,58 @@ TEST(GimbalInputTest, TheZoomLabelAgreesWithWhatTheZoomButtonsDo) {
         const char* label;
         std::optional<ZoomRange> publishedRange;
         std::vector<std::string> commands;
+        std::vector<Field> assigned;  // zoomRange and zoom, in order, after the start
     };
     const auto nothing = [](CameraModel&) {};
+    const ZoomRange usual{100, 400};
     const std::vector<Case> cases{
-        {"published range, no zoom yet", ZoomRange{100, 400}, true, nothing, "1.0x", ZoomRange{100, 400}, {}},
-        {"a range only the camera knows", ZoomRange{100, 400}, false, nothing, "1.0x", std::nullopt, {}},
-        {"a step within it", ZoomRange{100, 400}, false, [](CameraModel& m) { m.zoomStep(4); }, "2.0x",
-         std::nullopt, {"setZoom 200"}},
-        {"a scroll within it", ZoomRange{100, 400}, false, [](CameraModel& m) { m.scrollZoom(8); }, "1.5x",
-         std::nullopt, {"setZoom 150"}},
-        {"a published range", ZoomRange{100, 400}, true, [](CameraModel& m) { m.zoomStep(40); }, "4.0x",
-         ZoomRange{100, 400}, {"setZoom 400"}},
+        {"published range, no zoom yet", usual, true, nothing, "1.0x", usual, {}, {}},
+        {"a range only the camera knows", usual, false, nothing, "-", std::nullopt, {}, {}},
+        {"a step within it", usual, false, [](CameraModel& m) { m.zoomStep(4); }, "2.0x", usual,
+         {"setZoom 200"}, {Field::zoomRange, Field::zoom}},
+        {"a step out from it", usual, false, [](CameraModel& m) { m.zoomStep(-1); }, "1.0x", usual,
+         {"setZoom 100"}, {Field::zoomRange, Field::zoom}},
+        {"a scroll within it", usual, false, [](CameraModel& m) { m.scrollZoom(8); }, "1.5x", usual,
+         {"setZoom 150"}, {Field::zoomRange, Field::zoom}},
+        {"a scroll short of a step", usual, false, [](CameraModel& m) { m.scrollZoom(3); }, "-", std::nullopt, {},
+         {}},
+        {"two steps publish it once", usual, false,
+         [](CameraModel& m) {
+             m.zoomStep(1);
+             m.scrollZoom(4);
+         },
+         "1.5x", usual, {"setZoom 125", "setZoom 150"}, {Field::zoomRange, Field::zoom, Field::zoom}},
+        {"a published range", usual, true, [](CameraModel& m) { m.zoomStep(40); }, "4.0x", usual,
+         {"setZoom 400"}, {Field::zoom}},
         {"no range anywhere", std::nullopt, false,
          [](CameraModel& m) {
              m.zoomStep(1);
              m.scrollZoom(-8);
          },
-         "-", std::nullopt, {}},
+         "-", std::nullopt, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         GimbalHarness h(true, c.cameraRange);
         if (c.published) h.emit(CameraEvent::devicesChanged());
+        StateRecorder recorder(h.model);
+        std::vector<std::string> labelsAtZoom;
+        const auto observer = h.model->addObserver([&](Field field) {
+            if (field == Field::zoom) labelsAtZoom.push_back(h.model->zoomLabel());
+        });
         c.act(*h.model);
+        h.model->removeObserver(observer);
         EXPECT_EQ(h.model->zoomLabel(), c.label);
         EXPECT_EQ(h.state().zoomRange, c.publishedRange);
         EXPECT_EQ(h.commands(), c.commands);
+        std::vector<Field> assigned;
+        for (Field field : recorder.fields()) {
+            if (field == Field::zoomRange || field == Field::zoom) assigned.push_back(field);
+        }
+        EXPECT_EQ(assigned, c.assigned);
+        if (!labelsAtZoom.empty()) {
+            EXPECT_NE(labelsAtZoom.front(), "-") << "the label was told of the zoom before its range";
+        }
     }
 }
 

@@ -42,6 +42,7 @@ struct RecordingHarness : ModelHarness {
     // The movies' writers; the FFmpeg ones when empty.
     hollowkit::MovieWriterFactory movieWriters;
     TakeComposerFactory takeComposers;
+    MovieLengthProbe movieLengths;  // the library's reader when empty
     FilePicker* filePicker = nullptr;
     std::shared_ptr<CountOnlySink> preview = std::make_shared<CountOnlySink>();
     std::unique_ptr<StateRecorder> recorder;
@@ -78,6 +79,7 @@ struct RecordingHarness : ModelHarness {
         s.stillEncoder = stillEncoder;
         s.recordingSystem = recordingSystem;
         s.takeComposers = takeComposers;
+        s.movieLengths = movieLengths;
         s.filePicker = filePicker;
         // Waits for the encoder instead of dropping, so every frame handed
         // to the movie is in it.

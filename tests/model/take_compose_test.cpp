@@ -3,11 +3,16 @@
 // arguments and fallbacks, its refusals, the folder chooser, and a failed
 // rebuild keeping the previous combined movie.
 
+#include <atomic>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/recording/zoom_planner.h"
 #include "take_harness.h"
 
 namespace lumenhollow::test {
@@ -99,8 +104,8 @@ TEST(TakeComposeTest, ARebuildTakesTheCurrentChoicesAndFallsBackForMissingFiles)
         h.model->rebuildScreenTake(folder);
         EXPECT_EQ(h.state().composeProgress, std::optional<float>(0.0F));
         EXPECT_EQ(h.activity.active(), 1);
-        h.main.runUntilIdle();
-        ASSERT_EQ(h.compositions->size(), 2u);
+        // The movie's length is read on a worker when a zoom is planned.
+        ASSERT_TRUE(h.main.waitFor([&] { return h.compositions->size() == 2; }, std::chrono::seconds(30)));
         const auto& request = h.compositions->last().request;
         EXPECT_EQ(request.screen, folder / "Screen.mov");
         EXPECT_EQ(request.camera, folder / "Camera.mov");
@@ -113,6 +118,77 @@ TEST(TakeComposeTest, ARebuildTakesTheCurrentChoicesAndFallsBackForMissingFiles)
         h.compositions->succeed();
         EXPECT_EQ(h.activity.active(), 0);
         EXPECT_EQ(h.state().notice, "Screen recording saved");
+    }
+}
+
+// A length probe that waits until the test releases it (bounded: one run
+// on the main executor fails the test instead of hanging it).
+struct HeldLengthProbe {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> entered{false};
+    std::mutex mutex;
+    std::vector<std::filesystem::path> movies;
+    std::thread::id thread;
+
+    MovieLengthProbe probe(double seconds) {
+        return [this, seconds](const std::filesystem::path& movie) {
+            {
+                std::lock_guard guard(mutex);
+                movies.push_back(movie);
+                thread = std::this_thread::get_id();
+            }
+            entered = true;
+            released.wait_for(std::chrono::seconds(10));
+            return seconds;
+        };
+    }
+};
+
+// The zoom is planned over the screen movie's length, read from the disk:
+// on a worker, while the main executor goes on. A quit before the length
+// comes composes nothing.
+TEST(TakeComposeTest, TheRebuildReadsTheMoviesLengthOffTheMainExecutor) {
+    hollowkit::CursorTimeline timeline;
+    for (int i = 0; i <= 60; ++i) {
+        const double time = i / 10.0;
+        timeline.samples.push_back({time, 0.25, 0.25, time >= 1.0 && time <= 1.2, false});
+    }
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "a quit meanwhile" : "composed");
+        HeldLengthProbe held;
+        TakeHarness h;
+        h.movieLengths = held.probe(6.0);
+        h.startTakes();
+        const auto folder = fakeTake(h.dir.path(), "take");
+        ASSERT_TRUE(timeline.write(folder / "Cursor.json"));
+        h.model->rebuildScreenTake(folder);
+        ASSERT_TRUE(h.main.waitFor([&] { return held.entered.load(); }));
+        bool ranMeanwhile = false;
+        h.main.post([&] { ranMeanwhile = true; });
+        h.main.runUntilIdle();
+        EXPECT_TRUE(ranMeanwhile);
+        {
+            std::lock_guard guard(held.mutex);
+            EXPECT_NE(held.thread, std::this_thread::get_id()) << "read on the main executor's thread";
+            EXPECT_EQ(held.movies, std::vector<std::filesystem::path>{folder / "Screen.mov"});
+        }
+        EXPECT_EQ(h.compositions->size(), 0u);
+        EXPECT_EQ(h.state().composeProgress, std::optional<float>(0.0F));
+        if (quit) h.model->handleTerminationRequest();
+        held.release.set_value();
+        if (quit) {
+            ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress.has_value(); }));
+            EXPECT_EQ(h.compositions->size(), 0u);
+            EXPECT_EQ(h.activity.active(), 0);
+            continue;
+        }
+        ASSERT_TRUE(h.main.waitFor([&] { return h.compositions->size() == 1; }));
+        const hollowkit::ZoomPath zoom = h.compositions->last().request.zoom;
+        EXPECT_FALSE(zoom.isFullFrame());
+        EXPECT_EQ(zoom, hollowkit::ZoomPlanner::plan(timeline, 6.0)) << "planned over the length read";
+        h.compositions->succeed();
+        EXPECT_EQ(h.activity.active(), 0);
     }
 }
 
