@@ -24,8 +24,8 @@ using ScreenError = ScreenRecorder::ScreenError;
 using Outcome = Result<std::filesystem::path, ScreenError>;
 
 constexpr uint32_t kDisplay = 7;
-constexpr int kWidth = 160;
-constexpr int kHeight = 90;
+constexpr int kFailureWidth = 160;
+constexpr int kFailureHeight = 90;
 
 FfmpegMovieWriterOptions fileOptions() {
     FfmpegMovieWriterOptions options;
@@ -36,7 +36,7 @@ FfmpegMovieWriterOptions fileOptions() {
 class ScreenRecorderFailureTest : public ::testing::Test {
 protected:
     ScreenRecorderFailureTest() {
-        displays_.setDisplays({DisplayInfo{kDisplay, 0, 0, kWidth, kHeight, true, false}});
+        displays_.setDisplays({DisplayInfo{kDisplay, 0, 0, kFailureWidth, kFailureHeight, true, false}});
         recorder_ = std::make_unique<ScreenRecorder>(path_, VideoCodec::h264, false, main_, displays_, capture_,
                                                      writers_.factory());
         recorder_->setOnFailure([this](const ScreenError& error) { failures_.push_back(error); });
@@ -50,7 +50,7 @@ protected:
     // `count` frames, a tenth of a second apart, each handled before the next.
     void frames(int count) {
         for (int i = 0; i < count; ++i) {
-            ASSERT_TRUE(capture_.emitFrame(testsupport::patternFrame(kWidth, kHeight, sent_, t0_ + sent_ * 100ms)));
+            ASSERT_TRUE(capture_.emitFrame(testsupport::patternFrame(kFailureWidth, kFailureHeight, sent_, t0_ + sent_ * 100ms)));
             ++sent_;
             (void)recorder_->stats();
         }
