@@ -1,6 +1,7 @@
 #include "lumenhollow/ui/kit/palette.h"
 
 #include <QApplication>
+#include <QToolTip>
 
 #include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -49,6 +50,9 @@ QPalette darkPalette() {
 void applyLook(QApplication& app) {
     app.setStyle(new MenuStyle);
     app.setPalette(darkPalette());
+    // Tooltips keep a palette of their own, taken from the desktop's theme
+    // (pale yellow) unless set here.
+    QToolTip::setPalette(darkPalette());
     loadTextFonts();
     app.setFont(uiFont(TextStyle::body));
 }

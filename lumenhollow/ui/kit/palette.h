@@ -28,8 +28,9 @@ struct GlassColors {
 // The dark palette of every window.
 QPalette darkPalette();
 
-// The whole look on `app`: Fusion style (its menus with red destructive rows), the dark palette, the text faces and
-// the body font. Call once, before any window is built.
+// The whole look on `app`: Fusion style (its menus with red destructive rows), the dark palette (tooltips too), the
+// text faces and the body font. The application and its screenshots both set up their look this way, and nothing
+// else sets a style, palette or font on the application. Call once, before any window is built.
 void applyLook(QApplication& app);
 
 }  // namespace lumenhollow::ui
