@@ -8,6 +8,7 @@
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/island/record_button.h"
 #include "lumenhollow/ui/island/zoom_stepper.h"
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/island/island_glyphs.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -173,7 +174,7 @@ void IslandExpandedView::refresh() {
         if (!widget) continue;
         widget->move(rects[i].topLeft().toPoint());
         widget->setEnabled(item.enabled);
-        widget->setToolTip(item.help);
+        setHelp(*widget, item.help);
         if (auto* button = qobject_cast<IslandButton*>(widget); button && item.kind != IslandControl::sceneChip) {
             button->setSymbol(item.symbol);
             if (item.accentTint) {
