@@ -12,6 +12,8 @@ QColor appAccentColor() { return QColor::fromRgbF(0.949f, 0.275f, 0.184f); }
 
 QColor platformAccentColor() { return QColor(0x0a, 0x84, 0xff); }
 
+QColor warningYellowColor() { return QColor(0xff, 0xcc, 0x00); }
+
 QColor withOpacity(QColor color, double opacity) {
     color.setAlphaF(static_cast<float>(opacity));
     return color;

@@ -13,6 +13,8 @@ namespace lumenhollow::ui {
 QColor appAccentColor();
 // The stand-in for the platform accent (active tool buttons, check marks).
 QColor platformAccentColor();
+// The warning yellow of level meters and the horizon guide.
+QColor warningYellowColor();
 
 // `color` with its alpha set to `opacity` (0...1).
 QColor withOpacity(QColor color, double opacity);

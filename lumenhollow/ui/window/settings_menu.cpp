@@ -13,6 +13,7 @@ SettingsMenu::SettingsMenu(ModelSignals& model, QWidget* parent)
       model_(model),
       menu_(new QMenu(this)) {
     setObjectName("settingsMenu");
+    setSymbolPixels(kGearPixels);
     // Every published change, not only the snapshot's own fields: the
     // active camera is replaced after the connection field has changed.
     connect(&model_, &ModelSignals::changed, this, [this] { followModel(); });
