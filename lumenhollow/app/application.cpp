@@ -4,10 +4,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPalette>
 #include <QProcess>
 #include <QSessionManager>
-#include <QStyleFactory>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -31,6 +29,7 @@
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/island/x11/desktop_island_platform.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/shell/camera_menu_bar.h"
 #include "lumenhollow/ui/shell/qt_file_picker.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
@@ -48,20 +47,6 @@ namespace {
 // Once the event loop has ended, tearing the cameras down gets this long; a
 // device stuck in the kernel must not keep a finished process alive.
 constexpr auto kTeardownLimit = std::chrono::seconds(2);
-
-void applyDarkLook(QApplication& app) {
-    app.setStyle(QStyleFactory::create("Fusion"));
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0x1c, 0x1c, 0x1e));
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Base, QColor(0x2c, 0x2c, 0x2e));
-    palette.setColor(QPalette::Text, Qt::white);
-    palette.setColor(QPalette::Button, QColor(0x2c, 0x2c, 0x2e));
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::Highlight, QColor(0x0a, 0x84, 0xff));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    app.setPalette(palette);
-}
 
 // Ends the process with `status` if the teardown has not finished in time.
 class TeardownWatch {
@@ -229,6 +214,18 @@ struct Parts {
 
 }  // namespace
 
+void prepareApplication(QApplication& app) {
+    QApplication::setApplicationName("Lumenhollow");
+    QApplication::setOrganizationName("tarvenc");
+    QApplication::setApplicationVersion(QStringLiteral(LUMENHOLLOW_VERSION));
+    // Ties the windows to the installed launcher (its name and icon in docks
+    // and task switchers).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.lumenhollow.Lumenhollow"));
+    // The look the reference pictures are taken in; the desktop's theme
+    // never shows through.
+    ui::applyLook(app);
+}
+
 int runApplication(int argc, char** argv, ApplicationOptions options) {
     // First, before any thread exists, so every thread inherits the handlers.
     if (auto installed = TerminationSignals::install(); !installed) {
@@ -238,15 +235,9 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     hollowkit::installFfmpegLogging();
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Lumenhollow");
-    QApplication::setOrganizationName("tarvenc");
-    QApplication::setApplicationVersion(QStringLiteral(LUMENHOLLOW_VERSION));
-    // Ties the windows to the installed launcher (its name and icon in docks
-    // and task switchers).
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.lumenhollow.Lumenhollow"));
+    prepareApplication(app);
     // Closing the window is decided by the close policy, not by Qt.
     QApplication::setQuitOnLastWindowClosed(false);
-    applyDarkLook(app);
 
     auto parts = std::make_unique<Parts>(options);
     // Lives through the event loop: what `started` posts may still hold it.

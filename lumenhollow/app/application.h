@@ -13,6 +13,7 @@
 #include "hollowkit/base/executor.h"
 #include "lumenhollow/model/camera_factory.h"
 
+class QApplication;
 class QWidget;
 
 namespace lumenhollow {
@@ -43,6 +44,10 @@ struct ApplicationOptions {
     // False: Qt's own file dialogs, never the desktop's (scripted runs).
     bool desktopFileDialogs = true;
 };
+
+// Names `app` and gives it the one look (the kit's style, palette and type)
+// the screenshots are taken in; before any window is built. GUI thread.
+void prepareApplication(QApplication& app);
 
 // Runs the application to its end; the process's exit status.
 int runApplication(int argc, char** argv, ApplicationOptions options);

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "lumenhollow/ui/kit/palette.h"
+
 namespace lumenhollow::test {
 namespace {
 
@@ -89,6 +91,18 @@ TEST(GuideOverlayTest, EachGuideMarksItsOwnPixelsAndNoOthers) {
         EXPECT_EQ(classify(pixel), c.looks) << "found " << name(classify(pixel)) << " (" << qRed(pixel) << ","
                                             << qGreen(pixel) << "," << qBlue(pixel) << ")";
     }
+}
+
+TEST(GuideOverlayTest, TheHorizonIsTheKitsWarningYellow) {
+    // Over the grey, the line lifts red and green in the proportion of the
+    // yellow's own channels above the grey: about 0.6 for #FFCC00, 1 for a
+    // pure #FFFF00.
+    const QColor yellow = ui::warningYellowColor();
+    const double expected = double(yellow.green() - kGrey) / (yellow.red() - kGrey);
+    const QRgb pixel = renderGuides({GuideKind::horizon}, {600, 300}).pixel(200, 150);
+    ASSERT_GT(qRed(pixel), kGrey + 15);
+    const double lift = double(qGreen(pixel) - kGrey) / (qRed(pixel) - kGrey);
+    EXPECT_NEAR(lift, expected, 0.1) << qRed(pixel) << "," << qGreen(pixel) << "," << qBlue(pixel);
 }
 
 TEST(GuideOverlayTest, TheDarkeningLiesOverTheGridAndHorizon) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "lumenhollow/model/stored_settings.h"
+#include "lumenhollow/ui/window/sheet_content.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
 #include "ui_harness.h"

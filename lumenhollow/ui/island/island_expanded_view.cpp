@@ -10,6 +10,7 @@
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/island/record_button.h"
 #include "lumenhollow/ui/island/zoom_stepper.h"
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/island/island_glyphs.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -222,7 +223,7 @@ void IslandExpandedView::placeControls() {
         const QPoint at = rects[i].topLeft().toPoint();
         if (widget->pos() != at) widget->move(at);
         if (widget->isEnabled() != item.enabled) widget->setEnabled(item.enabled);
-        if (widget->toolTip() != item.help) widget->setToolTip(item.help);
+        setHelp(*widget, item.help);
         if (auto* button = qobject_cast<IslandButton*>(widget); button && item.kind != IslandControl::sceneChip) {
             button->setSymbol(item.symbol);
             if (item.accentTint) {

@@ -33,6 +33,8 @@ ZoomStepper::ZoomStepper(QWidget* parent)
     setFixedSize(2 * kStepperInset + 2 * kStepperHalfWidth + 2 * kStepperGap + kStepperLabelWidth, kStepperHeight);
     minus_->move(kStepperInset, 0);
     plus_->move(width() - kStepperInset - kStepperHalfWidth, 0);
+    minus_->setAccessibleName(QStringLiteral("Zoom out"));
+    plus_->setAccessibleName(QStringLiteral("Zoom in"));
     connect(minus_, &QAbstractButton::clicked, this, [this] { Q_EMIT stepped(-1); });
     connect(plus_, &QAbstractButton::clicked, this, [this] { Q_EMIT stepped(1); });
     setLabel(QStringLiteral("1.0x"));

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -102,7 +103,7 @@ CircleBackground::CircleBackground(int diameter, QWidget* parent) : GlassSurface
 IconButton::IconButton(std::string symbol, const QString& help, int size, QWidget* parent)
     : QAbstractButton(parent), symbol_(std::move(symbol)) {
     setFixedSize(size, size);
-    setToolTip(help);
+    setHelp(*this, help);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setCursor(Qt::ArrowCursor);
@@ -125,8 +126,15 @@ void IconButton::paintEvent(QPaintEvent*) {
     const std::optional<QColor> tint =
         active_ ? std::optional<QColor>(withOpacity(platformAccentColor(), 0.55)) : std::nullopt;
     paintGlass(painter, *this, GlassShape::circle, rect(), tint);
-    Symbols::instance().draw(painter, rect(), symbol_, width() * 0.4, Qt::white);
+    Symbols::instance().draw(painter, rect(), symbol_, symbolPixels(), Qt::white);
 }
+
+void IconButton::setSymbolPixels(double px) {
+    symbolPixels_ = px;
+    update();
+}
+
+double IconButton::symbolPixels() const { return symbolPixels_ > 0 ? symbolPixels_ : width() * 0.4; }
 
 bool IconButton::hitButton(const QPoint& pos) const { return insideCircle(rect(), pos); }
 

@@ -61,9 +61,10 @@ public:
 // so it adds no look and no layout of its own.
 using GlassGroup = QWidget;
 
-// The round glass tool button with one symbol at 0.4 of its diameter; the
-// active state tints the circle with the accent at 0.55. The whole circle
-// takes the click.
+// The round glass tool button with one symbol at 0.4 of its diameter unless
+// given a size of its own; the active state tints the circle with the accent
+// at 0.55. The whole circle takes the click. Its help text is also its
+// accessible name, so a screen reader can say what it is.
 class IconButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -72,6 +73,8 @@ public:
     bool isActive() const { return active_; }
     void setSymbol(std::string symbol);
     const std::string& symbol() const { return symbol_; }
+    void setSymbolPixels(double px);
+    double symbolPixels() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -79,6 +82,7 @@ protected:
 
 private:
     std::string symbol_;
+    double symbolPixels_ = 0;  // 0: 0.4 of the diameter
     bool active_ = false;
 };
 

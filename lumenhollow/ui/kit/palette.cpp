@@ -1,6 +1,7 @@
 #include "lumenhollow/ui/kit/palette.h"
 
 #include <QApplication>
+#include <QToolTip>
 
 #include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -10,6 +11,8 @@ namespace lumenhollow::ui {
 QColor appAccentColor() { return QColor::fromRgbF(0.949f, 0.275f, 0.184f); }
 
 QColor platformAccentColor() { return QColor(0x0a, 0x84, 0xff); }
+
+QColor warningYellowColor() { return QColor(0xff, 0xcc, 0x00); }
 
 QColor withOpacity(QColor color, double opacity) {
     color.setAlphaF(static_cast<float>(opacity));
@@ -49,6 +52,9 @@ QPalette darkPalette() {
 void applyLook(QApplication& app) {
     app.setStyle(new MenuStyle);
     app.setPalette(darkPalette());
+    // Tooltips keep a palette of their own, taken from the desktop's theme
+    // (pale yellow) unless set here.
+    QToolTip::setPalette(darkPalette());
     loadTextFonts();
     app.setFont(uiFont(TextStyle::body));
 }

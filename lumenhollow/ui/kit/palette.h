@@ -13,6 +13,8 @@ namespace lumenhollow::ui {
 QColor appAccentColor();
 // The stand-in for the platform accent (active tool buttons, check marks).
 QColor platformAccentColor();
+// The warning yellow of level meters and the horizon guide.
+QColor warningYellowColor();
 
 // `color` with its alpha set to `opacity` (0...1).
 QColor withOpacity(QColor color, double opacity);
@@ -28,8 +30,9 @@ struct GlassColors {
 // The dark palette of every window.
 QPalette darkPalette();
 
-// The whole look on `app`: Fusion style (its menus with red destructive rows), the dark palette, the text faces and
-// the body font. Call once, before any window is built.
+// The whole look on `app`: Fusion style (its menus with red destructive rows), the dark palette (tooltips too), the
+// text faces and the body font. The application and its screenshots both set up their look this way, and nothing
+// else sets a style, palette or font on the application. Call once, before any window is built.
 void applyLook(QApplication& app);
 
 }  // namespace lumenhollow::ui

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -33,6 +34,7 @@ PillMenuLabel::PillMenuLabel(std::string symbol, QString title, QWidget* parent)
     setFixedHeight(PillBackground::kHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::NoFocus);
+    ui::setTitle(*this, title_);
     relayout();
 }
 
@@ -43,6 +45,7 @@ void PillMenuLabel::setSymbol(std::string symbol) {
 
 void PillMenuLabel::setTitle(QString title) {
     title_ = std::move(title);
+    ui::setTitle(*this, title_);
     relayout();
     update();
 }

@@ -6,6 +6,7 @@
 #include <QToolTip>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -60,7 +61,7 @@ void RecordPill::refresh() {
     const bool resized = next.text != state_.text || next.chip != state_.chip;
     state_ = std::move(next);
     setEnabled(state_.enabled);
-    setToolTip(QString::fromStdString(state_.tooltip));
+    setHelp(*this, QString::fromStdString(state_.tooltip));
     if (resized) {
         measure();
         setFixedWidth(sizeHint().width());

@@ -50,7 +50,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 67> kSymbolT
     {"hand.draw", "gesture"},
     {"hand.tap", "touch_app"},
     {"inset.filled.bottomright.rectangle", "picture_in_picture_alt"},
-    {"internaldrive", "storage"},
+    {"internaldrive", "save"},
     {"iphone", "phone_iphone"},
     {"laptopcomputer", "laptop"},
     {"lock.shield", "security"},

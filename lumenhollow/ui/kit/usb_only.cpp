@@ -212,6 +212,8 @@ UsbOnlyPill::UsbOnlyPill(std::string symbol, QString title, QString reason, std:
                          QWidget* parent)
     : UsbOnlyMarker(std::move(symbol), std::move(title), std::move(reason), std::move(switchToUsb), true, parent) {
     setToolTip(usbOnlyPillTooltip(reason_));
+    setAccessibleName(title_);
+    setAccessibleDescription(QStringLiteral("Needs USB"));
     setFixedSize(sizeHint());
 }
 

@@ -20,7 +20,7 @@ constexpr double kMeterFadeSeconds = 0.08;
 QColor meterToneColor(SegmentTone tone) {
     switch (tone) {
         case SegmentTone::green: return QColor::fromRgbF(0.3F, 0.85F, 0.4F);
-        case SegmentTone::yellow: return QColor(255, 204, 0);  // the desktop's warning yellow
+        case SegmentTone::yellow: return ui::warningYellowColor();
         case SegmentTone::red: return QColor(255, 59, 48);
         case SegmentTone::unlit: break;
     }

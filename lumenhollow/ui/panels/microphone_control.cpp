@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/panels/level_meter.h"
 #include "lumenhollow/ui/panels/microphone_menu_button.h"
@@ -77,7 +78,7 @@ void MicrophoneControl::showCameraFace() {
     fillMenu(*button_->menu(), cameraMicrophoneEntries(snapshot),
              [this](const MenuEntry& entry) { runMenuCommand(model_.model(), entry); });
     button_->setLabel(cameraMicrophoneLabel(snapshot, compact_));
-    setToolTip(QString::fromStdString(cameraMicrophoneHelp(snapshot.active)));
+    ui::setHelp(*this, QString::fromStdString(cameraMicrophoneHelp(snapshot.active)));
     cameraShown_ = std::move(snapshot);
     cameraShownCompact_ = compact_;
 }
@@ -91,7 +92,7 @@ void MicrophoneControl::showWirelessFace() {
     fillMenu(*button_->menu(), wirelessMicrophoneEntries(snapshot),
              [this](const MenuEntry& entry) { runMenuCommand(model_.model(), entry); });
     button_->setLabel(wirelessMicrophoneLabel(snapshot));
-    setToolTip(QString::fromStdString(wirelessMicrophoneHelp(snapshot)));
+    ui::setHelp(*this, QString::fromStdString(wirelessMicrophoneHelp(snapshot)));
     wirelessShown_ = std::move(snapshot);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -52,6 +53,7 @@ void MicrophoneMenuButton::setLabel(const MicrophoneLabel& label) {
     const QFontMetricsF metrics(nameFont_);
     const QString name = QString::fromStdString(label.name);
     shownName_ = metrics.elidedText(name, Qt::ElideRight, label.nameMaxWidth);
+    ui::setTitle(*this, name);
     nameWidth_ = std::min<double>(std::ceil(metrics.horizontalAdvance(shownName_)), label.nameMaxWidth);
     setEnabled(label.enabled);
     setFixedWidth(sizeHint().width());

@@ -42,7 +42,7 @@ ScreenPermissionCard::ScreenPermissionCard(ModelSignals& model, QWidget* parent)
         this));
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    settings_ = new QPushButton(tr("Open System Settings"), this);
+    settings_ = new QPushButton(tr("How to Allow Recording"), this);
     reopen_ = new QPushButton(tr("Reopen Lumenhollow"), this);
     for (QPushButton* button : {settings_, reopen_}) {
         button->setFont(ui::uiFont(ui::TextStyle::subheadline));
@@ -62,8 +62,8 @@ ScreenPermissionCard::ScreenPermissionCard(ModelSignals& model, QWidget* parent)
 
 void ScreenPermissionCard::openPrivacySettings() {
     model_.model().requestScreenCapture();
-    // The macOS settings link opens nothing here; saying nothing would leave
-    // the press unanswered, so the card tells what to do instead.
+    // No settings page grants this on Linux; the card tells what to do
+    // instead, so the press is never left unanswered.
     help_->show();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // ScreenPermissionCard: the card at the top of the screen-recording panel
-// while the screen may not be recorded. "Open System Settings" asks for
-// access again and, there being no settings page to open on this platform,
+// while the screen may not be recorded. "How to Allow Recording" asks for
+// access again and, there being no settings page that grants it on Linux,
 // shows in the card what the user can do instead; "Reopen Lumenhollow"
 // quits and starts the application again, so a newly reachable screen is
 // picked up. The panel decides whether the card is there. GUI thread.

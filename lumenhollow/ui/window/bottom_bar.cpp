@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/usb_only.h"
@@ -41,7 +42,7 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
     guideMenu_ = new ui::PillMenu("grid", QString(), tools_);
     bindGuideMenu(*guideMenu_->menu(), model);
     lookMenu_ = new ui::PillMenu("circle.lefthalf.filled", QString(), tools_);
-    lookMenu_->setToolTip(QString::fromUtf8(kLookMenuHelp));
+    ui::setHelp(*lookMenu_, QString::fromUtf8(kLookMenuHelp));
     bindLookMenu(*lookMenu_->menu(), model);
     fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", qText(fullScreenHelp()), kToolSize, tools_);
     autoFrame_ = new ui::IconButton("crop", qText(autoFrameHelp()), kToolSize, tools_);

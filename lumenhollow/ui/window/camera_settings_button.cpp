@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/panels/camera_settings_choices.h"
@@ -14,7 +15,7 @@ CameraSettingsButton::CameraSettingsButton(ModelSignals& model, QWidget* parent)
       model_(model),
       popover_(new ui::Popover(this, ui::PopoverEdge::above,
                                [&model](QWidget* host) { return new CameraSettingsPanel(model, host); })) {
-    setToolTip(QString::fromUtf8(kCameraSettingsHelp));
+    ui::setHelp(*this, QString::fromUtf8(kCameraSettingsHelp));
     connect(this, &CameraSettingsButton::clicked, this,
             [this] { model_.model().setShowCameraSettings(!model_.state().showCameraSettings); });
     connect(popover_, &ui::Popover::dismissed, this, [this] {

@@ -56,7 +56,7 @@ GuidePaths guidePaths(const std::set<GuideKind>& guides, QSizeF size) {
 GuideOverlay::GuideOverlay(QWidget* parent)
     : QWidget(parent),
       gridPen_(ui::withOpacity(QColor(Qt::white), 0.45), 1.0),
-      horizonPen_(ui::withOpacity(QColor(Qt::yellow), 0.8), 1.5),
+      horizonPen_(ui::withOpacity(ui::warningYellowColor(), 0.8), 1.5),
       columnPen_(ui::withOpacity(QColor(Qt::white), 0.7), 1.0),
       darkeningBrush_(ui::withOpacity(QColor(Qt::black), 0.45)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);

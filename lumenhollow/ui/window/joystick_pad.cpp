@@ -7,6 +7,7 @@
 #include <QVariantAnimation>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
@@ -39,7 +40,7 @@ QPixmap transparentLayer(QSizeF size, qreal ratio) {
 JoystickPad::JoystickPad(ModelSignals& model, QWidget* parent, int diameter, int knob)
     : QWidget(parent), input_(model.sharedModel()), metrics_(padMetrics(diameter, knob)) {
     setFixedSize(diameter, diameter);
-    setToolTip(QString::fromUtf8(kPadTooltip));
+    ui::setHelp(*this, QString::fromUtf8(kPadTooltip));
     setAttribute(Qt::WA_TranslucentBackground);
     // The arrow keys stay with the preview.
     setFocusPolicy(Qt::NoFocus);

@@ -4,6 +4,7 @@
 #include <QKeySequence>
 #include <QMouseEvent>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
@@ -65,7 +66,7 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
         marker_ = new ui::UsbOnlyIconButton(kScenesSymbol, title, reason, kScenesCircleSize, switchToUSB, this);
     } else {
         auto* pill = new ScenesPill([this] { Q_EMIT clicked(); }, this);
-        pill->setToolTip(help);
+        ui::setHelp(*pill, help);
         button_ = pill;
         marker_ = new ui::UsbOnlyPill(kScenesSymbol, title, reason, switchToUSB, this);
     }

@@ -13,6 +13,7 @@ SettingsMenu::SettingsMenu(ModelSignals& model, QWidget* parent)
       model_(model),
       menu_(new QMenu(this)) {
     setObjectName("settingsMenu");
+    setSymbolPixels(kGearPixels);
     model_.onChange(kSettingsSnapshotFields, this, [this] { followModel(); });
 }
 

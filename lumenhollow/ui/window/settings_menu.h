@@ -22,6 +22,7 @@ class SettingsMenu final : public ui::IconButton {
 
 public:
     static constexpr int kDiameter = 30;
+    static constexpr double kGearPixels = 13;
 
     SettingsMenu(ModelSignals& model, QWidget* parent);
 

@@ -2,6 +2,7 @@
 
 #include <QVBoxLayout>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/usb_only.h"
 #include "lumenhollow/ui/window/look_menu.h"
@@ -67,7 +68,7 @@ void ToolRail::apply(const ToolRailState& state) {
     applied_ = true;
     guideMenu_->setActive(state.guidesActive);
     lookMenu_->setActive(state.lookActive);
-    lookMenu_->setToolTip(railText(state.lookHelp));
+    ui::setHelp(*lookMenu_, railText(state.lookHelp));
     autoFrame_->setVisible(!state.autoFrameNeedsUSB);
     autoFrameMarker_->setVisible(state.autoFrameNeedsUSB);
     adjustSize();

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -32,7 +33,7 @@ ZoomControl::ZoomControl(ModelSignals& model, QWidget* parent)
       symbolFont_(ui::Symbols::instance().font(kZoomSymbolPx)),
       minusGlyph_(zoomGlyph("minus")),
       plusGlyph_(zoomGlyph("plus")) {
-    setToolTip(QString::fromUtf8(kZoomTooltip));
+    ui::setHelp(*this, QString::fromUtf8(kZoomTooltip));
     setCursor(Qt::ArrowCursor);
     // The range can come with the picture's statistics or a new camera.
     model_.onChange({Field::zoom, Field::zoomRange, Field::stats, Field::connection}, this, [this] { refresh(); });

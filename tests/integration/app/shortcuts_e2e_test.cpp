@@ -2,8 +2,12 @@
 // through the X server (xdotool), as a user types them: Ctrl+R records a
 // real movie and stops it, does nothing without a picture yet stops a
 // recording whose picture dropped; Alt with a digit recalls that scene;
-// Ctrl+/ opens the shortcuts sheet and Return closes it; Ctrl+Q closes an
+// Ctrl+/ opens the shortcuts sheet (in the kit's look, as the reference
+// pictures are) and Return closes it; Ctrl+Q closes an
 // open sheet first and ends the run with status 0.
+
+#include <QApplication>
+#include <QToolTip>
 
 #include <cmath>
 #include <optional>
@@ -11,6 +15,9 @@
 #include "demo_run.h"
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/menu_style.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 
@@ -154,6 +161,10 @@ TEST_F(ShortcutsEndToEndTest, CtrlSlashOpensTheShortcutsSheetAndReturnClosesIt) 
     DemoRun run;
     if (!prepare(run)) GTEST_SKIP() << skipped_;
     const int status = run.run([](RunningDemo& demo) {
+        // The running program wears the look its reference pictures are taken in.
+        EXPECT_NE(dynamic_cast<ui::MenuStyle*>(QApplication::style()), nullptr);
+        EXPECT_EQ(QApplication::font().family(), QString::fromUtf8(ui::kTextFontFamily));
+        EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), ui::darkPalette().color(QPalette::ToolTipBase));
         SheetHost& sheets = demo.window().sheets();
         ASSERT_TRUE(demo.focusWindow());
         ASSERT_FALSE(sheets.shown().has_value());
