@@ -75,16 +75,8 @@ TEST(DemoMicrophoneEndToEndTest, TheMicrophoneIsListedItsLevelMovesAndTheMovieHa
         const uint64_t framesAtStart = demo.camera()->framesDelivered();
         ASSERT_TRUE(demo.waitFor([&] { return demo.camera()->framesDelivered() >= framesAtStart + 45; }, 60s));
         demo.model().toggleRecording();
-        std::optional<ProbedMovie> probed;
-        ASSERT_TRUE(demo.waitFor(
-            [&] {
-                const std::vector<std::filesystem::path> movies = moviesIn(demo.videos);
-                if (demo.model().isRecording() || movies.size() != 1) return false;
-                probed = probeMovie(movies.front());
-                return probed && probed->videoFrames >= 15;
-            },
-            120s))
-            << "no movie ffprobe reads; still recording: " << demo.model().isRecording();
+        const std::optional<ProbedMovie> probed = waitForMovie(demo, 15, 120s);
+        ASSERT_TRUE(probed) << "no movie ffprobe reads; still recording: " << demo.model().isRecording();
         EXPECT_TRUE(probed->hasAudio) << "the demo camera's microphone should be heard in the movie";
     });
     EXPECT_EQ(status, 0);

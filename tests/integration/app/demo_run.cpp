@@ -219,4 +219,17 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie) {
     return found;
 }
 
+std::optional<ProbedMovie> waitForMovie(const RunningDemo& demo, int frames, std::chrono::milliseconds limit) {
+    std::optional<ProbedMovie> probed;
+    const bool found = demo.waitFor(
+        [&] {
+            const std::vector<std::filesystem::path> movies = moviesIn(demo.videos);
+            if (demo.model().isRecording() || movies.size() != 1) return false;
+            probed = probeMovie(movies.front());
+            return probed && probed->videoFrames >= frames;
+        },
+        limit);
+    return found ? probed : std::nullopt;
+}
+
 }  // namespace lumenhollow::test

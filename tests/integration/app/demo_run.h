@@ -134,4 +134,9 @@ struct ProbedMovie {
 };
 std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie);
 
+// The one finished movie of the run once ffprobe reads at least `frames`
+// video frames in it; nothing when none comes within `limit`.
+std::optional<ProbedMovie> waitForMovie(const RunningDemo& demo, int frames,
+                                        std::chrono::milliseconds limit = std::chrono::seconds(90));
+
 }  // namespace lumenhollow::test

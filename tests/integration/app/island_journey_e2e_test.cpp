@@ -259,16 +259,8 @@ TEST_F(IslandJourneyTest, HoverSeeDragPhotographAndRecordOnTheDemonstrationCamer
             ASSERT_TRUE(journeyWaitForFrames(demo, 30));
             ASSERT_TRUE(record.isEnabled());
             ASSERT_TRUE(demo.clickAt(journeyCentreOf(record)));
-            std::optional<ProbedMovie> probed;
-            ASSERT_TRUE(demo.waitFor(
-                [&] {
-                    const std::vector<std::filesystem::path> movies = moviesIn(demo.videos);
-                    if (demo.model().isRecording() || movies.size() != 1) return false;
-                    probed = probeMovie(movies.front());
-                    return probed && probed->videoFrames >= 10;
-                },
-                120s))
-                << "no movie ffprobe reads; still recording: " << demo.model().isRecording();
+            const std::optional<ProbedMovie> probed = waitForMovie(demo, 10, 120s);
+            ASSERT_TRUE(probed) << "no movie ffprobe reads; still recording: " << demo.model().isRecording();
             EXPECT_FALSE(record.recording());
         }
     });

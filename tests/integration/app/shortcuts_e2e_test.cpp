@@ -35,21 +35,6 @@ bool waitForFrames(const RunningDemo& demo, uint64_t count) {
     return demo.waitFor([&] { return demo.camera()->framesDelivered() >= start + count; });
 }
 
-// The one finished movie of the run once ffprobe reads at least `frames`
-// video frames in it.
-std::optional<ProbedMovie> waitForMovie(const RunningDemo& demo, int frames) {
-    std::optional<ProbedMovie> probed;
-    const bool found = demo.waitFor(
-        [&] {
-            const std::vector<std::filesystem::path> movies = moviesIn(demo.videos);
-            if (demo.model().isRecording() || movies.size() != 1) return false;
-            probed = probeMovie(movies.front());
-            return probed && probed->videoFrames >= frames;
-        },
-        90s);
-    return found ? probed : std::nullopt;
-}
-
 class ShortcutsEndToEndTest : public testing::Test {
 protected:
     // Prepares a run; false (and the test skipped) when the machine cannot.

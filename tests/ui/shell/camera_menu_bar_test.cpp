@@ -179,11 +179,12 @@ TEST(CameraMenuBarTest, OfTheWholeWindowOnlyTheMicrophonesMeterHearsTheLevel) {
     // One call a tick: the meter beside the microphone menu; none of the
     // bars, the rail, the scenes button, the gear or the menu bar.
     EXPECT_EQ(deliveriesDuringLevelMeter(h, *h.modelSignals, 15), 15u);
-    // The menu bar still follows what it shows.
-    h.model->toggleRecording();
-    h.main.runUntilIdle();
-    ASSERT_TRUE(h.model->isRecording());
-    EXPECT_EQ(h.bar->action(CameraMenuCommand::toggleRecording).iconText(), QStringLiteral("Stop Recording"));
+    // The menu bar still follows what it shows (no movie is started: one
+    // still being written as the harness goes would outlive its executor).
+    QAction& record = h.bar->action(CameraMenuCommand::toggleRecording);
+    ASSERT_TRUE(record.isEnabled());
+    h.emit(CameraEvent::cameraOff());
+    EXPECT_FALSE(record.isEnabled());
 }
 
 }  // namespace
