@@ -59,6 +59,14 @@ TopWindow topWindow(uint32_t id, PixelRect area, bool ours, std::vector<PixelRec
     return TopWindow{id, area, shape.empty() ? std::vector<PixelRect>{area} : std::move(shape), 0, ours};
 }
 
+// A pixel of the recorded picture and the colour it must have.
+struct Probe {
+    const char* where;
+    int x;
+    int y;
+    RgbColor expected;
+};
+
 TEST(X11WindowGeometryTest, CoveredPartsAreOurShapesClippedToTheDisplay) {
     const PixelRect display{100, 50, 400, 300};
     struct Case {
@@ -229,12 +237,6 @@ TEST_P(X11WindowExclusionTest, TheMovieShowsWhatLiesUnderOurWindows) {
     }
     const auto picture = testsupport::decodePicture(path, 0.1, kSceneWidth, kSceneHeight);
     ASSERT_EQ(picture.width, kSceneWidth);
-    struct Probe {
-        const char* where;
-        int x;
-        int y;
-        RgbColor expected;
-    };
     const Probe probes[] = {
         {"ours over the other window", 200, 200, kOther},
         {"ours over the desktop", 420, 300, kDesk},
@@ -332,12 +334,6 @@ TEST_P(X11WindowExclusionTest, OnlyWhatOurWindowsShowIsReplaced) {
     // Without a compositing manager nothing is see-through: the screen
     // shows our transparent pixels black, and so they are rebuilt.
     const RgbColor throughOurs = GetParam() == Desktop::xcompmgr ? desktop : kBlack;
-    struct Probe {
-        const char* where;
-        int x;
-        int y;
-        RgbColor expected;
-    };
     const Probe probes[] = {
         {"our shape over the other window", 120, 105, kOther},
         {"our shape over the desktop", 250, 115, kBlack},
