@@ -47,6 +47,7 @@
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
 #include "lumenhollow/model/camera_factory.h"
+#include "lumenhollow/model/camera_model_records.h"
 #include "lumenhollow/model/camera_model_services.h"
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
@@ -439,15 +440,6 @@ public:
     bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }
 
 private:
-    struct PendingResolution {
-        hollowkit::TaskId task = 0;
-        PictureSize size;
-    };
-    struct PendingSwitch {
-        uint64_t id = 0;
-        ConnectionMode mode = ConnectionMode::wireless;
-        hollowkit::TaskId watchdog = 0;
-    };
 
     explicit CameraModel(CameraModelServices services);
     void construct();
@@ -512,12 +504,6 @@ private:
     void recordingFinishedForTermination(bool finished);
     void cameraStoppedForTermination(bool stopped);
 
-    // A photo waiting for its frame or being written.
-    struct PendingPhoto {
-        std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by the give-up
-        std::filesystem::path file;
-        hollowkit::TaskId giveUp = 0;
-    };
     // Recording (recording_control.cpp).
     void startCountdown(int seconds);
     void countdownStep(uint64_t countdown, int value);
@@ -577,15 +563,6 @@ private:
 
     // Looks (looks.cpp). Imported looks are read off the main executor and
     // added one by one as each arrives; the stored choice waits for its look.
-    struct LookReading {
-        std::unique_ptr<LookLoader> loader;
-        uint64_t storedBatch = 0;                // the stored looks, while they are read
-        std::deque<std::string> storedAwaiting;  // their paths not delivered yet
-        StoredLooksReport storedReport;
-        std::optional<std::string> restoredId;   // the stored choice, waiting for its look
-        std::optional<std::string> importedLast;  // the newest look of the import being read
-        std::shared_ptr<const hollowkit::LutEngine> importedLastPrepared;
-    };
     void startLoadingLooks(const SettingsStore& settings);
     void importChosenLUTs(const std::vector<std::filesystem::path>& files);
     void lookArrived(LookLoader::Arrival arrival);
@@ -594,12 +571,6 @@ private:
     void selectLUT(std::optional<hk::ColorLUT> look, std::shared_ptr<const hollowkit::LutEngine> prepared);
 
     // Camera settings (camera_settings_sync.cpp).
-    struct SentSetting {
-        std::string label;  // the camera's answer names it
-        hk::CameraSetting setting;
-        CameraSettingsState before;
-        CameraSettingsState after;
-    };
     void sendCameraSetting(const hk::CameraSetting& setting, const CameraSettingsState& before);
     void settleCameraSettingAnswer(const std::string& label, const hollowkit::CommandOutcome& outcome);
     void resendCameraSettings();
@@ -701,11 +672,6 @@ private:
 
     // Manual gimbal input.
     std::set<GimbalDirection> heldDirections_;
-    struct DragOffset {
-        double dx = 0;
-        double dy = 0;
-        double width = 0;
-    };
     void aimDrag(const DragOffset& offset);
     std::optional<hollowkit::CameraPosition> dragStart_;
     hollowkit::TimePoint lastDragMove_ = hollowkit::kDistantPast;
