@@ -9,6 +9,9 @@
 //   SIGUSR1  approves the pairing on the camera's screen
 //   SIGUSR2  the camera falls silent (stops answering and streaming);
 //            sent again, the camera answers again
+//   SIGRTMIN the camera is left on another Wi-Fi network and refuses to
+//            come back to its own, so connecting to it fails; sent again,
+//            it is turned off and on and is back on its own
 // Both are blocked in every thread and read from a signalfd on the main
 // executor, so no handler does any work.
 //
@@ -26,7 +29,7 @@
 #include "tests/journeys/wireless_journey_rig.h"
 
 int main(int argc, char** argv) {
-    const hollowkit::UniqueFd signals = lumenhollow::journey::blockedSignals({SIGUSR1, SIGUSR2});
+    const hollowkit::UniqueFd signals = lumenhollow::journey::blockedSignals({SIGUSR1, SIGUSR2, SIGRTMIN});
     if (!signals.valid()) return 1;
 
     const std::optional<std::string> stateFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
@@ -49,6 +52,9 @@ int main(int argc, char** argv) {
             } else if (number == SIGUSR2) {
                 std::fprintf(stderr, "wireless journey: the camera falls silent, or answers again\n");
                 rig->toggleSilence();
+            } else if (number == SIGRTMIN) {
+                std::fprintf(stderr, "wireless journey: the camera is left on another network, or back\n");
+                rig->toggleOnAnotherNetwork();
             }
         });
         if (stateFile) {

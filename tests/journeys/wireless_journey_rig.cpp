@@ -48,6 +48,11 @@ bool isSettingFrame(const hollowkit::DumlFrame& frame) {
     return frame.cmdSet == 0x02 && frame.cmdId != 0x02 && frame.cmdId != 0xB8;
 }
 
+// The camera's answer to "go back to your own Wi-Fi" when it will not, and
+// how many connections in a row it gives it.
+const hollowkit::Bytes kAccessPointRefused{0x01};
+constexpr size_t kRefusalsOnAnotherNetwork = 8;
+
 }  // namespace
 
 // Lives from before the application to after it: what has no thread.
@@ -172,6 +177,17 @@ void WirelessJourneyRig::toggleSilence() {
     outside_->udp.setFaults(faults);
 }
 
+void WirelessJourneyRig::toggleOnAnotherNetwork() {
+    if (!factory_) return;
+    hollowkit::SimPocketBle& ble = factory_->ble();
+    const bool elsewhere = !ble.isStation();
+    ble.setStation(elsewhere);
+    // One refusal for each time the application asks it back, a connection
+    // at a time; a camera back on its own answers as it likes again.
+    ble.accessPointReplies.clear();
+    if (elsewhere) ble.accessPointReplies.assign(kRefusalsOnAnotherNetwork, kAccessPointRefused);
+}
+
 nlohmann::json WirelessJourneyRig::record() const {
     const Outside& outside = *outside_;
     nlohmann::json record;
@@ -180,6 +196,8 @@ nlohmann::json WirelessJourneyRig::record() const {
         record["paired"] = ble.approvalAnswers() > 0 && ble.wrongApprovalAnswers() == 0;
         record["pairingRequests"] = ble.pairingIdentifiers().size();
         record["bluetoothConnected"] = ble.isConnected();
+        record["bluetoothConnections"] = ble.connections();
+        record["onAnotherNetwork"] = ble.isStation();
     }
     const std::optional<std::string> joined = outside.nmcli->activeSsid();
     record["wifiJoined"] = joined ? nlohmann::json(*joined) : nlohmann::json(nullptr);

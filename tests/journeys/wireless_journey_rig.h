@@ -48,12 +48,17 @@ public:
     // more (its Bluetooth side still answers, as a camera whose Wi-Fi hung);
     // or, silent already, it answers again.
     void toggleSilence();
+    // The camera is left on another Wi-Fi network and refuses to go back to
+    // its own when asked, so the application's connection fails there; or,
+    // left there already, it is turned off and on and is back on its own.
+    void toggleOnAnotherNetwork();
     // What the simulated camera and the fake tools saw (main executor):
     // "paired", "pairingRequests", "bluetoothConnected", "wifiJoined" (the
     // network nmcli associated, or null), "wifiActivations",
     // "passwordFilesOk", "liveView", "picturesSent", "settingsFrames"
     // (["02/XX aa bb ..."] for every setting the camera received),
-    // "cardFrames", "cardRecording", "silent".
+    // "cardFrames", "cardRecording", "silent", "bluetoothConnections" (every
+    // connection the camera's Bluetooth side took), "onAnotherNetwork".
     nlohmann::json record() const;
 
 private:

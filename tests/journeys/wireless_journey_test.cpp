@@ -14,6 +14,10 @@
 // camera is off, on the screen too, the movie is ended, and every file it
 // left plays. When the camera answers again, the picture comes back by
 // itself.
+//
+// A failed connection: the camera is left on another Wi-Fi network and will
+// not come back. The failure's panel takes clicks on "Use USB-C Instead" and
+// on "Reconnect", which connects to the camera anew.
 
 #include <signal.h>
 
@@ -56,6 +60,15 @@ constexpr int kOverlayWords[] = {470, 260, 212, 110};
 // The camera-off panel's "Use USB-C Instead" pill, centred under its words.
 constexpr int kCameraOffUseUSBX = 575;
 constexpr int kCameraOffUseUSBY = 410;
+// The failed connecting panel's pills, centred under its words: "Use USB-C
+// Instead" in the USB hint, then "Reconnect" below it.
+constexpr int kFailedUseUSBX = 575;
+constexpr int kFailedUseUSBY = 379;
+constexpr int kFailedReconnectX = 575;
+constexpr int kFailedReconnectY = 423;
+// What the application says when the camera will not leave another network.
+constexpr const char* kStillOnAnotherNetwork =
+    "The camera is still on another Wi-Fi network. Turn it off and on, then reconnect.";
 // More than a movie's header: a fragment with pictures follows it.
 constexpr uintmax_t kFirstFragmentBytes = 8 * 1024;
 
@@ -74,6 +87,14 @@ bool hasFrame(const nlohmann::json& report, const std::string& frame) {
 class WirelessJourney : public testing::Test {
 protected:
     void SetUp() override {
+        startAndGreet();
+        if (IsSkipped() || HasFatalFailure()) return;
+        std::string why;
+        ASSERT_TRUE(pairAndGoLive(*app_, why)) << why;
+    }
+
+    // The program on a fresh home, its welcome passed, asking for nothing yet.
+    void startAndGreet() {
         if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
         if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "dbus-daemon is not installed";
         desktop_.start();
@@ -89,8 +110,6 @@ protected:
         ASSERT_TRUE(app_->key("Return"));
         ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["welcome"] == false; }))
             << app_->describe();
-        std::string why;
-        ASSERT_TRUE(pairAndGoLive(*app_, why)) << why;
     }
 
     void TearDown() override {
@@ -250,6 +269,58 @@ TEST_F(WirelessJourney, TheSilentCamerasPanelTakesAClickOnUseUSBInstead) {
     EXPECT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == true; }))
         << "the click did not reach the panel's button; " << app_->describe();
     EXPECT_EQ(app_->state()["connection"], "wireless");
+}
+
+// The camera is on another Wi-Fi network and will not come back to its own,
+// so its connection fails: the connecting panel shows the failure with
+// "Use USB-C Instead" and "Reconnect" under the window's chrome, and stays
+// so (nothing retries a failure by itself). A click on each reaches it: the
+// USB guide opens, and, the camera turned off and on, Reconnect connects to
+// it anew and the picture comes.
+class FailedWirelessJourney : public WirelessJourney {
+protected:
+    void SetUp() override { startAndGreet(); }
+};
+
+TEST_F(FailedWirelessJourney, TheFailedConnectionsPanelTakesClicksOnUseUSBInsteadAndReconnect) {
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["status"] == kApprovePairingStatus; }, 60s))
+        << app_->describe();
+    app_->signal(SIGRTMIN);
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return simulator(s)["onAnotherNetwork"] == true; }))
+        << app_->describe();
+    app_->signal(SIGUSR1);
+    ASSERT_TRUE(app_->waitForState(
+        [](const nlohmann::json& s) { return s["failure"] == kStillOnAnotherNetwork && s["cameraOff"] == false; },
+        60s))
+        << app_->describe();
+    const int connections = simulator(app_->state())["bluetoothConnections"].get<int>();
+
+    ASSERT_EQ(app_->state()["usbGuide"], false);
+    ASSERT_TRUE(app_->clickInWindow(kFailedUseUSBX, kFailedUseUSBY));
+    EXPECT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == true; }))
+        << "the click did not reach the panel's \"Use USB-C Instead\"; " << app_->describe();
+    const nlohmann::json guided = app_->state();
+    EXPECT_EQ(guided["connection"], "wireless");
+    EXPECT_EQ(guided["failure"], kStillOnAnotherNetwork);
+    ASSERT_TRUE(app_->key("Escape"));
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == false; }))
+        << app_->describe();
+
+    app_->signal(SIGRTMIN);
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return simulator(s)["onAnotherNetwork"] == false; }))
+        << app_->describe();
+    // Still failed, and the camera not asked again, before the click.
+    const nlohmann::json before = app_->state();
+    ASSERT_EQ(before["failure"], kStillOnAnotherNetwork) << app_->describe();
+    ASSERT_EQ(simulator(before)["bluetoothConnections"], connections);
+    ASSERT_TRUE(app_->clickInWindow(kFailedReconnectX, kFailedReconnectY));
+    EXPECT_TRUE(app_->waitForState(
+        [&](const nlohmann::json& s) {
+            return simulator(s)["bluetoothConnections"].get<int>() > connections && s["failure"].is_null() &&
+                   s["picture"] == true && simulator(s)["liveView"] == true;
+        },
+        60s))
+        << "the click did not reach the panel's \"Reconnect\"; " << app_->describe();
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "lumenhollow/ui/panels/camera_settings_panel.h"
 #include "lumenhollow/ui/panels/scenes_panel.h"
 #include "lumenhollow/ui/panels/screen_recording_panel.h"
+#include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -110,6 +111,17 @@ ShotState pictureShot(std::string name, int width, int height, int frameWidth, i
     return state;
 }
 
+// The bottom bar over Wi-Fi after a format chosen in the camera settings.
+ShotState barShot(std::string name, int width, int height, hollowkit::CameraResolution resolution,
+                  std::optional<hollowkit::CameraFrameRate> frameRate) {
+    ShotState state = windowShot(std::move(name), width, height, 1920, 1080);
+    state.usb = false;
+    state.chosenResolution = resolution;
+    state.chosenFrameRate = frameRate;
+    state.bottomBarOnly = true;
+    return state;
+}
+
 // The panel's size is its own; the window's fields stay 0.
 ShotState panelShot(std::string name, ShotPanel panel) {
     ShotState state = windowShot(std::move(name), 0, 0, 1920, 1080);
@@ -160,6 +172,14 @@ std::vector<ShotState> makeShotStates() {
         panelShot("panel-scenes-empty", ShotPanel::scenes),
         panelShot("panel-scenes-three", ShotPanel::scenes),
         windowShot("island-open", ui::NotchSizes::panel.width(), ui::NotchSizes::panel.height(), 1920, 1080),
+        // A resolution alone (30 FPS filled in), a short format, the longest
+        // one, and the longest in the narrow window.
+        barShot("bar-wifi-4k-30fps", 1152, 648, hollowkit::CameraResolution::p4K, std::nullopt),
+        barShot("bar-wifi-1080p-24fps", 1152, 648, hollowkit::CameraResolution::p1080, hollowkit::CameraFrameRate::fps24),
+        barShot("bar-wifi-2.7k-9x16-60fps", 1152, 648, hollowkit::CameraResolution::vertical2_7K,
+                hollowkit::CameraFrameRate::fps60),
+        barShot("bar-compact-2.7k-9x16-60fps", 1000, 563, hollowkit::CameraResolution::vertical2_7K,
+                hollowkit::CameraFrameRate::fps60),
     };
     const auto find = [&states](const char* name) -> ShotState& {
         return *std::find_if(states.begin(), states.end(), [name](const ShotState& s) { return s.name == name; });
@@ -276,6 +296,16 @@ void chooseCameraSettings(CameraModel& model) {
     apply(chooseExposureMode(model.state().cameraSettings, ExposureMode::manual));
     apply(chooseISO(model.state().cameraSettings, CameraISO::iso400));
     apply(chooseAutoWhiteBalance(model.state().cameraSettings, false, 4800));
+}
+
+// A resolution, then a frame rate when given, as the panel makes them.
+void chooseFormat(CameraModel& model, hollowkit::CameraResolution resolution,
+                  std::optional<hollowkit::CameraFrameRate> frameRate) {
+    const auto apply = [&model](const std::optional<CameraSettingsChange>& change) {
+        if (change) model.applyCameraSetting(change->next, change->setting);
+    };
+    apply(chooseResolution(model.state().cameraSettings, resolution));
+    apply(chooseFrameRate(model.state().cameraSettings, frameRate));
 }
 
 // Up to three scenes, each at its own position, with a user's names.
@@ -454,13 +484,26 @@ QImage renderShot(const ShotState& state) {
         window.show();
         QCoreApplication::processEvents();
         if (state.notice) shot.model->postNotice(*state.notice);
+        if (state.chosenResolution) {
+            // Chosen with the window up, as a person chooses: the bar was
+            // laid out for the summary before.
+            chooseFormat(*shot.model, *state.chosenResolution, state.chosenFrameRate);
+            shot.main.runUntilIdle();
+            QCoreApplication::processEvents();
+        }
 
         if (sceneHasPicture(state.scene)) {
             shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
             window.surface().showWaitingFrame();
         }
         showSheet(shot, window, state.sheet);
-        picture = window.surface().grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QRect area = window.surface().rect();
+        if (state.bottomBarOnly) {
+            const QWidget& bar = *window.chrome().slotWidget(ChromeColumn::Slot::bottomBar);
+            const QPoint corner = window.surface().mapFrom(&window, bar.mapTo(&window, QPoint(0, 0)));
+            area = QRect(corner, bar.size()).adjusted(-kBarMargin, -kBarMargin, kBarMargin, kBarMargin);
+        }
+        picture = window.surface().grab(area).toImage().convertToFormat(QImage::Format_RGB32);
     }
     return picture;
 }

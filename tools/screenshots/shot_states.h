@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "hollowkit/camera/camera_setting.h"
+
 namespace lumenhollow::shots {
 
 // What the camera and the user have done before the picture is taken.
@@ -62,7 +64,15 @@ struct ShotState {
     bool cameraSettingsChosen = false;
     // The island at the top of the screen, opened, instead of the window.
     bool island = false;
+    // The camera's format chosen in its settings panel: the resolution, then
+    // (when given) the frame rate, as a person picks them.
+    std::optional<hollowkit::CameraResolution> chosenResolution;
+    std::optional<hollowkit::CameraFrameRate> chosenFrameRate;
+    // The bottom bar alone, with a margin of kBarMargin, instead of the window.
+    bool bottomBarOnly = false;
 };
+
+inline constexpr int kBarMargin = 8;
 
 const std::vector<ShotState>& shotStates();
 const ShotState* findShotState(const std::string& name);
