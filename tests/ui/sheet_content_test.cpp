@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lumenhollow/ui/window/sheet_chips.h"
+#include "lumenhollow/ui/window/usb_guide_sheet.h"
 
 namespace lumenhollow {
 namespace {
@@ -105,6 +106,43 @@ TEST(SheetContentTest, ChipsMoveToANewLineInsteadOfBeingCut) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(flowChips(c.widths, c.available, 20, 6), c.rects);
+    }
+}
+
+TEST(SheetContentTest, ChipInsetsGiveWayBeforeAChipWraps) {
+    const struct {
+        const char* name;
+        std::vector<double> texts;
+        double available;
+        double inset;
+    } cases[] = {
+        {"room to spare", {40, 50}, 200, 8},
+        {"exactly full", {40, 50}, 40 + 50 + 6 + 4 * 8, 8},
+        {"a little short", {40, 50}, 40 + 50 + 6 + 4 * 8 - 8, 6},
+        {"far too short", {40, 50}, 60, 4},
+        {"none", {}, 10, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fittedChipInset(c.texts, c.available, 6, 8, 4), c.inset);
+    }
+}
+
+// The USB guide's advantages in the sheet's own type, at the sheet's inner
+// width, also less a scroll bar's: one row, nothing past its edge.
+TEST(SheetContentTest, TheGuidesChipsSitOnOneRowAtTheSheetsWidth) {
+    QStringList perks;
+    for (const std::string& perk : usbGuideText().perks) perks << QString::fromStdString(perk);
+    SheetChips chips(perks, nullptr);
+    const int inner = SheetCard::kDefaultWidth - 2 * UsbGuideSheet::kPadding;
+    for (const int width : {inner, inner - 10}) {
+        SCOPED_TRACE(width);
+        chips.resize(width, chips.heightForWidth(width));
+        chips.show();
+        ASSERT_EQ(chips.chipRects().size(), 4u);
+        for (const QRectF& chip : chips.chipRects()) EXPECT_EQ(chip.top(), 0);
+        EXPECT_LE(chips.chipRects().back().right(), width);
+        EXPECT_EQ(chips.heightForWidth(width), static_cast<int>(chips.chipRects().front().height()));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "lumenhollow/model/stored_settings.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/window/sheet_content.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
@@ -197,41 +198,43 @@ TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
         const char* name;
         Opens opens;
         const char* button;
+        ui::TextButtonKind kind;
         std::function<void(WindowHarness&)> effect;
     } cases[] = {
-        {"Get Started", Opens::welcome, "Get Started",
+        {"Get Started", Opens::welcome, "Get Started", ui::TextButtonKind::prominent,
          [](WindowHarness& h) {
              EXPECT_FALSE(h.state().showWelcome);
              EXPECT_EQ(welcomed(h), true);
              h.main.advanceSeconds(1);
              EXPECT_FALSE(h.state().showShortcuts);
          }},
-        {"Keyboard Shortcuts", Opens::welcome, "Keyboard Shortcuts",
+        {"Keyboard Shortcuts", Opens::welcome, "Keyboard Shortcuts", ui::TextButtonKind::plain,
          [](WindowHarness& h) {
              EXPECT_FALSE(h.state().showWelcome);
              h.main.advance(WelcomeSheet::kShortcutsDelay);
              EXPECT_TRUE(h.state().showShortcuts);
              EXPECT_EQ(h.window->sheets().shown(), SheetKind::shortcuts);
          }},
-        {"Done", Opens::shortcuts, "Done", [](WindowHarness& h) { EXPECT_FALSE(h.state().showShortcuts); }},
-        {"Not Now while waiting", Opens::usbGuideWaiting, "Not Now",
+        {"Done", Opens::shortcuts, "Done", ui::TextButtonKind::prominent,
+         [](WindowHarness& h) { EXPECT_FALSE(h.state().showShortcuts); }},
+        {"Not Now while waiting", Opens::usbGuideWaiting, "Not Now", ui::TextButtonKind::plain,
          [](WindowHarness& h) {
              EXPECT_FALSE(h.state().showUSBGuide);
              h.cameras.setPocketConnected(true);
              h.main.advanceSeconds(3);
              EXPECT_EQ(h.state().connection, ConnectionMode::wireless);
          }},
-        {"Not Now once found", Opens::usbGuideFound, "Not Now",
+        {"Not Now once found", Opens::usbGuideFound, "Not Now", ui::TextButtonKind::plain,
          [](WindowHarness& h) {
              EXPECT_FALSE(h.state().showUSBGuide);
              EXPECT_EQ(h.state().connection, ConnectionMode::usb);
          }},
-        {"Cancel", Opens::alert, "Cancel",
+        {"Cancel", Opens::alert, "Cancel", ui::TextButtonKind::plain,
          [](WindowHarness& h) {
              EXPECT_FALSE(h.window->sheets().shown());
              EXPECT_FALSE(h.model->isQuitRequested());
          }},
-        {"Quit and Reopen", Opens::alert, "Quit and Reopen",
+        {"Quit and Reopen", Opens::alert, "Quit and Reopen", ui::TextButtonKind::prominent,
          [](WindowHarness& h) {
              EXPECT_TRUE(h.model->isQuitRequested());
              EXPECT_TRUE(h.model->relaunchOnQuit());
@@ -265,6 +268,11 @@ TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
                 continue;
             }
             EXPECT_EQ(window.childAt(at), button) << "nothing covers it";
+            // The kit's button, prominent for the default action.
+            const auto* kitButton = qobject_cast<ui::TextButton*>(button);
+            ASSERT_NE(kitButton, nullptr);
+            EXPECT_EQ(kitButton->kind(), c.kind);
+            EXPECT_EQ(button->isDefault(), c.kind == ui::TextButtonKind::prominent);
 
             QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
             h.main.runUntilIdle();

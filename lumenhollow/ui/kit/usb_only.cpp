@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 namespace lumenhollow::ui {
@@ -120,7 +120,7 @@ UsbOnlyPopover::UsbOnlyPopover(const QString& title, const QString& reason, std:
     QPalette secondary = reasonLabel->palette();
     secondary.setColor(QPalette::WindowText, withOpacity(QColor(Qt::white), 0.6));
     reasonLabel->setPalette(secondary);
-    auto* button = new QPushButton(QStringLiteral("Switch to USB"), this);
+    auto* button = new TextButton(TextButtonKind::prominent, QStringLiteral("Switch to USB"), this);
     button->setObjectName(QStringLiteral("switchToUsb"));
     button->setDefault(true);
     button->setFocusPolicy(Qt::NoFocus);  // Return belongs to the popover, handled once below

@@ -1,6 +1,5 @@
 #include "lumenhollow/ui/panels/camera_settings_panel.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +12,7 @@
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 namespace lumenhollow {
@@ -102,10 +102,14 @@ CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     connect(evUp_, &QToolButton::clicked, this, [this] { apply(stepEV(model_.state().cameraSettings, +1)); });
     evRow_ = addRow(exposure, "EV", stepper);
 
-    autoWhiteBalance_ = new QCheckBox(exposure);
+    // A switch in the desktop's accent, as a form's toggles are.
+    autoWhiteBalance_ = new ui::SwitchButton(ui::platformAccentColor(), exposure);
     autoWhiteBalance_->setObjectName(QStringLiteral("autoWhiteBalance"));
-    connect(autoWhiteBalance_, &QCheckBox::clicked, this, [this](bool on) {
-        apply(chooseAutoWhiteBalance(model_.state().cameraSettings, on, kelvin_));
+    autoWhiteBalance_->setAccessibleName(tr("Auto White Balance"));
+    // The switch shows the model's value: a click asks for the other one.
+    connect(autoWhiteBalance_, &ui::SwitchButton::clicked, this, [this] {
+        apply(chooseAutoWhiteBalance(model_.state().cameraSettings, !autoWhiteBalance_->isOn(), kelvin_));
+        refresh();
     });
     addRow(exposure, "Auto White Balance", autoWhiteBalance_);
 
@@ -192,7 +196,7 @@ void CameraSettingsPanel::refresh() {
     evValue_->setText(QString::fromStdString(look.evLabel));
     evDown_->setEnabled(look.canLowerEV);
     evUp_->setEnabled(look.canRaiseEV);
-    autoWhiteBalance_->setChecked(look.autoWhiteBalance);
+    autoWhiteBalance_->setOn(look.autoWhiteBalance);
     // A kelvin the model went back to (the camera refused the new one) moves
     // the slider too, unless the user holds it.
     if (settings.whiteBalanceKelvin && !kelvinSlider_->isSliderDown()) kelvin_ = loadKelvin(settings);

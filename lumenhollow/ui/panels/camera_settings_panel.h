@@ -13,7 +13,6 @@
 
 #include "lumenhollow/ui/panels/camera_settings_choices.h"
 
-class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSlider;
@@ -22,6 +21,9 @@ class QToolButton;
 namespace lumenhollow {
 
 class ModelSignals;
+namespace ui {
+class SwitchButton;
+}
 
 class CameraSettingsPanel final : public QWidget {
     Q_OBJECT
@@ -52,7 +54,7 @@ private:
     QLabel* evValue_ = nullptr;
     QToolButton* evDown_ = nullptr;
     QToolButton* evUp_ = nullptr;
-    QCheckBox* autoWhiteBalance_ = nullptr;
+    ui::SwitchButton* autoWhiteBalance_ = nullptr;
     QWidget* kelvinRow_ = nullptr;
     QSlider* kelvinSlider_ = nullptr;
     QLabel* kelvinValue_ = nullptr;

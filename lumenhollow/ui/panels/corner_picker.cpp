@@ -4,14 +4,34 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
+#include <QVariantAnimation>
 
+#include <algorithm>
+
+#include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 
 namespace lumenhollow {
 
 namespace {
+
 constexpr double kFigureScale = 0.45;
+// The choice's move: a critically damped spring of 0.3 s.
+constexpr ui::Spring kPickerSpring{0.3, 1.0};
+
+QColor blendPickerColour(const QColor& from, const QColor& to, double t) {
+    const auto mix = [t](float a, float b) { return static_cast<float>(a + (b - a) * t); };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()), mix(from.blueF(), to.blueF()),
+                            mix(from.alphaF(), to.alphaF()));
+}
+
+bool samePlaces(const std::vector<CornerTarget>& a, const std::vector<CornerTarget>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CornerTarget& x, const CornerTarget& y) {
+        return x.corner == y.corner && x.rect == y.rect;
+    });
+}
+
 }  // namespace
 
 CornerPicker::CornerPicker(QWidget* parent) : QWidget(parent) {
@@ -27,9 +47,32 @@ void CornerPicker::setStyle(hollowkit::BubbleCorner selection, hollowkit::Bubble
                             hollowkit::BubbleShape shape) {
     std::vector<CornerTarget> targets = cornerTargets(selection, size, shape, QSizeF(kCanvasWidth, kCanvasHeight));
     if (shape == shape_ && targets == targets_) return;
+    // Only a new choice among the same targets moves; new places are drawn at once.
+    const bool moves = shape == shape_ && samePlaces(targets, targets_);
+    std::vector<double> from;
+    if (moves) {
+        for (size_t i = 0; i < targets_.size(); ++i) from.push_back(emphasis(i));
+    }
+    if (motion_) motion_->stop();
     shape_ = shape;
     targets_ = std::move(targets);
+    from_ = std::move(from);
+    progress_ = 1;
+    if (moves) {
+        progress_ = 0;
+        motion_ = ui::animate(this, kPickerSpring, [this](double progress) {
+            progress_ = progress;
+            update();
+        });
+    }
     update();
+}
+
+double CornerPicker::emphasis(size_t target) const {
+    if (target >= targets_.size()) return 0;
+    const double to = targets_[target].selected ? 1 : 0;
+    if (target >= from_.size()) return to;
+    return std::clamp(from_[target] + (to - from_[target]) * progress_, 0.0, 1.0);
 }
 
 bool CornerPicker::event(QEvent* event) {
@@ -55,22 +98,29 @@ void CornerPicker::paintEvent(QPaintEvent*) {
 
     const ui::Symbols& symbols = ui::Symbols::instance();
     const QColor accent = ui::appAccentColor();
-    for (const CornerTarget& target : targets_) {
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        const CornerTarget& target = targets_[i];
+        // Fill, outline and figure fade between a faint target and the chosen one.
+        const double chosen = emphasis(i);
         if (shape_ == hollowkit::BubbleShape::circle) {
             painter.setPen(Qt::NoPen);
-            painter.setBrush(target.selected ? accent : ui::withOpacity(Qt::white, 0.12));
+            painter.setBrush(blendPickerColour(ui::withOpacity(Qt::white, 0.12), accent, chosen));
             painter.drawEllipse(target.rect);
-            if (target.selected) {
+            if (chosen > 0) {
+                painter.setOpacity(chosen);
                 symbols.draw(painter, target.rect, "person.fill", target.rect.width() * kFigureScale, Qt::white);
-            } else {
+            }
+            if (chosen < 1) {
+                painter.setOpacity(1 - chosen);
                 painter.setPen(dashedBorder_);
                 painter.setBrush(Qt::NoBrush);
                 painter.drawEllipse(target.rect.adjusted(0.5, 0.5, -0.5, -0.5));
             }
+            painter.setOpacity(1);
         } else {
             // The figure stands on the frame's bottom edge: the glyph's box
             // is as tall as the frame and its feet sit low in it.
-            const QColor colour = target.selected ? accent : ui::withOpacity(Qt::white, 0.18);
+            const QColor colour = blendPickerColour(ui::withOpacity(Qt::white, 0.18), accent, chosen);
             const double px = target.rect.height() * 1.2;
             const QRectF box(target.rect.center().x() - px / 2, target.rect.bottom() - px * 0.92, px, px);
             symbols.draw(painter, box, "person.fill", px, colour);

@@ -4,9 +4,12 @@
 // camera bubble can take; the chosen one is filled with the accent. It shows
 // the corner, size and shape it is given and reports a click on a target
 // through cornerChosen(); the owner writes the model and sets the style
-// back. GUI thread.
+// back. A new choice on the same targets moves there with a short spring
+// (the kit's motion, so it is instant with animations off). GUI thread.
 
 #include <QPen>
+#include <QPointer>
+#include <QVariantAnimation>
 #include <QWidget>
 #include <vector>
 
@@ -26,6 +29,11 @@ public:
     void setStyle(hollowkit::BubbleCorner selection, hollowkit::BubbleSize size, hollowkit::BubbleShape shape);
     const std::vector<CornerTarget>& targets() const { return targets_; }
     hollowkit::BubbleShape shape() const { return shape_; }
+    // How far each target is drawn as the chosen one, 0...1, at this moment
+    // of the move (in the order of targets()).
+    double emphasis(size_t target) const;
+    // The move under way, or nullptr when the picker is at rest.
+    QVariantAnimation* motion() const { return motion_; }
 
 Q_SIGNALS:
     void cornerChosen(hollowkit::BubbleCorner corner);
@@ -38,6 +46,9 @@ protected:
 private:
     hollowkit::BubbleShape shape_ = hollowkit::BubbleShape::circle;
     std::vector<CornerTarget> targets_;
+    std::vector<double> from_;  // emphasis of each target when the move began
+    double progress_ = 1;       // of the move, 0 → 1
+    QPointer<QVariantAnimation> motion_;
     QPen screenBorder_;
     QPen dashedBorder_;
 };

@@ -1,11 +1,14 @@
 #include "lumenhollow/ui/panels/scene_row.h"
 
+#include <QAction>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -25,6 +28,17 @@ namespace {
 constexpr const char* kGoToScene = "Go to this scene";
 constexpr int kSceneButtonSide = 26;
 constexpr int kSceneButtonSpacing = 2;
+constexpr double kSceneSecondaryOpacity = 0.55;
+constexpr double kScenePlaceholderOpacity = 0.3;
+
+// A sheet of its own, as the list's sheet would otherwise give a row's text the list's white.
+void setSceneTextColour(QWidget* widget, const QColor& colour) {
+    widget->setStyleSheet(QStringLiteral("color: rgba(%1, %2, %3, %4);")
+                              .arg(colour.red())
+                              .arg(colour.green())
+                              .arg(colour.blue())
+                              .arg(colour.alpha()));
+}
 
 QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
     auto* button = new QToolButton(parent);
@@ -95,20 +109,37 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
 
     auto* text = new QVBoxLayout;
     text->setSpacing(2);
-    name_ = new QLineEdit(QString::fromStdString(scene_.name), this);
+    const QFont nameFont = ui::uiFont(13, QFont::DemiBold);
+    auto* nameBox = new QWidget(this);
+    nameStack_ = new QStackedLayout(nameBox);
+    nameText_ = new QLabel(nameBox);
+    nameText_->setObjectName(QStringLiteral("nameText"));
+    nameText_->setTextFormat(Qt::PlainText);
+    nameText_->setFont(nameFont);
+    // A long name is cut at the row's room rather than widening the row, as the field would.
+    nameText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    nameText_->installEventFilter(this);
+    name_ = new QLineEdit(QString::fromStdString(scene_.name), nameBox);
     name_->setObjectName(QStringLiteral("name"));
     name_->setPlaceholderText(tr("Name"));
-    name_->setFrame(false);
-    name_->setFont(ui::uiFont(13, QFont::DemiBold));
+    name_->setFont(nameFont);
+    nameStack_->addWidget(nameText_);
+    nameStack_->addWidget(name_);
+    nameBox->setFixedHeight(name_->sizeHint().height());
     // Return and the keyboard leaving the field both finish an edit.
-    connect(name_, &QLineEdit::editingFinished, this, [this] { commitRename(); });
+    connect(name_, &QLineEdit::editingFinished, this, [this] {
+        commitRename();
+        nameStack_->setCurrentWidget(nameText_);
+    });
+    rename_ = new QAction(tr("Rename"), this);
+    connect(rename_, &QAction::triggered, this, [this] { startEditing(); });
+    addAction(rename_);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     position_ = new QLabel(this);
     position_->setObjectName(QStringLiteral("position"));
     position_->setFont(ui::uiFont(ui::TextStyle::caption));
-    QPalette secondary = position_->palette();
-    secondary.setColor(QPalette::WindowText, ui::withOpacity(QColor(Qt::white), 0.55));
-    position_->setPalette(secondary);
-    text->addWidget(name_);
+    setSceneTextColour(position_, ui::withOpacity(QColor(Qt::white), kSceneSecondaryOpacity));
+    text->addWidget(nameBox);
     text->addWidget(position_);
     row->addLayout(text, 1);
     row->addSpacing(4);
@@ -136,9 +167,33 @@ void SceneRow::setScene(const CameraScene& scene, int index) {
     const bool repictured = scene.thumbnail != scene_.thumbnail || index != index_ || picture_->icon().isNull();
     scene_ = scene;
     index_ = index;
-    if (renamed || !name_->hasFocus()) name_->setText(QString::fromStdString(scene_.name));
+    if (renamed || !name_->hasFocus()) showName(QString::fromStdString(scene_.name));
     position_->setText(QString::fromStdString(scenePositionSummary(scene_.position)));
     if (repictured) showPicture();
+}
+
+void SceneRow::showName(const QString& name) {
+    name_->setText(name);
+    // An emptied name shows the field's placeholder, as the field would.
+    nameText_->setText(name.isEmpty() ? name_->placeholderText() : name);
+    setSceneTextColour(nameText_, name.isEmpty() ? ui::withOpacity(QColor(Qt::white), kScenePlaceholderOpacity)
+                                                 : QColor(Qt::white));
+}
+
+void SceneRow::startEditing() {
+    nameStack_->setCurrentWidget(name_);
+    name_->setFocus(Qt::OtherFocusReason);
+    name_->selectAll();
+}
+
+bool SceneRow::isEditing() const { return nameStack_->currentWidget() == name_; }
+
+bool SceneRow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == nameText_ && event->type() == QEvent::MouseButtonDblClick) {
+        startEditing();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SceneRow::showPicture() { picture_->setIcon(QIcon(scenePicture(scene_.thumbnail, index_))); }
@@ -149,7 +204,11 @@ void SceneRow::commitRename() {
     // Whatever the model kept (trimmed, or the old name for an empty field) is what shows.
     const auto& scenes = model_.state().scenes;
     const auto kept = std::find_if(scenes.begin(), scenes.end(), [&](const CameraScene& s) { return s.id == id; });
-    if (kept != scenes.end()) name_->setText(QString::fromStdString(kept->name));
+    if (kept != scenes.end()) {
+        showName(QString::fromStdString(kept->name));
+    } else {
+        showName(name_->text());
+    }
 }
 
 }  // namespace lumenhollow

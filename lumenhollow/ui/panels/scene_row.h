@@ -1,10 +1,11 @@
 #pragma once
 
 // SceneRow: one saved scene in the scenes list: its picture with the recall
-// key, its name to edit in place, where it points, and the buttons to go
-// there, to take the camera's present position and to delete it. Every
-// action is one model call; the row keeps only the name being typed, which
-// it commits on Return, when the field loses the keyboard and when the
+// key, its name, where it points, and the buttons to go there, to take the
+// camera's present position and to delete it. The name reads as text; a
+// double-click on it or the row's "Rename" action turns it into a field.
+// Every action is one model call; the row keeps only the name being typed,
+// which it commits on Return, when the field loses the keyboard and when the
 // popover closes (commitRename), and then shows the scene's name as the
 // model holds it. GUI thread; `model` outlives it.
 
@@ -12,8 +13,10 @@
 
 #include "lumenhollow/model/camera_scene.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
+class QStackedLayout;
 class QToolButton;
 
 namespace lumenhollow {
@@ -34,16 +37,27 @@ public:
     int index() const { return index_; }
     // Renames the scene to the typed text, then shows the name the model kept.
     void commitRename();
+    // The name as a field with the keyboard, its text selected.
+    void startEditing();
+    bool isEditing() const;
+    QAction& renameAction() const { return *rename_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showPicture();
+    void showName(const QString& name);
 
     ModelSignals& model_;
     CameraScene scene_;
     int index_;
     QToolButton* picture_;
+    QStackedLayout* nameStack_;
+    QLabel* nameText_;
     QLineEdit* name_;
     QLabel* position_;
+    QAction* rename_;
 };
 
 }  // namespace lumenhollow

@@ -5,13 +5,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
 #include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/panels/scene_row.h"
 #include "lumenhollow/ui/panels/scenes_panel_state.h"
@@ -111,7 +111,8 @@ ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent)
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(12, 12, 12, 12);
-    save_ = new QPushButton(tr("Save Current Position"), this);
+    save_ = new ui::TextButton(ui::TextButtonKind::plain, tr("Save Current Position"), this,
+                               ui::TextButtonSize::regular, "plus");
     save_->setObjectName(QStringLiteral("save"));
     save_->setToolTip(QString::fromStdString(ui::withShortcut(tr("Save Current Position").toStdString(),
                                                               ui::saveSceneShortcut())));

@@ -3,13 +3,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "hollowkit/recording/screen_capture_access.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 namespace lumenhollow {
@@ -42,12 +42,11 @@ ScreenPermissionCard::ScreenPermissionCard(ModelSignals& model, QWidget* parent)
         this));
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    settings_ = new QPushButton(tr("How to Allow Recording"), this);
-    reopen_ = new QPushButton(tr("Reopen Lumenhollow"), this);
-    for (QPushButton* button : {settings_, reopen_}) {
-        button->setFont(ui::uiFont(ui::TextStyle::subheadline));
-        buttons->addWidget(button);
-    }
+    const auto kind = ui::TextButtonKind::plain;
+    settings_ = new ui::TextButton(kind, tr("How to Allow Recording"), this, ui::TextButtonSize::small);
+    reopen_ = new ui::TextButton(kind, tr("Reopen Lumenhollow"), this, ui::TextButtonSize::small);
+    buttons->addWidget(settings_);
+    buttons->addWidget(reopen_);
     buttons->addStretch(1);
     column->addLayout(buttons);
     const std::string_view helpText = hollowkit::ScreenCaptureAccess::helpText();

@@ -16,6 +16,7 @@
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/panels/corner_picker.h"
 #include "lumenhollow/ui/panels/screen_permission_card.h"
@@ -200,7 +201,7 @@ QWidget* ScreenRecordingPanel::makeRebuildBlock() {
     takeLabel_->setWordWrap(false);  // one line
     texts->addWidget(takeLabel_);
     top->addLayout(texts, 1);
-    apply_ = new QPushButton(tr("Apply Changes"), rebuild_);
+    apply_ = new ui::TextButton(ui::TextButtonKind::plain, tr("Apply Changes"), rebuild_, ui::TextButtonSize::small);
     apply_->setToolTip(
         tr("Rebuild Combined.mov with the camera shape, background, position, size and auto zoom chosen above"));
     top->addWidget(apply_, 0, Qt::AlignTop);

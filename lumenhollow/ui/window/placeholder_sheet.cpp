@@ -2,10 +2,10 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/text_button.h"
 
 namespace lumenhollow {
 
@@ -47,7 +47,8 @@ PlaceholderSheet::PlaceholderSheet(SheetKind kind, ModelSignals& model, QWidget*
 }
 
 QPushButton* PlaceholderSheet::addButton(const QString& title, bool isDefault, std::function<void()> action) {
-    auto* button = new QPushButton(title, this);
+    const auto kind = isDefault ? ui::TextButtonKind::prominent : ui::TextButtonKind::plain;
+    auto* button = new ui::TextButton(kind, title, this);
     button->setDefault(isDefault);
     button->setFocusPolicy(Qt::NoFocus);
     if (isDefault) default_ = button;

@@ -33,10 +33,19 @@ std::vector<QRectF> flowChips(const std::vector<double>& widths, double availabl
     return rects;
 }
 
+double fittedChipInset(const std::vector<double>& textWidths, double available, double spacing, double inset,
+                       double minInset) {
+    if (textWidths.empty()) return inset;
+    double text = spacing * static_cast<double>(textWidths.size() - 1);
+    for (double width : textWidths) text += width;
+    const double room = std::floor((available - text) / (2.0 * static_cast<double>(textWidths.size())));
+    return std::clamp(room, minInset, inset);
+}
+
 SheetChips::SheetChips(QStringList texts, QWidget* parent)
     : QWidget(parent), texts_(std::move(texts)), font_(ui::uiFont(11, QFont::Medium)) {
     const QFontMetricsF metrics(font_);
-    for (const QString& text : texts_) widths_.push_back(std::ceil(metrics.horizontalAdvance(text)) + 2 * kInsetX);
+    for (const QString& text : texts_) textWidths_.push_back(std::ceil(metrics.horizontalAdvance(text)));
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -47,14 +56,23 @@ double SheetChips::chipHeight() const {
     return std::ceil(QFontMetricsF(font_).height()) + 2 * kInsetY;
 }
 
+std::vector<double> SheetChips::chipWidths(double available) const {
+    const double inset = fittedChipInset(textWidths_, available, kSpacing, kInsetX, kMinInsetX);
+    std::vector<double> widths;
+    widths.reserve(textWidths_.size());
+    for (double text : textWidths_) widths.push_back(text + 2 * inset);
+    return widths;
+}
+
 int SheetChips::heightForWidth(int width) const {
-    const std::vector<QRectF> rects = flowChips(widths_, width, chipHeight(), kSpacing);
+    const std::vector<QRectF> rects = flowChips(chipWidths(width), width, chipHeight(), kSpacing);
     return rects.empty() ? 0 : static_cast<int>(std::ceil(rects.back().bottom()));
 }
 
 QSize SheetChips::sizeHint() const {
     double width = 0;
-    for (double chip : widths_) width += chip + kSpacing;
+    // One line at the narrowest insets: the chips ask for no more than they need.
+    for (double text : textWidths_) width += text + 2 * kMinInsetX + kSpacing;
     const int oneLine = static_cast<int>(std::ceil(std::max(0.0, width - kSpacing)));
     return {oneLine, heightForWidth(oneLine)};
 }
@@ -65,7 +83,7 @@ QSize SheetChips::minimumSizeHint() const {
 
 void SheetChips::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    rects_ = flowChips(widths_, width(), chipHeight(), kSpacing);
+    rects_ = flowChips(chipWidths(width()), width(), chipHeight(), kSpacing);
 }
 
 void SheetChips::paintEvent(QPaintEvent*) {

@@ -2,10 +2,10 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/shortcut_table.h"
 
@@ -84,7 +84,7 @@ ShortcutsView::ShortcutsView(std::shared_ptr<CameraModel> model, QWidget* parent
 
     QHBoxLayout* footer = &buttons();
     footer->addStretch(1);
-    done_ = new QPushButton(QStringLiteral("Done"), this);
+    done_ = new ui::TextButton(ui::TextButtonKind::prominent, QStringLiteral("Done"), this);
     done_->setDefault(true);
     // The sheet host keeps the keyboard: Return reaches the button from anywhere on the card.
     done_->setFocusPolicy(Qt::NoFocus);

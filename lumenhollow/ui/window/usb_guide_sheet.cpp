@@ -2,13 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/spinner.h"
 #include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/sheet_badge.h"
 #include "lumenhollow/ui/window/sheet_chips.h"
@@ -103,7 +103,7 @@ UsbGuideSheet::UsbGuideSheet(std::shared_ptr<CameraModel> model, QWidget* parent
     spinner_ = new ui::Spinner(ui::Spinner::Size::mini, this);
     check_ = SheetBadge::symbol(usbGuideFooter(true).symbol, 15, kUsbGuideGreen, Qt::transparent, 16, this);
     footer_ = sheetLabel("", ui::uiFont(ui::TextStyle::callout), sheetSecondaryText(), false, this);
-    notNow_ = new QPushButton(QString::fromStdString(text.notNow), this);
+    notNow_ = new ui::TextButton(ui::TextButtonKind::plain, QString::fromStdString(text.notNow), this);
     notNow_->setFocusPolicy(Qt::NoFocus);
     footer->addWidget(spinner_);
     footer->addWidget(check_);

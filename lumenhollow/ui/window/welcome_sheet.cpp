@@ -4,12 +4,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/sheet_badge.h"
 #include "lumenhollow/ui/window/sheet_content.h"
@@ -89,15 +89,11 @@ WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
     root->addLayout(privacy);
 
     QHBoxLayout* buttons = &this->buttons();
-    auto* shortcuts = new QPushButton(QString::fromStdString(text.shortcutsButton), this);
-    start_ = new QPushButton(QString::fromStdString(text.startButton), this);
+    auto* shortcuts = new ui::TextButton(ui::TextButtonKind::plain, QString::fromStdString(text.shortcutsButton), this);
+    start_ = new ui::TextButton(ui::TextButtonKind::prominent, QString::fromStdString(text.startButton), this);
     start_->setDefault(true);
-    QPalette tinted = start_->palette();
-    tinted.setColor(QPalette::Button, accent);
-    tinted.setColor(QPalette::ButtonText, Qt::white);
-    start_->setPalette(tinted);
     // The sheet host keeps the keyboard: Return and Escape reach it from anywhere on the card.
-    for (QPushButton* button : {shortcuts, start_}) button->setFocusPolicy(Qt::NoFocus);
+    for (QPushButton* button : {static_cast<QPushButton*>(shortcuts), start_}) button->setFocusPolicy(Qt::NoFocus);
     buttons->addWidget(shortcuts);
     buttons->addStretch(1);
     buttons->addWidget(start_);

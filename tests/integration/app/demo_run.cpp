@@ -84,6 +84,12 @@ bool RunningDemo::clickAt(QPoint global) const {
                .status == 0;
 }
 
+bool RunningDemo::doubleClickAt(QPoint global) const {
+    return xvfb.xdotool({"mousemove", "--sync", std::to_string(global.x()), std::to_string(global.y()), "click",
+                         "--repeat", "2", "--delay", "80", "1"})
+               .status == 0;
+}
+
 bool RunningDemo::dragAlong(QPoint from, QPoint to) const {
     const auto at = [](QPoint p) { return std::vector<std::string>{std::to_string(p.x()), std::to_string(p.y())}; };
     std::vector<std::string> arguments{"mousemove", "--sync"};

@@ -64,6 +64,8 @@ struct RunningDemo {
     bool typeText(const std::string& text) const;
     // Moves the pointer to `global` (screen pixels) and clicks the left button there.
     bool clickAt(QPoint global) const;
+    // Two clicks there, as quick as a person's double-click.
+    bool doubleClickAt(QPoint global) const;
     // Presses the left button at `from`, moves in steps to `to` and lets go,
     // with the event loop running all along: a drag runs a loop of its own.
     bool dragAlong(QPoint from, QPoint to) const;

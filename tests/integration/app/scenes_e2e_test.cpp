@@ -4,6 +4,7 @@
 // recalled by a click on its play button and by Alt with its digit (the
 // simulator's gimbal arrives where the scene was saved), one deleted.
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QToolButton>
@@ -107,10 +108,12 @@ TEST_F(ScenesEndToEndTest, SaveReorderRenameRecallAndDeleteOnTheDemonstrationCam
         ASSERT_TRUE(demo.waitFor([&] { return panel->rows().size() == 3 && panel->rows().back()->index() == 2; }));
         for (size_t i = 0; i < 3; ++i) EXPECT_EQ(panel->rows()[i]->index(), static_cast<int>(i));
 
-        // Renamed by typing into the first row's name, Return committing it; spaces trimmed.
+        // Renamed by a double-click on the first row's name and typing, Return
+        // committing it; spaces trimmed.
         auto* name = panel->rows().front()->findChild<QLineEdit*>("name");
-        ASSERT_NE(name, nullptr);
-        ASSERT_TRUE(demo.clickAt(centreOf(*name)));
+        auto* shown = panel->rows().front()->findChild<QLabel*>("nameText");
+        ASSERT_TRUE(name && shown);
+        ASSERT_TRUE(demo.doubleClickAt(centreOf(*shown)));
         ASSERT_TRUE(demo.waitFor([&] { return name->hasFocus(); }, 10s));
         ASSERT_TRUE(demo.typeKeys("ctrl+a"));
         ASSERT_TRUE(demo.typeText("  Window seat "));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
+#include <QWindow>
 #include <QComboBox>
 #include <QLabel>
 #include <QSlider>
@@ -13,6 +13,7 @@
 #include "hollowkit/camera/camera_command.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/window/camera_settings_button.h"
 
 namespace lumenhollow {
@@ -89,13 +90,13 @@ TEST(CameraSettingsPanel, StepsSendExactlyTheirSettings) {
          "Camera"},
         {"auto white balance off, then on",
          [](SettingsRig& r) {
-             r.find<QCheckBox>("autoWhiteBalance")->click();
-             r.find<QCheckBox>("autoWhiteBalance")->click();
+             r.find<ui::SwitchButton>("autoWhiteBalance")->click();
+             r.find<ui::SwitchButton>("autoWhiteBalance")->click();
          },
          {Setting::whiteBalance(5600), Setting::whiteBalance(std::nullopt)}, "Camera"},
         {"a drag sends one value, on release",
          [](SettingsRig& r) {
-             r.find<QCheckBox>("autoWhiteBalance")->click();
+             r.find<ui::SwitchButton>("autoWhiteBalance")->click();
              r.dragKelvin({5700, 6400, 7300});
          },
          {Setting::whiteBalance(5600), Setting::whiteBalance(7300)}, "Camera"},
@@ -114,7 +115,7 @@ TEST(CameraSettingsPanel, ManualSwapsEVForISOAndTheSliderFollowsItsDrag) {
     rig.pick("Mode", 2);
     EXPECT_TRUE(rig.find<QComboBox>("ISO")->parentWidget()->isVisible());
     EXPECT_FALSE(rig.find<QToolButton>("evUp")->isVisible());
-    rig.find<QCheckBox>("autoWhiteBalance")->click();
+    rig.find<ui::SwitchButton>("autoWhiteBalance")->click();
     auto* slider = rig.find<QSlider>("kelvin");
     slider->setSliderDown(true);
     slider->setValue(73);
@@ -126,15 +127,39 @@ TEST(CameraSettingsPanel, ManualSwapsEVForISOAndTheSliderFollowsItsDrag) {
 
 TEST(CameraSettingsPanel, ReopeningLoadsTheStoredKelvin) {
     SettingsRig rig;
-    rig.find<QCheckBox>("autoWhiteBalance")->click();
+    rig.find<ui::SwitchButton>("autoWhiteBalance")->click();
     rig.dragKelvin({4800});
     rig.button->popover()->dismiss();
     EXPECT_FALSE(rig.state().showCameraSettings);
     EXPECT_EQ(rig.open()->kelvin(), 4800.0);
     EXPECT_EQ(rig.kelvinText(), QStringLiteral("4800K"));
-    rig.find<QCheckBox>("autoWhiteBalance")->click();  // on
-    rig.find<QCheckBox>("autoWhiteBalance")->click();  // off again: the slider's kelvin
+    rig.find<ui::SwitchButton>("autoWhiteBalance")->click();  // on
+    rig.find<ui::SwitchButton>("autoWhiteBalance")->click();  // off again: the slider's kelvin
     EXPECT_EQ(rig.camera()->settings().back(), Setting::whiteBalance(4800));
+}
+
+// Pressed where it shows in the popover's window, the switch turns automatic
+// white balance off and back on, showing what the model holds each time.
+TEST(CameraSettingsPanel, TheWhiteBalanceSwitchTakesPressesInItsWindow) {
+    SettingsRig rig;
+    auto* awb = rig.find<ui::SwitchButton>("autoWhiteBalance");
+    ASSERT_NE(awb, nullptr);
+    auto* slider = rig.find<QSlider>("kelvin");
+    const auto press = [&] {
+        QWidget* top = awb->window();
+        QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, awb->mapTo(top, awb->rect().center()));
+    };
+    EXPECT_TRUE(awb->isOn());
+    EXPECT_FALSE(slider->isVisible());
+    press();
+    EXPECT_FALSE(awb->isOn());
+    EXPECT_TRUE(slider->isVisible());
+    EXPECT_EQ(rig.state().cameraSettings.whiteBalanceKelvin, 5600);
+    press();
+    EXPECT_TRUE(awb->isOn());
+    EXPECT_FALSE(slider->isVisible());
+    EXPECT_EQ(rig.camera()->settings(),
+              (std::vector<Setting>{Setting::whiteBalance(5600), Setting::whiteBalance(std::nullopt)}));
 }
 
 TEST(CameraSettingsPanel, AHiddenPillClosesThePopoverAndClearsTheFlag) {

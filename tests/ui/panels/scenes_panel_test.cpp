@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "../../model/model_harness.h"
 #include "lumenhollow/ui/kit/model_signals.h"
@@ -88,6 +92,13 @@ struct ScenesRig : test::ModelHarness {
         return qobject_cast<ScenesPanel*>(button->popover()->content());
     }
     QLineEdit* nameField(int row) { return open()->rows().at(static_cast<size_t>(row))->findChild<QLineEdit*>("name"); }
+    QLabel* nameText(int row) { return open()->rows().at(static_cast<size_t>(row))->findChild<QLabel*>("nameText"); }
+    // A double-click on the row's name where it shows in the popover's window.
+    void doubleClickName(int row) {
+        QLabel* text = nameText(row);
+        QWidget* top = text->window();
+        QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, text->mapTo(top, QPoint(4, text->height() / 2)));
+    }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
         for (const CameraScene& scene : state().scenes) out.push_back(scene.name);
@@ -115,19 +126,55 @@ TEST(ScenesPanel, RenamingByKeyboardKeepsWhatTheModelKeeps) {
     };
     for (const auto& c : cases) {
         ScenesRig rig(2);
+        rig.doubleClickName(0);
         QLineEdit* field = rig.nameField(0);
-        field->setFocus();
-        field->selectAll();
+        ASSERT_TRUE(field->isVisible()) << c.name;
         QTest::keyClicks(field, c.typed);
         if (c.typed.isEmpty()) QTest::keyClick(field, Qt::Key_Backspace);
         c.leave(rig, field);
         EXPECT_EQ(rig.names(), (std::vector<std::string>{c.kept, "Scene 2"})) << c.name;
         if (rig.button->popover()->isPresented()) {
             EXPECT_EQ(rig.nameField(0)->text().toStdString(), c.kept) << c.name;
+            EXPECT_EQ(rig.nameText(0)->text().toStdString(), c.kept) << c.name;
+            EXPECT_TRUE(rig.nameText(0)->isVisible()) << c.name;
         } else {
             EXPECT_FALSE(rig.state().showScenes) << c.name;
         }
     }
+}
+
+// The name reads as text, not as a field, until a double-click or the row's
+// "Rename" starts an edit; the position line is in the secondary grey.
+TEST(ScenesPanel, TheNameIsTextUntilAnEditStarts) {
+    ScenesRig rig(2);
+    ScenesPanel* panel = rig.open();
+    EXPECT_TRUE(rig.nameText(0)->isVisible());
+    EXPECT_EQ(rig.nameText(0)->text(), QStringLiteral("Scene 1"));
+    EXPECT_FALSE(rig.nameField(0)->isVisible());
+
+    rig.doubleClickName(0);
+    EXPECT_TRUE(rig.nameField(0)->isVisible());
+    EXPECT_FALSE(rig.nameText(0)->isVisible());
+    EXPECT_EQ(rig.nameField(0)->selectedText(), QStringLiteral("Scene 1"));
+
+    SceneRow* second = panel->rows().at(1);
+    EXPECT_EQ(second->renameAction().text(), QStringLiteral("Rename"));
+    EXPECT_TRUE(second->actions().contains(&second->renameAction()));
+    second->renameAction().trigger();
+    EXPECT_TRUE(rig.nameField(1)->isVisible());
+
+    // No pixel of the position line is brighter than the secondary grey.
+    QLabel* line = panel->rows().front()->findChild<QLabel*>("position");
+    // Its text alone, drawn on black.
+    QImage drawn(line->size(), QImage::Format_RGB32);
+    drawn.fill(Qt::black);
+    line->render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    int brightest = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) brightest = std::max(brightest, qGray(drawn.pixel(x, y)));
+    }
+    EXPECT_GT(brightest, 60);  // drawn at all
+    EXPECT_LT(brightest, 170);
 }
 
 TEST(ScenesPanel, ACompletedMoveReordersAndRenumbers) {
