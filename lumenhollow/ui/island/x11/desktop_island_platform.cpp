@@ -231,10 +231,14 @@ PointerSample DesktopPointerSource::query() const {
     if (!reply) return last_;
     constexpr uint16_t kButtons = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3 |
                                   XCB_KEY_BUT_MASK_BUTTON_4 | XCB_KEY_BUT_MASK_BUTTON_5;
-    // The server speaks device pixels; the island works in Qt's logical ones.
-    const qreal scale = qGuiApp->devicePixelRatio();
-    const QPoint device(reply->root_x, reply->root_y);
-    return PointerSample{scale > 0 ? (QPointF(device) / scale).toPoint() : device, (reply->mask & kButtons) != 0};
+    // The server speaks device pixels; the island works in Qt's logical
+    // ones, which each screen scales by its own ratio.
+    std::vector<ScreenScale> scales;
+    for (const QScreen* each : QGuiApplication::screens()) {
+        scales.push_back(ScreenScale{each->geometry(), each->devicePixelRatio()});
+    }
+    return PointerSample{logicalPointerPosition(QPoint(reply->root_x, reply->root_y), scales),
+                         (reply->mask & kButtons) != 0};
 }
 
 WindowPanelInput::WindowPanelInput(QWidget& panel) : panel_(&panel) { apply(); }
