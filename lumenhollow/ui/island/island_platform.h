@@ -90,4 +90,15 @@ public:
 // compositing manager blends it, a shape mask (no soft shadow) where none runs.
 enum class IslandWindowMode : uint8_t { none = 0, translucent, mask };
 
+// Which mode the desktop calls for now; `changed` when a compositing
+// manager starts or stops.
+class WindowModeSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual IslandWindowMode mode() const = 0;
+Q_SIGNALS:
+    void changed();
+};
+
 }  // namespace lumenhollow::ui

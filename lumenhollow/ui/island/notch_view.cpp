@@ -39,6 +39,12 @@ NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, Vide
         expandedChanged(animated);
     });
     connect(&controller_, &NotchPanelController::geometryChanged, this, [this] { sizeInputsChanged(); });
+    if (auto* panel = qobject_cast<NotchPanel*>(parent)) {
+        connect(panel, &NotchPanel::windowModeChanged, this, [this] {
+            applyMask();
+            update();
+        });
+    }
     model_.onChange({Field::recordingStarted}, this, [this] { updateRecordingTimers(); });
     model_.onChange(IslandCollapsedStrip::kFields, this, [this] { refreshStrip(); });
     // The size follows the content setting and the picture's shape.
@@ -166,12 +172,19 @@ void NotchView::refresh() {
     outline_ = look_.shape.path(look_.island);
     rebuildShadow();
     placeExpanded();
+    applyMask();
+    update();
+}
+
+void NotchView::applyMask() {
     auto* panel = qobject_cast<NotchPanel*>(window());
-    if (panel && panel->windowMode() == IslandWindowMode::mask) {
+    if (!panel) return;
+    if (panel->windowMode() == IslandWindowMode::mask) {
         // Without a compositor the window itself takes the island's outline.
         panel->setMask(QRegion(outline_.toFillPolygon().toPolygon()));
+    } else if (!panel->mask().isEmpty()) {
+        panel->clearMask();
     }
-    update();
 }
 
 void NotchView::rebuildShadow() {

@@ -58,6 +58,7 @@ private:
     void expandedChanged(bool animated);
     void refresh();
     void rebuildShadow();
+    void applyMask();
     void stopAnimations();
     void refreshStrip();
     void sizeInputsChanged();
