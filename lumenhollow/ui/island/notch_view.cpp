@@ -179,6 +179,8 @@ void NotchView::refresh() {
         openSize_ = open;
         openNotch_ = notch;
         openOutline_ = islandShape(notch, true).path(QRectF(QPointF(0, 0), QSizeF(open)));
+        // Blurred now, while nothing moves, rather than in the first frame of opening.
+        if (translucent()) shadow_.prepare(openOutline_, QSizeF(openSize_), devicePixelRatioF());
     }
     placeExpanded();
     applyMask();
