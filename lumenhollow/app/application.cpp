@@ -127,13 +127,17 @@ struct Parts {
         // The island comes after the camera and the timers, and stays to the end.
         screens = std::make_unique<ui::QtScreenSource>(notches);
         pointer = std::make_unique<ui::DesktopPointerSource>(main);
+        compositor = std::make_unique<ui::CompositorWatch>();
         island = std::make_unique<ui::NotchPanelController>(
-            *modelSignals, main, ui::NotchPanelController::Platform{*screens, *pointer, ui::detectIslandWindowMode(), nullptr, islandFeed.get()});
+            *modelSignals, main,
+            ui::NotchPanelController::Platform{*screens, *pointer, compositor->mode(), nullptr, islandFeed.get(),
+                                               compositor.get()});
     }
 
     ~Parts() {
         tearingDown = true;
         island.reset();
+        compositor.reset();
         pointer.reset();
         screens.reset();
         sizer.reset();
@@ -205,6 +209,7 @@ struct Parts {
     std::unique_ptr<TrayIcon> tray;
     ui::NoNotchSource notches;
     std::unique_ptr<ui::QtScreenSource> screens;
+    std::unique_ptr<ui::CompositorWatch> compositor;
     std::unique_ptr<ui::DesktopPointerSource> pointer;
     std::unique_ptr<ui::NotchPanelController> island;
     bool tearingDown = false;

@@ -81,6 +81,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["microphone"] =
         state.activeMicrophone ? nlohmann::json(state.activeMicrophone->name) : nlohmann::json(nullptr);
     report["zoom"] = optionalJson(state.zoom);
+    report["audioLevel"] = optionalJson(state.audioLevel);
     report["look"] = state.selectedLUT ? nlohmann::json(state.selectedLUT->name) : nlohmann::json(nullptr);
     nlohmann::json guides = nlohmann::json::array();
     for (const GuideKind kind : state.guides) guides.push_back(guideName(kind));
@@ -108,6 +109,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["islandRect"] = rectJson(places ? std::optional<ReportRect>(places->island) : std::nullopt);
     report["islandPicture"] = rectJson(places ? places->picture : std::nullopt);
     report["islandRecord"] = rectJson(places ? places->record : std::nullopt);
+    report["islandSceneChip"] = rectJson(places ? places->firstSceneChip : std::nullopt);
     report["showInNotch"] = state.showInNotch;
     report["closeBehavior"] = state.closeBehavior == CloseBehavior::keepInNotch ? "keepInNotch" : "quit";
     return report.dump() + "\n";

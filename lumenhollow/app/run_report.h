@@ -33,12 +33,13 @@ struct ReportRect {
     int height = 0;
 };
 
-// Where the island is on the screen, and the open island's picture and
-// record button while they are shown.
+// Where the island is on the screen, and the open island's picture, record
+// button and first scene chip while they are shown.
 struct IslandPlaces {
     ReportRect island;
     std::optional<ReportRect> picture;
     std::optional<ReportRect> record;
+    std::optional<ReportRect> firstSceneChip;
 };
 
 struct RunReportSources {

@@ -31,6 +31,7 @@ std::optional<IslandPlaces> islandPlaces(const ui::NotchPanelController& island)
     if (island.state().expanded && open.isVisible()) {
         places.picture = shownRect(open.preview());
         places.record = shownRect(open.recordButton());
+        if (const QWidget* chip = open.control(ui::IslandControl::sceneChip, 0)) places.firstSceneChip = shownRect(*chip);
     }
     return places;
 }

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "hollowkit/base/command_runner.h"
@@ -89,6 +90,28 @@ std::optional<int> islandMovieFrames(const std::filesystem::path& movie) {
     if (!read.is_object() || !read.contains("streams") || !read.contains("format")) return std::nullopt;
     for (const auto& stream : read["streams"]) {
         if (stream.value("codec_type", "") == "video") return std::atoi(stream.value("nb_read_packets", "0").c_str());
+    }
+    return std::nullopt;
+}
+
+// One saved scene, "Window Seat" at pan 25, tilt 0: the settings' bytes of
+// [{"id":"6F9619FF-8B86-4D01-B42D-00CF4FC964FF","name":"Window Seat",
+//   "position":{"pan":25,"tilt":0}}].
+constexpr const char* kIslandSceneSettings =
+    R"({"welcomed": true, "scenes": {"$data": )"
+    R"("W3siaWQiOiI2Rjk2MTlGRi04Qjg2LTREMDEtQjQyRC0wMENGNEZDOTY0RkYiLCJuYW1lIjoiV2luZG93IFNlYXQiLCJwb3NpdGlvbiI6eyJwYW4iOjI1LCJ0aWx0IjowfX1d"}})";
+constexpr double kIslandScenePan = 25;
+
+// The program's help text on the screen: a visible window of its own that
+// the window manager is told is a tooltip; where it sits, or nothing.
+std::optional<ScreenRect> islandToolTip(JourneyDesktop& desktop, pid_t pid) {
+    for (const ScreenWindow& window : visibleWindows(desktop, pid)) {
+        const hollowkit::CommandResult type = hollowkit::CommandRunner::run(
+            "/usr/bin/xprop", {"-display", desktop.x().displayName(), "-id", window.id, "_NET_WM_WINDOW_TYPE"}, {},
+            /*logged=*/false, std::chrono::seconds(10));
+        if (type.status == 0 && type.output.find("_NET_WM_WINDOW_TYPE_TOOLTIP") != std::string::npos) {
+            return window.rect;
+        }
     }
     return std::nullopt;
 }
@@ -256,6 +279,62 @@ TEST_F(IslandJourney, HoverDragAndRecordThenKeepRunningInTheNotchUntilQuitFromTh
         ASSERT_FALSE(failed) << *failed;
         EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
     }
+}
+
+// While the demonstration camera's microphone moves the level meter (the
+// model changes many times a second), resting the pointer on the open
+// island's scene chip brings up its help text, and a click on the chip
+// recalls the scene.
+TEST_F(IslandJourney, AChipShowsItsHelpAndTakesAClickWhileTheLevelMoves) {
+    std::ofstream(desktop_.configHome() / "lumenhollow" / "settings.json") << kIslandSceneSettings;
+    JourneyApp app(desktop_, "chip", LUMENHOLLOW_DEMO_PATH);
+    ASSERT_TRUE(app.waitForState(
+        [](const nlohmann::json& s) {
+            return s["picture"] == true && s["islandRect"].is_object() && s["pose"].is_object() &&
+                   s["audioLevel"].is_number();
+        },
+        90s))
+        << app.describe();
+    EXPECT_EQ(app.state()["microphone"], "Demo Camera Microphone");
+    const ScreenRect closed = *reportedArea(app.state()["islandRect"]);
+    ASSERT_TRUE(openIsland(app, closed)) << app.describe();
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["islandSceneChip"].is_object(); }))
+        << "no scene chip on the open island; " << app.describe();
+    const ScreenRect chip = *reportedArea(app.state()["islandSceneChip"]);
+    ASSERT_GT(std::abs(islandPan(app.state()) - kIslandScenePan), 5) << "the camera starts at the scene";
+
+    std::set<double> levels;
+    const auto noteLevel = [&levels](const nlohmann::json& s) {
+        if (s["audioLevel"].is_number()) levels.insert(s["audioLevel"].get<double>());
+    };
+    {
+        SCOPED_TRACE("resting on the chip brings up its help text beside it");
+        ASSERT_TRUE(app.moveOnScreen(chip.centreX(), chip.centreY()));
+        std::optional<ScreenRect> tip;
+        EXPECT_TRUE(waitFor([&] {
+            noteLevel(app.state());
+            return (tip = islandToolTip(desktop_, app.pid())).has_value();
+        }, 20s))
+            << "no help text came up; " << app.describe();
+        if (tip) {
+            EXPECT_LT(std::abs(tip->y - chip.centreY()), 80) << "the help text is far from the chip";
+            EXPECT_LT(std::abs(tip->x - chip.centreX()), 200) << "the help text is far from the chip";
+        }
+    }
+    {
+        SCOPED_TRACE("a click on the chip recalls its scene");
+        ASSERT_TRUE(app.clickOnScreen(chip.centreX(), chip.centreY()));
+        EXPECT_TRUE(app.waitForState(
+            [&](const nlohmann::json& s) {
+                noteLevel(s);
+                return std::abs(islandPan(s) - kIslandScenePan) < 1;
+            },
+            30s))
+            << "the gimbal did not turn to the scene; " << app.describe();
+    }
+    EXPECT_GE(levels.size(), 3U) << "the level meter stood still, so nothing moved the model meanwhile";
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
 }
 
 }  // namespace

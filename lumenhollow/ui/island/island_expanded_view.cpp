@@ -248,7 +248,7 @@ void IslandExpandedView::placeControls() {
 void IslandExpandedView::followFace() {
     if (preview_->isHidden()) return;
     const PublishedState& state = model_.state();
-    preview_->setFace(state.faceTracking ? state.trackedFace : std::nullopt);
+    preview_->setFace(state.faceTracking ? state.trackedFace : std::nullopt, model_.model().previewAspect());
 }
 
 void IslandExpandedView::paintEvent(QPaintEvent*) {

@@ -47,6 +47,19 @@ struct PointerSample {
     bool operator==(const PointerSample&) const = default;
 };
 
+// A screen as Qt places it: its logical frame (whose top left is also
+// where it starts in the X server's device pixels) and its scale.
+struct ScreenScale {
+    QRect frame;
+    double devicePixelRatio = 1;
+    bool operator==(const ScreenScale&) const = default;
+};
+
+// The X server's pointer position `device` in Qt's logical coordinates,
+// scaled by the screen the pointer is on (each screen scales from its own
+// top left); by the first screen's scale when it is on none of them.
+QPoint logicalPointerPosition(QPoint device, const std::vector<ScreenScale>& screens);
+
 // The pointer anywhere on the desktop; `moved` after it moved or a button
 // changed (a drag included), while watched. Unwatched (the island hidden),
 // a source does no work at all and its sample may be old.
@@ -76,5 +89,16 @@ public:
 // How the panel's see-through parts are made: an ARGB window where a
 // compositing manager blends it, a shape mask (no soft shadow) where none runs.
 enum class IslandWindowMode : uint8_t { none = 0, translucent, mask };
+
+// Which mode the desktop calls for now; `changed` when a compositing
+// manager starts or stops.
+class WindowModeSource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual IslandWindowMode mode() const = 0;
+Q_SIGNALS:
+    void changed();
+};
 
 }  // namespace lumenhollow::ui

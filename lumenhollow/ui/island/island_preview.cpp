@@ -107,16 +107,27 @@ void IslandPreview::setBadge(const std::optional<QString>& elapsed, double dotOp
     update(badge_.toAlignedRect().adjusted(-1, -1, 1, 1));
 }
 
-void IslandPreview::setFace(const std::optional<hollowkit::NormalizedRect>& face) {
-    faceBox_->setVisible(face.has_value());
+void IslandPreview::setFace(const std::optional<hollowkit::NormalizedRect>& face, double pictureAspect) {
+    if (pictureAspect != pictureAspect_) {
+        pictureAspect_ = pictureAspect;
+        placeFaceBox();
+    }
+    if (faceBox_->isHidden() == face.has_value()) faceBox_->setVisible(face.has_value());
     faceBox_->setFace(face);
+}
+
+void IslandPreview::placeFaceBox() {
+    // The face is measured in the picture, which the pane letterboxes.
+    const RectF picture =
+        videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())}, pictureAspect_);
+    faceBox_->setGeometry(QRectF(picture.x, picture.y, picture.width, picture.height).toAlignedRect());
 }
 
 void IslandPreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     pane_ = QPainterPath();
     pane_.addRoundedRect(QRectF(rect()), kPaneRadius, kPaneRadius);
-    faceBox_->setGeometry(rect());
+    placeFaceBox();
     if (feed_) {
         const qreal ratio = devicePixelRatioF();
         feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));

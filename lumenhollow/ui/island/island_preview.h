@@ -45,7 +45,9 @@ public:
     void setStatus(const IslandStatusOverlay& overlay, const QString& statusText);
     // The badge's elapsed text, or none while not recording; the dot's opacity.
     void setBadge(const std::optional<QString>& elapsed, double dotOpacity);
-    void setFace(const std::optional<hollowkit::NormalizedRect>& face);
+    // The tracked face, placed over the picture of `pictureAspect` where the
+    // pane shows it (the pane's own shape may differ: it is clamped).
+    void setFace(const std::optional<hollowkit::NormalizedRect>& face, double pictureAspect);
 
     const hollowkit::VideoFrame& currentFrame() const { return frame_; }
     PreviewInput& input() { return input_; }
@@ -71,6 +73,7 @@ protected:
 private:
     void endDrag();
     void placeOverlay();
+    void placeFaceBox();
 
     VideoFeed* feed_;
     PreviewInput input_;
@@ -80,6 +83,7 @@ private:
     Spinner* spinner_;
     IslandButton* reconnect_;
     FaceBoxOverlay* faceBox_;
+    double pictureAspect_ = 16.0 / 9.0;
     IslandStatusOverlay status_;
     QString statusText_;
     QFont statusFont_;

@@ -3,7 +3,10 @@
 // NotchPanel: the borderless top-level window the island hangs in. It never
 // takes the keyboard or becomes the active window, stays above other
 // windows on every desktop, is left alone by the window manager
-// (override-redirect) and is placed only by its controller. GUI thread only.
+// (override-redirect) and is placed only by its controller. Its window has
+// an alpha channel in either mode, so a compositor that starts or stops
+// later needs no new window: only the view's mask comes or goes.
+// GUI thread only.
 
 #include <QWidget>
 
@@ -18,9 +21,13 @@ public:
     explicit NotchPanel(IslandWindowMode mode);
 
     IslandWindowMode windowMode() const { return mode_; }
+    void setWindowMode(IslandWindowMode mode);
+
+Q_SIGNALS:
+    void windowModeChanged();
 
 private:
-    const IslandWindowMode mode_;
+    IslandWindowMode mode_;
 };
 
 }  // namespace lumenhollow::ui

@@ -17,7 +17,12 @@ NotchPanelController::NotchPanelController(ModelSignals& model, hollowkit::MainE
     hasScreen_ = first.has_value();
     state_.geometry = first.value_or(fallbackNotchGeometry());
 
-    panel_ = std::make_unique<NotchPanel>(platform.windowMode);
+    panel_ = std::make_unique<NotchPanel>(platform.windowModes ? platform.windowModes->mode() : platform.windowMode);
+    if (platform.windowModes) {
+        // A compositor that starts or stops while the island runs.
+        connect(platform.windowModes, &WindowModeSource::changed, this,
+                [this, modes = platform.windowModes] { panel_->setWindowMode(modes->mode()); });
+    }
     view_ = new NotchView(*this, model_, platform.feed, panel_.get());
     if (platform.input) {
         input_ = platform.input;

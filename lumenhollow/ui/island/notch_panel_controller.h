@@ -52,6 +52,8 @@ public:
         PanelInput* input = nullptr;
         // The model's island sink, which the open preview paints; none shows no picture.
         VideoFeed* feed = nullptr;
+        // Borrowed; when set, the panel follows its mode from the start on.
+        WindowModeSource* windowModes = nullptr;
     };
 
     NotchPanelController(ModelSignals& model, hollowkit::MainExecutor& main, Platform platform,

@@ -16,8 +16,6 @@ namespace {
 
 // The controller flips `expanded` inside this spring; the outline follows it.
 constexpr Spring kIslandSpring{0.42, 0.82};
-// The shadow's blur drawn as this many widening strokes.
-constexpr int kIslandShadowLayers = 9;
 // The badge's dot runs down and back up in this time.
 constexpr auto kIslandPulsePeriod = std::chrono::milliseconds(1600);
 
@@ -28,8 +26,7 @@ NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, Vide
       controller_(controller),
       model_(model),
       expanded_(new IslandExpandedView(controller, model, feed, this)),
-      elapsedTicker_(new Ticker(this)),
-      shadow_(NotchSizes::panel, QImage::Format_ARGB32_Premultiplied) {
+      elapsedTicker_(new Ticker(this)) {
     setObjectName(QStringLiteral("NotchView"));
     setFixedSize(NotchSizes::panel);
     setAttribute(Qt::WA_AlwaysShowToolTips);
@@ -39,6 +36,12 @@ NotchView::NotchView(NotchPanelController& controller, ModelSignals& model, Vide
         expandedChanged(animated);
     });
     connect(&controller_, &NotchPanelController::geometryChanged, this, [this] { sizeInputsChanged(); });
+    if (auto* panel = qobject_cast<NotchPanel*>(parent)) {
+        connect(panel, &NotchPanel::windowModeChanged, this, [this] {
+            applyMask();
+            update();
+        });
+    }
     model_.onChange({Field::recordingStarted}, this, [this] { updateRecordingTimers(); });
     model_.onChange(IslandCollapsedStrip::kFields, this, [this] { refreshStrip(); });
     // The size follows the content setting and the picture's shape.
@@ -158,42 +161,51 @@ void NotchView::expandedChanged(bool animated) {
     });
 }
 
+bool NotchView::translucent() const {
+    // A panel cut to the outline has nowhere to show a shadow.
+    const auto* panel = qobject_cast<const NotchPanel*>(window());
+    return !panel || panel->windowMode() != IslandWindowMode::mask;
+}
+
 void NotchView::refresh() {
     const IslandLook look =
         islandLook(controller_.state().geometry, controller_.islandSize(false), controller_.islandSize(true), progress_);
     if (look == look_ && !outline_.isEmpty()) return;
     look_ = look;
     outline_ = look_.shape.path(look_.island);
-    rebuildShadow();
-    placeExpanded();
-    auto* panel = qobject_cast<NotchPanel*>(window());
-    if (panel && panel->windowMode() == IslandWindowMode::mask) {
-        // Without a compositor the window itself takes the island's outline.
-        panel->setMask(QRegion(outline_.toFillPolygon().toPolygon()));
+    const QSize open = controller_.islandSize(true);
+    const bool notch = controller_.state().geometry.hasNotch;
+    if (open != openSize_ || notch != openNotch_ || openOutline_.isEmpty()) {
+        openSize_ = open;
+        openNotch_ = notch;
+        openOutline_ = islandShape(notch, true).path(QRectF(QPointF(0, 0), QSizeF(open)));
+        // Blurred now, while nothing moves, rather than in the first frame of opening.
+        if (translucent()) shadow_.prepare(openOutline_, QSizeF(openSize_), devicePixelRatioF());
     }
+    placeExpanded();
+    applyMask();
     update();
 }
 
-void NotchView::rebuildShadow() {
-    drawShadow_ = look_.shadowOpacity > 0.001;
-    if (!drawShadow_) return;
-    shadow_.fill(Qt::transparent);
-    QPainter painter(&shadow_);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath offset = outline_.translated(0, IslandShadow::offsetY);
-    // Widening strokes, each faint, add up to a soft edge that fades over the radius.
-    const double step = IslandShadow::radius / kIslandShadowLayers;
-    const double alpha = look_.shadowOpacity / kIslandShadowLayers;
-    painter.fillPath(offset, QColor(0, 0, 0, static_cast<int>(look_.shadowOpacity * 255)));
-    for (int i = 1; i <= kIslandShadowLayers; ++i) {
-        painter.strokePath(offset, QPen(QColor(0, 0, 0, static_cast<int>(alpha * 255)), 2 * step * i));
+void NotchView::applyMask() {
+    auto* panel = qobject_cast<NotchPanel*>(window());
+    if (!panel) return;
+    if (panel->windowMode() == IslandWindowMode::mask) {
+        // Without a compositor the window itself takes the island's outline.
+        panel->setMask(QRegion(outline_.toFillPolygon().toPolygon()));
+    } else if (!panel->mask().isEmpty()) {
+        panel->clearMask();
     }
 }
 
 void NotchView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (drawShadow_) painter.drawImage(0, 0, shadow_);
+    if (look_.shadowOpacity > 0.001 && translucent()) {
+        // Made again only when the open size or the screen's scale changed.
+        shadow_.prepare(openOutline_, QSizeF(openSize_), painter.device()->devicePixelRatioF());
+        shadow_.paint(painter, look_.island, look_.shadowOpacity);
+    }
     painter.fillPath(outline_, Qt::black);
     painter.setClipPath(outline_);
     if (look_.collapsedOpacity > 0) {

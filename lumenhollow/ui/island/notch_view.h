@@ -23,6 +23,7 @@
 
 #include "lumenhollow/ui/island/island_collapsed.h"
 #include "lumenhollow/ui/island/island_look.h"
+#include "lumenhollow/ui/island/island_shadow.h"
 
 class QVariantAnimation;
 
@@ -57,7 +58,8 @@ protected:
 private:
     void expandedChanged(bool animated);
     void refresh();
-    void rebuildShadow();
+    bool translucent() const;
+    void applyMask();
     void stopAnimations();
     void refreshStrip();
     void sizeInputsChanged();
@@ -79,8 +81,11 @@ private:
     IslandProgress progress_;
     IslandLook look_;
     QPainterPath outline_;
-    QImage shadow_;  // panel-sized, redrawn when the look changes
-    bool drawShadow_ = false;
+    // The open outline, which the shadow is blurred from once per size.
+    QPainterPath openOutline_;
+    QSize openSize_;
+    bool openNotch_ = false;
+    IslandShadowPicture shadow_;
     bool pressedOnIsland_ = false;
     QPointer<QVariantAnimation> sizeAnimation_;
     QPointer<QVariantAnimation> collapsedAnimation_;

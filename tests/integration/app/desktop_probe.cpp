@@ -142,6 +142,14 @@ CompositorProcess::~CompositorProcess() {
     ::waitpid(pid_, &status, 0);
 }
 
+void CompositorProcess::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
 std::string CompositorProcess::start(const std::string& display) {
     const auto path = program();
     if (!path) return "xcompmgr is not installed";

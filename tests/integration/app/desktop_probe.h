@@ -69,6 +69,8 @@ public:
 
     // An empty string, or why it did not start.
     std::string start(const std::string& display);
+    // Ends it (SIGTERM) and waits for it; it gives up the screen on its way out.
+    void stop();
 
 private:
     pid_t pid_ = -1;

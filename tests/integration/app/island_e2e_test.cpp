@@ -278,6 +278,33 @@ TEST_P(IslandOnXTest, ClickTriggerPinAndClicksBeside) {
     EXPECT_EQ(status, 0);
 }
 
+TEST_P(IslandOnXTest, FollowsACompositorThatStopsOrStartsWhileItRuns) {
+    if (!CompositorProcess::program()) GTEST_SKIP() << "xcompmgr is not installed";
+    const int status = run_.run([&](RunningDemo& demo) {
+        ui::NotchPanelController* island = setUpIsland(demo);
+        ASSERT_TRUE(island && !HasFailure());
+        const QRect collapsed = islandAtTopCentre({210, 30});
+        expectIslandShown(demo, collapsed);
+        // Each change and back: beside the island the window beneath shows,
+        // not a black panel (an unblended alpha channel) or a stale one.
+        const std::string display = run_.xvfb().displayName();
+        for (const bool running : {GetParam() == Compositing::none, GetParam() == Compositing::xcompmgr}) {
+            SCOPED_TRACE(running ? "the compositor starts" : "the compositor stops");
+            if (running) {
+                ASSERT_EQ(compositor_.start(display), "");
+                ASSERT_TRUE(probe_->waitForCompositor(std::chrono::seconds(20))) << "xcompmgr never took the screen";
+            } else {
+                compositor_.stop();
+            }
+            const ui::IslandWindowMode wanted = running ? ui::IslandWindowMode::translucent : ui::IslandWindowMode::mask;
+            EXPECT_TRUE(demo.waitFor([&] { return island->panel().windowMode() == wanted; }, 20s))
+                << "the panel kept its mode";
+            expectIslandShown(demo, collapsed);
+        }
+    });
+    EXPECT_EQ(status, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktops, IslandOnXTest, testing::Values(Compositing::none, Compositing::xcompmgr),
                          [](const testing::TestParamInfo<Compositing>& desktop) {
                              return desktop.param == Compositing::none ? std::string("WithoutCompositor")

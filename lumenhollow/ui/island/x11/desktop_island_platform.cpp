@@ -231,10 +231,14 @@ PointerSample DesktopPointerSource::query() const {
     if (!reply) return last_;
     constexpr uint16_t kButtons = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3 |
                                   XCB_KEY_BUT_MASK_BUTTON_4 | XCB_KEY_BUT_MASK_BUTTON_5;
-    // The server speaks device pixels; the island works in Qt's logical ones.
-    const qreal scale = qGuiApp->devicePixelRatio();
-    const QPoint device(reply->root_x, reply->root_y);
-    return PointerSample{scale > 0 ? (QPointF(device) / scale).toPoint() : device, (reply->mask & kButtons) != 0};
+    // The server speaks device pixels; the island works in Qt's logical
+    // ones, which each screen scales by its own ratio.
+    std::vector<ScreenScale> scales;
+    for (const QScreen* each : QGuiApplication::screens()) {
+        scales.push_back(ScreenScale{each->geometry(), each->devicePixelRatio()});
+    }
+    return PointerSample{logicalPointerPosition(QPoint(reply->root_x, reply->root_y), scales),
+                         (reply->mask & kButtons) != 0};
 }
 
 WindowPanelInput::WindowPanelInput(QWidget& panel) : panel_(&panel) { apply(); }
@@ -283,22 +287,91 @@ void WindowPanelInput::apply() {
     xcb_flush(connection);
 }
 
-IslandWindowMode detectIslandWindowMode() {
-    xcb_connection_t* connection = x11Connection();
-    if (!connection) return IslandWindowMode::translucent;
-    int screenNumber = 0;
-    if (const char* display = std::getenv("DISPLAY")) {
-        const std::string name(display);
-        const auto dot = name.rfind('.');
-        if (dot != std::string::npos && dot > name.rfind(':')) screenNumber = std::atoi(name.c_str() + dot + 1);
+// The server's word on the compositor selection, over a connection of its
+// own so Qt's own XFixes selections (the clipboard's) stay untouched.
+struct CompositorWatch::Connection {
+    struct Disconnect {
+        void operator()(xcb_connection_t* open) const { xcb_disconnect(open); }
+    };
+    std::unique_ptr<xcb_connection_t, Disconnect> connection;
+    xcb_atom_t selection = XCB_ATOM_NONE;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    // None away from X11 or without XFixes.
+    static std::unique_ptr<Connection> open() {
+        if (!x11Connection()) return nullptr;
+        int screenNumber = 0;
+        auto x = std::make_unique<Connection>();
+        x->connection.reset(xcb_connect(nullptr, &screenNumber));
+        xcb_connection_t* c = x->connection.get();
+        if (xcb_connection_has_error(c) != 0) return nullptr;
+        const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_xfixes_id);
+        if (!extension || extension->present == 0) return nullptr;
+        // XFixes answers only a client that said which version it speaks.
+        const Reply<xcb_xfixes_query_version_reply_t> version(
+            xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+        if (!version) return nullptr;
+        const std::string name = "_NET_WM_CM_S" + std::to_string(screenNumber);
+        const Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+        if (!atom) return nullptr;
+        x->selection = atom->atom;
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+        for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+        if (screens.rem == 0) return nullptr;
+        if (xcb_generic_error_t* error = xcb_request_check(
+                c, xcb_xfixes_select_selection_input_checked(
+                       c, screens.data->root, x->selection,
+                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE))) {
+            std::free(error);
+            return nullptr;
+        }
+        x->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+        return x;
     }
-    const std::string atomName = "_NET_WM_CM_S" + std::to_string(screenNumber);
-    const Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(atomName.size()), atomName.c_str()), nullptr));
-    if (!atom || atom->atom == XCB_ATOM_NONE) return IslandWindowMode::mask;
-    const Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr));
-    return owner && owner->owner != XCB_WINDOW_NONE ? IslandWindowMode::translucent : IslandWindowMode::mask;
+
+    // Takes every waiting event.
+    void drain() const {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection.get())) std::free(event);
+    }
+
+    // Asked after the selection was chosen, so no change falls between.
+    IslandWindowMode current() const {
+        xcb_connection_t* c = connection.get();
+        const Reply<xcb_get_selection_owner_reply_t> owner(
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+        return owner && owner->owner != XCB_WINDOW_NONE ? IslandWindowMode::translucent : IslandWindowMode::mask;
+    }
+};
+
+CompositorWatch::CompositorWatch(QObject* parent) : WindowModeSource(parent), x_(Connection::open()) {
+    if (!x_) {
+        // Without a watch of our own, no compositor is assumed on X11.
+        mode_ = x11Connection() ? IslandWindowMode::mask : IslandWindowMode::translucent;
+        return;
+    }
+    connect(x_->notifier.get(), &QSocketNotifier::activated, this, [this] { read(); });
+    x_->drain();
+    mode_ = x_->current();
+}
+
+CompositorWatch::~CompositorWatch() = default;
+
+void CompositorWatch::read() {
+    // Whatever the event said, the owner now is what counts.
+    x_->drain();
+    if (xcb_connection_has_error(x_->connection.get()) != 0) {
+        x_->notifier->setEnabled(false);
+        return;
+    }
+    const IslandWindowMode now = x_->current();
+    // The reply may have brought events along, which the socket will not announce.
+    x_->drain();
+    if (now == mode_) return;
+    mode_ = now;
+    Q_EMIT changed();
 }
 
 }  // namespace lumenhollow::ui
