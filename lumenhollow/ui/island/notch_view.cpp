@@ -10,6 +10,7 @@
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/record_pill_state.h"
+#include "lumenhollow/ui/kit/window_shape.h"
 
 namespace lumenhollow::ui {
 namespace {
@@ -169,7 +170,7 @@ void NotchView::refresh() {
     auto* panel = qobject_cast<NotchPanel*>(window());
     if (panel && panel->windowMode() == IslandWindowMode::mask) {
         // Without a compositor the window itself takes the island's outline.
-        panel->setMask(QRegion(outline_.toFillPolygon().toPolygon()));
+        panel->setMask(windowShapeMask(outline_));
     }
     update();
 }
