@@ -60,6 +60,7 @@ Q_SIGNALS:
     void reconnectClicked();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -71,6 +72,7 @@ protected:
 private:
     void endDrag();
     void placeOverlay();
+    void publishTargetSize();
 
     VideoFeed* feed_;
     PreviewInput input_;
