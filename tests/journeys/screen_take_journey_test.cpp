@@ -15,6 +15,7 @@
 // backdrop; zoomed in on the click, the same points show the block.
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -61,6 +62,8 @@ constexpr int kSwitchY = 35;
 // "Apply Changes", in the block at the panel's foot once there is a take.
 constexpr int kApplyX = 294;
 constexpr int kApplyFromBottom = 56;
+// The popover's arrow under the panel, pointing at the button.
+constexpr int kArrowLength = 8;
 const std::map<hk::BubbleCorner, std::pair<int, int>> kCornerTargets{
     {hk::BubbleCorner::topLeading, {31, 93}},
     {hk::BubbleCorner::topTrailing, {133, 93}},
@@ -163,6 +166,12 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
     ASSERT_TRUE(app.clickOnScreen(panel->x + kSwitchX, panel->y + kSwitchY));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recordScreen"] == true; })) << app.describe();
     ASSERT_EQ(app.state()["screenPermissionHelp"], false) << "an X server asks nobody for the screen";
+    // The "SCREEN" tag moves the button right, and the panel goes with it.
+    const int movedX = panel->x + (kScreenButtonOnX - kScreenButtonX);
+    ASSERT_TRUE(waitFor([&] {
+        panel = panelFrame(app);
+        return panel && std::abs(panel->x - movedX) <= 2;
+    })) << "the panel stayed behind its button";
     const hk::BubbleCorner first = hk::BubbleCorner::bottomLeading;
     const auto [firstX, firstY] = kCornerTargets.at(first);
     ASSERT_TRUE(app.clickOnScreen(panel->x + firstX, panel->y + firstY));
@@ -263,7 +272,7 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
     ASSERT_TRUE(app.waitForState([&](const nlohmann::json& s) { return s["bubble"]["corner"] == cornerName(second); }))
         << app.describe();
     const auto firstWritten = std::filesystem::last_write_time(combined);
-    ASSERT_TRUE(app.clickOnScreen(panel->x + kApplyX, panel->y + panel->height - kApplyFromBottom));
+    ASSERT_TRUE(app.clickOnScreen(panel->x + kApplyX, panel->y + panel->height - kArrowLength - kApplyFromBottom));
     ASSERT_TRUE(app.waitForState(
         [&](const nlohmann::json& s) {
             std::error_code error;

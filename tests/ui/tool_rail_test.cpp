@@ -132,6 +132,7 @@ TEST(ToolRailTest, OverWiFiTheMarkersSwitchWhenTheCameraIsOnTheCable) {
         SCOPED_TRACE(c.name);
         BarsHarness h(false);
         ToolRail rail(*h.modelSignals, 34, nullptr);
+        rail.show();  // a marker off the screen opens nothing
         h.cameras.setPocketConnected(c.cameraOnUSB);
         ui::UsbOnlyIconButton& marker = rail.autoFrameMarker();
         marker.click();

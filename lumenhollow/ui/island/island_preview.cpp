@@ -128,11 +128,25 @@ void IslandPreview::resizeEvent(QResizeEvent* event) {
     pane_ = QPainterPath();
     pane_.addRoundedRect(QRectF(rect()), kPaneRadius, kPaneRadius);
     placeFaceBox();
-    if (feed_) {
-        const qreal ratio = devicePixelRatioF();
-        feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));
-    }
+    publishTargetSize();
     placeOverlay();
+}
+
+bool IslandPreview::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // On a screen of another scale the frames are prepared for its pixels.
+    bool rescaled = event->type() == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    rescaled = rescaled || event->type() == QEvent::DevicePixelRatioChange;
+#endif
+    if (rescaled) publishTargetSize();
+    return handled;
+}
+
+void IslandPreview::publishTargetSize() {
+    if (!feed_) return;
+    const qreal ratio = devicePixelRatioF();
+    feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));
 }
 
 void IslandPreview::placeOverlay() {

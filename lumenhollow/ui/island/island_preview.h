@@ -62,6 +62,7 @@ Q_SIGNALS:
     void reconnectClicked();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -74,6 +75,7 @@ private:
     void endDrag();
     void placeOverlay();
     void placeFaceBox();
+    void publishTargetSize();
 
     VideoFeed* feed_;
     PreviewInput input_;

@@ -10,6 +10,7 @@
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/record_pill_state.h"
+#include "lumenhollow/ui/kit/window_shape.h"
 
 namespace lumenhollow::ui {
 namespace {
@@ -192,7 +193,7 @@ void NotchView::applyMask() {
     if (!panel) return;
     if (panel->windowMode() == IslandWindowMode::mask) {
         // Without a compositor the window itself takes the island's outline.
-        panel->setMask(QRegion(outline_.toFillPolygon().toPolygon()));
+        panel->setMask(windowShapeMask(outline_));
     } else if (!panel->mask().isEmpty()) {
         panel->clearMask();
     }

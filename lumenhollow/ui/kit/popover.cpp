@@ -8,7 +8,8 @@
 
 #include <algorithm>
 
-#include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/window_shape.h"
 
 namespace lumenhollow::ui {
 
@@ -21,9 +22,29 @@ int popoverClampSpan(int start, int length, int low, int high) {
     return std::clamp(start, low, high - length);
 }
 
+// The arrow's middle at `target` along a side of `length`, kept off the
+// rounded corners (in the middle when the side is too short for that).
+int popoverArrowAt(int target, int length) {
+    const int margin = static_cast<int>(Popover::kCornerRadius) + Popover::kArrowHalfWidth;
+    if (length < 2 * margin) return length / 2;
+    return std::clamp(target, margin, length - margin);
+}
+
+PopoverEdge popoverOpposite(PopoverEdge edge) {
+    switch (edge) {
+        case PopoverEdge::above: return PopoverEdge::below;
+        case PopoverEdge::leading: return PopoverEdge::trailing;
+        case PopoverEdge::trailing: return PopoverEdge::leading;
+        case PopoverEdge::none:
+        case PopoverEdge::below: return PopoverEdge::above;
+    }
+    return PopoverEdge::above;
+}
+
 }  // namespace
 
-QRect popoverFrame(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen) {
+PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen) {
+    if (edge == PopoverEdge::none) edge = PopoverEdge::below;
     const int gap = Popover::kGap;
     const int w = size.width();
     const int h = size.height();
@@ -31,37 +52,103 @@ QRect popoverFrame(const QRect& anchor, const QSize& size, PopoverEdge edge, con
     const int screenBottom = screen.y() + screen.height();
     const int anchorRight = anchor.x() + anchor.width();
     const int anchorBottom = anchor.y() + anchor.height();
-    if (edge == PopoverEdge::leading) {
-        int x = anchor.x() - gap - w;
-        // No room before the anchor: it opens after it.
-        if (x < screen.x()) x = anchorRight + gap;
-        const int y = anchor.y() + (anchor.height() - h) / 2;
-        return {popoverClampSpan(x, w, screen.x(), screenRight), popoverClampSpan(y, h, screen.y(), screenBottom),
-                w, h};
+    const bool sideways = edge == PopoverEdge::leading || edge == PopoverEdge::trailing;
+    // The one coordinate across the side it opens on, for either side.
+    auto across = [&](PopoverEdge side) {
+        switch (side) {
+            case PopoverEdge::above: return anchor.y() - gap - h;
+            case PopoverEdge::leading: return anchor.x() - gap - w;
+            case PopoverEdge::trailing: return anchorRight + gap;
+            case PopoverEdge::none:
+            case PopoverEdge::below: return anchorBottom + gap;
+        }
+        return anchorBottom + gap;
+    };
+    auto fits = [&](PopoverEdge side) {
+        const int start = across(side);
+        return sideways ? start >= screen.x() && start + w <= screenRight
+                        : start >= screen.y() && start + h <= screenBottom;
+    };
+    PopoverPlacement placed;
+    placed.edge = edge;
+    if (!fits(edge) && fits(popoverOpposite(edge))) placed.edge = popoverOpposite(edge);
+    if (sideways) {
+        const int x = popoverClampSpan(across(placed.edge), w, screen.x(), screenRight);
+        const int y = popoverClampSpan(anchor.y() + (anchor.height() - h) / 2, h, screen.y(), screenBottom);
+        placed.frame = QRect(x, y, w, h);
+        placed.arrowAt = popoverArrowAt(anchor.y() + anchor.height() / 2 - y, h);
+    } else {
+        const int x = popoverClampSpan(anchor.x() + (anchor.width() - w) / 2, w, screen.x(), screenRight);
+        const int y = popoverClampSpan(across(placed.edge), h, screen.y(), screenBottom);
+        placed.frame = QRect(x, y, w, h);
+        placed.arrowAt = popoverArrowAt(anchor.x() + anchor.width() / 2 - x, w);
     }
-    const int above = anchor.y() - gap - h;
-    const int below = anchorBottom + gap;
-    int y = edge == PopoverEdge::above ? above : below;
-    if (edge == PopoverEdge::above && above < screen.y() && below + h <= screenBottom) y = below;
-    if (edge != PopoverEdge::above && below + h > screenBottom && above >= screen.y()) y = above;
-    const int x = anchor.x() + (anchor.width() - w) / 2;
-    return {popoverClampSpan(x, w, screen.x(), screenRight), popoverClampSpan(y, h, screen.y(), screenBottom), w,
-            h};
+    return placed;
 }
 
-Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent)
+QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow) {
+    QPainterPath outline;
+    if (arrow == PopoverArrow::none) {
+        outline.addRoundedRect(rect, Popover::kCornerRadius, Popover::kCornerRadius);
+        return outline;
+    }
+    const double length = Popover::kArrowLength;
+    const double half = Popover::kArrowHalfWidth;
+    QRectF body = rect;
+    QPointF tip;
+    QPointF baseStart;
+    QPointF baseEnd;
+    // The arrow's base sinks a pixel into the body so the union has no seam.
+    switch (edge) {
+        case PopoverEdge::above:
+            body.setBottom(rect.bottom() - length);
+            tip = {rect.left() + arrowAt, rect.bottom()};
+            baseStart = {tip.x() - half, body.bottom() - 1};
+            baseEnd = {tip.x() + half, body.bottom() - 1};
+            break;
+        case PopoverEdge::leading:
+            body.setRight(rect.right() - length);
+            tip = {rect.right(), rect.top() + arrowAt};
+            baseStart = {body.right() - 1, tip.y() - half};
+            baseEnd = {body.right() - 1, tip.y() + half};
+            break;
+        case PopoverEdge::trailing:
+            body.setLeft(rect.left() + length);
+            tip = {rect.left(), rect.top() + arrowAt};
+            baseStart = {body.left() + 1, tip.y() - half};
+            baseEnd = {body.left() + 1, tip.y() + half};
+            break;
+        case PopoverEdge::none:
+        case PopoverEdge::below:
+            body.setTop(rect.top() + length);
+            tip = {rect.left() + arrowAt, rect.top()};
+            baseStart = {tip.x() - half, body.top() + 1};
+            baseEnd = {tip.x() + half, body.top() + 1};
+            break;
+    }
+    outline.addRoundedRect(body, Popover::kCornerRadius, Popover::kCornerRadius);
+    QPainterPath point;
+    point.moveTo(baseStart);
+    point.lineTo(tip);
+    point.lineTo(baseEnd);
+    point.closeSubpath();
+    return outline.united(point).simplified();
+}
+
+Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent, PopoverArrow arrow)
     : QWidget(anchor, Qt::Popup | Qt::FramelessWindowHint),
       anchor_(anchor),
       edge_(edge),
+      arrow_(arrow),
       makeContent_(std::move(makeContent)) {
     setAttribute(Qt::WA_TranslucentBackground);
     // A click outside only closes; on the anchor it must not reopen at once.
     setAttribute(Qt::WA_NoMouseReplay);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     // The popover follows its content when rows come and go.
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    setArrowSide(edge_);
     anchor_->installEventFilter(this);
 }
 
@@ -72,8 +159,10 @@ void Popover::present() {
     if (content_) delete content_.data();
     content_ = makeContent_ ? makeContent_(this) : nullptr;
     if (content_) layout()->addWidget(content_);
+    setArrowSide(edge_);
     layout()->activate();
     place();
+    watchAnchorChain(true);
     show();
     activateWindow();
     if (content_) content_->setFocus(Qt::PopupFocusReason);
@@ -83,15 +172,64 @@ void Popover::dismiss() {
     if (isVisible()) close();
 }
 
+void Popover::setArrowSide(PopoverEdge side) {
+    const int l = arrow_ == PopoverArrow::shown ? kArrowLength : 0;
+    switch (side) {
+        case PopoverEdge::above: layout()->setContentsMargins(0, 0, 0, l); break;
+        case PopoverEdge::leading: layout()->setContentsMargins(0, 0, l, 0); break;
+        case PopoverEdge::trailing: layout()->setContentsMargins(l, 0, 0, 0); break;
+        case PopoverEdge::none:
+        case PopoverEdge::below: layout()->setContentsMargins(0, l, 0, 0); break;
+    }
+}
+
 void Popover::place() {
+    if (placing_) return;
+    placing_ = true;
     QScreen* screen = anchor_->screen();
-    const QRect room = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size());
+    const QRect room = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
     const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
-    move(popoverFrame(anchor, size(), edge_, room).topLeft());
+    const PopoverPlacement next = placePopover(anchor, size(), edge_, room);
+    if (next.edge != placement_.edge) {
+        // Flipped to the other side: the arrow's room moves with it, the size stays.
+        setArrowSide(next.edge);
+        layout()->activate();
+    }
+    if (next != placement_) {
+        placement_ = next;
+        outline_ = popoverOutline(QRectF(rect()), placement_.edge, placement_.arrowAt, arrow_);
+        // The line lies wholly inside the edge.
+        border_ = popoverOutline(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), placement_.edge,
+                                 placement_.arrowAt, arrow_);
+        setMask(windowShapeMask(outline_));
+        move(placement_.frame.topLeft());
+        update();
+    }
+    placing_ = false;
+}
+
+void Popover::watchAnchorChain(bool on) {
+    for (const QPointer<QWidget>& widget : watched_) {
+        if (widget) widget->removeEventFilter(this);
+    }
+    watched_.clear();
+    if (!on) return;
+    // A layout moves the anchor, or any of its parents, without telling the
+    // anchor: each of them is watched, the window included.
+    for (QWidget* widget = anchor_->parentWidget(); widget; widget = widget->parentWidget()) {
+        widget->installEventFilter(this);
+        watched_.emplace_back(widget);
+        if (widget->isWindow()) break;
+    }
 }
 
 bool Popover::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == anchor_ && (event->type() == QEvent::Hide || event->type() == QEvent::HideToParent)) dismiss();
+    const QEvent::Type type = event->type();
+    if (watched == anchor_ && (type == QEvent::Hide || type == QEvent::HideToParent)) {
+        dismiss();
+    } else if ((type == QEvent::Move || type == QEvent::Resize) && isVisible()) {
+        place();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -108,13 +246,20 @@ bool Popover::event(QEvent* event) {
 
 void Popover::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
+    watchAnchorChain(false);
     Q_EMIT closing();
     Q_EMIT dismissed();
 }
 
 void Popover::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    paintGlass(painter, *this, GlassShape::roundedRect, rect(), std::nullopt, kCornerRadius);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    // The glass with nothing behind it: a popover is a window of its own.
+    painter.fillPath(outline_, withOpacity(GlassColors::noPicture(), GlassColors::materialOpacity));
+    painter.fillPath(outline_, withOpacity(QColor(Qt::black), GlassColors::fillOpacity));
+    painter.strokePath(border_, QPen(withOpacity(QColor(Qt::white), GlassColors::borderOpacity),
+                                     GlassColors::borderWidth));
 }
 
 }  // namespace lumenhollow::ui

@@ -1,39 +1,66 @@
 #pragma once
 
-// Popover: a glass panel that opens beside the control it belongs to (its
-// anchor) and closes on Escape, on a click outside it, on dismiss(), and on
-// its own when the anchor is hidden or goes away, so a model flag that
-// follows it never outlives the control that set it. It has no arrow.
+// Popover: the one panel that opens beside the control it belongs to (its
+// anchor): the scenes, screen-recording and camera-settings panels and the
+// USB-only explanation. A dark glass body with rounded corners and, unless
+// asked for none, an arrow pointing at the anchor. It stays on screen, moves
+// with its anchor while open (a layout that shifts the anchor carries the
+// popover along), and closes on Escape, on a click outside it, on dismiss(),
+// and on its own when the anchor is hidden or goes away, so a model flag
+// that follows it never outlives the control that set it.
 //
-// The anchor is the parent, so the popover never outlives it. The content is
-// built anew by a factory at every opening. GUI thread.
+// The window is cut to its outline, so the corners and the arrow stay clean
+// also without a compositor. The anchor is the parent, so the popover never
+// outlives it. The content is built anew by a factory at every opening.
+// GUI thread.
 
+#include <QPainterPath>
 #include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace lumenhollow::ui {
 
 // The side of the anchor the popover opens on; none counts as below.
-enum class PopoverEdge : uint8_t { none = 0, above, below, leading };
+// Trailing is only where a leading popover goes when it lacks room.
+enum class PopoverEdge : uint8_t { none = 0, above, below, leading, trailing };
 
-// Where a popover of `size` opens beside `anchor` (both in global
-// coordinates), kGap away from it and centred on it across that side. When
-// the side lacks room inside `screen` it opens on the opposite side; in the
-// end it is shifted to lie inside `screen` where it fits.
-QRect popoverFrame(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen);
+enum class PopoverArrow : uint8_t { none = 0, shown };
+
+// Where a popover opens, in global coordinates.
+struct PopoverPlacement {
+    QRect frame;                            // the whole window, arrow included
+    PopoverEdge edge = PopoverEdge::none;   // the side of the anchor it opened on
+    int arrowAt = 0;  // the arrow's middle along the side facing the anchor, from the frame's left or top
+    bool operator==(const PopoverPlacement&) const = default;
+};
+
+// Places a popover of `size` (arrow included) beside `anchor`, Popover::kGap
+// away and centred on it across `edge`. When that side lacks room inside
+// `screen` it opens on the opposite side; then it is shifted to lie inside
+// `screen` where it fits. The arrow points at the anchor's middle but keeps
+// clear of the rounded corners.
+PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen);
+
+// The outline of the body in `rect` (arrow included) with the arrow on the
+// side facing the anchor, or none.
+QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow);
 
 class Popover final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kGap = 6;
     static constexpr double kCornerRadius = 12;
+    static constexpr int kArrowLength = 8;     // from the body to the tip
+    static constexpr int kArrowHalfWidth = 9;  // half the base
 
     using ContentFactory = std::function<QWidget*(QWidget* parent)>;
 
-    Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent);
+    Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent,
+            PopoverArrow arrow = PopoverArrow::shown);
     // Silent: whoever listens may be going away too. An owner that outlives
     // its anchor clears its own flag.
     ~Popover() override;
@@ -46,7 +73,9 @@ public:
     bool isPresented() const { return isVisible(); }
     // The content of the last opening (null before the first).
     QWidget* content() const { return content_; }
+    // The side asked for; placement() tells where it really opened.
     PopoverEdge edge() const { return edge_; }
+    const PopoverPlacement& placement() const { return placement_; }
 
 Q_SIGNALS:
     // While it closes, its content still in place: last chance to commit edits.
@@ -62,11 +91,20 @@ protected:
 
 private:
     void place();
+    void setArrowSide(PopoverEdge side);
+    void watchAnchorChain(bool on);
 
     QWidget* const anchor_;
     const PopoverEdge edge_;
+    const PopoverArrow arrow_;
     ContentFactory makeContent_;
     QPointer<QWidget> content_;
+    PopoverPlacement placement_;
+    QPainterPath outline_;
+    QPainterPath border_;
+    // The anchor's parents up to its window, watched for moves while open.
+    std::vector<QPointer<QWidget>> watched_;
+    bool placing_ = false;
 };
 
 }  // namespace lumenhollow::ui

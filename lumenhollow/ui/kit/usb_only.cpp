@@ -5,12 +5,14 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -29,7 +31,6 @@ constexpr double kPillTitlePx = 12.5;
 constexpr double kPillDim = 0.55;
 constexpr double kIconDim = 0.45;
 constexpr double kBadgeOpacity = 0.85;
-constexpr int kArrow = 8;  // height of the popover's arrow
 constexpr const char* kConnector = "cable.connector";
 
 QFont tagFont() { return uiFont(kTagPx, QFont::DemiBold); }
@@ -102,15 +103,12 @@ void paintUsbTag(QPainter& painter, const QPointF& topLeft) {
 
 UsbOnlyPopover::UsbOnlyPopover(const QString& title, const QString& reason, std::function<void()> switchToUsb,
                                QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), switchToUsb_(std::move(switchToUsb)) {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_DeleteOnClose);
-    // A click outside only closes; it must not reach the marker and reopen it.
-    setAttribute(Qt::WA_NoMouseReplay);
+    : QWidget(parent), switchToUsb_(std::move(switchToUsb)) {
     setFocusPolicy(Qt::StrongFocus);
 
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
+    layout->setContentsMargins(kInset, kInset, kInset, kInset);
     auto* headline = new SymbolHeadline(kConnector, title + QStringLiteral(" needs USB"), this);
     auto* reasonLabel = new QLabel(reason, this);
     reasonLabel->setObjectName(QStringLiteral("reason"));
@@ -123,26 +121,13 @@ UsbOnlyPopover::UsbOnlyPopover(const QString& title, const QString& reason, std:
     auto* button = new TextButton(TextButtonKind::prominent, QStringLiteral("Switch to USB"), this);
     button->setObjectName(QStringLiteral("switchToUsb"));
     button->setDefault(true);
-    button->setFocusPolicy(Qt::NoFocus);  // Return belongs to the popover, handled once below
+    button->setFocusPolicy(Qt::NoFocus);  // Return belongs to the explanation, handled once below
     connect(button, &QPushButton::clicked, this, [this] { runSwitch(); });
     layout->addWidget(headline);
     layout->addWidget(reasonLabel);
     layout->addWidget(button, 0, Qt::AlignLeft);
-    layout->setContentsMargins(kInset, kInset, kInset, kInset);
-}
-
-void UsbOnlyPopover::openAt(const QPoint& anchor, bool below) {
-    below_ = below;
-    auto* box = static_cast<QVBoxLayout*>(layout());
-    box->setContentsMargins(kInset, kInset + (below ? kArrow : 0), kInset, kInset + (below ? 0 : kArrow));
     // The width is fixed; the height is whatever the wrapped reason needs.
-    const int height = box->hasHeightForWidth() ? box->heightForWidth(kWidth) : box->sizeHint().height();
-    setFixedSize(kWidth, height);
-    const QPoint topLeft(anchor.x() - kWidth / 2, below ? anchor.y() : anchor.y() - height);
-    arrowX_ = anchor.x() - topLeft.x();
-    move(topLeft);
-    show();
-    setFocus(Qt::PopupFocusReason);
+    setFixedSize(kWidth, layout->hasHeightForWidth() ? layout->heightForWidth(kWidth) : layout->sizeHint().height());
 }
 
 void UsbOnlyPopover::keyPressEvent(QKeyEvent* event) {
@@ -154,35 +139,10 @@ void UsbOnlyPopover::keyPressEvent(QKeyEvent* event) {
 }
 
 void UsbOnlyPopover::runSwitch() {
-    // Close first: the action may replace the marker and this popover with it.
-    auto action = switchToUsb_;
+    // Once: the action may replace the marker and this explanation with it.
+    auto action = std::move(switchToUsb_);
     switchToUsb_ = nullptr;
-    close();
     if (action) action();
-}
-
-void UsbOnlyPopover::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    Q_EMIT closed();
-}
-
-void UsbOnlyPopover::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF body = QRectF(rect()).adjusted(0.5, below_ ? kArrow : 0.5, -0.5, below_ ? -0.5 : -kArrow);
-    QPainterPath path;
-    path.addRoundedRect(body, 10, 10);
-    QPainterPath arrow;
-    const double y = below_ ? body.top() : body.bottom();
-    const double tip = below_ ? 0.5 : height() - 0.5;
-    arrow.moveTo(arrowX_ - kArrow, y + (below_ ? 1 : -1));
-    arrow.lineTo(arrowX_, tip);
-    arrow.lineTo(arrowX_ + kArrow, y + (below_ ? 1 : -1));
-    arrow.closeSubpath();
-    path = path.united(arrow);
-    painter.setPen(QPen(withOpacity(QColor(Qt::white), 0.12), 1));
-    painter.setBrush(QColor(0x2c, 0x2c, 0x2e));
-    painter.drawPath(path);
 }
 
 UsbOnlyMarker::UsbOnlyMarker(std::string symbol, QString title, QString reason, std::function<void()> switchToUsb,
@@ -192,20 +152,28 @@ UsbOnlyMarker::UsbOnlyMarker(std::string symbol, QString title, QString reason, 
       title_(std::move(title)),
       reason_(std::move(reason)),
       switchToUsb_(std::move(switchToUsb)),
-      opensBelow_(opensBelow) {
+      popover_(new Popover(this, opensBelow ? PopoverEdge::below : PopoverEdge::above, [this](QWidget* host) {
+          return new UsbOnlyPopover(title_, reason_,
+                                    [this] {
+                                        // Closed first: switching may replace the marker.
+                                        popover_->dismiss();
+                                        if (switchToUsb_) switchToUsb_();
+                                    },
+                                    host);
+      })) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     connect(this, &QAbstractButton::clicked, this, [this] { togglePopover(); });
 }
 
+bool UsbOnlyMarker::isPresented() const { return popover_->isPresented(); }
+
 void UsbOnlyMarker::togglePopover() {
     if (isPresented()) {
-        popover_->close();
+        popover_->dismiss();
         return;
     }
-    popover_ = new UsbOnlyPopover(title_, reason_, [this] { if (switchToUsb_) switchToUsb_(); }, this);
-    const QPoint anchor = mapToGlobal(opensBelow_ ? QPoint(width() / 2, height()) : QPoint(width() / 2, 0));
-    popover_->openAt(anchor, opensBelow_);
+    popover_->present();
 }
 
 UsbOnlyPill::UsbOnlyPill(std::string symbol, QString title, QString reason, std::function<void()> switchToUsb,

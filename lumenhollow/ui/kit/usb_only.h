@@ -5,10 +5,11 @@
 // the placing view decides when a marker stands in and what switching does.
 
 #include <QAbstractButton>
-#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <string>
+
+#include "lumenhollow/ui/kit/popover.h"
 
 namespace lumenhollow::ui {
 
@@ -30,9 +31,10 @@ UsbIconMarkerMetrics usbIconMarkerMetrics(double size);
 QSizeF usbTagSize();
 void paintUsbTag(QPainter& painter, const QPointF& topLeft);
 
-// The explanation: "<title> needs USB", the reason wrapped to the width, and
-// "Switch to USB", the default button (Return). Exactly 290 wide; the height
-// follows the text. Switching closes the popover first and runs once.
+// The explanation, shown in the kit's popover: "<title> needs USB", the
+// reason wrapped to the width, and "Switch to USB", the default button
+// (Return). Exactly 290 wide; the height follows the text. The switch runs
+// once; `switchToUsb` closes the popover before it acts.
 class UsbOnlyPopover : public QWidget {
     Q_OBJECT
 public:
@@ -41,31 +43,23 @@ public:
 
     UsbOnlyPopover(const QString& title, const QString& reason, std::function<void()> switchToUsb,
                    QWidget* parent);
-    // Opens with its arrow at `anchor` (global), below it or above it.
-    void openAt(const QPoint& anchor, bool below);
-
-Q_SIGNALS:
-    void closed();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void runSwitch();
 
     std::function<void()> switchToUsb_;
-    bool below_ = true;
-    int arrowX_ = kWidth / 2;
 };
 
-// Shared by both markers: owns the popover while it is open.
+// Shared by both markers: a click opens or closes its popover, which holds
+// the explanation.
 class UsbOnlyMarker : public QAbstractButton {
     Q_OBJECT
 public:
-    bool isPresented() const { return popover_ && popover_->isVisible(); }
-    UsbOnlyPopover* popover() const { return popover_; }
+    bool isPresented() const;
+    Popover* popover() const { return popover_; }
     void setSwitchToUsb(std::function<void()> action) { switchToUsb_ = std::move(action); }
 
 protected:
@@ -79,8 +73,7 @@ protected:
 
 private:
     std::function<void()> switchToUsb_;
-    bool opensBelow_;
-    QPointer<UsbOnlyPopover> popover_;
+    Popover* popover_;
 };
 
 // Stands in for a pill control: symbol and title at 0.55, then the tag.

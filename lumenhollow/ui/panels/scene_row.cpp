@@ -52,11 +52,12 @@ QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char*
     return button;
 }
 
-// The picture (or the grey placeholder), clipped round, with its key badge:
-// drawn once per change, never per frame.
-QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index) {
+}  // namespace
+
+QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index, qreal devicePixelRatio) {
     const QSize size = SceneRow::kThumbnailSize;
-    QPixmap pixmap(size);
+    QPixmap pixmap((QSizeF(size) * devicePixelRatio).toSize());
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -68,8 +69,10 @@ QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index
     if (thumbnail) image.loadFromData(thumbnail->data(), static_cast<int>(thumbnail->size()));
     if (!image.isNull()) {
         // Fills the frame, the overflow cut off.
-        const QImage filled = image.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-        painter.drawImage(QPoint((size.width() - filled.width()) / 2, (size.height() - filled.height()) / 2), filled);
+        QImage filled = image.scaled(pixmap.size(), Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        filled.setDevicePixelRatio(devicePixelRatio);
+        const QSizeF shown = filled.deviceIndependentSize();
+        painter.drawImage(QPointF((size.width() - shown.width()) / 2, (size.height() - shown.height()) / 2), filled);
     } else {
         painter.fillRect(QRect(QPoint(0, 0), size), ui::withOpacity(QColor(Qt::white), 0.55 * 0.2));
         ui::Symbols::instance().draw(painter, QRectF(QPointF(0, 0), size), "camera.viewfinder", 18,
@@ -88,8 +91,6 @@ QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index
     painter.drawText(box, Qt::AlignCenter, badge);
     return pixmap;
 }
-
-}  // namespace
 
 SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* parent)
     : QWidget(parent), model_(model), scene_(std::move(scene)), index_(index) {
@@ -196,7 +197,9 @@ bool SceneRow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void SceneRow::showPicture() { picture_->setIcon(QIcon(scenePicture(scene_.thumbnail, index_))); }
+void SceneRow::showPicture() {
+    picture_->setIcon(QIcon(scenePicture(scene_.thumbnail, index_, devicePixelRatioF())));
+}
 
 void SceneRow::commitRename() {
     const std::string id = scene_.id;

@@ -9,7 +9,10 @@
 // popover closes (commitRename), and then shows the scene's name as the
 // model holds it. GUI thread; `model` outlives it.
 
+#include <QPixmap>
 #include <QWidget>
+
+#include <optional>
 
 #include "lumenhollow/model/camera_scene.h"
 
@@ -22,6 +25,11 @@ class QToolButton;
 namespace lumenhollow {
 
 class ModelSignals;
+
+// The scene's picture (or the grey placeholder), clipped round, with its key
+// badge: kThumbnailSize in logical pixels, drawn at `devicePixelRatio`
+// device pixels to each, once per change, never per frame.
+QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index, qreal devicePixelRatio);
 
 class SceneRow final : public QWidget {
     Q_OBJECT

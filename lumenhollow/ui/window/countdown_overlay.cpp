@@ -35,30 +35,36 @@ CountdownOverlay::CountdownOverlay(QWidget* parent) : QWidget(parent) {
     setFixedSize(sizeHint());
 }
 
-QSize CountdownOverlay::sizeHint() const {
+QSize CountdownOverlay::sizeHint() const { return countdownNumberSize(); }
+
+QSize countdownNumberSize() {
     const QFontMetricsF metrics(countdownFont());
     return QSize(static_cast<int>(std::ceil(ui::tabularWidth(metrics, kCountdownWidest))) + 2 * kCountdownMargin,
                  static_cast<int>(std::ceil(metrics.height())) + 2 * kCountdownMargin);
 }
 
-QImage CountdownOverlay::renderNumber(int seconds) const {
-    const QSize size = sizeHint();
+QImage countdownNumber(int seconds, qreal devicePixelRatio) {
+    const QSize size = countdownNumberSize();
     const QString text = QString::number(seconds);
     const QFont font = countdownFont();
     const QFontMetricsF metrics(font);
     const QPointF baseline((size.width() - ui::tabularWidth(metrics, text)) / 2,
                            ui::centredBaseline(metrics, size.height() / 2.0));
 
-    QImage shadow(size, QImage::Format_ARGB32_Premultiplied);
+    // Drawn in device pixels, so the digits stay sharp on a scaled screen.
+    QImage shadow((QSizeF(size) * devicePixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    shadow.setDevicePixelRatio(devicePixelRatio);
     shadow.fill(Qt::transparent);
     {
         QPainter painter(&shadow);
         painter.setRenderHint(QPainter::TextAntialiasing);
         painter.setFont(font);
-        painter.setPen(QColor::fromRgbF(0, 0, 0, static_cast<float>(kShadowOpacity)));
+        painter.setPen(QColor::fromRgbF(0, 0, 0, static_cast<float>(CountdownOverlay::kShadowOpacity)));
         ui::drawTabular(painter, baseline, text);
     }
-    QImage number = ui::makeGlassBackdrop(shadow, 1, kCountdownBlurRadius);
+    // The blur spreads as far on screen at every scale.
+    QImage number = ui::makeGlassBackdrop(shadow, 1, std::max(1, qRound(kCountdownBlurRadius * devicePixelRatio)));
+    number.setDevicePixelRatio(devicePixelRatio);
     QPainter painter(&number);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(font);
@@ -72,7 +78,7 @@ void CountdownOverlay::setRemaining(int seconds) {
     const bool rolls = !current_.isNull();
     remaining_ = seconds;
     leaving_ = rolls ? current_ : QImage();
-    current_ = renderNumber(seconds);
+    current_ = countdownNumber(seconds, devicePixelRatioF());
     if (rolling_) rolling_->stop();
     roll_ = 0;
     rolling_ = rolls ? ui::animate(this, ui::Spring{0.5, 0.85},
@@ -96,6 +102,11 @@ void CountdownOverlay::clear() {
 
 void CountdownOverlay::paintEvent(QPaintEvent*) {
     if (current_.isNull()) return;
+    // Moved to a screen of another scale: drawn again for it, once.
+    if (current_.devicePixelRatio() != devicePixelRatioF()) {
+        current_ = countdownNumber(remaining_, devicePixelRatioF());
+        leaving_ = QImage();
+    }
     QPainter painter(this);
     if (roll_ >= 1) {
         painter.drawImage(0, 0, current_);

@@ -4,7 +4,7 @@
 // 120-pixel bold digits of equal width with a soft black shadow, centred
 // where it is placed. A new number rolls down into place on a spring (at
 // once with animations off). Each number is drawn once, shadow and all,
-// into a cached image; painting only blits. Takes no mouse input. GUI
+// into a cached image at the screen's scale; painting only blits. Takes no mouse input. GUI
 // thread only.
 
 #include <QImage>
@@ -14,6 +14,12 @@
 class QVariantAnimation;
 
 namespace lumenhollow {
+
+// The size of the overlay, in logical pixels.
+QSize countdownNumberSize();
+// `seconds` with its shadow, countdownNumberSize() in logical pixels, drawn
+// at `devicePixelRatio` device pixels to each.
+QImage countdownNumber(int seconds, qreal devicePixelRatio);
 
 class CountdownOverlay final : public QWidget {
     Q_OBJECT
@@ -35,9 +41,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The number with its shadow, the size of the widget's sizeHint.
-    QImage renderNumber(int seconds) const;
-
     int remaining_ = 0;
     QImage current_;
     QImage leaving_;     // the number rolling out, while the roll runs

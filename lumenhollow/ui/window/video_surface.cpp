@@ -46,6 +46,17 @@ void VideoSurface::publishTargetSize() {
     feed_->mailbox().setTargetSize(qRound(width() * ratio), qRound(height() * ratio));
 }
 
+bool VideoSurface::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // On a screen of another scale the frames are prepared for its pixels.
+    bool rescaled = event->type() == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    rescaled = rescaled || event->type() == QEvent::DevicePixelRatioChange;
+#endif
+    if (rescaled) publishTargetSize();
+    return handled;
+}
+
 void VideoSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);

@@ -16,14 +16,11 @@
 
 namespace lumenhollow {
 
-namespace {
-
-// The application's icon; until one is installed, a drawn stand-in (the
-// accent tile with the camera glyph) so the header keeps its shape.
-QPixmap welcomeIcon(int size) {
+QPixmap welcomeIcon(int size, qreal devicePixelRatio) {
     const QIcon icon = QApplication::windowIcon();
-    if (!icon.isNull()) return icon.pixmap(size, size);
-    QPixmap pixmap(size, size);
+    if (!icon.isNull()) return icon.pixmap(QSize(size, size), devicePixelRatio);
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -38,8 +35,6 @@ QPixmap welcomeIcon(int size) {
     return pixmap;
 }
 
-}  // namespace
-
 WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
     : SheetCard(parent, kPadding, kSpacing), model_(std::move(model)), start_(nullptr) {
     setObjectName("welcomeSheet");
@@ -52,7 +47,7 @@ WelcomeSheet::WelcomeSheet(std::shared_ptr<CameraModel> model, QWidget* parent)
     header->setSpacing(14);
     auto* icon = new QLabel(this);
     icon->setFixedSize(kIconSize, kIconSize);
-    icon->setPixmap(welcomeIcon(kIconSize));
+    icon->setPixmap(welcomeIcon(kIconSize, devicePixelRatioF()));
     header->addWidget(icon, 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);

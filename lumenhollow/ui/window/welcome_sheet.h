@@ -7,6 +7,8 @@
 // shortcuts sheet a moment after this one has gone, never both at once.
 // GUI thread only.
 
+#include <QPixmap>
+
 #include <chrono>
 #include <memory>
 
@@ -17,6 +19,11 @@ class QPushButton;
 namespace lumenhollow {
 
 class CameraModel;
+
+// The application's icon, `size` logical pixels square at `devicePixelRatio`
+// device pixels to each; until one is installed, a drawn stand-in (the
+// accent tile with the camera glyph) so the header keeps its shape.
+QPixmap welcomeIcon(int size, qreal devicePixelRatio);
 
 class WelcomeSheet final : public SheetCard {
     Q_OBJECT

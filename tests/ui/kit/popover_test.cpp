@@ -10,31 +10,75 @@
 namespace lumenhollow::ui {
 namespace {
 
-TEST(PopoverFrame, OpensBesideTheAnchorAndStaysOnScreen) {
+TEST(PopoverPlacementTest, OpensBesideTheAnchorWithItsArrowOnItAndStaysOnScreen) {
     const QRect screen(0, 0, 1000, 800);
+    using E = PopoverEdge;
     const struct {
         const char* name;
         QRect anchor;
         QSize size;
-        PopoverEdge edge;
+        PopoverEdge asked;
         QPoint topLeft;
+        PopoverEdge edge;
+        int arrowAt;
+        bool overAnchor = false;
     } cases[] = {
-        {"below, centred", {100, 100, 80, 30}, {200, 150}, PopoverEdge::below, {40, 136}},
-        {"none counts as below", {100, 100, 80, 30}, {200, 150}, PopoverEdge::none, {40, 136}},
-        {"above, centred", {400, 700, 80, 30}, {340, 300}, PopoverEdge::above, {270, 394}},
-        {"above without room opens below", {400, 20, 80, 30}, {200, 100}, PopoverEdge::above, {340, 56}},
-        {"below without room opens above", {400, 750, 80, 30}, {200, 100}, PopoverEdge::below, {340, 644}},
-        {"leading, centred on the anchor", {500, 300, 34, 34}, {380, 200}, PopoverEdge::leading, {114, 217}},
-        {"leading without room opens after", {100, 300, 34, 34}, {380, 200}, PopoverEdge::leading, {140, 217}},
-        {"pushed in from the right edge", {950, 100, 40, 30}, {300, 100}, PopoverEdge::below, {700, 136}},
-        {"pushed in from the left edge", {0, 100, 40, 30}, {300, 100}, PopoverEdge::below, {0, 136}},
+        {"below, centred", {100, 100, 80, 30}, {200, 150}, E::below, {40, 136}, E::below, 100},
+        {"none counts as below", {100, 100, 80, 30}, {200, 150}, E::none, {40, 136}, E::below, 100},
+        {"above, centred", {400, 700, 80, 30}, {340, 300}, E::above, {270, 394}, E::above, 170},
+        {"above without room opens below", {400, 20, 80, 30}, {200, 100}, E::above, {340, 56}, E::below, 100},
+        {"below without room opens above", {400, 750, 80, 30}, {200, 100}, E::below, {340, 644}, E::above, 100},
+        {"leading, centred on the anchor", {500, 300, 34, 34}, {380, 200}, E::leading, {114, 217}, E::leading, 100},
+        {"leading without room opens after", {100, 300, 34, 34}, {380, 200}, E::leading, {140, 217}, E::trailing,
+         100},
+        {"pushed in from the right, the arrow off the corner", {980, 100, 20, 30}, {300, 100}, E::below, {700, 136},
+         E::below, 300 - 21},
+        {"pushed in from the left, the arrow off the corner", {0, 100, 40, 30}, {300, 100}, E::below, {0, 136},
+         E::below, 21},
+        {"pushed up from the bottom beside the anchor", {900, 760, 34, 34}, {300, 200}, E::leading, {594, 600},
+         E::leading, 177},
+        {"too narrow for corners: the arrow in the middle", {0, 100, 10, 30}, {40, 60}, E::below, {0, 136}, E::below,
+         20},
+        {"no room on either side: below, pushed over the anchor", {400, 350, 80, 30}, {200, 500}, E::below,
+         {340, 300}, E::below, 100, true},
     };
     for (const auto& c : cases) {
-        const QRect frame = popoverFrame(c.anchor, c.size, c.edge, screen);
-        EXPECT_EQ(frame.topLeft(), c.topLeft) << c.name;
-        EXPECT_EQ(frame.size(), c.size) << c.name;
-        // Never over the anchor itself.
-        EXPECT_FALSE(frame.intersects(c.anchor)) << c.name;
+        const PopoverPlacement placed = placePopover(c.anchor, c.size, c.asked, screen);
+        EXPECT_EQ(placed.frame.topLeft(), c.topLeft) << c.name;
+        EXPECT_EQ(placed.frame.size(), c.size) << c.name;
+        EXPECT_EQ(placed.edge, c.edge) << c.name;
+        EXPECT_EQ(placed.arrowAt, c.arrowAt) << c.name;
+        EXPECT_TRUE(screen.contains(placed.frame)) << c.name;
+        EXPECT_EQ(placed.frame.intersects(c.anchor), c.overAnchor) << c.name;
+    }
+    // On a second screen the same rules hold in its own coordinates.
+    const PopoverPlacement right = placePopover({1010, 100, 20, 30}, {200, 100}, E::below, {1000, 0, 1000, 800});
+    EXPECT_EQ(right.frame.topLeft(), QPoint(1000, 136));
+    EXPECT_EQ(right.arrowAt, 21);
+}
+
+// The arrow's tip touches the side facing the anchor at arrowAt; the
+// corners are cut round; without an arrow that side is straight.
+TEST(PopoverPlacementTest, TheOutlineCarriesTheArrowOnTheSideFacingTheAnchor) {
+    const QRectF rect(0, 0, 200, 100);
+    const struct {
+        PopoverEdge edge;
+        QPointF nearTip;     // just inside the tip
+        QPointF besideTip;   // as far out, beside the arrow
+    } cases[] = {
+        {PopoverEdge::below, {60, 1.5}, {100, 1.5}},
+        {PopoverEdge::above, {60, 98.5}, {100, 98.5}},
+        {PopoverEdge::leading, {198.5, 60}, {198.5, 30}},
+        {PopoverEdge::trailing, {1.5, 60}, {1.5, 30}},
+    };
+    for (const auto& c : cases) {
+        const QPainterPath shown = popoverOutline(rect, c.edge, 60, PopoverArrow::shown);
+        EXPECT_TRUE(shown.contains(c.nearTip)) << static_cast<int>(c.edge);
+        EXPECT_FALSE(shown.contains(c.besideTip)) << static_cast<int>(c.edge);
+        EXPECT_FALSE(shown.contains(QPointF(1, 1))) << "round corner " << static_cast<int>(c.edge);
+        const QPainterPath plain = popoverOutline(rect, c.edge, 60, PopoverArrow::none);
+        EXPECT_FALSE(plain.contains(QPointF(1, 1))) << static_cast<int>(c.edge);
+        EXPECT_TRUE(plain.contains(c.besideTip)) << static_cast<int>(c.edge);
     }
 }
 
@@ -98,7 +142,8 @@ TEST(PopoverWidget, EveryOpeningBuildsFreshContentBelowTheAnchor) {
     rig.popover->present();
     rig.popover->present();  // already open: nothing new
     EXPECT_EQ(rig.built, 1);
-    EXPECT_EQ(rig.popover->size(), QSize(200, 120));
+    // The arrow adds its length on the side facing the anchor.
+    EXPECT_EQ(rig.popover->size(), QSize(200, 120 + Popover::kArrowLength));
     EXPECT_EQ(rig.popover->geometry().top(), rig.anchor->mapToGlobal(QPoint(0, rig.anchor->height())).y() +
                                                  Popover::kGap);
     rig.popover->content()->findChild<QLineEdit*>()->setText(QStringLiteral("old"));
@@ -106,6 +151,34 @@ TEST(PopoverWidget, EveryOpeningBuildsFreshContentBelowTheAnchor) {
     rig.popover->present();
     EXPECT_EQ(rig.built, 2);
     EXPECT_TRUE(rig.popover->content()->findChild<QLineEdit*>()->text().isEmpty());
+}
+
+TEST(PopoverWidget, FollowsItsAnchorWhenTheAnchorOrAParentMoves) {
+    QWidget window;
+    window.resize(600, 400);
+    auto* group = new QWidget(&window);
+    group->setGeometry(50, 50, 300, 100);
+    auto* anchor = new QPushButton(QStringLiteral("Open"), group);
+    anchor->setGeometry(20, 20, 80, 30);
+    Popover popover(anchor, PopoverEdge::below, [](QWidget* parent) {
+        auto* box = new QWidget(parent);
+        box->setFixedSize(160, 90);
+        return box;
+    });
+    window.show();
+    popover.present();
+    ASSERT_TRUE(popover.isPresented());
+    const auto offset = [&] { return popover.geometry().topLeft() - anchor->mapToGlobal(QPoint(0, 0)); };
+    const QPoint settled = offset();
+    anchor->move(60, 20);
+    EXPECT_EQ(offset(), settled) << "the anchor moved in its group";
+    group->move(120, 80);
+    EXPECT_EQ(offset(), settled) << "the group moved in the window";
+    popover.dismiss();
+    // Closed, it no longer watches: a later move leaves it where it was.
+    const QPoint closedAt = popover.pos();
+    group->move(10, 10);
+    EXPECT_EQ(popover.pos(), closedAt);
 }
 
 TEST(PopoverWidget, AHiddenAnchorCannotOpenIt) {

@@ -1,5 +1,7 @@
 #include "lumenhollow/ui/kit/usb_only.h"
 
+#include "lumenhollow/ui/kit/popover.h"
+
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -37,12 +39,14 @@ TEST(UsbOnlyMarkers, IconMarkerSizes) {
 
 TEST(UsbOnlyMarkers, ClickTogglesThePopover) {
     UsbOnlyIconButton icon("crop", QStringLiteral("Auto frame"), kReason, 32, [] {}, nullptr);
+    icon.move(300, 400);  // room above it
     icon.show();
     EXPECT_FALSE(icon.isPresented());
     QTest::mouseClick(&icon, Qt::LeftButton, {}, QPoint(16, 16));
     ASSERT_TRUE(icon.isPresented());
-    // The round marker opens above itself.
+    // The round marker opens above itself, its arrow below.
     EXPECT_LE(icon.popover()->geometry().bottom(), icon.mapToGlobal(QPoint(0, 0)).y());
+    EXPECT_EQ(icon.popover()->placement().edge, PopoverEdge::above);
     QTest::mouseClick(&icon, Qt::LeftButton, {}, QPoint(16, 16));
     EXPECT_FALSE(icon.isPresented());
 }
@@ -61,11 +65,14 @@ TEST(UsbOnlyMarkers, ReturnSwitchesExactlyOnceAndClosesFirst) {
     pill.show();
     QTest::mouseClick(&pill, Qt::LeftButton, {}, pill.rect().center());
     ASSERT_TRUE(pill.isPresented());
-    UsbOnlyPopover* popover = pill.popover();
-    // The pill opens below itself.
+    Popover* popover = pill.popover();
+    // The pill opens below itself, its arrow on top.
     EXPECT_GE(popover->geometry().top(), pill.mapToGlobal(QPoint(0, pill.height())).y());
-    QTest::keyClick(popover, Qt::Key_Return);
-    QTest::keyClick(popover, Qt::Key_Enter);
+    EXPECT_EQ(popover->placement().edge, PopoverEdge::below);
+    QWidget* explanation = popover->content();
+    ASSERT_NE(qobject_cast<UsbOnlyPopover*>(explanation), nullptr);
+    QTest::keyClick(explanation, Qt::Key_Return);
+    QTest::keyClick(explanation, Qt::Key_Enter);
     EXPECT_EQ(switches, 1);
     EXPECT_FALSE(openWhileSwitching);
     EXPECT_FALSE(pill.isPresented());
@@ -86,20 +93,24 @@ TEST(UsbOnlyMarkers, SwitchButtonRunsTheActionOnce) {
 
 TEST(UsbOnlyMarkers, PopoverKeepsItsWidthAndGrowsInHeight) {
     const QString longReason = kReason.repeated(6);
-    UsbOnlyPopover shortPopover(QStringLiteral("Scenes"), kReason, [] {}, nullptr);
-    UsbOnlyPopover longPopover(QStringLiteral("Scenes"), longReason, [] {}, nullptr);
-    shortPopover.openAt(QPoint(400, 300), true);
-    longPopover.openAt(QPoint(400, 300), true);
-    EXPECT_EQ(shortPopover.width(), 290);
-    EXPECT_EQ(longPopover.width(), 290);
-    EXPECT_GT(longPopover.height(), shortPopover.height() + 40);
+    UsbOnlyPill shortPill("grid", QStringLiteral("Scenes"), kReason, [] {}, nullptr);
+    UsbOnlyPill longPill("grid", QStringLiteral("Scenes"), longReason, [] {}, nullptr);
+    shortPill.show();
+    longPill.show();
+    QTest::mouseClick(&shortPill, Qt::LeftButton, {}, shortPill.rect().center());
+    QTest::mouseClick(&longPill, Qt::LeftButton, {}, longPill.rect().center());
+    ASSERT_TRUE(shortPill.isPresented());
+    ASSERT_TRUE(longPill.isPresented());
+    EXPECT_EQ(shortPill.popover()->width(), 290);
+    EXPECT_EQ(longPill.popover()->width(), 290);
+    EXPECT_GT(longPill.popover()->height(), shortPill.popover()->height() + 40);
     // The whole reason fits: its label is given the height its wrapped text needs.
-    auto* label = longPopover.findChild<QLabel*>(QStringLiteral("reason"));
+    auto* label = longPill.popover()->findChild<QLabel*>(QStringLiteral("reason"));
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->width(), 290 - 2 * 14);
     EXPECT_GE(label->height(), label->heightForWidth(label->width()));
-    shortPopover.close();
-    longPopover.close();
+    shortPill.popover()->dismiss();
+    longPill.popover()->dismiss();
 }
 
 TEST(UsbOnlyMarkers, PillTakesClicksOnItsCapsuleOnly) {
@@ -111,7 +122,7 @@ TEST(UsbOnlyMarkers, PillTakesClicksOnItsCapsuleOnly) {
     EXPECT_EQ(opened, 0);
     QTest::mouseClick(&pill, Qt::LeftButton, {}, QPoint(pill.width() - 20, 15));
     EXPECT_EQ(opened, 1);
-    if (pill.isPresented()) pill.popover()->close();
+    pill.popover()->dismiss();
 }
 
 }  // namespace
