@@ -47,8 +47,11 @@
 #include "bench_windows.h"
 #include "camera_frames.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/cpu_count.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
+#include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/screen_recorder.h"
+#include "hollowkit/recording/x265_params.h"
 #include "hollowkit/recording/x11/x11_display_service.h"
 #include "hollowkit/recording/x11/x11_screen_capture.h"
 #include "hollowkit/testing/xvfb_server.h"
@@ -238,14 +241,21 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
             recorderCpu = (cpuSeconds() - before) / seconds;
         }
         // The recorder's settings: HEVC "ultrafast", its bit rate, a key
-        // frame every two seconds, no B-frames, closed GOPs, BT.709.
+        // frame every two seconds, no B-frames, closed GOPs, SAO in its quick
+        // mode (which the recorder keeps on, x265_params.h), BT.709, and its
+        // threads: x265 would otherwise size its pool by the machine's CPUs
+        // and pin it to all of them, outside the CPUs the benchmark was given.
         const int64_t rate = hollowkit::ScreenRecorder::videoBitRate(hollowkit::VideoCodec::hevc, kWidth, kHeight);
+        const int cpus = hollowkit::usableCpuCount();
+        const std::string x265Params = "log-level=error:open-gop=0:bframes=0:" +
+                                       std::string(hollowkit::kX265SaoParams) + ":pools=" + std::to_string(cpus) +
+                                       ":frame-threads=" + std::to_string(hollowkit::hevcFrameThreads(cpus));
         const std::vector<std::string> arguments{
             "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate", "60", "-video_size",
             std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "1", "-i",
             server->displayName(), "-t", std::to_string(seconds), "-c:v", "libx265", "-preset", "ultrafast",
             "-b:v", std::to_string(rate), "-g", "120", "-bf", "0", "-x265-params",
-            "log-level=error:open-gop=0:bframes=0", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
+            x265Params, "-pix_fmt", "yuv420p", "-colorspace", "bt709",
             "-progress", (folder / "progress.txt").string(), (folder / "Peer.mov").string()};
         const double serverBefore = benchsupport::childCpuSeconds("Xvfb");
         const benchsupport::ChildRun peer = benchsupport::runChild("/usr/bin/ffmpeg", arguments);

@@ -13,6 +13,7 @@ struct PixelBufferPool::Shared {
 
     Mutex mutex;
     std::vector<std::shared_ptr<uint8_t>> idle HK_GUARDED_BY(mutex);
+    size_t leased HK_GUARDED_BY(mutex) = 0;
 };
 
 PixelBufferPool::PixelBufferPool(PixelFormat format, int width, int height, size_t maxIdle)
@@ -32,6 +33,7 @@ WritableVideoFrame PixelBufferPool::acquire() {
     std::shared_ptr<uint8_t> block;
     {
         MutexLock lock(shared_->mutex);
+        ++shared_->leased;
         if (!shared_->idle.empty()) {
             block = std::move(shared_->idle.back());
             shared_->idle.pop_back();
@@ -47,6 +49,7 @@ WritableVideoFrame PixelBufferPool::acquire() {
     std::shared_ptr<uint8_t> lease(base, [block = std::move(block), pool](uint8_t*) mutable {
         if (auto shared = pool.lock()) {
             MutexLock lock(shared->mutex);
+            --shared->leased;
             if (shared->idle.size() < shared->maxIdle) {
                 shared->idle.push_back(std::move(block));
             }
@@ -59,6 +62,11 @@ WritableVideoFrame PixelBufferPool::acquire() {
 size_t PixelBufferPool::idleCount() const {
     MutexLock lock(shared_->mutex);
     return shared_->idle.size();
+}
+
+size_t PixelBufferPool::leasedCount() const {
+    MutexLock lock(shared_->mutex);
+    return shared_->leased;
 }
 
 WritableVideoFrame acquireSized(std::unique_ptr<PixelBufferPool>& pool, PixelFormat format, int width, int height,

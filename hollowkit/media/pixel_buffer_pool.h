@@ -31,6 +31,9 @@ public:
     int height() const { return height_; }
     // Buffers waiting for reuse.
     size_t idleCount() const;
+    // Buffers handed out whose frames are not all gone yet (a producer that
+    // bounds what its consumers hold checks this before acquire()).
+    size_t leasedCount() const;
 
 private:
     struct Shared;

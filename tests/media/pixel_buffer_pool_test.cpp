@@ -29,6 +29,24 @@ TEST(PixelBufferPoolTest, ReusesMemoryOnceTheLastFrameIsGone) {
     EXPECT_EQ(pool.idleCount(), 0U);
 }
 
+// A buffer counts as leased until its last frame is gone, whether it then
+// waits for reuse or is freed past the idle limit.
+TEST(PixelBufferPoolTest, CountsABufferLeasedUntilItsLastFrameIsGone) {
+    PixelBufferPool pool(PixelFormat::nv12, 64, 64, 1);
+    VideoFrame first = pool.acquire().freeze(kPoolT0);
+    VideoFrame copy = first;
+    VideoFrame second = pool.acquire().freeze(kPoolT0);
+    EXPECT_EQ(pool.leasedCount(), 2U);
+    first = VideoFrame();
+    EXPECT_EQ(pool.leasedCount(), 2U);
+    copy = VideoFrame();
+    second = VideoFrame();  // past the idle limit: freed
+    EXPECT_EQ(pool.leasedCount(), 0U);
+    EXPECT_EQ(pool.idleCount(), 1U);
+    VideoFrame again = pool.acquire().freeze(kPoolT0);
+    EXPECT_EQ(pool.leasedCount(), 1U);
+}
+
 TEST(PixelBufferPoolTest, KeepsNoMoreThanItsIdleLimit) {
     PixelBufferPool pool(PixelFormat::bgra, 64, 64, 2);
     std::vector<VideoFrame> frames;

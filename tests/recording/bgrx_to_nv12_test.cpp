@@ -1,6 +1,8 @@
 #include "hollowkit/recording/bgrx_to_nv12.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -124,6 +126,48 @@ TEST(BgrxToYuvLayoutsTest, Nv12AndThreePlanesCarryTheSameSamples) {
         for (int cx = 0; cx < (kWidth + 1) / 2; ++cx) {
             ASSERT_EQ(nv12.cb(cx, cy), planar.cb(cx, cy)) << cx << "," << cy;
             ASSERT_EQ(nv12.cr(cx, cy), planar.cr(cx, cy)) << cx << "," << cy;
+        }
+    }
+}
+
+// Pictures wide enough for the many-pixels-at-once paths, with a remainder
+// past them: every sample of random pixels is the BT.709 value of its pixel
+// (luma) or of its 2 x 2 block (chroma), so a sample read from or written to
+// the wrong place shows.
+TEST_P(BgrxToYuvTest, WideRowsGiveEachSampleItsOwnPixelsValue) {
+    for (const int width : {8, 16, 53}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        constexpr int kHeight = 4;
+        std::vector<Rgb> pixels;
+        uint32_t seed = 11;
+        for (int i = 0; i < width * kHeight; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            pixels.push_back(Rgb{static_cast<uint8_t>(seed >> 24), static_cast<uint8_t>(seed >> 16),
+                                 static_cast<uint8_t>(seed >> 8)});
+        }
+        const Yuv out = convert(width, kHeight, pixels);
+        const auto at = [&](int x, int y) { return pixels[static_cast<size_t>(y * width + std::min(x, width - 1))]; };
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const Rgb p = at(x, y);
+                const double luma = 16 + 219.0 / 255 * (0.2126 * p.r + 0.7152 * p.g + 0.0722 * p.b);
+                ASSERT_NEAR(out.y(x, y), luma, 1.0) << x << "," << y;
+            }
+        }
+        for (int cy = 0; cy < kHeight / 2; ++cy) {
+            for (int cx = 0; cx < (width + 1) / 2; ++cx) {
+                double r = 0, g = 0, b = 0;
+                for (const Rgb& p : {at(2 * cx, 2 * cy), at(2 * cx + 1, 2 * cy), at(2 * cx, 2 * cy + 1),
+                                     at(2 * cx + 1, 2 * cy + 1)}) {
+                    r += p.r / 4.0;
+                    g += p.g / 4.0;
+                    b += p.b / 4.0;
+                }
+                const double cb = 128 + 224.0 / 255 * (-0.1146 * r - 0.3854 * g + 0.5 * b);
+                const double cr = 128 + 224.0 / 255 * (0.5 * r - 0.4542 * g - 0.0458 * b);
+                ASSERT_NEAR(out.cb(cx, cy), cb, 1.0) << cx << "," << cy;
+                ASSERT_NEAR(out.cr(cx, cy), cr, 1.0) << cx << "," << cy;
+            }
         }
     }
 }

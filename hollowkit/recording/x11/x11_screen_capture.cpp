@@ -67,8 +67,9 @@ public:
     X11Capture(ScreenCaptureRequest request, ScreenCaptureHandlers handlers)
         : request_(std::move(request)),
           handlers_(std::move(handlers)),
+          // Idle pictures kept for reuse: as many as the consumer may hold.
           pool_(PixelFormat::nv12, request_.outputWidth, request_.outputHeight,
-                static_cast<size_t>(std::max(2, request_.queueDepth + 2))) {}
+                static_cast<size_t>(std::max(1, request_.queueDepth))) {}
 
     ~X11Capture() override {
         stopping_.store(true);
@@ -252,8 +253,10 @@ private:
     }
 
     // The grabbed picture at the output size as NV12; null when conversion
-    // failed or the pool is exhausted.
+    // failed or the consumer already holds as many pictures as the queue
+    // depth allows (a writer that fell behind): that grab is dropped.
     VideoFrame convert(TimePoint pts) {
+        if (pool_.leasedCount() >= static_cast<size_t>(std::max(1, request_.queueDepth))) return {};
         WritableVideoFrame out = pool_.acquire();
         if (out.isNull()) return {};
         const DisplayInfo& d = request_.display;

@@ -7,7 +7,9 @@
 // pointer in from XFixes, and scales and converts the picture to NV12 at
 // the output size (BT.709, limited range). Every grab is a complete frame,
 // stamped on CLOCK_MONOTONIC when it was asked for. A grab that falls behind
-// skips the slots it missed instead of bunching frames up.
+// skips the slots it missed instead of bunching frames up, and a grab made
+// while the consumer still holds the request's queue depth of pictures is
+// dropped, so a writer that falls behind costs no more memory than that.
 //
 // This process's own windows (those whose _NET_WM_PID names it) are left
 // out when the request asks: rebuilt from the windows under them through the
