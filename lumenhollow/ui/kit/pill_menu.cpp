@@ -88,6 +88,9 @@ void PillMenuLabel::paintEvent(QPaintEvent* event) {
 PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)
     : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {}
 
+PillMenu::PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent)
+    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(&menu) {}
+
 void PillMenu::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         event->ignore();

@@ -41,6 +41,8 @@ class PillMenu : public PillMenuLabel {
     Q_OBJECT
 public:
     PillMenu(std::string symbol, QString title, QWidget* parent);
+    // Opens `menu`, which another owner keeps (one menu several faces open).
+    PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent);
     QMenu* menu() const { return menu_; }
 
 protected:

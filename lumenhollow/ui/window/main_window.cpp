@@ -13,6 +13,7 @@
 #include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_actions.h"
 #include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -78,7 +79,8 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
 }
 
 void MainWindow::installControls() {
-    auto* bar = new BottomBar(model_, chrome_);
+    toolActions_ = new ToolActions(model_, *this);
+    auto* bar = new BottomBar(model_, *toolActions_, chrome_);
     const auto followWidth = [bar](WidthClasses classes) {
         bar->setCompact(classes.compact);
         bar->setRailMode(classes.rail);
@@ -90,7 +92,7 @@ void MainWindow::installControls() {
     connect(chrome_, &ChromeColumn::widthClassesChanged, microphone,
             [microphone](WidthClasses classes) { microphone->setCompact(classes.rail); });
     chrome_->setMicrophoneControl(microphone);
-    chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
+    chrome_->setToolRail(new ToolRail(model_, *toolActions_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
     chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));
     chrome_->setZoomControl(new ZoomControl(model_, chrome_));

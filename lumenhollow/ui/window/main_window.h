@@ -30,6 +30,7 @@ class ChromeColumn;
 class ModelSignals;
 class PreviewOverlays;
 class SheetHost;
+class ToolActions;
 class VideoFeed;
 class VideoSurface;
 
@@ -53,6 +54,8 @@ public:
     WindowDragArea& dragArea() const;
     PreviewOverlays& previewOverlays() const { return *previewOverlays_; }
     SheetHost& sheets() const { return *sheets_; }
+    // The one action per tool that the bottom bar and the tool rail share.
+    ToolActions& toolActions() const { return *toolActions_; }
     PreviewInput& input() { return input_; }
     // Replaces the window operations the drag strip uses (tests).
     void setWindowOps(std::unique_ptr<WindowOps> ops);
@@ -80,6 +83,7 @@ private:
     ChromeColumn* chrome_;
     SheetHost* sheets_;
     PreviewOverlays* previewOverlays_;
+    ToolActions* toolActions_ = nullptr;
 };
 
 // Escape cancels the countdown and Alt with a digit recalls a scene; both
