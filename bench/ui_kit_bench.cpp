@@ -155,6 +155,46 @@ void BM_PictureAlone1152x648(benchmark::State& state) {
 }
 BENCHMARK(BM_PictureAlone1152x648)->Unit(benchmark::kMillisecond);
 
+// The toolkit's own share: as many widgets in the same places, each
+// opening a painter and drawing nothing, so what the glass itself costs is
+// the difference.
+class Blank : public QWidget {
+public:
+    Blank(QSize size, QWidget* parent) : QWidget(parent) {
+        setFixedSize(size);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter painter(this); }
+};
+
+void BM_BlankWidgetsOver1152x648(benchmark::State& state) {
+    Surface surface(testFrame({1920, 1080}).scaled(1152, 648));
+    surface.resize(1152, 648);
+    auto* column = new QVBoxLayout(&surface);
+    auto* top = new QHBoxLayout;
+    top->addStretch();
+    for (QSize size : {QSize(260, 30), QSize(30, 30), QSize(30, 30)}) top->addWidget(new Blank(size, &surface));
+    column->addLayout(top);
+    column->addStretch();
+    auto* capture = new QHBoxLayout;
+    capture->addStretch();
+    for (QSize size : {QSize(40, 40), QSize(120, 40), QSize(40, 40)}) capture->addWidget(new Blank(size, &surface));
+    capture->addStretch();
+    column->addLayout(capture);
+    auto* bar = new QHBoxLayout;
+    for (QSize size : {QSize(90, 30), QSize(80, 30), QSize(170, 30)}) bar->addWidget(new Blank(size, &surface));
+    bar->addStretch();
+    for (int i = 0; i < 4; ++i) bar->addWidget(new Blank(QSize(32, 32), &surface));
+    column->addLayout(bar);
+    surface.ensurePolished();
+    column->activate();
+    QImage target(1152, 648, QImage::Format_RGB32);
+    paintRepeatedly(state, surface, target);
+}
+BENCHMARK(BM_BlankWidgetsOver1152x648)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
