@@ -66,6 +66,14 @@ void BM_GlassBackdropFrom1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_GlassBackdropFrom1080p)->Unit(benchmark::kMillisecond);
 
+// What the window makes from each frame it shows: the frame at the
+// window's default size, as the mailbox has scaled it.
+void BM_GlassBackdropFromShownFrame(benchmark::State& state) {
+    const QImage frame = testFrame({1152, 648});
+    for (auto _ : state) benchmark::DoNotOptimize(makeGlassBackdrop(frame));
+}
+BENCHMARK(BM_GlassBackdropFromShownFrame)->Unit(benchmark::kMillisecond);
+
 // Paints `surface` into `target` once per iteration and reports the heap
 // allocations each paint made.
 void paintRepeatedly(benchmark::State& state, QWidget& surface, QImage& target) {
