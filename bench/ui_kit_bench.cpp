@@ -1,6 +1,8 @@
 // The glass kit's costs: the blurred backdrop made from each 1080p frame off
 // the GUI thread, and painting a window's worth of glass controls over a
-// 1152×648 picture on the GUI thread.
+// 1152×648 picture on the GUI thread, with the heap allocations each paint
+// makes (counted by this program's own malloc, which every library's
+// allocations go through).
 
 #include <benchmark/benchmark.h>
 
@@ -8,7 +10,9 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <atomic>
 #include <chrono>
+#include <cstddef>
 
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 #include "lumenhollow/ui/kit/motion.h"
@@ -16,6 +20,30 @@
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/status_pill.h"
+
+// Every allocation of the process, the toolkit's included, passes here.
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* pointer, size_t size);
+}
+
+namespace {
+std::atomic<long> allocations{0};
+}  // namespace
+
+extern "C" void* malloc(size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t count, size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+extern "C" void* realloc(void* pointer, size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(pointer, size);
+}
 
 namespace {
 
@@ -37,6 +65,30 @@ void BM_GlassBackdropFrom1080p(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(makeGlassBackdrop(frame));
 }
 BENCHMARK(BM_GlassBackdropFrom1080p)->Unit(benchmark::kMillisecond);
+
+// What the window makes from each frame it shows: the frame at the
+// window's default size, as the mailbox has scaled it.
+void BM_GlassBackdropFromShownFrame(benchmark::State& state) {
+    const QImage frame = testFrame({1152, 648});
+    for (auto _ : state) benchmark::DoNotOptimize(makeGlassBackdrop(frame));
+}
+BENCHMARK(BM_GlassBackdropFromShownFrame)->Unit(benchmark::kMillisecond);
+
+// Paints `surface` into `target` once per iteration and reports the heap
+// allocations each paint made.
+void paintRepeatedly(benchmark::State& state, QWidget& surface, QImage& target) {
+    {
+        QPainter warm(&target);  // the first paint fills the caches
+        surface.render(&warm);
+    }
+    const long before = allocations.load();
+    for (auto _ : state) {
+        QPainter painter(&target);
+        surface.render(&painter);
+    }
+    state.counters["allocs/paint"] =
+        static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+}
 
 class Surface : public QWidget {
 public:
@@ -97,10 +149,7 @@ void BM_GlassControlsOver1152x648(benchmark::State& state) {
     column->activate();
 
     QImage target(1152, 648, QImage::Format_RGB32);
-    for (auto _ : state) {
-        QPainter painter(&target);
-        surface.render(&painter);
-    }
+    paintRepeatedly(state, surface, target);
 }
 BENCHMARK(BM_GlassControlsOver1152x648)->Unit(benchmark::kMillisecond);
 
@@ -110,12 +159,49 @@ void BM_PictureAlone1152x648(benchmark::State& state) {
     Surface surface(testFrame({1920, 1080}).scaled(1152, 648));
     surface.resize(1152, 648);
     QImage target(1152, 648, QImage::Format_RGB32);
-    for (auto _ : state) {
-        QPainter painter(&target);
-        surface.render(&painter);
-    }
+    paintRepeatedly(state, surface, target);
 }
 BENCHMARK(BM_PictureAlone1152x648)->Unit(benchmark::kMillisecond);
+
+// The toolkit's own share: as many widgets in the same places, each
+// opening a painter and drawing nothing, so what the glass itself costs is
+// the difference.
+class Blank : public QWidget {
+public:
+    Blank(QSize size, QWidget* parent) : QWidget(parent) {
+        setFixedSize(size);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter painter(this); }
+};
+
+void BM_BlankWidgetsOver1152x648(benchmark::State& state) {
+    Surface surface(testFrame({1920, 1080}).scaled(1152, 648));
+    surface.resize(1152, 648);
+    auto* column = new QVBoxLayout(&surface);
+    auto* top = new QHBoxLayout;
+    top->addStretch();
+    for (QSize size : {QSize(260, 30), QSize(30, 30), QSize(30, 30)}) top->addWidget(new Blank(size, &surface));
+    column->addLayout(top);
+    column->addStretch();
+    auto* capture = new QHBoxLayout;
+    capture->addStretch();
+    for (QSize size : {QSize(40, 40), QSize(120, 40), QSize(40, 40)}) capture->addWidget(new Blank(size, &surface));
+    capture->addStretch();
+    column->addLayout(capture);
+    auto* bar = new QHBoxLayout;
+    for (QSize size : {QSize(90, 30), QSize(80, 30), QSize(170, 30)}) bar->addWidget(new Blank(size, &surface));
+    bar->addStretch();
+    for (int i = 0; i < 4; ++i) bar->addWidget(new Blank(QSize(32, 32), &surface));
+    column->addLayout(bar);
+    surface.ensurePolished();
+    column->activate();
+    QImage target(1152, 648, QImage::Format_RGB32);
+    paintRepeatedly(state, surface, target);
+}
+BENCHMARK(BM_BlankWidgetsOver1152x648)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include "lumenhollow/testing/fake_file_picker.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/menus/menu_filler.h"
+#include "lumenhollow/ui/window/tool_actions.h"
 
 namespace lumenhollow::test {
 
@@ -27,6 +28,9 @@ struct BarsHarness : ModelHarness {
     FakeFilePicker picker;
     hollowkit::testsupport::TempDir looks;
     std::unique_ptr<ModelSignals> modelSignals;
+    // The window the bar's and the rail's tools act for (made on first use).
+    std::unique_ptr<QWidget> window;
+    ToolActions* actions = nullptr;
 
     // A model on the USB route (a USB-like camera with two formats, the
     // camera on the cable) or on the wireless one (nothing on USB).
@@ -48,7 +52,18 @@ struct BarsHarness : ModelHarness {
         emit(hollowkit::CameraEvent::devicesChanged());
     }
 
-    ~BarsHarness() { modelSignals.reset(); }
+    ~BarsHarness() {
+        window.reset();
+        modelSignals.reset();
+    }
+
+    ToolActions& tools() {
+        if (!window) {
+            window = std::make_unique<QWidget>();
+            actions = new ToolActions(*modelSignals, *window);
+        }
+        return *actions;
+    }
 
     // Imports a small ".cube" look per name through the chooser.
     void importLooks(const std::vector<std::string>& names) {

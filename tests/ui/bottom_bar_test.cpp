@@ -41,7 +41,7 @@ TEST(BottomBarTest, ConnectionRowsSwitchOrAskForTheGuideAndKeepTheRoute) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BarsHarness h(c.startOnUSB);
-        BottomBar bar(*h.modelSignals, nullptr);
+        BottomBar bar(*h.modelSignals, h.tools(), nullptr);
         h.cameras.setPocketConnected(c.cameraOnUSB);
         const size_t builds = h.cameras.builds().size();
         ASSERT_TRUE(chooseRow(*bar.connectionMenu().menu(), c.row));
@@ -54,7 +54,7 @@ TEST(BottomBarTest, ConnectionRowsSwitchOrAskForTheGuideAndKeepTheRoute) {
 
 TEST(BottomBarTest, AFormatChosenWhileRecordingOnlySaysWhy) {
     BarsHarness h;
-    BottomBar bar(*h.modelSignals, nullptr);
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
     QMenu& formats = *bar.formatMenu().menu();
     const std::string vertical = hollowkit::VideoFormatOption{1080, 1920, 30}.description();
     const auto selections = [&] { return countOf(h.camera()->commands(), "selectFormat 1080x1920@30"); };
@@ -77,7 +77,7 @@ TEST(BottomBarTest, AFormatChosenWhileRecordingOnlySaysWhy) {
 
 TEST(BottomBarTest, TheControlsFollowTheCameraTheWidthAndTheRail) {
     BarsHarness h;
-    BottomBar bar(*h.modelSignals, nullptr);
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
     bar.resize(1128, BottomBar::kHeight);
     bar.show();
     struct Step {
@@ -124,7 +124,7 @@ TEST(BottomBarTest, TheControlsFollowTheCameraTheWidthAndTheRail) {
 
 TEST(BottomBarTest, NoFormatsDisableTheFormatMenu) {
     BarsHarness h;
-    BottomBar bar(*h.modelSignals, nullptr);
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
     EXPECT_TRUE(bar.formatMenu().isEnabled());
     const hollowkit::VideoFormatOption landscape{1920, 1080, 30};
     EXPECT_EQ(bar.formatMenu().title().toStdString(), landscape.description());
@@ -136,7 +136,7 @@ TEST(BottomBarTest, NoFormatsDisableTheFormatMenu) {
 
 TEST(BottomBarTest, ToolButtonsReachTheCameraAndTheLookShowsItsName) {
     BarsHarness h;
-    BottomBar bar(*h.modelSignals, nullptr);
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
     bar.centreButton().click();
     EXPECT_TRUE(h.camera()->gimbal().takeRecenterRequest());
     bar.flipButton().click();
@@ -156,7 +156,7 @@ TEST(BottomBarTest, ToolButtonsReachTheCameraAndTheLookShowsItsName) {
 
 TEST(BottomBarTest, OverWiFiTheAutoFrameMarkerAsksForTheGuide) {
     BarsHarness h(false);
-    BottomBar bar(*h.modelSignals, nullptr);
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
     bar.show();  // a marker off the screen opens nothing
     ui::UsbOnlyIconButton& marker = bar.autoFrameMarker();
     ASSERT_TRUE(shown(marker));

@@ -34,7 +34,7 @@ TEST(ToolRailTest, EightCirclesOf34InOneCapsuleOnEitherRoute) {
     for (bool usb : {true, false}) {
         SCOPED_TRACE(usb ? "USB" : "Wi-Fi");
         BarsHarness h(usb);
-        ToolRail rail(*h.modelSignals, 34, nullptr);
+        ToolRail rail(*h.modelSignals, h.tools(), 34, nullptr);
         rail.show();
         const std::vector<QRect> items = circles(rail);
         ASSERT_EQ(items.size(), 8u);
@@ -55,7 +55,7 @@ TEST(ToolRailTest, EightCirclesOf34InOneCapsuleOnEitherRoute) {
 
 TEST(ToolRailTest, MenusTintWithTheGuidesAndTheLookAndNameTheLook) {
     BarsHarness h;
-    ToolRail rail(*h.modelSignals, 34, nullptr);
+    ToolRail rail(*h.modelSignals, h.tools(), 34, nullptr);
     struct Step {
         const char* name;
         std::function<void()> act;
@@ -85,7 +85,7 @@ TEST(ToolRailTest, FlipHoldsTheFollowerForThreeSecondsOnlyWhileTracking) {
     for (bool tracking : {true, false}) {
         SCOPED_TRACE(tracking ? "tracking" : "not tracking");
         BarsHarness h;
-        ToolRail rail(*h.modelSignals, 34, nullptr);
+        ToolRail rail(*h.modelSignals, h.tools(), 34, nullptr);
         h.emit(CameraEvent::stats(picture(1920, 1080)));
         const auto positionReads = [&] {
             return std::ranges::count(h.camera()->commands(), std::string("currentPosition"));
@@ -107,7 +107,7 @@ TEST(ToolRailTest, FlipHoldsTheFollowerForThreeSecondsOnlyWhileTracking) {
 
 TEST(ToolRailTest, EveryButtonReachesItsAction) {
     BarsHarness h;
-    ToolRail rail(*h.modelSignals, 34, nullptr);
+    ToolRail rail(*h.modelSignals, h.tools(), 34, nullptr);
     rail.centreButton().click();
     EXPECT_TRUE(h.camera()->gimbal().takeRecenterRequest());
     rail.autoFrameButton().click();
@@ -131,7 +131,7 @@ TEST(ToolRailTest, OverWiFiTheMarkersSwitchWhenTheCameraIsOnTheCable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BarsHarness h(false);
-        ToolRail rail(*h.modelSignals, 34, nullptr);
+        ToolRail rail(*h.modelSignals, h.tools(), 34, nullptr);
         rail.show();  // a marker off the screen opens nothing
         h.cameras.setPocketConnected(c.cameraOnUSB);
         ui::UsbOnlyIconButton& marker = rail.autoFrameMarker();

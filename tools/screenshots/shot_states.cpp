@@ -1,6 +1,7 @@
 #include "tools/screenshots/shot_states.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <memory>
@@ -28,6 +29,7 @@
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -495,6 +497,12 @@ QImage renderShot(const ShotState& state) {
         if (sceneHasPicture(state.scene)) {
             shot.feed->mailbox().push(barsFrame(state.frameWidth, state.frameHeight));
             window.surface().showWaitingFrame();
+            // The glass shows the picture blurred, made on its own thread.
+            window.offerFrameToGlass();
+            QDeadlineTimer blurred(5000);
+            while (!window.glassBackdrop().backdrop().hasPicture() && !blurred.hasExpired()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            }
         }
         showSheet(shot, window, state.sheet);
         QRect area = window.surface().rect();

@@ -29,39 +29,82 @@ QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius
 
 void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                 const std::optional<QColor>& tint, double cornerRadius) {
-    painter.save();
+    GlassLook().paint(painter, widget, shape, rect, tint, cornerRadius);
+}
+
+void GlassLook::shapeFor(GlassShape shape, const QRectF& rect, double cornerRadius) {
+    if (shape == shape_ && rect == rect_ && cornerRadius == cornerRadius_) return;
+    shape_ = shape;
+    rect_ = rect;
+    cornerRadius_ = cornerRadius;
+    outline_ = glassPath(shape, rect, cornerRadius);
+    // The line lies wholly inside the edge.
+    const double half = GlassColors::borderWidth / 2;
+    inner_ = glassPath(shape, rect.adjusted(half, half, -half, -half), std::max(cornerRadius - half, 0.0));
+    borderPen_ = QPen(withOpacity(QColor(Qt::white), GlassColors::borderOpacity), GlassColors::borderWidth);
+}
+
+const GlassBackdrop* GlassLook::backdropFor(const QWidget& widget) {
+    if (widget.parentWidget() != parent_ || GlassBackdrop::attachments() != attachments_) {
+        parent_ = widget.parentWidget();
+        attachments_ = GlassBackdrop::attachments();
+        const GlassBackdrop::Found found = GlassBackdrop::find(&widget);
+        backdrop_ = found.backdrop;
+        root_ = found.root;
+        pictureKey_ = 0;
+    }
+    return backdrop_;
+}
+
+void GlassLook::paint(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
+                      const std::optional<QColor>& tint, double cornerRadius) {
+    shapeFor(shape, rect, cornerRadius);
+    // The painter's state is put back by hand: saving it would allocate.
+    const QPainter::RenderHints hints = painter.renderHints();
+    const QPen pen = painter.pen();
+    const QBrush brush = painter.brush();
+    const double opacity = painter.opacity();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPainterPath path = glassPath(shape, rect, cornerRadius);
     painter.setPen(Qt::NoPen);
 
-    const GlassBackdrop::Found found = GlassBackdrop::find(&widget);
-    if (found.backdrop && found.backdrop->hasPicture()) {
-        // The frame behind, blurred, exactly where it lies under this widget.
-        const QPointF offset = widget.mapTo(found.root, QPoint(0, 0));
-        painter.save();
-        painter.setClipPath(path, Qt::IntersectClip);
-        painter.setOpacity(painter.opacity() * GlassColors::materialOpacity);  // within the widget's own
-        painter.drawImage(found.backdrop->pictureRect().translated(-offset), found.backdrop->image());
-        painter.restore();
+    const GlassBackdrop* backdrop = backdropFor(widget);
+    if (backdrop && backdrop->hasPicture()) {
+        // The frame behind, blurred, exactly where it lies under this widget:
+        // a brush of the picture, scaled to where the frame is drawn.
+        const QPointF offset = widget.mapTo(root_, QPoint(0, 0));
+        const QImage& image = backdrop->image();
+        if (image.cacheKey() != pictureKey_ || backdrop->pictureRect() != pictureRect_ || offset != pictureOffset_) {
+            pictureKey_ = image.cacheKey();
+            pictureRect_ = backdrop->pictureRect();
+            pictureOffset_ = offset;
+            picture_ = QBrush(image);
+            const QRectF placed = pictureRect_.translated(-offset);
+            picture_.setTransform(QTransform::fromTranslate(placed.x(), placed.y())
+                                      .scale(placed.width() / image.width(), placed.height() / image.height()));
+        }
+        painter.setOpacity(opacity * GlassColors::materialOpacity);  // within the widget's own
+        painter.setBrush(picture_);
+        painter.drawPath(outline_);
+        painter.setOpacity(opacity);
     } else {
         painter.setBrush(withOpacity(GlassColors::noPicture(), GlassColors::materialOpacity));
-        painter.drawPath(path);
+        painter.drawPath(outline_);
     }
     // The tint's own opacity carries through: a tint given at 0.35 fills at 0.35 × 0.35.
     QColor fill = tint.value_or(QColor(Qt::black));
     fill.setAlphaF(fill.alphaF() * static_cast<float>(GlassColors::fillOpacity));
-    painter.setBrush(fill);
-    painter.drawPath(path);
+    if (fill_.color() != fill || fill_.style() != Qt::SolidPattern) fill_ = QBrush(fill);
+    painter.setBrush(fill_);
+    painter.drawPath(outline_);
 
-    // The line lies wholly inside the edge.
-    const double half = GlassColors::borderWidth / 2;
-    const QPainterPath inner = glassPath(shape, rect.adjusted(half, half, -half, -half),
-                                         std::max(cornerRadius - half, 0.0));
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(withOpacity(QColor(Qt::white), GlassColors::borderOpacity), GlassColors::borderWidth));
-    painter.drawPath(inner);
-    painter.restore();
+    painter.setPen(borderPen_);
+    painter.drawPath(inner_);
+    painter.setPen(pen);
+    painter.setBrush(brush);
+    painter.setRenderHints(hints, true);
+    painter.setRenderHints(~hints, false);
 }
 
 bool insideCircle(const QRectF& rect, const QPointF& pos) {
@@ -87,8 +130,10 @@ void GlassSurface::setTint(std::optional<QColor> tint) {
 
 void GlassSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    paintGlass(painter, *this, shape_, rect(), tint_, cornerRadius_);
+    paintSurface(painter);
 }
+
+void GlassSurface::paintSurface(QPainter& painter) { look_.paint(painter, *this, shape_, rect(), tint_, cornerRadius_); }
 
 PillBackground::PillBackground(QWidget* parent) : GlassSurface(GlassShape::capsule, parent) {
     setFixedHeight(kHeight);
@@ -125,7 +170,7 @@ void IconButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const std::optional<QColor> tint =
         active_ ? std::optional<QColor>(withOpacity(platformAccentColor(), 0.55)) : std::nullopt;
-    paintGlass(painter, *this, GlassShape::circle, rect(), tint);
+    look_.paint(painter, *this, GlassShape::circle, rect(), tint);
     Symbols::instance().draw(painter, rect(), symbol_, symbolPixels(), Qt::white);
 }
 

@@ -5,11 +5,16 @@
 // content in white, and a 1-pixel white line at 0.12 just inside the edge.
 
 #include <QAbstractButton>
+#include <QBrush>
 #include <QColor>
 #include <QPainterPath>
+#include <QPen>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "lumenhollow/ui/kit/glass_backdrop.h"
 
 namespace lumenhollow::ui {
 
@@ -19,8 +24,43 @@ enum class GlassShape { capsule, circle, roundedRect };
 QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius = 0);
 
 // Paints the glass of `shape` in `rect` of `widget` (the content comes after).
+// It makes its outlines afresh each time: a widget painted often keeps a
+// GlassLook instead.
 void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                 const std::optional<QColor>& tint, double cornerRadius = 0);
+
+// The glass of one widget, kept between its paints so that painting it
+// again allocates nothing: the outline and the inner line are made once per
+// shape and size, the backdrop above the widget is found once (again only
+// when the widget moves to another parent or a backdrop is attached), and
+// the backdrop's brush is made once per picture. GUI thread only.
+class GlassLook {
+public:
+    void paint(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
+               const std::optional<QColor>& tint, double cornerRadius = 0);
+
+private:
+    void shapeFor(GlassShape shape, const QRectF& rect, double cornerRadius);
+    const GlassBackdrop* backdropFor(const QWidget& widget);
+
+    GlassShape shape_ = GlassShape::capsule;
+    QRectF rect_;
+    double cornerRadius_ = -1;
+    QPainterPath outline_;
+    QPainterPath inner_;
+    QPen borderPen_;
+    QBrush fill_;
+
+    const QWidget* parent_ = nullptr;
+    uint64_t attachments_ = 0;  // GlassBackdrop::attachments() when found
+    const GlassBackdrop* backdrop_ = nullptr;
+    const QWidget* root_ = nullptr;
+    // The backdrop's picture as a brush placed for this widget, and what it was made for.
+    QBrush picture_;
+    qint64 pictureKey_ = 0;
+    QRectF pictureRect_;
+    QPointF pictureOffset_;
+};
 
 // A widget with a glass surface behind its children.
 class GlassSurface : public QWidget {
@@ -33,11 +73,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The glass alone, for a subclass that paints its content with the same painter.
+    void paintSurface(QPainter& painter);
 
 private:
     GlassShape shape_;
     double cornerRadius_;
     std::optional<QColor> tint_;
+    GlassLook look_;
 };
 
 // A glass capsule 30 high with 12 pixels of inset left and right; the width
@@ -84,6 +127,7 @@ private:
     std::string symbol_;
     double symbolPixels_ = 0;  // 0: 0.4 of the diameter
     bool active_ = false;
+    GlassLook look_;
 };
 
 // True when `pos` lies inside the circle inscribed in `rect`.

@@ -11,6 +11,9 @@ namespace {
 
 constexpr const char* kBackdropProperty = "lumenhollow.glassBackdrop";
 
+// GUI thread only, like the attachments it counts.
+uint64_t attachmentCount = 0;
+
 // One horizontal box-blur pass of `radius` over 32-bit pixels, written
 // transposed so the same pass blurs the other axis next time.
 void boxBlurTransposed(const QImage& source, QImage& target, int radius) {
@@ -66,7 +69,10 @@ void GlassBackdrop::clear() {
 
 void GlassBackdrop::attach(QWidget* root, GlassBackdrop* backdrop) {
     root->setProperty(kBackdropProperty, QVariant::fromValue(static_cast<void*>(backdrop)));
+    ++attachmentCount;
 }
+
+uint64_t GlassBackdrop::attachments() { return attachmentCount; }
 
 GlassBackdrop::Found GlassBackdrop::find(const QWidget* widget) {
     for (const QWidget* w = widget; w; w = w->parentWidget()) {

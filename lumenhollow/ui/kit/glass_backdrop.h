@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QRectF>
+#include <cstdint>
 
 class QWidget;
 
@@ -39,6 +40,9 @@ public:
         const QWidget* root;
     };
     static Found find(const QWidget* widget);
+    // How many attachments were made so far: a widget that found its
+    // backdrop looks again only when this changes.
+    static uint64_t attachments();
 
 private:
     QImage image_;

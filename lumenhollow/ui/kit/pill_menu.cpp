@@ -52,18 +52,23 @@ void PillMenuLabel::setTitle(QString title) {
 
 QSize PillMenuLabel::sizeHint() const {
     double width = symbolBox(kSymbolPx) + kSpacing + symbolBox(kChevronPx);
-    if (!title_.isEmpty()) width += QFontMetricsF(titleFont()).horizontalAdvance(title_) + kSpacing;
+    if (!title_.isEmpty()) width += titleAdvance_ + kSpacing;
     return {static_cast<int>(std::ceil(width)) + 2 * PillBackground::kInset, PillBackground::kHeight};
 }
 
 void PillMenuLabel::relayout() {
+    const QFont font = titleFont();
+    const QFontMetricsF metrics(font);
+    titleRun_ = title_.isEmpty() ? TextRun{} : layoutText(font, title_);
+    titleAdvance_ = title_.isEmpty() ? 0 : metrics.horizontalAdvance(title_);
+    titleBaselineShift_ = centredBaseline(metrics, 0);
     setFixedWidth(sizeHint().width());
     updateGeometry();
 }
 
-void PillMenuLabel::paintEvent(QPaintEvent* event) {
-    GlassSurface::paintEvent(event);
+void PillMenuLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    paintSurface(painter);
     painter.setRenderHint(QPainter::Antialiasing);
     // A menu with nothing to choose shows its face dimmed, on the same glass.
     if (!isEnabled()) painter.setOpacity(kDisabledOpacity);
@@ -74,12 +79,9 @@ void PillMenuLabel::paintEvent(QPaintEvent* event) {
                  symbol_, kSymbolPx, Qt::white);
     x += symbolBox(kSymbolPx) + kSpacing;
     if (!title_.isEmpty()) {
-        const QFont font = titleFont();
-        const QFontMetricsF metrics(font);
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QPointF(x, centredBaseline(metrics, mid)), title_);
-        x += metrics.horizontalAdvance(title_) + kSpacing;
+        painter.setPen(titlePen_);
+        drawText(painter, QPointF(x, mid + titleBaselineShift_), titleRun_);
+        x += titleAdvance_ + kSpacing;
     }
     symbols.draw(painter, QRectF(x, mid - symbolBox(kChevronPx) / 2, symbolBox(kChevronPx), symbolBox(kChevronPx)),
                  "chevron.down", kChevronPx, withOpacity(QColor(Qt::white), kChevronOpacity));
@@ -87,6 +89,9 @@ void PillMenuLabel::paintEvent(QPaintEvent* event) {
 
 PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)
     : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {}
+
+PillMenu::PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent)
+    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(&menu) {}
 
 void PillMenu::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {

@@ -4,10 +4,12 @@
 // the face of the bottom bar's menus and of the panel buttons. PillMenu opens
 // its menu under itself; the pill has no action of its own.
 
+#include <QPen>
 #include <QWidget>
 #include <string>
 
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/typography.h"
 
 class QMenu;
 
@@ -35,12 +37,19 @@ private:
 
     std::string symbol_;
     QString title_;
+    // The title laid out once per text, so painting allocates nothing.
+    TextRun titleRun_;
+    double titleAdvance_ = 0;
+    double titleBaselineShift_ = 0;  // from the middle line down to the baseline
+    QPen titlePen_{Qt::white};
 };
 
 class PillMenu : public PillMenuLabel {
     Q_OBJECT
 public:
     PillMenu(std::string symbol, QString title, QWidget* parent);
+    // Opens `menu`, which another owner keeps (one menu several faces open).
+    PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent);
     QMenu* menu() const { return menu_; }
 
 protected:

@@ -88,6 +88,8 @@ void RecordPill::measure() {
     chipSize_ = {};
     if (state_.chip != RecordChip::none) {
         const QFontMetricsF metrics(chipFont_);
+        chipTitleRun_ = layoutText(chipFont_, chipTitle_);
+        chipBaselineShift_ = centredBaseline(metrics, 0);
         const double width = kChipPx + kChipGap + metrics.horizontalAdvance(chipTitle_);
         chipSize_ = {width + 2 * kChipInsetX, std::ceil(metrics.height()) + 2 * kChipInsetY};
     }
@@ -125,7 +127,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
     const std::optional<QColor> tint =
         state_.recording ? std::optional<QColor>(withOpacity(appAccentColor(), kTintOpacity))
                          : std::nullopt;
-    paintGlass(painter, *this, GlassShape::capsule, rect(), tint);
+    glass_.paint(painter, *this, GlassShape::capsule, rect(), tint);
     painter.setRenderHint(QPainter::Antialiasing);
     const double mid = height() / 2.0;
 
@@ -153,12 +155,9 @@ void RecordPill::paintEvent(QPaintEvent*) {
         painter.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
         Symbols::instance().draw(painter, QRectF(chip.left() + kChipInsetX, chip.center().y() - kChipPx / 2, kChipPx, kChipPx),
                                  look.symbol, kChipPx, Qt::white);
-        const QFontMetricsF chipMetrics(chipFont_);
-        painter.setFont(chipFont_);
         painter.setPen(Qt::white);
-        painter.drawText(QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap,
-                                 centredBaseline(chipMetrics, chip.center().y())),
-                         chipTitle_);
+        drawText(painter, QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap, chip.center().y() + chipBaselineShift_),
+                 chipTitleRun_);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <functional>
 
+#include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/record_pill_state.h"
 #include "lumenhollow/ui/kit/typography.h"
 
@@ -52,7 +53,10 @@ private:
     QFont chipFont_;
     TabularLine text_;
     QString chipTitle_;
+    TextRun chipTitleRun_;
+    double chipBaselineShift_ = 0;  // from the chip's middle line to its baseline
     QSizeF chipSize_;
+    GlassLook glass_;
 };
 
 }  // namespace lumenhollow::ui

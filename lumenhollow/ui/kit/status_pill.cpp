@@ -76,9 +76,9 @@ bool StatusPill::event(QEvent* event) {
     return GlassSurface::event(event);
 }
 
-void StatusPill::paintEvent(QPaintEvent* event) {
-    GlassSurface::paintEvent(event);
+void StatusPill::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    paintSurface(painter);
     painter.setRenderHint(QPainter::Antialiasing);
     const QFontMetricsF metrics(font_);
     const double mid = height() / 2.0;

@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/kit/symbols.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QRawFont>
@@ -128,7 +129,7 @@ Symbols::Symbols() {
         const QList<QGlyphRun> runs = layout.glyphRuns();
         if (runs.size() != 1 || runs.front().glyphIndexes().size() != 1) continue;
         const auto found = characterOfGlyph.constFind(runs.front().glyphIndexes().front());
-        if (found != characterOfGlyph.constEnd()) glyphs_.insert(toQString(name), *found);
+        if (found != characterOfGlyph.constEnd()) glyphs_.emplace(name, *found);
     }
 }
 
@@ -138,9 +139,9 @@ const Symbols& Symbols::instance() {
 }
 
 std::optional<QChar> Symbols::glyph(std::string_view name) const {
-    const auto found = glyphs_.constFind(toQString(name));
-    if (found == glyphs_.constEnd()) return std::nullopt;
-    return *found;
+    const auto found = glyphs_.find(name);
+    if (found == glyphs_.end()) return std::nullopt;
+    return found->second;
 }
 
 QFont Symbols::font(double px) const {
@@ -150,15 +151,39 @@ QFont Symbols::font(double px) const {
     return font;
 }
 
+void Symbols::forgetPrepared() {
+    const Symbols& symbols = instance();
+    symbols.prepared_.clear();
+    symbols.forgetRegistered_ = false;
+}
+
+Symbols::Prepared& Symbols::prepared(QChar glyph, double px) const {
+    if (!forgetRegistered_) {
+        // Run as the application object goes, before its fonts do.
+        qAddPostRoutine(&Symbols::forgetPrepared);
+        forgetRegistered_ = true;
+    }
+    const std::pair<char16_t, double> key{glyph.unicode(), px};
+    auto found = prepared_.find(key);
+    if (found == prepared_.end()) found = prepared_.emplace(key, Prepared{layoutText(font(px), QString(glyph)), QPen()}).first;
+    return found->second;
+}
+
 void Symbols::draw(QPainter& painter, const QRectF& box, std::string_view name, double px,
                    const QColor& color) const {
     const std::optional<QChar> ch = glyph(name);
     if (!ch) return;
-    painter.save();
-    painter.setFont(font(px));
-    painter.setPen(color);
-    painter.drawText(box, Qt::AlignCenter, QString(*ch));
-    painter.restore();
+    Prepared& symbol = prepared(*ch, px);
+    // Centred as a text box centres one line: its advance across, its
+    // ascent and descent down.
+    const QPointF baseline(box.x() + (box.width() - symbol.run.width) / 2,
+                           box.y() + (box.height() - symbol.run.lineHeight) / 2 + symbol.run.ascent);
+    // The kept pen is changed only while the painter holds no copy of it.
+    if (symbol.pen.color() != color) symbol.pen = QPen(color);
+    const QPen before = painter.pen();
+    painter.setPen(symbol.pen);
+    drawText(painter, baseline, symbol.run);
+    painter.setPen(before);
 }
 
 }  // namespace lumenhollow::ui

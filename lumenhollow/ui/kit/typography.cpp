@@ -5,7 +5,9 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QRawFont>
 #include <QScreen>
+#include <QTextLayout>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -83,19 +85,7 @@ double tabularWidth(const QFontMetricsF& metrics, const QString& text) {
 }
 
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text) {
-    const QFontMetricsF metrics(painter.font());
-    const double cell = digitCell(metrics);
-    double x = baselineLeft.x();
-    for (const QChar ch : text) {
-        const double advance = metrics.horizontalAdvance(ch);
-        if (ch.isDigit()) {
-            painter.drawText(QPointF(x + (cell - advance) / 2, baselineLeft.y()), QString(ch));
-            x += cell;
-        } else {
-            painter.drawText(QPointF(x, baselineLeft.y()), QString(ch));
-            x += advance;
-        }
-    }
+    drawTabular(painter, baselineLeft, layoutTabular(QFontMetricsF(painter.font()), text));
 }
 
 TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text) {
@@ -118,9 +108,50 @@ TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text) {
 }
 
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line) {
-    for (size_t i = 0; i < line.pieces.size(); ++i) {
-        painter.drawText(QPointF(baselineLeft.x() + line.offsets[i], baselineLeft.y()), line.pieces[i]);
+    if (line.pieces.empty()) return;
+    const QFont& font = painter.font();
+    if (line.glyphs.isEmpty() || !(line.glyphsFont == font)) {
+        // Each character's own glyph, unshaped, as a one-character text draws it.
+        const QRawFont raw = QRawFont::fromFont(font);
+        QList<quint32> indexes;
+        QList<QPointF> positions;
+        for (size_t i = 0; i < line.pieces.size(); ++i) {
+            const QList<quint32> glyph = raw.glyphIndexesForString(line.pieces[i]);
+            if (glyph.isEmpty()) continue;
+            indexes.push_back(glyph.front());
+            positions.push_back(QPointF(line.offsets[i], 0));
+        }
+        line.glyphs = QGlyphRun();
+        line.glyphs.setRawFont(raw);
+        line.glyphs.setGlyphIndexes(indexes);
+        line.glyphs.setPositions(positions);
+        line.glyphsFont = font;
     }
+    painter.drawGlyphRun(baselineLeft, line.glyphs);
+}
+
+TextRun layoutText(const QFont& font, const QString& text) {
+    TextRun run;
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    if (!line.isValid()) return run;
+    run.width = line.naturalTextWidth();
+    run.ascent = line.ascent();
+    run.lineHeight = line.height();
+    run.runs = layout.glyphRuns();
+    // Onto the baseline: the layout put its line's top at 0.
+    for (QGlyphRun& glyphs : run.runs) {
+        QList<QPointF> positions = glyphs.positions();
+        for (QPointF& p : positions) p.ry() -= run.ascent;
+        glyphs.setPositions(positions);
+    }
+    return run;
+}
+
+void drawText(QPainter& painter, const QPointF& baselineLeft, const TextRun& run) {
+    for (const QGlyphRun& glyphs : run.runs) painter.drawGlyphRun(baselineLeft, glyphs);
 }
 
 }  // namespace lumenhollow::ui

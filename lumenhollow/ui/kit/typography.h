@@ -4,6 +4,8 @@
 // settings, and digits set in equal cells where a figure must not jitter.
 
 #include <QFont>
+#include <QGlyphRun>
+#include <QList>
 #include <QSize>
 #include <QString>
 #include <vector>
@@ -52,13 +54,30 @@ double tabularWidth(const QFontMetricsF& metrics, const QString& text);
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const QString& text);
 
 // A line set that way once and drawn as often as needed, so painting it
-// allocates nothing.
+// allocates nothing: its glyphs are placed once for the font it is first
+// drawn in (again only when that font changes) and drawn in one call.
 struct TabularLine {
     std::vector<QString> pieces;  // one character each
     std::vector<double> offsets;  // from the line's left edge
     double width = 0;
+    // The placed glyphs and the font they are for; filled by drawTabular.
+    mutable QGlyphRun glyphs;
+    mutable QFont glyphsFont;
 };
 TabularLine layoutTabular(const QFontMetricsF& metrics, const QString& text);
 void drawTabular(QPainter& painter, const QPointF& baselineLeft, const TabularLine& line);
+
+// A line of text in one font, laid out once and drawn as often as needed
+// without allocating; its glyphs stand on a baseline at 0 from a left end
+// at 0.
+struct TextRun {
+    QList<QGlyphRun> runs;
+    double width = 0;      // the line's natural width
+    double ascent = 0;     // the font's, above the baseline
+    double lineHeight = 0; // ascent and descent, as a text box centres a line
+};
+TextRun layoutText(const QFont& font, const QString& text);
+// Draws `run` from `baselineLeft` with the painter's pen.
+void drawText(QPainter& painter, const QPointF& baselineLeft, const TextRun& run);
 
 }  // namespace lumenhollow::ui

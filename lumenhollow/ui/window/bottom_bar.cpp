@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/action_button.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/usb_only.h"
@@ -29,7 +30,7 @@ QHBoxLayout* barRow(QWidget* holder, int sideInset) {
 
 }  // namespace
 
-BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
+BottomBar::BottomBar(ModelSignals& model, ToolActions& actions, QWidget* parent)
     : ui::GlassSurface(ui::GlassShape::roundedRect, parent, kCornerRadius), model_(model) {
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -39,18 +40,20 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
     // and the circles right.
     tools_ = new QWidget(this);
     QHBoxLayout* tools = barRow(tools_, kSideInset);
-    guideMenu_ = new ui::PillMenu("grid", QString(), tools_);
-    bindGuideMenu(*guideMenu_->menu(), model);
-    lookMenu_ = new ui::PillMenu("circle.lefthalf.filled", QString(), tools_);
+    guideMenu_ = new ui::PillMenu("grid", QString(), actions.guideMenu(), tools_);
+    lookMenu_ = new ui::PillMenu("circle.lefthalf.filled", QString(), actions.lookMenu(), tools_);
     ui::setHelp(*lookMenu_, QString::fromUtf8(kLookMenuHelp));
-    bindLookMenu(*lookMenu_->menu(), model);
-    fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", qText(fullScreenHelp()), kToolSize, tools_);
-    autoFrame_ = new ui::IconButton("crop", qText(autoFrameHelp()), kToolSize, tools_);
-    autoFrameMarker_ = new ui::UsbOnlyIconButton("crop", QStringLiteral("Auto frame"),
-                                                 QString::fromUtf8(kNeedsPositioningReason), kToolSize,
-                                                 [&camera] { camera.switchToUSB(); }, tools_);
-    centre_ = new ui::IconButton("scope", qText(recenterHelp()), kToolSize, tools_);
-    flip_ = new ui::IconButton("arrow.uturn.backward.circle", qText(flipHelp()), kToolSize, tools_);
+    fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", QString(), kToolSize, tools_);
+    ui::attachToAction(*fullScreen_, actions.fullScreen());
+    autoFrame_ = new ui::IconButton("crop", QString(), kToolSize, tools_);
+    ui::attachToAction(*autoFrame_, actions.autoFrame());
+    QAction& switchToUsb = actions.switchToUsb();
+    autoFrameMarker_ = new ui::UsbOnlyIconButton("crop", switchToUsb.text(), QString::fromUtf8(kNeedsPositioningReason),
+                                                 kToolSize, [&switchToUsb] { switchToUsb.trigger(); }, tools_);
+    centre_ = new ui::IconButton("scope", QString(), kToolSize, tools_);
+    ui::attachToAction(*centre_, actions.centre());
+    flip_ = new ui::IconButton("arrow.uturn.backward.circle", QString(), kToolSize, tools_);
+    ui::attachToAction(*flip_, actions.flip());
     tools->addWidget(guideMenu_);
     tools->addWidget(lookMenu_);
     tools->addStretch(1);
@@ -59,10 +62,6 @@ BottomBar::BottomBar(ModelSignals& model, QWidget* parent)
                             static_cast<QWidget*>(flip_)}) {
         tools->addWidget(button);
     }
-    connect(fullScreen_, &QAbstractButton::clicked, this, [this] { toggleFullScreen(this); });
-    connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
-    connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
-    connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });
 
     // The connection cluster, over the middle of the tool row.
     connection_ = new QWidget(this);

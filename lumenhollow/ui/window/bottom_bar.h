@@ -7,7 +7,8 @@
 // flip at the right). In rail mode the rail carries the tools and the bar
 // holds the connection cluster alone. Everything shown follows the model at
 // each change (bottomBarState); every choice calls the model or the active
-// camera at once. Placed by the window chrome, which sets compact and rail
+// camera at once; the tools are the window's shared actions (ToolActions).
+// Placed by the window chrome, which sets compact and rail
 // mode. GUI thread; `model` must outlive the bar.
 
 #include "lumenhollow/ui/kit/glass.h"
@@ -17,6 +18,7 @@ namespace lumenhollow {
 
 class CameraSettingsButton;
 class ModelSignals;
+class ToolActions;
 
 namespace ui {
 class PillMenu;
@@ -32,7 +34,8 @@ public:
     static constexpr int kSpacing = 8;
     static constexpr int kToolSize = 32;
 
-    BottomBar(ModelSignals& model, QWidget* parent);
+    // The tools are faces of `tools`' actions and menus, which outlive the bar.
+    BottomBar(ModelSignals& model, ToolActions& tools, QWidget* parent);
 
     void setCompact(bool compact);
     void setRailMode(bool railMode);

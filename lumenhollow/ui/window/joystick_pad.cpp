@@ -218,7 +218,7 @@ void JoystickPad::renderLayers(qreal devicePixelRatio) {
 void JoystickPad::paintEvent(QPaintEvent*) {
     if (devicePixelRatioF() != layersRatio_) renderLayers(devicePixelRatioF());
     QPainter painter(this);
-    ui::paintGlass(painter, *this, ui::GlassShape::circle, rect(), std::nullopt);
+    glass_.paint(painter, *this, ui::GlassShape::circle, rect(), std::nullopt);
     painter.drawPixmap(QPointF(0, 0), arrowsLayer_);
     const double corner = metrics_.diameter / 2 - metrics_.knob / 2 - kPadKnobMargin;
     painter.drawPixmap(QPointF(corner + knobOffset_.x, corner + knobOffset_.y), knobLayer_);

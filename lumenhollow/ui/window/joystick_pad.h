@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/model/preview_input.h"
 #include "lumenhollow/ui/window/joystick_pad_state.h"
 
@@ -77,6 +78,7 @@ private:
     QPixmap arrowsLayer_;
     QPixmap knobLayer_;
     qreal layersRatio_ = 0;
+    ui::GlassLook glass_;
 };
 
 }  // namespace lumenhollow

@@ -9,10 +9,12 @@
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/joystick_pad.h"
+#include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/preview_overlays.h"
 #include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_actions.h"
 #include "lumenhollow/ui/window/tool_rail.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
@@ -65,6 +67,7 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
     overlays_->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlays_->setFocusPolicy(Qt::NoFocus);
     surface_->installEventFilter(this);
+    feedGlassBackdrop(feed);
     installControls();
     model_.onChange({Field::settledResolution, Field::activeFormat}, this, [this] {
         updateMinimumSize();
@@ -78,7 +81,8 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
 }
 
 void MainWindow::installControls() {
-    auto* bar = new BottomBar(model_, chrome_);
+    toolActions_ = new ToolActions(model_, *this);
+    auto* bar = new BottomBar(model_, *toolActions_, chrome_);
     const auto followWidth = [bar](WidthClasses classes) {
         bar->setCompact(classes.compact);
         bar->setRailMode(classes.rail);
@@ -90,7 +94,7 @@ void MainWindow::installControls() {
     connect(chrome_, &ChromeColumn::widthClassesChanged, microphone,
             [microphone](WidthClasses classes) { microphone->setCompact(classes.rail); });
     chrome_->setMicrophoneControl(microphone);
-    chrome_->setToolRail(new ToolRail(model_, kRailButtonSize, chrome_));
+    chrome_->setToolRail(new ToolRail(model_, *toolActions_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
     chrome_->setSettingsMenu(new SettingsMenu(model_, chrome_));
     chrome_->setZoomControl(new ZoomControl(model_, chrome_));
@@ -98,6 +102,22 @@ void MainWindow::installControls() {
     capture->setScreenRecordingButton(new ScreenRecordingButton(model_, capture));
     chrome_->setCaptureControls(capture);
     chrome_->setJoystickPad(new JoystickPad(model_, chrome_));
+}
+
+void MainWindow::feedGlassBackdrop(VideoFeed& feed) {
+    backdrop_ = new LiveBackdrop(*surface_);
+    // Connected after the surface's own: it has taken the frame by then.
+    connect(&feed.relay(), &FeedRelay::frameReady, backdrop_, [this] { offerFrameToGlass(); });
+    connect(&feed.relay(), &FeedRelay::imageRemoved, backdrop_, [this] { backdrop_->clear(); });
+}
+
+void MainWindow::offerFrameToGlass() {
+    const hollowkit::VideoFrame& frame = surface_->currentFrame();
+    if (!frame || frame.height() <= 0) return;
+    // Where the surface draws it.
+    const RectF fit = videoRect(SizeF{static_cast<double>(surface_->width()), static_cast<double>(surface_->height())},
+                                static_cast<double>(frame.width()) / frame.height());
+    backdrop_->offer(frame, QRectF(fit.x, fit.y, fit.width, fit.height));
 }
 
 MainWindow::~MainWindow() {

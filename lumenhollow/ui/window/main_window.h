@@ -27,9 +27,11 @@
 namespace lumenhollow {
 
 class ChromeColumn;
+class LiveBackdrop;
 class ModelSignals;
 class PreviewOverlays;
 class SheetHost;
+class ToolActions;
 class VideoFeed;
 class VideoSurface;
 
@@ -53,6 +55,13 @@ public:
     WindowDragArea& dragArea() const;
     PreviewOverlays& previewOverlays() const { return *previewOverlays_; }
     SheetHost& sheets() const { return *sheets_; }
+    // The one action per tool that the bottom bar and the tool rail share.
+    ToolActions& toolActions() const { return *toolActions_; }
+    // The blurred picture the glass over the video shows.
+    LiveBackdrop& glassBackdrop() const { return *backdrop_; }
+    // Offers the frame the surface shows now to the glass (done for each
+    // frame the surface takes from its feed).
+    void offerFrameToGlass();
     PreviewInput& input() { return input_; }
     // Replaces the window operations the drag strip uses (tests).
     void setWindowOps(std::unique_ptr<WindowOps> ops);
@@ -68,6 +77,8 @@ private:
 
     // The bottom bar, the tool rail and the scenes button, in the chrome's slots.
     void installControls();
+    // The glass takes its picture from each frame the surface has taken.
+    void feedGlassBackdrop(VideoFeed& feed);
     void layoutLayers();
     void updateMinimumSize();
 
@@ -80,6 +91,8 @@ private:
     ChromeColumn* chrome_;
     SheetHost* sheets_;
     PreviewOverlays* previewOverlays_;
+    ToolActions* toolActions_ = nullptr;
+    LiveBackdrop* backdrop_ = nullptr;
 };
 
 // Escape cancels the countdown and Alt with a digit recalls a scene; both

@@ -66,7 +66,7 @@ void NoticeToast::place() {
 void NoticeToast::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setOpacity(progress_);
-    ui::paintGlass(painter, *this, ui::GlassShape::capsule, rect(), std::nullopt);
+    glass_.paint(painter, *this, ui::GlassShape::capsule, rect(), std::nullopt);
     painter.setFont(font_);
     painter.setPen(Qt::white);
     painter.drawText(rect(), Qt::AlignCenter, text_);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/window/window_layout.h"
 
 class QVariantAnimation;
@@ -56,6 +57,7 @@ private:
     double progress_ = 0;
     RectF rest_;
     QPointer<QVariantAnimation> animation_;
+    ui::GlassLook glass_;
 };
 
 }  // namespace lumenhollow

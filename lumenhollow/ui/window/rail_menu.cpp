@@ -2,8 +2,8 @@
 
 namespace lumenhollow {
 
-RailMenu::RailMenu(std::string symbol, const QString& help, QWidget* parent)
-    : ui::IconButton(std::move(symbol), help, kSize, parent), menu_(new QMenu(this)) {
+RailMenu::RailMenu(std::string symbol, const QString& help, QMenu& menu, QWidget* parent)
+    : ui::IconButton(std::move(symbol), help, kSize, parent), menu_(&menu) {
     connect(this, &QAbstractButton::pressed, this, [this] { openMenu(); });
 }
 

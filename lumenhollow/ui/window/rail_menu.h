@@ -20,7 +20,8 @@ public:
     // Always this size, whatever the rail's other buttons are.
     static constexpr int kSize = 34;
 
-    RailMenu(std::string symbol, const QString& help, QWidget* parent);
+    // Opens `menu`, which another owner keeps.
+    RailMenu(std::string symbol, const QString& help, QMenu& menu, QWidget* parent);
     QMenu* menu() const { return menu_; }
 
 private:

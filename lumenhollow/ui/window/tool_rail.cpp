@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/action_button.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/usb_only.h"
 #include "lumenhollow/ui/window/look_menu.h"
@@ -18,22 +19,24 @@ QString railText(const std::string& text) { return QString::fromStdString(text);
 
 }  // namespace
 
-ToolRail::ToolRail(ModelSignals& model, int size, QWidget* parent)
+ToolRail::ToolRail(ModelSignals& model, ToolActions& actions, int size, QWidget* parent)
     : ui::GlassSurface(ui::GlassShape::capsule, parent), model_(model) {
-    CameraModel& camera = model.model();
-    guideMenu_ = new RailMenu("grid", QString::fromUtf8(kGuidesRailHelp), this);
-    bindGuideMenu(*guideMenu_->menu(), model);
-    lookMenu_ = new RailMenu("circle.lefthalf.filled", QString(), this);
-    bindLookMenu(*lookMenu_->menu(), model);
-    autoFrame_ = new ui::IconButton("crop", railText(autoFrameHelp()), size, this);
-    autoFrameMarker_ =
-        new ui::UsbOnlyIconButton("crop", QStringLiteral("Auto frame"), QString::fromUtf8(kNeedsPositioningReason),
-                                  size, [&camera] { camera.switchToUSB(); }, this);
-    centre_ = new ui::IconButton("scope", railText(recenterHelp()), size, this);
-    flip_ = new ui::IconButton("arrow.uturn.backward.circle", railText(flipHelp()), size, this);
+    guideMenu_ = new RailMenu("grid", QString::fromUtf8(kGuidesRailHelp), actions.guideMenu(), this);
+    lookMenu_ = new RailMenu("circle.lefthalf.filled", QString(), actions.lookMenu(), this);
+    autoFrame_ = new ui::IconButton("crop", QString(), size, this);
+    ui::attachToAction(*autoFrame_, actions.autoFrame());
+    QAction& switchToUsb = actions.switchToUsb();
+    autoFrameMarker_ = new ui::UsbOnlyIconButton("crop", switchToUsb.text(), QString::fromUtf8(kNeedsPositioningReason),
+                                                 size, [&switchToUsb] { switchToUsb.trigger(); }, this);
+    centre_ = new ui::IconButton("scope", QString(), size, this);
+    ui::attachToAction(*centre_, actions.centre());
+    flip_ = new ui::IconButton("arrow.uturn.backward.circle", QString(), size, this);
+    ui::attachToAction(*flip_, actions.flip());
     scenes_ = new ScenesButton(model, true, this);
-    outputFolder_ = new ui::IconButton("folder", railText(outputFolderHelp()), size, this);
-    fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", railText(fullScreenHelp()), size, this);
+    outputFolder_ = new ui::IconButton("folder", QString(), size, this);
+    ui::attachToAction(*outputFolder_, actions.outputFolder());
+    fullScreen_ = new ui::IconButton("arrow.up.left.and.arrow.down.right", QString(), size, this);
+    ui::attachToAction(*fullScreen_, actions.fullScreen());
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kInset, kInset, kInset, kInset);
@@ -47,11 +50,6 @@ ToolRail::ToolRail(ModelSignals& model, int size, QWidget* parent)
     }
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    connect(autoFrame_, &QAbstractButton::clicked, this, [&camera] { camera.autoFrame(); });
-    connect(centre_, &QAbstractButton::clicked, this, [&camera] { camera.centerGimbal(); });
-    connect(flip_, &QAbstractButton::clicked, this, [&camera] { camera.flipGimbal(); });
-    connect(outputFolder_, &QAbstractButton::clicked, this, [&camera] { camera.openOutputFolder(); });
-    connect(fullScreen_, &QAbstractButton::clicked, this, [this] { toggleFullScreen(this); });
 
     model_.onChange(kToolRailFields, this, [this] { refresh(); });
     refresh();

@@ -17,6 +17,7 @@ namespace lumenhollow {
 class ModelSignals;
 class RailMenu;
 class ScenesButton;
+class ToolActions;
 
 namespace ui {
 class UsbOnlyIconButton;
@@ -29,8 +30,9 @@ public:
     static constexpr int kInset = 6;
 
     // `size` is the diameter of the plain buttons; the two menus are always
-    // RailMenu::kSize.
-    ToolRail(ModelSignals& model, int size, QWidget* parent);
+    // RailMenu::kSize. The tools are faces of `tools`' actions and menus,
+    // which outlive the rail.
+    ToolRail(ModelSignals& model, ToolActions& tools, int size, QWidget* parent);
 
     const ToolRailState& state() const { return state_; }
 

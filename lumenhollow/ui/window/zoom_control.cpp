@@ -46,6 +46,7 @@ void ZoomControl::refresh() {
     label_ = text;
     const QFontMetricsF metrics(labelFont_);
     const double textWidth = ui::tabularWidth(metrics, label_);
+    labelLine_ = ui::layoutTabular(metrics, label_);
     layout_ = zoomPillLayout(textWidth);
     // Centred in its frame; the pill's height never changes.
     labelBaseline_ = QPointF(layout_.labelX + (layout_.labelWidth - textWidth) / 2,
@@ -91,7 +92,7 @@ void ZoomControl::paintEvent(QPaintEvent* event) {
     painter.drawText(minusRect(), Qt::AlignCenter, minusGlyph_);
     painter.drawText(plusRect(), Qt::AlignCenter, plusGlyph_);
     painter.setFont(labelFont_);
-    ui::drawTabular(painter, labelBaseline_, label_);
+    ui::drawTabular(painter, labelBaseline_, labelLine_);
 }
 
 }  // namespace lumenhollow

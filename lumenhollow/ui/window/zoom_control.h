@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/typography.h"
 #include "lumenhollow/ui/window/capture_controls_state.h"
 
 namespace lumenhollow {
@@ -49,6 +50,7 @@ private:
     QString label_;
     ZoomPillLayout layout_;
     QPointF labelBaseline_;
+    ui::TabularLine labelLine_;  // label_ set once per text
     int pressedStep_ = 0;
 };
 

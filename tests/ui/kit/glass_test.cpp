@@ -62,6 +62,53 @@ TEST(GlassSurface, DrawsTheBlurredPictureWhereItLiesUnderTheSurface) {
     EXPECT_EQ(image.pixelColor(20, 50), QColor(Qt::black));
 }
 
+// A surface keeps what it found between paints, yet follows what changes:
+// a backdrop attached after its first paint, a move to another root, a new
+// size and a new picture.
+TEST(GlassSurface, KeptBetweenPaintsFollowsTheBackdropTheParentTheSizeAndThePicture) {
+    QImage red(20, 10, QImage::Format_ARGB32_Premultiplied);
+    red.fill(Qt::red);
+    QImage blue = red;
+    blue.fill(Qt::blue);
+    const auto rootWith = [](QWidget& root) {
+        root.resize(200, 100);
+        root.setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, Qt::black);
+        root.setPalette(palette);
+    };
+    QWidget first;
+    QWidget second;
+    rootWith(first);
+    rootWith(second);
+    auto* surface = new GlassSurface(GlassShape::roundedRect, &first, 4);
+    surface->setGeometry(50, 20, 100, 60);
+    const auto middle = [&](QWidget& root) { return root.grab().toImage().pixelColor(100, 50); };
+
+    const QColor plain = middle(first);
+    GlassBackdrop backdrop;
+    backdrop.set(red, QRectF(0, 0, 200, 100));
+    GlassBackdrop::attach(&first, &backdrop);
+    EXPECT_GT(middle(first).red(), plain.red() + 100) << "attached after the first paint";
+
+    GlassBackdrop other;
+    other.set(blue, QRectF(0, 0, 200, 100));
+    GlassBackdrop::attach(&second, &other);
+    surface->setParent(&second);
+    surface->show();
+    QColor moved = middle(second);
+    EXPECT_GT(moved.blue(), 100) << "the new root's picture";
+    EXPECT_LT(moved.red(), 40);
+
+    other.set(red, QRectF(0, 0, 200, 100));
+    moved = middle(second);
+    EXPECT_GT(moved.red(), 100) << "the new picture";
+
+    surface->setGeometry(10, 10, 180, 80);
+    const QImage grown = second.grab().toImage();
+    EXPECT_GT(grown.pixelColor(12, 50).red(), 100) << "the outline follows the size";
+}
+
 TEST(GlassSurface, WithoutAPictureIsASolidDarkFill) {
     GlassBackdrop empty;
     for (GlassBackdrop* backdrop : {static_cast<GlassBackdrop*>(nullptr), &empty}) {

@@ -60,5 +60,43 @@ TEST(Symbols, UnknownNameDrawsNothing) {
     EXPECT_EQ(inkOf("no.such.symbol"), 0);
 }
 
+// A symbol laid out once draws where a centred one-character text would,
+// at each size and in each colour it is asked for, however often.
+TEST(Symbols, DrawsAsACentredCharacterAtEverySizeAndColour) {
+    const struct {
+        const char* name;
+        double px;
+        QColor color;
+        QRectF box;
+    } cases[] = {
+        {"crop", 12.8, Qt::white, QRectF(0, 0, 32, 32)},
+        {"crop", 13.6, QColor(255, 255, 255, 178), QRectF(0, 0, 34, 34)},
+        {"chevron.down", 9, QColor(255, 255, 255, 178), QRectF(3.5, 10.5, 9, 9)},
+        {"scope", 12.8, QColor(255, 204, 0), QRectF(1, 2, 30, 28)},
+    };
+    const Symbols& symbols = Symbols::instance();
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            QImage expected(40, 40, QImage::Format_ARGB32_Premultiplied);
+            expected.fill(Qt::black);
+            QImage drawn = expected;
+            {
+                QPainter painter(&expected);
+                painter.setFont(symbols.font(c.px));
+                painter.setPen(c.color);
+                painter.drawText(c.box, Qt::AlignCenter, QString(*symbols.glyph(c.name)));
+            }
+            {
+                QPainter painter(&drawn);
+                painter.setPen(Qt::red);
+                symbols.draw(painter, c.box, c.name, c.px, c.color);
+                EXPECT_EQ(painter.pen().color(), QColor(Qt::red)) << "the painter's pen is given back";
+            }
+            EXPECT_EQ(drawn, expected);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::ui

@@ -51,6 +51,50 @@ TEST(Typography, ALineSetOnceMatchesTheTabularMeasure) {
     EXPECT_DOUBLE_EQ(ones.offsets[3] - ones.offsets[0], eights.offsets[3] - eights.offsets[0]);
 }
 
+// A line drawn once, then again in another font, looks as a line set
+// afresh in that font: its placed glyphs follow the painter's font.
+TEST(Typography, ALineDrawnInAnotherFontIsPlacedAgain) {
+    const auto draw = [](const QFont& font, const TabularLine& line) {
+        QImage image(120, 40, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        drawTabular(painter, QPointF(4, 30), line);
+        return image;
+    };
+    const QFont small = uiFont(11, QFont::Normal);
+    const QFont large = uiFont(20, QFont::Bold);
+    const QString text = QStringLiteral("12:34");
+    const TabularLine line = layoutTabular(QFontMetricsF(small), text);
+    const QImage first = draw(small, line);
+    const QImage again = draw(large, line);
+    EXPECT_NE(first, again);
+    EXPECT_EQ(again, draw(large, layoutTabular(QFontMetricsF(small), text)));
+    EXPECT_EQ(draw(small, line), first);
+}
+
+// Text laid out once draws as the painter's own text does.
+TEST(Typography, ATextRunDrawsAsPlainText) {
+    const QFont font = uiFont(12.5, QFont::Medium);
+    const QString text = QStringLiteral("Osmo Pocket · USB");
+    QImage plain(200, 30, QImage::Format_ARGB32_Premultiplied);
+    plain.fill(Qt::black);
+    QImage run = plain;
+    {
+        QPainter painter(&plain);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QPointF(5, 20), text);
+    }
+    {
+        QPainter painter(&run);
+        painter.setPen(Qt::white);
+        drawText(painter, QPointF(5, 20), layoutText(font, text));
+    }
+    EXPECT_EQ(run, plain);
+}
+
 TEST(Spinner, StandsStillWithAnimationsOff) {
     Spinner spinner(Spinner::Size::large, nullptr);
     spinner.show();

@@ -1,0 +1,70 @@
+#pragma once
+
+// LiveBackdrop: the picture behind the main window's glass. It is attached
+// to the video surface (the root of the window's composition), so every
+// glass control over the picture draws the blurred live frame that lies
+// under it. From the frames the surface shows it blurs at most one each
+// kMinimumInterval on its own thread (a frame offered sooner, or while a
+// blur runs, is passed over: behind a blur this strong, ten pictures a
+// second move as smoothly as thirty, for a third of the work), and hands
+// the picture back to the GUI thread, where the glass is repainted with the
+// next frame anyway. offer() and clear(): GUI thread; `root` and `clock`
+// must outlive it.
+
+#include <QObject>
+#include <QRectF>
+
+#include <chrono>
+#include <memory>
+
+#include "hollowkit/base/clock.h"
+#include "hollowkit/media/video_frame.h"
+#include "lumenhollow/ui/kit/glass_backdrop.h"
+
+namespace hollowkit {
+class SerialQueue;
+}
+
+class QWidget;
+
+namespace lumenhollow {
+
+// True when a frame offered at `now` is blurred: none is being blurred and
+// the last blur started at least `interval` before (or none has yet).
+bool backdropDue(bool blurring, std::optional<hollowkit::TimePoint> lastStart, hollowkit::TimePoint now,
+                 hollowkit::Duration interval);
+
+class LiveBackdrop final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kMinimumInterval{100};
+
+    LiveBackdrop(QWidget& root, const hollowkit::Clock& clock = hollowkit::Clock::system());
+    ~LiveBackdrop() override;
+
+    // `frame` (BGRA, as the surface shows it) is drawn at `pictureRect` of
+    // the root; a null frame changes nothing.
+    void offer(const hollowkit::VideoFrame& frame, const QRectF& pictureRect);
+    // No picture: the glass falls back to its solid fill.
+    void clear();
+
+    const ui::GlassBackdrop& backdrop() const { return backdrop_; }
+    // Blurs started so far.
+    int blurs() const { return blurs_; }
+
+Q_SIGNALS:
+    // A new picture is in place (the glass shows it at its next paint).
+    void pictureChanged();
+
+private:
+    QWidget& root_;
+    const hollowkit::Clock& clock_;
+    ui::GlassBackdrop backdrop_;
+    bool blurring_ = false;
+    std::optional<hollowkit::TimePoint> lastStart_;
+    uint64_t generation_ = 0;  // bumped by clear(): a blur started before it is dropped
+    int blurs_ = 0;
+    std::unique_ptr<hollowkit::SerialQueue> worker_;
+};
+
+}  // namespace lumenhollow
