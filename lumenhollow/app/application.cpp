@@ -110,6 +110,8 @@ struct Parts {
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
             // Each window carries the menu bar and with it the commands' keys.
             window->setMenuBar(new CameraMenuBar(*modelSignals, *updater, window));
+            // The bar sits above the picture, which keeps its first size.
+            window->resizeToDefault();
             // The window ends when it is closed: what that means is the close policy's.
             QObject::connect(window, &QObject::destroyed, opener.get(), [this] {
                 if (!tearingDown) lifecycle.mainWindowClosed();
