@@ -19,13 +19,13 @@ FitRect sizerFitRect(const QRect& rect) {
     return FitRect{rect.x(), rect.y(), rect.width(), rect.height()};
 }
 
-// The rows of a main window that are not its central widget: the menu bar
-// that sits inside the window on X11 (none when the desktop shows it apart).
+// The rows of a main window above its picture: the menu bar that sits
+// inside the window on X11 (hidden when the desktop shows it apart). Its own
+// height, not the central widget's: that lags while a new minimum is laid out.
 int sizerChromeHeight(const QWidget& window) {
     const auto* main = qobject_cast<const QMainWindow*>(&window);
-    const QWidget* central = main ? main->centralWidget() : nullptr;
-    if (!central) return 0;
-    return std::max(0, window.height() - central->height());
+    const QWidget* bar = main ? main->menuWidget() : nullptr;
+    return bar && bar->isVisible() ? bar->height() : 0;
 }
 
 }  // namespace
