@@ -66,6 +66,7 @@ SceneCamera::SceneCamera(Executor& main, std::shared_ptr<const ScenePanorama> sc
       route_(options.route),
       pacedFrames_(options.pacedFrames),
       tone_(options.tone),
+      swellingTone_(options.swellingTone),
       stopCompletes_(options.stopCompletes),
       moveDegreesPerSecond_(options.moveDegreesPerSecond),
       lens_(scene_->lens(options.limits)),
@@ -206,12 +207,12 @@ void SceneCamera::deliverSoundNow() {
         first = toneFrames_;
         toneFrames_ += frames;
     }
-    const AudioChunk chunk = toneChunk(first, static_cast<size_t>(frames), pts);
+    const AudioChunk chunk = toneChunk(first, static_cast<size_t>(frames), pts, swellingTone_);
     levelDb_.store(meanPowerDb(chunk.f32()));
     callOnAudioSample(chunk);
 }
 
-AudioChunk SceneCamera::toneChunk(uint64_t first, size_t frames, TimePoint pts) {
+AudioChunk SceneCamera::toneChunk(uint64_t first, size_t frames, TimePoint pts, bool swelling) {
     constexpr double kTwoPi = 2 * std::numbers::pi;
     const uint64_t swellFrames = soundFramesIn(kSwellPeriod);
     WritableAudioChunk chunk = WritableAudioChunk::allocate(SampleFormat::f32, kToneSampleRate, 2, frames);
@@ -221,9 +222,8 @@ AudioChunk SceneCamera::toneChunk(uint64_t first, size_t frames, TimePoint pts) 
         // phases are taken modulo those and stay exact however long it runs.
         const uint64_t n = first + i;
         const double tone = std::sin(kTwoPi * kToneHz * static_cast<double>(n % kToneSampleRate) / kToneSampleRate);
-        const double swell =
-            kSwellFloor + (1 - kSwellFloor) * 0.5 *
-                              (1 - std::cos(kTwoPi * static_cast<double>(n % swellFrames) / static_cast<double>(swellFrames)));
+        const double phase = swelling ? static_cast<double>(n % swellFrames) / static_cast<double>(swellFrames) : 0.25;
+        const double swell = kSwellFloor + (1 - kSwellFloor) * 0.5 * (1 - std::cos(kTwoPi * phase));
         const auto value = static_cast<float>(kToneAmplitude * swell * tone);
         samples[2 * i] = value;
         samples[2 * i + 1] = value;

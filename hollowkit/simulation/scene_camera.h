@@ -81,6 +81,9 @@ public:
         LensPose start;
         // The USB route's microphone and its tone.
         bool tone = true;
+        // Off: the tone holds half its swell, so a level meter stands still
+        // (pictures that must not change between two takes).
+        bool swellingTone = true;
         // Off: a camera that hangs while stopping; stop() ends the frames
         // but never reports `stopped` nor calls its completion.
         bool stopCompletes = true;
@@ -144,7 +147,7 @@ private:
     void startThreads();
     void stopThreads();
     // `frames` frames of the tone from its sample `first` on.
-    static AudioChunk toneChunk(uint64_t first, size_t frames, TimePoint pts);
+    static AudioChunk toneChunk(uint64_t first, size_t frames, TimePoint pts, bool swelling);
 
     Executor& main_;
     const Clock& clock_;
@@ -152,6 +155,7 @@ private:
     const Route route_;
     const bool pacedFrames_;
     const bool tone_;
+    const bool swellingTone_;
     const bool stopCompletes_;
     const double moveDegreesPerSecond_;
     const VirtualLens lens_;

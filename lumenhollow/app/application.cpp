@@ -75,11 +75,26 @@ private:
     std::jthread thread_;  // last: joined first
 };
 
+// The disk's free space, or one figure in its place.
+class ShownDiskSpace final : public DiskSpace {
+public:
+    explicit ShownDiskSpace(std::optional<uint64_t> shown) : shown_(shown) {}
+    std::optional<uint64_t> availableBytes(const std::filesystem::path& folder) const override {
+        return shown_ ? shown_ : disk_.availableBytes(folder);
+    }
+
+private:
+    const std::optional<uint64_t> shown_;
+    StatvfsDiskSpace disk_;
+};
+
 // Everything the running application holds, made in dependency order and
 // torn down in reverse.
 struct Parts {
     explicit Parts(const ApplicationOptions& options)
-        : filePicker([this] { return fileDialogParent(); }, QtFilePicker::Options{options.desktopFileDialogs}),
+        : main(options.stoppedWallTime),
+          disk(options.shownFreeBytes),
+          filePicker([this] { return fileDialogParent(); }, QtFilePicker::Options{options.desktopFileDialogs}),
           cameras(options.makeCameras(main)),
           lifecycle(main, lifecycleHooks()) {
         CameraModelServices services{main,    settings, secrets, random, disk, *cameras, lifecycle, desktop, feed,
@@ -110,6 +125,8 @@ struct Parts {
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
             // Each window carries the menu bar and with it the commands' keys.
             window->setMenuBar(new CameraMenuBar(*modelSignals, *updater, window));
+            // The bar sits above the picture, which keeps its first size.
+            window->resizeToDefault();
             // The window ends when it is closed: what that means is the close policy's.
             QObject::connect(window, &QObject::destroyed, opener.get(), [this] {
                 if (!tearingDown) lifecycle.mainWindowClosed();
@@ -186,7 +203,7 @@ struct Parts {
     JsonSettingsStore settings{JsonSettingsStore::defaultPath()};
     LibsecretStore secrets;
     GetrandomSecureRandom random;
-    StatvfsDiskSpace disk;
+    ShownDiskSpace disk;
     FreedesktopDesktop desktop;
     FreedesktopPowerAssertion power;
     // The displays, screen capture and sound inputs of this desktop (the

@@ -7,8 +7,10 @@
 // and its camera, started once; the event loop; and a teardown that cannot
 // hold the process past its end.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "hollowkit/base/executor.h"
 #include "lumenhollow/model/camera_factory.h"
@@ -43,6 +45,11 @@ struct ApplicationOptions {
     std::function<void(RunningApplication& app)> started;
     // False: Qt's own file dialogs, never the desktop's (scripted runs).
     bool desktopFileDialogs = true;
+    // Scripted runs whose pictures must not change with the hour or the
+    // machine: a calendar time that stands still (QtMainExecutor), and the
+    // free space shown instead of the disk's.
+    std::optional<hollowkit::WallTime> stoppedWallTime;
+    std::optional<uint64_t> shownFreeBytes;
 };
 
 // Names `app` and gives it the one look (the kit's style, palette and type)

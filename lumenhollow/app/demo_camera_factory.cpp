@@ -6,7 +6,10 @@
 namespace lumenhollow {
 
 DemoCameraFactory::DemoCameraFactory(hollowkit::MainExecutor& main, Options options)
-    : main_(main), stopCompletes_(options.stopCompletes), scene_(hollowkit::ScenePanorama::build(options.scene)) {
+    : main_(main),
+      stopCompletes_(options.stopCompletes),
+      swellingTone_(options.swellingTone),
+      scene_(hollowkit::ScenePanorama::build(options.scene)) {
     // An unreadable photograph is left out of the scene; say which.
     const std::vector<std::string>& hung = scene_->hungPictures();
     for (const auto& picture : options.scene.pictures) {
@@ -23,6 +26,7 @@ std::shared_ptr<hollowkit::PocketCamera> DemoCameraFactory::makeCamera(Connectio
     // Scenes and recentring turn visibly, as a gimbal does.
     options.moveDegreesPerSecond = 60;
     options.stopCompletes = stopCompletes_;
+    options.swellingTone = swellingTone_;
     auto camera = std::make_shared<hollowkit::SceneCamera>(main_, scene_, options);
     latest_ = camera;
     return camera;

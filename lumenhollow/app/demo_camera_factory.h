@@ -24,6 +24,8 @@ public:
         hollowkit::ScenePanorama::Options scene;
         // Off: cameras that never finish stopping.
         bool stopCompletes = true;
+        // Off: the microphone's tone holds one loudness.
+        bool swellingTone = true;
     };
 
     DemoCameraFactory(hollowkit::MainExecutor& main, Options options);
@@ -41,6 +43,7 @@ public:
 private:
     hollowkit::MainExecutor& main_;
     const bool stopCompletes_;
+    const bool swellingTone_;
     std::shared_ptr<const hollowkit::ScenePanorama> scene_;
     std::vector<std::string> missing_;
     std::weak_ptr<hollowkit::SceneCamera> latest_;

@@ -14,6 +14,12 @@
 //                                   pose: "sample <n> pan <deg> tilt <deg> zoom <%>"
 //   LUMENHOLLOW_DEMO_STATE_FILE=<file> rewrites <file> every 100 ms with what
 //                                   the application shows (run_report.h)
+//   LUMENHOLLOW_DEMO_FROZEN=1       a picture that stands still, for reference
+//                                   pictures of the running program: the kit's
+//                                   animations off, a calendar time that stands
+//                                   still (a recording's time stays 00:00), a
+//                                   steady microphone tone and a fixed free-space
+//                                   figure
 
 #include <unistd.h>
 
@@ -30,8 +36,13 @@
 #include "lumenhollow/app/demo_tour.h"
 #include "lumenhollow/app/run_report.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/motion.h"
 
 namespace {
+
+// The frozen run's calendar time (2026-03-02 10:00 UTC) and free space.
+constexpr std::chrono::seconds kFrozenWallTime{1772445600};
+constexpr uint64_t kFrozenFreeBytes = 128'400'000'000;
 
 // Replaces `path` with one line of the pose; the rename means a reader never
 // sees half a line.
@@ -50,6 +61,7 @@ int main(int argc, char** argv) {
     const bool reopen = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();
     const std::optional<std::string> poseFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
     const std::optional<std::string> stateFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
+    const bool frozen = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_FROZEN") == std::optional<std::string>("1");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -64,9 +76,15 @@ int main(int argc, char** argv) {
     };
 
     lumenhollow::ApplicationOptions options;
+    if (frozen) {
+        lumenhollow::ui::setAnimationsEnabled(false);
+        options.stoppedWallTime = hollowkit::WallTime(kFrozenWallTime);
+        options.shownFreeBytes = kFrozenFreeBytes;
+    }
     options.makeCameras = [&](hollowkit::MainExecutor& main) -> std::unique_ptr<lumenhollow::CameraFactory> {
         lumenhollow::DemoCameraFactory::Options cameraOptions;
         cameraOptions.stopCompletes = !stopNever;
+        cameraOptions.swellingTone = !frozen;
         auto made = std::make_unique<lumenhollow::DemoCameraFactory>(main, cameraOptions);
         for (const auto& missing : made->missingPictures()) {
             std::fprintf(stderr,

@@ -18,10 +18,22 @@ std::chrono::milliseconds toTimerMilliseconds(hollowkit::Duration duration) {
     return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(duration));
 }
 
+// The system's monotonic time with a calendar that stands still.
+class StoppedWallClock final : public hollowkit::Clock {
+public:
+    explicit StoppedWallClock(hollowkit::WallTime at) : at_(at) {}
+    hollowkit::TimePoint now() const override { return hollowkit::Clock::system().now(); }
+    hollowkit::WallTime wallNow() const override { return at_; }
+
+private:
+    const hollowkit::WallTime at_;
+};
+
 }  // namespace
 
-QtMainExecutor::QtMainExecutor()
-    : context_(std::make_unique<QObject>()), timer_(new QTimer(context_.get())), thread_(QThread::currentThread()) {
+QtMainExecutor::QtMainExecutor(std::optional<hollowkit::WallTime> stoppedWallTime)
+    : clock_(stoppedWallTime ? std::make_unique<StoppedWallClock>(*stoppedWallTime) : nullptr),
+      context_(std::make_unique<QObject>()), timer_(new QTimer(context_.get())), thread_(QThread::currentThread()) {
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setSingleShot(true);
     QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] { runDue(); });
@@ -123,7 +135,7 @@ bool QtMainExecutor::isCurrent() const {
 }
 
 const hollowkit::Clock& QtMainExecutor::clock() const {
-    return hollowkit::Clock::system();
+    return clock_ ? *clock_ : hollowkit::Clock::system();
 }
 
 size_t QtMainExecutor::pendingTimers() const {

@@ -9,9 +9,13 @@
 //
 // Make it on the GUI thread once the QApplication exists, and keep it until
 // no thread posts any more; post, after, every and cancel may be called
-// from any thread. Time is the system's monotonic clock, as Qt's timers.
+// from any thread. Time is the system's monotonic clock, as Qt's timers;
+// the calendar time is the system's too, or one fixed moment for scripted
+// runs whose pictures must not change with the hour (every elapsed time
+// read against it, the record pill's among them, then stands at zero).
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -27,7 +31,7 @@ namespace lumenhollow {
 
 class QtMainExecutor final : public hollowkit::Executor {
 public:
-    QtMainExecutor();
+    explicit QtMainExecutor(std::optional<hollowkit::WallTime> stoppedWallTime = std::nullopt);
     ~QtMainExecutor() override;
     QtMainExecutor(const QtMainExecutor&) = delete;
     QtMainExecutor& operator=(const QtMainExecutor&) = delete;
@@ -58,6 +62,7 @@ private:
     // GUI thread: runs every task due by now, earliest first.
     void runDue();
 
+    std::unique_ptr<hollowkit::Clock> clock_;
     std::unique_ptr<QObject> context_;  // lives on the GUI thread
     QTimer* timer_;                     // a child of context_
     QThread* const thread_;

@@ -24,6 +24,18 @@ using namespace std::chrono_literals;
 
 using test::spinUntil;
 
+TEST(QtMainExecutorTest, AStoppedCalendarStandsStillWhileTheTimersClockRuns) {
+    const hollowkit::WallTime stopped{std::chrono::seconds(1772445600)};
+    QtMainExecutor main(stopped);
+    const hollowkit::TimePoint before = main.clock().now();
+    std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(main.clock().wallNow(), stopped);
+    EXPECT_GT(main.clock().now(), before) << "the timers still run on the monotonic clock";
+    QtMainExecutor running;
+    EXPECT_GT(running.clock().wallNow(), stopped - std::chrono::hours(24 * 365 * 10)) << "the system's calendar";
+    EXPECT_NE(running.clock().wallNow(), stopped);
+}
+
 TEST(QtMainExecutorTest, TasksPostedFromAnyThreadRunOnTheGuiThreadInTheirOrder) {
     QtMainExecutor main;
     std::vector<int> order;

@@ -3,7 +3,7 @@
 # keep its picture flowing, so these leave that run.
 set_tests_properties(
     DemoProcessTest.EachQuitSignalEndsItThroughTheOrderlyQuitWithStatusZero
-    DemoProcessTest.ItsWindowOpensAt1152By648
+    DemoProcessTest.ItsPictureOpensAt1152By648UnderTheMenuBar
     DemoProcessTest.QuitAndReopenStartsExactlyOneNewProcess
     DemoProcessTest.KeysDragsAndTheWheelOnThePictureTurnAndZoomTheCamera
     PROPERTIES LABELS "app;slow")

@@ -103,7 +103,12 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
     : desktop_(desktop), stateFile_(desktop.home() / (name + ".state")), logFile_(desktop.home() / (name + ".log")) {
     std::vector<std::string> environment = desktop.environment();
     environment.push_back("LUMENHOLLOW_DEMO_STATE_FILE=" + stateFile_.string());
-    for (const auto& entry : extra) environment.push_back(entry);
+    // An extra entry replaces the desktop's of its name: the first one found wins.
+    for (const auto& entry : extra) {
+        const std::string key = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment, [&key](const std::string& had) { return had.rfind(key, 0) == 0; });
+        environment.push_back(entry);
+    }
     std::vector<char*> envp;
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);

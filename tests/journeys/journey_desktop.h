@@ -92,7 +92,8 @@ struct JourneyLimit {
 
 class JourneyApp {
 public:
-    // Starts `program` on `desktop` with `extra` environment entries and
+    // Starts `program` on `desktop` with `extra` environment entries (each
+    // replacing the desktop's of its name) and
     // `limits`. Its state report goes to <home>/<name>.state, its output to
     // <home>/<name>.log.
     JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,

@@ -47,7 +47,8 @@ constexpr int kClickY = kHeight / 2;
 // Encoding and 4:2:0 blur edges.
 constexpr int kColourTolerance = 40;
 
-// Where the controls sit in the 1152x648 window and in the 360-wide panel
+// Where the controls sit in the window (a 1152x648 picture under the menu
+// bar, the bar's rows included) and in the 360-wide panel
 // (tests/ui/golden/window-usb.png, panel-screen-circle.png).
 constexpr int kRecordX = 549;
 constexpr int kWindowWidth = 1152;
@@ -55,7 +56,7 @@ constexpr int kScreenButtonX = 636;
 // With the screen on, the record control carries a "SCREEN" tag and the
 // button moves right.
 constexpr int kScreenButtonOnX = 672;
-constexpr int kCaptureRowY = 549;
+constexpr int kCaptureRowY = 570;
 constexpr int kPanelWidth = 360;
 constexpr int kSwitchX = 325;
 constexpr int kSwitchY = 35;

@@ -38,12 +38,12 @@
 namespace lumenhollow::journey {
 namespace {
 
-// Where the controls sit in the 1152x648 window over Wi-Fi, its menu bar
-// included.
+// Where the controls sit in the window over Wi-Fi (a 1152x648 picture
+// under the menu bar), the bar's rows included.
 constexpr int kCameraSettingsPillX = 682;
-constexpr int kBottomBarY = 611;
+constexpr int kBottomBarY = 632;
 constexpr int kRecordPillX = 549;
-constexpr int kRecordPillY = 549;
+constexpr int kRecordPillY = 570;
 constexpr int kGearX = 1124;
 constexpr int kGearY = 41;
 // The camera settings popover is its panel's width; its EV "+" sits 33 px
@@ -56,16 +56,16 @@ constexpr const char* kCameraLostNotice = "The camera was disconnected: recordin
 // The picture's area of the window, clear of the bars, and the middle of
 // it where an overlay puts its title and words.
 constexpr int kPictureArea[] = {100, 80, 950, 380};
-constexpr int kOverlayWords[] = {470, 260, 212, 110};
+constexpr int kOverlayWords[] = {470, 270, 212, 110};
 // The camera-off panel's "Use USB-C Instead" pill, centred under its words.
 constexpr int kCameraOffUseUSBX = 575;
-constexpr int kCameraOffUseUSBY = 410;
+constexpr int kCameraOffUseUSBY = 420;
 // The failed connecting panel's pills, centred under its words: "Use USB-C
 // Instead" in the USB hint, then "Reconnect" below it.
 constexpr int kFailedUseUSBX = 575;
-constexpr int kFailedUseUSBY = 379;
+constexpr int kFailedUseUSBY = 389;
 constexpr int kFailedReconnectX = 575;
-constexpr int kFailedReconnectY = 423;
+constexpr int kFailedReconnectY = 433;
 // What the application says when the camera will not leave another network.
 constexpr const char* kStillOnAnotherNetwork =
     "The camera is still on another Wi-Fi network. Turn it off and on, then reconnect.";

@@ -307,6 +307,27 @@ TEST(SceneCameraTest, TheUsbRoutesToneIsOneUnbrokenSwellingSignal) {
     EXPECT_EQ(camera.microphones(), std::vector<MicrophoneOption>{*camera.activeMicrophone()});
 }
 
+// A tone that does not swell holds one loudness, so a level meter showing
+// it stands still: half the swell's range, every 20 ms chunk alike.
+TEST(SceneCameraTest, ASteadyToneHoldsOneLevel) {
+    ManualExecutor main;
+    SceneCamera::Options options = manualOptions(Route::usb);
+    options.swellingTone = false;
+    SceneCamera camera(main, bareScene(), options);
+    camera.start();
+    std::vector<float> levels;
+    for (int i = 0; i < 150; ++i) {
+        main.manualClock().advance(std::chrono::milliseconds(20));
+        camera.deliverSoundNow();
+        if (const auto level = camera.audioLevel()) levels.push_back(*level);
+    }
+    ASSERT_FALSE(levels.empty());
+    const auto [quietest, loudest] = std::ranges::minmax(levels);
+    EXPECT_LT(loudest - quietest, 0.5) << "over three seconds, more than one swell";
+    // 0.55 of the loudest: about 5 dB below it.
+    EXPECT_NEAR(loudest, -23.0 + 20 * std::log10(0.55), 0.7);
+}
+
 // A sound thread held up for seconds delivers the last quarter second, not
 // the whole wait at once; the chunks go on from there.
 TEST(SceneCameraTest, AStalledSoundSkipsToTheLastQuarterSecond) {

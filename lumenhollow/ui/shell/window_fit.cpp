@@ -39,28 +39,43 @@ bool fitKeepsWidth(const FitRect& frame, const std::optional<FitSize>& before) {
     return widthChange > heightChange;
 }
 
+// The part of `rect` under `chrome` rows (negative: the whole back).
+FitRect fitBelowChrome(FitRect rect, int chrome) {
+    rect.y += chrome;
+    rect.height -= chrome;
+    return rect;
+}
+
 }  // namespace
 
 FitDecision computeFit(const FitInputs& in) {
     FitDecision decision;
     decision.memory = in.memory;
+    // Everything below works on the picture's part of the window, so the
+    // picture, not the window with its menu bar, takes the aspect.
+    const int chrome = std::max(0, in.chromeHeight);
+    const FitRect frame = fitBelowChrome(in.frame, chrome);
     // Written so a NaN aspect stops here too.
-    if (in.fullScreen || in.maximized || in.frame.height <= 0 || !(in.aspect > 0)) {
+    if (in.fullScreen || in.maximized || frame.height <= 0 || !(in.aspect > 0)) {
         decision.skipped = true;
         decision.frame = in.frame;
         return decision;
     }
-    const FitRect& frame = in.frame;
     const double aspect = in.aspect;
     const bool wasPortrait = in.memory.portrait.value_or(frame.height > frame.width);
     const bool portrait = fitIsPortrait(aspect);
     const bool changed = portrait != wasPortrait;
-    const FitRect area = (in.area.width > 0 && in.area.height > 0) ? in.area : frame;
+    const FitRect area =
+        (in.area.width > 0 && in.area.height > chrome) ? fitBelowChrome(in.area, chrome) : frame;
+    std::optional<FitSize> resizedFrom = in.resizedFrom;
+    if (resizedFrom) resizedFrom->height -= chrome;
+    std::optional<FitAnchor> anchor = in.memory.anchor;
+    if (anchor) anchor->y += chrome;
     const std::optional<FitSize>& saved = portrait ? in.memory.portraitSize : in.memory.landscapeSize;
 
     int width = 0;
     int height = 0;
-    if (!changed && fitKeepsWidth(frame, in.resizedFrom)) {
+    if (!changed && fitKeepsWidth(frame, resizedFrom)) {
         width = frame.width;
         height = fitRound(width / aspect);
     } else {
@@ -68,7 +83,7 @@ FitDecision computeFit(const FitInputs& in) {
         if (changed && saved) {
             target = saved->height;
         } else if (changed && portrait) {
-            const double minimum = std::max(in.contentMinimumHeight, kFitPortraitMinimumHeight);
+            const double minimum = std::max(in.contentMinimumHeight - chrome, kFitPortraitMinimumHeight);
             target = std::min(std::max(kFitPortraitAreaShare * area.height, minimum), double(area.height));
         } else if (changed) {
             target = std::min(kFitLandscapeAreaShare * area.width, double(kFitLandscapeMaximumWidth)) / aspect;
@@ -87,7 +102,7 @@ FitDecision computeFit(const FitInputs& in) {
         height = area.height;
     }
 
-    const FitAnchor reference = in.memory.anchor.value_or(fitTopCentre(frame));
+    const FitAnchor reference = anchor.value_or(fitTopCentre(frame));
     int x = changed ? fitRound(reference.x - width / 2.0) : frame.x;
     int y = changed ? reference.y : frame.y;
     // The maximum first, then the minimum: a window as wide as the area sits
@@ -95,10 +110,13 @@ FitDecision computeFit(const FitInputs& in) {
     x = std::min(area.right() - width, std::max(x, area.x));
     y = std::min(area.bottom() - height, std::max(y, area.y));
 
-    decision.frame = FitRect{x, y, width, height};
+    const FitRect picture{x, y, width, height};
+    decision.frame = fitBelowChrome(picture, -chrome);
     decision.memory.portrait = portrait;
     (portrait ? decision.memory.portraitSize : decision.memory.landscapeSize) = FitSize{width, height};
-    decision.memory.anchor = fitKeptAnchor(decision.frame, reference);
+    FitAnchor kept = fitKeptAnchor(picture, reference);
+    kept.y -= chrome;
+    decision.memory.anchor = kept;
     // Within a pixel is left alone, so the window's own notices of a fit do
     // not start another.
     decision.apply = std::abs(width - frame.width) > 1 || std::abs(height - frame.height) > 1 || x != frame.x ||

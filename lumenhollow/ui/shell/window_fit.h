@@ -1,10 +1,14 @@
 #pragma once
 
-// computeFit: where the main window goes so that its content keeps the
-// picture's shape, as a plain function of the window's rectangle, the usable
-// area of its screen, the picture's aspect and what earlier fits remembered.
-// Integer screen pixels, y down (the anchor is the top centre). No Qt, so
-// every rule is tested alone; WindowSizer feeds it from the real window.
+// computeFit: where the main window goes so that the part of it under its
+// menu bar keeps the picture's shape, as a plain function of the window's
+// rectangle, the usable area of its screen, the picture's aspect, the rows
+// the menu bar takes and what earlier fits remembered. The sizes and rules
+// (the 747 portrait minimum, the 1152 landscape width) are the picture's;
+// the bar comes on top, so the picture fills its part edge to edge.
+// Integer screen pixels, y down (the anchor is the window's top centre).
+// No Qt, so every rule is tested alone; WindowSizer feeds it from the real
+// window.
 
 #include <optional>
 
@@ -39,7 +43,8 @@ struct FitAnchor {
 // What one fit hands to the next.
 struct FitMemory {
     std::optional<bool> portrait;              // the orientation of the last fit
-    std::optional<FitSize> landscapeSize;      // the last size set per orientation
+    // The last picture size (the window below its bar) set per orientation.
+    std::optional<FitSize> landscapeSize;
     std::optional<FitSize> portraitSize;
     std::optional<FitAnchor> anchor;
 
@@ -47,10 +52,12 @@ struct FitMemory {
 };
 
 struct FitInputs {
-    FitRect frame;  // the window's content rectangle now
+    FitRect frame;  // the window's content rectangle now, menu bar included
     FitRect area;   // where the content may go; empty: the frame itself
     double aspect = 0;  // picture width over height
-    int contentMinimumHeight = 0;
+    // The rows of the frame above (or below) the picture: the menu bar.
+    int chromeHeight = 0;
+    int contentMinimumHeight = 0;  // the window's, menu bar included
     bool fullScreen = false;
     bool maximized = false;
     // Set when the user has just finished resizing: the size before it.
@@ -60,7 +67,7 @@ struct FitInputs {
 
 struct FitDecision {
     bool skipped = false;  // nothing to do: the frame and the memory stay
-    FitRect frame;         // the new content rectangle
+    FitRect frame;         // the new content rectangle, menu bar included
     bool apply = false;    // false: within a pixel of the current size, same place
     FitMemory memory;
 

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMainWindow>
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
@@ -16,6 +17,15 @@ namespace {
 
 FitRect sizerFitRect(const QRect& rect) {
     return FitRect{rect.x(), rect.y(), rect.width(), rect.height()};
+}
+
+// The rows of a main window above its picture: the menu bar that sits
+// inside the window on X11 (hidden when the desktop shows it apart). Its own
+// height, not the central widget's: that lags while a new minimum is laid out.
+int sizerChromeHeight(const QWidget& window) {
+    const auto* main = qobject_cast<const QMainWindow*>(&window);
+    const QWidget* bar = main ? main->menuWidget() : nullptr;
+    return bar && bar->isVisible() ? bar->height() : 0;
 }
 
 }  // namespace
@@ -70,6 +80,7 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
     inputs.frame = sizerFitRect(window->geometry());
     inputs.area = sizerFitRect(contentArea(*window));
     inputs.aspect = model_.model().previewAspect();
+    inputs.chromeHeight = sizerChromeHeight(*window);
     inputs.contentMinimumHeight = std::max(window->minimumHeight(), window->minimumSizeHint().height());
     inputs.fullScreen = window->isFullScreen();
     inputs.maximized = window->isMaximized();

@@ -1,6 +1,7 @@
 #include "lumenhollow/ui/window/main_window.h"
 
 #include <QEvent>
+#include <QMenuBar>
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/panels/microphone_control.h"
@@ -74,7 +75,7 @@ MainWindow::MainWindow(ModelSignals& model, VideoFeed& feed, QWidget* parent)
         layoutLayers();
     });
     updateMinimumSize();
-    resize(kDefaultWidth, kDefaultHeight);
+    resizeToDefault();
     // The window's own controls stay usable over a panel, and a sheet over all.
     chrome_->raise();
     sheets_->raise();
@@ -156,6 +157,13 @@ void MainWindow::layoutLayers() {
     chrome_->setGeometry(surface_->rect());
     previewOverlays_->layout();
     if (sheets_->isVisible()) sheets_->setGeometry(surface_->rect());
+}
+
+void MainWindow::resizeToDefault() {
+    const auto* bar = qobject_cast<const QMenuBar*>(menuWidget());
+    // A menu bar the desktop shows apart from the window takes no rows.
+    const int barHeight = bar && !bar->isNativeMenuBar() ? bar->sizeHint().height() : 0;
+    resize(kDefaultWidth, kDefaultHeight + barHeight);
 }
 
 void MainWindow::updateMinimumSize() {

@@ -68,6 +68,10 @@ public:
 
     WidthClasses widthClasses() const;
     RectF pictureRect() const;
+    // The first size: the picture's part kDefaultWidth x kDefaultHeight, a
+    // menu bar that sits in the window on top of it. Again after a menu bar
+    // comes.
+    void resizeToDefault();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

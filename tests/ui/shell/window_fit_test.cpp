@@ -186,6 +186,64 @@ TEST(WindowFitTest, WithoutAUserResizeTheHeightDecides) {
     EXPECT_EQ(decision.frame, (FitRect{50, 60, 1152, 648})) << describe(decision.frame);
 }
 
+TEST(WindowFitTest, AMenuBarInTheWindowComesOnTopOfThePicturesShape) {
+    // A 19-row menu bar above the picture: the part below it takes the
+    // aspect and the picture's sizes, the window is that much taller.
+    constexpr int kBar = 19;
+    struct Case {
+        const char* name;
+        FitInputs inputs;
+        FitRect expected;  // the window, bar included
+        FitSize picture;   // what the next fit remembers
+    };
+    auto withBar = [](FitInputs inputs, int contentMinimumHeight = 0) {
+        inputs.chromeHeight = kBar;
+        inputs.contentMinimumHeight = contentMinimumHeight;
+        return inputs;
+    };
+    FitMemory landscapeAt756{false, FitSize{1152, 648}, std::nullopt, FitAnchor{756, 40}};
+    const std::vector<Case> cases{
+        {"the first window: 1152 wide, 648 under the bar", withBar(fitOf({180, 40, 1152, 667}, kLaptop, kWide)),
+         {180, 40, 1152, 667}, {1152, 648}},
+        {"a window 16:9 as a whole has bars beside its picture: it narrows",
+         withBar(fitOf({180, 40, 1152, 648}, kLaptop, kWide)), {180, 40, 1118, 648}, {1118, 629}},
+        {"the smallest landscape picture under the bar: 428 high, 16:9 of it is within a pixel",
+         withBar(fitOf({0, 0, 760, 447}, kLaptop, kWide)), {0, 0, 761, 447}, {761, 428}},
+        {"turning portrait: 0.86 of the area under the bar, top kept",
+         withBar(fitOf({180, 40, 1152, 667}, kLaptop, kTall, 0, landscapeAt756)), {533, 40, 447, 815}, {447, 796}},
+        {"the portrait minimum is the picture's, the window's minimum holds the bar",
+         withBar(fitOf({0, 0, 1152, 667}, {0, 0, 1280, 800}, kTall), 747 + kBar), {366, 0, 420, 766}, {420, 747}},
+        {"a tall window hangs off the area's bottom: the picture and the bar fit inside",
+         withBar(fitOf({0, 0, 1400, 900}, kLaptop, kWide)), {0, 0, 1512, 870}, {1512, 851}},
+        {"a user widening from the side: the picture keeps the width",
+         [&] {
+             FitInputs in = withBar(fitOf({50, 60, 1400, 667}, kLaptop, kWide));
+             in.resizedFrom = FitSize{1152, 667};
+             return in;
+         }(),
+         {50, 60, 1400, 807}, {1400, 788}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FitDecision decision = computeFit(c.inputs);
+        ASSERT_FALSE(decision.skipped);
+        EXPECT_EQ(decision.frame, c.expected) << describe(decision.frame);
+        const std::optional<FitSize>& saved =
+            c.inputs.aspect < 1 ? decision.memory.portraitSize : decision.memory.landscapeSize;
+        EXPECT_EQ(saved, c.picture);
+        // The anchor is the window's top centre, bar included.
+        ASSERT_TRUE(decision.memory.anchor.has_value());
+        EXPECT_EQ(decision.memory.anchor->y, c.expected.y);
+        EXPECT_NEAR(decision.memory.anchor->x, c.expected.x + c.expected.width / 2.0, 0.5);
+    }
+}
+
+TEST(WindowFitTest, AWindowNoTallerThanItsMenuBarIsLeftAlone) {
+    FitInputs inputs = fitOf({0, 0, 1152, 19}, kLaptop, kWide);
+    inputs.chromeHeight = 19;
+    EXPECT_TRUE(computeFit(inputs).skipped);
+}
+
 TEST(WindowFitTest, TurningBackRestoresTheSizeEachOrientationHadLast) {
     // Each step either turns the picture (a settled aspect) or is the user
     // resizing to a size; the window then takes each applied fit.

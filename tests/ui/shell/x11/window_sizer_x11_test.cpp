@@ -3,11 +3,13 @@
 // picture settles, the X server's own window takes the portrait size.
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -15,6 +17,7 @@
 #include "hollowkit/testing/xvfb_server.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
+#include "lumenhollow/ui/window/main_window.h"
 
 namespace lumenhollow {
 namespace {
@@ -78,6 +81,42 @@ TEST_F(WindowSizerX11Test, TheRealWindowTakesThePortraitSizeWhenAPortraitPicture
     EXPECT_EQ(h.window->geometry().size(), QSize(457, 812));
     // Inside the screen, top edge kept (the window starts at the top).
     EXPECT_GE(h.window->geometry().top(), 0);
+    EXPECT_LE(h.window->geometry().bottom(), 943);
+}
+
+TEST_F(WindowSizerX11Test, WithAMenuBarInTheWindowThePictureBelowItTakesTheShape) {
+    harness_ = std::make_unique<test::WindowHarness>();
+    test::WindowHarness& h = *harness_;
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    WindowSizer sizer(*h.modelSignals, h.main, {});
+    attachSizerOnActivation(sizer);
+    h.window = std::make_unique<MainWindow>(*h.modelSignals, *h.feed);
+    auto* bar = new QMenuBar(h.window.get());
+    bar->addMenu("Camera");
+    h.window->setMenuBar(bar);
+    h.window->resizeToDefault();
+    h.window->show();
+    h.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.window.get(), 5000));
+    h.main.runUntilIdle();
+    ASSERT_EQ(sizer.window(), h.window.get());
+    const int barHeight = bar->height();
+    ASSERT_GT(barHeight, 0);
+    // The first size: the picture's part 1152 x 648, the bar above it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return h.surface().size() == QSize(1152, 648); }, 10000)) << h.surface().size().width() << "x" << h.surface().size().height();
+
+    h.emit(CameraEvent::stats(picture(1080, 1920)));
+    h.main.advanceSeconds(3.5);
+    h.main.runUntilIdle();
+    // Portrait: 0.86 of the screen below the bar, the picture 9:16 to the pixel.
+    const auto portrait = [&] {
+        const QSize shown = h.surface().size();
+        return shown.height() > shown.width() && std::abs(shown.width() * 16 - shown.height() * 9) <= 16;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(portrait, 10000)) << h.surface().size().width() << "x" << h.surface().size().height()
+        << " window " << h.window->width() << "x" << h.window->height() << " saved "
+        << (sizer.memory().portraitSize ? sizer.memory().portraitSize->height : -1) << " bar " << barHeight;
+    EXPECT_EQ(h.window->height(), h.surface().height() + barHeight);
     EXPECT_LE(h.window->geometry().bottom(), 943);
 }
 
