@@ -89,12 +89,14 @@ Result<void, std::string> PrivatePulseServer::start(Options options) {
     const std::string script = folder_ + "/server.pa";
     {
         std::ofstream out(script);
+        // The tone's source carries a desktop microphone's name, as the
+        // pictures taken of the running program show it.
         out << "load-module module-null-sink sink_name=" << kNullSink << " rate=" << options.sampleRate
             << " channels=1\n"
             << "load-module module-sine sink=" << kNullSink << " frequency=" << options.sineFrequencyHz
             << " rate=" << options.sampleRate << "\n"
             << "load-module module-remap-source source_name=" << kToneSource << " master=" << kNullSinkMonitor
-            << " channels=1\n"
+            << " channels=1 source_properties='device.description=\"Built-in Microphone\"'\n"
             << "load-module module-sine-source source_name=" << kSineSource
             << " frequency=" << options.sineFrequencyHz << " rate=" << options.sampleRate << "\n"
             << "set-default-source " << kToneSource << "\n"
