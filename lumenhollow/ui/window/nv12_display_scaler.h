@@ -7,8 +7,9 @@
 // pixel is skipped (no shimmer). Colours are BT.709, limited range, in the
 // same fixed point as the library's conversion.
 //
-// The loops are plain C++ the compiler turns into vector code; a copy built
-// for AVX2 is chosen at run time where the processor has it. The scaler keeps
+// The scaling loops are plain C++ the compiler turns into vector code, the
+// colour conversion AVX2 intrinsics; the AVX2 copy is chosen at run time
+// where the processor has it, a plain one with the same results elsewhere. The scaler keeps
 // its position tables and row scratch between calls and only remakes them
 // when a size changes, so a steady stream allocates nothing. One thread at a
 // time per scaler.
@@ -37,7 +38,9 @@ struct BgraTarget {
 
 class Nv12DisplayScaler {
 public:
-    Nv12DisplayScaler() = default;
+    // `vectorUnits` false: the plain copy even where AVX2 is there (for
+    // comparing the two).
+    explicit Nv12DisplayScaler(bool vectorUnits = true) : vectorUnits_(vectorUnits) {}
     Nv12DisplayScaler(const Nv12DisplayScaler&) = delete;
     Nv12DisplayScaler& operator=(const Nv12DisplayScaler&) = delete;
 
@@ -62,21 +65,23 @@ public:
 private:
     void plan(const Nv12Planes& source, const BgraTarget& target);
 
+    const bool vectorUnits_;
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;
     int outputWidth_ = 0;
     int outputHeight_ = 0;
     Axis lumaX_, lumaY_, chromaX_, chromaY_;
-    // Per output pixel: the chroma plane's interleaved index and weight.
-    std::vector<int32_t> chromaIndex_;
-    std::vector<int32_t> chromaWeight_;
-    // Row scratch: vertically blended source rows, then block-averaged ones.
-    std::vector<uint32_t> lumaRow_;
-    std::vector<uint32_t> lumaBlocks_;
-    std::vector<uint32_t> chromaRow_;
-    std::vector<uint32_t> chromaBlocks_;
-    std::vector<int32_t> cb_;
-    std::vector<int32_t> cr_;
+    // Per output pixel: the luma weights (256 − w, w) packed as a pair.
+    std::vector<uint32_t> lumaWeights_;
+    // Row scratch: sums of blocks of rows, vertically blended source rows
+    // (samples times 128), block-averaged ones, and the chroma of a row pair.
+    std::vector<uint32_t> sums_;
+    std::vector<int16_t> lumaRow_;
+    std::vector<int16_t> lumaBlocks_;
+    std::vector<int16_t> chromaRow_;
+    std::vector<int16_t> chromaBlocks_;
+    std::vector<int16_t> cb_;
+    std::vector<int16_t> cr_;
 };
 
 }  // namespace lumenhollow
