@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 // The scaling loops are written once and compiled twice: into a function
 // built for AVX2 and into a plain one, and must be inlined into both for the
@@ -99,21 +98,25 @@ __attribute__((target("avx2"))) void convertBytesAvx2(const uint8_t* y, const in
 
 // Luma sampled across a row of 16-bit samples: each output pixel reads the
 // pair at `index` with the packed weights (256 − w, w) in one multiply-add.
+// Four neighbouring outputs never reach more than seven samples apart (the
+// step across is under two), so their pairs come out of one 16-byte load by
+// a byte shuffle made once per size (`shuffles`, 16 bytes per four pixels).
+__attribute__((target("avx2"))) inline __m256i pairsOfEight(const int16_t* row, const int32_t* index,
+                                                           const uint8_t* shuffles, int x) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + index[x]));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + index[x + 4]));
+    return _mm256_shuffle_epi8(_mm256_set_m128i(high, low),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles + 4 * x)));
+}
+
 __attribute__((target("avx2"))) void convertAcrossAvx2(const int16_t* row, const int32_t* index,
-                                                       const uint32_t* weights, const int16_t* cb, const int16_t* cr,
-                                                       int n, uint32_t* out) {
-    const auto pairAt = [&](int x) {
-        int32_t pair;
-        std::memcpy(&pair, row + index[x], sizeof pair);
-        return pair;
-    };
+                                                       const uint32_t* weights, const uint8_t* shuffles,
+                                                       const int16_t* cb, const int16_t* cr, int n, uint32_t* out) {
     const __m256i round = _mm256_set1_epi32(1 << (kAcrossShift - 1));
     int x = 0;
     for (; x + 16 <= n; x += 16) {
-        const __m256i pairs0 = _mm256_setr_epi32(pairAt(x), pairAt(x + 1), pairAt(x + 2), pairAt(x + 3), pairAt(x + 4),
-                                                 pairAt(x + 5), pairAt(x + 6), pairAt(x + 7));
-        const __m256i pairs1 = _mm256_setr_epi32(pairAt(x + 8), pairAt(x + 9), pairAt(x + 10), pairAt(x + 11),
-                                                 pairAt(x + 12), pairAt(x + 13), pairAt(x + 14), pairAt(x + 15));
+        const __m256i pairs0 = pairsOfEight(row, index, shuffles, x);
+        const __m256i pairs1 = pairsOfEight(row, index, shuffles, x + 8);
         const __m256i w0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + x));
         const __m256i w1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + x + 8));
         const __m256i y0 = _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs0, w0), round), kAcrossShift);
@@ -256,6 +259,7 @@ struct ScalerWork {
     const Nv12DisplayScaler::Axis& chromaX;
     const Nv12DisplayScaler::Axis& chromaY;
     const uint32_t* lumaWeights;
+    const uint8_t* lumaShuffles;
     uint32_t* sums;
     int16_t* lumaRow;
     int16_t* lumaBlocks;
@@ -304,7 +308,8 @@ LH_ROW_LOOP void drawScaled(const ScalerWork& w) {
         verticalPass(s.luma, s.lumaStride, s.height, w.lumaY, row, s.width, w.sums, w.lumaRow);
         const int16_t* across = acrossBlocks(w.lumaRow, s.width, 1, w.lumaX, w.lumaBlocks);
         if constexpr (kAvx2) {
-            convertAcrossAvx2(across, w.lumaX.first.data(), w.lumaWeights, w.cb, w.cr, t.width, outputRow(t, row));
+            convertAcrossAvx2(across, w.lumaX.first.data(), w.lumaWeights, w.lumaShuffles, w.cb, w.cr, t.width,
+                              outputRow(t, row));
         } else {
             convertAcrossPlain(across, w.lumaX.first.data(), w.lumaWeights, w.cb, w.cr, t.width, outputRow(t, row));
         }
@@ -371,11 +376,25 @@ void Nv12DisplayScaler::plan(const Nv12Planes& source, const BgraTarget& target)
         const auto w = static_cast<uint32_t>(lumaX_.weight[x]);
         lumaWeights_[x] = (kWeightOne - w) | w << 16;
     }
-    // One spare sample (pair) past the end: the edge's bilinear neighbour.
+    // Per four output pixels, the bytes of their four pairs within one
+    // 16-byte load at the first one's index.
+    lumaShuffles_.assign(4 * ((static_cast<size_t>(target.width) + 3) / 4 * 4), 0);
+    for (size_t group = 0; group * 4 < static_cast<size_t>(target.width); ++group) {
+        const int32_t base = lumaX_.first[4 * group];
+        for (size_t k = 0; k < 4 && 4 * group + k < static_cast<size_t>(target.width); ++k) {
+            const int32_t offset = 2 * (lumaX_.first[4 * group + k] - base);
+            for (size_t byte = 0; byte < 4; ++byte) {
+                lumaShuffles_[16 * group + 4 * k + byte] = static_cast<uint8_t>(std::min(offset + static_cast<int>(byte), 15));
+            }
+        }
+    }
+    // Spare samples past the end: the edge's bilinear neighbour, and the
+    // rest of a 16-byte load that starts at the last one.
+    constexpr size_t kSpare = 8;
     const size_t across = std::max(static_cast<size_t>(source.width), 2 * static_cast<size_t>(chromaWidth));
     sums_.resize(across);
-    lumaRow_.resize(static_cast<size_t>(source.width) + 1);
-    lumaBlocks_.resize(static_cast<size_t>(lumaX_.effective) + 1);
+    lumaRow_.resize(static_cast<size_t>(source.width) + kSpare);
+    lumaBlocks_.resize(static_cast<size_t>(lumaX_.effective) + kSpare);
     chromaRow_.resize(2 * (static_cast<size_t>(chromaWidth) + 1));
     chromaBlocks_.resize(2 * (static_cast<size_t>(chromaX_.effective) + 1));
     // Per chroma sample of the output (the same size as the source's when
@@ -392,7 +411,7 @@ bool Nv12DisplayScaler::draw(const Nv12Planes& source, const BgraTarget& target)
     }
     plan(source, target);
     const ScalerWork work{source,          target,         lumaX_,           lumaY_,
-                          chromaX_,        chromaY_,       lumaWeights_.data(), sums_.data(),
+                          chromaX_,        chromaY_,       lumaWeights_.data(), lumaShuffles_.data(), sums_.data(),
                           lumaRow_.data(), lumaBlocks_.data(), chromaRow_.data(), chromaBlocks_.data(),
                           cb_.data(),      cr_.data()};
     if (vectorUnits_ && usesAvx2()) {

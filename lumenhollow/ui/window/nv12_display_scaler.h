@@ -73,6 +73,9 @@ private:
     Axis lumaX_, lumaY_, chromaX_, chromaY_;
     // Per output pixel: the luma weights (256 − w, w) packed as a pair.
     std::vector<uint32_t> lumaWeights_;
+    // Per four output pixels: the byte shuffle that takes their luma pairs
+    // out of one load.
+    std::vector<uint8_t> lumaShuffles_;
     // Row scratch: sums of blocks of rows, vertically blended source rows
     // (samples times 128), block-averaged ones, and the chroma of a row pair.
     std::vector<uint32_t> sums_;
