@@ -8,13 +8,20 @@
 // and putting the picture on screen), wake-ups posted to the GUI thread,
 // the whole process's CPU (helper threads of the image library included),
 // and frames shown against frames delivered (a backlog shows as fewer
-// shown). Real time, paced like a camera; run it under Xvfb for the real
-// X11 path:
+// shown), and heap allocations per frame on each thread. The island's
+// preview (`view` 1, 488x275) takes the same path. Real time, paced like a
+// camera. Beside it, in the same run, the scale and conversion alone:
+// ours against libswscale doing the same NV12 -> BGRA scale in one call
+// with its fastest flags. Run it under Xvfb for the real X11 path:
 //   xvfb-run -s "-screen 0 1920x1080x24" build/release/bench/window_frame_bench
 // Without a display it uses Qt's offscreen platform.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,24 +29,32 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/preview_input.h"
 #include "lumenhollow/testing/counting_video_sink.h"
+#include "lumenhollow/ui/island/island_preview.h"
+#include "lumenhollow/ui/window/nv12_display_scaler.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
 namespace {
 
 using lumenhollow::FrameMailbox;
+
+// The first frames size the scratch and the pools; allocations are counted
+// in the steady state after them.
+constexpr int kWarmUpFrames = 10;
 
 double cpuSeconds(clockid_t clock) {
     timespec now{};
@@ -104,6 +119,7 @@ void BM_FrameToScreen(benchmark::State& state) {
     const int windowHeight = static_cast<int>(state.range(1));
     const int fps = static_cast<int>(state.range(2));
     const bool offMain = state.range(3) != 0;
+    const bool island = state.range(4) != 0;
     const int frames = fps * 3;
     std::vector<hollowkit::VideoFrame> source;
     for (int i = 0; i < 8; ++i) source.push_back(nv12Frame(1920, 1080, i));
@@ -113,6 +129,9 @@ void BM_FrameToScreen(benchmark::State& state) {
     double processCpu = 0;
     FrameMailbox::Counts counts;
     uint64_t pathPosts = 0;
+    uint64_t deliverAllocations = 0;
+    uint64_t guiAllocations = 0;
+    uint64_t guiCountedFrames = 0;
     for (auto _ : state) {
         GuiExecutor main;
         auto feedOwner = std::make_shared<lumenhollow::VideoFeed>();
@@ -130,33 +149,50 @@ void BM_FrameToScreen(benchmark::State& state) {
             main);
         const uint64_t generation = path.displayGeneration();
         lumenhollow::PreviewInput input({});
-        lumenhollow::VideoSurface surface(feed, input);
-        surface.resize(windowWidth, windowHeight);
-        surface.show();
+        std::unique_ptr<QWidget> view;
+        if (island) {
+            view = std::make_unique<lumenhollow::ui::IslandPreview>(&feed, std::weak_ptr<lumenhollow::CameraModel>(),
+                                                                    nullptr);
+        } else {
+            view = std::make_unique<lumenhollow::VideoSurface>(feed, input);
+        }
+        view->resize(windowWidth, windowHeight);
+        view->show();
         QCoreApplication::processEvents();
 
         std::atomic<bool> done{false};
         std::atomic<double> deliveringCpu{0};
+        std::atomic<uint64_t> deliveringAllocations{0};
+        std::atomic<uint64_t> shownBeforeCounting{UINT64_MAX};
+        uint64_t guiAllocationsStart = 0;
         const double guiStart = threadCpuSeconds();
         const double processStart = processCpuSeconds();
         std::thread camera([&] {
             const auto period = std::chrono::nanoseconds(1'000'000'000 / fps);
             auto next = std::chrono::steady_clock::now();
             double spent = 0;
+            uint64_t allocations = 0;
             for (int i = 0; i < frames; ++i) {
                 std::this_thread::sleep_until(next);
                 next += period;
                 const double before = threadCpuSeconds();
+                const uint64_t allocationsBefore = benchsupport::allocationsOnThread;
                 path.handleVideo(source[static_cast<size_t>(i) % source.size()], generation);
                 spent += threadCpuSeconds() - before;
+                if (i >= kWarmUpFrames) allocations += benchsupport::allocationsOnThread - allocationsBefore;
             }
             deliveringCpu = spent;
+            deliveringAllocations = allocations;
             done = true;
         });
         QEventLoop loop;
         QTimer poll;
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (guiAllocationsStart == 0 && feed.mailbox().counts().pushed >= kWarmUpFrames) {
+                guiAllocationsStart = benchsupport::allocationsOnThread;
+                shownBeforeCounting = feed.mailbox().counts().taken;
+            }
             if (done) loop.quit();
         });
         poll.start();
@@ -166,7 +202,10 @@ void BM_FrameToScreen(benchmark::State& state) {
         guiCpu += threadCpuSeconds() - guiStart;
         processCpu += processCpuSeconds() - processStart;
         deliverCpu += deliveringCpu;
+        deliverAllocations += deliveringAllocations;
+        guiAllocations += benchsupport::allocationsOnThread - guiAllocationsStart;
         const FrameMailbox::Counts run = feed.mailbox().counts();
+        guiCountedFrames += run.taken - std::min(run.taken, shownBeforeCounting.load());
         counts.pushed += run.pushed;
         counts.posted += run.posted;
         counts.taken += run.taken;
@@ -180,15 +219,99 @@ void BM_FrameToScreen(benchmark::State& state) {
     // The model's hops and the mailbox's wake-ups together.
     state.counters["posts_per_frame"] = static_cast<double>(counts.posted + pathPosts) / delivered;
     state.counters["shown_per_delivered"] = static_cast<double>(counts.taken) / delivered;
+    // The model's frame path is counted with the delivery: what the mailbox
+    // adds shows in BM_MailboxHandOver.
+    const double counted = delivered - kWarmUpFrames * static_cast<double>(state.iterations());
+    state.counters["deliver_allocs_per_frame"] = static_cast<double>(deliverAllocations) / counted;
+    state.counters["gui_allocs_per_shown"] = static_cast<double>(guiAllocations) / static_cast<double>(guiCountedFrames);
 }
 
 BENCHMARK(BM_FrameToScreen)
-    ->ArgNames({"w", "h", "fps", "offmain"})
-    ->ArgsProduct({{1152}, {648}, {30, 60}, {0, 1}})
-    ->ArgsProduct({{1920}, {1080}, {30, 60}, {0, 1}})
+    ->ArgNames({"w", "h", "fps", "offmain", "island"})
+    ->ArgsProduct({{1152}, {648}, {30, 60}, {0, 1}, {0}})
+    ->ArgsProduct({{1920}, {1080}, {30, 60}, {0, 1}, {0}})
+    ->Args({488, 275, 30, 1, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The scale and conversion alone, one 1920x1080 NV12 frame into BGRA at the
+// shown size. `impl` 0: ours; 1: libswscale SWS_FAST_BILINEAR; 2: SWS_POINT;
+// 3: SWS_BILINEAR (what ours does, for quality). One thread each.
+void BM_ScaleToBgra(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const int impl = static_cast<int>(state.range(2));
+    const hollowkit::VideoFrame frame = nv12Frame(1920, 1080, 0);
+    auto output = hollowkit::WritableVideoFrame::allocate(hollowkit::PixelFormat::bgra, width, height);
+    lumenhollow::Nv12DisplayScaler scaler;
+    SwsContext* context = nullptr;
+    if (impl > 0) {
+        const int flags = impl == 1 ? SWS_FAST_BILINEAR : impl == 2 ? SWS_POINT : SWS_BILINEAR;
+        context = sws_getContext(1920, 1080, AV_PIX_FMT_NV12, width, height, AV_PIX_FMT_BGRA, flags, nullptr,
+                                 nullptr, nullptr);
+    }
+    const uint8_t* const sourcePlanes[] = {frame.planeData(0), frame.planeData(1)};
+    const int sourceStrides[] = {static_cast<int>(frame.stride(0)), static_cast<int>(frame.stride(1))};
+    uint8_t* const targetPlanes[] = {output.planeData(0)};
+    const int targetStrides[] = {static_cast<int>(output.stride(0))};
+    const lumenhollow::Nv12Planes planes{frame.planeData(0), frame.stride(0), frame.planeData(1), frame.stride(1),
+                                         frame.width(), frame.height()};
+    const lumenhollow::BgraTarget target{output.planeData(0), output.stride(0), width, height};
+    // The first frame makes the position tables and rows; counted after it.
+    if (!context) scaler.draw(planes, target);
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        const uint64_t before = benchsupport::allocationsOnThread;
+        if (context) {
+            sws_scale(context, sourcePlanes, sourceStrides, 0, frame.height(), targetPlanes, targetStrides);
+        } else {
+            scaler.draw(planes, target);
+        }
+        allocations += benchsupport::allocationsOnThread - before;
+        benchmark::DoNotOptimize(output.planeData(0)[0]);
+    }
+    if (context) sws_freeContext(context);
+    state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
+    state.counters["avx2"] = lumenhollow::Nv12DisplayScaler::usesAvx2() ? 1 : 0;
+}
+
+BENCHMARK(BM_ScaleToBgra)
+    ->ArgNames({"w", "h", "impl"})
+    ->ArgsProduct({{1152}, {648}, {0, 1, 2, 3}})
+    ->ArgsProduct({{1920}, {1080}, {0, 1, 2, 3}})
+    ->ArgsProduct({{488}, {275}, {0, 1, 2, 3}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+
+// The mailbox's hand-over alone, push on this thread and take, as the
+// delivering and GUI threads do it: heap allocations per frame once warm.
+void BM_MailboxHandOver(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const hollowkit::VideoFrame frame = nv12Frame(1920, 1080, 0);
+    FrameMailbox mailbox([] {});
+    mailbox.setTargetSize(width, height);
+    hollowkit::VideoFrame shown;
+    for (int i = 0; i < kWarmUpFrames; ++i) {
+        mailbox.push(frame);
+        shown = mailbox.take();
+    }
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        const uint64_t before = benchsupport::allocationsOnThread;
+        mailbox.push(frame);
+        shown = mailbox.take();
+        allocations += benchsupport::allocationsOnThread - before;
+    }
+    state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_MailboxHandOver)
+    ->ArgNames({"w", "h"})
+    ->Args({1152, 648})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,10 +1,9 @@
 #pragma once
 
-// Scaling a camera frame down to the size it is shown at, as cheaply as a
-// live preview allows: the planes are scaled bilinearly before the colour
-// conversion (a screen's worth of pixels converted, not the camera's), and
-// area averaging is kept for shrinking past half, where bilinear sampling
-// would skip pixels and shimmer. Any thread.
+// Drawing a camera frame at the size it is shown at, as cheaply as a live
+// preview allows: NV12 is scaled and converted in one vectorised pass
+// (Nv12DisplayScaler) whose tables and rows each thread keeps, so a steady
+// stream allocates nothing. Any thread.
 
 #include "hollowkit/media/video_frame.h"
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <utility>
 
-#include "hollowkit/imaging/bgra_frames.h"
 #include "lumenhollow/ui/window/display_scaling.h"
 
 namespace lumenhollow {
@@ -32,7 +31,13 @@ hollowkit::VideoFrame FrameMailbox::prepare(const hollowkit::VideoFrame& frame) 
     const uint64_t target = target_.load(std::memory_order_relaxed);
     const PixelSize size = preparedSize(frame.width(), frame.height(), static_cast<int>(target >> 32),
                                         static_cast<int>(target & 0xffffffffu));
-    if (size.width == frame.width() && size.height == frame.height()) return hollowkit::asBgra(frame);
+    const bool sameSize = size.width == frame.width() && size.height == frame.height();
+    if (sameSize && frame.pixelFormat() == hollowkit::PixelFormat::bgra) return frame;
+    if (frame.pixelFormat() != hollowkit::PixelFormat::nv12 && frame.pixelFormat() != hollowkit::PixelFormat::bgra) {
+        return {};
+    }
+    // Into recycled memory, converted at the full size too: a fresh block
+    // per frame would be faulted in page by page.
     hollowkit::WritableVideoFrame output;
     {
         hollowkit::MutexLock lock(mutex_);

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include <cmath>
+
 #include "lumenhollow/ui/kit/preview_events.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/window_layout.h"
@@ -29,14 +31,30 @@ void VideoSurface::showWaitingFrame() {
     hollowkit::VideoFrame frame = feed_->mailbox().take();
     if (!frame) return;
     frame_ = std::move(frame);
-    image_ = QImage(frame_.planeData(0), frame_.width(), frame_.height(), static_cast<qsizetype>(frame_.stride(0)),
-                    QImage::Format_RGB32);
+    image_ = wrapperFor(frame_);
     update();
+}
+
+QImage VideoSurface::wrapperFor(const hollowkit::VideoFrame& frame) {
+    // The mailbox hands out the same few recycled buffers over and over: a
+    // wrapper made once per buffer is reused rather than made per frame.
+    const auto stride = static_cast<qsizetype>(frame.stride(0));
+    for (const QImage& wrapper : wrappers_) {
+        if (wrapper.constBits() == frame.planeData(0) && wrapper.width() == frame.width() &&
+            wrapper.height() == frame.height() && wrapper.bytesPerLine() == stride) {
+            return wrapper;
+        }
+    }
+    QImage& slot = wrappers_[nextWrapper_];
+    nextWrapper_ = (nextWrapper_ + 1) % wrappers_.size();
+    slot = QImage(frame.planeData(0), frame.width(), frame.height(), stride, QImage::Format_RGB32);
+    return slot;
 }
 
 void VideoSurface::removeImage() {
     frame_ = {};
     image_ = {};
+    wrappers_ = {};
     update();
 }
 
@@ -59,17 +77,31 @@ bool VideoSurface::event(QEvent* event) {
 
 void VideoSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (image_.isNull()) return;
-    const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
-                                static_cast<double>(image_.width()) / image_.height());
-    if (fit.isEmpty()) return;
-    const QRectF target(fit.x, fit.y, fit.width, fit.height);
+    const RectF fit = image_.isNull() ? RectF{}
+                                      : videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
+                                                  static_cast<double>(image_.width()) / image_.height());
+    if (fit.isEmpty()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
     const qreal ratio = devicePixelRatioF();
-    // A frame prepared at the fitted size is a plain blit; otherwise scale it.
-    if (qAbs(target.width() * ratio - image_.width()) >= 1.0 || qAbs(target.height() * ratio - image_.height()) >= 1.0) {
+    QRectF target(fit.x, fit.y, fit.width, fit.height);
+    const bool asPrepared = qAbs(target.width() * ratio - image_.width()) < 1.0 &&
+                            qAbs(target.height() * ratio - image_.height()) < 1.0;
+    if (asPrepared) {
+        // Prepared at the fitted size: placed on whole device pixels at its
+        // own size, it is a plain copy of rows into the backing store.
+        target = QRectF(std::round(target.x() * ratio) / ratio, std::round(target.y() * ratio) / ratio,
+                        image_.width() / ratio, image_.height() / ratio);
+    } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
     }
+    // Only the bars are filled: the picture covers the rest.
+    const QRectF all(rect());
+    painter.fillRect(QRectF(0, 0, all.width(), target.top()), Qt::black);
+    painter.fillRect(QRectF(0, target.bottom(), all.width(), all.height() - target.bottom()), Qt::black);
+    painter.fillRect(QRectF(0, target.top(), target.left(), target.height()), Qt::black);
+    painter.fillRect(QRectF(target.right(), target.top(), all.width() - target.right(), target.height()), Qt::black);
     painter.drawImage(target, image_);
 }
 

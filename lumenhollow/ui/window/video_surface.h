@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
+
 #include "hollowkit/media/video_frame.h"
 #include "lumenhollow/model/preview_input.h"
 
@@ -51,6 +53,7 @@ protected:
 private:
     void publishTargetSize();
     void removeImage();
+    QImage wrapperFor(const hollowkit::VideoFrame& frame);
     // A drag whose release will not come ends as if released.
     void endDrag();
     void releaseEverything();
@@ -59,6 +62,8 @@ private:
     PreviewInput& input_;
     hollowkit::VideoFrame frame_;
     QImage image_;  // a view of frame_'s pixels
+    std::array<QImage, 4> wrappers_;  // views of the buffers seen lately
+    size_t nextWrapper_ = 0;
 };
 
 }  // namespace lumenhollow
