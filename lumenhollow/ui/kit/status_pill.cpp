@@ -50,7 +50,9 @@ void StatusPill::measure() {
 
 QSize StatusPill::sizeHint() const {
     const std::vector<QRectF>& rects = rects_;
-    const double content = rects.empty() ? 0 : rects.back().right() - PillBackground::kInset;
+    // With no figure to show there is no pill: an empty capsule would read as a placeholder.
+    if (rects.empty()) return {0, PillBackground::kHeight};
+    const double content = rects.back().right() - PillBackground::kInset;
     return {static_cast<int>(std::ceil(content)) + 2 * PillBackground::kInset, PillBackground::kHeight};
 }
 
@@ -77,6 +79,7 @@ bool StatusPill::event(QEvent* event) {
 }
 
 void StatusPill::paintEvent(QPaintEvent*) {
+    if (state_.figures.empty()) return;
     QPainter painter(this);
     paintSurface(painter);
     painter.setRenderHint(QPainter::Antialiasing);

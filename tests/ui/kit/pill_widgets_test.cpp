@@ -71,8 +71,11 @@ TEST(StatusPill, EachFigureHasItsOwnTooltip) {
     EXPECT_EQ(pill.tooltipAt(QPoint(16, 15)), QStringLiteral("Camera battery"));
     EXPECT_EQ(pill.tooltipAt(QPoint(pill.width() - 16, 15)),
               QStringLiteral("Free space on the camera's microSD card"));
+    // Figures that all go leave no empty capsule behind.
+    pill.setState(StatusPillState{});
+    EXPECT_EQ(pill.width(), 0);
     StatusPill none(nullptr);
-    EXPECT_EQ(none.width(), 24);  // still placed, with its insets alone
+    EXPECT_EQ(none.width(), 0);
 }
 
 TEST(RecordPill, TicksOnTheRecordingsWholeSecondsByItsClock) {
