@@ -12,6 +12,7 @@
 #include "lumenhollow/ui/island/island_glyphs.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/preview_events.h"
+#include "lumenhollow/ui/kit/scale_change.h"
 #include "lumenhollow/ui/kit/spinner.h"
 #include "lumenhollow/ui/window/face_box_overlay.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -135,11 +136,7 @@ void IslandPreview::resizeEvent(QResizeEvent* event) {
 bool IslandPreview::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     // On a screen of another scale the frames are prepared for its pixels.
-    bool rescaled = event->type() == QEvent::ScreenChangeInternal;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    rescaled = rescaled || event->type() == QEvent::DevicePixelRatioChange;
-#endif
-    if (rescaled) publishTargetSize();
+    if (ui::isScaleChange(*event)) publishTargetSize();
     return handled;
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/preview_events.h"
+#include "lumenhollow/ui/kit/scale_change.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/window_layout.h"
 
@@ -67,11 +68,7 @@ void VideoSurface::publishTargetSize() {
 bool VideoSurface::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     // On a screen of another scale the frames are prepared for its pixels.
-    bool rescaled = event->type() == QEvent::ScreenChangeInternal;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    rescaled = rescaled || event->type() == QEvent::DevicePixelRatioChange;
-#endif
-    if (rescaled) publishTargetSize();
+    if (ui::isScaleChange(*event)) publishTargetSize();
     return handled;
 }
 
