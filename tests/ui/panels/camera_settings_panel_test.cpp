@@ -72,6 +72,7 @@ struct SettingsRig : test::ModelHarness {
         const QRect at = menu->actionGeometry(menu->actions().at(row));
         QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, at.center());
         EXPECT_FALSE(menu->isVisible()) << picker;
+        EXPECT_TRUE(state().showCameraSettings) << "the popover stays open under the menu";
     }
     void pressEV(const char* name) { press(find<ui::TextButton>(name)); }
     void dragKelvin(std::initializer_list<int> kelvins) {
