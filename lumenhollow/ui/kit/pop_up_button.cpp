@@ -18,8 +18,6 @@ PopUpButton::PopUpButton(const QString& title, const QStringList& options, QWidg
     ui::setTitle(*this, title);
     for (int row = 0; row < options_.size(); ++row) {
         QAction* action = menu_->addAction(options_[row]);
-        // Checkable without an exclusive group: the menu style draws a check, not a radio dot.
-        action->setCheckable(true);
         connect(action, &QAction::triggered, this, [this, row] {
             setCurrentIndex(row);
             Q_EMIT activated(row);
@@ -32,7 +30,12 @@ void PopUpButton::setCurrentIndex(int row) {
     if (row < -1 || row >= options_.size()) row = -1;
     current_ = row;
     const QList<QAction*> actions = menu_->actions();
-    for (int i = 0; i < actions.size(); ++i) actions[i]->setChecked(i == row);
+    // Only the current row is checkable: the style draws its check and no
+    // empty boxes beside the others, whose titles still line up with it.
+    for (int i = 0; i < actions.size(); ++i) {
+        actions[i]->setCheckable(i == row);
+        actions[i]->setChecked(i == row);
+    }
     setText(row < 0 ? QString() : options_[row]);
 }
 
