@@ -39,6 +39,7 @@
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/notch_settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_actions.h"
 #include "lumenhollow/ui/window/video_feed.h"
 
 namespace lumenhollow {
@@ -124,7 +125,9 @@ struct Parts {
         opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
             // Each window carries the menu bar and with it the commands' keys.
-            window->setMenuBar(new CameraMenuBar(*modelSignals, *updater, window));
+            // Its full-screen item is the window's own action, which the bar and the rail press too.
+            window->setMenuBar(
+                new CameraMenuBar(*modelSignals, *updater, window->toolActions().fullScreen(), window));
             // The bar sits above the picture, which keeps its first size.
             window->resizeToDefault();
             // The window ends when it is closed: what that means is the close policy's.

@@ -18,7 +18,6 @@ namespace {
 constexpr double kSpacing = 6;
 constexpr double kSymbolPx = 12;
 constexpr double kTitlePx = 12.5;
-constexpr double kChevronPx = 9;
 constexpr double kChevronOpacity = 0.7;
 constexpr double kDisabledOpacity = 0.45;
 
@@ -28,6 +27,16 @@ QFont titleFont() { return uiFont(kTitlePx, QFont::Medium); }
 double symbolBox(double px) { return std::ceil(px); }
 
 }  // namespace
+
+double menuChevronWidth() { return symbolBox(kMenuChevronPx); }
+
+double drawMenuChevron(QPainter& painter, double left, double mid, const QColor& ink) {
+    const double box = menuChevronWidth();
+    QColor faded = ink;
+    faded.setAlphaF(static_cast<float>(ink.alphaF() * kChevronOpacity));
+    Symbols::instance().draw(painter, QRectF(left, mid - box / 2, box, box), "chevron.down", kMenuChevronPx, faded);
+    return box;
+}
 
 PillMenuLabel::PillMenuLabel(std::string symbol, QString title, QWidget* parent)
     : GlassSurface(GlassShape::capsule, parent), symbol_(std::move(symbol)), title_(std::move(title)) {
@@ -51,7 +60,7 @@ void PillMenuLabel::setTitle(QString title) {
 }
 
 QSize PillMenuLabel::sizeHint() const {
-    double width = symbolBox(kSymbolPx) + kSpacing + symbolBox(kChevronPx);
+    double width = symbolBox(kSymbolPx) + kSpacing + menuChevronWidth();
     if (!title_.isEmpty()) width += titleAdvance_ + kSpacing;
     return {static_cast<int>(std::ceil(width)) + 2 * PillBackground::kInset, PillBackground::kHeight};
 }
@@ -83,8 +92,7 @@ void PillMenuLabel::paintEvent(QPaintEvent*) {
         drawText(painter, QPointF(x, mid + titleBaselineShift_), titleRun_);
         x += titleAdvance_ + kSpacing;
     }
-    symbols.draw(painter, QRectF(x, mid - symbolBox(kChevronPx) / 2, symbolBox(kChevronPx), symbolBox(kChevronPx)),
-                 "chevron.down", kChevronPx, withOpacity(QColor(Qt::white), kChevronOpacity));
+    drawMenuChevron(painter, x, mid, Qt::white);
 }
 
 PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)

@@ -12,8 +12,16 @@
 #include "lumenhollow/ui/kit/typography.h"
 
 class QMenu;
+class QPainter;
 
 namespace lumenhollow::ui {
+
+// The small down chevron that marks a face as opening a menu (pills and
+// pop-up buttons): 9 bold at 0.7 of `ink`, its box's left edge at `left`,
+// centred on `mid`. Returns the box's width.
+inline constexpr double kMenuChevronPx = 9;
+double drawMenuChevron(QPainter& painter, double left, double mid, const QColor& ink);
+double menuChevronWidth();
 
 // The face of a pill: the symbol at 12 semibold, the title at 12.5 medium on
 // one line (none when empty), the chevron at 9 bold at 0.7, 6 apart, on a

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
 
@@ -65,12 +66,21 @@ TextButton::TextButton(TextButtonKind kind, const QString& title, QWidget* paren
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize TextButton::sizeHint() const {
-    const QFontMetricsF type(font_);
-    double content = type.horizontalAdvance(text());
-    if (!symbol_.empty()) content += metrics_.fontPx + kSymbolSpacing;
-    return {static_cast<int>(std::ceil(content)) + 2 * metrics_.padding, metrics_.height};
+void TextButton::setMenuChevron(bool shown) {
+    menuChevron_ = shown;
+    updateGeometry();
+    update();
 }
+
+int TextButton::widthFor(const QString& title) const {
+    const QFontMetricsF type(font_);
+    double content = type.horizontalAdvance(title);
+    if (!symbol_.empty()) content += metrics_.fontPx + kSymbolSpacing;
+    if (menuChevron_) content += kSymbolSpacing + menuChevronWidth();
+    return static_cast<int>(std::ceil(content)) + 2 * metrics_.padding;
+}
+
+QSize TextButton::sizeHint() const { return {widthFor(text()), metrics_.height}; }
 
 void TextButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -87,6 +97,10 @@ void TextButton::paintEvent(QPaintEvent*) {
     const double symbolWidth = symbol_.empty() ? 0 : metrics_.fontPx + kSymbolSpacing;
     double x = face.center().x() - (titleWidth + symbolWidth) / 2;
     const double mid = face.center().y();
+    if (menuChevron_) {
+        x = face.left() + metrics_.padding;
+        drawMenuChevron(painter, face.right() - metrics_.padding - menuChevronWidth(), mid, colors.text);
+    }
     if (!symbol_.empty()) {
         Symbols::instance().draw(painter, QRectF(x, mid - metrics_.fontPx / 2, metrics_.fontPx, metrics_.fontPx),
                                  symbol_, metrics_.fontPx + 1, colors.text);

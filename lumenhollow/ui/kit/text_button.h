@@ -5,7 +5,8 @@
 // accent under white text) and plain (a faint grey capsule under white text,
 // for every other choice). An optional symbol leads the title. It stays a
 // QPushButton, so default-button handling, finding it by title and its
-// accessible name (the title) still work.
+// accessible name (the title) still work. A pop-up button (PopUpButton)
+// is a plain one with its title at the left and the menu chevron at the right.
 // GUI thread only.
 
 #include <QColor>
@@ -30,7 +31,7 @@ double contrastRatio(const QColor& a, const QColor& b);
 // `over` drawn at its alpha on opaque `under`.
 QColor composite(const QColor& over, const QColor& under);
 
-class TextButton final : public QPushButton {
+class TextButton : public QPushButton {
     Q_OBJECT
 public:
     struct Metrics {
@@ -52,12 +53,17 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Title at the left, the menu chevron at the right edge.
+    void setMenuChevron(bool shown);
+    // The width of the face for `title`, padding and chevron included.
+    int widthFor(const QString& title) const;
 
 private:
     TextButtonKind kind_;
     Metrics metrics_;
     std::string symbol_;
     QFont font_;
+    bool menuChevron_ = false;
 };
 
 }  // namespace lumenhollow::ui

@@ -1,18 +1,18 @@
 #include "lumenhollow/ui/panels/camera_settings_panel.h"
 
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/pop_up_button.h"
 #include "lumenhollow/ui/kit/switch_button.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
 
 namespace lumenhollow {
@@ -89,17 +89,17 @@ CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     stepperLayout->setContentsMargins(0, 0, 0, 0);
     stepperLayout->setSpacing(4);
     evValue_ = settingsLabel(QString(), ui::TextStyle::body, 0.8, stepper);
-    evDown_ = new QToolButton(stepper);
+    evDown_ = new ui::TextButton(ui::TextButtonKind::plain, QStringLiteral("\u2212"), stepper, ui::TextButtonSize::small);
     evDown_->setObjectName(QStringLiteral("evDown"));
-    evDown_->setText(QStringLiteral("\u2212"));
-    evUp_ = new QToolButton(stepper);
+    evDown_->setAccessibleName(tr("Lower EV"));
+    evUp_ = new ui::TextButton(ui::TextButtonKind::plain, QStringLiteral("+"), stepper, ui::TextButtonSize::small);
     evUp_->setObjectName(QStringLiteral("evUp"));
-    evUp_->setText(QStringLiteral("+"));
+    evUp_->setAccessibleName(tr("Raise EV"));
     stepperLayout->addWidget(evValue_);
     stepperLayout->addWidget(evDown_);
     stepperLayout->addWidget(evUp_);
-    connect(evDown_, &QToolButton::clicked, this, [this] { apply(stepEV(model_.state().cameraSettings, -1)); });
-    connect(evUp_, &QToolButton::clicked, this, [this] { apply(stepEV(model_.state().cameraSettings, +1)); });
+    connect(evDown_, &ui::TextButton::clicked, this, [this] { apply(stepEV(model_.state().cameraSettings, -1)); });
+    connect(evUp_, &ui::TextButton::clicked, this, [this] { apply(stepEV(model_.state().cameraSettings, +1)); });
     evRow_ = addRow(exposure, "EV", stepper);
 
     // A switch in the desktop's accent, as a form's toggles are.
@@ -147,13 +147,15 @@ CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     refresh();
 }
 
-QComboBox* CameraSettingsPanel::addPicker(QWidget* group, const char* title, const std::vector<std::string>& rows,
-                                          Chooser choose) {
-    auto* picker = new QComboBox(group);
+ui::PopUpButton* CameraSettingsPanel::addPicker(QWidget* group, const char* title,
+                                                const std::vector<std::string>& rows, Chooser choose) {
+    QStringList options;
+    for (const std::string& row : rows) options.append(QString::fromStdString(row));
+    auto* picker = new ui::PopUpButton(tr(title), options, group);
     picker->setObjectName(QString::fromUtf8(title));
-    for (const std::string& row : rows) picker->addItem(QString::fromStdString(row));
-    // Only the user's choice counts; "As on Camera" comes back as no change.
-    connect(picker, &QComboBox::activated, this, [this, choose = std::move(choose)](int row) {
+    // Only the user's choice counts; "As on Camera" comes back as no change,
+    // and refresh() shows the model's value again.
+    connect(picker, &ui::PopUpButton::activated, this, [this, choose = std::move(choose)](int row) {
         apply(choose(model_.state().cameraSettings, row));
         refresh();
     });
@@ -181,10 +183,7 @@ void CameraSettingsPanel::apply(const std::optional<CameraSettingsChange>& chang
 void CameraSettingsPanel::refresh() {
     const CameraSettingsState& settings = model_.state().cameraSettings;
     const CameraSettingsLook look = cameraSettingsLook(settings);
-    const auto setRow = [](QComboBox* picker, int row) {
-        const QSignalBlocker quiet(picker);
-        picker->setCurrentIndex(row);
-    };
+    const auto setRow = [](ui::PopUpButton* picker, int row) { picker->setCurrentIndex(row); };
     setRow(resolution_, pickerRow(settings.resolution));
     setRow(frameRate_, pickerRow(settings.frameRate));
     setRow(codec_, codecPickerRow(settings.codec));

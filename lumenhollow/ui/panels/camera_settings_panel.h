@@ -13,16 +13,16 @@
 
 #include "lumenhollow/ui/panels/camera_settings_choices.h"
 
-class QComboBox;
 class QLabel;
 class QSlider;
-class QToolButton;
 
 namespace lumenhollow {
 
 class ModelSignals;
 namespace ui {
+class PopUpButton;
 class SwitchButton;
+class TextButton;
 }
 
 class CameraSettingsPanel final : public QWidget {
@@ -36,24 +36,24 @@ public:
 
 private:
     using Chooser = std::function<std::optional<CameraSettingsChange>(const CameraSettingsState&, int row)>;
-    QComboBox* addPicker(QWidget* group, const char* title, const std::vector<std::string>& rows, Chooser choose);
+    ui::PopUpButton* addPicker(QWidget* group, const char* title, const std::vector<std::string>& rows, Chooser choose);
     QWidget* addRow(QWidget* group, const char* title, QWidget* control);
     void apply(const std::optional<CameraSettingsChange>& change);
     void refresh();
 
     ModelSignals& model_;
     double kelvin_;
-    QComboBox* resolution_ = nullptr;
-    QComboBox* frameRate_ = nullptr;
-    QComboBox* codec_ = nullptr;
-    QComboBox* color_ = nullptr;
-    QComboBox* mode_ = nullptr;
-    QComboBox* iso_ = nullptr;
+    ui::PopUpButton* resolution_ = nullptr;
+    ui::PopUpButton* frameRate_ = nullptr;
+    ui::PopUpButton* codec_ = nullptr;
+    ui::PopUpButton* color_ = nullptr;
+    ui::PopUpButton* mode_ = nullptr;
+    ui::PopUpButton* iso_ = nullptr;
     QWidget* isoRow_ = nullptr;
     QWidget* evRow_ = nullptr;
     QLabel* evValue_ = nullptr;
-    QToolButton* evDown_ = nullptr;
-    QToolButton* evUp_ = nullptr;
+    ui::TextButton* evDown_ = nullptr;
+    ui::TextButton* evUp_ = nullptr;
     ui::SwitchButton* autoWhiteBalance_ = nullptr;
     QWidget* kelvinRow_ = nullptr;
     QSlider* kelvinSlider_ = nullptr;

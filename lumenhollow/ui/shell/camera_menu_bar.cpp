@@ -1,9 +1,9 @@
 #include "lumenhollow/ui/shell/camera_menu_bar.h"
 
-#include <QEvent>
+#include <QAction>
+#include <QMenu>
 
 #include "lumenhollow/model/camera_model.h"
-#include "lumenhollow/ui/kit/full_screen.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
 #include "lumenhollow/ui/shell/updater.h"
@@ -20,12 +20,12 @@ void applyCommandState(QAction& action, const CommandState& state) {
 
 }  // namespace
 
-CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* parent)
+CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QAction& fullScreen, QWidget* parent)
     : QMenuBar(parent),
       model_(model),
       weakModel_(model.sharedModel()),
       updater_(&updater),
-      window_(parent ? parent->window() : nullptr),
+      fullScreen_(&fullScreen),
       camera_(nullptr) {
     QMenu* application = addMenu(actionText(menu_text::kApplicationMenu));
     checkForUpdates_ = application->addAction(actionText(menu_text::kCheckForUpdates));
@@ -57,11 +57,13 @@ CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* par
                [](CameraModel& m) { m.openOutputFolder(); });
 
     QMenu* view = addMenu(actionText(menu_text::kViewMenu));
-    QAction* fullScreen = view->addAction(actionText(fullScreenTitle(false)));
-    fullScreen->setShortcuts(commandShortcuts(CameraMenuCommand::fullScreen));
-    commands_[static_cast<size_t>(CameraMenuCommand::fullScreen)] = fullScreen;
-    connect(fullScreen, &QAction::triggered, this, [this] { toggleFullScreen(); });
-    connect(view, &QMenu::aboutToShow, this, [this] { refreshFullScreenTitle(); });
+    // The window's one full-screen action: its checked state follows the
+    // window, whoever changed it, and the title follows the checked state.
+    view->addAction(&fullScreen);
+    fullScreen.setShortcuts(commandShortcuts(CameraMenuCommand::fullScreen));
+    commands_[static_cast<size_t>(CameraMenuCommand::fullScreen)] = &fullScreen;
+    connect(&fullScreen, &QAction::toggled, this, [this] { refreshFullScreenTitle(); });
+    refreshFullScreenTitle();
 
     QMenu* help = addMenu(actionText(menu_text::kHelpMenu));
     // The sheet shows in the main window; the item does not bring it forward.
@@ -72,12 +74,7 @@ CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* par
     model_.onChange(kMenuFactsFields, this, [this] { refresh(); });
     connect(&updater, &Updater::canCheckForUpdatesChanged, this, [this] { refresh(); });
     for (QMenu* menu : {application, camera_}) connect(menu, &QMenu::aboutToShow, this, [this] { refresh(); });
-    if (window_) window_->installEventFilter(this);
     refresh();
-}
-
-CameraMenuBar::~CameraMenuBar() {
-    if (window_) window_->removeEventFilter(this);
 }
 
 QAction* CameraMenuBar::addCommand(QMenu& menu, std::string_view title, CameraMenuCommand command, Operation operation) {
@@ -140,20 +137,8 @@ void CameraMenuBar::rebuildScenes(const std::vector<SceneItemState>& scenes) {
     }
 }
 
-void CameraMenuBar::toggleFullScreen() {
-    if (!window_) return;
-    ui::toggleFullScreen(*window_);
-    refreshFullScreenTitle();
-}
-
 void CameraMenuBar::refreshFullScreenTitle() {
-    const bool fullScreen = window_ && window_->isFullScreen();
-    action(CameraMenuCommand::fullScreen).setText(actionText(fullScreenTitle(fullScreen)));
-}
-
-bool CameraMenuBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_ && event->type() == QEvent::WindowStateChange) refreshFullScreenTitle();
-    return QMenuBar::eventFilter(watched, event);
+    if (fullScreen_) fullScreen_->setText(actionText(fullScreenTitle(fullScreen_->isChecked())));
 }
 
 }  // namespace lumenhollow

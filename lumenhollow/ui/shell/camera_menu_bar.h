@@ -9,6 +9,10 @@
 // disabled action leaves its key unused. Each action calls one model
 // operation, holding the model weakly.
 //
+// The full-screen item is the window's own full-screen action, which its
+// bottom bar and tool rail press too: the bar gives it its keys and a title
+// that follows its checked state ("Enter Full Screen", "Exit Full Screen").
+//
 // Owned by its window (the one full screen applies to). GUI thread only.
 
 #include <QMenuBar>
@@ -33,9 +37,9 @@ class CameraMenuBar final : public QMenuBar {
     Q_OBJECT
 
 public:
-    // `model` must outlive the bar; the updater may go first.
-    CameraMenuBar(ModelSignals& model, Updater& updater, QWidget* parent);
-    ~CameraMenuBar() override;
+    // `model` must outlive the bar; the updater may go first; `fullScreen`
+    // is the window's checkable full-screen action, which may go first.
+    CameraMenuBar(ModelSignals& model, Updater& updater, QAction& fullScreen, QWidget* parent);
 
     // The action of a command with a key, and the three without one.
     QAction& action(CameraMenuCommand command) const;
@@ -47,21 +51,17 @@ public:
     // Applies the model's and the updater's state now.
     void refresh();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     using Operation = std::function<void(CameraModel& model)>;
 
     QAction* addCommand(QMenu& menu, std::string_view title, CameraMenuCommand command, Operation operation);
     void rebuildScenes(const std::vector<SceneItemState>& scenes);
-    void toggleFullScreen();
     void refreshFullScreenTitle();
 
     ModelSignals& model_;
     const std::weak_ptr<CameraModel> weakModel_;
     QPointer<Updater> updater_;
-    QPointer<QWidget> window_;
+    QPointer<QAction> fullScreen_;
     QMenu* camera_;
     QAction* checkForUpdates_ = nullptr;
     QAction* centerGimbal_ = nullptr;

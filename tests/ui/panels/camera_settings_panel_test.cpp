@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <QWindow>
-#include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QSlider>
 #include <QTest>
-#include <QToolButton>
+#include <QWindow>
 
 #include "../../model/model_harness.h"
 #include "hollowkit/camera/camera_command.h"
 #include "lumenhollow/ui/kit/model_signals.h"
+#include "lumenhollow/ui/kit/pop_up_button.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/switch_button.h"
+#include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/window/camera_settings_button.h"
 
 namespace lumenhollow {
@@ -51,7 +52,29 @@ struct SettingsRig : test::ModelHarness {
     W* find(const char* name) {
         return open()->findChild<W*>(QString::fromUtf8(name));
     }
-    void pick(const char* picker, int row) { Q_EMIT find<QComboBox>(picker)->activated(row); }
+    // A press where `widget` shows in its top-level window.
+    static void press(QWidget* widget) {
+        QWidget* top = widget->window();
+        QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, widget->rect().center()));
+    }
+    // Opens the picker by a press and returns its menu, shown.
+    QMenu* openPicker(const char* picker) {
+        auto* face = find<ui::PopUpButton>(picker);
+        press(face);
+        QMenu* menu = face->menu();
+        return menu->isVisible() ? menu : nullptr;
+    }
+    // Chooses `row` of the picker as a person does: a press on the picker,
+    // then a click on the row in its menu.
+    void pick(const char* picker, int row) {
+        QMenu* menu = openPicker(picker);
+        ASSERT_NE(menu, nullptr) << picker;
+        const QRect at = menu->actionGeometry(menu->actions().at(row));
+        QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, at.center());
+        EXPECT_FALSE(menu->isVisible()) << picker;
+        EXPECT_TRUE(state().showCameraSettings) << "the popover stays open under the menu";
+    }
+    void pressEV(const char* name) { press(find<ui::TextButton>(name)); }
     void dragKelvin(std::initializer_list<int> kelvins) {
         auto* slider = find<QSlider>("kelvin");
         slider->setSliderDown(true);
@@ -80,9 +103,15 @@ TEST(CameraSettingsPanel, StepsSendExactlyTheirSettings) {
              r.pick("Codec", 0);
          },
          {Setting::compression(hk::VideoCodec::h264)}, "Camera"},
+        {"As on Camera first", [](SettingsRig& r) { r.pick("Color", 0); }, {}, "Camera"},
+        {"EV down twice", [](SettingsRig& r) {
+             r.pressEV("evDown");
+             r.pressEV("evDown");
+         },
+         {Setting::exposureCompensation(-1), Setting::exposureCompensation(-2)}, "Camera"},
         {"EV to the top and one more",
          [](SettingsRig& r) {
-             for (int i = 0; i < 10; ++i) r.find<QToolButton>("evUp")->click();
+             for (int i = 0; i < 10; ++i) r.pressEV("evUp");
          },
          {Setting::exposureCompensation(1), Setting::exposureCompensation(2), Setting::exposureCompensation(3),
           Setting::exposureCompensation(4), Setting::exposureCompensation(5), Setting::exposureCompensation(6),
@@ -109,12 +138,41 @@ TEST(CameraSettingsPanel, StepsSendExactlyTheirSettings) {
     }
 }
 
+// A picker's face and its menu show what the model holds: the chosen row
+// checked, and after "As on Camera" (which writes nothing) still the value.
+TEST(CameraSettingsPanel, APickerShowsAndChecksTheModelsValue) {
+    SettingsRig rig;
+    const auto checkedRows = [](QMenu* menu) {
+        std::vector<int> rows;
+        for (int i = 0; i < menu->actions().size(); ++i)
+            if (menu->actions()[i]->isChecked()) rows.push_back(i);
+        return rows;
+    };
+    auto* codec = rig.find<ui::PopUpButton>("Codec");
+    EXPECT_EQ(codec->text(), QStringLiteral("As on Camera"));
+    rig.pick("Codec", 2);
+    EXPECT_EQ(rig.state().cameraSettings.codec, hk::VideoCodec::h264);
+    EXPECT_EQ(codec->text(), QString::fromStdString(codecPickerRows()[2]));
+    QMenu* menu = rig.openPicker("Codec");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(checkedRows(menu), std::vector<int>{2});
+    menu->close();
+    rig.pick("Codec", 0);
+    EXPECT_EQ(rig.state().cameraSettings.codec, hk::VideoCodec::h264);
+    EXPECT_EQ(codec->text(), QString::fromStdString(codecPickerRows()[2]));
+    menu = rig.openPicker("Codec");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(checkedRows(menu), std::vector<int>{2});
+    menu->close();
+    EXPECT_EQ(rig.camera()->settings(), std::vector<Setting>{Setting::compression(hk::VideoCodec::h264)});
+}
+
 TEST(CameraSettingsPanel, ManualSwapsEVForISOAndTheSliderFollowsItsDrag) {
     SettingsRig rig;
-    EXPECT_EQ(rig.find<QComboBox>("ISO")->parentWidget()->isVisible(), false);
+    EXPECT_EQ(rig.find<ui::PopUpButton>("ISO")->parentWidget()->isVisible(), false);
     rig.pick("Mode", 2);
-    EXPECT_TRUE(rig.find<QComboBox>("ISO")->parentWidget()->isVisible());
-    EXPECT_FALSE(rig.find<QToolButton>("evUp")->isVisible());
+    EXPECT_TRUE(rig.find<ui::PopUpButton>("ISO")->parentWidget()->isVisible());
+    EXPECT_FALSE(rig.find<ui::TextButton>("evUp")->isVisible());
     rig.find<ui::SwitchButton>("autoWhiteBalance")->click();
     auto* slider = rig.find<QSlider>("kelvin");
     slider->setSliderDown(true);

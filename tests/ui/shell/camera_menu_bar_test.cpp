@@ -11,7 +11,11 @@
 #include "../level_meter.h"
 #include "../ui_harness.h"
 #include "lumenhollow/ui/shell/updater.h"
+#include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
+#include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/sheet_host.h"
+#include "lumenhollow/ui/window/tool_actions.h"
 
 namespace lumenhollow::test {
 namespace {
@@ -30,7 +34,7 @@ struct MenuBarHarness : WindowHarness {
     explicit MenuBarHarness(bool usb) : WindowHarness(usb) {
         // As the application does: the bar is in place before the window shows.
         window = std::make_unique<MainWindow>(*modelSignals, *feed);
-        bar = new CameraMenuBar(*modelSignals, updater, window.get());
+        bar = new CameraMenuBar(*modelSignals, updater, window->toolActions().fullScreen(), window.get());
         window->setMenuBar(bar);
         window->show();
         window->activateWindow();
@@ -135,6 +139,57 @@ TEST(CameraMenuBarTest, ActionsFollowTheModelAndTheUpdater) {
     EXPECT_TRUE(h.state().showShortcuts);
 }
 
+// The View menu's item and the bottom bar's button are one full-screen
+// action: whichever is pressed (or F11), both show the window's state, and
+// the item's title follows it.
+TEST(CameraMenuBarTest, TheFullScreenItemAndTheBarsButtonAreOneAction) {
+    MenuBarHarness h(true);
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    h.main.advance(CameraModel::kSettleDelay);
+    h.main.runUntilIdle();
+    MainWindow& window = *h.window;
+    window.resize(1152, 667);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() == QSize(1152, 667); }, 5000));
+    QAction& item = h.bar->action(CameraMenuCommand::fullScreen);
+    auto* bottom = qobject_cast<BottomBar*>(window.chrome().slotWidget(ChromeColumn::Slot::bottomBar));
+    ASSERT_NE(bottom, nullptr);
+    ui::IconButton& button = bottom->fullScreenButton();
+    const auto pressButton = [&] {
+        ASSERT_TRUE(button.isVisible());
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, button.mapTo(&window, button.rect().center()));
+    };
+    // Opens "View" by a press on its title in the menu bar, then presses the item.
+    const auto pressItem = [&] {
+        QAction* view = nullptr;
+        for (QAction* menu : h.bar->actions())
+            if (menu->menu() && menu->menu()->actions().contains(&item)) view = menu;
+        ASSERT_NE(view, nullptr);
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {},
+                          h.bar->mapTo(&window, h.bar->actionGeometry(view).center()));
+        QMenu* menu = view->menu();
+        ASSERT_TRUE(menu->isVisible());
+        QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(&item).center());
+    };
+    const auto expectShown = [&](bool full, const char* after) {
+        EXPECT_EQ(window.isFullScreen(), full) << after;
+        EXPECT_EQ(item.isChecked(), full) << after;
+        EXPECT_EQ(button.isChecked(), full) << after;
+        EXPECT_EQ(item.text(), actionText(fullScreenTitle(full))) << after;
+    };
+    EXPECT_EQ(&item, &window.toolActions().fullScreen());
+    expectShown(false, "at first");
+    pressItem();
+    expectShown(true, "the menu item");
+    pressButton();
+    expectShown(false, "the bar's button");
+    h.press(Qt::Key_F11, {});
+    expectShown(true, "F11");
+    pressButton();
+    expectShown(false, "the bar's button again");
+    window.showFullScreen();
+    expectShown(true, "the window manager");
+}
+
 TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
     // Saving stops at nine; twelve come only from edited stored data.
     ModelHarness h;
@@ -154,7 +209,8 @@ TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
     ModelSignals signals(h.model);
     Updater updater(QStringLiteral("1.0"), {});
     QWidget window;
-    CameraMenuBar bar(signals, updater, &window);
+    QAction fullScreen;
+    CameraMenuBar bar(signals, updater, fullScreen, &window);
 
     const std::vector<QAction*>& items = bar.sceneActions();
     ASSERT_EQ(items.size(), 12u);
