@@ -22,6 +22,7 @@ namespace {
 
 constexpr double kPaneRadius = 16;
 const QColor kPaneBackground = QColor::fromRgbF(0.08f, 0.08f, 0.08f);
+const QColor kPaneBorder = QColor::fromRgbF(1, 1, 1, 0.08f);
 constexpr double kStatusSpacing = 10;
 constexpr double kStatusSidePadding = 24;
 constexpr double kBadgeMargin = 8;
@@ -45,6 +46,16 @@ IslandButton::Face reconnectFace() {
 
 }  // namespace
 
+std::optional<QPoint> exactPicturePosition(int paneWidth, int paneHeight, int pictureWidth, int pictureHeight) {
+    if (paneWidth <= 0 || paneHeight <= 0 || pictureWidth <= 0 || pictureHeight <= 0) return std::nullopt;
+    // As prepared for the pane: one side fills it (within the rounding of
+    // the aspect), the other fits inside.
+    const bool fillsWidth = pictureWidth == paneWidth && pictureHeight <= paneHeight + 1;
+    const bool fillsHeight = pictureHeight == paneHeight && pictureWidth <= paneWidth + 1;
+    if (!fillsWidth && !fillsHeight) return std::nullopt;
+    return QPoint((paneWidth - pictureWidth) / 2, (paneHeight - pictureHeight) / 2);
+}
+
 IslandPreview::IslandPreview(VideoFeed* feed, std::weak_ptr<CameraModel> model, QWidget* parent)
     : QWidget(parent),
       feed_(feed),
@@ -66,6 +77,7 @@ IslandPreview::IslandPreview(VideoFeed* feed, std::weak_ptr<CameraModel> model, 
         connect(&feed_->relay(), &FeedRelay::imageRemoved, this, [this] {
             frame_ = {};
             image_ = {};
+            placePicture();
             update();
         });
         connect(&feed_->relay(), &QObject::destroyed, this, [this] { feed_ = nullptr; });
@@ -78,9 +90,16 @@ void IslandPreview::showWaitingFrame() {
     if (!feed_) return;
     hollowkit::VideoFrame frame = feed_->mailbox().take();
     if (!frame) return;
+    const bool resized = frame.width() != frame_.width() || frame.height() != frame_.height();
     frame_ = std::move(frame);
     image_ = QImage(frame_.planeData(0), frame_.width(), frame_.height(), static_cast<qsizetype>(frame_.stride(0)),
                     QImage::Format_RGB32);
+    image_.setDevicePixelRatio(devicePixelRatioF());
+    if (resized || !pictureExact_) {
+        placePicture();
+    } else {
+        pictureBrush_.setTextureImage(image_);
+    }
     update();
 }
 
@@ -127,6 +146,9 @@ void IslandPreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     pane_ = QPainterPath();
     pane_.addRoundedRect(QRectF(rect()), kPaneRadius, kPaneRadius);
+    border_ = QPainterPath();
+    border_.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPaneRadius - 0.5, kPaneRadius - 0.5);
+    placePicture();
     placeFaceBox();
     publishTargetSize();
     placeOverlay();
@@ -141,6 +163,29 @@ bool IslandPreview::event(QEvent* event) {
 #endif
     if (rescaled) publishTargetSize();
     return handled;
+}
+
+void IslandPreview::placePicture() {
+    // A picture prepared for the pane's pixels is put on whole device
+    // pixels as it is: no resampling, no fractional edge to smooth.
+    const qreal ratio = devicePixelRatioF();
+    const std::optional<QPoint> at =
+        image_.isNull() ? std::nullopt
+                        : exactPicturePosition(qRound(width() * ratio), qRound(height() * ratio), image_.width(),
+                                               image_.height());
+    pictureExact_ = at.has_value();
+    if (!pictureExact_) {
+        pictureBrush_ = QBrush();
+        pictureShape_ = QPainterPath();
+        return;
+    }
+    pictureOrigin_ = QPointF(at->x() / ratio, at->y() / ratio);
+    const QRectF covered(pictureOrigin_, QSizeF(image_.width() / ratio, image_.height() / ratio));
+    pictureCoversPane_ = covered.contains(QRectF(rect()));
+    QPainterPath picture;
+    picture.addRect(covered);
+    pictureShape_ = pane_.intersected(picture);
+    pictureBrush_ = QBrush(image_);
 }
 
 void IslandPreview::publishTargetSize() {
@@ -169,9 +214,22 @@ void IslandPreview::placeOverlay() {
 void IslandPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipPath(pane_);
-    painter.fillRect(rect(), kPaneBackground);
-    if (!image_.isNull()) {
+    painter.setPen(Qt::NoPen);
+    if (pictureExact_) {
+        // The pane's rounded shape filled with the picture itself: no clip
+        // mask and no scaled copy, a plain copy inside the corners.
+        if (!pictureCoversPane_) {
+            painter.setBrush(kPaneBackground);
+            painter.drawPath(pane_);
+        }
+        painter.setBrushOrigin(pictureOrigin_);
+        painter.setBrush(pictureBrush_);
+        painter.drawPath(pictureShape_);
+    } else {
+        painter.setClipPath(pane_);
+        painter.fillRect(rect(), kPaneBackground);
+    }
+    if (!image_.isNull() && !pictureExact_) {
         const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
                                     static_cast<double>(image_.width()) / image_.height());
         if (!fit.isEmpty()) {
@@ -179,6 +237,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
             painter.drawImage(QRectF(fit.x, fit.y, fit.width, fit.height), image_);
         }
     }
+    if (!pictureExact_) painter.setClipping(false);
     if (status_.shown && !statusText_.isEmpty()) {
         painter.setFont(statusFont_);
         painter.setPen(kIslandSecondary);
@@ -198,10 +257,9 @@ void IslandPreview::paintEvent(QPaintEvent*) {
                             centredBaseline(QFontMetricsF(badgeFont_), mid)),
                     elapsedLine_);
     }
-    painter.setClipping(false);
-    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.08f), 1));
+    painter.setPen(QPen(kPaneBorder, 1));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPaneRadius - 0.5, kPaneRadius - 0.5);
+    painter.drawPath(border_);
 }
 
 void IslandPreview::hideEvent(QHideEvent* event) {
