@@ -22,6 +22,8 @@ namespace lumenhollow::ui {
 namespace {
 
 constexpr double kPaneRadius = 16;
+// The square at each corner the rounding lies in.
+constexpr int kCornerSide = 16;
 const QColor kPaneBackground = QColor::fromRgbF(0.08f, 0.08f, 0.08f);
 const QColor kPaneBorder = QColor::fromRgbF(1, 1, 1, 0.08f);
 constexpr double kStatusSpacing = 10;
@@ -154,6 +156,19 @@ void IslandPreview::resizeEvent(QResizeEvent* event) {
     QPainterPathStroker stroker;
     stroker.setWidth(1);
     border_ = stroker.createStroke(line);
+    paneMask_ = QImage(size(), QImage::Format_Alpha8);
+    paneMask_.fill(0);
+    borderImage_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    borderImage_.fill(0);
+    if (!size().isEmpty()) {
+        QPainter mask(&paneMask_);
+        mask.setRenderHint(QPainter::Antialiasing);
+        mask.fillPath(pane_, Qt::black);
+        QPainter border(&borderImage_);
+        border.setRenderHint(QPainter::Antialiasing);
+        border.fillPath(border_, kPaneBorder);
+    }
+    cornerTile_ = QImage(kCornerSide, kCornerSide, QImage::Format_ARGB32_Premultiplied);
     placePicture();
     placeFaceBox();
     publishTargetSize();
@@ -217,11 +232,49 @@ void IslandPreview::placeOverlay() {
     reconnect_->setVisible(status_.shown && status_.reconnect);
 }
 
+bool IslandPreview::paintsCornersOnly() const {
+    return pictureExact_ && pictureCoversPane_ && devicePixelRatioF() == 1.0 && width() >= 2 * kCornerSide &&
+           height() >= 2 * kCornerSide && paneMask_.size() == size();
+}
+
+void IslandPreview::paintCornered(QPainter& painter) {
+    const int w = width();
+    const int h = height();
+    const int c = kCornerSide;
+    const QPoint origin = pictureOrigin_.toPoint();
+    const auto copy = [&](const QRect& area) { painter.drawImage(area.topLeft(), image_, area.translated(-origin)); };
+    copy(QRect(c, 0, w - 2 * c, h));
+    copy(QRect(0, c, c, h - 2 * c));
+    copy(QRect(w - c, c, c, h - 2 * c));
+    // The picture's corners through the pane's coverage, as the rounded
+    // clip would blend them.
+    const QPoint corners[] = {{0, 0}, {w - c, 0}, {0, h - c}, {w - c, h - c}};
+    for (const QPoint& corner : corners) {
+        for (int y = 0; y < c; ++y) {
+            const auto* picture = reinterpret_cast<const QRgb*>(image_.constScanLine(corner.y() + y - origin.y())) +
+                                  (corner.x() - origin.x());
+            const uchar* coverage = paneMask_.constScanLine(corner.y() + y) + corner.x();
+            auto* tile = reinterpret_cast<QRgb*>(cornerTile_.scanLine(y));
+            for (int x = 0; x < c; ++x) {
+                tile[x] = qPremultiply((picture[x] & 0xffffffu) | (static_cast<QRgb>(coverage[x]) << 24));
+            }
+        }
+        painter.drawImage(corner, cornerTile_);
+        painter.drawImage(corner, borderImage_, QRect(corner, QSize(c, c)));
+    }
+    const QRect edges[] = {{c, 0, w - 2 * c, 1}, {c, h - 1, w - 2 * c, 1}, {0, c, 1, h - 2 * c}, {w - 1, c, 1, h - 2 * c}};
+    for (const QRect& edge : edges) painter.drawImage(edge.topLeft(), borderImage_, edge);
+}
+
 void IslandPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const bool cornered = paintsCornersOnly();
+    if (cornered) paintCornered(painter);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    if (pictureExact_) {
+    if (cornered) {
+        // Painted above.
+    } else if (pictureExact_) {
         // The pane's rounded shape filled with the picture itself: no clip
         // mask and no scaled copy, a plain copy inside the corners.
         if (!pictureCoversPane_) {
@@ -235,7 +288,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
         painter.setClipPath(pane_);
         painter.fillRect(rect(), kPaneBackground);
     }
-    if (!image_.isNull() && !pictureExact_) {
+    if (!image_.isNull() && !pictureExact_ && !cornered) {
         const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
                                     static_cast<double>(image_.width()) / image_.height());
         if (!fit.isEmpty()) {
@@ -243,7 +296,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
             painter.drawImage(QRectF(fit.x, fit.y, fit.width, fit.height), image_);
         }
     }
-    if (!pictureExact_) painter.setClipping(false);
+    if (!pictureExact_ && !cornered) painter.setClipping(false);
     if (status_.shown && !statusText_.isEmpty()) {
         painter.setFont(statusFont_);
         painter.setPen(kIslandSecondary);
@@ -263,6 +316,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
                             centredBaseline(QFontMetricsF(badgeFont_), mid)),
                     elapsedLine_);
     }
+    if (cornered) return;
     painter.setPen(Qt::NoPen);
     painter.setBrush(kPaneBorder);
     painter.drawPath(border_);

@@ -32,6 +32,8 @@ class VideoFeed;
 class FaceBoxOverlay;
 }  // namespace lumenhollow
 
+class QPainter;
+
 namespace lumenhollow::ui {
 
 class IslandButton;
@@ -84,6 +86,8 @@ private:
     void placeFaceBox();
     void publishTargetSize();
     void placePicture();
+    bool paintsCornersOnly() const;
+    void paintCornered(QPainter& painter);
 
     VideoFeed* feed_;
     PreviewInput input_;
@@ -98,6 +102,11 @@ private:
     bool pictureCoversPane_ = false;
     QPainterPath pane_;
     QPainterPath border_;
+    // The pane's coverage and hairline drawn once per size: a picture that
+    // fills the pane is then copied as is and only its corners are blended.
+    QImage paneMask_;
+    QImage borderImage_;
+    QImage cornerTile_;
     Spinner* spinner_;
     IslandButton* reconnect_;
     FaceBoxOverlay* faceBox_;
