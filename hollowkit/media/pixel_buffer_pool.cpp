@@ -1,19 +1,77 @@
 #include "hollowkit/media/pixel_buffer_pool.h"
 
+#include <new>
 #include <vector>
 
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/media/frame_storage.h"
 
 namespace hollowkit {
+namespace {
+
+// Room for the reference count block of a frame's handle; the handle's
+// allocator places it here, so a recycled buffer comes with its handle.
+constexpr size_t kHandleBlockBytes = 128;
+
+}  // namespace
+
+// One buffer and the handle frames share it through. The handle's count
+// block lives in `handleBlock`; the buffer goes back to the pool when that
+// block is given up, which is the last thing a shared_ptr does with it.
+struct PixelBufferPool::Entry {
+    detail::FrameStorage storage;
+    std::shared_ptr<uint8_t> block;
+    alignas(std::max_align_t) std::byte handleBlock[kHandleBlockBytes];
+};
 
 struct PixelBufferPool::Shared {
     detail::AlignedLayout layout;
     size_t maxIdle = 0;
 
     Mutex mutex;
-    std::vector<std::shared_ptr<uint8_t>> idle HK_GUARDED_BY(mutex);
+    std::vector<std::unique_ptr<Entry>> idle HK_GUARDED_BY(mutex);
     size_t leased HK_GUARDED_BY(mutex) = 0;
+    bool closed HK_GUARDED_BY(mutex) = false;
+
+    void giveBack(Entry* entry) {
+        std::unique_ptr<Entry> owned(entry);
+        MutexLock lock(mutex);
+        --leased;
+        if (!closed && idle.size() < maxIdle) idle.push_back(std::move(owned));
+        // Otherwise `owned` and its pixels are freed here.
+    }
+};
+
+// Places the handle's count block in its entry and hands the entry back to
+// the pool when the block is released. Holding the pool's state keeps it
+// alive for frames that outlive the pool.
+template <typename T>
+struct PixelBufferPool::HandleAllocator {
+    using value_type = T;
+
+    PixelBufferPool::Entry* entry;
+    std::shared_ptr<PixelBufferPool::Shared> pool;
+
+    template <typename U>
+    HandleAllocator(const HandleAllocator<U>& other) : entry(other.entry), pool(other.pool) {}  // NOLINT
+    HandleAllocator(PixelBufferPool::Entry* e, std::shared_ptr<PixelBufferPool::Shared> p)
+        : entry(e), pool(std::move(p)) {}
+
+    T* allocate(size_t n) {
+        static_assert(alignof(T) <= alignof(std::max_align_t));
+        if (n * sizeof(T) <= sizeof(entry->handleBlock)) return reinterpret_cast<T*>(entry->handleBlock);
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, size_t) {
+        if (reinterpret_cast<std::byte*>(p) != entry->handleBlock) ::operator delete(p);
+        // Nothing touches the handle after this: the entry may be reused.
+        std::shared_ptr<PixelBufferPool::Shared> owner = std::move(pool);
+        owner->giveBack(entry);
+    }
+    template <typename U>
+    bool operator==(const HandleAllocator<U>& other) const {
+        return entry == other.entry;
+    }
 };
 
 PixelBufferPool::PixelBufferPool(PixelFormat format, int width, int height, size_t maxIdle)
@@ -24,39 +82,37 @@ PixelBufferPool::PixelBufferPool(PixelFormat format, int width, int height, size
     shared_->maxIdle = maxIdle;
 }
 
-PixelBufferPool::~PixelBufferPool() = default;
+PixelBufferPool::~PixelBufferPool() {
+    // Frames still out free their memory when they go.
+    MutexLock lock(shared_->mutex);
+    shared_->closed = true;
+    shared_->idle.clear();
+}
 
 WritableVideoFrame PixelBufferPool::acquire() {
     if (!detail::validFrameSize(format_, width_, height_)) {
         return {};
     }
-    std::shared_ptr<uint8_t> block;
+    std::unique_ptr<Entry> entry;
     {
         MutexLock lock(shared_->mutex);
         ++shared_->leased;
         if (!shared_->idle.empty()) {
-            block = std::move(shared_->idle.back());
+            entry = std::move(shared_->idle.back());
             shared_->idle.pop_back();
         }
     }
-    if (!block) {
-        block = detail::allocateAligned(shared_->layout.totalBytes);
+    if (!entry) {
+        entry = std::make_unique<Entry>();
+        entry->block = detail::allocateAligned(shared_->layout.totalBytes);
+        entry->storage = *detail::storageInBlock(format_, width_, height_, shared_->layout, entry->block);
+        // The entry owns the pixels; the storage must not keep a second hold.
+        entry->storage.owner = nullptr;
     }
-    // The frame holds the block through a second reference whose release
-    // hands the block back, unless the pool is gone or already full.
-    uint8_t* base = block.get();
-    std::weak_ptr<Shared> pool = shared_;
-    std::shared_ptr<uint8_t> lease(base, [block = std::move(block), pool](uint8_t*) mutable {
-        if (auto shared = pool.lock()) {
-            MutexLock lock(shared->mutex);
-            --shared->leased;
-            if (shared->idle.size() < shared->maxIdle) {
-                shared->idle.push_back(std::move(block));
-            }
-        }
-        // Otherwise `block` is freed with this deleter.
-    });
-    return WritableVideoFrame(detail::storageInBlock(format_, width_, height_, shared_->layout, std::move(lease)));
+    Entry* raw = entry.release();
+    std::shared_ptr<detail::FrameStorage> handle(&raw->storage, [](detail::FrameStorage*) {},
+                                                 HandleAllocator<detail::FrameStorage>(raw, shared_));
+    return WritableVideoFrame(std::move(handle));
 }
 
 size_t PixelBufferPool::idleCount() const {

@@ -1,7 +1,8 @@
 #pragma once
 
 // PixelBufferPool: recycles the pixel memory of one format and size so a
-// 30 fps producer does not map and fault in a fresh 12 MB block per frame.
+// 30 fps producer does not map and fault in a fresh 12 MB block per frame,
+// together with the frame's shared handle, so a warm pool allocates nothing.
 // Owned by one producer (a processor, a decoder); acquire() from any thread.
 // A buffer goes back to the pool when the last VideoFrame sharing it is gone,
 // on whatever thread drops it; frames may outlive the pool, their memory is
@@ -36,7 +37,10 @@ public:
     size_t leasedCount() const;
 
 private:
+    struct Entry;
     struct Shared;
+    template <typename T>
+    struct HandleAllocator;
 
     const PixelFormat format_;
     const int width_;

@@ -2,7 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <thread>
 #include <vector>
+
+// Heap allocations on the calling thread, counted by this binary's global
+// operator new. Not under the sanitizers, which keep new and delete for
+// themselves.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define HK_POOL_COUNTS_ALLOCATIONS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define HK_POOL_COUNTS_ALLOCATIONS 0
+#endif
+#endif
+#ifndef HK_POOL_COUNTS_ALLOCATIONS
+#define HK_POOL_COUNTS_ALLOCATIONS 1
+#endif
+
+#if HK_POOL_COUNTS_ALLOCATIONS
+namespace {
+thread_local uint64_t poolTestAllocations = 0;
+}
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    ++poolTestAllocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    ++poolTestAllocations;
+    const auto align = static_cast<std::size_t>(alignment);
+    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#endif
 
 namespace hollowkit {
 namespace {
@@ -67,6 +113,43 @@ TEST(PixelBufferPoolTest, FramesMayOutliveThePool) {
     }
     EXPECT_EQ(frame.row(0, 63)[255], 7);
     frame = VideoFrame();  // freed, not returned (ASan reports a leak or a bad access otherwise)
+}
+
+#if HK_POOL_COUNTS_ALLOCATIONS
+// A warm pool hands out frames without touching the heap: the buffer comes
+// back with the handle frames share it through, copies included.
+TEST(PixelBufferPoolTest, AWarmPoolAllocatesNothingPerFrame) {
+    PixelBufferPool pool(PixelFormat::bgra, 64, 64, 2);
+    std::vector<VideoFrame> held;
+    held.reserve(4);
+    for (int i = 0; i < 2; ++i) held.push_back(pool.acquire().freeze(kPoolT0));
+    held.clear();
+    const uint64_t before = poolTestAllocations;
+    for (int i = 0; i < 20; ++i) {
+        VideoFrame frame = pool.acquire().freeze(kPoolT0);
+        const VideoFrame shown = frame;
+        held.push_back(pool.acquire().freeze(kPoolT0));
+        held.clear();
+    }
+    EXPECT_EQ(poolTestAllocations - before, 0U);
+    EXPECT_EQ(pool.leasedCount(), 0U);
+    EXPECT_EQ(pool.idleCount(), 2U);
+}
+#endif
+
+// A frame given up on another thread comes back whole: its memory and
+// handle are handed out again with the same planes.
+TEST(PixelBufferPoolTest, AFrameDroppedOnAnotherThreadIsReused) {
+    PixelBufferPool pool(PixelFormat::nv12, 64, 32, 1);
+    VideoFrame frame = pool.acquire().freeze(kPoolT0);
+    const uint8_t* luma = frame.planeData(0);
+    const uint8_t* chroma = frame.planeData(1);
+    std::thread([f = std::move(frame)]() mutable { f = VideoFrame(); }).join();
+    EXPECT_EQ(pool.leasedCount(), 0U);
+    WritableVideoFrame again = pool.acquire();
+    EXPECT_EQ(again.planeData(0), luma);
+    EXPECT_EQ(again.planeData(1), chroma);
+    EXPECT_EQ(again.height(), 32);
 }
 
 TEST(PixelBufferPoolTest, InvalidSizeGivesNullFrames) {

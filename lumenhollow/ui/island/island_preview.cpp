@@ -4,6 +4,7 @@
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPathStroker>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -22,7 +23,10 @@ namespace lumenhollow::ui {
 namespace {
 
 constexpr double kPaneRadius = 16;
+// The square at each corner the rounding lies in.
+constexpr int kCornerSide = 16;
 const QColor kPaneBackground = QColor::fromRgbF(0.08f, 0.08f, 0.08f);
+const QColor kPaneBorder = QColor::fromRgbF(1, 1, 1, 0.08f);
 constexpr double kStatusSpacing = 10;
 constexpr double kStatusSidePadding = 24;
 constexpr double kBadgeMargin = 8;
@@ -46,6 +50,16 @@ IslandButton::Face reconnectFace() {
 
 }  // namespace
 
+std::optional<QPoint> exactPicturePosition(int paneWidth, int paneHeight, int pictureWidth, int pictureHeight) {
+    if (paneWidth <= 0 || paneHeight <= 0 || pictureWidth <= 0 || pictureHeight <= 0) return std::nullopt;
+    // As prepared for the pane: one side fills it (within the rounding of
+    // the aspect), the other fits inside.
+    const bool fillsWidth = pictureWidth == paneWidth && pictureHeight <= paneHeight + 1;
+    const bool fillsHeight = pictureHeight == paneHeight && pictureWidth <= paneWidth + 1;
+    if (!fillsWidth && !fillsHeight) return std::nullopt;
+    return QPoint((paneWidth - pictureWidth) / 2, (paneHeight - pictureHeight) / 2);
+}
+
 IslandPreview::IslandPreview(VideoFeed* feed, std::weak_ptr<CameraModel> model, QWidget* parent)
     : QWidget(parent),
       feed_(feed),
@@ -67,6 +81,7 @@ IslandPreview::IslandPreview(VideoFeed* feed, std::weak_ptr<CameraModel> model, 
         connect(&feed_->relay(), &FeedRelay::imageRemoved, this, [this] {
             frame_ = {};
             image_ = {};
+            placePicture();
             update();
         });
         connect(&feed_->relay(), &QObject::destroyed, this, [this] { feed_ = nullptr; });
@@ -79,9 +94,16 @@ void IslandPreview::showWaitingFrame() {
     if (!feed_) return;
     hollowkit::VideoFrame frame = feed_->mailbox().take();
     if (!frame) return;
+    const bool resized = frame.width() != frame_.width() || frame.height() != frame_.height();
     frame_ = std::move(frame);
     image_ = QImage(frame_.planeData(0), frame_.width(), frame_.height(), static_cast<qsizetype>(frame_.stride(0)),
                     QImage::Format_RGB32);
+    image_.setDevicePixelRatio(devicePixelRatioF());
+    if (resized || !pictureExact_) {
+        placePicture();
+    } else {
+        pictureBrush_.setTextureImage(image_);
+    }
     update();
 }
 
@@ -128,6 +150,27 @@ void IslandPreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     pane_ = QPainterPath();
     pane_.addRoundedRect(QRectF(rect()), kPaneRadius, kPaneRadius);
+    // The hairline as a filled outline made once: stroking it anew each
+    // paint costs some fifty allocations.
+    QPainterPath line;
+    line.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPaneRadius - 0.5, kPaneRadius - 0.5);
+    QPainterPathStroker stroker;
+    stroker.setWidth(1);
+    border_ = stroker.createStroke(line);
+    paneMask_ = QImage(size(), QImage::Format_Alpha8);
+    paneMask_.fill(0);
+    borderImage_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    borderImage_.fill(0);
+    if (!size().isEmpty()) {
+        QPainter mask(&paneMask_);
+        mask.setRenderHint(QPainter::Antialiasing);
+        mask.fillPath(pane_, Qt::black);
+        QPainter border(&borderImage_);
+        border.setRenderHint(QPainter::Antialiasing);
+        border.fillPath(border_, kPaneBorder);
+    }
+    cornerTile_ = QImage(kCornerSide, kCornerSide, QImage::Format_ARGB32_Premultiplied);
+    placePicture();
     placeFaceBox();
     publishTargetSize();
     placeOverlay();
@@ -138,6 +181,29 @@ bool IslandPreview::event(QEvent* event) {
     // On a screen of another scale the frames are prepared for its pixels.
     if (ui::isScaleChange(*event)) publishTargetSize();
     return handled;
+}
+
+void IslandPreview::placePicture() {
+    // A picture prepared for the pane's pixels is put on whole device
+    // pixels as it is: no resampling, no fractional edge to smooth.
+    const qreal ratio = devicePixelRatioF();
+    const std::optional<QPoint> at =
+        image_.isNull() ? std::nullopt
+                        : exactPicturePosition(qRound(width() * ratio), qRound(height() * ratio), image_.width(),
+                                               image_.height());
+    pictureExact_ = at.has_value();
+    if (!pictureExact_) {
+        pictureBrush_ = QBrush();
+        pictureShape_ = QPainterPath();
+        return;
+    }
+    pictureOrigin_ = QPointF(at->x() / ratio, at->y() / ratio);
+    const QRectF covered(pictureOrigin_, QSizeF(image_.width() / ratio, image_.height() / ratio));
+    pictureCoversPane_ = covered.contains(QRectF(rect()));
+    QPainterPath picture;
+    picture.addRect(covered);
+    pictureShape_ = pane_.intersected(picture);
+    pictureBrush_ = QBrush(image_);
 }
 
 void IslandPreview::publishTargetSize() {
@@ -163,12 +229,63 @@ void IslandPreview::placeOverlay() {
     reconnect_->setVisible(status_.shown && status_.reconnect);
 }
 
+bool IslandPreview::paintsCornersOnly() const {
+    return pictureExact_ && pictureCoversPane_ && devicePixelRatioF() == 1.0 && width() >= 2 * kCornerSide &&
+           height() >= 2 * kCornerSide && paneMask_.size() == size();
+}
+
+void IslandPreview::paintCornered(QPainter& painter) {
+    const int w = width();
+    const int h = height();
+    const int c = kCornerSide;
+    const QPoint origin = pictureOrigin_.toPoint();
+    const auto copy = [&](const QRect& area) { painter.drawImage(area.topLeft(), image_, area.translated(-origin)); };
+    copy(QRect(c, 0, w - 2 * c, h));
+    copy(QRect(0, c, c, h - 2 * c));
+    copy(QRect(w - c, c, c, h - 2 * c));
+    // The picture's corners through the pane's coverage, as the rounded
+    // clip would blend them.
+    const QPoint corners[] = {{0, 0}, {w - c, 0}, {0, h - c}, {w - c, h - c}};
+    for (const QPoint& corner : corners) {
+        for (int y = 0; y < c; ++y) {
+            const auto* picture = reinterpret_cast<const QRgb*>(image_.constScanLine(corner.y() + y - origin.y())) +
+                                  (corner.x() - origin.x());
+            const uchar* coverage = paneMask_.constScanLine(corner.y() + y) + corner.x();
+            auto* tile = reinterpret_cast<QRgb*>(cornerTile_.scanLine(y));
+            for (int x = 0; x < c; ++x) {
+                tile[x] = qPremultiply((picture[x] & 0xffffffu) | (static_cast<QRgb>(coverage[x]) << 24));
+            }
+        }
+        painter.drawImage(corner, cornerTile_);
+        painter.drawImage(corner, borderImage_, QRect(corner, QSize(c, c)));
+    }
+    const QRect edges[] = {{c, 0, w - 2 * c, 1}, {c, h - 1, w - 2 * c, 1}, {0, c, 1, h - 2 * c}, {w - 1, c, 1, h - 2 * c}};
+    for (const QRect& edge : edges) painter.drawImage(edge.topLeft(), borderImage_, edge);
+}
+
 void IslandPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const bool cornered = paintsCornersOnly();
+    if (cornered) paintCornered(painter);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipPath(pane_);
-    painter.fillRect(rect(), kPaneBackground);
-    if (!image_.isNull()) {
+    painter.setPen(Qt::NoPen);
+    if (cornered) {
+        // Painted above.
+    } else if (pictureExact_) {
+        // The pane's rounded shape filled with the picture itself: no clip
+        // mask and no scaled copy, a plain copy inside the corners.
+        if (!pictureCoversPane_) {
+            painter.setBrush(kPaneBackground);
+            painter.drawPath(pane_);
+        }
+        painter.setBrushOrigin(pictureOrigin_);
+        painter.setBrush(pictureBrush_);
+        painter.drawPath(pictureShape_);
+    } else {
+        painter.setClipPath(pane_);
+        painter.fillRect(rect(), kPaneBackground);
+    }
+    if (!image_.isNull() && !pictureExact_ && !cornered) {
         const RectF fit = videoRect(SizeF{static_cast<double>(width()), static_cast<double>(height())},
                                     static_cast<double>(image_.width()) / image_.height());
         if (!fit.isEmpty()) {
@@ -176,6 +293,7 @@ void IslandPreview::paintEvent(QPaintEvent*) {
             painter.drawImage(QRectF(fit.x, fit.y, fit.width, fit.height), image_);
         }
     }
+    if (!pictureExact_ && !cornered) painter.setClipping(false);
     if (status_.shown && !statusText_.isEmpty()) {
         painter.setFont(statusFont_);
         painter.setPen(kIslandSecondary);
@@ -195,10 +313,10 @@ void IslandPreview::paintEvent(QPaintEvent*) {
                             centredBaseline(QFontMetricsF(badgeFont_), mid)),
                     elapsedLine_);
     }
-    painter.setClipping(false);
-    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.08f), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPaneRadius - 0.5, kPaneRadius - 0.5);
+    if (cornered) return;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kPaneBorder);
+    painter.drawPath(border_);
 }
 
 void IslandPreview::hideEvent(QHideEvent* event) {

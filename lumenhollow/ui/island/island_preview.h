@@ -11,9 +11,11 @@
 // if released (a speed drag stops the gimbal), and the cursor is the widget's
 // own, so nothing stays pushed. GUI thread only.
 
+#include <QBrush>
 #include <QFont>
 #include <QImage>
 #include <QPainterPath>
+#include <QPoint>
 #include <QWidget>
 
 #include <memory>
@@ -30,10 +32,17 @@ class VideoFeed;
 class FaceBoxOverlay;
 }  // namespace lumenhollow
 
+class QPainter;
+
 namespace lumenhollow::ui {
 
 class IslandButton;
 class Spinner;
+
+// Where a picture of `picture*` device pixels goes, centred on whole pixels,
+// when it was prepared for a pane of `pane*` (one side fills it, the other
+// fits); none when it must be scaled to fit.
+std::optional<QPoint> exactPicturePosition(int paneWidth, int paneHeight, int pictureWidth, int pictureHeight);
 
 class IslandPreview final : public QWidget {
     Q_OBJECT
@@ -76,12 +85,28 @@ private:
     void placeOverlay();
     void placeFaceBox();
     void publishTargetSize();
+    void placePicture();
+    bool paintsCornersOnly() const;
+    void paintCornered(QPainter& painter);
 
     VideoFeed* feed_;
     PreviewInput input_;
     hollowkit::VideoFrame frame_;
     QImage image_;
+    // The picture as a brush, drawn at whole pixels when it fits the pane
+    // as prepared; `pictureShape_` is the pane's part it covers.
+    QBrush pictureBrush_;
+    QPointF pictureOrigin_;
+    QPainterPath pictureShape_;
+    bool pictureExact_ = false;
+    bool pictureCoversPane_ = false;
     QPainterPath pane_;
+    QPainterPath border_;
+    // The pane's coverage and hairline drawn once per size: a picture that
+    // fills the pane is then copied as is and only its corners are blended.
+    QImage paneMask_;
+    QImage borderImage_;
+    QImage cornerTile_;
     Spinner* spinner_;
     IslandButton* reconnect_;
     FaceBoxOverlay* faceBox_;

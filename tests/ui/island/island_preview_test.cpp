@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
+
+#include <random>
 
 #include "island_preview_harness.h"
 #include "lumenhollow/ui/window/face_box_overlay.h"
@@ -56,6 +59,61 @@ TEST(IslandPreviewTest, TheFaceBoxStandsOverTheFaceInThePictureNotThePane) {
         // as wide to high as the picture: not stretched to the pane.
         const double shown = static_cast<double>(c.width) / c.height;
         EXPECT_NEAR(brackets.width() / brackets.height(), shown, 0.02 * shown);
+    }
+}
+
+// A picture of noise, so any resampling changes the shown pixels.
+hollowkit::VideoFrame noisePicture(int width, int height) {
+    auto frame = hollowkit::WritableVideoFrame::allocate(hollowkit::PixelFormat::nv12, width, height);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> value(16, 235);
+    for (int plane = 0; plane < 2; ++plane) {
+        const int rows = plane == 0 ? height : (height + 1) / 2;
+        for (int y = 0; y < rows; ++y) {
+            uint8_t* row = frame.planeData(plane) + frame.stride(plane) * static_cast<size_t>(y);
+            for (int x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(value(random));
+        }
+    }
+    return std::move(frame).freeze({});
+}
+
+// The picture prepared for the pane is shown pixel for pixel, also where
+// centring it would put it on a fractional column.
+TEST(IslandPreviewTest, ThePreparedPictureIsShownUnscaled) {
+    struct Case {
+        const char* name;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"16:9, filling the pane", 1920, 1080},
+        {"4:3, pillarboxed", 1440, 1080},
+        // 401 wide in the 488 pane: centring it by its aspect puts it 43.5 in.
+        {"pillarboxed by an odd margin", 1444, 1080},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreviewHarness h(true);
+        h.emit(CameraEvent::stats(picture(c.width, c.height)));
+        h.open();
+        IslandPreview& pane = h.preview();
+        h.feed->mailbox().push(noisePicture(c.width, c.height));
+        pane.showWaitingFrame();
+        const hollowkit::VideoFrame& frame = pane.currentFrame();
+        ASSERT_TRUE(frame);
+        const QImage picture(frame.planeData(0), frame.width(), frame.height(),
+                             static_cast<qsizetype>(frame.stride(0)), QImage::Format_RGB32);
+        const std::optional<QPoint> at =
+            exactPicturePosition(pane.width(), pane.height(), frame.width(), frame.height());
+        ASSERT_TRUE(at.has_value());
+        const QImage shot = pane.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // Inside the rounded corners and the border.
+        int differing = 0;
+        for (int y = 20; y < pane.height() - 20; ++y) {
+            for (int x = std::max(20, at->x()); x < std::min(pane.width() - 20, at->x() + frame.width()); ++x) {
+                differing += shot.pixel(x, y) != picture.pixel(x - at->x(), y - at->y());
+            }
+        }
+        EXPECT_EQ(differing, 0);
     }
 }
 
