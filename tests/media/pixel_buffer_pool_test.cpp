@@ -8,47 +8,7 @@
 #include <thread>
 #include <vector>
 
-// Heap allocations on the calling thread, counted by this binary's global
-// operator new. Not under the sanitizers, which keep new and delete for
-// themselves.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define HK_POOL_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define HK_POOL_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef HK_POOL_COUNTS_ALLOCATIONS
-#define HK_POOL_COUNTS_ALLOCATIONS 1
-#endif
-
-#if HK_POOL_COUNTS_ALLOCATIONS
-namespace {
-thread_local uint64_t poolTestAllocations = 0;
-}
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    ++poolTestAllocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    ++poolTestAllocations;
-    const auto align = static_cast<std::size_t>(alignment);
-    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-#endif
+#include "hollowkit/testing/allocation_count.h"
 
 namespace hollowkit {
 namespace {
@@ -115,7 +75,7 @@ TEST(PixelBufferPoolTest, FramesMayOutliveThePool) {
     frame = VideoFrame();  // freed, not returned (ASan reports a leak or a bad access otherwise)
 }
 
-#if HK_POOL_COUNTS_ALLOCATIONS
+#if HK_COUNTS_ALLOCATIONS
 // A warm pool hands out frames without touching the heap: the buffer comes
 // back with the handle frames share it through, copies included.
 TEST(PixelBufferPoolTest, AWarmPoolAllocatesNothingPerFrame) {
@@ -124,14 +84,14 @@ TEST(PixelBufferPoolTest, AWarmPoolAllocatesNothingPerFrame) {
     held.reserve(4);
     for (int i = 0; i < 2; ++i) held.push_back(pool.acquire().freeze(kPoolT0));
     held.clear();
-    const uint64_t before = poolTestAllocations;
+    const uint64_t before = hollowkit::testsupport::allocationsOnThread;
     for (int i = 0; i < 20; ++i) {
         VideoFrame frame = pool.acquire().freeze(kPoolT0);
         const VideoFrame shown = frame;
         held.push_back(pool.acquire().freeze(kPoolT0));
         held.clear();
     }
-    EXPECT_EQ(poolTestAllocations - before, 0U);
+    EXPECT_EQ(hollowkit::testsupport::allocationsOnThread - before, 0U);
     EXPECT_EQ(pool.leasedCount(), 0U);
     EXPECT_EQ(pool.idleCount(), 2U);
 }

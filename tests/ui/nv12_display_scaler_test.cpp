@@ -12,48 +12,7 @@
 #include "hollowkit/imaging/bgra_frames.h"
 #include "hollowkit/media/video_frame.h"
 
-// Heap allocations made on the calling thread, counted by this binary's
-// global operator new (which every std::vector goes through). Not under the
-// sanitizers, which keep new and delete for themselves: the allocations
-// Qt's pooled painting threads make would then be ours to them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define LH_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define LH_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef LH_COUNTS_ALLOCATIONS
-#define LH_COUNTS_ALLOCATIONS 1
-#endif
-
-#if LH_COUNTS_ALLOCATIONS
-namespace {
-thread_local uint64_t scalerTestAllocations = 0;
-}
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    ++scalerTestAllocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    ++scalerTestAllocations;
-    const auto align = static_cast<std::size_t>(alignment);
-    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-#endif
+#include "hollowkit/testing/allocation_count.h"
 
 namespace lumenhollow {
 namespace {
@@ -304,18 +263,18 @@ TEST(Nv12DisplayScalerTest, RefusesEmptySizesAndMissingPlanes) {
     EXPECT_TRUE(std::all_of(o.pixels.begin(), o.pixels.end(), [](uint8_t b) { return b == 0x5a; }));
 }
 
-#if LH_COUNTS_ALLOCATIONS
+#if HK_COUNTS_ALLOCATIONS
 TEST(Nv12DisplayScalerTest, AStreamAtOneSizeAllocatesNothingAfterTheFirstFrame) {
     const Picture p = picture(1920, 1080, 0, Content::ramps);
     Output shrunk = output(640, 360, 0);
     Output same = output(1920, 1080, 0);
     Nv12DisplayScaler scaler;
     ASSERT_TRUE(scaler.draw(p.planes(), shrunk.target()));
-    const uint64_t before = scalerTestAllocations;
+    const uint64_t before = hollowkit::testsupport::allocationsOnThread;
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(scaler.draw(p.planes(), shrunk.target()));
-    EXPECT_EQ(scalerTestAllocations, before);
+    EXPECT_EQ(hollowkit::testsupport::allocationsOnThread, before);
     ASSERT_TRUE(scaler.draw(p.planes(), same.target()));
-    EXPECT_GT(scalerTestAllocations, before) << "a new size plans again";
+    EXPECT_GT(hollowkit::testsupport::allocationsOnThread, before) << "a new size plans again";
 }
 #endif
 

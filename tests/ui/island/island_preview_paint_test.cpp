@@ -16,46 +16,9 @@
 #include "island_preview_harness.h"
 #include "lumenhollow/testing/fake_camera.h"
 
-// Heap allocations on the calling thread, counted by this binary's global
-// operator new. Not under the sanitizers, which keep new and delete for
-// themselves.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define LH_ISLAND_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define LH_ISLAND_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef LH_ISLAND_COUNTS_ALLOCATIONS
-#define LH_ISLAND_COUNTS_ALLOCATIONS 1
-#endif
+#include "hollowkit/testing/allocation_count.h"
 
-#if LH_ISLAND_COUNTS_ALLOCATIONS
-namespace {
-thread_local uint64_t islandTestAllocations = 0;
-}
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    ++islandTestAllocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    ++islandTestAllocations;
-    const auto align = static_cast<std::size_t>(alignment);
-    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+#if HK_COUNTS_ALLOCATIONS
 
 namespace lumenhollow::ui {
 namespace {
@@ -72,9 +35,9 @@ protected:
 // Allocations of rendering `widget` into `into`, warm (the second time).
 uint64_t renderAllocations(QWidget& widget, QImage& into) {
     widget.render(&into);
-    const uint64_t before = islandTestAllocations;
+    const uint64_t before = hollowkit::testsupport::allocationsOnThread;
     widget.render(&into);
-    return islandTestAllocations - before;
+    return hollowkit::testsupport::allocationsOnThread - before;
 }
 
 TEST(IslandPreviewPaint, PaintingThePreparedPictureAllocatesNothingOfItsOwn) {
