@@ -10,55 +10,10 @@
 #include <optional>
 #include <utility>
 
-// ThreadSanitizer does not see the locks inside Qt's event queue, so a
-// posted task marks the order Qt gives it: built before it is posted, run
-// after, let go after it ran.
-#if defined(__SANITIZE_THREAD__)
-#define LH_TSAN_ORDER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define LH_TSAN_ORDER 1
-#endif
-#endif
-#ifdef LH_TSAN_ORDER
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
+#include "lumenhollow/ui/kit/queued_call.h"
 
 namespace lumenhollow {
 namespace {
-
-// The functor Qt carries from the posting thread to the GUI thread.
-class PostedTask {
-public:
-    explicit PostedTask(hollowkit::Task task) : task_(std::move(task)) {}
-    PostedTask(PostedTask&& other) noexcept : task_(std::move(other.task_)) { happensBefore(); }
-    PostedTask(const PostedTask&) = delete;
-    PostedTask& operator=(const PostedTask&) = delete;
-    PostedTask& operator=(PostedTask&&) = delete;
-    ~PostedTask() { happensAfter(); }
-
-    // Qt lets go of the functor wherever its last reference goes, which is
-    // the posting thread when the task ran before the post returned: what
-    // the task holds is taken out and let go here, as it runs.
-    void operator()() {
-        happensAfter();
-        const hollowkit::Task run = std::exchange(task_, nullptr);
-        run();
-        happensBefore();
-    }
-
-private:
-#ifdef LH_TSAN_ORDER
-    void happensBefore() { __tsan_release(this); }
-    void happensAfter() { __tsan_acquire(this); }
-#else
-    void happensBefore() {}
-    void happensAfter() {}
-#endif
-
-    hollowkit::Task task_;
-};
 
 // Qt counts whole milliseconds; rounding up keeps "not before the delay".
 std::chrono::milliseconds toTimerMilliseconds(hollowkit::Duration duration) {
@@ -89,7 +44,7 @@ QtMainExecutor::QtMainExecutor(std::optional<hollowkit::WallTime> stoppedWallTim
 QtMainExecutor::~QtMainExecutor() = default;
 
 void QtMainExecutor::post(hollowkit::Task task) {
-    QMetaObject::invokeMethod(context_.get(), PostedTask(std::move(task)), Qt::QueuedConnection);
+    ui::postQueued(*context_, std::move(task));
 }
 
 hollowkit::TaskId QtMainExecutor::after(hollowkit::Duration delay, hollowkit::Task task) {

@@ -1,11 +1,11 @@
 #include "lumenhollow/ui/window/live_backdrop.h"
 
 #include <QImage>
-#include <QMetaObject>
 #include <QPointer>
 #include <QWidget>
 
 #include "hollowkit/base/serial_queue.h"
+#include "lumenhollow/ui/kit/queued_call.h"
 
 namespace lumenhollow {
 
@@ -38,15 +38,12 @@ void LiveBackdrop::offer(const hollowkit::VideoFrame& frame, const QRectF& pictu
         const QImage view(frame.planeData(0), frame.width(), frame.height(), static_cast<qsizetype>(frame.stride(0)),
                           QImage::Format_RGB32);
         QImage picture = ui::makeGlassBackdrop(view);
-        QMetaObject::invokeMethod(
-            this,
-            [this, picture = std::move(picture), pictureRect, generation]() mutable {
-                blurring_ = false;
-                if (generation != generation_) return;
-                backdrop_.set(std::move(picture), pictureRect);
-                Q_EMIT pictureChanged();
-            },
-            Qt::QueuedConnection);
+        ui::postQueued(*this, [this, picture = std::move(picture), pictureRect, generation]() mutable {
+            blurring_ = false;
+            if (generation != generation_) return;
+            backdrop_.set(std::move(picture), pictureRect);
+            Q_EMIT pictureChanged();
+        });
     });
 }
 
