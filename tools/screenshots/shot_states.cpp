@@ -503,6 +503,19 @@ QImage renderShot(const ShotState& state) {
             while (!window.glassBackdrop().backdrop().hasPicture() && !blurred.hasExpired()) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             }
+            // A camera's frame that came while the window settled may have
+            // been blurred first (at its old size): once the interval has
+            // passed, the frame shown now is blurred again, however slow the
+            // build.
+            QDeadlineTimer interval(LiveBackdrop::kMinimumInterval + std::chrono::milliseconds(50));
+            while (!interval.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            int changes = 0;
+            const QMetaObject::Connection counting =
+                QObject::connect(&window.glassBackdrop(), &LiveBackdrop::pictureChanged, [&changes] { ++changes; });
+            window.offerFrameToGlass();
+            QDeadlineTimer reblurred(5000);
+            while (changes == 0 && !reblurred.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QObject::disconnect(counting);
         }
         showSheet(shot, window, state.sheet);
         QRect area = window.surface().rect();
