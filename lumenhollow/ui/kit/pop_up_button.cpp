@@ -30,10 +30,9 @@ void PopUpButton::setCurrentIndex(int row) {
     if (row < -1 || row >= options_.size()) row = -1;
     current_ = row;
     const QList<QAction*> actions = menu_->actions();
-    // Only the current row is checkable: the style draws its check and no
-    // empty boxes beside the others, whose titles still line up with it.
+    // Every row is a choice; the style marks the current one with a check.
     for (int i = 0; i < actions.size(); ++i) {
-        actions[i]->setCheckable(i == row);
+        actions[i]->setCheckable(true);
         actions[i]->setChecked(i == row);
     }
     setText(row < 0 ? QString() : options_[row]);

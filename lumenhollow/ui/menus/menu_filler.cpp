@@ -1,7 +1,6 @@
 #include "lumenhollow/ui/menus/menu_filler.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QMenu>
 
 #include "lumenhollow/ui/kit/menu_style.h"
@@ -33,12 +32,9 @@ void fillerRemoveBuilt(QMenu& menu) {
             delete submenu;
         }
     }
-    // A group left from the previous rows would keep them alive.
-    for (QActionGroup* group : menu.findChildren<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly)) delete group;
 }
 
 void fillerAdd(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigger) {
-    QActionGroup* choices = nullptr;
     for (const MenuEntry& entry : entries) {
         switch (entry.kind) {
             case MenuEntryKind::none: break;
@@ -74,14 +70,13 @@ void fillerAdd(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigg
                     action->setCheckable(true);
                     action->setChecked(entry.checked);
                 }
-                if (entry.kind == MenuEntryKind::choice) {
-                    if (!choices) choices = new QActionGroup(&menu);
-                    choices->addAction(action);
-                }
                 QObject::connect(action, &QAction::triggered, action, [trigger, entry](bool checked) {
                     if (!trigger) return;
                     MenuEntry chosen = entry;
-                    if (fillerCheckable(chosen.kind)) chosen.checked = checked;
+                    // Qt flips any checkable row it triggers; a choice is
+                    // always chosen, even the one already current.
+                    if (chosen.kind == MenuEntryKind::toggle) chosen.checked = checked;
+                    if (chosen.kind == MenuEntryKind::choice) chosen.checked = true;
                     trigger(chosen);
                 });
                 break;

@@ -1,13 +1,17 @@
 #include "lumenhollow/ui/panels/corner_picker.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QFocusEvent>
 #include <QHelpEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
 #include <QVariantAnimation>
 
 #include <algorithm>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -32,9 +36,93 @@ bool samePlaces(const std::vector<CornerTarget>& a, const std::vector<CornerTarg
     });
 }
 
+// Room around a target for its focus ring.
+constexpr int kFocusRingRoom = 3;
+
+// One target as a button: reached with Tab (a click leaves the focus where
+// it was), pressed with Space or a click on its shape, named and helped by
+// its title. The picker paints the target; the button draws only its focus
+// ring, while the keyboard has put the focus there.
+class PickerTargetButton final : public QAbstractButton {
+public:
+    explicit PickerTargetButton(QWidget* parent) : QAbstractButton(parent) {
+        setFocusPolicy(Qt::TabFocus);
+        ring_ = QPen(ui::platformAccentColor(), 2);
+    }
+
+    void setTarget(const CornerTarget& target, hollowkit::BubbleShape shape) {
+        target_ = target;
+        shape_ = shape;
+        setGeometry(target.rect.toAlignedRect().adjusted(-kFocusRingRoom, -kFocusRingRoom, kFocusRingRoom,
+                                                         kFocusRingRoom));
+        ui::setHelp(*this, target.help);
+        update();
+    }
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return targetHit(target_, shape_, QPointF(pos + this->pos())); }
+
+    bool event(QEvent* event) override {
+        // Help only over the target itself, where a click lands.
+        if (event->type() == QEvent::ToolTip && !hitButton(static_cast<QHelpEvent*>(event)->pos())) {
+            QToolTip::hideText();
+            return true;
+        }
+        return QAbstractButton::event(event);
+    }
+
+    void focusInEvent(QFocusEvent* event) override {
+        // The ring shows a focus the keyboard moved here, not one a window's
+        // activation handed out; coming back to the window keeps it as it was.
+        const Qt::FocusReason reason = event->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason) {
+            keyboardFocus_ = true;
+        } else if (reason != Qt::ActiveWindowFocusReason) {
+            keyboardFocus_ = false;
+        }
+        QAbstractButton::focusInEvent(event);
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        if (!hasFocus() || !keyboardFocus_) return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(ring_);
+        painter.setBrush(Qt::NoBrush);
+        const QRectF around = target_.rect.adjusted(-2, -2, 2, 2);
+        painter.translate(-QPointF(pos()));
+        if (shape_ == hollowkit::BubbleShape::circle) {
+            painter.drawEllipse(around);
+        } else {
+            // A cut-out stands on the miniature's edge: its ring stays inside it.
+            const QRectF inside = QRectF(parentWidget()->rect()).adjusted(1, 1, -1, -1);
+            painter.drawRoundedRect(around.intersected(inside), 4, 4);
+        }
+    }
+
+private:
+    CornerTarget target_;
+    hollowkit::BubbleShape shape_ = hollowkit::BubbleShape::circle;
+    QPen ring_;
+    bool keyboardFocus_ = false;
+};
+
+// The picker is read as one group whose buttons are its parts.
+QAccessibleInterface* pickerAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("lumenhollow::CornerPicker") && object && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 CornerPicker::CornerPicker(QWidget* parent) : QWidget(parent) {
+    static const bool groupKnown = [] {
+        QAccessible::installFactory(pickerAccessible);
+        return true;
+    }();
+    Q_UNUSED(groupKnown);
     setFixedSize(kCanvasWidth, kCanvasHeight);
     setAccessibleName(tr("Camera position"));
     screenBorder_ = QPen(ui::withOpacity(Qt::white, 0.14), 1);
@@ -65,7 +153,31 @@ void CornerPicker::setStyle(hollowkit::BubbleCorner selection, hollowkit::Bubble
             update();
         });
     }
+    syncButtons();
     update();
+}
+
+void CornerPicker::syncButtons() {
+    while (buttons_.size() > targets_.size()) {
+        // Later: the shape may change while a target's own press is delivered.
+        buttons_.back()->hide();
+        buttons_.back()->deleteLater();
+        buttons_.pop_back();
+    }
+    while (buttons_.size() < targets_.size()) {
+        auto* button = new PickerTargetButton(this);
+        const size_t index = buttons_.size();
+        connect(button, &QAbstractButton::clicked, this, [this, index] {
+            if (index < targets_.size()) Q_EMIT cornerChosen(targets_[index].corner);
+        });
+        // A target made again later still follows its neighbours with Tab.
+        if (!buttons_.empty()) QWidget::setTabOrder(buttons_.back(), button);
+        button->show();
+        buttons_.push_back(button);
+    }
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        static_cast<PickerTargetButton*>(buttons_[i])->setTarget(targets_[i], shape_);
+    }
 }
 
 double CornerPicker::emphasis(size_t target) const {
@@ -73,19 +185,6 @@ double CornerPicker::emphasis(size_t target) const {
     const double to = targets_[target].selected ? 1 : 0;
     if (target >= from_.size()) return to;
     return std::clamp(from_[target] + (to - from_[target]) * progress_, 0.0, 1.0);
-}
-
-bool CornerPicker::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        if (const CornerTarget* target = targetAt(targets_, shape_, help->pos())) {
-            QToolTip::showText(help->globalPos(), target->help, this, target->rect.toAlignedRect());
-        } else {
-            QToolTip::hideText();
-        }
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 void CornerPicker::paintEvent(QPaintEvent*) {
@@ -126,11 +225,6 @@ void CornerPicker::paintEvent(QPaintEvent*) {
             symbols.draw(painter, box, "person.fill", px, colour);
         }
     }
-}
-
-void CornerPicker::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    if (const CornerTarget* target = targetAt(targets_, shape_, event->position())) Q_EMIT cornerChosen(target->corner);
 }
 
 }  // namespace lumenhollow

@@ -5,7 +5,10 @@
 // the corner, size and shape it is given and reports a click on a target
 // through cornerChosen(); the owner writes the model and sets the style
 // back. A new choice on the same targets moves there with a short spring
-// (the kit's motion, so it is instant with animations off). GUI thread.
+// (the kit's motion, so it is instant with animations off). The picker is
+// one accessible group, "Camera position"; each target is a button of its
+// own, named by its title, reached with Tab and pressed with Space or a
+// click on its shape. GUI thread.
 
 #include <QPen>
 #include <QPointer>
@@ -14,6 +17,8 @@
 #include <vector>
 
 #include "lumenhollow/ui/panels/corner_picker_layout.h"
+
+class QAbstractButton;
 
 namespace lumenhollow {
 
@@ -34,16 +39,19 @@ public:
     double emphasis(size_t target) const;
     // The move under way, or nullptr when the picker is at rest.
     QVariantAnimation* motion() const { return motion_; }
+    // The targets' buttons, in the order of targets() (and of Tab).
+    const std::vector<QAbstractButton*>& targetButtons() const { return buttons_; }
 
 Q_SIGNALS:
     void cornerChosen(hollowkit::BubbleCorner corner);
 
 protected:
-    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // One button per target, placed over it, told its title.
+    void syncButtons();
+
     hollowkit::BubbleShape shape_ = hollowkit::BubbleShape::circle;
     std::vector<CornerTarget> targets_;
     std::vector<double> from_;  // emphasis of each target when the move began
@@ -51,6 +59,7 @@ private:
     QPointer<QVariantAnimation> motion_;
     QPen screenBorder_;
     QPen dashedBorder_;
+    std::vector<QAbstractButton*> buttons_;
 };
 
 }  // namespace lumenhollow

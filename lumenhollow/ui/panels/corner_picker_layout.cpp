@@ -48,16 +48,17 @@ std::vector<CornerTarget> cornerTargets(hollowkit::BubbleCorner selection, hollo
     return {left, right};
 }
 
+bool targetHit(const CornerTarget& target, hollowkit::BubbleShape shape, const QPointF& pos) {
+    if (shape != hollowkit::BubbleShape::circle) return target.rect.contains(pos);
+    const QPointF d = pos - target.rect.center();
+    const double radius = target.rect.width() / 2;
+    return d.x() * d.x() + d.y() * d.y() <= radius * radius;
+}
+
 const CornerTarget* targetAt(const std::vector<CornerTarget>& targets, hollowkit::BubbleShape shape,
                              const QPointF& pos) {
     for (const CornerTarget& target : targets) {
-        if (shape == hollowkit::BubbleShape::circle) {
-            const QPointF d = pos - target.rect.center();
-            const double radius = target.rect.width() / 2;
-            if (d.x() * d.x() + d.y() * d.y() <= radius * radius) return &target;
-        } else if (target.rect.contains(pos)) {
-            return &target;
-        }
+        if (targetHit(target, shape, pos)) return &target;
     }
     return nullptr;
 }

@@ -26,8 +26,11 @@ struct CornerTarget {
 std::vector<CornerTarget> cornerTargets(hollowkit::BubbleCorner selection, hollowkit::BubbleSize size,
                                         hollowkit::BubbleShape shape, const QSizeF& canvas);
 
-// The target a click at `pos` lands on (a circle takes clicks inside its
-// disc, a cut-out inside its whole frame), or nothing.
+// Whether a click at `pos` lands on `target`: a circle takes clicks inside
+// its disc, a cut-out inside its whole frame.
+bool targetHit(const CornerTarget& target, hollowkit::BubbleShape shape, const QPointF& pos);
+
+// The target a click at `pos` lands on, or nothing.
 const CornerTarget* targetAt(const std::vector<CornerTarget>& targets, hollowkit::BubbleShape shape,
                              const QPointF& pos);
 

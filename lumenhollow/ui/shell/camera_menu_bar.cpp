@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
 #include "lumenhollow/ui/shell/updater.h"
@@ -59,6 +60,8 @@ CameraMenuBar::CameraMenuBar(ModelSignals& model, Updater& updater, QAction& ful
     QMenu* view = addMenu(actionText(menu_text::kViewMenu));
     // The window's one full-screen action: its checked state follows the
     // window, whoever changed it, and the title follows the checked state.
+    // The title says the state, so the row carries no check mark.
+    fullScreen.setProperty(ui::kNoCheckMark, true);
     view->addAction(&fullScreen);
     fullScreen.setShortcuts(commandShortcuts(CameraMenuCommand::fullScreen));
     commands_[static_cast<size_t>(CameraMenuCommand::fullScreen)] = &fullScreen;

@@ -55,7 +55,12 @@ void chooseSegment(ui::SegmentedControl& control, int index) {
 
 void chooseCorner(CornerPicker& picker, const hk::BubbleStyle& style, hk::BubbleCorner corner) {
     for (const CornerTarget& target : cornerTargets(style.corner, style.size, style.shape, QSizeF(picker.size()))) {
-        if (target.corner == corner) return clickAt(picker, target.rect.center());
+        if (target.corner == corner) {
+            // Pressed where a person would, in the popover's window: the target's own button takes it.
+            QWidget* window = picker.window();
+            const QPoint at = picker.mapTo(window, target.rect.center().toPoint());
+            return QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, at);
+        }
     }
     ADD_FAILURE() << "no target for the corner";
 }

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QPainter>
+#include <QTest>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <chrono>
 
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/pop_up_button.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/status_pill.h"
 #include "lumenhollow/ui/kit/usb_only.h"
@@ -128,6 +132,48 @@ TEST(Screenshots, MenusMarkersAndButtons) {
                                              QStringLiteral("Needs USB."), 40, [] {}, row));
     stage.add(row);
     EXPECT_EQ(testing::matchGolden(stage.shot(), QStringLiteral("menus_markers_buttons")), "");
+}
+
+// Two open menus side by side: a pop-up's choices, opened by a press on it,
+// and a menu of toggles. The current choice and the toggle that is on carry
+// the check mark; the other rows carry nothing, neither a box nor a bullet.
+TEST(Screenshots, MenusMarkTheCurrentRowWithACheckAndNothingElse) {
+    QWidget window;
+    window.resize(240, 80);
+    auto* picker = new PopUpButton(QStringLiteral("Countdown"),
+                                   {QStringLiteral("Off"), QStringLiteral("3 seconds"), QStringLiteral("5 seconds")},
+                                   &window);
+    picker->move(10, 10);
+    picker->resize(picker->sizeHint());
+    picker->setCurrentIndex(1);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, picker->geometry().center());
+    ASSERT_TRUE(picker->menu()->isVisible());
+    const QImage choices = picker->menu()->grab().toImage();
+    picker->menu()->hide();
+
+    QMenu toggles;
+    for (const auto& [title, on] : {std::pair{"Grid", true}, std::pair{"Horizon", false}, std::pair{"9:16 Frame", true}}) {
+        QAction* row = toggles.addAction(QString::fromLatin1(title));
+        row->setCheckable(true);
+        row->setChecked(on);
+    }
+    toggles.addSeparator();
+    toggles.addAction(QStringLiteral("Import LUT\u2026"));
+    toggles.popup(QPoint(300, 10));
+    ASSERT_TRUE(toggles.isVisible());
+    const QImage rows = toggles.grab().toImage();
+
+    QImage both(QSize(choices.width() + 8 + rows.width(), std::max(choices.height(), rows.height())),
+                QImage::Format_ARGB32_Premultiplied);
+    both.fill(Qt::transparent);
+    QPainter painter(&both);
+    painter.drawImage(0, 0, choices);
+    painter.drawImage(choices.width() + 8, 0, rows);
+    painter.end();
+    EXPECT_EQ(testing::matchGolden(both, QStringLiteral("menu_check_marks")), "");
 }
 
 }  // namespace

@@ -2,11 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QAccessible>
+#include <QAccessibleInterface>
 #include <QTest>
 #include <QVariantAnimation>
 #include <QWindow>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "lumenhollow/ui/kit/motion.h"
+#include "lumenhollow/ui/kit/palette.h"
 
 namespace lumenhollow {
 namespace {
@@ -34,8 +43,16 @@ struct PickerRig {
         return picker->targets().size();
     }
     void press(hk::BubbleCorner corner) {
-        const QPoint at = picker->mapTo(&window, picker->targets()[indexOf(corner)].rect.center().toPoint());
-        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+        pressAt(picker->targets()[indexOf(corner)].rect.center().toPoint());
+    }
+    void pressAt(QPoint inPicker) {
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, picker->mapTo(&window, inPicker));
+    }
+    std::optional<hk::BubbleCorner> chosen() const {
+        for (const CornerTarget& target : picker->targets()) {
+            if (target.selected) return target.corner;
+        }
+        return std::nullopt;
     }
 };
 
@@ -45,6 +62,103 @@ struct PickerMotion {
     ~PickerMotion() { ui::setAnimationsEnabled(was); }
     bool was;
 };
+
+struct PickerCase {
+    hk::BubbleShape shape;
+    std::vector<std::string> titles;
+    std::vector<hk::BubbleCorner> corners;
+};
+
+const PickerCase kPickerCases[] = {
+    {hk::BubbleShape::circle,
+     {"Top Left", "Top Right", "Bottom Left", "Bottom Right"},
+     {hk::BubbleCorner::topLeading, hk::BubbleCorner::topTrailing, hk::BubbleCorner::bottomLeading,
+      hk::BubbleCorner::bottomTrailing}},
+    {hk::BubbleShape::cutout, {"Left", "Right"}, {hk::BubbleCorner::bottomLeading, hk::BubbleCorner::bottomTrailing}},
+};
+
+// Pixels of the focus ring's blue around `target`.
+int ringPixels(CornerPicker& picker, const CornerTarget& target) {
+    const QImage shot = picker.grab().toImage();
+    const QRect around = target.rect.toAlignedRect().adjusted(-4, -4, 4, 4) & picker.rect();
+    const QColor ring = ui::platformAccentColor();
+    int count = 0;
+    for (int y = around.top(); y <= around.bottom(); ++y) {
+        for (int x = around.left(); x <= around.right(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            if (pixel.blue() > 180 && pixel.red() < 90 && pixel.green() > ring.green() - 60) ++count;
+        }
+    }
+    return count;
+}
+
+// The keyboard reaches every target in order: Tab moves to the next one,
+// drawing its focus ring, and Space chooses it, as a button is pressed.
+TEST(CornerPickerTest, TabWalksTheTargetsInOrderAndSpaceChoosesTheFocusedOne) {
+    PickerMotion off(false);
+    for (const PickerCase& c : kPickerCases) {
+        SCOPED_TRACE(static_cast<int>(c.shape));
+        PickerRig rig(c.shape);
+        rig.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.window));
+        // Activation may hand the first target the focus, drawn only once
+        // the keyboard moves it; the walk starts from none.
+        EXPECT_EQ(ringPixels(*rig.picker, rig.picker->targets()[0]), 0);
+        if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+        const std::vector<QAbstractButton*>& buttons = rig.picker->targetButtons();
+        ASSERT_EQ(buttons.size(), c.titles.size());
+        for (int round = 0; round < 2; ++round) {  // the second round comes back to the first target
+            for (size_t i = 0; i < c.titles.size(); ++i) {
+                SCOPED_TRACE(c.titles[i]);
+                const size_t other = (i + 1) % c.titles.size();
+                EXPECT_EQ(ringPixels(*rig.picker, rig.picker->targets()[i]), 0);
+                QTest::keyClick(rig.window.windowHandle(), Qt::Key_Tab);
+                ASSERT_EQ(QApplication::focusWidget(), buttons[i]);
+                EXPECT_GT(ringPixels(*rig.picker, rig.picker->targets()[i]), 20) << "the focus is drawn";
+                EXPECT_EQ(ringPixels(*rig.picker, rig.picker->targets()[other]), 0);
+                QTest::keyClick(rig.window.windowHandle(), Qt::Key_Space);
+                EXPECT_EQ(rig.chosen(), c.corners[i]);
+            }
+        }
+    }
+}
+
+// The picker is one group named "Camera position"; each target is a button
+// of its own carrying its title, also after the shape changes their number.
+TEST(CornerPickerTest, TheAccessibleTreeHasTheGroupAndOneButtonPerTarget) {
+    PickerRig rig(hk::BubbleShape::circle);
+    for (const PickerCase& c : {kPickerCases[0], kPickerCases[1], kPickerCases[0]}) {
+        SCOPED_TRACE(static_cast<int>(c.shape));
+        rig.picker->setStyle(hk::BubbleCorner::topTrailing, hk::BubbleSize::small, c.shape);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QAccessibleInterface* group = QAccessible::queryAccessibleInterface(rig.picker);
+        ASSERT_NE(group, nullptr);
+        EXPECT_EQ(group->role(), QAccessible::Grouping);
+        EXPECT_EQ(group->text(QAccessible::Name), QStringLiteral("Camera position"));
+        std::vector<std::string> titles;
+        for (int i = 0; i < group->childCount(); ++i) {
+            QAccessibleInterface* child = group->child(i);
+            ASSERT_NE(child, nullptr);
+            EXPECT_EQ(child->role(), QAccessible::Button);
+            EXPECT_TRUE(child->state().focusable);
+            EXPECT_EQ(child->object(), rig.picker->targetButtons().at(static_cast<size_t>(i)));
+            titles.push_back(child->text(QAccessible::Name).toStdString());
+        }
+        EXPECT_EQ(titles, c.titles);
+    }
+}
+
+// A press lands on a target's own shape: inside a circle's disc, not in the
+// corners of its square.
+TEST(CornerPickerTest, APressOnATargetChoosesItAndBesideItNothing) {
+    PickerMotion off(false);
+    PickerRig rig(hk::BubbleShape::circle);
+    const QRectF topLeft = rig.picker->targets()[rig.indexOf(hk::BubbleCorner::topLeading)].rect;
+    rig.pressAt(topLeft.topLeft().toPoint() + QPoint(1, 1));
+    EXPECT_EQ(rig.chosen(), hk::BubbleCorner::bottomTrailing);
+    rig.pressAt(topLeft.center().toPoint());
+    EXPECT_EQ(rig.chosen(), hk::BubbleCorner::topLeading);
+}
 
 // A press moves the choice with the 0.3 s spring, stepped here in virtual
 // time: the old target lets go as the new one fills, and both settle.

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,11 @@ struct ScreenPanelRig : PanelHarness {
         QTest::mouseClick(&widget, Qt::LeftButton, {}, at.isNull() ? widget.rect().center() : at);
         main.runUntilIdle();
     }
+    // A press at a place in the panel's window, reaching whatever lies there.
+    void clickInWindow(QWidget& widget, QPoint at) {
+        QTest::mouseClick(panel.windowHandle(), Qt::LeftButton, {}, widget.mapTo(&panel, at));
+        main.runUntilIdle();
+    }
 };
 
 TEST(ScreenRecordingPanelTest, ApplyChangesRebuildsTheLastTakeWithTheChosenStyle) {
@@ -42,7 +48,7 @@ TEST(ScreenRecordingPanelTest, ApplyChangesRebuildsTheLastTakeWithTheChosenStyle
     rig.model->setLastScreenTake(take);
     rig.main.runUntilIdle();
     ASSERT_FALSE(rig.panel.rebuildBlock().isHidden());
-    rig.click(rig.panel.cornerPicker(), QPoint(19, 19));  // top left, medium size
+    rig.clickInWindow(rig.panel.cornerPicker(), QPoint(19, 19));  // top left, medium size
     rig.click(rig.panel.applyButton());
     ASSERT_EQ(rig.compositions->size(), 1u);
     EXPECT_EQ(rig.compositions->last().request.screen, take / "Screen.mov");

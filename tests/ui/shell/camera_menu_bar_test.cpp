@@ -12,6 +12,7 @@
 #include "../ui_harness.h"
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/menu_style.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/sheet_host.h"
@@ -227,6 +228,54 @@ TEST(CameraMenuBarTest, TwelveStoredScenesGiveTwelveItemsOfWhichNineHaveKeys) {
     }
     items[10]->trigger();
     EXPECT_EQ(h.state().notice, "R&D 11");
+}
+
+// Whether anything is drawn left of the row's title (a mark, a box, a bullet).
+bool drawsBesideTitle(QMenu& menu, QAction& row) {
+    menu.adjustSize();
+    const QImage shot = menu.grab().toImage();
+    // Inside the menu's frame, and left of where any title starts.
+    const QRect geometry = menu.actionGeometry(&row).adjusted(2, 1, 0, -1);
+    const QRgb background = shot.pixel(geometry.topLeft());
+    for (int y = geometry.top(); y <= geometry.bottom(); ++y) {
+        for (int x = geometry.left(); x < geometry.left() + 22; ++x) {
+            if (shot.pixel(x, y) != background) return true;
+        }
+    }
+    return false;
+}
+
+// The full-screen row's title says its state ("Enter Full Screen", "Exit
+// Full Screen"): it carries neither a box nor a check mark. "Record Screen
+// Too", off here, carries nothing either.
+TEST(CameraMenuBarTest, RowsThatAreOffAndTheFullScreenRowDrawNothingBesideTheirTitles) {
+    ModelHarness h;
+    h.createAndStart();
+    ModelSignals signals(h.model);
+    Updater updater(QStringLiteral("1.0"), {});
+    QWidget window;
+    QAction fullScreen;
+    fullScreen.setCheckable(true);
+    CameraMenuBar bar(signals, updater, fullScreen, &window);
+    QMenu* view = nullptr;
+    for (QAction* menu : bar.actions())
+        if (menu->menu() && menu->menu()->actions().contains(&fullScreen)) view = menu->menu();
+    ASSERT_NE(view, nullptr);
+    ui::MenuStyle style;
+    view->setStyle(&style);
+    bar.cameraMenu().setStyle(&style);
+    for (const bool full : {false, true}) {
+        fullScreen.setChecked(full);
+        EXPECT_EQ(fullScreen.text(), actionText(fullScreenTitle(full)));
+        EXPECT_FALSE(drawsBesideTitle(*view, fullScreen)) << full;
+    }
+    QAction& recordScreen = bar.action(CameraMenuCommand::recordScreen);
+    ASSERT_TRUE(recordScreen.isCheckable());
+    ASSERT_FALSE(recordScreen.isChecked());
+    EXPECT_FALSE(drawsBesideTitle(bar.cameraMenu(), recordScreen));
+    // The same row turned on shows its mark.
+    recordScreen.setChecked(true);
+    EXPECT_TRUE(drawsBesideTitle(bar.cameraMenu(), recordScreen));
 }
 
 TEST(CameraMenuBarTest, OfTheWholeWindowOnlyTheMicrophonesMeterHearsTheLevel) {
