@@ -1,16 +1,17 @@
-// FreedMemoryReturn: what a thread frees within a scope is no longer
-// resident once the scope ends, though glibc would keep it at the top of
-// that thread's heap; overlapping scopes keep that until the last one ends.
-// Each case runs in a child process, since the allocator's settings are the
-// process's.
+// The memory settings: with them, what a worker thread freed is no longer
+// resident once the work is over, though glibc would keep it at the top of
+// that thread's heap; and a block a frame's size freed and made again is
+// served from the heap, not mapped anew. Each case runs in a child process
+// that makes the settings as main() does, since they are the process's.
 
-#include "hollowkit/base/freed_memory_return.h"
+#include "hollowkit/base/memory_settings.h"
+
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -48,36 +49,31 @@ void fillAndEmptyAHeap(int64_t bytes) {
     }).join();
 }
 
-struct ScopeCase {
+struct ReturnCase {
     const char* name;
-    bool innerScopeEndsFirst;  // another scope opens and ends before the frees
+    bool handBack;  // returnFreedMemory() after the work, as a finished movie does
 };
 
-void PrintTo(const ScopeCase& scope, std::ostream* out) {
-    *out << scope.name;
+void PrintTo(const ReturnCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
-class FreedMemoryReturnTest : public testing::TestWithParam<ScopeCase> {};
+class MemorySettingsTest : public testing::TestWithParam<ReturnCase> {};
 
-TEST_P(FreedMemoryReturnTest, FreedHeapTopIsNoLongerResident) {
+TEST_P(MemorySettingsTest, AWorkersFreedHeapIsNoLongerResident) {
     if (!testsupport::kPlainMemoryPeaks) GTEST_SKIP() << "sanitizers replace the allocator";
-    const ScopeCase c = GetParam();
+    const ReturnCase c = GetParam();
     const auto outcome = testsupport::runInChild(
         [&] {
-            // A large block come and gone lifts glibc's thresholds, as a
-            // frame does: blocks of a megabyte then come from the heaps, and
-            // a heap keeps up to 32 MB free at its top.
+            applyMemorySettings();
+            // A large block come and gone would lift glibc's own thresholds,
+            // as a frame does; the settings hold them where they are.
             void* frame = std::malloc(16 * kMegabyte);
             std::memset(frame, 1, 16 * kMegabyte);
             std::free(frame);
             const int64_t before = residentBytes();
-            {
-                const FreedMemoryReturn outer;
-                std::optional<FreedMemoryReturn> inner;
-                if (c.innerScopeEndsFirst) inner.emplace();
-                inner.reset();
-                fillAndEmptyAHeap(24 * kMegabyte);
-            }
+            fillAndEmptyAHeap(24 * kMegabyte);
+            if (c.handBack) returnFreedMemory();
             const int64_t grown = residentBytes() - before;
             std::printf("grew by %lld kB\n", static_cast<long long>(grown / 1024));
             return grown < 4 * kMegabyte ? 0 : 1;
@@ -87,9 +83,28 @@ TEST_P(FreedMemoryReturnTest, FreedHeapTopIsNoLongerResident) {
     EXPECT_EQ(outcome.exitCode, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scopes, FreedMemoryReturnTest,
-                         testing::Values(ScopeCase{"alone", false}, ScopeCase{"afterAnother", true}),
-                         [](const auto& scope) { return std::string(scope.param.name); });
+INSTANTIATE_TEST_SUITE_P(Work, MemorySettingsTest,
+                         testing::Values(ReturnCase{"asFreed", false}, ReturnCase{"handedBack", true}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+// Blocks of a frame's size come from the heap, to be reused, where glibc's
+// first threshold would map (and zero) each one anew.
+TEST(MemorySettingsTest, AFrameSizedBlockComesFromTheHeap) {
+    if (!testsupport::kPlainMemoryPeaks) GTEST_SKIP() << "sanitizers replace the allocator";
+    const auto outcome = testsupport::runInChild(
+        [] {
+            applyMemorySettings();
+            const size_t mappedBefore = mallinfo2().hblkhd;
+            void* frame = std::malloc(8 * kMegabyte);  // 1920x1080 BGRA
+            static_cast<volatile char*>(frame)[0] = 1;
+            const size_t mapped = mallinfo2().hblkhd - mappedBefore;
+            std::free(frame);
+            return mapped == 0 ? 0 : 1;
+        },
+        std::chrono::seconds(30));
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0);
+}
 
 }  // namespace
 }  // namespace hollowkit
