@@ -1,36 +1,23 @@
 #include "lumenhollow/ui/island/x11/compositor_watch.h"
 
-#include <QSocketNotifier>
-
-#include "hollowkit/recording/x11/x11_event_watch.h"
+#include "lumenhollow/ui/island/x11/qt_event_watch.h"
 #include "lumenhollow/ui/island/x11/qt_x11_connection.h"
 
 namespace lumenhollow::ui {
 
+namespace {
+
+// Asked after the selection was chosen, so no change falls between.
+IslandWindowMode modeNow(const hollowkit::x11::EventWatch& watch) {
+    return watch.compositorRuns() ? IslandWindowMode::translucent : IslandWindowMode::mask;
+}
+
+}  // namespace
+
 // The server's word on the compositor selection, over a connection of its
 // own so Qt's own XFixes selections (the clipboard's) stay untouched.
-struct CompositorWatch::Connection {
-    std::unique_ptr<hollowkit::x11::EventWatch> watch;
-    std::unique_ptr<QSocketNotifier> notifier;
-
-    // None away from X11 or without XFixes.
-    static std::unique_ptr<Connection> open() {
-        if (!qtX11Connection()) return nullptr;
-        auto watch = hollowkit::x11::EventWatch::open(hollowkit::x11::EventWatch::Kind::compositorOwner);
-        if (!watch) return nullptr;
-        auto x = std::make_unique<Connection>();
-        x->watch = std::move(watch.value());
-        x->notifier = std::make_unique<QSocketNotifier>(x->watch->fd(), QSocketNotifier::Read);
-        return x;
-    }
-
-    // Asked after the selection was chosen, so no change falls between.
-    IslandWindowMode current() const {
-        return watch->compositorRuns() ? IslandWindowMode::translucent : IslandWindowMode::mask;
-    }
-};
-
-CompositorWatch::CompositorWatch(QObject* parent) : WindowModeSource(parent), x_(Connection::open()) {
+CompositorWatch::CompositorWatch(QObject* parent)
+    : WindowModeSource(parent), x_(QtEventWatch::open(hollowkit::x11::EventWatch::Kind::compositorOwner)) {
     if (!x_) {
         // Without a watch of our own, no compositor is assumed on X11.
         mode_ = qtX11Connection() ? IslandWindowMode::mask : IslandWindowMode::translucent;
@@ -38,7 +25,7 @@ CompositorWatch::CompositorWatch(QObject* parent) : WindowModeSource(parent), x_
     }
     connect(x_->notifier.get(), &QSocketNotifier::activated, this, [this] { read(); });
     x_->watch->drain();
-    mode_ = x_->current();
+    mode_ = modeNow(*x_->watch);
 }
 
 CompositorWatch::~CompositorWatch() = default;
@@ -51,7 +38,7 @@ void CompositorWatch::read() {
         x_->notifier->setEnabled(false);
         return;
     }
-    const IslandWindowMode now = x_->current();
+    const IslandWindowMode now = modeNow(*x_->watch);
     // The reply may have brought events along, which the socket will not announce.
     x_->watch->drain();
     if (now == mode_) return;

@@ -6,6 +6,8 @@
 
 namespace lumenhollow::ui {
 
+struct QtEventWatch;
+
 // Translucent while a compositing manager owns the screen's _NET_WM_CM_S<n>
 // selection, a shape mask otherwise. The X server tells of every change of
 // that owner (XFixes selection events, over a connection of its own), so a
@@ -21,11 +23,9 @@ public:
     IslandWindowMode mode() const override { return mode_; }
 
 private:
-    struct Connection;
-
     void read();
 
-    std::unique_ptr<Connection> x_;
+    std::unique_ptr<QtEventWatch> x_;
     IslandWindowMode mode_ = IslandWindowMode::translucent;
 };
 

@@ -10,30 +10,11 @@
 
 #include <vector>
 
-#include "hollowkit/recording/x11/x11_event_watch.h"
 #include "hollowkit/recording/x11/xcb_connection.h"
+#include "lumenhollow/ui/island/x11/qt_event_watch.h"
 #include "lumenhollow/ui/island/x11/qt_x11_connection.h"
 
 namespace lumenhollow::ui {
-
-// The root window's raw pointer events over a connection of its own, so
-// Qt's connection and its own XInput selections stay untouched.
-struct DesktopPointerSource::RawEvents {
-    std::unique_ptr<hollowkit::x11::EventWatch> watch;
-    std::unique_ptr<QSocketNotifier> notifier;
-
-    // None when the server cannot send raw events to a root-window client
-    // whatever grab is active (XInput 2.1 and later), or away from X11.
-    static std::unique_ptr<RawEvents> open() {
-        if (!qtX11Connection()) return nullptr;
-        auto watch = hollowkit::x11::EventWatch::open(hollowkit::x11::EventWatch::Kind::pointerActivity);
-        if (!watch) return nullptr;
-        auto raw = std::make_unique<RawEvents>();
-        raw->watch = std::move(watch.value());
-        raw->notifier = std::make_unique<QSocketNotifier>(raw->watch->fd(), QSocketNotifier::Read);
-        return raw;
-    }
-};
 
 DesktopPointerSource::DesktopPointerSource(hollowkit::MainExecutor& main, QObject* parent)
     : PointerSource(parent), main_(main) {}
@@ -54,7 +35,9 @@ void DesktopPointerSource::setWatching(bool watching) {
         return;
     }
     qGuiApp->installEventFilter(this);
-    raw_ = RawEvents::open();
+    // The root window's raw pointer events over a connection of its own, so
+    // Qt's connection and its own XInput selections stay untouched.
+    raw_ = QtEventWatch::open(hollowkit::x11::EventWatch::Kind::pointerActivity);
     if (raw_) {
         connect(raw_->notifier.get(), &QSocketNotifier::activated, this, [this] { readRawEvents(); });
         // What came with the selection's reply is already read from the
@@ -71,7 +54,7 @@ void DesktopPointerSource::stopRawEvents() {
     raw_->notifier->setEnabled(false);
     // This may run inside the notifier's own signal: the connection and its
     // notifier go on the executor's next turn, or with the executor.
-    main_.post([gone = std::shared_ptr<RawEvents>(std::move(raw_))]() mutable { gone.reset(); });
+    main_.post([gone = std::shared_ptr<QtEventWatch>(std::move(raw_))]() mutable { gone.reset(); });
 }
 
 bool DesktopPointerSource::drainRawEvents() {

@@ -9,6 +9,8 @@
 
 namespace lumenhollow::ui {
 
+struct QtEventWatch;
+
 // Only while watched, asks the X server where the pointer is when the
 // server says the pointer moved or a button changed (XInput 2 raw events on
 // the root window, over a connection of its own) and when our own windows
@@ -39,8 +41,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct RawEvents;
-
     void poll();
     void activity();
     void holdBack();
@@ -55,7 +55,7 @@ private:
     hollowkit::TaskId holding_ = 0;  // the end of an interval after a query
     bool heldBack_ = false;          // activity heard while holding
 
-    std::unique_ptr<RawEvents> raw_;
+    std::unique_ptr<QtEventWatch> raw_;
     PointerSample last_;
     uint64_t queries_ = 0;
 };
