@@ -8,7 +8,7 @@
 // same fixed point as the library's conversion.
 //
 // The scaling loops are plain C++ the compiler turns into vector code (the
-// file is built with the optimisation that needs, whatever the build type),
+// file is built at the optimisation they need in any optimised build),
 // the colour conversion AVX2 intrinsics; the AVX2 copy is chosen at run time
 // where the processor has it, a plain one with the same results elsewhere
 // (and the only one off x86). The scaler keeps
