@@ -23,6 +23,7 @@
 #include "hollowkit/imaging/frame_processor.h"
 #include "hollowkit/imaging/lut_engine.h"
 #include "hollowkit/imaging/lut_library.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/media/video_frame.h"
 
@@ -223,6 +224,7 @@ BENCHMARK(lookSelection)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

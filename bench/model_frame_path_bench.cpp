@@ -4,7 +4,7 @@
 // capture tap's lock hold time while frames arrive at 60 fps and the main
 // thread keeps setting recorders and frame requests.
 //
-// Allocations are counted by this program's own global operator new. The
+// Allocations are counted at malloc for the whole process. The
 // tap's hold time is measured by wrapping pthread_mutex_lock and
 // pthread_mutex_unlock at link time for this program only (--wrap): every
 // mutex held while a thread is inside a CaptureTap call is timed, and the
@@ -19,70 +19,18 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <vector>
 
 #include "hollowkit/base/loop_executor.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/media/ffmpeg_log.h"
+#include "hollowkit/testing/allocation_count.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/testing/fake_camera.h"
-
-// --- Allocation counting.
-
-// The replacements below pair malloc with free themselves; GCC, seeing the
-// inlined free against an operator new, would call it a mismatch.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-namespace {
-std::atomic<bool> gCountAllocations{false};
-std::atomic<uint64_t> gAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (gCountAllocations.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    if (gCountAllocations.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
-    const auto align = static_cast<std::size_t>(alignment);
-    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return operator new(size, alignment);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
 
 // --- Lock hold timing: the linker sends this program's calls here.
 
@@ -198,17 +146,16 @@ void BM_FramePathPerFrame(benchmark::State& state) {
     for (int i = 0; i < 16; ++i) path.handleVideo(frame, generation);  // warm: the ring and the sinks settle
     main.runAll();
 
-    gAllocations = 0;
-    gCountAllocations = true;
+    const uint64_t before = hollowkit::testsupport::allocationsInProcess.load();
     for (auto _ : state) {
         path.handleVideo(frame, generation);
         main.runAll();
     }
-    gCountAllocations = false;
+    const uint64_t allocations = hollowkit::testsupport::allocationsInProcess.load() - before;
     if (parts.display->last() == std::nullopt || !parts.display->last()->sharesPixelsWith(frame)) {
         state.SkipWithError("the frame did not reach the sink");
     }
-    reportAllocations(state, gAllocations.load(), state.iterations());
+    reportAllocations(state, allocations, state.iterations());
 }
 BENCHMARK(BM_FramePathPerFrame)->Arg(0)->Arg(1)->ArgName("island");
 
@@ -225,15 +172,14 @@ void BM_FramePathToLoopExecutor(benchmark::State& state) {
     for (int i = 0; i < 16; ++i) path->handleVideo(frame, generation);
     main.sync([] {});
 
-    gAllocations = 0;
-    gCountAllocations = true;
+    const uint64_t before = hollowkit::testsupport::allocationsInProcess.load();
     for (auto _ : state) path->handleVideo(frame, generation);
     main.sync([] {});
-    gCountAllocations = false;
+    const uint64_t allocations = hollowkit::testsupport::allocationsInProcess.load() - before;
     int shown = 0;
     main.sync([&] { shown = parts->display->enqueued(); });
     if (shown != 16 + static_cast<int>(state.iterations())) state.SkipWithError("frames were lost");
-    reportAllocations(state, gAllocations.load(), state.iterations());
+    reportAllocations(state, allocations, state.iterations());
     main.sync([&] {
         path.reset();
         parts.reset();
@@ -317,6 +263,7 @@ BENCHMARK(BM_CaptureTapLockHoldAt60fps)->Iterations(1)->Unit(benchmark::kMillise
 
 int main(int argc, char** argv) {
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -36,6 +36,7 @@
 
 #include "bench_support.h"
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/screen_composer.h"
@@ -264,6 +265,7 @@ int composeChild(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], hollowkit::kChildFlag) == 0) return hollowkit::composeChild(argc, argv);
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -1,8 +1,7 @@
 // The glass kit's costs: the blurred backdrop made from each 1080p frame off
 // the GUI thread, and painting a window's worth of glass controls over a
 // 1152×648 picture on the GUI thread, with the heap allocations each paint
-// makes (counted by this program's own malloc, which every library's
-// allocations go through).
+// makes (counted at malloc, which every library's allocations go through).
 
 #include <benchmark/benchmark.h>
 
@@ -14,36 +13,13 @@
 #include <chrono>
 #include <cstddef>
 
+#include "hollowkit/testing/allocation_count.h"
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/status_pill.h"
-
-// Every allocation of the process, the toolkit's included, passes here.
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* pointer, size_t size);
-}
-
-namespace {
-std::atomic<long> allocations{0};
-}  // namespace
-
-extern "C" void* malloc(size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(size_t count, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-extern "C" void* realloc(void* pointer, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(pointer, size);
-}
 
 namespace {
 
@@ -81,13 +57,13 @@ void paintRepeatedly(benchmark::State& state, QWidget& surface, QImage& target) 
         QPainter warm(&target);  // the first paint fills the caches
         surface.render(&warm);
     }
-    const long before = allocations.load();
+    const uint64_t before = hollowkit::testsupport::allocationsInProcess.load();
     for (auto _ : state) {
         QPainter painter(&target);
         surface.render(&painter);
     }
     state.counters["allocs/paint"] =
-        static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+        static_cast<double>(hollowkit::testsupport::allocationsInProcess.load() - before) / static_cast<double>(state.iterations());
 }
 
 class Surface : public QWidget {

@@ -36,15 +36,16 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#include "allocation_counter.h"
+#include "hollowkit/base/memory_settings.h"
+#include "hollowkit/imaging/nv12_display_scaler.h"
 #include "hollowkit/media/ffmpeg_log.h"
+#include "hollowkit/testing/allocation_count.h"
 #include "hollowkit/testing/fake_face_detector_backend.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/preview_input.h"
 #include "lumenhollow/testing/counting_video_sink.h"
 #include "lumenhollow/ui/island/island_preview.h"
-#include "lumenhollow/ui/window/nv12_display_scaler.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/video_surface.h"
 
@@ -176,10 +177,10 @@ void BM_FrameToScreen(benchmark::State& state) {
                 std::this_thread::sleep_until(next);
                 next += period;
                 const double before = threadCpuSeconds();
-                const uint64_t allocationsBefore = benchsupport::allocationsOnThread;
+                const uint64_t allocationsBefore = hollowkit::testsupport::allocationsOnThread;
                 path.handleVideo(source[static_cast<size_t>(i) % source.size()], generation);
                 spent += threadCpuSeconds() - before;
-                if (i >= kWarmUpFrames) allocations += benchsupport::allocationsOnThread - allocationsBefore;
+                if (i >= kWarmUpFrames) allocations += hollowkit::testsupport::allocationsOnThread - allocationsBefore;
             }
             deliveringCpu = spent;
             deliveringAllocations = allocations;
@@ -190,7 +191,7 @@ void BM_FrameToScreen(benchmark::State& state) {
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
             if (guiAllocationsStart == 0 && feed.mailbox().counts().pushed >= kWarmUpFrames) {
-                guiAllocationsStart = benchsupport::allocationsOnThread;
+                guiAllocationsStart = hollowkit::testsupport::allocationsOnThread;
                 shownBeforeCounting = feed.mailbox().counts().taken;
             }
             if (done) loop.quit();
@@ -203,7 +204,7 @@ void BM_FrameToScreen(benchmark::State& state) {
         processCpu += processCpuSeconds() - processStart;
         deliverCpu += deliveringCpu;
         deliverAllocations += deliveringAllocations;
-        guiAllocations += benchsupport::allocationsOnThread - guiAllocationsStart;
+        guiAllocations += hollowkit::testsupport::allocationsOnThread - guiAllocationsStart;
         const FrameMailbox::Counts run = feed.mailbox().counts();
         guiCountedFrames += run.taken - std::min(run.taken, shownBeforeCounting.load());
         counts.pushed += run.pushed;
@@ -248,7 +249,7 @@ void BM_ScaleToBgra(benchmark::State& state) {
     std::vector<hollowkit::VideoFrame> frames;
     for (int i = 0; i < (cold ? 8 : 1); ++i) frames.push_back(nv12Frame(1920, 1080, i));
     auto output = hollowkit::WritableVideoFrame::allocate(hollowkit::PixelFormat::bgra, width, height);
-    lumenhollow::Nv12DisplayScaler scaler;
+    hollowkit::Nv12DisplayScaler scaler;
     SwsContext* context = nullptr;
     if (impl > 0) {
         const int flags = impl == 1 ? SWS_FAST_BILINEAR : impl == 2 ? SWS_POINT : SWS_BILINEAR;
@@ -257,9 +258,9 @@ void BM_ScaleToBgra(benchmark::State& state) {
     }
     uint8_t* const targetPlanes[] = {output.planeData(0)};
     const int targetStrides[] = {static_cast<int>(output.stride(0))};
-    const lumenhollow::BgraTarget target{output.planeData(0), output.stride(0), width, height};
+    const hollowkit::BgraTarget target{output.planeData(0), output.stride(0), width, height};
     const auto planesOf = [](const hollowkit::VideoFrame& frame) {
-        return lumenhollow::Nv12Planes{frame.planeData(0), frame.stride(0), frame.planeData(1), frame.stride(1),
+        return hollowkit::Nv12Planes{frame.planeData(0), frame.stride(0), frame.planeData(1), frame.stride(1),
                                        frame.width(),      frame.height()};
     };
     // The first frame makes the position tables and rows; counted after it.
@@ -269,7 +270,7 @@ void BM_ScaleToBgra(benchmark::State& state) {
     for (auto _ : state) {
         const hollowkit::VideoFrame& frame = frames[next];
         next = (next + 1) % frames.size();
-        const uint64_t before = benchsupport::allocationsOnThread;
+        const uint64_t before = hollowkit::testsupport::allocationsOnThread;
         if (context) {
             const uint8_t* const sourcePlanes[] = {frame.planeData(0), frame.planeData(1)};
             const int sourceStrides[] = {static_cast<int>(frame.stride(0)), static_cast<int>(frame.stride(1))};
@@ -277,12 +278,12 @@ void BM_ScaleToBgra(benchmark::State& state) {
         } else {
             scaler.draw(planesOf(frame), target);
         }
-        allocations += benchsupport::allocationsOnThread - before;
+        allocations += hollowkit::testsupport::allocationsOnThread - before;
         benchmark::DoNotOptimize(output.planeData(0)[0]);
     }
     if (context) sws_freeContext(context);
     state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
-    state.counters["avx2"] = lumenhollow::Nv12DisplayScaler::usesAvx2() ? 1 : 0;
+    state.counters["avx2"] = hollowkit::Nv12DisplayScaler::usesAvx2() ? 1 : 0;
 }
 
 BENCHMARK(BM_ScaleToBgra)
@@ -308,10 +309,10 @@ void BM_MailboxHandOver(benchmark::State& state) {
     }
     uint64_t allocations = 0;
     for (auto _ : state) {
-        const uint64_t before = benchsupport::allocationsOnThread;
+        const uint64_t before = hollowkit::testsupport::allocationsOnThread;
         mailbox.push(frame);
         shown = mailbox.take();
-        allocations += benchsupport::allocationsOnThread - before;
+        allocations += hollowkit::testsupport::allocationsOnThread - before;
     }
     state.counters["allocs_per_frame"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
 }
@@ -326,6 +327,7 @@ BENCHMARK(BM_MailboxHandOver)
 
 int main(int argc, char** argv) {
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "hollowkit/imaging/bt709.h"
+
 namespace hollowkit::nv12 {
 
 struct Tables {
@@ -26,20 +28,15 @@ struct Tables {
     std::array<int32_t, 256> cbToB{};
 
     Tables() {
-        constexpr double kr = 0.2126;
-        constexpr double kb = 0.0722;
-        constexpr double kg = 1.0 - kr - kb;
-        constexpr double lumaScale = 255.0 / 219.0;
-        constexpr double chromaScale = 255.0 / 224.0;
         const double one = double{1 << kShift};
         for (int v = 0; v < 256; ++v) {
             const auto fixed = [&](double x) { return static_cast<int32_t>(std::lround(x * one)); };
-            luma[v] = fixed((v - 16) * lumaScale) + (1 << (kShift - 1));
-            const double c = (v - 128) * chromaScale;
-            crToR[v] = fixed(c * 2.0 * (1.0 - kr));
-            cbToG[v] = fixed(-c * 2.0 * (1.0 - kb) * kb / kg);
-            crToG[v] = fixed(-c * 2.0 * (1.0 - kr) * kr / kg);
-            cbToB[v] = fixed(c * 2.0 * (1.0 - kb));
+            luma[v] = fixed((v - bt709::kLumaBlack) * bt709::kLumaGain) + (1 << (kShift - 1));
+            const int c = v - bt709::kChromaZero;
+            crToR[v] = fixed(c * bt709::kCrToR);
+            cbToG[v] = fixed(c * bt709::kCbToG);
+            crToG[v] = fixed(c * bt709::kCrToG);
+            cbToB[v] = fixed(c * bt709::kCbToB);
         }
     }
 

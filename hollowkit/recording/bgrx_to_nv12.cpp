@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "hollowkit/imaging/bt709.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -10,16 +12,23 @@
 namespace hollowkit {
 namespace {
 
-// BT.709 chroma coefficients scaled to limited range (224 / 255) in 14-bit
-// fixed point; each row sums to zero.
+// Chroma coefficients in 14-bit fixed point. Each row must sum to zero (a
+// grey has no chroma), so green, the largest, takes what rounding left over.
 constexpr int kShift = 14;
 constexpr int kHalf = 1 << (kShift - 1);
-constexpr int kUr = -1649, kUg = -5547, kUb = 7196;
-constexpr int kVr = 7196, kVg = -6537, kVb = -659;
+constexpr int kUr = bt709::fixedPoint(bt709::kRToCb, kShift);
+constexpr int kUb = bt709::fixedPoint(bt709::kBToCb, kShift);
+constexpr int kUg = -kUr - kUb;
+constexpr int kVr = bt709::fixedPoint(bt709::kRToCr, kShift);
+constexpr int kVb = bt709::fixedPoint(bt709::kBToCr, kShift);
+constexpr int kVg = -kVr - kVb;
 
 // Luma in 8-bit fixed point fits 16-bit lanes (at most 220 x 255 + 128),
 // which the compiler packs twice as densely as 32-bit ones.
-constexpr uint16_t kY8r = 47, kY8g = 157, kY8b = 16;
+constexpr auto kY8r = static_cast<uint16_t>(bt709::fixedPoint(bt709::kRed * bt709::kLumaScale, 8));
+constexpr auto kY8g = static_cast<uint16_t>(bt709::fixedPoint(bt709::kGreen * bt709::kLumaScale, 8));
+constexpr auto kY8b = static_cast<uint16_t>(bt709::fixedPoint(bt709::kBlue * bt709::kLumaScale, 8));
+static_assert(kY8r + kY8g + kY8b == 220, "white must reach luma 236 at most");
 
 inline uint8_t lumaOf(const uint8_t* p) {
     const auto sum = static_cast<uint16_t>(kY8r * p[2] + kY8g * p[1] + kY8b * p[0] + 128);

@@ -16,7 +16,7 @@ extern "C" {
 }
 
 #include "hollowkit/base/cpu_count.h"
-#include "hollowkit/base/freed_memory_return.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/recording/encoder_threads.h"
@@ -272,11 +272,9 @@ void FfmpegMovieWriter::stopWorker() {
 }
 
 void FfmpegMovieWriter::releaseEncoders() {
-    // Memory freed by a movie's encoders stays with their threads' heaps
-    // unless it is handed back here, and idle memory would grow movie by
-    // movie (freed_memory_return.h).
+    // What a movie's encoders freed goes back to the system here, or idle
+    // memory would grow movie by movie (memory_settings.h).
     if (!videoCodec_ && !audioCodec_ && !staging_) return;
-    const FreedMemoryReturn returned;
     videoCodec_.reset();
     audioCodec_.reset();
     scaler_.reset();
@@ -286,6 +284,7 @@ void FfmpegMovieWriter::releaseEncoders() {
     converted_.reset();
     packet_.reset();
     heldVideo_.clear();
+    returnFreedMemory();
 }
 
 void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase,

@@ -15,7 +15,7 @@ extern "C" {
 }
 
 #include "hollowkit/base/cpu_count.h"
-#include "hollowkit/base/freed_memory_return.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 #include "hollowkit/recording/bubble_compositor.h"
@@ -493,12 +493,10 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
                                                                       const StopFlag* stop) {
     auto work = std::make_unique<Export>(request, options, progress, stop);
     auto result = work->run();
-    {
-        // The decoders, canvases and encoder go together; what their
-        // threads' heaps kept goes back to the system (freed_memory_return.h).
-        const FreedMemoryReturn returned;
-        work.reset();
-    }
+    // The decoders, canvases and encoder go together; what their threads
+    // freed goes back to the system (memory_settings.h).
+    work.reset();
+    returnFreedMemory();
     if (!result) {
         PocketLog::logf("Composing %s failed: %s", fileLabel(request.output).c_str(),
                         result.error().userMessage().c_str());

@@ -1,16 +1,17 @@
 #pragma once
 
-// Heap allocations made through operator new on the calling thread, counted
-// by standing in for the global operator new and delete. Include in exactly
-// one file of a test program. Under the sanitizers, which keep new and delete
-// for themselves, nothing is replaced and HK_COUNTS_ALLOCATIONS is 0: the
-// tests that read the count are then left out.
+// Heap allocations counted where every one of them passes: malloc and its
+// kin, stood in for here and handed on to glibc's own, so what Qt, FFmpeg
+// and the other C libraries allocate is counted beside operator new (which
+// allocates through malloc). Counted per thread and for the whole process.
+// Include in exactly one file of a test or benchmark program. Under the
+// sanitizers, which keep malloc for themselves, nothing is replaced, the
+// counts stay 0 and HK_COUNTS_ALLOCATIONS is 0: tests that read the count
+// are then left out.
 
-#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define HK_COUNTS_ALLOCATIONS 0
@@ -23,31 +24,58 @@
 #define HK_COUNTS_ALLOCATIONS 1
 #endif
 
-#if HK_COUNTS_ALLOCATIONS
 namespace hollowkit::testsupport {
+
+inline std::atomic<uint64_t> allocationsInProcess{0};
 inline thread_local uint64_t allocationsOnThread = 0;
+
+inline void countAllocation() {
+    allocationsInProcess.fetch_add(1, std::memory_order_relaxed);
+    ++allocationsOnThread;
+}
+
 }  // namespace hollowkit::testsupport
 
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    ++hollowkit::testsupport::allocationsOnThread;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
+#if HK_COUNTS_ALLOCATIONS
+extern "C" {
+
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* pointer, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+
+void* malloc(size_t size) {
+    hollowkit::testsupport::countAllocation();
+    return __libc_malloc(size);
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    ++hollowkit::testsupport::allocationsOnThread;
-    const auto align = static_cast<std::size_t>(alignment);
-    if (void* p = std::aligned_alloc(align, (std::max<std::size_t>(size, 1) + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
+
+void* calloc(size_t count, size_t size) {
+    hollowkit::testsupport::countAllocation();
+    return __libc_calloc(count, size);
 }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+void* realloc(void* pointer, size_t size) {
+    hollowkit::testsupport::countAllocation();
+    return __libc_realloc(pointer, size);
+}
+
+void* memalign(size_t alignment, size_t size) {
+    hollowkit::testsupport::countAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+void* aligned_alloc(size_t alignment, size_t size) {
+    hollowkit::testsupport::countAllocation();
+    return __libc_memalign(alignment, size);
+}
+
+int posix_memalign(void** pointer, size_t alignment, size_t size) {
+    hollowkit::testsupport::countAllocation();
+    // EINVAL for an alignment that is not a power of two times a pointer's size.
+    if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return 22;
+    *pointer = __libc_memalign(alignment, size);
+    return *pointer || size == 0 ? 0 : 12;  // ENOMEM
+}
+
+}  // extern "C"
 #endif

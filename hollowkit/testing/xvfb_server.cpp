@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/recording/x11/xcb_connection.h"
 
 extern char** environ;
 
@@ -41,12 +42,6 @@ std::optional<std::string> findProgram(const char* name) {
     return std::nullopt;
 }
 
-struct FreeDeleter {
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 uint32_t pixelOf(RgbColor color) {
     return (static_cast<uint32_t>(color.r) << 16) | (static_cast<uint32_t>(color.g) << 8) | color.b;
 }
@@ -62,18 +57,11 @@ struct XvfbServer::Painter {
     }
 
     // Waits until the server has handled everything sent so far.
-    bool sync() {
-        xcb_generic_error_t* error = nullptr;
-        Reply<xcb_get_input_focus_reply_t> reply(
-            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), &error));
-        std::free(error);
-        return reply != nullptr;
-    }
+    bool sync() { return x11::ask(xcb_get_input_focus_reply, connection, xcb_get_input_focus(connection)) != nullptr; }
 
     Result<void, std::string> check(xcb_void_cookie_t cookie, const char* what) {
-        if (xcb_generic_error_t* error = xcb_request_check(connection, cookie)) {
+        if (const x11::Reply<xcb_generic_error_t> error{xcb_request_check(connection, cookie)}) {
             const int code = error->error_code;
-            std::free(error);
             return unexpected(std::string(what) + " failed with X error " + std::to_string(code));
         }
         return {};
@@ -256,17 +244,13 @@ Result<void, std::string> XvfbServer::addMonitors(const std::vector<LogicalMonit
     if (!p) return unexpected(p.error());
     Painter& painter = *p.value();
     xcb_connection_t* c = painter.connection;
-    xcb_generic_error_t* error = nullptr;
-    Reply<xcb_randr_query_version_reply_t> version(
-        xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), &error));
-    std::free(error);
+    const auto version = x11::ask(xcb_randr_query_version_reply, c, xcb_randr_query_version(c, 1, 5));
     if (!version || (version->major_version == 1 && version->minor_version < 5)) {
         return unexpected(std::string("the server has no RandR 1.5 monitors"));
     }
     for (const auto& monitor : monitors) {
-        Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(monitor.name.size()), monitor.name.c_str()), nullptr));
-        if (!atom) return unexpected(std::string("InternAtom failed"));
+        const uint32_t name = x11::internAtom(c, monitor.name);
+        if (name == XCB_ATOM_NONE) return unexpected(std::string("InternAtom failed"));
         // Sent by hand: libxcb's own SetMonitor wrapper miscounts the length
         // of a second request on a connection (it asserts in xcb_out.c).
         struct {
@@ -276,7 +260,7 @@ Result<void, std::string> XvfbServer::addMonitors(const std::vector<LogicalMonit
         static_assert(sizeof request == 32);
         request.header.window = painter.screen->root;
         xcb_randr_monitor_info_t& info = request.info;
-        info.name = atom->atom;
+        info.name = name;
         info.primary = monitor.primary ? 1 : 0;
         info.automatic = 0;
         info.nOutput = 0;
@@ -299,8 +283,8 @@ std::optional<uint32_t> XvfbServer::monitorId(const std::string& name) {
     auto p = painter();
     if (!p) return std::nullopt;
     xcb_connection_t* c = p.value()->connection;
-    Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    const auto atom =
+        x11::ask(xcb_intern_atom_reply, c, xcb_intern_atom(c, 1, static_cast<uint16_t>(name.size()), name.c_str()));
     if (!atom || atom->atom == XCB_ATOM_NONE) return std::nullopt;
     return atom->atom;
 }

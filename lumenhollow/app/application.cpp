@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
@@ -27,7 +28,9 @@
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
-#include "lumenhollow/ui/island/x11/desktop_island_platform.h"
+#include "lumenhollow/ui/island/x11/compositor_watch.h"
+#include "lumenhollow/ui/island/x11/desktop_pointer_source.h"
+#include "lumenhollow/ui/island/x11/qt_screen_source.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/shell/camera_menu_bar.h"
@@ -258,6 +261,7 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
         return 1;
     }
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
 
     QApplication app(argc, argv);
     prepareApplication(app);

@@ -22,6 +22,7 @@
 #include <type_traits>
 
 #include "hollowkit/base/loop_executor.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/model/credentials.h"
@@ -227,6 +228,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     hollowkit::installFfmpegLogging();
+    hollowkit::applyMemorySettings();
     bool ok = false;
     {
         lumenhollow::HeadlessRun run(*options);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "hollowkit/recording/x11/x11_window_stack.h"
+#include "hollowkit/recording/x11/xcb_connection.h"
 #include "hollowkit/testing/xvfb_server.h"
 
 extern char** environ;
@@ -144,7 +145,7 @@ public:
 
     // Waits (bounded) until a compositing manager owns the screen.
     bool waitForCompositor(std::chrono::milliseconds limit) {
-        const uint32_t selection = atom("_NET_WM_CM_S0");
+        const uint32_t selection = atom(x11::compositorSelectionName(0));
         const auto until = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < until) {
             xcb_get_selection_owner_reply_t* owner =

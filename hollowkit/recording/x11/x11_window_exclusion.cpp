@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -29,18 +28,6 @@ uint32_t rootVisualOf(xcb_connection_t* c, uint32_t root) {
         if (it.data->root == root) return it.data->root_visual;
     }
     return 0;
-}
-
-// The selection a compositing manager of the screen with `root` owns.
-uint32_t compositorSelection(xcb_connection_t* c, uint32_t root) {
-    int screen = 0;
-    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0 && it.data->root != root;
-         xcb_screen_next(&it)) {
-        ++screen;
-    }
-    const std::string name = "_NET_WM_CM_S" + std::to_string(screen);
-    auto atom = ask(xcb_intern_atom_reply, c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.data()));
-    return atom ? atom->atom : uint32_t{XCB_ATOM_NONE};
 }
 
 xcb_rectangle_t xRectangle(const PixelRect& r) {
@@ -86,16 +73,15 @@ WindowExclusion::WindowExclusion(const Connection& connection, Setup setup)
 }
 
 WindowExclusion::~WindowExclusion() {
-    if (mode_ != Mode::rebuilt || connection_.broken()) return;
+    if (mode_ != Mode::rebuilt) return;
+    // Let go of before the flush below, which sends their frees.
+    pictures_.clear();
+    seeThrough_.clear();
+    patchPicture_.reset();
+    patchPixmap_.reset();
+    background_.reset();
+    if (connection_.broken()) return;
     xcb_connection_t* c = connection_.get();
-    for (auto& [window, picture] : pictures_) {
-        releasePicture(picture);
-        if (picture.damage != 0) xcb_damage_destroy(c, picture.damage);
-    }
-    for (auto& [window, own] : seeThrough_) releaseSeeThrough(*own);
-    if (patchPicture_ != 0) xcb_render_free_picture(c, patchPicture_);
-    if (patchPixmap_ != 0) xcb_free_pixmap(c, patchPixmap_);
-    if (background_ != 0) xcb_render_free_picture(c, background_);
     xcb_composite_unredirect_subwindows(c, connection_.root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     xcb_flush(c);
 }
@@ -128,25 +114,20 @@ std::string_view WindowExclusion::startComposite() {
 
     // Automatic: the server still draws the screen from the pixmaps, so it
     // looks the same, and a compositing manager's own redirection stays.
-    xcb_generic_error_t* error = xcb_request_check(
-        c, xcb_composite_redirect_subwindows_checked(c, connection_.root, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
-    if (error != nullptr) {
-        std::free(error);
+    if (!requestSucceeded(c, xcb_composite_redirect_subwindows_checked(c, connection_.root,
+                                                                       XCB_COMPOSITE_REDIRECT_AUTOMATIC)
+                                 .sequence)) {
         return "the display refused to redirect its windows";
     }
-    constexpr std::string_view kRootPixmap = "_XROOTPMAP_ID";
-    auto atom = ask(xcb_intern_atom_reply, c,
-                    xcb_intern_atom(c, 0, static_cast<uint16_t>(kRootPixmap.size()), kRootPixmap.data()));
-    rootPixmapAtom_ = atom ? atom->atom : uint32_t{XCB_ATOM_NONE};
-    compositorAtom_ = compositorSelection(c, connection_.root);
+    rootPixmapAtom_ = internAtom(c, "_XROOTPMAP_ID");
+    compositorAtom_ = internAtom(c, compositorSelectionName(connection_.screenNumber));
     readBackground();
     return {};
 }
 
 void WindowExclusion::readBackground() {
     xcb_connection_t* c = connection_.get();
-    if (background_ != 0) xcb_render_free_picture(c, background_);
-    background_ = 0;
+    background_.reset();
     if (rootPixmapAtom_ == XCB_ATOM_NONE) return;
     auto property = ask(xcb_get_property_reply, c,
                         xcb_get_property(c, 0, connection_.root, rootPixmapAtom_, XCB_ATOM_PIXMAP, 0, 1));
@@ -155,14 +136,13 @@ void WindowExclusion::readBackground() {
     // A wallpaper smaller than the screen is tiled, as the desktop shows it.
     const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
     const uint32_t picture = xcb_generate_id(c);
-    xcb_generic_error_t* error = xcb_request_check(
-        c, xcb_render_create_picture_checked(c, picture, pixmap, rootFormat_, XCB_RENDER_CP_REPEAT, &repeat));
-    if (error != nullptr) {
-        // A stale name or a pixmap of another depth: black instead.
-        std::free(error);
+    // A stale name or a pixmap of another depth: black instead.
+    if (!requestSucceeded(
+            c, xcb_render_create_picture_checked(c, picture, pixmap, rootFormat_, XCB_RENDER_CP_REPEAT, &repeat)
+                   .sequence)) {
         return;
     }
-    background_ = picture;
+    background_ = ServerResource(c, ServerResource::Kind::picture, picture);
 }
 
 void WindowExclusion::handle(const void* raw) {
@@ -242,10 +222,7 @@ bool WindowExclusion::hasAlpha(uint32_t visual) const {
 
 void WindowExclusion::prepare() {
     xcb_connection_t* c = connection_.get();
-    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-        handle(event);
-        std::free(event);
-    }
+    while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
     if (stack_.refresh()) {
         changed_ = true;
         if (mode_ == Mode::rebuilt) blends_ = compositorRuns();
@@ -261,26 +238,27 @@ void WindowExclusion::prepare() {
     rebuild();
 }
 
-uint32_t WindowExclusion::nameWindowPixmap(uint32_t window) {
+ServerResource WindowExclusion::nameWindowPixmap(uint32_t window) {
     xcb_connection_t* c = connection_.get();
     const uint32_t pixmap = xcb_generate_id(c);
     // Checked: a window that is not redirected (a compositing manager's
     // overlay) or is already gone has no pixmap.
-    xcb_generic_error_t* error = xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, window, pixmap));
-    if (error == nullptr) return pixmap;
-    std::free(error);
-    return 0;
+    if (!requestSucceeded(c, xcb_composite_name_window_pixmap_checked(c, window, pixmap).sequence)) return {};
+    return ServerResource(c, ServerResource::Kind::pixmap, pixmap);
+}
+
+ServerResource WindowExclusion::watchDamage(uint32_t window) {
+    xcb_connection_t* c = connection_.get();
+    const uint32_t damage = xcb_generate_id(c);
+    xcb_damage_create(c, damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    return ServerResource(c, ServerResource::Kind::damage, damage);
 }
 
 bool WindowExclusion::compositorRuns() const {
-    if (compositorAtom_ == XCB_ATOM_NONE) return false;
-    xcb_connection_t* c = connection_.get();
-    auto owner = ask(xcb_get_selection_owner_reply, c, xcb_get_selection_owner(c, compositorAtom_));
-    return owner && owner->owner != XCB_NONE;
+    return compositorAtom_ != XCB_ATOM_NONE && selectionOwned(connection_.get(), compositorAtom_);
 }
 
 void WindowExclusion::readSeeThrough() {
-    xcb_connection_t* c = connection_.get();
     std::unordered_set<uint32_t> seen;
     for (const TopWindow& w : stack_.windows()) {
         // Without a compositing manager nothing is see-through: the screen
@@ -292,37 +270,30 @@ void WindowExclusion::readSeeThrough() {
         std::unique_ptr<SeeThrough>& own = seeThrough_[w.id];
         if (!own) own = std::make_unique<SeeThrough>();
         if (own->unusable) continue;
-        if (own->pixmap != 0 && (own->width != w.area.width || own->height != w.area.height)) {
-            xcb_free_pixmap(c, own->pixmap);
-            own->pixmap = 0;
-        }
-        if (own->pixmap == 0) {
+        if (own->pixmap && (own->width != w.area.width || own->height != w.area.height)) own->pixmap.reset();
+        if (!own->pixmap) {
             own->pixmap = nameWindowPixmap(w.id);
             own->width = w.area.width;
             own->height = w.area.height;
             own->stale = true;
-            if (own->pixmap == 0) {
+            if (!own->pixmap) {
                 // Replaced whole instead, until it is mapped again.
                 own->unusable = true;
                 own->pixels.valid = false;
                 continue;
             }
         }
-        if (own->damage == 0) {
-            // Watched before its pixels are read, so no change goes unseen.
-            own->damage = xcb_generate_id(c);
-            xcb_damage_create(c, own->damage, w.id, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-        }
+        // Watched before its pixels are read, so no change goes unseen.
+        if (!own->damage) own->damage = watchDamage(w.id);
         if (!own->stale && own->pixels.area == part) continue;
         own->stale = false;
-        own->pixels.valid = fetch(own->pixmap, part.x - w.area.x, part.y - w.area.y, part, own->pixels);
+        own->pixels.valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels);
     }
     for (auto it = seeThrough_.begin(); it != seeThrough_.end();) {
         if (seen.contains(it->first)) {
             ++it;
             continue;
         }
-        releaseSeeThrough(*it->second);
         it = seeThrough_.erase(it);
     }
 }
@@ -337,30 +308,29 @@ void WindowExclusion::rebuild() {
     }
     const PixelRect box = boundingRect(covered);
     if (patchSize_.width != box.width || patchSize_.height != box.height) {
-        if (patchPicture_ != 0) xcb_render_free_picture(c, patchPicture_);
-        if (patchPixmap_ != 0) xcb_free_pixmap(c, patchPixmap_);
-        patchPixmap_ = xcb_generate_id(c);
-        xcb_create_pixmap(c, connection_.rootDepth, patchPixmap_, connection_.root, static_cast<uint16_t>(box.width),
-                          static_cast<uint16_t>(box.height));
-        patchPicture_ = xcb_generate_id(c);
-        xcb_render_create_picture(c, patchPicture_, patchPixmap_, rootFormat_, 0, nullptr);
+        patchPicture_.reset();
+        patchPixmap_ = ServerResource(c, ServerResource::Kind::pixmap, xcb_generate_id(c));
+        xcb_create_pixmap(c, connection_.rootDepth, patchPixmap_.id(), connection_.root,
+                          static_cast<uint16_t>(box.width), static_cast<uint16_t>(box.height));
+        patchPicture_ = ServerResource(c, ServerResource::Kind::picture, xcb_generate_id(c));
+        xcb_render_create_picture(c, patchPicture_.id(), patchPixmap_.id(), rootFormat_, 0, nullptr);
         patchSize_ = PixelRect{0, 0, box.width, box.height};
     }
     // Only what our windows cover is drawn.
     std::vector<xcb_rectangle_t> clip;
     for (const PixelRect& r : covered) clip.push_back(xRectangle(r));
-    xcb_render_set_picture_clip_rectangles(c, patchPicture_, static_cast<int16_t>(-box.x),
+    xcb_render_set_picture_clip_rectangles(c, patchPicture_.id(), static_cast<int16_t>(-box.x),
                                            static_cast<int16_t>(-box.y), static_cast<uint32_t>(clip.size()),
                                            clip.data());
     const auto width = static_cast<uint16_t>(box.width);
     const auto height = static_cast<uint16_t>(box.height);
-    if (background_ != 0) {
-        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, background_, XCB_NONE, patchPicture_,
+    if (background_) {
+        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, background_.id(), XCB_NONE, patchPicture_.id(),
                              static_cast<int16_t>(box.x), static_cast<int16_t>(box.y), 0, 0, 0, 0, width, height);
     } else {
         const xcb_render_color_t black{0, 0, 0, 0xFFFF};
         const xcb_rectangle_t all{0, 0, width, height};
-        xcb_render_fill_rectangles(c, XCB_RENDER_PICT_OP_SRC, patchPicture_, black, 1, &all);
+        xcb_render_fill_rectangles(c, XCB_RENDER_PICT_OP_SRC, patchPicture_.id(), black, 1, &all);
     }
 
     std::unordered_set<uint32_t> drawn;
@@ -376,11 +346,9 @@ void WindowExclusion::rebuild() {
             ++it;
             continue;
         }
-        releasePicture(it->second);
-        if (it->second.damage != 0) xcb_damage_destroy(c, it->second.damage);
         it = pictures_.erase(it);
     }
-    patch_.valid = fetch(patchPixmap_, 0, 0, box, patch_);
+    patch_.valid = fetch(patchPixmap_.id(), 0, 0, box, patch_);
 }
 
 bool WindowExclusion::drawWindow(const TopWindow& window, const PixelRect& part, const std::vector<PixelRect>& covered,
@@ -389,35 +357,35 @@ bool WindowExclusion::drawWindow(const TopWindow& window, const PixelRect& part,
     WindowPicture& p = pictures_[window.id];
     if (p.unusable) return false;
     // A resized window has a new pixmap.
-    if (p.picture != 0 && (p.width != window.area.width || p.height != window.area.height)) releasePicture(p);
-    if (p.picture == 0) {
+    if (p.picture && (p.width != window.area.width || p.height != window.area.height)) {
+        p.picture.reset();
+        p.pixmap.reset();
+    }
+    if (!p.picture) {
         const auto format = visualFormats_.find(window.visual);
-        p.pixmap = format != visualFormats_.end() ? nameWindowPixmap(window.id) : 0;
-        if (p.pixmap == 0) {
+        p.pixmap = format != visualFormats_.end() ? nameWindowPixmap(window.id) : ServerResource();
+        if (!p.pixmap) {
             p.unusable = true;
             return false;
         }
-        p.picture = xcb_generate_id(c);
-        xcb_render_create_picture(c, p.picture, p.pixmap, format->second, 0, nullptr);
+        p.picture = ServerResource(c, ServerResource::Kind::picture, xcb_generate_id(c));
+        xcb_render_create_picture(c, p.picture.id(), p.pixmap.id(), format->second, 0, nullptr);
         p.width = window.area.width;
         p.height = window.area.height;
     }
-    if (p.damage == 0) {
-        // Watched before its pixels are drawn, so no change goes unseen.
-        p.damage = xcb_generate_id(c);
-        xcb_damage_create(c, p.damage, window.id, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-    }
+    // Watched before its pixels are drawn, so no change goes unseen.
+    if (!p.damage) p.damage = watchDamage(window.id);
     // Drawn only where it shows (its shape) and ours cover.
     const bool shaped = window.shape.size() != 1 || window.shape.front() != window.area;
     const std::vector<PixelRect> where = shaped ? intersections(covered, window.shape) : covered;
     if (where.empty()) return true;
     std::vector<xcb_rectangle_t> clip;
     for (const PixelRect& r : where) clip.push_back(xRectangle(r));
-    xcb_render_set_picture_clip_rectangles(c, patchPicture_, static_cast<int16_t>(-rootBox.x),
+    xcb_render_set_picture_clip_rectangles(c, patchPicture_.id(), static_cast<int16_t>(-rootBox.x),
                                            static_cast<int16_t>(-rootBox.y), static_cast<uint32_t>(clip.size()),
                                            clip.data());
     // Over: opaque windows are copied, windows with alpha blend.
-    xcb_render_composite(c, XCB_RENDER_PICT_OP_OVER, p.picture, XCB_NONE, patchPicture_,
+    xcb_render_composite(c, XCB_RENDER_PICT_OP_OVER, p.picture.id(), XCB_NONE, patchPicture_.id(),
                          static_cast<int16_t>(part.x - window.area.x), static_cast<int16_t>(part.y - window.area.y),
                          0, 0, static_cast<int16_t>(part.x - rootBox.x), static_cast<int16_t>(part.y - rootBox.y),
                          static_cast<uint16_t>(part.width), static_cast<uint16_t>(part.height));
@@ -487,33 +455,16 @@ void WindowExclusion::apply(uint8_t* pixels, size_t stride) const {
     }
 }
 
-void WindowExclusion::releasePicture(WindowPicture& picture) {
-    xcb_connection_t* c = connection_.get();
-    if (picture.picture != 0) xcb_render_free_picture(c, picture.picture);
-    if (picture.pixmap != 0) xcb_free_pixmap(c, picture.pixmap);
-    picture.picture = 0;
-    picture.pixmap = 0;
-}
-
-void WindowExclusion::releaseSeeThrough(SeeThrough& window) {
-    xcb_connection_t* c = connection_.get();
-    if (window.pixmap != 0) xcb_free_pixmap(c, window.pixmap);
-    if (window.damage != 0) xcb_damage_destroy(c, window.damage);
-    window.pixmap = 0;
-    window.damage = 0;
-}
-
 void WindowExclusion::releaseWindow(uint32_t window, bool destroyed) {
+    // The server drops a destroyed window's damage object by itself;
+    // destroying it again would be an error.
     if (const auto found = pictures_.find(window); found != pictures_.end()) {
-        releasePicture(found->second);
-        // The server drops a destroyed window's damage object by itself.
-        if (!destroyed && found->second.damage != 0) xcb_damage_destroy(connection_.get(), found->second.damage);
+        if (destroyed) found->second.damage.forget();
         pictures_.erase(found);
         changed_ = true;
     }
     if (const auto found = seeThrough_.find(window); found != seeThrough_.end()) {
-        if (destroyed) found->second->damage = 0;
-        releaseSeeThrough(*found->second);
+        if (destroyed) found->second->damage.forget();
         seeThrough_.erase(found);
     }
 }

@@ -31,6 +31,7 @@
 
 #include "hollowkit/recording/x11/x11_window_stack.h"
 #include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/recording/x11/xcb_resource.h"
 #include "hollowkit/recording/x11/xcb_shared_segment.h"
 
 namespace hollowkit::x11 {
@@ -79,11 +80,12 @@ private:
         const uint8_t* at(int x, int y) const;
     };
 
-    // Another program's window as drawn into a rebuild.
+    // Another program's window as drawn into a rebuild. Its resources go
+    // with it (the picture first).
     struct WindowPicture {
-        uint32_t damage = 0;
-        uint32_t pixmap = 0;
-        uint32_t picture = 0;
+        ServerResource damage;
+        ServerResource pixmap;
+        ServerResource picture;
         int width = 0;   // the size the pixmap was named at
         int height = 0;
         bool unusable = false;  // the server would not name its pixmap
@@ -91,8 +93,8 @@ private:
 
     // One of our windows with alpha: its own pixels, for where it draws.
     struct SeeThrough {
-        uint32_t damage = 0;
-        uint32_t pixmap = 0;
+        ServerResource damage;
+        ServerResource pixmap;
         int width = 0;
         int height = 0;
         bool stale = true;
@@ -111,14 +113,15 @@ private:
     bool hasAlpha(uint32_t visual) const;
     // A compositing manager owns the screen, so windows with alpha blend.
     bool compositorRuns() const;
-    uint32_t nameWindowPixmap(uint32_t window);
+    // None where the window has no pixmap of its own (not redirected, gone).
+    ServerResource nameWindowPixmap(uint32_t window);
+    // Reports changes of `window` from now on.
+    ServerResource watchDamage(uint32_t window);
     void rebuild();
     bool drawWindow(const TopWindow& window, const PixelRect& part, const std::vector<PixelRect>& covered,
                     const PixelRect& rootBox);
     void readSeeThrough();
     bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
-    void releasePicture(WindowPicture& picture);
-    void releaseSeeThrough(SeeThrough& window);
     void releaseWindow(uint32_t window, bool destroyed);
 
     const Connection& connection_;
@@ -134,11 +137,11 @@ private:
     uint32_t rootFormat_ = 0;
     std::unordered_map<uint32_t, uint32_t> visualFormats_;
     std::unordered_set<uint32_t> alphaFormats_;
-    uint32_t background_ = 0;  // picture of _XROOTPMAP_ID; 0 paints black
+    ServerResource background_;  // picture of _XROOTPMAP_ID; none paints black
     std::unordered_map<uint32_t, WindowPicture> pictures_;
     std::unordered_map<uint32_t, std::unique_ptr<SeeThrough>> seeThrough_;
-    uint32_t patchPixmap_ = 0;
-    uint32_t patchPicture_ = 0;
+    ServerResource patchPixmap_;
+    ServerResource patchPicture_;
     PixelRect patchSize_;
     bool sharedMemoryRefused_ = false;
 

@@ -30,6 +30,26 @@ void ConnectionDeleter::operator()(xcb_connection_t* connection) const {
     xcb_disconnect(connection);
 }
 
+bool requestSucceeded(xcb_connection_t* connection, unsigned int sequence) {
+    const Reply<xcb_generic_error_t> error(xcb_request_check(connection, xcb_void_cookie_t{sequence}));
+    return error == nullptr;
+}
+
+std::string compositorSelectionName(int screenNumber) {
+    return "_NET_WM_CM_S" + std::to_string(screenNumber);
+}
+
+uint32_t internAtom(xcb_connection_t* connection, std::string_view name) {
+    const auto atom = ask(xcb_intern_atom_reply, connection,
+                          xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.data()));
+    return atom ? atom->atom : uint32_t{XCB_ATOM_NONE};
+}
+
+bool selectionOwned(xcb_connection_t* connection, uint32_t atom) {
+    const auto owner = ask(xcb_get_selection_owner_reply, connection, xcb_get_selection_owner(connection, atom));
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
 bool Connection::broken() const {
     return !connection || xcb_connection_has_error(connection.get()) != 0;
 }
@@ -49,6 +69,7 @@ Result<Connection, std::string> openConnection(const std::string& displayName) {
     result.screenWidth = screens.data->width_in_pixels;
     result.screenHeight = screens.data->height_in_pixels;
     result.rootDepth = screens.data->root_depth;
+    result.screenNumber = screenNumber;
     result.connection = std::move(connection);
     return result;
 }

@@ -1,5 +1,7 @@
 #include "hollowkit/recording/x11/xcb_shared_segment.h"
 
+#include "hollowkit/recording/x11/xcb_connection.h"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -26,12 +28,11 @@ Result<void, std::string> SharedSegment::attach(xcb_connection_t* c, size_t size
     size_ = size;
     connection_ = c;
     segment_ = xcb_generate_id(c);
-    xcb_generic_error_t* error = xcb_request_check(c, xcb_shm_attach_checked(c, segment_, id, 0));
+    const bool attached = requestSucceeded(c, xcb_shm_attach_checked(c, segment_, id, 0).sequence);
     // Marked for removal at once: it goes when both sides detach, even if
     // this process dies.
     shmctl(id, IPC_RMID, nullptr);
-    if (error != nullptr) {
-        std::free(error);
+    if (!attached) {
         segment_ = 0;
         release();
         return unexpected(std::string("the display refused shared memory"));

@@ -5,7 +5,7 @@
 
 #include "lumenhollow/ui/island/notch_panel.h"
 #include "lumenhollow/ui/island/notch_view.h"
-#include "lumenhollow/ui/island/x11/desktop_island_platform.h"
+#include "lumenhollow/ui/island/x11/window_panel_input.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 
 namespace lumenhollow::ui {

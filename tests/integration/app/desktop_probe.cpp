@@ -14,16 +14,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "hollowkit/recording/x11/xcb_connection.h"
+
 extern char** environ;
 
 namespace lumenhollow::test {
 namespace {
 
-struct FreeProbeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
 template <typename T>
-using ProbeReply = std::unique_ptr<T, FreeProbeReply>;
+using ProbeReply = hollowkit::x11::Reply<T>;
 
 }  // namespace
 
@@ -31,10 +30,7 @@ DesktopProbe::DesktopProbe(xcb_connection_t* connection) : connection_(connectio
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
     root_ = screen->root;
     // Screen 0: the test's server has only one.
-    static constexpr char kName[] = "_NET_WM_CM_S0";
-    const ProbeReply<xcb_intern_atom_reply_t> atom(
-        xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, sizeof kName - 1, kName), nullptr));
-    if (atom) compositorAtom_ = atom->atom;
+    compositorAtom_ = hollowkit::x11::internAtom(connection_, hollowkit::x11::compositorSelectionName(0));
 }
 
 DesktopProbe::~DesktopProbe() {

@@ -3,7 +3,7 @@
 // it asks Qt's cursor on the main executor's timer, so the executor's
 // virtual time shows every query.
 
-#include "lumenhollow/ui/island/x11/desktop_island_platform.h"
+#include "lumenhollow/ui/island/x11/desktop_pointer_source.h"
 
 #include <QApplication>
 #include <QCursor>

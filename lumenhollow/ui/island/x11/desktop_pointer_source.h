@@ -1,13 +1,6 @@
 #pragma once
 
-// The island's desktop services on a real display: Qt's screens, the X
-// server's pointer (asked for, since X11 tells an application only about
-// its own windows), the panel's input pass-through and the compositor
-// check. GUI thread only.
-
-#include <QPointer>
-#include <QWidget>
-
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -16,17 +9,7 @@
 
 namespace lumenhollow::ui {
 
-class QtScreenSource final : public ScreenSource {
-    Q_OBJECT
-public:
-    QtScreenSource(const NotchSource& notches, QObject* parent = nullptr);
-    std::vector<ScreenInfo> screens() const override;
-
-private:
-    void watch(QScreen* screen);
-
-    const NotchSource& notches_;
-};
+struct QtEventWatch;
 
 // Only while watched, asks the X server where the pointer is when the
 // server says the pointer moved or a button changed (XInput 2 raw events on
@@ -36,7 +19,9 @@ private:
 // or release over our windows. A still pointer costs nothing. Without raw
 // events (an X server without XInput 2.1, or away from X11, where Qt's
 // cursor and the buttons it knows of stand in) it also asks every ~16 ms.
-// Unwatched, it holds no connection, runs no timer and filters nothing.
+// Unwatched, it holds no connection, runs no timer and filters nothing. A
+// raw-event connection that breaks says so in the log, and the timer takes
+// over. GUI thread only.
 class DesktopPointerSource final : public PointerSource {
     Q_OBJECT
 public:
@@ -56,8 +41,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct RawEvents;
-
     void poll();
     void activity();
     void holdBack();
@@ -72,48 +55,9 @@ private:
     hollowkit::TaskId holding_ = 0;  // the end of an interval after a query
     bool heldBack_ = false;          // activity heard while holding
 
-    std::unique_ptr<RawEvents> raw_;
+    std::unique_ptr<QtEventWatch> raw_;
     PointerSample last_;
     uint64_t queries_ = 0;
-};
-
-// The window's input region: the island's area while passing through, the
-// whole window otherwise. Away from X11, Qt's all-or-nothing flag.
-class WindowPanelInput final : public PanelInput {
-public:
-    explicit WindowPanelInput(QWidget& panel);
-    void setPassThrough(bool on) override;
-    bool passThrough() const override { return on_; }
-    void setIslandArea(const QRect& area) override;
-
-private:
-    void apply();
-
-    QPointer<QWidget> panel_;
-    bool on_ = true;
-    QRect area_;
-};
-
-// Translucent while a compositing manager owns the screen's _NET_WM_CM_S<n>
-// selection, a shape mask otherwise. The X server tells of every change of
-// that owner (XFixes selection events, over a connection of its own), so a
-// compositor that starts or stops later is followed. Away from X11, or
-// where the server cannot tell, the mode found at start stays (translucent
-// away from X11).
-class CompositorWatch final : public WindowModeSource {
-    Q_OBJECT
-public:
-    explicit CompositorWatch(QObject* parent = nullptr);
-    ~CompositorWatch() override;
-    IslandWindowMode mode() const override { return mode_; }
-
-private:
-    struct Connection;
-
-    void read();
-
-    std::unique_ptr<Connection> x_;
-    IslandWindowMode mode_ = IslandWindowMode::translucent;
 };
 
 }  // namespace lumenhollow::ui

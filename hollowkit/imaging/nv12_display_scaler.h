@@ -7,9 +7,11 @@
 // pixel is skipped (no shimmer). Colours are BT.709, limited range, in the
 // same fixed point as the library's conversion.
 //
-// The scaling loops are plain C++ the compiler turns into vector code, the
-// colour conversion AVX2 intrinsics; the AVX2 copy is chosen at run time
-// where the processor has it, a plain one with the same results elsewhere. The scaler keeps
+// The scaling loops are plain C++ the compiler turns into vector code (the
+// file is built at the optimisation they need in any optimised build),
+// the colour conversion AVX2 intrinsics; the AVX2 copy is chosen at run time
+// where the processor has it, a plain one with the same results elsewhere
+// (and the only one off x86). The scaler keeps
 // its position tables and row scratch between calls and only remakes them
 // when a size changes, so a steady stream allocates nothing. One thread at a
 // time per scaler.
@@ -18,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace lumenhollow {
+namespace hollowkit {
 
 struct Nv12Planes {
     const uint8_t* luma = nullptr;
@@ -48,7 +50,7 @@ public:
     // target untouched, for an empty size or missing planes.
     bool draw(const Nv12Planes& source, const BgraTarget& target);
 
-    // Whether the vector copy for AVX2 runs on this processor.
+    // Whether the vector copy for AVX2 runs on this processor (never off x86).
     static bool usesAvx2();
 
     // Where one output pixel samples along one axis: between effective
@@ -87,4 +89,4 @@ private:
     std::vector<int16_t> cr_;
 };
 
-}  // namespace lumenhollow
+}  // namespace hollowkit

@@ -1,9 +1,16 @@
-#include "lumenhollow/ui/window/nv12_display_scaler.h"
+#include "hollowkit/imaging/nv12_display_scaler.h"
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#define HK_SCALER_AVX2 1
+#else
+#define HK_SCALER_AVX2 0
+#endif
 
 #include <algorithm>
 #include <cmath>
+
+#include "hollowkit/imaging/bt709.h"
 
 // The scaling loops are written once and compiled twice: into a function
 // built for AVX2 and into a plain one, and must be inlined into both for the
@@ -12,19 +19,22 @@
 // the same arithmetic for the rest of a row and for processors without them.
 #define LH_ROW_LOOP inline __attribute__((always_inline))
 
-namespace lumenhollow {
+namespace hollowkit {
 
 namespace {
 
 // BT.709, limited range, in the 16-bit arithmetic the vector units do eight
 // or sixteen at a time: each channel in units of 1/64, products as the high
 // half of 16×16-bit multiplies, sums saturating. Within one step of the
-// library's 20-bit tables.
-constexpr int16_t kLumaRest = 5387;    // (255/219 − 1) · 64 · 512
-constexpr int16_t kCrToR = 29372;      // 1.79274 · 64 · 256
-constexpr int16_t kCbToG = -3494;      // −0.21325 · 64 · 256
-constexpr int16_t kCrToG = -8731;      // −0.53291 · 64 · 256
-constexpr int16_t kCbToBRest = 1842;   // (2.11240 − 2) · 64 · 256
+// library's 20-bit tables. A gain above one is split into a shift and the
+// rest, which fits a signed 16-bit factor.
+constexpr auto kLumaRest = static_cast<int16_t>(bt709::fixedPoint(bt709::kLumaGain - 1, 6 + 9));
+constexpr auto kCrToR = static_cast<int16_t>(bt709::fixedPoint(bt709::kCrToR, 6 + 8));
+constexpr auto kCbToG = static_cast<int16_t>(bt709::fixedPoint(bt709::kCbToG, 6 + 8));
+constexpr auto kCrToG = static_cast<int16_t>(bt709::fixedPoint(bt709::kCrToG, 6 + 8));
+constexpr auto kCbToBRest = static_cast<int16_t>(bt709::fixedPoint(bt709::kCbToB - 2, 6 + 8));
+constexpr int16_t kBlack = bt709::kLumaBlack;
+constexpr int16_t kZero = bt709::kChromaZero;
 
 // Rows after the vertical step hold samples times 128 (fits a signed
 // 16-bit lane); the horizontal step adds 8 bits of weight.
@@ -40,9 +50,9 @@ LH_ROW_LOOP uint32_t channel(int16_t v) {
 
 // One pixel, the same arithmetic as the vector code lane for lane.
 LH_ROW_LOOP uint32_t bgraPixel(int32_t y, int32_t cb, int32_t cr) {
-    const auto luma = static_cast<int16_t>(y - 16);
-    const auto u = static_cast<int16_t>(cb - 128);
-    const auto v = static_cast<int16_t>(cr - 128);
+    const auto luma = static_cast<int16_t>(y - kBlack);
+    const auto u = static_cast<int16_t>(cb - kZero);
+    const auto v = static_cast<int16_t>(cr - kZero);
     const int16_t l = saturate16((luma << 6) + highHalf(static_cast<int16_t>(luma << 7), kLumaRest));
     const auto u8 = static_cast<int16_t>(u * 256);
     const auto v8 = static_cast<int16_t>(v * 256);
@@ -52,6 +62,7 @@ LH_ROW_LOOP uint32_t bgraPixel(int32_t y, int32_t cb, int32_t cr) {
     return channel(b) | channel(g) << 8 | channel(r) << 16 | 0xff000000u;
 }
 
+#if HK_SCALER_AVX2
 // A channel in 1/64 units to 0…255, still one per 16-bit lane.
 __attribute__((target("avx2"))) inline __m256i channel16(__m256i c) {
     const __m256i shifted = _mm256_srai_epi16(_mm256_adds_epi16(c, _mm256_set1_epi16(32)), 6);
@@ -59,9 +70,9 @@ __attribute__((target("avx2"))) inline __m256i channel16(__m256i c) {
 }
 
 __attribute__((target("avx2"))) inline void storeBgra16(__m256i y, __m256i u, __m256i v, uint32_t* out) {
-    const __m256i luma = _mm256_sub_epi16(y, _mm256_set1_epi16(16));
-    const __m256i cb = _mm256_sub_epi16(u, _mm256_set1_epi16(128));
-    const __m256i cr = _mm256_sub_epi16(v, _mm256_set1_epi16(128));
+    const __m256i luma = _mm256_sub_epi16(y, _mm256_set1_epi16(kBlack));
+    const __m256i cb = _mm256_sub_epi16(u, _mm256_set1_epi16(kZero));
+    const __m256i cr = _mm256_sub_epi16(v, _mm256_set1_epi16(kZero));
     const __m256i l = _mm256_adds_epi16(_mm256_slli_epi16(luma, 6),
                                         _mm256_mulhi_epi16(_mm256_slli_epi16(luma, 7), _mm256_set1_epi16(kLumaRest)));
     const __m256i cb8 = _mm256_slli_epi16(cb, 8);
@@ -134,6 +145,8 @@ __attribute__((target("avx2"))) void convertAcrossAvx2(const int16_t* row, const
         out[x] = bgraPixel(y, cb[x / 2], cr[x / 2]);
     }
 }
+
+#endif  // HK_SCALER_AVX2
 
 LH_ROW_LOOP void convertBytesPlain(const uint8_t* y, const int16_t* cb, const int16_t* cr, int n, uint32_t* out) {
     for (int x = 0; x < n; ++x) out[x] = bgraPixel(y[x], cb[x / 2], cr[x / 2]);
@@ -282,11 +295,13 @@ LH_ROW_LOOP void drawAsIs(const ScalerWork& w) {
     for (int row = 0; row < s.height; ++row) {
         if (row % 2 == 0) chromaAsIs(s.chroma + s.chromaStride * static_cast<size_t>(row / 2), chromaWidth, w.cb, w.cr);
         const uint8_t* luma = s.luma + s.lumaStride * static_cast<size_t>(row);
+#if HK_SCALER_AVX2
         if constexpr (kAvx2) {
             convertBytesAvx2(luma, w.cb, w.cr, s.width, outputRow(w.target, row));
-        } else {
-            convertBytesPlain(luma, w.cb, w.cr, s.width, outputRow(w.target, row));
+            continue;
         }
+#endif
+        convertBytesPlain(luma, w.cb, w.cr, s.width, outputRow(w.target, row));
     }
 }
 
@@ -307,12 +322,14 @@ LH_ROW_LOOP void drawScaled(const ScalerWork& w) {
         }
         verticalPass(s.luma, s.lumaStride, s.height, w.lumaY, row, s.width, w.sums, w.lumaRow);
         const int16_t* across = acrossBlocks(w.lumaRow, s.width, 1, w.lumaX, w.lumaBlocks);
+#if HK_SCALER_AVX2
         if constexpr (kAvx2) {
             convertAcrossAvx2(across, w.lumaX.first.data(), w.lumaWeights, w.lumaShuffles, w.cb, w.cr, t.width,
                               outputRow(t, row));
-        } else {
-            convertAcrossPlain(across, w.lumaX.first.data(), w.lumaWeights, w.cb, w.cr, t.width, outputRow(t, row));
+            continue;
         }
+#endif
+        convertAcrossPlain(across, w.lumaX.first.data(), w.lumaWeights, w.cb, w.cr, t.width, outputRow(t, row));
     }
 }
 
@@ -325,15 +342,21 @@ LH_ROW_LOOP void drawWith(const ScalerWork& w) {
     }
 }
 
+#if HK_SCALER_AVX2
 __attribute__((target("avx2"))) void drawAvx2(const ScalerWork& w) { drawWith<true>(w); }
+#endif
 
 void drawPlain(const ScalerWork& w) { drawWith<false>(w); }
 
 }  // namespace
 
 bool Nv12DisplayScaler::usesAvx2() {
+#if HK_SCALER_AVX2
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
+#else
+    return false;
+#endif
 }
 
 void Nv12DisplayScaler::planAxis(Axis& axis, int source, int output) {
@@ -414,12 +437,16 @@ bool Nv12DisplayScaler::draw(const Nv12Planes& source, const BgraTarget& target)
                           chromaX_,        chromaY_,       lumaWeights_.data(), lumaShuffles_.data(), sums_.data(),
                           lumaRow_.data(), lumaBlocks_.data(), chromaRow_.data(), chromaBlocks_.data(),
                           cb_.data(),      cr_.data()};
+#if HK_SCALER_AVX2
     if (vectorUnits_ && usesAvx2()) {
         drawAvx2(work);
-    } else {
-        drawPlain(work);
+        return true;
     }
+#else
+    static_cast<void>(vectorUnits_);
+#endif
+    drawPlain(work);
     return true;
 }
 
-}  // namespace lumenhollow
+}  // namespace hollowkit

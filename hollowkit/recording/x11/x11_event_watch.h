@@ -1,0 +1,70 @@
+#pragma once
+
+// EventWatch: one kind of the X server's events, heard over a connection of
+// its own, so the selections of other clients in the process (Qt's own
+// XInput and XFixes ones, the clipboard's) stay untouched. It opens the
+// connection, checks the extension and its version, and selects the events
+// on the default screen's root window; the owner waits for fd() to become
+// readable (a poll loop or a toolkit's socket notifier) and calls drain().
+// A watch whose connection breaks says so in the log, once, and drain()
+// reports it; the owner then falls back to what it did without one.
+// One thread at a time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "hollowkit/base/result.h"
+#include "hollowkit/recording/x11/xcb_connection.h"
+
+namespace hollowkit::x11 {
+
+class EventWatch {
+public:
+    enum class Kind : uint8_t {
+        none = 0,
+        pointerActivity,  // XInput 2.1 raw motion and button presses anywhere
+        keyPresses,       // XInput 2.1 raw key presses anywhere
+        compositorOwner,  // XFixes: the owner of the screen's compositor selection
+    };
+
+    struct Drained {
+        int events = 0;       // of the watched kind
+        bool broke = false;   // the connection broke now (reported once)
+        bool operator==(const Drained&) const = default;
+    };
+
+    // Opens the watch on `displayName` ("" for $DISPLAY). The error says
+    // why not, for the log.
+    static Result<std::unique_ptr<EventWatch>, std::string> open(Kind kind, const std::string& displayName = {});
+    ~EventWatch();
+    EventWatch(const EventWatch&) = delete;
+    EventWatch& operator=(const EventWatch&) = delete;
+
+    Kind kind() const { return kind_; }
+    // Readable while events wait (or once the connection broke).
+    int fd() const;
+    // Takes every event waiting, including those a reply brought along,
+    // which the socket will not announce again.
+    Drained drain();
+    bool broken() const { return connection_.broken(); }
+
+    // compositorOwner only: whether a compositing manager owns the screen
+    // now (asked of the server). False once broken.
+    bool compositorRuns() const;
+
+    // What the log calls a watch of `kind`.
+    static std::string_view describe(Kind kind);
+
+private:
+    EventWatch(Kind kind, Connection connection) : kind_(kind), connection_(std::move(connection)) {}
+
+    const Kind kind_;
+    Connection connection_;
+    uint8_t inputOpcode_ = 0;    // XInput's, for the raw kinds
+    uint32_t selection_ = 0;     // the compositor selection's atom
+    bool brokeReported_ = false;
+};
+
+}  // namespace hollowkit::x11

@@ -1,0 +1,95 @@
+// EventWatch against a real X server (Xvfb started by the test): each kind
+// opens on its own connection, the compositor selection's owner is followed
+// as another client takes and drops it, and a watch whose server goes away
+// reports that once.
+
+#include "hollowkit/recording/x11/x11_event_watch.h"
+
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include "screen_test_support.h"
+
+namespace hollowkit::x11 {
+namespace {
+
+// Whether `fd` became readable within a bounded wait (the server answers in
+// its own time).
+bool readable(int fd) {
+    pollfd one{fd, POLLIN, 0};
+    return ::poll(&one, 1, 5000) == 1;
+}
+
+class EventWatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_ = testsupport::startXvfb(640, 480, skip_);
+        if (!server_ && !skip_.empty()) GTEST_SKIP() << skip_;
+        ASSERT_NE(server_, nullptr);
+    }
+
+    std::unique_ptr<XvfbServer> server_;
+    std::string skip_;
+};
+
+TEST_F(EventWatchTest, EachKindOpensQuietOnItsOwnConnection) {
+    for (const EventWatch::Kind kind :
+         {EventWatch::Kind::pointerActivity, EventWatch::Kind::keyPresses, EventWatch::Kind::compositorOwner}) {
+        SCOPED_TRACE(std::string(EventWatch::describe(kind)));
+        auto watch = EventWatch::open(kind, server_->displayName());
+        ASSERT_TRUE(watch.has_value()) << watch.error();
+        EXPECT_EQ(watch.value()->kind(), kind);
+        EXPECT_GE(watch.value()->fd(), 0);
+        EXPECT_FALSE(watch.value()->broken());
+        EXPECT_EQ(watch.value()->drain(), EventWatch::Drained{});
+        EXPECT_FALSE(watch.value()->compositorRuns()) << "no compositor runs on a bare server";
+    }
+}
+
+TEST_F(EventWatchTest, ADisplayThatIsNotThereSaysWhy) {
+    const auto watch = EventWatch::open(EventWatch::Kind::compositorOwner, ":4711");
+    ASSERT_FALSE(watch.has_value());
+    EXPECT_FALSE(watch.error().empty());
+}
+
+TEST_F(EventWatchTest, TheCompositorSelectionsOwnerIsFollowed) {
+    auto opened = EventWatch::open(EventWatch::Kind::compositorOwner, server_->displayName());
+    ASSERT_TRUE(opened.has_value()) << opened.error();
+    EventWatch& watch = *opened.value();
+
+    // A stand-in compositor: another client owning the screen's selection.
+    auto compositor = openConnection(server_->displayName());
+    ASSERT_TRUE(compositor.has_value()) << compositor.error();
+    xcb_connection_t* c = compositor.value().get();
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, compositor.value().root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(c, window, internAtom(c, compositorSelectionName(compositor.value().screenNumber)),
+                            XCB_CURRENT_TIME);
+    xcb_flush(c);
+    ASSERT_TRUE(readable(watch.fd()));
+    EXPECT_GT(watch.drain().events, 0);
+    EXPECT_TRUE(watch.compositorRuns());
+
+    // The compositor ends: its selection goes with its connection.
+    compositor.value().connection.reset();
+    ASSERT_TRUE(readable(watch.fd()));
+    EXPECT_GT(watch.drain().events, 0);
+    EXPECT_FALSE(watch.compositorRuns());
+}
+
+TEST_F(EventWatchTest, AServerThatGoesAwayIsReportedOnce) {
+    auto opened = EventWatch::open(EventWatch::Kind::pointerActivity, server_->displayName());
+    ASSERT_TRUE(opened.has_value()) << opened.error();
+    EventWatch& watch = *opened.value();
+    server_.reset();
+    ASSERT_TRUE(readable(watch.fd()));
+    EXPECT_TRUE(watch.drain().broke);
+    EXPECT_TRUE(watch.broken());
+    EXPECT_EQ(watch.drain(), EventWatch::Drained{}) << "said once";
+}
+
+}  // namespace
+}  // namespace hollowkit::x11
