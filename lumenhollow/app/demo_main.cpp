@@ -20,6 +20,16 @@
 //                                   still (a recording's time stays 00:00), a
 //                                   steady microphone tone and a fixed free-space
 //                                   figure
+//   LUMENHOLLOW_DEMO_CAMERA=connecting  cameras that say they connect and no
+//                                   more: the window stays "Connecting"
+//                                   (DemoQuietCamera)
+//   LUMENHOLLOW_DEMO_CAMERA=off     cameras that say at once that the camera is
+//                                   off, so the window shows it off
+//   LUMENHOLLOW_DEMO_UNPLUGGED=1    no camera on the USB cable: the demo starts
+//                                   on Wi-Fi, and "Use USB-C Instead" opens the
+//                                   USB guide, which waits for the cable
+//   LUMENHOLLOW_DEMO_UPRIGHT=1      the camera stands upright: a 1080 x 1920
+//                                   picture, which the window turns to fit
 
 #include <unistd.h>
 
@@ -53,6 +63,18 @@ void writePose(const std::string& path, uint64_t sample, const hollowkit::LensPo
     lumenhollow::replaceReportFile(path, line);
 }
 
+// LUMENHOLLOW_DEMO_CAMERA's quiet cameras; nothing (the filming camera)
+// for any other value, which is said.
+std::optional<lumenhollow::DemoQuietCamera::Answer> quietAnswer(const std::optional<std::string>& value) {
+    using Answer = lumenhollow::DemoQuietCamera::Answer;
+    if (!value) return std::nullopt;
+    if (*value == "connecting") return Answer::connecting;
+    if (*value == "off") return Answer::cameraOff;
+    std::fprintf(stderr, "lumenhollow-demo: LUMENHOLLOW_DEMO_CAMERA=%s is neither \"connecting\" nor \"off\"\n",
+                 value->c_str());
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +84,9 @@ int main(int argc, char** argv) {
     const std::optional<std::string> poseFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_POSE_FILE");
     const std::optional<std::string> stateFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
     const bool frozen = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_FROZEN") == std::optional<std::string>("1");
+    const std::optional<std::string> cameraAnswer = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_CAMERA");
+    const bool unplugged = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UNPLUGGED") == std::optional<std::string>("1");
+    const bool upright = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UPRIGHT") == std::optional<std::string>("1");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -85,6 +110,9 @@ int main(int argc, char** argv) {
         lumenhollow::DemoCameraFactory::Options cameraOptions;
         cameraOptions.stopCompletes = !stopNever;
         cameraOptions.swellingTone = !frozen;
+        cameraOptions.quiet = quietAnswer(cameraAnswer);
+        cameraOptions.pluggedIn = !unplugged;
+        cameraOptions.upright = upright;
         auto made = std::make_unique<lumenhollow::DemoCameraFactory>(main, cameraOptions);
         for (const auto& missing : made->missingPictures()) {
             std::fprintf(stderr,

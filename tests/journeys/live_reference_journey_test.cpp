@@ -3,7 +3,11 @@
 // on a 1512 x 944 screen, brought by keys and clicks into the states a
 // person sees (the welcome sheet, the window on USB, the shortcuts sheet, a
 // notice, a recording, the open island, the window on Wi-Fi, the camera
-// settings panel) and once more at twice the scale; each time the state
+// settings panel; the countdown, all three guides, the compact window; the
+// connecting window over USB and Wi-Fi; the camera off and the USB guide;
+// the tool rail beside an upright picture) and once more at twice the
+// scale. The camera's own doings (never answering, turned off, not on the
+// cable, standing upright) are the demo's environment knobs. Each time the state
 // report says it is there and the screen has held still, the whole screen is
 // read and compared with tests/journeys/live-references/<state>.png
 // (live_pictures.h: a tolerance for hinting noise, none for a moved or
@@ -42,6 +46,24 @@ constexpr int kLiveRestX = 300;
 constexpr int kLiveRestY = 330;
 // The island's shadow reaches this far past its shape (radius 18, offset 8).
 constexpr int kLiveIslandShadow = 28;
+// In the window of a 16:9 picture 1152 wide under the menu bar: the record
+// pill, the bottom bar's guide and connection pills, the top row's gear.
+constexpr int kLiveRecordX = 548;
+constexpr int kLiveRecordY = 570;
+constexpr int kLiveGuidePillX = 68;
+constexpr int kLiveConnectionPillX = 499;
+constexpr int kLiveBottomPillY = 631;
+constexpr int kLiveGearX = 1124;
+constexpr int kLiveGearY = 41;
+// The camera-off panel's "Use USB-C Instead" pill, under its words.
+constexpr int kLiveCameraOffUseUSBX = 575;
+constexpr int kLiveCameraOffUseUSBY = 420;
+// How often the countdown is started before its first second counts as
+// never caught.
+constexpr int kLiveCountdownAttempts = 4;
+// The compact window: a 16:9 picture this wide, narrower than the width
+// where the bars shorten their pills.
+constexpr int kLiveCompactWidth = 1000;
 
 bool liveWritesReferences() {
     const char* value = std::getenv("LUMENHOLLOW_LIVE_REFERENCES");
@@ -73,6 +95,12 @@ std::optional<ScreenPicture> liveStillScreen(JourneyDesktop& desktop, int width,
     return still;
 }
 
+bool liveSettled(const nlohmann::json& s) {
+    return s["picture"] == true && s["notice"].is_null() && s["welcome"] == false && s["shortcuts"] == false &&
+           s["cameraSettings"] == false && s["island"] == false && s["recording"] == false &&
+           s["countdown"].is_null();
+}
+
 class LiveReferenceJourney : public testing::Test {
 protected:
     void SetUp() override {
@@ -80,15 +108,25 @@ protected:
     }
 
     // Starts the frozen demonstration on a screen of `scale` times the
-    // reference size; `welcomed`: a returning user, no welcome sheet.
-    JourneyApp& launch(int scale, bool welcomed) {
+    // reference size; `welcomed`: a returning user, no welcome sheet;
+    // `camera`: the demo's knobs for its camera.
+    JourneyApp& launch(int scale, bool welcomed, const std::vector<std::string>& camera = {}) {
         width_ = kLiveScreenWidth * scale;
         height_ = kLiveScreenHeight * scale;
         desktop_.start(width_, height_);
         if (welcomed) storeWelcomed(desktop_);
-        app_.emplace(desktop_, "live", LUMENHOLLOW_DEMO_PATH,
-                     std::vector<std::string>{"LUMENHOLLOW_DEMO_FROZEN=1", "QT_SCALE_FACTOR=" + std::to_string(scale)});
+        std::vector<std::string> environment{"LUMENHOLLOW_DEMO_FROZEN=1", "QT_SCALE_FACTOR=" + std::to_string(scale)};
+        environment.insert(environment.end(), camera.begin(), camera.end());
+        app_.emplace(desktop_, "live", LUMENHOLLOW_DEMO_PATH, environment);
         return *app_;
+    }
+
+    // The main window's place once it is up; nothing when it never came.
+    std::optional<ScreenRect> mainWindow() {
+        const std::optional<std::string> id = app_->window();
+        if (!id) return std::nullopt;
+        window_ = *id;
+        return windowGeometry(desktop_, *id);
     }
 
     // Waits for the report to say `reached` and compares the still screen
@@ -97,26 +135,59 @@ protected:
     // is waits for a move that never comes: the callers rest the pointer.)
     bool check(const std::string& name, const std::function<bool(const nlohmann::json&)>& reached) {
         SCOPED_TRACE(name);
+        const std::optional<ScreenPicture> shot = capture(name, reached);
+        return shot && judge(name, *shot);
+    }
+
+    // The still screen once the report says `reached`, and (with `held`) a
+    // report written after the screen was read still says `held`: a state
+    // that passes by itself was on the screen through both reads. Nothing,
+    // with the failure added, when the state or a still screen never came;
+    // nothing alone when the state passed before the report came.
+    std::optional<ScreenPicture> capture(const std::string& name,
+                                         const std::function<bool(const nlohmann::json&)>& reached,
+                                         const std::function<bool(const nlohmann::json&)>& held = {}) {
         JourneyApp& app = *app_;
         const auto began = std::chrono::steady_clock::now();
         if (!app.waitForState(reached)) {
             ADD_FAILURE() << "the state never came: " << app.describe();
-            return false;
+            return std::nullopt;
         }
-
-        const std::optional<ScreenPicture> shot = liveStillScreen(desktop_, width_, height_);
+        std::optional<ScreenPicture> shot = liveStillScreen(desktop_, width_, height_);
         if (!shot) {
             ADD_FAILURE() << "the screen never held still";
-            return false;
+            return std::nullopt;
         }
-        shots_[name] = *shot;
+        missed_ = false;
+        if (held) {
+            const uint64_t read = app.state().value("sample", uint64_t{0});
+            nlohmann::json after;
+            if (!app.waitForState([&](const nlohmann::json& s) {
+                    after = s;
+                    return s.value("sample", uint64_t{0}) > read;
+                })) {
+                ADD_FAILURE() << "no report came after the screen was read: " << app.describe();
+                return std::nullopt;
+            }
+            if (!held(after)) {
+                missed_ = true;
+                return std::nullopt;
+            }
+        }
         std::fprintf(stderr, "%s: still after %lld ms\n", name.c_str(),
                      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                 std::chrono::steady_clock::now() - began)
                                                 .count()));
+        return shot;
+    }
+
+    // Compares `shot` with the reference `name`, or writes it as the
+    // reference; true, a difference being a failure added.
+    bool judge(const std::string& name, const ScreenPicture& shot) {
+        shots_[name] = shot;
         const std::filesystem::path reference = liveReferenceFolder() / (name + ".png");
         if (liveWritesReferences()) {
-            EXPECT_TRUE(savePicture(*shot, reference)) << reference;
+            EXPECT_TRUE(savePicture(shot, reference)) << reference;
             std::printf("reference: %s\n", reference.c_str());
             return true;
         }
@@ -125,12 +196,12 @@ protected:
             ADD_FAILURE() << "no reference " << reference << "; tools/live-references writes it";
             return true;
         }
-        const PictureVerdict verdict = comparePictures(*shot, *expected);
+        const PictureVerdict verdict = comparePictures(shot, *expected);
         if (!verdict.passes) {
             const std::filesystem::path actual = std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + ".png");
             const std::filesystem::path diff =
                 std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + "-diff.png");
-            savePicture(*shot, actual);
+            savePicture(shot, actual);
             if (verdict.sameSize) savePicture(verdict.diff, diff);
             ADD_FAILURE() << name << " differs from its reference: " << verdict.differing << " pixels ("
                           << verdict.share * 100 << " %), the worst tile " << verdict.worstTile * 100
@@ -145,6 +216,39 @@ protected:
         return app.clickOnScreen(window.x + x, window.y + y) && app.moveOnScreen(kLiveRestX, kLiveRestY);
     }
 
+    // Opens the bottom bar's pill at (x, y) in the window and takes its
+    // menu's row `row` (from 1) with the keys.
+    bool chooseFromPill(const ScreenRect& window, int x, int y, int row) {
+        if (!clickAt(window, x, y)) return false;
+        for (int i = 0; i < row; ++i) {
+            if (!app_->key("Down")) return false;
+        }
+        return app_->key("Return");
+    }
+
+    // Takes the countdown's first second: the record pill starts it; when the
+    // "3" passed before the screen was read (a loaded machine), the pill
+    // ends the countdown, or the recording it became, and it starts again.
+    void checkCountdown(const ScreenRect& window) {
+        SCOPED_TRACE("countdown-3");
+        const auto three = [](const nlohmann::json& s) { return s["countdown"] == 3; };
+        for (int attempt = 0; attempt < kLiveCountdownAttempts; ++attempt) {
+            ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
+            if (const std::optional<ScreenPicture> shot = capture("countdown-3", three, three)) {
+                judge("countdown-3", *shot);
+                ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
+                ASSERT_TRUE(app_->waitForState(liveSettled)) << app_->describe();
+                return;
+            }
+            ASSERT_TRUE(missed_) << "the countdown never showed";
+            ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["countdown"] != 3; }));
+            ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
+            ASSERT_TRUE(app_->waitForState(liveSettled)) << app_->describe();
+        }
+        ADD_FAILURE() << "the countdown's \"3\" passed before the screen was read, " << kLiveCountdownAttempts
+                      << " times";
+    }
+
     // When writing references: the README's picture `name` cut from the
     // capture `from`.
     void writeReadmePicture(const std::string& name, const std::string& from, const ScreenRect& rect) {
@@ -157,15 +261,13 @@ protected:
 
     JourneyDesktop desktop_;
     std::optional<JourneyApp> app_;
+    std::string window_;
+    // The last capture's state passed before a report after it came.
+    bool missed_ = false;
     int width_ = 0;
     int height_ = 0;
     std::map<std::string, ScreenPicture> shots_;
 };
-
-bool liveSettled(const nlohmann::json& s) {
-    return s["picture"] == true && s["notice"].is_null() && s["welcome"] == false && s["shortcuts"] == false &&
-           s["cameraSettings"] == false && s["island"] == false && s["recording"] == false;
-}
 
 TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     JourneyApp& app = launch(1, false);
@@ -231,6 +333,107 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     ASSERT_TRUE(clickAt(w, 682, 631));
     check("panel-camera-settings", [](const nlohmann::json& s) { return s["cameraSettings"] == true; });
     writeReadmePicture("panel-camera-settings", "panel-camera-settings", w);
+}
+
+// A returning user's tools on the 16:9 picture: the countdown's "3" (three
+// seconds chosen in the gear's menu), all three guides from the guide
+// pill's menu, then, the guides off again, the window made narrow enough to
+// be compact.
+TEST_F(LiveReferenceJourney, TheCountdownTheGuidesAndTheCompactWindowLookAsTheirReferences) {
+    JourneyApp& app = launch(1, true);
+    ASSERT_TRUE(app.moveOnScreen(kLiveRestX, kLiveRestY));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; }))
+        << app.describe();
+    const std::optional<ScreenRect> windowRect = mainWindow();
+    ASSERT_TRUE(windowRect);
+    const ScreenRect& w = *windowRect;
+
+    // The gear's menu: its second row, "Countdown", and that one's second,
+    // "3 seconds".
+    ASSERT_TRUE(clickAt(w, kLiveGearX, kLiveGearY));
+    for (const char* key : {"Down", "Down", "Right", "Down", "Return"}) ASSERT_TRUE(app.key(key));
+    checkCountdown(w);
+    if (HasFatalFailure()) return;
+
+    // The guide pill's menu holds the three guides in order; each row taken
+    // turns one on.
+    for (int row = 1; row <= 3; ++row) {
+        ASSERT_TRUE(chooseFromPill(w, kLiveGuidePillX, kLiveBottomPillY, row));
+        ASSERT_TRUE(app.waitForState([row](const nlohmann::json& s) { return s["guides"].size() == size_t(row); }))
+            << app.describe();
+    }
+    check("guides", [](const nlohmann::json& s) {
+        return liveSettled(s) && s["guides"] == nlohmann::json{"grid", "horizon", "vertical"};
+    });
+    for (int row = 1; row <= 3; ++row) {
+        ASSERT_TRUE(chooseFromPill(w, kLiveGuidePillX, kLiveBottomPillY, row));
+        ASSERT_TRUE(
+            app.waitForState([row](const nlohmann::json& s) { return s["guides"].size() == size_t(3 - row); }))
+            << app.describe();
+    }
+
+    // Narrowed as a person drags its edge: the picture's shape kept, so the
+    // window needs no fitting after; the rows above the picture are the
+    // menu bar.
+    const int bar = w.height - w.width * 9 / 16;
+    const int compactHeight = (kLiveCompactWidth * 9 + 8) / 16 + bar;
+    ASSERT_TRUE(xdotool(desktop_, {"windowsize", "--sync", window_, std::to_string(kLiveCompactWidth),
+                                   std::to_string(compactHeight)}));
+    ASSERT_TRUE(waitFor([&] {
+        const std::optional<ScreenRect> now = windowGeometry(desktop_, window_);
+        return now && now->width == kLiveCompactWidth;
+    })) << "the window stayed " << w.width << " wide";
+    check("window-compact", [](const nlohmann::json& s) { return liveSettled(s) && s["guides"].empty(); });
+}
+
+// A camera that never answers: the window says it connects over USB, and,
+// Wi-Fi taken from the connection pill's menu (its second row), over Wi-Fi
+// with its sentence and "Use USB-C Instead".
+TEST_F(LiveReferenceJourney, TheConnectingWindowLooksAsItsReferences) {
+    JourneyApp& app = launch(1, true, {"LUMENHOLLOW_DEMO_CAMERA=connecting"});
+    ASSERT_TRUE(app.moveOnScreen(kLiveRestX, kLiveRestY));
+    const auto connecting = [](const char* route) {
+        return [route](const nlohmann::json& s) {
+            return s["connection"] == route && s["status"] == "Connecting" && s["picture"] == false &&
+                   s["cameraOff"] == false && s["welcome"] == false;
+        };
+    };
+    check("connecting-usb", connecting("usb"));
+    const std::optional<ScreenRect> windowRect = mainWindow();
+    ASSERT_TRUE(windowRect);
+    ASSERT_TRUE(chooseFromPill(*windowRect, kLiveConnectionPillX, kLiveBottomPillY, 2));
+    check("connecting-wifi", connecting("wireless"));
+}
+
+// The camera, not on the cable, is off: the window says so over Wi-Fi with
+// the USB hint; its "Use USB-C Instead" opens the USB guide, which waits for
+// the camera.
+TEST_F(LiveReferenceJourney, TheCameraOffAndTheUsbGuideLookAsTheirReferences) {
+    JourneyApp& app = launch(1, true, {"LUMENHOLLOW_DEMO_CAMERA=off", "LUMENHOLLOW_DEMO_UNPLUGGED=1"});
+    ASSERT_TRUE(app.moveOnScreen(kLiveRestX, kLiveRestY));
+    check("camera-off", [](const nlohmann::json& s) {
+        return s["connection"] == "wireless" && s["cameraOff"] == true && s["picture"] == false &&
+               s["usbGuide"] == false && s["welcome"] == false;
+    });
+    const std::optional<ScreenRect> windowRect = mainWindow();
+    ASSERT_TRUE(windowRect);
+    ASSERT_TRUE(clickAt(*windowRect, kLiveCameraOffUseUSBX, kLiveCameraOffUseUSBY));
+    check("usb-guide", [](const nlohmann::json& s) { return s["usbGuide"] == true && s["connection"] == "wireless"; });
+}
+
+// An upright camera: the window turns to the picture's shape, so narrow
+// that the tools leave the bars for the rail on its right.
+TEST_F(LiveReferenceJourney, TheToolRailBesideAnUprightPictureLooksAsItsReference) {
+    JourneyApp& app = launch(1, true, {"LUMENHOLLOW_DEMO_UPRIGHT=1"});
+    ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
+    std::optional<ScreenRect> w;
+    ASSERT_TRUE(waitFor([&] {
+        w = mainWindow();
+        return w && w->height > w->width;
+    })) << "the window never turned upright";
+    // At rest on the picture, as in the other states.
+    ASSERT_TRUE(app.moveOnScreen(w->x + w->width / 3, w->y + w->height / 3));
+    check("window-rail", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
 }
 
 TEST_F(LiveReferenceJourney, TheWindowAtTwiceTheScaleLooksAsItsReference) {
