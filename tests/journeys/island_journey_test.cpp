@@ -361,8 +361,8 @@ TEST_F(IslandJourney, AChipKeepsItsHelpWhileTrackingTurnsOnAndOffAndTakesAClick)
     {
         SCOPED_TRACE("a click on the chip recalls its scene");
         ASSERT_TRUE(app.clickOnScreen(chip.centreX(), chip.centreY()));
-        EXPECT_TRUE(app.waitForState([&](const nlohmann::json& s) { return std::abs(islandPan(s) - kIslandScenePan) < 1; },
-                                     30s))
+        EXPECT_TRUE(app.waitForState(
+            [&](const nlohmann::json& s) { return std::abs(islandPan(s) - kIslandScenePan) < 1; }, 30s))
             << "the gimbal did not turn to the scene; " << app.describe();
     }
     app.signal(SIGTERM);
