@@ -27,20 +27,6 @@ std::string printablePath(const std::string& raw) {
     return shown;
 }
 
-// Sizes in whole units a reader takes in at a glance; exact bytes below a
-// kilobyte so a tiny limit is not shown as "0 KB".
-std::string sizeText(uint64_t bytes) {
-    char text[32];
-    if (bytes >= (uint64_t{1} << 20)) {
-        std::snprintf(text, sizeof text, "%llu MB", static_cast<unsigned long long>(bytes >> 20));
-    } else if (bytes >= 1024) {
-        std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>(bytes >> 10));
-    } else {
-        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string FileReadError::reason() const {
@@ -67,8 +53,43 @@ std::string FileReadError::userMessage() const {
     return (name.empty() ? std::string("The file") : name) + " " + reason();
 }
 
+std::string byteSizeText(uint64_t bytes) {
+    char text[48];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+        return text;
+    }
+    const bool megabytes = bytes >= (uint64_t{1} << 20);
+    const uint64_t unit = megabytes ? uint64_t{1} << 20 : 1024;
+    const uint64_t whole = bytes / unit;
+    // Three significant figures, cut rather than rounded, so a size is never
+    // shown larger than it is.
+    int decimals = whole >= 100 ? 0 : whole >= 10 ? 1 : 2;
+    uint64_t fraction = (bytes % unit) * (decimals == 2 ? 100 : 10) / unit;
+    while (decimals > 0 && fraction % 10 == 0) {
+        fraction /= 10;
+        --decimals;
+    }
+    if (decimals == 0) {
+        std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(whole), megabytes ? "MB" : "KB");
+    } else {
+        std::snprintf(text, sizeof text, "%llu.%0*llu %s", static_cast<unsigned long long>(whole), decimals,
+                      static_cast<unsigned long long>(fraction), megabytes ? "MB" : "KB");
+    }
+    return text;
+}
+
+std::pair<std::string, std::string> byteSizeTexts(uint64_t first, uint64_t second) {
+    std::pair<std::string, std::string> texts{byteSizeText(first), byteSizeText(second)};
+    if (first != second && texts.first == texts.second) {
+        texts = {std::to_string(first) + " bytes", std::to_string(second) + " bytes"};
+    }
+    return texts;
+}
+
 std::string tooLargeReason(uint64_t sizeBytes, uint64_t limitBytes) {
-    return "is too large (" + sizeText(sizeBytes) + "; at most " + sizeText(limitBytes) + " is read)";
+    const auto [size, limit] = byteSizeTexts(sizeBytes, limitBytes);
+    return "is too large (" + size + "; at most " + limit + " is read)";
 }
 
 BoundedFile::BoundedFile(UniqueFd fd, std::string file, uint64_t statedSizeBytes, uint64_t limitBytes)

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/result.h"
@@ -49,9 +50,17 @@ struct FileReadError {
     bool operator==(const FileReadError&) const = default;
 };
 
-// "is too large (500 MB; at most 1 MB is read)": for callers that refuse a
+// "is too large (1.34 MB; at most 1 MB is read)": for callers that refuse a
 // file by a bound of their own.
 std::string tooLargeReason(uint64_t sizeBytes, uint64_t limitBytes);
+
+// A size as a reader takes it in at a glance: exact bytes below a kilobyte,
+// else KB or MB (of 1024 and 1024²) to three significant figures, cut, not
+// rounded: "512 bytes", "68.3 KB", "1.34 MB", "600 MB".
+std::string byteSizeText(uint64_t bytes);
+// Two sizes to be told apart (a size and its limit): as byteSizeText, or in
+// exact bytes both when different sizes would read the same.
+std::pair<std::string, std::string> byteSizeTexts(uint64_t first, uint64_t second);
 
 // An open regular file read in pieces, never past `limitBytes` in all.
 class BoundedFile {

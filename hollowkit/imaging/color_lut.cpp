@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "hollowkit/base/bounded_file.h"
 #include "hollowkit/base/utf8.h"
@@ -15,7 +16,10 @@ namespace hollowkit {
 namespace {
 
 // A table of 256 points per axis is about 400 MB of ".cube" text; anything
-// larger cannot be a table we accept.
+// larger cannot be a table we accept. This is the only bound on the length:
+// a later LUT_3D_SIZE line replaces an earlier one, so a size read so far
+// says nothing about how long the file may still be. The entries kept stay
+// within the table budget whatever the length (see CubeParser).
 constexpr uint64_t kMaxCubeFileBytes = uint64_t{512} << 20;
 constexpr size_t kChunkBytes = size_t{64} << 10;
 // No line of a table, its title or a comment is anywhere near this long.
@@ -34,7 +38,6 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path, const 
     std::string pending;  // the bytes of the current line not yet handed over
     size_t scanned = 0;   // bytes of `pending` known to hold no newline
     std::array<uint8_t, kChunkBytes> chunk{};
-    uint64_t consumed = 0;
     bool more = true;
     while (more) {
         if (options.stop && options.stop->isSet()) return unexpected(LoadError::stopped());
@@ -42,7 +45,6 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path, const 
         if (!n) return unexpected(lutfile::loadError(n.error()));
         more = *n > 0;
         pending.append(reinterpret_cast<const char*>(chunk.data()), *n);
-        consumed += *n;
 
         size_t start = 0;
         size_t i = scanned;
@@ -66,17 +68,13 @@ Result<ColorLUT, ColorLUT::LoadError> streamCube(const std::string& path, const 
             if (!parser.line(pending)) return unexpected(*parser.error());
         }
         if (pending.size() > kMaxLineBytes) return unexpected(LoadError::unreadable());
-        // Once the size is known, so is how long the file may reasonably be:
-        // a file far longer than its table is refused without reading on.
-        if (const auto size = parser.declaredSize()) {
-            const uint64_t bound = cube::maxFileBytesFor(*size);
-            const uint64_t seen = std::max(consumed, file->statedSizeBytes());
-            if (seen > bound) {
-                return unexpected(LoadError::refusedFile(tooLargeReason(seen, bound)));
-            }
-        }
     }
     return parser.finish(path, lutfile::nameOf(path));
+}
+
+std::pair<std::string, std::string> byteSizes(int64_t first, int64_t second) {
+    return byteSizeTexts(static_cast<uint64_t>(std::max<int64_t>(first, 0)),
+                         static_cast<uint64_t>(std::max<int64_t>(second, 0)));
 }
 
 Result<ColorLUT, ColorLUT::LoadError> parseCubeText(std::string_view text, std::string id, std::string name,
@@ -166,11 +164,10 @@ std::string ColorLUT::LoadError::userMessage() const {
             return "1D LUTs (LUT_1D_SIZE) are not supported: use a 3D .cube file";
         case Kind::refusedFile:
             return "The LUT file " + keyword;
-        case Kind::tooCostly:
-            std::snprintf(text, sizeof text,
-                          "The LUT picture would take %lld MB of memory to read; at most %lld MB is allowed",
-                          static_cast<long long>(found >> 20), static_cast<long long>(expected >> 20));
-            return text;
+        case Kind::tooCostly: {
+            const auto [cost, limit] = byteSizes(found, expected);
+            return "The LUT picture would take " + cost + " of memory to read; at most " + limit + " is allowed";
+        }
         case Kind::sizeOutOfRange:
             std::snprintf(text, sizeof text, "The .cube file's LUT_3D_SIZE is %.24s: it must be from %d to %d",
                           keyword.c_str(), kMinDimension, kMaxDimension);
@@ -179,11 +176,10 @@ std::string ColorLUT::LoadError::userMessage() const {
             std::snprintf(text, sizeof text, "The .cube file's entry %lld is not a finite number",
                           static_cast<long long>(found));
             return text;
-        case Kind::overBudget:
-            std::snprintf(text, sizeof text,
-                          "The LUT's table would take %lld MB of memory; at most %lld MB is allowed",
-                          static_cast<long long>(found >> 20), static_cast<long long>(expected >> 20));
-            return text;
+        case Kind::overBudget: {
+            const auto [table, limit] = byteSizes(found, expected);
+            return "The LUT's table would take " + table + " of memory; at most " + limit + " is allowed";
+        }
         case Kind::stopped:
             return "The LUT file was not read: loading was stopped";
         case Kind::none:

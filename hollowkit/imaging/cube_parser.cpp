@@ -12,10 +12,6 @@ namespace {
 
 constexpr int64_t kMaxEntries = int64_t{ColorLUT::kMaxDimension} * ColorLUT::kMaxDimension *
                                 ColorLUT::kMaxDimension;
-// Longer than any entry line a tool writes ("-0.123456789012345" three times
-// and a CR LF is 59 bytes), and room for a title and a comment block.
-constexpr uint64_t kMaxBytesPerEntry = 128;
-constexpr uint64_t kHeaderBytes = uint64_t{1} << 20;
 // Red, green, blue and alpha as 32-bit floats.
 constexpr int64_t kBytesPerEntry = 4 * sizeof(float);
 // Longer than any size a file writes; a longer one is shown cut.
@@ -123,11 +119,6 @@ std::optional<size_t> newlineLength(std::string_view text, size_t i, bool more) 
     if (c == 0xC2) return c1 == 0x85 ? 2 : 0;
     const auto c2 = static_cast<uint8_t>(text[i + 2]);
     return c1 == 0x80 && (c2 == 0xA8 || c2 == 0xA9) ? 3 : 0;
-}
-
-uint64_t maxFileBytesFor(int64_t size) {
-    const auto n = static_cast<uint64_t>(size);
-    return kHeaderBytes + n * n * n * kMaxBytesPerEntry;
 }
 
 CubeParser::CubeParser(uint64_t textBytes, int64_t maxTableBytes)

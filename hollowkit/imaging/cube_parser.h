@@ -6,8 +6,8 @@
 // size whose table is over the memory allowed), so reading can stop there.
 // Any other entry is counted, and kept while a table could still use it: a
 // later size line replaces an earlier one, so the count is judged only at
-// the end. The caller bounds the text's length by the declared size. One
-// parser per file; not thread-safe.
+// the end. The caller bounds the text's length by what the largest table
+// can take. One parser per file; not thread-safe.
 
 #include <array>
 #include <cstddef>
@@ -28,10 +28,6 @@ namespace hollowkit::cube {
 // two- or three-byte newline at the very end answers std::nullopt, "not
 // known yet".
 std::optional<size_t> newlineLength(std::string_view text, size_t i, bool more);
-
-// The most bytes a ".cube" file declaring `size` points per axis may take:
-// each entry line generously long, plus room for a header and comments.
-uint64_t maxFileBytesFor(int64_t size);
 
 class CubeParser {
 public:

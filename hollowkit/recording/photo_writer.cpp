@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "hollowkit/base/atomic_file.h"
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 
@@ -85,6 +86,10 @@ Result<void, PhotoError> PhotoWriter::writeNow(const VideoFrame& frame, const st
         return unexpected(PhotoError::noImage());
     }
     Result<Bytes, std::string> heif = encoder.encodeHeif(frame, kPhotoQualityPercent);
+    // The encoder's worker threads free tens of megabytes when a photo is
+    // done; without this the allocator kept it in their heaps, and a program
+    // grew by megabytes with every photo.
+    returnFreedMemory();
     if (!heif) {
         PocketLog::logf("Photo %dx%d could not be encoded: %s", frame.width(), frame.height(),
                         heif.error().c_str());

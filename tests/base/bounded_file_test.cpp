@@ -128,6 +128,17 @@ TEST(BoundedFileTest, AGrowingFileIsRefusedAtTheLimitWhileReading) {
     EXPECT_LE(total, 8u);
 }
 
+TEST(BoundedFileTest, SizesAreWrittenToThreeFiguresNeverLarger) {
+    const std::vector<std::pair<uint64_t, std::string>> cases = {
+        {1023, "1023 bytes"},         {1024, "1 KB"},
+        {1536, "1.5 KB"},             {(1u << 20) - 1, "1023 KB"},
+        {1u << 20, "1 MB"},           {(1u << 20) + 10485, "1 MB"},  // 1.0099…: cut, not rounded up
+        {10747904, "10.2 MB"},        {uint64_t{999} << 20 | 0xFFFFF, "999 MB"},
+        {uint64_t{16} << 30, "16384 MB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(byteSizeText(bytes), text) << bytes;
+}
+
 TEST(BoundedFileTest, MessagesNameTheFileAndTheReason) {
     struct MessageCase {
         FileReadError error;
@@ -138,7 +149,12 @@ TEST(BoundedFileTest, MessagesNameTheFileAndTheReason) {
          "/home/ann/.config/user-dirs.dirs is not a regular file"},
         {{.kind = Kind::tooLarge, .file = "Cursor.json", .sizeBytes = 129u << 20, .limitBytes = 32u << 20},
          "Cursor.json is too large (129 MB; at most 32 MB is read)"},
-        {{.kind = Kind::tooLarge, .file = "a", .sizeBytes = 70000, .limitBytes = 100}, "a is too large (68 KB; at most 100 bytes is read)"},
+        {{.kind = Kind::tooLarge, .file = "a", .sizeBytes = 70000, .limitBytes = 100}, "a is too large (68.3 KB; at most 100 bytes is read)"},
+        // A size just past its limit reads differently from it.
+        {{.kind = Kind::tooLarge, .file = "d.cube", .sizeBytes = 1405092, .limitBytes = 1u << 20},
+         "d.cube is too large (1.34 MB; at most 1 MB is read)"},
+        {{.kind = Kind::tooLarge, .file = "e", .sizeBytes = (1u << 20) + 100, .limitBytes = 1u << 20},
+         "e is too large (1048676 bytes; at most 1048576 bytes is read)"},
         {{.kind = Kind::cannotOpen, .file = "b", .errorNumber = EACCES}, "b could not be opened: Permission denied"},
         {{.kind = Kind::readFailed, .file = "c", .errorNumber = EIO}, "c could not be read: Input/output error"},
         {{.kind = Kind::invalidPath, .file = std::string("x\0y", 3)}, "x\\0y has a NUL character in its path"},

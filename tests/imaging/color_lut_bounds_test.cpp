@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,10 +68,10 @@ TEST(ColorLutBoundsTest, CubeFilesAreRefusedAtTheFirstLineThatCannotBelong) {
         Error expected;
     };
     const std::vector<Case> cases = {
-        // 400 000 entries (5 MB) for a table of 8: refused once the size
-        // line shows the file is far longer than its table.
+        // 400 000 entries (5 MB) for a table of 8: no later size line makes
+        // them a table, and the memory is that of the entries read.
         {"entries far beyond the declared size", "LUT_3D_SIZE 2\n" + entries(400000),
-         Error::refusedFile("is too large (5 MB; at most 1 MB is read)")},
+         Error::wrongEntryCount(8, 400000)},
         {"a 1D table before a long body", "LUT_1D_SIZE 4096\n" + entries(400000), Error::oneDimensional()},
         {"a non-finite entry before a long body", "LUT_3D_SIZE 128\n0 0 nan\n" + entries(400000),
          Error::nonFiniteEntry(1)},
@@ -88,19 +89,79 @@ TEST(ColorLutBoundsTest, CubeFilesAreRefusedAtTheFirstLineThatCannotBelong) {
     }
 }
 
-TEST(ColorLutBoundsTest, CubeFileSizeIsBoundedByItsDeclaredTable) {
+// The 33-point table, each entry written to ten decimals (39 bytes a line,
+// 1.34 MB in all), in the red-fastest order.
+std::string longEntries33() {
+    std::string text;
+    char line[64];
+    for (int b = 0; b < 33; ++b) {
+        for (int g = 0; g < 33; ++g) {
+            for (int r = 0; r < 33; ++r) {
+                std::snprintf(line, sizeof line, "%.10f %.10f %.10f\n", r / 32.0, g / 32.0, b / 32.0);
+                text += line;
+            }
+        }
+    }
+    return text;
+}
+
+// A later size line replaces an earlier one, so a file is not judged long
+// by the size read so far: only the largest table bounds it (512 MB).
+TEST(ColorLutBoundsTest, ACubeFileIsJudgedByItsLastSizeLineWhateverItsLength) {
     testsupport::TempDir dir;
-    // 500 MB of which the first line declares a table of 8 entries: refused
-    // once that line is read, without reading on.
+    const std::string table = longEntries33();
+    ASSERT_GT(table.size(), size_t{1} << 20);
+    struct Case {
+        const char* label;
+        std::string text;
+        Result<int, Error> expected;  // the dimension, or the error
+    };
+    const std::vector<Case> cases = {
+        {"a later larger size line", "LUT_3D_SIZE 2\n" + table + "LUT_3D_SIZE 33\n", 33},
+        {"a later smaller size line", "LUT_3D_SIZE 33\n" + entries(8) + "LUT_3D_SIZE 2\n", 2},
+        {"a size line only after the entries", "TITLE \"late\"\n" + table + "LUT_3D_SIZE 33\n", 33},
+        {"a file far too long for its only size line", "LUT_3D_SIZE 2\n" + table,
+         unexpected(Error::wrongEntryCount(8, 35937))},
+        {"a later size line that does not fit either", "LUT_3D_SIZE 2\n" + table + "LUT_3D_SIZE 32\n",
+         unexpected(Error::wrongEntryCount(32768, 35937))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = writeText(dir.path() / "late.cube", c.text);
+        const auto fromFile = ColorLUT::load(path);
+        const auto fromText = ColorLUT::parseCube(c.text, path, "late");
+        ASSERT_EQ(fromFile.has_value(), c.expected.has_value())
+            << (fromFile ? "loaded" : fromFile.error().userMessage());
+        ASSERT_EQ(fromText.has_value(), c.expected.has_value());
+        if (c.expected) {
+            EXPECT_EQ(fromFile->dimension, c.expected.value());
+            EXPECT_EQ(fromFile->rgba, fromText->rgba);
+        } else {
+            EXPECT_EQ(fromFile.error(), c.expected.error());
+            EXPECT_EQ(fromText.error(), c.expected.error());
+        }
+    }
+}
+
+TEST(ColorLutBoundsTest, CubeFileSizeIsBoundedByTheLargestTable) {
+    testsupport::TempDir dir;
+    // 500 MB declaring a table of 8, the rest NUL bytes: refused as
+    // unreadable once the first megabyte holds no line end, without
+    // reading on.
     const auto declared = dir.path() / "declared.cube";
     testsupport::makeHostileFile(declared, testsupport::HostileFile::sparseHuge, uint64_t{500} << 20,
                                  "LUT_3D_SIZE 2\n");
-    expectRefusedWithin(declared.string(),
-                        Error::refusedFile("is too large (500 MB; at most 1 MB is read)"), kSmallPeak);
-    // Beyond what any table takes: refused before reading.
+    expectRefusedWithin(declared.string(), Error::unreadable(), kSmallPeak);
+    // Beyond what any table takes: refused before reading, with sizes that
+    // tell the file from the limit even one byte past it.
     const auto huge = dir.path() / "huge.cube";
     testsupport::makeHostileFile(huge, testsupport::HostileFile::sparseHuge, uint64_t{600} << 20);
     expectRefusedWithin(huge.string(), Error::refusedFile("is too large (600 MB; at most 512 MB is read)"),
+                        kSmallPeak);
+    const auto justOver = dir.path() / "just-over.cube";
+    testsupport::makeHostileFile(justOver, testsupport::HostileFile::sparseHuge, (uint64_t{512} << 20) + 1);
+    expectRefusedWithin(justOver.string(),
+                        Error::refusedFile("is too large (536870913 bytes; at most 536870912 bytes is read)"),
                         kSmallPeak);
 }
 

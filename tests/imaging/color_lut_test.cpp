@@ -52,6 +52,11 @@ TEST(ColorLutTest, ErrorTexts) {
     EXPECT_EQ(Error::nonFiniteEntry(3).userMessage(), "The .cube file's entry 3 is not a finite number");
     EXPECT_EQ(Error::overBudget(int64_t{256} << 20, int64_t{100} << 20).userMessage(),
               "The LUT's table would take 256 MB of memory; at most 100 MB is allowed");
+    // What is left of a shared budget is often below a megabyte.
+    EXPECT_EQ(Error::overBudget(33 * 33 * 33 * 16, 400000).userMessage(),
+              "The LUT's table would take 561 KB of memory; at most 390 KB is allowed");
+    EXPECT_EQ(Error::tooCostly((int64_t{384} << 20) + 4096, int64_t{384} << 20).userMessage(),
+              "The LUT picture would take 402657280 bytes of memory to read; at most 402653184 bytes is allowed");
 }
 
 // A caller's memory allowance refuses a table at its size line, before any
