@@ -158,7 +158,17 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
 SceneRow::~SceneRow() {
     // The field may lose the keyboard while the row is taken apart; nothing
     // of the row is left to commit to then.
-    name_->removeEventFilter(this);
+    retire();
+}
+
+void SceneRow::retire() { name_->removeEventFilter(this); }
+
+void SceneRow::resumeTyping(const std::optional<QString>& typed, bool focused) {
+    if (typed) {
+        name_->setText(*typed);
+        name_->setModified(true);
+    }
+    if (focused) name_->setFocus(Qt::OtherFocusReason);
 }
 
 void SceneRow::setScene(const CameraScene& scene, int index) {
@@ -180,6 +190,12 @@ void SceneRow::showName(const QString& name) {
 }
 
 bool SceneRow::hasTypedName() const { return name_->isModified(); }
+
+std::optional<QString> SceneRow::typedName() const {
+    return hasTypedName() ? std::optional<QString>(name_->text()) : std::nullopt;
+}
+
+bool SceneRow::nameHasFocus() const { return name_->hasFocus(); }
 
 bool SceneRow::eventFilter(QObject* watched, QEvent* event) {
     // The field's own menu takes the keyboard for a moment; that is no leaving.

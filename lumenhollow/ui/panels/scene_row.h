@@ -11,6 +11,7 @@
 // GUI thread; `model` outlives it.
 
 #include <QPixmap>
+#include <QString>
 #include <QWidget>
 
 #include <optional>
@@ -47,6 +48,16 @@ public:
     void commitRename();
     // Text was typed into the name field since it last showed the scene's name.
     bool hasTypedName() const;
+    // The typed text, when there is any.
+    std::optional<QString> typedName() const;
+    bool nameHasFocus() const;
+    // The row is leaving the list: from now on its field commits nothing
+    // (the list is being changed; what was typed goes to the row that
+    // replaces it).
+    void retire();
+    // Takes over a name being typed in the row this one replaces, and the
+    // keyboard when that row had it.
+    void resumeTyping(const std::optional<QString>& typed, bool focused);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

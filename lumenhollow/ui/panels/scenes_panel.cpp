@@ -11,6 +11,8 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <optional>
+
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
@@ -226,6 +228,21 @@ void ScenesPanel::refresh() {
 }
 
 void ScenesPanel::rebuildRows() {
+    // Rows are known by their scene's id: a name being typed, and the
+    // keyboard in it, pass to the new row of the same scene. The old rows
+    // are retired first, so taking them away (which moves the keyboard)
+    // commits no name in the middle of this change of the list.
+    std::optional<std::string> editedId;
+    std::optional<QString> typed;
+    bool focused = false;
+    for (SceneRow* row : rows()) {
+        if (row->hasTypedName() || row->nameHasFocus()) {
+            editedId = row->scene().id;
+            typed = row->typedName();
+            focused = row->nameHasFocus();
+        }
+        row->retire();
+    }
     // The rows go once the signal that brought the change has returned
     // (the list deletes its row widgets later): a row's own delete button
     // may be what asked for this.
@@ -236,7 +253,9 @@ void ScenesPanel::rebuildRows() {
         auto* item = new QListWidgetItem(list_);
         item->setSizeHint(QSize(kWidth, kSceneRowHeight));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
-        list_->setItemWidget(item, new SceneRow(model_, scenes[i], static_cast<int>(i), list_));
+        auto* row = new SceneRow(model_, scenes[i], static_cast<int>(i), list_);
+        list_->setItemWidget(item, row);
+        if (editedId == scenes[i].id) row->resumeTyping(typed, focused);
         shownIds_.push_back(scenes[i].id);
     }
 }

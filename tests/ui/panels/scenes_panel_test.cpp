@@ -292,6 +292,43 @@ TEST(ScenesPanel, ADraggedRowCarriesItsOwnPicture) {
     EXPECT_EQ(watch.hotSpot, second->mapFrom(rig.button->popover(), grip));
 }
 
+// A name being typed outlives a change of the list made meanwhile (by the
+// save key, or elsewhere, as the Camera menu or the island make them): the
+// list changes, the row keeps the typed text and the keyboard, and the name
+// is committed only when the person commits it.
+TEST(ScenesPanel, ATypedNameOutlivesAChangeOfTheList) {
+    const struct {
+        const char* name;
+        std::function<void(ScenesRig&)> change;
+        std::vector<std::string> names;  // after Return
+    } cases[] = {
+        {"a scene saved with the key", [](ScenesRig& r) { r.key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier); },
+         {"Desk", "Scene 2", "Scene 3", "Scene 4"}},
+        {"another scene deleted elsewhere", [](ScenesRig& r) { r.model->deleteScene(r.state().scenes[1].id); },
+         {"Desk", "Scene 3"}},
+        {"the scene moved elsewhere", [](ScenesRig& r) { r.model->moveScenes({0}, 3); },
+         {"Scene 2", "Scene 3", "Desk"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScenesRig rig(3);
+        rig.open();
+        rig.clickName(0);
+        rig.key(Qt::Key_A, Qt::ControlModifier);
+        rig.typeText("Desk");
+        c.change(rig);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto typedRow = std::find_if(rig.state().scenes.begin(), rig.state().scenes.end(),
+                                           [](const CameraScene& scene) { return scene.name == "Scene 1"; });
+        ASSERT_NE(typedRow, rig.state().scenes.end()) << "the typed name was committed by the change";
+        QLineEdit* field = rig.nameField(static_cast<int>(typedRow - rig.state().scenes.begin()));
+        EXPECT_EQ(field->text(), QStringLiteral("Desk"));
+        EXPECT_TRUE(field->hasFocus());
+        rig.key(Qt::Key_Return);
+        EXPECT_EQ(rig.names(), c.names);
+    }
+}
+
 TEST(ScenesPanel, ACompletedMoveReordersAndRenumbers) {
     ScenesRig rig(3);
     rig.model->renameScene(rig.state().scenes[0].id, "First");
