@@ -74,7 +74,7 @@ void CameraModel::construct() {
     state_.showWelcome = !settings.get<bool>(settings_key::welcomed, false);
     const HomeWiFiPasswordStore homeWiFi(settings, services_.secrets);
     state_.homeNetwork = homeWiFi.load();
-    LoadedScenes scenes = loadScenes(settings);
+    LoadedScenes scenes = loadScenes(settings, kMaxScenes);
     state_.scenes = std::move(scenes.scenes);
     unreadableScenes_ = std::move(scenes.unreadable);
     startLoadingLooks(settings);

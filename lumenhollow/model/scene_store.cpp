@@ -100,7 +100,7 @@ std::optional<CameraScene> readScene(const json& element, size_t index, std::set
 
 }  // namespace
 
-hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view text) {
+hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view text, size_t limit) {
     // Bad text or an unreadable number would otherwise fail the whole list;
     // repaired, they mark only the scene that holds them.
     const JsonRepair repaired = repairJson(text, /*repairTexts=*/true);
@@ -118,6 +118,10 @@ hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view text
     std::set<std::string> ids;
     auto flaw = repaired.flaws.begin();
     for (size_t index = 0; index < document.size(); ++index) {
+        if (decoding.scenes.size() >= limit) {
+            decoding.pastLimit = document.size() - index;
+            break;
+        }
         bool damaged = false;
         for (; flaw != repaired.flaws.end() && flaw->member == index; ++flaw) {
             if (!damaged) {
@@ -150,7 +154,7 @@ std::optional<hollowkit::Bytes> encodeScenes(const std::vector<CameraScene>& sce
     return hollowkit::Bytes(text.begin(), text.end());
 }
 
-LoadedScenes loadScenes(const SettingsStore& settings) {
+LoadedScenes loadScenes(const SettingsStore& settings, size_t limit) {
     LoadedScenes loaded;
     std::optional<SettingsValue> stored = settings.value(settings_key::scenes);
     if (!stored) return loaded;
@@ -160,13 +164,14 @@ LoadedScenes loadScenes(const SettingsStore& settings) {
         loaded.unreadable = std::move(stored);
         return loaded;
     }
-    auto decoded = decodeScenes(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    auto decoded =
+        decodeScenes(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), limit);
     if (!decoded) {
         PocketLog::logf("Scenes: the stored list is %s; starting with no scenes", decoded.error().c_str());
         loaded.unreadable = std::move(stored);
         return loaded;
     }
-    if (!decoded->problems.empty()) {
+    if (!decoded->problems.empty() || decoded->pastLimit > 0) {
         // One line however many there are: a list of a hundred thousand bad
         // entries must not flood the log.
         std::string named;
@@ -175,6 +180,10 @@ LoadedScenes loadScenes(const SettingsStore& settings) {
         }
         if (decoded->problems.size() > kLoggedProblems) {
             named += "; and " + std::to_string(decoded->problems.size() - kLoggedProblems) + " more";
+        }
+        if (decoded->pastLimit > 0) {
+            named += (named.empty() ? "" : "; ") + std::to_string(decoded->pastLimit) + " past the limit of " +
+                     std::to_string(limit) + " not read";
         }
         PocketLog::logf("Scenes: read %zu of %zu stored scenes (%s)", decoded->scenes.size(), decoded->stored,
                         named.c_str());

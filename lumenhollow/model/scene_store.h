@@ -7,8 +7,10 @@
 // "thumbnail"]}, the id as an upper-case UUID and the thumbnail as Base64
 // JPEG. Reading keeps every element it can use and leaves out only the
 // others, so one damaged scene (a name that is not UTF-8, a number too
-// large to read) never costs the rest; the value as it was is handed back
-// so the next save can keep a copy aside. Copies are never overwritten: the
+// large to read) never costs the rest; it stops at the model's limit, so a
+// damaged or hostile list of thousands costs no more than nine scenes. When
+// anything was left out the value as it was is handed back so the next save
+// can keep a copy aside. Copies are never overwritten: the
 // first goes under "scenes.unreadable", a later one under
 // "scenes.unreadable.2", then ".3" and so on, so the numbers count up in
 // the order the copies were made and the plain name is always the oldest.
@@ -18,6 +20,7 @@
 // Pure functions apart from the settings and look files they are given;
 // reading never writes. Any thread.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +48,8 @@ struct SceneDecoding {
     std::vector<CameraScene> scenes;
     // Elements in the stored list, read or not.
     size_t stored = 0;
+    // Elements not looked at because `limit` scenes were read before them.
+    size_t pastLimit = 0;
     // What was left out or only partly read, one line each ("scene 2: no
     // \"name\""); empty when everything was read.
     std::vector<std::string> problems;
@@ -55,8 +60,10 @@ struct SceneDecoding {
 // a UUID or repeats an earlier one, its name is not text, or its position
 // lacks finite "pan" and "tilt" or has a "zoom" that is not a whole number,
 // or any of its text is not UTF-8 or any number too large for a double; a
-// thumbnail that is not Base64 is dropped and the scene kept.
-hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view json);
+// thumbnail that is not Base64 is dropped and the scene kept. Reading stops
+// once `limit` scenes were read; the elements after them count as past it.
+hollowkit::Result<SceneDecoding, std::string> decodeScenes(std::string_view json,
+                                                           size_t limit = SIZE_MAX);
 
 // The bytes to store; nothing when a position's angle is not finite.
 std::optional<hollowkit::Bytes> encodeScenes(const std::vector<CameraScene>& scenes);
@@ -67,8 +74,9 @@ struct LoadedScenes {
     std::optional<SettingsValue> unreadable;
 };
 
-// Logs one line when anything was left out, however many scenes were.
-LoadedScenes loadScenes(const SettingsStore& settings);
+// At most `limit` scenes, the first that read. Logs one line when anything
+// was left out, however many scenes were.
+LoadedScenes loadScenes(const SettingsStore& settings, size_t limit);
 // Stores `unreadable` under the first of "scenes.unreadable",
 // "scenes.unreadable.2" ... that holds nothing; returns that key.
 std::string keepUnreadableScenes(SettingsStore& settings, SettingsValue unreadable);

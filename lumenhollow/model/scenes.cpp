@@ -97,7 +97,9 @@ void CameraModel::updateScene(const CameraScene& scene) {
 void CameraModel::renameScene(const std::string& id, const std::string& name) {
     const std::string_view trimmed = hollowkit::trimWhitespace(name);
     const auto found = findScene(state_.scenes, id);
-    if (found == state_.scenes.end() || trimmed.empty()) return;
+    // The same name again (a field left without a change) is no change:
+    // nothing is published and the settings file is not rewritten.
+    if (found == state_.scenes.end() || trimmed.empty() || found->name == trimmed) return;
     std::vector<CameraScene> scenes = state_.scenes;
     scenes[static_cast<size_t>(found - state_.scenes.begin())].name = std::string(trimmed);
     publishScenes(std::move(scenes));

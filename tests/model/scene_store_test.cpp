@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/testing/test_support.h"
+#include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/platform/json_settings_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
 #include "lumenhollow/testing/memory_settings_store.h"
@@ -112,7 +113,7 @@ TEST(SceneStoreTest, AHundredThousandBadScenesMakeOneShortLogLine) {
     MemorySettingsStore settings({{"scenes", hk::Bytes(text.begin(), text.end())}});
 
     hk::testsupport::LogCapture log;
-    const LoadedScenes loaded = loadScenes(settings);
+    const LoadedScenes loaded = loadScenes(settings, CameraModel::kMaxScenes);
     ASSERT_EQ(loaded.scenes.size(), 1u);
     EXPECT_EQ(loaded.scenes[0].name, "Kept");
     EXPECT_TRUE(loaded.unreadable.has_value());
@@ -121,6 +122,43 @@ TEST(SceneStoreTest, AHundredThousandBadScenesMakeOneShortLogLine) {
     EXPECT_LT(line.size(), 300u);
     EXPECT_EQ(line.rfind("Scenes: read 1 of 100002 stored scenes (scene 2: no \"id\" holding a UUID; scene 3: ", 0), 0u) << line;
     EXPECT_TRUE(line.ends_with("; and 99998 more)")) << line;
+}
+
+// Reading stops at the limit: bad elements before it do not use up a slot,
+// and nothing after it is read, however it is damaged.
+TEST(SceneStoreTest, ReadingStopsAtTheLimit) {
+    const auto scene = [](int n) {
+        return element("00000000-0000-4000-8000-00000000000" + std::to_string(n),
+                       R"("name":"S)" + std::to_string(n) + R"(","position":{"pan":1,"tilt":2})");
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t limit;
+        std::vector<std::string> names;
+        size_t pastLimit;
+        size_t problems;
+    };
+    const std::vector<Case> cases{
+        {"under", "[" + scene(1) + "," + scene(2) + "]", 3, {"S1", "S2"}, 0, 0},
+        {"exactly", "[" + scene(1) + "," + scene(2) + "]", 2, {"S1", "S2"}, 0, 0},
+        {"past", "[" + scene(1) + "," + scene(2) + "," + scene(3) + "," + scene(4) + "]", 2, {"S1", "S2"}, 2, 0},
+        {"a bad one before takes no slot", "[" + scene(1) + ",{}," + scene(2) + "," + scene(3) + "]", 2, {"S1", "S2"},
+         1, 1},
+        {"damage past the limit is not read", "[" + scene(1) + "," + scene(2) + ",{},\"\xff\"]", 2, {"S1", "S2"}, 2,
+         0},
+        {"none", "[" + scene(1) + "]", 0, {}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto decoded = decodeScenes(c.text, c.limit);
+        ASSERT_TRUE(decoded.has_value());
+        std::vector<std::string> names;
+        for (const CameraScene& read : decoded->scenes) names.push_back(read.name);
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(decoded->pastLimit, c.pastLimit);
+        EXPECT_EQ(decoded->problems.size(), c.problems);
+    }
 }
 
 TEST(SceneStoreTest, TheStoredLooksLineTellsWhatWasLeftOut) {

@@ -247,13 +247,18 @@ TEST_F(ScenesTest, RenamingTrimsTheNameAndIgnoresAnEmptyOne) {
         {"only white space", id, " \t\r\n ", "B", false},
         {"empty", id, "", "B", false},
         {"an unknown scene", "00000000-0000-4000-8000-000000000009", "Desk", "B", false},
+        {"the same name", id, "B", "B", false},
+        {"the same name with spaces around", id, "  B\n", "B", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         storeScenes({"A", "B", "C"});
         launch();
+        StateRecorder recorder(h_.model);
         h_.model->renameScene(c.id, c.newName);
         EXPECT_EQ(names(), (std::vector<std::string>{"A", c.result, "C"}));
+        // A change is published once and saved once; no change, neither.
+        EXPECT_EQ(recorder.count(Field::scenes), c.written ? 1u : 0u);
         EXPECT_EQ(h_.settings.writtenKeys(), c.written ? std::vector<std::string>{"scenes"} : std::vector<std::string>{});
         EXPECT_EQ(stored(), h_.state().scenes);
     }
@@ -372,6 +377,45 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
         h_.model->deleteScene(h_.state().scenes.back().id);
         EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
         EXPECT_EQ(names(), c.names);
+    }
+}
+
+// A stored list longer than the nine slots, as a damaged or hostile file
+// holds it: the first nine are the scenes, the rest are named in one log
+// line, and the first change keeps the whole stored list aside before it
+// replaces it.
+TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAside) {
+    for (const size_t count : {size_t{10}, size_t{10'000}}) {
+        SCOPED_TRACE(count);
+        std::vector<CameraScene> many;
+        for (size_t i = 0; i < count; ++i) {
+            const std::string digits = std::to_string(i);
+            const std::string id = "00000000-0000-4000-8000-" + std::string(12 - digits.size(), '0') + digits;
+            many.push_back({id, "S" + std::to_string(i), Position{static_cast<double>(i % 90), 0, std::nullopt},
+                            std::nullopt});
+        }
+        h_.settings.remove("scenes.unreadable");
+        saveScenes(h_.settings, many);
+        const SettingsValue original = *h_.settings.value("scenes");
+        hk::testsupport::LogCapture log;
+        launch();
+        EXPECT_EQ(names(), (std::vector<std::string>{"S0", "S1", "S2", "S3", "S4", "S5", "S6", "S7", "S8"}));
+        ASSERT_EQ(log.count("Scenes:"), 1) << ::testing::PrintToString(log.lines());
+        EXPECT_TRUE(log.contains("Scenes: read 9 of " + std::to_string(count) + " stored scenes (" +
+                                 std::to_string(count - 9) + " past the limit of 9 not read)"))
+            << ::testing::PrintToString(log.lines());
+        EXPECT_TRUE(h_.settings.writes().empty());
+
+        // Full: saving is refused and writes nothing; a rename is the first change.
+        saveAt(Position{1, 1, std::nullopt});
+        EXPECT_TRUE(h_.settings.writes().empty());
+        h_.model->renameScene(h_.state().scenes[0].id, "First");
+        const std::vector<SettingsWrite> writes = h_.settings.writes();
+        ASSERT_EQ(writes.size(), 2u);
+        EXPECT_EQ(writes[0], (SettingsWrite{"scenes.unreadable", original}));
+        EXPECT_EQ(writes[1].key, "scenes");
+        EXPECT_EQ(stored(), h_.state().scenes);
+        EXPECT_EQ(stored().size(), 9u);
     }
 }
 

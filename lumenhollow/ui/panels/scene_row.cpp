@@ -1,14 +1,12 @@
 #include "lumenhollow/ui/panels/scene_row.h"
 
-#include <QAction>
-#include <QEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -30,6 +28,12 @@ constexpr int kSceneButtonSide = 26;
 constexpr int kSceneButtonSpacing = 2;
 constexpr double kSceneSecondaryOpacity = 0.55;
 constexpr double kScenePlaceholderOpacity = 0.3;
+// Borderless: the symbol alone, no box on hover; a press dims it.
+constexpr const char* kSceneButtonSheet =
+    "QToolButton { border: none; background: transparent; padding: 0; }"
+    "QToolButton:pressed { color: rgba(255, 255, 255, 140); }";
+// A plain field: the name as text until the caret is in it, no box or fill.
+constexpr const char* kSceneNameSheet = "QLineEdit { border: none; background: transparent; padding: 0; }";
 
 // A sheet of its own, as the list's sheet would otherwise give a row's text the list's white.
 void setSceneTextColour(QWidget* widget, const QColor& colour) {
@@ -43,7 +47,7 @@ void setSceneTextColour(QWidget* widget, const QColor& colour) {
 QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromUtf8(name));
-    button->setAutoRaise(true);
+    button->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
     button->setToolTip(QObject::tr(help));
     button->setFont(ui::Symbols::instance().font(15));
     // The style's tool-button minimum is wider than the glyph; the room goes to the position line.
@@ -100,47 +104,35 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
 
     picture_ = new QToolButton(this);
     picture_->setObjectName(QStringLiteral("picture"));
-    picture_->setAutoRaise(true);
     picture_->setIconSize(kThumbnailSize);
     picture_->setFixedSize(kThumbnailSize);
-    picture_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
+    picture_->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
     picture_->setToolTip(tr(kGoToScene));
     connect(picture_, &QToolButton::clicked, this, [this] { model_.model().recallScene(index_); });
     row->addWidget(picture_);
 
     auto* text = new QVBoxLayout;
     text->setSpacing(2);
-    const QFont nameFont = ui::uiFont(13, QFont::DemiBold);
-    auto* nameBox = new QWidget(this);
-    nameStack_ = new QStackedLayout(nameBox);
-    nameText_ = new QLabel(nameBox);
-    nameText_->setObjectName(QStringLiteral("nameText"));
-    nameText_->setTextFormat(Qt::PlainText);
-    nameText_->setFont(nameFont);
-    // A long name is cut at the row's room rather than widening the row, as the field would.
-    nameText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    nameText_->installEventFilter(this);
-    name_ = new QLineEdit(QString::fromStdString(scene_.name), nameBox);
+    name_ = new QLineEdit(QString::fromStdString(scene_.name), this);
     name_->setObjectName(QStringLiteral("name"));
     name_->setPlaceholderText(tr("Name"));
-    name_->setFont(nameFont);
-    nameStack_->addWidget(nameText_);
-    nameStack_->addWidget(name_);
-    nameBox->setFixedHeight(name_->sizeHint().height());
-    // Return and the keyboard leaving the field both finish an edit.
-    connect(name_, &QLineEdit::editingFinished, this, [this] {
-        commitRename();
-        nameStack_->setCurrentWidget(nameText_);
-    });
-    rename_ = new QAction(tr("Rename"), this);
-    connect(rename_, &QAction::triggered, this, [this] { startEditing(); });
-    addAction(rename_);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
+    name_->setFont(ui::uiFont(13, QFont::DemiBold));
+    name_->setFrame(false);
+    name_->setStyleSheet(QString::fromUtf8(kSceneNameSheet));
+    QPalette namePalette = name_->palette();
+    namePalette.setColor(QPalette::Text, Qt::white);
+    namePalette.setColor(QPalette::PlaceholderText, ui::withOpacity(QColor(Qt::white), kScenePlaceholderOpacity));
+    name_->setPalette(namePalette);
+    // A long name scrolls inside the field rather than widening the row.
+    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    connect(name_, &QLineEdit::returnPressed, this, [this] { commitRename(); });
+    // Leaving the field commits; the filter goes with the row (~SceneRow).
+    name_->installEventFilter(this);
     position_ = new QLabel(this);
     position_->setObjectName(QStringLiteral("position"));
     position_->setFont(ui::uiFont(ui::TextStyle::caption));
     setSceneTextColour(position_, ui::withOpacity(QColor(Qt::white), kSceneSecondaryOpacity));
-    text->addWidget(nameBox);
+    text->addWidget(name_);
     text->addWidget(position_);
     row->addLayout(text, 1);
     row->addSpacing(4);
@@ -163,36 +155,53 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     setScene(scene_, index_);
 }
 
+SceneRow::~SceneRow() {
+    // The field may lose the keyboard while the row is taken apart; nothing
+    // of the row is left to commit to then.
+    retire();
+}
+
+void SceneRow::retire() { name_->removeEventFilter(this); }
+
+void SceneRow::resumeTyping(const std::optional<QString>& typed, bool focused) {
+    if (typed) {
+        name_->setText(*typed);
+        name_->setModified(true);
+    }
+    if (focused) name_->setFocus(Qt::OtherFocusReason);
+}
+
 void SceneRow::setScene(const CameraScene& scene, int index) {
     const bool renamed = scene.name != scene_.name;
     const bool repictured = scene.thumbnail != scene_.thumbnail || index != index_ || picture_->icon().isNull();
     scene_ = scene;
     index_ = index;
+    // A name being typed stays while other things about the scene change.
     if (renamed || !name_->hasFocus()) showName(QString::fromStdString(scene_.name));
-    position_->setText(QString::fromStdString(scenePositionSummary(scene_.position)));
+    const QString position = QString::fromStdString(scenePositionSummary(scene_.position));
+    if (position_->text() != position) position_->setText(position);
     if (repictured) showPicture();
 }
 
 void SceneRow::showName(const QString& name) {
-    name_->setText(name);
-    // An emptied name shows the field's placeholder, as the field would.
-    nameText_->setText(name.isEmpty() ? name_->placeholderText() : name);
-    setSceneTextColour(nameText_, name.isEmpty() ? ui::withOpacity(QColor(Qt::white), kScenePlaceholderOpacity)
-                                                 : QColor(Qt::white));
+    // Setting the same text again would move the caret and forget the undo steps.
+    if (name_->text() != name) name_->setText(name);
+    name_->setModified(false);
 }
 
-void SceneRow::startEditing() {
-    nameStack_->setCurrentWidget(name_);
-    name_->setFocus(Qt::OtherFocusReason);
-    name_->selectAll();
+bool SceneRow::hasTypedName() const { return name_->isModified(); }
+
+std::optional<QString> SceneRow::typedName() const {
+    return hasTypedName() ? std::optional<QString>(name_->text()) : std::nullopt;
 }
 
-bool SceneRow::isEditing() const { return nameStack_->currentWidget() == name_; }
+bool SceneRow::nameHasFocus() const { return name_->hasFocus(); }
 
 bool SceneRow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == nameText_ && event->type() == QEvent::MouseButtonDblClick) {
-        startEditing();
-        return true;
+    // The field's own menu takes the keyboard for a moment; that is no leaving.
+    if (watched == name_ && event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        commitRename();
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -204,14 +213,11 @@ void SceneRow::showPicture() {
 void SceneRow::commitRename() {
     const std::string id = scene_.id;
     model_.model().renameScene(id, name_->text().toStdString());
-    // Whatever the model kept (trimmed, or the old name for an empty field) is what shows.
+    // Whatever the model kept (trimmed, or the old name for an empty field)
+    // is what shows; a scene deleted meanwhile keeps the typed text.
     const auto& scenes = model_.state().scenes;
     const auto kept = std::find_if(scenes.begin(), scenes.end(), [&](const CameraScene& s) { return s.id == id; });
-    if (kept != scenes.end()) {
-        showName(QString::fromStdString(kept->name));
-    } else {
-        showName(name_->text());
-    }
+    showName(kept != scenes.end() ? QString::fromStdString(kept->name) : name_->text());
 }
 
 }  // namespace lumenhollow

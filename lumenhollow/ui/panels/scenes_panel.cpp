@@ -1,11 +1,17 @@
 #include "lumenhollow/ui/panels/scenes_panel.h"
 
+#include <QDrag>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+
+#include <optional>
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -49,6 +55,52 @@ QFrame* scenesDivider(QWidget* parent) {
 
 bool supportsPositioning(ModelSignals& model) { return model.model().camera().supportsPositioning(); }
 
+// The rows draw themselves: the list paints no selection, hover or focus
+// behind them.
+class BareItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
+};
+
+// The list of rows, reordered by dragging a row: the picture under the
+// pointer is the row as the popover shows it.
+class SceneList final : public QListWidget {
+public:
+    explicit SceneList(QWidget* parent) : QListWidget(parent) {
+        setItemDelegate(new BareItemDelegate(this));
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        pressedAt_ = event->position().toPoint();
+        QListWidget::mousePressEvent(event);
+    }
+
+    void startDrag(Qt::DropActions actions) override {
+        const QModelIndexList indexes = selectedIndexes();
+        if (indexes.isEmpty()) return;
+        QMimeData* mime = model()->mimeData(indexes);
+        if (!mime) return;
+        auto* drag = new QDrag(this);
+        drag->setMimeData(mime);
+        if (QWidget* row = indexWidget(indexes.front())) {
+            // The row over the popover's own glass, so its white text reads
+            // wherever it is carried.
+            QWidget* top = row->window();
+            drag->setPixmap(top->grab(QRect(row->mapTo(top, QPoint(0, 0)), row->size())));
+            // Held at the point the press took it.
+            drag->setHotSpot(pressedAt_ - visualRect(indexes.front()).topLeft());
+        }
+        // A drop moves the row inside the list (dropEvent); nothing is
+        // removed here, whatever the drag reports.
+        drag->exec(actions & Qt::MoveAction, Qt::MoveAction);
+    }
+
+private:
+    QPoint pressedAt_;  // in the viewport
+};
+
 }  // namespace
 
 ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -90,7 +142,7 @@ ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent)
     emptyColumn->addWidget(emptyText);
     column->addWidget(empty_);
 
-    list_ = new QListWidget(this);
+    list_ = new SceneList(this);
     list_->setObjectName(QStringLiteral("scenes"));
     list_->setFrameShape(QFrame::NoFrame);
     list_->setDragDropMode(QAbstractItemView::InternalMove);
@@ -135,8 +187,11 @@ std::vector<SceneRow*> ScenesPanel::rows() const {
     return rows;
 }
 
-void ScenesPanel::commitNames() {
-    for (SceneRow* row : rows()) row->commitRename();
+void ScenesPanel::commitTypedName() {
+    // At most one row: leaving a field commits it.
+    for (SceneRow* row : rows()) {
+        if (row->hasTypedName()) row->commitRename();
+    }
 }
 
 void ScenesPanel::keyPressEvent(QKeyEvent* event) {
@@ -173,6 +228,21 @@ void ScenesPanel::refresh() {
 }
 
 void ScenesPanel::rebuildRows() {
+    // Rows are known by their scene's id: a name being typed, and the
+    // keyboard in it, pass to the new row of the same scene. The old rows
+    // are retired first, so taking them away (which moves the keyboard)
+    // commits no name in the middle of this change of the list.
+    std::optional<std::string> editedId;
+    std::optional<QString> typed;
+    bool focused = false;
+    for (SceneRow* row : rows()) {
+        if (row->hasTypedName() || row->nameHasFocus()) {
+            editedId = row->scene().id;
+            typed = row->typedName();
+            focused = row->nameHasFocus();
+        }
+        row->retire();
+    }
     // The rows go once the signal that brought the change has returned
     // (the list deletes its row widgets later): a row's own delete button
     // may be what asked for this.
@@ -183,7 +253,9 @@ void ScenesPanel::rebuildRows() {
         auto* item = new QListWidgetItem(list_);
         item->setSizeHint(QSize(kWidth, kSceneRowHeight));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
-        list_->setItemWidget(item, new SceneRow(model_, scenes[i], static_cast<int>(i), list_));
+        auto* row = new SceneRow(model_, scenes[i], static_cast<int>(i), list_);
+        list_->setItemWidget(item, row);
+        if (editedId == scenes[i].id) row->resumeTyping(typed, focused);
         shownIds_.push_back(scenes[i].id);
     }
 }

@@ -5,7 +5,8 @@
 // or the list of rows, which the user reorders by dragging, and the footer
 // with "Save Current Position". Rows are updated in place while the list
 // holds the same scenes in the same order, so a name being typed survives
-// other changes. GUI thread; `model` outlives it.
+// other changes. The list paints nothing behind its rows and a dragged row
+// carries its own picture. GUI thread; `model` outlives it.
 
 #include <QWidget>
 
@@ -30,8 +31,9 @@ public:
 
     QListWidget* list() const { return list_; }
     std::vector<SceneRow*> rows() const;
-    // Commits every name being typed (the popover is closing).
-    void commitNames();
+    // Commits the name being typed, if any (the popover is closing); a row
+    // whose name was not touched changes nothing.
+    void commitTypedName();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -81,9 +81,10 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
                                [&model](QWidget* host) { return new ScenesPanel(model, host); });
     connect(this, &ScenesButton::clicked, this,
             [this] { model_.model().setShowScenes(!model_.state().showScenes); });
-    // A name still being typed is kept, however the popover closes.
+    // A name still being typed is kept, however the popover closes; the
+    // other rows are left alone, so a close with nothing typed writes nothing.
     connect(popover_, &ui::Popover::closing, this, [this] {
-        if (auto* panel = qobject_cast<ScenesPanel*>(popover_->content())) panel->commitNames();
+        if (auto* panel = qobject_cast<ScenesPanel*>(popover_->content())) panel->commitTypedName();
     });
     connect(popover_, &ui::Popover::dismissed, this, [this] {
         if (model_.state().showScenes) model_.model().setShowScenes(false);

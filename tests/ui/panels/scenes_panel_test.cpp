@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QChildEvent>
+#include <QDrag>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,8 +14,10 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <optional>
 
 #include "../../model/model_harness.h"
+#include "lumenhollow/testing/state_recorder.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/panels/scene_row.h"
@@ -62,8 +66,21 @@ TEST(ScenesPanelState, PositionLine) {
     for (const auto& c : cases) EXPECT_EQ(scenePositionSummary(c.position), c.text);
 }
 
+// Pixels that differ between two pictures of one size; -1 when the sizes differ.
+int differingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    const QImage left = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage right = b.convertToFormat(QImage::Format_ARGB32);
+    int count = 0;
+    for (int y = 0; y < left.height(); ++y) {
+        for (int x = 0; x < left.width(); ++x) count += left.pixel(x, y) != right.pixel(x, y) ? 1 : 0;
+    }
+    return count;
+}
+
 // A model over a USB-like camera at a known position, and the pill form of
-// the button in a shown window.
+// the button in a shown window. Presses and keys go to the popover's window
+// at the places the rows take in it, as a person's do.
 struct ScenesRig : test::ModelHarness {
     std::unique_ptr<ModelSignals> signals;
     std::unique_ptr<QWidget> window;
@@ -92,13 +109,27 @@ struct ScenesRig : test::ModelHarness {
         if (!state().showScenes) model->setShowScenes(true);
         return qobject_cast<ScenesPanel*>(button->popover()->content());
     }
-    QLineEdit* nameField(int row) { return open()->rows().at(static_cast<size_t>(row))->findChild<QLineEdit*>("name"); }
-    QLabel* nameText(int row) { return open()->rows().at(static_cast<size_t>(row))->findChild<QLabel*>("nameText"); }
-    // A double-click on the row's name where it shows in the popover's window.
-    void doubleClickName(int row) {
-        QLabel* text = nameText(row);
-        QWidget* top = text->window();
-        QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, text->mapTo(top, QPoint(4, text->height() / 2)));
+    SceneRow* row(int index) { return open()->rows().at(static_cast<size_t>(index)); }
+    QLineEdit* nameField(int index) { return row(index)->findChild<QLineEdit*>("name"); }
+    QWindow* popoverWindow() { return button->popover()->windowHandle(); }
+    // `widget`'s point `at` in the popover's window.
+    QPoint inPopover(const QWidget* widget, QPoint at) const { return widget->mapTo(button->popover(), at); }
+    void clickAt(const QWidget* widget, QPoint at) {
+        QTest::mouseClick(popoverWindow(), Qt::LeftButton, {}, inPopover(widget, at));
+    }
+    void clickName(int index) {
+        QLineEdit* field = nameField(index);
+        clickAt(field, QPoint(field->width() - 4, field->height() / 2));
+    }
+    // A place on the row that is none of its controls: below the position line.
+    QPoint rowGrip(const SceneRow* r) const { return inPopover(r, QPoint(r->width() / 2, r->height() - 6)); }
+    void typeText(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(popoverWindow(), c.toLatin1());
+    }
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(popoverWindow(), key, modifiers); }
+    // The popover's pixels under `widget`.
+    QImage shownUnder(const QWidget* widget) {
+        return button->popover()->grab(QRect(inPopover(widget, QPoint(0, 0)), widget->size())).toImage();
     }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -107,65 +138,102 @@ struct ScenesRig : test::ModelHarness {
     }
 };
 
-// Typing into the first row's name field and leaving it in each way: the
-// name the model keeps, and what the field shows afterwards.
-TEST(ScenesPanel, RenamingByKeyboardKeepsWhatTheModelKeeps) {
+// Typing into the first row's name field, after a click into it, and leaving
+// it in each way: the name the model keeps, what the field shows afterwards,
+// and the settings written (one rename, one write; none without a change).
+TEST(ScenesPanel, RenamingByClickAndKeyboardKeepsWhatTheModelKeeps) {
     const struct {
         const char* name;
         QString typed;
-        std::function<void(ScenesRig&, QLineEdit*)> leave;
+        std::function<void(ScenesRig&)> leave;
         std::string kept;
     } cases[] = {
-        {"Return", "Desk", [](ScenesRig&, QLineEdit* f) { QTest::keyClick(f, Qt::Key_Return); }, "Desk"},
-        {"spaces trimmed", "  Window  ", [](ScenesRig&, QLineEdit* f) { QTest::keyClick(f, Qt::Key_Return); },
-         "Window"},
-        {"emptied field reverts", "", [](ScenesRig&, QLineEdit* f) { QTest::keyClick(f, Qt::Key_Return); },
-         "Scene 1"},
-        {"Escape closes the popover and keeps the name", "Door",
-         [](ScenesRig&, QLineEdit* f) { QTest::keyClick(f, Qt::Key_Escape); }, "Door"},
-        {"the button hides", "Shelf", [](ScenesRig& r, QLineEdit*) { r.button->hide(); }, "Shelf"},
+        {"Return", "Desk", [](ScenesRig& r) { r.key(Qt::Key_Return); }, "Desk"},
+        {"spaces trimmed", "  Window  ", [](ScenesRig& r) { r.key(Qt::Key_Return); }, "Window"},
+        {"emptied field reverts", "", [](ScenesRig& r) { r.key(Qt::Key_Return); }, "Scene 1"},
+        {"the same name again", "Scene 1", [](ScenesRig& r) { r.key(Qt::Key_Return); }, "Scene 1"},
+        {"a click into the next row's name", "Shelf", [](ScenesRig& r) { r.clickName(1); }, "Shelf"},
+        {"a click on the next row's grip", "Lamp",
+         [](ScenesRig& r) { QTest::mouseClick(r.popoverWindow(), Qt::LeftButton, {}, r.rowGrip(r.row(1))); },
+         "Lamp"},
+        {"Escape closes the popover and keeps the name", "Door", [](ScenesRig& r) { r.key(Qt::Key_Escape); }, "Door"},
+        {"the button hides", "Shelf", [](ScenesRig& r) { r.button->hide(); }, "Shelf"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScenesRig rig(2);
-        rig.doubleClickName(0);
-        QLineEdit* field = rig.nameField(0);
-        ASSERT_TRUE(field->isVisible()) << c.name;
-        QTest::keyClicks(field, c.typed);
-        if (c.typed.isEmpty()) QTest::keyClick(field, Qt::Key_Backspace);
-        c.leave(rig, field);
-        EXPECT_EQ(rig.names(), (std::vector<std::string>{c.kept, "Scene 2"})) << c.name;
+        rig.open();
+        rig.clickName(0);
+        ASSERT_TRUE(rig.nameField(0)->hasFocus());
+        rig.key(Qt::Key_A, Qt::ControlModifier);
+        if (c.typed.isEmpty()) rig.key(Qt::Key_Backspace);
+        rig.typeText(c.typed);
+        rig.settings.clearWrites();
+        c.leave(rig);
+        EXPECT_EQ(rig.names(), (std::vector<std::string>{c.kept, "Scene 2"}));
+        const bool changed = c.kept != "Scene 1";
+        EXPECT_EQ(rig.settings.writtenKeys(), changed ? std::vector<std::string>{"scenes"} : std::vector<std::string>{});
         if (rig.button->popover()->isPresented()) {
-            EXPECT_EQ(rig.nameField(0)->text().toStdString(), c.kept) << c.name;
-            EXPECT_EQ(rig.nameText(0)->text().toStdString(), c.kept) << c.name;
-            EXPECT_TRUE(rig.nameText(0)->isVisible()) << c.name;
+            EXPECT_EQ(rig.nameField(0)->text().toStdString(), c.kept);
         } else {
-            EXPECT_FALSE(rig.state().showScenes) << c.name;
+            EXPECT_FALSE(rig.state().showScenes);
         }
     }
 }
 
-// The name reads as text, not as a field, until a double-click or the row's
-// "Rename" starts an edit; the position line is in the secondary grey.
-TEST(ScenesPanel, TheNameIsTextUntilAnEditStarts) {
+// Closing the popover commits only a name being typed: with nothing typed,
+// also with the caret in a field, nothing is published or written.
+TEST(ScenesPanel, ClosingThePopoverWritesOnlyATypedName) {
+    const struct {
+        const char* name;
+        std::function<void(ScenesRig&)> before;
+        size_t writes;
+    } cases[] = {
+        {"nothing touched", [](ScenesRig&) {}, 0},
+        {"the caret in a name", [](ScenesRig& r) { r.clickName(1); }, 0},
+        {"a row picked up", [](ScenesRig& r) { QTest::mouseClick(r.popoverWindow(), Qt::LeftButton, {}, r.rowGrip(r.row(2))); }, 0},
+        {"a name typed", [](ScenesRig& r) { r.clickName(1); r.typeText("x"); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScenesRig rig(3);
+        rig.open();
+        c.before(rig);
+        rig.settings.clearWrites();
+        StateRecorder recorder(rig.model);
+        rig.key(Qt::Key_Escape);
+        ASSERT_FALSE(rig.button->popover()->isPresented());
+        EXPECT_EQ(rig.settings.writes().size(), c.writes);
+        EXPECT_EQ(recorder.count(Field::scenes), c.writes);
+    }
+}
+
+// The name is a field from the start; the row paints no selection and its
+// buttons no hover square; the position line is in the secondary grey.
+TEST(ScenesPanel, TheRowIsAFieldWithNoSelectionOrHoverOfItsOwn) {
     ScenesRig rig(2);
     ScenesPanel* panel = rig.open();
-    EXPECT_TRUE(rig.nameText(0)->isVisible());
-    EXPECT_EQ(rig.nameText(0)->text(), QStringLiteral("Scene 1"));
-    EXPECT_FALSE(rig.nameField(0)->isVisible());
+    QLineEdit* field = rig.nameField(0);
+    EXPECT_TRUE(field->isVisible());
+    EXPECT_FALSE(field->hasFrame());
+    EXPECT_EQ(field->text(), QStringLiteral("Scene 1"));
+    EXPECT_EQ(field->placeholderText(), QStringLiteral("Name"));
 
-    rig.doubleClickName(0);
-    EXPECT_TRUE(rig.nameField(0)->isVisible());
-    EXPECT_FALSE(rig.nameText(0)->isVisible());
-    EXPECT_EQ(rig.nameField(0)->selectedText(), QStringLiteral("Scene 1"));
-
-    SceneRow* second = panel->rows().at(1);
-    EXPECT_EQ(second->renameAction().text(), QStringLiteral("Rename"));
-    EXPECT_TRUE(second->actions().contains(&second->renameAction()));
-    second->renameAction().trigger();
-    EXPECT_TRUE(rig.nameField(1)->isVisible());
+    SceneRow* first = rig.row(0);
+    const QImage before = rig.shownUnder(first);
+    // Picked up (selected) by a press on its grip, then the pointer resting on each of its buttons.
+    QTest::mouseClick(rig.popoverWindow(), Qt::LeftButton, {}, rig.rowGrip(first));
+    ASSERT_EQ(panel->list()->currentRow(), 0);
+    for (const char* name : {"go", "update", "delete"}) {
+        SCOPED_TRACE(name);
+        const auto* button = first->findChild<QToolButton*>(name);
+        QTest::mouseMove(rig.popoverWindow(), rig.inPopover(button, button->rect().center()));
+        ASSERT_TRUE(button->underMouse());
+        EXPECT_EQ(differingPixels(rig.shownUnder(first), before), 0);
+    }
 
     // No pixel of the position line is brighter than the secondary grey.
-    QLabel* line = panel->rows().front()->findChild<QLabel*>("position");
+    QLabel* line = first->findChild<QLabel*>("position");
     // Its text alone, drawn on black.
     QImage drawn(line->size(), QImage::Format_RGB32);
     drawn.fill(Qt::black);
@@ -176,6 +244,89 @@ TEST(ScenesPanel, TheNameIsTextUntilAnEditStarts) {
     }
     EXPECT_GT(brightest, 60);  // drawn at all
     EXPECT_LT(brightest, 170);
+}
+
+// The picture and hot spot of each drag a view starts, read as the drag is
+// let go (this platform ends a drag at once and deletes it later).
+class DragWatch final : public QObject {
+public:
+    explicit DragWatch(QWidget* view) { view->installEventFilter(this); }
+    std::optional<QImage> picture;
+    QPoint hotSpot;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ChildAdded) {
+            static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
+        } else if (event->type() == QEvent::DeferredDelete) {
+            if (const auto* drag = qobject_cast<QDrag*>(watched)) {
+                picture = drag->pixmap().toImage();
+                hotSpot = drag->hotSpot();
+            }
+        }
+        return false;
+    }
+};
+
+// Dragging a row by its grip carries a picture of the row as the popover shows it.
+TEST(ScenesPanel, ADraggedRowCarriesItsOwnPicture) {
+    ScenesRig rig(3);
+    ScenesPanel* panel = rig.open();
+    SceneRow* second = rig.row(1);
+    const QImage shown = rig.shownUnder(second);
+    const QPoint grip = rig.rowGrip(second);
+    DragWatch watch(panel->list());
+    QTest::mousePress(rig.popoverWindow(), Qt::LeftButton, {}, grip);
+    for (int step = 1; step <= 4; ++step) QTest::mouseMove(rig.popoverWindow(), grip + QPoint(0, 8 * step));
+    QTest::mouseRelease(rig.popoverWindow(), Qt::LeftButton, {}, grip + QPoint(0, 32));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(watch.picture) << "no drag started";
+    EXPECT_EQ(differingPixels(*watch.picture, shown), 0);
+    // Not a blank: the row's white name is in it.
+    int brightest = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) brightest = std::max(brightest, qGray(watch.picture->pixel(x, y)));
+    }
+    EXPECT_GT(brightest, 200);
+    // Held where it was pressed.
+    EXPECT_EQ(watch.hotSpot, second->mapFrom(rig.button->popover(), grip));
+}
+
+// A name being typed outlives a change of the list made meanwhile (by the
+// save key, or elsewhere, as the Camera menu or the island make them): the
+// list changes, the row keeps the typed text and the keyboard, and the name
+// is committed only when the person commits it.
+TEST(ScenesPanel, ATypedNameOutlivesAChangeOfTheList) {
+    const struct {
+        const char* name;
+        std::function<void(ScenesRig&)> change;
+        std::vector<std::string> names;  // after Return
+    } cases[] = {
+        {"a scene saved with the key", [](ScenesRig& r) { r.key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier); },
+         {"Desk", "Scene 2", "Scene 3", "Scene 4"}},
+        {"another scene deleted elsewhere", [](ScenesRig& r) { r.model->deleteScene(r.state().scenes[1].id); },
+         {"Desk", "Scene 3"}},
+        {"the scene moved elsewhere", [](ScenesRig& r) { r.model->moveScenes({0}, 3); },
+         {"Scene 2", "Scene 3", "Desk"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScenesRig rig(3);
+        rig.open();
+        rig.clickName(0);
+        rig.key(Qt::Key_A, Qt::ControlModifier);
+        rig.typeText("Desk");
+        c.change(rig);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto typedRow = std::find_if(rig.state().scenes.begin(), rig.state().scenes.end(),
+                                           [](const CameraScene& scene) { return scene.name == "Scene 1"; });
+        ASSERT_NE(typedRow, rig.state().scenes.end()) << "the typed name was committed by the change";
+        QLineEdit* field = rig.nameField(static_cast<int>(typedRow - rig.state().scenes.begin()));
+        EXPECT_EQ(field->text(), QStringLiteral("Desk"));
+        EXPECT_TRUE(field->hasFocus());
+        rig.key(Qt::Key_Return);
+        EXPECT_EQ(rig.names(), c.names);
+    }
 }
 
 TEST(ScenesPanel, ACompletedMoveReordersAndRenumbers) {
