@@ -10,12 +10,13 @@ namespace {
 // One thing the window hears: an activation, a take-focus at a time, or a
 // press at a time (with whether it only activates the window).
 struct Heard {
-    enum class Kind { activated, takeFocus, press } kind;
+    enum class Kind { activated, deactivated, takeFocus, press } kind;
     uint32_t time = 0;
     bool activating = false;
 };
 
 Heard activated() { return {Heard::Kind::activated}; }
+Heard deactivated() { return {Heard::Kind::deactivated}; }
 Heard takeFocus(uint32_t time) { return {Heard::Kind::takeFocus, time}; }
 Heard press(uint32_t time, bool activating) { return {Heard::Kind::press, time, activating}; }
 
@@ -35,6 +36,10 @@ TEST(ActivatingPressTest, OnlyThePressThatCameWithAnActivationAndItsTakeFocusIsS
          {takeFocus(900), press(900, false)}},
         {"made active from the keyboard: its take-focus meets no press, the click's has no activation",
          {activated(), takeFocus(500), takeFocus(900), press(900, false)}},
+        {"the same with the keyboard's take-focus ahead of the activation",
+         {deactivated(), takeFocus(500), activated(), takeFocus(900), press(900, false)}},
+        {"a take-focus no press answered before the window went to the back is forgotten",
+         {activated(), takeFocus(50), takeFocus(60), deactivated(), activated(), takeFocus(900), press(900, true)}},
         {"made active from the keyboard, and a manager that sends nothing on a click",
          {activated(), takeFocus(500), press(900, false)}},
         {"an activation before the last press does not count for the next",
@@ -52,6 +57,7 @@ TEST(ActivatingPressTest, OnlyThePressThatCameWithAnActivationAndItsTakeFocusIsS
             const Heard& step = c.heard[i];
             switch (step.kind) {
                 case Heard::Kind::activated: gate.windowActivated(); break;
+                case Heard::Kind::deactivated: gate.windowDeactivated(); break;
                 case Heard::Kind::takeFocus: gate.takeFocus(step.time); break;
                 case Heard::Kind::press: EXPECT_EQ(gate.pressed(step.time), step.activating) << "step " << i; break;
             }

@@ -4,14 +4,20 @@ namespace lumenhollow {
 
 void ActivatingPress::windowActivated() {
     // Openbox focuses the window before it sends the take-focus; another
-    // manager may send it first, and Qt delivers the activation after the
-    // raw message when both arrive in one read. Either way the two belong
-    // together when no press came between them.
+    // manager may send it first. Either way the two belong together when no
+    // press and no loss of focus came between them.
     if (waiting_ && !waiting_->activated) {
         waiting_->activated = true;
         return;
     }
     activatedAhead_ = true;
+}
+
+void ActivatingPress::windowDeactivated() {
+    // Else a take-focus no press answered (one at start, or one for a click
+    // on the frame) would take the next activation for itself.
+    waiting_.reset();
+    activatedAhead_ = false;
 }
 
 void ActivatingPress::takeFocus(uint32_t serverTime) {

@@ -17,10 +17,13 @@ namespace lumenhollow {
 
 class ActivatingPress {
 public:
-    // The window became active, however it was made so (a click, a key, a
-    // program). The activation and the take-focus it came with may reach the
-    // window in either order, but both come before the press.
+    // The window became active (the keyboard focus came to it), however it
+    // was made so (a click, a key, a program). Window managers send the
+    // take-focus after focusing the window (openbox) or before it, but both
+    // come before the press.
     void windowActivated();
+    // The window lost the keyboard focus: a take-focus from before is forgotten.
+    void windowDeactivated();
     // The window manager's WM_TAKE_FOCUS for this window, at `serverTime`.
     void takeFocus(uint32_t serverTime);
     // A mouse press on the window at `serverTime`, any button. True when it

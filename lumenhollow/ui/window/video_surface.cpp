@@ -68,8 +68,6 @@ void VideoSurface::publishTargetSize() {
 }
 
 bool VideoSurface::event(QEvent* event) {
-    // The window passes its activation on to every widget in it.
-    if (event->type() == QEvent::WindowActivate) activatingPress_.windowActivated();
     const bool handled = QWidget::event(event);
     // On a screen of another scale the frames are prepared for its pixels.
     if (ui::isScaleChange(*event)) publishTargetSize();
@@ -77,13 +75,21 @@ bool VideoSurface::event(QEvent* event) {
 }
 
 void VideoSurface::watchTakeFocus(TakeFocusSource& source) {
-    connect(&source, &TakeFocusSource::takeFocus, this, &VideoSurface::heardTakeFocus);
+    // The source hears every window of the application; only ours counts.
+    connect(&source, &TakeFocusSource::takeFocus, this, [this](quintptr window, quint32 serverTime) {
+        if (isOurWindow(window)) activatingPress_.takeFocus(serverTime);
+    });
+    connect(&source, &TakeFocusSource::focusIn, this, [this](quintptr window) {
+        if (isOurWindow(window)) activatingPress_.windowActivated();
+    });
+    connect(&source, &TakeFocusSource::focusOut, this, [this](quintptr window) {
+        if (isOurWindow(window)) activatingPress_.windowDeactivated();
+    });
 }
 
-void VideoSurface::heardTakeFocus(quintptr window, quint32 serverTime) {
-    // The source hears every window of the application; only ours counts.
+bool VideoSurface::isOurWindow(quintptr window) const {
     const QWindow* handle = this->window()->windowHandle();
-    if (handle && handle->winId() == window) activatingPress_.takeFocus(serverTime);
+    return handle && handle->winId() == window;
 }
 
 void VideoSurface::paintEvent(QPaintEvent*) {

@@ -39,8 +39,9 @@ public:
     const hollowkit::VideoFrame& currentFrame() const { return frame_; }
     // Takes the waiting frame now instead of on the posted wake-up.
     void showWaitingFrame();
-    // Hears the window manager's WM_TAKE_FOCUS for this surface's window
-    // from `source` (which may go first); without one every press drags.
+    // Hears the window manager's WM_TAKE_FOCUS and the focus changes of
+    // this surface's window from `source` (which may go first); without one
+    // every press drags.
     void watchTakeFocus(TakeFocusSource& source);
 
 protected:
@@ -64,7 +65,7 @@ private:
     // A drag whose release will not come ends as if released.
     void endDrag();
     void releaseEverything();
-    void heardTakeFocus(quintptr window, quint32 serverTime);
+    bool isOurWindow(quintptr window) const;
 
     VideoFeed* feed_;
     PreviewInput& input_;

@@ -22,6 +22,16 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
+// Whether a focus event tells of the focus moving between a window and
+// another. A keyboard grab's start and end (Alt+Tab in a window manager)
+// report focus that stays where it was; the pointer's and the root's
+// details, and moves within one window, are not a window's activation.
+bool focusMoved(uint8_t mode, uint8_t detail) {
+    if (mode != XCB_NOTIFY_MODE_NORMAL && mode != XCB_NOTIFY_MODE_WHILE_GRABBED) return false;
+    return detail != XCB_NOTIFY_DETAIL_POINTER && detail != XCB_NOTIFY_DETAIL_POINTER_ROOT &&
+           detail != XCB_NOTIFY_DETAIL_NONE && detail != XCB_NOTIFY_DETAIL_INFERIOR;
+}
+
 }  // namespace
 
 std::unique_ptr<XcbTakeFocusSource> XcbTakeFocusSource::create(QObject* parent) {
@@ -47,7 +57,20 @@ bool XcbTakeFocusSource::nativeEventFilter(const QByteArray& eventType, void* me
     if (eventType != "xcb_generic_event_t") return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     // The high bit marks an event another client sent, as the window manager sends this one.
-    if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
+    const uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_FOCUS_IN || type == XCB_FOCUS_OUT) {
+        // Focus in and focus out share one layout.
+        const auto* focus = static_cast<const xcb_focus_in_event_t*>(message);
+        if (focusMoved(focus->mode, focus->detail)) {
+            if (type == XCB_FOCUS_IN) {
+                Q_EMIT focusIn(focus->event);
+            } else {
+                Q_EMIT focusOut(focus->event);
+            }
+        }
+        return false;
+    }
+    if (type != XCB_CLIENT_MESSAGE) return false;
     const auto* client = static_cast<const xcb_client_message_event_t*>(message);
     if (client->format != 32 || client->type != protocolsAtom_ || client->data.data32[0] != takeFocusAtom_) {
         return false;

@@ -1,8 +1,8 @@
 #pragma once
 
-// XcbTakeFocusSource: WM_TAKE_FOCUS messages read from Qt's own X
-// connection by an application-wide native event filter, which lets every
-// event go on to Qt. Qt's windows list WM_TAKE_FOCUS among their protocols,
+// XcbTakeFocusSource: WM_TAKE_FOCUS messages and focus changes read from
+// Qt's own X connection by an application-wide native event filter, which
+// lets every event go on to Qt. Qt's windows list WM_TAKE_FOCUS among their protocols,
 // so every ICCCM window manager sends it. One per application, made by the
 // composition root; GUI thread only.
 
