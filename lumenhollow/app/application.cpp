@@ -44,6 +44,8 @@
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/tool_actions.h"
 #include "lumenhollow/ui/window/video_feed.h"
+#include "lumenhollow/ui/window/video_surface.h"
+#include "lumenhollow/ui/window/x11/xcb_take_focus_source.h"
 
 namespace lumenhollow {
 namespace {
@@ -124,9 +126,12 @@ struct Parts {
             [weak = std::weak_ptr<CameraModel>(modelSignals->sharedModel())](QMenu& menu) {
                 if (const auto strong = weak.lock()) fillNotchSettingsMenu(menu, strong);
             });
+        // The window manager's word on which click brought a window forward.
+        takeFocus = XcbTakeFocusSource::create();
         // The opener is the model's way to open the window again.
         opener = std::make_unique<MainWindowOpener>(*modelSignals, *feed);
         QObject::connect(opener.get(), &MainWindowOpener::windowOpened, opener.get(), [this](MainWindow* window) {
+            if (takeFocus) window->surface().watchTakeFocus(*takeFocus);
             // Each window carries the menu bar and with it the commands' keys.
             // Its full-screen item is the window's own action, which the bar and the rail press too.
             window->setMenuBar(
@@ -226,6 +231,7 @@ struct Parts {
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
     std::unique_ptr<ModelSignals> modelSignals;
+    std::unique_ptr<XcbTakeFocusSource> takeFocus;
     std::unique_ptr<MainWindowOpener> opener;
     std::unique_ptr<WindowSizer> sizer;
     std::unique_ptr<Updater> updater;

@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "lumenhollow/testing/fake_take_focus_source.h"
 #include "ui_harness.h"
+
+namespace QTest {
+extern int Q_TESTLIB_EXPORT defaultMouseDelay();
+}  // namespace QTest
 
 namespace lumenhollow::test {
 namespace {
@@ -190,6 +195,83 @@ TEST(VideoSurfaceTest, ADragWhoseReleaseNeverComesEndsAsIfReleased) {
         EXPECT_EQ(h.velocity(), GimbalVelocity::zero);
         EXPECT_FALSE(h.window->input().isDragging());
         EXPECT_EQ(h.surface().cursor().shape(), Qt::OpenHandCursor);
+    }
+}
+
+// The server time QTest stamps its next press on a window with.
+quint32 nextPressTime() {
+    return static_cast<quint32>(QTest::lastMouseTimestamp + qMax(1, QTest::defaultMouseDelay()));
+}
+
+TEST(VideoSurfaceTest, ThePressThatOnlyBringsTheWindowForwardStartsNoDrag) {
+    enum class Message { none, forOurWindow, forAnotherWindow };
+    struct Case {
+        const char* name;
+        Message message;
+        // A wheel turn and a key between the take-focus and the press.
+        bool wheelAndKeyBetween;
+        bool swallowed;
+    };
+    const std::vector<Case> cases{
+        {"the take-focus for our window with the press's time", Message::forOurWindow, false, true},
+        {"the wheel and the keys still act, and the press is still swallowed", Message::forOurWindow, true, true},
+        {"a take-focus for another window of ours", Message::forAnotherWindow, false, false},
+        {"a window manager that sends none", Message::none, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Over the wireless route a drag sets a speed at once; with a live
+        // picture no status panel lies over it.
+        WindowHarness h(false);
+        h.emit(CameraEvent::stats(picture(1920, 1080)));
+        h.main.advance(CameraModel::kSettleDelay);
+        h.main.runUntilIdle();
+        h.show();
+        FakeTakeFocusSource source;
+        h.surface().watchTakeFocus(source);
+        QWindow* window = h.window->windowHandle();
+        const quintptr ours = window->winId();
+        // As openbox tells it: the window came up focused and was focused
+        // again as it asked to be active (two take-focus messages no press
+        // answered), another window took the keyboard, and the click on our
+        // window brings it back.
+        source.focusTo(ours);
+        source.send(ours, nextPressTime() - 2);
+        source.send(ours, nextPressTime() - 1);
+        source.focusFrom(ours);
+        source.focusTo(ours);
+        if (c.message != Message::none) {
+            source.send(c.message == Message::forOurWindow ? ours : ours + 1, nextPressTime());
+        }
+        if (c.wheelAndKeyBetween) {
+            const size_t before = h.commands().size();
+            for (int i = 0; i < 4; ++i) {
+                const QPointF at(300, 300);
+                QWheelEvent wheel(at, h.surface().mapToGlobal(at), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                                  Qt::NoScrollPhase, false);
+                QApplication::sendEvent(&h.surface(), &wheel);
+            }
+            h.main.runUntilIdle();
+            EXPECT_EQ(h.commands().size(), before + 1) << "the wheel did not zoom";
+            QTest::keyPress(&h.surface(), Qt::Key_Up);
+            EXPECT_EQ(h.velocity(), (GimbalVelocity{150, 0})) << "the arrow did not turn";
+            QTest::keyRelease(&h.surface(), Qt::Key_Up);
+        }
+        const QPoint at = h.surface().mapTo(h.window.get(), QPoint(500, 300));
+        QTest::mousePress(window, Qt::LeftButton, {}, at);
+        QTest::mouseMove(window, at + QPoint(10, 20));
+        EXPECT_EQ(h.window->input().isDragging(), !c.swallowed);
+        EXPECT_EQ(h.velocity().isZero(), c.swallowed);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at + QPoint(10, 20));
+        EXPECT_EQ(h.velocity(), GimbalVelocity::zero);
+
+        // The next click on the window now in front drags, though openbox
+        // sends a take-focus with its time too.
+        source.send(ours, nextPressTime());
+        QTest::mousePress(window, Qt::LeftButton, {}, at);
+        QTest::mouseMove(window, at + QPoint(10, 20));
+        EXPECT_EQ(h.velocity(), (GimbalVelocity{40, -20}));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at + QPoint(10, 20));
     }
 }
 

@@ -4,11 +4,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <cmath>
 
 #include "lumenhollow/ui/kit/preview_events.h"
 #include "lumenhollow/ui/kit/scale_change.h"
+#include "lumenhollow/ui/window/take_focus_source.h"
 #include "lumenhollow/ui/window/video_feed.h"
 #include "lumenhollow/ui/window/window_layout.h"
 
@@ -70,6 +72,24 @@ bool VideoSurface::event(QEvent* event) {
     // On a screen of another scale the frames are prepared for its pixels.
     if (ui::isScaleChange(*event)) publishTargetSize();
     return handled;
+}
+
+void VideoSurface::watchTakeFocus(TakeFocusSource& source) {
+    // The source hears every window of the application; only ours counts.
+    connect(&source, &TakeFocusSource::takeFocus, this, [this](quintptr window, quint32 serverTime) {
+        if (isOurWindow(window)) activatingPress_.takeFocus(serverTime);
+    });
+    connect(&source, &TakeFocusSource::focusIn, this, [this](quintptr window) {
+        if (isOurWindow(window)) activatingPress_.windowActivated();
+    });
+    connect(&source, &TakeFocusSource::focusOut, this, [this](quintptr window) {
+        if (isOurWindow(window)) activatingPress_.windowDeactivated();
+    });
+}
+
+bool VideoSurface::isOurWindow(quintptr window) const {
+    const QWindow* handle = this->window()->windowHandle();
+    return handle && handle->winId() == window;
 }
 
 void VideoSurface::paintEvent(QPaintEvent*) {
@@ -150,6 +170,12 @@ void VideoSurface::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void VideoSurface::mousePressEvent(QMouseEvent* event) {
+    // A press's timestamp is the X server's time of it, as the take-focus's is.
+    if (activatingPress_.pressed(static_cast<uint32_t>(event->timestamp())) && event->button() == Qt::LeftButton) {
+        // It only brought the window forward.
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::LeftButton) setFocus(Qt::MouseFocusReason);
     if (routePreviewMouse(input_, *this, *event)) {
         event->accept();

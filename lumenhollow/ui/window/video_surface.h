@@ -8,7 +8,9 @@
 //
 // A held arrow or a drag never outlives the surface's hold on the keyboard
 // or its visibility: a release that goes to another window (focus lost,
-// window hidden or deactivated) is made here. GUI thread only.
+// window hidden or deactivated) is made here. The press that only brings
+// the window forward starts no drag (ActivatingPress), where a
+// TakeFocusSource tells of it. GUI thread only.
 
 #include <QImage>
 #include <QPointer>
@@ -18,9 +20,11 @@
 
 #include "hollowkit/media/video_frame.h"
 #include "lumenhollow/model/preview_input.h"
+#include "lumenhollow/ui/window/activating_press.h"
 
 namespace lumenhollow {
 
+class TakeFocusSource;
 class VideoFeed;
 
 class VideoSurface final : public QWidget {
@@ -35,6 +39,10 @@ public:
     const hollowkit::VideoFrame& currentFrame() const { return frame_; }
     // Takes the waiting frame now instead of on the posted wake-up.
     void showWaitingFrame();
+    // Hears the window manager's WM_TAKE_FOCUS and the focus changes of
+    // this surface's window from `source` (which may go first); without one
+    // every press drags.
+    void watchTakeFocus(TakeFocusSource& source);
 
 protected:
     bool event(QEvent* event) override;
@@ -57,6 +65,7 @@ private:
     // A drag whose release will not come ends as if released.
     void endDrag();
     void releaseEverything();
+    bool isOurWindow(quintptr window) const;
 
     VideoFeed* feed_;
     PreviewInput& input_;
@@ -64,6 +73,7 @@ private:
     QImage image_;  // a view of frame_'s pixels
     std::array<QImage, 4> wrappers_;  // views of the buffers seen lately
     size_t nextWrapper_ = 0;
+    ActivatingPress activatingPress_;
 };
 
 }  // namespace lumenhollow

@@ -1,0 +1,3 @@
+#include "lumenhollow/ui/window/take_focus_source.h"
+
+// The interface's signal is generated with this file.
