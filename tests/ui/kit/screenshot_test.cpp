@@ -41,7 +41,7 @@ class Stage : public QWidget {
 public:
     explicit Stage(QSize size) : picture_(colourBars(size)) {
         setFixedSize(size);
-        backdrop_.set(makeGlassBackdrop(picture_), QRectF(QPointF(0, 0), QSizeF(size)));
+        backdrop_.set(makeGlassBackdrop(picture_));
         GlassBackdrop::attach(this, &backdrop_);
         column_ = new QVBoxLayout(this);
         column_->setContentsMargins(16, 16, 16, 16);
