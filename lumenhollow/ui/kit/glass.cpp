@@ -28,27 +28,21 @@ QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius
 }
 
 GlassLayers glassLayers(double opacity, double fillOpacity) {
-    // Back to front: the fill (the tint, or black), then the material. The
-    // material blurs all that lies behind it, this fill included; the fill
-    // is even across the shape, so that blur is the blurred picture seen
-    // through the fill. Aimed for, with u what lies under the glass, b the
-    // blurred picture, t the fill's colour, f its opacity, m the material's
-    // and o the whole glass's:
+    // Back to front the glass is the fill (the tint, or black), then the
+    // material. The material blurs all that lies behind it, this fill
+    // included; the fill is even across the shape, so that blur is the
+    // blurred picture seen through the fill. Aimed for, with u what lies
+    // under the glass, b the blurred picture, t the fill's colour, f its
+    // opacity, m the material's and o the whole glass's:
     //   (1 - o) u + o (m ((1 - f) b + f t) + (1 - m) ((1 - f) u + f t))
-    // Painting the fill at o f, the picture, then the fill once more gives
-    // exactly that without a layer of its own; the last two opacities
-    // follow from the shares of b and u.
+    // which is exactly the picture at o m (1 - f) / (1 - o f) with the fill
+    // at o f over it: two fills of the outline rather than three.
     const double o = std::clamp(opacity, 0.0, 1.0);
     const double f = std::clamp(fillOpacity, 0.0, 1.0);
     const double m = GlassColors::materialOpacity;
     GlassLayers layers;
     layers.fill = o * f;
-    const double pictureShare = o * m * (1 - f);
-    const double underShare = 1 - o + o * (1 - m) * (1 - f);
-    const double keptAfterPicture = layers.fill < 1 ? underShare / (1 - layers.fill) : 0;
-    const double keptAfterRefill = pictureShare + keptAfterPicture;  // 1 - refill
-    layers.refill = 1 - keptAfterRefill;
-    layers.picture = keptAfterRefill > 0 ? pictureShare / keptAfterRefill : 0;
+    layers.picture = layers.fill < 1 ? o * m * (1 - f) / (1 - layers.fill) : 0;
     return layers;
 }
 
@@ -123,14 +117,11 @@ void GlassLook::paint(QPainter& painter, const QWidget& widget, GlassShape shape
     fill.setAlphaF(1);
     if (fill_.color() != fill || fill_.style() != Qt::SolidPattern) fill_ = QBrush(fill);
 
-    painter.setBrush(fill_);
-    painter.setOpacity(layers.fill);
-    painter.drawPath(outline_);
     painter.setBrush(pictureBrush(widget));
     painter.setOpacity(layers.picture);
     painter.drawPath(outline_);
     painter.setBrush(fill_);
-    painter.setOpacity(layers.refill);
+    painter.setOpacity(layers.fill);
     painter.drawPath(outline_);
     painter.setOpacity(opacity);
 

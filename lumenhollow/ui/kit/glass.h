@@ -24,14 +24,13 @@ enum class GlassShape { capsule, circle, roundedRect };
 // The outline of `shape` in `rect`; `cornerRadius` only for roundedRect.
 QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius = 0);
 
-// The opacities of the three layers a glass is painted with, back to front:
-// the fill, the blurred picture, the fill once more (so that the material,
-// which blurs the fill behind it, shows it too). `opacity` is the whole
+// The opacities the glass is painted with: the blurred picture, then the
+// fill over it, which together give exactly the fill behind the material
+// (the material blurs the fill with the rest). `opacity` is the whole
 // glass's, `fillOpacity` the fill's own (0.35, times a tint's alpha).
 struct GlassLayers {
-    double fill = 0;
     double picture = 0;
-    double refill = 0;
+    double fill = 0;
 };
 GlassLayers glassLayers(double opacity, double fillOpacity);
 
