@@ -97,10 +97,10 @@ TEST(LiveBackdropTest, TheWindowsGlassShowsTheLiveFrameBehindIt) {
     const QColor before = window.grab().toImage().pixelColor(probe);
 
     h.feed->enqueue(solidFrame(320, 180, qRgb(255, 0, 0)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 20000));
     const QColor after = window.grab().toImage().pixelColor(probe);
     // Red, though dark: the "Starting" panel's darkening lies under it too.
-    EXPECT_GT(after.red(), before.red() + 15);
+    EXPECT_GT(after.red(), before.red() + 15) << "before " << before.red() << ", after " << after.red();
     EXPECT_LT(after.green(), 10);
 }
 
@@ -133,7 +133,7 @@ TEST(LiveBackdropTest, TheGlassOverTheBarsBesideALetterboxedPictureIsDark) {
     // Twice as wide as the window's 16:9: a third of the height is bar above and
     // below.
     h.feed->enqueue(solidFrame(640, 180, qRgb(255, 0, 0)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 20000));
     const QImage shot = window.grab().toImage();
     ASSERT_GT(probe.y(), window.height() * 3 / 4 + 20) << "the bar is not over the black";
     const QColor glass = shot.pixelColor(probe);
@@ -153,7 +153,7 @@ TEST(LiveBackdropTest, TheBottomBarsGlassIsDarkerThanThePictureAroundIt) {
     const QPoint beside(bar->mapTo(&window, QPoint(0, 0)).x() / 2, inside.y());
     ASSERT_TRUE(window.previewOverlays().dimming() > 0) << "the window starts with its status panel";
     h.feed->enqueue(solidFrame(320, 180, qRgb(255, 255, 255)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.glassBackdrop().backdrop().hasPicture(); }, 20000));
     const QImage shot = window.grab().toImage();
     const int around = shot.pixelColor(beside).green();
     const int glass = shot.pixelColor(inside).green();
