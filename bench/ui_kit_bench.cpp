@@ -69,7 +69,7 @@ void paintRepeatedly(benchmark::State& state, QWidget& surface, QImage& target) 
 class Surface : public QWidget {
 public:
     explicit Surface(const QImage& picture) : picture_(picture) {
-        backdrop_.set(makeGlassBackdrop(picture_), QRectF(0, 0, 1152, 648));
+        backdrop_.set(makeGlassBackdrop(picture_));
         GlassBackdrop::attach(this, &backdrop_);
     }
 

@@ -5,7 +5,8 @@
 // notice, a recording, the open island, the window on Wi-Fi, the camera
 // settings panel; the countdown, all three guides, the compact window; the
 // connecting window over USB and Wi-Fi; the camera off and the USB guide;
-// the tool rail beside an upright picture) and once more at twice the
+// the tool rail beside an upright picture; full screen under a window
+// manager, its 16:9 picture letterboxed) and once more at twice the
 // scale. The camera's own doings (never answering, turned off, not on the
 // cable, standing upright) are the demo's environment knobs. Each time the state
 // report says it is there and the screen has held still, the whole screen is
@@ -26,6 +27,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,9 @@ constexpr int kLiveScreenHeight = 944;
 // window, because without a window manager the keys go where the pointer is.
 constexpr int kLiveRestX = 300;
 constexpr int kLiveRestY = 330;
+// A window manager that takes a window full screen when it asks (without
+// one, nothing does).
+constexpr const char* kLiveWindowManager = "/usr/bin/openbox";
 // The island's shadow reaches this far past its shape (radius 18, offset 8).
 constexpr int kLiveIslandShadow = 28;
 // In the window of a 16:9 picture 1152 wide under the menu bar: the record
@@ -109,14 +114,17 @@ protected:
 
     // Starts the frozen demonstration on a screen of `scale` times the
     // reference size; `welcomed`: a returning user, no welcome sheet;
-    // `camera`: the demo's knobs for its camera.
-    JourneyApp& launch(int scale, bool welcomed, const std::vector<std::string>& camera = {}) {
+    // `camera`: the demo's knobs for its camera; `windowManager`: under
+    // openbox, which full screen needs.
+    JourneyApp& launch(int scale, bool welcomed, const std::vector<std::string>& camera = {},
+                       bool windowManager = false) {
         width_ = kLiveScreenWidth * scale;
         height_ = kLiveScreenHeight * scale;
         desktop_.start(width_, height_);
         if (welcomed) storeWelcomed(desktop_);
         std::vector<std::string> environment{"LUMENHOLLOW_DEMO_FROZEN=1", "QT_SCALE_FACTOR=" + std::to_string(scale)};
         environment.insert(environment.end(), camera.begin(), camera.end());
+        if (windowManager) windowManager_.emplace(desktop_, "openbox", kLiveWindowManager);
         app_.emplace(desktop_, "live", LUMENHOLLOW_DEMO_PATH, environment);
         return *app_;
     }
@@ -260,6 +268,7 @@ protected:
     }
 
     JourneyDesktop desktop_;
+    std::optional<JourneyApp> windowManager_;  // ends after the program
     std::optional<JourneyApp> app_;
     std::string window_;
     // The last capture's state passed before a report after it came.
@@ -434,6 +443,47 @@ TEST_F(LiveReferenceJourney, TheToolRailBesideAnUprightPictureLooksAsItsReferenc
     // At rest on the picture, as in the other states.
     ASSERT_TRUE(app.moveOnScreen(w->x + w->width / 3, w->y + w->height / 3));
     check("window-rail", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
+}
+
+// Full screen on the 16:10 screen the 16:9 picture is letterboxed: the
+// glass of the top row and of the bottom area floats over the black bars.
+TEST_F(LiveReferenceJourney, TheFullScreenWindowLooksAsItsReference) {
+    if (!std::filesystem::exists(kLiveWindowManager)) GTEST_SKIP() << "no " << kLiveWindowManager;
+    JourneyApp& app = launch(1, true, {}, true);
+    ASSERT_TRUE(app.moveOnScreen(kLiveRestX, kLiveRestY));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; }))
+        << app.describe();
+    // The main window: of the program's windows named after it alone (under
+    // a window manager the search meets others of them too), the largest.
+    std::string mainWindow;
+    const auto largest = [&]() -> std::optional<ScreenRect> {
+        const hollowkit::CommandResult found = desktop_.x().xdotool(
+            {"search", "--onlyvisible", "--pid", std::to_string(app.pid()), "--name", "^Lumenhollow$"});
+        std::optional<ScreenRect> best;
+        std::istringstream ids(found.output);
+        for (std::string id; std::getline(ids, id);) {
+            const std::optional<ScreenRect> rect = windowGeometry(desktop_, id);
+            if (rect && (!best || rect->width * rect->height > best->width * best->height)) {
+                best = rect;
+                mainWindow = id;
+            }
+        }
+        return best;
+    };
+    ASSERT_TRUE(largest());
+    // View > "Enter Full Screen", by its key, in the main window made active.
+    desktop_.x().xdotool({"windowactivate", "--sync", mainWindow});
+    ASSERT_EQ(desktop_.x().xdotool({"key", "F11"}).status, 0);
+    std::optional<ScreenRect> full;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            full = largest();
+            return full && full->x == 0 && full->y == 0 && full->width == width_ && full->height == height_;
+        },
+        10s))
+        << "the window never filled the screen: it stays at " << (full ? full->x : -1) << "," << (full ? full->y : -1)
+        << " " << (full ? full->width : -1) << "x" << (full ? full->height : -1);
+    check("window-full-screen", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
 }
 
 TEST_F(LiveReferenceJourney, TheWindowAtTwiceTheScaleLooksAsItsReference) {

@@ -121,9 +121,6 @@ TEST(ChromeLayoutTest, CrowdedRowsAndNarrowBarsKeepTheirRules) {
              in.statusPill.width = 1000;
          },
          [](const ChromeGeometry& g) { EXPECT_EQ(g.statusPill.x, right(g.microphone) + 8 + 8 + 8); }},
-        {"a pill with nothing to show leaves no gap before the scenes button",
-         [](ChromeInputs& in) { in.statusPill.width = 0; },
-         [](const ChromeGeometry& g) { EXPECT_EQ(g.scenesButton.x, g.statusPill.x); }},
         {"a bar that does not fill the width is centred at its own width",
          [](ChromeInputs& in) { in.bottomBarFillsWidth = false; },
          [](const ChromeGeometry& g) { EXPECT_EQ(g.bottomBar, (RectF{476, 586, 200, 50})); }},

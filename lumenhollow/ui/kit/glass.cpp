@@ -27,6 +27,25 @@ QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius
     return path;
 }
 
+GlassLayers glassLayers(double opacity, double fillOpacity) {
+    // Back to front the glass is the fill (the tint, or black), then the
+    // material. The material blurs all that lies behind it, this fill
+    // included; the fill is even across the shape, so that blur is the
+    // blurred picture seen through the fill. Aimed for, with u what lies
+    // under the glass, b the blurred picture, t the fill's colour, f its
+    // opacity, m the material's and o the whole glass's:
+    //   (1 - o) u + o (m ((1 - f) b + f t) + (1 - m) ((1 - f) u + f t))
+    // which is exactly the picture at o m (1 - f) / (1 - o f) with the fill
+    // at o f over it: two fills of the outline rather than three.
+    const double o = std::clamp(opacity, 0.0, 1.0);
+    const double f = std::clamp(fillOpacity, 0.0, 1.0);
+    const double m = GlassColors::materialOpacity;
+    GlassLayers layers;
+    layers.fill = o * f;
+    layers.picture = layers.fill < 1 ? o * m * (1 - f) / (1 - layers.fill) : 0;
+    return layers;
+}
+
 void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                 const std::optional<QColor>& tint, double cornerRadius) {
     GlassLook().paint(painter, widget, shape, rect, tint, cornerRadius);
@@ -56,6 +75,31 @@ const GlassBackdrop* GlassLook::backdropFor(const QWidget& widget) {
     return backdrop_;
 }
 
+const QBrush& GlassLook::pictureBrush(const QWidget& widget) {
+    const GlassBackdrop* backdrop = backdropFor(widget);
+    if (!backdrop || !backdrop->hasPicture()) {
+        if (picture_.style() != Qt::SolidPattern || picture_.color() != GlassColors::noPicture()) {
+            picture_ = QBrush(GlassColors::noPicture());
+            pictureKey_ = 0;
+        }
+        return picture_;
+    }
+    // The blurred scene spans the whole root: stretched over it and placed
+    // for this widget, so the glass shows exactly what lies under it.
+    const QPointF offset = widget.mapTo(root_, QPoint(0, 0));
+    const QImage& image = backdrop->image();
+    const QSizeF rootSize = root_->size();
+    if (image.cacheKey() != pictureKey_ || rootSize != pictureArea_ || offset != pictureOffset_) {
+        pictureKey_ = image.cacheKey();
+        pictureArea_ = rootSize;
+        pictureOffset_ = offset;
+        picture_ = QBrush(image);
+        picture_.setTransform(QTransform::fromTranslate(-offset.x(), -offset.y())
+                                  .scale(rootSize.width() / image.width(), rootSize.height() / image.height()));
+    }
+    return picture_;
+}
+
 void GlassLook::paint(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                       const std::optional<QColor>& tint, double cornerRadius) {
     shapeFor(shape, rect, cornerRadius);
@@ -68,35 +112,18 @@ void GlassLook::paint(QPainter& painter, const QWidget& widget, GlassShape shape
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setPen(Qt::NoPen);
 
-    const GlassBackdrop* backdrop = backdropFor(widget);
-    if (backdrop && backdrop->hasPicture()) {
-        // The frame behind, blurred, exactly where it lies under this widget:
-        // a brush of the picture, scaled to where the frame is drawn.
-        const QPointF offset = widget.mapTo(root_, QPoint(0, 0));
-        const QImage& image = backdrop->image();
-        if (image.cacheKey() != pictureKey_ || backdrop->pictureRect() != pictureRect_ || offset != pictureOffset_) {
-            pictureKey_ = image.cacheKey();
-            pictureRect_ = backdrop->pictureRect();
-            pictureOffset_ = offset;
-            picture_ = QBrush(image);
-            const QRectF placed = pictureRect_.translated(-offset);
-            picture_.setTransform(QTransform::fromTranslate(placed.x(), placed.y())
-                                      .scale(placed.width() / image.width(), placed.height() / image.height()));
-        }
-        painter.setOpacity(opacity * GlassColors::materialOpacity);  // within the widget's own
-        painter.setBrush(picture_);
-        painter.drawPath(outline_);
-        painter.setOpacity(opacity);
-    } else {
-        painter.setBrush(withOpacity(GlassColors::noPicture(), GlassColors::materialOpacity));
-        painter.drawPath(outline_);
-    }
-    // The tint's own opacity carries through: a tint given at 0.35 fills at 0.35 × 0.35.
     QColor fill = tint.value_or(QColor(Qt::black));
-    fill.setAlphaF(fill.alphaF() * static_cast<float>(GlassColors::fillOpacity));
+    const GlassLayers layers = glassLayers(opacity, fill.alphaF() * GlassColors::fillOpacity);
+    fill.setAlphaF(1);
     if (fill_.color() != fill || fill_.style() != Qt::SolidPattern) fill_ = QBrush(fill);
-    painter.setBrush(fill_);
+
+    painter.setBrush(pictureBrush(widget));
+    painter.setOpacity(layers.picture);
     painter.drawPath(outline_);
+    painter.setBrush(fill_);
+    painter.setOpacity(layers.fill);
+    painter.drawPath(outline_);
+    painter.setOpacity(opacity);
 
     painter.setBrush(Qt::NoBrush);
     painter.setPen(borderPen_);

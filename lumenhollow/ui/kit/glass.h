@@ -1,8 +1,9 @@
 #pragma once
 
-// The glass look every floating control wears: the blurred picture behind it
-// (or a solid dark fill when there is none), a tint or black at 0.35, the
-// content in white, and a 1-pixel white line at 0.12 just inside the edge.
+// The glass look every floating control wears, back to front: a tint or
+// black at 0.35, the material at 0.9 (the blurred picture of what lies
+// behind, or a solid dark stand-in when there is none), the content in
+// white, and a 1-pixel white line at 0.12 just inside the edge.
 
 #include <QAbstractButton>
 #include <QBrush>
@@ -23,6 +24,16 @@ enum class GlassShape { capsule, circle, roundedRect };
 // The outline of `shape` in `rect`; `cornerRadius` only for roundedRect.
 QPainterPath glassPath(GlassShape shape, const QRectF& rect, double cornerRadius = 0);
 
+// The opacities the glass is painted with: the blurred picture, then the
+// fill over it, which together give exactly the fill behind the material
+// (the material blurs the fill with the rest). `opacity` is the whole
+// glass's, `fillOpacity` the fill's own (0.35, times a tint's alpha).
+struct GlassLayers {
+    double picture = 0;
+    double fill = 0;
+};
+GlassLayers glassLayers(double opacity, double fillOpacity);
+
 // Paints the glass of `shape` in `rect` of `widget` (the content comes after).
 // It makes its outlines afresh each time: a widget painted often keeps a
 // GlassLook instead.
@@ -42,6 +53,8 @@ public:
 private:
     void shapeFor(GlassShape shape, const QRectF& rect, double cornerRadius);
     const GlassBackdrop* backdropFor(const QWidget& widget);
+    // The backdrop's picture placed for `widget`, or the solid stand-in.
+    const QBrush& pictureBrush(const QWidget& widget);
 
     GlassShape shape_ = GlassShape::capsule;
     QRectF rect_;
@@ -55,10 +68,11 @@ private:
     uint64_t attachments_ = 0;  // GlassBackdrop::attachments() when found
     const GlassBackdrop* backdrop_ = nullptr;
     const QWidget* root_ = nullptr;
-    // The backdrop's picture as a brush placed for this widget, and what it was made for.
+    // The backdrop's picture as a brush placed for this widget, and what it
+    // was made for (the picture, the root's size, the widget's place in it).
     QBrush picture_;
     qint64 pictureKey_ = 0;
-    QRectF pictureRect_;
+    QSizeF pictureArea_;
     QPointF pictureOffset_;
 };
 
@@ -73,7 +87,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // The glass alone, for a subclass that paints its content with the same painter.
+    // The glass alone, for a subclass that paints its content with the same
+    // painter.
     void paintSurface(QPainter& painter);
 
 private:

@@ -1,5 +1,7 @@
 #include "lumenhollow/ui/kit/glass_backdrop.h"
 
+#include <QLinearGradient>
+#include <QPainter>
 #include <QVariant>
 #include <QWidget>
 #include <algorithm>
@@ -39,6 +41,20 @@ void boxBlurTransposed(const QImage& source, QImage& target, int radius) {
     }
 }
 
+// Two box blurs along each axis: close enough to a gaussian behind glass.
+void blurTwice(QImage& image, int radius) {
+    if (radius <= 0) return;
+    QImage transposed(image.height(), image.width(), QImage::Format_ARGB32_Premultiplied);
+    boxBlurTransposed(image, transposed, radius);
+    boxBlurTransposed(transposed, image, radius);
+    boxBlurTransposed(image, transposed, radius);
+    boxBlurTransposed(transposed, image, radius);
+}
+
+QRectF shrunk(const QRectF& rect, double factor) {
+    return QRectF(rect.x() / factor, rect.y() / factor, rect.width() / factor, rect.height() / factor);
+}
+
 }  // namespace
 
 QImage makeGlassBackdrop(const QImage& frame, int downscale, int radius) {
@@ -48,24 +64,42 @@ QImage makeGlassBackdrop(const QImage& frame, int downscale, int radius) {
     const int h = std::max(frame.height() / downscale, 1);
     QImage small = frame.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (radius <= 0) return small;
-    QImage transposed(h, w, QImage::Format_ARGB32_Premultiplied);
-    boxBlurTransposed(small, transposed, radius);
-    boxBlurTransposed(transposed, small, radius);
-    boxBlurTransposed(small, transposed, radius);
-    boxBlurTransposed(transposed, small, radius);
+    blurTwice(small, radius);
     return small;
 }
 
-void GlassBackdrop::set(QImage image, QRectF pictureRect) {
-    image_ = std::move(image);
-    pictureRect_ = pictureRect;
+QImage makeGlassScene(const QImage& frame, const QSizeF& area, const QRectF& pictureRect,
+                      std::span<const GlassShade> shades, int downscale, int radius) {
+    if (frame.isNull() || area.isEmpty()) return {};
+    const double factor = std::max(downscale, 1);
+    QImage scene(std::max(qRound(area.width() / factor), 1), std::max(qRound(area.height() / factor), 1),
+                 QImage::Format_ARGB32_Premultiplied);
+    scene.fill(Qt::black);
+    QPainter painter(&scene);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF picture = shrunk(pictureRect, factor);
+    if (!picture.isEmpty()) {
+        // Shrunk to its place first: the painter's own scaling would skip
+        // most of a large frame's pixels and shimmer.
+        const QImage small = frame.scaled(std::max(qRound(picture.width()), 1), std::max(qRound(picture.height()), 1),
+                                          Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage(picture, small);
+    }
+    for (const GlassShade& shade : shades) {
+        const QRectF rect = shrunk(shade.rect, factor);
+        QLinearGradient gradient(0, rect.top(), 0, rect.bottom());
+        gradient.setColorAt(0, QColor(0, 0, 0, qRound(std::clamp(shade.topOpacity, 0.0, 1.0) * 255)));
+        gradient.setColorAt(1, QColor(0, 0, 0, qRound(std::clamp(shade.bottomOpacity, 0.0, 1.0) * 255)));
+        painter.fillRect(rect, gradient);
+    }
+    painter.end();
+    blurTwice(scene, radius);
+    return scene;
 }
 
-void GlassBackdrop::clear() {
-    image_ = {};
-    pictureRect_ = {};
-}
+void GlassBackdrop::set(QImage image) { image_ = std::move(image); }
+
+void GlassBackdrop::clear() { image_ = {}; }
 
 void GlassBackdrop::attach(QWidget* root, GlassBackdrop* backdrop) {
     root->setProperty(kBackdropProperty, QVariant::fromValue(static_cast<void*>(backdrop)));

@@ -1,12 +1,15 @@
 #pragma once
 
-// The picture behind the glass: a small, blurred copy of the current frame,
-// made off the GUI thread once per frame, and where that frame lies on the
+// The picture behind the glass: a small, blurred copy of everything the
+// glass floats over (the frame where it is drawn, the black bars beside it,
+// the darkening laid over both), made off the GUI thread, covering the whole
 // surface the glass floats over.
 
 #include <QImage>
 #include <QRectF>
+#include <QSizeF>
 #include <cstdint>
+#include <span>
 
 class QWidget;
 
@@ -16,19 +19,37 @@ namespace lumenhollow::ui {
 // with `radius`; any thread. A null frame gives a null image.
 QImage makeGlassBackdrop(const QImage& frame, int downscale = 8, int radius = 2);
 
+// A black gradient laid over the picture from top to bottom of `rect`:
+// `topOpacity` at its top edge, `bottomOpacity` at its bottom edge.
+struct GlassShade {
+    QRectF rect;
+    double topOpacity = 0;
+    double bottomOpacity = 0;
+
+    bool operator==(const GlassShade&) const = default;
+};
+
+// What lies under the glass over a surface of `area`, shrunk and blurred as
+// by makeGlassBackdrop: black wherever the frame is not drawn, `frame` at
+// `pictureRect` (in the area's coordinates), `shades` over both. The image
+// spans the whole area, so glass anywhere on it finds what lies beneath it
+// and never a copy of the frame's far edge. Any thread. A null frame or an
+// empty area gives a null image.
+QImage makeGlassScene(const QImage& frame, const QSizeF& area, const QRectF& pictureRect,
+                      std::span<const GlassShade> shades, int downscale = 8, int radius = 2);
+
 // Held by the widget the glass floats over (the video surface); glass widgets
 // below it in the widget tree find it and draw its image clipped to their
 // shape. GUI thread only.
 class GlassBackdrop {
 public:
-    // `image` from makeGlassBackdrop; `pictureRect` where the whole frame is
-    // drawn, in the coordinates of the widget this backdrop is attached to.
-    void set(QImage image, QRectF pictureRect);
+    // `image` covers the whole widget this backdrop is attached to, at
+    // whatever size that widget has when the glass is painted.
+    void set(QImage image);
     void clear();
 
     const QImage& image() const { return image_; }
-    QRectF pictureRect() const { return pictureRect_; }
-    bool hasPicture() const { return !image_.isNull() && !pictureRect_.isEmpty(); }
+    bool hasPicture() const { return !image_.isNull(); }
 
     // Makes `backdrop` the one of `root` and everything inside it; nullptr
     // detaches. The backdrop must outlive the attachment.
@@ -46,7 +67,6 @@ public:
 
 private:
     QImage image_;
-    QRectF pictureRect_;
 };
 
 }  // namespace lumenhollow::ui

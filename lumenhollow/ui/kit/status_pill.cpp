@@ -14,7 +14,6 @@ namespace lumenhollow::ui {
 namespace {
 
 constexpr double kFontPx = 12;
-constexpr double kSpacing = 12;
 constexpr double kSymbolGap = 4;
 
 QFont figureFont() { return uiFont(kFontPx, QFont::Medium); }
@@ -39,22 +38,19 @@ void StatusPill::measure() {
     const QFontMetricsF metrics(font_);
     texts_.clear();
     rects_.clear();
-    double x = PillBackground::kInset;
+    std::vector<double> widths;
+    double x = kStatusPillInset;
     for (const StatusFigure& figure : state_.figures) {
         texts_.push_back(layoutTabular(metrics, QString::fromStdString(figure.text)));
         const double width = kFontPx + kSymbolGap + texts_.back().width;
         rects_.emplace_back(x, 0, width, PillBackground::kHeight);
-        x += width + kSpacing;
+        widths.push_back(width);
+        x += width + kStatusPillSpacing;
     }
+    width_ = statusPillWidth(widths);
 }
 
-QSize StatusPill::sizeHint() const {
-    const std::vector<QRectF>& rects = rects_;
-    // With no figure to show there is no pill: an empty capsule would read as a placeholder.
-    if (rects.empty()) return {0, PillBackground::kHeight};
-    const double content = rects.back().right() - PillBackground::kInset;
-    return {static_cast<int>(std::ceil(content)) + 2 * PillBackground::kInset, PillBackground::kHeight};
-}
+QSize StatusPill::sizeHint() const { return {static_cast<int>(std::ceil(width_)), PillBackground::kHeight}; }
 
 QString StatusPill::tooltipAt(const QPoint& pos) const {
     const std::vector<QRectF>& rects = rects_;
@@ -79,7 +75,6 @@ bool StatusPill::event(QEvent* event) {
 }
 
 void StatusPill::paintEvent(QPaintEvent*) {
-    if (state_.figures.empty()) return;
     QPainter painter(this);
     paintSurface(painter);
     painter.setRenderHint(QPainter::Antialiasing);

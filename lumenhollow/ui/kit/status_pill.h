@@ -1,7 +1,8 @@
 #pragma once
 
 // The status pill of the top bar: the figures of StatusPillState side by
-// side on a glass pill, each with its own tooltip. No actions.
+// side on a glass pill, each with its own tooltip. No actions. With no
+// figure it is an empty capsule of its insets alone, placed and painted.
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/status_pill_state.h"
@@ -37,6 +38,7 @@ private:
     QFont font_;
     std::vector<TabularLine> texts_;
     std::vector<QRectF> rects_;
+    double width_ = statusPillWidth({});  // the empty capsule until figures come
 };
 
 }  // namespace lumenhollow::ui

@@ -15,6 +15,12 @@ std::string batterySymbol(const hollowkit::BatteryStatus& battery) {
     return "battery.0percent";
 }
 
+double statusPillWidth(std::span<const double> figureWidths) {
+    double width = 2 * kStatusPillInset;
+    for (size_t i = 0; i < figureWidths.size(); ++i) width += (i > 0 ? kStatusPillSpacing : 0) + figureWidths[i];
+    return width;
+}
+
 StatusPillState statusPill(const PublishedState& state, bool compact) {
     StatusPillState pill;
     if (state.battery) {

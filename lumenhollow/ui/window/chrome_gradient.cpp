@@ -3,8 +3,19 @@
 #include <QPainter>
 
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/window/chrome_layout.h"
 
 namespace lumenhollow {
+
+std::array<ui::GlassShade, 2> chromeShades(SizeF window) {
+    ChromeInputs in;
+    in.window = window;
+    in.classes = widthClasses(window.width);
+    const ChromeGeometry g = chromeLayout(in);
+    const auto rect = [](const RectF& r) { return QRectF(r.x, r.y, r.width, r.height); };
+    return {ui::GlassShade{rect(g.topGradient), ChromeMetrics::kTopGradientOpacity, 0},
+            ui::GlassShade{rect(g.bottomGradient), 0, ChromeMetrics::kBottomGradientOpacity}};
+}
 
 ChromeGradient::ChromeGradient(DarkEdge edge, double opacity, QWidget* parent)
     : QWidget(parent), edge_(edge), opacity_(opacity) {

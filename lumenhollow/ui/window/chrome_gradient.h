@@ -7,8 +7,17 @@
 
 #include <QLinearGradient>
 #include <QWidget>
+#include <array>
+
+#include "lumenhollow/ui/kit/glass_backdrop.h"
+#include "lumenhollow/ui/window/window_layout.h"
 
 namespace lumenhollow {
+
+// The two darkenings of a window of `window` size, top and bottom, where the
+// chrome column places them: the glass lies over them, so they are part of
+// what it blurs.
+std::array<ui::GlassShade, 2> chromeShades(SizeF window);
 
 class ChromeGradient final : public QWidget {
     Q_OBJECT

@@ -42,15 +42,13 @@ ChromeGeometry chromeLayout(const ChromeInputs& in) {
     // From the right, after a flexible gap: the pill, the two buttons
     // outside rail, the settings last. When they do not fit, the gap keeps
     // its minimum and the row runs past the right edge rather than overlap.
-    // A pill with nothing to show takes no room and no spacing.
-    const double pillRoom = in.statusPill.width > 0 ? in.statusPill.width + M::kRowSpacing : 0;
-    double trailing = pillRoom + in.settingsMenu.width;
+    double trailing = in.statusPill.width + M::kRowSpacing + in.settingsMenu.width;
     if (!rail) trailing += in.scenesButton.width + M::kRowSpacing + folder.width + M::kRowSpacing;
     const double minGap = rail ? M::kMinGapRail : M::kMinGap;
     const double earliest = leftEnd + M::kRowSpacing + minGap + M::kRowSpacing;
     double x = std::max(width - M::kRowInset - trailing, earliest);
     g.statusPill = chromeRowItem(x, middle, in.statusPill);
-    x += pillRoom;
+    x += in.statusPill.width + M::kRowSpacing;
     if (!rail) {
         g.scenesButton = chromeRowItem(x, middle, in.scenesButton);
         x += in.scenesButton.width + M::kRowSpacing;

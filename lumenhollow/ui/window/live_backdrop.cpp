@@ -1,11 +1,13 @@
 #include "lumenhollow/ui/window/live_backdrop.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QPointer>
 #include <QWidget>
 
 #include "hollowkit/base/serial_queue.h"
 #include "lumenhollow/ui/kit/queued_call.h"
+#include "lumenhollow/ui/window/chrome_gradient.h"
 
 namespace lumenhollow {
 
@@ -33,23 +35,47 @@ void LiveBackdrop::offer(const hollowkit::VideoFrame& frame, const QRectF& pictu
     blurring_ = true;
     lastStart_ = now;
     ++blurs_;
-    worker_->post([this, frame, pictureRect, generation = generation_] {
+    // The root as it is shown now: the bars beside the picture and the
+    // chrome's darkening lie under the glass as much as the frame does.
+    const QSizeF area = root_.size();
+    const std::array<ui::GlassShade, 2> shades = chromeShades(SizeF{area.width(), area.height()});
+    worker_->post([this, frame, area, pictureRect, shades, generation = generation_] {
         // A view of the frame's pixels, which the copy of the frame keeps.
         const QImage view(frame.planeData(0), frame.width(), frame.height(), static_cast<qsizetype>(frame.stride(0)),
                           QImage::Format_RGB32);
-        QImage picture = ui::makeGlassBackdrop(view);
-        ui::postQueued(*this, [this, picture = std::move(picture), pictureRect, generation]() mutable {
+        QImage picture = ui::makeGlassScene(view, area, pictureRect, shades);
+        ui::postQueued(*this, [this, picture = std::move(picture), generation]() mutable {
             blurring_ = false;
             if (generation != generation_) return;
-            backdrop_.set(std::move(picture), pictureRect);
-            Q_EMIT pictureChanged();
+            scene_ = std::move(picture);
+            show();
         });
     });
 }
 
 void LiveBackdrop::clear() {
     ++generation_;
+    scene_ = {};
     backdrop_.clear();
+    Q_EMIT pictureChanged();
+}
+
+void LiveBackdrop::setDimming(double opacity) {
+    if (opacity == dimming_) return;
+    dimming_ = opacity;
+    if (!scene_.isNull()) show();
+}
+
+void LiveBackdrop::show() {
+    if (dimming_ <= 0) {
+        backdrop_.set(scene_);
+    } else {
+        // The small scene darkened evenly: cheap enough here, and only when
+        // a picture or the dimming changes.
+        QImage dimmed = scene_.copy();
+        QPainter(&dimmed).fillRect(dimmed.rect(), QColor::fromRgbF(0, 0, 0, static_cast<float>(dimming_)));
+        backdrop_.set(std::move(dimmed));
+    }
     Q_EMIT pictureChanged();
 }
 

@@ -2,15 +2,16 @@
 
 // LiveBackdrop: the picture behind the main window's glass. It is attached
 // to the video surface (the root of the window's composition), so every
-// glass control over the picture draws the blurred live frame that lies
-// under it. From the frames the surface shows it blurs at most one each
-// kMinimumInterval on its own thread (a frame offered sooner, or while a
-// blur runs, is passed over: behind a blur this strong, ten pictures a
-// second move as smoothly as thirty, for a third of the work), and hands
-// the picture back to the GUI thread, where the glass is repainted with the
-// next frame anyway. offer() and clear(): GUI thread; `root` and `clock`
-// must outlive it.
+// glass control over it draws, blurred, what lies under it: the live frame,
+// the black bars beside a letterboxed frame, and the chrome's darkening. From
+// the frames the surface shows it blurs at most one each kMinimumInterval on
+// its own thread (a frame offered sooner, or while a blur runs, is passed over:
+// behind a blur this strong, ten pictures a second move as smoothly as thirty,
+// for a third of the work), and hands the picture back to the GUI thread, where
+// the glass is repainted with the next frame anyway. offer() and clear(): GUI
+// thread; `root` and `clock` must outlive it.
 
+#include <QImage>
 #include <QObject>
 #include <QRectF>
 
@@ -43,10 +44,14 @@ public:
     ~LiveBackdrop() override;
 
     // `frame` (BGRA, as the surface shows it) is drawn at `pictureRect` of
-    // the root; a null frame changes nothing.
+    // the root, black around it; a null frame changes nothing.
     void offer(const hollowkit::VideoFrame& frame, const QRectF& pictureRect);
     // No picture: the glass falls back to its solid fill.
     void clear();
+    // A darkening of `opacity` over the whole root (a status panel's), which
+    // the glass blurs with the rest; applied to the picture at once, not
+    // only with the next frame (frames may have stopped).
+    void setDimming(double opacity);
 
     const ui::GlassBackdrop& backdrop() const { return backdrop_; }
     // Blurs started so far.
@@ -57,9 +62,13 @@ Q_SIGNALS:
     void pictureChanged();
 
 private:
+    void show();
+
     QWidget& root_;
     const hollowkit::Clock& clock_;
     ui::GlassBackdrop backdrop_;
+    QImage scene_;  // the last blurred scene, before the dimming
+    double dimming_ = 0;
     bool blurring_ = false;
     std::optional<hollowkit::TimePoint> lastStart_;
     uint64_t generation_ = 0;  // bumped by clear(): a blur started before it is dropped

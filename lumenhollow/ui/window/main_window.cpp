@@ -110,6 +110,9 @@ void MainWindow::feedGlassBackdrop(VideoFeed& feed) {
     // Connected after the surface's own: it has taken the frame by then.
     connect(&feed.relay(), &FeedRelay::frameReady, backdrop_, [this] { offerFrameToGlass(); });
     connect(&feed.relay(), &FeedRelay::imageRemoved, backdrop_, [this] { backdrop_->clear(); });
+    // A status panel's darkening lies under the glass too.
+    backdrop_->setDimming(previewOverlays_->dimming());
+    connect(previewOverlays_, &PreviewOverlays::dimmingChanged, backdrop_, &LiveBackdrop::setDimming);
 }
 
 void MainWindow::offerFrameToGlass() {

@@ -87,6 +87,13 @@ void PreviewOverlays::followStatus() {
     if (shown == StatusOverlay::connecting) connecting_->setState(connectingOverlay(state));
     cameraOff_->setVisible(shown == StatusOverlay::cameraOff);
     connecting_->setVisible(shown == StatusOverlay::connecting);
+    const double dimming = shown == StatusOverlay::cameraOff    ? CameraOffOverlay::kDimming
+                           : shown == StatusOverlay::connecting ? ConnectingOverlay::kDimming
+                                                                : 0.0;
+    if (dimming != dimming_) {
+        dimming_ = dimming;
+        Q_EMIT dimmingChanged(dimming_);
+    }
 }
 
 void PreviewOverlays::followCountdown() {

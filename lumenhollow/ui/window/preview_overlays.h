@@ -34,12 +34,18 @@ public:
     void layout();
     // A panel lies over the whole preview and takes its input.
     bool coversPreview() const;
+    // How much the panel shown darkens the whole preview (0 with none).
+    double dimming() const { return dimming_; }
 
     GuideOverlay& guides() const { return *guides_; }
     FaceBoxOverlay& faceBox() const { return *faceBox_; }
     CameraOffOverlay& cameraOff() const { return *cameraOff_; }
     ConnectingOverlay& connecting() const { return *connecting_; }
     CountdownOverlay& countdown() const { return *countdown_; }
+
+Q_SIGNALS:
+    // The darkening over the whole preview changed: the glass blurs it too.
+    void dimmingChanged(double opacity);
 
 private:
     void followGuides();
@@ -55,6 +61,7 @@ private:
     CameraOffOverlay* cameraOff_;
     ConnectingOverlay* connecting_;
     CountdownOverlay* countdown_;
+    double dimming_ = 0;
 };
 
 }  // namespace lumenhollow

@@ -29,6 +29,135 @@ TEST(GlassBackdropImage, ShrinksAndSoftensEdges) {
     EXPECT_EQ(makeGlassBackdrop(QImage(3, 3, QImage::Format_RGB32), 8).size(), QSize(1, 1));
 }
 
+// What the glass blurs is the whole surface as shown: black bars beside a
+// letterboxed frame stay black, the shades darken what lies under them.
+TEST(GlassBackdropImage, TheSceneIsTheWholeAreaWithItsBarsAndShades) {
+    QImage frame(160, 80, QImage::Format_RGB32);
+    frame.fill(Qt::white);
+    const GlassShade shade{QRectF(0, 0, 320, 160), 1.0, 0.0};  // the upper half, black fading to clear
+    const QImage scene = makeGlassScene(frame, QSizeF(320, 320), QRectF(0, 80, 320, 160), {&shade, 1}, 8, 1);
+    ASSERT_EQ(scene.size(), QSize(40, 40));
+    const struct {
+        const char* where;
+        QPoint at;  // in the scene's pixels
+        int low;
+        int high;
+    } cases[] = {
+        {"the bar above", {20, 2}, 0, 3},
+        {"the bar below", {20, 37}, 0, 3},
+        {"the frame under the shade", {20, 12}, 130, 185},
+        {"the frame below the shade", {20, 25}, 250, 255},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        const int value = qRed(scene.pixel(c.at));
+        EXPECT_GE(value, c.low);
+        EXPECT_LE(value, c.high);
+    }
+    EXPECT_TRUE(makeGlassScene(QImage(), QSizeF(320, 320), QRectF(0, 0, 320, 320), {}).isNull());
+    EXPECT_TRUE(makeGlassScene(frame, QSizeF(), QRectF(0, 0, 320, 320), {}).isNull());
+}
+
+// A root that paints `frame` letterboxed at `pictureRect`, black around it,
+// and carries the blurred scene of it: the video surface in small.
+class LetterboxRoot : public QWidget {
+public:
+    LetterboxRoot(QImage frame, QRect pictureRect) : frame_(std::move(frame)), pictureRect_(pictureRect) {
+        resize(400, 400);
+        backdrop_.set(makeGlassScene(frame_, QSizeF(size()), pictureRect_, {}));
+        GlassBackdrop::attach(this, &backdrop_);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        painter.drawImage(pictureRect_, frame_);
+    }
+
+private:
+    QImage frame_;
+    QRect pictureRect_;
+    GlassBackdrop backdrop_;
+};
+
+// Glass over the black bars above and below a picture shows the bars, not
+// a copy of the picture's far edge wrapped round from the other side.
+TEST(GlassSurface, OverTheBarsBesideALetterboxedPictureIsDark) {
+    QImage frame(400, 200, QImage::Format_RGB32);
+    frame.fill(Qt::green);
+    QPainter(&frame).fillRect(0, 0, 400, 100, Qt::red);  // red over green
+    LetterboxRoot root(frame, QRect(0, 100, 400, 200));
+    const struct {
+        const char* where;
+        QRect glass;
+        QColor low;
+        QColor high;
+    } cases[] = {
+        {"the bar below", QRect(40, 330, 320, 60), QColor(0, 0, 0), QColor(12, 12, 12)},
+        {"the bar above", QRect(40, 10, 320, 60), QColor(0, 0, 0), QColor(12, 12, 12)},
+        {"the picture's red half", QRect(40, 120, 320, 40), QColor(120, 0, 0), QColor(170, 12, 12)},
+        {"the picture's green half", QRect(40, 240, 320, 40), QColor(0, 120, 0), QColor(12, 170, 12)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        auto* surface = new GlassSurface(GlassShape::roundedRect, &root, 8);
+        surface->setGeometry(c.glass);
+        const QColor middle = root.grab().toImage().pixelColor(c.glass.center());
+        EXPECT_GE(middle.red(), c.low.red());
+        EXPECT_LE(middle.red(), c.high.red());
+        EXPECT_GE(middle.green(), c.low.green());
+        EXPECT_LE(middle.green(), c.high.green());
+        delete surface;
+    }
+}
+
+// A glass painted as a whole at an opacity of its own (a dimmed control).
+class FadedGlass : public GlassSurface {
+public:
+    using GlassSurface::GlassSurface;
+    double opacity = 1;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setOpacity(opacity);
+        paintSurface(painter);
+    }
+};
+
+// The fill lies behind the material and the material blurs it with the
+// rest: over an even picture the glass is the picture darkened by the
+// black at 0.35, or mixed with the tint at 0.35, whatever the material; a
+// dimmed glass is that glass, dimmed.
+TEST(GlassSurface, TheFillBehindTheMaterialShowsThroughIt) {
+    QImage grey(400, 400, QImage::Format_RGB32);
+    grey.fill(QColor(200, 200, 200));
+    LetterboxRoot root(grey, QRect(0, 0, 400, 400));
+    const struct {
+        const char* name;
+        std::optional<QColor> tint;
+        double opacity;
+        QColor expected;
+    } cases[] = {
+        {"untinted", std::nullopt, 1, QColor(130, 130, 130)},
+        {"red", QColor(Qt::red), 1, QColor(219, 130, 130)},
+        {"red at 0.35", withOpacity(QColor(Qt::red), 0.35), 1, QColor(207, 176, 176)},
+        {"untinted at 0.45", std::nullopt, 0.45, QColor(169, 169, 169)},
+        {"red, at 0.45", QColor(Qt::red), 0.45, QColor(209, 169, 169)},
+    };
+    auto* surface = new FadedGlass(GlassShape::roundedRect, &root, 8);
+    surface->setGeometry(100, 100, 200, 200);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        surface->setTint(c.tint);
+        surface->opacity = c.opacity;
+        const QColor middle = root.grab().toImage().pixelColor(200, 200);
+        EXPECT_NEAR(middle.red(), c.expected.red(), 3);
+        EXPECT_NEAR(middle.green(), c.expected.green(), 3);
+    }
+}
+
 // A surface over a root that may carry a backdrop, drawn into an image.
 QImage render(GlassBackdrop* backdrop, std::optional<QColor> tint) {
     QWidget root;
@@ -50,7 +179,7 @@ TEST(GlassSurface, DrawsTheBlurredPictureWhereItLiesUnderTheSurface) {
     picture.fill(Qt::blue);
     QPainter(&picture).fillRect(0, 0, 10, 10, Qt::red);
     GlassBackdrop backdrop;
-    backdrop.set(picture, QRectF(0, 0, 200, 100));
+    backdrop.set(picture);
     const QImage image = render(&backdrop, std::nullopt);
     const QColor left = image.pixelColor(60, 50);
     const QColor right = image.pixelColor(140, 50);
@@ -87,12 +216,12 @@ TEST(GlassSurface, KeptBetweenPaintsFollowsTheBackdropTheParentTheSizeAndThePict
 
     const QColor plain = middle(first);
     GlassBackdrop backdrop;
-    backdrop.set(red, QRectF(0, 0, 200, 100));
+    backdrop.set(red);
     GlassBackdrop::attach(&first, &backdrop);
     EXPECT_GT(middle(first).red(), plain.red() + 100) << "attached after the first paint";
 
     GlassBackdrop other;
-    other.set(blue, QRectF(0, 0, 200, 100));
+    other.set(blue);
     GlassBackdrop::attach(&second, &other);
     surface->setParent(&second);
     surface->show();
@@ -100,7 +229,7 @@ TEST(GlassSurface, KeptBetweenPaintsFollowsTheBackdropTheParentTheSizeAndThePict
     EXPECT_GT(moved.blue(), 100) << "the new root's picture";
     EXPECT_LT(moved.red(), 40);
 
-    other.set(red, QRectF(0, 0, 200, 100));
+    other.set(red);
     moved = middle(second);
     EXPECT_GT(moved.red(), 100) << "the new picture";
 

@@ -71,11 +71,30 @@ TEST(StatusPill, EachFigureHasItsOwnTooltip) {
     EXPECT_EQ(pill.tooltipAt(QPoint(16, 15)), QStringLiteral("Camera battery"));
     EXPECT_EQ(pill.tooltipAt(QPoint(pill.width() - 16, 15)),
               QStringLiteral("Free space on the camera's microSD card"));
-    // Figures that all go leave no empty capsule behind.
-    pill.setState(StatusPillState{});
-    EXPECT_EQ(pill.width(), 0);
     StatusPill none(nullptr);
-    EXPECT_EQ(none.width(), 0);
+    EXPECT_EQ(none.width(), 24);  // still placed, with its insets alone
+}
+
+// Figures that all go leave the empty capsule, painted with its glass and
+// its inner line, where the window placed it.
+TEST(StatusPill, WithNoFigureLeftItIsAnEmptyCapsuleStillPainted) {
+    QWidget root;
+    root.resize(120, 50);
+    root.setAutoFillBackground(true);
+    QPalette black;
+    black.setColor(QPalette::Window, Qt::black);
+    root.setPalette(black);
+    auto* pill = new StatusPill(&root);
+    pill->move(10, 10);
+    StatusPillState state;
+    state.figures = {{"battery.75percent", "60%", "Camera battery"}};
+    pill->setState(state);
+    pill->setState(StatusPillState{});
+    EXPECT_EQ(pill->size(), QSize(24, 30));
+    const QImage image = root.grab().toImage();
+    EXPECT_GT(image.pixelColor(22, 10).red(), 15) << "the inner line along the top";
+    EXPECT_GT(image.pixelColor(22, 25).red(), 10) << "the glass inside";
+    EXPECT_EQ(image.pixelColor(40, 25), QColor(Qt::black)) << "nothing past the capsule";
 }
 
 TEST(RecordPill, TicksOnTheRecordingsWholeSecondsByItsClock) {

@@ -41,7 +41,7 @@ class Stage : public QWidget {
 public:
     explicit Stage(QSize size) : picture_(colourBars(size)) {
         setFixedSize(size);
-        backdrop_.set(makeGlassBackdrop(picture_), QRectF(QPointF(0, 0), QSizeF(size)));
+        backdrop_.set(makeGlassBackdrop(picture_));
         GlassBackdrop::attach(this, &backdrop_);
         column_ = new QVBoxLayout(this);
         column_->setContentsMargins(16, 16, 16, 16);
@@ -67,7 +67,7 @@ private:
 const hollowkit::WallTime kShotNow = hollowkit::WallTime{} + 5000s;
 
 TEST(Screenshots, StatusPills) {
-    Stage stage({360, 150});
+    Stage stage({360, 192});
     PublishedState state;
     state.battery = hollowkit::BatteryStatus{80, false};
     state.cardStorage = hollowkit::CardStorage{12800, 61035};
@@ -83,6 +83,10 @@ TEST(Screenshots, StatusPills) {
     stage.add(wide);
     stage.add(compact);
     stage.add(charging);
+    // No battery, no card, compact: the empty capsule, still there.
+    auto* empty = new StatusPill(&stage);
+    empty->setState(statusPill(PublishedState{}, true));
+    stage.add(empty);
     EXPECT_EQ(testing::matchGolden(stage.shot(), QStringLiteral("status_pills")), "");
 }
 

@@ -67,6 +67,23 @@ TEST(StatusPillState, AbsentValuesLeaveNoFigureBehind) {
     EXPECT_EQ(wide.figures[0].symbol, "internaldrive");
 }
 
+// The capsule keeps its insets with no figure at all: the window still
+// places it, with its background.
+TEST(StatusPillState, TheCapsuleIsItsInsetsAroundTheFiguresAndSpacing) {
+    const struct {
+        std::vector<double> figures;
+        double width;
+    } cases[] = {
+        {{}, 24},
+        {{50}, 74},
+        {{50, 40}, 126},
+        {{50, 40, 30.5}, 168.5},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(statusPillWidth(c.figures), c.width) << c.figures.size() << " figures";
+    }
+}
+
 TEST(StatusPillState, BatteryTextStaysWithinZeroToHundred) {
     PublishedState state;
     state.battery = hollowkit::BatteryStatus{140, false};
