@@ -139,8 +139,23 @@ void BottomBar::placeClusters() {
     // The layout's hint is current only once it has been activated.
     connection_->layout()->activate();
     const QSize cluster = connection_->sizeHint();
-    connection_->setGeometry((width() - cluster.width()) / 2, (height() - cluster.height()) / 2, cluster.width(),
-                             cluster.height());
+    // Over the middle of the tool row, unless that would cover a menu or a
+    // circle of a narrow bar. Measured from the sizes, which hold before the
+    // row has been laid out.
+    double leftEnd = kSideInset - kSpacing;
+    double rightStart = width() - kSideInset + kSpacing;
+    if (!tools_->isHidden()) {
+        leftEnd = kSideInset + guideMenu_->width() + kSpacing + lookMenu_->width();
+        int circles = 0;
+        for (const QWidget* circle : {static_cast<QWidget*>(fullScreen_), static_cast<QWidget*>(autoFrame_),
+                                      static_cast<QWidget*>(autoFrameMarker_), static_cast<QWidget*>(centre_),
+                                      static_cast<QWidget*>(flip_)}) {
+            if (!circle->isHidden()) circles += (circles > 0 ? kSpacing : 0) + circle->width();
+        }
+        rightStart = width() - kSideInset - circles;
+    }
+    const double left = connectionClusterLeft(width(), cluster.width(), leftEnd, rightStart, kSpacing);
+    connection_->setGeometry(qRound(left), (height() - cluster.height()) / 2, cluster.width(), cluster.height());
 }
 
 }  // namespace lumenhollow

@@ -167,7 +167,13 @@ void MainWindow::resizeToDefault() {
 }
 
 void MainWindow::updateMinimumSize() {
-    const SizeF minimum = minimumContentSize(model_.model().previewAspect());
+    // The minimum follows the orientation alone. Set again for another
+    // picture of the same orientation it would undo what a small screen's
+    // fit lowered it to, and the composition would reach past the window.
+    const double aspect = model_.model().previewAspect();
+    if (minimumPortrait_ == isPortrait(aspect)) return;
+    minimumPortrait_ = isPortrait(aspect);
+    const SizeF minimum = minimumContentSize(aspect);
     surface_->setMinimumSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
 }
 
