@@ -2,6 +2,8 @@
 
 #include <QHBoxLayout>
 
+#include <cmath>
+
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/action_button.h"
 #include "lumenhollow/ui/kit/model_signals.h"
@@ -155,7 +157,9 @@ void BottomBar::placeClusters() {
         rightStart = width() - kSideInset - circles;
     }
     const double left = connectionClusterLeft(width(), cluster.width(), leftEnd, rightStart, kSpacing);
-    connection_->setGeometry(qRound(left), (height() - cluster.height()) / 2, cluster.width(), cluster.height());
+    // Whole pixels down, as the centre always was.
+    connection_->setGeometry(static_cast<int>(std::floor(left)), (height() - cluster.height()) / 2, cluster.width(),
+                             cluster.height());
 }
 
 }  // namespace lumenhollow
