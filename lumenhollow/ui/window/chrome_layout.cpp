@@ -49,6 +49,7 @@ ChromeGeometry chromeLayout(const ChromeInputs& in) {
     const double withSlot = M::kRowInset + M::kButtonSlotWidth + M::kRowSpacing + in.microphone.width +
                             M::kRowSpacing + minGap + M::kRowSpacing;
     const double slotWidth = withSlot <= x ? M::kButtonSlotWidth : 0;
+    g.microphoneRoom = std::max(0.0, x - M::kRowSpacing - minGap - M::kRowSpacing - M::kRowInset);
     g.buttonSlot = RectF{M::kRowInset, middle - 0.5, slotWidth, 1};
     const double micX = slotWidth > 0 ? g.buttonSlot.x + slotWidth + M::kRowSpacing : M::kRowInset;
     g.microphone = chromeRowItem(micX, middle, in.microphone);

@@ -78,6 +78,9 @@ struct ChromeGeometry {
     RectF dragArea;
     RectF buttonSlot;  // zero wide when the row has no room for it
     RectF microphone;
+    // The widest the microphone control may be: what the row leaves it
+    // without the empty slot. A wider one takes a narrower face.
+    double microphoneRoom = 0;
     RectF statusPill;
     bool showsScenesAndFolder = false;  // outside rail only
     RectF scenesButton;

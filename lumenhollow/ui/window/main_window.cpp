@@ -94,6 +94,9 @@ void MainWindow::installControls() {
     auto* microphone = new MicrophoneControl(model_, chrome_->widthClasses().rail, chrome_);
     connect(chrome_, &ChromeColumn::widthClassesChanged, microphone,
             [microphone](WidthClasses classes) { microphone->setCompact(classes.rail); });
+    connect(chrome_, &ChromeColumn::microphoneRoomChanged, microphone,
+            [microphone](int width) { microphone->setRoom(width); });
+    microphone->setRoom(static_cast<int>(chrome_->layoutResult().microphoneRoom));
     chrome_->setMicrophoneControl(microphone);
     chrome_->setToolRail(new ToolRail(model_, *toolActions_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));

@@ -21,6 +21,7 @@
 #include "../ui_harness.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/status_pill.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_column.h"
@@ -55,6 +56,9 @@ struct SmallWindow : test::WindowHarness {
         const hollowkit::VideoFormatOption format{1920, 1080, 30};
         camera()->setDevices({microphone}, microphone, {format, {1080, 1920, 30}}, format);
         emit(CameraEvent::devicesChanged());
+        // And the status pill with both its figures.
+        emit(CameraEvent::battery({100, true}));
+        emit(CameraEvent::cardStorage({999999, 1999999}));
         emit(CameraEvent::stats(picture(pictureSize.width(), pictureSize.height())));
         main.advance(CameraModel::kSettleDelay);
         main.runUntilIdle();
@@ -187,6 +191,9 @@ TEST(SmallWindowPressesTest, EveryControlOfTheSmallestWindowsActsThroughTheWindo
             EXPECT_LE(window.width(), size.screen.width());
             EXPECT_LE(window.height(), size.screen.height());
             EXPECT_EQ(window.widthClasses().rail, size.rail);
+            // The microphone control keeps to the room the row leaves it.
+            const QWidget& microphone = *w.chrome().slotWidget(ChromeColumn::Slot::microphone);
+            EXPECT_LT(microphone.geometry().right(), w.chrome().statusPill().geometry().left());
             const QPoint at = control.at(w);
             ASSERT_TRUE(window.rect().contains(at)) << "off the window at " << at.x() << "," << at.y();
             QTest::mousePress(window.windowHandle(), Qt::LeftButton, {}, at);

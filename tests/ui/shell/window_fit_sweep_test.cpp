@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ FitFloor appFloor() {
 // The widest each control gets (a long microphone name with the level
 // meter, the status pill with the battery and the card, the scenes button
 // with its USB marker, the record pill with its screen chip), measured
-// from the views; the rail's microphone is the narrow one.
+// from the views; the rail's microphone is the narrow one. The microphone
+// control takes no more than the room the row leaves it, down to its
+// symbol and chevron alone.
 struct Widest {
     const char* name;
     double microphone;
@@ -38,9 +41,10 @@ struct Widest {
     double cluster;  // the bottom bar's connection cluster
 };
 const Widest kWidest[] = {
-    {"USB", 325, 200, 0, 103, 330, 200},
-    {"Wi-Fi", 230, 150, 130, 141, 375, 260},
+    {"USB", 330, 225, 160, 103, 345, 215},
+    {"Wi-Fi", 240, 240, 160, 141, 375, 260},
 };
+constexpr double kNarrowestMicrophone = 70;
 
 ChromeInputs widestControls(SizeF window, const Widest& widest, bool toast) {
     ChromeInputs in;
@@ -77,7 +81,9 @@ std::string describe(const FitRect& screen, int bar, double aspect, FitSize pict
 // The controls of one size, and the bottom bar's cluster between its menus
 // and circles; a failure message, empty when all is well.
 std::string checkControls(SizeF window, const Widest& widest, bool toast) {
-    const ChromeGeometry g = chromeLayout(widestControls(window, widest, toast));
+    ChromeInputs in = widestControls(window, widest, toast);
+    in.microphone.width = std::max(kNarrowestMicrophone, std::min(in.microphone.width, chromeLayout(in).microphoneRoom));
+    const ChromeGeometry g = chromeLayout(in);
     std::vector<std::pair<const char*, RectF>> controls{
         {"microphone", g.microphone}, {"settings", g.settingsMenu}, {"zoom", g.zoom},
         {"capture", g.capture},       {"joystick", g.joystick},     {"bottom bar", g.bottomBar},
