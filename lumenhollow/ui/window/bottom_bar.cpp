@@ -147,7 +147,6 @@ void BottomBar::placeClusters() {
     double leftEnd = kSideInset - kSpacing;
     double rightStart = width() - kSideInset + kSpacing;
     if (!tools_->isHidden()) {
-        leftEnd = kSideInset + guideMenu_->width() + kSpacing + lookMenu_->width();
         int circles = 0;
         for (const QWidget* circle : {static_cast<QWidget*>(fullScreen_), static_cast<QWidget*>(autoFrame_),
                                       static_cast<QWidget*>(autoFrameMarker_), static_cast<QWidget*>(centre_),
@@ -155,6 +154,11 @@ void BottomBar::placeClusters() {
             if (!circle->isHidden()) circles += (circles > 0 ? kSpacing : 0) + circle->width();
         }
         rightStart = width() - kSideInset - circles;
+        // A look's name may be long: the pill takes what the row leaves it,
+        // so the cluster never has to lie over a circle.
+        lookMenu_->setWidthLimit(static_cast<int>(rightStart) - kSideInset - guideMenu_->width() - cluster.width() -
+                                 3 * kSpacing);
+        leftEnd = kSideInset + guideMenu_->width() + kSpacing + lookMenu_->width();
     }
     const double left = connectionClusterLeft(width(), cluster.width(), leftEnd, rightStart, kSpacing);
     // Whole pixels down, as the centre always was.
