@@ -39,6 +39,7 @@
 #include "lumenhollow/ui/shell/tray_icon.h"
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
+#include "lumenhollow/ui/window/chrome_layout.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/notch_settings_menu.h"
 #include "lumenhollow/ui/window/sheet_host.h"
@@ -112,7 +113,12 @@ struct Parts {
         modelSignals = std::make_unique<ModelSignals>(model);
         // The window keeps the picture's shape; whichever main window is
         // active is the one sized.
-        sizer = std::make_unique<WindowSizer>(*modelSignals, main, WindowSizer::Options{});
+        // Never smaller than the window's controls need, whatever the screen.
+        WindowSizer::Options sizing;
+        sizing.floor = FitFloor{static_cast<int>(kRailBelowWidth),
+                                FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
+                                FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+        sizer = std::make_unique<WindowSizer>(*modelSignals, main, sizing);
         attachSizerOnActivation(*sizer);
         updater = std::make_unique<Updater>(QCoreApplication::applicationVersion(),
                                             [this](const QString& text, std::function<void()> dismissed) {

@@ -30,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/journeys/journey_desktop.h"
@@ -41,6 +42,10 @@ namespace {
 
 constexpr int kLiveScreenWidth = 1512;
 constexpr int kLiveScreenHeight = 944;
+// The smallest screen the window is made for: the window takes 16:9 of what
+// is left under its menu bar.
+constexpr int kSmallestScreenWidth = 760;
+constexpr int kSmallestScreenHeight = 428;
 // Where the pointer rests while a picture is taken, in the window: on the
 // picture, clear of every control, so none shows its hover. Inside the
 // window, because without a window manager the keys go where the pointer is.
@@ -113,13 +118,13 @@ protected:
     }
 
     // Starts the frozen demonstration on a screen of `scale` times the
-    // reference size; `welcomed`: a returning user, no welcome sheet;
-    // `camera`: the demo's knobs for its camera; `windowManager`: under
-    // openbox, which full screen needs.
+    // reference size (or of `screen`); `welcomed`: a returning user, no
+    // welcome sheet; `camera`: the demo's knobs for its camera;
+    // `windowManager`: under openbox, which full screen needs.
     JourneyApp& launch(int scale, bool welcomed, const std::vector<std::string>& camera = {},
-                       bool windowManager = false) {
-        width_ = kLiveScreenWidth * scale;
-        height_ = kLiveScreenHeight * scale;
+                       bool windowManager = false, std::optional<std::pair<int, int>> screen = std::nullopt) {
+        width_ = screen ? screen->first : kLiveScreenWidth * scale;
+        height_ = screen ? screen->second : kLiveScreenHeight * scale;
         desktop_.start(width_, height_);
         if (welcomed) storeWelcomed(desktop_);
         std::vector<std::string> environment{"LUMENHOLLOW_DEMO_FROZEN=1", "QT_SCALE_FACTOR=" + std::to_string(scale)};
@@ -490,6 +495,21 @@ TEST_F(LiveReferenceJourney, TheWindowAtTwiceTheScaleLooksAsItsReference) {
     launch(2, true);
     ASSERT_TRUE(app_->moveOnScreen(2 * kLiveRestX, 2 * kLiveRestY));
     check("window-usb-scale-2", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
+}
+
+// The window on the smallest screen: every control inside it, the gear,
+// the joystick and the bottom bar's last circle too. The pointer rests on
+// the picture above the capture controls.
+TEST_F(LiveReferenceJourney, TheSmallestWindowLooksAsItsReference) {
+    launch(1, true, {}, false, std::pair{kSmallestScreenWidth, kSmallestScreenHeight});
+    ASSERT_TRUE(app_->moveOnScreen(200, 200));
+    check("window-smallest", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
+    const std::optional<std::string> window = app_->window();
+    ASSERT_TRUE(window);
+    const std::optional<ScreenRect> rect = windowGeometry(desktop_, *window);
+    ASSERT_TRUE(rect);
+    EXPECT_LE(rect->x + rect->width, kSmallestScreenWidth);
+    EXPECT_LE(rect->y + rect->height, kSmallestScreenHeight);
 }
 
 }  // namespace

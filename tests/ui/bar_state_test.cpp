@@ -144,5 +144,24 @@ TEST(BarStateTest, TooltipsNameTheKeysThatWork) {
     EXPECT_EQ(recenterHelp(), "Center the gimbal (C)");
 }
 
+TEST(BarStateTest, TheConnectionClusterStaysClearOfTheTools) {
+    // A 616-wide bar: menus end at 152, circles start at 454, 8 apart.
+    const struct {
+        const char* name;
+        double cluster;
+        double leftEnd;
+        double expected;
+    } cases[] = {
+        {"room to spare: centred in the bar", 200, 152, 208},
+        {"centred it would cover the look menu: centred in the room", 200, 230, 242},
+        {"centred it would cover the circles: centred in the room", 280, 100, 137},
+        {"not even room between: clear of the menus", 300, 260, 268},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_DOUBLE_EQ(connectionClusterLeft(616, c.cluster, c.leftEnd, 454, 8), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow

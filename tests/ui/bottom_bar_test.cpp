@@ -122,6 +122,33 @@ TEST(BottomBarTest, TheControlsFollowTheCameraTheWidthAndTheRail) {
     }
 }
 
+// A long look name in the bar of the narrowest wide window (640 less the
+// paddings): the look pill is cut short so that the cluster lies over no
+// circle; in a wide bar the name is whole.
+TEST(BottomBarTest, ALongLookNameLeavesEveryToolClearInANarrowBar) {
+    BarsHarness h;
+    const std::string name = "Teal and Orange Cinematic Grade for Evening Interviews";
+    h.importLooks({name});
+    BottomBar bar(*h.modelSignals, h.tools(), nullptr);
+    if (h.selectedLookName() != name) {
+        ASSERT_TRUE(chooseRow(*bar.lookMenu().menu(), QString::fromStdString(name)));
+    }
+    for (const int width : {616, 1128}) {
+        SCOPED_TRACE(width);
+        bar.setCompact(width < 1000);
+        bar.resize(width, BottomBar::kHeight);
+        bar.show();
+        QCoreApplication::processEvents();
+        const QRect look = bar.lookMenu().geometry();
+        const QRect cluster = bar.connectionCluster().geometry();
+        const QRect fullScreen = bar.fullScreenButton().geometry();
+        EXPECT_LE(look.right() + 1 + BottomBar::kSpacing, cluster.left());
+        EXPECT_LE(cluster.right() + 1 + BottomBar::kSpacing, fullScreen.left());
+        EXPECT_EQ(bar.lookMenu().title().toStdString(), name);
+        EXPECT_EQ(bar.lookMenu().shownTitle() == bar.lookMenu().title(), width > 1000);
+    }
+}
+
 TEST(BottomBarTest, NoFormatsDisableTheFormatMenu) {
     BarsHarness h;
     BottomBar bar(*h.modelSignals, h.tools(), nullptr);

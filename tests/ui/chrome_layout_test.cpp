@@ -111,16 +111,35 @@ TEST(ChromeLayoutTest, CrowdedRowsAndNarrowBarsKeepTheirRules) {
         std::function<void(const ChromeGeometry&)> check;
     };
     const std::vector<Case> cases{
-        {"a pill too wide to fit keeps the minimum gap after the microphone (12 outside rail)",
-         [](ChromeInputs& in) { in.statusPill.width = 1000; },
-         [](const ChromeGeometry& g) { EXPECT_EQ(g.statusPill.x, right(g.microphone) + 8 + 12 + 8); }},
-        {"in rail the minimum gap is 8",
+        {"a row too crowded for the empty slot: the slot gives way, the gear keeps the right edge",
          [](ChromeInputs& in) {
-             in.window = {457, 812};
-             in.classes = widthClasses(457);
-             in.statusPill.width = 1000;
+             in.window = kWideFloor;
+             in.classes = widthClasses(kWideFloor.width);
+             in.microphone.width = 230;
+             in.statusPill.width = 130;
+             in.scenesButton.width = 141;
          },
-         [](const ChromeGeometry& g) { EXPECT_EQ(g.statusPill.x, right(g.microphone) + 8 + 8 + 8); }},
+         [](const ChromeGeometry& g) {
+             EXPECT_EQ(g.buttonSlot.width, 0);
+             EXPECT_EQ(g.microphone.x, 12);
+             EXPECT_EQ(right(g.settingsMenu), 628);
+             EXPECT_GE(g.statusPill.x, right(g.microphone) + 8 + 12 + 8) << "the gap keeps its minimum";
+         }},
+        {"in rail the slot stays while the row has room for it",
+         [](ChromeInputs& in) {
+             in.window = {420, 747};
+             in.classes = widthClasses(420);
+             in.microphone.width = 143;
+             in.statusPill.width = 24;
+         },
+         [](const ChromeGeometry& g) {
+             EXPECT_EQ(g.buttonSlot.width, 64);
+             EXPECT_EQ(g.microphone.x, 84);
+             EXPECT_EQ(right(g.settingsMenu), 408);
+         }},
+        {"a pill wider than the row: the gear still keeps the right edge",
+         [](ChromeInputs& in) { in.statusPill.width = 1000; },
+         [](const ChromeGeometry& g) { EXPECT_EQ(right(g.settingsMenu), 1140); }},
         {"a bar that does not fill the width is centred at its own width",
          [](ChromeInputs& in) { in.bottomBarFillsWidth = false; },
          [](const ChromeGeometry& g) { EXPECT_EQ(g.bottomBar, (RectF{476, 586, 200, 50})); }},
@@ -135,6 +154,17 @@ TEST(ChromeLayoutTest, CrowdedRowsAndNarrowBarsKeepTheirRules) {
          [](const ChromeGeometry& g) {
              EXPECT_EQ(g.bottomGradient.y, 438);
              EXPECT_EQ(g.bottomArea.y, g.joystick.y - 12);
+         }},
+        {"a short rail window: the rail stays clear of the joystick, the toast may lie under it",
+         [](ChromeInputs& in) {
+             in.window = kRailFloor;
+             in.classes = widthClasses(kRailFloor.width);
+             in.toast = SizeF{140, 30};
+         },
+         [](const ChromeGeometry& g) {
+             ASSERT_TRUE(g.toolRail);
+             EXPECT_EQ(bottom(*g.toolRail), g.joystick.y - 8);
+             EXPECT_GE(g.toolRail->y, bottom(g.settingsMenu) + 8);
          }},
         {"a taller control centres the row's others on its middle",
          [](ChromeInputs& in) { in.microphone = {30, 34}; },

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
@@ -59,17 +60,30 @@ void PillMenuLabel::setTitle(QString title) {
     update();
 }
 
+void PillMenuLabel::setWidthLimit(int width) {
+    if (width == widthLimit_) return;
+    widthLimit_ = width;
+    relayout();
+    update();
+}
+
 QSize PillMenuLabel::sizeHint() const {
     double width = symbolBox(kSymbolPx) + kSpacing + menuChevronWidth();
-    if (!title_.isEmpty()) width += titleAdvance_ + kSpacing;
+    if (!shownTitle_.isEmpty()) width += titleAdvance_ + kSpacing;
     return {static_cast<int>(std::ceil(width)) + 2 * PillBackground::kInset, PillBackground::kHeight};
 }
 
 void PillMenuLabel::relayout() {
     const QFont font = titleFont();
     const QFontMetricsF metrics(font);
-    titleRun_ = title_.isEmpty() ? TextRun{} : layoutText(font, title_);
-    titleAdvance_ = title_.isEmpty() ? 0 : metrics.horizontalAdvance(title_);
+    // What the pill has for the title besides its symbol, chevron and insets.
+    const double titleRoom = widthLimit_ - 2 * PillBackground::kInset - symbolBox(kSymbolPx) - 2 * kSpacing -
+                             menuChevronWidth();
+    shownTitle_ = metrics.horizontalAdvance(title_) <= titleRoom
+                      ? title_
+                      : metrics.elidedText(title_, Qt::ElideRight, std::max(0.0, titleRoom));
+    titleRun_ = shownTitle_.isEmpty() ? TextRun{} : layoutText(font, shownTitle_);
+    titleAdvance_ = shownTitle_.isEmpty() ? 0 : metrics.horizontalAdvance(shownTitle_);
     titleBaselineShift_ = centredBaseline(metrics, 0);
     setFixedWidth(sizeHint().width());
     updateGeometry();
@@ -87,7 +101,7 @@ void PillMenuLabel::paintEvent(QPaintEvent*) {
     symbols.draw(painter, QRectF(x, mid - symbolBox(kSymbolPx) / 2, symbolBox(kSymbolPx), symbolBox(kSymbolPx)),
                  symbol_, kSymbolPx, Qt::white);
     x += symbolBox(kSymbolPx) + kSpacing;
-    if (!title_.isEmpty()) {
+    if (!shownTitle_.isEmpty()) {
         painter.setPen(titlePen_);
         drawText(painter, QPointF(x, mid + titleBaselineShift_), titleRun_);
         x += titleAdvance_ + kSpacing;

@@ -33,6 +33,11 @@ public:
     void setSymbol(std::string symbol);
     void setTitle(QString title);
     const QString& title() const { return title_; }
+    // The widest the pill may be: a longer title is cut short with an
+    // ellipsis (the accessible name keeps it whole).
+    void setWidthLimit(int width);
+    // The title as shown.
+    const QString& shownTitle() const { return shownTitle_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -45,6 +50,8 @@ private:
 
     std::string symbol_;
     QString title_;
+    QString shownTitle_;
+    int widthLimit_ = QWIDGETSIZE_MAX;
     // The title laid out once per text, so painting allocates nothing.
     TextRun titleRun_;
     double titleAdvance_ = 0;

@@ -2,6 +2,9 @@
 
 #include <QHBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/panels/level_meter.h"
@@ -34,6 +37,12 @@ MicrophoneControl::MicrophoneControl(ModelSignals& model, bool compact, QWidget*
 void MicrophoneControl::setCompact(bool compact) {
     if (compact == compact_) return;
     compact_ = compact;
+    refresh();
+}
+
+void MicrophoneControl::setRoom(int width) {
+    if (width == room_) return;
+    room_ = width;
     refresh();
 }
 
@@ -70,14 +79,13 @@ void MicrophoneControl::refresh() {
 
 void MicrophoneControl::showCameraFace() {
     const PublishedState& state = model_.state();
-    meter_->setVisible(state.activeMicrophone.has_value());
     meter_->setLevel(state.audioLevel);
-    layout()->setContentsMargins(0, 0, state.activeMicrophone ? kMeterTrailing : 0, 0);
     MicrophoneSnapshot snapshot{state.microphones, state.activeMicrophone, state.automaticMicrophone};
-    if (cameraShown_ == snapshot && cameraShownCompact_ == compact_) return;
+    if (cameraShown_ == snapshot && cameraShownCompact_ == compact_ && shownRoom_ == room_) return;
     fillMenu(*button_->menu(), cameraMicrophoneEntries(snapshot),
              [this](const MenuEntry& entry) { runMenuCommand(model_.model(), entry); });
-    button_->setLabel(cameraMicrophoneLabel(snapshot, compact_));
+    showFitted(cameraMicrophoneLabel(snapshot, compact_), cameraMicrophoneLabel(snapshot, true),
+               state.activeMicrophone.has_value());
     ui::setHelp(*this, QString::fromStdString(cameraMicrophoneHelp(snapshot.active)));
     cameraShown_ = std::move(snapshot);
     cameraShownCompact_ = compact_;
@@ -85,15 +93,35 @@ void MicrophoneControl::showCameraFace() {
 
 void MicrophoneControl::showWirelessFace() {
     const PublishedState& state = model_.state();
-    meter_->hide();
-    layout()->setContentsMargins(0, 0, 0, 0);
     WirelessMicrophoneSnapshot snapshot{state.wirelessMicID, state.macMicrophones, defaultInputName_};
-    if (wirelessShown_ == snapshot) return;
+    if (wirelessShown_ == snapshot && shownRoom_ == room_) return;
     fillMenu(*button_->menu(), wirelessMicrophoneEntries(snapshot),
              [this](const MenuEntry& entry) { runMenuCommand(model_.model(), entry); });
-    button_->setLabel(wirelessMicrophoneLabel(snapshot));
+    const MicrophoneLabel label = wirelessMicrophoneLabel(snapshot);
+    showFitted(label, label, false);
     ui::setHelp(*this, QString::fromStdString(wirelessMicrophoneHelp(snapshot)));
     wirelessShown_ = std::move(snapshot);
+}
+
+void MicrophoneControl::showFitted(MicrophoneLabel label, const MicrophoneLabel& narrow, bool meter) {
+    shownRoom_ = room_;
+    const auto width = [this, &meter] {
+        const int meterWidth = meter ? kMeterSpacing + meter_->sizeHint().width() + kMeterTrailing : 0;
+        return button_->sizeHint().width() + meterWidth;
+    };
+    button_->setLabel(label);
+    if (width() > room_ && !(label == narrow)) {
+        label = narrow;
+        button_->setLabel(label);
+    }
+    if (width() > room_) meter = false;
+    if (width() > room_) {
+        const int nameWidth = static_cast<int>(std::floor(button_->nameWidth()));
+        label.nameMaxWidth = std::max(0, std::min(label.nameMaxWidth, nameWidth) - (width() - room_));
+        button_->setLabel(label);
+    }
+    meter_->setVisible(meter);
+    layout()->setContentsMargins(0, 0, meter ? kMeterTrailing : 0, 0);
 }
 
 }  // namespace lumenhollow

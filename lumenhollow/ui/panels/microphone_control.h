@@ -31,6 +31,10 @@ public:
 
     // The narrow name, without the "AUTO" badge.
     void setCompact(bool compact);
+    // The widest the top row leaves the control. With less room than its
+    // face needs it takes the narrow face, then leaves out the level meter
+    // (a read-out), then shortens the name further.
+    void setRoom(int width);
     bool isWirelessFace() const { return wireless_; }
     MicrophoneMenuButton& menuButton() const { return *button_; }
     LevelMeter& meter() const { return *meter_; }
@@ -43,15 +47,20 @@ private:
     void refreshInputs();
     void showCameraFace();
     void showWirelessFace();
+    // Shows `label` (or, short of room, `narrow`) and the meter when asked
+    // for, within the room.
+    void showFitted(MicrophoneLabel label, const MicrophoneLabel& narrow, bool meter);
 
     ModelSignals& model_;
     bool compact_;
+    int room_ = QWIDGETSIZE_MAX;
     bool wireless_ = false;
     MicrophoneMenuButton* button_;
     LevelMeter* meter_;
     // What each menu was last built from; nothing: not built for this face.
     std::optional<MicrophoneSnapshot> cameraShown_;
     bool cameraShownCompact_ = false;
+    int shownRoom_ = QWIDGETSIZE_MAX;
     std::optional<WirelessMicrophoneSnapshot> wirelessShown_;
     // Read with the inputs, when the Wi-Fi face comes on screen.
     std::optional<std::string> defaultInputName_;

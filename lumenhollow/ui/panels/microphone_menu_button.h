@@ -29,6 +29,8 @@ public:
     const QString& shownName() const { return shownName_; }
 
     QSize sizeHint() const override;
+    // The width the shown name takes.
+    double nameWidth() const { return nameWidth_; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:

@@ -46,6 +46,16 @@ FitRect fitBelowChrome(FitRect rect, int chrome) {
     return rect;
 }
 
+// Raises `size` to the floor of the arrangement it gets; a size too short for
+// the narrow arrangement takes the wide one's width.
+FitSize fitRaisedToFloor(FitSize size, const FitFloor& floor) {
+    if (size.width < floor.narrowBelowWidth && size.height < floor.narrow.height) {
+        size.width = std::max(size.width, floor.wide.width);
+    }
+    const FitSize& least = size.width < floor.narrowBelowWidth ? floor.narrow : floor.wide;
+    return FitSize{std::max(size.width, least.width), std::max(size.height, least.height)};
+}
+
 }  // namespace
 
 FitDecision computeFit(const FitInputs& in) {
@@ -101,14 +111,20 @@ FitDecision computeFit(const FitInputs& in) {
         width = fitRound(area.height * aspect);
         height = area.height;
     }
+    // Below the floor the controls would not fit: the picture keeps its
+    // shape inside a larger window, which on a screen smaller still may
+    // reach past the area.
+    const FitSize raised = fitRaisedToFloor(FitSize{width, height}, in.floor);
+    width = raised.width;
+    height = raised.height;
 
     const FitAnchor reference = anchor.value_or(fitTopCentre(frame));
     int x = changed ? fitRound(reference.x - width / 2.0) : frame.x;
     int y = changed ? reference.y : frame.y;
     // The maximum first, then the minimum: a window as wide as the area sits
-    // at its left edge.
-    x = std::min(area.right() - width, std::max(x, area.x));
-    y = std::min(area.bottom() - height, std::max(y, area.y));
+    // at its left edge. One raised past the area keeps its top left on it.
+    x = std::max(area.x, std::min(area.right() - width, std::max(x, area.x)));
+    y = std::max(area.y, std::min(area.bottom() - height, std::max(y, area.y)));
 
     const FitRect picture{x, y, width, height};
     decision.frame = fitBelowChrome(picture, -chrome);

@@ -51,6 +51,19 @@ struct FitMemory {
     bool operator==(const FitMemory&) const = default;
 };
 
+// The smallest picture part in which the window's controls still fit, for
+// the narrow arrangement (below `narrowBelowWidth`) and the wide one. A
+// picture whose shape would give less gets bars beside or above it instead:
+// a portrait picture on a short screen takes the wide arrangement's width.
+// All zero: no floor.
+struct FitFloor {
+    int narrowBelowWidth = 0;
+    FitSize narrow;
+    FitSize wide;
+
+    bool operator==(const FitFloor&) const = default;
+};
+
 struct FitInputs {
     FitRect frame;  // the window's content rectangle now, menu bar included
     FitRect area;   // where the content may go; empty: the frame itself
@@ -60,6 +73,7 @@ struct FitInputs {
     int contentMinimumHeight = 0;  // the window's, menu bar included
     bool fullScreen = false;
     bool maximized = false;
+    FitFloor floor;
     // Set when the user has just finished resizing: the size before it.
     std::optional<FitSize> resizedFrom;
     FitMemory memory;

@@ -28,6 +28,23 @@ int sizerChromeHeight(const QWidget& window) {
     return bar && bar->isVisible() ? bar->height() : 0;
 }
 
+// Qt holds a window at its minimum, and a main window's content at the
+// content's own: on a screen too small for them the screen wins, so both are
+// lowered to what fits. Lowering the window's alone would leave the content
+// at its minimum, reaching past the window's right and bottom edges.
+void sizerLowerMinimums(QWidget& window, QSize size, int chrome) {
+    if (size.width() < window.minimumWidth() || size.height() < window.minimumHeight()) {
+        window.setMinimumSize(window.minimumSize().boundedTo(size));
+    }
+    auto* main = qobject_cast<QMainWindow*>(&window);
+    QWidget* content = main ? main->centralWidget() : nullptr;
+    if (!content) return;
+    const QSize room(size.width(), std::max(0, size.height() - chrome));
+    if (room.width() < content->minimumWidth() || room.height() < content->minimumHeight()) {
+        content->setMinimumSize(content->minimumSize().boundedTo(room));
+    }
+}
+
 }  // namespace
 
 WindowSizer::WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Options options, QObject* parent)
@@ -84,19 +101,17 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
     inputs.contentMinimumHeight = std::max(window->minimumHeight(), window->minimumSizeHint().height());
     inputs.fullScreen = window->isFullScreen();
     inputs.maximized = window->isMaximized();
+    inputs.floor = options_.floor;
     inputs.resizedFrom = resizedFrom;
     inputs.memory = memory_;
     const FitDecision decision = computeFit(inputs);
     if (decision.skipped) return;
     memory_ = decision.memory;
+    const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
+    // Also when the size stays: the content may have taken its minimum again.
+    sizerLowerMinimums(*window, target.size(), inputs.chromeHeight);
     if (!decision.apply) return;
 
-    const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
-    // Qt would hold the window at its minimum; on a screen too small for it
-    // the screen wins, so the minimum is lowered to what fits.
-    if (target.width() < window->minimumWidth() || target.height() < window->minimumHeight()) {
-        window->setMinimumSize(window->minimumSize().boundedTo(target.size()));
-    }
     if (target.size() != window->size()) expectedSize_ = target.size();
     // A user resize still waiting to be fitted started from a shape this fit
     // has replaced.

@@ -36,6 +36,8 @@ public:
         // The usable area of the window's screen; empty: the screen's own
         // available geometry (tests give a screen of their choosing).
         std::function<QRect(const QWidget& window)> availableArea;
+        // The smallest picture part in which the window's controls fit.
+        FitFloor floor;
     };
 
     // `model` and `main` must outlive the sizer.

@@ -1,5 +1,7 @@
 #include "lumenhollow/ui/window/bar_state.h"
 
+#include <algorithm>
+
 #include "lumenhollow/ui/kit/shortcuts.h"
 
 namespace lumenhollow {
@@ -50,5 +52,13 @@ std::string autoFrameHelp() { return ui::withShortcut("Auto frame", ui::autoFram
 std::string recenterHelp() { return ui::withShortcut("Center the gimbal", ui::recenterKey()); }
 std::string flipHelp() { return ui::withShortcut("Flip to face you", ui::flipShortcut()); }
 std::string outputFolderHelp() { return ui::withShortcut("Open the output folder", ui::outputFolderShortcut()); }
+
+double connectionClusterLeft(double barWidth, double clusterWidth, double leftEnd, double rightStart, double spacing) {
+    const double centred = (barWidth - clusterWidth) / 2;
+    const double from = leftEnd + spacing;
+    const double to = rightStart - spacing;
+    if (centred >= from && centred + clusterWidth <= to) return centred;
+    return std::max(from, from + (to - from - clusterWidth) / 2);
+}
 
 }  // namespace lumenhollow

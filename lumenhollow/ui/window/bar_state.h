@@ -50,6 +50,13 @@ BottomBarState bottomBarState(const PublishedState& state, CameraTraits camera, 
 inline constexpr auto kBottomBarFields = joinFields(
     FieldList<4>{Field::connection, Field::activeFormat, Field::formats, Field::selectedLUT}, kActiveCameraFields);
 
+// The left edge of the connection cluster in the bottom bar: centred in the
+// bar, or, where that would cover the menus at the left (ending at
+// `leftEnd`) or the circles at the right (starting at `rightStart`), centred
+// in the room between them, `spacing` clear of each; with too little room
+// even for that, clear of the menus.
+double connectionClusterLeft(double barWidth, double clusterWidth, double leftEnd, double rightStart, double spacing);
+
 struct ToolRailState {
     bool guidesActive = false;
     bool lookActive = false;

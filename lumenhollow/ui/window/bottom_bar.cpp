@@ -2,6 +2,8 @@
 
 #include <QHBoxLayout>
 
+#include <cmath>
+
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/action_button.h"
 #include "lumenhollow/ui/kit/model_signals.h"
@@ -139,7 +141,28 @@ void BottomBar::placeClusters() {
     // The layout's hint is current only once it has been activated.
     connection_->layout()->activate();
     const QSize cluster = connection_->sizeHint();
-    connection_->setGeometry((width() - cluster.width()) / 2, (height() - cluster.height()) / 2, cluster.width(),
+    // Over the middle of the tool row, unless that would cover a menu or a
+    // circle of a narrow bar. Measured from the sizes, which hold before the
+    // row has been laid out.
+    double leftEnd = kSideInset - kSpacing;
+    double rightStart = width() - kSideInset + kSpacing;
+    if (!tools_->isHidden()) {
+        int circles = 0;
+        for (const QWidget* circle : {static_cast<QWidget*>(fullScreen_), static_cast<QWidget*>(autoFrame_),
+                                      static_cast<QWidget*>(autoFrameMarker_), static_cast<QWidget*>(centre_),
+                                      static_cast<QWidget*>(flip_)}) {
+            if (!circle->isHidden()) circles += (circles > 0 ? kSpacing : 0) + circle->width();
+        }
+        rightStart = width() - kSideInset - circles;
+        // A look's name may be long: the pill takes what the row leaves it,
+        // so the cluster never has to lie over a circle.
+        lookMenu_->setWidthLimit(static_cast<int>(rightStart) - kSideInset - guideMenu_->width() - cluster.width() -
+                                 3 * kSpacing);
+        leftEnd = kSideInset + guideMenu_->width() + kSpacing + lookMenu_->width();
+    }
+    const double left = connectionClusterLeft(width(), cluster.width(), leftEnd, rightStart, kSpacing);
+    // Whole pixels down, as the centre always was.
+    connection_->setGeometry(static_cast<int>(std::floor(left)), (height() - cluster.height()) / 2, cluster.width(),
                              cluster.height());
 }
 

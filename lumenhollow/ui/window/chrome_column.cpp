@@ -308,6 +308,12 @@ void ChromeColumn::relayout() {
         in.bottomBarFillsWidth = (bar->sizePolicy().horizontalPolicy() & QSizePolicy::ExpandFlag) != 0;
     }
     geometry_ = chromeLayout(in);
+    // The control takes its narrower face at once: a size change that comes
+    // back here as a layout request.
+    if (const int room = static_cast<int>(geometry_.microphoneRoom); room != microphoneRoom_) {
+        microphoneRoom_ = room;
+        Q_EMIT microphoneRoomChanged(room);
+    }
 
     topGradient_->setGeometry(columnPixels(geometry_.topGradient));
     bottomGradient_->setGeometry(columnPixels(geometry_.bottomGradient));

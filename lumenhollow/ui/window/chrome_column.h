@@ -88,6 +88,8 @@ public:
 Q_SIGNALS:
     // The width classes switched; controls that shorten follow them.
     void widthClassesChanged(lumenhollow::WidthClasses classes);
+    // The widest the top row leaves the microphone control (whole pixels).
+    void microphoneRoomChanged(int width);
 
 protected:
     bool event(QEvent* event) override;
@@ -125,6 +127,7 @@ private:
     WidthClasses classes_;
     ChromeGeometry geometry_;
     NoticeTimeout noticeTimeout_;
+    int microphoneRoom_ = -1;
     bool railShown_ = false;
     bool glideRail_ = false;
     QRect railTarget_;

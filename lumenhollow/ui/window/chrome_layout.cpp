@@ -34,19 +34,24 @@ ChromeGeometry chromeLayout(const ChromeInputs& in) {
     if (!rail) rowHeight = std::max({rowHeight, in.scenesButton.height, folder.height});
     const double middle = M::kRowTop + rowHeight / 2;
 
-    // From the left: the empty slot and the microphone control.
-    g.buttonSlot = RectF{M::kRowInset, middle - 0.5, M::kButtonSlotWidth, 1};
-    g.microphone = chromeRowItem(g.buttonSlot.x + M::kButtonSlotWidth + M::kRowSpacing, middle, in.microphone);
-    const double leftEnd = g.microphone.x + g.microphone.width;
-
     // From the right, after a flexible gap: the pill, the two buttons
-    // outside rail, the settings last. When they do not fit, the gap keeps
-    // its minimum and the row runs past the right edge rather than overlap.
+    // outside rail, the settings last, always inside the window.
     double trailing = in.statusPill.width + M::kRowSpacing + in.settingsMenu.width;
     if (!rail) trailing += in.scenesButton.width + M::kRowSpacing + folder.width + M::kRowSpacing;
     const double minGap = rail ? M::kMinGapRail : M::kMinGap;
-    const double earliest = leftEnd + M::kRowSpacing + minGap + M::kRowSpacing;
-    double x = std::max(width - M::kRowInset - trailing, earliest);
+    double x = width - M::kRowInset - trailing;
+
+    // From the left: the empty slot and the microphone control. The slot
+    // stands where another system puts its window buttons and holds nothing
+    // here: in a row too crowded for it, it gives its room to the controls.
+    const double withSlot = M::kRowInset + M::kButtonSlotWidth + M::kRowSpacing + in.microphone.width +
+                            M::kRowSpacing + minGap + M::kRowSpacing;
+    const double slotWidth = withSlot <= x ? M::kButtonSlotWidth : 0;
+    g.microphoneRoom = std::max(0.0, x - M::kRowSpacing - minGap - M::kRowSpacing - M::kRowInset);
+    g.buttonSlot = RectF{M::kRowInset, middle - 0.5, slotWidth, 1};
+    const double micX = slotWidth > 0 ? g.buttonSlot.x + slotWidth + M::kRowSpacing : M::kRowInset;
+    g.microphone = chromeRowItem(micX, middle, in.microphone);
+
     g.statusPill = chromeRowItem(x, middle, in.statusPill);
     x += in.statusPill.width + M::kRowSpacing;
     if (!rail) {
@@ -95,7 +100,11 @@ ChromeGeometry chromeLayout(const ChromeInputs& in) {
     if (rail) {
         const SizeF size = in.toolRail;
         const double free = g.bottomArea.y - below - 2 * M::kMiddleMinSpace - size.height;
-        const double y = below + M::kMiddleMinSpace + std::max(0.0, free) / 2;
+        double y = below + M::kMiddleMinSpace + std::max(0.0, free) / 2;
+        // Short of room it stays clear of the joystick under it and of the
+        // top row above it; the toast, which only draws, may be covered.
+        y = std::min(y, contentTop - M::kMiddleMinSpace - size.height);
+        y = std::max(y, middle + rowHeight / 2 + M::kMiddleMinSpace);
         g.toolRail = RectF{width - M::kRailTrailing - size.width, y, size.width, size.height};
     }
     return g;

@@ -35,7 +35,24 @@ struct ChromeMetrics {
     static constexpr double kAboveRowBottom = 5;       // under the zoom control and the capture controls
     static constexpr double kJoystickDiameter = 96;
     static constexpr double kJoystickKnob = 30;
+    // The heights of the rail, the capture controls and the bottom bar.
+    static constexpr double kToolRailHeight = 326;
+    static constexpr double kCaptureHeight = 40;
+    static constexpr double kBottomBarHeight = 50;
 };
+
+// The smallest window in which every control fits, for the rail's
+// arrangement (narrower than the rail width) and the wide one. The rail
+// needs its height between the top bar and the bottom area's rows; the wide
+// arrangement fits from the rail width on, 16:9 of which is its height.
+// The sizer raises smaller shapes to these (a portrait picture on a screen
+// too short for the rail takes the wide width).
+inline constexpr SizeF kRailFloor{
+    kPortraitMinimum.width,
+    ChromeMetrics::kTopBarHeight + 2 * ChromeMetrics::kMiddleMinSpace + ChromeMetrics::kToolRailHeight +
+        ChromeMetrics::kJoystickDiameter + 2 * ChromeMetrics::kBottomSpacing + ChromeMetrics::kCaptureHeight +
+        ChromeMetrics::kBottomBarHeight + ChromeMetrics::kBottomPadding};
+inline constexpr SizeF kWideFloor{kRailBelowWidth, kRailBelowWidth * 9.0 / 16.0};
 
 // The sizes the controls ask for.
 struct ChromeInputs {
@@ -59,8 +76,11 @@ struct ChromeInputs {
 struct ChromeGeometry {
     RectF topGradient;
     RectF dragArea;
-    RectF buttonSlot;
+    RectF buttonSlot;  // zero wide when the row has no room for it
     RectF microphone;
+    // The widest the microphone control may be: what the row leaves it
+    // without the empty slot. A wider one takes a narrower face.
+    double microphoneRoom = 0;
     RectF statusPill;
     bool showsScenesAndFolder = false;  // outside rail only
     RectF scenesButton;

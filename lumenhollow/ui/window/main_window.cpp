@@ -94,6 +94,9 @@ void MainWindow::installControls() {
     auto* microphone = new MicrophoneControl(model_, chrome_->widthClasses().rail, chrome_);
     connect(chrome_, &ChromeColumn::widthClassesChanged, microphone,
             [microphone](WidthClasses classes) { microphone->setCompact(classes.rail); });
+    connect(chrome_, &ChromeColumn::microphoneRoomChanged, microphone,
+            [microphone](int width) { microphone->setRoom(width); });
+    microphone->setRoom(static_cast<int>(chrome_->layoutResult().microphoneRoom));
     chrome_->setMicrophoneControl(microphone);
     chrome_->setToolRail(new ToolRail(model_, *toolActions_, kRailButtonSize, chrome_));
     chrome_->setScenesButton(new ScenesButton(model_, false, chrome_));
@@ -170,7 +173,13 @@ void MainWindow::resizeToDefault() {
 }
 
 void MainWindow::updateMinimumSize() {
-    const SizeF minimum = minimumContentSize(model_.model().previewAspect());
+    // The minimum follows the orientation alone. Set again for another
+    // picture of the same orientation it would undo what a small screen's
+    // fit lowered it to, and the composition would reach past the window.
+    const double aspect = model_.model().previewAspect();
+    if (minimumPortrait_ == isPortrait(aspect)) return;
+    minimumPortrait_ = isPortrait(aspect);
+    const SizeF minimum = minimumContentSize(aspect);
     surface_->setMinimumSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
 }
 

@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "lumenhollow/model/preview_input.h"
 #include "lumenhollow/ui/window/window_drag_area.h"
@@ -97,6 +98,8 @@ private:
     PreviewOverlays* previewOverlays_;
     ToolActions* toolActions_ = nullptr;
     LiveBackdrop* backdrop_ = nullptr;
+    // The orientation the minimum size was last set for.
+    std::optional<bool> minimumPortrait_;
 };
 
 // Escape cancels the countdown and Alt with a digit recalls a scene; both

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,44 @@ TEST(MicrophoneControlTest, TheRouteChoosesTheFace) {
         EXPECT_EQ(h.control->meter().isVisible(), c.meter);
         EXPECT_EQ(h.control->menuButton().shownName().toStdString(), c.name);
     }
+}
+
+// Short of room the control gives up, in this order, the full face (the
+// badge and the long name), the level meter and then more of the name; with
+// room again it comes back whole.
+TEST(MicrophoneControlTest, ShortOfRoomTheFaceNarrowsStepByStep) {
+    ControlHarness h(true);
+    h.offerMicrophones(kReceiver);
+    const int full = h.control->sizeHint().width();
+    int narrow = 0;  // the narrow face with the meter
+    double narrowName = 0;
+    struct Step {
+        const char* name;
+        std::function<int()> room;
+        bool meter;
+        bool shortened;  // the name shorter than the narrow face has it
+    };
+    const std::vector<Step> steps{
+        {"room enough: the full face", [&] { return full; }, true, false},
+        {"one pixel short: the narrow face with the meter", [&] { return full - 1; }, true, false},
+        {"no room for the meter", [&] { return narrow - 1; }, false, false},
+        {"less still: a shorter name", [] { return 70; }, false, true},
+        {"room again: whole", [] { return 1000; }, true, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int room = step.room();
+        h.control->setRoom(room);
+        EXPECT_LE(h.control->sizeHint().width(), room);
+        EXPECT_EQ(h.control->meter().isVisibleTo(h.control), step.meter);
+        if (narrow == 0 && room < full) {
+            narrow = h.control->sizeHint().width();
+            narrowName = h.control->menuButton().nameWidth();
+            EXPECT_LT(narrow, full);
+        }
+        EXPECT_EQ(h.control->menuButton().nameWidth() < narrowName, step.shortened);
+    }
+    EXPECT_EQ(h.control->sizeHint().width(), full);
 }
 
 TEST(MicrophoneControlTest, RowsReachTheModel) {

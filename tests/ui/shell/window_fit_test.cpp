@@ -297,5 +297,46 @@ TEST(WindowFitTest, TurningBackRestoresTheSizeEachOrientationHadLast) {
     }
 }
 
+// Below the floor the controls would not fit: the window grows past the
+// picture's shape instead, and a picture too short for the narrow
+// arrangement gets the wide one's width.
+TEST(WindowFitTest, NoFitGoesBelowTheFloor) {
+    const FitFloor floor{640, FitSize{420, 654}, FitSize{640, 360}};
+    struct Case {
+        const char* name;
+        FitInputs inputs;
+        FitRect expected;
+    };
+    auto withFloor = [&floor](FitInputs inputs) {
+        inputs.floor = floor;
+        return inputs;
+    };
+    const std::vector<Case> cases{
+        {"portrait on a short screen: 640 wide, not 229", withFloor(fitOf({0, 0, 760, 428}, {0, 0, 760, 428}, kTall)),
+         {60, 0, 640, 428}},
+        {"without a floor it keeps the picture's shape", fitOf({0, 0, 760, 428}, {0, 0, 760, 428}, kTall),
+         {260, 0, 241, 428}},
+        {"portrait tall enough for the narrow arrangement: widened to its 420",
+         withFloor(fitOf({0, 0, 1152, 648}, {0, 0, 1280, 700}, kTall)), {366, 0, 420, 700}},
+        {"landscape on the smallest screen stays 16:9 above the floor",
+         withFloor(fitOf({0, 0, 760, 428}, {0, 0, 760, 428}, kWide)), {0, 0, 760, 428}},
+        {"a user shrinking a landscape window past the floor: held at 640 x 360",
+         [&] {
+             FitInputs in = withFloor(fitOf({30, 40, 500, 281}, kLaptop, kWide));
+             in.resizedFrom = FitSize{1152, 648};
+             return in;
+         }(),
+         {30, 40, 640, 360}},
+        {"a screen smaller than the floor: the window keeps its top left on it",
+         withFloor(fitOf({0, 0, 600, 338}, {0, 0, 600, 338}, kWide)), {0, 0, 640, 360}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FitDecision decision = computeFit(c.inputs);
+        ASSERT_FALSE(decision.skipped);
+        EXPECT_EQ(decision.frame, c.expected) << describe(decision.frame);
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow

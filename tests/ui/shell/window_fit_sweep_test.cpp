@@ -1,0 +1,197 @@
+// Every size the sizer can give the window, on screens from 760 x 428 up,
+// with and without a menu bar in the window, for landscape, square and
+// portrait pictures, first fits and user resizes alike: the window's
+// controls, at the largest sizes they take, all lie inside it and none
+// covers another.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "lumenhollow/ui/shell/window_fit.h"
+#include "lumenhollow/ui/window/bar_state.h"
+#include "lumenhollow/ui/window/bottom_bar.h"
+#include "lumenhollow/ui/window/chrome_layout.h"
+
+namespace lumenhollow {
+namespace {
+
+// What the application gives the sizer.
+FitFloor appFloor() {
+    return FitFloor{static_cast<int>(kRailBelowWidth),
+                    FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
+                    FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+}
+
+// The widest each control gets (a long microphone name with the level
+// meter, the status pill with the battery and the card, the scenes button
+// with its USB marker, the record pill with its screen chip), measured
+// from the views; the rail's microphone is the narrow one. The microphone
+// control takes no more than the room the row leaves it, down to its
+// symbol and chevron alone.
+struct Widest {
+    const char* name;
+    double microphone;
+    double railMicrophone;
+    double statusPill;
+    double scenes;
+    double capture;
+    double cluster;  // the bottom bar's connection cluster
+};
+const Widest kWidest[] = {
+    {"USB", 330, 225, 160, 103, 345, 215},
+    {"Wi-Fi", 240, 240, 160, 141, 375, 260},
+};
+constexpr double kNarrowestMicrophone = 70;
+
+ChromeInputs widestControls(SizeF window, const Widest& widest, bool toast) {
+    ChromeInputs in;
+    in.window = window;
+    in.classes = widthClasses(window.width);
+    in.microphone = {in.classes.rail ? widest.railMicrophone : widest.microphone, 30};
+    in.statusPill = {widest.statusPill, 30};
+    in.scenesButton = {widest.scenes, 30};
+    in.settingsMenu = {30, 30};
+    if (toast) in.toast = SizeF{300, 30};
+    in.toolRail = {46, ChromeMetrics::kToolRailHeight};
+    in.zoom = {116, 30};
+    in.capture = {widest.capture, ChromeMetrics::kCaptureHeight};
+    in.joystick = {ChromeMetrics::kJoystickDiameter, ChromeMetrics::kJoystickDiameter};
+    in.bottomBar = {200, ChromeMetrics::kBottomBarHeight};
+    in.bottomBarFillsWidth = true;
+    return in;
+}
+
+bool inside(const RectF& r, SizeF window) {
+    return r.x >= 0 && r.y >= 0 && r.x + r.width <= window.width && r.y + r.height <= window.height;
+}
+
+bool overlap(const RectF& a, const RectF& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+std::string describe(const FitRect& screen, int bar, double aspect, FitSize picture) {
+    return "screen " + std::to_string(screen.width) + "x" + std::to_string(screen.height) + ", bar " +
+           std::to_string(bar) + ", aspect " + std::to_string(aspect) + ": window content " +
+           std::to_string(picture.width) + "x" + std::to_string(picture.height);
+}
+
+// The controls of one size, and the bottom bar's cluster between its menus
+// and circles; a failure message, empty when all is well.
+std::string checkControls(SizeF window, const Widest& widest, bool toast) {
+    ChromeInputs in = widestControls(window, widest, toast);
+    in.microphone.width = std::max(kNarrowestMicrophone, std::min(in.microphone.width, chromeLayout(in).microphoneRoom));
+    const ChromeGeometry g = chromeLayout(in);
+    std::vector<std::pair<const char*, RectF>> controls{
+        {"microphone", g.microphone}, {"settings", g.settingsMenu}, {"zoom", g.zoom},
+        {"capture", g.capture},       {"joystick", g.joystick},     {"bottom bar", g.bottomBar},
+    };
+    if (widest.statusPill > 0) controls.emplace_back("status pill", g.statusPill);
+    if (g.showsScenesAndFolder) {
+        controls.emplace_back("scenes", g.scenesButton);
+        controls.emplace_back("folder", g.folderButton);
+    }
+    if (g.toolRail) controls.emplace_back("tool rail", *g.toolRail);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        if (!inside(controls[i].second, window)) return std::string(controls[i].first) + " reaches out of the window";
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            if (overlap(controls[i].second, controls[j].second)) {
+                return std::string(controls[i].first) + " covers " + controls[j].first;
+            }
+        }
+    }
+    if (!g.toolRail) {
+        // The tool row: guide and look menus at the left, four circles at the right.
+        const double barWidth = g.bottomBar.width;
+        const double leftEnd = BottomBar::kSideInset + 51 + BottomBar::kSpacing + 83;
+        const double rightStart = barWidth - BottomBar::kSideInset - 4 * BottomBar::kToolSize - 3 * BottomBar::kSpacing;
+        const double left = connectionClusterLeft(barWidth, widest.cluster, leftEnd, rightStart, BottomBar::kSpacing);
+        if (left < leftEnd || left + widest.cluster > rightStart) return "the connection cluster covers a tool";
+    }
+    return {};
+}
+
+TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
+    const std::vector<int> widths{760, 800, 1024, 1280, 1366, 1512, 1920, 2560};
+    const std::vector<int> heights{428, 480, 600, 700, 768, 800, 944, 1080, 1440, 1920};
+    const double aspects[] = {16.0 / 9.0, 4.0 / 3.0, 1.0, 3.0 / 4.0, 9.0 / 16.0};
+    int sizes = 0;
+    for (const int screenWidth : widths) {
+        for (const int screenHeight : heights) {
+            const FitRect screen{0, 0, screenWidth, screenHeight};
+            for (const int bar : {0, 21}) {
+                for (const double aspect : aspects) {
+                    // The first window, then the user's resizes from the
+                    // smallest the window manager allows to past the screen,
+                    // by height and by width.
+                    std::vector<FitInputs> fits;
+                    FitInputs first;
+                    first.frame = FitRect{0, 0, 1152, 648 + bar};
+                    first.area = screen;
+                    first.aspect = aspect;
+                    first.chromeHeight = bar;
+                    first.floor = appFloor();
+                    fits.push_back(first);
+                    for (int side = 100; side < 2600; side += 61) {
+                        FitInputs tall = first;
+                        tall.memory.portrait = aspect < 1;
+                        tall.frame = FitRect{0, 0, first.frame.width, side + bar};
+                        tall.resizedFrom = FitSize{first.frame.width, first.frame.height};
+                        fits.push_back(tall);
+                        FitInputs wide = tall;
+                        wide.frame = FitRect{0, 0, side, first.frame.height};
+                        fits.push_back(wide);
+                    }
+                    for (const FitInputs& fit : fits) {
+                        const FitDecision decision = computeFit(fit);
+                        ASSERT_FALSE(decision.skipped);
+                        const FitSize picture{decision.frame.width, decision.frame.height - bar};
+                        const SizeF window{static_cast<double>(picture.width), static_cast<double>(picture.height)};
+                        ++sizes;
+                        for (const Widest& widest : kWidest) {
+                            for (const bool toast : {false, true}) {
+                                const std::string fault = checkControls(window, widest, toast);
+                                ASSERT_EQ(fault, "") << describe(screen, bar, aspect, picture) << ", " << widest.name
+                                                     << (toast ? ", with a notice" : "");
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(sizes, 10000);
+}
+
+// The sizes the issue names: the smallest screen's landscape window stays
+// 16:9 below its menu bar; a portrait picture there takes the wide floor.
+TEST(WindowFitSweepTest, TheSmallestScreenGivesTheSizesThatHoldTheControls) {
+    struct Case {
+        const char* name;
+        double aspect;
+        FitRect expected;
+    };
+    const std::vector<Case> cases{
+        {"landscape: 724 x 407 below a 21-row bar", 16.0 / 9.0, {0, 0, 724, 428}},
+        {"portrait: too short for the rail, as wide as the wide arrangement needs", 9.0 / 16.0, {60, 0, 640, 428}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FitInputs in;
+        in.frame = FitRect{0, 0, 760, 449};
+        in.area = FitRect{0, 0, 760, 428};
+        in.aspect = c.aspect;
+        in.chromeHeight = 21;
+        in.floor = appFloor();
+        const FitDecision decision = computeFit(in);
+        EXPECT_EQ(decision.frame, c.expected);
+        EXPECT_EQ(checkControls(SizeF{static_cast<double>(decision.frame.width), decision.frame.height - 21.0},
+                                kWidest[1], false),
+                  "");
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow
