@@ -109,26 +109,29 @@ TEST_P(QuickRecordJourney, EveryMovieLeftBehindPlaysAndTheProgramRunsOn) {
         hollowkit::CommandRunner::run("/usr/bin/env", command, {}, /*logged=*/false, std::chrono::minutes(5));
     ASSERT_EQ(pressed.status, 0) << pressed.output;
 
-    // An even number of presses: the last one stopped the last movie. The
-    // presses xdotool sent may still be on their way to the program, and a
-    // report of "recording": false between two of them is no rest: the
-    // quit waits for the same answer over kSettledReports reports.
+    // The presses xdotool sent may still be on their way to the program, so
+    // a report of "recording": false between two of them is no rest: the
+    // quit waits for the same answer over kSettledReports reports. An even
+    // number of presses should leave the program at rest without a movie,
+    // but on a heavily loaded machine one press in a run has been seen to
+    // have no effect; the quit then comes during a recording, which must end
+    // as cleanly.
+    std::optional<bool> recording;
     uint64_t restSince = 0;
-    int restsBroken = 0;
     ASSERT_TRUE(app.waitForState(
         [&](const nlohmann::json& s) {
             const uint64_t sample = s["sample"].get<uint64_t>();
-            if (s["recording"] != false) {
-                restsBroken += restSince != 0 ? 1 : 0;
-                restSince = 0;
-                return false;
+            const bool now = s["recording"] == true;
+            if (recording != now) {
+                recording = now;
+                restSince = sample;
             }
-            if (restSince == 0) restSince = sample;
             return sample >= restSince + kSettledReports;
         },
         60s))
         << app.describe();
-    std::cout << "recording stopped and started again " << restsBroken << " times after the presses were sent\n";
+    std::cout << (*recording ? "at rest while recording: a press was refused or lost; quitting during the recording\n"
+                             : "at rest without a recording\n");
     ASSERT_TRUE(app.running()) << app.describe();
     ASSERT_TRUE(app.key("ctrl+q"));
     // Quitting waits for the movies still being completed.
