@@ -58,6 +58,11 @@ MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
       queue_(std::string(kMovieRecorderQueue.label)) {}
 
 MovieRecorder::~MovieRecorder() {
+    // A finish asked for is completed now, without waiting out the sound's
+    // catch-up: the owner letting go of a finishing recorder wants the file
+    // whole, and the completion is posted while the executor is still there
+    // (the owner outlives neither). Work queued before it runs first.
+    if (finishRequested_.load()) queue_.sync([this] { completeFinish(); });
     // Nothing may run on the queue once the writer is gone: a catch-up
     // deadline would finish a writer that no longer exists, a late frame
     // would make a new one. So the queue stops first (dropping what waits

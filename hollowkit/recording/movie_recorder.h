@@ -111,8 +111,10 @@ public:
     MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
                   std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                   const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
-    // Drops work not yet done; a movie not finished stays incomplete.
-    // Not from the recorder's own queue.
+    // Completes a movie whose finish was asked for (its completion is
+    // posted; the main executor must outlive the recorder); drops other work
+    // not yet done, so a movie never finished stays incomplete. Blocks for
+    // the writer's finish. Not from the recorder's own queue.
     ~MovieRecorder();
 
     MovieRecorder(const MovieRecorder&) = delete;

@@ -40,11 +40,15 @@ CameraModel::~CameraModel() {
         main_.cancel(task);
     }
     for (const auto& [id, photo] : pendingPhotos_) main_.cancel(photo.giveUp);
-    if (recorder_) {
-        // A movie still being written is completed rather than cut off.
-        tap_->setRecorder(nullptr);
-        recorder_->finish(std::nullopt, [keep = recorder_](const auto&) {});
-    }
+    // Movies still being written or completed are completed rather than cut
+    // off, before the model's end returns (each recorder completes a finish
+    // asked for as it goes): none outlives the model to post to an executor
+    // that may be gone by then. Whoever waits for them hears afterwards.
+    tap_->setRecorder(nullptr);
+    if (recorder_) recorder_->finish(std::nullopt, {});
+    recorder_.reset();
+    finishingMovies_.clear();
+    for (auto& waiter : std::exchange(movieFinishWaiters_, {})) main_.post(std::move(waiter));
     if (screenSession_) {
         // The take's movies are completed rather than cut off; nothing is composed.
         tap_->setRecorder(nullptr);

@@ -632,8 +632,10 @@ private:
     hollowkit::TaskId pictureWatch_ = 0;
     hollowkit::TaskId cardStartPending_ = 0;
     int activityHolders_ = 0;  // movies being written or finished
-    // Movies stopped but not yet complete, and who waits for the last of them.
-    int moviesFinishing_ = 0;
+    // Movies stopped but not yet complete, and who waits for the last of
+    // them. The model holds each until its completion has run here, so no
+    // recorder outlives the model and posts to an executor that may be gone.
+    std::vector<std::shared_ptr<hollowkit::MovieRecorder>> finishingMovies_;
     std::vector<std::function<void()>> movieFinishWaiters_;
     PowerActivity recordingActivity_;
 

@@ -190,27 +190,34 @@ void CameraModel::handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder
 void CameraModel::finishRecordingForTermination(std::function<void()> finished) {
     cancelCountdown();
     cancelCardStart();
-    if (recorder_) {
-        finishMovie(detachMovie(), std::nullopt, std::move(finished));
+    // The movie recording now is finished as any stopped before it, and the
+    // quit waits for all of them below: an earlier one may still be
+    // completing when the newest is done.
+    if (recorder_) finishMovie(detachMovie(), std::nullopt, {});
+    const bool takeWork = screenSession_ || state_.composeProgress;
+    if (!takeWork && finishingMovies_.empty()) {
+        stopMacMicrophone();
+        if (finished) finished();
         return;
     }
+    // What is waited for below ends; then the rest is looked at again.
+    auto again = [weak = weak_from_this(), finished = std::move(finished)]() mutable {
+        if (auto self = weak.lock()) {
+            self->finishRecordingForTermination(std::move(finished));
+        } else if (finished) {
+            finished();
+        }
+    };
     // A take's movies are finished; a composition under way is waited for.
     if (screenSession_) {
-        stopScreenRecording(screenSession_, std::move(finished));
-        return;
+        stopScreenRecording(screenSession_, std::move(again));
+    } else if (state_.composeProgress) {
+        takeWorkWaiters_.push_back(std::move(again));
+    } else {
+        // A movie stopped before is still being completed: quitting now
+        // would cut its file short.
+        movieFinishWaiters_.push_back(std::move(again));
     }
-    if (state_.composeProgress) {
-        takeWorkWaiters_.push_back(std::move(finished));
-        return;
-    }
-    // A movie stopped just before is still being completed: quitting now
-    // would cut its file short.
-    if (moviesFinishing_ > 0) {
-        movieFinishWaiters_.push_back(std::move(finished));
-        return;
-    }
-    stopMacMicrophone();
-    if (finished) finished();
 }
 
 void CameraModel::stopRecordingForTermination(std::function<void()> completion) {
@@ -240,19 +247,22 @@ std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
 void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, std::optional<std::string> reason,
                               std::function<void()> completion) {
     hollowkit::MovieRecorder& recorder = *movie;
-    ++moviesFinishing_;
-    // The completion keeps the recorder until the file is complete, also
-    // when the model goes first; it runs on the main executor, where the
-    // recorder is then released.
-    recorder.finish(std::nullopt, [weak = weak_from_this(), keep = std::move(movie), reason = std::move(reason),
+    // Held here, not by the completion: a completion holding its own
+    // recorder would keep it, and its thread, past the model and past the
+    // executor it posts to. The completion still runs when the model is
+    // gone: the model's end completes the movie and lets it post.
+    finishingMovies_.push_back(std::move(movie));
+    recorder.finish(std::nullopt, [weak = weak_from_this(), finishing = &recorder, reason = std::move(reason),
                                    completion = std::move(completion)](
                                       const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
                                           result) {
         std::vector<std::function<void()>> waiters;
         if (auto self = weak.lock()) {
-            self->releaseMovieSound(*keep);
+            self->releaseMovieSound(*finishing);
             self->handleMovieFinished(result, reason);
-            if (--self->moviesFinishing_ == 0) waiters.swap(self->movieFinishWaiters_);
+            // Let go on the main executor, where its queue is joined.
+            std::erase_if(self->finishingMovies_, [finishing](const auto& held) { return held.get() == finishing; });
+            if (self->finishingMovies_.empty()) waiters.swap(self->movieFinishWaiters_);
         }
         if (completion) completion();
         for (auto& waiter : waiters) waiter();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <future>
 #include <optional>
 #include <string>
@@ -493,14 +494,18 @@ TEST(RecordingControlTest, TheActivityIsHeldUntilTheLastMovieIsComplete) {
 // Real movie writers whose finish waits, on the writer's own thread, until
 // the test lets it go, as a long movie's completion keeps a user waiting.
 struct HeldFinishWriters {
+    // How many writers, in the order made, are held; the later ones finish
+    // at once.
+    int held = std::numeric_limits<int>::max();
+    std::atomic<int> made = 0;  // counted on the movies' threads
     std::atomic<bool> finishing = false;
     std::promise<void> letGo;
     std::shared_future<void> gate = letGo.get_future().share();
 
     class Writer final : public hollowkit::MovieWriter {
     public:
-        Writer(std::unique_ptr<hollowkit::MovieWriter> inner, HeldFinishWriters& owner)
-            : inner_(std::move(inner)), owner_(owner) {}
+        Writer(std::unique_ptr<hollowkit::MovieWriter> inner, HeldFinishWriters& owner, bool holds)
+            : inner_(std::move(inner)), owner_(owner), holds_(holds) {}
         void setOnFailure(FailureHandler handler) override { inner_->setOnFailure(std::move(handler)); }
         hollowkit::Result<void, std::string> start(const hollowkit::MovieWriterSettings& settings,
                                                    hollowkit::TimePoint sessionStart) override {
@@ -513,21 +518,25 @@ struct HeldFinishWriters {
         bool appendAudio(const hollowkit::AudioChunk& chunk) override { return inner_->appendAudio(chunk); }
         std::string errorText() const override { return inner_->errorText(); }
         hollowkit::Result<void, std::string> finish(std::optional<hollowkit::TimePoint> endTime) override {
-            owner_.finishing = true;
-            owner_.gate.wait_for(60s);  // bounded: a broken test still ends
+            if (holds_) {
+                owner_.finishing = true;
+                owner_.gate.wait_for(60s);  // bounded: a broken test still ends
+            }
             return inner_->finish(endTime);
         }
 
     private:
         std::unique_ptr<hollowkit::MovieWriter> inner_;
         HeldFinishWriters& owner_;
+        const bool holds_;
     };
 
     hollowkit::MovieWriterFactory factory() {
         hollowkit::FfmpegMovieWriterOptions options;
         options.realTime = false;
         return [this, inner = hollowkit::ffmpegMovieWriterFactory(options)](const std::filesystem::path& path) {
-            return std::unique_ptr<hollowkit::MovieWriter>(std::make_unique<Writer>(inner(path), *this));
+            const bool holds = made++ < held;
+            return std::unique_ptr<hollowkit::MovieWriter>(std::make_unique<Writer>(inner(path), *this, holds));
         };
     }
 };
@@ -555,6 +564,67 @@ TEST(RecordingControlTest, QuittingRightAfterAStopWaitsForThatMovieToBeComplete)
     EXPECT_EQ(h.notices(), std::vector<std::optional<std::string>>{kVideoSaved});
     EXPECT_EQ(h.camera()->commands(), (std::vector<std::string>{"start", "stop"}));
     EXPECT_EQ(h.files(".mov").size(), 1u);
+}
+
+// A quit that comes while a movie records, just after an earlier one was
+// stopped, finishes the newest and must still wait for the earlier one: its
+// file would otherwise be cut off, and its recorder would post its
+// completion after the application had ended.
+TEST(RecordingControlTest, QuittingWhileRecordingWaitsAlsoForAnEarlierMovieStillBeingCompleted) {
+    HeldFinishWriters writers;
+    writers.held = 1;
+    RecordingHarness h;
+    h.movieWriters = writers.factory();
+    h.start(true);
+    FrameFeed feed;
+    h.model->toggleRecording();
+    feed.deliver(*h.model, *h.camera(), 3);
+    h.model->toggleRecording();  // the first movie is being completed
+    ASSERT_TRUE(h.main.waitFor([&] { return writers.finishing.load(); }, 30s));
+    h.model->toggleRecording();  // the second records
+    feed.deliver(*h.model, *h.camera(), 3);
+    ASSERT_TRUE(h.model->isRecording());
+
+    h.model->handleTerminationRequest();
+    ASSERT_TRUE(h.waitForNotices(1)) << "the second movie is complete";
+    h.main.advanceSeconds(5);
+    EXPECT_EQ(h.shell.calls(), std::vector<std::string>{}) << "the quit went on under the first movie";
+    EXPECT_EQ(h.camera()->commands(), std::vector<std::string>{"start"}) << "the camera stopped under the first movie";
+
+    writers.letGo.set_value();
+    ASSERT_TRUE(h.main.waitFor([&] { return !h.shell.calls().empty(); }, 60s));
+    EXPECT_EQ(h.shell.calls().back(), "reply");
+    EXPECT_EQ(h.notices(), (std::vector<std::optional<std::string>>{kVideoSaved, kVideoSaved}));
+    EXPECT_EQ(h.camera()->commands(), (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(h.files(".mov").size(), 2u);
+}
+
+// The model may go while a movie is still being completed: the movie is
+// completed before the model's end returns, so no recorder is left to post
+// to an executor that may go next, and the stop's completion still runs.
+TEST(RecordingControlTest, AMovieBeingCompletedWhenTheModelGoesIsCompleteAndOutlivesNothing) {
+    RecordingHarness h;
+    h.start(true);
+    FrameFeed feed;
+    h.model->toggleRecording();
+    feed.deliver(*h.model, *h.camera(), 3);
+    std::weak_ptr<hollowkit::MovieRecorder> movie;
+    if (const auto entry = std::dynamic_pointer_cast<MovieSampleRecorder>(h.model->tap().recorder())) {
+        movie = entry->movie();
+    }
+    ASSERT_FALSE(movie.expired());
+    int completions = 0;
+    h.model->stopRecording([&] { ++completions; });
+    h.recorder.reset();
+    h.model.reset();
+
+    EXPECT_TRUE(movie.expired()) << "a recorder outlived the model";
+    const std::vector<std::filesystem::path> files = h.files(".mov");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(hollowkit::testsupport::streamOfType(hollowkit::testsupport::probe(files[0]), "video"))
+        << "not a complete movie";
+    h.main.runUntilIdle();
+    EXPECT_EQ(completions, 1);
 }
 
 }  // namespace
