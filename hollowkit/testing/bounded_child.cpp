@@ -87,4 +87,8 @@ ChildOutcome runInChild(const std::function<int()>& body, std::chrono::seconds t
     return outcome;
 }
 
+int64_t residentBytes() {
+    return statusKilobytes("VmRSS");
+}
+
 }  // namespace hollowkit::testsupport

@@ -26,15 +26,6 @@ namespace {
 
 constexpr int64_t kMegabyte = 1 << 20;
 
-int64_t residentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-    }
-    return 0;
-}
-
 // A worker's allocations and frees, as an encoder's threads make them: a
 // heap of its own, filled with blocks and emptied again.
 void fillAndEmptyAHeap(int64_t bytes) {
@@ -71,10 +62,10 @@ TEST_P(MemorySettingsTest, AWorkersFreedHeapIsNoLongerResident) {
             void* frame = std::malloc(16 * kMegabyte);
             std::memset(frame, 1, 16 * kMegabyte);
             std::free(frame);
-            const int64_t before = residentBytes();
+            const int64_t before = testsupport::residentBytes();
             fillAndEmptyAHeap(24 * kMegabyte);
             if (c.handBack) returnFreedMemory();
-            const int64_t grown = residentBytes() - before;
+            const int64_t grown = testsupport::residentBytes() - before;
             std::printf("grew by %lld kB\n", static_cast<long long>(grown / 1024));
             return grown < 4 * kMegabyte ? 0 : 1;
         },

@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 
+#include "hollowkit/recording/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
 #include "tests/journeys/usb_journey_steps.h"
@@ -41,15 +42,7 @@ constexpr uint32_t kCoverColour = 0xFF00FF;
 constexpr double kTurnedDegrees = 2.0;
 constexpr double kStillDegrees = 0.2;
 
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const std::unique_ptr<xcb_intern_atom_reply_t, FreeReply> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
+using hollowkit::x11::internAtom;
 
 // A plain managed window of the test's own, in one colour, placed where
 // asked (a user-given position, which the window manager keeps); it lives
@@ -75,7 +68,7 @@ public:
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                             sizeof name - 1, name);
         xcb_map_window(connection_, window_);
-        const std::unique_ptr<xcb_get_input_focus_reply_t, FreeReply> synced(
+        const hollowkit::x11::Reply<xcb_get_input_focus_reply_t> synced(
             xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
         made_ = synced != nullptr;
     }
@@ -99,7 +92,7 @@ bool windowManagerRuns(const std::string& display) {
     if (!xcb_connection_has_error(connection)) {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK");
-        const std::unique_ptr<xcb_get_property_reply_t, FreeReply> reply(xcb_get_property_reply(
+        const hollowkit::x11::Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
             connection, xcb_get_property(connection, 0, screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
         runs = reply && xcb_get_property_value_length(reply.get()) == 4;
     }

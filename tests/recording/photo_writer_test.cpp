@@ -316,15 +316,6 @@ TEST_F(PhotoWriterTest, DestroyingTheWriterFinishesPhotosHandedOver) {
     EXPECT_EQ(answers, 3);
 }
 
-int64_t residentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-    }
-    return 0;
-}
-
 // The HEIF encoder's worker threads free what they used when a photo is done,
 // but glibc keeps such memory at the top of each thread's heap: photo after
 // photo, a program that took them grew by megabytes each. Once the first
@@ -346,9 +337,9 @@ TEST_F(PhotoWriterTest, PhotoAfterPhotoLeavesNoMoreMemoryResident) {
                 return main.waitFor([&] { return answered == asked; }, std::chrono::seconds(120));
             };
             if (!take(2)) return 2;
-            const int64_t before = residentBytes();
+            const int64_t before = testsupport::residentBytes();
             if (!take(8)) return 2;
-            const int64_t grown = residentBytes() - before;
+            const int64_t grown = testsupport::residentBytes() - before;
             std::fprintf(stderr, "eight more photos grew the process by %lld kB\n",
                          static_cast<long long>(grown / 1024));
             return grown < 12 * (int64_t{1} << 20) ? 0 : 1;

@@ -9,18 +9,12 @@
 #include <cstring>
 #include <memory>
 
+#include "hollowkit/recording/x11/xcb_connection.h"
+
 namespace lumenhollow {
 namespace {
 
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const std::unique_ptr<xcb_intern_atom_reply_t, FreeReply> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
+using hollowkit::x11::internAtom;
 
 // Whether a focus event tells of the focus moving between a window and
 // another. A keyboard grab's start and end (Alt+Tab in a window manager)
