@@ -40,8 +40,18 @@ TEST(ScreenTakeFailureTest, AMovieThatCannotBeWrittenEndsTheTakeAtOnceWithItsNot
         ASSERT_TRUE(h.model->isRecording());
         h.recorder->clear();
 
-        // The writer is made and started on the recorder's queue.
-        ASSERT_TRUE(h.main.waitFor([&] { return writers.fail(c.movie, c.error); }, std::chrono::seconds(10)));
+        // The writer is made and started on the recorder's queue; it fails
+        // once it holds a picture, as a movie does that fills the disk (one
+        // with none is removed, so there would be nothing left to keep).
+        ASSERT_TRUE(h.main.waitFor(
+            [&] {
+                if (writers.samplesTaken(c.movie) > 0) return writers.fail(c.movie, c.error);
+                h.main.advanceSeconds(0.1);
+                h.screenFrame();
+                h.cameraFrame();
+                return false;
+            },
+            std::chrono::seconds(10)));
         // Nobody presses stop: the failure alone ends the take.
         ASSERT_TRUE(h.main.waitFor([&] { return !h.model->isRecording(); }, std::chrono::seconds(10)));
         ASSERT_TRUE(h.waitForFinish());

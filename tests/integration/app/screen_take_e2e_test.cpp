@@ -40,10 +40,13 @@ namespace {
 namespace hk = hollowkit;
 using hk::testsupport::colorNear;
 
-// The recorded monitor: the right half of the screen, painted a colour no
-// scene of the simulator shows; the window stays on the left half.
-constexpr int kMonitorWidth = 960;
-constexpr int kMonitorHeight = 1080;
+// The recorded monitor: a small one right of the window's, painted a colour
+// no scene of the simulator shows (small, so its three compositions take
+// seconds, not a minute); the window stays on the left one.
+constexpr int kLeftWidth = 960;
+constexpr int kLeftHeight = 1080;
+constexpr int kMonitorWidth = 480;
+constexpr int kMonitorHeight = 270;
 constexpr hk::RgbColor kBackdrop{230, 0, 230};
 constexpr int kBackdropTolerance = 40;
 
@@ -125,9 +128,9 @@ class ScreenTakeEndToEndTest : public testing::Test {
 protected:
     void SetUp() override {
         DemoRun::Options options;
-        options.screen = {2 * kMonitorWidth, kMonitorHeight};
-        options.monitors = {{"LEFT", 0, 0, kMonitorWidth, kMonitorHeight, true},
-                            {"RIGHT", kMonitorWidth, 0, kMonitorWidth, kMonitorHeight, false}};
+        options.screen = {kLeftWidth + kMonitorWidth, kLeftHeight};
+        options.monitors = {{"LEFT", 0, 0, kLeftWidth, kLeftHeight, true},
+                            {"RIGHT", kLeftWidth, 0, kMonitorWidth, kMonitorHeight, false}};
         options.background = kBackdrop;
         options.privateSound = true;
         const std::string why = run_.prepare(options);
@@ -144,7 +147,7 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
         MainWindow& window = demo.window();
         window.move(0, 200);
-        ASSERT_TRUE(demo.waitFor([&] { return window.frameGeometry().right() < kMonitorWidth; }, 10s))
+        ASSERT_TRUE(demo.waitFor([&] { return window.frameGeometry().right() < kLeftWidth; }, 10s))
             << "the window should stay off the recorded monitor: " << window.frameGeometry().x() << "," << window.frameGeometry().y() << " " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " min " << window.minimumWidth();
         const PublishedState& state = demo.model().state();
 
