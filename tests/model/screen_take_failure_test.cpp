@@ -46,9 +46,7 @@ TEST(ScreenTakeFailureTest, AMovieThatCannotBeWrittenEndsTheTakeAtOnceWithItsNot
         ASSERT_TRUE(h.main.waitFor(
             [&] {
                 if (writers.samplesTaken(c.movie) > 0) return writers.fail(c.movie, c.error);
-                h.main.advanceSeconds(0.1);
-                h.screenFrame();
-                h.cameraFrame();
+                h.tenthOfASecond();
                 return false;
             },
             std::chrono::seconds(10)));

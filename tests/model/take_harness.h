@@ -81,15 +81,18 @@ struct TakeHarness : RecordingHarness {
         camera()->deliverFrame(FakeCamera::makeFrame(width, height, main.clock().now()));
     }
 
+    // A tenth of a second of the take: one screen and one camera frame.
+    void tenthOfASecond() {
+        main.advanceSeconds(0.1);
+        screenFrame();
+        cameraFrame();
+    }
+
     // A take with `seconds` of screen and camera frames, 10 a second.
     bool recordTake(double seconds) {
         record();
         if (!waitForCapture() || !firstScreenFrame()) return false;
-        for (int i = 0; i < static_cast<int>(seconds * 10); ++i) {
-            main.advanceSeconds(0.1);
-            screenFrame();
-            cameraFrame();
-        }
+        for (int i = 0; i < static_cast<int>(seconds * 10); ++i) tenthOfASecond();
         return true;
     }
 
