@@ -8,28 +8,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <string>
 
 #include "hollowkit/base/unique_fd.h"
+#include "hollowkit/testing/resident_size.h"
 
 namespace hollowkit::testsupport {
 
 namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS:   1234 kB").
-int64_t statusKilobytes(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
-            return std::stoll(line.substr(length + 1)) * 1024;
-        }
-    }
-    return 0;
-}
 
 void writeAll(int fd, const void* data, size_t size) {
     const auto* p = static_cast<const char*>(data);
@@ -58,9 +43,9 @@ ChildOutcome runInChild(const std::function<int()>& body, std::chrono::seconds t
             std::fputs("5", refs);
             std::fclose(refs);
         }
-        const int64_t start = statusKilobytes("VmRSS");
+        const int64_t start = statusBytes("VmRSS");
         const int code = body();
-        const int64_t growth = statusKilobytes("VmHWM") - start;
+        const int64_t growth = statusBytes("VmHWM") - start;
         writeAll(writeEnd.get(), &growth, sizeof growth);
         ::_exit(code);
     }
@@ -85,10 +70,6 @@ ChildOutcome runInChild(const std::function<int()>& body, std::chrono::seconds t
     if (outcome.finished && WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
     if (outcome.exitCode != 0) outcome.peakGrowthBytes = 0;
     return outcome;
-}
-
-int64_t residentBytes() {
-    return statusKilobytes("VmRSS");
 }
 
 }  // namespace hollowkit::testsupport

@@ -38,7 +38,4 @@ struct ChildOutcome {
 // when it starts.
 ChildOutcome runInChild(const std::function<int()>& body, std::chrono::seconds timeLimit);
 
-// This process's resident size now, in bytes; 0 where /proc cannot tell.
-int64_t residentBytes();
-
 }  // namespace hollowkit::testsupport

@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "hollowkit/base/unique_fd.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 extern char** environ;
 

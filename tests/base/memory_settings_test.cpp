@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/resident_size.h"
 
 namespace hollowkit {
 namespace {

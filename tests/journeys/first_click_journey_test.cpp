@@ -17,7 +17,7 @@
 #include <memory>
 #include <sstream>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
 #include "tests/journeys/usb_journey_steps.h"

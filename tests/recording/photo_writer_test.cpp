@@ -16,6 +16,7 @@
 
 #include "hollowkit/recording/media_library.h"
 #include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/resident_size.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "hollowkit/testing/still_image_probe.h"
 #include "recording_test_support.h"

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "hollowkit/recording/x11/x11_window_stack.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 #include "hollowkit/testing/xvfb_server.h"
 
 extern char** environ;

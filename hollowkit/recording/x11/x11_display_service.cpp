@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "hollowkit/recording/x11/edid_monitor_name.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 namespace hollowkit {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
-#include "hollowkit/recording/x11/x11_event_watch.h"
+#include "hollowkit/x11/event_watch.h"
 
 namespace hollowkit {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <xcb/xcb.h>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 namespace hollowkit {
 

@@ -26,8 +26,8 @@ extern "C" {
 #include "hollowkit/media/pixel_buffer_pool.h"
 #include "hollowkit/recording/bgrx_to_nv12.h"
 #include "hollowkit/recording/x11/x11_window_exclusion.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
-#include "hollowkit/recording/x11/xcb_shared_segment.h"
+#include "hollowkit/x11/xcb_connection.h"
+#include "hollowkit/x11/shared_segment.h"
 
 namespace hollowkit {
 namespace {

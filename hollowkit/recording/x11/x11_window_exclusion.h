@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "hollowkit/recording/x11/x11_window_stack.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
-#include "hollowkit/recording/x11/xcb_resource.h"
-#include "hollowkit/recording/x11/xcb_shared_segment.h"
+#include "hollowkit/x11/xcb_connection.h"
+#include "hollowkit/x11/server_resource.h"
+#include "hollowkit/x11/shared_segment.h"
 
 namespace hollowkit::x11 {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 namespace hollowkit::x11 {
 namespace {

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 #include "lumenhollow/ui/island/x11/qt_event_watch.h"
 #include "lumenhollow/ui/island/x11/qt_x11_connection.h"
 

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "hollowkit/recording/x11/x11_event_watch.h"
+#include "hollowkit/x11/event_watch.h"
 
 namespace lumenhollow::ui {
 

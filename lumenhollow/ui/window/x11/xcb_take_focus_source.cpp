@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 namespace lumenhollow {
 namespace {

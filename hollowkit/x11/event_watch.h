@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "hollowkit/base/result.h"
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 namespace hollowkit::x11 {
 

@@ -2,7 +2,7 @@
 // pixmap held by one is freed when it is reset, replaced or goes, survives
 // a move, and is left alone once forgotten (the server dropped it itself).
 
-#include "hollowkit/recording/x11/xcb_resource.h"
+#include "hollowkit/x11/server_resource.h"
 
 #include <xcb/xcb.h>
 
@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "hollowkit/recording/x11/xcb_connection.h"
-#include "screen_test_support.h"
+#include "hollowkit/x11/xcb_connection.h"
+#include "tests/recording/screen_test_support.h"
 
 namespace hollowkit::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "hollowkit/recording/x11/x11_event_watch.h"
+#include "hollowkit/x11/event_watch.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>

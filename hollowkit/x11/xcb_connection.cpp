@@ -1,4 +1,4 @@
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 #include <xcb/xcb.h>
 

@@ -1,4 +1,4 @@
-#include "hollowkit/recording/x11/xcb_resource.h"
+#include "hollowkit/x11/server_resource.h"
 
 #include <xcb/damage.h>
 #include <xcb/render.h>

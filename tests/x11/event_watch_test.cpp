@@ -3,14 +3,14 @@
 // as another client takes and drops it, and a watch whose server goes away
 // reports that once.
 
-#include "hollowkit/recording/x11/x11_event_watch.h"
+#include "hollowkit/x11/event_watch.h"
 
 #include <poll.h>
 #include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
-#include "screen_test_support.h"
+#include "tests/recording/screen_test_support.h"
 
 namespace hollowkit::x11 {
 namespace {

@@ -1,6 +1,6 @@
-#include "hollowkit/recording/x11/xcb_shared_segment.h"
+#include "hollowkit/x11/shared_segment.h"
 
-#include "hollowkit/recording/x11/xcb_connection.h"
+#include "hollowkit/x11/xcb_connection.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
