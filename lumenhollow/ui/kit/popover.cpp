@@ -64,15 +64,26 @@ PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdg
         }
         return anchorBottom + gap;
     };
+    auto isSideways = [](PopoverEdge side) { return side == PopoverEdge::leading || side == PopoverEdge::trailing; };
     auto fits = [&](PopoverEdge side) {
         const int start = across(side);
-        return sideways ? start >= screen.x() && start + w <= screenRight
-                        : start >= screen.y() && start + h <= screenBottom;
+        return isSideways(side) ? start >= screen.x() && start + w <= screenRight
+                                : start >= screen.y() && start + h <= screenBottom;
     };
     PopoverPlacement placed;
     placed.edge = edge;
-    if (!fits(edge) && fits(popoverOpposite(edge))) placed.edge = popoverOpposite(edge);
-    if (sideways) {
+    if (!fits(edge)) {
+        // The other side, else the sides across (a tall popover on a short
+        // screen opens beside its anchor rather than over it).
+        const PopoverEdge across1 = sideways ? PopoverEdge::below : PopoverEdge::trailing;
+        for (const PopoverEdge side : {popoverOpposite(edge), across1, popoverOpposite(across1)}) {
+            if (fits(side)) {
+                placed.edge = side;
+                break;
+            }
+        }
+    }
+    if (isSideways(placed.edge)) {
         const int x = popoverClampSpan(across(placed.edge), w, screen.x(), screenRight);
         const int y = popoverClampSpan(anchor.y() + (anchor.height() - h) / 2, h, screen.y(), screenBottom);
         placed.frame = QRect(x, y, w, h);

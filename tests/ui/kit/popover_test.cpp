@@ -39,8 +39,13 @@ TEST(PopoverPlacementTest, OpensBesideTheAnchorWithItsArrowOnItAndStaysOnScreen)
          E::leading, 177},
         {"too narrow for corners: the arrow in the middle", {0, 100, 10, 30}, {40, 60}, E::below, {0, 136}, E::below,
          20},
-        {"no room on either side: below, pushed over the anchor", {400, 350, 80, 30}, {200, 500}, E::below,
-         {340, 300}, E::below, 100, true},
+        {"no room above or below: beside the anchor, never over it", {400, 350, 80, 30}, {200, 500}, E::below,
+         {486, 115}, E::trailing, 250},
+        {"no room above, below or after: before the anchor", {700, 350, 80, 30}, {300, 500}, E::above, {394, 115},
+         E::leading, 250},
+        {"no room beside: above or below", {480, 20, 34, 34}, {600, 200}, E::leading, {197, 60}, E::below, 300},
+        {"no room on any side: below, pushed over the anchor", {400, 350, 80, 30}, {900, 500}, E::below,
+         {0, 300}, E::below, 440, true},
     };
     for (const auto& c : cases) {
         const PopoverPlacement placed = placePopover(c.anchor, c.size, c.asked, screen);
