@@ -181,6 +181,34 @@ TEST(ChromeLayoutTest, CrowdedRowsAndNarrowBarsKeepTheirRules) {
     }
 }
 
+// The microphone as wide as the room the row leaves it: between it and the
+// status pill lie the row's spacing, the spacer's minimum (8 in rail, 12
+// otherwise) and the spacing again, not a point more or less; one point
+// wider would cut into the spacer.
+TEST(ChromeLayoutTest, AMicrophoneAsWideAsItsRoomLeavesTheMinimumGapExactly) {
+    const struct {
+        const char* name;
+        SizeF window;
+        double spacer;
+    } cases[] = {
+        {"wide", {1152, 648}, 12},
+        {"the wide floor, crowded", kWideFloor, 12},
+        {"compact", {800, 450}, 12},
+        {"rail", {457, 812}, 8},
+        {"the rail floor", kRailFloor, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChromeInputs in = controls(c.window);
+        in.statusPill.width = 160;
+        in.scenesButton.width = 141;
+        in.microphone.width = chromeLayout(in).microphoneRoom;
+        const ChromeGeometry g = chromeLayout(in);
+        ASSERT_GT(g.microphone.width, 0);
+        EXPECT_DOUBLE_EQ(g.statusPill.x, right(g.microphone) + 8 + c.spacer + 8);
+    }
+}
+
 TEST(ChromeLayoutTest, TheToastComesFromAboveTheTopEdgeWithAFade) {
     const RectF rest{500, 96, 150, 30};
     const struct {
