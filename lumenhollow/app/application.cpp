@@ -118,6 +118,16 @@ struct Parts {
         sizing.floor = FitFloor{static_cast<int>(kRailBelowWidth),
                                 FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
                                 FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+        // The window's title and menus stay out from under the island's
+        // closed strip where the screen has room for that.
+        sizing.keepClearOf = [this]() -> std::optional<QRect> {
+            if (!island || !island->isShown()) return std::nullopt;
+            return ui::islandHoverRect(ui::islandRectInPanel(island->panelFrame(), island->islandSize(false)));
+        };
+        sizing.contentMinimum = [](double aspect) {
+            const SizeF minimum = minimumContentSize(aspect);
+            return QSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
+        };
         sizer = std::make_unique<WindowSizer>(*modelSignals, main, sizing);
         attachSizerOnActivation(*sizer);
         updater = std::make_unique<Updater>(QCoreApplication::applicationVersion(),

@@ -56,9 +56,35 @@ FitSize fitRaisedToFloor(FitSize size, const FitFloor& floor) {
     return FitSize{std::max(size.width, least.width), std::max(size.height, least.height)};
 }
 
+FitDecision fitInArea(const FitInputs& in);
+
 }  // namespace
 
 FitDecision computeFit(const FitInputs& in) {
+    if (in.clearArea.width > 0 && in.clearArea.height > std::max(0, in.chromeHeight)) {
+        FitInputs clear = in;
+        clear.area = in.clearArea;
+        const FitDecision below = fitInArea(clear);
+        // Whole inside the clear part, or it would cover the strip anyway
+        // and lose rows at the bottom besides.
+        if (below.skipped || (below.frame.y >= in.clearArea.y && below.frame.bottom() <= in.clearArea.bottom())) {
+            return below;
+        }
+    }
+    return fitInArea(in);
+}
+
+FitRect areaClearOf(const FitRect& area, const FitRect& over) {
+    const bool meets = over.width > 0 && over.height > 0 && over.x < area.right() && area.x < over.right() &&
+                       over.y < area.bottom() && area.y < over.bottom();
+    if (!meets || over.bottom() >= area.bottom()) return {};
+    const int top = std::max(area.y, over.bottom());
+    return FitRect{area.x, top, area.width, area.bottom() - top};
+}
+
+namespace {
+
+FitDecision fitInArea(const FitInputs& in) {
     FitDecision decision;
     decision.memory = in.memory;
     // Everything below works on the picture's part of the window, so the
@@ -139,6 +165,8 @@ FitDecision computeFit(const FitInputs& in) {
                      y != frame.y;
     return decision;
 }
+
+}  // namespace
 
 std::optional<FitAnchor> anchorAfterMove(const FitRect& frame, bool fullScreen, bool maximized,
                                          const std::optional<FitAnchor>& current) {

@@ -67,6 +67,10 @@ struct FitFloor {
 struct FitInputs {
     FitRect frame;  // the window's content rectangle now, menu bar included
     FitRect area;   // where the content may go; empty: the frame itself
+    // The part of the area clear of what lies over the screen's top (the
+    // island's closed strip): the window goes there when it fits there whole,
+    // else the whole area holds it. Empty: none.
+    FitRect clearArea;
     double aspect = 0;  // picture width over height
     // The rows of the frame above (or below) the picture: the menu bar.
     int chromeHeight = 0;
@@ -94,6 +98,11 @@ inline constexpr double kFitLandscapeAreaShare = 0.75;
 inline constexpr int kFitLandscapeMaximumWidth = 1152;
 
 FitDecision computeFit(const FitInputs& inputs);
+
+// The area less the band at its top down to the bottom of `over` (a shape
+// lying over the screen's top edge, such as the island's closed strip), when
+// `over` meets the area; empty when it does not, or leaves no room.
+FitRect areaClearOf(const FitRect& area, const FitRect& over);
 
 // The anchor a move of the window to `frame` leaves (`current` when the
 // window's top centre is within half a pixel of it); nothing in full screen

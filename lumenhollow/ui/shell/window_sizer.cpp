@@ -6,6 +6,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <utility>
@@ -28,21 +29,9 @@ int sizerChromeHeight(const QWidget& window) {
     return bar && bar->isVisible() ? bar->height() : 0;
 }
 
-// Qt holds a window at its minimum, and a main window's content at the
-// content's own: on a screen too small for them the screen wins, so both are
-// lowered to what fits. Lowering the window's alone would leave the content
-// at its minimum, reaching past the window's right and bottom edges.
-void sizerLowerMinimums(QWidget& window, QSize size, int chrome) {
-    if (size.width() < window.minimumWidth() || size.height() < window.minimumHeight()) {
-        window.setMinimumSize(window.minimumSize().boundedTo(size));
-    }
-    auto* main = qobject_cast<QMainWindow*>(&window);
-    QWidget* content = main ? main->centralWidget() : nullptr;
-    if (!content) return;
-    const QSize room(size.width(), std::max(0, size.height() - chrome));
-    if (room.width() < content->minimumWidth() || room.height() < content->minimumHeight()) {
-        content->setMinimumSize(content->minimumSize().boundedTo(room));
-    }
+// The content's room in a window of `size` whose menu bar takes `chrome` rows.
+QSize sizerRoomBelow(QSize size, int chrome) {
+    return QSize(size.width(), std::max(0, size.height() - chrome));
 }
 
 }  // namespace
@@ -71,8 +60,18 @@ WindowSizer::~WindowSizer() {
 void WindowSizer::attach(QWidget* window) {
     if (!window || window == window_) return;
     if (window_) window_->removeEventFilter(this);
+    disconnect(screenWatch_);
     window_ = window;
     window->installEventFilter(this);
+    // Onto another screen: its room, and the minimum that room allows, apply
+    // from then on.
+    if (QWindow* handle = window->windowHandle()) {
+        screenWatch_ = connect(handle, &QWindow::screenChanged, this, [this] {
+            main_.post([weak = std::weak_ptr<int>(alive_), this] {
+                if (weak.lock()) fit();
+            });
+        });
+    }
     expectedSize_.reset();
     resizeStart_.reset();
     main_.cancel(std::exchange(resizeTask_, 0));
@@ -94,8 +93,10 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
     QWidget* window = window_;
     if (!window) return;
     FitInputs inputs;
+    const Areas areas = contentAreas(*window);
     inputs.frame = sizerFitRect(window->geometry());
-    inputs.area = sizerFitRect(contentArea(*window));
+    inputs.area = sizerFitRect(areas.whole);
+    inputs.clearArea = sizerFitRect(areas.clear);
     inputs.aspect = model_.model().previewAspect();
     inputs.chromeHeight = sizerChromeHeight(*window);
     inputs.contentMinimumHeight = std::max(window->minimumHeight(), window->minimumSizeHint().height());
@@ -109,7 +110,10 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
     memory_ = decision.memory;
     const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
     // Also when the size stays: the content may have taken its minimum again.
-    sizerLowerMinimums(*window, target.size(), inputs.chromeHeight);
+    // The room that counts is the one the window went to: under the strip
+    // when it fitted there.
+    const bool underStrip = !areas.clear.isEmpty() && areas.clear.contains(target);
+    fitMinimums(*window, target.size(), inputs.chromeHeight, inputs.aspect, underStrip ? areas.clear : areas.whole);
     if (!decision.apply) return;
 
     if (target.size() != window->size()) expectedSize_ = target.size();
@@ -133,7 +137,7 @@ void WindowSizer::userResized(QSize from) {
     });
 }
 
-QRect WindowSizer::contentArea(const QWidget& window) const {
+WindowSizer::Areas WindowSizer::contentAreas(const QWidget& window) const {
     QRect available;
     if (options_.availableArea) {
         available = options_.availableArea(window);
@@ -143,13 +147,56 @@ QRect WindowSizer::contentArea(const QWidget& window) const {
         if (screen) available = screen->availableGeometry();
     }
     if (available.isEmpty()) return {};
-    // The area holds the whole window; the fit places its content, so the
+    QRect clear;
+    if (const std::optional<QRect> over = options_.keepClearOf ? options_.keepClearOf() : std::nullopt) {
+        const FitRect below = areaClearOf(sizerFitRect(available), sizerFitRect(*over));
+        clear = QRect(below.x, below.y, below.width, below.height);
+    }
+    // The areas hold the whole window; the fit places its content, so the
     // window manager's frame comes off each side.
     const QRect frame = window.frameGeometry();
     const QRect content = window.geometry();
-    return available.adjusted(std::max(0, content.left() - frame.left()), std::max(0, content.top() - frame.top()),
-                              -std::max(0, frame.right() - content.right()),
-                              -std::max(0, frame.bottom() - content.bottom()));
+    const QMargins decoration(std::max(0, content.left() - frame.left()), std::max(0, content.top() - frame.top()),
+                              std::max(0, frame.right() - content.right()),
+                              std::max(0, frame.bottom() - content.bottom()));
+    return Areas{available - decoration, clear.isEmpty() ? QRect() : clear - decoration};
+}
+
+void WindowSizer::fitMinimums(QWidget& window, QSize size, int chrome, double aspect, const QRect& area) {
+    auto* main = qobject_cast<QMainWindow*>(&window);
+    QWidget* content = main ? main->centralWidget() : nullptr;
+    const QSize room = sizerRoomBelow(size, chrome);
+    const QSize own = options_.contentMinimum && content ? options_.contentMinimum(aspect) : QSize();
+    if (own.isValid() && !area.isEmpty()) {
+        // A screen with room for the content's own minimum gives it back,
+        // also after a smaller screen lowered it; one without holds both the
+        // window and its content at what the fit gave.
+        const bool holds = sizerRoomBelow(area.size(), chrome).expandedTo(own) == sizerRoomBelow(area.size(), chrome);
+        const QSize wanted = holds ? own : own.boundedTo(room);
+        if (holds && windowMinimum_) {
+            // Zero clears the explicit minimum: the layout's (the content's
+            // and the menu bar's) holds again.
+            window.setMinimumSize(0, 0);
+            windowMinimum_.reset();
+        }
+        if (content->minimumSize() != wanted) content->setMinimumSize(wanted);
+        if (!holds && (size.width() < window.minimumWidth() || size.height() < window.minimumHeight())) {
+            if (!windowMinimum_) windowMinimum_ = window.minimumSize();
+            window.setMinimumSize(window.minimumSize().boundedTo(size));
+        }
+        return;
+    }
+    // Qt holds a window at its minimum, and a main window's content at the
+    // content's own: on a screen too small for them the screen wins, so both
+    // are lowered to what fits. Lowering the window's alone would leave the
+    // content at its minimum, reaching past the window's right and bottom edges.
+    if (size.width() < window.minimumWidth() || size.height() < window.minimumHeight()) {
+        if (!windowMinimum_) windowMinimum_ = window.minimumSize();
+        window.setMinimumSize(window.minimumSize().boundedTo(size));
+    }
+    if (content && (room.width() < content->minimumWidth() || room.height() < content->minimumHeight())) {
+        content->setMinimumSize(content->minimumSize().boundedTo(room));
+    }
 }
 
 bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {

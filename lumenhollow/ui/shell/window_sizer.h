@@ -38,6 +38,14 @@ public:
         std::function<QRect(const QWidget& window)> availableArea;
         // The smallest picture part in which the window's controls fit.
         FitFloor floor;
+        // What lies over the top of the window's screen and must not cover
+        // the window's title and menus (the island's closed strip, hover
+        // margin included), in global coordinates; none: nothing.
+        std::function<std::optional<QRect>()> keepClearOf;
+        // The content's own minimum for a picture of the aspect, which holds
+        // wherever the screen has room for it; none: the content's minimum
+        // is only ever lowered to what a small screen holds.
+        std::function<QSize(double aspect)> contentMinimum;
     };
 
     // `model` and `main` must outlive the sizer.
@@ -61,7 +69,14 @@ protected:
 private:
     void fitWithInputs(std::optional<FitSize> resizedFrom);
     void userResized(QSize from);
-    QRect contentArea(const QWidget& window) const;
+    // The screen's usable area less the window manager's frame, and the
+    // same area below what `keepClearOf` names (empty when nothing is there).
+    struct Areas {
+        QRect whole;
+        QRect clear;
+    };
+    Areas contentAreas(const QWidget& window) const;
+    void fitMinimums(QWidget& window, QSize size, int chrome, double aspect, const QRect& area);
 
     ModelSignals& model_;
     hollowkit::MainExecutor& main_;
@@ -73,7 +88,11 @@ private:
     std::optional<QSize> expectedSize_;
     // The size before the user's resize in progress, and its quiet-spell timer.
     std::optional<QSize> resizeStart_;
+    // The window's minimum as its layout had it, before a small screen's fit
+    // lowered it.
+    std::optional<QSize> windowMinimum_;
     hollowkit::TaskId resizeTask_ = 0;
+    QMetaObject::Connection screenWatch_;
     // Tasks on the executor hold this weakly and do nothing once it is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -1,8 +1,10 @@
 // Every size the sizer can give the window, on screens from 760 x 428 up,
-// with and without a menu bar in the window, for landscape, square and
-// portrait pictures, first fits and user resizes alike: the window's
-// controls, at the largest sizes they take, all lie inside it and none
-// covers another.
+// landscape and upright, with and without a menu bar in the window, for
+// landscape, square and portrait pictures, first fits and user resizes
+// alike: the window's controls, at the largest sizes they take, all lie
+// inside it and none covers another; the island's closed strip lies over
+// none of the window (its title and menus stay reachable); the
+// screen-recording options open without covering the button they belong to.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "lumenhollow/ui/island/notch_geometry.h"
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/shell/window_fit.h"
+#include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/bar_state.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_layout.h"
@@ -62,6 +67,39 @@ ChromeInputs widestControls(SizeF window, const Widest& widest, bool toast) {
     in.bottomBar = {200, ChromeMetrics::kBottomBarHeight};
     in.bottomBarFillsWidth = true;
     return in;
+}
+
+// The island's closed strip on a screen without a notch, its hover margin
+// included: a pointer there opens it.
+FitRect islandStrip(const FitRect& screen) {
+    ui::NotchGeometry geometry;
+    geometry.screenFrame = QRect(screen.x, screen.y, screen.width, screen.height);
+    geometry.visibleTop = screen.y;
+    const QRect strip = ui::islandHoverRect(
+        ui::islandRectInPanel(ui::notchPanelFrame(geometry), ui::NotchSizes::collapsedWithoutNotch));
+    return FitRect{strip.x(), strip.y(), strip.width(), strip.height()};
+}
+
+bool meets(const FitRect& a, const FitRect& b) {
+    return a.x < b.right() && b.x < a.right() && a.y < b.bottom() && b.y < a.bottom();
+}
+
+// The screen-recording options (their size on the Wi-Fi route, the taller
+// one) opened from their button, the one after the record pill, in a
+// window whose content lies at `frame` on `screen`: a message when the
+// options would cover the button.
+constexpr QSize kScreenOptionsSize{360, 331};
+std::string checkScreenOptions(const FitRect& frame, int bar, const Widest& widest, const FitRect& screen) {
+    const SizeF window{static_cast<double>(frame.width), static_cast<double>(frame.height - bar)};
+    const ChromeGeometry g = chromeLayout(widestControls(window, widest, false));
+    const int button = CaptureControls::kButtonSize;
+    const QRect anchor(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
+                           CaptureControls::kSpacing,
+                       frame.y + bar + static_cast<int>(g.capture.y), button, button);
+    const ui::PopoverPlacement placed = ui::placePopover(anchor, kScreenOptionsSize, ui::PopoverEdge::above,
+                                                         QRect(screen.x, screen.y, screen.width, screen.height));
+    if (placed.frame.intersects(anchor)) return "the screen-recording options cover their button";
+    return {};
 }
 
 bool inside(const RectF& r, SizeF window) {
@@ -118,9 +156,18 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
     const std::vector<int> heights{428, 480, 600, 700, 768, 800, 944, 1080, 1440, 1920};
     const double aspects[] = {16.0 / 9.0, 4.0 / 3.0, 1.0, 3.0 / 4.0, 9.0 / 16.0};
     int sizes = 0;
+    // Landscape screens and the same screens upright.
+    std::vector<std::pair<int, int>> screens;
     for (const int screenWidth : widths) {
         for (const int screenHeight : heights) {
+            screens.emplace_back(screenWidth, screenHeight);
+            if (screenHeight < screenWidth) screens.emplace_back(screenHeight, screenWidth);
+        }
+    }
+    for (const auto& [screenWidth, screenHeight] : screens) {
+        {
             const FitRect screen{0, 0, screenWidth, screenHeight};
+            const FitRect strip = islandStrip(screen);
             for (const int bar : {0, 21}) {
                 for (const double aspect : aspects) {
                     // The first window, then the user's resizes from the
@@ -130,6 +177,7 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                     FitInputs first;
                     first.frame = FitRect{0, 0, 1152, 648 + bar};
                     first.area = screen;
+                    first.clearArea = areaClearOf(screen, strip);
                     first.aspect = aspect;
                     first.chromeHeight = bar;
                     first.floor = appFloor();
@@ -150,12 +198,16 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                         const FitSize picture{decision.frame.width, decision.frame.height - bar};
                         const SizeF window{static_cast<double>(picture.width), static_cast<double>(picture.height)};
                         ++sizes;
+                        ASSERT_FALSE(meets(decision.frame, strip))
+                            << describe(screen, bar, aspect, picture) << ": the island's strip lies over the window";
                         for (const Widest& widest : kWidest) {
                             for (const bool toast : {false, true}) {
                                 const std::string fault = checkControls(window, widest, toast);
                                 ASSERT_EQ(fault, "") << describe(screen, bar, aspect, picture) << ", " << widest.name
                                                      << (toast ? ", with a notice" : "");
                             }
+                            ASSERT_EQ(checkScreenOptions(decision.frame, bar, widest, screen), "")
+                                << describe(screen, bar, aspect, picture) << ", " << widest.name;
                         }
                     }
                 }

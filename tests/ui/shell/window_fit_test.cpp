@@ -338,5 +338,52 @@ TEST(WindowFitTest, NoFitGoesBelowTheFloor) {
     }
 }
 
+// The island's closed strip over the top of the screen: the window goes
+// under it when it fits there whole, else the whole area holds it.
+TEST(WindowFitTest, TheWindowGoesUnderTheIslandsStripWhereItFits) {
+    constexpr FitRect kSmallest{0, 0, 760, 428};
+    constexpr FitRect kStrip{269, 0, 222, 42};
+    struct Case {
+        const char* name;
+        FitRect screen;
+        int chrome;
+        FitRect frame;
+        FitRect expected;
+    };
+    const std::vector<Case> cases{
+        {"the smallest screen: under the strip, 16:9 below the menu bar", kSmallest, 21, {0, 0, 760, 428},
+         {0, 42, 649, 386}},
+        {"a window the user put over the strip is moved under it", kLaptop, 0, {180, 0, 1152, 648},
+         {180, 42, 1152, 648}},
+        {"too tall to go under the strip: the whole screen, as before", {0, 0, 760, 400}, 21, {0, 0, 760, 400},
+         {0, 0, 674, 400}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FitInputs in = fitOf(c.frame, c.screen, kWide);
+        in.chromeHeight = c.chrome;
+        in.floor = FitFloor{640, FitSize{420, 400}, FitSize{640, 360}};
+        in.clearArea = areaClearOf(c.screen, FitRect{c.screen.width / 2 - 111, 0, 222, 42});
+        EXPECT_EQ(describe(computeFit(in).frame), describe(c.expected));
+    }
+
+    struct Clear {
+        const char* name;
+        FitRect area;
+        FitRect over;
+        FitRect expected;
+    };
+    const std::vector<Clear> clears{
+        {"the strip over the top", kSmallest, kStrip, {0, 42, 760, 386}},
+        {"an area starting below a panel", {0, 24, 760, 404}, {269, 24, 222, 42}, {0, 66, 760, 362}},
+        {"a strip on another screen", {1512, 0, 760, 428}, kStrip, {}},
+        {"no strip", kSmallest, {}, {}},
+        {"a strip reaching the bottom leaves no room", kSmallest, {269, 0, 222, 428}, {}},
+    };
+    for (const Clear& c : clears) {
+        EXPECT_EQ(areaClearOf(c.area, c.over), c.expected) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow

@@ -16,6 +16,8 @@
 
 #include "../ui_harness.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
+#include "lumenhollow/ui/window/chrome_layout.h"
+#include "lumenhollow/ui/window/window_layout.h"
 
 namespace lumenhollow {
 namespace {
@@ -29,7 +31,14 @@ const QRect kLaptopArea(0, 0, 1512, 944);
 struct SizerHarness : test::WindowHarness {
     std::unique_ptr<WindowSizer> sizer;
 
-    explicit SizerHarness(QRect start = QRect(180, 40, 1152, 648)) {
+    // The screen's usable area, which a test may change as if the window
+    // went to another screen.
+    QRect area = kLaptopArea;
+    std::optional<QRect> strip;
+
+    // `asTheApplication`: with the content's own minimum and the island's
+    // strip, as the application gives them.
+    explicit SizerHarness(QRect start = QRect(180, 40, 1152, 648), bool asTheApplication = false) {
         emit(CameraEvent::stats(picture(1920, 1080)));
         show();
         window->setGeometry(start);
@@ -37,12 +46,22 @@ struct SizerHarness : test::WindowHarness {
         WindowSizer::Options options;
         // The window's frame (the platform's decoration) lies outside the
         // laptop's area, so the content has all of it.
-        options.availableArea = [](const QWidget& shown) {
+        options.availableArea = [this](const QWidget& shown) {
             const QRect frame = shown.frameGeometry();
             const QRect content = shown.geometry();
-            return kLaptopArea.adjusted(frame.left() - content.left(), frame.top() - content.top(),
+            return area.adjusted(frame.left() - content.left(), frame.top() - content.top(),
                                         frame.right() - content.right(), frame.bottom() - content.bottom());
         };
+        if (asTheApplication) {
+            options.keepClearOf = [this] { return strip; };
+            options.contentMinimum = [](double aspect) {
+                const SizeF minimum = minimumContentSize(aspect);
+                return QSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
+            };
+            options.floor = FitFloor{static_cast<int>(kRailBelowWidth),
+                                     FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
+                                     FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+        }
         sizer = std::make_unique<WindowSizer>(*modelSignals, main, options);
     }
     ~SizerHarness() { sizer.reset(); }
@@ -122,6 +141,54 @@ TEST(WindowSizerTest, AUserResizeIsFittedOnceItHasBeenStillFor300Milliseconds) {
         h.advance(step.wait);
         EXPECT_EQ(h.geometry().size(), step.expected);
         EXPECT_EQ(h.geometry().topLeft(), QPoint(100, 100));
+    }
+}
+
+// On the smallest screen the window goes under the island's strip and its
+// minimum drops to what that screen holds there; on a screen that holds the
+// content's own minimum, that minimum holds again and the window cannot be
+// made smaller than it, however small an earlier screen was.
+TEST(WindowSizerTest, TheSmallestScreensMinimumHoldsOnlyThere) {
+    // Each screen with the island's strip centred at its top.
+    const auto stripOn = [](const QRect& screen) { return QRect(screen.center().x() - 110, 0, 222, 42); };
+    const QRect smallest(0, 0, 760, 428);
+    const QSize own(760, 428);
+    SizerHarness h(smallest, true);
+    const struct {
+        const char* name;
+        QRect area;
+        bool holdsOwnMinimum;
+    } screens[] = {
+        {"the smallest screen", smallest, false},
+        {"a screen that holds the minimum", kLaptopArea, true},
+        {"the smallest screen again", smallest, false},
+        {"a larger one once more", QRect(0, 0, 1024, 600), true},
+    };
+    bool attached = false;
+    for (const auto& screen : screens) {
+        SCOPED_TRACE(screen.name);
+        h.area = screen.area;
+        h.strip = stripOn(screen.area);
+        if (!attached) {
+            h.sizer->attach(h.window.get());
+            attached = true;
+        } else {
+            h.sizer->fit();
+        }
+        h.settle();
+        EXPECT_GT(h.geometry().top(), h.strip->bottom()) << "under the island's strip";
+        EXPECT_LE(h.geometry().bottom(), screen.area.bottom());
+        if (screen.holdsOwnMinimum) {
+            EXPECT_EQ(h.surface().minimumSize(), own);
+            // A user's resize below it: the window stays at the minimum.
+            h.window->resize(600, 340);
+            h.settle();
+            EXPECT_GE(h.surface().width(), own.width());
+            EXPECT_GE(h.surface().height(), own.height());
+        } else {
+            EXPECT_LT(h.surface().minimumHeight(), own.height());
+            EXPECT_LT(h.window->minimumHeight(), own.height());
+        }
     }
 }
 
