@@ -46,6 +46,11 @@ constexpr int kLiveScreenHeight = 944;
 // is left under its menu bar.
 constexpr int kSmallestScreenWidth = 760;
 constexpr int kSmallestScreenHeight = 428;
+// The island's closed strip without a notch ends 6 + 30 below the screen's
+// top; a pointer within 6 more opens it.
+constexpr int kIslandStripBottom = 6 + 30 + 6;
+// The screen-recording options' window.
+constexpr int kScreenOptionsWidth = 360;
 // Where the pointer rests while a picture is taken, in the window: on the
 // picture, clear of every control, so none shows its hover. Inside the
 // window, because without a window manager the keys go where the pointer is.
@@ -498,8 +503,11 @@ TEST_F(LiveReferenceJourney, TheWindowAtTwiceTheScaleLooksAsItsReference) {
 }
 
 // The window on the smallest screen: every control inside it, the gear,
-// the joystick and the bottom bar's last circle too. The pointer rests on
-// the picture above the capture controls.
+// the joystick and the bottom bar's last circle too, and all of it under the
+// island's closed strip, so a pointer on its way to the title or the menus
+// never opens the island over them. The pointer rests on the picture above
+// the capture controls. The screen-recording options open beside their
+// button: a second click on it reaches the button and closes them.
 TEST_F(LiveReferenceJourney, TheSmallestWindowLooksAsItsReference) {
     launch(1, true, {}, false, std::pair{kSmallestScreenWidth, kSmallestScreenHeight});
     ASSERT_TRUE(app_->moveOnScreen(200, 200));
@@ -510,6 +518,30 @@ TEST_F(LiveReferenceJourney, TheSmallestWindowLooksAsItsReference) {
     ASSERT_TRUE(rect);
     EXPECT_LE(rect->x + rect->width, kSmallestScreenWidth);
     EXPECT_LE(rect->y + rect->height, kSmallestScreenHeight);
+    EXPECT_GE(rect->y, kIslandStripBottom) << "the island's strip lies over the window's menus";
+
+    // The button after the record pill: 60 right of the window's middle, 99
+    // above its bottom edge.
+    const int buttonX = rect->width / 2 + 60;
+    const int buttonY = rect->height - 99;
+    for (const bool open : {true, false}) {
+        SCOPED_TRACE(open ? "opening" : "closing");
+        ASSERT_TRUE(app_->clickInWindow(buttonX, buttonY));
+        ASSERT_TRUE(app_->waitForState([open](const nlohmann::json& s) { return s["screenOptions"] == open; }))
+            << app_->describe();
+        if (open) {
+            std::optional<ScreenRect> options;
+            ASSERT_TRUE(waitFor([&] {
+                options = visibleWindowOfWidth(desktop_, app_->pid(), kScreenOptionsWidth);
+                return options.has_value();
+            })) << "the options never showed";
+            const int x = rect->x + buttonX;
+            const int y = rect->y + buttonY;
+            EXPECT_FALSE(x >= options->x && x < options->x + options->width && y >= options->y &&
+                         y < options->y + options->height)
+                << "the options cover their button";
+        }
+    }
 }
 
 }  // namespace

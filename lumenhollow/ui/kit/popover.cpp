@@ -43,57 +43,73 @@ PopoverEdge popoverOpposite(PopoverEdge edge) {
 
 }  // namespace
 
-PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen) {
+PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen,
+                              int arrowLength) {
     if (edge == PopoverEdge::none) edge = PopoverEdge::below;
     const int gap = Popover::kGap;
-    const int w = size.width();
-    const int h = size.height();
     const int screenRight = screen.x() + screen.width();
     const int screenBottom = screen.y() + screen.height();
     const int anchorRight = anchor.x() + anchor.width();
     const int anchorBottom = anchor.y() + anchor.height();
-    const bool sideways = edge == PopoverEdge::leading || edge == PopoverEdge::trailing;
+    auto isSideways = [](PopoverEdge side) { return side == PopoverEdge::leading || side == PopoverEdge::trailing; };
+    // The whole frame on `side`, with or without the arrow.
+    auto sizeOn = [&](PopoverEdge side, bool arrow) {
+        const int l = arrow ? arrowLength : 0;
+        return isSideways(side) ? QSize(size.width() + l, size.height()) : QSize(size.width(), size.height() + l);
+    };
     // The one coordinate across the side it opens on, for either side.
-    auto across = [&](PopoverEdge side) {
+    auto across = [&](PopoverEdge side, QSize frame) {
         switch (side) {
-            case PopoverEdge::above: return anchor.y() - gap - h;
-            case PopoverEdge::leading: return anchor.x() - gap - w;
+            case PopoverEdge::above: return anchor.y() - gap - frame.height();
+            case PopoverEdge::leading: return anchor.x() - gap - frame.width();
             case PopoverEdge::trailing: return anchorRight + gap;
             case PopoverEdge::none:
             case PopoverEdge::below: return anchorBottom + gap;
         }
         return anchorBottom + gap;
     };
-    auto isSideways = [](PopoverEdge side) { return side == PopoverEdge::leading || side == PopoverEdge::trailing; };
     auto fits = [&](PopoverEdge side) {
-        const int start = across(side);
-        return isSideways(side) ? start >= screen.x() && start + w <= screenRight
-                                : start >= screen.y() && start + h <= screenBottom;
+        const QSize frame = sizeOn(side, true);
+        const int start = across(side, frame);
+        return isSideways(side) ? start >= screen.x() && start + frame.width() <= screenRight
+                                : start >= screen.y() && start + frame.height() <= screenBottom;
+    };
+    // The frame on `side`, pulled onto the screen.
+    auto frameOn = [&](PopoverEdge side, bool arrow) {
+        const QSize frame = sizeOn(side, arrow);
+        const int w = frame.width();
+        const int h = frame.height();
+        if (isSideways(side)) {
+            return QRect(popoverClampSpan(across(side, frame), w, screen.x(), screenRight),
+                         popoverClampSpan(anchor.y() + (anchor.height() - h) / 2, h, screen.y(), screenBottom), w, h);
+        }
+        return QRect(popoverClampSpan(anchor.x() + (anchor.width() - w) / 2, w, screen.x(), screenRight),
+                     popoverClampSpan(across(side, frame), h, screen.y(), screenBottom), w, h);
     };
     PopoverPlacement placed;
     placed.edge = edge;
     if (!fits(edge)) {
-        // The other side, else the sides across (a tall popover on a short
-        // screen opens beside its anchor rather than over it).
-        const PopoverEdge across1 = sideways ? PopoverEdge::below : PopoverEdge::trailing;
-        for (const PopoverEdge side : {popoverOpposite(edge), across1, popoverOpposite(across1)}) {
-            if (fits(side)) {
-                placed.edge = side;
-                break;
-            }
+        // A tall popover on a short screen opens beside its anchor rather
+        // than over it.
+        const PopoverEdge other = isSideways(edge) ? PopoverEdge::below : PopoverEdge::trailing;
+        const PopoverEdge sides[] = {edge, popoverOpposite(edge), other, popoverOpposite(other)};
+        const auto clearOf = [&](bool arrow) {
+            return std::find_if(std::begin(sides), std::end(sides),
+                                [&](PopoverEdge side) { return !frameOn(side, arrow).intersects(anchor); });
+        };
+        if (const auto* whole = std::find_if(std::begin(sides) + 1, std::end(sides), fits); whole != std::end(sides)) {
+            placed.edge = *whole;
+        } else if (const auto* clear = clearOf(true); clear != std::end(sides)) {
+            placed.edge = *clear;
+        } else if (const auto* bare = clearOf(false); arrowLength > 0 && bare != std::end(sides)) {
+            placed.edge = *bare;
+            placed.arrow = false;
         }
     }
-    if (isSideways(placed.edge)) {
-        const int x = popoverClampSpan(across(placed.edge), w, screen.x(), screenRight);
-        const int y = popoverClampSpan(anchor.y() + (anchor.height() - h) / 2, h, screen.y(), screenBottom);
-        placed.frame = QRect(x, y, w, h);
-        placed.arrowAt = popoverArrowAt(anchor.y() + anchor.height() / 2 - y, h);
-    } else {
-        const int x = popoverClampSpan(anchor.x() + (anchor.width() - w) / 2, w, screen.x(), screenRight);
-        const int y = popoverClampSpan(across(placed.edge), h, screen.y(), screenBottom);
-        placed.frame = QRect(x, y, w, h);
-        placed.arrowAt = popoverArrowAt(anchor.x() + anchor.width() / 2 - x, w);
-    }
+    placed.frame = frameOn(placed.edge, placed.arrow);
+    placed.arrowAt = isSideways(placed.edge)
+                         ? popoverArrowAt(anchor.y() + anchor.height() / 2 - placed.frame.y(), placed.frame.height())
+                         : popoverArrowAt(anchor.x() + anchor.width() / 2 - placed.frame.x(), placed.frame.width());
     return placed;
 }
 
@@ -170,7 +186,10 @@ void Popover::present() {
     if (content_) delete content_.data();
     content_ = makeContent_ ? makeContent_(this) : nullptr;
     if (content_) layout()->addWidget(content_);
+    // Each opening starts from the side asked, with its arrow.
     setArrowSide(edge_);
+    placement_ = PopoverPlacement{};
+    placement_.edge = edge_;
     layout()->activate();
     place();
     watchAnchorChain(true);
@@ -183,8 +202,8 @@ void Popover::dismiss() {
     if (isVisible()) close();
 }
 
-void Popover::setArrowSide(PopoverEdge side) {
-    const int l = arrow_ == PopoverArrow::shown ? kArrowLength : 0;
+void Popover::setArrowSide(PopoverEdge side, bool arrow) {
+    const int l = arrow_ == PopoverArrow::shown && arrow ? kArrowLength : 0;
     switch (side) {
         case PopoverEdge::above: layout()->setContentsMargins(0, 0, 0, l); break;
         case PopoverEdge::leading: layout()->setContentsMargins(0, 0, l, 0); break;
@@ -194,24 +213,32 @@ void Popover::setArrowSide(PopoverEdge side) {
     }
 }
 
+QSize Popover::bodySize() const {
+    const QMargins arrow = layout()->contentsMargins();
+    return size().shrunkBy(arrow);
+}
+
 void Popover::place() {
     if (placing_) return;
     placing_ = true;
     QScreen* screen = anchor_->screen();
     const QRect room = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
     const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
-    const PopoverPlacement next = placePopover(anchor, size(), edge_, room);
-    if (next.edge != placement_.edge) {
-        // Flipped to the other side: the arrow's room moves with it, the size stays.
-        setArrowSide(next.edge);
+    const PopoverPlacement next =
+        placePopover(anchor, bodySize(), edge_, room, arrow_ == PopoverArrow::shown ? kArrowLength : 0);
+    if (next.edge != placement_.edge || next.arrow != placement_.arrow) {
+        // Another side, or without the arrow: the arrow's room moves with
+        // it, the body's size stays.
+        setArrowSide(next.edge, next.arrow);
         layout()->activate();
     }
     if (next != placement_) {
         placement_ = next;
-        outline_ = popoverOutline(QRectF(rect()), placement_.edge, placement_.arrowAt, arrow_);
+        const PopoverArrow arrow = placement_.arrow ? arrow_ : PopoverArrow::none;
+        outline_ = popoverOutline(QRectF(rect()), placement_.edge, placement_.arrowAt, arrow);
         // The line lies wholly inside the edge.
         border_ = popoverOutline(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), placement_.edge,
-                                 placement_.arrowAt, arrow_);
+                                 placement_.arrowAt, arrow);
         setMask(windowShapeMask(outline_));
         move(placement_.frame.topLeft());
         update();

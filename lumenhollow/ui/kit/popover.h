@@ -35,15 +35,21 @@ struct PopoverPlacement {
     QRect frame;                            // the whole window, arrow included
     PopoverEdge edge = PopoverEdge::none;   // the side of the anchor it opened on
     int arrowAt = 0;  // the arrow's middle along the side facing the anchor, from the frame's left or top
+    bool arrow = true;  // false: only without its arrow does it leave the anchor uncovered
     bool operator==(const PopoverPlacement&) const = default;
 };
 
-// Places a popover of `size` (arrow included) beside `anchor`, Popover::kGap
-// away and centred on it across `edge`. When that side lacks room inside
-// `screen` it opens on the opposite side; then it is shifted to lie inside
-// `screen` where it fits. The arrow points at the anchor's middle but keeps
-// clear of the rounded corners.
-PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen);
+// Places a popover whose body is `size` (its arrow, `arrowLength` long, comes
+// on the side facing the anchor) beside `anchor`, Popover::kGap away and
+// centred on it across `edge`. When that side lacks room inside `screen` it
+// opens on the opposite side, else on a side across; where no side holds it
+// whole, on the first side that, shifted to lie inside `screen`, leaves the
+// anchor uncovered, without its arrow if only that leaves it so; else on
+// the side asked, over the anchor. It is shifted to lie inside `screen`
+// where it fits. The arrow points at the anchor's middle but keeps clear of
+// the rounded corners.
+PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen,
+                              int arrowLength = 0);
 
 // The outline of the body in `rect` (arrow included) with the arrow on the
 // side facing the anchor, or none.
@@ -91,7 +97,9 @@ protected:
 
 private:
     void place();
-    void setArrowSide(PopoverEdge side);
+    void setArrowSide(PopoverEdge side, bool arrow = true);
+    // The popover's size less its arrow.
+    QSize bodySize() const;
     void watchAnchorChain(bool on);
 
     QWidget* const anchor_;

@@ -56,6 +56,20 @@ TEST(PopoverPlacementTest, OpensBesideTheAnchorWithItsArrowOnItAndStaysOnScreen)
         EXPECT_TRUE(screen.contains(placed.frame)) << c.name;
         EXPECT_EQ(placed.frame.intersects(c.anchor), c.overAnchor) << c.name;
     }
+    // On the smallest screen no side holds the screen-recording options
+    // whole, nor leaves their button uncovered with the arrow: beside it
+    // without the arrow, pulled onto the screen.
+    const QRect anchor(363, 308, 40, 40);
+    const PopoverPlacement small = placePopover(anchor, {360, 323}, E::above, {0, 0, 760, 428}, 8);
+    EXPECT_EQ(small.edge, E::leading);
+    EXPECT_FALSE(small.arrow);
+    EXPECT_EQ(small.frame, QRect(0, 105, 360, 323));
+    // With room for the arrow beside it, the arrow stays.
+    const PopoverPlacement roomier = placePopover(anchor.translated(20, 0), {360, 323}, E::above, {0, 0, 760, 428}, 8);
+    EXPECT_EQ(roomier.edge, E::leading);
+    EXPECT_TRUE(roomier.arrow);
+    EXPECT_EQ(roomier.frame, QRect(9, 105, 368, 323));
+    EXPECT_FALSE(roomier.frame.intersects(anchor.translated(20, 0)));
     // On a second screen the same rules hold in its own coordinates.
     const PopoverPlacement right = placePopover({1010, 100, 20, 30}, {200, 100}, E::below, {1000, 0, 1000, 800});
     EXPECT_EQ(right.frame.topLeft(), QPoint(1000, 136));

@@ -84,20 +84,27 @@ bool meets(const FitRect& a, const FitRect& b) {
     return a.x < b.right() && b.x < a.right() && a.y < b.bottom() && b.y < a.bottom();
 }
 
-// The screen-recording options (their size on the Wi-Fi route, the taller
-// one) opened from their button, the one after the record pill, in a
+// The screen-recording options (their body on the Wi-Fi route, the taller
+// one; the arrow comes on the side facing the button) opened from their button, the one after the record pill, in a
 // window whose content lies at `frame` on `screen`: a message when the
 // options would cover the button.
-constexpr QSize kScreenOptionsSize{360, 331};
-std::string checkScreenOptions(const FitRect& frame, int bar, const Widest& widest, const FitRect& screen) {
+constexpr QSize kScreenOptionsSize{360, 331 - ui::Popover::kArrowLength};
+// The narrowest capture controls: the photo, record, screen and tracking
+// buttons with the record pill at its shortest.
+constexpr double kNarrowestCapture = 260;
+std::string checkScreenOptions(const FitRect& frame, int bar, const Widest& widest, double captureWidth,
+                               const FitRect& screen) {
     const SizeF window{static_cast<double>(frame.width), static_cast<double>(frame.height - bar)};
-    const ChromeGeometry g = chromeLayout(widestControls(window, widest, false));
+    ChromeInputs in = widestControls(window, widest, false);
+    in.capture.width = captureWidth;
+    const ChromeGeometry g = chromeLayout(in);
     const int button = CaptureControls::kButtonSize;
     const QRect anchor(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
                            CaptureControls::kSpacing,
                        frame.y + bar + static_cast<int>(g.capture.y), button, button);
-    const ui::PopoverPlacement placed = ui::placePopover(anchor, kScreenOptionsSize, ui::PopoverEdge::above,
-                                                         QRect(screen.x, screen.y, screen.width, screen.height));
+    const ui::PopoverPlacement placed =
+        ui::placePopover(anchor, kScreenOptionsSize, ui::PopoverEdge::above,
+                         QRect(screen.x, screen.y, screen.width, screen.height), ui::Popover::kArrowLength);
     if (placed.frame.intersects(anchor)) return "the screen-recording options cover their button";
     return {};
 }
@@ -206,8 +213,11 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                                 ASSERT_EQ(fault, "") << describe(screen, bar, aspect, picture) << ", " << widest.name
                                                      << (toast ? ", with a notice" : "");
                             }
-                            ASSERT_EQ(checkScreenOptions(decision.frame, bar, widest, screen), "")
-                                << describe(screen, bar, aspect, picture) << ", " << widest.name;
+                            for (const double capture : {kNarrowestCapture, widest.capture}) {
+                                ASSERT_EQ(checkScreenOptions(decision.frame, bar, widest, capture, screen), "")
+                                    << describe(screen, bar, aspect, picture) << ", " << widest.name << ", capture "
+                                    << capture;
+                            }
                         }
                     }
                 }
