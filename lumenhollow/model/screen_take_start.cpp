@@ -57,6 +57,7 @@ void CameraModel::startScreenRecording() {
     }
     session->cursor = std::make_unique<hollowkit::CursorRecorder>(displayID, main_, *system->displays,
                                                                   *system->pointer, *system->keys);
+    session->cursor->setAppWindows(services_.appWindows);
 
     const std::weak_ptr<ScreenSession> weakSession = session;
     session->screen->setOnFirstFrame([weak = weak_from_this(), weakSession](hollowkit::TimePoint start) {

@@ -147,7 +147,8 @@ protected:
 
     // Captures the scene's display straight from the backend; the newest
     // picture is kept.
-    std::unique_ptr<ScreenCapture> capture(bool excludesOurs, bool useComposite = true) {
+    std::unique_ptr<ScreenCapture> capture(bool excludesOurs, bool useComposite = true,
+                                           std::function<void()> beforeGrab = {}) {
         ScreenCaptureRequest request;
         request.display = DisplayInfo{1, 0, 0, kSceneWidth, kSceneHeight, true, false};
         request.outputWidth = kSceneWidth;
@@ -157,6 +158,10 @@ protected:
         ScreenCaptureHandlers handlers;
         handlers.onFrame = [this](VideoFrame frame, ScreenFrameStatus) {
             std::lock_guard lock(mutex_);
+            if (keepNext_) {
+                kept_ = frame;
+                keepNext_ = false;
+            }
             latest_ = std::move(frame);
             ++frames_;
             arrived_.notify_all();
@@ -164,6 +169,7 @@ protected:
         X11ScreenCaptureBackend::Options options;
         options.displayName = server_->displayName();
         options.useComposite = useComposite;
+        options.beforeGrab = std::move(beforeGrab);
         auto started = X11ScreenCaptureBackend(options).start(request, std::move(handlers));
         if (!started) {
             ADD_FAILURE() << started.error();
@@ -201,6 +207,9 @@ protected:
     std::condition_variable arrived_;
     VideoFrame latest_;
     uint64_t frames_ = 0;
+    // The next picture is kept aside once asked (from the capture's thread).
+    bool keepNext_ = false;
+    VideoFrame kept_;
 };
 
 // The main window in a window manager's frame and the island, both ours,
@@ -351,6 +360,72 @@ TEST_P(X11WindowExclusionTest, OnlyWhatOurWindowsShowIsReplaced) {
                 EXPECT_FALSE(closeTo(colorAt(picture, x, y), ours, 40)) << "ours at " << x << ", " << y;
             }
         }
+    }
+}
+
+// A window of ours that appears or grows between the reading of our
+// windows and the grab (the island mapped, or opening from its strip) shows
+// in no picture: the change is made on the capture thread right before one
+// grab, and that grab's picture is searched for it.
+TEST_P(X11WindowExclusionTest, AWindowOfOursThatAppearsOrGrowsRightBeforeAGrabIsLeftOut) {
+    if (!startScene()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    others_->open({40, 40, 300, 240}, Look{kOther});
+    const x11::PixelRect panel{160, 0, 320, 240};
+    const uint32_t strip = ours_->open(panel, Look{kIsland, 255, true});
+    ours_->setShape(strip, {{100, 0, 120, 30}});
+    struct Case {
+        const char* name;
+        bool useComposite;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"opening, rebuilt", true, [&] { ours_->setShape(strip, {{0, 0, 320, 240}}); }},
+        {"mapped, rebuilt", true, [&] { ours_->open({20, 300, 200, 120}, Look{kIsland, 255, true}); }},
+        {"opening, blacked out", false, [&] { ours_->setShape(strip, {{0, 0, 320, 240}}); }},
+        {"mapped, blacked out", false, [&] { ours_->open({240, 300, 200, 120}, Look{kIsland, 255, true}); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ours_->setShape(strip, {{100, 0, 120, 30}});
+        // Armed by this thread, run once by the capture's; the picture of
+        // the grab right after it is kept.
+        std::mutex armed;
+        std::function<void()> pending;
+        auto running = capture(true, c.useComposite, [&] {
+            std::function<void()> change;
+            {
+                std::lock_guard lock(armed);
+                change = std::exchange(pending, nullptr);
+            }
+            if (!change) return;
+            change();
+            std::lock_guard lock(mutex_);
+            keepNext_ = true;
+        });
+        ASSERT_NE(running, nullptr);
+        ASSERT_FALSE(nextPicture().isNull());
+        {
+            std::lock_guard lock(armed);
+            pending = c.change;
+        }
+        VideoFrame picture;
+        {
+            std::unique_lock lock(mutex_);
+            ASSERT_TRUE(arrived_.wait_for(lock, 10s, [&] { return !kept_.isNull(); }))
+                << "no picture right after the change";
+            picture = std::exchange(kept_, VideoFrame());
+        }
+        running.reset();
+        int shown = 0;
+        for (int y = 0; y < kSceneHeight; y += 2) {
+            for (int x = 0; x < kSceneWidth; x += 2) {
+                if (closeTo(colorAt(picture, x, y), kIsland, 40)) ++shown;
+            }
+        }
+        EXPECT_EQ(shown, 0) << "pixels of ours in the picture grabbed right after the change";
     }
 }
 

@@ -1,12 +1,16 @@
 // EventWatch against a real X server (Xvfb started by the test): each kind
-// opens on its own connection, the compositor selection's owner is followed
-// as another client takes and drops it, and a watch whose server goes away
+// opens on its own connection, only the compositor watch says whether a
+// compositing manager runs, the compositor selection's owner is followed as
+// another client takes and drops it, and a watch whose server goes away
 // reports that once.
 
 #include "hollowkit/x11/event_watch.h"
 
 #include <poll.h>
 #include <xcb/xcb.h>
+
+#include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,7 +48,52 @@ TEST_F(EventWatchTest, EachKindOpensQuietOnItsOwnConnection) {
         EXPECT_GE(watch.value()->fd(), 0);
         EXPECT_FALSE(watch.value()->broken());
         EXPECT_EQ(watch.value()->drain(), EventWatch::Drained{});
-        EXPECT_FALSE(watch.value()->compositorRuns()) << "no compositor runs on a bare server";
+    }
+}
+
+// A stand-in compositing manager: another client owning the screen's
+// compositor selection until its connection goes.
+Connection standInCompositor(const std::string& display) {
+    auto compositor = openConnection(display);
+    EXPECT_TRUE(compositor.has_value()) << compositor.error();
+    if (!compositor) return {};
+    xcb_connection_t* c = compositor.value().get();
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, compositor.value().root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(c, window, internAtom(c, compositorSelectionName(compositor.value().screenNumber)),
+                            XCB_CURRENT_TIME);
+    // Answered once the server has done both.
+    ask(xcb_get_input_focus_reply, c, xcb_get_input_focus(c));
+    return std::move(compositor.value());
+}
+
+// Only the compositor watch asks the server about a compositing manager,
+// and it asks now, not from events it has yet to drain; the input watches
+// never say one runs.
+TEST_F(EventWatchTest, OnlyTheCompositorWatchSaysACompositorRuns) {
+    const struct {
+        EventWatch::Kind kind;
+        bool onABareServer;
+        bool withACompositor;
+    } cases[] = {
+        {EventWatch::Kind::compositorOwner, false, true},
+        {EventWatch::Kind::pointerActivity, false, false},
+        {EventWatch::Kind::keyPresses, false, false},
+    };
+    std::vector<std::unique_ptr<EventWatch>> watches;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(EventWatch::describe(c.kind)));
+        auto watch = EventWatch::open(c.kind, server_->displayName());
+        ASSERT_TRUE(watch.has_value()) << watch.error();
+        EXPECT_EQ(watch.value()->compositorRuns(), c.onABareServer);
+        watches.push_back(std::move(watch.value()));
+    }
+    const Connection compositor = standInCompositor(server_->displayName());
+    ASSERT_NE(compositor.get(), nullptr);
+    for (size_t i = 0; i < watches.size(); ++i) {
+        SCOPED_TRACE(std::string(EventWatch::describe(cases[i].kind)));
+        EXPECT_EQ(watches[i]->compositorRuns(), cases[i].withACompositor);
     }
 }
 
@@ -59,22 +108,14 @@ TEST_F(EventWatchTest, TheCompositorSelectionsOwnerIsFollowed) {
     ASSERT_TRUE(opened.has_value()) << opened.error();
     EventWatch& watch = *opened.value();
 
-    // A stand-in compositor: another client owning the screen's selection.
-    auto compositor = openConnection(server_->displayName());
-    ASSERT_TRUE(compositor.has_value()) << compositor.error();
-    xcb_connection_t* c = compositor.value().get();
-    const xcb_window_t window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, compositor.value().root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_set_selection_owner(c, window, internAtom(c, compositorSelectionName(compositor.value().screenNumber)),
-                            XCB_CURRENT_TIME);
-    xcb_flush(c);
+    Connection compositor = standInCompositor(server_->displayName());
+    ASSERT_NE(compositor.get(), nullptr);
     ASSERT_TRUE(readable(watch.fd()));
     EXPECT_GT(watch.drain().events, 0);
     EXPECT_TRUE(watch.compositorRuns());
 
     // The compositor ends: its selection goes with its connection.
-    compositor.value().connection.reset();
+    compositor.connection.reset();
     ASSERT_TRUE(readable(watch.fd()));
     EXPECT_GT(watch.drain().events, 0);
     EXPECT_FALSE(watch.compositorRuns());

@@ -125,6 +125,7 @@ public:
             exclusion_ = std::make_unique<x11::WindowExclusion>(connection_, setup);
         }
 
+        beforeGrab_ = options.beforeGrab;
         if (auto made = makeScaler(options.conversionThreads); !made) return made;
         // The first picture shows the grab works before start reports success.
         if (auto grabbed = grab(); !grabbed) return unexpected(grabbed.error());
@@ -191,6 +192,7 @@ private:
     Result<void, std::string> grab() {
         xcb_connection_t* c = connection_.get();
         if (exclusion_) exclusion_->prepare();
+        if (beforeGrab_) beforeGrab_();
         const DisplayInfo& d = request_.display;
         const auto x = static_cast<int16_t>(d.x);
         const auto y = static_cast<int16_t>(d.y);
@@ -337,6 +339,7 @@ private:
     size_t stride_ = 0;
     bool drawsCursor_ = false;
     bool sameSize_ = false;
+    std::function<void()> beforeGrab_;
     ffmpeg::SwsContextPtr scaler_;
     ffmpeg::FramePtr source_;
     ffmpeg::FramePtr target_;

@@ -20,6 +20,7 @@
 // through an AudioInputBackend. X11 cannot leave the app's own sound out of
 // the recording.
 
+#include <functional>
 #include <string>
 
 #include "hollowkit/recording/audio_input_backend.h"
@@ -43,6 +44,9 @@ public:
         // false blacks our own windows out instead of rebuilding what lies
         // under them (as on servers without Composite).
         bool useComposite = true;
+        // For tests: runs on the capture thread between the reading of our
+        // windows and each grab, so a window can change exactly there.
+        std::function<void()> beforeGrab = {};
     };
 
     X11ScreenCaptureBackend() = default;

@@ -425,7 +425,29 @@ const uint8_t* WindowExclusion::Pixels::at(int x, int y) const {
     return base + static_cast<size_t>(y - area.y) * stride + static_cast<size_t>(x - area.x) * 4;
 }
 
-void WindowExclusion::apply(uint8_t* pixels, size_t stride) const {
+void WindowExclusion::catchUp() {
+    // The server sends the events of every change it made before the grab
+    // ahead of the grab's reply, so they are all here now. A window of ours
+    // mapped, moved or reshaped since prepare() may show in the grab as it
+    // was or as it is now (an island opening between the two): both are
+    // covered.
+    xcb_connection_t* c = connection_.get();
+    while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
+    if (!stack_.refresh()) return;
+    changed_ = true;
+    if (mode_ == Mode::rebuilt) blends_ = compositorRuns();
+    for (const CoveredPart& part : coveredByOurs(stack_.windows(), setup_.display)) {
+        if (std::find(covered_.begin(), covered_.end(), part) == covered_.end()) covered_.push_back(part);
+    }
+    if (covered_.empty() || mode_ != Mode::rebuilt) return;
+    readSeeThrough();
+    changed_ = false;
+    rebuiltFor_ = covered_;
+    rebuild();
+}
+
+void WindowExclusion::apply(uint8_t* pixels, size_t stride) {
+    catchUp();
     const bool rebuilt = mode_ == Mode::rebuilt && patch_.valid && rebuiltFor_ == covered_;
     const int dx = setup_.display.x;
     const int dy = setup_.display.y;

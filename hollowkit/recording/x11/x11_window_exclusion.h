@@ -18,8 +18,9 @@
 // Thread: the screen capture's thread, which owns the connection; the
 // connection is borrowed and must outlive this. It reads the connection's
 // events. Requests that fail (a window gone meanwhile) leave that window
-// out of one rebuild. A window of ours that changes between the reading
-// and the grab can show for one picture where it changed.
+// out of one rebuild. A window of ours that is mapped or changes between
+// the reading and the grab is covered as it was and as it is after the
+// grab, so it shows in no picture (an island opening, a menu appearing).
 
 #include <cstddef>
 #include <cstdint>
@@ -65,8 +66,9 @@ public:
     // anything under them changed.
     void prepare();
     // After the grab into `pixels` (32-bit BGRX of the display, `stride`
-    // bytes a row): what our windows cover is replaced.
-    void apply(uint8_t* pixels, size_t stride) const;
+    // bytes a row): what our windows cover is replaced, including where one
+    // of them came or grew after prepare().
+    void apply(uint8_t* pixels, size_t stride);
 
 private:
     // Pixels fetched from the server into shared memory (or a copy).
@@ -121,6 +123,8 @@ private:
     bool drawWindow(const TopWindow& window, const PixelRect& part, const std::vector<PixelRect>& covered,
                     const PixelRect& rootBox);
     void readSeeThrough();
+    // Takes in the changes made before the grab that prepare() did not see.
+    void catchUp();
     bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
     void releaseWindow(uint32_t window, bool destroyed);
 

@@ -3,7 +3,9 @@
 // panel's controls reach the model, Record makes a combined movie whose
 // camera bubble sits in the chosen corner of the chosen monitor, "Apply
 // Changes" with another corner rebuilds it, and "Rebuild Another Take…"
-// rebuilds a take folder typed into the folder dialog.
+// rebuilds a take folder typed into the folder dialog. A press on the
+// application's own window during a take never zooms the combined movie; a
+// press on another program's window does.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,13 +17,20 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
 
 #include "demo_run.h"
 #include "hollowkit/recording/bubble_compositor.h"
+#include "hollowkit/recording/cursor_timeline.h"
+#include "hollowkit/x11/xcb_connection.h"
+#include "lumenhollow/app/app_windows.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/island/notch_panel.h"
+#include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
@@ -32,6 +41,7 @@
 #include "lumenhollow/ui/panels/screen_recording_panel.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/video_surface.h"
 #include "tests/recording/screen_test_support.h"
 
 namespace lumenhollow::test {
@@ -123,6 +133,46 @@ std::map<hk::BubbleCorner, bool> onlyIn(hk::BubbleCorner corner) {
     for (hk::BubbleCorner each : hk::kAllBubbleCorners) shown[each] = each == corner;
     return shown;
 }
+
+// A left-button press held as a hand holds it (the pointer's record samples
+// the button 60 times a second), the event loop running meanwhile.
+bool holdPressAt(RunningDemo& demo, QPoint global) {
+    if (!demo.pressAt(global)) return false;
+    runFor(demo, 250ms);
+    return demo.release();
+}
+
+// Another program's window: white, on a connection of its own, kept above
+// every other window once raised.
+class OtherProgramWindow {
+public:
+    OtherProgramWindow(const std::string& display, QRect area) {
+        auto opened = hk::x11::openConnection(display);
+        if (!opened) return;
+        x_ = std::move(opened.value());
+        xcb_connection_t* c = x_.get();
+        window_ = xcb_generate_id(c);
+        const uint32_t values[] = {0xffffff, 1};  // white (24-bit TrueColor), override-redirect
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window_, x_.root, static_cast<int16_t>(area.x()),
+                          static_cast<int16_t>(area.y()), static_cast<uint16_t>(area.width()),
+                          static_cast<uint16_t>(area.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(c, window_);
+        raise();
+    }
+
+    bool ok() const { return x_.get() && !x_.broken(); }
+    // Above every window, ours included; true once the server did it.
+    bool raise() {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(x_.get(), window_, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        return hk::x11::ask(xcb_get_input_focus_reply, x_.get(), xcb_get_input_focus(x_.get())) != nullptr;
+    }
+
+private:
+    hk::x11::Connection x_;
+    uint32_t window_ = 0;
+};
 
 class ScreenTakeEndToEndTest : public testing::Test {
 protected:
@@ -233,6 +283,114 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         EXPECT_EQ(bubbleCorners(older / "Combined.mov", state.bubbleStyle), onlyIn(hk::BubbleCorner::topLeading));
         // The last take kept its own.
         EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(ScreenTakeEndToEndTest, APressOnTheAppsOwnWindowNeverZoomsAndOneOnAnotherProgramsDoes) {
+    const std::optional<uint32_t> right = run_.xvfb().monitorId("RIGHT");
+    ASSERT_TRUE(right);
+    // On the recorded monitor: another program's white window on the right,
+    // and the middle of our window's picture on the left (the rest of the
+    // window hangs over the other monitor). The recording leaves our window
+    // out, so the picture shows what lies under it (black: the recording
+    // does not know the backdrop the test painted on the root).
+    constexpr QPoint kMonitor{kLeftWidth, 0};
+    constexpr QRect kOther{300, 60, 150, 150};
+    constexpr QPoint kOwnPress{80, 135};
+    // Unzoomed, these show something else than the other window; zoomed in
+    // on it, they show it; and `kInside` shows it unless the picture zooms
+    // elsewhere.
+    const std::vector<QPoint> kOutside{{200, 135}, {300, 40}, {250, 230}};
+    constexpr QPoint kInside{375, 100};
+    constexpr hk::RgbColor kWhite{255, 255, 255};
+    OtherProgramWindow other(run_.xvfb().displayName(), kOther.translated(kMonitor));
+    ASSERT_TRUE(other.ok());
+
+    const int status = run_.run([&](RunningDemo& demo) {
+        ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
+        MainWindow& window = demo.window();
+        const QPoint surfaceMiddle = window.surface().mapTo(&window, window.surface().rect().center());
+        window.move(kMonitor + kOwnPress - surfaceMiddle);
+        ASSERT_TRUE(demo.waitFor(
+            [&] { return window.surface().mapToGlobal(window.surface().rect().center()) == kMonitor + kOwnPress; },
+            10s));
+        ASSERT_TRUE(other.raise());
+        const PublishedState& state = demo.model().state();
+        const hk::PixelRect bubble = hk::BubbleCompositor::bubbleSquare(state.bubbleStyle, kMonitorWidth, kMonitorHeight);
+        for (const QPoint& probe : kOutside) {
+            ASSERT_FALSE(probe.x() >= bubble.x && probe.x() < bubble.x + bubble.width && probe.y() >= bubble.y &&
+                         probe.y() < bubble.y + bubble.height)
+                << "a probe lies under the camera's bubble";
+        }
+
+        // The windows handed to the pointer's record come and go with them:
+        // the main window, the island, and a popover while it is open.
+        const auto handedOver = [](const QWidget& widget) {
+            return std::ranges::count(visibleAppWindows(), static_cast<uint32_t>(widget.winId())) == 1;
+        };
+        ScreenRecordingPanel* panel = openPanel(demo);
+        ASSERT_TRUE(panel);
+        ASSERT_TRUE(demo.app.island);
+        EXPECT_TRUE(handedOver(window));
+        EXPECT_TRUE(handedOver(demo.app.island->panel()));
+        EXPECT_TRUE(handedOver(*panel->window()));
+        clickAt(panel->recordSwitch(), panel->recordSwitch().rect().center());
+        ASSERT_TRUE(demo.waitFor([&] { return state.recordScreen && !panel->displayMenu().isHidden(); }, 10s));
+        const auto& displays = state.displays;
+        const auto rightDisplay = std::ranges::find_if(displays, [&](const auto& d) { return d.id == *right; });
+        ASSERT_NE(rightDisplay, displays.end());
+        Q_EMIT panel->displayMenu().activated(static_cast<int>(rightDisplay - displays.begin()) + 1);
+        ASSERT_EQ(state.screenDisplayID, right);
+        closePanel(demo);
+        EXPECT_FALSE(handedOver(*panel->window())) << "a closed popover";
+
+        ui::RecordPill& record = window.findChild<CaptureControls*>()->recordPill();
+        record.click();
+        ASSERT_TRUE(demo.waitFor([&] { return state.recordingStarted.has_value(); }, 30s))
+            << state.notice.value_or("no notice");
+        // Apart by more than a zoom lasts, so each press's zoom (or none)
+        // shows on its own.
+        runFor(demo, 1500ms);
+        ASSERT_TRUE(holdPressAt(demo, kMonitor + kOwnPress));
+        runFor(demo, 4500ms);
+        ASSERT_TRUE(holdPressAt(demo, kMonitor + kOther.center()));
+        runFor(demo, 3500ms);
+        record.click();
+        ASSERT_TRUE(demo.waitFor([&] { return state.lastScreenTake && !state.composeProgress; }, 180s))
+            << state.notice.value_or("no notice");
+        const std::filesystem::path take = *state.lastScreenTake;
+
+        // The pointer's record: the first press over the app, the second not.
+        const auto cursor = hk::CursorTimeline::load(take / "Cursor.json");
+        ASSERT_TRUE(cursor) << cursor.error();
+        const std::vector<hk::CursorSample> presses = cursor->pressOnsets();
+        ASSERT_EQ(presses.size(), 2u);
+        EXPECT_TRUE(presses[0].overApp) << "the press on our own window";
+        EXPECT_FALSE(presses[1].overApp) << "the press on the other program's window";
+
+        const std::filesystem::path combined = take / "Combined.mov";
+        const auto pictureAt = [&](double seconds) {
+            return hk::testsupport::decodePicture(combined, seconds, kMonitorWidth, kMonitorHeight);
+        };
+        const auto shows = [](const hk::testsupport::RgbPicture& picture, QPoint at, hk::RgbColor colour) {
+            return !picture.pixels.empty() && colorNear(picture.at(at.x(), at.y()), colour, kBackdropTolerance);
+        };
+        const auto unzoomed = [&](const hk::testsupport::RgbPicture& picture) {
+            return shows(picture, kInside, kWhite) &&
+                   std::ranges::none_of(kOutside, [&](QPoint probe) { return shows(picture, probe, kWhite); });
+        };
+        const auto zoomedOnOther = [&](const hk::testsupport::RgbPicture& picture) {
+            return std::ranges::all_of(kOutside, [&](QPoint probe) { return shows(picture, probe, kWhite); });
+        };
+        for (double after : {0.0, 0.8, 1.2, 1.6, 2.0}) {
+            EXPECT_TRUE(unzoomed(pictureAt(presses[0].time + after)))
+                << "the whole screen " << after << " s after the press on our own window";
+        }
+        const bool zooms = std::ranges::any_of(std::vector<double>{0.8, 1.2, 1.6, 2.0}, [&](double after) {
+            return zoomedOnOther(pictureAt(presses[1].time + after));
+        });
+        EXPECT_TRUE(zooms) << "the picture should zoom in on the press on the other program's window";
     });
     EXPECT_EQ(status, 0);
 }
