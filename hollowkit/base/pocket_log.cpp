@@ -3,6 +3,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <optional>
@@ -33,6 +34,11 @@ public:
     }
 
     void writeConsole(std::string_view line) override {
+        // A standard output that failed once (its pipe's reader gone, a
+        // closed descriptor, a full disk) is left alone from then on: the
+        // lines still reach the system log, and no later line waits on it
+        // or tries it again.
+        if (consoleFailed_.load(std::memory_order_relaxed)) return;
         // One locked stdio sequence, flushed at once so the line survives the
         // process being killed right after, and stays in order with any other
         // stdio output of the process.
@@ -40,7 +46,9 @@ public:
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::putc('\n', stdout);
         std::fflush(stdout);
+        const bool failed = std::ferror(stdout) != 0;
         ::funlockfile(stdout);
+        if (failed) consoleFailed_.store(true, std::memory_order_relaxed);
     }
 
     void writeSystem(std::string_view message) override {
@@ -61,6 +69,7 @@ public:
 
 private:
     bool useJournal_ = false;
+    std::atomic<bool> consoleFailed_{false};
 };
 
 struct LogState {

@@ -4,7 +4,9 @@
 // output as "[%7.2f] message" (seconds since the first line, flushed at once)
 // and, without that prefix, to the system log at info level: journald when it
 // runs, syslog otherwise. Any thread; every call writes one whole line to
-// each destination. Only the library logs; the application does not.
+// each destination. A standard output that cannot be written (a closed pipe:
+// see broken_pipe.h) is given up at its first failed line; the system log
+// goes on. Only the library logs; the application does not.
 // Messages are written escaped (escapeForLog): control characters and bytes
 // that are not UTF-8 appear as \n, \xNN ..., so text from outside can neither
 // break a line nor send a terminal sequence.

@@ -1,10 +1,14 @@
 #include "hollowkit/imaging/cube_parser.h"
 
+#include <locale.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace hollowkit::cube {
 
@@ -56,6 +60,18 @@ std::optional<int64_t> parseSizeValue(std::string_view s) {
     return negative ? -value : value;
 }
 
+// A number from_chars has matched whole but found beyond double range.
+// libstdc++ leaves the value untouched whether the number is too large or too
+// small to hold, so strtod (in the C locale) tells them apart: too small reads
+// as 0 or the nearest subnormal, a finite number like any other; too large
+// reads as infinity and is refused later with the other non-finite values.
+double outOfDoubleRange(std::string_view s) {
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (cLocale == locale_t{}) return std::numeric_limits<double>::quiet_NaN();
+    const std::string text(s);
+    return ::strtod_l(text.c_str(), nullptr, cLocale);
+}
+
 // A 32-bit float in the C locale's form (the program's locale must not change
 // how a file reads). A leading "+" is accepted as well.
 std::optional<float> parseFloat(std::string_view s) {
@@ -67,10 +83,11 @@ std::optional<float> parseFloat(std::string_view s) {
     double value = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (end != s.data() + s.size()) return std::nullopt;
-    // A number beyond double range still reads as a number, but as one that
-    // is refused later with the other non-finite values.
-    if (ec == std::errc::result_out_of_range) return std::numeric_limits<float>::quiet_NaN();
-    if (ec != std::errc()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        value = outOfDoubleRange(s);
+    } else if (ec != std::errc()) {
+        return std::nullopt;
+    }
     if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
         return std::numeric_limits<float>::infinity();
     }

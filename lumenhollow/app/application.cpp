@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "hollowkit/base/broken_pipe.h"
 #include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_log.h"
@@ -284,6 +285,9 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
         std::fprintf(stderr, "lumenhollow: %s\n", installed.error().c_str());
         return 1;
     }
+    // A closed output pipe fails the log's writes instead of ending the
+    // program and its recording.
+    if (!hollowkit::installBrokenPipeHandler()) std::perror("lumenhollow: SIGPIPE");
     hollowkit::installFfmpegLogging();
     hollowkit::applyMemorySettings();
 

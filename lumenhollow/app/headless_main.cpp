@@ -21,6 +21,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "hollowkit/base/broken_pipe.h"
 #include "hollowkit/base/loop_executor.h"
 #include "hollowkit/base/memory_settings.h"
 #include "hollowkit/media/ffmpeg_log.h"
@@ -227,6 +228,7 @@ int main(int argc, char** argv) {
                      "[--start usb|wireless] [--timeout SECONDS]\n");
         return 2;
     }
+    if (!hollowkit::installBrokenPipeHandler()) std::perror("headless: SIGPIPE");
     hollowkit::installFfmpegLogging();
     hollowkit::applyMemorySettings();
     bool ok = false;

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -242,6 +246,68 @@ TEST(ColorLutTest, ReadsTheInputRange) {
         ASSERT_TRUE(lut.has_value()) << lut.error().userMessage();
         EXPECT_EQ(lut->domainMin, c.min);
         EXPECT_EQ(lut->domainMax, c.max);
+    }
+}
+
+// A number too small for a float or even a double is a finite number near 0
+// and reads as the nearest value held (0 or a subnormal, keeping its sign);
+// one too large is refused, in an entry and in an input range alike.
+TEST(ColorLutTest, ReadsNumbersBeyondRangeAsTheNearestFiniteValueOrRefusesThem) {
+    constexpr float kRefused = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* written;
+        float expected;  // kRefused: the file is refused
+    };
+    const std::vector<Case> cases = {
+        {"1e-400", 0.0f},
+        {"-1e-400", -0.0f},
+        {"2.4e-324", 0.0f},  // below half the smallest double subnormal
+        {"4.9e-324", 0.0f},  // the smallest double subnormal, below any float
+        {"1e-310", 0.0f},
+        {"100000e-330", 0.0f},
+        {"0.0000000001e-320", 0.0f},
+        {"1e-99999999999999999999", 0.0f},
+        {"0e999999", 0.0f},
+        {"-0e-999999", -0.0f},
+        {"1e-40", 1e-40f},  // a float subnormal
+        {"-1.4e-45", -std::numeric_limits<float>::denorm_min()},
+        {"1e-46", 0.0f},
+        {"1e400", kRefused},
+        {"-1e400", kRefused},
+        {"1.8e308", kRefused},
+        {"1e999999", kRefused},
+        {"1e99999999999999999999", kRefused},
+        {"0.0000000001e320", kRefused},
+        {"1e39", kRefused},  // a double, but beyond float
+    };
+    const std::string rest = dataLines(8).substr(dataLines(1).size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        const bool refused = std::isnan(c.expected);
+        const std::string written = c.written;
+        const auto entry = ColorLUT::parseCube("LUT_3D_SIZE 2\n" + written + " 0 0\n" + rest, "/x.cube", "x");
+        const auto low =
+            ColorLUT::parseCube("DOMAIN_MIN " + written + " 0 0\nLUT_3D_SIZE 2\n" + dataLines(8), "/x.cube", "x");
+        const auto high = ColorLUT::parseCube(
+            "DOMAIN_MIN -1 -1 -1\nDOMAIN_MAX 1 1 " + written + "\nLUT_3D_SIZE 2\n" + dataLines(8),
+            "/x.cube", "x");
+        if (refused) {
+            ASSERT_FALSE(entry.has_value()) << entry->rgba[0];
+            ASSERT_FALSE(low.has_value()) << low->domainMin[0];
+            ASSERT_FALSE(high.has_value()) << high->domainMax[2];
+            EXPECT_EQ(entry.error(), Error::nonFiniteEntry(1));
+            EXPECT_EQ(low.error(), Error::malformedKeyword("DOMAIN_MIN", 3));
+            EXPECT_EQ(high.error(), Error::malformedKeyword("DOMAIN_MAX", 3));
+            continue;
+        }
+        ASSERT_TRUE(entry.has_value()) << entry.error().userMessage();
+        ASSERT_TRUE(low.has_value()) << low.error().userMessage();
+        ASSERT_TRUE(high.has_value()) << high.error().userMessage();
+        // Compared bit for bit, so the sign of a zero counts.
+        const auto bits = [](float value) { return std::bit_cast<uint32_t>(value); };
+        EXPECT_EQ(bits(entry->rgba[0]), bits(c.expected)) << entry->rgba[0];
+        EXPECT_EQ(bits(low->domainMin[0]), bits(c.expected)) << low->domainMin[0];
+        EXPECT_EQ(bits(high->domainMax[2]), bits(c.expected)) << high->domainMax[2];
     }
 }
 

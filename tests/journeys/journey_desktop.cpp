@@ -99,7 +99,7 @@ std::vector<std::string> JourneyDesktop::environment() const {
 
 JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
                        const std::vector<std::string>& extra, const std::vector<std::string>& arguments,
-                       const std::vector<JourneyLimit>& limits)
+                       const std::vector<JourneyLimit>& limits, std::optional<int> piped)
     : desktop_(desktop), stateFile_(desktop.home() / (name + ".state")), logFile_(desktop.home() / (name + ".log")) {
     std::vector<std::string> environment = desktop.environment();
     environment.push_back("LUMENHOLLOW_DEMO_STATE_FILE=" + stateFile_.string());
@@ -118,11 +118,17 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
     for (auto& argument : argumentTexts) argv.push_back(argument.data());
     argv.push_back(nullptr);
     const std::string log = logFile_.string();
+    int pipeEnds[2] = {-1, -1};
+    if (piped) {
+        EXPECT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+        pipedOutput_ = hollowkit::UniqueFd(pipeEnds[0]);
+    }
     pid_ = ::fork();
     if (pid_ == 0) {
         const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
+        if (piped) ::dup2(pipeEnds[1], *piped);
         // An ignored disposition survives exec: a write past a size limit
         // then fails instead of killing the program.
         ::signal(SIGXFSZ, SIG_IGN);
@@ -135,6 +141,7 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
 }
 
 JourneyApp::~JourneyApp() {

@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "hollowkit/base/unique_fd.h"
 #include "hollowkit/testing/private_pulse_server.h"
 #include "hollowkit/testing/xvfb_server.h"
 
@@ -95,10 +96,11 @@ public:
     // Starts `program` on `desktop` with `extra` environment entries (each
     // replacing the desktop's of its name) and
     // `limits`. Its state report goes to <home>/<name>.state, its output to
-    // <home>/<name>.log.
+    // <home>/<name>.log; but for `piped` (STDOUT_FILENO or STDERR_FILENO),
+    // which goes into a pipe the test reads through pipedOutput().
     JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
                const std::vector<std::string>& extra = {}, const std::vector<std::string>& arguments = {},
-               const std::vector<JourneyLimit>& limits = {});
+               const std::vector<JourneyLimit>& limits = {}, std::optional<int> piped = std::nullopt);
     // Kills the program if it still runs.
     ~JourneyApp();
     JourneyApp(const JourneyApp&) = delete;
@@ -106,6 +108,10 @@ public:
 
     pid_t pid() const { return pid_; }
     std::string log() const;
+    // The read end of the piped stream (-1 when none, or once closed);
+    // closing it leaves the program writing into a pipe nobody reads.
+    int pipedOutput() const { return pipedOutput_.get(); }
+    void closePipedOutput() { pipedOutput_.reset(); }
 
     // The latest state report; null before the first.
     nlohmann::json state() const;
@@ -147,6 +153,7 @@ private:
     JourneyDesktop& desktop_;
     std::filesystem::path stateFile_;
     std::filesystem::path logFile_;
+    hollowkit::UniqueFd pipedOutput_;
     pid_t pid_ = -1;
     std::optional<int> exitStatus_;
     std::string window_;

@@ -1,5 +1,6 @@
 // Every control in the main window carries a name a screen reader can say:
-// the icon-only ones take their help text, the titled ones their title.
+// the icon-only ones take their help text, the titled ones their title;
+// looked at control by control and through the window's accessible tree.
 
 #include <QCoreApplication>
 
@@ -39,6 +40,10 @@ TEST(AccessibleNamesTest, EveryVisibleControlOfTheMainWindowHasAName) {
         // The bar's or the rail's tools, the record pill, the joystick, the gear and the pills at the least.
         EXPECT_GE(found.looked, 8);
         for (const std::string& control : found.nameless) ADD_FAILURE() << "no accessible name: " << control;
+        // And as a screen reader walks the window.
+        const NamelessControls inTree = namelessInAccessibleTree(window);
+        EXPECT_GE(inTree.looked, 8);
+        for (const std::string& control : inTree.nameless) ADD_FAILURE() << "nameless in the tree: " << control;
     }
 }
 

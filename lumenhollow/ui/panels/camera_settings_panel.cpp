@@ -118,6 +118,7 @@ CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     kelvinLayout->setContentsMargins(0, 0, 0, 0);
     kelvinSlider_ = new QSlider(Qt::Horizontal, kelvinRow_);
     kelvinSlider_->setObjectName(QStringLiteral("kelvin"));
+    kelvinSlider_->setAccessibleName(tr("White Balance"));
     // In hundreds of kelvin: the slider's steps are whole.
     kelvinSlider_->setRange(static_cast<int>(kMinKelvin / kKelvinStep), static_cast<int>(kMaxKelvin / kKelvinStep));
     kelvinSlider_->setPageStep(10);

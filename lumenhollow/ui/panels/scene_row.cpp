@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
@@ -48,7 +49,8 @@ QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char*
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromUtf8(name));
     button->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
-    button->setToolTip(QObject::tr(help));
+    // An icon drawn as text: the help names it.
+    ui::setHelp(*button, QObject::tr(help));
     button->setFont(ui::Symbols::instance().font(15));
     // The style's tool-button minimum is wider than the glyph; the room goes to the position line.
     button->setFixedSize(kSceneButtonSide, kSceneButtonSide);
@@ -107,7 +109,7 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     picture_->setIconSize(kThumbnailSize);
     picture_->setFixedSize(kThumbnailSize);
     picture_->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
-    picture_->setToolTip(tr(kGoToScene));
+    ui::setHelp(*picture_, tr(kGoToScene));
     connect(picture_, &QToolButton::clicked, this, [this] { model_.model().recallScene(index_); });
     row->addWidget(picture_);
 
@@ -116,6 +118,7 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     name_ = new QLineEdit(QString::fromStdString(scene_.name), this);
     name_->setObjectName(QStringLiteral("name"));
     name_->setPlaceholderText(tr("Name"));
+    name_->setAccessibleName(tr("Name"));
     name_->setFont(ui::uiFont(13, QFont::DemiBold));
     name_->setFrame(false);
     name_->setStyleSheet(QString::fromUtf8(kSceneNameSheet));

@@ -220,7 +220,9 @@ void ScenesPanel::refresh() {
     } else {
         int index = 0;
         for (SceneRow* row : rows()) {
-            row->setScene(scenes[static_cast<size_t>(index)], index);
+            const CameraScene& scene = scenes[static_cast<size_t>(index)];
+            row->setScene(scene, index);
+            list_->item(index)->setData(Qt::AccessibleTextRole, QString::fromStdString(scene.name));
             ++index;
         }
     }
@@ -253,6 +255,8 @@ void ScenesPanel::rebuildRows() {
         auto* item = new QListWidgetItem(list_);
         item->setSizeHint(QSize(kWidth, kSceneRowHeight));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+        // The row draws itself; a screen reader reads the list's entry by this.
+        item->setData(Qt::AccessibleTextRole, QString::fromStdString(scenes[i].name));
         auto* row = new SceneRow(model_, scenes[i], static_cast<int>(i), list_);
         list_->setItemWidget(item, row);
         if (editedId == scenes[i].id) row->resumeTyping(typed, focused);

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "lumenhollow/model/screen_take.h"
+#include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
@@ -102,10 +103,15 @@ QWidget* ScreenRecordingPanel::makeSwitchRow() {
     layout->setContentsMargins(0, 0, 0, 0);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(makePanelText(tr("Record Screen and Camera"), ui::TextStyle::headline, false, row));
-    texts->addWidget(makePanelText(tr("Your Mac's screen with you in the corner"), ui::TextStyle::callout, true, row));
+    const QString title = tr("Record Screen and Camera");
+    const QString subtitle = tr("Your Mac's screen with you in the corner");
+    texts->addWidget(makePanelText(title, ui::TextStyle::headline, false, row));
+    texts->addWidget(makePanelText(subtitle, ui::TextStyle::callout, true, row));
     layout->addLayout(texts, 1);
     switch_ = new ui::SwitchButton(ui::appAccentColor(), row);
+    // The switch draws no text: the row's title names it.
+    ui::setTitle(*switch_, title);
+    switch_->setAccessibleDescription(subtitle);
     layout->addWidget(switch_, 0, Qt::AlignVCenter);
     // The model decides: it refuses while busy, and the switch then keeps
     // showing the value it had.

@@ -24,6 +24,10 @@ TEST(IslandAccessibleNamesTest, EveryVisibleControlOfTheOpenIslandHasAName) {
         // Record, photo, centre, the zoom stepper and its halves, pin, main window at the least.
         EXPECT_GE(found.looked, 7);
         for (const std::string& control : found.nameless) ADD_FAILURE() << "no accessible name: " << control;
+        const lumenhollow::test::NamelessControls inTree =
+            lumenhollow::test::namelessInAccessibleTree(h.controller->view());
+        EXPECT_GE(inTree.looked, 5);
+        for (const std::string& control : inTree.nameless) ADD_FAILURE() << "nameless in the tree: " << control;
     }
 }
 
