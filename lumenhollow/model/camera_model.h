@@ -366,7 +366,8 @@ public:
     // The name of the input the system records from by default, if any.
     std::optional<std::string> defaultMacMicrophoneName();
     // True when `wirelessMicID` names an input that is not among
-    // `macMicrophones`: it stays stored, but records nothing.
+    // `macMicrophones`: it stays stored, and recordings take the default
+    // input in its place until it comes back.
     bool isWirelessMicrophoneMissing() const;
 
     // --- The camera's microphones. The automatic flag is set before the

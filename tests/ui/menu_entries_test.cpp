@@ -5,7 +5,9 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QTest>
 #include <QWidget>
+#include <QWindow>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -306,6 +308,8 @@ TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
     otherKind[0].kind = MenuEntryKind::command;
     std::vector<MenuEntry> headerToRow = entriesSample(1, true);
     headerToRow[4].kind = MenuEntryKind::command;
+    std::vector<MenuEntry> toggleToChoice = entriesSample(1, true);
+    toggleToChoice[0].kind = MenuEntryKind::choice;
     std::vector<MenuEntry> flipped = entriesSample(3, false);
     flipped[0].checked = false;
     flipped[3].enabled = true;
@@ -325,6 +329,7 @@ TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
         {"a row more", longer, false, before},
         {"a choice fewer", fewerChoices, false, before},
         {"another kind", otherKind, false, before},
+        {"a toggle became a choice", toggleToChoice, false, before},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -333,6 +338,74 @@ TEST(MenuEntries, RefreshChangesStatesOnlyWhenTheShapeHolds) {
         fillMenu(menu, entriesSample(1, true), {});
         EXPECT_EQ(refreshMenu(menu, c.next), c.sameShape);
         EXPECT_EQ(entriesDescribe(menu), c.shown);
+    }
+}
+
+// A menu of three choices, filled once and then only refreshed, as a menu
+// that is rebuilt only when its content changes. It is opened and a row
+// chosen as a person does, by a press on the row or by the arrow keys and
+// Return; the check mark stays where the entries put it: on the current row
+// when that is chosen again, and off a row the owner has not yet taken.
+TEST(MenuEntries, AChoiceRowKeepsTheMarkItsEntriesGave) {
+    const auto choices = [](int current) {
+        MenuEntries rows;
+        for (int value : {1, 2, 3}) {
+            rows.push_back(menuChoiceRow("Row " + std::to_string(value), value == current,
+                                         MenuCommand::setCountdownSeconds, value));
+        }
+        return rows;
+    };
+    const auto marked = [](const QMenu& menu) {
+        std::vector<std::string> rows;
+        for (const QAction* action : menu.actions()) {
+            if (showsCheckMark(*action)) rows.push_back(action->text().toStdString());
+        }
+        return rows;
+    };
+    enum class Way { press, keys, refresh };
+    const struct {
+        const char* name;
+        Way way;
+        int row;  // the row chosen, or the row the refreshed entries make current
+        std::vector<std::string> marked;
+    } steps[] = {
+        {"the current row pressed", Way::press, 2, {"Row 2"}},
+        {"the current row chosen by keys", Way::keys, 2, {"Row 2"}},
+        {"another row pressed: not current until the entries say so", Way::press, 3, {"Row 2"}},
+        {"the entries say so", Way::refresh, 3, {"Row 3"}},
+        {"the new current row pressed", Way::press, 3, {"Row 3"}},
+        {"another row chosen by keys", Way::keys, 1, {"Row 3"}},
+    };
+    QWidget parent;
+    QMenu menu(&parent);
+    std::vector<int> chosen;
+    fillMenu(menu, choices(2), [&chosen](const MenuEntry& entry) {
+        EXPECT_TRUE(entry.checked) << "a choice is always chosen";
+        chosen.push_back(entry.value);
+    });
+    // No exclusive group: a tray would draw its rows as radio buttons.
+    EXPECT_EQ(menu.actions()[0]->actionGroup(), nullptr);
+    std::vector<int> expectedChosen;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.way == Way::refresh) {
+            ASSERT_TRUE(refreshMenu(menu, choices(step.row)));
+        } else {
+            menu.popup(parent.mapToGlobal(QPoint(10, 10)));
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+            QAction* row = menu.actions().at(step.row - 1);
+            if (step.way == Way::press) {
+                QTest::mouseClick(menu.windowHandle(), Qt::LeftButton, {}, menu.actionGeometry(row).center());
+            } else {
+                for (int down = 0; down < step.row; ++down) QTest::keyClick(&menu, Qt::Key_Down);
+                ASSERT_EQ(menu.activeAction(), row);
+                QTest::keyClick(&menu, Qt::Key_Return);
+            }
+            EXPECT_FALSE(menu.isVisible());
+            expectedChosen.push_back(step.row);
+        }
+        EXPECT_EQ(chosen, expectedChosen);
+        EXPECT_EQ(marked(menu), step.marked);
     }
 }
 

@@ -24,8 +24,9 @@ struct WindowHarness : ModelHarness {
 
     // A model over a USB-like camera at a known position with a zoom range,
     // or a wireless-like one. Unless `welcomed` is false, the first
-    // launch's welcome sheet is dismissed.
-    explicit WindowHarness(bool usb = true, bool welcomed = true) {
+    // launch's welcome sheet is dismissed. `audioInputs`, when given, is
+    // this computer's sound server.
+    explicit WindowHarness(bool usb = true, bool welcomed = true, hollowkit::AudioInputBackend* audioInputs = nullptr) {
         cameras.setPocketConnected(usb);
         FakeCamera::Options options;
         options.zoomRange = hollowkit::ZoomRange{100, 400};
@@ -34,6 +35,7 @@ struct WindowHarness : ModelHarness {
         // The window's feed is the model's main display.
         CameraModelServices withFeed = services();
         withFeed.displayLayer = feed;
+        if (audioInputs) withFeed.audioInputs = audioInputs;
         model = CameraModel::create(withFeed);
         model->camera().start();
         main.runUntilIdle();

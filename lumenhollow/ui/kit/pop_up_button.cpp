@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/choice_row.h"
 
 namespace lumenhollow::ui {
 
@@ -18,6 +19,7 @@ PopUpButton::PopUpButton(const QString& title, const QStringList& options, QWidg
     ui::setTitle(*this, title);
     for (int row = 0; row < options_.size(); ++row) {
         QAction* action = menu_->addAction(options_[row]);
+        ui::makeChoiceRow(*action, false);
         connect(action, &QAction::triggered, this, [this, row] {
             setCurrentIndex(row);
             Q_EMIT activated(row);
@@ -31,10 +33,7 @@ void PopUpButton::setCurrentIndex(int row) {
     current_ = row;
     const QList<QAction*> actions = menu_->actions();
     // Every row is a choice; the style marks the current one with a check.
-    for (int i = 0; i < actions.size(); ++i) {
-        actions[i]->setCheckable(true);
-        actions[i]->setChecked(i == row);
-    }
+    for (int i = 0; i < actions.size(); ++i) ui::markChoiceRow(*actions[i], i == row);
     setText(row < 0 ? QString() : options_[row]);
 }
 

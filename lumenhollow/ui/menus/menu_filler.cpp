@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include "lumenhollow/ui/kit/choice_row.h"
 #include "lumenhollow/ui/kit/menu_style.h"
 
 namespace lumenhollow {
@@ -66,15 +67,18 @@ void fillerAdd(QMenu& menu, const MenuEntries& entries, const MenuTrigger& trigg
                     red.append(action->text());
                     menu.setProperty(ui::kDestructiveRows, red);
                 }
-                if (fillerCheckable(entry.kind)) {
+                if (entry.kind == MenuEntryKind::toggle) {
                     action->setCheckable(true);
                     action->setChecked(entry.checked);
                 }
+                // Its mark stays where the entries put it until they say
+                // otherwise, also when the current row is chosen again.
+                if (entry.kind == MenuEntryKind::choice) ui::makeChoiceRow(*action, entry.checked);
                 QObject::connect(action, &QAction::triggered, action, [trigger, entry](bool checked) {
                     if (!trigger) return;
                     MenuEntry chosen = entry;
-                    // Qt flips any checkable row it triggers; a choice is
-                    // always chosen, even the one already current.
+                    // A toggle turns to the state Qt flipped it to; a choice
+                    // is always chosen, even the one already current.
                     if (chosen.kind == MenuEntryKind::toggle) chosen.checked = checked;
                     if (chosen.kind == MenuEntryKind::choice) chosen.checked = true;
                     trigger(chosen);
@@ -101,6 +105,7 @@ bool fillerSameShape(QMenu& menu, const MenuEntries& entries) {
         if (action->isSeparator() || action->text() != menuText(entry.title)) return false;
         if (submenu && !fillerSameShape(*submenu, entry.children)) return false;
         if (!submenu && action->isCheckable() != fillerCheckable(entry.kind)) return false;
+        if (!submenu && ui::isChoiceRow(*action) != (entry.kind == MenuEntryKind::choice)) return false;
         if (action->property(kFillerHeader).toBool() != (entry.kind == MenuEntryKind::header)) return false;
     }
     return index == actions.size();
@@ -116,6 +121,8 @@ void fillerApplyStates(QMenu& menu, const MenuEntries& entries) {
         action->setEnabled(entry.enabled);
         if (QMenu* submenu = action->menu()) {
             fillerApplyStates(*submenu, entry.children);
+        } else if (entry.kind == MenuEntryKind::choice) {
+            ui::markChoiceRow(*action, entry.checked);
         } else if (action->isCheckable()) {
             action->setChecked(entry.checked);
         }

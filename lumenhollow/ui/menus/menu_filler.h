@@ -2,10 +2,10 @@
 
 // Fills a QMenu from a list of menu entries and keeps it current. Toggles
 // and choices are checkable actions, which the kit's style marks with a
-// check mark while on and nothing while off; choices are not put in an
-// exclusive group, so a menu handed to the desktop's tray asks it for check
-// marks too, not radio buttons. Headers are disabled bold rows; a submenu is
-// a child QMenu. fillMenuOnShow empties and fills the menu each time it is about to
+// check mark while on and nothing while off. Choices are the kit's choice
+// rows: their marks are the entries' and move only with the entries, never
+// by a click, so the current row stays marked when it is chosen again.
+// Headers are disabled bold rows; a submenu is a child QMenu. fillMenuOnShow empties and fills the menu each time it is about to
 // open, so it shows the model as it is then; refreshMenu brings a menu that
 // is open up to date in place. GUI thread only.
 

@@ -98,9 +98,9 @@ std::string wirelessSelectedName(const WirelessMicrophoneSnapshot& snapshot) {
 MicrophoneLabel wirelessMicrophoneLabel(const WirelessMicrophoneSnapshot& snapshot) {
     MicrophoneLabel label;
     const std::string selected = wirelessSelectedName(snapshot);
-    // A remembered input that is gone records nothing: shown as silent.
-    const bool silent = snapshot.selection == kMicrophoneOff || wirelessSelectionMissing(snapshot);
-    label.symbol = silent ? "mic.slash" : microphoneIcon(selected);
+    // A remembered input that is gone reads "Mac Microphone" with the plain
+    // microphone: recordings then take the default input in its place.
+    label.symbol = snapshot.selection == kMicrophoneOff ? "mic.slash" : microphoneIcon(selected);
     label.name = shortMicrophoneName(selected);
     return label;
 }
@@ -116,9 +116,6 @@ MenuEntries wirelessMicrophoneEntries(const WirelessMicrophoneSnapshot& snapshot
     for (const hollowkit::AudioInputOption& input : snapshot.microphones) {
         entries.push_back(menuChoiceRow(input.name, snapshot.selection == input.id,
                                         MenuCommand::chooseWirelessMicrophone, input.id));
-    }
-    if (wirelessSelectionMissing(snapshot)) {
-        entries.push_back(menuCommandRow(kMissingMicrophoneRow, MenuCommand::none, false));
     }
     entries.push_back(menuSeparator());
     entries.push_back(menuChoiceRow("Off: Sound Only on the microSD Card", snapshot.selection == kMicrophoneOff,

@@ -19,7 +19,6 @@ namespace lumenhollow {
 
 inline constexpr const char* kWirelessMicrophoneHelp =
     "Microphone recorded with videos and screen recordings made on this Mac over Wi-Fi";
-inline constexpr const char* kMissingMicrophoneRow = "The chosen microphone is not connected";
 
 struct MicrophoneSnapshot {
     std::vector<hollowkit::MicrophoneOption> microphones;
@@ -58,7 +57,8 @@ MicrophoneLabel cameraMicrophoneLabel(const MicrophoneSnapshot& snapshot, bool c
 MenuEntries cameraMicrophoneEntries(const MicrophoneSnapshot& snapshot);
 std::string cameraMicrophoneHelp(const std::optional<hollowkit::MicrophoneOption>& active);
 
-// The remembered input is not among the inputs found.
+// The remembered input is not among the inputs found: no input row is
+// marked, and recordings take the default input instead.
 bool wirelessSelectionMissing(const WirelessMicrophoneSnapshot& snapshot);
 // "Audio on camera", the chosen input's name, the default input's name, or
 // "Mac Microphone" when none of those is known.

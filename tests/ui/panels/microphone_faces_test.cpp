@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct Row {
     bool enabled = true;
     bool operator==(const Row&) const = default;
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << static_cast<int>(row.kind) << " \"" << row.title << "\"" << (row.checked ? " checked" : "")
+         << (row.enabled ? "" : " disabled");
+}
 
 std::vector<Row> rows(const MenuEntries& entries) {
     std::vector<Row> out;
@@ -127,6 +133,7 @@ TEST(MicrophoneFacesTest, TheWirelessFace) {
         std::string symbol;
         std::string shown;
         std::vector<Row> rows;
+        bool missing = false;
     };
     const auto header = Row{MenuEntryKind::header, "Record Your Voice on This Mac", false, false};
     const auto separator = Row{MenuEntryKind::separator, "", false};
@@ -148,12 +155,16 @@ TEST(MicrophoneFacesTest, TheWirelessFace) {
         {"a chosen input", {kUsbHeadset.id, both, kBuiltIn.name}, kUsbHeadset.name, "mic.fill", "Jabra USB",
          {header, {MenuEntryKind::choice, "Default Microphone (Built-in Audio Analog Stereo)", false},
           input(kBuiltIn, false), input(kUsbHeadset, true), separator, off(false), separator, usb}},
-        // Kept as chosen, but said to be missing, and drawn as silent.
+        // Kept as chosen: no row is marked, and the default input records
+        // in its place, so it is drawn as a microphone, not as silent.
         {"a remembered input that is gone", {kUsbHeadset.id, {kBuiltIn}, kBuiltIn.name}, "Mac Microphone",
-         "mic.slash", "Mac Microphone",
+         "mic.fill", "Mac Microphone",
          {header, {MenuEntryKind::choice, "Default Microphone (Built-in Audio Analog Stereo)", false},
-          input(kBuiltIn, false), {MenuEntryKind::command, "The chosen microphone is not connected", false, false},
-          separator, off(false), separator, usb}},
+          input(kBuiltIn, false), separator, off(false), separator, usb},
+         true},
+        {"a remembered input that is gone, no input at all", {kUsbHeadset.id, {}, std::nullopt}, "Mac Microphone",
+         "mic.fill", "Mac Microphone",
+         {header, {MenuEntryKind::choice, "Default Microphone", false}, separator, off(false), separator, usb}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,9 +175,9 @@ TEST(MicrophoneFacesTest, TheWirelessFace) {
         EXPECT_FALSE(label.autoBadge);
         EXPECT_TRUE(label.enabled);
         EXPECT_EQ(rows(wirelessMicrophoneEntries(c.snapshot)), c.rows);
-        const bool missing = std::string(c.name) == "a remembered input that is gone";
-        EXPECT_EQ(wirelessSelectionMissing(c.snapshot), missing);
-        EXPECT_EQ(wirelessMicrophoneHelp(c.snapshot).find("not connected") != std::string::npos, missing);
+        EXPECT_EQ(wirelessSelectionMissing(c.snapshot), c.missing);
+        const std::string help = wirelessMicrophoneHelp(c.snapshot);
+        EXPECT_EQ(help.find("recordings use the default microphone") != std::string::npos, c.missing) << help;
     }
 }
 
