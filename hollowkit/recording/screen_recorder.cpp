@@ -74,6 +74,11 @@ ScreenRecorder::ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec
 ScreenRecorder::~ScreenRecorder() {
     // The capture's handlers post to the queue; they must be gone before it.
     takeCapture().reset();
+    // A stop asked for is completed, not dropped with the queue: its first
+    // step, queued before this, queues the finish, and the wait below comes
+    // after that. The owner letting go right after its stop wants the movie
+    // whole, and its outcome posted while the main executor is still there.
+    if (stopRequested()) queue_.sync([] {});
     // So may the writer's failure handler: the writer goes while the queue exists.
     if (!queue_.sync([this] { writer_.reset(); })) writer_.reset();
 }

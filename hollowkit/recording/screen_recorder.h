@@ -121,7 +121,10 @@ public:
     ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec, bool includeSystemAudio,
                    Executor& main, DisplayService& displays, ScreenCaptureBackend& capture,
                    MovieWriterFactory writerFactory = {});
-    // Stops a capture still running; a movie not finished stays incomplete.
+    // Completes a movie whose stop was asked for (its completion is posted;
+    // the main executor must outlive the recorder), blocking for the
+    // writer's finish; otherwise stops a capture still running, and a movie
+    // never stopped stays incomplete. Not from the recorder's own queue.
     ~ScreenRecorder();
 
     ScreenRecorder(const ScreenRecorder&) = delete;

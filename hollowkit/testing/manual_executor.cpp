@@ -4,22 +4,46 @@ namespace hollowkit {
 
 ManualExecutor::ManualExecutor() : owner_(std::this_thread::get_id()) {}
 
+// Work refused by a closed executor is released after the lock (a
+// parameter outlives the function's locals): what it holds may post again.
 void ManualExecutor::post(Task task) {
     {
         MutexLock lock(mutex_);
-        work_.post(std::move(task));
+        if (closed_) {
+            ++lateTasks_;
+        } else {
+            work_.post(std::move(task));
+        }
     }
     posted_.notify_all();
 }
 
 TaskId ManualExecutor::after(Duration delay, Task task) {
     MutexLock lock(mutex_);
+    if (closed_) {
+        ++lateTasks_;
+        return 0;
+    }
     return work_.schedule(clock_.now() + delay, Duration::zero(), std::move(task));
 }
 
 TaskId ManualExecutor::every(Duration interval, Task task) {
     MutexLock lock(mutex_);
+    if (closed_) {
+        ++lateTasks_;
+        return 0;
+    }
     return work_.schedule(clock_.now() + interval, interval, std::move(task));
+}
+
+void ManualExecutor::close() {
+    MutexLock lock(mutex_);
+    closed_ = true;
+}
+
+size_t ManualExecutor::lateTasks() {
+    MutexLock lock(mutex_);
+    return lateTasks_;
 }
 
 void ManualExecutor::cancel(TaskId id) {

@@ -42,6 +42,12 @@ public:
     bool waitFor(const std::function<bool()>& done, Duration realTimeout = std::chrono::seconds(10));
 
     bool idle();
+    // From now on it stands for an executor that is gone, for tests of what
+    // outlives the executor's owner: work handed to it is dropped (on the
+    // caller's thread) and counted.
+    void close();
+    // Tasks posted or timed since close().
+    size_t lateTasks();
     // Runs the next ready task (or timer due now), for tests that step a
     // queue; false when nothing is ready.
     bool runOne();
@@ -53,6 +59,8 @@ private:
     Mutex mutex_;
     std::condition_variable posted_;
     TimerQueue work_ HK_GUARDED_BY(mutex_);
+    bool closed_ HK_GUARDED_BY(mutex_) = false;
+    size_t lateTasks_ HK_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace hollowkit

@@ -44,19 +44,15 @@ CameraModel::~CameraModel() {
     // off, before the model's end returns (each recorder completes a finish
     // asked for as it goes): none outlives the model to post to an executor
     // that may be gone by then. Whoever waits for them hears afterwards.
-    tap_->setRecorder(nullptr);
+    // The tap lets go of them first, once no camera or microphone thread is
+    // still handing one a sample: such a thread would otherwise hold the
+    // last of a recorder and end it there, after the model.
+    tap_->detach();
     if (recorder_) recorder_->finish(std::nullopt, {});
     recorder_.reset();
     finishingMovies_.clear();
     for (auto& waiter : std::exchange(movieFinishWaiters_, {})) main_.post(std::move(waiter));
-    if (screenSession_) {
-        // The take's movies are completed rather than cut off; nothing is composed.
-        tap_->setRecorder(nullptr);
-        screenSession_->cursor->stop();
-        const std::shared_ptr<ScreenSession> session = std::move(screenSession_);
-        session->screen->stop(std::nullopt, [session](const auto&) {});
-        if (session->camera) session->camera->finish(std::nullopt, [session](const auto&) {});
-    }
+    endTakesWithTheModel();
     // The composition ends with the model; whoever waits for it hears so.
     composer_.reset();
     if (composeCompletion_) main_.post(std::exchange(composeCompletion_, nullptr));

@@ -520,6 +520,8 @@ private:
     void screenTakeMovieFailed(const std::weak_ptr<ScreenSession>& weakSession);
     void stopScreenRecording(std::shared_ptr<ScreenSession> session, std::function<void()> completion);
     void finishScreenTake(std::shared_ptr<TakeResults> results);
+    // The model's end: every take's movies completed, its session gone.
+    void endTakesWithTheModel();
     // The take's work is over without a combined movie: no progress, the
     // activity ended, the completion run.
     void endTakeWork(std::function<void()> completion);
@@ -643,6 +645,11 @@ private:
     // Screen-and-camera takes. A composition is known by its number, so
     // a late report of an earlier one changes nothing.
     std::shared_ptr<ScreenSession> screenSession_;
+    // Takes stopped whose recorders have not both reported. The model holds
+    // them, and so their sessions, until then; the recorders' completions
+    // hold them weakly, so no session keeps itself (or its recorders'
+    // threads) alive past the model.
+    std::vector<std::shared_ptr<TakeResults>> finishingTakes_;
     std::unique_ptr<TakeComposer> composer_;
     uint64_t composeId_ = 0;  // the running composition; 0: none
     uint64_t lastComposeId_ = 0;

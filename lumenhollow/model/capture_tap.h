@@ -13,8 +13,16 @@
 //
 // One lock guards the fields and is never held while the recorder or a
 // request runs: each call copies out what it needs, unlocks, then calls.
-// Any thread.
+// Whoever changes the recorder (or detaches the tap) waits for the
+// deliveries that began before, so a recorder or request is only ever let go
+// by the thread that took it out of the tap, never by a delivering one: the
+// last of a movie (its finish and the completion it posts) happens on the
+// model's thread while the model is there, not on a camera's thread after
+// it. A recorder and a request only hand the sample on and return; neither
+// may change the tap. Any thread.
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,8 +54,15 @@ public:
     CaptureTap& operator=(const CaptureTap&) = delete;
 
     // The recorder that receives every following sample; null detaches.
-    // A sample already handed out may still reach the previous one.
+    // Returns once no delivery that began before still runs, so no sample
+    // reaches the previous recorder afterwards and the caller lets it go.
+    // Not from a delivery.
     void setRecorder(std::shared_ptr<SampleRecorder> recorder);
+    // The owner's end: detaches the recorder and drops the requests still
+    // waiting, then waits like setRecorder. Nothing the owner handed the
+    // tap runs or is held by it afterwards; samples still arrive and are
+    // only stamped. Not from a delivery.
+    void detach();
     std::shared_ptr<SampleRecorder> recorder() const;
 
     // Adds a request for the next frame; every request waiting is answered
@@ -63,13 +78,31 @@ public:
     void appendVideo(const hollowkit::VideoFrame& frame);
     void appendAudio(const hollowkit::AudioChunk& chunk);
 
+    // How many changes of the recorder (or detaches) had to wait for a
+    // delivery under way; for tests that hold one there.
+    uint64_t waitedChanges() const;
+
 private:
+    // Under lock_: a delivery begins and gets the change it began after.
+    uint64_t beginDelivery();
+    void endDelivery(uint64_t seenChange);
+    // Under lock_ (held by `lock`): a change is made; waits for every
+    // delivery that began before it.
+    void waitForEarlierDeliveries(std::unique_lock<std::mutex>& lock);
+
     const hollowkit::Clock& clock_;
     mutable std::mutex lock_;
     std::shared_ptr<SampleRecorder> recorder_;                  // guarded by lock_
     std::vector<FrameRequest> frameRequests_;                   // guarded by lock_
     hollowkit::TimePoint lastAudio_ = hollowkit::kDistantPast;  // guarded by lock_
     hollowkit::TimePoint lastVideo_ = hollowkit::kDistantPast;  // guarded by lock_
+    // Deliveries under way that hold the recorder or requests, counted by
+    // whether they began after the latest change or before it.
+    uint64_t changes_ = 0;          // guarded by lock_
+    int deliveringNow_ = 0;         // guarded by lock_
+    int deliveringBefore_ = 0;      // guarded by lock_
+    uint64_t waitedChanges_ = 0;    // guarded by lock_
+    std::condition_variable earlierDelivered_;
 };
 
 }  // namespace lumenhollow

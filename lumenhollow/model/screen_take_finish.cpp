@@ -8,7 +8,7 @@
 //
 // The stop's completion runs exactly once, when the take's work is over:
 // at the finish, or at the end of the composition it starts; also when the
-// model is gone by then.
+// model goes first (its end completes the take's movies and posts it).
 
 #include <utility>
 
@@ -29,7 +29,9 @@ constexpr const char* kCameraMovieFailedSuffix = "), so there is no combined vid
 
 }  // namespace
 
-// What the two recorders reported, and what the finish needs besides.
+// What the two recorders reported, and what the finish needs besides. The
+// model holds it (finishingTakes_) until both have reported; their
+// completions hold it weakly.
 struct CameraModel::TakeResults {
     std::weak_ptr<CameraModel> model;
     std::shared_ptr<ScreenSession> session;
@@ -39,14 +41,15 @@ struct CameraModel::TakeResults {
     std::optional<hollowkit::Result<std::filesystem::path, hollowkit::ScreenRecorder::ScreenError>> screen;
     std::optional<hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>> camera;
 
-    // Main executor: one recorder has reported.
+    // Main executor: one recorder has reported. The model is there: it
+    // lets go of the take only here or at its end, which completes the
+    // take's movies itself and runs the completion.
     static void reported(const std::shared_ptr<TakeResults>& results) {
         if (--results->waiting > 0) return;
-        if (auto model = results->model.lock()) {
-            model->finishScreenTake(results);
-        } else if (results->completion) {
-            std::exchange(results->completion, nullptr)();
-        }
+        const std::shared_ptr<CameraModel> model = results->model.lock();
+        if (!model) return;
+        std::erase(model->finishingTakes_, results);
+        model->finishScreenTake(results);
     }
 };
 
@@ -81,21 +84,46 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
         results->zoom = hollowkit::ZoomPlanner::plan(timeline, std::chrono::duration<double>(end - start).count());
     }
     results->waiting = session->camera ? 2 : 1;
+    finishingTakes_.push_back(results);
 
-    session->screen->stop(end, [results](hollowkit::Result<std::filesystem::path,
-                                                          hollowkit::ScreenRecorder::ScreenError> result) {
-        results->screen = std::move(result);
-        TakeResults::reported(results);
+    // Weakly: the recorders' queues hold these until they report, and the
+    // session holds the recorders.
+    const std::weak_ptr<TakeResults> weakResults = results;
+    session->screen->stop(end, [weakResults](hollowkit::Result<std::filesystem::path,
+                                                              hollowkit::ScreenRecorder::ScreenError> result) {
+        const std::shared_ptr<TakeResults> take = weakResults.lock();
+        if (!take) return;
+        take->screen = std::move(result);
+        TakeResults::reported(take);
     });
     if (session->camera) {
         session->camera->finish(
-            end, [results](hollowkit::Result<std::filesystem::path, hollowkit::RecorderError> result) {
-                results->camera = std::move(result);
-                if (auto model = results->model.lock()) model->releaseMovieSound(*results->session->camera);
-                TakeResults::reported(results);
+            end, [weakResults](hollowkit::Result<std::filesystem::path, hollowkit::RecorderError> result) {
+                const std::shared_ptr<TakeResults> take = weakResults.lock();
+                if (!take) return;
+                take->camera = std::move(result);
+                if (auto model = take->model.lock()) model->releaseMovieSound(*take->session->camera);
+                TakeResults::reported(take);
             });
     }
     publish<Field::composeProgress>(0.0F);
+}
+
+// The model's end: a take running or stopped has its movies completed
+// before the end returns, by its recorders as they go (each completes a
+// stop or finish asked for), and the session goes with them; nothing is
+// composed. A stop's completion is posted. Called after the tap has let go
+// of the camera's movie.
+void CameraModel::endTakesWithTheModel() {
+    if (screenSession_) {
+        const std::shared_ptr<ScreenSession> session = std::move(screenSession_);
+        session->cursor->stop();
+        session->screen->stop(std::nullopt, {});
+        if (session->camera) session->camera->finish(std::nullopt, {});
+    }
+    for (const std::shared_ptr<TakeResults>& take : std::exchange(finishingTakes_, {})) {
+        if (take->completion) main_.post(std::exchange(take->completion, nullptr));
+    }
 }
 
 void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {

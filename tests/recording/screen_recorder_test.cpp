@@ -562,5 +562,27 @@ TEST_F(ScreenRecorderTest, MovieLastsUntilTheStopTime) {
     EXPECT_EQ(recorder->stats().framesWritten, 30u);
 }
 
+// The owner may let go of the recorder right after its stop (the model's
+// end does): the movie is still completed, until the stop time, and the
+// stop's outcome is posted before the recorder is gone, never dropped.
+TEST_F(ScreenRecorderTest, LetGoRightAfterItsStopTheMovieIsStillCompleted) {
+    auto recorder = makeRecorder();
+    ASSERT_TRUE(start(*recorder).has_value());
+    frame(*recorder, t0_);
+    frame(*recorder, t0_ + 100ms);
+    std::optional<Outcome> outcome;
+    recorder->stop(t0_ + 1s, [&](Outcome r) { outcome = std::move(r); });
+    recorder.reset();
+    {
+        std::lock_guard lock(writerLog_->mutex);
+        EXPECT_TRUE(writerLog_->finished) << "the movie was cut off";
+        EXPECT_EQ(writerLog_->endTime, t0_ + 1s);
+    }
+    main_.runUntilIdle();
+    ASSERT_TRUE(outcome.has_value()) << "the stop's outcome was dropped";
+    ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
+    EXPECT_EQ(outcome->value(), path_);
+}
+
 }  // namespace
 }  // namespace hollowkit
