@@ -48,7 +48,7 @@ protected:
             scenes.push_back({"00000000-0000-4000-8000-00000000000" + std::to_string(i), names[i],
                               Position{10.0 * static_cast<double>(i + 1), 0, std::nullopt}, std::nullopt});
         }
-        saveScenes(h_.settings, scenes);
+        (void)saveScenes(h_.settings, scenes);
     }
 
     std::vector<std::string> names() const {
@@ -349,7 +349,7 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        h_.settings.remove("scenes.unreadable");
+        const size_t copiesBefore = h_.settings.copies().size();
         h_.settings.set("scenes", c.value);
         h_.settings.set("videoCodec", std::string("H.264"));
         hk::testsupport::LogCapture log;
@@ -363,19 +363,20 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
         EXPECT_TRUE(h_.settings.writes().empty());
         EXPECT_EQ(h_.state().codec, hk::VideoCodec::h264);
 
-        // The first change keeps the old value aside before replacing it; later ones do not.
+        // The first change keeps a copy of the old value before replacing it; later ones do not.
         saveAt(Position{9, 9, std::nullopt});
-        std::vector<SettingsWrite> writes = h_.settings.writes();
+        const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
+        ASSERT_EQ(copies.size(), copiesBefore + (c.logged ? 1 : 0));
         if (c.logged) {
-            ASSERT_EQ(writes.size(), 2u);
-            EXPECT_EQ(writes[0], (SettingsWrite{"scenes.unreadable", c.value}));
-            writes.erase(writes.begin());
+            EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", c.value, ""}));
         }
+        const std::vector<SettingsWrite> writes = h_.settings.writes();
         ASSERT_EQ(writes.size(), 1u);
         EXPECT_EQ(writes[0].key, "scenes");
         h_.settings.clearWrites();
         h_.model->deleteScene(h_.state().scenes.back().id);
         EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
+        EXPECT_EQ(h_.settings.copies().size(), copiesBefore + (c.logged ? 1 : 0));
         EXPECT_EQ(names(), c.names);
     }
 }
@@ -394,8 +395,8 @@ TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAsi
             many.push_back({id, "S" + std::to_string(i), Position{static_cast<double>(i % 90), 0, std::nullopt},
                             std::nullopt});
         }
-        h_.settings.remove("scenes.unreadable");
-        saveScenes(h_.settings, many);
+        const size_t copiesBefore = h_.settings.copies().size();
+        (void)saveScenes(h_.settings, many);
         const SettingsValue original = *h_.settings.value("scenes");
         hk::testsupport::LogCapture log;
         launch();
@@ -410,10 +411,10 @@ TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAsi
         saveAt(Position{1, 1, std::nullopt});
         EXPECT_TRUE(h_.settings.writes().empty());
         h_.model->renameScene(h_.state().scenes[0].id, "First");
-        const std::vector<SettingsWrite> writes = h_.settings.writes();
-        ASSERT_EQ(writes.size(), 2u);
-        EXPECT_EQ(writes[0], (SettingsWrite{"scenes.unreadable", original}));
-        EXPECT_EQ(writes[1].key, "scenes");
+        const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
+        ASSERT_EQ(copies.size(), copiesBefore + 1);
+        EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", original, ""}));
+        EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
         EXPECT_EQ(stored(), h_.state().scenes);
         EXPECT_EQ(stored().size(), 9u);
     }
@@ -437,10 +438,10 @@ TEST_F(ScenesTest, AnUnreadableListOnALaterLaunchIsKeptBesideTheFirst) {
     launch();
     EXPECT_EQ(names(), std::vector<std::string>{"Desk"});
     saveAt(Position{8, 8, std::nullopt});
-    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes.unreadable.2", "scenes"}));
+    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
 
-    EXPECT_EQ(h_.settings.value("scenes.unreadable"), first);
-    EXPECT_EQ(h_.settings.value("scenes.unreadable.2"), second);
+    EXPECT_EQ(h_.settings.copies(),
+              (std::vector<KeptSettingsCopy>{{"scenes", first, ""}, {"scenes", second, ""}}));
     EXPECT_EQ(names(), (std::vector<std::string>{"Desk", "Scene 2"}));
 }
 
