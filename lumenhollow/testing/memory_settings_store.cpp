@@ -14,12 +14,11 @@ std::optional<SettingsValue> MemorySettingsStore::value(std::string_view key) co
 
 bool MemorySettingsStore::contains(std::string_view key) const {
     std::lock_guard lock(mutex_);
-    return values_.contains(key) || foreign_.contains(key);
+    return values_.contains(key);
 }
 
 SettingsSaveResult MemorySettingsStore::set(std::string_view key, SettingsValue value) {
     std::lock_guard lock(mutex_);
-    if (const auto found = foreign_.find(key); found != foreign_.end()) foreign_.erase(found);
     values_.insert_or_assign(std::string(key), value);
     writes_.push_back({std::string(key), std::move(value)});
     return {writeFailure_};
@@ -28,7 +27,6 @@ SettingsSaveResult MemorySettingsStore::set(std::string_view key, SettingsValue 
 SettingsSaveResult MemorySettingsStore::remove(std::string_view key) {
     std::lock_guard lock(mutex_);
     if (const auto found = values_.find(key); found != values_.end()) values_.erase(found);
-    if (const auto found = foreign_.find(key); found != foreign_.end()) foreign_.erase(found);
     writes_.push_back({std::string(key), std::nullopt});
     return {writeFailure_};
 }
@@ -36,22 +34,10 @@ SettingsSaveResult MemorySettingsStore::remove(std::string_view key) {
 hollowkit::Result<std::string, std::string> MemorySettingsStore::keepCopy(std::string_view key) {
     std::lock_guard lock(mutex_);
     if (copyFailure_) return hollowkit::unexpected(*copyFailure_);
-    KeptSettingsCopy copy{.key = std::string(key), .value = std::nullopt, .foreign = {}};
-    if (const auto found = values_.find(key); found != values_.end()) {
-        copy.value = found->second;
-    } else if (const auto other = foreign_.find(key); other != foreign_.end()) {
-        copy.foreign = other->second;
-    } else {
-        return hollowkit::unexpected("nothing is stored under \"" + copy.key + "\"");
-    }
-    copies_.push_back(std::move(copy));
+    const auto found = values_.find(key);
+    if (found == values_.end()) return hollowkit::unexpected("nothing is stored under \"" + std::string(key) + "\"");
+    copies_.push_back({std::string(key), found->second});
     return "copy " + std::to_string(copies_.size());
-}
-
-void MemorySettingsStore::storeForeign(std::string_view key, std::string json) {
-    std::lock_guard lock(mutex_);
-    if (const auto found = values_.find(key); found != values_.end()) values_.erase(found);
-    foreign_.insert_or_assign(std::string(key), std::move(json));
 }
 
 void MemorySettingsStore::failWrites(std::optional<std::string> failure) {

@@ -4,8 +4,7 @@
 // every write (set or remove) in order, so a test can check that one change
 // wrote exactly the keys it should and that reading wrote nothing. Values
 // given at construction are "already stored" and not in the log. A test can
-// store a value of a shape this program cannot read (by its JSON text), have
-// writes fail as a read-only folder would, and have copies fail. Any
+// have writes fail as a read-only folder would, and have copies fail. Any
 // thread.
 
 #include <map>
@@ -25,12 +24,10 @@ struct SettingsWrite {
     bool operator==(const SettingsWrite&) const = default;
 };
 
-// A copy kept by keepCopy(): the value, or the JSON text of a value of
-// another shape.
+// A copy kept by keepCopy().
 struct KeptSettingsCopy {
     std::string key;
-    std::optional<SettingsValue> value;
-    std::string foreign;
+    SettingsValue value;
 
     bool operator==(const KeptSettingsCopy&) const = default;
 };
@@ -46,9 +43,6 @@ public:
     SettingsSaveResult remove(std::string_view key) override;
     hollowkit::Result<std::string, std::string> keepCopy(std::string_view key) override;
 
-    // Stores `json` under `key` as a value of a shape nobody reads: it is
-    // there (contains) but has no value.
-    void storeForeign(std::string_view key, std::string json);
     // From now on every write still changes what reads back, is logged, and
     // reports `failure` (nothing: writes are saved again).
     void failWrites(std::optional<std::string> failure);
@@ -64,7 +58,6 @@ public:
 private:
     mutable std::mutex mutex_;
     std::map<std::string, SettingsValue, std::less<>> values_;  // guarded by mutex_
-    std::map<std::string, std::string, std::less<>> foreign_;    // guarded by mutex_
     std::vector<SettingsWrite> writes_;                         // guarded by mutex_
     std::vector<KeptSettingsCopy> copies_;                      // guarded by mutex_
     std::optional<std::string> writeFailure_;                   // guarded by mutex_

@@ -368,7 +368,7 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
         const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
         ASSERT_EQ(copies.size(), copiesBefore + (c.logged ? 1 : 0));
         if (c.logged) {
-            EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", c.value, ""}));
+            EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", c.value}));
         }
         const std::vector<SettingsWrite> writes = h_.settings.writes();
         ASSERT_EQ(writes.size(), 1u);
@@ -413,7 +413,7 @@ TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAsi
         h_.model->renameScene(h_.state().scenes[0].id, "First");
         const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
         ASSERT_EQ(copies.size(), copiesBefore + 1);
-        EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", original, ""}));
+        EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", original}));
         EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
         EXPECT_EQ(stored(), h_.state().scenes);
         EXPECT_EQ(stored().size(), 9u);
@@ -441,8 +441,45 @@ TEST_F(ScenesTest, AnUnreadableListOnALaterLaunchIsKeptBesideTheFirst) {
     EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
 
     EXPECT_EQ(h_.settings.copies(),
-              (std::vector<KeptSettingsCopy>{{"scenes", first, ""}, {"scenes", second, ""}}));
+              (std::vector<KeptSettingsCopy>{{"scenes", first}, {"scenes", second}}));
     EXPECT_EQ(names(), (std::vector<std::string>{"Desk", "Scene 2"}));
+}
+
+// While no copy of a list read in part can be kept, the list stays stored as
+// it was: the scenes last for the session, the user is told once, and the
+// first change after a copy can be kept again stores the list.
+TEST_F(ScenesTest, AListReadInPartIsLeftAsItIsWhileNoCopyCanBeKept) {
+    const std::string damaged = "[{\"id\": garbage";
+    const SettingsValue original(Bytes(damaged.begin(), damaged.end()));
+    h_.settings.set("scenes", original);
+    launch();
+    h_.settings.failCopies("No space left on device");
+    saveAt(Position{1, 1, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scenes cannot be saved (no copy of the stored ones could be kept: No space left on "
+                                 "device); changes last until Lumenhollow quits");
+    saveAt(Position{2, 2, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scene 2 kept until Lumenhollow quits (Alt+2)");
+    EXPECT_TRUE(h_.settings.writes().empty());
+    EXPECT_EQ(h_.settings.value("scenes"), original);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Scene 1", "Scene 2"}));
+
+    h_.settings.failCopies(std::nullopt);
+    saveAt(Position{3, 3, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scene 3 saved (Alt+3)");
+    EXPECT_EQ(h_.settings.copies(), (std::vector<KeptSettingsCopy>{{"scenes", original}}));
+    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
+    EXPECT_EQ(stored().size(), 3u);
+
+    // A store that stops saving is told once, whichever change finds out.
+    h_.settings.failWrites("Read-only file system");
+    h_.model->setCodec(hk::VideoCodec::h264);
+    const std::string told = "Settings cannot be saved (Read-only file system); changes last until Lumenhollow quits";
+    EXPECT_EQ(h_.state().notice, told);
+    const uint64_t serial = h_.model->noticeSerial();
+    h_.model->setCountdownSeconds(3);
+    h_.model->deleteScene(h_.state().scenes.front().id);
+    EXPECT_EQ(h_.model->noticeSerial(), serial) << "told again";
+    EXPECT_EQ(h_.state().countdownSeconds, 3);
 }
 
 }  // namespace
