@@ -56,7 +56,7 @@ public:
         document_.values.erase(std::string(key));
         return {};
     }
-    hollowkit::Result<std::string, std::string> keepCopy(std::string_view) override { return "copy"; }
+    hollowkit::Result<std::string, std::string> keepCopy(std::string_view) override { return std::string("copy"); }
 
 private:
     SettingsDocument document_;
