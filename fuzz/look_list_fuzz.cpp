@@ -48,10 +48,15 @@ public:
         return document_.values.find(key) != document_.values.end() ||
                document_.foreign.find(key) != document_.foreign.end();
     }
-    void set(std::string_view key, SettingsValue value) override {
+    SettingsSaveResult set(std::string_view key, SettingsValue value) override {
         document_.values.insert_or_assign(std::string(key), std::move(value));
+        return {};
     }
-    void remove(std::string_view key) override { document_.values.erase(std::string(key)); }
+    SettingsSaveResult remove(std::string_view key) override {
+        document_.values.erase(std::string(key));
+        return {};
+    }
+    hollowkit::Result<std::string, std::string> keepCopy(std::string_view) override { return std::string("copy"); }
 
 private:
     SettingsDocument document_;

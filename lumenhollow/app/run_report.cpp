@@ -72,6 +72,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["shortcuts"] = state.showShortcuts;
     report["usbGuide"] = state.showUSBGuide;
     report["scenesSheet"] = state.showScenes;
+    report["scenes"] = state.scenes.size();
     report["cameraSettings"] = state.showCameraSettings;
     report["screenOptions"] = state.showScreenOptions;
     report["faceTracking"] = state.faceTracking;

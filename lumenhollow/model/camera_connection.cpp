@@ -14,7 +14,7 @@ namespace lumenhollow {
 std::shared_ptr<hollowkit::PocketCamera> CameraModel::makeCamera(
     ConnectionMode mode, const std::optional<hollowkit::HomeNetwork>& homeNetwork) {
     // Read every time: removing the setting pairs anew with the next camera.
-    const std::string identifier = pairingIdentifier(services_.settings, services_.random);
+    const std::string identifier = pairingIdentifier(settings_, services_.random);
     return services_.cameras.makeCamera(mode, identifier, homeNetwork);
 }
 

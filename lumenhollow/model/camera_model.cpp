@@ -30,7 +30,9 @@ std::shared_ptr<CameraModel> CameraModel::create(CameraModelServices services) {
 }
 
 CameraModel::CameraModel(CameraModelServices services)
-    : services_(std::move(services)), main_(services_.main) {}
+    : services_(std::move(services)),
+      main_(services_.main),
+      settings_(services_.settings, [this](const std::string& why) { tellNotSaved("Settings", why); }) {}
 
 CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling
@@ -68,7 +70,7 @@ CameraModel::~CameraModel() {
 }
 
 void CameraModel::construct() {
-    SettingsStore& settings = services_.settings;
+    SettingsStore& settings = settings_;
 
     // Published values that are read rather than fixed, in this order.
     state_.showWelcome = !settings.get<bool>(settings_key::welcomed, false);
@@ -76,7 +78,7 @@ void CameraModel::construct() {
     state_.homeNetwork = homeWiFi.load();
     LoadedScenes scenes = loadScenes(settings, kMaxScenes);
     state_.scenes = std::move(scenes.scenes);
-    unreadableScenes_ = std::move(scenes.unreadable);
+    scenesReadInPart_ = scenes.readInPart;
     startLoadingLooks(settings);
     if (std::optional<Url> take = settings.get<Url>(settings_key::lastScreenTake)) {
         state_.lastScreenTake = take->path();

@@ -56,6 +56,7 @@
 #include "lumenhollow/model/reconnect_backoff.h"
 #include "lumenhollow/model/scene_store.h"
 #include "lumenhollow/model/screen_take.h"
+#include "lumenhollow/model/settings_save_watch.h"
 #include "lumenhollow/model/video_sink.h"
 #include "lumenhollow/platform/desktop.h"
 #include "lumenhollow/platform/disk_space.h"
@@ -462,6 +463,13 @@ private:
     }
     void storeSetting(Field field);
     void applyPreviewStyle();
+    // Tells the user once per `what` ("Settings", "Scenes", "Looks") that
+    // changes are not being saved, and why; the changes stand for the session.
+    void tellNotSaved(const std::string& what, const std::string& why);
+    // Whether `key` may be written: a stored value that did not read whole
+    // (`readInPart`) is replaced only once a whole copy of it is kept; while
+    // none can be, it is left as it is and the user is told once.
+    bool readyToOverwrite(std::string_view key, const std::string& what, bool& readInPart);
 
     // Construction and connection (camera_connection.cpp).
     std::shared_ptr<hollowkit::PocketCamera> makeCamera(ConnectionMode mode,
@@ -579,12 +587,16 @@ private:
     void resendCameraSettings();
 
     // Scenes (scenes.cpp).
-    void publishScenes(std::vector<CameraScene> scenes);
+    // Publishes the list, then stores it; whether it was saved.
+    bool publishScenes(std::vector<CameraScene> scenes);
     void encodeSceneThumbnail(const std::string& id, hollowkit::VideoFrame frame);
     void applySceneThumbnail(const std::string& id, std::optional<hollowkit::Bytes> jpeg);
 
     CameraModelServices services_;
     hollowkit::MainExecutor& main_;
+    // Every write of the model goes through it.
+    SettingsSaveWatch settings_;
+    std::set<std::string> toldNotSaved_;  // what the user was told is not saved
     uint64_t noticeSerial_ = 0;
     PublishedState state_;
     // Settings sent to the active camera and not answered yet, oldest first.
@@ -695,8 +707,8 @@ private:
     hollowkit::TimePoint trackingStartedAt_ = hollowkit::kDistantPast;
     bool noFaceNotified_ = false;
 
-    // A "scenes" value that did not read whole; copied aside before the first save.
-    std::optional<SettingsValue> unreadableScenes_;
+    // The stored "scenes" did not read whole; a copy is kept before the first save.
+    bool scenesReadInPart_ = false;
 
     LookReading looks_;
 };

@@ -45,6 +45,9 @@ struct LookReading {
     uint64_t storedBatch = 0;                // the stored looks, while they are read
     std::deque<std::string> storedAwaiting;  // their paths not delivered yet
     StoredLooksReport storedReport;
+    // The stored paths did not read whole (another shape, past the number
+    // tried, a look that failed); a copy is kept before the first save.
+    bool storedReadInPart = false;
     std::optional<std::string> restoredId;   // the stored choice, waiting for its look
     std::optional<std::string> importedLast;  // the newest look of the import being read
     std::shared_ptr<const hollowkit::LutEngine> importedLastPrepared;

@@ -1,6 +1,7 @@
 // CameraModel: the settings-backed properties' setters, each publishing its
 // field and storing it, and the rule that gives the live preview its style.
 
+#include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/model/stored_settings.h"
 
@@ -63,7 +64,27 @@ void CameraModel::setWirelessMicID(std::string id) {
 }
 
 void CameraModel::storeSetting(Field field) {
-    writeStoredSetting(services_.settings, state_, field);
+    // A write that is not saved is told by settings_.
+    writeStoredSetting(settings_, state_, field);
+}
+
+void CameraModel::tellNotSaved(const std::string& what, const std::string& why) {
+    // Once: every later change would fail the same way.
+    if (!toldNotSaved_.insert(what).second) return;
+    hk::PocketLog::logf("%s cannot be saved (%s); the changes last until the program quits", what.c_str(),
+                        why.c_str());
+    postNotice(what + " cannot be saved (" + why + "); changes last until Lumenhollow quits");
+}
+
+bool CameraModel::readyToOverwrite(std::string_view key, const std::string& what, bool& readInPart) {
+    if (!readInPart) return true;
+    auto kept = settings_.keepCopy(key);
+    if (!kept) {
+        tellNotSaved(what, "no copy of the stored ones could be kept: " + kept.error());
+        return false;
+    }
+    readInPart = false;
+    return true;
 }
 
 void CameraModel::applyPreviewStyle() {

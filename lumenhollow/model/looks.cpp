@@ -40,6 +40,7 @@ void CameraModel::startLoadingLooks(const SettingsStore& settings) {
     });
 
     StoredLookPaths paths = storedLookPaths(settings);
+    looks_.storedReadInPart = paths.readInPart;
     looks_.storedReport = {.stored = paths.stored, .tried = paths.tried.size()};
     looks_.storedAwaiting.assign(paths.tried.begin(), paths.tried.end());
     std::optional<std::string> selected = settings.get<std::string>(settings_key::selectedLUT);
@@ -83,7 +84,9 @@ void CameraModel::lookArrived(LookLoader::Arrival arrival) {
             processor_->setLUT(state_.selectedLUT, std::move(arrival.prepared));
         }
     } else if (arrival.attempt.failure && stored) {
+        // Often a drive not mounted yet: the path is kept in the copy.
         looks_.storedReport.add(*arrival.attempt.failure);
+        looks_.storedReadInPart = true;
     } else if (arrival.attempt.failure) {
         // Each failure is noticed in turn: a later one replaces an earlier one.
         // The name is shown escaped, so a NUL or a line break in it shows as such.
@@ -114,9 +117,11 @@ void CameraModel::lookArrived(LookLoader::Arrival arrival) {
 }
 
 void CameraModel::storeLookPaths() {
-    // Stored looks still being read stay stored.
-    saveCustomLUTPaths(services_.settings, state_.customLUTs,
-                       std::vector<std::string>(looks_.storedAwaiting.begin(), looks_.storedAwaiting.end()));
+    if (!readyToOverwrite(settings_key::customLUTPaths, "Looks", looks_.storedReadInPart)) return;
+    // Stored looks still being read stay stored. A write that is not saved
+    // is told by settings_.
+    (void)saveCustomLUTPaths(settings_, state_.customLUTs,
+                             std::vector<std::string>(looks_.storedAwaiting.begin(), looks_.storedAwaiting.end()));
 }
 
 void CameraModel::selectLUT(std::optional<hk::ColorLUT> look, std::shared_ptr<const hk::LutEngine> prepared) {

@@ -157,18 +157,26 @@ std::optional<hollowkit::Bytes> encodeScenes(const std::vector<CameraScene>& sce
 LoadedScenes loadScenes(const SettingsStore& settings, size_t limit) {
     LoadedScenes loaded;
     std::optional<SettingsValue> stored = settings.value(settings_key::scenes);
-    if (!stored) return loaded;
+    if (!stored) {
+        // A value of a shape the store cannot type (a list written by hand,
+        // data that is not Base64) is there all the same.
+        if (settings.contains(settings_key::scenes)) {
+            PocketLog::log("Scenes: the stored value has a shape this version cannot read; starting with no scenes");
+            loaded.readInPart = true;
+        }
+        return loaded;
+    }
     const hollowkit::Bytes* bytes = std::get_if<hollowkit::Bytes>(&*stored);
     if (!bytes) {
         PocketLog::log("Scenes: the stored value is not data; starting with no scenes");
-        loaded.unreadable = std::move(stored);
+        loaded.readInPart = true;
         return loaded;
     }
     auto decoded =
         decodeScenes(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), limit);
     if (!decoded) {
         PocketLog::logf("Scenes: the stored list is %s; starting with no scenes", decoded.error().c_str());
-        loaded.unreadable = std::move(stored);
+        loaded.readInPart = true;
         return loaded;
     }
     if (!decoded->problems.empty() || decoded->pastLimit > 0) {
@@ -187,29 +195,19 @@ LoadedScenes loadScenes(const SettingsStore& settings, size_t limit) {
         }
         PocketLog::logf("Scenes: read %zu of %zu stored scenes (%s)", decoded->scenes.size(), decoded->stored,
                         named.c_str());
-        loaded.unreadable = std::move(stored);
+        loaded.readInPart = true;
     }
     loaded.scenes = std::move(decoded->scenes);
     return loaded;
 }
 
-std::string keepUnreadableScenes(SettingsStore& settings, SettingsValue unreadable) {
-    std::string key(settings_key::unreadableScenes);
-    // Ends: each step passes a key in use, and the store holds finitely many.
-    for (int n = 2; settings.contains(key); ++n) {
-        key = std::string(settings_key::unreadableScenes) + "." + std::to_string(n);
-    }
-    settings.set(key, std::move(unreadable));
-    return key;
-}
-
-void saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes) {
+SettingsSaveResult saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes) {
     std::optional<hollowkit::Bytes> bytes = encodeScenes(scenes);
     if (!bytes) {
         PocketLog::log("Scenes: a position is not a finite number; the list was not saved");
-        return;
+        return {};
     }
-    settings.set(settings_key::scenes, std::move(*bytes));
+    return settings.set(settings_key::scenes, std::move(*bytes));
 }
 
 std::string makeSceneId(SecureRandom& random) {
@@ -244,8 +242,14 @@ std::optional<std::string> canonicalSceneId(std::string_view text) {
 }
 
 StoredLookPaths storedLookPaths(const SettingsStore& settings, const LookListLimits& limits) {
-    StringArray paths = settings.get<StringArray>(settings_key::customLUTPaths, {});
-    StoredLookPaths stored{.stored = paths.size()};
+    std::optional<StringArray> list = settings.get<StringArray>(settings_key::customLUTPaths);
+    if (!list) {
+        if (!settings.contains(settings_key::customLUTPaths)) return {};
+        PocketLog::log("Looks: the stored list of looks is not a list of paths; starting with none");
+        return {.readInPart = true};
+    }
+    StringArray paths = std::move(*list);
+    StoredLookPaths stored{.stored = paths.size(), .readInPart = paths.size() > limits.maxPathsTried};
     if (paths.size() > limits.maxPathsTried) paths.resize(limits.maxPathsTried);
     stored.tried = std::move(paths);
     return stored;
@@ -283,13 +287,13 @@ std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings) {
     return std::move(outcome.added);
 }
 
-void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
-                        const std::vector<std::string>& stillLoading) {
+SettingsSaveResult saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
+                                      const std::vector<std::string>& stillLoading) {
     StringArray paths;
     paths.reserve(looks.size() + stillLoading.size());
     for (const hollowkit::ColorLUT& look : looks) paths.push_back(look.id);
     paths.insert(paths.end(), stillLoading.begin(), stillLoading.end());
-    settings.set(settings_key::customLUTPaths, std::move(paths));
+    return settings.set(settings_key::customLUTPaths, std::move(paths));
 }
 
 }  // namespace lumenhollow

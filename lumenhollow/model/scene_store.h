@@ -9,13 +9,16 @@
 // others, so one damaged scene (a name that is not UTF-8, a number too
 // large to read) never costs the rest; it stops at the model's limit, so a
 // damaged or hostile list of thousands costs no more than nine scenes. When
-// anything was left out the value as it was is handed back so the next save
-// can keep a copy aside. Copies are never overwritten: the
-// first goes under "scenes.unreadable", a later one under
-// "scenes.unreadable.2", then ".3" and so on, so the numbers count up in
-// the order the copies were made and the plain name is always the oldest.
+// anything was left out, or the value has another shape, the list was read
+// in part: the model keeps a whole copy of it (SettingsStore::keepCopy)
+// before its first save replaces it, and while no copy can be kept it
+// leaves the stored list as it is. Earlier versions kept such copies inside
+// the settings under "scenes.unreadable", "scenes.unreadable.2" ...; those
+// keys are still kept as they are.
 //
-// "customLUTPaths" holds the imported looks' file paths in list order.
+// "customLUTPaths" holds the imported looks' file paths in list order; a
+// value of another shape, or paths past the number tried, make it read in
+// part too.
 //
 // Pure functions apart from the settings and look files they are given;
 // reading never writes. Any thread.
@@ -38,9 +41,6 @@ namespace lumenhollow {
 
 namespace settings_key {
 inline constexpr std::string_view scenes = "scenes";
-// A "scenes" value that did not read whole, kept by the first save after
-// it; later ones add ".2", ".3" ...
-inline constexpr std::string_view unreadableScenes = "scenes.unreadable";
 inline constexpr std::string_view customLUTPaths = "customLUTPaths";
 }  // namespace settings_key
 
@@ -70,18 +70,18 @@ std::optional<hollowkit::Bytes> encodeScenes(const std::vector<CameraScene>& sce
 
 struct LoadedScenes {
     std::vector<CameraScene> scenes;
-    // The stored value when it did not read whole (logged), else nothing.
-    std::optional<SettingsValue> unreadable;
+    // Something is stored under "scenes" that did not read whole (logged):
+    // a value of another shape, one that is not a list, or a list with
+    // scenes left out or past `limit`.
+    bool readInPart = false;
 };
 
 // At most `limit` scenes, the first that read. Logs one line when anything
 // was left out, however many scenes were.
 LoadedScenes loadScenes(const SettingsStore& settings, size_t limit);
-// Stores `unreadable` under the first of "scenes.unreadable",
-// "scenes.unreadable.2" ... that holds nothing; returns that key.
-std::string keepUnreadableScenes(SettingsStore& settings, SettingsValue unreadable);
-// Writes "scenes"; writes nothing when the list cannot be encoded.
-void saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes);
+// Writes "scenes"; writes nothing (and reports it saved) when the list
+// cannot be encoded, which is logged.
+SettingsSaveResult saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes);
 
 // A new random (version 4) UUID in its canonical upper-case text.
 std::string makeSceneId(SecureRandom& random);
@@ -93,6 +93,9 @@ std::optional<std::string> canonicalSceneId(std::string_view text);
 struct StoredLookPaths {
     std::vector<std::string> tried = {};
     size_t stored = 0;
+    // Something is stored under "customLUTPaths" that is not a list of
+    // texts (logged), or the list holds more paths than are tried.
+    bool readInPart = false;
 };
 StoredLookPaths storedLookPaths(const SettingsStore& settings, const LookListLimits& limits = {});
 
@@ -116,7 +119,7 @@ struct StoredLooksReport {
 std::vector<hollowkit::ColorLUT> loadCustomLUTs(const SettingsStore& settings);
 // Writes the looks' paths in list order, then `stillLoading`: stored paths
 // not read yet, which a change made meanwhile must not drop.
-void saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
-                        const std::vector<std::string>& stillLoading = {});
+SettingsSaveResult saveCustomLUTPaths(SettingsStore& settings, const std::vector<hollowkit::ColorLUT>& looks,
+                                      const std::vector<std::string>& stillLoading = {});
 
 }  // namespace lumenhollow

@@ -22,16 +22,14 @@ std::vector<CameraScene>::const_iterator findScene(const std::vector<CameraScene
 
 }  // namespace
 
-void CameraModel::publishScenes(std::vector<CameraScene> scenes) {
+bool CameraModel::publishScenes(std::vector<CameraScene> scenes) {
     publish<Field::scenes>(std::move(scenes));
-    if (unreadableScenes_) {
-        // What the last launch could not read is about to be overwritten:
-        // keep it aside, beside any copy from an earlier launch, so nothing
-        // the user saved is lost for good.
-        keepUnreadableScenes(services_.settings, std::move(*unreadableScenes_));
-        unreadableScenes_.reset();
-    }
-    saveScenes(services_.settings, state_.scenes);
+    // What the last launch could not read whole is about to be overwritten:
+    // only once a whole copy of it is kept, so nothing the user saved is
+    // lost for good.
+    if (!readyToOverwrite(settings_key::scenes, "Scenes", scenesReadInPart_)) return false;
+    // A write that is not saved is told by settings_.
+    return saveScenes(settings_, state_.scenes).saved();
 }
 
 void CameraModel::saveCurrentPositionAsScene() {
@@ -58,9 +56,15 @@ void CameraModel::saveCurrentPositionAsScene() {
 
     std::vector<CameraScene> scenes = state_.scenes;
     scenes.push_back(std::move(scene));
-    publishScenes(std::move(scenes));
+    const uint64_t serial = noticeSerial_;
+    const bool saved = publishScenes(std::move(scenes));
     captureSceneThumbnail(id);
-    postNotice(name + " saved (" + std::string(kRecallKey) + std::to_string(state_.scenes.size()) + ")");
+    // The user was just told why it could not be saved.
+    if (noticeSerial_ != serial) return;
+    // Never "saved" when it was not: told once already, the scene still
+    // lasts only until the program quits.
+    postNotice(name + (saved ? " saved (" : " kept until Lumenhollow quits (") + std::string(kRecallKey) +
+               std::to_string(state_.scenes.size()) + ")");
 }
 
 void CameraModel::recallScene(int index) {
@@ -89,8 +93,10 @@ void CameraModel::updateScene(const CameraScene& scene) {
 
     std::vector<CameraScene> scenes = state_.scenes;
     scenes[index].position = *position;
+    const uint64_t serial = noticeSerial_;
     publishScenes(std::move(scenes));
     captureSceneThumbnail(id);
+    if (noticeSerial_ != serial) return;
     postNotice(name + " updated to the current position");
 }
 

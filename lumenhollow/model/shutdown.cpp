@@ -25,7 +25,9 @@ void CameraModel::dismissSheets() {
 }
 
 void CameraModel::markWelcomed() {
-    services_.settings.set(settings_key::welcomed, true);
+    // Not saved: the welcome shows again at the next start, and settings_
+    // tells the user once.
+    settings_.set(settings_key::welcomed, true);
 }
 
 void CameraModel::afterClosingSheets() {

@@ -61,6 +61,40 @@ int readBounded(int fd, uint64_t limit, std::string& text) {
     return 0;
 }
 
+// Renames `from` to `base`, or to "<base>-2", "-3" ... when that is taken:
+// never over an earlier file, which may be all that is left of the user's
+// settings. Returns the name used, or the errno value.
+hollowkit::Result<fs::path, int> renameWithoutReplacing(const fs::path& from, const std::string& base) {
+    std::string target = base;
+    int error = 0;
+    for (int n = 2;; ++n) {
+        int renamed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        error = renamed == 0 ? 0 : errno;
+        if (error == EINVAL) {
+            // A file system without the no-replace rename: check, then rename.
+            struct stat existing {};
+            const bool taken = ::lstat(target.c_str(), &existing) == 0;
+            renamed = taken ? -1 : ::rename(from.c_str(), target.c_str());
+            error = taken ? EEXIST : (renamed == 0 ? 0 : errno);
+        }
+        if (error == 0) return fs::path(target);
+        if (error != EEXIST || n > 99) return hollowkit::unexpected(error);
+        target = base + "-" + std::to_string(n);
+    }
+}
+
+// `key` as a part of a file name: letters, digits, '.', '_' and '-' kept,
+// anything else '_'.
+std::string fileNamePart(std::string_view key) {
+    std::string part;
+    for (const char c : key) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-';
+        part.push_back(plain ? c : '_');
+    }
+    return part;
+}
+
 }  // namespace
 
 JsonSettingsStore::JsonSettingsStore(fs::path file, const hollowkit::Clock& clock)
@@ -157,38 +191,20 @@ void JsonSettingsStore::logRepairs(const ParsedSettings& parsed) const {
 }
 
 void JsonSettingsStore::leaveAlone(const std::string& reason) {
-    saving_ = false;
+    notSaving_ = "the file could not be read at the start";
     PocketLog::logf("Settings: %s %s; started with default settings and left the file as it is: nothing is "
                     "saved to it until the next start",
                     file_.c_str(), reason.c_str());
 }
 
 void JsonSettingsStore::moveAside(const std::string& reason) {
-    const std::string base = file_.string() + ".corrupt-" + fileStamp(clock_.wallNow());
-    std::string target = base;
-    int error = 0;
-    for (int n = 2;; ++n) {
-        // Never replaces an earlier refused file: it may be all that is left
-        // of the user's settings.
-        int renamed = ::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        error = renamed == 0 ? 0 : errno;
-        if (error == EINVAL) {
-            // A file system without the no-replace rename: check, then rename.
-            struct stat existing {};
-            const bool taken = ::lstat(target.c_str(), &existing) == 0;
-            renamed = taken ? -1 : ::rename(file_.c_str(), target.c_str());
-            error = taken ? EEXIST : (renamed == 0 ? 0 : errno);
-        }
-        if (error == 0) break;
-        if (error != EEXIST || n > 99) break;
-        target = base + "-" + std::to_string(n);
-    }
-    if (error == 0) {
+    const auto moved = renameWithoutReplacing(file_, file_.string() + ".corrupt-" + fileStamp(clock_.wallNow()));
+    if (moved) {
         PocketLog::logf("Settings: %s %s; moved it to %s and started with default settings", file_.c_str(),
-                        reason.c_str(), fs::path(target).filename().c_str());
+                        reason.c_str(), moved->filename().c_str());
     } else {
         PocketLog::logf("Settings: %s %s and could not be moved aside (%s); started with default settings",
-                        file_.c_str(), reason.c_str(), errnoText(error).c_str());
+                        file_.c_str(), reason.c_str(), errnoText(moved.error()).c_str());
     }
 }
 
@@ -204,16 +220,16 @@ bool JsonSettingsStore::contains(std::string_view key) const {
     return document_.values.contains(key) || document_.foreign.contains(key);
 }
 
-void JsonSettingsStore::set(std::string_view key, SettingsValue value) {
+SettingsSaveResult JsonSettingsStore::set(std::string_view key, SettingsValue value) {
     std::lock_guard lock(mutex_);
     if (const auto foreign = document_.foreign.find(key); foreign != document_.foreign.end()) {
         document_.foreign.erase(foreign);
     }
     document_.values.insert_or_assign(std::string(key), std::move(value));
-    save(key);
+    return save(key);
 }
 
-void JsonSettingsStore::remove(std::string_view key) {
+SettingsSaveResult JsonSettingsStore::remove(std::string_view key) {
     std::lock_guard lock(mutex_);
     if (const auto found = document_.values.find(key); found != document_.values.end()) {
         document_.values.erase(found);
@@ -221,11 +237,49 @@ void JsonSettingsStore::remove(std::string_view key) {
     if (const auto foreign = document_.foreign.find(key); foreign != document_.foreign.end()) {
         document_.foreign.erase(foreign);
     }
-    save(key);
+    return save(key);
 }
 
-void JsonSettingsStore::save(std::string_view key) {
-    if (!saving_) return;  // said once, at the start
+hollowkit::Result<std::string, std::string> JsonSettingsStore::keepCopy(std::string_view key) {
+    std::lock_guard lock(mutex_);
+    // What the file holds: the value a change is about to replace.
+    SettingsDocument copy;
+    copyMember(onDisk_, copy, key);
+    if (copy.values.empty() && copy.foreign.empty()) {
+        return hollowkit::unexpected("nothing is stored under \"" + std::string(key) + "\"");
+    }
+    // A settings file of its own, so the copy reads back as the settings
+    // do. It is written beside the settings file and not into it: the
+    // settings have no room for a second value of up to their whole size.
+    std::string text = formatSettingsJson(copy, SettingsLayout::indented);
+    if (text.size() > kMaxFileBytes) text = formatSettingsJson(copy, SettingsLayout::compact);
+    const fs::path folder = file_.parent_path();
+    const std::string stamp = fileStamp(clock_.wallNow());
+    const fs::path temporary = folder / (".settings.json." + fileNamePart(key) + "-" + stamp + ".part-" +
+                                         std::to_string(::getpid()));
+    // Whole or not at all; owner only, like the settings.
+    if (auto written = hollowkit::writeFileAtomically(temporary, text, fs::perms::owner_read | fs::perms::owner_write);
+        !written) {
+        PocketLog::logf("Settings: no copy of \"%s\" kept in %s (%s)", std::string(key).c_str(), folder.c_str(),
+                        written.error().message().c_str());
+        return hollowkit::unexpected(written.error().message());
+    }
+    const auto moved =
+        renameWithoutReplacing(temporary, file_.string() + "." + fileNamePart(key) + "-" + stamp);
+    if (!moved) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        PocketLog::logf("Settings: no copy of \"%s\" kept in %s (%s)", std::string(key).c_str(), folder.c_str(),
+                        errnoText(moved.error()).c_str());
+        return hollowkit::unexpected(errnoText(moved.error()));
+    }
+    PocketLog::logf("Settings: kept a copy of \"%s\" as %s (%zu bytes)", std::string(key).c_str(),
+                    moved->c_str(), text.size());
+    return moved->filename().string();
+}
+
+SettingsSaveResult JsonSettingsStore::save(std::string_view key) {
+    if (notSaving_) return {*notSaving_};  // logged once, at the start
     const std::string keyText(key);
     if (const auto found = withheld_.find(key); found != withheld_.end()) withheld_.erase(found);
     // Values too large to save stay out of the file as they were on disk,
@@ -245,14 +299,14 @@ void JsonSettingsStore::save(std::string_view key) {
         withheld_.insert(keyText);
         PocketLog::logf("Settings: \"%s\" not saved: the settings would take %zu bytes, more than %llu",
                         keyText.c_str(), text.size(), static_cast<unsigned long long>(kMaxFileBytes));
-        return;
+        return {"they would take more than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MB"};
     }
     std::error_code error;
     fs::create_directories(file_.parent_path(), error);
     if (error) {
         PocketLog::logf("Settings: \"%s\" not saved: cannot create %s (%s)", keyText.c_str(),
                         file_.parent_path().c_str(), error.message().c_str());
-        return;
+        return {"its folder cannot be made: " + error.message()};
     }
     // A settings file kept elsewhere and linked here (as dotfile managers
     // do) is replaced where it lies, so the link stays.
@@ -265,9 +319,10 @@ void JsonSettingsStore::save(std::string_view key) {
     if (!written) {
         PocketLog::logf("Settings: \"%s\" not saved to %s (%s)", keyText.c_str(), target.c_str(),
                         written.error().message().c_str());
-        return;
+        return {written.error().message()};
     }
     onDisk_ = document;
+    return {};
 }
 
 }  // namespace lumenhollow

@@ -14,9 +14,10 @@
 // there but cannot be opened or read (no permission, no file descriptor
 // left) is not judged: it is left as it is, the store starts empty and
 // saves nothing this session, and one line says so. A write that fails (a
-// read-only folder, a full disk) is logged; the value still reads back from
-// memory. A change that would take the settings past the size limit is
-// logged and kept out of the file, which keeps taking every other change.
+// read-only folder, a full disk) is logged and returns why; the value still
+// reads back from memory. A change that would take the settings past the
+// size limit is logged, returns why and is kept out of the file, which keeps
+// taking every other change.
 // Any thread; calls are serialised, and a write holds the store
 // while the file is flushed (about a millisecond on a local disk).
 
@@ -63,8 +64,14 @@ public:
 
     std::optional<SettingsValue> value(std::string_view key) const override;
     bool contains(std::string_view key) const override;
-    void set(std::string_view key, SettingsValue value) override;
-    void remove(std::string_view key) override;
+    SettingsSaveResult set(std::string_view key, SettingsValue value) override;
+    SettingsSaveResult remove(std::string_view key) override;
+    // "settings.json.<key>-<date>-<time>" beside the settings file (with
+    // "-2", "-3" ... when that is taken), written whole by an atomic
+    // replace: a settings file holding only `key`, as the settings file
+    // holds it now. Never subject to the size limit of a save: a value that
+    // loaded always fits.
+    hollowkit::Result<std::string, std::string> keepCopy(std::string_view key) override;
 
     const std::filesystem::path& file() const { return file_; }
 
@@ -76,7 +83,7 @@ private:
     // The file is there but could not be looked at: keep off it this session.
     void leaveAlone(const std::string& reason);
     // Writes document_ to the file; `key` names the change in a failure line.
-    void save(std::string_view key);
+    SettingsSaveResult save(std::string_view key);
 
     const std::filesystem::path file_;
     const hollowkit::Clock& clock_;
@@ -87,8 +94,9 @@ private:
     // or removed again). Guarded by mutex_.
     SettingsDocument onDisk_;
     std::set<std::string, std::less<>> withheld_;
-    // Set once by load(), before any other call.
-    bool saving_ = true;
+    // Why nothing is saved this session, when the file could not be read;
+    // set once by load(), before any other call.
+    std::optional<std::string> notSaving_;
 };
 
 }  // namespace lumenhollow

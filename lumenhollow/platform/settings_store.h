@@ -2,18 +2,30 @@
 
 // SettingsStore: the user's choices, kept across launches as typed values
 // under string keys. Reads come from memory; each set or remove is saved at
-// once, one key at a time, with no separate save call. A store never
-// reports an error to its caller: a value that cannot be saved is logged
-// and still reads back until the process ends. Implementations say which
-// threads may call them.
+// once, one key at a time, with no separate save call. A value that cannot
+// be saved is logged, still reads back until the process ends, and the
+// write says why it was not saved, so the caller can tell the user.
+// Implementations say which threads may call them.
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
+#include "hollowkit/base/result.h"
 #include "lumenhollow/platform/settings_value.h"
 
 namespace lumenhollow {
+
+// What became of a set or remove: saved, or held in memory only.
+struct SettingsSaveResult {
+    // Why the change was not saved, short enough for a notice ("Read-only
+    // file system"; the store's log line names the file); nothing when it
+    // was saved.
+    std::optional<std::string> failure;
+
+    bool saved() const { return !failure; }
+};
 
 class SettingsStore {
 public:
@@ -25,9 +37,16 @@ public:
     // Whether anything is stored under `key`, a value this program cannot
     // read included: a key to be kept clear of.
     virtual bool contains(std::string_view key) const = 0;
-    virtual void set(std::string_view key, SettingsValue value) = 0;
+    virtual SettingsSaveResult set(std::string_view key, SettingsValue value) = 0;
     // Removing an absent key still counts as a write.
-    virtual void remove(std::string_view key) = 0;
+    virtual SettingsSaveResult remove(std::string_view key) = 0;
+
+    // Keeps a whole copy of what is stored under `key`, whatever its shape
+    // and size, where no later write reaches it, before a change overwrites
+    // a value this program could not read whole. Returns the copy's name
+    // for a log line, or why no copy could be kept, short enough for a
+    // notice ("Permission denied"; nothing stored under `key`).
+    virtual hollowkit::Result<std::string, std::string> keepCopy(std::string_view key) = 0;
 
     // The value under `key` when it has the type T; nothing when the key is
     // absent or holds another type. A whole number reads as a double too,

@@ -13,6 +13,7 @@
 
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/platform/base64.h"
 #include "lumenhollow/platform/json_settings_store.h"
 #include "lumenhollow/testing/fake_secure_random.h"
 #include "lumenhollow/testing/memory_settings_store.h"
@@ -116,7 +117,7 @@ TEST(SceneStoreTest, AHundredThousandBadScenesMakeOneShortLogLine) {
     const LoadedScenes loaded = loadScenes(settings, CameraModel::kMaxScenes);
     ASSERT_EQ(loaded.scenes.size(), 1u);
     EXPECT_EQ(loaded.scenes[0].name, "Kept");
-    EXPECT_TRUE(loaded.unreadable.has_value());
+    EXPECT_TRUE(loaded.readInPart);
     ASSERT_EQ(log.lines().size(), 1u);
     const std::string line = log.lines()[0];
     EXPECT_LT(line.size(), 300u);
@@ -191,44 +192,59 @@ TEST(SceneStoreTest, OnlyTheFirstStoredLookPathsAreTried) {
     const StoredLookPaths bounded = storedLookPaths(settings, {.maxPathsTried = 3});
     EXPECT_EQ(bounded.tried, (std::vector<std::string>{paths.begin(), paths.begin() + 3}));
     EXPECT_EQ(bounded.stored, 5u);
+    EXPECT_TRUE(bounded.readInPart) << "the paths not tried are not read";
     EXPECT_EQ(storedLookPaths(settings).tried, paths);
+    EXPECT_FALSE(storedLookPaths(settings).readInPart);
     EXPECT_EQ(storedLookPaths(MemorySettingsStore()).stored, 0u);
 }
 
-TEST(SceneStoreTest, EachUnreadableListIsKeptBesideTheEarlierOnes) {
-    const hk::Bytes value{'{', 0xff};
+// Values as a settings file holds them, read through the real store: any
+// shape other than the one written counts as read in part, so the model
+// keeps a copy before it writes the key again.
+TEST(SceneStoreTest, AStoredValueOfAnotherShapeIsReadInPart) {
+    const std::string scene = element(kId, R"("name":"Desk","position":{"pan":1,"tilt":2})");
+    const std::string list = "[" + scene + "]";
     struct Case {
         const char* name;
-        std::vector<std::string> taken;
-        const char* expected;
+        const char* key;
+        std::string member;  // JSON text; empty: the key is absent
+        bool readInPart;
+        size_t read;
     };
-    const Case cases[] = {
-        {"the first", {}, "scenes.unreadable"},
-        {"the second", {"scenes.unreadable"}, "scenes.unreadable.2"},
-        {"the fourth", {"scenes.unreadable", "scenes.unreadable.2", "scenes.unreadable.3"}, "scenes.unreadable.4"},
-        {"a gap is filled", {"scenes.unreadable", "scenes.unreadable.3"}, "scenes.unreadable.2"},
-        {"unrelated keys do not count", {"scenes.unreadable.x", "scenes"}, "scenes.unreadable"},
+    const std::vector<Case> cases{
+        {"scenes absent", "scenes", "", false, 0},
+        {"scenes as written", "scenes", R"({"$data":")" + base64Encode(hk::Bytes(list.begin(), list.end())) + "\"}",
+         false, 1},
+        {"scenes, an empty list", "scenes", R"({"$data":"W10="})", false, 0},
+        {"scenes as a plain JSON array", "scenes", "[" + scene + "]", true, 0},
+        {"scenes as data that is not Base64", "scenes", R"({"$data":"!!!notbase64"})", true, 0},
+        {"scenes as a newer version's object", "scenes", R"({"list":[]})", true, 0},
+        {"scenes as text", "scenes", "\"[]\"", true, 0},
+        {"looks absent", "customLUTPaths", "", false, 0},
+        {"looks as written", "customLUTPaths", R"(["/a.cube","/b.cube"])", false, 2},
+        {"looks as one path", "customLUTPaths", R"("/a.cube")", true, 0},
+        {"looks as objects", "customLUTPaths", R"([{"path":"/a.cube"}])", true, 0},
+        {"looks mixed", "customLUTPaths", R"(["/a.cube",7])", true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::map<std::string, SettingsValue, std::less<>> stored;
-        for (const std::string& key : c.taken) stored.emplace(key, SettingsValue(key));
-        MemorySettingsStore settings(stored);
-        EXPECT_EQ(keepUnreadableScenes(settings, value), c.expected);
-        EXPECT_EQ(settings.writes(), (std::vector<SettingsWrite>{{c.expected, value}}));
-        for (const std::string& key : c.taken) EXPECT_EQ(settings.value(key), SettingsValue(key)) << key;
+        hk::testsupport::TempDir dir;
+        const auto file = dir.path() / "settings.json";
+        std::ofstream(file) << "{" << (c.member.empty() ? "" : "\"" + std::string(c.key) + "\":" + c.member) << "}";
+        const JsonSettingsStore settings(file);
+        hk::testsupport::LogCapture log;
+        if (std::string_view(c.key) == "scenes") {
+            const LoadedScenes loaded = loadScenes(settings, CameraModel::kMaxScenes);
+            EXPECT_EQ(loaded.readInPart, c.readInPart);
+            EXPECT_EQ(loaded.scenes.size(), c.read);
+            EXPECT_EQ(log.count("Scenes:"), c.readInPart ? 1 : 0) << ::testing::PrintToString(log.lines());
+        } else {
+            const StoredLookPaths paths = storedLookPaths(settings);
+            EXPECT_EQ(paths.readInPart, c.readInPart);
+            EXPECT_EQ(paths.tried.size(), c.read);
+            EXPECT_EQ(log.count("Looks:"), c.readInPart ? 1 : 0) << ::testing::PrintToString(log.lines());
+        }
     }
-}
-
-TEST(SceneStoreTest, AKeptCopyInAShapeThisVersionCannotReadIsNotOverwritten) {
-    hk::testsupport::TempDir dir;
-    const auto file = dir.path() / "settings.json";
-    std::ofstream(file) << R"({"scenes.unreadable": {"from": "a newer version"}})";
-    JsonSettingsStore settings(file);
-    ASSERT_EQ(settings.value("scenes.unreadable"), std::nullopt);
-    EXPECT_EQ(keepUnreadableScenes(settings, hk::Bytes{1, 2}), "scenes.unreadable.2");
-    std::ifstream in(file);
-    EXPECT_EQ(json::parse(in).at("scenes.unreadable"), json::parse(R"({"from": "a newer version"})"));
 }
 
 TEST(SceneStoreTest, ARepeatedIdKeepsTheFirstScene) {

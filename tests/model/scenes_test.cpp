@@ -48,7 +48,7 @@ protected:
             scenes.push_back({"00000000-0000-4000-8000-00000000000" + std::to_string(i), names[i],
                               Position{10.0 * static_cast<double>(i + 1), 0, std::nullopt}, std::nullopt});
         }
-        saveScenes(h_.settings, scenes);
+        (void)saveScenes(h_.settings, scenes);
     }
 
     std::vector<std::string> names() const {
@@ -349,7 +349,7 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        h_.settings.remove("scenes.unreadable");
+        const size_t copiesBefore = h_.settings.copies().size();
         h_.settings.set("scenes", c.value);
         h_.settings.set("videoCodec", std::string("H.264"));
         hk::testsupport::LogCapture log;
@@ -363,19 +363,20 @@ TEST_F(ScenesTest, AStoredListThatDoesNotReadWholeKeepsWhatItCanAndSetsTheRestAs
         EXPECT_TRUE(h_.settings.writes().empty());
         EXPECT_EQ(h_.state().codec, hk::VideoCodec::h264);
 
-        // The first change keeps the old value aside before replacing it; later ones do not.
+        // The first change keeps a copy of the old value before replacing it; later ones do not.
         saveAt(Position{9, 9, std::nullopt});
-        std::vector<SettingsWrite> writes = h_.settings.writes();
+        const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
+        ASSERT_EQ(copies.size(), copiesBefore + (c.logged ? 1 : 0));
         if (c.logged) {
-            ASSERT_EQ(writes.size(), 2u);
-            EXPECT_EQ(writes[0], (SettingsWrite{"scenes.unreadable", c.value}));
-            writes.erase(writes.begin());
+            EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", c.value}));
         }
+        const std::vector<SettingsWrite> writes = h_.settings.writes();
         ASSERT_EQ(writes.size(), 1u);
         EXPECT_EQ(writes[0].key, "scenes");
         h_.settings.clearWrites();
         h_.model->deleteScene(h_.state().scenes.back().id);
         EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
+        EXPECT_EQ(h_.settings.copies().size(), copiesBefore + (c.logged ? 1 : 0));
         EXPECT_EQ(names(), c.names);
     }
 }
@@ -394,8 +395,8 @@ TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAsi
             many.push_back({id, "S" + std::to_string(i), Position{static_cast<double>(i % 90), 0, std::nullopt},
                             std::nullopt});
         }
-        h_.settings.remove("scenes.unreadable");
-        saveScenes(h_.settings, many);
+        const size_t copiesBefore = h_.settings.copies().size();
+        (void)saveScenes(h_.settings, many);
         const SettingsValue original = *h_.settings.value("scenes");
         hk::testsupport::LogCapture log;
         launch();
@@ -410,10 +411,10 @@ TEST_F(ScenesTest, AStoredListPastTheNineSlotsKeepsTheFirstNineAndSetsTheListAsi
         saveAt(Position{1, 1, std::nullopt});
         EXPECT_TRUE(h_.settings.writes().empty());
         h_.model->renameScene(h_.state().scenes[0].id, "First");
-        const std::vector<SettingsWrite> writes = h_.settings.writes();
-        ASSERT_EQ(writes.size(), 2u);
-        EXPECT_EQ(writes[0], (SettingsWrite{"scenes.unreadable", original}));
-        EXPECT_EQ(writes[1].key, "scenes");
+        const std::vector<KeptSettingsCopy> copies = h_.settings.copies();
+        ASSERT_EQ(copies.size(), copiesBefore + 1);
+        EXPECT_EQ(copies.back(), (KeptSettingsCopy{"scenes", original}));
+        EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
         EXPECT_EQ(stored(), h_.state().scenes);
         EXPECT_EQ(stored().size(), 9u);
     }
@@ -437,11 +438,48 @@ TEST_F(ScenesTest, AnUnreadableListOnALaterLaunchIsKeptBesideTheFirst) {
     launch();
     EXPECT_EQ(names(), std::vector<std::string>{"Desk"});
     saveAt(Position{8, 8, std::nullopt});
-    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes.unreadable.2", "scenes"}));
+    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
 
-    EXPECT_EQ(h_.settings.value("scenes.unreadable"), first);
-    EXPECT_EQ(h_.settings.value("scenes.unreadable.2"), second);
+    EXPECT_EQ(h_.settings.copies(),
+              (std::vector<KeptSettingsCopy>{{"scenes", first}, {"scenes", second}}));
     EXPECT_EQ(names(), (std::vector<std::string>{"Desk", "Scene 2"}));
+}
+
+// While no copy of a list read in part can be kept, the list stays stored as
+// it was: the scenes last for the session, the user is told once, and the
+// first change after a copy can be kept again stores the list.
+TEST_F(ScenesTest, AListReadInPartIsLeftAsItIsWhileNoCopyCanBeKept) {
+    const std::string damaged = "[{\"id\": garbage";
+    const SettingsValue original(Bytes(damaged.begin(), damaged.end()));
+    h_.settings.set("scenes", original);
+    launch();
+    h_.settings.failCopies("No space left on device");
+    saveAt(Position{1, 1, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scenes cannot be saved (no copy of the stored ones could be kept: No space left on "
+                                 "device); changes last until Lumenhollow quits");
+    saveAt(Position{2, 2, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scene 2 kept until Lumenhollow quits (Alt+2)");
+    EXPECT_TRUE(h_.settings.writes().empty());
+    EXPECT_EQ(h_.settings.value("scenes"), original);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Scene 1", "Scene 2"}));
+
+    h_.settings.failCopies(std::nullopt);
+    saveAt(Position{3, 3, std::nullopt});
+    EXPECT_EQ(h_.state().notice, "Scene 3 saved (Alt+3)");
+    EXPECT_EQ(h_.settings.copies(), (std::vector<KeptSettingsCopy>{{"scenes", original}}));
+    EXPECT_EQ(h_.settings.writtenKeys(), (std::vector<std::string>{"scenes"}));
+    EXPECT_EQ(stored().size(), 3u);
+
+    // A store that stops saving is told once, whichever change finds out.
+    h_.settings.failWrites("Read-only file system");
+    h_.model->setCodec(hk::VideoCodec::h264);
+    const std::string told = "Settings cannot be saved (Read-only file system); changes last until Lumenhollow quits";
+    EXPECT_EQ(h_.state().notice, told);
+    const uint64_t serial = h_.model->noticeSerial();
+    h_.model->setCountdownSeconds(3);
+    h_.model->deleteScene(h_.state().scenes.front().id);
+    EXPECT_EQ(h_.model->noticeSerial(), serial) << "told again";
+    EXPECT_EQ(h_.state().countdownSeconds, 3);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/testing/manual_clock.h"
 #include "hollowkit/testing/test_support.h"
+#include "lumenhollow/platform/base64.h"
 #include "lumenhollow/testing/file_test_support.h"
 
 namespace lumenhollow {
@@ -328,8 +329,15 @@ TEST_F(JsonSettingsStoreTest, AWriteThatCannotBeSavedIsLoggedAndStillReadsBack) 
             FilesAsNobody nobody;
             LogCapture log;
             JsonSettingsStore store(path, clock_);
-            store.set("recordScreen", true);
-            store.remove("welcomed");
+            // Each write says it was not saved, and why, for the user.
+            const SettingsSaveResult set = store.set("recordScreen", true);
+            const SettingsSaveResult removed = store.remove("welcomed");
+            ASSERT_FALSE(set.saved());
+            ASSERT_FALSE(removed.saved());
+            EXPECT_NE(set.failure->find(std::strerror(std::string_view(c.name) == "read-only folder" ? EACCES : ENOTDIR)),
+                      std::string::npos)
+                << *set.failure;
+            EXPECT_EQ(removed.failure, set.failure);
             EXPECT_EQ(store.get<bool>("recordScreen"), true);
             EXPECT_EQ(store.get<bool>("welcomed"), std::nullopt);
             ASSERT_EQ(log.lines().size(), 2u);
@@ -348,18 +356,18 @@ TEST_F(JsonSettingsStoreTest, AWriteThatCannotBeSavedIsLoggedAndStillReadsBack) 
 TEST_F(JsonSettingsStoreTest, SettingsTooLargeToSaveLeaveTheLastGoodFile) {
     LogCapture log;
     JsonSettingsStore store(file(), clock_);
-    store.set("welcomed", true);
+    EXPECT_TRUE(store.set("welcomed", true).saved());
     const std::string good = readFile(file());
     // Base64 makes 3.5 MiB of bytes about 4.7 MiB of text.
     const Bytes big(3 * 1024 * 1024 + 512 * 1024, 0x5a);
-    store.set("scenes", big);
+    EXPECT_EQ(store.set("scenes", big).failure, "they would take more than 4 MB");
     EXPECT_EQ(store.get<Bytes>("scenes"), big);
     EXPECT_EQ(readFile(file()), good);
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_NE(log.lines()[0].find("\"scenes\" not saved"), std::string::npos) << log.lines()[0];
 
     // Removing it makes the settings fit again.
-    store.remove("scenes");
+    EXPECT_TRUE(store.remove("scenes").saved());
     EXPECT_EQ(JsonSettingsStore(file(), clock_).get<bool>("welcomed"), true);
     EXPECT_EQ(log.lines().size(), 1u);
 }
@@ -433,8 +441,9 @@ TEST_F(JsonSettingsStoreTest, AFileThatCannotBeOpenedIsLeftAsItIsAllSession) {
 
         // Now that a write could reach the file, none does: the settings
         // live in memory only.
-        store->set("pairingIdentifier", std::string("ffffffffffffffffffffffffffffffff"));
-        store->remove("welcomed");
+        EXPECT_EQ(store->set("pairingIdentifier", std::string("ffffffffffffffffffffffffffffffff")).failure,
+                  "the file could not be read at the start");
+        EXPECT_FALSE(store->remove("welcomed").saved());
         EXPECT_EQ(store->get<std::string>("pairingIdentifier"), "ffffffffffffffffffffffffffffffff");
         EXPECT_EQ(log.lines().size(), 1u);
         store.reset();
@@ -443,6 +452,87 @@ TEST_F(JsonSettingsStoreTest, AFileThatCannotBeOpenedIsLeftAsItIsAllSession) {
         EXPECT_EQ(readFile(file()), good);
         EXPECT_EQ(JsonSettingsStore(file(), clock_).get<std::string>("pairingIdentifier"),
                   "0123456789abcdef0123456789abcdef");
+    }
+}
+
+// A copy of one value, kept before a change replaces a value the program
+// could not read whole: whatever its shape and size, it lands whole in a
+// file of its own beside the settings, one that reads as a settings file,
+// and never over an earlier copy.
+TEST_F(JsonSettingsStoreTest, ACopyOfAnyStoredValueIsKeptWholeBesideTheSettings) {
+    constexpr const char* kCopyName = "settings.json.scenes-20240501-120000";
+    // 10,000 scenes of 150-character names: 3.3 MB, well past the room a
+    // second copy would have inside the settings.
+    json many = json::array();
+    for (int i = 0; i < 10'000; ++i) {
+        many.push_back({{"id", "00000000-0000-4000-8000-" + std::string(12 - std::to_string(i).size(), '0') +
+                                   std::to_string(i)},
+                        {"name", std::string(150, 'n')},
+                        {"position", {{"pan", i % 90}, {"tilt", 0}}}});
+    }
+    const std::string manyText = many.dump();
+    struct Case {
+        const char* name;
+        std::string member;                 // JSON text of "scenes"; empty: absent
+        std::vector<std::string> taken;     // copies already there
+        bool readOnly;
+        std::optional<std::string> copy;    // the copy's name; nothing: none is kept
+    };
+    const std::vector<Case> cases{
+        {"data", R"({"$data":"W10="})", {}, false, kCopyName},
+        {"3.3 MB of data", R"({"$data":")" + base64Encode(Bytes(manyText.begin(), manyText.end())) + "\"}", {},
+         false, kCopyName},
+        {"a plain JSON array", "[" + many[0].dump() + "]", {}, false, kCopyName},
+        {"data that is not Base64", R"({"$data":"!!!notbase64"})", {}, false, kCopyName},
+        {"a second copy in the same second", R"([1])", {kCopyName}, false, std::string(kCopyName) + "-2"},
+        {"a gap is not filled", R"([1])", {kCopyName, std::string(kCopyName) + "-3"}, false,
+         std::string(kCopyName) + "-2"},
+        {"nothing stored", "", {}, false, std::nullopt},
+        {"a read-only folder", R"([1])", {}, true, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder());
+        const std::string text =
+            R"({"welcomed": true)" + (c.member.empty() ? std::string() : R"(, "scenes": )" + c.member) + "}";
+        ASSERT_LT(text.size(), JsonSettingsStore::kMaxFileBytes);
+        writeFile(file(), text);
+        for (const std::string& name : c.taken) writeFile(folder() / name, "an earlier copy");
+        if (c.readOnly) {
+            fs::permissions(dir_.path(), fs::perms(0755));
+            fs::permissions(dir_.path() / "config", fs::perms(0755));
+            fs::permissions(folder(), fs::perms(0555));
+        }
+        const std::set<std::string> before = namesIn(folder());
+        {
+            std::optional<FilesAsNobody> nobody;
+            if (c.readOnly) nobody.emplace();
+            JsonSettingsStore store(file(), clock_);
+            const auto kept = store.keepCopy("scenes");
+            ASSERT_EQ(kept.has_value(), c.copy.has_value()) << (kept ? *kept : kept.error());
+            if (!kept) {
+                EXPECT_FALSE(kept.error().empty());
+                if (c.readOnly) {
+                    EXPECT_EQ(kept.error(), std::strerror(EACCES));
+                }
+            } else {
+                EXPECT_EQ(*kept, *c.copy);
+            }
+        }
+        fs::permissions(folder(), fs::perms(0755));
+        // The settings are as they were; the copy is the only new file,
+        // with no temporary left beside it.
+        EXPECT_EQ(readFile(file()), text);
+        std::set<std::string> expected = before;
+        if (c.copy) expected.insert(*c.copy);
+        EXPECT_EQ(namesIn(folder()), expected);
+        for (const std::string& name : c.taken) EXPECT_EQ(readFile(folder() / name), "an earlier copy");
+        if (!c.copy) continue;
+        const std::string copyText = readFile(folder() / *c.copy);
+        EXPECT_EQ(json::parse(copyText), json::parse(R"({"scenes": )" + c.member + "}"));
+        EXPECT_EQ(fs::status(folder() / *c.copy).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        // It loads as settings, so the value can be put back by hand.
+        EXPECT_EQ(JsonSettingsStore(folder() / *c.copy, clock_).contains("scenes"), true);
     }
 }
 
