@@ -101,9 +101,15 @@ protected:
         desktop_.start(1512, 944);
         settings_ = desktop_.configHome() / "lumenhollow" / "settings.json";
         std::filesystem::create_directories(settings_.parent_path());
-        const std::string text = settingsWithScenes(kStoredScenes);
-        ASSERT_LT(text.size(), kSettingsLimitBytes);
-        std::ofstream(settings_) << text;
+    }
+
+    void store(const std::string& settings) { std::ofstream(settings_) << settings; }
+
+    // The main window's frame once the program shows its picture.
+    std::optional<ScreenRect> shownFrame(JourneyApp& app) {
+        if (!app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s)) return std::nullopt;
+        const std::optional<std::string> window = app.window();
+        return window ? windowGeometry(desktop_, *window) : std::nullopt;
     }
 
     JourneyDesktop desktop_;
@@ -111,19 +117,18 @@ protected:
 };
 
 TEST_F(ScenesJourney, TenThousandStoredScenesOpenAndCloseThePopoverAndWriteNothing) {
+    const std::string text = settingsWithScenes(kStoredScenes);
+    ASSERT_LT(text.size(), kSettingsLimitBytes);
+    store(text);
     JourneyApp app(desktop_, "scenes", LUMENHOLLOW_DEMO_PATH);
-    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
-        << app.describe();
+    const std::optional<ScreenRect> frame = shownFrame(app);
+    ASSERT_TRUE(frame) << app.describe();
     EXPECT_NE(app.log().find("Scenes: read 9 of 10000 stored scenes (9991 past the limit of 9 not read)"),
               std::string::npos)
         << app.log();
     const FileStamp before = stampOf(settings_);
     ASSERT_FALSE(before.text.empty());
 
-    const std::optional<std::string> window = app.window();
-    ASSERT_TRUE(window);
-    const std::optional<ScreenRect> frame = windowGeometry(desktop_, *window);
-    ASSERT_TRUE(frame);
     ASSERT_TRUE(app.clickInWindow(frame->width - kPillFromRight, kTopBarY));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["scenesSheet"] == true; }, 10s))
         << (keepsAnswering(app) ? "the scenes pill did not open its popover; "
@@ -184,14 +189,12 @@ constexpr int kNameX = 134;
 constexpr int kNameY = 13;
 constexpr int kPositionY = 42;
 
-class ScenesPopoverJourney : public testing::Test {
+class ScenesPopoverJourney : public ScenesJourney {
 protected:
     void SetUp() override {
-        if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
-        desktop_.start(1512, 944);
-        settings_ = desktop_.configHome() / "lumenhollow" / "settings.json";
-        std::filesystem::create_directories(settings_.parent_path());
-        std::ofstream(settings_) << settingsWithScenesAt({{-40, 10}, {0, 0}, {40, -10}});
+        ScenesJourney::SetUp();
+        if (IsSkipped()) return;
+        store(settingsWithScenesAt({{-40, 10}, {0, 0}, {40, -10}}));
     }
 
     // Opens the popover with the scenes pill; where it lies on the screen.
@@ -211,9 +214,6 @@ protected:
 
     // A key as a person presses it, to whichever window holds the keyboard.
     bool press(const std::string& keys) { return xdotool(desktop_, {"key", "--clearmodifiers", keys}); }
-
-    JourneyDesktop desktop_;
-    std::filesystem::path settings_;
 };
 
 // With a name being edited, Alt+1 goes to the first scene and types nothing
@@ -222,12 +222,8 @@ protected:
 // top of the list moves the third row there.
 TEST_F(ScenesPopoverJourney, RecallKeysAndADragByThePictureInTheOpenPopover) {
     JourneyApp app(desktop_, "scenes-popover", LUMENHOLLOW_DEMO_PATH);
-    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
-        << app.describe();
-    const std::optional<std::string> window = app.window();
-    ASSERT_TRUE(window);
-    const std::optional<ScreenRect> frame = windowGeometry(desktop_, *window);
-    ASSERT_TRUE(frame);
+    const std::optional<ScreenRect> frame = shownFrame(app);
+    ASSERT_TRUE(frame) << app.describe();
 
     std::optional<ScreenRect> popover = openPopover(app, *frame);
     ASSERT_TRUE(popover) << "no popover on the screen; " << app.describe();
