@@ -224,10 +224,7 @@ TEST(SceneRowDrag, ADragCarriesTheRowItStartsOn) {
             const std::optional<std::string> notice = rig.state().notice;
             const QPoint from = start.at(rig, second);
             DragWatch watch(panel->list());
-            QTest::mousePress(rig.popoverWindow(), Qt::LeftButton, {}, from);
-            for (int step = 1; step <= 4; ++step) QTest::mouseMove(rig.popoverWindow(), from + QPoint(0, 8 * step));
-            QTest::mouseRelease(rig.popoverWindow(), Qt::LeftButton, {}, from + QPoint(0, 32));
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            rig.drag(from, QPoint(0, 8));
             ASSERT_TRUE(watch.picture) << "no drag started";
             EXPECT_EQ(differingPixels(*watch.picture, shown), 0) << "another row was carried";
             EXPECT_EQ(watch.hotSpot, second->mapFrom(rig.button->popover(), from));
@@ -247,10 +244,7 @@ TEST(SceneRowDrag, ADragInANameBeingEditedSelectsText) {
     ASSERT_TRUE(field->hasFocus());
     const QPoint from = rig.inPopover(field, QPoint(2, field->height() / 2));
     DragWatch watch(panel->list());
-    QTest::mousePress(rig.popoverWindow(), Qt::LeftButton, {}, from);
-    for (int step = 1; step <= 4; ++step) QTest::mouseMove(rig.popoverWindow(), from + QPoint(10 * step, 0));
-    QTest::mouseRelease(rig.popoverWindow(), Qt::LeftButton, {}, from + QPoint(40, 0));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    rig.drag(from, QPoint(10, 0));
     EXPECT_FALSE(watch.picture);
     EXPECT_TRUE(field->hasSelectedText());
     EXPECT_TRUE(field->hasFocus());

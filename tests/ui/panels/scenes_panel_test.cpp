@@ -186,10 +186,7 @@ TEST(ScenesPanel, ADraggedRowCarriesItsOwnPicture) {
     const QImage shown = rig.shownUnder(second);
     const QPoint grip = rig.rowGrip(second);
     DragWatch watch(panel->list());
-    QTest::mousePress(rig.popoverWindow(), Qt::LeftButton, {}, grip);
-    for (int step = 1; step <= 4; ++step) QTest::mouseMove(rig.popoverWindow(), grip + QPoint(0, 8 * step));
-    QTest::mouseRelease(rig.popoverWindow(), Qt::LeftButton, {}, grip + QPoint(0, 32));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    rig.drag(grip, QPoint(0, 8));
     ASSERT_TRUE(watch.picture) << "no drag started";
     EXPECT_EQ(differingPixels(*watch.picture, shown), 0);
     // Not a blank: the row's white name is in it.

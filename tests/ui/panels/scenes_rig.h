@@ -84,6 +84,13 @@ struct ScenesRig : test::ModelHarness {
     }
     // A place on the row that is none of its controls: below the position line.
     QPoint rowGrip(const SceneRow* r) const { return inPopover(r, QPoint(r->width() / 2, r->height() - 6)); }
+    // A press at `from` in the popover, four moves of `step` each, and the release.
+    void drag(QPoint from, QPoint step) {
+        QTest::mousePress(popoverWindow(), Qt::LeftButton, {}, from);
+        for (int i = 1; i <= 4; ++i) QTest::mouseMove(popoverWindow(), from + step * i);
+        QTest::mouseRelease(popoverWindow(), Qt::LeftButton, {}, from + step * 4);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     void typeText(const QString& text) {
         for (const QChar c : text) QTest::keyClick(popoverWindow(), c.toLatin1());
     }
