@@ -85,6 +85,14 @@ TEST(SceneRowDigits, OnesAndEightsTakeTheSameRoom) {
     EXPECT_EQ(badgeEnd(0), badgeEnd(3));
 }
 
+// The middle of the panel's label that reads `text`, in the panel.
+QPoint labelCentre(ScenesPanel* panel, const QString& text) {
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        if (label->text() == text) return label->mapTo(panel, label->rect().center());
+    }
+    return QPoint(-1, -1);
+}
+
 // A click on the panel itself, away from its controls, ends the edit of a
 // name and commits it, as a click on another row does; the popover stays.
 TEST(SceneRowEditing, AClickOnThePanelItselfCommitsTheName) {
@@ -92,23 +100,13 @@ TEST(SceneRowEditing, AClickOnThePanelItselfCommitsTheName) {
         const char* name;
         std::function<QPoint(ScenesPanel*)> at;  // in the panel
     } cases[] = {
-        {"the title", [](ScenesPanel* p) {
-             for (QLabel* label : p->findChildren<QLabel*>()) {
-                 if (label->text() == QStringLiteral("Scenes")) return label->mapTo(p, label->rect().center());
-             }
-             return QPoint(-1, -1);
-         }},
+        {"the title", [](ScenesPanel* p) { return labelCentre(p, QStringLiteral("Scenes")); }},
         {"the count", [](ScenesPanel* p) {
              auto* count = p->findChild<QLabel*>("count");
              return count->mapTo(p, count->rect().center());
          }},
         {"the header between them", [](ScenesPanel* p) { return QPoint(p->width() / 2, 20); }},
-        {"the footer's caption", [](ScenesPanel* p) {
-             for (QLabel* label : p->findChildren<QLabel*>()) {
-                 if (label->text() == QStringLiteral("Drag to reorder")) return label->mapTo(p, label->rect().center());
-             }
-             return QPoint(-1, -1);
-         }},
+        {"the footer's caption", [](ScenesPanel* p) { return labelCentre(p, QStringLiteral("Drag to reorder")); }},
         {"the footer's left edge", [](ScenesPanel* p) { return QPoint(4, p->height() - 6); }},
     };
     for (const auto& c : cases) {
