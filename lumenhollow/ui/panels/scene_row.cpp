@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
@@ -36,14 +37,38 @@ constexpr const char* kSceneButtonSheet =
 // A plain field: the name as text until the caret is in it, no box or fill.
 constexpr const char* kSceneNameSheet = "QLineEdit { border: none; background: transparent; padding: 0; }";
 
-// A sheet of its own, as the list's sheet would otherwise give a row's text the list's white.
-void setSceneTextColour(QWidget* widget, const QColor& colour) {
-    widget->setStyleSheet(QStringLiteral("color: rgba(%1, %2, %3, %4);")
-                              .arg(colour.red())
-                              .arg(colour.green())
-                              .arg(colour.blue())
-                              .arg(colour.alpha()));
-}
+// The position line: its digits each in a cell as wide as the widest, so a
+// row's figures line up with the next row's and never jitter as they change.
+class PositionLine final : public QLabel {
+public:
+    PositionLine(const QColor& colour, QWidget* parent) : QLabel(parent), colour_(colour) {}
+
+    QSize sizeHint() const override {
+        const QFontMetricsF metrics(font());
+        return QSize(static_cast<int>(std::ceil(ui::tabularWidth(metrics, text()))),
+                     static_cast<int>(std::ceil(metrics.height())));
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (laidOut_ != text() || !(laidOutFont_ == font())) {
+            line_ = ui::layoutTabular(QFontMetricsF(font()), text());
+            laidOut_ = text();
+            laidOutFont_ = font();
+        }
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(colour_);
+        ui::drawTabular(painter, QPointF(0, ui::centredBaseline(QFontMetricsF(font()), height() / 2.0)), line_);
+    }
+
+private:
+    QColor colour_;
+    ui::TabularLine line_;
+    QString laidOut_;
+    QFont laidOutFont_;
+};
 
 QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
     auto* button = new QToolButton(parent);
@@ -87,14 +112,14 @@ QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index
     const QString badge = QString::fromStdString(ui::shortcutText(ui::sceneRecallShortcut(index)));
     const QFont font = ui::uiFont(10, QFont::Bold);
     const QFontMetricsF metrics(font);
-    const QRectF box(3, size.height() - 3 - (metrics.height() + 2), metrics.horizontalAdvance(badge) + 8,
-                     metrics.height() + 2);
+    const double textWidth = ui::tabularWidth(metrics, badge);
+    const QRectF box(3, size.height() - 3 - (metrics.height() + 2), textWidth + 8, metrics.height() + 2);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 153));
     painter.drawRoundedRect(box, 3, 3);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(box, Qt::AlignCenter, badge);
+    ui::drawTabular(painter, QPointF(box.left() + 4, ui::centredBaseline(metrics, box.center().y())), badge);
     return pixmap;
 }
 
@@ -131,10 +156,9 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     connect(name_, &QLineEdit::returnPressed, this, [this] { commitRename(); });
     // Leaving the field commits; the filter goes with the row (~SceneRow).
     name_->installEventFilter(this);
-    position_ = new QLabel(this);
+    position_ = new PositionLine(ui::withOpacity(QColor(Qt::white), kSceneSecondaryOpacity), this);
     position_->setObjectName(QStringLiteral("position"));
     position_->setFont(ui::uiFont(ui::TextStyle::caption));
-    setSceneTextColour(position_, ui::withOpacity(QColor(Qt::white), kSceneSecondaryOpacity));
     text->addWidget(name_);
     text->addWidget(position_);
     row->addLayout(text, 1);
@@ -190,6 +214,8 @@ void SceneRow::showName(const QString& name) {
     // Setting the same text again would move the caret and forget the undo steps.
     if (name_->text() != name) name_->setText(name);
     name_->setModified(false);
+    // A field at rest reads from the start of its name, however long.
+    if (!name_->hasFocus()) name_->setCursorPosition(0);
 }
 
 bool SceneRow::hasTypedName() const { return name_->isModified(); }

@@ -1,13 +1,18 @@
 #include "lumenhollow/ui/panels/scenes_panel.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDrag>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -64,11 +69,24 @@ public:
 };
 
 // The list of rows, reordered by dragging a row: the picture under the
-// pointer is the row as the popover shows it.
+// pointer is the row as the popover shows it. A drag takes the row it
+// starts on, whichever part of the row it starts on: the row's background
+// and its position line are the list's own, while its buttons and its name
+// (unless the name is being edited, where a drag selects text) hand a drag
+// over to the list once the pointer has moved far enough.
 class SceneList final : public QListWidget {
 public:
     explicit SceneList(QWidget* parent) : QListWidget(parent) {
         setItemDelegate(new BareItemDelegate(this));
+    }
+
+    // Lets a drag start on the row's own controls.
+    void watchRow(QWidget* row) {
+        for (QWidget* control : row->findChildren<QWidget*>()) {
+            if (qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control)) {
+                control->installEventFilter(this);
+            }
+        }
     }
 
 protected:
@@ -77,20 +95,66 @@ protected:
         QListWidget::mousePressEvent(event);
     }
 
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* control = qobject_cast<QWidget*>(watched);
+        if (!control) return QListWidget::eventFilter(watched, event);
+        switch (event->type()) {
+            case QEvent::FocusIn:
+                // A press that brings the keyboard into a name does not start an edit yet.
+                if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) focusedByPress_ = control;
+                break;
+            case QEvent::MouseButtonPress: {
+                const auto* press = static_cast<QMouseEvent*>(event);
+                const bool editing = qobject_cast<QLineEdit*>(control) && control->hasFocus() &&
+                                     focusedByPress_ != control;
+                focusedByPress_ = nullptr;
+                held_ = press->button() == Qt::LeftButton && !editing ? control : nullptr;
+                if (held_) pressedAt_ = control->mapTo(viewport(), press->position().toPoint());
+                break;
+            }
+            case QEvent::MouseMove: {
+                // Once handed over the control sees no more of this press.
+                if (handedOver_ == control) return true;
+                const auto* move = static_cast<QMouseEvent*>(event);
+                if (held_ != control || !(move->buttons() & Qt::LeftButton)) break;
+                const QPoint at = control->mapTo(viewport(), move->position().toPoint());
+                if ((at - pressedAt_).manhattanLength() < QApplication::startDragDistance()) break;
+                handOver(control);
+                // From the list's own turn of the event loop: the drag runs
+                // one of its own, in which the drop may rebuild the rows and
+                // take this control away.
+                QMetaObject::invokeMethod(this, [this] { startDrag(model()->supportedDragActions()); },
+                                          Qt::QueuedConnection);
+                return true;
+            }
+            case QEvent::MouseButtonRelease:
+                held_ = nullptr;
+                if (handedOver_ == control) {
+                    handedOver_ = nullptr;
+                    return true;
+                }
+                break;
+            default: break;
+        }
+        return QListWidget::eventFilter(watched, event);
+    }
+
     void startDrag(Qt::DropActions actions) override {
-        const QModelIndexList indexes = selectedIndexes();
-        if (indexes.isEmpty()) return;
-        QMimeData* mime = model()->mimeData(indexes);
+        const QModelIndex pressed = indexAt(pressedAt_);
+        if (!pressed.isValid()) return;
+        // The drop moves the selected row: the one the drag started on.
+        setCurrentIndex(pressed);
+        QMimeData* mime = model()->mimeData({pressed});
         if (!mime) return;
         auto* drag = new QDrag(this);
         drag->setMimeData(mime);
-        if (QWidget* row = indexWidget(indexes.front())) {
+        if (QWidget* row = indexWidget(pressed)) {
             // The row over the popover's own glass, so its white text reads
             // wherever it is carried.
             QWidget* top = row->window();
             drag->setPixmap(top->grab(QRect(row->mapTo(top, QPoint(0, 0)), row->size())));
             // Held at the point the press took it.
-            drag->setHotSpot(pressedAt_ - visualRect(indexes.front()).topLeft());
+            drag->setHotSpot(pressedAt_ - visualRect(pressed).topLeft());
         }
         // A drop moves the row inside the list (dropEvent); nothing is
         // removed here, whatever the drag reports.
@@ -98,13 +162,38 @@ protected:
     }
 
 private:
+    // The control the press was on lets go of it without acting on it (a
+    // button is not clicked, a name not edited): the press became a drag.
+    void handOver(QWidget* control) {
+        held_ = nullptr;
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(-1, -1), control->mapToGlobal(QPointF(-1, -1)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(control, &release);
+        handedOver_ = control;
+        if (control->hasFocus()) setFocus(Qt::OtherFocusReason);
+    }
+
     QPoint pressedAt_;  // in the viewport
+    QPointer<QWidget> held_;            // a row's control pressed, not yet dragged
+    QPointer<QWidget> focusedByPress_;  // a name the press in progress brought the keyboard to
+    QPointer<QWidget> handedOver_;      // a row's control whose press became a drag
 };
 
 }  // namespace
 
 ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
     setFixedWidth(kWidth);
+    // A click on the panel itself (its header, its captions, the room
+    // between them) takes the keyboard from a name being edited, which
+    // commits it, as a click anywhere else does.
+    setFocusPolicy(Qt::ClickFocus);
+    // The recall keys: the popover holds the keyboard while it is open, so
+    // the window's keys cannot reach the model; they are the same keys here,
+    // and a name being edited never takes them as text.
+    for (int index = 0; index < static_cast<int>(CameraModel::kMaxScenes); ++index) {
+        auto* recall = new QShortcut(ui::sceneRecallShortcut(index), this);
+        connect(recall, &QShortcut::activated, this, [this, index] { model_.model().recallScene(index); });
+    }
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -259,6 +348,7 @@ void ScenesPanel::rebuildRows() {
         item->setData(Qt::AccessibleTextRole, QString::fromStdString(scenes[i].name));
         auto* row = new SceneRow(model_, scenes[i], static_cast<int>(i), list_);
         list_->setItemWidget(item, row);
+        static_cast<SceneList*>(list_)->watchRow(row);
         if (editedId == scenes[i].id) row->resumeTyping(typed, focused);
         shownIds_.push_back(scenes[i].id);
     }

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "../../model/model_harness.h"
+#include "scenes_rig.h"
 #include "lumenhollow/testing/state_recorder.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
@@ -26,6 +26,10 @@
 
 namespace lumenhollow {
 namespace {
+
+using scenes_test::differingPixels;
+using scenes_test::DragWatch;
+using scenes_test::ScenesRig;
 
 TEST(ScenesPanelState, CountBodySavingAndHeightFollowTheList) {
     const struct {
@@ -65,78 +69,6 @@ TEST(ScenesPanelState, PositionLine) {
     };
     for (const auto& c : cases) EXPECT_EQ(scenePositionSummary(c.position), c.text);
 }
-
-// Pixels that differ between two pictures of one size; -1 when the sizes differ.
-int differingPixels(const QImage& a, const QImage& b) {
-    if (a.size() != b.size()) return -1;
-    const QImage left = a.convertToFormat(QImage::Format_ARGB32);
-    const QImage right = b.convertToFormat(QImage::Format_ARGB32);
-    int count = 0;
-    for (int y = 0; y < left.height(); ++y) {
-        for (int x = 0; x < left.width(); ++x) count += left.pixel(x, y) != right.pixel(x, y) ? 1 : 0;
-    }
-    return count;
-}
-
-// A model over a USB-like camera at a known position, and the pill form of
-// the button in a shown window. Presses and keys go to the popover's window
-// at the places the rows take in it, as a person's do.
-struct ScenesRig : test::ModelHarness {
-    std::unique_ptr<ModelSignals> signals;
-    std::unique_ptr<QWidget> window;
-    ScenesButton* button = nullptr;
-
-    explicit ScenesRig(int scenes) {
-        cameras.setPocketConnected(true);
-        FakeCamera::Options options;
-        options.position = hollowkit::CameraPosition{20, -4, 100};
-        cameras.setOptions(ConnectionMode::usb, options);
-        createAndStart();
-        for (int i = 0; i < scenes; ++i) model->saveCurrentPositionAsScene();
-        main.runUntilIdle();
-        signals = std::make_unique<ModelSignals>(model);
-        window = std::make_unique<QWidget>();
-        window->resize(600, 500);
-        button = new ScenesButton(*signals, false, window.get());
-        button->move(100, 20);
-        window->show();
-    }
-    ~ScenesRig() {
-        window.reset();
-        signals.reset();
-    }
-    ScenesPanel* open() {
-        if (!state().showScenes) model->setShowScenes(true);
-        return qobject_cast<ScenesPanel*>(button->popover()->content());
-    }
-    SceneRow* row(int index) { return open()->rows().at(static_cast<size_t>(index)); }
-    QLineEdit* nameField(int index) { return row(index)->findChild<QLineEdit*>("name"); }
-    QWindow* popoverWindow() { return button->popover()->windowHandle(); }
-    // `widget`'s point `at` in the popover's window.
-    QPoint inPopover(const QWidget* widget, QPoint at) const { return widget->mapTo(button->popover(), at); }
-    void clickAt(const QWidget* widget, QPoint at) {
-        QTest::mouseClick(popoverWindow(), Qt::LeftButton, {}, inPopover(widget, at));
-    }
-    void clickName(int index) {
-        QLineEdit* field = nameField(index);
-        clickAt(field, QPoint(field->width() - 4, field->height() / 2));
-    }
-    // A place on the row that is none of its controls: below the position line.
-    QPoint rowGrip(const SceneRow* r) const { return inPopover(r, QPoint(r->width() / 2, r->height() - 6)); }
-    void typeText(const QString& text) {
-        for (const QChar c : text) QTest::keyClick(popoverWindow(), c.toLatin1());
-    }
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(popoverWindow(), key, modifiers); }
-    // The popover's pixels under `widget`.
-    QImage shownUnder(const QWidget* widget) {
-        return button->popover()->grab(QRect(inPopover(widget, QPoint(0, 0)), widget->size())).toImage();
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const CameraScene& scene : state().scenes) out.push_back(scene.name);
-        return out;
-    }
-};
 
 // Typing into the first row's name field, after a click into it, and leaving
 // it in each way: the name the model keeps, what the field shows afterwards,
@@ -246,28 +178,6 @@ TEST(ScenesPanel, TheRowIsAFieldWithNoSelectionOrHoverOfItsOwn) {
     EXPECT_LT(brightest, 170);
 }
 
-// The picture and hot spot of each drag a view starts, read as the drag is
-// let go (this platform ends a drag at once and deletes it later).
-class DragWatch final : public QObject {
-public:
-    explicit DragWatch(QWidget* view) { view->installEventFilter(this); }
-    std::optional<QImage> picture;
-    QPoint hotSpot;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::ChildAdded) {
-            static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
-        } else if (event->type() == QEvent::DeferredDelete) {
-            if (const auto* drag = qobject_cast<QDrag*>(watched)) {
-                picture = drag->pixmap().toImage();
-                hotSpot = drag->hotSpot();
-            }
-        }
-        return false;
-    }
-};
-
 // Dragging a row by its grip carries a picture of the row as the popover shows it.
 TEST(ScenesPanel, ADraggedRowCarriesItsOwnPicture) {
     ScenesRig rig(3);
@@ -276,10 +186,7 @@ TEST(ScenesPanel, ADraggedRowCarriesItsOwnPicture) {
     const QImage shown = rig.shownUnder(second);
     const QPoint grip = rig.rowGrip(second);
     DragWatch watch(panel->list());
-    QTest::mousePress(rig.popoverWindow(), Qt::LeftButton, {}, grip);
-    for (int step = 1; step <= 4; ++step) QTest::mouseMove(rig.popoverWindow(), grip + QPoint(0, 8 * step));
-    QTest::mouseRelease(rig.popoverWindow(), Qt::LeftButton, {}, grip + QPoint(0, 32));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    rig.drag(grip, QPoint(0, 8));
     ASSERT_TRUE(watch.picture) << "no drag started";
     EXPECT_EQ(differingPixels(*watch.picture, shown), 0);
     // Not a blank: the row's white name is in it.
