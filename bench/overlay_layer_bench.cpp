@@ -3,7 +3,8 @@
 // leaves it), rendered on the GUI thread into an image, with all three
 // guides, a face box and a notice over it, against the picture and the
 // window's controls alone; the difference is the overlays' share. Also the blurred glass backdrop made from each
-// 1080p frame, which runs off the GUI thread. Offscreen platform, animations
+// 1080p frame, which runs off the GUI thread, and the overlays drawn small
+// for it on the GUI thread with each blur. Offscreen platform, animations
 // off, so each run paints the same still frame.
 
 #include <benchmark/benchmark.h>
@@ -22,6 +23,8 @@
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/window/face_box_overlay.h"
+#include "lumenhollow/ui/window/guide_overlay.h"
+#include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/preview_overlays.h"
 #include "lumenhollow/ui/window/video_feed.h"
@@ -65,6 +68,42 @@ struct LiveModel : FakeModelServices {
         main.runUntilIdle();
     }
 };
+
+// The window of a live 16:9 picture, 1152×648, with all three guides and a
+// face box (`overlays`) or none.
+struct ShownWindow {
+    LiveModel live;
+    std::unique_ptr<ModelSignals> modelSignals;
+    std::unique_ptr<MainWindow> window;
+};
+
+void showWindow(ShownWindow& shown, bool overlays) {
+    if (overlays) shown.live.model->setGuides({GuideKind::grid, GuideKind::horizon, GuideKind::vertical});
+    shown.modelSignals = std::make_unique<ModelSignals>(shown.live.model);
+    shown.window = std::make_unique<MainWindow>(*shown.modelSignals, *shown.live.feed);
+    MainWindow& window = *shown.window;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.resize(1152, 648);
+    window.show();
+    QCoreApplication::processEvents();
+    if (overlays) {
+        FaceBoxOverlay& face = window.previewOverlays().faceBox();
+        face.setFace(hollowkit::NormalizedRect{0.42, 0.22, 0.16, 0.3});
+        face.show();
+        QCoreApplication::processEvents();
+    }
+}
+
+// The guides and the face box drawn at the glass scene's size, as each blur
+// takes them on the GUI thread.
+void BM_GlassMarkings1152x648(benchmark::State& state) {
+    ShownWindow shown;
+    showWindow(shown, true);
+    MainWindow& window = *shown.window;
+    QWidget& layer = *window.previewOverlays().guides().parentWidget();
+    for (auto _ : state) benchmark::DoNotOptimize(drawGlassMarkings(layer, window.surface()));
+}
+BENCHMARK(BM_GlassMarkings1152x648)->Unit(benchmark::kMicrosecond);
 
 void renderWindow(benchmark::State& state, bool overlays) {
     LiveModel live;

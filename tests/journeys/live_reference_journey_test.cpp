@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,14 @@ constexpr int kLiveCameraOffUseUSBY = 420;
 // How often the countdown is started before its first second counts as
 // never caught.
 constexpr int kLiveCountdownAttempts = 4;
+// Full screen on the reference screen: the bottom bar's guide pill, and a
+// point of the bar's glass between its clusters (inside its top edge,
+// right of the 9:16 column) with one of the picture just above the bar.
+constexpr int kLiveFullGuidePillX = 68;
+constexpr int kLiveFullBottomPillY = 906;
+constexpr int kLiveFullGlassX = 1250;
+constexpr int kLiveFullGlassY = 889;
+constexpr int kLiveFullAboveBarY = 872;
 // The compact window: a 16:9 picture this wide, narrower than the width
 // where the bars shorten their pills.
 constexpr int kLiveCompactWidth = 1000;
@@ -494,6 +503,34 @@ TEST_F(LiveReferenceJourney, TheFullScreenWindowLooksAsItsReference) {
         << "the window never filled the screen: it stays at " << (full ? full->x : -1) << "," << (full ? full->y : -1)
         << " " << (full ? full->width : -1) << "x" << (full ? full->height : -1);
     check("window-full-screen", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "usb"; });
+
+    // The 9:16 guide, the guide pill's third row: the sides beside its
+    // column darken to 0.55, and so does the bottom bar's glass over them,
+    // which blurs what lies under it, the darkening included.
+    const std::optional<ScreenPicture> plain = liveStillScreen(desktop_, width_, height_);
+    ASSERT_TRUE(plain);
+    ASSERT_TRUE(chooseFromPill(*full, kLiveFullGuidePillX, kLiveFullBottomPillY, 3));
+    const std::optional<ScreenPicture> guided = capture("window-full-screen, 9:16 guide", [](const nlohmann::json& s) {
+        return liveSettled(s) && s["guides"] == nlohmann::json{"vertical"};
+    });
+    ASSERT_TRUE(guided);
+    // The three channels' sum over a few pixels, for a steadier ratio of
+    // dark values.
+    const auto brightness = [](const ScreenPicture& shot, int x, int y) {
+        int sum = 0;
+        for (int dx = -2; dx <= 2; ++dx) {
+            const uint32_t pixel = shot.at(x + dx, y);
+            sum += static_cast<int>((pixel >> 16 & 0xFF) + (pixel >> 8 & 0xFF) + (pixel & 0xFF));
+        }
+        return std::max(sum, 1);
+    };
+    const double beside = static_cast<double>(brightness(*guided, kLiveFullGlassX, kLiveFullAboveBarY)) /
+                          brightness(*plain, kLiveFullGlassX, kLiveFullAboveBarY);
+    const double glass = static_cast<double>(brightness(*guided, kLiveFullGlassX, kLiveFullGlassY)) /
+                         brightness(*plain, kLiveFullGlassX, kLiveFullGlassY);
+    std::fprintf(stderr, "with the 9:16 guide: the picture above the bar at %.2f, the glass at %.2f\n", beside, glass);
+    EXPECT_NEAR(beside, 0.55, 0.05) << "the picture above the bar is not darkened where it was looked at";
+    EXPECT_NEAR(glass, beside, 0.1) << "the glass over the darkened side: " << glass << " of its brightness";
 }
 
 TEST_F(LiveReferenceJourney, TheWindowAtTwiceTheScaleLooksAsItsReference) {

@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/kit/glass.h"
 
+#include <QChildEvent>
 #include <QPainter>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
@@ -49,6 +50,10 @@ GlassLayers glassLayers(double opacity, double fillOpacity) {
 void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                 const std::optional<QColor>& tint, double cornerRadius) {
     GlassLook().paint(painter, widget, shape, rect, tint, cornerRadius);
+}
+
+void paintGlassEdge(QPainter& painter, GlassShape shape, const QRectF& rect, double cornerRadius) {
+    GlassLook().paintEdge(painter, shape, rect, cornerRadius);
 }
 
 void GlassLook::shapeFor(GlassShape shape, const QRectF& rect, double cornerRadius) {
@@ -124,7 +129,18 @@ void GlassLook::paint(QPainter& painter, const QWidget& widget, GlassShape shape
     painter.setOpacity(layers.fill);
     painter.drawPath(outline_);
     painter.setOpacity(opacity);
+    painter.setPen(pen);
+    painter.setBrush(brush);
+    painter.setRenderHints(hints, true);
+    painter.setRenderHints(~hints, false);
+}
 
+void GlassLook::paintEdge(QPainter& painter, GlassShape shape, const QRectF& rect, double cornerRadius) {
+    shapeFor(shape, rect, cornerRadius);
+    const QPainter::RenderHints hints = painter.renderHints();
+    const QPen pen = painter.pen();
+    const QBrush brush = painter.brush();
+    painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(borderPen_);
     painter.drawPath(inner_);
@@ -140,8 +156,36 @@ bool insideCircle(const QRectF& rect, const QPointF& pos) {
     return d.x() * d.x() + d.y() * d.y() <= r * r;
 }
 
+// The glass's edge over a surface's children: a child of its own, kept in
+// front of the others and as large as the surface, that draws only the
+// line and takes no input.
+class GlassEdge final : public QWidget {
+public:
+    explicit GlassEdge(GlassSurface& surface) : QWidget(&surface), surface_(surface) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        look_.paintEdge(painter, surface_.shape(), rect(), cornerRadius_);
+    }
+
+private:
+    friend class GlassSurface;
+    GlassSurface& surface_;
+    double cornerRadius_ = 0;
+    GlassLook look_;
+};
+
 GlassSurface::GlassSurface(GlassShape shape, QWidget* parent, double cornerRadius)
     : QWidget(parent), shape_(shape), cornerRadius_(cornerRadius) {
+    edge_ = new GlassEdge(*this);
+    edge_->cornerRadius_ = cornerRadius;
+    edge_->setGeometry(rect());
+    edge_->show();
     setAttribute(Qt::WA_TranslucentBackground);
     QPalette white = palette();
     white.setColor(QPalette::WindowText, Qt::white);
@@ -153,6 +197,20 @@ GlassSurface::GlassSurface(GlassShape shape, QWidget* parent, double cornerRadiu
 void GlassSurface::setTint(std::optional<QColor> tint) {
     tint_ = tint;
     update();
+}
+
+bool GlassSurface::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::ChildAdded:
+            // A child added later would lie over the edge.
+            if (edge_ && static_cast<QChildEvent*>(event)->child() != edge_) edge_->raise();
+            break;
+        case QEvent::Resize:
+            if (edge_) edge_->setGeometry(rect());
+            break;
+        default: break;
+    }
+    return QWidget::event(event);
 }
 
 void GlassSurface::paintEvent(QPaintEvent*) {
@@ -199,6 +257,7 @@ void IconButton::paintEvent(QPaintEvent*) {
         active_ ? std::optional<QColor>(withOpacity(platformAccentColor(), 0.55)) : std::nullopt;
     look_.paint(painter, *this, GlassShape::circle, rect(), tint);
     Symbols::instance().draw(painter, rect(), symbol_, symbolPixels(), Qt::white);
+    look_.paintEdge(painter, GlassShape::circle, rect());
 }
 
 void IconButton::setSymbolPixels(double px) {

@@ -34,11 +34,12 @@ struct GlassLayers {
 };
 GlassLayers glassLayers(double opacity, double fillOpacity);
 
-// Paints the glass of `shape` in `rect` of `widget` (the content comes after).
-// It makes its outlines afresh each time: a widget painted often keeps a
-// GlassLook instead.
+// Paints the glass of `shape` in `rect` of `widget` under the content; the
+// content comes after, and paintGlassEdge over it. They make their outlines
+// afresh each time: a widget painted often keeps a GlassLook instead.
 void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                 const std::optional<QColor>& tint, double cornerRadius = 0);
+void paintGlassEdge(QPainter& painter, GlassShape shape, const QRectF& rect, double cornerRadius = 0);
 
 // The glass of one widget, kept between its paints so that painting it
 // again allocates nothing: the outline and the inner line are made once per
@@ -47,8 +48,12 @@ void paintGlass(QPainter& painter, const QWidget& widget, GlassShape shape, cons
 // the backdrop's brush is made once per picture. GUI thread only.
 class GlassLook {
 public:
+    // The layers under the content: the fill and the material.
     void paint(QPainter& painter, const QWidget& widget, GlassShape shape, const QRectF& rect,
                const std::optional<QColor>& tint, double cornerRadius = 0);
+    // The line just inside the edge, over the content, at the painter's
+    // opacity (the glass's own, as given to paint()).
+    void paintEdge(QPainter& painter, GlassShape shape, const QRectF& rect, double cornerRadius = 0);
 
 private:
     void shapeFor(GlassShape shape, const QRectF& rect, double cornerRadius);
@@ -76,7 +81,10 @@ private:
     QPointF pictureOffset_;
 };
 
-// A widget with a glass surface behind its children.
+class GlassEdge;
+
+// A widget with a glass surface behind its children, and the glass's edge
+// over them (and over what a subclass paints itself).
 class GlassSurface : public QWidget {
     Q_OBJECT
 public:
@@ -86,9 +94,10 @@ public:
     GlassShape shape() const { return shape_; }
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    // The glass alone, for a subclass that paints its content with the same
-    // painter.
+    // The glass under the content, for a subclass that paints its content
+    // with the same painter (the edge is drawn over it all the same).
     void paintSurface(QPainter& painter);
 
 private:
@@ -96,6 +105,7 @@ private:
     double cornerRadius_;
     std::optional<QColor> tint_;
     GlassLook look_;
+    GlassEdge* edge_ = nullptr;
 };
 
 // A glass capsule 30 high with 12 pixels of inset left and right; the width

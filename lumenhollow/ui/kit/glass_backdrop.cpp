@@ -69,7 +69,8 @@ QImage makeGlassBackdrop(const QImage& frame, int downscale, int radius) {
 }
 
 QImage makeGlassScene(const QImage& frame, const QSizeF& area, const QRectF& pictureRect,
-                      std::span<const GlassShade> shades, int downscale, int radius) {
+                      std::span<const GlassShade> shades, const GlassMarkings& markings, int downscale,
+                      int radius) {
     if (frame.isNull() || area.isEmpty()) return {};
     const double factor = std::max(downscale, 1);
     QImage scene(std::max(qRound(area.width() / factor), 1), std::max(qRound(area.height() / factor), 1),
@@ -85,6 +86,7 @@ QImage makeGlassScene(const QImage& frame, const QSizeF& area, const QRectF& pic
                                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         painter.drawImage(picture, small);
     }
+    if (!markings.image.isNull()) painter.drawImage(shrunk(markings.rect, factor), markings.image);
     for (const GlassShade& shade : shades) {
         const QRectF rect = shrunk(shade.rect, factor);
         QLinearGradient gradient(0, rect.top(), 0, rect.bottom());

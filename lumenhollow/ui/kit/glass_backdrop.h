@@ -2,8 +2,8 @@
 
 // The picture behind the glass: a small, blurred copy of everything the
 // glass floats over (the frame where it is drawn, the black bars beside it,
-// the darkening laid over both), made off the GUI thread, covering the whole
-// surface the glass floats over.
+// what is drawn on the picture, the darkening laid over all), made off the
+// GUI thread, covering the whole surface the glass floats over.
 
 #include <QImage>
 #include <QRectF>
@@ -29,14 +29,26 @@ struct GlassShade {
     bool operator==(const GlassShade&) const = default;
 };
 
+// How many times smaller than the surface the scene is made, per side.
+inline constexpr int kGlassSceneDownscale = 8;
+
+// What is drawn over the picture (guides, a face box), already shrunk by
+// the scene's downscale: `image` covers `rect` of the area, transparent
+// where nothing is drawn. A null image draws nothing.
+struct GlassMarkings {
+    QImage image;
+    QRectF rect;
+};
+
 // What lies under the glass over a surface of `area`, shrunk and blurred as
 // by makeGlassBackdrop: black wherever the frame is not drawn, `frame` at
-// `pictureRect` (in the area's coordinates), `shades` over both. The image
-// spans the whole area, so glass anywhere on it finds what lies beneath it
-// and never a copy of the frame's far edge. Any thread. A null frame or an
-// empty area gives a null image.
+// `pictureRect` (in the area's coordinates), `markings` over it, `shades`
+// over all. The image spans the whole area, so glass anywhere on it finds
+// what lies beneath it and never a copy of the frame's far edge. Any
+// thread. A null frame or an empty area gives a null image.
 QImage makeGlassScene(const QImage& frame, const QSizeF& area, const QRectF& pictureRect,
-                      std::span<const GlassShade> shades, int downscale = 8, int radius = 2);
+                      std::span<const GlassShade> shades, const GlassMarkings& markings = {},
+                      int downscale = kGlassSceneDownscale, int radius = 2);
 
 // Held by the widget the glass floats over (the video surface); glass widgets
 // below it in the widget tree find it and draw its image clipped to their

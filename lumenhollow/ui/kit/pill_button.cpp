@@ -48,6 +48,7 @@ void PillButton::paintEvent(QPaintEvent*) {
     painter.setFont(font_);
     painter.setPen(ink);
     painter.drawText(QPointF(x, centredBaseline(QFontMetricsF(font_), mid)), text());
+    paintGlassEdge(painter, GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow::ui

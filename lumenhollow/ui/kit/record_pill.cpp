@@ -159,6 +159,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
         drawText(painter, QPointF(chip.left() + kChipInsetX + kChipPx + kChipGap, chip.center().y() + chipBaselineShift_),
                  chipTitleRun_);
     }
+    glass_.paintEdge(painter, GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow::ui

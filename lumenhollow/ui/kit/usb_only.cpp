@@ -213,6 +213,7 @@ void UsbOnlyPill::paintEvent(QPaintEvent*) {
     painter.drawText(QPointF(x, centredBaseline(metrics, mid)), title_);
     x += metrics.horizontalAdvance(title_) + kPillSpacing;
     paintUsbTag(painter, QPointF(x, mid - usbTagSize().height() / 2));
+    paintGlassEdge(painter, GlassShape::capsule, rect());
 }
 
 UsbOnlyIconButton::UsbOnlyIconButton(std::string symbol, QString title, QString reason, int size,
@@ -234,6 +235,7 @@ void UsbOnlyIconButton::paintEvent(QPaintEvent*) {
     symbols.draw(painter, rect(), symbol_, m.glyphPx, withOpacity(QColor(Qt::white), kIconDim));
     const QRectF badge(width() - m.inset - m.badgePx, height() - m.inset - m.badgePx, m.badgePx, m.badgePx);
     symbols.draw(painter, badge, kConnector, m.badgePx, withOpacity(QColor(Qt::white), kBadgeOpacity));
+    paintGlassEdge(painter, GlassShape::circle, rect());
 }
 
 }  // namespace lumenhollow::ui

@@ -7,11 +7,16 @@
 // the press on; the window also becomes active. Openbox sends WM_TAKE_FOCUS
 // again for a click on the window in front, without an activation, so only
 // a press whose time is that of a take-focus that came with an activation
-// is the activating one. Where the window manager sends no WM_TAKE_FOCUS,
-// no press is. Plain C++; owned by the video surface, GUI thread only.
+// is the activating one. Openbox may also answer Qt's own request to be
+// activated with a second take-focus, which can come between the first and
+// the press it belongs to: every take-focus since the last press is kept,
+// and the press is told by the one whose time it has. Where the window
+// manager sends no WM_TAKE_FOCUS, no press is. Plain C++; owned by the video
+// surface, GUI thread only.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace lumenhollow {
 
@@ -36,8 +41,13 @@ private:
         bool activated = false;
     };
 
-    // The last take-focus no press has answered yet.
-    std::optional<TakeFocus> waiting_;
+    // A few are plenty: two come with one click at most.
+    static constexpr size_t kKept = 4;
+
+    // The take-focuses no press has answered yet, the latest last; when
+    // more come, the oldest go.
+    std::array<TakeFocus, kKept> waiting_{};
+    size_t waitingCount_ = 0;
     // An activation that came before its take-focus.
     bool activatedAhead_ = false;
 };

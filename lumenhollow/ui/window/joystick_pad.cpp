@@ -222,6 +222,7 @@ void JoystickPad::paintEvent(QPaintEvent*) {
     painter.drawPixmap(QPointF(0, 0), arrowsLayer_);
     const double corner = metrics_.diameter / 2 - metrics_.knob / 2 - kPadKnobMargin;
     painter.drawPixmap(QPointF(corner + knobOffset_.x, corner + knobOffset_.y), knobLayer_);
+    glass_.paintEdge(painter, ui::GlassShape::circle, rect());
 }
 
 }  // namespace lumenhollow

@@ -3,7 +3,9 @@
 // LiveBackdrop: the picture behind the main window's glass. It is attached
 // to the video surface (the root of the window's composition), so every
 // glass control over it draws, blurred, what lies under it: the live frame,
-// the black bars beside a letterboxed frame, and the chrome's darkening. From
+// the black bars beside a letterboxed frame, what is drawn on the picture
+// (the guides with their darkening, the face box), and the chrome's
+// darkening. From
 // the frames the surface shows it blurs at most one each kMinimumInterval on
 // its own thread (a frame offered sooner, or while a blur runs, is passed over:
 // behind a blur this strong, ten pictures a second move as smoothly as thirty,
@@ -35,6 +37,11 @@ namespace lumenhollow {
 bool backdropDue(bool blurring, std::optional<hollowkit::TimePoint> lastStart, hollowkit::TimePoint now,
                  hollowkit::Duration interval);
 
+// What `layer` (a child of `root`, somewhere inside it) shows on its visible
+// children now, drawn at the glass scene's size and placed in `root`;
+// nothing when none of them is shown. GUI thread.
+ui::GlassMarkings drawGlassMarkings(QWidget& layer, const QWidget& root);
+
 class LiveBackdrop final : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +59,10 @@ public:
     // the glass blurs with the rest; applied to the picture at once, not
     // only with the next frame (frames may have stopped).
     void setDimming(double opacity);
+    // The layer drawn over the picture (the guides, the face box: `layer`'s
+    // visible children, as they are painted when a frame is offered), which
+    // the glass blurs with the picture; it must outlive this object.
+    void setMarkings(QWidget* layer);
 
     const ui::GlassBackdrop& backdrop() const { return backdrop_; }
     // Blurs started so far.
@@ -65,6 +76,7 @@ private:
     void show();
 
     QWidget& root_;
+    QWidget* markings_ = nullptr;
     const hollowkit::Clock& clock_;
     ui::GlassBackdrop backdrop_;
     QImage scene_;  // the last blurred scene, before the dimming

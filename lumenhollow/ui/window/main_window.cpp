@@ -110,6 +110,8 @@ void MainWindow::installControls() {
 
 void MainWindow::feedGlassBackdrop(VideoFeed& feed) {
     backdrop_ = new LiveBackdrop(*surface_);
+    // The guides and the face box lie under the glass too.
+    backdrop_->setMarkings(overlays_);
     // Connected after the surface's own: it has taken the frame by then.
     connect(&feed.relay(), &FeedRelay::frameReady, backdrop_, [this] { offerFrameToGlass(); });
     connect(&feed.relay(), &FeedRelay::imageRemoved, backdrop_, [this] { backdrop_->clear(); });

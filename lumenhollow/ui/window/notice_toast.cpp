@@ -70,6 +70,7 @@ void NoticeToast::paintEvent(QPaintEvent*) {
     painter.setFont(font_);
     painter.setPen(Qt::white);
     painter.drawText(rect(), Qt::AlignCenter, text_);
+    glass_.paintEdge(painter, ui::GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow

@@ -35,7 +35,7 @@ TEST(GlassBackdropImage, TheSceneIsTheWholeAreaWithItsBarsAndShades) {
     QImage frame(160, 80, QImage::Format_RGB32);
     frame.fill(Qt::white);
     const GlassShade shade{QRectF(0, 0, 320, 160), 1.0, 0.0};  // the upper half, black fading to clear
-    const QImage scene = makeGlassScene(frame, QSizeF(320, 320), QRectF(0, 80, 320, 160), {&shade, 1}, 8, 1);
+    const QImage scene = makeGlassScene(frame, QSizeF(320, 320), QRectF(0, 80, 320, 160), {&shade, 1}, {}, 8, 1);
     ASSERT_EQ(scene.size(), QSize(40, 40));
     const struct {
         const char* where;
@@ -56,6 +56,24 @@ TEST(GlassBackdropImage, TheSceneIsTheWholeAreaWithItsBarsAndShades) {
     }
     EXPECT_TRUE(makeGlassScene(QImage(), QSizeF(320, 320), QRectF(0, 0, 320, 320), {}).isNull());
     EXPECT_TRUE(makeGlassScene(frame, QSizeF(), QRectF(0, 0, 320, 320), {}).isNull());
+}
+
+// What is drawn over the picture (a guide's darkening beside its column)
+// lies in the scene over the frame, where it was drawn.
+TEST(GlassBackdropImage, TheSceneHoldsTheMarkingsOverThePicture) {
+    QImage frame(160, 80, QImage::Format_RGB32);
+    frame.fill(Qt::white);
+    // Drawn at the scene's scale over the picture's 320 x 160: its left
+    // half darkened at 0.5.
+    QImage marks(40, 20, QImage::Format_ARGB32_Premultiplied);
+    marks.fill(Qt::transparent);
+    QPainter(&marks).fillRect(0, 0, 20, 20, QColor(0, 0, 0, 128));
+    const GlassMarkings markings{marks, QRectF(0, 80, 320, 160)};
+    const QImage scene = makeGlassScene(frame, QSizeF(320, 320), QRectF(0, 80, 320, 160), {}, markings, 8, 1);
+    ASSERT_EQ(scene.size(), QSize(40, 40));
+    EXPECT_NEAR(qRed(scene.pixel(6, 20)), 127, 3) << "under the darkening";
+    EXPECT_GT(qRed(scene.pixel(34, 20)), 250) << "beside it";
+    EXPECT_LT(qRed(scene.pixel(6, 2)), 3) << "the bar above";
 }
 
 // A root that paints `frame` letterboxed at `pictureRect`, black around it,
@@ -264,6 +282,56 @@ TEST(GlassSurface, BorderIsAFaintWhiteLineInsideTheEdge) {
     const QColor inside = image.pixelColor(100, 22);
     EXPECT_GT(edge.red(), inside.red() + 15);
     EXPECT_EQ(image.pixelColor(100, 19), QColor(Qt::black));
+}
+
+// What a glass holds, drawn as a child across it or by the glass itself.
+class FilledGlass : public GlassSurface {
+public:
+    using GlassSurface::GlassSurface;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        paintSurface(painter);
+        painter.fillRect(rect(), QColor(0, 0, 200));
+    }
+};
+
+// The edge's line lies over the content, whether a child or the glass's
+// own drawing, and over a child added after it.
+TEST(GlassSurface, TheEdgeIsDrawnOverTheContent) {
+    const auto contentFilling = [](GlassSurface& surface) {
+        auto* content = new QWidget(&surface);
+        content->setAutoFillBackground(true);
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(0, 0, 200));
+        content->setPalette(palette);
+        content->setGeometry(surface.rect());
+        content->show();
+    };
+    const struct {
+        const char* name;
+        bool paintsItself;
+        bool child;
+    } cases[] = {
+        {"a child across the glass", false, true},
+        {"the glass's own drawing", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget root;
+        root.resize(200, 100);
+        GlassSurface* surface = c.paintsItself ? new FilledGlass(GlassShape::roundedRect, &root, 4)
+                                               : new GlassSurface(GlassShape::roundedRect, &root, 4);
+        surface->setGeometry(50, 20, 100, 60);
+        if (c.child) contentFilling(*surface);
+        const QImage image = root.grab().toImage();
+        const QColor edge = image.pixelColor(100, 20);  // the surface's first row
+        const QColor inside = image.pixelColor(100, 50);
+        EXPECT_EQ(inside, QColor(0, 0, 200));
+        EXPECT_NEAR(edge.red(), qRound(255 * 0.12), 3) << "white at 0.12 over the content";
+        EXPECT_NEAR(edge.blue(), qRound(255 * 0.12 + 200 * 0.88), 3);
+    }
 }
 
 TEST(IconButton, WholeCircleTakesTheClickButNotItsCorners) {
