@@ -22,7 +22,9 @@ namespace hollowkit {
 void applyMemorySettings();
 
 // Gives the free pages inside the heaps back to the system (the tops went
-// back as they were freed). Any thread; it changes no setting.
+// back as they were freed). Any thread, any program, whether or not its
+// main() made the settings; trims from several threads take turns. It
+// changes no setting.
 void returnFreedMemory();
 
 }  // namespace hollowkit
