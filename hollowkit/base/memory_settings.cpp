@@ -1,5 +1,8 @@
 #include "hollowkit/base/memory_settings.h"
 
+// First: a C library header says whether the library is glibc (__GLIBC__).
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
