@@ -1,8 +1,13 @@
 #include "hollowkit/base/memory_settings.h"
 
+// First: a C library header says whether the library is glibc (__GLIBC__).
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+#include "hollowkit/base/mutex.h"
 
 namespace hollowkit {
 
@@ -15,6 +20,16 @@ constexpr int kMmapThreshold = 32 << 20;
 // Free memory a heap keeps at its top: glibc's initial threshold.
 constexpr int kKeptTop = 128 << 10;
 
+// glibc sets its heap up on the first call that needs it, without a lock:
+// two first trims at once crash inside it. That first trim comes late where
+// glibc serves no allocation before it (a sanitizer's program, whose
+// allocator takes malloc and mallopt over) or where main() never made the
+// settings; so every trim in the process takes its turn.
+Mutex& trimTurn() {
+    static Mutex turn;
+    return turn;
+}
+
 }  // namespace
 
 void applyMemorySettings() {
@@ -23,6 +38,7 @@ void applyMemorySettings() {
 }
 
 void returnFreedMemory() {
+    MutexLock lock(trimTurn());
     malloc_trim(0);
 }
 #else

@@ -11,10 +11,12 @@
 // malloc_trim does not reach those tops. A movie's encoder threads each
 // leave such a top behind, in a different heap from movie to movie, so idle
 // memory grew with every movie. The settings fix both thresholds: blocks up
-// to 32 MB (frames) come from the heaps and are reused rather than mapped
-// and zeroed anew, and a heap gives back what it frees at its top beyond
-// 128 kB at once (glibc's own first threshold, which it would otherwise
-// raise). Without glibc both do nothing.
+// to 32 MB (frames) come from the heaps, and a heap gives back what it frees
+// at its top beyond 128 kB at once (glibc's own first threshold, which it
+// would otherwise raise). A frame-sized block freed at a heap's top is
+// therefore mapped and zeroed anew when it is made again: a path that needs
+// one per picture keeps it and reuses it (a PixelBufferPool, a kept scratch
+// picture) rather than making it afresh. Without glibc both do nothing.
 
 namespace hollowkit {
 
@@ -22,7 +24,9 @@ namespace hollowkit {
 void applyMemorySettings();
 
 // Gives the free pages inside the heaps back to the system (the tops went
-// back as they were freed). Any thread; it changes no setting.
+// back as they were freed). Any thread, any program, whether or not its
+// main() made the settings; trims from several threads take turns. It
+// changes no setting.
 void returnFreedMemory();
 
 }  // namespace hollowkit

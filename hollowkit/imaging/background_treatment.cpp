@@ -89,30 +89,45 @@ inline void backdropRow(const BackdropShape& shape, int y, int width, uint8_t* o
     }
 }
 
+// The blur's working pictures, kept by each thread that blurs and reused
+// from picture to picture: made and freed per picture, a frame-sized block
+// would be mapped and zeroed anew each time, since the allocator gives a
+// freed heap top back at once (memory_settings.h). Matrices of the same size
+// and type keep their memory.
+struct BlurScratch {
+    cv::Mat small;
+    cv::Mat background;
+};
+
+BlurScratch& blurScratch() {
+    thread_local BlurScratch scratch;
+    return scratch;
+}
+
 // The whole image blurred with sigma 0.035 × the shorter side. A blur this
 // wide is made on a picture brought down by up to 8× and brought back up:
 // the result matches a full-size blur to well within a level, at a small
-// fraction of the cost.
-cv::Mat blurredBackground(const cv::Mat& image) {
+// fraction of the cost. The result lives in this thread's scratch until its
+// next blur.
+const cv::Mat& blurredBackground(const cv::Mat& image) {
+    BlurScratch& scratch = blurScratch();
     const double sigma = kBackgroundBlurSigmaShare * std::min(image.cols, image.rows);
     const int factor = std::clamp(static_cast<int>(sigma / 4.0), 1, 8);
     if (factor == 1) {
-        cv::Mat blurred;
-        cv::GaussianBlur(image, blurred, cv::Size(0, 0), sigma, sigma, cv::BORDER_REPLICATE);
-        return blurred;
+        cv::GaussianBlur(image, scratch.background, cv::Size(0, 0), sigma, sigma, cv::BORDER_REPLICATE);
+        return scratch.background;
     }
-    cv::Mat small;
-    cv::resize(image, small, cv::Size((image.cols + factor - 1) / factor, (image.rows + factor - 1) / factor), 0, 0,
+    cv::resize(image, scratch.small,
+               cv::Size((image.cols + factor - 1) / factor, (image.rows + factor - 1) / factor), 0, 0,
                cv::INTER_AREA);
     // Averaging down and interpolating up blur a little themselves (a box of
     // the factor's width, then a triangle); the Gaussian supplies the rest.
     const double f2 = static_cast<double>(factor) * factor;
     const double remaining = std::max(sigma * sigma - (f2 - 1.0) / 12.0 - f2 / 6.0, 0.25);
     const double smallSigma = std::sqrt(remaining) / factor;
-    cv::GaussianBlur(small, small, cv::Size(0, 0), smallSigma, smallSigma, cv::BORDER_REPLICATE);
-    cv::Mat background;
-    cv::resize(small, background, image.size(), 0, 0, cv::INTER_LINEAR);
-    return background;
+    cv::GaussianBlur(scratch.small, scratch.small, cv::Size(0, 0), smallSigma, smallSigma, cv::BORDER_REPLICATE);
+    cv::resize(scratch.small, scratch.background, image.size(), 0, 0, cv::INTER_LINEAR);
+    return scratch.background;
 }
 
 void copyImage(const VideoFrame& image, WritableVideoFrame& output) {
@@ -162,7 +177,7 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
     try {
         if (treatment == BubbleBackground::blur) {
             const cv::Mat picture(height, width, CV_8UC4, const_cast<uint8_t*>(source), sourceStride);
-            const cv::Mat background = blurredBackground(picture);
+            const cv::Mat& background = blurredBackground(picture);
             runRows(workers, height, [&](int begin, int end) {
                 for (int y = begin; y < end; ++y) {
                     blendRow(source + static_cast<size_t>(y) * sourceStride, background.ptr<uint8_t>(y),

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "hollowkit/imaging/nv12_tables.h"
+#include "hollowkit/media/pixel_buffer_pool.h"
 #include "hollowkit/imaging/row_workers.h"
 
 namespace hollowkit {
@@ -52,6 +54,21 @@ cv::Mat matOf(const VideoFrame& frame, int plane, int type, int rows, int cols) 
     return cv::Mat(rows, cols, type, const_cast<uint8_t*>(frame.planeData(plane)), frame.stride(plane));
 }
 
+// What a conversion works in, kept by each thread that converts and reused
+// from picture to picture: made and freed per picture, a frame-sized block
+// would be mapped and zeroed anew each time, since the allocator gives a
+// freed heap top back at once (memory_settings.h).
+struct ConversionScratch {
+    cv::Mat luma;    // scaled planes of an NV12 picture
+    cv::Mat chroma;
+    std::unique_ptr<PixelBufferPool> pictures;  // asBgra's results
+};
+
+ConversionScratch& conversionScratch() {
+    thread_local ConversionScratch scratch;
+    return scratch;
+}
+
 }  // namespace
 
 bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers) {
@@ -83,8 +100,8 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers*
             }
             // Scale the planes first: converting the full-size picture
             // would cost far more than the scaling saves.
-            cv::Mat luma;
-            cv::Mat chroma;
+            cv::Mat& luma = conversionScratch().luma;
+            cv::Mat& chroma = conversionScratch().chroma;
             cv::resize(matOf(frame, 0, CV_8UC1, frame.height(), frame.width()), luma, cv::Size(width, height), 0, 0,
                        interpolation);
             cv::resize(matOf(frame, 1, CV_8UC2, (frame.height() + 1) / 2, (frame.width() + 1) / 2), chroma,
@@ -109,7 +126,10 @@ VideoFrame asBgra(const VideoFrame& frame) {
     if (frame.pixelFormat() != PixelFormat::nv12) {
         return {};
     }
-    WritableVideoFrame output = WritableVideoFrame::allocate(PixelFormat::bgra, frame.width(), frame.height());
+    // The pictures come back to this thread's pool once their last frame is
+    // gone; one stays ready for the next.
+    WritableVideoFrame output =
+        acquireSized(conversionScratch().pictures, PixelFormat::bgra, frame.width(), frame.height(), 1);
     if (!drawAsBgra(frame, output)) {
         return {};
     }

@@ -21,6 +21,7 @@ extern "C" {
 #include "hollowkit/base/cpu_count.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/media/pixel_buffer_pool.h"
 
 namespace hollowkit {
 
@@ -82,6 +83,7 @@ struct FfmpegHevcDecoder::Session {
     std::unique_ptr<AVBufferPool, BufferPoolDeleter> chromaPool;
     size_t chromaPoolBytes = 0;
     ffmpeg::SwsContextPtr converter;
+    std::unique_ptr<PixelBufferPool> converted;  // pictures from `convert`, reused
 
     VideoFrame wrap(AVFrame* f, TimePoint pts);
     VideoFrame convert(AVFrame* f, TimePoint pts);
@@ -116,7 +118,9 @@ VideoFrame FfmpegHevcDecoder::Session::wrap(AVFrame* f, TimePoint pts) {
 
 // Any other layout (10-bit, 4:2:2 ...) is converted to NV12 in one pass.
 VideoFrame FfmpegHevcDecoder::Session::convert(AVFrame* f, TimePoint pts) {
-    WritableVideoFrame out = WritableVideoFrame::allocate(PixelFormat::nv12, f->width, f->height);
+    // Recycled pictures: a new one per frame would be mapped and zeroed anew
+    // each time (memory_settings.h).
+    WritableVideoFrame out = acquireSized(converted, PixelFormat::nv12, f->width, f->height, 2);
     if (!out) {
         return {};
     }
