@@ -106,18 +106,11 @@ void BM_GlassMarkings1152x648(benchmark::State& state) {
 BENCHMARK(BM_GlassMarkings1152x648)->Unit(benchmark::kMicrosecond);
 
 void renderWindow(benchmark::State& state, bool overlays) {
-    LiveModel live;
-    if (overlays) live.model->setGuides({GuideKind::grid, GuideKind::horizon, GuideKind::vertical});
-    ModelSignals modelSignals(live.model);
-    MainWindow window(modelSignals, *live.feed);
-    window.setAttribute(Qt::WA_DontShowOnScreen);
-    window.resize(1152, 648);
-    window.show();
-    QCoreApplication::processEvents();
+    ShownWindow shown;
+    showWindow(shown, overlays);
+    LiveModel& live = shown.live;
+    MainWindow& window = *shown.window;
     if (overlays) {
-        FaceBoxOverlay& face = window.previewOverlays().faceBox();
-        face.setFace(hollowkit::NormalizedRect{0.42, 0.22, 0.16, 0.3});
-        face.show();
         // The toast stays: its three seconds run on the frozen clock.
         live.model->postNotice("Face tracking on");
         QCoreApplication::processEvents();
