@@ -36,7 +36,7 @@ QList<QKeySequence> commandShortcuts(CameraMenuCommand command) {
 
 QKeySequence sceneShortcut(size_t index) {
     if (index >= kSceneKeyCount) return {};
-    return QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(index)));
+    return ui::sceneRecallShortcut(static_cast<int>(index));
 }
 
 CameraMenuState cameraMenuState(const MenuFacts& facts) {
