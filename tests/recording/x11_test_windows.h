@@ -60,8 +60,9 @@ public:
 
     bool ok() const { return screen_ != nullptr && xcb_connection_has_error(c_) == 0; }
 
-    // Creates and maps a window of `area` (relative to its parent).
-    uint32_t open(const x11::PixelRect& area, const Look& look) {
+    // Creates and maps a window of `area` (relative to its parent), shown
+    // only within `shape` (relative to the window) when one is given.
+    uint32_t open(const x11::PixelRect& area, const Look& look, const std::vector<x11::PixelRect>& shape = {}) {
         const uint32_t window = xcb_generate_id(c_);
         const uint32_t parent = look.parent != 0 ? look.parent : screen_->root;
         const uint32_t overrideRedirect = look.overrideRedirect ? 1 : 0;
@@ -89,6 +90,7 @@ public:
             const uint32_t normalState[] = {1, 0};
             xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window, wmStateAtom_, wmStateAtom_, 32, 2, normalState);
         }
+        if (!shape.empty()) setShape(window, shape);
         xcb_map_window(c_, window);
         sync();
         return window;
@@ -224,6 +226,10 @@ public:
         if (::posix_spawn(&pid_, env.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
         return pid_ > 0;
     }
+
+    // Stopped, it draws no frame until resumed: the screen keeps its last.
+    bool pause() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
+    bool resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }
 
 private:
     pid_t pid_ = -1;

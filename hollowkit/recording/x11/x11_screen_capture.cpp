@@ -122,6 +122,7 @@ public:
             setup.ownerPid = static_cast<uint32_t>(::getpid());
             setup.useComposite = options.useComposite;
             setup.useSharedMemory = useSharedMemory_;
+            setup.clock = options.clock;
             exclusion_ = std::make_unique<x11::WindowExclusion>(connection_, setup);
         }
 

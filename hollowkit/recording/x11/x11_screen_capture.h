@@ -23,6 +23,7 @@
 #include <functional>
 #include <string>
 
+#include "hollowkit/base/clock.h"
 #include "hollowkit/recording/audio_input_backend.h"
 #include "hollowkit/recording/screen_capture_backend.h"
 
@@ -47,6 +48,9 @@ public:
         // For tests: runs on the capture thread between the reading of our
         // windows and each grab, so a window can change exactly there.
         std::function<void()> beforeGrab = {};
+        // For tests: the clock that tells how long a part our windows left
+        // stays covered on a composited desktop; none is the steady clock.
+        std::function<TimePoint()> clock = {};
     };
 
     X11ScreenCaptureBackend() = default;

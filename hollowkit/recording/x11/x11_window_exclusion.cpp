@@ -62,6 +62,7 @@ WindowExclusion::WindowExclusion(const Connection& connection, Setup setup)
     xcb_connection_t* c = connection_.get();
     const uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, connection_.root, XCB_CW_EVENT_MASK, &events);
+    compositorAtom_ = internAtom(c, compositorSelectionName(connection_.screenNumber));
     const std::string_view why = setup_.useComposite ? startComposite() : "compositing is turned off";
     if (why.empty()) {
         mode_ = Mode::rebuilt;
@@ -120,7 +121,6 @@ std::string_view WindowExclusion::startComposite() {
         return "the display refused to redirect its windows";
     }
     rootPixmapAtom_ = internAtom(c, "_XROOTPMAP_ID");
-    compositorAtom_ = internAtom(c, compositorSelectionName(connection_.screenNumber));
     readBackground();
     return {};
 }
@@ -225,9 +225,10 @@ void WindowExclusion::prepare() {
     while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
     if (stack_.refresh()) {
         changed_ = true;
-        if (mode_ == Mode::rebuilt) blends_ = compositorRuns();
+        blends_ = compositorRuns();
     }
-    covered_ = coveredByOurs(stack_.windows(), setup_.display);
+    const std::vector<CoveredPart> before = std::exchange(covered_, coveredByOurs(stack_.windows(), setup_.display));
+    holdLeftParts(before);
     if (covered_.empty() || mode_ != Mode::rebuilt) return;
     readSeeThrough();
     if (covered_ != rebuiltFor_) changed_ = true;
@@ -435,7 +436,7 @@ void WindowExclusion::catchUp() {
     while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
     if (!stack_.refresh()) return;
     changed_ = true;
-    if (mode_ == Mode::rebuilt) blends_ = compositorRuns();
+    blends_ = compositorRuns();
     for (const CoveredPart& part : coveredByOurs(stack_.windows(), setup_.display)) {
         if (std::find(covered_.begin(), covered_.end(), part) == covered_.end()) covered_.push_back(part);
     }
@@ -444,6 +445,30 @@ void WindowExclusion::catchUp() {
     changed_ = false;
     rebuiltFor_ = covered_;
     rebuild();
+}
+
+void WindowExclusion::holdLeftParts(const std::vector<CoveredPart>& before) {
+    // Without a compositing manager the server draws a part a window left
+    // at once.
+    if (!blends_) {
+        left_.clear();
+        return;
+    }
+    const TimePoint now = setup_.clock ? setup_.clock() : SteadyClock::now();
+    std::erase_if(left_, [now](const LeftPart& part) { return part.until <= now; });
+    for (const CoveredPart& part : before) {
+        // Parts held already (window none) keep the time they were left at.
+        if (part.window == XCB_NONE || std::find(covered_.begin(), covered_.end(), part) != covered_.end()) continue;
+        const auto same = std::find_if(left_.begin(), left_.end(),
+                                       [&part](const LeftPart& held) { return held.rect == part.rect; });
+        if (same != left_.end()) {
+            same->until = now + setup_.compositorLag;
+        } else {
+            left_.push_back({part.rect, now + setup_.compositorLag});
+        }
+    }
+    // Replaced whole: whatever our window drew there is not in its pixels now.
+    for (const LeftPart& part : left_) covered_.push_back({part.rect, XCB_NONE});
 }
 
 void WindowExclusion::apply(uint8_t* pixels, size_t stride) {

@@ -21,6 +21,9 @@
 // out of one rebuild. A window of ours that is mapped or changes between
 // the reading and the grab is covered as it was and as it is after the
 // grab, so it shows in no picture (an island opening, a menu appearing).
+// Where a compositing manager draws the screen, a part our windows leave
+// (an island closing, a menu gone) shows as it was until the manager's
+// next frame, so it stays covered for `compositorLag` after it is left.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +33,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include <functional>
+
+#include "hollowkit/base/clock.h"
 #include "hollowkit/recording/x11/x11_window_stack.h"
 #include "hollowkit/x11/xcb_connection.h"
 #include "hollowkit/x11/server_resource.h"
@@ -50,6 +56,11 @@ public:
         uint32_t ownerPid = 0;
         bool useComposite = true;  // false: blacked out, as without Composite
         bool useSharedMemory = true;
+        // How long a part our windows left stays covered where a
+        // compositing manager draws the screen.
+        Duration compositorLag = std::chrono::milliseconds(250);
+        // The clock that lag is told by; none is the steady clock.
+        std::function<TimePoint()> clock = {};
     };
 
     // Selects the root's events on `connection` and, where the server
@@ -125,6 +136,9 @@ private:
     void readSeeThrough();
     // Takes in the changes made before the grab that prepare() did not see.
     void catchUp();
+    // Adds to what is covered the parts of `before` our windows left while
+    // a compositing manager may still show them.
+    void holdLeftParts(const std::vector<CoveredPart>& before);
     bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
     void releaseWindow(uint32_t window, bool destroyed);
 
@@ -137,6 +151,8 @@ private:
     uint8_t damageEvent_ = 0;
     uint32_t rootPixmapAtom_ = 0;
     uint32_t compositorAtom_ = 0;
+    // A compositing manager draws the screen: windows with alpha blend, and
+    // what our windows leave shows until its next frame.
     bool blends_ = false;
     uint32_t rootFormat_ = 0;
     std::unordered_map<uint32_t, uint32_t> visualFormats_;
@@ -152,7 +168,14 @@ private:
     // The rebuilt part of the display, on the root.
     Pixels patch_;
 
+    // A part our windows left, covered until `until` (as window none).
+    struct LeftPart {
+        PixelRect rect;
+        TimePoint until;
+    };
+
     std::vector<CoveredPart> covered_;
+    std::vector<LeftPart> left_;
     std::vector<CoveredPart> rebuiltFor_;
     bool changed_ = true;
 };
