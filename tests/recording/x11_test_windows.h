@@ -108,8 +108,9 @@ public:
         sync();
     }
 
-    void recolor(uint32_t window, RgbColor color) {
-        const uint32_t value = pixel(color, 255);
+    // `alpha` below 255 only for a window with alpha.
+    void recolor(uint32_t window, RgbColor color, uint8_t alpha = 255) {
+        const uint32_t value = pixel(color, alpha);
         xcb_change_window_attributes(c_, window, XCB_CW_BACK_PIXEL, &value);
         xcb_clear_area(c_, 0, window, 0, 0, 0, 0);
         sync();

@@ -449,43 +449,54 @@ TEST_P(X11WindowExclusionTest, AWindowOfOursThatAppearsOrGrowsRightBeforeAGrabIs
     }
 }
 
-// A compositing manager shows a part our windows left (a menu or popover
-// closed) as it was until its next frame. With the manager stopped,
-// so that frame never comes, the part stays covered in every picture for
-// the lag, on the capture's clock, and is the grab's again after it.
-TEST_P(X11WindowExclusionTest, APartOurWindowsLeftStaysCoveredUntilTheCompositorHasDrawnIt) {
+// A compositing manager shows what our windows left (a menu closed) or
+// stopped drawing on (a see-through island closing) as it was until its
+// next frame. With the manager stopped, so that frame never comes, those
+// pixels stay covered in every picture for the lag, on the capture's clock,
+// and are the grab's again after it.
+TEST_P(X11WindowExclusionTest, WhatOurWindowsLeftStaysCoveredUntilTheCompositorHasDrawnIt) {
     if (GetParam() == Desktop::plain) GTEST_SKIP() << "without a compositing manager the server draws a part at once";
     if (!startScene()) {
         if (!skip_.empty()) GTEST_SKIP() << skip_;
         return;
     }
     others_->open({40, 40, 300, 240}, Look{kOther});
-    const uint32_t island = ours_->open({160, 0, 320, 240}, Look{kIsland, 255, true});
-    std::atomic<int64_t> elapsedMs{0};
-    const TimePoint start = SteadyClock::now();
-    auto running = capture(true, true, {}, [&] { return start + std::chrono::milliseconds(elapsedMs.load()); });
-    ASSERT_NE(running, nullptr);
-    ASSERT_TRUE(waitForPicture([](const VideoFrame& f) { return islandPixels(f) == 0; }))
-        << "the open island shows";
+    struct Case {
+        const char* name;
+        bool seeThrough;
+        std::function<void(uint32_t)> leave;
+    };
+    const Case cases[] = {
+        {"closed", false, [&](uint32_t window) { ours_->close(window); }},
+        {"drawn see-through", true, [&](uint32_t window) { ours_->recolor(window, kIsland, 0); }},
+    };
+    const Duration lag = x11::WindowExclusion::Setup{}.compositorLag;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t window = ours_->open({160, 0, 320, 240}, Look{kIsland, 255, true, false, 0, c.seeThrough});
+        std::atomic<int64_t> elapsedMs{0};
+        const TimePoint start = SteadyClock::now();
+        auto running = capture(true, true, {}, [&] { return start + std::chrono::milliseconds(elapsedMs.load()); });
+        ASSERT_NE(running, nullptr);
+        ASSERT_TRUE(waitForPicture([](const VideoFrame& f) { return islandPixels(f) == 0; })) << "the window shows";
 
-    ASSERT_TRUE(compositor_.pause());
-    ours_->close(island);
-    for (int picture = 0; picture < 5; ++picture) {
-        const VideoFrame closed = nextPicture();
-        ASSERT_FALSE(closed.isNull());
-        EXPECT_EQ(islandPixels(closed), 0) << "pixels of the open island in picture " << picture << " after it closed";
-        // The part left is rebuilt from what lies under it.
-        EXPECT_TRUE(colorNear(colorAt(closed, 200, 100), kOther));
-        EXPECT_TRUE(colorNear(colorAt(closed, 400, 200), kDesk));
+        ASSERT_TRUE(compositor_.pause());
+        c.leave(window);
+        for (int picture = 0; picture < 5; ++picture) {
+            const VideoFrame after = nextPicture();
+            ASSERT_FALSE(after.isNull());
+            EXPECT_EQ(islandPixels(after), 0) << "pixels of ours in picture " << picture << " after they went";
+            // Rebuilt from what lies under them.
+            EXPECT_TRUE(colorNear(colorAt(after, 200, 100), kOther));
+            EXPECT_TRUE(colorNear(colorAt(after, 400, 200), kDesk));
+        }
+        elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(lag).count() + 1;
+        EXPECT_TRUE(waitForPicture([](const VideoFrame& f) { return islandPixels(f) > 0; }))
+            << "still covered after the lag";
+        running.reset();
+        ASSERT_TRUE(compositor_.resume());
+        if (c.seeThrough) ours_->close(window);
     }
-
-    elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    x11::WindowExclusion::Setup{}.compositorLag)
-                    .count() +
-                1;
-    EXPECT_TRUE(waitForPicture([](const VideoFrame& f) { return islandPixels(f) > 0; }))
-        << "the part left is still covered after the lag";
-    ASSERT_TRUE(compositor_.resume());
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, X11WindowExclusionTest, ::testing::Values(Desktop::plain, Desktop::xcompmgr),

@@ -280,15 +280,20 @@ void WindowExclusion::readSeeThrough() {
             if (!own->pixmap) {
                 // Replaced whole instead, until it is mapped again.
                 own->unusable = true;
-                own->pixels.valid = false;
+                own->pixels().valid = false;
                 continue;
             }
         }
         // Watched before its pixels are read, so no change goes unseen.
         if (!own->damage) own->damage = watchDamage(w.id);
-        if (!own->stale && own->pixels.area == part) continue;
+        if (!own->stale && own->pixels().area == part) continue;
         own->stale = false;
-        own->pixels.valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels);
+        if (own->pixels().valid) {
+            // The screen may show these until the manager's next frame.
+            own->latest = 1 - own->latest;
+            own->earlierUntil = now() + setup_.compositorLag;
+        }
+        own->pixels().valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels());
     }
     for (auto it = seeThrough_.begin(); it != seeThrough_.end();) {
         if (seen.contains(it->first)) {
@@ -421,6 +426,11 @@ bool WindowExclusion::fetch(uint32_t drawable, int x, int y, const PixelRect& ar
     return true;
 }
 
+const WindowExclusion::Pixels* WindowExclusion::SeeThrough::earlier(TimePoint now) const {
+    const Pixels& before = fetched[1 - latest];
+    return before.valid && now < earlierUntil ? &before : nullptr;
+}
+
 const uint8_t* WindowExclusion::Pixels::at(int x, int y) const {
     const uint8_t* base = segment.size() > 0 ? segment.data() : copy.data();
     return base + static_cast<size_t>(y - area.y) * stride + static_cast<size_t>(x - area.x) * 4;
@@ -454,7 +464,7 @@ void WindowExclusion::holdLeftParts(const std::vector<CoveredPart>& before) {
         left_.clear();
         return;
     }
-    const TimePoint now = setup_.clock ? setup_.clock() : SteadyClock::now();
+    const TimePoint now = this->now();
     std::erase_if(left_, [now](const LeftPart& part) { return part.until <= now; });
     for (const CoveredPart& part : before) {
         // Parts held already (window none) keep the time they were left at.
@@ -476,10 +486,12 @@ void WindowExclusion::apply(uint8_t* pixels, size_t stride) {
     const bool rebuilt = mode_ == Mode::rebuilt && patch_.valid && rebuiltFor_ == covered_;
     const int dx = setup_.display.x;
     const int dy = setup_.display.y;
+    const TimePoint at = now();
     for (const CoveredPart& part : covered_) {
         const PixelRect& r = part.rect;
         const auto own = seeThrough_.find(part.window);
-        const Pixels* mask = own != seeThrough_.end() && own->second->pixels.valid ? &own->second->pixels : nullptr;
+        const Pixels* mask = own != seeThrough_.end() && own->second->pixels().valid ? &own->second->pixels() : nullptr;
+        const Pixels* earlier = mask != nullptr ? own->second->earlier(at) : nullptr;
         for (int row = 0; row < r.height; ++row) {
             uint8_t* to = pixels + static_cast<size_t>(r.y + row) * stride + static_cast<size_t>(r.x) * 4;
             if (!rebuilt) {
@@ -492,11 +504,22 @@ void WindowExclusion::apply(uint8_t* pixels, size_t stride) {
                 std::memcpy(to, from, static_cast<size_t>(r.width) * 4);
                 continue;
             }
-            // Where our see-through window draws nothing, the grab already
-            // shows what lies under it.
-            const uint8_t* alpha = mask->at(r.x + dx, r.y + dy + row) + 3;
+            // Where our see-through window draws nothing, now and in what
+            // the screen may still show, the grab shows what lies under it.
+            const int y = r.y + dy + row;
+            const uint8_t* alpha = mask->at(r.x + dx, y) + 3;
+            int first = 0;
+            int end = 0;
+            const uint8_t* before = nullptr;
+            if (earlier != nullptr && y >= earlier->area.y && y < earlier->area.y + earlier->area.height) {
+                first = std::max(0, earlier->area.x - (r.x + dx));
+                end = std::min(r.width, earlier->area.x + earlier->area.width - (r.x + dx));
+                if (first < end) before = earlier->at(r.x + dx + first, y) + 3;
+            }
             for (int x = 0; x < r.width; ++x) {
-                if (alpha[4 * x] != 0) std::memcpy(to + 4 * x, from + 4 * x, 4);
+                const bool drawn =
+                    alpha[4 * x] != 0 || (before != nullptr && x >= first && x < end && before[4 * (x - first)] != 0);
+                if (drawn) std::memcpy(to + 4 * x, from + 4 * x, 4);
             }
         }
     }

@@ -22,8 +22,8 @@
 // the reading and the grab is covered as it was and as it is after the
 // grab, so it shows in no picture (an island opening, a menu appearing).
 // Where a compositing manager draws the screen, a part our windows leave
-// (an island closing, a menu gone) shows as it was until the manager's
-// next frame, so it stays covered for `compositorLag` after it is left.
+// (a menu gone) or stop drawing on (an island closing) shows as it was
+// until the manager's next frame, so it stays covered for `compositorLag`.
 
 #include <cstddef>
 #include <cstdint>
@@ -112,7 +112,15 @@ private:
         int height = 0;
         bool stale = true;
         bool unusable = false;  // the server would not name its pixmap
-        Pixels pixels;          // on the root
+        // On the root: the pixels fetched last and, in the other slot, the
+        // ones before them, which a compositing manager may still show
+        // until `earlierUntil`.
+        Pixels fetched[2];
+        int latest = 0;
+        TimePoint earlierUntil;
+
+        Pixels& pixels() { return fetched[latest]; }
+        const Pixels* earlier(TimePoint now) const;
     };
 
     // Empty when windows can be rebuilt; otherwise why not.
@@ -139,6 +147,7 @@ private:
     // Adds to what is covered the parts of `before` our windows left while
     // a compositing manager may still show them.
     void holdLeftParts(const std::vector<CoveredPart>& before);
+    TimePoint now() const { return setup_.clock ? setup_.clock() : SteadyClock::now(); }
     bool fetch(uint32_t drawable, int x, int y, const PixelRect& area, Pixels& into);
     void releaseWindow(uint32_t window, bool destroyed);
 
