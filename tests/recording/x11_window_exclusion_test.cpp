@@ -468,7 +468,13 @@ TEST_P(X11WindowExclusionTest, WhatOurWindowsLeftStaysCoveredUntilTheCompositorH
     };
     const Case cases[] = {
         {"closed", false, [&](uint32_t window) { ours_->close(window); }},
-        {"drawn see-through", true, [&](uint32_t window) { ours_->recolor(window, kIsland, 0); }},
+        // Drawn twice, so its pixels are fetched again twice within the lag.
+        {"drawn see-through", true,
+         [&](uint32_t window) {
+             ours_->recolor(window, kIsland, 0);
+             nextPicture();
+             ours_->recolor(window, kIsland, 0);
+         }},
     };
     const Duration lag = x11::WindowExclusion::Setup{}.compositorLag;
     for (const Case& c : cases) {

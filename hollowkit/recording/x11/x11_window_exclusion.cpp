@@ -280,20 +280,17 @@ void WindowExclusion::readSeeThrough() {
             if (!own->pixmap) {
                 // Replaced whole instead, until it is mapped again.
                 own->unusable = true;
-                own->pixels().valid = false;
+                own->pixels.valid = false;
                 continue;
             }
         }
         // Watched before its pixels are read, so no change goes unseen.
         if (!own->damage) own->damage = watchDamage(w.id);
-        if (!own->stale && own->pixels().area == part) continue;
+        if (!own->stale && own->pixels.area == part) continue;
         own->stale = false;
-        if (own->pixels().valid) {
-            // The screen may show these until the manager's next frame.
-            own->latest = 1 - own->latest;
-            own->earlierUntil = now() + setup_.compositorLag;
-        }
-        own->pixels().valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels());
+        // The screen may show what they drew until the manager's next frame.
+        if (own->pixels.valid) own->keepWhereItDrew(now(), now() + setup_.compositorLag);
+        own->pixels.valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels);
     }
     for (auto it = seeThrough_.begin(); it != seeThrough_.end();) {
         if (seen.contains(it->first)) {
@@ -426,9 +423,25 @@ bool WindowExclusion::fetch(uint32_t drawable, int x, int y, const PixelRect& ar
     return true;
 }
 
-const WindowExclusion::Pixels* WindowExclusion::SeeThrough::earlier(TimePoint now) const {
-    const Pixels& before = fetched[1 - latest];
-    return before.valid && now < earlierUntil ? &before : nullptr;
+void WindowExclusion::SeeThrough::keepWhereItDrew(TimePoint now, TimePoint until) {
+    const PixelRect& area = pixels.area;
+    const size_t count = static_cast<size_t>(area.width) * static_cast<size_t>(area.height);
+    // Each fetch within the lag adds to what came before it: the screen
+    // may show any of them.
+    if (now >= drewUntil || drewArea != area || drew.size() != count) {
+        drew.assign(count, 0);
+        drewArea = area;
+    }
+    for (int y = 0; y < area.height; ++y) {
+        const uint8_t* alpha = pixels.at(area.x, area.y + y) + 3;
+        uint8_t* into = drew.data() + static_cast<size_t>(y) * static_cast<size_t>(area.width);
+        for (int x = 0; x < area.width; ++x) into[x] |= static_cast<uint8_t>(alpha[4 * x] != 0);
+    }
+    drewUntil = until;
+}
+
+const uint8_t* WindowExclusion::SeeThrough::drewBefore(TimePoint now) const {
+    return now < drewUntil && drewArea == pixels.area && !drew.empty() ? drew.data() : nullptr;
 }
 
 const uint8_t* WindowExclusion::Pixels::at(int x, int y) const {
@@ -490,8 +503,8 @@ void WindowExclusion::apply(uint8_t* pixels, size_t stride) {
     for (const CoveredPart& part : covered_) {
         const PixelRect& r = part.rect;
         const auto own = seeThrough_.find(part.window);
-        const Pixels* mask = own != seeThrough_.end() && own->second->pixels().valid ? &own->second->pixels() : nullptr;
-        const Pixels* earlier = mask != nullptr ? own->second->earlier(at) : nullptr;
+        const Pixels* mask = own != seeThrough_.end() && own->second->pixels.valid ? &own->second->pixels : nullptr;
+        const uint8_t* drew = mask != nullptr ? own->second->drewBefore(at) : nullptr;
         for (int row = 0; row < r.height; ++row) {
             uint8_t* to = pixels + static_cast<size_t>(r.y + row) * stride + static_cast<size_t>(r.x) * 4;
             if (!rebuilt) {
@@ -508,18 +521,13 @@ void WindowExclusion::apply(uint8_t* pixels, size_t stride) {
             // the screen may still show, the grab shows what lies under it.
             const int y = r.y + dy + row;
             const uint8_t* alpha = mask->at(r.x + dx, y) + 3;
-            int first = 0;
-            int end = 0;
-            const uint8_t* before = nullptr;
-            if (earlier != nullptr && y >= earlier->area.y && y < earlier->area.y + earlier->area.height) {
-                first = std::max(0, earlier->area.x - (r.x + dx));
-                end = std::min(r.width, earlier->area.x + earlier->area.width - (r.x + dx));
-                if (first < end) before = earlier->at(r.x + dx + first, y) + 3;
-            }
+            // Same area as the pixels, which hold the covered part.
+            const uint8_t* before =
+                drew != nullptr ? drew + static_cast<size_t>(y - mask->area.y) * static_cast<size_t>(mask->area.width) +
+                                      static_cast<size_t>(r.x + dx - mask->area.x)
+                                : nullptr;
             for (int x = 0; x < r.width; ++x) {
-                const bool drawn =
-                    alpha[4 * x] != 0 || (before != nullptr && x >= first && x < end && before[4 * (x - first)] != 0);
-                if (drawn) std::memcpy(to + 4 * x, from + 4 * x, 4);
+                if (alpha[4 * x] != 0 || (before != nullptr && before[x] != 0)) std::memcpy(to + 4 * x, from + 4 * x, 4);
             }
         }
     }

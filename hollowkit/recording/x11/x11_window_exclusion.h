@@ -112,15 +112,18 @@ private:
         int height = 0;
         bool stale = true;
         bool unusable = false;  // the server would not name its pixmap
-        // On the root: the pixels fetched last and, in the other slot, the
-        // ones before them, which a compositing manager may still show
-        // until `earlierUntil`.
-        Pixels fetched[2];
-        int latest = 0;
-        TimePoint earlierUntil;
+        Pixels pixels;  // on the root
+        // Where it drew (one byte a pixel of `pixels.area`) in what it
+        // showed before, which a compositing manager may still show until
+        // `drewUntil`.
+        std::vector<uint8_t> drew;
+        PixelRect drewArea;
+        TimePoint drewUntil;
 
-        Pixels& pixels() { return fetched[latest]; }
-        const Pixels* earlier(TimePoint now) const;
+        // Adds what `pixels` show to `drew`, before they are fetched anew.
+        void keepWhereItDrew(TimePoint now, TimePoint until);
+        // `drew` where it still counts at `now`, else none.
+        const uint8_t* drewBefore(TimePoint now) const;
     };
 
     // Empty when windows can be rebuilt; otherwise why not.
