@@ -51,6 +51,8 @@ uint32_t pixelOf(RgbColor color) {
 struct XvfbServer::Painter {
     xcb_connection_t* connection = nullptr;
     xcb_screen_t* screen = nullptr;
+    // The wallpaper named in _XROOTPMAP_ID, kept while it is named there.
+    xcb_pixmap_t wallpaper = XCB_NONE;
 
     ~Painter() {
         if (connection != nullptr) xcb_disconnect(connection);
@@ -182,7 +184,8 @@ Result<XvfbServer::Painter*, std::string> XvfbServer::painter() {
     return painter_.get();
 }
 
-Result<void, std::string> XvfbServer::paint(RgbColor background, const std::vector<ColorBlock>& blocks) {
+Result<void, std::string> XvfbServer::paint(RgbColor background, const std::vector<ColorBlock>& blocks,
+                                           bool advertised) {
     auto p = painter();
     if (!p) return unexpected(p.error());
     Painter& painter = *p.value();
@@ -208,7 +211,19 @@ Result<void, std::string> XvfbServer::paint(RgbColor background, const std::vect
     xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXMAP, &pixmap);
     xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
     xcb_free_gc(c, gc);
-    xcb_free_pixmap(c, pixmap);
+    const uint32_t named = x11::internAtom(c, "_XROOTPMAP_ID");
+    if (advertised) {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, screen->root, named, XCB_ATOM_PIXMAP, 32, 1, &pixmap);
+    } else if (painter.wallpaper != XCB_NONE) {
+        xcb_delete_property(c, screen->root, named);
+    }
+    if (painter.wallpaper != XCB_NONE) xcb_free_pixmap(c, painter.wallpaper);
+    painter.wallpaper = XCB_NONE;
+    if (advertised) {
+        painter.wallpaper = pixmap;
+    } else {
+        xcb_free_pixmap(c, pixmap);
+    }
     if (!painter.sync()) return unexpected(std::string("the server went away while painting"));
     return {};
 }

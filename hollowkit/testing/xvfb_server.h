@@ -67,8 +67,11 @@ public:
     const std::string& displayName() const { return displayName_; }
 
     // Makes the root window's background `background` with `blocks` drawn
-    // over it, in order. It stays painted.
-    Result<void, std::string> paint(RgbColor background, const std::vector<ColorBlock>& blocks);
+    // over it, in order. It stays painted. `advertised` also names it in
+    // _XROOTPMAP_ID, as wallpaper setters do, for compositing managers and
+    // screen recorders that draw the desktop themselves.
+    Result<void, std::string> paint(RgbColor background, const std::vector<ColorBlock>& blocks,
+                                    bool advertised = false);
     // A solid square pointer of `size` pixels in `color`, its hot spot at the
     // top-left corner.
     Result<void, std::string> setSquareCursor(int size, RgbColor color);

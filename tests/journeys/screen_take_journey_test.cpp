@@ -17,17 +17,22 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/base/command_runner.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/cursor_timeline.h"
+#include "hollowkit/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_movies.h"
 #include "tests/journeys/journey_screen.h"
+#include "tests/journeys/screen_measures.h"
 #include "tests/recording/screen_test_support.h"
+#include "tests/recording/test_compositor.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -128,7 +133,9 @@ protected:
             {{"LEFT", 0, 0, kHalfWidth, kHeight, false}, {"RIGHT", kHalfWidth, 0, kHalfWidth, kHeight, true}}));
         hk::ColorBlock block = kMiddleBlock;
         block.x += kHalfWidth;
-        ASSERT_TRUE(desktop_.x().paint(kBackdrop, {block}));
+        // Named as the wallpaper, so what is rebuilt under the program's
+        // windows in a recording shows it.
+        ASSERT_TRUE(desktop_.x().paint(kBackdrop, {block}, true));
         storeWelcomed(desktop_);
     }
 
@@ -145,34 +152,60 @@ protected:
         return panel;
     }
 
+    // Once its picture is up, the window goes to the left half, off the
+    // recorded display.
+    void moveOffTheDisplay(JourneyApp& app) {
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+            << app.describe();
+        const std::optional<std::string> window = app.window();
+        ASSERT_TRUE(window);
+        desktop_.x().xdotool({"windowmove", "--sync", *window, "0", "0"});
+        ASSERT_TRUE(waitFor([&] {
+            const auto origin = app.windowOrigin();
+            return origin && origin->first + kWindowWidth <= kHalfWidth;
+        })) << "the window should leave the recorded display";
+    }
+
+    // Opens the screen-recording panel from its button and turns the screen
+    // on with its switch: the panel, where it went with its button.
+    std::optional<ScreenRect> turnScreenOn(JourneyApp& app) {
+        EXPECT_TRUE(app.clickInWindow(kScreenButtonX, kCaptureRowY));
+        if (!app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; })) {
+            ADD_FAILURE() << "no panel: " << app.describe();
+            return std::nullopt;
+        }
+        std::optional<ScreenRect> panel = panelFrame(app);
+        if (!panel) {
+            ADD_FAILURE() << "no panel on screen";
+            return std::nullopt;
+        }
+        EXPECT_TRUE(app.clickOnScreen(panel->x + kSwitchX, panel->y + kSwitchY));
+        if (!app.waitForState([](const nlohmann::json& s) { return s["recordScreen"] == true; })) {
+            ADD_FAILURE() << "the screen stayed off: " << app.describe();
+            return std::nullopt;
+        }
+        EXPECT_EQ(app.state()["screenPermissionHelp"], false) << "an X server asks nobody for the screen";
+        // The "SCREEN" tag moves the button right, and the panel goes with it.
+        const int movedX = panel->x + (kScreenButtonOnX - kScreenButtonX);
+        if (!waitFor([&] {
+                panel = panelFrame(app);
+                return panel && std::abs(panel->x - movedX) <= 2;
+            })) {
+            ADD_FAILURE() << "the panel stayed behind its button";
+            return std::nullopt;
+        }
+        return panel;
+    }
+
     JourneyDesktop desktop_;
 };
 
 TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRebuiltInAnotherCorner) {
     JourneyApp app(desktop_, "take", LUMENHOLLOW_DEMO_PATH);
-    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s)) << app.describe();
-    // The window goes to the left half, off the recorded display.
-    const std::optional<std::string> window = app.window();
-    ASSERT_TRUE(window);
-    desktop_.x().xdotool({"windowmove", "--sync", *window, "0", "0"});
-    ASSERT_TRUE(waitFor([&] {
-        const auto origin = app.windowOrigin();
-        return origin && origin->first + kWindowWidth <= kHalfWidth;
-    })) << "the window should leave the recorded display";
-
-    ASSERT_TRUE(app.clickInWindow(kScreenButtonX, kCaptureRowY));
-    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; })) << app.describe();
-    std::optional<ScreenRect> panel = panelFrame(app);
-    ASSERT_TRUE(panel) << "no panel on screen";
-    ASSERT_TRUE(app.clickOnScreen(panel->x + kSwitchX, panel->y + kSwitchY));
-    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recordScreen"] == true; })) << app.describe();
-    ASSERT_EQ(app.state()["screenPermissionHelp"], false) << "an X server asks nobody for the screen";
-    // The "SCREEN" tag moves the button right, and the panel goes with it.
-    const int movedX = panel->x + (kScreenButtonOnX - kScreenButtonX);
-    ASSERT_TRUE(waitFor([&] {
-        panel = panelFrame(app);
-        return panel && std::abs(panel->x - movedX) <= 2;
-    })) << "the panel stayed behind its button";
+    moveOffTheDisplay(app);
+    if (HasFatalFailure()) return;
+    std::optional<ScreenRect> panel = turnScreenOn(app);
+    ASSERT_TRUE(panel);
     const hk::BubbleCorner first = hk::BubbleCorner::bottomLeading;
     const auto [firstX, firstY] = kCornerTargets.at(first);
     ASSERT_TRUE(app.clickOnScreen(panel->x + firstX, panel->y + firstY));
@@ -294,6 +327,124 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
     ASSERT_TRUE(app.key("ctrl+q"));
     EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
 }
+
+
+// The island opened and closed during a take, by resting the pointer on
+// its strip and taking it away: Screen.mov shows the island in no frame, on
+// a plain desktop (where its window's shape changes) and under a
+// compositing manager (where it is drawn see-through and the screen lags a
+// frame behind it). The part of the display the island reaches above the
+// block must show the backdrop in every frame but where the pointer is.
+class IslandInATakeJourney : public ScreenTakeJourney, public testing::WithParamInterface<bool> {};
+
+TEST_P(IslandInATakeJourney, TheIslandShowsInNoFrameOfTheScreen) {
+    hk::testsupport::TestCompositor compositor;
+    if (GetParam()) {
+        if (!hk::testsupport::TestCompositor::program()) GTEST_SKIP() << "xcompmgr is not installed";
+        ASSERT_TRUE(compositor.start(desktop_.x().displayName()));
+        // Running before the program starts, as on a composited desktop.
+        auto connection = hk::x11::openConnection(desktop_.x().displayName());
+        ASSERT_TRUE(connection) << connection.error();
+        const uint32_t selection =
+            hk::x11::internAtom(connection->get(), hk::x11::compositorSelectionName(connection->screenNumber));
+        ASSERT_TRUE(waitFor([&] { return hk::x11::selectionOwned(connection->get(), selection); }, 20s))
+            << "xcompmgr never took the screen";
+    }
+    JourneyApp app(desktop_, "island-take", LUMENHOLLOW_DEMO_PATH);
+    moveOffTheDisplay(app);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(turnScreenOn(app));
+    ASSERT_TRUE(app.key("Escape"));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == false; }))
+        << app.describe();
+    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
+    uint64_t sample = 0;
+    const auto recording = [&](const nlohmann::json& s) {
+        sample = s["sample"].get<uint64_t>();
+        return s["recording"] == true;
+    };
+    ASSERT_TRUE(app.waitForState(recording, 60s)) << app.describe();
+    const auto reportReaches = [&](uint64_t wanted) {
+        return app.waitForState([&](const nlohmann::json& s) { return s["sample"].get<uint64_t>() >= wanted; });
+    };
+
+    const std::optional<ScreenRect> strip = reportedArea(app.state()["islandRect"]);
+    ASSERT_TRUE(strip && strip->x >= kHalfWidth) << "the island hangs from the recorded display: " << app.describe();
+    // The pointer rests on the strip to open the island and goes to the
+    // display's foot, under the block, to close it.
+    const std::pair<int, int> onStrip{strip->centreX(), strip->centreY()};
+    const std::pair<int, int> away{kHalfWidth + 100, kHeight - 60};
+    ScreenRect reach = *strip;
+    constexpr int kOpenings = 4;
+    for (int opening = 0; opening < kOpenings; ++opening) {
+        ASSERT_TRUE(app.moveOnScreen(onStrip.first, onStrip.second));
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["island"] == true; })) << app.describe();
+        ASSERT_TRUE(reportReaches(sample += 8));
+        if (const auto open = reportedArea(app.state()["islandRect"]); open && open->width > reach.width) reach = *open;
+        ASSERT_TRUE(app.moveOnScreen(away.first, away.second));
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["island"] == false; })) << app.describe();
+        ASSERT_TRUE(reportReaches(sample += 8));
+    }
+    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
+    ASSERT_TRUE(app.waitForState(
+        [](const nlohmann::json& s) {
+            return s["recording"] == false && s["composing"] == false && s["screenTake"].is_string() &&
+                   std::filesystem::exists(std::filesystem::path(s["screenTake"].get<std::string>()) / "Combined.mov");
+        },
+        180s))
+        << app.describe();
+    const std::filesystem::path screen = std::filesystem::path(app.state()["screenTake"].get<std::string>()) / "Screen.mov";
+    const std::optional<ProbedMovie> movie = probeMovie(screen);
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->width, kHalfWidth);
+    ASSERT_EQ(movie->height, kHeight);
+
+    // What the island reaches on the display, above the block; the pointer's
+    // picture on the strip is left out.
+    const ScreenRect watched{reach.x - kHalfWidth - 8, 0, reach.width + 16, static_cast<int>(kMiddleBlock.y) - 8};
+    ASSERT_GT(watched.width, strip->width) << "the island never opened wider than its strip";
+    const auto raw = screen.parent_path() / "watched.rgb";
+    const auto decoded = hk::CommandRunner::run(
+        "/usr/bin/ffmpeg",
+        {"-v", "error", "-i", screen.string(), "-vf",
+         "crop=" + std::to_string(watched.width) + ":" + std::to_string(watched.height) + ":" +
+             std::to_string(watched.x) + ":" + std::to_string(watched.y),
+         "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", raw.string()},
+        {}, /*logged=*/false);
+    ASSERT_EQ(decoded.status, 0) << decoded.output;
+    std::ifstream in(raw, std::ios::binary);
+    const size_t frameBytes = static_cast<size_t>(watched.width) * static_cast<size_t>(watched.height) * 3;
+    std::vector<char> frame(frameBytes);
+    const int pointerX = onStrip.first - kHalfWidth - watched.x;
+    const int pointerY = onStrip.second - watched.y;
+    int frames = 0;
+    std::vector<std::string> showing;
+    while (in.read(frame.data(), static_cast<std::streamsize>(frameBytes))) {
+        int off = 0;
+        for (int y = 0; y < watched.height; ++y) {
+            for (int x = 0; x < watched.width; ++x) {
+                if (x >= pointerX - 6 && x < pointerX + 40 && y >= pointerY - 6 && y < pointerY + 40) continue;
+                const auto* p = reinterpret_cast<const uint8_t*>(frame.data()) +
+                                (static_cast<size_t>(y) * static_cast<size_t>(watched.width) + static_cast<size_t>(x)) * 3;
+                if (!colorNear(hk::RgbColor{p[0], p[1], p[2]}, kBackdrop, kColourTolerance)) ++off;
+            }
+        }
+        if (off > 20) showing.push_back("frame " + std::to_string(frames) + ": " + std::to_string(off) + " pixels");
+        ++frames;
+    }
+    std::filesystem::remove(raw);
+    EXPECT_GT(frames, 40) << "too few frames decoded";
+    EXPECT_TRUE(showing.empty()) << showing.size() << " of " << frames << " frames show the island, first "
+                                 << showing.front();
+
+    ASSERT_TRUE(app.key("ctrl+q"));
+    EXPECT_EQ(app.waitForExit(30s), std::optional<int>(0)) << app.describe();
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, IslandInATakeJourney, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& composited) {
+                             return composited.param ? "Xcompmgr" : "Plain";
+                         });
 
 }  // namespace
 }  // namespace lumenhollow::journey

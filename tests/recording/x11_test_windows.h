@@ -4,13 +4,10 @@
 // connection stands for one program, its windows marked with the process id
 // it is given (_NET_WM_PID), so a test plays both this application and
 // others on one server. Windows are filled with one colour by the server;
-// they go when the connection closes. Also starts a compositing manager.
+// they go when the connection closes.
 //
 // Thread: the owner's.
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,8 +25,7 @@
 #include "hollowkit/recording/x11/x11_window_stack.h"
 #include "hollowkit/x11/xcb_connection.h"
 #include "hollowkit/testing/xvfb_server.h"
-
-extern char** environ;
+#include "test_compositor.h"
 
 namespace hollowkit::testsupport {
 
@@ -162,6 +158,22 @@ public:
         return false;
     }
 
+    // What the screen shows at (x, y), a compositing manager's work included.
+    std::optional<RgbColor> colorOnScreen(int x, int y) {
+        xcb_get_image_reply_t* image = xcb_get_image_reply(
+            c_,
+            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, static_cast<int16_t>(x),
+                          static_cast<int16_t>(y), 1, 1, ~0U),
+            nullptr);
+        std::optional<RgbColor> color;
+        if (image != nullptr && xcb_get_image_data_length(image) >= 4) {
+            const uint8_t* bgrx = xcb_get_image_data(image);
+            color = RgbColor{bgrx[2], bgrx[1], bgrx[0]};
+        }
+        std::free(image);
+        return color;
+    }
+
     void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
 
 private:
@@ -194,46 +206,6 @@ private:
     std::optional<uint32_t> pid_;
     uint32_t pidAtom_ = 0;
     uint32_t wmStateAtom_ = 0;
-};
-
-// xcompmgr on a display, killed with its owner; not started when the
-// machine has none.
-class TestCompositor {
-public:
-    static std::optional<std::string> program() {
-        for (const char* path : {"/usr/bin/xcompmgr", "/usr/local/bin/xcompmgr"}) {
-            if (::access(path, X_OK) == 0) return std::string(path);
-        }
-        return std::nullopt;
-    }
-
-    TestCompositor() = default;
-    ~TestCompositor() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    TestCompositor(const TestCompositor&) = delete;
-    TestCompositor& operator=(const TestCompositor&) = delete;
-
-    bool start(const std::string& display) {
-        const auto path = program();
-        if (!path) return false;
-        std::string env = "/usr/bin/env";
-        std::string displayArgument = "DISPLAY=" + display;
-        std::string xcompmgr = *path;
-        std::vector<char*> argv{env.data(), displayArgument.data(), xcompmgr.data(), nullptr};
-        if (::posix_spawn(&pid_, env.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        return pid_ > 0;
-    }
-
-    // Stopped, it draws no frame until resumed: the screen keeps its last.
-    bool pause() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
-    bool resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }
-
-private:
-    pid_t pid_ = -1;
 };
 
 }  // namespace hollowkit::testsupport

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,17 @@ protected:
         std::unique_lock lock(mutex_);
         const uint64_t after = frames_ + 1;
         return arrived_.wait_for(lock, 10s, [&] { return frames_ > after && check(latest_); });
+    }
+
+    // Waits (bounded) until the screen itself shows `color` at (x, y).
+    bool screenShows(int x, int y, RgbColor color) {
+        const auto until = SteadyClock::now() + 10s;
+        while (SteadyClock::now() < until) {
+            const auto shown = ours_->colorOnScreen(x, y);
+            if (shown && closeTo(*shown, color, 8)) return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
     }
 
     VideoFrame nextPicture() {
@@ -390,16 +402,18 @@ TEST_P(X11WindowExclusionTest, AWindowOfOursThatAppearsOrGrowsRightBeforeAGrabIs
     others_->open({40, 40, 300, 240}, Look{kOther});
     const PixelRect panel{160, 0, 320, 240};
     const std::vector<PixelRect> closed{{100, 0, 120, 30}};
+    enum class Change { opens, mapped, drawn };
     struct Case {
         const char* name;
         bool useComposite;
-        bool opens;  // else a window of ours is mapped
+        Change change;
     };
     const Case cases[] = {
-        {"opening, rebuilt", true, true},
-        {"mapped, rebuilt", true, false},
-        {"opening, blacked out", false, true},
-        {"mapped, blacked out", false, false},
+        {"opening, rebuilt", true, Change::opens},
+        {"mapped, rebuilt", true, Change::mapped},
+        {"drawn see-through, rebuilt", true, Change::drawn},
+        {"opening, blacked out", false, Change::opens},
+        {"mapped, blacked out", false, Change::mapped},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -407,11 +421,26 @@ TEST_P(X11WindowExclusionTest, AWindowOfOursThatAppearsOrGrowsRightBeforeAGrabIs
         // window mapped or unmapped, but not one whose shape shrinks, so a
         // strip closed again would show as the last case opened it.
         std::vector<uint32_t> opened{ours_->open(panel, Look{kIsland, 255, true}, closed)};
+        // Drawn nothing yet: a see-through window of ours, which the change
+        // fills and then waits until the screen shows it (a compositing
+        // manager draws it in its own time).
+        const PixelRect drawnArea{20, 300, 200, 120};
+        if (c.change == Change::drawn) {
+            opened.push_back(ours_->open(drawnArea, Look{kIsland, 0, true, false, 0, true}));
+        }
         const std::function<void()> change = [&, strip = opened.front()] {
-            if (c.opens) {
+            switch (c.change) {
+            case Change::opens:
                 ours_->setShape(strip, {{0, 0, panel.width, panel.height}});
-            } else {
-                opened.push_back(ours_->open({20, 300, 200, 120}, Look{kIsland, 255, true}));
+                break;
+            case Change::mapped:
+                opened.push_back(ours_->open(drawnArea, Look{kIsland, 255, true}));
+                break;
+            case Change::drawn:
+                ours_->recolor(opened.back(), kIsland);
+                EXPECT_TRUE(screenShows(drawnArea.x + 100, drawnArea.y + 60, kIsland))
+                    << "the screen never showed the window drawn";
+                break;
             }
         };
         // Armed by this thread, run once by the capture's; the picture of

@@ -457,7 +457,15 @@ void WindowExclusion::catchUp() {
     // covered.
     xcb_connection_t* c = connection_.get();
     while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
-    if (!stack_.refresh()) return;
+    if (!stack_.refresh()) {
+        // A see-through window of ours drawn anew since its pixels were read
+        // (an island opening) may show either way: where it drew before
+        // counts with where it draws now.
+        const bool redrawn = std::any_of(seeThrough_.begin(), seeThrough_.end(),
+                                         [](const auto& own) { return own.second->stale; });
+        if (redrawn && mode_ == Mode::rebuilt) readSeeThrough();
+        return;
+    }
     changed_ = true;
     blends_ = compositorRuns();
     for (const CoveredPart& part : coveredByOurs(stack_.windows(), setup_.display)) {

@@ -1,0 +1,60 @@
+#pragma once
+
+// A compositing manager (xcompmgr) for tests on a private X server.
+//
+// Thread: the owner's.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace hollowkit::testsupport {
+
+// xcompmgr on a display, killed with its owner; not started when the
+// machine has none.
+class TestCompositor {
+public:
+    static std::optional<std::string> program() {
+        for (const char* path : {"/usr/bin/xcompmgr", "/usr/local/bin/xcompmgr"}) {
+            if (::access(path, X_OK) == 0) return std::string(path);
+        }
+        return std::nullopt;
+    }
+
+    TestCompositor() = default;
+    ~TestCompositor() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    TestCompositor(const TestCompositor&) = delete;
+    TestCompositor& operator=(const TestCompositor&) = delete;
+
+    bool start(const std::string& display) {
+        const auto path = program();
+        if (!path) return false;
+        std::string env = "/usr/bin/env";
+        std::string displayArgument = "DISPLAY=" + display;
+        std::string xcompmgr = *path;
+        std::vector<char*> argv{env.data(), displayArgument.data(), xcompmgr.data(), nullptr};
+        if (::posix_spawn(&pid_, env.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        return pid_ > 0;
+    }
+
+    // Stopped, it draws no frame until resumed: the screen keeps its last.
+    bool pause() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
+    bool resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace hollowkit::testsupport
