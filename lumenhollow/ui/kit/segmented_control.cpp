@@ -1,9 +1,15 @@
 #include "lumenhollow/ui/kit/segmented_control.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QAccessibleWidget>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
+#include <QToolTip>
 #include <cmath>
 
 #include "lumenhollow/ui/kit/palette.h"
@@ -28,7 +34,136 @@ std::vector<QRectF> segmentRects(const QSizeF& size, int count) {
     return rects;
 }
 
+QString segmentName(const QString& title, const QString& help) {
+    QString words;
+    for (const QChar c : title) {
+        if (c.category() != QChar::Other_PrivateUse) words.append(c);
+    }
+    words = words.simplified();
+    return words.isEmpty() ? help.simplified() : words;
+}
+
+// One segment as a screen reader finds it: a radio button with the segment's
+// name and place, checked while chosen, whose press is a click on it. It has
+// no object of its own; the control's interface makes and owns it.
+class SegmentAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    SegmentAccessible(SegmentedControl* control, int index) : control_(control), index_(index) {}
+
+    bool isValid() const override { return control_ && index_ < control_->count(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return control_ ? control_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override {
+        return control_ ? QAccessible::queryAccessibleInterface(control_.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QString text(QAccessible::Text kind) const override {
+        if (!control_) return {};
+        const QString name = segmentName(control_->segmentTitle(index_), control_->segmentHelp(index_));
+        if (kind == QAccessible::Name) return name;
+        const QString help = control_->segmentHelp(index_).simplified();
+        if (kind == QAccessible::Description && help != name) return help;
+        return {};
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QRect rect() const override {
+        if (!isValid()) return {};
+        const std::vector<QRectF> rects = segmentRects(control_->size(), control_->count());
+        if (static_cast<size_t>(index_) >= rects.size()) return {};
+        return rects[static_cast<size_t>(index_)].toAlignedRect().translated(control_->mapToGlobal(QPoint(0, 0)));
+    }
+    QAccessible::Role role() const override { return QAccessible::RadioButton; }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (!control_) {
+            state.invalid = true;
+            return state;
+        }
+        state.checkable = true;
+        state.checked = control_->currentIndex() == index_;
+        state.disabled = !control_->isEnabled();
+        state.invisible = !control_->isVisible();
+        state.focusable = (control_->focusPolicy() & Qt::TabFocus) != 0;
+        state.focused = state.checked && control_->hasFocus();
+        return state;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override {
+        if (!control_ || !control_->isEnabled()) return {};
+        return {pressAction()};
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction() && control_ && control_->isEnabled()) control_->choose(index_);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<SegmentedControl> control_;
+    int index_;
+};
+
+namespace {
+
+// The control is read as one group, under its own name, whose parts are its
+// segments.
+class SegmentedPickerAccessible final : public QAccessibleWidget {
+public:
+    explicit SegmentedPickerAccessible(SegmentedControl* control) : QAccessibleWidget(control, QAccessible::Grouping) {}
+    ~SegmentedPickerAccessible() override {
+        for (const QAccessible::Id id : segments_) {
+            if (id != 0) QAccessible::deleteAccessibleInterface(id);
+        }
+    }
+
+    int childCount() const override { return control()->count(); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= childCount()) return nullptr;
+        if (segments_.size() <= static_cast<size_t>(index)) segments_.resize(static_cast<size_t>(index) + 1, 0);
+        QAccessible::Id& id = segments_[static_cast<size_t>(index)];
+        if (id == 0) id = QAccessible::registerAccessibleInterface(new SegmentAccessible(control(), index));
+        return QAccessible::accessibleInterface(id);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (size_t i = 0; i < segments_.size(); ++i) {
+            if (segments_[i] != 0 && QAccessible::accessibleInterface(segments_[i]) == child) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        return child(control()->segmentAt(control()->mapFromGlobal(QPointF(x, y))));
+    }
+
+private:
+    SegmentedControl* control() const { return static_cast<SegmentedControl*>(widget()); }
+
+    mutable std::vector<QAccessible::Id> segments_;
+};
+
+QAccessibleInterface* segmentedPickerAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("lumenhollow::ui::SegmentedControl") && object && object->isWidgetType()) {
+        return new SegmentedPickerAccessible(static_cast<SegmentedControl*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent) : QWidget(parent), titles_(titles) {
+    static const bool segmentsKnown = [] {
+        QAccessible::installFactory(segmentedPickerAccessible);
+        return true;
+    }();
+    Q_UNUSED(segmentsKnown);
     setFont(uiFont(TextStyle::callout));
     setFixedHeight(kHeight);
     setFocusPolicy(Qt::TabFocus);
@@ -44,8 +179,34 @@ SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent) :
 void SegmentedControl::setCurrentIndex(int index) {
     if (index < 0 || index >= count()) index = -1;
     if (current_ == index) return;
+    const int was = current_;
     current_ = index;
+    announceChoice(was, index);
     update();
+}
+
+void SegmentedControl::setSegmentHelp(const QStringList& help) { help_ = help; }
+
+void SegmentedControl::choose(int index) {
+    if (index >= 0 && index < count() && isEnabled()) Q_EMIT segmentChosen(index);
+}
+
+void SegmentedControl::announceChoice(int from, int to) {
+    if (!QAccessible::isActive()) return;
+    QAccessibleInterface* picker = QAccessible::queryAccessibleInterface(this);
+    if (!picker) return;
+    QAccessible::State checked;
+    checked.checked = true;
+    for (const int index : {from, to}) {
+        QAccessibleInterface* segment = picker->child(index);
+        if (!segment) continue;
+        QAccessibleStateChangeEvent changed(segment, checked);
+        QAccessible::updateAccessibility(&changed);
+    }
+    if (QAccessibleInterface* chosen = picker->child(to); chosen && hasFocus()) {
+        QAccessibleEvent focus(chosen, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 int SegmentedControl::segmentAt(const QPointF& pos) const {
@@ -95,8 +256,7 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
 
 void SegmentedControl::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
-    const int index = segmentAt(event->position());
-    if (index >= 0) Q_EMIT segmentChosen(index);
+    choose(segmentAt(event->position()));
 }
 
 void SegmentedControl::keyPressEvent(QKeyEvent* event) {
@@ -106,7 +266,21 @@ void SegmentedControl::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int next = std::clamp(current_ + step, 0, count() - 1);
-    if (next != current_) Q_EMIT segmentChosen(next);
+    if (next != current_) choose(next);
+}
+
+bool SegmentedControl::event(QEvent* event) {
+    // Over a segment with help of its own, that help, shown while the pointer stays on it.
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const int index = segmentAt(help->pos());
+        if (index >= 0 && !help_.value(index).isEmpty()) {
+            const QRect segment = segmentRects(size(), count())[static_cast<size_t>(index)].toAlignedRect();
+            QToolTip::showText(help->globalPos(), help_.value(index), this, segment);
+            return true;
+        }
+    }
+    return QWidget::event(event);
 }
 
 void SegmentedControl::changeEvent(QEvent* event) {

@@ -1,13 +1,17 @@
 // The segmented control: segments split the width without gaps, a click
-// names its segment and leaves the shown choice to the owner.
+// names its segment and leaves the shown choice to the owner; a screen
+// reader finds each segment named, checked while chosen and pressable.
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
+#include "segmented_pickers.h"
 
 namespace lumenhollow::ui {
 namespace {
@@ -50,6 +54,97 @@ TEST(SegmentedControlTest, AClickReportsItsSegmentAndTheOwnerSetsTheChoice) {
     }
     control.setCurrentIndex(5);
     EXPECT_EQ(control.currentIndex(), -1);
+}
+
+TEST(SegmentedControlTest, ASegmentIsNamedByItsWordsOrElseByItsHelp) {
+    const QString icon = QString(QChar(0xE001));
+    const struct {
+        QString title;
+        QString help;
+        QString name;
+    } cases[] = {
+        {"Blur", "", "Blur"},
+        {"Blur", "Blur the room", "Blur"},
+        {icon, "Blur the room", "Blur the room"},
+        {icon + "  Blur ", "Blur the room", "Blur"},
+        {"  ", " Keep\nthe room ", "Keep the room"},
+        {"", "", ""},
+        {icon, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title.toStdString() + " / " + c.help.toStdString());
+        EXPECT_EQ(segmentName(c.title, c.help), c.name);
+    }
+}
+
+// A window whose owner takes every choice, as the panels do.
+struct PickerHost {
+    QWidget window;
+    SegmentedControl* control;
+    std::vector<int> chosen;
+
+    explicit PickerHost(const QStringList& titles) : control(new SegmentedControl(titles, &window)) {
+        control->setAccessibleName(QStringLiteral("Size"));
+        control->move(20, 30);
+        control->setFixedWidth(180);
+        QObject::connect(control, &SegmentedControl::segmentChosen, &window, [this](int index) {
+            chosen.push_back(index);
+            control->setCurrentIndex(index);
+        });
+        window.resize(240, 100);
+        window.show();
+    }
+};
+
+// The control is a group under its own name with a radio button per
+// segment; pressing one through the tree is a click on it, each time.
+TEST(SegmentedControlTest, TheAccessibleTreeHasOneRadioButtonPerSegment) {
+    const QString icon = QString(QChar(0xE002));
+    const struct {
+        const char* name;
+        QStringList titles;
+        QStringList help;
+        int current;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"words", {"Small", "Medium", "Large"}, {}, 1, {"Small", "Medium", "Large"}},
+        {"icons with help", {icon, "Blur"}, {"Keep the room", "Blur the room"}, 0, {"Keep the room", "Blur"}},
+        {"the last chosen", {"Circle", "Cutout"}, {}, 1, {"Circle", "Cutout"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PickerHost host(c.titles);
+        host.control->setSegmentHelp(c.help);
+        host.control->setCurrentIndex(c.current);
+        QAccessibleInterface* group = QAccessible::queryAccessibleInterface(host.control);
+        ASSERT_NE(group, nullptr);
+        EXPECT_EQ(group->text(QAccessible::Name), QStringLiteral("Size"));
+        std::vector<std::string> names;
+        for (int i = 0; i < group->childCount(); ++i) names.push_back(group->child(i)->text(QAccessible::Name).toStdString());
+        EXPECT_EQ(names, c.names);
+        // The helper presses once by action and once with the mouse each way.
+        const int walked = test::expectSegmentedPickersReachable(
+            host.window, [] { QCoreApplication::processEvents(); }, [] { return std::string(); });
+        EXPECT_EQ(walked, 1);
+        const int to = (c.current + 1) % static_cast<int>(c.titles.size());
+        EXPECT_EQ(host.chosen, (std::vector<int>{to, c.current, to, c.current}));
+        EXPECT_EQ(test::namelessInAccessibleTree(host.window).nameless, std::vector<std::string>{});
+    }
+}
+
+// A disabled control offers no press and takes none.
+TEST(SegmentedControlTest, ADisabledSegmentTakesNoPress) {
+    PickerHost host({"Small", "Medium", "Large"});
+    host.control->setCurrentIndex(0);
+    host.control->setEnabled(false);
+    QAccessibleInterface* segment = QAccessible::queryAccessibleInterface(host.control)->child(2);
+    ASSERT_NE(segment, nullptr);
+    EXPECT_TRUE(segment->state().disabled);
+    ASSERT_NE(segment->actionInterface(), nullptr);
+    EXPECT_TRUE(segment->actionInterface()->actionNames().isEmpty());
+    segment->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(host.chosen.empty());
+    EXPECT_EQ(host.control->currentIndex(), 0);
 }
 
 TEST(SwitchButtonTest, AClickDoesNotFlipTheSwitchByItself) {

@@ -9,7 +9,8 @@
 //
 // namelessControls looks at the widgets; namelessInAccessibleTree walks the
 // accessible tree as a screen reader does, so it also finds the drawn
-// targets that have interfaces but no widgets.
+// targets that have interfaces but no widgets, and a segmented picker whose
+// segments the tree does not hold one by one.
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -22,6 +23,8 @@
 
 #include <string>
 #include <vector>
+
+#include "lumenhollow/ui/kit/segmented_control.h"
 
 namespace lumenhollow::test {
 
@@ -103,6 +106,12 @@ inline void walkAccessible(QAccessibleInterface* node, NamelessControls& found, 
     for (int i = 0; i < node->childCount(); ++i) {
         QAccessibleInterface* child = node->child(i);
         if (!child || child->state().invisible) continue;
+        if (const auto* picker = qobject_cast<const ui::SegmentedControl*>(child->object());
+            picker && child->childCount() != picker->count()) {
+            found.nameless.push_back(std::to_string(picker->count()) + " segments but " +
+                                     std::to_string(child->childCount()) + " parts in the tree: " +
+                                     describeWidget(picker));
+        }
         if (isControlRole(child->role())) {
             ++found.looked;
             if (!saysSomething(child->text(QAccessible::Name))) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../kit/segmented_pickers.h"
 #include "../kit/unnamed_controls.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/switch_button.h"
@@ -28,16 +29,26 @@
 namespace lumenhollow::test {
 namespace {
 
-// How many controls each check looks at in a state: the tree holds fewer
-// (the segmented pickers are one element each, without a control's role, and
-// the scene list's entries stand for their rows).
+// How many controls each check looks at in a state: the tree holds a
+// segmented picker's segments in place of the picker (a group, without a
+// control's role) and the scene list's entries in place of their rows; and
+// how many segmented pickers show.
 struct Controls {
     int widgets = 0;
     int inTree = 0;
+    int pickers = 0;
 };
 
-// Both checks on an open popover.
-void expectEveryControlNamed(ui::Popover& popover, Controls expected) {
+// What the panels write when a choice is made.
+std::string bubbleOf(const PanelHarness& rig) {
+    const hollowkit::BubbleStyle& style = rig.state().bubbleStyle;
+    return std::to_string(static_cast<int>(style.corner)) + "/" + std::to_string(static_cast<int>(style.size)) + "/" +
+           std::to_string(static_cast<int>(style.shape)) + "/" + std::to_string(static_cast<int>(style.background));
+}
+
+// Both checks on an open popover, then each segmented picker in it read and
+// pressed through its accessible tree.
+void expectEveryControlNamed(ui::Popover& popover, Controls expected, PanelHarness& rig) {
     ASSERT_TRUE(popover.isPresented());
     QCoreApplication::processEvents();
     const NamelessControls widgets = namelessControls(popover);
@@ -46,6 +57,11 @@ void expectEveryControlNamed(ui::Popover& popover, Controls expected) {
     const NamelessControls tree = namelessInAccessibleTree(popover);
     EXPECT_EQ(tree.looked, expected.inTree);
     for (const std::string& control : tree.nameless) ADD_FAILURE() << "nameless in the tree: " << control;
+    const auto settle = [&rig] {
+        rig.main.runUntilIdle();
+        QCoreApplication::processEvents();
+    };
+    EXPECT_EQ(expectSegmentedPickersReachable(popover, settle, [&rig] { return bubbleOf(rig); }), expected.pickers);
 }
 
 // A press where a person would press the button, in its own window.
@@ -71,14 +87,15 @@ TEST(PanelAccessibleNamesTest, TheScreenRecordingPanelInEachOfItsStates) {
         std::function<void(Rig&)> set;
         Controls controls;
     } cases[] = {
-        // The switch, four corners, three pickers and two boxes.
-        {"recording the screen, a circle", [](Rig& r) { r.model->setRecordScreen(true); }, {10, 7}},
+        // The switch, four corners, three pickers (two, three and three
+        // segments) and two boxes.
+        {"recording the screen, a circle", [](Rig& r) { r.model->setRecordScreen(true); }, {10, 15, 3}},
         {"access refused: the card",
          [](Rig& r) {
              r.fakes.displays().setCanCapture(false);
              r.model->setRecordScreen(true);
          },
-         {12, 9}},
+         {12, 17, 3}},
         {"two displays, a cutout and a last take",
          [](Rig& r) {
              r.model->setRecordScreen(true);
@@ -90,7 +107,7 @@ TEST(PanelAccessibleNamesTest, TheScreenRecordingPanelInEachOfItsStates) {
              r.model->setBubbleStyle(style);
              r.model->setLastScreenTake(r.takeFolder("take", {"Screen.mov", "Camera.mov"}));
          },
-         {10, 8}},
+         {10, 13, 2}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -107,7 +124,7 @@ TEST(PanelAccessibleNamesTest, TheScreenRecordingPanelInEachOfItsStates) {
         QAccessibleInterface* onOff = QAccessible::queryAccessibleInterface(&panel->recordSwitch());
         ASSERT_NE(onOff, nullptr);
         EXPECT_EQ(onOff->text(QAccessible::Name), QStringLiteral("Record Screen and Camera"));
-        expectEveryControlNamed(*button->popover(), c.controls);
+        expectEveryControlNamed(*button->popover(), c.controls, rig);
     }
 }
 
@@ -118,8 +135,8 @@ TEST(PanelAccessibleNamesTest, TheCameraSettingsPanelWithEachExposureAndWhiteBal
         Controls controls;
     } cases[] = {
         // Five pickers, the EV stepper's two buttons and the switch.
-        {"automatic exposure and white balance", {}, {8, 8}},
-        {"white balance by kelvin", {"autoWhiteBalance"}, {9, 9}},
+        {"automatic exposure and white balance", {}, {8, 8, 0}},
+        {"white balance by kelvin", {"autoWhiteBalance"}, {9, 9, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,7 +154,7 @@ TEST(PanelAccessibleNamesTest, TheCameraSettingsPanelWithEachExposureAndWhiteBal
             pressOn(*control);
             rig.main.runUntilIdle();
         }
-        expectEveryControlNamed(*popover, c.controls);
+        expectEveryControlNamed(*popover, c.controls, rig);
     }
 }
 
@@ -157,7 +174,7 @@ TEST(PanelAccessibleNamesTest, TheScenesPanelEmptyAndWithScenes) {
         rig.main.runUntilIdle();
         // Save; each row's picture, name, go, update and delete, which the
         // tree shows as the list's entry of the row.
-        expectEveryControlNamed(*button->popover(), {1 + 5 * scenes, 1 + scenes});
+        expectEveryControlNamed(*button->popover(), {1 + 5 * scenes, 1 + scenes, 0}, rig);
     }
 }
 
@@ -170,7 +187,7 @@ TEST(PanelAccessibleNamesTest, TheNeedsUsbPopover) {
     rig.show();
     pressOn(*marker);
     // Switch to USB.
-    expectEveryControlNamed(*marker->popover(), {1, 1});
+    expectEveryControlNamed(*marker->popover(), {1, 1, 0}, rig);
 }
 
 }  // namespace
