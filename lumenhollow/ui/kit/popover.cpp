@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover_keys.h"
 #include "lumenhollow/ui/kit/window_shape.h"
 
 namespace lumenhollow::ui {
@@ -167,7 +168,8 @@ Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent, 
       anchor_(anchor),
       edge_(edge),
       arrow_(arrow),
-      makeContent_(std::move(makeContent)) {
+      makeContent_(std::move(makeContent)),
+      menuKeys_(new PopoverMenuKeys(this, anchor)) {
     setAttribute(Qt::WA_TranslucentBackground);
     // A click outside only closes; on the anchor it must not reopen at once.
     setAttribute(Qt::WA_NoMouseReplay);
@@ -193,6 +195,7 @@ void Popover::present() {
     layout()->activate();
     place();
     watchAnchorChain(true);
+    menuKeys_->refresh();
     show();
     activateWindow();
     if (content_) content_->setFocus(Qt::PopupFocusReason);
@@ -272,6 +275,9 @@ bool Popover::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool Popover::event(QEvent* event) {
+    // A key none of the controls took: the menu bar's keys as they are now
+    // decide whether it is one of them.
+    if (event->type() == QEvent::ShortcutOverride) menuKeys_->refresh();
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         dismiss();
         return true;

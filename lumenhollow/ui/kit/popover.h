@@ -7,7 +7,9 @@
 // with its anchor while open (a layout that shifts the anchor carries the
 // popover along), and closes on Escape, on a click outside it, on dismiss(),
 // and on its own when the anchor is hidden or goes away, so a model flag
-// that follows it never outlives the control that set it.
+// that follows it never outlives the control that set it. While it is open,
+// the keys of its window's menu bar still reach their items
+// (PopoverMenuKeys).
 //
 // The window is cut to its outline, so the corners and the arrow stay clean
 // also without a compositor. The anchor is the parent, so the popover never
@@ -23,6 +25,8 @@
 #include <vector>
 
 namespace lumenhollow::ui {
+
+class PopoverMenuKeys;
 
 // The side of the anchor the popover opens on; none counts as below.
 // Trailing is only where a leading popover goes when it lacks room.
@@ -112,6 +116,7 @@ private:
     QPainterPath border_;
     // The anchor's parents up to its window, watched for moves while open.
     std::vector<QPointer<QWidget>> watched_;
+    PopoverMenuKeys* menuKeys_;
     bool placing_ = false;
 };
 

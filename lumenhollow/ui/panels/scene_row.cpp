@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
@@ -227,6 +228,12 @@ std::optional<QString> SceneRow::typedName() const {
 bool SceneRow::nameHasFocus() const { return name_->hasFocus(); }
 
 bool SceneRow::eventFilter(QObject* watched, QEvent* event) {
+    // A key with Alt or Meta is a command, never text: Alt and a digit no
+    // scene answers to types nothing into the name.
+    if (watched == name_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) && !key->text().isEmpty()) return true;
+    }
     // The field's own menu takes the keyboard for a moment; that is no leaving.
     if (watched == name_ && event->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {

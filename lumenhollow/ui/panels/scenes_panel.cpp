@@ -12,7 +12,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -187,13 +186,6 @@ ScenesPanel::ScenesPanel(ModelSignals& model, QWidget* parent) : QWidget(parent)
     // between them) takes the keyboard from a name being edited, which
     // commits it, as a click anywhere else does.
     setFocusPolicy(Qt::ClickFocus);
-    // The recall keys: the popover holds the keyboard while it is open, so
-    // the window's keys cannot reach the model; they are the same keys here,
-    // and a name being edited never takes them as text.
-    for (int index = 0; index < static_cast<int>(CameraModel::kMaxScenes); ++index) {
-        auto* recall = new QShortcut(ui::sceneRecallShortcut(index), this);
-        connect(recall, &QShortcut::activated, this, [this, index] { model_.model().recallScene(index); });
-    }
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -281,16 +273,6 @@ void ScenesPanel::commitTypedName() {
     for (SceneRow* row : rows()) {
         if (row->hasTypedName()) row->commitRename();
     }
-}
-
-void ScenesPanel::keyPressEvent(QKeyEvent* event) {
-    // The popover holds the keyboard while it is open, so the Camera menu's
-    // key cannot reach its action: the key is the same command here.
-    if (QKeySequence(event->keyCombination()) == ui::saveSceneShortcut()) {
-        if (save_->isEnabled()) model_.model().saveCurrentPositionAsScene();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 void ScenesPanel::refresh() {

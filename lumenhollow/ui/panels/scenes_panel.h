@@ -35,9 +35,6 @@ public:
     // whose name was not touched changes nothing.
     void commitTypedName();
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void refresh();
     void rebuildRows();

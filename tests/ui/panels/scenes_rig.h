@@ -2,14 +2,17 @@
 
 // The scenes popover as a person meets it, for the panel's tests: a model
 // over a USB-like camera, the pill form of the scenes button in a shown
-// window, and presses, drags and keys sent to the popover's window at the
+// window with the application's menu bar (whose keys recall and save the
+// scenes), and presses, drags and keys sent to the popover's window at the
 // places its parts take in it.
 
 #include <QChildEvent>
 #include <QCoreApplication>
 #include <QDrag>
 #include <QImage>
+#include <QAction>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QTest>
 #include <QWindow>
 
@@ -23,6 +26,8 @@
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/panels/scene_row.h"
 #include "lumenhollow/ui/panels/scenes_panel.h"
+#include "lumenhollow/ui/shell/camera_menu_bar.h"
+#include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/window/scenes_button.h"
 
 namespace lumenhollow::scenes_test {
@@ -44,7 +49,9 @@ inline int differingPixels(const QImage& a, const QImage& b) {
 // at the places the rows take in it, as a person's do.
 struct ScenesRig : test::ModelHarness {
     std::unique_ptr<ModelSignals> signals;
-    std::unique_ptr<QWidget> window;
+    Updater updater{QStringLiteral("1.0"), [](const QString&, std::function<void()>) {}};
+    QAction fullScreen;
+    std::unique_ptr<QMainWindow> window;
     ScenesButton* button = nullptr;
 
     explicit ScenesRig(int scenes) {
@@ -56,9 +63,11 @@ struct ScenesRig : test::ModelHarness {
         for (int i = 0; i < scenes; ++i) model->saveCurrentPositionAsScene();
         main.runUntilIdle();
         signals = std::make_unique<ModelSignals>(model);
-        window = std::make_unique<QWidget>();
+        window = std::make_unique<QMainWindow>();
+        window->setMenuBar(new CameraMenuBar(*signals, updater, fullScreen, window.get()));
+        window->setCentralWidget(new QWidget);
         window->resize(600, 500);
-        button = new ScenesButton(*signals, false, window.get());
+        button = new ScenesButton(*signals, false, window->centralWidget());
         button->move(100, 20);
         window->show();
     }
