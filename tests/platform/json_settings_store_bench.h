@@ -32,7 +32,10 @@ namespace lumenhollow::settings_test {
 
 namespace fs = std::filesystem;
 using hollowkit::ManualClock;
+using hollowkit::testsupport::LogCapture;
 using hollowkit::testsupport::TempDir;
+using nlohmann::json;
+using test::FilesAsNobody;
 using test::ScopedEnv;
 
 // ManualClock's calendar start, 2024-05-01 12:00:00, read in UTC.

@@ -11,9 +11,6 @@ namespace lumenhollow {
 namespace {
 
 using namespace settings_test;
-using hollowkit::testsupport::LogCapture;
-using nlohmann::json;
-using test::FilesAsNobody;
 
 TEST_F(JsonSettingsStoreTest, AFileThatCannotBeUsedIsMovedAsideAndTheStoreStartsEmpty) {
     const uint64_t limit = JsonSettingsStore::kMaxFileBytes;

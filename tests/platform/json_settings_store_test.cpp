@@ -11,9 +11,6 @@ namespace lumenhollow {
 namespace {
 
 using namespace settings_test;
-using hollowkit::testsupport::LogCapture;
-using nlohmann::json;
-using test::FilesAsNobody;
 
 TEST_F(JsonSettingsStoreTest, ValuesKeepTheirTypesAcrossARelaunch) {
     const std::pair<const char*, SettingsValue> values[] = {

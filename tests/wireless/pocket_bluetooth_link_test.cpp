@@ -14,11 +14,7 @@ namespace hollowkit {
 namespace {
 
 using namespace std::chrono_literals;
-using testsupport::BleHarness;
-using testsupport::Event;
-using testsupport::kIdentifier;
-using testsupport::Kind;
-using testsupport::replyFrame;
+using namespace testsupport;
 
 BleAdvertisement advertising(std::optional<std::string> name, std::optional<uint16_t> company) {
     BleAdvertisement advertisement;

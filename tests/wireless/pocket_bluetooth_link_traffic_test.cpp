@@ -15,12 +15,7 @@ namespace hollowkit {
 namespace {
 
 using namespace std::chrono_literals;
-using testsupport::BleHarness;
-using testsupport::Event;
-using testsupport::kIdentifier;
-using testsupport::Kind;
-using testsupport::replyFrame;
-using testsupport::requestFrame;
+using namespace testsupport;
 
 // MARK: Writes and requests
 
