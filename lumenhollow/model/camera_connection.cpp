@@ -20,10 +20,10 @@ std::shared_ptr<hollowkit::PocketCamera> CameraModel::makeCamera(
 
 void CameraModel::attachCamera(hollowkit::PocketCamera& camera) {
     // Answers of the camera before never come; this one learns the choices anew.
-    sentSettings_.clear();
-    toldSettings_.clear();
-    resendSettings_ = true;
-    backoff_.cameraStarted(main_.clock().now());
+    cameraSettings_.sent.clear();
+    cameraSettings_.told.clear();
+    cameraSettings_.resend = true;
+    route_.backoff.cameraStarted(main_.clock().now());
     camera.setOnEvent([weak = weak_from_this()](const hollowkit::CameraEvent& event) {
         if (auto self = weak.lock()) self->handleEvent(event);
     });
@@ -51,7 +51,7 @@ void CameraModel::switchToUSB() {
 void CameraModel::reconnect() {
     // A refused connect leaves the mark: clearing it alone would end the
     // automatic retries without connecting.
-    if (switching_ || isTerminating()) return;
+    if (route_.switching || isTerminating()) return;
     publish<Field::cameraOff>(false);
     connect(isPocketConnected() ? ConnectionMode::usb : ConnectionMode::wireless);
 }
@@ -67,8 +67,8 @@ void CameraModel::chooseFormat(const hollowkit::VideoFormatOption& format) {
 
 void CameraModel::connect(ConnectionMode mode) {
     // While quitting, the camera only stops.
-    if (switching_ || isTerminating()) return;
-    switching_ = true;
+    if (route_.switching || isTerminating()) return;
+    route_.switching = true;
     // The new camera starts on its own; a retry meant for the old one would stop it again.
     cancelPendingRetry();
     endCameraActivities();
@@ -78,12 +78,12 @@ void CameraModel::connect(ConnectionMode mode) {
     publish<Field::failure>(std::nullopt);
     publish<Field::statusText>("Connecting");
 
-    const uint64_t id = ++lastSwitchId_;
+    const uint64_t id = ++route_.lastSwitchId;
     // A camera that never reports its stop must not block reconnecting for good.
     const hollowkit::TaskId watchdog = main_.after(kStopWatchdog, [weak = weak_from_this(), id] {
         if (auto self = weak.lock()) self->replaceCamera(id, false);
     });
-    pendingSwitch_ = PendingSwitch{id, mode, watchdog};
+    route_.pendingSwitch = PendingSwitch{id, mode, watchdog};
     camera_->stop([weak = weak_from_this(), id] {
         if (auto self = weak.lock()) self->replaceCamera(id, true);
     });
@@ -115,9 +115,9 @@ void CameraModel::resetCameraState() {
 void CameraModel::replaceCamera(uint64_t switchId, bool stopped) {
     // Only the switch still waiting; a completion after the watchdog, or a
     // second call of one, finds nothing to do.
-    if (!pendingSwitch_ || pendingSwitch_->id != switchId) return;
-    const PendingSwitch pending = *pendingSwitch_;
-    pendingSwitch_.reset();
+    if (!route_.pendingSwitch || route_.pendingSwitch->id != switchId) return;
+    const PendingSwitch pending = *route_.pendingSwitch;
+    route_.pendingSwitch.reset();
     main_.cancel(pending.watchdog);
     if (!stopped) {
         hollowkit::PocketLog::logf("The camera did not finish stopping within %.0f s; replacing it",
@@ -133,7 +133,7 @@ void CameraModel::replaceCamera(uint64_t switchId, bool stopped) {
 
     camera_ = makeCamera(pending.mode, state_.homeNetwork);  // the old camera goes here
     attachCamera(*camera_);
-    switching_ = false;
+    route_.switching = false;
     // The views read what the camera can do (positions, card recording) when
     // its connection is announced; announced at the switch's start, they read
     // the old camera. Announced again now, they follow the new one at once

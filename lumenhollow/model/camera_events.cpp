@@ -68,11 +68,11 @@ void CameraModel::handleStats(const hollowkit::CameraStats& stats) {
     publish<Field::failure>(std::nullopt);
     if (stats.hasPicture) {
         publish<Field::cameraOff>(false);
-        backoff_.cameraShowedPicture();
+        route_.backoff.cameraShowedPicture();
     }
     settleResolution(stats.resolution);
     publish<Field::statusText>(stats.hasPicture ? "Live" : "Waiting for video");
-    if (stats.hasPicture && resendSettings_) resendCameraSettings();
+    if (stats.hasPicture && cameraSettings_.resend) resendCameraSettings();
     // Some routes learn their zoom limits only once the picture runs.
     const std::optional<hollowkit::ZoomRange> range = camera_->zoomRange();
     if (range != state_.zoomRange) publish<Field::zoomRange>(range);
@@ -85,7 +85,7 @@ void CameraModel::handleFailure(const std::string& message) {
     // One retry at a time: each failure moves it later instead of stacking
     // reconnects that would stop one another's camera.
     cancelPendingRetry();
-    pendingRetry_ = main_.after(kWirelessRetryDelay, [weak = weak_from_this()] {
+    route_.pendingRetry = main_.after(kWirelessRetryDelay, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->retryWirelessIfCameraOff();
     });
 }
@@ -94,15 +94,15 @@ void CameraModel::handleCameraOff() {
     publish<Field::cameraOff>(true);
     // A switch under way builds the next camera already; a wait scheduled
     // now would stop that one.
-    if (switching_) return;
-    const hollowkit::Duration wait = backoff_.cameraWentOff(main_.clock().now());
+    if (route_.switching) return;
+    const hollowkit::Duration wait = route_.backoff.cameraWentOff(main_.clock().now());
     if (wait == hollowkit::Duration::zero()) {
         connect(state_.connection);
         return;
     }
     // Replaces a failure's retry: that one would come sooner than the wait.
     cancelPendingRetry();
-    pendingRetry_ = main_.after(wait, [weak = weak_from_this()] {
+    route_.pendingRetry = main_.after(wait, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->reconnectIfStillOff();
     });
 }
@@ -128,40 +128,40 @@ void CameraModel::settleResolution(const std::optional<hollowkit::VideoDimension
     }
     // The picture turned: publish it only once it has stayed that way, so a
     // camera swung past upright does not resize the window back and forth.
-    if (pendingResolution_) return;
+    if (route_.pendingResolution) return;
     const hollowkit::TaskId task = main_.after(kSettleDelay, [weak = weak_from_this(), size] {
         if (auto self = weak.lock()) self->applySettledResolution(size);
     });
-    pendingResolution_ = PendingResolution{task, size};
+    route_.pendingResolution = PendingResolution{task, size};
 }
 
 void CameraModel::applySettledResolution(PictureSize size) {
-    pendingResolution_.reset();
+    route_.pendingResolution.reset();
     if (!state_.stats || !state_.stats->resolution) return;
     const hollowkit::VideoDimensions& now = *state_.stats->resolution;
     if (now.width == size.width && now.height == size.height) publish<Field::settledResolution>(size);
 }
 
 void CameraModel::cancelPendingResolution() {
-    if (!pendingResolution_) return;
-    main_.cancel(pendingResolution_->task);
-    pendingResolution_.reset();
+    if (!route_.pendingResolution) return;
+    main_.cancel(route_.pendingResolution->task);
+    route_.pendingResolution.reset();
 }
 
 void CameraModel::retryWirelessIfCameraOff() {
-    pendingRetry_ = 0;
+    route_.pendingRetry = 0;
     if (state_.cameraOff && state_.connection == ConnectionMode::wireless) connect(ConnectionMode::wireless);
 }
 
 void CameraModel::reconnectIfStillOff() {
-    pendingRetry_ = 0;
+    route_.pendingRetry = 0;
     if (state_.cameraOff) connect(state_.connection);
 }
 
 void CameraModel::cancelPendingRetry() {
-    if (pendingRetry_ == 0) return;
-    main_.cancel(pendingRetry_);
-    pendingRetry_ = 0;
+    if (route_.pendingRetry == 0) return;
+    main_.cancel(route_.pendingRetry);
+    route_.pendingRetry = 0;
 }
 
 }  // namespace lumenhollow

@@ -37,11 +37,11 @@ CameraModel::CameraModel(CameraModelServices services)
 CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling
     // keeps repeating timers from firing for ever.
-    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, pendingRetry_, countdownTask_, pictureWatch_,
-                                   cardStartPending_, autoFrameTimer_}) {
+    for (hollowkit::TaskId task : {levelTimer_, diskTimer_, route_.pendingRetry, recording_.countdownTask,
+                                   recording_.pictureWatch, recording_.cardStartPending, faces_.autoFrameTimer}) {
         main_.cancel(task);
     }
-    for (const auto& [id, photo] : pendingPhotos_) main_.cancel(photo.giveUp);
+    for (const auto& [id, photo] : photos_.pending) main_.cancel(photo.giveUp);
     // Movies still being written or completed are completed rather than cut
     // off, before the model's end returns (each recorder completes a finish
     // asked for as it goes): none outlives the model to post to an executor
@@ -50,18 +50,18 @@ CameraModel::~CameraModel() {
     // still handing one a sample: such a thread would otherwise hold the
     // last of a recorder and end it there, after the model.
     tap_->detach();
-    if (recorder_) recorder_->finish(std::nullopt, {});
-    recorder_.reset();
-    finishingMovies_.clear();
-    for (auto& waiter : std::exchange(movieFinishWaiters_, {})) main_.post(std::move(waiter));
+    if (recording_.recorder) recording_.recorder->finish(std::nullopt, {});
+    recording_.recorder.reset();
+    recording_.finishingMovies.clear();
+    for (auto& waiter : std::exchange(recording_.movieFinishWaiters, {})) main_.post(std::move(waiter));
     endTakesWithTheModel();
     // The composition ends with the model; whoever waits for it hears so.
-    composer_.reset();
-    if (composeCompletion_) main_.post(std::exchange(composeCompletion_, nullptr));
-    for (auto& waiter : std::exchange(takeWorkWaiters_, {})) main_.post(std::move(waiter));
-    recordingActivity_.end();
-    if (pendingResolution_) main_.cancel(pendingResolution_->task);
-    if (pendingSwitch_) main_.cancel(pendingSwitch_->watchdog);
+    takes_.composer.reset();
+    if (takes_.composeCompletion) main_.post(std::exchange(takes_.composeCompletion, nullptr));
+    for (auto& waiter : std::exchange(takes_.workWaiters, {})) main_.post(std::move(waiter));
+    recording_.activity.end();
+    if (route_.pendingResolution) main_.cancel(route_.pendingResolution->task);
+    if (route_.pendingSwitch) main_.cancel(route_.pendingSwitch->watchdog);
     if (camera_) {
         camera_->setOnEvent(nullptr);
         camera_->setOnVideoSample(nullptr);

@@ -15,12 +15,9 @@
 // objects it holds (never the model). Every closure the model hands out
 // holds it weakly and does nothing once it is gone.
 
-#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -32,55 +29,32 @@
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/camera_event.h"
 #include "hollowkit/camera/pocket_camera.h"
-#include "hollowkit/camera/gimbal_commands.h"
 #include "hollowkit/imaging/background_preview.h"
 #include "hollowkit/imaging/face_detector.h"
 #include "hollowkit/imaging/face_follower.h"
 #include "hollowkit/imaging/frame_processor.h"
-#include "hollowkit/recording/audio_input_backend.h"
 #include "hollowkit/recording/mac_microphone.h"
 #include "hollowkit/recording/movie_recorder.h"
-#include "hollowkit/recording/movie_writer.h"
 #include "hollowkit/recording/photo_writer.h"
-#include "hollowkit/recording/recording_system.h"
-#include "hollowkit/recording/still_encoder.h"
 #include "lumenhollow/model/app_shell.h"
 #include "lumenhollow/model/atomic_flag.h"
-#include "lumenhollow/model/camera_factory.h"
+#include "lumenhollow/model/camera_model_limits.h"
 #include "lumenhollow/model/camera_model_records.h"
 #include "lumenhollow/model/camera_model_services.h"
 #include "lumenhollow/model/capture_tap.h"
 #include "lumenhollow/model/frame_path.h"
 #include "lumenhollow/model/look_loader.h"
 #include "lumenhollow/model/published_state.h"
-#include "lumenhollow/model/reconnect_backoff.h"
 #include "lumenhollow/model/scene_store.h"
 #include "lumenhollow/model/screen_take.h"
 #include "lumenhollow/model/settings_save_watch.h"
 #include "lumenhollow/model/video_sink.h"
-#include "lumenhollow/platform/desktop.h"
-#include "lumenhollow/platform/disk_space.h"
-#include "lumenhollow/platform/file_picker.h"
-#include "lumenhollow/platform/power_assertion.h"
-#include "lumenhollow/platform/secret_store.h"
-#include "lumenhollow/platform/secure_random.h"
 #include "lumenhollow/platform/settings_store.h"
 
 namespace lumenhollow {
 
-class CameraModel : public std::enable_shared_from_this<CameraModel> {
+class CameraModel : public CameraModelLimits, public std::enable_shared_from_this<CameraModel> {
 public:
-    // A picture of the other orientation is published once it has held this long.
-    static constexpr hollowkit::Duration kSettleDelay = std::chrono::seconds(3);
-    // A wireless camera that is off and failed is tried again after this.
-    static constexpr hollowkit::Duration kWirelessRetryDelay = std::chrono::seconds(3);
-    // A camera that has not finished stopping after this is replaced anyway.
-    static constexpr hollowkit::Duration kStopWatchdog = std::chrono::seconds(5);
-    static constexpr hollowkit::Duration kAudioLevelInterval =
-        std::chrono::duration_cast<hollowkit::Duration>(std::chrono::duration<double>(1.0 / 15.0));
-    static constexpr hollowkit::Duration kFreeSpaceInterval = std::chrono::seconds(10);
-    static constexpr double kFaceDetectionsPerSecond = 15.0;
-
     using Observer = std::function<void(Field field)>;
     using ObserverId = uint64_t;
 
@@ -118,7 +92,7 @@ public:
     // Stops the current camera and replaces it with a new one of `mode`
     // (also for the current route: a reconnect). Ignored while a switch runs.
     void connect(ConnectionMode mode);
-    bool isSwitching() const { return switching_; }
+    bool isSwitching() const { return route_.switching; }
     // Whether the camera is plugged in by USB at this moment (asks the
     // system each time; starts nothing).
     bool isPocketConnected() { return services_.cameras.isPocketConnected(); }
@@ -130,7 +104,6 @@ public:
     void reconnect();
     // The user's choice of picture format: refused with a notice while
     // recording, otherwise handed to the camera, which reports the change.
-    static constexpr std::string_view kFormatWhileRecordingNotice = "Stop recording before changing the format";
     void chooseFormat(const hollowkit::VideoFormatOption& format);
     // Stops the active camera for good (shutdown); `completion` runs on the
     // main executor once it has stopped.
@@ -165,14 +138,6 @@ public:
     void setWirelessMicID(std::string id);
 
     // --- Quit and shutdown (shutdown.cpp).
-    // After the sheets were ended, the termination waits this long for them to go.
-    static constexpr hollowkit::Duration kSheetCloseDelay = std::chrono::milliseconds(350);
-    // How long the shutdown waits for the camera to stop.
-    static constexpr hollowkit::Duration kTerminationFallback = std::chrono::seconds(3);
-    // How long it waits for open movie files to be finished: a movie cut off
-    // before its index is written cannot be played, so this is generous.
-    static constexpr hollowkit::Duration kRecordingFinishLimit = std::chrono::seconds(30);
-
     // The quit request of every way out: closes the sheets, then asks the
     // application to terminate on a later turn (kSheetCloseDelay later when a
     // sheet was open). Once made, further requests are ignored.
@@ -180,7 +145,7 @@ public:
     // Clears the five sheet flags in their order.
     void dismissSheets();
     // A quit request was made: nothing new may start from now on.
-    bool isQuitRequested() const { return quitRequested_; }
+    bool isQuitRequested() const { return shutdown_.quitRequested; }
 
     // --- Sheets. Each sheet clears its own flag when the user closes it.
     void setShowWelcome(bool on) { publish<Field::showWelcome>(on); }
@@ -190,19 +155,19 @@ public:
     void markWelcomed();
     // The quit request, starting a new instance once the process has ended.
     void quitAndReopen();
-    bool relaunchOnQuit() const { return relaunchOnQuit_; }
+    bool relaunchOnQuit() const { return shutdown_.relaunchOnQuit; }
     // The application's answer to AppShell::requestTermination: stops the
     // timers, finishes whatever records (bounded by kRecordingFinishLimit),
     // stops the camera (bounded by kTerminationFallback), then calls
     // AppShell::replyToTermination once. A second call is ignored.
     void handleTerminationRequest();
-    bool isTerminating() const { return shutdownPhase_ != ShutdownPhase::none; }
+    bool isTerminating() const { return shutdown_.phase != ShutdownPhase::none; }
     // Replaces how the shutdown finishes what records (the model's own
     // finishRecordingForTermination); for tests that time the finish. The
     // step calls `finished` on the main executor once every movie file is
     // closed (at once when nothing records).
     using RecordingFinish = std::function<void(std::function<void()> finished)>;
-    void setRecordingFinishForTermination(RecordingFinish finish) { recordingFinish_ = std::move(finish); }
+    void setRecordingFinishForTermination(RecordingFinish finish) { shutdown_.recordingFinish = std::move(finish); }
     // Creates the output folder when missing (a failure is ignored) and opens it.
     void openOutputFolder();
 
@@ -221,10 +186,6 @@ public:
     // --- Scenes (scenes.cpp): saved camera positions, at most kMaxScenes,
     // each change stored at once under "scenes". Position i is recalled with
     // Alt and the digit i + 1.
-    static constexpr size_t kMaxScenes = 9;
-    static constexpr double kSceneThumbnailWidth = 320;
-    // The face follower waits this long after a recall so it does not fight the move.
-    static constexpr double kSceneRecallPauseSeconds = 3.0;
     // Needs a camera that reports and takes exact positions.
     void saveCurrentPositionAsScene();
     // Nothing for an index outside the list or a camera without positioning.
@@ -278,21 +239,6 @@ public:
     std::optional<std::string> wirelessAudioNote() const;
 
     // --- Recording (recording_control.cpp).
-    static constexpr hollowkit::Duration kCountdownStep = std::chrono::seconds(1);
-    // A take of the screen always counts down at least this many seconds.
-    static constexpr int kScreenTakeCountdownSeconds = 3;
-    // The camera's sound counts as flowing when it came this recently.
-    static constexpr hollowkit::Duration kRecentCameraSound = std::chrono::seconds(1);
-    // The elapsed time the camera reports for its card recording moves the
-    // shown start only when the two differ by more than this.
-    static constexpr hollowkit::Duration kCardElapsedTolerance = std::chrono::seconds(2);
-    // How long a card start waits for the camera to say it records; Record
-    // meanwhile withdraws the start.
-    static constexpr hollowkit::Duration kCardStartConfirmation = std::chrono::seconds(5);
-    // A movie being written without a frame for this long is ended and saved.
-    static constexpr hollowkit::Duration kNoPictureLimit = std::chrono::seconds(5);
-    static constexpr std::string_view kRecordingActivityReason = "Recording video";
-
     // Where Record goes when the camera can record to its card; not stored.
     void setRecordTarget(RecordTarget target) { publish<Field::recordTarget>(target); }
     // The Record command: cancels a countdown, stops what records, or counts
@@ -318,7 +264,6 @@ public:
     // screen_take_compose.cpp). Record starts a take instead of a movie while
     // "Record Screen Too" is on; Record again, stopRecording or the screen
     // stream ending stops it.
-    static constexpr std::string_view kScreenRecordingKind = "Screen Recording";
     // "Record Screen Too": ignored while recording, starting a take or composing.
     void toggleRecordScreen();
     // Reads the recordable displays into `displays`; a chosen display that
@@ -340,27 +285,20 @@ public:
     // isScreenCaptureGranted() on the next look.
     void requestScreenCapture();
     // A take records or is starting.
-    bool hasScreenTake() const { return screenSession_ != nullptr; }
+    bool hasScreenTake() const { return takes_.session != nullptr; }
 
     // --- Photos (photos.cpp).
-    // A photo waiting this long for a frame is given up with a notice.
-    static constexpr hollowkit::Duration kPhotoFrameWait = std::chrono::seconds(2);
     // Saves the next frame, with the look, as a HEIF photo in the output folder.
     void takePhoto();
 
     // --- The computer's microphone (mac_microphone_use.cpp).
-    static constexpr std::string_view kMacMicrophoneOff = "off";
     // Recordings over the wireless route take their sound from this
     // computer unless the choice is "off".
     bool usesMacMicrophone() const;
     // Starts the microphone when it is needed and not running or starting;
     // `done` runs once on the main executor with whether it records.
     void startMacMicrophone(std::function<void(bool running)> done = {});
-    bool isMacMicrophoneRunning() const { return macMicrophone_ && macMicrophoneRunning_; }
-    // Said when the remembered input is gone and a recording takes the
-    // default input in its place.
-    static constexpr std::string_view kMissingMicrophoneNotice =
-        "The chosen microphone is not connected, so the default microphone records";
+    bool isMacMicrophoneRunning() const { return macMic_.device && macMic_.running; }
     // Reads this computer's inputs into `macMicrophones` (asks the sound
     // server and waits for it; empty without one).
     void refreshMacMicrophones();
@@ -378,24 +316,11 @@ public:
 
     // --- Manual gimbal input (gimbal_input.cpp). The views feed it through
     // PreviewInput, which keeps their calling rules.
-    static constexpr int kKeySpeed = 150;
-    static constexpr double kJoystickGain = 330.0;
-    static constexpr double kDragSpeedGain = -2.0;
-    static constexpr int kZoomStepPercent = 25;
-    static constexpr double kScrollQuantum = 4.0;
-    static constexpr hollowkit::Duration kDragMoveInterval =
-        std::chrono::duration_cast<hollowkit::Duration>(std::chrono::duration<double>(1.0 / 15.0));
-    // Degrees across the preview's width at 1.0x.
-    static constexpr double kPreviewDegrees = 70.0;
-    // How long manual input and a jump to a position keep the follower still.
-    static constexpr double kManualPauseSeconds = 1.5;
-    static constexpr double kJumpPauseSeconds = 3.0;
-
     // The directions whose key or button is down now.
-    const std::set<GimbalDirection>& heldDirections() const { return heldDirections_; }
-    void holdDirection(GimbalDirection direction) { heldDirections_.insert(direction); }
-    void releaseDirection(GimbalDirection direction) { heldDirections_.erase(direction); }
-    void releaseAllDirections() { heldDirections_.clear(); }
+    const std::set<GimbalDirection>& heldDirections() const { return aim_.heldDirections; }
+    void holdDirection(GimbalDirection direction) { aim_.heldDirections.insert(direction); }
+    void releaseDirection(GimbalDirection direction) { aim_.heldDirections.erase(direction); }
+    void releaseAllDirections() { aim_.heldDirections.clear(); }
     // Sends the speed the held directions call for (zero with none held).
     void applyHeldDirections();
     // A speed proportional to the pad's deflection.
@@ -404,7 +329,7 @@ public:
     void stopGimbal();
     // Where the current drag began; nothing without a drag or when the
     // camera cannot be positioned (the drag then sets speeds).
-    const std::optional<hollowkit::CameraPosition>& dragStart() const { return dragStart_; }
+    const std::optional<hollowkit::CameraPosition>& dragStart() const { return aim_.dragStart; }
     // A drag begins from `start`, or sets speeds without one.
     void startDrag(std::optional<hollowkit::CameraPosition> start);
     // One drag update: the pointer's offset from where the drag began (dx to
@@ -429,17 +354,13 @@ public:
     void centerGimbal();
 
     // --- Face tracking and auto framing (face_tracking.cpp).
-    static constexpr hollowkit::Duration kFaceLinger = std::chrono::seconds(1);
-    static constexpr hollowkit::Duration kNoFaceNoticeDelay = std::chrono::seconds(2);
-    static constexpr hollowkit::Duration kAutoFrameTimeout = std::chrono::milliseconds(2500);
-
     void startFaceTracking();
     void stopFaceTracking();
     // Stops tracking while it runs, else starts it (which may be refused with a notice).
     void toggleFaceTracking();
     // Asks for one framing move on the next detected face.
     void autoFrame();
-    bool isAutoFramePending() const { return pendingAutoFrame_.has_value(); }
+    bool isAutoFramePending() const { return faces_.pendingAutoFrame.has_value(); }
 
 private:
 
@@ -507,9 +428,9 @@ private:
     // label and the menus show the range the step is about to use.
     std::optional<hollowkit::ZoomRange> adoptZoomRange();
     void sendZoom(int zoomPercent);
+    void aimDrag(const DragOffset& offset);
 
     // Shutdown (shutdown.cpp).
-    enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, stoppingCamera, replied };
     void recordingFinishedForTermination(bool finished);
     void cameraStoppedForTermination(bool stopped);
 
@@ -599,13 +520,7 @@ private:
     std::set<std::string> toldNotSaved_;  // what the user was told is not saved
     uint64_t noticeSerial_ = 0;
     PublishedState state_;
-    // Settings sent to the active camera and not answered yet, oldest first.
-    std::vector<SentSetting> sentSettings_;
-    // The active camera is still to be told the stored settings.
-    bool resendSettings_ = false;
-    // The last setting of each kind sent to the active camera: a choice made
-    // before its picture runs already went out, and is not sent again then.
-    std::vector<hk::CameraSetting> toldSettings_;
+    CameraSettingsSync cameraSettings_;
 
     std::vector<std::pair<ObserverId, std::shared_ptr<const Observer>>> observers_;
     ObserverId nextObserverId_ = 1;
@@ -623,89 +538,35 @@ private:
     std::unique_ptr<hollowkit::FaceFollower> faceFollower_;
     std::shared_ptr<FramePath> framePath_;
     std::shared_ptr<hollowkit::PocketCamera> camera_;
-    bool switching_ = false;
-    std::optional<PendingSwitch> pendingSwitch_;
-    uint64_t lastSwitchId_ = 0;
-    std::optional<PendingResolution> pendingResolution_;
-    hollowkit::TaskId pendingRetry_ = 0;
-    ReconnectBackoff backoff_;
+    RouteWork route_;
     hollowkit::TaskId levelTimer_ = 0;
     hollowkit::TaskId diskTimer_ = 0;
-    bool quitRequested_ = false;
-    bool relaunchOnQuit_ = false;
-    ShutdownPhase shutdownPhase_ = ShutdownPhase::none;
-    hollowkit::TaskId shutdownTimer_ = 0;
-    RecordingFinish recordingFinish_;
-
+    ShutdownWork shutdown_;
 
     // Recording.
-    hollowkit::TaskId countdownTask_ = 0;
-    uint64_t countdownId_ = 0;  // the running countdown; 0: none
-    uint64_t lastCountdownId_ = 0;
-    std::shared_ptr<hollowkit::MovieRecorder> recorder_;
-    hollowkit::TimePoint recorderStartedAt_{};
-    hollowkit::TaskId pictureWatch_ = 0;
-    hollowkit::TaskId cardStartPending_ = 0;
-    int activityHolders_ = 0;  // movies being written or finished
-    // Movies stopped but not yet complete, and who waits for the last of
-    // them. The model holds each until its completion has run here, so no
-    // recorder outlives the model and posts to an executor that may be gone.
-    std::vector<std::shared_ptr<hollowkit::MovieRecorder>> finishingMovies_;
-    std::vector<std::function<void()>> movieFinishWaiters_;
-    PowerActivity recordingActivity_;
+    RecordingWork recording_;
 
-    // Screen-and-camera takes. A composition is known by its number, so
-    // a late report of an earlier one changes nothing.
-    std::shared_ptr<ScreenSession> screenSession_;
+    // Screen-and-camera takes.
+    TakeWork takes_;
     // Takes stopped whose recorders have not both reported. The model holds
     // them, and so their sessions, until then; the recorders' completions
     // hold them weakly, so no session keeps itself (or its recorders'
     // threads) alive past the model.
     std::vector<std::shared_ptr<TakeResults>> finishingTakes_;
-    std::unique_ptr<TakeComposer> composer_;
-    uint64_t composeId_ = 0;  // the running composition; 0: none
-    uint64_t lastComposeId_ = 0;
-    std::function<void()> composeCompletion_;
-    std::unique_ptr<hollowkit::SerialQueue> lengthQueue_;  // reads a rebuild's movie length off the main executor
-    // Told when the take's work (its finish or its composition) is over.
-    std::vector<std::function<void()>> takeWorkWaiters_;
 
     // Photos and scene thumbnails.
     const std::shared_ptr<hollowkit::PhotoWriter>& photoWriter();
-    std::shared_ptr<hollowkit::PhotoWriter> photoWriter_;
-    std::map<uint64_t, PendingPhoto> pendingPhotos_;
-    uint64_t lastPhotoId_ = 0;
+    PhotoWork photos_;
 
-    // The computer's microphone. A stop moves the generation on, so a
-    // start still waiting for access or for its device ends without
-    // recording; a microphone stopped while starting is kept until its start
-    // has completed, so stopping never waits for the sound server.
-    std::unique_ptr<hollowkit::MacMicrophone> macMicrophone_;
-    // The input macMicrophone_ was opened for; nothing: the default one.
-    std::optional<std::string> macMicrophoneInput_;
-    bool macMicrophoneRunning_ = false;
-    bool macMicrophonePending_ = false;  // waiting for access or for its device
-    uint64_t microphoneGeneration_ = 0;
-    std::vector<std::function<void(bool running)>> microphoneWaiters_;
-    std::map<uint64_t, std::unique_ptr<hollowkit::MacMicrophone>> stoppingMicrophones_;
-    std::unique_ptr<hollowkit::SerialQueue> accessQueue_;  // asks for access off the main executor
+    // The computer's microphone.
+    MacMicrophoneUse macMic_;
     std::unique_ptr<hollowkit::SerialQueue> leftoverQueue_;  // clears a killed run's unfinished movies
 
-
     // Manual gimbal input.
-    std::set<GimbalDirection> heldDirections_;
-    void aimDrag(const DragOffset& offset);
-    std::optional<hollowkit::CameraPosition> dragStart_;
-    hollowkit::TimePoint lastDragMove_ = hollowkit::kDistantPast;
-    std::optional<DragOffset> heldBackDrag_;  // the newest exact aim not sent yet
-    double scrollAccumulator_ = 0;
+    ManualAim aim_;
 
     // Face tracking and auto framing.
-    hollowkit::TimePoint lastFaceSeen_ = hollowkit::kDistantPast;
-    std::optional<hollowkit::TimePoint> pendingAutoFrame_;
-    hollowkit::TaskId autoFrameTimer_ = 0;
-    hollowkit::TimePoint trackingStartedAt_ = hollowkit::kDistantPast;
-    bool noFaceNotified_ = false;
+    FaceWork faces_;
 
     // The stored "scenes" did not read whole; a copy is kept before the first save.
     bool scenesReadInPart_ = false;

@@ -2,23 +2,38 @@
 
 // The camera model's own records of work under way: a resolution waiting to
 // settle, a route switch, a photo, the looks being read, a camera setting
-// waiting for its answer and a drag's offset. Plain values kept by
-// CameraModel on the main executor; nothing else uses them.
+// waiting for its answer and a drag's offset; and, by area, the state of the
+// camera's settings, the photos, the shutdown, the route, the recording, the
+// screen-and-camera takes, the computer's microphone, the manual aim and the
+// face tracking. Kept by CameraModel on the main executor; nothing else uses
+// them.
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/camera_setting.h"
+#include "hollowkit/camera/camera_types.h"
 #include "hollowkit/imaging/lut_engine.h"
+#include "hollowkit/recording/mac_microphone.h"
+#include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/photo_writer.h"
 #include "lumenhollow/model/look_loader.h"
 #include "lumenhollow/model/published_state.h"
+#include "lumenhollow/model/reconnect_backoff.h"
 #include "lumenhollow/model/scene_store.h"
+#include "lumenhollow/model/screen_take.h"
+#include "lumenhollow/platform/power_assertion.h"
 
 namespace lumenhollow {
 
@@ -64,6 +79,114 @@ struct DragOffset {
     double dx = 0;
     double dy = 0;
     double width = 0;
+};
+
+// The camera's own settings: those sent to the active camera and not
+// answered yet (oldest first), whether it is still to be told the stored
+// ones, and the last of each kind it was sent: a choice made before its
+// picture runs already went out, and is not sent again then.
+struct CameraSettingsSync {
+    std::vector<SentSetting> sent;
+    bool resend = false;
+    std::vector<hk::CameraSetting> told;
+};
+
+// The photos waiting for their frames or being written, by number.
+struct PhotoWork {
+    std::shared_ptr<hollowkit::PhotoWriter> writer;
+    std::map<uint64_t, PendingPhoto> pending;
+    uint64_t lastId = 0;
+};
+
+enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, stoppingCamera, replied };
+
+// Quitting: whether it was asked for (and a new instance after), and the
+// shutdown's phase, its timer and how it finishes what records.
+struct ShutdownWork {
+    bool quitRequested = false;
+    bool relaunchOnQuit = false;
+    ShutdownPhase phase = ShutdownPhase::none;
+    hollowkit::TaskId timer = 0;
+    std::function<void(std::function<void()> finished)> recordingFinish;
+};
+
+// The route: a switch under way, a picture size waiting to settle, and a
+// wireless camera that is off waiting to be tried again.
+struct RouteWork {
+    bool switching = false;
+    std::optional<PendingSwitch> pendingSwitch;
+    uint64_t lastSwitchId = 0;
+    std::optional<PendingResolution> pendingResolution;
+    hollowkit::TaskId pendingRetry = 0;
+    ReconnectBackoff backoff;
+};
+
+// A recording: its countdown, the movie on this computer, a card start
+// waiting for the camera, and the movies still being finished.
+struct RecordingWork {
+    hollowkit::TaskId countdownTask = 0;
+    uint64_t countdownId = 0;  // the running countdown; 0: none
+    uint64_t lastCountdownId = 0;
+    std::shared_ptr<hollowkit::MovieRecorder> recorder;
+    hollowkit::TimePoint recorderStartedAt{};
+    hollowkit::TaskId pictureWatch = 0;
+    hollowkit::TaskId cardStartPending = 0;
+    int activityHolders = 0;  // movies being written or finished
+    // Movies stopped but not yet complete, and who waits for the last of
+    // them. The model holds each until its completion has run here, so no
+    // recorder outlives the model and posts to an executor that may be gone.
+    std::vector<std::shared_ptr<hollowkit::MovieRecorder>> finishingMovies;
+    std::vector<std::function<void()>> movieFinishWaiters;
+    PowerActivity activity;
+};
+
+// The computer's microphone. A stop moves the generation on, so a start
+// still waiting for access or for its device ends without recording; a
+// microphone stopped while starting is kept until its start has completed,
+// so stopping never waits for the sound server.
+struct MacMicrophoneUse {
+    std::unique_ptr<hollowkit::MacMicrophone> device;
+    // The input `device` was opened for; nothing: the default one.
+    std::optional<std::string> input;
+    bool running = false;
+    bool pending = false;  // waiting for access or for its device
+    uint64_t generation = 0;
+    std::vector<std::function<void(bool running)>> waiters;
+    std::map<uint64_t, std::unique_ptr<hollowkit::MacMicrophone>> stopping;
+    std::unique_ptr<hollowkit::SerialQueue> accessQueue;  // asks for access off the main executor
+};
+
+// Screen-and-camera takes: the one recording or starting, and the
+// composition of one stopped. A composition is known by its number, so a
+// late report of an earlier one changes nothing.
+struct TakeWork {
+    std::shared_ptr<ScreenSession> session;
+    std::unique_ptr<TakeComposer> composer;
+    uint64_t composeId = 0;  // the running composition; 0: none
+    uint64_t lastComposeId = 0;
+    std::function<void()> composeCompletion;
+    std::unique_ptr<hollowkit::SerialQueue> lengthQueue;  // reads a rebuild's movie length off the main executor
+    // Told when the take's work (its finish or its composition) is over.
+    std::vector<std::function<void()>> workWaiters;
+};
+
+// Manual gimbal input: the directions held, the drag under way and the
+// scroll distance gathered towards the next zoom step.
+struct ManualAim {
+    std::set<GimbalDirection> heldDirections;
+    std::optional<hollowkit::CameraPosition> dragStart;
+    hollowkit::TimePoint lastDragMove = hollowkit::kDistantPast;
+    std::optional<DragOffset> heldBackDrag;  // the newest exact aim not sent yet
+    double scrollAccumulator = 0;
+};
+
+// Face tracking and auto framing.
+struct FaceWork {
+    hollowkit::TimePoint lastSeen = hollowkit::kDistantPast;
+    std::optional<hollowkit::TimePoint> pendingAutoFrame;
+    hollowkit::TaskId autoFrameTimer = 0;
+    hollowkit::TimePoint trackingStartedAt = hollowkit::kDistantPast;
+    bool noFaceNotified = false;
 };
 
 }  // namespace lumenhollow

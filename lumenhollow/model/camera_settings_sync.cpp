@@ -70,15 +70,16 @@ void CameraModel::sendCameraSetting(const hk::CameraSetting& setting, const Came
         // in quick succession (the route forgets the earlier one), so the
         // earlier one waits for nothing. A refusal of the later one returns
         // to what was chosen before it, as for any refusal.
-        std::erase_if(sentSettings_, [&](const SentSetting& one) {
+        std::erase_if(cameraSettings_.sent, [&](const SentSetting& one) {
             return one.setting.value.index() == setting.value.index();
         });
-        sentSettings_.push_back({hk::CameraCommand::setting(setting).label, setting, before, state_.cameraSettings});
-        auto told = std::find_if(toldSettings_.begin(), toldSettings_.end(), [&](const hk::CameraSetting& one) {
-            return one.value.index() == setting.value.index();
-        });
-        if (told == toldSettings_.end()) {
-            toldSettings_.push_back(setting);
+        cameraSettings_.sent.push_back(
+            {hk::CameraCommand::setting(setting).label, setting, before, state_.cameraSettings});
+        auto told =
+            std::find_if(cameraSettings_.told.begin(), cameraSettings_.told.end(),
+                         [&](const hk::CameraSetting& one) { return one.value.index() == setting.value.index(); });
+        if (told == cameraSettings_.told.end()) {
+            cameraSettings_.told.push_back(setting);
         } else {
             *told = setting;
         }
@@ -88,11 +89,11 @@ void CameraModel::sendCameraSetting(const hk::CameraSetting& setting, const Came
 
 void CameraModel::settleCameraSettingAnswer(const std::string& label, const hk::CommandOutcome& outcome) {
     // Answers come in the order the commands went out: the oldest with this label.
-    auto sent = std::find_if(sentSettings_.begin(), sentSettings_.end(),
+    auto sent = std::find_if(cameraSettings_.sent.begin(), cameraSettings_.sent.end(),
                              [&](const SentSetting& one) { return one.label == label; });
-    if (sent == sentSettings_.end()) return;
+    if (sent == cameraSettings_.sent.end()) return;
     const SentSetting settled = *sent;
-    sentSettings_.erase(sent);
+    cameraSettings_.sent.erase(sent);
     if (outcome.kind == hk::CommandOutcome::Kind::accepted) return;
     const CameraSettingsState& now = state_.cameraSettings;
     // A later choice of the same fields is its own command with its own answer.
@@ -101,11 +102,11 @@ void CameraModel::settleCameraSettingAnswer(const std::string& label, const hk::
 }
 
 void CameraModel::resendCameraSettings() {
-    resendSettings_ = false;
+    cameraSettings_.resend = false;
     if (!camera_->supportsCameraSettings()) return;
     for (const hk::CameraSetting& setting : storedSettings(state_.cameraSettings)) {
         // Chosen while this camera was connecting, it went out then.
-        if (std::ranges::find(toldSettings_, setting) != toldSettings_.end()) continue;
+        if (std::ranges::find(cameraSettings_.told, setting) != cameraSettings_.told.end()) continue;
         // Refused now, a choice falls back to "as on the camera": the camera
         // keeps its own value.
         sendCameraSetting(setting, withSettingFields(state_.cameraSettings, CameraSettingsState{}, setting));

@@ -26,8 +26,8 @@ void CameraModel::startFaceTracking() {
         return;
     }
     publish<Field::faceTracking>(true);
-    trackingStartedAt_ = main_.clock().now();
-    noFaceNotified_ = false;
+    faces_.trackingStartedAt = main_.clock().now();
+    faces_.noFaceNotified = false;
     faceFollower_->start(weakCamera());
     updateFaceDetection();
     postNotice("Face tracking on");
@@ -51,7 +51,7 @@ void CameraModel::stopFaceTracking() {
 }
 
 void CameraModel::updateFaceDetection() {
-    const bool wanted = state_.faceTracking || pendingAutoFrame_.has_value();
+    const bool wanted = state_.faceTracking || faces_.pendingAutoFrame.has_value();
     faceDetector_->setEnabled(wanted);
     if (!wanted) publish<Field::trackedFace>(std::nullopt);
 }
@@ -62,14 +62,14 @@ void CameraModel::autoFrame() {
         return;
     }
     // A second request restarts the wait.
-    pendingAutoFrame_ = main_.clock().now();
-    main_.cancel(autoFrameTimer_);
+    faces_.pendingAutoFrame = main_.clock().now();
+    main_.cancel(faces_.autoFrameTimer);
     // Give up on time even when no detector result comes (the picture
     // stopped): a request left pending would move the camera whenever a face
     // next appears, maybe minutes later.
-    autoFrameTimer_ = main_.after(kAutoFrameTimeout, [weak = weak_from_this()] {
+    faces_.autoFrameTimer = main_.after(kAutoFrameTimeout, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->autoFrameTimer_ = 0;
+            self->faces_.autoFrameTimer = 0;
             self->giveUpAutoFrame();
         }
     });
@@ -80,24 +80,24 @@ void CameraModel::autoFrame() {
 void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces) {
     // A detection already under way when the detector was switched off
     // still reports; nothing wants it, and it must not leave a face box.
-    if (!state_.faceTracking && !pendingAutoFrame_) return;
+    if (!state_.faceTracking && !faces_.pendingAutoFrame) return;
 
     const hollowkit::TimePoint now = main_.clock().now();
     const std::optional<hollowkit::NormalizedRect> face =
         faces.empty() ? std::nullopt : std::optional<hollowkit::NormalizedRect>(faces.front());
     if (face) {
         publish<Field::trackedFace>(face);
-        lastFaceSeen_ = now;
-    } else if (now > lastFaceSeen_ + kFaceLinger) {
+        faces_.lastSeen = now;
+    } else if (now > faces_.lastSeen + kFaceLinger) {
         // The box lingers through short misses.
         publish<Field::trackedFace>(std::nullopt);
     }
 
-    if (pendingAutoFrame_) {
+    if (faces_.pendingAutoFrame) {
         if (face) {
             cancelAutoFrame();
             performAutoFrame(*face);
-        } else if (now > *pendingAutoFrame_ + kAutoFrameTimeout) {
+        } else if (now > *faces_.pendingAutoFrame + kAutoFrameTimeout) {
             giveUpAutoFrame();
             return;
         }
@@ -109,11 +109,11 @@ void CameraModel::handleFaceObservations(const std::vector<hollowkit::Normalized
 
     faceFollower_->update(face);
     if (face) {
-        noFaceNotified_ = false;
+        faces_.noFaceNotified = false;
         return;
     }
-    if (!noFaceNotified_ && !state_.trackedFace && now > trackingStartedAt_ + kNoFaceNoticeDelay) {
-        noFaceNotified_ = true;
+    if (!faces_.noFaceNotified && !state_.trackedFace && now > faces_.trackingStartedAt + kNoFaceNoticeDelay) {
+        faces_.noFaceNotified = true;
         postNotice("Tracking is on, but no face is in view");
     }
 }
@@ -134,23 +134,23 @@ void CameraModel::performAutoFrame(const hollowkit::NormalizedRect& face) {
 }
 
 void CameraModel::giveUpAutoFrame() {
-    if (!pendingAutoFrame_) return;
+    if (!faces_.pendingAutoFrame) return;
     cancelAutoFrame();
     postNotice("No face found to frame");
     updateFaceDetection();
 }
 
 void CameraModel::cancelAutoFrame() {
-    pendingAutoFrame_.reset();
-    main_.cancel(autoFrameTimer_);
-    autoFrameTimer_ = 0;
+    faces_.pendingAutoFrame.reset();
+    main_.cancel(faces_.autoFrameTimer);
+    faces_.autoFrameTimer = 0;
 }
 
 void CameraModel::endFaceActivities() {
     // The next camera starts with neither: a request left pending would move
     // it as soon as it first sees a face.
     stopFaceTracking();
-    if (pendingAutoFrame_) {
+    if (faces_.pendingAutoFrame) {
         cancelAutoFrame();
         updateFaceDetection();
     }

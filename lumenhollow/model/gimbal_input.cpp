@@ -50,7 +50,7 @@ int boundedSteps(double steps) {
 }  // namespace
 
 void CameraModel::applyHeldDirections() {
-    const auto held = [this](GimbalDirection direction) { return heldDirections_.contains(direction) ? 1 : 0; };
+    const auto held = [this](GimbalDirection direction) { return aim_.heldDirections.contains(direction) ? 1 : 0; };
     const hollowkit::GimbalVelocity velocity{
         kKeySpeed * (held(GimbalDirection::up) - held(GimbalDirection::down)),
         kKeySpeed * (held(GimbalDirection::right) - held(GimbalDirection::left))};
@@ -68,46 +68,46 @@ void CameraModel::stopGimbal() {
 
 void CameraModel::dragGimbal(double dx, double dy, double width) {
     pauseFollowerForManualInput();
-    if (!dragStart_) {
+    if (!aim_.dragStart) {
         camera_->gimbal().setVelocity({speedFrom(kDragSpeedGain * dy), speedFrom(kDragSpeedGain * dx)});
         return;
     }
     if (!(width > 0) || !std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(width)) return;
     // Each update carries the whole offset from the drag's start, so a
     // dropped one loses nothing: the next, or the drag's end, says where to aim.
-    if (main_.clock().now() < lastDragMove_ + kDragMoveInterval) {
-        heldBackDrag_ = DragOffset{dx, dy, width};
+    if (main_.clock().now() < aim_.lastDragMove + kDragMoveInterval) {
+        aim_.heldBackDrag = DragOffset{dx, dy, width};
         return;
     }
     aimDrag({dx, dy, width});
 }
 
 void CameraModel::aimDrag(const DragOffset& offset) {
-    lastDragMove_ = main_.clock().now();
-    heldBackDrag_.reset();
+    aim_.lastDragMove = main_.clock().now();
+    aim_.heldBackDrag.reset();
     const double acrossPreview =
         state_.zoom && *state_.zoom > 0 ? kPreviewDegrees / (*state_.zoom / 100.0) : kPreviewDegrees;
     const double degreesPerPoint = acrossPreview / offset.width;
-    camera_->move({dragStart_->pan - offset.dx * degreesPerPoint, dragStart_->tilt - offset.dy * degreesPerPoint,
-                   std::nullopt});
+    camera_->move({aim_.dragStart->pan - offset.dx * degreesPerPoint,
+                   aim_.dragStart->tilt - offset.dy * degreesPerPoint, std::nullopt});
 }
 
 void CameraModel::startDrag(std::optional<hollowkit::CameraPosition> start) {
-    dragStart_ = std::move(start);
-    heldBackDrag_.reset();
+    aim_.dragStart = std::move(start);
+    aim_.heldBackDrag.reset();
 }
 
 void CameraModel::endDrag() {
-    if (!dragStart_) {
+    if (!aim_.dragStart) {
         // A speed drag would go on.
         stopGimbal();
-    } else if (heldBackDrag_) {
+    } else if (aim_.heldBackDrag) {
         // The pointer stopped where the throttle held the last aim back: the
         // camera goes there at once, not up to one interval short.
-        aimDrag(*heldBackDrag_);
+        aimDrag(*aim_.heldBackDrag);
     }
-    dragStart_.reset();
-    heldBackDrag_.reset();
+    aim_.dragStart.reset();
+    aim_.heldBackDrag.reset();
 }
 
 std::optional<hollowkit::ZoomRange> CameraModel::adoptZoomRange() {
@@ -134,14 +134,14 @@ void CameraModel::zoomStep(int steps) {
 void CameraModel::scrollZoom(double delta) {
     // One bogus value would otherwise poison the distance for good.
     if (!std::isfinite(delta)) return;
-    scrollAccumulator_ += delta;
-    if (std::abs(scrollAccumulator_) < kScrollQuantum) return;
+    aim_.scrollAccumulator += delta;
+    if (std::abs(aim_.scrollAccumulator) < kScrollQuantum) return;
     // Every whole 4.0 is one step; what is left below 4.0 waits. All the
     // steps of one event go to the camera as one zoom, so a huge delta
     // cannot loop for long or queue a command per step.
-    const double remainder = std::fmod(scrollAccumulator_, kScrollQuantum);
-    const double steps = (scrollAccumulator_ - remainder) / kScrollQuantum;
-    scrollAccumulator_ = remainder;
+    const double remainder = std::fmod(aim_.scrollAccumulator, kScrollQuantum);
+    const double steps = (aim_.scrollAccumulator - remainder) / kScrollQuantum;
+    aim_.scrollAccumulator = remainder;
     if (const std::optional<hollowkit::ZoomRange> range = adoptZoomRange()) {
         sendZoom(zoomAfterSteps(state_.zoom.value_or(range->minPercent), boundedSteps(steps), *range));
     }

@@ -58,14 +58,14 @@ void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
     // still records the input chosen then: a new choice starts afresh. The
     // movie before loses nothing, its sound stopped going to it when this
     // recording took the tap.
-    if (macMicrophone_ && usesMacMicrophone() && macMicrophoneInput_ != macMicrophoneInputFor(state_.wirelessMicID)) {
+    if (macMic_.device && usesMacMicrophone() && macMic_.input != macMicrophoneInputFor(state_.wirelessMicID)) {
         stopMacMicrophone();
     }
-    if (macMicrophone_ || macMicrophonePending_) {
+    if (macMic_.device || macMic_.pending) {
         // Running, or starting: the caller hears when that start has ended.
         if (done) {
-            if (macMicrophonePending_ || !macMicrophoneRunning_) {
-                microphoneWaiters_.push_back(std::move(done));
+            if (macMic_.pending || !macMic_.running) {
+                macMic_.waiters.push_back(std::move(done));
             } else {
                 main_.post([done = std::move(done)] { done(true); });
             }
@@ -76,9 +76,9 @@ void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
         if (done) main_.post([done = std::move(done)] { done(false); });
         return;
     }
-    if (done) microphoneWaiters_.push_back(std::move(done));
-    const uint64_t generation = ++microphoneGeneration_;
-    macMicrophonePending_ = true;
+    if (done) macMic_.waiters.push_back(std::move(done));
+    const uint64_t generation = ++macMic_.generation;
+    macMic_.pending = true;
     hollowkit::AudioInputBackend* backend = services_.audioInputs;
     if (!backend) {
         continueMacMicrophone(generation, true);  // reports the missing input
@@ -96,8 +96,9 @@ void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
             break;
     }
     // Asking may wait for the user; never on the main executor.
-    if (!accessQueue_) accessQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MicrophoneAccess");
-    accessQueue_->post([backend, main = &main_, weak = weak_from_this(), generation] {
+    if (!macMic_.accessQueue)
+        macMic_.accessQueue = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MicrophoneAccess");
+    macMic_.accessQueue->post([backend, main = &main_, weak = weak_from_this(), generation] {
         const bool allowed = hollowkit::MacMicrophone::requestAccess(*backend);
         main->post([weak, generation, allowed] {
             if (auto self = weak.lock()) self->continueMacMicrophone(generation, allowed);
@@ -107,16 +108,16 @@ void CameraModel::startMacMicrophone(std::function<void(bool running)> done) {
 
 void CameraModel::continueMacMicrophone(uint64_t generation, bool allowed) {
     // The recording that asked has ended meanwhile (its stop settled the waiters).
-    if (generation != microphoneGeneration_ || !macMicrophonePending_) return;
+    if (generation != macMic_.generation || !macMic_.pending) return;
     if (!allowed) {
-        macMicrophonePending_ = false;
+        macMic_.pending = false;
         postNotice(hollowkit::MicrophoneError::notAllowed().userMessage());
         microphoneWillNotRecord();
         settleMicrophoneWaiters(false);
         return;
     }
     if (!services_.audioInputs) {
-        macMicrophonePending_ = false;
+        macMic_.pending = false;
         postNotice(hollowkit::MicrophoneError::unavailable().userMessage());
         microphoneWillNotRecord();
         settleMicrophoneWaiters(false);
@@ -132,29 +133,29 @@ void CameraModel::openMacMicrophone(uint64_t generation) {
     microphone->setOnFailure([weak = weak_from_this(), generation](const hollowkit::MicrophoneError& error) {
         if (auto self = weak.lock()) self->handleMicrophoneFailure(generation, error);
     });
-    macMicrophone_ = std::move(microphone);
-    macMicrophonePending_ = true;
-    macMicrophoneRunning_ = false;
-    macMicrophoneInput_ = macMicrophoneInputFor(state_.wirelessMicID);
-    macMicrophone_->start(macMicrophoneInput_, [weak = weak_from_this(), generation](
+    macMic_.device = std::move(microphone);
+    macMic_.pending = true;
+    macMic_.running = false;
+    macMic_.input = macMicrophoneInputFor(state_.wirelessMicID);
+    macMic_.device->start(macMic_.input, [weak = weak_from_this(), generation](
                                                 const hollowkit::MacMicrophone::StartResult& result) {
         if (auto self = weak.lock()) self->handleMicrophoneStarted(generation, result);
     });
 }
 
 void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::MacMicrophone::StartResult& result) {
-    if (generation != microphoneGeneration_) {
+    if (generation != macMic_.generation) {
         // Stopped while starting: its start has ended now, so it can go
         // without waiting. Not from inside its own completion, though.
-        if (auto stopped = stoppingMicrophones_.find(generation); stopped != stoppingMicrophones_.end()) {
+        if (auto stopped = macMic_.stopping.find(generation); stopped != macMic_.stopping.end()) {
             main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(stopped->second))] {});
-            stoppingMicrophones_.erase(stopped);
+            macMic_.stopping.erase(stopped);
         }
         return;
     }
-    macMicrophonePending_ = false;
+    macMic_.pending = false;
     if (result) {
-        macMicrophoneRunning_ = true;
+        macMic_.running = true;
         // The remembered input is gone: the default one records instead,
         // and the user learns why the sound is not the chosen one.
         const std::string& wanted = state_.wirelessMicID;
@@ -169,48 +170,48 @@ void CameraModel::handleMicrophoneStarted(uint64_t generation, const hollowkit::
     if (result.error().kind != hollowkit::MicrophoneError::Kind::cancelled) {
         postNotice(result.error().userMessage());
     }
-    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
-    macMicrophoneRunning_ = false;
+    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMic_.device))] {});
+    macMic_.running = false;
     microphoneWillNotRecord();
     settleMicrophoneWaiters(false);
 }
 
 void CameraModel::handleMicrophoneFailure(uint64_t generation, const hollowkit::MicrophoneError& error) {
-    if (generation != microphoneGeneration_ || !macMicrophone_) return;
+    if (generation != macMic_.generation || !macMic_.device) return;
     hollowkit::PocketLog::log("The Mac microphone stopped during a recording: " + error.detail);
     postNotice(error.userMessage());
-    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMicrophone_))] {});
-    macMicrophoneRunning_ = false;
-    macMicrophonePending_ = false;
+    main_.post([microphone = std::shared_ptr<hollowkit::MacMicrophone>(std::move(macMic_.device))] {});
+    macMic_.running = false;
+    macMic_.pending = false;
     microphoneWillNotRecord();
     settleMicrophoneWaiters(false);
 }
 
 void CameraModel::microphoneWillNotRecord() {
-    if (recorder_) recorder_->noAudioExpected();
-    if (screenSession_ && screenSession_->camera) screenSession_->camera->noAudioExpected();
+    if (recording_.recorder) recording_.recorder->noAudioExpected();
+    if (takes_.session && takes_.session->camera) takes_.session->camera->noAudioExpected();
 }
 
 void CameraModel::stopMacMicrophone() {
-    ++microphoneGeneration_;
-    const bool wasPending = macMicrophonePending_;
-    macMicrophonePending_ = false;
-    if (macMicrophone_) {
+    ++macMic_.generation;
+    const bool wasPending = macMic_.pending;
+    macMic_.pending = false;
+    if (macMic_.device) {
         // Once stop() returns no more of its sound reaches the tap.
-        macMicrophone_->stop();
+        macMic_.device->stop();
         if (wasPending) {
             // Its start is still under way: destroying it now would wait for
             // the sound server; its completion releases it instead.
-            stoppingMicrophones_.emplace(microphoneGeneration_ - 1, std::move(macMicrophone_));
+            macMic_.stopping.emplace(macMic_.generation - 1, std::move(macMic_.device));
         }
-        macMicrophone_.reset();
+        macMic_.device.reset();
     }
-    macMicrophoneRunning_ = false;
+    macMic_.running = false;
     settleMicrophoneWaiters(false);
 }
 
 void CameraModel::settleMicrophoneWaiters(bool running) {
-    for (auto& waiter : std::exchange(microphoneWaiters_, {})) {
+    for (auto& waiter : std::exchange(macMic_.waiters, {})) {
         main_.post([waiter = std::move(waiter), running] { waiter(running); });
     }
 }

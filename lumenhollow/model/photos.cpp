@@ -27,11 +27,11 @@ void removeReservation(const std::filesystem::path& file) {
 
 const std::shared_ptr<hollowkit::PhotoWriter>& CameraModel::photoWriter() {
     // One writer serves photos and scene thumbnails, made at the first use.
-    if (!photoWriter_) {
-        photoWriter_ = std::make_shared<hollowkit::PhotoWriter>(
+    if (!photos_.writer) {
+        photos_.writer = std::make_shared<hollowkit::PhotoWriter>(
             main_, services_.stillEncoder ? *services_.stillEncoder : hollowkit::StillEncoder::standard());
     }
-    return photoWriter_;
+    return photos_.writer;
 }
 
 void CameraModel::takePhoto() {
@@ -43,12 +43,12 @@ void CameraModel::takePhoto() {
         postNotice(file.error().notice());
         return;
     }
-    const uint64_t id = ++lastPhotoId_;
+    const uint64_t id = ++photos_.lastId;
     auto claimed = std::make_shared<std::atomic<bool>>(false);
     const hollowkit::TaskId giveUp = main_.after(kPhotoFrameWait, [weak = weak_from_this(), id] {
         if (auto self = weak.lock()) self->giveUpPhoto(id);
     });
-    pendingPhotos_.emplace(id, PendingPhoto{claimed, *file, giveUp});
+    photos_.pending.emplace(id, PendingPhoto{claimed, *file, giveUp});
 
     // Runs on the delivering thread: it only hands the frame on.
     tap_->addFrameRequest([claimed, writer = photoWriter(), file = *file, weak = weak_from_this(),
@@ -61,32 +61,32 @@ void CameraModel::takePhoto() {
 }
 
 void CameraModel::finishPhoto(uint64_t id, const hollowkit::Result<void, hollowkit::PhotoError>& result) {
-    if (auto pending = pendingPhotos_.find(id); pending != pendingPhotos_.end()) {
+    if (auto pending = photos_.pending.find(id); pending != photos_.pending.end()) {
         main_.cancel(pending->second.giveUp);
-        pendingPhotos_.erase(pending);
+        photos_.pending.erase(pending);
     }
     postNotice(result ? std::string(kPhotoSaved)
                                   : kPhotoFailedPrefix + result.error().userMessage());
 }
 
 void CameraModel::giveUpPhoto(uint64_t id) {
-    const auto pending = pendingPhotos_.find(id);
-    if (pending == pendingPhotos_.end()) return;
+    const auto pending = photos_.pending.find(id);
+    if (pending == photos_.pending.end()) return;
     pending->second.giveUp = 0;
     // A frame that took the request first is being written; its result comes.
     if (pending->second.claimed->exchange(true)) return;
     removeReservation(pending->second.file);
-    pendingPhotos_.erase(pending);
+    photos_.pending.erase(pending);
     postNotice(std::string(kPhotoFailedPrefix) + kNoPictureArrived);
 }
 
 void CameraModel::giveUpPendingPhotos() {
     std::vector<uint64_t> ids;
-    for (const auto& [id, pending] : pendingPhotos_) {
+    for (const auto& [id, pending] : photos_.pending) {
         if (!pending.claimed->load()) ids.push_back(id);
     }
     for (uint64_t id : ids) {
-        main_.cancel(pendingPhotos_.at(id).giveUp);
+        main_.cancel(photos_.pending.at(id).giveUp);
         giveUpPhoto(id);
     }
 }

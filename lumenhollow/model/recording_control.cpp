@@ -29,19 +29,19 @@ void CameraModel::toggleRecording() {
     // stop would still be open when the application ends. What ran was
     // already finished by the shutdown.
     if (isTerminating()) return;
-    if (state_.countdownRemaining || countdownId_ != 0) {
+    if (state_.countdownRemaining || recording_.countdownId != 0) {
         cancelCountdown();
         return;
     }
     if (state_.composeProgress) return;
     // A take stops also while it is still starting.
-    if (screenSession_) {
+    if (takes_.session) {
         stopRecording({});
         return;
     }
     // What runs decides, not the record target: the target may have been
     // changed since, or the camera may have started its card on its own.
-    if (recorder_) {
+    if (recording_.recorder) {
         stopRecording({});
         return;
     }
@@ -51,7 +51,7 @@ void CameraModel::toggleRecording() {
         camera_->setCardRecording(false);
         return;
     }
-    if (cardStartPending_ != 0) {
+    if (recording_.cardStartPending != 0) {
         // The camera has not said it records yet; a second press withdraws
         // the start rather than sending it again.
         cancelCardStart();
@@ -69,45 +69,45 @@ void CameraModel::toggleRecording() {
 }
 
 void CameraModel::cancelCountdown() {
-    const bool running = countdownId_ != 0 || state_.countdownRemaining.has_value();
-    main_.cancel(countdownTask_);
-    countdownTask_ = 0;
-    countdownId_ = 0;
+    const bool running = recording_.countdownId != 0 || state_.countdownRemaining.has_value();
+    main_.cancel(recording_.countdownTask);
+    recording_.countdownTask = 0;
+    recording_.countdownId = 0;
     if (running) publish<Field::countdownRemaining>(std::nullopt);
 }
 
 void CameraModel::startCountdown(int seconds) {
-    main_.cancel(countdownTask_);
-    const uint64_t id = ++lastCountdownId_;
-    countdownId_ = id;
+    main_.cancel(recording_.countdownTask);
+    const uint64_t id = ++recording_.lastCountdownId;
+    recording_.countdownId = id;
     publish<Field::countdownRemaining>(seconds);
     // An observer told of the count may have cancelled it already.
-    if (countdownId_ != id) return;
-    countdownTask_ = main_.after(kCountdownStep, [weak = weak_from_this(), id, seconds] {
+    if (recording_.countdownId != id) return;
+    recording_.countdownTask = main_.after(kCountdownStep, [weak = weak_from_this(), id, seconds] {
         if (auto self = weak.lock()) self->countdownStep(id, seconds);
     });
 }
 
 void CameraModel::countdownStep(uint64_t countdown, int value) {
-    if (countdown != countdownId_) return;
-    countdownTask_ = 0;
+    if (countdown != recording_.countdownId) return;
+    recording_.countdownTask = 0;
     const int next = value - 1;
     publish<Field::countdownRemaining>(next);
-    if (countdown != countdownId_) return;
+    if (countdown != recording_.countdownId) return;
     if (next > 0) {
-        countdownTask_ = main_.after(kCountdownStep, [weak = weak_from_this(), countdown, next] {
+        recording_.countdownTask = main_.after(kCountdownStep, [weak = weak_from_this(), countdown, next] {
             if (auto self = weak.lock()) self->countdownStep(countdown, next);
         });
         return;
     }
     // 0 and nothing in the same turn, then the start.
-    countdownId_ = 0;
+    recording_.countdownId = 0;
     publish<Field::countdownRemaining>(std::nullopt);
     startRecording();
 }
 
 void CameraModel::startRecording() {
-    if (recorder_ || screenSession_ || state_.composeProgress || isTerminating()) return;
+    if (recording_.recorder || takes_.session || state_.composeProgress || isTerminating()) return;
     if (state_.recordScreen) {
         startScreenRecording();
         return;
@@ -115,8 +115,8 @@ void CameraModel::startRecording() {
     if (camera_->supportsCardRecording() && state_.recordTarget == RecordTarget::camera) {
         camera_->setCardRecording(true);
         cancelCardStart();
-        cardStartPending_ = main_.after(kCardStartConfirmation, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->cardStartPending_ = 0;
+        recording_.cardStartPending = main_.after(kCardStartConfirmation, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->recording_.cardStartPending = 0;
         });
         return;
     }
@@ -139,18 +139,18 @@ void CameraModel::startMacRecording() {
                                      services_.audioInputs->access() != hollowkit::MicrophoneAccess::denied;
     const hollowkit::TimePoint now = clock.now();
     const bool cameraSound = tap_->lastAudio() > now - kRecentCameraSound;
-    recorder_ = std::make_shared<hollowkit::MovieRecorder>(*file, state_.codec, std::nullopt,
+    recording_.recorder = std::make_shared<hollowkit::MovieRecorder>(*file, state_.codec, std::nullopt,
                                                            microphoneMayRecord || cameraSound, main_, clock,
                                                            services_.movieWriters);
-    recorder_->setOnFailure([weak = weak_from_this(), movie = std::weak_ptr(recorder_)](
+    recording_.recorder->setOnFailure([weak = weak_from_this(), movie = std::weak_ptr(recording_.recorder)](
                                 const hollowkit::RecorderError&) {
         if (auto self = weak.lock()) self->handleMovieFailed(movie);
     });
-    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_));
-    recorderStartedAt_ = now;
+    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recording_.recorder));
+    recording_.recorderStartedAt = now;
     publish<Field::recordingStarted>(clock.wallNow());
     holdRecordingActivity();
-    pictureWatch_ = main_.every(std::chrono::seconds(1), [weak = weak_from_this()] {
+    recording_.pictureWatch = main_.every(std::chrono::seconds(1), [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->checkPictureArrives();
     });
     if (usesMacMicrophone()) {
@@ -162,11 +162,11 @@ void CameraModel::startMacRecording() {
 }
 
 void CameraModel::stopRecording(std::function<void()> completion) {
-    if (screenSession_) {
-        stopScreenRecording(screenSession_, std::move(completion));
+    if (takes_.session) {
+        stopScreenRecording(takes_.session, std::move(completion));
         return;
     }
-    if (!recorder_) {
+    if (!recording_.recorder) {
         // Callers may wait for the completion, so it runs also when nothing records.
         if (completion) main_.post(std::move(completion));
         return;
@@ -175,7 +175,7 @@ void CameraModel::stopRecording(std::function<void()> completion) {
 }
 
 void CameraModel::endMovie(std::string reason) {
-    if (!recorder_) return;
+    if (!recording_.recorder) return;
     finishMovie(detachMovie(), std::move(reason), {});
 }
 
@@ -183,7 +183,7 @@ void CameraModel::endMovie(std::string reason) {
 // its finish brings the one notice with the writer's reason.
 void CameraModel::handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie) {
     const std::shared_ptr<hollowkit::MovieRecorder> failed = movie.lock();
-    if (!failed || failed != recorder_) return;
+    if (!failed || failed != recording_.recorder) return;
     finishMovie(detachMovie(), std::nullopt, {});
 }
 
@@ -193,9 +193,9 @@ void CameraModel::finishRecordingForTermination(std::function<void()> finished) 
     // The movie recording now is finished as any stopped before it, and the
     // quit waits for all of them below: an earlier one may still be
     // completing when the newest is done.
-    if (recorder_) finishMovie(detachMovie(), std::nullopt, {});
-    const bool takeWork = screenSession_ || state_.composeProgress;
-    if (!takeWork && finishingMovies_.empty()) {
+    if (recording_.recorder) finishMovie(detachMovie(), std::nullopt, {});
+    const bool takeWork = takes_.session || state_.composeProgress;
+    if (!takeWork && recording_.finishingMovies.empty()) {
         stopMacMicrophone();
         if (finished) finished();
         return;
@@ -209,14 +209,14 @@ void CameraModel::finishRecordingForTermination(std::function<void()> finished) 
         }
     };
     // A take's movies are finished; a composition under way is waited for.
-    if (screenSession_) {
-        stopScreenRecording(screenSession_, std::move(again));
+    if (takes_.session) {
+        stopScreenRecording(takes_.session, std::move(again));
     } else if (state_.composeProgress) {
-        takeWorkWaiters_.push_back(std::move(again));
+        takes_.workWaiters.push_back(std::move(again));
     } else {
         // A movie stopped before is still being completed: quitting now
         // would cut its file short.
-        movieFinishWaiters_.push_back(std::move(again));
+        recording_.movieFinishWaiters.push_back(std::move(again));
     }
 }
 
@@ -235,11 +235,12 @@ std::shared_ptr<hollowkit::MovieRecorder> CameraModel::detachMovie() {
     // movie is complete: the sound of the last frames is captured before it
     // arrives, and the recorder waits a moment for it. The microphone runs
     // until then too (releaseMovieSound).
-    tap_->setRecorder(std::make_shared<MovieSampleRecorder>(recorder_, MovieSampleRecorder::Takes::soundOnly));
-    main_.cancel(pictureWatch_);
-    pictureWatch_ = 0;
-    std::shared_ptr<hollowkit::MovieRecorder> movie = std::move(recorder_);
-    recorder_.reset();
+    tap_->setRecorder(
+        std::make_shared<MovieSampleRecorder>(recording_.recorder, MovieSampleRecorder::Takes::soundOnly));
+    main_.cancel(recording_.pictureWatch);
+    recording_.pictureWatch = 0;
+    std::shared_ptr<hollowkit::MovieRecorder> movie = std::move(recording_.recorder);
+    recording_.recorder.reset();
     publish<Field::recordingStarted>(std::nullopt);
     return movie;
 }
@@ -251,7 +252,7 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
     // recorder would keep it, and its thread, past the model and past the
     // executor it posts to. The completion still runs when the model is
     // gone: the model's end completes the movie and lets it post.
-    finishingMovies_.push_back(std::move(movie));
+    recording_.finishingMovies.push_back(std::move(movie));
     recorder.finish(std::nullopt, [weak = weak_from_this(), finishing = &recorder, reason = std::move(reason),
                                    completion = std::move(completion)](
                                       const hollowkit::Result<std::filesystem::path, hollowkit::RecorderError>&
@@ -261,8 +262,9 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
             self->releaseMovieSound(*finishing);
             self->handleMovieFinished(result, reason);
             // Let go on the main executor, where its queue is joined.
-            std::erase_if(self->finishingMovies_, [finishing](const auto& held) { return held.get() == finishing; });
-            if (self->finishingMovies_.empty()) waiters.swap(self->movieFinishWaiters_);
+            std::erase_if(self->recording_.finishingMovies,
+                          [finishing](const auto& held) { return held.get() == finishing; });
+            if (self->recording_.finishingMovies.empty()) waiters.swap(self->recording_.movieFinishWaiters);
         }
         if (completion) completion();
         for (auto& waiter : waiters) waiter();
@@ -274,7 +276,7 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
 void CameraModel::releaseMovieSound(const hollowkit::MovieRecorder& movie) {
     const auto entry = std::dynamic_pointer_cast<MovieSampleRecorder>(tap_->recorder());
     if (entry && entry->movie().get() == &movie) tap_->setRecorder(nullptr);
-    if (!recorder_ && !hasScreenTake()) stopMacMicrophone();
+    if (!recording_.recorder && !hasScreenTake()) stopMacMicrophone();
 }
 
 void CameraModel::handleMovieFinished(
@@ -291,8 +293,8 @@ void CameraModel::handleMovieFinished(
 }
 
 void CameraModel::checkPictureArrives() {
-    if (!recorder_) return;
-    const hollowkit::TimePoint last = std::max(tap_->lastVideo(), recorderStartedAt_);
+    if (!recording_.recorder) return;
+    const hollowkit::TimePoint last = std::max(tap_->lastVideo(), recording_.recorderStartedAt);
     if (main_.clock().now() - last < kNoPictureLimit) return;
     char reason[96];
     std::snprintf(reason, sizeof reason, "No picture from the camera for %lld seconds",
@@ -315,21 +317,21 @@ void CameraModel::endRecordingActivities() {
     }
     // The card belongs to the camera going away: its reports stop here, and
     // a shown card recording would otherwise never end.
-    if (!recorder_ && !hasScreenTake() && state_.recordingStarted) {
+    if (!recording_.recorder && !hasScreenTake() && state_.recordingStarted) {
         publish<Field::recordingStarted>(std::nullopt);
     }
 }
 
 void CameraModel::cancelCardStart() {
-    main_.cancel(cardStartPending_);
-    cardStartPending_ = 0;
+    main_.cancel(recording_.cardStartPending);
+    recording_.cardStartPending = 0;
 }
 
 void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardState) {
     publish<Field::cardRecording>(cardState);
     // The camera's card reports keep coming while this computer records: they
     // describe the card, not the movie or the take.
-    if (recorder_ || screenSession_) return;
+    if (recording_.recorder || takes_.session) return;
     const hollowkit::WallTime now = main_.clock().wallNow();
     if (cardState.isRecording) {
         cancelCardStart();
@@ -353,15 +355,15 @@ void CameraModel::handleCardRecording(const hollowkit::CardRecordingState& cardS
 
 void CameraModel::holdRecordingActivity() {
     // Counted: a movie still finishing and the next one both keep it.
-    if (activityHolders_++ > 0) return;
+    if (recording_.activityHolders++ > 0) return;
     if (services_.powerAssertion) {
-        recordingActivity_ = services_.powerAssertion->begin(std::string(kRecordingActivityReason));
+        recording_.activity = services_.powerAssertion->begin(std::string(kRecordingActivityReason));
     }
 }
 
 void CameraModel::releaseRecordingActivity() {
-    if (activityHolders_ == 0 || --activityHolders_ > 0) return;
-    recordingActivity_.end();
+    if (recording_.activityHolders == 0 || --recording_.activityHolders > 0) return;
+    recording_.activity.end();
 }
 
 }  // namespace lumenhollow

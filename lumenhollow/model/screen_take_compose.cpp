@@ -27,12 +27,12 @@ constexpr const char* kRebuildMessage = "Choose a Lumenhollow Screen Recording f
 }  // namespace
 
 void CameraModel::composeScreenTake(hollowkit::ComposeRequest request, std::function<void()> completion) {
-    const uint64_t composition = ++lastComposeId_;
-    composeId_ = composition;
-    composeCompletion_ = std::move(completion);
-    composer_ = services_.takeComposers ? services_.takeComposers() : makeScreenComposer(main_);
+    const uint64_t composition = ++takes_.lastComposeId;
+    takes_.composeId = composition;
+    takes_.composeCompletion = std::move(completion);
+    takes_.composer = services_.takeComposers ? services_.takeComposers() : makeScreenComposer(main_);
     const std::filesystem::path screen = request.screen;
-    composer_->compose(
+    takes_.composer->compose(
         std::move(request),
         [weak = weak_from_this(), composition](float value) {
             if (auto self = weak.lock()) self->reportComposeProgress(composition, value);
@@ -44,7 +44,7 @@ void CameraModel::composeScreenTake(hollowkit::ComposeRequest request, std::func
 }
 
 void CameraModel::reportComposeProgress(uint64_t composition, float value) {
-    if (composition != composeId_ || !state_.composeProgress) return;
+    if (composition != takes_.composeId || !state_.composeProgress) return;
     const float shown = std::clamp(value, 0.0F, 1.0F);
     if (shown < *state_.composeProgress) return;
     publish<Field::composeProgress>(shown);
@@ -53,8 +53,8 @@ void CameraModel::reportComposeProgress(uint64_t composition, float value) {
 void CameraModel::composeEnded(uint64_t composition,
                                const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
                                const std::filesystem::path& screen) {
-    if (composition != composeId_) return;
-    composeId_ = 0;
+    if (composition != takes_.composeId) return;
+    takes_.composeId = 0;
     if (result) {
         postNotice(kComposedNotice);
         revealTakeFile(result.value());
@@ -63,14 +63,14 @@ void CameraModel::composeEnded(uint64_t composition,
         revealTakeFile(screen);
     }
     // Not from inside its own completion.
-    main_.post([done = std::shared_ptr<TakeComposer>(std::move(composer_))] {});
-    endTakeWork(std::exchange(composeCompletion_, nullptr));
+    main_.post([done = std::shared_ptr<TakeComposer>(std::move(takes_.composer))] {});
+    endTakeWork(std::exchange(takes_.composeCompletion, nullptr));
 }
 
 void CameraModel::revealTakeFile(const std::filesystem::path& file) {
     // A file manager opened while the application quits (at logout, say)
     // would be left on the desktop with nobody asking for it.
-    if (quitRequested_) return;
+    if (shutdown_.quitRequested) return;
     services_.desktop.revealFile(file);
 }
 
@@ -99,9 +99,9 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     // The zoom is planned over the screen movie's length, and reading that
     // waits on the disk: a worker reads it and plans, the main executor
     // goes on meanwhile.
-    if (!lengthQueue_) lengthQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MovieLength");
+    if (!takes_.lengthQueue) takes_.lengthQueue = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MovieLength");
     MovieLengthProbe probe = services_.movieLengths ? services_.movieLengths : MovieLengthProbe(readMovieSeconds);
-    lengthQueue_->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take,
+    takes_.lengthQueue->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take,
                         timeline = std::move(*timeline)] {
         const double read = probe(take.screenURL());
         const double seconds = read > 0 ? read : 0;  // also for a probe answering NaN

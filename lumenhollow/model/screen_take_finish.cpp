@@ -64,7 +64,7 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
         tap_->setRecorder(nullptr);
         stopMacMicrophone();
     }
-    screenSession_.reset();
+    takes_.session.reset();
     publish<Field::recordingStarted>(std::nullopt);
     publish<Field::isStartingScreen>(false);
 
@@ -115,8 +115,8 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
 // composed. A stop's completion is posted. Called after the tap has let go
 // of the camera's movie.
 void CameraModel::endTakesWithTheModel() {
-    if (screenSession_) {
-        const std::shared_ptr<ScreenSession> session = std::move(screenSession_);
+    if (takes_.session) {
+        const std::shared_ptr<ScreenSession> session = std::move(takes_.session);
         session->cursor->stop();
         session->screen->stop(std::nullopt, {});
         if (session->camera) session->camera->finish(std::nullopt, {});
@@ -181,7 +181,7 @@ void CameraModel::endTakeWork(std::function<void()> completion) {
     publish<Field::composeProgress>(std::nullopt);
     releaseRecordingActivity();
     if (completion) completion();
-    for (auto& waiter : std::exchange(takeWorkWaiters_, {})) waiter();
+    for (auto& waiter : std::exchange(takes_.workWaiters, {})) waiter();
 }
 
 }  // namespace lumenhollow

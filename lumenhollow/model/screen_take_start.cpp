@@ -71,12 +71,12 @@ void CameraModel::startScreenRecording() {
             if (auto self = weak.lock()) self->screenTakeMovieFailed(weakSession);
         });
 
-    screenSession_ = session;
+    takes_.session = session;
     session->cursor->start();
     // Held before anyone hears of the start: an observer may stop it at once.
     holdRecordingActivity();
     publish<Field::isStartingScreen>(true);
-    if (screenSession_ != session) return;
+    if (takes_.session != session) return;
 
     main_.post([weak = weak_from_this(), weakSession] {
         if (auto self = weak.lock()) self->startScreenCapture(weakSession);
@@ -84,14 +84,14 @@ void CameraModel::startScreenRecording() {
 }
 
 void CameraModel::startScreenCapture(std::weak_ptr<ScreenSession> weakSession) {
-    if (std::shared_ptr<ScreenSession> session = weakSession.lock(); !session || session != screenSession_) return;
+    if (std::shared_ptr<ScreenSession> session = weakSession.lock(); !session || session != takes_.session) return;
     auto captureScreen = [weak = weak_from_this(), weakSession](bool) {
         auto self = weak.lock();
         if (!self) return;
         // A take stopped while the microphone started: its stop has already
         // ended the microphone, and its capture never begins.
         auto session = weakSession.lock();
-        if (!session || session != self->screenSession_) return;
+        if (!session || session != self->takes_.session) return;
         using StartResult = hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError>;
         session->screen->start(self->state_.screenDisplayID, [weak, weakSession](StartResult result) {
             if (auto model = weak.lock()) model->screenCaptureStartEnded(weakSession, result);
@@ -112,12 +112,12 @@ void CameraModel::screenCaptureStartEnded(
     const hollowkit::Result<void, hollowkit::ScreenRecorder::ScreenError>& result) {
     std::shared_ptr<ScreenSession> session = weakSession.lock();
     // Stopped or replaced meanwhile: the stop reports the outcome.
-    if (!session || session != screenSession_) return;
+    if (!session || session != takes_.session) return;
     if (result) return;  // the take goes on with its first frame
 
     session->cursor->stop();
     stopMacMicrophone();
-    screenSession_.reset();
+    takes_.session.reset();
     publish<Field::isStartingScreen>(false);
     releaseRecordingActivity();
     // Nothing of the user's is in it yet.
@@ -136,7 +136,7 @@ void CameraModel::screenCaptureStartEnded(
 void CameraModel::screenRecordingDidStart(const std::weak_ptr<ScreenSession>& weakSession,
                                           hollowkit::TimePoint start) {
     std::shared_ptr<ScreenSession> session = weakSession.lock();
-    if (!session || session != screenSession_) return;
+    if (!session || session != takes_.session) return;
 
     const hollowkit::Clock& clock = main_.clock();
     // The capture began only once the microphone's start had ended: sound is
@@ -158,7 +158,7 @@ void CameraModel::screenRecordingDidStart(const std::weak_ptr<ScreenSession>& we
 void CameraModel::screenRecordingDidFail(const std::weak_ptr<ScreenSession>& weakSession,
                                          const std::string& reason) {
     std::shared_ptr<ScreenSession> session = weakSession.lock();
-    if (!session || session != screenSession_) return;
+    if (!session || session != takes_.session) return;
     postNotice(kStreamStoppedPrefix + reason);
     stopRecording({});
 }
@@ -167,7 +167,7 @@ void CameraModel::screenRecordingDidFail(const std::weak_ptr<ScreenSession>& wea
 // user's stop; the finish then tells which movie failed and why.
 void CameraModel::screenTakeMovieFailed(const std::weak_ptr<ScreenSession>& weakSession) {
     std::shared_ptr<ScreenSession> session = weakSession.lock();
-    if (!session || session != screenSession_) return;
+    if (!session || session != takes_.session) return;
     stopRecording({});
 }
 

@@ -33,8 +33,8 @@ void CameraModel::markWelcomed() {
 void CameraModel::afterClosingSheets() {
     // One quit: a second request (a repeated Ctrl+Q, SIGTERM during the
     // shutdown) would otherwise run the shutdown twice.
-    if (quitRequested_) return;
-    quitRequested_ = true;
+    if (shutdown_.quitRequested) return;
+    shutdown_.quitRequested = true;
     dismissSheets();
     const bool hadSheet = services_.shell.endAttachedSheets();
     // Always from a later turn, so whatever called this finishes first; after
@@ -45,32 +45,32 @@ void CameraModel::afterClosingSheets() {
 }
 
 void CameraModel::quitAndReopen() {
-    relaunchOnQuit_ = true;
+    shutdown_.relaunchOnQuit = true;
     afterClosingSheets();
 }
 
 void CameraModel::handleTerminationRequest() {
-    if (shutdownPhase_ != ShutdownPhase::none) return;
-    quitRequested_ = true;  // quit requests from now on are ignored
-    shutdownPhase_ = ShutdownPhase::finishingRecording;
+    if (shutdown_.phase != ShutdownPhase::none) return;
+    shutdown_.quitRequested = true;  // quit requests from now on are ignored
+    shutdown_.phase = ShutdownPhase::finishingRecording;
     stopTimers();
     // Nothing may start a camera from here on: neither a route switch under
     // way (its new camera) nor a wireless retry.
     cancelPendingRetry();
     cancelPendingResolution();
-    if (pendingSwitch_) {
-        main_.cancel(pendingSwitch_->watchdog);
-        pendingSwitch_.reset();
+    if (route_.pendingSwitch) {
+        main_.cancel(route_.pendingSwitch->watchdog);
+        route_.pendingSwitch.reset();
     }
 
-    shutdownTimer_ = main_.after(kRecordingFinishLimit, [weak = weak_from_this()] {
+    shutdown_.timer = main_.after(kRecordingFinishLimit, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->recordingFinishedForTermination(false);
     });
     auto finished = [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->recordingFinishedForTermination(true);
     };
-    if (recordingFinish_) {
-        recordingFinish_(std::move(finished));
+    if (shutdown_.recordingFinish) {
+        shutdown_.recordingFinish(std::move(finished));
     } else {
         finishRecordingForTermination(std::move(finished));
     }
@@ -78,14 +78,14 @@ void CameraModel::handleTerminationRequest() {
 
 void CameraModel::recordingFinishedForTermination(bool finished) {
     // A finish after the bound, or a second report, finds the shutdown on.
-    if (shutdownPhase_ != ShutdownPhase::finishingRecording) return;
-    main_.cancel(shutdownTimer_);
+    if (shutdown_.phase != ShutdownPhase::finishingRecording) return;
+    main_.cancel(shutdown_.timer);
     if (!finished) {
         hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
                                    std::chrono::duration<double>(kRecordingFinishLimit).count());
     }
-    shutdownPhase_ = ShutdownPhase::stoppingCamera;
-    shutdownTimer_ = main_.after(kTerminationFallback, [weak = weak_from_this()] {
+    shutdown_.phase = ShutdownPhase::stoppingCamera;
+    shutdown_.timer = main_.after(kTerminationFallback, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->cameraStoppedForTermination(false);
     });
     stopCamera([weak = weak_from_this()] {
@@ -94,15 +94,15 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
 }
 
 void CameraModel::cameraStoppedForTermination(bool stopped) {
-    if (shutdownPhase_ != ShutdownPhase::stoppingCamera) return;
-    main_.cancel(shutdownTimer_);
-    shutdownTimer_ = 0;
+    if (shutdown_.phase != ShutdownPhase::stoppingCamera) return;
+    main_.cancel(shutdown_.timer);
+    shutdown_.timer = 0;
     if (!stopped) {
         hollowkit::PocketLog::logf("The camera did not stop within %.0f s; quitting anyway",
                                    std::chrono::duration<double>(kTerminationFallback).count());
     }
-    shutdownPhase_ = ShutdownPhase::replied;
-    services_.shell.replyToTermination(relaunchOnQuit_);
+    shutdown_.phase = ShutdownPhase::replied;
+    services_.shell.replyToTermination(shutdown_.relaunchOnQuit);
 }
 
 void CameraModel::openOutputFolder() {
