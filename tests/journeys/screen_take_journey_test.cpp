@@ -197,6 +197,24 @@ protected:
         return panel;
     }
 
+    // Stops the take with the record control and waits until its combined
+    // movie is written: the take's folder, empty when it never was.
+    std::filesystem::path stopTake(JourneyApp& app) {
+        EXPECT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
+        const bool written = app.waitForState(
+            [](const nlohmann::json& s) {
+                return s["recording"] == false && s["composing"] == false && s["screenTake"].is_string() &&
+                       std::filesystem::exists(std::filesystem::path(s["screenTake"].get<std::string>()) /
+                                               "Combined.mov");
+            },
+            180s);
+        if (!written) {
+            ADD_FAILURE() << "the take was never written: " << app.describe();
+            return {};
+        }
+        return app.state()["screenTake"].get<std::string>();
+    }
+
     JourneyDesktop desktop_;
 };
 
@@ -246,15 +264,8 @@ TEST_F(ScreenTakeJourney, ATakeFromThePanelHasItsFilesItsCornerAndItsZoomAndIsRe
                   .status,
               0);
     ASSERT_TRUE(reportReaches(startedAt + 70)) << app.describe();
-    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
-    ASSERT_TRUE(app.waitForState(
-        [](const nlohmann::json& s) {
-            return s["recording"] == false && s["composing"] == false && s["screenTake"].is_string() &&
-                   std::filesystem::exists(std::filesystem::path(s["screenTake"].get<std::string>()) / "Combined.mov");
-        },
-        180s))
-        << app.describe();
-    const std::filesystem::path take = app.state()["screenTake"].get<std::string>();
+    const std::filesystem::path take = stopTake(app);
+    ASSERT_FALSE(take.empty());
     for (const char* file : {"Screen.mov", "Camera.mov", "Cursor.json", "Combined.mov"}) {
         EXPECT_TRUE(std::filesystem::is_regular_file(take / file)) << file << " missing in " << take;
     }
@@ -385,15 +396,9 @@ TEST_P(IslandInATakeJourney, TheIslandShowsInNoFrameOfTheScreen) {
         ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["island"] == false; })) << app.describe();
         ASSERT_TRUE(reportReaches(sample += 8));
     }
-    ASSERT_TRUE(app.clickInWindow(kRecordX, kCaptureRowY));
-    ASSERT_TRUE(app.waitForState(
-        [](const nlohmann::json& s) {
-            return s["recording"] == false && s["composing"] == false && s["screenTake"].is_string() &&
-                   std::filesystem::exists(std::filesystem::path(s["screenTake"].get<std::string>()) / "Combined.mov");
-        },
-        180s))
-        << app.describe();
-    const std::filesystem::path screen = std::filesystem::path(app.state()["screenTake"].get<std::string>()) / "Screen.mov";
+    const std::filesystem::path take = stopTake(app);
+    ASSERT_FALSE(take.empty());
+    const std::filesystem::path screen = take / "Screen.mov";
     const std::optional<ProbedMovie> movie = probeMovie(screen);
     ASSERT_TRUE(movie);
     ASSERT_EQ(movie->width, kHalfWidth);
