@@ -9,9 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "hollowkit/x11/xcb_connection.h"
 
 extern char** environ;
 
@@ -46,7 +50,23 @@ public:
         std::string xcompmgr = *path;
         std::vector<char*> argv{env.data(), displayArgument.data(), xcompmgr.data(), nullptr};
         if (::posix_spawn(&pid_, env.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        display_ = display;
         return pid_ > 0;
+    }
+
+    // Waits (bounded) until it owns the screen, as a compositing manager
+    // does once it draws it.
+    bool waitUntilDrawing(std::chrono::milliseconds limit) const {
+        auto connection = x11::openConnection(display_);
+        if (pid_ <= 0 || !connection) return false;
+        const uint32_t selection =
+            x11::internAtom(connection->get(), x11::compositorSelectionName(connection->screenNumber));
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            if (x11::selectionOwned(connection->get(), selection)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
 
     // Stopped, it draws no frame until resumed: the screen keeps its last.
@@ -55,6 +75,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    std::string display_;
 };
 
 }  // namespace hollowkit::testsupport

@@ -142,22 +142,6 @@ public:
         sync();
     }
 
-    // Waits (bounded) until a compositing manager owns the screen.
-    bool waitForCompositor(std::chrono::milliseconds limit) {
-        const uint32_t selection = atom(x11::compositorSelectionName(0));
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < until) {
-            xcb_get_selection_owner_reply_t* owner =
-                xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr);
-            const bool owned = owner != nullptr && owner->owner != XCB_NONE;
-            std::free(owner);
-            if (owned) return true;
-            const timespec pause{0, 10'000'000};
-            nanosleep(&pause, nullptr);
-        }
-        return false;
-    }
-
     // What the screen shows at (x, y), a compositing manager's work included.
     std::optional<RgbColor> colorOnScreen(int x, int y) {
         xcb_get_image_reply_t* image = xcb_get_image_reply(

@@ -151,7 +151,7 @@ protected:
                 return false;
             }
             EXPECT_TRUE(compositor_.start(server_->displayName()));
-            if (!others_->waitForCompositor(20s)) {
+            if (!compositor_.waitUntilDrawing(20s)) {
                 ADD_FAILURE() << "xcompmgr never took the screen";
                 return false;
             }

@@ -289,7 +289,10 @@ void WindowExclusion::readSeeThrough() {
         if (!own->stale && own->pixels.area == part) continue;
         own->stale = false;
         // The screen may show what they drew until the manager's next frame.
-        if (own->pixels.valid) own->keepWhereItDrew(now(), now() + setup_.compositorLag);
+        if (own->pixels.valid) {
+            const TimePoint at = now();
+            own->keepWhereItDrew(at, at + setup_.compositorLag);
+        }
         own->pixels.valid = fetch(own->pixmap.id(), part.x - w.area.x, part.y - w.area.y, part, own->pixels);
     }
     for (auto it = seeThrough_.begin(); it != seeThrough_.end();) {
@@ -428,7 +431,7 @@ void WindowExclusion::SeeThrough::keepWhereItDrew(TimePoint now, TimePoint until
     const size_t count = static_cast<size_t>(area.width) * static_cast<size_t>(area.height);
     // Each fetch within the lag adds to what came before it: the screen
     // may show any of them.
-    if (now >= drewUntil || drewArea != area || drew.size() != count) {
+    if (now >= drewUntil || drewArea != area) {
         drew.assign(count, 0);
         drewArea = area;
     }
@@ -441,7 +444,7 @@ void WindowExclusion::SeeThrough::keepWhereItDrew(TimePoint now, TimePoint until
 }
 
 const uint8_t* WindowExclusion::SeeThrough::drewBefore(TimePoint now) const {
-    return now < drewUntil && drewArea == pixels.area && !drew.empty() ? drew.data() : nullptr;
+    return now < drewUntil && drewArea == pixels.area ? drew.data() : nullptr;
 }
 
 const uint8_t* WindowExclusion::Pixels::at(int x, int y) const {
@@ -461,9 +464,9 @@ void WindowExclusion::catchUp() {
         // A see-through window of ours drawn anew since its pixels were read
         // (an island opening) may show either way: where it drew before
         // counts with where it draws now.
-        const bool redrawn = std::any_of(seeThrough_.begin(), seeThrough_.end(),
-                                         [](const auto& own) { return own.second->stale; });
-        if (redrawn && mode_ == Mode::rebuilt) readSeeThrough();
+        const bool redrawn = mode_ == Mode::rebuilt && std::any_of(seeThrough_.begin(), seeThrough_.end(),
+                                                                   [](const auto& own) { return own.second->stale; });
+        if (redrawn) readSeeThrough();
         return;
     }
     changed_ = true;
