@@ -140,7 +140,9 @@ void CameraModel::deleteScene(const std::string& id) {
 void CameraModel::captureSceneThumbnail(const std::string& id) {
     // The delivering thread only hands the frame (a reference) back to the
     // main executor; encoding happens on the writer's queue, so neither the
-    // camera's thread nor the main executor waits for it.
+    // camera's thread nor the main executor waits for it. Counted until it
+    // is in its scene: a quit waits for it with the photos.
+    ++photos_.thumbnails;
     tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id](const hk::VideoFrame& frame) {
         main->post([weak, id, frame] {
             if (auto self = weak.lock()) self->encodeSceneThumbnail(id, frame);
@@ -149,7 +151,11 @@ void CameraModel::captureSceneThumbnail(const std::string& id) {
 }
 
 void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame frame) {
-    if (findScene(state_.scenes, id) == state_.scenes.end()) return;
+    if (findScene(state_.scenes, id) == state_.scenes.end()) {
+        --photos_.thumbnails;
+        photoWorkEnded();
+        return;
+    }
     photoWriter()->jpegThumbnail(std::move(frame), kSceneThumbnailWidth,
                                     [weak = weak_from_this(), id](std::optional<hk::Bytes> jpeg) {
                                         if (auto self = weak.lock()) self->applySceneThumbnail(id, std::move(jpeg));
@@ -159,10 +165,13 @@ void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame fra
 void CameraModel::applySceneThumbnail(const std::string& id, std::optional<hk::Bytes> jpeg) {
     const auto found = findScene(state_.scenes, id);
     // A scene deleted meanwhile is not made again.
-    if (found == state_.scenes.end()) return;
-    std::vector<CameraScene> scenes = state_.scenes;
-    scenes[static_cast<size_t>(found - state_.scenes.begin())].thumbnail = std::move(jpeg);
-    publishScenes(std::move(scenes));
+    if (found != state_.scenes.end()) {
+        std::vector<CameraScene> scenes = state_.scenes;
+        scenes[static_cast<size_t>(found - state_.scenes.begin())].thumbnail = std::move(jpeg);
+        publishScenes(std::move(scenes));
+    }
+    --photos_.thumbnails;
+    photoWorkEnded();
 }
 
 }  // namespace lumenhollow
