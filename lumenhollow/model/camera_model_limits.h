@@ -34,11 +34,12 @@ struct CameraModelLimits {
     // How long it waits for open movie files to be finished: a movie cut off
     // before its index is written cannot be played, so this is generous.
     static constexpr hollowkit::Duration kRecordingFinishLimit = std::chrono::seconds(30);
-    // How long it waits for the photos asked for before the quit: 5 s for
-    // each still to be written (a 4K photo on a loaded machine), 40 s at
-    // most whatever their number.
-    static constexpr hollowkit::Duration kPhotoFinishPerPhoto = std::chrono::seconds(5);
-    static constexpr hollowkit::Duration kPhotoFinishCeiling = std::chrono::seconds(40);
+    // How long it waits for the photos asked for before the quit: 10 s for
+    // each still to be written (a 1080p photo takes about 1 s, 3 s on a
+    // machine loaded 30 deep; a 4K one 2.5 times that), 60 s at most
+    // whatever their number.
+    static constexpr hollowkit::Duration kPhotoFinishPerPhoto = std::chrono::seconds(10);
+    static constexpr hollowkit::Duration kPhotoFinishCeiling = std::chrono::seconds(60);
     static constexpr hollowkit::Duration photoFinishLimit(size_t photos) {
         return photos >= static_cast<size_t>(kPhotoFinishCeiling / kPhotoFinishPerPhoto)
                    ? kPhotoFinishCeiling

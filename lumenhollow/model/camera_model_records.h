@@ -98,6 +98,7 @@ struct PhotoWork {
     std::map<uint64_t, PendingPhoto> pending;
     uint64_t lastId = 0;
     size_t thumbnails = 0;
+    bool refusing = false;  // presses are refused while kMaxPendingPhotos wait
     std::vector<std::function<void()>> doneWaiters;
 };
 

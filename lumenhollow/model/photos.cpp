@@ -9,6 +9,7 @@
 // frame until it is written.
 
 #include <string>
+#include <utility>
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/recording/media_library.h"
@@ -41,10 +42,15 @@ void CameraModel::takePhoto() {
     // While quitting no frame will answer the request before the end.
     if (isTerminating() || !state_.stats || !state_.stats->hasPicture) return;
     if (photos_.pending.size() >= kMaxPendingPhotos) {
-        hollowkit::PocketLog::log("Photo not taken: " + stillBeingSaved());
+        // Said in the log once for a run of refused presses (a held key).
+        if (!std::exchange(photos_.refusing, true)) {
+            hollowkit::PocketLog::log("Photos not taken while " + std::to_string(kMaxPendingPhotos) +
+                                      " are still being saved");
+        }
         postNotice(kPhotoFailedPrefix + stillBeingSaved());
         return;
     }
+    photos_.refusing = false;
     if (auto folder = hollowkit::MediaLibrary::ensureFolder(outputFolder_); !folder) {
         postNotice(folder.error().notice());
         return;

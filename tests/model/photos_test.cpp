@@ -9,6 +9,7 @@
 
 #include "hollowkit/testing/held_still_encoder.h"
 #include "hollowkit/testing/still_image_probe.h"
+#include "hollowkit/testing/test_support.h"
 #include "recording_harness.h"
 
 namespace lumenhollow::test {
@@ -78,6 +79,7 @@ TEST(PhotosTest, EveryPhotoAskedForIsWrittenOrFailsAloudAndNoneComesLate) {
 // under their names (no empty file a kill could leave); each file appears
 // whole, named by its press.
 TEST(PhotosTest, AtMostEightPhotosWaitAndNothingStandsUnderTheirNamesUntilEachIsWhole) {
+    hollowkit::testsupport::LogCapture log;
     hollowkit::HeldStillEncoder held;
     RecordingHarness h;
     h.stillEncoder = &held;
@@ -89,6 +91,7 @@ TEST(PhotosTest, AtMostEightPhotosWaitAndNothingStandsUnderTheirNamesUntilEachIs
     ASSERT_TRUE(held.waitForEntered(1));
     h.model->takePhoto();
     EXPECT_EQ(h.notices().size(), 3u) << "refused while eight wait";
+    EXPECT_EQ(log.count("Photos not taken while 8 are still being saved"), 1) << "once for the run of presses";
     EXPECT_TRUE(std::filesystem::is_empty(h.outputFolder)) << "a file stands under a photo's name before it is whole";
 
     held.release();

@@ -91,7 +91,7 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
              h.deliverFrame();
              ASSERT_TRUE(h.held.waitForEntered(1));
          },
-         [](PhotoQuitHarness& h) { h.held.release(); }, 3, 14.999, 3, false},
+         [](PhotoQuitHarness& h) { h.held.release(); }, 3, 29.999, 3, false},
         {"a photo whose frame comes after the quit", [](PhotoQuitHarness& h) { h.model->takePhoto(); },
          [](PhotoQuitHarness& h) {
              h.held.release();
@@ -104,7 +104,7 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
              h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
              h.model->saveCurrentPositionAsScene();
          },
-         [](PhotoQuitHarness& h) { h.deliverFrame(); }, 1, 4.999, 0, true},
+         [](PhotoQuitHarness& h) { h.deliverFrame(); }, 1, 9.999, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,7 +113,7 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
         c.before(h);
         h.quit();
         EXPECT_EQ(h.model->unfinishedPhotos(), c.waitedFor);
-        const double bound = 5.0 * static_cast<double>(c.waitedFor);
+        const double bound = 10.0 * static_cast<double>(c.waitedFor);
         EXPECT_EQ(log.count("Waiting for " + std::to_string(c.waitedFor) + " photos to be saved (at most " +
                             std::to_string(static_cast<int>(bound)) + " s)"),
                   1);
@@ -138,14 +138,14 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
 }
 
 // Photos that are not written in time are not waited for past their bound,
-// 5 s each and 40 s at most: the quit goes on, said in the log, and nothing
+// 10 s each and 60 s at most: the quit goes on, said in the log, and nothing
 // stands under their names meanwhile (the process may end any moment now).
 TEST(ShutdownPhotosTest, PhotosNotWrittenWithinTheirBoundAreLeftAndTheQuitGoesOn) {
     const struct {
         int presses;
         size_t waiting;
         double boundSeconds;
-    } cases[] = {{1, 1, 5}, {3, 3, 15}, {8, 8, 40}, {12, 8, 40}};
+    } cases[] = {{1, 1, 10}, {3, 3, 30}, {6, 6, 60}, {12, 8, 60}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.presses) + " photos pressed");
         hollowkit::testsupport::LogCapture log;
