@@ -3,6 +3,8 @@
 // of the list is published and then stored whole.
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <utility>
 
 #include "hollowkit/base/utf8.h"
@@ -141,9 +143,19 @@ void CameraModel::captureSceneThumbnail(const std::string& id) {
     // The delivering thread only hands the frame (a reference) back to the
     // main executor; encoding happens on the writer's queue, so neither the
     // camera's thread nor the main executor waits for it. Counted until it
-    // is in its scene: a quit waits for it with the photos.
+    // is in its scene: a quit waits for it with the photos. A frame that
+    // does not come in time is not waited for, as for a photo: the scene
+    // keeps no picture of a later moment.
     ++photos_.thumbnails;
-    tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id](const hk::VideoFrame& frame) {
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    main_.after(kPhotoFrameWait, [weak = weak_from_this(), claimed] {
+        auto self = weak.lock();
+        if (!self || claimed->exchange(true)) return;
+        --self->photos_.thumbnails;
+        self->photoWorkEnded();
+    });
+    tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id, claimed](const hk::VideoFrame& frame) {
+        if (claimed->exchange(true)) return;  // given up already
         main->post([weak, id, frame] {
             if (auto self = weak.lock()) self->encodeSceneThumbnail(id, frame);
         });

@@ -97,14 +97,14 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
              h.held.release();
              h.deliverFrame();
          },
-         // A photo's frame is waited for 2 s, the quit or not.
+         // A frame is waited for 2 s, the quit or not.
          1, 1.999, 1, false},
         {"a scene whose thumbnail's frame comes after the quit",
          [](PhotoQuitHarness& h) {
              h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
              h.model->saveCurrentPositionAsScene();
          },
-         [](PhotoQuitHarness& h) { h.deliverFrame(); }, 1, 9.999, 0, true},
+         [](PhotoQuitHarness& h) { h.deliverFrame(); }, 1, 1.999, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,6 +135,28 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
             << "the stored scene's thumbnail";
         EXPECT_EQ(log.count("were not saved within"), 0);
     }
+}
+
+// A photo or a thumbnail whose frame never comes holds the quit no longer
+// than a frame is waited for at any time: 2 s, then the photo fails aloud
+// and the scene keeps no picture.
+TEST(ShutdownPhotosTest, APhotoAndAThumbnailWhoseFrameNeverComesHoldTheQuitForTheFrameWaitOnly) {
+    PhotoQuitHarness h;
+    h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
+    h.model->saveCurrentPositionAsScene();
+    h.model->takePhoto();
+    h.quit();
+    EXPECT_EQ(h.model->unfinishedPhotos(), 2u);
+    h.main.advanceSeconds(1.999);
+    EXPECT_EQ(h.replies(), 0u);
+    h.main.advanceSeconds(0.001);
+    EXPECT_EQ(h.replies(), 1u);
+    EXPECT_EQ(h.notices().back(), "Photo failed: no picture arrived");
+    EXPECT_FALSE(h.state().scenes.at(0).thumbnail.has_value());
+    h.deliverFrame();
+    h.main.advanceSeconds(5);
+    EXPECT_FALSE(h.state().scenes.at(0).thumbnail.has_value()) << "a later frame became the scene's picture";
+    EXPECT_EQ(h.wholePhotos(), 0u);
 }
 
 // Photos that are not written in time are not waited for past their bound,
