@@ -59,19 +59,20 @@ void heifPhoto(benchmark::State& state) {
     const int width = height * 16 / 9;
     const auto format = state.range(1) == 0 ? PixelFormat::nv12 : PixelFormat::bgra;
     const VideoFrame frame = scene(format, width, height);
-    const auto path =
-        std::filesystem::temp_directory_path() / ("hk-photo-bench-" + std::to_string(::getpid()) + ".heic");
+    const auto folder = std::filesystem::temp_directory_path() / ("hk-photo-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const PhotoPlace place{folder, std::chrono::system_clock::now()};
     uintmax_t bytes = 0;
     for (auto _ : state) {
-        std::filesystem::remove(path);
-        const auto written = PhotoWriter::writeNow(frame, path);
+        const auto written = PhotoWriter::writeNow(frame, place);
         if (!written) {
             state.SkipWithError(written.error().userMessage().c_str());
             break;
         }
-        bytes = std::filesystem::file_size(path);
+        bytes = std::filesystem::file_size(*written);
+        std::filesystem::remove(*written);
     }
-    std::filesystem::remove(path);
+    std::filesystem::remove_all(folder);
     state.counters["fileKB"] = static_cast<double>(bytes) / 1024.0;
     state.SetLabel(format == PixelFormat::nv12 ? "nv12" : "bgra");
 }

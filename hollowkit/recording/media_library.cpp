@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -62,6 +63,18 @@ Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::s
         if (result != EEXIST) return unexpected(errorFor(result, candidate, kind));
     }
     return unexpected(errorFor(EEXIST, folder / base, kind));
+}
+
+// Renames `from` to `to` unless `to` exists (EEXIST then). 0 or an errno
+// value.
+int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system that cannot rename that way (some network ones): a
+    // second link is refused on an existing name too, then the first goes.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -165,6 +178,17 @@ Result<fs::path, MediaLibraryError> MediaLibrary::fileURL(const fs::path& folder
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         return fd.valid() ? 0 : errno;
     });
+}
+
+Result<void, MediaLibraryError> MediaLibrary::ensureFolder(const fs::path& folder) {
+    return createFolder(folder);
+}
+
+Result<fs::path, MediaLibraryError> MediaLibrary::moveIntoPlace(const fs::path& temporary, const fs::path& folder,
+                                                                std::string_view kind, std::string_view extension,
+                                                                Date date) {
+    return reserve(folder, fileName(kind, date), extension, MediaLibraryError::Kind::file,
+                   [&temporary](const fs::path& path) { return renameWithoutReplacing(temporary, path); });
 }
 
 Result<fs::path, MediaLibraryError> MediaLibrary::takeFolderURL(const fs::path& folder,

@@ -6,10 +6,12 @@
 // ("Lumenhollow Video 2024-05-01 at 14.03.22.mov").
 //
 // A name handed out is reserved on disk at once (the empty file, or the take
-// folder, is created exclusively), and a name already taken gets " 2", " 3" …
-// before its extension, so two recordings in the same second, or in the hour
-// that repeats when summer time ends, never overwrite each other. Stateless;
-// any thread.
+// folder, is created exclusively), or, for a file whose contents are ready
+// at once (a photo), taken by the finished file itself in a rename that
+// replaces nothing. A name already taken gets " 2", " 3" … before its
+// extension, so two recordings in the same second, or in the hour that
+// repeats when summer time ends, never overwrite each other. Stateless; any
+// thread.
 
 #include <cstdint>
 #include <filesystem>
@@ -95,6 +97,19 @@ public:
     static Result<std::filesystem::path, MediaLibraryError> fileURL(
         const std::filesystem::path& folder, std::string_view kind, std::string_view extension,
         Date date);
+
+    // Creates `folder` with its parents when it is missing; a failure is of
+    // the kind outputFolder.
+    static Result<void, MediaLibraryError> ensureFolder(const std::filesystem::path& folder);
+
+    // Gives the finished file `temporary`, which lies in `folder`, its name
+    // there: "<fileName(kind, date)>.<extension>", suffixed when taken. A
+    // rename that replaces nothing, so no file of that name is touched and
+    // nothing stands under the name before its contents do. Returns the
+    // name taken; a failure (of the kind file) leaves `temporary` where it is.
+    static Result<std::filesystem::path, MediaLibraryError> moveIntoPlace(
+        const std::filesystem::path& temporary, const std::filesystem::path& folder, std::string_view kind,
+        std::string_view extension, Date date);
 
     // Creates `folder` (with its parents) and a new take folder
     // "<fileName(kind, date)>" inside it, suffixed when taken.

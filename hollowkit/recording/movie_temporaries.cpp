@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kMovieExtension = ".mov";
+constexpr std::string_view kPhotoExtension = ".heic";
 constexpr std::string_view kUniqueLetters = "XXXXXX";
 // A removal between creating a file and locking it is rare; two of them in
 // a row would be a second instance sweeping in a loop.
@@ -91,6 +92,28 @@ bool removeEmptyName(int folder, const std::string& name) {
     return unlinkIfSame(folder, name.c_str(), fd.get());
 }
 
+// Whether `name` ends in ".XXXXXX" after something ending in `extension`
+// that follows the leading dot.
+bool isHiddenUnique(std::string_view name, std::string_view extension) {
+    if (!name.starts_with('.')) return false;
+    constexpr size_t kTail = kUniqueLetters.size() + 1;
+    if (name.size() < kTail || name[name.size() - kTail] != '.') return false;
+    for (size_t i = name.size() - kUniqueLetters.size(); i < name.size(); ++i) {
+        if (!isLetterOrDigit(name[i])) return false;
+    }
+    name.remove_suffix(kTail);
+    return name.size() > 1 + extension.size() && name.ends_with(extension);
+}
+
+// Removes the file `name` when no process holds it.
+bool removeUnheld(int folder, const std::string& name) {
+    UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
+    return unlinkIfSame(folder, name.c_str(), fd.get());
+}
+
 // One temporary: removed when nobody holds it and it has no picture (with
 // the empty name it reserved), put in place when it has one and its name is
 // still empty. False when it stays.
@@ -140,6 +163,15 @@ void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
     for (const std::string& name : names) {
         if (name.starts_with('.') || !name.ends_with(kMovieExtension) || claimed.count(name) != 0) continue;
         if (removeEmptyName(directory.get(), name)) ++counts.removed;
+    }
+    // A photo's temporary nobody writes was cut off before its photo was
+    // whole; an empty photo is nobody's photo.
+    for (const std::string& name : names) {
+        if (MovieTemporaries::isPhotoTemporaryName(name)) {
+            if (removeUnheld(directory.get(), name)) ++counts.photos;
+        } else if (!name.starts_with('.') && name.ends_with(kPhotoExtension)) {
+            if (removeEmptyName(directory.get(), name)) ++counts.photos;
+        }
     }
 }
 
@@ -198,18 +230,14 @@ Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
 
 bool MovieTemporaries::isTemporaryName(std::string_view name) {
     if (!name.starts_with('.')) return false;
-    if (name.ends_with(kPartialSuffix)) {
-        name.remove_suffix(kPartialSuffix.size());
-    } else {
-        constexpr size_t kTail = kUniqueLetters.size() + 1;
-        if (name.size() < kTail || name[name.size() - kTail] != '.') return false;
-        for (size_t i = name.size() - kUniqueLetters.size(); i < name.size(); ++i) {
-            if (!isLetterOrDigit(name[i])) return false;
-        }
-        name.remove_suffix(kTail);
-    }
+    if (!name.ends_with(kPartialSuffix)) return isHiddenUnique(name, kMovieExtension);
+    name.remove_suffix(kPartialSuffix.size());
     // Something before the extension: ".mov.partial" alone is nobody's.
     return name.size() > 1 + kMovieExtension.size() && name.ends_with(kMovieExtension);
+}
+
+bool MovieTemporaries::isPhotoTemporaryName(std::string_view name) {
+    return isHiddenUnique(name, kPhotoExtension);
 }
 
 bool MovieTemporaries::holdsPicture(const fs::path& movie) {
@@ -263,6 +291,10 @@ MovieTemporaries::Leftovers MovieTemporaries::removeLeftovers(const fs::path& ou
     if (counts.removed > 0 || counts.restored > 0) {
         PocketLog::logf("Unfinished movies of an earlier run in %s: %d removed, %d restored, %d kept",
                         outputFolder.filename().c_str(), counts.removed, counts.restored, counts.kept);
+    }
+    if (counts.photos > 0) {
+        PocketLog::logf("Unfinished photos of an earlier run in %s: %d removed", outputFolder.filename().c_str(),
+                        counts.photos);
     }
     return counts;
 }

@@ -2,8 +2,9 @@
 
 // MovieTemporaries: the hidden files that stand beside a movie while it is
 // being made (a recording until its first picture is on disk, its rewrite
-// when it is completed, a combined movie until it is complete), and the
-// removal at start-up of those a killed process left behind.
+// when it is completed, a combined movie until it is complete) or beside a
+// photo until its bytes are on disk, and the removal at start-up of those a
+// killed process left behind.
 //
 // Every writer holds an exclusive flock on its hidden file for as long as it
 // writes, so the removal leaves the files of a process that still runs (a
@@ -46,6 +47,8 @@ public:
     // ".<name>.mov.XXXXXX" (XXXXXX six letters or digits) or
     // ".<name>.mov.partial".
     static bool isTemporaryName(std::string_view name);
+    // Whether `name` is a photo's temporary: ".<name>.heic.XXXXXX".
+    static bool isPhotoTemporaryName(std::string_view name);
 
     // Whether libavformat finds at least one picture in `movie`. A file it
     // cannot open, or one that ends before any picture, has none; one too
@@ -56,6 +59,7 @@ public:
         int removed = 0;   // temporaries without a picture, and empty reserved names
         int restored = 0;  // recordings killed just before they took their name, put in place
         int kept = 0;      // temporaries that hold a picture, left where they are
+        int photos = 0;    // photos' temporaries, and empty files under a photo's name
 
         bool operator==(const Leftovers&) const = default;
     };
@@ -66,8 +70,11 @@ public:
     // recording's that holds a picture while its movie name is still empty
     // takes that name. An empty ".mov" that nobody holds and no temporary
     // stands beside is a name reserved by a recording killed before its
-    // writer began, and is removed too. Nothing else is touched. Blocks on
-    // the disk: call it off the main thread.
+    // writer began, and is removed too. A photo's temporary that nobody
+    // holds was cut off before its photo was whole, and goes; so does an
+    // empty ".heic" nobody holds (no photo is ever empty: such a name was
+    // reserved by an earlier version killed before its photo came). Nothing
+    // else is touched. Blocks on the disk: call it off the main thread.
     static Leftovers removeLeftovers(const std::filesystem::path& outputFolder);
 };
 

@@ -1,5 +1,6 @@
 #include "hollowkit/recording/photo_writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,46 +9,68 @@
 #include <cmath>
 #include <utility>
 
-#include "hollowkit/base/atomic_file.h"
 #include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
+#include "hollowkit/base/unique_fd.h"
+#include "hollowkit/recording/media_library.h"
+#include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
 namespace {
 
-PhotoError writeError(int errnoValue, const std::filesystem::path& url) {
-    return PhotoError::writeFailed(std::error_code(errnoValue, std::generic_category()), url);
+namespace fs = std::filesystem;
+
+// An ordinary document's mode, not the temporary's private one.
+constexpr mode_t kPhotoMode = 0644;
+
+PhotoError writeError(int errnoValue, const fs::path& path) {
+    return PhotoError::writeFailed(std::error_code(errnoValue, std::generic_category()), path);
 }
 
-// The name reserved for a photo that will never come is left as an empty
-// file otherwise; one with contents is not ours to remove.
-void removeEmptyReservation(const std::filesystem::path& url) {
-    struct stat status {};
-    if (::lstat(url.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0) {
-        ::unlink(url.c_str());
-    }
-}
-
-// Puts `bytes` at `url`: the empty file reserved for it, or a new name. The
-// photo goes to a temporary beside it, reaches the disk and is renamed into
-// place, so a crash or a power cut leaves the whole photo or none, never a
-// cut one. A file with contents belongs to someone else and is left alone.
-Result<void, PhotoError> writeFile(const Bytes& bytes, const std::filesystem::path& url) {
-    struct stat status {};
-    if (::stat(url.c_str(), &status) == 0) {
-        if (!S_ISREG(status.st_mode) || status.st_size != 0) {
-            return unexpected(writeError(S_ISREG(status.st_mode) ? EEXIST : EISDIR, url));
+int writeBytes(int fd, const Bytes& bytes) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
         }
-    } else if (errno != ENOENT) {
-        return unexpected(writeError(errno, url));
+        written += static_cast<size_t>(n);
     }
-    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (auto written = writeFileAtomically(url, data); !written) {
-        removeEmptyReservation(url);
-        return unexpected(PhotoError::writeFailed(written.error(), url));
+    return 0;
+}
+
+// Puts the photo's bytes into `place`: a hidden temporary beside its name,
+// locked while it is written so no start-up takes it for a killed run's,
+// reaches the disk whole and is then renamed into a name nothing stands
+// under yet; the folder is synced so the name stays after a power cut.
+Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& place) {
+    const fs::path first =
+        place.folder / (MediaLibrary::fileName(MediaLibrary::kPhotoKind, place.date) + "." +
+                        std::string(PhotoWriter::kPhotoExtension));
+    std::string temporary;
+    Result<UniqueFd, int> file = MovieTemporaries::createUnique(first, temporary);
+    if (!file) return unexpected(writeError(file.error(), first));
+    int error = writeBytes(file->get(), bytes);
+    if (error == 0 && ::fchmod(file->get(), kPhotoMode) != 0) error = errno;
+    // Without the flush a crash soon after the rename could leave an empty
+    // file under the name (delayed allocation).
+    if (error == 0 && ::fsync(file->get()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        return unexpected(writeError(error, first));
     }
-    return {};
+    Result<fs::path, MediaLibraryError> placed = MediaLibrary::moveIntoPlace(
+        temporary, place.folder, MediaLibrary::kPhotoKind, PhotoWriter::kPhotoExtension, place.date);
+    if (!placed) {
+        ::unlink(temporary.c_str());
+        return unexpected(PhotoError::writeFailed(placed.error().code, placed.error().path));
+    }
+    if (UniqueFd folder(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) {
+        ::fsync(folder.get());
+    }
+    return std::move(placed).value();
 }
 
 }  // namespace
@@ -60,29 +83,62 @@ PhotoWriter::~PhotoWriter() {
     queue_.sync([] {});
 }
 
-void PhotoWriter::write(VideoFrame frame, std::filesystem::path url, WriteCompletion completion) {
+void PhotoWriter::begin() {
+    MutexLock lock(mutex_);
+    ++unfinished_;
+}
+
+void PhotoWriter::end() {
+    MutexLock lock(mutex_);
+    if (--unfinished_ == 0) done_.notify_all();
+}
+
+void PhotoWriter::expect() {
+    begin();
+}
+
+void PhotoWriter::withdraw() {
+    end();
+}
+
+size_t PhotoWriter::unfinished() const {
+    MutexLock lock(mutex_);
+    return unfinished_;
+}
+
+bool PhotoWriter::waitUntilDone(Duration limit) const {
+    MutexLock lock(mutex_);
+    return lock.waitFor(done_, limit, [this]() HK_REQUIRES(mutex_) { return unfinished_ == 0; });
+}
+
+void PhotoWriter::write(VideoFrame frame, PhotoPlace place, WriteCompletion completion) {
+    begin();
     queue_.post(
-        [this, frame = std::move(frame), url = std::move(url), completion = std::move(completion)]() mutable {
-            Result<void, PhotoError> result = writeNow(frame, url, encoder_);
+        [this, frame = std::move(frame), place = std::move(place), completion = std::move(completion)]() mutable {
+            Result<fs::path, PhotoError> result = writeNow(frame, place, encoder_);
+            frame = VideoFrame();  // the picture goes as soon as it is written
             main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
                 if (completion) completion(std::move(result));
             });
+            end();
         });
 }
 
 void PhotoWriter::jpegThumbnail(VideoFrame frame, double largestWidth, ThumbnailCompletion completion) {
+    begin();
     queue_.post([this, frame = std::move(frame), largestWidth, completion = std::move(completion)]() mutable {
         std::optional<Bytes> result = jpegThumbnailNow(frame, largestWidth, encoder_);
+        frame = VideoFrame();
         main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
             if (completion) completion(std::move(result));
         });
+        end();
     });
 }
 
-Result<void, PhotoError> PhotoWriter::writeNow(const VideoFrame& frame, const std::filesystem::path& url,
-                                               const StillEncoder& encoder) {
+Result<fs::path, PhotoError> PhotoWriter::writeNow(const VideoFrame& frame, const PhotoPlace& place,
+                                                   const StillEncoder& encoder) {
     if (frame.isNull()) {
-        removeEmptyReservation(url);
         return unexpected(PhotoError::noImage());
     }
     Result<Bytes, std::string> heif = encoder.encodeHeif(frame, kPhotoQualityPercent);
@@ -93,10 +149,9 @@ Result<void, PhotoError> PhotoWriter::writeNow(const VideoFrame& frame, const st
     if (!heif) {
         PocketLog::logf("Photo %dx%d could not be encoded: %s", frame.width(), frame.height(),
                         heif.error().c_str());
-        removeEmptyReservation(url);
         return unexpected(PhotoError::encodingFailed());
     }
-    return writeFile(heif.value(), url);
+    return placePhoto(heif.value(), place);
 }
 
 std::optional<PhotoWriter::Size> PhotoWriter::thumbnailSize(int width, int height, double largestWidth) {

@@ -110,6 +110,7 @@ struct Parts {
                                      islandFeed, {}, {}, recording.audioInputs.get(), &power};
         services.filePicker = &filePicker;
         services.recordingSystem = &recording;
+        services.stillEncoder = options.stillEncoder;
         services.appWindows = visibleAppWindows;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);

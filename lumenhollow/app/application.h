@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/recording/still_encoder.h"
 #include "lumenhollow/model/camera_factory.h"
 
 class QApplication;
@@ -50,6 +51,8 @@ struct ApplicationOptions {
     // free space shown instead of the disk's.
     std::optional<hollowkit::WallTime> stoppedWallTime;
     std::optional<uint64_t> shownFreeBytes;
+    // The photos' encoder (it must outlive the run); the library's when none.
+    const hollowkit::StillEncoder* stillEncoder = nullptr;
 };
 
 // Names `app` and gives it the one look (the kit's style, palette and type)

@@ -30,6 +30,8 @@
 //                                   USB guide, which waits for the cable
 //   LUMENHOLLOW_DEMO_UPRIGHT=1      the camera stands upright: a 1080 x 1920
 //                                   picture, which the window turns to fit
+//   LUMENHOLLOW_DEMO_PHOTO_GATE=<file> photos wait on the writer's queue
+//                                   until <file> exists (DemoPhotoGate)
 
 #include <unistd.h>
 
@@ -43,6 +45,7 @@
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/demo_camera_factory.h"
+#include "lumenhollow/app/demo_photo_gate.h"
 #include "lumenhollow/app/demo_tour.h"
 #include "lumenhollow/app/run_report.h"
 #include "lumenhollow/model/camera_model.h"
@@ -87,6 +90,7 @@ int main(int argc, char** argv) {
     const std::optional<std::string> cameraAnswer = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_CAMERA");
     const bool unplugged = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UNPLUGGED") == std::optional<std::string>("1");
     const bool upright = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UPRIGHT") == std::optional<std::string>("1");
+    const std::optional<std::string> photoGate = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_PHOTO_GATE");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -101,6 +105,11 @@ int main(int argc, char** argv) {
     };
 
     lumenhollow::ApplicationOptions options;
+    std::unique_ptr<lumenhollow::DemoPhotoGate> gatedPhotos;
+    if (photoGate) {
+        gatedPhotos = std::make_unique<lumenhollow::DemoPhotoGate>(*photoGate);
+        options.stillEncoder = gatedPhotos.get();
+    }
     if (frozen) {
         lumenhollow::ui::setAnimationsEnabled(false);
         options.stoppedWallTime = hollowkit::WallTime(kFrozenWallTime);

@@ -64,6 +64,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["failure"] = optionalJson(state.failure);
     report["cameraOff"] = state.cameraOff;
     report["notice"] = optionalJson(state.notice);
+    report["photos"] = model.unfinishedPhotos();
     report["recording"] = state.recordingStarted.has_value();
     report["recordTarget"] = state.recordTarget == RecordTarget::camera ? "camera" : "computer";
     report["cardRecording"] = state.cardRecording.has_value() && state.cardRecording->isRecording;

@@ -4,10 +4,10 @@
 // (the demonstration's and the journey tests' programs): every 100 ms one
 // JSON object replaces the file at `path` through a rename, so a reader
 // never sees half of one. What the window and the island show, the model's
-// connection, recording and sheets, the screen take's settings (its switch,
-// auto zoom and bubble, under the names the panel shows), and the simulated
-// camera's pose and own record when there is one. Main executor only; it
-// stops when the model is gone.
+// connection, recording, photos still to be written and sheets, the screen
+// take's settings (its switch, auto zoom and bubble, under the names the
+// panel shows), and the simulated camera's pose and own record when there
+// is one. Main executor only; it stops when the model is gone.
 
 #include <functional>
 #include <memory>

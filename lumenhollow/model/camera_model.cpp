@@ -42,6 +42,9 @@ CameraModel::~CameraModel() {
         main_.cancel(task);
     }
     for (const auto& [id, photo] : photos_.pending) main_.cancel(photo.giveUp);
+    // Whoever waits for the photos hears; the writer, at its end, finishes
+    // those handed to it.
+    for (auto& waiter : std::exchange(photos_.doneWaiters, {})) main_.post(std::move(waiter));
     // Movies still being written or completed are completed rather than cut
     // off, before the model's end returns (each recorder completes a finish
     // asked for as it goes): none outlives the model to post to an executor

@@ -158,9 +158,23 @@ public:
     bool relaunchOnQuit() const { return shutdown_.relaunchOnQuit; }
     // The application's answer to AppShell::requestTermination: stops the
     // timers, finishes whatever records (bounded by kRecordingFinishLimit),
-    // stops the camera (bounded by kTerminationFallback), then calls
+    // finishes the photos (finishPhotosForTermination), stops the camera
+    // (bounded by kTerminationFallback), then calls
     // AppShell::replyToTermination once. A second call is ignored.
     void handleTerminationRequest();
+    // Photos asked for and not yet written or failed (also those waiting
+    // for their frame; at most kMaxPendingPhotos), and scene thumbnails
+    // asked for and not yet in their scenes.
+    size_t unfinishedPhotos() const { return photos_.pending.size() + photos_.thumbnails; }
+    // Waits for the unfinished photos for at most
+    // photoFinishLimit(unfinishedPhotos()), said in the log; then `finished`
+    // runs once on the main executor (within this call when none is left).
+    void finishPhotosForTermination(std::function<void()> finished);
+    // The same for an ending without a main executor (the display lost):
+    // photos still waiting for their frame are given up, and this thread
+    // blocks until the writer has written the others, for at most
+    // photoFinishLimit of their number. Whether every photo was written.
+    bool waitForQueuedPhotos();
     bool isTerminating() const { return shutdown_.phase != ShutdownPhase::none; }
     // Replaces how the shutdown finishes what records (the model's own
     // finishRecordingForTermination); for tests that time the finish. The
@@ -432,6 +446,7 @@ private:
 
     // Shutdown (shutdown.cpp).
     void recordingFinishedForTermination(bool finished);
+    void photosFinishedForTermination();
     void cameraStoppedForTermination(bool stopped);
 
     // Recording (recording_control.cpp).
@@ -479,9 +494,11 @@ private:
     void releaseRecordingActivity();
 
     // Photos (photos.cpp).
-    void finishPhoto(uint64_t id, const hollowkit::Result<void, hollowkit::PhotoError>& result);
+    void finishPhoto(uint64_t id, const hollowkit::Result<std::filesystem::path, hollowkit::PhotoError>& result);
     void giveUpPhoto(uint64_t id);
     void giveUpPendingPhotos();
+    // A photo or thumbnail is done: whoever waits for none to be left hears.
+    void photoWorkEnded();
 
     // The computer's microphone (mac_microphone_use.cpp).
     void continueMacMicrophone(uint64_t generation, bool allowed);

@@ -34,6 +34,17 @@ struct CameraModelLimits {
     // How long it waits for open movie files to be finished: a movie cut off
     // before its index is written cannot be played, so this is generous.
     static constexpr hollowkit::Duration kRecordingFinishLimit = std::chrono::seconds(30);
+    // How long it waits for the photos asked for before the quit: 10 s for
+    // each still to be written (a 1080p photo takes about 1 s, 3 s on a
+    // machine loaded 30 deep; a 4K one 2.5 times that), 60 s at most
+    // whatever their number.
+    static constexpr hollowkit::Duration kPhotoFinishPerPhoto = std::chrono::seconds(10);
+    static constexpr hollowkit::Duration kPhotoFinishCeiling = std::chrono::seconds(60);
+    static constexpr hollowkit::Duration photoFinishLimit(size_t photos) {
+        return photos >= static_cast<size_t>(kPhotoFinishCeiling / kPhotoFinishPerPhoto)
+                   ? kPhotoFinishCeiling
+                   : kPhotoFinishPerPhoto * static_cast<int64_t>(photos);
+    }
 
     // --- Scenes.
     static constexpr size_t kMaxScenes = 9;
@@ -61,6 +72,10 @@ struct CameraModelLimits {
     // --- Photos.
     // A photo waiting this long for a frame is given up with a notice.
     static constexpr hollowkit::Duration kPhotoFrameWait = std::chrono::seconds(2);
+    // Photos waiting for their frame or being written at once. Each holds
+    // its frame until it is written (3 MB at 1080p, 8 MB with a look; 4
+    // times that at 4K); a press beyond is refused with a notice.
+    static constexpr size_t kMaxPendingPhotos = 8;
 
     // --- The computer's microphone.
     static constexpr std::string_view kMacMicrophoneOff = "off";

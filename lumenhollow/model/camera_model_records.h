@@ -51,7 +51,6 @@ struct PendingSwitch {
 // A photo waiting for its frame or being written.
 struct PendingPhoto {
     std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by the give-up
-    std::filesystem::path file;
     hollowkit::TaskId giveUp = 0;
 };
 
@@ -91,14 +90,19 @@ struct CameraSettingsSync {
     std::vector<hk::CameraSetting> told;
 };
 
-// The photos waiting for their frames or being written, by number.
+// The photos waiting for their frames or being written, by number; the
+// scene thumbnails asked for and not yet in their scenes; and whoever waits
+// for all of them to be done (a quit).
 struct PhotoWork {
     std::shared_ptr<hollowkit::PhotoWriter> writer;
     std::map<uint64_t, PendingPhoto> pending;
     uint64_t lastId = 0;
+    size_t thumbnails = 0;
+    bool refusing = false;  // presses are refused while kMaxPendingPhotos wait
+    std::vector<std::function<void()>> doneWaiters;
 };
 
-enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, stoppingCamera, replied };
+enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, finishingPhotos, stoppingCamera, replied };
 
 // Quitting: whether it was asked for (and a new instance after), and the
 // shutdown's phase, its timer and how it finishes what records.

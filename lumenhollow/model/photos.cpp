@@ -2,10 +2,16 @@
 // photo in the output folder. The camera's delivery thread only hands the
 // frame to the photo writer's queue, which encodes it; a request that no
 // frame answers in time is given up with a notice instead of waiting for
-// whatever picture comes minutes later.
+// whatever picture comes minutes later. A photo is named by the moment its
+// shutter was pressed, and its file appears only once the photo is whole
+// (the writer renames it into place), so nothing stands under its name
+// while it waits. At most kMaxPendingPhotos wait at once: each holds its
+// frame until it is written.
 
-#include <system_error>
+#include <string>
+#include <utility>
 
+#include "hollowkit/base/pocket_log.h"
 #include "hollowkit/recording/media_library.h"
 #include "lumenhollow/model/camera_model.h"
 
@@ -17,10 +23,8 @@ constexpr const char* kPhotoSaved = "Photo saved";
 constexpr const char* kPhotoFailedPrefix = "Photo failed: ";
 constexpr const char* kNoPictureArrived = "no picture arrived";
 
-// The reserved name of a photo never written: the empty file goes.
-void removeReservation(const std::filesystem::path& file) {
-    std::error_code error;
-    if (std::filesystem::file_size(file, error) == 0 && !error) std::filesystem::remove(file, error);
+std::string stillBeingSaved() {
+    return std::to_string(CameraModel::kMaxPendingPhotos) + " photos are still being saved";
 }
 
 }  // namespace
@@ -37,36 +41,57 @@ const std::shared_ptr<hollowkit::PhotoWriter>& CameraModel::photoWriter() {
 void CameraModel::takePhoto() {
     // While quitting no frame will answer the request before the end.
     if (isTerminating() || !state_.stats || !state_.stats->hasPicture) return;
-    auto file = hollowkit::MediaLibrary::fileURL(outputFolder_, hollowkit::MediaLibrary::kPhotoKind, "heic",
-                                                 main_.clock().wallNow());
-    if (!file) {
-        postNotice(file.error().notice());
+    if (photos_.pending.size() >= kMaxPendingPhotos) {
+        // Said in the log once for a run of refused presses (a held key).
+        if (!std::exchange(photos_.refusing, true)) {
+            hollowkit::PocketLog::log("Photos not taken while " + std::to_string(kMaxPendingPhotos) +
+                                      " are still being saved");
+        }
+        postNotice(kPhotoFailedPrefix + stillBeingSaved());
         return;
     }
+    photos_.refusing = false;
+    if (auto folder = hollowkit::MediaLibrary::ensureFolder(outputFolder_); !folder) {
+        postNotice(folder.error().notice());
+        return;
+    }
+    const hollowkit::PhotoPlace place{outputFolder_, main_.clock().wallNow()};
     const uint64_t id = ++photos_.lastId;
     auto claimed = std::make_shared<std::atomic<bool>>(false);
     const hollowkit::TaskId giveUp = main_.after(kPhotoFrameWait, [weak = weak_from_this(), id] {
         if (auto self = weak.lock()) self->giveUpPhoto(id);
     });
-    photos_.pending.emplace(id, PendingPhoto{claimed, *file, giveUp});
+    photos_.pending.emplace(id, PendingPhoto{claimed, giveUp});
+    // Counted by the writer from now on, so a wait for its work counts the
+    // photo before its frame comes.
+    const std::shared_ptr<hollowkit::PhotoWriter>& writer = photoWriter();
+    writer->expect();
 
     // Runs on the delivering thread: it only hands the frame on.
-    tap_->addFrameRequest([claimed, writer = photoWriter(), file = *file, weak = weak_from_this(),
-                           id](const hollowkit::VideoFrame& frame) {
+    tap_->addFrameRequest([claimed, writer, place, weak = weak_from_this(), id](const hollowkit::VideoFrame& frame) {
         if (claimed->exchange(true)) return;  // given up already
-        writer->write(frame, file, [weak, id](const hollowkit::Result<void, hollowkit::PhotoError>& result) {
-            if (auto self = weak.lock()) self->finishPhoto(id, result);
-        });
+        writer->write(frame, place,
+                      [weak, id](const hollowkit::Result<std::filesystem::path, hollowkit::PhotoError>& result) {
+                          if (auto self = weak.lock()) self->finishPhoto(id, result);
+                      });
+        writer->withdraw();
     });
 }
 
-void CameraModel::finishPhoto(uint64_t id, const hollowkit::Result<void, hollowkit::PhotoError>& result) {
+void CameraModel::finishPhoto(uint64_t id,
+                              const hollowkit::Result<std::filesystem::path, hollowkit::PhotoError>& result) {
     if (auto pending = photos_.pending.find(id); pending != photos_.pending.end()) {
         main_.cancel(pending->second.giveUp);
         photos_.pending.erase(pending);
     }
-    postNotice(result ? std::string(kPhotoSaved)
-                                  : kPhotoFailedPrefix + result.error().userMessage());
+    if (result) {
+        hollowkit::PocketLog::log("Photo saved: " + result->filename().string());
+        postNotice(kPhotoSaved);
+    } else {
+        hollowkit::PocketLog::log(kPhotoFailedPrefix + result.error().userMessage());
+        postNotice(kPhotoFailedPrefix + result.error().userMessage());
+    }
+    photoWorkEnded();
 }
 
 void CameraModel::giveUpPhoto(uint64_t id) {
@@ -75,9 +100,10 @@ void CameraModel::giveUpPhoto(uint64_t id) {
     pending->second.giveUp = 0;
     // A frame that took the request first is being written; its result comes.
     if (pending->second.claimed->exchange(true)) return;
-    removeReservation(pending->second.file);
     photos_.pending.erase(pending);
+    photos_.writer->withdraw();
     postNotice(std::string(kPhotoFailedPrefix) + kNoPictureArrived);
+    photoWorkEnded();
 }
 
 void CameraModel::giveUpPendingPhotos() {
@@ -89,6 +115,11 @@ void CameraModel::giveUpPendingPhotos() {
         main_.cancel(photos_.pending.at(id).giveUp);
         giveUpPhoto(id);
     }
+}
+
+void CameraModel::photoWorkEnded() {
+    if (unfinishedPhotos() > 0) return;
+    for (auto& waiter : std::exchange(photos_.doneWaiters, {})) waiter();
 }
 
 }  // namespace lumenhollow

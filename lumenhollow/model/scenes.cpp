@@ -3,6 +3,8 @@
 // of the list is published and then stored whole.
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <utility>
 
 #include "hollowkit/base/utf8.h"
@@ -140,8 +142,20 @@ void CameraModel::deleteScene(const std::string& id) {
 void CameraModel::captureSceneThumbnail(const std::string& id) {
     // The delivering thread only hands the frame (a reference) back to the
     // main executor; encoding happens on the writer's queue, so neither the
-    // camera's thread nor the main executor waits for it.
-    tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id](const hk::VideoFrame& frame) {
+    // camera's thread nor the main executor waits for it. Counted until it
+    // is in its scene: a quit waits for it with the photos. A frame that
+    // does not come in time is not waited for, as for a photo: the scene
+    // keeps no picture of a later moment.
+    ++photos_.thumbnails;
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    main_.after(kPhotoFrameWait, [weak = weak_from_this(), claimed] {
+        auto self = weak.lock();
+        if (!self || claimed->exchange(true)) return;
+        --self->photos_.thumbnails;
+        self->photoWorkEnded();
+    });
+    tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id, claimed](const hk::VideoFrame& frame) {
+        if (claimed->exchange(true)) return;  // given up already
         main->post([weak, id, frame] {
             if (auto self = weak.lock()) self->encodeSceneThumbnail(id, frame);
         });
@@ -149,7 +163,11 @@ void CameraModel::captureSceneThumbnail(const std::string& id) {
 }
 
 void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame frame) {
-    if (findScene(state_.scenes, id) == state_.scenes.end()) return;
+    if (findScene(state_.scenes, id) == state_.scenes.end()) {
+        --photos_.thumbnails;
+        photoWorkEnded();
+        return;
+    }
     photoWriter()->jpegThumbnail(std::move(frame), kSceneThumbnailWidth,
                                     [weak = weak_from_this(), id](std::optional<hk::Bytes> jpeg) {
                                         if (auto self = weak.lock()) self->applySceneThumbnail(id, std::move(jpeg));
@@ -159,10 +177,13 @@ void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame fra
 void CameraModel::applySceneThumbnail(const std::string& id, std::optional<hk::Bytes> jpeg) {
     const auto found = findScene(state_.scenes, id);
     // A scene deleted meanwhile is not made again.
-    if (found == state_.scenes.end()) return;
-    std::vector<CameraScene> scenes = state_.scenes;
-    scenes[static_cast<size_t>(found - state_.scenes.begin())].thumbnail = std::move(jpeg);
-    publishScenes(std::move(scenes));
+    if (found != state_.scenes.end()) {
+        std::vector<CameraScene> scenes = state_.scenes;
+        scenes[static_cast<size_t>(found - state_.scenes.begin())].thumbnail = std::move(jpeg);
+        publishScenes(std::move(scenes));
+    }
+    --photos_.thumbnails;
+    photoWorkEnded();
 }
 
 }  // namespace lumenhollow

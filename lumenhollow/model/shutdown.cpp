@@ -1,14 +1,18 @@
 // CameraModel: the quit request, the shutdown that runs when the
 // application agrees to end, and the output-folder command.
 //
-// The shutdown waits for two things in turn, each with its own bound: the
-// recording's files being finished, then the camera stopping. A movie whose
-// finish is cut off has no index and cannot be played, so finishing gets a
-// generous bound of its own; the short fallback covers only the camera,
-// whose stop loses nothing when it is cut short.
+// The shutdown waits for three things in turn, each with its own bound: the
+// recording's files being finished, the photos asked for being written,
+// then the camera stopping. A movie whose finish is cut off has no index
+// and cannot be played, so finishing gets a generous bound of its own; the
+// photos' bound grows with their number (the camera keeps running for
+// those still waiting for their frame); the short fallback covers only the
+// camera, whose stop loses nothing when it is cut short.
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <utility>
 
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/model/camera_model.h"
@@ -84,6 +88,14 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
         hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
                                    std::chrono::duration<double>(kRecordingFinishLimit).count());
     }
+    shutdown_.phase = ShutdownPhase::finishingPhotos;
+    finishPhotosForTermination([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->photosFinishedForTermination();
+    });
+}
+
+void CameraModel::photosFinishedForTermination() {
+    if (shutdown_.phase != ShutdownPhase::finishingPhotos) return;
     shutdown_.phase = ShutdownPhase::stoppingCamera;
     shutdown_.timer = main_.after(kTerminationFallback, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->cameraStoppedForTermination(false);
@@ -103,6 +115,54 @@ void CameraModel::cameraStoppedForTermination(bool stopped) {
     }
     shutdown_.phase = ShutdownPhase::replied;
     services_.shell.replyToTermination(shutdown_.relaunchOnQuit);
+}
+
+void CameraModel::finishPhotosForTermination(std::function<void()> finished) {
+    const size_t unfinished = unfinishedPhotos();
+    if (unfinished == 0) {
+        if (finished) finished();
+        return;
+    }
+    const hollowkit::Duration limit = photoFinishLimit(unfinished);
+    const double seconds = std::chrono::duration<double>(limit).count();
+    hollowkit::PocketLog::logf("Waiting for %zu photos to be saved (at most %.0f s)", unfinished, seconds);
+    // Whichever comes first, the last photo or the bound, runs `finished`.
+    auto once = std::make_shared<std::function<void()>>(std::move(finished));
+    const hollowkit::TaskId bound = main_.after(limit, [weak = weak_from_this(), once, seconds] {
+        if (auto self = weak.lock()) {
+            hollowkit::PocketLog::logf("%zu photos were not saved within %.0f s; going on without them",
+                                       self->unfinishedPhotos(), seconds);
+        }
+        if (auto run = std::exchange(*once, nullptr)) run();
+    });
+    photos_.doneWaiters.push_back([main = &main_, once, bound] {
+        main->cancel(bound);
+        if (auto run = std::exchange(*once, nullptr)) run();
+    });
+}
+
+bool CameraModel::waitForQueuedPhotos() {
+    // No frame answers a photo from here on: one still waiting for its
+    // frame has nothing on disk and is given up.
+    size_t givenUp = 0;
+    for (auto pending = photos_.pending.begin(); pending != photos_.pending.end();) {
+        if (pending->second.claimed->exchange(true)) {
+            ++pending;
+            continue;
+        }
+        main_.cancel(pending->second.giveUp);
+        photos_.writer->withdraw();
+        pending = photos_.pending.erase(pending);
+        ++givenUp;
+    }
+    if (givenUp > 0) hollowkit::PocketLog::logf("%zu photos had no picture yet and were not taken", givenUp);
+    const size_t queued = photos_.writer ? photos_.writer->unfinished() : 0;
+    if (queued == 0) return givenUp == 0;
+    const hollowkit::Duration limit = photoFinishLimit(queued);
+    if (photos_.writer->waitUntilDone(limit)) return givenUp == 0;
+    hollowkit::PocketLog::logf("%zu photos were not saved within %.0f s", photos_.writer->unfinished(),
+                               std::chrono::duration<double>(limit).count());
+    return false;
 }
 
 void CameraModel::openOutputFolder() {

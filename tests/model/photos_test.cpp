@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hollowkit/testing/held_still_encoder.h"
 #include "hollowkit/testing/still_image_probe.h"
+#include "hollowkit/testing/test_support.h"
 #include "recording_harness.h"
 
 namespace lumenhollow::test {
@@ -67,6 +71,45 @@ TEST(PhotosTest, EveryPhotoAskedForIsWrittenOrFailsAloudAndNoneComesLate) {
             EXPECT_EQ(image->height, 180);
         }
     }
+}
+
+// Photos pressed faster than they are written wait with their frames, at
+// most kMaxPendingPhotos of them; a press beyond is refused aloud, and one
+// more is taken as soon as one is written. While they wait nothing stands
+// under their names (no empty file a kill could leave); each file appears
+// whole, named by its press.
+TEST(PhotosTest, AtMostEightPhotosWaitAndNothingStandsUnderTheirNamesUntilEachIsWhole) {
+    hollowkit::testsupport::LogCapture log;
+    hollowkit::HeldStillEncoder held;
+    RecordingHarness h;
+    h.stillEncoder = &held;
+    h.start(true);
+    for (size_t i = 0; i < CameraModel::kMaxPendingPhotos + 2; ++i) h.model->takePhoto();
+    EXPECT_EQ(h.model->unfinishedPhotos(), CameraModel::kMaxPendingPhotos);
+    EXPECT_EQ(h.notices(), Notices(2, "Photo failed: 8 photos are still being saved"));
+    h.camera()->deliverFrame(FakeCamera::makeFrame(320, 180));
+    ASSERT_TRUE(held.waitForEntered(1));
+    h.model->takePhoto();
+    EXPECT_EQ(h.notices().size(), 3u) << "refused while eight wait";
+    EXPECT_EQ(log.count("Photos not taken while 8 are still being saved"), 1) << "once for the run of presses";
+    EXPECT_TRUE(std::filesystem::is_empty(h.outputFolder)) << "a file stands under a photo's name before it is whole";
+
+    held.release();
+    ASSERT_TRUE(h.waitForNotices(3 + CameraModel::kMaxPendingPhotos));
+    EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
+    h.model->takePhoto();
+    h.camera()->deliverFrame(FakeCamera::makeFrame(320, 180));
+    ASSERT_TRUE(h.waitForNotices(4 + CameraModel::kMaxPendingPhotos));
+    EXPECT_EQ(h.notices().back(), "Photo saved") << "a press is taken again once the photos are written";
+    const auto photos = h.files(".heic");
+    ASSERT_EQ(photos.size(), CameraModel::kMaxPendingPhotos + 1);
+    for (const auto& photo : photos) {
+        EXPECT_TRUE(photo.filename().string().starts_with("Lumenhollow Photo ")) << photo;
+        EXPECT_TRUE(hollowkit::decodeHeifFile(photo)) << photo;
+    }
+    EXPECT_EQ(static_cast<size_t>(std::distance(std::filesystem::directory_iterator(h.outputFolder), {})),
+              photos.size())
+        << "something beside the photos";
 }
 
 }  // namespace

@@ -194,7 +194,8 @@ TEST(RecordingConditionsTest, TheOutputFolderRemovedDuringARecordingIsReportedAs
 }
 
 // An output folder that exists but cannot take the new file: the notice
-// names the file, for a movie and for a photo.
+// names the file, for a movie at its start and for a photo once it is
+// written (nothing stands under a photo's name before).
 TEST(RecordingConditionsTest, AFileThatCannotBeCreatedInTheOutputFolderIsNamed) {
     RecordingHarness h;
     // Its names are too long to go in, yet it exists.
@@ -203,21 +204,24 @@ TEST(RecordingConditionsTest, AFileThatCannotBeCreatedInTheOutputFolderIsNamed) 
     h.model->setCountdownSeconds(0);
     h.model->toggleRecording();
     h.model->takePhoto();
-    h.main.runUntilIdle();
+    h.camera()->deliverFrame(FakeCamera::makeFrame(64, 36));
+    ASSERT_TRUE(h.waitForNotices(2));
     const auto notices = h.notices();
     ASSERT_EQ(notices.size(), 2u);
     const struct {
         std::optional<std::string> notice;
-        const char* kind;
-        const char* extension;
-    } cases[] = {{notices[0], "Video", ".mov"}, {notices[1], "Photo", ".heic"}};
+        std::string start;
+        std::string failure;
+    } cases[] = {{notices[0], "Could not create the file Lumenhollow Video ", ".mov: File name too long"},
+                 {notices[1], "Photo failed: File name too long (" + h.outputFolder.string() + "/Lumenhollow Photo ",
+                  ".heic)"}};
     for (const auto& c : cases) {
         ASSERT_TRUE(c.notice.has_value());
-        EXPECT_EQ(c.notice->rfind("Could not create the file Lumenhollow " + std::string(c.kind) + " ", 0), 0u)
-            << *c.notice;
-        EXPECT_NE(c.notice->find(std::string(c.extension) + ": File name too long"), std::string::npos) << *c.notice;
+        EXPECT_EQ(c.notice->rfind(c.start, 0), 0u) << *c.notice;
+        EXPECT_NE(c.notice->find(c.failure), std::string::npos) << *c.notice;
     }
     EXPECT_FALSE(h.model->isRecording());
+    EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
 }
 
 // What a killed run left in the output folder, a movie cut off before its

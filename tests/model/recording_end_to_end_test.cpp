@@ -4,15 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <sstream>
 
 #include "../recording/recording_test_support.h"
 #include "hollowkit/recording/linux/pulse_audio_input.h"
+#include "hollowkit/testing/held_still_encoder.h"
 #include "hollowkit/testing/private_pulse_server.h"
 #include "hollowkit/testing/still_image_probe.h"
 #include "lumenhollow/model/movie_sample_recorder.h"
@@ -169,42 +167,8 @@ TEST(RecordingEndToEndTest, RecordCountsDownRecordsFullHDWithSoundAndSavesAPlaya
     }
 }
 
-// Encodes with the library's encoder once the test lets it.
-class HeldEncoder final : public hollowkit::StillEncoder {
-public:
-    hollowkit::Result<hollowkit::Bytes, std::string> encodeHeif(const hollowkit::VideoFrame& frame,
-                                                                int qualityPercent) const override {
-        {
-            std::unique_lock lock(mutex_);
-            entered_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [&] { return released_; });
-        }
-        return standard().encodeHeif(frame, qualityPercent);
-    }
-    hollowkit::Result<hollowkit::Bytes, std::string> encodeJpeg(const hollowkit::VideoFrame& frame, int width,
-                                                                int height, int qualityPercent) const override {
-        return standard().encodeJpeg(frame, width, height, qualityPercent);
-    }
-    bool entered() const {
-        std::lock_guard lock(mutex_);
-        return entered_;
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    mutable bool entered_ = false;
-    bool released_ = false;
-};
-
 TEST(RecordingEndToEndTest, APhotoIsEncodedWhileTheCameraKeepsDeliveringAndDecodesAtTheFramesSize) {
-    HeldEncoder encoder;
+    hollowkit::HeldStillEncoder encoder;
     RecordingHarness h;
     h.stillEncoder = &encoder;
     h.start(true);
@@ -212,7 +176,7 @@ TEST(RecordingEndToEndTest, APhotoIsEncodedWhileTheCameraKeepsDeliveringAndDecod
     camera->startFrames(30, [](uint64_t) { return FakeCamera::makeFrame(kWidth, kHeight); });
     ASSERT_TRUE(h.main.waitFor([&] { return camera->framesDelivered() >= 3; }));
     h.model->takePhoto();
-    ASSERT_TRUE(h.main.waitFor([&] { return encoder.entered(); }));
+    ASSERT_TRUE(h.main.waitFor([&] { return encoder.entered() > 0; }));
     // The photo is being encoded and held there; frames keep coming.
     const uint64_t atEncoding = camera->framesDelivered();
     EXPECT_TRUE(h.main.waitFor([&] { return camera->framesDelivered() >= atEncoding + 15; }));

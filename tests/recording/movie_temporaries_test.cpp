@@ -1,6 +1,6 @@
-// The hidden files beside movies being made: the clearing of a killed run's
-// leftovers in a real output folder (only our names, only files nobody
-// holds, never a picture), a second running process whose files are left
+// The hidden files beside movies and photos being made: the clearing of a
+// killed run's leftovers in a real output folder (only our names, only
+// files nobody holds, never a picture), a second running process whose files are left
 // alone until it is killed, and the exclusive creation a composition uses.
 
 #include "hollowkit/recording/movie_temporaries.h"
@@ -119,6 +119,12 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
         {"not a movie", ".notes.txt.Uv12Wx", Content::cutShort, Content::cutShort},
         {"held by a writer", ".Lumenhollow Video F.mov.Yz34Ab", Content::cutShort, Content::cutShort},
         {"the name the held one reserved", "Lumenhollow Video F.mov", Content::empty, Content::empty},
+        {"a photo cut off before it was whole", ".Lumenhollow Photo A.heic.Kl12Mn", Content::cutShort,
+         Content::none},
+        {"a photo", "Lumenhollow Photo A.heic", Content::cutShort, Content::cutShort},
+        {"an empty photo an earlier version reserved", "Lumenhollow Photo B.heic", Content::empty, Content::none},
+        {"a photo being written", ".Lumenhollow Photo C.heic.Op34Qr", Content::cutShort, Content::cutShort},
+        {"not a photo's temporary", ".Lumenhollow Photo D.heic.abc", Content::cutShort, Content::cutShort},
     };
     for (const auto& f : files) {
         writeBytes(output / f.path, f.before == Content::picture    ? movies.picture
@@ -132,12 +138,15 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
     fs::create_directories(output / ".Lumenhollow Video H.mov.Gh78Ij");
     UniqueFd held(::open((output / ".Lumenhollow Video F.mov.Yz34Ab").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+    UniqueFd heldPhoto(::open((output / ".Lumenhollow Photo C.heic.Op34Qr").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(heldPhoto.get(), LOCK_EX), 0);
     const UniqueFd reservation = MovieTemporaries::holdReservation(output / "Lumenhollow Video I.mov");
     ASSERT_TRUE(reservation);
 
     testsupport::LogCapture log;
     const auto counts = MovieTemporaries::removeLeftovers(output);
-    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{5, 1, 1}));
+    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{5, 1, 1, 2}));
+    EXPECT_TRUE(log.contains("Unfinished photos of an earlier run in Lumenhollow: 2 removed"));
     for (const auto& f : files) EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
     EXPECT_TRUE(fs::is_symlink(output / ".Lumenhollow Video G.mov.Cd56Ef"));
     EXPECT_EQ(contentOf(dir.path() / "elsewhere.mov", movies), Content::cutShort);

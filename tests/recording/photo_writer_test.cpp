@@ -16,6 +16,7 @@
 
 #include "hollowkit/recording/media_library.h"
 #include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/held_still_encoder.h"
 #include "hollowkit/testing/resident_size.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "hollowkit/testing/still_image_probe.h"
@@ -120,12 +121,22 @@ public:
 
 class PhotoWriterTest : public ::testing::Test {
 protected:
+    // A photo of the n-th day from now, in the test's folder.
+    PhotoPlace place(int day = 0) const {
+        return PhotoPlace{dir_.path(), kDay + std::chrono::hours(24 * day)};
+    }
+    std::filesystem::path named(const std::string& suffix, int day = 0) const {
+        return dir_.path() / (MediaLibrary::fileName(MediaLibrary::kPhotoKind, place(day).date) + suffix + ".heic");
+    }
+    size_t entries() const { return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_.path()), {})); }
+
+    static inline const WallTime kDay = std::chrono::system_clock::now();
     testsupport::TempDir dir_;
     testsupport::LogCapture log_;
 };
 
 // Full size, the picture's colours, both input formats, sizes that are not
-// multiples of the coding block, written into the name MediaLibrary reserved.
+// multiples of the coding block, each under its date's name.
 TEST_F(PhotoWriterTest, PhotoDecodesAtFullSizeWithThePicturesColours) {
     struct Case {
         PixelFormat format;
@@ -142,19 +153,19 @@ TEST_F(PhotoWriterTest, PhotoDecodesAtFullSizeWithThePicturesColours) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << (c.format == PixelFormat::nv12 ? "nv12 " : "bgra ") << c.width << "x" << c.height);
-        auto url = MediaLibrary::fileURL(dir_.path(), MediaLibrary::kPhotoKind, "heic",
-                                         std::chrono::system_clock::now() + std::chrono::hours(24 * ++n));
-        ASSERT_TRUE(url.has_value());
-        const auto written = PhotoWriter::writeNow(quadrantFrame(c.format, c.width, c.height), url.value());
+        const auto written = PhotoWriter::writeNow(quadrantFrame(c.format, c.width, c.height), place(++n));
         ASSERT_TRUE(written.has_value()) << written.error().userMessage();
+        EXPECT_EQ(written.value(), named("", n));
         std::string why;
-        const auto image = decodeHeifFile(url.value(), &why);
+        const auto image = decodeHeifFile(written.value(), &why);
         ASSERT_TRUE(image.has_value()) << why;
         EXPECT_EQ(image->width, c.width);
         EXPECT_EQ(image->height, c.height);
         expectQuadrantColours(*image, 6.0);
+        EXPECT_EQ(std::filesystem::status(written.value()).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms(0644));
         // The photos and nothing else: no temporary is left beside them.
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), n);
+        EXPECT_EQ(entries(), static_cast<size_t>(n));
     }
 }
 
@@ -213,58 +224,94 @@ TEST(PhotoWriterSizeTest, ThumbnailSizeRule) {
     }
 }
 
-TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNoFile) {
+TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNothing) {
     const VideoFrame frame = quadrantFrame(PixelFormat::nv12, 64, 48);
-
-    // No picture.
-    const auto reserved = dir_.path() / "reserved.heic";
-    std::ofstream(reserved).close();
-    auto result = PhotoWriter::writeNow(VideoFrame(), reserved);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().userMessage(), "The frame had no image data");
-    EXPECT_FALSE(std::filesystem::exists(reserved));
-    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(VideoFrame(), 320).has_value());
-
-    // The encoder fails.
-    std::ofstream(reserved).close();
     FailingEncoder failing;
-    result = PhotoWriter::writeNow(frame, reserved, failing);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().userMessage(), "Could not encode the photo");
-    EXPECT_FALSE(std::filesystem::exists(reserved));
-    EXPECT_TRUE(log_.contains("broken on purpose"));
-    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(frame, 320, failing).has_value());
-
-    // A folder that does not exist.
-    const auto missing = dir_.path() / "gone" / "photo.heic";
-    result = PhotoWriter::writeNow(frame, missing);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().userMessage(), "No such file or directory (" + missing.string() + ")");
-
-    // A folder without write permission (root writes anywhere, so only
-    // checked for other users).
-    if (::geteuid() != 0) {
-        const auto locked = dir_.path() / "locked";
-        std::filesystem::create_directory(locked);
-        std::filesystem::permissions(locked,
-                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        result = PhotoWriter::writeNow(frame, locked / "photo.heic");
+    const auto missing = dir_.path() / "gone";
+    const auto locked = dir_.path() / "locked";
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const auto firstName = [&](const std::filesystem::path& folder) {
+        return (folder / named("").filename()).string();
+    };
+    const struct {
+        const char* name;
+        VideoFrame frame;
+        PhotoPlace place;
+        const StillEncoder* encoder;
+        std::string message;
+        bool logged;
+    } cases[] = {
+        {"no picture", VideoFrame(), place(), nullptr, "The frame had no image data", false},
+        {"the encoder fails", frame, place(), &failing, "Could not encode the photo", true},
+        {"a folder that does not exist", frame, PhotoPlace{missing, kDay}, nullptr,
+         "No such file or directory (" + firstName(missing) + ")", false},
+        // Root writes anywhere, so this one only fails for other users.
+        {"a folder without write permission", frame, PhotoPlace{locked, kDay}, nullptr,
+         "Permission denied (" + firstName(locked) + ")", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.place.folder == locked && ::geteuid() == 0) continue;
+        const auto result = c.encoder ? PhotoWriter::writeNow(c.frame, c.place, *c.encoder)
+                                      : PhotoWriter::writeNow(c.frame, c.place);
         ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().userMessage(),
-                  "Permission denied (" + (locked / "photo.heic").string() + ")");
-        EXPECT_FALSE(std::filesystem::exists(locked / "photo.heic"));
+        EXPECT_EQ(result.error().userMessage(), c.message);
+        if (c.logged) {
+            EXPECT_TRUE(log_.contains("broken on purpose"));
+        }
+        EXPECT_EQ(entries(), 1u) << "only the locked folder";
+        EXPECT_TRUE(std::filesystem::is_empty(locked));
     }
+    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(VideoFrame(), 320).has_value());
+    EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(frame, 320, failing).has_value());
 }
 
-// A file with contents at the destination is someone's earlier photo.
-TEST_F(PhotoWriterTest, NeverReplacesAFileWithContents) {
-    const auto earlier = dir_.path() / "earlier.heic";
-    std::ofstream(earlier) << "an earlier photo";
-    const auto result = PhotoWriter::writeNow(quadrantFrame(PixelFormat::nv12, 64, 48), earlier);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().userMessage(), "File exists (" + earlier.string() + ")");
-    const Bytes kept = readAll(earlier);
+// A photo takes the first of its date's names that nothing stands under:
+// whatever is there (an earlier photo, an empty file, a folder) is left as
+// it is.
+TEST_F(PhotoWriterTest, TakesTheFirstFreeNameAndNeverTouchesWhatIsThere) {
+    std::ofstream(named("")) << "an earlier photo";
+    std::ofstream(named(" 2")).close();
+    std::filesystem::create_directory(named(" 3"));
+    const auto result = PhotoWriter::writeNow(quadrantFrame(PixelFormat::nv12, 64, 48), place());
+    ASSERT_TRUE(result.has_value()) << result.error().userMessage();
+    EXPECT_EQ(result.value(), named(" 4"));
+    EXPECT_TRUE(decodeHeifFile(named(" 4")).has_value());
+    const Bytes kept = readAll(named(""));
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier photo");
+    EXPECT_EQ(std::filesystem::file_size(named(" 2")), 0u);
+    EXPECT_TRUE(std::filesystem::is_directory(named(" 3")));
+    EXPECT_EQ(entries(), 4u);
+}
+
+// Until a photo is whole nothing stands under its name, so an end at any
+// moment before (a kill) leaves no empty or cut file there. The writer
+// counts a photo from the moment it is expected (its frame still to come)
+// until it is written, and waiting for it ends when it is.
+TEST_F(PhotoWriterTest, NothingStandsUnderAPhotosNameBeforeItIsWholeAndWaitingCountsItFromItsPress) {
+    ManualExecutor main;
+    HeldStillEncoder held;
+    std::optional<Result<std::filesystem::path, PhotoError>> outcome;
+    PhotoWriter writer(main, held);
+    EXPECT_TRUE(writer.waitUntilDone(std::chrono::milliseconds(0))) << "nothing to wait for";
+    writer.expect();  // the shutter is pressed; the frame is to come
+    EXPECT_EQ(writer.unfinished(), 1u);
+    EXPECT_FALSE(writer.waitUntilDone(std::chrono::milliseconds(0)));
+    writer.write(quadrantFrame(PixelFormat::nv12, 320, 240), place(),
+                 [&](Result<std::filesystem::path, PhotoError> result) { outcome = std::move(result); });
+    writer.withdraw();  // handed over: counted as the writer's work now
+    ASSERT_TRUE(held.waitForEntered(1));
+    EXPECT_EQ(writer.unfinished(), 1u);
+    EXPECT_FALSE(writer.waitUntilDone(std::chrono::milliseconds(0)));
+    EXPECT_EQ(entries(), 0u) << "a file stands under the name while the photo is encoded";
+    held.release();
+    EXPECT_TRUE(writer.waitUntilDone(std::chrono::seconds(60)));
+    EXPECT_EQ(writer.unfinished(), 0u);
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_TRUE(decodeHeifFile(named("")).has_value());
+    ASSERT_TRUE(main.waitFor([&] { return outcome.has_value(); }));
+    EXPECT_EQ(outcome->value(), named(""));
 }
 
 // The instance encodes on its own queue, never on the thread that hands the
@@ -272,13 +319,13 @@ TEST_F(PhotoWriterTest, NeverReplacesAFileWithContents) {
 TEST_F(PhotoWriterTest, EncodesOffTheCallersThreadAndAnswersOnMain) {
     ManualExecutor main;
     FailingEncoder failing;
-    std::optional<Result<void, PhotoError>> outcome;
+    std::optional<Result<std::filesystem::path, PhotoError>> outcome;
     std::optional<std::optional<Bytes>> thumbnail;
     bool answeredOnMain = true;
     {
         PhotoWriter writer(main, failing);
-        writer.write(quadrantFrame(PixelFormat::nv12, 64, 48), dir_.path() / "a.heic",
-                     [&](Result<void, PhotoError> result) {
+        writer.write(quadrantFrame(PixelFormat::nv12, 64, 48), place(),
+                     [&](Result<std::filesystem::path, PhotoError> result) {
                          answeredOnMain = answeredOnMain && main.isCurrent();
                          outcome = std::move(result);
                      });
@@ -302,16 +349,16 @@ TEST_F(PhotoWriterTest, DestroyingTheWriterFinishesPhotosHandedOver) {
     {
         PhotoWriter writer(main);
         for (int i = 0; i < 3; ++i) {
-            writer.write(quadrantFrame(PixelFormat::nv12, 320, 240),
-                         dir_.path() / ("p" + std::to_string(i) + ".heic"),
-                         [&](Result<void, PhotoError> result) {
+            writer.write(quadrantFrame(PixelFormat::nv12, 320, 240), place(),
+                         [&](Result<std::filesystem::path, PhotoError> result) {
                              EXPECT_TRUE(result.has_value());
                              ++answers;
                          });
         }
     }
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(decodeHeifFile(dir_.path() / ("p" + std::to_string(i) + ".heic")).has_value()) << i;
+    // Three photos of one second, in the order they were handed over.
+    for (const char* suffix : {"", " 2", " 3"}) {
+        EXPECT_TRUE(decodeHeifFile(named(suffix)).has_value()) << suffix;
     }
     main.runUntilIdle();
     EXPECT_EQ(answers, 3);
@@ -332,8 +379,10 @@ TEST_F(PhotoWriterTest, PhotoAfterPhotoLeavesNoMoreMemoryResident) {
             int answered = 0;
             const auto take = [&](int count) {
                 for (int i = 0; i < count; ++i, ++asked) {
-                    writer.write(frame, dir_.path() / ("p" + std::to_string(asked) + ".heic"),
-                                 [&answered](Result<void, PhotoError> result) { answered += result ? 1 : 0; });
+                    writer.write(frame, place(asked),
+                                 [&answered](Result<std::filesystem::path, PhotoError> result) {
+                                     answered += result ? 1 : 0;
+                                 });
                 }
                 return main.waitFor([&] { return answered == asked; }, std::chrono::seconds(120));
             };

@@ -1,0 +1,216 @@
+// The quit and the photos: every photo pressed before a quit, and a scene's
+// thumbnail asked for before it, is written before the reply that lets the
+// process end, within a bound that grows with their number; the photo
+// writer's queue is held by the encoder, so the quit comes while they wait.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hollowkit/testing/held_still_encoder.h"
+#include "hollowkit/testing/still_image_probe.h"
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/model/scene_store.h"
+#include "recording_harness.h"
+
+namespace lumenhollow::test {
+namespace {
+
+using hollowkit::toDuration;
+
+// A model on the USB-like camera whose termination requests are answered
+// with its shutdown, as the application answers them, and whose photos wait
+// in the encoder until the test lets them go.
+struct PhotoQuitHarness : RecordingHarness {
+    hollowkit::HeldStillEncoder held;
+
+    PhotoQuitHarness() {
+        stillEncoder = &held;
+        settings.set("pairingIdentifier", std::string("0123456789abcdef0123456789abcdef"));
+        start(true);
+        shell.setOnTerminationRequest(main, [this] { model->handleTerminationRequest(); });
+    }
+    // The model, and with it the writer, goes while the encoder is here; a
+    // held photo would keep the writer's end waiting.
+    ~PhotoQuitHarness() {
+        held.release();
+        recorder.reset();
+        model.reset();
+        main.runUntilIdle();
+    }
+
+    void quit() {
+        model->afterClosingSheets();
+        main.runUntilIdle();
+        ASSERT_TRUE(model->isTerminating());
+    }
+    void deliverFrame() { camera()->deliverFrame(FakeCamera::makeFrame(320, 180)); }
+    size_t replies() const { return shell.count("reply"); }
+    bool cameraStopAsked() const {
+        const auto commands = camera()->commands();
+        return std::find(commands.begin(), commands.end(), "stop") != commands.end();
+    }
+    // Every entry of the output folder: the photos and nothing else, each whole.
+    size_t wholePhotos() const {
+        size_t whole = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(outputFolder, error)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.starts_with("Lumenhollow Photo ") && name.ends_with(".heic")) << name;
+            EXPECT_TRUE(hollowkit::decodeHeifFile(entry.path())) << name << " is no whole photo";
+            ++whole;
+        }
+        return whole;
+    }
+};
+
+// What is still on its way when the quit comes: photos being encoded, a
+// photo or a scene's thumbnail whose frame comes only after the quit. The
+// reply waits for each, and the camera stops only after them (it gives the
+// frames).
+TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera) {
+    const struct {
+        const char* name;
+        std::function<void(PhotoQuitHarness&)> before;  // before the quit
+        std::function<void(PhotoQuitHarness&)> after;   // once it waits
+        size_t waitedFor;
+        double stillWaitingAt;  // seconds into the wait
+        size_t photos;
+        bool thumbnail;
+    } cases[] = {
+        {"three photos being encoded",
+         [](PhotoQuitHarness& h) {
+             for (int i = 0; i < 3; ++i) h.model->takePhoto();
+             h.deliverFrame();
+             ASSERT_TRUE(h.held.waitForEntered(1));
+         },
+         [](PhotoQuitHarness& h) { h.held.release(); }, 3, 29.999, 3, false},
+        {"a photo whose frame comes after the quit", [](PhotoQuitHarness& h) { h.model->takePhoto(); },
+         [](PhotoQuitHarness& h) {
+             h.held.release();
+             h.deliverFrame();
+         },
+         // A frame is waited for 2 s, the quit or not.
+         1, 1.999, 1, false},
+        {"a scene whose thumbnail's frame comes after the quit",
+         [](PhotoQuitHarness& h) {
+             h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
+             h.model->saveCurrentPositionAsScene();
+         },
+         [](PhotoQuitHarness& h) { h.deliverFrame(); }, 1, 1.999, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::testsupport::LogCapture log;
+        PhotoQuitHarness h;
+        c.before(h);
+        h.quit();
+        EXPECT_EQ(h.model->unfinishedPhotos(), c.waitedFor);
+        const double bound = 10.0 * static_cast<double>(c.waitedFor);
+        EXPECT_EQ(log.count("Waiting for " + std::to_string(c.waitedFor) + " photos to be saved (at most " +
+                            std::to_string(static_cast<int>(bound)) + " s)"),
+                  1);
+        h.main.advanceSeconds(c.stillWaitingAt);
+        EXPECT_EQ(h.replies(), 0u) << "the reply went before the photos were written";
+        EXPECT_FALSE(h.cameraStopAsked()) << "the camera stopped under the photos";
+
+        c.after(h);
+        ASSERT_TRUE(h.main.waitFor([&] { return h.replies() == 1; }, std::chrono::seconds(60)));
+        EXPECT_TRUE(h.cameraStopAsked());
+        EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
+        EXPECT_EQ(h.wholePhotos(), c.photos);
+        EXPECT_EQ(h.notices().size(), c.photos + (c.thumbnail ? 1 : 0)) << "each photo says it was saved";
+        const auto stored = decodeScenes([&] {
+            const auto bytes = h.settings.get<Bytes>("scenes");
+            return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+        }());
+        EXPECT_EQ(stored && stored->scenes.size() == 1 && stored->scenes[0].thumbnail.has_value(), c.thumbnail)
+            << "the stored scene's thumbnail";
+        EXPECT_EQ(log.count("were not saved within"), 0);
+    }
+}
+
+// A photo or a thumbnail whose frame never comes holds the quit no longer
+// than a frame is waited for at any time: 2 s, then the photo fails aloud
+// and the scene keeps no picture.
+TEST(ShutdownPhotosTest, APhotoAndAThumbnailWhoseFrameNeverComesHoldTheQuitForTheFrameWaitOnly) {
+    PhotoQuitHarness h;
+    h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
+    h.model->saveCurrentPositionAsScene();
+    h.model->takePhoto();
+    h.quit();
+    EXPECT_EQ(h.model->unfinishedPhotos(), 2u);
+    h.main.advanceSeconds(1.999);
+    EXPECT_EQ(h.replies(), 0u);
+    h.main.advanceSeconds(0.001);
+    EXPECT_EQ(h.replies(), 1u);
+    EXPECT_EQ(h.notices().back(), "Photo failed: no picture arrived");
+    EXPECT_FALSE(h.state().scenes.at(0).thumbnail.has_value());
+    h.deliverFrame();
+    h.main.advanceSeconds(5);
+    EXPECT_FALSE(h.state().scenes.at(0).thumbnail.has_value()) << "a later frame became the scene's picture";
+    EXPECT_EQ(h.wholePhotos(), 0u);
+}
+
+// Photos that are not written in time are not waited for past their bound,
+// 10 s each and 60 s at most: the quit goes on, said in the log, and nothing
+// stands under their names meanwhile (the process may end any moment now).
+TEST(ShutdownPhotosTest, PhotosNotWrittenWithinTheirBoundAreLeftAndTheQuitGoesOn) {
+    const struct {
+        int presses;
+        size_t waiting;
+        double boundSeconds;
+    } cases[] = {{1, 1, 10}, {3, 3, 30}, {6, 6, 60}, {12, 8, 60}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.presses) + " photos pressed");
+        hollowkit::testsupport::LogCapture log;
+        PhotoQuitHarness h;
+        for (int i = 0; i < c.presses; ++i) h.model->takePhoto();
+        h.deliverFrame();
+        ASSERT_TRUE(h.held.waitForEntered(1));
+        h.quit();
+        EXPECT_EQ(h.model->unfinishedPhotos(), c.waiting);
+        h.main.advanceSeconds(c.boundSeconds - 0.001);
+        EXPECT_EQ(h.replies(), 0u);
+        h.main.advanceSeconds(0.001);
+        EXPECT_EQ(h.replies(), 1u);
+        EXPECT_TRUE(h.cameraStopAsked());
+        EXPECT_EQ(log.count(std::to_string(c.waiting) + " photos were not saved within " +
+                            std::to_string(static_cast<int>(c.boundSeconds)) + " s; going on without them"),
+                  1);
+        EXPECT_TRUE(std::filesystem::is_empty(h.outputFolder));
+    }
+}
+
+// An ending without a main executor (the display gone): the photos handed
+// to the writer are on disk when the wait returns, while a photo still
+// waiting for its frame is given up then and never written.
+TEST(ShutdownPhotosTest, WithoutAMainExecutorTheWriterIsWaitedForAndAPhotoWithoutItsFrameIsGivenUp) {
+    hollowkit::testsupport::LogCapture log;
+    PhotoQuitHarness h;
+    h.model->takePhoto();
+    h.model->takePhoto();
+    h.deliverFrame();
+    ASSERT_TRUE(h.held.waitForEntered(1));
+    h.model->takePhoto();  // its frame is still to come
+    std::thread releaser([&] { h.held.release(); });
+    EXPECT_FALSE(h.model->waitForQueuedPhotos()) << "one photo was not written";
+    releaser.join();
+    EXPECT_EQ(h.wholePhotos(), 2u);
+    EXPECT_EQ(log.count("1 photos had no picture yet and were not taken"), 1);
+    EXPECT_EQ(h.model->unfinishedPhotos(), 2u) << "their results are heard on the main executor";
+    h.deliverFrame();
+    ASSERT_TRUE(h.waitForNotices(2));
+    EXPECT_EQ(h.wholePhotos(), 2u) << "a frame after the end answered the given-up photo";
+    EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
+}
+
+}  // namespace
+}  // namespace lumenhollow::test
