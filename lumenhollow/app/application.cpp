@@ -290,15 +290,18 @@ struct Parts {
         if (const std::optional<hollowkit::WallTime> started = model.state().recordingStarted) {
             account.recordingFor = std::chrono::duration_cast<std::chrono::seconds>(model.clock().wallNow() - *started);
         }
-        const CameraModel::ObserverId notices = model.addObserver([&account, &model](Field field) {
+        const CameraModel::ObserverId saved = model.addObserver([&account, &model](Field field) {
             if (field == Field::notice && model.state().notice) account.notices.push_back(*model.state().notice);
+            if (field == Field::lastScreenTake && model.state().lastScreenTake) {
+                account.take = model.state().lastScreenTake;
+            }
         });
         // The windows and their sheets are gone with the display: straight
         // to the termination, as a closed window's quit goes.
         parts->lifecycle.requestTermination();
         account.finished = parts->main.runWithoutEventLoop([&parts] { return parts->lifecycle.hasReplied(); },
                                                            parts->main.clock().now() + kDisplayLostShutdownLimit);
-        model.removeObserver(notices);
+        model.removeObserver(saved);
     }
     hollowkit::PocketLog::log(describeDisplayLoss(account));
     if (running) running->model.reset();

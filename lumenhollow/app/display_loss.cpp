@@ -54,8 +54,10 @@ std::string describeDisplayLoss(const DisplayLossAccount& account) {
     if (account.recordingFor) {
         line += " during a recording of " + std::to_string(account.recordingFor->count()) + " s";
     }
-    // Each notice once, in the order it first came, with its count.
+    // The take first, then each notice once, in the order it first came,
+    // with its count.
     std::vector<std::pair<std::string, int>> said;
+    if (account.take) said.emplace_back("the screen take in " + account.take->string(), 1);
     for (const std::string& notice : account.notices) {
         auto found = std::find_if(said.begin(), said.end(), [&](const auto& entry) { return entry.first == notice; });
         if (found == said.end()) {

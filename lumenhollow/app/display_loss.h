@@ -16,6 +16,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,6 +51,8 @@ struct DisplayLossAccount {
     // The notices the shutdown gave, in order ("Video saved", "Photo saved",
     // a failure's sentence).
     std::vector<std::string> notices;
+    // The folder of a screen take whose files the shutdown finished.
+    std::optional<std::filesystem::path> take;
     // False when the shutdown did not reply within its bound.
     bool finished = true;
 
@@ -57,7 +60,8 @@ struct DisplayLossAccount {
 };
 
 // The log line of that ending: that the display was lost, what ran then and
-// what the shutdown saved (each notice once, with how often it came).
+// what the shutdown saved (the take's folder, each notice once with how
+// often it came).
 std::string describeDisplayLoss(const DisplayLossAccount& account);
 
 }  // namespace lumenhollow

@@ -35,14 +35,18 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
     } cases[] = {
         {"nothing under way", {}, "The display was lost; nothing was left to save; ending with status 1"},
         {"a recording",
-         {std::chrono::seconds(4), {"Video saved"}, true},
+         {std::chrono::seconds(4), {"Video saved"}, std::nullopt, true},
          "The display was lost during a recording of 4 s; before ending: Video saved; ending with status 1"},
         {"photos counted, in the order they first came",
-         {std::nullopt, {"Photo saved", "Photo failed: disk full", "Photo saved", "Photo saved"}, true},
+         {std::nullopt, {"Photo saved", "Photo failed: disk full", "Photo saved", "Photo saved"}, std::nullopt, true},
          "The display was lost; before ending: Photo saved (3 times), Photo failed: disk full; ending with "
          "status 1"},
+        {"a take, with what the shutdown said",
+         {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true},
+         "The display was lost; before ending: the screen take in /home/me/Videos/Lumenhollow/Take, Photo saved; "
+         "ending with status 1"},
         {"a shutdown cut short",
-         {std::chrono::seconds(40), {}, false},
+         {std::chrono::seconds(40), {}, std::nullopt, false},
          "The display was lost during a recording of 40 s; the shutdown did not finish in time; ending with "
          "status 1"},
     };
