@@ -155,9 +155,13 @@ Result<void, std::string> XvfbServer::start(int width, int height) {
 }
 
 void XvfbServer::stop() {
+    end(SIGTERM);
+}
+
+void XvfbServer::end(int signal) {
     painter_.reset();
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, signal);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     int status = 0;
     while (::waitpid(pid_, &status, WNOHANG) == 0) {

@@ -65,6 +65,10 @@ public:
     Result<void, std::string> start(int width, int height);
     // ":N"; empty before start().
     const std::string& displayName() const { return displayName_; }
+    // Ends the server at once with `signal`, as a crash (SIGKILL) or the
+    // session's end (SIGTERM) ends it, and waits until it has gone: every
+    // client's connection breaks.
+    void end(int signal);
 
     // Makes the root window's background `background` with `blocks` drawn
     // over it, in order. It stays painted. `advertised` also names it in

@@ -20,6 +20,7 @@
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/app_windows.h"
 #include "lumenhollow/app/close_reach.h"
+#include "lumenhollow/app/display_loss.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
 #include "lumenhollow/model/camera_model.h"
@@ -56,6 +57,13 @@ namespace {
 // Once the event loop has ended, tearing the cameras down gets this long; a
 // device stuck in the kernel must not keep a finished process alive.
 constexpr auto kTeardownLimit = std::chrono::seconds(2);
+
+// The display lost: the exit status Qt would have ended the process with,
+// and how long its shutdown may take at most (the model bounds each of its
+// steps itself; this only keeps a shutdown that never replies from holding
+// the process).
+constexpr int kDisplayLostStatus = 1;
+constexpr auto kDisplayLostShutdownLimit = std::chrono::minutes(2);
 
 // Ends the process with `status` if the teardown has not finished in time.
 class TeardownWatch {
@@ -266,6 +274,46 @@ struct Parts {
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};
 };
 
+// The display went away under the running application (DisplayLossWatch):
+// Qt ends the process with exit(1) as soon as this returns, from inside its
+// event loop, and the static destructors would then run under threads
+// still at work. So this never returns. The model's shutdown, the one every
+// quit runs, finishes the recording, the photos and the camera, the main
+// executor's work run here without the event loop; the log says what was
+// saved; the parts are torn down as after the event loop, which stops every
+// thread of ours that works with OpenCV or FFmpeg and closes its files; and
+// the process ends with Qt's status, leaving out the static destructors.
+[[noreturn]] void endAfterDisplayLoss(std::unique_ptr<Parts>& parts, std::unique_ptr<RunningApplication>& running) {
+    hollowkit::PocketLog::log("The display was lost; finishing what is under way before ending");
+    DisplayLossAccount account;
+    if (parts && parts->model) {
+        CameraModel& model = *parts->model;
+        if (const std::optional<hollowkit::WallTime> started = model.state().recordingStarted) {
+            account.recordingFor = std::chrono::duration_cast<std::chrono::seconds>(model.clock().wallNow() - *started);
+        }
+        const CameraModel::ObserverId saved = model.addObserver([&account, &model](Field field) {
+            if (field == Field::notice && model.state().notice) account.notices.push_back(*model.state().notice);
+            if (field == Field::lastScreenTake && model.state().lastScreenTake) {
+                account.take = model.state().lastScreenTake;
+            }
+        });
+        // The windows and their sheets are gone with the display: straight
+        // to the termination, as a closed window's quit goes.
+        parts->lifecycle.requestTermination();
+        account.finished = parts->main.runWithoutEventLoop([&parts] { return parts->lifecycle.hasReplied(); },
+                                                           parts->main.clock().now() + kDisplayLostShutdownLimit);
+        model.removeObserver(saved);
+    }
+    hollowkit::PocketLog::log(describeDisplayLoss(account));
+    if (running) running->model.reset();
+    {
+        TeardownWatch watch(kDisplayLostStatus);
+        parts.reset();
+    }
+    std::fflush(nullptr);
+    ::_exit(kDisplayLostStatus);
+}
+
 }  // namespace
 
 void prepareApplication(QApplication& app) {
@@ -297,13 +345,17 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     // Closing the window is decided by the close policy, not by Qt.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    auto parts = std::make_unique<Parts>(options);
+    std::unique_ptr<Parts> parts;
+    std::unique_ptr<RunningApplication> running;
+    // Qt ends the process by itself when the display goes; the ending is ours.
+    const DisplayLossWatch displayLoss([&parts, &running] { endAfterDisplayLoss(parts, running); });
+    parts = std::make_unique<Parts>(options);
     // Lives through the event loop: what `started` posts may still hold it.
-    RunningApplication running{parts->main, parts->model, *parts->opener->window(), parts->lifecycle,
-                               parts->island.get()};
-    if (options.started) options.started(running);
+    running = std::make_unique<RunningApplication>(RunningApplication{
+        parts->main, parts->model, *parts->opener->window(), parts->lifecycle, parts->island.get()});
+    if (options.started) options.started(*running);
     const int status = QApplication::exec();
-    running.model.reset();
+    running->model.reset();
     {
         TeardownWatch watch(status);
         parts.reset();

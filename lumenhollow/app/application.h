@@ -5,7 +5,8 @@
 // camera simulator): the termination signals first, then the QApplication,
 // the main executor, the platform services, the main window, the one model
 // and its camera, started once; the event loop; and a teardown that cannot
-// hold the process past its end.
+// hold the process past its end. A display that goes away ends it through
+// the same shutdown and teardown, with status 1 (DisplayLossWatch).
 
 #include <cstdint>
 #include <functional>

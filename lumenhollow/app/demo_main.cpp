@@ -42,6 +42,7 @@
 #include <optional>
 #include <string>
 
+#include "hollowkit/base/standard_streams.h"
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/demo_camera_factory.h"
@@ -81,6 +82,8 @@ std::optional<lumenhollow::DemoQuietCamera::Answer> quietAnswer(const std::optio
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First: nothing opened from here on may take a standard stream's number.
+    hollowkit::openClosedStandardStreams();
     const std::optional<std::string> tourFolder = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_TOUR");
     const bool stopNever = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STOP") == std::optional<std::string>("never");
     const bool reopen = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_REOPEN").has_value();

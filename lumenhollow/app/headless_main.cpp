@@ -24,6 +24,7 @@
 #include "hollowkit/base/broken_pipe.h"
 #include "hollowkit/base/loop_executor.h"
 #include "hollowkit/base/memory_settings.h"
+#include "hollowkit/base/standard_streams.h"
 #include "hollowkit/media/ffmpeg_log.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/model/credentials.h"
@@ -221,6 +222,8 @@ private:
 }  // namespace lumenhollow
 
 int main(int argc, char** argv) {
+    // First: nothing opened from here on may take a standard stream's number.
+    hollowkit::openClosedStandardStreams();
     const std::optional<lumenhollow::Options> options = lumenhollow::parse(argc, argv);
     if (!options) {
         std::fprintf(stderr,

@@ -45,6 +45,15 @@ QtMainExecutor::~QtMainExecutor() = default;
 
 void QtMainExecutor::post(hollowkit::Task task) {
     ui::postQueued(*context_, std::move(task));
+    noteWork();
+}
+
+void QtMainExecutor::noteWork() {
+    {
+        hollowkit::MutexLock lock(mutex_);
+        ++work_;
+    }
+    workArrived_.notify_all();
 }
 
 hollowkit::TaskId QtMainExecutor::after(hollowkit::Duration delay, hollowkit::Task task) {
@@ -66,7 +75,9 @@ hollowkit::TaskId QtMainExecutor::schedule(hollowkit::Duration delay, hollowkit:
         id = nextId_++;
         timers_.emplace(id, Timer{std::make_shared<hollowkit::Task>(std::move(task)), due, interval, repeating});
         queue_.emplace(due, id);
+        ++work_;
     }
+    workArrived_.notify_all();
     if (isCurrent()) {
         rearm();
     } else {
@@ -112,6 +123,26 @@ void QtMainExecutor::runDue() {
         (*task)();  // never under the lock: it may schedule or cancel
     }
     rearm();
+}
+
+bool QtMainExecutor::runWithoutEventLoop(const std::function<bool()>& done, hollowkit::TimePoint deadline) {
+    for (;;) {
+        uint64_t seen = 0;
+        {
+            hollowkit::MutexLock lock(mutex_);
+            seen = work_;
+        }
+        // Posted tasks are queued calls on the context: only they are
+        // delivered, never the events of windows or sockets.
+        QCoreApplication::sendPostedEvents(context_.get(), 0);
+        runDue();
+        if (done()) return true;
+        if (clock().now() >= deadline) return false;
+        hollowkit::MutexLock lock(mutex_);
+        if (work_ != seen) continue;
+        const hollowkit::TimePoint wake = queue_.empty() ? deadline : std::min(deadline, queue_.begin()->first);
+        lock.waitUntil(workArrived_, wake, [&]() HK_REQUIRES(mutex_) { return work_ != seen; });
+    }
 }
 
 void QtMainExecutor::cancel(hollowkit::TaskId id) {

@@ -14,6 +14,9 @@
 // runs whose pictures must not change with the hour (every elapsed time
 // read against it, the record pill's among them, then stands at zero).
 
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -47,6 +50,14 @@ public:
     // counts until cancelled). Any thread.
     size_t pendingTimers() const;
 
+    // Runs this executor's tasks without Qt's event loop, for an ending that
+    // cannot go back to it (the display lost): posted tasks in their order,
+    // delayed and repeating ones when due, sleeping in between until one is
+    // posted or due; nothing else of the event loop runs meanwhile. Returns
+    // true once `done` holds after a turn, false once `deadline` has passed.
+    // GUI thread only.
+    bool runWithoutEventLoop(const std::function<bool()>& done, hollowkit::TimePoint deadline);
+
 private:
     struct Timer {
         std::shared_ptr<hollowkit::Task> task;
@@ -61,6 +72,8 @@ private:
     void rearm();
     // GUI thread: runs every task due by now, earliest first.
     void runDue();
+    // Wakes runWithoutEventLoop: a task was posted or scheduled.
+    void noteWork();
 
     std::unique_ptr<hollowkit::Clock> clock_;
     std::unique_ptr<QObject> context_;  // lives on the GUI thread
@@ -71,6 +84,9 @@ private:
     std::unordered_map<hollowkit::TaskId, Timer> timers_ HK_GUARDED_BY(mutex_);
     // Due order; ties in the order they were scheduled.
     std::set<std::pair<hollowkit::TimePoint, hollowkit::TaskId>> queue_ HK_GUARDED_BY(mutex_);
+    // Tasks posted or scheduled so far; runWithoutEventLoop waits on its change.
+    uint64_t work_ HK_GUARDED_BY(mutex_) = 0;
+    std::condition_variable workArrived_;
 };
 
 }  // namespace lumenhollow

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <atomic>
+#include <string>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -215,6 +216,49 @@ TEST(QtMainExecutorTest, TimersAndPostsKeepRunningInsideMenusAndModalDialogs) {
         EXPECT_TRUE(postRan);
         main.cancel(ticker);
     }
+}
+
+// An ending that cannot go back to the event loop (the display lost) runs
+// the executor's work by itself: posted tasks in their order, also those
+// posted from another thread while it waits, and delayed tasks when due;
+// nothing else of the event loop runs meanwhile (a zero timer of Qt's own
+// stays unfired). It returns once `done` holds.
+TEST(QtMainExecutorTest, WithoutTheEventLoopPostedAndDueTasksRunUntilDone) {
+    QtMainExecutor main;
+    QObject context;
+    bool eventLoopRan = false;
+    QTimer::singleShot(0, &context, [&] { eventLoopRan = true; });
+    std::vector<std::string> ran;
+    std::thread other;
+    main.post([&] {
+        ran.push_back("first");
+        // Posted from another thread once the run is under way, and
+        // scheduled from there: the run waits for both.
+        other = std::thread([&] {
+            main.post([&] { ran.push_back("from another thread"); });
+            main.after(1ms, [&] { ran.push_back("due"); });
+        });
+    });
+    main.post([&] { ran.push_back("second"); });
+    const bool done = main.runWithoutEventLoop([&] { return ran.size() == 4; }, main.clock().now() + 60s);
+    other.join();
+    EXPECT_TRUE(done);
+    ASSERT_EQ(ran.size(), 4u);
+    EXPECT_EQ(ran[0], "first");
+    EXPECT_EQ(ran[1], "second");
+    EXPECT_FALSE(eventLoopRan) << "the event loop ran beside the executor's work";
+}
+
+// A `done` that never holds: the run returns false once the deadline has
+// passed, having run what was there.
+TEST(QtMainExecutorTest, WithoutTheEventLoopTheRunEndsAtItsDeadline) {
+    QtMainExecutor main;
+    bool ran = false;
+    main.post([&] { ran = true; });
+    const hollowkit::TaskId never = main.after(std::chrono::hours(1), [] {});
+    EXPECT_FALSE(main.runWithoutEventLoop([] { return false; }, main.clock().now()));
+    EXPECT_TRUE(ran);
+    main.cancel(never);
 }
 
 }  // namespace

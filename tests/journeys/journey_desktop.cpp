@@ -99,7 +99,8 @@ std::vector<std::string> JourneyDesktop::environment() const {
 
 JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
                        const std::vector<std::string>& extra, const std::vector<std::string>& arguments,
-                       const std::vector<JourneyLimit>& limits, std::optional<int> piped)
+                       const std::vector<JourneyLimit>& limits, std::optional<int> piped,
+                       const std::vector<int>& closed)
     : desktop_(desktop), stateFile_(desktop.home() / (name + ".state")), logFile_(desktop.home() / (name + ".log")) {
     std::vector<std::string> environment = desktop.environment();
     environment.push_back("LUMENHOLLOW_DEMO_STATE_FILE=" + stateFile_.string());
@@ -129,6 +130,7 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
         ::dup2(fd, 1);
         ::dup2(fd, 2);
         if (piped) ::dup2(pipeEnds[1], *piped);
+        for (const int stream : closed) ::close(stream);
         // An ignored disposition survives exec: a write past a size limit
         // then fails instead of killing the program.
         ::signal(SIGXFSZ, SIG_IGN);

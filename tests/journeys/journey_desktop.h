@@ -97,10 +97,13 @@ public:
     // replacing the desktop's of its name) and
     // `limits`. Its state report goes to <home>/<name>.state, its output to
     // <home>/<name>.log; but for `piped` (STDOUT_FILENO or STDERR_FILENO),
-    // which goes into a pipe the test reads through pipedOutput().
+    // which goes into a pipe the test reads through pipedOutput(). The
+    // standard streams in `closed` (0, 1, 2) it starts without, as
+    // `program <&- >&- 2>&-` starts it.
     JourneyApp(JourneyDesktop& desktop, std::string name, const std::string& program,
                const std::vector<std::string>& extra = {}, const std::vector<std::string>& arguments = {},
-               const std::vector<JourneyLimit>& limits = {}, std::optional<int> piped = std::nullopt);
+               const std::vector<JourneyLimit>& limits = {}, std::optional<int> piped = std::nullopt,
+               const std::vector<int>& closed = {});
     // Kills the program if it still runs.
     ~JourneyApp();
     JourneyApp(const JourneyApp&) = delete;

@@ -17,12 +17,14 @@
 #include <optional>
 #include <string>
 
+#include "hollowkit/base/standard_streams.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/run_report.h"
 #include "tests/journeys/journey_host_signals.h"
 #include "tests/journeys/usb_journey_rig.h"
 
 int main(int argc, char** argv) {
+    hollowkit::openClosedStandardStreams();
     const hollowkit::UniqueFd unplugSignal = lumenhollow::journey::blockedSignals({SIGUSR1});
     if (!unplugSignal.valid()) {
         std::perror("lumenhollow-journey-usb: signalfd");

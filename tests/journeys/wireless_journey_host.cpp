@@ -23,12 +23,14 @@
 #include <optional>
 #include <string>
 
+#include "hollowkit/base/standard_streams.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/run_report.h"
 #include "tests/journeys/journey_host_signals.h"
 #include "tests/journeys/wireless_journey_rig.h"
 
 int main(int argc, char** argv) {
+    hollowkit::openClosedStandardStreams();
     const hollowkit::UniqueFd signals = lumenhollow::journey::blockedSignals({SIGUSR1, SIGUSR2, SIGRTMIN});
     if (!signals.valid()) return 1;
 
