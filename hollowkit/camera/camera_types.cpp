@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -89,6 +90,9 @@ std::optional<CardStorage> CardStorage::fromPayload(ByteView payload) {
 // Position
 
 std::optional<std::string> CameraPosition::toJson() const {
+    // A whole-number zoom is always finite; a zoom of another type would
+    // need the same check as the angles.
+    static_assert(std::is_integral_v<decltype(zoom)::value_type>);
     if (!std::isfinite(pan) || !std::isfinite(tilt)) {
         return std::nullopt;
     }

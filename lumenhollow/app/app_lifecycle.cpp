@@ -46,6 +46,9 @@ bool AppLifecycle::endAttachedSheets() {
 }
 
 void AppLifecycle::requestTermination() {
+    // Every way out comes here once the model agrees to end, and nothing
+    // turns it back.
+    if (!std::exchange(terminating_, true) && hooks_.terminating) hooks_.terminating();
     // Answered from a later turn, as the toolkit answers; the model ignores
     // a second request while its shutdown runs.
     main_.post([this] {

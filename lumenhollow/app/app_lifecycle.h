@@ -38,6 +38,8 @@ public:
         // Where the application can be reached once its window is gone.
         std::function<bool()> islandAvailable;
         std::function<bool()> trayAvailable;
+        // The program has begun to end (once, as termination is asked for).
+        std::function<void()> terminating;
         // Starts a new process of this program; false when it could not.
         std::function<bool()> relaunch;
         // Ends the event loop with `status`.
@@ -68,6 +70,7 @@ private:
     hollowkit::MainExecutor& main_;
     const Hooks hooks_;
     std::weak_ptr<CameraModel> model_;
+    bool terminating_ = false;
     bool replied_ = false;
 };
 

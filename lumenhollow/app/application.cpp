@@ -5,11 +5,17 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSessionManager>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "hollowkit/base/broken_pipe.h"
@@ -30,6 +36,7 @@
 #include "lumenhollow/platform/linux/getrandom_secure_random.h"
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
+#include "lumenhollow/platform/linux/unix_instance_lock.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/island/x11/compositor_watch.h"
 #include "lumenhollow/ui/island/x11/desktop_pointer_source.h"
@@ -64,6 +71,27 @@ constexpr auto kTeardownLimit = std::chrono::seconds(2);
 // the process).
 constexpr int kDisplayLostStatus = 1;
 constexpr auto kDisplayLostShutdownLimit = std::chrono::minutes(2);
+// How long a start waits for the settings folder's lock while its holder
+// ends: the old program of a "Quit and Reopen" first finishes its recording
+// and stops its camera (at most 33 s), writes the photos asked for before
+// the quit (at most 60 s), then tears down.
+constexpr auto kInstanceWait = std::chrono::seconds(120);
+// Set in a relaunched program's environment: the process id of the program
+// that started it, whose lock it waits for rather than handing over to it.
+constexpr const char* kRelaunchedFromVariable = "LUMENHOLLOW_RELAUNCHED_FROM";
+
+// The relaunching program's id, taken out of the environment so that no
+// program this one starts inherits it.
+std::optional<int> takeRelaunchedFrom() {
+    const char* variable = std::getenv(kRelaunchedFromVariable);
+    if (!variable) return std::nullopt;
+    const std::string value = variable;
+    ::unsetenv(kRelaunchedFromVariable);
+    char* end = nullptr;
+    const long pid = std::strtol(value.c_str(), &end, 10);
+    if (end == value.c_str() || *end != '\0' || pid <= 0 || pid > INT32_MAX) return std::nullopt;
+    return static_cast<int>(pid);
+}
 
 // Ends the process with `status` if the teardown has not finished in time.
 class TeardownWatch {
@@ -108,8 +136,9 @@ private:
 // Everything the running application holds, made in dependency order and
 // torn down in reverse.
 struct Parts {
-    explicit Parts(const ApplicationOptions& options)
-        : main(options.stoppedWallTime),
+    Parts(const ApplicationOptions& options, InstanceLock& instanceLock)
+        : instance(instanceLock),
+          main(options.stoppedWallTime),
           disk(options.shownFreeBytes),
           filePicker([this] { return fileDialogParent(); }, QtFilePicker::Options{options.desktopFileDialogs}),
           cameras(options.makeCameras(main)),
@@ -231,13 +260,22 @@ struct Parts {
         hooks.islandAvailable = [this] { return islandOnScreen(island.get()); };
         hooks.trayAvailable = [this] { return trayOnScreen(tray.get()); };
         hooks.relaunch = [] {
-            // A new process of this very program, with this environment.
-            return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+            // A new process of this very program, with this environment and
+            // word of this process, whose end it waits for.
+            QProcess process;
+            process.setProgram(QCoreApplication::applicationFilePath());
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(kRelaunchedFromVariable), QString::number(::getpid()));
+            process.setProcessEnvironment(environment);
+            return process.startDetached();
         };
+        // From here on a later start waits for this one to end.
+        hooks.terminating = [this] { instance.stopServing(); };
         hooks.exit = [](int code) { QCoreApplication::exit(code); };
         return hooks;
     }
 
+    InstanceLock& instance;
     QtMainExecutor main;
     JsonSettingsStore settings{JsonSettingsStore::defaultPath()};
     LibsecretStore secrets;
@@ -340,6 +378,23 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     hollowkit::installFfmpegLogging();
     hollowkit::applyMemorySettings();
 
+    // One program per settings folder, or two would save over each other's
+    // settings: a later start brings the running one forward and ends.
+    const std::filesystem::path settingsFolder = JsonSettingsStore::defaultPath().parent_path();
+    UnixInstanceLock instance(settingsFolder);
+    switch (claimInstance(instance, hollowkit::Clock::system(), takeRelaunchedFrom(), kInstanceWait)) {
+    case InstanceClaim::run:
+        break;
+    case InstanceClaim::handedOver:
+        hollowkit::PocketLog::logf("Lumenhollow already runs on %s; it was brought forward", settingsFolder.c_str());
+        return 0;
+    case InstanceClaim::none:
+    case InstanceClaim::busy:
+        hollowkit::PocketLog::logf("Lumenhollow already runs on %s and did not answer within %lld s; not starting",
+                                   settingsFolder.c_str(), static_cast<long long>(kInstanceWait.count()));
+        return 1;
+    }
+
     QApplication app(argc, argv);
     prepareApplication(app);
     // Closing the window is decided by the close policy, not by Qt.
@@ -349,12 +404,21 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     std::unique_ptr<RunningApplication> running;
     // Qt ends the process by itself when the display goes; the ending is ours.
     const DisplayLossWatch displayLoss([&parts, &running] { endAfterDisplayLoss(parts, running); });
-    parts = std::make_unique<Parts>(options);
+    parts = std::make_unique<Parts>(options, instance);
+    // A later start's request, from the lock's own thread; the window is
+    // shown, or opened again, on the main executor.
+    instance.serve([main = &parts->main, model = std::weak_ptr<CameraModel>(parts->model)] {
+        main->post([model] {
+            if (const auto strong = model.lock()) strong->showMainWindow();
+        });
+    });
     // Lives through the event loop: what `started` posts may still hold it.
     running = std::make_unique<RunningApplication>(RunningApplication{
         parts->main, parts->model, *parts->opener->window(), parts->lifecycle, parts->island.get()});
     if (options.started) options.started(*running);
     const int status = QApplication::exec();
+    // Before the parts its requests reach go.
+    instance.stopServing();
     running->model.reset();
     {
         TeardownWatch watch(status);

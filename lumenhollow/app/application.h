@@ -2,7 +2,10 @@
 
 // The application's start-up and end, shared by `lumenhollow` (the cameras
 // of the USB and wireless routes) and `lumenhollow-demo` (the scene-seeing
-// camera simulator): the termination signals first, then the QApplication,
+// camera simulator): the termination signals first, then the settings
+// folder's instance lock (a later start on the same folder brings the
+// running program forward and ends; a relaunch waits for the old program's
+// end), then the QApplication,
 // the main executor, the platform services, the main window, the one model
 // and its camera, started once; the event loop; and a teardown that cannot
 // hold the process past its end. A display that goes away ends it through

@@ -32,7 +32,9 @@ std::shared_ptr<CameraModel> CameraModel::create(CameraModelServices services) {
 CameraModel::CameraModel(CameraModelServices services)
     : services_(std::move(services)),
       main_(services_.main),
-      settings_(services_.settings, [this](const std::string& why) { tellNotSaved("Settings", why); }) {}
+      settings_(
+          services_.settings, [this](const std::string& why) { tellNotSaved("Settings", why); },
+          [this] { notSavedShown_ = false; }) {}
 
 CameraModel::~CameraModel() {
     // The closures hold the model weakly and would do nothing; cancelling

@@ -398,8 +398,10 @@ private:
     }
     void storeSetting(Field field);
     void applyPreviewStyle();
-    // Tells the user once per `what` ("Settings", "Scenes", "Looks") that
-    // changes are not being saved, and why; the changes stand for the session.
+    // Logs once per `what` ("Settings", "Scenes", "Looks") that changes are
+    // not being saved, and why; the changes stand for the session. The
+    // window says so only when it is not saying so already: once, until a
+    // change is saved again, whatever the kinds of change that were not.
     void tellNotSaved(const std::string& what, const std::string& why);
     // Whether `key` may be written: a stored value that did not read whole
     // (`readInPart`) is replaced only once a whole copy of it is kept; while
@@ -534,7 +536,9 @@ private:
     hollowkit::MainExecutor& main_;
     // Every write of the model goes through it.
     SettingsSaveWatch settings_;
-    std::set<std::string> toldNotSaved_;  // what the user was told is not saved
+    std::set<std::string> toldNotSaved_;  // what the log said is not saved
+    // A notice said changes are not saved, and no write was saved since.
+    bool notSavedShown_ = false;
     uint64_t noticeSerial_ = 0;
     PublishedState state_;
     CameraSettingsSync cameraSettings_;

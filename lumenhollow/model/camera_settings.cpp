@@ -1,6 +1,8 @@
 // CameraModel: the settings-backed properties' setters, each publishing its
 // field and storing it, and the rule that gives the live preview its style.
 
+#include <utility>
+
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/model/stored_settings.h"
@@ -73,6 +75,9 @@ void CameraModel::tellNotSaved(const std::string& what, const std::string& why) 
     if (!toldNotSaved_.insert(what).second) return;
     hk::PocketLog::logf("%s cannot be saved (%s); the changes last until the program quits", what.c_str(),
                         why.c_str());
+    // A folder that cannot be written fails the copy of a list read in part
+    // and every setting alike: the window says it once.
+    if (std::exchange(notSavedShown_, true)) return;
     postNotice(what + " cannot be saved (" + why + "); changes last until Lumenhollow quits");
 }
 

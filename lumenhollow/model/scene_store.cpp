@@ -205,7 +205,7 @@ SettingsSaveResult saveScenes(SettingsStore& settings, const std::vector<CameraS
     std::optional<hollowkit::Bytes> bytes = encodeScenes(scenes);
     if (!bytes) {
         PocketLog::log("Scenes: a position is not a finite number; the list was not saved");
-        return {};
+        return {std::string(kUnencodableScenes)};
     }
     return settings.set(settings_key::scenes, std::move(*bytes));
 }

@@ -79,8 +79,10 @@ struct LoadedScenes {
 // At most `limit` scenes, the first that read. Logs one line when anything
 // was left out, however many scenes were.
 LoadedScenes loadScenes(const SettingsStore& settings, size_t limit);
-// Writes "scenes"; writes nothing (and reports it saved) when the list
-// cannot be encoded, which is logged.
+// Why a list that cannot be encoded is not saved.
+inline constexpr std::string_view kUnencodableScenes = "a position is not a finite number";
+// Writes "scenes"; when the list cannot be encoded, writes nothing and
+// reports it not saved (kUnencodableScenes), which is logged.
 SettingsSaveResult saveScenes(SettingsStore& settings, const std::vector<CameraScene>& scenes);
 
 // A new random (version 4) UUID in its canonical upper-case text.

@@ -30,8 +30,11 @@ bool CameraModel::publishScenes(std::vector<CameraScene> scenes) {
     // only once a whole copy of it is kept, so nothing the user saved is
     // lost for good.
     if (!readyToOverwrite(settings_key::scenes, "Scenes", scenesReadInPart_)) return false;
-    // A write that is not saved is told by settings_.
-    return saveScenes(settings_, state_.scenes).saved();
+    // A write that is not saved is told by settings_; a list that never
+    // reached it is told here.
+    const SettingsSaveResult saved = saveScenes(settings_, state_.scenes);
+    if (saved.failure == kUnencodableScenes) tellNotSaved("Scenes", *saved.failure);
+    return saved.saved();
 }
 
 void CameraModel::saveCurrentPositionAsScene() {
@@ -96,10 +99,12 @@ void CameraModel::updateScene(const CameraScene& scene) {
     std::vector<CameraScene> scenes = state_.scenes;
     scenes[index].position = *position;
     const uint64_t serial = noticeSerial_;
-    publishScenes(std::move(scenes));
+    const bool saved = publishScenes(std::move(scenes));
     captureSceneThumbnail(id);
+    // The user was just told why it could not be saved.
     if (noticeSerial_ != serial) return;
-    postNotice(name + " updated to the current position");
+    // Never a plain "updated" when it was not saved, as a new scene is told.
+    postNotice(name + " updated to the current position" + (saved ? "" : ", kept until Lumenhollow quits"));
 }
 
 void CameraModel::renameScene(const std::string& id, const std::string& name) {

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "hollowkit/base/atomic_file.h"
 #include "hollowkit/base/local_time.h"
 #include "hollowkit/base/log_excerpt.h"
+#include "hollowkit/base/new_file.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/base/user_directories.h"
@@ -22,6 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using hollowkit::PocketLog;
+
+// Names tried for a file moved or kept beside the settings: "<name>",
+// "<name>-2" ... "<name>-99".
+constexpr int kMaxNumberedNames = 99;
+// Links followed from the settings file to the file written; past this the
+// links go round in a loop (the kernel's own limit).
+constexpr int kMaxLinksFollowed = 40;
 
 std::string errnoText(int error) {
     return std::strerror(error);
@@ -61,25 +72,20 @@ int readBounded(int fd, uint64_t limit, std::string& text) {
     return 0;
 }
 
+// "<base>" for the first try, "<base>-2", "-3" ... after it.
+std::string numberedName(const std::string& base, int n) {
+    return n <= 1 ? base : base + "-" + std::to_string(n);
+}
+
 // Renames `from` to `base`, or to "<base>-2", "-3" ... when that is taken:
 // never over an earlier file, which may be all that is left of the user's
 // settings. Returns the name used, or the errno value.
-hollowkit::Result<fs::path, int> renameWithoutReplacing(const fs::path& from, const std::string& base) {
-    std::string target = base;
-    int error = 0;
-    for (int n = 2;; ++n) {
-        int renamed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        error = renamed == 0 ? 0 : errno;
-        if (error == EINVAL) {
-            // A file system without the no-replace rename: check, then rename.
-            struct stat existing {};
-            const bool taken = ::lstat(target.c_str(), &existing) == 0;
-            renamed = taken ? -1 : ::rename(from.c_str(), target.c_str());
-            error = taken ? EEXIST : (renamed == 0 ? 0 : errno);
-        }
-        if (error == 0) return fs::path(target);
-        if (error != EEXIST || n > 99) return hollowkit::unexpected(error);
-        target = base + "-" + std::to_string(n);
+hollowkit::Result<fs::path, int> moveWithoutReplacing(const fs::path& from, const std::string& base) {
+    for (int n = 1;; ++n) {
+        const std::string target = numberedName(base, n);
+        const std::error_code error = hollowkit::renameWithoutReplacing(from, target);
+        if (!error) return fs::path(target);
+        if (error != std::errc::file_exists || n >= kMaxNumberedNames) return hollowkit::unexpected(error.value());
     }
 }
 
@@ -93,6 +99,81 @@ std::string fileNamePart(std::string_view key) {
         part.push_back(plain ? c : '_');
     }
     return part;
+}
+
+// The number after "<stamp>-" in a copy's name (2 to 99), 1 for none, 0
+// when `rest` is not "<date>-<time>[-<n>]" as fileStamp and numberedName
+// write them.
+int copyNumber(std::string_view rest) {
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (rest.size() < 15 || !digits(rest.substr(0, 8)) || rest[8] != '-' || !digits(rest.substr(9, 6))) return 0;
+    if (rest.size() == 15) return 1;
+    const std::string_view number = rest.substr(15);
+    if (number.size() < 2 || number.size() > 3 || number[0] != '-' || number[1] == '0' || !digits(number.substr(1))) {
+        return 0;
+    }
+    const int n = std::stoi(std::string(number.substr(1)));
+    return n >= 2 && n <= kMaxNumberedNames ? n : 0;
+}
+
+// The newest copy in `folder` named "<prefix><date>-<time>[-<n>]": the
+// latest time, and of those the highest number.
+std::optional<fs::path> newestCopy(const fs::path& folder, const std::string& prefix) {
+    std::optional<fs::path> newest;
+    std::string newestStamp;
+    int newestNumber = 0;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!name.starts_with(prefix)) continue;
+        const std::string_view rest = std::string_view(name).substr(prefix.size());
+        const int number = copyNumber(rest);
+        if (number == 0) continue;
+        const std::string stamp(rest.substr(0, 15));
+        if (!newest || std::tie(stamp, number) > std::tie(newestStamp, newestNumber)) {
+            newest = entry->path();
+            newestStamp = stamp;
+            newestNumber = number;
+        }
+    }
+    return newest;
+}
+
+// Whether `path` is a regular file holding `text` and nothing else; read
+// only when its size says it may.
+bool holdsExactly(const fs::path& path, std::string_view text) {
+    hollowkit::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) != text.size()) {
+        return false;
+    }
+    std::string held;
+    return readBounded(fd.get(), text.size(), held) == 0 && held == text;
+}
+
+// The file a write of `file` lands in: `file` itself, or where the chain
+// of links that is `file` ends, whether or not anything is there yet.
+// ELOOP for links that go round; the error of a link that cannot be read.
+hollowkit::Result<fs::path, std::error_code> linkTarget(const fs::path& file) {
+    fs::path target = file;
+    for (int followed = 0;; ++followed) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0) {
+            // Nothing there (the write makes it), or a folder on the way that
+            // cannot be looked into (the write fails the same way and says so).
+            return target;
+        }
+        if (!S_ISLNK(info.st_mode)) return target;
+        if (followed == kMaxLinksFollowed) return hollowkit::unexpected(std::error_code(ELOOP, std::generic_category()));
+        std::error_code error;
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) return hollowkit::unexpected(error);
+        // A relative link leads on from the folder it lies in.
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
 }
 
 }  // namespace
@@ -198,7 +279,7 @@ void JsonSettingsStore::leaveAlone(const std::string& reason) {
 }
 
 void JsonSettingsStore::moveAside(const std::string& reason) {
-    const auto moved = renameWithoutReplacing(file_, file_.string() + ".corrupt-" + fileStamp(clock_.wallNow()));
+    const auto moved = moveWithoutReplacing(file_, file_.string() + ".corrupt-" + fileStamp(clock_.wallNow()));
     if (moved) {
         PocketLog::logf("Settings: %s %s; moved it to %s and started with default settings", file_.c_str(),
                         reason.c_str(), moved->filename().c_str());
@@ -254,28 +335,28 @@ hollowkit::Result<std::string, std::string> JsonSettingsStore::keepCopy(std::str
     std::string text = formatSettingsJson(copy, SettingsLayout::indented);
     if (text.size() > kMaxFileBytes) text = formatSettingsJson(copy, SettingsLayout::compact);
     const fs::path folder = file_.parent_path();
-    const std::string stamp = fileStamp(clock_.wallNow());
-    const fs::path temporary = folder / (".settings.json." + fileNamePart(key) + "-" + stamp + ".part-" +
-                                         std::to_string(::getpid()));
-    // Whole or not at all; owner only, like the settings.
-    if (auto written = hollowkit::writeFileAtomically(temporary, text, fs::perms::owner_read | fs::perms::owner_write);
-        !written) {
+    const std::string prefix = file_.filename().string() + "." + fileNamePart(key) + "-";
+    // A value that is never replaced (the settings are linked into a folder
+    // that cannot be written) is copied again at each launch: the copy
+    // made before is that copy already.
+    if (const std::optional<fs::path> newest = newestCopy(folder, prefix); newest && holdsExactly(*newest, text)) {
+        PocketLog::logf("Settings: \"%s\" was kept as %s already; no new copy made", std::string(key).c_str(),
+                        newest->c_str());
+        return newest->filename().string();
+    }
+    // Whole or not at all, never over an earlier copy; owner only, like the settings.
+    const std::string base = prefix + fileStamp(clock_.wallNow());
+    const auto written =
+        hollowkit::writeNewFile(folder, text, fs::perms::owner_read | fs::perms::owner_write,
+                                [&base](int n) { return numberedName(base, n); }, kMaxNumberedNames);
+    if (!written) {
         PocketLog::logf("Settings: no copy of \"%s\" kept in %s (%s)", std::string(key).c_str(), folder.c_str(),
                         written.error().message().c_str());
         return hollowkit::unexpected(written.error().message());
     }
-    const auto moved =
-        renameWithoutReplacing(temporary, file_.string() + "." + fileNamePart(key) + "-" + stamp);
-    if (!moved) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        PocketLog::logf("Settings: no copy of \"%s\" kept in %s (%s)", std::string(key).c_str(), folder.c_str(),
-                        errnoText(moved.error()).c_str());
-        return hollowkit::unexpected(errnoText(moved.error()));
-    }
     PocketLog::logf("Settings: kept a copy of \"%s\" as %s (%zu bytes)", std::string(key).c_str(),
-                    moved->c_str(), text.size());
-    return moved->filename().string();
+                    written->c_str(), text.size());
+    return written->filename().string();
 }
 
 SettingsSaveResult JsonSettingsStore::save(std::string_view key) {
@@ -309,11 +390,15 @@ SettingsSaveResult JsonSettingsStore::save(std::string_view key) {
         return {"its folder cannot be made: " + error.message()};
     }
     // A settings file kept elsewhere and linked here (as dotfile managers
-    // do) is replaced where it lies, so the link stays.
-    fs::path target = file_;
-    if (fs::is_symlink(file_, error)) {
-        if (fs::path resolved = fs::canonical(file_, error); !error) target = std::move(resolved);
+    // do) is replaced where it lies, so the link stays; a link whose file is
+    // not there yet makes that file.
+    const auto linked = linkTarget(file_);
+    if (!linked) {
+        PocketLog::logf("Settings: \"%s\" not saved: the link %s cannot be followed (%s)", keyText.c_str(),
+                        file_.c_str(), linked.error().message().c_str());
+        return {linked.error().message()};
     }
+    const fs::path& target = *linked;
     // Owner only: the file holds the identifier this computer pairs with.
     auto written = hollowkit::writeFileAtomically(target, text, fs::perms::owner_read | fs::perms::owner_write);
     if (!written) {

@@ -5,7 +5,10 @@
 // construction; every set or remove then rewrites the whole file by an
 // atomic replace (temporary, flush, rename), so a crash or a second
 // instance never leaves half a file, and keys this version does not know
-// are written back unchanged.
+// are written back unchanged. A settings file that is a link (a dotfile
+// manager's) is written where the link leads, so the link stays; a link
+// whose file is not there yet makes that file, and one whose folder is not
+// there fails as any write into a missing folder does.
 //
 // A damaged member (text that is not UTF-8, a number too large to read) costs
 // only its own key, with one log line. A file that cannot be used (not a
@@ -67,10 +70,12 @@ public:
     SettingsSaveResult set(std::string_view key, SettingsValue value) override;
     SettingsSaveResult remove(std::string_view key) override;
     // "settings.json.<key>-<date>-<time>" beside the settings file (with
-    // "-2", "-3" ... when that is taken), written whole by an atomic
-    // replace: a settings file holding only `key`, as the settings file
-    // holds it now. Never subject to the size limit of a save: a value that
-    // loaded always fits.
+    // "-2", "-3" ... when that is taken): a settings file holding only
+    // `key`, as the settings file holds it now, written whole and never over
+    // an earlier file. When the newest such copy holds the same bytes
+    // already (a value kept at each launch because the settings cannot be
+    // written), no file is written and that copy's name is returned. Never
+    // subject to the size limit of a save: a value that loaded always fits.
     hollowkit::Result<std::string, std::string> keepCopy(std::string_view key) override;
 
     const std::filesystem::path& file() const { return file_; }

@@ -22,7 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 
 // The model on virtual time with fake cameras, and the lifecycle as its
-// shell, its window and process hooks recording what they were asked.
+// shell, its window and process hooks recording what they were asked:
+// "terminating" (later starts stop being answered) comes once, before the
+// relaunch, however many ways out were taken.
 struct Rig {
     explicit Rig(FakeCamera::StopMode stopMode, bool relaunchWorks = true) {
         FakeCamera::Options options;
@@ -38,6 +40,7 @@ struct Rig {
             calls.push_back("relaunch");
             return relaunchWorks;
         };
+        hooks.terminating = [this] { calls.push_back("terminating"); };
         hooks.exit = [this](int status) { calls.push_back("exit " + std::to_string(status)); };
         lifecycle = std::make_unique<AppLifecycle>(main, hooks);
         model = CameraModel::create(CameraModelServices{main, settings, secrets, random, disk, cameras, *lifecycle,
@@ -84,19 +87,19 @@ TEST(AppLifecycleTest, EveryQuitEndsTheProcessExactlyOnce) {
         std::vector<std::string> calls;
     } cases[] = {
         {"a camera stopping at once", FakeCamera::StopMode::immediate, Quit::once, false, true, 0,
-         {"exit 0"}},
+         {"terminating", "exit 0"}},
         {"a sheet open waits for it to go", FakeCamera::StopMode::immediate, Quit::once, true, true, 0.35,
-         {"exit 0"}},
+         {"terminating", "exit 0"}},
         {"a camera never stopping: the fallback", FakeCamera::StopMode::never, Quit::once, false, true, 3.0,
-         {"exit 0"}},
+         {"terminating", "exit 0"}},
         {"a second quit during the shutdown", FakeCamera::StopMode::never, Quit::twice, false, true, 3.0,
-         {"exit 0"}},
+         {"terminating", "exit 0"}},
         {"the window closed during the shutdown", FakeCamera::StopMode::never, Quit::thenWindowClosed, false, true,
-         3.0, {"exit 0"}},
+         3.0, {"terminating", "exit 0"}},
         {"quit and reopen", FakeCamera::StopMode::immediate, Quit::reopen, false, true, 0,
-         {"relaunch", "exit 0"}},
+         {"terminating", "relaunch", "exit 0"}},
         {"quit and reopen, the relaunch failing", FakeCamera::StopMode::never, Quit::reopen, false, false, 3.0,
-         {"relaunch", "exit 0"}},
+         {"terminating", "relaunch", "exit 0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -136,10 +139,10 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         bool island;
         std::vector<std::string> calls;
     } cases[] = {
-        {"quit chosen", CloseBehavior::quit, true, true, {"exit 0"}},
-        {"the island off", CloseBehavior::keepInNotch, false, true, {"exit 0"}},
+        {"quit chosen", CloseBehavior::quit, true, true, {"terminating", "exit 0"}},
+        {"the island off", CloseBehavior::keepInNotch, false, true, {"terminating", "exit 0"}},
         {"kept in the island", CloseBehavior::keepInNotch, true, true, {"hide"}},
-        {"no island to keep it in", CloseBehavior::keepInNotch, true, false, {"exit 0"}},
+        {"no island to keep it in", CloseBehavior::keepInNotch, true, false, {"terminating", "exit 0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

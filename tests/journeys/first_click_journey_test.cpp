@@ -20,6 +20,7 @@
 #include "hollowkit/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
+#include "tests/journeys/journey_windows.h"
 #include "tests/journeys/usb_journey_steps.h"
 
 namespace lumenhollow::journey {
@@ -42,97 +43,12 @@ constexpr uint32_t kCoverColour = 0xFF00FF;
 constexpr double kTurnedDegrees = 2.0;
 constexpr double kStillDegrees = 0.2;
 
-using hollowkit::x11::internAtom;
-
-// A plain managed window of the test's own, in one colour, placed where
-// asked (a user-given position, which the window manager keeps); it lives
-// as long as its connection.
-class CoverWindow {
-public:
-    CoverWindow(const std::string& display, const ScreenRect& rect)
-        : connection_(xcb_connect(display.c_str(), nullptr)) {
-        if (xcb_connection_has_error(connection_)) return;
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        window_ = xcb_generate_id(connection_);
-        const uint32_t background = kCoverColour;
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, static_cast<int16_t>(rect.x),
-                          static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.width),
-                          static_cast<uint16_t>(rect.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL, &background);
-        // WM_NORMAL_HINTS with USPosition and USSize: the window stays where it is made.
-        uint32_t hints[18] = {};
-        hints[0] = 1 | 2;
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NORMAL_HINTS,
-                            XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
-        const char name[] = "Cover";
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            sizeof name - 1, name);
-        xcb_map_window(connection_, window_);
-        const hollowkit::x11::Reply<xcb_get_input_focus_reply_t> synced(
-            xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
-        made_ = synced != nullptr;
-    }
-    ~CoverWindow() { xcb_disconnect(connection_); }
-    CoverWindow(const CoverWindow&) = delete;
-    CoverWindow& operator=(const CoverWindow&) = delete;
-
-    bool made() const { return made_; }
-    std::string id() const { return std::to_string(window_); }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_window_t window_ = XCB_WINDOW_NONE;
-    bool made_ = false;
-};
-
-// A window manager has said it runs (the root's _NET_SUPPORTING_WM_CHECK).
-bool windowManagerRuns(const std::string& display) {
-    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    bool runs = false;
-    if (!xcb_connection_has_error(connection)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK");
-        const hollowkit::x11::Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr));
-        runs = reply && xcb_get_property_value_length(reply.get()) == 4;
-    }
-    xcb_disconnect(connection);
-    return runs;
-}
-
-std::string activeWindow(JourneyDesktop& desktop) {
-    std::string output;
-    if (!xdotool(desktop, {"getactivewindow"}, &output)) return {};
-    return output.substr(0, output.find('\n'));
-}
-
 // The share of `rect` on the screen that shows the other window's colour.
 double coverShare(JourneyDesktop& desktop, const ScreenRect& rect) {
     const std::optional<ScreenPicture> shown = readScreen(desktop.x().displayName(), rect);
     if (!shown || shown->pixels.empty()) return 0;
     const auto count = std::count(shown->pixels.begin(), shown->pixels.end(), kCoverColour);
     return static_cast<double>(count) / static_cast<double>(shown->pixels.size());
-}
-
-// The program's main window: its visible window named after it alone and
-// as wide as the picture (the island may carry that name while it starts).
-// Found without activating it, as JourneyApp's look-up would.
-std::optional<ScreenWindow> mainWindowOf(JourneyDesktop& desktop, pid_t pid) {
-    std::optional<ScreenWindow> found;
-    waitFor([&] {
-        std::string output;
-        if (!xdotool(desktop, {"search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^Lumenhollow$"},
-                     &output)) {
-            return false;
-        }
-        std::istringstream ids(output);
-        for (std::string id; std::getline(ids, id);) {
-            const std::optional<ScreenRect> rect = id.empty() ? std::nullopt : windowGeometry(desktop, id);
-            if (rect && rect->width >= kPictureWidth) found = ScreenWindow{id, *rect};
-        }
-        return found.has_value();
-    });
-    return found;
 }
 
 class FirstClickJourney : public ReturningUserJourney {};
@@ -147,7 +63,7 @@ TEST_F(FirstClickJourney, TheClickThatBringsTheWindowForwardLeavesTheGimbalStill
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["connection"] == "usb" && s["picture"] == true; },
                                  60s))
         << app.describe();
-    const std::optional<ScreenWindow> window = mainWindowOf(desktop_, app.pid());
+    const std::optional<ScreenWindow> window = mainWindowOf(desktop_, app.pid(), kPictureWidth);
     ASSERT_TRUE(window) << app.describe();
     const std::string& ours = window->id;
     const ScreenRect& placed = window->rect;
@@ -155,7 +71,7 @@ TEST_F(FirstClickJourney, TheClickThatBringsTheWindowForwardLeavesTheGimbalStill
     const int fromY = placed.y + kDragY;
 
     CoverWindow cover(desktop_.x().displayName(),
-                      {placed.x + kCoverLeft, placed.y + kCoverTop, kCoverWidth, kCoverHeight});
+                      {placed.x + kCoverLeft, placed.y + kCoverTop, kCoverWidth, kCoverHeight}, kCoverColour);
     ASSERT_TRUE(cover.made());
     // Inside both windows, where the one in front shows.
     const ScreenRect overlap{placed.x + kCoverLeft + 40, placed.y + kCoverTop + 40, 60, 60};

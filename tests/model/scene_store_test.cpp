@@ -291,9 +291,16 @@ TEST(SceneStoreTest, WritesOnlyTheStoredKeysAndReadsBackTheSameScenes) {
     EXPECT_TRUE(decoded->problems.empty());
 }
 
+// A list that cannot be stored is written nowhere and never reported saved.
 TEST(SceneStoreTest, APositionThatIsNotFiniteWritesNothing) {
-    const std::vector<CameraScene> scenes{{kId, "Lost", {std::nan(""), 0, std::nullopt}, std::nullopt}};
-    EXPECT_FALSE(encodeScenes(scenes).has_value());
+    for (const hk::CameraPosition& position :
+         {hk::CameraPosition{std::nan(""), 0, std::nullopt}, hk::CameraPosition{0, INFINITY, 100}}) {
+        const std::vector<CameraScene> scenes{{kId, "Lost", position, std::nullopt}};
+        EXPECT_FALSE(encodeScenes(scenes).has_value());
+        MemorySettingsStore settings;
+        EXPECT_EQ(saveScenes(settings, scenes).failure, kUnencodableScenes);
+        EXPECT_TRUE(settings.writes().empty());
+    }
 }
 
 TEST(SceneStoreTest, NewIdsAreVersionFourUuidsInUpperCase) {

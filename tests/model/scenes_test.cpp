@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <set>
 #include <string>
@@ -307,6 +308,44 @@ TEST_F(ScenesTest, TheNextFrameBecomesTheThumbnailAndALaunchKeepsIt) {
     const std::vector<CameraScene> saved = h_.state().scenes;
     launch();
     EXPECT_EQ(h_.state().scenes, saved);
+}
+
+// A list that was not saved is never said to be: once the reason has been
+// told, a new scene is kept until Lumenhollow quits, and so is an update.
+TEST_F(ScenesTest, NoNoticeSaysSavedOrUpdatedForAListThatWasNotSaved) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> storeFailure;  // the store's writes fail so
+        Position first;                           // the first scene's position
+        std::string told;                         // the first save's notice
+    };
+    const std::vector<Case> cases{
+        {"the store cannot write", "Read-only file system", {1, 1, std::nullopt},
+         "Settings cannot be saved (Read-only file system); changes last until Lumenhollow quits"},
+        {"a position that is not a number", std::nullopt, {std::nan(""), 1, std::nullopt},
+         "Scenes cannot be saved (a position is not a finite number); changes last until Lumenhollow quits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        h_.settings.failWrites(std::nullopt);
+        h_.settings.remove("scenes");
+        launch();
+        h_.settings.failWrites(c.storeFailure);
+        StateRecorder recorder(h_.model);
+        saveAt(c.first);
+        saveAt(Position{2, 2, std::nullopt});
+        h_.camera()->setPosition(Position{3, 3, std::nullopt});
+        h_.model->updateScene(h_.state().scenes.at(1));
+        EXPECT_EQ(recorder.values<Field::notice>(),
+                  (std::vector<std::optional<std::string>>{
+                      c.told, "Scene 2 kept until Lumenhollow quits (Alt+2)",
+                      "Scene 2 updated to the current position, kept until Lumenhollow quits"}));
+        ASSERT_EQ(h_.state().scenes.size(), 2u);
+        EXPECT_EQ(h_.state().scenes[1].position, (Position{3, 3, std::nullopt}));
+        if (!c.storeFailure) {
+            EXPECT_TRUE(h_.settings.writes().empty()) << "a list that cannot be stored is not written";
+        }
+    }
 }
 
 TEST_F(ScenesTest, AThumbnailForADeletedSceneDoesNotBringItBack) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -109,11 +111,18 @@ public:
         h_.main.runUntilIdle();
     }
 
-    void importLook() {
+    // The look importLook() chooses; made before files are written as nobody.
+    fs::path writeLook() {
         const fs::path look = dir_.path() / "Warm.cube";
+        if (fs::exists(look)) return look;
         std::string text = "LUT_3D_SIZE 2\n";
         for (int i = 0; i < 8; ++i) text += "0.5 0.25 0.125\n";
         std::ofstream(look) << text;
+        return look;
+    }
+
+    void importLook() {
+        const fs::path look = writeLook();
         h_.model->importLUT();
         ASSERT_TRUE(picker_.choose({look}));
         h_.main.runUntilIdle();
@@ -213,32 +222,104 @@ TEST_F(StoredListCopyTest, AListReadInPartIsReplacedOnlyOnceAWholeCopyOfItIsKept
 }
 
 // A folder that cannot be written: every change stands for the session, the
-// user hears once why nothing is saved, and no scene is said to be saved.
+// user hears once why nothing is saved, and no scene is said to be saved;
+// also when a hand-written list cannot be copied either, which the same
+// folder refuses.
 TEST_F(StoredListCopyTest, SettingsThatCannotBeSavedAreToldOnceAndNothingClaimsToBeSaved) {
-    storeFile(json::object());
-    const std::string before = fileText(file());
+    const json handWritten = json::parse(
+        R"([{"id":"00000000-0000-4000-8000-000000000001","name":"Desk","position":{"pan":1,"tilt":2}}])");
+    struct Case {
+        const char* name;
+        json members;
+        std::string told;
+    };
+    const std::vector<Case> cases{
+        {"settings alone", json::object(),
+         std::string("Settings cannot be saved (") + std::strerror(EACCES) + "); changes last until Lumenhollow quits"},
+        {"a hand-written list of scenes", json{{"scenes", handWritten}},
+         std::string("Scenes cannot be saved (no copy of the stored ones could be kept: ") + std::strerror(EACCES) +
+             "); changes last until Lumenhollow quits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder());
+        storeFile(c.members);
+        const std::string before = fileText(file());
+        fs::permissions(dir_.path(), fs::perms(0755));
+        fs::permissions(folder(), fs::perms(0555));
+        notices_.clear();
+        writeLook();
+        {
+            FilesAsNobody nobody;
+            launch();
+            EXPECT_TRUE(notices_.empty()) << "reading writes nothing";
+            saveScene();
+            EXPECT_EQ(h_.state().notice, c.told);
+            h_.model->setCodec(hk::VideoCodec::h264);
+            h_.model->toggleGuide(GuideKind::grid);
+            saveScene();
+            EXPECT_EQ(h_.state().notice, "Scene 2 kept until Lumenhollow quits (Alt+2)");
+            importLook();
+            EXPECT_EQ(h_.state().scenes.size(), 2u);
+            EXPECT_EQ(h_.state().codec, hk::VideoCodec::h264);
+            EXPECT_EQ(h_.state().guides, std::set<GuideKind>{GuideKind::grid});
+            EXPECT_EQ(h_.state().customLUTs.size(), 1u);
+            h_.model.reset();
+            h_.main.runUntilIdle();
+            store_.reset();
+        }
+        const auto told = std::count_if(notices_.begin(), notices_.end(), [](const std::string& notice) {
+            return notice.find("cannot be saved") != std::string::npos;
+        });
+        EXPECT_EQ(told, 1) << ::testing::PrintToString(notices_);
+        for (const std::string& notice : notices_) EXPECT_EQ(notice.find("saved (Alt+"), std::string::npos) << notice;
+        fs::permissions(folder(), fs::perms(0755));
+        EXPECT_EQ(fileText(file()), before);
+    }
+}
+
+// Settings linked into a folder that cannot be written, beside copies that
+// can be: the list read in part is copied at the first launch and not again
+// at the next ones, whose copies would hold the same bytes.
+TEST_F(StoredListCopyTest, AListThatIsNeverReplacedIsCopiedOnce) {
+    const fs::path dotfiles = dir_.path() / "dotfiles";
+    const json handWritten = json::parse(
+        R"([{"id":"00000000-0000-4000-8000-000000000001","name":"Desk","position":{"pan":1,"tilt":2}}])");
+    storeFile(json{{"scenes", handWritten}});
+    fs::create_directories(dotfiles);
+    fs::rename(file(), dotfiles / "settings.json");
+    fs::create_symlink("../dotfiles/settings.json", file());
+    const std::string before = fileText(dotfiles / "settings.json");
     fs::permissions(dir_.path(), fs::perms(0755));
-    fs::permissions(folder(), fs::perms(0555));
-    const std::string told = std::string("Settings cannot be saved (") + std::strerror(EACCES) +
-                             "); changes last until Lumenhollow quits";
-    {
+    fs::permissions(dotfiles, fs::perms(0555));
+    fs::permissions(folder(), fs::perms(0777));
+    const auto copies = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder())) {
+            const std::string name = entry.path().filename().string();
+            if (name != "settings.json") names.push_back(name);
+        }
+        return names;
+    };
+    for (int launchNumber = 1; launchNumber <= 3; ++launchNumber) {
+        SCOPED_TRACE("launch " + std::to_string(launchNumber));
+        notices_.clear();
         FilesAsNobody nobody;
         launch();
-        EXPECT_TRUE(notices_.empty()) << "reading writes nothing";
         saveScene();
-        EXPECT_EQ(h_.state().notice, told);
-        h_.model->setCodec(hk::VideoCodec::h264);
-        h_.model->toggleGuide(GuideKind::grid);
-        saveScene();
-        EXPECT_EQ(h_.state().notice, "Scene 2 kept until Lumenhollow quits (Alt+2)");
-        EXPECT_EQ(h_.state().scenes.size(), 2u);
-        EXPECT_EQ(h_.state().codec, hk::VideoCodec::h264);
-        EXPECT_EQ(h_.state().guides, std::set<GuideKind>{GuideKind::grid});
+        EXPECT_EQ(notices_, std::vector<std::string>{std::string("Settings cannot be saved (") +
+                                                     std::strerror(EACCES) +
+                                                     "); changes last until Lumenhollow quits"});
+        h_.model.reset();
+        h_.main.runUntilIdle();
+        store_.reset();
+        EXPECT_EQ(copies().size(), 1u) << ::testing::PrintToString(copies());
     }
-    EXPECT_EQ(std::count(notices_.begin(), notices_.end(), told), 1) << ::testing::PrintToString(notices_);
-    for (const std::string& notice : notices_) EXPECT_EQ(notice.find("saved (Alt+"), std::string::npos) << notice;
-    fs::permissions(folder(), fs::perms(0755));
-    EXPECT_EQ(fileText(file()), before);
+    fs::permissions(dotfiles, fs::perms(0755));
+    EXPECT_EQ(fileText(dotfiles / "settings.json"), before);
+    EXPECT_TRUE(fs::is_symlink(file()));
+    ASSERT_EQ(copies().size(), 1u);
+    EXPECT_EQ(json::parse(fileText(folder() / copies().front())), (json{{"scenes", handWritten}}));
 }
 
 }  // namespace

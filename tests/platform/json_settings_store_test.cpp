@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "json_settings_store_bench.h"
 
 // The settings file as it is written and read back: types, unknown keys,
@@ -95,18 +101,78 @@ TEST_F(JsonSettingsStoreTest, EachWriteReplacesTheFileWholeAndLeavesNoTemporary)
     }
 }
 
-TEST_F(JsonSettingsStoreTest, ALinkedSettingsFileIsReplacedWhereItLies) {
-    const fs::path kept = dir_.path() / "dotfiles" / "settings.json";
-    writeFile(kept, R"({"welcomed": true})");
-    fs::create_directories(folder());
-    fs::create_symlink("../../dotfiles/settings.json", file());
-    {
-        JsonSettingsStore store(file(), clock_);
-        store.set("recordScreen", true);
+// A settings file kept elsewhere and linked in (as dotfile managers do) is
+// written where its links lead, every link staying as it is, also when no
+// file is there yet; where the file cannot be written there, the write says
+// why and changes nothing.
+TEST_F(JsonSettingsStoreTest, ALinkedSettingsFileIsWrittenWhereItsLinksLead) {
+    const fs::path dotfiles = dir_.path() / "dotfiles";
+    struct Case {
+        const char* name;
+        // Each link beside the settings (its name in folder()) and what it holds.
+        std::vector<std::pair<std::string, std::string>> links;
+        std::optional<std::string> before;  // the linked file's text; nothing: absent
+        bool readOnly = false;              // dotfiles/ cannot be written
+        // Nothing: saved into dotfiles/settings.json; else part of why not.
+        std::optional<std::string> failure = std::nullopt;
+    };
+    const std::vector<Case> cases{
+        {"a linked file", {{"settings.json", "../../dotfiles/settings.json"}}, R"({"welcomed": true})"},
+        {"a link whose file is not there yet", {{"settings.json", "../../dotfiles/settings.json"}}, std::nullopt},
+        {"a link to a link to no file yet",
+         {{"settings.json", "next.json"}, {"next.json", (dotfiles / "settings.json").string()}}, std::nullopt},
+        {"a link into a folder that is not there", {{"settings.json", "../../gone/settings.json"}}, std::nullopt,
+         false, std::strerror(ENOENT)},
+        {"a link into a folder that cannot be written", {{"settings.json", "../../dotfiles/settings.json"}},
+         std::nullopt, true, std::strerror(EACCES)},
+        {"links that go round", {{"settings.json", "round.json"}, {"round.json", "settings.json"}}, std::nullopt,
+         false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_.path() / "config");
+        fs::remove_all(dotfiles);
+        fs::create_directories(folder());
+        fs::create_directories(dotfiles);
+        if (c.before) writeFile(dotfiles / "settings.json", *c.before);
+        for (const auto& [link, to] : c.links) fs::create_symlink(to, folder() / link);
+        if (c.readOnly) {
+            fs::permissions(dir_.path(), fs::perms(0755));
+            fs::permissions(dir_.path() / "config", fs::perms(0755));
+            fs::permissions(dotfiles, fs::perms(0555));
+        }
+        const std::set<std::string> treeBefore = treeOf(dir_.path());
+        LogCapture log;
+        {
+            std::optional<FilesAsNobody> nobody;
+            if (c.readOnly) nobody.emplace();
+            JsonSettingsStore store(file(), clock_);
+            const SettingsSaveResult saved = store.set("recordScreen", true);
+            EXPECT_EQ(saved.saved(), !c.failure) << saved.failure.value_or("");
+            if (c.failure && saved.failure) {
+                EXPECT_NE(saved.failure->find(*c.failure), std::string::npos) << *saved.failure;
+            }
+            EXPECT_EQ(store.get<bool>("recordScreen"), true);
+        }
+        fs::permissions(dotfiles, fs::perms(0755));
+        for (const auto& [link, to] : c.links) {
+            EXPECT_TRUE(fs::is_symlink(folder() / link)) << link;
+            EXPECT_EQ(fs::read_symlink(folder() / link), to) << link;
+        }
+        std::set<std::string> expected = treeBefore;
+        if (c.failure) {
+            EXPECT_EQ(treeOf(dir_.path()), expected) << "nothing written";
+            EXPECT_FALSE(log.lines().empty()) << "a failure is logged";
+            continue;
+        }
+        expected.insert("dotfiles/settings.json");
+        EXPECT_EQ(treeOf(dir_.path()), expected) << "only the linked file, and no temporary";
+        json written = c.before ? json::parse(*c.before) : json::object();
+        written["recordScreen"] = true;
+        EXPECT_EQ(json::parse(readFile(dotfiles / "settings.json")), written);
+        EXPECT_EQ(fs::status(dotfiles / "settings.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(JsonSettingsStore(file(), clock_).get<bool>("recordScreen"), true) << "read back through the link";
     }
-    EXPECT_TRUE(fs::is_symlink(file()));
-    EXPECT_EQ(json::parse(readFile(kept)), json::parse(R"({"welcomed": true, "recordScreen": true})"));
-    EXPECT_EQ(namesIn(kept.parent_path()), std::set<std::string>{"settings.json"});
 }
 
 // A copy of one value, kept before a change replaces a value the program
@@ -187,6 +253,104 @@ TEST_F(JsonSettingsStoreTest, ACopyOfAnyStoredValueIsKeptWholeBesideTheSettings)
         EXPECT_EQ(fs::status(folder() / *c.copy).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         // It loads as settings, so the value can be put back by hand.
         EXPECT_EQ(JsonSettingsStore(folder() / *c.copy, clock_).contains("scenes"), true);
+    }
+}
+
+// A value copied again at each launch (its settings cannot be written) is
+// kept once: no copy is written while the newest copy of the key, by the
+// time and number in its name, holds the same bytes.
+TEST_F(JsonSettingsStoreTest, NoCopyIsWrittenWhileTheNewestCopyHoldsTheSameBytes) {
+    constexpr const char* kCopyName = "settings.json.scenes-20240501-120000";
+    const std::string earlier = "settings.json.scenes-20240430-090000";
+    constexpr const char* kSame = "";  // stands for the bytes a copy of the value holds
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // beside the settings, with their text
+        std::string copy;  // the name keepCopy returns
+    };
+    const std::vector<Case> cases{
+        {"the same bytes", {{earlier, kSame}}, earlier},
+        {"other bytes (edited by hand)", {{earlier, R"({"scenes": [2]})"}}, kCopyName},
+        {"the same bytes in an older copy only",
+         {{earlier, kSame}, {"settings.json.scenes-20240430-100000", "{}"}}, kCopyName},
+        {"the newest of one second", {{earlier, "{}"}, {earlier + "-2", kSame}}, earlier + "-2"},
+        {"-10 comes after -9", {{earlier + "-9", kSame}, {earlier + "-10", "{}"}}, kCopyName},
+        {"a name of another shape", {{earlier + ".bak", kSame}, {earlier + "-0", kSame}}, kCopyName},
+        {"another key's copy", {{"settings.json.customLUTPaths-20240430-090000", kSame}}, kCopyName},
+    };
+    writeFile(file(), R"({"welcomed": true, "scenes": [1]})");
+    const std::string same = [&] {
+        JsonSettingsStore store(file(), clock_);
+        const auto kept = store.keepCopy("scenes");
+        EXPECT_TRUE(kept.has_value());
+        const std::string text = readFile(folder() / kCopyName);
+        fs::remove(folder() / kCopyName);
+        return text;
+    }();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& name : namesIn(folder())) {
+            if (name != "settings.json") fs::remove(folder() / name);
+        }
+        std::set<std::string> expected = namesIn(folder());
+        for (const auto& [name, text] : c.files) {
+            writeFile(folder() / name, text.empty() ? same : text, fs::perms(0600));
+            expected.insert(name);
+        }
+        JsonSettingsStore store(file(), clock_);
+        const auto kept = store.keepCopy("scenes");
+        ASSERT_TRUE(kept.has_value()) << kept.error();
+        EXPECT_EQ(*kept, c.copy);
+        expected.insert(c.copy);
+        EXPECT_EQ(namesIn(folder()), expected);
+        EXPECT_EQ(readFile(folder() / c.copy), same);
+    }
+}
+
+// A kept copy is written once, into a hidden temporary, and moved into place
+// by one rename that replaces nothing: a crash at any moment leaves either
+// the whole copy or one hidden file of that write, never a second one.
+TEST_F(JsonSettingsStoreTest, AKeptCopyTakesOneTemporaryAndOneRename) {
+    constexpr const char* kCopyName = "settings.json.scenes-20240501-120000";
+    struct Case {
+        const char* name;
+        bool taken;  // a copy of this second is there already
+    };
+    for (const Case& c : {Case{"a new name", false}, Case{"the next free name", true}}) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder());
+        writeFile(file(), R"({"scenes": [1]})");
+        if (c.taken) writeFile(folder() / kCopyName, "an earlier copy");
+        JsonSettingsStore store(file(), clock_);
+        // What happens to the names in the folder, in order.
+        hollowkit::UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        ASSERT_TRUE(watch);
+        ASSERT_GE(::inotify_add_watch(watch.get(), folder().c_str(),
+                                      IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_CLOSE_WRITE),
+                  0);
+        const auto kept = store.keepCopy("scenes");
+        ASSERT_TRUE(kept.has_value()) << kept.error();
+        EXPECT_EQ(*kept, c.taken ? std::string(kCopyName) + "-2" : kCopyName);
+
+        std::vector<std::pair<uint32_t, std::string>> events;
+        alignas(inotify_event) char buffer[16 * 1024];
+        for (ssize_t n; (n = ::read(watch.get(), buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                events.emplace_back(event->mask & (IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_CLOSE_WRITE),
+                                    event->len > 0 ? std::string(event->name) : std::string());
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        ASSERT_EQ(events.size(), 4u) << ::testing::PrintToString(events);
+        const std::string temporary = events[0].second;
+        EXPECT_TRUE(temporary.starts_with(".")) << temporary;
+        const std::vector<std::pair<uint32_t, std::string>> expected{
+            {IN_CREATE, temporary}, {IN_CLOSE_WRITE, temporary}, {IN_MOVED_FROM, temporary}, {IN_MOVED_TO, *kept}};
+        EXPECT_EQ(events, expected);
+        if (c.taken) {
+            EXPECT_EQ(readFile(folder() / kCopyName), "an earlier copy");
+        }
     }
 }
 

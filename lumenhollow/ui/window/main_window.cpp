@@ -211,6 +211,8 @@ void MainWindowOpener::open() {
 
 bool MainWindowOpener::bringForward() {
     if (!window_ || !window_->isVisible()) return false;
+    // A minimised window comes back as it was before.
+    if (window_->isMinimized()) window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->raise();
     window_->activateWindow();
     return true;

@@ -15,7 +15,9 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../ui_harness.h"
@@ -189,16 +191,20 @@ struct ChoiceMenu {
     bool toggles = false;
 };
 
-TEST(ChoiceMenusTest, ChoosingTheCurrentRowLeavesItMarked) {
-    ChoiceMotionOff still;
+// The built-in look the look menu's case chooses.
+const hk::ColorLUT& choiceMono() {
+    return hk::LUTLibrary::builtIn().at(3);
+}
+
+// Every choice menu, each its own case, so one that fails hides none after it.
+std::vector<ChoiceMenu> choiceMenus() {
     const auto microphone = [](ChoiceWindow& w) { return w.pressOpens(w.microphone()); };
     const auto gear = [](ChoiceWindow& w) { return w.pressOpens(w.gear()); };
     const auto tray = [](ChoiceWindow& w) { return w.openTray(); };
     const auto picker = [](const char* title) {
         return [title](ChoiceWindow& w) { return w.pressOpens(w.picker(title)); };
     };
-    const hk::ColorLUT& mono = hk::LUTLibrary::builtIn().at(3);
-    const std::vector<ChoiceMenu> menus{
+    return {
         {"camera microphone, automatic", true, {}, microphone, {}, "Automatic (DJI Mic first)"},
         {"camera microphone, one chosen", true,
          [](ChoiceWindow& w) {
@@ -225,8 +231,8 @@ TEST(ChoiceMenusTest, ChoosingTheCurrentRowLeavesItMarked) {
         {"settings, closing the window", true,
          [](ChoiceWindow& w) { w.model->setCloseBehavior(CloseBehavior::quit); }, gear,
          {kNotchTitle, kCloseBehaviorTitle}, choiceText(toString(CloseBehavior::quit))},
-        {"look", true, [&mono](ChoiceWindow& w) { w.model->setSelectedLUT(mono); },
-         [](ChoiceWindow& w) { return w.pressOpens(w.bar().lookMenu()); }, {}, choiceText(mono.name)},
+        {"look", true, [](ChoiceWindow& w) { w.model->setSelectedLUT(choiceMono()); },
+         [](ChoiceWindow& w) { return w.pressOpens(w.bar().lookMenu()); }, {}, choiceText(choiceMono().name)},
         {"look, none", true, {}, [](ChoiceWindow& w) { return w.pressOpens(w.bar().lookMenu()); }, {},
          choiceText(kNoLookTitle)},
         {"guide", true, [](ChoiceWindow& w) { w.model->toggleGuide(GuideKind::grid); },
@@ -254,39 +260,69 @@ TEST(ChoiceMenusTest, ChoosingTheCurrentRowLeavesItMarked) {
         {"camera settings, color", false, {}, picker("Color"), {}, {}},
         {"camera settings, exposure", false, {}, picker("Mode"), {}, {}},
     };
-    for (const ChoiceMenu& c : menus) {
-        SCOPED_TRACE(c.name);
-        ChoiceWindow w(c.usb);
-        if (c.prepare) c.prepare(w);
-        w.settle();
-        // The row the menu marks first; a picker's face names it.
-        QString current = c.current;
-        for (int round = 0; round < 3; ++round) {
-            SCOPED_TRACE("round " + std::to_string(round));
-            QMenu* menu = choiceWalk(w, c.open(w), c.path);
-            ASSERT_NE(menu, nullptr) << "the menu opens";
-            if (current.isEmpty()) {
-                const std::vector<std::string> first = choiceMarkedRows(*menu);
-                ASSERT_EQ(first.size(), 1u);
-                current = QString::fromStdString(first.front());
-            }
-            const bool on = !c.toggles || round % 2 == 0;
-            EXPECT_EQ(choiceMarkedRows(*menu), on ? std::vector<std::string>{current.toStdString()} : std::vector<std::string>{});
-            if (round == 2) break;
-            QAction* row = choiceRow(*menu, current);
-            ASSERT_NE(row, nullptr);
-            int chosen = 0;
-            const QObject counting;
-            QObject::connect(row, &QAction::triggered, &counting, [&chosen] { ++chosen; });
-            choicePressRow(*menu, *row);
-            EXPECT_EQ(chosen, 1) << "the press chose the row";
-            w.settle();
-            EXPECT_FALSE(menu->isVisible()) << "choosing a row closes the menu";
-            choiceCloseMenus(w);
+}
+
+void PrintTo(const ChoiceMenu& menu, std::ostream* out) {
+    *out << menu.name;
+}
+
+// "camera microphone, one chosen" as "CameraMicrophoneOneChosen".
+std::string choiceCaseName(const testing::TestParamInfo<ChoiceMenu>& info) {
+    std::string name;
+    bool upper = true;
+    for (const char c : std::string_view(info.param.name)) {
+        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alphanumeric) {
+            upper = true;
+            continue;
         }
+        name.push_back(upper && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+        upper = false;
+    }
+    return name;
+}
+
+class ChoiceMenusTest : public testing::TestWithParam<ChoiceMenu> {};
+
+TEST_P(ChoiceMenusTest, ChoosingTheCurrentRowLeavesItMarked) {
+    ChoiceMotionOff still;
+    const ChoiceMenu& c = GetParam();
+    ChoiceWindow w(c.usb);
+    // A failed step leaves no menu open for the window's end.
+    struct ClosingMenus {
+        ChoiceWindow& window;
+        ~ClosingMenus() { choiceCloseMenus(window); }
+    } closing{w};
+    if (c.prepare) c.prepare(w);
+    w.settle();
+    // The row the menu marks first; a picker's face names it.
+    QString current = c.current;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        QMenu* menu = choiceWalk(w, c.open(w), c.path);
+        ASSERT_NE(menu, nullptr) << "the menu opens";
+        if (current.isEmpty()) {
+            const std::vector<std::string> first = choiceMarkedRows(*menu);
+            ASSERT_EQ(first.size(), 1u);
+            current = QString::fromStdString(first.front());
+        }
+        const bool on = !c.toggles || round % 2 == 0;
+        EXPECT_EQ(choiceMarkedRows(*menu), on ? std::vector<std::string>{current.toStdString()} : std::vector<std::string>{});
+        if (round == 2) break;
+        QAction* row = choiceRow(*menu, current);
+        ASSERT_NE(row, nullptr);
+        int chosen = 0;
+        const QObject counting;
+        QObject::connect(row, &QAction::triggered, &counting, [&chosen] { ++chosen; });
+        choicePressRow(*menu, *row);
+        EXPECT_EQ(chosen, 1) << "the press chose the row";
+        w.settle();
+        EXPECT_FALSE(menu->isVisible()) << "choosing a row closes the menu";
         choiceCloseMenus(w);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryMenu, ChoiceMenusTest, testing::ValuesIn(choiceMenus()), choiceCaseName);
 
 }  // namespace
 }  // namespace lumenhollow

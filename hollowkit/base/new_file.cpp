@@ -1,0 +1,90 @@
+#include "hollowkit/base/new_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "hollowkit/base/unique_fd.h"
+
+namespace hollowkit {
+namespace {
+
+std::error_code errorOf(int error) {
+    return std::error_code(error, std::generic_category());
+}
+
+std::error_code writeAll(int fd, std::string_view data) {
+    size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errorOf(errno);
+        }
+        written += static_cast<size_t>(n);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::error_code renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return errorOf(errno);
+    // A file system without the no-replace rename: a link fails on a name
+    // that is taken, as the rename would.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return {};
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return errorOf(errno);
+    // No hard links either (FAT): the best left is to look first.
+    struct stat existing {};
+    if (::lstat(to.c_str(), &existing) == 0) return errorOf(EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) return errorOf(errno);
+    return {};
+}
+
+Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesystem::path& folder,
+                                                            std::string_view data,
+                                                            std::filesystem::perms permissions,
+                                                            const std::function<std::string(int)>& nameFor,
+                                                            int tries) {
+    // Hidden, so one a crash leaves does not show among the user's files; in
+    // the same folder, so the rename stays on one file system.
+    std::string temporary = (folder / ("." + nameFor(1) + ".XXXXXX")).string();
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd) return unexpected(errorOf(errno));
+
+    std::error_code error = writeAll(fd.get(), data);
+    if (!error && ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) error = errorOf(errno);
+    // Without the flush a crash soon after the rename can leave an empty
+    // file under the name (delayed allocation).
+    if (!error && ::fsync(fd.get()) != 0) error = errorOf(errno);
+    if (!error && ::close(fd.release()) != 0) error = errorOf(errno);
+    std::filesystem::path written;
+    for (int n = 1; !error; ++n) {
+        const std::filesystem::path name = folder / nameFor(n);
+        error = renameWithoutReplacing(temporary, name);
+        if (!error) {
+            written = name;
+            break;
+        }
+        if (error != std::errc::file_exists || n >= tries) break;
+        error.clear();
+    }
+    if (error) {
+        ::unlink(temporary.c_str());
+        return unexpected(error);
+    }
+    // Makes the rename itself durable. The file is in place already, so a
+    // failure here is not reported.
+    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
+        ::fsync(directory.get());
+    }
+    return written;
+}
+
+}  // namespace hollowkit

@@ -1,0 +1,52 @@
+#pragma once
+
+// The journeys' windows under a real window manager: a window of the
+// test's own to put in front of the program's, whether a window manager
+// runs, which window is active, and the program's main window.
+//
+// Thread: the test's own.
+
+#include <sys/types.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tests/journeys/journey_desktop.h"
+#include "tests/journeys/journey_screen.h"
+
+namespace lumenhollow::journey {
+
+// A plain managed window of the test's own, in one colour, placed where
+// asked (a user-given position, which the window manager keeps); it lives
+// as long as its connection.
+class CoverWindow {
+public:
+    CoverWindow(const std::string& display, const ScreenRect& rect, uint32_t colour);
+    ~CoverWindow();
+    CoverWindow(const CoverWindow&) = delete;
+    CoverWindow& operator=(const CoverWindow&) = delete;
+
+    bool made() const { return made_; }
+    std::string id() const { return std::to_string(window_); }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t window_ = XCB_WINDOW_NONE;
+    bool made_ = false;
+};
+
+// A window manager has said it runs (the root's _NET_SUPPORTING_WM_CHECK).
+bool windowManagerRuns(const std::string& display);
+
+// The active window's id as xdotool gives it; empty when there is none.
+std::string activeWindow(JourneyDesktop& desktop);
+
+// The program's main window: its visible window named after it alone and at
+// least `minimumWidth` wide (the island may carry that name while it
+// starts). Found without activating it, as JourneyApp's look-up would;
+// waits for it at most 30 s.
+std::optional<ScreenWindow> mainWindowOf(JourneyDesktop& desktop, pid_t pid, int minimumWidth);
+
+}  // namespace lumenhollow::journey
