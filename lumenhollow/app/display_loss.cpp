@@ -67,7 +67,13 @@ std::string describeDisplayLoss(const DisplayLossAccount& account) {
         }
     }
     if (said.empty()) {
-        if (account.finished) line += "; nothing was left to save";
+        // A recording whose end the shutdown did not see (its own bound
+        // came first) may still have been completed by the teardown.
+        if (account.recordingFor) {
+            line += "; its end was not reported before ending";
+        } else if (account.finished) {
+            line += "; nothing was left to save";
+        }
     } else {
         line += "; before ending: ";
         for (size_t i = 0; i < said.size(); ++i) {

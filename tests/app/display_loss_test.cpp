@@ -45,10 +45,13 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
          {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true},
          "The display was lost; before ending: the screen take in /home/me/Videos/Lumenhollow/Take, Photo saved; "
          "ending with status 1"},
-        {"a shutdown cut short",
-         {std::chrono::seconds(40), {}, std::nullopt, false},
-         "The display was lost during a recording of 40 s; the shutdown did not finish in time; ending with "
+        {"a recording whose end the shutdown did not see",
+         {std::chrono::seconds(21), {}, std::nullopt, true},
+         "The display was lost during a recording of 21 s; its end was not reported before ending; ending with "
          "status 1"},
+        {"a shutdown cut short",
+         {std::nullopt, {}, std::nullopt, false},
+         "The display was lost; the shutdown did not finish in time; ending with status 1"},
     };
     for (const auto& c : cases) EXPECT_EQ(describeDisplayLoss(c.account), c.line) << c.name;
 }

@@ -51,25 +51,25 @@ TEST_F(DisplayLossJourney, DuringARecordingTheMovieIsFinishedAndTheProgramEndsWi
             << app.describe();
         ASSERT_TRUE(app.key("ctrl+r"));
         // Three seconds by the report's own clock, and what the movie on
-        // disk holds by then: its pieces written so far, read just before
-        // the server goes. How much of the recording that is depends on how
-        // fast the machine encodes; the finished movie keeps all of it and
-        // what was still on its way.
-        ProbedMovie written;
+        // disk holds by then, read just before the server goes: the
+        // finished movie keeps all of it and what was still on its way.
+        std::optional<ProbedMovie> written;
         ASSERT_TRUE(app.waitForRecording(30, 60s, [&] {
-            const std::vector<std::filesystem::path> movies = moviesIn(desktop.outputFolder());
-            if (movies.empty()) return false;
-            const std::optional<ProbedMovie> probed = probeMovie(movies.front());
-            if (!probed || probed->videoPackets <= 0) return false;
-            written = *probed;
-            return true;
+            written = probeMovieBeingWritten(desktop.outputFolder());
+            return written.has_value();
         })) << app.describe();
 
         desktop.x().end(signal);
         ASSERT_EQ(app.waitForExit(120s), std::optional<int>(1)) << app.describe();
         const std::string log = app.log();
         EXPECT_NE(log.find("The display was lost during a recording"), std::string::npos) << log;
-        EXPECT_NE(log.find("before ending: Video saved"), std::string::npos) << log;
+        // The movie is saved within the shutdown's bound for a recording's
+        // finish, or, on a machine too slow for that, the line says its end
+        // was not reported (the teardown still completes it).
+        const bool finishedLate = log.find("The recording was not finished within") != std::string::npos;
+        EXPECT_NE(log.find(finishedLate ? "its end was not reported before ending" : "before ending: Video saved"),
+                  std::string::npos)
+            << log;
         EXPECT_EQ(log.find("terminate called"), std::string::npos) << log;
 
         const std::vector<std::filesystem::path> movies = moviesIn(desktop.outputFolder());
@@ -82,8 +82,8 @@ TEST_F(DisplayLossJourney, DuringARecordingTheMovieIsFinishedAndTheProgramEndsWi
         EXPECT_GT(movie->audioStreams, 0) << "the computer's microphone plays a tone";
         // Every picture that was on disk is in the finished movie (its sound
         // may end sooner: it ends with the picture).
-        EXPECT_GE(movie->videoPackets, written.videoPackets)
-            << movie->durationSeconds << " s against " << written.durationSeconds << " s on disk before";
+        EXPECT_GE(movie->videoPackets, written->videoPackets)
+            << movie->durationSeconds << " s against " << written->durationSeconds << " s on disk before";
         EXPECT_TRUE(wholeMovieDecodes(movies.front()));
     }
 }

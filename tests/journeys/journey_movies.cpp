@@ -68,6 +68,14 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
     return found;
 }
 
+std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& folder) {
+    const std::vector<std::filesystem::path> movies = moviesIn(folder);
+    if (movies.empty()) return std::nullopt;
+    std::optional<ProbedMovie> probed = probeMovie(movies.front());
+    if (!probed || probed->videoPackets <= 0) return std::nullopt;
+    return probed;
+}
+
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds) {
     std::string error;
     const std::optional<ProbedMovie> probed = probeMovie(movie, &error);

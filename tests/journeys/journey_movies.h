@@ -41,6 +41,12 @@ enum class MovieCount { packets, frames };
 std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::string* error = nullptr,
                                       MovieCount count = MovieCount::packets);
 
+// What the movie being written in `folder` holds so far (its pieces on
+// disk): the first movie there, once ffprobe reads a picture in it. How
+// much of a recording that is depends on how fast the machine encodes; a
+// finished movie holds at least that.
+std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& folder);
+
 // The movie's last `seconds` decode without an error into one whole
 // picture or more.
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds = 1.0);
