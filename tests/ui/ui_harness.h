@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,8 +26,10 @@ struct WindowHarness : ModelHarness {
     // A model over a USB-like camera at a known position with a zoom range,
     // or a wireless-like one. Unless `welcomed` is false, the first
     // launch's welcome sheet is dismissed. `audioInputs`, when given, is
-    // this computer's sound server.
-    explicit WindowHarness(bool usb = true, bool welcomed = true, hollowkit::AudioInputBackend* audioInputs = nullptr) {
+    // this computer's sound server; `more`, when given, adds services of the
+    // test's own before the model is made.
+    explicit WindowHarness(bool usb = true, bool welcomed = true, hollowkit::AudioInputBackend* audioInputs = nullptr,
+                           const std::function<void(CameraModelServices&)>& more = {}) {
         cameras.setPocketConnected(usb);
         FakeCamera::Options options;
         options.zoomRange = hollowkit::ZoomRange{100, 400};
@@ -36,6 +39,7 @@ struct WindowHarness : ModelHarness {
         CameraModelServices withFeed = services();
         withFeed.displayLayer = feed;
         if (audioInputs) withFeed.audioInputs = audioInputs;
+        if (more) more(withFeed);
         model = CameraModel::create(withFeed);
         model->camera().start();
         main.runUntilIdle();

@@ -5,8 +5,10 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/popover_keys.h"
@@ -163,9 +165,27 @@ QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, P
     return outline.united(point).simplified();
 }
 
+// A child of the anchor, so the popover goes when the anchor goes, as a
+// child would, without taking on the anchor's enabled state.
+class Popover::Keeper final : public QObject {
+public:
+    Keeper(QWidget* anchor, Popover* popover) : QObject(anchor), popover_(popover) {}
+    ~Keeper() override {
+        if (Popover* popover = std::exchange(popover_, nullptr)) {
+            popover->keeper_ = nullptr;
+            delete popover;
+        }
+    }
+    void forget() { popover_ = nullptr; }
+
+private:
+    Popover* popover_;
+};
+
 Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent, PopoverArrow arrow)
-    : QWidget(anchor, Qt::Popup | Qt::FramelessWindowHint),
+    : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint),
       anchor_(anchor),
+      keeper_(new Keeper(anchor, this)),
       edge_(edge),
       arrow_(arrow),
       makeContent_(std::move(makeContent)),
@@ -181,7 +201,13 @@ Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent, 
     anchor_->installEventFilter(this);
 }
 
-Popover::~Popover() { blockSignals(true); }
+Popover::~Popover() {
+    blockSignals(true);
+    if (Keeper* keeper = std::exchange(keeper_, nullptr)) {
+        keeper->forget();
+        delete keeper;
+    }
+}
 
 void Popover::present() {
     if (isVisible() || !anchor_->isVisible()) return;
@@ -196,6 +222,9 @@ void Popover::present() {
     place();
     watchAnchorChain(true);
     menuKeys_->refresh();
+    // Above the window the anchor is in now, as a child window would be.
+    create();
+    if (QWindow* window = windowHandle()) window->setTransientParent(anchor_->window()->windowHandle());
     show();
     activateWindow();
     if (content_) content_->setFocus(Qt::PopupFocusReason);

@@ -12,9 +12,12 @@
 // (PopoverMenuKeys).
 //
 // The window is cut to its outline, so the corners and the arrow stay clean
-// also without a compositor. The anchor is the parent, so the popover never
-// outlives it. The content is built anew by a factory at every opening.
-// GUI thread.
+// also without a compositor. It is a window of its own, not a child of its
+// anchor: the anchor's state is not its own, so an anchor disabled while it
+// is open (a button that waits while the model is busy) leaves its controls
+// and the menu bar's keys working. It goes with its anchor all the same,
+// and stays above the anchor's window. The content is built anew by a
+// factory at every opening. GUI thread.
 
 #include <QPainterPath>
 #include <QPointer>
@@ -106,7 +109,11 @@ private:
     QSize bodySize() const;
     void watchAnchorChain(bool on);
 
+    class Keeper;
+
     QWidget* const anchor_;
+    // The anchor's child that takes the popover with it; null once it went.
+    Keeper* keeper_;
     const PopoverEdge edge_;
     const PopoverArrow arrow_;
     ContentFactory makeContent_;

@@ -13,7 +13,9 @@
 // taken from the popover: Escape closes it, Tab, Return, Space and the
 // arrows work its controls, letters are text. The popover stays open; it
 // closes only as it does otherwise (Escape, a click outside it, its anchor
-// hidden).
+// hidden, a sheet shown over its window, as by Ctrl+/). The keys reach
+// their items whatever state the anchor is in: a disabled anchor leaves the
+// popover enabled (it is no child of its anchor).
 //
 // GUI thread.
 

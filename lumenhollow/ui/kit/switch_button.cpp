@@ -1,5 +1,7 @@
 #include "lumenhollow/ui/kit/switch_button.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 
 #include "lumenhollow/ui/kit/palette.h"
@@ -7,10 +9,58 @@
 namespace lumenhollow::ui {
 
 namespace {
+
 constexpr double kKnobInset = 2;
+
+// The switch as a screen reader finds it: a toggle button, checked while on,
+// whose toggle and press are a click on it, so the owner decides as it does
+// for a click and the state shown stays the owner's.
+class SwitchAccessible final : public QAccessibleWidget {
+public:
+    explicit SwitchAccessible(SwitchButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isOn();
+        return state;
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (button()->isEnabled()) names << toggleAction() << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action != toggleAction() && action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        if (button()->isEnabled()) button()->click();
+    }
+    QStringList keyBindingsForAction(const QString& action) const override {
+        if (action == toggleAction() || action == pressAction()) return {QStringLiteral("Space")};
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+private:
+    SwitchButton* button() const { return static_cast<SwitchButton*>(widget()); }
+};
+
+QAccessibleInterface* switchAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("lumenhollow::ui::SwitchButton") && object && object->isWidgetType()) {
+        return new SwitchAccessible(static_cast<SwitchButton*>(object));
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 SwitchButton::SwitchButton(const QColor& tint, QWidget* parent) : QAbstractButton(parent), tint_(tint) {
+    static const bool switchesKnown = [] {
+        QAccessible::installFactory(switchAccessible);
+        return true;
+    }();
+    Q_UNUSED(switchesKnown);
     setFixedSize(kWidth, kHeight);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::ArrowCursor);
@@ -20,6 +70,12 @@ void SwitchButton::setOn(bool on) {
     if (on_ == on) return;
     on_ = on;
     update();
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void SwitchButton::paintEvent(QPaintEvent*) {

@@ -1,9 +1,11 @@
 #include "lumenhollow/ui/window/sheet_host.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -22,6 +24,26 @@ namespace {
 constexpr QColor kSheetBackdrop(0, 0, 0, 140);
 constexpr QColor kSheetCardFill(0x2c, 0x2c, 0x2e);
 constexpr QColor kSheetCardEdge(255, 255, 255, 20);
+
+// True when `window` stands above `base`, or above a window that does.
+bool sheetStandsAbove(const QWindow* window, const QWindow* base) {
+    for (; window; window = window->transientParent()) {
+        if (window == base) return true;
+    }
+    return false;
+}
+
+// Closes the open popups that stand above `window` (its popovers and their
+// menus), the topmost first.
+void closePopupsAbove(const QWidget& window) {
+    const QWindow* base = window.windowHandle();
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        if (!base || popup == &window || !sheetStandsAbove(popup->windowHandle(), base)) return;
+        popup->close();
+        // One that would not close stays, and so do those under it.
+        if (popup->isVisible()) return;
+    }
+}
 
 }  // namespace
 
@@ -65,6 +87,9 @@ void SheetHost::present(SheetKind kind) {
     placeCard();
     show();
     raise();
+    // The sheet is modal to the window: a popover of the window (one whose
+    // key opened the sheet) closes, and the keyboard comes to the sheet.
+    closePopupsAbove(*window());
     setFocus(Qt::OtherFocusReason);
 }
 

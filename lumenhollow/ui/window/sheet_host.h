@@ -6,7 +6,9 @@
 // It follows the model's sheet flags and, while a card shows, holds the
 // keyboard: Return and Escape go to the card, the arrows and page keys
 // scroll it, and no key reaches the picture beneath (only keys with Ctrl,
-// Alt or Meta may still trigger a menu's shortcut). The picture gets the
+// Alt or Meta may still trigger a menu's shortcut). A card shown closes the
+// window's open popovers (and their menus), which would otherwise keep the
+// keyboard over it, as after Ctrl+/ from a popover. The picture gets the
 // keyboard back when the card goes. GUI thread only.
 
 #include <QPainterPath>

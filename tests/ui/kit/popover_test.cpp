@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace lumenhollow::ui {
 namespace {
@@ -206,6 +211,51 @@ TEST(PopoverWidget, AHiddenAnchorCannotOpenIt) {
     rig.popover->present();
     EXPECT_FALSE(rig.popover->isPresented());
     EXPECT_EQ(rig.built, 0);
+}
+
+// An anchor disabled while its popover is open (a button that waits while
+// the model is busy) leaves the popover as it was: its controls take their
+// keys, the menu bar's keys act while their items are enabled, and Escape
+// and the anchor's going away still close it.
+TEST(PopoverWidget, AnAnchorDisabledWhileItIsOpenLeavesItsKeysWorking) {
+    PopoverRig rig;
+    auto* bar = new QMenuBar(&rig.window);
+    QAction* record = bar->addMenu(QStringLiteral("Camera"))->addAction(QStringLiteral("Record"));
+    record->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    int records = 0;
+    QObject::connect(record, &QAction::triggered, &rig.window, [&records] { ++records; });
+    rig.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&rig.window, 5000));
+    rig.popover->present();
+    ASSERT_TRUE(rig.popover->isPresented());
+    auto* edit = rig.popover->content()->findChild<QLineEdit*>();
+    QTest::mouseClick(rig.popover->windowHandle(), Qt::LeftButton, {}, edit->mapTo(rig.popover, edit->rect().center()));
+    rig.anchor->setEnabled(false);
+    EXPECT_TRUE(rig.popover->isEnabled());
+    QWindow* keys = rig.popover->windowHandle();
+    QTest::keyClick(keys, 'a');
+    QTest::keyClick(keys, 'b');
+    EXPECT_EQ(edit->text(), QStringLiteral("ab"));
+    QTest::keyClick(keys, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(records, 1);
+    record->setEnabled(false);
+    QTest::keyClick(keys, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(records, 1) << "a disabled item does not act";
+    EXPECT_EQ(QApplication::activePopupWidget(), rig.popover);
+    QTest::keyClick(keys, Qt::Key_Escape);
+    EXPECT_FALSE(rig.popover->isPresented());
+    EXPECT_EQ(rig.dismissals, 1);
+}
+
+// Not a child of its anchor, the popover still goes with it.
+TEST(PopoverWidget, GoesWithItsAnchor) {
+    PopoverRig rig;
+    rig.popover->present();
+    ASSERT_TRUE(rig.popover->isPresented());
+    const QPointer<Popover> popover = rig.popover;
+    delete rig.anchor;
+    EXPECT_TRUE(popover.isNull());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // names its segment and leaves the shown choice to the owner; a screen
 // reader finds each segment named, checked while chosen and pressable.
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -157,6 +159,51 @@ TEST(SwitchButtonTest, AClickDoesNotFlipTheSwitchByItself) {
     EXPECT_FALSE(button.isOn());
     button.setOn(true);
     EXPECT_TRUE(button.isOn());
+}
+
+// A screen reader finds the switch as a checkable button, checked while on,
+// and flips it by its toggle or its press action, each a click on it: what
+// it shows next is the owner's answer. Disabled, it offers neither action
+// and takes neither.
+TEST(SwitchButtonTest, TheAccessibleTreeReadsItsStateAndFlipsItAsAClickDoes) {
+    const struct {
+        const char* name;
+        QString action;
+        bool enabled;
+        bool ownerAgrees;
+        int clicks;
+        bool on;
+    } cases[] = {
+        {"toggle", QAccessibleActionInterface::toggleAction(), true, true, 1, true},
+        {"press", QAccessibleActionInterface::pressAction(), true, true, 1, true},
+        {"refused by the owner", QAccessibleActionInterface::toggleAction(), true, false, 1, false},
+        {"disabled", QAccessibleActionInterface::toggleAction(), false, true, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget host;
+        auto* button = new SwitchButton(Qt::red, &host);
+        button->setAccessibleName(QStringLiteral("Auto"));
+        int clicks = 0;
+        QObject::connect(button, &QAbstractButton::clicked, &host, [&] {
+            ++clicks;
+            if (c.ownerAgrees) button->setOn(!button->isOn());
+        });
+        button->setEnabled(c.enabled);
+        host.show();
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::Button);
+        EXPECT_TRUE(accessible->state().checkable);
+        EXPECT_FALSE(accessible->state().checked);
+        QAccessibleActionInterface* actions = accessible->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        EXPECT_EQ(actions->actionNames().contains(c.action), c.enabled);
+        actions->doAction(c.action);
+        EXPECT_EQ(clicks, c.clicks);
+        EXPECT_EQ(accessible->state().checked, c.on);
+        EXPECT_EQ(button->isOn(), c.on);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // control reaches the right model call, and what the model refuses does not
 // show.
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -10,6 +12,8 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
@@ -85,6 +89,47 @@ TEST(ScreenRecordingPanelTest, TheSwitchAsksTheModelAndShowsItsRefusalWhileBusy)
     rig.click(rig.panel.recordSwitch());
     EXPECT_TRUE(rig.state().recordScreen);
     EXPECT_TRUE(rig.panel.recordSwitch().isOn());
+}
+
+// A screen reader finds "Record Screen and Camera" checkable, reads on and
+// off as the model holds them, and flips it through the model as a click
+// does; a flip the model refuses while it composes leaves it showing the
+// model's value.
+TEST(ScreenRecordingPanelTest, TheSwitchInTheAccessibleTreeShowsAndAsksTheModel) {
+    ScreenPanelRig rig;
+    QAccessibleInterface* onOff = QAccessible::queryAccessibleInterface(&rig.panel.recordSwitch());
+    ASSERT_NE(onOff, nullptr);
+    ASSERT_NE(onOff->actionInterface(), nullptr);
+    EXPECT_EQ(onOff->text(QAccessible::Name), QStringLiteral("Record Screen and Camera"));
+    const auto toggle = [&] { onOff->actionInterface()->doAction(QAccessibleActionInterface::toggleAction()); };
+    const auto press = [&] { onOff->actionInterface()->doAction(QAccessibleActionInterface::pressAction()); };
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        bool on;
+    } steps[] = {
+        {"off at first", [] {}, false},
+        {"toggled on", toggle, true},
+        {"pressed off", press, false},
+        {"the model turns it on", [&] { rig.model->setRecordScreen(true); }, true},
+        {"toggled off", toggle, false},
+        {"pressed on", press, true},
+        {"composing: the model is busy",
+         [&] { rig.model->rebuildScreenTake(rig.takeFolder("t", {"Screen.mov", "Camera.mov"})); }, true},
+        {"toggled while busy: refused", toggle, true},
+        {"pressed while busy: refused", press, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        rig.main.runUntilIdle();
+        EXPECT_EQ(rig.state().recordScreen, step.on);
+        EXPECT_TRUE(onOff->state().checkable);
+        EXPECT_EQ(onOff->state().checked, step.on);
+        EXPECT_FALSE(onOff->state().disabled) << "the switch is never disabled";
+        EXPECT_TRUE(onOff->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    }
+    ASSERT_TRUE(rig.model->isBusy());
 }
 
 TEST(ScreenRecordingPanelTest, PickersAndBoxesWriteTheModel) {
