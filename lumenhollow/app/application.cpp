@@ -18,7 +18,6 @@
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
 #include "lumenhollow/app/app_lifecycle.h"
-#include "lumenhollow/app/app_windows.h"
 #include "lumenhollow/app/close_reach.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
@@ -110,7 +109,6 @@ struct Parts {
                                      islandFeed, {}, {}, recording.audioInputs.get(), &power};
         services.filePicker = &filePicker;
         services.recordingSystem = &recording;
-        services.appWindows = visibleAppWindows;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);
