@@ -239,7 +239,6 @@ void BM_CursorSampler(benchmark::State& state) {
         main.sync([&] {
             recorder = std::make_unique<CursorRecorder>(displays.displays().value().front().id, main, displays,
                                                         pointer, keys);
-            recorder->setAppWindows([] { return std::vector<uint32_t>{1}; });  // walk the windows too
             recorder->start();
         });
         const TimePoint end = SteadyClock::now() + 3s;

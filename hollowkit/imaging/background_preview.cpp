@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "hollowkit/base/memory_settings.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/imaging/background_treatment.h"
@@ -30,13 +31,20 @@ struct BackgroundPreview::Core {
 
     void drain();
     std::optional<VideoFrame> render(const VideoFrame& frame);
+    // Lets the working pictures go, unless the style needs them again.
+    void releaseWhenIdle();
+    bool activeNow() const;
 
     // Used only on the queue.
     PersonSegmenter segmenter;
     // Share the rows of a 1080p conversion and blend.
     std::unique_ptr<RowWorkers> workers;
+    // The working pictures, each up to a frame's size, kept while the style
+    // needs treatment and let go once it does not.
     std::unique_ptr<PixelBufferPool> outputPool;  // treated frames
     std::unique_ptr<PixelBufferPool> inputPool;   // frames scaled or converted for treatment
+    BgraScratch scaling;
+    BlurScratch blur;
 
     struct Pending {
         VideoFrame frame;
@@ -97,7 +105,7 @@ std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& fram
     VideoFrame image = frame;
     if (frame.pixelFormat() != PixelFormat::bgra || frame.width() != outWidth || frame.height() != outHeight) {
         WritableVideoFrame scaled = bufferFrom(inputPool, outWidth, outHeight);
-        if (scaled.isNull() || !drawAsBgra(frame, scaled, workers.get())) {
+        if (scaled.isNull() || !drawAsBgra(frame, scaled, workers.get(), &scaling)) {
             return std::nullopt;
         }
         image = std::move(scaled).freeze(frame.pts());
@@ -114,10 +122,37 @@ std::optional<VideoFrame> BackgroundPreview::Core::render(const VideoFrame& fram
     // A cut-out always shows the person on the backdrop.
     const BubbleBackground treatment =
         currentStyle->shape == BubbleShape::cutout ? BubbleBackground::remove : currentStyle->background;
-    if (!applyBackground(image, &*mask, treatment, output, workers.get())) {
+    if (!applyBackground(image, &*mask, treatment, output, workers.get(), &blur)) {
         return std::nullopt;
     }
     return std::move(output).freeze(frame.pts());
+}
+
+bool BackgroundPreview::Core::activeNow() const {
+    MutexLock guard(lock);
+    return style && style->needsSegmentation();
+}
+
+void BackgroundPreview::Core::releaseWhenIdle() {
+    if (activeNow()) return;
+    outputPool.reset();
+    inputPool.reset();
+    scaling.release();
+    blur.release();
+    // Freed inside the queue thread's heap, perhaps below its top.
+    returnFreedMemory();
+}
+
+size_t BackgroundPreview::workingBytes() const {
+    const Core& core = *core_;
+    size_t bytes = core.scaling.heldBytes() + core.blur.heldBytes();
+    for (const PixelBufferPool* pool : {core.outputPool.get(), core.inputPool.get()}) {
+        if (pool != nullptr) {
+            bytes += (pool->idleCount() + pool->leasedCount()) * static_cast<size_t>(pool->width()) *
+                     static_cast<size_t>(pool->height()) * 4;
+        }
+    }
+    return bytes;
 }
 
 BackgroundPreview::BackgroundPreview() : BackgroundPreview(std::make_unique<GrabCutSegmentationBackend>()) {}
@@ -136,8 +171,19 @@ BackgroundPreview::~BackgroundPreview() {
 }
 
 void BackgroundPreview::setStyle(std::optional<BubbleStyle> style) {
-    MutexLock guard(core_->lock);
-    core_->style = style;
+    bool wentIdle = false;
+    {
+        MutexLock guard(core_->lock);
+        const bool wasActive = core_->style && core_->style->needsSegmentation();
+        core_->style = style;
+        wentIdle = wasActive && !(style && style->needsSegmentation());
+    }
+    if (!wentIdle) return;
+    // After any treatment queued before: the queue is the pictures' one user.
+    std::weak_ptr<Core> weak = core_;
+    queue_.post([weak] {
+        if (auto core = weak.lock()) core->releaseWhenIdle();
+    });
 }
 
 std::optional<BubbleStyle> BackgroundPreview::style() const {

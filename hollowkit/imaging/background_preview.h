@@ -17,9 +17,12 @@
 // from the owner's thread; treatment and delivery on the preview's queue
 // "HollowKit.BackgroundPreview". The lock guards style, face, the waiting
 // frame and the running flag, and is never held while a frame is treated or
-// delivered. The segmenter, the buffer pools and the row workers are used
-// only on the queue.
+// delivered. The segmenter, the buffer pools, the working pictures and the
+// row workers are used only on the queue. The working pictures (frame-sized:
+// the blur's, the scaled input, the treated output) are let go on the queue
+// once the style no longer needs treatment.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -69,6 +72,11 @@ public:
     // itself when treatment is not possible, exactly once unless a newer
     // frame replaces this one first. Video thread.
     void submit(const VideoFrame& frame, Deliver deliver);
+
+    // The bytes the working pictures hold (the pools' pictures, handed out or
+    // waiting, and the scaling's and blur's). On the queue, or while it runs
+    // nothing (tests that hand the preview their own queue).
+    size_t workingBytes() const;
 
 private:
     struct Core;

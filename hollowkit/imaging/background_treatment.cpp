@@ -16,6 +16,12 @@
 
 namespace hollowkit {
 
+// Matrices of the same size and type keep their memory from blur to blur.
+struct BlurScratch::Pictures {
+    cv::Mat small;
+    cv::Mat background;
+};
+
 namespace {
 
 // Mixes one row: out = (image × m + background × (255 − m)) / 255, rounded.
@@ -89,28 +95,11 @@ inline void backdropRow(const BackdropShape& shape, int y, int width, uint8_t* o
     }
 }
 
-// The blur's working pictures, kept by each thread that blurs and reused
-// from picture to picture: made and freed per picture, a frame-sized block
-// would be mapped and zeroed anew each time, since the allocator gives a
-// freed heap top back at once (memory_settings.h). Matrices of the same size
-// and type keep their memory.
-struct BlurScratch {
-    cv::Mat small;
-    cv::Mat background;
-};
-
-BlurScratch& blurScratch() {
-    thread_local BlurScratch scratch;
-    return scratch;
-}
-
 // The whole image blurred with sigma 0.035 × the shorter side. A blur this
 // wide is made on a picture brought down by up to 8× and brought back up:
 // the result matches a full-size blur to well within a level, at a small
-// fraction of the cost. The result lives in this thread's scratch until its
-// next blur.
-const cv::Mat& blurredBackground(const cv::Mat& image) {
-    BlurScratch& scratch = blurScratch();
+// fraction of the cost. The result lives in `scratch` until its next blur.
+const cv::Mat& blurredBackground(const cv::Mat& image, BlurScratch::Pictures& scratch) {
     const double sigma = kBackgroundBlurSigmaShare * std::min(image.cols, image.rows);
     const int factor = std::clamp(static_cast<int>(sigma / 4.0), 1, 8);
     if (factor == 1) {
@@ -140,6 +129,24 @@ void copyImage(const VideoFrame& image, WritableVideoFrame& output) {
 
 }  // namespace
 
+BlurScratch::BlurScratch() = default;
+BlurScratch::~BlurScratch() = default;
+
+void BlurScratch::release() {
+    pictures_.reset();
+}
+
+size_t BlurScratch::heldBytes() const {
+    if (!pictures_) return 0;
+    return pictures_->small.total() * pictures_->small.elemSize() +
+           pictures_->background.total() * pictures_->background.elemSize();
+}
+
+BlurScratch::Pictures& BlurScratch::pictures() {
+    if (!pictures_) pictures_ = std::make_unique<Pictures>();
+    return *pictures_;
+}
+
 void drawBackdrop(WritableVideoFrame& output, RowWorkers* workers) {
     if (output.isNull() || output.pixelFormat() != PixelFormat::bgra) {
         return;
@@ -156,7 +163,7 @@ void drawBackdrop(WritableVideoFrame& output, RowWorkers* workers) {
 }
 
 bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment,
-                     WritableVideoFrame& output, RowWorkers* workers) {
+                     WritableVideoFrame& output, RowWorkers* workers, BlurScratch* scratch) {
     if (image.pixelFormat() != PixelFormat::bgra || output.isNull() || output.pixelFormat() != PixelFormat::bgra ||
         output.width() != image.width() || output.height() != image.height()) {
         return false;
@@ -177,7 +184,9 @@ bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBack
     try {
         if (treatment == BubbleBackground::blur) {
             const cv::Mat picture(height, width, CV_8UC4, const_cast<uint8_t*>(source), sourceStride);
-            const cv::Mat& background = blurredBackground(picture);
+            BlurScratch callScratch;
+            const cv::Mat& background =
+                blurredBackground(picture, (scratch != nullptr ? *scratch : callScratch).pictures());
             runRows(workers, height, [&](int begin, int end) {
                 for (int y = begin; y < end; ++y) {
                     blendRow(source + static_cast<size_t>(y) * sourceStride, background.ptr<uint8_t>(y),

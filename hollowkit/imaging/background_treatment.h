@@ -12,6 +12,9 @@
 // 0.26) at the centre to (0.08, 0.08, 0.09) at 0.75 × the shorter side and
 // beyond, centred at half the width and 38 % of the height from the top.
 
+#include <cstddef>
+#include <memory>
+
 #include "hollowkit/imaging/person_mask.h"
 #include "hollowkit/media/bubble_style.h"
 #include "hollowkit/media/video_frame.h"
@@ -34,17 +37,44 @@ inline constexpr RgbColor kBackdropOuterColor{0.08, 0.08, 0.09};
 inline constexpr double kBackdropCenterYShare = 0.38;  // of the height, from the top
 inline constexpr double kBackdropRadiusShare = 0.75;   // of the shorter side
 
+// The blur's working pictures (up to a frame's size), kept by the owner of
+// a path that blurs picture after picture and reused: made and freed per
+// picture, a frame-sized block would be mapped and zeroed anew each time,
+// since the allocator gives a freed heap top back at once
+// (memory_settings.h). The owner lets them go when its path goes idle (the
+// blur turned off, a composition over), by release() or by destroying it.
+// One thread at a time.
+class BlurScratch {
+public:
+    struct Pictures;  // what the blur keeps; made on its first use
+
+    BlurScratch();
+    ~BlurScratch();
+    BlurScratch(const BlurScratch&) = delete;
+    BlurScratch& operator=(const BlurScratch&) = delete;
+
+    // Frees the pictures; the next blur makes them again.
+    void release();
+    // The bytes the pictures hold now.
+    size_t heldBytes() const;
+    Pictures& pictures();
+
+private:
+    std::unique_ptr<Pictures> pictures_;
+};
+
 // Draws `image` (BGRA) with its background treated into `output` (BGRA, the
 // same size). With `keep`, without a mask or with a mask of another size,
 // the image is copied unchanged. False, with `output` untouched, when the
 // image is not BGRA or the output does not match it. The blend's rows are
-// shared among `workers` when given.
+// shared among `workers` when given. A blur works in `scratch` when given,
+// else in pictures made for this call alone.
 bool applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment,
-                     WritableVideoFrame& output, RowWorkers* workers = nullptr);
+                     WritableVideoFrame& output, RowWorkers* workers = nullptr, BlurScratch* scratch = nullptr);
 
-// The same as a new frame at the image's time. `keep`, no mask, or a mask
-// that does not line up with the image give the image itself. NV12 images
-// are converted first.
+// The same as a new frame at the image's time, with nothing kept from one
+// call to the next. `keep`, no mask, or a mask that does not line up with
+// the image give the image itself. NV12 images are converted first.
 VideoFrame applyBackground(const VideoFrame& image, const PersonMask* mask, BubbleBackground treatment);
 
 // The removal backdrop alone, filling `output` (BGRA).

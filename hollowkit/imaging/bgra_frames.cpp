@@ -14,6 +14,35 @@
 
 namespace hollowkit {
 
+// Matrices of the same size and type keep their memory from picture to
+// picture; the pool is remade when the size changes.
+struct BgraScratch::Parts {
+    cv::Mat luma;  // scaled planes of an NV12 picture
+    cv::Mat chroma;
+    std::unique_ptr<PixelBufferPool> pictures;  // asBgra's results
+};
+
+BgraScratch::BgraScratch() = default;
+BgraScratch::~BgraScratch() = default;
+
+void BgraScratch::release() {
+    parts_.reset();
+}
+
+size_t BgraScratch::heldBytes() const {
+    if (!parts_) return 0;
+    size_t bytes = parts_->luma.total() * parts_->luma.elemSize() + parts_->chroma.total() * parts_->chroma.elemSize();
+    if (const PixelBufferPool* pool = parts_->pictures.get()) {
+        bytes += pool->idleCount() * static_cast<size_t>(pool->width()) * static_cast<size_t>(pool->height()) * 4;
+    }
+    return bytes;
+}
+
+BgraScratch::Parts& BgraScratch::parts() {
+    if (!parts_) parts_ = std::make_unique<Parts>();
+    return *parts_;
+}
+
 namespace {
 
 // Rows [rowBegin, rowEnd) of an NV12 picture as packed, opaque BGRA.
@@ -54,24 +83,9 @@ cv::Mat matOf(const VideoFrame& frame, int plane, int type, int rows, int cols) 
     return cv::Mat(rows, cols, type, const_cast<uint8_t*>(frame.planeData(plane)), frame.stride(plane));
 }
 
-// What a conversion works in, kept by each thread that converts and reused
-// from picture to picture: made and freed per picture, a frame-sized block
-// would be mapped and zeroed anew each time, since the allocator gives a
-// freed heap top back at once (memory_settings.h).
-struct ConversionScratch {
-    cv::Mat luma;    // scaled planes of an NV12 picture
-    cv::Mat chroma;
-    std::unique_ptr<PixelBufferPool> pictures;  // asBgra's results
-};
-
-ConversionScratch& conversionScratch() {
-    thread_local ConversionScratch scratch;
-    return scratch;
-}
-
 }  // namespace
 
-bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers) {
+bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers* workers, BgraScratch* scratch) {
     if (frame.isNull() || output.isNull() || output.pixelFormat() != PixelFormat::bgra) {
         return false;
     }
@@ -100,8 +114,10 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers*
             }
             // Scale the planes first: converting the full-size picture
             // would cost far more than the scaling saves.
-            cv::Mat& luma = conversionScratch().luma;
-            cv::Mat& chroma = conversionScratch().chroma;
+            BgraScratch callScratch;
+            BgraScratch::Parts& planes = (scratch != nullptr ? *scratch : callScratch).parts();
+            cv::Mat& luma = planes.luma;
+            cv::Mat& chroma = planes.chroma;
             cv::resize(matOf(frame, 0, CV_8UC1, frame.height(), frame.width()), luma, cv::Size(width, height), 0, 0,
                        interpolation);
             cv::resize(matOf(frame, 1, CV_8UC2, (frame.height() + 1) / 2, (frame.width() + 1) / 2), chroma,
@@ -119,17 +135,19 @@ bool drawAsBgra(const VideoFrame& frame, WritableVideoFrame& output, RowWorkers*
     return false;
 }
 
-VideoFrame asBgra(const VideoFrame& frame) {
+VideoFrame asBgra(const VideoFrame& frame, BgraScratch* scratch) {
     if (frame.pixelFormat() == PixelFormat::bgra) {
         return frame;
     }
     if (frame.pixelFormat() != PixelFormat::nv12) {
         return {};
     }
-    // The pictures come back to this thread's pool once their last frame is
+    // The pictures come back to the scratch's pool once their last frame is
     // gone; one stays ready for the next.
     WritableVideoFrame output =
-        acquireSized(conversionScratch().pictures, PixelFormat::bgra, frame.width(), frame.height(), 1);
+        scratch != nullptr
+            ? acquireSized(scratch->parts().pictures, PixelFormat::bgra, frame.width(), frame.height(), 1)
+            : WritableVideoFrame::allocate(PixelFormat::bgra, frame.width(), frame.height());
     if (!drawAsBgra(frame, output)) {
         return {};
     }

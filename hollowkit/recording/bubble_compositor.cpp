@@ -156,7 +156,9 @@ BubbleCompositor::BubbleCompositor(BubbleInstruction instruction, std::unique_pt
                                    int threads)
     : instruction_(std::move(instruction)),
       segmenter_(backend ? std::move(backend) : std::make_unique<GrabCutSegmentationBackend>()),
-      workers_(std::max(1, threads)) {}
+      workers_(std::max(1, threads)),
+      blur_(std::make_unique<BlurScratch>()),
+      screenPictures_(std::make_unique<BgraScratch>()) {}
 
 BubbleCompositor::~BubbleCompositor() = default;
 
@@ -233,7 +235,7 @@ bool BubbleCompositor::render(const VideoFrame* screen, const VideoFrame* camera
 
 void BubbleCompositor::drawScreen(const VideoFrame& screen, double seconds, WritableVideoFrame& canvas) {
     if (canvas.isNull() || canvas.pixelFormat() != PixelFormat::bgra) return;
-    const VideoFrame picture = asBgra(screen);
+    const VideoFrame picture = asBgra(screen, screenPictures_.get());
     if (picture.isNull()) return;
     const PixelRect area = screenSourceRect(instruction_.zoom.rect(seconds), picture.width(), picture.height(),
                                             canvas.width(), canvas.height());

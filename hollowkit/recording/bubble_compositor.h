@@ -39,6 +39,9 @@
 
 namespace hollowkit {
 
+class BgraScratch;
+class BlurScratch;
+
 // A rectangle in pixels, origin at the top left.
 struct PixelRect {
     double x = 0;
@@ -181,6 +184,11 @@ private:
     std::unique_ptr<CircleCache> circle_;    // the ring, shadow and disc of the current canvas size
     std::unique_ptr<PixelBufferPool> pictures_;  // camera pictures at the bubble's size
     std::unique_ptr<PixelBufferPool> treated_;   // the same with the room treated
+    // The working pictures of the room's blur (at the bubble's size) and of
+    // an NV12 screen drawn as BGRA: kept while the compositor draws, gone
+    // with it when its composition ends.
+    const std::unique_ptr<BlurScratch> blur_;
+    const std::unique_ptr<BgraScratch> screenPictures_;
     BubbleLayer layer_;                          // the cut-out's layer, rebuilt each frame
     std::vector<uint8_t> shadow_;                // scratch: the cut-out's shadow alpha
     std::vector<uint8_t> personMask_;            // scratch: the cut-out's faded mask

@@ -136,7 +136,8 @@ const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, con
         // room as recorded.
         if (const std::optional<PersonMask> mask = segmenter_.scaledMask(picture)) {
             WritableVideoFrame treated = acquireSized(treated_, PixelFormat::bgra, side, side, 2);
-            if (!treated.isNull() && applyBackground(picture, &*mask, instruction_.style.background, treated)) {
+            if (!treated.isNull() &&
+                applyBackground(picture, &*mask, instruction_.style.background, treated, nullptr, blur_.get())) {
                 face = std::move(treated).freeze(picture.pts());
             }
         }

@@ -22,10 +22,6 @@ CursorRecorder::~CursorRecorder() {
     if (listeningToKeys_) keys_.stop();
 }
 
-void CursorRecorder::setAppWindows(AppWindowList appWindows) {
-    appWindows_ = std::move(appWindows);
-}
-
 void CursorRecorder::start() {
     if (started_) return;
     started_ = true;
@@ -68,18 +64,14 @@ void CursorRecorder::sample() {
     const double now = timelineSeconds(nowTime);
     if (++samplesSinceBounds_ >= kBoundsRefreshSamples) refreshBounds();
 
-    std::vector<uint32_t> own;
-    if (appWindows_) own = appWindows_();
-    const std::optional<PointerState> pointer = pointer_.query(!own.empty());
+    const std::optional<PointerState> pointer = pointer_.query();
     if (pointer && bounds_) {
         CursorSample sample;
         sample.time = now;
         sample.x = (pointer->rootX - bounds_->x) / static_cast<double>(bounds_->width);
         sample.y = (pointer->rootY - bounds_->y) / static_cast<double>(bounds_->height);
         sample.pressed = pointer->leftButtonDown;
-        sample.overApp = std::any_of(pointer->windows.begin(), pointer->windows.end(), [&](uint32_t w) {
-            return std::find(own.begin(), own.end(), w) != own.end();
-        });
+        sample.overApp = pointer->overOwnWindow;
         samples_.push_back(sample);
     }
 

@@ -2,14 +2,15 @@
 
 // CursorRecorder: samples the mouse pointer 60 times a second during a
 // screen-and-camera take: its position normalised to the recorded display,
-// the left button, whether it is over one of the app's own windows, and the
-// times of key presses (never which keys). One per take; it lives on the
+// the left button, whether it is over one of the app's own windows (as the
+// pointer service tells it: by the rule the screen recording leaves them
+// out by, a window manager's frame around one counting as the app's), and
+// the times of key presses (never which keys). One per take; it lives on the
 // main executor, where its timer runs, and every call is made there. The
 // window system is reached through the injected services; a sample that
 // cannot be taken (the display server went away) is skipped.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -20,10 +21,6 @@
 #include "hollowkit/recording/pointer_service.h"
 
 namespace hollowkit {
-
-// The app's own visible top-level windows (X11 window ids), asked on every
-// sample; the app fills it in. Main executor.
-using AppWindowList = std::function<std::vector<uint32_t>()>;
 
 class CursorRecorder {
 public:
@@ -50,9 +47,6 @@ public:
     CursorRecorder(const CursorRecorder&) = delete;
     CursorRecorder& operator=(const CursorRecorder&) = delete;
 
-    // Main executor; set before start().
-    void setAppWindows(AppWindowList appWindows);
-
     // Main executor. Takes one sample at once, then one every 1/60 s. Called
     // once; a stopped recorder is not started again.
     void start();
@@ -75,7 +69,6 @@ private:
     DisplayService& displays_;
     PointerService& pointer_;
     KeyPressSource& keys_;
-    AppWindowList appWindows_;
 
     TaskId timer_ = 0;
     bool started_ = false;

@@ -1,13 +1,12 @@
 #pragma once
 
 // PointerService: where the mouse pointer is, whether the left button is
-// down, and which windows lie under it. One backend over X11
-// (x11/x11_pointer_service.h); tests use FakePointerService. Used by the
-// cursor recorder on the main executor only.
+// down, and whether the window under it is one of this process's. One
+// backend over X11 (x11/x11_pointer_service.h); tests use
+// FakePointerService. Used by the cursor recorder on the main executor only.
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace hollowkit {
 
@@ -15,9 +14,11 @@ struct PointerState {
     int32_t rootX = 0;  // in the root window: pixels, top-left origin, y downwards
     int32_t rootY = 0;
     bool leftButtonDown = false;
-    // The windows under the pointer from the topmost top-level window down to
-    // the deepest child, when asked for; empty otherwise.
-    std::vector<uint32_t> windows;
+    // The topmost top-level window under the pointer belongs to this
+    // process by the rule the screen capture leaves its windows out by: a
+    // window manager's frame, title bar included, counts with the window it
+    // holds.
+    bool overOwnWindow = false;
 
     bool operator==(const PointerState&) const = default;
 };
@@ -27,8 +28,7 @@ public:
     virtual ~PointerService() = default;
 
     // The pointer now; nothing when the window system cannot be asked.
-    // `withWindows` also walks the windows under it (a few round trips).
-    virtual std::optional<PointerState> query(bool withWindows) = 0;
+    virtual std::optional<PointerState> query() = 0;
 };
 
 }  // namespace hollowkit

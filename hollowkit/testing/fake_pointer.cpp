@@ -9,9 +9,9 @@ void FakePointerService::set(int32_t rootX, int32_t rootY, bool leftButtonDown) 
     state_.leftButtonDown = leftButtonDown;
 }
 
-void FakePointerService::setWindows(std::vector<uint32_t> windows) {
+void FakePointerService::setOverOwnWindow(bool over) {
     MutexLock lock(mutex_);
-    windows_ = std::move(windows);
+    state_.overOwnWindow = over;
 }
 
 void FakePointerService::setAvailable(bool available) {
@@ -24,19 +24,11 @@ int FakePointerService::queryCount() const {
     return queries_;
 }
 
-bool FakePointerService::lastAskedForWindows() const {
-    MutexLock lock(mutex_);
-    return askedForWindows_;
-}
-
-std::optional<PointerState> FakePointerService::query(bool withWindows) {
+std::optional<PointerState> FakePointerService::query() {
     MutexLock lock(mutex_);
     ++queries_;
-    askedForWindows_ = withWindows;
     if (!available_) return std::nullopt;
-    PointerState state = state_;
-    if (withWindows) state.windows = windows_;
-    return state;
+    return state_;
 }
 
 void FakeKeyPressSource::press(TimePoint time) {

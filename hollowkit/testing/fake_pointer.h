@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/recording/key_press_source.h"
@@ -18,23 +17,19 @@ namespace hollowkit {
 class FakePointerService final : public PointerService {
 public:
     void set(int32_t rootX, int32_t rootY, bool leftButtonDown = false);
-    // The windows under the pointer, topmost first.
-    void setWindows(std::vector<uint32_t> windows);
+    // Whether the top-level window under the pointer is this process's.
+    void setOverOwnWindow(bool over);
     // query() answers nothing while unavailable.
     void setAvailable(bool available);
     int queryCount() const;
-    // Whether the last query asked for the windows.
-    bool lastAskedForWindows() const;
 
-    std::optional<PointerState> query(bool withWindows) override;
+    std::optional<PointerState> query() override;
 
 private:
     mutable Mutex mutex_;
     PointerState state_ HK_GUARDED_BY(mutex_);
-    std::vector<uint32_t> windows_ HK_GUARDED_BY(mutex_);
     bool available_ HK_GUARDED_BY(mutex_) = true;
     int queries_ HK_GUARDED_BY(mutex_) = 0;
-    bool askedForWindows_ HK_GUARDED_BY(mutex_) = false;
 };
 
 class FakeKeyPressSource final : public KeyPressSource {

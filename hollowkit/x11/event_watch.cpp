@@ -27,6 +27,28 @@ bool isWatchedRawEvent(EventWatch::Kind kind, uint16_t type) {
 
 }  // namespace
 
+Result<CompositorSelection, std::string> followCompositorSelection(const Connection& connection) {
+    xcb_connection_t* c = connection.get();
+    const xcb_query_extension_reply_t* xfixes = extensionOf(c, &xcb_xfixes_id);
+    if (!xfixes) return unexpected(std::string("X11: the display has no XFixes extension"));
+    // XFixes answers only a client that said which version it speaks.
+    if (!ask(xcb_xfixes_query_version_reply, c, xcb_xfixes_query_version(c, 5, 0))) {
+        return unexpected(std::string("X11: the display's XFixes extension does not answer"));
+    }
+    CompositorSelection selection;
+    selection.atom = internAtom(c, compositorSelectionName(connection.screenNumber));
+    if (selection.atom == XCB_ATOM_NONE) return unexpected(std::string("X11: no compositor selection"));
+    selection.notifyEvent = static_cast<uint8_t>(xfixes->first_event + XCB_XFIXES_SELECTION_NOTIFY);
+    const uint32_t events = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE;
+    if (!requestSucceeded(
+            c, xcb_xfixes_select_selection_input_checked(c, connection.root, selection.atom, events).sequence)) {
+        return unexpected(std::string("X11: the display refused the compositor selection's events"));
+    }
+    return selection;
+}
+
 std::string_view EventWatch::describe(Kind kind) {
     switch (kind) {
     case Kind::pointerActivity:
@@ -48,20 +70,9 @@ Result<std::unique_ptr<EventWatch>, std::string> EventWatch::open(Kind kind, con
     xcb_connection_t* c = watch->connection_.get();
     const uint32_t root = watch->connection_.root;
     if (kind == Kind::compositorOwner) {
-        if (!extensionOf(c, &xcb_xfixes_id)) return unexpected(std::string("X11: the display has no XFixes extension"));
-        // XFixes answers only a client that said which version it speaks.
-        if (!ask(xcb_xfixes_query_version_reply, c, xcb_xfixes_query_version(c, 5, 0))) {
-            return unexpected(std::string("X11: the display's XFixes extension does not answer"));
-        }
-        watch->selection_ = internAtom(c, compositorSelectionName(watch->connection_.screenNumber));
-        if (watch->selection_ == XCB_ATOM_NONE) return unexpected(std::string("X11: no compositor selection"));
-        const uint32_t events = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE;
-        if (!requestSucceeded(
-                c, xcb_xfixes_select_selection_input_checked(c, root, watch->selection_, events).sequence)) {
-            return unexpected(std::string("X11: the display refused the compositor selection's events"));
-        }
+        auto selection = followCompositorSelection(watch->connection_);
+        if (!selection) return unexpected(std::move(selection.error()));
+        watch->selection_ = selection->atom;
         return watch;
     }
     // Raw events reach a root-window client whatever grab is active from

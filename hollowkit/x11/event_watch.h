@@ -20,6 +20,22 @@
 
 namespace hollowkit::x11 {
 
+// The compositor selection of a connection's screen, whose owner changes
+// are told to that connection.
+struct CompositorSelection {
+    uint32_t atom = 0;        // _NET_WM_CM_S<n>
+    uint8_t notifyEvent = 0;  // the event number of XFixes' selection notify
+
+    bool operator==(const CompositorSelection&) const = default;
+};
+
+// Asks the server to tell `connection` of every change of the owner of its
+// screen's compositor selection (XFixes selection events on the root
+// window), so a compositing manager that starts or stops is followed
+// whatever else changes. The error says why not, for the log. The
+// connection's thread.
+Result<CompositorSelection, std::string> followCompositorSelection(const Connection& connection);
+
 class EventWatch {
 public:
     enum class Kind : uint8_t {

@@ -24,7 +24,6 @@
 #include "hollowkit/media/ffmpeg_log.h"
 #include "hollowkit/recording/linux/linux_recording_system.h"
 #include "lumenhollow/app/app_lifecycle.h"
-#include "lumenhollow/app/app_windows.h"
 #include "lumenhollow/app/close_reach.h"
 #include "lumenhollow/app/display_loss.h"
 #include "lumenhollow/app/qt_main_executor.h"
@@ -148,7 +147,6 @@ struct Parts {
         services.filePicker = &filePicker;
         services.recordingSystem = &recording;
         services.stillEncoder = options.stillEncoder;
-        services.appWindows = visibleAppWindows;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);

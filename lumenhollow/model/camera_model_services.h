@@ -14,7 +14,6 @@
 #include "hollowkit/imaging/face_follower.h"
 #include "hollowkit/imaging/frame_processor.h"
 #include "hollowkit/recording/audio_input_backend.h"
-#include "hollowkit/recording/cursor_recorder.h"
 #include "hollowkit/recording/movie_writer.h"
 #include "hollowkit/recording/recording_system.h"
 #include "hollowkit/recording/still_encoder.h"
@@ -74,9 +73,6 @@ struct CameraModelServices {
     // The displays, pointer, key presses and screen capture of takes of the
     // screen; null: a take cannot start (Record says so).
     hollowkit::RecordingSystem* recordingSystem = nullptr;
-    // The application's own visible windows, asked at every pointer sample
-    // of a take: clicks on them never zoom. Empty: none are known.
-    hollowkit::AppWindowList appWindows = {};
     // Makes the composer of each combined movie; empty: the library's own.
     TakeComposerFactory takeComposers = {};
     // Reads the length of a rebuilt take's screen movie, on a worker of the

@@ -1,13 +1,53 @@
 #include "lumenhollow/model/capture_tap.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace lumenhollow {
 
+// One delivery under way, begun under the tap's lock. It ends when it goes
+// out of scope, however the recorder or a request left it (an exception
+// too), so no change waits for it for ever. What the requests hold goes
+// within the delivery: requests left unanswered by an exception go
+// uncalled, as at a detach.
+class CaptureTap::Delivery {
+public:
+    explicit Delivery(CaptureTap& tap) : tap_(tap), seenChange_(tap.beginDelivery()) {}
+    ~Delivery() {
+        requests.clear();
+        tap_.endDelivery(seenChange_);
+    }
+    Delivery(const Delivery&) = delete;
+    Delivery& operator=(const Delivery&) = delete;
+
+    std::vector<FrameRequest> requests;
+
+private:
+    CaptureTap& tap_;
+    const uint64_t seenChange_;
+};
+
 CaptureTap::CaptureTap(const hollowkit::Clock& clock) : clock_(clock) {}
+
+void CaptureTap::refuseWithinDelivery(const char* change) const {
+    if (std::find(deliveringThreads_.begin(), deliveringThreads_.end(), std::this_thread::get_id()) ==
+        deliveringThreads_.end()) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "CaptureTap: %s called from within one of its own deliveries (a recorder or frame request), "
+                 "which it would wait for for ever\n",
+                 change);
+    std::fflush(stderr);
+    std::abort();
+}
 
 void CaptureTap::setRecorder(std::shared_ptr<SampleRecorder> recorder) {
     std::unique_lock lock(lock_);
+    refuseWithinDelivery("setRecorder");
     recorder_.swap(recorder);
     waitForEarlierDeliveries(lock);
     // The previous recorder is released after unlocking, here.
@@ -17,6 +57,7 @@ void CaptureTap::detach() {
     std::shared_ptr<SampleRecorder> previous;
     std::vector<FrameRequest> requests;
     std::unique_lock lock(lock_);
+    refuseWithinDelivery("detach");
     previous.swap(recorder_);
     requests.swap(frameRequests_);
     waitForEarlierDeliveries(lock);
@@ -55,12 +96,16 @@ uint64_t CaptureTap::waitedChanges() const {
 }
 
 uint64_t CaptureTap::beginDelivery() {
+    // The one step that can fail comes first.
+    deliveringThreads_.push_back(std::this_thread::get_id());
     ++deliveringNow_;
     return changes_;
 }
 
 void CaptureTap::endDelivery(uint64_t seenChange) {
     std::lock_guard guard(lock_);
+    deliveringThreads_.erase(
+        std::find(deliveringThreads_.begin(), deliveringThreads_.end(), std::this_thread::get_id()));
     if (seenChange == changes_) {
         --deliveringNow_;
     } else if (--deliveringBefore_ == 0) {
@@ -81,36 +126,31 @@ void CaptureTap::waitForEarlierDeliveries(std::unique_lock<std::mutex>& lock) {
 void CaptureTap::appendVideo(const hollowkit::VideoFrame& frame) {
     const hollowkit::TimePoint now = clock_.now();
     SampleRecorder* recorder = nullptr;
-    std::vector<FrameRequest> requests;
-    uint64_t seenChange = 0;
+    std::optional<Delivery> delivery;
     {
         std::lock_guard guard(lock_);
         lastVideo_ = now;
         recorder = recorder_.get();
-        requests.swap(frameRequests_);
-        if (!recorder && requests.empty()) return;
-        seenChange = beginDelivery();
+        if (!recorder && frameRequests_.empty()) return;
+        delivery.emplace(*this);
+        delivery->requests.swap(frameRequests_);
     }
     if (recorder) recorder->appendVideo(frame);
-    for (const FrameRequest& request : requests) request(frame);
-    // What the requests hold goes within the delivery too.
-    requests.clear();
-    endDelivery(seenChange);
+    for (const FrameRequest& request : delivery->requests) request(frame);
 }
 
 void CaptureTap::appendAudio(const hollowkit::AudioChunk& chunk) {
     const hollowkit::TimePoint now = clock_.now();
     SampleRecorder* recorder = nullptr;
-    uint64_t seenChange = 0;
+    std::optional<Delivery> delivery;
     {
         std::lock_guard guard(lock_);
         lastAudio_ = now;
         recorder = recorder_.get();
         if (!recorder) return;
-        seenChange = beginDelivery();
+        delivery.emplace(*this);
     }
     recorder->appendAudio(chunk);
-    endDelivery(seenChange);
 }
 
 }  // namespace lumenhollow

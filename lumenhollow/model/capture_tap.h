@@ -18,14 +18,19 @@
 // by the thread that took it out of the tap, never by a delivering one: the
 // last of a movie (its finish and the completion it posts) happens on the
 // model's thread while the model is there, not on a camera's thread after
-// it. A recorder and a request only hand the sample on and return; neither
-// may change the tap. Any thread.
+// it. A delivery ends however it leaves the recorder or a request, an
+// exception included (which goes on to the delivering thread's caller). A
+// recorder and a request only hand the sample on and return; neither may
+// change the tap: a change made from within a delivery would wait for that
+// delivery for ever, so it ends the process with a message instead. Any
+// thread.
 
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
@@ -56,12 +61,12 @@ public:
     // The recorder that receives every following sample; null detaches.
     // Returns once no delivery that began before still runs, so no sample
     // reaches the previous recorder afterwards and the caller lets it go.
-    // Not from a delivery.
+    // Never from a delivery of this tap (aborts).
     void setRecorder(std::shared_ptr<SampleRecorder> recorder);
     // The owner's end: detaches the recorder and drops the requests still
     // waiting, then waits like setRecorder. Nothing the owner handed the
     // tap runs or is held by it afterwards; samples still arrive and are
-    // only stamped. Not from a delivery.
+    // only stamped. Never from a delivery of this tap (aborts).
     void detach();
     std::shared_ptr<SampleRecorder> recorder() const;
 
@@ -83,9 +88,14 @@ public:
     uint64_t waitedChanges() const;
 
 private:
+    class Delivery;
+
     // Under lock_: a delivery begins and gets the change it began after.
     uint64_t beginDelivery();
     void endDelivery(uint64_t seenChange);
+    // Ends the process when the calling thread is delivering into this tap:
+    // `change` would wait for its own delivery.
+    void refuseWithinDelivery(const char* change) const;
     // Under lock_ (held by `lock`): a change is made; waits for every
     // delivery that began before it.
     void waitForEarlierDeliveries(std::unique_lock<std::mutex>& lock);
@@ -102,6 +112,8 @@ private:
     int deliveringNow_ = 0;         // guarded by lock_
     int deliveringBefore_ = 0;      // guarded by lock_
     uint64_t waitedChanges_ = 0;    // guarded by lock_
+    // The threads delivering now, once per delivery under way.
+    std::vector<std::thread::id> deliveringThreads_;  // guarded by lock_
     std::condition_variable earlierDelivered_;
 };
 

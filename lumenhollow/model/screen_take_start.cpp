@@ -57,7 +57,6 @@ void CameraModel::startScreenRecording() {
     }
     session->cursor = std::make_unique<hollowkit::CursorRecorder>(displayID, main_, *system->displays,
                                                                   *system->pointer, *system->keys);
-    session->cursor->setAppWindows(services_.appWindows);
 
     const std::weak_ptr<ScreenSession> weakSession = session;
     session->screen->setOnFirstFrame([weak = weak_from_this(), weakSession](hollowkit::TimePoint start) {

@@ -177,6 +177,41 @@ TEST_F(BackgroundPreviewTest, TheFaceHintReachesTheSegmenter) {
     EXPECT_EQ(backend_->faces(), (std::vector<std::optional<NormalizedRect>>{face, std::nullopt}));
 }
 
+// The frame-sized working pictures (a 4K frame scaled to 1080p, blurred and
+// treated) stay while the style needs a person mask and go, on the queue,
+// once it does not; a style turned back on before then keeps them.
+TEST_F(BackgroundPreviewTest, TheWorkingPicturesGoOnceTheStyleNeedsNoTreatment) {
+    struct Case {
+        const char* name;
+        BubbleStyle from;
+        std::optional<BubbleStyle> to;
+        bool backBeforeTheQueueRuns;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"blur turned off", kBlur, kCircleKeep, false, false},
+        {"the screen turned off with blur", kBlur, std::nullopt, false, false},
+        {"the room's removal turned off", kRemove, kCircleKeep, false, false},
+        {"blur to removal", kBlur, kRemove, false, true},
+        {"blur off and on again", kBlur, kCircleKeep, true, true},
+    };
+    constexpr size_t kFrameBytes = size_t{1920} * 1080 * 4;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        preview_->setStyle(c.from);
+        treat(greyNv12(3840, 2160, 1));
+        EXPECT_GE(preview_->workingBytes(), 2 * kFrameBytes) << "a scaled input and a treated output at least";
+        preview_->setStyle(c.to);
+        if (c.backBeforeTheQueueRuns) preview_->setStyle(c.from);
+        queue_.runUntilIdle();
+        if (c.kept) {
+            EXPECT_GE(preview_->workingBytes(), 2 * kFrameBytes);
+        } else {
+            EXPECT_EQ(preview_->workingBytes(), 0U);
+        }
+    }
+}
+
 TEST(BackgroundPreviewQueueTest, ASlowSegmentationNeverBlocksTheVideoThread) {
     auto backend = std::make_unique<FakeSegmentationBackend>();
     FakeSegmentationBackend& fake = *backend;

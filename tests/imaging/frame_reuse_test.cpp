@@ -1,14 +1,16 @@
 // The per-picture paths that make a frame-sized picture of their own (the
-// blur's working pictures, a conversion to BGRA) reuse
-// it from picture to picture. The allocator gives a freed heap top back at
-// once (memory_settings.h), so a picture made and freed anew each time is
-// mapped and zeroed again: thousands of page faults per picture. Counted
-// here as the faults of the thread doing the work, once it is warm.
+// blur's working pictures, a conversion to BGRA) reuse it from picture to
+// picture through the scratch their owner keeps. The allocator gives a freed
+// heap top back at once (memory_settings.h), so a picture made and freed
+// anew each time is mapped and zeroed again: thousands of page faults per
+// picture. Counted here as the faults of the thread doing the work, once it
+// is warm.
 
 #include <sys/resource.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -64,11 +66,14 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, FrameReuseTest,
     testing::Values(
         ReuseCase{"blur", PixelFormat::bgra,
-                  [](const FigureScene& scene, WritableVideoFrame& output) {
-                      return applyBackground(scene.frame, &scene.truth, BubbleBackground::blur, output);
+                  [scratch = std::make_shared<BlurScratch>()](const FigureScene& scene, WritableVideoFrame& output) {
+                      return applyBackground(scene.frame, &scene.truth, BubbleBackground::blur, output, nullptr,
+                                             scratch.get());
                   }},
         ReuseCase{"nv12AsBgra", PixelFormat::nv12,
-                  [](const FigureScene& scene, WritableVideoFrame&) { return !asBgra(scene.frame).isNull(); }}),
+                  [scratch = std::make_shared<BgraScratch>()](const FigureScene& scene, WritableVideoFrame&) {
+                      return !asBgra(scene.frame, scratch.get()).isNull();
+                  }}),
     [](const auto& c) { return std::string(c.param.name); });
 
 }  // namespace

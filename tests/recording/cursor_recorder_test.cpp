@@ -122,19 +122,13 @@ TEST_F(CursorRecorderTest, FollowsTheDisplaysBounds) {
 
 TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
     auto recorder = makeRecorder();
-    std::vector<uint32_t> own;
-    recorder->setAppWindows([&] { return own; });
     pointer_.set(2000, 100, /*leftButtonDown=*/true);
-    pointer_.setWindows({0x400001, 0x600003});
     recorder->start();
-    EXPECT_FALSE(pointer_.lastAskedForWindows());  // no window of ours: nothing to walk
-    own = {0x600003};
+    pointer_.setOverOwnWindow(true);
     tick();
-    EXPECT_TRUE(pointer_.lastAskedForWindows());
     pointer_.set(2000, 100, false);
-    pointer_.setWindows({0x400001});
     tick();
-    own = {0x400001, 0x700000};
+    pointer_.setOverOwnWindow(false);
     tick();
     const auto timeline = recorder->stop();
     ASSERT_EQ(timeline.samples.size(), 4u);
@@ -142,8 +136,8 @@ TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
     EXPECT_FALSE(timeline.samples[0].overApp);
     EXPECT_TRUE(timeline.samples[1].overApp);
     EXPECT_FALSE(timeline.samples[2].pressed);
-    EXPECT_FALSE(timeline.samples[2].overApp);
-    EXPECT_TRUE(timeline.samples[3].overApp);
+    EXPECT_TRUE(timeline.samples[2].overApp);
+    EXPECT_FALSE(timeline.samples[3].overApp);
     EXPECT_EQ(timeline.pressOnsets().size(), 1u);
 }
 

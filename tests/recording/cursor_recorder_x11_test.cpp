@@ -1,7 +1,10 @@
 // The cursor recorder and the X11 services behind it against a real X
 // server (Xvfb started by the test), with xdotool moving the pointer,
 // pressing the button and typing: logical monitors, normalised positions,
-// press onsets, the app's own windows and key-press times.
+// press onsets, the app's own windows (and the window manager's frames
+// around them) and key-press times.
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
@@ -17,6 +20,7 @@
 #include "hollowkit/recording/x11/x11_pointer_service.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "screen_test_support.h"
+#include "x11_test_windows.h"
 
 namespace hollowkit {
 namespace {
@@ -123,24 +127,62 @@ TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
     EXPECT_FALSE(onsets[0].overApp);
 }
 
-// The app's own window, found under the pointer through a child of it.
-TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindow) {
+// Whether the pointer is over one of the app's windows, by the rule the
+// screen recording leaves them out by: a window manager's frame, title bar
+// included, counts with the window it holds; a window of another program
+// over ours does not. "Ours" are windows marked with this process's id.
+TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) {
     if (!startServer()) {
         if (!skip_.empty()) GTEST_SKIP() << skip_;
         return;
     }
-    const auto window = server_->createWindow(100, 100, 400, 300);
-    ASSERT_TRUE(window.has_value()) << window.error();
+    using Look = testsupport::X11TestWindows::Look;
+    const RgbColor grey{128, 128, 128};
+    testsupport::X11TestWindows ours(server_->displayName(), static_cast<uint32_t>(::getpid()));
+    testsupport::X11TestWindows others(server_->displayName(), static_cast<uint32_t>(::getpid()) + 1);
+    testsupport::X11TestWindows windowManager(server_->displayName(), std::nullopt);
+    ASSERT_TRUE(ours.ok() && others.ok() && windowManager.ok());
+    // Frames with a title bar 30 pixels high above their client window.
+    const uint32_t ourFrame = windowManager.open({100, 100, 400, 300}, Look{grey});
+    ours.open({10, 30, 380, 260}, Look{grey, 255, false, true, ourFrame});
+    const uint32_t otherFrame = windowManager.open({600, 100, 400, 300}, Look{grey});
+    others.open({10, 30, 380, 260}, Look{grey, 255, false, true, otherFrame});
+    ours.open({700, 500, 200, 100}, Look{grey, 255, true});  // a popover
+    ours.open({100, 600, 300, 200}, Look{grey});             // no window manager
+    others.open({250, 650, 100, 100}, Look{grey, 255, true});
+
+    struct Probe {
+        const char* where;
+        int x;
+        int y;
+        bool overApp;
+    };
+    const Probe probes[] = {
+        {"our frame's title bar", 300, 110, true},
+        {"our window in its frame", 300, 250, true},
+        {"another program's title bar", 800, 110, false},
+        {"another program's window in its frame", 800, 250, false},
+        {"our popover", 800, 550, true},
+        {"our window without a window manager", 150, 650, true},
+        {"another program's window over ours", 300, 700, false},
+        {"the desktop", 1500, 900, false},
+    };
+    for (const Probe& p : probes) {
+        SCOPED_TRACE(p.where);
+        xdotool({"mousemove", "--sync", std::to_string(p.x), std::to_string(p.y)});
+        const std::optional<PointerState> state = pointer_->query();
+        ASSERT_TRUE(state);
+        ASSERT_EQ(std::make_pair(state->rootX, state->rootY), std::make_pair(p.x, p.y));
+        EXPECT_EQ(state->overOwnWindow, p.overApp);
+    }
+
+    // The recorder takes it as it is.
     const auto whole = displays_->displays();
     ASSERT_TRUE(whole.has_value() && !whole->empty());
     CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_);
-    recorder.setAppWindows([&] { return std::vector<uint32_t>{window.value()}; });
-    xdotool({"mousemove", "--sync", "300", "250"});
+    xdotool({"mousemove", "--sync", "300", "110"});
     recorder.start();
     EXPECT_TRUE(recorder.samples().back().overApp);
-    xdotool({"mousemove", "--sync", "800", "250"});
-    ASSERT_TRUE(sampleUntil(recorder, [](const CursorSample& s) { return s.x > 0.4; }));
-    EXPECT_FALSE(recorder.samples().back().overApp);
 }
 
 // A typed key is kept at the moment it went down (within a frame of when

@@ -58,7 +58,7 @@ TEST(LinuxRecordingSystemTest, EveryServiceReachesTheGivenDisplayAndSoundServer)
 
     ASSERT_EQ(xserver->xdotool({"mousemove", "123", "45"}).status, 0);
     EXPECT_TRUE(eventually([&] {
-        const auto pointer = system.pointer->query(false);
+        const auto pointer = system.pointer->query();
         return pointer && pointer->rootX == 123 && pointer->rootY == 45;
     }));
 

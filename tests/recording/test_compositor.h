@@ -69,6 +69,26 @@ public:
         return false;
     }
 
+    // Ends it and waits (bounded) until the server knows it gone: its
+    // selection has no owner.
+    bool stop(std::chrono::milliseconds limit) {
+        if (pid_ <= 0) return false;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        auto connection = x11::openConnection(display_);
+        if (!connection) return false;
+        const uint32_t selection =
+            x11::internAtom(connection->get(), x11::compositorSelectionName(connection->screenNumber));
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            if (!x11::selectionOwned(connection->get(), selection)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     // Stopped, it draws no frame until resumed: the screen keeps its last.
     bool pause() { return pid_ > 0 && ::kill(pid_, SIGSTOP) == 0; }
     bool resume() { return pid_ > 0 && ::kill(pid_, SIGCONT) == 0; }

@@ -130,8 +130,9 @@ class X11WindowExclusionTest : public ::testing::TestWithParam<Desktop> {
 protected:
     // A server with a desktop background (told in _XROOTPMAP_ID when
     // `advertised`), this process's and another program's window
-    // connections, and xcompmgr when the case asks.
-    bool startScene(bool advertised = true) {
+    // connections, and xcompmgr when the case asks (and `composited` does
+    // not say otherwise).
+    bool startScene(bool advertised = true, bool composited = true) {
         server_ = testsupport::startXvfb(kSceneWidth, kSceneHeight, skip_);
         if (!server_) return false;
         others_.emplace(server_->displayName(), otherPid());
@@ -150,6 +151,8 @@ protected:
                 skip_ = "xcompmgr is not installed (apt-get install xcompmgr)";
                 return false;
             }
+        }
+        if (GetParam() == Desktop::xcompmgr && composited) {
             EXPECT_TRUE(compositor_.start(server_->displayName()));
             if (!compositor_.waitUntilDrawing(20s)) {
                 ADD_FAILURE() << "xcompmgr never took the screen";
@@ -532,6 +535,58 @@ TEST_P(X11WindowExclusionTest, WhatOurWindowsLeftStaysCoveredUntilTheCompositorH
         ASSERT_TRUE(compositor_.resume());
         if (c.seeThrough) ours_->close(window);
     }
+}
+
+// A compositing manager that starts, then stops, while nothing of ours or
+// of anyone's maps, moves or changes: the capture follows it from the owner
+// of its selection. Our see-through window, drawing only a small child,
+// lies over another program's window and over the desktop (not told in
+// _XROOTPMAP_ID, so rebuilt black). Without a manager the screen shows its
+// transparent pixels black and the whole window is replaced; with one,
+// what shows through it (the manager's own desktop) stays in the grab.
+TEST_P(X11WindowExclusionTest, ACompositingManagerStartedOrStoppedLaterIsFollowed) {
+    if (GetParam() == Desktop::plain) GTEST_SKIP() << "the case starts and stops the manager itself";
+    if (!startScene(false, false)) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    others_->open({40, 300, 200, 150}, Look{kOther});
+    const uint32_t seeThrough = ours_->open({100, 300, 300, 150}, Look{kBlack, 0, true});
+    ours_->open({250, 0, 50, 50}, Look{kIsland, 255, false, false, seeThrough, true});
+    constexpr int kOverOtherX = 150;
+    constexpr int kOverDesktopX = 350;
+    constexpr int kY = 400;
+    auto running = capture(true);
+    ASSERT_NE(running, nullptr);
+    const auto shows = [](RgbColor overOther, RgbColor overDesktop) {
+        return [=](const VideoFrame& f) {
+            return colorNear(colorAt(f, kOverOtherX, kY), overOther) &&
+                   colorNear(colorAt(f, kOverDesktopX, kY), overDesktop) && islandPixels(f) == 0;
+        };
+    };
+    EXPECT_TRUE(waitForPicture(shows(kOther, kBlack))) << "without a manager, replaced whole";
+
+    ASSERT_TRUE(compositor_.start(server_->displayName()));
+    ASSERT_TRUE(compositor_.waitUntilDrawing(20s)) << "xcompmgr never took the screen";
+    // The manager draws the desktop its own way (and may change it once
+    // more when it has read the desktop's settings): through our window the
+    // picture shows what it shows beside it, not the rebuilt black.
+    const auto screenShowsThroughOurs = [&] {
+        const auto beside = ours_->colorOnScreen(600, 20);
+        const auto through = ours_->colorOnScreen(kOverDesktopX, kY);
+        return beside && through && closeTo(*beside, *through, 8) && !closeTo(*through, kBlack, 40);
+    };
+    const auto until = SteadyClock::now() + 10s;
+    while (!screenShowsThroughOurs() && SteadyClock::now() < until) std::this_thread::sleep_for(2ms);
+    ASSERT_TRUE(screenShowsThroughOurs()) << "the manager never drew through our window";
+    EXPECT_TRUE(waitForPicture([](const VideoFrame& f) {
+        const RgbColor through = colorAt(f, kOverDesktopX, kY);
+        return colorNear(colorAt(f, kOverOtherX, kY), kOther) && colorNear(through, colorAt(f, 600, 20)) &&
+               !closeTo(through, kBlack, 40) && islandPixels(f) == 0;
+    })) << "with the manager, only what ours draws is replaced";
+
+    ASSERT_TRUE(compositor_.stop(20s)) << "xcompmgr never let the screen go";
+    EXPECT_TRUE(waitForPicture(shows(kOther, kBlack))) << "without the manager again, replaced whole";
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, X11WindowExclusionTest, ::testing::Values(Desktop::plain, Desktop::xcompmgr),

@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "hollowkit/base/pocket_log.h"
+#include "hollowkit/x11/event_watch.h"
 
 namespace hollowkit::x11 {
 namespace {
@@ -62,7 +63,14 @@ WindowExclusion::WindowExclusion(const Connection& connection, Setup setup)
     xcb_connection_t* c = connection_.get();
     const uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, connection_.root, XCB_CW_EVENT_MASK, &events);
-    compositorAtom_ = internAtom(c, compositorSelectionName(connection_.screenNumber));
+    if (auto selection = followCompositorSelection(connection_)) {
+        compositorAtom_ = selection->atom;
+        compositorEvent_ = selection->notifyEvent;
+    } else {
+        compositorAtom_ = internAtom(c, compositorSelectionName(connection_.screenNumber));
+        PocketLog::logf("Screen capture: %s, so a compositing manager is noticed only when windows change",
+                        selection.error().c_str());
+    }
     const std::string_view why = setup_.useComposite ? startComposite() : "compositing is turned off";
     if (why.empty()) {
         mode_ = Mode::rebuilt;
@@ -167,6 +175,11 @@ void WindowExclusion::handle(const void* raw) {
         stack_.markStale();
         return;
     }
+    if (compositorEvent_ != 0 && type == compositorEvent_) {
+        // Whatever the event said, the owner when next asked is what counts.
+        compositorChanged_ = true;
+        return;
+    }
     switch (type) {
     case XCB_PROPERTY_NOTIFY:
         if (mode_ == Mode::rebuilt && static_cast<const xcb_property_notify_event_t*>(raw)->atom == rootPixmapAtom_) {
@@ -223,10 +236,9 @@ bool WindowExclusion::hasAlpha(uint32_t visual) const {
 void WindowExclusion::prepare() {
     xcb_connection_t* c = connection_.get();
     while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
-    if (stack_.refresh()) {
-        changed_ = true;
-        blends_ = compositorRuns();
-    }
+    const bool restacked = stack_.refresh();
+    if (restacked) changed_ = true;
+    followCompositor(restacked);
     const std::vector<CoveredPart> before = std::exchange(covered_, coveredByOurs(stack_.windows(), setup_.display));
     holdLeftParts(before);
     if (covered_.empty() || mode_ != Mode::rebuilt) return;
@@ -257,6 +269,17 @@ ServerResource WindowExclusion::watchDamage(uint32_t window) {
 
 bool WindowExclusion::compositorRuns() const {
     return compositorAtom_ != XCB_ATOM_NONE && selectionOwned(connection_.get(), compositorAtom_);
+}
+
+bool WindowExclusion::followCompositor(bool restacked) {
+    const bool ask = std::exchange(compositorChanged_, false) || (restacked && compositorEvent_ == 0);
+    if (!ask) return false;
+    const bool blends = compositorRuns();
+    if (blends == blends_) return false;
+    // From now on see-through windows of ours are read for what they draw
+    // (or replaced whole), and parts our windows leave are held (or not).
+    blends_ = blends;
+    return true;
 }
 
 void WindowExclusion::readSeeThrough() {
@@ -460,17 +483,20 @@ void WindowExclusion::catchUp() {
     // covered.
     xcb_connection_t* c = connection_.get();
     while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) handle(event.get());
-    if (!stack_.refresh()) {
+    const bool restacked = stack_.refresh();
+    // A manager that started or stopped since prepare(): our see-through
+    // windows are read (or replaced whole) for this grab already.
+    const bool modeChanged = followCompositor(restacked);
+    if (!restacked) {
         // A see-through window of ours drawn anew since its pixels were read
         // (an island opening) may show either way: where it drew before
         // counts with where it draws now.
         const bool redrawn = mode_ == Mode::rebuilt && std::any_of(seeThrough_.begin(), seeThrough_.end(),
                                                                    [](const auto& own) { return own.second->stale; });
-        if (redrawn) readSeeThrough();
+        if (redrawn || (modeChanged && mode_ == Mode::rebuilt && !covered_.empty())) readSeeThrough();
         return;
     }
     changed_ = true;
-    blends_ = compositorRuns();
     for (const CoveredPart& part : coveredByOurs(stack_.windows(), setup_.display)) {
         if (std::find(covered_.begin(), covered_.end(), part) == covered_.end()) covered_.push_back(part);
     }

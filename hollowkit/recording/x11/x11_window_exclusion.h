@@ -13,7 +13,15 @@
 // again when Damage says they changed.
 // Without Composite (or Render or Damage) the parts our windows cover are
 // blacked out instead, and the log says so once. Where none of our windows
-// is on the display the grab is left as it is.
+// is on the display, and none left a part of it that is still held (see
+// `compositorLag` below), the grab is left as it is.
+//
+// Whether a compositing manager draws the screen is told by the owner of
+// the screen's compositor selection (_NET_WM_CM_S<n>), which the server
+// reports on the connection (XFixes) in order with everything else: a
+// manager that starts or stops with no window mapped is followed from the
+// grab its change came before. Without XFixes it is asked again whenever the
+// windows change, and the log says so once.
 //
 // Thread: the screen capture's thread, which owns the connection; the
 // connection is borrowed and must outlive this. It reads the connection's
@@ -137,6 +145,10 @@ private:
     bool hasAlpha(uint32_t visual) const;
     // A compositing manager owns the screen, so windows with alpha blend.
     bool compositorRuns() const;
+    // Works out again whether one does, when the owner of its selection
+    // changed (or, without XFixes, when the windows were read again).
+    // True when the answer changed.
+    bool followCompositor(bool restacked);
     // None where the window has no pixmap of its own (not redirected, gone).
     ServerResource nameWindowPixmap(uint32_t window);
     // Reports changes of `window` from now on.
@@ -163,6 +175,11 @@ private:
     uint8_t damageEvent_ = 0;
     uint32_t rootPixmapAtom_ = 0;
     uint32_t compositorAtom_ = 0;
+    // XFixes' event telling of a new owner of that selection; 0 where the
+    // server cannot tell.
+    uint8_t compositorEvent_ = 0;
+    // The owner may have changed since it was last asked (first: never asked).
+    bool compositorChanged_ = true;
     // A compositing manager draws the screen: windows with alpha blend, and
     // what our windows leave shows until its next frame.
     bool blends_ = false;

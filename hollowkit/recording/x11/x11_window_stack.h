@@ -2,9 +2,9 @@
 
 // WindowStack: the root window's children on one X11 connection, bottom
 // first, with where each stands and which of them belong to one process.
-// A window belongs to the process when _NET_WM_PID on its client window
-// names it: the top-level window itself, or for a window manager's frame
-// the window inside it that carries WM_STATE. Each window's shape (XShape)
+// Whether a window belongs to the process is WindowOwner's rule (a window
+// manager's frame counts with the client window it holds), decided once per
+// window as it is first seen viewable. Each window's shape (XShape)
 // tells which parts of it show. The list is read again only after the
 // owner, who reads the root's structure and shape events, said it changed.
 //
@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "hollowkit/recording/x11/x11_window_owner.h"
 
 struct xcb_connection_t;
 
@@ -88,15 +90,12 @@ public:
     uint8_t shapeEvent() const { return shapeEvent_; }
 
 private:
-    bool belongsToOwner(uint32_t window);
     // Each window's shape, given each one's border width.
     void readShapes(const std::vector<int>& borders);
 
     xcb_connection_t* const connection_;
     const uint32_t root_;
-    const uint32_t ownerPid_;
-    uint32_t pidAtom_ = 0;
-    uint32_t wmStateAtom_ = 0;
+    const WindowOwner owner_;
     uint8_t shapeEvent_ = 0;
     bool hasShape_ = false;
     bool stale_ = true;
