@@ -114,6 +114,15 @@ PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdg
     return placed;
 }
 
+int popoverBodyRoom(const QRect& screen) {
+    return std::max(0, screen.height() - Popover::kArrowLength);
+}
+
+int popoverScrollingHeight(int wanted, std::optional<int> room, int least) {
+    if (!room) return wanted;
+    return std::min(wanted, std::max(*room, std::min(wanted, least)));
+}
+
 QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow) {
     QPainterPath outline;
     if (arrow == PopoverArrow::none) {
@@ -221,11 +230,19 @@ QSize Popover::bodySize() const {
     return size().shrunkBy(arrow);
 }
 
+QRect Popover::screenRoom() const {
+    QScreen* screen = anchor_->screen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
+}
+
+int Popover::bodyRoom() const {
+    return popoverBodyRoom(screenRoom());
+}
+
 void Popover::place() {
     if (placing_) return;
     placing_ = true;
-    QScreen* screen = anchor_->screen();
-    const QRect room = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
+    const QRect room = screenRoom();
     const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
     const PopoverPlacement next =
         placePopover(anchor, bodySize(), edge_, room, arrow_ == PopoverArrow::shown ? kArrowLength : 0);

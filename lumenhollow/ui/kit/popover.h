@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace lumenhollow::ui {
@@ -55,6 +56,17 @@ struct PopoverPlacement {
 PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen,
                               int arrowLength = 0);
 
+// The tallest body a popover may have on a screen whose usable area is
+// `screen`: all of its height but the arrow's length, so it lies whole on
+// the screen on whichever side of its anchor it opens.
+int popoverBodyRoom(const QRect& screen);
+
+// The height of a popover's scrolling part that would be `wanted` tall,
+// where the popover's other rows leave it `room` of the tallest body its
+// screen holds (none: no limit): all it wants where that fits, else the
+// room, but never less than `least` (or `wanted`, when that is less).
+int popoverScrollingHeight(int wanted, std::optional<int> room, int least);
+
 // The outline of the body in `rect` (arrow included) with the arrow on the
 // side facing the anchor, or none.
 QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow);
@@ -86,6 +98,9 @@ public:
     // The side asked for; placement() tells where it really opened.
     PopoverEdge edge() const { return edge_; }
     const PopoverPlacement& placement() const { return placement_; }
+    // The tallest body it may have on its anchor's screen: content with a
+    // list shortens the list to it where it would be taller.
+    int bodyRoom() const;
 
 Q_SIGNALS:
     // While it closes, its content still in place: last chance to commit edits.
@@ -101,6 +116,8 @@ protected:
 
 private:
     void place();
+    // The usable area of the anchor's screen.
+    QRect screenRoom() const;
     void setArrowSide(PopoverEdge side, bool arrow = true);
     // The popover's size less its arrow.
     QSize bodySize() const;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -14,6 +15,7 @@
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
@@ -77,17 +79,38 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     column->setSpacing(kSpacing);
-    column->addWidget(makeSwitchRow());
-    card_ = new ScreenPermissionCard(model_, this);
-    column->addWidget(card_);
-    column->addWidget(makeDivider(this));
-    column->addWidget(makeOptionsRow());
-    microphoneNote_ = new ui::SymbolLabel("mic", QString(), ui::uiFont(ui::TextStyle::caption), secondaryColour(), this);
-    column->addWidget(microphoneNote_);
-    column->addWidget(makePanelText(tr("Each take saves the screen, the camera, and a combined video, so you can edit "
-                                       "them separately or post the combined one."),
-                                    ui::TextStyle::caption, true, this));
-    column->addWidget(makeRebuildBlock());
+    switchRow_ = makeSwitchRow();
+    column->addWidget(switchRow_);
+    // Under the switch, the rest: whole where the screen holds it, else
+    // scrolling, so every control stays within reach.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("screenOptionsScroll"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    scroll_->viewport()->setAutoFillBackground(false);
+    body_ = new QWidget(scroll_);
+    auto* rows = new QVBoxLayout(body_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(kSpacing);
+    card_ = new ScreenPermissionCard(model_, body_);
+    rows->addWidget(card_);
+    rows->addWidget(makeDivider(body_));
+    rows->addWidget(makeOptionsRow());
+    microphoneNote_ =
+        new ui::SymbolLabel("mic", QString(), ui::uiFont(ui::TextStyle::caption), secondaryColour(), body_);
+    rows->addWidget(microphoneNote_);
+    rows->addWidget(makePanelText(tr("Each take saves the screen, the camera, and a combined video, so you can edit "
+                                     "them separately or post the combined one."),
+                                  ui::TextStyle::caption, true, body_));
+    rows->addWidget(makeRebuildBlock());
+    scroll_->setWidget(body_);
+    // The panel's glass shows through.
+    body_->setAutoFillBackground(false);
+    column->addWidget(scroll_);
+    // Rows that come and go (the card's help among them) change what the
+    // part wants.
+    body_->installEventFilter(this);
 
     model_.onChange({Field::recordScreen, Field::bubbleStyle, Field::displays, Field::screenDisplayID,
                      Field::autoZoom, Field::includeMacSound, Field::connection, Field::wirelessMicID,
@@ -95,6 +118,31 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
                      Field::recordingStarted},
                     this, [this] { refresh(); });
     refresh();
+}
+
+bool ScreenRecordingPanel::eventFilter(QObject* watched, QEvent* event) {
+    // Once the part has laid out its rows anew.
+    if (watched == body_ && event->type() == QEvent::LayoutRequest) {
+        QMetaObject::invokeMethod(this, [this] { fitToRoom(); }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ScreenRecordingPanel::fitToRoom() {
+    const int width = kWidth - 2 * kPadding;
+    const int wanted = body_->hasHeightForWidth() ? body_->heightForWidth(width) : body_->sizeHint().height();
+    std::optional<int> room;
+    if (const auto* popover = qobject_cast<const ui::Popover*>(window())) {
+        const QMargins margins = layout()->contentsMargins();
+        room = popover->bodyRoom() - margins.top() - margins.bottom() - switchRow_->sizeHint().height() -
+               layout()->spacing();
+    }
+    // At least the options row's own height, whatever the screen.
+    const int height = ui::popoverScrollingHeight(wanted, room, options_->sizeHint().height());
+    // A scroll bar only where the part is cut short: one left from a
+    // shorter moment would narrow the rows and make them taller.
+    scroll_->setVerticalScrollBarPolicy(height < wanted ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    scroll_->setFixedHeight(height);
 }
 
 QWidget* ScreenRecordingPanel::makeSwitchRow() {
@@ -288,6 +336,7 @@ void ScreenRecordingPanel::refresh() {
         takeLabel_->setText(lastTakeLabel(*shownTake_, folderCreationTime(*shownTake_), QDateTime::currentDateTime(),
                                           QLocale()));
     }
+    fitToRoom();
 }
 
 void ScreenRecordingPanel::refreshDisplayMenu() {

@@ -5,8 +5,10 @@
 // may not be recorded, the camera's corner, shape, size and background, the
 // display, automatic zoom and the computer's sound, the Wi-Fi microphone
 // note, and the block that rebuilds the last take's combined movie or
-// another take's. Everything shown is read from the model through
-// screenPanel(); every control writes the model or calls it. GUI thread.
+// another take's. Everything under the switch scrolls where the popover's
+// screen is too short for all of it. Everything shown is read from the
+// model through screenPanel(); every control writes the model or calls it.
+// GUI thread.
 
 #include <QWidget>
 
@@ -21,6 +23,7 @@ class QComboBox;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace lumenhollow {
 
@@ -62,8 +65,11 @@ public:
     QLabel& takeLabel() const { return *takeLabel_; }
     QPushButton& applyButton() const { return *apply_; }
     QPushButton& rebuildAnotherButton() const { return *rebuildAnother_; }
+    // What lies under the switch, scrolling where the screen is too short.
+    QScrollArea& scrollingPart() const { return *scroll_; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -73,8 +79,14 @@ private:
     void refresh();
     void refreshDisplayMenu();
     void writeBubble(int shape, int size, int background);
+    // Gives the part under the switch the height it wants, or what the
+    // popover's screen leaves it.
+    void fitToRoom();
 
     ModelSignals& model_;
+    QWidget* switchRow_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* body_ = nullptr;
     ui::SwitchButton* switch_ = nullptr;
     ScreenPermissionCard* card_ = nullptr;
     QWidget* options_ = nullptr;

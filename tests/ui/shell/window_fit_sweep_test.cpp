@@ -27,7 +27,8 @@ namespace {
 FitFloor appFloor() {
     return FitFloor{static_cast<int>(kRailBelowWidth),
                     FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
-                    FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+                    FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)},
+                    static_cast<int>(kWideShortestHeight)};
 }
 
 // The widest each control gets (a long microphone name with the level
@@ -225,6 +226,98 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
         }
     }
     EXPECT_GT(sizes, 10000);
+}
+
+// Under a window manager's frame (openbox's, a thick title bar alone, a
+// frame all round), on every screen: a fresh desktop, where the window is
+// fitted before the frame is known and again once it is, and a trip from
+// there to the smallest screen, a large one and back to the smallest. Each
+// fit that knows the frame keeps the whole frame, title bar included, off
+// the island's strip and on the screen (where the screen is as wide as the
+// wide floor and its frame), and every control in the picture's part.
+TEST(WindowFitSweepTest, FramedOnAFreshDesktopAndAfterATripTheWindowKeepsOffTheStrip) {
+    struct Frame {
+        int left;
+        int top;
+        int right;
+        int bottom;
+    };
+    const Frame frames[] = {{1, 20, 1, 5}, {0, 30, 0, 0}, {4, 28, 4, 4}};
+    const FitRect smallest{0, 0, 760, 428};
+    const FitRect large{0, 0, 1512, 944};
+    // The area the sizer hands the fit: the screen and its part clear of the
+    // strip, each less the frame.
+    const auto framedInputs = [](const FitRect& screen, const Frame& f, FitInputs in) {
+        const auto less = [&f](const FitRect& r) {
+            if (r.width <= 0) return r;
+            return FitRect{r.x + f.left, r.y + f.top, r.width - f.left - f.right, r.height - f.top - f.bottom};
+        };
+        in.area = less(screen);
+        in.clearArea = less(areaClearOf(screen, islandStrip(screen)));
+        return in;
+    };
+    const auto check = [](const FitRect& screen, const Frame& f, const FitDecision& d, int bar,
+                          const std::string& what) {
+        const FitRect framed{d.frame.x - f.left, d.frame.y - f.top, d.frame.width + f.left + f.right,
+                             d.frame.height + f.top + f.bottom};
+        const std::string where = what + ": the frame at " + std::to_string(framed.x) + "," +
+                                  std::to_string(framed.y) + " " + std::to_string(framed.width) + "x" +
+                                  std::to_string(framed.height);
+        EXPECT_FALSE(meets(framed, islandStrip(screen))) << where << " meets the island's strip";
+        EXPECT_GE(framed.y, screen.y) << where;
+        if (screen.width >= kWideFloor.width + f.left + f.right) {
+            EXPECT_TRUE(framed.x >= screen.x && framed.right() <= screen.right() && framed.bottom() <= screen.bottom())
+                << where << " leaves the screen";
+        }
+        const SizeF picture{static_cast<double>(d.frame.width), static_cast<double>(d.frame.height - bar)};
+        EXPECT_EQ(checkControls(picture, kWidest[1], true), "") << where;
+    };
+    const double aspects[] = {16.0 / 9.0, 4.0 / 3.0, 1.0, 9.0 / 16.0};
+    const std::vector<int> widths{760, 1024, 1366, 1512, 1920};
+    const std::vector<int> heights{428, 480, 600, 768, 944, 1080};
+    int fits = 0;
+    for (const int screenWidth : widths) {
+        for (const int screenHeight : heights) {
+            const FitRect screen{0, 0, screenWidth, screenHeight};
+            for (const Frame& f : frames) {
+                for (const int bar : {0, 21}) {
+                    for (const double aspect : aspects) {
+                        const std::string what = describe(screen, bar, aspect, {}) + ", frame top " +
+                                                 std::to_string(f.top);
+                        FitInputs first;
+                        first.frame = FitRect{0, 0, 1152, 648 + bar};
+                        first.aspect = aspect;
+                        first.chromeHeight = bar;
+                        first.floor = appFloor();
+                        // Fresh: fitted with no frame known, then with it.
+                        FitInputs unframed = first;
+                        unframed.area = screen;
+                        unframed.clearArea = areaClearOf(screen, islandStrip(screen));
+                        const FitDecision early = computeFit(unframed);
+                        FitInputs known = framedInputs(screen, f, first);
+                        known.frame = early.frame;
+                        known.memory = early.memory;
+                        const FitDecision fresh = computeFit(known);
+                        check(screen, f, fresh, bar, what + ", fresh");
+                        // The trip: each screen fitted from where the last left it.
+                        FitDecision last = fresh;
+                        const std::pair<const char*, FitRect> legs[] = {
+                            {"to the smallest", smallest}, {"to a large one", large}, {"back to the smallest", smallest}};
+                        for (const auto& [leg, to] : legs) {
+                            FitInputs trip = framedInputs(to, f, first);
+                            trip.frame = last.frame;
+                            trip.memory = last.memory;
+                            last = computeFit(trip);
+                            check(to, f, last, bar, what + ", " + leg);
+                            ++fits;
+                        }
+                        if (HasFailure()) return;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(fits, 1000);
 }
 
 // The sizes the issue names: the smallest screen's landscape window stays
