@@ -116,8 +116,8 @@ protected:
         }
     }
 
-    // The main window: of the program's windows named after it alone (the
-    // search may meet others of them), the largest.
+    // The main window: of the program's framed windows named after it (the
+    // search meets the island's panel too), the largest.
     std::optional<ScreenRect> mainWindow() {
         std::optional<ScreenRect> best;
         waitFor([&] {
@@ -126,7 +126,8 @@ protected:
             std::istringstream ids(found.output);
             for (std::string id; std::getline(ids, id);) {
                 const std::optional<ScreenRect> rect = clientArea(*desktop_, id);
-                if (rect && (!best || rect->width * rect->height > best->width * best->height)) {
+                // Framed by the window manager: not the island's panel.
+                if (rect && frameExtents(*desktop_, id) && (!best || rect->width * rect->height > best->width * best->height)) {
                     best = rect;
                     window_ = id;
                 }

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -76,8 +77,10 @@ int indexOf(const std::array<Enum, N>& cases, Enum value) {
 ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("screenRecordingPanel"));
     setFixedWidth(kWidth);
+    // The sides' padding lies inside the rows, so a scroll bar takes the
+    // right one's room rather than the rows'.
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    column->setContentsMargins(0, kPadding, 0, kPadding);
     column->setSpacing(kSpacing);
     switchRow_ = makeSwitchRow();
     column->addWidget(switchRow_);
@@ -91,7 +94,7 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
     scroll_->viewport()->setAutoFillBackground(false);
     body_ = new QWidget(scroll_);
     auto* rows = new QVBoxLayout(body_);
-    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setContentsMargins(kPadding, 0, kPadding, 0);
     rows->setSpacing(kSpacing);
     card_ = new ScreenPermissionCard(model_, body_);
     rows->addWidget(card_);
@@ -129,8 +132,12 @@ bool ScreenRecordingPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ScreenRecordingPanel::fitToRoom() {
-    const int width = kWidth - 2 * kPadding;
-    const int wanted = body_->hasHeightForWidth() ? body_->heightForWidth(width) : body_->sizeHint().height();
+    // The rows' height at their own width, whatever the margins now.
+    QLayout* rows = body_->layout();
+    const QMargins now = rows->contentsMargins();
+    const int inner = kWidth - 2 * kPadding;
+    const int wanted = body_->hasHeightForWidth() ? body_->heightForWidth(inner + now.left() + now.right())
+                                                  : body_->sizeHint().height();
     std::optional<int> room;
     if (const auto* popover = qobject_cast<const ui::Popover*>(window())) {
         const QMargins margins = layout()->contentsMargins();
@@ -141,14 +148,18 @@ void ScreenRecordingPanel::fitToRoom() {
     const int height = ui::popoverScrollingHeight(wanted, room, options_->sizeHint().height());
     // A scroll bar only where the part is cut short: one left from a
     // shorter moment would narrow the rows and make them taller.
-    scroll_->setVerticalScrollBarPolicy(height < wanted ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    const bool scrolls = height < wanted;
+    scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    // The bar in the right padding: the rows keep their width.
+    const int bar = scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
+    rows->setContentsMargins(kPadding, 0, std::max(0, kPadding - bar), 0);
     scroll_->setFixedHeight(height);
 }
 
 QWidget* ScreenRecordingPanel::makeSwitchRow() {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(kPadding, 0, kPadding, 0);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     const QString title = tr("Record Screen and Camera");

@@ -149,14 +149,11 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom) {
     // The widget has the size the window system last answered.
     if (target.size() != window->size()) {
         expectedSize_ = target.size();
+        expectedRect_ = target;
         expectedFrom_ = resizedFrom;
         // No answer within the settle time: the window system merged it
         // with a configure of its own, or refused it.
-        answerTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
-            if (!weak.lock()) return;
-            answerTask_ = 0;
-            answerMissing();
-        });
+        armAnswerCheck();
     } else {
         expectedSize_.reset();
         expectedFrom_.reset();
@@ -166,13 +163,31 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom) {
 
 void WindowSizer::answerMissing() {
     if (!expectedSize_ || !window_) return;
-    expectedSize_.reset();
-    const std::optional<QSize> from = std::exchange(expectedFrom_, std::nullopt);
     // A window manager that holds the window at a size of its own answers
     // every request so; after a few the window stays as it has it.
-    if (++unanswered_ > kUnansweredRetries) return;
-    // The same fit again, from the window as it is now.
-    fitWithInputs(from);
+    if (++unanswered_ > kUnansweredRetries) {
+        expectedSize_.reset();
+        expectedFrom_.reset();
+        return;
+    }
+    if (sizerWindowRect(*window_) == expectedRect_) {
+        // Nothing has come back yet (a busy machine): another spell.
+        armAnswerCheck();
+        return;
+    }
+    // The window system reported another size in its place: the same fit
+    // again, from the window as it is now.
+    expectedSize_.reset();
+    fitWithInputs(std::exchange(expectedFrom_, std::nullopt));
+}
+
+void WindowSizer::armAnswerCheck() {
+    main_.cancel(answerTask_);
+    answerTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
+        if (!weak.lock()) return;
+        answerTask_ = 0;
+        answerMissing();
+    });
 }
 
 void WindowSizer::placeWindow(QWidget& window, const QRect& target) {
@@ -290,6 +305,15 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
     QWidget* window = window_;
     if (event->type() == QEvent::Resize) {
         const auto* resize = static_cast<QResizeEvent*>(event);
+        if (expectedSize_ && *expectedSize_ != resize->size() && !event->spontaneous()) {
+            // The window's own doing while the answer is on its way (a new
+            // minimum grows the widget, still at its old size, and asks the
+            // window system for that size after the sizer's request): the
+            // request is asked again, so it is the last the window system
+            // hears.
+            placeWindow(*window, expectedRect_);
+            return QObject::eventFilter(watched, event);
+        }
         if (expectedSize_ && *expectedSize_ == resize->size()) {
             expectedSize_.reset();
             expectedFrom_.reset();

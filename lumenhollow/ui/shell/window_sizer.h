@@ -67,8 +67,9 @@ public:
         std::function<void(QWidget& window, const QRect& content)> place;
     };
 
-    // How many times in a row a request whose answer never came is asked
-    // again before the sizer leaves the window as the window system has it.
+    // How many quiet spells in a row the sizer waits for the answer to a
+    // request, asking it again when another size came in its place, before
+    // it leaves the window as the window system has it.
     static constexpr int kUnansweredRetries = 3;
 
     // `model` and `main` must outlive the sizer.
@@ -97,6 +98,7 @@ private:
     void userResized(QSize from);
     void resizeSettled();
     void answerMissing();
+    void armAnswerCheck();
     void placeWindow(QWidget& window, const QRect& target);
     QMargins frameMargins(const QWidget& window) const;
     // The screen's usable area less the window manager's frame
@@ -115,8 +117,11 @@ private:
     QPointer<QWidget> window_;
     FitMemory memory_;
     std::optional<PictureSize> lastResolution_;
-    // The size the sizer asked for last: its echo is not a user's resize.
+    // The size the sizer asked for last: its echo is not a user's resize;
+    // and the whole rectangle, asked again when the window's own doing
+    // crosses it.
     std::optional<QSize> expectedSize_;
+    QRect expectedRect_;
     // The size before the user's resize that request fitted, while the
     // request is not answered: asked again with it when no answer comes.
     std::optional<QSize> expectedFrom_;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -138,6 +139,25 @@ TEST(WindowSizerTest, ASettledPortraitPictureTurnsTheAttachedWindow) {
     h.main.advanceSeconds(3.5);
     h.settle();
     EXPECT_EQ(h.geometry(), QRect(180, 40, 1152, 648));
+}
+
+// Turning upright with the application's content minimum: the new minimum
+// grows the window (still at its landscape size while the window system's
+// answer is on its way) and asks for that size after the sizer's request;
+// the sizer asks again, so the window takes the upright fit: 0.86 of the
+// screen's height under the menu bar, 9:16 to the pixel.
+TEST(WindowSizerTest, AnUprightTurnCrossedByTheNewMinimumEndsAtTheUprightFit) {
+    SizerHarness h(QRect(180, 40, 1152, 669), SizerHarness::Sizing::asTheApplication);
+    h.placePicture(QPoint(180, 40), QSize(1152, 648));
+    h.sizer->attach(h.window.get());
+    h.settle();
+    ASSERT_EQ(h.geometry().size(), QSize(1152, 648 + h.bar()));
+    h.turnPortrait();
+    h.advance(1s);
+    const double picture = 0.86 * (kLaptopArea.height() - h.bar());
+    EXPECT_EQ(h.geometry().size(), QSize(static_cast<int>(std::lround(picture * 9.0 / 16.0)),
+                                         static_cast<int>(std::lround(picture)) + h.bar()));
+    EXPECT_EQ(h.geometry().top(), 40);
 }
 
 TEST(WindowSizerTest, AFullScreenOrMaximisedWindowIsLeftAlone) {
