@@ -114,8 +114,17 @@ PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdg
     return placed;
 }
 
-int popoverBodyRoom(const QRect& screen) {
-    return std::max(0, screen.height() - Popover::kArrowLength);
+int popoverBodyRoom(const QRect& anchor, int width, const QRect& screen, int arrowLength) {
+    const int gap = Popover::kGap;
+    const int anchorRight = anchor.x() + anchor.width();
+    const int anchorBottom = anchor.y() + anchor.height();
+    const int screenRight = screen.x() + screen.width();
+    const int screenBottom = screen.y() + screen.height();
+    const int frame = width + arrowLength;
+    if (anchor.x() - gap - frame >= screen.x() || anchorRight + gap + frame <= screenRight) return screen.height();
+    const int above = anchor.y() - gap - arrowLength - screen.y();
+    const int below = screenBottom - anchorBottom - gap - arrowLength;
+    return std::max({0, above, below});
 }
 
 int popoverScrollingHeight(int wanted, std::optional<int> room, int least) {
@@ -235,8 +244,9 @@ QRect Popover::screenRoom() const {
     return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
 }
 
-int Popover::bodyRoom() const {
-    return popoverBodyRoom(screenRoom());
+int Popover::bodyRoom(int width) const {
+    const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
+    return popoverBodyRoom(anchor, width, screenRoom(), arrow_ == PopoverArrow::shown ? kArrowLength : 0);
 }
 
 void Popover::place() {

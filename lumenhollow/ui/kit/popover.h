@@ -56,10 +56,11 @@ struct PopoverPlacement {
 PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen,
                               int arrowLength = 0);
 
-// The tallest body a popover may have on a screen whose usable area is
-// `screen`: all of its height but the arrow's length, so it lies whole on
-// the screen on whichever side of its anchor it opens.
-int popoverBodyRoom(const QRect& screen);
+// The tallest body `width` wide a popover may have on a screen whose usable
+// area is `screen` and still open without covering `anchor`: the screen's
+// whole height where it fits beside the anchor (its arrow, `arrowLength`
+// long, then on its side), else the larger of the room above and below it.
+int popoverBodyRoom(const QRect& anchor, int width, const QRect& screen, int arrowLength);
 
 // The height of a popover's scrolling part that would be `wanted` tall,
 // where the popover's other rows leave it `room` of the tallest body its
@@ -98,9 +99,10 @@ public:
     // The side asked for; placement() tells where it really opened.
     PopoverEdge edge() const { return edge_; }
     const PopoverPlacement& placement() const { return placement_; }
-    // The tallest body it may have on its anchor's screen: content with a
-    // list shortens the list to it where it would be taller.
-    int bodyRoom() const;
+    // The tallest body `width` wide it may have on its anchor's screen
+    // (popoverBodyRoom): content with a list shortens the list to it where
+    // it would be taller.
+    int bodyRoom(int width) const;
 
 Q_SIGNALS:
     // While it closes, its content still in place: last chance to commit edits.

@@ -304,7 +304,7 @@ void ScenesPanel::refresh() {
         // The list takes what the header and the footer leave of the
         // tallest popover the screen holds.
         const int others = layout()->sizeHint().height() - fixed;
-        list_->setFixedHeight(scenesListHeight(scenes.size(), popover->bodyRoom() - others));
+        list_->setFixedHeight(scenesListHeight(scenes.size(), popover->bodyRoom(kWidth) - others));
     }
 }
 

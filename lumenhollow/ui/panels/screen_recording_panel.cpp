@@ -7,8 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -16,7 +14,7 @@
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
-#include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
@@ -86,15 +84,9 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
     column->addWidget(switchRow_);
     // Under the switch, the rest: whole where the screen holds it, else
     // scrolling, so every control stays within reach.
-    scroll_ = new QScrollArea(this);
-    scroll_->setObjectName(QStringLiteral("screenOptionsScroll"));
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setWidgetResizable(true);
-    scroll_->viewport()->setAutoFillBackground(false);
-    body_ = new QWidget(scroll_);
+    body_ = new QWidget(this);
     auto* rows = new QVBoxLayout(body_);
-    rows->setContentsMargins(kPadding, 0, kPadding, 0);
+    rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(kSpacing);
     card_ = new ScreenPermissionCard(model_, body_);
     rows->addWidget(card_);
@@ -107,13 +99,12 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
                                      "them separately or post the combined one."),
                                   ui::TextStyle::caption, true, body_));
     rows->addWidget(makeRebuildBlock());
-    scroll_->setWidget(body_);
-    // The panel's glass shows through.
-    body_->setAutoFillBackground(false);
+    scroll_ = new ui::PopoverScrollArea(body_, kWidth, kPadding, [this, column] {
+        const QMargins margins = column->contentsMargins();
+        return margins.top() + margins.bottom() + switchRow_->sizeHint().height() + column->spacing();
+    }, this);
+    scroll_->setObjectName(QStringLiteral("screenOptionsScroll"));
     column->addWidget(scroll_);
-    // Rows that come and go (the card's help among them) change what the
-    // part wants.
-    body_->installEventFilter(this);
 
     model_.onChange({Field::recordScreen, Field::bubbleStyle, Field::displays, Field::screenDisplayID,
                      Field::autoZoom, Field::includeMacSound, Field::connection, Field::wirelessMicID,
@@ -121,39 +112,6 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
                      Field::recordingStarted},
                     this, [this] { refresh(); });
     refresh();
-}
-
-bool ScreenRecordingPanel::eventFilter(QObject* watched, QEvent* event) {
-    // Once the part has laid out its rows anew.
-    if (watched == body_ && event->type() == QEvent::LayoutRequest) {
-        QMetaObject::invokeMethod(this, [this] { fitToRoom(); }, Qt::QueuedConnection);
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void ScreenRecordingPanel::fitToRoom() {
-    // The rows' height at their own width, whatever the margins now.
-    QLayout* rows = body_->layout();
-    const QMargins now = rows->contentsMargins();
-    const int inner = kWidth - 2 * kPadding;
-    const int wanted = body_->hasHeightForWidth() ? body_->heightForWidth(inner + now.left() + now.right())
-                                                  : body_->sizeHint().height();
-    std::optional<int> room;
-    if (const auto* popover = qobject_cast<const ui::Popover*>(window())) {
-        const QMargins margins = layout()->contentsMargins();
-        room = popover->bodyRoom() - margins.top() - margins.bottom() - switchRow_->sizeHint().height() -
-               layout()->spacing();
-    }
-    // At least the options row's own height, whatever the screen.
-    const int height = ui::popoverScrollingHeight(wanted, room, options_->sizeHint().height());
-    // A scroll bar only where the part is cut short: one left from a
-    // shorter moment would narrow the rows and make them taller.
-    const bool scrolls = height < wanted;
-    scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    // The bar in the right padding: the rows keep their width.
-    const int bar = scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
-    rows->setContentsMargins(kPadding, 0, std::max(0, kPadding - bar), 0);
-    scroll_->setFixedHeight(height);
 }
 
 QWidget* ScreenRecordingPanel::makeSwitchRow() {
@@ -347,7 +305,8 @@ void ScreenRecordingPanel::refresh() {
         takeLabel_->setText(lastTakeLabel(*shownTake_, folderCreationTime(*shownTake_), QDateTime::currentDateTime(),
                                           QLocale()));
     }
-    fitToRoom();
+    scroll_->setLeast(options_->sizeHint().height());
+    scroll_->fitToRoom();
 }
 
 void ScreenRecordingPanel::refreshDisplayMenu() {

@@ -23,7 +23,6 @@ class QComboBox;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPushButton;
-class QScrollArea;
 
 namespace lumenhollow {
 
@@ -32,6 +31,7 @@ class ModelSignals;
 class ScreenPermissionCard;
 
 namespace ui {
+class PopoverScrollArea;
 class SegmentedControl;
 class SwitchButton;
 class SymbolLabel;
@@ -66,10 +66,9 @@ public:
     QPushButton& applyButton() const { return *apply_; }
     QPushButton& rebuildAnotherButton() const { return *rebuildAnother_; }
     // What lies under the switch, scrolling where the screen is too short.
-    QScrollArea& scrollingPart() const { return *scroll_; }
+    ui::PopoverScrollArea& scrollingPart() const { return *scroll_; }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -79,13 +78,10 @@ private:
     void refresh();
     void refreshDisplayMenu();
     void writeBubble(int shape, int size, int background);
-    // Gives the part under the switch the height it wants, or what the
-    // popover's screen leaves it.
-    void fitToRoom();
 
     ModelSignals& model_;
     QWidget* switchRow_ = nullptr;
-    QScrollArea* scroll_ = nullptr;
+    ui::PopoverScrollArea* scroll_ = nullptr;
     QWidget* body_ = nullptr;
     ui::SwitchButton* switch_ = nullptr;
     ScreenPermissionCard* card_ = nullptr;

@@ -183,18 +183,6 @@ TEST(CameraSettingsPanel, ManualSwapsEVForISOAndTheSliderFollowsItsDrag) {
     EXPECT_EQ(rig.state().cameraSettings.whiteBalanceKelvin, 7300);
 }
 
-// At its fullest (manual exposure, the white balance set by hand with its
-// slider) the panel still fits the tallest popover the smallest screen the
-// window is made for holds.
-TEST(CameraSettingsPanel, AtItsFullestThePanelFitsTheSmallestScreen) {
-    SettingsRig rig;
-    rig.pick("Mode", 2);
-    rig.find<ui::SwitchButton>("autoWhiteBalance")->click();
-    ASSERT_TRUE(rig.find<QSlider>("kelvin")->isVisible());
-    const int height = rig.open()->sizeHint().height();
-    EXPECT_LE(height, ui::popoverBodyRoom(QRect(0, 0, 760, 428))) << "the panel is " << height << " high";
-}
-
 TEST(CameraSettingsPanel, ReopeningLoadsTheStoredKelvin) {
     SettingsRig rig;
     rig.find<ui::SwitchButton>("autoWhiteBalance")->click();

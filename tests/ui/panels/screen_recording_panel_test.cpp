@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/panels/corner_picker.h"

@@ -4,7 +4,9 @@
 // alike: the window's controls, at the largest sizes they take, all lie
 // inside it and none covers another; the island's closed strip lies over
 // none of the window (its title and menus stay reachable); the
-// screen-recording options open without covering the button they belong to.
+// screen-recording options and the scenes, at their fullest, open on the
+// screen without covering the button they belong to. Under a window
+// manager's frame too, on a fresh desktop and after a trip between screens.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 
 #include "lumenhollow/ui/island/notch_geometry.h"
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/panels/scenes_panel_state.h"
 #include "lumenhollow/ui/shell/window_fit.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/bar_state.h"
@@ -85,29 +88,57 @@ bool meets(const FitRect& a, const FitRect& b) {
     return a.x < b.right() && b.x < a.right() && a.y < b.bottom() && b.y < a.bottom();
 }
 
-// The screen-recording options (their body on the Wi-Fi route, the taller
-// one; the arrow comes on the side facing the button) opened from their button, the one after the record pill, in a
-// window whose content lies at `frame` on `screen`: a message when the
-// options would cover the button.
-constexpr QSize kScreenOptionsSize{360, 331 - ui::Popover::kArrowLength};
+// The popovers opened from their buttons in a window whose content lies at
+// `frame` on `screen`: the screen-recording options from the button after
+// the record pill (their body on the Wi-Fi route; where the window lies on
+// the screen, also at their fullest, every row shown, the card's help among
+// them, as tests/ui/shell/x11/popover_room_x11_test.cpp opens them), and
+// there the scenes with nine scenes from the scenes pill. Each takes no
+// more than the screen holds (the options' rows and the scenes list
+// scroll), lies on the screen and leaves its button uncovered; a message
+// when one does not.
+constexpr QSize kScreenOptionsOverWifi{360, 331 - ui::Popover::kArrowLength};
+constexpr QSize kScreenOptionsFullest{360, 673};
+constexpr int kScenesWidth = 380;
+// The scenes popover's rows besides its list: header, footer, dividers.
+constexpr int kScenesOtherRows = 90;
 // The narrowest capture controls: the photo, record, screen and tracking
 // buttons with the record pill at its shortest.
 constexpr double kNarrowestCapture = 260;
-std::string checkScreenOptions(const FitRect& frame, int bar, const Widest& widest, double captureWidth,
-                               const FitRect& screen) {
+std::string checkPopovers(const FitRect& frame, int bar, const Widest& widest, double captureWidth,
+                          const FitRect& screen) {
     const SizeF window{static_cast<double>(frame.width), static_cast<double>(frame.height - bar)};
     ChromeInputs in = widestControls(window, widest, false);
     in.capture.width = captureWidth;
     const ChromeGeometry g = chromeLayout(in);
+    const QRect room(screen.x, screen.y, screen.width, screen.height);
+    const auto check = [&](const char* name, const QRect& anchor, QSize body, ui::PopoverEdge edge) -> std::string {
+        const ui::PopoverPlacement placed = ui::placePopover(anchor, body, edge, room, ui::Popover::kArrowLength);
+        if (placed.frame.intersects(anchor)) return std::string("the ") + name + " cover their button";
+        if (!room.contains(placed.frame)) return std::string("the ") + name + " leave the screen";
+        return {};
+    };
     const int button = CaptureControls::kButtonSize;
-    const QRect anchor(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
-                           CaptureControls::kSpacing,
-                       frame.y + bar + static_cast<int>(g.capture.y), button, button);
-    const ui::PopoverPlacement placed =
-        ui::placePopover(anchor, kScreenOptionsSize, ui::PopoverEdge::above,
-                         QRect(screen.x, screen.y, screen.width, screen.height), ui::Popover::kArrowLength);
-    if (placed.frame.intersects(anchor)) return "the screen-recording options cover their button";
-    return {};
+    const QRect options(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
+                            CaptureControls::kSpacing,
+                        frame.y + bar + static_cast<int>(g.capture.y), button, button);
+    std::string fault = check("screen-recording options", options, kScreenOptionsOverWifi, ui::PopoverEdge::above);
+    const bool onScreen = frame.x >= screen.x && frame.y >= screen.y && frame.right() <= screen.right() &&
+                          frame.bottom() <= screen.bottom();
+    if (!fault.empty() || !onScreen) return fault;
+    fault = check("fullest screen-recording options", options,
+                  QSize(kScreenOptionsFullest.width(),
+                        std::min(kScreenOptionsFullest.height(),
+                                 ui::popoverBodyRoom(options, kScreenOptionsFullest.width(), room,
+                                                     ui::Popover::kArrowLength))),
+                  ui::PopoverEdge::above);
+    if (!fault.empty() || !g.showsScenesAndFolder) return fault;
+    const QRect scenes(frame.x + static_cast<int>(g.scenesButton.x), frame.y + bar + static_cast<int>(g.scenesButton.y),
+                       static_cast<int>(g.scenesButton.width), static_cast<int>(g.scenesButton.height));
+    const int scenesRoom = ui::popoverBodyRoom(scenes, kScenesWidth, room, ui::Popover::kArrowLength);
+    return check("scenes", scenes,
+                 QSize(kScenesWidth, kScenesOtherRows + scenesListHeight(9, scenesRoom - kScenesOtherRows)),
+                 ui::PopoverEdge::below);
 }
 
 bool inside(const RectF& r, SizeF window) {
@@ -215,7 +246,7 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                                                      << (toast ? ", with a notice" : "");
                             }
                             for (const double capture : {kNarrowestCapture, widest.capture}) {
-                                ASSERT_EQ(checkScreenOptions(decision.frame, bar, widest, capture, screen), "")
+                                ASSERT_EQ(checkPopovers(decision.frame, bar, widest, capture, screen), "")
                                     << describe(screen, bar, aspect, picture) << ", " << widest.name << ", capture "
                                     << capture;
                             }

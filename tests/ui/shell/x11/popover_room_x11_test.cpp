@@ -25,7 +25,9 @@
 #include "../../panels/panel_harness.h"
 #include "../../panels/scenes_rig.h"
 #include "hollowkit/testing/xvfb_server.h"
+#include "lumenhollow/ui/kit/pop_up_button.h"
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/panels/scenes_panel.h"
 #include "lumenhollow/ui/panels/scenes_panel_state.h"
@@ -58,14 +60,17 @@ protected:
         for (int round = 0; round < 4; ++round) QCoreApplication::processEvents();
     }
 
-    // `popover` shown, laid out and wholly on the screen.
-    static void expectOnScreen(ui::Popover& popover) {
+    // `popover` shown, laid out, wholly on the screen and clear of the
+    // button it opened from.
+    static void expectOnScreen(ui::Popover& popover, const QWidget& button) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&popover, 5000));
         settle();
         const QRect screen(0, 0, kSmallestWidth, kSmallestHeight);
         EXPECT_TRUE(screen.contains(popover.geometry()))
             << "the popover at " << popover.x() << "," << popover.y() << " " << popover.width() << "x"
             << popover.height() << " leaves the screen";
+        EXPECT_FALSE(popover.geometry().intersects(QRect(button.mapToGlobal(QPoint(0, 0)), button.size())))
+            << "the popover covers its button";
     }
 
     hollowkit::XvfbServer xvfb_;
@@ -80,11 +85,11 @@ TEST_F(PopoverRoomX11Test, NineScenesShortenTheListToTheScreensRoom) {
     ScenesPanel* panel = rig.open();
     ASSERT_NE(panel, nullptr);
     ui::Popover& popover = *rig.button->popover();
-    expectOnScreen(popover);
+    expectOnScreen(popover, *rig.button);
     QListWidget& list = *panel->list();
     const int others = panel->height() - list.height();
     EXPECT_LT(list.height(), scenesListHeight(9)) << "the list keeps its full height";
-    EXPECT_EQ(list.height(), scenesListHeight(9, popover.bodyRoom() - others));
+    EXPECT_EQ(list.height(), scenesListHeight(9, popover.bodyRoom(ScenesPanel::kWidth) - others));
     // The footer on the screen, and the last row scrolled to.
     const QWidget* save = panel->findChild<QWidget*>(QStringLiteral("save"));
     ASSERT_NE(save, nullptr);
@@ -116,16 +121,16 @@ TEST_F(PopoverRoomX11Test, TheFullestScreenOptionsScrollUnderTheirSwitch) {
     ui::Popover& popover = *button->popover();
     ASSERT_TRUE(popover.isPresented());
     auto& panel = *qobject_cast<ScreenRecordingPanel*>(popover.content());
-    expectOnScreen(popover);
+    expectOnScreen(popover, *button);
     QTest::mouseClick(&panel.permissionCard().settingsButton(), Qt::LeftButton);
     h.main.runUntilIdle();
     settle();
     ASSERT_FALSE(panel.permissionCard().helpLabel().isHidden());
     ASSERT_FALSE(panel.displayMenu().isHidden());
     ASSERT_FALSE(panel.rebuildBlock().isHidden());
-    expectOnScreen(popover);
-    EXPECT_LE(panel.height(), popover.bodyRoom());
-    QScrollArea& part = panel.scrollingPart();
+    expectOnScreen(popover, *button);
+    EXPECT_LE(panel.height(), popover.bodyRoom(ScreenRecordingPanel::kWidth));
+    ui::PopoverScrollArea& part = panel.scrollingPart();
     ASSERT_GT(part.verticalScrollBar()->maximum(), 0) << "nothing to scroll: the fullest panel fits this screen";
     part.ensureWidgetVisible(&panel.applyButton());
     settle();
@@ -136,6 +141,8 @@ TEST_F(PopoverRoomX11Test, TheFullestScreenOptionsScrollUnderTheirSwitch) {
     EXPECT_EQ(h.compositions->size(), 1u) << "the press did not reach \"Apply Changes\"";
 }
 
+// Manual exposure and the white balance set by hand: the rows scroll where
+// the room above the pill is too short for them.
 TEST_F(PopoverRoomX11Test, TheFullestCameraSettingsLieOnTheScreen) {
     test::ModelHarness h;
     h.cameras.setPocketConnected(false);
@@ -144,18 +151,23 @@ TEST_F(PopoverRoomX11Test, TheFullestCameraSettingsLieOnTheScreen) {
     QWidget window;
     window.setGeometry(0, 0, kSmallestWidth, kSmallestHeight);
     auto* button = new CameraSettingsButton(signals, &window);
-    button->move(380, 370);
+    button->move(330, 375);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
     h.main.runUntilIdle();
     ui::Popover& popover = *button->popover();
     ASSERT_TRUE(popover.isPresented());
-    popover.content()->findChild<ui::SwitchButton*>(QStringLiteral("autoWhiteBalance"))->click();
+    QWidget& panel = *popover.content();
+    // Manual exposure, the mode's third row.
+    panel.findChild<ui::PopUpButton*>(QStringLiteral("Mode"))->activated(2);
+    panel.findChild<ui::SwitchButton*>(QStringLiteral("autoWhiteBalance"))->click();
     h.main.runUntilIdle();
     settle();
-    ASSERT_TRUE(popover.content()->findChild<QSlider*>(QStringLiteral("kelvin"))->isVisible());
-    expectOnScreen(popover);
+    ASSERT_TRUE(panel.findChild<QSlider*>(QStringLiteral("kelvin"))->isVisible());
+    ASSERT_TRUE(panel.findChild<ui::PopUpButton*>(QStringLiteral("ISO"))->isVisible());
+    expectOnScreen(popover, *button);
+    EXPECT_LE(panel.height(), popover.bodyRoom(panel.width()));
 }
 
 }  // namespace
