@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/recording/movie_writer.h"
 #include "lumenhollow/model/camera_factory.h"
 
 class QApplication;
@@ -50,6 +51,8 @@ struct ApplicationOptions {
     // free space shown instead of the disk's.
     std::optional<hollowkit::WallTime> stoppedWallTime;
     std::optional<uint64_t> shownFreeBytes;
+    // How movies are encoded; empty: the library's own writer.
+    hollowkit::MovieWriterFactory movieWriters;
 };
 
 // Names `app` and gives it the one look (the kit's style, palette and type)
