@@ -284,60 +284,8 @@ void FfmpegMovieWriter::releaseEncoders() {
     converted_.reset();
     packet_.reset();
     heldVideo_.clear();
+    waitingSound_.clear();
     returnFreedMemory();
-}
-
-void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase,
-                                    int64_t earliestDts) {
-    if (failed()) return;
-    packet->stream_index = stream->index;
-    av_packet_rescale_ts(packet, codecTimeBase, stream->time_base);
-    if (earliestDts != AV_NOPTS_VALUE) earliestDts = av_rescale_q(earliestDts, codecTimeBase, stream->time_base);
-    TrackOutput& track = tracks_.at(static_cast<size_t>(stream->index));
-    static_assert(PacketTimes::kNone == AV_NOPTS_VALUE);
-    PacketTimes times{packet->pts, packet->dts, packet->duration};
-    if (track.times.mend(times, earliestDts) && !loggedPacketTimes_) {
-        loggedPacketTimes_ = true;
-        PocketLog::logf("Movie writer mended the times of a packet on track %d: pts %lld dts %lld duration %lld",
-                        stream->index, static_cast<long long>(packet->pts), static_cast<long long>(packet->dts),
-                        static_cast<long long>(packet->duration));
-    }
-    packet->pts = times.pts;
-    packet->dts = times.dts;
-    packet->duration = times.duration;
-    if (!track.held) {
-        track.held = ffmpeg::allocPacket();
-        if (!track.held) {
-            fail("Out of memory");
-            return;
-        }
-    }
-    if (track.holding) muxPacket(track.held.get(), packet->dts);
-    av_packet_move_ref(track.held.get(), packet);
-    track.holding = true;
-}
-
-void FfmpegMovieWriter::muxPacket(AVPacket* packet, std::optional<int64_t> nextDts) {
-    if (failed()) return;
-    // The finished movie keeps the packet's own duration: a picture's lasts
-    // until the next picture shows, and the last one's until the movie ends.
-    file_->noteWritten(*packet);
-    // While recording, the muxer ends a fragment's last sample where its
-    // duration says; reaching past the track's next decode time would move
-    // that packet's times.
-    if (nextDts) packet->duration = std::min(packet->duration, *nextDts - packet->dts);
-    const int rc = av_interleaved_write_frame(format_.get(), packet);
-    file_->noteMuxed(*format_);
-    if (rc < 0) fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
-}
-
-void FfmpegMovieWriter::releaseHeldPackets() {
-    for (TrackOutput& track : tracks_) {
-        if (!track.holding) continue;
-        track.holding = false;
-        muxPacket(track.held.get(), std::nullopt);
-        av_packet_unref(track.held.get());
-    }
 }
 
 // An encoder learns its reordering delay from the frames it has been given,

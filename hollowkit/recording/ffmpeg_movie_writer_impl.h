@@ -1,9 +1,10 @@
 #pragma once
 
-// The FFmpeg movie writer's class, shared by its three files: the writer's
+// The FFmpeg movie writer's class, shared by its four files: the writer's
 // life (start, the queue, the worker, the finish) in ffmpeg_movie_writer.cpp,
 // the picture's encoding in ffmpeg_movie_video.cpp, the sound's in
-// ffmpeg_movie_audio.cpp. Private to the recording library.
+// ffmpeg_movie_audio.cpp, the packets' way to the muxer in
+// ffmpeg_movie_output.cpp. Private to the recording library.
 
 #include <condition_variable>
 #include <deque>
@@ -31,6 +32,9 @@ namespace hollowkit::movie_writing {
 inline constexpr AVRational kNanoseconds{1, 1'000'000'000};
 // Fine enough to keep any real frame times apart; QuickTime's usual scale.
 inline constexpr AVRational kVideoTimeBase{1, 90000};
+// The longest stretch of sound that waits for a picture behind it (about
+// 2 MB at the movies' bit rate); beyond it the oldest goes in regardless.
+inline constexpr int kMaxWaitingSoundSeconds = 60;
 
 class FfmpegMovieWriter final : public MovieWriter {
 public:
@@ -115,7 +119,11 @@ private:
     // decode time.
     void writePacket(AVPacket* packet, AVStream* stream, AVRational codecTimeBase,
                      int64_t earliestDts = AV_NOPTS_VALUE);
+    struct TrackOutput;
+    void handOver(AVPacket* packet, TrackOutput& track);
+    void releaseWaitingSound();
     void muxPacket(AVPacket* packet, std::optional<int64_t> nextDts);
+    // At the finish, once every picture was encoded.
     void releaseHeldPackets();
     int64_t earliestVideoDts() const;
     void flushAll(std::optional<TimePoint> endTime);
@@ -167,13 +175,21 @@ private:
     bool loggedVideoOrder_ = false;
 
     // Per stream: its times so far, and its last packet, held until the
-    // next one's decode time shows how long it lasts.
+    // next one's decode time shows how long it lasts; when its samples shown
+    // so far end (in the stream's time base).
     struct TrackOutput {
         PacketTimeGuard times;
         ffmpeg::PacketPtr held;
         bool holding = false;
+        int64_t shownUntil = PacketTimes::kNone;
     };
     std::vector<TrackOutput> tracks_;
+    // Encoded sound not yet handed to the muxer, in order (the sound
+    // stream's time base), and where the picture handed to it so far ends
+    // (decode time and duration, the picture stream's time base).
+    std::deque<ffmpeg::PacketPtr> waitingSound_;
+    int64_t pictureWritten_ = PacketTimes::kNone;
+    bool pictureComplete_ = false;  // the finish: no picture comes any more
     bool loggedPacketTimes_ = false;
 };
 

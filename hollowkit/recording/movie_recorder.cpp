@@ -79,6 +79,11 @@ void MovieRecorder::appendVideo(VideoFrame frame) {
     if (queuedVideo_.fetch_add(1) >= kMaxQueuedVideoFrames) {
         queuedVideo_.fetch_sub(1);
         droppedAtQueue_.fetch_add(1);
+        const int64_t time =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(frame.pts().time_since_epoch()).count();
+        int64_t latest = latestDroppedAtQueue_.load();
+        while (time > latest && !latestDroppedAtQueue_.compare_exchange_weak(latest, time)) {
+        }
         return;
     }
     queue_.post([this, frame = std::move(frame)]() mutable {
@@ -174,13 +179,13 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
         }
         return;
     }
+    noteOffered(*pts);
     noteFrameSize(frame);
     if (!writer_->readyForVideo()) {
         ++stats_.videoDroppedBusy;
         return;
     }
     if (writer_->appendVideo(frame)) {
-        if (lastVideoTime_) lastVideoInterval_ = *pts - *lastVideoTime_;
         lastVideoTime_ = *pts;
         ++stats_.videoWritten;
     } else {
@@ -268,14 +273,24 @@ void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
     if (!soundEnd_ || end > *soundEnd_) soundEnd_ = end;
 }
 
+void MovieRecorder::noteOffered(TimePoint pts) {
+    if (lastOfferedTime_ && pts <= *lastOfferedTime_) return;
+    if (lastOfferedTime_) lastOfferedInterval_ = pts - *lastOfferedTime_;
+    lastOfferedTime_ = pts;
+}
+
 // Where the movie ends: the end the finish asked for when that is after the
-// last frame, else the last frame's end (one interval after it, as the
-// writer shows it).
+// last frame written, else the end of the last frame offered (one interval
+// of the frames offered after it, as the writer shows a frame), whether or
+// not the writer took it: a writer that fell behind at the end shortens
+// neither track, and the frames it missed do not stretch the last one.
 std::optional<TimePoint> MovieRecorder::movieEnd(std::optional<TimePoint> endTime) const {
     if (!lastVideoTime_) return std::nullopt;
     if (endTime && *endTime > *lastVideoTime_) return endTime;
+    // Every frame written was offered, so the last offered is at least as late.
     const Duration framePeriod = std::chrono::nanoseconds(1'000'000'000 / kExpectedFrameRate);
-    return *lastVideoTime_ + lastVideoInterval_.value_or(framePeriod);
+    return std::max(*lastVideoTime_, lastOfferedTime_.value_or(*lastVideoTime_)) +
+           lastOfferedInterval_.value_or(framePeriod);
 }
 
 bool MovieRecorder::soundReachedEnd() const {
@@ -298,6 +313,15 @@ void MovieRecorder::appendHeldAudio() {
 void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion completion) {
     finishing_ = true;
     heldAudio_.clear();
+    // A frame dropped before the queue was offered too; the interval before
+    // it is not known, the last one seen stands for it.
+    const int64_t dropped = latestDroppedAtQueue_.load();
+    if (dropped != std::numeric_limits<int64_t>::min() && writer_) {
+        const auto pts = retime(TimePoint(std::chrono::nanoseconds(dropped)));
+        if (pts && (!sessionStart_ || *pts >= *sessionStart_) && (!lastOfferedTime_ || *pts > *lastOfferedTime_)) {
+            lastOfferedTime_ = pts;
+        }
+    }
     if (!writer_) {
         // A movie that could not even be created is a failure, not an
         // empty recording: say why.

@@ -21,11 +21,16 @@
 // stretch) and written once it does, from the movie's time zero on: the
 // chunk carrying the first frame's time often arrives just before it.
 //
+// The movie ends where the last frame offered before the finish ends, also
+// when the encoder was too late to take that frame (or the frames before
+// it): the last picture written stays on screen until then, and the sound
+// goes on to the same end and no further.
+//
 // Sound is captured ahead of its delivery (a sound server's buffers, the
 // microphone's queue), so when finish is asked for, the sound of the last
 // frames is often still on its way. Frames stop at once; sound is still
-// taken until it reaches the end of the last frame, for at most
-// kSoundCatchUp, and only then is the movie completed.
+// taken until it reaches the movie's end, for at most kSoundCatchUp, and
+// only then is the movie completed.
 //
 // A movie that cannot be written any more (the disk filled, the file reached
 // its size limit) is ended at once rather than at the finish: the recorder
@@ -37,6 +42,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -132,7 +138,8 @@ public:
     void appendAudio(AudioChunk chunk);
 
     // Any thread; returns at once. Completes the movie (lasting until
-    // `endTime` when that is after the last frame) and runs `completion` once
+    // `endTime` when that is after the last frame written, else until the
+    // end of the last frame offered) and runs `completion` once
     // on the main executor with the file, or with the error. A movie that
     // never started, or holds no picture, leaves no file behind (noVideo
     // unless the writer failed). Frames offered afterwards are
@@ -167,6 +174,7 @@ private:
     void completeFinish();
     void noteSoundEnd(const AudioChunk& chunk);
     bool soundReachedEnd() const;
+    void noteOffered(TimePoint pts);
     std::optional<TimePoint> movieEnd(std::optional<TimePoint> endTime) const;
     std::optional<TimePoint> retime(TimePoint pts);
     void setUpWriter(const VideoFrame& frame);
@@ -191,6 +199,9 @@ private:
     std::atomic<int> queuedVideo_{0};
     std::atomic<int> queuedAudio_{0};
     std::atomic<uint64_t> droppedAtQueue_{0};
+    // The latest time of a frame dropped before the queue (the sample
+    // clock's nanoseconds), so the movie still lasts until it ends.
+    std::atomic<int64_t> latestDroppedAtQueue_{std::numeric_limits<int64_t>::min()};
 
     // Own queue only.
     std::unique_ptr<MovieWriter> writer_;
@@ -210,7 +221,10 @@ private:
     std::optional<TimePoint> soundEnd_;  // end of the last sound handed to the writer
     const std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
-    std::optional<Duration> lastVideoInterval_;  // between the last two frames written
+    // The last frame meant for the movie, taken or dropped for a busy
+    // writer, and the interval before it.
+    std::optional<TimePoint> lastOfferedTime_;
+    std::optional<Duration> lastOfferedInterval_;
     std::optional<Duration> clockOffset_;
     bool expectsAudio_;
     std::optional<TimePoint> firstVideoArrival_;

@@ -148,6 +148,7 @@ struct Parts {
         services.filePicker = &filePicker;
         services.recordingSystem = &recording;
         services.stillEncoder = options.stillEncoder;
+        services.movieWriters = options.movieWriters;
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);

@@ -18,6 +18,7 @@
 
 #include "hollowkit/base/executor.h"
 #include "hollowkit/recording/still_encoder.h"
+#include "hollowkit/recording/movie_writer.h"
 #include "lumenhollow/model/camera_factory.h"
 
 class QApplication;
@@ -57,6 +58,8 @@ struct ApplicationOptions {
     std::optional<uint64_t> shownFreeBytes;
     // The photos' encoder (it must outlive the run); the library's when none.
     const hollowkit::StillEncoder* stillEncoder = nullptr;
+    // How movies are encoded; empty: the library's own writer.
+    hollowkit::MovieWriterFactory movieWriters;
 };
 
 // Names `app` and gives it the one look (the kit's style, palette and type)

@@ -32,6 +32,10 @@
 //                                   picture, which the window turns to fit
 //   LUMENHOLLOW_DEMO_PHOTO_GATE=<file> photos wait on the writer's queue
 //                                   until <file> exists (DemoPhotoGate)
+//   LUMENHOLLOW_DEMO_ENCODER_DELAY=<ms> a slow movie encoder: each frame waits
+//                                   that long before it is encoded, as on a
+//                                   loaded machine (the frames it has no room
+//                                   for are dropped, as there)
 
 #include <unistd.h>
 
@@ -41,8 +45,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "hollowkit/base/standard_streams.h"
+#include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/application.h"
 #include "lumenhollow/app/demo_camera_factory.h"
@@ -79,6 +85,20 @@ std::optional<lumenhollow::DemoQuietCamera::Answer> quietAnswer(const std::optio
     return std::nullopt;
 }
 
+// LUMENHOLLOW_DEMO_ENCODER_DELAY's writers: the library's own, each frame
+// held up before it is encoded.
+hollowkit::MovieWriterFactory slowMovieWriters(const std::string& milliseconds) {
+    const long delay = std::strtol(milliseconds.c_str(), nullptr, 10);
+    if (delay <= 0) {
+        std::fprintf(stderr, "lumenhollow-demo: LUMENHOLLOW_DEMO_ENCODER_DELAY=%s is no number of milliseconds\n",
+                     milliseconds.c_str());
+        return {};
+    }
+    hollowkit::FfmpegMovieWriterOptions writer;
+    writer.beforeVideoEncodeForTesting = [delay] { std::this_thread::sleep_for(std::chrono::milliseconds(delay)); };
+    return hollowkit::ffmpegMovieWriterFactory(writer);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,6 +114,7 @@ int main(int argc, char** argv) {
     const bool unplugged = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UNPLUGGED") == std::optional<std::string>("1");
     const bool upright = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_UPRIGHT") == std::optional<std::string>("1");
     const std::optional<std::string> photoGate = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_PHOTO_GATE");
+    const std::optional<std::string> encoderDelay = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_ENCODER_DELAY");
     // Kept: a relaunched demo reports itself in the same file.
     const char* pidFileVariable = std::getenv("LUMENHOLLOW_DEMO_PIDFILE");
     const std::optional<std::string> pidFile =
@@ -113,6 +134,7 @@ int main(int argc, char** argv) {
         gatedPhotos = std::make_unique<lumenhollow::DemoPhotoGate>(*photoGate);
         options.stillEncoder = gatedPhotos.get();
     }
+    if (encoderDelay) options.movieWriters = slowMovieWriters(*encoderDelay);
     if (frozen) {
         lumenhollow::ui::setAnimationsEnabled(false);
         options.stoppedWallTime = hollowkit::WallTime(kFrozenWallTime);

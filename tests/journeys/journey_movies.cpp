@@ -21,10 +21,14 @@ hollowkit::CommandResult runMovieTool(const std::string& program, const std::vec
     return hollowkit::CommandRunner::run(program, arguments, {}, /*logged=*/false, kMovieToolLimit);
 }
 
-// ffprobe writes its counts as text.
+// ffprobe writes its counts and times as text.
 long countIn(const nlohmann::json& stream, const char* key) {
     if (!stream.contains(key) || !stream[key].is_string()) return -1;
     return std::strtol(stream[key].get<std::string>().c_str(), nullptr, 10);
+}
+double secondsIn(const nlohmann::json& stream, const char* key) {
+    if (!stream.contains(key) || !stream[key].is_string()) return 0;
+    return std::strtod(stream[key].get<std::string>().c_str(), nullptr);
 }
 
 // The regular files right in `folder` that `wanted` keeps, by name.
@@ -61,8 +65,13 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
             found.height = stream.value("height", 0);
             found.videoPackets = countIn(stream, "nb_read_packets");
             if (count == MovieCount::frames) found.videoFrames = countIn(stream, "nb_read_frames");
+            found.videoStart = secondsIn(stream, "start_time");
+            found.videoSeconds = secondsIn(stream, "duration");
         }
-        if (type == "audio") ++found.audioStreams;
+        if (type == "audio" && found.audioStreams++ == 0) {
+            found.audioStart = secondsIn(stream, "start_time");
+            found.audioSeconds = secondsIn(stream, "duration");
+        }
     }
     found.durationSeconds = std::strtod(probed["format"].value("duration", "0").c_str(), nullptr);
     return found;

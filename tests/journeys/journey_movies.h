@@ -31,6 +31,12 @@ struct ProbedMovie {
     // (MovieCount::frames); -1 otherwise.
     long videoFrames = -1;
     double durationSeconds = 0;
+    // Where the first video and the first audio stream start and how long
+    // each lasts, as ffprobe reads them (0 without one).
+    double videoStart = 0;
+    double videoSeconds = 0;
+    double audioStart = 0;
+    double audioSeconds = 0;
 };
 
 // How far ffprobe reads: every packet, or every packet decoded as well.
