@@ -144,6 +144,13 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
     if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
 }
 
+bool JourneyApp::limit(const JourneyLimit& limit) {
+    rlimit value{};
+    if (::prlimit(pid_, static_cast<__rlimit_resource>(limit.resource), nullptr, &value) != 0) return false;
+    value.rlim_cur = limit.soft;
+    return ::prlimit(pid_, static_cast<__rlimit_resource>(limit.resource), &value, nullptr) == 0;
+}
+
 JourneyApp::~JourneyApp() {
     if (pid_ > 0 && !exitStatus_) {
         ::kill(pid_, SIGKILL);

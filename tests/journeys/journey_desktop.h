@@ -144,6 +144,10 @@ public:
     // Closes the main window as the window manager's close button does.
     bool closeWindow();
 
+    // Sets the running program's soft limit (prlimit), as a disk that
+    // fills at this moment would leave it.
+    bool limit(const JourneyLimit& limit);
+
     void signal(int number);
     // The exit status (128 + signal when killed) once it ended within `limit`.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);

@@ -129,12 +129,16 @@ std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movi
     return samples;
 }
 
-std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
-    std::vector<std::string> boxes;
-    std::ifstream in(movie, std::ios::binary);
-    std::error_code error;
-    const uint64_t fileSize = std::filesystem::file_size(movie, error);
-    if (error) return boxes;
+namespace {
+
+struct Box {
+    std::string type;
+    uint64_t end = 0;  // its end in the file
+};
+
+// The whole boxes at the top of the file, as far as `fileSize` reaches.
+std::vector<Box> wholeTopLevelBoxes(std::ifstream& in, uint64_t fileSize) {
+    std::vector<Box> boxes;
     uint64_t at = 0;
     while (at + 8 <= fileSize) {
         unsigned char head[16] = {};
@@ -151,10 +155,39 @@ std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
             size = fileSize - at;  // to the end of the file
         }
         if (size < 8 || at + size > fileSize) break;
-        boxes.push_back(type);
         at += size;
+        boxes.push_back({type, at});
     }
     return boxes;
+}
+
+}  // namespace
+
+std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
+    std::vector<std::string> types;
+    std::ifstream in(movie, std::ios::binary);
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(movie, error);
+    if (error) return types;
+    for (const Box& box : wholeTopLevelBoxes(in, fileSize)) types.push_back(box.type);
+    return types;
+}
+
+bool copyWholeFragments(const std::filesystem::path& movie, const std::filesystem::path& copy) {
+    std::ifstream in(movie, std::ios::binary);
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(movie, error);
+    if (error) return false;
+    const std::vector<Box> boxes = wholeTopLevelBoxes(in, fileSize);
+    const auto lastData = std::find_if(boxes.rbegin(), boxes.rend(), [](const Box& box) { return box.type == "mdat"; });
+    if (lastData == boxes.rend()) return false;
+    std::vector<char> bytes(lastData->end);
+    in.clear();
+    in.seekg(0);
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return false;
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie) {

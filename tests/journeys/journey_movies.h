@@ -59,6 +59,11 @@ std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movi
 // recorder writes fragments while it runs and rewrites them as a regular
 // movie at the end.
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie);
+
+// A movie being written in fragments, as far as its last whole fragment
+// ("mdat" box) on the disk: copied to `copy`, so ffprobe reads what was
+// there at this moment. False while no fragment is whole.
+bool copyWholeFragments(const std::filesystem::path& movie, const std::filesystem::path& copy);
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie);
 
 // Everything right in `folder` (hidden files and folders too), by name.
