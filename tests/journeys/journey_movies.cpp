@@ -68,6 +68,22 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
     return found;
 }
 
+std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error) {
+    const hollowkit::CommandResult result =
+        runMovieTool("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-of", "json", "-show_entries",
+                                          "packet=pts_time", movie.string()});
+    const nlohmann::json probed = nlohmann::json::parse(result.output, nullptr, false);
+    if (result.status != 0 || !probed.is_object() || !probed.contains("packets")) {
+        if (error) *error = "ffprobe: " + result.output;
+        return std::nullopt;
+    }
+    std::vector<double> times;
+    for (const auto& packet : probed["packets"]) {
+        times.push_back(std::strtod(packet.value("pts_time", "nan").c_str(), nullptr));
+    }
+    return times;
+}
+
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds) {
     std::string error;
     const std::optional<ProbedMovie> probed = probeMovie(movie, &error);

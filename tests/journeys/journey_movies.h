@@ -41,6 +41,10 @@ enum class MovieCount { packets, frames };
 std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::string* error = nullptr,
                                       MovieCount count = MovieCount::packets);
 
+// The times of the first video stream's frames in seconds, in the order
+// they are stored; nothing when ffprobe cannot read them.
+std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error = nullptr);
+
 // The movie's last `seconds` decode without an error into one whole
 // picture or more.
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds = 1.0);
