@@ -5,7 +5,8 @@
 // JSON object replaces the file at `path` through a rename, so a reader
 // never sees half of one. What the window and the island show, the model's
 // connection, recording and sheets, the screen take's settings (its switch,
-// auto zoom and bubble, under the names the panel shows), and the simulated
+// auto zoom and bubble, under the names the panel shows) and its
+// composition's progress, and the simulated
 // camera's pose and own record when there is one. Main executor only; it
 // stops when the model is gone.
 
