@@ -29,7 +29,6 @@ public:
     FakeDisplayService& displays() { return *displays_; }
     FakePointerService& pointer() { return *pointer_; }
     FakeKeyPressSource& keys() { return *keys_; }
-    FakeButtonPressSource& buttons() { return *buttons_; }
     FakeScreenCaptureBackend& screenCapture() { return *screenCapture_; }
 
 private:
@@ -38,7 +37,6 @@ private:
     FakeDisplayService* displays_;
     FakePointerService* pointer_;
     FakeKeyPressSource* keys_;
-    FakeButtonPressSource* buttons_;
     FakeScreenCaptureBackend* screenCapture_;
 };
 
