@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "hollowkit/media/sound_stamper.h"
 #include "hollowkit/testing/private_pulse_server.h"
 #include "hollowkit/usb/pcm_block_conversion.h"
 
@@ -97,7 +98,12 @@ TEST_F(PulseAudioSourceServerTest, CapturesInterleavedFloatsWithALevelAndTellsOf
         EXPECT_EQ(format.bitsPerChannel, 32);
         EXPECT_FALSE(format.nonInterleaved);
         EXPECT_EQ(format.sampleRate, 48000);
-        for (size_t i = 1; i < blocks.size(); ++i) EXPECT_GT(blocks[i].pts, blocks[i - 1].pts);
+        // Each block starts where the one before ended, or later: never
+        // back, never over it.
+        for (size_t i = 1; i < blocks.size(); ++i) {
+            EXPECT_GE(blocks[i].pts, blocks[i - 1].pts + framesToDuration(blocks[i - 1].frameCount, 48000))
+                << "block " << i;
+        }
         const auto level = averagePowerDb(audioChunkFromPcm(blocks.back()));
         ASSERT_TRUE(level);
         EXPECT_GT(*level, -40.0F);  // a tone, not silence

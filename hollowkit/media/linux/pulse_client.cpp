@@ -8,6 +8,7 @@
 
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/thread_name.h"
+#include "hollowkit/media/sound_stamper.h"
 
 namespace hollowkit {
 
@@ -16,13 +17,6 @@ namespace {
 constexpr const char* kClientName = "Lumenhollow";
 // Small fragments keep the sound close to the pictures it goes with.
 constexpr auto kFragment = std::chrono::milliseconds(20);
-constexpr auto kAheadLimit = std::chrono::milliseconds(30);
-
-Duration framesToDuration(uint64_t frames, uint32_t rate) {
-    // Integer nanoseconds: exact enough and free of drift when summed.
-    const auto nanoseconds = static_cast<int64_t>(frames * 1'000'000'000ULL / rate);
-    return std::chrono::duration_cast<Duration>(std::chrono::nanoseconds(nanoseconds));
-}
 
 PulseError errorFor(int paError, const char* what) {
     return {paError, std::string(what) + ": " + pa_strerror(paError)};
@@ -111,8 +105,6 @@ private:
     static void onRead(pa_stream* stream, size_t bytes, void* userdata);
     static void onOverflow(pa_stream* stream, void* userdata);
     void readAvailable();
-    // The time of the first of `frames` frames that arrived at `now`.
-    TimePoint stamp(uint64_t frames, TimePoint now);
 
     std::shared_ptr<PulseClient::Impl> client_;
     const PulseClient::RecordOptions options_;
@@ -123,14 +115,8 @@ private:
     size_t frameBytes_ = 0;
     bool running_ = false;
     bool failureReported_ = false;
-    // The timeline of delivered frames: the time of the frame counted from,
-    // and whether it must be taken again from the next arrival.
-    std::optional<TimePoint> anchor_;
-    uint64_t framesSinceAnchor_ = 0;
-    bool lostData_ = false;
-    // The least lateness of the deliveries since windowStart_.
-    TimePoint windowStart_{};
-    Duration leastLateness_ = Duration::max();
+    // The times of the fragments; made once the stream's rate is known.
+    std::optional<SoundStamper> stamper_;
 };
 
 }  // namespace
@@ -306,6 +292,8 @@ Result<void, PulseError> PulseStreamRecording::start(pa_context* context, const 
     rate_ = spec.rate;
     channels_ = spec.channels;
     frameBytes_ = pa_frame_size(&spec);
+    stamper_.emplace(rate_, SoundStamper::Options{.lateLimit = options_.lateLimit,
+                                                 .latenessWindow = options_.latenessWindow});
     stream_ = pa_stream_new(context, options_.streamName.c_str(), &spec, &map);
     if (stream_ == nullptr) return unexpected(errorFor(pa_context_errno(context), "stream"));
     pa_stream_set_state_callback(stream_, onState, this);
@@ -354,43 +342,26 @@ void PulseStreamRecording::onRead(pa_stream*, size_t, void* userdata) {
 }
 
 void PulseStreamRecording::onOverflow(pa_stream*, void* userdata) {
-    static_cast<PulseStreamRecording*>(userdata)->lostData_ = true;
-}
-
-TimePoint PulseStreamRecording::stamp(uint64_t frames, TimePoint now) {
-    if (!anchor_ || lostData_) {
-        anchor_ = now - framesToDuration(frames, rate_);
-        framesSinceAnchor_ = 0;
-        lostData_ = false;
-        windowStart_ = now;
-        leastLateness_ = Duration::max();
-    } else if (const TimePoint end = *anchor_ + framesToDuration(framesSinceAnchor_ + frames, rate_);
-               end > now + kAheadLimit) {
-        *anchor_ -= end - now;
-    } else {
-        leastLateness_ = std::min(leastLateness_, now - end);
-        if (now - windowStart_ >= options_.latenessWindow) {
-            if (leastLateness_ > options_.lateLimit) *anchor_ += leastLateness_;
-            windowStart_ = now;
-            leastLateness_ = Duration::max();
-        }
-    }
-    const TimePoint pts = *anchor_ + framesToDuration(framesSinceAnchor_, rate_);
-    framesSinceAnchor_ += frames;
-    return pts;
+    static_cast<PulseStreamRecording*>(userdata)->stamper_->lostData();
 }
 
 void PulseStreamRecording::readAvailable() {
     const TimePoint now = SteadyClock::now();
+    // A backlog read at once came by now as a whole: each fragment's
+    // newest frame was recorded before the frames that follow it.
+    const size_t readable = pa_stream_readable_size(stream_);
+    size_t after = readable == static_cast<size_t>(-1) ? 0 : readable;
     for (;;) {
         const void* data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0) break;
         const uint64_t frames = bytes / frameBytes_;
+        after -= std::min(after, bytes);
         // A hole (no data) still moves the timeline on.
-        const TimePoint pts = stamp(frames, now);
-        if (data != nullptr && frames > 0 && handlers_.onFragment) {
-            handlers_.onFragment(PulseFragment{data, frames, rate_, channels_, pts});
+        const SoundStamper::Stamp stamp = stamper_->stamp(frames, now, after / frameBytes_);
+        if (data != nullptr && frames > stamp.skipped && handlers_.onFragment) {
+            handlers_.onFragment(PulseFragment{static_cast<const uint8_t*>(data) + stamp.skipped * frameBytes_,
+                                               frames - stamp.skipped, rate_, channels_, stamp.pts});
         }
         pa_stream_drop(stream_);
     }

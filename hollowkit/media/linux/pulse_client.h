@@ -8,15 +8,12 @@
 //
 // A recording takes the source in its own rate and channel count as
 // interleaved native 32-bit floats and hands on each fragment as it
-// arrives, from the main loop's thread, stamped on CLOCK_MONOTONIC: the
-// first fragment by its arrival (its newest frame was recorded just now),
-// later ones by counting frames, so fragments join exactly. The server's
-// latency figures are not used: for sources fed by an output they swing by
-// whole seconds while the output adjusts its buffering. The count is taken
-// again after lost data (an overflow), when it runs ahead of the clock (no
-// frame comes from the future; a sound card clock a little fast) and when
-// every delivery of a while came late by more than a bound (a slow clock,
-// a stall).
+// arrives, from the main loop's thread, stamped on CLOCK_MONOTONIC by a
+// SoundStamper (sound_stamper.h): by counting frames from the first
+// arrival, so fragments join exactly, taken again after lost data (an
+// overflow), never going back. The server's latency figures are not used:
+// for sources fed by an output they swing by whole seconds while the
+// output adjusts its buffering.
 
 #include <chrono>
 #include <cstddef>
