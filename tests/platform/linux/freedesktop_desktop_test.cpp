@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/test_support.h"
@@ -43,14 +45,45 @@ testing::AssertionResult fileBecomes(const std::filesystem::path& path, const st
     return testing::AssertionFailure() << path << " holds \"" << text << "\"";
 }
 
+// Polls (bounded) until the file's lines are `expected` in any order: the
+// order in which programs started apart append to one file is nobody's to
+// promise.
+testing::AssertionResult fileHoldsLines(const std::filesystem::path& path, std::vector<std::string> expected) {
+    std::ranges::sort(expected);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    std::string text;
+    while (std::chrono::steady_clock::now() < deadline) {
+        text = readDesktopFile(path);
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        std::ranges::sort(lines);
+        if (!text.empty() && text.back() == '\n' && lines == expected) return testing::AssertionSuccess();
+        std::this_thread::sleep_for(5ms);
+    }
+    return testing::AssertionFailure() << path << " holds \"" << text << "\"";
+}
+
 // An xdg-open that writes its arguments to xdg-open.log, then (when
 // `waits`) stays until a file "release" appears, as xdg-open does for the
 // program it started when no desktop environment is known, and writes "done".
-void writeFakeXdgOpen(const TempDir& dir, bool waits) {
+// Started for `holdBack`, it writes its line only once another one is in
+// the log. Each wait also ends once the test's folder is gone (the test
+// ended without releasing it), and after ten minutes should the folder be
+// left behind.
+void writeFakeXdgOpen(const TempDir& dir, bool waits, const std::string& holdBack = {}) {
     const std::string log = dir.file("xdg-open.log");
-    std::string script = "#!/bin/sh\nprintf 'open %s\\n' \"$@\" >> '" + log + "'\n";
+    const auto waitWhile = [&](const std::string& condition) {
+        return "i=0\nwhile " + condition + " && [ -d '" + dir.path().string() +
+               "' ] && [ $i -lt 12000 ]; do sleep 0.05; i=$((i+1)); done\n";
+    };
+    std::string script = "#!/bin/sh\n";
+    if (!holdBack.empty()) {
+        script += "if [ \"$1\" = '" + holdBack + "' ]; then\n" + waitWhile("[ ! -s '" + log + "' ]") + "fi\n";
+    }
+    script += "printf 'open %s\\n' \"$@\" >> '" + log + "'\n";
     if (waits) {
-        script += "i=0\nwhile [ ! -e '" + dir.file("release") + "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done\n";
+        script += waitWhile("[ ! -e '" + dir.file("release") + "' ]");
         script += "echo done >> '" + log + "'\n";
     }
     std::ofstream(dir.file("xdg-open")) << script;
@@ -97,19 +130,28 @@ TEST(FreedesktopDesktopTest, TheFileManagerShowsTheFolderOrTheFileAndXdgOpenTake
 }
 
 TEST(FreedesktopDesktopTest, AnXdgOpenThatStaysWithItsProgramIsLeftRunningAndHoldsUpNothing) {
-    TempDir bin;
-    writeFakeXdgOpen(bin, true);
-    {
-        // No session bus at all.
-        FreedesktopDesktop desktop({.sessionBusAddress = "unix:path=/nonexistent/bus", .searchPath = bin.path().string()});
-        desktop.revealFile("/tmp/a/b.mov");
-        desktop.openFolder("/tmp/c");
+    // The two started apart write their lines in either order.
+    const struct {
+        const char* name;
+        std::string holdBack;
+    } cases[] = {{"in the order asked for", ""}, {"the second one first", "/tmp/a"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir bin;
+        writeFakeXdgOpen(bin, true, c.holdBack);
+        {
+            // No session bus at all.
+            FreedesktopDesktop desktop(
+                {.sessionBusAddress = "unix:path=/nonexistent/bus", .searchPath = bin.path().string()});
+            desktop.revealFile("/tmp/a/b.mov");
+            desktop.openFolder("/tmp/c");
+        }
+        // Both started while the first still runs.
+        ASSERT_TRUE(fileHoldsLines(bin.file("xdg-open.log"), {"open /tmp/a", "open /tmp/c"}));
+        std::ofstream(bin.file("release")) << "";
+        EXPECT_TRUE(fileHoldsLines(bin.file("xdg-open.log"), {"open /tmp/a", "open /tmp/c", "done", "done"}))
+            << "neither was ended";
     }
-    // Both started while the first still runs.
-    ASSERT_TRUE(fileBecomes(bin.file("xdg-open.log"), "open /tmp/a\nopen /tmp/c\n"));
-    std::ofstream(bin.file("release")) << "";
-    EXPECT_TRUE(fileBecomes(bin.file("xdg-open.log"), "open /tmp/a\nopen /tmp/c\ndone\ndone\n"))
-        << "neither was ended";
 }
 
 TEST(FreedesktopDesktopTest, WithNeitherAFileManagerNorXdgOpenItSaysSoAndShowsNothing) {
