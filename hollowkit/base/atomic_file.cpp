@@ -16,6 +16,8 @@ std::error_code lastError() {
     return std::error_code(errno, std::generic_category());
 }
 
+}  // namespace
+
 std::error_code writeAll(int fd, std::string_view data) {
     size_t written = 0;
     while (written < data.size()) {
@@ -28,8 +30,6 @@ std::error_code writeAll(int fd, std::string_view data) {
     }
     return {};
 }
-
-}  // namespace
 
 Result<void, std::error_code> writeFileAtomically(const std::filesystem::path& file, std::string_view data,
                                                   std::filesystem::perms permissions) {

@@ -23,4 +23,8 @@ Result<void, std::error_code> writeFileAtomically(
     std::filesystem::perms permissions = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                          std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
+// Writes all of `data` to `fd`, going on after a short or interrupted
+// write. The failing call's errno, or nothing.
+std::error_code writeAll(int fd, std::string_view data);
+
 }  // namespace hollowkit

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "hollowkit/base/atomic_file.h"
 #include "hollowkit/base/unique_fd.h"
 
 namespace hollowkit {
@@ -13,19 +14,6 @@ namespace {
 
 std::error_code errorOf(int error) {
     return std::error_code(error, std::generic_category());
-}
-
-std::error_code writeAll(int fd, std::string_view data) {
-    size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errorOf(errno);
-        }
-        written += static_cast<size_t>(n);
-    }
-    return {};
 }
 
 }  // namespace

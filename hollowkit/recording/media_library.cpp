@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hollowkit/base/local_time.h"
+#include "hollowkit/base/new_file.h"
 #include "hollowkit/base/bounded_file.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/unique_fd.h"
@@ -63,18 +64,6 @@ Result<fs::path, MediaLibraryError> reserve(const fs::path& folder, const std::s
         if (result != EEXIST) return unexpected(errorFor(result, candidate, kind));
     }
     return unexpected(errorFor(EEXIST, folder / base, kind));
-}
-
-// Renames `from` to `to` unless `to` exists (EEXIST then). 0 or an errno
-// value.
-int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // A file system that cannot rename that way (some network ones): a
-    // second link is refused on an existing name too, then the first goes.
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    ::unlink(from.c_str());
-    return 0;
 }
 
 }  // namespace
@@ -188,7 +177,7 @@ Result<fs::path, MediaLibraryError> MediaLibrary::moveIntoPlace(const fs::path& 
                                                                 std::string_view kind, std::string_view extension,
                                                                 Date date) {
     return reserve(folder, fileName(kind, date), extension, MediaLibraryError::Kind::file,
-                   [&temporary](const fs::path& path) { return renameWithoutReplacing(temporary, path); });
+                   [&temporary](const fs::path& path) { return renameWithoutReplacing(temporary, path).value(); });
 }
 
 Result<fs::path, MediaLibraryError> MediaLibrary::takeFolderURL(const fs::path& folder,

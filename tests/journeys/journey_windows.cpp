@@ -74,4 +74,16 @@ std::optional<ScreenWindow> mainWindowOf(JourneyDesktop& desktop, pid_t pid, int
     return found;
 }
 
+std::optional<ScreenRect> windowOnScreen(const std::string& display, const std::string& id) {
+    auto connection = hollowkit::x11::openConnection(display);
+    if (!connection) return std::nullopt;
+    xcb_connection_t* c = connection->get();
+    const auto window = static_cast<uint32_t>(std::stoul(id));
+    const auto geometry = hollowkit::x11::ask(xcb_get_geometry_reply, c, xcb_get_geometry(c, window));
+    const auto origin = hollowkit::x11::ask(xcb_translate_coordinates_reply, c,
+                                            xcb_translate_coordinates(c, window, connection->root, 0, 0));
+    if (!geometry || !origin) return std::nullopt;
+    return ScreenRect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
+}
+
 }  // namespace lumenhollow::journey

@@ -49,4 +49,9 @@ std::string activeWindow(JourneyDesktop& desktop);
 // waits for it at most 30 s.
 std::optional<ScreenWindow> mainWindowOf(JourneyDesktop& desktop, pid_t pid, int minimumWidth);
 
+// Where window `id` shows on the screen, inside any frame, as the server
+// has it (xdotool's own reading of a framed window adds the frame's title
+// once more).
+std::optional<ScreenRect> windowOnScreen(const std::string& display, const std::string& id);
+
 }  // namespace lumenhollow::journey

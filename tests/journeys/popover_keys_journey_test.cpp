@@ -19,6 +19,7 @@
 #include "hollowkit/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
+#include "tests/journeys/journey_windows.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -30,43 +31,6 @@ constexpr int kWindowWidth = 1152;
 // Reports (a tenth of a second each) a recording runs before it is stopped.
 constexpr uint64_t kRecordingReports = 5;
 
-// A window manager has said it runs (the root's _NET_SUPPORTING_WM_CHECK).
-bool keysWindowManagerRuns(const std::string& display) {
-    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    bool runs = false;
-    if (!xcb_connection_has_error(connection)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        const char* name = "_NET_SUPPORTING_WM_CHECK";
-        const hollowkit::x11::Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-        if (atom) {
-            const hollowkit::x11::Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-                connection, xcb_get_property(connection, 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
-                nullptr));
-            runs = reply && xcb_get_property_value_length(reply.get()) == 4;
-        }
-    }
-    xcb_disconnect(connection);
-    return runs;
-}
-
-// Where window `id`'s top left lies on the screen, as the X server says
-// (xdotool's geometry of a window a window manager framed is off by the
-// frame's title).
-std::optional<std::pair<int, int>> keysWindowOnScreen(const std::string& display, const std::string& id) {
-    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    std::optional<std::pair<int, int>> origin;
-    if (!xcb_connection_has_error(connection)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        const auto window = static_cast<xcb_window_t>(std::stoul(id));
-        const hollowkit::x11::Reply<xcb_translate_coordinates_reply_t> reply(xcb_translate_coordinates_reply(
-            connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr));
-        if (reply) origin = std::pair{int{reply->dst_x}, int{reply->dst_y}};
-    }
-    xcb_disconnect(connection);
-    return origin;
-}
-
 class PopoverKeysJourney : public ReturningUserJourney, public testing::WithParamInterface<bool> {};
 
 TEST_P(PopoverKeysJourney, CtrlRStopsWhatItStartedFromTheScreenOptionsAndASheetTakesTheKeys) {
@@ -76,7 +40,7 @@ TEST_P(PopoverKeysJourney, CtrlRStopsWhatItStartedFromTheScreenOptionsAndASheetT
         if (::access(kKeysOpenbox, X_OK) != 0) GTEST_SKIP() << "openbox is not installed";
         openbox.emplace(desktop_, "openbox", kKeysOpenbox, std::vector<std::string>{},
                         std::vector<std::string>{"--sm-disable"});
-        ASSERT_TRUE(waitFor([&] { return keysWindowManagerRuns(desktop_.x().displayName()); }))
+        ASSERT_TRUE(waitFor([&] { return windowManagerRuns(desktop_.x().displayName()); }))
             << "openbox did not start: " << openbox->log();
     }
     JourneyApp app(desktop_, "keys", LUMENHOLLOW_DEMO_PATH);
@@ -89,28 +53,16 @@ TEST_P(PopoverKeysJourney, CtrlRStopsWhatItStartedFromTheScreenOptionsAndASheetT
     // The main window: the widest of the program's windows named after it
     // alone (the island may carry that name while it starts), brought
     // forward first, since a click that only activates it does nothing else.
-    std::optional<ScreenWindow> main;
-    ASSERT_TRUE(waitFor([&] {
-        std::string ids;
-        if (!xdotool(desktop_, {"search", "--onlyvisible", "--pid", std::to_string(app.pid()), "--name", "^Lumenhollow$"},
-                     &ids)) {
-            return false;
-        }
-        std::istringstream lines(ids);
-        for (std::string id; std::getline(lines, id);) {
-            const std::optional<ScreenRect> each = id.empty() ? std::nullopt : windowGeometry(desktop_, id);
-            if (each && (!main || each->width > main->rect.width)) main = ScreenWindow{id, *each};
-        }
-        return main && main->rect.width >= kWindowWidth;
-    })) << app.describe();
+    const std::optional<ScreenWindow> main = mainWindowOf(desktop_, app.pid(), kWindowWidth);
+    ASSERT_TRUE(main) << app.describe();
     // Without a window manager nothing activates: the focus is set.
     xdotool(desktop_, {"windowactivate", "--sync", main->id});
     xdotool(desktop_, {"windowfocus", "--sync", main->id});
-    const std::optional<std::pair<int, int>> origin = keysWindowOnScreen(desktop_.x().displayName(), main->id);
+    const std::optional<ScreenRect> origin = windowOnScreen(desktop_.x().displayName(), main->id);
     ASSERT_TRUE(origin);
     // The button after the record pill: 60 right of the window's middle, 99
     // above its bottom edge.
-    ASSERT_TRUE(app.clickOnScreen(origin->first + main->rect.width / 2 + 60, origin->second + main->rect.height - 99));
+    ASSERT_TRUE(app.clickOnScreen(origin->x + main->rect.width / 2 + 60, origin->y + main->rect.height - 99));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["screenOptions"] == true; }))
         << app.describe();
     const auto optionsShown = [&] { return visibleWindowOfWidth(desktop_, app.pid(), kScreenOptionsWidth).has_value(); };

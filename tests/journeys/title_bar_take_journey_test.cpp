@@ -31,6 +31,7 @@
 #include "hollowkit/x11/xcb_connection.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
+#include "tests/journeys/journey_windows.h"
 #include "tests/journeys/screen_measures.h"
 #include "tests/recording/screen_test_support.h"
 
@@ -64,17 +65,6 @@ constexpr ScreenRect kOther{520, 280, 240, 160};
 // How far beside the other window the zoom probes lie.
 constexpr int kProbeMargin = 15;
 
-// A window manager has said it runs (the root's _NET_SUPPORTING_WM_CHECK).
-bool windowManagerRuns(const std::string& display) {
-    auto connection = hk::x11::openConnection(display);
-    if (!connection) return false;
-    xcb_connection_t* c = connection->get();
-    const uint32_t check = hk::x11::internAtom(c, "_NET_SUPPORTING_WM_CHECK");
-    const auto reply = hk::x11::ask(xcb_get_property_reply, c,
-                                    xcb_get_property(c, 0, connection->root, check, XCB_ATOM_WINDOW, 0, 1));
-    return reply && xcb_get_property_value_length(reply.get()) == 4;
-}
-
 // The height of the window manager's frame above window `id` (the top of
 // its _NET_FRAME_EXTENTS); nothing before the window manager said.
 std::optional<int> frameTop(const std::string& display, const std::string& id) {
@@ -89,55 +79,6 @@ std::optional<int> frameTop(const std::string& display, const std::string& id) {
     const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
     return static_cast<int>(values[2]);
 }
-
-// Where window `id` shows on the screen, inside any frame, as the server
-// has it (xdotool's own reading adds a window manager's frame once more).
-std::optional<ScreenRect> placeOf(const std::string& display, const std::string& id) {
-    auto connection = hk::x11::openConnection(display);
-    if (!connection) return std::nullopt;
-    xcb_connection_t* c = connection->get();
-    const auto window = static_cast<uint32_t>(std::stoul(id));
-    const auto geometry = hk::x11::ask(xcb_get_geometry_reply, c, xcb_get_geometry(c, window));
-    const auto origin = hk::x11::ask(xcb_translate_coordinates_reply, c,
-                                     xcb_translate_coordinates(c, window, connection->root, 0, 0));
-    if (!geometry || !origin) return std::nullopt;
-    return ScreenRect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
-}
-
-// Another program's plain window, white, placed where asked (a user-given
-// position, which the window manager keeps); it lives as long as its
-// connection.
-class OtherProgramWindow {
-public:
-    OtherProgramWindow(const std::string& display, const ScreenRect& rect) {
-        auto opened = hk::x11::openConnection(display);
-        if (!opened) return;
-        x_ = std::move(opened.value());
-        xcb_connection_t* c = x_.get();
-        window_ = xcb_generate_id(c);
-        const uint32_t window = window_;
-        const uint32_t background = 0xFFFFFF;
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, x_.root, static_cast<int16_t>(rect.x),
-                          static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.width),
-                          static_cast<uint16_t>(rect.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-                          XCB_CW_BACK_PIXEL, &background);
-        // WM_NORMAL_HINTS with USPosition and USSize.
-        uint32_t hints[18] = {};
-        hints[0] = 1 | 2;
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
-                            hints);
-        xcb_map_window(c, window);
-        made_ = hk::x11::ask(xcb_get_input_focus_reply, c, xcb_get_input_focus(c)) != nullptr;
-    }
-
-    bool made() const { return made_; }
-    std::string id() const { return std::to_string(window_); }
-
-private:
-    hk::x11::Connection x_;
-    uint32_t window_ = 0;
-    bool made_ = false;
-};
 
 // The program's main window: its window named after it alone that the
 // window manager framed (the island may carry the same name while it
@@ -211,7 +152,7 @@ TEST_F(TitleBarTakeJourney, APressOnOurTitleBarNeverZoomsAndOneOnAnotherPrograms
     std::optional<int> top;
     std::optional<ScreenRect> moved;
     ASSERT_TRUE(waitFor([&] {
-        moved = placeOf(display, *ours);
+        moved = windowOnScreen(display, *ours);
         top = frameTop(display, *ours);
         return moved && top && *top > 0 && moved->x >= kHalfWidth && moved->y - *top >= 0;
     })) << "our window and its title bar should stand on the recorded display: "
@@ -234,11 +175,11 @@ TEST_F(TitleBarTakeJourney, APressOnOurTitleBarNeverZoomsAndOneOnAnotherPrograms
 
     // Another program's window comes up over ours (the window manager raises
     // what it maps), and shows.
-    OtherProgramWindow otherWindow(display, {kOther.x + kHalfWidth, kOther.y, kOther.width, kOther.height});
+    CoverWindow otherWindow(display, {kOther.x + kHalfWidth, kOther.y, kOther.width, kOther.height}, 0xFFFFFF);
     ASSERT_TRUE(otherWindow.made());
     ScreenRect other;
     ASSERT_TRUE(waitFor([&] {
-        const std::optional<ScreenRect> at = placeOf(display, otherWindow.id());
+        const std::optional<ScreenRect> at = windowOnScreen(display, otherWindow.id());
         if (!at) return false;
         other = *at;
         const std::optional<ScreenPicture> shown = readScreen(display, {other.centreX(), other.centreY(), 1, 1});
@@ -252,7 +193,7 @@ TEST_F(TitleBarTakeJourney, APressOnOurTitleBarNeverZoomsAndOneOnAnotherPrograms
     ASSERT_TRUE(reportReaches(startedAt + 30)) << app.describe();
     ASSERT_TRUE(holdPressAt(desktop_, other.centreX(), other.centreY()));
     ASSERT_TRUE(reportReaches(startedAt + 80)) << app.describe();
-    const std::optional<ScreenRect> placed = placeOf(display, *ours);
+    const std::optional<ScreenRect> placed = windowOnScreen(display, *ours);
     ASSERT_TRUE(placed);
     const int titleBarX = placed->x + kTitleBarPressX;
     const int titleBarY = placed->y - *top / 2;
