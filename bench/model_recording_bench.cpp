@@ -67,6 +67,7 @@
 #include "hollowkit/imaging/color_lut.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/recording/movie_recorder.h"
+#include "hollowkit/recording/encoder_threads.h"
 #include "hollowkit/recording/x265_params.h"
 #include "lumenhollow/model/movie_sample_recorder.h"
 #include "raw_frames.h"
@@ -346,11 +347,11 @@ CliFigures recordWithCli(const std::vector<VideoFrame>& frames, hollowkit::Video
         std::to_string(2 * kFrameRate), "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709",
         "-color_range", "tv", "-tag:v", hevc ? "hvc1" : "avc1"};
     if (hevc) {
-        // The movie writer's frame threads: one per two CPUs, two to four.
-        const int frameThreads = std::clamp(affinityCpus() / 2, std::min(affinityCpus(), 2), 4);
-        arguments.insert(arguments.end(),
-                         {"-x265-params", "log-level=error:open-gop=0:" + std::string(hollowkit::kX265SaoParams) +
-                                              ":pools=" + cpus + ":frame-threads=" + std::to_string(frameThreads)});
+        // The movie writer's frame threads.
+        arguments.insert(arguments.end(), {"-x265-params", "log-level=error:open-gop=0:" +
+                                                               std::string(hollowkit::kX265SaoParams) + ":pools=" +
+                                                               cpus + ":frame-threads=" +
+                                                               std::to_string(hollowkit::kHevcFrameThreads)});
     } else {
         arguments.insert(arguments.end(), {"-threads", cpus});
     }

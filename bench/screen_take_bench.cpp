@@ -249,7 +249,7 @@ void BM_ScreenHalfVsFfmpeg(benchmark::State& state) {
         const int cpus = hollowkit::usableCpuCount();
         const std::string x265Params = "log-level=error:open-gop=0:bframes=0:" +
                                        std::string(hollowkit::kX265SaoParams) + ":pools=" + std::to_string(cpus) +
-                                       ":frame-threads=" + std::to_string(hollowkit::hevcFrameThreads(cpus));
+                                       ":frame-threads=" + std::to_string(hollowkit::kHevcFrameThreads);
         const std::vector<std::string> arguments{
             "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-framerate", "60", "-video_size",
             std::to_string(kWidth) + "x" + std::to_string(kHeight), "-draw_mouse", "1", "-i",

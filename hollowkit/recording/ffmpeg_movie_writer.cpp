@@ -124,8 +124,8 @@ Result<void, std::string> FfmpegMovieWriter::openVideo(const MovieWriterSettings
         params += ":pools=" + std::to_string(cpus);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
         // Libavcodec passes its thread count to x265 as the number of frames
-        // coded at once; its default of one leaves most of the pool idle.
-        c->thread_count = hevcFrameThreads(cpus);
+        // coded at once (encoder_threads.h).
+        c->thread_count = kHevcFrameThreads;
     } else {
         c->thread_count = cpus;
     }

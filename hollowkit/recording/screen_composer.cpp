@@ -217,8 +217,8 @@ Result<void, ComposeError> Export::openEncoder() {
             "log-level=error:" + std::string(kX265SaoParams) + ":pools=" + std::to_string(cpus_);
         av_dict_set(&raw, "x265-params", params.c_str(), 0);
         // Libavcodec hands its thread count to x265 as the number of frames
-        // coded at once; its default of one leaves most of the pool idle.
-        c->thread_count = hevcFrameThreads(cpus_);
+        // coded at once (encoder_threads.h).
+        c->thread_count = kHevcFrameThreads;
     } else {
         // x264 sizes its frame threads by the CPUs this process may use
         // (one and a half per CPU).

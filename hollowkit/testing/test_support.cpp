@@ -79,4 +79,40 @@ int libraryThreadCount() {
     return count;
 }
 
+namespace {
+
+// The first line of a /proc file, without its line end; empty when unreadable.
+std::string firstLineOf(const std::string& path) {
+    std::string line;
+    if (FILE* file = std::fopen(path.c_str(), "r")) {
+        char buffer[256] = {};
+        if (std::fgets(buffer, sizeof buffer, file)) line = buffer;
+        std::fclose(file);
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+std::string describeThreads() {
+    std::string described;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            const std::string task = std::string("/proc/self/task/") + entry->d_name;
+            // The state follows the parenthesised name, which may hold spaces.
+            const std::string stat = firstLineOf(task + "/stat");
+            const size_t nameEnd = stat.rfind(')');
+            const std::string state = nameEnd != std::string::npos && nameEnd + 2 < stat.size()
+                                          ? stat.substr(nameEnd + 2, 1)
+                                          : "?";
+            const std::string wchan = firstLineOf(task + "/wchan");
+            described += firstLineOf(task + "/comm") + " " + state + " " + (wchan.empty() ? "-" : wchan) + "\n";
+        }
+        ::closedir(dir);
+    }
+    return described;
+}
+
 }  // namespace hollowkit::testsupport

@@ -65,4 +65,9 @@ int openDescriptors();
 // process-wide count says nothing about what the code under test left behind.
 int libraryThreadCount();
 
+// Each thread of this process on a line of its own: its OS name, its
+// scheduler state and what it waits in ("HK.MovieWriter S futex_wait_queue"),
+// for a test that gives up on work that never ended to say where it stood.
+std::string describeThreads();
+
 }  // namespace hollowkit::testsupport

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <thread>
@@ -156,6 +157,28 @@ TEST(RecorderLifetimeTest, AModelGoingDuringATakeTakesTheSessionAlongAndComplete
         EXPECT_EQ(h.activity.active(), 0);
         EXPECT_EQ(h.main.lateTasks(), 0u) << "posted to the main executor after the model was gone";
     }
+}
+
+// A test that fails while its movie's finish never comes ends its program at
+// once, saying where each thread stood, instead of waiting for the movie in
+// the model's end without bound (a failed wait for a notice was once
+// followed by five minutes of nothing until the test runner's limit).
+TEST(RecordingHarnessEndTest, AFailedTestWhoseMovieNeverFinishesEndsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HeldFinishWriters writers;  // never let go
+            RecordingHarness h;
+            h.movieWriters = writers.factory();
+            h.start(true);
+            FrameFeed feed;
+            h.model->toggleRecording();
+            feed.deliver(*h.model, *h.camera(), 3);
+            h.model->toggleRecording();
+            if (!h.main.waitFor([&] { return writers.finishing.load(); }, 30s)) std::_Exit(2);
+            ADD_FAILURE() << "the test's own failure";
+        },
+        testing::ExitedWithCode(EXIT_FAILURE), "still being finished(.|\n)*HK.MovieRecorde");
 }
 
 }  // namespace

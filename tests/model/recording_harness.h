@@ -4,8 +4,13 @@
 // temporary folder, fake sound inputs and a counting process activity, and
 // a preview sink that keeps no frames (full-size frames would pile up).
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,13 +64,37 @@ struct RecordingHarness : ModelHarness {
     // A movie still finishing would write into the removed folder and post
     // to the gone executor: every one completes first.
     ~RecordingHarness() {
-        if (model) {
-            model->stopRecording({});
-            main.waitFor([&] { return activity.active() == 0; }, std::chrono::seconds(60));
-        }
+        endRecordings();
         recorder.reset();
         model.reset();
         main.runUntilIdle();
+    }
+
+    // Stops what records and waits until no movie is recorded or finished
+    // any more (bounded); `eachLook` runs at every look, for what the test
+    // must let go meanwhile. A movie that does not end is never waited for
+    // further: the model's end would complete it and wait without bound.
+    // Nor is anything waited for once the test has failed, when what it
+    // waited for may never come: a movie still being finished then ends the
+    // test program at once, saying where each thread stood.
+    void endRecordings(const std::function<void()>& eachLook = {}) {
+        if (!model) return;
+        model->stopRecording({});
+        const bool failed = ::testing::Test::HasFailure();
+        const bool ended = main.waitFor(
+            [&] {
+                if (eachLook) eachLook();
+                return activity.active() == 0;
+            },
+            failed ? std::chrono::seconds(0) : std::chrono::seconds(60));
+        if (ended) return;
+        if (!failed) ADD_FAILURE() << "a movie was still being finished a minute after the stop";
+        std::fprintf(stderr,
+                     "The test failed while a movie was still being finished; the test program ends here rather "
+                     "than wait for it. Its threads:\n%s",
+                     hollowkit::testsupport::describeThreads().c_str());
+        std::fflush(nullptr);
+        std::_Exit(EXIT_FAILURE);
     }
 
     // `usb`: the USB-like camera (no card); otherwise the wireless-like one.

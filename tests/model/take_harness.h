@@ -37,16 +37,11 @@ struct TakeHarness : RecordingHarness {
 
     // Every take's work ends (compositions fail) before the model goes.
     ~TakeHarness() {
-        if (!model) return;
-        model->stopRecording({});
-        main.waitFor(
-            [&] {
-                for (size_t i = 0; i < compositions->size(); ++i) {
-                    compositions->finish(i, hollowkit::unexpected(hollowkit::ComposeError::exportFailed("ended")));
-                }
-                return activity.active() == 0;
-            },
-            std::chrono::seconds(60));
+        endRecordings([&] {
+            for (size_t i = 0; i < compositions->size(); ++i) {
+                compositions->finish(i, hollowkit::unexpected(hollowkit::ComposeError::exportFailed("ended")));
+            }
+        });
     }
 
     CameraModel& startTakes(bool usb = true) {
