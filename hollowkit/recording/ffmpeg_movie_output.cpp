@@ -32,9 +32,6 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     packet->pts = times.pts;
     packet->dts = times.dts;
     packet->duration = times.duration;
-    if (track.shownUntil == PacketTimes::kNone || times.pts + times.duration > track.shownUntil) {
-        track.shownUntil = times.pts + times.duration;
-    }
     if (stream == audioStream_) {
         ffmpeg::PacketPtr waiting = ffmpeg::allocPacket();
         if (!waiting) {
@@ -49,8 +46,13 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     handOver(packet, track);
 }
 
+// A track lasts until the end of what was handed over: sound dropped past
+// the movie's end must not stretch the last sound kept.
 void FfmpegMovieWriter::handOver(AVPacket* packet, TrackOutput& track) {
     if (failed()) return;
+    if (track.shownUntil == PacketTimes::kNone || packet->pts + packet->duration > track.shownUntil) {
+        track.shownUntil = packet->pts + packet->duration;
+    }
     if (!track.held) {
         track.held = ffmpeg::allocPacket();
         if (!track.held) {

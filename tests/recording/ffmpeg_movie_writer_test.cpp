@@ -260,5 +260,59 @@ TEST(FfmpegMovieWriterTest, FinishedMovieIsARegularMovieWithItsTimesAndSound) {
     }
 }
 
+
+// Sound reaching past the picture's end may be encoded before the finish
+// says where the movie ends (the encoder's thread took it first). What is
+// past the end is dropped then, and the last sound kept is not stretched to
+// where the dropped sound ended. The order is forced: with room for one
+// chunk, each chunk given waits until the one before is encoded.
+TEST(FfmpegMovieWriterTest, SoundEncodedBeforeTheFinishStillEndsWithThePicture) {
+    constexpr int kFrames = 30;
+    constexpr int kSoundChunks = 40;  // a third of a second past the last frame
+    constexpr int kChunk = 1600;
+    const VideoCodec codecs[] = {VideoCodec::hevc, VideoCodec::h264};
+    testsupport::TempDir dir;
+    for (const VideoCodec codec : codecs) {
+        SCOPED_TRACE(codec == VideoCodec::hevc ? "hevc" : "h264");
+        const auto movie = dir.path() / (codec == VideoCodec::hevc ? "hevc.mov" : "h264.mov");
+        FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        options.maxPendingAudioChunks = 1;
+        auto writer = makeFfmpegMovieWriter(movie, options);
+        MovieWriterSettings settings;
+        settings.codec = codec;
+        settings.width = 320;
+        settings.height = 240;
+        settings.videoBitRate = 400'000;
+        settings.audio = MovieAudioSettings{48000, 2};
+        const TimePoint start = TimePoint(std::chrono::seconds(50));
+        ASSERT_TRUE(writer->start(settings, start).has_value());
+        for (int i = 0; i < kFrames; ++i) {
+            EXPECT_TRUE(writer->appendVideo(testsupport::patternFrame(320, 240, i, start + frameTime(i))));
+        }
+        // The last chunk only waits until all the sound before it is encoded.
+        for (int i = 0; i <= kSoundChunks; ++i) {
+            const int samples = i < kSoundChunks ? kChunk : 1;
+            EXPECT_TRUE(writer->appendAudio(
+                testsupport::toneChunk(48000, 2, int64_t{i} * kChunk, samples, start + frameTime(i))));
+        }
+        const auto finished = writer->finish(start + frameTime(kFrames));
+        ASSERT_TRUE(finished.has_value()) << finished.error();
+
+        const auto probed = testsupport::probe(movie);
+        const auto* video = testsupport::streamOfType(probed, "video");
+        const auto* audio = testsupport::streamOfType(probed, "audio");
+        ASSERT_NE(video, nullptr);
+        ASSERT_NE(audio, nullptr);
+        const double end = kFrames / 30.0;
+        EXPECT_NEAR(testsupport::number(*video, "duration"), end, 0.002);
+        // AAC codes 1024 samples at a time: the last packet kept may reach
+        // up to one packet past the end.
+        EXPECT_NEAR(testsupport::number(*audio, "duration"), end, 1024.0 / 48000);
+        EXPECT_NEAR(testsupport::number(probed["format"], "duration"), end, 1024.0 / 48000);
+        EXPECT_TRUE(testsupport::decodesCleanly(movie));
+    }
+}
+
 }  // namespace
 }  // namespace hollowkit
