@@ -1,7 +1,6 @@
 #include "lumenhollow/app/qt_main_executor.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QObject>
 #include <QThread>
 #include <QTimer>
@@ -81,7 +80,8 @@ hollowkit::TaskId QtMainExecutor::schedule(hollowkit::Duration delay, hollowkit:
     if (isCurrent()) {
         rearm();
     } else {
-        QMetaObject::invokeMethod(context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
+        // Through the one queued call that tells a thread checker of its hand-over.
+        ui::postQueued(*context_, [this] { rearm(); });
     }
     return id;
 }
