@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hollowkit/base/result.h"
 #include "hollowkit/x11/xcb_connection.h"
@@ -43,11 +44,15 @@ public:
         pointerActivity,  // XInput 2.1 raw motion and button presses anywhere
         keyPresses,       // XInput 2.1 raw key presses anywhere
         compositorOwner,  // XFixes: the owner of the screen's compositor selection
+        primaryButton,    // XInput 2.1 raw presses and releases of the primary (left) button
     };
 
     struct Drained {
         int events = 0;       // of the watched kind
         bool broke = false;   // the connection broke now (reported once)
+        // primaryButton: each change in the order the server sent them,
+        // true where the button went down.
+        std::vector<bool> primaryButton;
         bool operator==(const Drained&) const = default;
     };
 
@@ -80,6 +85,7 @@ private:
     Connection connection_;
     uint8_t inputOpcode_ = 0;    // XInput's, for the raw kinds
     uint32_t selection_ = 0;     // the compositor selection's atom
+    uint32_t primaryButton_ = 1;  // the device button the server maps to button 1
     bool brokeReported_ = false;
 };
 

@@ -77,9 +77,13 @@ TEST_P(ClosedOutputJourney, ARecordingMadeAfterTheReaderWentIsWholeAndTheProgram
     EXPECT_EQ(signalMask(app.pid(), "SigBlk") & pipeBit, 0ULL) << "SIGPIPE is not blocked";
 
     ASSERT_TRUE(app.key("ctrl+r"));
-    // Three seconds by the report's own clock, with the movie on disk.
-    ASSERT_TRUE(app.waitForRecording(30, 60s, [&] { return !moviesIn(desktop_.outputFolder()).empty(); }))
+    // Three seconds by the report's own clock from the movie's first picture
+    // on disk (however long a loaded machine takes to get there).
+    ASSERT_TRUE(app.waitForState(
+        [&](const nlohmann::json& s) { return s["recording"] == true && !moviesIn(desktop_.outputFolder()).empty(); },
+        60s))
         << ended(app) << app.describe();
+    ASSERT_TRUE(app.waitForRecording(30, 60s)) << ended(app) << app.describe();
     ASSERT_TRUE(app.key("ctrl+r"));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == false; }, 60s))
         << app.describe();

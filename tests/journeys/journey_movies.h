@@ -53,6 +53,10 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
 // finished movie holds at least that.
 std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& folder);
 
+// The times of the first video stream's frames in seconds, in the order
+// they are stored; nothing when ffprobe cannot read them.
+std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error = nullptr);
+
 // The movie's last `seconds` decode without an error into one whole
 // picture or more.
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds = 1.0);
@@ -71,6 +75,11 @@ std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movi
 // recorder writes fragments while it runs and rewrites them as a regular
 // movie at the end.
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie);
+
+// A movie being written in fragments, as far as its last whole fragment
+// ("mdat" box) on the disk: copied to `copy`, so ffprobe reads what was
+// there at this moment. False while no fragment is whole.
+bool copyWholeFragments(const std::filesystem::path& movie, const std::filesystem::path& copy);
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie);
 
 // Everything right in `folder` (hidden files and folders too), by name.

@@ -1,8 +1,8 @@
 // The cursor recorder and the X11 services behind it against a real X
 // server (Xvfb started by the test), with xdotool moving the pointer,
 // pressing the button and typing: logical monitors, normalised positions,
-// press onsets, the app's own windows (and the window manager's frames
-// around them) and key-press times.
+// press onsets (a click between two samples too), the app's own windows
+// (and the window manager's frames around them) and key-press times.
 
 #include <unistd.h>
 
@@ -15,6 +15,7 @@
 #include "hollowkit/base/loop_executor.h"
 #include "hollowkit/recording/cursor_recorder.h"
 #include "hollowkit/recording/screen_recorder.h"
+#include "hollowkit/recording/x11/x11_button_press_source.h"
 #include "hollowkit/recording/x11/x11_display_service.h"
 #include "hollowkit/recording/x11/x11_key_press_source.h"
 #include "hollowkit/recording/x11/x11_pointer_service.h"
@@ -47,6 +48,7 @@ protected:
         displays_ = std::make_unique<X11DisplayService>(server_->displayName());
         pointer_ = std::make_unique<X11PointerService>(server_->displayName());
         keys_ = std::make_unique<X11KeyPressSource>(server_->displayName());
+        buttons_ = std::make_unique<X11ButtonPressSource>(server_->displayName());
         return true;
     }
 
@@ -70,6 +72,7 @@ protected:
     std::unique_ptr<X11DisplayService> displays_;
     std::unique_ptr<X11PointerService> pointer_;
     std::unique_ptr<X11KeyPressSource> keys_;
+    std::unique_ptr<X11ButtonPressSource> buttons_;
     ManualExecutor main_;
 };
 
@@ -101,7 +104,7 @@ TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
                         ScreenDisplay{*right, "Display " + std::to_string(*right), {960, 1080}}),
               named->end());
 
-    CursorRecorder recorder(*right, main_, *displays_, *pointer_, *keys_);
+    CursorRecorder recorder(*right, main_, *displays_, *pointer_, *keys_, *buttons_);
     xdotool({"mousemove", "--sync", "1440", "810"});
     recorder.start();
     EXPECT_DOUBLE_EQ(recorder.samples().back().x, 0.5);
@@ -125,6 +128,35 @@ TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
     EXPECT_DOUBLE_EQ(onsets[0].x, 0.25);
     EXPECT_DOUBLE_EQ(onsets[0].y, 0.5);
     EXPECT_FALSE(onsets[0].overApp);
+}
+
+// A click that came and went while the sampler was held up (no sample
+// between its press and its release) is kept, once.
+TEST_F(CursorRecorderX11Test, AClickBetweenTwoSamplesIsKept) {
+    if (!startServer()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    const auto whole = displays_->displays();
+    ASSERT_TRUE(whole.has_value() && !whole->empty());
+    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_, *buttons_);
+    xdotool({"mousemove", "--sync", "960", "540"});
+    recorder.start();
+    xdotool({"click", "1"});
+    // Sampled until the click's events have come (the server sends them in
+    // its own time); the pointer itself never shows the button down.
+    const auto onsets = [&] { return CursorTimeline{recorder.samples(), {}}.pressOnsets(); };
+    const auto deadline = SteadyClock::now() + 5s;
+    while (onsets().empty() && SteadyClock::now() < deadline) {
+        main_.advance(CursorRecorder::kSampleInterval);
+        std::this_thread::yield();
+    }
+    main_.advance(CursorRecorder::kSampleInterval * 3);
+    const CursorTimeline timeline = recorder.stop();
+    ASSERT_EQ(timeline.pressOnsets().size(), 1u);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].x, 0.5);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].y, 0.5);
+    EXPECT_FALSE(timeline.samples.back().pressed);
 }
 
 // Whether the pointer is over one of the app's windows, by the rule the
@@ -179,7 +211,7 @@ TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) 
     // The recorder takes it as it is.
     const auto whole = displays_->displays();
     ASSERT_TRUE(whole.has_value() && !whole->empty());
-    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_);
+    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_, *buttons_);
     xdotool({"mousemove", "--sync", "300", "110"});
     recorder.start();
     EXPECT_TRUE(recorder.samples().back().overApp);
@@ -197,7 +229,7 @@ TEST_F(CursorRecorderX11Test, KeyPressTimesWithinAFrame) {
     ASSERT_TRUE(whole.has_value() && !whole->empty());
     std::unique_ptr<CursorRecorder> recorder;
     ASSERT_TRUE(loop.sync([&] {
-        recorder = std::make_unique<CursorRecorder>(whole->front().id, loop, *displays_, *pointer_, *keys_);
+        recorder = std::make_unique<CursorRecorder>(whole->front().id, loop, *displays_, *pointer_, *keys_, *buttons_);
         recorder->start();
     }));
     const auto keyTimes = [&] {
