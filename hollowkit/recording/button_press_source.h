@@ -8,6 +8,7 @@
 // connection and thread of its own; tests use FakeButtonPressSource.
 // Thread-safe.
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -15,9 +16,19 @@
 
 namespace hollowkit {
 
+// A place on the screen in root-window pixels.
+struct RootPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+
+    bool operator==(const RootPoint&) const = default;
+};
+
 struct ButtonChange {
     TimePoint time{};   // when it was heard, on CLOCK_MONOTONIC
     bool down = false;  // pressed, else released
+    // Where the pointer was when it was heard; nothing when not known.
+    std::optional<RootPoint> at;
 
     bool operator==(const ButtonChange&) const = default;
 };

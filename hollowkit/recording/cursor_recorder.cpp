@@ -1,6 +1,7 @@
 #include "hollowkit/recording/cursor_recorder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace hollowkit {
@@ -124,15 +125,24 @@ void CursorRecorder::addButtonChanges(const std::vector<ButtonChange>& changes, 
         buttonDown_ = change.down;
         if (!previous) continue;
         // At its time, kept between the samples around it (an event heard
-        // late); where the pointer was then, between the two.
+        // late); where the pointer was when it was heard, else between the
+        // two; over the app's windows as the sample nearer that place was.
         const double time = std::clamp(timelineSeconds(change.time), samples_.back().time, next.time);
-        const double span = next.time - previous->time;
-        const double along = span > 0 ? (time - previous->time) / span : 1.0;
         CursorSample changed = next;
         changed.time = time;
-        changed.x = previous->x + along * (next.x - previous->x);
-        changed.y = previous->y + along * (next.y - previous->y);
-        changed.overApp = along < 0.5 ? previous->overApp : next.overApp;
+        if (change.at) {
+            changed.x = (change.at->x - bounds_->x) / static_cast<double>(bounds_->width);
+            changed.y = (change.at->y - bounds_->y) / static_cast<double>(bounds_->height);
+        } else {
+            const double span = next.time - previous->time;
+            const double along = span > 0 ? (time - previous->time) / span : 1.0;
+            changed.x = previous->x + along * (next.x - previous->x);
+            changed.y = previous->y + along * (next.y - previous->y);
+        }
+        const auto distance = [&](const CursorSample& to) {
+            return std::hypot(to.x - changed.x, to.y - changed.y);
+        };
+        changed.overApp = distance(*previous) < distance(next) ? previous->overApp : next.overApp;
         changed.pressed = change.down;
         samples_.push_back(changed);
     }

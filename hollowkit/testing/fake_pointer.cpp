@@ -70,9 +70,9 @@ std::optional<TimePoint> FakeKeyPressSource::lastKeyDown() const {
     return last_;
 }
 
-void FakeButtonPressSource::change(TimePoint time, bool down) {
+void FakeButtonPressSource::change(TimePoint time, bool down, std::optional<RootPoint> at) {
     MutexLock lock(mutex_);
-    if (started_) changes_.push_back({time, down});
+    if (started_) changes_.push_back({time, down, at});
 }
 
 void FakeButtonPressSource::setAvailable(bool available) {

@@ -56,8 +56,9 @@ private:
 
 class FakeButtonPressSource final : public ButtonPressSource {
 public:
-    // The button went down or up at `time` (kept only while started).
-    void change(TimePoint time, bool down);
+    // The button went down or up at `time`, where the pointer was `at`
+    // (kept only while started).
+    void change(TimePoint time, bool down, std::optional<RootPoint> at = std::nullopt);
     // start() answers this.
     void setAvailable(bool available);
     // From now on the button cannot be heard (the display went away).

@@ -142,6 +142,13 @@ EventWatch::Drained EventWatch::drain() {
             ++drained.events;
         }
     }
+    // Raw events carry no position: the pointer's is asked for at once, so
+    // a press keeps where it went down though its reader comes late.
+    if (!drained.primaryButton.empty() && !broken()) {
+        if (const auto pointer = ask(xcb_query_pointer_reply, c, xcb_query_pointer(c, connection_.root))) {
+            drained.pointer = std::pair<int32_t, int32_t>{pointer->root_x, pointer->root_y};
+        }
+    }
     if (!brokeReported_ && broken()) {
         brokeReported_ = true;
         drained.broke = true;

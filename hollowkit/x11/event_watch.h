@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hollowkit/base/result.h"
@@ -51,8 +53,10 @@ public:
         int events = 0;       // of the watched kind
         bool broke = false;   // the connection broke now (reported once)
         // primaryButton: each change in the order the server sent them,
-        // true where the button went down.
+        // true where the button went down, and where the pointer was when
+        // they were read (root-window pixels; nothing when not asked).
         std::vector<bool> primaryButton;
+        std::optional<std::pair<int32_t, int32_t>> pointer;
         bool operator==(const Drained&) const = default;
     };
 

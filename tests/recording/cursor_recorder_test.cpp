@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "hollowkit/testing/fake_pointer.h"
 #include "hollowkit/testing/fake_screen_capture.h"
 #include "hollowkit/testing/manual_executor.h"
@@ -151,41 +154,69 @@ TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
 
 // A sampler held up (a busy machine, a long paint) still keeps every click
 // the button's events told of, at its own time and where the pointer was
-// between the samples around it, though the pointer showed no press.
-TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimes) {
+// when it was heard (between the samples around it when that is not
+// known), over the app's windows as the sample nearer that place was,
+// though the pointer showed no press.
+TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) {
     struct Change {
-        int afterMs;
-        bool down;
+        int afterMs = 0;
+        bool down = false;
+        std::optional<RootPoint> at = std::nullopt;
     };
+    struct Onset {
+        int ms;
+        double x;
+        bool overApp;
+    };
+    // The pointer goes from the display's left edge, over the app's window,
+    // to its right edge during the hold-up.
+    const RootPoint middle{1920 + 1280, 0};
     const struct {
         const char* name;
         std::vector<Change> changes;
         bool pressedAtTheNextSample;
-        std::vector<int> onsetsMs;
+        std::vector<Onset> onsets;
     } cases[] = {
-        {"a click that came and went", {{5, true}, {200, false}}, false, {5}},
-        {"a press still held at the next sample", {{40, true}}, true, {40}},
-        {"two clicks", {{5, true}, {60, false}, {120, true}, {180, false}}, false, {5, 120}},
-        {"a click heard only after the next sample", {{400, true}, {410, false}}, false, {300}},
+        {"a click that came and went", {{5, true}, {200, false}}, false, {{5, 5 / 300.0, true}}},
+        {"a press still held at the next sample", {{40, true}}, true, {{40, 40 / 300.0, true}}},
+        {"two clicks",
+         {{5, true}, {60, false}, {120, true}, {180, false}},
+         false,
+         {{5, 5 / 300.0, true}, {120, 120 / 300.0, true}}},
+        {"a click heard only after the next sample", {{400, true}, {410, false}}, false, {{300, 1.0, false}}},
+        {"a click where the pointer was heard, off the app",
+         {{5, true, middle}, {20, false, middle}},
+         false,
+         {{5, 0.5, false}}},
+        {"a click on the app's window, heard there",
+         {{250, true, RootPoint{1920, 0}}, {260, false, RootPoint{1920, 0}}},
+         false,
+         {{250, 0.0, true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto recorder = makeRecorder();
+        recorder->setAppWindows([] { return std::vector<uint32_t>{0x600003}; });
         pointer_.set(1920, 0);
+        pointer_.setWindows({0x600003});
         recorder->start();
         const TimePoint before = main_.clock().now();
-        for (const Change& change : c.changes) buttons_.change(before + std::chrono::milliseconds(change.afterMs), change.down);
-        // Held up 0.3 s, then the pointer has moved across the display.
+        for (const Change& change : c.changes) {
+            buttons_.change(before + std::chrono::milliseconds(change.afterMs), change.down, change.at);
+        }
+        // Held up 0.3 s, then the pointer has moved across the display, off
+        // the app's window.
         pointer_.set(1920 + 2560, 0, c.pressedAtTheNextSample);
+        pointer_.setWindows({0x400001});
         main_.manualClock().advance(300ms);
         main_.runUntilIdle();
         const CursorTimeline timeline = recorder->stop();
         const std::vector<CursorSample> onsets = timeline.pressOnsets();
-        ASSERT_EQ(onsets.size(), c.onsetsMs.size());
+        ASSERT_EQ(onsets.size(), c.onsets.size());
         for (size_t i = 0; i < onsets.size(); ++i) {
-            const double at = std::min(c.onsetsMs[i], 300) / 1000.0;
-            EXPECT_NEAR(onsets[i].time, seconds(before) + at, 1e-6);
-            EXPECT_NEAR(onsets[i].x, at / 0.3, 1e-6) << "between the samples around it";
+            EXPECT_NEAR(onsets[i].time, seconds(before) + c.onsets[i].ms / 1000.0, 1e-6);
+            EXPECT_NEAR(onsets[i].x, c.onsets[i].x, 1e-6);
+            EXPECT_EQ(onsets[i].overApp, c.onsets[i].overApp);
         }
         EXPECT_EQ(timeline.samples.back().pressed, c.pressedAtTheNextSample);
         for (size_t i = 1; i < timeline.samples.size(); ++i) {

@@ -55,7 +55,9 @@ std::optional<std::vector<ButtonChange>> X11ButtonPressSource::takeChanges() {
 void X11ButtonPressSource::note(const x11::EventWatch::Drained& drained, TimePoint arrived) {
     MutexLock lock(mutex_);
     if (drained.broke) broken_ = true;
-    for (const bool down : drained.primaryButton) changes_.push_back({arrived, down});
+    std::optional<RootPoint> at;
+    if (drained.pointer) at = RootPoint{drained.pointer->first, drained.pointer->second};
+    for (const bool down : drained.primaryButton) changes_.push_back({arrived, down, at});
     if (changes_.size() > kMaxKeptChanges) {
         changes_.erase(changes_.begin(), changes_.end() - static_cast<std::ptrdiff_t>(kMaxKeptChanges));
     }

@@ -3,8 +3,9 @@
 // X11ButtonPressSource: the primary button's presses and releases from
 // XInput2 raw button events, selected on the root window for the master
 // pointers, on a connection and thread of its own while started
-// (X11InputListener). The time an event arrived is kept; which button the
-// device has as its primary is asked of the server once, at start.
+// (X11InputListener). The time an event arrived is kept, and where the
+// pointer was then; which button the device has as its primary is asked of
+// the server once, at start.
 // Thread-safe.
 
 #include <cstddef>
