@@ -127,24 +127,28 @@ int EventWatch::fd() const {
 EventWatch::Drained EventWatch::drain() {
     Drained drained;
     xcb_connection_t* c = connection_.get();
-    while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
-        if (kind_ == Kind::compositorOwner) {
-            // Whatever the event said, the owner now is what counts.
-            ++drained.events;
-        } else if ((event->response_type & 0x7F) == XCB_GE_GENERIC) {
-            const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
-            if (generic->extension != inputOpcode_ || !isWatchedRawEvent(kind_, generic->event_type)) continue;
-            if (kind_ == Kind::primaryButton) {
-                const auto* button = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event.get());
-                if (button->detail != primaryButton_) continue;
-                drained.primaryButton.push_back(generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS);
+    for (bool asked = false;;) {
+        while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+            if (kind_ == Kind::compositorOwner) {
+                // Whatever the event said, the owner now is what counts.
+                ++drained.events;
+            } else if ((event->response_type & 0x7F) == XCB_GE_GENERIC) {
+                const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+                if (generic->extension != inputOpcode_ || !isWatchedRawEvent(kind_, generic->event_type)) continue;
+                if (kind_ == Kind::primaryButton) {
+                    const auto* button = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event.get());
+                    if (button->detail != primaryButton_) continue;
+                    drained.primaryButton.push_back(generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS);
+                }
+                ++drained.events;
             }
-            ++drained.events;
         }
-    }
-    // Raw events carry no position: the pointer's is asked for at once, so
-    // a press keeps where it went down though its reader comes late.
-    if (!drained.primaryButton.empty() && !broken()) {
+        // Raw events carry no position: the pointer's is asked for at once,
+        // so a press keeps where it went down though its reader comes late.
+        // Events the reply brought along are taken in the next round: the
+        // socket will not announce them again.
+        if (asked || drained.primaryButton.empty() || broken()) break;
+        asked = true;
         if (const auto pointer = ask(xcb_query_pointer_reply, c, xcb_query_pointer(c, connection_.root))) {
             drained.pointer = std::pair<int32_t, int32_t>{pointer->root_x, pointer->root_y};
         }

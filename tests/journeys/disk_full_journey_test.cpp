@@ -39,23 +39,27 @@ TEST_F(DiskFullJourney, TheRecordingEndsWithItsNoticeAndLeavesAMovieThatPlaysToI
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == true; }, 30s))
         << app.describe();
 
-    // What the movie holds on the disk, read afresh as each fragment comes.
+    // What the movie holds on the disk, read afresh as each fragment comes,
+    // for as long as the program writes it.
     const std::filesystem::path copy = desktop_.home() / "before-full.mov";
     std::filesystem::path movie;
     std::optional<ProbedMovie> before;
+    std::string unread;
     uintmax_t copied = 0;
-    ASSERT_TRUE(waitFor(
+    ASSERT_TRUE(waitWhileProgressing(
         [&] {
             const std::vector<std::filesystem::path> movies = moviesIn(desktop_.outputFolder());
             if (movies.size() != 1 || !copyWholeFragments(movies.front(), copy)) return false;
             movie = movies.front();
             if (std::filesystem::file_size(copy) == copied) return false;
             copied = std::filesystem::file_size(copy);
-            before = probeMovie(copy);
+            before = probeMovie(copy, &unread);
             return before && before->videoPackets >= kPicturesBeforeFull;
         },
-        180s))
-        << "the movie never held " << kPicturesBeforeFull << " pictures\n" << app.describe();
+        [&] { return sizesUnder(desktop_.outputFolder()); }))
+        << "the movie never held " << kPicturesBeforeFull << " pictures; its whole fragments last read as "
+        << (before ? std::to_string(before->videoPackets) + " pictures" : unread) << "\n"
+        << app.describe();
     std::error_code sizeError;
     const uintmax_t full = std::filesystem::file_size(movie, sizeError);
     ASSERT_FALSE(sizeError) << sizeError.message();

@@ -140,22 +140,27 @@ TEST_F(CursorRecorderX11Test, AClickBetweenTwoSamplesIsKept) {
     const auto whole = displays_->displays();
     ASSERT_TRUE(whole.has_value() && !whole->empty());
     CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_, *buttons_);
-    xdotool({"mousemove", "--sync", "960", "540"});
+    // Off the screen's middle, where the pointer starts (a move there would
+    // never be seen to happen).
+    xdotool({"mousemove", "--sync", "480", "270"});
     recorder.start();
     xdotool({"click", "1"});
-    // Sampled until the click's events have come (the server sends them in
-    // its own time); the pointer itself never shows the button down.
-    const auto onsets = [&] { return CursorTimeline{recorder.samples(), {}}.pressOnsets(); };
-    const auto deadline = SteadyClock::now() + 5s;
-    while (onsets().empty() && SteadyClock::now() < deadline) {
+    // Sampled until the click's press and release have been heard (the
+    // server sends them in its own time); the pointer itself never shows
+    // the button down.
+    const auto heard = [&] {
+        const CursorTimeline sofar{recorder.samples(), {}};
+        return !sofar.pressOnsets().empty() && !sofar.samples.back().pressed;
+    };
+    const auto deadline = SteadyClock::now() + 30s;
+    while (!heard() && SteadyClock::now() < deadline) {
         main_.advance(CursorRecorder::kSampleInterval);
         std::this_thread::yield();
     }
-    main_.advance(CursorRecorder::kSampleInterval * 3);
     const CursorTimeline timeline = recorder.stop();
     ASSERT_EQ(timeline.pressOnsets().size(), 1u);
-    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].x, 0.5);
-    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].y, 0.5);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].x, 0.25);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].y, 0.25);
     EXPECT_FALSE(timeline.samples.back().pressed);
 }
 
