@@ -8,7 +8,9 @@
 // state report it rewrites every 100 ms (lumenhollow/app/run_report.h),
 // driven with xdotool keys and clicks on its window, and ended by a signal
 // or by itself. Every wait is bounded and polls; nothing here times the
-// program.
+// program. A wait for the program's answer may count in its own reports
+// (its clock, as slow as the machine makes it), and a wait for long work
+// (movies finished, composed) lasts as long as the work goes on.
 //
 // Thread: the test's own; nothing is shared.
 
