@@ -196,9 +196,8 @@ TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto recorder = makeRecorder();
-        recorder->setAppWindows([] { return std::vector<uint32_t>{0x600003}; });
         pointer_.set(1920, 0);
-        pointer_.setWindows({0x600003});
+        pointer_.setOverOwnWindow(true);
         recorder->start();
         const TimePoint before = main_.clock().now();
         for (const Change& change : c.changes) {
@@ -207,7 +206,7 @@ TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) 
         // Held up 0.3 s, then the pointer has moved across the display, off
         // the app's window.
         pointer_.set(1920 + 2560, 0, c.pressedAtTheNextSample);
-        pointer_.setWindows({0x400001});
+        pointer_.setOverOwnWindow(false);
         main_.manualClock().advance(300ms);
         main_.runUntilIdle();
         const CursorTimeline timeline = recorder->stop();
