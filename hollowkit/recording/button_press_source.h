@@ -29,6 +29,9 @@ struct ButtonChange {
     bool down = false;  // pressed, else released
     // Where the pointer was when it was heard; nothing when not known.
     std::optional<RootPoint> at;
+    // Whether one of the app's own windows (or a window manager's frame
+    // around one) was under the pointer then; nothing when not known.
+    std::optional<bool> overApp;
 
     bool operator==(const ButtonChange&) const = default;
 };

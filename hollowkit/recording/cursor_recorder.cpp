@@ -126,7 +126,9 @@ void CursorRecorder::addButtonChanges(const std::vector<ButtonChange>& changes, 
         if (!previous) continue;
         // At its time, kept between the samples around it (an event heard
         // late); where the pointer was when it was heard, else between the
-        // two; over the app's windows as the sample nearer that place was.
+        // two; over the app's windows as they were heard to be then, else as
+        // the sample nearer that place was (the pointer may have crossed
+        // them both ways between two samples).
         const double time = std::clamp(timelineSeconds(change.time), samples_.back().time, next.time);
         CursorSample changed = next;
         changed.time = time;
@@ -142,7 +144,8 @@ void CursorRecorder::addButtonChanges(const std::vector<ButtonChange>& changes, 
         const auto distance = [&](const CursorSample& to) {
             return std::hypot(to.x - changed.x, to.y - changed.y);
         };
-        changed.overApp = distance(*previous) < distance(next) ? previous->overApp : next.overApp;
+        changed.overApp = change.overApp.value_or(distance(*previous) < distance(next) ? previous->overApp
+                                                                                          : next.overApp);
         changed.pressed = change.down;
         samples_.push_back(changed);
     }

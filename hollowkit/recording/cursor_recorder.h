@@ -12,8 +12,9 @@
 //
 // The button is told by its own events where they can be heard
 // (ButtonPressSource): a press or release between two samples gets a sample
-// of its own at its time and where the pointer was when it was heard, so a
-// click during a held-up main executor is not lost or moved. Where they
+// of its own at its time, where the pointer was when it was heard and over
+// the app's windows or not as they were then, so a click during a held-up
+// main executor is not lost, moved or taken for one on the app. Where they
 // cannot, the samples say what the pointer showed then.
 
 #include <cstdint>

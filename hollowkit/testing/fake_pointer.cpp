@@ -70,9 +70,10 @@ std::optional<TimePoint> FakeKeyPressSource::lastKeyDown() const {
     return last_;
 }
 
-void FakeButtonPressSource::change(TimePoint time, bool down, std::optional<RootPoint> at) {
+void FakeButtonPressSource::change(TimePoint time, bool down, std::optional<RootPoint> at,
+                                   std::optional<bool> overApp) {
     MutexLock lock(mutex_);
-    if (started_) changes_.push_back({time, down, at});
+    if (started_) changes_.push_back({time, down, at, overApp});
 }
 
 void FakeButtonPressSource::setAvailable(bool available) {

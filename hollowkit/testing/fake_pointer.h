@@ -56,9 +56,10 @@ private:
 
 class FakeButtonPressSource final : public ButtonPressSource {
 public:
-    // The button went down or up at `time`, where the pointer was `at`
-    // (kept only while started).
-    void change(TimePoint time, bool down, std::optional<RootPoint> at = std::nullopt);
+    // The button went down or up at `time`, where the pointer was `at`,
+    // over the app's windows or not (kept only while started).
+    void change(TimePoint time, bool down, std::optional<RootPoint> at = std::nullopt,
+                std::optional<bool> overApp = std::nullopt);
     // start() answers this.
     void setAvailable(bool available);
     // From now on the button cannot be heard (the display went away).

@@ -151,6 +151,7 @@ EventWatch::Drained EventWatch::drain() {
         asked = true;
         if (const auto pointer = ask(xcb_query_pointer_reply, c, xcb_query_pointer(c, connection_.root))) {
             drained.pointer = std::pair<int32_t, int32_t>{pointer->root_x, pointer->root_y};
+            drained.pointerChild = pointer->child;
         }
     }
     if (!brokeReported_ && broken()) {

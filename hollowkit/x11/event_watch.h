@@ -57,6 +57,9 @@ public:
         // they were read (root-window pixels; nothing when not asked).
         std::vector<bool> primaryButton;
         std::optional<std::pair<int32_t, int32_t>> pointer;
+        // The root's child under the pointer then (a top-level window or a
+        // frame); 0 over the bare desktop or when not asked.
+        uint32_t pointerChild = 0;
         bool operator==(const Drained&) const = default;
     };
 

@@ -155,13 +155,14 @@ TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
 // A sampler held up (a busy machine, a long paint) still keeps every click
 // the button's events told of, at its own time and where the pointer was
 // when it was heard (between the samples around it when that is not
-// known), over the app's windows as the sample nearer that place was,
-// though the pointer showed no press.
+// known), over the app's windows as it was heard to be (else as the sample
+// nearer that place was), though the pointer showed no press.
 TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) {
     struct Change {
         int afterMs = 0;
         bool down = false;
         std::optional<RootPoint> at = std::nullopt;
+        std::optional<bool> overApp = std::nullopt;
     };
     struct Onset {
         int ms;
@@ -192,6 +193,14 @@ TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) 
          {{250, true, RootPoint{1920, 0}}, {260, false, RootPoint{1920, 0}}},
          false,
          {{250, 0.0, true}}},
+        {"a click beside the app's window, heard off it",
+         {{5, true, RootPoint{1920 + 256, 0}, false}, {20, false, RootPoint{1920 + 256, 0}, false}},
+         false,
+         {{5, 0.1, false}}},
+        {"a click on the app's window, heard there, near a sample off it",
+         {{250, true, RootPoint{1920 + 2304, 0}, true}, {260, false, RootPoint{1920 + 2304, 0}, true}},
+         false,
+         {{250, 0.9, true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,7 +210,8 @@ TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) 
         recorder->start();
         const TimePoint before = main_.clock().now();
         for (const Change& change : c.changes) {
-            buttons_.change(before + std::chrono::milliseconds(change.afterMs), change.down, change.at);
+            buttons_.change(before + std::chrono::milliseconds(change.afterMs), change.down, change.at,
+                            change.overApp);
         }
         // Held up 0.3 s, then the pointer has moved across the display, off
         // the app's window.

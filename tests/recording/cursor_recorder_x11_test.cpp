@@ -167,7 +167,8 @@ TEST_F(CursorRecorderX11Test, AClickBetweenTwoSamplesIsKept) {
 // Whether the pointer is over one of the app's windows, by the rule the
 // screen recording leaves them out by: a window manager's frame, title bar
 // included, counts with the window it holds; a window of another program
-// over ours does not. "Ours" are windows marked with this process's id.
+// over ours does not. "Ours" are windows marked with this process's id. The
+// pointer's query and the button's events tell it alike.
 TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) {
     if (!startServer()) {
         if (!skip_.empty()) GTEST_SKIP() << skip_;
@@ -204,6 +205,8 @@ TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) 
         {"another program's window over ours", 300, 700, false},
         {"the desktop", 1500, 900, false},
     };
+    // The button's own events say it by the same rule, where they were heard.
+    ASSERT_TRUE(buttons_->start());
     for (const Probe& p : probes) {
         SCOPED_TRACE(p.where);
         xdotool({"mousemove", "--sync", std::to_string(p.x), std::to_string(p.y)});
@@ -211,7 +214,23 @@ TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) 
         ASSERT_TRUE(state);
         ASSERT_EQ(std::make_pair(state->rootX, state->rootY), std::make_pair(p.x, p.y));
         EXPECT_EQ(state->overOwnWindow, p.overApp);
+
+        xdotool({"click", "1"});
+        std::vector<ButtonChange> heard;
+        const auto deadline = SteadyClock::now() + 30s;
+        while (heard.size() < 2 && SteadyClock::now() < deadline) {
+            const auto changes = buttons_->takeChanges();
+            ASSERT_TRUE(changes);
+            heard.insert(heard.end(), changes->begin(), changes->end());
+            std::this_thread::yield();
+        }
+        ASSERT_EQ(heard.size(), 2u) << "the click's press and release";
+        for (const ButtonChange& change : heard) {
+            EXPECT_EQ(change.at, (RootPoint{p.x, p.y}));
+            EXPECT_EQ(change.overApp, std::optional<bool>(p.overApp));
+        }
     }
+    buttons_->stop();
 
     // The recorder takes it as it is.
     const auto whole = displays_->displays();

@@ -3,12 +3,15 @@
 // X11ButtonPressSource: the primary button's presses and releases from
 // XInput2 raw button events, selected on the root window for the master
 // pointers, on a connection and thread of its own while started
-// (X11InputListener). The time an event arrived is kept, and where the
-// pointer was then; which button the device has as its primary is asked of
-// the server once, at start.
+// (X11InputListener). The time an event arrived is kept, where the pointer
+// was then, and whether the window under it was one of the owning process's
+// (x11::WindowOwner's rule, asked on a connection of that thread's own);
+// which button the device has as its primary is asked of the server once,
+// at start.
 // Thread-safe.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,7 +29,8 @@ public:
     // oldest go first.
     static constexpr size_t kMaxKeptChanges = 256;
 
-    explicit X11ButtonPressSource(std::string displayName = {});
+    // `ownerPid`: the process whose windows count as its own; 0 for this one.
+    explicit X11ButtonPressSource(std::string displayName = {}, uint32_t ownerPid = 0);
     ~X11ButtonPressSource() override;
 
     X11ButtonPressSource(const X11ButtonPressSource&) = delete;
@@ -37,9 +41,10 @@ public:
     std::optional<std::vector<ButtonChange>> takeChanges() override;
 
 private:
-    void note(const x11::EventWatch::Drained& drained, TimePoint arrived);
+    void note(const x11::EventWatch::Drained& drained, TimePoint arrived, std::optional<bool> overApp);
 
     const std::string displayName_;
+    const uint32_t ownerPid_;
     Mutex controlMutex_;  // serialises start and stop
     std::unique_ptr<X11InputListener> listener_ HK_GUARDED_BY(controlMutex_);
 
