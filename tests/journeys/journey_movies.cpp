@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/command_runner.h"
+#include "tests/journeys/journey_desktop.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -83,6 +84,26 @@ std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& f
     std::optional<ProbedMovie> probed = probeMovie(movies.front());
     if (!probed || probed->videoPackets <= 0) return std::nullopt;
     return probed;
+}
+
+std::optional<ProbedMovie> waitForMovieToHold(const std::filesystem::path& folder, double seconds,
+                                              const std::set<std::filesystem::path>& besides) {
+    std::optional<ProbedMovie> written;
+    std::string readAt;
+    const bool held = waitWhileProgressing(
+        [&] {
+            const std::string sizes = sizesUnder(folder);
+            if (sizes == readAt) return false;
+            readAt = sizes;
+            for (const std::filesystem::path& movie : moviesIn(folder)) {
+                if (besides.count(movie) != 0) continue;
+                written = probeMovie(movie);
+                return written && written->videoPackets > 0 && written->durationSeconds >= seconds;
+            }
+            return false;
+        },
+        [&] { return sizesUnder(folder); });
+    return held ? written : std::nullopt;
 }
 
 std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error) {

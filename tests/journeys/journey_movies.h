@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,15 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
 // much of a recording that is depends on how fast the machine encodes; a
 // finished movie holds at least that.
 std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& folder);
+
+// Waits, for as long as the files in `folder` keep changing, until the movie
+// being written there (the first one but those in `besides`) holds `seconds`
+// as ffprobe reads it (read again each time they changed): what it held
+// then. Nothing when they stopped changing first (the recording ended or the
+// program hangs). The program's own progress, however slowly a loaded
+// machine lets it write.
+std::optional<ProbedMovie> waitForMovieToHold(const std::filesystem::path& folder, double seconds,
+                                              const std::set<std::filesystem::path>& besides = {});
 
 // The times of the first video stream's frames in seconds, in the order
 // they are stored; nothing when ffprobe cannot read them.
