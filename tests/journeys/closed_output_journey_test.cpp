@@ -95,9 +95,11 @@ TEST_P(ClosedOutputJourney, ARecordingMadeAfterTheReaderWentIsWholeAndTheProgram
     const std::optional<ProbedMovie> movie = probeMovie(movies.front(), &error);
     ASSERT_TRUE(movie) << movies.front() << " cannot be read: " << error << "\n" << app.log();
     EXPECT_TRUE(isFinishedMovie(movies.front()));
-    // Everything on disk by the stop is in the finished movie.
-    EXPECT_GE(movie->videoPackets, written->videoPackets);
-    EXPECT_GE(movie->durationSeconds, written->durationSeconds);
+    // Every picture on disk by the stop is in the finished movie (the length
+    // ffprobe reads in a movie still being written is not compared: it can
+    // reach past its pictures, once 8.9 s against the finished 7.3 s).
+    EXPECT_GE(movie->videoPackets, written->videoPackets)
+        << movie->durationSeconds << " s against " << written->durationSeconds << " s on disk before the stop";
     EXPECT_GT(movie->videoStreams, 0);
     EXPECT_GT(movie->audioStreams, 0) << "the computer's microphone plays a tone";
     EXPECT_TRUE(wholeMovieDecodes(movies.front()));
