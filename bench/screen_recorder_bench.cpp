@@ -44,6 +44,7 @@
 #include "hollowkit/recording/cursor_recorder.h"
 #include "hollowkit/recording/screen_recorder.h"
 #include "hollowkit/recording/x11/x11_display_service.h"
+#include "hollowkit/recording/x11/x11_button_press_source.h"
 #include "hollowkit/recording/x11/x11_key_press_source.h"
 #include "hollowkit/recording/x11/x11_pointer_service.h"
 #include "hollowkit/recording/x11/x11_screen_capture.h"
@@ -232,13 +233,14 @@ void BM_CursorSampler(benchmark::State& state) {
     X11DisplayService displays(server->displayName());
     X11PointerService pointer(server->displayName());
     X11KeyPressSource keys(server->displayName());
+    X11ButtonPressSource buttons(server->displayName());
     LoopExecutor main;
     std::vector<double> intervals;
     for (auto _ : state) {
         std::unique_ptr<CursorRecorder> recorder;
         main.sync([&] {
             recorder = std::make_unique<CursorRecorder>(displays.displays().value().front().id, main, displays,
-                                                        pointer, keys);
+                                                        pointer, keys, buttons);
             recorder->start();
         });
         const TimePoint end = SteadyClock::now() + 3s;

@@ -9,12 +9,20 @@
 // main executor, where its timer runs, and every call is made there. The
 // window system is reached through the injected services; a sample that
 // cannot be taken (the display server went away) is skipped.
+//
+// The button is told by its own events where they can be heard
+// (ButtonPressSource): a press or release between two samples gets a sample
+// of its own at its time, where the pointer was when it was heard and over
+// the app's windows or not as they were then, so a click during a held-up
+// main executor is not lost, moved or taken for one on the app. Where they
+// cannot, the samples say what the pointer showed then.
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/recording/button_press_source.h"
 #include "hollowkit/recording/cursor_timeline.h"
 #include "hollowkit/recording/display_service.h"
 #include "hollowkit/recording/key_press_source.h"
@@ -40,7 +48,7 @@ public:
 
     // Starts nothing. The services and `main` must outlive the recorder.
     CursorRecorder(uint32_t displayID, Executor& main, DisplayService& displays, PointerService& pointer,
-                   KeyPressSource& keys);
+                   KeyPressSource& keys, ButtonPressSource& buttons);
     // Stops sampling if still running.
     ~CursorRecorder();
 
@@ -63,16 +71,24 @@ public:
 private:
     void sample();
     void refreshBounds();
+    // Brings the button up to date with `changes`, each change that moves
+    // it a sample of its own before `next` (placed between the last sample
+    // and `next`), and `next` given the button as it then is.
+    void addButtonChanges(const std::vector<ButtonChange>& changes, CursorSample& next);
 
     const uint32_t displayID_;
     Executor& main_;
     DisplayService& displays_;
     PointerService& pointer_;
     KeyPressSource& keys_;
+    ButtonPressSource& buttons_;
 
     TaskId timer_ = 0;
     bool started_ = false;
     bool listeningToKeys_ = false;
+    bool listeningToButtons_ = false;
+    // The button as its events tell it; nothing before the first sample.
+    std::optional<bool> buttonDown_;
     std::optional<DisplayInfo> bounds_;
     int samplesSinceBounds_ = 0;
     std::vector<CursorSample> samples_;

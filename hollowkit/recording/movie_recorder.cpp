@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <vector>
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
@@ -166,6 +169,7 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
         if (expectsAudio_ && !audioFormat_ && now - *firstVideoArrival_ < kAudioWait) return;
         setUpWriter(frame);
         if (!writer_) return;
+        pictureStart_ = *pts;
         appendHeldAudio();
     }
 
@@ -262,10 +266,26 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
         heldAudio_.hold(std::move(chunk));
         return;
     }
-    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio() && writer_->appendAudio(chunk)) {
-        noteSoundEnd(chunk);
-    }
+    if (hasAudioTrack_ && writer_->isWriting() && writer_->readyForAudio()) writeSound(chunk);
     if (pendingFinish_ && soundReachedEnd()) completeFinish();
+}
+
+bool MovieRecorder::writeSound(const AudioChunk& chunk) {
+    if (!soundEnd_ && pictureStart_ && chunk.pts() > *pictureStart_) {
+        const double lead = std::chrono::duration<double>(chunk.pts() - *pictureStart_).count();
+        const auto frames = static_cast<size_t>(std::llround(lead * chunk.sampleRate()));
+        if (frames > 0) {
+            const std::vector<float> zeros(frames * static_cast<size_t>(chunk.channels()), 0.0F);
+            const AudioChunk silence = AudioChunk::copyF32(
+                zeros, chunk.sampleRate(), chunk.channels(),
+                chunk.pts() - std::chrono::duration_cast<Duration>(std::chrono::duration<double>(
+                                  static_cast<double>(frames) / chunk.sampleRate())));
+            if (silence && writer_->appendAudio(silence)) noteSoundEnd(silence);
+        }
+    }
+    if (!writer_->appendAudio(chunk)) return false;
+    noteSoundEnd(chunk);
+    return true;
 }
 
 void MovieRecorder::noteSoundEnd(const AudioChunk& chunk) {
@@ -306,7 +326,7 @@ void MovieRecorder::appendHeldAudio() {
     for (const AudioChunk& chunk : held) {
         if (chunk.pts() + chunk.duration() <= writerStart_) continue;
         if (!writer_->isWriting() || !writer_->readyForAudio()) return;
-        if (writer_->appendAudio(chunk)) noteSoundEnd(chunk);
+        writeSound(chunk);
     }
 }
 

@@ -21,6 +21,11 @@
 // stretch) and written once it does, from the movie's time zero on: the
 // chunk carrying the first frame's time often arrives just before it.
 //
+// Sound that begins after the first frame (the first sound of a stream that
+// started late, or the sound at that frame lost on a busy machine) is led
+// in with silence from that frame on, as a gap within the track is, so the
+// two tracks start together.
+//
 // The movie ends where the last frame offered before the finish ends, also
 // when the encoder was too late to take that frame (or the frames before
 // it): the last picture written stays on screen until then, and the sound
@@ -173,6 +178,7 @@ private:
     void handleWriterFailure(const std::string& error);
     void completeFinish();
     void noteSoundEnd(const AudioChunk& chunk);
+    bool writeSound(const AudioChunk& chunk);
     bool soundReachedEnd() const;
     void noteOffered(TimePoint pts);
     std::optional<TimePoint> movieEnd(std::optional<TimePoint> endTime) const;
@@ -229,6 +235,7 @@ private:
     bool expectsAudio_;
     std::optional<TimePoint> firstVideoArrival_;
     TimePoint writerStart_{};
+    std::optional<TimePoint> pictureStart_;  // the time of the frame the movie was set up with
     std::vector<FrameSizeChange> sizeChanges_;
     std::string setupError_;   // the last reason the writer could not start
     std::string loggedSetupLine_;

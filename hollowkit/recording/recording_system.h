@@ -2,8 +2,8 @@
 
 // RecordingSystem: the window-system and sound services of the recording
 // side, owned in one piece so the camera model is handed them together: the
-// displays (display picker, screen and cursor recorders), the pointer and
-// key presses (cursor recorder), screen capture (screen recorder) and the
+// displays (display picker, screen and cursor recorders), the pointer, its
+// button's presses and key presses (cursor recorder), screen capture (screen recorder) and the
 // computer's sound inputs (its microphone, and the system sound the screen
 // capture records). makeLinuxRecordingSystem() (linux/) builds the X11 and
 // sound-server backends; tests use FakeRecordingSystem (testing/).
@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "hollowkit/recording/audio_input_backend.h"
+#include "hollowkit/recording/button_press_source.h"
 #include "hollowkit/recording/display_service.h"
 #include "hollowkit/recording/key_press_source.h"
 #include "hollowkit/recording/pointer_service.h"
@@ -27,6 +28,7 @@ struct RecordingSystem {
     std::unique_ptr<DisplayService> displays;
     std::unique_ptr<PointerService> pointer;
     std::unique_ptr<KeyPressSource> keys;
+    std::unique_ptr<ButtonPressSource> buttons;
     std::unique_ptr<ScreenCaptureBackend> screenCapture;
 };
 

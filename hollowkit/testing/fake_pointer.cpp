@@ -70,4 +70,47 @@ std::optional<TimePoint> FakeKeyPressSource::lastKeyDown() const {
     return last_;
 }
 
+void FakeButtonPressSource::change(TimePoint time, bool down, std::optional<RootPoint> at,
+                                   std::optional<bool> overApp) {
+    MutexLock lock(mutex_);
+    if (started_) changes_.push_back({time, down, at, overApp});
+}
+
+void FakeButtonPressSource::setAvailable(bool available) {
+    MutexLock lock(mutex_);
+    available_ = available;
+}
+
+void FakeButtonPressSource::lose() {
+    MutexLock lock(mutex_);
+    lost_ = true;
+}
+
+bool FakeButtonPressSource::started() const {
+    MutexLock lock(mutex_);
+    return started_;
+}
+
+bool FakeButtonPressSource::start() {
+    MutexLock lock(mutex_);
+    changes_.clear();
+    lost_ = false;
+    if (!available_) return false;
+    started_ = true;
+    return true;
+}
+
+void FakeButtonPressSource::stop() {
+    MutexLock lock(mutex_);
+    started_ = false;
+}
+
+std::optional<std::vector<ButtonChange>> FakeButtonPressSource::takeChanges() {
+    MutexLock lock(mutex_);
+    if (lost_) return std::nullopt;
+    std::vector<ButtonChange> taken;
+    taken.swap(changes_);
+    return taken;
+}
+
 }  // namespace hollowkit

@@ -1,14 +1,15 @@
 #pragma once
 
 // Fakes of the cursor recorder's services: FakePointerService answers with
-// the pointer state the test set (or nothing, as a lost display would), and
-// FakeKeyPressSource reports the key-down times the test presses. Thread-
-// safe.
+// the pointer state the test set (or nothing, as a lost display would),
+// FakeKeyPressSource reports the key-down times the test presses, and
+// FakeButtonPressSource the button changes the test makes. Thread-safe.
 
 #include <cstdint>
 #include <optional>
 
 #include "hollowkit/base/mutex.h"
+#include "hollowkit/recording/button_press_source.h"
 #include "hollowkit/recording/key_press_source.h"
 #include "hollowkit/recording/pointer_service.h"
 
@@ -51,6 +52,30 @@ private:
     bool started_ HK_GUARDED_BY(mutex_) = false;
     int starts_ HK_GUARDED_BY(mutex_) = 0;
     std::optional<TimePoint> last_ HK_GUARDED_BY(mutex_);
+};
+
+class FakeButtonPressSource final : public ButtonPressSource {
+public:
+    // The button went down or up at `time`, where the pointer was `at`,
+    // over the app's windows or not (kept only while started).
+    void change(TimePoint time, bool down, std::optional<RootPoint> at = std::nullopt,
+                std::optional<bool> overApp = std::nullopt);
+    // start() answers this.
+    void setAvailable(bool available);
+    // From now on the button cannot be heard (the display went away).
+    void lose();
+    bool started() const;
+
+    bool start() override;
+    void stop() override;
+    std::optional<std::vector<ButtonChange>> takeChanges() override;
+
+private:
+    mutable Mutex mutex_;
+    bool available_ HK_GUARDED_BY(mutex_) = true;
+    bool started_ HK_GUARDED_BY(mutex_) = false;
+    bool lost_ HK_GUARDED_BY(mutex_) = false;
+    std::vector<ButtonChange> changes_ HK_GUARDED_BY(mutex_);
 };
 
 }  // namespace hollowkit

@@ -22,6 +22,7 @@ FakeRecordingSystem::FakeRecordingSystem()
       displays_(own<FakeDisplayService>(system_.displays)),
       pointer_(own<FakePointerService>(system_.pointer)),
       keys_(own<FakeKeyPressSource>(system_.keys)),
+      buttons_(own<FakeButtonPressSource>(system_.buttons)),
       screenCapture_(own<FakeScreenCaptureBackend>(system_.screenCapture)) {
     displays_->setDisplays({DisplayInfo{kMainDisplayId, 0, 0, 1920, 1080, /*primary=*/true, /*builtIn=*/false}});
     audioInputs_->setInputs({kMicrophone});

@@ -29,6 +29,7 @@ public:
     FakeDisplayService& displays() { return *displays_; }
     FakePointerService& pointer() { return *pointer_; }
     FakeKeyPressSource& keys() { return *keys_; }
+    FakeButtonPressSource& buttons() { return *buttons_; }
     FakeScreenCaptureBackend& screenCapture() { return *screenCapture_; }
 
 private:
@@ -37,6 +38,7 @@ private:
     FakeDisplayService* displays_;
     FakePointerService* pointer_;
     FakeKeyPressSource* keys_;
+    FakeButtonPressSource* buttons_;
     FakeScreenCaptureBackend* screenCapture_;
 };
 

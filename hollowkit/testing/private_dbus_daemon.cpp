@@ -23,7 +23,9 @@ extern char** environ;
 namespace hollowkit {
 namespace {
 
-constexpr auto kDaemonStartTimeout = std::chrono::seconds(10);
+// The daemon prints its address or ends: both are waited for as long as
+// they take on a loaded machine; only a daemon that hangs meets this bound.
+constexpr auto kDaemonStartTimeout = std::chrono::seconds(120);
 constexpr auto kDaemonStopTimeout = std::chrono::seconds(5);
 
 bool isExecutable(const std::string& path) {

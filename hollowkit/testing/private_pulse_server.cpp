@@ -23,7 +23,10 @@ extern char** environ;
 namespace hollowkit {
 namespace {
 
-constexpr auto kPulseStartTimeout = std::chrono::seconds(15);
+// The server says it is ready or ends (its log pipe closing): both are
+// waited for as long as they take on a loaded machine; only a server that
+// hangs meets this bound.
+constexpr auto kPulseStartTimeout = std::chrono::seconds(120);
 constexpr auto kPulseStopTimeout = std::chrono::seconds(5);
 constexpr std::string_view kReadyLine = "Daemon startup complete";
 

@@ -16,12 +16,18 @@ const xcb_query_extension_reply_t* extensionOf(xcb_connection_t* c, xcb_extensio
 
 uint32_t rawMask(EventWatch::Kind kind) {
     if (kind == EventWatch::Kind::keyPresses) return XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS;
+    if (kind == EventWatch::Kind::primaryButton) {
+        return XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
+    }
     return XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
            XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE;
 }
 
 bool isWatchedRawEvent(EventWatch::Kind kind, uint16_t type) {
     if (kind == EventWatch::Kind::keyPresses) return type == XCB_INPUT_RAW_KEY_PRESS;
+    if (kind == EventWatch::Kind::primaryButton) {
+        return type == XCB_INPUT_RAW_BUTTON_PRESS || type == XCB_INPUT_RAW_BUTTON_RELEASE;
+    }
     return type == XCB_INPUT_RAW_MOTION || type == XCB_INPUT_RAW_BUTTON_PRESS || type == XCB_INPUT_RAW_BUTTON_RELEASE;
 }
 
@@ -57,6 +63,8 @@ std::string_view EventWatch::describe(Kind kind) {
         return "key press";
     case Kind::compositorOwner:
         return "compositor";
+    case Kind::primaryButton:
+        return "button";
     case Kind::none:
         break;
     }
@@ -84,6 +92,19 @@ Result<std::unique_ptr<EventWatch>, std::string> EventWatch::open(Kind kind, con
         return unexpected(std::string("X11: the display has no XInput 2.1"));
     }
     watch->inputOpcode_ = input->major_opcode;
+    if (kind == Kind::primaryButton) {
+        // Raw events carry the device's button, before the mapping that
+        // makes another button the primary one (a left-handed mouse).
+        if (const auto mapping = ask(xcb_get_pointer_mapping_reply, c, xcb_get_pointer_mapping(c))) {
+            const uint8_t* map = xcb_get_pointer_mapping_map(mapping.get());
+            for (int i = 0; i < xcb_get_pointer_mapping_map_length(mapping.get()); ++i) {
+                if (map[i] == 1) {
+                    watch->primaryButton_ = static_cast<uint32_t>(i + 1);
+                    break;
+                }
+            }
+        }
+    }
     struct {
         xcb_input_event_mask_t head;
         uint32_t mask;
@@ -106,13 +127,31 @@ int EventWatch::fd() const {
 EventWatch::Drained EventWatch::drain() {
     Drained drained;
     xcb_connection_t* c = connection_.get();
-    while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
-        if (kind_ == Kind::compositorOwner) {
-            // Whatever the event said, the owner now is what counts.
-            ++drained.events;
-        } else if ((event->response_type & 0x7F) == XCB_GE_GENERIC) {
-            const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
-            if (generic->extension == inputOpcode_ && isWatchedRawEvent(kind_, generic->event_type)) ++drained.events;
+    for (bool asked = false;;) {
+        while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+            if (kind_ == Kind::compositorOwner) {
+                // Whatever the event said, the owner now is what counts.
+                ++drained.events;
+            } else if ((event->response_type & 0x7F) == XCB_GE_GENERIC) {
+                const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+                if (generic->extension != inputOpcode_ || !isWatchedRawEvent(kind_, generic->event_type)) continue;
+                if (kind_ == Kind::primaryButton) {
+                    const auto* button = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event.get());
+                    if (button->detail != primaryButton_) continue;
+                    drained.primaryButton.push_back(generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS);
+                }
+                ++drained.events;
+            }
+        }
+        // Raw events carry no position: the pointer's is asked for at once,
+        // so a press keeps where it went down though its reader comes late.
+        // Events the reply brought along are taken in the next round: the
+        // socket will not announce them again.
+        if (asked || drained.primaryButton.empty() || broken()) break;
+        asked = true;
+        if (const auto pointer = ask(xcb_query_pointer_reply, c, xcb_query_pointer(c, connection_.root))) {
+            drained.pointer = std::pair<int32_t, int32_t>{pointer->root_x, pointer->root_y};
+            drained.pointerChild = pointer->child;
         }
     }
     if (!brokeReported_ && broken()) {

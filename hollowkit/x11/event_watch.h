@@ -12,8 +12,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "hollowkit/base/result.h"
 #include "hollowkit/x11/xcb_connection.h"
@@ -43,11 +46,20 @@ public:
         pointerActivity,  // XInput 2.1 raw motion and button presses anywhere
         keyPresses,       // XInput 2.1 raw key presses anywhere
         compositorOwner,  // XFixes: the owner of the screen's compositor selection
+        primaryButton,    // XInput 2.1 raw presses and releases of the primary (left) button
     };
 
     struct Drained {
         int events = 0;       // of the watched kind
         bool broke = false;   // the connection broke now (reported once)
+        // primaryButton: each change in the order the server sent them,
+        // true where the button went down, and where the pointer was when
+        // they were read (root-window pixels; nothing when not asked).
+        std::vector<bool> primaryButton;
+        std::optional<std::pair<int32_t, int32_t>> pointer;
+        // The root's child under the pointer then (a top-level window or a
+        // frame); 0 over the bare desktop or when not asked.
+        uint32_t pointerChild = 0;
         bool operator==(const Drained&) const = default;
     };
 
@@ -80,6 +92,7 @@ private:
     Connection connection_;
     uint8_t inputOpcode_ = 0;    // XInput's, for the raw kinds
     uint32_t selection_ = 0;     // the compositor selection's atom
+    uint32_t primaryButton_ = 1;  // the device button the server maps to button 1
     bool brokeReported_ = false;
 };
 

@@ -90,6 +90,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["guides"] = std::move(guides);
     report["screenTake"] = state.lastScreenTake ? nlohmann::json(state.lastScreenTake->string()) : nullptr;
     report["composing"] = state.composeProgress.has_value();
+    report["composeProgress"] = optionalJson(state.composeProgress);
     report["recordScreen"] = state.recordScreen;
     report["screenPermissionHelp"] = state.showScreenPermissionHelp;
     report["startingScreen"] = state.isStartingScreen;

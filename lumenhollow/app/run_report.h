@@ -6,8 +6,9 @@
 // never sees half of one. What the window and the island show, the model's
 // connection, recording, photos still to be written and sheets, the screen
 // take's settings (its switch, auto zoom and bubble, under the names the
-// panel shows), and the simulated camera's pose and own record when there
-// is one. Main executor only; it stops when the model is gone.
+// panel shows) and its composition's progress, and the simulated camera's
+// pose and own record when there is one. Main executor only; it stops when
+// the model is gone.
 
 #include <functional>
 #include <memory>

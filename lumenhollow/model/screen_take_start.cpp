@@ -27,7 +27,8 @@ constexpr const char* kNoScreenServices = "Screen recording is not available on 
 
 void CameraModel::startScreenRecording() {
     hollowkit::RecordingSystem* system = services_.recordingSystem;
-    if (!system || !system->displays || !system->screenCapture || !system->pointer || !system->keys) {
+    if (!system || !system->displays || !system->screenCapture || !system->pointer || !system->keys ||
+        !system->buttons) {
         postNotice(kNoScreenServices);
         return;
     }
@@ -56,7 +57,8 @@ void CameraModel::startScreenRecording() {
         if (auto main = hollowkit::mainDisplay(*displays)) displayID = main->id;
     }
     session->cursor = std::make_unique<hollowkit::CursorRecorder>(displayID, main_, *system->displays,
-                                                                  *system->pointer, *system->keys);
+                                                                  *system->pointer, *system->keys,
+                                                                  *system->buttons);
 
     const std::weak_ptr<ScreenSession> weakSession = session;
     session->screen->setOnFirstFrame([weak = weak_from_this(), weakSession](hollowkit::TimePoint start) {

@@ -77,9 +77,11 @@ TEST_P(ClosedOutputJourney, ARecordingMadeAfterTheReaderWentIsWholeAndTheProgram
     EXPECT_EQ(signalMask(app.pid(), "SigBlk") & pipeBit, 0ULL) << "SIGPIPE is not blocked";
 
     ASSERT_TRUE(app.key("ctrl+r"));
-    // Three seconds by the report's own clock, with the movie on disk.
-    ASSERT_TRUE(app.waitForRecording(30, 60s, [&] { return !moviesIn(desktop_.outputFolder()).empty(); }))
-        << ended(app) << app.describe();
+    // Until the movie on disk holds two seconds, however long a loaded
+    // machine takes to write them.
+    const std::optional<ProbedMovie> written = waitForMovieToHold(desktop_.outputFolder(), 2.0);
+    ASSERT_TRUE(written) << "the movie never held two seconds\n" << ended(app) << app.describe();
+    ASSERT_TRUE(app.running()) << ended(app) << app.describe();
     ASSERT_TRUE(app.key("ctrl+r"));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["recording"] == false; }, 60s))
         << app.describe();
@@ -93,7 +95,11 @@ TEST_P(ClosedOutputJourney, ARecordingMadeAfterTheReaderWentIsWholeAndTheProgram
     const std::optional<ProbedMovie> movie = probeMovie(movies.front(), &error);
     ASSERT_TRUE(movie) << movies.front() << " cannot be read: " << error << "\n" << app.log();
     EXPECT_TRUE(isFinishedMovie(movies.front()));
-    EXPECT_GT(movie->durationSeconds, 2.0);
+    // Every picture on disk by the stop is in the finished movie (the length
+    // ffprobe reads in a movie still being written is not compared: it can
+    // reach past its pictures, once 8.9 s against the finished 7.3 s).
+    EXPECT_GE(movie->videoPackets, written->videoPackets)
+        << movie->durationSeconds << " s against " << written->durationSeconds << " s on disk before the stop";
     EXPECT_GT(movie->videoStreams, 0);
     EXPECT_GT(movie->audioStreams, 0) << "the computer's microphone plays a tone";
     EXPECT_TRUE(wholeMovieDecodes(movies.front()));

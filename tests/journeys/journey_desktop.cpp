@@ -23,6 +23,34 @@ namespace lumenhollow::journey {
 
 using Clock = std::chrono::steady_clock;
 
+bool waitWhileProgressing(const std::function<bool()>& done, const std::function<std::string()>& progress,
+                          std::chrono::milliseconds stall) {
+    std::string last = progress();
+    auto moved = Clock::now();
+    while (!done()) {
+        if (std::string now = progress(); now != last) {
+            last = std::move(now);
+            moved = Clock::now();
+        } else if (Clock::now() - moved >= stall) {
+            return false;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+std::string sizesUnder(const std::filesystem::path& folder) {
+    std::string sizes;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code sizeError;
+        const uintmax_t size = it->is_regular_file(sizeError) ? it->file_size(sizeError) : 0;
+        sizes += it->path().filename().string() + "=" + std::to_string(sizeError ? 0 : size) + ";";
+    }
+    return sizes;
+}
+
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = Clock::now() + limit;
     while (!done()) {
@@ -146,6 +174,13 @@ JourneyApp::JourneyApp(JourneyDesktop& desktop, std::string name, const std::str
     if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
 }
 
+bool JourneyApp::limit(const JourneyLimit& limit) {
+    rlimit value{};
+    if (::prlimit(pid_, static_cast<__rlimit_resource>(limit.resource), nullptr, &value) != 0) return false;
+    value.rlim_cur = limit.soft;
+    return ::prlimit(pid_, static_cast<__rlimit_resource>(limit.resource), &value, nullptr) == 0;
+}
+
 JourneyApp::~JourneyApp() {
     if (pid_ > 0 && !exitStatus_) {
         ::kill(pid_, SIGKILL);
@@ -169,6 +204,26 @@ bool JourneyApp::waitForState(const std::function<bool(const nlohmann::json&)>& 
             return report.is_object() && done(report);
         },
         limit);
+}
+
+bool JourneyApp::waitForStateWithinReports(const std::function<bool(const nlohmann::json&)>& done,
+                                           uint64_t reports) {
+    std::optional<uint64_t> first;
+    uint64_t latest = 0;
+    auto heard = Clock::now();
+    for (;;) {
+        const nlohmann::json report = state();
+        if (report.is_object() && report["sample"].is_number_unsigned()) {
+            const uint64_t sample = report["sample"].get<uint64_t>();
+            if (done(report)) return true;
+            if (!first) first = sample;
+            if (sample != latest) heard = Clock::now();
+            latest = sample;
+            if (sample >= *first + reports) return false;
+        }
+        if (Clock::now() - heard > 60s) return false;
+        std::this_thread::sleep_for(20ms);
+    }
 }
 
 bool JourneyApp::waitForRecording(uint64_t reports, std::chrono::milliseconds limit,

@@ -8,7 +8,9 @@
 // state report it rewrites every 100 ms (lumenhollow/app/run_report.h),
 // driven with xdotool keys and clicks on its window, and ended by a signal
 // or by itself. Every wait is bounded and polls; nothing here times the
-// program.
+// program. A wait for the program's answer may count in its own reports
+// (its clock, as slow as the machine makes it), and a wait for long work
+// (movies finished, composed) lasts as long as the work goes on.
 //
 // Thread: the test's own; nothing is shared.
 
@@ -36,6 +38,17 @@ using namespace std::chrono_literals;
 
 // Polls `done` every 20 ms for at most `limit`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s);
+
+// Polls `done` every 20 ms for as long as the work it waits for goes on:
+// false once `progress` (anything that changes while the work goes on)
+// stayed the same for `stall`. A loaded machine makes the work slower, not
+// the wait shorter.
+bool waitWhileProgressing(const std::function<bool()>& done, const std::function<std::string()>& progress,
+                          std::chrono::milliseconds stall = 60s);
+
+// The sizes of every file under `folder`, however deep, hidden ones too: it
+// changes while anything there is being written.
+std::string sizesUnder(const std::filesystem::path& folder);
 
 std::string readText(const std::filesystem::path& path);
 
@@ -121,6 +134,12 @@ public:
     // Waits until the report satisfies `done`; the last report read is left
     // in `last` for the failure message.
     bool waitForState(const std::function<bool(const nlohmann::json&)>& done, std::chrono::milliseconds limit = 30s);
+    // Waits until the report satisfies `done`, for at most `reports` of the
+    // program's reports (a tenth of a second each by its own clock): a wait
+    // for the program's answer to a key or a click lasts as long in its
+    // time however slowly a loaded machine runs it. False as well when no
+    // report came for a minute (the program hangs or ended).
+    bool waitForStateWithinReports(const std::function<bool(const nlohmann::json&)>& done, uint64_t reports);
     // The report's value of `key` in words, for failure messages.
     std::string describe() const;
     // Waits until `reports` reports (a tenth of a second each) have come
@@ -146,6 +165,10 @@ public:
     bool moveOnScreen(int x, int y);
     // Closes the main window as the window manager's close button does.
     bool closeWindow();
+
+    // Sets the running program's soft limit (prlimit), as a disk that
+    // fills at this moment would leave it.
+    bool limit(const JourneyLimit& limit);
 
     void signal(int number);
     // The exit status (128 + signal when killed) once it ended within `limit`.

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/command_runner.h"
+#include "tests/journeys/journey_desktop.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -85,6 +86,42 @@ std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& f
     return probed;
 }
 
+std::optional<ProbedMovie> waitForMovieToHold(const std::filesystem::path& folder, double seconds,
+                                              const std::set<std::filesystem::path>& besides) {
+    std::optional<ProbedMovie> written;
+    std::string readAt;
+    const bool held = waitWhileProgressing(
+        [&] {
+            const std::string sizes = sizesUnder(folder);
+            if (sizes == readAt) return false;
+            readAt = sizes;
+            for (const std::filesystem::path& movie : moviesIn(folder)) {
+                if (besides.count(movie) != 0) continue;
+                written = probeMovie(movie);
+                return written && written->videoPackets > 0 && written->durationSeconds >= seconds;
+            }
+            return false;
+        },
+        [&] { return sizesUnder(folder); });
+    return held ? written : std::nullopt;
+}
+
+std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error) {
+    const hollowkit::CommandResult result =
+        runMovieTool("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-of", "json", "-show_entries",
+                                          "packet=pts_time", movie.string()});
+    const nlohmann::json probed = nlohmann::json::parse(result.output, nullptr, false);
+    if (result.status != 0 || !probed.is_object() || !probed.contains("packets")) {
+        if (error) *error = "ffprobe: " + result.output;
+        return std::nullopt;
+    }
+    std::vector<double> times;
+    for (const auto& packet : probed["packets"]) {
+        times.push_back(std::strtod(packet.value("pts_time", "nan").c_str(), nullptr));
+    }
+    return times;
+}
+
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds) {
     std::string error;
     const std::optional<ProbedMovie> probed = probeMovie(movie, &error);
@@ -146,12 +183,16 @@ std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movi
     return samples;
 }
 
-std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
-    std::vector<std::string> boxes;
-    std::ifstream in(movie, std::ios::binary);
-    std::error_code error;
-    const uint64_t fileSize = std::filesystem::file_size(movie, error);
-    if (error) return boxes;
+namespace {
+
+struct Box {
+    std::string type;
+    uint64_t end = 0;  // its end in the file
+};
+
+// The whole boxes at the top of the file, as far as `fileSize` reaches.
+std::vector<Box> wholeTopLevelBoxes(std::ifstream& in, uint64_t fileSize) {
+    std::vector<Box> boxes;
     uint64_t at = 0;
     while (at + 8 <= fileSize) {
         unsigned char head[16] = {};
@@ -168,10 +209,39 @@ std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
             size = fileSize - at;  // to the end of the file
         }
         if (size < 8 || at + size > fileSize) break;
-        boxes.push_back(type);
         at += size;
+        boxes.push_back({type, at});
     }
     return boxes;
+}
+
+}  // namespace
+
+std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie) {
+    std::vector<std::string> types;
+    std::ifstream in(movie, std::ios::binary);
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(movie, error);
+    if (error) return types;
+    for (const Box& box : wholeTopLevelBoxes(in, fileSize)) types.push_back(box.type);
+    return types;
+}
+
+bool copyWholeFragments(const std::filesystem::path& movie, const std::filesystem::path& copy) {
+    std::ifstream in(movie, std::ios::binary);
+    std::error_code error;
+    const uint64_t fileSize = std::filesystem::file_size(movie, error);
+    if (error) return false;
+    const std::vector<Box> boxes = wholeTopLevelBoxes(in, fileSize);
+    const auto lastData = std::find_if(boxes.rbegin(), boxes.rend(), [](const Box& box) { return box.type == "mdat"; });
+    if (lastData == boxes.rend()) return false;
+    std::vector<char> bytes(lastData->end);
+    in.clear();
+    in.seekg(0);
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return false;
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie) {

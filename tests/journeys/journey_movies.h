@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,19 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& movie, std::s
 // finished movie holds at least that.
 std::optional<ProbedMovie> probeMovieBeingWritten(const std::filesystem::path& folder);
 
+// Waits, for as long as the files in `folder` keep changing, until the movie
+// being written there (the first one but those in `besides`) holds `seconds`
+// as ffprobe reads it (read again each time they changed): what it held
+// then. Nothing when they stopped changing first (the recording ended or the
+// program hangs). The program's own progress, however slowly a loaded
+// machine lets it write.
+std::optional<ProbedMovie> waitForMovieToHold(const std::filesystem::path& folder, double seconds,
+                                              const std::set<std::filesystem::path>& besides = {});
+
+// The times of the first video stream's frames in seconds, in the order
+// they are stored; nothing when ffprobe cannot read them.
+std::optional<std::vector<double>> videoFrameTimes(const std::filesystem::path& movie, std::string* error = nullptr);
+
 // The movie's last `seconds` decode without an error into one whole
 // picture or more.
 testing::AssertionResult lastFramesDecode(const std::filesystem::path& movie, double seconds = 1.0);
@@ -71,6 +85,11 @@ std::optional<std::vector<float>> decodedSound(const std::filesystem::path& movi
 // recorder writes fragments while it runs and rewrites them as a regular
 // movie at the end.
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& movie);
+
+// A movie being written in fragments, as far as its last whole fragment
+// ("mdat" box) on the disk: copied to `copy`, so ffprobe reads what was
+// there at this moment. False while no fragment is whole.
+bool copyWholeFragments(const std::filesystem::path& movie, const std::filesystem::path& copy);
 testing::AssertionResult isFinishedMovie(const std::filesystem::path& movie);
 
 // Everything right in `folder` (hidden files and folders too), by name.

@@ -116,9 +116,9 @@ TEST(ScreenTakeTest, TheZoomIsPlannedOnlyWhenAutomaticZoomIsOnAtTheStop) {
         h.model->setAutoZoom(autoZoom);
         h.fakes.pointer().set(160, 90);
         ASSERT_TRUE(h.recordTake(0.5));
-        h.fakes.pointer().set(160, 90, true);
+        h.button(160, 90, true);
         h.main.advanceSeconds(0.2);
-        h.fakes.pointer().set(160, 90, false);
+        h.button(160, 90, false);
         h.main.advanceSeconds(4.0);
         h.screenFrame();
         h.model->toggleRecording();

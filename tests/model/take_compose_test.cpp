@@ -79,9 +79,9 @@ TEST(TakeComposeTest, ARebuildTakesTheCurrentChoicesAndFallsBackForMissingFiles)
         h.startTakes();
         h.fakes.pointer().set(160, 90);
         ASSERT_TRUE(h.recordTake(0.5));
-        h.fakes.pointer().set(80, 45, true);
+        h.button(80, 45, true);
         h.main.advanceSeconds(0.2);
-        h.fakes.pointer().set(80, 45, false);
+        h.button(80, 45, false);
         h.main.advanceSeconds(4.0);
         h.screenFrame();
         h.cameraFrame();

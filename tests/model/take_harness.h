@@ -76,6 +76,13 @@ struct TakeHarness : RecordingHarness {
         camera()->deliverFrame(FakeCamera::makeFrame(width, height, main.clock().now()));
     }
 
+    // The primary button pressed or released at (x, y) now, as a desktop
+    // tells it: the pointer shows it and its own event is heard.
+    void button(int32_t x, int32_t y, bool down) {
+        fakes.pointer().set(x, y, down);
+        fakes.buttons().change(main.clock().now(), down, hollowkit::RootPoint{x, y}, false);
+    }
+
     // A tenth of a second of the take: one screen and one camera frame.
     void tenthOfASecond() {
         main.advanceSeconds(0.1);

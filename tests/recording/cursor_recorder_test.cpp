@@ -1,10 +1,14 @@
-// The cursor recorder on virtual time against fake pointer, keys and
-// displays: the 60 Hz sampling, positions normalised to the recorded
-// display, the button, the app's own windows, and the key-press rule.
+// The cursor recorder on virtual time against fake pointer, keys, button
+// events and displays: the 60 Hz sampling, positions normalised to the
+// recorded display, the button (from its events, else from the samples),
+// the app's own windows, and the key-press rule.
 
 #include "hollowkit/recording/cursor_recorder.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
 
 #include "hollowkit/testing/fake_pointer.h"
 #include "hollowkit/testing/fake_screen_capture.h"
@@ -33,7 +37,7 @@ protected:
     }
 
     std::unique_ptr<CursorRecorder> makeRecorder(uint32_t display = kRecorded) {
-        return std::make_unique<CursorRecorder>(display, main_, displays_, pointer_, keys_);
+        return std::make_unique<CursorRecorder>(display, main_, displays_, pointer_, keys_, buttons_);
     }
 
     // One sample interval of virtual time.
@@ -45,6 +49,7 @@ protected:
     FakeDisplayService displays_;
     FakePointerService pointer_;
     FakeKeyPressSource keys_;
+    FakeButtonPressSource buttons_;
 };
 
 // One sample at once, then one per 1/60 s on the main executor's clock,
@@ -124,21 +129,144 @@ TEST_F(CursorRecorderTest, ButtonAndOwnWindows) {
     auto recorder = makeRecorder();
     pointer_.set(2000, 100, /*leftButtonDown=*/true);
     recorder->start();
+    EXPECT_TRUE(buttons_.started());
     pointer_.setOverOwnWindow(true);
     tick();
     pointer_.set(2000, 100, false);
+    buttons_.change(main_.clock().now() + 5ms, false);
     tick();
     pointer_.setOverOwnWindow(false);
     tick();
     const auto timeline = recorder->stop();
-    ASSERT_EQ(timeline.samples.size(), 4u);
+    // The release has a sample of its own, at its time.
+    ASSERT_EQ(timeline.samples.size(), 5u);
     EXPECT_TRUE(timeline.samples[0].pressed);
     EXPECT_FALSE(timeline.samples[0].overApp);
     EXPECT_TRUE(timeline.samples[1].overApp);
     EXPECT_FALSE(timeline.samples[2].pressed);
-    EXPECT_TRUE(timeline.samples[2].overApp);
-    EXPECT_FALSE(timeline.samples[3].overApp);
+    EXPECT_DOUBLE_EQ(timeline.samples[2].time, timeline.samples[1].time + 0.005);
+    EXPECT_FALSE(timeline.samples[3].pressed);
+    EXPECT_TRUE(timeline.samples[3].overApp);
+    EXPECT_FALSE(timeline.samples[4].overApp);
     EXPECT_EQ(timeline.pressOnsets().size(), 1u);
+    EXPECT_FALSE(buttons_.started());
+}
+
+// A sampler held up (a busy machine, a long paint) still keeps every click
+// the button's events told of, at its own time and where the pointer was
+// when it was heard (between the samples around it when that is not
+// known), over the app's windows as it was heard to be (else as the sample
+// nearer that place was), though the pointer showed no press.
+TEST_F(CursorRecorderTest, ClicksBetweenTwoSamplesAreKeptAtTheirTimesAndPlaces) {
+    struct Change {
+        int afterMs = 0;
+        bool down = false;
+        std::optional<RootPoint> at = std::nullopt;
+        std::optional<bool> overApp = std::nullopt;
+    };
+    struct Onset {
+        int ms;
+        double x;
+        bool overApp;
+    };
+    // The pointer goes from the display's left edge, over the app's window,
+    // to its right edge during the hold-up.
+    const RootPoint middle{1920 + 1280, 0};
+    const struct {
+        const char* name;
+        std::vector<Change> changes;
+        bool pressedAtTheNextSample;
+        std::vector<Onset> onsets;
+    } cases[] = {
+        {"a click that came and went", {{5, true}, {200, false}}, false, {{5, 5 / 300.0, true}}},
+        {"a press still held at the next sample", {{40, true}}, true, {{40, 40 / 300.0, true}}},
+        {"two clicks",
+         {{5, true}, {60, false}, {120, true}, {180, false}},
+         false,
+         {{5, 5 / 300.0, true}, {120, 120 / 300.0, true}}},
+        {"a click heard only after the next sample", {{400, true}, {410, false}}, false, {{300, 1.0, false}}},
+        {"a click where the pointer was heard, off the app",
+         {{5, true, middle}, {20, false, middle}},
+         false,
+         {{5, 0.5, false}}},
+        {"a click on the app's window, heard there",
+         {{250, true, RootPoint{1920, 0}}, {260, false, RootPoint{1920, 0}}},
+         false,
+         {{250, 0.0, true}}},
+        {"a click beside the app's window, heard off it",
+         {{5, true, RootPoint{1920 + 256, 0}, false}, {20, false, RootPoint{1920 + 256, 0}, false}},
+         false,
+         {{5, 0.1, false}}},
+        {"a click on the app's window, heard there, near a sample off it",
+         {{250, true, RootPoint{1920 + 2304, 0}, true}, {260, false, RootPoint{1920 + 2304, 0}, true}},
+         false,
+         {{250, 0.9, true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto recorder = makeRecorder();
+        pointer_.set(1920, 0);
+        pointer_.setOverOwnWindow(true);
+        recorder->start();
+        const TimePoint before = main_.clock().now();
+        for (const Change& change : c.changes) {
+            buttons_.change(before + std::chrono::milliseconds(change.afterMs), change.down, change.at,
+                            change.overApp);
+        }
+        // Held up 0.3 s, then the pointer has moved across the display, off
+        // the app's window.
+        pointer_.set(1920 + 2560, 0, c.pressedAtTheNextSample);
+        pointer_.setOverOwnWindow(false);
+        main_.manualClock().advance(300ms);
+        main_.runUntilIdle();
+        const CursorTimeline timeline = recorder->stop();
+        const std::vector<CursorSample> onsets = timeline.pressOnsets();
+        ASSERT_EQ(onsets.size(), c.onsets.size());
+        for (size_t i = 0; i < onsets.size(); ++i) {
+            EXPECT_NEAR(onsets[i].time, seconds(before) + c.onsets[i].ms / 1000.0, 1e-6);
+            EXPECT_NEAR(onsets[i].x, c.onsets[i].x, 1e-6);
+            EXPECT_EQ(onsets[i].overApp, c.onsets[i].overApp);
+        }
+        EXPECT_EQ(timeline.samples.back().pressed, c.pressedAtTheNextSample);
+        for (size_t i = 1; i < timeline.samples.size(); ++i) {
+            EXPECT_GE(timeline.samples[i].time, timeline.samples[i - 1].time);
+        }
+    }
+}
+
+// Each click counts once: events heard after the pointer showed the press
+// (a listener held up) tell it once, when they come; where the button
+// cannot be heard at all, or no longer, the samples alone say it.
+TEST_F(CursorRecorderTest, EachClickCountsOnceWhetherItsEventsComeLateOrNotAtAll) {
+    const struct {
+        const char* name;
+        bool available;
+        bool lostAfterStart;
+    } cases[] = {
+        {"events that come late", true, false},
+        {"no button events here", false, false},
+        {"button events lost during the take", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        buttons_.setAvailable(c.available);
+        auto recorder = makeRecorder();
+        pointer_.set(2000, 100);
+        recorder->start();
+        if (c.lostAfterStart) buttons_.lose();
+        const TimePoint pressed = main_.clock().now() + 5ms;
+        pointer_.set(2000, 100, true);
+        tick(3);
+        const TimePoint released = main_.clock().now() + 5ms;
+        pointer_.set(2000, 100, false);
+        tick(3);
+        buttons_.change(pressed, true);
+        buttons_.change(released, false);
+        tick(2);
+        const CursorTimeline timeline = recorder->stop();
+        EXPECT_EQ(timeline.pressOnsets().size(), 1u);
+        EXPECT_FALSE(timeline.samples.back().pressed);
+    }
 }
 
 // Each new key-down is kept at its own time; a key held (no new key-down)
@@ -204,14 +332,15 @@ TEST_F(CursorRecorderTest, SkipsSamplesItCannotTake) {
     EXPECT_TRUE(other->keyPresses().empty());
 }
 
-// A recorder dropped while sampling takes its timer and key listening with
-// it.
+// A recorder dropped while sampling takes its timer and its key and button
+// listening with it.
 TEST_F(CursorRecorderTest, DroppingARecorderStopsItsTimer) {
     auto recorder = makeRecorder();
     recorder->start();
     const int queries = pointer_.queryCount();
     recorder.reset();
     EXPECT_FALSE(keys_.started());
+    EXPECT_FALSE(buttons_.started());
     tick(5);
     EXPECT_EQ(pointer_.queryCount(), queries);
 }

@@ -1,8 +1,8 @@
 // The cursor recorder and the X11 services behind it against a real X
 // server (Xvfb started by the test), with xdotool moving the pointer,
 // pressing the button and typing: logical monitors, normalised positions,
-// press onsets, the app's own windows (and the window manager's frames
-// around them) and key-press times.
+// press onsets (a click between two samples too), the app's own windows
+// (and the window manager's frames around them) and key-press times.
 
 #include <unistd.h>
 
@@ -15,6 +15,7 @@
 #include "hollowkit/base/loop_executor.h"
 #include "hollowkit/recording/cursor_recorder.h"
 #include "hollowkit/recording/screen_recorder.h"
+#include "hollowkit/recording/x11/x11_button_press_source.h"
 #include "hollowkit/recording/x11/x11_display_service.h"
 #include "hollowkit/recording/x11/x11_key_press_source.h"
 #include "hollowkit/recording/x11/x11_pointer_service.h"
@@ -47,6 +48,7 @@ protected:
         displays_ = std::make_unique<X11DisplayService>(server_->displayName());
         pointer_ = std::make_unique<X11PointerService>(server_->displayName());
         keys_ = std::make_unique<X11KeyPressSource>(server_->displayName());
+        buttons_ = std::make_unique<X11ButtonPressSource>(server_->displayName());
         return true;
     }
 
@@ -70,6 +72,7 @@ protected:
     std::unique_ptr<X11DisplayService> displays_;
     std::unique_ptr<X11PointerService> pointer_;
     std::unique_ptr<X11KeyPressSource> keys_;
+    std::unique_ptr<X11ButtonPressSource> buttons_;
     ManualExecutor main_;
 };
 
@@ -101,7 +104,7 @@ TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
                         ScreenDisplay{*right, "Display " + std::to_string(*right), {960, 1080}}),
               named->end());
 
-    CursorRecorder recorder(*right, main_, *displays_, *pointer_, *keys_);
+    CursorRecorder recorder(*right, main_, *displays_, *pointer_, *keys_, *buttons_);
     xdotool({"mousemove", "--sync", "1440", "810"});
     recorder.start();
     EXPECT_DOUBLE_EQ(recorder.samples().back().x, 0.5);
@@ -127,10 +130,45 @@ TEST_F(CursorRecorderX11Test, PositionsAndPressesOnALogicalMonitor) {
     EXPECT_FALSE(onsets[0].overApp);
 }
 
+// A click that came and went while the sampler was held up (no sample
+// between its press and its release) is kept, once.
+TEST_F(CursorRecorderX11Test, AClickBetweenTwoSamplesIsKept) {
+    if (!startServer()) {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        return;
+    }
+    const auto whole = displays_->displays();
+    ASSERT_TRUE(whole.has_value() && !whole->empty());
+    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_, *buttons_);
+    // Off the screen's middle, where the pointer starts (a move there would
+    // never be seen to happen).
+    xdotool({"mousemove", "--sync", "480", "270"});
+    recorder.start();
+    xdotool({"click", "1"});
+    // Sampled until the click's press and release have been heard (the
+    // server sends them in its own time); the pointer itself never shows
+    // the button down.
+    const auto heard = [&] {
+        const CursorTimeline sofar{recorder.samples(), {}};
+        return !sofar.pressOnsets().empty() && !sofar.samples.back().pressed;
+    };
+    const auto deadline = SteadyClock::now() + 30s;
+    while (!heard() && SteadyClock::now() < deadline) {
+        main_.advance(CursorRecorder::kSampleInterval);
+        std::this_thread::yield();
+    }
+    const CursorTimeline timeline = recorder.stop();
+    ASSERT_EQ(timeline.pressOnsets().size(), 1u);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].x, 0.25);
+    EXPECT_DOUBLE_EQ(timeline.pressOnsets()[0].y, 0.25);
+    EXPECT_FALSE(timeline.samples.back().pressed);
+}
+
 // Whether the pointer is over one of the app's windows, by the rule the
 // screen recording leaves them out by: a window manager's frame, title bar
 // included, counts with the window it holds; a window of another program
-// over ours does not. "Ours" are windows marked with this process's id.
+// over ours does not. "Ours" are windows marked with this process's id. The
+// pointer's query and the button's events tell it alike.
 TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) {
     if (!startServer()) {
         if (!skip_.empty()) GTEST_SKIP() << skip_;
@@ -167,6 +205,8 @@ TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) 
         {"another program's window over ours", 300, 700, false},
         {"the desktop", 1500, 900, false},
     };
+    // The button's own events say it by the same rule, where they were heard.
+    ASSERT_TRUE(buttons_->start());
     for (const Probe& p : probes) {
         SCOPED_TRACE(p.where);
         xdotool({"mousemove", "--sync", std::to_string(p.x), std::to_string(p.y)});
@@ -174,12 +214,28 @@ TEST_F(CursorRecorderX11Test, KnowsWhenThePointerIsOverTheAppsWindowOrItsFrame) 
         ASSERT_TRUE(state);
         ASSERT_EQ(std::make_pair(state->rootX, state->rootY), std::make_pair(p.x, p.y));
         EXPECT_EQ(state->overOwnWindow, p.overApp);
+
+        xdotool({"click", "1"});
+        std::vector<ButtonChange> heard;
+        const auto deadline = SteadyClock::now() + 30s;
+        while (heard.size() < 2 && SteadyClock::now() < deadline) {
+            const auto changes = buttons_->takeChanges();
+            ASSERT_TRUE(changes);
+            heard.insert(heard.end(), changes->begin(), changes->end());
+            std::this_thread::yield();
+        }
+        ASSERT_EQ(heard.size(), 2u) << "the click's press and release";
+        for (const ButtonChange& change : heard) {
+            EXPECT_EQ(change.at, (RootPoint{p.x, p.y}));
+            EXPECT_EQ(change.overApp, std::optional<bool>(p.overApp));
+        }
     }
+    buttons_->stop();
 
     // The recorder takes it as it is.
     const auto whole = displays_->displays();
     ASSERT_TRUE(whole.has_value() && !whole->empty());
-    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_);
+    CursorRecorder recorder(whole->front().id, main_, *displays_, *pointer_, *keys_, *buttons_);
     xdotool({"mousemove", "--sync", "300", "110"});
     recorder.start();
     EXPECT_TRUE(recorder.samples().back().overApp);
@@ -197,7 +253,7 @@ TEST_F(CursorRecorderX11Test, KeyPressTimesWithinAFrame) {
     ASSERT_TRUE(whole.has_value() && !whole->empty());
     std::unique_ptr<CursorRecorder> recorder;
     ASSERT_TRUE(loop.sync([&] {
-        recorder = std::make_unique<CursorRecorder>(whole->front().id, loop, *displays_, *pointer_, *keys_);
+        recorder = std::make_unique<CursorRecorder>(whole->front().id, loop, *displays_, *pointer_, *keys_, *buttons_);
         recorder->start();
     }));
     const auto keyTimes = [&] {

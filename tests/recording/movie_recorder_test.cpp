@@ -94,17 +94,21 @@ TEST_F(MovieRecorderTest, WritesEachCodecWithAndWithoutSound) {
 // The sound chunk stamped with the first frame's time comes before that
 // frame, when no movie exists yet; it is still the start of the sound, also
 // in a movie of a single frame, and a take cuts it at the session start.
+// Sound that begins after the first frame is led in with silence from it.
 TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
     struct Case {
         std::optional<double> sessionStartAfter;  // seconds after the first chunk; none: a plain recording
         int frames;
         double expectedDuration;
+        double soundLate = 0;  // the sound's times after the frames'
     };
     const Case cases[] = {
         {std::nullopt, 1, 1 / 30.0},
         {std::nullopt, 4, 4 / 30.0},
         // Frame 0 is before the start and dropped; chunk 0 is cut in half.
         {1 / 60.0, 4, 4 / 30.0 - 1 / 60.0},
+        // Its first sound 40 ms after the first frame.
+        {std::nullopt, 4, 4 / 30.0, 0.04},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -116,7 +120,7 @@ TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
         auto recorder = makeRecorder(path, VideoCodec::h264, sessionStart, true);
         for (int i = 0; i < c.frames; ++i) {
             const TimePoint pts = base + frameTime(i);
-            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, pts));
+            recorder->appendAudio(toneChunk(48000, 2, int64_t{i} * 1600, 1600, pts + secondsD(c.soundLate)));
             recorder->appendVideo(patternFrame(kWidth, kHeight, i, pts));
             settle(*recorder);
         }

@@ -10,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,7 +41,8 @@ protected:
 
 TEST_F(EventWatchTest, EachKindOpensQuietOnItsOwnConnection) {
     for (const EventWatch::Kind kind :
-         {EventWatch::Kind::pointerActivity, EventWatch::Kind::keyPresses, EventWatch::Kind::compositorOwner}) {
+         {EventWatch::Kind::pointerActivity, EventWatch::Kind::keyPresses, EventWatch::Kind::compositorOwner,
+          EventWatch::Kind::primaryButton}) {
         SCOPED_TRACE(std::string(EventWatch::describe(kind)));
         auto watch = EventWatch::open(kind, server_->displayName());
         ASSERT_TRUE(watch.has_value()) << watch.error();
@@ -80,6 +82,7 @@ TEST_F(EventWatchTest, OnlyTheCompositorWatchSaysACompositorRuns) {
         {EventWatch::Kind::compositorOwner, false, true},
         {EventWatch::Kind::pointerActivity, false, false},
         {EventWatch::Kind::keyPresses, false, false},
+        {EventWatch::Kind::primaryButton, false, false},
     };
     std::vector<std::unique_ptr<EventWatch>> watches;
     for (const auto& c : cases) {
@@ -94,6 +97,51 @@ TEST_F(EventWatchTest, OnlyTheCompositorWatchSaysACompositorRuns) {
     for (size_t i = 0; i < watches.size(); ++i) {
         SCOPED_TRACE(std::string(EventWatch::describe(cases[i].kind)));
         EXPECT_EQ(watches[i]->compositorRuns(), cases[i].withACompositor);
+    }
+}
+
+// The primary button is the one the server maps to button 1, whichever
+// device button that is (a left-handed mouse swaps the first and third);
+// each press and release is told in order, other buttons not at all.
+TEST_F(EventWatchTest, ThePrimaryButtonsPressesAndReleasesInOrder) {
+    if (!XvfbServer::xdotoolProgram()) GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    const struct {
+        const char* name;
+        bool leftHanded;
+        const char* clicked;
+    } cases[] = {
+        {"the usual mapping, button 1", false, "1"},
+        {"left-handed, the device's button 3", true, "3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto mapper = openConnection(server_->displayName());
+        ASSERT_TRUE(mapper.has_value()) << mapper.error();
+        xcb_connection_t* m = mapper.value().get();
+        const auto mapping = ask(xcb_get_pointer_mapping_reply, m, xcb_get_pointer_mapping(m));
+        ASSERT_TRUE(mapping);
+        std::vector<uint8_t> map(xcb_get_pointer_mapping_map(mapping.get()),
+                                 xcb_get_pointer_mapping_map(mapping.get()) +
+                                     xcb_get_pointer_mapping_map_length(mapping.get()));
+        ASSERT_GE(map.size(), 3u);
+        for (size_t i = 0; i < map.size(); ++i) map[i] = static_cast<uint8_t>(i + 1);
+        if (c.leftHanded) std::swap(map[0], map[2]);
+        ASSERT_TRUE(ask(xcb_set_pointer_mapping_reply, m,
+                        xcb_set_pointer_mapping(m, static_cast<uint8_t>(map.size()), map.data())));
+
+        auto opened = EventWatch::open(EventWatch::Kind::primaryButton, server_->displayName());
+        ASSERT_TRUE(opened.has_value()) << opened.error();
+        EventWatch& watch = *opened.value();
+        const char* other = c.leftHanded ? "1" : "3";
+        ASSERT_EQ(server_->xdotool({"click", other, "mousedown", c.clicked, "mouseup", c.clicked, "click", c.clicked})
+                      .status,
+                  0);
+        std::vector<bool> changes;
+        while (changes.size() < 4 && readable(watch.fd())) {
+            const EventWatch::Drained drained = watch.drain();
+            changes.insert(changes.end(), drained.primaryButton.begin(), drained.primaryButton.end());
+        }
+        EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
     }
 }
 

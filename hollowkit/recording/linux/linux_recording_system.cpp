@@ -1,5 +1,6 @@
 #include "hollowkit/recording/linux/linux_recording_system.h"
 
+#include "hollowkit/recording/x11/x11_button_press_source.h"
 #include "hollowkit/recording/x11/x11_display_service.h"
 #include "hollowkit/recording/x11/x11_key_press_source.h"
 #include "hollowkit/recording/x11/x11_pointer_service.h"
@@ -13,6 +14,7 @@ RecordingSystem makeLinuxRecordingSystem(const LinuxRecordingSystemOptions& opti
     system.displays = std::make_unique<X11DisplayService>(options.displayName);
     system.pointer = std::make_unique<X11PointerService>(options.displayName);
     system.keys = std::make_unique<X11KeyPressSource>(options.displayName);
+    system.buttons = std::make_unique<X11ButtonPressSource>(options.displayName);
     X11ScreenCaptureBackend::Options capture;
     capture.displayName = options.displayName;
     capture.systemSound = system.audioInputs.get();

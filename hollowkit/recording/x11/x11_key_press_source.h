@@ -2,17 +2,17 @@
 
 // X11KeyPressSource: key-down times from XInput2 raw key presses, selected
 // on the root window for the master keyboards, on a connection and thread
-// of its own while started. Only the time an event arrived is kept; key
-// codes are never read or stored. Thread-safe.
+// of its own while started (X11InputListener). Only the time an event
+// arrived is kept; key codes are never read or stored. Thread-safe.
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "hollowkit/base/mutex.h"
-#include "hollowkit/base/unique_fd.h"
 #include "hollowkit/recording/key_press_source.h"
+#include "hollowkit/recording/x11/x11_input_listener.h"
 
 namespace hollowkit {
 
@@ -32,12 +32,11 @@ public:
     uint64_t keyDownCount() const { return count_.load(); }
 
 private:
-    struct Listener;
     void noteKeyDown(TimePoint time);
 
     const std::string displayName_;
     Mutex controlMutex_;  // serialises start and stop
-    std::unique_ptr<Listener> listener_ HK_GUARDED_BY(controlMutex_);
+    std::unique_ptr<X11InputListener> listener_ HK_GUARDED_BY(controlMutex_);
 
     mutable Mutex mutex_;
     std::optional<TimePoint> lastKeyDown_ HK_GUARDED_BY(mutex_);
