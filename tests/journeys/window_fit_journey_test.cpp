@@ -194,7 +194,8 @@ protected:
 
 TEST_F(WindowFitJourney, TwentyCornerDragsInARowEachEndFittedWithoutABand) {
     launch(true);
-    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["picture"] == true; })) << app_->describe();
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 90s))
+        << app_->describe();
     ASSERT_TRUE(mainWindow());
     std::optional<Framed> framed = framedWindow([](const Framed&) { return true; });
     ASSERT_TRUE(framed);

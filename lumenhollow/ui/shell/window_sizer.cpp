@@ -81,12 +81,10 @@ void WindowSizer::attach(QWidget* window) {
             });
         });
     }
-    expectedSize_.reset();
-    expectedFrom_.reset();
-    unanswered_ = 0;
+    clearExpectation();
     resizeStart_.reset();
+    heldInResize_ = false;
     main_.cancel(std::exchange(resizeTask_, 0));
-    main_.cancel(std::exchange(answerTask_, 0));
     lastResolution_ = model_.state().settledResolution;
     // A fit now and one on a later turn, as a new subscriber to the settled
     // size would get its current value: the second one sees the window as
@@ -145,40 +143,55 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom) {
     // has replaced.
     main_.cancel(std::exchange(resizeTask_, 0));
     resizeStart_.reset();
-    main_.cancel(std::exchange(answerTask_, 0));
-    // The widget has the size the window system last answered.
-    if (target.size() != window->size()) {
-        expectedSize_ = target.size();
-        expectedRect_ = target;
-        expectedFrom_ = resizedFrom;
-        // No answer within the settle time: the window system merged it
-        // with a configure of its own, or refused it.
-        armAnswerCheck();
-    } else {
-        expectedSize_.reset();
-        expectedFrom_.reset();
-    }
+    // The widget has the size the window system last answered: a new size
+    // comes back as a resize, a new place alone as a move. With no answer
+    // within the settle time the window system merged the request with a
+    // configure of its own, refused it, or lost it.
+    expectedRect_ = target;
+    expectedSize_ = target.size() != window->size() ? std::optional<QSize>(target.size()) : std::nullopt;
+    expectedFrom_ = resizedFrom;
+    armAnswerCheck();
     placeWindow(*window, target);
 }
 
-void WindowSizer::answerMissing() {
-    if (!expectedSize_ || !window_) return;
-    // A window manager that holds the window at a size of its own answers
-    // every request so; after a few the window stays as it has it.
-    if (++unanswered_ > kUnansweredRetries) {
-        expectedSize_.reset();
-        expectedFrom_.reset();
-        return;
-    }
-    if (sizerWindowRect(*window_) == expectedRect_) {
-        // Nothing has come back yet (a busy machine): another spell.
-        armAnswerCheck();
-        return;
-    }
-    // The window system reported another size in its place: the same fit
-    // again, from the window as it is now.
+void WindowSizer::clearExpectation() {
+    expectedRect_.reset();
     expectedSize_.reset();
-    fitWithInputs(std::exchange(expectedFrom_, std::nullopt));
+    expectedFrom_.reset();
+    unanswered_ = 0;
+    main_.cancel(std::exchange(answerTask_, 0));
+}
+
+void WindowSizer::answerMissing() {
+    if (!expectedRect_ || !window_) return;
+    if (!expectedSize_ && window_->geometry() == *expectedRect_) {
+        clearExpectation();
+        return;
+    }
+    // A window manager that holds the window at a place or size of its own
+    // answers every request so; after a few the window stays as it has it.
+    if (++unanswered_ > kUnansweredRetries) {
+        clearExpectation();
+        return;
+    }
+    if (sizerWindowRect(*window_) == *expectedRect_) {
+        // Nothing came back in its place: still on its way, or lost without
+        // a word (a window manager busy taking the window in). Asked again,
+        // the window system first told where the window last was: the same
+        // request twice does no harm.
+        QWindow* handle = window_->windowHandle();
+        if (!options_.place && handle && window_->isVisible()) handle->setGeometry(window_->geometry());
+        armAnswerCheck();
+        placeWindow(*window_, *expectedRect_);
+        return;
+    }
+    // The window system reported another rectangle in its place: the same
+    // fit again, from the window as it is now.
+    const std::optional<QSize> from = expectedFrom_;
+    const int unanswered = unanswered_;
+    clearExpectation();
+    unanswered_ = unanswered;
+    fitWithInputs(from);
 }
 
 void WindowSizer::armAnswerCheck() {
@@ -230,8 +243,11 @@ void WindowSizer::userResized(QSize from) {
 
 void WindowSizer::resizeSettled() {
     // A button still held: the window manager's live resize goes on, and it
-    // configures the window once more when the button is let go.
-    if (options_.pointerHeld && options_.pointerHeld()) {
+    // configures the window once more when the button is let go; just let
+    // go, that last configure may still be on its way: one more still spell.
+    const bool held = options_.pointerHeld && options_.pointerHeld();
+    if (held || heldInResize_) {
+        heldInResize_ = held;
         resizeTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
             if (!weak.lock()) return;
             resizeTask_ = 0;
@@ -311,23 +327,19 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
             // window system for that size after the sizer's request): the
             // request is asked again, so it is the last the window system
             // hears.
-            placeWindow(*window, expectedRect_);
+            placeWindow(*window, *expectedRect_);
             return QObject::eventFilter(watched, event);
         }
         if (expectedSize_ && *expectedSize_ == resize->size()) {
             expectedSize_.reset();
-            expectedFrom_.reset();
-            unanswered_ = 0;
-            main_.cancel(std::exchange(answerTask_, 0));
+            if (window->geometry() == *expectedRect_) clearExpectation();
         } else if (!window->isFullScreen() && !window->isMaximized()) {
             // The user's resize, or the window manager's own configure in
             // place of the answer to the sizer's request: the user's resize
             // that request fitted then goes on from where it started.
             QSize from = resize->oldSize();
-            if (expectedSize_ && expectedFrom_) from = *expectedFrom_;
-            expectedSize_.reset();
-            expectedFrom_.reset();
-            main_.cancel(std::exchange(answerTask_, 0));
+            if (expectedRect_ && expectedFrom_) from = *expectedFrom_;
+            clearExpectation();
             userResized(from);
         }
     } else if (event->type() == QEvent::Move) {
@@ -335,6 +347,7 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
                                           window->isMaximized(), memory_.anchor)) {
             memory_.anchor = *anchor;
         }
+        if (expectedRect_ && !expectedSize_ && window->geometry() == *expectedRect_) clearExpectation();
         // A window manager that frames the window moves it.
         if (!window->isFullScreen() && !window->isMaximized() && frameMargins(*window) != fittedFrame_) {
             frameMayHaveChanged();

@@ -3,16 +3,18 @@
 // WindowSizer: keeps the attached window's content in the picture's shape.
 // It fits when the model's settled resolution changes, once a user resize
 // has ended (X11 has no "resize ended": the resize has been still for a
-// moment on the main executor and no pointer button is held, so the window
-// manager's live resize is over), when the window manager's frame around the
-// window takes a new size (it frames a window some time after it is shown),
-// and at once when attached; a move records the top centre the window turns
-// under. A fit's rectangle is asked of the window system, and the content
-// takes the size the window system answers, never ahead of it; a request
-// whose answer never comes (the window manager's own configure of the window
-// crossed it) is asked again. The rules are computeFit's; this class only
-// reads the window and applies the result. One per process, owned by the
-// application. GUI thread (the main executor's) only.
+// moment on the main executor with no pointer button held, and one moment
+// more after a held button is let go, so the window manager's live resize
+// is over and its last configure has come), when the window manager's
+// frame around the window takes a new size (it frames a window some time
+// after it is shown), and at once when attached; a move records the top
+// centre the window turns under. A fit's rectangle is asked of the window
+// system, and the content takes the size the window system answers, never
+// ahead of it; a request whose answer never comes (the window manager's own
+// configure of the window crossed it, or it was lost) is asked again. The
+// rules are computeFit's; this class only reads the window and applies the
+// result. One per process, owned by the application. GUI thread (the main
+// executor's) only.
 
 #include <QMargins>
 #include <QObject>
@@ -99,6 +101,7 @@ private:
     void resizeSettled();
     void answerMissing();
     void armAnswerCheck();
+    void clearExpectation();
     void placeWindow(QWidget& window, const QRect& target);
     QMargins frameMargins(const QWidget& window) const;
     // The screen's usable area less the window manager's frame
@@ -117,11 +120,10 @@ private:
     QPointer<QWidget> window_;
     FitMemory memory_;
     std::optional<PictureSize> lastResolution_;
-    // The size the sizer asked for last: its echo is not a user's resize;
-    // and the whole rectangle, asked again when the window's own doing
-    // crosses it.
+    // The rectangle the sizer asked for last, until the window has it; the
+    // size, while its echo (not a user's resize) is still to come.
+    std::optional<QRect> expectedRect_;
     std::optional<QSize> expectedSize_;
-    QRect expectedRect_;
     // The size before the user's resize that request fitted, while the
     // request is not answered: asked again with it when no answer comes.
     std::optional<QSize> expectedFrom_;
@@ -129,8 +131,10 @@ private:
     int unanswered_ = 0;
     // The window manager's frame the last fit placed the window in.
     QMargins fittedFrame_;
-    // The size before the user's resize in progress, and its quiet-spell timer.
+    // The size before the user's resize in progress, and its quiet-spell
+    // timer; whether a button was held at its last still moment.
     std::optional<QSize> resizeStart_;
+    bool heldInResize_ = false;
     // The window's minimum as its layout had it, before a small screen's fit
     // lowered it.
     std::optional<QSize> windowMinimum_;
