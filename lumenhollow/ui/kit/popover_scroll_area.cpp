@@ -42,6 +42,17 @@ bool PopoverScrollArea::eventFilter(QObject* watched, QEvent* event) {
 void PopoverScrollArea::fitToRoom() {
     QLayout* layout = rows_->layout();
     if (!layout) return;
+    // A row shown or hidden before the content is shown leaves the sizes
+    // its group and the rows last measured in place until the group is laid
+    // out, which waits for it to be shown: each is measured anew then. Once
+    // shown, the layouts keep them true (and this would ask them again, and
+    // again, for a new fit).
+    if (!rows_->isVisible()) {
+        for (QWidget* row : rows_->findChildren<QWidget*>()) {
+            if (!row->isWindow()) row->updateGeometry();
+        }
+        layout->invalidate();
+    }
     // The rows' height at their own width, whatever the margins now.
     const QMargins now = layout->contentsMargins();
     const int inner = width_ - 2 * padding_;

@@ -81,8 +81,6 @@ TEST(PopoverPlacementTest, OpensBesideTheAnchorWithItsArrowOnItAndStaysOnScreen)
     EXPECT_EQ(right.arrowAt, 21);
 }
 
-// The arrow's tip touches the side facing the anchor at arrowAt; the
-// corners are cut round; without an arrow that side is straight.
 // The tallest body that opens without covering its anchor: the whole
 // screen's height where it fits beside the anchor, else the room above or
 // below it, whichever is larger.
@@ -113,6 +111,8 @@ TEST(PopoverPlacementTest, TheBodysRoomIsTheScreensHeightBesideTheAnchorElseAbov
     }
 }
 
+// The arrow's tip touches the side facing the anchor at arrowAt; the
+// corners are cut round; without an arrow that side is straight.
 TEST(PopoverPlacementTest, TheOutlineCarriesTheArrowOnTheSideFacingTheAnchor) {
     const QRectF rect(0, 0, 200, 100);
     const struct {
