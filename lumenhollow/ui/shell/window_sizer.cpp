@@ -62,7 +62,6 @@ WindowSizer::WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Opt
 
 WindowSizer::~WindowSizer() {
     main_.cancel(resizeTask_);
-    main_.cancel(frameTask_);
     main_.cancel(answerTask_);
     if (window_) window_->removeEventFilter(this);
 }
@@ -101,13 +100,8 @@ void WindowSizer::fit() {
 }
 
 void WindowSizer::frameMayHaveChanged() {
-    // Once the window manager has been still for a spell: it frames a window
-    // in several steps, and a request made among them may be lost.
-    main_.cancel(frameTask_);
-    frameTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
-        if (!weak.lock()) return;
-        frameTask_ = 0;
-        if (!window_) return;
+    main_.post([weak = std::weak_ptr<int>(alive_), this] {
+        if (!weak.lock() || !window_) return;
         // In full screen or maximised the frame is the window manager's
         // business; back from there the window has its fitted frame again.
         if (window_->isFullScreen() || window_->isMaximized()) return;
@@ -181,10 +175,14 @@ void WindowSizer::answerMissing() {
         return;
     }
     if (sizerWindowRect(*window_) == *expectedRect_) {
-        // Nothing came back in its place: still on its way (a busy
-        // machine). Asked again it could undo a move of the user's on its
-        // way too: another spell.
+        // Nothing came back in its place: still on its way, or lost without
+        // a word (a window manager busy taking the window in). Asked again,
+        // the window system first told where the window last was: the same
+        // request twice does no harm.
+        QWindow* handle = window_->windowHandle();
+        if (!options_.place && handle && window_->isVisible()) handle->setGeometry(window_->geometry());
         armAnswerCheck();
+        placeWindow(*window_, *expectedRect_);
         return;
     }
     // The window system reported another rectangle in its place: the same

@@ -86,7 +86,7 @@ public:
     void attach(QWidget* window);
     void fit();
     // The window manager's frame around the attached window may have taken
-    // a new size: once it has been still for a moment, a fit when it has.
+    // a new size: on a later turn, a fit when it has.
     void frameMayHaveChanged();
 
     QWidget* window() const { return window_; }
@@ -129,10 +129,8 @@ private:
     std::optional<QSize> expectedFrom_;
     hollowkit::TaskId answerTask_ = 0;
     int unanswered_ = 0;
-    // The window manager's frame the last fit placed the window in, and the
-    // fit waiting for a new frame to settle.
+    // The window manager's frame the last fit placed the window in.
     QMargins fittedFrame_;
-    hollowkit::TaskId frameTask_ = 0;
     // The size before the user's resize in progress, and its quiet-spell
     // timer; whether a button was held at its last still moment.
     std::optional<QSize> resizeStart_;
