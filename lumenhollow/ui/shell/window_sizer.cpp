@@ -82,6 +82,8 @@ void WindowSizer::attach(QWidget* window) {
         });
     }
     clearExpectation();
+    overtaken_.reset();
+    userRect_.reset();
     resizeStart_.reset();
     heldInResize_ = false;
     main_.cancel(std::exchange(resizeTask_, 0));
@@ -109,14 +111,14 @@ void WindowSizer::frameMayHaveChanged() {
     });
 }
 
-void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom) {
+void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom, std::optional<QRect> as) {
     QWidget* window = window_;
     if (!window) return;
     FitInputs inputs;
     const QMargins frame = frameMargins(*window);
     const Areas areas = contentAreas(*window, frame);
     const QRect now = sizerWindowRect(*window);
-    inputs.frame = sizerFitRect(now);
+    inputs.frame = sizerFitRect(as.value_or(now));
     inputs.area = sizerFitRect(areas.whole);
     inputs.clearArea = sizerFitRect(areas.clear);
     inputs.aspect = model_.model().previewAspect();
@@ -137,12 +139,15 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom) {
     // when it fitted there.
     const bool underStrip = !areas.clear.isEmpty() && areas.clear.contains(target);
     fitMinimums(*window, target.size(), inputs.chromeHeight, inputs.aspect, underStrip ? areas.clear : areas.whole);
-    if (!decision.apply) return;
+    // Fitted from where the user left the window, it goes there even when
+    // that needs no change of the user's rectangle.
+    if (!decision.apply && (!as || target == now)) return;
 
     // A user resize still waiting to be fitted started from a shape this fit
     // has replaced.
     main_.cancel(std::exchange(resizeTask_, 0));
     resizeStart_.reset();
+    userRect_.reset();
     // The widget has the size the window system last answered: a new size
     // comes back as a resize, a new place alone as a move. With no answer
     // within the settle time the window system merged the request with a
@@ -256,7 +261,7 @@ void WindowSizer::resizeSettled() {
         return;
     }
     unanswered_ = 0;
-    fitWithInputs(std::exchange(resizeStart_, std::nullopt));
+    fitWithInputs(std::exchange(resizeStart_, std::nullopt), std::exchange(userRect_, std::nullopt));
 }
 
 WindowSizer::Areas WindowSizer::contentAreas(const QWidget& window, const QMargins& decoration) const {
@@ -332,13 +337,29 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
         }
         if (expectedSize_ && *expectedSize_ == resize->size()) {
             expectedSize_.reset();
+            overtaken_.reset();
             if (window->geometry() == *expectedRect_) clearExpectation();
+        } else if (overtaken_ && overtaken_->request.size() == resize->size()) {
+            // The overtaken request granted after all, once the window
+            // manager's live resize had ended: it undid the size the user
+            // chose last. The user's resize is fitted from that size (a fit
+            // asked for since was made from it, and its answer comes next).
+            if (!expectedSize_) {
+                userRect_ = overtaken_->user;
+                clearExpectation();
+                userResized(resize->oldSize());
+            }
+            overtaken_.reset();
         } else if (!window->isFullScreen() && !window->isMaximized()) {
             // The user's resize, or the window manager's own configure in
-            // place of the answer to the sizer's request: the user's resize
-            // that request fitted then goes on from where it started.
+            // place of the answer to the sizer's request (which it may still
+            // grant later): the user's resize that request fitted then goes
+            // on from where it started.
             QSize from = resize->oldSize();
             if (expectedRect_ && expectedFrom_) from = *expectedFrom_;
+            overtaken_.reset();
+            if (expectedSize_) overtaken_ = Overtaken{*expectedRect_, window->geometry()};
+            userRect_.reset();
             clearExpectation();
             userResized(from);
         }

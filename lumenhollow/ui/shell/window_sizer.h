@@ -11,7 +11,9 @@
 // centre the window turns under. A fit's rectangle is asked of the window
 // system, and the content takes the size the window system answers, never
 // ahead of it; a request whose answer never comes (the window manager's own
-// configure of the window crossed it, or it was lost) is asked again. The
+// configure of the window crossed it, or it was lost) is asked again, and
+// one granted only after the window manager's own last configure of a live
+// resize is fitted again from the size the user left. The
 // rules are computeFit's; this class only reads the window and applies the
 // result. One per process, owned by the application. GUI thread (the main
 // executor's) only.
@@ -96,7 +98,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void fitWithInputs(std::optional<QSize> resizedFrom);
+    // `as`: the rectangle to fit from, where the window is not where the
+    // user left it; none: where the window is.
+    void fitWithInputs(std::optional<QSize> resizedFrom, std::optional<QRect> as = std::nullopt);
     void userResized(QSize from);
     void resizeSettled();
     void answerMissing();
@@ -129,6 +133,17 @@ private:
     std::optional<QSize> expectedFrom_;
     hollowkit::TaskId answerTask_ = 0;
     int unanswered_ = 0;
+    // A request the window manager's own configure overtook (a live resize
+    // it ended after the fit was asked), which it may still grant later,
+    // and the rectangle that configure gave the window: the user's.
+    struct Overtaken {
+        QRect request;
+        QRect user;
+    };
+    std::optional<Overtaken> overtaken_;
+    // Where the user left the window, for the next fit of a user resize,
+    // while an overtaken request granted late holds it elsewhere.
+    std::optional<QRect> userRect_;
     // The window manager's frame the last fit placed the window in.
     QMargins fittedFrame_;
     // The size before the user's resize in progress, and its quiet-spell

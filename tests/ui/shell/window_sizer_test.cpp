@@ -257,6 +257,66 @@ TEST(WindowSizerTest, ALiveResizeIsFittedOnlyOnceItsButtonIsLetGo) {
     EXPECT_EQ(h.geometry().topLeft(), QPoint(100, 100));
 }
 
+// A window manager slower than the X server on a busy machine: the button
+// is up, but its drag's last moves are still to come when the sizer fits,
+// so the fit is made from the drag's size but one (1112 x 629, asked as
+// 1081 x 629). The window manager's last configure (1052 x 569) then comes
+// first, and the request it overtook is granted after it, undoing the size
+// the user chose; the sizer fits the user's size again, whether the grant
+// comes before that fit is asked or while its answer is on its way.
+TEST(WindowSizerTest, ARequestGrantedAfterTheLiveResizesLastConfigureIsFittedAgain) {
+    const struct {
+        const char* name;
+        bool grantedAfterTheNextFit;
+    } cases[] = {
+        {"granted before the next fit", false},
+        {"granted while the next fit's answer is on its way", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SizerHarness h(QRect(100, 100, 1152, 669), SizerHarness::Sizing::framed);
+        h.placePicture(QPoint(100, 100), QSize(1152, 648));
+        h.sizer->attach(h.window.get());
+        h.settle();
+        ASSERT_EQ(h.geometry().size(), QSize(1152, 648 + h.bar()));
+        const QSize lastButOne(1112, 608 + h.bar());
+        const QSize dragged(1052, 548 + h.bar());
+        const QSize fitted(974, 548 + h.bar());
+        h.held = true;
+        h.window->windowHandle()->resize(lastButOne);
+        h.advance(300ms);
+        h.held = false;
+        h.requests.clear();
+        h.dropped = c.grantedAfterTheNextFit ? 2 : 1;
+        h.advance(300ms);
+        h.advance(300ms);
+        ASSERT_EQ(h.requests.size(), 1u) << "fitted from the drag's size but one";
+        const QRect overtaken = h.requests.front();
+        ASSERT_EQ(overtaken.size(), QSize(1081, 608 + h.bar()));
+        // The window manager's last configure, then its grant of the request
+        // it overtook.
+        h.window->windowHandle()->resize(dragged);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(h.geometry().size(), dragged);
+        if (c.grantedAfterTheNextFit) {
+            h.advance(300ms);
+            ASSERT_EQ(h.requests.size(), 2u);
+            ASSERT_EQ(h.requests.back().size(), fitted);
+            h.window->windowHandle()->setGeometry(overtaken);
+            QCoreApplication::processEvents();
+            h.window->windowHandle()->setGeometry(h.requests.back());
+        } else {
+            h.window->windowHandle()->setGeometry(overtaken);
+        }
+        for (int spell = 0; spell < 4; ++spell) {
+            h.advance(300ms);
+            EXPECT_EQ(h.surface().width(), h.window->windowHandle()->width())
+                << "the content laid out at another width";
+        }
+        EXPECT_EQ(h.geometry(), QRect(QPoint(100, 100), fitted));
+    }
+}
+
 // The sizer's request crossed by a configure of the window manager's own:
 // the window system's answer to it reports the size the window had, so no
 // answer of the size asked for ever comes (X11 merges the two configure
