@@ -60,6 +60,9 @@ inline std::filesystem::path liveReferenceFolder() {
     return std::filesystem::path(LUMENHOLLOW_SOURCE_DIR) / "tests" / "journeys" / "live-references";
 }
 
+// How long a start may take on a busy machine.
+constexpr std::chrono::milliseconds kLiveStartLimit = 90s;
+
 // The screen once two reads a moment apart are alike pixel for pixel;
 // nothing when it did not settle within `limit`.
 inline std::optional<ScreenPicture> liveStillScreen(JourneyDesktop& desktop, int width, int height,
@@ -116,6 +119,10 @@ protected:
         environment.insert(environment.end(), camera.begin(), camera.end());
         if (windowManager) windowManager_.emplace(desktop_, "openbox", kLiveWindowManager);
         app_.emplace(desktop_, "live", LUMENHOLLOW_DEMO_PATH, environment);
+        // A start on a busy machine may take longer than any later step: its
+        // first report, however long it takes within the limit.
+        EXPECT_TRUE(app_->waitForState([](const nlohmann::json&) { return true; }, kLiveStartLimit))
+            << app_->describe();
         return *app_;
     }
 
