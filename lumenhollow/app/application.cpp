@@ -48,6 +48,7 @@
 #include "lumenhollow/ui/shell/tray_icon.h"
 #include "lumenhollow/ui/shell/updater.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
+#include "lumenhollow/ui/shell/x11/x11_window_frame.h"
 #include "lumenhollow/ui/window/chrome_layout.h"
 #include "lumenhollow/ui/window/main_window.h"
 #include "lumenhollow/ui/window/notch_settings_menu.h"
@@ -157,7 +158,8 @@ struct Parts {
         WindowSizer::Options sizing;
         sizing.floor = FitFloor{static_cast<int>(kRailBelowWidth),
                                 FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
-                                FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+                                FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)},
+                                static_cast<int>(kWideShortestHeight)};
         // The window's title and menus stay out from under the island's
         // closed strip where the screen has room for that.
         sizing.keepClearOf = [this]() -> std::optional<QRect> {
@@ -168,7 +170,16 @@ struct Parts {
             const SizeF minimum = minimumContentSize(aspect);
             return QSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
         };
+        // On X11 the window manager's frame and its live resizes are asked
+        // of the server; its frame comes some time after the window shows,
+        // and the window is fitted again into what that frame leaves.
+        sizing.pointerHeld = &x11PointerButtonHeld;
+        sizing.frameMargins = &x11FrameExtents;
         sizer = std::make_unique<WindowSizer>(*modelSignals, main, sizing);
+        frameWatch = X11FrameExtentsWatch::create([this](uint32_t window) {
+            QWidget* sized = sizer ? sizer->window() : nullptr;
+            if (sized && sized->internalWinId() == window) sizer->frameMayHaveChanged();
+        });
         attachSizerOnActivation(*sizer);
         updater = std::make_unique<Updater>(QCoreApplication::applicationVersion(),
                                             [this](const QString& text, std::function<void()> dismissed) {
@@ -224,6 +235,7 @@ struct Parts {
         compositor.reset();
         pointer.reset();
         screens.reset();
+        frameWatch.reset();
         sizer.reset();
         opener.reset();
         tray.reset();
@@ -299,6 +311,7 @@ struct Parts {
     std::unique_ptr<XcbTakeFocusSource> takeFocus;
     std::unique_ptr<MainWindowOpener> opener;
     std::unique_ptr<WindowSizer> sizer;
+    std::unique_ptr<X11FrameExtentsWatch> frameWatch;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<TrayIcon> tray;
     ui::NoNotchSource notches;

@@ -52,6 +52,49 @@ std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pi
     return std::nullopt;
 }
 
+std::optional<ScreenRect> clientArea(JourneyDesktop& desktop, const std::string& id) {
+    xcb_connection_t* connection = xcb_connect(desktop.x().displayName().c_str(), nullptr);
+    std::optional<ScreenRect> area;
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const auto window = static_cast<xcb_window_t>(std::strtoul(id.c_str(), nullptr, 10));
+        xcb_get_geometry_reply_t* geometry =
+            xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+        xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
+            connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr);
+        if (geometry && origin) area = ScreenRect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
+        std::free(geometry);
+        std::free(origin);
+    }
+    xcb_disconnect(connection);
+    return area;
+}
+
+std::optional<FrameExtents> frameExtents(JourneyDesktop& desktop, const std::string& id) {
+    xcb_connection_t* connection = xcb_connect(desktop.x().displayName().c_str(), nullptr);
+    std::optional<FrameExtents> extents;
+    if (!xcb_connection_has_error(connection)) {
+        const char name[] = "_NET_FRAME_EXTENTS";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        const auto window = static_cast<xcb_window_t>(std::strtoul(id.c_str(), nullptr, 10));
+        xcb_get_property_reply_t* property =
+            atom && atom->atom != XCB_ATOM_NONE
+                ? xcb_get_property_reply(
+                      connection, xcb_get_property(connection, 0, window, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr)
+                : nullptr;
+        if (property && property->format == 32 && xcb_get_property_value_length(property) == 16) {
+            const auto* value = static_cast<const uint32_t*>(xcb_get_property_value(property));
+            extents = FrameExtents{static_cast<int>(value[0]), static_cast<int>(value[1]), static_cast<int>(value[2]),
+                                   static_cast<int>(value[3])};
+        }
+        std::free(property);
+        std::free(atom);
+    }
+    xcb_disconnect(connection);
+    return extents;
+}
+
 std::optional<ScreenPicture> readScreen(const std::string& display, const ScreenRect& rect) {
     if (rect.width <= 0 || rect.height <= 0) return std::nullopt;
     xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);

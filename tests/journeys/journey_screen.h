@@ -46,6 +46,21 @@ bool xdotool(JourneyDesktop& desktop, const std::vector<std::string>& arguments,
 // Where window `id` sits on the screen; nothing when xdotool cannot say.
 std::optional<ScreenRect> windowGeometry(JourneyDesktop& desktop, const std::string& id);
 
+// Where window `id`'s own area (inside any window manager's frame) lies on
+// the screen, read from the X server; nothing when it cannot say. (xdotool
+// adds the frame's offset once more under a reparenting window manager.)
+std::optional<ScreenRect> clientArea(JourneyDesktop& desktop, const std::string& id);
+
+// The window manager's frame around window `id`, each side, as it set
+// _NET_FRAME_EXTENTS; nothing before it has.
+struct FrameExtents {
+    int left = 0;
+    int right = 0;
+    int top = 0;
+    int bottom = 0;
+};
+std::optional<FrameExtents> frameExtents(JourneyDesktop& desktop, const std::string& id);
+
 // A visible window of a program: its X id and where it sits.
 struct ScreenWindow {
     std::string id;

@@ -116,6 +116,24 @@ PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdg
     return placed;
 }
 
+int popoverBodyRoom(const QRect& anchor, int width, const QRect& screen, int arrowLength) {
+    const int gap = Popover::kGap;
+    const int anchorRight = anchor.x() + anchor.width();
+    const int anchorBottom = anchor.y() + anchor.height();
+    const int screenRight = screen.x() + screen.width();
+    const int screenBottom = screen.y() + screen.height();
+    const int frame = width + arrowLength;
+    if (anchor.x() - gap - frame >= screen.x() || anchorRight + gap + frame <= screenRight) return screen.height();
+    const int above = anchor.y() - gap - arrowLength - screen.y();
+    const int below = screenBottom - anchorBottom - gap - arrowLength;
+    return std::max({0, above, below});
+}
+
+int popoverScrollingHeight(int wanted, std::optional<int> room, int least) {
+    if (!room) return wanted;
+    return std::min(wanted, std::max(*room, std::min(wanted, least)));
+}
+
 QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow) {
     QPainterPath outline;
     if (arrow == PopoverArrow::none) {
@@ -250,11 +268,20 @@ QSize Popover::bodySize() const {
     return size().shrunkBy(arrow);
 }
 
+QRect Popover::screenRoom() const {
+    QScreen* screen = anchor_->screen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
+}
+
+int Popover::bodyRoom(int width) const {
+    const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
+    return popoverBodyRoom(anchor, width, screenRoom(), arrow_ == PopoverArrow::shown ? kArrowLength : 0);
+}
+
 void Popover::place() {
     if (placing_) return;
     placing_ = true;
-    QScreen* screen = anchor_->screen();
-    const QRect room = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), QSize(1 << 14, 1 << 14));
+    const QRect room = screenRoom();
     const QRect anchor(anchor_->mapToGlobal(QPoint(0, 0)), anchor_->size());
     const PopoverPlacement next =
         placePopover(anchor, bodySize(), edge_, room, arrow_ == PopoverArrow::shown ? kArrowLength : 0);

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace lumenhollow::ui {
@@ -58,6 +59,18 @@ struct PopoverPlacement {
 PopoverPlacement placePopover(const QRect& anchor, const QSize& size, PopoverEdge edge, const QRect& screen,
                               int arrowLength = 0);
 
+// The tallest body `width` wide a popover may have on a screen whose usable
+// area is `screen` and still open without covering `anchor`: the screen's
+// whole height where it fits beside the anchor (its arrow, `arrowLength`
+// long, then on its side), else the larger of the room above and below it.
+int popoverBodyRoom(const QRect& anchor, int width, const QRect& screen, int arrowLength);
+
+// The height of a popover's scrolling part that would be `wanted` tall,
+// where the popover's other rows leave it `room` of the tallest body its
+// screen holds (none: no limit): all it wants where that fits, else the
+// room, but never less than `least` (or `wanted`, when that is less).
+int popoverScrollingHeight(int wanted, std::optional<int> room, int least);
+
 // The outline of the body in `rect` (arrow included) with the arrow on the
 // side facing the anchor, or none.
 QPainterPath popoverOutline(const QRectF& rect, PopoverEdge edge, int arrowAt, PopoverArrow arrow);
@@ -89,6 +102,10 @@ public:
     // The side asked for; placement() tells where it really opened.
     PopoverEdge edge() const { return edge_; }
     const PopoverPlacement& placement() const { return placement_; }
+    // The tallest body `width` wide it may have on its anchor's screen
+    // (popoverBodyRoom): content with a list shortens the list to it where
+    // it would be taller.
+    int bodyRoom(int width) const;
 
 Q_SIGNALS:
     // While it closes, its content still in place: last chance to commit edits.
@@ -104,6 +121,8 @@ protected:
 
 private:
     void place();
+    // The usable area of the anchor's screen.
+    QRect screenRoom() const;
     void setArrowSide(PopoverEdge side, bool arrow = true);
     // The popover's size less its arrow.
     QSize bodySize() const;

@@ -11,6 +11,7 @@
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/pop_up_button.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -54,8 +55,11 @@ QWidget* settingsGroup(QWidget* parent) {
 CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     : QWidget(parent), model_(model), kelvin_(loadKelvin(model.state().cameraSettings)) {
     setFixedWidth(kWidth);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kSettingsInset, kSettingsInset, kSettingsInset, kSettingsInset);
+    // The rows scroll where the popover's screen is too short for all of
+    // them; the sides' inset lies inside them.
+    auto* rows = new QWidget(this);
+    auto* column = new QVBoxLayout(rows);
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
 
     column->addWidget(settingsLabel(tr("Video"), ui::TextStyle::subheadline, 0.55, this));
@@ -143,6 +147,10 @@ CameraSettingsPanel::CameraSettingsPanel(ModelSignals& model, QWidget* parent)
     footer->setWordWrap(true);
     column->addSpacing(6);
     column->addWidget(footer);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, kSettingsInset, 0, kSettingsInset);
+    scroll_ = new ui::PopoverScrollArea(rows, kWidth, kSettingsInset, [] { return 2 * kSettingsInset; }, this);
+    outer->addWidget(scroll_);
 
     model_.onChange({Field::cameraSettings}, this, [this] { refresh(); });
     refresh();
@@ -206,6 +214,7 @@ void CameraSettingsPanel::refresh() {
     }
     kelvinValue_->setText(QString::fromStdString(kelvinLabel(kelvin_)));
     kelvinRow_->setVisible(look.showsKelvinSlider);
+    scroll_->fitToRoom();
 }
 
 }  // namespace lumenhollow

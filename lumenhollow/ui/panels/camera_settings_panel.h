@@ -1,7 +1,8 @@
 #pragma once
 
 // CameraSettingsPanel: the camera settings popover's content, 340 wide: the
-// "Video" pickers, the "Exposure" rows and the footer. Every choice goes
+// "Video" pickers, the "Exposure" rows and the footer, scrolling where the
+// popover's screen is too short for all of them. Every choice goes
 // through the model (stored, then sent to the active camera); the panel
 // keeps only the white-balance slider's position, loaded when it is built
 // (each opening builds a new panel). GUI thread; `model` outlives it.
@@ -20,6 +21,7 @@ namespace lumenhollow {
 
 class ModelSignals;
 namespace ui {
+class PopoverScrollArea;
 class PopUpButton;
 class SwitchButton;
 class TextButton;
@@ -58,6 +60,7 @@ private:
     QWidget* kelvinRow_ = nullptr;
     QSlider* kelvinSlider_ = nullptr;
     QLabel* kelvinValue_ = nullptr;
+    ui::PopoverScrollArea* scroll_ = nullptr;
 };
 
 }  // namespace lumenhollow

@@ -19,6 +19,7 @@
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/text_button.h"
@@ -297,7 +298,14 @@ void ScenesPanel::refresh() {
             ++index;
         }
     }
-    list_->setFixedHeight(scenesListHeight(scenes.size()));
+    const int fixed = scenesListHeight(scenes.size());
+    list_->setFixedHeight(fixed);
+    if (const auto* popover = qobject_cast<const ui::Popover*>(window())) {
+        // The list takes what the header and the footer leave of the
+        // tallest popover the screen holds.
+        const int others = layout()->sizeHint().height() - fixed;
+        list_->setFixedHeight(scenesListHeight(scenes.size(), popover->bodyRoom(kWidth) - others));
+    }
 }
 
 void ScenesPanel::rebuildRows() {

@@ -39,8 +39,10 @@ std::string scenesCountText(size_t sceneCount) {
     return std::to_string(sceneCount) + " of " + std::to_string(CameraModel::kMaxScenes);
 }
 
-int scenesListHeight(size_t sceneCount) {
-    return std::min(kScenesListMaxHeight, kSceneRowHeight * static_cast<int>(sceneCount) + 8);
+int scenesListHeight(size_t sceneCount, std::optional<int> room) {
+    const int fixed = std::min(kScenesListMaxHeight, kSceneRowHeight * static_cast<int>(sceneCount) + 8);
+    if (!room) return fixed;
+    return std::min(fixed, std::max(*room, std::min(fixed, kSceneRowHeight + 8)));
 }
 
 std::string scenePositionSummary(const hollowkit::CameraPosition& position) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hollowkit/camera/camera_types.h"
@@ -28,7 +29,11 @@ bool canSaveScene(bool supportsPositioning, size_t sceneCount);
 // "0 of 9", "3 of 9".
 std::string scenesCountText(size_t sceneCount);
 // 66 per row and 8 more, at most 420 (the list scrolls from seven rows on).
-int scenesListHeight(size_t sceneCount);
+// Where the screen leaves the list less `room` than that (what the panel's
+// other rows leave of the tallest popover the screen holds), the room, so
+// the save button and every row stay reachable: the list scrolls. Never
+// below one row's height.
+int scenesListHeight(size_t sceneCount, std::optional<int> room = std::nullopt);
 // "pan -12°  ·  tilt 5°  ·  1.5x"; no zoom part without a zoom; never "-0".
 std::string scenePositionSummary(const hollowkit::CameraPosition& position);
 

@@ -14,6 +14,7 @@
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
@@ -74,20 +75,36 @@ int indexOf(const std::array<Enum, N>& cases, Enum value) {
 ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("screenRecordingPanel"));
     setFixedWidth(kWidth);
+    // The sides' padding lies inside the rows, so a scroll bar takes the
+    // right one's room rather than the rows'.
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    column->setContentsMargins(0, kPadding, 0, kPadding);
     column->setSpacing(kSpacing);
-    column->addWidget(makeSwitchRow());
-    card_ = new ScreenPermissionCard(model_, this);
-    column->addWidget(card_);
-    column->addWidget(makeDivider(this));
-    column->addWidget(makeOptionsRow());
-    microphoneNote_ = new ui::SymbolLabel("mic", QString(), ui::uiFont(ui::TextStyle::caption), secondaryColour(), this);
-    column->addWidget(microphoneNote_);
-    column->addWidget(makePanelText(tr("Each take saves the screen, the camera, and a combined video, so you can edit "
-                                       "them separately or post the combined one."),
-                                    ui::TextStyle::caption, true, this));
-    column->addWidget(makeRebuildBlock());
+    switchRow_ = makeSwitchRow();
+    column->addWidget(switchRow_);
+    // Under the switch, the rest: whole where the screen holds it, else
+    // scrolling, so every control stays within reach.
+    body_ = new QWidget(this);
+    auto* rows = new QVBoxLayout(body_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(kSpacing);
+    card_ = new ScreenPermissionCard(model_, body_);
+    rows->addWidget(card_);
+    rows->addWidget(makeDivider(body_));
+    rows->addWidget(makeOptionsRow());
+    microphoneNote_ =
+        new ui::SymbolLabel("mic", QString(), ui::uiFont(ui::TextStyle::caption), secondaryColour(), body_);
+    rows->addWidget(microphoneNote_);
+    rows->addWidget(makePanelText(tr("Each take saves the screen, the camera, and a combined video, so you can edit "
+                                     "them separately or post the combined one."),
+                                  ui::TextStyle::caption, true, body_));
+    rows->addWidget(makeRebuildBlock());
+    scroll_ = new ui::PopoverScrollArea(body_, kWidth, kPadding, [this, column] {
+        const QMargins margins = column->contentsMargins();
+        return margins.top() + margins.bottom() + switchRow_->sizeHint().height() + column->spacing();
+    }, this);
+    scroll_->setObjectName(QStringLiteral("screenOptionsScroll"));
+    column->addWidget(scroll_);
 
     model_.onChange({Field::recordScreen, Field::bubbleStyle, Field::displays, Field::screenDisplayID,
                      Field::autoZoom, Field::includeMacSound, Field::connection, Field::wirelessMicID,
@@ -100,7 +117,7 @@ ScreenRecordingPanel::ScreenRecordingPanel(ModelSignals& model, QWidget* parent)
 QWidget* ScreenRecordingPanel::makeSwitchRow() {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(kPadding, 0, kPadding, 0);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     const QString title = tr("Record Screen and Camera");
@@ -288,6 +305,8 @@ void ScreenRecordingPanel::refresh() {
         takeLabel_->setText(lastTakeLabel(*shownTake_, folderCreationTime(*shownTake_), QDateTime::currentDateTime(),
                                           QLocale()));
     }
+    scroll_->setLeast(options_->sizeHint().height());
+    scroll_->fitToRoom();
 }
 
 void ScreenRecordingPanel::refreshDisplayMenu() {

@@ -5,8 +5,10 @@
 // may not be recorded, the camera's corner, shape, size and background, the
 // display, automatic zoom and the computer's sound, the Wi-Fi microphone
 // note, and the block that rebuilds the last take's combined movie or
-// another take's. Everything shown is read from the model through
-// screenPanel(); every control writes the model or calls it. GUI thread.
+// another take's. Everything under the switch scrolls where the popover's
+// screen is too short for all of it. Everything shown is read from the
+// model through screenPanel(); every control writes the model or calls it.
+// GUI thread.
 
 #include <QWidget>
 
@@ -29,6 +31,7 @@ class ModelSignals;
 class ScreenPermissionCard;
 
 namespace ui {
+class PopoverScrollArea;
 class SegmentedControl;
 class SwitchButton;
 class SymbolLabel;
@@ -62,6 +65,8 @@ public:
     QLabel& takeLabel() const { return *takeLabel_; }
     QPushButton& applyButton() const { return *apply_; }
     QPushButton& rebuildAnotherButton() const { return *rebuildAnother_; }
+    // What lies under the switch, scrolling where the screen is too short.
+    ui::PopoverScrollArea& scrollingPart() const { return *scroll_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,6 +80,9 @@ private:
     void writeBubble(int shape, int size, int background);
 
     ModelSignals& model_;
+    QWidget* switchRow_ = nullptr;
+    ui::PopoverScrollArea* scroll_ = nullptr;
+    QWidget* body_ = nullptr;
     ui::SwitchButton* switch_ = nullptr;
     ScreenPermissionCard* card_ = nullptr;
     QWidget* options_ = nullptr;

@@ -47,13 +47,19 @@ FitRect fitBelowChrome(FitRect rect, int chrome) {
 }
 
 // Raises `size` to the floor of the arrangement it gets; a size too short for
-// the narrow arrangement takes the wide one's width.
-FitSize fitRaisedToFloor(FitSize size, const FitFloor& floor) {
+// the narrow arrangement takes the wide one's width. The wide arrangement
+// raised past `areaHeight` comes back to it, down to its shortest.
+FitSize fitRaisedToFloor(FitSize size, const FitFloor& floor, int areaHeight) {
     if (size.width < floor.narrowBelowWidth && size.height < floor.narrow.height) {
         size.width = std::max(size.width, floor.wide.width);
     }
-    const FitSize& least = size.width < floor.narrowBelowWidth ? floor.narrow : floor.wide;
-    return FitSize{std::max(size.width, least.width), std::max(size.height, least.height)};
+    const bool narrow = size.width < floor.narrowBelowWidth;
+    const FitSize& least = narrow ? floor.narrow : floor.wide;
+    FitSize raised{std::max(size.width, least.width), std::max(size.height, least.height)};
+    if (!narrow && floor.wideShortest > 0 && raised.height > areaHeight) {
+        raised.height = std::max({size.height, areaHeight, floor.wideShortest});
+    }
+    return raised;
 }
 
 FitDecision fitInArea(const FitInputs& in);
@@ -140,7 +146,7 @@ FitDecision fitInArea(const FitInputs& in) {
     // Below the floor the controls would not fit: the picture keeps its
     // shape inside a larger window, which on a screen smaller still may
     // reach past the area.
-    const FitSize raised = fitRaisedToFloor(FitSize{width, height}, in.floor);
+    const FitSize raised = fitRaisedToFloor(FitSize{width, height}, in.floor, area.height);
     width = raised.width;
     height = raised.height;
 

@@ -55,11 +55,14 @@ struct FitMemory {
 // the narrow arrangement (below `narrowBelowWidth`) and the wide one. A
 // picture whose shape would give less gets bars beside or above it instead:
 // a portrait picture on a short screen takes the wide arrangement's width.
-// All zero: no floor.
+// Where the area is shorter than the wide floor, the wide arrangement goes
+// down to `wideShortest` instead (zero: not below the wide floor), so the
+// window stays in the area. All zero: no floor.
 struct FitFloor {
     int narrowBelowWidth = 0;
     FitSize narrow;
     FitSize wide;
+    int wideShortest = 0;
 
     bool operator==(const FitFloor&) const = default;
 };

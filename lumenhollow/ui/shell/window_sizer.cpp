@@ -29,6 +29,14 @@ int sizerChromeHeight(const QWidget& window) {
     return bar && bar->isVisible() ? bar->height() : 0;
 }
 
+// Where the window is, or is about to be: its native window holds the
+// rectangle last asked for until the window system answers, while the
+// widget keeps its size until then.
+QRect sizerWindowRect(const QWidget& window) {
+    const QWindow* handle = window.windowHandle();
+    return handle && window.isVisible() ? handle->geometry() : window.geometry();
+}
+
 // The content's room in a window of `size` whose menu bar takes `chrome` rows.
 QSize sizerRoomBelow(QSize size, int chrome) {
     return QSize(size.width(), std::max(0, size.height() - chrome));
@@ -54,6 +62,7 @@ WindowSizer::WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Opt
 
 WindowSizer::~WindowSizer() {
     main_.cancel(resizeTask_);
+    main_.cancel(answerTask_);
     if (window_) window_->removeEventFilter(this);
 }
 
@@ -72,8 +81,11 @@ void WindowSizer::attach(QWidget* window) {
             });
         });
     }
-    expectedSize_.reset();
+    clearExpectation();
+    overtaken_.reset();
+    userRect_.reset();
     resizeStart_.reset();
+    heldInResize_ = false;
     main_.cancel(std::exchange(resizeTask_, 0));
     lastResolution_ = model_.state().settledResolution;
     // A fit now and one on a later turn, as a new subscriber to the settled
@@ -89,12 +101,24 @@ void WindowSizer::fit() {
     fitWithInputs(std::nullopt);
 }
 
-void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
+void WindowSizer::frameMayHaveChanged() {
+    main_.post([weak = std::weak_ptr<int>(alive_), this] {
+        if (!weak.lock() || !window_) return;
+        // In full screen or maximised the frame is the window manager's
+        // business; back from there the window has its fitted frame again.
+        if (window_->isFullScreen() || window_->isMaximized()) return;
+        if (frameMargins(*window_) != fittedFrame_) fit();
+    });
+}
+
+void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom, std::optional<QRect> as) {
     QWidget* window = window_;
     if (!window) return;
     FitInputs inputs;
-    const Areas areas = contentAreas(*window);
-    inputs.frame = sizerFitRect(window->geometry());
+    const QMargins frame = frameMargins(*window);
+    const Areas areas = contentAreas(*window, frame);
+    const QRect now = sizerWindowRect(*window);
+    inputs.frame = sizerFitRect(as.value_or(now));
     inputs.area = sizerFitRect(areas.whole);
     inputs.clearArea = sizerFitRect(areas.clear);
     inputs.aspect = model_.model().previewAspect();
@@ -103,25 +127,113 @@ void WindowSizer::fitWithInputs(std::optional<FitSize> resizedFrom) {
     inputs.fullScreen = window->isFullScreen();
     inputs.maximized = window->isMaximized();
     inputs.floor = options_.floor;
-    inputs.resizedFrom = resizedFrom;
+    if (resizedFrom) inputs.resizedFrom = FitSize{resizedFrom->width(), resizedFrom->height()};
     inputs.memory = memory_;
     const FitDecision decision = computeFit(inputs);
     if (decision.skipped) return;
     memory_ = decision.memory;
+    fittedFrame_ = frame;
     const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
     // Also when the size stays: the content may have taken its minimum again.
     // The room that counts is the one the window went to: under the strip
     // when it fitted there.
     const bool underStrip = !areas.clear.isEmpty() && areas.clear.contains(target);
     fitMinimums(*window, target.size(), inputs.chromeHeight, inputs.aspect, underStrip ? areas.clear : areas.whole);
-    if (!decision.apply) return;
+    // Fitted from where the user left the window, it goes there even when
+    // that needs no change of the user's rectangle.
+    if (!decision.apply && (!as || target == now)) return;
 
-    if (target.size() != window->size()) expectedSize_ = target.size();
     // A user resize still waiting to be fitted started from a shape this fit
     // has replaced.
     main_.cancel(std::exchange(resizeTask_, 0));
     resizeStart_.reset();
-    window->setGeometry(target);
+    userRect_.reset();
+    // The widget has the size the window system last answered: a new size
+    // comes back as a resize, a new place alone as a move. With no answer
+    // within the settle time the window system merged the request with a
+    // configure of its own, refused it, or lost it.
+    expectedRect_ = target;
+    expectedSize_ = target.size() != window->size() ? std::optional<QSize>(target.size()) : std::nullopt;
+    expectedFrom_ = resizedFrom;
+    armAnswerCheck();
+    placeWindow(*window, target);
+}
+
+void WindowSizer::clearExpectation() {
+    expectedRect_.reset();
+    expectedSize_.reset();
+    expectedFrom_.reset();
+    unanswered_ = 0;
+    main_.cancel(std::exchange(answerTask_, 0));
+}
+
+void WindowSizer::answerMissing() {
+    if (!expectedRect_ || !window_) return;
+    if (!expectedSize_ && window_->geometry() == *expectedRect_) {
+        clearExpectation();
+        return;
+    }
+    // A window manager that holds the window at a place or size of its own
+    // answers every request so; after a few the window stays as it has it.
+    if (++unanswered_ > kUnansweredRetries) {
+        clearExpectation();
+        return;
+    }
+    if (sizerWindowRect(*window_) == *expectedRect_) {
+        // Nothing came back in its place: still on its way, or lost without
+        // a word (a window manager busy taking the window in). Asked again,
+        // the window system first told where the window last was: the same
+        // request twice does no harm.
+        QWindow* handle = window_->windowHandle();
+        if (!options_.place && handle && window_->isVisible()) handle->setGeometry(window_->geometry());
+        armAnswerCheck();
+        placeWindow(*window_, *expectedRect_);
+        return;
+    }
+    // The window system reported another rectangle in its place: the same
+    // fit again, from the window as it is now.
+    const std::optional<QSize> from = expectedFrom_;
+    const int unanswered = unanswered_;
+    clearExpectation();
+    unanswered_ = unanswered;
+    fitWithInputs(from);
+}
+
+void WindowSizer::armAnswerCheck() {
+    main_.cancel(answerTask_);
+    answerTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
+        if (!weak.lock()) return;
+        answerTask_ = 0;
+        answerMissing();
+    });
+}
+
+void WindowSizer::placeWindow(QWidget& window, const QRect& target) {
+    if (options_.place) {
+        options_.place(window, target);
+        return;
+    }
+    // Through the native window, so the content is laid out at a new size
+    // only once the window system has given the window that size: set on the
+    // widget, the content would take it at once, and keep it even when the
+    // window system's answer, merged with a configure of the window
+    // manager's own, reports the size the window had before.
+    QWindow* handle = window.windowHandle();
+    if (handle && window.isVisible()) {
+        handle->setGeometry(target);
+    } else {
+        window.setGeometry(target);
+    }
+}
+
+QMargins WindowSizer::frameMargins(const QWidget& window) const {
+    if (options_.frameMargins) {
+        if (const std::optional<QMargins> told = options_.frameMargins(window)) return *told;
+    }
+    const QRect frame = window.frameGeometry();
+    const QRect content = window.geometry();
+    return QMargins(std::max(0, content.left() - frame.left()), std::max(0, content.top() - frame.top()),
+                    std::max(0, frame.right() - content.right()), std::max(0, frame.bottom() - content.bottom()));
 }
 
 void WindowSizer::userResized(QSize from) {
@@ -130,14 +242,29 @@ void WindowSizer::userResized(QSize from) {
     resizeTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
         if (!weak.lock()) return;
         resizeTask_ = 0;
-        std::optional<FitSize> before;
-        if (resizeStart_) before = FitSize{resizeStart_->width(), resizeStart_->height()};
-        resizeStart_.reset();
-        fitWithInputs(before);
+        resizeSettled();
     });
 }
 
-WindowSizer::Areas WindowSizer::contentAreas(const QWidget& window) const {
+void WindowSizer::resizeSettled() {
+    // A button still held: the window manager's live resize goes on, and it
+    // configures the window once more when the button is let go; just let
+    // go, that last configure may still be on its way: one more still spell.
+    const bool held = options_.pointerHeld && options_.pointerHeld();
+    if (held || heldInResize_) {
+        heldInResize_ = held;
+        resizeTask_ = main_.after(options_.resizeSettle, [weak = std::weak_ptr<int>(alive_), this] {
+            if (!weak.lock()) return;
+            resizeTask_ = 0;
+            resizeSettled();
+        });
+        return;
+    }
+    unanswered_ = 0;
+    fitWithInputs(std::exchange(resizeStart_, std::nullopt), std::exchange(userRect_, std::nullopt));
+}
+
+WindowSizer::Areas WindowSizer::contentAreas(const QWidget& window, const QMargins& decoration) const {
     QRect available;
     if (options_.availableArea) {
         available = options_.availableArea(window);
@@ -154,11 +281,6 @@ WindowSizer::Areas WindowSizer::contentAreas(const QWidget& window) const {
     }
     // The areas hold the whole window; the fit places its content, so the
     // window manager's frame comes off each side.
-    const QRect frame = window.frameGeometry();
-    const QRect content = window.geometry();
-    const QMargins decoration(std::max(0, content.left() - frame.left()), std::max(0, content.top() - frame.top()),
-                              std::max(0, frame.right() - content.right()),
-                              std::max(0, frame.bottom() - content.bottom()));
     return Areas{available - decoration, clear.isEmpty() ? QRect() : clear - decoration};
 }
 
@@ -204,15 +326,52 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
     QWidget* window = window_;
     if (event->type() == QEvent::Resize) {
         const auto* resize = static_cast<QResizeEvent*>(event);
+        if (expectedSize_ && *expectedSize_ != resize->size() && !event->spontaneous()) {
+            // The window's own doing while the answer is on its way (a new
+            // minimum grows the widget, still at its old size, and asks the
+            // window system for that size after the sizer's request): the
+            // request is asked again, so it is the last the window system
+            // hears.
+            placeWindow(*window, *expectedRect_);
+            return QObject::eventFilter(watched, event);
+        }
         if (expectedSize_ && *expectedSize_ == resize->size()) {
             expectedSize_.reset();
+            overtaken_.reset();
+            if (window->geometry() == *expectedRect_) clearExpectation();
+        } else if (overtaken_ && overtaken_->request.size() == resize->size()) {
+            // The overtaken request granted after all, once the window
+            // manager's live resize had ended: it undid the size the user
+            // chose last. The user's resize is fitted from that size (a fit
+            // asked for since was made from it, and its answer comes next).
+            if (!expectedSize_) {
+                userRect_ = overtaken_->user;
+                clearExpectation();
+                userResized(resize->oldSize());
+            }
+            overtaken_.reset();
         } else if (!window->isFullScreen() && !window->isMaximized()) {
-            userResized(resize->oldSize());
+            // The user's resize, or the window manager's own configure in
+            // place of the answer to the sizer's request (which it may still
+            // grant later): the user's resize that request fitted then goes
+            // on from where it started.
+            QSize from = resize->oldSize();
+            if (expectedRect_ && expectedFrom_) from = *expectedFrom_;
+            overtaken_.reset();
+            if (expectedSize_) overtaken_ = Overtaken{*expectedRect_, window->geometry()};
+            userRect_.reset();
+            clearExpectation();
+            userResized(from);
         }
     } else if (event->type() == QEvent::Move) {
         if (auto anchor = anchorAfterMove(sizerFitRect(window->geometry()), window->isFullScreen(),
                                           window->isMaximized(), memory_.anchor)) {
             memory_.anchor = *anchor;
+        }
+        if (expectedRect_ && !expectedSize_ && window->geometry() == *expectedRect_) clearExpectation();
+        // A window manager that frames the window moves it.
+        if (!window->isFullScreen() && !window->isMaximized() && frameMargins(*window) != fittedFrame_) {
+            frameMayHaveChanged();
         }
     }
     return QObject::eventFilter(watched, event);

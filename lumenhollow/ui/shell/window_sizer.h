@@ -2,12 +2,23 @@
 
 // WindowSizer: keeps the attached window's content in the picture's shape.
 // It fits when the model's settled resolution changes, once a user resize
-// has been still for a moment (X11 has no "resize ended", so a quiet spell
-// on the main executor stands in for it), and at once when attached; a move
-// records the top centre the window turns under. The rules are computeFit's;
-// this class only reads the window and applies the result. One per process,
-// owned by the application. GUI thread (the main executor's) only.
+// has ended (X11 has no "resize ended": the resize has been still for a
+// moment on the main executor with no pointer button held, and one moment
+// more after a held button is let go, so the window manager's live resize
+// is over and its last configure has come), when the window manager's
+// frame around the window takes a new size (it frames a window some time
+// after it is shown), and at once when attached; a move records the top
+// centre the window turns under. A fit's rectangle is asked of the window
+// system, and the content takes the size the window system answers, never
+// ahead of it; a request whose answer never comes (the window manager's own
+// configure of the window crossed it, or it was lost) is asked again, and
+// one granted only after the window manager's own last configure of a live
+// resize is fitted again from the size the user left. The
+// rules are computeFit's; this class only reads the window and applies the
+// result. One per process, owned by the application. GUI thread (the main
+// executor's) only.
 
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -46,7 +57,24 @@ public:
         // wherever the screen has room for it; none: the content's minimum
         // is only ever lowered to what a small screen holds.
         std::function<QSize(double aspect)> contentMinimum;
+        // Whether a pointer button is held down anywhere: while it is, the
+        // window manager's live resize of the window may still go on, and
+        // its own configure at the end would undo a fit made before. None:
+        // never held.
+        std::function<bool()> pointerHeld;
+        // The window manager's frame around the window, each side; nothing
+        // (or none): what the window system reports (its frame geometry less
+        // its geometry).
+        std::function<std::optional<QMargins>(const QWidget& window)> frameMargins;
+        // Asks the window system for the window's content rectangle; none:
+        // its native window is asked (a hidden window is set directly).
+        std::function<void(QWidget& window, const QRect& content)> place;
     };
+
+    // How many quiet spells in a row the sizer waits for the answer to a
+    // request, asking it again when another size came in its place, before
+    // it leaves the window as the window system has it.
+    static constexpr int kUnansweredRetries = 3;
 
     // `model` and `main` must outlive the sizer.
     WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Options options, QObject* parent = nullptr);
@@ -59,6 +87,9 @@ public:
     // kept per orientation and the anchor carry over to a new window.
     void attach(QWidget* window);
     void fit();
+    // The window manager's frame around the attached window may have taken
+    // a new size: on a later turn, a fit when it has.
+    void frameMayHaveChanged();
 
     QWidget* window() const { return window_; }
     const FitMemory& memory() const { return memory_; }
@@ -67,15 +98,24 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void fitWithInputs(std::optional<FitSize> resizedFrom);
+    // `as`: the rectangle to fit from, where the window is not where the
+    // user left it; none: where the window is.
+    void fitWithInputs(std::optional<QSize> resizedFrom, std::optional<QRect> as = std::nullopt);
     void userResized(QSize from);
-    // The screen's usable area less the window manager's frame, and the
-    // same area below what `keepClearOf` names (empty when nothing is there).
+    void resizeSettled();
+    void answerMissing();
+    void armAnswerCheck();
+    void clearExpectation();
+    void placeWindow(QWidget& window, const QRect& target);
+    QMargins frameMargins(const QWidget& window) const;
+    // The screen's usable area less the window manager's frame
+    // (`decoration`), and the same area below what `keepClearOf` names
+    // (empty when nothing is there).
     struct Areas {
         QRect whole;
         QRect clear;
     };
-    Areas contentAreas(const QWidget& window) const;
+    Areas contentAreas(const QWidget& window, const QMargins& decoration) const;
     void fitMinimums(QWidget& window, QSize size, int chrome, double aspect, const QRect& area);
 
     ModelSignals& model_;
@@ -84,10 +124,32 @@ private:
     QPointer<QWidget> window_;
     FitMemory memory_;
     std::optional<PictureSize> lastResolution_;
-    // The size the sizer asked for last: its echo is not a user's resize.
+    // The rectangle the sizer asked for last, until the window has it; the
+    // size, while its echo (not a user's resize) is still to come.
+    std::optional<QRect> expectedRect_;
     std::optional<QSize> expectedSize_;
-    // The size before the user's resize in progress, and its quiet-spell timer.
+    // The size before the user's resize that request fitted, while the
+    // request is not answered: asked again with it when no answer comes.
+    std::optional<QSize> expectedFrom_;
+    hollowkit::TaskId answerTask_ = 0;
+    int unanswered_ = 0;
+    // A request the window manager's own configure overtook (a live resize
+    // it ended after the fit was asked), which it may still grant later,
+    // and the rectangle that configure gave the window: the user's.
+    struct Overtaken {
+        QRect request;
+        QRect user;
+    };
+    std::optional<Overtaken> overtaken_;
+    // Where the user left the window, for the next fit of a user resize,
+    // while an overtaken request granted late holds it elsewhere.
+    std::optional<QRect> userRect_;
+    // The window manager's frame the last fit placed the window in.
+    QMargins fittedFrame_;
+    // The size before the user's resize in progress, and its quiet-spell
+    // timer; whether a button was held at its last still moment.
     std::optional<QSize> resizeStart_;
+    bool heldInResize_ = false;
     // The window's minimum as its layout had it, before a small screen's fit
     // lowered it.
     std::optional<QSize> windowMinimum_;

@@ -53,6 +53,11 @@ inline constexpr SizeF kRailFloor{
         ChromeMetrics::kJoystickDiameter + 2 * ChromeMetrics::kBottomSpacing + ChromeMetrics::kCaptureHeight +
         ChromeMetrics::kBottomBarHeight + ChromeMetrics::kBottomPadding};
 inline constexpr SizeF kWideFloor{kRailBelowWidth, kRailBelowWidth * 9.0 / 16.0};
+// The wide arrangement's least height, where the screen has no room for its
+// floor: the top bar and the bottom area one above the other hold every one
+// of its controls. A picture on a screen too short for its shape under the
+// island's strip gets bars beside it rather than a window over the strip.
+inline constexpr double kWideShortestHeight = ChromeMetrics::kTopBarHeight + ChromeMetrics::kBottomHeight;
 
 // The sizes the controls ask for.
 struct ChromeInputs {

@@ -81,6 +81,36 @@ TEST(PopoverPlacementTest, OpensBesideTheAnchorWithItsArrowOnItAndStaysOnScreen)
     EXPECT_EQ(right.arrowAt, 21);
 }
 
+// The tallest body that opens without covering its anchor: the whole
+// screen's height where it fits beside the anchor, else the room above or
+// below it, whichever is larger.
+TEST(PopoverPlacementTest, TheBodysRoomIsTheScreensHeightBesideTheAnchorElseAboveOrBelowIt) {
+    const QRect smallest(0, 0, 760, 428);
+    const QRect upright(0, 0, 428, 760);
+    const int arrow = Popover::kArrowLength;
+    const int gap = Popover::kGap;
+    const struct {
+        const char* name;
+        QRect anchor;
+        int width;
+        QRect screen;
+        int arrow;
+        int room;
+    } cases[] = {
+        {"room on the left of the scenes pill", {430, 62, 120, 30}, 380, smallest, arrow, 428},
+        {"room on the right", {20, 300, 40, 40}, 380, smallest, arrow, 428},
+        {"no side holds it: the room above a bottom button", {194, 600, 40, 40}, 360, upright, arrow,
+         600 - gap - arrow},
+        {"no side holds it: the room below a top button", {194, 40, 40, 40}, 360, upright, arrow,
+         760 - 80 - gap - arrow},
+        {"without an arrow", {194, 600, 40, 40}, 360, upright, 0, 600 - gap},
+        {"a screen off to the right", {1600, 600, 40, 40}, 360, {1512, 0, 428, 760}, arrow, 600 - gap - arrow},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(popoverBodyRoom(c.anchor, c.width, c.screen, c.arrow), c.room) << c.name;
+    }
+}
+
 // The arrow's tip touches the side facing the anchor at arrowAt; the
 // corners are cut round; without an arrow that side is straight.
 TEST(PopoverPlacementTest, TheOutlineCarriesTheArrowOnTheSideFacingTheAnchor) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QPainter>
 #include <QVariantAnimation>
 
 #include "lumenhollow/ui/kit/spinner.h"

@@ -57,6 +57,23 @@ TEST(ScenesPanelState, CountBodySavingAndHeightFollowTheList) {
     }
 }
 
+// Where the screen leaves the list less room than its height, the list
+// takes the room and scrolls, but never shrinks below one row.
+TEST(ScenesPanelState, TheListShrinksToTheRoomTheScreenLeaves) {
+    const struct {
+        size_t count;
+        std::optional<int> room;
+        int height;
+    } cases[] = {
+        {9, std::nullopt, 420}, {9, 1000, 420}, {9, 420, 420}, {9, 330, 330}, {7, 338, 338},
+        {5, 338, 338},          {4, 338, 272},  {1, 338, 74},  {9, 40, 74},   {1, 40, 74},
+        {0, 40, 8},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(scenesListHeight(c.count, c.room), c.height) << c.count << " rows, room " << c.room.value_or(-1);
+    }
+}
+
 TEST(ScenesPanelState, PositionLine) {
     const struct {
         hollowkit::CameraPosition position;

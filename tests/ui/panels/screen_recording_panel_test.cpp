@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QWindow>
 
@@ -16,6 +18,7 @@
 #include <functional>
 
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/popover_scroll_area.h"
 #include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/panels/corner_picker.h"
@@ -27,9 +30,14 @@
 namespace lumenhollow::test {
 namespace {
 
+// Lets the layouts' posted requests, and what they post in turn, run.
+void settleLayouts() {
+    for (int round = 0; round < 4; ++round) QCoreApplication::processEvents();
+}
+
 struct ScreenPanelRig : PanelHarness {
     ScreenRecordingPanel panel{*modelSignals, nullptr};
-    ScreenPanelRig() { panel.show(); }
+    explicit ScreenPanelRig(bool usb = true) : PanelHarness(usb) { panel.show(); }
     // A button is pressed as the keyboard would, wherever the layout put it.
     void press(QAbstractButton& button) {
         button.click();
@@ -177,6 +185,17 @@ TEST(ScreenRecordingPanelTest, TheCardComesWithDeniedAccessAndItsButtonsAct) {
     rig.press(card.reopenButton());
     EXPECT_TRUE(rig.model->relaunchOnQuit());
     EXPECT_NE(std::ranges::find(rig.shell.calls(), "requestTermination"), rig.shell.calls().end());
+}
+
+// Standing alone (not in a popover) the panel takes all the height it
+// wants; in a popover on a short screen the part under the switch scrolls
+// (tests/ui/shell/x11/popover_room_x11_test.cpp).
+TEST(ScreenRecordingPanelTest, OutsideAPopoverNothingScrolls) {
+    ScreenPanelRig rig(false);
+    rig.model->setLastScreenTake(rig.takeFolder("Lumenhollow Screen Recording 1", {"Screen.mov", "Camera.mov"}));
+    rig.main.runUntilIdle();
+    settleLayouts();
+    EXPECT_EQ(rig.panel.scrollingPart().verticalScrollBar()->maximum(), 0);
 }
 
 TEST(ScreenRecordingButtonTest, EachPressTogglesThePanelAndReadsTheDisplaysAgain) {

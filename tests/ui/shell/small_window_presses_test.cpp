@@ -80,7 +80,8 @@ struct SmallWindow : test::WindowHarness {
         };
         options.floor = FitFloor{static_cast<int>(kRailBelowWidth),
                                  FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
-                                 FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+                                 FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)},
+                                 static_cast<int>(kWideShortestHeight)};
         sizer = std::make_unique<WindowSizer>(*modelSignals, main, options);
         sizer->attach(window.get());
         settle();

@@ -4,7 +4,9 @@
 // alike: the window's controls, at the largest sizes they take, all lie
 // inside it and none covers another; the island's closed strip lies over
 // none of the window (its title and menus stay reachable); the
-// screen-recording options open without covering the button they belong to.
+// screen-recording options and the scenes, at their fullest, open on the
+// screen without covering the button they belong to. Under a window
+// manager's frame too, on a fresh desktop and after a trip between screens.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 
 #include "lumenhollow/ui/island/notch_geometry.h"
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/panels/scenes_panel_state.h"
 #include "lumenhollow/ui/shell/window_fit.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/bar_state.h"
@@ -27,7 +30,8 @@ namespace {
 FitFloor appFloor() {
     return FitFloor{static_cast<int>(kRailBelowWidth),
                     FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
-                    FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)}};
+                    FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)},
+                    static_cast<int>(kWideShortestHeight)};
 }
 
 // The widest each control gets (a long microphone name with the level
@@ -84,29 +88,57 @@ bool meets(const FitRect& a, const FitRect& b) {
     return a.x < b.right() && b.x < a.right() && a.y < b.bottom() && b.y < a.bottom();
 }
 
-// The screen-recording options (their body on the Wi-Fi route, the taller
-// one; the arrow comes on the side facing the button) opened from their button, the one after the record pill, in a
-// window whose content lies at `frame` on `screen`: a message when the
-// options would cover the button.
-constexpr QSize kScreenOptionsSize{360, 331 - ui::Popover::kArrowLength};
+// The popovers opened from their buttons in a window whose content lies at
+// `frame` on `screen`: the screen-recording options from the button after
+// the record pill (their body on the Wi-Fi route; where the window lies on
+// the screen, also at their fullest, every row shown, the card's help among
+// them, as tests/ui/shell/x11/popover_room_x11_test.cpp opens them), and
+// there the scenes with nine scenes from the scenes pill. Each takes no
+// more than the screen holds (the options' rows and the scenes list
+// scroll), lies on the screen and leaves its button uncovered; a message
+// when one does not.
+constexpr QSize kScreenOptionsOverWifi{360, 331 - ui::Popover::kArrowLength};
+constexpr QSize kScreenOptionsFullest{360, 673};
+constexpr int kScenesWidth = 380;
+// The scenes popover's rows besides its list: header, footer, dividers.
+constexpr int kScenesOtherRows = 90;
 // The narrowest capture controls: the photo, record, screen and tracking
 // buttons with the record pill at its shortest.
 constexpr double kNarrowestCapture = 260;
-std::string checkScreenOptions(const FitRect& frame, int bar, const Widest& widest, double captureWidth,
-                               const FitRect& screen) {
+std::string checkPopovers(const FitRect& frame, int bar, const Widest& widest, double captureWidth,
+                          const FitRect& screen) {
     const SizeF window{static_cast<double>(frame.width), static_cast<double>(frame.height - bar)};
     ChromeInputs in = widestControls(window, widest, false);
     in.capture.width = captureWidth;
     const ChromeGeometry g = chromeLayout(in);
+    const QRect room(screen.x, screen.y, screen.width, screen.height);
+    const auto check = [&](const char* name, const QRect& anchor, QSize body, ui::PopoverEdge edge) -> std::string {
+        const ui::PopoverPlacement placed = ui::placePopover(anchor, body, edge, room, ui::Popover::kArrowLength);
+        if (placed.frame.intersects(anchor)) return std::string("the ") + name + " cover their button";
+        if (!room.contains(placed.frame)) return std::string("the ") + name + " leave the screen";
+        return {};
+    };
     const int button = CaptureControls::kButtonSize;
-    const QRect anchor(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
-                           CaptureControls::kSpacing,
-                       frame.y + bar + static_cast<int>(g.capture.y), button, button);
-    const ui::PopoverPlacement placed =
-        ui::placePopover(anchor, kScreenOptionsSize, ui::PopoverEdge::above,
-                         QRect(screen.x, screen.y, screen.width, screen.height), ui::Popover::kArrowLength);
-    if (placed.frame.intersects(anchor)) return "the screen-recording options cover their button";
-    return {};
+    const QRect options(frame.x + static_cast<int>(g.capture.x + g.capture.width) - 2 * button -
+                            CaptureControls::kSpacing,
+                        frame.y + bar + static_cast<int>(g.capture.y), button, button);
+    std::string fault = check("screen-recording options", options, kScreenOptionsOverWifi, ui::PopoverEdge::above);
+    const bool onScreen = frame.x >= screen.x && frame.y >= screen.y && frame.right() <= screen.right() &&
+                          frame.bottom() <= screen.bottom();
+    if (!fault.empty() || !onScreen) return fault;
+    fault = check("fullest screen-recording options", options,
+                  QSize(kScreenOptionsFullest.width(),
+                        std::min(kScreenOptionsFullest.height(),
+                                 ui::popoverBodyRoom(options, kScreenOptionsFullest.width(), room,
+                                                     ui::Popover::kArrowLength))),
+                  ui::PopoverEdge::above);
+    if (!fault.empty() || !g.showsScenesAndFolder) return fault;
+    const QRect scenes(frame.x + static_cast<int>(g.scenesButton.x), frame.y + bar + static_cast<int>(g.scenesButton.y),
+                       static_cast<int>(g.scenesButton.width), static_cast<int>(g.scenesButton.height));
+    const int scenesRoom = ui::popoverBodyRoom(scenes, kScenesWidth, room, ui::Popover::kArrowLength);
+    return check("scenes", scenes,
+                 QSize(kScenesWidth, kScenesOtherRows + scenesListHeight(9, scenesRoom - kScenesOtherRows)),
+                 ui::PopoverEdge::below);
 }
 
 bool inside(const RectF& r, SizeF window) {
@@ -214,7 +246,7 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                                                      << (toast ? ", with a notice" : "");
                             }
                             for (const double capture : {kNarrowestCapture, widest.capture}) {
-                                ASSERT_EQ(checkScreenOptions(decision.frame, bar, widest, capture, screen), "")
+                                ASSERT_EQ(checkPopovers(decision.frame, bar, widest, capture, screen), "")
                                     << describe(screen, bar, aspect, picture) << ", " << widest.name << ", capture "
                                     << capture;
                             }
@@ -225,6 +257,98 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
         }
     }
     EXPECT_GT(sizes, 10000);
+}
+
+// Under a window manager's frame (openbox's, a thick title bar alone, a
+// frame all round), on every screen: a fresh desktop, where the window is
+// fitted before the frame is known and again once it is, and a trip from
+// there to the smallest screen, a large one and back to the smallest. Each
+// fit that knows the frame keeps the whole frame, title bar included, off
+// the island's strip and on the screen (where the screen is as wide as the
+// wide floor and its frame), and every control in the picture's part.
+TEST(WindowFitSweepTest, FramedOnAFreshDesktopAndAfterATripTheWindowKeepsOffTheStrip) {
+    struct Frame {
+        int left;
+        int top;
+        int right;
+        int bottom;
+    };
+    const Frame frames[] = {{1, 20, 1, 5}, {0, 30, 0, 0}, {4, 28, 4, 4}};
+    const FitRect smallest{0, 0, 760, 428};
+    const FitRect large{0, 0, 1512, 944};
+    // The area the sizer hands the fit: the screen and its part clear of the
+    // strip, each less the frame.
+    const auto framedInputs = [](const FitRect& screen, const Frame& f, FitInputs in) {
+        const auto less = [&f](const FitRect& r) {
+            if (r.width <= 0) return r;
+            return FitRect{r.x + f.left, r.y + f.top, r.width - f.left - f.right, r.height - f.top - f.bottom};
+        };
+        in.area = less(screen);
+        in.clearArea = less(areaClearOf(screen, islandStrip(screen)));
+        return in;
+    };
+    const auto check = [](const FitRect& screen, const Frame& f, const FitDecision& d, int bar,
+                          const std::string& what) {
+        const FitRect framed{d.frame.x - f.left, d.frame.y - f.top, d.frame.width + f.left + f.right,
+                             d.frame.height + f.top + f.bottom};
+        const std::string where = what + ": the frame at " + std::to_string(framed.x) + "," +
+                                  std::to_string(framed.y) + " " + std::to_string(framed.width) + "x" +
+                                  std::to_string(framed.height);
+        EXPECT_FALSE(meets(framed, islandStrip(screen))) << where << " meets the island's strip";
+        EXPECT_GE(framed.y, screen.y) << where;
+        if (screen.width >= kWideFloor.width + f.left + f.right) {
+            EXPECT_TRUE(framed.x >= screen.x && framed.right() <= screen.right() && framed.bottom() <= screen.bottom())
+                << where << " leaves the screen";
+        }
+        const SizeF picture{static_cast<double>(d.frame.width), static_cast<double>(d.frame.height - bar)};
+        EXPECT_EQ(checkControls(picture, kWidest[1], true), "") << where;
+    };
+    const double aspects[] = {16.0 / 9.0, 4.0 / 3.0, 1.0, 9.0 / 16.0};
+    const std::vector<int> widths{760, 1024, 1366, 1512, 1920};
+    const std::vector<int> heights{428, 480, 600, 768, 944, 1080};
+    int fits = 0;
+    for (const int screenWidth : widths) {
+        for (const int screenHeight : heights) {
+            const FitRect screen{0, 0, screenWidth, screenHeight};
+            for (const Frame& f : frames) {
+                for (const int bar : {0, 21}) {
+                    for (const double aspect : aspects) {
+                        const std::string what = describe(screen, bar, aspect, {}) + ", frame top " +
+                                                 std::to_string(f.top);
+                        FitInputs first;
+                        first.frame = FitRect{0, 0, 1152, 648 + bar};
+                        first.aspect = aspect;
+                        first.chromeHeight = bar;
+                        first.floor = appFloor();
+                        // Fresh: fitted with no frame known, then with it.
+                        FitInputs unframed = first;
+                        unframed.area = screen;
+                        unframed.clearArea = areaClearOf(screen, islandStrip(screen));
+                        const FitDecision early = computeFit(unframed);
+                        FitInputs known = framedInputs(screen, f, first);
+                        known.frame = early.frame;
+                        known.memory = early.memory;
+                        const FitDecision fresh = computeFit(known);
+                        check(screen, f, fresh, bar, what + ", fresh");
+                        // The trip: each screen fitted from where the last left it.
+                        FitDecision last = fresh;
+                        const std::pair<const char*, FitRect> legs[] = {
+                            {"to the smallest", smallest}, {"to a large one", large}, {"back to the smallest", smallest}};
+                        for (const auto& [leg, to] : legs) {
+                            FitInputs trip = framedInputs(to, f, first);
+                            trip.frame = last.frame;
+                            trip.memory = last.memory;
+                            last = computeFit(trip);
+                            check(to, f, last, bar, what + ", " + leg);
+                            ++fits;
+                        }
+                        if (HasFailure()) return;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(fits, 1000);
 }
 
 // The sizes the issue names: the smallest screen's landscape window stays

@@ -299,9 +299,10 @@ TEST(WindowFitTest, TurningBackRestoresTheSizeEachOrientationHadLast) {
 
 // Below the floor the controls would not fit: the window grows past the
 // picture's shape instead, and a picture too short for the narrow
-// arrangement gets the wide one's width.
+// arrangement gets the wide one's width. An area shorter than the wide
+// floor holds the window down to the wide arrangement's shortest.
 TEST(WindowFitTest, NoFitGoesBelowTheFloor) {
-    const FitFloor floor{640, FitSize{420, 654}, FitSize{640, 360}};
+    const FitFloor floor{640, FitSize{420, 654}, FitSize{640, 360}, 300};
     struct Case {
         const char* name;
         FitInputs inputs;
@@ -327,8 +328,21 @@ TEST(WindowFitTest, NoFitGoesBelowTheFloor) {
              return in;
          }(),
          {30, 40, 640, 360}},
-        {"a screen smaller than the floor: the window keeps its top left on it",
-         withFloor(fitOf({0, 0, 600, 338}, {0, 0, 600, 338}, kWide)), {0, 0, 640, 360}},
+        {"a screen narrower and shorter than the floor: as high as the screen, its top left on it",
+         withFloor(fitOf({0, 0, 600, 338}, {0, 0, 600, 338}, kWide)), {0, 0, 640, 338}},
+        {"a screen shorter than the shortest: held at the shortest",
+         withFloor(fitOf({0, 0, 600, 280}, {0, 0, 600, 280}, kWide)), {0, 0, 640, 300}},
+        {"a tall screen: the floor's own height", withFloor(fitOf({0, 0, 600, 338}, kLaptop, kWide)),
+         {0, 0, 640, 360}},
+        {"the smallest screen under a window manager's frame: bars beside the picture under the strip",
+         [&] {
+             // The screen less the frame (1, 20, 1, 5), and that below the strip.
+             FitInputs in = withFloor(fitOf({0, 0, 760, 449}, {1, 20, 758, 403}, kWide));
+             in.clearArea = FitRect{1, 62, 758, 361};
+             in.chromeHeight = 21;
+             return in;
+         }(),
+         {1, 62, 640, 361}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

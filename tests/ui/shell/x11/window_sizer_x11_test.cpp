@@ -1,7 +1,13 @@
 // The sizer on the real main window under a test X server of 1512x944 with
 // no window manager, wired as the application wires it: when a portrait
-// picture settles, the X server's own window takes the portrait size.
+// picture settles, the X server's own window takes the portrait size; and a
+// fit's request crossed by another client's configure of the window, whose
+// two notices Qt merges into the last, leaves the content at the window's
+// real size and ends fitted.
 
+#include <xcb/xcb.h>
+
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QMenuBar>
 #include <QTest>
@@ -15,6 +21,7 @@
 
 #include "../../ui_harness.h"
 #include "hollowkit/testing/xvfb_server.h"
+#include "hollowkit/x11/xcb_connection.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
 #include "lumenhollow/ui/window/main_window.h"
@@ -24,6 +31,36 @@ namespace {
 
 using hollowkit::CameraEvent;
 using test::picture;
+using namespace std::chrono_literals;
+
+// Counts the configure notices of one window that Qt hands on.
+class ConfigureNotices final : public QAbstractNativeEventFilter {
+public:
+    explicit ConfigureNotices(uint32_t window) : window_(window) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~ConfigureNotices() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY &&
+            static_cast<const xcb_configure_notify_event_t*>(message)->window == window_) {
+            ++count;
+        }
+        return false;
+    }
+    int count = 0;
+
+private:
+    const uint32_t window_;
+};
+
+// Waits for the server's reply to a request on `connection`: every event
+// the server sent it before is then in the connection's hands.
+void roundTrip(xcb_connection_t* connection) {
+    const auto reply = hollowkit::x11::ask(xcb_get_input_focus_reply, connection, xcb_get_input_focus(connection));
+    (void)reply;
+}
 
 class WindowSizerX11Test : public testing::Test {
 protected:
@@ -78,7 +115,8 @@ TEST_F(WindowSizerX11Test, TheRealWindowTakesThePortraitSizeWhenAPortraitPicture
     h.main.advanceSeconds(3.5);
     h.main.runUntilIdle();
     EXPECT_TRUE(QTest::qWaitFor([&] { return serverSize() == "457x812"; }, 10000)) << serverSize();
-    EXPECT_EQ(h.window->geometry().size(), QSize(457, 812));
+    // The content takes the size once the server's answer has come.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return h.window->geometry().size() == QSize(457, 812); }, 10000));
     // Inside the screen, top edge kept (the window starts at the top).
     EXPECT_GE(h.window->geometry().top(), 0);
     EXPECT_LE(h.window->geometry().bottom(), 943);
@@ -118,6 +156,85 @@ TEST_F(WindowSizerX11Test, WithAMenuBarInTheWindowThePictureBelowItTakesTheShape
         << (sizer.memory().portraitSize ? sizer.memory().portraitSize->height : -1) << " bar " << barHeight;
     EXPECT_EQ(h.window->height(), h.surface().height() + barHeight);
     EXPECT_LE(h.window->geometry().bottom(), 943);
+}
+
+// The user's resize, then the sizer's request for the fitted size crossed
+// by another client's configure of the window to the size it has (as a
+// window manager ending its drag does): Qt reads the two notices together
+// and hands on only the last, which reports no change. Set on the widget,
+// the request's size would stay the content's for good, narrower than the
+// window; asked of the window, the content keeps the window's size, and the
+// request, never answered, is asked again. A crossing in which Qt handed on
+// both notices forced nothing and is made again.
+TEST_F(WindowSizerX11Test, ARequestCrossedByAnotherConfigureEndsFittedWithTheContentAtTheWindowsSize) {
+    harness_ = std::make_unique<test::WindowHarness>();
+    test::WindowHarness& h = *harness_;
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    WindowSizer sizer(*h.modelSignals, h.main, {});
+    h.window = std::make_unique<MainWindow>(*h.modelSignals, *h.feed);
+    auto* bar = new QMenuBar(h.window.get());
+    bar->addMenu("Camera");
+    h.window->setMenuBar(bar);
+    h.window->resizeToDefault();
+    h.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get(), 5000));
+    sizer.attach(h.window.get());
+    h.main.runUntilIdle();
+    const int rows = bar->height();
+    const QSize fitted(1152, 648 + rows);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == fitted; }, 10000));
+    auto other = hollowkit::x11::openConnection(xvfb_.displayName());
+    ASSERT_TRUE(other.has_value()) << other.error();
+    xcb_connection_t* test = other->get();
+    xcb_connection_t* qt = app_->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const auto window = static_cast<xcb_window_t>(h.window->winId());
+    const auto configure = [&](QSize size) {
+        const uint32_t values[] = {static_cast<uint32_t>(size.width()), static_cast<uint32_t>(size.height())};
+        xcb_configure_window(test, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+        roundTrip(test);
+    };
+    const QSize dragged(1052, 548 + rows);
+    const QSize shaped(974, 548 + rows);
+    ConfigureNotices notices(window);
+    bool merged = false;
+    for (int attempt = 0; attempt < 20 && !merged; ++attempt) {
+        SCOPED_TRACE(attempt);
+        // From the fitted window, the user's resize.
+        configure(fitted);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == fitted; }, 10000));
+        h.main.advance(1s);
+        configure(dragged);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == dragged; }, 10000));
+        // Still for the quiet spell: the sizer asks for the fitted size, and
+        // the server has done it before the other client's configure.
+        notices.count = 0;
+        h.main.advance(300ms);
+        xcb_flush(qt);
+        roundTrip(qt);
+        configure(dragged);
+        roundTrip(qt);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return notices.count > 0; }, 10000));
+        QCoreApplication::processEvents();
+        merged = notices.count == 1;
+        // The sizer's answer check, and a new request's answer.
+        for (int turn = 0; turn < 4; ++turn) {
+            h.main.advance(300ms);
+            QTest::qWait(0);
+            xcb_flush(qt);
+            roundTrip(qt);
+            QCoreApplication::processEvents();
+        }
+        const auto server = hollowkit::x11::ask(xcb_get_geometry_reply, test, xcb_get_geometry(test, window));
+        ASSERT_TRUE(server);
+        const QSize onServer(server->width, server->height);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == onServer; }, 2000))
+            << "the content laid out at " << h.window->width() << "x" << h.window->height() << " in a window "
+            << onServer.width() << "x" << onServer.height();
+        if (merged) {
+            EXPECT_EQ(onServer, shaped) << onServer.width() << "x" << onServer.height();
+        }
+    }
+    EXPECT_TRUE(merged) << "Qt handed on both notices every time: the crossing was never forced";
 }
 
 }  // namespace
