@@ -3,6 +3,7 @@
 // long it lasts; sound waits until the picture written so far reaches it.
 
 #include <algorithm>
+#include <limits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -132,6 +133,11 @@ void FfmpegMovieWriter::muxPacket(AVPacket* packet, std::optional<int64_t> nextD
 void FfmpegMovieWriter::releaseHeldPackets() {
     pictureComplete_ = true;
     releaseWaitingSound();
+    int64_t endLimit;
+    {
+        MutexLock lock(mutex_);
+        endLimit = audioEndLimit_;
+    }
     for (TrackOutput& track : tracks_) {
         if (!track.holding) continue;
         track.holding = false;
@@ -139,6 +145,13 @@ void FfmpegMovieWriter::releaseHeldPackets() {
         if (track.shownUntil != PacketTimes::kNone && held->dts + held->duration < track.shownUntil) {
             held->dts = held->pts;
             held->duration = std::min(track.shownUntil - held->pts, PacketTimeGuard::kMaxDuration);
+        }
+        // Sound encoded before the movie's end was known ends there too: the
+        // last packet kept, which may reach past it, is cut short, and the
+        // track's edit ends with it.
+        if (audioStream_ != nullptr && held->stream_index == audioStream_->index &&
+            endLimit != std::numeric_limits<int64_t>::max() && held->pts < endLimit) {
+            held->duration = std::min(held->duration, endLimit - held->pts);
         }
         muxPacket(held, std::nullopt);
         av_packet_unref(held);
