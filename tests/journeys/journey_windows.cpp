@@ -1,6 +1,7 @@
 #include "tests/journeys/journey_windows.h"
 
 #include <sstream>
+#include <thread>
 
 #include "hollowkit/x11/xcb_connection.h"
 
@@ -84,6 +85,31 @@ std::optional<ScreenRect> windowOnScreen(const std::string& display, const std::
                                             xcb_translate_coordinates(c, window, connection->root, 0, 0));
     if (!geometry || !origin) return std::nullopt;
     return ScreenRect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
+}
+
+std::optional<FramedWindow> settledFrame(JourneyDesktop& desktop, const std::string& id,
+                                         const std::function<bool(const FramedWindow&)>& done,
+                                         std::chrono::milliseconds limit) {
+    std::optional<FramedWindow> last;
+    std::optional<FramedWindow> settled;
+    waitFor(
+        [&] {
+            const std::optional<ScreenRect> client = clientArea(desktop, id);
+            const std::optional<FrameExtents> extents = frameExtents(desktop, id);
+            if (!client || !extents) return false;
+            const FramedWindow now{*client, *extents};
+            const bool still = last && last->client.x == now.client.x && last->client.y == now.client.y &&
+                               last->client.width == now.client.width && last->client.height == now.client.height;
+            last = now;
+            if (still && done(now)) {
+                settled = now;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            return false;
+        },
+        limit);
+    return settled ? settled : last;
 }
 
 }  // namespace lumenhollow::journey

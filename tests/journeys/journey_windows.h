@@ -9,7 +9,9 @@
 #include <sys/types.h>
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -53,5 +55,21 @@ std::optional<ScreenWindow> mainWindowOf(JourneyDesktop& desktop, pid_t pid, int
 // has it (xdotool's own reading of a framed window adds the frame's title
 // once more).
 std::optional<ScreenRect> windowOnScreen(const std::string& display, const std::string& id);
+
+// A framed window's own area and the window manager's frame around it.
+struct FramedWindow {
+    ScreenRect client;
+    FrameExtents extents;
+    int top() const { return client.y - extents.top; }
+    int bottom() const { return client.y + client.height + extents.bottom; }
+    int right() const { return client.x + client.width + extents.right; }
+};
+
+// Window `id` once framed and held still (its area the same on two reads a
+// moment apart) where `done` holds; where it last was when that does not
+// come within `limit`, nothing when it was never framed.
+std::optional<FramedWindow> settledFrame(JourneyDesktop& desktop, const std::string& id,
+                                         const std::function<bool(const FramedWindow&)>& done,
+                                         std::chrono::milliseconds limit);
 
 }  // namespace lumenhollow::journey

@@ -16,9 +16,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/journeys/journey_windows.h"
 #include "tests/journeys/live_reference_journey.h"
 
 namespace lumenhollow::journey {
@@ -81,36 +81,10 @@ class SmallScreenJourney : public LiveReferenceJourney {
 protected:
     // The main window's area and its frame, once framed and held still where
     // `done` holds (else where it last was).
-    struct Framed {
-        ScreenRect client;
-        FrameExtents extents;
-        int top() const { return client.y - extents.top; }
-        int bottom() const { return client.y + client.height + extents.bottom; }
-        int right() const { return client.x + client.width + extents.right; }
-    };
+    using Framed = FramedWindow;
     std::optional<Framed> framedWindow(const std::function<bool(const Framed&)>& done) {
         if (window_.empty() && !findMainWindow()) return std::nullopt;
-        std::optional<Framed> last;
-        std::optional<Framed> settled;
-        waitFor(
-            [&] {
-                const std::optional<ScreenRect> client = clientArea(desktop_, window_);
-                const std::optional<FrameExtents> extents = frameExtents(desktop_, window_);
-                if (!client || !extents) return false;
-                const Framed now{*client, *extents};
-                const bool still = last && last->client.x == now.client.x && last->client.y == now.client.y &&
-                                   last->client.width == now.client.width &&
-                                   last->client.height == now.client.height;
-                last = now;
-                if (still && done(now)) {
-                    settled = now;
-                    return true;
-                }
-                std::this_thread::sleep_for(150ms);
-                return false;
-            },
-            20s);
-        return settled ? settled : last;
+        return settledFrame(desktop_, window_, done, 20s);
     }
 
     // The main window: of the program's framed windows named after it (the

@@ -28,6 +28,7 @@
 
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
+#include "tests/journeys/journey_windows.h"
 
 namespace lumenhollow::journey {
 namespace {
@@ -139,33 +140,9 @@ protected:
 
     // The window once framed and placed: its frame's extents are set and its
     // place holds still for two reads a moment apart.
-    struct Framed {
-        ScreenRect client;
-        FrameExtents extents;
-    };
+    using Framed = FramedWindow;
     std::optional<Framed> framedWindow(const std::function<bool(const Framed&)>& done) {
-        std::optional<Framed> last;
-        std::optional<Framed> settled;
-        waitFor(
-            [&] {
-                const std::optional<ScreenRect> client = clientArea(*desktop_, window_);
-                const std::optional<FrameExtents> extents = frameExtents(*desktop_, window_);
-                if (!client || !extents) return false;
-                const Framed now{*client, *extents};
-                const bool still = last && last->client.x == now.client.x && last->client.y == now.client.y &&
-                                   last->client.width == now.client.width &&
-                                   last->client.height == now.client.height;
-                last = now;
-                if (still && done(now)) {
-                    settled = now;
-                    return true;
-                }
-                std::this_thread::sleep_for(150ms);
-                return false;
-            },
-            15s);
-        if (!settled && last) return last;
-        return settled;
+        return settledFrame(*desktop_, window_, done, 15s);
     }
 
     // Presses on the frame's bottom-right corner, moves by (dx, dy) in a few
