@@ -16,6 +16,14 @@ std::error_code errorOf(int error) {
     return std::error_code(error, std::generic_category());
 }
 
+// Makes a rename or link in `folder` durable. The file is in place already,
+// so a failure here is not reported.
+void syncFolder(const std::filesystem::path& folder) {
+    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
+        ::fsync(directory.get());
+    }
+}
+
 }  // namespace
 
 std::error_code renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -35,11 +43,13 @@ std::error_code renameWithoutReplacing(const std::filesystem::path& from, const 
     return {};
 }
 
-Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesystem::path& folder,
-                                                            std::string_view data,
-                                                            std::filesystem::perms permissions,
-                                                            const std::function<std::string(int)>& nameFor,
-                                                            int tries) {
+namespace detail {
+
+Result<std::filesystem::path, std::error_code> writeNewFileByRename(const std::filesystem::path& folder,
+                                                                    std::string_view data,
+                                                                    std::filesystem::perms permissions,
+                                                                    const std::function<std::string(int)>& nameFor,
+                                                                    int tries) {
     // Hidden, so one a crash leaves does not show among the user's files; in
     // the same folder, so the rename stays on one file system.
     std::string temporary = (folder / ("." + nameFor(1) + ".XXXXXX")).string();
@@ -67,12 +77,50 @@ Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesyste
         ::unlink(temporary.c_str());
         return unexpected(error);
     }
-    // Makes the rename itself durable. The file is in place already, so a
-    // failure here is not reported.
-    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
-        ::fsync(directory.get());
-    }
+    syncFolder(folder);
     return written;
+}
+
+}  // namespace detail
+
+Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesystem::path& folder,
+                                                            std::string_view data,
+                                                            std::filesystem::perms permissions,
+                                                            const std::function<std::string(int)>& nameFor,
+                                                            int tries) {
+    // The data goes into a file that has no name yet, so a crash before it
+    // is whole leaves nothing behind; the kernel frees it with its last
+    // descriptor.
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (!fd) {
+        // A file system without unnamed files goes by a hidden temporary.
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+            return detail::writeNewFileByRename(folder, data, permissions, nameFor, tries);
+        }
+        return unexpected(errorOf(errno));
+    }
+    std::error_code error = writeAll(fd.get(), data);
+    if (!error && ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) error = errorOf(errno);
+    if (!error && ::fsync(fd.get()) != 0) error = errorOf(errno);
+    if (error) return unexpected(error);
+    // Named by a link through /proc (a link from the descriptor itself
+    // needs a privilege), which fails on a name that is taken.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+    for (int n = 1;; ++n) {
+        const std::filesystem::path name = folder / nameFor(n);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            syncFolder(folder);
+            return name;
+        }
+        const int failed = errno;
+        const bool noProc = failed == ENOENT && ::access(self.c_str(), F_OK) != 0;
+        if (noProc || failed == EPERM || failed == EOPNOTSUPP || failed == EMLINK) {
+            // No /proc, or no links here: the file is written once more, the
+            // other way.
+            return detail::writeNewFileByRename(folder, data, permissions, nameFor, tries);
+        }
+        if (failed != EEXIST || n >= tries) return unexpected(errorOf(failed));
+    }
 }
 
 }  // namespace hollowkit

@@ -1,7 +1,7 @@
 #pragma once
 
 // Files that must never take an existing file's place: a copy kept beside
-// the settings, a refused file moved aside. Both go in by one rename that
+// the settings, a refused file moved aside. Both go in by one step that
 // replaces nothing, so an earlier file (which may be all that is left of
 // the user's data) survives whatever comes after it. Any thread.
 
@@ -23,15 +23,28 @@ std::error_code renameWithoutReplacing(const std::filesystem::path& from, const 
 
 // Writes `data` into a new file in `folder` named `nameFor(1)`, or
 // `nameFor(2)`, `nameFor(3)` ... up to `nameFor(tries)` while a name is
-// taken. One hidden temporary is written and flushed, then moved into
-// place by one rename that replaces nothing, then the folder is flushed,
-// so after a crash the file is either whole under its name or absent. A
-// failure removes the temporary. The path written, or the failing call's
-// errno (EEXIST when every name was taken).
+// taken. The data is written and flushed into a file without a name
+// (O_TMPFILE), which then takes its name by one link that replaces nothing,
+// and the folder is flushed: after a crash the file is either whole under
+// its name or absent, and nothing else of the write is left. `nameFor` is
+// asked only once the data is whole. The path written, or the failing
+// call's errno (EEXIST when every name was taken).
 Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesystem::path& folder,
                                                             std::string_view data,
                                                             std::filesystem::perms permissions,
                                                             const std::function<std::string(int)>& nameFor,
                                                             int tries);
+
+namespace detail {
+// The way where unnamed files are refused (or /proc is missing): one hidden
+// temporary, written and flushed, then moved into place by one rename that
+// replaces nothing, then the folder flushed. A crash while the data is
+// written leaves that temporary; a failure removes it.
+Result<std::filesystem::path, std::error_code> writeNewFileByRename(const std::filesystem::path& folder,
+                                                                    std::string_view data,
+                                                                    std::filesystem::perms permissions,
+                                                                    const std::function<std::string(int)>& nameFor,
+                                                                    int tries);
+}  // namespace detail
 
 }  // namespace hollowkit

@@ -204,14 +204,14 @@ bool FfmpegMovieWriter::appendAudio(const AudioChunk& chunk) {
 bool FfmpegMovieWriter::enqueue(Item item, bool isVideo) {
     MutexLock lock(mutex_);
     const auto full = [&]() HK_REQUIRES(mutex_) {
-        return isVideo ? pendingVideo_ >= options_.maxPendingVideoFrames
-                       : pendingAudio_ >= options_.maxPendingAudioChunks;
+        return isVideo ? pendingVideo_ >= options_.maxPendingVideoFrames : audioBacklogFull();
     };
     if (!options_.realTime) {
         lock.wait(changed_, [&]() HK_REQUIRES(mutex_) { return !acceptsLocked() || !full(); });
     }
     if (!acceptsLocked() || full()) return false;
     (isVideo ? pendingVideo_ : pendingAudio_) += 1;
+    if (!isVideo) pendingAudioLength_ += item.audio.duration();
     pending_.push_back(std::move(item));
     changed_.notify_all();
     return true;
@@ -245,6 +245,7 @@ void FfmpegMovieWriter::workerLoop() {
             pending_.pop_front();
         }
         const bool isVideo = !item.video.isNull();
+        const Duration soundLength = isVideo ? Duration{} : item.audio.duration();
         if (!failed()) {
             if (isVideo) {
                 if (options_.beforeVideoEncodeForTesting) options_.beforeVideoEncodeForTesting();
@@ -258,6 +259,7 @@ void FfmpegMovieWriter::workerLoop() {
         item = Item{};
         MutexLock lock(mutex_);
         (isVideo ? pendingVideo_ : pendingAudio_) -= 1;
+        pendingAudioLength_ -= soundLength;
         changed_.notify_all();
     }
 }

@@ -11,6 +11,7 @@
 // is rewritten as a regular movie when finished (FragmentedMovieFile).
 
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "hollowkit/recording/movie_writer.h"
@@ -22,7 +23,13 @@ struct FfmpegMovieWriterOptions {
     // false: wait for room instead (files, tests), so nothing is dropped.
     bool realTime = true;
     int maxPendingVideoFrames = 6;
-    int maxPendingAudioChunks = 64;
+    // Sound waits by its length, not by its count of pieces (a source may
+    // deliver 1 ms or 100 ms at a time), and far longer than the frames:
+    // a second of 48 kHz stereo is 384 kB beside a 1080p frame's 3 MB, and
+    // sound refused while the encoder is behind is a hole in the track, or
+    // at a stop a track that ends before the picture does.
+    Duration maxPendingAudio = std::chrono::seconds(10);
+    int maxPendingAudioChunks = std::numeric_limits<int>::max();  // tests that force an order
     // Encoder speed presets, fast enough for live 1080p on two cores.
     std::string hevcPreset = "ultrafast";
     std::string h264Preset = "veryfast";

@@ -65,7 +65,7 @@ public:
     bool readyForAudio() const override {
         MutexLock lock(mutex_);
         return acceptsLocked() && audioCodec_ != nullptr &&
-               (!options_.realTime || pendingAudio_ < options_.maxPendingAudioChunks);
+               (!options_.realTime || !audioBacklogFull());
     }
     bool appendVideo(const VideoFrame& frame) override;
     bool appendAudio(const AudioChunk& chunk) override;
@@ -83,6 +83,9 @@ private:
         AudioChunk audio;
     };
 
+    bool audioBacklogFull() const HK_REQUIRES(mutex_) {
+        return pendingAudio_ >= options_.maxPendingAudioChunks || pendingAudioLength_ >= options_.maxPendingAudio;
+    }
     bool acceptsLocked() const HK_REQUIRES(mutex_) {
         return state_ == State::writing && error_.empty() && !finishRequested_;
     }
@@ -140,6 +143,7 @@ private:
     std::deque<Item> pending_ HK_GUARDED_BY(mutex_);
     int pendingVideo_ HK_GUARDED_BY(mutex_) = 0;
     int pendingAudio_ HK_GUARDED_BY(mutex_) = 0;
+    Duration pendingAudioLength_ HK_GUARDED_BY(mutex_){};
     int64_t audioEndLimit_ HK_GUARDED_BY(mutex_) = std::numeric_limits<int64_t>::max();
     std::thread worker_;
 

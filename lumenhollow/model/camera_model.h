@@ -170,11 +170,6 @@ public:
     // photoFinishLimit(unfinishedPhotos()), said in the log; then `finished`
     // runs once on the main executor (within this call when none is left).
     void finishPhotosForTermination(std::function<void()> finished);
-    // The same for an ending without a main executor (the display lost):
-    // photos still waiting for their frame are given up, and this thread
-    // blocks until the writer has written the others, for at most
-    // photoFinishLimit of their number. Whether every photo was written.
-    bool waitForQueuedPhotos();
     bool isTerminating() const { return shutdown_.phase != ShutdownPhase::none; }
     // Replaces how the shutdown finishes what records (the model's own
     // finishRecordingForTermination); for tests that time the finish. The

@@ -141,30 +141,6 @@ void CameraModel::finishPhotosForTermination(std::function<void()> finished) {
     });
 }
 
-bool CameraModel::waitForQueuedPhotos() {
-    // No frame answers a photo from here on: one still waiting for its
-    // frame has nothing on disk and is given up.
-    size_t givenUp = 0;
-    for (auto pending = photos_.pending.begin(); pending != photos_.pending.end();) {
-        if (pending->second.claimed->exchange(true)) {
-            ++pending;
-            continue;
-        }
-        main_.cancel(pending->second.giveUp);
-        photos_.writer->withdraw();
-        pending = photos_.pending.erase(pending);
-        ++givenUp;
-    }
-    if (givenUp > 0) hollowkit::PocketLog::logf("%zu photos had no picture yet and were not taken", givenUp);
-    const size_t queued = photos_.writer ? photos_.writer->unfinished() : 0;
-    if (queued == 0) return givenUp == 0;
-    const hollowkit::Duration limit = photoFinishLimit(queued);
-    if (photos_.writer->waitUntilDone(limit)) return givenUp == 0;
-    hollowkit::PocketLog::logf("%zu photos were not saved within %.0f s", photos_.writer->unfinished(),
-                               std::chrono::duration<double>(limit).count());
-    return false;
-}
-
 void CameraModel::openOutputFolder() {
     // A folder that cannot be made shows nothing; there is nothing to report.
     std::error_code error;

@@ -189,28 +189,5 @@ TEST(ShutdownPhotosTest, PhotosNotWrittenWithinTheirBoundAreLeftAndTheQuitGoesOn
     }
 }
 
-// An ending without a main executor (the display gone): the photos handed
-// to the writer are on disk when the wait returns, while a photo still
-// waiting for its frame is given up then and never written.
-TEST(ShutdownPhotosTest, WithoutAMainExecutorTheWriterIsWaitedForAndAPhotoWithoutItsFrameIsGivenUp) {
-    hollowkit::testsupport::LogCapture log;
-    PhotoQuitHarness h;
-    h.model->takePhoto();
-    h.model->takePhoto();
-    h.deliverFrame();
-    ASSERT_TRUE(h.held.waitForEntered(1));
-    h.model->takePhoto();  // its frame is still to come
-    std::thread releaser([&] { h.held.release(); });
-    EXPECT_FALSE(h.model->waitForQueuedPhotos()) << "one photo was not written";
-    releaser.join();
-    EXPECT_EQ(h.wholePhotos(), 2u);
-    EXPECT_EQ(log.count("1 photos had no picture yet and were not taken"), 1);
-    EXPECT_EQ(h.model->unfinishedPhotos(), 2u) << "their results are heard on the main executor";
-    h.deliverFrame();
-    ASSERT_TRUE(h.waitForNotices(2));
-    EXPECT_EQ(h.wholePhotos(), 2u) << "a frame after the end answered the given-up photo";
-    EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
-}
-
 }  // namespace
 }  // namespace lumenhollow::test

@@ -109,9 +109,13 @@ TEST_F(MovieTrackEndsTest, BothTracksEndWhereTheLastFrameOfferedEndsHoweverLateT
     const struct {
         const char* name;
         Pace pace;
+        int soundPiecesPerFrame = 1;
     } cases[] = {
         {"the encoder keeps up", Pace::keepsUp},
         {"the encoder takes no frame of the last second", Pace::encoderHeldAtTheEnd},
+        // A second of sound waits behind the frames in the writer, in many
+        // more pieces than frames.
+        {"the encoder takes no frame of the last second, sound in 5 ms pieces", Pace::encoderHeldAtTheEnd, 7},
         {"the recorder's queue is held for the last second", Pace::queueHeldAtTheEnd},
         {"the last frames come a third of a second apart", Pace::framesSlowAtTheEnd},
     };
@@ -132,11 +136,16 @@ TEST_F(MovieTrackEndsTest, BothTracksEndWhereTheLastFrameOfferedEndsHoweverLateT
             if (c.pace != Pace::framesSlowAtTheEnd || i < kFrames - 5) return base + frameTime(i);
             return base + frameTime(kFrames - 5) + secondsD((i - (kFrames - 5)) / 3.0);
         };
-        // Sound to the end of the last frame, one chunk a frame.
+        // Sound to the end of the last frame, in as many pieces a frame as the case gives.
         const auto offer = [&](int i) {
             const TimePoint pts = timeOf(i);
             const int samples = static_cast<int>(std::llround(inSeconds(timeOf(i + 1) - pts) * kRate));
-            recorder->appendAudio(toneChunk(kRate, 2, int64_t{i} * kSamplesPerFrame, samples, pts));
+            for (int piece = 0; piece < c.soundPiecesPerFrame; ++piece) {
+                const int from = samples * piece / c.soundPiecesPerFrame;
+                const int to = samples * (piece + 1) / c.soundPiecesPerFrame;
+                recorder->appendAudio(toneChunk(kRate, 2, int64_t{i} * kSamplesPerFrame + from, to - from,
+                                                pts + toDuration(static_cast<double>(from) / kRate)));
+            }
             recorder->appendVideo(patternFrame(kWidth, kHeight, i, pts));
         };
         gate.allow(kHeldFrom);
