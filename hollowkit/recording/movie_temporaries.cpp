@@ -228,6 +228,20 @@ Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
     return unexpected(EEXIST);
 }
 
+Result<UniqueFd, int> MovieTemporaries::reserveName(const fs::path& movie) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        UniqueFd fd(::open(movie.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!fd) return unexpected(errno);
+        auto locked = lockCreated(fd.get());
+        if (!locked) {
+            ::unlink(movie.c_str());
+            return unexpected(locked.error());
+        }
+        if (*locked) return fd;
+    }
+    return unexpected(EAGAIN);
+}
+
 bool MovieTemporaries::isTemporaryName(std::string_view name) {
     if (!name.starts_with('.')) return false;
     if (!name.ends_with(kPartialSuffix)) return isHiddenUnique(name, kMovieExtension);

@@ -37,6 +37,12 @@ public:
     // and refused with EBUSY when one does.
     static Result<UniqueFd, int> createExclusive(const std::filesystem::path& path);
 
+    // A locked empty file reserving `movie`'s name, created exclusively: a
+    // file already there is never replaced (EEXIST). Held, it is no killed
+    // run's reservation to a removal of leftovers. The error is an errno
+    // value.
+    static Result<UniqueFd, int> reserveName(const std::filesystem::path& movie);
+
     // Holds the empty file that reserves `movie`'s name, so no clearing
     // takes it for a killed run's while it waits for its first picture.
     // Invalid (nothing held) when there is no such empty file or another

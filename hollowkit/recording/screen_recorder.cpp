@@ -1,6 +1,5 @@
 #include "hollowkit/recording/screen_recorder.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
 namespace {
@@ -199,9 +199,9 @@ Result<void, ScreenRecorder::ScreenError> ScreenRecorder::startOnQueue(std::opti
 
 Result<void, ScreenRecorder::ScreenError> ScreenRecorder::makeWriter(int width, int height) {
     // The empty file reserves the name; an existing file is never replaced.
-    const int fd = ::open(outputURL_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return unexpected(ScreenError::writerFailed(std::strerror(errno)));
-    ::close(fd);
+    auto reserved = MovieTemporaries::reserveName(outputURL_);
+    if (!reserved) return unexpected(ScreenError::writerFailed(std::strerror(reserved.error())));
+    reservation_ = std::move(reserved.value());
     reservedFile_ = true;
 
     std::unique_ptr<MovieWriter> writer = writerFactory_(outputURL_);
@@ -431,6 +431,7 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
         }
     }
     outcome_ = result;
+    reservation_.reset();
     return result;
 }
 

@@ -43,6 +43,7 @@
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
+#include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/media/video_frame.h"
@@ -226,6 +227,9 @@ private:
     std::unique_ptr<MovieWriter> writer_;
     MovieWriterSettings writerSettings_;
     bool reservedFile_ = false;  // the empty file made at start is ours
+    // That file, held until the movie is finished, so a clearing of a killed
+    // run's leftovers meanwhile does not take it for one of theirs.
+    UniqueFd reservation_;
     std::string writerStartError_;
     std::optional<std::string> writerFailure_;  // the writer failed while writing and was completed
     std::optional<TimePoint> sessionStart_;

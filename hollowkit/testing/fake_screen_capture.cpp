@@ -149,15 +149,23 @@ Result<std::unique_ptr<ScreenCapture>, std::string> FakeScreenCaptureBackend::st
     const ScreenCaptureRequest& request, ScreenCaptureHandlers handlers) {
     std::function<void()> hook;
     uint64_t serial = 0;
+    std::optional<std::string> failure;
     {
         MutexLock lock(shared_->mutex);
         ++shared_->startCount;
         shared_->lastRequest = request;
-        if (shared_->startFailure) return unexpected(*shared_->startFailure);
+        failure = shared_->startFailure;
+        hook = shared_->duringStart;
+    }
+    if (failure) {
+        if (hook) hook();
+        return unexpected(*failure);
+    }
+    {
+        MutexLock lock(shared_->mutex);
         serial = shared_->nextSerial++;
         shared_->openSerial = serial;
         shared_->handlers = std::move(handlers);
-        hook = shared_->duringStart;
     }
     auto capture = std::make_unique<FakeScreenCaptureSession>(shared_, serial);
     if (hook) hook();

@@ -54,7 +54,8 @@ public:
 
     // start() fails with `error` while it is set.
     void setStartFailure(std::optional<std::string> error);
-    // Runs inside start(), before it returns, on the starting thread.
+    // Runs inside start(), before it returns, on the starting thread; in a
+    // start that fails too, before it fails.
     void setDuringStart(std::function<void()> hook);
 
     int startCount() const;

@@ -119,11 +119,13 @@ void CameraModel::screenCaptureStartEnded(
     session->cursor->stop();
     stopMacMicrophone();
     takes_.session.reset();
+    // Nothing of the user's is in it yet. Gone before anyone hears that the
+    // start is over.
+    std::error_code removal;
+    std::filesystem::remove_all(session->take.folder, removal);
+    if (removal) hollowkit::PocketLog::log("The take's folder was not removed: " + removal.message());
     publish<Field::isStartingScreen>(false);
     releaseRecordingActivity();
-    // Nothing of the user's is in it yet.
-    std::error_code ignored;
-    std::filesystem::remove_all(session->take.folder, ignored);
 
     const hollowkit::ScreenRecorder::ScreenError& error = result.error();
     hollowkit::PocketLog::log("The screen capture did not start: " + error.userMessage());

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/recording/movie_temporaries.h"
 #include "take_harness.h"
 
 namespace lumenhollow::test {
@@ -224,26 +225,45 @@ TEST(ScreenTakeTest, AStartThatFailsUndoesEverythingAndRemovesTheFolder) {
         std::function<void(hollowkit::FakeRecordingSystem&)> fail;
         std::optional<std::string> notice;
         bool permissionHelp;
+        bool reachesCapture;  // the screen movie's name is reserved when it fails
     };
     const std::vector<Case> cases{
         {"the screen may not be captured",
          [](hollowkit::FakeRecordingSystem& f) { f.displays().setFailure("cannot open display"); }, std::nullopt,
-         true},
+         true, false},
         {"the capture does not start",
          [](hollowkit::FakeRecordingSystem& f) { f.screenCapture().setStartFailure("XShmAttach failed"); },
-         hollowkit::ScreenRecorder::ScreenError::captureFailed("XShmAttach failed").userMessage(), false},
+         hollowkit::ScreenRecorder::ScreenError::captureFailed("XShmAttach failed").userMessage(), false, true},
         {"no display at all", [](hollowkit::FakeRecordingSystem& f) { f.displays().setDisplays({}); },
-         hollowkit::ScreenRecorder::ScreenError::displayNotFound().userMessage(), false},
+         hollowkit::ScreenRecorder::ScreenError::displayNotFound().userMessage(), false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TakeHarness h;
         h.startTakes();
         c.fail(h.fakes);
+        // The clearing of a killed run's leftovers, which the model starts
+        // with and which a busy machine may run only now, in the middle of
+        // the capture's start: it takes nothing of the take's.
+        std::optional<bool> screenKept;
+        h.fakes.screenCapture().setDuringStart([&] {
+            (void)hollowkit::MovieTemporaries::removeLeftovers(h.outputFolder);
+            const auto folders = h.takeFolders();
+            screenKept = folders.size() == 1 && std::filesystem::exists(folders[0] / "Screen.mov");
+        });
+        // Whoever hears that the start is over finds the folder gone.
+        std::optional<size_t> foldersWhenOver;
+        h.model->addObserver([&](Field field) {
+            if (field == Field::isStartingScreen && !h.state().isStartingScreen) {
+                foldersWhenOver = h.takeFolders().size();
+            }
+        });
         h.record();
         ASSERT_TRUE(h.main.waitFor([&] { return !h.state().isStartingScreen; }, std::chrono::seconds(10)));
         EXPECT_EQ(h.state().notice, c.notice);
         EXPECT_EQ(h.state().showScreenPermissionHelp, c.permissionHelp);
+        EXPECT_EQ(foldersWhenOver, std::optional<size_t>(0));
+        EXPECT_EQ(screenKept, c.reachesCapture ? std::optional<bool>(true) : std::nullopt);
         EXPECT_TRUE(h.takeFolders().empty());
         EXPECT_FALSE(h.model->hasScreenTake());
         EXPECT_FALSE(h.model->isBusy());

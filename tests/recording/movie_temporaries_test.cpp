@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,41 @@ TEST(MovieTemporariesTest, AnExclusiveTemporaryReplacesOnlyAnUnheldLeftover) {
         // Held: nobody else gets its lock.
         UniqueFd other(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         EXPECT_NE(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    }
+}
+
+// A screen movie's name, reserved as its recorder starts: held, so the
+// clearing of a killed run's leftovers leaves it, and never made over a file
+// already there.
+TEST(MovieTemporariesTest, AReservedNameIsHeldAndNeverReplacesAFile) {
+    testsupport::TempDir dir;
+    const fs::path take = dir.path() / "Lumenhollow Screen Recording I";
+    const fs::path path = take / "Screen.mov";
+    const struct {
+        const char* name;
+        std::optional<std::string> there;
+        int error;
+    } cases[] = {
+        {"nothing there", std::nullopt, 0},
+        {"an empty name nobody holds", "", EEXIST},
+        {"a movie", "a whole movie", EEXIST},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(take);
+        fs::create_directories(take);
+        if (c.there) writeBytes(path, *c.there);
+        auto reserved = MovieTemporaries::reserveName(path);
+        if (c.error != 0) {
+            ASSERT_FALSE(reserved.has_value());
+            EXPECT_EQ(reserved.error(), c.error);
+            EXPECT_EQ(readBytes(path), *c.there);
+            continue;
+        }
+        ASSERT_TRUE(reserved.has_value()) << std::strerror(reserved.error());
+        EXPECT_EQ(MovieTemporaries::removeLeftovers(dir.path()), MovieTemporaries::Leftovers{});
+        EXPECT_TRUE(fs::exists(path));
+        EXPECT_EQ(readBytes(path), "");
     }
 }
 

@@ -1,7 +1,8 @@
 // A take of the screen set up from the screen-recording popover of the
 // demonstration application on an X server split into two monitors: the
 // panel's controls reach the model, Record makes a combined movie whose
-// camera bubble sits in the chosen corner of the chosen monitor, "Apply
+// camera bubble sits in the chosen corner of the chosen monitor from the
+// camera's first picture on (held back at the take's start), "Apply
 // Changes" with another corner rebuilds it, and "Rebuild Another Take…"
 // rebuilds a take folder typed into the folder dialog. A press on the
 // application's own window during a take never zooms the combined movie; a
@@ -27,7 +28,9 @@
 #include "demo_run.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/cursor_timeline.h"
+#include "hollowkit/recording/movie_reader.h"
 #include "hollowkit/recording/x11/x11_window_owner.h"
+#include "hollowkit/simulation/scene_camera.h"
 #include "hollowkit/x11/xcb_connection.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/ui/island/notch_panel.h"
@@ -113,11 +116,38 @@ bool waitForComposed(RunningDemo& demo, const std::filesystem::path& movie,
         180s);
 }
 
+// When a movie's first picture is shown, in seconds on its time line;
+// nothing when it has none.
+std::optional<double> firstPictureTime(const std::filesystem::path& movie) {
+    auto opened = hk::MovieReader::open(movie);
+    if (!opened || !opened.value()->hasVideo()) return std::nullopt;
+    hk::MovieReader& reader = *opened.value();
+    for (double at = 0; at <= reader.duration(); at += 1.0 / 120) {
+        if (const hk::DecodedPicture* picture = reader.frameAt(at)) return picture->time;
+    }
+    return std::nullopt;
+}
+
+// A moment of the take's combined movie that shows both the screen and the
+// camera, read from what the take recorded: both movies count from the
+// screen's first frame, and the camera's picture begins only with the first
+// frame its movie took, which a busy machine may bring a second or more
+// later (its frames come late, or the movie waits up to a second for the
+// camera's sound). A few of the combined movie's pictures (30 a second)
+// past the later start.
+std::optional<double> bothShownIn(const std::filesystem::path& take) {
+    const auto screen = firstPictureTime(take / "Screen.mov");
+    const auto camera = firstPictureTime(take / "Camera.mov");
+    if (!screen || !camera) return std::nullopt;
+    return std::max(*screen, *camera) + 0.2;
+}
+
 // Per corner: does the bubble's middle show the camera (anything but the
-// backdrop) in the movie's picture a second in?
-std::map<hk::BubbleCorner, bool> bubbleCorners(const std::filesystem::path& movie, hk::BubbleStyle style) {
+// backdrop) in the movie's first picture at or after `seconds`?
+std::map<hk::BubbleCorner, bool> bubbleCorners(const std::filesystem::path& movie, double seconds,
+                                               hk::BubbleStyle style) {
     std::map<hk::BubbleCorner, bool> shown;
-    const auto picture = hk::testsupport::decodePicture(movie, 1.0, kMonitorWidth, kMonitorHeight);
+    const auto picture = hk::testsupport::decodePicture(movie, seconds, kMonitorWidth, kMonitorHeight);
     if (picture.pixels.empty()) return shown;
     for (hk::BubbleCorner corner : hk::kAllBubbleCorners) {
         style.corner = corner;
@@ -129,11 +159,12 @@ std::map<hk::BubbleCorner, bool> bubbleCorners(const std::filesystem::path& movi
     return shown;
 }
 
-std::map<hk::BubbleCorner, bool> onlyIn(hk::BubbleCorner corner) {
+std::map<hk::BubbleCorner, bool> onlyIn(std::optional<hk::BubbleCorner> corner) {
     std::map<hk::BubbleCorner, bool> shown;
     for (hk::BubbleCorner each : hk::kAllBubbleCorners) shown[each] = each == corner;
     return shown;
 }
+std::map<hk::BubbleCorner, bool> noCorner() { return onlyIn(std::nullopt); }
 
 // A left-button press held as a hand holds it (the pointer's record samples
 // the button 60 times a second), the event loop running meanwhile.
@@ -235,9 +266,18 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         // Record, the pointer away on the other monitor.
         EXPECT_EQ(demo.xvfb.xdotool({"mousemove", "100", "900"}).status, 0);
         ui::RecordPill& record = window.findChild<CaptureControls*>()->recordPill();
+        // The camera's picture held back until the take has run for a second
+        // and a half, as a busy machine may hold it: the camera's movie then
+        // begins well after the screen's, and its bubble only with it.
+        const std::shared_ptr<hk::SceneCamera> camera = demo.camera();
+        ASSERT_TRUE(camera);
         record.click();
+        camera->setPictureFlowing(false);
         ASSERT_TRUE(demo.waitFor([&] { return state.recordingStarted.has_value(); }, 30s))
             << state.notice.value_or("no notice");
+        constexpr double kHeldSeconds = 1.5;
+        runFor(demo, std::chrono::milliseconds(static_cast<int>(kHeldSeconds * 1000)));
+        camera->setPictureFlowing(true);
         runFor(demo, 3s);
         record.click();
         ASSERT_TRUE(demo.waitFor([&] { return state.lastScreenTake && !state.composeProgress; }, 180s))
@@ -249,7 +289,15 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         ASSERT_TRUE(probed);
         EXPECT_GT(probed->durationSeconds, 2.0);
         EXPECT_TRUE(probed->hasAudio) << "the computer's sound was asked for";
-        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::bottomLeading));
+        const std::optional<double> cameraStart = firstPictureTime(take / "Camera.mov");
+        const std::optional<double> shown = bothShownIn(take);
+        ASSERT_TRUE(cameraStart && shown) << "the take's screen and camera movies should both have pictures";
+        EXPECT_GE(*cameraStart, kHeldSeconds);
+        ASSERT_LT(*shown, probed->durationSeconds) << "the camera's picture should start within the take";
+        EXPECT_EQ(bubbleCorners(combined, *cameraStart / 2, state.bubbleStyle), noCorner())
+            << "no bubble before the camera's first picture";
+        EXPECT_EQ(bubbleCorners(combined, *shown, state.bubbleStyle), onlyIn(hk::BubbleCorner::bottomLeading))
+            << "at " << *shown << " s";
 
         // The take copied aside without its movie: an older take to rebuild.
         const std::filesystem::path older = take.parent_path() / "An Older Take";
@@ -267,7 +315,7 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         const auto firstWritten = std::filesystem::last_write_time(combined);
         panel->applyButton().click();
         ASSERT_TRUE(waitForComposed(demo, combined, firstWritten)) << state.notice.value_or("no notice");
-        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
+        EXPECT_EQ(bubbleCorners(combined, *shown, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
 
         // "Rebuild Another Take…": the folder typed into the dialog.
         chooseCorner(panel->cornerPicker(), state.bubbleStyle, hk::BubbleCorner::topLeading);
@@ -281,9 +329,10 @@ TEST_F(ScreenTakeEndToEndTest, ATakeSetUpFromThePanelIsComposedAndRebuiltWithThe
         // As the dialog's Choose button does.
         static_cast<QDialog*>(dialog)->accept();
         ASSERT_TRUE(waitForComposed(demo, older / "Combined.mov", std::filesystem::file_time_type::min())) << state.notice.value_or("no notice");
-        EXPECT_EQ(bubbleCorners(older / "Combined.mov", state.bubbleStyle), onlyIn(hk::BubbleCorner::topLeading));
+        EXPECT_EQ(bubbleCorners(older / "Combined.mov", *shown, state.bubbleStyle),
+                  onlyIn(hk::BubbleCorner::topLeading));
         // The last take kept its own.
-        EXPECT_EQ(bubbleCorners(combined, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
+        EXPECT_EQ(bubbleCorners(combined, *shown, state.bubbleStyle), onlyIn(hk::BubbleCorner::topTrailing));
     });
     EXPECT_EQ(status, 0);
 }
