@@ -83,7 +83,7 @@ TEST_F(FaceTrackingJourney, FaceTrackingBringsTheFaceToTheTargetAndHoldsIt) {
         << "the face never reached the target\n" << app.describe();
     const std::optional<ReportedPose> settled = settledPose(app, 30s);
     ASSERT_TRUE(settled) << "the camera kept hunting\n" << app.describe();
-    EXPECT_GT(settled->pan, away->pan + 4) << "tracking turned back towards the face";
+    EXPECT_GT(settled->pan, away->pan + 4) << "the camera came to rest short of the face";
 
     // Held: two seconds of reports with the face on the target and the camera still.
     uint64_t first = 0;
