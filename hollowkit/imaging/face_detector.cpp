@@ -66,7 +66,7 @@ void FaceDetector::Core::detect(const VideoFrame& frame) {
             handler = onFaces;
         }
         if (handler && *handler) {
-            (*handler)(faces);
+            (*handler)(faces, frame.pts());
         }
     }
     // Only now may the next frame be accepted.

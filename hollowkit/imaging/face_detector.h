@@ -31,7 +31,9 @@ class FaceDetector {
 public:
     // Boxes of one detection, normalised with the origin top-left, largest
     // area first (equal areas keep the backend's order). Empty: no face.
-    using FacesHandler = std::function<void(const std::vector<NormalizedRect>& faces)>;
+    // `seenAt` is the time stamp of the frame they were found in: a result
+    // comes a detection (and, on a busy machine, a wait) after its frame.
+    using FacesHandler = std::function<void(const std::vector<NormalizedRect>& faces, TimePoint seenAt)>;
 
     // `rate` detections per second at most (the camera model passes 15). A
     // null backend means the Haar cascade of opencv-data. Runs on a queue of

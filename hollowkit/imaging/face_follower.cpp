@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -37,11 +38,33 @@ struct FaceFollower::Core {
     uint64_t generation HK_GUARDED_BY(lock) = 0;             // bumped by start, stop and pause
     int cameraUsers HK_GUARDED_BY(lock) = 0;                 // ticks holding the camera now
     std::optional<NormalizedRect> latestFace HK_GUARDED_BY(lock);
-    TimePoint faceTime HK_GUARDED_BY(lock) = kDistantPast;
+    TimePoint faceTime HK_GUARDED_BY(lock) = kDistantPast;  // when it was handed over
+    TimePoint faceSeenAt HK_GUARDED_BY(lock) = kDistantPast;  // when its frame was taken
+    // The positions read over the last kPositionMemory, oldest first.
+    std::deque<std::pair<TimePoint, CameraPosition>> positions HK_GUARDED_BY(lock);
     TimePoint pausedUntil HK_GUARDED_BY(lock) = kDistantPast;
     std::optional<FollowerState> state HK_GUARDED_BY(lock);
     std::optional<CameraPosition> lastSent HK_GUARDED_BY(lock);
 };
+
+namespace {
+
+// Where the camera pointed at `when`, between the two readings around it;
+// before the first, the first; after the last, the last. Not empty.
+CameraPosition positionAt(const std::deque<std::pair<TimePoint, CameraPosition>>& positions, TimePoint when) {
+    if (when <= positions.front().first) return positions.front().second;
+    if (when >= positions.back().first) return positions.back().second;
+    const auto later = std::find_if(positions.begin(), positions.end(),
+                                    [when](const auto& reading) { return reading.first >= when; });
+    const auto& [laterTime, laterPosition] = *later;
+    const auto& [earlierTime, earlierPosition] = *std::prev(later);
+    const double share = std::chrono::duration<double>(when - earlierTime).count() /
+                         std::chrono::duration<double>(laterTime - earlierTime).count();
+    return {earlierPosition.pan + share * (laterPosition.pan - earlierPosition.pan),
+            earlierPosition.tilt + share * (laterPosition.tilt - earlierPosition.tilt), laterPosition.zoom};
+}
+
+}  // namespace
 
 void FaceFollower::Core::newGeneration(bool onQueue, const std::function<void()>& underLock) {
     if (onQueue) {
@@ -61,6 +84,7 @@ void FaceFollower::Core::bumpGeneration(const std::function<void()>& underLock) 
 void FaceFollower::Core::tick(uint64_t tickRun) {
     std::shared_ptr<PocketCamera> cam;
     std::optional<NormalizedRect> face;
+    TimePoint seenAt;
     FollowerTuning tickTuning;
     uint64_t tickGeneration = 0;
     {
@@ -73,6 +97,7 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
         // past is the smallest time point and would overflow.
         if (latestFace && now <= faceTime + kFaceLifetime) {
             face = latestFace;
+            seenAt = faceSeenAt;
         }
         if (now < pausedUntil) {
             return;
@@ -111,6 +136,20 @@ void FaceFollower::Core::tick(uint64_t tickRun) {
     FollowerState previous;
     {
         MutexLock guard(lock);
+        // Readings of an older generation came before a pause or a stop,
+        // which forgot them; this one would not join them either.
+        if (generation == tickGeneration) {
+            const TimePoint readAt = clock.now();
+            positions.emplace_back(readAt, *current);
+            // Bounded by count too: ticks on a clock that stands still.
+            constexpr size_t kMostPositions = 2 * (kPositionMemory / kTickInterval);
+            while (positions.front().first + kPositionMemory < readAt || positions.size() > kMostPositions) {
+                positions.pop_front();
+            }
+            if (face) {
+                face = FaceFollowerMath::seenNow(*face, positionAt(positions, seenAt), *current, tickTuning.geometry);
+            }
+        }
         previous = state.value_or(FollowerState{*current, std::nullopt, false});
     }
     const FollowerState next = FaceFollowerMath::step(previous, face, *current, kTickSeconds, tickTuning);
@@ -198,16 +237,20 @@ void FaceFollower::stop() {
         core_->state.reset();
         core_->latestFace.reset();
         core_->lastSent.reset();
+        core_->positions.clear();
     });
 }
 
-void FaceFollower::update(std::optional<NormalizedRect> face) {
+void FaceFollower::update(std::optional<NormalizedRect> face, TimePoint seenAt) {
     MutexLock guard(core_->lock);
     core_->latestFace = face;
     if (face) {
         core_->faceTime = core_->clock.now();
+        core_->faceSeenAt = seenAt;
     }
 }
+
+void FaceFollower::update(std::optional<NormalizedRect> face) { update(face, core_->clock.now()); }
 
 void FaceFollower::pause(double seconds) {
     // Bounded so the time point cannot overflow; NaN pauses for no time.
@@ -216,6 +259,8 @@ void FaceFollower::pause(double seconds) {
     core_->newGeneration(queue_.isCurrent(), [&]() HK_REQUIRES(core_->lock) {
         core_->pausedUntil = core_->clock.now() + toDuration(bounded);
         core_->state.reset();
+        // Someone else turns the gimbal now, where no reading follows it.
+        core_->positions.clear();
     });
 }
 

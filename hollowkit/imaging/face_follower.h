@@ -6,6 +6,13 @@
 // and tilt through the camera's move(to:), zoom unchanged. A camera that
 // reports no position (the wireless route) is never moved.
 //
+// A face comes a detection after its frame, later still on a busy machine,
+// and stands for several ticks; the camera may have turned meanwhile. The
+// follower remembers the positions it read over the last kPositionMemory
+// and moves the face by the turn since its frame (FaceFollowerMath::seenNow)
+// before the law sees it. Taken as it was seen, an old face would be chased
+// past the target and back again.
+//
 // Owned by the camera model. start/stop/update/pause come from the owner's
 // thread (the main executor); ticks run on the follower's queue. One lock
 // guards the face, the times, the state and the last position sent; it is
@@ -46,6 +53,9 @@ public:
     static constexpr Duration kFaceLifetime = std::chrono::milliseconds(600);
     // On both axes closer than this to the last position sent: not sent again.
     static constexpr double kResendDegrees = 0.05;
+    // How far back the positions read are kept; a face seen earlier counts
+    // as seen from the oldest of them.
+    static constexpr Duration kPositionMemory = std::chrono::seconds(2);
 
     // Ticks on a queue of its own, "HollowKit.FaceFollower", on the system clock.
     FaceFollower();
@@ -64,16 +74,20 @@ public:
     // Stops any previous run, then ticks at once and every 0.05 s, steering
     // `camera` for as long as it exists. Main executor only.
     void start(std::weak_ptr<PocketCamera> camera);
-    // Ends the ticks and forgets the camera, state, face and last position
-    // sent; the pause time and the face time stay. Returns without waiting
+    // Ends the ticks and forgets the camera, state, face, positions read and
+    // last position sent; the pause time and the face time stay. Returns without waiting
     // for a tick under way, whose result is then dropped. Main executor
     // only (also safe from the follower's queue).
     void stop();
-    // The face to follow (normalised, top-left); nothing = no face now. Any
-    // thread.
+    // The face to follow (normalised, top-left) as found in the frame of
+    // time `seenAt` (the follower's clock); nothing = no face now. Its age
+    // for kFaceLifetime counts from this call. Any thread.
+    void update(std::optional<NormalizedRect> face, TimePoint seenAt);
+    // The same, in a frame of now.
     void update(std::optional<NormalizedRect> face);
-    // No reading and no moving for `seconds`; the state is forgotten so the
-    // follower starts afresh from the camera's real position afterwards.
+    // No reading and no moving for `seconds`; the state and the positions
+    // read are forgotten so the follower starts afresh from the camera's
+    // real position afterwards.
     // Returns without waiting for a tick under way, whose result is then
     // dropped. Main executor only (also safe from the follower's queue).
     void pause(double seconds);

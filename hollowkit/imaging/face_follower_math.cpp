@@ -5,6 +5,28 @@
 
 namespace hollowkit::FaceFollowerMath {
 
+namespace {
+
+// How much narrower than at 1.0x the picture is; a zoom below 1.0x counts
+// as 1.0x.
+double zoomFactor(const CameraPosition& position) {
+    return std::max(position.zoom ? *position.zoom / 100.0 : 1.0, 1.0);
+}
+
+}  // namespace
+
+NormalizedRect seenNow(const NormalizedRect& face, const CameraPosition& seenFrom, const CameraPosition& current,
+                       const FramingGeometry& geometry) {
+    const double panned = current.pan - seenFrom.pan;
+    const double tilted = current.tilt - seenFrom.tilt;
+    if (!std::isfinite(panned) || !std::isfinite(tilted)) return face;
+    const double zoom = zoomFactor(current);
+    NormalizedRect moved = face;
+    moved.x -= panned * zoom / geometry.horizontalFieldOfView;
+    moved.y += tilted * zoom / geometry.verticalFieldOfView();
+    return moved;
+}
+
 FollowerState step(const FollowerState& previous, const std::optional<NormalizedRect>& face,
                    const CameraPosition& current, double dt, const FollowerTuning& tuning) {
     // A box with NaN in it would poison the smoothed centre for as long as
@@ -28,11 +50,9 @@ FollowerState step(const FollowerState& previous, const std::optional<Normalized
         return {rest, s, false};
     }
 
-    double zoomFactor = current.zoom ? *current.zoom / 100.0 : 1.0;
-    zoomFactor = std::max(zoomFactor, 1.0);
-
-    const double targetPan = current.pan + errX * tuning.geometry.horizontalFieldOfView / zoomFactor;
-    const double targetTilt = current.tilt + errY * tuning.geometry.verticalFieldOfView() / zoomFactor;
+    const double zoom = zoomFactor(current);
+    const double targetPan = current.pan + errX * tuning.geometry.horizontalFieldOfView / zoom;
+    const double targetTilt = current.tilt + errY * tuning.geometry.verticalFieldOfView() / zoom;
 
     const CameraPosition& base = previous.isMoving ? previous.setpoint : rest;
     const double gain = std::min(tuning.approachRate * dt, 1.0);

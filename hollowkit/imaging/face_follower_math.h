@@ -31,6 +31,15 @@ namespace FaceFollowerMath {
 // distance and at most maxDegreesPerSecond × dt per axis. The zoom of a new
 // setpoint is always absent: the follower never zooms. A position whose pan
 // or tilt is not finite is never steered from.
+// Where a face seen with the camera at `seenFrom` lies in the picture once
+// the camera points at `current`: turning right moves it left, tilting up
+// moves it down, by the turn's share of the field of view (narrowed by
+// `current`'s zoom as in step). A detection describes its frame, which may
+// be a fraction of a second old; the law must compare the face with the
+// target as the camera sees it now. Unchanged when an angle is not finite.
+NormalizedRect seenNow(const NormalizedRect& face, const CameraPosition& seenFrom, const CameraPosition& current,
+                       const FramingGeometry& geometry);
+
 FollowerState step(const FollowerState& previous, const std::optional<NormalizedRect>& face,
                    const CameraPosition& current, double dt, const FollowerTuning& tuning);
 

@@ -127,9 +127,10 @@ void CameraModel::construct() {
         main_);
     attachCamera(*camera_);
 
-    faceDetector_->setOnFaces([weak = weak_from_this(), main = &main_](const std::vector<hollowkit::NormalizedRect>& faces) {
-        main->post([weak, faces] {
-            if (auto self = weak.lock()) self->handleFaceObservations(faces);
+    faceDetector_->setOnFaces([weak = weak_from_this(), main = &main_](
+                                  const std::vector<hollowkit::NormalizedRect>& faces, hollowkit::TimePoint seenAt) {
+        main->post([weak, faces, seenAt] {
+            if (auto self = weak.lock()) self->handleFaceObservations(faces, seenAt);
         });
     });
 

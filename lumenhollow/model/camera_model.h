@@ -427,7 +427,7 @@ private:
     void cancelPendingRetry();
 
     // Face tracking and auto framing (face_tracking.cpp).
-    void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces);
+    void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces, hollowkit::TimePoint seenAt);
     void updateFaceDetection();
     void performAutoFrame(const hollowkit::NormalizedRect& face);
     void giveUpAutoFrame();

@@ -77,7 +77,8 @@ void CameraModel::autoFrame() {
     postNotice("Looking for a face\u2026");
 }
 
-void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces) {
+void CameraModel::handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces,
+                                         hollowkit::TimePoint seenAt) {
     // A detection already under way when the detector was switched off
     // still reports; nothing wants it, and it must not leave a face box.
     if (!state_.faceTracking && !faces_.pendingAutoFrame) return;
@@ -107,7 +108,8 @@ void CameraModel::handleFaceObservations(const std::vector<hollowkit::Normalized
     }
     if (!state_.faceTracking) return;
 
-    faceFollower_->update(face);
+    // The follower allows for the camera's turn since the frame.
+    faceFollower_->update(face, seenAt);
     if (face) {
         faces_.noFaceNotified = false;
         return;

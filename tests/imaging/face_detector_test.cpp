@@ -34,9 +34,9 @@ double overlap(const NormalizedRect& a, const NormalizedRect& b) {
     return w * h / (a.area() + b.area() - w * h);
 }
 
-VideoFrame smallFrame() {
+VideoFrame smallFrame(TimePoint pts = {}) {
     WritableVideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, 64, 36);
-    return std::move(frame).freeze(TimePoint{});
+    return std::move(frame).freeze(pts);
 }
 
 class FaceDetectorTest : public ::testing::Test {
@@ -45,7 +45,10 @@ protected:
         auto backend = std::make_unique<FakeFaceDetectorBackend>();
         backend_ = backend.get();
         detector_ = std::make_unique<FaceDetector>(15.0, std::move(backend), queue_);
-        detector_->setOnFaces([this](const std::vector<NormalizedRect>& faces) { deliveries_.push_back(faces); });
+        detector_->setOnFaces([this](const std::vector<NormalizedRect>& faces, TimePoint seenAt) {
+            deliveries_.push_back(faces);
+            seenAt_.push_back(seenAt);
+        });
     }
 
     // Submits one frame and runs whatever detection it started.
@@ -58,6 +61,7 @@ protected:
     FakeFaceDetectorBackend* backend_ = nullptr;
     std::unique_ptr<FaceDetector> detector_;
     std::vector<std::vector<NormalizedRect>> deliveries_;
+    std::vector<TimePoint> seenAt_;  // each delivery's frame time
 };
 
 TEST_F(FaceDetectorTest, ANeverEnabledDetectorAcceptsNothing) {
@@ -89,11 +93,14 @@ TEST_F(FaceDetectorTest, ThrottlesToTheRate) {
 
 TEST_F(FaceDetectorTest, ADetectionInFlightRefusesFramesEvenAfterTheInterval) {
     detector_->setEnabled(true);
-    detector_->submit(smallFrame());  // queued, not yet run
+    const TimePoint taken = queue_.clock().now();
+    detector_->submit(smallFrame(taken));  // queued, not yet run
     queue_.manualClock().advanceSeconds(1.0);
-    detector_->submit(smallFrame());
+    detector_->submit(smallFrame(queue_.clock().now()));
     queue_.runUntilIdle();
     EXPECT_EQ(backend_->callCount(), 1U);
+    // Delivered a second late, the result still names its frame's time.
+    EXPECT_EQ(seenAt_, std::vector<TimePoint>{taken});
 }
 
 TEST_F(FaceDetectorTest, DeliversLargestFirstAndKeepsTheBackendOrderForEqualAreas) {

@@ -109,6 +109,32 @@ TEST(FaceFollowerMathTest, NoFaceOrABrokenOneRestsAtTheCurrentPosition) {
     EXPECT_FALSE(FaceFollowerMath::step(moving, faceCenteredAt(0.9, 0.9), {nan, 0, 100}, kDt, kTuning).isMoving);
 }
 
+TEST(FaceFollowerMathTest, AFaceSeenEarlierMovesAgainstTheTurnSince) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double vertical = kDefaultFramingGeometry.verticalFieldOfView();
+    struct Case {
+        const char* name;
+        CameraPosition seenFrom;
+        CameraPosition current;
+        NormalizedPoint centre;  // where the face at (0.6, 0.4) is now
+    };
+    const Case cases[] = {
+        {"no turn", {5, 5, 100}, {5, 5, 100}, {0.6, 0.4}},
+        {"7 degrees right", {0, 0, 100}, {7, 0, 100}, {0.5, 0.4}},
+        {"7 degrees left at 2x", {0, 0, 200}, {-7, 0, 200}, {0.8, 0.4}},
+        {"tilted up by a tenth of the field", {0, 0, 100}, {0, vertical / 10, 100}, {0.6, 0.5}},
+        {"a broken angle", {0, 0, 100}, {nan, 3, 100}, {0.6, 0.4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NormalizedRect now =
+            FaceFollowerMath::seenNow(faceCenteredAt(0.6, 0.4), c.seenFrom, c.current, kDefaultFramingGeometry);
+        EXPECT_NEAR(now.midX(), c.centre.x, 1e-12);
+        EXPECT_NEAR(now.midY(), c.centre.y, 1e-12);
+        EXPECT_NEAR(now.width, 0.1, 1e-12);
+    }
+}
+
 // --- The follower on virtual time.
 
 class FaceFollowerTest : public ::testing::Test {
@@ -154,6 +180,58 @@ TEST_F(FaceFollowerTest, SteersTheCameraTowardTheFaceAndSettles) {
     EXPECT_EQ(camera_->moves().size(), moves);
     for (const CameraPosition& move : camera_->moves()) {
         EXPECT_EQ(move.zoom, std::nullopt);  // the follower never zooms
+    }
+}
+
+TEST_F(FaceFollowerTest, LateFacesAreTakenAsSeenFromWhereTheirFrameWasTaken) {
+    // On a busy machine a detection ends well after its frame was taken and
+    // the next one starts later still; each face then stands for many ticks
+    // while the camera turns. The face sits 12 degrees right and 4 down in
+    // the room; the target puts it at pan 12 and 0.12 of the picture above
+    // the face (tilt -4 - 0.12 × the vertical field).
+    struct Case {
+        const char* name;
+        int frameEvery;  // ticks between frames that are detected
+        int lateBy;      // ticks from a frame to its face
+    };
+    const Case cases[] = {
+        {"a face every tick, at once", 1, 0},
+        {"a face every 0.35 s, 0.4 s late", 7, 8},
+        {"a face every 0.5 s, 0.55 s late", 10, 11},
+    };
+    const double settledTilt = -4.0 - 0.12 * kDefaultFramingGeometry.verticalFieldOfView();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        camera_->setPosition({0, 0, 100});
+        follower_.start(camera_);
+        struct Seen {
+            NormalizedRect face;
+            TimePoint takenAt;
+            int dueTick;
+        };
+        std::vector<Seen> inFlight;
+        double furthestPan = 0;
+        size_t movesBeforeTheLastTwoSeconds = 0;
+        constexpr int kTicks = 200;
+        for (int tick = 0; tick < kTicks; ++tick) {
+            if (tick % c.frameEvery == 0) {
+                inFlight.push_back({faceSeenFrom(camera_->position(), 12.0, -4.0), queue_.clock().now(),
+                                    tick + c.lateBy});
+            }
+            std::erase_if(inFlight, [&](const Seen& seen) {
+                if (seen.dueTick != tick) return false;
+                follower_.update(seen.face, seen.takenAt);
+                return true;
+            });
+            if (tick == kTicks - 40) movesBeforeTheLastTwoSeconds = camera_->moves().size();
+            this->tick();
+            furthestPan = std::max(furthestPan, camera_->position().pan);
+        }
+        EXPECT_LT(furthestPan, 12.0 + 1.0) << "turned past the face and back";
+        EXPECT_NEAR(camera_->position().pan, 12.0, 1.5);
+        EXPECT_NEAR(camera_->position().tilt, settledTilt, 1.5);
+        EXPECT_EQ(camera_->moves().size(), movesBeforeTheLastTwoSeconds) << "still hunting after eight seconds";
+        follower_.stop();
     }
 }
 
