@@ -16,6 +16,16 @@ std::error_code errorOf(int error) {
     return std::error_code(error, std::generic_category());
 }
 
+// The whole of `data` in `fd`, with `permissions`, flushed: without the
+// flush a crash soon after the file is named can leave it empty under its
+// name (delayed allocation).
+std::error_code writeWhole(int fd, std::string_view data, std::filesystem::perms permissions) {
+    if (std::error_code error = writeAll(fd, data)) return error;
+    if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0) return errorOf(errno);
+    if (::fsync(fd) != 0) return errorOf(errno);
+    return {};
+}
+
 // Makes a rename or link in `folder` durable. The file is in place already,
 // so a failure here is not reported.
 void syncFolder(const std::filesystem::path& folder) {
@@ -56,11 +66,7 @@ Result<std::filesystem::path, std::error_code> writeNewFileByRename(const std::f
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd) return unexpected(errorOf(errno));
 
-    std::error_code error = writeAll(fd.get(), data);
-    if (!error && ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) error = errorOf(errno);
-    // Without the flush a crash soon after the rename can leave an empty
-    // file under the name (delayed allocation).
-    if (!error && ::fsync(fd.get()) != 0) error = errorOf(errno);
+    std::error_code error = writeWhole(fd.get(), data, permissions);
     if (!error && ::close(fd.release()) != 0) error = errorOf(errno);
     std::filesystem::path written;
     for (int n = 1; !error; ++n) {
@@ -99,10 +105,7 @@ Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesyste
         }
         return unexpected(errorOf(errno));
     }
-    std::error_code error = writeAll(fd.get(), data);
-    if (!error && ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) error = errorOf(errno);
-    if (!error && ::fsync(fd.get()) != 0) error = errorOf(errno);
-    if (error) return unexpected(error);
+    if (const std::error_code error = writeWhole(fd.get(), data, permissions)) return unexpected(error);
     // Named by a link through /proc (a link from the descriptor itself
     // needs a privilege), which fails on a name that is taken.
     const std::string self = "/proc/self/fd/" + std::to_string(fd.get());

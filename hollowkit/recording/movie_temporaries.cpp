@@ -199,17 +199,8 @@ Result<UniqueFd, int> MovieTemporaries::createUnique(const fs::path& movie, std:
 
 Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        if (fd) {
-            auto locked = lockCreated(fd.get());
-            if (!locked) {
-                ::unlink(path.c_str());
-                return unexpected(locked.error());
-            }
-            if (*locked) return fd;
-            continue;
-        }
-        if (errno != EEXIST) return unexpected(errno);
+        Result<UniqueFd, int> created = reserveName(path);
+        if (created || created.error() != EEXIST) return created;
         // A file of that name: the leftover of a killed process, unless one
         // that runs still holds it.
         UniqueFd old(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
