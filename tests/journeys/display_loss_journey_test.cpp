@@ -6,7 +6,8 @@
 // recording the movie is finished (one index, no fragments left), decodes
 // whole and holds every picture that was on disk before the server went (a
 // movie cut off keeps only its whole pieces, and no index); during a take of
-// the screen, its movies are finished. The recording
+// the screen, its movies are finished; photos still waiting to be written
+// are written whole. The recording
 // case runs several times in a row, each on a desktop of its own: the
 // aborts this guards against came in some runs only.
 
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/still_image_probe.h"
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_movies.h"
 
@@ -137,6 +139,50 @@ TEST_F(DisplayLossJourney, DuringAScreenTakeItsMoviesAreFinishedAndTheProgramEnd
         EXPECT_TRUE(isFinishedMovie(movie)) << name;
         EXPECT_GT(probed->videoPackets, 0) << name;
         EXPECT_TRUE(wholeMovieDecodes(movie)) << name;
+    }
+}
+
+// Photos pressed just before the display goes, still held at the
+// demonstration's gate when it does: the ending waits for them, each is
+// written whole under its own name, and the log line counts them.
+TEST_F(DisplayLossJourney, PhotosStillBeingSavedAreWrittenWholeBeforeTheProgramEndsWithOne) {
+    constexpr int kPhotos = 3;
+    JourneyDesktop desktop;
+    desktop.start();
+    ASSERT_FALSE(HasFatalFailure());
+    storeWelcomed(desktop);
+    const std::filesystem::path gate = desktop.home() / "photo-gate";
+    JourneyApp app(desktop, "display-lost-photos", LUMENHOLLOW_DEMO_PATH,
+                   {"LUMENHOLLOW_DEMO_PHOTO_GATE=" + gate.string()});
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+        << app.describe();
+    for (int i = 0; i < kPhotos; ++i) ASSERT_TRUE(app.key("ctrl+s")) << "press " << i;
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["photos"] == kPhotos; }, 60s))
+        << app.describe() << app.log();
+
+    desktop.x().end(SIGKILL);
+    // The ending waits for the photos, which are still held.
+    const std::string waiting = "Waiting for " + std::to_string(kPhotos) + " photos to be saved";
+    EXPECT_TRUE(waitFor([&] { return app.log().find(waiting) != std::string::npos || !app.running(); }, 60s));
+    EXPECT_TRUE(app.running()) << "the program ended before its photos were written\n" << app.log();
+    std::ofstream(gate).flush();
+    ASSERT_EQ(app.waitForExit(120s), std::optional<int>(1)) << app.describe();
+
+    const std::string log = app.log();
+    EXPECT_NE(log.find("The display was lost; before ending: Photo saved (" + std::to_string(kPhotos) +
+                       " times); ending with status 1"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("were not saved within"), std::string::npos) << log;
+    EXPECT_EQ(log.find("terminate called"), std::string::npos) << log;
+    const std::vector<std::filesystem::path> entries = entriesIn(desktop.outputFolder());
+    ASSERT_EQ(entries.size(), static_cast<size_t>(kPhotos)) << log;
+    for (const auto& entry : entries) {
+        const std::string name = entry.filename().string();
+        EXPECT_TRUE(name.starts_with("Lumenhollow Photo ") && name.ends_with(".heic")) << name << " is left over";
+        EXPECT_NE(log.find("Photo saved: " + name), std::string::npos) << name << " is not named\n" << log;
+        std::string why;
+        EXPECT_TRUE(hollowkit::decodeHeifFile(entry, &why)) << name << ": " << why;
     }
 }
 
