@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -50,6 +51,25 @@ std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pi
         if (window.rect.width == width) return window.rect;
     }
     return std::nullopt;
+}
+
+bool chooseFromMenu(JourneyDesktop& desktop, JourneyApp& app, ScreenPoint click, std::optional<ScreenPoint> rest,
+                    const std::vector<std::string>& keys) {
+    const size_t before = visibleWindows(desktop, app.pid()).size();
+    if (!app.clickOnScreen(click.x, click.y)) return false;
+    if (rest && !app.moveOnScreen(rest->x, rest->y)) return false;
+    if (!waitFor([&] { return visibleWindows(desktop, app.pid()).size() > before; })) {
+        std::fprintf(stderr, "the menu at %d,%d never showed\n", click.x, click.y);
+        return false;
+    }
+    for (const std::string& key : keys) {
+        if (!app.key(key)) return false;
+    }
+    if (!waitFor([&] { return visibleWindows(desktop, app.pid()).size() <= before; })) {
+        std::fprintf(stderr, "the menu at %d,%d never went\n", click.x, click.y);
+        return false;
+    }
+    return true;
 }
 
 std::optional<ScreenRect> clientArea(JourneyDesktop& desktop, const std::string& id) {

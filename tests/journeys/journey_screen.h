@@ -72,6 +72,20 @@ std::vector<ScreenWindow> visibleWindows(JourneyDesktop& desktop, pid_t pid);
 // whose content has a fixed width).
 std::optional<ScreenRect> visibleWindowOfWidth(JourneyDesktop& desktop, pid_t pid, int width);
 
+// Keys typed into a menu that a click at (x, y) on the screen opens: the
+// click, the pointer then at `rest` (when given), the wait until the menu
+// shows, the keys, and the wait until every window the menu opened has
+// gone. Keys sent before the menu shows may reach the program before the
+// click does: a window manager holds a press on a window while it gives
+// that window the focus, but never the keyboard. False when a step failed
+// or the menu never showed or never went.
+struct ScreenPoint {
+    int x = 0;
+    int y = 0;
+};
+bool chooseFromMenu(JourneyDesktop& desktop, JourneyApp& app, ScreenPoint click, std::optional<ScreenPoint> rest,
+                    const std::vector<std::string>& keys);
+
 // The brightness (luma, 0...255) of a colour, as the screen's readers
 // weigh it.
 inline uint8_t lumaOf(int red, int green, int blue) {

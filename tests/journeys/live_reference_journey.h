@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tests/journeys/journey_desktop.h"
+#include "tests/journeys/journey_screen.h"
 #include "tests/journeys/live_pictures.h"
 #include "tests/journeys/screen_measures.h"
 
@@ -221,14 +222,18 @@ protected:
         return app.clickOnScreen(window.x + x, window.y + y) && app.moveOnScreen(kLiveRestX, kLiveRestY);
     }
 
+    // Opens the menu of the button at (x, y) in the window and types `keys`
+    // into it, the pointer back at rest.
+    bool chooseFromMenuAt(const ScreenRect& window, int x, int y, const std::vector<std::string>& keys) {
+        return chooseFromMenu(desktop_, *app_, {window.x + x, window.y + y}, ScreenPoint{kLiveRestX, kLiveRestY}, keys);
+    }
+
     // Opens the bottom bar's pill at (x, y) in the window and takes its
     // menu's row `row` (from 1) with the keys.
     bool chooseFromPill(const ScreenRect& window, int x, int y, int row) {
-        if (!clickAt(window, x, y)) return false;
-        for (int i = 0; i < row; ++i) {
-            if (!app_->key("Down")) return false;
-        }
-        return app_->key("Return");
+        std::vector<std::string> keys(static_cast<size_t>(row), "Down");
+        keys.emplace_back("Return");
+        return chooseFromMenuAt(window, x, y, keys);
     }
 
     // Takes the countdown's first second: the record pill starts it; when the

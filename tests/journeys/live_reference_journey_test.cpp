@@ -103,11 +103,7 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
 
     // The connection pill, centred in the bottom bar; its menu's second row.
-    ASSERT_TRUE(app.clickOnScreen(w.x + 499, w.y + 631));
-    ASSERT_TRUE(app.key("Down"));
-    ASSERT_TRUE(app.key("Down"));
-    ASSERT_TRUE(app.key("Return"));
-    ASSERT_TRUE(app.moveOnScreen(kLiveRestX, kLiveRestY));
+    ASSERT_TRUE(chooseFromPill(w, kLiveConnectionPillX, kLiveBottomPillY, 2));
     check("window-wifi", [](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "wireless"; });
 
     // The camera settings pill, beside the connection pill over Wi-Fi.
@@ -131,8 +127,7 @@ TEST_F(LiveReferenceJourney, TheCountdownTheGuidesAndTheCompactWindowLookAsTheir
 
     // The gear's menu: its second row, "Countdown", and that one's second,
     // "3 seconds".
-    ASSERT_TRUE(clickAt(w, kLiveGearX, kLiveGearY));
-    for (const char* key : {"Down", "Down", "Right", "Down", "Return"}) ASSERT_TRUE(app.key(key));
+    ASSERT_TRUE(chooseFromMenuAt(w, kLiveGearX, kLiveGearY, {"Down", "Down", "Right", "Down", "Return"}));
     checkCountdown(w);
     if (HasFatalFailure()) return;
 

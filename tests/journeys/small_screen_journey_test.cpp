@@ -280,10 +280,9 @@ TEST_F(SmallScreenJourney, EveryPopoverAtItsFullestLiesOnTheSmallestScreen) {
         120s))
         << app.describe();
     // Over Wi-Fi: the connection pill's menu, its second row.
-    ASSERT_TRUE(app.clickOnScreen(w.x + w.width / 2 - kCameraSettingsFromMiddle, w.y + w.height - kBottomBarMiddle));
-    ASSERT_TRUE(key("Down"));
-    ASSERT_TRUE(key("Down"));
-    ASSERT_TRUE(key("Return"));
+    ASSERT_TRUE(chooseFromMenu(desktop_, app,
+                               {w.x + w.width / 2 - kCameraSettingsFromMiddle, w.y + w.height - kBottomBarMiddle},
+                               std::nullopt, {"Down", "Down", "Return"}));
     ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return liveSettled(s) && s["connection"] == "wireless"; }))
         << app.describe();
 

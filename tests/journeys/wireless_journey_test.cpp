@@ -194,11 +194,10 @@ TEST_F(WirelessJourney, PairsJoinsChangesASettingAndRecordsOnTheCard) {
 
 TEST_F(WirelessJourney, SilentCameraIsShownOffItsMoviePlaysAndItsReturnIsPickedUp) {
     // Settings > Record To > Mac, by the keyboard once the gear's menu is open.
-    const size_t windowsBefore = visibleWindows(desktop_, app_->pid()).size();
-    ASSERT_TRUE(app_->clickInWindow(kGearX, kGearY));
-    ASSERT_TRUE(waitFor([&] { return visibleWindows(desktop_, app_->pid()).size() > windowsBefore; }))
-        << "the settings menu did not open";
-    ASSERT_TRUE(typeKeys({"Down", "Down", "Right", "Down", "Return"}));
+    const std::optional<std::pair<int, int>> origin = app_->windowOrigin();
+    ASSERT_TRUE(origin);
+    ASSERT_TRUE(chooseFromMenu(desktop_, *app_, {origin->first + kGearX, origin->second + kGearY}, std::nullopt,
+                               {"Down", "Down", "Right", "Down", "Return"}));
     ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["recordTarget"] == "computer"; }))
         << app_->describe();
 
