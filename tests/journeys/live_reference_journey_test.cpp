@@ -75,11 +75,24 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     writeReadmePicture("window-usb", "window-usb", w);
 
     // The photo circle, left of the record pill; its notice goes by itself
-    // after a few seconds.
-    ASSERT_TRUE(clickAt(w, 462, 570));
-    check("notice-photo-saved", [](const nlohmann::json& s) { return s["notice"] == "Photo saved"; });
-    EXPECT_EQ(app.state()["notice"], "Photo saved") << "the notice went before its picture was taken";
-    ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
+    // after a few seconds. When it went before the screen was read (a
+    // loaded machine), a report after the read says so and the photo is
+    // taken again.
+    {
+        const auto saved = [](const nlohmann::json& s) { return s["notice"] == "Photo saved"; };
+        bool taken = false;
+        for (int attempt = 0; attempt < kLiveCountdownAttempts && !taken; ++attempt) {
+            ASSERT_TRUE(clickAt(w, 462, 570));
+            if (const std::optional<ScreenPicture> shot = capture("notice-photo-saved", saved, saved)) {
+                judge("notice-photo-saved", *shot);
+                taken = true;
+            } else {
+                ASSERT_TRUE(missed_) << "the notice never showed";
+            }
+            ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
+        }
+        EXPECT_TRUE(taken) << "the notice went before the screen was read, " << kLiveCountdownAttempts << " times";
+    }
 
     // The record pill, in the middle of the capture group. The calendar
     // stands still: the recording's time stays 00:00.
