@@ -48,9 +48,9 @@ inline constexpr const char* kLiveWindowManager = "/usr/bin/openbox";
 // pill.
 inline constexpr int kLiveRecordX = 548;
 inline constexpr int kLiveRecordY = 570;
-// How often the countdown is started before its first second counts as
-// never caught.
-inline constexpr int kLiveCountdownAttempts = 4;
+// How often a state that passes by itself (the countdown's first second,
+// the photo's notice) is brought about before it counts as never caught.
+inline constexpr int kLivePassingStateAttempts = 4;
 
 inline bool liveWritesReferences() {
     const char* value = std::getenv("LUMENHOLLOW_LIVE_REFERENCES");
@@ -242,7 +242,7 @@ protected:
     void checkCountdown(const ScreenRect& window) {
         SCOPED_TRACE("countdown-3");
         const auto three = [](const nlohmann::json& s) { return s["countdown"] == 3; };
-        for (int attempt = 0; attempt < kLiveCountdownAttempts; ++attempt) {
+        for (int attempt = 0; attempt < kLivePassingStateAttempts; ++attempt) {
             ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
             if (const std::optional<ScreenPicture> shot = capture("countdown-3", three, three)) {
                 judge("countdown-3", *shot);
@@ -255,7 +255,7 @@ protected:
             ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
             ASSERT_TRUE(app_->waitForState(liveSettled)) << app_->describe();
         }
-        ADD_FAILURE() << "the countdown's \"3\" passed before the screen was read, " << kLiveCountdownAttempts
+        ADD_FAILURE() << "the countdown's \"3\" passed before the screen was read, " << kLivePassingStateAttempts
                       << " times";
     }
 

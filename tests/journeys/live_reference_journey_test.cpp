@@ -81,7 +81,7 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     {
         const auto saved = [](const nlohmann::json& s) { return s["notice"] == "Photo saved"; };
         bool taken = false;
-        for (int attempt = 0; attempt < kLiveCountdownAttempts && !taken; ++attempt) {
+        for (int attempt = 0; attempt < kLivePassingStateAttempts && !taken; ++attempt) {
             ASSERT_TRUE(clickAt(w, 462, 570));
             if (const std::optional<ScreenPicture> shot = capture("notice-photo-saved", saved, saved)) {
                 judge("notice-photo-saved", *shot);
@@ -91,7 +91,7 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
             }
             ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
         }
-        EXPECT_TRUE(taken) << "the notice went before the screen was read, " << kLiveCountdownAttempts << " times";
+        EXPECT_TRUE(taken) << "the notice went before the screen was read, " << kLivePassingStateAttempts << " times";
     }
 
     // The record pill, in the middle of the capture group. The calendar
