@@ -139,10 +139,11 @@ protected:
     // with the reference `name`; false when the state or a still screen
     // never came. (xdotool's "mousemove --sync" to where the pointer already
     // is waits for a move that never comes: the callers rest the pointer.)
-    bool check(const std::string& name, const std::function<bool(const nlohmann::json&)>& reached) {
+    bool check(const std::string& name, const std::function<bool(const nlohmann::json&)>& reached,
+               const std::optional<ScreenRect>& focus = {}) {
         SCOPED_TRACE(name);
         const std::optional<ScreenPicture> shot = capture(name, reached);
-        return shot && judge(name, *shot);
+        return shot && judge(name, *shot, focus);
     }
 
     // The still screen once the report says `reached`, and (with `held`) a
@@ -188,8 +189,12 @@ protected:
     }
 
     // Compares `shot` with the reference `name`, or writes it as the
-    // reference; true, a difference being a failure added.
-    bool judge(const std::string& name, const ScreenPicture& shot) {
+    // reference; true, a difference being a failure added. A state that
+    // differs from its neighbours only in a small part of the screen (a
+    // notice) names that part as `focus`: the share the whole screen may
+    // differ by is more than such a part holds, so the part is compared
+    // again on its own.
+    bool judge(const std::string& name, const ScreenPicture& shot, const std::optional<ScreenRect>& focus = {}) {
         shots_[name] = shot;
         const std::filesystem::path reference = liveReferenceFolder() / (name + ".png");
         if (liveWritesReferences()) {
@@ -202,18 +207,27 @@ protected:
             ADD_FAILURE() << "no reference " << reference << "; tools/live-references writes it";
             return true;
         }
-        const PictureVerdict verdict = comparePictures(shot, *expected);
-        if (!verdict.passes) {
-            const std::filesystem::path actual = std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + ".png");
-            const std::filesystem::path diff =
-                std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + "-diff.png");
-            savePicture(shot, actual);
-            if (verdict.sameSize) savePicture(verdict.diff, diff);
-            ADD_FAILURE() << name << " differs from its reference: " << verdict.differing << " pixels ("
-                          << verdict.share * 100 << " %), the worst tile " << verdict.worstTile * 100
-                          << " % different; the capture is " << actual << ", the difference " << diff;
+        report(name, "", shot, comparePictures(shot, *expected));
+        if (focus) {
+            report(name, "-focus", cropPicture(shot, *focus),
+                   comparePictures(cropPicture(shot, *focus), cropPicture(*expected, *focus)));
         }
         return true;
+    }
+
+    // A failure for a comparison that did not pass, with the capture and
+    // the difference left beside the build.
+    void report(const std::string& name, const std::string& part, const ScreenPicture& shot,
+                const PictureVerdict& verdict) {
+        if (verdict.passes) return;
+        const std::filesystem::path actual = std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + part + ".png");
+        const std::filesystem::path diff =
+            std::filesystem::path(LUMENHOLLOW_LIVE_ACTUAL_DIR) / (name + part + "-diff.png");
+        savePicture(shot, actual);
+        if (verdict.sameSize) savePicture(verdict.diff, diff);
+        ADD_FAILURE() << name << part << " differs from its reference: " << verdict.differing << " pixels ("
+                      << verdict.share * 100 << " %), the worst tile " << verdict.worstTile * 100
+                      << " % different; the capture is " << actual << ", the difference " << diff;
     }
 
     // A click at (x, y) in the main window, the pointer then back at rest.

@@ -49,6 +49,16 @@ constexpr int kLiveFullAboveBarY = 872;
 // The compact window: a 16:9 picture this wide, narrower than the width
 // where the bars shorten their pills.
 constexpr int kLiveCompactWidth = 1000;
+// Around the notice, at the top of the picture in the middle, with a margin.
+constexpr int kLiveNoticeX = 500;
+constexpr int kLiveNoticeY = 110;
+constexpr int kLiveNoticeWidth = 152;
+constexpr int kLiveNoticeHeight = 46;
+// Around the record pill, which is all a recording changes at 00:00.
+constexpr int kLiveRecordPillX = 490;
+constexpr int kLiveRecordPillY = 545;
+constexpr int kLiveRecordPillWidth = 120;
+constexpr int kLiveRecordPillHeight = 50;
 
 TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     JourneyApp& app = launch(1, false);
@@ -84,7 +94,8 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
         for (int attempt = 0; attempt < kLivePassingStateAttempts && !taken; ++attempt) {
             ASSERT_TRUE(clickAt(w, 462, 570));
             if (const std::optional<ScreenPicture> shot = capture("notice-photo-saved", saved, saved)) {
-                judge("notice-photo-saved", *shot);
+                judge("notice-photo-saved", *shot,
+                      ScreenRect{w.x + kLiveNoticeX, w.y + kLiveNoticeY, kLiveNoticeWidth, kLiveNoticeHeight});
                 taken = true;
             } else {
                 ASSERT_TRUE(missed_) << "the notice never showed";
@@ -97,7 +108,8 @@ TEST_F(LiveReferenceJourney, EachStateLooksAsItsReference) {
     // The record pill, in the middle of the capture group. The calendar
     // stands still: the recording's time stays 00:00.
     ASSERT_TRUE(clickAt(w, 548, 570));
-    check("recording", [](const nlohmann::json& s) { return s["recording"] == true && s["countdown"].is_null(); });
+    check("recording", [](const nlohmann::json& s) { return s["recording"] == true && s["countdown"].is_null(); },
+          ScreenRect{w.x + kLiveRecordPillX, w.y + kLiveRecordPillY, kLiveRecordPillWidth, kLiveRecordPillHeight});
     ASSERT_TRUE(clickAt(w, 548, 570));
     ASSERT_TRUE(app.waitForState(liveSettled)) << app.describe();
 
