@@ -45,9 +45,10 @@ inline constexpr int kLiveRestY = 330;
 // one, nothing does) and frames the window as a desktop does.
 inline constexpr const char* kLiveWindowManager = "/usr/bin/openbox";
 // In the window of a 16:9 picture 1152 wide under the menu bar: the record
-// pill.
+// pill, and the photo circle left of it.
 inline constexpr int kLiveRecordX = 548;
 inline constexpr int kLiveRecordY = 570;
+inline constexpr int kLivePhotoX = 462;
 // How often a state that passes by itself (the countdown's first second,
 // the photo's notice) is brought about before it counts as never caught.
 inline constexpr int kLivePassingStateAttempts = 4;
@@ -209,8 +210,8 @@ protected:
         }
         report(name, "", shot, comparePictures(shot, *expected));
         if (focus) {
-            report(name, "-focus", cropPicture(shot, *focus),
-                   comparePictures(cropPicture(shot, *focus), cropPicture(*expected, *focus)));
+            const ScreenPicture part = cropPicture(shot, *focus);
+            report(name, "-focus", part, comparePictures(part, cropPicture(*expected, *focus)));
         }
         return true;
     }
@@ -250,27 +251,26 @@ protected:
         return chooseFromMenuAt(window, x, y, keys);
     }
 
-    // Takes the countdown's first second: the record pill starts it; when the
-    // "3" passed before the screen was read (a loaded machine), the pill
-    // ends the countdown, or the recording it became, and it starts again.
-    void checkCountdown(const ScreenRect& window) {
-        SCOPED_TRACE("countdown-3");
-        const auto three = [](const nlohmann::json& s) { return s["countdown"] == 3; };
+    // Brings about (`bringAbout`) a state that passes by itself and judges
+    // its still screen; `putBack` then returns the window to rest. When the
+    // state (`what`) passed before the screen was read (a loaded machine),
+    // it is put back and brought about again.
+    void catchPassingState(const std::string& name, const std::string& what, const std::function<bool()>& bringAbout,
+                           const std::function<bool(const nlohmann::json&)>& passing,
+                           const std::optional<ScreenRect>& focus, const std::function<bool()>& putBack) {
+        SCOPED_TRACE(name);
         for (int attempt = 0; attempt < kLivePassingStateAttempts; ++attempt) {
-            ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
-            if (const std::optional<ScreenPicture> shot = capture("countdown-3", three, three)) {
-                judge("countdown-3", *shot);
-                ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
-                ASSERT_TRUE(app_->waitForState(liveSettled)) << app_->describe();
-                return;
+            ASSERT_TRUE(bringAbout());
+            const std::optional<ScreenPicture> shot = capture(name, passing, passing);
+            if (shot) {
+                judge(name, *shot, focus);
+            } else {
+                ASSERT_TRUE(missed_) << what << " never showed";
             }
-            ASSERT_TRUE(missed_) << "the countdown never showed";
-            ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["countdown"] != 3; }));
-            ASSERT_TRUE(clickAt(window, kLiveRecordX, kLiveRecordY));
-            ASSERT_TRUE(app_->waitForState(liveSettled)) << app_->describe();
+            ASSERT_TRUE(putBack()) << app_->describe();
+            if (shot) return;
         }
-        ADD_FAILURE() << "the countdown's \"3\" passed before the screen was read, " << kLivePassingStateAttempts
-                      << " times";
+        ADD_FAILURE() << what << " passed before the screen was read, " << kLivePassingStateAttempts << " times";
     }
 
     // When writing references: the README's picture `name` cut from the
