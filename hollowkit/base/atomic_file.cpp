@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "hollowkit/base/new_file.h"
 #include "hollowkit/base/unique_fd.h"
 
 namespace hollowkit {
@@ -31,14 +32,14 @@ std::error_code writeAll(int fd, std::string_view data) {
     return {};
 }
 
-Result<void, std::error_code> writeFileAtomically(const std::filesystem::path& file, std::string_view data,
-                                                  std::filesystem::perms permissions) {
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+Result<void, std::error_code> writeFileAtomically(const HeldFolder& folder, const std::string& name,
+                                                  std::string_view data, std::filesystem::perms permissions) {
     // Hidden, so a temporary left by a crash does not show among the user's
     // files; in the same folder, so the rename stays on one file system.
-    std::string temporary = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!fd) return unexpected(lastError());
+    std::string temporary;
+    auto created = createUniqueFile(folder, "." + name + ".", temporary);
+    if (!created) return unexpected(created.error());
+    UniqueFd fd = std::move(created).value();
 
     std::error_code error = writeAll(fd.get(), data);
     if (!error && ::fchmod(fd.get(), static_cast<mode_t>(permissions)) != 0) error = lastError();
@@ -46,17 +47,21 @@ Result<void, std::error_code> writeFileAtomically(const std::filesystem::path& f
     // file under the name (delayed allocation).
     if (!error && ::fsync(fd.get()) != 0) error = lastError();
     if (!error && ::close(fd.release()) != 0) error = lastError();
-    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = lastError();
+    if (!error && ::renameat(folder.fd(), temporary.c_str(), folder.fd(), name.c_str()) != 0) error = lastError();
     if (error) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder.fd(), temporary.c_str(), 0);
         return unexpected(error);
     }
-    // Makes the rename itself durable. The new file is in place already, so
-    // a failure here is not reported.
-    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
-        ::fsync(directory.get());
-    }
+    // Makes the rename itself durable.
+    folder.sync();
     return {};
+}
+
+Result<void, std::error_code> writeFileAtomically(const std::filesystem::path& file, std::string_view data,
+                                                  std::filesystem::perms permissions) {
+    auto folder = HeldFolder::open(file.has_parent_path() ? file.parent_path() : std::filesystem::path("."));
+    if (!folder) return unexpected(folder.error());
+    return writeFileAtomically(*folder, file.filename().string(), data, permissions);
 }
 
 }  // namespace hollowkit

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -20,6 +21,15 @@ namespace hollowkit {
 // call's errno.
 Result<void, std::error_code> writeFileAtomically(
     const std::filesystem::path& file, std::string_view data,
+    std::filesystem::perms permissions = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+
+// The same for the file `name` in a held folder: the temporary, the rename
+// and the flush all go to that folder, wherever its path now leads. The
+// path form holds the file's folder for the one write, so a folder moved
+// while it writes never leaves its temporary behind.
+Result<void, std::error_code> writeFileAtomically(
+    const HeldFolder& folder, const std::string& name, std::string_view data,
     std::filesystem::perms permissions = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                          std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -20,6 +21,10 @@ namespace hollowkit {
 // link and an unlink, and where that is refused too (no hard links), a
 // look then a plain rename. The folder is not flushed.
 std::error_code renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// The same between names in held folders (`fromName` in `from`, `toName` in
+// `to`), whatever their paths have become.
+std::error_code renameWithoutReplacing(const HeldFolder& from, const std::string& fromName, const HeldFolder& to,
+                                       const std::string& toName);
 
 // Writes `data` into a new file in `folder` named `nameFor(1)`, or
 // `nameFor(2)`, `nameFor(3)` ... up to `nameFor(tries)` while a name is
@@ -34,6 +39,18 @@ Result<std::filesystem::path, std::error_code> writeNewFile(const std::filesyste
                                                             std::filesystem::perms permissions,
                                                             const std::function<std::string(int)>& nameFor,
                                                             int tries);
+// The same in a held folder: the file goes to that folder wherever it now
+// is. The path returned is the name in the folder's opening path.
+Result<std::filesystem::path, std::error_code> writeNewFile(const HeldFolder& folder, std::string_view data,
+                                                            std::filesystem::perms permissions,
+                                                            const std::function<std::string(int)>& nameFor,
+                                                            int tries);
+
+// A new, empty file "<prefix>XXXXXX" in `folder` (XXXXXX six letters or
+// digits), created exclusively with mode 0600, open for reading and
+// writing; `name` receives its name. The error is the failing call's errno.
+Result<UniqueFd, std::error_code> createUniqueFile(const HeldFolder& folder, std::string_view prefix,
+                                                   std::string& name);
 
 namespace detail {
 // The way where unnamed files are refused (or /proc is missing): one hidden
@@ -42,6 +59,10 @@ namespace detail {
 // written leaves that temporary; a failure removes it.
 Result<std::filesystem::path, std::error_code> writeNewFileByRename(const std::filesystem::path& folder,
                                                                     std::string_view data,
+                                                                    std::filesystem::perms permissions,
+                                                                    const std::function<std::string(int)>& nameFor,
+                                                                    int tries);
+Result<std::filesystem::path, std::error_code> writeNewFileByRename(const HeldFolder& folder, std::string_view data,
                                                                     std::filesystem::perms permissions,
                                                                     const std::function<std::string(int)>& nameFor,
                                                                     int tries);

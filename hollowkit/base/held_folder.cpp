@@ -1,0 +1,34 @@
+#include "hollowkit/base/held_folder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace hollowkit {
+
+Result<HeldFolder, std::error_code> HeldFolder::open(const std::filesystem::path& folder) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    int fd = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that may be written but not listed can still be held; it
+    // only cannot be flushed.
+    if (fd < 0 && errno == EACCES) fd = ::open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return unexpected(std::error_code(errno, std::generic_category()));
+    return HeldFolder(std::make_shared<const UniqueFd>(fd), where);
+}
+
+std::filesystem::path HeldFolder::pathOf(const std::string& name) const {
+    return std::filesystem::path("/proc/self/fd/" + std::to_string(fd())) / name;
+}
+
+void HeldFolder::sync() const {
+    if (valid()) ::fsync(fd());
+}
+
+Result<FileInFolder, std::error_code> FileInFolder::at(const std::filesystem::path& path) {
+    auto folder = HeldFolder::open(path.has_parent_path() ? path.parent_path() : std::filesystem::path("."));
+    if (!folder) return unexpected(folder.error());
+    return FileInFolder{std::move(folder).value(), path.filename().string()};
+}
+
+}  // namespace hollowkit

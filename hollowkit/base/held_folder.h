@@ -1,0 +1,71 @@
+#pragma once
+
+// HeldFolder: a folder held open, so that the files made, named, checked
+// and removed in it stay in that folder whatever happens to its path later:
+// moved or renamed, replaced by a link or a file, or covered by a file
+// system mounted over it. Everything done through it is relative to the
+// descriptor (openat, renameat2, linkat, fstatat, unlinkat), never by path.
+// The path it was opened at is kept only for logs and notices.
+//
+// A copy shares the one descriptor (read-only after opening), which closes
+// with the last copy. Any thread.
+//
+// FileInFolder: one file's name in a held folder, the way the recorders and
+// writers are told where their file goes.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "hollowkit/base/result.h"
+#include "hollowkit/base/unique_fd.h"
+
+namespace hollowkit {
+
+class HeldFolder {
+public:
+    // Holds nothing: fd() is -1 and every call through it fails (EBADF).
+    HeldFolder() = default;
+
+    // Opens `folder` (a link to a folder is followed once, now). Readable
+    // when it may be, so the folder can be flushed; a folder that may only
+    // be searched and written is held all the same. The error is the
+    // failing call's errno (ENOTDIR for a file).
+    static Result<HeldFolder, std::error_code> open(const std::filesystem::path& folder);
+
+    int fd() const { return fd_ ? fd_->get() : -1; }
+    bool valid() const { return fd() >= 0; }
+    const std::filesystem::path& path() const { return path_; }
+
+    // "/proc/self/fd/<fd>/<name>": the file `name` in this folder for a
+    // library that takes only a path (FFmpeg's readers). Resolves through
+    // the held descriptor, not the folder's path.
+    std::filesystem::path pathOf(const std::string& name) const;
+
+    // Makes the entries made or renamed in it durable. The files are in
+    // place already, so a failure is not reported.
+    void sync() const;
+
+private:
+    HeldFolder(std::shared_ptr<const UniqueFd> fd, std::filesystem::path path)
+        : fd_(std::move(fd)), path_(std::move(path)) {}
+
+    std::shared_ptr<const UniqueFd> fd_;
+    std::filesystem::path path_;
+};
+
+struct FileInFolder {
+    HeldFolder folder;
+    std::string name;  // a name alone, no '/'
+
+    // Holds the parent folder of `path` now; the error is the failing
+    // call's errno.
+    static Result<FileInFolder, std::error_code> at(const std::filesystem::path& path);
+
+    // Where the file was when its folder was taken: for logs, notices and
+    // the result a recorder reports.
+    std::filesystem::path path() const { return folder.path() / name; }
+};
+
+}  // namespace hollowkit
