@@ -60,11 +60,34 @@ TEST(FrameMailboxTest, NewerFramesReplaceOlderOnesWithOneWakeUp) {
     EXPECT_FALSE(mailbox.take()) << "taken once";
 
     mailbox.push(solidFrame(1920, 1080, 1, 2, 3));
-    EXPECT_EQ(wakeUps, 2) << "a take lets the next frame wake the surface";
+    EXPECT_EQ(wakeUps, 1) << "a take is not the wake-up's arrival: the one on its way stays the only one";
+    mailbox.wakeUpDelivered();
+    mailbox.push(solidFrame(1920, 1080, 1, 2, 3));
+    EXPECT_EQ(wakeUps, 2) << "the wake-up's arrival lets the next frame wake the surface";
     mailbox.clear();
     EXPECT_FALSE(mailbox.take());
     mailbox.push(hollowkit::VideoFrame());
-    EXPECT_EQ(mailbox.counts().pushed, 4u) << "a null frame is not counted";
+    EXPECT_EQ(mailbox.counts().pushed, 5u) << "a null frame is not counted";
+}
+
+TEST(FrameMailboxTest, AWakeUpThatArrivesWithNobodyToTakeTheFrameLetsTheNextOneWakeAgain) {
+    // The window closed: its wake-up arrives and nothing takes the frame.
+    // The frames after it must still wake the window opened next.
+    int wakeUps = 0;
+    FrameMailbox mailbox([&] { ++wakeUps; });
+    mailbox.push(solidFrame(64, 36, 255, 0, 0));
+    mailbox.wakeUpDelivered();
+    mailbox.push(solidFrame(64, 36, 0, 255, 0));
+    EXPECT_EQ(wakeUps, 2);
+    mailbox.push(solidFrame(64, 36, 0, 0, 255));
+    EXPECT_EQ(wakeUps, 2) << "still one on its way";
+    const hollowkit::VideoFrame shown = mailbox.take();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown.planeData(0)[2], 255) << "the newest frame, red";
+    const FrameMailbox::Counts counts = mailbox.counts();
+    EXPECT_EQ(counts.posted, 2u);
+    EXPECT_EQ(counts.delivered, 1u);
+    EXPECT_EQ(counts.taken, 1u);
 }
 
 TEST(FrameMailboxTest, NeverMoreThanOneWakeUpWaitsUnderConcurrentPushes) {
@@ -90,6 +113,7 @@ TEST(FrameMailboxTest, NeverMoreThanOneWakeUpWaitsUnderConcurrentPushes) {
     for (int i = 0; i < 2000 && taken < 600; ++i) {
         if (waiting.load() > 0) {
             --waiting;
+            mailbox.wakeUpDelivered();
             if (mailbox.take()) ++taken;
         } else {
             std::this_thread::yield();

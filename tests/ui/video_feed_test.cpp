@@ -89,6 +89,34 @@ TEST(VideoFeedTest, AFrameFromTheCameraThreadIsPreparedThereAndShownByTheGuiThre
     EXPECT_EQ(shown.height(), 270);
 }
 
+TEST(VideoFeedTest, ASurfaceMadeAfterTheLastOneWentIsWokenByTheNextFrames) {
+    // The main window closed and opened again: frames came, and their
+    // wake-up arrived, while no surface was there to take them.
+    FeedPath p;
+    PreviewInput input({});
+    {
+        VideoSurface closed(*p.feed, input);
+        p.deliverFromCamera(FakeCamera::makeFrame(64, 36), p.path.displayGeneration());
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(closed.currentFrame());
+    }
+    p.deliverFromCamera(FakeCamera::makeFrame(48, 27), p.path.displayGeneration());
+    QCoreApplication::processEvents();  // the wake-up reaches nobody
+
+    VideoSurface reopened(*p.feed, input);
+    ASSERT_TRUE(reopened.currentFrame()) << "the frame that came while closed shows at once";
+    EXPECT_EQ(reopened.currentFrame().width(), 48);
+    for (const int width : {32, 96}) {
+        p.deliverFromCamera(FakeCamera::makeFrame(width, width * 9 / 16), p.path.displayGeneration());
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(reopened.currentFrame());
+        EXPECT_EQ(reopened.currentFrame().width(), width) << "a later frame did not wake the new surface";
+    }
+    const FrameMailbox::Counts counts = p.feed->mailbox().counts();
+    EXPECT_EQ(counts.posted, 4u) << "each frame woke the GUI thread";
+    EXPECT_EQ(counts.delivered, 4u);
+}
+
 TEST(VideoFeedTest, AFrameOfTheReplacedCameraNeverShowsAfterTheClear) {
     // Each row: where the old camera's frame is when the camera is replaced.
     enum class Old { waitingInTheMailbox, deliveredAfterTheClear, shownBeforeTheClear };

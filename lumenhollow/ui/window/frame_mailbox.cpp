@@ -64,9 +64,13 @@ void FrameMailbox::push(const hollowkit::VideoFrame& frame, uint64_t generation)
     if (wake) poster_();
 }
 
+void FrameMailbox::wakeUpDelivered() {
+    hollowkit::MutexLock lock(mutex_);
+    if (std::exchange(wakeUpWaiting_, false)) ++counts_.delivered;
+}
+
 hollowkit::VideoFrame FrameMailbox::take() {
     hollowkit::MutexLock lock(mutex_);
-    wakeUpWaiting_ = false;
     hollowkit::VideoFrame frame = std::exchange(slot_, hollowkit::VideoFrame());
     if (frame) ++counts_.taken;
     return frame;

@@ -5,13 +5,17 @@
 // it down to the surface's size in device pixels (published through an
 // atomic), so the GUI thread only paints; a newer frame replaces one not yet
 // taken (frames are dropped, never queued), and at most one wake-up is ever
-// waiting. No Qt: the wake-up is the poster the owner gives.
+// waiting. No Qt: the wake-up is the poster the owner gives, and the owner
+// says when it arrived (wakeUpDelivered): only then may the next frame post
+// another. A wake-up that arrives with nobody to take the frame (the window
+// closed, a new one not yet made) still counts as arrived, so the frames
+// after it wake whoever takes them next.
 //
 // A frame may carry the generation of the camera that delivered it: once
 // the camera is replaced, frames of older generations are dropped, even one
 // that was being prepared while the mailbox was cleared.
 //
-// push(): any thread. take(), setTargetSize(), clear(),
+// push(): any thread. wakeUpDelivered(), take(), setTargetSize(), clear(),
 // dropGenerationsBefore(): the GUI thread (setTargetSize() from any thread
 // is safe too).
 
@@ -28,13 +32,15 @@ namespace lumenhollow {
 
 class FrameMailbox {
 public:
-    // Asks the GUI thread to call take() once, soon. Called with no lock held.
+    // Asks the GUI thread to call wakeUpDelivered() and then, where a view
+    // is there to show it, take(), once, soon. Called with no lock held.
     using Poster = std::function<void()>;
 
     struct Counts {
-        uint64_t pushed = 0;  // frames given to push()
-        uint64_t posted = 0;  // wake-ups posted
-        uint64_t taken = 0;   // frames handed out by take()
+        uint64_t pushed = 0;     // frames given to push()
+        uint64_t posted = 0;     // wake-ups posted
+        uint64_t delivered = 0;  // wake-ups that reached the GUI thread
+        uint64_t taken = 0;      // frames handed out by take()
     };
 
     explicit FrameMailbox(Poster poster);
@@ -51,7 +57,11 @@ public:
     // `frame` (NV12 or BGRA) is shown next; a null frame, another format or
     // a frame of a generation dropped already is ignored.
     void push(const hollowkit::VideoFrame& frame, uint64_t generation = kNewestGeneration);
-    // The newest BGRA frame since the last take, or a null frame.
+    // The wake-up posted last has reached the GUI thread: the next frame
+    // pushed posts a new one, whether or not anyone takes this one.
+    void wakeUpDelivered();
+    // The newest BGRA frame since the last take, or a null frame. It leaves
+    // the wake-up alone: one still on its way stays the only one.
     hollowkit::VideoFrame take();
     // Drops a frame waiting to be taken.
     void clear();

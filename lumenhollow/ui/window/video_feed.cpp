@@ -5,12 +5,21 @@
 
 namespace lumenhollow {
 
-VideoFeed::VideoFeed()
-    : relay_(new FeedRelay),
-      mailbox_([relay = relay_] {
+FeedRelay::FeedRelay()
+    : mailbox_([this] {
           // Queued to the relay's thread; dropped with the relay if it is gone by then.
-          QMetaObject::invokeMethod(relay, &FeedRelay::frameReady, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(this, &FeedRelay::wakeUp, Qt::QueuedConnection);
       }) {}
+
+void FeedRelay::wakeUp() {
+    // Arrived before anyone takes: a frame pushed while the views take this
+    // one posts again, and with no view connected (the main window closed)
+    // the next frame still posts, for the window opened meanwhile.
+    mailbox_.wakeUpDelivered();
+    Q_EMIT frameReady();
+}
+
+VideoFeed::VideoFeed() : relay_(new FeedRelay) {}
 
 VideoFeed::~VideoFeed() {
     // On the relay's own thread it goes at once: its waiting wake-ups go with
@@ -25,7 +34,7 @@ VideoFeed::~VideoFeed() {
 }
 
 void VideoFeed::flushRemovingImage() {
-    mailbox_.clear();
+    mailbox().clear();
     Q_EMIT relay_->imageRemoved();
 }
 

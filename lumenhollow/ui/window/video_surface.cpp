@@ -25,6 +25,9 @@ VideoSurface::VideoSurface(VideoFeed& feed, PreviewInput& input, QWidget* parent
     connect(&feed.relay(), &FeedRelay::frameReady, this, &VideoSurface::showWaitingFrame);
     connect(&feed.relay(), &FeedRelay::imageRemoved, this, &VideoSurface::removeImage);
     connect(&feed.relay(), &QObject::destroyed, this, [this] { feed_ = nullptr; });
+    // A window opened again shows the frame that came while it was closed
+    // at once, not only from the next one on.
+    showWaitingFrame();
 }
 
 VideoSurface::~VideoSurface() = default;
