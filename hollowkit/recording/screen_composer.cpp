@@ -420,6 +420,9 @@ Result<void, ComposeError> Export::finishFile() {
     rc = avio_closep(&format_->pb);
     if (rc < 0) return unexpected(writeFailure(rc));
 
+    // A composition stopped now is not made: the owner that stopped it
+    // says so, and no movie may take the output's name behind its back.
+    if (stop_ != nullptr && stop_->isSet()) return unexpected(ComposeError::exportFailed("the composition was stopped"));
     // On disk before it takes the old movie's place.
     if (::fsync(temporaryLock_.get()) != 0) {
         const int error = errno;
@@ -497,7 +500,10 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
     // freed goes back to the system (memory_settings.h).
     work.reset();
     returnFreedMemory();
-    if (!result) {
+    if (!result && stop != nullptr && stop->isSet()) {
+        PocketLog::logf("Composing %s was stopped; what it wrote was removed and %s left as it was",
+                        request.output.c_str(), fileLabel(request.output).c_str());
+    } else if (!result) {
         PocketLog::logf("Composing %s failed: %s", fileLabel(request.output).c_str(),
                         result.error().userMessage().c_str());
     }

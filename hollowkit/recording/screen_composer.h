@@ -22,7 +22,9 @@
 // executor; every progress report of a composition comes before its result.
 // composeNow() is the same work with the calling thread as the encoder's
 // (its decoding and drawing threads end before it returns). Destroying the
-// composer stops a running composition at its next frame, without a result.
+// composer stops a running composition at its next frame, without a result
+// and without renaming anything into the output; a movie it had made before
+// is still told (its completion posted before the destructor returns).
 
 #include <atomic>
 #include <cstdint>

@@ -353,6 +353,7 @@ struct Parts {
         account.finished = parts->main.runWithoutEventLoop([&parts] { return parts->lifecycle.hasReplied(); },
                                                            parts->main.clock().now() + kDisplayLostShutdownLimit);
         model.removeObserver(saved);
+        account.leftToRebuild = model.leftToRebuild();
     }
     hollowkit::PocketLog::log(describeDisplayLoss(account));
     if (running) running->model.reset();

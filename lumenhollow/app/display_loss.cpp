@@ -57,7 +57,13 @@ std::string describeDisplayLoss(const DisplayLossAccount& account) {
     // The take first, then each notice once, in the order it first came,
     // with its count.
     std::vector<std::pair<std::string, int>> said;
-    if (account.take) said.emplace_back("the screen take in " + account.take->string(), 1);
+    // A take left to a rebuild is the one whose movies the shutdown
+    // finished, if it finished one: said once, with what it lacks.
+    if (account.leftToRebuild) {
+        said.emplace_back(*account.leftToRebuild, 1);
+    } else if (account.take) {
+        said.emplace_back("the screen take in " + account.take->string(), 1);
+    }
     for (const std::string& notice : account.notices) {
         auto found = std::find_if(said.begin(), said.end(), [&](const auto& entry) { return entry.first == notice; });
         if (found == said.end()) {

@@ -171,6 +171,9 @@ public:
     // runs once on the main executor (within this call when none is left).
     void finishPhotosForTermination(std::function<void()> finished);
     bool isTerminating() const { return shutdown_.phase != ShutdownPhase::none; }
+    // What the log said of a take whose combined movie the quit left to a
+    // rebuild (takeLeftToRebuild); nothing when there was none.
+    const std::optional<std::string>& leftToRebuild() const { return takes_.leftToRebuild; }
     // Replaces how the shutdown finishes what records (the model's own
     // finishRecordingForTermination); for tests that time the finish. The
     // step calls `finished` on the main executor once every movie file is
@@ -473,6 +476,10 @@ private:
     // Shows a take's file in the file manager, unless the application is quitting.
     void revealTakeFile(const std::filesystem::path& file);
     void continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom);
+    // The quit's bound ran out during a composition: it is stopped and the
+    // take left to a rebuild, unless its result came first.
+    void stopCompositionForQuit();
+    void leaveTakeToRebuild(const ScreenTake& take);
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
     void releaseMovieSound(const hollowkit::MovieRecorder& movie);

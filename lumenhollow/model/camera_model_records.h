@@ -168,6 +168,9 @@ struct TakeWork {
     std::unique_ptr<TakeComposer> composer;
     uint64_t composeId = 0;  // the running composition; 0: none
     uint64_t lastComposeId = 0;
+    ScreenTake composing;  // the take the running composition is of
+    // What the log said of a take whose combined movie the quit left unmade.
+    std::optional<std::string> leftToRebuild;
     std::function<void()> composeCompletion;
     std::unique_ptr<hollowkit::SerialQueue> lengthQueue;  // reads a rebuild's movie length off the main executor
     // Told when the take's work (its finish or its composition) is over.

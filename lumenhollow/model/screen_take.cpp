@@ -1,5 +1,6 @@
 #include "lumenhollow/model/screen_take.h"
 
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -32,6 +33,16 @@ private:
 
 bool ScreenTake::hasScreenAndCamera() const {
     return fileExists(screenURL()) && fileExists(cameraURL());
+}
+
+std::string takeLeftToRebuild(const ScreenTake& take) {
+    // Combined.mov only ever takes its name whole (the composer renames it
+    // into place), so one there is an earlier composition's.
+    std::string text = "the combined video of the take in " + take.folder.string() + " was not made";
+    if (fileExists(take.combinedURL())) text += " anew (its Combined.mov is an earlier one)";
+    return text +
+           "; its Screen.mov and Camera.mov are whole, and \"Rebuild Another Take…\" under \"Record Screen and "
+           "Camera\" makes it from that folder";
 }
 
 double readMovieSeconds(const std::filesystem::path& movie) {

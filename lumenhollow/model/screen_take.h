@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/executor.h"
@@ -48,6 +49,12 @@ struct ScreenTake {
     bool operator==(const ScreenTake&) const = default;
 };
 
+// What the log says of a take whose combined movie a quit left unmade
+// (both movies written, the composition never begun or stopped): which
+// folder, that its movies are whole, what an earlier "Combined.mov" there
+// is, and the command that makes it. Reads whether "Combined.mov" exists.
+std::string takeLeftToRebuild(const ScreenTake& take);
+
 // The running take, owned by the model while it records and by the stop's
 // finish afterwards; the recorders' handlers hold it weakly. Main executor.
 struct ScreenSession {
@@ -63,7 +70,8 @@ struct ScreenSession {
 // Composes "Combined.mov" from a take's movies; one composition per
 // composer. Progress and the result come on the main executor, every
 // progress report before the result. Destroying the composer ends a
-// running composition without a result, leaving the output as it was.
+// running composition without a result, leaving the output as it was; a
+// result made before is posted by the time the destructor returns.
 class TakeComposer {
 public:
     virtual ~TakeComposer() = default;

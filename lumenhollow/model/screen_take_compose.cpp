@@ -8,6 +8,8 @@
 // the previous "Combined.mov".
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <utility>
 
 #include "hollowkit/base/pocket_log.h"
@@ -30,6 +32,7 @@ void CameraModel::composeScreenTake(hollowkit::ComposeRequest request, std::func
     const uint64_t composition = ++takes_.lastComposeId;
     takes_.composeId = composition;
     takes_.composeCompletion = std::move(completion);
+    takes_.composing = ScreenTake{request.output.parent_path()};
     takes_.composer = services_.takeComposers ? services_.takeComposers() : makeScreenComposer(main_);
     const std::filesystem::path screen = request.screen;
     takes_.composer->compose(
@@ -65,6 +68,30 @@ void CameraModel::composeEnded(uint64_t composition,
     // Not from inside its own completion.
     main_.post([done = std::shared_ptr<TakeComposer>(std::move(takes_.composer))] {});
     endTakeWork(std::exchange(takes_.composeCompletion, nullptr));
+}
+
+void CameraModel::stopCompositionForQuit() {
+    const uint64_t composition = takes_.composeId;
+    if (composition == 0) return;
+    hollowkit::PocketLog::logf("%s was not made within %.0f s; the quit stops its composition",
+                               takes_.composing.combinedURL().c_str(),
+                               std::chrono::duration<double>(kRecordingFinishLimit).count());
+    // Stops it at its next frame and waits for it: what it wrote goes, and
+    // Combined.mov is left as it was. A result it had made by then is
+    // already posted and comes first; only without one is the take left.
+    takes_.composer.reset();
+    main_.post([weak = weak_from_this(), composition] {
+        const std::shared_ptr<CameraModel> self = weak.lock();
+        if (!self || self->takes_.composeId != composition) return;
+        self->takes_.composeId = 0;
+        self->leaveTakeToRebuild(self->takes_.composing);
+        self->endTakeWork(std::exchange(self->takes_.composeCompletion, nullptr));
+    });
+}
+
+void CameraModel::leaveTakeToRebuild(const ScreenTake& take) {
+    takes_.leftToRebuild = takeLeftToRebuild(take);
+    hollowkit::PocketLog::log("Quitting: " + *takes_.leftToRebuild);
 }
 
 void CameraModel::revealTakeFile(const std::filesystem::path& file) {
@@ -114,6 +141,7 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
 void CameraModel::continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom) {
     if (isTerminating()) {
         // A composition started now would be cut off by the quit.
+        leaveTakeToRebuild(take);
         endTakeWork({});
         return;
     }

@@ -161,7 +161,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     if (isTerminating()) {
         // A composition started now would be cut off by the quit; the take
         // is kept whole and can be rebuilt at the next launch.
-        hollowkit::PocketLog::log("Quitting: the take's combined video is left to a rebuild");
+        leaveTakeToRebuild(session.take);
         endTakeWork(std::move(completion));
         return;
     }

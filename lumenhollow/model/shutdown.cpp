@@ -85,8 +85,14 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
     if (shutdown_.phase != ShutdownPhase::finishingRecording) return;
     main_.cancel(shutdown_.timer);
     if (!finished) {
-        hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
-                                   std::chrono::duration<double>(kRecordingFinishLimit).count());
+        // A composition is what remains once the take's movies are whole:
+        // the log names the take it leaves, not a recording.
+        const bool recording = takes_.session || !finishingTakes_.empty() || !recording_.finishingMovies.empty();
+        if (recording || !state_.composeProgress) {
+            hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
+                                       std::chrono::duration<double>(kRecordingFinishLimit).count());
+        }
+        stopCompositionForQuit();
     }
     shutdown_.phase = ShutdownPhase::finishingPhotos;
     finishPhotosForTermination([weak = weak_from_this()] {

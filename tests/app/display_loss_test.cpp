@@ -49,6 +49,14 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
          {std::chrono::seconds(21), {}, std::nullopt, true},
          "The display was lost during a recording of 21 s; its end was not reported before ending; ending with "
          "status 1"},
+        {"a composition the shutdown stopped: the take it left, not \"nothing\"",
+         {std::nullopt, {}, std::nullopt, true, "the combined video of the take in /T was not made; ..."},
+         "The display was lost; before ending: the combined video of the take in /T was not made; ...; ending with "
+         "status 1"},
+        {"a take the shutdown stopped and left uncombined: said once, with what it lacks",
+         {std::chrono::seconds(9), {"Photo saved"}, "/T", true, "the combined video of the take in /T was not made"},
+         "The display was lost during a recording of 9 s; before ending: the combined video of the take in /T was "
+         "not made, Photo saved; ending with status 1"},
         {"a shutdown cut short",
          {std::nullopt, {}, std::nullopt, false},
          "The display was lost; the shutdown did not finish in time; ending with status 1"},

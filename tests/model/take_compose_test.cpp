@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "hollowkit/recording/zoom_planner.h"
+#include "hollowkit/testing/test_support.h"
 #include "take_harness.h"
 
 namespace lumenhollow::test {
@@ -181,6 +182,7 @@ TEST(TakeComposeTest, TheRebuildReadsTheMoviesLengthOffTheMainExecutor) {
             ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress.has_value(); }));
             EXPECT_EQ(h.compositions->size(), 0u);
             EXPECT_EQ(h.activity.active(), 0);
+            EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(takeLeftToRebuild(ScreenTake{folder})));
             continue;
         }
         ASSERT_TRUE(h.main.waitFor([&] { return h.compositions->size() == 1; }));
@@ -252,6 +254,79 @@ TEST(TakeComposeTest, ARebuildThatFailsKeepsThePreviousCombinedMovie) {
     EXPECT_EQ(readAll(take / "Combined.mov"), "the earlier combined movie");
     EXPECT_EQ(h.desktop.calls().back(), "reveal " + (take / "Screen.mov").string());
     EXPECT_EQ(h.activity.active(), 0);
+}
+
+// A quit while a take's combined movie is composed waits for it up to the
+// quit's bound for a recording, then stops it: the log names the take, says
+// its movies are whole and which command makes the combined movie, rather
+// than speaking of a recording; nothing is put under Combined.mov, and the
+// model keeps the sentence for the ending's own account.
+TEST(TakeComposeTest, AQuitThatOutlastsTheCompositionLeavesTheTakeToARebuildAndSaysWhich) {
+    const struct {
+        const char* name;
+        bool earlierCombined;
+    } cases[] = {
+        {"a take's first composition", false},
+        {"a rebuild over an earlier combined movie", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::testsupport::LogCapture log;
+        TakeHarness h;
+        h.startTakes();
+        const auto folder = fakeTake(h.dir.path(), "Lumenhollow Screen Recording 1");
+        if (c.earlierCombined) std::ofstream(folder / "Combined.mov") << "the earlier combined movie";
+        h.model->rebuildScreenTake(folder);
+        h.main.runUntilIdle();
+        ASSERT_EQ(h.compositions->size(), 1u);
+        h.compositions->last().progress(0.4F);
+
+        h.recorder->clear();
+        h.model->handleTerminationRequest();
+        h.main.advance(CameraModel::kRecordingFinishLimit - std::chrono::seconds(1));
+        EXPECT_FALSE(h.compositions->last().composerDestroyed) << "waited for within the bound";
+        EXPECT_FALSE(h.model->leftToRebuild());
+        h.main.advance(std::chrono::seconds(1));
+        h.main.runUntilIdle();
+        const auto calls = h.shell.calls();
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "reply"), calls.end());
+        EXPECT_TRUE(h.compositions->last().composerDestroyed) << "stopped at the bound";
+        EXPECT_FALSE(h.state().composeProgress);
+        EXPECT_EQ(h.activity.active(), 0);
+
+        const std::string said =
+            "the combined video of the take in " + folder.string() + " was not made" +
+            (c.earlierCombined ? " anew (its Combined.mov is an earlier one)" : "") +
+            "; its Screen.mov and Camera.mov are whole, and \"Rebuild Another Take…\" under \"Record Screen and "
+            "Camera\" makes it from that folder";
+        EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(said));
+        EXPECT_EQ(log.count("Quitting: " + said), 1) << testing::PrintToString(log.lines());
+        EXPECT_FALSE(log.contains("The recording was not finished")) << "the recording was: only the movie is not";
+        EXPECT_EQ(std::filesystem::exists(folder / "Combined.mov"), c.earlierCombined);
+        if (c.earlierCombined) {
+            EXPECT_EQ(readAll(folder / "Combined.mov"), "the earlier combined movie");
+        }
+        // The composer's late word changes nothing.
+        h.compositions->finish(hollowkit::unexpected(ComposeError::exportFailed("the composition was stopped")));
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.notices(), (std::vector<std::optional<std::string>>{}));
+    }
+}
+
+// A take stopped by the quit itself is never composed: the same account.
+TEST(TakeComposeTest, ATakeTheQuitStopsIsLeftToARebuildAndSaysWhich) {
+    hollowkit::testsupport::LogCapture log;
+    TakeHarness h;
+    h.startTakes();
+    ASSERT_TRUE(h.recordTake(0.5));
+    h.model->handleTerminationRequest();
+    ASSERT_TRUE(h.main.waitFor([&] { return h.model->leftToRebuild().has_value(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(h.state().lastScreenTake);
+    const std::string said = takeLeftToRebuild(ScreenTake{*h.state().lastScreenTake});
+    EXPECT_NE(said.find(h.state().lastScreenTake->string()), std::string::npos) << said;
+    EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(said));
+    EXPECT_EQ(log.count("Quitting: " + said), 1) << testing::PrintToString(log.lines());
+    EXPECT_EQ(h.compositions->size(), 0u);
 }
 
 TEST(TakeComposeTest, RecordScreenTooAndTheDisplayList) {
