@@ -525,7 +525,9 @@ void ScreenComposer::compose(ComposeRequest request, Progress progress, Completi
             if (progress) main_.post([progress, value] { progress(value); });
         };
         auto result = composeNow(request, post, options_, &stop_);
-        if (stop_.isSet()) return;
+        // A movie made before the stop is told: its owner must not take it
+        // for one that was not.
+        if (stop_.isSet() && !result) return;
         main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
             if (completion) completion(std::move(result));
         });
