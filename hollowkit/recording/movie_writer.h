@@ -82,7 +82,9 @@ public:
 
     // Hands a sample over for encoding. False when it was not taken (not
     // writing, no sound track, or behind). Frames must come with strictly
-    // increasing times; sound before the movie's time zero is cut off.
+    // increasing times; sound before the movie's time zero is cut off, and
+    // sound is placed at its time: a gap before a chunk longer than a
+    // capture clock's jitter (tens of milliseconds) stays a gap of silence.
     virtual bool appendVideo(const VideoFrame& frame) = 0;
     virtual bool appendAudio(const AudioChunk& chunk) = 0;
 

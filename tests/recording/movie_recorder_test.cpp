@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "hollowkit/recording/media_library.h"
+#include "hollowkit/testing/bounded_child.h"
 #include "movie_recorder_harness.h"
 
 namespace hollowkit {
@@ -109,6 +110,9 @@ TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
         {1 / 60.0, 4, 4 / 30.0 - 1 / 60.0},
         // Its first sound 40 ms after the first frame.
         {std::nullopt, 4, 4 / 30.0, 0.04},
+        // Half a second after: a lead longer than the recorder hands over
+        // at once, the rest of it a gap the writer fills.
+        {std::nullopt, 30, 1.0, 0.5},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -133,6 +137,39 @@ TEST_F(MovieRecorderTest, SoundStartsWithTheFirstFrame) {
         EXPECT_NEAR(number(*audio, "duration"), c.expectedDuration, 0.005);
         EXPECT_TRUE(log_.contains("H.264 with audio to " + path.filename().string()));
     }
+}
+
+// Sound that starts minutes after the first frame (a stream that stalled
+// after its first block) is led in with silence that is never built whole:
+// the recording takes less memory than one array of the lead's length. A
+// child process, so its peak is the recording's own.
+TEST_F(MovieRecorderTest, ALongLeadOfSilenceIsNeverBuiltWhole) {
+    constexpr int kRate = 48000;
+    constexpr int kChannels = 2;
+    constexpr double kLeadSeconds = 300;
+    const auto path = file("long-lead.mov");
+    const testsupport::ChildOutcome outcome = testsupport::runInChild(
+        [&] {
+            auto recorder = makeRecorder(path, VideoCodec::h264, std::nullopt, true);
+            const TimePoint base = clock_.now();
+            recorder->appendAudio(toneChunk(kRate, kChannels, 0, kRate / 30, base + secondsD(kLeadSeconds)));
+            recorder->appendVideo(patternFrame(kWidth, kHeight, 0, base));
+            settle(*recorder);
+            return finish(*recorder, base + secondsD(kLeadSeconds + 1)) ? 0 : 1;
+        },
+        std::chrono::seconds(120));
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.exitCode, 0);
+    if (testsupport::kPlainMemoryPeaks) {
+        const auto leadBytes = static_cast<int64_t>(kLeadSeconds * kRate * kChannels * sizeof(float));
+        EXPECT_LT(outcome.peakGrowthBytes, leadBytes)
+            << outcome.peakGrowthBytes / 1e6 << " MB for a lead of " << leadBytes / 1e6 << " MB";
+    }
+    const auto probed = probe(path);
+    const auto* audio = streamOfType(probed, "audio");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_NEAR(number(*audio, "start_time"), 0.0, 0.005) << "led in from the first frame";
+    EXPECT_GE(number(*audio, "duration"), kLeadSeconds);
 }
 
 // Sound expected but late: frames wait up to a second, then the movie starts
