@@ -15,6 +15,7 @@
 // objects it holds (never the model). Every closure the model hands out
 // holds it weakly and does nothing once it is gone.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -491,7 +492,7 @@ private:
     void endMovie(std::string reason);
     void handleMovieFailed(const std::weak_ptr<hollowkit::MovieRecorder>& movie);
     void checkPictureArrives();
-    // The countdown, a card start, photos and the movie end with the camera.
+    // The countdown, a card start and the movie end with the camera.
     void endRecordingActivities();
     void cancelCardStart();
     void holdRecordingActivity();
@@ -500,7 +501,11 @@ private:
     // Photos (photos.cpp).
     void finishPhoto(uint64_t id, const hollowkit::Result<std::filesystem::path, hollowkit::PhotoError>& result);
     void giveUpPhoto(uint64_t id);
-    void giveUpPendingPhotos();
+    // The photo still waiting for its frame gives way to a newer press,
+    // without a word: one frame would answer both.
+    void dropWaitingPhoto();
+    // A quit waits for a frame kPhotoFrameWait from each request at most.
+    void boundFrameWaits();
     // A photo or thumbnail is done: whoever waits for none to be left hears.
     void photoWorkEnded();
 
@@ -531,6 +536,12 @@ private:
     // Scenes (scenes.cpp).
     // Publishes the list, then stores it; whether it was saved.
     bool publishScenes(std::vector<CameraScene> scenes);
+    // The frame `claimed` took arrived for the scene `id`.
+    void sceneThumbnailFrameArrived(const std::string& id, const std::shared_ptr<std::atomic<bool>>& claimed,
+                                    hollowkit::VideoFrame frame);
+    // The request of scene `id` still waiting for its frame is dropped;
+    // whether one was (the caller tells photoWorkEnded when it is done).
+    bool dropWaitingThumbnail(const std::string& id);
     void encodeSceneThumbnail(const std::string& id, hollowkit::VideoFrame frame);
     void applySceneThumbnail(const std::string& id, std::optional<hollowkit::Bytes> jpeg);
 

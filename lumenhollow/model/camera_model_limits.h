@@ -70,7 +70,9 @@ struct CameraModelLimits {
     static constexpr std::string_view kScreenRecordingKind = "Screen Recording";
 
     // --- Photos.
-    // A photo waiting this long for a frame is given up with a notice.
+    // A photo or a scene's thumbnail waits for its frame until one comes,
+    // except in a quit, which waits for it this long from its request: then
+    // a photo is given up with a notice, a thumbnail quietly.
     static constexpr hollowkit::Duration kPhotoFrameWait = std::chrono::seconds(2);
     // Photos waiting for their frame or being written at once. Each holds
     // its frame until it is written (3 MB at 1080p, 8 MB with a look; 4

@@ -50,8 +50,16 @@ struct PendingSwitch {
 
 // A photo waiting for its frame or being written.
 struct PendingPhoto {
-    std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by the give-up
-    hollowkit::TaskId giveUp = 0;
+    std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by a newer press or the give-up
+    hollowkit::TimePoint askedAt;
+    hollowkit::TaskId giveUp = 0;  // armed only by a quit
+};
+
+// A scene's thumbnail waiting for its frame.
+struct WaitingThumbnail {
+    std::shared_ptr<std::atomic<bool>> claimed;  // by the frame, or by a newer request or the give-up
+    hollowkit::TimePoint askedAt;
+    hollowkit::TaskId giveUp = 0;  // armed only by a quit
 };
 
 struct LookReading {
@@ -90,14 +98,18 @@ struct CameraSettingsSync {
     std::vector<hk::CameraSetting> told;
 };
 
-// The photos waiting for their frames or being written, by number; the
-// scene thumbnails asked for and not yet in their scenes; and whoever waits
-// for all of them to be done (a quit).
+// The photos waiting for their frames or being written, by number, of
+// which only the last asked for may still wait for its frame; the scene
+// thumbnails asked for and not yet in their scenes, those still waiting for
+// their frame by scene (one each); and whoever waits for all of them to be
+// done (a quit).
 struct PhotoWork {
     std::shared_ptr<hollowkit::PhotoWriter> writer;
     std::map<uint64_t, PendingPhoto> pending;
     uint64_t lastId = 0;
-    size_t thumbnails = 0;
+    uint64_t waitingPhoto = 0;  // the last asked for, unless its frame took it
+    size_t thumbnails = 0;      // those waiting for their frame included
+    std::map<std::string, WaitingThumbnail> waitingThumbnails;
     bool refusing = false;  // presses are refused while kMaxPendingPhotos wait
     std::vector<std::function<void()>> doneWaiters;
 };

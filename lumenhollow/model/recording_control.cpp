@@ -306,8 +306,7 @@ void CameraModel::checkPictureArrives() {
 void CameraModel::endRecordingActivities() {
     cancelCountdown();
     cancelCardStart();
-    // No frame of this camera will answer them now.
-    giveUpPendingPhotos();
+    // A photo still waiting for its frame stays: the next camera's answers it.
     // A camera that went away ends the movie with its reason; a switch the
     // user chose ends it as Record would.
     if (state_.cameraOff) {

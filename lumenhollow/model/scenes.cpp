@@ -138,33 +138,57 @@ void CameraModel::moveScenes(const std::set<int>& sources, int destination) {
     publishScenes(std::move(kept));
 }
 
-void CameraModel::deleteScene(const std::string& id) {
+void CameraModel::deleteScene(const std::string& sceneId) {
+    // Copied: `sceneId` may be an element of the list about to change.
+    const std::string id = sceneId;
     std::vector<CameraScene> scenes = state_.scenes;
     std::erase_if(scenes, [&](const CameraScene& scene) { return scene.id == id; });
     publishScenes(std::move(scenes));
+    // Its picture would have nowhere to go; a quit does not wait for it.
+    if (dropWaitingThumbnail(id)) photoWorkEnded();
 }
 
 void CameraModel::captureSceneThumbnail(const std::string& id) {
     // The delivering thread only hands the frame (a reference) back to the
     // main executor; encoding happens on the writer's queue, so neither the
     // camera's thread nor the main executor waits for it. Counted until it
-    // is in its scene: a quit waits for it with the photos. A frame that
-    // does not come in time is not waited for, as for a photo: the scene
-    // keeps no picture of a later moment.
+    // is in its scene: a quit waits for it with the photos. It waits for a
+    // frame as long as it takes; a newer request for the same scene replaces
+    // it (one frame would answer both), and only a quit gives it up.
+    dropWaitingThumbnail(id);
     ++photos_.thumbnails;
     auto claimed = std::make_shared<std::atomic<bool>>(false);
-    main_.after(kPhotoFrameWait, [weak = weak_from_this(), claimed] {
-        auto self = weak.lock();
-        if (!self || claimed->exchange(true)) return;
-        --self->photos_.thumbnails;
-        self->photoWorkEnded();
-    });
+    photos_.waitingThumbnails[id] = WaitingThumbnail{claimed, main_.clock().now(), 0};
+    // Asked for during a quit (a save still on its way): bounded at once.
+    if (isTerminating()) boundFrameWaits();
     tap_->addFrameRequest([weak = weak_from_this(), main = &main_, id, claimed](const hk::VideoFrame& frame) {
-        if (claimed->exchange(true)) return;  // given up already
-        main->post([weak, id, frame] {
-            if (auto self = weak.lock()) self->encodeSceneThumbnail(id, frame);
+        if (claimed->exchange(true)) return;  // replaced or given up already
+        main->post([weak, id, claimed, frame] {
+            if (auto self = weak.lock()) self->sceneThumbnailFrameArrived(id, claimed, frame);
         });
     });
+}
+
+void CameraModel::sceneThumbnailFrameArrived(const std::string& id, const std::shared_ptr<std::atomic<bool>>& claimed,
+                                             hk::VideoFrame frame) {
+    // No longer waiting; a newer request for the scene, made since, still is.
+    if (const auto waiting = photos_.waitingThumbnails.find(id);
+        waiting != photos_.waitingThumbnails.end() && waiting->second.claimed == claimed) {
+        main_.cancel(waiting->second.giveUp);
+        photos_.waitingThumbnails.erase(waiting);
+    }
+    encodeSceneThumbnail(id, std::move(frame));
+}
+
+bool CameraModel::dropWaitingThumbnail(const std::string& id) {
+    const auto waiting = photos_.waitingThumbnails.find(id);
+    if (waiting == photos_.waitingThumbnails.end()) return false;
+    // A frame that took it first is on its way to its scene and ends there.
+    const bool dropped = !waiting->second.claimed->exchange(true);
+    main_.cancel(waiting->second.giveUp);
+    photos_.waitingThumbnails.erase(waiting);
+    if (dropped) --photos_.thumbnails;
+    return dropped;
 }
 
 void CameraModel::encodeSceneThumbnail(const std::string& id, hk::VideoFrame frame) {

@@ -58,6 +58,9 @@ void CameraModel::handleTerminationRequest() {
     shutdown_.quitRequested = true;  // quit requests from now on are ignored
     shutdown_.phase = ShutdownPhase::finishingRecording;
     stopTimers();
+    // Photos and thumbnails waiting for a frame wait no longer than the
+    // frame wait from here on: the camera keeps running until they are done.
+    boundFrameWaits();
     // Nothing may start a camera from here on: neither a route switch under
     // way (its new camera) nor a wireless retry.
     cancelPendingRetry();

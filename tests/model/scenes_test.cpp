@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -345,6 +346,74 @@ TEST_F(ScenesTest, NoNoticeSaysSavedOrUpdatedForAListThatWasNotSaved) {
         if (!c.storeFailure) {
             EXPECT_TRUE(h_.settings.writes().empty()) << "a list that cannot be stored is not written";
         }
+    }
+}
+
+// A scene's picture is the next frame, however long it takes to come; a
+// newer request for the same scene replaces the one still waiting, and a
+// deleted scene leaves nothing waiting. Each request is counted as
+// unfinished work (a quit waits for it) until its picture is in its scene.
+TEST_F(ScenesTest, AThumbnailWaitsForItsFrameHoweverLongAndANewerRequestForItsSceneReplacesIt) {
+    struct Case {
+        const char* name;
+        std::function<void()> beforeTheFrame;
+        size_t waiting;       // requests waiting for the frame
+        size_t withPicture;   // scenes the frame gives their picture
+    };
+    const std::vector<Case> cases{
+        {"a frame 2.5 s after the save",
+         [this] {
+             saveAt(Position{1, 1, std::nullopt});
+             h_.main.advanceSeconds(2.5);
+         },
+         1, 1},
+        {"a frame ten minutes after the save",
+         [this] {
+             saveAt(Position{1, 1, std::nullopt});
+             h_.main.advanceSeconds(600);
+         },
+         1, 1},
+        {"saved, then updated before a frame",
+         [this] {
+             saveAt(Position{1, 1, std::nullopt});
+             h_.main.advanceSeconds(3);
+             h_.camera()->setPosition(Position{2, 2, std::nullopt});
+             h_.model->updateScene(h_.state().scenes.at(0));
+             h_.main.advanceSeconds(3);
+         },
+         1, 1},
+        {"two scenes saved before a frame",
+         [this] {
+             saveAt(Position{1, 1, std::nullopt});
+             saveAt(Position{2, 2, std::nullopt});
+             h_.main.advanceSeconds(3);
+         },
+         2, 2},
+        {"saved, then deleted before a frame",
+         [this] {
+             saveAt(Position{1, 1, std::nullopt});
+             h_.model->deleteScene(h_.state().scenes.at(0).id);
+         },
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        h_.settings.remove("scenes");
+        launch();
+        c.beforeTheFrame();
+        EXPECT_EQ(h_.model->unfinishedPhotos(), c.waiting);
+        ASSERT_TRUE(std::none_of(h_.state().scenes.begin(), h_.state().scenes.end(),
+                                 [](const CameraScene& scene) { return scene.thumbnail.has_value(); }));
+        h_.camera()->deliverFrame(FakeCamera::makeFrame(640, 360));
+        const auto pictured = [&] {
+            return static_cast<size_t>(std::count_if(h_.state().scenes.begin(), h_.state().scenes.end(),
+                                                     [](const CameraScene& scene) { return scene.thumbnail.has_value(); }));
+        };
+        // Done once no request is unfinished: every picture is in its scene.
+        EXPECT_TRUE(h_.main.waitFor([&] { return h_.model->unfinishedPhotos() == 0; }));
+        EXPECT_EQ(pictured(), c.withPicture);
+        EXPECT_EQ(h_.model->tap().pendingFrameRequests(), 0u);
+        EXPECT_EQ(stored(), h_.state().scenes);
     }
 }
 

@@ -52,6 +52,14 @@ struct PhotoQuitHarness : RecordingHarness {
         ASSERT_TRUE(model->isTerminating());
     }
     void deliverFrame() { camera()->deliverFrame(FakeCamera::makeFrame(320, 180)); }
+    // Photos each taken by a frame of its own (a press before the frame
+    // would replace the one waiting for it).
+    void takePhotos(int count) {
+        for (int i = 0; i < count; ++i) {
+            model->takePhoto();
+            deliverFrame();
+        }
+    }
     size_t replies() const { return shell.count("reply"); }
     bool cameraStopAsked() const {
         const auto commands = camera()->commands();
@@ -87,8 +95,7 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
     } cases[] = {
         {"three photos being encoded",
          [](PhotoQuitHarness& h) {
-             for (int i = 0; i < 3; ++i) h.model->takePhoto();
-             h.deliverFrame();
+             h.takePhotos(3);
              ASSERT_TRUE(h.held.waitForEntered(1));
          },
          [](PhotoQuitHarness& h) { h.held.release(); }, 3, 29.999, 3, false},
@@ -97,7 +104,7 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
              h.held.release();
              h.deliverFrame();
          },
-         // A frame is waited for 2 s, the quit or not.
+         // In a quit a frame is waited for 2 s from the press.
          1, 1.999, 1, false},
         {"a scene whose thumbnail's frame comes after the quit",
          [](PhotoQuitHarness& h) {
@@ -138,8 +145,8 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
 }
 
 // A photo or a thumbnail whose frame never comes holds the quit no longer
-// than a frame is waited for at any time: 2 s, then the photo fails aloud
-// and the scene keeps no picture.
+// than the frame wait: 2 s, then the photo fails aloud and the scene keeps
+// no picture.
 TEST(ShutdownPhotosTest, APhotoAndAThumbnailWhoseFrameNeverComesHoldTheQuitForTheFrameWaitOnly) {
     PhotoQuitHarness h;
     h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
@@ -159,6 +166,54 @@ TEST(ShutdownPhotosTest, APhotoAndAThumbnailWhoseFrameNeverComesHoldTheQuitForTh
     EXPECT_EQ(h.wholePhotos(), 0u);
 }
 
+// Outside a quit a photo and a thumbnail wait for their frame as long as it
+// takes; the quit bounds the wait at 2 s from each request, so a request
+// that waited long already holds it no longer, and one made just before it
+// is still answered by a frame that comes in time.
+TEST(ShutdownPhotosTest, TheQuitBoundsTheFrameWaitFromEachRequest) {
+    const struct {
+        const char* name;
+        double askedBeforeQuit;  // seconds
+        std::optional<double> frameAt;  // seconds into the quit
+        double repliedAt;               // seconds into the quit, when no frame comes
+    } cases[] = {
+        {"asked a minute before, no frame", 60, std::nullopt, 0},
+        {"asked 1.5 s before, no frame", 1.5, std::nullopt, 0.5},
+        {"asked 1 s before, the frame 0.5 s into the quit", 1, 0.5, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PhotoQuitHarness h;
+        h.held.release();
+        h.camera()->setPosition(hollowkit::CameraPosition{10, 5, std::nullopt});
+        h.model->saveCurrentPositionAsScene();
+        h.model->takePhoto();
+        h.main.advanceSeconds(c.askedBeforeQuit);
+        EXPECT_EQ(h.model->unfinishedPhotos(), 2u) << "given up before the quit";
+        EXPECT_EQ(h.notices().size(), 1u) << "something was said of the photo before the quit";
+        h.quit();
+        if (c.frameAt) {
+            h.main.advanceSeconds(*c.frameAt);
+            EXPECT_EQ(h.replies(), 0u);
+            h.deliverFrame();
+            ASSERT_TRUE(h.main.waitFor([&] { return h.replies() == 1; }));
+            EXPECT_EQ(h.notices().back(), "Photo saved");
+            EXPECT_TRUE(h.state().scenes.at(0).thumbnail.has_value());
+            EXPECT_EQ(h.wholePhotos(), 1u);
+            continue;
+        }
+        if (c.repliedAt > 0) {
+            h.main.advanceSeconds(c.repliedAt - 0.001);
+            EXPECT_EQ(h.replies(), 0u);
+            h.main.advanceSeconds(0.001);
+        }
+        EXPECT_EQ(h.replies(), 1u);
+        EXPECT_EQ(h.notices().back(), "Photo failed: no picture arrived");
+        EXPECT_FALSE(h.state().scenes.at(0).thumbnail.has_value());
+        EXPECT_EQ(h.model->unfinishedPhotos(), 0u);
+    }
+}
+
 // Photos that are not written in time are not waited for past their bound,
 // 10 s each and 60 s at most: the quit goes on, said in the log, and nothing
 // stands under their names meanwhile (the process may end any moment now).
@@ -172,8 +227,7 @@ TEST(ShutdownPhotosTest, PhotosNotWrittenWithinTheirBoundAreLeftAndTheQuitGoesOn
         SCOPED_TRACE(std::to_string(c.presses) + " photos pressed");
         hollowkit::testsupport::LogCapture log;
         PhotoQuitHarness h;
-        for (int i = 0; i < c.presses; ++i) h.model->takePhoto();
-        h.deliverFrame();
+        h.takePhotos(c.presses);
         ASSERT_TRUE(h.held.waitForEntered(1));
         h.quit();
         EXPECT_EQ(h.model->unfinishedPhotos(), c.waiting);
