@@ -26,6 +26,7 @@
 #include "lumenhollow/app/app_lifecycle.h"
 #include "lumenhollow/app/close_reach.h"
 #include "lumenhollow/app/display_loss.h"
+#include "lumenhollow/app/instance_start.h"
 #include "lumenhollow/app/qt_main_executor.h"
 #include "lumenhollow/app/termination_signals.h"
 #include "lumenhollow/model/camera_model.h"
@@ -71,28 +72,6 @@ constexpr auto kTeardownLimit = std::chrono::seconds(2);
 // the process).
 constexpr int kDisplayLostStatus = 1;
 constexpr auto kDisplayLostShutdownLimit = std::chrono::minutes(2);
-// How long a start waits for the settings folder's lock while its holder
-// ends: the old program of a "Quit and Reopen" first finishes its recording
-// and stops its camera (at most 33 s), writes the photos asked for before
-// the quit (at most 60 s), then tears down.
-constexpr auto kInstanceWait = std::chrono::seconds(120);
-// Set in a relaunched program's environment: the process id of the program
-// that started it, whose lock it waits for rather than handing over to it.
-constexpr const char* kRelaunchedFromVariable = "LUMENHOLLOW_RELAUNCHED_FROM";
-
-// The relaunching program's id, taken out of the environment so that no
-// program this one starts inherits it.
-std::optional<int> takeRelaunchedFrom() {
-    const char* variable = std::getenv(kRelaunchedFromVariable);
-    if (!variable) return std::nullopt;
-    const std::string value = variable;
-    ::unsetenv(kRelaunchedFromVariable);
-    char* end = nullptr;
-    const long pid = std::strtol(value.c_str(), &end, 10);
-    if (end == value.c_str() || *end != '\0' || pid <= 0 || pid > INT32_MAX) return std::nullopt;
-    return static_cast<int>(pid);
-}
-
 // Ends the process with `status` if the teardown has not finished in time.
 class TeardownWatch {
 public:
@@ -394,19 +373,11 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     // One program per settings folder, or two would save over each other's
     // settings: a later start brings the running one forward and ends.
     const std::filesystem::path settingsFolder = JsonSettingsStore::defaultPath().parent_path();
-    UnixInstanceLock instance(settingsFolder);
-    switch (claimInstance(instance, hollowkit::Clock::system(), takeRelaunchedFrom(), kInstanceWait)) {
-    case InstanceClaim::run:
-        break;
-    case InstanceClaim::handedOver:
-        hollowkit::PocketLog::logf("Lumenhollow already runs on %s; it was brought forward", settingsFolder.c_str());
-        return 0;
-    case InstanceClaim::none:
-    case InstanceClaim::busy:
-        hollowkit::PocketLog::logf("Lumenhollow already runs on %s and did not answer within %lld s; not starting",
-                                   settingsFolder.c_str(), static_cast<long long>(kInstanceWait.count()));
-        return 1;
-    }
+    UnixInstanceLock::Options instanceOptions;
+    // A signal ends a start's wait for the running program.
+    instanceOptions.interruptFd = TerminationSignals::readFd();
+    UnixInstanceLock instance(settingsFolder, std::move(instanceOptions));
+    if (const std::optional<int> status = claimSettingsFolder(instance, settingsFolder, argc, argv)) return *status;
 
     QApplication app(argc, argv);
     prepareApplication(app);

@@ -11,70 +11,102 @@
 #include "lumenhollow/testing/fake_instance_lock.h"
 
 // How a start goes on over the settings folder's lock, against a holder the
-// test plays: it starts when the lock is free or freed, hands over to a
-// holder that answers, never to the program that relaunched it while that
-// one ends, and gives up only after the wait.
+// test plays, in virtual time: it starts when the lock is free or freed,
+// hands over to a holder that answers, gives one that does not a few
+// seconds in all and one that refuses (ending) as long, never asks the
+// program that relaunched it while that one ends, and leaves every wait at
+// once on a termination signal.
 
 namespace lumenhollow {
 namespace {
 
-constexpr auto kWait = std::chrono::seconds(60);
-constexpr int kRelauncher = 41;
-// Pauses of a tenth of a second in the whole wait.
-constexpr int kPausesInWait = 600;
+using namespace std::chrono_literals;
 
-TEST(InstanceLockTest, AStartRunsHandsOverOrWaitsAsTheLockAndItsHolderSay) {
+constexpr InstanceWaits kWaits{5s, 60s};
+constexpr int kRelauncher = 41;
+// Pauses of a tenth of a second in each wait.
+constexpr int kPausesInAnswerWait = 50;
+constexpr int kPausesInRelaunchWait = 600;
+
+TEST(InstanceLockTest, AStartRunsHandsOverOrGivesUpAsTheLockAndItsHolderSay) {
     using Change = std::function<void(FakeInstanceLock&)>;
     struct Case {
         const char* name;
         bool heldElsewhere;
-        bool holderAnswers;
+        HolderReply holder;
         std::optional<int> relaunchedFrom;
         bool relauncherRuns;
         std::map<int, Change> atPause;
         InstanceClaim expected;
         int asks;
         int pauses;
+        hollowkit::Duration waited;
     };
     const Change released = [](FakeInstanceLock& lock) { lock.setHeldElsewhere(false); };
-    const Change answering = [](FakeInstanceLock& lock) { lock.setHolderAnswers(true); };
+    const Change answering = [](FakeInstanceLock& lock) { lock.setHolderReply(HolderReply::cameForward); };
     const Change relauncherEnds = [](FakeInstanceLock& lock) {
         lock.setRunning(kRelauncher, false);
         lock.setHeldElsewhere(false);
     };
+    const Change relauncherGone = [](FakeInstanceLock& lock) { lock.setRunning(kRelauncher, false); };
+    const Change signal = [](FakeInstanceLock& lock) { lock.setSignalled(true); };
     const std::vector<Case> cases{
-        {"a free lock", false, false, std::nullopt, false, {}, InstanceClaim::run, 0, 0},
-        {"a running program that answers", true, true, std::nullopt, false, {}, InstanceClaim::handedOver, 1, 0},
-        {"a program still starting answers at the third ask", true, false, std::nullopt, false, {{2, answering}},
-         InstanceClaim::handedOver, 3, 2},
-        {"a program ending lets go of its lock", true, false, std::nullopt, false, {{3, released}},
-         InstanceClaim::run, 3, 3},
-        {"relaunched: the ending program is never asked, though it would answer", true, true, kRelauncher, true,
-         {{5, relauncherEnds}}, InstanceClaim::run, 0, 5},
-        {"relaunched after the program ended, another one holding the lock", true, true, kRelauncher, false, {},
-         InstanceClaim::handedOver, 1, 0},
-        {"relaunched: once the program ended, the one that took the lock is asked", true, true, kRelauncher, true,
-         {{2, [](FakeInstanceLock& lock) { lock.setRunning(kRelauncher, false); }}}, InstanceClaim::handedOver, 1, 2},
-        {"nothing answers and the lock stays held", true, false, std::nullopt, false, {}, InstanceClaim::busy,
-         kPausesInWait + 1, kPausesInWait},
-        {"relaunched: the program never ends", true, true, kRelauncher, true, {}, InstanceClaim::busy, 0,
-         kPausesInWait},
+        {"a free lock", false, HolderReply::silent, std::nullopt, false, {}, InstanceClaim::run, 0, 0, 0s},
+        {"a running program that answers", true, HolderReply::cameForward, std::nullopt, false, {},
+         InstanceClaim::handedOver, 1, 0, 0s},
+        {"a program that took the lock and listens a moment later", true, HolderReply::refused, std::nullopt, false,
+         {{2, answering}}, InstanceClaim::handedOver, 3, 2, 200ms},
+        {"a program ending lets go of its lock", true, HolderReply::refused, std::nullopt, false, {{3, released}},
+         InstanceClaim::run, 3, 3, 300ms},
+        {"a program that does not answer: one ask, for the few seconds", true, HolderReply::silent, std::nullopt,
+         false, {}, InstanceClaim::silent, 1, 0, kWaits.answer},
+        {"a program ending that keeps its lock", true, HolderReply::refused, std::nullopt, false, {},
+         InstanceClaim::ending, kPausesInAnswerWait + 1, kPausesInAnswerWait, kWaits.answer},
+        {"relaunched: the ending program is never asked, though it would answer", true, HolderReply::cameForward,
+         kRelauncher, true, {{5, relauncherEnds}}, InstanceClaim::run, 0, 5, 500ms},
+        {"relaunched after the program ended, another one holding the lock", true, HolderReply::cameForward,
+         kRelauncher, false, {}, InstanceClaim::handedOver, 1, 0, 0s},
+        {"relaunched: once the program ended, the one that took the lock is asked", true, HolderReply::cameForward,
+         kRelauncher, true, {{2, relauncherGone}}, InstanceClaim::handedOver, 1, 2, 200ms},
+        {"relaunched: the one that took the lock gets the few seconds from then", true, HolderReply::silent,
+         kRelauncher, true, {{2, relauncherGone}}, InstanceClaim::silent, 1, 2, 200ms + kWaits.answer},
+        {"relaunched: the program never ends", true, HolderReply::cameForward, kRelauncher, true, {},
+         InstanceClaim::ending, 0, kPausesInRelaunchWait, kWaits.relaunch},
+        {"relaunched: a signal ends the wait for the program's end", true, HolderReply::cameForward, kRelauncher,
+         true, {{3, signal}}, InstanceClaim::interrupted, 0, 3, 300ms},
+        {"a signal ends the wait for an ending program", true, HolderReply::refused, std::nullopt, false,
+         {{4, signal}}, InstanceClaim::interrupted, 4, 4, 400ms},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         hollowkit::ManualClock clock;
         FakeInstanceLock lock(clock);
         lock.setHeldElsewhere(c.heldElsewhere);
-        lock.setHolderAnswers(c.holderAnswers);
+        lock.setHolderReply(c.holder);
         lock.setRunning(kRelauncher, c.relauncherRuns);
         for (const auto& [pause, change] : c.atPause) lock.atPause(pause, change);
         const auto start = clock.now();
-        EXPECT_EQ(claimInstance(lock, clock, c.relaunchedFrom, kWait), c.expected);
+        EXPECT_EQ(claimInstance(lock, clock, c.relaunchedFrom, kWaits), c.expected);
         EXPECT_EQ(lock.holds(), c.expected == InstanceClaim::run);
         EXPECT_EQ(lock.asks(), c.asks);
         EXPECT_EQ(lock.pauses(), c.pauses);
-        EXPECT_LE(clock.now() - start, kWait) << "waited past the bound";
+        EXPECT_EQ(clock.now() - start, c.waited);
     }
+}
+
+// A signal that came while the start asked a silent holder ends the start
+// with nothing more asked or waited.
+TEST(InstanceLockTest, ASignalDuringTheAskEndsTheStartAtOnce) {
+    hollowkit::ManualClock clock;
+    FakeInstanceLock lock(clock);
+    lock.setHeldElsewhere(true);
+    lock.setHolderReply(HolderReply::silent);
+    lock.setSignalled(true);
+    const auto start = clock.now();
+    EXPECT_EQ(claimInstance(lock, clock, std::nullopt, kWaits), InstanceClaim::interrupted);
+    EXPECT_EQ(lock.asks(), 1);
+    EXPECT_EQ(lock.pauses(), 0);
+    EXPECT_EQ(clock.now(), start);
 }
 
 }  // namespace

@@ -6,18 +6,24 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string_view>
 #include <thread>
+#include <vector>
 
+#include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
@@ -28,62 +34,104 @@ namespace {
 namespace fs = std::filesystem;
 using hollowkit::PocketLog;
 using hollowkit::UniqueFd;
+using Deadline = std::chrono::steady_clock::time_point;
 
 constexpr std::string_view kRequest = "forward\n";
 constexpr std::string_view kAnswer = "ok\n";
-// How long the holder waits for a request's bytes once connected: a client
-// that connects and says nothing must not keep later ones waiting.
-constexpr int kRequestLimitMs = 2000;
+constexpr const char* kLockName = "instance.lock";
+// The socket's name beside the lock; in the runtime folder it carries the
+// lock file's device and inode instead.
+constexpr const char* kSocketBesideLock = "instance.socket";
+constexpr int kBacklog = 16;
 
-// FNV-1a, 64 bits: the folder in a name of fixed length.
-uint64_t fnv1a(std::string_view text) {
-    uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char c : text) {
-        hash ^= static_cast<uint8_t>(c);
-        hash *= 0x100000001b3ULL;
-    }
-    return hash;
+// A folder only this user can make names in.
+bool usersOwnFolder(const fs::path& folder) {
+    struct stat status {};
+    return !folder.empty() && folder.is_absolute() && ::stat(folder.c_str(), &status) == 0 &&
+           S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
 }
 
-sockaddr_un abstractAddress(const std::string& name, socklen_t& length) {
+// A socket's address, short enough for sun_path however deep its folder:
+// a long path goes through the folder held open (/proc/self/fd/N/name).
+struct SocketAddress {
+    UniqueFd folder;
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // A leading NUL puts the name in the abstract namespace.
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    return address;
-}
+    socklen_t length = 0;
+    bool valid = false;
 
-// Whether the process at the other end of `fd` runs as this user.
-bool peerIsThisUser(int fd) {
+    explicit SocketAddress(const fs::path& path) {
+        address.sun_family = AF_UNIX;
+        std::string text = path.string();
+        if (text.size() >= sizeof address.sun_path) {
+            folder.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!folder) return;
+            text = "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
+            if (text.size() >= sizeof address.sun_path) return;
+        }
+        std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + text.size() + 1);
+        valid = true;
+    }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address); }
+};
+
+// The process at the other end of `fd`, when it runs as this user.
+std::optional<int> peerOfThisUser(int fd) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-           credentials.uid == ::geteuid();
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || credentials.uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    return credentials.pid;
 }
 
-// Waits up to `limitMs` for `fd` to be readable; false on time-out or error.
-bool readable(int fd, int limitMs) {
-    pollfd entry{fd, POLLIN, 0};
+int millisecondsUntil(Deadline deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+}
+
+Deadline deadlineIn(std::chrono::nanoseconds limit) {
+    const auto now = std::chrono::steady_clock::now();
+    // Far enough for any wait, without overflowing.
+    return limit > std::chrono::hours(24 * 365) ? now + std::chrono::hours(24 * 365) : now + limit;
+}
+
+enum class Wait { ready, other, timedOut };
+
+// Waits until `fd` is readable, `other` (when not -1) is readable, or the deadline.
+Wait waitReadable(int fd, int other, Deadline deadline) {
     for (;;) {
-        const int ready = ::poll(&entry, 1, limitMs);
+        pollfd entries[2] = {{other, POLLIN, 0}, {fd, POLLIN, 0}};
+        const int ready = ::poll(entries, 2, millisecondsUntil(deadline));
         if (ready < 0 && errno == EINTR) continue;
-        return ready == 1;
+        if (ready < 0) return Wait::timedOut;
+        if (other >= 0 && entries[0].revents != 0) return Wait::other;
+        if (entries[1].revents != 0) return Wait::ready;
+        if (ready == 0) return Wait::timedOut;
     }
 }
 
-// Reads `expected` from `fd` within `limitMs`; false on anything else.
-bool readExactly(int fd, std::string_view expected, int limitMs) {
+enum class Read { expected, other, timedOut, failed };
+
+// Reads `expected` from `fd` by the deadline, `other` ending the wait.
+Read readExactly(int fd, std::string_view expected, int other, Deadline deadline) {
     std::string got;
     while (got.size() < expected.size()) {
-        if (!readable(fd, limitMs)) return false;
+        switch (waitReadable(fd, other, deadline)) {
+        case Wait::ready:
+            break;
+        case Wait::other:
+            return Read::other;
+        case Wait::timedOut:
+            return Read::timedOut;
+        }
         char buffer[16];
         const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, expected.size() - got.size()));
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) return false;
+        if (n <= 0) return Read::failed;
         got.append(buffer, static_cast<size_t>(n));
     }
-    return got == expected;
+    return got == expected ? Read::expected : Read::failed;
 }
 
 bool writeAll(int fd, std::string_view text) {
@@ -96,17 +144,34 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
+std::optional<int> parsePid(std::string_view text) {
+    const std::string value(text.substr(0, text.find('\n')));
+    char* end = nullptr;
+    const long pid = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || pid <= 0 || pid > INT32_MAX) return std::nullopt;
+    return static_cast<int>(pid);
+}
+
 }  // namespace
 
 struct UnixInstanceLock::State {
     fs::path folder;
     Options options;
-    std::string name;
+    fs::path runtimeFolder;
     UniqueFd lock;
     bool held = false;
+    // Where a holder listens, in the order a start looks (the first is
+    // where this one listens once it holds the lock).
+    std::vector<fs::path> places;
+    fs::path bound;
     UniqueFd listener;
     UniqueFd stop;
     std::thread server;
+    std::optional<int> holder;
+
+    hollowkit::Mutex mutex;
+    std::function<void()> comeForward HK_GUARDED_BY(mutex);
+    bool pending HK_GUARDED_BY(mutex) = false;
 
     // Runs the program without a lock: said once.
     bool unguarded(const std::string& why) {
@@ -116,111 +181,209 @@ struct UnixInstanceLock::State {
         return true;
     }
 
+    // The lock file's open; names the socket's places after it.
+    bool open() {
+        if (lock) return true;
+        std::error_code ignored;
+        fs::create_directories(folder, ignored);
+        const fs::path file = folder / kLockName;
+        lock.reset(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        // A read-only folder may still hold the file from an earlier start.
+        if (!lock) lock.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!lock) return false;
+        struct stat status {};
+        places.clear();
+        if (usersOwnFolder(runtimeFolder) && ::fstat(lock.get(), &status) == 0) {
+            char name[64];
+            std::snprintf(name, sizeof name, "lumenhollow-%llx-%llx.socket",
+                          static_cast<unsigned long long>(status.st_dev),
+                          static_cast<unsigned long long>(status.st_ino));
+            places.push_back(runtimeFolder / name);
+        }
+        places.push_back(folder / kSocketBesideLock);
+        return true;
+    }
+
+    // Whoever holds the lock is named in it.
+    void writePid() const {
+        const std::string text = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(lock.get(), 0) == 0) {
+            [[maybe_unused]] const ssize_t written = ::pwrite(lock.get(), text.data(), text.size(), 0);
+        }
+    }
+
+    std::optional<int> pidInLock() const {
+        char buffer[32] = {};
+        const ssize_t n = lock ? ::pread(lock.get(), buffer, sizeof buffer - 1, 0) : -1;
+        return n > 0 ? parsePid(std::string_view(buffer, static_cast<size_t>(n))) : std::nullopt;
+    }
+
     void listen() {
+        const fs::path& path = places.front();
+        // A socket a killed holder left; this one holds the lock now.
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());
         UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        socklen_t length = 0;
-        const sockaddr_un address = abstractAddress(name, length);
-        if (!fd || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-            ::listen(fd.get(), 8) != 0) {
-            PocketLog::logf("Another start of Lumenhollow on %s cannot reach this one (%s); it waits for this one "
-                            "to end",
-                            folder.c_str(), std::strerror(errno));
+        const SocketAddress address(path);
+        // The socket file takes the socket's mode: nobody else may connect.
+        if (!fd || !address.valid || ::fchmod(fd.get(), 0600) != 0 ||
+            ::bind(fd.get(), address.get(), address.length) != 0 || ::listen(fd.get(), kBacklog) != 0) {
+            PocketLog::logf("Another start of Lumenhollow on %s cannot reach this one (%s: %s); it waits for this "
+                            "one to end",
+                            folder.c_str(), path.c_str(), std::strerror(errno));
+            return;
+        }
+        bound = path;
+        stop.reset(::eventfd(0, EFD_CLOEXEC));
+        if (!stop) {
+            PocketLog::logf("Another start of Lumenhollow cannot reach this one (%s)", std::strerror(errno));
+            ::unlink(bound.c_str());
+            bound.clear();
             return;
         }
         listener = std::move(fd);
+        server = std::thread([this] { run(); });
     }
 
-    void answer(int connection, const std::function<void()>& comeForward) const {
-        if (!peerIsThisUser(connection) || !readExactly(connection, kRequest, kRequestLimitMs)) return;
-        comeForward();
+    void answer(int connection) {
+        if (!peerOfThisUser(connection)) return;
+        if (options.waitingForRequest) options.waitingForRequest();
+        // The stop ends this wait too: a client that says nothing never
+        // holds up the program's end.
+        if (readExactly(connection, kRequest, stop.get(), deadlineIn(options.requestLimit)) != Read::expected) return;
+        std::function<void()> handler;
+        {
+            hollowkit::MutexLock locked(mutex);
+            handler = comeForward;
+            // Before serve(): the window does not exist yet; it comes
+            // forward once it does.
+            if (!handler) pending = true;
+        }
+        if (handler) handler();
         writeAll(connection, kAnswer);
     }
 
-    void run(const std::function<void()>& comeForward) const {
+    void run() {
         hollowkit::enterLibraryThread("Lumenhollow.Instance");
         for (;;) {
-            pollfd entries[2] = {{stop.get(), POLLIN, 0}, {listener.get(), POLLIN, 0}};
-            if (::poll(entries, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
-            }
-            if (entries[0].revents != 0) return;
+            if (waitReadable(listener.get(), stop.get(), Deadline::max()) == Wait::other) return;
             UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (connection) answer(connection.get(), comeForward);
+            if (connection) answer(connection.get());
         }
     }
 };
 
 UnixInstanceLock::UnixInstanceLock(fs::path folder, Options options) : state_(std::make_unique<State>()) {
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(folder, error);
-    state_->name = "lumenhollow/" + std::to_string(::geteuid()) + "/";
-    char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx",
-                  static_cast<unsigned long long>(fnv1a((error ? folder : canonical).string())));
-    state_->name += hash;
     state_->folder = std::move(folder);
-    state_->options = options;
+    if (options.runtimeFolder) {
+        state_->runtimeFolder = *options.runtimeFolder;
+    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        state_->runtimeFolder = runtime;
+    }
+    state_->options = std::move(options);
 }
 
 UnixInstanceLock::~UnixInstanceLock() {
     stopServing();
 }
 
-const std::string& UnixInstanceLock::socketName() const {
-    return state_->name;
+std::optional<fs::path> UnixInstanceLock::socketPath() const {
+    if (state_->places.empty()) return std::nullopt;
+    return state_->places.front();
 }
 
 bool UnixInstanceLock::tryTake() {
     State& s = *state_;
     if (s.held) return true;
-    if (!s.lock) {
-        std::error_code ignored;
-        fs::create_directories(s.folder, ignored);
-        const fs::path file = s.folder / "instance.lock";
-        s.lock.reset(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-        // A read-only folder may still hold the file from an earlier start.
-        if (!s.lock) s.lock.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (!s.lock) return s.unguarded(file.string() + " cannot be opened (" + std::strerror(errno) + ")");
+    if (!s.open()) {
+        return s.unguarded((s.folder / kLockName).string() + " cannot be opened (" + std::strerror(errno) + ")");
     }
     if (::flock(s.lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK || errno == EINTR) return false;
         return s.unguarded("its lock cannot be taken (" + std::string(std::strerror(errno)) + ")");
     }
     s.held = true;
+    s.holder = ::getpid();
+    s.writePid();
     s.listen();
     return true;
 }
 
-bool UnixInstanceLock::askHolderToComeForward() {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    socklen_t length = 0;
-    const sockaddr_un address = abstractAddress(state_->name, length);
-    // On a Unix socket a connect is done or refused at once (EAGAIN: the
-    // holder's queue is full).
-    if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) return false;
-    if (!peerIsThisUser(fd.get()) || !writeAll(fd.get(), kRequest)) return false;
-    return readExactly(fd.get(), kAnswer, static_cast<int>(state_->options.answerLimit.count()));
+HolderReply UnixInstanceLock::askHolderToComeForward(hollowkit::Duration limit) {
+    State& s = *state_;
+    const Deadline deadline = deadlineIn(limit);
+    if (!s.open()) return HolderReply::refused;
+    s.holder = s.pidInLock();
+    for (const fs::path& place : s.places) {
+        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        const SocketAddress address(place);
+        if (!fd || !address.valid) continue;
+        // On a Unix socket a connect is done or refused at once.
+        if (::connect(fd.get(), address.get(), address.length) != 0) {
+            // The holder's queue is full: it takes no requests.
+            if (errno == EAGAIN) return HolderReply::silent;
+            continue;  // nothing listens there
+        }
+        const std::optional<int> peer = peerOfThisUser(fd.get());
+        if (!peer) continue;
+        s.holder = peer;
+        if (!writeAll(fd.get(), kRequest)) return HolderReply::refused;
+        switch (readExactly(fd.get(), kAnswer, s.options.interruptFd, deadline)) {
+        case Read::expected:
+            return HolderReply::cameForward;
+        case Read::other:
+            return HolderReply::interrupted;
+        case Read::timedOut:
+            return HolderReply::silent;
+        case Read::failed:
+            return HolderReply::refused;  // it closed the request unanswered: it stops serving
+        }
+    }
+    return HolderReply::refused;
+}
+
+std::optional<int> UnixInstanceLock::holderPid() const {
+    return state_->holder;
 }
 
 bool UnixInstanceLock::processRunning(int pid) const {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
-void UnixInstanceLock::pause() {
-    std::this_thread::sleep_for(state_->options.pause);
+bool UnixInstanceLock::processStopped(int pid) const {
+    if (!processRunning(pid)) return false;
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(file, line);
+    // "pid (name) state ...": the name may hold spaces and parentheses.
+    const size_t end = line.rfind(')');
+    if (end == std::string::npos || end + 2 >= line.size()) return false;
+    const char state = line[end + 2];
+    return state == 'T' || state == 't';
+}
+
+bool UnixInstanceLock::pause() {
+    const int interrupt = state_->options.interruptFd;
+    const Deadline deadline = deadlineIn(state_->options.pause);
+    for (;;) {
+        pollfd entry{interrupt, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        return !(ready > 0 && entry.revents != 0);
+    }
 }
 
 void UnixInstanceLock::serve(std::function<void()> comeForward) {
     State& s = *state_;
-    if (!s.listener || s.server.joinable()) return;
-    s.stop.reset(::eventfd(0, EFD_CLOEXEC));
-    if (!s.stop) {
-        PocketLog::logf("Another start of Lumenhollow cannot reach this one (%s)", std::strerror(errno));
-        s.listener.reset();
-        return;
+    if (!s.server.joinable()) return;
+    bool came = false;
+    {
+        hollowkit::MutexLock locked(s.mutex);
+        if (s.comeForward) return;
+        s.comeForward = comeForward;
+        came = std::exchange(s.pending, false);
     }
-    s.server = std::thread([&s, comeForward = std::move(comeForward)] { s.run(comeForward); });
+    if (came) comeForward();
 }
 
 void UnixInstanceLock::stopServing() {
@@ -233,6 +396,12 @@ void UnixInstanceLock::stopServing() {
     }
     // Later starts are refused at once from here on, and wait for the lock.
     s.listener.reset();
+    if (!s.bound.empty()) {
+        ::unlink(s.bound.c_str());
+        s.bound.clear();
+    }
+    hollowkit::MutexLock locked(s.mutex);
+    s.comeForward = nullptr;
 }
 
 }  // namespace lumenhollow

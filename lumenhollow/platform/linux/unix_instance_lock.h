@@ -1,23 +1,30 @@
 #pragma once
 
 // UnixInstanceLock: InstanceLock over an flock'ed "instance.lock" in the
-// settings folder, and a Unix socket in the abstract namespace named after
-// this user and the folder, on which the holder listens while it serves. It
-// needs no session bus, no runtime folder and leaves nothing behind: the
-// kernel drops the lock and the name with the process. Both ends check
-// that the other runs as this user. A folder where no lock file can be made
-// or locked (read-only, a file system without locks) is logged once and
-// runs unguarded, as the program did before.
+// settings folder, and a Unix socket on which the holder listens from the
+// moment it takes the lock, answering on a thread of its own
+// ("Lumenhollow.Instance"), so a program still starting answers at once.
+// The socket lives where only this user can make it: in the user's runtime
+// folder when that is the user's own (owned, mode 0700), named after the
+// lock file's device and inode (so two paths to one folder, through a link
+// or a bind mount, meet), else beside the lock; it is made mode 0600, and
+// both ends check that the other runs as this user. The holder writes its
+// process id into the lock file, for a start that cannot reach it to name.
+// A folder where no lock file can be made or locked (read-only, a file
+// system without locks) is logged once and runs unguarded, as the program
+// did before.
 //
 // The lock is kept until destruction. Every descriptor is close-on-exec, so
 // a program this one starts (its relaunch) never holds the lock for it.
-// serve() starts one thread ("Lumenhollow.Instance") that answers the
-// requests one at a time, each bounded in time.
+// The holder's thread answers one request at a time, each bounded in time,
+// and ends at once on stopServing(), whatever a client does. A start's
+// waits end at once when the interrupt descriptor becomes readable.
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "lumenhollow/platform/instance_lock.h"
@@ -27,10 +34,18 @@ namespace lumenhollow {
 class UnixInstanceLock final : public InstanceLock {
 public:
     struct Options {
-        // How long a request waits for the holder's answer: a holder still
-        // starting answers once its window is made.
-        std::chrono::milliseconds answerLimit{10'000};
+        // The user's runtime folder; none: $XDG_RUNTIME_DIR; an empty path:
+        // no runtime folder.
+        std::optional<std::filesystem::path> runtimeFolder;
+        // How long the holder waits for the bytes of a client that connected.
+        std::chrono::milliseconds requestLimit{2000};
         std::chrono::milliseconds pause{100};
+        // Borrowed; once readable, every wait of a start ends (the
+        // termination signals' pipe). -1: none.
+        int interruptFd = -1;
+        // Runs on the holder's thread as it begins to wait for a connected
+        // client's request (tests hold it there).
+        std::function<void()> waitingForRequest;
     };
 
     explicit UnixInstanceLock(std::filesystem::path folder) : UnixInstanceLock(std::move(folder), Options{}) {}
@@ -40,14 +55,17 @@ public:
     UnixInstanceLock& operator=(const UnixInstanceLock&) = delete;
 
     bool tryTake() override;
-    bool askHolderToComeForward() override;
+    HolderReply askHolderToComeForward(hollowkit::Duration limit) override;
+    std::optional<int> holderPid() const override;
     bool processRunning(int pid) const override;
-    void pause() override;
+    bool processStopped(int pid) const override;
+    bool pause() override;
     void serve(std::function<void()> comeForward) override;
     void stopServing() override;
 
-    // The socket's name in the abstract namespace (without its leading NUL).
-    const std::string& socketName() const;
+    // Where the holder of this folder's lock listens; none before the lock
+    // file is open.
+    std::optional<std::filesystem::path> socketPath() const;
 
 private:
     struct State;
