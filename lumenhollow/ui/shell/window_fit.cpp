@@ -29,14 +29,13 @@ FitAnchor fitKeptAnchor(const FitRect& frame, const std::optional<FitAnchor>& cu
     return placed;
 }
 
-// A finished user resize keeps the side the user pulled more, relative to
-// its length, so a window widened from its left or right edge stays wider
-// instead of snapping back; a tie keeps the height.
+// A finished user resize keeps the height the user chose, whichever way the
+// width went with it (a corner drag). Only a resize that left the height as
+// it was (a drag of the left or right edge) keeps its width instead: keeping
+// the height there would undo the drag entirely.
 bool fitKeepsWidth(const FitRect& frame, const std::optional<FitSize>& before) {
     if (!before || before->width <= 0 || before->height <= 0) return false;
-    const double widthChange = std::abs(frame.width - before->width) / static_cast<double>(before->width);
-    const double heightChange = std::abs(frame.height - before->height) / static_cast<double>(before->height);
-    return widthChange > heightChange;
+    return frame.height == before->height && frame.width != before->width;
 }
 
 // The part of `rect` under `chrome` rows (negative: the whole back).

@@ -211,7 +211,7 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                 for (const double aspect : aspects) {
                     // The first window, then the user's resizes from the
                     // smallest the window manager allows to past the screen,
-                    // by height and by width.
+                    // by height, by width and by both.
                     std::vector<FitInputs> fits;
                     FitInputs first;
                     first.frame = FitRect{0, 0, 1152, 648 + bar};
@@ -230,6 +230,10 @@ TEST(WindowFitSweepTest, EverySizeTheSizerGivesHoldsEveryControl) {
                         FitInputs wide = tall;
                         wide.frame = FitRect{0, 0, side, first.frame.height};
                         fits.push_back(wide);
+                        // A corner pulled one way and pushed the other.
+                        FitInputs corner = tall;
+                        corner.frame = FitRect{0, 0, 2700 - side, side + bar};
+                        fits.push_back(corner);
                     }
                     for (const FitInputs& fit : fits) {
                         const FitDecision decision = computeFit(fit);

@@ -150,7 +150,12 @@ TEST(WindowFitTest, AMoveRecordsTheTopCentreButForHalfAPixel) {
     }
 }
 
-TEST(WindowFitTest, AFinishedUserResizeKeepsTheSideTheUserPulledMore) {
+// Every resize that changed the height keeps the height the user chose and
+// the width follows the picture, with the top left where the user left it;
+// only one that changed the width alone (a side edge) keeps the width.
+// Where the width the height asks for does not fit the screen, the height
+// gives way.
+TEST(WindowFitTest, AFinishedUserResizeKeepsTheHeightUnlessOnlyTheWidthChanged) {
     struct Case {
         const char* name;
         FitSize before;
@@ -159,15 +164,28 @@ TEST(WindowFitTest, AFinishedUserResizeKeepsTheSideTheUserPulledMore) {
     };
     const std::vector<Case> cases{
         {"bottom edge pulled down: the height stays", {1152, 648}, {50, 60, 1152, 720}, {50, 60, 1280, 720}},
+        {"top edge pulled up: the height stays, the top left where it was left", {1152, 648}, {50, 0, 1152, 708},
+         {50, 0, 1259, 708}},
         {"right edge pulled out: the width stays", {1152, 648}, {50, 60, 1400, 648}, {50, 60, 1400, 788}},
         {"left edge pulled in: the width stays, the top left too", {1152, 648}, {250, 60, 952, 648},
          {250, 60, 952, 536}},
-        {"corner, the width changed relatively more", {1152, 648}, {50, 60, 1300, 660}, {50, 60, 1300, 731}},
+        // The corner drags a window manager ended with the width kept.
+        {"bottom-right corner out by 300, down by 20: the height stays", {1152, 648}, {50, 60, 1452, 668},
+         {50, 60, 1188, 668}},
+        {"top-right corner in by 200, up by 40: the height stays", {1152, 648}, {50, 20, 952, 688},
+         {50, 20, 1223, 688}},
+        {"bottom-left corner in by 300, up by 10: the height stays", {1152, 648}, {350, 60, 852, 638},
+         {350, 60, 1134, 638}},
         {"corner, the height changed relatively more", {1152, 648}, {50, 60, 1160, 700}, {50, 60, 1244, 700}},
+        {"corner, one row taller: the height stays", {1152, 648}, {50, 60, 1300, 649}, {50, 60, 1154, 649}},
         {"a height too tall for the screen's width: the height shrinks", {1152, 648}, {0, 0, 1152, 900},
+         {0, 0, 1512, 851}},
+        {"a corner pulled past the screen's width: the height shrinks", {1152, 648}, {0, 0, 1600, 900},
          {0, 0, 1512, 851}},
         {"a width past the screen: held to it", {1152, 648}, {0, 0, 1600, 648}, {0, 0, 1512, 851}},
         {"portrait, side pulled out", {457, 812}, {100, 0, 520, 812}, {100, 0, 520, 924}},
+        {"portrait, corner pulled out more sideways than down", {457, 812}, {100, 0, 560, 832},
+         {100, 0, 468, 832}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
