@@ -301,6 +301,52 @@ Result<void, std::string> XvfbServer::addMonitors(const std::vector<LogicalMonit
     return {};
 }
 
+Result<void, std::string> XvfbServer::resizeScreen(int width, int height) {
+    auto p = painter();
+    if (!p) return unexpected(p.error());
+    Painter& painter = *p.value();
+    xcb_connection_t* c = painter.connection;
+    const xcb_window_t root = painter.screen->root;
+    const auto version = x11::ask(xcb_randr_query_version_reply, c, xcb_randr_query_version(c, 1, 2));
+    if (!version || (version->major_version == 1 && version->minor_version < 2)) {
+        return unexpected(std::string("the server has no RandR 1.2"));
+    }
+    const auto resources =
+        x11::ask(xcb_randr_get_screen_resources_reply, c, xcb_randr_get_screen_resources(c, root));
+    if (!resources || resources->num_crtcs < 1 || resources->num_outputs < 1) {
+        return unexpected(std::string("the server has no output to resize"));
+    }
+    const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_crtcs(resources.get())[0];
+    xcb_randr_output_t output = xcb_randr_get_screen_resources_outputs(resources.get())[0];
+    // A mode of the new size (Xvfb takes any), on the output, then on its
+    // crtc; the screen is made smaller only once nothing shows past it.
+    const std::string name = std::to_string(width) + "x" + std::to_string(height);
+    xcb_randr_mode_info_t mode{};
+    mode.width = static_cast<uint16_t>(width);
+    mode.height = static_cast<uint16_t>(height);
+    mode.htotal = static_cast<uint16_t>(width);
+    mode.vtotal = static_cast<uint16_t>(height);
+    mode.dot_clock = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 60;
+    mode.name_len = static_cast<uint16_t>(name.size());
+    const auto created = x11::ask(xcb_randr_create_mode_reply, c,
+                                  xcb_randr_create_mode(c, root, mode, mode.name_len, name.c_str()));
+    if (!created) return unexpected(std::string("CreateMode failed"));
+    auto added = painter.check(xcb_randr_add_output_mode_checked(c, output, created->mode), "AddOutputMode");
+    if (!added) return added;
+    const auto set = x11::ask(xcb_randr_set_crtc_config_reply, c,
+                              xcb_randr_set_crtc_config(c, crtc, XCB_CURRENT_TIME, resources->config_timestamp, 0, 0,
+                                                        created->mode, XCB_RANDR_ROTATION_ROTATE_0, 1, &output));
+    if (!set || set->status != XCB_RANDR_SET_CONFIG_SUCCESS) return unexpected(std::string("SetCrtcConfig failed"));
+    auto sized = painter.check(xcb_randr_set_screen_size_checked(c, root, static_cast<uint16_t>(width),
+                                                                 static_cast<uint16_t>(height),
+                                                                 static_cast<uint32_t>(width / 4),
+                                                                 static_cast<uint32_t>(height / 4)),
+                               "SetScreenSize");
+    if (!sized) return sized;
+    if (!painter.sync()) return unexpected(std::string("the server went away"));
+    return {};
+}
+
 std::optional<uint32_t> XvfbServer::monitorId(const std::string& name) {
     auto p = painter();
     if (!p) return std::nullopt;

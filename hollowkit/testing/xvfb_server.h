@@ -81,6 +81,10 @@ public:
     Result<void, std::string> setSquareCursor(int size, RgbColor color);
     // Adds RandR logical monitors over parts of the screen.
     Result<void, std::string> addMonitors(const std::vector<LogicalMonitor>& monitors);
+    // Makes the screen width x height, no larger than it started, as a
+    // change of resolution does: its one output takes a mode of that size
+    // and the screen follows; every client hears of it through RandR.
+    Result<void, std::string> resizeScreen(int width, int height);
     // The RandR monitor id (name atom) of `name`; nothing when there is none.
     std::optional<uint32_t> monitorId(const std::string& name);
     // Maps a plain top-level window with a child window filling it; returns

@@ -54,9 +54,7 @@ WindowSizer::WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Opt
         lastResolution_ = now;
         // On a later turn, once every view has taken the new picture size in
         // (the window's minimum among them).
-        main_.post([weak = std::weak_ptr<int>(alive_), this] {
-            if (weak.lock()) fit();
-        });
+        fitLater();
     });
 }
 
@@ -64,6 +62,25 @@ WindowSizer::~WindowSizer() {
     main_.cancel(resizeTask_);
     main_.cancel(answerTask_);
     if (window_) window_->removeEventFilter(this);
+}
+
+void WindowSizer::fitLater() {
+    main_.post([weak = std::weak_ptr<int>(alive_), this] {
+        if (weak.lock()) fit();
+    });
+}
+
+void WindowSizer::watchScreen(QScreen* screen) {
+    disconnect(screenGeometryWatch_);
+    disconnect(screenAreaWatch_);
+    if (!screen) return;
+    // A screen made smaller (its resolution changed, a monitor taken away
+    // from a shared desktop) or a panel that takes room leaves the window
+    // where it was, partly off the screen: fitted again into the new area,
+    // its minimum as low as that area needs. On a later turn, once the
+    // screen's other changes (size and usable area come apart) are in.
+    screenGeometryWatch_ = connect(screen, &QScreen::geometryChanged, this, [this] { fitLater(); });
+    screenAreaWatch_ = connect(screen, &QScreen::availableGeometryChanged, this, [this] { fitLater(); });
 }
 
 void WindowSizer::attach(QWidget* window) {
@@ -74,13 +91,14 @@ void WindowSizer::attach(QWidget* window) {
     window->installEventFilter(this);
     // Onto another screen: its room, and the minimum that room allows, apply
     // from then on.
-    if (QWindow* handle = window->windowHandle()) {
-        screenWatch_ = connect(handle, &QWindow::screenChanged, this, [this] {
-            main_.post([weak = std::weak_ptr<int>(alive_), this] {
-                if (weak.lock()) fit();
-            });
+    QWindow* handle = window->windowHandle();
+    if (handle) {
+        screenWatch_ = connect(handle, &QWindow::screenChanged, this, [this](QScreen* screen) {
+            watchScreen(screen);
+            fitLater();
         });
     }
+    watchScreen(handle ? handle->screen() : nullptr);
     clearExpectation();
     overtaken_.reset();
     userRect_.reset();
@@ -91,13 +109,12 @@ void WindowSizer::attach(QWidget* window) {
     // A fit now and one on a later turn, as a new subscriber to the settled
     // size would get its current value: the second one sees the window as
     // the window system has placed it by then.
-    main_.post([weak = std::weak_ptr<int>(alive_), this] {
-        if (weak.lock()) fit();
-    });
+    fitLater();
     fit();
 }
 
 void WindowSizer::fit() {
+    requestsLeft_ = kRequestsPerCause;
     fitWithInputs(std::nullopt);
 }
 
@@ -131,17 +148,21 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom, std::optional<
     inputs.memory = memory_;
     const FitDecision decision = computeFit(inputs);
     if (decision.skipped) return;
+    const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
+    // Fitted from where the user left the window, it goes there even when
+    // that needs no change of the user's rectangle.
+    const bool places = decision.apply || (as && target != now);
+    // This cause has asked often enough: the window stays as the window
+    // system has it, and what this fit would have remembered is not so.
+    if (places && requestsLeft_ <= 0) return;
     memory_ = decision.memory;
     fittedFrame_ = frame;
-    const QRect target(decision.frame.x, decision.frame.y, decision.frame.width, decision.frame.height);
     // Also when the size stays: the content may have taken its minimum again.
     // The room that counts is the one the window went to: under the strip
     // when it fitted there.
     const bool underStrip = !areas.clear.isEmpty() && areas.clear.contains(target);
     fitMinimums(*window, target.size(), inputs.chromeHeight, inputs.aspect, underStrip ? areas.clear : areas.whole);
-    // Fitted from where the user left the window, it goes there even when
-    // that needs no change of the user's rectangle.
-    if (!decision.apply && (!as || target == now)) return;
+    if (!places) return;
 
     // A user resize still waiting to be fitted started from a shape this fit
     // has replaced.
@@ -156,6 +177,7 @@ void WindowSizer::fitWithInputs(std::optional<QSize> resizedFrom, std::optional<
     expectedSize_ = target.size() != window->size() ? std::optional<QSize>(target.size()) : std::nullopt;
     expectedFrom_ = resizedFrom;
     armAnswerCheck();
+    --requestsLeft_;
     placeWindow(*window, target);
 }
 
@@ -163,7 +185,6 @@ void WindowSizer::clearExpectation() {
     expectedRect_.reset();
     expectedSize_.reset();
     expectedFrom_.reset();
-    unanswered_ = 0;
     main_.cancel(std::exchange(answerTask_, 0));
 }
 
@@ -175,7 +196,7 @@ void WindowSizer::answerMissing() {
     }
     // A window manager that holds the window at a place or size of its own
     // answers every request so; after a few the window stays as it has it.
-    if (++unanswered_ > kUnansweredRetries) {
+    if (requestsLeft_ <= 0) {
         clearExpectation();
         return;
     }
@@ -187,15 +208,14 @@ void WindowSizer::answerMissing() {
         QWindow* handle = window_->windowHandle();
         if (!options_.place && handle && window_->isVisible()) handle->setGeometry(window_->geometry());
         armAnswerCheck();
+        --requestsLeft_;
         placeWindow(*window_, *expectedRect_);
         return;
     }
     // The window system reported another rectangle in its place: the same
     // fit again, from the window as it is now.
     const std::optional<QSize> from = expectedFrom_;
-    const int unanswered = unanswered_;
     clearExpectation();
-    unanswered_ = unanswered;
     fitWithInputs(from);
 }
 
@@ -260,7 +280,6 @@ void WindowSizer::resizeSettled() {
         });
         return;
     }
-    unanswered_ = 0;
     fitWithInputs(std::exchange(resizeStart_, std::nullopt), std::exchange(userRect_, std::nullopt));
 }
 
@@ -357,6 +376,12 @@ bool WindowSizer::eventFilter(QObject* watched, QEvent* event) {
             // on from where it started.
             QSize from = resize->oldSize();
             if (expectedRect_ && expectedFrom_) from = *expectedFrom_;
+            // From the window system with no request of the sizer's on its
+            // way: the user's own, a new cause to fit. One in the place of a
+            // request's answer is the window manager's, and one of the
+            // window's own making (a new minimum) the sizer's: their fits
+            // count with the request that led to them.
+            if (!expectedRect_ && event->spontaneous()) requestsLeft_ = kRequestsPerCause;
             overtaken_.reset();
             if (expectedSize_) overtaken_ = Overtaken{*expectedRect_, window->geometry()};
             userRect_.reset();

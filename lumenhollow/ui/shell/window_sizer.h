@@ -7,13 +7,15 @@
 // more after a held button is let go, so the window manager's live resize
 // is over and its last configure has come), when the window manager's
 // frame around the window takes a new size (it frames a window some time
-// after it is shown), and at once when attached; a move records the top
+// after it is shown), when the window goes to another screen or its screen
+// changes size or usable area, and at once when attached; a move records the top
 // centre the window turns under. A fit's rectangle is asked of the window
 // system, and the content takes the size the window system answers, never
 // ahead of it; a request whose answer never comes (the window manager's own
 // configure of the window crossed it, or it was lost) is asked again, and
 // one granted only after the window manager's own last configure of a live
-// resize is fitted again from the size the user left. The
+// resize is fitted again from the size the user left; one cause to fit
+// makes a bounded number of requests, whatever the answers. The
 // rules are computeFit's; this class only reads the window and applies the
 // result. One per process, owned by the application. GUI thread (the main
 // executor's) only.
@@ -32,6 +34,8 @@
 #include "hollowkit/base/executor.h"
 #include "lumenhollow/model/model_types.h"
 #include "lumenhollow/ui/shell/window_fit.h"
+
+class QScreen;
 
 namespace lumenhollow {
 
@@ -75,6 +79,12 @@ public:
     // request, asking it again when another size came in its place, before
     // it leaves the window as the window system has it.
     static constexpr int kUnansweredRetries = 3;
+    // The most rectangles the sizer asks for after one cause to fit (a
+    // settled picture, a screen or frame that changed, a user's resize),
+    // whatever the window system answers: a window manager that grants
+    // another size than asked (a few pixels less, say) would otherwise have
+    // the window refitted from that size, and shrink, at every quiet spell.
+    static constexpr int kRequestsPerCause = kUnansweredRetries + 1;
 
     // `model` and `main` must outlive the sizer.
     WindowSizer(ModelSignals& model, hollowkit::MainExecutor& main, Options options, QObject* parent = nullptr);
@@ -86,6 +96,7 @@ public:
     // turn; the same window again does nothing. The orientation, the sizes
     // kept per orientation and the anchor carry over to a new window.
     void attach(QWidget* window);
+    // A fit for a new cause: the sizer may ask again up to kRequestsPerCause.
     void fit();
     // The window manager's frame around the attached window may have taken
     // a new size: on a later turn, a fit when it has.
@@ -106,6 +117,10 @@ private:
     void answerMissing();
     void armAnswerCheck();
     void clearExpectation();
+    // fit() on a later turn, once the sizer is still alive.
+    void fitLater();
+    // Fits again whenever `screen`'s size or usable area changes.
+    void watchScreen(QScreen* screen);
     void placeWindow(QWidget& window, const QRect& target);
     QMargins frameMargins(const QWidget& window) const;
     // The screen's usable area less the window manager's frame
@@ -132,7 +147,8 @@ private:
     // request is not answered: asked again with it when no answer comes.
     std::optional<QSize> expectedFrom_;
     hollowkit::TaskId answerTask_ = 0;
-    int unanswered_ = 0;
+    // The requests the sizer may still make for the present cause.
+    int requestsLeft_ = kRequestsPerCause;
     // A request the window manager's own configure overtook (a live resize
     // it ended after the fit was asked), which it may still grant later,
     // and the rectangle that configure gave the window: the user's.
@@ -154,7 +170,10 @@ private:
     // lowered it.
     std::optional<QSize> windowMinimum_;
     hollowkit::TaskId resizeTask_ = 0;
+    // The window's move to another screen, and its screen's size and usable area.
     QMetaObject::Connection screenWatch_;
+    QMetaObject::Connection screenGeometryWatch_;
+    QMetaObject::Connection screenAreaWatch_;
     // Tasks on the executor hold this weakly and do nothing once it is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -47,6 +48,8 @@ struct SizerHarness : test::WindowHarness {
     // of the window manager's own.
     std::vector<QRect> requests;
     int dropped = 0;
+    // What the window manager grants less than each request asks for.
+    QSize grantedLess{0, 0};
 
     enum class Sizing { plain, asTheApplication, framed };
 
@@ -83,7 +86,7 @@ struct SizerHarness : test::WindowHarness {
                 --dropped;
                 return;
             }
-            shown.windowHandle()->setGeometry(content);
+            shown.windowHandle()->setGeometry(QRect(content.topLeft(), content.size() - grantedLess));
         };
         if (sizing != Sizing::plain) {
             options.keepClearOf = [this] { return strip; };
@@ -350,6 +353,67 @@ TEST(WindowSizerTest, ARequestTheWindowSystemNeverAnswersIsAskedAgain) {
         EXPECT_EQ(h.requests.back(), QRect(100, 100, 974, 548));
         EXPECT_EQ(h.requests.size(),
                   static_cast<size_t>(c.fitted ? c.dropped + 1 : WindowSizer::kUnansweredRetries + 1));
+    }
+}
+
+// A window manager that grants every request a few pixels less than asked
+// (its own size increments, say): each answer comes in the request's place,
+// as another configure of the window manager's own would. The sizer's
+// requests for one cause stay few whatever the answers, and the window does
+// not creep smaller at each quiet spell after them: for a user's corner
+// drag, and for a picture that turns upright.
+TEST(WindowSizerTest, AWindowManagerGrantingLessThanAskedGetsBoundedRequests) {
+    const struct {
+        const char* name;
+        std::function<void(SizerHarness&)> cause;
+        QSize fitted;  // the size asked for first
+        QSize less;    // what the window manager grants less
+    } cases[] = {
+        {"a corner drag", [](SizerHarness& h) { h.window->windowHandle()->resize(1052, 548); }, QSize(974, 548),
+         QSize(1, 4)},
+        {"an upright turn",
+         [](SizerHarness& h) {
+             h.emit(CameraEvent::stats(picture(1080, 1920)));
+             h.main.advanceSeconds(3.5);
+             QCoreApplication::processEvents();
+         },
+         QSize(457, 812), QSize(4, 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SizerHarness h(QRect(100, 100, 1152, 648));
+        h.sizer->attach(h.window.get());
+        h.settle();
+        ASSERT_EQ(h.geometry().size(), QSize(1152, 648));
+        h.requests.clear();
+        const QSize less = c.less;
+        h.grantedLess = less;
+        c.cause(h);
+        for (int spell = 0; spell < 10; ++spell) h.advance(300ms);
+        const QSize settled = h.geometry().size();
+        for (int spell = 0; spell < 90; ++spell) h.advance(300ms);
+        ASSERT_FALSE(h.requests.empty());
+        EXPECT_EQ(h.requests.front().size(), c.fitted);
+        EXPECT_LE(h.requests.size(), static_cast<size_t>(WindowSizer::kRequestsPerCause));
+        EXPECT_EQ(h.geometry().size(), settled) << "still shrinking";
+        // Each answer takes a few pixels off one side, and the fit from it
+        // as many again, through the picture's shape, off the other.
+        const QSize lost = c.fitted - h.geometry().size();
+        const int perRequest = static_cast<int>(std::ceil(std::max(less.width(), less.height()) * 16.0 / 9.0)) + 1;
+        EXPECT_LE(lost.width(), WindowSizer::kRequestsPerCause * perRequest) << lost.width();
+        EXPECT_LE(lost.height(), WindowSizer::kRequestsPerCause * perRequest) << lost.height();
+        EXPECT_EQ(h.surface().size(), h.window->windowHandle()->size()) << "the content laid out at another size";
+
+        // The user's next resize is a cause of its own, and is fitted.
+        h.requests.clear();
+        h.grantedLess = QSize(0, 0);
+        const int height = h.geometry().height() - 50;
+        h.window->windowHandle()->resize(h.geometry().width(), height);
+        h.advance(300ms);
+        h.advance(300ms);
+        ASSERT_FALSE(h.requests.empty()) << "a new resize was not fitted";
+        const double aspect = c.fitted.width() > c.fitted.height() ? 16.0 / 9.0 : 9.0 / 16.0;
+        EXPECT_EQ(h.geometry().size(), QSize(static_cast<int>(std::lround(height * aspect)), height));
     }
 }
 

@@ -3,13 +3,15 @@
 // picture settles, the X server's own window takes the portrait size; and a
 // fit's request crossed by another client's configure of the window, whose
 // two notices Qt merges into the last, leaves the content at the window's
-// real size and ends fitted.
+// real size and ends fitted; and a screen made smaller under the window
+// (its resolution changed) fits the window, its content whole, into it.
 
 #include <xcb/xcb.h>
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,7 +26,9 @@
 #include "hollowkit/x11/xcb_connection.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
 #include "lumenhollow/ui/shell/window_sizer.h"
+#include "lumenhollow/ui/window/chrome_layout.h"
 #include "lumenhollow/ui/window/main_window.h"
+#include "lumenhollow/ui/window/window_layout.h"
 
 namespace lumenhollow {
 namespace {
@@ -156,6 +160,62 @@ TEST_F(WindowSizerX11Test, WithAMenuBarInTheWindowThePictureBelowItTakesTheShape
         << (sizer.memory().portraitSize ? sizer.memory().portraitSize->height : -1) << " bar " << barHeight;
     EXPECT_EQ(h.window->height(), h.surface().height() + barHeight);
     EXPECT_LE(h.window->geometry().bottom(), 943);
+}
+
+// The screen the window is on made smaller than the window (1512 x 944 to
+// the smallest screen the window is made for, 760 x 428), as a change of
+// resolution makes it: the window, wired as the application wires it, is
+// fitted into the new screen, its minimum lowered to what that screen
+// holds, and its content (the bottom bar at its foot) laid out to the
+// window's size, not past its edges.
+TEST_F(WindowSizerX11Test, AScreenMadeSmallerUnderTheWindowHoldsItWhole) {
+    harness_ = std::make_unique<test::WindowHarness>();
+    test::WindowHarness& h = *harness_;
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    WindowSizer::Options options;
+    options.floor = FitFloor{static_cast<int>(kRailBelowWidth),
+                             FitSize{static_cast<int>(kRailFloor.width), static_cast<int>(kRailFloor.height)},
+                             FitSize{static_cast<int>(kWideFloor.width), static_cast<int>(kWideFloor.height)},
+                             static_cast<int>(kWideShortestHeight)};
+    options.contentMinimum = [](double aspect) {
+        const SizeF minimum = minimumContentSize(aspect);
+        return QSize(static_cast<int>(minimum.width), static_cast<int>(minimum.height));
+    };
+    WindowSizer sizer(*h.modelSignals, h.main, options);
+    h.window = std::make_unique<MainWindow>(*h.modelSignals, *h.feed);
+    auto* bar = new QMenuBar(h.window.get());
+    bar->addMenu("Camera");
+    h.window->setMenuBar(bar);
+    h.window->resizeToDefault();
+    h.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get(), 5000));
+    sizer.attach(h.window.get());
+    h.main.runUntilIdle();
+    const int rows = bar->height();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == QSize(1152, 648 + rows); }, 10000));
+
+    auto resized = xvfb_.resizeScreen(760, 428);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    const QRect screen(0, 0, 760, 428);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->screen()->geometry() == screen; }, 10000))
+        << "Qt never heard of the new screen size";
+    const auto whole = [&] {
+        h.main.runUntilIdle();
+        const QWidget* content = h.window->centralWidget();
+        return screen.contains(h.window->geometry()) && content->geometry().bottom() < h.window->height() &&
+               content->geometry().right() < h.window->width();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(whole, 10000))
+        << "the window at " << h.window->x() << "," << h.window->y() << " " << h.window->width() << "x"
+        << h.window->height() << ", its content " << h.window->centralWidget()->width() << "x"
+        << h.window->centralWidget()->height();
+    const auto server = hollowkit::x11::ask(
+        xcb_get_geometry_reply, app_->nativeInterface<QNativeInterface::QX11Application>()->connection(),
+        xcb_get_geometry(app_->nativeInterface<QNativeInterface::QX11Application>()->connection(),
+                         static_cast<xcb_window_t>(h.window->winId())));
+    ASSERT_TRUE(server);
+    EXPECT_LE(server->x + server->width, screen.width());
+    EXPECT_LE(server->y + server->height, screen.height());
 }
 
 // The user's resize, then the sizer's request for the fitted size crossed
