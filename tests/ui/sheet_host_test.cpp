@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/window/sheet_host.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -10,6 +11,8 @@
 
 #include "lumenhollow/model/stored_settings.h"
 #include "lumenhollow/ui/kit/text_button.h"
+#include "lumenhollow/ui/panels/screen_permission_text.h"
+#include "lumenhollow/ui/window/sheet_card.h"
 #include "lumenhollow/ui/window/sheet_content.h"
 #include "lumenhollow/ui/window/usb_guide_sheet.h"
 #include "lumenhollow/ui/window/welcome_sheet.h"
@@ -233,6 +236,23 @@ TEST(SheetHostTest, EveryButtonOfEverySheetWorksWhereItShowsInTheWindow) {
          [](WindowHarness& h) {
              EXPECT_FALSE(h.window->sheets().shown());
              EXPECT_FALSE(h.model->isQuitRequested());
+         }},
+        // The panel's card's help, shown in the alert, which stays and grows to hold it.
+        {"How to Allow Recording", Opens::alert, "How to Allow Recording", ui::TextButtonKind::plain,
+         [](WindowHarness& h) {
+             EXPECT_EQ(h.window->sheets().shown(), SheetKind::screenRecordingAlert);
+             EXPECT_FALSE(h.model->isQuitRequested());
+             SheetCard* card = h.window->sheets().card();
+             ASSERT_NE(card, nullptr);
+             const QString help = QString::fromUtf8(howToAllowRecordingHelp().data(),
+                                                    static_cast<qsizetype>(howToAllowRecordingHelp().size()));
+             const QList<QLabel*> labels = card->findChildren<QLabel*>();
+             const auto shown = std::ranges::find_if(labels, [&](const QLabel* l) { return l->text() == help; });
+             ASSERT_NE(shown, labels.end()) << "no help in the alert";
+             EXPECT_TRUE((*shown)->isVisible());
+             const int room = h.window->height() - 2 * SheetHost::kCardMargin;
+             EXPECT_EQ(card->height(), std::min(card->naturalHeight(card->width()), room))
+                 << "the card was not placed again for its help";
          }},
         {"Quit and Reopen", Opens::alert, "Quit and Reopen", ui::TextButtonKind::prominent,
          [](WindowHarness& h) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 
+#include "lumenhollow/ui/panels/screen_permission_text.h"
 #include "lumenhollow/ui/window/sheets.h"
 
 namespace lumenhollow {
@@ -154,12 +156,28 @@ TEST(WindowLayoutTest, OneSheetAtATimeInQueueOrder) {
     }
 }
 
-TEST(WindowLayoutTest, TheAlertPointsToNoMacSettings) {
+// The alert says what the screen-recording panel's card says, and offers
+// the card's help where the Part sends the person to System Settings.
+TEST(WindowLayoutTest, TheAlertSaysWhatThePanelsCardSays) {
     const AlertText& alert = screenRecordingAlert();
     EXPECT_EQ(alert.message.find("macOS"), std::string::npos);
     EXPECT_EQ(alert.message.find("System Settings"), std::string::npos);
-    ASSERT_FALSE(alert.buttons.empty());
-    EXPECT_EQ(alert.buttons.back().action, AlertButton::Action::cancel) << "cancel comes last";
+    EXPECT_EQ(alert.message.rfind(screenRecordingNeed(), 0), 0u) << alert.message;
+    EXPECT_EQ(screenPermissionCaption().rfind(screenRecordingNeed(), 0), 0u);
+    EXPECT_EQ(alert.help, howToAllowRecordingHelp());
+    const struct {
+        std::string_view title;
+        AlertButton::Action action;
+    } buttons[] = {
+        {"Quit and Reopen", AlertButton::Action::quitAndReopen},
+        {howToAllowRecordingTitle(), AlertButton::Action::howToAllow},
+        {"Cancel", AlertButton::Action::cancel},
+    };
+    ASSERT_EQ(alert.buttons.size(), std::size(buttons));
+    for (size_t i = 0; i < std::size(buttons); ++i) {
+        EXPECT_EQ(alert.buttons[i].title, buttons[i].title) << i;
+        EXPECT_EQ(alert.buttons[i].action, buttons[i].action) << i;
+    }
 }
 
 }  // namespace

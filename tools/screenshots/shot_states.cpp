@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QPushButton>
 
 #include <algorithm>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "lumenhollow/ui/panels/camera_settings_choices.h"
 #include "lumenhollow/ui/panels/camera_settings_panel.h"
 #include "lumenhollow/ui/panels/scenes_panel.h"
+#include "lumenhollow/ui/panels/screen_permission_text.h"
 #include "lumenhollow/ui/panels/screen_recording_panel.h"
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/main_window.h"
@@ -81,6 +83,16 @@ void showSheet(ShotModel& shot, MainWindow& window, ShotSheet sheet) {
         case ShotSheet::usbGuideFound:
             shot.cameras.setPocketConnected(sheet == ShotSheet::usbGuideFound);
             window.sheets().present(SheetKind::usbGuide);
+            break;
+        case ShotSheet::screenAlert:
+        case ShotSheet::screenAlertHelp:
+            window.sheets().present(SheetKind::screenRecordingAlert);
+            if (sheet == ShotSheet::screenAlertHelp) {
+                const std::string_view title = howToAllowRecordingTitle();
+                QPushButton* help =
+                    window.sheets().button(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
+                if (help) help->click();
+            }
             break;
     }
     QCoreApplication::processEvents();
@@ -165,6 +177,8 @@ std::vector<ShotState> makeShotStates() {
         windowShot("sheet-welcome-760x428", 760, 428, 1920, 1080),
         windowShot("sheet-shortcuts-760x428", 760, 428, 1920, 1080),
         windowShot("sheet-usb-guide-760x428", 760, 428, 1920, 1080),
+        windowShot("sheet-screen-alert", 1152, 648, 1920, 1080),
+        windowShot("sheet-screen-alert-help-760x428", 760, 428, 1920, 1080),
         panelShot("panel-screen-circle", ShotPanel::screenRecording),
         panelShot("panel-screen-cutout", ShotPanel::screenRecording),
         panelShot("panel-screen-card", ShotPanel::screenRecording),
@@ -201,6 +215,8 @@ std::vector<ShotState> makeShotStates() {
     find("sheet-welcome-760x428").sheet = ShotSheet::welcome;
     find("sheet-shortcuts-760x428").sheet = ShotSheet::shortcuts;
     find("sheet-usb-guide-760x428").sheet = ShotSheet::usbGuideWaiting;
+    find("sheet-screen-alert").sheet = ShotSheet::screenAlert;
+    find("sheet-screen-alert-help-760x428").sheet = ShotSheet::screenAlertHelp;
     find("panel-screen-circle").recordScreen = true;
     find("panel-screen-cutout").recordScreen = true;
     find("panel-screen-cutout").cutout = true;

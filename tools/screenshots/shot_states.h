@@ -30,7 +30,8 @@ enum class ShotScene {
 };
 
 // A sheet over the window, as the user meets it.
-enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound, shortcuts };
+// The screen-recording alert as it opens, and with its help asked for.
+enum class ShotSheet { none = 0, welcome, usbGuideWaiting, usbGuideFound, shortcuts, screenAlert, screenAlertHelp };
 
 // A feature panel drawn alone, as its popover shows it.
 enum class ShotPanel { none = 0, screenRecording, cameraSettings, scenes };

@@ -5,16 +5,20 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "hollowkit/recording/screen_capture_access.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbol_label.h"
 #include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
+#include "lumenhollow/ui/panels/screen_permission_text.h"
 
 namespace lumenhollow {
 
 namespace {
+
+QString permissionText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QLabel* makePermissionCaption(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -34,24 +38,17 @@ ScreenPermissionCard::ScreenPermissionCard(ModelSignals& model, QWidget* parent)
     column->setSpacing(kSpacing);
     column->addWidget(new ui::SymbolLabel("lock.shield", tr("Lumenhollow needs Screen Recording permission."),
                                           ui::uiFont(ui::TextStyle::callout), Qt::white, this));
-    // There is no settings page for this on Linux: what stops the recording
-    // is a session the screen cannot be read in.
-    column->addWidget(makePermissionCaption(
-        tr("Recording the screen needs an X11 session. If you are in one already, reopen Lumenhollow so it "
-           "can reach the screen."),
-        this));
+    column->addWidget(makePermissionCaption(permissionText(screenPermissionCaption()), this));
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     const auto kind = ui::TextButtonKind::plain;
-    settings_ = new ui::TextButton(kind, tr("How to Allow Recording"), this, ui::TextButtonSize::small);
+    settings_ = new ui::TextButton(kind, permissionText(howToAllowRecordingTitle()), this, ui::TextButtonSize::small);
     reopen_ = new ui::TextButton(kind, tr("Reopen Lumenhollow"), this, ui::TextButtonSize::small);
     buttons->addWidget(settings_);
     buttons->addWidget(reopen_);
     buttons->addStretch(1);
     column->addLayout(buttons);
-    const std::string_view helpText = hollowkit::ScreenCaptureAccess::helpText();
-    help_ = makePermissionCaption(
-        QString::fromUtf8(helpText.data(), static_cast<qsizetype>(helpText.size())), this);
+    help_ = makePermissionCaption(permissionText(howToAllowRecordingHelp()), this);
     help_->hide();
     column->addWidget(help_);
 

@@ -27,19 +27,17 @@ PlaceholderSheet::PlaceholderSheet(SheetKind kind, ModelSignals& model, QWidget*
         auto* message = new QLabel(QString::fromStdString(alert.message), this);
         message->setWordWrap(true);
         content().addWidget(message);
+        help_ = new QLabel(QString::fromStdString(alert.help), this);
+        help_->setWordWrap(true);
+        help_->hide();
+        content().addWidget(help_);
         // The cancel button last in the list, first in the row: the default one ends it.
         for (auto it = alert.buttons.rbegin(); it != alert.buttons.rend(); ++it) {
-            const AlertButton& button = *it;
-            const bool reopen = button.action == AlertButton::Action::quitAndReopen;
-            QPushButton* added = addButton(QString::fromStdString(button.title), reopen, [this, reopen] {
-                // Reopening quits through the model, which ends every sheet.
-                if (reopen) {
-                    model_.model().quitAndReopen();
-                } else {
-                    model_.model().dismissSheets();
-                }
-            });
-            if (!reopen) cancel_ = added;
+            const AlertButton::Action action = it->action;
+            const bool reopen = action == AlertButton::Action::quitAndReopen;
+            QPushButton* added =
+                addButton(QString::fromStdString(it->title), reopen, [this, action] { runAlertAction(action); });
+            if (action == AlertButton::Action::cancel) cancel_ = added;
         }
         return;
     }
@@ -55,6 +53,23 @@ QPushButton* PlaceholderSheet::addButton(const QString& title, bool isDefault, s
     connect(button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
     buttons().addWidget(button);
     return button;
+}
+
+void PlaceholderSheet::runAlertAction(AlertButton::Action action) {
+    switch (action) {
+        // Reopening quits through the model, which ends every sheet.
+        case AlertButton::Action::quitAndReopen: model_.model().quitAndReopen(); break;
+        case AlertButton::Action::howToAllow:
+            // As the panel's card does: ask again, then say in place what to
+            // do, there being no settings page to send the person to.
+            model_.model().requestScreenCapture();
+            if (help_->isHidden()) {
+                help_->show();
+                Q_EMIT naturalHeightChanged();
+            }
+            break;
+        case AlertButton::Action::cancel: model_.model().dismissSheets(); break;
+    }
 }
 
 void PlaceholderSheet::acceptAction() {

@@ -62,6 +62,16 @@ int SheetCard::naturalHeight(int width) const {
     return body + footer;
 }
 
+void SheetCard::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A scroll bar shown while the card was still small narrows the content,
+    // and text wrapped one line more at that width keeps it there, though
+    // the card now holds all of it at its whole width. A card that holds its
+    // content has no bar; one cut short gets it as the content needs.
+    const bool holdsAll = naturalHeight(width()) <= height();
+    scroller_->setVerticalScrollBarPolicy(holdsAll ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+}
+
 bool SheetCard::scrolls() const {
     return scroller_->verticalScrollBar()->maximum() > 0;
 }

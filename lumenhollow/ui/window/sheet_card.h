@@ -47,6 +47,10 @@ public:
     void scrollContent(int key);
     QScrollArea& scroller() const { return *scroller_; }
 
+Q_SIGNALS:
+    // Content came or went while the card is shown: the host places it anew.
+    void naturalHeightChanged();
+
 protected:
     // The parts, top to bottom, that scroll when the card is cut short.
     QVBoxLayout& content() const { return *content_; }
@@ -54,6 +58,7 @@ protected:
     QHBoxLayout& buttons() const { return *buttons_; }
 
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QScrollArea* scroller_;

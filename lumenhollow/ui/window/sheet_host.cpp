@@ -82,6 +82,7 @@ void SheetHost::present(SheetKind kind) {
         case SheetKind::shortcuts: card_ = new ShortcutsView(model_.sharedModel(), this); break;
         case SheetKind::screenRecordingAlert: card_ = new PlaceholderSheet(kind, model_, this); break;
     }
+    connect(card_, &SheetCard::naturalHeightChanged, this, [this] { placeCard(); });
     setGeometry(parentWidget() ? parentWidget()->rect() : rect());
     card_->show();
     placeCard();

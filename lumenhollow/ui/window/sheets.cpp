@@ -1,5 +1,7 @@
 #include "lumenhollow/ui/window/sheets.h"
 
+#include "lumenhollow/ui/panels/screen_permission_text.h"
+
 namespace lumenhollow {
 
 std::optional<SheetKind> sheetToShow(const PublishedState& state) {
@@ -13,9 +15,12 @@ std::optional<SheetKind> sheetToShow(const PublishedState& state) {
 const AlertText& screenRecordingAlert() {
     static const AlertText alert{
         "Allow Screen Recording",
-        "Allow Lumenhollow to record the screen in your desktop's privacy or screen sharing settings. "
-        "If it is already allowed, quit and reopen Lumenhollow so the desktop applies it.",
-        {{"Quit and Reopen", AlertButton::Action::quitAndReopen}, {"Cancel", AlertButton::Action::cancel}}};
+        std::string(screenRecordingNeed()) +
+            " If you are in one already, quit and reopen Lumenhollow so it can reach the screen.",
+        {{"Quit and Reopen", AlertButton::Action::quitAndReopen},
+         {std::string(howToAllowRecordingTitle()), AlertButton::Action::howToAllow},
+         {"Cancel", AlertButton::Action::cancel}},
+        std::string(howToAllowRecordingHelp())};
     return alert;
 }
 

@@ -18,7 +18,9 @@ enum class SheetKind { welcome, usbGuide, shortcuts, screenRecordingAlert };
 std::optional<SheetKind> sheetToShow(const PublishedState& state);
 
 struct AlertButton {
-    enum class Action { quitAndReopen, cancel };
+    // howToAllow asks for access again and shows the alert's help in place,
+    // leaving the alert open; the others end it.
+    enum class Action { quitAndReopen, howToAllow, cancel };
     std::string title;
     Action action = Action::cancel;
 };
@@ -27,10 +29,12 @@ struct AlertText {
     std::string title;
     std::string message;
     std::vector<AlertButton> buttons;  // in order, the cancel button last
+    std::string help;                  // shown once howToAllow is pressed
 };
 
-// The desktop has no settings page to open for screen recording, so the
-// alert says where to look instead of offering a button for it.
+// The desktop has no settings page that allows screen recording: the alert
+// says what recording needs, as the screen-recording panel's card does, and
+// its middle button shows the card's help on how to get it.
 const AlertText& screenRecordingAlert();
 
 // The title a placeholder card shows until the sheet itself exists.
