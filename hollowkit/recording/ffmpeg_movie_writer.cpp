@@ -48,7 +48,7 @@ Result<void, std::string> FfmpegMovieWriter::start(const MovieWriterSettings& se
     frameRate_ = settings.expectedFrameRate > 0 ? settings.expectedFrameRate : 30;
 
     AVFormatContext* raw = nullptr;
-    int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", path_.c_str());
+    int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", output_.name.c_str());
     if (rc < 0 || raw == nullptr) return unexpected("QuickTime output: " + ffmpeg::errorString(rc));
     format_.reset(raw);
 
@@ -183,7 +183,10 @@ Result<void, std::string> FfmpegMovieWriter::openAudio(const MovieAudioSettings&
 }
 
 Result<void, std::string> FfmpegMovieWriter::openFile() {
-    auto file = FragmentedMovieFile::open(path_);
+    // The folder must have been held: a path that could not be followed
+    // when the writer was made fails here with its reason.
+    if (!output_.folder.valid()) return unexpected(output_.folder.error().message());
+    auto file = FragmentedMovieFile::open(output_);
     if (!file) return unexpected(std::move(file).error());
     file_ = std::move(file.value());
     format_->pb = file_->io();
@@ -362,15 +365,17 @@ Result<void, std::string> FfmpegMovieWriter::finish(std::optional<TimePoint> end
 
 }  // namespace movie_writing
 
+std::unique_ptr<MovieWriter> makeFfmpegMovieWriter(const FileInFolder& output, FfmpegMovieWriterOptions options) {
+    return std::make_unique<movie_writing::FfmpegMovieWriter>(output, std::move(options));
+}
+
 std::unique_ptr<MovieWriter> makeFfmpegMovieWriter(const std::filesystem::path& outputPath,
                                                    FfmpegMovieWriterOptions options) {
-    return std::make_unique<movie_writing::FfmpegMovieWriter>(outputPath, std::move(options));
+    return makeFfmpegMovieWriter(FileInFolder::hold(outputPath), std::move(options));
 }
 
 MovieWriterFactory ffmpegMovieWriterFactory(FfmpegMovieWriterOptions options) {
-    return [options = std::move(options)](const std::filesystem::path& outputPath) {
-        return makeFfmpegMovieWriter(outputPath, options);
-    };
+    return [options = std::move(options)](const FileInFolder& output) { return makeFfmpegMovieWriter(output, options); };
 }
 
 }  // namespace hollowkit

@@ -40,6 +40,9 @@ struct FfmpegMovieWriterOptions {
     std::function<void()> beforeVideoEncodeForTesting;
 };
 
+std::unique_ptr<MovieWriter> makeFfmpegMovieWriter(const FileInFolder& output,
+                                                   FfmpegMovieWriterOptions options = {});
+// The same in the folder `outputPath` names now.
 std::unique_ptr<MovieWriter> makeFfmpegMovieWriter(const std::filesystem::path& outputPath,
                                                    FfmpegMovieWriterOptions options = {});
 

@@ -38,8 +38,8 @@ inline constexpr int kMaxWaitingSoundSeconds = 60;
 
 class FfmpegMovieWriter final : public MovieWriter {
 public:
-    FfmpegMovieWriter(std::filesystem::path path, FfmpegMovieWriterOptions options)
-        : path_(std::move(path)), options_(std::move(options)) {}
+    FfmpegMovieWriter(FileInFolder output, FfmpegMovieWriterOptions options)
+        : output_(std::move(output)), options_(std::move(options)) {}
 
     ~FfmpegMovieWriter() override {
         stopWorker();
@@ -131,7 +131,7 @@ private:
     int64_t earliestVideoDts() const;
     void flushAll(std::optional<TimePoint> endTime);
 
-    const std::filesystem::path path_;
+    const FileInFolder output_;
     const FfmpegMovieWriterOptions options_;
     FailureHandler onFailure_;  // set before start, then only read
 

@@ -131,8 +131,8 @@ struct FragmentedMovieFile::Output {
     AVIOContext* io = nullptr;
 };
 
-FragmentedMovieFile::FragmentedMovieFile(std::filesystem::path path, std::string temporary, UniqueFd fd)
-    : path_(std::move(path)),
+FragmentedMovieFile::FragmentedMovieFile(FileInFolder place, std::string temporary, UniqueFd fd)
+    : place_(std::move(place)),
       temporary_(std::move(temporary)),
       fd_(std::move(fd)),
       output_(std::make_unique<Output>(fd_.get(), true)) {}
@@ -149,11 +149,18 @@ AVIOContext* FragmentedMovieFile::io() const {
 
 Result<std::unique_ptr<FragmentedMovieFile>, std::string> FragmentedMovieFile::open(
     const std::filesystem::path& path) {
+    auto place = FileInFolder::at(path);
+    if (!place) return unexpected(place.error().message());
+    return open(*place);
+}
+
+Result<std::unique_ptr<FragmentedMovieFile>, std::string> FragmentedMovieFile::open(const FileInFolder& place) {
+    const int folder = place.folder.fd();
     // The name is the empty file reserved for this movie, made here when it
     // is missing; anything else belongs to someone and is left alone.
     mode_t mode = 0;
     {
-        UniqueFd reserved(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+        UniqueFd reserved(::openat(folder, place.name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
         if (!reserved) return unexpected(systemError(errno));
         struct stat status {};
         if (::fstat(reserved.get(), &status) != 0) return unexpected(systemError(errno));
@@ -162,16 +169,16 @@ Result<std::unique_ptr<FragmentedMovieFile>, std::string> FragmentedMovieFile::o
         mode = status.st_mode & 07777;
     }
     std::string temporary;
-    auto created = MovieTemporaries::createUnique(path, temporary);
+    auto created = MovieTemporaries::createUnique(place, temporary);
     if (!created) return unexpected(systemError(created.error()));
     UniqueFd fd = std::move(created.value());
     // The movie gets the mode its name was reserved with.
     if (::fchmod(fd.get(), mode) != 0) {
         const int error = errno;
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder, temporary.c_str(), 0);
         return unexpected(systemError(error));
     }
-    std::unique_ptr<FragmentedMovieFile> file(new FragmentedMovieFile(path, std::move(temporary), std::move(fd)));
+    std::unique_ptr<FragmentedMovieFile> file(new FragmentedMovieFile(place, std::move(temporary), std::move(fd)));
     if (file->io() == nullptr) return unexpected(std::string("Out of memory"));
     return file;
 }
@@ -210,11 +217,13 @@ void FragmentedMovieFile::noteMuxed(const AVFormatContext& recording) {
 int FragmentedMovieFile::putInPlace() {
     // On the disk before it takes the name, or a power cut could leave the
     // name on a file whose pieces never arrived.
-    if (::fdatasync(fd_.get()) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    // In the folder it was started in, wherever that now is.
+    const int folder = place_.folder.fd();
+    if (::fdatasync(fd_.get()) != 0 || ::renameat(folder, temporary_.c_str(), folder, place_.name.c_str()) != 0) {
         const int error = errno;
         if (!loggedPlaceFailure_) {
             loggedPlaceFailure_ = true;
-            PocketLog::logf("Movie %s cannot take its name: %s", path_.filename().c_str(), systemError(error).c_str());
+            PocketLog::logf("Movie %s cannot take its name: %s", place_.name.c_str(), systemError(error).c_str());
         }
         return error;
     }
@@ -231,14 +240,15 @@ void FragmentedMovieFile::settleCutShort() {
     if (temporary_.empty()) return;
     // Pieces on the disk hold only samples the muxer had taken by the last
     // whole write.
-    if (videoMuxed_ > 0 && MovieTemporaries::holdsPicture(temporary_) && putInPlace() == 0) return;
-    ::unlink(temporary_.c_str());
+    if (videoMuxed_ > 0 && MovieTemporaries::holdsPicture(fd_.get()) && putInPlace() == 0) return;
+    ::unlinkat(place_.folder.fd(), temporary_.c_str(), 0);
     temporary_.clear();
 }
 
 bool FragmentedMovieFile::atItsName() const {
     struct stat status {};
-    return ::stat(path_.c_str(), &status) == 0 && FileId{status.st_dev, status.st_ino} == placed_;
+    return ::fstatat(place_.folder.fd(), place_.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           FileId{status.st_dev, status.st_ino} == placed_;
 }
 
 Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& recording) {
@@ -248,7 +258,7 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
         // Cutting back needs no room. What stays is the header and whole
         // fragments: every sample in it decodes.
         if (::ftruncate(fd_.get(), wholeEnd_) != 0 || ::fsync(fd_.get()) != 0) {
-            PocketLog::logf("Movie %s could not be cut back to its last whole piece: %s", path_.filename().c_str(),
+            PocketLog::logf("Movie %s could not be cut back to its last whole piece: %s", place_.name.c_str(),
                             systemError(errno).c_str());
         }
         settleCutShort();
@@ -257,8 +267,8 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
     if (!temporary_.empty()) {
         // The trailer wrote every sample out.
         if (picturesMuxed(recording) == 0) {
-            PocketLog::logf("Movie %s holds no picture; removed", path_.filename().c_str());
-            ::unlink(temporary_.c_str());
+            PocketLog::logf("Movie %s holds no picture; removed", place_.name.c_str());
+            ::unlinkat(place_.folder.fd(), temporary_.c_str(), 0);
             temporary_.clear();
             return {};
         }
@@ -268,16 +278,17 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
         }
     }
     // Its folder or the file itself may have been removed while recording:
-    // what is written then exists nowhere.
+    // what is written then exists nowhere. A folder only moved or covered
+    // still holds it.
     if (!atItsName()) return unexpected(std::string(kMovieGone));
     const auto rewriteStart = std::chrono::steady_clock::now();
     if (auto rewritten = rewrite(recording); rewritten) {
         // The one step a finish waits for that grows with the movie's length.
-        PocketLog::logf("Movie %s completed in %.0f ms", path_.filename().c_str(),
+        PocketLog::logf("Movie %s completed in %.0f ms", place_.name.c_str(),
                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - rewriteStart)
                             .count());
     } else {
-        PocketLog::logf("Movie %s stays fragmented: %s", path_.filename().c_str(), rewritten.error().c_str());
+        PocketLog::logf("Movie %s stays fragmented: %s", place_.name.c_str(), rewritten.error().c_str());
         if (::fsync(fd_.get()) != 0) return unexpected("Could not save the movie file: " + systemError(errno));
     }
     output_.reset();
@@ -290,8 +301,9 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
 
 
 Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& recording) {
-    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
-    const std::string url = "file:" + path_.string();
+    // Read through the descriptor of the file written, never its name.
+    const std::string url = "file:/proc/self/fd/" + std::to_string(fd_.get());
+    const int folder = place_.folder.fd();
 
     AVFormatContext* rawInput = nullptr;
     int rc = avformat_open_input(&rawInput, url.c_str(), av_find_input_format("mov"), nullptr);
@@ -304,15 +316,16 @@ Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& re
     // Hidden, so a rewrite cut short does not show among the user's files;
     // in the same folder, so the rename stays on one file system.
     std::string temporary;
-    auto created = MovieTemporaries::createUnique(path_, temporary);
+    auto created = MovieTemporaries::createUnique(place_, temporary);
     if (!created) return unexpected("cannot create a temporary: " + systemError(created.error()));
     UniqueFd temporaryFd = std::move(created.value());
     struct Remover {
+        int folder;
         const std::string* name;
         ~Remover() {
-            if (name != nullptr) ::unlink(name->c_str());
+            if (name != nullptr) ::unlinkat(folder, name->c_str(), 0);
         }
-    } remover{&temporary};
+    } remover{folder, &temporary};
 
     Output temporaryOutput(temporaryFd.get(), false);
     if (temporaryOutput.io == nullptr) return unexpected(std::string("out of memory"));
@@ -402,14 +415,14 @@ Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& re
     // name pointing at a file whose data never reached the disk. Renamed
     // while still open, so its lock holds until it has the movie's name.
     if (::fsync(temporaryFd.get()) != 0) return unexpected("cannot save: " + systemError(errno));
-    if (::rename(temporary.c_str(), path_.c_str()) != 0) return unexpected("cannot rename: " + systemError(errno));
+    if (::renameat(folder, temporary.c_str(), folder, place_.name.c_str()) != 0) {
+        return unexpected("cannot rename: " + systemError(errno));
+    }
     remover.name = nullptr;
     placed_ = FileId{status.st_dev, status.st_ino};
     temporaryFd.reset();
     // Makes the rename itself durable; the movie is in place either way.
-    if (UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); directory) {
-        ::fsync(directory.get());
-    }
+    place_.folder.sync();
     return {};
 }
 

@@ -17,12 +17,19 @@
 // reserved it. That piece gives the file its name. A movie completed
 // without any picture is removed, leaving the name empty for its owner to
 // remove; a killed one leaves a temporary for the next start to clear.
+//
+// Everything is done in the folder the movie was started in, held open,
+// never by its path: a folder renamed, moved aside and replaced (by a link,
+// a file, another folder) or covered by a mount while the movie records
+// still gets the whole, finished movie under its name. The movie counts as
+// removed only when its name is gone from that folder.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/unique_fd.h"
 
@@ -37,6 +44,8 @@ class FragmentedMovieFile {
 public:
     // Creates the file, or takes the empty one reserved for it. A file with
     // contents belongs to someone else and is refused (EEXIST's text).
+    static Result<std::unique_ptr<FragmentedMovieFile>, std::string> open(const FileInFolder& place);
+    // The same in the folder `path` names now.
     static Result<std::unique_ptr<FragmentedMovieFile>, std::string> open(const std::filesystem::path& path);
 
     ~FragmentedMovieFile();
@@ -86,7 +95,7 @@ private:
         bool operator==(const FileId&) const = default;
     };
 
-    FragmentedMovieFile(std::filesystem::path path, std::string temporary, UniqueFd fd);
+    FragmentedMovieFile(FileInFolder place, std::string temporary, UniqueFd fd);
     Result<void, std::string> rewrite(const AVFormatContext& recording);
     int putInPlace();
     void settleCutShort();
@@ -94,14 +103,14 @@ private:
 
     struct Output;
 
-    const std::filesystem::path path_;
-    std::string temporary_;  // the hidden name while no picture is on disk; empty once in place
+    const FileInFolder place_;
+    std::string temporary_;  // the hidden name in place_'s folder while no picture is on disk; empty once in place
     UniqueFd fd_;            // locked until closed
     std::unique_ptr<Output> output_;
     std::vector<Written> written_;
     int64_t wholeEnd_ = 0;      // where the last whole piece written ends
     int64_t videoMuxed_ = 0;    // pictures the muxer had taken at that point
-    FileId placed_;             // the file at `path_` once in place
+    FileId placed_;             // the file under place_'s name once in place
     bool loggedPlaceFailure_ = false;
     bool completed_ = false;
 };

@@ -180,6 +180,15 @@ Result<fs::path, MediaLibraryError> MediaLibrary::moveIntoPlace(const fs::path& 
                    [&temporary](const fs::path& path) { return renameWithoutReplacing(temporary, path).value(); });
 }
 
+Result<fs::path, MediaLibraryError> MediaLibrary::moveIntoPlace(const HeldFolder& folder, const std::string& temporary,
+                                                                std::string_view kind, std::string_view extension,
+                                                                Date date) {
+    return reserve(folder.path(), fileName(kind, date), extension, MediaLibraryError::Kind::file,
+                   [&](const fs::path& path) {
+                       return renameWithoutReplacing(folder, temporary, folder, path.filename().string()).value();
+                   });
+}
+
 Result<fs::path, MediaLibraryError> MediaLibrary::takeFolderURL(const fs::path& folder,
                                                                 std::string_view kind, Date date) {
     if (auto created = createFolder(folder); !created) return unexpected(created.error());

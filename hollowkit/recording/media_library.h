@@ -21,6 +21,7 @@
 #include <system_error>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -110,6 +111,14 @@ public:
     static Result<std::filesystem::path, MediaLibraryError> moveIntoPlace(
         const std::filesystem::path& temporary, const std::filesystem::path& folder, std::string_view kind,
         std::string_view extension, Date date);
+    // The same for the file `temporary` in a held folder, named there
+    // wherever the folder now is. The path returned, and the one a failure
+    // names (the name that could not be taken), are under the folder's
+    // opening path.
+    static Result<std::filesystem::path, MediaLibraryError> moveIntoPlace(const HeldFolder& folder,
+                                                                          const std::string& temporary,
+                                                                          std::string_view kind,
+                                                                          std::string_view extension, Date date);
 
     // Creates `folder` (with its parents) and a new take folder
     // "<fileName(kind, date)>" inside it, suffixed when taken.

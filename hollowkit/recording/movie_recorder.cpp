@@ -1,5 +1,6 @@
 #include "hollowkit/recording/movie_recorder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,10 +33,10 @@ double seconds(Duration duration) {
 // A movie that never started, or never held a picture, leaves at most the
 // empty file its name was reserved with (the writer keeps no movie without
 // a picture); that holds nobody's data and would only confuse the user.
-bool removeIfEmpty(const std::filesystem::path& path) {
+bool removeIfEmpty(const FileInFolder& file) {
     struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0 &&
-           ::unlink(path.c_str()) == 0;
+    return ::fstatat(file.folder.fd(), file.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+           info.st_size == 0 && ::unlinkat(file.folder.fd(), file.name.c_str(), 0) == 0;
 }
 
 }  // namespace
@@ -52,11 +53,17 @@ std::string RecorderError::userMessage() const {
     return {};
 }
 
-MovieRecorder::MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
+MovieRecorder::MovieRecorder(const std::filesystem::path& outputURL, VideoCodec codec,
                              std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                              const Clock& clock, MovieWriterFactory writerFactory)
-    : outputURL_(std::move(outputURL)),
-      reservation_(MovieTemporaries::holdReservation(outputURL_)),
+    : MovieRecorder(FileInFolder::hold(outputURL), codec, sessionStart, expectsAudio, main, clock,
+                    std::move(writerFactory)) {}
+
+MovieRecorder::MovieRecorder(FileInFolder output, VideoCodec codec, std::optional<TimePoint> sessionStart,
+                             bool expectsAudio, Executor& main, const Clock& clock, MovieWriterFactory writerFactory)
+    : output_(std::move(output)),
+      outputURL_(output_.path()),
+      reservation_(MovieTemporaries::holdReservation(output_)),
       codec_(codec),
       main_(main),
       clock_(clock),
@@ -205,7 +212,7 @@ void MovieRecorder::handleVideo(VideoFrame frame) {
 void MovieRecorder::setUpWriter(const VideoFrame& frame) {
     const int width = frame.width();
     const int height = frame.height();
-    std::unique_ptr<MovieWriter> writer = writerFactory_(outputURL_);
+    std::unique_ptr<MovieWriter> writer = writerFactory_(output_);
     if (!writer) {
         setupError_ = "no movie writer";
         logSetupFailure("Recorder setup failed: " + setupError_);
@@ -424,7 +431,7 @@ void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,
                             Completion completion) {
     soundClosed_.store(true);
     // Only a movie with a picture is saved.
-    if (removeIfEmpty(outputURL_) && result) result = unexpected(RecorderError::noVideo());
+    if (removeIfEmpty(output_) && result) result = unexpected(RecorderError::noVideo());
     reservation_.reset();
     if (!completion) return;
     main_.post([result = std::move(result), completion = std::move(completion)] { completion(result); });

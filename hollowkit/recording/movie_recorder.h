@@ -119,7 +119,11 @@ public:
     // `main` receives the completion; `clock` is the host clock (the one
     // sample times are stamped on). Without a factory the FFmpeg writer is
     // used.
-    MovieRecorder(std::filesystem::path outputURL, VideoCodec codec,
+    // The movie is made in `output`'s held folder, wherever it is moved;
+    // the path form holds the folder `outputURL` names now.
+    MovieRecorder(FileInFolder output, VideoCodec codec, std::optional<TimePoint> sessionStart, bool expectsAudio,
+                  Executor& main, const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
+    MovieRecorder(const std::filesystem::path& outputURL, VideoCodec codec,
                   std::optional<TimePoint> sessionStart, bool expectsAudio, Executor& main,
                   const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
     // Completes a movie whose finish was asked for (its completion is
@@ -189,7 +193,8 @@ private:
     void logSetupFailure(const std::string& line);
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
 
-    const std::filesystem::path outputURL_;
+    const FileInFolder output_;
+    const std::filesystem::path outputURL_;  // where the movie was when it began: for the result and logs
     // The empty file reserving the name, held until the end is delivered, so
     // a start-up clearing elsewhere does not take it for a killed run's.
     UniqueFd reservation_;

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "hollowkit/base/new_file.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
 
@@ -125,7 +126,7 @@ bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftover
     // Held: a process still writes it.
     if (lockExclusive(fd.get(), LOCK_NB) != 0) return false;
     const std::string reserved = reservedName(name);
-    if (MovieTemporaries::holdsPicture(path)) {
+    if (MovieTemporaries::holdsPicture(fd.get())) {
         // Killed between the first picture reaching the disk and the rename
         // that gives it its name: it is the movie.
         if (!reserved.empty() && isEmptyRegular(folder, reserved) &&
@@ -177,22 +178,20 @@ void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
 
 }  // namespace
 
-Result<UniqueFd, int> MovieTemporaries::createUnique(const fs::path& movie, std::string& name) {
-    const fs::path folder = movie.has_parent_path() ? movie.parent_path() : fs::path(".");
-    std::string leaf = ".";
-    leaf.append(movie.filename().string()).append(".").append(kUniqueLetters);
+Result<UniqueFd, int> MovieTemporaries::createUnique(const FileInFolder& movie, std::string& name) {
+    const std::string prefix = "." + movie.name + ".";
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        std::string pattern = (folder / leaf).string();
-        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-        if (!fd) return unexpected(errno);
-        auto locked = lockCreated(fd.get());
+        std::string created;
+        auto fd = createUniqueFile(movie.folder, prefix, created);
+        if (!fd) return unexpected(fd.error().value());
+        auto locked = lockCreated(fd->get());
         if (!locked) {
-            ::unlink(pattern.c_str());
+            ::unlinkat(movie.folder.fd(), created.c_str(), 0);
             return unexpected(locked.error());
         }
         if (!*locked) continue;
-        name = std::move(pattern);
-        return fd;
+        name = std::move(created);
+        return std::move(fd).value();
     }
     return unexpected(EAGAIN);
 }
@@ -220,12 +219,19 @@ Result<UniqueFd, int> MovieTemporaries::createExclusive(const fs::path& path) {
 }
 
 Result<UniqueFd, int> MovieTemporaries::reserveName(const fs::path& movie) {
+    auto place = FileInFolder::at(movie);
+    if (!place) return unexpected(place.error().value());
+    return reserveName(*place);
+}
+
+Result<UniqueFd, int> MovieTemporaries::reserveName(const FileInFolder& movie) {
+    const int folder = movie.folder.fd();
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        UniqueFd fd(::open(movie.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        UniqueFd fd(::openat(folder, movie.name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (!fd) return unexpected(errno);
         auto locked = lockCreated(fd.get());
         if (!locked) {
-            ::unlink(movie.c_str());
+            ::unlinkat(folder, movie.name.c_str(), 0);
             return unexpected(locked.error());
         }
         if (*locked) return fd;
@@ -243,6 +249,12 @@ bool MovieTemporaries::isTemporaryName(std::string_view name) {
 
 bool MovieTemporaries::isPhotoTemporaryName(std::string_view name) {
     return isHiddenUnique(name, kPhotoExtension);
+}
+
+bool MovieTemporaries::holdsPicture(int fd) {
+    // Through the descriptor: the file may have lost the name it was made
+    // under, or its folder its path.
+    return holdsPicture(fs::path("/proc/self/fd/" + std::to_string(fd)));
 }
 
 bool MovieTemporaries::holdsPicture(const fs::path& movie) {
@@ -273,7 +285,13 @@ bool MovieTemporaries::holdsPicture(const fs::path& movie) {
 }
 
 UniqueFd MovieTemporaries::holdReservation(const fs::path& movie) {
-    UniqueFd fd(::open(movie.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    auto place = FileInFolder::at(movie);
+    if (!place) return {};
+    return holdReservation(*place);
+}
+
+UniqueFd MovieTemporaries::holdReservation(const FileInFolder& movie) {
+    UniqueFd fd(::openat(movie.folder.fd(), movie.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0 ||
         lockExclusive(fd.get(), LOCK_NB) != 0) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/unique_fd.h"
 
@@ -28,9 +29,9 @@ public:
     // The suffix of a combined movie's temporary: ".Combined.mov.partial".
     static constexpr std::string_view kPartialSuffix = ".partial";
 
-    // A locked file ".<name of movie>.XXXXXX" beside `movie`. `name`
-    // receives its path. The error is an errno value.
-    static Result<UniqueFd, int> createUnique(const std::filesystem::path& movie, std::string& name);
+    // A locked file ".<name of movie>.XXXXXX" beside `movie`, in its held
+    // folder. `name` receives its name there. The error is an errno value.
+    static Result<UniqueFd, int> createUnique(const FileInFolder& movie, std::string& name);
 
     // A locked file at `path`, created exclusively. A file already there is
     // replaced when no process holds it (the leftover of a killed process),
@@ -42,12 +43,14 @@ public:
     // run's reservation to a removal of leftovers. The error is an errno
     // value.
     static Result<UniqueFd, int> reserveName(const std::filesystem::path& movie);
+    static Result<UniqueFd, int> reserveName(const FileInFolder& movie);
 
     // Holds the empty file that reserves `movie`'s name, so no clearing
     // takes it for a killed run's while it waits for its first picture.
     // Invalid (nothing held) when there is no such empty file or another
     // holds it.
     static UniqueFd holdReservation(const std::filesystem::path& movie);
+    static UniqueFd holdReservation(const FileInFolder& movie);
 
     // Whether `name` (a file name alone) is one of ours:
     // ".<name>.mov.XXXXXX" (XXXXXX six letters or digits) or
@@ -60,6 +63,8 @@ public:
     // cannot open, or one that ends before any picture, has none; one too
     // long to look through counts as having one.
     static bool holdsPicture(const std::filesystem::path& movie);
+    // The same for the movie open as `fd`, whatever its name is now.
+    static bool holdsPicture(int fd);
 
     struct Leftovers {
         int removed = 0;   // temporaries without a picture, and empty reserved names

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "hollowkit/base/clock.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/media/audio_chunk.h"
 #include "hollowkit/media/video_codec.h"
@@ -100,8 +101,9 @@ public:
     virtual Result<void, std::string> finish(std::optional<TimePoint> endTime) = 0;
 };
 
-// Makes the writer for one output file.
-using MovieWriterFactory =
-    std::function<std::unique_ptr<MovieWriter>(const std::filesystem::path& outputPath)>;
+// Makes the writer for one output file: its name in the folder the
+// recording was started in, held open so the movie is made there whatever
+// becomes of the folder's path.
+using MovieWriterFactory = std::function<std::unique_ptr<MovieWriter>(const FileInFolder& output)>;
 
 }  // namespace hollowkit

@@ -9,7 +9,7 @@ std::string PhotoError::userMessage() const {
     case Kind::encodingFailed:
         return "Could not encode the photo";
     case Kind::writeFailed:
-        return code.message() + " (" + path.string() + ")";
+        return path.empty() ? code.message() : code.message() + " (" + path.string() + ")";
     case Kind::none:
         break;
     }

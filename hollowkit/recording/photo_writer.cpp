@@ -28,6 +28,15 @@ PhotoError writeError(int errnoValue, const fs::path& path) {
     return PhotoError::writeFailed(std::error_code(errnoValue, std::generic_category()), path);
 }
 
+// Removes the temporary when the photo fails.
+struct TemporaryRemover {
+    const HeldFolder& folder;
+    std::string name;
+    ~TemporaryRemover() {
+        if (!name.empty()) ::unlinkat(folder.fd(), name.c_str(), 0);
+    }
+};
+
 int writeBytes(int fd, const Bytes& bytes) {
     size_t written = 0;
     while (written < bytes.size()) {
@@ -45,35 +54,44 @@ int writeBytes(int fd, const Bytes& bytes) {
 // locked while it is written so no start-up takes it for a killed run's,
 // reaches the disk whole and is then renamed into a name nothing stands
 // under yet; the folder is synced so the name stays after a power cut.
+// All of it in the one folder held from the start, so a folder moved or
+// replaced meanwhile gets the whole photo and keeps no temporary.
+//
+// A failure names what failed: the folder when the photo could not be made
+// or written in it (it has no name yet, and the names it would take may be
+// earlier photos), the name it could not take when the rename failed.
 Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& place) {
-    const fs::path first =
-        place.folder / (MediaLibrary::fileName(MediaLibrary::kPhotoKind, place.date) + "." +
-                        std::string(PhotoWriter::kPhotoExtension));
-    std::string temporary;
-    Result<UniqueFd, int> file = MovieTemporaries::createUnique(first, temporary);
-    if (!file) return unexpected(writeError(file.error(), first));
+    const std::string first =
+        MediaLibrary::fileName(MediaLibrary::kPhotoKind, place.date) + "." + std::string(PhotoWriter::kPhotoExtension);
+    HeldFolder folder = place.held;
+    if (!folder.valid()) {
+        auto opened = HeldFolder::open(place.folder);
+        if (!opened) return unexpected(writeError(opened.error().value(), place.folder));
+        folder = std::move(opened).value();
+    }
+    TemporaryRemover temporary{folder, {}};
+    Result<UniqueFd, int> file = MovieTemporaries::createUnique(FileInFolder{folder, first}, temporary.name);
+    if (!file) return unexpected(writeError(file.error(), place.folder));
     int error = writeBytes(file->get(), bytes);
     if (error == 0 && ::fchmod(file->get(), kPhotoMode) != 0) error = errno;
     // Without the flush a crash soon after the rename could leave an empty
     // file under the name (delayed allocation).
     if (error == 0 && ::fsync(file->get()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return unexpected(writeError(error, first));
-    }
+    if (error != 0) return unexpected(writeError(error, place.folder));
     Result<fs::path, MediaLibraryError> placed = MediaLibrary::moveIntoPlace(
-        temporary, place.folder, MediaLibrary::kPhotoKind, PhotoWriter::kPhotoExtension, place.date);
-    if (!placed) {
-        ::unlink(temporary.c_str());
-        return unexpected(PhotoError::writeFailed(placed.error().code, placed.error().path));
-    }
-    if (UniqueFd folder(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) {
-        ::fsync(folder.get());
-    }
+        folder, temporary.name, MediaLibrary::kPhotoKind, PhotoWriter::kPhotoExtension, place.date);
+    if (!placed) return unexpected(PhotoError::writeFailed(placed.error().code, placed.error().path));
+    temporary.name.clear();
+    folder.sync();
     return std::move(placed).value();
 }
 
 }  // namespace
+
+PhotoPlace PhotoPlace::heldAt(const std::filesystem::path& folder, WallTime date) {
+    auto held = HeldFolder::open(folder);
+    return PhotoPlace{folder, date, held ? std::move(held).value() : HeldFolder::failed(folder, held.error())};
+}
 
 PhotoWriter::PhotoWriter(Executor& main, const StillEncoder& encoder)
     : main_(main), encoder_(encoder), queue_(std::string(kPhotoWriterQueue.label)) {}

@@ -24,10 +24,12 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "hollowkit/base/bytes.h"
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
@@ -39,10 +41,20 @@ namespace hollowkit {
 
 // Where a photo goes: its folder, and the calendar time its shutter was
 // pressed, which names it as MediaLibrary names photos ("Lumenhollow Photo
-// <date>.heic", then " 2", " 3" … when taken).
+// <date>.heic", then " 2", " 3" … when taken). With `held` (heldAt) the
+// photo goes to the folder held at the press, wherever it is moved before
+// the photo is written; without, to the folder `folder` names when it is.
 struct PhotoPlace {
+    PhotoPlace() = default;
+    PhotoPlace(std::filesystem::path folderPath, WallTime pressDate, HeldFolder heldFolder = {})
+        : folder(std::move(folderPath)), date(pressDate), held(std::move(heldFolder)) {}
+
     std::filesystem::path folder;
     WallTime date;
+    HeldFolder held;
+
+    // `folder` held now; when it cannot be, the write says why.
+    static PhotoPlace heldAt(const std::filesystem::path& folder, WallTime date);
 };
 
 class PhotoWriter {
@@ -85,7 +97,9 @@ public:
     // file already there is never touched. Returns the photo's path. A photo
     // that fails leaves nothing behind. A null frame gives noImage; an
     // encoder failure encodingFailed; a file that cannot be written
-    // writeFailed, naming the photo's first name.
+    // writeFailed, naming the folder when the photo could not be made or
+    // written there (it had no name yet), or the name it could not take.
+    // It never names a photo that was saved.
     static Result<std::filesystem::path, PhotoError> writeNow(const VideoFrame& frame, const PhotoPlace& place,
                                                               const StillEncoder& encoder = StillEncoder::standard());
 

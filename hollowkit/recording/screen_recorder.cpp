@@ -1,5 +1,6 @@
 #include "hollowkit/recording/screen_recorder.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,10 +60,17 @@ std::string ScreenRecorder::ScreenError::userMessage() const {
     return {};
 }
 
-ScreenRecorder::ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec, bool includeSystemAudio,
+ScreenRecorder::ScreenRecorder(const std::filesystem::path& outputURL, VideoCodec codec, bool includeSystemAudio,
                                Executor& main, DisplayService& displays, ScreenCaptureBackend& capture,
                                MovieWriterFactory writerFactory)
-    : outputURL_(std::move(outputURL)),
+    : ScreenRecorder(FileInFolder::hold(outputURL), codec, includeSystemAudio, main, displays, capture,
+                     std::move(writerFactory)) {}
+
+ScreenRecorder::ScreenRecorder(FileInFolder output, VideoCodec codec, bool includeSystemAudio, Executor& main,
+                               DisplayService& displays, ScreenCaptureBackend& capture,
+                               MovieWriterFactory writerFactory)
+    : output_(std::move(output)),
+      outputURL_(output_.path()),
       codec_(codec),
       includeSystemAudio_(includeSystemAudio),
       main_(main),
@@ -199,12 +207,13 @@ Result<void, ScreenRecorder::ScreenError> ScreenRecorder::startOnQueue(std::opti
 
 Result<void, ScreenRecorder::ScreenError> ScreenRecorder::makeWriter(int width, int height) {
     // The empty file reserves the name; an existing file is never replaced.
-    auto reserved = MovieTemporaries::reserveName(outputURL_);
+    if (!output_.folder.valid()) return unexpected(ScreenError::writerFailed(output_.folder.error().message()));
+    auto reserved = MovieTemporaries::reserveName(output_);
     if (!reserved) return unexpected(ScreenError::writerFailed(std::strerror(reserved.error())));
     reservation_ = std::move(reserved.value());
     reservedFile_ = true;
 
-    std::unique_ptr<MovieWriter> writer = writerFactory_(outputURL_);
+    std::unique_ptr<MovieWriter> writer = writerFactory_(output_);
     if (!writer) {
         discardFile();
         return unexpected(ScreenError::writerFailed("the movie writer could not be made"));
@@ -461,7 +470,7 @@ void ScreenRecorder::handleWriterFailure(const std::string& error) {
 void ScreenRecorder::discardFile() {
     if (!reservedFile_) return;
     reservedFile_ = false;
-    ::unlink(outputURL_.c_str());
+    ::unlinkat(output_.folder.fd(), output_.name.c_str(), 0);
 }
 
 ScreenRecorderStats ScreenRecorder::stats() const {

@@ -119,7 +119,11 @@ public:
 
     // Nothing starts here. `main` receives every result. Without a factory
     // the FFmpeg writer is used. The services must outlive the recorder.
-    ScreenRecorder(std::filesystem::path outputURL, VideoCodec codec, bool includeSystemAudio,
+    // The movie is made in `output`'s held folder, wherever it is moved;
+    // the path form holds the folder `outputURL` names now.
+    ScreenRecorder(FileInFolder output, VideoCodec codec, bool includeSystemAudio, Executor& main,
+                   DisplayService& displays, ScreenCaptureBackend& capture, MovieWriterFactory writerFactory = {});
+    ScreenRecorder(const std::filesystem::path& outputURL, VideoCodec codec, bool includeSystemAudio,
                    Executor& main, DisplayService& displays, ScreenCaptureBackend& capture,
                    MovieWriterFactory writerFactory = {});
     // Completes a movie whose stop was asked for (its completion is posted;
@@ -199,7 +203,8 @@ private:
     bool stopRequested() const;
     std::unique_ptr<ScreenCapture> takeCapture();
 
-    const std::filesystem::path outputURL_;
+    const FileInFolder output_;
+    const std::filesystem::path outputURL_;  // where the movie was when it began: for the result
     const VideoCodec codec_;
     const bool includeSystemAudio_;
     Executor& main_;

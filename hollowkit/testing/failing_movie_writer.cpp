@@ -95,13 +95,13 @@ FailingMovieWriters::FailingMovieWriters(MovieWriterFactory inner)
 FailingMovieWriters::~FailingMovieWriters() = default;
 
 MovieWriterFactory FailingMovieWriters::factory() {
-    return [shared = shared_, inner = factory_](const std::filesystem::path& path) -> std::unique_ptr<MovieWriter> {
-        std::unique_ptr<MovieWriter> made = inner(path);
+    return [shared = shared_, inner = factory_](const FileInFolder& output) -> std::unique_ptr<MovieWriter> {
+        std::unique_ptr<MovieWriter> made = inner(output);
         if (!made) return nullptr;
         auto state = std::make_shared<FailSwitch>();
         {
             MutexLock lock(shared->mutex);
-            shared->latest[path.filename().string()] = state;
+            shared->latest[output.name] = state;
         }
         return std::make_unique<FailingMovieWriter>(std::move(made), std::move(state));
     };

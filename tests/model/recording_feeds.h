@@ -79,7 +79,7 @@ struct HeldFinishWriters {
     hollowkit::MovieWriterFactory factory() {
         hollowkit::FfmpegMovieWriterOptions options;
         options.realTime = false;
-        return [this, inner = hollowkit::ffmpegMovieWriterFactory(options)](const std::filesystem::path& path) {
+        return [this, inner = hollowkit::ffmpegMovieWriterFactory(options)](const hollowkit::FileInFolder& path) {
             const bool holds = made++ < held;
             return std::unique_ptr<hollowkit::MovieWriter>(std::make_unique<Writer>(inner(path), *this, holds));
         };

@@ -199,7 +199,7 @@ std::vector<std::string> hiddenNames(const std::filesystem::path& folder) {
     return names;
 }
 
-uint64_t sizeOf(const std::filesystem::path& file) {
+uint64_t fragmentedSize(const std::filesystem::path& file) {
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
     return error ? 0 : size;
@@ -232,7 +232,7 @@ TEST(FragmentedMovieFileTest, AMovieTakesItsNameOnlyOnceAPictureIsOnTheDisk) {
         ASSERT_EQ(hidden.size(), 1u);
         EXPECT_TRUE(MovieTemporaries::isTemporaryName(hidden[0])) << hidden[0];
         for (int i = 0; i < 15; ++i) ASSERT_TRUE(recording.sound(i));
-        EXPECT_EQ(sizeOf(movie), 0u);
+        EXPECT_EQ(fragmentedSize(movie), 0u);
 
         int tookNameAt = -1;
         for (int i = 15; i < 75; ++i) {
@@ -240,7 +240,7 @@ TEST(FragmentedMovieFileTest, AMovieTakesItsNameOnlyOnceAPictureIsOnTheDisk) {
                 ASSERT_TRUE(recording.picture(i - 15, (i - 15) % 30 == 0, 2000));
             }
             ASSERT_TRUE(recording.sound(i));
-            if (sizeOf(movie) == 0) {
+            if (fragmentedSize(movie) == 0) {
                 EXPECT_EQ(hiddenNames(folder).size(), 1u);
             } else if (tookNameAt < 0) {
                 tookNameAt = i;
@@ -251,7 +251,7 @@ TEST(FragmentedMovieFileTest, AMovieTakesItsNameOnlyOnceAPictureIsOnTheDisk) {
         EXPECT_TRUE(hiddenNames(folder).empty());
         if (!c.pictures) {
             EXPECT_EQ(tookNameAt, -1);
-            EXPECT_EQ(sizeOf(movie), 0u);
+            EXPECT_EQ(fragmentedSize(movie), 0u);
             continue;
         }
         EXPECT_GE(tookNameAt, 15) << "the name was not taken while recording";
@@ -280,10 +280,10 @@ TEST(FragmentedMovieFileTest, ADiskFullAtTheEndKeepsEveryWholePiece) {
         EXPECT_TRUE(recording.ok()) << recording.error();
         for (int i = 0; i < kPairs; ++i) {
             EXPECT_TRUE(recording.picture(i, true, kPictureBytes));
-            if (i == kPairs - 1) sizes.first = sizeOf(movie);
+            if (i == kPairs - 1) sizes.first = fragmentedSize(movie);
             EXPECT_TRUE(recording.sound(i));
         }
-        sizes.second = sizeOf(movie);
+        sizes.second = fragmentedSize(movie);
         return recording.complete();
     };
     testsupport::TempDir dir;
@@ -300,7 +300,7 @@ TEST(FragmentedMovieFileTest, ADiskFullAtTheEndKeepsEveryWholePiece) {
     const auto movie = folder / "full.mov";
     ASSERT_FALSE(record(movie, full).has_value());
     EXPECT_EQ(full.second, roomy.second);
-    EXPECT_EQ(sizeOf(movie), roomy.second);
+    EXPECT_EQ(fragmentedSize(movie), roomy.second);
     EXPECT_TRUE(hiddenNames(folder).empty());
     disk.release();
 }

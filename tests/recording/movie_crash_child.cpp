@@ -66,7 +66,7 @@ private:
 int run(const std::filesystem::path& movie, VideoCodec codec) {
     installFfmpegLogging();
     ManualExecutor main;
-    MovieWriterFactory factory = [](const std::filesystem::path& path) -> std::unique_ptr<MovieWriter> {
+    MovieWriterFactory factory = [](const FileInFolder& path) -> std::unique_ptr<MovieWriter> {
         // The writer waits for room rather than refusing frames, and each
         // frame is offered once the one before was taken: on a loaded
         // machine the camera falls behind the clock instead of skipping

@@ -143,7 +143,7 @@ TEST_F(MovieRecorderEndTest, NothingRunsOnTheQueueOnceTheWriterIsGone) {
     MovieRecorder* recording = nullptr;
     const TimePoint base = clock_.now();
     auto recorder = makeRecorder(file("dropped.mov"), VideoCodec::hevc, std::nullopt, true,
-                                 [&](const std::filesystem::path&) -> std::unique_ptr<MovieWriter> {
+                                 [&](const FileInFolder&) -> std::unique_ptr<MovieWriter> {
                                      if (writersMade++ > 0) return std::make_unique<TeardownWriter>(nullptr);
                                      return std::make_unique<TeardownWriter>([&] {
                                          recording->appendVideo(patternFrame(kWidth, kHeight, 1, base + frameTime(1)));
@@ -165,11 +165,12 @@ TEST_F(MovieRecorderEndTest, NothingRunsOnTheQueueOnceTheWriterIsGone) {
 // finish reports the same error, and what was written still plays.
 TEST_F(MovieRecorderEndTest, WriteFailureEndsTheMovieAtOnceAndKeepsWhatWasWritten) {
     const auto path = dir_.path() / "small" / "full.mov";
+    constexpr size_t kRoom = 160 * 1024;
+    // First: a recorder makes its movie in the folder there at its making.
+    testsupport::SmallDisk disk(dir_.path() / "small", kRoom);
     auto recorder = makeRecorder(path, VideoCodec::hevc, std::nullopt, true);
     std::vector<RecorderError> failures;
     recorder->setOnFailure([&](const RecorderError& error) { failures.push_back(error); });
-    constexpr size_t kRoom = 160 * 1024;
-    testsupport::SmallDisk disk(dir_.path() / "small", kRoom);
 
     const TimePoint base = clock_.now();
     constexpr int kSamples = 48000 / 30;
@@ -237,10 +238,10 @@ TEST_F(MovieRecorderEndTest, AMovieEndedByAFullDiskEndsWithAWholeFragment) {
         SCOPED_TRACE(c.name);
         const auto folder = dir_.path() / ("small" + std::to_string(n++));
         const auto path = folder / "full.mov";
+        testsupport::SmallDisk disk(folder, c.room);
         auto recorder = makeRecorder(path, c.codec, std::nullopt, true);
         bool failed = false;
         recorder->setOnFailure([&](const RecorderError&) { failed = true; });
-        testsupport::SmallDisk disk(folder, c.room);
         const TimePoint base = clock_.now();
         constexpr int kSamples = 48000 / 30;
         for (int i = 0; !failed && i < 30 * 600; ++i) {
@@ -293,7 +294,7 @@ TEST_F(MovieRecorderEndTest, AMovieWithoutAPictureLeavesNothing) {
         if (c.room > 0) disk.emplace(folder, c.room);
         MovieWriterFactory factory = patientWriter();
         if (c.picturelessEncoder) {
-            factory = [inner = patientWriter()](const std::filesystem::path& path) -> std::unique_ptr<MovieWriter> {
+            factory = [inner = patientWriter()](const FileInFolder& path) -> std::unique_ptr<MovieWriter> {
                 return std::make_unique<PicturelessWriter>(inner(path));
             };
         }

@@ -86,7 +86,7 @@ private:
 
 // The recorder's queue held at the gate, behind the patient writer.
 MovieWriterFactory queueHeldAt(Gate& gate) {
-    return [&gate](const std::filesystem::path& path) -> std::unique_ptr<MovieWriter> {
+    return [&gate](const FileInFolder& path) -> std::unique_ptr<MovieWriter> {
         FfmpegMovieWriterOptions options;
         options.realTime = false;
         return std::make_unique<QueueHoldingWriter>(makeFfmpegMovieWriter(path, options), gate);
@@ -214,10 +214,11 @@ TEST_F(MovieTrackEndsTest, AMovieEndedByAFullDiskKeepsNoSoundPastItsPicture) {
         SCOPED_TRACE(c.name);
         const auto folder = dir_.path() / ("full" + std::to_string(n++));
         const auto path = folder / "full.mov";
+        // First: a recorder makes its movie in the folder there at its making.
+        testsupport::SmallDisk disk(folder, 400 * 1024);
         auto recorder = makeRecorder(path, c.codec, std::nullopt, true);
         bool failed = false;
         recorder->setOnFailure([&](const RecorderError&) { failed = true; });
-        testsupport::SmallDisk disk(folder, 400 * 1024);
         const TimePoint base = clock_.now();
         const auto timeOf = [&](int i) { return base + secondsD(i * kSlowPeriod); };
         for (int i = 0; !failed && i < 3600; ++i) {

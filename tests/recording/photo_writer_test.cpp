@@ -231,9 +231,6 @@ TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNothing) {
     const auto locked = dir_.path() / "locked";
     std::filesystem::create_directory(locked);
     std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    const auto firstName = [&](const std::filesystem::path& folder) {
-        return (folder / named("").filename()).string();
-    };
     const struct {
         const char* name;
         VideoFrame frame;
@@ -245,10 +242,10 @@ TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNothing) {
         {"no picture", VideoFrame(), place(), nullptr, "The frame had no image data", false},
         {"the encoder fails", frame, place(), &failing, "Could not encode the photo", true},
         {"a folder that does not exist", frame, PhotoPlace{missing, kDay}, nullptr,
-         "No such file or directory (" + firstName(missing) + ")", false},
+         "No such file or directory (" + missing.string() + ")", false},
         // Root writes anywhere, so this one only fails for other users.
         {"a folder without write permission", frame, PhotoPlace{locked, kDay}, nullptr,
-         "Permission denied (" + firstName(locked) + ")", false},
+         "Permission denied (" + locked.string() + ")", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -265,6 +262,93 @@ TEST_F(PhotoWriterTest, FailuresGiveTheirTextsAndLeaveNothing) {
     }
     EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(VideoFrame(), 320).has_value());
     EXPECT_FALSE(PhotoWriter::jpegThumbnailNow(frame, 320, failing).has_value());
+}
+
+// A disk that fills while a photo is written, after earlier photos took its
+// first names: the notice names no file that exists (not the earlier photo
+// under the name it tried first), and nothing of the failed photo is left.
+TEST_F(PhotoWriterTest, ADiskFullNoticeNamesNoPhotoThatExists) {
+    // Fine texture: far larger than the room left once the earlier photos
+    // are on the disk.
+    const VideoFrame frame = patternFrame(640, 480, 0, TimePoint());
+    const struct {
+        const char* name;
+        std::vector<std::string> earlier;  // suffixes of the names taken before
+    } cases[] = {
+        {"no earlier photo", {}},
+        {"an earlier photo under the first name", {""}},
+        {"earlier photos under the first two names", {"", " 2"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("small" + std::to_string(n++));
+        // A page for each earlier photo, and one more for none.
+        testsupport::SmallDisk disk(folder, 4096 * std::max<size_t>(1, c.earlier.size()));
+        const PhotoPlace small{folder, kDay};
+        const auto nameIn = [&](const std::string& suffix) {
+            return folder / (MediaLibrary::fileName(MediaLibrary::kPhotoKind, kDay) + suffix + ".heic");
+        };
+        for (const std::string& suffix : c.earlier) std::ofstream(nameIn(suffix)) << "an earlier photo";
+
+        const auto result = PhotoWriter::writeNow(frame, small);
+        ASSERT_FALSE(result.has_value()) << "the photo fitted";
+        EXPECT_EQ(result.error().kind, PhotoError::Kind::writeFailed);
+        EXPECT_EQ(result.error().code.value(), disk.expectedError()) << result.error().userMessage();
+        const std::string message = result.error().userMessage();
+        std::error_code error;
+        EXPECT_FALSE(std::filesystem::is_regular_file(result.error().path, error)) << message;
+        size_t files = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            ++files;
+            EXPECT_EQ(message.find(entry.path().filename().string()), std::string::npos)
+                << message << " names " << entry.path().filename();
+        }
+        EXPECT_EQ(files, c.earlier.size()) << "something of the failed photo was left";
+        for (const std::string& suffix : c.earlier) {
+            const Bytes kept = readAll(nameIn(suffix));
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier photo");
+        }
+    }
+}
+
+// A photo goes to the folder held when its shutter was pressed: moved aside
+// while the photo is encoded, and its path taken by something else, it
+// gets the whole photo, and nothing is left at the path or beside it.
+TEST_F(PhotoWriterTest, APhotoGoesToTheFolderOfItsPressWhereverItWasMoved) {
+    const struct {
+        const char* name;
+        bool file;  // the path taken by a file; else by a link to another folder
+    } cases[] = {{"replaced by a file", true}, {"replaced by a link", false}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("Lumenhollow" + std::to_string(n));
+        const auto moved = dir_.path() / ("Moved" + std::to_string(n));
+        const auto elsewhere = dir_.path() / ("Elsewhere" + std::to_string(n++));
+        std::filesystem::create_directory(folder);
+        std::filesystem::create_directory(elsewhere);
+        ManualExecutor main;
+        HeldStillEncoder held;
+        std::optional<Result<std::filesystem::path, PhotoError>> outcome;
+        PhotoWriter writer(main, held);
+        writer.write(quadrantFrame(PixelFormat::nv12, 320, 240), PhotoPlace::heldAt(folder, kDay),
+                     [&](Result<std::filesystem::path, PhotoError> result) { outcome = std::move(result); });
+        ASSERT_TRUE(held.waitForEntered(1));
+        std::filesystem::rename(folder, moved);
+        if (c.file) {
+            std::ofstream(folder) << "a file";
+        } else {
+            std::filesystem::create_directory_symlink(elsewhere, folder);
+        }
+        held.release();
+        ASSERT_TRUE(main.waitFor([&] { return outcome.has_value(); }));
+        ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
+        const auto photo = moved / outcome->value().filename();
+        EXPECT_TRUE(decodeHeifFile(photo).has_value());
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(moved), {}), 1) << "a temporary was left";
+        EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    }
 }
 
 // A photo takes the first of its date's names that nothing stands under:

@@ -121,7 +121,7 @@ protected:
     }
 
     MovieWriterFactory loggingWriter() {
-        return [log = writerLog_](const std::filesystem::path&) { return std::make_unique<LoggingMovieWriter>(log); };
+        return [log = writerLog_](const FileInFolder&) { return std::make_unique<LoggingMovieWriter>(log); };
     }
 
     std::unique_ptr<ScreenRecorder> makeRecorder(bool systemAudio = false, MovieWriterFactory factory = {}) {
