@@ -65,6 +65,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["cameraOff"] = state.cameraOff;
     report["notice"] = optionalJson(state.notice);
     report["photos"] = model.unfinishedPhotos();
+    report["photoWaitsForFrame"] = model.photoWaitsForFrame();
     report["recording"] = state.recordingStarted.has_value();
     report["recordTarget"] = state.recordTarget == RecordTarget::camera ? "camera" : "computer";
     report["cardRecording"] = state.cardRecording.has_value() && state.cardRecording->isRecording;
@@ -113,6 +114,7 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["islandPicture"] = rectJson(places ? places->picture : std::nullopt);
     report["islandRecord"] = rectJson(places ? places->record : std::nullopt);
     report["islandSceneChip"] = rectJson(places ? places->firstSceneChip : std::nullopt);
+    report["islandWindowButton"] = rectJson(places ? places->windowButton : std::nullopt);
     report["showInNotch"] = state.showInNotch;
     report["closeBehavior"] = state.closeBehavior == CloseBehavior::keepInNotch ? "keepInNotch" : "quit";
     return report.dump() + "\n";

@@ -35,12 +35,13 @@ struct ReportRect {
 };
 
 // Where the island is on the screen, and the open island's picture, record
-// button and first scene chip while they are shown.
+// button, first scene chip and main-window button while they are shown.
 struct IslandPlaces {
     ReportRect island;
     std::optional<ReportRect> picture;
     std::optional<ReportRect> record;
     std::optional<ReportRect> firstSceneChip;
+    std::optional<ReportRect> windowButton;
 };
 
 struct RunReportSources {

@@ -32,6 +32,7 @@ std::optional<IslandPlaces> islandPlaces(const ui::NotchPanelController& island)
         places.picture = shownRect(open.preview());
         places.record = shownRect(open.recordButton());
         if (const QWidget* chip = open.control(ui::IslandControl::sceneChip, 0)) places.firstSceneChip = shownRect(*chip);
+        if (const QWidget* button = open.control(ui::IslandControl::mainWindow)) places.windowButton = shownRect(*button);
     }
     return places;
 }

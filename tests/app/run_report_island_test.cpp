@@ -24,19 +24,20 @@ nlohmann::json reportRect(int x, int y, int width, int height) {
 }
 
 TEST(RunReportTest, TheIslandsPlacesAreReportedOnlyWhileShown) {
-    const IslandPlaces closed{{855, 6, 210, 30}, std::nullopt, std::nullopt, std::nullopt};
+    const IslandPlaces closed{{855, 6, 210, 30}, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
     const IslandPlaces open{{700, 6, 520, 381}, ReportRect{716, 46, 488, 275}, ReportRect{716, 329, 36, 36},
-                            ReportRect{920, 332, 30, 30}};
+                            ReportRect{920, 332, 30, 30}, ReportRect{1168, 329, 36, 36}};
     const struct {
         const char* name;
         std::function<std::optional<IslandPlaces>()> places;
-        nlohmann::json island, picture, record, chip;
+        nlohmann::json island, picture, record, chip, windowButton;
     } cases[] = {
-        {"no island at all", nullptr, nullptr, nullptr, nullptr, nullptr},
-        {"an island not on the screen", [] { return std::nullopt; }, nullptr, nullptr, nullptr, nullptr},
-        {"the closed island", [&] { return closed; }, reportRect(855, 6, 210, 30), nullptr, nullptr, nullptr},
+        {"no island at all", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"an island not on the screen", [] { return std::nullopt; }, nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"the closed island", [&] { return closed; }, reportRect(855, 6, 210, 30), nullptr, nullptr, nullptr,
+         nullptr},
         {"the open island", [&] { return open; }, reportRect(700, 6, 520, 381), reportRect(716, 46, 488, 275),
-         reportRect(716, 329, 36, 36), reportRect(920, 332, 30, 30)},
+         reportRect(716, 329, 36, 36), reportRect(920, 332, 30, 30), reportRect(1168, 329, 36, 36)},
     };
     ReportRig rig;
     for (const auto& c : cases) {
@@ -48,6 +49,7 @@ TEST(RunReportTest, TheIslandsPlacesAreReportedOnlyWhileShown) {
         EXPECT_EQ(report["islandPicture"], c.picture);
         EXPECT_EQ(report["islandRecord"], c.record);
         EXPECT_EQ(report["islandSceneChip"], c.chip);
+        EXPECT_EQ(report["islandWindowButton"], c.windowButton);
     }
 }
 
