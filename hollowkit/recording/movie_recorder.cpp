@@ -13,6 +13,7 @@
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/movie_temporaries.h"
+#include "hollowkit/recording/sound_lead_in.h"
 
 namespace hollowkit {
 namespace {
@@ -20,11 +21,6 @@ namespace {
 // The audio bit rate of every camera movie.
 constexpr int64_t kAudioBitRate = 192000;
 constexpr int kExpectedFrameRate = 30;
-// Late sound is led in with silence handed over in one chunk of at most two
-// of these. A longer lead begins with one at the first frame, and the writer
-// fills the rest as it fills any gap within the track, a block at a time: a
-// lead as long as a stalled stream must not cost memory by its length.
-constexpr Duration kSilenceBlock = std::chrono::milliseconds(100);
 
 double seconds(Duration duration) {
     return std::chrono::duration<double>(duration).count();
@@ -283,21 +279,9 @@ void MovieRecorder::handleAudio(AudioChunk chunk) {
 }
 
 bool MovieRecorder::writeSound(const AudioChunk& chunk) {
-    if (!soundEnd_ && pictureStart_ && chunk.pts() > *pictureStart_) {
-        // A short lead ends where the sound begins; a long one is begun at
-        // the first frame, the gap after it left to the writer.
-        const Duration lead = chunk.pts() - *pictureStart_;
-        const bool whole = lead <= 2 * kSilenceBlock;
-        const auto frames =
-            static_cast<size_t>(std::llround(seconds(whole ? lead : kSilenceBlock) * chunk.sampleRate()));
-        if (frames > 0) {
-            const std::vector<float> zeros(frames * static_cast<size_t>(chunk.channels()), 0.0F);
-            const Duration length = std::chrono::duration_cast<Duration>(
-                std::chrono::duration<double>(static_cast<double>(frames) / chunk.sampleRate()));
-            const AudioChunk silence = AudioChunk::copyF32(zeros, chunk.sampleRate(), chunk.channels(),
-                                                           whole ? chunk.pts() - length : *pictureStart_);
-            if (silence && writer_->appendAudio(silence)) noteSoundEnd(silence);
-        }
+    if (!soundEnd_ && pictureStart_) {
+        const AudioChunk silence = silenceBefore(chunk, *pictureStart_);
+        if (silence && writer_->appendAudio(silence)) noteSoundEnd(silence);
     }
     if (!writer_->appendAudio(chunk)) return false;
     noteSoundEnd(chunk);

@@ -357,7 +357,14 @@ void ScreenRecorder::appendAudio(const AudioChunk& chunk) {
         kept = firstFrames(kept, std::min(frames, kept.frameCount()));
     }
     if (kept.isNull() || !writer_->readyForAudio()) return;
-    (void)writer_->appendAudio(kept);
+    // Sound that starts after the first frame (a sound server that began
+    // late, a first fragment lost on a busy machine) is led in with silence
+    // from that frame, so the two tracks start together.
+    if (!soundStarted_) {
+        const AudioChunk silence = silenceBefore(kept, *sessionStart_);
+        if (silence && writer_->appendAudio(silence)) soundStarted_ = true;
+    }
+    if (writer_->appendAudio(kept)) soundStarted_ = true;
 }
 
 void ScreenRecorder::stop(std::optional<TimePoint> stopTime, StopCompletion completion) {

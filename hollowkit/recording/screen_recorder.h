@@ -15,9 +15,11 @@
 // Frames captured after the stop time are not written. Sound starts with the
 // first frame: sound that comes before that frame is handled (capturing and
 // converting a frame takes longer than a sound fragment) is held, bounded,
-// and what of it lies after the frame's time is written. Sound ends with
-// the stop time too: the stop lets the sound recorded until then come in
-// (a fragment or two, bounded by kSoundTailWait) before it ends the capture.
+// and what of it lies after the frame's time is written; sound that begins
+// after the frame is led in with silence from it (sound_lead_in.h). Sound
+// ends with the stop time too: the stop lets the sound recorded until then
+// come in (a fragment or two, bounded by kSoundTailWait) before it ends the
+// capture.
 // A movie that can no longer be written (a full disk, a file past its size
 // limit) is ended as it happens: what was written is completed and kept,
 // later frames and sound are dropped, and the failure handler hears of it
@@ -240,6 +242,7 @@ private:
     std::optional<TimePoint> sessionStart_;
     std::optional<TimePoint> lastVideoTime_;
     HeldSound heldAudio_;  // arrived before the first frame
+    bool soundStarted_ = false;  // the movie's sound track has begun
     bool finishing_ = false;
     std::optional<Result<std::filesystem::path, ScreenError>> outcome_;
     uint64_t framesWritten_ = 0;

@@ -438,6 +438,56 @@ TEST_F(ScreenRecorderTest, WritesCompleteFramesFromTheFirstUntilTheStop) {
     EXPECT_FALSE(capture_.running());
 }
 
+// Sound whose first chunk starts after the first frame (a sound server that
+// began late, its first fragment lost on a busy machine) is led in with
+// silence from that frame, so picture and sound start together: a short lead
+// whole, a long one by one block the writer's gap-filling goes on from.
+TEST_F(ScreenRecorderTest, SoundThatStartsLateIsLedInWithSilenceFromTheFirstFrame) {
+    const struct {
+        const char* name;
+        double soundAfter;  // seconds after the first frame
+        std::vector<size_t> leadFrames;  // the silence written before the sound, at 48 kHz
+    } cases[] = {
+        {"17 ms late", 0.017, {816}},
+        {"three seconds late", 3.0, {4800}},
+        {"with the frame", 0.0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writerLog_ = std::make_shared<WriterLog>();
+        std::filesystem::remove(path_);  // the last case's reserved name
+        auto recorder = makeRecorder(/*systemAudio=*/true);
+        ASSERT_TRUE(start(*recorder).has_value());
+        const auto at = [&](double s) { return t0_ + toDuration(s); };
+        frame(*recorder, at(1.0));
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(capture_.emitAudio(toneChunk(48000, 2, 480 * i, 480, at(1.0 + c.soundAfter + 0.01 * i))));
+        }
+        frame(*recorder, at(1.0 + c.soundAfter + 0.02));
+        // At the sound's end: the stop has none to wait for.
+        const Outcome outcome = stop(*recorder, at(1.0 + c.soundAfter + 0.02) + std::chrono::milliseconds(10));
+        ASSERT_TRUE(outcome.has_value()) << outcome.error().userMessage();
+
+        std::lock_guard lock(writerLog_->mutex);
+        std::vector<TimePoint> audio;
+        std::vector<size_t> frames;
+        if (!c.leadFrames.empty()) {
+            audio.push_back(at(1.0));
+            frames = c.leadFrames;
+        }
+        for (int i = 0; i < 3; ++i) {
+            audio.push_back(at(1.0 + c.soundAfter + 0.01 * i));
+            frames.push_back(480);
+        }
+        ASSERT_EQ(writerLog_->audio.size(), audio.size());
+        for (size_t i = 0; i < audio.size(); ++i) {
+            // The lead's length is whole samples: its start within one.
+            EXPECT_LE(std::chrono::abs(writerLog_->audio[i] - audio[i]), std::chrono::microseconds(21)) << i;
+        }
+        EXPECT_EQ(writerLog_->audioFrames, frames);
+    }
+}
+
 // A stop time before the last written frame ends the movie at that frame;
 // none at all does too.
 TEST_F(ScreenRecorderTest, EndsAtTheLastFrameWhenTheStopTimeIsEarlier) {
