@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/kit/popover.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popover_accessible.h"
 #include "lumenhollow/ui/kit/popover_keys.h"
 #include "lumenhollow/ui/kit/window_shape.h"
 
@@ -208,6 +210,7 @@ Popover::Popover(QWidget* anchor, PopoverEdge edge, ContentFactory makeContent, 
       arrow_(arrow),
       makeContent_(std::move(makeContent)),
       menuKeys_(new PopoverMenuKeys(this, anchor)) {
+    installPopoverAccessibility();
     setAttribute(Qt::WA_TranslucentBackground);
     // A click outside only closes; on the anchor it must not reopen at once.
     setAttribute(Qt::WA_NoMouseReplay);
@@ -244,6 +247,12 @@ void Popover::present() {
     create();
     if (QWindow* window = windowHandle()) window->setTransientParent(anchor_->window()->windowHandle());
     show();
+    // Now among the application's accessible children: a screen reader
+    // that holds the tree hears of it.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent added(this, QAccessible::ObjectCreated);
+        QAccessible::updateAccessibility(&added);
+    }
     activateWindow();
     if (content_) content_->setFocus(Qt::PopupFocusReason);
 }
@@ -346,6 +355,12 @@ bool Popover::event(QEvent* event) {
 
 void Popover::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
+    // No longer among the application's accessible children; the bridge
+    // tells a screen reader the child went.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent removed(this, QAccessible::ObjectDestroyed);
+        QAccessible::updateAccessibility(&removed);
+    }
     watchAnchorChain(false);
     Q_EMIT closing();
     Q_EMIT dismissed();

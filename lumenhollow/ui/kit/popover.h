@@ -17,7 +17,8 @@
 // is open (a button that waits while the model is busy) leaves its controls
 // and the menu bar's keys working. It goes with its anchor all the same,
 // and stays above the anchor's window. The content is built anew by a
-// factory at every opening. GUI thread.
+// factory at every opening. While open it is a child of the application's
+// accessible tree (popover_accessible.h). GUI thread.
 
 #include <QPainterPath>
 #include <QPointer>
@@ -99,6 +100,8 @@ public:
     bool isPresented() const { return isVisible(); }
     // The content of the last opening (null before the first).
     QWidget* content() const { return content_; }
+    // The control it opens beside.
+    QWidget& anchor() const { return *anchor_; }
     // The side asked for; placement() tells where it really opened.
     PopoverEdge edge() const { return edge_; }
     const PopoverPlacement& placement() const { return placement_; }

@@ -12,12 +12,15 @@ namespace {
 
 constexpr double kKnobInset = 2;
 
-// The switch as a screen reader finds it: a toggle button, checked while on,
+// The switch as a screen reader finds it: a check box, checked while on,
 // whose toggle and press are a click on it, so the owner decides as it does
-// for a click and the state shown stays the owner's.
+// for a click and the state shown stays the owner's. A check box, not a
+// checkable button: Qt 6.4's AT-SPI bridge passes a button on as a push
+// button and drops its checkable state, so off it would read as a plain
+// button; a check box is a two-state control whether on or off.
 class SwitchAccessible final : public QAccessibleWidget {
 public:
-    explicit SwitchAccessible(SwitchButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+    explicit SwitchAccessible(SwitchButton* button) : QAccessibleWidget(button, QAccessible::CheckBox) {}
 
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();

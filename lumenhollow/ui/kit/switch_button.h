@@ -4,8 +4,8 @@
 // round knob, tinted when on. It shows the value it is given and reports a
 // click through clicked() without flipping itself: the owner asks its model
 // and sets the value back, so a refused change never shows. A screen reader
-// finds it as a checkable button, checked while on, whose toggle and press
-// actions are a click on it. GUI thread.
+// finds it as a check box, checked while on, whose toggle and press actions
+// are a click on it. GUI thread.
 
 #include <QAbstractButton>
 #include <QColor>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,6 +12,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
+#include <vector>
 
 namespace lumenhollow::ui {
 namespace {
@@ -205,6 +209,54 @@ TEST(PopoverWidget, EveryOpeningBuildsFreshContentBelowTheAnchor) {
     rig.popover->present();
     EXPECT_EQ(rig.built, 2);
     EXPECT_TRUE(rig.popover->content()->findChild<QLineEdit*>()->text().isEmpty());
+}
+
+// The objects a screen reader finds under the application, in order.
+std::vector<QObject*> applicationChildren() {
+    std::vector<QObject*> children;
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(QCoreApplication::instance());
+    for (int i = 0; application && i < application->childCount(); ++i) {
+        QAccessibleInterface* child = application->child(i);
+        children.push_back(child ? child->object() : nullptr);
+    }
+    return children;
+}
+
+bool reaches(QAccessibleInterface* from, QObject* wanted) {
+    if (!from) return false;
+    if (from->object() == wanted) return true;
+    for (int i = 0; i < from->childCount(); ++i) {
+        if (reaches(from->child(i), wanted)) return true;
+    }
+    return false;
+}
+
+// Qt leaves pop-up windows out of the application's accessible children: an
+// open popover is put among them, a dialog named after its anchor whose
+// content a screen reader reaches from the application; closed, it goes.
+TEST(PopoverWidget, AnOpenPopoverIsAChildOfTheApplicationsAccessibleTree) {
+    PopoverRig rig;
+    rig.anchor->setAccessibleName(QStringLiteral("Screen options"));
+    EXPECT_EQ(std::ranges::count(applicationChildren(), rig.popover), 0);
+    for (int opening = 1; opening <= 2; ++opening) {
+        SCOPED_TRACE(opening);
+        rig.popover->present();
+        const std::vector<QObject*> children = applicationChildren();
+        const auto at = std::ranges::find(children, rig.popover);
+        ASSERT_NE(at, children.end()) << "the open popover is not a child of the application";
+        EXPECT_NE(std::ranges::find(children, &rig.window), children.end()) << "the windows stay";
+        QAccessibleInterface* application = QAccessible::queryAccessibleInterface(QCoreApplication::instance());
+        QAccessibleInterface* popover = QAccessible::queryAccessibleInterface(rig.popover);
+        ASSERT_NE(popover, nullptr);
+        EXPECT_EQ(application->indexOfChild(popover), at - children.begin());
+        ASSERT_NE(popover->parent(), nullptr);
+        EXPECT_EQ(popover->parent()->object(), QCoreApplication::instance());
+        EXPECT_EQ(popover->role(), QAccessible::Dialog);
+        EXPECT_EQ(popover->text(QAccessible::Name), QStringLiteral("Screen options"));
+        EXPECT_TRUE(reaches(application, rig.popover->content()->findChild<QLineEdit*>()));
+        rig.popover->dismiss();
+        EXPECT_EQ(std::ranges::count(applicationChildren(), rig.popover), 0) << "a closed popover stays listed";
+    }
 }
 
 TEST(PopoverWidget, FollowsItsAnchorWhenTheAnchorOrAParentMoves) {

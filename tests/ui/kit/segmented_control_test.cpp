@@ -161,7 +161,7 @@ TEST(SwitchButtonTest, AClickDoesNotFlipTheSwitchByItself) {
     EXPECT_TRUE(button.isOn());
 }
 
-// A screen reader finds the switch as a checkable button, checked while on,
+// A screen reader finds the switch as a check box, checked while on,
 // and flips it by its toggle or its press action, each a click on it: what
 // it shows next is the owner's answer. Disabled, it offers neither action
 // and takes neither.
@@ -193,7 +193,7 @@ TEST(SwitchButtonTest, TheAccessibleTreeReadsItsStateAndFlipsItAsAClickDoes) {
         host.show();
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
         ASSERT_NE(accessible, nullptr);
-        EXPECT_EQ(accessible->role(), QAccessible::Button);
+        EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
         EXPECT_TRUE(accessible->state().checkable);
         EXPECT_FALSE(accessible->state().checked);
         QAccessibleActionInterface* actions = accessible->actionInterface();
