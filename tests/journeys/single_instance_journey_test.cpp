@@ -1,15 +1,21 @@
 // One program per home: under openbox, with the program's window behind
 // another window and then minimised, a second start of the program on the
 // same home brings the running one's window forward and ends with status 0,
-// leaving the first running alone.
+// leaving the first running alone. With the running program stopped
+// (SIGSTOP), a second start says so in a window of its own and ends with
+// status 1 once it is closed, and a relaunched start waiting for the
+// stopped program's end ends at once on SIGTERM.
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "tests/journeys/journey_desktop.h"
 #include "tests/journeys/journey_screen.h"
@@ -69,6 +75,70 @@ TEST_F(SingleInstanceJourney, ASecondStartBringsTheRunningWindowForwardAndEnds) 
         ASSERT_TRUE(first.running()) << first.log();
     }
 
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.waitForExit(30s), std::optional<int>(0)) << first.describe();
+}
+
+TEST_F(SingleInstanceJourney, AStartMeetingAStoppedProgramSaysSoInAWindowAndEnds) {
+    if (::access(kOpenboxProgram, X_OK) != 0) GTEST_SKIP() << "openbox is not installed";
+    JourneyApp openbox(desktop_, "openbox", kOpenboxProgram, {}, {"--sm-disable"});
+    ASSERT_TRUE(waitFor([&] { return windowManagerRuns(desktop_.x().displayName()); }))
+        << "openbox did not start: " << openbox.log();
+    // The desktop's runtime folder, this user's alone, where the programs meet.
+    const std::filesystem::path runtime = desktop_.home() / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
+    const std::string runtimeEntry = "XDG_RUNTIME_DIR=" + runtime.string();
+
+    JourneyApp first(desktop_, "first", LUMENHOLLOW_DEMO_PATH, {runtimeEntry});
+    ASSERT_TRUE(first.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+        << first.describe();
+    first.signal(SIGSTOP);
+    const std::string pid = std::to_string(first.pid());
+
+    {
+        SCOPED_TRACE("a relaunched start, waiting for the stopped program's end");
+        JourneyApp relaunched(desktop_, "relaunched", LUMENHOLLOW_DEMO_PATH,
+                              {runtimeEntry, "LUMENHOLLOW_RELAUNCHED_FROM=" + pid});
+        ASSERT_TRUE(waitFor([&] { return relaunched.log().find("Waiting for the Lumenhollow") != std::string::npos; }))
+            << relaunched.log();
+        relaunched.signal(SIGTERM);
+        // Its wait would last two minutes.
+        EXPECT_EQ(relaunched.waitForExit(30s), std::optional<int>(0)) << relaunched.log();
+        EXPECT_NE(relaunched.log().find("Asked to end while waiting"), std::string::npos) << relaunched.log();
+    }
+    {
+        SCOPED_TRACE("a plain start");
+        // The windows already there (xdotool's search by process also
+        // yields windows that carry no process id).
+        std::set<std::string> before;
+        for (const ScreenWindow& window : visibleWindows(desktop_, first.pid())) before.insert(window.id);
+        JourneyApp second(desktop_, "second", LUMENHOLLOW_DEMO_PATH, {runtimeEntry});
+        std::optional<ScreenWindow> told;
+        ASSERT_TRUE(waitFor([&] {
+            for (const ScreenWindow& window : visibleWindows(desktop_, second.pid())) {
+                std::string title;
+                if (!before.contains(window.id) && xdotool(desktop_, {"getwindowname", window.id}, &title) &&
+                    title.find("Lumenhollow") != std::string::npos) {
+                    told = window;
+                }
+            }
+            return told.has_value();
+        })) << "no window told the person; " << second.log();
+        EXPECT_TRUE(second.running()) << "it waits for the person";
+        const std::string log = second.log();
+        EXPECT_NE(log.find("already running on these settings, but it does not answer"), std::string::npos) << log;
+        EXPECT_NE(log.find("kill -CONT " + pid), std::string::npos) << log;
+        EXPECT_NE(log.find("kill -KILL " + pid), std::string::npos) << log;
+        // Closed by the person: its default button.
+        ASSERT_TRUE(xdotool(desktop_, {"windowactivate", "--sync", told->id}));
+        ASSERT_TRUE(xdotool(desktop_, {"key", "--clearmodifiers", "Return"}));
+        EXPECT_EQ(second.waitForExit(30s), std::optional<int>(1)) << second.log();
+    }
+
+    // Let go on, the first never knew.
+    first.signal(SIGCONT);
+    ASSERT_TRUE(first.running()) << first.log();
     first.signal(SIGTERM);
     EXPECT_EQ(first.waitForExit(30s), std::optional<int>(0)) << first.describe();
 }
