@@ -1,6 +1,7 @@
 #include "hollowkit/base/held_folder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,8 +18,22 @@ Result<HeldFolder, std::error_code> HeldFolder::open(const std::filesystem::path
     return HeldFolder(std::make_shared<const UniqueFd>(fd), where);
 }
 
+HeldFolder HeldFolder::failed(std::filesystem::path folder, std::error_code why) {
+    HeldFolder none;
+    none.path_ = std::move(folder);
+    none.error_ = why;
+    return none;
+}
+
 std::filesystem::path HeldFolder::pathOf(const std::string& name) const {
     return std::filesystem::path("/proc/self/fd/" + std::to_string(fd())) / name;
+}
+
+bool HeldFolder::isAt(const std::filesystem::path& path) const {
+    struct stat held {};
+    struct stat named {};
+    return valid() && ::fstat(fd(), &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 void HeldFolder::sync() const {
@@ -29,6 +44,14 @@ Result<FileInFolder, std::error_code> FileInFolder::at(const std::filesystem::pa
     auto folder = HeldFolder::open(path.has_parent_path() ? path.parent_path() : std::filesystem::path("."));
     if (!folder) return unexpected(folder.error());
     return FileInFolder{std::move(folder).value(), path.filename().string()};
+}
+
+FileInFolder FileInFolder::hold(const std::filesystem::path& path) {
+    auto place = at(path);
+    if (place) return std::move(place).value();
+    return FileInFolder{HeldFolder::failed(path.has_parent_path() ? path.parent_path() : std::filesystem::path("."),
+                                           place.error()),
+                        path.filename().string()};
 }
 
 }  // namespace hollowkit

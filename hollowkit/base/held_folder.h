@@ -34,14 +34,24 @@ public:
     // failing call's errno (ENOTDIR for a file).
     static Result<HeldFolder, std::error_code> open(const std::filesystem::path& folder);
 
+    // A folder that could not be held, standing for it where the failure
+    // is to be told later (a writer's start): `why` is the reason.
+    static HeldFolder failed(std::filesystem::path folder, std::error_code why);
+
     int fd() const { return fd_ ? fd_->get() : -1; }
     bool valid() const { return fd() >= 0; }
     const std::filesystem::path& path() const { return path_; }
+    // Why it is not held; nothing when it is.
+    std::error_code error() const { return error_; }
 
     // "/proc/self/fd/<fd>/<name>": the file `name` in this folder for a
     // library that takes only a path (FFmpeg's readers). Resolves through
     // the held descriptor, not the folder's path.
     std::filesystem::path pathOf(const std::string& name) const;
+
+    // Whether `path` names this folder now (a link at its end not
+    // followed): a path another folder has taken over is not this one's.
+    bool isAt(const std::filesystem::path& path) const;
 
     // Makes the entries made or renamed in it durable. The files are in
     // place already, so a failure is not reported.
@@ -53,6 +63,7 @@ private:
 
     std::shared_ptr<const UniqueFd> fd_;
     std::filesystem::path path_;
+    std::error_code error_;
 };
 
 struct FileInFolder {
@@ -62,6 +73,9 @@ struct FileInFolder {
     // Holds the parent folder of `path` now; the error is the failing
     // call's errno.
     static Result<FileInFolder, std::error_code> at(const std::filesystem::path& path);
+    // The parent folder of `path` held now, or standing for the reason it
+    // could not be (HeldFolder::failed).
+    static FileInFolder hold(const std::filesystem::path& path);
 
     // Where the file was when its folder was taken: for logs, notices and
     // the result a recorder reports.

@@ -154,6 +154,15 @@ Result<void, std::string> CursorTimeline::write(const std::filesystem::path& fil
     return {};
 }
 
+Result<void, std::string> CursorTimeline::write(const HeldFolder& folder, const std::string& name) const {
+    auto text = encode();
+    if (!text) return unexpected(text.error());
+    if (auto written = writeFileAtomically(folder, name, text.value()); !written) {
+        return unexpected(name + ": " + written.error().message());
+    }
+    return {};
+}
+
 Result<CursorTimeline, std::string> CursorTimeline::load(const std::filesystem::path& file) {
     auto text = readBoundedText(file, kMaxFileBytes);
     if (!text) return unexpected(text.error().userMessage());

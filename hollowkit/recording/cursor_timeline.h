@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -66,6 +67,8 @@ struct CursorTimeline {
     // Writes through a temporary file renamed into place, so a failed write
     // leaves an earlier file whole. Errors say what failed.
     Result<void, std::string> write(const std::filesystem::path& file) const;
+    // The same as `name` in a held folder (a take's), wherever it now is.
+    Result<void, std::string> write(const HeldFolder& folder, const std::string& name) const;
     // Only a regular file of at most kMaxFileBytes is read (the error names
     // the file and why it was refused).
     static Result<CursorTimeline, std::string> load(const std::filesystem::path& file);

@@ -74,6 +74,14 @@ Result<void, std::string> FrameSizeChange::writeAll(std::span<const FrameSizeCha
     return {};
 }
 
+Result<void, std::string> FrameSizeChange::writeAll(std::span<const FrameSizeChange> changes,
+                                                    const HeldFolder& folder, const std::string& name) {
+    if (auto written = writeFileAtomically(folder, name, encodeAll(changes)); !written) {
+        return unexpected(name + ": " + written.error().message());
+    }
+    return {};
+}
+
 std::optional<std::vector<FrameSizeChange>> FrameSizeChange::loadAll(
     const std::filesystem::path& file) {
     auto text = readBoundedText(file, kMaxFileBytes);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 
 namespace hollowkit {
@@ -37,6 +38,9 @@ struct FrameSizeChange {
     // file and the reason.
     static Result<void, std::string> writeAll(std::span<const FrameSizeChange> changes,
                                               const std::filesystem::path& file);
+    // The same as `name` in a held folder (a take's), wherever it now is.
+    static Result<void, std::string> writeAll(std::span<const FrameSizeChange> changes, const HeldFolder& folder,
+                                              const std::string& name);
     // Reads and decodes a file; nothing when it cannot be read or decoded,
     // is not a regular file or is larger than kMaxFileBytes (logged, except
     // a missing file).

@@ -494,8 +494,17 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
                                                                       const Progress& progress,
                                                                       const ScreenComposerOptions& options,
                                                                       const StopFlag* stop) {
-    auto work = std::make_unique<Export>(request, options, progress, stop);
+    // In a take's held folder, by the files' names: the composer's readers
+    // and its writer take paths, which lead through the held descriptor.
+    ComposeRequest held = request;
+    if (request.folder.valid()) {
+        held.screen = request.folder.pathOf(request.screen.filename().string());
+        held.camera = request.folder.pathOf(request.camera.filename().string());
+        held.output = request.folder.pathOf(request.output.filename().string());
+    }
+    auto work = std::make_unique<Export>(held, options, progress, stop);
     auto result = work->run();
+    if (result) result = request.output;
     // The decoders, canvases and encoder go together; what their threads
     // freed goes back to the system (memory_settings.h).
     work.reset();

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/base/stop_flag.h"
@@ -76,6 +77,10 @@ struct ComposeRequest {
     ZoomPath zoom;                              // ZoomPath::none(): no zoom
     VideoCodec codec = VideoCodec::hevc;
     std::vector<FrameSizeChange> cameraFrames;  // from "Camera.json"; empty when there is none
+    // The take's folder, held since the take began: when it is, the three
+    // files are read and written there by their names, wherever the folder
+    // was moved; the result is still `output`.
+    HeldFolder folder;
 };
 
 struct ScreenComposerOptions {

@@ -69,7 +69,9 @@ void CameraModel::takePhoto() {
         return;
     }
     photos_.refusing = false;
-    const hollowkit::PhotoPlace place{outputFolder_, main_.clock().wallNow()};
+    // The folder is held from the press: the photo goes there even if it is
+    // moved before the frame is written.
+    const hollowkit::PhotoPlace place = hollowkit::PhotoPlace::heldAt(outputFolder_, main_.clock().wallNow());
     const uint64_t id = ++photos_.lastId;
     auto claimed = std::make_shared<std::atomic<bool>>(false);
     photos_.pending.emplace(id, PendingPhoto{claimed, main_.clock().now(), 0});

@@ -19,6 +19,7 @@
 
 #include "hollowkit/base/clock.h"
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/recording/cursor_recorder.h"
 #include "hollowkit/recording/movie_recorder.h"
 #include "hollowkit/recording/screen_composer.h"
@@ -59,6 +60,9 @@ std::string takeLeftToRebuild(const ScreenTake& take);
 // finish afterwards; the recorders' handlers hold it weakly. Main executor.
 struct ScreenSession {
     ScreenTake take;
+    // The take's folder, held from its making: its files are written there
+    // whatever becomes of its path while the take records and finishes.
+    hollowkit::HeldFolder folder;
     std::unique_ptr<hollowkit::ScreenRecorder> screen;
     std::unique_ptr<hollowkit::CursorRecorder> cursor;
     // Made at the first screen frame; null until then.

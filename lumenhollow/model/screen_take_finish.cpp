@@ -72,7 +72,7 @@ void CameraModel::stopScreenRecording(std::shared_ptr<ScreenSession> session, st
     const hollowkit::TimePoint start = session->startTime.value_or(end);
     const hollowkit::CursorTimeline timeline =
         session->cursor->stop().shifted(hollowkit::CursorRecorder::timelineSeconds(start));
-    if (auto written = timeline.write(session->take.cursorURL()); !written) {
+    if (auto written = timeline.write(session->folder, ScreenTake::kCursorFile); !written) {
         hollowkit::PocketLog::log("The pointer timeline was not saved: " + written.error());
     }
 
@@ -154,7 +154,8 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     std::vector<hollowkit::FrameSizeChange> frames;
     if (session.camera && session.camera->hasMixedOrientation()) {
         frames = session.camera->sizeChanges();
-        if (auto written = hollowkit::FrameSizeChange::writeAll(frames, session.take.cameraFramesURL()); !written) {
+        if (auto written = hollowkit::FrameSizeChange::writeAll(frames, session.folder, ScreenTake::kCameraFramesFile);
+            !written) {
             hollowkit::PocketLog::log("The camera's frame sizes were not saved: " + written.error());
         }
     }
@@ -174,6 +175,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     request.zoom = std::move(results->zoom);
     request.codec = state_.codec;
     request.cameraFrames = std::move(frames);
+    request.folder = session.folder;
     composeScreenTake(std::move(request), std::move(completion));
 }
 

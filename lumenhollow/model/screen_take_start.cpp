@@ -44,11 +44,21 @@ void CameraModel::startScreenRecording() {
         return;
     }
 
+    auto held = hollowkit::HeldFolder::open(*folder);
+    if (!held) {
+        std::error_code ignored;
+        std::filesystem::remove(*folder, ignored);
+        postNotice(hollowkit::MediaLibraryError{held.error(), *folder, hollowkit::MediaLibraryError::Kind::takeFolder}
+                       .notice());
+        return;
+    }
+
     auto session = std::make_shared<ScreenSession>();
     session->take.folder = *folder;
+    session->folder = std::move(held).value();
     session->screen = std::make_unique<hollowkit::ScreenRecorder>(
-        session->take.screenURL(), state_.codec, state_.includeMacSound, main_, *system->displays,
-        *system->screenCapture, services_.movieWriters);
+        hollowkit::FileInFolder{session->folder, ScreenTake::kScreenFile}, state_.codec, state_.includeMacSound, main_,
+        *system->displays, *system->screenCapture, services_.movieWriters);
 
     uint32_t displayID = 0;
     if (state_.screenDisplayID) {
@@ -121,8 +131,14 @@ void CameraModel::screenCaptureStartEnded(
     takes_.session.reset();
     // Nothing of the user's is in it yet. Gone before anyone hears that the
     // start is over.
+    // Only while its path still leads to it: a path another folder took
+    // over meanwhile holds someone else's files.
     std::error_code removal;
-    std::filesystem::remove_all(session->take.folder, removal);
+    if (session->folder.isAt(session->take.folder)) {
+        std::filesystem::remove_all(session->take.folder, removal);
+    } else {
+        removal = std::make_error_code(std::errc::no_such_file_or_directory);
+    }
     if (removal) hollowkit::PocketLog::log("The take's folder was not removed: " + removal.message());
     publish<Field::isStartingScreen>(false);
     releaseRecordingActivity();
@@ -147,8 +163,9 @@ void CameraModel::screenRecordingDidStart(const std::weak_ptr<ScreenSession>& we
     // refused, would not open or found no sound server (the movie would
     // lose its first second to that wait).
     const bool expectsSound = isMacMicrophoneRunning() || tap_->lastAudio() > clock.now() - kRecentCameraSound;
-    session->camera = std::make_shared<hollowkit::MovieRecorder>(session->take.cameraURL(), state_.codec, start,
-                                                                 expectsSound, main_, clock, services_.movieWriters);
+    session->camera = std::make_shared<hollowkit::MovieRecorder>(
+        hollowkit::FileInFolder{session->folder, ScreenTake::kCameraFile}, state_.codec, start, expectsSound, main_,
+        clock, services_.movieWriters);
     session->camera->setOnFailure([weak = weak_from_this(), weakSession](const hollowkit::RecorderError&) {
         if (auto self = weak.lock()) self->screenTakeMovieFailed(weakSession);
     });

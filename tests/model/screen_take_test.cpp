@@ -109,6 +109,46 @@ TEST(ScreenTakeTest, AFinishedTakeIsComposedWithTheSettingsOfTheFinish) {
     EXPECT_EQ(h.desktop.calls().back(), "reveal " + (folder / "Combined.mov").string());
 }
 
+// A take's folder moved while it records (renamed, or moved aside with a
+// file put at its path): every file of the take is written whole into the
+// folder it began in, and the composition is asked to work there.
+TEST(ScreenTakeTest, ATakeWhoseFolderIsMovedKeepsEveryFileInIt) {
+    for (const bool fileInItsPlace : {false, true}) {
+        SCOPED_TRACE(fileInItsPlace ? "moved aside, a file in its place" : "renamed");
+        TakeHarness h;
+        h.startTakes();
+        ASSERT_TRUE(h.recordTake(0.5));
+        const auto folders = h.takeFolders();
+        ASSERT_EQ(folders.size(), 1u);
+        const std::filesystem::path moved = h.outputFolder / "Moved";
+        std::filesystem::rename(folders[0], moved);
+        if (fileInItsPlace) std::ofstream(folders[0]) << "a file";
+        for (int i = 0; i < 10; ++i) h.tenthOfASecond();
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForFinish());
+        ASSERT_EQ(h.compositions->size(), 1u) << h.state().notice.value_or("");
+
+        const auto& request = h.compositions->last().request;
+        EXPECT_TRUE(request.folder.isAt(moved));
+        EXPECT_EQ(request.output, folders[0] / "Combined.mov") << "named where the take began";
+        std::error_code error;
+        EXPECT_GT(std::filesystem::file_size(moved / "Screen.mov", error), 0u);
+        EXPECT_GT(std::filesystem::file_size(moved / "Camera.mov", error), 0u);
+        auto cursor = hollowkit::CursorTimeline::load(moved / "Cursor.json");
+        ASSERT_TRUE(cursor) << cursor.error();
+        EXPECT_NEAR(cursor->samples.back().time, 1.5, 0.05);
+        for (const auto& entry : std::filesystem::directory_iterator(moved)) {
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "left hidden: " << entry.path();
+        }
+        if (fileInItsPlace) {
+            std::ifstream in(folders[0]);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a file");
+        }
+        h.compositions->succeed();
+        EXPECT_EQ(h.state().notice, "Screen recording saved");
+    }
+}
+
 TEST(ScreenTakeTest, TheZoomIsPlannedOnlyWhenAutomaticZoomIsOnAtTheStop) {
     for (const bool autoZoom : {true, false}) {
         SCOPED_TRACE(autoZoom);

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -267,6 +268,37 @@ TEST_F(ScreenComposerTest, ExportThatFailsHalfWayKeepsThePreviousMovie) {
     EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
     ASSERT_FALSE(progress.empty());
     EXPECT_LT(progress.back(), 1.0F);
+}
+
+// A take's folder held since the take began and moved aside, a file put at
+// its path: the movies are read and the combined one written in the held
+// folder, and the result keeps the name the take began with.
+TEST_F(ScreenComposerTest, ATakesHeldFolderIsComposedWhereverItWasMoved) {
+    const auto take = dir_.path() / "take";
+    const auto moved = dir_.path() / "moved";
+    std::filesystem::create_directory(take);
+    std::filesystem::copy_file(screen(), take / "Screen.mov");
+    std::filesystem::copy_file(camera(), take / "Camera.mov");
+    ComposeRequest r = request();
+    r.screen = take / "Screen.mov";
+    r.camera = take / "Camera.mov";
+    r.output = take / "Combined.mov";
+    auto held = HeldFolder::open(take);
+    ASSERT_TRUE(held.has_value());
+    r.folder = *held;
+    std::filesystem::rename(take, moved);
+    std::ofstream(take) << "a file";
+
+    const auto result = compose(r);
+    ASSERT_TRUE(result.has_value()) << result.error().userMessage();
+    EXPECT_EQ(*result, take / "Combined.mov");
+    const std::vector<std::string> boxes = topLevelBoxes(moved / "Combined.mov");
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(moved)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Camera.mov", "Combined.mov", "Screen.mov"}));
+    EXPECT_TRUE(std::filesystem::is_regular_file(take));
 }
 
 TEST_F(ScreenComposerTest, EveryScreenPictureLandsInItsOwnFrameInOrder) {
