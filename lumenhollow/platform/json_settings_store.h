@@ -8,7 +8,12 @@
 // are written back unchanged. A settings file that is a link (a dotfile
 // manager's) is written where the link leads, so the link stays; a link
 // whose file is not there yet makes that file, and one whose folder is not
-// there fails as any write into a missing folder does.
+// there fails as any write into a missing folder does. Unlike a recording,
+// the store follows its path from one write to the next: the next start
+// reads the file by its path, so a settings folder moved or replaced while
+// the program runs gets the next write where that start will look. Each
+// write holds its folder from its temporary to its rename and flush, so a
+// folder moved in the middle of one keeps no temporary and no half of it.
 //
 // A damaged member (text that is not UTF-8, a number too large to read) costs
 // only its own key, with one log line. A file that cannot be used (not a
