@@ -318,31 +318,52 @@ Result<void, std::string> XvfbServer::resizeScreen(int width, int height) {
     }
     const xcb_randr_crtc_t crtc = xcb_randr_get_screen_resources_crtcs(resources.get())[0];
     xcb_randr_output_t output = xcb_randr_get_screen_resources_outputs(resources.get())[0];
-    // A mode of the new size (Xvfb takes any), on the output, then on its
-    // crtc; the screen is made smaller only once nothing shows past it.
-    const std::string name = std::to_string(width) + "x" + std::to_string(height);
-    xcb_randr_mode_info_t mode{};
-    mode.width = static_cast<uint16_t>(width);
-    mode.height = static_cast<uint16_t>(height);
-    mode.htotal = static_cast<uint16_t>(width);
-    mode.vtotal = static_cast<uint16_t>(height);
-    mode.dot_clock = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 60;
-    mode.name_len = static_cast<uint16_t>(name.size());
-    const auto created = x11::ask(xcb_randr_create_mode_reply, c,
-                                  xcb_randr_create_mode(c, root, mode, mode.name_len, name.c_str()));
-    if (!created) return unexpected(std::string("CreateMode failed"));
-    auto added = painter.check(xcb_randr_add_output_mode_checked(c, output, created->mode), "AddOutputMode");
-    if (!added) return added;
+    // A mode of the new size (the server's own, or one made: Xvfb takes
+    // any), on the output, then on its crtc; the screen is made smaller only
+    // once nothing shows past it.
+    xcb_randr_mode_t modeId = XCB_NONE;
+    const xcb_randr_mode_info_t* modes = xcb_randr_get_screen_resources_modes(resources.get());
+    for (int i = 0; i < resources->num_modes; ++i) {
+        if (modes[i].width == width && modes[i].height == height) modeId = modes[i].id;
+    }
+    if (modeId == XCB_NONE) {
+        const std::string name = std::to_string(width) + "x" + std::to_string(height);
+        xcb_randr_mode_info_t mode{};
+        mode.width = static_cast<uint16_t>(width);
+        mode.height = static_cast<uint16_t>(height);
+        mode.htotal = static_cast<uint16_t>(width);
+        mode.vtotal = static_cast<uint16_t>(height);
+        mode.dot_clock = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 60;
+        mode.name_len = static_cast<uint16_t>(name.size());
+        const auto created = x11::ask(xcb_randr_create_mode_reply, c,
+                                      xcb_randr_create_mode(c, root, mode, mode.name_len, name.c_str()));
+        if (!created) return unexpected(std::string("CreateMode failed"));
+        modeId = created->mode;
+        auto added = painter.check(xcb_randr_add_output_mode_checked(c, output, modeId), "AddOutputMode");
+        if (!added) return added;
+    }
+    // Growing, the screen comes first, so the mode fits on it.
+    const auto size = [&] {
+        return painter.check(
+            xcb_randr_set_screen_size_checked(c, root, static_cast<uint16_t>(width), static_cast<uint16_t>(height),
+                                              static_cast<uint32_t>(width / 4), static_cast<uint32_t>(height / 4)),
+            "SetScreenSize");
+    };
+    const auto geometry = x11::ask(xcb_get_geometry_reply, c, xcb_get_geometry(c, root));
+    if (!geometry) return unexpected(std::string("the server went away"));
+    const bool grows = width > geometry->width || height > geometry->height;
+    if (grows) {
+        auto sized = size();
+        if (!sized) return sized;
+    }
     const auto set = x11::ask(xcb_randr_set_crtc_config_reply, c,
                               xcb_randr_set_crtc_config(c, crtc, XCB_CURRENT_TIME, resources->config_timestamp, 0, 0,
-                                                        created->mode, XCB_RANDR_ROTATION_ROTATE_0, 1, &output));
+                                                        modeId, XCB_RANDR_ROTATION_ROTATE_0, 1, &output));
     if (!set || set->status != XCB_RANDR_SET_CONFIG_SUCCESS) return unexpected(std::string("SetCrtcConfig failed"));
-    auto sized = painter.check(xcb_randr_set_screen_size_checked(c, root, static_cast<uint16_t>(width),
-                                                                 static_cast<uint16_t>(height),
-                                                                 static_cast<uint32_t>(width / 4),
-                                                                 static_cast<uint32_t>(height / 4)),
-                               "SetScreenSize");
-    if (!sized) return sized;
+    if (!grows) {
+        auto sized = size();
+        if (!sized) return sized;
+    }
     if (!painter.sync()) return unexpected(std::string("the server went away"));
     return {};
 }

@@ -4,12 +4,18 @@
 //   on the corner, moved and let go after a hand's pause longer than the
 //   sizer's quiet spell (the order in which a fit made while the button was
 //   held was undone by the window manager's own configure at the release):
-//   each ends with the height as dragged, the width to the picture's shape
-//   and the picture filling the window to its right edge (no black band);
+//   each that changed the height ends with the height as dragged, whichever
+//   way and however far the width went, and one moved only sideways with
+//   the width as dragged; the other side to the picture's shape and the
+//   picture filling the window to its right edge (no black band);
 // - fresh desktops, the window manager and the program started together, and
 //   the program's window shown before the window manager has started (which
 //   then frames a window already placed): the whole frame, title bar
-//   included, lies under the island's strip.
+//   included, lies under the island's strip;
+// - the screen made smaller under the window (a change of resolution, to
+//   the smallest screen the window is made for): the whole window, frame
+//   and bottom bar included, on the screen, the bar's connection menu
+//   opening to a press.
 // The window's place is read from the X server: under a reparenting window
 // manager xdotool counts the frame's offset twice.
 
@@ -52,9 +58,19 @@ struct FitDrag {
     int dx;
     int dy;
 };
-// Each changes the height more than the width, relative to their lengths,
-// so the height chosen stays.
-constexpr FitDrag kFitDragCycle[] = {{-100, -100}, {100, 100}, {-40, -90}, {40, 90}, {0, -60}, {0, 60}};
+// Corner drags that change the height keep it, also those that change the
+// width far more (out by 300, down by 20; in by 200, down by 40); those
+// moved only sideways keep the width. Together they come back to where
+// they started.
+constexpr FitDrag kFitDragCycle[] = {{-100, -100}, {100, 100}, {300, 20}, {-200, 40}, {200, -60}, {-40, -90},
+                                     {40, 90},     {-160, 0},  {160, 0},  {0, -60},   {0, 60}};
+// The smallest screen the window is made for, and where the bottom bar's
+// connection menu opens: left of the bar's middle, the bar's middle above
+// the window's bottom edge.
+constexpr int kFitSmallestWidth = 760;
+constexpr int kFitSmallestHeight = 428;
+constexpr int kFitConnectionFromMiddle = 60;
+constexpr int kFitBottomBarMiddle = 12 + 25;
 
 bool fitPixelBlack(uint32_t pixel) {
     return (pixel >> 16 & 0xFF) <= 2 && (pixel >> 8 & 0xFF) <= 2 && (pixel & 0xFF) <= 2;
@@ -186,8 +202,11 @@ TEST_F(WindowFitJourney, TwentyCornerDragsInARowEachEndFittedWithoutABand) {
         const FitDrag& drag = kFitDragCycle[i % std::size(kFitDragCycle)];
         SCOPED_TRACE("drag " + std::to_string(i + 1) + " by " + std::to_string(drag.dx) + "," +
                      std::to_string(drag.dy));
-        const int height = framed->client.height + drag.dy;
-        const int width = static_cast<int>(std::lround((height - bar) * 16.0 / 9.0));
+        const bool sideways = drag.dy == 0;
+        const int width = sideways ? framed->client.width + drag.dx
+                                   : static_cast<int>(std::lround((framed->client.height + drag.dy - bar) * 16.0 / 9.0));
+        const int height = sideways ? bar + static_cast<int>(std::lround(width * 9.0 / 16.0))
+                                    : framed->client.height + drag.dy;
         ASSERT_TRUE(dragCorner(*framed, drag));
         const std::optional<Framed> after = framedWindow([&](const Framed& now) {
             return std::abs(now.client.height - height) <= 1 && std::abs(now.client.width - width) <= 1;
@@ -236,6 +255,35 @@ TEST_F(WindowFitJourney, AWindowFramedAfterItWasFittedMovesUnderTheIslandsStrip)
     EXPECT_TRUE(underStrip(*framed)) << "the window's area at y " << framed->client.y << " under a title bar "
                                      << framed->extents.top << " high";
     EXPECT_LE(framed->client.y + framed->client.height + framed->extents.bottom, kFitScreenHeight);
+}
+
+// The screen made smaller under the window, as a change of resolution
+// makes it: the window is fitted into it, the whole frame on the screen, and
+// a press on the bottom bar's connection pill opens its menu.
+TEST_F(WindowFitJourney, AScreenMadeSmallerUnderTheWindowHoldsItWhole) {
+    launch(true);
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 90s))
+        << app_->describe();
+    ASSERT_TRUE(mainWindow());
+    const auto onScreen = [](int width, int height) {
+        return [width, height](const Framed& w) {
+            return w.top() >= 0 && w.client.x - w.extents.left >= 0 && w.right() <= width && w.bottom() <= height;
+        };
+    };
+    ASSERT_TRUE(framedWindow(onScreen(kFitScreenWidth, kFitScreenHeight)));
+    auto resized = desktop_->x().resizeScreen(kFitSmallestWidth, kFitSmallestHeight);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    const auto smallest = onScreen(kFitSmallestWidth, kFitSmallestHeight);
+    const std::optional<Framed> w = framedWindow(smallest);
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(smallest(*w)) << "the frame from " << w->client.x - w->extents.left << "," << w->top() << " to "
+                              << w->right() << "," << w->bottom() << " on a screen " << kFitSmallestWidth << "x"
+                              << kFitSmallestHeight;
+    EXPECT_TRUE(chooseFromMenu(
+        *desktop_, *app_,
+        {w->client.x + w->client.width / 2 - kFitConnectionFromMiddle, w->client.y + w->client.height - kFitBottomBarMiddle},
+        std::nullopt, {"Escape"}))
+        << "the bottom bar's connection menu never opened";
 }
 
 }  // namespace

@@ -216,6 +216,20 @@ TEST_F(WindowSizerX11Test, AScreenMadeSmallerUnderTheWindowHoldsItWhole) {
     ASSERT_TRUE(server);
     EXPECT_LE(server->x + server->width, screen.width());
     EXPECT_LE(server->y + server->height, screen.height());
+    const QSize own = options.contentMinimum(16.0 / 9.0);
+    EXPECT_LT(h.window->centralWidget()->minimumHeight(), own.height()) << "the minimum kept above the screen";
+
+    // Back to the screen it started on: the content's own minimum holds again.
+    resized = xvfb_.resizeScreen(1512, 944);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            h.main.runUntilIdle();
+            return h.window->centralWidget()->minimumSize() == own;
+        },
+        10000))
+        << "the content's minimum stayed " << h.window->centralWidget()->minimumWidth() << "x"
+        << h.window->centralWidget()->minimumHeight();
 }
 
 // The user's resize, then the sizer's request for the fitted size crossed
