@@ -167,6 +167,11 @@ public:
     // for their frame; at most kMaxPendingPhotos), and scene thumbnails
     // asked for and not yet in their scenes.
     size_t unfinishedPhotos() const { return photos_.pending.size() + photos_.thumbnails; }
+    // A photo waits for its frame (the next press would replace it).
+    bool photoWaitsForFrame() const {
+        const auto waiting = photos_.pending.find(photos_.waitingPhoto);
+        return waiting != photos_.pending.end() && !waiting->second.claimed->load();
+    }
     // Waits for the unfinished photos for at most
     // photoFinishLimit(unfinishedPhotos()), said in the log; then `finished`
     // runs once on the main executor (within this call when none is left).
