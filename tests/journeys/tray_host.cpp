@@ -202,4 +202,17 @@ std::optional<std::string> TrayHost::clickRow(const std::string& item, const std
     return std::nullopt;
 }
 
+std::optional<std::string> TrayHost::clickIcon(const std::string& item, int x, int y) {
+    try {
+        auto proxy = sdbus::createProxy(*client_, item, kItemPath);
+        proxy->callMethod("Activate")
+            .onInterface(kItemInterface)
+            .withTimeout(kTrayCallLimit)
+            .withArguments(int32_t{x}, int32_t{y});
+    } catch (const sdbus::Error& error) {
+        return "the click did not reach the item: " + error.getMessage();
+    }
+    return std::nullopt;
+}
+
 }  // namespace lumenhollow::journey

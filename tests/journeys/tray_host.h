@@ -5,8 +5,9 @@
 // test's own) on which it owns org.kde.StatusNotifierWatcher, the name Qt
 // looks for when it starts to decide that a tray exists. Programs started
 // with environment() register their StatusNotifierItem with it; the host
-// reads an item's icon and its exported menu (com.canonical.dbusmenu) and
-// clicks a menu row as a tray's panel does, by the row's label.
+// reads an item's icon and its exported menu (com.canonical.dbusmenu),
+// clicks a menu row as a tray's panel does, by the row's label, and passes
+// on a plain click on the icon as a panel does (Activate).
 //
 // Threads: the watcher answers on its own D-Bus thread; every method here
 // is called on the test's thread and waits at most a few seconds for the
@@ -62,6 +63,10 @@ public:
     std::optional<std::vector<MenuRow>> menuRows(const std::string& item);
     // Clicks the visible, enabled row labelled `label`; an error says why not.
     std::optional<std::string> clickRow(const std::string& item, const std::string& label);
+    // A plain (primary) click on the item's icon, which the panel draws at
+    // (x, y) on the screen: the panel tells the item with Activate. An
+    // error says why it could not.
+    std::optional<std::string> clickIcon(const std::string& item, int x, int y);
 
 private:
     std::optional<std::string> menuPath(const std::string& item);

@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/shell/tray_icon.h"
 
+#include <QCursor>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -45,6 +46,17 @@ QImage trayIconImage(std::string_view symbol, int pixels) {
     return image;
 }
 
+bool trayActivationOpensMenu(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: return true;
+    case QSystemTrayIcon::Unknown:
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::MiddleClick: return false;
+    }
+    return false;
+}
+
 TrayIcon::TrayIcon(ModelSignals& model, bool useTray, TrayMenu::FillNotchMenu fillNotchMenu, QObject* parent)
     : QObject(parent), model_(model), menu_(std::make_unique<TrayMenu>(model, std::move(fillNotchMenu))) {
     // Made and shown whether or not a tray exists yet: the desktop places
@@ -53,6 +65,12 @@ TrayIcon::TrayIcon(ModelSignals& model, bool useTray, TrayMenu::FillNotchMenu fi
         tray_ = new QSystemTrayIcon(this);
         tray_->setToolTip(QStringLiteral("Lumenhollow"));
         tray_->setContextMenu(menu_.get());
+        // The menu is the item's whole presentation: a plain click opens it
+        // too, as a status item's menu opens (a tray reports only the
+        // secondary click as one for the context menu).
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (trayActivationOpensMenu(reason)) openMenu();
+        });
     }
     model_.onChange({Field::recordingStarted, Field::stats}, this, [this] { refresh(); });
     refresh();
@@ -73,6 +91,12 @@ void TrayIcon::refresh() {
     if (symbol == symbol_) return;
     symbol_ = symbol;
     if (tray_) tray_->setIcon(iconFor(symbol_));
+}
+
+void TrayIcon::openMenu() {
+    // A click while it is open reaches the menu, which closes itself.
+    if (menu_->isVisible()) return;
+    menu_->popup(QCursor::pos());
 }
 
 const QIcon& TrayIcon::iconFor(std::string_view symbol) {

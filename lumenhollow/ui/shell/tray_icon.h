@@ -6,13 +6,15 @@
 // The icon's symbol follows the model (traySymbol): recording, a live
 // picture, or neither; it is drawn in colour on a dark disc with a light
 // rim, so it shows on light and dark panels alike (only macOS honours an
-// icon marked as a mask). Owned by the application for its whole life.
-// GUI thread only.
+// icon marked as a mask). A click on the icon opens the menu, as the
+// secondary click does (trayActivationOpensMenu). Owned by the application
+// for its whole life. GUI thread only.
 
 #include <QHash>
 #include <QIcon>
 #include <QImage>
 #include <QObject>
+#include <QSystemTrayIcon>
 
 #include <memory>
 #include <string>
@@ -20,14 +22,18 @@
 
 #include "lumenhollow/ui/shell/tray_menu.h"
 
-class QSystemTrayIcon;
-
 namespace lumenhollow {
 
 class ModelSignals;
 
 // The tray's picture of `symbol`, `pixels` square.
 QImage trayIconImage(std::string_view symbol, int pixels);
+
+// Whether the tray's report of a press on the icon opens the menu from
+// here: the primary click does. The secondary click (Context) opens it
+// already, by the tray itself or by Qt; a double click follows a click
+// whose menu is open.
+bool trayActivationOpensMenu(QSystemTrayIcon::ActivationReason reason);
 
 class TrayIcon final : public QObject {
     Q_OBJECT
@@ -49,6 +55,8 @@ public:
 
 private:
     void refresh();
+    // Opens the menu where the pointer is (on the icon, which was clicked).
+    void openMenu();
     const QIcon& iconFor(std::string_view symbol);
 
     ModelSignals& model_;
