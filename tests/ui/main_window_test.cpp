@@ -7,6 +7,7 @@
 
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/tool_rail.h"
@@ -102,7 +103,7 @@ TEST(MainWindowTest, FramesReachThePictureAndGoWithTheCameraReplaced) {
     const hollowkit::PlaneView plane{pixels.data(), 64 * 4};
     h.feed->enqueue(hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, 64, 36, {&plane, 1}, {}));
     // The wake-up is posted to the GUI thread's event queue.
-    QTRY_VERIFY_WITH_TIMEOUT(!window.surface().currentFrame().isNull(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.surface().currentFrame().isNull(); }, 5000));
     h.model->connect(ConnectionMode::wireless);
     h.main.runUntilIdle();
     EXPECT_TRUE(window.surface().currentFrame().isNull()) << "no picture of the old camera stays";
@@ -198,6 +199,41 @@ TEST(MainWindowTest, TheOpenerReopensAClosedWindowAndBringsAnOpenOneForward) {
     h.model->showMainWindow();
     ASSERT_NE(opener.window(), nullptr);
     EXPECT_TRUE(opener.window()->isVisible());
+}
+
+TEST(MainWindowTest, AWindowOpenedAgainShowsTheFramesAndTheirGlass) {
+    // Closed as the window manager closes it, frames came with no window to
+    // wake; the window opened again is woken by the next ones, its glass too.
+    WindowHarness h;
+    MainWindowOpener opener(*h.modelSignals, *h.feed);
+    const auto frame = [](int width, int height) {
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4, 200);
+        const hollowkit::PlaneView plane{pixels.data(), static_cast<size_t>(width) * 4};
+        return hollowkit::VideoFrame::copyFrom(hollowkit::PixelFormat::bgra, width, height, {&plane, 1}, {});
+    };
+    h.model->showMainWindow();
+    QPointer<MainWindow> first = opener.window();
+    ASSERT_TRUE(first);
+    h.feed->enqueue(frame(64, 36));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !first->surface().currentFrame().isNull(); }, 5000));
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(first.isNull());
+    h.feed->enqueue(frame(48, 27));
+    QCoreApplication::processEvents();  // the wake-up finds no window
+
+    h.model->showMainWindow();
+    MainWindow* again = opener.window();
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(again, 5000));
+    for (const int width : {32, 96}) {
+        h.feed->enqueue(frame(width, width * 9 / 16));
+        // The wake-up is posted to the GUI thread's event queue.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return again->surface().currentFrame().width() == width; }, 5000))
+            << "the window opened again was not woken by a frame " << width << " wide";
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return again->glassBackdrop().backdrop().hasPicture(); }, 20000))
+        << "the glass of the window opened again stays without a picture";
 }
 
 }  // namespace
