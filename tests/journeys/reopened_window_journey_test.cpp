@@ -3,7 +3,8 @@
 // in the island, the default), and opened again each of the three ways a
 // person has: the tray menu's "Show Lumenhollow", the open island's window
 // button, and a second start of the program. Each new window shows the
-// camera's live picture in the middle of its preview, as the first did.
+// camera's live picture in the middle of its preview, as the first did, is
+// the active window, and has the first one's size.
 //
 // The tray is a private one (tray_host.h), as in the island's journey.
 
@@ -128,6 +129,9 @@ TEST_F(ReopenedWindowJourney, AWindowClosedByTheWindowManagerShowsThePictureWhen
 
     double mean = -1;
     ASSERT_TRUE(showsPicture(app.pid(), mean)) << "the first window shows no picture: mean " << mean;
+    const std::optional<ScreenWindow> firstWindow = mainWindowOf(desktop_, app.pid(), kReopenWindowWidth);
+    ASSERT_TRUE(firstWindow);
+    const ScreenRect firstClient = clientArea(desktop_, firstWindow->id).value_or(ScreenRect{});
 
     struct Way {
         const char* name;
@@ -163,7 +167,8 @@ TEST_F(ReopenedWindowJourney, AWindowClosedByTheWindowManagerShowsThePictureWhen
         // Frames come while no window is there to show them.
         const uint64_t closedAt = app.state()["sample"].get<uint64_t>();
         ASSERT_TRUE(app.waitForState(
-            [&](const nlohmann::json& s) { return s["sample"].get<uint64_t>() >= closedAt + kReopenClosedReports; }, 60s))
+            [&](const nlohmann::json& s) { return s["sample"].get<uint64_t>() >= closedAt + kReopenClosedReports; },
+            60s))
             << app.describe();
         ASSERT_TRUE(app.running()) << "closing the window ended the program; " << app.describe();
 
@@ -173,6 +178,20 @@ TEST_F(ReopenedWindowJourney, AWindowClosedByTheWindowManagerShowsThePictureWhen
         EXPECT_TRUE(showsPicture(app.pid(), mean))
             << "the window opened again shows no picture: mean brightness " << mean << " in its middle";
         ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; })) << app.describe();
+        // The window is the active one, so the sizer (attached to the window
+        // that becomes active) keeps it in the picture's shape as the first.
+        const std::optional<ScreenWindow> reopened = mainWindowOf(desktop_, app.pid(), kReopenWindowWidth);
+        ASSERT_TRUE(reopened);
+        EXPECT_TRUE(waitFor([&] { return activeWindow(desktop_) == reopened->id; }))
+            << "the window opened again is not the active one; active " << activeWindow(desktop_);
+        const auto asFirst = [&](const FramedWindow& f) {
+            return f.client.width == firstClient.width && f.client.height == firstClient.height;
+        };
+        const std::optional<FramedWindow> framed = settledFrame(desktop_, reopened->id, asFirst, 15s);
+        ASSERT_TRUE(framed) << "the window opened again was never framed";
+        EXPECT_TRUE(asFirst(*framed)) << "the window opened again is " << framed->client.width << " x "
+                                      << framed->client.height << ", the first was " << firstClient.width << " x "
+                                      << firstClient.height;
     }
 
     app.signal(SIGTERM);
