@@ -1,10 +1,15 @@
 #include "lumenhollow/ui/window/main_window.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/live_backdrop.h"
@@ -234,6 +239,58 @@ TEST(MainWindowTest, AWindowOpenedAgainShowsTheFramesAndTheirGlass) {
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return again->glassBackdrop().backdrop().hasPicture(); }, 20000))
         << "the glass of the window opened again stays without a picture";
+}
+
+TEST(MainWindowTest, APopoverOpenAtTheCloseLeavesNoneBehindAndOpensAtTheNewWindow) {
+    // A panel open when the window manager closes the window goes with it
+    // and clears its flag; opened again from the new window, it stands at
+    // that window's button and is in the accessible tree beside it.
+    WindowHarness h;
+    MainWindowOpener opener(*h.modelSignals, *h.feed);
+    const auto shownPopovers = [] {
+        std::vector<ui::Popover*> shown;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* popover = qobject_cast<ui::Popover*>(widget); popover && popover->isVisible()) {
+                shown.push_back(popover);
+            }
+        }
+        return shown;
+    };
+    h.model->showMainWindow();
+    QPointer<MainWindow> first = opener.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(first.data(), 5000));
+    h.model->setShowScenes(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownPopovers().size() == 1; }, 5000));
+    // Where it stands against its window, to compare the new window's with.
+    const QRect firstPlace = shownPopovers().front()->geometry().translated(-first->geometry().topLeft());
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(first.isNull());
+    EXPECT_FALSE(h.model->state().showScenes) << "the flag outlived the popover's window";
+    EXPECT_TRUE(shownPopovers().empty());
+
+    h.model->showMainWindow();
+    MainWindow* again = opener.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(again, 5000));
+    EXPECT_TRUE(shownPopovers().empty()) << "nothing opens by itself";
+    h.model->setShowScenes(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownPopovers().size() == 1; }, 5000));
+    ui::Popover* popover = shownPopovers().front();
+    EXPECT_EQ(popover->anchor().window(), again) << "anchored in the window closed";
+    EXPECT_EQ(popover->geometry().translated(-again->geometry().topLeft()), firstPlace)
+        << "it does not stand where the first window's did";
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    ASSERT_NE(application, nullptr);
+    bool windowListed = false;
+    bool popoverListed = false;
+    for (int i = 0; i < application->childCount(); ++i) {
+        QAccessibleInterface* child = application->child(i);
+        if (child && child->object() == again) windowListed = true;
+        if (child && child->object() == popover) popoverListed = true;
+    }
+    EXPECT_TRUE(windowListed) << "the window opened again is not in the accessible tree";
+    EXPECT_TRUE(popoverListed) << "its popover is not in the accessible tree";
+    h.model->setShowScenes(false);
 }
 
 }  // namespace
