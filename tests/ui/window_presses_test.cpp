@@ -261,14 +261,14 @@ TEST(WindowPressesTest, TheRailFadesAndGlides) {
     window.resize(1152, 812);
     QCoreApplication::processEvents();
     QWidget& rail = *window.chrome().slotWidget(ChromeColumn::Slot::toolRail);
-    QTRY_VERIFY_WITH_TIMEOUT(rail.isHidden(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rail.isHidden(); }, 5000)) << "the rail never went";
 
     window.resize(457, 812);
     QCoreApplication::processEvents();
     EXPECT_TRUE(rail.isVisible());
     ASSERT_NE(rail.graphicsEffect(), nullptr) << "fading in";
     EXPECT_LT(qobject_cast<QGraphicsOpacityEffect*>(rail.graphicsEffect())->opacity(), 1.0);
-    QTRY_VERIFY_WITH_TIMEOUT(rail.graphicsEffect() == nullptr, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rail.graphicsEffect() == nullptr; }, 5000)) << "the fade never ended";
     EXPECT_TRUE(rail.isVisible());
 
     const QRect before = rail.geometry();
@@ -278,12 +278,12 @@ TEST(WindowPressesTest, TheRailFadesAndGlides) {
                                qRound(window.chrome().layoutResult().toolRail->y), rail.width(), rail.height());
     ASSERT_NE(target, before) << "the notice moves the rail";
     EXPECT_NE(rail.geometry(), target) << "gliding, not jumping";
-    QTRY_COMPARE_WITH_TIMEOUT(rail.geometry(), target, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rail.geometry() == target; }, 5000)) << "the rail never reached its place";
 
     window.resize(1152, 812);
     QCoreApplication::processEvents();
     EXPECT_TRUE(rail.isVisible()) << "fading out";
-    QTRY_VERIFY_WITH_TIMEOUT(rail.isHidden(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rail.isHidden(); }, 5000)) << "the rail never went";
     EXPECT_EQ(rail.graphicsEffect(), nullptr);
 
     {

@@ -105,7 +105,7 @@ TEST_F(QtFilePickerDialogTest, TypedFilesComeBackAsAbsolutePaths) {
     ASSERT_TRUE(answers[0].has_value());
     EXPECT_EQ(*answers[0], (Paths{path("warm.cube"), path("grid.png")}));
     // The dialog goes once answered, and the next request opens a new one.
-    QTRY_VERIFY_WITH_TIMEOUT(picker_->openDialog() == nullptr, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return picker_->openDialog() == nullptr; }, 5000)) << "the dialog stayed";
 }
 
 TEST_F(QtFilePickerDialogTest, EachWayOutAnswersOnce) {
