@@ -157,7 +157,10 @@ std::optional<int> parsePid(std::string_view text) {
 struct UnixInstanceLock::State {
     fs::path folder;
     Options options;
-    fs::path runtimeFolder;
+    // The runtime folders a holder may listen in, the first usable one
+    // its own: $XDG_RUNTIME_DIR, and where the system makes it, for a start
+    // from a session without the variable.
+    std::vector<fs::path> runtimeFolders;
     UniqueFd lock;
     bool held = false;
     // Where a holder listens, in the order a start looks (the first is
@@ -193,12 +196,14 @@ struct UnixInstanceLock::State {
         if (!lock) return false;
         struct stat status {};
         places.clear();
-        if (usersOwnFolder(runtimeFolder) && ::fstat(lock.get(), &status) == 0) {
+        if (::fstat(lock.get(), &status) == 0) {
             char name[64];
             std::snprintf(name, sizeof name, "lumenhollow-%llx-%llx.socket",
                           static_cast<unsigned long long>(status.st_dev),
                           static_cast<unsigned long long>(status.st_ino));
-            places.push_back(runtimeFolder / name);
+            for (const fs::path& runtime : runtimeFolders) {
+                if (usersOwnFolder(runtime)) places.push_back(runtime / name);
+            }
         }
         places.push_back(folder / kSocketBesideLock);
         return true;
@@ -275,10 +280,14 @@ struct UnixInstanceLock::State {
 
 UnixInstanceLock::UnixInstanceLock(fs::path folder, Options options) : state_(std::make_unique<State>()) {
     state_->folder = std::move(folder);
-    if (options.runtimeFolder) {
-        state_->runtimeFolder = *options.runtimeFolder;
-    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
-        state_->runtimeFolder = runtime;
+    if (options.runtimeFolders) {
+        state_->runtimeFolders = *options.runtimeFolders;
+    } else {
+        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) state_->runtimeFolders.emplace_back(runtime);
+        const fs::path system = "/run/user/" + std::to_string(::geteuid());
+        if (state_->runtimeFolders.empty() || state_->runtimeFolders.front() != system) {
+            state_->runtimeFolders.push_back(system);
+        }
     }
     state_->options = std::move(options);
 }

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "lumenhollow/platform/instance_lock.h"
 
@@ -34,9 +35,12 @@ namespace lumenhollow {
 class UnixInstanceLock final : public InstanceLock {
 public:
     struct Options {
-        // The user's runtime folder; none: $XDG_RUNTIME_DIR; an empty path:
-        // no runtime folder.
-        std::optional<std::filesystem::path> runtimeFolder;
+        // The user's runtime folders, in the order looked at (the holder
+        // listens in the first that is the user's alone; an empty path
+        // stands for none); none: $XDG_RUNTIME_DIR, then /run/user/<uid>,
+        // where the system makes it, for a start whose session lacks the
+        // variable.
+        std::optional<std::vector<std::filesystem::path>> runtimeFolders;
         // How long the holder waits for the bytes of a client that connected.
         std::chrono::milliseconds requestLimit{2000};
         std::chrono::milliseconds pause{100};

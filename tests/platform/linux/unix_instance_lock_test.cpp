@@ -59,7 +59,7 @@ std::set<std::string> instanceNamesIn(const fs::path& folder) {
 
 UnixInstanceLock::Options withRuntime(const fs::path& runtime) {
     UnixInstanceLock::Options options;
-    options.runtimeFolder = runtime;
+    options.runtimeFolders = std::vector<fs::path>{runtime};
     return options;
 }
 
@@ -170,7 +170,8 @@ TEST(UnixInstanceLockTest, TheSocketLivesWhereOnlyItsUserCanMakeIt) {
 }
 
 // Two paths to one settings folder (a link, as a bind mount would be) are
-// one lock and reach one holder, wherever its socket lives; and a folder
+// one lock and reach one holder, wherever its socket lives, also from a
+// session without the runtime folder's variable; and a folder
 // deep enough that its socket's path does not fit an address still works.
 TEST(UnixInstanceLockTest, TwoPathsToOneFolderMeetAndDeepFoldersAreReached) {
     struct Case {
@@ -189,7 +190,11 @@ TEST(UnixInstanceLockTest, TwoPathsToOneFolderMeetAndDeepFoldersAreReached) {
         fs::create_directory_symlink(real, link);
         const fs::path runtime = c.runtime ? makeRuntimeFolder(dir.path() / "run") : fs::path();
         UnixInstanceLock holder(real, withRuntime(runtime));
-        UnixInstanceLock throughLink(link, withRuntime(runtime));
+        // A start from a session without the runtime variable looks in the
+        // system's runtime folder as well.
+        UnixInstanceLock::Options withoutVariable;
+        withoutVariable.runtimeFolders = std::vector<fs::path>{fs::path(), runtime};
+        UnixInstanceLock throughLink(link, c.runtime ? withoutVariable : withRuntime(runtime));
         ASSERT_TRUE(holder.tryTake());
         std::atomic<int> broughtForward{0};
         holder.serve([&broughtForward] { ++broughtForward; });
