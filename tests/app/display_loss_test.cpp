@@ -35,18 +35,22 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
     } cases[] = {
         {"nothing under way", {}, "The display was lost; nothing was left to save; ending with status 1"},
         {"a recording",
-         {std::chrono::seconds(4), {"Video saved"}, std::nullopt, true},
+         {std::chrono::seconds(4), {"Video saved"}, std::nullopt, true, std::nullopt},
          "The display was lost during a recording of 4 s; before ending: Video saved; ending with status 1"},
         {"photos counted, in the order they first came",
-         {std::nullopt, {"Photo saved", "Photo failed: disk full", "Photo saved", "Photo saved"}, std::nullopt, true},
+         {std::nullopt,
+          {"Photo saved", "Photo failed: disk full", "Photo saved", "Photo saved"},
+          std::nullopt,
+          true,
+          std::nullopt},
          "The display was lost; before ending: Photo saved (3 times), Photo failed: disk full; ending with "
          "status 1"},
         {"a take, with what the shutdown said",
-         {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true},
+         {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true, std::nullopt},
          "The display was lost; before ending: the screen take in /home/me/Videos/Lumenhollow/Take, Photo saved; "
          "ending with status 1"},
         {"a recording whose end the shutdown did not see",
-         {std::chrono::seconds(21), {}, std::nullopt, true},
+         {std::chrono::seconds(21), {}, std::nullopt, true, std::nullopt},
          "The display was lost during a recording of 21 s; its end was not reported before ending; ending with "
          "status 1"},
         {"a composition the shutdown stopped: the take it left, not \"nothing\"",
@@ -58,7 +62,7 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
          "The display was lost during a recording of 9 s; before ending: the combined video of the take in /T was "
          "not made, Photo saved; ending with status 1"},
         {"a shutdown cut short",
-         {std::nullopt, {}, std::nullopt, false},
+         {std::nullopt, {}, std::nullopt, false, std::nullopt},
          "The display was lost; the shutdown did not finish in time; ending with status 1"},
     };
     for (const auto& c : cases) EXPECT_EQ(describeDisplayLoss(c.account), c.line) << c.name;
