@@ -21,6 +21,7 @@
 #include <fstream>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "hollowkit/base/mutex.h"
