@@ -107,7 +107,8 @@ TEST_F(DisplayLossJourney, WithNothingUnderWayTheProgramEndsWithOneAndSaysSo) {
 }
 
 // A take of the screen and the camera: the screen's stream goes with the
-// display, the take stops, and its movies are finished before the end.
+// display, the take stops, and its movies are finished before the end; the
+// log names the take whose combined movie is left to a rebuild.
 TEST_F(DisplayLossJourney, DuringAScreenTakeItsMoviesAreFinishedAndTheProgramEndsWithOne) {
     JourneyDesktop desktop;
     desktop.start();
@@ -123,13 +124,18 @@ TEST_F(DisplayLossJourney, DuringAScreenTakeItsMoviesAreFinishedAndTheProgramEnd
     desktop.x().end(SIGKILL);
     ASSERT_EQ(app.waitForExit(120s), std::optional<int>(1)) << app.describe();
     const std::string log = app.log();
-    EXPECT_NE(log.find("before ending: the screen take in "), std::string::npos) << log;
 
     std::vector<std::filesystem::path> takes;
     for (const auto& entry : entriesIn(desktop.outputFolder())) {
         if (std::filesystem::is_directory(entry)) takes.push_back(entry);
     }
     ASSERT_EQ(takes.size(), 1u) << log;
+    // The take is named with what it lacks and how to make it.
+    EXPECT_NE(log.find("before ending: the combined video of the take in " + takes.front().string() +
+                       " was not made; its Screen.mov and Camera.mov are whole, and \"Rebuild Another Take…\""),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(std::filesystem::exists(takes.front() / "Combined.mov"));
     EXPECT_TRUE(std::filesystem::exists(takes.front() / "Cursor.json"));
     for (const char* name : {"Screen.mov", "Camera.mov"}) {
         const std::filesystem::path movie = takes.front() / name;
