@@ -12,6 +12,7 @@
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
 #include "hollowkit/recording/movie_temporaries.h"
+#include "hollowkit/recording/sound_lead_in.h"
 
 namespace hollowkit {
 namespace {
