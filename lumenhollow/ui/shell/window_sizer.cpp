@@ -79,8 +79,12 @@ void WindowSizer::watchScreen(QScreen* screen) {
     // where it was, partly off the screen: fitted again into the new area,
     // its minimum as low as that area needs. On a later turn, once the
     // screen's other changes (size and usable area come apart) are in.
-    screenGeometryWatch_ = connect(screen, &QScreen::geometryChanged, this, [this] { fitLater(); });
-    screenAreaWatch_ = connect(screen, &QScreen::availableGeometryChanged, this, [this] { fitLater(); });
+    // A user's resize waiting to be fitted is fitted into the new area then.
+    const auto refit = [this] {
+        if (!resizeTask_) fitLater();
+    };
+    screenGeometryWatch_ = connect(screen, &QScreen::geometryChanged, this, refit);
+    screenAreaWatch_ = connect(screen, &QScreen::availableGeometryChanged, this, refit);
 }
 
 void WindowSizer::attach(QWidget* window) {
