@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <string>
 
 namespace hollowkit {
 
@@ -34,6 +36,19 @@ bool HeldFolder::isAt(const std::filesystem::path& path) const {
     struct stat named {};
     return valid() && ::fstat(fd(), &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+std::filesystem::path HeldFolder::currentPath() const {
+    if (!valid() || isAt(path_)) return path_;
+    // The kernel's name for the descriptor: the folder's path as it is now,
+    // or one marked " (deleted)", or one from another mount namespace; only
+    // a path that leads back to this very folder is told.
+    char link[PATH_MAX];
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd());
+    const ssize_t length = ::readlink(proc.c_str(), link, sizeof link);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof link || link[0] != '/') return path_;
+    std::filesystem::path now(std::string(link, static_cast<size_t>(length)));
+    return isAt(now) ? now : path_;
 }
 
 void HeldFolder::sync() const {

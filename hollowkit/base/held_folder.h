@@ -5,7 +5,8 @@
 // moved or renamed, replaced by a link or a file, or covered by a file
 // system mounted over it. Everything done through it is relative to the
 // descriptor (openat, renameat2, linkat, fstatat, unlinkat), never by path.
-// The path it was opened at is kept only for logs and notices.
+// The path it was opened at is kept for logs; where a finished file is
+// told (a result, a reveal), currentPath() says where the folder is now.
 //
 // A copy shares the one descriptor (read-only after opening), which closes
 // with the last copy. Any thread.
@@ -53,6 +54,13 @@ public:
     // followed): a path another folder has taken over is not this one's.
     bool isAt(const std::filesystem::path& path) const;
 
+    // Where the folder is now: the path it was opened at while that still
+    // names it, else the path the kernel keeps for its descriptor when that
+    // leads to it (moved or renamed, its old path taken by a link or a
+    // file). When neither does (removed, covered by a mount, held by
+    // nothing), the path it was opened at. Reads the file system.
+    std::filesystem::path currentPath() const;
+
     // Makes the entries made or renamed in it durable. The files are in
     // place already, so a failure is not reported.
     void sync() const;
@@ -77,9 +85,12 @@ struct FileInFolder {
     // could not be (HeldFolder::failed).
     static FileInFolder hold(const std::filesystem::path& path);
 
-    // Where the file was when its folder was taken: for logs, notices and
-    // the result a recorder reports.
+    // Where the file was when its folder was taken: for logs.
     std::filesystem::path path() const { return folder.path() / name; }
+    // Where the file is now, its folder followed wherever it went
+    // (HeldFolder::currentPath): the result a recorder or writer reports,
+    // so a reveal opens the folder the file is really in.
+    std::filesystem::path currentPath() const { return folder.currentPath() / name; }
 };
 
 }  // namespace hollowkit

@@ -394,7 +394,8 @@ void MovieRecorder::completeFinish() {
                 std::move(completion));
         return;
     }
-    deliver(outputURL_, std::move(completion));
+    // Where the movie is now: its folder may have been moved meanwhile.
+    deliver(output_.currentPath(), std::move(completion));
 }
 
 void MovieRecorder::handleWriterFailure(const std::string& error) {

@@ -119,7 +119,8 @@ public:
     // `main` receives the completion; `clock` is the host clock (the one
     // sample times are stamped on). Without a factory the FFmpeg writer is
     // used.
-    // The movie is made in `output`'s held folder, wherever it is moved;
+    // The movie is made in `output`'s held folder, wherever it is moved,
+    // and its result is where it is at the end (FileInFolder::currentPath);
     // the path form holds the folder `outputURL` names now.
     MovieRecorder(FileInFolder output, VideoCodec codec, std::optional<TimePoint> sessionStart, bool expectsAudio,
                   Executor& main, const Clock& clock = Clock::system(), MovieWriterFactory writerFactory = {});
@@ -194,7 +195,7 @@ private:
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
 
     const FileInFolder output_;
-    const std::filesystem::path outputURL_;  // where the movie was when it began: for the result and logs
+    const std::filesystem::path outputURL_;  // where the movie was when it began: for logs
     // The empty file reserving the name, held until the end is delivered, so
     // a start-up clearing elsewhere does not take it for a killed run's.
     UniqueFd reservation_;

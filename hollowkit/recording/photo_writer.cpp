@@ -83,7 +83,8 @@ Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& pl
     if (!placed) return unexpected(PhotoError::writeFailed(placed.error().code, placed.error().path));
     temporary.name.clear();
     folder.sync();
-    return std::move(placed).value();
+    // Told where it is now, not where the folder was at the press.
+    return folder.currentPath() / placed->filename();
 }
 
 }  // namespace

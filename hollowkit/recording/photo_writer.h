@@ -94,7 +94,8 @@ public:
 
     // Writes the frame, at its full size, as a HEIF photo (quality 90) into
     // `place`, under the first of its names that nothing stands under; a
-    // file already there is never touched. Returns the photo's path. A photo
+    // file already there is never touched. Returns the photo's path as it is
+    // once written, in the held folder wherever that was moved. A photo
     // that fails leaves nothing behind. A null frame gives noImage; an
     // encoder failure encodingFailed; a file that cannot be written
     // writeFailed, naming the folder when the photo could not be made or

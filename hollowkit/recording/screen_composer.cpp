@@ -504,7 +504,8 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
     }
     auto work = std::make_unique<Export>(held, options, progress, stop);
     auto result = work->run();
-    if (result) result = request.output;
+    // Told where it is now: the take's folder may have been moved meanwhile.
+    if (result && request.folder.valid()) result = request.folder.currentPath() / request.output.filename();
     // The decoders, canvases and encoder go together; what their threads
     // freed goes back to the system (memory_settings.h).
     work.reset();

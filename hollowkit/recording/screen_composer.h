@@ -79,7 +79,7 @@ struct ComposeRequest {
     std::vector<FrameSizeChange> cameraFrames;  // from "Camera.json"; empty when there is none
     // The take's folder, held since the take began: when it is, the three
     // files are read and written there by their names, wherever the folder
-    // was moved; the result is still `output`.
+    // was moved, and the result is Combined.mov where the folder is then.
     HeldFolder folder;
 };
 

@@ -442,7 +442,7 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
         std::string text = finished ? std::string() : finished.error();
         writer_.reset();
         if (finished) {
-            result = outputURL_;
+            result = output_.currentPath();  // its folder may have been moved meanwhile
         } else {
             result = unexpected(ScreenError::writerFailed(text.empty() ? "unknown" : text));
         }

@@ -121,7 +121,8 @@ public:
 
     // Nothing starts here. `main` receives every result. Without a factory
     // the FFmpeg writer is used. The services must outlive the recorder.
-    // The movie is made in `output`'s held folder, wherever it is moved;
+    // The movie is made in `output`'s held folder, wherever it is moved,
+    // and its result is where it is at the end (FileInFolder::currentPath);
     // the path form holds the folder `outputURL` names now.
     ScreenRecorder(FileInFolder output, VideoCodec codec, bool includeSystemAudio, Executor& main,
                    DisplayService& displays, ScreenCaptureBackend& capture, MovieWriterFactory writerFactory = {});
@@ -206,7 +207,7 @@ private:
     std::unique_ptr<ScreenCapture> takeCapture();
 
     const FileInFolder output_;
-    const std::filesystem::path outputURL_;  // where the movie was when it began: for the result
+    const std::filesystem::path outputURL_;  // where the movie was when it began
     const VideoCodec codec_;
     const bool includeSystemAudio_;
     Executor& main_;

@@ -112,5 +112,56 @@ TEST(HeldFolderTest, AFolderThatCannotBeHeldFailsWithItsReason) {
     EXPECT_EQ(heldNames(dir.path()), std::vector<std::string>{"file"});
 }
 
+// Where a held folder is now: followed wherever it was moved, whatever took
+// its old path; its old path while that still names it (as it was spelled,
+// a link in it not resolved) and when nothing names it any more.
+TEST(HeldFolderTest, ItsCurrentPathIsWhereTheFolderIsNow) {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& dir, const fs::path& path)> fate;
+        const char* now;  // relative to the test's folder
+    };
+    const auto moveTo = [](const char* name) {
+        return [name](const fs::path& dir, const fs::path& path) { fs::rename(path, dir / name); };
+    };
+    const std::vector<Case> cases{
+        {"left where it is", {}, "Link/Lumenhollow"},
+        {"renamed", moveTo("Moved"), "Real/Moved"},
+        {"moved into another folder", [](const fs::path& dir, const fs::path& path) {
+             fs::create_directory(dir / "Other");
+             fs::rename(path, dir / "Other" / "Moved");
+         }, "Real/Other/Moved"},
+        {"moved aside, an empty folder in its place", [&](const fs::path& dir, const fs::path& path) {
+             moveTo("Moved")(dir, path);
+             fs::create_directory(path);
+         }, "Real/Moved"},
+        {"moved aside, a file in its place", [&](const fs::path& dir, const fs::path& path) {
+             moveTo("Moved")(dir, path);
+             std::ofstream(path) << "a file";
+         }, "Real/Moved"},
+        {"removed", [](const fs::path&, const fs::path& path) { fs::remove(path); }, "Link/Lumenhollow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir dir;
+        // Reached through a link, as a videos folder often is.
+        fs::create_directory(dir.path() / "Real");
+        fs::create_directory_symlink(dir.path() / "Real", dir.path() / "Link");
+        const fs::path path = dir.path() / "Link" / "Lumenhollow";
+        fs::create_directory(path);
+        auto held = HeldFolder::open(path);
+        ASSERT_TRUE(held.has_value()) << held.error().message();
+        const FileInFolder file{*held, "movie.mov"};
+        if (c.fate) c.fate(dir.path() / "Real", dir.path() / "Real" / "Lumenhollow");
+        // A folder that moved is told by its real path, links resolved.
+        const fs::path expected = (std::string(c.now).starts_with("Link/") ? dir.path() : fs::canonical(dir.path())) / c.now;
+        EXPECT_EQ(held->currentPath(), expected);
+        EXPECT_EQ(file.currentPath(), expected / "movie.mov");
+        EXPECT_EQ(held->path(), path) << "the path it was opened at stays for the logs";
+    }
+    EXPECT_EQ(HeldFolder::failed("/nowhere", std::make_error_code(std::errc::not_a_directory)).currentPath(),
+              fs::path("/nowhere"));
+}
+
 }  // namespace
 }  // namespace hollowkit

@@ -345,6 +345,7 @@ TEST_F(PhotoWriterTest, APhotoGoesToTheFolderOfItsPressWhereverItWasMoved) {
         ASSERT_TRUE(main.waitFor([&] { return outcome.has_value(); }));
         ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
         const auto photo = moved / outcome->value().filename();
+        EXPECT_EQ(outcome->value(), std::filesystem::canonical(moved) / photo.filename()) << "told where it is";
         EXPECT_TRUE(decodeHeifFile(photo).has_value());
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(moved), {}), 1) << "a temporary was left";
         EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
