@@ -481,7 +481,7 @@ private:
                       const std::filesystem::path& screen);
     // Shows a take's file in the file manager, unless the application is quitting.
     void revealTakeFile(const std::filesystem::path& file);
-    void continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom);
+    void continueRebuild(const ScreenTake& take, const hollowkit::HeldFolder& folder, hollowkit::ZoomPath zoom);
     // The quit's bound ran out during a composition: it is stopped and the
     // take left to a rebuild, unless its result came first.
     void stopCompositionForQuit();

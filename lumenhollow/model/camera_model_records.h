@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "hollowkit/base/executor.h"
+#include "hollowkit/base/held_folder.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/camera/camera_setting.h"
 #include "hollowkit/camera/camera_types.h"
@@ -180,7 +181,8 @@ struct TakeWork {
     std::unique_ptr<TakeComposer> composer;
     uint64_t composeId = 0;  // the running composition; 0: none
     uint64_t lastComposeId = 0;
-    ScreenTake composing;  // the take the running composition is of
+    ScreenTake composing;  // the take the running composition is of, where it was at its start
+    hollowkit::HeldFolder composingFolder;  // its folder, held: where the take is at the end
     // What the log said of a take whose combined movie the quit left unmade.
     std::optional<std::string> leftToRebuild;
     std::function<void()> composeCompletion;

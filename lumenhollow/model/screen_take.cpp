@@ -35,6 +35,14 @@ bool ScreenTake::hasScreenAndCamera() const {
     return fileExists(screenURL()) && fileExists(cameraURL());
 }
 
+ScreenTake ScreenTake::whereNow(const ScreenTake& take, const hollowkit::HeldFolder& held) {
+    return held.valid() ? ScreenTake{held.currentPath()} : take;
+}
+
+ScreenTake ScreenTake::through(const hollowkit::HeldFolder& held) {
+    return ScreenTake{held.pathOf("")};
+}
+
 std::string takeLeftToRebuild(const ScreenTake& take) {
     // Combined.mov only ever takes its name whole (the composer renames it
     // into place), so one there is an earlier composition's.

@@ -47,6 +47,14 @@ struct ScreenTake {
     // screen's is), so the take can be combined.
     bool hasScreenAndCamera() const;
 
+    // The take in `held` as it is now: at the path `held` has now, wherever
+    // the folder was moved (HeldFolder::currentPath); `take` itself when
+    // `held` holds nothing. Reads the file system.
+    static ScreenTake whereNow(const ScreenTake& take, const hollowkit::HeldFolder& held);
+    // The take read through `held`: its files' paths lead through the held
+    // descriptor (HeldFolder::pathOf), for the readers that take a path.
+    static ScreenTake through(const hollowkit::HeldFolder& held);
+
     bool operator==(const ScreenTake&) const = default;
 };
 

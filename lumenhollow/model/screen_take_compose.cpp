@@ -6,6 +6,10 @@
 // (late, or from before a rebuild) is dropped, and progress never goes back.
 // The composer writes under a temporary name, so a rebuild that fails keeps
 // the previous "Combined.mov".
+//
+// A take's folder is held from its making, a rebuilt one from its choice:
+// the composition works in it wherever it is moved meanwhile, and what is
+// revealed and remembered afterwards is where the folder is then.
 
 #include <algorithm>
 #include <chrono>
@@ -32,7 +36,8 @@ void CameraModel::composeScreenTake(hollowkit::ComposeRequest request, std::func
     const uint64_t composition = ++takes_.lastComposeId;
     takes_.composeId = composition;
     takes_.composeCompletion = std::move(completion);
-    takes_.composing = ScreenTake{request.output.parent_path()};
+    takes_.composing = ScreenTake::whereNow(ScreenTake{request.output.parent_path()}, request.folder);
+    takes_.composingFolder = request.folder;
     takes_.composer = services_.takeComposers ? services_.takeComposers() : makeScreenComposer(main_);
     const std::filesystem::path screen = request.screen;
     takes_.composer->compose(
@@ -58,12 +63,15 @@ void CameraModel::composeEnded(uint64_t composition,
                                const std::filesystem::path& screen) {
     if (composition != takes_.composeId) return;
     takes_.composeId = 0;
+    // Moved while it was composed: remembered and shown where it is now.
+    const ScreenTake now = ScreenTake::whereNow(takes_.composing, takes_.composingFolder);
+    if (now != takes_.composing && state_.lastScreenTake == takes_.composing.folder) setLastScreenTake(now.folder);
     if (result) {
         postNotice(kComposedNotice);
-        revealTakeFile(result.value());
+        revealTakeFile(now.folder / result.value().filename());
     } else {
         postNotice(kComposeFailedPrefix + result.error().userMessage());
-        revealTakeFile(screen);
+        revealTakeFile(now.folder / screen.filename());
     }
     // Not from inside its own completion.
     main_.post([done = std::shared_ptr<TakeComposer>(std::move(takes_.composer))] {});
@@ -74,7 +82,7 @@ void CameraModel::stopCompositionForQuit() {
     const uint64_t composition = takes_.composeId;
     if (composition == 0) return;
     hollowkit::PocketLog::logf("%s was not made within %.0f s; the quit stops its composition",
-                               takes_.composing.combinedURL().c_str(),
+                               ScreenTake::whereNow(takes_.composing, takes_.composingFolder).combinedURL().c_str(),
                                std::chrono::duration<double>(kRecordingFinishLimit).count());
     // Stops it at its next frame and waits for it: what it wrote goes, and
     // Combined.mov is left as it was. A result it had made by then is
@@ -84,7 +92,7 @@ void CameraModel::stopCompositionForQuit() {
         const std::shared_ptr<CameraModel> self = weak.lock();
         if (!self || self->takes_.composeId != composition) return;
         self->takes_.composeId = 0;
-        self->leaveTakeToRebuild(self->takes_.composing);
+        self->leaveTakeToRebuild(ScreenTake::whereNow(self->takes_.composing, self->takes_.composingFolder));
         self->endTakeWork(std::exchange(self->takes_.composeCompletion, nullptr));
     });
 }
@@ -104,12 +112,17 @@ void CameraModel::revealTakeFile(const std::filesystem::path& file) {
 void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     if (isRecording() || state_.isStartingScreen || state_.composeProgress) return;
     const ScreenTake take{folder};
-    if (!take.hasScreenAndCamera()) {
+    // Held from the choice, like a take's own folder from its making: every
+    // file is read and Combined.mov written in it wherever it goes meanwhile.
+    auto opened = hollowkit::HeldFolder::open(folder);
+    if (!opened || !ScreenTake::through(*opened).hasScreenAndCamera()) {
         postNotice(kNotATake);
         return;
     }
+    const hollowkit::HeldFolder held = std::move(opened).value();
+    const ScreenTake files = ScreenTake::through(held);
     std::optional<hollowkit::CursorTimeline> timeline;
-    if (auto loaded = hollowkit::CursorTimeline::load(take.cursorURL())) {
+    if (auto loaded = hollowkit::CursorTimeline::load(files.cursorURL())) {
         timeline = std::move(loaded.value());
     } else {
         hollowkit::PocketLog::log("Rebuilding without the pointer timeline: " + loaded.error());
@@ -118,8 +131,8 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     publish<Field::composeProgress>(0.0F);
     holdRecordingActivity();
     if (!autoZoom || !timeline) {
-        main_.post([weak = weak_from_this(), take] {
-            if (auto self = weak.lock()) self->continueRebuild(take, {});
+        main_.post([weak = weak_from_this(), take, held] {
+            if (auto self = weak.lock()) self->continueRebuild(take, held, {});
         });
         return;
     }
@@ -128,33 +141,35 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     // goes on meanwhile.
     if (!takes_.lengthQueue) takes_.lengthQueue = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MovieLength");
     MovieLengthProbe probe = services_.movieLengths ? services_.movieLengths : MovieLengthProbe(readMovieSeconds);
-    takes_.lengthQueue->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take,
-                        timeline = std::move(*timeline)] {
-        const double read = probe(take.screenURL());
+    takes_.lengthQueue->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take, held,
+                              screen = files.screenURL(), timeline = std::move(*timeline)] {
+        const double read = probe(screen);
         const double seconds = read > 0 ? read : 0;  // also for a probe answering NaN
-        main->post([weak, take, zoom = hollowkit::ZoomPlanner::plan(timeline, seconds)]() mutable {
-            if (auto self = weak.lock()) self->continueRebuild(take, std::move(zoom));
+        main->post([weak, take, held, zoom = hollowkit::ZoomPlanner::plan(timeline, seconds)]() mutable {
+            if (auto self = weak.lock()) self->continueRebuild(take, held, std::move(zoom));
         });
     });
 }
 
-void CameraModel::continueRebuild(const ScreenTake& take, hollowkit::ZoomPath zoom) {
+void CameraModel::continueRebuild(const ScreenTake& take, const hollowkit::HeldFolder& folder,
+                                  hollowkit::ZoomPath zoom) {
     if (isTerminating()) {
         // A composition started now would be cut off by the quit.
-        leaveTakeToRebuild(take);
+        leaveTakeToRebuild(ScreenTake::whereNow(take, folder));
         endTakeWork({});
         return;
     }
     hollowkit::ComposeRequest request;
     request.zoom = std::move(zoom);
-    setLastScreenTake(take.folder);
-    request.cameraFrames =
-        hollowkit::FrameSizeChange::loadAll(take.cameraFramesURL()).value_or(std::vector<hollowkit::FrameSizeChange>{});
+    setLastScreenTake(ScreenTake::whereNow(take, folder).folder);
+    request.cameraFrames = hollowkit::FrameSizeChange::loadAll(ScreenTake::through(folder).cameraFramesURL())
+                               .value_or(std::vector<hollowkit::FrameSizeChange>{});
     request.screen = take.screenURL();
     request.camera = take.cameraURL();
     request.output = take.combinedURL();
     request.style = state_.bubbleStyle;
     request.codec = state_.codec;
+    request.folder = folder;
     composeScreenTake(std::move(request), {});
 }
 

@@ -150,7 +150,9 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
         return;
     }
 
-    setLastScreenTake(session.take.folder);
+    // Remembered where its folder is now, should it have been moved.
+    const ScreenTake take = ScreenTake::whereNow(session.take, session.folder);
+    setLastScreenTake(take.folder);
     std::vector<hollowkit::FrameSizeChange> frames;
     if (session.camera && session.camera->hasMixedOrientation()) {
         frames = session.camera->sizeChanges();
@@ -162,7 +164,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     if (isTerminating()) {
         // A composition started now would be cut off by the quit; the take
         // is kept whole and can be rebuilt at the next launch.
-        leaveTakeToRebuild(session.take);
+        leaveTakeToRebuild(take);
         endTakeWork(std::move(completion));
         return;
     }

@@ -149,6 +149,76 @@ TEST(ScreenTakeTest, ATakeWhoseFolderIsMovedKeepsEveryFileInIt) {
     }
 }
 
+// A take's folder moved at a fixed point of the take: while it records,
+// while it is composed, or (the camera giving no picture) before the stop.
+// What the model remembers and what it shows in the file manager is where
+// the folder is now, and that file is there.
+TEST(ScreenTakeTest, ATakeMovedIsRevealedAndRememberedWhereItIsNow) {
+    enum class When : uint8_t { recording, composing, noCameraPicture };
+    struct Case {
+        const char* name;
+        When when;
+        bool composed;             // the composition succeeds; else it fails
+        const char* revealed;      // the file shown in the moved folder
+        bool remembered;           // lastScreenTake is set
+    };
+    const Case cases[] = {
+        {"moved while recording, composed", When::recording, true, "Combined.mov", true},
+        {"moved while composed, composed", When::composing, true, "Combined.mov", true},
+        {"moved while composed, the composition failed", When::composing, false, "Screen.mov", true},
+        {"moved while recording, the camera gave no picture", When::noCameraPicture, false, "Screen.mov", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeHarness h;
+        h.startTakes();
+        const std::filesystem::path moved = h.outputFolder / "Moved";
+        const auto move = [&] {
+            const auto folders = h.takeFolders();
+            ASSERT_EQ(folders.size(), 1u);
+            std::filesystem::rename(folders[0], moved);
+            std::ofstream(folders[0]) << "a file";  // something else takes its path
+        };
+        if (c.when == When::noCameraPicture) {
+            h.record();
+            ASSERT_TRUE(h.waitForCapture());
+            ASSERT_TRUE(h.firstScreenFrame());
+            move();
+            h.main.advanceSeconds(0.5);
+            h.screenFrame();
+        } else {
+            ASSERT_TRUE(h.recordTake(0.5));
+            if (c.when == When::recording) move();
+            h.tenthOfASecond();
+        }
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForFinish());
+        if (c.when == When::noCameraPicture) {
+            EXPECT_EQ(h.state().notice, kNoCameraPicture);
+        } else {
+            ASSERT_EQ(h.compositions->size(), 1u) << h.state().notice.value_or("");
+            if (c.when == When::composing) move();
+            if (c.composed) {
+                h.compositions->succeed();
+            } else {
+                h.compositions->finish(hollowkit::unexpected(ComposeError::exportFailed("no room")));
+            }
+        }
+        const std::filesystem::path now = std::filesystem::canonical(moved);
+        ASSERT_FALSE(h.desktop.calls().empty());
+        EXPECT_EQ(h.desktop.calls().back(), "reveal " + (now / c.revealed).string());
+        if (!c.composed) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(now / c.revealed));
+        }
+        if (c.remembered) {
+            EXPECT_EQ(h.state().lastScreenTake, now);
+            EXPECT_EQ(h.settings.get<Url>("lastScreenTake"), Url::fromPath(now));
+        } else {
+            EXPECT_FALSE(h.state().lastScreenTake);
+        }
+    }
+}
+
 TEST(ScreenTakeTest, TheZoomIsPlannedOnlyWhenAutomaticZoomIsOnAtTheStop) {
     for (const bool autoZoom : {true, false}) {
         SCOPED_TRACE(autoZoom);

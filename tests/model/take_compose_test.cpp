@@ -172,7 +172,9 @@ TEST(TakeComposeTest, TheRebuildReadsTheMoviesLengthOffTheMainExecutor) {
         {
             std::lock_guard guard(held.mutex);
             EXPECT_NE(held.thread, std::this_thread::get_id()) << "read on the main executor's thread";
-            EXPECT_EQ(held.movies, std::vector<std::filesystem::path>{folder / "Screen.mov"});
+            // Read through the folder held from the rebuild's start.
+            ASSERT_EQ(held.movies.size(), 1u);
+            EXPECT_TRUE(std::filesystem::equivalent(held.movies[0], folder / "Screen.mov")) << held.movies[0];
         }
         EXPECT_EQ(h.compositions->size(), 0u);
         EXPECT_EQ(h.state().composeProgress, std::optional<float>(0.0F));
@@ -239,6 +241,48 @@ TEST(TakeComposeTest, TheChooserAsksForAFolderAndRebuildsWhatIsChosen) {
     h.main.runUntilIdle();
     ASSERT_EQ(h.compositions->size(), 1u);
     EXPECT_EQ(h.compositions->last().request.output, take / "Combined.mov");
+}
+
+// "Rebuild Another Take…": the chosen folder is held from the choice, like a
+// take's own folder, so a move right after the choice (before the movie's
+// length is read) or once the composition is asked for still gives a whole
+// Combined.mov in the moved folder, shown and remembered there. The real
+// composer composes the request the model made.
+TEST(TakeComposeTest, AChosenTakeMovedDuringItsRebuildIsComposedWhereItWent) {
+    for (const bool whileComposed : {false, true}) {
+        SCOPED_TRACE(whileComposed ? "moved once the composition was asked for" : "moved right after the choice");
+        TakeHarness h;
+        h.startTakes();
+        ASSERT_TRUE(h.recordTake(1.0));
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.waitForFinish());
+        ASSERT_EQ(h.compositions->size(), 1u);
+        h.compositions->succeed();
+        const std::filesystem::path take = *h.state().lastScreenTake;
+        const std::filesystem::path moved = h.dir.path() / "Moved";
+        const auto move = [&] {
+            std::filesystem::rename(take, moved);
+            std::ofstream(take) << "a file";  // something else takes its path
+        };
+
+        h.model->setAutoZoom(true);  // the length is read, through the held folder
+        h.model->chooseTakeToRebuild();
+        ASSERT_TRUE(h.picker.chooseFolder(take));
+        if (!whileComposed) move();
+        ASSERT_TRUE(h.main.waitFor([&] { return h.compositions->size() == 2; }, std::chrono::seconds(30)));
+        if (whileComposed) move();
+        TakeCompositions::Job& job = h.compositions->last();
+        hollowkit::ScreenComposer composer(h.main);
+        composer.compose(job.request, job.progress, std::exchange(job.completion, nullptr));
+        ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress; }, std::chrono::seconds(60)));
+
+        EXPECT_EQ(h.state().notice, "Screen recording saved");
+        const std::filesystem::path now = std::filesystem::canonical(moved);
+        EXPECT_NEAR(readMovieSeconds(now / "Combined.mov"), 1.1, 0.15) << "no whole movie in the moved folder";
+        EXPECT_EQ(h.desktop.calls().back(), "reveal " + (now / "Combined.mov").string());
+        EXPECT_EQ(h.state().lastScreenTake, now);
+        EXPECT_EQ(readAll(take), "a file");
+    }
 }
 
 TEST(TakeComposeTest, ARebuildThatFailsKeepsThePreviousCombinedMovie) {
