@@ -397,8 +397,13 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
         });
     });
     // Lives through the event loop: what `started` posts may still hold it.
-    running = std::make_unique<RunningApplication>(RunningApplication{
-        parts->main, parts->model, *parts->opener->window(), parts->lifecycle, parts->island.get()});
+    // The window is looked up through the opener each time: the first one
+    // goes when it is closed. `running` ends before `parts`.
+    const auto openWindow = [&parts]() -> QWidget* {
+        return parts && parts->opener ? parts->opener->window() : nullptr;
+    };
+    running = std::make_unique<RunningApplication>(
+        RunningApplication{parts->main, parts->model, openWindow, parts->lifecycle, parts->island.get()});
     if (options.started) options.started(*running);
     const int status = QApplication::exec();
     // Before the parts its requests reach go.

@@ -37,7 +37,10 @@ class NotchPanelController;
 struct RunningApplication {
     hollowkit::MainExecutor& main;
     std::shared_ptr<CameraModel> model;
-    QWidget& mainWindow;
+    // The main window open now; null while none is. A closed window is
+    // gone, and opening it again builds a new one, which this then gives:
+    // ask each time, never keep the answer.
+    std::function<QWidget*()> mainWindow;
     AppLifecycle& lifecycle;
     // The island at the top of the screen; none where it cannot show.
     ui::NotchPanelController* island = nullptr;

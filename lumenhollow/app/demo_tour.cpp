@@ -17,9 +17,13 @@ constexpr int kZoomSteps = 4;  // 1.0x to 2.0x
 
 }  // namespace
 
-DemoTour::DemoTour(hollowkit::MainExecutor& main, std::shared_ptr<CameraModel> model, QWidget& window,
-                   std::filesystem::path folder, Hooks hooks)
-    : main_(main), model_(std::move(model)), window_(window), folder_(std::move(folder)), hooks_(std::move(hooks)) {}
+DemoTour::DemoTour(hollowkit::MainExecutor& main, std::shared_ptr<CameraModel> model,
+                   std::function<QWidget*()> window, std::filesystem::path folder, Hooks hooks)
+    : main_(main),
+      model_(std::move(model)),
+      window_(std::move(window)),
+      folder_(std::move(folder)),
+      hooks_(std::move(hooks)) {}
 
 void DemoTour::start() {
     std::error_code error;
@@ -86,7 +90,11 @@ void DemoTour::zoom() {
 
 void DemoTour::shoot(const char* name) {
     const std::filesystem::path path = folder_ / name;
-    if (window_.grab().save(QString::fromStdString(path.string()))) {
+    // The window open now: one closed during the tour is gone.
+    QWidget* window = window_();
+    if (window == nullptr) {
+        std::fprintf(stderr, "tour: no main window is open for %s\n", path.c_str());
+    } else if (window->grab().save(QString::fromStdString(path.string()))) {
         std::printf("screenshot: %s\n", path.c_str());
     } else {
         std::fprintf(stderr, "tour: could not write %s\n", path.c_str());

@@ -30,7 +30,8 @@ public:
         std::function<void()> quit;
     };
 
-    DemoTour(hollowkit::MainExecutor& main, std::shared_ptr<CameraModel> model, QWidget& window,
+    // `window` gives the main window open now (RunningApplication::mainWindow).
+    DemoTour(hollowkit::MainExecutor& main, std::shared_ptr<CameraModel> model, std::function<QWidget*()> window,
              std::filesystem::path folder, Hooks hooks);
 
     void start();
@@ -44,7 +45,7 @@ private:
 
     hollowkit::MainExecutor& main_;
     std::weak_ptr<CameraModel> model_;
-    QWidget& window_;
+    const std::function<QWidget*()> window_;
     const std::filesystem::path folder_;
     const Hooks hooks_;
 };

@@ -11,6 +11,7 @@
 #include <thread>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 
 #include "hollowkit/base/command_runner.h"
@@ -23,7 +24,10 @@
 namespace lumenhollow::test {
 
 MainWindow& RunningDemo::window() const {
-    return static_cast<MainWindow&>(app.mainWindow);
+    QWidget* open = app.mainWindow();
+    // Thrown, the test fails here rather than in a window that is gone.
+    if (open == nullptr) throw std::logic_error("no main window is open");
+    return static_cast<MainWindow&>(*open);
 }
 
 bool RunningDemo::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) const {

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
 
 #include <cmath>
@@ -115,6 +116,34 @@ TEST_F(WindowControlsEndToEndTest, EachControlReachesTheSimulatorOverUsb) {
     const int status = run_.run([](RunningDemo& demo) {
         ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
         driveEachControl(demo, true);
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// The running application's main window is the one open now: closed, the
+// window is gone and there is none; opened again, the new one, which takes
+// a press of its own bottom bar's button through the program.
+TEST_F(WindowControlsEndToEndTest, TheMainWindowOfferedIsTheOneOpenNow) {
+    const int status = run_.run([](RunningDemo& demo) {
+        ASSERT_TRUE(demo.waitForLive()) << demo.model().state().statusText;
+        QPointer<QWidget> first = &demo.window();
+        ASSERT_TRUE(first->close());
+        ASSERT_TRUE(demo.waitFor([&] { return first.isNull(); }, 10s)) << "the closed window stays";
+        EXPECT_EQ(demo.app.mainWindow(), nullptr);
+        ASSERT_FALSE(demo.model().isTerminating()) << "closing quit: nowhere to keep running";
+
+        demo.model().showMainWindow();
+        ASSERT_TRUE(demo.waitFor([&] { return demo.app.mainWindow() && demo.app.mainWindow()->isVisible(); }, 10s));
+        MainWindow& window = demo.window();
+        EXPECT_EQ(&window, demo.app.mainWindow());
+        auto* zoom = window.findChild<ZoomControl*>();
+        ASSERT_TRUE(zoom && zoom->isVisible());
+        const std::shared_ptr<hollowkit::SceneCamera> camera = demo.camera();
+        ASSERT_TRUE(camera);
+        const int before = camera->pose().zoomPercent;
+        clickWidget(*zoom, zoom->plusRect().center().toPoint());
+        EXPECT_TRUE(demo.waitFor([&] { return camera->pose().zoomPercent > before; }))
+            << "the reopened window's zoom plus did not reach the camera";
     });
     EXPECT_EQ(status, 0);
 }
