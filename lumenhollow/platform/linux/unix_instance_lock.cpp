@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -44,6 +45,14 @@ constexpr const char* kLockName = "instance.lock";
 // lock file's device and inode instead.
 constexpr const char* kSocketBesideLock = "instance.socket";
 constexpr int kBacklog = 16;
+// How long the settings folder must be quiet before the holder makes its
+// lock file again: a removal of the folder (rm -r) is done by then, and the
+// new file never keeps it from removing the folder.
+constexpr auto kSettle = std::chrono::milliseconds(50);
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // A folder only this user can make names in.
 bool usersOwnFolder(const fs::path& folder) {
@@ -168,8 +177,15 @@ struct UnixInstanceLock::State {
     // where this one listens once it holds the lock).
     std::vector<fs::path> places;
     fs::path bound;
+    // The socket file this holder made, to remove only that one.
+    struct stat boundFile {};
     UniqueFd listener;
     UniqueFd stop;
+    // The settings folder's inotify watch, while the holder serves and
+    // keeps its lock file at its path.
+    UniqueFd watch;
+    int watched = -1;
+    bool watching = false;
     std::thread server;
     std::optional<int> holder;
 
@@ -195,19 +211,26 @@ struct UnixInstanceLock::State {
         // A read-only folder may still hold the file from an earlier start.
         if (!lock) lock.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (!lock) return false;
+        std::vector<fs::path> named = placesFor(lock.get());
+        hollowkit::MutexLock locked(mutex);
+        places = std::move(named);
+        return true;
+    }
+
+    std::vector<fs::path> placesFor(int lockFd) const {
+        std::vector<fs::path> named;
         struct stat status {};
-        places.clear();
-        if (::fstat(lock.get(), &status) == 0) {
+        if (::fstat(lockFd, &status) == 0) {
             char name[64];
             std::snprintf(name, sizeof name, "lumenhollow-%llx-%llx.socket",
                           static_cast<unsigned long long>(status.st_dev),
                           static_cast<unsigned long long>(status.st_ino));
             for (const fs::path& runtime : runtimeFolders) {
-                if (usersOwnFolder(runtime)) places.push_back(runtime / name);
+                if (usersOwnFolder(runtime)) named.push_back(runtime / name);
             }
         }
-        places.push_back(folder / kSocketBesideLock);
-        return true;
+        named.push_back(folder / kSocketBesideLock);
+        return named;
     }
 
     // Whoever holds the lock is named in it.
@@ -224,8 +247,9 @@ struct UnixInstanceLock::State {
         return n > 0 ? parsePid(std::string_view(buffer, static_cast<size_t>(n))) : std::nullopt;
     }
 
-    void listen() {
-        const fs::path& path = places.front();
+    // Listens on the first place; false (said in the log) when it cannot.
+    bool bindSocket() {
+        const fs::path path = places.front();
         // A socket a killed holder left; this one holds the lock now.
         struct stat status {};
         if (::lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());
@@ -237,18 +261,138 @@ struct UnixInstanceLock::State {
             PocketLog::logf("Another start of Lumenhollow on %s cannot reach this one (%s: %s); it waits for this "
                             "one to end",
                             folder.c_str(), path.c_str(), std::strerror(errno));
-            return;
+            return false;
         }
         bound = path;
+        boundFile = {};
+        ::lstat(bound.c_str(), &boundFile);
+        listener = std::move(fd);
+        return true;
+    }
+
+    // Removes the socket file this holder made, and never one another
+    // program made at that path since (its settings folder replaced).
+    void unlinkOwnSocket() {
+        if (bound.empty()) return;
+        struct stat status {};
+        if (::lstat(bound.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) && sameFile(status, boundFile)) {
+            ::unlink(bound.c_str());
+        }
+        bound.clear();
+    }
+
+    void listen() {
+        if (!bindSocket()) return;
         stop.reset(::eventfd(0, EFD_CLOEXEC));
         if (!stop) {
             PocketLog::logf("Another start of Lumenhollow cannot reach this one (%s)", std::strerror(errno));
-            ::unlink(bound.c_str());
-            bound.clear();
+            listener.reset();
+            unlinkOwnSocket();
             return;
         }
-        listener = std::move(fd);
+        watching = true;
+        watchFolder();
         server = std::thread([this] { run(); });
+    }
+
+    // Watches the settings folder at its path for its lock file leaving;
+    // without inotify the look every `lockCheck` still finds it.
+    void watchFolder() {
+        if (!watch) watch.reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+        if (!watch) return;
+        if (watched >= 0) ::inotify_rm_watch(watch.get(), watched);
+        watched = ::inotify_add_watch(watch.get(), folder.c_str(),
+                                      IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF | IN_DELETE | IN_MOVED_FROM |
+                                          IN_MOVED_TO);
+    }
+
+    // Reads the watch's events; true when one may concern the lock file
+    // (the folder itself, the lock file's name, or events lost).
+    bool drainWatch() {
+        bool concerns = false;
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(watch.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return concerns;
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_Q_OVERFLOW)) != 0 ||
+                    (event->len > 0 && std::strcmp(event->name, kLockName) == 0)) {
+                    concerns = true;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    // Waits until the folder is quiet for a moment; false when the holder
+    // stops serving meanwhile.
+    bool settle() {
+        for (int round = 0; round < 20; ++round) {
+            switch (waitReadable(watch.get(), stop.get(), deadlineIn(kSettle))) {
+            case Wait::other:
+                return false;
+            case Wait::timedOut:
+                return true;
+            case Wait::ready:
+                drainWatch();
+                break;
+            }
+        }
+        return true;
+    }
+
+    bool lockAtPath() const {
+        struct stat atPath {};
+        struct stat opened {};
+        return ::stat((folder / kLockName).c_str(), &atPath) == 0 && ::fstat(lock.get(), &opened) == 0 &&
+               sameFile(atPath, opened);
+    }
+
+    // The lock file went from its path while this program runs on the
+    // folder: a later start would make another and never meet this one.
+    void retake() {
+        if (options.lockGone) options.lockGone();
+        std::error_code ignored;
+        fs::create_directories(folder, ignored);
+        const fs::path file = folder / kLockName;
+        UniqueFd fresh(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        const bool taken = fresh && ::flock(fresh.get(), LOCK_EX | LOCK_NB) == 0;
+        if (!taken) {
+            if (fresh && (errno == EWOULDBLOCK || errno == EINTR)) {
+                PocketLog::logf("The settings folder %s was replaced while Lumenhollow was running, and another "
+                                "Lumenhollow runs on it now; this one goes on, and its settings and the other's "
+                                "are written over each other",
+                                folder.c_str());
+            } else {
+                PocketLog::logf("The settings folder %s was removed while Lumenhollow was running, and its lock "
+                                "cannot be made again (%s); another start on it is not kept from running",
+                                folder.c_str(), std::strerror(errno));
+            }
+            // Nothing at the path is this program's to guard any more.
+            watching = false;
+            watch.reset();
+            watched = -1;
+            if (options.lockRemade) options.lockRemade(false);
+            return;
+        }
+        // The old lock file guards nothing this program writes: let it go.
+        lock = std::move(fresh);
+        writePid();
+        listener.reset();
+        unlinkOwnSocket();
+        std::vector<fs::path> named = placesFor(lock.get());
+        {
+            hollowkit::MutexLock locked(mutex);
+            places = std::move(named);
+        }
+        bindSocket();
+        watchFolder();
+        PocketLog::logf("The settings folder %s was removed or moved while Lumenhollow was running; its lock was "
+                        "made again there, so another start still comes to this one",
+                        folder.c_str());
+        if (options.lockRemade) options.lockRemade(true);
     }
 
     void answer(int connection) {
@@ -272,9 +416,22 @@ struct UnixInstanceLock::State {
     void run() {
         hollowkit::enterLibraryThread("Lumenhollow.Instance");
         for (;;) {
-            if (waitReadable(listener.get(), stop.get(), Deadline::max()) == Wait::other) return;
-            UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (connection) answer(connection.get());
+            pollfd entries[3] = {{stop.get(), POLLIN, 0}, {listener.get(), POLLIN, 0}, {watch.get(), POLLIN, 0}};
+            const int every =
+                static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(options.lockCheck.count(), 0, INT_MAX));
+            const int ready = ::poll(entries, 3, watching ? every : -1);
+            if (ready < 0 && errno == EINTR) continue;
+            if (entries[0].revents != 0) return;
+            bool check = watching && ready == 0;
+            if (entries[2].revents != 0 && drainWatch() && watching) {
+                if (!settle()) return;
+                check = true;
+            }
+            if (check && !lockAtPath()) retake();
+            if (entries[1].revents != 0 && listener) {
+                UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+                if (connection) answer(connection.get());
+            }
         }
     }
 };
@@ -298,6 +455,7 @@ UnixInstanceLock::~UnixInstanceLock() {
 }
 
 std::optional<fs::path> UnixInstanceLock::socketPath() const {
+    hollowkit::MutexLock locked(state_->mutex);
     if (state_->places.empty()) return std::nullopt;
     return state_->places.front();
 }
@@ -406,10 +564,8 @@ void UnixInstanceLock::stopServing() {
     }
     // Later starts are refused at once from here on, and wait for the lock.
     s.listener.reset();
-    if (!s.bound.empty()) {
-        ::unlink(s.bound.c_str());
-        s.bound.clear();
-    }
+    s.watch.reset();
+    s.unlinkOwnSocket();
     hollowkit::MutexLock locked(s.mutex);
     s.comeForward = nullptr;
 }

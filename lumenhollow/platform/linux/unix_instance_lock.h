@@ -14,6 +14,15 @@
 // system without locks) is logged once and runs unguarded, as the program
 // did before.
 //
+// The holder watches its lock file's path while it serves (the settings
+// folder through inotify, and a look at the path every `lockCheck` for what
+// inotify cannot see, such as a parent folder moved): when the folder or the
+// lock file is removed, moved or replaced, it makes the folder and a lock
+// file there again, takes it and listens on a socket named after the new
+// file, so a later start still meets it; it lets go of the old one, which
+// no longer guards its settings. When another program took the new lock
+// file first, it says so in the log and goes on.
+//
 // The lock is kept until destruction. Every descriptor is close-on-exec, so
 // a program this one starts (its relaunch) never holds the lock for it.
 // The holder's thread answers one request at a time, each bounded in time,
@@ -50,6 +59,15 @@ public:
         // Runs on the holder's thread as it begins to wait for a connected
         // client's request (tests hold it there).
         std::function<void()> waitingForRequest;
+        // How often the holder looks whether its lock file is still at its
+        // path, besides the folder's inotify events.
+        std::chrono::milliseconds lockCheck{2000};
+        // Run on the holder's thread once it finds its lock file gone from
+        // its path, before it makes a new one; and once it has tried, with
+        // whether it holds the new one (tests wait for it, or take the path
+        // in between).
+        std::function<void()> lockGone;
+        std::function<void(bool held)> lockRemade;
     };
 
     explicit UnixInstanceLock(std::filesystem::path folder) : UnixInstanceLock(std::move(folder), Options{}) {}

@@ -378,5 +378,103 @@ TEST(UnixInstanceLockTest, AFolderThatCannotBeWrittenUsesALockFileThereOrRunsUng
     }
 }
 
+
+// The settings folder removed or moved, or its lock file removed, while the
+// program runs: the holder makes its lock file at the path again (found by
+// the folder's inotify events; the look on an interval is put off for the
+// test), so a later start meets it instead of taking a new lock; a folder
+// moved away is let go.
+TEST(UnixInstanceLockTest, AHolderWhoseLockFileGoesMakesItAgainAndLaterStartsStillMeetIt) {
+    enum class Change { folderRemoved, lockFileRemoved, folderMoved };
+    struct Case {
+        const char* name;
+        Change change;
+        bool runtime;
+    };
+    const Case cases[] = {
+        {"the folder removed, socket in the runtime folder", Change::folderRemoved, true},
+        {"the folder removed, socket beside the lock", Change::folderRemoved, false},
+        {"the lock file removed", Change::lockFileRemoved, true},
+        {"the folder moved away", Change::folderMoved, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        LogCapture log;
+        const fs::path folder = dir.path() / "config" / "lumenhollow";
+        const fs::path runtime = c.runtime ? makeRuntimeFolder(dir.path() / "run") : fs::path();
+        std::promise<bool> remade;
+        UnixInstanceLock::Options options = withRuntime(runtime);
+        options.lockCheck = std::chrono::hours(24);
+        options.lockRemade = [&remade](bool held) { remade.set_value(held); };
+        UnixInstanceLock holder(folder, options);
+        ASSERT_TRUE(holder.tryTake());
+        std::atomic<int> broughtForward{0};
+        holder.serve([&broughtForward] { ++broughtForward; });
+
+        const fs::path moved = dir.path() / "moved";
+        switch (c.change) {
+        case Change::folderRemoved:
+            fs::remove_all(dir.path() / "config");
+            break;
+        case Change::lockFileRemoved:
+            fs::remove(folder / "instance.lock");
+            break;
+        case Change::folderMoved:
+            fs::rename(folder, moved);
+            break;
+        }
+        auto held = remade.get_future();
+        ASSERT_EQ(held.wait_for(kAtOnceBound), std::future_status::ready) << "the holder did not notice";
+        EXPECT_TRUE(held.get());
+        EXPECT_TRUE(log.contains("its lock was made again there"));
+
+        UnixInstanceLock later(folder, withRuntime(runtime));
+        EXPECT_FALSE(later.tryTake()) << "two programs on one settings folder";
+        EXPECT_EQ(later.askHolderToComeForward(kAnswerLimit), HolderReply::cameForward);
+        EXPECT_EQ(broughtForward.load(), 1);
+        if (c.change == Change::folderMoved) {
+            UnixInstanceLock atMoved(moved, withRuntime(runtime));
+            EXPECT_TRUE(atMoved.tryTake()) << "the moved folder's lock was let go";
+        }
+    }
+}
+
+// Another start takes the path first, between the holder finding its lock
+// file gone and making it again: the holder says so and goes on, and
+// later starts meet the one that holds the lock now, before and after the
+// first one ends (its end removes no socket but its own).
+TEST(UnixInstanceLockTest, AStartThatTakesTheReplacedFolderFirstKeepsIt) {
+    TempDir dir;
+    LogCapture log;
+    const fs::path folder = dir.path() / "lumenhollow";
+    UnixInstanceLock intruder(folder, withRuntime(""));
+    std::promise<bool> remade;
+    UnixInstanceLock::Options options = withRuntime("");
+    options.lockCheck = std::chrono::hours(24);
+    options.lockGone = [&intruder] { EXPECT_TRUE(intruder.tryTake()); };
+    options.lockRemade = [&remade](bool held) { remade.set_value(held); };
+    auto holder = std::make_unique<UnixInstanceLock>(folder, options);
+    ASSERT_TRUE(holder->tryTake());
+    std::atomic<int> holderForward{0};
+    holder->serve([&holderForward] { ++holderForward; });
+    std::atomic<int> intruderForward{0};
+
+    fs::remove_all(folder);
+    auto held = remade.get_future();
+    ASSERT_EQ(held.wait_for(kAtOnceBound), std::future_status::ready) << "the holder did not notice";
+    EXPECT_FALSE(held.get());
+    EXPECT_TRUE(log.contains("was replaced while Lumenhollow was running"));
+    intruder.serve([&intruderForward] { ++intruderForward; });
+
+    UnixInstanceLock later(folder, withRuntime(""));
+    EXPECT_FALSE(later.tryTake());
+    EXPECT_EQ(later.askHolderToComeForward(kAnswerLimit), HolderReply::cameForward);
+    holder.reset();
+    EXPECT_EQ(later.askHolderToComeForward(kAnswerLimit), HolderReply::cameForward);
+    EXPECT_EQ(intruderForward.load(), 2);
+    EXPECT_EQ(holderForward.load(), 0);
+}
+
 }  // namespace
 }  // namespace lumenhollow
