@@ -14,6 +14,7 @@
 #include "lumenhollow/ui/window/chrome_column.h"
 #include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/scenes_button.h"
+#include "lumenhollow/ui/window/sheet_card.h"
 #include "lumenhollow/ui/window/sheet_host.h"
 #include "lumenhollow/ui/window/tool_rail.h"
 #include "ui_harness.h"
@@ -291,6 +292,54 @@ TEST(MainWindowTest, APopoverOpenAtTheCloseLeavesNoneBehindAndOpensAtTheNewWindo
     EXPECT_TRUE(windowListed) << "the window opened again is not in the accessible tree";
     EXPECT_TRUE(popoverListed) << "its popover is not in the accessible tree";
     h.model->setShowScenes(false);
+}
+
+TEST(MainWindowTest, ASheetOpenAtTheCloseShowsWithTheWindowOpenedAgain) {
+    // The model keeps a sheet open across the window manager's close: the
+    // new window shows its card at once, over the whole window, and the
+    // card takes the keyboard and presses as in the first window.
+    WindowHarness h;
+    MainWindowOpener opener(*h.modelSignals, *h.feed);
+    h.model->showMainWindow();
+    QPointer<MainWindow> first = opener.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(first.data(), 5000));
+    h.model->setShowShortcuts(true);
+    h.main.runUntilIdle();
+    ASSERT_EQ(first->sheets().shown(), SheetKind::shortcuts);
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(first.isNull());
+    ASSERT_TRUE(h.model->state().showShortcuts) << "the model's sheet is still open";
+
+    h.model->showMainWindow();
+    MainWindow* again = opener.window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(again, 5000));
+    SheetHost& sheets = again->sheets();
+    ASSERT_EQ(sheets.shown(), SheetKind::shortcuts);
+    ASSERT_NE(sheets.card(), nullptr);
+    EXPECT_TRUE(sheets.isVisible() && sheets.card()->isVisible());
+    EXPECT_EQ(sheets.geometry(), again->surface().rect()) << "the dimming does not cover the window";
+    const QRect card = sheets.card()->geometry().translated(sheets.mapTo(again, QPoint()));
+    EXPECT_TRUE(again->rect().contains(card)) << "the card lies outside the window: " << card.x() << "," << card.y()
+                                              << " " << card.width() << "x" << card.height();
+    QPushButton* done = sheets.button("Done");
+    ASSERT_NE(done, nullptr);
+    ASSERT_TRUE(done->isVisible());
+    const QPoint atDone = done->mapTo(again, done->rect().center());
+    EXPECT_EQ(again->childAt(atDone), done) << "a press on the card's button lands elsewhere";
+
+    // Keys go where a user's go, to the window's focus: one the picture
+    // would take stays with the card, and Escape closes it.
+    const auto press = [&](Qt::Key key) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : static_cast<QWidget*>(again), key);
+        h.main.runUntilIdle();
+    };
+    press(Qt::Key_Left);
+    EXPECT_TRUE(h.commands().empty()) << "an arrow reached the picture beneath the sheet";
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(h.model->state().showShortcuts) << "Escape did not reach the card";
+    EXPECT_FALSE(sheets.shown());
 }
 
 }  // namespace

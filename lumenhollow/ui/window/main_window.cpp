@@ -164,7 +164,6 @@ void MainWindow::layoutLayers() {
     overlays_->setGeometry(QRectF(picture.x, picture.y, picture.width, picture.height).toAlignedRect());
     chrome_->setGeometry(surface_->rect());
     previewOverlays_->layout();
-    if (sheets_->isVisible()) sheets_->setGeometry(surface_->rect());
 }
 
 void MainWindow::resizeToDefault() {

@@ -160,6 +160,10 @@ bool SheetHost::event(QEvent* event) {
 }
 
 bool SheetHost::eventFilter(QObject* watched, QEvent* event) {
+    // The backdrop covers its parent whatever size it takes, also one still
+    // hidden with its window: a window built with a sheet open (opened again
+    // after a close) gets its size only when it shows.
+    if (watched == parentWidget() && event->type() == QEvent::Resize && shown_) setGeometry(parentWidget()->rect());
     if (watched == parentWidget() && isVisible() && takeKey(event)) return true;
     return QWidget::eventFilter(watched, event);
 }
