@@ -43,6 +43,18 @@ TEST_F(JsonSettingsStoreTest, ValuesKeepTheirTypesAcrossARelaunch) {
     EXPECT_TRUE(log.lines().empty()) << log.lines().front();
 }
 
+// The settings folder removed while the program runs: the next write makes
+// it again, holding every setting, not only the one just changed.
+TEST_F(JsonSettingsStoreTest, AWriteAfterTheFolderWasRemovedMakesItAgainWithEverySetting) {
+    JsonSettingsStore store(file(), clock_);
+    ASSERT_TRUE(store.set("welcomed", true).saved());
+    fs::remove_all(folder());
+    ASSERT_TRUE(store.set("zoom", 2.0).saved());
+    JsonSettingsStore relaunched(file(), clock_);
+    EXPECT_EQ(relaunched.value("welcomed"), SettingsValue(true));
+    EXPECT_EQ(relaunched.value("zoom"), SettingsValue(2.0));
+}
+
 TEST_F(JsonSettingsStoreTest, StoredValuesOfTheWrongTypeReadAsTheDefault) {
     writeFile(file(), R"({"autoZoom": "NO", "showInNotch": false, "recordCountdown": "5",
                           "welcomed": 1, "homeNetworkSSID": ["Home"]})");
