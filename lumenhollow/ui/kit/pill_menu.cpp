@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 
@@ -121,6 +122,61 @@ void PillMenu::mousePressEvent(QMouseEvent* event) {
         return;
     }
     menu_->popup(mapToGlobal(QPoint(0, height())));
+    if (menu_->isVisible()) follow(true);
+}
+
+QPoint pillMenuPosition(const QRect& pill, const QSize& menu, const QRect& screen) {
+    int y = pill.bottom() + 1;
+    const bool roomBelow = y + menu.height() <= screen.bottom() + 1;
+    if (!roomBelow && pill.top() - menu.height() >= screen.top()) y = pill.top() - menu.height();
+    const auto clamp = [](int at, int length, int low, int span) {
+        return std::max(low, std::min(at, low + span - length));
+    };
+    return {clamp(pill.left(), menu.width(), screen.left(), screen.width()),
+            clamp(y, menu.height(), screen.top(), screen.height())};
+}
+
+void PillMenu::follow(bool on) {
+    for (const QPointer<QWidget>& widget : watched_) {
+        if (widget) widget->removeEventFilter(this);
+    }
+    watched_.clear();
+    for (const QMetaObject::Connection& connection : following_) disconnect(connection);
+    following_.clear();
+    if (!on) return;
+    // A fit or a layout moves the pill, or one of its parents, without
+    // telling the pill: each is watched, the window included.
+    for (QWidget* widget = this; widget; widget = widget->parentWidget()) {
+        widget->installEventFilter(this);
+        watched_.emplace_back(widget);
+        if (widget->isWindow()) break;
+    }
+    // A screen made smaller may leave the window where it was: the menu
+    // comes inside the screen's new bounds all the same.
+    if (QScreen* screen = this->screen()) {
+        following_.push_back(connect(screen, &QScreen::geometryChanged, this, [this] { placeMenu(); }));
+        following_.push_back(connect(screen, &QScreen::availableGeometryChanged, this, [this] { placeMenu(); }));
+    }
+    // Closed by whatever means (or opened again by another face): no longer ours to move.
+    following_.push_back(connect(menu_, &QMenu::aboutToHide, this, [this] { follow(false); }));
+}
+
+void PillMenu::placeMenu() {
+    if (!menu_->isVisible()) {
+        follow(false);
+        return;
+    }
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect pill(mapToGlobal(QPoint(0, 0)), size());
+    const QPoint at = pillMenuPosition(pill, menu_->size(), screen->availableGeometry());
+    if (at != menu_->pos()) menu_->move(at);
+}
+
+bool PillMenu::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Move || type == QEvent::Resize) placeMenu();
+    return PillMenuLabel::eventFilter(watched, event);
 }
 
 }  // namespace lumenhollow::ui

@@ -2,11 +2,17 @@
 
 // The glass pill with a symbol, an optional title and a small down chevron:
 // the face of the bottom bar's menus and of the panel buttons. PillMenu opens
-// its menu under itself; the pill has no action of its own.
+// its menu under itself; the pill has no action of its own. While the menu
+// it opened is up, the menu stays at the pill: a move or fit of the window
+// (or a layout that shifts the pill) and a change of the screen's size carry
+// it along, so it never stays behind off the screen.
 
+#include <QMetaObject>
 #include <QPen>
+#include <QPointer>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -22,6 +28,12 @@ namespace lumenhollow::ui {
 inline constexpr double kMenuChevronPx = 9;
 double drawMenuChevron(QPainter& painter, double left, double mid, const QColor& ink);
 double menuChevronWidth();
+
+// Where a menu `menu` big opens for a pill at `pill` (global) on a screen
+// whose usable area is `screen`: under the pill, left edges aligned; above
+// it where there is no room below but room above; then pulled inside the
+// screen where it fits.
+QPoint pillMenuPosition(const QRect& pill, const QSize& menu, const QRect& screen);
 
 // The face of a pill: the symbol at 12 semibold, the title at 12.5 medium on
 // one line (none when empty), the chevron at 9 bold at 0.7, 6 apart, on a
@@ -69,9 +81,17 @@ public:
 
 protected:
     void mousePressEvent(class QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void follow(bool on);
+    void placeMenu();
+
     QMenu* menu_;
+    // While the menu this pill opened is up: the pill and its parents up to
+    // the window, and the screen's size, watched to keep the menu at the pill.
+    std::vector<QPointer<QWidget>> watched_;
+    std::vector<QMetaObject::Connection> following_;
 };
 
 }  // namespace lumenhollow::ui

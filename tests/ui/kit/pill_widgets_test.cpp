@@ -40,6 +40,28 @@ TEST(PillMenu, OpensItsMenuAndHasNoActionOfItsOwn) {
     pill.menu()->close();
 }
 
+TEST(PillMenu, ItsMenuOpensUnderThePillAndStaysInsideTheScreen) {
+    const QRect screen(0, 0, 760, 428);
+    const QSize menu(120, 72);
+    const struct {
+        const char* name;
+        QRect pill;
+        QPoint expected;
+    } cases[] = {
+        {"room below", QRect(100, 200, 60, 30), QPoint(100, 230)},
+        {"no room below: above the pill", QRect(100, 360, 60, 30), QPoint(100, 288)},
+        {"near the right edge: pulled in", QRect(700, 100, 60, 30), QPoint(640, 130)},
+        {"a pill left past the bottom: inside the screen", QRect(150, 790, 60, 30), QPoint(150, 356)},
+        {"a pill left of the screen", QRect(-80, 100, 60, 30), QPoint(0, 130)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QPoint at = pillMenuPosition(c.pill, menu, screen);
+        EXPECT_EQ(at, c.expected) << at.x() << "," << at.y();
+        EXPECT_TRUE(screen.contains(QRect(at, menu)));
+    }
+}
+
 TEST(PillMenuLabel, ADisabledPillDimsItsFaceButNotItsSize) {
     // The brightest pixel of the face: the white title and symbols.
     const auto brightest = [](QWidget& widget) {

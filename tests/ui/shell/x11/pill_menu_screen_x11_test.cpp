@@ -1,0 +1,81 @@
+// A pill's menu open while the screen is made smaller (as a change of
+// resolution makes it) on a test X server of its own: the window is fitted
+// into the new screen, and the menu comes along with its pill, inside the
+// screen, instead of staying where it was, open and out of sight.
+
+#include <QApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "hollowkit/testing/xvfb_server.h"
+#include "lumenhollow/ui/kit/pill_menu.h"
+
+namespace lumenhollow {
+namespace {
+
+class PillMenuScreenX11Test : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!hollowkit::XvfbServer::program()) GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb)";
+        auto started = xvfb_.start(1512, 944);
+        ASSERT_TRUE(started.has_value()) << started.error();
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", QByteArray::fromStdString(xvfb_.displayName()));
+        qputenv("QT_SCALE_FACTOR", "1");
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+    hollowkit::XvfbServer xvfb_;
+    int argc_ = 1;
+    char name_[28] = "pill_menu_screen_x11_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+TEST_F(PillMenuScreenX11Test, AMenuOpenWhileTheScreenShrinksComesAlongWithItsPill) {
+    QWidget window;
+    window.setGeometry(180, 120, 1152, 700);
+    auto* pill = new ui::PillMenu("grid", QStringLiteral("Guide"), &window);
+    for (const char* title : {"None", "Thirds", "Centre"}) pill->menu()->addAction(QString::fromLatin1(title));
+    pill->move(20, window.height() - 60);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
+    // A press on the pill in the window, as a user's.
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, pill->geometry().center());
+    QMenu& menu = *pill->menu();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu, 5000));
+    ASSERT_GT(menu.y() + menu.height(), 428) << "the menu opened where a smaller screen keeps it anyway";
+
+    auto resized = xvfb_.resizeScreen(760, 428);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    const QRect screen(0, 0, 760, 428);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.screen()->geometry() == screen; }, 10000))
+        << "Qt never heard of the new screen size";
+    // The fit a window sizer makes: the window into the new screen, its pill at its foot.
+    window.setGeometry(60, 40, 640, 361);
+    pill->move(20, 361 - 60);
+    const auto atPill = [&] {
+        const QRect place(pill->mapToGlobal(QPoint(0, 0)), pill->size());
+        return menu.isVisible() && screen.contains(menu.geometry()) &&
+               menu.pos() == ui::pillMenuPosition(place, menu.size(), menu.screen()->availableGeometry());
+    };
+    EXPECT_TRUE(QTest::qWaitFor(atPill, 10000))
+        << "the menu stays at " << menu.x() << "," << menu.y() << " " << menu.width() << "x" << menu.height()
+        << ", its pill at " << pill->mapToGlobal(QPoint(0, 0)).x() << "," << pill->mapToGlobal(QPoint(0, 0)).y();
+
+    // Closed, it is no longer the pill's to move.
+    menu.close();
+    const QPoint closedAt = menu.pos();
+    window.move(30, 20);
+    QTest::qWait(0);
+    EXPECT_EQ(menu.pos(), closedAt);
+}
+
+}  // namespace
+}  // namespace lumenhollow
