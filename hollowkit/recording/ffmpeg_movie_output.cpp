@@ -111,9 +111,13 @@ void FfmpegMovieWriter::muxPacket(AVPacket* packet, std::optional<int64_t> nextD
     const int64_t end = packet->dts + packet->duration;
     // The muxer takes the packet's data and leaves it blank.
     const int rc = av_interleaved_write_frame(format_.get(), packet);
-    file_->noteMuxed(*format_);
+    auto noted = file_->noteMuxed(*format_);
     if (rc < 0) {
         fail("Could not write to the movie file: " + ffmpeg::errorString(rc));
+        return;
+    }
+    if (!noted) {
+        fail(std::move(noted).error());
         return;
     }
     if (picture) {

@@ -199,18 +199,32 @@ void FragmentedMovieFile::noteWritten(const AVPacket& packet) {
                                packet.duration});
 }
 
-void FragmentedMovieFile::noteMuxed(const AVFormatContext& recording) {
+Result<void, std::string> FragmentedMovieFile::noteMuxed(const AVFormatContext& recording) {
     // Each of the muxer's writes is flushed as it ends: with nothing left in
     // the buffer, the file ends where a piece ends. Noted after the write,
     // so a disk that fills at the next one keeps this one's piece.
     AVIOContext* io = output_->io;
-    if (io->error < 0 || avio_tell(io) != output_->position) return;
+    if (io->error < 0 || avio_tell(io) != output_->position) return {};
     // A piece written now holds every sample the muxer had taken before
     // this write; a picture among them is now on the disk.
     const bool grew = output_->position > wholeEnd_;
     wholeEnd_ = output_->position;
+    // Looked at once a piece (about a second), not at every packet: a
+    // removed movie would otherwise record on into nothing until the stop.
+    if (grew && removed()) return unexpected(std::string(kMovieGone));
     if (grew && videoMuxed_ > 0 && !temporary_.empty()) (void)putInPlace();
     videoMuxed_ = picturesMuxed(recording);
+    return {};
+}
+
+// The file is gone once no name leads to it, its folder was removed, or,
+// after it took its name, that name no longer holds it. Moved or renamed,
+// the folder still has links and the file its name in it.
+bool FragmentedMovieFile::removed() const {
+    struct stat status {};
+    if (::fstat(place_.folder.fd(), &status) == 0 && status.st_nlink == 0) return true;
+    if (::fstat(fd_.get(), &status) == 0 && status.st_nlink == 0) return true;
+    return temporary_.empty() && !atItsName();
 }
 
 // Gives the file the movie's name; errno when it cannot.

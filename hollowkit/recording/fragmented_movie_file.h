@@ -67,7 +67,11 @@ public:
     // Called after each of the muxer's packet writes, when the file ends
     // with a whole piece (the header or a fragment): notes that end, and
     // gives the file its name once a piece with a picture is on the disk.
-    void noteMuxed(const AVFormatContext& recording);
+    // At each new piece it also looks whether the movie was removed (its
+    // folder, or the file under its name or its hidden one): the error then
+    // says so, and nothing more written can be kept. A folder only moved
+    // still holds it.
+    Result<void, std::string> noteMuxed(const AVFormatContext& recording);
 
     // After the recording's trailer: rewrites the movie as a regular one and
     // puts it in place. The error is for a file that could not be written or
@@ -100,6 +104,7 @@ private:
     int putInPlace();
     void settleCutShort();
     bool atItsName() const;
+    bool removed() const;
 
     struct Output;
 

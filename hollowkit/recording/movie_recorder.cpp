@@ -364,6 +364,7 @@ void MovieRecorder::handleFinish(std::optional<TimePoint> endTime, Completion co
         // Completing the file still gives its index a chance to make what was
         // written playable.
         (void)writer_->finish(std::nullopt);
+        if (!error.empty()) logEnded(error);
         deliver(error.empty() ? unexpected(RecorderError::noVideo())
                               : unexpected(RecorderError::writerFailed(error)),
                 std::move(completion));
@@ -389,9 +390,9 @@ void MovieRecorder::completeFinish() {
     // that came in large pieces must not run past the picture.
     auto finished = writer_->finish(movieEnd(pending.endTime));
     if (!finished) {
-        deliver(unexpected(RecorderError::writerFailed(finished.error().empty() ? "unknown"
-                                                                                : finished.error())),
-                std::move(completion));
+        const std::string error = finished.error().empty() ? "unknown" : finished.error();
+        logEnded(error);
+        deliver(unexpected(RecorderError::writerFailed(error)), std::move(completion));
         return;
     }
     // Where the movie is now: its folder may have been moved meanwhile.
@@ -403,13 +404,20 @@ void MovieRecorder::handleWriterFailure(const std::string& error) {
     writerFinished_ = true;
     failure_ = RecorderError::writerFailed(error.empty() ? "unknown" : error);
     heldAudio_.clear();
-    PocketLog::logf("Recording of %s ended: %s", outputURL_.filename().string().c_str(), error.c_str());
+    logEnded(error);
     // Completing the file gives its index the chance to make what was
     // written playable; its own error is the one already known.
     (void)writer_->finish(std::nullopt);
     if (onFailure_ && !finishRequested_.load()) {
         main_.post([handler = onFailure_, failure = *failure_] { handler(failure); });
     }
+}
+
+// Every failure of a movie that was being written is logged once, whether
+// it ended the movie while recording or showed only at the finish (a movie
+// removed just before the stop, a file that could not be completed).
+void MovieRecorder::logEnded(const std::string& error) {
+    PocketLog::logf("Recording of %s ended: %s", outputURL_.filename().string().c_str(), error.c_str());
 }
 
 void MovieRecorder::deliver(Result<std::filesystem::path, RecorderError> result,

@@ -38,7 +38,8 @@
 // only then is the movie completed.
 //
 // A movie that cannot be written any more (the disk filled, the file reached
-// its size limit) is ended at once rather than at the finish: the recorder
+// its size limit, the movie or its folder was removed, noticed at the next
+// piece written) is ended at once rather than at the finish: the recorder
 // completes what was written, so it stays playable, takes no more samples,
 // and tells the failure handler on the main executor. The finish that
 // follows reports the same error.
@@ -192,6 +193,7 @@ private:
     void appendHeldAudio();
     void noteFrameSize(const VideoFrame& frame);
     void logSetupFailure(const std::string& line);
+    void logEnded(const std::string& error);
     void deliver(Result<std::filesystem::path, RecorderError> result, Completion completion);
 
     const FileInFolder output_;

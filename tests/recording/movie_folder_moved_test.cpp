@@ -223,5 +223,66 @@ TEST_F(MovieFolderMovedRecorderTest, AMovedFolderStillGetsTheWholeMovieAndSucces
     }
 }
 
+// The folder removed instead, before the movie took its name or after: the
+// recording notices at its next piece, ends with the failure told at once
+// (not first at the stop) and logged once, and the stop reports the same.
+// Removed just before the stop, the failure shows only there, and is logged
+// all the same.
+TEST_F(MovieFolderMovedRecorderTest, ARemovedFolderEndsTheRecordingAtOnceAndIsLogged) {
+    const std::string gone = "The movie file was removed while it was recorded";
+    const std::string logged = "Recording of movie.mov ended: " + gone;
+    struct Case {
+        MovedWhen when;
+        bool stopAtOnce;
+    };
+    int n = 0;
+    for (const Case c : {Case{MovedWhen::beforeItsName, false}, Case{MovedWhen::afterItsName, false},
+                         Case{MovedWhen::afterItsName, true}}) {
+        SCOPED_TRACE(std::string(c.when == MovedWhen::beforeItsName ? "before its name" : "after its name") +
+                     (c.stopAtOnce ? ", stopped at once" : ""));
+        log_.clear();
+        const fs::path folder = dir_.path() / ("removed" + std::to_string(n++));
+        fs::create_directory(folder);
+        const fs::path path = folder / "movie.mov";
+        std::ofstream(path).flush();
+        auto recorder = makeRecorder(path, VideoCodec::h264, std::nullopt, false);
+        std::vector<RecorderError> failures;
+        recorder->setOnFailure([&](const RecorderError& error) { failures.push_back(error); });
+        const TimePoint start = clock_.now();
+        int index = 0;
+        const auto offer = [&] {
+            recorder->appendVideo(patternFrame(kWidth, kHeight, index, start + frameTime(index)));
+            ++index;
+            settle(*recorder);
+            main_.runUntilIdle();
+        };
+        offer();
+        if (c.when == MovedWhen::afterItsName) {
+            while (fileSizeIn(path) == 0 && index < 30 * 20) offer();
+            ASSERT_GT(fileSizeIn(path), 0u);
+        }
+        fs::remove_all(folder);
+        if (!c.stopAtOnce) {
+            // Pieces are cut at least every second: twenty seconds of
+            // pictures are far more than the next one needs.
+            const int removedAt = index;
+            while (failures.empty() && index < removedAt + 30 * 20) offer();
+            EXPECT_EQ(failures.size(), 1u) << "still recording " << index - removedAt << " frames after the removal";
+            if (!failures.empty()) {
+                EXPECT_EQ(failures[0], RecorderError::writerFailed(gone));
+            }
+            EXPECT_EQ(log_.count(logged), 1) << "the failure is not in the log before the stop";
+        }
+        const Outcome outcome = finish(*recorder);
+        main_.runUntilIdle();
+        ASSERT_FALSE(outcome.has_value());
+        EXPECT_EQ(outcome.error(), RecorderError::writerFailed(gone));
+        EXPECT_EQ(log_.count(logged), 1);
+        EXPECT_EQ(failures.size(), c.stopAtOnce ? 0u : 1u);
+        recorder.reset();
+        EXPECT_FALSE(fs::exists(folder));
+    }
+}
+
 }  // namespace
 }  // namespace hollowkit

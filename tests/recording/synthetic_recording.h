@@ -98,8 +98,8 @@ private:
         packet->flags = key ? AV_PKT_FLAG_KEY : 0;
         file_->noteWritten(*packet);
         const int rc = av_interleaved_write_frame(format_.get(), packet.get());
-        file_->noteMuxed(*format_);
-        return rc >= 0;
+        const bool kept = file_->noteMuxed(*format_).has_value();
+        return rc >= 0 && kept;
     }
 
     std::unique_ptr<FragmentedMovieFile> file_;  // outlives format_, which writes through it
