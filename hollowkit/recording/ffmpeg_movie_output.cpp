@@ -23,12 +23,14 @@ void FfmpegMovieWriter::writePacket(AVPacket* packet, AVStream* stream, AVRation
     if (earliestDts != AV_NOPTS_VALUE) earliestDts = av_rescale_q(earliestDts, codecTimeBase, stream->time_base);
     TrackOutput& track = tracks_.at(static_cast<size_t>(stream->index));
     static_assert(PacketTimes::kNone == AV_NOPTS_VALUE);
-    PacketTimes times{packet->pts, packet->dts, packet->duration};
+    // A missing time stays missing through the rescale above (FFmpeg
+    // leaves AV_NOPTS_VALUE as it is); the guard takes it as no time.
+    const PacketTimes given{packet->pts, packet->dts, packet->duration};
+    PacketTimes times = given;
     if (track.times.mend(times, earliestDts) && !loggedPacketTimes_) {
         loggedPacketTimes_ = true;
-        PocketLog::logf("Movie writer mended the times of a packet on track %d: pts %lld dts %lld duration %lld",
-                        stream->index, static_cast<long long>(packet->pts), static_cast<long long>(packet->dts),
-                        static_cast<long long>(packet->duration));
+        PocketLog::logf("Movie writer mended the times of a packet on track %d: %s, written as %s", stream->index,
+                        toString(given).c_str(), toString(times).c_str());
     }
     packet->pts = times.pts;
     packet->dts = times.dts;

@@ -1,8 +1,21 @@
 #include "hollowkit/recording/packet_time_guard.h"
 
 #include <algorithm>
+#include <string>
 
 namespace hollowkit {
+namespace {
+
+std::string timeText(int64_t time) {
+    return time == PacketTimes::kNone ? std::string("none") : std::to_string(time);
+}
+
+}  // namespace
+
+std::string toString(const PacketTimes& times) {
+    return "pts " + timeText(times.pts) + " dts " + timeText(times.dts) + " duration " +
+           std::to_string(times.duration);
+}
 
 bool PacketTimeGuard::mend(PacketTimes& times, int64_t earliestDts) {
     const PacketTimes given = times;

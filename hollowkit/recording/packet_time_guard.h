@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 
 namespace hollowkit {
 
@@ -29,6 +30,10 @@ struct PacketTimes {
 
     bool operator==(const PacketTimes&) const = default;
 };
+
+// "pts 0 dts none duration 3000": for logs. A missing time reads "none",
+// never as the number that stands for it.
+std::string toString(const PacketTimes& times);
 
 class PacketTimeGuard {
 public:

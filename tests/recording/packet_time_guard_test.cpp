@@ -69,5 +69,19 @@ TEST(PacketTimeGuardTest, MendsOnlyWhatDoesNotFit) {
     }
 }
 
+// The log tells a missing time as none, not as the number standing for it
+// (an encoder's packet without a decode time read as a huge negative one).
+TEST(PacketTimeGuardTest, MissingTimesReadAsNone) {
+    const struct {
+        PacketTimes times;
+        const char* text;
+    } cases[] = {
+        {{0, kNone, 3000}, "pts 0 dts none duration 3000"},
+        {{kNone, kNone, 0}, "pts none dts none duration 0"},
+        {{kMin, -7, 1}, "pts -9223372036854775807 dts -7 duration 1"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toString(c.times), c.text);
+}
+
 }  // namespace
 }  // namespace hollowkit
