@@ -319,7 +319,19 @@ void Popover::watchAnchorChain(bool on) {
         if (widget) widget->removeEventFilter(this);
     }
     watched_.clear();
+    for (const QMetaObject::Connection& connection : screenFollow_) disconnect(connection);
+    screenFollow_.clear();
     if (!on) return;
+    // A screen made smaller may leave the window where it was: the popover
+    // comes inside the screen's new bounds all the same.
+    if (QScreen* screen = anchor_->screen()) {
+        screenFollow_.push_back(connect(screen, &QScreen::geometryChanged, this, [this] {
+            if (isVisible()) place();
+        }));
+        screenFollow_.push_back(connect(screen, &QScreen::availableGeometryChanged, this, [this] {
+            if (isVisible()) place();
+        }));
+    }
     // A layout moves the anchor, or any of its parents, without telling the
     // anchor: each of them is watched, the window included.
     for (QWidget* widget = anchor_->parentWidget(); widget; widget = widget->parentWidget()) {

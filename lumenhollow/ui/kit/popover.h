@@ -5,8 +5,9 @@
 // USB-only explanation. A dark glass body with rounded corners and, unless
 // asked for none, an arrow pointing at the anchor. It stays on screen, moves
 // with its anchor while open (a layout that shifts the anchor carries the
-// popover along), and closes on Escape, on a click outside it, on dismiss(),
-// and on its own when the anchor is hidden or goes away, so a model flag
+// popover along), comes inside its screen again when the screen's size
+// changes, and closes on Escape, on a click outside it, on dismiss(), and
+// on its own when the anchor is hidden or goes away, so a model flag
 // that follows it never outlives the control that set it. While it is open,
 // the keys of its window's menu bar still reach their items
 // (PopoverMenuKeys).
@@ -145,6 +146,8 @@ private:
     QPainterPath border_;
     // The anchor's parents up to its window, watched for moves while open.
     std::vector<QPointer<QWidget>> watched_;
+    // The anchor's screen's size, followed while open.
+    std::vector<QMetaObject::Connection> screenFollow_;
     PopoverMenuKeys* menuKeys_;
     bool placing_ = false;
 };

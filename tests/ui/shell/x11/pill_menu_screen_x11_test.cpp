@@ -4,6 +4,7 @@
 // screen, instead of staying where it was, open and out of sight.
 
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTest>
@@ -14,6 +15,7 @@
 
 #include "hollowkit/testing/xvfb_server.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/popover.h"
 
 namespace lumenhollow {
 namespace {
@@ -75,6 +77,31 @@ TEST_F(PillMenuScreenX11Test, AMenuOpenWhileTheScreenShrinksComesAlongWithItsPil
     window.move(30, 20);
     QTest::qWait(0);
     EXPECT_EQ(menu.pos(), closedAt);
+}
+
+TEST_F(PillMenuScreenX11Test, APopoverOpenWhileTheScreenShrinksUnderAStillWindowComesInsideIt) {
+    // No fit moves the window: the screen's own change brings the popover in.
+    QWidget window;
+    window.setGeometry(0, 0, 1400, 900);
+    auto* button = new QWidget(&window);
+    button->setGeometry(300, 820, 80, 30);
+    ui::Popover popover(button, ui::PopoverEdge::above, [](QWidget* parent) {
+        auto* content = new QLabel(QStringLiteral("Scenes"), parent);
+        content->setFixedSize(200, 120);
+        return content;
+    });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
+    popover.present();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&popover, 5000));
+    ASSERT_GT(popover.y() + popover.height(), 428);
+
+    auto resized = xvfb_.resizeScreen(760, 428);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    const QRect screen(0, 0, 760, 428);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return popover.isVisible() && screen.contains(popover.geometry()); }, 10000))
+        << "the popover stays at " << popover.x() << "," << popover.y() << " " << popover.width() << "x"
+        << popover.height();
 }
 
 }  // namespace
