@@ -434,7 +434,9 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
         std::string text = writer_->errorText();
         (void)writer_->finish(lastVideoTime_);
         writer_.reset();
-        result = unexpected(ScreenError::writerFailed(text.empty() ? "unknown" : text));
+        if (text.empty()) text = "unknown";
+        PocketLog::logf("Screen recording ended: %s", text.c_str());
+        result = unexpected(ScreenError::writerFailed(text));
     } else {
         std::optional<TimePoint> end = lastVideoTime_;
         if (stopTime && lastVideoTime_ && *stopTime > *lastVideoTime_) end = stopTime;
@@ -444,7 +446,11 @@ Result<std::filesystem::path, ScreenRecorder::ScreenError> ScreenRecorder::finis
         if (finished) {
             result = output_.currentPath();  // its folder may have been moved meanwhile
         } else {
-            result = unexpected(ScreenError::writerFailed(text.empty() ? "unknown" : text));
+            // A failure seen only at the stop (the movie removed just before
+            // it) is logged as one seen while recording is.
+            if (text.empty()) text = "unknown";
+            PocketLog::logf("Screen recording ended: %s", text.c_str());
+            result = unexpected(ScreenError::writerFailed(text));
         }
     }
     outcome_ = result;

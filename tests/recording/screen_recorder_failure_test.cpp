@@ -123,5 +123,17 @@ TEST_F(ScreenRecorderFailureTest, AFailureAtTheFinishIsTheStopsResultAlone) {
     }
 }
 
+// The movie's folder removed just before the stop: the failure shows only
+// at the finish, and is logged as one seen while recording is.
+TEST_F(ScreenRecorderFailureTest, AMovieRemovedJustBeforeTheStopIsLoggedAsItsFailure) {
+    testsupport::LogCapture log;
+    frames(5);
+    std::filesystem::remove_all(dir_.path());
+    const Outcome outcome = stop();
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error(), ScreenError::writerFailed("The movie file was removed while it was recorded"));
+    EXPECT_EQ(log.count("Screen recording ended: The movie file was removed"), 1);
+}
+
 }  // namespace
 }  // namespace hollowkit
