@@ -139,13 +139,13 @@ void CameraModel::boundFrameWaits() {
     };
     for (auto& [id, pending] : photos_.pending) {
         if (pending.claimed->load() || pending.giveUp != 0) continue;
-        pending.giveUp = main_.after(left(pending.askedAt), [weak = weak_from_this(), id] {
+        pending.giveUp = main_.after(left(pending.askedAt), [weak = weak_from_this(), id = id] {
             if (auto self = weak.lock()) self->giveUpPhoto(id);
         });
     }
     for (auto& [id, waiting] : photos_.waitingThumbnails) {
         if (waiting.giveUp != 0) continue;
-        waiting.giveUp = main_.after(left(waiting.askedAt), [weak = weak_from_this(), id] {
+        waiting.giveUp = main_.after(left(waiting.askedAt), [weak = weak_from_this(), id = id] {
             auto self = weak.lock();
             if (!self) return;
             // The scene keeps no picture of a later moment.
