@@ -96,7 +96,10 @@ void SerialQueue::run(std::stop_token stop) {
     threadId_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     enterLibraryThread(label_);
     MutexLock lock(mutex_);
-    while (!stop.stop_requested()) {
+    // Stopped is read under the lock stop() sets it under: the thread's own
+    // stop request comes a moment later, and a task queued behind the running
+    // one must not slip in between.
+    while (!stopped_ && !stop.stop_requested()) {
         work_.collectDue(clock_.now());
         if (auto task = work_.takeReady()) {
             lock.unlock();
