@@ -68,8 +68,8 @@ void FfmpegMovieWriter::handOver(AVPacket* packet, TrackOutput& track) {
     track.holding = true;
 }
 
-// The muxer cuts the file into pieces as it goes, and a piece holds what it
-// was given of each track; a full disk or a killed process keeps the pieces
+// The muxer cuts the file into fragments as it goes, and a fragment holds what it
+// was given of each track; a full disk or a killed process keeps the fragments
 // written. Sound is encoded at once, the picture seconds later when the
 // encoder is behind, so sound handed over as it comes would run that far
 // ahead of the picture in every piece (the muxer's own interleaving gives up

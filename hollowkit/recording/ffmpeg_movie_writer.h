@@ -23,7 +23,7 @@ struct FfmpegMovieWriterOptions {
     // false: wait for room instead (files, tests), so nothing is dropped.
     bool realTime = true;
     int maxPendingVideoFrames = 6;
-    // Sound waits by its length, not by its count of pieces (a source may
+    // Sound waits by its length, not by its count of chunks (a source may
     // deliver 1 ms or 100 ms at a time), and far longer than the frames:
     // a second of 48 kHz stereo is 384 kB beside a 1080p frame's 3 MB, and
     // sound refused while the encoder is behind is a hole in the track, or

@@ -67,7 +67,7 @@ bool sameSample(const AVCodecParameters& track, int noteFlags, int noteSize, con
 
 // An AVIOContext over a file descriptor that it borrows. With `writeback`
 // every write also starts the kernel writing those pages to the disk, without
-// waiting for it: the pieces of a live recording reach the disk within moments
+// waiting for it: the fragments of a live recording reach the disk within moments
 // rather than at the kernel's next sweep, at no cost to the writer's thread.
 struct FragmentedMovieFile::Output {
     Output(int descriptor, bool startWriteback) : fd(descriptor), writeback(startWriteback) {
@@ -201,7 +201,7 @@ void FragmentedMovieFile::noteWritten(const AVPacket& packet) {
 
 Result<void, std::string> FragmentedMovieFile::noteMuxed(const AVFormatContext& recording) {
     // Each of the muxer's writes is flushed as it ends: with nothing left in
-    // the buffer, the file ends where a piece ends. Noted after the write,
+    // the buffer, the file ends where a fragment ends. Noted after the write,
     // so a disk that fills at the next one keeps this one's piece.
     AVIOContext* io = output_->io;
     if (io->error < 0 || avio_tell(io) != output_->position) return {};
@@ -209,7 +209,7 @@ Result<void, std::string> FragmentedMovieFile::noteMuxed(const AVFormatContext& 
     // this write; a picture among them is now on the disk.
     const bool grew = output_->position > wholeEnd_;
     wholeEnd_ = output_->position;
-    // Looked at once a piece (about a second), not at every packet: a
+    // Looked at once a fragment (about a second), not at every packet: a
     // removed movie would otherwise record on into nothing until the stop.
     if (grew && removed()) return unexpected(std::string(kMovieGone));
     if (grew && videoMuxed_ > 0 && !temporary_.empty()) (void)putInPlace();
@@ -230,7 +230,7 @@ bool FragmentedMovieFile::removed() const {
 // Gives the file the movie's name; errno when it cannot.
 int FragmentedMovieFile::putInPlace() {
     // On the disk before it takes the name, or a power cut could leave the
-    // name on a file whose pieces never arrived.
+    // name on a file whose fragments never arrived.
     // In the folder it was started in, wherever that now is.
     const int folder = place_.folder.fd();
     if (::fdatasync(fd_.get()) != 0 || ::renameat(folder, temporary_.c_str(), folder, place_.name.c_str()) != 0) {
@@ -249,7 +249,7 @@ int FragmentedMovieFile::putInPlace() {
 
 // A movie that ends without its index (a full disk, or dropped by its owner)
 // while still under its hidden name: it takes its name when its whole
-// pieces hold a picture, and goes otherwise.
+// fragments hold a picture, and goes otherwise.
 void FragmentedMovieFile::settleCutShort() {
     if (temporary_.empty()) return;
     // Pieces on the disk hold only samples the muxer had taken by the last
@@ -272,7 +272,7 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
         // Cutting back needs no room. What stays is the header and whole
         // fragments: every sample in it decodes.
         if (::ftruncate(fd_.get(), wholeEnd_) != 0 || ::fsync(fd_.get()) != 0) {
-            PocketLog::logf("Movie %s could not be cut back to its last whole piece: %s", place_.name.c_str(),
+            PocketLog::logf("Movie %s could not be cut back to its last whole fragment: %s", place_.name.c_str(),
                             systemError(errno).c_str());
         }
         settleCutShort();

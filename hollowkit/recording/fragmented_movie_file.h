@@ -3,7 +3,7 @@
 // FragmentedMovieFile: the file under a movie being written, kept playable
 // whatever happens to the process. While recording, the muxer writes it as a
 // fragmented QuickTime movie, a self-contained piece about every second, and
-// each piece is pushed toward the disk as it is written; a kill or a power
+// each fragment is pushed toward the disk as it is written; a kill or a power
 // cut loses the last second or two, not the movie. At the end complete()
 // rewrites it as a regular movie (one index at the end, edit lists and all)
 // into a hidden temporary in the same folder, flushes that to the disk and
@@ -66,8 +66,8 @@ public:
 
     // Called after each of the muxer's packet writes, when the file ends
     // with a whole piece (the header or a fragment): notes that end, and
-    // gives the file its name once a piece with a picture is on the disk.
-    // At each new piece it also looks whether the movie was removed (its
+    // gives the file its name once a fragment with a picture is on the disk.
+    // At each new fragment it also looks whether the movie was removed (its
     // folder, or the file under its name or its hidden one): the error then
     // says so, and nothing more written can be kept. A folder only moved
     // still holds it.
@@ -113,7 +113,7 @@ private:
     UniqueFd fd_;            // locked until closed
     std::unique_ptr<Output> output_;
     std::vector<Written> written_;
-    int64_t wholeEnd_ = 0;      // where the last whole piece written ends
+    int64_t wholeEnd_ = 0;      // where the last whole fragment written ends
     int64_t videoMuxed_ = 0;    // pictures the muxer had taken at that point
     FileId placed_;             // the file under place_'s name once in place
     bool loggedPlaceFailure_ = false;

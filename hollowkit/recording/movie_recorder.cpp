@@ -387,7 +387,7 @@ void MovieRecorder::completeFinish() {
     soundClosed_.store(true);
     Completion completion = std::move(pending.completion);
     // Given to the writer also when it is the last frame's own end: sound
-    // that came in large pieces must not run past the picture.
+    // that came in large chunks must not run past the picture.
     auto finished = writer_->finish(movieEnd(pending.endTime));
     if (!finished) {
         const std::string error = finished.error().empty() ? "unknown" : finished.error();

@@ -5,7 +5,7 @@
 // a log line that says the display was lost and what was saved. During a
 // recording the movie is finished (one index, no fragments left), decodes
 // whole and holds every picture that was on disk before the server went (a
-// movie cut off keeps only its whole pieces, and no index); during a take of
+// movie cut off keeps only its whole fragments, and no index); during a take of
 // the screen, its movies are finished; photos still waiting to be written
 // are written whole. The recording
 // case runs several times in a row, each on a desktop of its own: the

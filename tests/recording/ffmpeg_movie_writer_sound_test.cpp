@@ -68,17 +68,17 @@ MovieWriterSettings smallMovieWithSound() {
     return settings;
 }
 
-// The encoder held at its first frame, sound offered in pieces for 30 s:
+// The encoder held at its first frame, sound offered in chunks for 30 s:
 // the writer takes it until its backlog holds the length its options give,
-// whatever the pieces' size, then refuses it.
+// whatever the chunks' size, then refuses it.
 TEST(FfmpegMovieWriterSoundTest, ALateEncoderKeepsSoundUpToItsBacklogByLengthAndNoMore) {
     const struct {
         const char* name;
         std::optional<Duration> backlog;  // nothing: the writer's own
         int pieceSamples;
     } cases[] = {
-        {"the writer's own backlog, in frames' pieces", std::nullopt, kRate / 30},
-        {"a backlog of three seconds, in 5 ms pieces", 3s, kRate / 200},
+        {"the writer's own backlog, in frames' chunks", std::nullopt, kRate / 30},
+        {"a backlog of three seconds, in 5 ms chunks", 3s, kRate / 200},
     };
     testsupport::TempDir dir;
     int n = 0;
@@ -159,7 +159,7 @@ TEST(FfmpegMovieWriterSoundTest, SoundBehindAStalledPictureWaitsForItAtMostItsBo
     ASSERT_GT(bytesPerSecond, 0);
     const double grownSeconds = static_cast<double>(afterStall - std::max<int64_t>(beforeStall, 0)) / bytesPerSecond;
     // Written: all but the last kMaxWaitingSoundSeconds (and what the
-    // muxer gathers before a piece of the file goes out).
+    // muxer gathers before a fragment of the file goes out).
     EXPECT_GT(grownSeconds, (kSoundSeconds - kWaitingSoundBound) / 2.0)
         << beforeStall << " bytes before the stall, " << afterStall << " after";
 }

@@ -4,7 +4,7 @@
 // ffprobe reads and ffmpeg decodes without failing, holding the picture and
 // the sound up to within two seconds of the last frame the writer took.
 // And the file's own rules: the name only with a picture, and a full disk
-// costing only the piece it cut.
+// costing only the fragment it cut.
 
 #include "hollowkit/recording/fragmented_movie_file.h"
 
@@ -205,7 +205,7 @@ uint64_t fragmentedSize(const std::filesystem::path& file) {
     return error ? 0 : size;
 }
 
-// The name reserved for a movie stays its empty reservation until a piece
+// The name reserved for a movie stays its empty reservation until a fragment
 // holding a picture is on the disk; until then the movie is one hidden
 // temporary of ours, after that nothing hidden is left. Sound alone never
 // takes the name, and its temporary goes at the completion. The movie keeps
@@ -272,7 +272,7 @@ TEST(FragmentedMovieFileTest, AMovieTakesItsNameOnlyOnceAPictureIsOnTheDisk) {
 // reached the disk whole, the one written just before the trailer included.
 TEST(FragmentedMovieFileTest, ADiskFullAtTheEndKeepsEveryWholePiece) {
     constexpr int kPairs = 12;
-    constexpr int kPictureBytes = 64 * 1024;  // each piece spans many pages
+    constexpr int kPictureBytes = 64 * 1024;  // each fragment spans many pages
     // Writes the recording and returns the movie's size before the last
     // packet and before the trailer.
     const auto record = [&](const std::filesystem::path& movie, std::pair<uint64_t, uint64_t>& sizes) {

@@ -131,7 +131,7 @@ void expectFinishedMovieIn(const fs::path& folder, int64_t pictures, const Moved
 enum class MovedWhen : uint8_t { beforeItsName, afterItsName };
 
 // The file itself, muxed in a fixed order: the move comes exactly before
-// the first picture, or right after the piece that gave it its name.
+// the first picture, or right after the fragment that gave it its name.
 TEST(MovieFolderMovedTest, TheMovieIsFinishedInTheFolderItWasStartedIn) {
     for (const MovedWhen when : {MovedWhen::beforeItsName, MovedWhen::afterItsName}) {
         for (const MovedFolderFate& fate : kMovedFolderFates) {
@@ -224,7 +224,7 @@ TEST_F(MovieFolderMovedRecorderTest, AMovedFolderStillGetsTheWholeMovieAndSucces
 }
 
 // The folder removed instead, before the movie took its name or after: the
-// recording notices at its next piece, ends with the failure told at once
+// recording notices at its next fragment, ends with the failure told at once
 // (not first at the stop) and logged once, and the stop reports the same.
 // Removed just before the stop, the failure shows only there, and is logged
 // all the same.

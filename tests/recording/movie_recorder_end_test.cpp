@@ -337,7 +337,7 @@ TEST_F(MovieRecorderEndTest, AMovieRemovedWhileRecordingIsNotSaved) {
             ++index;
             settle(*recorder);
         };
-        // Until its first pieces are on the disk under its name.
+        // Until its first fragments are on the disk under its name.
         while (fileSize(path) == 0 && index < 30 * 20) offer();
         ASSERT_GT(fileSize(path), 0u);
         std::filesystem::remove_all(c.wholeFolder ? folder : path);

@@ -114,8 +114,8 @@ TEST_F(MovieTrackEndsTest, BothTracksEndWhereTheLastFrameOfferedEndsHoweverLateT
         {"the encoder keeps up", Pace::keepsUp},
         {"the encoder takes no frame of the last second", Pace::encoderHeldAtTheEnd},
         // A second of sound waits behind the frames in the writer, in many
-        // more pieces than frames.
-        {"the encoder takes no frame of the last second, sound in 5 ms pieces", Pace::encoderHeldAtTheEnd, 7},
+        // more chunks than frames.
+        {"the encoder takes no frame of the last second, sound in 5 ms chunks", Pace::encoderHeldAtTheEnd, 7},
         {"the recorder's queue is held for the last second", Pace::queueHeldAtTheEnd},
         {"the last frames come a third of a second apart", Pace::framesSlowAtTheEnd},
     };
@@ -136,7 +136,7 @@ TEST_F(MovieTrackEndsTest, BothTracksEndWhereTheLastFrameOfferedEndsHoweverLateT
             if (c.pace != Pace::framesSlowAtTheEnd || i < kFrames - 5) return base + frameTime(i);
             return base + frameTime(kFrames - 5) + secondsD((i - (kFrames - 5)) / 3.0);
         };
-        // Sound to the end of the last frame, in as many pieces a frame as the case gives.
+        // Sound to the end of the last frame, in as many chunks a frame as the case gives.
         const auto offer = [&](int i) {
             const TimePoint pts = timeOf(i);
             const int samples = static_cast<int>(std::llround(inSeconds(timeOf(i + 1) - pts) * kRate));

@@ -4,7 +4,7 @@
 // writer does it, from packets of chosen sizes instead of an encoder's: a
 // picture track and a sound track whose packets hold no real media. Each
 // packet goes to the file in the writer's order (noted, muxed, noted as
-// muxed), so where the file's pieces end is exact and repeatable. Single
+// muxed), so where the file's fragments end is exact and repeatable. Single
 // threaded, so it may also run in a forked child.
 
 #include <cstdint>

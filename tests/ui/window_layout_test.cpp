@@ -157,7 +157,7 @@ TEST(WindowLayoutTest, OneSheetAtATimeInQueueOrder) {
 }
 
 // The alert says what the screen-recording panel's card says, and offers
-// the card's help where the Part sends the person to System Settings.
+// the card's help where a Mac would send the person to System Settings.
 TEST(WindowLayoutTest, TheAlertSaysWhatThePanelsCardSays) {
     const AlertText& alert = screenRecordingAlert();
     EXPECT_EQ(alert.message.find("macOS"), std::string::npos);
