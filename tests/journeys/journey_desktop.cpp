@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
+#include "hollowkit/base/command_runner.h"
 #include "tests/journeys/journey_screen.h"
 
 extern char** environ;
@@ -238,7 +241,87 @@ bool JourneyApp::waitForRecording(uint64_t reports, std::chrono::milliseconds li
         limit);
 }
 
-std::string JourneyApp::describe() const { return "last report: " + state().dump() + "\nlog:\n" + log(); }
+namespace {
+
+// A frame's function without its template and call arguments.
+std::string bareFunction(const std::string& frame) {
+    std::string bare;
+    int depth = 0;
+    for (const char c : frame) {
+        if (c == '<' || c == '(') {
+            ++depth;
+        } else if (c == '>' || c == ')') {
+            depth = std::max(0, depth - 1);
+        } else if (depth == 0) {
+            bare += c;
+        }
+    }
+    bare.erase(0, bare.find_first_not_of(' '));
+    bare.erase(bare.find_last_not_of(' ') + 1);
+    return bare;
+}
+
+// What each thread of a program that still runs is doing, one line for
+// threads that stand alike (their innermost functions of this program's or
+// its libraries', the C library's and the standard library's left out): a
+// start or a quit that never comes says where it stands. Nothing when the
+// debugger is missing.
+std::string threadsOf(pid_t pid) {
+    char stat[64];
+    std::snprintf(stat, sizeof stat, "/proc/%d/stat", static_cast<int>(pid));
+    const std::string status = readText(stat);
+    const size_t close = status.rfind(')');
+    if (close == std::string::npos || close + 2 >= status.size() || status[close + 2] == 'Z') return {};
+    const hollowkit::CommandResult traced = hollowkit::CommandRunner::run(
+        "/usr/bin/gdb",
+        {"-nx", "-batch", "-p", std::to_string(pid), "-ex", "set print frame-arguments none", "-ex",
+         "thread apply all bt 24"},
+        {}, /*logged=*/false, std::chrono::seconds(60));
+    std::vector<std::string> threads;
+    size_t kept = 0;
+    std::istringstream lines(traced.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Thread ", 0) == 0) {
+            const size_t quote = line.find('"');
+            const size_t end = quote == std::string::npos ? std::string::npos : line.find('"', quote + 1);
+            threads.push_back((end == std::string::npos ? "?" : line.substr(quote + 1, end - quote - 1)) + ":");
+            kept = 0;
+        } else if (line.rfind("#", 0) == 0 && !threads.empty() && kept < 8) {
+            // "#3  0x... in name (...) at file:line" or "#0  name (...) at ...".
+            const size_t in = line.find(" in ");
+            const size_t from = in != std::string::npos ? in + 4 : line.find_first_not_of(' ', line.find(' '));
+            if (from == std::string::npos) continue;
+            const size_t at = line.find(" at ", from);
+            const std::string name =
+                bareFunction(line.substr(from, at == std::string::npos ? std::string::npos : at - from));
+            if (name.empty() || name.starts_with("_") || name.starts_with("std::") || name.starts_with("operator") ||
+                name.starts_with("wait") || name == "start_thread" || name == "clone3" || name == "syscall") {
+                continue;
+            }
+            threads.back() += " " + name;
+            ++kept;
+        }
+    }
+    std::map<std::string, int> alike;
+    for (const std::string& thread : threads) ++alike[thread];
+    std::string summary;
+    for (const auto& [thread, count] : alike) {
+        summary += "\n  " + (count > 1 ? std::to_string(count) + "x " : std::string()) + thread;
+    }
+    return summary;
+}
+
+}  // namespace
+
+std::string JourneyApp::describe() const {
+    std::string text = "last report: " + state().dump() + "\nlog:\n" + log();
+    if (pid_ > 0 && !exitStatus_) {
+        const std::string threads = threadsOf(pid_);
+        if (!threads.empty()) text += "\nits threads:" + threads + "\n";
+    }
+    return text;
+}
 
 std::optional<std::string> JourneyApp::window() {
     if (window_.empty()) {
