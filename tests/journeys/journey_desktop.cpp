@@ -316,10 +316,16 @@ std::string threadsOf(pid_t pid) {
 
 std::string JourneyApp::describe() const {
     std::string text = "last report: " + state().dump() + "\nlog:\n" + log();
-    if (pid_ > 0 && !exitStatus_) {
-        const std::string threads = threadsOf(pid_);
-        if (!threads.empty()) text += "\nits threads:" + threads + "\n";
+    if (pid_ <= 0 || exitStatus_) return text;
+    // Whether it still runs, asked without reaping it.
+    siginfo_t ended{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid_) {
+        text += ended.si_code == CLD_EXITED ? "\nit ended with status " + std::to_string(ended.si_status) + "\n"
+                                            : "\nit was ended by signal " + std::to_string(ended.si_status) + "\n";
+        return text;
     }
+    const std::string threads = threadsOf(pid_);
+    if (!threads.empty()) text += "\nits threads:" + threads + "\n";
     return text;
 }
 
