@@ -43,6 +43,7 @@
 #include "lumenhollow/ui/island/x11/qt_screen_source.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popup_screens.h"
 #include "lumenhollow/ui/shell/camera_menu_bar.h"
 #include "lumenhollow/ui/shell/qt_file_picker.h"
 #include "lumenhollow/ui/shell/sizer_attachment.h"
@@ -131,6 +132,8 @@ struct Parts {
         model = CameraModel::create(std::move(services));
         lifecycle.setModel(model);
         modelSignals = std::make_unique<ModelSignals>(model);
+        // A menu open when its screen changes size comes inside it.
+        popupKeeper = std::make_unique<ui::PopupScreenKeeper>();
         // The window keeps the picture's shape; whichever main window is
         // active is the one sized.
         // Never smaller than the window's controls need, whatever the screen.
@@ -298,6 +301,7 @@ struct Parts {
     std::unique_ptr<ui::CompositorWatch> compositor;
     std::unique_ptr<ui::DesktopPointerSource> pointer;
     std::unique_ptr<ui::NotchPanelController> island;
+    std::unique_ptr<ui::PopupScreenKeeper> popupKeeper;
     bool tearingDown = false;
     // Signals become quit requests from here on.
     TerminationSignalNotifier signalNotifier{[this](int) { lifecycle.quit(); }};

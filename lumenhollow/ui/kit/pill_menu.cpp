@@ -10,6 +10,7 @@
 
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/palette.h"
+#include "lumenhollow/ui/kit/popup_screens.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
 
@@ -129,11 +130,7 @@ QPoint pillMenuPosition(const QRect& pill, const QSize& menu, const QRect& scree
     int y = pill.bottom() + 1;
     const bool roomBelow = y + menu.height() <= screen.bottom() + 1;
     if (!roomBelow && pill.top() - menu.height() >= screen.top()) y = pill.top() - menu.height();
-    const auto clamp = [](int at, int length, int low, int span) {
-        return std::max(low, std::min(at, low + span - length));
-    };
-    return {clamp(pill.left(), menu.width(), screen.left(), screen.width()),
-            clamp(y, menu.height(), screen.top(), screen.height())};
+    return placeInside(QRect(QPoint(pill.left(), y), menu), screen);
 }
 
 void PillMenu::follow(bool on) {

@@ -8,6 +8,7 @@
 
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
+#include "lumenhollow/ui/kit/popup_screens.h"
 #include "lumenhollow/ui/kit/record_pill.h"
 #include "lumenhollow/ui/kit/status_pill.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -59,6 +60,27 @@ TEST(PillMenu, ItsMenuOpensUnderThePillAndStaysInsideTheScreen) {
         const QPoint at = pillMenuPosition(c.pill, menu, screen);
         EXPECT_EQ(at, c.expected) << at.x() << "," << at.y();
         EXPECT_TRUE(screen.contains(QRect(at, menu)));
+    }
+}
+
+TEST(PopupScreens, AnOpenPopUpIsPulledInsideItsScreensUsableArea) {
+    // A second screen right of a first 1512 wide, a panel 28 high at its top.
+    const QRect area(1512, 28, 760, 400);
+    const struct {
+        const char* name;
+        QRect popup;
+        QPoint expected;
+    } cases[] = {
+        {"inside: where it is", QRect(1600, 100, 200, 120), QPoint(1600, 100)},
+        {"past the bottom right", QRect(2200, 790, 200, 120), QPoint(2072, 308)},
+        {"under the panel", QRect(1700, 10, 200, 120), QPoint(1700, 28)},
+        {"left of the screen", QRect(1400, 100, 200, 120), QPoint(1512, 100)},
+        {"taller than the area: its top on the area's", QRect(1600, 300, 200, 500), QPoint(1600, 28)},
+        {"wider than the area: its left on the area's", QRect(1700, 100, 900, 120), QPoint(1512, 100)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(placeInside(c.popup, area), c.expected);
     }
 }
 

@@ -5,17 +5,21 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QComboBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "hollowkit/testing/xvfb_server.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/popover.h"
+#include "lumenhollow/ui/kit/popup_screens.h"
 
 namespace lumenhollow {
 namespace {
@@ -102,6 +106,57 @@ TEST_F(PillMenuScreenX11Test, APopoverOpenWhileTheScreenShrinksUnderAStillWindow
     EXPECT_TRUE(QTest::qWaitFor([&] { return popover.isVisible() && screen.contains(popover.geometry()); }, 10000))
         << "the popover stays at " << popover.x() << "," << popover.y() << " " << popover.width() << "x"
         << popover.height();
+}
+
+// A menu placed once, where it opened (the gear's, the menu bar's), and a
+// form's pop-up list: the application's keeper brings each inside.
+TEST_F(PillMenuScreenX11Test, APlainMenuOrListOpenWhileTheScreenShrinksComesInsideIt) {
+    ui::PopupScreenKeeper keeper;
+    QWidget window;
+    window.setGeometry(0, 0, 1400, 900);
+    auto* gear = new QPushButton(QStringLiteral("Settings"), &window);
+    gear->setGeometry(1200, 820, 120, 30);
+    QMenu gearMenu;
+    for (const char* title : {"Keep Running in the Island", "Show Window on Launch", "Quit"}) {
+        gearMenu.addAction(QString::fromLatin1(title));
+    }
+    // Opened as the gear opens its own: placed under the button, not run.
+    QObject::connect(gear, &QPushButton::pressed, &gearMenu, [&] {
+        gearMenu.popup(gear->mapToGlobal(QPoint(gear->width(), gear->height())) -
+                       QPoint(gearMenu.sizeHint().width(), 0));
+    });
+    auto* list = new QComboBox(&window);
+    list->addItems({QStringLiteral("1080p"), QStringLiteral("4K"), QStringLiteral("720p")});
+    list->setGeometry(500, 840, 160, 30);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
+    const QRect screen(0, 0, 760, 428);
+    const auto inside = [&](QWidget& popup) { return popup.isVisible() && screen.contains(popup.frameGeometry()); };
+    const struct {
+        const char* name;
+        QWidget* face;
+        std::function<QWidget*()> popup;
+    } cases[] = {
+        {"the gear's menu", gear, [&]() -> QWidget* { return &gearMenu; }},
+        {"a form's list", list, [&]() -> QWidget* { return list->view()->window(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A press on the face in the window, as a user's.
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, c.face->geometry().center());
+        QWidget& popup = *c.popup();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&popup, 5000));
+        ASSERT_FALSE(screen.contains(popup.frameGeometry())) << "it opened where a smaller screen keeps it anyway";
+
+        auto resized = xvfb_.resizeScreen(760, 428);
+        ASSERT_TRUE(resized.has_value()) << resized.error();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return inside(popup); }, 10000))
+            << "it stays at " << popup.x() << "," << popup.y() << " " << popup.width() << "x" << popup.height();
+        popup.hide();
+        auto back = xvfb_.resizeScreen(1512, 944);
+        ASSERT_TRUE(back.has_value()) << back.error();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.screen()->geometry() == QRect(0, 0, 1512, 944); }, 10000));
+    }
 }
 
 }  // namespace
