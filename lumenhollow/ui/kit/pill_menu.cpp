@@ -123,7 +123,12 @@ void PillMenu::mousePressEvent(QMouseEvent* event) {
         return;
     }
     menu_->popup(mapToGlobal(QPoint(0, height())));
-    if (menu_->isVisible()) follow(true);
+    if (!menu_->isVisible()) return;
+    follow(true);
+    // With no room below the pill, the toolkit pulls the menu up over the
+    // pill; it goes where it will be kept from now on instead, above it. Its
+    // size is known only once shown: a menu may be filled as it opens.
+    placeMenu();
 }
 
 QPoint pillMenuPosition(const QRect& pill, const QSize& menu, const QRect& screen) {

@@ -83,6 +83,30 @@ TEST_F(PillMenuScreenX11Test, AMenuOpenWhileTheScreenShrinksComesAlongWithItsPil
     EXPECT_EQ(menu.pos(), closedAt);
 }
 
+// A pill near the screen's foot (a short screen, a window low on it): its
+// menu opens above the pill, where it stays through later moves, instead of
+// being pulled up over the pill it belongs to.
+TEST_F(PillMenuScreenX11Test, AMenuWithNoRoomBelowItsPillOpensAboveIt) {
+    QWidget window;
+    window.setGeometry(400, 944 - 361, 640, 361);
+    auto* pill = new ui::PillMenu("grid", QStringLiteral("Format"), &window);
+    for (const char* title : {"1080p 30 FPS", "720p 30 FPS", "4K 30 FPS"}) {
+        pill->menu()->addAction(QString::fromLatin1(title));
+    }
+    pill->move(20, window.height() - 40);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, pill->geometry().center());
+    QMenu& menu = *pill->menu();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu, 5000));
+    const QRect place(pill->mapToGlobal(QPoint(0, 0)), pill->size());
+    ASSERT_GT(place.bottom() + menu.height(), 944) << "there is room below the pill";
+    EXPECT_FALSE(menu.geometry().intersects(place))
+        << "the menu at " << menu.x() << "," << menu.y() << " " << menu.width() << "x" << menu.height()
+        << " covers its pill at " << place.x() << "," << place.y();
+    EXPECT_EQ(menu.pos(), ui::pillMenuPosition(place, menu.size(), menu.screen()->availableGeometry()));
+}
+
 TEST_F(PillMenuScreenX11Test, APopoverOpenWhileTheScreenShrinksUnderAStillWindowComesInsideIt) {
     // No fit moves the window: the screen's own change brings the popover in.
     QWidget window;
