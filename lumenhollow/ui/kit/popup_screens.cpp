@@ -1,11 +1,15 @@
 #include "lumenhollow/ui/kit/popup_screens.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
+#include <map>
+#include <vector>
 
 namespace lumenhollow::ui {
 
@@ -19,6 +23,33 @@ QPoint placeInside(const QRect& popup, const QRect& area) {
             clamp(popup.top(), popup.height(), area.top(), area.height())};
 }
 
+QPoint placeSubmenu(const QRect& submenu, const QRect& parentWas, const QRect& parentNow, const QRect& area) {
+    const QPoint shift = parentNow.topLeft() - parentWas.topLeft();
+    QRect place = submenu.translated(shift);
+    const bool fits = place.left() >= area.left() && place.right() <= area.right();
+    if (!fits) {
+        const bool openedRight = submenu.center().x() >= parentWas.center().x();
+        const int otherSide = openedRight ? parentNow.left() - submenu.width() : parentNow.right() + 1;
+        if (otherSide >= area.left() && otherSide + submenu.width() <= area.right() + 1) place.moveLeft(otherSide);
+    }
+    return placeInside(place, area);
+}
+
+namespace {
+
+// The open menu `menu` was opened from, if it is a submenu: the visible menu
+// whose row for it is the active one.
+QMenu* parentMenu(const QMenu& menu) {
+    QAction* row = menu.menuAction();
+    for (QObject* object : row->associatedObjects()) {
+        auto* parent = qobject_cast<QMenu*>(object);
+        if (parent && parent != &menu && parent->isVisible() && parent->activeAction() == row) return parent;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 PopupScreenKeeper::PopupScreenKeeper(QObject* parent) : QObject(parent) {
     for (QScreen* screen : QGuiApplication::screens()) watch(screen);
     connect(qGuiApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) { watch(screen); });
@@ -31,10 +62,33 @@ void PopupScreenKeeper::watch(QScreen* screen) {
 
 void PopupScreenKeeper::keepInside(QScreen* screen) {
     const QRect area = screen->availableGeometry();
+    std::vector<QWidget*> popups;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (!widget->isVisible() || widget->windowType() != Qt::Popup || widget->screen() != screen) continue;
-        const QPoint at = placeInside(widget->frameGeometry(), area);
-        if (at != widget->frameGeometry().topLeft()) widget->move(at);
+        if (widget->isVisible() && widget->windowType() == Qt::Popup && widget->screen() == screen) {
+            popups.push_back(widget);
+        }
+    }
+    // A submenu goes beside its parent menu, so each parent is placed before
+    // its submenu: pulled in on its own, the submenu would cover its parent's
+    // rows.
+    std::map<const QWidget*, QRect> was;
+    for (QWidget* widget : popups) was[widget] = widget->frameGeometry();
+    const auto depth = [](QWidget* widget) {
+        int levels = 0;
+        for (auto* menu = qobject_cast<QMenu*>(widget); menu && (menu = parentMenu(*menu));) ++levels;
+        return levels;
+    };
+    std::stable_sort(popups.begin(), popups.end(),
+                     [&](QWidget* a, QWidget* b) { return depth(a) < depth(b); });
+    for (QWidget* widget : popups) {
+        const QRect frame = widget->frameGeometry();
+        auto* menu = qobject_cast<QMenu*>(widget);
+        QMenu* parent = menu ? parentMenu(*menu) : nullptr;
+        const auto parentWas = parent ? was.find(parent) : was.end();
+        const QPoint at = parentWas != was.end()
+                              ? placeSubmenu(frame, parentWas->second, parent->frameGeometry(), area)
+                              : placeInside(frame, area);
+        if (at != frame.topLeft()) widget->move(at);
     }
 }
 

@@ -4,7 +4,8 @@
 // menus, a form's pop-up list, any menu opened at the pointer) are placed
 // once, when they open. When the usable area of their screen changes while
 // they are up (a change of resolution, a panel added), one left outside it
-// is moved back inside, so it never stays open out of sight. Pop-ups that
+// is moved back inside, so it never stays open out of sight; an open
+// submenu goes beside its menu, never over it. Pop-ups that
 // follow an anchor of their own (the pills' menus, the popovers) are already
 // inside by then and are left alone.
 
@@ -20,6 +21,12 @@ namespace lumenhollow::ui {
 // place when it lies inside already; otherwise pulled in along each axis,
 // its top-left corner kept inside where it is larger than the area.
 QPoint placeInside(const QRect& popup, const QRect& area);
+
+// Where an open submenu at `submenu` goes once its parent menu moved from
+// `parentWas` to `parentNow` inside `area`: along with its parent, on the
+// side it opened to; where that side has no room, on the other side; and
+// only where neither has room, pulled in over the parent.
+QPoint placeSubmenu(const QRect& submenu, const QRect& parentWas, const QRect& parentNow, const QRect& area);
 
 class PopupScreenKeeper final : public QObject {
     Q_OBJECT

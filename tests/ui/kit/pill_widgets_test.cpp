@@ -84,6 +84,36 @@ TEST(PopupScreens, AnOpenPopUpIsPulledInsideItsScreensUsableArea) {
     }
 }
 
+TEST(PopupScreens, AnOpenSubmenuGoesBesideItsMovedMenu) {
+    const QRect area(0, 0, 760, 428);
+    // Menus 170 wide, most moved from low on a larger screen.
+    const QRect low(1300, 700, 170, 120);
+    const struct {
+        const char* name;
+        QRect submenu;
+        QRect parentWas;
+        QRect parentNow;
+        QPoint expected;
+    } cases[] = {
+        {"opened left: stays left, moved with its menu", QRect(1110, 740, 190, 96), low, QRect(590, 308, 170, 120),
+         QPoint(400, 332)},
+        {"opened right, no room there: goes left", QRect(1470, 740, 190, 96), low, QRect(590, 308, 170, 120),
+         QPoint(400, 332)},
+        {"opened right, room there: stays right", QRect(1470, 740, 190, 96), low, QRect(100, 200, 170, 120),
+         QPoint(270, 240)},
+        {"opened left, no room there: goes right", QRect(1110, 740, 190, 96), low, QRect(10, 200, 170, 120),
+         QPoint(180, 240)},
+        {"no room either side: pulled in over its menu", QRect(900, 740, 400, 96), low, QRect(300, 200, 170, 120),
+         QPoint(0, 240)},
+        {"its menu still, itself inside: where it is", QRect(410, 240, 190, 96), QRect(600, 200, 170, 120),
+         QRect(600, 200, 170, 120), QPoint(410, 240)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(placeSubmenu(c.submenu, c.parentWas, c.parentNow, area), c.expected);
+    }
+}
+
 TEST(PillMenuLabel, ADisabledPillDimsItsFaceButNotItsSize) {
     // The brightest pixel of the face: the white title and symbols.
     const auto brightest = [](QWidget& widget) {

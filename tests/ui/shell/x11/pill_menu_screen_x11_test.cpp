@@ -183,5 +183,59 @@ TEST_F(PillMenuScreenX11Test, APlainMenuOrListOpenWhileTheScreenShrinksComesInsi
     }
 }
 
+// The gear's menu with its Notch submenu open, low at the right of the
+// screen, so the submenu opened to its left: once the screen shrinks, both
+// come inside and the submenu still stands beside its menu, every row of the
+// menu in sight.
+TEST_F(PillMenuScreenX11Test, ASubmenuOpenWhileTheScreenShrinksStaysBesideItsMenu) {
+    ui::PopupScreenKeeper keeper;
+    QWidget window;
+    window.setGeometry(0, 0, 1500, 930);
+    auto* gear = new QPushButton(QStringLiteral("Settings"), &window);
+    gear->setGeometry(1360, 860, 120, 30);
+    QMenu gearMenu;
+    gearMenu.addAction(QStringLiteral("Recording Codec"));
+    QMenu* notch = gearMenu.addMenu(QStringLiteral("Notch"));
+    for (const char* title : {"Show in the Notch", "Content", "Open", "Closing the Window"}) {
+        notch->addAction(QString::fromLatin1(title));
+    }
+    gearMenu.addAction(QStringLiteral("Import LUT..."));
+    QObject::connect(gear, &QPushButton::pressed, &gearMenu, [&] {
+        gearMenu.popup(gear->mapToGlobal(QPoint(gear->width(), gear->height())) -
+                       QPoint(gearMenu.sizeHint().width(), 0));
+    });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, gear->geometry().center());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&gearMenu, 5000));
+    // Down to the Notch row and into it, as a user's keys.
+    for (int i = 0; i < 2; ++i) QTest::keyClick(gearMenu.windowHandle(), Qt::Key_Down);
+    ASSERT_EQ(gearMenu.activeAction(), notch->menuAction());
+    QTest::keyClick(gearMenu.windowHandle(), Qt::Key_Right);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(notch, 5000));
+    ASSERT_LT(notch->x(), gearMenu.x()) << "the submenu opened to the right";
+
+    auto resized = xvfb_.resizeScreen(760, 428);
+    ASSERT_TRUE(resized.has_value()) << resized.error();
+    const QRect screen(0, 0, 760, 428);
+    const auto placed = [&] {
+        return gearMenu.isVisible() && notch->isVisible() && screen.contains(gearMenu.frameGeometry()) &&
+               screen.contains(notch->frameGeometry());
+    };
+    ASSERT_TRUE(QTest::qWaitFor(placed, 10000))
+        << "the menu at " << gearMenu.x() << "," << gearMenu.y() << ", its submenu at " << notch->x() << ","
+        << notch->y();
+    EXPECT_FALSE(notch->frameGeometry().intersects(gearMenu.frameGeometry()))
+        << "the submenu at " << notch->x() << "," << notch->y() << " " << notch->width() << "x" << notch->height()
+        << " covers its menu at " << gearMenu.x() << "," << gearMenu.y() << " " << gearMenu.width() << "x"
+        << gearMenu.height();
+    // The keys still go to the submenu, and Escape closes it, then its menu.
+    QTest::keyClick(notch->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notch->isVisible(); }, 5000));
+    EXPECT_TRUE(gearMenu.isVisible());
+    QTest::keyClick(gearMenu.windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !gearMenu.isVisible(); }, 5000));
+}
+
 }  // namespace
 }  // namespace lumenhollow
