@@ -36,6 +36,7 @@
 #include "lumenhollow/platform/linux/getrandom_secure_random.h"
 #include "lumenhollow/platform/linux/libsecret_store.h"
 #include "lumenhollow/platform/linux/statvfs_disk_space.h"
+#include "lumenhollow/platform/linux/session_bus_address.h"
 #include "lumenhollow/platform/linux/unix_instance_lock.h"
 #include "lumenhollow/ui/island/notch_panel_controller.h"
 #include "lumenhollow/ui/island/x11/compositor_watch.h"
@@ -368,6 +369,10 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
         std::fprintf(stderr, "lumenhollow: %s\n", installed.error().c_str());
         return 1;
     }
+    // While the process has one thread, where starting a program is safe:
+    // left to the D-Bus libraries, a missing address is looked for later,
+    // from any thread, by a fork that may hang.
+    settleSessionBusAddress();
     // A closed output pipe fails the log's writes instead of ending the
     // program and its recording.
     if (!hollowkit::installBrokenPipeHandler()) std::perror("lumenhollow: SIGPIPE");

@@ -1,0 +1,134 @@
+#include "lumenhollow/platform/linux/session_bus_address.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "hollowkit/base/command_runner.h"
+
+namespace lumenhollow {
+
+namespace {
+
+std::string environmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+bool isExecutable(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// Where libdbus looks for it: its own folder first, then the search path.
+std::string findDbusLaunch() {
+    if (isExecutable("/usr/bin/dbus-launch")) return "/usr/bin/dbus-launch";
+    const std::string path = environmentText("PATH");
+    size_t from = 0;
+    while (from <= path.size()) {
+        const size_t end = std::min(path.find(':', from), path.size());
+        const std::string folder = path.substr(from, end - from);
+        if (!folder.empty() && folder.front() == '/' && isExecutable(folder + "/dbus-launch")) {
+            return folder + "/dbus-launch";
+        }
+        from = end + 1;
+    }
+    return {};
+}
+
+std::string firstLineOf(const char* file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+SessionBusChoice chooseSessionBus(const SessionBusFacts& facts) {
+    if (!facts.address.empty()) return SessionBusChoice::asSet;
+    if (!facts.runtimeBusSocket.empty()) return SessionBusChoice::runtimeSocket;
+    if (!facts.dbusLaunch.empty() && !facts.display.empty() && !facts.machineId.empty()) {
+        return SessionBusChoice::autolaunch;
+    }
+    return SessionBusChoice::none;
+}
+
+std::string unixPathAddress(std::string_view path) {
+    // Bytes other than these are written %XX.
+    static constexpr std::string_view kPlain =
+        "-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_/.*";
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string address = "unix:path=";
+    for (const char c : path) {
+        if (kPlain.find(c) != std::string_view::npos) {
+            address += c;
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            address += '%';
+            address += kHex[byte >> 4];
+            address += kHex[byte & 0xf];
+        }
+    }
+    return address;
+}
+
+std::optional<std::string> addressFromDbusLaunch(std::string_view printed) {
+    static constexpr std::string_view kName = "DBUS_SESSION_BUS_ADDRESS=";
+    size_t at = 0;
+    // The name at the start of a line.
+    while ((at = printed.find(kName, at)) != std::string_view::npos && at != 0 && printed[at - 1] != '\n') ++at;
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view value = printed.substr(at + kName.size());
+    value = value.substr(0, value.find('\n'));
+    if (!value.empty() && value.back() == ';') value.remove_suffix(1);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    if (value.empty() || value.find(':') == std::string_view::npos) return std::nullopt;
+    return std::string(value);
+}
+
+SessionBusFacts currentSessionBusFacts() {
+    SessionBusFacts facts;
+    facts.address = environmentText("DBUS_SESSION_BUS_ADDRESS");
+    if (const std::string runtime = environmentText("XDG_RUNTIME_DIR"); !runtime.empty()) {
+        const std::string socket = runtime + "/bus";
+        struct stat status {};
+        if (::stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) facts.runtimeBusSocket = socket;
+    }
+    facts.dbusLaunch = findDbusLaunch();
+    facts.display = environmentText("DISPLAY");
+    facts.machineId = firstLineOf("/etc/machine-id");
+    if (facts.machineId.empty()) facts.machineId = firstLineOf("/var/lib/dbus/machine-id");
+    return facts;
+}
+
+std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts, hollowkit::Duration launchLimit) {
+    std::string address;
+    switch (chooseSessionBus(facts)) {
+    case SessionBusChoice::asSet:
+        return std::nullopt;
+    case SessionBusChoice::runtimeSocket:
+        address = unixPathAddress(facts.runtimeBusSocket);
+        break;
+    case SessionBusChoice::autolaunch: {
+        const hollowkit::CommandResult launched = hollowkit::CommandRunner::run(
+            facts.dbusLaunch, {"--autolaunch=" + facts.machineId, "--sh-syntax", "--close-stderr"}, {},
+            /*logged=*/false, launchLimit);
+        const std::optional<std::string> named =
+            launched.status == 0 ? addressFromDbusLaunch(launched.output) : std::nullopt;
+        address = named ? *named : kNoSessionBus;
+        break;
+    }
+    case SessionBusChoice::none:
+        address = kNoSessionBus;
+        break;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    return address;
+}
+
+}  // namespace lumenhollow

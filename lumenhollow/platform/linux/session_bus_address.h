@@ -1,0 +1,72 @@
+#pragma once
+
+// The session bus's address, settled once at the program's start, before
+// any thread exists.
+//
+// Without DBUS_SESSION_BUS_ADDRESS, the D-Bus libraries look for the bus on
+// their own when first asked, from whatever thread asks: libdbus then forks
+// the running program to start `dbus-launch --autolaunch`, and a child forked
+// from a program of many threads may hang before it runs anything (a lock
+// another thread held at the fork is never let go in the child), leaving the
+// asking thread (the main one, making the tray icon) reading from it for
+// ever. So the address is found here instead, where a fork is safe: the
+// user's bus in $XDG_RUNTIME_DIR, or the one `dbus-launch --autolaunch`
+// names (started here, with a time limit), or, where there is none, an
+// address every library refuses at once ("disabled:"): the tray icon, the
+// keyring and the screen saver's inhibition then go without a bus, as they
+// would have anyway.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hollowkit/base/clock.h"
+
+namespace lumenhollow {
+
+// What the choice goes by, as found in the environment and on disk.
+struct SessionBusFacts {
+    // DBUS_SESSION_BUS_ADDRESS; empty when unset or empty.
+    std::string address;
+    // $XDG_RUNTIME_DIR/bus when it is a socket; empty otherwise.
+    std::string runtimeBusSocket;
+    // The dbus-launch found (DBus's own folder, then $PATH); empty without.
+    std::string dbusLaunch;
+    // $DISPLAY and the machine's D-Bus id: an autolaunch needs both.
+    std::string display;
+    std::string machineId;
+
+    bool operator==(const SessionBusFacts&) const = default;
+};
+
+enum class SessionBusChoice {
+    asSet,          // the address given is used as it is
+    runtimeSocket,  // the user's bus in the runtime folder
+    autolaunch,     // dbus-launch starts or finds the display's bus
+    none,           // no bus: the refused address
+};
+
+SessionBusChoice chooseSessionBus(const SessionBusFacts& facts);
+
+// A D-Bus "unix:path=" address for `path`, its bytes escaped as the address
+// syntax asks.
+std::string unixPathAddress(std::string_view path);
+
+// The address in what `dbus-launch --sh-syntax` printed; nothing when it
+// names none.
+std::optional<std::string> addressFromDbusLaunch(std::string_view printed);
+
+// What every D-Bus library refuses at once.
+inline constexpr const char* kNoSessionBus = "disabled:";
+
+// The facts of this process's environment and machine.
+SessionBusFacts currentSessionBusFacts();
+
+// Sets DBUS_SESSION_BUS_ADDRESS as chosen for `facts`. Call before any
+// thread exists (it runs dbus-launch, waiting at most `launchLimit`, and sets
+// the environment). Returns the address set, or nothing when the one given
+// is kept.
+std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts = currentSessionBusFacts(),
+                                                   hollowkit::Duration launchLimit = std::chrono::seconds(5));
+
+}  // namespace lumenhollow
