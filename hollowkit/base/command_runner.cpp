@@ -257,4 +257,20 @@ CommandResult CommandRunner::run(const std::string& path, const std::vector<std:
     return result;
 }
 
+std::optional<std::string> findProgram(std::string_view searchPath, std::string_view name) {
+    size_t start = 0;
+    while (start <= searchPath.size()) {
+        size_t end = searchPath.find(':', start);
+        if (end == std::string_view::npos) end = searchPath.size();
+        if (end > start) {
+            std::string candidate(searchPath.substr(start, end - start));
+            candidate += '/';
+            candidate += name;
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
 }  // namespace hollowkit

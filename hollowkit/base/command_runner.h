@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstddef>
 #include <set>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hollowkit/base/clock.h"
@@ -60,5 +62,9 @@ public:
 
     static constexpr Duration kStopCheck = std::chrono::milliseconds(50);
 };
+
+// The first `name` on `searchPath` (folders separated by ':', empty ones
+// skipped) that this process may run; nothing when there is none.
+std::optional<std::string> findProgram(std::string_view searchPath, std::string_view name);
 
 }  // namespace hollowkit

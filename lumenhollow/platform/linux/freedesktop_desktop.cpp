@@ -24,22 +24,6 @@ constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
 // Starting xdg-open is quick; the shell leaves it running.
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 
-std::optional<std::string> findProgram(std::string_view searchPath, std::string_view name) {
-    size_t start = 0;
-    while (start <= searchPath.size()) {
-        size_t end = searchPath.find(':', start);
-        if (end == std::string_view::npos) end = searchPath.size();
-        if (end > start) {
-            std::string candidate(searchPath.substr(start, end - start));
-            candidate += '/';
-            candidate += name;
-            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 std::filesystem::path absolutePath(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -81,7 +65,7 @@ struct FreedesktopDesktop::Worker {
     }
 
     void xdgOpen(const std::filesystem::path& folder) {
-        const std::optional<std::string> program = findProgram(options.searchPath, "xdg-open");
+        const std::optional<std::string> program = hollowkit::findProgram(options.searchPath, "xdg-open");
         if (!program) {
             hollowkit::PocketLog::logf("Cannot show %s: xdg-open is not installed", folder.c_str());
             return;

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -16,27 +15,6 @@ namespace {
 std::string environmentText(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-bool isExecutable(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-// Where libdbus looks for it: its own folder first, then the search path.
-std::string findDbusLaunch() {
-    if (isExecutable("/usr/bin/dbus-launch")) return "/usr/bin/dbus-launch";
-    const std::string path = environmentText("PATH");
-    size_t from = 0;
-    while (from <= path.size()) {
-        const size_t end = std::min(path.find(':', from), path.size());
-        const std::string folder = path.substr(from, end - from);
-        if (!folder.empty() && folder.front() == '/' && isExecutable(folder + "/dbus-launch")) {
-            return folder + "/dbus-launch";
-        }
-        from = end + 1;
-    }
-    return {};
 }
 
 std::string firstLineOf(const char* file) {
@@ -99,7 +77,9 @@ SessionBusFacts currentSessionBusFacts() {
         struct stat status {};
         if (::stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) facts.runtimeBusSocket = socket;
     }
-    facts.dbusLaunch = findDbusLaunch();
+    // Where libdbus looks for it: its own folder first, then the search path.
+    const std::string path = environmentText("PATH");
+    facts.dbusLaunch = hollowkit::findProgram("/usr/bin:" + path, "dbus-launch").value_or("");
     facts.display = environmentText("DISPLAY");
     facts.machineId = firstLineOf("/etc/machine-id");
     if (facts.machineId.empty()) facts.machineId = firstLineOf("/var/lib/dbus/machine-id");

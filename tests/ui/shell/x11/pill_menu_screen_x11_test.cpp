@@ -37,6 +37,21 @@ protected:
     }
     void TearDown() override { app_.reset(); }
 
+    // The screen made `width`×`height`, as a change of resolution makes it.
+    testing::AssertionResult resizeScreen(int width, int height) {
+        auto resized = xvfb_.resizeScreen(width, height);
+        if (!resized.has_value()) return testing::AssertionFailure() << resized.error();
+        return testing::AssertionSuccess();
+    }
+    // A press on `button` pops `menu` up under it, right edges aligned, as
+    // the gear opens its own: placed, not run.
+    static void opensUnder(QPushButton* button, QMenu& menu) {
+        QObject::connect(button, &QPushButton::pressed, &menu, [button, &menu] {
+            menu.popup(button->mapToGlobal(QPoint(button->width(), button->height())) -
+                       QPoint(menu.sizeHint().width(), 0));
+        });
+    }
+
     hollowkit::XvfbServer xvfb_;
     int argc_ = 1;
     char name_[28] = "pill_menu_screen_x11_test";
@@ -58,8 +73,7 @@ TEST_F(PillMenuScreenX11Test, AMenuOpenWhileTheScreenShrinksComesAlongWithItsPil
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu, 5000));
     ASSERT_GT(menu.y() + menu.height(), 428) << "the menu opened where a smaller screen keeps it anyway";
 
-    auto resized = xvfb_.resizeScreen(760, 428);
-    ASSERT_TRUE(resized.has_value()) << resized.error();
+    ASSERT_TRUE(resizeScreen(760, 428));
     const QRect screen(0, 0, 760, 428);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.screen()->geometry() == screen; }, 10000))
         << "Qt never heard of the new screen size";
@@ -124,8 +138,7 @@ TEST_F(PillMenuScreenX11Test, APopoverOpenWhileTheScreenShrinksUnderAStillWindow
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&popover, 5000));
     ASSERT_GT(popover.y() + popover.height(), 428);
 
-    auto resized = xvfb_.resizeScreen(760, 428);
-    ASSERT_TRUE(resized.has_value()) << resized.error();
+    ASSERT_TRUE(resizeScreen(760, 428));
     const QRect screen(0, 0, 760, 428);
     EXPECT_TRUE(QTest::qWaitFor([&] { return popover.isVisible() && screen.contains(popover.geometry()); }, 10000))
         << "the popover stays at " << popover.x() << "," << popover.y() << " " << popover.width() << "x"
@@ -144,11 +157,7 @@ TEST_F(PillMenuScreenX11Test, APlainMenuOrListOpenWhileTheScreenShrinksComesInsi
     for (const char* title : {"Keep Running in the Island", "Show Window on Launch", "Quit"}) {
         gearMenu.addAction(QString::fromLatin1(title));
     }
-    // Opened as the gear opens its own: placed under the button, not run.
-    QObject::connect(gear, &QPushButton::pressed, &gearMenu, [&] {
-        gearMenu.popup(gear->mapToGlobal(QPoint(gear->width(), gear->height())) -
-                       QPoint(gearMenu.sizeHint().width(), 0));
-    });
+    opensUnder(gear, gearMenu);
     auto* list = new QComboBox(&window);
     list->addItems({QStringLiteral("1080p"), QStringLiteral("4K"), QStringLiteral("720p")});
     list->setGeometry(500, 840, 160, 30);
@@ -172,13 +181,11 @@ TEST_F(PillMenuScreenX11Test, APlainMenuOrListOpenWhileTheScreenShrinksComesInsi
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&popup, 5000));
         ASSERT_FALSE(screen.contains(popup.frameGeometry())) << "it opened where a smaller screen keeps it anyway";
 
-        auto resized = xvfb_.resizeScreen(760, 428);
-        ASSERT_TRUE(resized.has_value()) << resized.error();
+        ASSERT_TRUE(resizeScreen(760, 428));
         EXPECT_TRUE(QTest::qWaitFor([&] { return inside(popup); }, 10000))
             << "it stays at " << popup.x() << "," << popup.y() << " " << popup.width() << "x" << popup.height();
         popup.hide();
-        auto back = xvfb_.resizeScreen(1512, 944);
-        ASSERT_TRUE(back.has_value()) << back.error();
+        ASSERT_TRUE(resizeScreen(1512, 944));
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.screen()->geometry() == QRect(0, 0, 1512, 944); }, 10000));
     }
 }
@@ -200,10 +207,7 @@ TEST_F(PillMenuScreenX11Test, ASubmenuOpenWhileTheScreenShrinksStaysBesideItsMen
         notch->addAction(QString::fromLatin1(title));
     }
     gearMenu.addAction(QStringLiteral("Import LUT..."));
-    QObject::connect(gear, &QPushButton::pressed, &gearMenu, [&] {
-        gearMenu.popup(gear->mapToGlobal(QPoint(gear->width(), gear->height())) -
-                       QPoint(gearMenu.sizeHint().width(), 0));
-    });
+    opensUnder(gear, gearMenu);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 5000));
     QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, gear->geometry().center());
@@ -215,8 +219,7 @@ TEST_F(PillMenuScreenX11Test, ASubmenuOpenWhileTheScreenShrinksStaysBesideItsMen
     ASSERT_TRUE(QTest::qWaitForWindowExposed(notch, 5000));
     ASSERT_LT(notch->x(), gearMenu.x()) << "the submenu opened to the right";
 
-    auto resized = xvfb_.resizeScreen(760, 428);
-    ASSERT_TRUE(resized.has_value()) << resized.error();
+    ASSERT_TRUE(resizeScreen(760, 428));
     const QRect screen(0, 0, 760, 428);
     const auto placed = [&] {
         return gearMenu.isVisible() && notch->isVisible() && screen.contains(gearMenu.frameGeometry()) &&
