@@ -28,6 +28,7 @@
 #include "lumenhollow/app/display_loss.h"
 #include "lumenhollow/app/instance_start.h"
 #include "lumenhollow/app/qt_main_executor.h"
+#include "lumenhollow/app/teardown_watch.h"
 #include "lumenhollow/app/termination_signals.h"
 #include "lumenhollow/model/camera_model.h"
 #include "lumenhollow/platform/json_settings_store.h"
@@ -64,43 +65,12 @@
 namespace lumenhollow {
 namespace {
 
-// Once the event loop has ended, tearing the cameras down gets this long; a
-// device stuck in the kernel must not keep a finished process alive.
-constexpr auto kTeardownLimit = std::chrono::seconds(2);
-
 // The display lost: the exit status Qt would have ended the process with,
 // and how long its shutdown may take at most (the model bounds each of its
 // steps itself; this only keeps a shutdown that never replies from holding
 // the process).
 constexpr int kDisplayLostStatus = 1;
 constexpr auto kDisplayLostShutdownLimit = std::chrono::minutes(2);
-// Ends the process with `status` if the teardown has not finished in time.
-class TeardownWatch {
-public:
-    explicit TeardownWatch(int status)
-        : thread_([this, status] {
-              std::unique_lock lock(mutex_);
-              if (!wake_.wait_for(lock, kTeardownLimit, [this] { return done_; })) {
-                  hollowkit::PocketLog::log("The cameras did not close in time; ending now");
-                  std::fflush(nullptr);
-                  ::_exit(status);
-              }
-          }) {}
-    ~TeardownWatch() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::jthread thread_;  // last: joined first
-};
-
 // The disk's free space, or one figure in its place.
 class ShownDiskSpace final : public DiskSpace {
 public:
@@ -214,6 +184,7 @@ struct Parts {
 
     ~Parts() {
         tearingDown = true;
+        markTeardownStep("The windows");
         island.reset();
         compositor.reset();
         pointer.reset();
@@ -276,20 +247,25 @@ struct Parts {
     GetrandomSecureRandom random;
     ShownDiskSpace disk;
     FreedesktopDesktop desktop;
+    TeardownStep desktopEnds{"The file manager's connection"};
     FreedesktopPowerAssertion power;
+    TeardownStep powerEnds{"The screen saver's connection"};
     // The displays, screen capture and sound inputs of this desktop (the
     // DISPLAY and sound server of the environment), connected when first
     // used; the microphone and takes of the screen share the one sound
     // connection.
     hollowkit::RecordingSystem recording = hollowkit::makeLinuxRecordingSystem();
+    TeardownStep recordingEnds{"The screen and sound capture"};
     // Before the model, which asks it for files until the model ends.
     QtFilePicker filePicker;
     std::unique_ptr<CameraFactory> cameras;
+    TeardownStep camerasEnd{"The cameras"};
     std::shared_ptr<VideoFeed> feed = std::make_shared<VideoFeed>();
     // The island's picture, fed by the model only while the island is open on it.
     std::shared_ptr<VideoFeed> islandFeed = std::make_shared<VideoFeed>();
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
+    TeardownStep modelEnds{"The cameras"};
     std::unique_ptr<ModelSignals> modelSignals;
     std::unique_ptr<XcbTakeFocusSource> takeFocus;
     std::unique_ptr<MainWindowOpener> opener;
