@@ -8,9 +8,9 @@
 // close() wakes it at once, joins it and only then closes the descriptor: a
 // closed socket's number can never be read by a stale thread. The incoming
 // list is bounded; the oldest datagrams go first when a flood fills it.
-// Only datagrams from the destination's address and port are queued; any
-// other sender's are dropped and counted (logged once, and in total at
-// close).
+// Only datagrams from the destination's address are queued, from whatever
+// port the camera answers; any other host's are dropped and counted (logged
+// once, and in total at close).
 
 #include <condition_variable>
 #include <cstddef>

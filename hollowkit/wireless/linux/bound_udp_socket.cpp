@@ -126,10 +126,11 @@ void BoundUDPSocket::receiveLoop(int socketFd, int wakeFd) {
                 break;  // EAGAIN, or an ICMP error that says nothing about our peer's datagrams
             }
             // Anyone on the interface can reach our port; only the camera's
-            // address and port may feed the link, which otherwise has only a
-            // 16-bit session id to tell an injected datagram apart.
-            if (sender.sin_family != AF_INET || sender.sin_addr.s_addr != destinationAddress_ ||
-                ntohs(sender.sin_port) != destinationPort_) {
+            // address may feed the link, which otherwise has only a 16-bit
+            // session id to tell an injected datagram apart. Its source port
+            // is not checked: nothing says the camera answers from the port
+            // it is sent to, and telling sessions apart is the link's job.
+            if (sender.sin_family != AF_INET || sender.sin_addr.s_addr != destinationAddress_) {
                 noteForeignSender(sender.sin_addr.s_addr, ntohs(sender.sin_port));
                 continue;
             }
@@ -164,7 +165,7 @@ void BoundUDPSocket::noteForeignSender(uint32_t address, uint16_t port) {
         from.s_addr = address;
         char text[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &from, text, sizeof(text));
-        PocketLog::logf("UDP datagram from %s:%u dropped: not the camera's address and port", text, unsigned(port));
+        PocketLog::logf("UDP datagram from %s:%u dropped: not the camera's address", text, unsigned(port));
     }
 }
 
