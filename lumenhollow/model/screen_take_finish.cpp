@@ -22,8 +22,6 @@ namespace lumenhollow {
 namespace {
 
 constexpr const char* kNoCameraPicture = "Screen saved. The camera had no picture, so there is no combined video.";
-constexpr const char* kCameraNeverStarted =
-    "Screen saved. The take ended before the camera's movie began, so there is no combined video.";
 constexpr const char* kCameraMovieFailedPrefix = "Screen saved. The camera's movie could not be written (";
 constexpr const char* kCameraMovieFailedSuffix = "), so there is no combined video.";
 
@@ -137,13 +135,14 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     const std::filesystem::path screen = results->screen->value();
     if (!results->camera || !*results->camera) {
         // The camera's own error ("No video frames were recorded") is not
-        // what the user needs to hear about a take; a movie that could not
-        // be written is, with the reason, or the user blames the camera.
+        // what the user needs to hear about a take, nor is an empty slot (no
+        // camera movie was begun); a movie that could not be written is,
+        // with the reason, or the user blames the camera.
         if (results->camera && results->camera->error().kind == hollowkit::RecorderError::Kind::writerFailed) {
             postNotice(kCameraMovieFailedPrefix + results->camera->error().detail +
                                    kCameraMovieFailedSuffix);
         } else {
-            postNotice(session.camera ? kNoCameraPicture : kCameraNeverStarted);
+            postNotice(kNoCameraPicture);
         }
         revealTakeFile(screen);
         endTakeWork(std::move(completion));
