@@ -39,6 +39,8 @@ public:
 
     // The address clients connect to ("unix:path=…,guid=…"); empty before start().
     const std::string& address() const { return address_; }
+    // The daemon's process (-1 before start()), for a test that stops it.
+    pid_t pid() const { return pid_; }
 
 private:
     void stop();

@@ -349,6 +349,14 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     // left to the D-Bus libraries, a missing address is looked for later,
     // from any thread, by a fork that may hang.
     settleSessionBusAddress();
+    // A bus that accepts and never answers would hold the first to connect
+    // (Qt's tray icon, before the window exists) for good: a start greets it
+    // itself, bounded, and a termination signal meanwhile ends the start.
+    if (greetSessionBus(kSessionBusGreetingLimit, TerminationSignals::readFd()) ==
+        SessionBusGreeting::interrupted) {
+        hollowkit::PocketLog::log("Asked to end while waiting for the session bus; not starting");
+        return 0;
+    }
     // A closed output pipe fails the log's writes instead of ending the
     // program and its recording.
     if (!hollowkit::installBrokenPipeHandler()) std::perror("lumenhollow: SIGPIPE");

@@ -9,15 +9,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/silent_bus.h"
 #include "tests/journeys/journey_desktop.h"
 
 namespace lumenhollow::journey {
 namespace {
 
-class SessionBusJourney : public ReturningUserJourney {};
+class SessionBusJourney : public ReturningUserJourney {
+protected:
+    // A runtime folder of the user's alone, empty or holding a bus.
+    std::filesystem::path runtimeFolder(const std::string& name) {
+        const std::filesystem::path runtime = desktop_.home() / name;
+        std::filesystem::create_directories(runtime);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+        return runtime;
+    }
+};
 
 TEST_F(SessionBusJourney, AStartWhoseBusLauncherNeverAnswersStillShowsThePictureAndEnds) {
     if (!std::filesystem::exists("/etc/machine-id") && !std::filesystem::exists("/var/lib/dbus/machine-id")) {
@@ -45,6 +58,54 @@ TEST_F(SessionBusJourney, AStartWhoseBusLauncherNeverAnswersStillShowsThePicture
     EXPECT_TRUE(std::filesystem::exists(asked)) << "the launcher was never asked: the journey shows nothing";
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
+}
+
+// A session bus that accepts and never answers (a stopped dbus-daemon, a
+// stale socket), named by the address or found in the runtime folder: the
+// start gives it up after a bounded greeting and shows its picture without
+// it (no tray icon, keyring or screen saver inhibition), and ends on
+// SIGTERM. Left to Qt, the tray icon's connection waits for the bus's
+// answer on the main thread for good, before any window exists.
+TEST_F(SessionBusJourney, AStartOnABusThatNeverAnswersShowsThePictureWithoutIt) {
+    const struct {
+        const char* name;
+        bool named;
+    } cases[] = {{"named by the address", true}, {"in the runtime folder", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path runtime = runtimeFolder(std::string("runtime-") + (c.named ? "named" : "found"));
+        hollowkit::testsupport::SilentBus silent(c.named ? desktop_.home() / (std::string(c.name).substr(0, 5) + "-bus")
+                                                         : runtime / "bus");
+        ASSERT_TRUE(silent.listening()) << silent.path();
+        std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + runtime.string()};
+        if (c.named) environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + silent.address());
+        JourneyApp app(desktop_, c.named ? "named" : "found", LUMENHOLLOW_DEMO_PATH, environment);
+        ASSERT_TRUE(silent.waitForClient(60s)) << "the bus was never greeted\n" << app.log();
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+            << app.describe();
+        EXPECT_NE(app.log().find("did not answer within"), std::string::npos) << app.log();
+        app.signal(SIGTERM);
+        EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
+    }
+}
+
+// A termination signal that comes while the start waits for the bus's
+// answer, before any window exists, ends the start at once with 0.
+TEST_F(SessionBusJourney, ASignalWhileTheStartWaitsForTheBusEndsItAtOnce) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        hollowkit::testsupport::SilentBus silent(desktop_.home() / ("bus-" + std::to_string(signal)));
+        ASSERT_TRUE(silent.listening()) << silent.path();
+        JourneyApp app(desktop_, "signal-" + std::to_string(signal), LUMENHOLLOW_DEMO_PATH,
+                       {"XDG_RUNTIME_DIR=" + runtimeFolder("runtime-signal").string(),
+                        "DBUS_SESSION_BUS_ADDRESS=" + silent.address()});
+        ASSERT_TRUE(silent.waitForClient(60s)) << "the bus was never greeted\n" << app.log();
+        app.signal(signal);
+        EXPECT_EQ(app.waitForExit(20s), std::optional<int>(0)) << app.describe();
+        // Ended in the greeting, not after giving the bus up.
+        EXPECT_NE(app.log().find("Asked to end while waiting for the session bus"), std::string::npos) << app.log();
+        EXPECT_EQ(app.log().find("did not answer within"), std::string::npos) << app.log();
+    }
 }
 
 }  // namespace

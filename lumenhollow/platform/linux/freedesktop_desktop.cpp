@@ -1,9 +1,12 @@
 #include "lumenhollow/platform/linux/freedesktop_desktop.h"
 
-#include <sdbus-c++/sdbus-c++.h>
+#include <sys/eventfd.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -13,6 +16,8 @@
 #include "hollowkit/base/command_runner.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/serial_queue.h"
+#include "hollowkit/base/unique_fd.h"
+#include "lumenhollow/platform/linux/bounded_bus.h"
 #include "lumenhollow/platform/file_uri.h"
 
 namespace lumenhollow {
@@ -42,25 +47,31 @@ struct FreedesktopDesktop::Worker {
 
     // Queue only.
     void show(const char* method, const std::filesystem::path& target, const std::filesystem::path& folder) {
-        try {
-            if (!session) {
-                session = options.sessionBusAddress.empty()
-                              ? sdbus::createSessionBusConnection()
-                              : sdbus::createSessionBusConnectionWithAddress(options.sessionBusAddress);
+        std::string failure;
+        if (!session) {
+            const std::string address =
+                options.sessionBusAddress.empty() ? BoundedBus::sessionAddress() : options.sessionBusAddress;
+            auto opened = BoundedBus::open(address, options.connectTimeout, stop.get());
+            if (opened) {
+                session = std::move(*opened);
+            } else {
+                failure = opened.error().text;
             }
-            auto proxy = sdbus::createProxy(*session, kFileManagerName, kFileManagerPath);
-            proxy->callMethod(method)
-                .onInterface(kFileManagerName)
-                .withTimeout(options.callTimeout)
-                .withArguments(std::vector<std::string>{fileUri(target)}, std::string());
-            return;
-        } catch (const std::exception& error) {
-            // No bus, no file manager on it, or one that failed: the folder
-            // through xdg-open instead. Never let sdbus::Error leave the queue.
-            session.reset();
-            hollowkit::PocketLog::logf("No file manager answered on the session bus (%s); using xdg-open",
-                                       error.what());
         }
+        if (session) {
+            const std::string uri = fileUri(target);
+            auto answered = session->call(
+                kFileManagerName, kFileManagerPath, kFileManagerName, method,
+                [&uri](sd_bus_message* call) { return sd_bus_message_append(call, "ass", 1, uri.c_str(), ""); },
+                options.callTimeout, stop.get());
+            if (answered) return;
+            failure = answered.error().text;
+        }
+        // No bus, no file manager on it, or one that failed or did not
+        // answer: the folder through xdg-open instead.
+        session.reset();
+        hollowkit::PocketLog::logf("No file manager answered on the session bus (%s); using xdg-open",
+                                   failure.c_str());
         xdgOpen(folder);
     }
 
@@ -80,14 +91,24 @@ struct FreedesktopDesktop::Worker {
     }
 
     Options options;
-    std::unique_ptr<sdbus::IConnection> session;  // queue only
+    // Readable once the owner ends: a greeting or call under way stops.
+    const hollowkit::UniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    std::unique_ptr<BoundedBus> session;  // queue only
     hollowkit::SerialQueue queue{"Lumenhollow.Desktop"};  // last: joined first
 };
 
 FreedesktopDesktop::FreedesktopDesktop(Options options) : worker_(std::make_unique<Worker>(std::move(options))) {}
 
 FreedesktopDesktop::~FreedesktopDesktop() {
-    // Requests already made still run; the queue would drop them.
+    // Requests already made still run (the queue would drop them); one
+    // still waiting on the bus after `endTimeout` waits no more.
+    auto reached = std::make_shared<std::promise<void>>();
+    std::future<void> caughtUp = reached->get_future();
+    worker_->queue.post([reached] { reached->set_value(); });
+    if (caughtUp.wait_for(worker_->options.endTimeout) != std::future_status::ready) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(worker_->stop.get(), &one, sizeof one);
+    }
     worker_->queue.sync([] {});
 }
 

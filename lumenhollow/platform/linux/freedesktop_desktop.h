@@ -13,7 +13,9 @@
 //
 // Threads: the work runs on a queue of its own ("Lumenhollow.Desktop"), so a
 // hung bus or a slow file manager never holds up the caller; requests run in
-// order. Any thread. Destruction waits for requests already made.
+// order; the bus's greeting and every call are bounded (BoundedBus). Any
+// thread. Destruction waits for requests already made; after `endTimeout`
+// they no longer wait on the bus.
 
 #include <chrono>
 #include <memory>
@@ -31,7 +33,11 @@ public:
         std::string sessionBusAddress;
         // Folders searched for xdg-open, separated by ':'; empty: $PATH.
         std::string searchPath;
+        // The bus's answer to the greeting, and the file manager's to a call.
+        hollowkit::Duration connectTimeout = std::chrono::seconds(8);
         hollowkit::Duration callTimeout = std::chrono::seconds(5);
+        // At the end, how long a request still waits on the bus.
+        hollowkit::Duration endTimeout = std::chrono::milliseconds(500);
     };
 
     FreedesktopDesktop() : FreedesktopDesktop(Options{}) {}

@@ -1,16 +1,21 @@
 #include "lumenhollow/platform/linux/freedesktop_power_assertion.h"
 
-#include <sdbus-c++/sdbus-c++.h>
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <systemd/sd-bus.h>
 
 #include <cstdint>
+#include <future>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "hollowkit/base/mutex.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/base/unique_fd.h"
+#include "lumenhollow/platform/linux/bounded_bus.h"
 
 namespace lumenhollow {
 
@@ -22,9 +27,9 @@ constexpr const char* kLogindName = "org.freedesktop.login1";
 constexpr const char* kLogindPath = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
 
-std::unique_ptr<sdbus::IConnection> openBus(const std::string& address, bool system) {
-    if (!address.empty()) return sdbus::createSessionBusConnectionWithAddress(address);
-    return system ? sdbus::createSystemBusConnection() : sdbus::createSessionBusConnection();
+// A failed greeting or call, as the exception the queue's work reports.
+std::runtime_error busError(const BusFailure& failure) {
+    return std::runtime_error(failure.text);
 }
 
 }  // namespace
@@ -36,9 +41,9 @@ struct FreedesktopPowerAssertion::Core {
         hollowkit::UniqueFd inhibitor;
     };
 
-    explicit Core(Options opts) : options(std::move(opts)) {}
+    explicit Core(Options opts) : options(std::move(opts)), stop(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-    // Queue only from here on, except post().
+    // Queue only from here on, except post() and stopWaiting().
     void inhibit(uint64_t id, const std::string& reason) {
         std::string screenSaverError;
         try {
@@ -46,7 +51,7 @@ struct FreedesktopPowerAssertion::Core {
             held[id].cookie = cookie;
             return;
         } catch (const std::exception& error) {
-            // sdbus::Error (no bus, no service, refused) and anything else:
+            // No bus, no service, refused, silent, or the owner ending:
             // never let it leave the queue's thread.
             screenSaverError = error.what();
             session.reset();
@@ -61,66 +66,99 @@ struct FreedesktopPowerAssertion::Core {
         }
     }
 
+    BoundedBus& connected(std::unique_ptr<BoundedBus>& bus, const std::string& given, bool systemBus) {
+        if (!bus) {
+            const std::string address =
+                !given.empty() ? given : systemBus ? BoundedBus::systemAddress() : BoundedBus::sessionAddress();
+            auto opened = BoundedBus::open(address, options.connectTimeout, stop.get());
+            if (!opened) throw busError(opened.error());
+            bus = std::move(*opened);
+        }
+        return *bus;
+    }
+
     uint32_t screenSaverInhibit(const std::string& reason) {
-        if (!session) session = openBus(options.sessionBusAddress, false);
-        auto proxy = sdbus::createProxy(*session, kScreenSaverName, kScreenSaverPath);
+        BoundedBus& bus = connected(session, options.sessionBusAddress, false);
+        auto reply = bus.call(
+            kScreenSaverName, kScreenSaverPath, kScreenSaverName, "Inhibit",
+            [&](sd_bus_message* call) {
+                return sd_bus_message_append(call, "ss", options.applicationName.c_str(), reason.c_str());
+            },
+            options.callTimeout, stop.get());
+        if (!reply) throw busError(reply.error());
         uint32_t cookie = 0;
-        proxy->callMethod("Inhibit")
-            .onInterface(kScreenSaverName)
-            .withTimeout(options.callTimeout)
-            .withArguments(options.applicationName, reason)
-            .storeResultsTo(cookie);
+        if (sd_bus_message_read(reply->get(), "u", &cookie) < 0) throw std::runtime_error("Inhibit: no cookie");
         return cookie;
     }
 
     hollowkit::UniqueFd logindInhibit(const std::string& reason) {
-        if (!system) system = openBus(options.systemBusAddress, true);
-        auto proxy = sdbus::createProxy(*system, kLogindName, kLogindPath);
-        sdbus::UnixFd fd;
-        proxy->callMethod("Inhibit")
-            .onInterface(kLogindManager)
-            .withTimeout(options.callTimeout)
-            .withArguments(std::string("idle"), options.applicationName, reason, std::string("block"))
-            .storeResultsTo(fd);
-        return hollowkit::UniqueFd(fd.release());
+        BoundedBus& bus = connected(system, options.systemBusAddress, true);
+        auto reply = bus.call(
+            kLogindName, kLogindPath, kLogindManager, "Inhibit",
+            [&](sd_bus_message* call) {
+                return sd_bus_message_append(call, "ssss", "idle", options.applicationName.c_str(), reason.c_str(),
+                                             "block");
+            },
+            options.callTimeout, stop.get());
+        if (!reply) throw busError(reply.error());
+        int fd = -1;
+        if (sd_bus_message_read(reply->get(), "h", &fd) < 0) throw std::runtime_error("Inhibit: no descriptor");
+        // The reply owns the one it carries.
+        hollowkit::UniqueFd own(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+        if (!own) throw std::runtime_error("Inhibit: the descriptor could not be kept");
+        return own;
     }
 
-    void release(uint64_t id) {
+    void release(uint64_t id) { release(id, options.callTimeout, stop.get()); }
+
+    // `limit` bounds the screen saver's answer; `stopFd` (or -1) cuts it short.
+    void release(uint64_t id, hollowkit::Duration limit, int stopFd) {
         auto found = held.find(id);
         if (found == held.end()) return;  // nothing was held
         Held item = std::move(found->second);
         held.erase(found);
         // Closing the descriptor is logind's release.
         if (!item.cookie || !session) return;
-        try {
-            auto proxy = sdbus::createProxy(*session, kScreenSaverName, kScreenSaverPath);
-            proxy->callMethod("UnInhibit")
-                .onInterface(kScreenSaverName)
-                .withTimeout(options.callTimeout)
-                .withArguments(*item.cookie);
-        } catch (const std::exception& error) {
+        auto answered = session->call(
+            kScreenSaverName, kScreenSaverPath, kScreenSaverName, "UnInhibit",
+            [&](sd_bus_message* call) { return sd_bus_message_append(call, "u", *item.cookie); }, limit, stopFd);
+        if (!answered) {
             hollowkit::PocketLog::logf("The screen saver did not take back inhibition %u: %s", *item.cookie,
-                                       error.what());
+                                       answered.error().text.c_str());
+            // A bus that does not answer is not asked again: closing the
+            // connection gives back what it still holds.
+            if (answered.error().kind != BusFailure::Kind::refused) session.reset();
         }
     }
 
+    // The owner's end: each cookie given back while the bus answers
+    // promptly, then the connections closed, which gives back the rest.
     void releaseAll() {
-        while (!held.empty()) release(held.begin()->first);
+        while (!held.empty()) release(held.begin()->first, options.endTimeout, -1);
         session.reset();
         system.reset();
     }
 
+    // Cuts short whatever the queue waits on, and every later wait of
+    // inhibit(): the owner is ending.
+    void stopWaiting() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(stop.get(), &one, sizeof one);
+    }
+
     const Options options;
-    hollowkit::SerialQueue queue{"Lumenhollow.PowerAssertion"};
+    const hollowkit::UniqueFd stop;
 
     hollowkit::Mutex mutex;
     bool closed HK_GUARDED_BY(mutex) = false;
     uint64_t lastId HK_GUARDED_BY(mutex) = 0;
 
     // The queue's thread only.
-    std::unique_ptr<sdbus::IConnection> session;
-    std::unique_ptr<sdbus::IConnection> system;
+    std::unique_ptr<BoundedBus> session;
+    std::unique_ptr<BoundedBus> system;
     std::map<uint64_t, Held> held;
+
+    hollowkit::SerialQueue queue{"Lumenhollow.PowerAssertion"};  // last: joined first
 };
 
 FreedesktopPowerAssertion::FreedesktopPowerAssertion(Options options)
@@ -131,7 +169,13 @@ FreedesktopPowerAssertion::~FreedesktopPowerAssertion() {
         hollowkit::MutexLock lock(core_->mutex);
         core_->closed = true;
     }
-    // Waits for the requests already posted, then gives everything back.
+    // The requests already posted run; a greeting or call under way still
+    // unanswered after `endTimeout` is cut short. Then what is held is
+    // given back.
+    auto reached = std::make_shared<std::promise<void>>();
+    std::future<void> caughtUp = reached->get_future();
+    core_->queue.post([reached] { reached->set_value(); });
+    if (caughtUp.wait_for(core_->options.endTimeout) != std::future_status::ready) core_->stopWaiting();
     core_->queue.sync([core = core_.get()] { core->releaseAll(); });
 }
 

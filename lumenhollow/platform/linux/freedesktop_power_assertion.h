@@ -9,17 +9,20 @@
 // activity holds nothing.
 //
 // Threads: the D-Bus work runs on a queue of its own
-// ("Lumenhollow.PowerAssertion"), never on the caller's thread. Connecting
-// to a bus has no time limit in sd-bus and a call waits for its answer, so a
-// hung bus or service on the main thread would freeze the whole interface;
-// on the queue it only delays the next request (each call is bounded by
-// `callTimeout`), and begin/end keep their order there. The session
-// connection stays open while anything is held, because screen savers drop
-// a client's inhibitions when its connection closes.
+// ("Lumenhollow.PowerAssertion"), never on the caller's thread, so a hung
+// bus or service only delays the next request there, and begin/end keep
+// their order. Every greeting of a bus is bounded by `connectTimeout` and
+// every call by `callTimeout` (BoundedBus): sd-bus alone would wait for a
+// bus that accepts and never answers for as long as its own timeouts. The
+// session connection stays open while anything is held, because screen
+// savers drop a client's inhibitions when its connection closes.
 //
-// begin() and the activities' end() from any thread. Destruction releases
-// whatever is still held (waiting, bounded by the call timeouts, for the
-// queue); activities that outlive the object then do nothing.
+// begin() and the activities' end() from any thread. Destruction lets the
+// requests already posted run, cutting short the greeting or call still
+// unanswered after `endTimeout`; it then gives back each cookie still held
+// (each answer waited for at most `endTimeout`; the first not answered ends
+// the asking) and closes the connections, which gives back the rest.
+// Activities that outlive the object then do nothing.
 
 #include <chrono>
 #include <memory>
@@ -37,7 +40,12 @@ public:
         std::string sessionBusAddress;
         std::string systemBusAddress;
         std::string applicationName = "Lumenhollow";
+        // A bus's answer to the greeting, and a service's to a call.
+        hollowkit::Duration connectTimeout = std::chrono::seconds(8);
         hollowkit::Duration callTimeout = std::chrono::seconds(5);
+        // At the end, how long an answer is still waited for: to the work
+        // under way, and to each UnInhibit.
+        hollowkit::Duration endTimeout = std::chrono::milliseconds(500);
     };
 
     FreedesktopPowerAssertion() : FreedesktopPowerAssertion(Options{}) {}

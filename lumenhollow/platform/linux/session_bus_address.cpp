@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "hollowkit/base/command_runner.h"
+#include "hollowkit/base/pocket_log.h"
+#include "lumenhollow/platform/linux/bounded_bus.h"
 
 namespace lumenhollow {
 
@@ -109,6 +111,28 @@ std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts,
     }
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     return address;
+}
+
+SessionBusGreeting greetSessionBus(hollowkit::Duration limit, int interruptFd) {
+    const std::string address = environmentText("DBUS_SESSION_BUS_ADDRESS");
+    if (address.empty() || address == kNoSessionBus) return SessionBusGreeting::absent;
+    const auto greeted = BoundedBus::open(address, limit, interruptFd);
+    if (greeted) return SessionBusGreeting::answered;
+    switch (greeted.error().kind) {
+    case BusFailure::Kind::refused:
+        return SessionBusGreeting::absent;
+    case BusFailure::Kind::stopped:
+        return SessionBusGreeting::interrupted;
+    case BusFailure::Kind::silent:
+        break;
+    }
+    hollowkit::PocketLog::logf(
+        "The session bus (%s) did not answer within %lld s; going on without it: no tray icon, keyring or screen "
+        "saver inhibition",
+        address.c_str(),
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
+    return SessionBusGreeting::silent;
 }
 
 }  // namespace lumenhollow

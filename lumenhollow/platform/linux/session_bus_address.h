@@ -69,4 +69,26 @@ SessionBusFacts currentSessionBusFacts();
 std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts = currentSessionBusFacts(),
                                                    hollowkit::Duration launchLimit = std::chrono::seconds(5));
 
+// How the settled session bus met the start's greeting.
+enum class SessionBusGreeting {
+    answered,     // a bus answered: used
+    absent,       // none there, or it refused at once: the libraries fail as fast
+    silent,       // no answer within the limit: taken for none
+    interrupted,  // `interruptFd` became readable first
+};
+
+// A slow bus on a busy machine still answers within this; a stopped one
+// never does.
+inline constexpr hollowkit::Duration kSessionBusGreetingLimit = std::chrono::seconds(8);
+
+// Greets the bus DBUS_SESSION_BUS_ADDRESS names and waits for its answer, at
+// most `limit`, or until `interruptFd` (or -1) becomes readable. A bus that
+// accepts and never answers would otherwise hold whoever first connects to
+// it for good, without a limit of its own (Qt's tray icon, on the main
+// thread, before the window exists): one silent for `limit` is taken for
+// none, DBUS_SESSION_BUS_ADDRESS set to kNoSessionBus and the log told once.
+// Call after settleSessionBusAddress, before any thread exists (it may set
+// the environment).
+SessionBusGreeting greetSessionBus(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
+
 }  // namespace lumenhollow

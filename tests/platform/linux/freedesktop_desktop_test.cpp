@@ -15,9 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "hollowkit/testing/bounded_child.h"
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/testing/fake_session_services.h"
+#include "hollowkit/testing/silent_bus.h"
 
 namespace lumenhollow {
 namespace {
@@ -117,7 +119,9 @@ TEST(FreedesktopDesktopTest, TheFileManagerShowsTheFolderOrTheFileAndXdgOpenTake
         TempDir bin;
         writeFakeXdgOpen(bin, false);
         {
-            FreedesktopDesktop desktop({.sessionBusAddress = daemon.address(), .searchPath = bin.path().string()});
+            // However slowly the bus answers, the request is not cut short.
+            FreedesktopDesktop desktop(
+                {.sessionBusAddress = daemon.address(), .searchPath = bin.path().string(), .endTimeout = 60s});
             c.reveal ? desktop.revealFile(file) : desktop.openFolder(folder);
         }
         EXPECT_EQ(services.calls(), c.busCalls);
@@ -163,6 +167,31 @@ TEST(FreedesktopDesktopTest, WithNeitherAFileManagerNorXdgOpenItSaysSoAndShowsNo
         desktop.openFolder("/tmp/x");
     }
     EXPECT_EQ(log.count("xdg-open is not installed"), 1);
+}
+
+// A session bus that accepts and never answers: the end does not wait out
+// the greeting's limit, and the folder is opened through xdg-open instead.
+// In a child held to a bound far below that limit.
+TEST(FreedesktopDesktopTest, ABusThatNeverAnswersDoesNotHoldTheEndAndXdgOpenTakesOver) {
+    TempDir bin;
+    writeFakeXdgOpen(bin, false);
+    const auto outcome = hollowkit::testsupport::runInChild(
+        [&bin] {
+            hollowkit::testsupport::SilentBus silent;
+            if (!silent.listening()) return 2;
+            {
+                FreedesktopDesktop desktop({.sessionBusAddress = silent.address(),
+                                            .searchPath = bin.path().string(),
+                                            .connectTimeout = std::chrono::minutes(10)});
+                desktop.openFolder("/tmp/x");
+                if (!silent.waitForClient(20s)) return 3;
+            }
+            return 0;
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(outcome.finished) << "the end waited for a bus that never answers";
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(fileBecomes(bin.file("xdg-open.log"), "open /tmp/x\n"));
 }
 
 }  // namespace

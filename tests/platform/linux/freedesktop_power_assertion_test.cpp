@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <memory>
 #include <optional>
 
+#include "hollowkit/testing/bounded_child.h"
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/testing/fake_session_services.h"
+#include "hollowkit/testing/silent_bus.h"
 
 namespace lumenhollow {
 namespace {
@@ -38,7 +42,9 @@ struct Bus {
         FreedesktopPowerAssertion::Options options;
         options.sessionBusAddress = daemon.address();
         options.systemBusAddress = daemon.address();
+        options.connectTimeout = std::chrono::seconds(30);
         options.callTimeout = std::chrono::seconds(30);
+        options.endTimeout = std::chrono::seconds(30);
         return options;
     }
 };
@@ -146,6 +152,60 @@ TEST(FreedesktopPowerAssertionTest, DestroyingTheAssertionGivesBackWhatIsHeldAnd
     EXPECT_EQ(bus.services->calls(),
               (std::vector<std::string>{"Inhibit Lumenhollow|Recording video -> 1", "Inhibit Lumenhollow|Composing -> 2",
                                         "UnInhibit 1", "UnInhibit 2"}));
+}
+
+// A bus that stops answering must not hold the program's end: the end cuts
+// short a greeting under way, and waits for the screen saver's answer to a
+// release only briefly (closing the connection gives back the rest). Each
+// case runs in a child held to a bound far below the limits it would
+// otherwise wait for, so a wait that is not cut short fails the case.
+TEST(FreedesktopPowerAssertionTest, ABusThatNeverAnswersHoldsNeitherTheStartNorTheEnd) {
+    const auto outcome = hollowkit::testsupport::runInChild(
+        [] {
+            hollowkit::testsupport::SilentBus silent;
+            if (!silent.listening()) return 2;
+            FreedesktopPowerAssertion::Options options;
+            options.sessionBusAddress = silent.address();
+            options.systemBusAddress = "unix:path=/nonexistent/system-bus";
+            options.connectTimeout = std::chrono::minutes(10);
+            auto power = std::make_unique<FreedesktopPowerAssertion>(options);
+            PowerActivity activity = power->begin("Recording video");
+            // The greeting is under way when the owner ends.
+            if (!silent.waitForClient(std::chrono::seconds(20))) return 3;
+            power.reset();
+            activity.end();
+            return 0;
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(outcome.finished) << "the end waited for a bus that never answers";
+    EXPECT_EQ(outcome.exitCode, 0);
+}
+
+TEST(FreedesktopPowerAssertionTest, ABusThatStopsWhileAnInhibitionIsHeldDoesNotHoldTheEnd) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    const auto outcome = hollowkit::testsupport::runInChild(
+        [] {
+            Bus bus;
+            if (!bus.start(FakeSessionServices::Options{.screenSaver = true})) return 2;
+            FreedesktopPowerAssertion::Options options = bus.backendOptions();
+            options.callTimeout = std::chrono::minutes(10);
+            options.endTimeout = std::chrono::milliseconds(200);
+            PowerActivity first;
+            PowerActivity second;
+            {
+                FreedesktopPowerAssertion power(options);
+                first = power.begin("Recording video");
+                second = power.begin("Composing");
+                if (!bus.services->waitForCall("Inhibit Lumenhollow|Composing -> 2")) return 3;
+                // The desktop's bus stops (as a dbus-daemon under SIGSTOP).
+                ::kill(bus.daemon.pid(), SIGSTOP);
+            }
+            ::kill(bus.daemon.pid(), SIGCONT);
+            return 0;
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(outcome.finished) << "the end waited for a bus that stopped";
+    EXPECT_EQ(outcome.exitCode, 0);
 }
 
 }  // namespace

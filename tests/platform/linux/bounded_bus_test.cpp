@@ -1,0 +1,188 @@
+// Bounded greetings and calls against a bus that answers, one that is not
+// there, and one that accepts and never answers.
+
+#include "lumenhollow/platform/linux/bounded_bus.h"
+
+#include <signal.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "hollowkit/testing/private_dbus_daemon.h"
+#include "hollowkit/testing/test_support.h"
+#include "lumenhollow/platform/linux/session_bus_address.h"
+#include "hollowkit/testing/silent_bus.h"
+
+namespace lumenhollow {
+namespace {
+
+using namespace std::chrono_literals;
+using hollowkit::testsupport::SilentBus;
+using BusKind = BusFailure::Kind;
+
+// A descriptor that is readable from the start: a stop asked before the wait.
+struct AskedStop {
+    AskedStop() {
+        if (::pipe(fds) == 0) [[maybe_unused]] const ssize_t written = ::write(fds[1], "x", 1);
+    }
+    ~AskedStop() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    int fd() const { return fds[0]; }
+    int fds[2] = {-1, -1};
+};
+
+// A dbus-daemon stopped as SIGSTOP stops it, let go again at the end.
+struct StoppedDaemon {
+    explicit StoppedDaemon(pid_t pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+    ~StoppedDaemon() { ::kill(pid_, SIGCONT); }
+    pid_t pid_;
+};
+
+std::optional<BusKind> greetingFailure(const std::string& address, hollowkit::Duration limit, int stopFd = -1) {
+    const auto opened = BoundedBus::open(address, limit, stopFd);
+    if (opened) return std::nullopt;
+    return opened.error().kind;
+}
+
+TEST(BoundedBus, AGreetingEndsAsTheBusMeetsItWithinItsLimit) {
+    SilentBus silent;
+    ASSERT_TRUE(silent.listening());
+    hollowkit::testsupport::TempDir folder;
+    AskedStop stop;
+    const struct {
+        const char* name;
+        std::string address;
+        hollowkit::Duration limit;
+        int stopFd;
+        std::optional<BusKind> expected;
+    } cases[] = {
+        {"no socket there", unixPathAddress(folder.file("none")), 10min, -1, BusKind::refused},
+        {"the address every library refuses", kNoSessionBus, 10min, -1, BusKind::refused},
+        {"no address", "", 10min, -1, BusKind::refused},
+        // The limit is what ends it: the bus never says anything.
+        {"accepts and never answers", silent.address(), 200ms, -1, BusKind::silent},
+        {"never answers, and a stop is asked", silent.address(), 10min, stop.fd(), BusKind::stopped},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(greetingFailure(c.address, c.limit, c.stopFd), c.expected);
+    }
+}
+
+TEST(BoundedBus, ARealBusAnswersAndAStoppedOneIsSilent) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    hollowkit::PrivateDbusDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    EXPECT_EQ(greetingFailure(daemon.address(), 60s), std::nullopt);
+    const StoppedDaemon stopped(daemon.pid());
+    EXPECT_EQ(greetingFailure(daemon.address(), 200ms), BusKind::silent);
+}
+
+TEST(BoundedBus, ACallEndsWithItsReplyItsErrorItsLimitOrAStop) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    hollowkit::PrivateDbusDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    auto bus = BoundedBus::open(daemon.address(), 60s);
+    ASSERT_TRUE(bus) << bus.error().text;
+    const auto call = [&](const char* destination, hollowkit::Duration limit, int stopFd = -1) {
+        return (*bus)->call(destination, "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+                            [](sd_bus_message* message) {
+                                return sd_bus_message_append(message, "s", "org.freedesktop.DBus");
+                            },
+                            limit, stopFd);
+    };
+
+    auto owner = call("org.freedesktop.DBus", 60s);
+    ASSERT_TRUE(owner) << owner.error().text;
+    const char* name = nullptr;
+    ASSERT_GE(sd_bus_message_read(owner->get(), "s", &name), 0);
+    EXPECT_STREQ(name, "org.freedesktop.DBus");
+
+    auto unknown = call("org.example.Nobody", 60s);
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.error().kind, BusKind::refused);
+    EXPECT_NE(unknown.error().text.find("org.freedesktop.DBus.Error.ServiceUnknown"), std::string::npos)
+        << unknown.error().text;
+
+    const StoppedDaemon stopped(daemon.pid());
+    auto late = call("org.freedesktop.DBus", 200ms);
+    ASSERT_FALSE(late);
+    EXPECT_EQ(late.error().kind, BusKind::silent) << late.error().text;
+    AskedStop stop;
+    auto cut = call("org.freedesktop.DBus", 10min, stop.fd());
+    ASSERT_FALSE(cut);
+    EXPECT_EQ(cut.error().kind, BusKind::stopped) << cut.error().text;
+}
+
+// The start's greeting of the session bus, and what it leaves in the
+// environment for the libraries that connect after it.
+class SessionBusGreetingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* value = std::getenv("DBUS_SESSION_BUS_ADDRESS")) had_ = value;
+    }
+    void TearDown() override {
+        if (had_) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", had_->c_str(), 1);
+        } else {
+            ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        }
+    }
+    static std::string environment() {
+        const char* value = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        return value ? value : "(unset)";
+    }
+
+    std::optional<std::string> had_;
+};
+
+TEST_F(SessionBusGreetingTest, ABusSilentForTheLimitIsTakenForNoneAndSaidSoOnce) {
+    SilentBus silent;
+    ASSERT_TRUE(silent.listening());
+    hollowkit::testsupport::TempDir folder;
+    AskedStop stop;
+    const struct {
+        const char* name;
+        std::string address;
+        hollowkit::Duration limit;
+        int interruptFd;
+        SessionBusGreeting expected;
+        std::string left;
+        int told;
+    } cases[] = {
+        {"silent", silent.address(), 200ms, -1, SessionBusGreeting::silent, kNoSessionBus, 1},
+        // A signal ends the start; what the environment holds no longer matters.
+        {"silent, interrupted", silent.address(), 10min, stop.fd(), SessionBusGreeting::interrupted,
+         silent.address(), 0},
+        // The libraries fail as fast as the greeting did.
+        {"no socket", unixPathAddress(folder.file("none")), 10min, -1, SessionBusGreeting::absent,
+         unixPathAddress(folder.file("none")), 0},
+        {"none settled", kNoSessionBus, 10min, -1, SessionBusGreeting::absent, kNoSessionBus, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::testsupport::LogCapture log;
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", c.address.c_str(), 1);
+        EXPECT_EQ(greetSessionBus(c.limit, c.interruptFd), c.expected);
+        EXPECT_EQ(environment(), c.left);
+        EXPECT_EQ(log.count("did not answer within"), c.told) << ::testing::PrintToString(log.lines());
+    }
+}
+
+TEST_F(SessionBusGreetingTest, ABusThatAnswersIsKept) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    hollowkit::PrivateDbusDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", daemon.address().c_str(), 1);
+    EXPECT_EQ(greetSessionBus(60s), SessionBusGreeting::answered);
+    EXPECT_EQ(environment(), daemon.address());
+}
+
+}  // namespace
+}  // namespace lumenhollow
