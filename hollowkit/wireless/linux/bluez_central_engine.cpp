@@ -3,17 +3,22 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
+#include <chrono>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/wireless/linux/bluez_names.h"
+#include "hollowkit/wireless/linux/bus_greeting.h"
 
 namespace hollowkit {
 
 namespace {
 
 constexpr const char* kThreadLabel = "HollowKit.BlueZ";
+// A slow bus on a busy machine answers within this; a stopped one never does.
+constexpr auto kBusGreetingLimit = std::chrono::seconds(8);
 
 constexpr const char* kBluezService = bluez::kService;
 using bluez::kAdapter1;
@@ -75,9 +80,28 @@ void BluezCentral::Engine::run() {
 }
 
 void BluezCentral::Engine::openBus() {
+    // A bus that accepts and never answers would hold this thread in
+    // sdbus-c++'s connecting, and the central's end with it.
+    const BusGreeting greeting =
+        greetBus(busAddress_.empty() ? systemBusAddress() : busAddress_, kBusGreetingLimit, wakeFd_.get(), [this] {
+            MutexLock lock(mutex_);
+            return stopping_;
+        });
+    if (greeting == BusGreeting::interrupted) return;
+    if (greeting == BusGreeting::silent) {
+        repeats_->log(kUnreachableTopic, "BlueZ: cannot reach the system bus: it did not answer within " +
+                                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                                                kBusGreetingLimit)
+                                                                .count()) +
+                                             " s");
+        publishState();
+        return;
+    }
     try {
         bus_ = busAddress_.empty() ? sdbus::createSystemBusConnection()
                                    : sdbus::createSessionBusConnectionWithAddress(busAddress_);
+        // Subscribing waits for the bus's answer: bounded too.
+        bus_->setMethodCallTimeout(kBusGreetingLimit);
     } catch (const std::exception& error) {
         repeats_->log(kUnreachableTopic, std::string("BlueZ: cannot reach the system bus: ") + error.what());
         bus_.reset();

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "bluez_central_bench.h"
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/silent_bus.h"
 
 namespace hollowkit {
 namespace {
@@ -249,6 +251,29 @@ TEST_F(BluezCentralTest, OnlyFreshAdvertisementsAreReported) {
     EXPECT_EQ(found->advertisement.manufacturerData[0].companyId, kMakerCompanyId);
     central_.reset();
     bluez_.reset();
+}
+
+// A system bus that accepts and never answers (a stopped dbus-daemon): the
+// central's end does not wait for the bus's greeting. In a child held to a
+// bound far below how long sd-bus alone would wait.
+TEST(BluezCentralSilentBusTest, ABusThatNeverAnswersDoesNotHoldTheCentralsEnd) {
+    const auto outcome = testsupport::runInChild(
+        [] {
+            testsupport::SilentBus silent;
+            if (!silent.listening()) return 2;
+            ManualExecutor main;
+            Recorder recorder;
+            {
+                BluezCentral central(main, silent.address());
+                central.start(recorder);
+                // The greeting is under way when the central ends.
+                if (!silent.waitForClient(20s)) return 3;
+            }
+            return 0;
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(outcome.finished) << "the end waited for a bus that never answers";
+    EXPECT_EQ(outcome.exitCode, 0);
 }
 
 }  // namespace
