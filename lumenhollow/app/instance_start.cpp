@@ -58,7 +58,7 @@ void tell(const InstanceRefusal& refusal, int& argc, char** argv) {
 std::optional<int> claimSettingsFolder(InstanceLock& lock, const std::filesystem::path& folder, int& argc,
                                        char** argv) {
     const std::optional<int> relaunchedFrom = takeRelaunchedFrom();
-    if (relaunchedFrom && !lock.tryTake() && lock.processRunning(*relaunchedFrom)) {
+    if (relaunchedFrom && !lock.tryTake() && lock.heldBy(*relaunchedFrom)) {
         PocketLog::logf("Waiting for the Lumenhollow that reopens this one (process %d) to end", *relaunchedFrom);
     }
     const InstanceClaim claim = claimInstance(lock, hollowkit::Clock::system(), relaunchedFrom, kInstanceWaits);

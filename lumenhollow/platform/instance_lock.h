@@ -22,7 +22,9 @@ namespace lumenhollow {
 enum class HolderReply {
     none,
     cameForward,  // it said it will
-    refused,      // nothing listens: the holder is ending (or gone, or not yet listening)
+    refused,      // the holder said it is ending, or closed the request unanswered
+    unreachable,  // nothing of the holder listens where a start looks, and it did not say it ends (it may
+                  // only just have taken the lock)
     silent,       // the request was taken, or could not be queued, and no answer came in time
     interrupted,  // a termination signal came while waiting
 };
@@ -39,9 +41,12 @@ public:
     // Asks whoever holds the lock to bring its window forward, waiting at
     // most `limit` for its answer.
     virtual HolderReply askHolderToComeForward(hollowkit::Duration limit) = 0;
-    // The holder's process id as last learnt (from its answer, or from what
-    // it left in the lock); none when not known.
+    // The process holding the lock, as the lock tells it (or, where it
+    // cannot, as its answer did); never a number only written in a file.
+    // None when not known.
     virtual std::optional<int> holderPid() const = 0;
+    // Whether process `pid` holds the lock now.
+    virtual bool heldBy(int pid) const = 0;
     // Whether the process `pid` still runs, and whether it is stopped (by
     // SIGSTOP or a debugger): a stopped process runs, but answers nothing.
     virtual bool processRunning(int pid) const = 0;
@@ -86,8 +91,11 @@ struct InstanceWaits {
 // holder to come forward, pausing between rounds. `relaunchedFrom` is the
 // program whose "Quit and Reopen" started this one: while it runs this one
 // never asks it (it is ending) and waits for its lock, for at most
-// `waits.relaunch`; from then on (at once for a plain start) the holder gets
-// `waits.answer` in all. A termination signal ends any wait at once.
+// `waits.relaunch`, as long as it holds the lock; from then on (at once for
+// a plain start, or one whose relauncher does not hold the lock) the holder
+// gets `waits.answer` in all: one that cannot be reached is told as one that
+// does not answer, and only one that said so as ending. A termination
+// signal ends any wait at once.
 InstanceClaim claimInstance(InstanceLock& lock, const hollowkit::Clock& clock, std::optional<int> relaunchedFrom,
                             const InstanceWaits& waits);
 

@@ -6,8 +6,10 @@
 // still running or not, a termination signal come or not. Each pause moves
 // the test's ManualClock on by a tenth of a second and then makes the
 // change the test set for it; a silent holder keeps a request for its whole
-// limit. So a wait runs in virtual time with its order fixed. Once taken, a
-// later start's request is askToComeForward(). The test's thread only.
+// limit. So a wait runs in virtual time with its order fixed. A wait that
+// never gives up ends at the `kPauseBound`th pause as on a signal, so its
+// test fails instead of hanging. Once taken, a later start's request is
+// askToComeForward(). The test's thread only.
 
 #include <functional>
 #include <map>
@@ -20,12 +22,17 @@ namespace lumenhollow {
 
 class FakeInstanceLock final : public InstanceLock {
 public:
+    // Far more pauses than any wait of a start takes (a tenth of a second
+    // each: over two hours).
+    static constexpr int kPauseBound = 100000;
+
     explicit FakeInstanceLock(hollowkit::ManualClock& clock) : clock_(clock) {}
 
     // The other side.
     void setHeldElsewhere(bool held) { heldElsewhere_ = held; }
     // What the holder answers: cameForward, refused or silent.
     void setHolderReply(HolderReply reply) { holderReply_ = reply; }
+    // The process holding the lock while it is held elsewhere.
     void setHolderPid(std::optional<int> pid) { holderPid_ = pid; }
     void setRunning(int pid, bool running) { running_[pid] = running; }
     void setStopped(int pid, bool stopped) { stopped_[pid] = stopped; }
@@ -65,6 +72,7 @@ public:
         return holderReply_;
     }
     std::optional<int> holderPid() const override { return heldElsewhere_ ? holderPid_ : std::nullopt; }
+    bool heldBy(int pid) const override { return heldElsewhere_ && holderPid_ == pid && processRunning(pid); }
     bool processRunning(int pid) const override {
         const auto found = running_.find(pid);
         return found != running_.end() && found->second;
@@ -74,7 +82,7 @@ public:
         return processRunning(pid) && found != stopped_.end() && found->second;
     }
     bool pause() override {
-        if (signalled_) return false;
+        if (signalled_ || pauses_ >= kPauseBound) return false;
         ++pauses_;
         clock_.advance(std::chrono::milliseconds(100));
         if (const auto found = atPause_.find(pauses_); found != atPause_.end()) found->second(*this);

@@ -37,7 +37,18 @@ TEST_F(SingleInstanceJourney, ASecondStartBringsTheRunningWindowForwardAndEnds) 
     ASSERT_TRUE(waitFor([&] { return windowManagerRuns(desktop_.x().displayName()); }))
         << "openbox did not start: " << openbox.log();
 
-    JourneyApp first(desktop_, "first", LUMENHOLLOW_DEMO_PATH);
+    // Runtime folders of this user's alone: the first program's session's,
+    // and another session's, whose starts still reach it.
+    const auto runtimeFolder = [this](const char* name) {
+        const std::filesystem::path folder = desktop_.home() / name;
+        std::filesystem::create_directories(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+        return "XDG_RUNTIME_DIR=" + folder.string();
+    };
+    const std::string firstSession = runtimeFolder("runtime");
+    const std::string otherSession = runtimeFolder("other-runtime");
+    JourneyApp first(desktop_, "first", LUMENHOLLOW_DEMO_PATH, {firstSession});
     ASSERT_TRUE(first.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
         << first.describe();
     const std::optional<ScreenWindow> window = mainWindowOf(desktop_, first.pid(), kMainWindowWidth);
@@ -48,6 +59,7 @@ TEST_F(SingleInstanceJourney, ASecondStartBringsTheRunningWindowForwardAndEnds) 
         const char* name;
         // Puts the window out of the way; whether it did.
         std::function<bool()> away;
+        std::string session;
     };
     std::optional<CoverWindow> cover;
     const Step steps[] = {
@@ -55,18 +67,20 @@ TEST_F(SingleInstanceJourney, ASecondStartBringsTheRunningWindowForwardAndEnds) 
          [&] {
              cover.emplace(desktop_.x().displayName(), window->rect, kOtherWindowColour);
              return cover->made() && waitFor([&] { return activeWindow(desktop_) == cover->id(); });
-         }},
-        {"minimised",
+         },
+         firstSession},
+        {"minimised, from a session with another runtime folder",
          [&] {
              return xdotool(desktop_, {"windowminimize", "--sync", ours}) &&
                     waitFor([&] { return activeWindow(desktop_) != ours; });
-         }},
+         },
+         otherSession},
     };
     int starts = 0;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         ASSERT_TRUE(step.away()) << "active " << activeWindow(desktop_);
-        JourneyApp second(desktop_, "second-" + std::to_string(++starts), LUMENHOLLOW_DEMO_PATH);
+        JourneyApp second(desktop_, "second-" + std::to_string(++starts), LUMENHOLLOW_DEMO_PATH, {step.session});
         EXPECT_EQ(second.waitForExit(60s), std::optional<int>(0)) << second.log();
         EXPECT_NE(second.log().find("already runs"), std::string::npos) << second.log();
         EXPECT_TRUE(waitFor([&] { return activeWindow(desktop_) == ours; }))

@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr InstanceWaits kWaits{5s, 60s};
 constexpr int kRelauncher = 41;
+constexpr int kOtherHolder = 42;
 // Pauses of a tenth of a second in each wait.
 constexpr int kPausesInAnswerWait = 50;
 constexpr int kPausesInRelaunchWait = 600;
@@ -84,6 +85,9 @@ TEST(InstanceLockTest, AStartRunsHandsOverOrGivesUpAsTheLockAndItsHolderSay) {
         lock.setHeldElsewhere(c.heldElsewhere);
         lock.setHolderReply(c.holder);
         lock.setRunning(kRelauncher, c.relauncherRuns);
+        // The relauncher, while it runs, is the one holding the lock.
+        lock.setHolderPid(c.relauncherRuns ? kRelauncher : kOtherHolder);
+        lock.setRunning(kOtherHolder, true);
         for (const auto& [pause, change] : c.atPause) lock.atPause(pause, change);
         const auto start = clock.now();
         EXPECT_EQ(claimInstance(lock, clock, c.relaunchedFrom, kWaits), c.expected);
@@ -91,6 +95,43 @@ TEST(InstanceLockTest, AStartRunsHandsOverOrGivesUpAsTheLockAndItsHolderSay) {
         EXPECT_EQ(lock.asks(), c.asks);
         EXPECT_EQ(lock.pauses(), c.pauses);
         EXPECT_EQ(clock.now() - start, c.waited);
+    }
+}
+
+// What decides a start's wait is the lock: a relaunch waits only for a
+// relauncher that holds it, and only a holder that said it ends is told as
+// ending; one that cannot be reached runs, and is told as not answering.
+TEST(InstanceLockTest, ARelaunchWaitsOnlyForTheLocksHolderAndOnlyAnEndingHolderIsCalledEnding) {
+    struct Case {
+        const char* name;
+        HolderReply holder;
+        bool relauncherHolds;
+        InstanceClaim expected;
+        int asks;
+        int pauses;
+    };
+    const Case cases[] = {
+        {"relaunched from a process that runs but does not hold the lock: the holder is asked at once",
+         HolderReply::cameForward, false, InstanceClaim::handedOver, 1, 0},
+        {"relaunched from a process that holds the lock: not asked", HolderReply::cameForward, true,
+         InstanceClaim::ending, 0, kPausesInRelaunchWait},
+        {"a holder that cannot be reached: it does not answer", HolderReply::unreachable, false,
+         InstanceClaim::silent, kPausesInAnswerWait + 1, kPausesInAnswerWait},
+        {"a holder that said it ends: ending", HolderReply::refused, false, InstanceClaim::ending,
+         kPausesInAnswerWait + 1, kPausesInAnswerWait},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::ManualClock clock;
+        FakeInstanceLock lock(clock);
+        lock.setHeldElsewhere(true);
+        lock.setHolderReply(c.holder);
+        lock.setRunning(kRelauncher, true);
+        lock.setRunning(kOtherHolder, true);
+        lock.setHolderPid(c.relauncherHolds ? kRelauncher : kOtherHolder);
+        EXPECT_EQ(claimInstance(lock, clock, kRelauncher, kWaits), c.expected);
+        EXPECT_EQ(lock.asks(), c.asks);
+        EXPECT_EQ(lock.pauses(), c.pauses);
     }
 }
 

@@ -8,13 +8,10 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +26,8 @@
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/thread_name.h"
 #include "hollowkit/base/unique_fd.h"
+#include "lumenhollow/platform/linux/instance_lock_record.h"
+#include "lumenhollow/platform/linux/instance_socket_io.h"
 
 namespace lumenhollow {
 namespace {
@@ -36,7 +35,11 @@ namespace {
 namespace fs = std::filesystem;
 using hollowkit::PocketLog;
 using hollowkit::UniqueFd;
-using Deadline = std::chrono::steady_clock::time_point;
+using instance_io::Connect;
+using instance_io::Deadline;
+using instance_io::deadlineIn;
+using instance_io::Read;
+using instance_io::Wait;
 
 constexpr std::string_view kRequest = "forward\n";
 constexpr std::string_view kAnswer = "ok\n";
@@ -44,11 +47,15 @@ constexpr const char* kLockName = "instance.lock";
 // The socket's name beside the lock; in the runtime folder it carries the
 // lock file's device and inode instead.
 constexpr const char* kSocketBesideLock = "instance.socket";
+constexpr const char* kSocketSuffix = ".socket";
 constexpr int kBacklog = 16;
 // How long the settings folder must be quiet before the holder makes its
 // lock file again: a removal of the folder (rm -r) is done by then, and the
 // new file never keeps it from removing the folder.
 constexpr auto kSettle = std::chrono::milliseconds(50);
+// A lock file replaced between its opening and its lock, again and again:
+// the start leaves it to the next round.
+constexpr int kTakeAttempts = 3;
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -61,105 +68,12 @@ bool usersOwnFolder(const fs::path& folder) {
            S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
 }
 
-// A socket's address, short enough for sun_path however deep its folder:
-// a long path goes through the folder held open (/proc/self/fd/N/name).
-struct SocketAddress {
-    UniqueFd folder;
-    sockaddr_un address{};
-    socklen_t length = 0;
-    bool valid = false;
-
-    explicit SocketAddress(const fs::path& path) {
-        address.sun_family = AF_UNIX;
-        std::string text = path.string();
-        if (text.size() >= sizeof address.sun_path) {
-            folder.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-            if (!folder) return;
-            text = "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
-            if (text.size() >= sizeof address.sun_path) return;
-        }
-        std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + text.size() + 1);
-        valid = true;
-    }
-    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address); }
-};
-
-// The process at the other end of `fd`, when it runs as this user.
-std::optional<int> peerOfThisUser(int fd) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || credentials.uid != ::geteuid()) {
-        return std::nullopt;
-    }
-    return credentials.pid;
-}
-
-int millisecondsUntil(Deadline deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
-}
-
-Deadline deadlineIn(std::chrono::nanoseconds limit) {
-    const auto now = std::chrono::steady_clock::now();
-    // Far enough for any wait, without overflowing.
-    return limit > std::chrono::hours(24 * 365) ? now + std::chrono::hours(24 * 365) : now + limit;
-}
-
-enum class Wait { ready, other, timedOut };
-
-// Waits until `fd` is readable, `other` (when not -1) is readable, or the deadline.
-Wait waitReadable(int fd, int other, Deadline deadline) {
-    for (;;) {
-        pollfd entries[2] = {{other, POLLIN, 0}, {fd, POLLIN, 0}};
-        const int ready = ::poll(entries, 2, millisecondsUntil(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return Wait::timedOut;
-        if (other >= 0 && entries[0].revents != 0) return Wait::other;
-        if (entries[1].revents != 0) return Wait::ready;
-        if (ready == 0) return Wait::timedOut;
-    }
-}
-
-enum class Read { expected, other, timedOut, failed };
-
-// Reads `expected` from `fd` by the deadline, `other` ending the wait.
-Read readExactly(int fd, std::string_view expected, int other, Deadline deadline) {
-    std::string got;
-    while (got.size() < expected.size()) {
-        switch (waitReadable(fd, other, deadline)) {
-        case Wait::ready:
-            break;
-        case Wait::other:
-            return Read::other;
-        case Wait::timedOut:
-            return Read::timedOut;
-        }
-        char buffer[16];
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, expected.size() - got.size()));
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) return Read::failed;
-        got.append(buffer, static_cast<size_t>(n));
-    }
-    return got == expected ? Read::expected : Read::failed;
-}
-
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-std::optional<int> parsePid(std::string_view text) {
-    const std::string value(text.substr(0, text.find('\n')));
-    char* end = nullptr;
-    const long pid = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || pid <= 0 || pid > INT32_MAX) return std::nullopt;
-    return static_cast<int>(pid);
+// `place` with this process's id in its name: where a holder listens when
+// something it must not remove sits at the usual name.
+fs::path placeOfThisProcess(const fs::path& place) {
+    std::string name = place.filename().string();
+    if (name.ends_with(kSocketSuffix)) name.resize(name.size() - std::strlen(kSocketSuffix));
+    return place.parent_path() / (name + "-" + std::to_string(::getpid()) + kSocketSuffix);
 }
 
 }  // namespace
@@ -173,23 +87,32 @@ struct UnixInstanceLock::State {
     std::vector<fs::path> runtimeFolders;
     UniqueFd lock;
     bool held = false;
-    // Where a holder listens, in the order a start looks (the first is
-    // where this one listens once it holds the lock).
-    std::vector<fs::path> places;
-    fs::path bound;
+    // The flock is this process's (not a folder run unguarded).
+    bool owns = false;
+    // Where a holder listens, in the order a start looks besides the place
+    // the lock file names (the holder tries them in this order).
+    std::vector<fs::path> places HK_GUARDED_BY(mutex);
+    // Where this holder listens; empty: nowhere.
+    fs::path bound HK_GUARDED_BY(mutex);
     // The socket file this holder made, to remove only that one.
     struct stat boundFile {};
+    // A holder that listens nowhere says so once, not at every look.
+    bool unreachableSaid = false;
     UniqueFd listener;
     UniqueFd stop;
-    // The settings folder's inotify watch, while the holder serves and
-    // keeps its lock file at its path.
+    // The inotify watches of the settings folder and of the socket's
+    // folder, while the holder serves and keeps its lock file at its path.
     UniqueFd watch;
-    int watched = -1;
+    int watchedFolder = -1;
+    int watchedSocketFolder = -1;
     bool watching = false;
+    Deadline nextCheck{};
     std::thread server;
-    std::optional<int> holder;
+    // The holder's process as last learnt from its socket, where the lock
+    // cannot tell.
+    std::optional<int> peer;
 
-    hollowkit::Mutex mutex;
+    mutable hollowkit::Mutex mutex;
     std::function<void()> comeForward HK_GUARDED_BY(mutex);
     bool pending HK_GUARDED_BY(mutex) = false;
 
@@ -201,9 +124,21 @@ struct UnixInstanceLock::State {
         return true;
     }
 
-    // The lock file's open; names the socket's places after it.
+    fs::path listening() const {
+        hollowkit::MutexLock locked(mutex);
+        return bound;
+    }
+    std::vector<fs::path> placesNow() const {
+        hollowkit::MutexLock locked(mutex);
+        return places;
+    }
+
+    // The lock file's open, the one at its path now (one moved or removed
+    // since it was opened guards nothing there); names the socket's places
+    // after it.
     bool open() {
-        if (lock) return true;
+        if (lock && (held || lockAtPath())) return true;
+        lock.reset();
         std::error_code ignored;
         fs::create_directories(folder, ignored);
         const fs::path file = folder / kLockName;
@@ -222,93 +157,128 @@ struct UnixInstanceLock::State {
         struct stat status {};
         if (::fstat(lockFd, &status) == 0) {
             char name[64];
-            std::snprintf(name, sizeof name, "lumenhollow-%llx-%llx.socket",
-                          static_cast<unsigned long long>(status.st_dev),
-                          static_cast<unsigned long long>(status.st_ino));
+            std::snprintf(name, sizeof name, "lumenhollow-%llx-%llx%s", static_cast<unsigned long long>(status.st_dev),
+                          static_cast<unsigned long long>(status.st_ino), kSocketSuffix);
             for (const fs::path& runtime : runtimeFolders) {
-                if (usersOwnFolder(runtime)) named.push_back(runtime / name);
+                if (usersOwnFolder(runtime) && std::find(named.begin(), named.end(), runtime / name) == named.end()) {
+                    named.push_back(runtime / name);
+                }
             }
         }
         named.push_back(folder / kSocketBesideLock);
         return named;
     }
 
-    // Whoever holds the lock is named in it.
-    void writePid() const {
-        const std::string text = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(lock.get(), 0) == 0) {
-            [[maybe_unused]] const ssize_t written = ::pwrite(lock.get(), text.data(), text.size(), 0);
+    // Whoever holds the lock names itself in it, and where it listens.
+    void writeRecord(bool ending) {
+        if (!owns) return;
+        LockRecord record;
+        record.pid = ::getpid();
+        if (!ending) record.socket = listening();
+        record.ending = ending;
+        writeLockRecord(lock.get(), record);
+    }
+
+    bool bindAt(const fs::path& path) {
+        if (!instance_io::freeForSocket(path)) {
+            errno = EEXIST;
+            return false;
         }
-    }
-
-    std::optional<int> pidInLock() const {
-        char buffer[32] = {};
-        const ssize_t n = lock ? ::pread(lock.get(), buffer, sizeof buffer - 1, 0) : -1;
-        return n > 0 ? parsePid(std::string_view(buffer, static_cast<size_t>(n))) : std::nullopt;
-    }
-
-    // Listens on the first place; false (said in the log) when it cannot.
-    bool bindSocket() {
-        const fs::path path = places.front();
-        // A socket a killed holder left; this one holds the lock now.
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());
         UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        const SocketAddress address(path);
+        const instance_io::SocketAddress address(path);
         // The socket file takes the socket's mode: nobody else may connect.
         if (!fd || !address.valid || ::fchmod(fd.get(), 0600) != 0 ||
             ::bind(fd.get(), address.get(), address.length) != 0 || ::listen(fd.get(), kBacklog) != 0) {
-            PocketLog::logf("Another start of Lumenhollow on %s cannot reach this one (%s: %s); it waits for this "
-                            "one to end",
-                            folder.c_str(), path.c_str(), std::strerror(errno));
             return false;
         }
-        bound = path;
         boundFile = {};
-        ::lstat(bound.c_str(), &boundFile);
+        ::lstat(path.c_str(), &boundFile);
         listener = std::move(fd);
+        hollowkit::MutexLock locked(mutex);
+        bound = path;
         return true;
+    }
+
+    // Listens at the first of its places it can, else at one named after
+    // this process, and names it in the lock file for every later start,
+    // whatever runtime folder it knows; false (said in the log once) when
+    // it can listen nowhere.
+    bool bindSocket() {
+        const std::vector<fs::path> usual = placesNow();
+        std::vector<fs::path> candidates = usual;
+        for (const fs::path& place : usual) candidates.push_back(placeOfThisProcess(place));
+        int error = 0;
+        fs::path tried;
+        for (const fs::path& path : candidates) {
+            if (bindAt(path)) break;
+            if (tried.empty()) {
+                error = errno;
+                tried = path;
+            }
+        }
+        const fs::path at = listening();
+        writeRecord(false);
+        if (at.empty() && !unreachableSaid) {
+            PocketLog::logf("Another start of Lumenhollow on %s cannot reach this one (%s: %s); it waits for this "
+                            "one to end",
+                            folder.c_str(), tried.c_str(), std::strerror(error));
+        } else if (!at.empty() && at != usual.front()) {
+            PocketLog::logf("Lumenhollow listens at %s, as %s cannot be used (%s)", at.c_str(), tried.c_str(),
+                            std::strerror(error));
+        }
+        unreachableSaid = at.empty();
+        return !at.empty();
     }
 
     // Removes the socket file this holder made, and never one another
     // program made at that path since (its settings folder replaced).
     void unlinkOwnSocket() {
-        if (bound.empty()) return;
+        listener.reset();
+        const fs::path path = listening();
+        if (path.empty()) return;
         struct stat status {};
-        if (::lstat(bound.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) && sameFile(status, boundFile)) {
-            ::unlink(bound.c_str());
+        if (::lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) && sameFile(status, boundFile)) {
+            ::unlink(path.c_str());
         }
+        hollowkit::MutexLock locked(mutex);
         bound.clear();
     }
 
     void listen() {
-        if (!bindSocket()) return;
+        bindSocket();
         stop.reset(::eventfd(0, EFD_CLOEXEC));
         if (!stop) {
             PocketLog::logf("Another start of Lumenhollow cannot reach this one (%s)", std::strerror(errno));
-            listener.reset();
             unlinkOwnSocket();
+            writeRecord(false);
             return;
         }
         watching = true;
-        watchFolder();
+        watchFolders();
+        nextCheck = deadlineIn(options.lockCheck);
         server = std::thread([this] { run(); });
     }
 
-    // Watches the settings folder at its path for its lock file leaving;
-    // without inotify the look every `lockCheck` still finds it.
-    void watchFolder() {
+    // Watches the settings folder at its path for its lock file leaving,
+    // and the socket's folder for the socket leaving; without inotify the
+    // look every `lockCheck` still finds either.
+    void watchFolders() {
         if (!watch) watch.reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
         if (!watch) return;
-        if (watched >= 0) ::inotify_rm_watch(watch.get(), watched);
-        watched = ::inotify_add_watch(watch.get(), folder.c_str(),
-                                      IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF | IN_DELETE | IN_MOVED_FROM |
-                                          IN_MOVED_TO);
+        for (const int watched : {watchedFolder, watchedSocketFolder}) {
+            if (watched >= 0) ::inotify_rm_watch(watch.get(), watched);
+        }
+        constexpr uint32_t kEvents =
+            IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+        watchedFolder = ::inotify_add_watch(watch.get(), folder.c_str(), kEvents);
+        const fs::path at = listening();
+        watchedSocketFolder = at.empty() ? -1 : ::inotify_add_watch(watch.get(), at.parent_path().c_str(), kEvents);
     }
 
-    // Reads the watch's events; true when one may concern the lock file
-    // (the folder itself, the lock file's name, or events lost).
+    // Reads the watch's events; true when one may concern the lock file or
+    // the socket (a watched folder itself, their names, or events lost).
     bool drainWatch() {
+        const std::string socketName = listening().filename().string();
         bool concerns = false;
         alignas(inotify_event) char buffer[4096];
         for (;;) {
@@ -318,7 +288,7 @@ struct UnixInstanceLock::State {
             for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_Q_OVERFLOW)) != 0 ||
-                    (event->len > 0 && std::strcmp(event->name, kLockName) == 0)) {
+                    (event->len > 0 && (std::strcmp(event->name, kLockName) == 0 || event->name == socketName))) {
                     concerns = true;
                 }
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -330,7 +300,7 @@ struct UnixInstanceLock::State {
     // stops serving meanwhile.
     bool settle() {
         for (int round = 0; round < 20; ++round) {
-            switch (waitReadable(watch.get(), stop.get(), deadlineIn(kSettle))) {
+            switch (instance_io::waitReadable(watch.get(), stop.get(), deadlineIn(kSettle))) {
             case Wait::other:
                 return false;
             case Wait::timedOut:
@@ -348,6 +318,29 @@ struct UnixInstanceLock::State {
         struct stat opened {};
         return ::stat((folder / kLockName).c_str(), &atPath) == 0 && ::fstat(lock.get(), &opened) == 0 &&
                sameFile(atPath, opened);
+    }
+
+    // Whether this holder's socket is still at its path (a holder that
+    // listens nowhere tries again).
+    bool socketAtPath() const {
+        const fs::path at = listening();
+        struct stat status {};
+        return !at.empty() && ::lstat(at.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) &&
+               sameFile(status, boundFile);
+    }
+
+    // The socket went from its path (removed, replaced, its folder gone):
+    // later starts would find nothing; listen again, where it can.
+    void relisten() {
+        const bool was = !listening().empty();
+        unlinkOwnSocket();
+        const bool now = bindSocket();
+        watchFolders();
+        if (now || was) {
+            PocketLog::logf("The socket on which Lumenhollow on %s listens went; %s", folder.c_str(),
+                            now ? "it listens again" : "it cannot listen again for now");
+        }
+        if (options.relistened) options.relistened(now);
     }
 
     // The lock file went from its path while this program runs on the
@@ -373,14 +366,13 @@ struct UnixInstanceLock::State {
             // Nothing at the path is this program's to guard any more.
             watching = false;
             watch.reset();
-            watched = -1;
+            watchedFolder = -1;
+            watchedSocketFolder = -1;
             if (options.lockRemade) options.lockRemade(false);
             return;
         }
         // The old lock file guards nothing this program writes: let it go.
         lock = std::move(fresh);
-        writePid();
-        listener.reset();
         unlinkOwnSocket();
         std::vector<fs::path> named = placesFor(lock.get());
         {
@@ -388,7 +380,7 @@ struct UnixInstanceLock::State {
             places = std::move(named);
         }
         bindSocket();
-        watchFolder();
+        watchFolders();
         PocketLog::logf("The settings folder %s was removed or moved while Lumenhollow was running; its lock was "
                         "made again there, so another start still comes to this one",
                         folder.c_str());
@@ -396,11 +388,13 @@ struct UnixInstanceLock::State {
     }
 
     void answer(int connection) {
-        if (!peerOfThisUser(connection)) return;
+        if (!instance_io::peerOfThisUser(connection)) return;
         if (options.waitingForRequest) options.waitingForRequest();
         // The stop ends this wait too: a client that says nothing never
         // holds up the program's end.
-        if (readExactly(connection, kRequest, stop.get(), deadlineIn(options.requestLimit)) != Read::expected) return;
+        const Read request =
+            instance_io::readExactly(connection, kRequest, stop.get(), deadlineIn(options.requestLimit));
+        if (request != Read::expected) return;
         std::function<void()> handler;
         {
             hollowkit::MutexLock locked(mutex);
@@ -410,24 +404,30 @@ struct UnixInstanceLock::State {
             if (!handler) pending = true;
         }
         if (handler) handler();
-        writeAll(connection, kAnswer);
+        instance_io::writeAll(connection, kAnswer);
     }
 
     void run() {
         hollowkit::enterLibraryThread("Lumenhollow.Instance");
         for (;;) {
             pollfd entries[3] = {{stop.get(), POLLIN, 0}, {listener.get(), POLLIN, 0}, {watch.get(), POLLIN, 0}};
-            const int every =
-                static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(options.lockCheck.count(), 0, INT_MAX));
-            const int ready = ::poll(entries, 3, watching ? every : -1);
+            const int ready = ::poll(entries, 3, watching ? instance_io::millisecondsUntil(nextCheck) : -1);
             if (ready < 0 && errno == EINTR) continue;
             if (entries[0].revents != 0) return;
-            bool check = watching && ready == 0;
+            // Due however busy the folders' events keep the poll.
+            bool check = watching && std::chrono::steady_clock::now() >= nextCheck;
             if (entries[2].revents != 0 && drainWatch() && watching) {
                 if (!settle()) return;
                 check = true;
             }
-            if (check && !lockAtPath()) retake();
+            if (check) {
+                nextCheck = deadlineIn(options.lockCheck);
+                if (!lockAtPath()) {
+                    retake();
+                } else if (!socketAtPath()) {
+                    relisten();
+                }
+            }
             if (entries[1].revents != 0 && listener) {
                 UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
                 if (connection) answer(connection.get());
@@ -455,48 +455,67 @@ UnixInstanceLock::~UnixInstanceLock() {
 }
 
 std::optional<fs::path> UnixInstanceLock::socketPath() const {
-    hollowkit::MutexLock locked(state_->mutex);
-    if (state_->places.empty()) return std::nullopt;
-    return state_->places.front();
+    const State& s = *state_;
+    if (fs::path at = s.listening(); !at.empty()) return at;
+    const std::vector<fs::path> places = s.placesNow();
+    if (places.empty()) return std::nullopt;
+    return places.front();
 }
 
 bool UnixInstanceLock::tryTake() {
     State& s = *state_;
     if (s.held) return true;
-    if (!s.open()) {
-        return s.unguarded((s.folder / kLockName).string() + " cannot be opened (" + std::strerror(errno) + ")");
+    for (int attempt = 0; attempt < kTakeAttempts; ++attempt) {
+        if (!s.open()) {
+            return s.unguarded((s.folder / kLockName).string() + " cannot be opened (" + std::strerror(errno) + ")");
+        }
+        if (::flock(s.lock.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK || errno == EINTR) return false;
+            return s.unguarded("its lock cannot be taken (" + std::string(std::strerror(errno)) + ")");
+        }
+        // The file was moved or removed from its path since it was opened
+        // (its holder let it go for a new one there): it guards nothing.
+        if (s.lockAtPath()) {
+            s.held = true;
+            s.owns = true;
+            s.listen();
+            return true;
+        }
+        s.lock.reset();
     }
-    if (::flock(s.lock.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK || errno == EINTR) return false;
-        return s.unguarded("its lock cannot be taken (" + std::string(std::strerror(errno)) + ")");
-    }
-    s.held = true;
-    s.holder = ::getpid();
-    s.writePid();
-    s.listen();
-    return true;
+    return false;
 }
 
 HolderReply UnixInstanceLock::askHolderToComeForward(hollowkit::Duration limit) {
     State& s = *state_;
     const Deadline deadline = deadlineIn(limit);
     if (!s.open()) return HolderReply::refused;
-    s.holder = s.pidInLock();
-    for (const fs::path& place : s.places) {
-        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        const SocketAddress address(place);
-        if (!fd || !address.valid) continue;
-        // On a Unix socket a connect is done or refused at once.
-        if (::connect(fd.get(), address.get(), address.length) != 0) {
-            // The holder's queue is full: it takes no requests.
-            if (errno == EAGAIN) return HolderReply::silent;
-            continue;  // nothing listens there
+    const LockRecord record = readLockRecord(s.lock.get());
+    const std::optional<int> holder = lockHolder(s.lock.get());
+    s.peer.reset();
+    // Where the holder says it listens, whatever runtime folder it knows,
+    // then where any holder of this lock would.
+    std::vector<fs::path> looks;
+    if (record.socket.filename().string().ends_with(kSocketSuffix)) looks.push_back(record.socket);
+    for (const fs::path& place : s.placesNow()) {
+        if (std::find(looks.begin(), looks.end(), place) == looks.end()) looks.push_back(place);
+    }
+    for (const fs::path& place : looks) {
+        UniqueFd fd;
+        switch (instance_io::connectTo(place, fd)) {
+        case Connect::nobody:
+            continue;
+        case Connect::queueFull:
+            return HolderReply::silent;
+        case Connect::connected:
+            break;
         }
-        const std::optional<int> peer = peerOfThisUser(fd.get());
-        if (!peer) continue;
-        s.holder = peer;
-        if (!writeAll(fd.get(), kRequest)) return HolderReply::refused;
-        switch (readExactly(fd.get(), kAnswer, s.options.interruptFd, deadline)) {
+        // Only this user's holder of this lock hears the request.
+        const std::optional<int> peer = instance_io::peerOfThisUser(fd.get());
+        if (!peer || (holder && *peer != *holder)) continue;
+        s.peer = peer;
+        if (!instance_io::writeAll(fd.get(), kRequest)) return HolderReply::refused;
+        switch (instance_io::readExactly(fd.get(), kAnswer, s.options.interruptFd, deadline)) {
         case Read::expected:
             return HolderReply::cameForward;
         case Read::other:
@@ -507,11 +526,22 @@ HolderReply UnixInstanceLock::askHolderToComeForward(hollowkit::Duration limit) 
             return HolderReply::refused;  // it closed the request unanswered: it stops serving
         }
     }
-    return HolderReply::refused;
+    // Ending only when the lock's holder said so.
+    if (record.ending && (!holder || record.pid == holder)) return HolderReply::refused;
+    return HolderReply::unreachable;
 }
 
 std::optional<int> UnixInstanceLock::holderPid() const {
-    return state_->holder;
+    const State& s = *state_;
+    if (s.owns) return ::getpid();
+    if (const std::optional<int> holder = lockHolder(s.lock.get())) return holder;
+    return s.peer;
+}
+
+bool UnixInstanceLock::heldBy(int pid) const {
+    const State& s = *state_;
+    if (s.owns) return pid == ::getpid();
+    return pid > 0 && lockHolder(s.lock.get()) == pid;
 }
 
 bool UnixInstanceLock::processRunning(int pid) const {
@@ -531,14 +561,9 @@ bool UnixInstanceLock::processStopped(int pid) const {
 }
 
 bool UnixInstanceLock::pause() {
-    const int interrupt = state_->options.interruptFd;
-    const Deadline deadline = deadlineIn(state_->options.pause);
-    for (;;) {
-        pollfd entry{interrupt, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        return !(ready > 0 && entry.revents != 0);
-    }
+    // Nothing to read but the interrupt: the pause's end or the signal.
+    return instance_io::waitReadable(-1, state_->options.interruptFd, deadlineIn(state_->options.pause)) !=
+           Wait::other;
 }
 
 void UnixInstanceLock::serve(std::function<void()> comeForward) {
@@ -562,10 +587,11 @@ void UnixInstanceLock::stopServing() {
         }
         s.server.join();
     }
-    // Later starts are refused at once from here on, and wait for the lock.
-    s.listener.reset();
+    // Later starts are refused at once from here on, told that this one
+    // ends, and wait for the lock.
     s.watch.reset();
     s.unlinkOwnSocket();
+    s.writeRecord(true);
     hollowkit::MutexLock locked(s.mutex);
     s.comeForward = nullptr;
 }

@@ -8,8 +8,16 @@
 // folder when that is the user's own (owned, mode 0700), named after the
 // lock file's device and inode (so two paths to one folder, through a link
 // or a bind mount, meet), else beside the lock; it is made mode 0600, and
-// both ends check that the other runs as this user. The holder writes its
-// process id into the lock file, for a start that cannot reach it to name.
+// both ends check that the other runs as this user. Where the usual name is
+// taken by what the holder must not remove (a folder, a file, another's
+// live socket), it listens at a name carrying its process id. The holder
+// writes into the lock file its process id and where it listens, so a start
+// that knows another runtime folder, or none, still reaches it; and, once
+// it stops serving, that it ends: a start says a holder is ending only when
+// it said so. A start believes the process id only once the lock says it
+// holds it (/proc/locks), and talks only to a socket whose peer is this
+// user's holder of the lock. A start takes a lock file only while it is at
+// its path: one moved away after its opening is opened again.
 // A folder where no lock file can be made or locked (read-only, a file
 // system without locks) is logged once and runs unguarded, as the program
 // did before.
@@ -21,7 +29,9 @@
 // file there again, takes it and listens on a socket named after the new
 // file, so a later start still meets it; it lets go of the old one, which
 // no longer guards its settings. When another program took the new lock
-// file first, it says so in the log and goes on.
+// file first, it says so in the log and goes on. It watches its socket's
+// folder the same way, and listens again when its socket file is removed or
+// replaced (or, listening nowhere, at each look).
 //
 // The lock is kept until destruction. Every descriptor is close-on-exec, so
 // a program this one starts (its relaunch) never holds the lock for it.
@@ -68,6 +78,9 @@ public:
         // in between).
         std::function<void()> lockGone;
         std::function<void(bool held)> lockRemade;
+        // Run on the holder's thread once it found its socket gone from its
+        // path and tried to listen again, with whether it listens.
+        std::function<void(bool listening)> relistened;
     };
 
     explicit UnixInstanceLock(std::filesystem::path folder) : UnixInstanceLock(std::move(folder), Options{}) {}
@@ -79,14 +92,15 @@ public:
     bool tryTake() override;
     HolderReply askHolderToComeForward(hollowkit::Duration limit) override;
     std::optional<int> holderPid() const override;
+    bool heldBy(int pid) const override;
     bool processRunning(int pid) const override;
     bool processStopped(int pid) const override;
     bool pause() override;
     void serve(std::function<void()> comeForward) override;
     void stopServing() override;
 
-    // Where the holder of this folder's lock listens; none before the lock
-    // file is open.
+    // Where this holder listens, or where a holder of this folder's lock
+    // would listen first; none before the lock file is open.
     std::optional<std::filesystem::path> socketPath() const;
 
 private:
