@@ -57,11 +57,10 @@ std::string describeDisplayLoss(const DisplayLossAccount& account) {
     // The take first, then each notice once, in the order it first came,
     // with its count.
     std::vector<std::pair<std::string, int>> said;
-    // A take left to a rebuild is the one whose movies the shutdown
-    // finished, if it finished one: said once, with what it lacks.
-    if (account.leftToRebuild) {
-        said.emplace_back(*account.leftToRebuild, 1);
-    } else if (account.take) {
+    // A take left unfinished is the one whose movies the shutdown
+    // finished, if it finished one: each said once, with what it lacks.
+    for (const std::string& left : account.leftToRebuild) said.emplace_back(left, 1);
+    if (account.leftToRebuild.empty() && account.take) {
         said.emplace_back("the screen take in " + account.take->string(), 1);
     }
     for (const std::string& notice : account.notices) {

@@ -55,16 +55,17 @@ struct DisplayLossAccount {
     std::optional<std::filesystem::path> take;
     // False when the shutdown did not reply within its bound.
     bool finished = true;
-    // What the shutdown said of a take whose combined movie it left to a
-    // rebuild (CameraModel::leftToRebuild).
-    std::optional<std::string> leftToRebuild;
+    // What the shutdown said of each take it left unfinished: its movies
+    // still being completed, or its combined movie left to a rebuild
+    // (CameraModel::leftToRebuild).
+    std::vector<std::string> leftToRebuild;
 
     bool operator==(const DisplayLossAccount&) const = default;
 };
 
 // The log line of that ending: that the display was lost, what ran then and
-// what the shutdown saved (the take's folder, or the take it left to a
-// rebuild, each notice once with how often it came).
+// what the shutdown saved (the take's folder, or each take it left
+// unfinished, each notice once with how often it came).
 std::string describeDisplayLoss(const DisplayLossAccount& account);
 
 }  // namespace lumenhollow

@@ -177,9 +177,10 @@ public:
     // runs once on the main executor (within this call when none is left).
     void finishPhotosForTermination(std::function<void()> finished);
     bool isTerminating() const { return shutdown_.phase != ShutdownPhase::none; }
-    // What the log said of a take whose combined movie the quit left to a
-    // rebuild (takeLeftToRebuild); nothing when there was none.
-    const std::optional<std::string>& leftToRebuild() const { return takes_.leftToRebuild; }
+    // What the log said of each take the quit left unfinished, in the order
+    // first said: its movies still being completed (takeLeftUnfinished) or
+    // its combined movie left to a rebuild (takeLeftToRebuild).
+    std::vector<std::string> leftToRebuild() const;
     // Replaces how the shutdown finishes what records (the model's own
     // finishRecordingForTermination); for tests that time the finish. The
     // step calls `finished` on the main executor once every movie file is
@@ -486,6 +487,8 @@ private:
     // take left to a rebuild, unless its result came first.
     void stopCompositionForQuit();
     void leaveTakeToRebuild(const ScreenTake& take);
+    void noteTakeLeft(const std::filesystem::path& folder, std::string text);
+    void leaveFinishingTakes();
     // Takes the movie out of the tap and ends what belongs to it; the caller finishes it.
     std::shared_ptr<hollowkit::MovieRecorder> detachMovie();
     void releaseMovieSound(const hollowkit::MovieRecorder& movie);

@@ -183,8 +183,10 @@ struct TakeWork {
     uint64_t lastComposeId = 0;
     ScreenTake composing;  // the take the running composition is of, where it was at its start
     hollowkit::HeldFolder composingFolder;  // its folder, held: where the take is at the end
-    // What the log said of a take whose combined movie the quit left unmade.
-    std::optional<std::string> leftToRebuild;
+    // What the log said of each take the quit left unfinished (its movies
+    // still being completed, or its combined movie unmade), by its folder:
+    // a later word on the same take replaces the earlier.
+    std::vector<std::pair<std::filesystem::path, std::string>> leftToRebuild;
     std::function<void()> composeCompletion;
     std::unique_ptr<hollowkit::SerialQueue> lengthQueue;  // reads a rebuild's movie length off the main executor
     // Told when the take's work (its finish or its composition) is over.

@@ -53,6 +53,27 @@ std::string takeLeftToRebuild(const ScreenTake& take) {
            "Camera\" makes it from that folder";
 }
 
+std::string takeLeftUnfinished(const ScreenTake& take, TakeMovieState screen, TakeMovieState camera) {
+    const auto said = [](const char* movie, TakeMovieState state) -> std::string {
+        switch (state) {
+            case TakeMovieState::whole: return std::string("its ") + movie + " is whole";
+            case TakeMovieState::failed: return std::string("its ") + movie + " could not be written";
+            case TakeMovieState::completing:
+                return std::string("its ") + movie + " is completed as the program ends, keeping what reached the disk";
+            case TakeMovieState::none: return std::string("it has no ") + movie;
+        }
+        return {};
+    };
+    std::string text = "the take in " + take.folder.string() + " was not finished: " +
+                       said(ScreenTake::kScreenFile, screen) + ", " + said(ScreenTake::kCameraFile, camera);
+    const auto usable = [](TakeMovieState state) {
+        return state == TakeMovieState::whole || state == TakeMovieState::completing;
+    };
+    if (!usable(screen) || !usable(camera)) return text + "; it has no combined video";
+    return text + "; \"Rebuild Another Take…\" under \"Record Screen and Camera\" makes its combined video from that "
+                  "folder";
+}
+
 double readMovieSeconds(const std::filesystem::path& movie) {
     auto reader = hollowkit::MovieReader::open(movie);
     if (!reader) return 0;

@@ -64,6 +64,20 @@ struct ScreenTake {
 // is, and the command that makes it. Reads whether "Combined.mov" exists.
 std::string takeLeftToRebuild(const ScreenTake& take);
 
+// Where one of a take's movies stood when a quit stopped waiting for it.
+enum class TakeMovieState : uint8_t {
+    whole,       // its recorder reported it complete
+    failed,      // its recorder reported that it could not be written
+    completing,  // still being completed: the program's end completes it
+    none,        // never begun (a take without a camera picture)
+};
+
+// What the log says of a take whose movies a quit stopped waiting for:
+// which folder, what of it is whole, what is still being completed (what
+// reached the disk stays should the end be cut short), and the command that
+// makes its combined movie when both movies can be there.
+std::string takeLeftUnfinished(const ScreenTake& take, TakeMovieState screen, TakeMovieState camera);
+
 // The running take, owned by the model while it records and by the stop's
 // finish afterwards; the recorders' handlers hold it weakly. Main executor.
 struct ScreenSession {

@@ -98,8 +98,24 @@ void CameraModel::stopCompositionForQuit() {
 }
 
 void CameraModel::leaveTakeToRebuild(const ScreenTake& take) {
-    takes_.leftToRebuild = takeLeftToRebuild(take);
-    hollowkit::PocketLog::log("Quitting: " + *takes_.leftToRebuild);
+    noteTakeLeft(take.folder, takeLeftToRebuild(take));
+}
+
+void CameraModel::noteTakeLeft(const std::filesystem::path& folder, std::string text) {
+    hollowkit::PocketLog::log("Quitting: " + text);
+    auto& left = takes_.leftToRebuild;
+    const auto same = std::find_if(left.begin(), left.end(), [&](const auto& entry) { return entry.first == folder; });
+    if (same == left.end()) {
+        left.emplace_back(folder, std::move(text));
+    } else {
+        same->second = std::move(text);
+    }
+}
+
+std::vector<std::string> CameraModel::leftToRebuild() const {
+    std::vector<std::string> said;
+    for (const auto& entry : takes_.leftToRebuild) said.push_back(entry.second);
+    return said;
 }
 
 void CameraModel::revealTakeFile(const std::filesystem::path& file) {

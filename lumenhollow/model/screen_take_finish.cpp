@@ -124,6 +124,23 @@ void CameraModel::endTakesWithTheModel() {
     }
 }
 
+// The quit waits no longer for the takes' movies: each take still finishing
+// is named, with what of it is whole. Their recorders go on; the model's end
+// completes what is left of them.
+void CameraModel::leaveFinishingTakes() {
+    const auto stateOf = [](const auto& result, bool begun) {
+        if (!begun) return TakeMovieState::none;
+        if (!result) return TakeMovieState::completing;
+        return *result ? TakeMovieState::whole : TakeMovieState::failed;
+    };
+    for (const std::shared_ptr<TakeResults>& results : finishingTakes_) {
+        const ScreenSession& session = *results->session;
+        const ScreenTake take = ScreenTake::whereNow(session.take, session.folder);
+        noteTakeLeft(take.folder, takeLeftUnfinished(take, stateOf(results->screen, true),
+                                                     stateOf(results->camera, session.camera != nullptr)));
+    }
+}
+
 void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
     std::function<void()> completion = std::exchange(results->completion, nullptr);
     const ScreenSession& session = *results->session;

@@ -88,13 +88,14 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
     if (shutdown_.phase != ShutdownPhase::finishingRecording) return;
     main_.cancel(shutdown_.timer);
     if (!finished) {
-        // A composition is what remains once the take's movies are whole:
-        // the log names the take it leaves, not a recording.
-        const bool recording = takes_.session || !finishingTakes_.empty() || !recording_.finishingMovies.empty();
-        if (recording || !state_.composeProgress) {
+        // A take still finishing, or composed, is named with what of it is
+        // whole and how to make its combined movie, not as a recording.
+        const bool recording = takes_.session || !recording_.finishingMovies.empty();
+        if (recording || (!state_.composeProgress && finishingTakes_.empty())) {
             hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
                                        std::chrono::duration<double>(kRecordingFinishLimit).count());
         }
+        leaveFinishingTakes();
         stopCompositionForQuit();
     }
     shutdown_.phase = ShutdownPhase::finishingPhotos;

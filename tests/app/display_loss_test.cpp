@@ -35,34 +35,42 @@ TEST(DisplayLossTest, TheLogLineSaysWhatRanAndWhatTheShutdownSaved) {
     } cases[] = {
         {"nothing under way", {}, "The display was lost; nothing was left to save; ending with status 1"},
         {"a recording",
-         {std::chrono::seconds(4), {"Video saved"}, std::nullopt, true, std::nullopt},
+         {std::chrono::seconds(4), {"Video saved"}, std::nullopt, true, {}},
          "The display was lost during a recording of 4 s; before ending: Video saved; ending with status 1"},
         {"photos counted, in the order they first came",
          {std::nullopt,
           {"Photo saved", "Photo failed: disk full", "Photo saved", "Photo saved"},
           std::nullopt,
           true,
-          std::nullopt},
+          {}},
          "The display was lost; before ending: Photo saved (3 times), Photo failed: disk full; ending with "
          "status 1"},
         {"a take, with what the shutdown said",
-         {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true, std::nullopt},
+         {std::nullopt, {"Photo saved"}, "/home/me/Videos/Lumenhollow/Take", true, {}},
          "The display was lost; before ending: the screen take in /home/me/Videos/Lumenhollow/Take, Photo saved; "
          "ending with status 1"},
         {"a recording whose end the shutdown did not see",
-         {std::chrono::seconds(21), {}, std::nullopt, true, std::nullopt},
+         {std::chrono::seconds(21), {}, std::nullopt, true, {}},
          "The display was lost during a recording of 21 s; its end was not reported before ending; ending with "
          "status 1"},
         {"a composition the shutdown stopped: the take it left, not \"nothing\"",
-         {std::nullopt, {}, std::nullopt, true, "the combined video of the take in /T was not made; ..."},
+         {std::nullopt, {}, std::nullopt, true, {"the combined video of the take in /T was not made; ..."}},
          "The display was lost; before ending: the combined video of the take in /T was not made; ...; ending with "
          "status 1"},
         {"a take the shutdown stopped and left uncombined: said once, with what it lacks",
-         {std::chrono::seconds(9), {"Photo saved"}, "/T", true, "the combined video of the take in /T was not made"},
+         {std::chrono::seconds(9), {"Photo saved"}, "/T", true, {"the combined video of the take in /T was not made"}},
          "The display was lost during a recording of 9 s; before ending: the combined video of the take in /T was "
          "not made, Photo saved; ending with status 1"},
+        {"two takes left unfinished, each named, and no \"nothing\" after a take's stop",
+         {std::nullopt,
+          {},
+          "/A",
+          true,
+          {"the take in /A was not finished: its Screen.mov is whole", "the combined video of the take in /B was not made"}},
+         "The display was lost; before ending: the take in /A was not finished: its Screen.mov is whole, the combined "
+         "video of the take in /B was not made; ending with status 1"},
         {"a shutdown cut short",
-         {std::nullopt, {}, std::nullopt, false, std::nullopt},
+         {std::nullopt, {}, std::nullopt, false, {}},
          "The display was lost; the shutdown did not finish in time; ending with status 1"},
     };
     for (const auto& c : cases) EXPECT_EQ(describeDisplayLoss(c.account), c.line) << c.name;

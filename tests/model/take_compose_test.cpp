@@ -184,7 +184,7 @@ TEST(TakeComposeTest, TheRebuildReadsTheMoviesLengthOffTheMainExecutor) {
             ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress.has_value(); }));
             EXPECT_EQ(h.compositions->size(), 0u);
             EXPECT_EQ(h.activity.active(), 0);
-            EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(takeLeftToRebuild(ScreenTake{folder})));
+            EXPECT_EQ(h.model->leftToRebuild(), std::vector<std::string>{takeLeftToRebuild(ScreenTake{folder})});
             continue;
         }
         ASSERT_TRUE(h.main.waitFor([&] { return h.compositions->size() == 1; }));
@@ -329,7 +329,7 @@ TEST(TakeComposeTest, AQuitThatOutlastsTheCompositionLeavesTheTakeToARebuildAndS
         h.model->handleTerminationRequest();
         h.main.advance(CameraModel::kRecordingFinishLimit - std::chrono::seconds(1));
         EXPECT_FALSE(h.compositions->last().composerDestroyed) << "waited for within the bound";
-        EXPECT_FALSE(h.model->leftToRebuild());
+        EXPECT_TRUE(h.model->leftToRebuild().empty());
         h.main.advance(std::chrono::seconds(1));
         h.main.runUntilIdle();
         const auto calls = h.shell.calls();
@@ -343,7 +343,7 @@ TEST(TakeComposeTest, AQuitThatOutlastsTheCompositionLeavesTheTakeToARebuildAndS
             (c.earlierCombined ? " anew (its Combined.mov is an earlier one)" : "") +
             "; its Screen.mov and Camera.mov are whole, and \"Rebuild Another Take…\" under \"Record Screen and "
             "Camera\" makes it from that folder";
-        EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(said));
+        EXPECT_EQ(h.model->leftToRebuild(), std::vector<std::string>{said});
         EXPECT_EQ(log.count("Quitting: " + said), 1) << testing::PrintToString(log.lines());
         EXPECT_FALSE(log.contains("The recording was not finished")) << "the recording was: only the movie is not";
         EXPECT_EQ(std::filesystem::exists(folder / "Combined.mov"), c.earlierCombined);
@@ -364,11 +364,11 @@ TEST(TakeComposeTest, ATakeTheQuitStopsIsLeftToARebuildAndSaysWhich) {
     h.startTakes();
     ASSERT_TRUE(h.recordTake(0.5));
     h.model->handleTerminationRequest();
-    ASSERT_TRUE(h.main.waitFor([&] { return h.model->leftToRebuild().has_value(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(h.main.waitFor([&] { return !h.model->leftToRebuild().empty(); }, std::chrono::seconds(30)));
     ASSERT_TRUE(h.state().lastScreenTake);
     const std::string said = takeLeftToRebuild(ScreenTake{*h.state().lastScreenTake});
     EXPECT_NE(said.find(h.state().lastScreenTake->string()), std::string::npos) << said;
-    EXPECT_EQ(h.model->leftToRebuild(), std::optional<std::string>(said));
+    EXPECT_EQ(h.model->leftToRebuild(), std::vector<std::string>{said});
     EXPECT_EQ(log.count("Quitting: " + said), 1) << testing::PrintToString(log.lines());
     EXPECT_EQ(h.compositions->size(), 0u);
 }
