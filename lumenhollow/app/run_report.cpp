@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "lumenhollow/model/camera_model.h"
+#include "lumenhollow/ui/window/quit_notice.h"
 
 namespace lumenhollow {
 namespace {
@@ -64,6 +65,8 @@ std::string runReportText(const CameraModel& model, const RunReportSources& sour
     report["failure"] = optionalJson(state.failure);
     report["cameraOff"] = state.cameraOff;
     report["notice"] = optionalJson(state.notice);
+    // What the window's notice capsule says while a quit waits.
+    report["quitting"] = optionalJson(quitNotice(state.quitProgress));
     report["photos"] = model.unfinishedPhotos();
     report["photoWaitsForFrame"] = model.photoWaitsForFrame();
     report["recording"] = state.recordingStarted.has_value();

@@ -454,6 +454,8 @@ private:
     // Shutdown (shutdown.cpp).
     void recordingFinishedForTermination(bool finished);
     void photosFinishedForTermination();
+    // Publishes what the shutdown still waits for (nothing before it).
+    void refreshQuitProgress();
     void cameraStoppedForTermination(bool stopped);
 
     // Recording (recording_control.cpp).

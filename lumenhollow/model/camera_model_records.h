@@ -122,6 +122,7 @@ enum class ShutdownPhase : uint8_t { none = 0, finishingRecording, finishingPhot
 struct ShutdownWork {
     bool quitRequested = false;
     bool relaunchOnQuit = false;
+    bool askedAgain = false;  // quit asked for again while the shutdown waits
     ShutdownPhase phase = ShutdownPhase::none;
     hollowkit::TaskId timer = 0;
     std::function<void(std::function<void()> finished)> recordingFinish;

@@ -64,6 +64,18 @@ struct PictureSize {
     bool isLandscape() const { return height < width; }
 };
 
+// What a quit under way still waits for before the program ends; all
+// nothing once the quit waits only for the camera to stop.
+struct QuitProgress {
+    int movies = 0;          // recordings whose movie is still being completed
+    int takes = 0;           // screen takes whose movies are still being completed
+    bool composing = false;  // a take's combined movie is being made
+    int photos = 0;          // photos still being saved
+    bool askedAgain = false;  // quit was asked for again meanwhile
+
+    bool operator==(const QuitProgress&) const = default;
+};
+
 // The camera's own recording settings as edited in the camera settings
 // panel; an absent setting leaves the camera's value alone.
 struct CameraSettingsState {

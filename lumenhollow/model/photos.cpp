@@ -155,6 +155,7 @@ void CameraModel::boundFrameWaits() {
 }
 
 void CameraModel::photoWorkEnded() {
+    refreshQuitProgress();
     if (unfinishedPhotos() > 0) return;
     for (auto& waiter : std::exchange(photos_.doneWaiters, {})) waiter();
 }

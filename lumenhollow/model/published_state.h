@@ -92,6 +92,7 @@ namespace hk = hollowkit;
     X(std::vector<hk::ScreenDisplay>, displays, )                                                \
     X(bool, showScreenOptions, false)                                                            \
     X(bool, isStartingScreen, false)                                                             \
+    X(std::optional<QuitProgress>, quitProgress, )                                               \
     X(std::optional<float>, composeProgress, )
 
 // The id of one published field; 0 is none.
@@ -103,7 +104,7 @@ enum class Field : uint8_t {
 };
 
 inline constexpr size_t kPublishedFieldCount = static_cast<size_t>(Field::composeProgress);
-static_assert(kPublishedFieldCount == 55, "every published property has a field id");
+static_assert(kPublishedFieldCount == 56, "every published property has a field id");
 
 struct PublishedState {
 #define LUMENHOLLOW_FIELD_MEMBER(Type, name, ...) Type name{__VA_ARGS__};

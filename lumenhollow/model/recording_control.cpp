@@ -265,6 +265,7 @@ void CameraModel::finishMovie(std::shared_ptr<hollowkit::MovieRecorder> movie, s
             std::erase_if(self->recording_.finishingMovies,
                           [finishing](const auto& held) { return held.get() == finishing; });
             if (self->recording_.finishingMovies.empty()) waiters.swap(self->recording_.movieFinishWaiters);
+            self->refreshQuitProgress();
         }
         if (completion) completion();
         for (auto& waiter : waiters) waiter();

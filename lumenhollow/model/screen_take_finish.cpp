@@ -199,6 +199,7 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
 
 void CameraModel::endTakeWork(std::function<void()> completion) {
     publish<Field::composeProgress>(std::nullopt);
+    refreshQuitProgress();
     releaseRecordingActivity();
     if (completion) completion();
     for (auto& waiter : std::exchange(takes_.workWaiters, {})) waiter();

@@ -36,8 +36,17 @@ void CameraModel::markWelcomed() {
 
 void CameraModel::afterClosingSheets() {
     // One quit: a second request (a repeated Ctrl+Q, SIGTERM during the
-    // shutdown) would otherwise run the shutdown twice.
-    if (shutdown_.quitRequested) return;
+    // shutdown) would otherwise run the shutdown twice. Once the shutdown
+    // waits for what is being saved, the window says again that it does:
+    // ending now would lose it.
+    if (shutdown_.quitRequested) {
+        if (isTerminating() && !shutdown_.askedAgain) {
+            shutdown_.askedAgain = true;
+            hollowkit::PocketLog::log("Quit asked for again; still saving what was recorded before quitting");
+            refreshQuitProgress();
+        }
+        return;
+    }
     shutdown_.quitRequested = true;
     dismissSheets();
     const bool hadSheet = services_.shell.endAttachedSheets();
@@ -81,6 +90,7 @@ void CameraModel::handleTerminationRequest() {
     } else {
         finishRecordingForTermination(std::move(finished));
     }
+    refreshQuitProgress();
 }
 
 void CameraModel::recordingFinishedForTermination(bool finished) {
@@ -99,6 +109,7 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
         stopCompositionForQuit();
     }
     shutdown_.phase = ShutdownPhase::finishingPhotos;
+    refreshQuitProgress();
     finishPhotosForTermination([weak = weak_from_this()] {
         if (auto self = weak.lock()) self->photosFinishedForTermination();
     });
@@ -107,6 +118,7 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
 void CameraModel::photosFinishedForTermination() {
     if (shutdown_.phase != ShutdownPhase::finishingPhotos) return;
     shutdown_.phase = ShutdownPhase::stoppingCamera;
+    refreshQuitProgress();
     shutdown_.timer = main_.after(kTerminationFallback, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->cameraStoppedForTermination(false);
     });
@@ -125,6 +137,24 @@ void CameraModel::cameraStoppedForTermination(bool stopped) {
     }
     shutdown_.phase = ShutdownPhase::replied;
     services_.shell.replyToTermination(shutdown_.relaunchOnQuit);
+}
+
+void CameraModel::refreshQuitProgress() {
+    if (!isTerminating()) return;
+    QuitProgress progress;
+    progress.askedAgain = shutdown_.askedAgain;
+    // What records is waited for only until the recording's bound; the
+    // photos are waited for until theirs.
+    const bool recording = shutdown_.phase == ShutdownPhase::finishingRecording;
+    if (recording) {
+        progress.movies = static_cast<int>(recording_.finishingMovies.size()) + (recording_.recorder ? 1 : 0);
+        progress.takes = static_cast<int>(finishingTakes_.size()) + (takes_.session ? 1 : 0);
+        progress.composing = state_.composeProgress.has_value() && progress.takes == 0;
+    }
+    if (recording || shutdown_.phase == ShutdownPhase::finishingPhotos) {
+        progress.photos = static_cast<int>(unfinishedPhotos());
+    }
+    if (state_.quitProgress != progress) publish<Field::quitProgress>(progress);
 }
 
 void CameraModel::finishPhotosForTermination(std::function<void()> finished) {

@@ -144,6 +144,40 @@ TEST(ShutdownPhotosTest, TheQuitWaitsForWhatWasPressedBeforeItThenStopsTheCamera
     }
 }
 
+// While the quit waits for photos the window is told how many are left, and
+// a second quit (Ctrl+Q again, a signal) neither ends the wait nor starts a
+// second shutdown: it is told it still waits.
+TEST(ShutdownPhotosTest, TheQuitSaysWhatItWaitsForAndAnotherQuitWaitsOnAndIsToldSo) {
+    hollowkit::testsupport::LogCapture log;
+    PhotoQuitHarness h;
+    h.takePhotos(3);
+    ASSERT_TRUE(h.held.waitForEntered(1));
+    EXPECT_FALSE(h.state().quitProgress);
+    h.quit();
+    EXPECT_EQ(h.state().quitProgress, (QuitProgress{0, 0, false, 3, false}));
+    for (int again = 0; again < 3; ++again) {
+        h.model->afterClosingSheets();
+        h.model->handleTerminationRequest();
+        h.main.runUntilIdle();
+    }
+    EXPECT_EQ(h.state().quitProgress, (QuitProgress{0, 0, false, 3, true}));
+    EXPECT_EQ(log.count("Quit asked for again; still saving what was recorded before quitting"), 1);
+    h.main.advanceSeconds(29.999);
+    EXPECT_EQ(h.replies(), 0u) << "a second quit cut the photos' wait short";
+
+    h.held.release();
+    ASSERT_TRUE(h.main.waitFor([&] { return h.replies() == 1; }, std::chrono::seconds(60)));
+    EXPECT_EQ(h.wholePhotos(), 3u);
+    // Counted down as each is saved, then only the camera is left.
+    std::vector<int> counts;
+    for (const auto& progress : h.recorder->values<Field::quitProgress>()) {
+        ASSERT_TRUE(progress);
+        if (counts.empty() || counts.back() != progress->photos) counts.push_back(progress->photos);
+    }
+    EXPECT_EQ(counts, (std::vector<int>{3, 2, 1, 0}));
+    EXPECT_EQ(h.state().quitProgress, (QuitProgress{0, 0, false, 0, true}));
+}
+
 // A photo or a thumbnail whose frame never comes holds the quit no longer
 // than the frame wait: 2 s, then the photo fails aloud and the scene keeps
 // no picture.

@@ -134,8 +134,10 @@ TEST(ShutdownTakesTest, AQuitThatOutlastsATakesMoviesNamesTheTakeWhatIsWholeAndT
         }
         h.main.advance(CameraModel::kRecordingFinishLimit - std::chrono::seconds(1));
         EXPECT_TRUE(h.model->leftToRebuild().empty()) << "said before the bound";
+        EXPECT_EQ(h.state().quitProgress, (QuitProgress{0, 1, false, 0, false})) << "the window is told of the take";
         h.main.advance(std::chrono::seconds(1));
         h.main.runUntilIdle();
+        EXPECT_EQ(h.state().quitProgress, QuitProgress{}) << "waited for no longer";
         const auto calls = h.shell.calls();
         EXPECT_NE(std::find(calls.begin(), calls.end(), "reply"), calls.end()) << "the quit went on";
 

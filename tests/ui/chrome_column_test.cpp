@@ -9,6 +9,7 @@
 #include "lumenhollow/ui/kit/glass.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/status_pill.h"
+#include "lumenhollow/ui/window/notice_timeout.h"
 #include "lumenhollow/ui/window/notice_toast.h"
 #include "lumenhollow/ui/window/window_drag_area.h"
 #include "ui_harness.h"
@@ -97,6 +98,27 @@ TEST(ChromeColumnTest, TheToastShowsTheNoticeUntilItsTimeIsUp) {
     h.main.runUntilIdle();
     EXPECT_FALSE(toast.isVisible());
     EXPECT_FALSE(h.state().notice);
+}
+
+// A quit that waits says so in the window, past any notice's time, until
+// the program ends.
+TEST(ChromeColumnTest, TheToastSaysWhatAQuitStillWaitsForUntilTheEnd) {
+    StillMotion still;
+    WindowHarness h;
+    MainWindow& window = h.show();
+    window.resize(1152, 648);
+    NoticeToast& toast = window.chrome().toast();
+    h.model->postNotice("Face tracking on");
+    h.model->handleTerminationRequest();
+    h.main.runUntilIdle();
+    ASSERT_TRUE(h.state().quitProgress);
+    EXPECT_TRUE(toast.isVisible());
+    EXPECT_EQ(toast.text(), QStringLiteral("Quitting…"));
+    h.main.advance(NoticeTimeout::kShownFor + 1s);
+    h.main.runUntilIdle();
+    EXPECT_FALSE(h.state().notice);
+    EXPECT_TRUE(toast.isVisible()) << "the quit's line went with the notice";
+    EXPECT_EQ(toast.text(), QStringLiteral("Quitting…"));
 }
 
 TEST(ChromeColumnTest, TheFolderButtonOpensTheOutputFolder) {

@@ -15,6 +15,7 @@
 #include "lumenhollow/ui/kit/status_pill.h"
 #include "lumenhollow/ui/window/chrome_gradient.h"
 #include "lumenhollow/ui/window/notice_toast.h"
+#include "lumenhollow/ui/window/quit_notice.h"
 #include "lumenhollow/ui/window/window_drag_area.h"
 
 namespace lumenhollow {
@@ -129,6 +130,8 @@ ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
                      Field::countdownRemaining, Field::recordScreen, Field::recordTarget, Field::connection},
                     this, [this] { updateRecordPill(); });
     model_.onChange({Field::notice}, this, [this] { noticeChanged(); });
+    // A quit's line stays until the end; the notice's timeout is not restarted.
+    model_.onChange({Field::quitProgress}, this, [this] { showNotice(); });
 
     classes_ = lumenhollow::widthClasses(width());
     applyWidthClasses();
@@ -136,6 +139,7 @@ ChromeColumn::ChromeColumn(ModelSignals& model, WindowOps& ops, QWidget* parent)
     updateRecordPill();
     // A notice already up when the window opens shows, and times out, too.
     if (model_.state().notice) noticeChanged();
+    if (model_.state().quitProgress) showNotice();
     relayout();
 }
 
@@ -234,8 +238,12 @@ void ChromeColumn::updateRecordPill() {
 }
 
 void ChromeColumn::noticeChanged() {
-    toast_->setNotice(model_.state().notice);
     noticeTimeout_.noticeChanged();
+    showNotice();
+}
+
+void ChromeColumn::showNotice() {
+    toast_->setNotice(shownNotice(model_.state()));
     glideRail_ = true;
     relayout();
     glideRail_ = false;

@@ -109,6 +109,7 @@ private:
     void updateStatusPill();
     void updateRecordPill();
     void noticeChanged();
+    void showNotice();
     void showRail(bool shown);
     void placeRail(const QRect& target);
     void updateHitArea();
