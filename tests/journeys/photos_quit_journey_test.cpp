@@ -87,9 +87,19 @@ TEST_P(PhotosQuitJourney, EveryPhotoPressedBeforeTheEndIsWholeAndNoneIsEmpty) {
         EXPECT_TRUE(entriesIn(desktop_.outputFolder()).empty()) << "something stands under a photo's name";
         return;
     }
-    // The quit waits for the photos, which are still held.
+    // The quit waits for the photos, which are still held, and the window
+    // says so; Ctrl+Q again neither ends the wait nor loses a photo: the
+    // window says it still saves them.
     EXPECT_TRUE(waitFor([&] { return app.log().find(waiting) != std::string::npos || !app.running(); }, 60s));
     EXPECT_TRUE(app.running()) << "the program ended before its photos were written\n" << app.log();
+    const std::string saving = "Saving " + std::to_string(c.taken) + " photos before quitting…";
+    EXPECT_TRUE(app.waitForState([&](const nlohmann::json& s) { return s["quitting"] == saving; }, 60s))
+        << app.describe();
+    ASSERT_TRUE(app.key("ctrl+q"));
+    const std::string still = "Still s" + saving.substr(1);
+    EXPECT_TRUE(app.waitForState([&](const nlohmann::json& s) { return s["quitting"] == still; }, 60s))
+        << app.describe();
+    EXPECT_TRUE(app.running()) << "a second quit ended the wait\n" << app.log();
     std::ofstream(gate).flush();
     ASSERT_EQ(app.waitForExit(120s), std::optional<int>(0)) << app.log();
 
