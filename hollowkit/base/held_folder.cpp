@@ -51,6 +51,11 @@ std::filesystem::path HeldFolder::currentPath() const {
     return isAt(now) ? now : path_;
 }
 
+bool HeldFolder::removed() const {
+    struct stat status {};
+    return valid() && ::fstat(fd(), &status) == 0 && status.st_nlink == 0;
+}
+
 void HeldFolder::sync() const {
     if (valid()) ::fsync(fd());
 }

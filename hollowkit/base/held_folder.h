@@ -61,6 +61,12 @@ public:
     // nothing), the path it was opened at. Reads the file system.
     std::filesystem::path currentPath() const;
 
+    // Whether the folder was removed: no name leads to it any more (deleted,
+    // or moved to another file system, which copies it and deletes it).
+    // Moved or renamed within its file system, it is not. Reads the file
+    // system; false when nothing is held.
+    bool removed() const;
+
     // Makes the entries made or renamed in it durable. The files are in
     // place already, so a failure is not reported.
     void sync() const;

@@ -221,8 +221,8 @@ Result<void, std::string> FragmentedMovieFile::noteMuxed(const AVFormatContext& 
 // after it took its name, that name no longer holds it. Moved or renamed,
 // the folder still has links and the file its name in it.
 bool FragmentedMovieFile::removed() const {
+    if (place_.folder.removed()) return true;
     struct stat status {};
-    if (::fstat(place_.folder.fd(), &status) == 0 && status.st_nlink == 0) return true;
     if (::fstat(fd_.get(), &status) == 0 && status.st_nlink == 0) return true;
     return temporary_.empty() && !atItsName();
 }

@@ -120,6 +120,7 @@ TEST(HeldFolderTest, ItsCurrentPathIsWhereTheFolderIsNow) {
         const char* what;
         std::function<void(const fs::path& dir, const fs::path& path)> fate;
         const char* now;  // relative to the test's folder
+        bool removed = false;
     };
     const auto moveTo = [](const char* name) {
         return [name](const fs::path& dir, const fs::path& path) { fs::rename(path, dir / name); };
@@ -139,7 +140,11 @@ TEST(HeldFolderTest, ItsCurrentPathIsWhereTheFolderIsNow) {
              moveTo("Moved")(dir, path);
              std::ofstream(path) << "a file";
          }, "Real/Moved"},
-        {"removed", [](const fs::path&, const fs::path& path) { fs::remove(path); }, "Link/Lumenhollow"},
+        {"removed", [](const fs::path&, const fs::path& path) { fs::remove(path); }, "Link/Lumenhollow", true},
+        {"moved to another disk: copied, then removed", [](const fs::path& dir, const fs::path& path) {
+             fs::copy(path, dir / "Copy");
+             fs::remove(path);
+         }, "Link/Lumenhollow", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -158,9 +163,11 @@ TEST(HeldFolderTest, ItsCurrentPathIsWhereTheFolderIsNow) {
         EXPECT_EQ(held->currentPath(), expected);
         EXPECT_EQ(file.currentPath(), expected / "movie.mov");
         EXPECT_EQ(held->path(), path) << "the path it was opened at stays for the logs";
+        EXPECT_EQ(held->removed(), c.removed);
     }
-    EXPECT_EQ(HeldFolder::failed("/nowhere", std::make_error_code(std::errc::not_a_directory)).currentPath(),
-              fs::path("/nowhere"));
+    const HeldFolder none = HeldFolder::failed("/nowhere", std::make_error_code(std::errc::not_a_directory));
+    EXPECT_EQ(none.currentPath(), fs::path("/nowhere"));
+    EXPECT_FALSE(none.removed());
 }
 
 }  // namespace
