@@ -50,25 +50,19 @@ int writeBytes(int fd, const Bytes& bytes) {
     return 0;
 }
 
-// Puts the photo's bytes into `place`: a hidden temporary beside its name,
+// Puts the photo's bytes into `folder`: a hidden temporary beside its name,
 // locked while it is written so no start-up takes it for a killed run's,
 // reaches the disk whole and is then renamed into a name nothing stands
 // under yet; the folder is synced so the name stays after a power cut.
-// All of it in the one folder held from the start, so a folder moved or
-// replaced meanwhile gets the whole photo and keeps no temporary.
+// All of it in the one folder, held, so a folder moved or replaced
+// meanwhile gets the whole photo and keeps no temporary.
 //
 // A failure names what failed: the folder when the photo could not be made
 // or written in it (it has no name yet, and the names it would take may be
 // earlier photos), the name it could not take when the rename failed.
-Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& place) {
+Result<fs::path, PhotoError> placePhotoIn(const Bytes& bytes, const PhotoPlace& place, const HeldFolder& folder) {
     const std::string first =
         MediaLibrary::fileName(MediaLibrary::kPhotoKind, place.date) + "." + std::string(PhotoWriter::kPhotoExtension);
-    HeldFolder folder = place.held;
-    if (!folder.valid()) {
-        auto opened = HeldFolder::open(place.folder);
-        if (!opened) return unexpected(writeError(opened.error().value(), place.folder));
-        folder = std::move(opened).value();
-    }
     TemporaryRemover temporary{folder, {}};
     Result<UniqueFd, int> file = MovieTemporaries::createUnique(FileInFolder{folder, first}, temporary.name);
     if (!file) return unexpected(writeError(file.error(), place.folder));
@@ -85,6 +79,41 @@ Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& pl
     folder.sync();
     // Told where it is now, not where the folder was at the press.
     return folder.currentPath() / placed->filename();
+}
+
+// The output folder as its path names it now, made again when it is not
+// there, as a press would make it.
+Result<HeldFolder, PhotoError> folderAsItIsNow(const fs::path& folder) {
+    if (auto made = MediaLibrary::ensureFolder(folder); !made) {
+        return unexpected(PhotoError::writeFailed(made.error().code, made.error().path));
+    }
+    auto opened = HeldFolder::open(folder);
+    if (!opened) return unexpected(writeError(opened.error().value(), folder));
+    return std::move(opened).value();
+}
+
+// The photo goes to the folder held at its press, wherever that went. A
+// held folder that was removed meanwhile (deleted, or moved to another
+// disk, which copies it and deletes it) takes nothing any more: the photo,
+// still in memory, goes to the folder its path names now instead, also
+// when the folder goes while the photo is written there.
+// Without a held folder, the photo goes to the folder its path names when
+// it is written.
+Result<fs::path, PhotoError> placePhoto(const Bytes& bytes, const PhotoPlace& place) {
+    if (!place.held.valid()) {
+        auto opened = HeldFolder::open(place.folder);
+        if (!opened) return unexpected(writeError(opened.error().value(), place.folder));
+        return placePhotoIn(bytes, place, *opened);
+    }
+    if (!place.held.removed()) {
+        Result<fs::path, PhotoError> placed = placePhotoIn(bytes, place, place.held);
+        if (placed || !place.held.removed()) return placed;
+    }
+    PocketLog::logf("The folder of a photo waiting to be written was removed; it goes to %s as it is now",
+                    place.folder.c_str());
+    Result<HeldFolder, PhotoError> folder = folderAsItIsNow(place.folder);
+    if (!folder) return unexpected(folder.error());
+    return placePhotoIn(bytes, place, *folder);
 }
 
 }  // namespace
@@ -135,7 +164,10 @@ void PhotoWriter::write(VideoFrame frame, PhotoPlace place, WriteCompletion comp
     queue_.post(
         [this, frame = std::move(frame), place = std::move(place), completion = std::move(completion)]() mutable {
             Result<fs::path, PhotoError> result = writeNow(frame, place, encoder_);
-            frame = VideoFrame();  // the picture goes as soon as it is written
+            // The picture goes as soon as it is written, and its folder is
+            // let go before the result is told.
+            frame = VideoFrame();
+            place = PhotoPlace();
             main_.post([completion = std::move(completion), result = std::move(result)]() mutable {
                 if (completion) completion(std::move(result));
             });

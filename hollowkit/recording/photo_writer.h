@@ -44,6 +44,9 @@ namespace hollowkit {
 // <date>.heic", then " 2", " 3" … when taken). With `held` (heldAt) the
 // photo goes to the folder held at the press, wherever it is moved before
 // the photo is written; without, to the folder `folder` names when it is.
+// A held folder removed before the photo is written (deleted, or moved to
+// another disk) no longer takes it: it goes to the folder `folder` names
+// then, made again when it is not there, as a new press would make it.
 struct PhotoPlace {
     PhotoPlace() = default;
     PhotoPlace(std::filesystem::path folderPath, WallTime pressDate, HeldFolder heldFolder = {})

@@ -352,6 +352,53 @@ TEST_F(PhotoWriterTest, APhotoGoesToTheFolderOfItsPressWhereverItWasMoved) {
     }
 }
 
+// A photo whose folder is removed while it is encoded (deleted, or moved to
+// another disk, which copies the folder and deletes it) is not lost with
+// it: it goes to the folder its path names then, made again when nothing
+// made it meanwhile, and beside a later photo when a later press did.
+TEST_F(PhotoWriterTest, APhotoWhoseFolderWasRemovedGoesToTheFolderAtItsPathNow) {
+    const struct {
+        const char* name;
+        bool copiedAway;  // moved to another disk: a copy is left elsewhere
+        bool madeAgain;   // a later press made the folder again, with its photo
+    } cases[] = {
+        {"deleted", false, false},
+        {"moved to another disk", true, false},
+        {"deleted, and made again by a later press", false, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_.path() / ("Lumenhollow" + std::to_string(n));
+        const auto copy = dir_.path() / ("Copy" + std::to_string(n++));
+        std::filesystem::create_directory(folder);
+        std::ofstream(folder / "an earlier photo.heic") << "an earlier photo";
+        ManualExecutor main;
+        HeldStillEncoder held;
+        std::optional<Result<std::filesystem::path, PhotoError>> outcome;
+        PhotoWriter writer(main, held);
+        writer.write(quadrantFrame(PixelFormat::nv12, 320, 240), PhotoPlace::heldAt(folder, kDay),
+                     [&](Result<std::filesystem::path, PhotoError> result) { outcome = std::move(result); });
+        ASSERT_TRUE(held.waitForEntered(1));
+        if (c.copiedAway) std::filesystem::copy(folder, copy);
+        std::filesystem::remove_all(folder);
+        if (c.madeAgain) {
+            std::filesystem::create_directory(folder);
+            std::ofstream(folder / "a later photo.heic") << "a later photo";
+        }
+        held.release();
+        ASSERT_TRUE(main.waitFor([&] { return outcome.has_value(); }));
+        ASSERT_TRUE(outcome->has_value()) << outcome->error().userMessage();
+        EXPECT_EQ(outcome->value(), std::filesystem::canonical(folder) / named("").filename()) << "told where it is";
+        EXPECT_TRUE(decodeHeifFile(folder / named("").filename()).has_value());
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), c.madeAgain ? 2 : 1)
+            << "a temporary was left, or a later photo went";
+        if (c.copiedAway) {
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copy), {}), 1) << "the copy is as it was";
+        }
+    }
+}
+
 // A photo takes the first of its date's names that nothing stands under:
 // whatever is there (an earlier photo, an empty file, a folder) is left as
 // it is.
