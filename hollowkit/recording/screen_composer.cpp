@@ -384,6 +384,9 @@ Result<void, ComposeError> Export::composeFrames() {
         if (stop_ != nullptr && stop_->isSet()) {
             return unexpected(ComposeError::exportFailed("the composition was stopped"));
         }
+        // A take whose folder was removed has nothing left to combine into:
+        // composing on would only write into nothing.
+        if (request_.folder.removed()) return unexpected(ComposeError::folderRemoved());
         auto canvas = canvases.next();
         if (!canvas) return unexpected(ComposeError::exportFailed(canvas.error()));
         if (const int rc = avcodec_send_frame(encoder_.get(), canvas.value().get()); rc < 0) {
@@ -465,6 +468,8 @@ std::string ComposeError::userMessage() const {
     switch (kind) {
     case Kind::missingScreenVideo:
         return "The screen recording has no video";
+    case Kind::folderRemoved:
+        return "Could not build the combined video: its folder was removed";
     case Kind::exportFailed:
     case Kind::none:
         break;
@@ -504,6 +509,9 @@ Result<std::filesystem::path, ComposeError> ScreenComposer::composeNow(const Com
     }
     auto work = std::make_unique<Export>(held, options, progress, stop);
     auto result = work->run();
+    // Whatever failed in a folder removed meanwhile (a file read or made in
+    // it, the rename), the reason is that it went.
+    if (!result && request.folder.removed()) result = unexpected(ComposeError::folderRemoved());
     // Told where it is now: the take's folder may have been moved meanwhile.
     if (result && request.folder.valid()) result = request.folder.currentPath() / request.output.filename();
     // The decoders, canvases and encoder go together; what their threads
@@ -535,6 +543,7 @@ void ScreenComposer::compose(ComposeRequest request, Progress progress, Completi
             if (progress) main_.post([progress, value] { progress(value); });
         };
         auto result = composeNow(request, post, options_, &stop_);
+        request.folder = HeldFolder();  // let go before the result is told
         // A movie made before the stop is told: its owner must not take it
         // for one that was not.
         if (stop_.isSet() && !result) return;

@@ -54,6 +54,7 @@ struct ComposeError {
         none = 0,
         exportFailed,        // `message` says what failed
         missingScreenVideo,  // the screen movie has no (usable) picture
+        folderRemoved,       // the take's held folder was removed while it was composed
     };
 
     Kind kind = Kind::none;
@@ -61,9 +62,11 @@ struct ComposeError {
 
     static ComposeError exportFailed(std::string text) { return {Kind::exportFailed, std::move(text)}; }
     static ComposeError missingScreenVideo() { return {Kind::missingScreenVideo, {}}; }
+    static ComposeError folderRemoved() { return {Kind::folderRemoved, {}}; }
 
     // "Could not build the combined video: " + message, or
-    // "The screen recording has no video".
+    // "The screen recording has no video", or "Could not build the combined
+    // video: its folder was removed".
     std::string userMessage() const;
 
     bool operator==(const ComposeError&) const = default;
@@ -80,6 +83,8 @@ struct ComposeRequest {
     // The take's folder, held since the take began: when it is, the three
     // files are read and written there by their names, wherever the folder
     // was moved, and the result is Combined.mov where the folder is then.
+    // A held folder that is removed meanwhile (deleted, or moved to another
+    // disk) stops the composition at its next frame: folderRemoved.
     HeldFolder folder;
 };
 

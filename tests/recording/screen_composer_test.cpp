@@ -127,6 +127,8 @@ TEST(ScreenComposerRulesTest, RenderSizeFitsAndEvens) {
 
 TEST(ScreenComposerRulesTest, ErrorTexts) {
     EXPECT_EQ(ComposeError::missingScreenVideo().userMessage(), "The screen recording has no video");
+    EXPECT_EQ(ComposeError::folderRemoved().userMessage(),
+              "Could not build the combined video: its folder was removed");
     EXPECT_EQ(ComposeError::exportFailed("export is not available").userMessage(),
               "Could not build the combined video: export is not available");
 }
@@ -343,6 +345,82 @@ TEST_F(ScreenComposerTest, StoppedCompositionKeepsThePreviousMovie) {
     EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
     ASSERT_EQ(progress.size(), 2U);
     EXPECT_LT(progress.back(), 0.1F);
+}
+
+// Stopped once its last frame is through, while the movie is being
+// finished: nothing takes the output's name after the stop. A screen of one
+// frame makes the first report past 0 that of the last frame.
+TEST_F(ScreenComposerTest, AStopAfterTheLastFrameStillKeepsThePreviousMovie) {
+    // Timed in 1/30 s, so the movie lasts exactly its frame.
+    ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-frames:v", "1", "-c:v", "libx264",
+                        "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-movie_timescale", "30",
+                        "-video_track_timescale", "30", screen().string()}));
+    const std::string previous = "the previous combined movie";
+    std::ofstream(combined()) << previous;
+    StopFlag stop;
+    std::vector<float> progress;
+    const auto result = ScreenComposer::composeNow(
+        request(),
+        [&](float value) {
+            progress.push_back(value);
+            if (value > 0) stop.set();
+        },
+        options(), &stop);
+    EXPECT_EQ(progress.size(), 2U) << "one frame: its report, then none but the result's";
+    ASSERT_FALSE(result.has_value()) << "the stopped movie took the output's name";
+    EXPECT_EQ(result.error().userMessage(), "Could not build the combined video: the composition was stopped");
+    EXPECT_EQ(readComposedFile(combined()), previous);
+    EXPECT_FALSE(std::filesystem::exists(ScreenComposer::temporaryPath(combined())));
+}
+
+// A take's held folder removed (deleted, or moved to another disk, which
+// copies it and deletes it) before or while it is composed: the composition
+// stops at its next frame, says its folder went, and nothing is written
+// after it.
+TEST_F(ScreenComposerTest, ATakeWhoseFolderIsRemovedStopsAtTheNextFrame) {
+    const struct {
+        const char* name;
+        bool whileComposed;  // else before the composition began
+        bool copiedAway;
+    } cases[] = {
+        {"deleted before it began", false, false},
+        {"deleted at the first frame", true, false},
+        {"moved to another disk at the first frame", true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto take = dir_.path() / ("take" + std::to_string(n));
+        const auto copy = dir_.path() / ("copy" + std::to_string(n++));
+        std::filesystem::create_directory(take);
+        std::filesystem::copy_file(screen(), take / "Screen.mov");
+        std::filesystem::copy_file(camera(), take / "Camera.mov");
+        ComposeRequest r = request();
+        r.screen = take / "Screen.mov";
+        r.camera = take / "Camera.mov";
+        r.output = take / "Combined.mov";
+        auto held = HeldFolder::open(take);
+        ASSERT_TRUE(held.has_value());
+        r.folder = *held;
+        const auto remove = [&] {
+            if (c.copiedAway) std::filesystem::copy(take, copy, std::filesystem::copy_options::recursive);
+            std::filesystem::remove_all(take);
+        };
+        if (!c.whileComposed) remove();
+        std::vector<float> progress;
+        const auto result = ScreenComposer::composeNow(
+            r,
+            [&](float value) {
+                progress.push_back(value);
+                if (value > 0 && progress.size() == 2) remove();
+            },
+            options());
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error(), ComposeError::folderRemoved());
+        EXPECT_LE(progress.size(), 2U) << "composed on after its folder went";
+        EXPECT_FALSE(std::filesystem::exists(take));
+        EXPECT_FALSE(c.copiedAway && std::filesystem::exists(copy / "Combined.mov"));
+    }
 }
 
 TEST_F(ScreenComposerTest, ComposeReportsOnTheMainExecutor) {
