@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +61,22 @@ int openDescriptors() {
         ::closedir(dir);
     }
     return count - 1;  // the listing's own descriptor
+}
+
+int descriptorsOf(const std::filesystem::path& file) {
+    struct stat wanted {};
+    if (::stat(file.c_str(), &wanted) != 0) return -1;
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            struct stat open {};
+            const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+            count += ::stat(path.c_str(), &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino;
+        }
+        ::closedir(dir);
+    }
+    return count;
 }
 
 int libraryThreadCount() {

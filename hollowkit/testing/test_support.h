@@ -60,6 +60,10 @@ private:
 // The descriptors this process holds open.
 int openDescriptors();
 
+// The descriptors this process holds open on `file` itself (a folder held
+// open, say), wherever it was moved since; -1 when `file` is not there.
+int descriptorsOf(const std::filesystem::path& file);
+
 // The library's own threads (OS names starting "HK."). Sanitizer runtimes and
 // codec libraries start helper threads whenever they please, so the
 // process-wide count says nothing about what the code under test left behind.

@@ -9,7 +9,10 @@
 //
 // A take's folder is held from its making, a rebuilt one from its choice:
 // the composition works in it wherever it is moved meanwhile, and what is
-// revealed and remembered afterwards is where the folder is then.
+// revealed and remembered afterwards is where the folder is then. It is let
+// go when the composition ends. A folder removed meanwhile (deleted, or
+// moved to another disk) ends the composition, and the notice says so
+// rather than that the take's files were saved.
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +29,8 @@ namespace {
 
 constexpr const char* kComposedNotice = "Screen recording saved";
 constexpr const char* kComposeFailedPrefix = "Screen and camera files saved. ";
+constexpr const char* kTakeFolderRemoved =
+    "The take's folder was removed or moved to another disk, so its combined video was not made.";
 constexpr const char* kNotATake = "That folder has no Screen.mov and Camera.mov to combine";
 constexpr const char* kRebuildPrompt = "Rebuild";
 constexpr const char* kRebuildMessage = "Choose a Lumenhollow Screen Recording folder to rebuild its combined video";
@@ -66,9 +71,15 @@ void CameraModel::composeEnded(uint64_t composition,
     // Moved while it was composed: remembered and shown where it is now.
     const ScreenTake now = ScreenTake::whereNow(takes_.composing, takes_.composingFolder);
     if (now != takes_.composing && state_.lastScreenTake == takes_.composing.folder) setLastScreenTake(now.folder);
+    // Let go: a folder on a removable disk can be unmounted once its take
+    // is made.
+    takes_.composingFolder = {};
     if (result) {
         postNotice(kComposedNotice);
         revealTakeFile(now.folder / result.value().filename());
+    } else if (result.error().kind == hollowkit::ComposeError::Kind::folderRemoved) {
+        // Nothing of the take is left where it was to be shown.
+        postNotice(kTakeFolderRemoved);
     } else {
         postNotice(kComposeFailedPrefix + result.error().userMessage());
         revealTakeFile(now.folder / screen.filename());
@@ -93,6 +104,7 @@ void CameraModel::stopCompositionForQuit() {
         if (!self || self->takes_.composeId != composition) return;
         self->takes_.composeId = 0;
         self->leaveTakeToRebuild(ScreenTake::whereNow(self->takes_.composing, self->takes_.composingFolder));
+        self->takes_.composingFolder = {};
         self->endTakeWork(std::exchange(self->takes_.composeCompletion, nullptr));
     });
 }
@@ -158,10 +170,13 @@ void CameraModel::rebuildScreenTake(const std::filesystem::path& folder) {
     if (!takes_.lengthQueue) takes_.lengthQueue = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.MovieLength");
     MovieLengthProbe probe = services_.movieLengths ? services_.movieLengths : MovieLengthProbe(readMovieSeconds);
     takes_.lengthQueue->post([probe = std::move(probe), main = &main_, weak = weak_from_this(), take, held,
-                              screen = files.screenURL(), timeline = std::move(*timeline)] {
+                              screen = files.screenURL(), timeline = std::move(*timeline)]() mutable {
         const double read = probe(screen);
         const double seconds = read > 0 ? read : 0;  // also for a probe answering NaN
-        main->post([weak, take, held, zoom = hollowkit::ZoomPlanner::plan(timeline, seconds)]() mutable {
+        // Moved on, so the folder is held by the rebuild alone, not by
+        // this task while its queue lets go of it.
+        main->post([weak, take, held = std::move(held),
+                    zoom = hollowkit::ZoomPlanner::plan(timeline, seconds)]() mutable {
             if (auto self = weak.lock()) self->continueRebuild(take, held, std::move(zoom));
         });
     });

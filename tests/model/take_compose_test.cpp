@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/base/stop_flag.h"
 #include "hollowkit/recording/zoom_planner.h"
 #include "hollowkit/testing/test_support.h"
 #include "take_harness.h"
@@ -298,6 +299,105 @@ TEST(TakeComposeTest, ARebuildThatFailsKeepsThePreviousCombinedMovie) {
     EXPECT_EQ(readAll(take / "Combined.mov"), "the earlier combined movie");
     EXPECT_EQ(h.desktop.calls().back(), "reveal " + (take / "Screen.mov").string());
     EXPECT_EQ(h.activity.active(), 0);
+}
+
+// The library's composer on a thread of its own, calling `atReport` with
+// each progress report on that thread before the model hears of it: a test
+// acts at a chosen point of a real composition.
+class HookedComposer final : public TakeComposer {
+public:
+    HookedComposer(hollowkit::Executor& main, std::function<void(float)> atReport)
+        : main_(main), atReport_(std::move(atReport)) {}
+    ~HookedComposer() override {
+        stop_.set();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void compose(hollowkit::ComposeRequest request, hollowkit::ScreenComposer::Progress progress,
+                 hollowkit::ScreenComposer::Completion completion) override {
+        thread_ = std::thread([this, request = std::move(request), progress = std::move(progress),
+                               completion = std::move(completion)] {
+            auto result = hollowkit::ScreenComposer::composeNow(
+                request,
+                [&](float value) {
+                    if (atReport_) atReport_(value);
+                    main_.post([progress, value] { progress(value); });
+                },
+                {}, &stop_);
+            if (stop_.isSet() && !result) return;
+            main_.post([completion, result = std::move(result)] { completion(result); });
+        });
+    }
+
+private:
+    hollowkit::Executor& main_;
+    const std::function<void(float)> atReport_;
+    hollowkit::StopFlag stop_;
+    std::thread thread_;
+};
+
+// A take whose folder is removed while it is composed (deleted, or moved to
+// another disk, which copies and deletes it), at its stop or in a rebuild:
+// the composition stops at its next frame, and the notice says the folder
+// went, not that the take's files were saved; nothing is revealed.
+TEST(TakeComposeTest, ATakeWhoseFolderIsRemovedWhileComposedStopsAndSaysItsFolderWent) {
+    const struct {
+        const char* name;
+        bool rebuild;  // else the take's own composition, at its stop
+        bool copiedAway;
+    } cases[] = {
+        {"deleted during the take's composition", false, false},
+        {"deleted during a rebuild", true, false},
+        {"moved to another disk during a rebuild", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeHarness h;
+        std::atomic<bool> removeAtFirstFrame{!c.rebuild};
+        std::filesystem::path take;
+        const std::filesystem::path copy = h.dir.path() / "On another disk";
+        std::vector<float> reports;  // the composer's, on its thread
+        std::mutex reportsMutex;
+        h.takeComposers = [&] {
+            return std::make_unique<HookedComposer>(h.main, [&](float value) {
+                std::lock_guard lock(reportsMutex);
+                reports.push_back(value);
+                if (value == 0 || !removeAtFirstFrame.exchange(false)) return;
+                if (c.copiedAway) std::filesystem::copy(take, copy, std::filesystem::copy_options::recursive);
+                std::filesystem::remove_all(take);
+            });
+        };
+        h.startTakes();
+        ASSERT_TRUE(h.recordTake(1.0));
+        ASSERT_EQ(h.takeFolders().size(), 1u);
+        take = h.takeFolders()[0];
+        size_t reveals = h.desktop.calls().size();
+        h.model->toggleRecording();
+        ASSERT_TRUE(h.main.waitFor([&] { return h.state().composeProgress.has_value(); }, std::chrono::seconds(10)));
+        ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress; }, std::chrono::seconds(60)));
+        if (c.rebuild) {
+            ASSERT_EQ(h.state().notice, "Screen recording saved");
+            removeAtFirstFrame = true;
+            {
+                std::lock_guard lock(reportsMutex);
+                reports.clear();
+            }
+            reveals = h.desktop.calls().size();
+            h.model->rebuildScreenTake(take);
+            ASSERT_TRUE(h.main.waitFor([&] { return !h.state().composeProgress; }, std::chrono::seconds(60)));
+        }
+        h.main.runUntilIdle();
+
+        EXPECT_EQ(h.state().notice,
+                  "The take's folder was removed or moved to another disk, so its combined video was not made.");
+        EXPECT_EQ(h.desktop.calls().size(), reveals) << "nothing is there to show";
+        {
+            std::lock_guard lock(reportsMutex);
+            EXPECT_EQ(reports.size(), 2u) << "composed on after the folder went: " << testing::PrintToString(reports);
+        }
+        EXPECT_FALSE(std::filesystem::exists(take));
+        EXPECT_EQ(h.activity.active(), 0);
+    }
 }
 
 // A quit while a take's combined movie is composed waits for it up to the
