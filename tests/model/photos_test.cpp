@@ -139,5 +139,37 @@ TEST(PhotosTest, AtMostEightPhotosWaitAndNothingStandsUnderTheirNamesUntilEachIs
         << "something beside the photos";
 }
 
+// Photos waiting behind a slow encoder when their folder is deleted, or
+// moved to another disk (a copy, then a delete), and a later press made it
+// again: every one is saved there, none is lost with the folder that went.
+TEST(PhotosTest, PhotosWaitingWhenTheirFolderIsRemovedAreSavedInTheFolderMadeAgain) {
+    for (const bool copiedAway : {false, true}) {
+        SCOPED_TRACE(copiedAway ? "moved to another disk" : "deleted");
+        hollowkit::HeldStillEncoder held;
+        RecordingHarness h;
+        h.stillEncoder = &held;
+        h.start(true);
+        for (int i = 0; i < 3; ++i) {
+            h.model->takePhoto();
+            h.camera()->deliverFrame(FakeCamera::makeFrame(320, 180));
+            h.main.advanceSeconds(1);
+        }
+        ASSERT_TRUE(held.waitForEntered(1));
+        if (copiedAway) {
+            std::filesystem::copy(h.outputFolder, h.dir.path() / "On another disk",
+                                  std::filesystem::copy_options::recursive);
+        }
+        std::filesystem::remove_all(h.outputFolder);
+        h.model->takePhoto();  // makes the folder again
+        h.camera()->deliverFrame(FakeCamera::makeFrame(320, 180));
+        held.release();
+        ASSERT_TRUE(h.waitForNotices(4));
+        EXPECT_EQ(h.notices(), Notices(4, "Photo saved"));
+        const auto photos = h.files(".heic");
+        ASSERT_EQ(photos.size(), 4u);
+        for (const auto& photo : photos) EXPECT_TRUE(hollowkit::decodeHeifFile(photo)) << photo;
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test
