@@ -215,6 +215,68 @@ TEST(MovieTemporariesTest, AnotherRunningProcesssMovieIsLeftAloneUntilItIsKilled
     EXPECT_TRUE(entries().empty());
 }
 
+// A take's camera movie whose process is killed while it records (the
+// display's loss, a teardown cut short) holds the pictures that reached the
+// disk; the next start's clearing keeps it under its name, playable, and
+// leaves nothing hidden beside it.
+TEST(MovieTemporariesTest, ATakesCameraMovieKilledWhileRecordingIsKeptByTheNextStart) {
+    testsupport::TempDir dir;
+    const fs::path output = dir.path() / "Lumenhollow";
+    const fs::path take = output / "Lumenhollow Screen Recording 2024-05-01 at 14.03.22";
+    fs::create_directories(take);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    UniqueFd readEnd(pipeEnds[0]);
+    UniqueFd writeEnd(pipeEnds[1]);
+    ChildProcess child;
+    child.pid = ::fork();
+    ASSERT_GE(child.pid, 0);
+    if (child.pid == 0) {
+        // Three seconds of pictures, every one taken by the encoder, and no finish.
+        FfmpegMovieWriterOptions options;
+        options.realTime = false;
+        auto writer = makeFfmpegMovieWriter(take / "Camera.mov", options);
+        MovieWriterSettings settings;
+        settings.codec = VideoCodec::h264;
+        settings.width = 64;
+        settings.height = 64;
+        settings.videoBitRate = 200000;
+        const TimePoint start = Clock::system().now();
+        bool ok = writer->start(settings, start).has_value();
+        for (int i = 0; ok && i < 90; ++i) {
+            ok = writer->appendVideo(testsupport::patternFrame(64, 64, i, start + std::chrono::milliseconds(33 * i)));
+        }
+        const char state = ok ? 'r' : 'f';
+        (void)!::write(writeEnd.get(), &state, 1);
+        for (;;) ::pause();
+    }
+    writeEnd.reset();
+    pollfd entry{readEnd.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, 60000), 1) << "the child did not record";
+    char state = 0;
+    ASSERT_EQ(::read(readEnd.get(), &state, 1), 1);
+    ASSERT_EQ(state, 'r');
+    child.kill();
+
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& file : fs::directory_iterator(take)) found.push_back(file.path().filename().string());
+        return found;
+    };
+    (void)MovieTemporaries::removeLeftovers(output);
+    EXPECT_EQ(names(), std::vector<std::string>{"Camera.mov"});
+    EXPECT_TRUE(MovieTemporaries::holdsPicture(take / "Camera.mov")) << "the killed take's pictures went";
+
+    // The same fragments killed between their reaching the disk and the
+    // rename that names them: hidden, beside the empty name they reserved.
+    const std::string fragments = readBytes(take / "Camera.mov");
+    writeBytes(take / ".Camera.mov.Kl12Mn", fragments);
+    writeBytes(take / "Camera.mov", "");
+    EXPECT_EQ(MovieTemporaries::removeLeftovers(output), (MovieTemporaries::Leftovers{0, 1, 0, 0}));
+    EXPECT_EQ(names(), std::vector<std::string>{"Camera.mov"});
+    EXPECT_EQ(readBytes(take / "Camera.mov"), fragments) << "not restored as it was";
+}
+
 // A composition's temporary: made afresh, a killed composition's leftover
 // replaced, one that a running composition holds refused and kept.
 TEST(MovieTemporariesTest, AnExclusiveTemporaryReplacesOnlyAnUnheldLeftover) {
