@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -102,8 +103,16 @@ void CameraModel::recordingFinishedForTermination(bool finished) {
         // whole and how to make its combined movie, not as a recording.
         const bool recording = takes_.session || !recording_.finishingMovies.empty();
         if (recording || (!state_.composeProgress && finishingTakes_.empty())) {
-            hollowkit::PocketLog::logf("The recording was not finished within %.0f s; quitting without it",
-                                       std::chrono::duration<double>(kRecordingFinishLimit).count());
+            // A movie still being completed is not lost: the model's end
+            // completes it. The log names it, with where it is.
+            const auto bound = std::chrono::duration_cast<std::chrono::seconds>(kRecordingFinishLimit);
+            std::string line = "The recording was not finished within " + std::to_string(bound.count()) + " s";
+            for (const auto& movie : recording_.finishingMovies) {
+                line += "; " + movie->outputURL().string() + " is completed as the program ends, keeping what reached "
+                        "the disk";
+            }
+            if (recording_.finishingMovies.empty()) line += "; quitting without it";
+            hollowkit::PocketLog::log(line);
         }
         leaveFinishingTakes();
         stopCompositionForQuit();

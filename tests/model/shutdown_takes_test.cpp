@@ -20,8 +20,9 @@
 namespace lumenhollow::test {
 namespace {
 
-// Real movie writers whose finish, for the files named, waits until the
-// test lets it go (or the gate goes), as an encoder far behind does.
+// Real movie writers whose finish, for the files named ("*": every one),
+// waits until the test lets it go (or the gate goes), as an encoder far
+// behind does.
 class FinishGate {
 public:
     explicit FinishGate(std::set<std::string> held) : state_(std::make_shared<State>()) {
@@ -80,7 +81,7 @@ private:
         hollowkit::Result<void, std::string> finish(std::optional<hollowkit::TimePoint> endTime) override {
             {
                 std::unique_lock lock(state_->mutex);
-                if (state_->held.count(name_) != 0) {
+                if (state_->held.count(name_) != 0 || state_->held.count("*") != 0) {
                     ++state_->waiting;
                     state_->wake.wait(lock, [&] { return state_->open; });
                     --state_->waiting;
@@ -156,6 +157,34 @@ TEST(ShutdownTakesTest, AQuitThatOutlastsATakesMoviesNamesTheTakeWhatIsWholeAndT
         EXPECT_TRUE(take.hasScreenAndCamera());
         EXPECT_EQ(h.compositions->size(), 0u);
     }
+}
+
+// A plain recording's movie outlasting the bound is named too, with where it
+// is: the model's end completes it, so it is not "quit without".
+TEST(ShutdownTakesTest, AQuitThatOutlastsAMoviesFinishNamesTheMovie) {
+    hollowkit::testsupport::LogCapture log;
+    TakeHarness h;
+    FinishGate gate({"*"});
+    h.movieWriters = gate.factory();
+    h.start(true);
+    h.model->setCodec(hollowkit::VideoCodec::h264);
+    h.model->toggleRecording();
+    ASSERT_TRUE(h.main.waitFor([&] { return h.model->isRecording(); }));
+    for (int i = 0; i < 5; ++i) h.tenthOfASecond();
+    ASSERT_TRUE(h.main.waitFor([&] { return h.files(".mov").size() == 1; }));
+    const std::filesystem::path movie = h.files(".mov")[0];
+    ASSERT_TRUE(h.main.waitFor([&] { return h.state().recordingStarted.has_value(); }));
+    h.model->handleTerminationRequest();
+    ASSERT_TRUE(h.main.waitFor([&] { return gate.waiting() == 1; }));
+    EXPECT_EQ(h.state().quitProgress, (QuitProgress{1, 0, false, 0, false}));
+    h.main.advance(CameraModel::kRecordingFinishLimit);
+    h.main.runUntilIdle();
+    EXPECT_EQ(log.count("The recording was not finished within 30 s; " + movie.string() +
+                        " is completed as the program ends, keeping what reached the disk"),
+              1)
+        << testing::PrintToString(log.lines());
+    EXPECT_FALSE(log.contains("quitting without it"));
+    EXPECT_TRUE(h.model->leftToRebuild().empty()) << "no take";
 }
 
 TEST(ShutdownTakesTest, WhatIsSaidOfATakeLeftUnfinished) {
