@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,65 @@ std::string_view trim(std::string_view text) {
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
+}
+
+// One value of a shell assignment, read as the shell reads it: double
+// quotes where a backslash keeps its meaning only before $ ` " \ and,
+// outside quotes, takes any character; single quotes take everything. A
+// leading unquoted or double-quoted $HOME is set apart (xdg-user-dirs
+// expands nothing else); any other expansion or an open quote gives
+// nothing, since its value is not in the text.
+struct ShellWord {
+    bool fromHome = false;
+    std::string value;
+};
+
+std::optional<ShellWord> shellWord(std::string_view text) {
+    constexpr std::string_view kHome = "$HOME";
+    ShellWord word;
+    enum class Quote { none, single, twin } quote = Quote::none;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote == Quote::single) {
+            if (c == '\'') {
+                quote = Quote::none;
+            } else {
+                word.value += c;
+            }
+            continue;
+        }
+        if (c == '\\') {
+            if (i + 1 == text.size()) return std::nullopt;
+            const char next = text[i + 1];
+            if (quote == Quote::twin && std::string_view("$`\"\\").find(next) == std::string_view::npos) {
+                word.value += c;
+                continue;
+            }
+            word.value += next;
+            ++i;
+            continue;
+        }
+        if (c == '"') {
+            quote = quote == Quote::twin ? Quote::none : Quote::twin;
+            continue;
+        }
+        if (quote == Quote::none && c == '\'') {
+            quote = Quote::single;
+            continue;
+        }
+        if (quote == Quote::none && (c == ' ' || c == '\t')) break;  // a comment or another word follows
+        if (c == '$' && !word.fromHome && word.value.empty() && text.substr(i).starts_with(kHome)) {
+            const char after = i + kHome.size() < text.size() ? text[i + kHome.size()] : '\0';
+            if (std::isalnum(static_cast<unsigned char>(after)) || after == '_') return std::nullopt;
+            word.fromHome = true;
+            i += kHome.size() - 1;
+            continue;
+        }
+        if (c == '$' || c == '`') return std::nullopt;
+        word.value += c;
+    }
+    if (quote != Quote::none) return std::nullopt;
+    return word;
 }
 
 MediaLibraryError errorFor(int errnoValue, const fs::path& path,
@@ -99,24 +159,14 @@ std::optional<fs::path> MediaLibrary::videosDirFromUserDirs(std::string_view fil
         fileText.remove_prefix(end == std::string_view::npos ? fileText.size() : end + 1);
         if (!text.starts_with(kKey)) continue;
         text.remove_prefix(kKey.size());
-        if (text.size() >= 2 && text.front() == '"') {
-            const auto close = text.find('"', 1);
-            if (close == std::string_view::npos) continue;
-            text = text.substr(1, close - 1);
-        }
-        std::string value;
-        for (size_t i = 0; i < text.size(); ++i) {
-            // Shell quoting inside the double quotes.
-            if (text[i] == '\\' && i + 1 < text.size()) ++i;
-            value += text[i];
-        }
-        constexpr std::string_view kHome = "$HOME";
-        if (std::string_view(value).starts_with(kHome) && !home.empty()) {
-            const std::string rest = value.substr(kHome.size());
-            if (!rest.empty() && rest.front() != '/') continue;
-            result = fs::path(std::string(home) + rest).lexically_normal();
-        } else if (!value.empty() && value.front() == '/') {
-            result = fs::path(value).lexically_normal();
+        const auto word = shellWord(text);
+        if (!word) continue;
+        if (word->fromHome) {
+            if (home.empty()) continue;
+            if (!word->value.empty() && word->value.front() != '/') continue;
+            result = fs::path(std::string(home) + word->value).lexically_normal();
+        } else if (!word->value.empty() && word->value.front() == '/') {
+            result = fs::path(word->value).lexically_normal();
         }
     }
     return result;

@@ -229,6 +229,35 @@ TEST(MediaLibraryTest, VideosFolderComesFromUserDirsOrDefaultsToVideos) {
     EXPECT_EQ(MediaLibrary::videosDirectory({home, "config"}), fs::path(home) / "Videos");
 }
 
+// The value is read as the shell reads the file xdg-user-dirs-update wrote,
+// which escapes $ ` " and \ inside its double quotes.
+TEST(MediaLibraryTest, UserDirsValueIsReadAsTheShellReadsIt) {
+    struct Case {
+        const char* text;
+        std::optional<fs::path> expected;
+    };
+    const Case cases[] = {
+        {R"(XDG_VIDEOS_DIR="$HOME/My \"Best\" Videos")", fs::path("/home/ann/My \"Best\" Videos")},
+        {R"(XDG_VIDEOS_DIR="/srv/media/../video\"s")", fs::path("/srv/video\"s")},
+        {R"(XDG_VIDEOS_DIR="$HOME/back\\slash\\")", fs::path("/home/ann/back\\slash\\")},
+        {R"(XDG_VIDEOS_DIR="$HOME/\$HOME and \`date\`")", fs::path("/home/ann/$HOME and `date`")},
+        {R"(XDG_VIDEOS_DIR="$HOME/keep\n\a")", fs::path("/home/ann/keep\\n\\a")},
+        {R"(XDG_VIDEOS_DIR="\$HOME/Videos")", std::nullopt},
+        {R"(XDG_VIDEOS_DIR=$HOME/Un\ quoted\"  # comment)", fs::path("/home/ann/Un quoted\"")},
+        {R"(XDG_VIDEOS_DIR='/srv/single \"q')", fs::path("/srv/single \\\"q")},
+        {R"(XDG_VIDEOS_DIR="/srv/joined"'/parts'"/x")", fs::path("/srv/joined/parts/x")},
+        {R"(XDG_VIDEOS_DIR="$HOME/open \")", std::nullopt},
+        {R"(XDG_VIDEOS_DIR="/srv/$USER/videos")", std::nullopt},
+        {R"(XDG_VIDEOS_DIR="$HOMEDIR/videos")", std::nullopt},
+        {R"(XDG_VIDEOS_DIR="/srv/`id`")", std::nullopt},
+        {"XDG_VIDEOS_DIR=\"/srv/a\"\nXDG_VIDEOS_DIR=\"/srv/\\\"broken\n", fs::path("/srv/a")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(MediaLibrary::videosDirFromUserDirs(c.text, "/home/ann"), c.expected);
+    }
+}
+
 // Whatever stands in place of user-dirs.dirs, the start goes on promptly
 // with the default folder, reads little, and says in the log why.
 TEST(MediaLibraryTest, UserDirsThatIsNoSmallRegularFileGivesTheDefaultPromptly) {
