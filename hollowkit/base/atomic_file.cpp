@@ -36,8 +36,10 @@ Result<void, std::error_code> writeFileAtomically(const HeldFolder& folder, cons
                                                   std::string_view data, std::filesystem::perms permissions) {
     // Hidden, so a temporary left by a crash does not show among the user's
     // files; in the same folder, so the rename stays on one file system.
+    // Held until the rename, so a clearing of a killed run's leftovers (by
+    // another program sharing the folder) never takes it while it is written.
     std::string temporary;
-    auto created = createUniqueFile(folder, "." + name + ".", temporary);
+    auto created = createHeldUniqueFile(folder, "." + name + ".", temporary);
     if (!created) return unexpected(created.error());
     UniqueFd fd = std::move(created).value();
 
@@ -46,12 +48,13 @@ Result<void, std::error_code> writeFileAtomically(const HeldFolder& folder, cons
     // Without the flush a crash soon after the rename can leave an empty
     // file under the name (delayed allocation).
     if (!error && ::fsync(fd.get()) != 0) error = lastError();
-    if (!error && ::close(fd.release()) != 0) error = lastError();
     if (!error && ::renameat(folder.fd(), temporary.c_str(), folder.fd(), name.c_str()) != 0) error = lastError();
     if (error) {
         ::unlinkat(folder.fd(), temporary.c_str(), 0);
         return unexpected(error);
     }
+    // The data was flushed; the close lets the lock go.
+    fd.reset();
     // Makes the rename itself durable.
     folder.sync();
     return {};

@@ -1,6 +1,7 @@
 #include "hollowkit/base/new_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,9 @@ namespace {
 // Names a unique file is tried under before giving up; with 62^6 names a
 // second collision is someone making files in a loop.
 constexpr int kUniqueAttempts = 100;
+// A clearing that takes a new file before its lock is rare; twice in a row
+// is another process clearing in a loop.
+constexpr int kHoldAttempts = 3;
 
 std::error_code errorOf(int error) {
     return std::error_code(error, std::generic_category());
@@ -88,6 +92,33 @@ Result<UniqueFd, std::error_code> createUniqueFile(const HeldFolder& folder, std
     return unexpected(errorOf(EEXIST));
 }
 
+Result<UniqueFd, std::error_code> createHeldUniqueFile(const HeldFolder& folder, std::string_view prefix,
+                                                       std::string& name) {
+    for (int attempt = 0; attempt < kHoldAttempts; ++attempt) {
+        std::string created;
+        auto fd = createUniqueFile(folder, prefix, created);
+        if (!fd) return unexpected(fd.error());
+        std::error_code error;
+        while (::flock(fd->get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error = errorOf(errno);
+                break;
+            }
+        }
+        struct stat status {};
+        if (!error && ::fstat(fd->get(), &status) != 0) error = errorOf(errno);
+        if (error) {
+            ::unlinkat(folder.fd(), created.c_str(), 0);
+            return unexpected(error);
+        }
+        // Unlinked between its making and the lock: made again.
+        if (status.st_nlink == 0) continue;
+        name = std::move(created);
+        return std::move(fd).value();
+    }
+    return unexpected(errorOf(EAGAIN));
+}
+
 namespace detail {
 
 Result<std::filesystem::path, std::error_code> writeNewFileByRename(const HeldFolder& folder, std::string_view data,
@@ -96,13 +127,13 @@ Result<std::filesystem::path, std::error_code> writeNewFileByRename(const HeldFo
                                                                     int tries) {
     // Hidden, so one a crash leaves does not show among the user's files; in
     // the same folder, so the rename stays on one file system.
+    // Held until it has its name, so no clearing of leftovers takes it.
     std::string temporary;
-    auto created = createUniqueFile(folder, "." + nameFor(1) + ".", temporary);
+    auto created = createHeldUniqueFile(folder, "." + nameFor(1) + ".", temporary);
     if (!created) return unexpected(created.error());
     UniqueFd fd = std::move(created).value();
 
     std::error_code error = writeWhole(fd.get(), data, permissions);
-    if (!error && ::close(fd.release()) != 0) error = errorOf(errno);
     std::string written;
     for (int n = 1; !error; ++n) {
         const std::string name = nameFor(n);
@@ -118,6 +149,8 @@ Result<std::filesystem::path, std::error_code> writeNewFileByRename(const HeldFo
         ::unlinkat(folder.fd(), temporary.c_str(), 0);
         return unexpected(error);
     }
+    // The data was flushed; a close can report nothing more of it.
+    fd.reset();
     folder.sync();
     return folder.path() / written;
 }

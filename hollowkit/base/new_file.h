@@ -52,11 +52,20 @@ Result<std::filesystem::path, std::error_code> writeNewFile(const HeldFolder& fo
 Result<UniqueFd, std::error_code> createUniqueFile(const HeldFolder& folder, std::string_view prefix,
                                                    std::string& name);
 
+// The same, held: an exclusive flock is taken on it before it is returned,
+// so a clearing of a killed run's leftovers (which removes only what nobody
+// holds) leaves it while it is written. A file that lost its name before
+// the lock was taken (such a clearing took it) is made again. The lock goes
+// with the last descriptor.
+Result<UniqueFd, std::error_code> createHeldUniqueFile(const HeldFolder& folder, std::string_view prefix,
+                                                       std::string& name);
+
 namespace detail {
 // The way where unnamed files are refused (or /proc is missing): one hidden
-// temporary, written and flushed, then moved into place by one rename that
-// replaces nothing, then the folder flushed. A crash while the data is
-// written leaves that temporary; a failure removes it.
+// temporary, held (createHeldUniqueFile), written and flushed, then moved
+// into place by one rename that replaces nothing, then the folder flushed.
+// A crash while the data is written leaves that temporary; a failure
+// removes it.
 Result<std::filesystem::path, std::error_code> writeNewFileByRename(const std::filesystem::path& folder,
                                                                     std::string_view data,
                                                                     std::filesystem::perms permissions,

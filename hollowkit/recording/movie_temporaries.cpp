@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kMovieExtension = ".mov";
 constexpr std::string_view kPhotoExtension = ".heic";
+// Files written whole by writeFileAtomically (a take's "Cursor.json").
+constexpr std::string_view kDataExtension = ".json";
 constexpr std::string_view kUniqueLetters = "XXXXXX";
 // A removal between creating a file and locking it is rare; two of them in
 // a row would be a second instance sweeping in a loop.
@@ -115,10 +117,21 @@ bool removeUnheld(int folder, const std::string& name) {
     return unlinkIfSame(folder, name.c_str(), fd.get());
 }
 
+// What one clearing did, with the name of each file it removed or restored
+// (relative to the output folder) for the log.
+struct Sweep {
+    MovieTemporaries::Leftovers counts;
+    std::vector<std::string> removedMovies;
+    std::vector<std::string> restoredMovies;  // quoted already: "<temporary>" as "<movie>"
+    std::vector<std::string> removedPhotos;
+    std::vector<std::string> removedFiles;
+};
+
 // One temporary: removed when nobody holds it and it has no picture (with
 // the empty name it reserved), put in place when it has one and its name is
 // still empty. False when it stays.
-bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftovers& counts) {
+bool clearTemporary(int folder, const fs::path& path, const std::string& shownFolder, Sweep& sweep) {
+    MovieTemporaries::Leftovers& counts = sweep.counts;
     const std::string name = path.filename().string();
     UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
@@ -132,6 +145,7 @@ bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftover
         if (!reserved.empty() && isEmptyRegular(folder, reserved) &&
             ::renameat(folder, name.c_str(), folder, reserved.c_str()) == 0) {
             ++counts.restored;
+            sweep.restoredMovies.push_back("\"" + shownFolder + name + "\" as \"" + reserved + "\"");
             return true;
         }
         ++counts.kept;
@@ -139,11 +153,18 @@ bool clearTemporary(int folder, const fs::path& path, MovieTemporaries::Leftover
     }
     if (!unlinkIfSame(folder, name.c_str(), fd.get())) return false;
     ++counts.removed;
-    if (!reserved.empty() && removeEmptyName(folder, reserved)) ++counts.removed;
+    sweep.removedMovies.push_back(shownFolder + name);
+    if (!reserved.empty() && removeEmptyName(folder, reserved)) {
+        ++counts.removed;
+        sweep.removedMovies.push_back(shownFolder + reserved);
+    }
     return true;
 }
 
-void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
+// `shownFolder` is the folder as the log names it: empty for the output
+// folder, "<take>/" for a take's.
+void sweepFolder(const fs::path& folder, const std::string& shownFolder, Sweep& sweep) {
+    MovieTemporaries::Leftovers& counts = sweep.counts;
     UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory) return;
     std::vector<std::string> names;
@@ -157,23 +178,50 @@ void sweepFolder(const fs::path& folder, MovieTemporaries::Leftovers& counts) {
     std::set<std::string> claimed;
     for (const std::string& name : names) {
         if (!MovieTemporaries::isTemporaryName(name)) continue;
-        if (!clearTemporary(directory.get(), folder / name, counts)) claimed.insert(reservedName(name));
+        if (!clearTemporary(directory.get(), folder / name, shownFolder, sweep)) {
+            claimed.insert(reservedName(name));
+        }
     }
     // An empty movie with no temporary beside it: killed before its writer
     // began. A running recorder holds its name until it is filled.
     for (const std::string& name : names) {
         if (name.starts_with('.') || !name.ends_with(kMovieExtension) || claimed.count(name) != 0) continue;
-        if (removeEmptyName(directory.get(), name)) ++counts.removed;
+        if (removeEmptyName(directory.get(), name)) {
+            ++counts.removed;
+            sweep.removedMovies.push_back(shownFolder + name);
+        }
     }
     // A photo's temporary nobody writes was cut off before its photo was
     // whole; an empty photo is nobody's photo.
     for (const std::string& name : names) {
+        bool removed = false;
         if (MovieTemporaries::isPhotoTemporaryName(name)) {
-            if (removeUnheld(directory.get(), name)) ++counts.photos;
+            removed = removeUnheld(directory.get(), name);
         } else if (!name.starts_with('.') && name.ends_with(kPhotoExtension)) {
-            if (removeEmptyName(directory.get(), name)) ++counts.photos;
+            removed = removeEmptyName(directory.get(), name);
+        }
+        if (removed) {
+            ++counts.photos;
+            sweep.removedPhotos.push_back(shownFolder + name);
         }
     }
+    // A file written whole whose writer was killed before the rename (its
+    // writer holds it until then).
+    for (const std::string& name : names) {
+        if (isHiddenUnique(name, kDataExtension) && removeUnheld(directory.get(), name)) {
+            ++counts.files;
+            sweep.removedFiles.push_back(shownFolder + name);
+        }
+    }
+}
+
+std::string quotedList(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        if (!text.empty()) text += ", ";
+        text += "\"" + name + "\"";
+    }
+    return text;
 }
 
 }  // namespace
@@ -301,23 +349,37 @@ UniqueFd MovieTemporaries::holdReservation(const FileInFolder& movie) {
 }
 
 MovieTemporaries::Leftovers MovieTemporaries::removeLeftovers(const fs::path& outputFolder) {
-    Leftovers counts;
-    sweepFolder(outputFolder, counts);
+    Sweep sweep;
+    sweepFolder(outputFolder, {}, sweep);
     std::error_code error;
     fs::directory_iterator entries(outputFolder, error);
     for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
         // Take folders only; a link may lead anywhere.
         std::error_code kind;
-        if (entries->is_directory(kind) && !entries->is_symlink(kind)) sweepFolder(entries->path(), counts);
+        if (entries->is_directory(kind) && !entries->is_symlink(kind)) {
+            sweepFolder(entries->path(), entries->path().filename().string() + "/", sweep);
+        }
     }
     // A kept one (a finished rewrite beside its movie) is no news each start.
+    // Every file removed or moved is named: the person may look for it.
+    const Leftovers& counts = sweep.counts;
+    const std::string shown = outputFolder.filename().string();
     if (counts.removed > 0 || counts.restored > 0) {
-        PocketLog::logf("Unfinished movies of an earlier run in %s: %d removed, %d restored, %d kept",
-                        outputFolder.filename().c_str(), counts.removed, counts.restored, counts.kept);
+        std::string names;
+        if (!sweep.removedMovies.empty()) names += "; removed " + quotedList(sweep.removedMovies);
+        for (size_t i = 0; i < sweep.restoredMovies.size(); ++i) {
+            names += (i == 0 ? "; restored " : ", ") + sweep.restoredMovies[i];
+        }
+        PocketLog::logf("Unfinished movies of an earlier run in %s: %d removed, %d restored, %d kept%s", shown.c_str(),
+                        counts.removed, counts.restored, counts.kept, names.c_str());
     }
     if (counts.photos > 0) {
-        PocketLog::logf("Unfinished photos of an earlier run in %s: %d removed", outputFolder.filename().c_str(),
-                        counts.photos);
+        PocketLog::logf("Unfinished photos of an earlier run in %s: %d removed (%s)", shown.c_str(), counts.photos,
+                        quotedList(sweep.removedPhotos).c_str());
+    }
+    if (counts.files > 0) {
+        PocketLog::logf("Unfinished files of an earlier run in %s: %d removed (%s)", shown.c_str(), counts.files,
+                        quotedList(sweep.removedFiles).c_str());
     }
     return counts;
 }

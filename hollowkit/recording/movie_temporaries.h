@@ -71,6 +71,7 @@ public:
         int restored = 0;  // recordings killed just before they took their name, put in place
         int kept = 0;      // temporaries that hold a picture, left where they are
         int photos = 0;    // photos' temporaries, and empty files under a photo's name
+        int files = 0;     // temporaries of files written whole (a take's Cursor.json)
 
         bool operator==(const Leftovers&) const = default;
     };
@@ -84,8 +85,11 @@ public:
     // writer began, and is removed too. A photo's temporary that nobody
     // holds was cut off before its photo was whole, and goes; so does an
     // empty ".heic" nobody holds (no photo is ever empty: such a name was
-    // reserved by an earlier version killed before its photo came). Nothing
-    // else is touched. Blocks on the disk: call it off the main thread.
+    // reserved by an earlier version killed before its photo came). A
+    // writeFileAtomically temporary ".<name>.json.XXXXXX" nobody holds was
+    // cut off before its rename, and goes. Nothing else is touched; the log
+    // names every file removed or restored. Blocks on the disk: call it off
+    // the main thread.
     static Leftovers removeLeftovers(const std::filesystem::path& outputFolder);
 };
 

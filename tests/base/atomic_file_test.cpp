@@ -1,10 +1,17 @@
 #include "hollowkit/base/atomic_file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -104,6 +111,55 @@ TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoPartialOne) {
         EXPECT_EQ(readFile(dir.path() / "Camera.json"), "old text");
         EXPECT_EQ(entries(dir.path()), before);
     }
+}
+
+// Looked at from the signal a write past the file size cap raises, while the
+// temporary is written: only system calls there.
+int gFolderForSignal = -1;
+volatile sig_atomic_t gTemporaryLock = 0;  // 0 not seen, 1 free, 2 held
+
+void lookAtTemporary(int) {
+    alignas(8) static char buffer[4096];
+    ::lseek(gFolderForSignal, 0, SEEK_SET);
+    const long size = ::syscall(SYS_getdents64, gFolderForSignal, buffer, sizeof buffer);
+    for (long at = 0; at < size;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+        at += entry->d_reclen;
+        if (std::strncmp(entry->d_name, ".Cursor.json.", 13) != 0) continue;
+        const int fd = ::openat(gFolderForSignal, entry->d_name, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            gTemporaryLock = 1;
+        } else if (errno == EWOULDBLOCK) {
+            gTemporaryLock = 2;
+        }
+        ::close(fd);
+    }
+}
+
+// A program sharing the folder clears the hidden temporaries nobody holds
+// (a killed writer's): the one being written is held all along.
+TEST(AtomicFileTest, TheTemporaryIsHeldWhileItIsWritten) {
+    testsupport::TempDir dir;
+    gFolderForSignal = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(gFolderForSignal, 0);
+    gTemporaryLock = 0;
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct sigaction look {};
+    look.sa_handler = lookAtTemporary;
+    struct sigaction oldAction {};
+    ::sigaction(SIGXFSZ, &look, &oldAction);
+    rlimit limit = old;
+    limit.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const auto result = writeFileAtomically(dir.path() / "Cursor.json", std::string(64 * 1024, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::sigaction(SIGXFSZ, &oldAction, nullptr);
+    ::close(gFolderForSignal);
+    EXPECT_FALSE(result.has_value());
+    EXPECT_EQ(gTemporaryLock, 2);
+    EXPECT_TRUE(entries(dir.path()).empty());
 }
 
 }  // namespace

@@ -126,6 +126,12 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
         {"an empty photo an earlier version reserved", "Lumenhollow Photo B.heic", Content::empty, Content::none},
         {"a photo being written", ".Lumenhollow Photo C.heic.Op34Qr", Content::cutShort, Content::cutShort},
         {"not a photo's temporary", ".Lumenhollow Photo D.heic.abc", Content::cutShort, Content::cutShort},
+        {"a cursor file cut off at its take's stop", take + "/.Cursor.json.Gh12Ij", Content::cutShort,
+         Content::none},
+        {"the take's empty screen movie", take + "/Screen.mov", Content::empty, Content::none},
+        {"a cursor file being written", take + "/.Camera.json.Kl34Mn", Content::cutShort, Content::cutShort},
+        {"a file written whole", take + "/Cursor.json", Content::cutShort, Content::cutShort},
+        {"not a written file's temporary", ".notes.json.abc", Content::cutShort, Content::cutShort},
     };
     for (const auto& f : files) {
         writeBytes(output / f.path, f.before == Content::picture    ? movies.picture
@@ -141,14 +147,24 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
     ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
     UniqueFd heldPhoto(::open((output / ".Lumenhollow Photo C.heic.Op34Qr").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(heldPhoto.get(), LOCK_EX), 0);
+    UniqueFd heldFile(::open((output / take / ".Camera.json.Kl34Mn").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(heldFile.get(), LOCK_EX), 0);
     const UniqueFd reservation = MovieTemporaries::holdReservation(output / "Lumenhollow Video I.mov");
     ASSERT_TRUE(reservation);
 
     testsupport::LogCapture log;
     const auto counts = MovieTemporaries::removeLeftovers(output);
-    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{5, 1, 1, 2}));
+    EXPECT_EQ(counts, (MovieTemporaries::Leftovers{6, 1, 1, 2, 1}));
     EXPECT_TRUE(log.contains("Unfinished photos of an earlier run in Lumenhollow: 2 removed"));
-    for (const auto& f : files) EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
+    EXPECT_TRUE(log.contains("Unfinished files of an earlier run in Lumenhollow: 1 removed"));
+    for (const auto& f : files) {
+        EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
+        // Every file removed is named in the log.
+        if (f.before != Content::none && f.after == Content::none) {
+            EXPECT_TRUE(log.contains("\"" + f.path + "\"")) << f.name;
+        }
+    }
+    EXPECT_TRUE(log.contains("restored \".Lumenhollow Video B.mov.Ef34Gh\" as \"Lumenhollow Video B.mov\""));
     EXPECT_TRUE(fs::is_symlink(output / ".Lumenhollow Video G.mov.Cd56Ef"));
     EXPECT_EQ(contentOf(dir.path() / "elsewhere.mov", movies), Content::cutShort);
     EXPECT_TRUE(fs::is_directory(output / ".Lumenhollow Video H.mov.Gh78Ij"));
