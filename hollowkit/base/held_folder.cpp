@@ -28,7 +28,16 @@ HeldFolder HeldFolder::failed(std::filesystem::path folder, std::error_code why)
 }
 
 std::filesystem::path HeldFolder::pathOf(const std::string& name) const {
-    return std::filesystem::path("/proc/self/fd/" + std::to_string(fd())) / name;
+    const std::filesystem::path proc("/proc/self/fd/" + std::to_string(fd()));
+    // Without /proc (not mounted, or hidden from this process) the folder's
+    // path is all a path-taking reader can be given.
+    struct stat held {};
+    struct stat seen {};
+    if (valid() && ::fstat(fd(), &held) == 0 && ::stat(proc.c_str(), &seen) == 0 && held.st_dev == seen.st_dev &&
+        held.st_ino == seen.st_ino) {
+        return proc / name;
+    }
+    return currentPath() / name;
 }
 
 bool HeldFolder::isAt(const std::filesystem::path& path) const {

@@ -47,7 +47,8 @@ public:
 
     // "/proc/self/fd/<fd>/<name>": the file `name` in this folder for a
     // library that takes only a path (FFmpeg's readers). Resolves through
-    // the held descriptor, not the folder's path.
+    // the held descriptor, not the folder's path. Where /proc does not show
+    // the descriptor, currentPath() / name: the best a path can do.
     std::filesystem::path pathOf(const std::string& name) const;
 
     // Whether `path` names this folder now (a link at its end not

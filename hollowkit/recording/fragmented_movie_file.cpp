@@ -16,6 +16,7 @@ extern "C" {
 
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/descriptor_input.h"
 #include "hollowkit/recording/movie_temporaries.h"
 
 namespace hollowkit {
@@ -315,14 +316,14 @@ Result<void, std::string> FragmentedMovieFile::complete(const AVFormatContext& r
 
 
 Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& recording) {
-    // Read through the descriptor of the file written, never its name.
-    const std::string url = "file:/proc/self/fd/" + std::to_string(fd_.get());
+    // Read through the descriptor of the file written, never its name (nor
+    // /proc, which a process may not see).
     const int folder = place_.folder.fd();
-
-    AVFormatContext* rawInput = nullptr;
-    int rc = avformat_open_input(&rawInput, url.c_str(), av_find_input_format("mov"), nullptr);
-    if (rc < 0) return unexpected("cannot read the fragments: " + ffmpeg::errorString(rc));
-    ffmpeg::FormatContextPtr input(rawInput);
+    auto opened = DescriptorInput::open(fd_.get());
+    if (!opened) return unexpected("cannot read the fragments: " + ffmpeg::errorString(opened.error().averror));
+    const std::unique_ptr<DescriptorInput> reader = std::move(opened).value();
+    AVFormatContext* const input = reader->context();
+    int rc = 0;
     if (input->nb_streams != recording.nb_streams) {
         return unexpected(std::string("the fragments have other tracks"));
     }
@@ -387,7 +388,7 @@ Result<void, std::string> FragmentedMovieFile::rewrite(const AVFormatContext& re
         while (queue.empty()) {
             ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
             if (!packet) return unexpected(std::string("out of memory"));
-            if ((rc = av_read_frame(input.get(), packet.get())) < 0) {
+            if ((rc = av_read_frame(input, packet.get())) < 0) {
                 return unexpected("the fragments end early: " + ffmpeg::errorString(rc));
             }
             if (packet->stream_index < 0 || static_cast<unsigned>(packet->stream_index) >= queued.size()) continue;

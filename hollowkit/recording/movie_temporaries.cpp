@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -17,6 +18,7 @@ extern "C" {
 #include "hollowkit/base/new_file.h"
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/media/ffmpeg_handles.h"
+#include "hollowkit/recording/descriptor_input.h"
 
 namespace hollowkit {
 
@@ -224,6 +226,33 @@ std::string quotedList(const std::vector<std::string>& names) {
     return text;
 }
 
+enum class Look : uint8_t { none, picture };
+
+// Whether the open movie has a picture before it ends. One too long to look
+// through counts as having one.
+Look lookForPicture(AVFormatContext& input) {
+    bool hasVideoTrack = false;
+    for (unsigned i = 0; i < input.nb_streams; ++i) {
+        AVStream* stream = input.streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            hasVideoTrack = true;
+        } else {
+            stream->discard = AVDISCARD_ALL;
+        }
+    }
+    if (!hasVideoTrack) return Look::none;
+    ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
+    if (!packet) return Look::picture;
+    for (int i = 0; i < kMaxPacketsLooked; ++i) {
+        if (av_read_frame(&input, packet.get()) < 0) return Look::none;
+        const bool picture = packet->size > 0 &&
+                             input.streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        av_packet_unref(packet.get());
+        if (picture) return Look::picture;
+    }
+    return Look::picture;
+}
+
 }  // namespace
 
 Result<UniqueFd, int> MovieTemporaries::createUnique(const FileInFolder& movie, std::string& name) {
@@ -301,8 +330,11 @@ bool MovieTemporaries::isPhotoTemporaryName(std::string_view name) {
 
 bool MovieTemporaries::holdsPicture(int fd) {
     // Through the descriptor: the file may have lost the name it was made
-    // under, or its folder its path.
-    return holdsPicture(fs::path("/proc/self/fd/" + std::to_string(fd)));
+    // under, or its folder its path, and /proc may not show it.
+    auto input = DescriptorInput::open(fd);
+    if (!input) return input.error().unreadable;
+    const Look look = lookForPicture(*input.value()->context());
+    return look == Look::picture || input.value()->readError() != 0;
 }
 
 bool MovieTemporaries::holdsPicture(const fs::path& movie) {
@@ -310,26 +342,7 @@ bool MovieTemporaries::holdsPicture(const fs::path& movie) {
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, url.c_str(), av_find_input_format("mov"), nullptr) < 0) return false;
     ffmpeg::FormatContextPtr input(raw);
-    bool hasVideoTrack = false;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        AVStream* stream = input->streams[i];
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            hasVideoTrack = true;
-        } else {
-            stream->discard = AVDISCARD_ALL;
-        }
-    }
-    if (!hasVideoTrack) return false;
-    ffmpeg::PacketPtr packet = ffmpeg::allocPacket();
-    if (!packet) return true;
-    for (int i = 0; i < kMaxPacketsLooked; ++i) {
-        if (av_read_frame(input.get(), packet.get()) < 0) return false;
-        const bool picture = packet->size > 0 &&
-                             input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        av_packet_unref(packet.get());
-        if (picture) return true;
-    }
-    return true;
+    return lookForPicture(*input) == Look::picture;
 }
 
 UniqueFd MovieTemporaries::holdReservation(const fs::path& movie) {

@@ -63,7 +63,10 @@ public:
     // cannot open, or one that ends before any picture, has none; one too
     // long to look through counts as having one.
     static bool holdsPicture(const std::filesystem::path& movie);
-    // The same for the movie open as `fd`, whatever its name is now.
+    // The same for the movie open as `fd`, whatever its name is now, read
+    // through the descriptor (no /proc needed). One whose bytes cannot be
+    // read counts as having a picture: what cannot be looked at is never
+    // taken for nothing.
     static bool holdsPicture(int fd);
 
     struct Leftovers {

@@ -29,6 +29,8 @@
 #include "hollowkit/base/unique_fd.h"
 #include "hollowkit/media/video_codec.h"
 #include "hollowkit/recording/movie_temporaries.h"
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hidden_proc.h"
 #include "recording_test_support.h"
 #include "synthetic_recording.h"
 
@@ -303,6 +305,36 @@ TEST(FragmentedMovieFileTest, ADiskFullAtTheEndKeepsEveryWholePiece) {
     EXPECT_EQ(fragmentedSize(movie), roomy.second);
     EXPECT_TRUE(hiddenNames(folder).empty());
     disk.release();
+}
+
+// A process that cannot see its descriptors in /proc (hidden, or /proc
+// mounted without them) completes its movie all the same: the fragments are
+// read back through the descriptor it wrote them with.
+TEST(FragmentedMovieFileTest, AMovieIsCompletedWithoutProcSelfFd) {
+    testsupport::TempDir dir;
+    const auto movie = dir.path() / "movie.mov";
+    const testsupport::ChildOutcome outcome = testsupport::runInChild(
+        [&] {
+            if (!testsupport::hideOwnDescriptorsInProc()) return testsupport::kCannotHideProc;
+            testsupport::LogCapture log;
+            testsupport::SyntheticRecording recording(movie);
+            if (!recording.ok()) return 1;
+            for (int i = 0; i < 30; ++i) {
+                if (!recording.picture(i, true, 2000) || !recording.sound(i)) return 2;
+            }
+            if (!recording.complete().has_value()) return 3;
+            return log.contains("stays fragmented") ? 4 : 0;
+        },
+        120s);
+    ASSERT_TRUE(outcome.finished);
+    if (outcome.exitCode == testsupport::kCannotHideProc) GTEST_SKIP() << "no mount namespace for this test";
+    EXPECT_EQ(outcome.exitCode, 0) << "1 no header, 2 refused, 3 not completed, 4 left fragmented";
+    const auto counted = CommandRunner::run(
+        "/usr/bin/ffprobe",
+        {"-v", "quiet", "-count_packets", "-select_streams", "v:0", "-show_entries", "stream=nb_read_packets", "-of",
+         "csv=p=0", movie.string()},
+        {}, /*logged=*/false, 120s);
+    EXPECT_EQ(std::strtol(counted.output.c_str(), nullptr, 10), 30) << counted.output;
 }
 
 }  // namespace

@@ -23,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include "hollowkit/recording/ffmpeg_movie_writer.h"
+#include "hollowkit/testing/bounded_child.h"
+#include "hollowkit/testing/hidden_proc.h"
 #include "recording_test_support.h"
 #include "synthetic_recording.h"
 
@@ -170,6 +172,44 @@ TEST(MovieTemporariesTest, AKilledRunsLeftoversAreClearedAndNothingElse) {
     EXPECT_TRUE(fs::is_directory(output / ".Lumenhollow Video H.mov.Gh78Ij"));
     // A second clearing finds nothing more to do.
     EXPECT_EQ(MovieTemporaries::removeLeftovers(output), (MovieTemporaries::Leftovers{0, 0, 1}));
+}
+
+// A process that cannot see its descriptors in /proc (hidden, or /proc
+// mounted without them) reads each temporary through its descriptor all
+// the same: a killed recording with a picture takes its name, a finished
+// rewrite stays, and only what holds no picture goes.
+TEST(MovieTemporariesTest, WithoutProcSelfFdNothingThatHoldsAPictureIsRemoved) {
+    testsupport::TempDir dir;
+    const Movies movies = makeMovies(dir.path());
+    const fs::path output = dir.path() / "Lumenhollow";
+    fs::create_directories(output);
+    const struct {
+        const char* name;
+        const char* path;
+        Content before;
+        Content after;
+    } files[] = {
+        {"a recording killed before its rename", ".Lumenhollow Video B.mov.Ef34Gh", Content::picture, Content::none},
+        {"its reserved name, which it takes", "Lumenhollow Video B.mov", Content::empty, Content::picture},
+        {"a finished rewrite", ".Lumenhollow Video C.mov.Ij56Kl", Content::picture, Content::picture},
+        {"its movie", "Lumenhollow Video C.mov", Content::cutShort, Content::cutShort},
+        {"a rewrite killed half-way", ".Lumenhollow Video A.mov.Ab12Cd", Content::cutShort, Content::none},
+    };
+    for (const auto& f : files) {
+        writeBytes(output / f.path, f.before == Content::picture    ? movies.picture
+                                    : f.before == Content::cutShort ? movies.cutShort
+                                                                    : std::string());
+    }
+    const testsupport::ChildOutcome outcome = testsupport::runInChild(
+        [&] {
+            if (!testsupport::hideOwnDescriptorsInProc()) return testsupport::kCannotHideProc;
+            return MovieTemporaries::removeLeftovers(output) == MovieTemporaries::Leftovers{1, 1, 1} ? 0 : 1;
+        },
+        std::chrono::seconds(60));
+    ASSERT_TRUE(outcome.finished);
+    if (outcome.exitCode == testsupport::kCannotHideProc) GTEST_SKIP() << "no mount namespace for this test";
+    EXPECT_EQ(outcome.exitCode, 0) << "other counts than 1 removed, 1 restored, 1 kept";
+    for (const auto& f : files) EXPECT_EQ(contentOf(output / f.path, movies), f.after) << f.name;
 }
 
 // Ends the child when the test ends early.

@@ -15,7 +15,9 @@
 #include "hollowkit/imaging/bgra_frames.h"
 #include "hollowkit/recording/bubble_compositor.h"
 #include "hollowkit/recording/movie_reader.h"
+#include "hollowkit/testing/bounded_child.h"
 #include "hollowkit/testing/fake_segmentation_backend.h"
+#include "hollowkit/testing/hidden_proc.h"
 #include "hollowkit/testing/manual_executor.h"
 #include "recording_test_support.h"
 
@@ -301,6 +303,35 @@ TEST_F(ScreenComposerTest, ATakesHeldFolderIsComposedWhereverItWasMoved) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Camera.mov", "Combined.mov", "Screen.mov"}));
     EXPECT_TRUE(std::filesystem::is_regular_file(take));
+}
+
+// A process that cannot see its descriptors in /proc composes a take's held
+// folder all the same, through the folder's path.
+TEST_F(ScreenComposerTest, ATakesHeldFolderIsComposedWithoutProcSelfFd) {
+    const auto take = dir_.path() / "take";
+    std::filesystem::create_directory(take);
+    std::filesystem::copy_file(screen(), take / "Screen.mov");
+    std::filesystem::copy_file(camera(), take / "Camera.mov");
+    ComposeRequest r = request();
+    r.screen = take / "Screen.mov";
+    r.camera = take / "Camera.mov";
+    r.output = take / "Combined.mov";
+    const testsupport::ChildOutcome outcome = testsupport::runInChild(
+        [&] {
+            if (!testsupport::hideOwnDescriptorsInProc()) return testsupport::kCannotHideProc;
+            auto held = HeldFolder::open(take);
+            if (!held) return 1;
+            r.folder = *held;
+            const auto result = compose(r);
+            if (!result) return 2;
+            return *result == take / "Combined.mov" ? 0 : 3;
+        },
+        std::chrono::seconds(120));
+    ASSERT_TRUE(outcome.finished);
+    if (outcome.exitCode == testsupport::kCannotHideProc) GTEST_SKIP() << "no mount namespace for this test";
+    EXPECT_EQ(outcome.exitCode, 0) << "1 not held, 2 not composed, 3 told elsewhere";
+    const std::vector<std::string> boxes = topLevelBoxes(take / "Combined.mov");
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moov"), 1);
 }
 
 TEST_F(ScreenComposerTest, EveryScreenPictureLandsInItsOwnFrameInOrder) {
