@@ -20,6 +20,7 @@ void SerialQueue::stop() {
         MutexLock lock(mutex_);
         stopped_ = true;
     }
+    stopMarked();
     thread_.request_stop();
     if (thread_.joinable()) thread_.join();
 }

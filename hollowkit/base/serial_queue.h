@@ -46,6 +46,13 @@ public:
 
     const std::string& label() const { return label_; }
 
+protected:
+    // Called by stop() on its caller's thread once the queue is marked
+    // stopped and before its thread is asked to end: a test's way to hold
+    // stop() at the moment a task queued behind the running one must still
+    // be dropped. Does nothing here.
+    virtual void stopMarked() {}
+
 private:
     void run(std::stop_token stop);
     TaskId schedule(Duration delay, Duration interval, Task task);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -172,6 +173,48 @@ TEST(SerialQueueTest, StopEndsTheRunningTaskAndRunsNothingMore) {
     EXPECT_EQ(queue.after(Duration::zero(), [&] { ++ran; }), TaskId{0});
     EXPECT_EQ(queue.every(std::chrono::milliseconds(1), [&] { ++ran; }), TaskId{0});
     EXPECT_FALSE(queue.sync([&] { ++ran; }));
+    queue.stop();
+    EXPECT_EQ(ran.load(), 0);
+}
+
+// A queue whose stop() waits, between marking the queue stopped and asking
+// its thread to end, for what the test sets.
+class HeldStopQueue final : public SerialQueue {
+public:
+    using SerialQueue::SerialQueue;
+    std::function<void()> whenStopMarked;
+
+protected:
+    void stopMarked() override {
+        if (whenStopMarked) whenStopMarked();
+    }
+};
+
+// The losing order, forced: the running task ends after stop() has marked
+// the queue stopped but before the thread is asked to end. The task behind
+// it is dropped all the same, never run.
+TEST(SerialQueueTest, ATaskBehindTheRunningOneIsDroppedWhenTheStopComesBetween) {
+    HeldStopQueue queue("HollowKit.Test");
+    Latch started(1);
+    Latch release(1);
+    Latch settled(1);  // the task behind ran or was dropped
+    std::atomic<int> ran{0};
+    queue.post([&] {
+        started.arrive();
+        EXPECT_TRUE(release.wait());
+    });
+    // Let go with the task behind, whether it ran or was dropped.
+    std::shared_ptr<int> sentinel(new int(0), [&settled](int* value) {
+        delete value;
+        settled.arrive();
+    });
+    queue.post([&ran, sentinel] { ++ran; });
+    sentinel.reset();
+    queue.whenStopMarked = [&] {
+        release.arrive();
+        EXPECT_TRUE(settled.wait()) << "the task behind was neither run nor dropped";
+    };
+    ASSERT_TRUE(started.wait());
     queue.stop();
     EXPECT_EQ(ran.load(), 0);
 }
