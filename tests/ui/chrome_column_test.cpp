@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/window/chrome_column.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -49,8 +50,8 @@ TEST(ChromeColumnTest, PressesMoveTheWindowOnlyInTheTopRowsGaps) {
         bool pictureDrag;
     };
     const std::vector<Case> cases{
-        {"a gap in the top row moves the window", {600, 23}, 1, false},
-        {"the strip under the row moves the window", {600, 36}, 1, false},
+        {"a drag from a gap in the top row moves the window", {600, 23}, 1, false},
+        {"a drag from the strip under the row moves the window", {600, 36}, 1, false},
         {"the top gradient below the strip belongs to the picture", {600, 70}, 0, true},
         {"the bottom gradient lets the press through to the picture", {400, 460}, 0, true},
         {"so does the toast", {576, 110}, 0, true},
@@ -69,10 +70,13 @@ TEST(ChromeColumnTest, PressesMoveTheWindowOnlyInTheTopRowsGaps) {
         ASSERT_TRUE(window.chrome().toast().isVisible());
         const QPoint at = window.surface().mapTo(&window, c.at);
         QTest::mousePress(window.windowHandle(), Qt::LeftButton, {}, at);
-        EXPECT_EQ(fake.moves, c.moves);
         EXPECT_EQ(window.input().isDragging(), c.pictureDrag);
-        QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, {}, at);
         EXPECT_TRUE(h.velocity().isZero()) << "no press here turns the gimbal";
+        // The window moves once the pointer goes the drag distance.
+        const QPoint to = at + QPoint(QApplication::startDragDistance(), 0);
+        QTest::mouseMove(window.windowHandle(), to);
+        EXPECT_EQ(fake.moves, c.moves);
+        QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, {}, to);
     }
 }
 

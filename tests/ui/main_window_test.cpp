@@ -44,19 +44,29 @@ private:
     const bool systemMoves_;
 };
 
+// Presses on the strip in the window: the move begins only once the
+// pointer has gone the drag distance with the button held, so a click (the
+// first of a double click among them) never leaves the window manager
+// moving the window after its release.
 TEST(MainWindowTest, TheDragStripMovesTheWindowAndNeverTheGimbal) {
+    enum class Gesture : uint8_t { click, shortOfTheDistance, drag, doubleClick };
     struct Case {
         const char* name;
         bool windowManager;
-        int clicks;
+        Gesture gesture;
         int systemMoves;
         int toggles;
-        QPoint position;  // after dragging 30 right and 20 down
+        QPoint position;  // the window's, from {100, 50}
     };
+    const int distance = QApplication::startDragDistance();
     const std::vector<Case> cases{
-        {"a press hands the move to the window manager", true, 1, 1, 0, {100, 50}},
-        {"without one the strip moves the window itself", false, 1, 1, 0, {130, 70}},
-        {"a double click maximises", true, 2, 1, 1, {100, 50}},
+        {"a click moves nothing", true, Gesture::click, 0, 0, {100, 50}},
+        {"a press held short of the drag distance moves nothing", true, Gesture::shortOfTheDistance, 0, 0,
+         {100, 50}},
+        {"a drag hands the move to the window manager", true, Gesture::drag, 1, 0, {100, 50}},
+        {"without one the strip moves the window itself", false, Gesture::drag, 1, 0, {130, 70}},
+        {"a double click maximises and moves nothing", true, Gesture::doubleClick, 0, 1, {100, 50}},
+        {"so it does without a window manager", false, Gesture::doubleClick, 0, 1, {100, 50}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,16 +75,26 @@ TEST(MainWindowTest, TheDragStripMovesTheWindowAndNeverTheGimbal) {
         auto ops = std::make_unique<FakeWindowOps>(c.windowManager);
         FakeWindowOps& fake = *ops;
         window.setWindowOps(std::move(ops));
-        QWidget& strip = window.dragArea();
-        const QPoint at(600, 20);
-        if (c.clicks == 2) {
-            // The first click of a double click starts a move like any press.
-            QTest::mouseClick(&strip, Qt::LeftButton, {}, at);
-            QTest::mouseDClick(&strip, Qt::LeftButton, {}, at);
-        } else {
-            QTest::mousePress(&strip, Qt::LeftButton, {}, at);
-            QTest::mouseMove(&strip, at + QPoint(30, 20));
-            QTest::mouseRelease(&strip, Qt::LeftButton, {}, at + QPoint(30, 20));
+        QWindow* handle = window.windowHandle();
+        const QPoint at = window.dragArea().mapTo(&window, QPoint(600, 20));
+        switch (c.gesture) {
+        case Gesture::click:
+            QTest::mouseClick(handle, Qt::LeftButton, {}, at);
+            break;
+        case Gesture::shortOfTheDistance:
+            QTest::mousePress(handle, Qt::LeftButton, {}, at);
+            QTest::mouseMove(handle, at + QPoint(distance - 1, 0));
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, at + QPoint(distance - 1, 0));
+            break;
+        case Gesture::drag:
+            QTest::mousePress(handle, Qt::LeftButton, {}, at);
+            QTest::mouseMove(handle, at + QPoint(30, 20));
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, at + QPoint(30, 20));
+            break;
+        case Gesture::doubleClick:
+            QTest::mouseClick(handle, Qt::LeftButton, {}, at);
+            QTest::mouseDClick(handle, Qt::LeftButton, {}, at);
+            break;
         }
         EXPECT_EQ(fake.systemMoves, c.systemMoves);
         EXPECT_EQ(fake.toggles, c.toggles);

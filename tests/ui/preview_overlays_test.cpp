@@ -212,8 +212,10 @@ TEST(PreviewOverlaysTest, TheChromeStaysUsableOverAPanel) {
     CountingWindowOps& counting = *ops;
     window.setWindowOps(std::move(ops));
     const QPoint onStrip = window.dragArea().mapTo(&window, QPoint(600, 10));
+    const QPoint dragged = onStrip + QPoint(30, 0);
     QTest::mousePress(window.windowHandle(), Qt::LeftButton, {}, onStrip);
-    QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, {}, onStrip);
+    QTest::mouseMove(window.windowHandle(), dragged);
+    QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, {}, dragged);
     EXPECT_EQ(counting.moves, 1) << "the drag strip lies above the panel";
     EXPECT_FALSE(window.input().isDragging());
 }

@@ -1,5 +1,6 @@
 #include "lumenhollow/ui/window/window_drag_area.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -37,33 +38,41 @@ void WindowDragArea::mousePressEvent(QMouseEvent* event) {
     // Taken whatever the button, so no press here starts a gimbal drag below.
     event->accept();
     if (event->button() != Qt::LeftButton) return;
-    manualMove_.reset();
-    if (ops_.startSystemMove()) return;
-    manualMove_ = ManualMove{event->globalPosition().toPoint(), ops_.windowPosition()};
+    // Nothing moves yet: a move begun on the press outlives a click whose
+    // release the window manager never sees (a busy machine), and eats the
+    // second click of a double click.
+    press_ = Press{event->globalPosition().toPoint(), ops_.windowPosition()};
 }
 
 void WindowDragArea::mouseDoubleClickEvent(QMouseEvent* event) {
     // Qt reports the second press of a double click here, and a third press
-    // as an ordinary press again, which starts a move.
+    // as an ordinary press again.
     event->accept();
     if (event->button() != Qt::LeftButton) return;
-    manualMove_.reset();
+    press_.reset();
     ops_.toggleMaximized();
 }
 
 void WindowDragArea::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
-    if (!manualMove_) return;
-    ops_.moveWindowTo(manualMove_->windowStart + (event->globalPosition().toPoint() - manualMove_->pressGlobal));
+    if (!press_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPoint offset = event->globalPosition().toPoint() - press_->pressGlobal;
+    if (!press_->moving) {
+        if (offset.manhattanLength() < QApplication::startDragDistance()) return;
+        press_->moving = true;
+        if (ops_.startSystemMove()) return;
+        press_->manual = true;
+    }
+    if (press_->manual) ops_.moveWindowTo(press_->windowStart + offset);
 }
 
 void WindowDragArea::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
-    if (event->button() == Qt::LeftButton) manualMove_.reset();
+    if (event->button() == Qt::LeftButton) press_.reset();
 }
 
 void WindowDragArea::hideEvent(QHideEvent* event) {
-    manualMove_.reset();
+    press_.reset();
     QWidget::hideEvent(event);
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 // WindowDragArea: the strip at the top of the window that moves it, as a
-// title bar would: a press starts the window manager's move, or moves the
-// window by hand when no window manager answers (a bare X server); a double
-// click maximises or restores. Controls laid over it keep their own clicks.
+// title bar would: a press held while the pointer goes the drag distance
+// starts the window manager's move, or moves the window by hand when no
+// window manager answers (a bare X server); a plain click moves nothing,
+// and a double click maximises or restores. Controls laid over it keep their own clicks.
 // WindowOps is the seam to the window, so tests see what the strip asks.
 // GUI thread only.
 
@@ -56,13 +57,16 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    struct ManualMove {
+    // From a left press until its release.
+    struct Press {
         QPoint pressGlobal;
         QPoint windowStart;
+        bool moving = false;  // past the drag distance: the move began
+        bool manual = false;  // no window manager took it: moved by hand
     };
 
     WindowOps& ops_;
-    std::optional<ManualMove> manualMove_;
+    std::optional<Press> press_;
 };
 
 }  // namespace lumenhollow
