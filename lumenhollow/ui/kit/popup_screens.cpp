@@ -61,13 +61,17 @@ void PopupScreenKeeper::watch(QScreen* screen) {
 }
 
 void PopupScreenKeeper::keepInside(QScreen* screen) {
-    const QRect area = screen->availableGeometry();
     std::vector<QWidget*> popups;
+    // In the order of a hash: any order at all.
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->isVisible() && widget->windowType() == Qt::Popup && widget->screen() == screen) {
             popups.push_back(widget);
         }
     }
+    keepPopupsInside(std::move(popups), screen->availableGeometry());
+}
+
+void keepPopupsInside(std::vector<QWidget*> popups, const QRect& area) {
     // A submenu goes beside its parent menu, so each parent is placed before
     // its submenu: pulled in on its own, the submenu would cover its parent's
     // rows.

@@ -13,7 +13,10 @@
 #include <QPoint>
 #include <QRect>
 
+#include <vector>
+
 class QScreen;
+class QWidget;
 
 namespace lumenhollow::ui {
 
@@ -27,6 +30,10 @@ QPoint placeInside(const QRect& popup, const QRect& area);
 // side it opened to; where that side has no room, on the other side; and
 // only where neither has room, pulled in over the parent.
 QPoint placeSubmenu(const QRect& submenu, const QRect& parentWas, const QRect& parentNow, const QRect& area);
+
+// Moves the open pop-ups `popups`, given in any order, inside `area`: each
+// by placeInside, an open submenu by placeSubmenu once its menu is placed.
+void keepPopupsInside(std::vector<QWidget*> popups, const QRect& area);
 
 class PopupScreenKeeper final : public QObject {
     Q_OBJECT

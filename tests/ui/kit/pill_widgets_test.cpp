@@ -114,6 +114,42 @@ TEST(PopupScreens, AnOpenSubmenuGoesBesideItsMovedMenu) {
     }
 }
 
+// An open menu and its open submenu, low at the right of a larger screen,
+// the submenu opened to the menu's left, come inside a smaller area: the
+// menu is placed first and the submenu beside it, whichever of the two the
+// application lists first (its list follows a hash, so either comes).
+TEST(PopupScreens, AnOpenSubmenuAndItsMenuComeInsideInEitherOrder) {
+    const QRect area(0, 0, 760, 428);
+    for (const bool submenuFirst : {true, false}) {
+        SCOPED_TRACE(submenuFirst ? "the submenu listed first" : "the menu listed first");
+        QMenu menu;
+        menu.addAction(QStringLiteral("Recording Codec"));
+        QMenu* submenu = menu.addMenu(QStringLiteral("Notch"));
+        for (const char* title : {"Show in the Notch", "Content", "Open", "Closing the Window"}) {
+            submenu->addAction(QString::fromLatin1(title));
+        }
+        menu.addAction(QStringLiteral("Import LUT..."));
+        menu.popup(QPoint(100, 100));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu, 5000));
+        menu.setActiveAction(submenu->menuAction());
+        if (!submenu->isVisible()) submenu->popup(QPoint(300, 100));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(submenu, 5000));
+        ASSERT_EQ(menu.activeAction(), submenu->menuAction());
+        menu.move(1300, 700);
+        submenu->move(1300 - submenu->width(), 740);
+        std::vector<QWidget*> popups{&menu, submenu};
+        if (submenuFirst) std::reverse(popups.begin(), popups.end());
+        keepPopupsInside(popups, area);
+        EXPECT_TRUE(area.contains(menu.frameGeometry()));
+        EXPECT_TRUE(area.contains(submenu->frameGeometry()));
+        EXPECT_FALSE(submenu->frameGeometry().intersects(menu.frameGeometry()))
+            << "the submenu at " << submenu->x() << "," << submenu->y() << " covers its menu at " << menu.x()
+            << "," << menu.y();
+        EXPECT_LT(submenu->x(), menu.x()) << "it stays on the side it opened to";
+        menu.close();
+    }
+}
+
 TEST(PillMenuLabel, ADisabledPillDimsItsFaceButNotItsSize) {
     // The brightest pixel of the face: the white title and symbols.
     const auto brightest = [](QWidget& widget) {
