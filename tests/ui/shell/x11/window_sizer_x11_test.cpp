@@ -232,6 +232,46 @@ TEST_F(WindowSizerX11Test, AScreenMadeSmallerUnderTheWindowHoldsItWhole) {
         << h.window->centralWidget()->minimumHeight();
 }
 
+// A panel that takes room at the screen's foot while the screen keeps its
+// size (a desktop's bar, or a dock, set up after the window came): only the
+// usable area changes, as the desktop announces it (_NET_WORKAREA), and the
+// window is fitted again into what is left.
+TEST_F(WindowSizerX11Test, APanelTakingRoomUnderTheWindowFitsItIntoWhatIsLeft) {
+    harness_ = std::make_unique<test::WindowHarness>();
+    test::WindowHarness& h = *harness_;
+    h.emit(CameraEvent::stats(picture(1920, 1080)));
+    WindowSizer sizer(*h.modelSignals, h.main, {});
+    h.window = std::make_unique<MainWindow>(*h.modelSignals, *h.feed);
+    h.window->resizeToDefault();
+    h.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get(), 5000));
+    sizer.attach(h.window.get());
+    h.main.runUntilIdle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->size() == QSize(1152, 648); }, 10000));
+    const QRect screen = h.window->screen()->geometry();
+    ASSERT_EQ(screen, QRect(0, 0, 1512, 944));
+
+    auto other = hollowkit::x11::openConnection(xvfb_.displayName());
+    ASSERT_TRUE(other.has_value()) << other.error();
+    xcb_connection_t* test = other->get();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(test)).data->root;
+    const QRect usable(0, 0, 1512, 520);
+    const uint32_t area[] = {0, 0, 1512, 520};
+    xcb_change_property(test, XCB_PROP_MODE_REPLACE, root, hollowkit::x11::internAtom(test, "_NET_WORKAREA"),
+                        XCB_ATOM_CARDINAL, 32, 4, area);
+    roundTrip(test);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.window->screen()->availableGeometry() == usable; }, 10000))
+        << "Qt never heard of the usable area";
+    EXPECT_EQ(h.window->screen()->geometry(), screen) << "the screen itself kept its size";
+    const auto inside = [&] {
+        h.main.runUntilIdle();
+        return usable.contains(h.window->geometry());
+    };
+    EXPECT_TRUE(QTest::qWaitFor(inside, 10000))
+        << "the window at " << h.window->x() << "," << h.window->y() << " " << h.window->width() << "x"
+        << h.window->height() << " past the panel";
+}
+
 // The user's resize, then the sizer's request for the fitted size crossed
 // by another client's configure of the window to the size it has (as a
 // window manager ending its drag does): Qt reads the two notices together
