@@ -137,6 +137,14 @@ void CameraModel::construct() {
     // A run that was killed may have left unfinished movies (hidden
     // temporaries) in the output folder; they are cleared off the main
     // executor, the files a running writer holds excepted.
+    // A folder nothing could show (Open Output Folder, a take's reveal) is
+    // told in the window instead: a log line is all the person would get.
+    services_.desktop.setNotShownHandler([weak = weak_from_this(), main = &main_](const std::filesystem::path& folder) {
+        main->post([weak, folder] {
+            if (auto self = weak.lock()) self->postNotice(folderNotShownNotice(folder));
+        });
+    });
+
     leftoverQueue_ = std::make_unique<hollowkit::SerialQueue>("Lumenhollow.Leftovers");
     leftoverQueue_->post([folder = outputFolder_] { (void)hollowkit::MovieTemporaries::removeLeftovers(folder); });
 }
@@ -155,6 +163,10 @@ void CameraModel::notify(Field field) {
     // Observers may add or remove observers while being told.
     const auto observers = observers_;
     for (const auto& [id, observer] : observers) (*observer)(field);
+}
+
+std::string folderNotShownNotice(const std::filesystem::path& folder) {
+    return "No file manager to open it: the folder is " + folder.string();
 }
 
 void CameraModel::postNotice(std::string text) {

@@ -187,7 +187,10 @@ public:
     // closed (at once when nothing records).
     using RecordingFinish = std::function<void(std::function<void()> finished)>;
     void setRecordingFinishForTermination(RecordingFinish finish) { shutdown_.recordingFinish = std::move(finish); }
-    // Creates the output folder when missing (a failure is ignored) and opens it.
+    // Creates the output folder when missing (a failure is ignored) and opens
+    // it. Where the desktop can open nothing to show it (nor a take's file
+    // revealed after the take), a notice says where the folder is
+    // (folderNotShownNotice).
     void openOutputFolder();
 
     // --- Looks and guides (looks.cpp).
@@ -617,5 +620,9 @@ private:
 
     LookReading looks_;
 };
+
+// The notice for a folder the desktop could open nothing to show (no file
+// manager, nothing to start one): where the folder is, so it can be found.
+std::string folderNotShownNotice(const std::filesystem::path& folder);
 
 }  // namespace lumenhollow

@@ -1,19 +1,26 @@
 #pragma once
 
 // Desktop: shows folders and files to the user in the desktop's file
-// manager. Fire and forget: the calls return at once; a file manager that
-// cannot be reached is logged, never reported, like the rest of the
-// desktop's own business.
+// manager. The calls return at once; where nothing could be opened to show
+// one (no file manager, nothing to start one), the handler set for it is
+// told which folder went unshown, so the person can be told where it is.
 //
 // Any thread.
 
 #include <filesystem>
+#include <functional>
 
 namespace lumenhollow {
 
 class Desktop {
 public:
     virtual ~Desktop() = default;
+
+    // Called on the desktop's own thread with the folder (for a file, the
+    // folder holding it) that nothing could be opened to show. Set before
+    // the first request; empty: nobody is told.
+    using NotShownHandler = std::function<void(const std::filesystem::path& folder)>;
+    virtual void setNotShownHandler(NotShownHandler handler) = 0;
 
     // Opens `folder` in the file manager.
     virtual void openFolder(const std::filesystem::path& folder) = 0;

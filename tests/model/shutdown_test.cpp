@@ -250,5 +250,30 @@ TEST(ShutdownTest, TheOutputFolderIsCreatedWhenMissingAndOpenedEvenWhenItCannotB
     }
 }
 
+// With nothing on the desktop to show a folder (no file manager, no
+// xdg-open), the window says where the folder is; where one shows it, no
+// notice comes.
+TEST(ShutdownTest, AnOutputFolderNothingCanShowIsToldWithItsPath) {
+    hollowkit::testsupport::TempDir temp;
+    const std::filesystem::path folder = temp.path() / "My \"Best\" Videos" / "Lumenhollow";
+    for (const bool fails : {true, false}) {
+        SCOPED_TRACE(fails ? "nothing shows it" : "a file manager shows it");
+        ModelHarness h;
+        h.outputFolder = folder;
+        h.desktop.setFails(fails);
+        h.createAndStart();
+        h.model->openOutputFolder();
+        h.main.runUntilIdle();
+        EXPECT_EQ(h.desktop.calls(), std::vector<std::string>{"open " + folder.string()});
+        if (fails) {
+            ASSERT_TRUE(h.state().notice.has_value());
+            EXPECT_EQ(*h.state().notice, folderNotShownNotice(folder));
+            EXPECT_NE(h.state().notice->find(folder.string()), std::string::npos) << *h.state().notice;
+        } else {
+            EXPECT_FALSE(h.state().notice.has_value());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test

@@ -137,6 +137,24 @@ TEST(ChromeColumnTest, TheFolderButtonOpensTheOutputFolder) {
     EXPECT_EQ(calls.back().rfind("open ", 0), 0u) << calls.back();
 }
 
+// Nothing on the desktop shows folders: the window says where it is, in a
+// click of the button at its place in the window.
+TEST(ChromeColumnTest, AFolderNothingCanShowIsToldInTheWindow) {
+    StillMotion still;
+    WindowHarness h;
+    MainWindow& window = h.show();
+    window.resize(1152, 648);
+    h.desktop.setFails(true);
+    ui::IconButton& folder = window.chrome().folderButton();
+    const QPoint at = folder.mapTo(&window, folder.rect().center());
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+    h.main.runUntilIdle();
+    NoticeToast& toast = window.chrome().toast();
+    EXPECT_TRUE(toast.isVisible());
+    EXPECT_EQ(toast.text(), QString::fromStdString(folderNotShownNotice(h.outputFolder)));
+    EXPECT_TRUE(toast.text().contains(QString::fromStdString(h.outputFolder.string()))) << toast.text().toStdString();
+}
+
 TEST(ChromeColumnTest, WidthClassesSwitchTheRowAndTheRailAtOnce) {
     // The rail's fade is its own test's.
     StillMotion still;

@@ -72,14 +72,15 @@ struct FreedesktopDesktop::Worker {
         session.reset();
         hollowkit::PocketLog::logf("No file manager answered on the session bus (%s); using xdg-open",
                                    failure.c_str());
-        xdgOpen(folder);
+        if (!xdgOpen(folder) && notShown) notShown(folder);
     }
 
-    void xdgOpen(const std::filesystem::path& folder) {
+    // False when xdg-open could not be started.
+    bool xdgOpen(const std::filesystem::path& folder) {
         const std::optional<std::string> program = hollowkit::findProgram(options.searchPath, "xdg-open");
         if (!program) {
             hollowkit::PocketLog::logf("Cannot show %s: xdg-open is not installed", folder.c_str());
-            return;
+            return false;
         }
         // "$0" and "$1" are the program and the folder, never parsed by the shell.
         const hollowkit::CommandResult result = hollowkit::CommandRunner::run(
@@ -87,12 +88,15 @@ struct FreedesktopDesktop::Worker {
             false, kStartTimeout);
         if (result.status != 0) {
             hollowkit::PocketLog::logf("Cannot start xdg-open for %s: %s", folder.c_str(), result.output.c_str());
+            return false;
         }
+        return true;
     }
 
     Options options;
     // Readable once the owner ends: a greeting or call under way stops.
     const hollowkit::UniqueFd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    NotShownHandler notShown;  // queue only
     std::unique_ptr<BoundedBus> session;  // queue only
     hollowkit::SerialQueue queue{"Lumenhollow.Desktop"};  // last: joined first
 };
@@ -110,6 +114,13 @@ FreedesktopDesktop::~FreedesktopDesktop() {
         [[maybe_unused]] const ssize_t written = ::write(worker_->stop.get(), &one, sizeof one);
     }
     worker_->queue.sync([] {});
+}
+
+void FreedesktopDesktop::setNotShownHandler(NotShownHandler handler) {
+    // Through the queue: every request made after it sees it.
+    worker_->queue.post([worker = worker_.get(), handler = std::move(handler)]() mutable {
+        worker->notShown = std::move(handler);
+    });
 }
 
 void FreedesktopDesktop::openFolder(const std::filesystem::path& folder) {

@@ -6,6 +6,9 @@
 // `xdg-open` opens the folder (for a file, the folder holding it), found on
 // the search path given or, by default, on $PATH as it was at construction.
 //
+// Where neither is there (or xdg-open cannot be started), the not-shown
+// handler is told, on the queue.
+//
 // xdg-open is started through CommandRunner by a shell that leaves it
 // running in the background and returns at once: without a desktop
 // environment xdg-open waits for the program it opened, and CommandRunner's
@@ -46,6 +49,7 @@ public:
     FreedesktopDesktop(const FreedesktopDesktop&) = delete;
     FreedesktopDesktop& operator=(const FreedesktopDesktop&) = delete;
 
+    void setNotShownHandler(NotShownHandler handler) override;
     void openFolder(const std::filesystem::path& folder) override;
     void revealFile(const std::filesystem::path& file) override;
 
