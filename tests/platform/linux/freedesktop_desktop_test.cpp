@@ -158,15 +158,21 @@ TEST(FreedesktopDesktopTest, AnXdgOpenThatStaysWithItsProgramIsLeftRunningAndHol
     }
 }
 
+// Its owner is told which folder went unshown (for a file, the folder
+// holding it), so the person can be told where it is.
 TEST(FreedesktopDesktopTest, WithNeitherAFileManagerNorXdgOpenItSaysSoAndShowsNothing) {
     TempDir emptyBin;
     LogCapture log;
+    std::vector<std::string> unshown;  // the desktop's queue, joined before it is read
     {
         FreedesktopDesktop desktop({.sessionBusAddress = "unix:path=/nonexistent/bus",
                                     .searchPath = emptyBin.path().string()});
+        desktop.setNotShownHandler([&unshown](const std::filesystem::path& folder) { unshown.push_back(folder); });
         desktop.openFolder("/tmp/x");
+        desktop.revealFile("/tmp/y/Screen.mov");
     }
-    EXPECT_EQ(log.count("xdg-open is not installed"), 1);
+    EXPECT_EQ(log.count("xdg-open is not installed"), 2);
+    EXPECT_EQ(unshown, (std::vector<std::string>{"/tmp/x", "/tmp/y"}));
 }
 
 // A session bus that accepts and never answers: the end does not wait out
