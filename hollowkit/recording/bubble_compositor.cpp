@@ -153,12 +153,13 @@ MutableImagePlane planeOf(WritableVideoFrame& frame) {
 }  // namespace
 
 BubbleCompositor::BubbleCompositor(BubbleInstruction instruction, std::unique_ptr<SegmentationBackend> backend,
-                                   int threads)
+                                   int threads, std::unique_ptr<FaceDetectorBackend> faces)
     : instruction_(std::move(instruction)),
       segmenter_(backend ? std::move(backend) : std::make_unique<GrabCutSegmentationBackend>()),
       workers_(std::max(1, threads)),
       blur_(std::make_unique<BlurScratch>()),
-      screenPictures_(std::make_unique<BgraScratch>()) {}
+      screenPictures_(std::make_unique<BgraScratch>()),
+      faces_(std::move(faces)) {}
 
 BubbleCompositor::~BubbleCompositor() = default;
 
@@ -259,8 +260,8 @@ void BubbleCompositor::drawScreen(const Yuv420View& screen, double seconds, Yuv4
     }
 }
 
-VideoFrame BubbleCompositor::scaledPicture(const CameraSource& camera, const PixelRect& crop, int width,
-                                           int height) {
+VideoFrame BubbleCompositor::scaledPicture(const CameraSource& camera, const PixelRect& crop, int width, int height,
+                                           std::unique_ptr<PixelBufferPool>& pool, ffmpeg::SwsContextPtr& cached) {
     const bool subsampled = camera.format != AV_PIX_FMT_BGRA;
     int x = clampToInt(std::round(crop.x), 0, camera.width - 1);
     int y = clampToInt(std::round(crop.y), 0, camera.height - 1);
@@ -272,13 +273,13 @@ VideoFrame BubbleCompositor::scaledPicture(const CameraSource& camera, const Pix
     const int w = clampToInt(std::round(crop.width), 1, camera.width - x);
     const int h = clampToInt(std::round(crop.height), 1, camera.height - y);
 
-    WritableVideoFrame picture = acquireSized(pictures_, PixelFormat::bgra, width, height, 2);
+    WritableVideoFrame picture = acquireSized(pool, PixelFormat::bgra, width, height, 2);
     if (picture.isNull()) return {};
     // One pass crops, scales (filtered, so a shrunk face does not shimmer)
     // and turns limited-range BT.709 into full-range RGB.
-    SwsContext* scaler = sws_getCachedContext(scaler_.release(), w, h, camera.format, width, height,
+    SwsContext* scaler = sws_getCachedContext(cached.release(), w, h, camera.format, width, height,
                                               AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    scaler_.reset(scaler);
+    cached.reset(scaler);
     if (scaler == nullptr) return {};
     if (subsampled) {
         const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
@@ -347,9 +348,27 @@ const BubbleLayer* BubbleCompositor::layerFor(const CameraSource& camera, double
     const PixelRect extent{0, 0, static_cast<double>(camera.width), static_cast<double>(camera.height)};
     const PixelRect content = cameraContentRect(extent, sizeInForce(instruction_.cameraFrames, seconds));
     if (instruction_.style.shape == BubbleShape::cutout) {
-        return cutoutLayer(camera, content, canvasWidth, canvasHeight);
+        return cutoutLayer(camera, content, seconds, canvasWidth, canvasHeight);
     }
-    return circleLayer(camera, content, canvasWidth, canvasHeight);
+    return circleLayer(camera, content, seconds, canvasWidth, canvasHeight);
+}
+
+std::optional<NormalizedRect> BubbleCompositor::faceIn(const CameraSource& camera, const PixelRect& crop,
+                                                       double seconds) {
+    // A face found in another part of the picture (the camera's picture
+    // changed shape) would seed the mask in the wrong place.
+    if (crop != faceCrop_) {
+        faces_.forget();
+        faceCrop_ = crop;
+    }
+    if (faces_.due(seconds) && crop.width >= 2 && crop.height >= 2) {
+        const double k = std::min(1.0, kFaceSearchWidth / crop.width);
+        const int width = roundToInt(crop.width * k, 2, VideoFrame::kMaxDimension);
+        const int height = roundToInt(crop.height * k, 2, VideoFrame::kMaxDimension);
+        const VideoFrame picture = scaledPicture(camera, crop, width, height, searched_, searchScaler_);
+        if (!picture.isNull()) faces_.search(picture, seconds);
+    }
+    return faces_.face();
 }
 
 }  // namespace hollowkit

@@ -14,6 +14,11 @@
 // onto the Y'CbCr 4:2:0 planes an encoder takes, so a composer never has to
 // turn whole frames into RGB and back.
 //
+// The person mask of a blurred or removed room and of a cut-out is seeded by
+// the face in the camera picture, looked for a few times a second of the
+// movie (FaceSearch) in the part of the picture the bubble shows; without a
+// face the segmenter assumes a person in the middle.
+//
 // One owner (the thread drawing a combined movie's frames); calls must not
 // overlap. Rows of
 // large pictures are shared out to the compositor's own RowWorkers. Nothing
@@ -27,6 +32,8 @@
 #include <span>
 #include <vector>
 
+#include "hollowkit/imaging/face_detector_backend.h"
+#include "hollowkit/imaging/face_search.h"
 #include "hollowkit/imaging/person_segmenter.h"
 #include "hollowkit/imaging/row_workers.h"
 #include "hollowkit/imaging/segmentation_backend.h"
@@ -111,10 +118,12 @@ public:
     static constexpr double kRingShare = 0.012;
     static constexpr int kMinRingWidth = 2;
 
-    // Without a backend, people are found with GrabCut. `threads` counts the
-    // caller's thread too.
+    // Without a backend, people are found with GrabCut, and without a face
+    // backend faces with the Haar cascade. `threads` counts the caller's
+    // thread too.
     explicit BubbleCompositor(BubbleInstruction instruction, std::unique_ptr<SegmentationBackend> backend = nullptr,
-                              int threads = RowWorkers::defaultThreadCount());
+                              int threads = RowWorkers::defaultThreadCount(),
+                              std::unique_ptr<FaceDetectorBackend> faces = nullptr);
     ~BubbleCompositor();
     BubbleCompositor(const BubbleCompositor&) = delete;
     BubbleCompositor& operator=(const BubbleCompositor&) = delete;
@@ -166,17 +175,26 @@ public:
     static PixelRect screenSourceRect(const ZoomRect& zoom, int screenWidth, int screenHeight, int canvasWidth,
                                       int canvasHeight);
 
+    // Pictures searched for a face are brought down to at most this wide
+    // (the Haar search's own working width).
+    static constexpr int kFaceSearchWidth = 640;
+
 private:
     struct CircleCache;
     struct CameraSource;
 
     const BubbleLayer* layerFor(const CameraSource& camera, double seconds, int canvasWidth, int canvasHeight);
-    const BubbleLayer* circleLayer(const CameraSource& camera, const PixelRect& content, int canvasWidth,
-                                   int canvasHeight);
-    const BubbleLayer* cutoutLayer(const CameraSource& camera, const PixelRect& content, int canvasWidth,
-                                   int canvasHeight);
-    // `camera` cut to `crop` and scaled to width x height, as BGRA.
-    VideoFrame scaledPicture(const CameraSource& camera, const PixelRect& crop, int width, int height);
+    const BubbleLayer* circleLayer(const CameraSource& camera, const PixelRect& content, double seconds,
+                                   int canvasWidth, int canvasHeight);
+    const BubbleLayer* cutoutLayer(const CameraSource& camera, const PixelRect& content, double seconds,
+                                   int canvasWidth, int canvasHeight);
+    // `camera` cut to `crop` and scaled to width x height, as BGRA, from
+    // `pool` through `scaler`.
+    static VideoFrame scaledPicture(const CameraSource& camera, const PixelRect& crop, int width, int height,
+                                    std::unique_ptr<PixelBufferPool>& pool, ffmpeg::SwsContextPtr& scaler);
+    // The face in the part `crop` of the camera picture at `seconds`
+    // (normalised to the crop), searched for when a search is due.
+    std::optional<NormalizedRect> faceIn(const CameraSource& camera, const PixelRect& crop, double seconds);
 
     const BubbleInstruction instruction_;
     PersonSegmenter segmenter_;
@@ -193,6 +211,10 @@ private:
     std::vector<uint8_t> shadow_;                // scratch: the cut-out's shadow alpha
     std::vector<uint8_t> personMask_;            // scratch: the cut-out's faded mask
     ffmpeg::SwsContextPtr scaler_;               // camera crops to BGRA at the bubble's size
+    FaceSearch faces_;                           // the face the person masks are seeded by
+    PixelRect faceCrop_;                         // the part of the picture faces_ searched
+    std::unique_ptr<PixelBufferPool> searched_;  // camera crops at the search's size
+    ffmpeg::SwsContextPtr searchScaler_;         // camera crops to BGRA at the search's size
 };
 
 }  // namespace hollowkit

@@ -75,7 +75,7 @@ inline uint8_t toByte(double value) {
 }  // namespace
 
 const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, const PixelRect& content,
-                                                 int canvasWidth, int canvasHeight) {
+                                                 double seconds, int canvasWidth, int canvasHeight) {
     if (!circle_ || circle_->canvasWidth != canvasWidth || circle_->canvasHeight != canvasHeight) {
         const PixelRect square = bubbleSquare(instruction_.style, canvasWidth, canvasHeight);
         const int side = roundToInt(square.width, 0, VideoFrame::kMaxDimension);
@@ -128,13 +128,14 @@ const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, con
     CircleCache& cache = *circle_;
     const int side = cache.side;
 
-    const VideoFrame picture = scaledPicture(camera, circleCrop(content), side, side);
+    const PixelRect crop = circleCrop(content);
+    const VideoFrame picture = scaledPicture(camera, crop, side, side, pictures_, scaler_);
     if (picture.isNull()) return nullptr;
     VideoFrame face = picture;
     if (instruction_.style.background != BubbleBackground::keep) {
         // Segmented only when the room is treated; a failed mask leaves the
         // room as recorded.
-        if (const std::optional<PersonMask> mask = segmenter_.scaledMask(picture)) {
+        if (const std::optional<PersonMask> mask = segmenter_.scaledMask(picture, faceIn(camera, crop, seconds))) {
             WritableVideoFrame treated = acquireSized(treated_, PixelFormat::bgra, side, side, 2);
             if (!treated.isNull() &&
                 applyBackground(picture, &*mask, instruction_.style.background, treated, nullptr, blur_.get())) {
@@ -163,7 +164,7 @@ const BubbleLayer* BubbleCompositor::circleLayer(const CameraSource& camera, con
 }
 
 const BubbleLayer* BubbleCompositor::cutoutLayer(const CameraSource& camera, const PixelRect& content,
-                                                 int canvasWidth, int canvasHeight) {
+                                                 double seconds, int canvasWidth, int canvasHeight) {
     const PixelRect square = bubbleSquare(instruction_.style, canvasWidth, canvasHeight);
     const int height = roundToInt(square.height, 0, VideoFrame::kMaxDimension);
     if (height < 2 || !(content.height >= 1) || !(content.width >= 1)) return nullptr;
@@ -171,9 +172,9 @@ const BubbleLayer* BubbleCompositor::cutoutLayer(const CameraSource& camera, con
     const double k = height / content.height;
     const int width = roundToInt(content.width * k, 2, VideoFrame::kMaxDimension);
 
-    const VideoFrame picture = scaledPicture(camera, content, width, height);
+    const VideoFrame picture = scaledPicture(camera, content, width, height, pictures_, scaler_);
     if (picture.isNull()) return nullptr;
-    const std::optional<PersonMask> mask = segmenter_.scaledMask(picture);
+    const std::optional<PersonMask> mask = segmenter_.scaledMask(picture, faceIn(camera, content, seconds));
     if (!mask || mask->width != width || mask->height != height) return nullptr;
 
     // The mask with its left, right and top edges faded over a share of the

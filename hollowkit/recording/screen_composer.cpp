@@ -364,8 +364,10 @@ Result<void, ComposeError> Export::composeFrames() {
     BubbleInstruction instruction{request_.style, request_.zoom, request_.cameraFrames};
     std::unique_ptr<SegmentationBackend> backend =
         options_.segmentationBackend ? options_.segmentationBackend() : nullptr;
-    auto compositor =
-        std::make_unique<BubbleCompositor>(std::move(instruction), std::move(backend), std::min(cpus_, 4));
+    std::unique_ptr<FaceDetectorBackend> faces =
+        options_.faceDetectorBackend ? options_.faceDetectorBackend() : nullptr;
+    auto compositor = std::make_unique<BubbleCompositor>(std::move(instruction), std::move(backend),
+                                                         std::min(cpus_, 4), std::move(faces));
     constexpr int kRate = ScreenComposer::kFrameRate;
     auto screen = std::make_unique<PictureFeed>(std::move(screen_), frames, kRate, kPictureDepth);
     std::unique_ptr<PictureFeed> camera;

@@ -41,6 +41,7 @@
 #include "hollowkit/base/result.h"
 #include "hollowkit/base/serial_queue.h"
 #include "hollowkit/base/stop_flag.h"
+#include "hollowkit/imaging/face_detector_backend.h"
 #include "hollowkit/imaging/segmentation_backend.h"
 #include "hollowkit/media/bubble_style.h"
 #include "hollowkit/media/video_codec.h"
@@ -101,6 +102,8 @@ struct ScreenComposerOptions {
     // Finds the person for blurred or removed rooms and cut-outs; GrabCut
     // when not set.
     std::function<std::unique_ptr<SegmentationBackend>()> segmentationBackend;
+    // Finds the face the person is found by; the Haar cascade when not set.
+    std::function<std::unique_ptr<FaceDetectorBackend>()> faceDetectorBackend;
 };
 
 class ScreenComposer {

@@ -27,6 +27,10 @@ struct Lcg {
 }  // namespace
 
 FigureScene makeFigureScene(int width, int height, PixelFormat format, uint32_t seed) {
+    return makeFigureScene(width, height, FigurePlace{}, format, seed);
+}
+
+FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelFormat format, uint32_t seed) {
     FigureScene scene;
     scene.truth = PersonMask::filled(width, height, 0);
     WritableVideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, width, height);
@@ -34,11 +38,11 @@ FigureScene makeFigureScene(int width, int height, PixelFormat format, uint32_t 
         return scene;
     }
     const double h = height;
-    const double cx = 0.5 * width;
-    const double headY = 0.30 * h;
+    const double cx = place.centerX * width;
+    const double headY = place.headY * h;
     const double headRx = 0.09 * h;
     const double headRy = 0.12 * h;
-    const double shoulderY = 0.48 * h;
+    const double shoulderY = headY + 0.18 * h;
     Lcg random{seed};
     const int checker = std::max(4, height / 20);
 
@@ -88,6 +92,42 @@ FigureScene makeFigureScene(int width, int height, PixelFormat format, uint32_t 
     VideoFrame bgra = std::move(frame).freeze(TimePoint{});
     scene.frame = format == PixelFormat::nv12 ? toNv12(bgra) : bgra;
     return scene;
+}
+
+std::optional<NormalizedRect> findFigureHead(const VideoFrame& bgra) {
+    if (bgra.pixelFormat() != PixelFormat::bgra || bgra.width() < 1 || bgra.height() < 1) {
+        return std::nullopt;
+    }
+    // The skin tone and its noise; neither the shirt nor the room comes near,
+    // though the colour fringes of a subsampled picture may in specks.
+    cv::Mat skin(bgra.height(), bgra.width(), CV_8UC1);
+    for (int y = 0; y < bgra.height(); ++y) {
+        const uint8_t* row = bgra.planeData(0) + static_cast<size_t>(y) * bgra.stride(0);
+        auto* out = skin.ptr<uint8_t>(y);
+        for (int x = 0; x < bgra.width(); ++x) {
+            const uint8_t* p = row + 4 * x;
+            out[x] = std::abs(p[0] - 120) <= 24 && std::abs(p[1] - 150) <= 24 && std::abs(p[2] - 205) <= 24 ? 255 : 0;
+        }
+    }
+    // The head and neck are the largest piece of skin.
+    cv::Mat labels;
+    cv::Mat stats;
+    cv::Mat centroids;
+    const int count = cv::connectedComponentsWithStats(skin, labels, stats, centroids, 8);
+    int largest = 0;
+    for (int i = 1; i < count; ++i) {
+        if (largest == 0 || stats.at<int>(i, cv::CC_STAT_AREA) > stats.at<int>(largest, cv::CC_STAT_AREA)) {
+            largest = i;
+        }
+    }
+    if (largest == 0) {
+        return std::nullopt;
+    }
+    const double left = stats.at<int>(largest, cv::CC_STAT_LEFT);
+    const double top = stats.at<int>(largest, cv::CC_STAT_TOP);
+    const double width = stats.at<int>(largest, cv::CC_STAT_WIDTH);
+    return NormalizedRect{left / bgra.width(), top / bgra.height(), width / bgra.width(),
+                          width * 4.0 / 3.0 / bgra.height()};
 }
 
 VideoFrame loadImageFile(const std::string& path) {

@@ -5,6 +5,7 @@
 // frames, and BGRA → NV12 conversion. Pure functions, any thread.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hollowkit/imaging/normalized_rect.h"
@@ -19,10 +20,26 @@ struct FigureScene {
     NormalizedRect face;    // the head's box
 };
 
+// Where the figure stands: its middle across the width and its head's
+// centre down the height, as shares of the picture.
+struct FigurePlace {
+    double centerX = 0.5;
+    double headY = 0.30;
+};
+
 // A head-and-shoulders figure (skin-toned head, dark red shirt) standing in
 // the middle, head in the upper third, in front of a teal and grey room with
 // a checker texture and noise. Deterministic for a given seed.
 FigureScene makeFigureScene(int width, int height, PixelFormat format = PixelFormat::bgra, uint32_t seed = 1);
+// The same figure standing at `place`.
+FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelFormat format = PixelFormat::bgra,
+                            uint32_t seed = 1);
+
+// The figure's head in a BGRA picture of a figure scene (scaled or cut as
+// it may be), found by its skin tone: the box across the head's widest
+// extent, from its top down by 4/3 of that width (the neck below is left
+// out). Nothing in a picture without the tone or of another format.
+std::optional<NormalizedRect> findFigureHead(const VideoFrame& bgra);
 
 // The image file at `path` as an opaque BGRA frame; null when it cannot be read.
 VideoFrame loadImageFile(const std::string& path);
