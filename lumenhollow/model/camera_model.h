@@ -442,6 +442,8 @@ private:
     // Face tracking and auto framing (face_tracking.cpp).
     void handleFaceObservations(const std::vector<hollowkit::NormalizedRect>& faces, hollowkit::TimePoint seenAt);
     void updateFaceDetection();
+    void enableFaceDetection();
+    void updateMaskFace(const std::optional<hollowkit::NormalizedRect>& face, hollowkit::TimePoint now);
     void performAutoFrame(const hollowkit::NormalizedRect& face);
     void giveUpAutoFrame();
     void cancelAutoFrame();

@@ -204,9 +204,13 @@ struct ManualAim {
     double scrollAccumulator = 0;
 };
 
-// Face tracking and auto framing.
+// Face tracking, auto framing and the face the background preview's person
+// mask is seeded by.
 struct FaceWork {
     hollowkit::TimePoint lastSeen = hollowkit::kDistantPast;
+    // The face last seen while the preview treats the room, kept through
+    // misses shorter than the linger.
+    std::optional<hollowkit::NormalizedRect> maskFace;
     std::optional<hollowkit::TimePoint> pendingAutoFrame;
     hollowkit::TaskId autoFrameTimer = 0;
     hollowkit::TimePoint trackingStartedAt = hollowkit::kDistantPast;

@@ -93,8 +93,10 @@ bool CameraModel::readyToOverwrite(std::string_view key, const std::string& what
 }
 
 void CameraModel::applyPreviewStyle() {
-    // The room is treated live only while a take would treat it too.
+    // The room is treated live only while a take would treat it too; its
+    // person mask is seeded by the face, so faces are looked for meanwhile.
     backgroundPreview_->setStyle(state_.recordScreen ? std::optional(state_.bubbleStyle) : std::nullopt);
+    enableFaceDetection();
 }
 
 }  // namespace lumenhollow

@@ -1,7 +1,9 @@
 // CameraModel: face tracking (the follower keeps the face in frame while it
 // is on) and auto framing (one move that frames the next face seen). Both
-// need a camera that takes exact positions. The detector runs only while
-// one of them wants faces; its results arrive here on the main executor.
+// need a camera that takes exact positions. The background preview's person
+// mask is seeded by the face too, whichever camera it is. The detector runs
+// only while one of them wants faces; its results arrive here on the main
+// executor.
 
 #include "hollowkit/imaging/auto_framer.h"
 #include "lumenhollow/model/camera_model.h"
@@ -51,9 +53,24 @@ void CameraModel::stopFaceTracking() {
 }
 
 void CameraModel::updateFaceDetection() {
-    const bool wanted = state_.faceTracking || faces_.pendingAutoFrame.has_value();
-    faceDetector_->setEnabled(wanted);
-    if (!wanted) publish<Field::trackedFace>(std::nullopt);
+    enableFaceDetection();
+    if (!state_.faceTracking && !faces_.pendingAutoFrame) publish<Field::trackedFace>(std::nullopt);
+}
+
+void CameraModel::enableFaceDetection() {
+    const bool masking = backgroundPreview_->isActive();
+    faceDetector_->setEnabled(state_.faceTracking || faces_.pendingAutoFrame.has_value() || masking);
+    // A face seen before the room was last treated may no longer be there.
+    if (!masking) updateMaskFace(std::nullopt, hollowkit::kDistantPast);
+}
+
+void CameraModel::updateMaskFace(const std::optional<hollowkit::NormalizedRect>& face, hollowkit::TimePoint now) {
+    if (face) {
+        faces_.maskFace = face;
+    } else if (!backgroundPreview_->isActive() || now > faces_.lastSeen + kFaceLinger) {
+        faces_.maskFace.reset();
+    }
+    backgroundPreview_->setFace(faces_.maskFace);
 }
 
 void CameraModel::autoFrame() {
@@ -81,14 +98,19 @@ void CameraModel::handleFaceObservations(const std::vector<hollowkit::Normalized
                                          hollowkit::TimePoint seenAt) {
     // A detection already under way when the detector was switched off
     // still reports; nothing wants it, and it must not leave a face box.
-    if (!state_.faceTracking && !faces_.pendingAutoFrame) return;
+    const bool masking = backgroundPreview_->isActive();
+    if (!state_.faceTracking && !faces_.pendingAutoFrame && !masking) return;
 
     const hollowkit::TimePoint now = main_.clock().now();
     const std::optional<hollowkit::NormalizedRect> face =
         faces.empty() ? std::nullopt : std::optional<hollowkit::NormalizedRect>(faces.front());
+    // The person mask follows the same face as tracking, lingering alike.
+    if (masking) updateMaskFace(face, now);
+    if (face) faces_.lastSeen = now;
+    if (!state_.faceTracking && !faces_.pendingAutoFrame) return;
+
     if (face) {
         publish<Field::trackedFace>(face);
-        faces_.lastSeen = now;
     } else if (now > faces_.lastSeen + kFaceLinger) {
         // The box lingers through short misses.
         publish<Field::trackedFace>(std::nullopt);
@@ -156,6 +178,9 @@ void CameraModel::endFaceActivities() {
         cancelAutoFrame();
         updateFaceDetection();
     }
+    // Nor with the last camera's face for its person mask.
+    faces_.lastSeen = hollowkit::kDistantPast;
+    updateMaskFace(std::nullopt, hollowkit::kDistantPast);
 }
 
 }  // namespace lumenhollow
