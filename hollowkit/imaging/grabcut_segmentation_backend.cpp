@@ -49,7 +49,11 @@ bool smallBgr(const VideoFrame& frame, cv::Size size, cv::Mat& bgr) {
     return false;
 }
 
-// The face box in work pixels: its centre x, top, width and height.
+// A face box's height above it that is hair, and below it that is chin.
+constexpr double kHairShare = 0.4;
+constexpr double kChinShare = 0.05;
+
+// The head in work pixels: its centre x, top, width and height.
 struct FaceSeed {
     double centerX = 0;
     double top = 0;
@@ -61,8 +65,11 @@ struct FaceSeed {
 FaceSeed faceSeed(const std::optional<NormalizedRect>& face, cv::Size size) {
     if (face && face->isFinite() && face->width > 0 && face->height > 0 && face->midX() > -0.2 &&
         face->midX() < 1.2 && face->midY() > -0.2 && face->midY() < 1.2) {
-        return {face->midX() * size.width, face->y * size.height, face->width * size.width,
-                face->height * size.height, true};
+        // A detector's box runs from the brows to the chin; the seed's head
+        // reaches over the hair, as the guessed one below does.
+        const double height = face->height * size.height;
+        return {face->midX() * size.width, face->y * size.height - kHairShare * height, face->width * size.width,
+                (1 + kHairShare + kChinShare) * height, true};
     }
     // Nobody located: assume one person in the middle, head in the upper
     // third, the way a desk camera frames its user.

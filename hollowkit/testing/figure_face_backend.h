@@ -1,8 +1,8 @@
 #pragma once
 
-// FigureFaceBackend: a FaceDetectorBackend that finds the head of the figure
+// FigureFaceBackend: a FaceDetectorBackend that finds the face of the figure
 // of imaging_test_pictures.h in the pictures it is given (BGRA), as a real
-// detector would find a face, and counts its detections. Thread-safe.
+// detector would, and counts its detections. Thread-safe.
 
 #include <atomic>
 #include <optional>
@@ -19,9 +19,9 @@ public:
     Result<std::vector<NormalizedRect>, std::string> detect(const VideoFrame& frame) override {
         calls_.fetch_add(1);
         if (frame.pixelFormat() != PixelFormat::bgra) return unexpected(std::string("not a BGRA picture"));
-        const std::optional<NormalizedRect> head = findFigureHead(frame);
-        if (!head) return std::vector<NormalizedRect>{};
-        return std::vector<NormalizedRect>{*head};
+        const std::optional<NormalizedRect> face = findFigureFace(frame);
+        if (!face) return std::vector<NormalizedRect>{};
+        return std::vector<NormalizedRect>{*face};
     }
 
     int callCount() const { return calls_.load(); }

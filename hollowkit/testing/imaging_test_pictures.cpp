@@ -15,6 +15,17 @@ namespace {
 
 uint8_t clampByte(double value) { return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
 
+// A face detector's box for a head of this size: across its width, from
+// below the hair to above the chin (the rest of its height).
+NormalizedRect faceBoxOfHead(double left, double top, double width, double headHeight, double pictureWidth,
+                             double pictureHeight) {
+    constexpr double kHair = 0.4;  // of the face box's height, above it
+    constexpr double kChin = 0.05;  // below it
+    const double boxHeight = headHeight / (1 + kHair + kChin);
+    return {left / pictureWidth, (top + kHair * boxHeight) / pictureHeight, width / pictureWidth,
+            boxHeight / pictureHeight};
+}
+
 // A small deterministic generator, so scenes are equal on every machine.
 struct Lcg {
     uint32_t state;
@@ -33,6 +44,7 @@ FigureScene makeFigureScene(int width, int height, PixelFormat format, uint32_t 
 FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelFormat format, uint32_t seed) {
     FigureScene scene;
     scene.truth = PersonMask::filled(width, height, 0);
+    scene.hair = PersonMask::filled(width, height, 0);
     WritableVideoFrame frame = WritableVideoFrame::allocate(PixelFormat::bgra, width, height);
     if (frame.isNull()) {
         return scene;
@@ -54,6 +66,10 @@ FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelForma
             const double hx = (px - cx) / headRx;
             const double hy = (py - headY) / headRy;
             const bool head = hx * hx + hy * hy <= 1.0;
+            // Hair: a cap over the crown, standing `hair` above the head.
+            const double capX = (px - cx) / (1.08 * headRx);
+            const double capY = (py - headY) / (headRy + place.hair * h);
+            const bool hair = place.hair > 0 && capX * capX + capY * capY <= 1.0 && py < headY - 0.55 * headRy;
             const bool neck = std::abs(px - cx) <= 0.045 * h && py >= headY && py <= shoulderY + 0.02 * h;
             // The torso widens from the shoulders to the bottom edge.
             const double halfWidth = 0.20 * h + 0.06 * h * (py - shoulderY) / std::max(1.0, h - shoulderY);
@@ -61,7 +77,11 @@ FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelForma
             double b;
             double g;
             double r;
-            if (head || neck) {
+            if (hair) {
+                b = 30;
+                g = 40;
+                r = 55;
+            } else if (head || neck) {
                 b = 120;
                 g = 150;
                 r = 205;
@@ -83,18 +103,21 @@ FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelForma
             row[4 * x + 1] = clampByte(g + noise);
             row[4 * x + 2] = clampByte(r + noise);
             row[4 * x + 3] = 255;
-            if (head || neck || torso) {
+            if (head || neck || torso || hair) {
                 scene.truth.row(y)[x] = 255;
+            }
+            if (hair) {
+                scene.hair.row(y)[x] = 255;
             }
         }
     }
-    scene.face = {(cx - headRx) / width, (headY - headRy) / h, 2 * headRx / width, 2 * headRy / h};
+    scene.face = faceBoxOfHead(cx - headRx, headY - headRy, 2 * headRx, 2 * headRy, width, h);
     VideoFrame bgra = std::move(frame).freeze(TimePoint{});
     scene.frame = format == PixelFormat::nv12 ? toNv12(bgra) : bgra;
     return scene;
 }
 
-std::optional<NormalizedRect> findFigureHead(const VideoFrame& bgra) {
+std::optional<NormalizedRect> findFigureFace(const VideoFrame& bgra) {
     if (bgra.pixelFormat() != PixelFormat::bgra || bgra.width() < 1 || bgra.height() < 1) {
         return std::nullopt;
     }
@@ -123,11 +146,10 @@ std::optional<NormalizedRect> findFigureHead(const VideoFrame& bgra) {
     if (largest == 0) {
         return std::nullopt;
     }
-    const double left = stats.at<int>(largest, cv::CC_STAT_LEFT);
-    const double top = stats.at<int>(largest, cv::CC_STAT_TOP);
+    // The head is 4/3 as high as it is wide.
     const double width = stats.at<int>(largest, cv::CC_STAT_WIDTH);
-    return NormalizedRect{left / bgra.width(), top / bgra.height(), width / bgra.width(),
-                          width * 4.0 / 3.0 / bgra.height()};
+    return faceBoxOfHead(stats.at<int>(largest, cv::CC_STAT_LEFT), stats.at<int>(largest, cv::CC_STAT_TOP), width,
+                         width * 4.0 / 3.0, bgra.width(), bgra.height());
 }
 
 VideoFrame loadImageFile(const std::string& path) {

@@ -17,14 +17,18 @@ namespace hollowkit {
 struct FigureScene {
     VideoFrame frame;       // BGRA or NV12
     PersonMask truth;       // 255 on the person
-    NormalizedRect face;    // the head's box
+    PersonMask hair;        // 255 on the hair
+    NormalizedRect face;    // the head's face box, as a face detector reports it
 };
 
 // Where the figure stands: its middle across the width and its head's
 // centre down the height, as shares of the picture.
+// `hair`: how far dark hair stands above the head, as a share of the
+// picture's height (0: none); it covers the crown too.
 struct FigurePlace {
     double centerX = 0.5;
     double headY = 0.30;
+    double hair = 0;
 };
 
 // A head-and-shoulders figure (skin-toned head, dark red shirt) standing in
@@ -35,11 +39,12 @@ FigureScene makeFigureScene(int width, int height, PixelFormat format = PixelFor
 FigureScene makeFigureScene(int width, int height, FigurePlace place, PixelFormat format = PixelFormat::bgra,
                             uint32_t seed = 1);
 
-// The figure's head in a BGRA picture of a figure scene (scaled or cut as
-// it may be), found by its skin tone: the box across the head's widest
-// extent, from its top down by 4/3 of that width (the neck below is left
-// out). Nothing in a picture without the tone or of another format.
-std::optional<NormalizedRect> findFigureHead(const VideoFrame& bgra);
+// The figure's face in a BGRA picture of a figure scene (scaled or cut as
+// it may be), found by its skin tone as a face detector finds a face: the
+// box across the head's widest extent, its height the head's less the hair
+// and chin (the face box of FigureScene). Nothing in a picture without the
+// tone or of another format.
+std::optional<NormalizedRect> findFigureFace(const VideoFrame& bgra);
 
 // The image file at `path` as an opaque BGRA frame; null when it cannot be read.
 VideoFrame loadImageFile(const std::string& path);

@@ -128,6 +128,30 @@ TEST(GrabCutSegmentationTest, SeparatesASyntheticFigureFromTheRoom) {
     }
 }
 
+TEST(GrabCutSegmentationTest, TheHairAboveADetectedFaceIsThePersons) {
+    // A face detector's box ends at the brows; the hair above it belongs
+    // to the person all the same.
+    for (const double hair : {0.04, 0.06}) {
+        SCOPED_TRACE(hair);
+        const FigureScene scene = makeFigureScene(1280, 720, FigurePlace{0.45, 0.34, hair});
+        PersonSegmenter segmenter(std::make_unique<GrabCutSegmentationBackend>());
+        const std::optional<PersonMask> mask = segmenter.scaledMask(scene.frame, scene.face);
+        ASSERT_TRUE(mask);
+        size_t hairPixels = 0;
+        size_t hairKept = 0;
+        for (size_t i = 0; i < scene.hair.pixels.size(); ++i) {
+            if (scene.hair.pixels[i] < 128) continue;
+            ++hairPixels;
+            hairKept += mask->pixels[i] >= 128 ? 1 : 0;
+        }
+        ASSERT_GT(hairPixels, 0u);
+        EXPECT_GT(static_cast<double>(hairKept) / hairPixels, 0.85);
+        const MaskScore s = score(*mask, scene.truth);
+        EXPECT_GT(s.accuracy, 0.97);
+        EXPECT_GT(s.roomPrecision, 0.88);
+    }
+}
+
 TEST(GrabCutSegmentationTest, AFaceAtTheVeryEdgeFailsCleanly) {
     GrabCutSegmentationBackend backend;
     const FigureScene scene = makeFigureScene(320, 180);
