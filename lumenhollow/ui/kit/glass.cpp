@@ -5,6 +5,7 @@
 
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass_backdrop.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 
@@ -234,9 +235,9 @@ IconButton::IconButton(std::string symbol, const QString& help, int size, QWidge
     : QAbstractButton(parent), symbol_(std::move(symbol)) {
     setFixedSize(size, size);
     setHelp(*this, help);
-    setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setCursor(Qt::ArrowCursor);
+    makePressable(*this, PressRole::button, [this] { click(); });
 }
 
 void IconButton::setActive(bool active) {
@@ -258,6 +259,7 @@ void IconButton::paintEvent(QPaintEvent*) {
     look_.paint(painter, *this, GlassShape::circle, rect(), tint);
     Symbols::instance().draw(painter, rect(), symbol_, symbolPixels(), Qt::white);
     look_.paintEdge(painter, GlassShape::circle, rect());
+    paintFocusRing(painter, *this, GlassShape::circle, rect());
 }
 
 void IconButton::setSymbolPixels(double px) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
 
@@ -18,10 +19,10 @@ PillButton::PillButton(std::string symbol, const QString& title, const QFont& ti
       titleWidth_(QFontMetricsF(titleFont).horizontalAdvance(title)) {
     setText(title);
     setAccessibleName(title);
-    setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setCursor(Qt::ArrowCursor);
     setFixedSize(sizeHint());
+    makePressable(*this, PressRole::button, [this] { click(); });
 }
 
 QSize PillButton::sizeHint() const {
@@ -49,6 +50,7 @@ void PillButton::paintEvent(QPaintEvent*) {
     painter.setPen(ink);
     painter.drawText(QPointF(x, centredBaseline(QFontMetricsF(font_), mid)), text());
     paintGlassEdge(painter, GlassShape::capsule, rect());
+    paintFocusRing(painter, *this, GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow::ui

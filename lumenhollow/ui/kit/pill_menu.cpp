@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/popup_screens.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -109,19 +110,29 @@ void PillMenuLabel::paintEvent(QPaintEvent*) {
         x += titleAdvance_ + kSpacing;
     }
     drawMenuChevron(painter, x, mid, Qt::white);
+    paintFocusRing(painter, *this, GlassShape::capsule, rect());
 }
 
 PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)
-    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {}
+    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {
+    makePressable(*this, PressRole::menuButton, [this] { openMenu(); });
+}
 
 PillMenu::PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent)
-    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(&menu) {}
+    : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(&menu) {
+    makePressable(*this, PressRole::menuButton, [this] { openMenu(); });
+}
 
 void PillMenu::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         event->ignore();
         return;
     }
+    openMenu();
+}
+
+void PillMenu::openMenu() {
+    if (!isEnabled()) return;
     menu_->popup(mapToGlobal(QPoint(0, height())));
     if (!menu_->isVisible()) return;
     follow(true);

@@ -78,6 +78,8 @@ public:
     // Opens `menu`, which another owner keeps (one menu several faces open).
     PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent);
     QMenu* menu() const { return menu_; }
+    // Opens the menu under the pill, as a press does (also Space or Return).
+    void openMenu();
 
 protected:
     void mousePressEvent(class QMouseEvent* event) override;

@@ -8,6 +8,7 @@
 
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/motion.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -43,9 +44,9 @@ RecordPill::RecordPill(WallNow now, QWidget* parent)
       ticker_(new Ticker(this)),
       textFont_(textFont()),
       chipFont_(chipFont()) {
-    setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setFixedHeight(kHeight);
+    makePressable(*this, PressRole::button, [this] { click(); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     refresh();
 }
@@ -160,6 +161,7 @@ void RecordPill::paintEvent(QPaintEvent*) {
                  chipTitleRun_);
     }
     glass_.paintEdge(painter, GlassShape::capsule, rect());
+    paintFocusRing(painter, *this, GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow::ui

@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QPainter>
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 
 namespace lumenhollow::ui {
@@ -67,6 +68,7 @@ SwitchButton::SwitchButton(const QColor& tint, QWidget* parent) : QAbstractButto
     setFixedSize(kWidth, kHeight);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::ArrowCursor);
+    FocusRing::of(*this);
 }
 
 void SwitchButton::setOn(bool on) {
@@ -94,6 +96,8 @@ void SwitchButton::paintEvent(QPaintEvent*) {
     const double x = on_ ? track.right() - kKnobInset - knob : kKnobInset;
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, kKnobInset, knob, knob));
+    painter.setOpacity(1);
+    paintFocusRing(painter, *this, GlassShape::capsule, track);
 }
 
 }  // namespace lumenhollow::ui

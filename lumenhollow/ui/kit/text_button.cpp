@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -64,6 +65,7 @@ TextButton::TextButton(TextButtonKind kind, const QString& title, QWidget* paren
     setAttribute(Qt::WA_TranslucentBackground);
     setCursor(Qt::ArrowCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    FocusRing::of(*this);
 }
 
 void TextButton::setMenuChevron(bool shown) {
@@ -109,6 +111,7 @@ void TextButton::paintEvent(QPaintEvent*) {
     painter.setFont(font_);
     painter.setPen(colors.text);
     painter.drawText(QPointF(x, centredBaseline(type, mid)), text());
+    paintFocusRing(painter, *this, GlassShape::roundedRect, face, metrics_.radius);
 }
 
 }  // namespace lumenhollow::ui

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/kit/symbols.h"
@@ -161,9 +162,9 @@ UsbOnlyMarker::UsbOnlyMarker(std::string symbol, QString title, QString reason, 
                                     },
                                     host);
       })) {
-    setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     connect(this, &QAbstractButton::clicked, this, [this] { togglePopover(); });
+    makePressable(*this, PressRole::menuButton, [this] { click(); });
 }
 
 bool UsbOnlyMarker::isPresented() const { return popover_->isPresented(); }
@@ -214,6 +215,7 @@ void UsbOnlyPill::paintEvent(QPaintEvent*) {
     x += metrics.horizontalAdvance(title_) + kPillSpacing;
     paintUsbTag(painter, QPointF(x, mid - usbTagSize().height() / 2));
     paintGlassEdge(painter, GlassShape::capsule, rect());
+    paintFocusRing(painter, *this, GlassShape::capsule, rect());
 }
 
 UsbOnlyIconButton::UsbOnlyIconButton(std::string symbol, QString title, QString reason, int size,
@@ -236,6 +238,7 @@ void UsbOnlyIconButton::paintEvent(QPaintEvent*) {
     const QRectF badge(width() - m.inset - m.badgePx, height() - m.inset - m.badgePx, m.badgePx, m.badgePx);
     symbols.draw(painter, badge, kConnector, m.badgePx, withOpacity(QColor(Qt::white), kBadgeOpacity));
     paintGlassEdge(painter, GlassShape::circle, rect());
+    paintFocusRing(painter, *this, GlassShape::circle, rect());
 }
 
 }  // namespace lumenhollow::ui

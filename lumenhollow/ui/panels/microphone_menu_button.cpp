@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -46,6 +47,7 @@ MicrophoneMenuButton::MicrophoneMenuButton(QWidget* parent)
     const double badgeHeight = std::ceil(badge.height() + 2 * kBadgePadY);
     badgePath_.addRoundedRect(QRectF(0, -badgeHeight / 2, badgeWidth_, badgeHeight), badgeHeight / 2, badgeHeight / 2);
     setLabel(label_);
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
 }
 
 void MicrophoneMenuButton::setLabel(const MicrophoneLabel& label) {
@@ -73,7 +75,11 @@ void MicrophoneMenuButton::mousePressEvent(QMouseEvent* event) {
         event->ignore();
         return;
     }
-    menu_->popup(mapToGlobal(QPoint(0, height())));
+    openMenu();
+}
+
+void MicrophoneMenuButton::openMenu() {
+    if (isEnabled()) menu_->popup(mapToGlobal(QPoint(0, height())));
 }
 
 void MicrophoneMenuButton::paintEvent(QPaintEvent* /*event*/) {
@@ -102,6 +108,7 @@ void MicrophoneMenuButton::paintEvent(QPaintEvent* /*event*/) {
     const double chevron = std::ceil(kMicChevronPx);
     symbols.draw(painter, QRectF(x, mid - chevron / 2, chevron, chevron), "chevron.down", kMicChevronPx,
                  ui::withOpacity(QColor(Qt::white), kMicChevronOpacity));
+    ui::paintFocusRing(painter, *this, ui::GlassShape::capsule, rect());
 }
 
 }  // namespace lumenhollow

@@ -23,6 +23,8 @@ public:
     explicit MicrophoneMenuButton(QWidget* parent);
 
     QMenu* menu() const { return menu_; }
+    // Opens the menu under the face, as a press does (also Space or Return).
+    void openMenu();
     void setLabel(const MicrophoneLabel& label);
     const MicrophoneLabel& label() const { return label_; }
     // The name as drawn, cut at the tail to the label's width.

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/shortcuts.h"
@@ -35,6 +36,8 @@ constexpr double kScenePlaceholderOpacity = 0.3;
 constexpr const char* kSceneButtonSheet =
     "QToolButton { border: none; background: transparent; padding: 0; }"
     "QToolButton:pressed { color: rgba(255, 255, 255, 140); }";
+// The rounding of a row's buttons and of its picture, which the ring follows.
+constexpr double kSceneButtonRadius = 6;
 // A plain field: the name as text until the caret is in it, no box or fill.
 constexpr const char* kSceneNameSheet = "QLineEdit { border: none; background: transparent; padding: 0; }";
 
@@ -71,10 +74,26 @@ private:
     QFont laidOutFont_;
 };
 
+// A row's button: drawn by the sheet above, with the focus ring over it
+// while the keyboard has put the focus there (a click does not).
+class SceneToolButton final : public QToolButton {
+public:
+    explicit SceneToolButton(QWidget* parent) : QToolButton(parent) {
+        setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
+        ui::FocusRing::of(*this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QToolButton::paintEvent(event);
+        QPainter painter(this);
+        ui::paintFocusRing(painter, *this, ui::GlassShape::roundedRect, rect(), kSceneButtonRadius);
+    }
+};
+
 QToolButton* sceneSymbolButton(const char* symbol, const char* help, const char* name, QWidget* parent) {
-    auto* button = new QToolButton(parent);
+    auto* button = new SceneToolButton(parent);
     button->setObjectName(QString::fromUtf8(name));
-    button->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
     // An icon drawn as text: the help names it.
     ui::setHelp(*button, QObject::tr(help));
     button->setFont(ui::Symbols::instance().font(15));
@@ -95,7 +114,7 @@ QPixmap scenePicture(const std::optional<hollowkit::Bytes>& thumbnail, int index
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     QPainterPath clip;
-    clip.addRoundedRect(QRectF(QPointF(0, 0), size), 6, 6);
+    clip.addRoundedRect(QRectF(QPointF(0, 0), size), kSceneButtonRadius, kSceneButtonRadius);
     painter.setClipPath(clip);
     QImage image;
     if (thumbnail) image.loadFromData(thumbnail->data(), static_cast<int>(thumbnail->size()));
@@ -130,11 +149,10 @@ SceneRow::SceneRow(ModelSignals& model, CameraScene scene, int index, QWidget* p
     row->setContentsMargins(8, 4, 8, 4);
     row->setSpacing(10);
 
-    picture_ = new QToolButton(this);
+    picture_ = new SceneToolButton(this);
     picture_->setObjectName(QStringLiteral("picture"));
     picture_->setIconSize(kThumbnailSize);
     picture_->setFixedSize(kThumbnailSize);
-    picture_->setStyleSheet(QString::fromUtf8(kSceneButtonSheet));
     ui::setHelp(*picture_, tr(kGoToScene));
     connect(picture_, &QToolButton::clicked, this, [this] { model_.model().recallScene(index_); });
     row->addWidget(picture_);
@@ -204,6 +222,8 @@ void SceneRow::setScene(const CameraScene& scene, int index) {
     const bool repictured = scene.thumbnail != scene_.thumbnail || index != index_ || picture_->icon().isNull();
     scene_ = scene;
     index_ = index;
+    // A screen reader names the row, and so its buttons' group, by its scene.
+    if (accessibleName() != QString::fromStdString(scene_.name)) setAccessibleName(QString::fromStdString(scene_.name));
     // A name being typed stays while other things about the scene change.
     if (renamed || !name_->hasFocus()) showName(QString::fromStdString(scene_.name));
     const QString position = QString::fromStdString(scenePositionSummary(scene_.position));

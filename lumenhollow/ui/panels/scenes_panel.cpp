@@ -1,6 +1,8 @@
 #include "lumenhollow/ui/panels/scenes_panel.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDrag>
 #include <QFrame>
@@ -15,7 +17,9 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/palette.h"
@@ -76,8 +80,15 @@ public:
 // over to the list once the pointer has moved far enough.
 class SceneList final : public QListWidget {
 public:
-    explicit SceneList(QWidget* parent) : QListWidget(parent) {
-        setItemDelegate(new BareItemDelegate(this));
+    explicit SceneList(QWidget* parent);
+
+    // The rows in the list's order.
+    std::vector<QWidget*> rows() const {
+        std::vector<QWidget*> shown;
+        for (int i = 0; i < count(); ++i) {
+            if (QWidget* row = itemWidget(item(i))) shown.push_back(row);
+        }
+        return shown;
     }
 
     // Lets a drag start on the row's own controls.
@@ -178,6 +189,50 @@ private:
     QPointer<QWidget> focusedByPress_;  // a name the press in progress brought the keyboard to
     QPointer<QWidget> handedOver_;      // a row's control whose press became a drag
 };
+
+// The list as a screen reader finds it: a list whose children are the rows
+// themselves, with their picture, name and buttons; the toolkit's own view
+// of a list offers only its entries' texts, not the widgets set on them.
+class SceneListAccessible final : public QAccessibleWidget {
+public:
+    explicit SceneListAccessible(SceneList* list) : QAccessibleWidget(list, QAccessible::List) {}
+
+    int childCount() const override { return static_cast<int>(list()->rows().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const std::vector<QWidget*> rows = list()->rows();
+        if (index < 0 || static_cast<size_t>(index) >= rows.size()) return nullptr;
+        return QAccessible::queryAccessibleInterface(rows[static_cast<size_t>(index)]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const std::vector<QWidget*> rows = list()->rows();
+        const auto found = std::find(rows.begin(), rows.end(), child ? child->object() : nullptr);
+        return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
+    }
+
+private:
+    SceneList* list() const { return static_cast<SceneList*>(widget()); }
+};
+
+QAccessibleInterface* sceneListAccessible(const QString&, QObject* object) {
+    auto* list = dynamic_cast<SceneList*>(object);
+    return list ? new SceneListAccessible(list) : nullptr;
+}
+
+SceneList::SceneList(QWidget* parent) : QListWidget(parent) {
+    static const bool known = [] {
+        QAccessible::installFactory(sceneListAccessible);
+        return true;
+    }();
+    Q_UNUSED(known);
+    // One asked for while the list was being made is the toolkit's: dropped.
+    if (QAccessible::isActive()) {
+        QAccessibleInterface* made = QAccessible::queryAccessibleInterface(this);
+        if (made && !dynamic_cast<SceneListAccessible*>(made)) {
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+        }
+    }
+    setItemDelegate(new BareItemDelegate(this));
+}
 
 }  // namespace
 

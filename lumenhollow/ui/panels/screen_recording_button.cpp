@@ -2,6 +2,7 @@
 
 #include <QGraphicsOpacityEffect>
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/panels/screen_recording_panel.h"
@@ -19,6 +20,7 @@ ScreenRecordingButton::ScreenRecordingButton(ModelSignals& model, QWidget* paren
     opacity_->setOpacity(1);
     setGraphicsEffect(opacity_);
     connect(this, &QAbstractButton::clicked, this, [this] { press(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { click(); });
     connect(popover_, &ui::Popover::dismissed, this, [this] {
         if (model_.state().showScreenOptions) model_.model().setShowScreenOptions(false);
     });

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/popover.h"
 #include "lumenhollow/ui/panels/camera_settings_choices.h"
@@ -16,6 +17,7 @@ CameraSettingsButton::CameraSettingsButton(ModelSignals& model, QWidget* parent)
       popover_(new ui::Popover(this, ui::PopoverEdge::above,
                                [&model](QWidget* host) { return new CameraSettingsPanel(model, host); })) {
     ui::setHelp(*this, QString::fromUtf8(kCameraSettingsHelp));
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { Q_EMIT clicked(); });
     connect(this, &CameraSettingsButton::clicked, this,
             [this] { model_.model().setShowCameraSettings(!model_.state().showCameraSettings); });
     connect(popover_, &ui::Popover::dismissed, this, [this] {

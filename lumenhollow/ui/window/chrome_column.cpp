@@ -155,8 +155,6 @@ void ChromeColumn::install(Slot slot, QWidget* control) {
     held = control;
     if (control) {
         control->setParent(columnSlotInTopRow(slot) ? static_cast<QWidget*>(dragArea_) : this);
-        // The picture keeps the keyboard: arrows turn the camera.
-        control->setFocusPolicy(Qt::NoFocus);
         // A rail appears with its fade only when the width class changes.
         control->setVisible(slot != Slot::toolRail || classes_.rail);
     }

@@ -3,12 +3,15 @@
 #include <QEvent>
 #include <QMenuBar>
 
+#include <algorithm>
+
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/panels/microphone_control.h"
 #include "lumenhollow/ui/panels/screen_recording_button.h"
 #include "lumenhollow/ui/window/bottom_bar.h"
 #include "lumenhollow/ui/window/capture_controls.h"
 #include "lumenhollow/ui/window/chrome_column.h"
+#include "lumenhollow/ui/window/keyboard_order.h"
 #include "lumenhollow/ui/window/joystick_pad.h"
 #include "lumenhollow/ui/window/live_backdrop.h"
 #include "lumenhollow/ui/window/preview_overlays.h"
@@ -157,6 +160,40 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // press to the panel or the picture below it.
     if (watched == surface_ && event->type() == QEvent::Resize) layoutLayers();
     return QMainWindow::eventFilter(watched, event);
+}
+
+std::vector<QWidget*> MainWindow::keyboardStops() const {
+    std::vector<QWidget*> controls;
+    std::vector<RectF> boxes;
+    for (QWidget* widget : surface_->findChildren<QWidget*>()) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isEnabled() || !widget->isVisibleTo(this)) continue;
+        // A sheet keeps the keyboard while it shows; a window of its own has its own order.
+        if (widget->window() != this || sheets_->isAncestorOf(widget)) continue;
+        const QRect box(widget->mapTo(this, QPoint(0, 0)), widget->size());
+        controls.push_back(widget);
+        boxes.push_back(RectF{static_cast<double>(box.x()), static_cast<double>(box.y()),
+                              static_cast<double>(box.width()), static_cast<double>(box.height())});
+    }
+    std::vector<QWidget*> stops{surface_};
+    for (size_t index : readingOrder(boxes)) stops.push_back(controls[index]);
+    return stops;
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    // A sheet is modal to the window: Tab leaves the keyboard with it.
+    if (sheets_->isVisible()) return true;
+    const std::vector<QWidget*> stops = keyboardStops();
+    const auto at = std::find(stops.begin(), stops.end(), focusWidget());
+    const size_t count = stops.size();
+    size_t index = 0;
+    if (at != stops.end()) {
+        const auto from = static_cast<size_t>(at - stops.begin());
+        index = next ? (from + 1) % count : (from + count - 1) % count;
+    } else if (!next) {
+        index = count - 1;
+    }
+    stops[index]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void MainWindow::layoutLayers() {

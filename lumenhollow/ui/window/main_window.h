@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "lumenhollow/model/preview_input.h"
 #include "lumenhollow/ui/window/window_drag_area.h"
@@ -74,8 +75,13 @@ public:
     // comes.
     void resizeToDefault();
 
+    // The controls Tab goes through, in its order: the picture first, then
+    // every control shown over it that the keyboard can press, as read.
+    std::vector<QWidget*> keyboardStops() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     class ForwardingOps;

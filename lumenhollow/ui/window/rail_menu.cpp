@@ -1,10 +1,13 @@
 #include "lumenhollow/ui/window/rail_menu.h"
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
+
 namespace lumenhollow {
 
 RailMenu::RailMenu(std::string symbol, const QString& help, QMenu& menu, QWidget* parent)
     : ui::IconButton(std::move(symbol), help, kSize, parent), menu_(&menu) {
     connect(this, &QAbstractButton::pressed, this, [this] { openMenu(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
 }
 
 void RailMenu::openMenu() {

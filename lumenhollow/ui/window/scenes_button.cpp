@@ -6,6 +6,7 @@
 
 #include "lumenhollow/ui/kit/accessible_help.h"
 #include "lumenhollow/ui/kit/glass.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/popover.h"
@@ -25,7 +26,9 @@ constexpr const char* kScenesTitle = "Scenes";
 class ScenesPill final : public ui::PillMenuLabel {
 public:
     ScenesPill(std::function<void()> pressed, QWidget* parent)
-        : ui::PillMenuLabel(kScenesSymbol, QString::fromUtf8(kScenesTitle), parent), pressed_(std::move(pressed)) {}
+        : ui::PillMenuLabel(kScenesSymbol, QString::fromUtf8(kScenesTitle), parent), pressed_(std::move(pressed)) {
+        ui::makePressable(*this, ui::PressRole::menuButton, [this] { pressed_(); });
+    }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override {
@@ -61,6 +64,7 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
     const QString title = QString::fromUtf8(kScenesTitle);
     if (iconOnly_) {
         auto* circle = new ui::IconButton(kScenesSymbol, help, kScenesCircleSize, this);
+        ui::makePressable(*circle, ui::PressRole::menuButton, [circle] { circle->click(); });
         connect(circle, &QAbstractButton::clicked, this, &ScenesButton::clicked);
         button_ = circle;
         marker_ = new ui::UsbOnlyIconButton(kScenesSymbol, title, reason, kScenesCircleSize, switchToUSB, this);

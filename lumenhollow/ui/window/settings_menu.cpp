@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/menus/menu_commands.h"
 #include "lumenhollow/ui/menus/menu_filler.h"
@@ -14,6 +15,7 @@ SettingsMenu::SettingsMenu(ModelSignals& model, QWidget* parent)
       menu_(new QMenu(this)) {
     setObjectName("settingsMenu");
     setSymbolPixels(kGearPixels);
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
     model_.onChange(kSettingsSnapshotFields, this, [this] { followModel(); });
 }
 

@@ -157,7 +157,12 @@ void VideoSurface::releaseEverything() {
 void VideoSurface::endDrag() { endPreviewDrag(input_, *this); }
 
 void VideoSurface::keyPressEvent(QKeyEvent* event) {
-    if (input_.keyPressed(previewKeyEvent(*event))) {
+    const PreviewKeyEvent key = previewKeyEvent(*event);
+    // An arrow a control over the picture passed on: the picture takes the
+    // keyboard back, so the arrow's release comes here and a focus lost
+    // later stops the motion.
+    if (!hasFocus() && key.key != PreviewKey::none && key.key != PreviewKey::escape) setFocus(Qt::OtherFocusReason);
+    if (input_.keyPressed(key)) {
         event->accept();
         return;
     }

@@ -6,6 +6,10 @@
 // root of the main window's composition: the overlay and chrome layers are
 // its children, so presses on their empty parts reach it.
 //
+// The controls over the picture pass on the keys they have no use of; an
+// arrow among them gives the keyboard back to the picture, which turns the
+// camera.
+//
 // A held arrow or a drag never outlives the surface's hold on the keyboard
 // or its visibility: a release that goes to another window (focus lost,
 // window hidden or deactivated) is made here. The press that only brings

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QChildEvent>
 #include <QDrag>
 #include <QImage>
@@ -315,6 +316,77 @@ TEST(ScenesPanel, ThePositionLineIsNeverCut) {
         EXPECT_GE(line->width(), line->sizeHint().width());
         const auto* go = row->findChild<QToolButton*>("go");
         EXPECT_LE(line->mapTo(row, QPoint(line->width(), 0)).x(), go->mapTo(row, QPoint(0, 0)).x());
+    }
+}
+
+}  // namespace
+}  // namespace lumenhollow
+
+namespace lumenhollow {
+namespace {
+
+// The accent pixels `widget` draws now.
+int accentPixelsOf(QWidget& widget) {
+    const QImage image = widget.grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - 0x0a) < 40 && std::abs(c.green() - 0x84) < 40 && std::abs(c.blue() - 0xff) < 40) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+TEST(ScenesPanel, ARowsButtonsShowTheKeyboardsFocusAndNoClicks) {
+    ScenesRig rig(2);
+    ScenesPanel* panel = rig.open();
+    ASSERT_TRUE(panel);
+    QWindow* popover = panel->window()->windowHandle();
+    ASSERT_TRUE(popover);
+    SceneRow* row = panel->rows().front();
+    for (const char* name : {"picture", "go", "update", "delete"}) {
+        SCOPED_TRACE(name);
+        auto* button = row->findChild<QToolButton*>(name);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(accentPixelsOf(*button), 0);
+        // Tab from the field before the row's buttons until this one has the keyboard.
+        rig.nameField(0)->setFocus(Qt::OtherFocusReason);
+        for (int i = 0; i < 12 && !button->hasFocus(); ++i) QTest::keyClick(popover, Qt::Key_Backtab);
+        for (int i = 0; i < 12 && !button->hasFocus(); ++i) QTest::keyClick(popover, Qt::Key_Tab);
+        ASSERT_TRUE(button->hasFocus());
+        EXPECT_GT(accentPixelsOf(*button), 10) << "the keyboard's focus is not drawn";
+        // Given by the program, the focus draws nothing.
+        rig.nameField(0)->setFocus(Qt::OtherFocusReason);
+        button->setFocus(Qt::OtherFocusReason);
+        EXPECT_EQ(accentPixelsOf(*button), 0);
+    }
+}
+
+TEST(ScenesPanel, TheRowsAndTheirButtonsAreInTheAccessibleTree) {
+    ScenesRig rig(2);
+    ScenesPanel* panel = rig.open();
+    ASSERT_TRUE(panel);
+    auto* list = panel->findChild<QListWidget*>();
+    ASSERT_TRUE(list);
+    QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(list);
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(shown->childCount(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QAccessibleInterface* row = shown->child(i);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->object(), panel->rows()[static_cast<size_t>(i)]);
+        EXPECT_EQ(shown->indexOfChild(row), i);
+        EXPECT_EQ(row->text(QAccessible::Name).toStdString(), rig.names()[static_cast<size_t>(i)]);
+        std::vector<std::string> buttons;
+        for (int j = 0; j < row->childCount(); ++j) {
+            QAccessibleInterface* part = row->child(j);
+            if (part && part->role() == QAccessible::Button) buttons.push_back(part->text(QAccessible::Name).toStdString());
+        }
+        EXPECT_EQ(buttons, (std::vector<std::string>{"Go to this scene", "Go to this scene",
+                                                     "Replace with the current camera position", "Delete this scene"}));
     }
 }
 
