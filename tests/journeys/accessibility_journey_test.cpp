@@ -37,8 +37,12 @@ struct AccessibleLine {
     int depth = 0;
     std::string role;
     std::string name;
-    std::string states;  // comma-separated, sorted
+    std::string states;   // comma-separated, sorted
+    std::string actions;  // comma-separated, as offered
     bool has(const std::string& state) const { return ("," + states + ",").find("," + state + ",") != std::string::npos; }
+    bool offers(const std::string& action) const {
+        return ("," + actions + ",").find("," + action + ",") != std::string::npos;
+    }
 };
 
 class AccessibilityJourney : public ReturningUserJourney {
@@ -89,7 +93,8 @@ protected:
             if (fields.size() < 3 || fields[0].empty() || fields[0].find_first_not_of("0123456789") != std::string::npos) {
                 continue;
             }
-            objects.push_back({std::stoi(fields[0]), fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
+            objects.push_back({std::stoi(fields[0]), fields[1], fields[2], fields.size() > 3 ? fields[3] : "",
+                               fields.size() > 4 ? fields[4] : ""});
         }
         return objects;
     }
@@ -198,6 +203,117 @@ TEST_F(AccessibilityJourney, TheScreenOptionsAndTheirSwitchAreInTheApplicationsT
         closed = tree();
         return dialogsOfTheApplication(closed).empty();
     })) << "the closed options stayed in the tree:\n" << describeTree(closed);
+
+    ASSERT_TRUE(app.key("ctrl+q"));
+    EXPECT_EQ(app.waitForExit(120s), std::optional<int>(0)) << app.describe();
+}
+
+// The first object of the tree whose name starts with `prefix` and whose
+// role is a button's.
+std::optional<AccessibleLine> buttonNamed(const std::vector<AccessibleLine>& tree, const std::string& prefix) {
+    for (const AccessibleLine& a : tree) {
+        if (a.name.rfind(prefix, 0) == 0 && a.role.find("button") != std::string::npos) return a;
+    }
+    return std::nullopt;
+}
+
+// Whether the button named `name` reads as expanded: its menu or popover is open.
+bool expanded(const std::vector<AccessibleLine>& tree, const std::string& name) {
+    for (const AccessibleLine& a : tree) {
+        if (a.name == name && a.role.find("button") != std::string::npos && a.has("expanded")) return true;
+    }
+    return false;
+}
+
+std::string describeButtons(const std::vector<AccessibleLine>& tree) {
+    std::string text;
+    for (const AccessibleLine& a : tree) {
+        if (a.depth <= 1 || a.role.find("button") != std::string::npos || a.role.find("menu") != std::string::npos) {
+            text += std::to_string(a.depth) + " " + a.role + " \"" + a.name + "\" [" + a.states + "] {" + a.actions +
+                    "}\n";
+        }
+    }
+    return text;
+}
+
+TEST_F(AccessibilityJourney, EveryPillIsAButtonWhoseActionOpensItAndASceneRowsButtonsAreInTheTree) {
+    JourneyApp launcher(desktop_, "a11y-bus", kA11yBusLauncher, busEnvironment(), {"--launch-immediately"});
+    struct EndedByTerm {
+        JourneyApp& launcher;
+        ~EndedByTerm() {
+            if (!launcher.running()) return;
+            launcher.signal(SIGTERM);
+            EXPECT_TRUE(launcher.waitForExit(30s)) << launcher.log();
+        }
+    } endedByTerm{launcher};
+    std::vector<std::string> extra = busEnvironment();
+    extra.push_back("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
+    JourneyApp app(desktop_, "a11y", LUMENHOLLOW_DEMO_PATH, extra);
+    ASSERT_TRUE(app.waitForState(
+        [](const nlohmann::json& s) {
+            return s["picture"] == true && s["connection"] == "usb";
+        },
+        60s))
+        << app.describe();
+    // One scene saved, so its row is there to read.
+    ASSERT_TRUE(app.key("ctrl+shift+s"));
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["scenes"] == 1; })) << app.describe();
+
+    // The pills and the menu buttons, found by the start of their names;
+    // each opens a menu (or, for the scenes, its popover) by its action.
+    const struct {
+        const char* prefix;
+        bool popover;
+    } pills[] = {{"Scenes", true}, {"Settings", false}, {"Guide", false}, {"LUT", false}, {"Osmo Pocket", false}};
+    for (const auto& pill : pills) {
+        SCOPED_TRACE(pill.prefix);
+        std::vector<AccessibleLine> objects = tree();
+        const std::optional<AccessibleLine> button = buttonNamed(objects, pill.prefix);
+        ASSERT_TRUE(button) << "no button named " << pill.prefix << ":\n" << describeButtons(objects);
+        EXPECT_TRUE(button->role == "push button" || button->role == "push button menu" ||
+                    button->role == "menu button")
+            << button->role;
+        EXPECT_TRUE(button->has("focusable")) << button->states;
+        ASSERT_TRUE(button->offers("Press")) << button->actions;
+        ASSERT_FALSE(button->has("expanded")) << button->states;
+        const size_t windowsBefore = visibleWindows(desktop_, app.pid()).size();
+        const hollowkit::CommandResult pressed = script({"--do", "Press", button->name});
+        ASSERT_EQ(pressed.status, 0) << pressed.output;
+        if (pill.popover) {
+            ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["scenesSheet"] == true; }))
+                << app.describe();
+            // A row's buttons are in the tree, under the open popover.
+            std::vector<AccessibleLine> open;
+            std::optional<AccessibleLine> remove;
+            waitFor([&] {
+                open = tree();
+                const std::vector<size_t> dialogs = dialogsOfTheApplication(open);
+                remove = dialogs.size() == 1 ? findUnder(open, dialogs[0], "push button", "Delete this scene")
+                                             : std::nullopt;
+                return remove.has_value();
+            });
+            ASSERT_TRUE(remove) << "no row buttons under the scenes:\n" << describeButtons(open);
+            EXPECT_TRUE(remove->offers("Press")) << remove->actions;
+            const std::vector<size_t> dialogs = dialogsOfTheApplication(open);
+            EXPECT_TRUE(findUnder(open, dialogs[0], "push button", "Go to this scene"));
+            EXPECT_TRUE(findUnder(open, dialogs[0], "push button", "Replace with the current camera position"));
+        }
+        // Its menu or popover is a window on the screen, and the button reads as expanded.
+        EXPECT_TRUE(waitFor([&] { return visibleWindows(desktop_, app.pid()).size() > windowsBefore; }))
+            << "nothing opened on the screen";
+        std::vector<AccessibleLine> open;
+        EXPECT_TRUE(waitFor([&] {
+            open = tree();
+            return expanded(open, button->name);
+        })) << "not expanded:\n" << describeButtons(open);
+        ASSERT_TRUE(desktop_.x().xdotool({"key", "--clearmodifiers", "Escape"}).status == 0);
+        std::vector<AccessibleLine> closed;
+        ASSERT_TRUE(waitFor([&] {
+            closed = tree();
+            return !expanded(closed, button->name) && dialogsOfTheApplication(closed).empty() &&
+                   visibleWindows(desktop_, app.pid()).size() == windowsBefore;
+        })) << describeButtons(closed);
+    }
 
     ASSERT_TRUE(app.key("ctrl+q"));
     EXPECT_EQ(app.waitForExit(120s), std::optional<int>(0)) << app.describe();

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Reads a program's accessible tree as a screen reader does, through AT-SPI
 # (pyatspi), and prints it one object a line, depth first from the
-# application: depth, role, name and states, separated by tabs. With
+# application: depth, role, name, states and actions, separated by tabs. With
 # "--do ACTION NAME" it runs the action (e.g. "Toggle") of the first object
 # called NAME that offers it, and prints nothing. Exits 2 when the desktop has no application of the
 # name asked for (not registered yet), 3 when the action's object is missing.
@@ -21,9 +21,18 @@ def find_application(name):
     return None
 
 
+def action_names(node):
+    try:
+        actions = node.queryAction()
+    except NotImplementedError:
+        return []
+    return [actions.getName(index) for index in range(actions.nActions)]
+
+
 def walk(node, depth, lines, visit):
     states = sorted(pyatspi.stateToString(s) for s in node.getState().getStates())
-    lines.append("%d\t%s\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\t", " "), ",".join(states)))
+    lines.append("%d\t%s\t%s\t%s\t%s" % (depth, node.getRoleName(), node.name.replace("\t", " "), ",".join(states),
+                                          ",".join(action_names(node))))
     visit(node)
     if depth >= MAX_DEPTH:
         return

@@ -188,6 +188,8 @@ TEST(KeyboardControlsTest, SpaceAndReturnOpenEachMenuAndPopover) {
             h.main.runUntilIdle();
             QCoreApplication::processEvents();
             EXPECT_TRUE(c.open());
+            // A screen reader reads the button as expanded while it is open.
+            EXPECT_TRUE(ui::pressedOpen(*c.control));
             c.close();
             h.main.runUntilIdle();
             QCoreApplication::processEvents();

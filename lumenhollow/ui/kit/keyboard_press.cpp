@@ -17,8 +17,8 @@ namespace {
 // What makes a control pressable: its keys, its role and its press.
 class KeyboardPress final : public QObject {
 public:
-    KeyboardPress(QWidget& control, PressRole role, std::function<void()> press)
-        : QObject(&control), role_(role), press_(std::move(press)) {
+    KeyboardPress(QWidget& control, PressRole role, std::function<void()> press, std::function<bool()> isOpen)
+        : QObject(&control), role_(role), press_(std::move(press)), isOpen_(std::move(isOpen)) {
         control.installEventFilter(this);
     }
 
@@ -30,10 +30,12 @@ public:
     }
 
     PressRole role() const { return role_; }
-    void set(PressRole role, std::function<void()> press) {
+    void set(PressRole role, std::function<void()> press, std::function<bool()> isOpen) {
         role_ = role;
         press_ = std::move(press);
+        isOpen_ = std::move(isOpen);
     }
+    bool isOpen() const { return isOpen_ && isOpen_(); }
     void press() {
         // The press may take the control away: the action is kept for its run.
         const std::function<void()> action = press_;
@@ -72,6 +74,7 @@ protected:
 private:
     PressRole role_;
     std::function<void()> press_;
+    std::function<bool()> isOpen_;
 };
 
 // A pressable control as a screen reader finds it: a push button, or a
@@ -95,7 +98,13 @@ public:
             state.checkable = button->isCheckable();
             state.checked = button->isChecked();
         }
-        if (role() == QAccessible::ButtonMenu) state.hasPopup = true;
+        if (role() == QAccessible::ButtonMenu) {
+            state.hasPopup = true;
+            state.expandable = true;
+            const KeyboardPress* keys = KeyboardPress::of(*widget());
+            state.expanded = keys && keys->isOpen();
+            state.collapsed = !state.expanded;
+        }
         return state;
     }
     QStringList actionNames() const override {
@@ -193,14 +202,15 @@ void paintFocusRing(QPainter& painter, const QWidget& control, GlassShape shape,
     painter.restore();
 }
 
-FocusRing& makePressable(QWidget& control, PressRole role, std::function<void()> press) {
+FocusRing& makePressable(QWidget& control, PressRole role, std::function<void()> press,
+                         std::function<bool()> isOpen) {
     if (KeyboardPress* keys = KeyboardPress::of(control)) {
         const bool sameRole = keys->role() == role;
-        keys->set(role, std::move(press));
+        keys->set(role, std::move(press), std::move(isOpen));
         if (!sameRole) forgetAccessible(control);
         return FocusRing::of(control);
     }
-    new KeyboardPress(control, role, std::move(press));
+    new KeyboardPress(control, role, std::move(press), std::move(isOpen));
     control.setFocusPolicy(Qt::TabFocus);
     forgetAccessible(control);
     return FocusRing::of(control);
@@ -211,6 +221,11 @@ bool pressControl(QWidget& control) {
     if (!keys || !control.isEnabled()) return false;
     keys->press();
     return true;
+}
+
+bool pressedOpen(const QWidget& control) {
+    const KeyboardPress* keys = KeyboardPress::of(control);
+    return keys && keys->isOpen();
 }
 
 std::optional<PressRole> pressRole(const QWidget& control) {

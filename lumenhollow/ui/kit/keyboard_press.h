@@ -64,12 +64,16 @@ void paintFocusRing(QPainter& painter, const QWidget& control, GlassShape shape,
 enum class PressRole { button, menuButton };
 
 // Makes `control` pressable: `press` does what a click does (opens the
-// menu or the popover, runs the command). Called again, it changes the role
-// and the press. Returns the control's ring.
-FocusRing& makePressable(QWidget& control, PressRole role, std::function<void()> press);
+// menu or the popover, runs the command); `isOpen`, for a menu button, tells
+// whether what it opens is open (a screen reader reads it as expanded).
+// Called again, it changes them. Returns the control's ring.
+FocusRing& makePressable(QWidget& control, PressRole role, std::function<void()> press,
+                         std::function<bool()> isOpen = {});
 
 // Presses `control` as Space does, when it is pressable; false otherwise.
 bool pressControl(QWidget& control);
+// Whether what the menu button `control` opens is open.
+bool pressedOpen(const QWidget& control);
 // The role given to `control`, when it is pressable.
 std::optional<PressRole> pressRole(const QWidget& control);
 

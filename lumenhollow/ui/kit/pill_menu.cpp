@@ -115,12 +115,12 @@ void PillMenuLabel::paintEvent(QPaintEvent*) {
 
 PillMenu::PillMenu(std::string symbol, QString title, QWidget* parent)
     : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(new QMenu(this)) {
-    makePressable(*this, PressRole::menuButton, [this] { openMenu(); });
+    makePressable(*this, PressRole::menuButton, [this] { openMenu(); }, [this] { return menu_->isVisible(); });
 }
 
 PillMenu::PillMenu(std::string symbol, QString title, QMenu& menu, QWidget* parent)
     : PillMenuLabel(std::move(symbol), std::move(title), parent), menu_(&menu) {
-    makePressable(*this, PressRole::menuButton, [this] { openMenu(); });
+    makePressable(*this, PressRole::menuButton, [this] { openMenu(); }, [this] { return menu_->isVisible(); });
 }
 
 void PillMenu::mousePressEvent(QMouseEvent* event) {

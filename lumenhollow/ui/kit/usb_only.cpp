@@ -164,7 +164,7 @@ UsbOnlyMarker::UsbOnlyMarker(std::string symbol, QString title, QString reason, 
       })) {
     setAttribute(Qt::WA_TranslucentBackground);
     connect(this, &QAbstractButton::clicked, this, [this] { togglePopover(); });
-    makePressable(*this, PressRole::menuButton, [this] { click(); });
+    makePressable(*this, PressRole::menuButton, [this] { click(); }, [this] { return isPresented(); });
 }
 
 bool UsbOnlyMarker::isPresented() const { return popover_->isPresented(); }

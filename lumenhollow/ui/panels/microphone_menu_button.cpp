@@ -47,7 +47,7 @@ MicrophoneMenuButton::MicrophoneMenuButton(QWidget* parent)
     const double badgeHeight = std::ceil(badge.height() + 2 * kBadgePadY);
     badgePath_.addRoundedRect(QRectF(0, -badgeHeight / 2, badgeWidth_, badgeHeight), badgeHeight / 2, badgeHeight / 2);
     setLabel(label_);
-    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); }, [this] { return menu_->isVisible(); });
 }
 
 void MicrophoneMenuButton::setLabel(const MicrophoneLabel& label) {

@@ -20,7 +20,8 @@ ScreenRecordingButton::ScreenRecordingButton(ModelSignals& model, QWidget* paren
     opacity_->setOpacity(1);
     setGraphicsEffect(opacity_);
     connect(this, &QAbstractButton::clicked, this, [this] { press(); });
-    ui::makePressable(*this, ui::PressRole::menuButton, [this] { click(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { click(); },
+                      [this] { return popover_->isPresented(); });
     connect(popover_, &ui::Popover::dismissed, this, [this] {
         if (model_.state().showScreenOptions) model_.model().setShowScreenOptions(false);
     });

@@ -17,7 +17,8 @@ CameraSettingsButton::CameraSettingsButton(ModelSignals& model, QWidget* parent)
       popover_(new ui::Popover(this, ui::PopoverEdge::above,
                                [&model](QWidget* host) { return new CameraSettingsPanel(model, host); })) {
     ui::setHelp(*this, QString::fromUtf8(kCameraSettingsHelp));
-    ui::makePressable(*this, ui::PressRole::menuButton, [this] { Q_EMIT clicked(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { Q_EMIT clicked(); },
+                      [this] { return popover_->isPresented(); });
     connect(this, &CameraSettingsButton::clicked, this,
             [this] { model_.model().setShowCameraSettings(!model_.state().showCameraSettings); });
     connect(popover_, &ui::Popover::dismissed, this, [this] {

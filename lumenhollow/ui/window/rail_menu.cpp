@@ -7,7 +7,7 @@ namespace lumenhollow {
 RailMenu::RailMenu(std::string symbol, const QString& help, QMenu& menu, QWidget* parent)
     : ui::IconButton(std::move(symbol), help, kSize, parent), menu_(&menu) {
     connect(this, &QAbstractButton::pressed, this, [this] { openMenu(); });
-    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); }, [this] { return menu_->isVisible(); });
 }
 
 void RailMenu::openMenu() {

@@ -25,9 +25,11 @@ constexpr const char* kScenesTitle = "Scenes";
 // The pill form's face, announcing a press like a button.
 class ScenesPill final : public ui::PillMenuLabel {
 public:
-    ScenesPill(std::function<void()> pressed, QWidget* parent)
-        : ui::PillMenuLabel(kScenesSymbol, QString::fromUtf8(kScenesTitle), parent), pressed_(std::move(pressed)) {
-        ui::makePressable(*this, ui::PressRole::menuButton, [this] { pressed_(); });
+    ScenesPill(std::function<void()> pressed, std::function<bool()> opened, QWidget* parent)
+        : ui::PillMenuLabel(kScenesSymbol, QString::fromUtf8(kScenesTitle), parent),
+          pressed_(std::move(pressed)),
+          opened_(std::move(opened)) {
+        ui::makePressable(*this, ui::PressRole::menuButton, [this] { pressed_(); }, [this] { return opened_(); });
     }
 
 protected:
@@ -41,6 +43,7 @@ protected:
 
 private:
     std::function<void()> pressed_;
+    std::function<bool()> opened_;
 };
 
 }  // namespace
@@ -64,12 +67,14 @@ ScenesButton::ScenesButton(ModelSignals& model, bool iconOnly, QWidget* parent)
     const QString title = QString::fromUtf8(kScenesTitle);
     if (iconOnly_) {
         auto* circle = new ui::IconButton(kScenesSymbol, help, kScenesCircleSize, this);
-        ui::makePressable(*circle, ui::PressRole::menuButton, [circle] { circle->click(); });
+        ui::makePressable(*circle, ui::PressRole::menuButton, [circle] { circle->click(); },
+                          [this] { return popover_ && popover_->isPresented(); });
         connect(circle, &QAbstractButton::clicked, this, &ScenesButton::clicked);
         button_ = circle;
         marker_ = new ui::UsbOnlyIconButton(kScenesSymbol, title, reason, kScenesCircleSize, switchToUSB, this);
     } else {
-        auto* pill = new ScenesPill([this] { Q_EMIT clicked(); }, this);
+        auto* pill = new ScenesPill([this] { Q_EMIT clicked(); }, [this] { return popover_ && popover_->isPresented(); },
+                                    this);
         ui::setHelp(*pill, help);
         button_ = pill;
         marker_ = new ui::UsbOnlyPill(kScenesSymbol, title, reason, switchToUSB, this);

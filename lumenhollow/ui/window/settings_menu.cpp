@@ -15,7 +15,7 @@ SettingsMenu::SettingsMenu(ModelSignals& model, QWidget* parent)
       menu_(new QMenu(this)) {
     setObjectName("settingsMenu");
     setSymbolPixels(kGearPixels);
-    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); });
+    ui::makePressable(*this, ui::PressRole::menuButton, [this] { openMenu(); }, [this] { return menu_->isVisible(); });
     model_.onChange(kSettingsSnapshotFields, this, [this] { followModel(); });
 }
 

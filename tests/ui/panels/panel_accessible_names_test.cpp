@@ -31,8 +31,7 @@ namespace {
 
 // How many controls each check looks at in a state: the tree holds a
 // segmented picker's segments in place of the picker (a group, without a
-// control's role) and the scene list's entries in place of their rows; and
-// how many segmented pickers show.
+// control's role); and how many segmented pickers show.
 struct Controls {
     int widgets = 0;
     int inTree = 0;
@@ -172,9 +171,9 @@ TEST(PanelAccessibleNamesTest, TheScenesPanelEmptyAndWithScenes) {
         rig.show();
         pressOn(*button);
         rig.main.runUntilIdle();
-        // Save; each row's picture, name, go, update and delete, which the
-        // tree shows as the list's entry of the row.
-        expectEveryControlNamed(*button->popover(), {1 + 5 * scenes, 1 + scenes, 0}, rig);
+        // Save; each row's picture, name, go, update and delete, in the
+        // tree as in the window.
+        expectEveryControlNamed(*button->popover(), {1 + 5 * scenes, 1 + 5 * scenes, 0}, rig);
     }
 }
 
