@@ -25,6 +25,7 @@
 #include "lumenhollow/ui/window/scenes_button.h"
 #include "lumenhollow/ui/window/settings_menu.h"
 #include "lumenhollow/ui/window/video_surface.h"
+#include "lumenhollow/ui/window/zoom_control.h"
 #include "ui_harness.h"
 
 namespace lumenhollow::test {
@@ -100,6 +101,8 @@ TEST(KeyboardControlsTest, TabGoesThroughEveryControlAsReadAndBackToThePicture) 
     auto* settings = window.chrome().slotWidget(ChromeColumn::Slot::settingsMenu);
     auto* microphone = window.chrome().findChild<MicrophoneMenuButton*>();
     ASSERT_TRUE(microphone);
+    auto* zoom = qobject_cast<ZoomControl*>(window.chrome().slotWidget(ChromeColumn::Slot::zoom));
+    ASSERT_TRUE(zoom);
 
     // One round of Tab from the picture, as the focus went.
     std::vector<const QWidget*> visited;
@@ -119,6 +122,8 @@ TEST(KeyboardControlsTest, TabGoesThroughEveryControlAsReadAndBackToThePicture) 
         {"microphone", microphone},
         {"scenes", scenes->current()},
         {"settings", settings},
+        {"zoom out", &zoom->minusButton()},
+        {"zoom in", &zoom->plusButton()},
         {"guide", &bar.guideMenu()},
         {"look", &bar.lookMenu()},
         {"connection", &bar.connectionMenu()},
@@ -195,6 +200,39 @@ TEST(KeyboardControlsTest, SpaceAndReturnOpenEachMenuAndPopover) {
             QCoreApplication::processEvents();
         }
     }
+}
+
+TEST(KeyboardControlsTest, TheZoomButtonsStepByKeysAndTakeNoClickOfTheirOwn) {
+    MotionOff motionOff;
+    WindowHarness h;
+    MainWindow& window = showLive(h);
+    auto* zoom = qobject_cast<ZoomControl*>(window.chrome().slotWidget(ChromeColumn::Slot::zoom));
+    ASSERT_TRUE(zoom);
+    const double start = h.model->state().zoom.value_or(0);
+    ASSERT_TRUE(tabTo(window, zoom->plusButton()));
+    EXPECT_TRUE(ui::showsFocusRing(zoom->plusButton()));
+    press(window, Qt::Key_Space);
+    h.main.runUntilIdle();
+    const double after = h.model->state().zoom.value_or(0);
+    EXPECT_GT(after, start);
+    press(window, Qt::Key_Backtab);
+    ASSERT_TRUE(zoom->minusButton().hasFocus());
+    press(window, Qt::Key_Return);
+    h.main.runUntilIdle();
+    EXPECT_LT(h.model->state().zoom.value_or(0), after);
+    // A click on plus is one step, the control's, not one more of the
+    // button's; the keyboard goes back to the picture, and no ring stays.
+    const double before = h.model->state().zoom.value_or(0);
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {},
+                      zoom->plusButton().mapTo(&window, zoom->plusButton().rect().center()));
+    h.main.runUntilIdle();
+    const double clicked = h.model->state().zoom.value_or(0);
+    EXPECT_GT(clicked, before);
+    EXPECT_TRUE(window.surface().hasFocus());
+    EXPECT_FALSE(ui::showsFocusRing(zoom->minusButton()) || ui::showsFocusRing(zoom->plusButton()));
+    h.main.advance(std::chrono::seconds(1));
+    h.main.runUntilIdle();
+    EXPECT_EQ(h.model->state().zoom.value_or(0), clicked);
 }
 
 TEST(KeyboardControlsTest, AnArrowOnAControlTurnsTheCameraAndGivesThePictureTheKeyboard) {

@@ -4,8 +4,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
+#include <functional>
 
 #include "lumenhollow/ui/kit/accessible_help.h"
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -18,6 +20,26 @@ constexpr double kZoomLabelPx = 13;
 constexpr double kZoomSymbolPx = 12;
 // The minus sign in the tooltip is U+2212, not a hyphen.
 constexpr const char* kZoomTooltip = "Zoom (+ / \u2212, or scroll on the preview)";
+
+// One step of the control to the keyboard: drawn by the control, with the
+// focus ring over it while the keyboard has put the focus there.
+class ZoomStepButton final : public QWidget {
+public:
+    ZoomStepButton(const QString& name, std::function<void()> step, QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAccessibleName(name);
+        ui::makePressable(*this, ui::PressRole::button, std::move(step));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        ui::paintFocusRing(painter, *this, ui::GlassShape::roundedRect, rect(), kZoomStepRingRadius);
+    }
+
+private:
+    static constexpr double kZoomStepRingRadius = 6;
+};
 
 QString zoomGlyph(const char* name) {
     const std::optional<QChar> glyph = ui::Symbols::instance().glyph(name);
@@ -32,7 +54,9 @@ ZoomControl::ZoomControl(ModelSignals& model, QWidget* parent)
       labelFont_(ui::uiFont(kZoomLabelPx, QFont::DemiBold)),
       symbolFont_(ui::Symbols::instance().font(kZoomSymbolPx)),
       minusGlyph_(zoomGlyph("minus")),
-      plusGlyph_(zoomGlyph("plus")) {
+      plusGlyph_(zoomGlyph("plus")),
+      minusButton_(new ZoomStepButton(QStringLiteral("Zoom out"), [this] { model_.model().zoomStep(-1); }, this)),
+      plusButton_(new ZoomStepButton(QStringLiteral("Zoom in"), [this] { model_.model().zoomStep(1); }, this)) {
     ui::setHelp(*this, QString::fromUtf8(kZoomTooltip));
     setCursor(Qt::ArrowCursor);
     // The range can come with the picture's statistics or a new camera.
@@ -52,6 +76,8 @@ void ZoomControl::refresh() {
     labelBaseline_ = QPointF(layout_.labelX + (layout_.labelWidth - textWidth) / 2,
                              ui::centredBaseline(metrics, kHeight / 2.0));
     setFixedWidth(static_cast<int>(std::ceil(layout_.width)));
+    minusButton_->setGeometry(minusRect().toAlignedRect());
+    plusButton_->setGeometry(plusRect().toAlignedRect());
     update();
 }
 

@@ -27,6 +27,11 @@ public:
     ZoomControl(ModelSignals& model, QWidget* parent);
 
     const QString& label() const { return label_; }
+    // The minus and plus buttons as the keyboard and a screen reader find
+    // them: over their hit boxes, taking no presses of the pointer (the
+    // control takes those), pressed by Space or Return.
+    QWidget& minusButton() const { return *minusButton_; }
+    QWidget& plusButton() const { return *plusButton_; }
     const ZoomPillLayout& layout() const { return layout_; }
     // The buttons' hit boxes, in the control's coordinates.
     QRectF minusRect() const;
@@ -52,6 +57,8 @@ private:
     QPointF labelBaseline_;
     ui::TabularLine labelLine_;  // label_ set once per text
     int pressedStep_ = 0;
+    QWidget* minusButton_;
+    QWidget* plusButton_;
 };
 
 }  // namespace lumenhollow
