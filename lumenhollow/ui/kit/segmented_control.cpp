@@ -12,6 +12,7 @@
 #include <QToolTip>
 #include <cmath>
 
+#include "lumenhollow/ui/kit/keyboard_press.h"
 #include "lumenhollow/ui/kit/palette.h"
 #include "lumenhollow/ui/kit/typography.h"
 
@@ -167,6 +168,7 @@ SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent) :
     setFont(uiFont(TextStyle::callout));
     setFixedHeight(kHeight);
     setFocusPolicy(Qt::TabFocus);
+    FocusRing::of(*this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     for (const QString& title : titles_) {
         QStaticText text(title);
@@ -252,6 +254,7 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
                                        segment.center().y() - textSize.height() / 2),
                                texts_[i]);
     }
+    paintFocusRing(painter, *this, GlassShape::roundedRect, QRectF(rect()), kCornerRadius);
 }
 
 void SegmentedControl::mouseReleaseEvent(QMouseEvent* event) {

@@ -21,6 +21,7 @@
 #include "lumenhollow/ui/kit/pill_button.h"
 #include "lumenhollow/ui/kit/pill_menu.h"
 #include "lumenhollow/ui/kit/record_pill.h"
+#include "lumenhollow/ui/kit/segmented_control.h"
 #include "lumenhollow/ui/kit/switch_button.h"
 #include "lumenhollow/ui/kit/text_button.h"
 #include "lumenhollow/ui/kit/typography.h"
@@ -197,13 +198,15 @@ TEST(KeyboardPress, ArrowsGoOnToTheParentInsteadOfMovingTheFocus) {
     EXPECT_EQ(window.arrows, 2);
 }
 
-TEST(KeyboardPress, TheSwitchAndTheTextButtonDrawTheirFocusForTheKeyboardOnly) {
+TEST(KeyboardPress, TheSwitchThePickerAndTheTextButtonDrawTheirFocusForTheKeyboardOnly) {
     QWidget window;
     auto* layout = new QHBoxLayout(&window);
     auto* first = new TextButton(TextButtonKind::plain, QStringLiteral("First"), &window);
     auto* onOff = new SwitchButton(Qt::green, &window);
+    auto* picker = new SegmentedControl({QStringLiteral("Small"), QStringLiteral("Large")}, &window);
     layout->addWidget(first);
     layout->addWidget(onOff);
+    layout->addWidget(picker);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -213,10 +216,16 @@ TEST(KeyboardPress, TheSwitchAndTheTextButtonDrawTheirFocusForTheKeyboardOnly) {
     QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
     ASSERT_TRUE(onOff->hasFocus());
     EXPECT_GT(accentPixels(*onOff), 20);
+    QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
+    ASSERT_TRUE(picker->hasFocus());
+    EXPECT_GT(accentPixels(*picker), 20);
+    EXPECT_EQ(accentPixels(*onOff), 0);
+    QTest::keyClick(window.windowHandle(), Qt::Key_Backtab);
     QTest::keyClick(window.windowHandle(), Qt::Key_Backtab);
     ASSERT_TRUE(first->hasFocus());
     EXPECT_GT(accentPixels(*first), 20);
     EXPECT_EQ(accentPixels(*onOff), 0);
+    EXPECT_EQ(accentPixels(*picker), 0);
 }
 
 }  // namespace
