@@ -136,16 +136,17 @@ QAccessibleInterface* pressableAccessible(const QString&, QObject* object) {
 }
 
 // The control's accessible object, when one was made before it became
-// pressable (its name is set while it is built), is dropped: the next
-// question makes it anew, as a button.
-void forgetAccessible(QWidget& control) {
+// pressable (its name is set while it is built) or for another role, is
+// dropped: the next question makes it anew, as the button it is now.
+void forgetAccessible(QWidget& control, PressRole role) {
     static const bool installed = [] {
         QAccessible::installFactory(pressableAccessible);
         return true;
     }();
     Q_UNUSED(installed);
     QAccessibleInterface* known = QAccessible::queryAccessibleInterface(&control);
-    if (known && !dynamic_cast<PressableAccessible*>(known)) {
+    const QAccessible::Role wanted = role == PressRole::menuButton ? QAccessible::ButtonMenu : QAccessible::Button;
+    if (known && (!dynamic_cast<PressableAccessible*>(known) || known->role() != wanted)) {
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(known));
     }
 }
@@ -205,14 +206,13 @@ void paintFocusRing(QPainter& painter, const QWidget& control, GlassShape shape,
 FocusRing& makePressable(QWidget& control, PressRole role, std::function<void()> press,
                          std::function<bool()> isOpen) {
     if (KeyboardPress* keys = KeyboardPress::of(control)) {
-        const bool sameRole = keys->role() == role;
         keys->set(role, std::move(press), std::move(isOpen));
-        if (!sameRole) forgetAccessible(control);
+        forgetAccessible(control, role);
         return FocusRing::of(control);
     }
     new KeyboardPress(control, role, std::move(press), std::move(isOpen));
     control.setFocusPolicy(Qt::TabFocus);
-    forgetAccessible(control);
+    forgetAccessible(control, role);
     return FocusRing::of(control);
 }
 

@@ -175,6 +175,22 @@ TEST(KeyboardPress, TabReachesTheControlSpaceAndReturnPressItAndOnlyTheKeyboardD
     }
 }
 
+TEST(KeyboardPress, MadeAMenuButtonLaterItIsOneToAScreenReader) {
+    // As a menu's button built on the plain one is: pressable twice over.
+    IconButton gear("gearshape", QStringLiteral("Settings"), 30, nullptr);
+    ASSERT_EQ(QAccessible::queryAccessibleInterface(&gear)->role(), QAccessible::Button);
+    int opened = 0;
+    makePressable(gear, PressRole::menuButton, [&opened] { ++opened; }, [&opened] { return opened > 0; });
+    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(&gear);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->role(), QAccessible::ButtonMenu);
+    EXPECT_FALSE(found->state().expanded);
+    found->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(found->state().expanded);
+    EXPECT_TRUE(pressedOpen(gear));
+}
+
 TEST(KeyboardPress, ArrowsGoOnToTheParentInsteadOfMovingTheFocus) {
     struct Parent final : QWidget {
         int arrows = 0;
