@@ -42,6 +42,10 @@ public:
     };
     struct Failed {
         std::string message;
+        // The failure lies with this computer, not with the camera (no
+        // Bluetooth adapter, a tool that cannot run or did not answer): the
+        // camera is not reported off for it and tries again by itself.
+        bool onComputer = false;
     };
     struct DevicesChanged {};
     struct CameraOff {};
@@ -59,6 +63,7 @@ public:
         return CameraEvent(CommandResult{std::move(label), outcome});
     }
     static CameraEvent failed(std::string message) { return CameraEvent(Failed{std::move(message)}); }
+    static CameraEvent computerFailed(std::string message) { return CameraEvent(Failed{std::move(message), true}); }
     static CameraEvent devicesChanged() { return CameraEvent(DevicesChanged{}); }
     static CameraEvent cameraOff() { return CameraEvent(CameraOff{}); }
     static CameraEvent stopped() { return CameraEvent(Stopped{}); }

@@ -51,6 +51,11 @@ struct WirelessTimings {
     Duration restartPause = std::chrono::seconds(5);
     // A stop completes at the link's disconnection or at the latest after this.
     Duration stopDeadline = std::chrono::seconds(6);
+    // A failure of this computer (no Bluetooth adapter, the Wi-Fi tool that
+    // cannot run or does not answer) is tried again after this, doubling up
+    // to the longest wait.
+    Duration computerRetryFirst = std::chrono::seconds(3);
+    Duration computerRetryLongest = std::chrono::seconds(30);
     UdpLinkTimings link;
     SessionTimings session;
     BootstrapTimings bootstrap;

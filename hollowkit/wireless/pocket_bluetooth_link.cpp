@@ -120,6 +120,7 @@ void PocketBluetoothLink::cancelSessionTimers() {
 
 void PocketBluetoothLink::start(std::unique_ptr<BleCentral> central) {
     central_ = std::move(central);
+    adapterState_ = BleAdapterState::unknown;
     if (central_) {
         central_->start(*this);
     }
@@ -207,6 +208,7 @@ void PocketBluetoothLink::flushQueuedWrites() {
 // MARK: Central
 
 void PocketBluetoothLink::centralDidUpdateState(BleAdapterState state) {
+    adapterState_ = state;
     switch (state) {
     case BleAdapterState::unauthorized:
         raise(Event::failed("Bluetooth permission was denied"));

@@ -125,6 +125,8 @@ public:
     bool wakesWiFi() const { return wakesWiFi_; }
 
     // Read-only state, mostly for owners' decisions and tests.
+    // The adapter's state as the current central last reported it.
+    BleAdapterState adapterState() const { return adapterState_; }
     bool armed() const { return armed_; }
     bool paired() const { return paired_; }
     std::optional<int> pairStatus() const { return pairStatus_; }
@@ -203,6 +205,7 @@ private:
     const std::string identifier_;
     const bool wakesWiFi_;
     std::unique_ptr<BleCentral> central_;
+    BleAdapterState adapterState_ = BleAdapterState::unknown;
     std::optional<BlePeripheral> pocket_;
     std::optional<BleCharacteristic> notifyChannel_;
     std::optional<BleCharacteristic> writeChannel_;

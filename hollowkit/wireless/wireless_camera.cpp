@@ -1,5 +1,7 @@
 #include "hollowkit/wireless/wireless_camera.h"
 
+#include <algorithm>
+
 #include "hollowkit/base/pocket_log.h"
 #include "hollowkit/base/queue_labels.h"
 #include "hollowkit/base/thread_name.h"
@@ -80,6 +82,7 @@ WirelessCamera::WirelessCamera(Executor& main, std::string pairingIdentifier, st
 WirelessCamera::~WirelessCamera() {
     shared_->gate.stop();
     main_.cancel(stopDeadline_);
+    cancelComputerRetry();
     setup_.reset();  // borrows the link
     bluetooth_->onEvent = nullptr;
     bluetooth_.reset();
@@ -222,6 +225,9 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
     using Kind = PocketBluetoothLink::Event::Kind;
     switch (event.kind) {
     case Kind::status:
+        // The adapter is there (again): the link goes on without a retry.
+        cancelComputerRetry();
+        computerWait_ = Duration::zero();
         emit(CameraEvent::status(event.text));
         break;
     case Kind::credentials: {
@@ -245,6 +251,16 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
             PocketLog::log("Bluetooth, while disconnecting: " + event.text);
             break;
         }
+        if (bluetooth_->adapterState() == BleAdapterState::unsupported && !videoThreadRunning()) {
+            // No adapter, no BlueZ or no system bus: the camera may be on
+            // and near. A new central looks again; the one there now
+            // reports an adapter that BlueZ gains meanwhile.
+            emit(CameraEvent::computerFailed(event.text));
+            retryOnComputer([](WirelessCamera& camera) {
+                camera.bluetooth_->start(camera.shared_->env.bleCentrals(camera.main_));
+            });
+            break;
+        }
         emit(CameraEvent::failed(event.text));
         if (!videoThreadRunning()) {
             // A running video thread goes on; otherwise the link goes, and
@@ -254,6 +270,7 @@ void WirelessCamera::handleLinkEvent(const PocketBluetoothLink::Event& event) {
         }
         break;
     case Kind::disconnected:
+        cancelComputerRetry();
         if (state_ == State::stopping) {
             finishStop();
         } else if (state_ == State::running || state_ == State::ending) {
@@ -285,6 +302,7 @@ void WirelessCamera::stop(std::function<void()> completion) {
     // instead of talking to a camera the owner has left.
     shared_->gate.stop();
     if (setup_) setup_->cancel();
+    cancelComputerRetry();
     auto shared = shared_;
     stopDeadline_ = main_.after(shared_->env.timings.stopDeadline, [shared] {
         if (WirelessCamera* camera = shared->mainCamera()) camera->finishStop();
@@ -314,12 +332,40 @@ void WirelessCamera::finishStop() {
     });
 }
 
-void WirelessCamera::videoThreadEnded(uint64_t serial) {
+void WirelessCamera::videoThreadEnded(uint64_t serial, const std::optional<Route>& retry) {
     if (!workerEnded(serial)) return;
+    if (retry && !routeAbandoned()) {
+        // The Wi-Fi tool failed, not the camera: its Bluetooth link stays
+        // and the route is tried again.
+        retryOnComputer([route = *retry](WirelessCamera& camera) { camera.startVideoThread(route); });
+        return;
+    }
     if (state_ == State::running) state_ = State::ending;
     // Without a stop the link's `disconnected` then reports the camera off;
     // during a stop it finishes the stop.
     bluetooth_->disconnect();
+}
+
+// --- Failures of this computer ----------------------------------------------
+
+void WirelessCamera::retryOnComputer(std::function<void(WirelessCamera&)> step) {
+    const WirelessTimings& timings = shared_->env.timings;
+    computerWait_ = computerWait_ == Duration::zero() ? timings.computerRetryFirst
+                                                      : std::min(computerWait_ * 2, timings.computerRetryLongest);
+    cancelComputerRetry();
+    auto shared = shared_;
+    computerRetry_ = main_.after(computerWait_, [shared, step = std::move(step)] {
+        WirelessCamera* camera = shared->mainCamera();
+        if (camera == nullptr) return;
+        camera->computerRetry_ = 0;
+        if (!camera->routeAbandoned()) step(*camera);
+    });
+}
+
+void WirelessCamera::cancelComputerRetry() {
+    if (computerRetry_ == 0) return;
+    main_.cancel(computerRetry_);
+    computerRetry_ = 0;
 }
 
 }  // namespace hollowkit

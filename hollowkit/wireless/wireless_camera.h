@@ -12,6 +12,14 @@
 // When that thread ends the Bluetooth link is disconnected; without a stop
 // the camera then reports cameraOff and the owner builds a new camera.
 //
+// Failures of this computer rather than of the camera (no Bluetooth adapter,
+// no BlueZ or no system bus; nmcli that cannot run or does not answer) are
+// `failed` events marked onComputer and never end in cameraOff: the camera
+// keeps its place and tries again by itself after a wait that grows from 3 s
+// to 30 s, the link with a new central (which also takes up an adapter that
+// BlueZ reports meanwhile) or the video thread on the same route (the
+// Bluetooth connection to the camera stays).
+//
 // Thread contract: construction, start(), stop(), the command operations
 // and destruction on the main executor; properties on any thread. Nothing
 // is run at construction: the Wi-Fi device lookup (nmcli) happens at
@@ -159,7 +167,12 @@ private:
     void startBluetooth();
     void handleLinkEvent(const PocketBluetoothLink::Event& event);
     void finishStop();
-    void videoThreadEnded(uint64_t serial);
+    // `retry`: the route, when the thread ended on this computer's failure.
+    void videoThreadEnded(uint64_t serial, const std::optional<Route>& retry);
+    // Runs `step` after the next wait for this computer, unless the route is
+    // abandoned by then; replaces a retry already waiting.
+    void retryOnComputer(std::function<void(WirelessCamera&)> step);
+    void cancelComputerRetry();
 
     // The connection procedure (main executor).
     bool routeAbandoned() const;
@@ -173,7 +186,8 @@ private:
     // Worker bodies.
     static std::optional<std::string> findCameraOnLAN(Shared& shared, const std::optional<Bytes>& frame,
                                                       const std::string& ssid);
-    static void runVideoLink(Shared& shared, const Route& route, const std::optional<Bytes>& frame);
+    // True when the route ended on this computer's failure (the Wi-Fi tool).
+    static bool runVideoLink(Shared& shared, const Route& route, const std::optional<Bytes>& frame);
 
     Executor& main_;
     const std::optional<HomeNetwork> homeNetwork_;
@@ -185,6 +199,8 @@ private:
     State state_ = State::idle;
     std::vector<std::function<void()>> stopCompletions_;
     TaskId stopDeadline_ = 0;
+    TaskId computerRetry_ = 0;
+    Duration computerWait_{};  // the last wait for this computer; zero: none yet
     std::optional<std::string> probedHost_;
     uint64_t nextSweep_ = 1;
     std::map<uint64_t, HostHandler> sweepHandlers_;

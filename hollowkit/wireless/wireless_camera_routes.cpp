@@ -201,8 +201,9 @@ void WirelessCamera::startVideoThread(const Route& route) {
     auto shared = shared_;
     auto frame = pairingFrameBytes(shared_->identifier);
     startWorker(Job::video, kVideoThread.label, [shared, route, frame](uint64_t serial) {
-        runVideoLink(*shared, route, frame);
-        shared->postToCamera([serial](WirelessCamera& camera) { camera.videoThreadEnded(serial); });
+        std::optional<Route> retry;
+        if (runVideoLink(*shared, route, frame)) retry = route;
+        shared->postToCamera([serial, retry](WirelessCamera& camera) { camera.videoThreadEnded(serial, retry); });
     });
 }
 
@@ -235,7 +236,7 @@ std::optional<std::string> WirelessCamera::findCameraOnLAN(Shared& shared, const
     return std::nullopt;
 }
 
-void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std::optional<Bytes>& frame) {
+bool WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std::optional<Bytes>& frame) {
     const NetworkEnvironment& env = shared.env;
     const bool accessPoint = route.kind == Route::Kind::cameraAccessPoint;
     const std::string& device = shared.wifi.device();
@@ -243,6 +244,7 @@ void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std:
 
     std::string host = route.host;
     bool reached = true;
+    bool computerFailed = false;
     if (accessPoint) {
         emit(CameraEvent::status("Joining camera Wi-Fi " + route.ssid));
         const WiFiJoinResult joined = shared.wifi.join(route.ssid, route.password);
@@ -252,7 +254,11 @@ void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std:
             reached = false;
             // After a stop the owner has left: the join's end is only logged.
             if (auto message = joined.failureMessage(); !message.empty() && !shared.gate.stopped()) {
-                emit(CameraEvent::failed(message));
+                // nmcli that cannot run or does not answer says nothing of
+                // the camera, which is still reachable over Bluetooth.
+                computerFailed = joined.outcome == WiFiJoinOutcome::toolUnavailable ||
+                                 joined.outcome == WiFiJoinOutcome::toolTimedOut;
+                emit(computerFailed ? CameraEvent::computerFailed(message) : CameraEvent::failed(message));
             }
         }
     }
@@ -316,6 +322,7 @@ void WirelessCamera::runVideoLink(Shared& shared, const Route& route, const std:
         shared.wifi.forget(route.ssid);
         shared.wifi.powerOff();
     }
+    return computerFailed;
 }
 
 }  // namespace hollowkit

@@ -49,7 +49,7 @@ void CameraModel::handleEvent(const hollowkit::CameraEvent& event) {
                 settleCameraSettingAnswer(payload.label, payload.outcome);
                 postNotice(commandNotice(payload.label, payload.outcome));
             } else if constexpr (std::is_same_v<T, CameraEvent::Failed>) {
-                handleFailure(payload.message);
+                handleFailure(payload);
             } else if constexpr (std::is_same_v<T, CameraEvent::DevicesChanged>) {
                 rereadDevices();
             } else if constexpr (std::is_same_v<T, CameraEvent::CameraOff>) {
@@ -78,9 +78,18 @@ void CameraModel::handleStats(const hollowkit::CameraStats& stats) {
     if (range != state_.zoomRange) publish<Field::zoomRange>(range);
 }
 
-void CameraModel::handleFailure(const std::string& message) {
-    publish<Field::statusText>(message);
-    publish<Field::failure>(message);
+void CameraModel::handleFailure(const hollowkit::CameraEvent::Failed& failed) {
+    publish<Field::statusText>(failed.message);
+    publish<Field::failure>(failed.message);
+    if (failed.onComputer) {
+        // Nothing is known of the camera, which may be on and near: the
+        // failure is what a person must read, not "The camera is off" of a
+        // camera before. The camera tries again by itself, so no wait of
+        // the model rebuilds it meanwhile.
+        publish<Field::cameraOff>(false);
+        cancelPendingRetry();
+        return;
+    }
     if (!state_.cameraOff || state_.connection != ConnectionMode::wireless) return;
     // One retry at a time: each failure moves it later instead of stacking
     // reconnects that would stop one another's camera.

@@ -429,7 +429,7 @@ private:
     void handleEvent(const hollowkit::CameraEvent& event);
     void handleStats(const hollowkit::CameraStats& stats);
     void handleCardRecording(const hollowkit::CardRecordingState& cardState);
-    void handleFailure(const std::string& message);
+    void handleFailure(const hollowkit::CameraEvent::Failed& failed);
     void handleCameraOff();
     void rereadDevices();
     void settleResolution(const std::optional<hollowkit::VideoDimensions>& resolution);

@@ -4,9 +4,9 @@
 // camera that went off. A camera that really ran (it showed a picture, or it
 // lasted kQuickFailure) is rebuilt at once, so a camera turned on again is
 // found by itself; so is the first camera in a row that went off at once.
-// Each further camera that goes off at once (no Bluetooth adapter, no system
-// bus, no BlueZ) waits kFirstDelay, doubling up to kLongestDelay: rebuilding
-// it at once would be a busy loop on a machine without Bluetooth.
+// Each further camera that goes off at once (Bluetooth turned off, a camera
+// that drops the connection at once) waits kFirstDelay, doubling up to
+// kLongestDelay: rebuilding it at once would be a busy loop.
 //
 // A plain value kept by the model; main executor only, on its clock.
 

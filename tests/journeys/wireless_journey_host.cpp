@@ -12,7 +12,9 @@
 //   SIGRTMIN the camera is left on another Wi-Fi network and refuses to
 //            come back to its own, so connecting to it fails; sent again,
 //            it is turned off and on and is back on its own
-// Both are blocked in every thread and read from a signalfd on the main
+//   SIGRTMIN+1 with LUMENHOLLOW_JOURNEY_BLUEZ_LATER=1 (a bus without BlueZ,
+//            as on a machine without Bluetooth): BlueZ starts
+// All are blocked in every thread and read from a signalfd on the main
 // executor, so no handler does any work.
 //
 // LUMENHOLLOW_JOURNEY_BUS=<address> is the private D-Bus bus the fake BlueZ
@@ -31,12 +33,14 @@
 
 int main(int argc, char** argv) {
     hollowkit::openClosedStandardStreams();
-    const hollowkit::UniqueFd signals = lumenhollow::journey::blockedSignals({SIGUSR1, SIGUSR2, SIGRTMIN});
+    const hollowkit::UniqueFd signals = lumenhollow::journey::blockedSignals({SIGUSR1, SIGUSR2, SIGRTMIN, SIGRTMIN + 1});
     if (!signals.valid()) return 1;
 
     const std::optional<std::string> stateFile = lumenhollow::takeEnvironment("LUMENHOLLOW_DEMO_STATE_FILE");
-    auto prepared =
-        lumenhollow::journey::WirelessJourneyRig::prepare(lumenhollow::takeEnvironment("LUMENHOLLOW_JOURNEY_BUS"));
+    const bool bluezLater =
+        lumenhollow::takeEnvironment("LUMENHOLLOW_JOURNEY_BLUEZ_LATER") == std::optional<std::string>("1");
+    auto prepared = lumenhollow::journey::WirelessJourneyRig::prepare(
+        lumenhollow::takeEnvironment("LUMENHOLLOW_JOURNEY_BUS"), bluezLater);
     if (!prepared.has_value()) {
         std::fprintf(stderr, "wireless journey: %s\n", prepared.error().c_str());
         return 1;
@@ -57,6 +61,9 @@ int main(int argc, char** argv) {
             } else if (number == SIGRTMIN) {
                 std::fprintf(stderr, "wireless journey: the camera is left on another network, or back\n");
                 rig->toggleOnAnotherNetwork();
+            } else if (number == SIGRTMIN + 1) {
+                std::fprintf(stderr, "wireless journey: BlueZ starts\n");
+                rig->startBluez();
             }
         });
         if (stateFile) {

@@ -59,6 +59,7 @@ constexpr size_t kRefusalsOnAnotherNetwork = 8;
 struct WirelessJourneyRig::Outside {
     hollowkit::PrivateDbusDaemon ownBus;  // when no bus was handed in
     std::string busAddress;
+    bool bluezLater = false;
     std::unique_ptr<hollowkit::FakeNmcli> nmcli;
     hollowkit::SimPocketUdp udp{journeyUdpOptions()};
     std::unique_ptr<hollowkit::SimPocketNetwork> network;
@@ -73,13 +74,10 @@ struct WirelessJourneyRig::Outside {
 // to; the cameras go first, then BlueZ, then the camera it served.
 class WirelessJourneyRig::Factory final : public CameraFactory {
 public:
-    Factory(WirelessJourneyRig& rig, hollowkit::MainExecutor& main) : rig_(rig) {
+    Factory(WirelessJourneyRig& rig, hollowkit::MainExecutor& main) : rig_(rig), main_(main) {
         Outside& outside = *rig.outside_;
-        bluez_ = std::make_unique<hollowkit::FakeBluez>(main);
-        auto started = bluez_->start(outside.busAddress);
-        if (!started) std::fprintf(stderr, "wireless journey: the fake BlueZ: %s\n", started.error().c_str());
         ble_ = std::make_unique<hollowkit::SimPocketBle>(main, hollowkit::SimPocketBle::Config{});
-        devicePath_ = bluez_->add(*ble_);
+        if (!outside.bluezLater) startBluez();
 
         LinuxCameraFactory::Seams seams;
         seams.usb.layout = outside.sysfs.layout();
@@ -99,7 +97,7 @@ public:
 
     ~Factory() override {
         cameras_.reset();
-        if (!devicePath_.empty()) bluez_->remove(devicePath_);
+        if (bluez_ && !devicePath_.empty()) bluez_->remove(devicePath_);
         bluez_.reset();
         ble_.reset();
         rig_.factory_ = nullptr;
@@ -114,8 +112,18 @@ public:
 
     hollowkit::SimPocketBle& ble() { return *ble_; }
 
+    // bluetoothd starts, with the camera in range; once.
+    void startBluez() {
+        if (bluez_) return;
+        bluez_ = std::make_unique<hollowkit::FakeBluez>(main_);
+        auto started = bluez_->start(rig_.outside_->busAddress);
+        if (!started) std::fprintf(stderr, "wireless journey: the fake BlueZ: %s\n", started.error().c_str());
+        devicePath_ = bluez_->add(*ble_);
+    }
+
 private:
     WirelessJourneyRig& rig_;
+    hollowkit::MainExecutor& main_;
     std::unique_ptr<hollowkit::FakeBluez> bluez_;
     std::unique_ptr<hollowkit::SimPocketBle> ble_;
     std::string devicePath_;
@@ -129,9 +137,10 @@ WirelessJourneyRig::~WirelessJourneyRig() {
 }
 
 hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> WirelessJourneyRig::prepare(
-    const std::optional<std::string>& busAddress) {
+    const std::optional<std::string>& busAddress, bool bluezLater) {
     std::unique_ptr<WirelessJourneyRig> rig(new WirelessJourneyRig());
     Outside& outside = *rig->outside_;
+    outside.bluezLater = bluezLater;
     if (busAddress) {
         outside.busAddress = *busAddress;
     } else {
@@ -169,6 +178,10 @@ void WirelessJourneyRig::approvePairing() {
     ble.approvePairing();
     // A camera remembers the computers it approved.
     for (const std::string& identifier : ble.pairingIdentifiers()) ble.config().pairedIdentifiers.insert(identifier);
+}
+
+void WirelessJourneyRig::startBluez() {
+    if (factory_) factory_->startBluez();
 }
 
 void WirelessJourneyRig::toggleSilence() {

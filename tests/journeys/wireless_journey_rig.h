@@ -34,9 +34,10 @@ public:
 
     // The fake nmcli, the HEVC stream and the bus: the one at `busAddress`
     // (a test's own, which outlives this program whatever its end), else
-    // one started here. The error says what failed.
+    // one started here. With `bluezLater` the bus has no BlueZ until
+    // startBluez(). The error says what failed.
     static hollowkit::Result<std::unique_ptr<WirelessJourneyRig>, std::string> prepare(
-        const std::optional<std::string>& busAddress);
+        const std::optional<std::string>& busAddress, bool bluezLater = false);
 
     // The fake BlueZ, the simulated camera and the application's factory
     // over them. Main executor; once.
@@ -44,6 +45,8 @@ public:
 
     // The user approves the pairing on the camera's screen.
     void approvePairing();
+    // The fake BlueZ starts on the bus (prepared with `bluezLater`).
+    void startBluez();
     // The camera stops answering and streaming on its Wi-Fi: not a datagram
     // more (its Bluetooth side still answers, as a camera whose Wi-Fi hung);
     // or, silent already, it answers again.

@@ -18,6 +18,10 @@
 // A failed connection: the camera is left on another Wi-Fi network and will
 // not come back. The failure's panel takes clicks on "Use USB-C Instead" and
 // on "Reconnect", which connects to the camera anew.
+//
+// No Bluetooth: on a system bus without BlueZ the window shows the failure
+// "No Bluetooth adapter found", not the camera-off panel, with its "Use
+// USB-C Instead"; when bluetoothd starts the camera is found without a click.
 
 #include <signal.h>
 
@@ -72,6 +76,8 @@ constexpr int kFailedUseUSBX = 575;
 constexpr int kFailedUseUSBY = 389;
 constexpr int kFailedReconnectX = 575;
 constexpr int kFailedReconnectY = 433;
+// What the application says on a machine without Bluetooth.
+constexpr const char* kNoAdapter = "No Bluetooth adapter found";
 // What the application says when the camera will not leave another network.
 constexpr const char* kStillOnAnotherNetwork =
     "The camera is still on another Wi-Fi network. Turn it off and on, then reconnect.";
@@ -100,7 +106,7 @@ protected:
     }
 
     // The program on a fresh home, its welcome passed, asking for nothing yet.
-    void startAndGreet() {
+    void startAndGreet(const std::vector<std::string>& environment = {}) {
         if (auto missing = JourneyDesktop::missingTool()) GTEST_SKIP() << *missing;
         if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "dbus-daemon is not installed";
         desktop_.start();
@@ -108,8 +114,9 @@ protected:
         // test's, so no daemon outlives it even when the program is killed.
         auto started = bus_.start();
         ASSERT_TRUE(started.has_value()) << started.error();
-        app_.emplace(desktop_, "wireless", LUMENHOLLOW_JOURNEY_WIRELESS_PATH,
-                     std::vector<std::string>{"LUMENHOLLOW_JOURNEY_BUS=" + bus_.address()});
+        std::vector<std::string> variables{"LUMENHOLLOW_JOURNEY_BUS=" + bus_.address()};
+        variables.insert(variables.end(), environment.begin(), environment.end());
+        app_.emplace(desktop_, "wireless", LUMENHOLLOW_JOURNEY_WIRELESS_PATH, variables);
         // A fresh home greets first; Get Started is the default button.
         ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["welcome"] == true; }, 60s))
             << app_->describe();
@@ -327,6 +334,34 @@ TEST_F(FailedWirelessJourney, TheFailedConnectionsPanelTakesClicksOnUseUSBInstea
         },
         60s))
         << "the click did not reach the panel's \"Reconnect\"; " << app_->describe();
+}
+
+// Started on a system bus where BlueZ is not (yet) running.
+class NoBluetoothJourney : public WirelessJourney {
+protected:
+    void SetUp() override { startAndGreet({"LUMENHOLLOW_JOURNEY_BLUEZ_LATER=1"}); }
+};
+
+TEST_F(NoBluetoothJourney, TheMissingAdapterIsShownAndBluetoothStartingLaterIsTakenUp) {
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["failure"] == kNoAdapter; }, 60s))
+        << app_->describe();
+    // The failure's panel, not the camera-off one: its "Use USB-C Instead"
+    // sits where the failed connection's does.
+    ASSERT_TRUE(app_->clickInWindow(kFailedUseUSBX, kFailedUseUSBY));
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == true; }))
+        << "the click did not reach the failure panel's \"Use USB-C Instead\"; " << app_->describe();
+    const nlohmann::json guided = app_->state();
+    EXPECT_EQ(guided["cameraOff"], false);
+    EXPECT_EQ(guided["failure"], kNoAdapter);
+    EXPECT_EQ(guided["connection"], "wireless");
+    ASSERT_TRUE(app_->key("Escape"));
+    ASSERT_TRUE(app_->waitForState([](const nlohmann::json& s) { return s["usbGuide"] == false; }))
+        << app_->describe();
+
+    app_->signal(SIGRTMIN + 1);
+    std::string why;
+    ASSERT_TRUE(pairAndGoLive(*app_, why)) << why;
+    EXPECT_TRUE(app_->state()["failure"].is_null()) << app_->describe();
 }
 
 }  // namespace

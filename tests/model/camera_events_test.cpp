@@ -190,7 +190,7 @@ double secondsUntilRebuilt(ModelHarness& h, double lived, bool showsPicture) {
     const size_t builds = h.cameras.builds().size();
     if (showsPicture) h.emit(CameraEvent::stats(picture(1920, 1080)));
     h.main.advanceSeconds(lived);
-    h.emit(CameraEvent::failed("No Bluetooth adapter found"));
+    h.emit(CameraEvent::failed("Bluetooth is turned off"));
     h.emit(CameraEvent::cameraOff());
     for (double waited = 0; waited <= 60; waited += 0.5) {
         if (h.cameras.builds().size() > builds) return waited;
@@ -205,7 +205,7 @@ TEST(CameraEventsTest, CamerasThatGoOffAtOnceAreRebuiltAfterAWaitGrowingToThirty
         bool picture;
         double wait;  // until the next camera is built
     };
-    constexpr double kAtOnce = 0.1;  // no adapter, no bus: the camera is off within moments
+    constexpr double kAtOnce = 0.1;  // Bluetooth turned off: the camera is off within moments
     struct Case {
         const char* name;
         bool usb;
@@ -249,7 +249,7 @@ TEST(CameraEventsTest, AWaitingReconnectGivesWayToTheUsersReconnectAndToTheQuit)
         h.createAndStart();
         ASSERT_EQ(secondsUntilRebuilt(h, 0.1, false), 0);
         ASSERT_EQ(secondsUntilRebuilt(h, 0.1, false), 3);
-        h.emit(CameraEvent::failed("No Bluetooth adapter found"));
+        h.emit(CameraEvent::failed("Bluetooth is turned off"));
         h.emit(CameraEvent::cameraOff());  // the next is due in 6 s
         const size_t builds = h.cameras.builds().size();
         h.main.advanceSeconds(1);
@@ -299,6 +299,47 @@ TEST(CameraEventsTest, AWirelessCameraThatIsOffIsRetriedOnceThreeSecondsAfterThe
         EXPECT_EQ(h.cameras.builds().size(), c.buildsAfter);
         h.main.advanceSeconds(30);
         EXPECT_EQ(h.cameras.builds().size(), c.buildsAfter) << "a later retry";
+    }
+}
+
+// A failure of this computer (no Bluetooth adapter, a tool that cannot run)
+// says nothing of the camera: it is shown instead of "The camera is off" of
+// a camera before, and the camera, which tries again by itself, is not
+// rebuilt by any wait of the model. When it gets going, the failure goes.
+TEST(CameraEventsTest, AFailureOfTheComputerIsShownAndLeavesTheRetriesToTheCamera) {
+    struct Case {
+        const char* name;
+        bool usb;
+        bool offBefore;       // a camera before went off (rebuilt at once)
+        bool failureBefore;  // a failure of the camera's road came before it
+        size_t builds;        // cameras built, to the end
+    };
+    const std::vector<Case> cases{
+        {"the first camera", false, false, false, 1},
+        {"after a camera that went off", false, true, false, 2},
+        {"after a camera that went off and failed", false, true, true, 2},
+        {"on USB", true, true, true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHarness h;
+        h.cameras.setPocketConnected(c.usb);
+        h.createAndStart();
+        if (c.offBefore) h.emit(CameraEvent::cameraOff());
+        if (c.failureBefore) h.emit(CameraEvent::failed("No DJI Pocket found nearby. Is it turned on?"));
+        h.main.advanceSeconds(1);
+
+        h.emit(CameraEvent::computerFailed("No Bluetooth adapter found"));
+        EXPECT_FALSE(h.state().cameraOff);
+        EXPECT_EQ(h.state().failure, std::optional<std::string>("No Bluetooth adapter found"));
+        EXPECT_EQ(h.state().statusText, "No Bluetooth adapter found");
+        h.main.advanceSeconds(120);
+        EXPECT_EQ(h.cameras.builds().size(), c.builds);
+        EXPECT_FALSE(h.state().cameraOff);
+
+        h.emit(CameraEvent::status("Looking for the camera over Bluetooth"));
+        EXPECT_EQ(h.state().failure, std::nullopt);
+        EXPECT_EQ(h.state().statusText, "Looking for the camera over Bluetooth");
     }
 }
 

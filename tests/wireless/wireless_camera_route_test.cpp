@@ -257,7 +257,8 @@ TEST(WirelessCameraRouteTest, CameraGoingOffDuringTheSearchEndsItQuietly) {
 }
 
 // Failures of the video thread: each reported once, then the thread ends,
-// the Bluetooth link is dropped and the camera reports itself off.
+// the Bluetooth link is dropped and the camera reports itself off. (nmcli
+// failing is this computer's failure: wireless_camera_computer_test.cpp.)
 TEST(WirelessCameraRouteTest, VideoThreadFailures) {
     struct Case {
         const char* name;
@@ -272,12 +273,6 @@ TEST(WirelessCameraRouteTest, VideoThreadFailures) {
              o.nmcli.associatedSsid = "HomeRouter";
          },
          "Could not join the camera Wi-Fi", 0},
-        {"nmcli hangs",
-         [](RigOptions& o) {
-             o.nmcli.hangOn = "connection up";
-             o.adjust = [](NetworkEnvironment& env) { env.timings.wifi.activationTimeout = 300ms; };
-         },
-         "The Wi-Fi tool nmcli did not answer in time", 0},
         {"the link never opens", [](RigOptions& o) { o.udp.answerHandshakeOnAttempt = 0; },
          "Could not open the video link to the camera", 4},
     };
