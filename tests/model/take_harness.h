@@ -6,6 +6,7 @@
 // H.264 movies. A USB-like camera, so no sound is waited for: the movies'
 // sound waits run on the virtual clock, which stands still between steps.
 
+#include <array>
 #include <chrono>
 #include <memory>
 
@@ -62,11 +63,24 @@ struct TakeHarness : RecordingHarness {
         return main.waitFor([&] { return fakes.screenCapture().running(); }, std::chrono::seconds(10));
     }
 
-    // One screen frame now, handed to the model when it is the first.
+    // One screen frame now, handed to the model when it is the first. Like
+    // a capture's surface, it is handed on only once the recorder has let go
+    // of the one before (written, or passed over): the recorder's queue,
+    // which drops frames it has no room for as a live capture must, never
+    // fills however slowly a busy machine runs it.
     void screenFrame() {
         const hollowkit::TimePoint now = main.clock().now();
-        fakes.screenCapture().emitFrame(
+        auto pixels = std::make_shared<const hollowkit::VideoFrame>(
             hollowkit::testsupport::patternFrame(kScreenWidth, kScreenHeight, screenFrames++, now));
+        const std::weak_ptr<const hollowkit::VideoFrame> surface = pixels;
+        const std::array<hollowkit::PlaneView, 2> planes{{{pixels->planeData(0), pixels->stride(0)},
+                                                          {pixels->planeData(1), pixels->stride(1)}}};
+        const hollowkit::PixelFormat format = pixels->pixelFormat();
+        hollowkit::VideoFrame frame =
+            hollowkit::VideoFrame::wrap(format, kScreenWidth, kScreenHeight, planes, now, std::move(pixels));
+        fakes.screenCapture().emitFrame(std::move(frame));
+        EXPECT_TRUE(main.waitFor([&] { return surface.expired(); }, std::chrono::seconds(10)))
+            << "the screen recorder still holds the frame of " << screenFrames - 1;
     }
     bool firstScreenFrame() {
         screenFrame();
