@@ -12,6 +12,7 @@
 
 #include "hollowkit/testing/fake_recording_system.h"
 #include "lumenhollow/testing/fake_file_picker.h"
+#include "lumenhollow/model/movie_sample_recorder.h"
 #include "lumenhollow/testing/fake_take_composer.h"
 #include "recording_harness.h"
 #include "tests/recording/recording_test_support.h"
@@ -86,8 +87,18 @@ struct TakeHarness : RecordingHarness {
         screenFrame();
         return main.waitFor([&] { return state().recordingStarted.has_value(); }, std::chrono::seconds(10));
     }
+    // One camera frame now; it returns once the camera's movie, if one is
+    // recording, has taken it (its queue, bounded like the screen
+    // recorder's, drops what it has no room for).
     void cameraFrame(int width = 64, int height = 36) {
         camera()->deliverFrame(FakeCamera::makeFrame(width, height, main.clock().now()));
+        settleCameraMovie();
+    }
+    // Waits until the camera's movie has taken everything handed to it so far.
+    void settleCameraMovie() {
+        if (auto movie = std::dynamic_pointer_cast<MovieSampleRecorder>(model->tap().recorder())) {
+            (void)movie->movie()->sizeChanges();
+        }
     }
 
     // The primary button pressed or released at (x, y) now, as a desktop

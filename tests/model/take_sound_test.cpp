@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lumenhollow/model/movie_sample_recorder.h"
 #include "take_harness.h"
 
 namespace lumenhollow::test {
@@ -26,20 +25,13 @@ constexpr int kTakeFrames = 20;  // two seconds at 10 a second
 constexpr int kTakeSampleRate = 48000;
 constexpr size_t kChunkFrames = kTakeSampleRate / 10;  // as long as one camera frame
 
-// Waits until the camera's movie has taken everything handed to it so far.
-void settleCameraMovie(TakeHarness& h) {
-    if (auto movie = std::dynamic_pointer_cast<MovieSampleRecorder>(h.model->tap().recorder())) {
-        (void)movie->movie()->sizeChanges();
-    }
-}
-
 // One tenth of a second of the microphone's tone, on the model's clock, and
 // waits until the camera's movie has it.
 bool microphoneChunk(TakeHarness& h) {
     if (!h.microphones.emitSine(440, kChunkFrames)) return false;
     const hollowkit::TimePoint now = h.main.clock().now();
     if (!h.main.waitFor([&] { return h.model->tap().lastAudio() == now; })) return false;
-    settleCameraMovie(h);
+    h.settleCameraMovie();
     return true;
 }
 
@@ -61,7 +53,6 @@ void recordWirelessTake(TakeHarness& h, int soundUntil) {
             ASSERT_TRUE(microphoneChunk(h));
         }
         h.cameraFrame();
-        settleCameraMovie(h);
     }
 }
 
