@@ -64,28 +64,32 @@ int DescriptorInput::read(void* opaque, unsigned char* data, int size) {
     }
 }
 
-int64_t DescriptorInput::seek(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<DescriptorInput*>(opaque);
+int64_t seekDescriptor(int fd, int64_t& position, int64_t offset, int whence) {
     struct stat status {};
     switch (whence & ~AVSEEK_FORCE) {
     case AVSEEK_SIZE:
-        if (::fstat(self->fd_, &status) != 0) return AVERROR(errno);
+        if (::fstat(fd, &status) != 0) return AVERROR(errno);
         return status.st_size;
     case SEEK_SET:
         break;
     case SEEK_CUR:
-        offset += self->position_;
+        offset += position;
         break;
     case SEEK_END:
-        if (::fstat(self->fd_, &status) != 0) return AVERROR(errno);
+        if (::fstat(fd, &status) != 0) return AVERROR(errno);
         offset += status.st_size;
         break;
     default:
         return AVERROR(EINVAL);
     }
     if (offset < 0) return AVERROR(EINVAL);
-    self->position_ = offset;
+    position = offset;
     return offset;
+}
+
+int64_t DescriptorInput::seek(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<DescriptorInput*>(opaque);
+    return seekDescriptor(self->fd_, self->position_, offset, whence);
 }
 
 }  // namespace hollowkit

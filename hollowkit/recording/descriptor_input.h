@@ -7,6 +7,7 @@
 // input's own offset, so the descriptor's offset is left alone. One thread
 // at a time.
 
+#include <cstdint>
 #include <memory>
 
 #include "hollowkit/base/result.h"
@@ -15,6 +16,11 @@
 struct AVIOContext;
 
 namespace hollowkit {
+
+// libavformat's seek over a descriptor read or written at an offset of the
+// caller's own (`position`): moves it and answers AVSEEK_SIZE from fstat.
+// Returns the new offset, or a negative AVERROR.
+int64_t seekDescriptor(int fd, int64_t& position, int64_t offset, int whence);
 
 class DescriptorInput {
 public:

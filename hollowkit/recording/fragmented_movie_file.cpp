@@ -104,26 +104,7 @@ struct FragmentedMovieFile::Output {
 
     static int64_t seek(void* opaque, int64_t offset, int whence) {
         auto* self = static_cast<Output*>(opaque);
-        struct stat status {};
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE:
-            if (::fstat(self->fd, &status) != 0) return AVERROR(errno);
-            return status.st_size;
-        case SEEK_SET:
-            break;
-        case SEEK_CUR:
-            offset += self->position;
-            break;
-        case SEEK_END:
-            if (::fstat(self->fd, &status) != 0) return AVERROR(errno);
-            offset += status.st_size;
-            break;
-        default:
-            return AVERROR(EINVAL);
-        }
-        if (offset < 0) return AVERROR(EINVAL);
-        self->position = offset;
-        return offset;
+        return seekDescriptor(self->fd, self->position, offset, whence);
     }
 
     const int fd;
