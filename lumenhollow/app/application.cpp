@@ -265,7 +265,7 @@ struct Parts {
     std::shared_ptr<VideoFeed> islandFeed = std::make_shared<VideoFeed>();
     AppLifecycle lifecycle;
     std::shared_ptr<CameraModel> model;
-    TeardownStep modelEnds{"The cameras"};
+    TeardownStep modelEnds{"The camera and the movies and photos still being saved"};
     std::unique_ptr<ModelSignals> modelSignals;
     std::unique_ptr<XcbTakeFocusSource> takeFocus;
     std::unique_ptr<MainWindowOpener> opener;
