@@ -397,6 +397,18 @@ void ScenesPanel::rebuildRows() {
         if (editedId == scenes[i].id) row->resumeTyping(typed, focused);
         shownIds_.push_back(scenes[i].id);
     }
+    // New rows join the end of the window's Tab chain, after the footer:
+    // the footer's button goes back behind the last row's controls, so Tab
+    // reads the panel from the top down.
+    if (list_->count() > 0) {
+        QWidget* lastRow = list_->itemWidget(list_->item(list_->count() - 1));
+        QWidget* lastControl = nullptr;
+        for (QWidget* w = lastRow->nextInFocusChain(); w != lastRow && lastRow->isAncestorOf(w);
+             w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus) lastControl = w;
+        }
+        if (lastControl) QWidget::setTabOrder(lastControl, save_);
+    }
 }
 
 }  // namespace lumenhollow

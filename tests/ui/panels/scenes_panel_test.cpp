@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QChildEvent>
 #include <QDrag>
 #include <QImage>
@@ -363,6 +364,40 @@ TEST(ScenesPanel, ARowsButtonsShowTheKeyboardsFocusAndNoClicks) {
         button->setFocus(Qt::OtherFocusReason);
         EXPECT_EQ(accentPixelsOf(*button), 0);
     }
+}
+
+// Tab goes through the panel as it reads: the list's rows and their buttons,
+// then the footer's button, whose press saves a new scene.
+TEST(ScenesPanel, TabReachesEveryRowsButtonsBeforeTheFootersSave) {
+    ScenesRig rig(3);
+    ScenesPanel* panel = rig.open();
+    ASSERT_TRUE(panel);
+    QWindow* popover = panel->window()->windowHandle();
+    ASSERT_TRUE(popover);
+    auto* list = panel->findChild<QListWidget*>();
+    auto* save = panel->findChild<QWidget*>(QStringLiteral("save"));
+    ASSERT_TRUE(list && save);
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(list->hasFocus());
+    int lastRowButton = -1;
+    int saveAt = -1;
+    int rowButtons = 0;
+    for (int i = 0; i < 40 && saveAt < 0; ++i) {
+        QTest::keyClick(popover, Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused);
+        if (focused == save) saveAt = i;
+        for (SceneRow* row : panel->rows()) {
+            if (row->isAncestorOf(focused) && qobject_cast<QToolButton*>(focused)) {
+                lastRowButton = i;
+                ++rowButtons;
+            }
+        }
+    }
+    ASSERT_GE(saveAt, 0) << "Tab never reached the footer's button";
+    // Each of the three rows has its picture, go, replace and delete buttons.
+    EXPECT_EQ(rowButtons, 12);
+    EXPECT_LT(lastRowButton, saveAt);
 }
 
 TEST(ScenesPanel, TheRowsAndTheirButtonsAreInTheAccessibleTree) {
