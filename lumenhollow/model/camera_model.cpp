@@ -141,7 +141,7 @@ void CameraModel::construct() {
     // told in the window instead: a log line is all the person would get.
     services_.desktop.setNotShownHandler([weak = weak_from_this(), main = &main_](const std::filesystem::path& folder) {
         main->post([weak, folder] {
-            if (auto self = weak.lock()) self->postNotice(folderNotShownNotice(folder));
+            if (auto self = weak.lock()) self->folderNotShown(folder);
         });
     });
 
@@ -167,6 +167,23 @@ void CameraModel::notify(Field field) {
 
 std::string folderNotShownNotice(const std::filesystem::path& folder) {
     return "No file manager to open it: the folder is " + folder.string();
+}
+
+std::string outcomeFolderNotShownNotice(const std::string& outcome, const std::filesystem::path& folder) {
+    if (outcome.empty()) return folderNotShownNotice(folder);
+    const char last = outcome.back();
+    const bool ended = last == '.' || last == '!' || last == '?';
+    return outcome + (ended ? " " : ". ") + folderNotShownNotice(folder);
+}
+
+void CameraModel::folderNotShown(const std::filesystem::path& folder) {
+    // Told of a take's file: the notice saying what became of the take is
+    // not replaced by the folder's, it is said with it.
+    if (revealOutcome_ && revealOutcome_->first == std::filesystem::absolute(folder).lexically_normal()) {
+        postNotice(outcomeFolderNotShownNotice(std::exchange(revealOutcome_, std::nullopt)->second, folder));
+        return;
+    }
+    postNotice(folderNotShownNotice(folder));
 }
 
 void CameraModel::postNotice(std::string text) {

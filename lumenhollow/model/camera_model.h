@@ -487,8 +487,12 @@ private:
     void reportComposeProgress(uint64_t composition, float value);
     void composeEnded(uint64_t composition, const hollowkit::Result<std::filesystem::path, hollowkit::ComposeError>& result,
                       const std::filesystem::path& screen);
-    // Shows a take's file in the file manager, unless the application is quitting.
-    void revealTakeFile(const std::filesystem::path& file);
+    // Posts `outcome` (what became of the take) and shows `file` in the file
+    // manager, unless the application is quitting. Where nothing can show it,
+    // the outcome stays told, followed by where the folder is.
+    void noticeAndReveal(std::string outcome, const std::filesystem::path& file);
+    // The desktop could show nothing for `folder`.
+    void folderNotShown(const std::filesystem::path& folder);
     void continueRebuild(const ScreenTake& take, const hollowkit::HeldFolder& folder, hollowkit::ZoomPath zoom);
     // The quit's bound ran out during a composition: it is stopped and the
     // take left to a rebuild, unless its result came first.
@@ -568,6 +572,8 @@ private:
     // A notice said changes are not saved, and no write was saved since.
     bool notSavedShown_ = false;
     uint64_t noticeSerial_ = 0;
+    // The folder of the last file revealed and the outcome told with it.
+    std::optional<std::pair<std::filesystem::path, std::string>> revealOutcome_;
     PublishedState state_;
     CameraSettingsSync cameraSettings_;
 
@@ -626,5 +632,8 @@ private:
 // The notice for a folder the desktop could open nothing to show (no file
 // manager, nothing to start one): where the folder is, so it can be found.
 std::string folderNotShownNotice(const std::filesystem::path& folder);
+// The notice for an outcome (a take saved or failed) whose file the desktop
+// could not show: the outcome, then where the folder is.
+std::string outcomeFolderNotShownNotice(const std::string& outcome, const std::filesystem::path& folder);
 
 }  // namespace lumenhollow

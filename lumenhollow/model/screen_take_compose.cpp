@@ -75,14 +75,12 @@ void CameraModel::composeEnded(uint64_t composition,
     // is made.
     takes_.composingFolder = {};
     if (result) {
-        postNotice(kComposedNotice);
-        revealTakeFile(now.folder / result.value().filename());
+        noticeAndReveal(kComposedNotice, now.folder / result.value().filename());
     } else if (result.error().kind == hollowkit::ComposeError::Kind::folderRemoved) {
         // Nothing of the take is left where it was to be shown.
         postNotice(kTakeFolderRemoved);
     } else {
-        postNotice(kComposeFailedPrefix + result.error().userMessage());
-        revealTakeFile(now.folder / screen.filename());
+        noticeAndReveal(kComposeFailedPrefix + result.error().userMessage(), now.folder / screen.filename());
     }
     // Not from inside its own completion.
     main_.post([done = std::shared_ptr<TakeComposer>(std::move(takes_.composer))] {});
@@ -130,10 +128,12 @@ std::vector<std::string> CameraModel::leftToRebuild() const {
     return said;
 }
 
-void CameraModel::revealTakeFile(const std::filesystem::path& file) {
+void CameraModel::noticeAndReveal(std::string outcome, const std::filesystem::path& file) {
+    postNotice(outcome);
     // A file manager opened while the application quits (at logout, say)
     // would be left on the desktop with nobody asking for it.
     if (shutdown_.quitRequested) return;
+    revealOutcome_.emplace(std::filesystem::absolute(file).lexically_normal().parent_path(), std::move(outcome));
     services_.desktop.revealFile(file);
 }
 

@@ -155,13 +155,11 @@ void CameraModel::finishScreenTake(std::shared_ptr<TakeResults> results) {
         // what the user needs to hear about a take, nor is an empty slot (no
         // camera movie was begun); a movie that could not be written is,
         // with the reason, or the user blames the camera.
-        if (results->camera && results->camera->error().kind == hollowkit::RecorderError::Kind::writerFailed) {
-            postNotice(kCameraMovieFailedPrefix + results->camera->error().detail +
-                                   kCameraMovieFailedSuffix);
-        } else {
-            postNotice(kNoCameraPicture);
-        }
-        revealTakeFile(screen);
+        const bool unwritten =
+            results->camera && results->camera->error().kind == hollowkit::RecorderError::Kind::writerFailed;
+        noticeAndReveal(unwritten ? kCameraMovieFailedPrefix + results->camera->error().detail + kCameraMovieFailedSuffix
+                                  : std::string(kNoCameraPicture),
+                        screen);
         endTakeWork(std::move(completion));
         return;
     }

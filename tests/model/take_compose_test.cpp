@@ -512,5 +512,79 @@ TEST(TakeComposeTest, RecordScreenTooAndTheDisplayList) {
     }
 }
 
+// A take's outcome (saved, or why there is no combined video) stays what the
+// window says when nothing on the desktop can show its file: the folder's
+// whereabouts come after it, never in its place.
+TEST(TakeComposeTest, ATakesOutcomeStaysToldWithItsFolderWhenNothingCanShowIt) {
+    struct Case {
+        const char* name;
+        bool cameraPicture;
+        // Ends the composition; empty when none is made.
+        std::function<void(TakeCompositions&)> end;
+        std::string outcome;   // how the notice begins
+        std::string revealed;  // the file shown
+        std::string detail;    // also in the notice
+    };
+    const std::string replaceFailed = "could not replace Combined.mov (Is a directory)";
+    const std::vector<Case> cases{
+        {"composed", true, [](TakeCompositions& c) { c.succeed(); }, "Screen recording saved", "Combined.mov", ""},
+        {"the composition failed", true,
+         [&](TakeCompositions& c) { c.finish(hollowkit::unexpected(ComposeError::exportFailed(replaceFailed))); },
+         "Screen and camera files saved. ", "Screen.mov", replaceFailed},
+        {"the camera had no picture", false, nullptr,
+         "Screen saved. The camera had no picture, so there is no combined video.", "Screen.mov", ""},
+    };
+    for (const Case& c : cases) {
+        for (const bool fails : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (fails ? ", nothing shows it" : ", a file manager shows it"));
+            TakeHarness h;
+            h.desktop.setFails(fails);
+            h.startTakes();
+            if (c.cameraPicture) {
+                ASSERT_TRUE(h.recordTake(1.0));
+            } else {
+                h.record();
+                ASSERT_TRUE(h.waitForCapture());
+                ASSERT_TRUE(h.firstScreenFrame());
+                h.main.advanceSeconds(0.5);
+                h.screenFrame();
+            }
+            h.model->toggleRecording();
+            ASSERT_TRUE(h.waitForFinish());
+            if (c.end) {
+                ASSERT_EQ(h.compositions->size(), 1u);
+                c.end(*h.compositions);
+            }
+            h.main.runUntilIdle();
+
+            const auto folders = h.takeFolders();
+            ASSERT_EQ(folders.size(), 1u);
+            ASSERT_FALSE(h.desktop.calls().empty());
+            EXPECT_EQ(h.desktop.calls().back(), "reveal " + (folders[0] / c.revealed).string());
+            ASSERT_TRUE(h.state().notice.has_value());
+            const std::string& notice = *h.state().notice;
+            EXPECT_EQ(notice.rfind(c.outcome, 0), 0u) << notice;
+            if (!c.detail.empty()) {
+                EXPECT_NE(notice.find(c.detail), std::string::npos) << notice;
+            }
+            EXPECT_EQ(notice.find(folders[0].string()) != std::string::npos, fails) << notice;
+        }
+    }
+}
+
+TEST(TakeComposeTest, AnOutcomeIsFollowedByTheFolderAsASentenceOfItsOwn) {
+    const std::filesystem::path folder = "/tmp/My Takes/take 1";
+    const std::string where = "No file manager to open it: the folder is /tmp/My Takes/take 1";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"Screen recording saved", "Screen recording saved. " + where},
+        {"Screen saved. The camera had no picture, so there is no combined video.",
+         "Screen saved. The camera had no picture, so there is no combined video. " + where},
+        {"", where},
+    };
+    for (const auto& [outcome, expected] : cases) {
+        EXPECT_EQ(outcomeFolderNotShownNotice(outcome, folder), expected) << outcome;
+    }
+}
+
 }  // namespace
 }  // namespace lumenhollow::test
