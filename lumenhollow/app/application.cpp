@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSessionManager>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -371,6 +372,14 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     instanceOptions.interruptFd = TerminationSignals::readFd();
     UnixInstanceLock instance(settingsFolder, std::move(instanceOptions));
     if (const std::optional<int> status = claimSettingsFolder(instance, settingsFolder, argc, argv)) return *status;
+    // Until the event loop can serve a quit request, the tray icon and the
+    // accessibility bridge may wait on a desktop service (Qt's blocking
+    // D-Bus calls, 25 s each) where nothing reads the signals: a signal then
+    // ends the start at once, as it ends a start waiting above. Nothing is
+    // recorded before the event loop runs (settings are written whole under
+    // a temporary name the next start clears; the lock goes with the
+    // process).
+    TerminationSignals::endAtOnce(0);
 
     QApplication app(argc, argv);
     prepareApplication(app);
@@ -398,6 +407,8 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     running = std::make_unique<RunningApplication>(
         RunningApplication{parts->main, parts->model, openWindow, parts->lifecycle, parts->island.get()});
     if (options.started) options.started(*running);
+    // The event loop's first turn: quit requests can be served from here.
+    QTimer::singleShot(0, &app, [] { TerminationSignals::servedByEventLoop(); });
     const int status = QApplication::exec();
     // Before the parts its requests reach go.
     instance.stopServing();

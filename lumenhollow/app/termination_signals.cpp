@@ -15,11 +15,20 @@ namespace {
 
 std::atomic<int> writeEnd{-1};
 std::atomic<int> readEnd{-1};
+// The status a signal ends the process with; -1: into the pipe.
+std::atomic<int> endingStatus{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr char kEndedAtOnce[] = "lumenhollow: asked to end before the window was shown; not starting\n";
 
 static_assert(SIGTERM == 15 && SIGINT == 2 && SIGHUP == 1);
 
 extern "C" void onTerminationSignal(int signal) {
     const int saved = errno;
+    if (const int status = endingStatus.load(); status >= 0) {
+        [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
+        ::_exit(status);
+    }
     const unsigned char byte = static_cast<unsigned char>(signal);
     // A full pipe drops the byte: a quit request is pending already.
     [[maybe_unused]] const ssize_t written = ::write(writeEnd.load(std::memory_order_relaxed), &byte, 1);
@@ -50,6 +59,21 @@ hollowkit::Result<void, std::string> TerminationSignals::install() {
 
 int TerminationSignals::readFd() {
     return readEnd.load();
+}
+
+void TerminationSignals::endAtOnce(int status) {
+    endingStatus.store(status);
+    // One that came before the switch, still unread.
+    const int fd = readEnd.load();
+    unsigned char pending = 0;
+    if (fd >= 0 && ::read(fd, &pending, 1) == 1) {
+        [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
+        ::_exit(status);
+    }
+}
+
+void TerminationSignals::servedByEventLoop() {
+    endingStatus.store(-1);
 }
 
 TerminationSignalNotifier::TerminationSignalNotifier(std::function<void(int signal)> onSignal)

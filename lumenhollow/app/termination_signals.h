@@ -8,6 +8,12 @@
 //
 // install() once, first thing in main, before any thread exists; then one
 // TerminationSignalNotifier on the GUI thread once the QApplication exists.
+//
+// Between a start's claim of its settings and the event loop's first turn
+// nothing reads the pipe, and what runs there may wait on a desktop service
+// (Qt's tray icon and accessibility bridge make blocking D-Bus calls on the
+// main thread): endAtOnce() makes the handler itself end the process then,
+// and servedByEventLoop() hands the signals back to the pipe.
 
 #include <functional>
 #include <memory>
@@ -28,6 +34,12 @@ public:
     static hollowkit::Result<void, std::string> install();
     // The pipe's read end; -1 before install().
     static int readFd();
+    // From now on a signal ends the process at once with `status` (_exit,
+    // nothing of ours run): for a start that has recorded nothing yet. A
+    // signal already waiting in the pipe ends it here.
+    static void endAtOnce(int status);
+    // Signals are quit requests through the pipe again.
+    static void servedByEventLoop();
 };
 
 class TerminationSignalNotifier {

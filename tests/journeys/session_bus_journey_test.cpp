@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hollowkit/testing/hello_only_bus.h"
 #include "hollowkit/testing/silent_bus.h"
 #include "tests/journeys/journey_desktop.h"
 
@@ -106,6 +107,44 @@ TEST_F(SessionBusJourney, ASignalWhileTheStartWaitsForTheBusEndsItAtOnce) {
         EXPECT_NE(app.log().find("Asked to end while waiting for the session bus"), std::string::npos) << app.log();
         EXPECT_EQ(app.log().find("did not answer within"), std::string::npos) << app.log();
     }
+}
+
+// A bus that answers the Hello and then nothing (a daemon stopped just
+// after a greeting): the start's greeting asks it a call of its own as
+// well, gives it up and shows the picture without it. Taken for a bus, it
+// held the tray icon and the accessibility bridge on the main thread for
+// Qt's 25 s each.
+TEST_F(SessionBusJourney, ABusThatAnswersOnlyTheHelloIsGivenUp) {
+    hollowkit::testsupport::HelloOnlyBus bus(desktop_.home() / "hello-bus");
+    ASSERT_TRUE(bus.listening()) << bus.path();
+    JourneyApp app(desktop_, "hello", LUMENHOLLOW_DEMO_PATH,
+                   {"XDG_RUNTIME_DIR=" + runtimeFolder("runtime-hello").string(),
+                    "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    {
+        ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+            << app.describe();
+        EXPECT_NE(app.log().find("did not answer within"), std::string::npos) << app.log();
+        app.signal(SIGTERM);
+        EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
+    }
+}
+
+// A bus that passes the start's greeting and then holds Qt's blocking
+// calls on the main thread, before the event loop runs: a signal there
+// ends the start at once, as it ends one waiting in the greeting.
+TEST_F(SessionBusJourney, ASignalWhileQtWaitsForTheBusBeforeTheWindowEndsTheStartAtOnce) {
+    // The Hello and the greeting's call answered, nothing after.
+    hollowkit::testsupport::HelloOnlyBus bus(desktop_.home() / "held-bus", 2);
+    ASSERT_TRUE(bus.listening()) << bus.path();
+    JourneyApp app(desktop_, "held", LUMENHOLLOW_DEMO_PATH,
+                   {"XDG_RUNTIME_DIR=" + runtimeFolder("runtime-held").string(),
+                    "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    ASSERT_TRUE(waitFor([&bus] { return bus.hellosAnswered() >= 2 && bus.callsIgnored() > 0; }, 60s))
+        << "the start never waited on the bus\n"
+        << app.describe();
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(10s), std::optional<int>(0)) << app.describe();
+    EXPECT_EQ(app.log().find("did not answer within"), std::string::npos) << app.log();
 }
 
 }  // namespace

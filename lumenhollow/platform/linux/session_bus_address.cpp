@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -116,9 +118,21 @@ std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts,
 SessionBusGreeting greetSessionBus(hollowkit::Duration limit, int interruptFd) {
     const std::string address = environmentText("DBUS_SESSION_BUS_ADDRESS");
     if (address.empty() || address == kNoSessionBus) return SessionBusGreeting::absent;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     const auto greeted = BoundedBus::open(address, limit, interruptFd);
-    if (greeted) return SessionBusGreeting::answered;
-    switch (greeted.error().kind) {
+    // A bus that answers the Hello and then nothing (a daemon stopped just
+    // after, a broken proxy) holds each later call as long as its client's
+    // own timeout: it must answer a call of its own as well.
+    const auto asked = greeted ? (*greeted)->call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetId", {},
+                                                  std::max<hollowkit::Duration>(
+                                                      hollowkit::Duration::zero(),
+                                                      std::chrono::duration_cast<hollowkit::Duration>(
+                                                          deadline - std::chrono::steady_clock::now())),
+                                                  interruptFd)
+                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(greeted.error()));
+    if (asked) return SessionBusGreeting::answered;
+    switch (asked.error().kind) {
     case BusFailure::Kind::refused:
         return SessionBusGreeting::absent;
     case BusFailure::Kind::stopped:
