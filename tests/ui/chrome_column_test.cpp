@@ -155,6 +155,32 @@ TEST(ChromeColumnTest, AFolderNothingCanShowIsToldInTheWindow) {
     EXPECT_TRUE(toast.text().contains(QString::fromStdString(h.outputFolder.string()))) << toast.text().toStdString();
 }
 
+// A notice longer than the smallest window is wide wraps onto more lines,
+// every word of it inside the window.
+TEST(ChromeColumnTest, ALongNoticeIsWhollyInsideTheSmallestWindow) {
+    StillMotion still;
+    WindowHarness h;
+    MainWindow& window = h.show();
+    window.resize(760, 428);
+    const std::string notice = "Screen recording saved. No file manager to open it: the folder is " +
+                               (h.outputFolder / "Screen Recording 2026-12-10 at 04.40.12").string();
+    h.model->postNotice(notice);
+    h.main.runUntilIdle();
+    QApplication::processEvents();
+    NoticeToast& toast = window.chrome().toast();
+    ASSERT_TRUE(toast.isVisible());
+    const QRect placed(toast.mapTo(&window, QPoint(0, 0)), toast.size());
+    EXPECT_TRUE(window.rect().contains(placed)) << placed.x() << "," << placed.y() << " " << placed.width() << "x"
+                                                << placed.height() << " in " << window.width();
+    EXPECT_GT(toast.lines().size(), 1);
+    EXPECT_EQ(toast.lines().join(QString()).remove(u' '), QString::fromStdString(notice).remove(u' '));
+    const QFontMetricsF metrics(ui::uiFont(NoticeToast::kTextPx, QFont::Medium));
+    for (const QString& line : toast.lines()) {
+        EXPECT_LE(metrics.horizontalAdvance(line), toast.width() - 2 * NoticeToast::kInset) << line.toStdString();
+    }
+    EXPECT_GE(toast.height(), static_cast<int>(toast.lines().size() * metrics.height()));
+}
+
 TEST(ChromeColumnTest, WidthClassesSwitchTheRowAndTheRailAtOnce) {
     // The rail's fade is its own test's.
     StillMotion still;

@@ -304,7 +304,10 @@ void ChromeColumn::relayout() {
     in.statusPill = columnPreferredSize(statusPill_);
     in.scenesButton = columnPreferredSize(slotWidget(Slot::scenesButton));
     in.settingsMenu = columnPreferredSize(slotWidget(Slot::settingsMenu));
-    if (toast_->hasNotice()) in.toast = columnPreferredSize(toast_);
+    if (toast_->hasNotice()) {
+        toast_->setMaxWidth(width() - 2 * NoticeToast::kSideMargin);
+        in.toast = columnPreferredSize(toast_);
+    }
     in.toolRail = columnPreferredSize(slotWidget(Slot::toolRail));
     in.zoom = columnPreferredSize(slotWidget(Slot::zoom));
     in.capture = columnPreferredSize(slotWidget(Slot::capture));

@@ -1,7 +1,8 @@
 #pragma once
 
 // NoticeToast: the model's transient notice, one line of text on a glass
-// capsule under the top bar. It slides in from the window's top edge with a
+// capsule under the top bar; a notice wider than the room the window gives
+// it wraps onto more lines, on a rounded rectangle as wide as the longest. It slides in from the window's top edge with a
 // fade and leaves the same way (at once with animations off), and never
 // takes the mouse: what lies under it stays reachable. The column above
 // places it and says what it shows; it decides nothing. GUI thread only.
@@ -11,6 +12,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <QStringList>
+
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +25,19 @@ class QVariantAnimation;
 
 namespace lumenhollow {
 
+// The toast's lines and size for `text` given at most `maxWidth` (insets
+// included): one line as wide as the text while it fits, 30 high; beyond
+// that, lines broken after a space or a '/' (or, for a run too long for a
+// line, anywhere), each `lineHeight` high, with the one line's space above
+// and below. `advance` measures a text's width.
+struct NoticeToastLayout {
+    QStringList lines;
+    double width = 0;
+    double height = 0;
+};
+NoticeToastLayout noticeToastLayout(const QString& text, double maxWidth, double lineHeight,
+                                    const std::function<double(const QString&)>& advance);
+
 class NoticeToast final : public QWidget {
     Q_OBJECT
 
@@ -29,6 +46,8 @@ public:
     static constexpr int kInset = 14;
     static constexpr double kTextPx = 13;
     static constexpr double kTransitionSeconds = 0.2;
+    // The least space between the toast and the window's sides.
+    static constexpr int kSideMargin = 16;
 
     explicit NoticeToast(QWidget* parent);
 
@@ -36,8 +55,11 @@ public:
     void setNotice(const std::optional<std::string>& text);
     // Where it rests while shown, in its parent's coordinates.
     void setRestRect(const RectF& rest);
+    // The widest it may be: a longer notice wraps.
+    void setMaxWidth(double width);
 
     const QString& text() const { return text_; }
+    const QStringList& lines() const { return layout_.lines; }
     bool hasNotice() const { return shown_; }
     // 0: away, 1: at rest.
     double progress() const { return progress_; }
@@ -49,10 +71,13 @@ protected:
 private:
     void animateTo(bool in);
     void place();
+    void relayout();
 
     QFont font_;
     QString text_;
-    int textWidth_ = 0;
+    double maxWidth_ = 1e9;
+    double lineHeight_ = 0;
+    NoticeToastLayout layout_;
     bool shown_ = false;
     double progress_ = 0;
     RectF rest_;
