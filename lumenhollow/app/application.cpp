@@ -353,8 +353,13 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     // A bus that accepts and never answers would hold the first to connect
     // (Qt's tray icon, before the window exists) for good: a start greets it
     // itself, bounded, and a termination signal meanwhile ends the start.
-    if (greetSessionBus(kSessionBusGreetingLimit, TerminationSignals::readFd()) ==
-        SessionBusGreeting::interrupted) {
+    const SessionBusGreeting session = greetSessionBus(kSessionBusGreetingLimit, TerminationSignals::readFd());
+    // Qt's accessibility bridge asks the accessibility bus's launcher and
+    // then that bus, each as long as D-Bus lets it: greeted the same way.
+    if (session == SessionBusGreeting::interrupted ||
+        (session == SessionBusGreeting::answered &&
+         greetAccessibilityBus(kSessionBusGreetingLimit, TerminationSignals::readFd()) ==
+             SessionBusGreeting::interrupted)) {
         hollowkit::PocketLog::log("Asked to end while waiting for the session bus; not starting");
         return 0;
     }

@@ -12,6 +12,8 @@
 #include "hollowkit/base/pocket_log.h"
 #include "lumenhollow/platform/linux/bounded_bus.h"
 
+#include <systemd/sd-bus.h>
+
 namespace lumenhollow {
 
 namespace {
@@ -146,6 +148,61 @@ SessionBusGreeting greetSessionBus(hollowkit::Duration limit, int interruptFd) {
         address.c_str(),
         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
     ::setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
+    return SessionBusGreeting::silent;
+}
+
+SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit, int interruptFd) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto left = [deadline] {
+        return std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
+                                             std::chrono::duration_cast<hollowkit::Duration>(
+                                                 deadline - std::chrono::steady_clock::now()));
+    };
+    const auto given = [](BusFailure::Kind kind) {
+        switch (kind) {
+        case BusFailure::Kind::refused:
+            return SessionBusGreeting::absent;
+        case BusFailure::Kind::stopped:
+            return SessionBusGreeting::interrupted;
+        case BusFailure::Kind::silent:
+            break;
+        }
+        return SessionBusGreeting::silent;
+    };
+    std::string address = environmentText("AT_SPI_BUS_ADDRESS");
+    std::string silentPart = "accessibility bus";
+    if (address == kNoSessionBus) return SessionBusGreeting::absent;
+    SessionBusGreeting met = SessionBusGreeting::answered;
+    if (address.empty()) {
+        const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
+        if (session.empty() || session == kNoSessionBus) return SessionBusGreeting::absent;
+        silentPart = "accessibility bus launcher";
+        const auto bus = BoundedBus::open(session, left(), interruptFd);
+        const auto asked = bus ? (*bus)->call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", {},
+                                              left(), interruptFd)
+                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+        const char* named = nullptr;
+        if (!asked) {
+            met = given(asked.error().kind);
+        } else if (sd_bus_message_read(asked->get(), "s", &named) < 0 || !named || !*named) {
+            met = SessionBusGreeting::absent;
+        } else {
+            address = named;
+        }
+    }
+    if (met == SessionBusGreeting::answered) {
+        silentPart = "accessibility bus";
+        const auto bus = BoundedBus::open(address, left(), interruptFd);
+        const auto asked = bus ? (*bus)->call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                              "org.freedesktop.DBus", "GetId", {}, left(), interruptFd)
+                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+        if (!asked) met = given(asked.error().kind);
+    }
+    if (met != SessionBusGreeting::silent) return met;
+    hollowkit::PocketLog::logf("The %s did not answer within %lld s; going on without it: no screen reader",
+                               silentPart.c_str(),
+                               static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+    ::setenv("AT_SPI_BUS_ADDRESS", kNoSessionBus, 1);
     return SessionBusGreeting::silent;
 }
 

@@ -91,4 +91,16 @@ inline constexpr hollowkit::Duration kSessionBusGreetingLimit = std::chrono::sec
 // the environment).
 SessionBusGreeting greetSessionBus(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
 
+// Greets the accessibility bus the same way: the one AT_SPI_BUS_ADDRESS
+// names, else the one the session bus's org.a11y.Bus gives, at most `limit`
+// in all. Qt's accessibility bridge asks for it on the main thread before
+// the window exists, each question waiting out D-Bus's own 25 s: a launcher
+// or bus that never answers (a stopped at-spi-bus-launcher) would hold the
+// start that long. One silent for `limit` is taken for none:
+// AT_SPI_BUS_ADDRESS set to kNoSessionBus, which the bridge fails at once,
+// and the log told once. `absent` where no accessibility bus is offered or
+// it refuses at once. Call after greetSessionBus answered, before any
+// thread exists.
+SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
+
 }  // namespace lumenhollow

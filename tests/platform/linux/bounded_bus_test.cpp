@@ -15,6 +15,7 @@
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/test_support.h"
 #include "lumenhollow/platform/linux/session_bus_address.h"
+#include "hollowkit/testing/hello_only_bus.h"
 #include "hollowkit/testing/silent_bus.h"
 
 namespace lumenhollow {
@@ -182,6 +183,65 @@ TEST_F(SessionBusGreetingTest, ABusThatAnswersIsKept) {
     ::setenv("DBUS_SESSION_BUS_ADDRESS", daemon.address().c_str(), 1);
     EXPECT_EQ(greetSessionBus(60s), SessionBusGreeting::answered);
     EXPECT_EQ(environment(), daemon.address());
+}
+
+// The accessibility bus's greeting: a launcher or bus that never answers
+// is taken for none, which Qt's bridge then fails at once; one that answers,
+// or none offered, is left as it is.
+TEST_F(SessionBusGreetingTest, ASilentAccessibilityBusOrLauncherIsTakenForNoneAndAnAnsweringOneKept) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    std::optional<std::string> hadAccessibility;
+    if (const char* value = std::getenv("AT_SPI_BUS_ADDRESS")) hadAccessibility = value;
+    hollowkit::PrivateDbusDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    SilentBus silent;
+    ASSERT_TRUE(silent.listening());
+    hollowkit::testsupport::TempDir folder;
+    // Answers each client's Hello only: the launcher's question goes unanswered.
+    hollowkit::testsupport::HelloOnlyBus helloOnly(folder.file("bus"));
+    ASSERT_TRUE(helloOnly.listening());
+    AskedStop stop;
+    const struct {
+        const char* name;
+        std::string session;
+        std::optional<std::string> accessibility;
+        int interruptFd;
+        SessionBusGreeting expected;
+        std::string left;
+        int told;
+    } cases[] = {
+        {"the launcher never answers", helloOnly.address(), std::nullopt, -1, SessionBusGreeting::silent,
+         kNoSessionBus, 1},
+        {"the bus named never answers", daemon.address(), silent.address(), -1, SessionBusGreeting::silent,
+         kNoSessionBus, 1},
+        {"the bus named answers", daemon.address(), daemon.address(), -1, SessionBusGreeting::answered,
+         daemon.address(), 0},
+        {"no launcher on the session bus", daemon.address(), std::nullopt, -1, SessionBusGreeting::absent,
+         "(unset)", 0},
+        {"none settled", daemon.address(), std::string(kNoSessionBus), -1, SessionBusGreeting::absent,
+         kNoSessionBus, 0},
+        {"interrupted", daemon.address(), silent.address(), stop.fd(), SessionBusGreeting::interrupted,
+         silent.address(), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::testsupport::LogCapture log;
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", c.session.c_str(), 1);
+        if (c.accessibility) {
+            ::setenv("AT_SPI_BUS_ADDRESS", c.accessibility->c_str(), 1);
+        } else {
+            ::unsetenv("AT_SPI_BUS_ADDRESS");
+        }
+        EXPECT_EQ(greetAccessibilityBus(c.interruptFd >= 0 ? 10min : 300ms, c.interruptFd), c.expected);
+        const char* left = std::getenv("AT_SPI_BUS_ADDRESS");
+        EXPECT_EQ(left ? std::string(left) : std::string("(unset)"), c.left);
+        EXPECT_EQ(log.count("did not answer within"), c.told) << ::testing::PrintToString(log.lines());
+    }
+    if (hadAccessibility) {
+        ::setenv("AT_SPI_BUS_ADDRESS", hadAccessibility->c_str(), 1);
+    } else {
+        ::unsetenv("AT_SPI_BUS_ADDRESS");
+    }
 }
 
 }  // namespace
