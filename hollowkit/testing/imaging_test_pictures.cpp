@@ -263,4 +263,18 @@ BgraPixel pixelAt(const VideoFrame& bgra, int x, int y) {
     return {p[0], p[1], p[2], p[3]};
 }
 
+int sureTruth(const PersonMask& truth, double x, double y, double margin) {
+    int seen = -1;
+    for (double dy : {-margin, 0.0, margin}) {
+        for (double dx : {-margin, 0.0, margin}) {
+            const int px = std::clamp(static_cast<int>(x + dx), 0, truth.width - 1);
+            const int py = std::clamp(static_cast<int>(y + dy), 0, truth.height - 1);
+            const int here = truth.at(px, py) >= 128 ? 1 : 0;
+            if (seen >= 0 && here != seen) return -1;
+            seen = here;
+        }
+    }
+    return seen;
+}
+
 }  // namespace hollowkit

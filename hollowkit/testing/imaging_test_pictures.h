@@ -69,4 +69,8 @@ struct BgraPixel {
 };
 BgraPixel pixelAt(const VideoFrame& bgra, int x, int y);
 
+// A figure's truth at (x, y), sure only when every point within `margin`
+// agrees: 1 person, 0 room, -1 an edge.
+int sureTruth(const PersonMask& truth, double x, double y, double margin);
+
 }  // namespace hollowkit

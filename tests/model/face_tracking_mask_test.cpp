@@ -61,22 +61,6 @@ struct MaskHarness : FakeModelServices {
     }
 };
 
-// The figure's truth at (x, y), sure only when every point within `margin`
-// agrees: 1 person, 0 room, -1 an edge.
-int sureTruth(const hollowkit::PersonMask& truth, int x, int y, int margin) {
-    int seen = -1;
-    for (int dy : {-margin, 0, margin}) {
-        for (int dx : {-margin, 0, margin}) {
-            const int px = std::clamp(x + dx, 0, truth.width - 1);
-            const int py = std::clamp(y + dy, 0, truth.height - 1);
-            const int here = truth.at(px, py) >= 128 ? 1 : 0;
-            if (seen >= 0 && here != seen) return -1;
-            seen = here;
-        }
-    }
-    return seen;
-}
-
 // Of the sure person, the share shown as filmed; of the sure room, the share
 // shown treated.
 struct Separation {

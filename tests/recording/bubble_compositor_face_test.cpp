@@ -54,22 +54,6 @@ Planar420 planesOf(const VideoFrame& bgra) {
     return out;
 }
 
-// The figure's truth at a point of the frame, sure only when every point
-// within `margin` frame pixels agrees: 1 person, 0 room, -1 an edge.
-int sureTruth(const PersonMask& truth, double x, double y, double margin) {
-    int seen = -1;
-    for (double dy : {-margin, 0.0, margin}) {
-        for (double dx : {-margin, 0.0, margin}) {
-            const int px = std::clamp(static_cast<int>(x + dx), 0, truth.width - 1);
-            const int py = std::clamp(static_cast<int>(y + dy), 0, truth.height - 1);
-            const int here = truth.at(px, py) >= 128 ? 1 : 0;
-            if (seen >= 0 && here != seen) return -1;
-            seen = here;
-        }
-    }
-    return seen;
-}
-
 // Of the sure person, the share the bubble shows as recorded; of the sure
 // room, the share it shows treated (blurred, replaced or left out).
 struct Separation {
