@@ -119,6 +119,7 @@ int gFolderForSignal = -1;
 volatile sig_atomic_t gTemporaryLock = 0;  // 0 not seen, 1 free, 2 held
 
 void lookAtTemporary(int) {
+    const int savedErrno = errno;  // the interrupted write's error must come through
     alignas(8) static char buffer[4096];
     ::lseek(gFolderForSignal, 0, SEEK_SET);
     const long size = ::syscall(SYS_getdents64, gFolderForSignal, buffer, sizeof buffer);
@@ -135,6 +136,7 @@ void lookAtTemporary(int) {
         }
         ::close(fd);
     }
+    errno = savedErrno;
 }
 
 // A program sharing the folder clears the hidden temporaries nobody holds
