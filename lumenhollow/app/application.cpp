@@ -88,7 +88,7 @@ private:
 // Everything the running application holds, made in dependency order and
 // torn down in reverse.
 struct Parts {
-    Parts(const ApplicationOptions& options, InstanceLock& instanceLock)
+    Parts(const ApplicationOptions& options, InstanceLock& instanceLock, bool useTray)
         : instance(instanceLock),
           main(options.stoppedWallTime),
           disk(options.shownFreeBytes),
@@ -143,7 +143,7 @@ struct Parts {
         // starts later; its menu in any case, with the same "Notch" settings
         // as the window's gear menu.
         tray = std::make_unique<TrayIcon>(
-            *modelSignals, true,
+            *modelSignals, useTray,
             [weak = std::weak_ptr<CameraModel>(modelSignals->sharedModel())](QMenu& menu) {
                 if (const auto strong = weak.lock()) fillNotchSettingsMenu(menu, strong);
             });
@@ -385,6 +385,11 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     // a temporary name the next start clears; the lock goes with the
     // process).
     TerminationSignals::endAtOnce(0);
+    // Qt's tray icon asks the desktop's tray watcher first, as long as D-Bus
+    // lets it: one that never answers costs the tray icon, not the start.
+    // Here, where a later start has gone already and a signal ends this one.
+    const bool useTray = session != SessionBusGreeting::answered ||
+                         greetTrayWatcher(kSessionBusGreetingLimit) != SessionBusGreeting::silent;
 
     QApplication app(argc, argv);
     prepareApplication(app);
@@ -395,7 +400,7 @@ int runApplication(int argc, char** argv, ApplicationOptions options) {
     std::unique_ptr<RunningApplication> running;
     // Qt ends the process by itself when the display goes; the ending is ours.
     const DisplayLossWatch displayLoss([&parts, &running] { endAfterDisplayLoss(parts, running); });
-    parts = std::make_unique<Parts>(options, instance);
+    parts = std::make_unique<Parts>(options, instance, useTray);
     // A later start's request, from the lock's own thread; the window is
     // shown, or opened again, on the main executor.
     instance.serve([main = &parts->main, model = std::weak_ptr<CameraModel>(parts->model)] {

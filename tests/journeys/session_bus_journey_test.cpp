@@ -14,8 +14,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sdbus-c++/sdbus-c++.h>
 
 #include "hollowkit/testing/hello_only_bus.h"
+#include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/silent_bus.h"
 #include "tests/journeys/journey_desktop.h"
 
@@ -145,6 +147,29 @@ TEST_F(SessionBusJourney, ASignalWhileQtWaitsForTheBusBeforeTheWindowEndsTheStar
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitForExit(10s), std::optional<int>(0)) << app.describe();
     EXPECT_EQ(app.log().find("did not answer within"), std::string::npos) << app.log();
+}
+
+// A session bus whose tray watcher's owner never answers (a stopped panel):
+// the start asks the watcher itself, bounded, and shows its picture
+// without a tray icon. Left to Qt, the tray icon's question held the main
+// thread for D-Bus's 25 s before any window existed.
+TEST_F(SessionBusJourney, AStartWhoseTrayWatcherNeverAnswersShowsThePictureWithoutATrayIcon) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    hollowkit::PrivateDbusDaemon bus;
+    ASSERT_TRUE(bus.start());
+    // Takes the watcher's name and never reads a message.
+    auto owner = sdbus::createSessionBusConnectionWithAddress(bus.address());
+    owner->requestName("org.kde.StatusNotifierWatcher");
+    JourneyApp app(desktop_, "tray-watcher", LUMENHOLLOW_DEMO_PATH,
+                   {"XDG_RUNTIME_DIR=" + runtimeFolder("runtime-tray").string(),
+                    "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    ASSERT_TRUE(app.waitForState([](const nlohmann::json& s) { return s["picture"] == true; }, 60s))
+        << app.describe();
+    EXPECT_NE(app.log().find("The tray watcher (org.kde.StatusNotifierWatcher) did not answer within"),
+              std::string::npos)
+        << app.log();
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(60s), std::optional<int>(0)) << app.describe();
 }
 
 }  // namespace

@@ -206,4 +206,41 @@ SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit, int interrup
     return SessionBusGreeting::silent;
 }
 
+SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit, int interruptFd) {
+    const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
+    if (session.empty() || session == kNoSessionBus) return SessionBusGreeting::absent;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto bus = BoundedBus::open(session, limit, interruptFd);
+    const auto left = std::max<hollowkit::Duration>(
+        hollowkit::Duration::zero(),
+        std::chrono::duration_cast<hollowkit::Duration>(deadline - std::chrono::steady_clock::now()));
+    const auto asked =
+        bus ? (*bus)->call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                           "org.freedesktop.DBus.Properties", "Get",
+                           [](sd_bus_message* call) {
+                               return sd_bus_message_append(call, "ss", "org.kde.StatusNotifierWatcher",
+                                                            "IsStatusNotifierHostRegistered");
+                           },
+                           left, interruptFd)
+            : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+    if (asked) return SessionBusGreeting::answered;
+    switch (asked.error().kind) {
+    case BusFailure::Kind::refused:
+        // No watcher on the bus (the bus itself says so), or its owner
+        // answered with an error: either way at once.
+        return asked.error().text.find("org.freedesktop.DBus.Error.ServiceUnknown") != std::string::npos
+                   ? SessionBusGreeting::absent
+                   : SessionBusGreeting::answered;
+    case BusFailure::Kind::stopped:
+        return SessionBusGreeting::interrupted;
+    case BusFailure::Kind::silent:
+        break;
+    }
+    hollowkit::PocketLog::logf(
+        "The tray watcher (org.kde.StatusNotifierWatcher) did not answer within %lld s; going on without a tray "
+        "icon",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+    return SessionBusGreeting::silent;
+}
+
 }  // namespace lumenhollow

@@ -103,4 +103,15 @@ SessionBusGreeting greetSessionBus(hollowkit::Duration limit = kSessionBusGreeti
 // thread exists.
 SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
 
+// Greets the desktop's tray watcher (org.kde.StatusNotifierWatcher on the
+// session bus) with the question Qt's tray icon asks it first, at most
+// `limit`. Qt asks it on the main thread, before the window exists, waiting
+// out D-Bus's own 25 s: a watcher's owner that never answers (a stopped
+// panel) would hold the start that long. `silent`: no answer within
+// `limit`, the log told once; the start then makes no tray icon. `answered`
+// where its owner answered anything, `absent` where no session bus or no
+// watcher is there (Qt then looks for another tray at once). Call after
+// greetSessionBus answered; it leaves the environment as it is.
+SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
+
 }  // namespace lumenhollow

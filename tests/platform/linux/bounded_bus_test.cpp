@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sdbus-c++/sdbus-c++.h>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "hollowkit/testing/private_dbus_daemon.h"
@@ -242,6 +244,56 @@ TEST_F(SessionBusGreetingTest, ASilentAccessibilityBusOrLauncherIsTakenForNoneAn
     } else {
         ::unsetenv("AT_SPI_BUS_ADDRESS");
     }
+}
+
+// The tray watcher's greeting: a watcher whose owner never answers costs
+// the tray icon and is said once; one that answers, or none at all, leaves
+// the tray to Qt.
+TEST_F(SessionBusGreetingTest, ATrayWatcherThatNeverAnswersIsSaidOnceAndOneThatAnswersKept) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
+    hollowkit::PrivateDbusDaemon withoutWatcher;
+    ASSERT_TRUE(withoutWatcher.start());
+    // Owns the name and answers the watcher's question.
+    hollowkit::PrivateDbusDaemon answering;
+    ASSERT_TRUE(answering.start());
+    auto answeringOwner = sdbus::createSessionBusConnectionWithAddress(answering.address());
+    answeringOwner->requestName(kWatcher);
+    auto watcher = sdbus::createObject(*answeringOwner, "/StatusNotifierWatcher");
+    watcher->registerProperty("IsStatusNotifierHostRegistered").onInterface(kWatcher).withGetter([] {
+        return true;
+    });
+    watcher->finishRegistration();
+    answeringOwner->enterEventLoopAsync();
+    // Owns the name and never reads a message: a stopped panel.
+    hollowkit::PrivateDbusDaemon stopped;
+    ASSERT_TRUE(stopped.start());
+    auto stoppedOwner = sdbus::createSessionBusConnectionWithAddress(stopped.address());
+    stoppedOwner->requestName(kWatcher);
+    AskedStop stop;
+    const struct {
+        const char* name;
+        std::string session;
+        int interruptFd;
+        SessionBusGreeting expected;
+        int told;
+    } cases[] = {
+        {"the watcher answers", answering.address(), -1, SessionBusGreeting::answered, 0},
+        {"no watcher", withoutWatcher.address(), -1, SessionBusGreeting::absent, 0},
+        {"the watcher never answers", stopped.address(), -1, SessionBusGreeting::silent, 1},
+        {"interrupted", stopped.address(), stop.fd(), SessionBusGreeting::interrupted, 0},
+        {"no session bus", kNoSessionBus, -1, SessionBusGreeting::absent, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hollowkit::testsupport::LogCapture log;
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", c.session.c_str(), 1);
+        // Only the silent case waits out its limit: the others end on an answer.
+        EXPECT_EQ(greetTrayWatcher(c.expected == SessionBusGreeting::silent ? 300ms : 10min, c.interruptFd),
+                  c.expected);
+        EXPECT_EQ(log.count("did not answer within"), c.told) << ::testing::PrintToString(log.lines());
+    }
+    answeringOwner->leaveEventLoop();
 }
 
 }  // namespace
