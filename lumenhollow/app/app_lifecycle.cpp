@@ -25,7 +25,9 @@ AfterMainWindowClosed AppLifecycle::mainWindowClosed() {
     situation.closeBehavior = model->state().closeBehavior;
     situation.showInNotch = model->state().showInNotch;
     situation.islandAvailable = hooks_.islandAvailable && hooks_.islandAvailable();
-    situation.trayAvailable = hooks_.trayAvailable && hooks_.trayAvailable();
+    // The tray is asked only where it decides: its answer may come from
+    // the desktop, over the session bus.
+    situation.trayAvailable = !situation.islandAvailable && hooks_.trayAvailable && hooks_.trayAvailable();
     const AfterMainWindowClosed after = afterMainWindowClosed(situation);
     if (after == AfterMainWindowClosed::quit) {
         // As the last window closing does: straight to termination, without

@@ -35,7 +35,10 @@ struct Rig {
         hooks.endAttachedSheets = [this] { return std::exchange(sheetOpen, false); };
         hooks.hideMainWindow = [this] { calls.push_back("hide"); };
         hooks.islandAvailable = [this] { return islandAvailable; };
-        hooks.trayAvailable = [] { return false; };
+        hooks.trayAvailable = [this] {
+            ++trayAsked;
+            return false;
+        };
         hooks.relaunch = [this, relaunchWorks] {
             calls.push_back("relaunch");
             return relaunchWorks;
@@ -70,6 +73,7 @@ struct Rig {
     FakeDesktop desktop;
     bool sheetOpen = false;
     bool islandAvailable = false;
+    int trayAsked = 0;
     std::vector<std::string> calls;
     std::unique_ptr<AppLifecycle> lifecycle;
     std::shared_ptr<CameraModel> model;
@@ -138,11 +142,14 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         bool showInNotch;
         bool island;
         std::vector<std::string> calls;
+        int trayAsked;
     } cases[] = {
-        {"quit chosen", CloseBehavior::quit, true, true, {"terminating", "exit 0"}},
-        {"the island off", CloseBehavior::keepInNotch, false, true, {"terminating", "exit 0"}},
-        {"kept in the island", CloseBehavior::keepInNotch, true, true, {"hide"}},
-        {"no island to keep it in", CloseBehavior::keepInNotch, true, false, {"terminating", "exit 0"}},
+        // The tray, whose answer may wait on the desktop, is asked only
+        // where the island does not decide.
+        {"quit chosen", CloseBehavior::quit, true, true, {"terminating", "exit 0"}, 0},
+        {"the island off", CloseBehavior::keepInNotch, false, true, {"terminating", "exit 0"}, 0},
+        {"kept in the island", CloseBehavior::keepInNotch, true, true, {"hide"}, 0},
+        {"no island to keep it in", CloseBehavior::keepInNotch, true, false, {"terminating", "exit 0"}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,6 +161,7 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         rig.lifecycle->mainWindowClosed();
         rig.main.advance(10ms);
         EXPECT_EQ(rig.calls, c.calls);
+        EXPECT_EQ(rig.trayAsked, c.trayAsked);
         EXPECT_EQ(rig.stopsAsked(), c.calls.back() == "exit 0" ? 1u : 0u);
     }
 }

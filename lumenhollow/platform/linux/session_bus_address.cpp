@@ -210,27 +210,35 @@ SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit, int interruptFd) 
     const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
     if (session.empty() || session == kNoSessionBus) return SessionBusGreeting::absent;
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto left = [deadline] {
+        return std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
+                                             std::chrono::duration_cast<hollowkit::Duration>(
+                                                 deadline - std::chrono::steady_clock::now()));
+    };
     const auto bus = BoundedBus::open(session, limit, interruptFd);
-    const auto left = std::max<hollowkit::Duration>(
-        hollowkit::Duration::zero(),
-        std::chrono::duration_cast<hollowkit::Duration>(deadline - std::chrono::steady_clock::now()));
-    const auto asked =
-        bus ? (*bus)->call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                           "org.freedesktop.DBus.Properties", "Get",
-                           [](sd_bus_message* call) {
-                               return sd_bus_message_append(call, "ss", "org.kde.StatusNotifierWatcher",
-                                                            "IsStatusNotifierHostRegistered");
-                           },
-                           left, interruptFd)
-            : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+    // Qt's questions in its order: the watcher's description, then whether
+    // a tray shows its items. Each must be answered.
+    const auto ask = [&](const char* interface, const char* member, const BoundedBus::Arguments& arguments) {
+        if (!bus) return hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+        return (*bus)->call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", interface, member, arguments,
+                            left(), interruptFd);
+    };
+    auto asked = ask("org.freedesktop.DBus.Introspectable", "Introspect", {});
+    const auto noWatcher = [](const BusFailure& failure) {
+        return failure.kind == BusFailure::Kind::refused &&
+               failure.text.find("org.freedesktop.DBus.Error.ServiceUnknown") != std::string::npos;
+    };
+    // An error its owner answered is an answer too.
+    if (bus && (asked || (asked.error().kind == BusFailure::Kind::refused && !noWatcher(asked.error())))) {
+        asked = ask("org.freedesktop.DBus.Properties", "Get", [](sd_bus_message* call) {
+            return sd_bus_message_append(call, "ss", "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered");
+        });
+    }
     if (asked) return SessionBusGreeting::answered;
     switch (asked.error().kind) {
     case BusFailure::Kind::refused:
-        // No watcher on the bus (the bus itself says so), or its owner
-        // answered with an error: either way at once.
-        return asked.error().text.find("org.freedesktop.DBus.Error.ServiceUnknown") != std::string::npos
-                   ? SessionBusGreeting::absent
-                   : SessionBusGreeting::answered;
+        // No bus or no watcher: Qt finds none as fast.
+        return !bus || noWatcher(asked.error()) ? SessionBusGreeting::absent : SessionBusGreeting::answered;
     case BusFailure::Kind::stopped:
         return SessionBusGreeting::interrupted;
     case BusFailure::Kind::silent:
@@ -241,6 +249,24 @@ SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit, int interruptFd) 
         "icon",
         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
     return SessionBusGreeting::silent;
+}
+
+TrayWatcherOwner trayWatcherOwner(hollowkit::Duration limit) {
+    const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
+    if (session.empty() || session == kNoSessionBus) return TrayWatcherOwner::none;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto bus = BoundedBus::open(session, limit);
+    if (!bus) return bus.error().kind == BusFailure::Kind::silent ? TrayWatcherOwner::unknown : TrayWatcherOwner::none;
+    const auto asked = (*bus)->call(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        [](sd_bus_message* call) { return sd_bus_message_append(call, "s", "org.kde.StatusNotifierWatcher"); },
+        std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
+                                      std::chrono::duration_cast<hollowkit::Duration>(
+                                          deadline - std::chrono::steady_clock::now())));
+    int owned = 0;
+    if (!asked) return asked.error().kind == BusFailure::Kind::silent ? TrayWatcherOwner::unknown : TrayWatcherOwner::none;
+    if (sd_bus_message_read(asked->get(), "b", &owned) < 0) return TrayWatcherOwner::none;
+    return owned ? TrayWatcherOwner::owned : TrayWatcherOwner::none;
 }
 
 }  // namespace lumenhollow

@@ -104,8 +104,8 @@ SessionBusGreeting greetSessionBus(hollowkit::Duration limit = kSessionBusGreeti
 SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
 
 // Greets the desktop's tray watcher (org.kde.StatusNotifierWatcher on the
-// session bus) with the question Qt's tray icon asks it first, at most
-// `limit`. Qt asks it on the main thread, before the window exists, waiting
+// session bus) with the questions Qt's tray icon asks it first, at most
+// `limit` in all. Qt asks it on the main thread, before the window exists, waiting
 // out D-Bus's own 25 s: a watcher's owner that never answers (a stopped
 // panel) would hold the start that long. `silent`: no answer within
 // `limit`, the log told once; the start then makes no tray icon. `answered`
@@ -113,5 +113,11 @@ SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit = kSessionBus
 // watcher is there (Qt then looks for another tray at once). Call after
 // greetSessionBus answered; it leaves the environment as it is.
 SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit = kSessionBusGreetingLimit, int interruptFd = -1);
+
+// Whether the desktop's tray watcher has an owner now, as the session bus
+// says (never asking the owner, which may be stopped), at most `limit`.
+// `unknown` where the bus did not answer in time.
+enum class TrayWatcherOwner { owned, none, unknown };
+TrayWatcherOwner trayWatcherOwner(hollowkit::Duration limit);
 
 }  // namespace lumenhollow

@@ -6,7 +6,9 @@
 #include <QSystemTrayIcon>
 
 #include <algorithm>
+#include <chrono>
 
+#include "lumenhollow/platform/linux/session_bus_address.h"
 #include "lumenhollow/ui/kit/model_signals.h"
 #include "lumenhollow/ui/kit/symbols.h"
 #include "lumenhollow/ui/shell/menu_facts.h"
@@ -19,6 +21,9 @@ namespace {
 constexpr QColor kTrayDisc(0x2c, 0x2c, 0x2e);
 constexpr QColor kTrayRim(255, 255, 255, 110);
 constexpr QColor kTrayGlyph(255, 255, 255);
+// The session bus answers whether the watcher has an owner at once; one
+// that does not within this has stopped.
+constexpr auto kTrayWatcherLimit = std::chrono::seconds(2);
 // Light enough to stand out from the dark disc on a dark panel.
 constexpr QColor kTrayRecording(0xff, 0x5f, 0x57);
 
@@ -78,7 +83,17 @@ TrayIcon::TrayIcon(ModelSignals& model, bool useTray, TrayMenu::FillNotchMenu fi
 }
 
 bool TrayIcon::hasTray() const {
-    return tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+    if (!tray_ || !tray_->isVisible()) return false;
+    // With a tray watcher on the session bus Qt asks its owner, on this
+    // thread, as long as D-Bus lets it (25 s when a panel stopped after the
+    // start): the bus's own word on the owner stands for it. Without one,
+    // Qt answers from the X server's tray.
+    switch (trayWatcherOwner(kTrayWatcherLimit)) {
+    case TrayWatcherOwner::owned: return true;
+    case TrayWatcherOwner::none: return QSystemTrayIcon::isSystemTrayAvailable();
+    case TrayWatcherOwner::unknown: return false;
+    }
+    return false;
 }
 
 TrayIcon::~TrayIcon() {

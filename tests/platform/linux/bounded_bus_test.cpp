@@ -10,9 +10,12 @@
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "hollowkit/testing/private_dbus_daemon.h"
 #include "hollowkit/testing/test_support.h"
@@ -246,6 +249,49 @@ TEST_F(SessionBusGreetingTest, ASilentAccessibilityBusOrLauncherIsTakenForNoneAn
     }
 }
 
+// Owns the tray watcher's name and answers whether a tray shows items, but
+// never the watcher's description: a panel that hangs in its first answer
+// to Qt.
+class DescriptionlessWatcher {
+public:
+    explicit DescriptionlessWatcher(const std::string& address) {
+        if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
+            sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
+            sd_bus_request_name(bus_, "org.kde.StatusNotifierWatcher", 0) < 0 ||
+            sd_bus_add_object(bus_, nullptr, "/StatusNotifierWatcher", &DescriptionlessWatcher::handle, nullptr) < 0) {
+            return;
+        }
+        serving_ = std::thread([this] {
+            while (!stop_) {
+                while (sd_bus_process(bus_, nullptr) > 0) {
+                }
+                sd_bus_wait(bus_, 50'000);
+            }
+        });
+    }
+    ~DescriptionlessWatcher() {
+        stop_ = true;
+        if (serving_.joinable()) serving_.join();
+        sd_bus_flush_close_unref(bus_);
+    }
+    bool serving() const { return serving_.joinable(); }
+
+private:
+    static int handle(sd_bus_message* call, void*, sd_bus_error*) {
+        if (sd_bus_message_is_method_call(call, "org.freedesktop.DBus.Introspectable", "Introspect")) {
+            return 1;  // taken, never answered
+        }
+        if (sd_bus_message_is_method_call(call, "org.freedesktop.DBus.Properties", "Get")) {
+            return sd_bus_reply_method_return(call, "v", "b", 1);
+        }
+        return 0;
+    }
+
+    sd_bus* bus_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread serving_;
+};
+
 // The tray watcher's greeting: a watcher whose owner never answers costs
 // the tray icon and is said once; one that answers, or none at all, leaves
 // the tray to Qt.
@@ -270,6 +316,10 @@ TEST_F(SessionBusGreetingTest, ATrayWatcherThatNeverAnswersIsSaidOnceAndOneThatA
     ASSERT_TRUE(stopped.start());
     auto stoppedOwner = sdbus::createSessionBusConnectionWithAddress(stopped.address());
     stoppedOwner->requestName(kWatcher);
+    hollowkit::PrivateDbusDaemon descriptionless;
+    ASSERT_TRUE(descriptionless.start());
+    DescriptionlessWatcher hangsInItsDescription(descriptionless.address());
+    ASSERT_TRUE(hangsInItsDescription.serving());
     AskedStop stop;
     const struct {
         const char* name;
@@ -279,6 +329,7 @@ TEST_F(SessionBusGreetingTest, ATrayWatcherThatNeverAnswersIsSaidOnceAndOneThatA
         int told;
     } cases[] = {
         {"the watcher answers", answering.address(), -1, SessionBusGreeting::answered, 0},
+        {"the watcher never describes itself", descriptionless.address(), -1, SessionBusGreeting::silent, 1},
         {"no watcher", withoutWatcher.address(), -1, SessionBusGreeting::absent, 0},
         {"the watcher never answers", stopped.address(), -1, SessionBusGreeting::silent, 1},
         {"interrupted", stopped.address(), stop.fd(), SessionBusGreeting::interrupted, 0},
@@ -294,6 +345,35 @@ TEST_F(SessionBusGreetingTest, ATrayWatcherThatNeverAnswersIsSaidOnceAndOneThatA
         EXPECT_EQ(log.count("did not answer within"), c.told) << ::testing::PrintToString(log.lines());
     }
     answeringOwner->leaveEventLoop();
+}
+
+// Whether the watcher has an owner, from the bus alone: an owner that never
+// answers is still an owner, and a bus that never answers says nothing.
+TEST_F(SessionBusGreetingTest, TheTrayWatchersOwnerIsTheBussWordNeverTheOwners) {
+    if (!hollowkit::PrivateDbusDaemon::program()) GTEST_SKIP() << "no dbus-daemon on this machine";
+    hollowkit::PrivateDbusDaemon withoutWatcher;
+    ASSERT_TRUE(withoutWatcher.start());
+    hollowkit::PrivateDbusDaemon stopped;
+    ASSERT_TRUE(stopped.start());
+    auto stoppedOwner = sdbus::createSessionBusConnectionWithAddress(stopped.address());
+    stoppedOwner->requestName("org.kde.StatusNotifierWatcher");
+    SilentBus silent;
+    ASSERT_TRUE(silent.listening());
+    const struct {
+        const char* name;
+        std::string session;
+        TrayWatcherOwner expected;
+    } cases[] = {
+        {"an owner that never answers", stopped.address(), TrayWatcherOwner::owned},
+        {"no watcher", withoutWatcher.address(), TrayWatcherOwner::none},
+        {"a bus that never answers", silent.address(), TrayWatcherOwner::unknown},
+        {"no session bus", kNoSessionBus, TrayWatcherOwner::none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", c.session.c_str(), 1);
+        EXPECT_EQ(trayWatcherOwner(c.expected == TrayWatcherOwner::unknown ? 300ms : 10min), c.expected);
+    }
 }
 
 }  // namespace
