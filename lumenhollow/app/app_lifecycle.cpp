@@ -25,10 +25,15 @@ AfterMainWindowClosed AppLifecycle::mainWindowClosed() {
     situation.closeBehavior = model->state().closeBehavior;
     situation.showInNotch = model->state().showInNotch;
     situation.islandAvailable = hooks_.islandAvailable && hooks_.islandAvailable();
-    // The tray is asked only where it decides: its answer may come from
-    // the desktop, over the session bus.
-    situation.trayAvailable = !situation.islandAvailable && hooks_.trayAvailable && hooks_.trayAvailable();
-    const AfterMainWindowClosed after = afterMainWindowClosed(situation);
+    // The tray is asked only where it decides: its answer comes from the
+    // desktop, over the session bus.
+    situation.trayAvailable = false;
+    AfterMainWindowClosed after = afterMainWindowClosed(situation);
+    situation.trayAvailable = true;
+    if (const AfterMainWindowClosed withTray = afterMainWindowClosed(situation);
+        withTray != after && hooks_.trayAvailable && hooks_.trayAvailable()) {
+        after = withTray;
+    }
     if (after == AfterMainWindowClosed::quit) {
         // As the last window closing does: straight to termination, without
         // the sheets' quit request (the window and its sheets are gone).

@@ -37,7 +37,7 @@ struct Rig {
         hooks.islandAvailable = [this] { return islandAvailable; };
         hooks.trayAvailable = [this] {
             ++trayAsked;
-            return false;
+            return trayShown;
         };
         hooks.relaunch = [this, relaunchWorks] {
             calls.push_back("relaunch");
@@ -73,6 +73,7 @@ struct Rig {
     FakeDesktop desktop;
     bool sheetOpen = false;
     bool islandAvailable = false;
+    bool trayShown = false;
     int trayAsked = 0;
     std::vector<std::string> calls;
     std::unique_ptr<AppLifecycle> lifecycle;
@@ -143,6 +144,7 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         bool island;
         std::vector<std::string> calls;
         int trayAsked;
+        bool trayShown = false;
     } cases[] = {
         // The tray, whose answer may wait on the desktop, is asked only
         // where the island does not decide.
@@ -150,6 +152,9 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         {"the island off", CloseBehavior::keepInNotch, false, true, {"terminating", "exit 0"}, 0},
         {"kept in the island", CloseBehavior::keepInNotch, true, true, {"hide"}, 0},
         {"no island to keep it in", CloseBehavior::keepInNotch, true, false, {"terminating", "exit 0"}, 1},
+        {"kept in the tray", CloseBehavior::keepInNotch, true, false, {"hide"}, 1, true},
+        {"quit chosen, no island", CloseBehavior::quit, true, false, {"terminating", "exit 0"}, 0},
+        {"the island off, none shown", CloseBehavior::keepInNotch, false, false, {"terminating", "exit 0"}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,6 +162,7 @@ TEST(AppLifecycleTest, ClosingTheWindowQuitsWithoutTheSheetStepOrHidesIt) {
         rig.model->setCloseBehavior(c.behavior);
         rig.model->setShowInNotch(c.showInNotch);
         rig.islandAvailable = c.island;
+        rig.trayShown = c.trayShown;
         rig.sheetOpen = true;  // the last window's close ends no sheet: no 0.35 s wait
         rig.lifecycle->mainWindowClosed();
         rig.main.advance(10ms);
