@@ -23,12 +23,15 @@ constexpr char kEndedAtOnce[] = "lumenhollow: asked to end before the window was
 
 static_assert(SIGTERM == 15 && SIGINT == 2 && SIGHUP == 1);
 
+// Async-signal-safe: only system calls.
+[[noreturn]] void endNow(int status) {
+    [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
+    ::_exit(status);
+}
+
 extern "C" void onTerminationSignal(int signal) {
     const int saved = errno;
-    if (const int status = endingStatus.load(); status >= 0) {
-        [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
-        ::_exit(status);
-    }
+    if (const int status = endingStatus.load(); status >= 0) endNow(status);
     const unsigned char byte = static_cast<unsigned char>(signal);
     // A full pipe drops the byte: a quit request is pending already.
     [[maybe_unused]] const ssize_t written = ::write(writeEnd.load(std::memory_order_relaxed), &byte, 1);
@@ -66,10 +69,7 @@ void TerminationSignals::endAtOnce(int status) {
     // One that came before the switch, still unread.
     const int fd = readEnd.load();
     unsigned char pending = 0;
-    if (fd >= 0 && ::read(fd, &pending, 1) == 1) {
-        [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kEndedAtOnce, sizeof kEndedAtOnce - 1);
-        ::_exit(status);
-    }
+    if (fd >= 0 && ::read(fd, &pending, 1) == 1) endNow(status);
 }
 
 void TerminationSignals::servedByEventLoop() {

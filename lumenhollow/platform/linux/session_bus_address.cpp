@@ -23,6 +23,49 @@ std::string environmentText(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+// The session bus settled for this process; empty where there is none.
+std::string settledSessionBus() {
+    const std::string address = environmentText("DBUS_SESSION_BUS_ADDRESS");
+    return address == kNoSessionBus ? std::string() : address;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// What is left of a wait until `deadline`; never negative.
+hollowkit::Duration leftUntil(Clock::time_point deadline) {
+    return std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
+                                         std::chrono::duration_cast<hollowkit::Duration>(deadline - Clock::now()));
+}
+
+long long wholeSeconds(hollowkit::Duration limit) {
+    return static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count());
+}
+
+using OpenedBus = hollowkit::Result<std::unique_ptr<BoundedBus>, BusFailure>;
+
+// Calls on `bus` once it opened, else fails as its opening did; until
+// `deadline`.
+hollowkit::Result<BusReply, BusFailure> askOpened(const OpenedBus& bus, const char* destination, const char* path,
+                                                  const char* interface, const char* member,
+                                                  const BoundedBus::Arguments& arguments, Clock::time_point deadline,
+                                                  int interruptFd) {
+    if (!bus) return hollowkit::unexpected(bus.error());
+    return (*bus)->call(destination, path, interface, member, arguments, leftUntil(deadline), interruptFd);
+}
+
+// How a greeting that came to nothing met the start.
+SessionBusGreeting greetingAfter(BusFailure::Kind kind) {
+    switch (kind) {
+    case BusFailure::Kind::refused:
+        return SessionBusGreeting::absent;
+    case BusFailure::Kind::stopped:
+        return SessionBusGreeting::interrupted;
+    case BusFailure::Kind::silent:
+        break;
+    }
+    return SessionBusGreeting::silent;
+}
+
 std::string firstLineOf(const char* file) {
     std::ifstream in(file);
     std::string line;
@@ -118,72 +161,41 @@ std::optional<std::string> settleSessionBusAddress(const SessionBusFacts& facts,
 }
 
 SessionBusGreeting greetSessionBus(hollowkit::Duration limit, int interruptFd) {
-    const std::string address = environmentText("DBUS_SESSION_BUS_ADDRESS");
-    if (address.empty() || address == kNoSessionBus) return SessionBusGreeting::absent;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto greeted = BoundedBus::open(address, limit, interruptFd);
+    const std::string address = settledSessionBus();
+    if (address.empty()) return SessionBusGreeting::absent;
+    const auto deadline = Clock::now() + limit;
     // A bus that answers the Hello and then nothing (a daemon stopped just
     // after, a broken proxy) holds each later call as long as its client's
     // own timeout: it must answer a call of its own as well.
-    const auto asked = greeted ? (*greeted)->call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "GetId", {},
-                                                  std::max<hollowkit::Duration>(
-                                                      hollowkit::Duration::zero(),
-                                                      std::chrono::duration_cast<hollowkit::Duration>(
-                                                          deadline - std::chrono::steady_clock::now())),
-                                                  interruptFd)
-                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(greeted.error()));
+    const auto asked = askOpened(BoundedBus::open(address, limit, interruptFd), "org.freedesktop.DBus",
+                                 "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", {}, deadline, interruptFd);
     if (asked) return SessionBusGreeting::answered;
-    switch (asked.error().kind) {
-    case BusFailure::Kind::refused:
-        return SessionBusGreeting::absent;
-    case BusFailure::Kind::stopped:
-        return SessionBusGreeting::interrupted;
-    case BusFailure::Kind::silent:
-        break;
+    if (const SessionBusGreeting met = greetingAfter(asked.error().kind); met != SessionBusGreeting::silent) {
+        return met;
     }
     hollowkit::PocketLog::logf(
         "The session bus (%s) did not answer within %lld s; going on without it: no tray icon, keyring or screen "
         "saver inhibition",
-        address.c_str(),
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+        address.c_str(), wholeSeconds(limit));
     ::setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
     return SessionBusGreeting::silent;
 }
 
 SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit, int interruptFd) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto left = [deadline] {
-        return std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
-                                             std::chrono::duration_cast<hollowkit::Duration>(
-                                                 deadline - std::chrono::steady_clock::now()));
-    };
-    const auto given = [](BusFailure::Kind kind) {
-        switch (kind) {
-        case BusFailure::Kind::refused:
-            return SessionBusGreeting::absent;
-        case BusFailure::Kind::stopped:
-            return SessionBusGreeting::interrupted;
-        case BusFailure::Kind::silent:
-            break;
-        }
-        return SessionBusGreeting::silent;
-    };
+    const auto deadline = Clock::now() + limit;
     std::string address = environmentText("AT_SPI_BUS_ADDRESS");
     std::string silentPart = "accessibility bus";
     if (address == kNoSessionBus) return SessionBusGreeting::absent;
     SessionBusGreeting met = SessionBusGreeting::answered;
     if (address.empty()) {
-        const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
-        if (session.empty() || session == kNoSessionBus) return SessionBusGreeting::absent;
+        const std::string session = settledSessionBus();
+        if (session.empty()) return SessionBusGreeting::absent;
         silentPart = "accessibility bus launcher";
-        const auto bus = BoundedBus::open(session, left(), interruptFd);
-        const auto asked = bus ? (*bus)->call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", {},
-                                              left(), interruptFd)
-                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
+        const auto asked = askOpened(BoundedBus::open(session, leftUntil(deadline), interruptFd), "org.a11y.Bus",
+                                     "/org/a11y/bus", "org.a11y.Bus", "GetAddress", {}, deadline, interruptFd);
         const char* named = nullptr;
         if (!asked) {
-            met = given(asked.error().kind);
+            met = greetingAfter(asked.error().kind);
         } else if (sd_bus_message_read(asked->get(), "s", &named) < 0 || !named || !*named) {
             met = SessionBusGreeting::absent;
         } else {
@@ -192,36 +204,28 @@ SessionBusGreeting greetAccessibilityBus(hollowkit::Duration limit, int interrup
     }
     if (met == SessionBusGreeting::answered) {
         silentPart = "accessibility bus";
-        const auto bus = BoundedBus::open(address, left(), interruptFd);
-        const auto asked = bus ? (*bus)->call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                              "org.freedesktop.DBus", "GetId", {}, left(), interruptFd)
-                               : hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
-        if (!asked) met = given(asked.error().kind);
+        const auto asked =
+            askOpened(BoundedBus::open(address, leftUntil(deadline), interruptFd), "org.freedesktop.DBus",
+                      "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", {}, deadline, interruptFd);
+        if (!asked) met = greetingAfter(asked.error().kind);
     }
     if (met != SessionBusGreeting::silent) return met;
     hollowkit::PocketLog::logf("The %s did not answer within %lld s; going on without it: no screen reader",
-                               silentPart.c_str(),
-                               static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+                               silentPart.c_str(), wholeSeconds(limit));
     ::setenv("AT_SPI_BUS_ADDRESS", kNoSessionBus, 1);
     return SessionBusGreeting::silent;
 }
 
 SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit, int interruptFd) {
-    const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
-    if (session.empty() || session == kNoSessionBus) return SessionBusGreeting::absent;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto left = [deadline] {
-        return std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
-                                             std::chrono::duration_cast<hollowkit::Duration>(
-                                                 deadline - std::chrono::steady_clock::now()));
-    };
-    const auto bus = BoundedBus::open(session, limit, interruptFd);
+    const std::string session = settledSessionBus();
+    if (session.empty()) return SessionBusGreeting::absent;
+    const auto deadline = Clock::now() + limit;
+    const OpenedBus bus = BoundedBus::open(session, limit, interruptFd);
     // Qt's questions in its order: the watcher's description, then whether
     // a tray shows its items. Each must be answered.
     const auto ask = [&](const char* interface, const char* member, const BoundedBus::Arguments& arguments) {
-        if (!bus) return hollowkit::Result<BusReply, BusFailure>(hollowkit::unexpected(bus.error()));
-        return (*bus)->call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", interface, member, arguments,
-                            left(), interruptFd);
+        return askOpened(bus, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", interface, member,
+                         arguments, deadline, interruptFd);
     };
     auto asked = ask("org.freedesktop.DBus.Introspectable", "Introspect", {});
     const auto noWatcher = [](const BusFailure& failure) {
@@ -235,36 +239,31 @@ SessionBusGreeting greetTrayWatcher(hollowkit::Duration limit, int interruptFd) 
         });
     }
     if (asked) return SessionBusGreeting::answered;
-    switch (asked.error().kind) {
-    case BusFailure::Kind::refused:
-        // No bus or no watcher: Qt finds none as fast.
-        return !bus || noWatcher(asked.error()) ? SessionBusGreeting::absent : SessionBusGreeting::answered;
-    case BusFailure::Kind::stopped:
-        return SessionBusGreeting::interrupted;
-    case BusFailure::Kind::silent:
-        break;
+    // No bus or no watcher: Qt finds none as fast.
+    if (asked.error().kind == BusFailure::Kind::refused && bus && !noWatcher(asked.error())) {
+        return SessionBusGreeting::answered;
+    }
+    if (const SessionBusGreeting met = greetingAfter(asked.error().kind); met != SessionBusGreeting::silent) {
+        return met;
     }
     hollowkit::PocketLog::logf(
         "The tray watcher (org.kde.StatusNotifierWatcher) did not answer within %lld s; going on without a tray "
         "icon",
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
+        wholeSeconds(limit));
     return SessionBusGreeting::silent;
 }
 
 TrayWatcherOwner trayWatcherOwner(hollowkit::Duration limit) {
-    const std::string session = environmentText("DBUS_SESSION_BUS_ADDRESS");
-    if (session.empty() || session == kNoSessionBus) return TrayWatcherOwner::none;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto bus = BoundedBus::open(session, limit);
-    if (!bus) return bus.error().kind == BusFailure::Kind::silent ? TrayWatcherOwner::unknown : TrayWatcherOwner::none;
-    const auto asked = (*bus)->call(
-        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+    const std::string session = settledSessionBus();
+    if (session.empty()) return TrayWatcherOwner::none;
+    const auto deadline = Clock::now() + limit;
+    const auto asked = askOpened(
+        BoundedBus::open(session, limit), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner",
         [](sd_bus_message* call) { return sd_bus_message_append(call, "s", "org.kde.StatusNotifierWatcher"); },
-        std::max<hollowkit::Duration>(hollowkit::Duration::zero(),
-                                      std::chrono::duration_cast<hollowkit::Duration>(
-                                          deadline - std::chrono::steady_clock::now())));
-    int owned = 0;
+        deadline, -1);
     if (!asked) return asked.error().kind == BusFailure::Kind::silent ? TrayWatcherOwner::unknown : TrayWatcherOwner::none;
+    int owned = 0;
     if (sd_bus_message_read(asked->get(), "b", &owned) < 0) return TrayWatcherOwner::none;
     return owned ? TrayWatcherOwner::owned : TrayWatcherOwner::none;
 }

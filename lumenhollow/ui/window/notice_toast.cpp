@@ -110,7 +110,6 @@ void NoticeToast::setNotice(const std::optional<std::string>& text) {
     text_ = QString::fromStdString(*text);
     relayout();
     updateGeometry();
-    update();
     if (!shown_) animateTo(true);
 }
 
